@@ -1,0 +1,262 @@
+// The printer commands that run reports (daily, fiscal memory, departments, articles),
+// program the printer (clock, header lines, barcode height, operator, invoice ranges,
+// departments, articles) and serve it (cash in and out, the diagnostic ticket, the day's
+// sums by tax group).
+#include "driver/BaseDeviceUnit.h"
+#include "driver/DeviceText.h"
+#include "driver/OleDate.h"
+#include "driver/WireNumbers.h"
+
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fp {
+
+namespace {
+
+constexpr uint8_t cmdHeaderLine = 0x2B;
+constexpr uint8_t cmdSetDateTime = 0x3D;
+constexpr uint8_t cmdDailyTaxation = 0x41;
+constexpr uint8_t cmdInvoiceRange = 0x42;
+constexpr uint8_t cmdDailyReport = 0x45;
+constexpr uint8_t cmdCashInOut = 0x46;
+constexpr uint8_t cmdPrintDiagnostics = 0x47;
+constexpr uint8_t cmdFMReportByNumberDetailed = 0x49;
+constexpr uint8_t cmdFMReportByDateShort = 0x4F;
+constexpr uint8_t cmdDepartment = 0x57;
+constexpr uint8_t cmdFMReportByDateDetailed = 0x5E;
+constexpr uint8_t cmdFMReportByNumberShort = 0x5F;
+constexpr uint8_t cmdSetOperator = 0x66;
+constexpr uint8_t cmdPluData = 0x6B;
+constexpr uint8_t cmdDepartmentReport = 0x75;
+constexpr uint8_t cmdPluReport = 0x76;
+
+constexpr TStatusTest NoPaper = BitSet(2, 0, 210);
+constexpr TStatusTest NonFiscalOpen = BitSet(2, 5, 215);
+constexpr TStatusTest FiscalOpen = BitSet(2, 3, 217);
+
+// The largest invoice number the printer takes: eleven digits.
+constexpr int64_t kMaxInvoiceNo = 99999999999;
+// Barcode heights go in dots of 0.125 mm; the printer takes at most 240 (30 mm).
+constexpr int kDotsPerMm = 8;
+constexpr int kMaxBarcodeDots = 240;
+// Header lines and article names are cut to this many characters.
+constexpr size_t kMaxLineText = 36;
+
+void Add(std::string_view Text, TDataBuffer& Data) { TBaseDevice::AddEscapedText(Text, Data); }
+void Add(char Ch, TDataBuffer& Data) { TBaseDevice::AddEscapedChar(Ch, Data); }
+void AddInt(int64_t Value, TDataBuffer& Data) { Add(std::to_string(Value), Data); }
+
+// Own tests, then CheckStatus; a failure is recorded as Record says.
+TCommand ServiceCommand(uint8_t Cmd, std::vector<TStatusTest> Before = {},
+                        TRecordStatus Record = TRecordStatus::WithoutStatus) {
+  TCommand C;
+  C.Cmd = Cmd;
+  C.Before = std::move(Before);
+  C.Check = TStatusCheck::Full;
+  C.Record = Record;
+  return C;
+}
+
+// A date-time value in Pattern; a value that is no valid date-time fails with 201.
+std::string FormatDateArgument(std::string_view Pattern, double Value) {
+  std::string Text = FormatOleDateTime(Pattern, Value);
+  if (Text.empty()) throw ECmdException(201);
+  return Text;
+}
+
+// The answer of the department and the article report: the closure number, the total and
+// the eight sums by VAT group, all in hundredths.
+bool RunTotalsReport(TBaseDevice& Dev, uint8_t Cmd, bool ZReport, int64_t& Closure, double& Total,
+                     std::array<double, 8>& VatSums) {
+  Closure = 0;
+  Total = 0;
+  VatSums.fill(0);
+  TCommand C = ServiceCommand(Cmd, {NoPaper});
+  Add(ZReport ? '0' : '2', C.Data);
+  C.Parse = [&](TAnswer& A) {
+    A.RequireFields(10);
+    Closure = A.IntField("[Closure]");
+    Total = A.HundredthsField("[SumTOTAL]");
+    for (size_t N = 1; N <= VatSums.size(); ++N)
+      VatSums[N - 1] = A.HundredthsField("[SumVatGroups[" + std::to_string(N) + "]]");
+  };
+  return Dev.RunCommand(C);
+}
+
+// An amount as the printer takes it: in whole hundredths.
+int64_t Hundredths(double Value) { return std::llround(Value * 100); }
+
+}  // namespace
+
+bool TBaseDevice::FPR_DailyReport(bool ZReport) {
+  TCommand C = ServiceCommand(cmdDailyReport, {NoPaper}, TRecordStatus::WithStatus);
+  Add(ZReport ? '0' : '2', C.Data);
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_FMReportByNumber(bool Short, uint32_t StartNo, uint32_t EndNo) {
+  TCommand C = ServiceCommand(Short ? cmdFMReportByNumberShort : cmdFMReportByNumberDetailed, {NoPaper});
+  if (EndNo != 0 && EndNo < StartNo) std::swap(StartNo, EndNo);
+  AddInt(StartNo, C.Data);
+  if (EndNo != 0) {
+    Add(',', C.Data);
+    AddInt(EndNo, C.Data);
+  }
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_FMReportByDate(bool Short, double StartDate, double EndDate) {
+  TCommand C = ServiceCommand(Short ? cmdFMReportByDateShort : cmdFMReportByDateDetailed, {NoPaper});
+  C.Build = [StartDate, EndDate](TDataBuffer& Data) {
+    if (EndDate != 0 && EndDate < StartDate) throw ECmdException(201);
+    Add(FormatDateArgument("ddmmyy", StartDate), Data);
+    if (EndDate != 0) {
+      Add(',', Data);
+      Add(FormatDateArgument("ddmmyy", EndDate), Data);
+    }
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_DepartmentReport(bool ZReport, int64_t& Closure, double& Total,
+                                       std::array<double, 8>& VatSums) {
+  return RunTotalsReport(*this, cmdDepartmentReport, ZReport, Closure, Total, VatSums);
+}
+
+bool TBaseDevice::FPR_PluReport(bool ZReport, int64_t& Closure, double& Total, std::array<double, 8>& VatSums) {
+  return RunTotalsReport(*this, cmdPluReport, ZReport, Closure, Total, VatSums);
+}
+
+bool TBaseDevice::SetFPR_DateTime(double DateTime) {
+  TCommand C = ServiceCommand(cmdSetDateTime);
+  C.Build = [DateTime](TDataBuffer& Data) { Add(FormatDateArgument("dd-mm-yy hh:nn", DateTime), Data); };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_HeaderLine(uint16_t LineNo, const std::string& Text) {
+  TCommand C = ServiceCommand(cmdHeaderLine);
+  AddInt(LineNo, C.Data);
+  Add(std::string_view(Text).substr(0, kMaxLineText), C.Data);
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_BarcodeHeight(uint16_t HeightMm) {
+  TCommand C = ServiceCommand(cmdHeaderLine);
+  C.Build = [HeightMm](TDataBuffer& Data) {
+    const int Dots = HeightMm * kDotsPerMm;
+    if (Dots > kMaxBarcodeDots)
+      throw ECmdException(201, "[Height]" + std::to_string(HeightMm) + "mm/" + std::to_string(Dots) + "px");
+    Add('B', Data);
+    AddInt(Dots, Data);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_Operator(uint16_t OperNo, const std::string& Password, const std::string& Name) {
+  TCommand C = ServiceCommand(cmdSetOperator);
+  C.Build = [&](TDataBuffer& Data) {
+    const std::string Trimmed = TrimBlanks(Name);
+    if (Trimmed.empty()) throw ECmdException(201, "[OpName]");
+    AddInt(OperNo, Data);
+    Add(',', Data);
+    Add(Password, Data);
+    Add(',', Data);
+    Add(Trimmed, Data);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_InvoiceRange(bool CreditNote, int64_t& Start, int64_t& End) {
+  TCommand C = ServiceCommand(cmdInvoiceRange);
+  C.Build = [&](TDataBuffer& Data) {
+    if (Start > kMaxInvoiceNo) throw ECmdException(201, "[InvStart]");
+    if (End > kMaxInvoiceNo || End < Start) throw ECmdException(201, "[InvEnd]");
+    if (CreditNote) Add("S,", Data);
+    AddInt(Start, Data);
+    Add(',', Data);
+    AddInt(End, Data);
+  };
+  // The printer answers with the range it took; a field it leaves out changes nothing.
+  C.Parse = [&](TAnswer& A) {
+    if (A.Empty()) return;
+    Start = A.IntFieldOr(Start);
+    End = A.IntFieldOr(End);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_Department(const TDepartmentInfo& Info) {
+  TCommand C = ServiceCommand(cmdDepartment);
+  AddInt(Info.Number, C.Data);
+  Add(',', C.Data);
+  Add(Info.TaxGroup, C.Data);
+  Add(',', C.Data);
+  Add(Info.Name, C.Data);
+  if (!Info.AddText.empty()) {
+    Add('\n', C.Data);
+    Add(Info.AddText, C.Data);
+  }
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_PluData(const TPluData& Plu) {
+  TCommand C = ServiceCommand(cmdPluData);
+  C.Build = [&Plu](TDataBuffer& Data) {
+    const auto Vat = static_cast<unsigned char>(Plu.TaxGroup);
+    if (Vat < 0xC0 || Vat > 0xC7) throw ECmdException(201, "[VatGrp]");
+    Add('P', Data);
+    Add(Plu.TaxGroup, Data);
+    AddInt(Plu.PluNo, Data);
+    Add(',', Data);
+    AddInt(Plu.GroupNom, Data);
+    Add(',', Data);
+    Add(FormatWireAmount(Plu.UnitPrice), Data);
+    Add(",A", Data);
+    Add(FormatWireQuantity(Plu.Quantity), Data);
+    Add(',', Data);
+    Add(std::string_view(Plu.Name).substr(0, kMaxLineText), Data);
+  };
+  C.Parse = [](TAnswer& A) {
+    if (A.Text != "P") throw ECmdException(201, "[can't program plu]");
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_CashInOut(double Amount) {
+  TCommand C = ServiceCommand(cmdCashInOut);
+  C.After = {NonFiscalOpen, FiscalOpen, NoPaper};
+  C.Build = [Amount](TDataBuffer& Data) { Add(FormatWireAmount(Amount), Data); };
+  C.Parse = [Amount](TAnswer& A) {
+    A.RequireFields(4);
+    const std::string ExitCode = A.Field();
+    // The drawer's cash and the day's service sums, in currency units.
+    const double CashSum = A.NumberField("[CashSum]");
+    A.NumberField("[ServIn]");
+    A.NumberField("[ServOut]");
+    if (ExitCode != "F") return;
+    // Compared as sent: in whole hundredths.
+    if (Amount < 0 && Hundredths(-Amount) > Hundredths(CashSum))
+      throw ECmdException(207, FormatWireAmount(CashSum));
+    throw ECmdException(206);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_PrintDiagnostics() {
+  return RunCommand(ServiceCommand(cmdPrintDiagnostics, {NoPaper, NonFiscalOpen, FiscalOpen}));
+}
+
+bool TBaseDevice::GetFPR_DailyTaxation(bool Turnover, std::array<double, 8>& Sums) {
+  Sums.fill(0);
+  TCommand C = ServiceCommand(cmdDailyTaxation, {}, TRecordStatus::WithStatus);
+  Add(Turnover ? '0' : '1', C.Data);
+  C.Parse = [&Sums](TAnswer& A) {
+    for (double& Sum : Sums) Sum = A.HundredthsFieldOr(0);
+  };
+  return RunCommand(C);
+}
+
+}  // namespace fp

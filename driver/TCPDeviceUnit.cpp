@@ -1,0 +1,338 @@
+#include "driver/TCPDeviceUnit.h"
+
+#include <cxxabi.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <asio.hpp>
+#include <charconv>
+#include <cstdlib>
+#include <typeinfo>
+
+namespace fp {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// The peer closed the connection (FIN). It is told apart from the other socket errors:
+// those and the read time-out are retried with a reconnect, this one ends the exchange.
+bool IsPeerClosed(const std::error_code& Ec) { return Ec == asio::error::eof; }
+
+[[noreturn]] void ThrowSocketError(const std::error_code& Ec) { throw asio::system_error(Ec); }
+
+std::string ExceptionClassName(const std::exception& E) {
+  const char* Mangled = typeid(E).name();
+  int Status = 0;
+  char* Demangled = abi::__cxa_demangle(Mangled, nullptr, nullptr, &Status);
+  std::string Name = (Status == 0 && Demangled) ? Demangled : Mangled;
+  std::free(Demangled);
+  return Name;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// The client: one socket, its io_context, and a small read-ahead buffer from which the
+// answer is handed out byte by byte.
+
+struct TTCPDevice::TClient {
+  asio::io_context Io;
+  asio::ip::tcp::socket Socket{Io};
+  uint8_t Buffer[256];
+  size_t Pos = 0;
+  size_t Len = 0;
+  bool PeerClosed = false;
+
+  // Runs the started operation until Done or the time-out; on time-out the operation is
+  // cancelled (its handler still runs) and false is returned.
+  bool Run(const bool& Done, milliseconds Timeout) {
+    Io.restart();
+    Io.run_for(Timeout);
+    if (Done) return true;
+    std::error_code Ignored;
+    Socket.cancel(Ignored);
+    Io.restart();
+    Io.run();
+    return false;
+  }
+
+  void Close() {
+    std::error_code Ignored;
+    if (Socket.is_open()) {
+      Socket.shutdown(asio::ip::tcp::socket::shutdown_both, Ignored);
+      Socket.close(Ignored);
+    }
+    Pos = Len = 0;
+    PeerClosed = false;
+  }
+
+  // One connect attempt; raises asio::system_error on failure.
+  void ConnectOnce(const std::string& Host, uint16_t Port, milliseconds Timeout) {
+    Close();
+    asio::ip::tcp::resolver Resolver(Io);
+    auto Endpoints = Resolver.resolve(Host, std::to_string(Port));  // raises on failure
+    bool Done = false;
+    std::error_code Result;
+    asio::async_connect(Socket, Endpoints, [&](const std::error_code& Ec, const asio::ip::tcp::endpoint&) {
+      Result = Ec;
+      Done = true;
+    });
+    if (!Run(Done, Timeout)) {
+      Close();
+      ThrowSocketError(asio::error::timed_out);
+    }
+    if (Result) {
+      Close();
+      ThrowSocketError(Result);
+    }
+    std::error_code Ignored;
+    Socket.set_option(asio::ip::tcp::no_delay(true), Ignored);
+  }
+
+  // Open, with no sign of the peer having closed or reset the connection. Looks at the
+  // socket without waiting and without taking bytes from it.
+  bool Alive() {
+    if (!Socket.is_open() || PeerClosed) return false;
+    if (Pos < Len) return true;
+    pollfd P{Socket.native_handle(), POLLIN, 0};
+    if (::poll(&P, 1, 0) <= 0) return true;
+    if (P.revents & (POLLERR | POLLNVAL)) return false;
+    uint8_t Byte;
+    ssize_t N = ::recv(Socket.native_handle(), &Byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (N == 0) PeerClosed = true;
+    return N > 0 || (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
+  }
+
+  // The test before writing: raises when the connection has been closed.
+  void CheckConnection() {
+    if (!Socket.is_open()) ThrowSocketError(asio::error::not_connected);
+    if (!Alive()) ThrowSocketError(PeerClosed ? std::error_code(asio::error::eof)
+                                              : std::error_code(asio::error::connection_reset));
+  }
+
+  void Write(const TDataBuffer& Frame) {
+    std::error_code Ec;
+    asio::write(Socket, asio::buffer(Frame), Ec);
+    if (Ec) ThrowSocketError(Ec);
+  }
+
+  // Exactly one byte; raises asio::system_error on a socket error, on the read time-out
+  // (timed_out) and when the peer has closed the connection (eof).
+  uint8_t ReadByte(milliseconds Timeout) {
+    if (Pos < Len) return Buffer[Pos++];
+    if (PeerClosed) ThrowSocketError(asio::error::eof);
+    bool Done = false;
+    std::error_code Result;
+    size_t Count = 0;
+    Socket.async_read_some(asio::buffer(Buffer), [&](const std::error_code& Ec, size_t N) {
+      Result = Ec;
+      Count = N;
+      Done = true;
+    });
+    if (!Run(Done, Timeout)) ThrowSocketError(asio::error::timed_out);
+    if (Result) {
+      if (IsPeerClosed(Result)) PeerClosed = true;
+      ThrowSocketError(Result);
+    }
+    Pos = 0;
+    Len = Count;
+    return Buffer[Pos++];
+  }
+};
+
+// ---------------------------------------------------------------------------------------
+// The analysis of a collected answer.
+
+void AnalyseTCPAnswer(const TDataBuffer& C, uint8_t Seq, uint8_t Cmd, TDataBuffer& AnswerData,
+                      TDataBuffer& Status) {
+  AnswerData.clear();
+  Status.clear();
+  if (C.size() < 4) throw ECmdException(105, "LEN1");
+  uint32_t Sum = 0;
+  size_t Count = 0;
+  auto Add = [&](uint8_t B) {
+    Sum += B;
+    ++Count;
+  };
+
+  const uint8_t Len = C[1];
+  if (Len == 0) throw ECmdException(105, "<LEN>");
+  Add(Len);
+  if (C[2] == 0) throw ECmdException(104, "<SEQ>");
+  if (C[2] != Seq) throw ECmdException(109, EchoMismatchText(C[2], Seq));
+  Add(C[2]);
+  if (C[3] == 0) throw ECmdException(104, "<CMD>");
+  if (C[3] != Cmd) throw ECmdException(110, EchoMismatchText(C[3], Cmd));
+  Add(C[3]);
+
+  // The separators are looked for after the echo bytes.
+  auto Sep = std::find(C.begin() + 4, C.end(), kAnswerSeparator);
+  if (Sep == C.end()) throw ECmdException(104, "data");
+  for (auto It = C.begin() + 4; It <= Sep; ++It) {
+    if (*It > kAnswerSeparator) AnswerData.push_back(*It);
+    Add(*It);
+  }
+  auto End = std::find(Sep + 1, C.end(), kDataEnd);
+  if (C.end() - (Sep + 1) < static_cast<std::ptrdiff_t>(kStatusLength) || End == C.end())
+    throw ECmdException(104, "status");
+  for (auto It = Sep + 1; It <= End; ++It) {
+    if (*It > kDataEnd) Status.push_back(*It);
+    Add(*It);
+  }
+  if (Status.size() != kStatusLength) throw ECmdException(105, "<STATUS>");
+
+  std::string Text;
+  for (auto It = End + 1; It != C.end() && *It != kFrameEnd; ++It)
+    if (*It > kFrameEnd) Text += ChecksumDigitText(*It);
+  if (Text.size() != 4) throw ECmdException(104, "[" + Text + "]");
+  if (static_cast<int>(Count) != ExpectedCount(Len)) throw ECmdException(112, LenMismatchText(Len, Count));
+  const std::string Computed = ChecksumText(Sum);
+  if (Text != Computed) throw ECmdException(104, "[" + Text + "/" + Computed + "]");
+}
+
+// ---------------------------------------------------------------------------------------
+// TTCPDevice.
+
+TTCPDevice::TTCPDevice(IDeviceClock& Clock) : FClock(Clock), FClient(std::make_unique<TClient>()) {}
+
+TTCPDevice::~TTCPDevice() { Disconnect(); }
+
+void TTCPDevice::SetHost(const std::string& Text) { FHost = Text; }
+
+void TTCPDevice::SetPort(const std::string& Text) {
+  int Value = 0;
+  const char* First = Text.data();
+  const char* Last = First + Text.size();
+  if (First != Last && *First == '+') ++First;
+  auto [Ptr, Ec] = std::from_chars(First, Last, Value);
+  FPort = (Ec == std::errc() && Ptr == Last && Value >= 0 && Value <= 65535) ? static_cast<uint16_t>(Value) : 0;
+}
+
+bool TTCPDevice::IsConnected() { return FClient->Alive(); }
+
+void TTCPDevice::Disconnect() { FClient->Close(); }
+
+bool TTCPDevice::Connect() {
+  const auto Start = FClock.Now();
+  Disconnect();
+  // Attempts follow each other without a pause, but an attempt that fails at once (a
+  // refused connection) waits out the rest of its ConnectTimeout first, so the about 5 s
+  // of trying are a handful of attempts, not a flood of them.
+  do {
+    const auto AttemptStart = FClock.Now();
+    try {
+      FClient->ConnectOnce(FHost, FPort, milliseconds(ConnectTimeout));
+      if (FClient->Socket.is_open()) return true;
+    } catch (const std::exception& E) {
+      if (ElapsedWholeSeconds(Start, FClock.Now()) > 3) {
+        FErrorCode = 102;
+        FErrorText = std::string("Failed to connect host. ") + E.what();
+        return false;
+      }
+      const long long Spent = ElapsedMs(AttemptStart, FClock.Now());
+      if (Spent < ConnectTimeout) FClock.SleepFor(milliseconds(ConnectTimeout - Spent));
+    }
+  } while (ElapsedWholeSeconds(Start, FClock.Now()) <= 4);
+  return false;
+}
+
+void TTCPDevice::Attempt(uint8_t Cmd, const TDataBuffer& Data, uint8_t Retries, int Attempts, TDataBuffer& Answer,
+                         TDataBuffer& Status) {
+  if (FErrorCode == 101 || FErrorCode == 103) Disconnect();
+  if (!IsConnected() && !Connect()) throw ECmdException(101, "[" + FHost + "]");
+  if (Attempts >= Retries) throw ECmdException(107, "[" + FHost + "]");
+
+  const TDataBuffer Frame = BuildFrame(Cmd, Data);
+  try {
+    FClient->CheckConnection();
+    FClient->Write(Frame);
+  } catch (const std::exception& E) {
+    std::string Message = E.what();
+    std::replace(Message.begin(), Message.end(), '#', ' ');
+    throw ECmdException(102, Message);
+  }
+
+  Status.clear();
+  Answer.clear();
+  TDataBuffer Collected;
+  const auto T1 = FClock.Now();
+  bool Started = false;
+  size_t Read = 0;  // bytes other than SYN in this attempt
+  for (;;) {
+    const uint8_t B = FClient->ReadByte(FReadTimeout);
+    if (B == kSyn) {
+      if (ElapsedMs(T1, FClock.Now()) >= 120000) throw ECmdException(120);
+    } else {
+      if (B == kNak) throw ECmdException(106, "<NAK>");
+      ++Read;
+    }
+    if (B == kFrameStart) Started = true;
+    if (Started) Collected.push_back(B);
+    if (B == kFrameEnd || Read > TCPMaxAnswerBytes) break;
+  }
+  AnalyseTCPAnswer(Collected, FSequence, Cmd, Answer, Status);
+}
+
+bool TTCPDevice::SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) {
+  if (!BeginExchange(Data)) return false;
+  const auto T0 = FClock.Now();
+  int Attempts = 0;
+  bool Success = false;
+  TDataBuffer Answer;
+  for (;;) {
+    bool Retry = false;
+    try {
+      Attempt(Cmd, Data, Retries, Attempts, Answer, Status);
+      Data = Answer;
+      Success = true;
+    } catch (const ECmdException& E) {
+      FErrorText += E.Message;
+      FErrorCode = E.Code;
+      switch (E.Code) {
+        case 101:
+          if (ElapsedMs(T0, FClock.Now()) <= 5000) {
+            ++Attempts;
+            FErrorText += "\r\n[RETRY->]";
+            Retry = true;
+          }
+          break;
+        case 104:
+        case 105:
+        case 106:
+        case 109:
+        case 112:
+          FClock.SleepFor(milliseconds(200));
+          ++Attempts;
+          FErrorText += "\r\n[RETRY->>]";
+          Retry = true;
+          break;
+        default:
+          break;
+      }
+    } catch (const asio::system_error& E) {
+      // Failures of the socket layer: a socket error or the read time-out reconnects and
+      // tries again; the connection closed by the printer's side ends the exchange.
+      FErrorCode = 103;
+      FErrorText = std::string(TCPSocketErrorClass) + "/" + E.code().message();
+      if (!IsPeerClosed(E.code())) {
+        FErrorText += "[RETRY->]";
+        ++Attempts;
+        Retry = true;
+      }
+    } catch (const std::exception& E) {
+      FErrorText = "Unexpected error: " + ExceptionClassName(E) + " / " + E.what();
+      FErrorCode = 103;
+    }
+    if (Success || !Retry) break;
+    if (ElapsedWholeSeconds(T0, FClock.Now()) > 30) break;
+  }
+  if (Success) {
+    FErrorText.clear();
+    FErrorCode = 0;
+  }
+  return Success;
+}
+
+}  // namespace fp

@@ -1,0 +1,149 @@
+#include "platform/FileOps.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace fp {
+namespace {
+
+IFileOps gSystemOps;
+std::atomic<IFileOps*> gCurrent{nullptr};
+
+}  // namespace
+
+int IFileOps::Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+ssize_t IFileOps::Read(int fd, void* buf, size_t count) { return ::read(fd, buf, count); }
+ssize_t IFileOps::Write(int fd, const void* buf, size_t count) { return ::write(fd, buf, count); }
+int IFileOps::Fsync(int fd) { return ::fsync(fd); }
+int IFileOps::Close(int fd) { return ::close(fd); }
+int IFileOps::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int IFileOps::Stat(const char* path, struct stat* st) { return ::stat(path, st); }
+int IFileOps::Rename(const char* from, const char* to) { return ::rename(from, to); }
+int IFileOps::Unlink(const char* path) { return ::unlink(path); }
+int IFileOps::Mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+
+int IFileOps::RenameNoReplace(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // A file system without the flag: a hard link fails when the target exists, too.
+  if (::link(from, to) != 0) return -1;
+  ::unlink(from);
+  return 0;
+}
+
+IFileOps& FileOps() {
+  IFileOps* ops = gCurrent.load(std::memory_order_acquire);
+  return ops ? *ops : gSystemOps;
+}
+
+IFileOps* SetFileOps(IFileOps* ops) { return gCurrent.exchange(ops, std::memory_order_acq_rel); }
+
+// ---- TFaultyFileOps ----
+
+void TFaultyFileOps::FailAt(TFileOp op, int nth, int err, std::string pathPart) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  op_ = op;
+  nth_ = nth;
+  err_ = err;
+  pathPart_ = std::move(pathPart);
+  matched_ = 0;
+  calls_.fill(0);
+}
+
+void TFaultyFileOps::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  op_ = TFileOp::Count;
+  matched_ = 0;
+  calls_.fill(0);
+}
+
+int TFaultyFileOps::Calls(TFileOp op) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_[static_cast<size_t>(op)];
+}
+
+bool TFaultyFileOps::ShouldFail(TFileOp op, const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++calls_[static_cast<size_t>(op)];
+  if (op != op_) return false;
+  if (!pathPart_.empty() && path.find(pathPart_) == std::string::npos) return false;
+  ++matched_;
+  if (nth_ != 0 && matched_ != nth_) return false;
+  errno = err_;
+  return true;
+}
+
+bool TFaultyFileOps::ShouldFailFd(TFileOp op, int fd) {
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fd >= 0 && static_cast<size_t>(fd) < fdPaths_.size()) path = fdPaths_[fd];
+  }
+  return ShouldFail(op, path);
+}
+
+int TFaultyFileOps::Open(const char* path, int flags, mode_t mode) {
+  if (ShouldFail(TFileOp::Open, path)) return -1;
+  int fd = IFileOps::Open(path, flags, mode);
+  if (fd >= 0 && static_cast<size_t>(fd) < fdPaths_.size()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fdPaths_[fd] = path;
+  }
+  return fd;
+}
+
+ssize_t TFaultyFileOps::Read(int fd, void* buf, size_t count) {
+  return ShouldFailFd(TFileOp::Read, fd) ? -1 : IFileOps::Read(fd, buf, count);
+}
+
+ssize_t TFaultyFileOps::Write(int fd, const void* buf, size_t count) {
+  return ShouldFailFd(TFileOp::Write, fd) ? -1 : IFileOps::Write(fd, buf, count);
+}
+
+int TFaultyFileOps::Fsync(int fd) { return ShouldFailFd(TFileOp::Fsync, fd) ? -1 : IFileOps::Fsync(fd); }
+
+int TFaultyFileOps::Close(int fd) {
+  bool fail = ShouldFailFd(TFileOp::Close, fd);
+  int saved = errno;
+  if (fd >= 0 && static_cast<size_t>(fd) < fdPaths_.size()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fdPaths_[fd].clear();
+  }
+  // The descriptor is released even when the call reports a failure, as close(2) does.
+  IFileOps::Close(fd);
+  if (fail) {
+    errno = saved;
+    return -1;
+  }
+  return 0;
+}
+
+int TFaultyFileOps::Fstat(int fd, struct stat* st) {
+  return ShouldFailFd(TFileOp::Fstat, fd) ? -1 : IFileOps::Fstat(fd, st);
+}
+
+int TFaultyFileOps::Stat(const char* path, struct stat* st) {
+  return ShouldFail(TFileOp::Stat, path) ? -1 : IFileOps::Stat(path, st);
+}
+
+int TFaultyFileOps::Rename(const char* from, const char* to) {
+  return ShouldFail(TFileOp::Rename, std::string(from) + '\n' + to) ? -1 : IFileOps::Rename(from, to);
+}
+
+int TFaultyFileOps::RenameNoReplace(const char* from, const char* to) {
+  return ShouldFail(TFileOp::RenameNoReplace, std::string(from) + '\n' + to) ? -1
+                                                                            : IFileOps::RenameNoReplace(from, to);
+}
+
+int TFaultyFileOps::Unlink(const char* path) {
+  return ShouldFail(TFileOp::Unlink, path) ? -1 : IFileOps::Unlink(path);
+}
+
+int TFaultyFileOps::Mkdir(const char* path, mode_t mode) {
+  return ShouldFail(TFileOp::Mkdir, path) ? -1 : IFileOps::Mkdir(path, mode);
+}
+
+}  // namespace fp

@@ -1,0 +1,95 @@
+#pragma once
+// The file-system calls of the INI layer, the program's logs and its folder write test,
+// behind one replaceable object. Production code uses the plain system calls; tests put a
+// TFaultyFileOps in place to make a chosen call fail (file permissions cannot be relied on
+// to stop a process running as root).
+//
+// Every operation behaves like its POSIX namesake: it returns -1 (or a negative count)
+// and sets errno on failure.
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <string>
+
+namespace fp {
+
+class IFileOps {
+ public:
+  virtual ~IFileOps() = default;
+  virtual int Open(const char* path, int flags, mode_t mode);
+  virtual ssize_t Read(int fd, void* buf, size_t count);
+  virtual ssize_t Write(int fd, const void* buf, size_t count);
+  virtual int Fsync(int fd);
+  virtual int Close(int fd);
+  virtual int Fstat(int fd, struct stat* st);
+  virtual int Stat(const char* path, struct stat* st);
+  virtual int Rename(const char* from, const char* to);
+  // Renames only when `to` does not exist yet (fails with EEXIST otherwise).
+  virtual int RenameNoReplace(const char* from, const char* to);
+  virtual int Unlink(const char* path);
+  virtual int Mkdir(const char* path, mode_t mode);
+};
+
+// The object every file operation goes through (the system calls unless replaced).
+IFileOps& FileOps();
+// Replaces it; nullptr restores the system calls. Returns the previous object (nullptr
+// when it was the system's). The object must outlive its use.
+IFileOps* SetFileOps(IFileOps* ops);
+
+enum class TFileOp { Open, Read, Write, Fsync, Close, Fstat, Stat, Rename, RenameNoReplace, Unlink, Mkdir, Count };
+
+// Test double: the system calls, except that chosen calls fail with a chosen errno.
+class TFaultyFileOps : public IFileOps {
+ public:
+  // From now on, the nth call (1 = the next one) of `op` fails with `err`; nth 0 makes
+  // every call fail. When `pathPart` is not empty only calls whose path contains it are
+  // counted and failed (operations on a descriptor count as matching the path they were
+  // opened with).
+  void FailAt(TFileOp op, int nth, int err = 5 /* EIO */, std::string pathPart = {});
+  // Stops failing anything.
+  void Clear();
+  // Calls of `op` since the last FailAt or Clear (all paths).
+  int Calls(TFileOp op) const;
+
+  int Open(const char* path, int flags, mode_t mode) override;
+  ssize_t Read(int fd, void* buf, size_t count) override;
+  ssize_t Write(int fd, const void* buf, size_t count) override;
+  int Fsync(int fd) override;
+  int Close(int fd) override;
+  int Fstat(int fd, struct stat* st) override;
+  int Stat(const char* path, struct stat* st) override;
+  int Rename(const char* from, const char* to) override;
+  int RenameNoReplace(const char* from, const char* to) override;
+  int Unlink(const char* path) override;
+  int Mkdir(const char* path, mode_t mode) override;
+
+ private:
+  bool ShouldFail(TFileOp op, const std::string& path);
+  bool ShouldFailFd(TFileOp op, int fd);
+
+  mutable std::mutex mutex_;
+  TFileOp op_ = TFileOp::Count;
+  int nth_ = 0;
+  int err_ = 0;
+  std::string pathPart_;
+  int matched_ = 0;
+  std::array<int, static_cast<size_t>(TFileOp::Count)> calls_{};
+  std::array<std::string, 1024> fdPaths_{};
+};
+
+// Replaces the file operations for the life of the object (tests).
+class TScopedFileOps {
+ public:
+  explicit TScopedFileOps(IFileOps* ops) : previous_(SetFileOps(ops)) {}
+  ~TScopedFileOps() { SetFileOps(previous_); }
+  TScopedFileOps(const TScopedFileOps&) = delete;
+  TScopedFileOps& operator=(const TScopedFileOps&) = delete;
+
+ private:
+  IFileOps* previous_;
+};
+
+}  // namespace fp

@@ -1,0 +1,76 @@
+#pragma once
+// Test helpers for code that uses the registry and the port naming: a registry file in a
+// temporary folder of its own, and a fake list of the machine's serial devices. Header
+// only; for tests.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ComPortNames.h"
+#include "platform/Registry.h"
+#include "platform/SerialDevices.h"
+
+namespace fp::test {
+
+// Points FP_REGISTRY_FILE into a new temporary folder for the object's life.
+class TScopedTempRegistry {
+ public:
+  TScopedTempRegistry() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "fpreg.XXXXXX").string();
+    Dir = ::mkdtemp(tmpl.data());
+    File = Dir + "/config/registry.txt";
+    if (const char* old = ::getenv(TRegistry::FileVariable)) Previous = old;
+    ::setenv(TRegistry::FileVariable, File.c_str(), 1);
+  }
+  ~TScopedTempRegistry() {
+    if (Previous)
+      ::setenv(TRegistry::FileVariable, Previous->c_str(), 1);
+    else
+      ::unsetenv(TRegistry::FileVariable);
+    std::error_code ec;
+    std::filesystem::remove_all(Dir, ec);
+  }
+  TScopedTempRegistry(const TScopedTempRegistry&) = delete;
+  TScopedTempRegistry& operator=(const TScopedTempRegistry&) = delete;
+
+  std::string Dir;
+  std::string File;
+
+ private:
+  std::optional<std::string> Previous;
+};
+
+class TFakeSerialScanner : public TSerialDeviceScanner {
+ public:
+  explicit TFakeSerialScanner(std::optional<std::vector<TSerialDevice>> devices) : Devices(std::move(devices)) {}
+  std::optional<std::vector<TSerialDevice>> Scan() override { return Devices; }
+  std::optional<std::vector<TSerialDevice>> Devices;
+};
+
+// A device as the udev scanner would report it (only the fields the naming needs).
+inline TSerialDevice FakeDevice(const std::string& sysName, const std::string& description = {}) {
+  TSerialDevice d;
+  d.SysName = sysName;
+  d.DevNode = "/dev/" + sysName;
+  d.Description = description;
+  d.Subsystem = "tty";
+  return d;
+}
+
+// Makes the port naming see exactly these devices for the object's life.
+class TScopedFakeDevices {
+ public:
+  explicit TScopedFakeDevices(std::optional<std::vector<TSerialDevice>> devices = std::vector<TSerialDevice>{}) {
+    TComPortNames::SetScannerFactory(
+        [devices] { return std::make_unique<TFakeSerialScanner>(devices); });
+  }
+  ~TScopedFakeDevices() { TComPortNames::SetScannerFactory(nullptr); }
+  TScopedFakeDevices(const TScopedFakeDevices&) = delete;
+  TScopedFakeDevices& operator=(const TScopedFakeDevices&) = delete;
+};
+
+}  // namespace fp::test

@@ -1,0 +1,180 @@
+#include "platform/SerialPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/ComPortNames.h"
+#include "platform/SerialPortSpeed.h"
+
+namespace fp {
+
+namespace {
+
+[[noreturn]] void Fail(int error) { throw EComPortError(std::strerror(error), error); }
+
+struct TSpeed {
+  std::uint32_t Baud;
+  speed_t Code;
+};
+
+constexpr TSpeed kStandardSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
+
+const TSpeed* FindStandardSpeed(std::uint32_t baud) {
+  for (const TSpeed& s : kStandardSpeeds)
+    if (s.Baud == baud) return &s;
+  return nullptr;
+}
+
+}  // namespace
+
+TComPort::~TComPort() {
+  if (FFd >= 0) ::close(FFd);
+}
+
+void TComPort::SetPort(const std::string& name) { FPort = name; }
+
+std::string TComPort::Port() const { return FPort; }
+
+void TComPort::SetBaudRate(std::uint32_t baud) {
+  FBaudRate = baud;
+  if (FFd >= 0) ApplySettings();
+}
+
+std::uint32_t TComPort::BaudRate() const { return FBaudRate; }
+
+void TComPort::Open() {
+  if (FFd >= 0) Close();
+  std::string path;
+  if (!FPort.empty() && FPort[0] == '/') {
+    path = FPort;
+  } else if (auto mapped = TComPortNames::PathOf(FPort)) {
+    path = *mapped;
+  } else {
+    Fail(ENOENT);
+  }
+  // Non-blocking while opening, so a line without carrier detect does not hold us up.
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) Fail(errno);
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) {
+    int error = errno;
+    ::close(fd);
+    Fail(error);
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int error = errno;
+    ::close(fd);
+    Fail(error);
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    int error = errno;
+    ::close(fd);
+    Fail(error);
+  }
+  FFd = fd;
+  try {
+    ApplySettings();
+  } catch (...) {
+    ::close(FFd);
+    FFd = -1;
+    throw;
+  }
+}
+
+void TComPort::ApplySettings() {
+  if (FBaudRate == 0) Fail(EINVAL);
+  termios tio{};
+  if (::tcgetattr(FFd, &tio) != 0) Fail(errno);
+  ::cfmakeraw(&tio);
+  tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+  tio.c_iflag |= IGNBRK;
+  // Reads return at once; the waiting is done with poll().
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  const TSpeed* standard = FindStandardSpeed(FBaudRate);
+  speed_t code = standard ? standard->Code : B9600;
+  if (::cfsetispeed(&tio, code) != 0 || ::cfsetospeed(&tio, code) != 0) Fail(errno);
+  if (::tcsetattr(FFd, TCSANOW, &tio) != 0) Fail(errno);
+  if (!standard) {
+    if (int error = serial_speed::SetCustomSpeed(FFd, FBaudRate)) Fail(error);
+  }
+}
+
+void TComPort::Close() {
+  if (FFd < 0) return;
+  int fd = FFd;
+  FFd = -1;
+  if (::close(fd) != 0 && errno != EINTR) Fail(errno);
+}
+
+bool TComPort::Connected() const { return FFd >= 0; }
+
+void TComPort::Purge() {
+  if (FFd < 0) Fail(EBADF);
+  if (::tcflush(FFd, TCIOFLUSH) != 0) Fail(errno);
+}
+
+std::size_t TComPort::Write(const void* data, std::size_t count) {
+  if (FFd < 0) Fail(EBADF);
+  const char* p = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(FFd, p + done, count - done);
+    if (n > 0) {
+      done += std::size_t(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN) {
+      pollfd pfd{FFd, POLLOUT, 0};
+      ::poll(&pfd, 1, 100);
+    } else {
+      Fail(n < 0 ? errno : EIO);
+    }
+  }
+  return done;
+}
+
+std::size_t TComPort::ReadWait(void* data, std::size_t count, int timeoutMs) {
+  if (FFd < 0) Fail(EBADF);
+  if (count == 0) return 0;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  short ready = 0;  // what the last poll reported
+  for (;;) {
+    // Raw mode with VMIN 0 and VTIME 0: the read returns at once, 0 when nothing is there.
+    ssize_t n = ::read(FFd, data, count);
+    if (n > 0) return std::size_t(n);
+    if (n < 0 && errno != EAGAIN && errno != EINTR) Fail(errno);
+    // Ready but nothing to read: the line was hung up (a hung-up terminal reads as empty).
+    if (n == 0 && (ready & (POLLHUP | POLLERR))) Fail(EIO);
+    if (ready & POLLNVAL) Fail(EBADF);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return 0;
+    pollfd pfd{FFd, POLLIN, 0};
+    // Rounded up so that a wait never ends a fraction of a millisecond early.
+    int rc = ::poll(&pfd, 1, int(left.count()) + 1);
+    if (rc < 0 && errno != EINTR) Fail(errno);
+    ready = rc > 0 ? pfd.revents : 0;
+  }
+}
+
+std::uint32_t TComPort::DeviceBaudRate() const {
+  return FFd >= 0 ? serial_speed::GetSpeed(FFd) : 0;
+}
+
+}  // namespace fp

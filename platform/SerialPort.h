@@ -1,0 +1,73 @@
+#pragma once
+// The serial port under the serial transport, on termios: 8 data bits, no parity, one stop
+// bit, no flow control (neither RTS/CTS nor XON/XOFF), raw mode, no modem control lines
+// watched. The port is named "COMn" (mapped to a device through ComPortNames.h) or by a
+// device path starting with "/". Opening takes an exclusive advisory lock on the device, so
+// two users of the driver never share a port. Every operation is virtual so that tests can
+// put a fake port under the transport.
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace fp {
+
+// A failure of the port; the message is the system's own (strerror).
+class EComPortError : public std::runtime_error {
+ public:
+  EComPortError(const std::string& message, int error) : std::runtime_error(message), Error(error) {}
+  int Error;  // the errno value
+};
+
+class TComPort {
+ public:
+  TComPort() = default;
+  TComPort(const TComPort&) = delete;
+  TComPort& operator=(const TComPort&) = delete;
+  virtual ~TComPort();
+
+  // Read time-out of Read: the most a read waits when no byte comes.
+  static constexpr int DefaultReadTimeoutMs = 100;
+
+  virtual void SetPort(const std::string& name);
+  virtual std::string Port() const;
+  // Any positive speed in bits per second. The standard termios speeds are set with
+  // cfsetspeed, all others (14400, 56000, 128000, 256000, ...) as a custom speed
+  // (termios2, BOTHER). Takes effect at the next Open, or at once on an open port (then
+  // throws EComPortError when the device refuses it).
+  virtual void SetBaudRate(std::uint32_t baud);
+  virtual std::uint32_t BaudRate() const;
+
+  // Opens the port and applies the line settings and the speed; closes it first when open.
+  // Throws EComPortError: the name maps to no device (ENOENT), the device cannot be opened
+  // or is no terminal, it is in use by another open port (EWOULDBLOCK), the speed is refused.
+  virtual void Open();
+  // Closes the port when open; throws EComPortError when the system reports a failure (the
+  // port is closed all the same).
+  virtual void Close();
+  virtual bool Connected() const;
+
+  // Discards what is in the input and the output buffer. Throws when closed or on failure.
+  virtual void Purge();
+  // Writes the whole buffer and returns the number of bytes written; throws EComPortError
+  // when the port is closed or the write fails.
+  virtual std::size_t Write(const void* data, std::size_t count);
+  // Reads up to count bytes: returns at once with what is there (at least one byte), else
+  // waits up to timeoutMs for bytes to come and returns 0 when none came. Throws
+  // EComPortError on a line failure (hang-up, I/O error) or when the port is closed.
+  virtual std::size_t ReadWait(void* data, std::size_t count, int timeoutMs);
+  // ReadWait with DefaultReadTimeoutMs.
+  std::size_t Read(void* data, std::size_t count) { return ReadWait(data, count, DefaultReadTimeoutMs); }
+
+  // The speed the open device reports (for tests and diagnostics); 0 when closed.
+  virtual std::uint32_t DeviceBaudRate() const;
+
+ private:
+  void ApplySettings();
+
+  std::string FPort;
+  std::uint32_t FBaudRate = 9600;
+  int FFd = -1;
+};
+
+}  // namespace fp

@@ -1,0 +1,72 @@
+// The two wires of the printer model. Each runs one thread that reads request frames
+// and writes what the model answers; both stop cleanly in their destructors. The model
+// must outlive its endpoints.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace fp::model {
+
+class PrinterModel;
+
+// A pty pair: the host opens SlavePath() as its serial port; the model serves the master.
+// The slave side is put in raw mode and kept open by the endpoint, so the host may open
+// and close it any number of times.
+class PtyEndpoint {
+ public:
+  explicit PtyEndpoint(PrinterModel& model);
+  ~PtyEndpoint();
+  PtyEndpoint(const PtyEndpoint&) = delete;
+  PtyEndpoint& operator=(const PtyEndpoint&) = delete;
+
+  const std::string& SlavePath() const { return slavePath_; }
+
+ private:
+  void Serve();
+  PrinterModel& model_;
+  int master_ = -1;
+  int slave_ = -1;
+  int stop_[2] = {-1, -1};
+  std::string slavePath_;
+  std::thread thread_;
+};
+
+// A TCP listener on 127.0.0.1 with a port the kernel picks. One connection is served at a
+// time; a new connection replaces the old one (a host that reconnects is served at once).
+class TcpEndpoint {
+ public:
+  struct Options {
+    std::chrono::milliseconds listenDelay{0};  // the port is bound at once, listened on later
+    bool listen = true;  // false: bound but never listening (connections are refused)
+  };
+  explicit TcpEndpoint(PrinterModel& model) : TcpEndpoint(model, Options{}) {}
+  TcpEndpoint(PrinterModel& model, Options options);
+  ~TcpEndpoint();
+  TcpEndpoint(const TcpEndpoint&) = delete;
+  TcpEndpoint& operator=(const TcpEndpoint&) = delete;
+
+  uint16_t Port() const { return port_; }
+  std::string Host() const { return "127.0.0.1"; }
+  void StartListening();         // for a listener created with listen = false
+  int Accepted() const { return accepted_.load(); }  // connections accepted so far
+
+ private:
+  void Serve(std::chrono::milliseconds delay);
+  bool ListenNow();
+  PrinterModel& model_;
+  int listen_ = -1;
+  int stop_[2] = {-1, -1};
+  int wake_[2] = {-1, -1};
+  uint16_t port_ = 0;
+  std::mutex listenMu_;
+  bool listening_ = false;
+  std::atomic<int> accepted_{0};
+  std::thread thread_;
+};
+
+}  // namespace fp::model
