@@ -152,7 +152,7 @@ void BuildOpenFiscBonEx(const TFiskParam& P, TDataBuffer& Data) {
   Add(P.RefundFMNo, Data);
   Add(',', Data);
   if (P.RefundReason != 'O' && P.RefundReason != 'R' && P.RefundReason != 'T')
-    throw ECmdException(201, "Invalid reason " + Quoted(std::string(1, P.RefundReason)));
+    throw ECmdException(201, "Invalid reason " + Quoted(P.RefundReason ? std::string(1, P.RefundReason) : ""));
   Add(P.RefundReason, Data);
   if (P.RefundReceiptNo <= 0)
     throw ECmdException(201, "Invalid reciept num  " + Quoted(std::to_string(P.RefundReceiptNo)));

@@ -2,6 +2,8 @@
 #include "driver/CommandTestSupport.h"
 #include "driver/FakeDevice.h"
 #include "driver/OleDate.h"
+#include "driver/RS232DeviceUnit.h"
+#include "tests/printermodel/PrinterModel.h"
 
 #include <gtest/gtest.h>
 
@@ -236,6 +238,7 @@ TEST(ReceiptCommands, ArgumentChecks) {
       // The extended opening adds the request as far as it was built.
       {Ex(Blank), "[UniqueSellNo]# Ivan,"},
       {Ex(Refund("02345678", 'X')), "Invalid reason \"X\"# Ivan,DT123456-0001-0000001,S,02345678,"},
+      {Ex(Refund("02345678", '\0')), "Invalid reason \"\"# Ivan,DT123456-0001-0000001,S,02345678,"},
       {Ex(BadReceipt), "Invalid reciept num  \"0\"# Ivan,DT123456-0001-0000001,S,02345678,R"},
       {Ex(Refund("00012345", 'O')), "Reason \"O\" is invalid for this device.# Ivan,DT123456-0001-0000001,S,"
                                     "00012345,O,17"},
@@ -455,7 +458,7 @@ TEST(CloseOpenReceipts, Sequences) {
                    CloseOpen, true, D);
   }
   {
-    SCOPED_TRACE("mended: the re-read fails, so nothing confirms the receipt is gone");
+    SCOPED_TRACE("the re-read fails, so nothing confirms the receipt is gone");
     TFakeDevice D;
     ExpectSequence({{0x4A, "W", Ok("", Fiscal)},
                     {0x3C, "", Ok("", Fiscal)},
@@ -501,7 +504,7 @@ TEST(CancelAllRec, Sequences) {
     EXPECT_TRUE(FailedWith(R, 210, "[2/0]"));
   }
   {
-    SCOPED_TRACE("mended: overpaid is paid, closed without a negative payment");
+    SCOPED_TRACE("overpaid is paid, closed without a negative payment");
     TFakeDevice D;
     ExpectSequence({{0x4C, "T", Ok("1,2,1000,1500", Fiscal)}, {0x38, "", Ok("5,3")}}, CancelAll, true, D);
   }
@@ -595,6 +598,140 @@ TEST(TransactionStatus, RequestAndFields) {
     EXPECT_FALSE(D.GetFPR_TransactionStatus(true, Open, Items, Amount, Tender)) << Answer;
     EXPECT_TRUE(FailedWith(D, Expected.first, Expected.second)) << Answer;
   }
+}
+
+// ---------------------------------------------------------------------------------------
+// The same operations against the printer model, over a pty and the serial device.
+
+class ReceiptsOnModel : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Device.SetPortName(Pty.SlavePath());
+    Device.SetBaudRate("115200");
+    ASSERT_TRUE(Device.Connect()) << Device.FErrorText;
+  }
+  std::vector<int> Commands() const {
+    std::vector<int> Out;
+    for (uint8_t C : Model.Commands()) Out.push_back(C);
+    return Out;
+  }
+  // Opens a fiscal receipt with one item of Price (quantity 1, VAT group 2).
+  void OpenWithItem(double Price) {
+    int32_t A = 0, F = 0;
+    ASSERT_TRUE(Device.FPR_OpenFiscBon(1, "0000", 1, false, A, F)) << Device.FErrorText;
+    ASSERT_TRUE(Device.FPR_Sale("Item", "", '\xC1', Price, 1, 0)) << Device.FErrorText;
+  }
+  bool Pay(double Amount) {
+    char Code = 0;
+    double Amount2 = 0;
+    return Device.FPR_Payment("", "", 'P', Amount, Code, Amount2);
+  }
+
+  model::PrinterModel Model;
+  model::PtyEndpoint Pty{Model};
+  TRS32Device Device;
+};
+
+TEST_F(ReceiptsOnModel, FiscalReceiptOpenedSoldPaidClosed) {
+  TDataBuffer Status;
+  ASSERT_TRUE(Device.GetFPR_Status(true, Status)) << Device.FErrorText;
+  EXPECT_FALSE(IsStatusBitSet(Status, 2, 3));
+
+  int32_t All = 0, Fisc = 0;
+  ASSERT_TRUE(Device.FPR_OpenFiscBon(1, "0000", 1, false, All, Fisc)) << Device.FErrorText;
+  EXPECT_EQ(All, Model.State().allReceipts);
+  EXPECT_EQ(Fisc, Model.State().fiscReceipts);
+  ASSERT_TRUE(Device.FPR_Sale("Milk", "1 l", '\xC1', 1.5, 2, 0)) << Device.FErrorText;
+  ASSERT_TRUE(Device.FPR_PrintFiscText("Thank you")) << Device.FErrorText;
+  double Sub = 0;
+  std::array<double, 8> Vat{};
+  ASSERT_TRUE(Device.FPR_SubTotal(false, false, false, Sub, Vat, 0)) << Device.FErrorText;
+  EXPECT_DOUBLE_EQ(Sub, 3.0);
+  EXPECT_DOUBLE_EQ(Vat[1], 3.0);
+
+  bool Open = false, HasTender = false;
+  int32_t Items = 0;
+  double Amount = 0, Tender = -1;
+  ASSERT_TRUE(Device.GetFPR_TransactionStatus(true, Open, Items, Amount, Tender, HasTender)) << Device.FErrorText;
+  EXPECT_TRUE(Open);
+  EXPECT_EQ(Items, 1);
+  EXPECT_DOUBLE_EQ(Amount, 3.0);
+  EXPECT_TRUE(HasTender);
+  EXPECT_EQ(Tender, 0);
+
+  char Code = 0;
+  double Change = 0;
+  ASSERT_TRUE(Device.FPR_Payment("", "", 'P', 5, Code, Change)) << Device.FErrorText;
+  EXPECT_EQ(Code, 'D');
+  EXPECT_DOUBLE_EQ(Change, 2.0);
+  int32_t All2 = 0, Fisc2 = 0;
+  ASSERT_TRUE(Device.FPR_CloseFiscBon(All2, Fisc2)) << Device.FErrorText;
+  EXPECT_EQ(All2, All);
+  EXPECT_EQ(Fisc2, Fisc);
+
+  // The copy of the last receipt may be printed once.
+  ASSERT_TRUE(Device.FPR_PrintDuplicate()) << Device.FErrorText;
+  EXPECT_FALSE(Device.FPR_PrintDuplicate());
+  EXPECT_EQ(Device.FErrorCode, 256);
+
+  EXPECT_EQ(Commands(), (std::vector<int>{0x4A, 0x30, 0x31, 0x36, 0x33, 0x4C, 0x35, 0x38, 0x6D, 0x6D}));
+  const model::Receipt R = Model.State().closed.back();
+  EXPECT_FALSE(R.cancelled);
+  ASSERT_EQ(R.items.size(), 1u);
+  EXPECT_EQ(R.items[0].text1, "Milk");
+  EXPECT_EQ(R.items[0].amountCents, 300);
+  ASSERT_EQ(R.payments.size(), 1u);
+  EXPECT_EQ(R.payments[0].amountCents, 500);
+  EXPECT_EQ(R.texts, std::vector<std::string>{"Thank you"});
+  EXPECT_TRUE(R.duplicatePrinted);
+}
+
+TEST_F(ReceiptsOnModel, CloseOpenReceiptsCancelsAnUnpaidReceipt) {
+  OpenWithItem(10);
+  Model.ClearRequests();
+  ASSERT_TRUE(Device.FPR_CloseOpenReceipts()) << Device.FErrorText;
+  EXPECT_EQ(Commands(), (std::vector<int>{0x4A, 0x3C, 0x4A}));
+  EXPECT_TRUE(Model.State().closed.back().cancelled);
+  EXPECT_FALSE(Model.State().open);
+}
+
+TEST_F(ReceiptsOnModel, CloseOpenReceiptsPaysUpAPartlyPaidReceipt) {
+  OpenWithItem(10);
+  ASSERT_TRUE(Pay(4)) << Device.FErrorText;
+  Model.ClearRequests();
+  // Paid in part: no cancel, no close; the rest is paid with P and the receipt closed.
+  ASSERT_TRUE(Device.FPR_CloseOpenReceipts()) << Device.FErrorText;
+  EXPECT_EQ(Commands(), (std::vector<int>{0x4A, 0x3C, 0x4A, 0x38, 0x4C, 0x67, 0x35, 0x38}));
+  EXPECT_EQ(Model.Requests()[6].data, "\tP+6.00");
+  const model::Receipt R = Model.State().closed.back();
+  EXPECT_FALSE(R.cancelled);
+  ASSERT_EQ(R.payments.size(), 2u);
+  EXPECT_EQ(R.payments[1].amountCents, 600);
+}
+
+TEST_F(ReceiptsOnModel, CancelAllRecClosesAnOverpaidReceipt) {
+  OpenWithItem(10);
+  ASSERT_TRUE(Pay(15)) << Device.FErrorText;
+  Model.ClearRequests();
+  ASSERT_TRUE(Device.FPR_CancelAllRec()) << Device.FErrorText;
+  // Closed as it stands: no negative payment goes out.
+  EXPECT_EQ(Commands(), (std::vector<int>{0x4C, 0x38}));
+  const model::Receipt R = Model.State().closed.back();
+  EXPECT_FALSE(R.cancelled);
+  EXPECT_EQ(R.payments.size(), 1u);
+}
+
+TEST_F(ReceiptsOnModel, CloseOpenReceiptsReportsAFailedReRead) {
+  OpenWithItem(10);
+  // The status query after the cancel is refused as an invalid command.
+  int Queries = 0;
+  Model.SetHandler(0x4A, [&Queries](model::CommandContext& C) {
+    if (++Queries == 2) C.InvalidCommand();
+  });
+  Model.ClearRequests();
+  EXPECT_FALSE(Device.FPR_CloseOpenReceipts());
+  EXPECT_TRUE(FailedWith(Device, 204, "[0/1]"));
+  EXPECT_EQ(Commands(), (std::vector<int>{0x4A, 0x3C, 0x4A}));
 }
 
 }  // namespace

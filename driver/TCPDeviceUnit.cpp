@@ -73,15 +73,23 @@ struct TTCPDevice::TClient {
     Close();
     asio::ip::tcp::resolver Resolver(Io);
     auto Endpoints = Resolver.resolve(Host, std::to_string(Port));  // raises on failure
-    bool Done = false;
-    std::error_code Result;
-    asio::async_connect(Socket, Endpoints, [&](const std::error_code& Ec, const asio::ip::tcp::endpoint&) {
-      Result = Ec;
-      Done = true;
-    });
-    if (!Run(Done, Timeout)) {
+    // Each address of the host in turn, all within the one time-out.
+    const auto Deadline = std::chrono::steady_clock::now() + Timeout;
+    std::error_code Result = asio::error::host_not_found;
+    for (const auto& Entry : Endpoints) {
+      const auto Left = std::chrono::duration_cast<milliseconds>(Deadline - std::chrono::steady_clock::now());
+      if (Left.count() <= 0) {
+        Result = asio::error::timed_out;
+        break;
+      }
+      bool Done = false;
+      Socket.async_connect(Entry.endpoint(), [&](const std::error_code& Ec) {
+        Result = Ec;
+        Done = true;
+      });
+      if (!Run(Done, Left)) Result = asio::error::timed_out;
+      if (!Result) break;
       Close();
-      ThrowSocketError(asio::error::timed_out);
     }
     if (Result) {
       Close();

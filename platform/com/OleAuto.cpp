@@ -198,8 +198,11 @@ HRESULT ParseNumber(BSTR text, double& out) {
   }
   const char* first = s.data();
   const char* last = s.data() + s.size();
-  if (*first == '+') ++first;
-  const char* digits = first < last && *first == '-' ? first + 1 : first;
+  const char* digits = first;
+  if (*first == '+')
+    digits = ++first;  // from_chars takes no "+"
+  else if (*first == '-')
+    ++digits;
   if (digits == last || !(std::isdigit(static_cast<unsigned char>(*digits)) || *digits == '.'))
     return DISP_E_TYPEMISMATCH;  // also refuses "inf", "nan" and doubled signs
   double value = 0;

@@ -385,9 +385,11 @@ void OpenDrawer(CommandContext& c) {
 
 // ---- receipts ----
 
+// An opening while a receipt is open does nothing and answers no data, without an error
+// bit: the open-receipt bit alone tells the host why.
 void OpenFiscBon(CommandContext& c) {
   ModelState& s = c.state;
-  if (s.open) return c.NotAllowed();
+  if (s.open) return;
   auto f = Split(c.data, ',');
   int64_t op, pwd, till;
   if (f.size() < 3 || f.size() > 4 || !ParseInt(f[0], op) || !ParseInt(f[2], till) ||
@@ -405,7 +407,7 @@ void OpenFiscBon(CommandContext& c) {
 // OperName,UniqueSellNo[,I]  or  ...,S,FmNo,Reason,ReceiptNo[,YYYY-MM-DDThh:mm:ss][,InvoiceNo]
 void OpenFiscBonEx(CommandContext& c) {
   ModelState& s = c.state;
-  if (s.open) return c.NotAllowed();
+  if (s.open) return;
   auto f = Split(c.data, ',');
   if (f.size() < 2 || Trim(f[1]).empty()) return c.SyntaxError();
   Receipt r;
@@ -652,7 +654,7 @@ void PrintDuplicate(CommandContext& c) {
 }
 
 void OpenNonFiscBon(CommandContext& c) {
-  if (c.state.open) return c.NotAllowed();
+  if (c.state.open) return;
   Receipt r;
   r.kind = ReceiptKind::NonFiscal;
   Begin(c, std::move(r));

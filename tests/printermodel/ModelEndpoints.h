@@ -44,6 +44,16 @@ class TcpEndpoint {
     std::chrono::milliseconds listenDelay{0};  // the port is bound at once, listened on later
     bool listen = true;  // false: bound but never listening (connections are refused)
   };
+  static Options ListenAfter(std::chrono::milliseconds delay) {
+    Options o;
+    o.listenDelay = delay;
+    return o;
+  }
+  static Options NoListener() {
+    Options o;
+    o.listen = false;
+    return o;
+  }
   explicit TcpEndpoint(PrinterModel& model) : TcpEndpoint(model, Options{}) {}
   TcpEndpoint(PrinterModel& model, Options options);
   ~TcpEndpoint();

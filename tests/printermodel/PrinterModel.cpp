@@ -248,17 +248,23 @@ std::vector<uint8_t> PrinterModel::Commands() const {
 
 size_t PrinterModel::RequestCount() const {
   std::lock_guard lock(mu_);
-  return requests_.size();
+  return received_;
 }
 
 bool PrinterModel::WaitForRequests(size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mu_);
-  return requestArrived_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+  return requestArrived_.wait_for(lock, timeout, [&] { return received_ >= count; });
 }
 
 void PrinterModel::ClearRequests() {
   std::lock_guard lock(mu_);
   requests_.clear();
+  received_ = 0;
+}
+
+void PrinterModel::SetRequestLimit(size_t keep) {
+  std::lock_guard lock(mu_);
+  requestLimit_ = keep;
 }
 
 void PrinterModel::EnableTrace(bool on) {
@@ -295,14 +301,15 @@ std::optional<PrinterModel::QueuedFault> PrinterModel::TakeFaultLocked(uint8_t c
   return std::nullopt;
 }
 
-void PrinterModel::Run(CommandContext& ctx) {
+bool PrinterModel::Run(CommandContext& ctx) {
   auto row = commands_.find(ctx.cmd);
   if (row == commands_.end()) {
     ctx.InvalidCommand();
-    return;
+    return false;
   }
-  if (Any(state_.errorBits, row->second.blockedBy)) return;
+  if (Any(state_.errorBits, row->second.blockedBy)) return false;
   row->second.handler(ctx);
+  return true;
 }
 
 std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame) {
@@ -339,10 +346,7 @@ std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame) {
           scripted = script->answer;
           if (--script->count <= 0) scripts_.erase(script);
         }
-        if (!scripted || scripted->execute) {
-          Run(ctx);
-          r.executed = true;
-        }
+        if (!scripted || scripted->execute) r.executed = Run(ctx);
         StatusBits bits = Or(Or(state_.errorBits, ReceiptBits(state_)), ctx.flags);
         if (scripted) {
           r.scripted = true;
@@ -361,6 +365,9 @@ std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame) {
     plan.insert(plan.begin(), WireAction::Sleep(answerDelay_));
   if (traceOn_) TraceLocked(r);
   requests_.push_back(std::move(r));
+  ++received_;
+  if (requestLimit_ && requests_.size() > 2 * requestLimit_)
+    requests_.erase(requests_.begin(), requests_.end() - requestLimit_);
   lock.unlock();
   requestArrived_.notify_all();
   return plan;

@@ -8,6 +8,7 @@
 //
 //   PrinterModel m;                       // declare the model before its endpoints
 //   PtyEndpoint pty(m);                   // or: TcpEndpoint tcp(m); tcp.Port()
+//   // TcpEndpoint late(m, TcpEndpoint::ListenAfter(2s)), none(m, TcpEndpoint::NoListener());
 //   std::string path = pty.SlavePath();   // the host opens this as its serial port
 //
 //   m.SetSerialNumber("AB123456");        // identity in the diagnostic answer
@@ -121,7 +122,8 @@ struct Request {
   uint8_t cmd = 0;
   std::string data;          // unescaped command data
   bool frameOk = false;      // LEN, check sum, escapes and end byte were right
-  bool executed = false;     // the command's handler ran (not for repeats, NAKs, pure scripts)
+  bool executed = false;     // the handler ran (not for repeats, NAKs, refusals by error bits,
+                             // scripts without Run())
   bool repeat = false;       // answered from the previous answer (same SEQ, command, data)
   bool scripted = false;     // a ScriptedAnswer was used
   std::optional<Fault> fault;
@@ -217,9 +219,10 @@ class PrinterModel {
   // The host's commands in order, without retries: command bytes of the good frames that
   // were neither repeats nor refused with NAK.
   std::vector<uint8_t> Commands() const;
-  size_t RequestCount() const;
+  size_t RequestCount() const;  // frames received since the start or the last ClearRequests
   bool WaitForRequests(size_t count, std::chrono::milliseconds timeout) const;
   void ClearRequests();
+  void SetRequestLimit(size_t keep);  // keep at least the last `keep` requests, not all (0: all)
   void EnableTrace(bool on);
   std::vector<std::string> Trace() const;  // one readable line per request and answer
 
@@ -248,7 +251,7 @@ class PrinterModel {
 
   void ChangedLocked() { cache_.reset(); }
   std::optional<QueuedFault> TakeFaultLocked(uint8_t cmd);
-  void Run(CommandContext& ctx);
+  bool Run(CommandContext& ctx);
   std::vector<WireAction> Plan(const HostFrame& frame, const std::string& data,
                                const StatusBits& bits, const std::optional<QueuedFault>& fault);
   void TraceLocked(const Request& r);
@@ -267,6 +270,8 @@ class PrinterModel {
   bool repeatDetection_ = true;
   std::optional<CachedAnswer> cache_;
   std::vector<Request> requests_;
+  size_t requestLimit_ = 0;
+  size_t received_ = 0;
   uint64_t nextIndex_ = 0;
   bool traceOn_ = false;
   std::vector<std::string> trace_;

@@ -73,7 +73,7 @@ TEST_F(PrinterModelTest, FiscalReceiptOpenSellPayClose) {
 
   EXPECT_EQ(host.Data(0x35, "\tP+3.00"), "R,180");
   EXPECT_EQ(host.Data(0x67).substr(0, 1), "0");  // no cancel after a payment
-  EXPECT_EQ(host.Data(0x35, "\tP+5.00"), "D,620");
+  EXPECT_EQ(host.Data(0x35, "\tP+5.00"), "D,320");
 
   auto close = host.Send(0x38);
   ASSERT_TRUE(close);
@@ -135,8 +135,6 @@ TEST_F(PrinterModelTest, RefusalsOfTheReceiptRules) {
   host.Send(0x30, "1,,1");
   host.Send(0x31, "\t\xC0" "2.00");
   const Case open[] = {
-      {"second opening", 0x30, "1,,1", bit::NotAllowed},
-      {"non-fiscal opening", 0x26, "", bit::NotAllowed},
       {"unpaid close", 0x38, "", bit::NotAllowed},
       {"sale without TAB", 0x31, "Bread", bit::SyntaxError},
       {"sale of a missing department", 0x31, "\t9\t1.00", bit::NotAllowed},
@@ -144,6 +142,14 @@ TEST_F(PrinterModelTest, RefusalsOfTheReceiptRules) {
       {"duplicate", 0x6D, "1", bit::NotAllowed},
   };
   for (const Case& c : open) EXPECT_TRUE(Flag(host.Send(c.cmd, c.data), c.flag)) << c.name;
+  // A second opening answers no data and only the open-receipt bit.
+  for (uint8_t cmd : {0x30, 0x90, 0x26}) {
+    auto a = host.Send(cmd, cmd == 0x26 ? "" : "1,,1");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->data, "") << int(cmd);
+    EXPECT_EQ(BitsOf(*a), Bits({bit::FiscalOpen})) << int(cmd);
+  }
+  EXPECT_EQ(m.State().fiscReceipts, 1);
   EXPECT_EQ(host.Data(0x35, "\tN+5.00"), "I");  // no change from a card
   EXPECT_EQ(host.Data(0x46, "10.00"), "F,0.00,0.00,0.00");  // no cash moves in a receipt
 

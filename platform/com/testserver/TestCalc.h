@@ -83,7 +83,8 @@ class TTestCalc : public TComObject<TTestCalc, TDispatchImpl<ITestCalc>, ITestSe
   }
   HRESULT Fail(BSTR Message, LONG* Res) override {
     *Res = -1;
-    ComSetErrorInfo(ITestCalc::Iid, TestCalcSource, BstrView(Message));
+    if (SysStringLen(Message) > 0)  // an empty message fails without error information
+      ComSetErrorInfo(ITestCalc::Iid, TestCalcSource, BstrView(Message));
     return E_FAIL;
   }
   HRESULT Throw(BSTR Message) override {

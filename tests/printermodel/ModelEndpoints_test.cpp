@@ -1,0 +1,206 @@
+#include "tests/printermodel/PrinterModel.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "tests/printermodel/ModelTestClient.h"
+
+namespace {
+
+using namespace fp::model;
+using fp::model::testing::Received;
+using fp::model::testing::WireHost;
+
+TEST(PtyEndpoint, ExchangesOverARealPty) {
+  PrinterModel m;
+  PtyEndpoint pty(m);
+  m.SetSerialNumber("QQ123456");
+  {
+    WireHost host = WireHost::OpenPty(pty.SlavePath());
+    ASSERT_TRUE(host.Ok()) << pty.SlavePath();
+    Received r = host.Exchange(0x21, 0x4A, "W");
+    ASSERT_TRUE(r.answer);
+    EXPECT_TRUE(r.answer->Valid());
+    EXPECT_EQ(r.answer->seq, 0x21);
+    EXPECT_EQ(r.answer->cmd, 0x4A);
+    EXPECT_TRUE(r.before.empty());
+  }
+  // The host may close and open the port again.
+  WireHost host = WireHost::OpenPty(pty.SlavePath());
+  Received r = host.Exchange(0x22, 0x5A, "0");
+  ASSERT_TRUE(r.answer);
+  EXPECT_NE(r.answer->data.find(",QQ123456,"), std::string::npos);
+  // A damaged frame gets a NAK.
+  std::string bad = BuildRequest(0x23, 0x4A, "W");
+  bad[bad.size() - 2] ^= 1;
+  host.Send(bad);
+  r = host.Read(std::chrono::milliseconds(500));
+  EXPECT_EQ(r.before, "\x15");
+  EXPECT_EQ(m.Commands(), (std::vector<uint8_t>{0x4A, 0x5A}));
+}
+
+TEST(PtyEndpoint, EachFaultShowsOnTheWire) {
+  struct Case {
+    Fault fault;
+    FaultOptions options;
+    std::function<void(const Received&)> check;
+  };
+  using std::chrono::milliseconds;
+  const Case cases[] = {
+      {Fault::Silence, FaultOptions(),
+       [](const Received& r) { EXPECT_TRUE(r.before.empty() && !r.answer); }},
+      {Fault::Syn, For(milliseconds(300)).Every(milliseconds(50)),
+       [](const Received& r) {
+         ASSERT_TRUE(r.answer);
+         EXPECT_TRUE(r.answer->Valid());
+         EXPECT_GE(r.before.size(), 4u);
+         EXPECT_EQ(r.before.find_first_not_of('\x16'), std::string::npos);
+         EXPECT_GE(r.took.count(), 250);
+       }},
+      {Fault::Nak, FaultOptions(),
+       [](const Received& r) { EXPECT_EQ(r.before, "\x15"); EXPECT_FALSE(r.answer); }},
+      {Fault::WrongSeq, FaultOptions(),
+       [](const Received& r) {
+         ASSERT_TRUE(r.answer);
+         EXPECT_TRUE(r.answer->Valid());
+         EXPECT_NE(r.answer->seq, 0x40);
+       }},
+      {Fault::WrongCmd, FaultOptions(),
+       [](const Received& r) {
+         ASSERT_TRUE(r.answer);
+         EXPECT_TRUE(r.answer->Valid());
+         EXPECT_EQ(r.answer->cmd, 0x4B);
+       }},
+      {Fault::BadChecksum, FaultOptions(),
+       [](const Received& r) {
+         ASSERT_TRUE(r.answer);
+         EXPECT_TRUE(r.answer->lenOk);
+         EXPECT_FALSE(r.answer->sumOk);
+       }},
+      {Fault::WrongLen, FaultOptions(),
+       [](const Received& r) {
+         ASSERT_TRUE(r.answer);
+         EXPECT_FALSE(r.answer->lenOk);
+         EXPECT_TRUE(r.answer->sumOk);
+       }},
+      {Fault::StrayBytes, Bytes("\x55\x41"),
+       [](const Received& r) {
+         EXPECT_EQ(r.before, "\x55\x41");
+         ASSERT_TRUE(r.answer);
+         EXPECT_TRUE(r.answer->Valid());
+       }},
+      {Fault::BadStatusByte, StatusByte(2, 0x03),
+       [](const Received& r) {
+         ASSERT_TRUE(r.answer);
+         EXPECT_TRUE(r.answer->sumOk && r.answer->lenOk);
+         EXPECT_EQ(r.answer->status, std::string("\x80\x80\x03\x80\x80\x80", 6));
+       }},
+      {Fault::Delay, For(milliseconds(300)),
+       [](const Received& r) {
+         ASSERT_TRUE(r.answer);
+         EXPECT_TRUE(r.before.empty());
+         EXPECT_GE(r.took.count(), 250);
+       }},
+      {Fault::Reset, CutAfter(4),  // on a serial line: the first bytes, then nothing
+       [](const Received& r) { EXPECT_FALSE(r.answer); EXPECT_FALSE(r.closed); }},
+  };
+  PrinterModel m;
+  PtyEndpoint pty(m);
+  WireHost host = WireHost::OpenPty(pty.SlavePath());
+  ASSERT_TRUE(host.Ok());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(FaultName(c.fault));
+    m.InjectNext(c.fault, c.options);
+    c.check(host.Exchange(0x40, 0x4A, "X", std::chrono::milliseconds(700)));
+    // The model is well again at once; a new SEQ gets a clean answer.
+    Received after = host.Exchange(0x41, 0x4A, "X");
+    ASSERT_TRUE(after.answer);
+    EXPECT_TRUE(after.answer->Valid());
+    EXPECT_EQ(after.answer->seq, 0x41);
+  }
+}
+
+TEST(TcpEndpoint, ServesOneConnectionAtATimeAndTheNewestWins) {
+  PrinterModel m;
+  TcpEndpoint tcp(m);
+  ASSERT_NE(tcp.Port(), 0);
+  {
+    WireHost host = WireHost::ConnectTcp(tcp.Port());
+    ASSERT_TRUE(host.Ok());
+    Received r = host.Exchange(0x30, 0x4A, "W");
+    ASSERT_TRUE(r.answer);
+    EXPECT_TRUE(r.answer->Valid());
+  }
+  WireHost old = WireHost::ConnectTcp(tcp.Port());
+  ASSERT_TRUE(old.Ok());
+  ASSERT_TRUE(old.Exchange(0x31, 0x4A, "W").answer);
+  WireHost fresh = WireHost::ConnectTcp(tcp.Port());  // the old one is still open
+  Received r = fresh.Exchange(0x32, 0x5A, "0");
+  ASSERT_TRUE(r.answer);
+  EXPECT_EQ(r.answer->data.substr(0, 9), "MODEL-T1,");
+  EXPECT_TRUE(old.Read(std::chrono::milliseconds(500)).closed);
+  EXPECT_EQ(tcp.Accepted(), 3);
+}
+
+TEST(TcpEndpoint, ResetMidAnswerThenTheRetryOnANewConnectionIsAnsweredOnce) {
+  PrinterModel m;
+  TcpEndpoint tcp(m);
+  {
+    WireHost host = WireHost::ConnectTcp(tcp.Port());
+    ASSERT_TRUE(host.Exchange(0x20, 0x30, "1,,1").answer);
+    m.InjectNext(Fault::Reset, CutAfter(5));
+    Received r = host.Exchange(0x21, 0x31, "\t\xC0" "1.00");
+    EXPECT_FALSE(r.answer);
+    EXPECT_EQ(r.error, ECONNRESET);
+  }
+  WireHost host = WireHost::ConnectTcp(tcp.Port());
+  Received r = host.Exchange(0x21, 0x31, "\t\xC0" "1.00");
+  ASSERT_TRUE(r.answer);
+  EXPECT_TRUE(r.answer->Valid());
+  EXPECT_EQ(m.State().open->items.size(), 1u);
+  EXPECT_TRUE(m.Requests().back().repeat);
+}
+
+TEST(TcpEndpoint, ThePrinterClosesTheConnection) {
+  PrinterModel m;
+  TcpEndpoint tcp(m);
+  WireHost host = WireHost::ConnectTcp(tcp.Port());
+  m.InjectNext(Fault::Close, CutAfter(0));
+  Received r = host.Exchange(0x20, 0x4A, "W");
+  EXPECT_TRUE(r.closed);
+  EXPECT_EQ(r.error, 0);
+  EXPECT_FALSE(r.answer);
+  // The listener stays: the host may connect again.
+  WireHost again = WireHost::ConnectTcp(tcp.Port());
+  EXPECT_TRUE(again.Exchange(0x21, 0x4A, "W").answer);
+}
+
+TEST(TcpEndpoint, LateListenerAndNoListener) {
+  PrinterModel m;
+  TcpEndpoint late(m, TcpEndpoint::ListenAfter(std::chrono::milliseconds(300)));
+  EXPECT_FALSE(WireHost::ConnectTcp(late.Port()).Ok());
+  std::this_thread::sleep_for(std::chrono::milliseconds(450));
+  EXPECT_TRUE(WireHost::ConnectTcp(late.Port()).Exchange(0x20, 0x4A, "W").answer);
+
+  TcpEndpoint none(m, TcpEndpoint::NoListener());
+  EXPECT_FALSE(WireHost::ConnectTcp(none.Port()).Ok());
+  none.StartListening();
+  EXPECT_TRUE(WireHost::ConnectTcp(none.Port()).Exchange(0x21, 0x4A, "W").answer);
+}
+
+TEST(TcpEndpoint, StopsWhileBusySendingSyn) {
+  PrinterModel m;
+  auto t0 = std::chrono::steady_clock::now();
+  {
+    TcpEndpoint tcp(m);
+    WireHost host = WireHost::ConnectTcp(tcp.Port());
+    m.InjectNext(Fault::Syn, For(std::chrono::seconds(30)));
+    host.Send(BuildRequest(0x20, 0x4A, "W"));
+    ASSERT_TRUE(m.WaitForRequests(1, std::chrono::seconds(2)));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+}
+
+}  // namespace
