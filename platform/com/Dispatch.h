@@ -121,9 +121,9 @@ A Pick(TDispSlot& s) {
 }
 
 template <class I, class... A>
-HRESULT CallMember(void* itf, TDispSlot* slots, HRESULT (I::*member)(A...)) {
+HRESULT CallMember(void* itf, TDispSlot* argSlots, HRESULT (I::*member)(A...)) {
   return [&]<std::size_t... K>(std::index_sequence<K...>) {
-    return (static_cast<I*>(itf)->*member)(Pick<A>(slots[K])...);
+    return (static_cast<I*>(itf)->*member)(Pick<A>(argSlots[K])...);
   }(std::index_sequence_for<A...>{});
 }
 
@@ -134,8 +134,8 @@ constexpr std::size_t Arity(HRESULT (I::*)(A...)) {
 }  // namespace disp_detail
 
 template <auto Member>
-HRESULT DispThunk(void* itf, TDispSlot* slots) {
-  return disp_detail::CallMember(itf, slots, Member);
+HRESULT DispThunk(void* itf, TDispSlot* argSlots) {
+  return disp_detail::CallMember(itf, argSlots, Member);
 }
 
 // ---------------------------------------------------------------------------------------

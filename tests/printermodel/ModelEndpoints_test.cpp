@@ -39,6 +39,11 @@ TEST(PtyEndpoint, ExchangesOverARealPty) {
   r = host.Read(std::chrono::milliseconds(500));
   EXPECT_EQ(r.before, "\x15");
   EXPECT_EQ(m.Commands(), (std::vector<uint8_t>{0x4A, 0x5A}));
+
+  m.SetAnswerDelay(std::chrono::milliseconds(200));
+  r = host.Exchange(0x24, 0x4A, "W");
+  ASSERT_TRUE(r.answer);
+  EXPECT_GE(r.took.count(), 180);
 }
 
 TEST(PtyEndpoint, EachFaultShowsOnTheWire) {

@@ -20,11 +20,15 @@
 //   m.InjectNext(Fault::Reset, OnCommand(0x31).CutAfter(5));      // TCP only
 //   m.ScriptNext(0x35, Reply("F"));       // the next payment answers "F"
 //   m.ScriptNext(0x6D, ReplyBits(Bits({bit::NotAllowed})));
-//   m.Edit([](ModelState& s) { s.cashCents = 5000; s.departments[1] = {0xC1, "BREAD"}; });
+//   m.Edit([](ModelState& s) {            // anything else: change the state directly
+//     s.cashCents = 5000;
+//     s.departments[1].vat = 0xC1;
+//     s.departments[1].name = "BREAD";
+//   });
 //
 //   ... run the code under test ...
 //
-//   m.Commands();                          // command bytes executed, in order
+//   m.Commands();                          // the host's command bytes, in order, no retries
 //   m.Requests();                          // every frame received, with data and flags
 //   m.State().closed.back().payments;      // the receipts printed
 //   m.State().open;                        // the receipt being printed, if any

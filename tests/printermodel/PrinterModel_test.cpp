@@ -326,6 +326,15 @@ TEST_F(PrinterModelTest, FaultsQueueInOrderAndCanAimAtOneCommand) {
   EXPECT_FALSE(reqs[3].fault);
 }
 
+TEST_F(PrinterModelTest, SetHandlerTeachesANewCommand) {
+  m.SetHandler(0xA0, [](CommandContext& c) {
+    c.answer = "echo:" + c.data;
+    if (c.data.empty()) c.SyntaxError();
+  });
+  EXPECT_EQ(host.Data(0xA0, "x"), "echo:x");
+  EXPECT_TRUE(Flag(host.Send(0xA0), bit::SyntaxError));
+}
+
 TEST(PrinterModelRandom, TheSameSeedGivesTheSameFaults) {
   auto run = [](uint32_t seed) {
     PrinterModel m;

@@ -1,0 +1,541 @@
+// The receipt lifecycle against the printer model over a pty: StartBon for every receipt
+// type, the unique sale number, refund data, invoice ranges, EndBon with its checks and
+// resets, VoidCurrentReciept, SetRefundParams and AddUniqueSellNom.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "driver/FprnModelTestSupport.h"
+
+namespace fp {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+using model::ReceiptKind;
+
+const std::string kNotInit = "Device is not initiqlized. Call \"init\" first!";
+
+class ReceiptTest : public test::TFprnModelTest {
+ protected:
+  // A printer on COM7, connected; ONLINE mode when Online.
+  model::PrinterModel& Connect(bool Online) {
+    auto& P = AddPrinter(7);
+    if (Online) P.Model.SetModeWord("1.00ONLINE");
+    EXPECT_EQ(Init(7), 0) << Message();
+    P.Model.ClearRequests();
+    return P.Model;
+  }
+  static auto W(const std::string& S) { return BStr(Utf8ToWide(S)); }
+  LONG AddPLU(double Price, double Quantity = 1) {
+    LONG Res = 99;
+    EXPECT_EQ(Obj->AddPLU(W("1").Get(), W("Bread").Get(), Price, Quantity, 2, &Res), S_OK);
+    return Res;
+  }
+  LONG AddPayment(double Amount) {
+    LONG Res = 99;
+    EXPECT_EQ(Obj->AddPayment(1, W("Cash").Get(), Amount, 1, &Res), S_OK);
+    return Res;
+  }
+  LONG SetRefundParams(LONG FiscalBlock, LONG Reason, LONG ReceiptNo, const std::string& Date,
+                       const std::string& Invoice = "") {
+    LONG Res = 99;
+    EXPECT_EQ(Obj->SetRefundParams(FiscalBlock, Reason, ReceiptNo, W(Date).Get(), W(Invoice).Get(), &Res), S_OK);
+    return Res;
+  }
+  LONG AddUniqueSellNom(const std::string& S) {
+    LONG Res = 99;
+    EXPECT_EQ(Obj->AddUniqueSellNom(W(S).Get(), &Res), S_OK);
+    return Res;
+  }
+  LONG Void() {
+    LONG Res = 99;
+    EXPECT_EQ(Obj->VoidCurrentReciept(&Res), S_OK);
+    return Res;
+  }
+  // The data of the requests with command Cmd, in order.
+  static std::vector<std::string> DataOf(const model::PrinterModel& M, uint8_t Cmd) {
+    std::vector<std::string> Out;
+    for (const model::Request& R : M.Requests())
+      if (R.cmd == Cmd && R.frameOk && !R.repeat) Out.push_back(R.data);
+    return Out;
+  }
+  static TBuyer Buyer(const std::string& Number) {
+    TBuyer B;
+    B.Number = Number;
+    B.TaxNumber = "123456789";
+    B.VatNumber = "BG123456789";
+    B.Company = "Firma OOD";
+    B.City = "Sofia";
+    B.Address = "Street 1";
+    B.Mol = "Georgi";
+    B.Receiver = "Petar";
+    return B;
+  }
+  static constexpr const char* kBuyerBlock = "123456789\t\tPetar\tFirma OOD\tBG123456789\tSofia\nStreet 1";
+};
+
+// ---------------------------------------------------------------------------------------
+// StartBon
+
+TEST_F(ReceiptTest, UnknownBonTypeSucceedsAndOpensNothing) {
+  auto& M = Connect(false);
+  EXPECT_EQ(StartBon(9), 0) << Message();
+  EXPECT_EQ(O().FBonType, 9);
+  EXPECT_FALSE(M.State().open.has_value());
+  EXPECT_THAT(M.Commands(), ElementsAre(0x4A, 0x66));  // status and operator only
+  EXPECT_THAT(LogText(), HasSubstr("StartBon success. Bon type=9"));
+  // The call line writes no password.
+  EXPECT_THAT(LogText(), HasSubstr("StartBon. BonType=9 CashierName='Ivan' CashierPass='***' CashierPOS='1' "
+                                   "CashierNo='3' InvNumber='' InvTaxNumber=''"));
+  EXPECT_EQ(EndBon(), 0);
+}
+
+TEST_F(ReceiptTest, FiscalAndNonFiscalOpeningsWithoutOnlineMode) {
+  auto& M = Connect(false);
+  ASSERT_EQ(StartBon(2), 0) << Message();
+  EXPECT_THAT(DataOf(M, 0x30), ElementsAre("3,0000,1"));
+  EXPECT_FALSE(O().FNonFiscalOpen);
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_EQ(M.State().closed.back().kind, ReceiptKind::Fiscal);
+
+  ASSERT_EQ(StartBon(1), 0) << Message();
+  EXPECT_TRUE(O().FNonFiscalOpen);
+  EXPECT_EQ(M.State().open->kind, ReceiptKind::NonFiscal);
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_FALSE(M.State().open.has_value());
+  EXPECT_TRUE(O().FNonFiscalOpen);  // kept until the next StartBon
+  EXPECT_EQ(O().FBonType, 0);
+}
+
+TEST_F(ReceiptTest, DefaultOperatorNameAndNamesCutToTheLineLength) {
+  auto& M = Connect(false);
+  ASSERT_EQ(StartBon(9, 3, ""), 0) << Message();
+  // Receipt word 1 in Bulgarian, a blank and the operator number.
+  EXPECT_EQ(M.State().operators.at(3).name, "\xce\xef\xe5\xf0\xe0\xf2\xee\xf0 1 3");
+  ASSERT_EQ(StartBon(9, 4, std::string(40, 'N')), 0) << Message();
+  EXPECT_EQ(M.State().operators.at(4).name, std::string(29, 'N'));
+}
+
+TEST_F(ReceiptTest, OperatorRefusedIsOnlyLogged) {
+  auto& M = Connect(false);
+  M.ScriptNext(0x66, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
+  EXPECT_EQ(StartBon(2), 0) << Message();
+  EXPECT_THAT(LogText(), HasSubstr("Set operator failed."));
+  EXPECT_TRUE(M.State().open.has_value());
+}
+
+TEST_F(ReceiptTest, LeftoverReceiptIsCancelledBeforeTheNewOneOpens) {
+  auto& M = Connect(false);
+  ASSERT_EQ(StartBon(2), 0);
+  ASSERT_EQ(StartBon(2), 0) << Message();
+  const auto S = M.State();
+  ASSERT_EQ(S.closed.size(), 1u);
+  EXPECT_TRUE(S.closed[0].cancelled);
+  EXPECT_TRUE(S.open.has_value());
+}
+
+TEST_F(ReceiptTest, FailedStartBonKeepsTheEarlierTypeButFillsTheBuyer) {
+  Connect(false);
+  ASSERT_EQ(StartBon(9), 0);
+  EXPECT_EQ(StartBon(5, 3, "Ivan", Buyer("")), -1);
+  EXPECT_EQ(Code(), 502);
+  EXPECT_EQ(Message(), "[StartBon] Refund not supported. ");
+  EXPECT_EQ(O().FBonType, 9);
+  EXPECT_EQ(O().FClientData.Text[0], "Firma OOD");
+  EXPECT_EQ(O().FClientData.Text[2], "123456789");
+}
+
+TEST_F(ReceiptTest, RefundAndCreditNoteRefusedWithoutOnlineMode) {
+  auto& M = Connect(false);
+  ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0) << Message();
+  for (LONG Type : {5, 6}) {
+    M.ClearRequests();
+    EXPECT_EQ(StartBon(Type, 3, "Ivan", Buyer("500")), -1);
+    EXPECT_EQ(Code(), 502);
+    EXPECT_EQ(Message(), "[StartBon] Refund not supported. ");
+    // Refused before any number range is touched and before anything opens.
+    EXPECT_THAT(M.Commands(), ElementsAre(0x4A, 0x66)) << Type;
+    EXPECT_FALSE(M.State().open.has_value());
+  }
+}
+
+TEST_F(ReceiptTest, GeneratedUniqueSaleNumberOnAnOnlinePrinter) {
+  auto& M = Connect(true);
+  M.Edit([](model::ModelState& S) { S.allReceipts = 123; });
+  ASSERT_EQ(StartBon(2, 3), 0) << Message();
+  EXPECT_EQ(O().FFiskParam.UniqueSellNo, "AB123456-0003-0000124");
+  EXPECT_THAT(DataOf(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000124"));
+  EXPECT_EQ(O().FFiskParam.OperNo, 3);
+  EXPECT_EQ(O().FFiskParam.OperName, "Ivan");
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_EQ(LastUniqueSellNo(), "AB123456-0003-0000124");
+  EXPECT_EQ(O().FFiskParam.UniqueSellNo, "");
+
+  // The next receipt gets a number of its own.
+  ASSERT_EQ(StartBon(2, 12), 0) << Message();
+  EXPECT_EQ(O().FFiskParam.UniqueSellNo, "AB123456-0012-0000125");
+}
+
+TEST_F(ReceiptTest, ExtendedOpeningRefusedCarriesItsTag) {
+  auto& M = Connect(true);
+  M.ScriptNext(0x90, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
+  EXPECT_EQ(StartBon(2), -1);
+  EXPECT_THAT(Message(), StartsWith("[StartBon] [FPR_OpenFiscBonEx]"));
+  EXPECT_EQ(O().FBonType, 0);
+}
+
+TEST_F(ReceiptTest, NoConnectionAndPrinterErrorState) {
+  EXPECT_EQ(StartBon(2), -1);
+  EXPECT_EQ(Code(), 502);
+  EXPECT_EQ(Message(), "[StartBon] " + kNotInit + " ");
+  auto& M = Connect(false);
+  M.SetStatusBit(model::bit::NoPaper);
+  EXPECT_EQ(StartBon(2), -1);
+  EXPECT_EQ(Code(), 210);
+  EXPECT_THAT(Message(), StartsWith("[StartBon] "));
+}
+
+// ---------------------------------------------------------------------------------------
+// AddUniqueSellNom
+
+TEST_F(ReceiptTest, GivenSaleNumberIsUsedOnceAndReported) {
+  auto& M = Connect(true);
+  EXPECT_EQ(AddUniqueSellNom("AB123456-0003-0000124"), 0);
+  EXPECT_THAT(LogText(), HasSubstr("AddUniqueSellNom.  New sell nom:  \"AB123456-0003-0000124\"."));
+  ASSERT_EQ(StartBon(2), 0) << Message();
+  EXPECT_THAT(DataOf(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000124"));
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_EQ(LastUniqueSellNo(), "AB123456-0003-0000124");
+  ASSERT_EQ(StartBon(2), 0) << Message();
+  EXPECT_EQ(O().FFiskParam.UniqueSellNo, "AB123456-0003-0000002");
+}
+
+TEST_F(ReceiptTest, RefusedSaleNumberIsOnlyLogged) {
+  const struct {
+    const char* Number;
+    const char* Reason;
+  } Cases[] = {
+      {"AB 1", "Invalid characters is sell nom."},
+      {"AB_1", "Invalid characters is sell nom."},
+      {"", "Sell nom \"\" is invalid."},
+  };
+  Connect(true);
+  for (const auto& C : Cases) {
+    O().FFiskParam.UniqueSellNo = "OLD-1";
+    EXPECT_EQ(AddUniqueSellNom(C.Number), 0);
+    EXPECT_EQ(Code(), 0);
+    EXPECT_EQ(Message(), "");
+    EXPECT_EQ(O().FFiskParam.UniqueSellNo, "");
+    EXPECT_THAT(LogText(), HasSubstr(std::string("AddUniqueSellNom. failed. \"") + C.Reason +
+                                     "\". Program will generate one."));
+  }
+}
+
+TEST_F(ReceiptTest, SaleNumberWithoutConnectionIsOnlyLogged) {
+  EXPECT_EQ(AddUniqueSellNom("AB1"), 0);
+  EXPECT_EQ(Code(), 0);
+  EXPECT_THAT(LogText(), HasSubstr("AddUniqueSellNom. failed. \"" + kNotInit + "\". Program will generate one."));
+}
+
+// ---------------------------------------------------------------------------------------
+// Refund data
+
+TEST_F(ReceiptTest, RefundOnAnOnlinePrinter) {
+  auto& M = Connect(true);
+  M.Edit([](model::ModelState& S) { S.allReceipts = 123; });
+  ASSERT_EQ(SetRefundParams(12345, 2, 17, "05/03/2024 10:15:00"), 0) << Message();
+  const TFiskParam& F = O().FFiskParam;
+  EXPECT_EQ(F.RefundFMNo, "00012345");
+  EXPECT_EQ(F.RefundReceiptNo, 17);
+  EXPECT_EQ(F.RefundReason, 'R');
+  EXPECT_EQ(F.RefundInvoiceNo, 0);
+  EXPECT_EQ(F.RefundFiscalNo, "50123456");
+  EXPECT_TRUE(F.IsRefund);
+  EXPECT_THAT(LogText(), HasSubstr("Refund date:2024-03-05T10:15:00"));
+
+  ASSERT_EQ(StartBon(5), 0) << Message();
+  // From another fiscal memory: the date of the refunded receipt goes along.
+  EXPECT_THAT(DataOf(M, 0x90),
+              ElementsAre("Ivan,AB123456-0003-0000124,S,00012345,R,17,2024-03-05T10:15:00"));
+  EXPECT_EQ(M.State().open->kind, ReceiptKind::Refund);
+  ASSERT_EQ(AddPLU(2.5), 0) << Message();
+  ASSERT_EQ(AddPayment(2.5), 0) << Message();
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_TRUE(DataOf(M, 0x39).empty());  // a refund receipt has no buyer block
+  EXPECT_FALSE(O().FFiskParam.IsRefund);
+  EXPECT_EQ(O().FFiskParam.RefundFMNo, "");
+  EXPECT_EQ(O().FFiskParam.RefundReason, '0');
+  EXPECT_EQ(LastUniqueSellNo(), "AB123456-0003-0000124");
+}
+
+TEST_F(ReceiptTest, CreditNoteOnAnOnlinePrinterWithTheBuyerBlock) {
+  auto& M = Connect(true);
+  ASSERT_EQ(SetRefundParams(50123456, 3, 9, "", "77"), 0) << Message();
+  ASSERT_EQ(StartBon(6, 3, "Ivan", Buyer("500")), 0) << Message();
+  // The credit-note range still has numbers: the printer's own is used.
+  EXPECT_THAT(DataOf(M, 0x42), ElementsAre("S"));
+  EXPECT_THAT(LogText(), HasSubstr("UpdateInvoiceRange. Cant't set new range for credit note. Old range not exhausted"));
+  // Same fiscal memory: the data end after the receipt number.
+  EXPECT_THAT(DataOf(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000001,S,50123456,T,9"));
+  ASSERT_EQ(AddPLU(3), 0) << Message();
+  ASSERT_EQ(AddPayment(3), 0) << Message();
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_THAT(DataOf(M, 0x39), ElementsAre(kBuyerBlock));
+  EXPECT_FALSE(M.State().closed.back().cancelled);
+}
+
+TEST_F(ReceiptTest, RefusedRefundDataLeaveTheStoredOnesUntouched) {
+  Connect(true);
+  ASSERT_EQ(SetRefundParams(1111, 1, 5, "01/02/2024"), 0) << Message();
+  const struct {
+    LONG Reason, ReceiptNo;
+    const char* Date;
+    std::string Text;
+  } Cases[] = {
+      {4, 17, "", "Reason : \"4 is invalid. Valid values are 1,2 or 3."},
+      {2, 0, "", "Reciept nom \"0\" is invalid ."},
+      {2, 17, "2024-03-05", "Invoice date : \"2024-03-05\" is invalid."},
+      {2, 17, "31/02/2024", "Invoice date : \"31/02/2024\" is invalid."},
+  };
+  for (const auto& C : Cases) {
+    EXPECT_EQ(SetRefundParams(12345, C.Reason, C.ReceiptNo, C.Date), -1);
+    EXPECT_EQ(Code(), 502);
+    EXPECT_EQ(Message(), "[SetRefundParams failed] " + C.Text + " ");
+    const TFiskParam& F = O().FFiskParam;
+    EXPECT_EQ(F.RefundFMNo, "00001111");
+    EXPECT_EQ(F.RefundReceiptNo, 5);
+    EXPECT_EQ(F.RefundReason, 'O');
+    EXPECT_TRUE(F.IsRefund);
+  }
+  EXPECT_THAT(LogText(), HasSubstr("SetRefundParams. FiscalBlock: \"1111\", Reason: \"1\", \", InvDate: "
+                                   "\"01/02/2024\", \", InvoiceNom: \"\", \", RecieptNo: \"5\"."));
+  EXPECT_THAT(LogText(), HasSubstr("Refund date:2024-02-01T00:00:00"));
+}
+
+TEST_F(ReceiptTest, RefundDataWithoutConnection) {
+  EXPECT_EQ(SetRefundParams(1, 1, 1, ""), -1);
+  EXPECT_EQ(Code(), 502);
+  EXPECT_EQ(Message(), "[SetRefundParams failed] " + kNotInit + " ");
+}
+
+// A receipt opened and never closed with EndBon (a receipt file that failed in the middle)
+// leaves its refund data and sale number behind; the next receipt must not inherit them.
+TEST_F(ReceiptTest, SaleNumberAndRefundDataBelongToOneReceipt) {
+  auto& M = Connect(true);
+  ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0);
+  ASSERT_EQ(StartBon(5), 0) << Message();
+  const std::string First = O().FFiskParam.UniqueSellNo;
+  // ... the receipt fails here; no EndBon. The next one is a plain receipt.
+  ASSERT_EQ(StartBon(2), 0) << Message();
+  const auto Openings = DataOf(M, 0x90);
+  ASSERT_EQ(Openings.size(), 2u);
+  EXPECT_EQ(Openings[0], "Ivan," + First + ",S,00012345,R,17");
+  EXPECT_EQ(M.State().open->kind, ReceiptKind::Fiscal);
+  EXPECT_FALSE(O().FFiskParam.IsRefund);
+  const std::string Second = O().FFiskParam.UniqueSellNo;
+  EXPECT_NE(Second, First);
+  EXPECT_EQ(Openings[1], "Ivan," + Second);
+
+  // What is given again after the abandoned receipt is kept for the next one.
+  ASSERT_EQ(AddUniqueSellNom("AB123456-0003-0000777"), 0);
+  ASSERT_EQ(SetRefundParams(12345, 3, 18, ""), 0);
+  ASSERT_EQ(StartBon(5), 0) << Message();
+  EXPECT_EQ(DataOf(M, 0x90).back(), "Ivan,AB123456-0003-0000777,S,00012345,T,18");
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_EQ(LastUniqueSellNo(), "AB123456-0003-0000777");
+}
+
+TEST_F(ReceiptTest, FailedOpeningKeepsTheDataForTheNextAttempt) {
+  auto& M = Connect(true);
+  ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0);
+  M.ScriptNext(0x90, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
+  ASSERT_EQ(StartBon(5), -1);
+  ASSERT_EQ(StartBon(5), 0) << Message();
+  EXPECT_EQ(M.State().open->kind, ReceiptKind::Refund);
+}
+
+// ---------------------------------------------------------------------------------------
+// Invoices and their number range
+
+TEST_F(ReceiptTest, InvoiceWithTheBuyerBlockAndTheRangeUpdate) {
+  for (bool Online : {false, true}) {
+    for (LONG Type : {3, 4}) {
+      SCOPED_TRACE(std::to_string(Type) + (Online ? " online" : ""));
+      Printers.clear();
+      TComPortNames::RemoveMapping("COM7");
+      auto& M = Connect(Online);
+      // The printer's invoice range is used up.
+      M.Edit([](model::ModelState& S) { S.invoices = {1, 100, 101}; });
+      ASSERT_EQ(StartBon(Type, 3, "Ivan", Buyer("1000")), 0) << Message();
+      EXPECT_THAT(DataOf(M, 0x42), ElementsAre("", "1000,1001"));
+      EXPECT_THAT(LogText(), HasSubstr("New  range for invoice added. From 1000 to 1001"));
+      if (Online) {
+        EXPECT_THAT(DataOf(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000001,I"));
+        EXPECT_TRUE(O().FFiskParam.IsInvoice);
+        EXPECT_EQ(O().FFiskParam.InvoiceNo, 1000);
+      } else {
+        EXPECT_THAT(DataOf(M, 0x30), ElementsAre("3,0000,1,I"));
+      }
+      EXPECT_EQ(M.State().open->invoiceNo, 1000);
+      ASSERT_EQ(AddPLU(4.2), 0) << Message();
+      ASSERT_EQ(AddPayment(5), 0) << Message();
+      ASSERT_EQ(EndBon(), 0) << Message();
+      EXPECT_THAT(DataOf(M, 0x39), ElementsAre(kBuyerBlock));
+      const auto S = M.State();
+      ASSERT_FALSE(S.closed.empty());
+      EXPECT_EQ(S.closed.back().kind, ReceiptKind::Invoice);
+      EXPECT_FALSE(S.closed.back().cancelled);
+    }
+  }
+}
+
+TEST_F(ReceiptTest, InvoiceNumberKeptByTheRangeThatStillHasNumbers) {
+  auto& M = Connect(false);
+  M.Edit([](model::ModelState& S) { S.invoices = {1, 100, 42}; });
+  ASSERT_EQ(StartBon(3, 3, "Ivan", Buyer("1000")), 0) << Message();
+  EXPECT_THAT(DataOf(M, 0x42), ElementsAre(""));
+  EXPECT_THAT(LogText(), HasSubstr("UpdateInvoiceRange. Cant't set new range for invoice. Old range not exhausted"));
+  EXPECT_EQ(M.State().open->invoiceNo, 42);
+}
+
+TEST_F(ReceiptTest, InvoiceNumberZeroOrNoNumberSetsNoRange) {
+  for (const char* Number : {"0", "-5", "12a"}) {
+    SCOPED_TRACE(Number);
+    Printers.clear();
+    TComPortNames::RemoveMapping("COM7");
+    auto& M = Connect(false);
+    M.Edit([](model::ModelState& S) { S.invoices = {1, 100, 101}; });
+    StartBon(3, 3, "Ivan", Buyer(Number));
+    // Only the read: a range 0..1 would make the printer issue invoice number 0.
+    EXPECT_THAT(DataOf(M, 0x42), ElementsAre(""));
+    EXPECT_THAT(LogText(), HasSubstr(std::string("UpdateInvoiceRange. New invoice num \"") + Number +
+                                     "\"is invalid integer value"));
+  }
+}
+
+TEST_F(ReceiptTest, InvoiceRangeThatCannotBeReadFailsTheOpening) {
+  auto& M = Connect(false);
+  M.ScriptNext(0x42, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
+  EXPECT_EQ(StartBon(3, 3, "Ivan", Buyer("1000")), -1);
+  EXPECT_EQ(Code(), 502);
+  EXPECT_THAT(Message(), StartsWith("[StartBon] Update new invoice nom failed. "));
+  EXPECT_FALSE(M.State().open.has_value());
+}
+
+// ---------------------------------------------------------------------------------------
+// EndBon
+
+TEST_F(ReceiptTest, UnderpaidReceiptIsClosedWithCashAndEndBonFails) {
+  auto& M = Connect(false);
+  ASSERT_EQ(StartBon(2), 0);
+  ASSERT_EQ(AddPLU(12.5), 0) << Message();
+  ASSERT_EQ(AddPayment(10), 0) << Message();
+  EXPECT_EQ(EndBon(), -1);
+  EXPECT_EQ(Code(), 502);
+  EXPECT_EQ(Message(), "[EndBon failed] Payments are not enough. TotalSum:12.50; Tender:10.00) ");
+  // The printer could no longer cancel it: the rest was paid in cash and the receipt closed.
+  const auto S = M.State();
+  ASSERT_FALSE(S.open.has_value());
+  EXPECT_FALSE(S.closed.back().cancelled);
+  EXPECT_EQ(S.closed.back().TenderCents(), 1250);
+  EXPECT_THAT(LogText(), HasSubstr("The open receipt was closed with the rest of 2.50 paid in cash."));
+  EXPECT_EQ(O().FBonType, 0);
+}
+
+TEST_F(ReceiptTest, UnpaidReceiptIsCancelledAndEndBonFails) {
+  auto& M = Connect(false);
+  ASSERT_EQ(StartBon(2), 0);
+  ASSERT_EQ(AddPLU(12.345), 0) << Message();
+  EXPECT_EQ(EndBon(), -1);
+  EXPECT_EQ(Message(), "[EndBon failed] Payments are not enough. TotalSum:12.35; Tender:0.00) ");
+  EXPECT_TRUE(M.State().closed.back().cancelled);
+  EXPECT_THAT(LogText(), HasSubstr("The open receipt was cancelled."));
+}
+
+TEST_F(ReceiptTest, WithoutTenderInTheAnswerThePrintersCloseDecides) {
+  auto& M = Connect(false);
+  ASSERT_EQ(StartBon(2), 0);
+  ASSERT_EQ(AddPLU(12.5), 0) << Message();
+  M.ScriptNext(0x4C, model::Reply("1,1,1250"));
+  EXPECT_EQ(EndBon(), -1);
+  // Not the payment check: the printer refused to close an unpaid receipt.
+  EXPECT_NE(Code(), 502);
+  EXPECT_THAT(Message(), Not(HasSubstr("Payments are not enough")));
+  EXPECT_THAT(DataOf(M, 0x38), ElementsAre(""));
+}
+
+TEST_F(ReceiptTest, DuplicateAfterTheClosingAndItsRefusal) {
+  auto& M = Connect(true);
+  ASSERT_EQ(Obj->put_PrintInvDublicate(1), S_OK);
+  ASSERT_EQ(StartBon(2), 0);
+  const std::string Number = O().FFiskParam.UniqueSellNo;
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_TRUE(M.State().closed.back().duplicatePrinted);
+  EXPECT_THAT(LogText(), HasSubstr("Print receipt duplicate. /Receipt completed without error!/"));
+  EXPECT_EQ(LastUniqueSellNo(), Number);
+
+  ASSERT_EQ(StartBon(2), 0);
+  M.ScriptNext(0x6D, model::ReplyBits(model::Bits({model::bit::NotAllowed})));
+  EXPECT_EQ(EndBon(), -1);
+  EXPECT_EQ(Code(), 256);
+  EXPECT_THAT(Message(), StartsWith("[EndBon failed] Only one copy can be printed! [1/1]"));
+  EXPECT_FALSE(M.State().open.has_value());  // the receipt itself is closed
+  EXPECT_EQ(LastUniqueSellNo(), Number);     // the number of the earlier receipt stays
+}
+
+TEST_F(ReceiptTest, EndBonResetsTheReceiptStateOnEveryOutcome) {
+  enum Outcome { Closed, NoConnection, ErrorState, Underpaid, DuplicateRefused };
+  for (Outcome Case : {Closed, NoConnection, ErrorState, Underpaid, DuplicateRefused}) {
+    SCOPED_TRACE(static_cast<int>(Case));
+    Printers.clear();
+    TComPortNames::RemoveMapping("COM7");
+    auto& M = Connect(true);
+    ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0);
+    ASSERT_EQ(StartBon(2), 0) << Message();
+    ASSERT_EQ(AddPLU(12.5), 0) << Message();
+    ASSERT_EQ(AddPayment(Case == Underpaid ? 10 : 12.5), 0) << Message();
+    if (Case == NoConnection) Close();
+    if (Case == ErrorState) M.SetStatusBit(model::bit::NoPaper);
+    if (Case == DuplicateRefused) {
+      ASSERT_EQ(Obj->put_PrintInvDublicate(1), S_OK);
+      M.ScriptNext(0x6D, model::ReplyBits(model::Bits({model::bit::NotAllowed})));
+    }
+    EXPECT_EQ(EndBon(), Case == Closed ? 0 : -1) << Message();
+    EXPECT_EQ(O().FBonType, 0);
+    EXPECT_EQ(O().FReceiptTotal, 0);
+    EXPECT_EQ(O().FPaidTotal, 0);
+    EXPECT_EQ(O().FFiskParam.UniqueSellNo, "");
+    EXPECT_FALSE(O().FFiskParam.IsRefund);
+    EXPECT_EQ(O().FFiskParam.RefundFMNo, "");
+    // The last sale stays readable.
+    EXPECT_EQ(O().FLastPrice, 12.5);
+  }
+}
+
+TEST_F(ReceiptTest, EndBonWithNoReceiptOpenOnThePrinterSucceeds) {
+  auto& M = Connect(true);
+  ASSERT_EQ(StartBon(2), 0);
+  ASSERT_EQ(EndBon(), 0);
+  const std::string Last = LastUniqueSellNo();
+  ASSERT_EQ(StartBon(2), 0);
+  EXPECT_EQ(Void(), 0) << Message();
+  EXPECT_TRUE(M.State().closed.back().cancelled);
+  EXPECT_EQ(O().FBonType, 2);  // the void leaves the object's state
+  M.ClearRequests();
+  EXPECT_EQ(EndBon(), 0) << Message();
+  EXPECT_EQ(O().FBonType, 0);
+  EXPECT_EQ(LastUniqueSellNo(), Last);
+  EXPECT_THAT(M.Commands(), ElementsAre(0x4A, 0x4C));
+  EXPECT_THAT(LogText(), HasSubstr("Receipt completed"));
+}
+
+TEST_F(ReceiptTest, VoidWithoutConnection) {
+  EXPECT_EQ(Void(), -1);
+  EXPECT_EQ(Code(), 502);
+  EXPECT_EQ(Message(), "[VoidCurrentReciept failed] " + kNotInit + " ");
+}
+
+}  // namespace
+}  // namespace fp

@@ -1,0 +1,41 @@
+#include "filedriver/OperatorWindows.h"
+
+#include <QDateTime>
+
+#include "filedriver/AboutDialog.h"
+#include "filedriver/PayTypesRelation.h"
+#include "filedriver/uDepartments.h"
+#include "filedriver/uECRFileReader.h"
+#include "filedriver/uFormHelpers.h"
+#include "filedriver/uMainServices.h"
+#include "filedriver/uSelectDate.h"
+#include "filedriver/uSettings.h"
+
+namespace fp {
+
+bool TOperatorWindows::EditSettings(IMainWindowServices& Main) { return uSettings::EditSettings(Main); }
+
+bool TOperatorWindows::SelectPeriod(IMainWindowServices& Main, TReportPeriod& Period) {
+  uFormHelpers::TOwnedWindow<TfrmSelectPeriod> frm(new TfrmSelectPeriod(Main.MainWindow()));
+  if (frm->exec() != QDialog::Accepted || !frm) return false;
+  Period = TReportPeriod{};
+  Period.ByDates = frm->ByDates();
+  Period.FirstBlock = frm->FirstBlock();
+  Period.LastBlock = frm->LastBlock();
+  Period.StartDate = OperatorWindows::DayToDateTime(frm->BeginDate());
+  Period.EndDate = OperatorWindows::DayToDateTime(frm->EndDate());
+  Period.Detailed = frm->Detailed();
+  return true;
+}
+
+void TOperatorWindows::EditDepartments(IMainWindowServices& Main) { uDepartments::EditDepartments(Main); }
+
+void TOperatorWindows::EditPayTypes(IMainWindowServices& Main) { PayTypesRelation::EditPayTypes(Main); }
+
+void TOperatorWindows::ShowAbout(IMainWindowServices& Main) { AboutDialog::ShowAbout(Main); }
+
+namespace OperatorWindows {
+double DayToDateTime(const QDate& Day) { return uECRFileReader::DateTimeToOle(QDateTime(Day, QTime(0, 0))); }
+}  // namespace OperatorWindows
+
+}  // namespace fp

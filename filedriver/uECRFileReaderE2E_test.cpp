@@ -1,0 +1,100 @@
+// One receipt file end to end: the reader creates the real automation object by class
+// identifier through the component runtime, the library talks to the printer model over
+// a pty, and the report file is compared with its golden copy.
+#include "filedriver/uECRFileReaderTestSupport.h"
+
+#include <dlfcn.h>
+
+#include "platform/ComPortNames.h"
+#include "platform/PortTestSupport.h"
+#include "platform/com/ComRuntime.h"
+#include "tests/printermodel/ModelEndpoints.h"
+#include "tests/printermodel/PrinterModel.h"
+
+namespace fp::test {
+namespace {
+
+const std::string kLibrary = std::string(FP_BIN_DIR) + "/MiravokFPAxX4_BG.so";
+const QString kGolden = QStringLiteral(FP_SOURCE_DIR "/filedriver/testdata/ReaderEndToEnd.rep");
+
+class ReaderEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    // As the program registers the library: by its file, through its entry point.
+    Library = dlopen(kLibrary.c_str(), RTLD_NOW);
+    ASSERT_NE(Library, nullptr) << dlerror();
+    auto registerServer = reinterpret_cast<TDllRegisterServer>(dlsym(Library, "DllRegisterServer"));
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
+  }
+  void TearDown() override {
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+    if (Library) dlclose(Library);
+  }
+
+  TScopedTempRegistry Registry;
+  model::PrinterModel Model;
+  model::PtyEndpoint Pty{Model};
+  QTemporaryDir Dir;
+  void* Library = nullptr;
+};
+
+TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {
+  Model.Edit([](model::ModelState& s) {
+    s.plus[5] = {};
+    s.plus[5].vat = 0xC1;
+    s.plus[5].priceCents = 150;
+    s.plus[5].name = "CHEESE";  // differs from the file's padded name: reprogrammed
+    s.plus[7] = {};
+    s.plus[7].vat = 0xC0;
+    s.plus[7].priceCents = 119;  // one cent off: reprogrammed
+    s.plus[7].name = "Water";
+  });
+  const QString bon = Dir.path() + QStringLiteral("/0001.$$$");
+  {
+    QFile f(bon);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("@010001Ivan\r\n"
+            "#UAB123456-0001-0000042\r\n"
+            "0005Cheese      000001500000200013xx00\r\n"
+            "%7^Water^120^1000^0\r\n"
+            "#P-1000\r\n"
+            ":Thank you\r\n"
+            "#E1^2.00\r\n");
+  }
+  {
+    TECRFileReader reader;  // the program's own factory: CoCreateInstance by class identifier
+    reader.ComPort = 7;
+    reader.RepFilePrint = true;
+    reader.RepDetailPrint = true;
+    ASSERT_TRUE(reader.FastInit(false, "")) << reader.LastError;
+    EXPECT_EQ(reader.SerialNo, "AB123456");
+    ASSERT_TRUE(reader.ReadFile(bon, 0)) << reader.LastError;
+    ASSERT_TRUE(reader.PrintPluList()) << reader.LastError;
+    reader.SaveRepFile();
+  }
+
+  QFile rep(Dir.path() + QStringLiteral("/0001.rep"));
+  ASSERT_TRUE(rep.open(QIODevice::ReadOnly));
+  const QByteArray written = rep.readAll();
+  QFile golden(kGolden);
+  ASSERT_TRUE(golden.open(QIODevice::ReadOnly)) << kGolden.toStdString();
+  EXPECT_EQ(written.toStdString(), golden.readAll().toStdString());
+
+  const model::ModelState& s = Model.State();
+  EXPECT_EQ(s.plus.at(5).name.substr(0, 12), "Cheese      ");
+  EXPECT_EQ(s.plus.at(7).priceCents, 120);
+  ASSERT_FALSE(s.closed.empty());
+  const model::Receipt& r = s.closed.back();
+  EXPECT_EQ(r.TotalCents(), 408);
+  ASSERT_EQ(r.payments.size(), 2u);
+  EXPECT_EQ(r.payments[0].amountCents, 200);
+  EXPECT_EQ(r.payments[1].amountCents, 208);  // the rest, paid by the reader
+  EXPECT_FALSE(s.open.has_value());
+}
+
+}  // namespace
+}  // namespace fp::test

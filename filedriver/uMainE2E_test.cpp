@@ -1,0 +1,177 @@
+// The real program, started as a process on Qt's offscreen platform, against the printer
+// model on a pty mapped as a COM port: it registers the automation library itself, prints
+// a receipt file dropped into its folder and writes the report file beside it; a second
+// start of the same program file hands over to the first and ends.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdlib>
+#include <memory>
+
+#include "platform/ComPortNames.h"
+#include "tests/printermodel/ModelEndpoints.h"
+#include "tests/printermodel/PrinterModel.h"
+
+namespace fp {
+namespace {
+
+const QString kBinDir = QStringLiteral(FP_BIN_DIR);
+const QString kProgram = QStringLiteral("DriverFiscalPrinterX4");
+const QString kLibrary = QStringLiteral("MiravokFPAxX4_BG.so");
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(50);
+  }
+  return true;
+}
+
+// QProcess wants an application object.
+class CoreEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char arg0_[20] = "uMainE2E_test";
+  char* argv_[2] = {arg0_, nullptr};
+  std::unique_ptr<QCoreApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const gCoreEnvironment =
+    ::testing::AddGlobalTestEnvironment(new CoreEnvironment);
+
+class ProgramEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const QString& f : {kProgram, kLibrary})
+      if (!QFileInfo::exists(kBinDir + "/" + f))
+        GTEST_SKIP() << (kBinDir + "/" + f).toStdString() << " is not built; build the program and the library first";
+    ASSERT_TRUE(tmp_.isValid());
+    root_ = tmp_.path() + "/";
+    prog_ = root_ + "prog/";
+    bon_ = root_ + "bon/";
+    ASSERT_TRUE(QDir().mkpath(prog_));
+    ASSERT_TRUE(QDir().mkpath(bon_));
+    // The program's folder is its own: the settings, the logs and the library beside it.
+    for (const QString& f : {kProgram, kLibrary}) {
+      ASSERT_TRUE(QFile::copy(kBinDir + "/" + f, prog_ + f));
+      QFile(prog_ + f).setPermissions(QFile(kBinDir + "/" + f).permissions());
+    }
+    // A registry of its own, where the library is not registered yet; the printer model
+    // on a pty is COM7.
+    registry_ = root_ + "registry.txt";
+    oldRegistry_ = qgetenv("FP_REGISTRY_FILE");
+    qputenv("FP_REGISTRY_FILE", registry_.toLocal8Bit());
+    model_ = std::make_unique<model::PrinterModel>();
+    pty_ = std::make_unique<model::PtyEndpoint>(*model_);
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", pty_->SlavePath()));
+
+    QFile ini(prog_ + kProgram + ".ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(("[PARAMETERS]\r\nSearchPath=" + bon_ +
+               "\r\nComPort=7\r\nBaudRate=115200\r\nCheckPrnIntevalSec=0\r\nRepFilePrint=1\r\n")
+                  .toLocal8Bit());
+  }
+
+  void TearDown() override {
+    for (QProcess* p : {first_.get(), second_.get()}) {
+      if (p && p->state() != QProcess::NotRunning) {
+        p->terminate();
+        if (!p->waitForFinished(5000)) {
+          p->kill();
+          p->waitForFinished(5000);
+        }
+      }
+    }
+    pty_.reset();
+    model_.reset();
+    if (oldRegistry_.isNull())
+      qunsetenv("FP_REGISTRY_FILE");
+    else
+      qputenv("FP_REGISTRY_FILE", oldRegistry_);
+  }
+
+  std::unique_ptr<QProcess> Start() {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("FP_REGISTRY_FILE", registry_);
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::MergedChannels);
+    p->setWorkingDirectory(root_);
+    p->start(prog_ + kProgram, {});
+    return p;
+  }
+
+  QString Diagnostics() {
+    QString out = "normal log:\n" + QString::fromLocal8Bit(ReadAll(prog_ + "Log/DriverFiscalPrinterX4_Log.txt")) +
+                  "\nexception log:\n" +
+                  QString::fromLocal8Bit(ReadAll(prog_ + "Log/DriverFiscalPrinterX4_Exception.txt"));
+    if (first_) out += "\nprogram output:\n" + QString::fromLocal8Bit(first_->readAll());
+    out += "\nreceipt folder: " + QDir(bon_).entryList(QDir::Files).join(", ");
+    return out;
+  }
+
+  QTemporaryDir tmp_;
+  QString root_, prog_, bon_, registry_;
+  QByteArray oldRegistry_;
+  std::unique_ptr<model::PrinterModel> model_;
+  std::unique_ptr<model::PtyEndpoint> pty_;
+  std::unique_ptr<QProcess> first_, second_;
+};
+
+TEST_F(ProgramEndToEnd, PrintsADroppedReceiptFileAndWritesItsReport) {
+  first_ = Start();
+  ASSERT_TRUE(first_->waitForStarted(10000));
+  // The first start has registered the library and checked the printer once the file
+  // timer runs; a receipt file written from then on is printed by the timer.
+  const QString log = prog_ + "Log/DriverFiscalPrinterX4_Log.txt";
+  ASSERT_TRUE(WaitFor([&] { return ReadAll(log).contains("Checking connectivity."); }, 60000)) << Diagnostics().toStdString();
+  EXPECT_TRUE(ReadAll(log).contains("[CreateOLEServer]Ax added: " + (prog_ + kLibrary).toLocal8Bit()));
+
+  {
+    QFile bon(bon_ + "0001.tmp");
+    ASSERT_TRUE(bon.open(QIODevice::WriteOnly));
+    bon.write("%1^BREAD^150^2000^1\r\n");
+  }
+  ASSERT_TRUE(QFile::rename(bon_ + "0001.tmp", bon_ + "0001.bon"));
+
+  const bool printed = WaitFor(
+      [&] { return QFileInfo::exists(bon_ + "0001.rep") && !QFileInfo::exists(bon_ + "0001.bon") &&
+                   !QFileInfo::exists(bon_ + "0001.$$$"); },
+      90000);
+  ASSERT_TRUE(printed) << Diagnostics().toStdString();
+  EXPECT_FALSE(QFileInfo::exists(bon_ + "0001.err")) << Diagnostics().toStdString();
+  const model::ModelState state = model_->State();
+  ASSERT_FALSE(state.closed.empty());
+  const model::Receipt& r = state.closed.back();
+  EXPECT_FALSE(r.cancelled);
+  ASSERT_EQ(r.items.size(), 1u);
+  EXPECT_EQ(r.TotalCents(), 300);
+
+  // A second start of the same file raises the running one and ends at once.
+  second_ = Start();
+  ASSERT_TRUE(second_->waitForFinished(20000));
+  EXPECT_EQ(second_->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second_->exitCode(), 0);
+  EXPECT_EQ(first_->state(), QProcess::Running);
+}
+
+}  // namespace
+}  // namespace fp

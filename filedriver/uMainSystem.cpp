@@ -1,0 +1,128 @@
+// The services of the running program behind the main window's seams: the worker thread,
+// the automation library and the desktop.
+#include <QDesktopServices>
+#include <QFile>
+#include <QSystemTrayIcon>
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+
+#include "filedriver/MiravokFprnProxy.h"
+#include "filedriver/uConst.h"
+#include "filedriver/uMain.h"
+#include "filedriver/uSettingsFile.h"
+
+namespace fp {
+namespace {
+
+class TWorkerTaskThread : public ITaskThread {
+ public:
+  explicit TWorkerTaskThread(std::unique_ptr<TECRFileThread> Thread) : FThread(std::move(Thread)) {}
+  // The worker's own destructor detaches its events and waits for its thread.
+  ~TWorkerTaskThread() override = default;
+
+  void Configure(const TTaskSettings& S) override {
+    if (S.ComPort < 0 || S.ComPort > uSettingsFile::MaxComPort)
+      throw std::runtime_error("COM port number out of range: " + std::to_string(S.ComPort));
+    FThread->SetComPort(static_cast<uint8_t>(S.ComPort));
+    FThread->SetBaudRate(S.BaudRate);
+    FThread->SetRepFilePrint(S.RepFilePrint);
+    FThread->SetRepDetailPrint(S.RepDetailPrint);
+    FThread->SetLogDir(S.LogDir);
+    FThread->CharEncoding = S.CharEncoding;
+    FThread->DeviceSerialNom = S.DeviceSerialNom;
+    FThread->AutoSerachDevice = S.AutoSerachDevice;
+    // Every job answers a waiting status query in the receipt folder of the settings.
+    if (FThread->BonFolder.isEmpty() && !S.BonFolder.isEmpty()) FThread->SetBonFolder(S.BonFolder);
+  }
+
+  void SetEvents(TTaskEvents E) override {
+    auto plain = [](std::function<void()> f) {
+      return [f = std::move(f)](TECRFileThread&) {
+        if (f) f();
+      };
+    };
+    FThread->OnTaskFinished = plain(std::move(E.TaskFinished));
+    FThread->OnError = [f = std::move(E.Error)](TECRFileThread&, TTaskErrorKind k) {
+      if (f) f(k);
+    };
+    FThread->OnPrinterOffline = plain(std::move(E.PrinterOffline));
+    FThread->OnPrinterOnline = plain(std::move(E.PrinterOnline));
+    FThread->OnFileStarted = std::move(E.FileStarted);
+    FThread->OnFileProcessed = plain(std::move(E.FileProcessed));
+    FThread->OnPrinterInfo = std::move(E.PrinterInfo);
+    FThread->OnDepartmentReceived = std::move(E.DepartmentReceived);
+    FThread->OnDepartmentsRead = plain(std::move(E.DepartmentsRead));
+  }
+
+  void Resume() override { FThread->Resume(); }
+  void Terminate() override { FThread->Terminate(); }
+  void DetachEvents() override { FThread->DetachEvents(); }
+  bool Finished() const override { return FThread->Finished(); }
+
+ private:
+  std::unique_ptr<TECRFileThread> FThread;
+};
+
+std::unique_ptr<TECRFileThread> CreateWorker(const TTaskRequest& R) {
+  switch (R.Kind) {
+    case tkPrinterInfo: return TECRFileThread::CreateReadPrinterInfo();
+    case tkReadFiles: return TECRFileThread::CreateReadFiles(R.BonFolder, R.WatGrpBeginFromOne);
+    case tkPrintEmptyBon: return TECRFileThread::CreatePrintEmptyBon();
+    case tkPrintTest: return TECRFileThread::CreatePrintTest();
+    case tkReportByBlock: return TECRFileThread::CreateReportByBlock(R.FirstBlock, R.LastBlock, R.Detailed);
+    case tkReportByDates: return TECRFileThread::CreateReportByDates(R.Detailed, R.StartDate, R.EndDate);
+    case tkXZReport: return TECRFileThread::CreateXZReport(R.Reset);
+    case tkGetDepartments: return TECRFileThread::CreateGetDepartments();
+    case tkSetDepartments: return TECRFileThread::CreateSetDepartments(R.Departments);
+    case tkSumIn:
+    case tkSumOut: return TECRFileThread::CreateSumInOut(R.Amount);
+    case tkCheckPrinter: return TECRFileThread::CreateCheckPrinter();
+    case tkCopyBon: return TECRFileThread::CreateCopyBon();
+    case tkDepartmentReportReset: return TECRFileThread::CreateDepartmentReport(true);
+    case tkDepartmentReport: return TECRFileThread::CreateDepartmentReport(false);
+    default: throw std::runtime_error("no job for task kind " + std::to_string(static_cast<int>(R.Kind)));
+  }
+}
+
+}  // namespace
+
+TTaskThreadFactory WorkerTaskThreadFactory() {
+  return [](const TTaskRequest& R) -> std::unique_ptr<ITaskThread> {
+    return std::make_unique<TWorkerTaskThread>(CreateWorker(R));
+  };
+}
+
+TComServerSeam SystemComServerSeam() {
+  TComServerSeam s;
+  s.ProbeDriverVersion = [] {
+    TMiravokFprnProxy proxy;
+    const std::string version = proxy.GetDriverVersion();
+    proxy.Release();
+    return uConst::FromCp1251(version);
+  };
+  s.LoadLibrary = [](const QString& Path) -> void* {
+    return ::dlopen(QFile::encodeName(Path).constData(), RTLD_NOW | RTLD_LOCAL);
+  };
+  s.GetProcAddress = [](void* Library, const char* Name) -> void* { return ::dlsym(Library, Name); };
+  s.FreeLibrary = [](void* Library) { ::dlclose(Library); };
+  return s;
+}
+
+TMainServices DefaultMainServices(const QStringList& Arguments) {
+  TMainServices s;
+  s.ProgramFile = uConst::ProgramFilePath();
+  s.Arguments = Arguments;
+  s.Now = [] { return QDateTime::currentDateTime(); };
+  s.CreateTask = WorkerTaskThreadFactory();
+  s.ComServer = SystemComServerSeam();
+  s.Windows = CreateOperatorWindows();
+  s.TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+  s.OpenUrl = [](const QUrl& Url) { return QDesktopServices::openUrl(Url); };
+  s.Terminate = [](int Code) { QCoreApplication::exit(Code); };
+  s.Quit = [] { QCoreApplication::quit(); };
+  return s;
+}
+
+}  // namespace fp

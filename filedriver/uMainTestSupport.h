@@ -1,0 +1,307 @@
+#pragma once
+// Test support of the main window: the application object, a fake worker and its
+// factory, a controllable clock, scripted operator windows and a fixture that builds the
+// window over a temporary program folder. Include it in one test program only once.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "filedriver/uConst.h"
+#include "filedriver/uCustomHint.h"
+#include "filedriver/uDialogs.h"
+#include "filedriver/uMain.h"
+#include "filedriver/uStrRes.h"
+
+namespace fp::testing {
+
+// The application object of the widget tests, released before the program's static
+// objects go.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    app_ = std::make_unique<QApplication>(argc_, argv_);
+  }
+  void TearDown() override {
+    uCustomHint::ReleaseCustomHint();
+    app_.reset();
+  }
+
+ private:
+  int argc_ = 1;
+  char arg0_[16] = "uMain_test";
+  char* argv_[2] = {arg0_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
+inline ::testing::Environment* const gQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Processes events for a while, or until the condition holds.
+inline bool SpinUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+// ---- The fake worker ----
+
+// What one fake task was given and what the test does with it.
+struct TFakeTask {
+  TTaskRequest Request;
+  TTaskSettings Settings;
+  TTaskEvents Events;
+  bool Resumed = false;
+  bool Terminated = false;
+  bool Detached = false;
+  bool Done = false;
+
+  // The worker's last event.
+  void Finish() {
+    Done = true;
+    if (!Detached && Events.TaskFinished) Events.TaskFinished();
+  }
+  void Error(TTaskErrorKind kind) {
+    if (!Detached && Events.Error) Events.Error(kind);
+  }
+};
+
+class TFakeTaskThread : public ITaskThread {
+ public:
+  TFakeTaskThread(std::shared_ptr<TFakeTask> task, std::function<void(std::shared_ptr<TFakeTask>)> onResume)
+      : task_(std::move(task)), onResume_(std::move(onResume)) {}
+  ~TFakeTaskThread() override { task_->Detached = true; }
+  void Configure(const TTaskSettings& s) override { task_->Settings = s; }
+  void SetEvents(TTaskEvents e) override { task_->Events = std::move(e); }
+  void Resume() override {
+    task_->Resumed = true;
+    if (onResume_) onResume_(task_);
+  }
+  void Terminate() override { task_->Terminated = true; }
+  void DetachEvents() override { task_->Detached = true; }
+  bool Finished() const override { return task_->Done; }
+
+ private:
+  std::shared_ptr<TFakeTask> task_;
+  std::function<void(std::shared_ptr<TFakeTask>)> onResume_;
+};
+
+// Records every task the window creates. With AutoFinish the worker reports its errors
+// and ends on the next turn of the event loop, as a quick real job would.
+class TFakeRunner {
+ public:
+  bool AutoFinish = true;
+  std::vector<TTaskErrorKind> ErrorsToReport;
+  std::vector<std::shared_ptr<TFakeTask>> Tasks;
+
+  TTaskThreadFactory Factory() {
+    return [this](const TTaskRequest& r) -> std::unique_ptr<ITaskThread> {
+      auto task = std::make_shared<TFakeTask>();
+      task->Request = r;
+      Tasks.push_back(task);
+      return std::make_unique<TFakeTaskThread>(task, [this](std::shared_ptr<TFakeTask> t) {
+        if (!AutoFinish) return;
+        const std::vector<TTaskErrorKind> errors = ErrorsToReport;
+        QTimer::singleShot(0, [t, errors] {
+          if (t->Events.PrinterOnline && !t->Detached) t->Events.PrinterOnline();
+          for (TTaskErrorKind k : errors) {
+            if (k == ekPrinterFatal && t->Events.PrinterOffline && !t->Detached) t->Events.PrinterOffline();
+            t->Error(k);
+          }
+          t->Finish();
+        });
+      });
+    };
+  }
+  std::shared_ptr<TFakeTask> Last() const { return Tasks.empty() ? nullptr : Tasks.back(); }
+  std::vector<TTaskKind> Kinds() const {
+    std::vector<TTaskKind> k;
+    for (const auto& t : Tasks) k.push_back(t->Request.Kind);
+    return k;
+  }
+};
+
+// ---- The operator's windows ----
+
+class TFakeWindows : public IOperatorWindows {
+ public:
+  // The settings round trip as the real window does it, with the folder the test gives.
+  QString FolderToEnter;
+  int SettingsCalls = 0;
+  bool TimerRanAfterSettings = false;
+  std::deque<std::optional<TReportPeriod>> Periods;  // nothing: closed without OK
+
+  bool EditSettings(IMainWindowServices& Main) override {
+    ++SettingsCalls;
+    Main.StopFileTimer();
+    const bool ok = !FolderToEnter.isEmpty();
+    if (ok) {
+      Main.Settings().SearchPath = FolderToEnter;
+      Main.SaveSettings();
+      Main.CheckConnectivity();
+    }
+    Main.RestartFileTimer();
+    TimerRanAfterSettings = static_cast<TfrmMain&>(Main).FileReadTimer.isActive();
+    return ok;
+  }
+  bool SelectPeriod(IMainWindowServices&, TReportPeriod& Period) override {
+    if (Periods.empty()) return false;
+    auto p = Periods.front();
+    Periods.pop_front();
+    if (!p) return false;
+    Period = *p;
+    return true;
+  }
+  void EditDepartments(IMainWindowServices&) override {}
+  void EditPayTypes(IMainWindowServices&) override {}
+  void ShowAbout(IMainWindowServices&) override {}
+};
+
+// ---- Scripted dialogs that also let a test look at the window when one opens ----
+
+class THookedDialogs : public TScriptedDialogs {
+ public:
+  std::function<void(const QString& text)> OnMessage;
+  TDlgResult Message(QWidget* Parent, TDlgKind Kind, const QString& Text, TDlgButtons Buttons) override {
+    if (OnMessage) OnMessage(Text);
+    return TScriptedDialogs::Message(Parent, Kind, Text, Buttons);
+  }
+};
+
+// ---- The fixture ----
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tmp_.isValid());
+    appDir_ = tmp_.path() + "/";
+    bonDir_ = appDir_ + "bon/";
+    ASSERT_TRUE(QDir().mkpath(bonDir_));
+    now_ = QDateTime::currentDateTime().addSecs(5);
+    uStrRes::ResetMessages();
+    uCustomHint::CustomHintWnd().HideTimerTick();
+  }
+  void TearDown() override {
+    frm_.reset();
+    uConst::SetAppDir("");
+    uStrRes::ResetMessages();
+  }
+
+  // The INI file of the program folder, written before the window is made.
+  void WriteIni(const QString& parameters) {
+    QFile f(appDir_ + "DriverFiscalPrinterX4.ini");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(("[PARAMETERS]\r\n" + parameters).toUtf8());
+  }
+  void WriteIniWithFolder(int checkInterval = 30) {
+    WriteIni(QStringLiteral("SearchPath=%1\r\nCheckPrnIntevalSec=%2\r\n").arg(bonDir_).arg(checkInterval));
+  }
+
+  TMainServices Services() {
+    TMainServices s;
+    s.ProgramFile = appDir_ + "DriverFiscalPrinterX4";
+    s.Now = [this] {
+      const QDateTime t = now_;
+      now_ = now_.addSecs(clockStep_);
+      return t;
+    };
+    s.CreateTask = runner_.Factory();
+    s.ComServer.ProbeDriverVersion = [this]() -> QString {
+      ++probes_;
+      if (!probeOk_) throw std::runtime_error("Class not registered");
+      return QStringLiteral("2.0.0.1");
+    };
+    s.ComServer.LoadLibrary = [this](const QString& path) -> void* {
+      loadedPath_ = path;
+      return loadOk_ ? static_cast<void*>(&libraryHandle_) : nullptr;
+    };
+    s.ComServer.GetProcAddress = [this](void*, const char* name) -> void* {
+      lookedUp_ = name;
+      return entryPoint_;
+    };
+    s.ComServer.FreeLibrary = [this](void*) { ++freed_; };
+    s.Windows = windows_;
+    s.TrayAvailable = [this] { return trayAvailable_; };
+    s.OpenUrl = [this](const QUrl& u) {
+      opened_.push_back(u);
+      return true;
+    };
+    s.Terminate = [this](int code) { terminated_.push_back(code); };
+    s.Quit = [this] { ++quits_; };
+    return s;
+  }
+
+  TfrmMain& MakeWindow() {
+    frm_ = std::make_unique<TfrmMain>(Services());
+    return *frm_;
+  }
+  // A window that has done its first start already (the tests of the running program).
+  TfrmMain& MakeRunningWindow(int checkInterval = 30) {
+    WriteIniWithFolder(checkInterval);
+    TfrmMain& f = MakeWindow();
+    f.FirstActivation = false;
+    return f;
+  }
+
+  // A receipt file that was written `ageSec` seconds before the test clock.
+  void PutBon(const QString& name, int ageSec = 10, const QByteArray& body = "S,1,______,_,__;X;1;1\r\n") {
+    PutFile(bonDir_ + name, body, now_.addSecs(-ageSec));
+  }
+  static void PutFile(const QString& path, const QByteArray& body, const QDateTime& modified) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(body);
+    f.close();
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(modified, QFileDevice::FileModificationTime));
+  }
+  static QByteArray Read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  QString NormalLog() const { return QString::fromLatin1(Read(appDir_ + "Log/" + uConst::NormalLogName)); }
+  QString ExceptionLog() const { return QString::fromLatin1(Read(appDir_ + "Log/" + uConst::ExceptionLogName)); }
+  int CountShown(const QString& text) const {
+    int n = 0;
+    for (const QString& t : dialogs_.Texts()) n += t == text;
+    return n;
+  }
+
+  QTemporaryDir tmp_;
+  QString appDir_;
+  QString bonDir_;
+  QDateTime now_;
+  int clockStep_ = 0;
+  TFakeRunner runner_;
+  std::shared_ptr<TFakeWindows> windows_ = std::make_shared<TFakeWindows>();
+  THookedDialogs dialogs_;
+  TScopedDialogs scopedDialogs_{dialogs_};
+  bool probeOk_ = true;
+  int probes_ = 0;
+  bool loadOk_ = true;
+  int libraryHandle_ = 0;
+  void* entryPoint_ = nullptr;
+  QString loadedPath_;
+  QString lookedUp_;
+  int freed_ = 0;
+  bool trayAvailable_ = false;
+  std::vector<QUrl> opened_;
+  std::vector<int> terminated_;
+  int quits_ = 0;
+  std::unique_ptr<TfrmMain> frm_;
+};
+
+}  // namespace fp::testing

@@ -1,0 +1,300 @@
+#pragma once
+// The worker thread: one printer job per thread. The main window creates the thread with
+// one of the task factories below (suspended), hands it the connection settings and the
+// event handlers, and calls Resume. The thread initialises the component runtime for
+// itself, connects to the printer through its own receipt-file reader, runs the job,
+// reports through its events, answers a waiting status query when the job failed,
+// releases the reader (and with it the automation object) and uninitialises the runtime.
+//
+// Events and threads
+// ------------------
+// Every event but OnDepartmentsRead runs on the thread that created the object (the main
+// thread) while the worker waits: Synchronize posts the call to a QObject living on that
+// thread (a queued call) and blocks until it has run there, so a handler may read the
+// event's argument and the thread's public fields. The main thread must therefore keep its event loop
+// running while a job runs (or wait with WaitFor, which serves the worker's calls itself).
+// OnDepartmentsRead is called directly on the worker thread; its handler must not touch
+// widgets. An event without a handler is skipped.
+//
+// Ending
+// ------
+// The creator owns the object. Its destructor stops the events (DetachEvents) and waits
+// for the thread to end, so after the destructor no handler runs again. Never destroy
+// the object from inside one of its own handlers (the worker is waiting in that call):
+// in OnTaskFinished hand it to FreeWhenFinished, or keep it until the next job.
+// OnTaskFinished is the last event; after it the worker only uninitialises the runtime.
+//
+// A window that closes while a job runs calls DetachEvents (no event reaches it
+// afterwards, a worker waiting in an event call goes on at once) and then WaitFor or the
+// destructor. A stop request (Terminate) is honoured by the file job between files only.
+//
+// The receipt folder
+// ------------------
+// The file job (tkReadFiles) claims each waiting receipt file "N.bon" by renaming it to
+// "N.$$$", prints it, writes "N.rep" when report files are on (or the file was a status
+// query), then deletes the claim on success or renames it to "N.err" on failure; an older
+// "N.err" is moved aside first to "N_ddmmyyyyhhnnzz.err" ("_1", "_2"... added while the
+// name exists; nothing is ever overwritten). A claim found at the start of a file job was
+// left by a run that was killed while it printed: it is never printed again and never
+// deleted, but renamed to "N.unk" (outcome unknown; "N_1.unk"... while the name exists),
+// logged and reported as a file error. Only files whose modification time is at least
+// uPRNFileThread::ReadyAgeMs old are listed (SelectReadyBonFiles), so a file that the
+// point-of-sale program is still writing waits for the next tick. Every job is handed the
+// receipt folder (SetBonFolder; CreateReadFiles sets it): a failed job answers the oldest
+// waiting status query there ("N.rep" = the query's lines and the failure text, written
+// as "N.rep.tmp" and renamed; the query file is deleted only once its answer exists).
+// Only the file job recovers left claims.
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "filedriver/MiravokFprnProxy.h"
+
+namespace fp {
+
+class TECRFileReader;
+
+// The printer jobs (values fixed).
+enum TTaskKind : uint8_t {
+  tkNone = 0,
+  tkPrinterInfo = 1,
+  tkReadFiles = 2,
+  tkPrintEmptyBon = 3,
+  tkPrintTest = 4,
+  tkReportByBlock = 5,
+  tkReportByDates = 6,
+  tkXZReport = 7,
+  tkGetDepartments = 8,
+  tkSetDepartments = 9,
+  tkSumIn = 10,
+  tkSumOut = 11,  // no factory gives a thread this kind; cash out runs as tkSumIn
+  tkCheckPrinter = 12,
+  tkCopyBon = 13,
+  tkDepartmentReportReset = 14,
+  tkDepartmentReport = 15,
+};
+
+// The kinds of failure (values fixed).
+enum TTaskErrorKind : uint8_t {
+  ekNone = 0,
+  ekOperationError = 1,  // the printer refused an operation
+  ekFileError = 2,       // a receipt file is invalid, or the receipt folder failed
+  ekPrinterError = 3,    // a printer error
+  ekPrinterFatal = 4,    // no connection or a fatal printer state
+};
+
+// Printer data handed to OnPrinterInfo.
+struct TPRNInfo {
+  QString Model;
+  QString SerialNo;
+  QString FiscalNo;
+  int32_t LineLength = 0;
+  int64_t LastDocNo = 0;
+  int64_t NextInvoiceNo = 0;
+  int32_t ComPort = 0;
+};
+
+// One department as the program handles it.
+struct TDepartmentRow {
+  int32_t Nom = 0;  // 1..100
+  QString DepName;
+  QString ExitCode;  // "P" for a programmed department
+  QString DepDescr;
+  int32_t TaxGrpNo = 0;
+  bool Edited = false;
+};
+using TDepartments = std::vector<TDepartmentRow>;
+
+namespace uPRNFileThread {
+
+constexpr int DepartmentCount = 100;
+
+// A receipt file is listed only when its modification time is at least this old.
+constexpr int ReadyAgeMs = 500;
+
+// The waiting receipt files of the folder that are ready to be claimed: the listing of
+// uConst::SelectBonFiles (lines "dos-stamp TAB name", oldest first) without the files
+// modified less than ReadyAgeMs before `now` (or later than `now`). Used by the file job,
+// the status answer, the main window's waiting-file count and its first-start question.
+// An empty folder name lists nothing. Raises EAbort like SelectBonFiles.
+void SelectReadyBonFiles(const QString& folder, QStringList& list,
+                         const QDateTime& now = QDateTime::currentDateTime());
+
+// The file name of a listing line (the part after the TAB).
+QString ListedName(const QString& line);
+
+}  // namespace uPRNFileThread
+
+class TECRFileThread {
+ public:
+  using TThreadEvent = std::function<void(TECRFileThread&)>;
+  using TErrorEvent = std::function<void(TECRFileThread&, TTaskErrorKind)>;
+  using TFileEvent = std::function<void(const QString& path)>;
+  using TPRNInfoEvent = std::function<void(const TPRNInfo&)>;
+  using TDepartmentEvent = std::function<void(const TDepartmentRow&)>;
+
+  // ---- Task factories (call them on the main thread). Each creates the thread
+  // suspended, with a new reader that holds a copy of uConst::PayTypePairs, port 1,
+  // 115200 baud, report files and report details on. ----
+  static std::unique_ptr<TECRFileThread> CreateReadPrinterInfo();
+  static std::unique_ptr<TECRFileThread> CreateReadFiles(const QString& bonFolder,
+                                                         bool watGrpBeginFromOne);
+  static std::unique_ptr<TECRFileThread> CreatePrintEmptyBon();
+  static std::unique_ptr<TECRFileThread> CreatePrintTest();
+  static std::unique_ptr<TECRFileThread> CreateReportByBlock(int32_t firstBlock, int32_t lastBlock,
+                                                             bool detailed);
+  // Dates are date-time values (days since 30 December 1899, time as fraction).
+  static std::unique_ptr<TECRFileThread> CreateReportByDates(bool detailed, double startDate,
+                                                             double endDate);
+  // reset 1: Z report; anything else: X report.
+  static std::unique_ptr<TECRFileThread> CreateXZReport(uint8_t reset);
+  static std::unique_ptr<TECRFileThread> CreateGetDepartments();
+  // The rows are copied; only rows with Edited set are written.
+  static std::unique_ptr<TECRFileThread> CreateSetDepartments(const TDepartments& departments);
+  // Positive: cash in; negative: cash out (both run as tkSumIn).
+  static std::unique_ptr<TECRFileThread> CreateSumInOut(double amount);
+  static std::unique_ptr<TECRFileThread> CreateCheckPrinter();
+  static std::unique_ptr<TECRFileThread> CreateCopyBon();
+  // reset true: tkDepartmentReportReset; false: tkDepartmentReport.
+  static std::unique_ptr<TECRFileThread> CreateDepartmentReport(bool reset);
+
+  ~TECRFileThread();
+  TECRFileThread(const TECRFileThread&) = delete;
+  TECRFileThread& operator=(const TECRFileThread&) = delete;
+
+  // ---- Settings, handed over before Resume. ----
+  void SetComPort(uint8_t port);
+  void SetBaudRate(int32_t baudRate);
+  void SetRepFilePrint(bool on);
+  void SetRepDetailPrint(bool on);
+  void SetLogDir(const QString& logDir);  // also the reader's log folder
+  // The receipt folder of every job: the file job works in it, every failed job answers a
+  // waiting status query in it. CreateReadFiles sets it; an empty folder skips both.
+  void SetBonFolder(const QString& folder);
+  // How every reader made from now on creates its automation object (tests: a fake or
+  // the library loaded directly); an empty function restores CreateMiravokFprn.
+  static void SetFprnFactory(TFprnFactory factory);
+  // The local-time clock of the job (stamps of moved-aside error files, the age of
+  // waiting files). Tests replace it; an empty function restores the system clock.
+  void SetClock(std::function<QDateTime()> clock);
+
+  // ---- Events (see the top of the file for the thread each one runs on). ----
+  TPRNInfoEvent OnPrinterInfo;           // job 1: printer information read
+  TDepartmentEvent OnDepartmentReceived;  // job 8: one department read
+  TFileEvent OnFileStarted;              // job 2: a receipt file is about to be processed
+  TThreadEvent OnFileProcessed;          // job 2: a receipt file is done
+  TErrorEvent OnError;                   // a failed file (job 2) or a failed job
+  TThreadEvent OnDepartmentsRead;        // job 8: list complete (on the worker thread!)
+  TThreadEvent OnTaskFinished;           // always, the last event of the job
+  TThreadEvent OnPrinterOnline;          // the connection at the start of the job succeeded
+  TThreadEvent OnPrinterOffline;         // a failure of kind ekPrinterFatal
+
+  // ---- Running. ----
+  // Starts the thread (once; later calls do nothing).
+  void Resume();
+  // Asks the file job to stop after the current file; returns at once.
+  void Terminate() { FTerminated.store(true); }
+  bool Terminated() const { return FTerminated.load(); }
+  // The thread body has ended (false while it runs and before Resume).
+  bool Finished() const { return FFinished.load(); }
+  // From now on every event call is skipped, and a worker waiting in one goes on at once.
+  // Call it on the main thread; it returns at once.
+  void DetachEvents();
+  // Waits until the thread has ended. On the main thread it serves the worker's event
+  // calls while it waits (unless the events are detached), so it cannot dead-lock.
+  // Returns at once when the thread was never started.
+  void WaitFor();
+  // Takes over a thread that is running or has ended and destroys it on the main thread
+  // once its body has ended (the worker's "free on terminate"). Safe to call from
+  // OnTaskFinished.
+  static void FreeWhenFinished(std::unique_ptr<TECRFileThread> thread);
+
+  // The thread body. Resume runs it on the new thread; tests may call it directly on
+  // the creating thread, where every event is then called directly.
+  void Execute();
+
+  // The kind of the reader's current failure, by its last error code: no reader or a
+  // failing read: ekPrinterFatal; 101-105, 107, 120, 130, 210-214, 218, 219, 503, 504:
+  // ekPrinterFatal; 132, 200, 201, 203, 204, 206, 215-217, 226, 232: ekPrinterError;
+  // anything else (0 too): ekOperationError.
+  TTaskErrorKind ClassifyPrinterError();
+  // The same classification of a code.
+  static TTaskErrorKind ClassifyErrorCode(int32_t code);
+
+  // Runs `fn` on the main thread while the worker waits (directly when called there).
+  // Skipped once the events are detached.
+  void Synchronize(const std::function<void()>& fn);
+
+  // ---- Fields (written by the main thread only before Resume; read by handlers). ----
+  TPRNInfo PrinterInfo;       // argument of OnPrinterInfo
+  TDepartments Departments;   // rows to write (job 9); emptied after a successful write
+  TDepartmentRow Department;  // the department just read (job 8)
+  QString CurrentFile;        // receipt folder + name of the file being processed
+  QString LogDir;
+  QString BonFolder;          // with a trailing "/" once the job runs
+  QString ErrorMessage;       // text of the error that ended the job
+  int32_t FirstBlock = 0;
+  int32_t LastBlock = 0;
+  double StartDate = 0;
+  double EndDate = 0;
+  bool Detailed = false;
+  TTaskKind TaskKind = tkNone;
+  std::unique_ptr<TECRFileReader> Reader;
+  QString DeviceSerialNom;    // trimmed by the main window
+  bool AutoSerachDevice = false;
+  uint8_t Reset = 0;
+  TTaskErrorKind ErrorKind = ekNone;
+  uint8_t CharEncoding = 0;
+  double Amount = 0;
+
+ private:
+  struct TSyncState;
+  TECRFileThread();
+
+  void Log(const QString& message);
+  void LogException(const QString& message);
+  QDateTime Now() const;
+  void Fail(TTaskErrorKind kind, const QString& message);
+
+  // The steps and jobs.
+  void DoInit();
+  void DelTempFiles();
+  void RunJob();
+  void DoReadPrinterInfo();
+  void DoReadFiles();
+  void DoPrintEmptyBon();
+  void DoPrintTest();
+  void DoReportByBlock();
+  void DoReportByDates();
+  void DoXZReport();
+  void DoGetDepartments();
+  void DoSetDepartments();
+  void DoSumInOut();
+  void DoCopyBon();
+  void DoDepartmentReportReset();
+  void DoDepartmentReport();
+  void ServiceJob(bool ok, const QString& okLine, const QString& failText);
+  void SaveErrorStatus(const QString& message);
+
+  // The receipt-folder protocol of one file; false: the file was skipped.
+  bool ClaimFile(const QString& name, const QString& claimPath);
+  void FinishFailedFile(const QString& name, const QString& claimPath);
+  void SaveRepFile(bool printed);
+  void FinishPrintedFile(const QString& claimPath);
+
+  std::shared_ptr<TSyncState> FSync;
+  std::thread FThread;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFinished{false};
+  bool FStarted = false;
+  std::function<QDateTime()> FClock;
+};
+
+}  // namespace fp

@@ -1,0 +1,430 @@
+// The receipt folder of the file job: what is left in the folder after each outcome, the
+// recovery of claims left by a killed run, error files that are never overwritten, every
+// rename and delete failing in turn, and files that are still being written.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "filedriver/uPRNFileThreadTestSupport.h"
+#include "filedriver/uStrRes.h"
+#include "platform/FileOps.h"
+
+namespace fp::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+enum class Outcome { Success, FileError, PrinterError, NoConnection };
+
+const char* OutcomeName(Outcome o) {
+  switch (o) {
+    case Outcome::Success: return "Success";
+    case Outcome::FileError: return "FileError";
+    case Outcome::PrinterError: return "PrinterError";
+    case Outcome::NoConnection: return "NoConnection";
+  }
+  return "";
+}
+
+class TOutcomeTable : public TWorkerFixture,
+                      public ::testing::WithParamInterface<std::tuple<Outcome, bool, bool>> {};
+
+// 0001.bon ends with the outcome, 0002.bon is a good receipt behind it, 0003.bon a status
+// query waiting behind both.
+TEST_P(TOutcomeTable, LeavesExactlyTheseFiles) {
+  const auto [outcome, repFiles, query] = GetParam();
+  Put("0001.bon", outcome == Outcome::FileError ? kInvalid : kReceipt, 60);
+  Put("0002.bon", kReceipt, 50);
+  if (query) Put("0003.bon", kStatusQuery, 40);
+  if (outcome == Outcome::PrinterError) Fake->Fail("AddProgPlu", 232, "[AddProgPlu] Printer error ");
+  if (outcome == Outcome::NoConnection) Fake->Fail("AddProgPlu", 101, "[AddProgPlu] No answer ");
+
+  RunFileJob(repFiles);
+
+  const bool failed = outcome != Outcome::Success;
+  const bool fatal = outcome == Outcome::NoConnection;
+  std::set<std::string> expected;
+  if (failed) expected.insert("0001.err");
+  if (repFiles) expected.insert("0001.rep");
+  if (fatal)
+    expected.insert("0002.bon");  // left for the next run
+  else if (repFiles)
+    expected.insert("0002.rep");
+  if (query) expected.insert("0003.rep");  // a status query is always answered
+  const auto files = Files();
+  EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), expected);
+
+  if (failed) {
+    EXPECT_EQ(Read("0001.err"), outcome == Outcome::FileError ? kInvalid : kReceipt);
+  }
+  if (failed && repFiles) {
+    EXPECT_THAT(Read("0001.rep"), HasSubstr("[ERROR]"));
+  }
+  if (query) {
+    if (fatal)
+      EXPECT_EQ(Read("0003.rep"), "&S\r\nFatal error ocurred. Exiting.\r\n");
+    else
+      EXPECT_THAT(Read("0003.rep"), HasSubstr("Printer serial: ZK000001"));
+  }
+
+  // The next file's fate: printed once unless the connection was lost.
+  const int sold = CallCount("AddProgPlu");
+  switch (outcome) {
+    case Outcome::Success: EXPECT_EQ(sold, 2); break;
+    case Outcome::FileError: EXPECT_EQ(sold, 1); break;
+    case Outcome::PrinterError: EXPECT_EQ(sold, 2); break;  // the failed sale and 0002
+    case Outcome::NoConnection: EXPECT_EQ(sold, 1); break;  // only the failed sale
+  }
+
+  std::vector<std::string> events = {"Online", "Started 0001.bon"};
+  if (outcome == Outcome::FileError) events.push_back("Error 2");
+  if (outcome == Outcome::PrinterError) events.push_back("Error 3");
+  if (fatal) {
+    events.insert(events.end(), {"Offline", "Error 4"});
+  } else {
+    events.insert(events.end(), {"Processed", "Started 0002.bon", "Processed"});
+    if (query) events.insert(events.end(), {"Started 0003.bon", "Processed"});
+  }
+  events.push_back("Finished");
+  EXPECT_EQ(Events, events);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, TOutcomeTable,
+    ::testing::Combine(::testing::Values(Outcome::Success, Outcome::FileError, Outcome::PrinterError,
+                                         Outcome::NoConnection),
+                       ::testing::Bool(), ::testing::Bool()),
+    [](const auto& info) {
+      return std::string(OutcomeName(std::get<0>(info.param))) + (std::get<1>(info.param) ? "_Rep" : "_NoRep") +
+             (std::get<2>(info.param) ? "_Query" : "_NoQuery");
+    });
+
+using TFolderProtocol = TWorkerFixture;
+
+TEST_F(TFolderProtocol, ThreeFilesWithTheSecondInvalid) {
+  Put("a.bon", kReceipt, 60);
+  Put("b.bon", kInvalid, 50);
+  Put("c.bon", kReceipt, 40);
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.err", "b.rep", "c.rep"}));
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started a.bon", "Processed", "Started b.bon", "Error 2",
+                                              "Processed", "Started c.bon", "Processed", "Finished"}));
+  EXPECT_EQ(CallCount("AddProgPlu"), 2);
+  EXPECT_THAT(NormalLog(), HasSubstr("Read bon files ended. Files count: 2"));
+}
+
+TEST_F(TFolderProtocol, EmptyFolderLogsACountOfZero) {
+  RunFileJob();
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+  const std::string log = NormalLog();
+  EXPECT_THAT(log, HasSubstr("Read bon files."));
+  EXPECT_THAT(log, HasSubstr("Read bon files ended. Files count: 0"));
+}
+
+TEST_F(TFolderProtocol, MissingFolderFailsBeforeAnyPrinterCall) {
+  auto t = Wire(TECRFileThread::CreateReadFiles(Tmp.path() + "/nowhere", false));
+  t->Execute();
+  EXPECT_TRUE(Fake->Calls.empty());
+  EXPECT_EQ(t->ErrorMessage, uStrRes::Message(uStrRes::SetProgram));
+  EXPECT_EQ(t->ErrorKind, ekFileError);
+  EXPECT_EQ(Events, (std::vector<std::string>{"Error 2", "Finished"}));
+}
+
+TEST_F(TFolderProtocol, FailedConnectionAnswersTheStatusQueryAndLeavesTheReceipt) {
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kStatusQuery, 50);
+  Fake->Fail("Init", 102, "[Init] Port busy ");
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.rep"}));
+  EXPECT_EQ(Read("0002.rep"), "&S\r\n[FastInit][Init] Port busy \r\n");
+  EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+}
+
+// A run killed while it printed leaves its claim: the receipt may have come out.
+TEST_F(TFolderProtocol, StaleClaimIsKeptAsUnknownOutcomeAndNotPrinted) {
+  Put("0005.$$$", kReceipt, 600);
+  Put("0007.$$$", kReceipt, 600);
+  Put("0007.unk", "older unknown", 900);
+  Put("0008.bon", kReceipt, 60);
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0005.unk", "0007.unk", "0007_1.unk", "0008.rep"}));
+  EXPECT_EQ(Read("0007.unk"), "older unknown");
+  EXPECT_EQ(Read("0007_1.unk"), kReceipt);
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0008 only
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 2", "Error 2", "Started 0008.bon", "Processed",
+                                              "Finished"}));
+  EXPECT_THAT(NormalLog(), HasSubstr("Outcome unknown, not printed again: \"" + (Folder + "0005.$$$").toStdString()));
+}
+
+TEST_F(TFolderProtocol, StaleClaimsAreRecoveredOnlyByTheFileJob) {
+  Put("0005.$$$", kReceipt, 600);
+  Wire(TECRFileThread::CreatePrintTest())->Execute();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0005.$$$"}));
+}
+
+// Error files of one name within the same stamp never overwrite each other.
+TEST_F(TFolderProtocol, OlderErrorFilesAreMovedAsideWithACounter) {
+  for (const char* content : {"#A first\r\n", "#A second\r\n", "#A third\r\n"}) {
+    Put("0001.bon", content, 60);
+    RunFileJob(false);
+  }
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.err", "0001_09122025123007.err", "0001_09122025123007_1.err"}));
+  EXPECT_EQ(Read("0001_09122025123007.err"), "#A first\r\n");
+  EXPECT_EQ(Read("0001_09122025123007_1.err"), "#A second\r\n");
+  EXPECT_EQ(Read("0001.err"), "#A third\r\n");
+}
+
+TEST_F(TFolderProtocol, StampHasTwoDigitMillisecondsAtLeast) {
+  Clock = QDateTime(QDate(2025, 1, 2), QTime(3, 4, 5, 123));
+  Put("x.bon", kInvalid, 60);
+  Put("x.err", "old", 60);
+  RunFileJob(false);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"x.err", "x_020120250304123.err"}));
+}
+
+// The point-of-sale program may still be writing a file: it waits for the next tick.
+TEST_F(TFolderProtocol, FileStillBeingWrittenIsLeftForTheNextTick) {
+  Put("0001.bon", kReceipt, 0.2);
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
+  EXPECT_EQ(CallCount("AddProgPlu"), 0);
+  SetAge("0001.bon", 0.6);
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+}
+
+TEST_F(TFolderProtocol, ReadyListingTakesFilesHalfASecondOldOrOlder) {
+  Put("old.bon", kReceipt, 30);
+  Put("edge.bon", kReceipt, 0.5);
+  Put("young.bon", kReceipt, 0.499);
+  Put("future.bon", kReceipt, -5);
+  Put("other.txt", kReceipt, 30);
+  QStringList list;
+  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock);
+  ASSERT_EQ(list.size(), 2);
+  EXPECT_EQ(uPRNFileThread::ListedName(list[0]), "old.bon");
+  EXPECT_EQ(uPRNFileThread::ListedName(list[1]), "edge.bon");
+  uPRNFileThread::SelectReadyBonFiles(QString(), list, Clock);
+  EXPECT_TRUE(list.isEmpty());
+}
+
+// The point-of-sale program took the file back between the listing and the claim.
+TEST_F(TFolderProtocol, FileGoneBeforeItsClaimIsSkipped) {
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 50);
+  auto t = FileJob();
+  auto started = t->OnFileStarted;
+  t->OnFileStarted = [&](const QString& path) {
+    started(path);
+    if (path.endsWith("0001.bon")) QFile::remove(path);
+  };
+  t->Execute();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0002.rep"}));
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
+                                              "Finished"}));
+  EXPECT_THAT(NormalLog(), HasSubstr("File is gone, skipped: \"" + (Folder + "0001.bon").toStdString()));
+}
+
+// The system calls, with a journal of the renames, deletes and syncs in the folder (paths
+// without the folder; the folder itself is ".").
+class TJournalFileOps : public IFileOps {
+ public:
+  explicit TJournalFileOps(std::string folder) : Folder(std::move(folder)) {}
+  int Open(const char* path, int flags, mode_t mode) override {
+    int fd = IFileOps::Open(path, flags, mode);
+    if (fd >= 0) Paths[fd] = path;
+    return fd;
+  }
+  int Fsync(int fd) override {
+    Note("Fsync " + Paths[fd]);
+    return IFileOps::Fsync(fd);
+  }
+  int RenameNoReplace(const char* from, const char* to) override {
+    Note("Rename " + std::string(from) + " " + to);
+    return IFileOps::RenameNoReplace(from, to);
+  }
+  int Unlink(const char* path) override {
+    Note("Unlink " + std::string(path));
+    return IFileOps::Unlink(path);
+  }
+  std::vector<std::string> Journal;
+
+ private:
+  void Note(std::string line) {
+    for (size_t at; (at = line.find(Folder)) != std::string::npos;) line.erase(at, Folder.size());
+    Journal.push_back(line.empty() || line.back() != ' ' ? line : line + ".");
+  }
+  std::string Folder;
+  std::map<int, std::string> Paths;
+};
+
+// The claim is on disk before the printer prints, and the report file before the claim
+// goes.
+TEST_F(TFolderProtocol, ClaimAndReportFileAreSyncedInOrder) {
+  Put("0001.bon", kReceipt, 60);
+  TJournalFileOps ops(Folder.toStdString());
+  {
+    TScopedFileOps scoped(&ops);
+    RunFileJob();
+  }
+  EXPECT_EQ(ops.Journal, (std::vector<std::string>{"Rename 0001.bon 0001.$$$", "Fsync .", "Fsync 0001.rep", "Fsync .",
+                                                   "Unlink 0001.$$$"}));
+}
+
+// ---- Faults ----
+
+struct TFault {
+  const char* Name;
+  TFileOp Op;
+  const char* PathPart;
+  int Nth;
+  const char* Message;  // the job's error message begins with it; "%F" is the folder
+  std::vector<std::string> AfterJob;
+  std::vector<std::string> AfterNextJob;
+};
+
+void PrintTo(const TFault& f, std::ostream* os) { *os << f.Name; }
+
+class TFaultTable : public TWorkerFixture, public ::testing::WithParamInterface<TFault> {};
+
+// 0001.bon a good receipt, 0002.bon an invalid one whose older error file is in the way.
+TEST_P(TFaultTable, EndsTheJobWithoutLosingOrReprintingAReceipt) {
+  const TFault& f = GetParam();
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kInvalid, 50);
+  Put("0002.err", "old", 70);
+  auto job = FileJob();
+  {
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(f.Op, f.Nth, EIO, (Folder + f.PathPart).toStdString());
+    job->Execute();
+  }
+  QString message = QString::fromLatin1(f.Message).replace("%F", Folder);
+  EXPECT_TRUE(job->ErrorMessage.startsWith(message)) << job->ErrorMessage.toStdString();
+  EXPECT_EQ(Events.back(), "Finished");
+  EXPECT_EQ(Events[Events.size() - 2], "Error 2");
+  EXPECT_EQ(Files(), f.AfterJob);
+
+  Events.clear();
+  RunFileJob();
+  EXPECT_EQ(Files(), f.AfterNextJob);
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0001 printed exactly once over both runs
+  // The older error file survives whatever happened.
+  bool oldKept = false;
+  for (const auto& name : Files()) oldKept |= Read(QString::fromStdString(name)) == "old";
+  EXPECT_TRUE(oldKept);
+}
+
+const std::string kStamped = "0002_09122025123007.err";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, TFaultTable,
+    ::testing::Values(
+        TFault{"ClaimRename", TFileOp::RenameNoReplace, "0001.bon\n", 1, "Can't rename file. Check permissions : %F",
+               {"0001.bon", "0002.bon", "0002.err"},
+               {"0001.rep", "0002.err", "0002.rep", kStamped}},
+        TFault{"ClaimSync", TFileOp::Fsync, "", 1, "Can't sync folder: %F",
+               {"0001.bon", "0002.bon", "0002.err"},
+               {"0001.rep", "0002.err", "0002.rep", kStamped}},
+        TFault{"ClaimDelete", TFileOp::Unlink, "0001.$$$", 1, "Can't delete file. Check permissions : %F0001.$$$",
+               {"0001.$$$", "0001.rep", "0002.bon", "0002.err"},
+               {"0001.rep", "0001.unk", "0002.err", "0002.rep", kStamped}},
+        TFault{"MoveAside", TFileOp::RenameNoReplace, "0002.err\n", 1, "Can't rename err file: %F",
+               {"0001.rep", "0002.$$$", "0002.err"},
+               {"0001.rep", "0002.err", "0002.unk"}},
+        TFault{"ClaimToErr", TFileOp::RenameNoReplace, "0002.$$$\n", 1,
+               "Can't current file to err file. May be permission not set: %F",
+               {"0001.rep", "0002.$$$", "0002.err"},
+               {"0001.rep", "0002.err", "0002.unk"}},
+        TFault{"ClaimToErrAfterMoveAside", TFileOp::RenameNoReplace, "0002.$$$\n", 2,
+               "Can't current file to err file. May be permission not set: %F",
+               {"0001.rep", "0002.$$$", kStamped},
+               {"0001.rep", "0002.unk", kStamped}},
+        TFault{"RepOfPrintedFile", TFileOp::Open, "0001.rep", 1, "",
+               {"0002.bon", "0002.err"},
+               {"0002.err", "0002.rep", kStamped}},
+        TFault{"RepOfFailedFile", TFileOp::Open, "0002.rep", 1, "",
+               {"0001.rep", "0002.err", kStamped},
+               {"0001.rep", "0002.err", kStamped}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(TFolderProtocol, RepOfFailedFileReportsTheFileBeforeEndingTheJob) {
+  Put("0002.bon", kInvalid, 50);
+  Put("0003.bon", kReceipt, 40);
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::Open, 1, EIO, (Folder + "0002.rep").toStdString());
+  RunFileJob();
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0002.bon", "Error 2", "Error 2", "Finished"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0002.err", "0003.bon"}));
+}
+
+TEST_F(TFolderProtocol, StaleClaimThatCannotBeRenamedEndsTheJobBeforePrinting) {
+  Put("0009.$$$", kReceipt, 600);
+  Put("0001.bon", kReceipt, 60);
+  auto job = FileJob();
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, (Folder + "0009.$$$").toStdString());
+  job->Execute();
+  EXPECT_EQ(job->ErrorMessage, "Can't rename temp file. Check permissions: " + Folder);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0009.$$$"}));
+  EXPECT_EQ(CallCount("AddProgPlu"), 0);
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 2", "Finished"}));
+}
+
+// The status query file goes only once its answer is in place.
+TEST_F(TFolderProtocol, StatusQueryIsKeptWhenItsAnswerCannotBeWritten) {
+  for (TFileOp op : {TFileOp::Open, TFileOp::Write, TFileOp::Fsync, TFileOp::Rename}) {
+    Put("0003.bon", kStatusQuery, 40);
+    Fake->Fail("Init", 102, "[Init] Port busy ");
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(op, 1, EIO, (Folder + "0003.rep").toStdString());
+    RunFileJob();
+    EXPECT_EQ(Files(), (std::vector<std::string>{"0003.bon"})) << static_cast<int>(op);
+  }
+}
+
+// Every rename and delete of the folder failing in turn: whatever the failure, the next
+// run (without faults) leaves no claim behind, prints the good receipt at most once in
+// all, and keeps every receipt and error file under some name.
+TEST_F(TFolderProtocol, EveryRenameAndDeleteFailingInTurn) {
+  for (TFileOp op : {TFileOp::RenameNoReplace, TFileOp::Rename, TFileOp::Unlink, TFileOp::Fsync}) {
+    for (int nth = 1; nth <= 8; ++nth) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(op)) + "/" + std::to_string(nth));
+      for (const auto& name : Files()) QFile::remove(Folder + QString::fromStdString(name));
+      Fake->Calls.clear();
+      Put("0001.bon", kReceipt, 60);
+      Put("0002.bon", kInvalid, 50);
+      Put("0002.err", "old", 70);
+      Put("0003.bon", kStatusQuery, 40);
+      Fake->Fail("GetHardwareStatus", 101, "[GetHardwareStatus] No answer ");  // the query ends the job
+      {
+        TFaultyFileOps ops;
+        TScopedFileOps scoped(&ops);
+        ops.FailAt(op, nth, EIO, Folder.toStdString());
+        RunFileJob();
+      }
+      RunFileJob();
+      std::multiset<std::string> contents;
+      for (const auto& name : Files()) {
+        EXPECT_EQ(name.find(".$$$"), std::string::npos) << name;
+        contents.insert(Read(QString::fromStdString(name)));
+      }
+      EXPECT_LE(CallCount("AddProgPlu"), 1);
+      EXPECT_TRUE(CallCount("AddProgPlu") == 1 || contents.count(kReceipt) == 1);
+      EXPECT_EQ(contents.count("old"), 1u);
+      EXPECT_EQ(contents.count(kInvalid), 1u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace fp::test

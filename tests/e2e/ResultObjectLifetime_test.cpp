@@ -1,0 +1,103 @@
+// A result object that the automation object hands out keeps the library in use: through
+// the real library file, connected to the printer model over a pty, the library may not
+// be unloaded while the client holds a result object, even after the automation object
+// itself is gone.
+#include <dlfcn.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "driver/MiravokFPAxX4_BG_TLB.h"
+#include "platform/ComPortNames.h"
+#include "platform/Cp1251.h"
+#include "platform/PortTestSupport.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/ComRuntime.h"
+#include "platform/com/Dispatch.h"
+#include "tests/printermodel/PrinterModel.h"
+
+namespace fp {
+namespace {
+
+const std::string kLibrary = std::string(FP_BIN_DIR) + "/MiravokFPAxX4_BG.so";
+
+class ResultObjectLifetimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    Handle = dlopen(kLibrary.c_str(), RTLD_NOW);
+    ASSERT_NE(Handle, nullptr) << dlerror();
+    CanUnloadNow = reinterpret_cast<TDllCanUnloadNow>(dlsym(Handle, "DllCanUnloadNow"));
+    auto Register = reinterpret_cast<TDllRegisterServer>(dlsym(Handle, "DllRegisterServer"));
+    ASSERT_TRUE(CanUnloadNow && Register);
+    ASSERT_EQ(Register(), S_OK);
+  }
+  void TearDown() override {
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+    if (Handle) dlclose(Handle);
+  }
+
+  // A new automation object connected to the printer model.
+  ComPtr<IMiravokFprn> ConnectedFprn() {
+    ComPtr<IMiravokFprn> Fprn;
+    EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid,
+                               Fprn.AsOut()),
+              S_OK);
+    if (!Fprn) return Fprn;
+    LONG Res = 99;
+    EXPECT_EQ(Fprn->Init(7, 115200, 0, 0, BStr(u"").Get(), &Res), S_OK);
+    EXPECT_EQ(Res, 0);
+    return Fprn;
+  }
+
+  test::TScopedTempRegistry Registry;
+  model::PrinterModel Model;
+  model::PtyEndpoint Pty{Model};
+  void* Handle = nullptr;
+  TDllCanUnloadNow CanUnloadNow = nullptr;
+};
+
+TEST_F(ResultObjectLifetimeTest, LibraryStaysInUseWhileTheClientHoldsAResultObject) {
+  Model.Edit([](model::ModelState& S) { S.allReceipts = 12; });
+  ComPtr<IBonData> Bon;
+  {
+    ComPtr<IMiravokFprn> Fprn = ConnectedFprn();
+    ASSERT_TRUE(Fprn);
+    ASSERT_EQ(Fprn->GetRecieptStatus(Bon.GetAddressOf()), S_OK);
+    ASSERT_TRUE(Bon);
+  }
+  // The automation object is gone; the result object is not.
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  BStr Doc;
+  ASSERT_EQ(Bon->get_DocNumber(Doc.Out()), S_OK);
+  EXPECT_EQ(Doc.View(), u"12");
+  Bon.Reset();
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+TEST_F(ResultObjectLifetimeTest, ResultObjectHandedOutThroughDispatchCountsToo) {
+  Model.Edit([](model::ModelState& S) { S.departments[2].name = "BREAD"; });
+  Variant Result;
+  {
+    ComPtr<IDispatch> Disp = ConnectedFprn().As<IDispatch>();
+    ASSERT_TRUE(Disp);
+    Variant Nom(LONG(2));
+    ASSERT_EQ(DispCallByName(Disp.Get(), u"GetDeprtmentTotals", DISPATCH_METHOD,
+                             std::span<VARIANT>(static_cast<VARIANT*>(&Nom), 1), &Result),
+              S_OK);
+  }
+  ASSERT_EQ(Result.vt, VT_DISPATCH);
+  ASSERT_NE(Result.pdispVal, nullptr);
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  Variant Name;
+  ASSERT_EQ(DispCallByName(Result.pdispVal, u"Description", DISPATCH_PROPERTYGET, {}, &Name), S_OK);
+  EXPECT_EQ(BstrView(Name.bstrVal), u"BREAD");
+  VariantClear(&Result);
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+}  // namespace
+}  // namespace fp
