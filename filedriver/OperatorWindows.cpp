@@ -38,4 +38,6 @@ namespace OperatorWindows {
 double DayToDateTime(const QDate& Day) { return uECRFileReader::DateTimeToOle(QDateTime(Day, QTime(0, 0))); }
 }  // namespace OperatorWindows
 
+std::unique_ptr<IOperatorWindows> CreateOperatorWindows() { return std::make_unique<TOperatorWindows>(); }
+
 }  // namespace fp

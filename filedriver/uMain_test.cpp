@@ -719,6 +719,25 @@ TEST_F(MainWindowTest, EveryMenuCommandStartsItsTask) {
     EXPECT_NE(f.MenuItem(name), nullptr) << name;
 }
 
+TEST_F(MainWindowTest, LanguageFileTranslatesTheWindowButNotItsTitle) {
+  QDir().mkpath(appDir_ + "Translations");
+  PutFile(appDir_ + "Translations/DriverFiscalPrinterX4.lng",
+          "[frmMain]\r\nfrmMain=Other title\r\nlblCurrentTaskHdr=Current task\r\nmnPRNInfo=Printer info\r\n"
+          "LabelPrinterName=Model\r\nlblModelName=never\r\n[Messages]\r\nNoActiveTask=Idle\r\n",
+          now_);
+  TfrmMain& f = MakeRunningWindow();
+  EXPECT_EQ(f.windowTitle(), "MIRAVOK FP driver (" + appDir_ + "DriverFiscalPrinterX4)");
+  EXPECT_EQ(f.lblCurrentTaskHdr->text(), "Current task");
+  EXPECT_EQ(f.MenuItem("mnPRNInfo")->text(), "Printer info");
+  EXPECT_EQ(f.lblModelName->text(), "-");
+  EXPECT_EQ(f.lblCurrentTaskName->text(), "Idle");
+  // The translated caption goes into PRNInfo.txt.
+  TPRNInfo info;
+  info.Model = "FP-55";
+  f.GetPrnInfo(info);
+  EXPECT_TRUE(Read(bonDir_ + "PRNInfo.txt").startsWith("Model: FP-55\r\n"));
+}
+
 // ---------------------------------------------------------------------------------------
 // The look
 

@@ -147,7 +147,8 @@ TEST_F(AutomationLibraryTest, EveryEntryAnswersOnAFreshObject) {
       if (A.Dir == TArgDir::Result) continue;
       if (A.Dir == TArgDir::In) {
         switch (A.Vt) {
-          case VT_BSTR: Args.emplace_back(u"1"); break;
+          // A log folder of "1" would be created in the working folder: keep logging off.
+          case VT_BSTR: Args.emplace_back(std::string_view(E.Name) == "LogFilePath" ? u"" : u"1"); break;
           case VT_R8: Args.emplace_back(1.0); break;
           case VT_DATE: Args.push_back(Variant::Date(46000)); break;
           default: Args.emplace_back(LONG(1)); break;
