@@ -1,55 +1,25 @@
 // The printer commands that read information: clock, status, diagnostic data, document
 // and invoice numbers, the open receipt, header lines, daily payment sums, departments,
 // articles, payment type names, constants and the currency mode; plus the drawer pulse.
+#include "driver/BaseDeviceCommands.h"
 #include "driver/BaseDeviceUnit.h"
 #include "driver/DeviceText.h"
 #include "driver/OleDate.h"
 #include "driver/WireNumbers.h"
 
-#include <limits>
-
 namespace fp {
 
+using namespace device_commands;
+
 namespace {
-
-constexpr uint8_t cmdHeaderLine = 0x2B;
-constexpr uint8_t cmdGetDateTime = 0x3E;
-constexpr uint8_t cmdInvoiceRange = 0x42;
-constexpr uint8_t cmdStatus = 0x4A;
-constexpr uint8_t cmdPayTypeName = 0x55;
-constexpr uint8_t cmdDepartment = 0x57;
-constexpr uint8_t cmdDepartmentSum = 0x58;
-constexpr uint8_t cmdDiagnosticInfo = 0x5A;
-constexpr uint8_t cmdReceiptInfo = 0x67;
-constexpr uint8_t cmdOpenDrawer = 0x6A;
-constexpr uint8_t cmdPluData = 0x6B;
-constexpr uint8_t cmdDailyPayments = 0x6E;
-constexpr uint8_t cmdLastDocNumber = 0x71;
-constexpr uint8_t cmdConstants = 0x80;
-constexpr uint8_t cmdCurrencyMode = 0x83;
-
-TDataBuffer TextData(std::string_view Text) {
-  TDataBuffer Data;
-  TBaseDevice::AddEscapedText(Text, Data);
-  return Data;
-}
 
 TCommand Command(uint8_t Cmd, TStatusCheck Check, TRecordStatus Record, std::string_view Data = {}) {
   TCommand C;
   C.Cmd = Cmd;
   C.Check = Check;
   C.Record = Record;
-  C.Data = TextData(Data);
+  Add(Data, C.Data);
   return C;
-}
-
-bool ParseInt32(std::string_view Text, int32_t& Value) {
-  int64_t V = 0;
-  if (!ParseWireInteger(Text, V) || V < std::numeric_limits<int32_t>::min() ||
-      V > std::numeric_limits<int32_t>::max())
-    return false;
-  Value = static_cast<int32_t>(V);
-  return true;
 }
 
 // The first character of a field, when it has one; an empty field leaves Ch as it is.

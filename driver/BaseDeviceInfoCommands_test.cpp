@@ -82,15 +82,8 @@ std::vector<TInfoRow> InfoRows() {
 }
 
 TEST(InfoCommands, RequestBytesAndRetries) {
-  for (const TInfoRow& R : InfoRows()) {
-    TFakeDevice D;
-    D.Push(TFakeDevice::Answer(R.Answer));
-    EXPECT_TRUE(R.Call(D)) << R.Name << ": " << D.FErrorText;
-    ASSERT_EQ(D.Calls.size(), 1u) << R.Name;
-    EXPECT_EQ(D.Calls[0].Cmd, R.Cmd) << R.Name;
-    EXPECT_EQ(Text(D.Calls[0].Data), R.Data) << R.Name;
-    EXPECT_EQ(D.Calls[0].Retries, R.Retries) << R.Name;
-  }
+  for (const TInfoRow& R : InfoRows())
+    test::ExpectSendsOnce(R.Name, R.Call, TFakeDevice::Answer(R.Answer), R.Cmd, R.Data, R.Retries);
 }
 
 TEST(InfoCommands, PayTypeLetters) {

@@ -1,44 +1,26 @@
 // The printer commands that make receipts and end them: fiscal and non-fiscal receipts,
 // sales, subtotal, discounts, payments, texts, the invoice buyer block, barcodes, the copy
 // of the last receipt, and the two operations that get an open receipt out of the way.
+#include "driver/BaseDeviceCommands.h"
 #include "driver/BaseDeviceUnit.h"
 #include "driver/DeviceText.h"
 #include "driver/OleDate.h"
 #include "driver/WireNumbers.h"
 
 #include <cmath>
-#include <limits>
 
 namespace fp {
 
-namespace {
+using namespace device_commands;
 
-constexpr uint8_t cmdOpenNonFiscBon = 0x26;
-constexpr uint8_t cmdCloseNonFiscBon = 0x27;
-constexpr uint8_t cmdPrintNonFiscText = 0x2A;
-constexpr uint8_t cmdOpenFiscBon = 0x30;
-constexpr uint8_t cmdSale = 0x31;
-constexpr uint8_t cmdSubTotal = 0x33;
-constexpr uint8_t cmdPayment = 0x35;
-constexpr uint8_t cmdPrintFiscText = 0x36;
-constexpr uint8_t cmdCloseFiscBon = 0x38;
-constexpr uint8_t cmdInvoiceClient = 0x39;
-constexpr uint8_t cmdSaleProgPlu = 0x3A;
-constexpr uint8_t cmdCancelFiscBon = 0x3C;
-constexpr uint8_t cmdPrintBarcode = 0x54;
-constexpr uint8_t cmdPrintDuplicate = 0x6D;
-constexpr uint8_t cmdOpenFiscBonEx = 0x90;
-constexpr uint8_t cmdDiscountLastItem = 0x91;
+namespace {
 
 constexpr char TAB = '\t';
 constexpr char LF = '\n';
 
-// The status bits the receipt commands test.
-constexpr TStatusTest NoPaper = BitSet(2, 0, 210);
+// The status bits the receipt commands test (with NoPaper, NonFiscalOpen and FiscalOpen).
 constexpr TStatusTest PrinterFault = BitSet(0, 4, 219);
-constexpr TStatusTest NonFiscalOpen = BitSet(2, 5, 215);
 constexpr TStatusTest NonFiscalNotOpen = BitClear(2, 5, 209);
-constexpr TStatusTest FiscalOpen = BitSet(2, 3, 217);
 constexpr TStatusTest FiscalNotOpen = BitClear(2, 3, 208);
 constexpr TStatusTest JournalEnd = BitSet(2, 2, 224);
 constexpr TStatusTest ClockNotSet = BitSet(0, 2, 218);
@@ -62,10 +44,6 @@ TCommand ReceiptCommand(uint8_t Cmd, std::vector<TStatusTest> Before) {
   C.Record = TRecordStatus::WithStatus;
   return C;
 }
-
-void Add(std::string_view Text, TDataBuffer& Data) { TBaseDevice::AddEscapedText(Text, Data); }
-void Add(char Ch, TDataBuffer& Data) { TBaseDevice::AddEscapedChar(Ch, Data); }
-void AddInt(int64_t Value, TDataBuffer& Data) { Add(std::to_string(Value), Data); }
 
 // The optional two text lines of a sale or payment: Text1, then LF and Text2.
 void AddTextLines(const std::string& Text1, const std::string& Text2, TDataBuffer& Data) {
@@ -95,12 +73,6 @@ bool IsVatLetter(char Ch) {
   return B >= 0xC0 && B <= 0xC7;
 }
 
-bool IsInt32Text(std::string_view Text) {
-  int64_t V = 0;
-  return ParseWireInteger(Text, V) && V >= std::numeric_limits<int32_t>::min() &&
-         V <= std::numeric_limits<int32_t>::max();
-}
-
 // The two counters of an opening or closing answer.
 void ReadReceiptCounters(TAnswer& A, int32_t& AllReceipt, int32_t& FiscReceipt) {
   A.RequireFields(2);
@@ -116,21 +88,6 @@ void ReadPaymentAnswer(TAnswer& A, char& PaidCode, double& Amount2) {
   if (PaidCode == 'E' || PaidCode == 'F' || PaidCode == 'I')
     throw ECmdException(250, std::string("[") + PaidCode + "]");
   if (!A.Text.empty()) Amount2 = A.HundredthsField("[Amount2]");
-}
-
-// A text for the error record without the printer's "E:" marks and 0xA2 bytes.
-std::string WithoutErrorMarks(const std::string& Text) {
-  std::string Rest;
-  Rest.reserve(Text.size());
-  for (size_t I = 0; I < Text.size(); ++I) {
-    if (Text[I] == 'E' && I + 1 < Text.size() && Text[I + 1] == ':') {
-      ++I;
-      continue;
-    }
-    if (static_cast<uint8_t>(Text[I]) == 0xA2) continue;
-    Rest += Text[I];
-  }
-  return Rest;
 }
 
 std::string Quoted(std::string_view Text) { return "\"" + std::string(Text) + "\""; }
@@ -188,7 +145,8 @@ bool TBaseDevice::FPR_OpenFiscBon(uint16_t Operator, const std::string& Password
   TCommand C = ReceiptCommand(cmdOpenFiscBon, OpenFiscalTests);
   C.After = OpenFiscalAfter;
   C.Build = [&](TDataBuffer& Data) {
-    if (!Password.empty() && !IsInt32Text(Password)) throw ECmdException(201, "[OperPwd]");
+    int32_t Number = 0;
+    if (!Password.empty() && !ParseInt32(Password, Number)) throw ECmdException(201, "[OperPwd]");
     AddInt(Operator, Data);
     Add(',', Data);
     Add(Password, Data);

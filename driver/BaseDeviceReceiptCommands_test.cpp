@@ -174,15 +174,9 @@ std::vector<TReceiptRow> ReceiptRows() {
 }
 
 TEST(ReceiptCommands, RequestBytes) {
-  for (const TReceiptRow& R : ReceiptRows()) {
-    TFakeDevice D;
-    D.Push(TFakeDevice::Answer(R.Answer, PassStatus(R.Tests)));
-    EXPECT_TRUE(R.Call(D)) << R.Name << ": " << D.FErrorText;
-    ASSERT_EQ(D.Calls.size(), 1u) << R.Name;
-    EXPECT_EQ(D.Calls[0].Cmd, R.Cmd) << R.Name;
-    EXPECT_EQ(Text(D.Calls[0].Data), R.Data) << R.Name;
-    EXPECT_EQ(D.Calls[0].Retries, 4) << R.Name;
-  }
+  for (const TReceiptRow& R : ReceiptRows())
+    test::ExpectSendsOnce(R.Name, R.Call, TFakeDevice::Answer(R.Answer, PassStatus(R.Tests)), R.Cmd, R.Data,
+                          4);
 }
 
 // The own tests of every row fire in the order of its table, before CheckStatus.

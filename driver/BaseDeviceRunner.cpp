@@ -1,8 +1,7 @@
 // The generic command operation: build, send, status tests, answer fields, error record.
+#include "driver/BaseDeviceCommands.h"
 #include "driver/BaseDeviceUnit.h"
 #include "driver/WireNumbers.h"
-
-#include <limits>
 
 namespace fp {
 
@@ -27,10 +26,9 @@ int64_t TAnswer::IntField(const std::string& Label) {
 }
 
 int32_t TAnswer::Int32Field(const std::string& Label) {
-  int64_t V = IntField(Label);
-  if (V < std::numeric_limits<int32_t>::min() || V > std::numeric_limits<int32_t>::max())
-    throw ECmdException(201, Label);
-  return static_cast<int32_t>(V);
+  int32_t V = 0;
+  if (!device_commands::ParseInt32(Field(), V)) throw ECmdException(201, Label);
+  return V;
 }
 
 double TAnswer::NumberField(const std::string& Label) {

@@ -2,6 +2,7 @@
 // program the printer (clock, header lines, barcode height, operator, invoice ranges,
 // departments, articles) and serve it (cash in and out, the diagnostic ticket, the day's
 // sums by tax group).
+#include "driver/BaseDeviceCommands.h"
 #include "driver/BaseDeviceUnit.h"
 #include "driver/DeviceText.h"
 #include "driver/OleDate.h"
@@ -14,28 +15,9 @@
 
 namespace fp {
 
+using namespace device_commands;
+
 namespace {
-
-constexpr uint8_t cmdHeaderLine = 0x2B;
-constexpr uint8_t cmdSetDateTime = 0x3D;
-constexpr uint8_t cmdDailyTaxation = 0x41;
-constexpr uint8_t cmdInvoiceRange = 0x42;
-constexpr uint8_t cmdDailyReport = 0x45;
-constexpr uint8_t cmdCashInOut = 0x46;
-constexpr uint8_t cmdPrintDiagnostics = 0x47;
-constexpr uint8_t cmdFMReportByNumberDetailed = 0x49;
-constexpr uint8_t cmdFMReportByDateShort = 0x4F;
-constexpr uint8_t cmdDepartment = 0x57;
-constexpr uint8_t cmdFMReportByDateDetailed = 0x5E;
-constexpr uint8_t cmdFMReportByNumberShort = 0x5F;
-constexpr uint8_t cmdSetOperator = 0x66;
-constexpr uint8_t cmdPluData = 0x6B;
-constexpr uint8_t cmdDepartmentReport = 0x75;
-constexpr uint8_t cmdPluReport = 0x76;
-
-constexpr TStatusTest NoPaper = BitSet(2, 0, 210);
-constexpr TStatusTest NonFiscalOpen = BitSet(2, 5, 215);
-constexpr TStatusTest FiscalOpen = BitSet(2, 3, 217);
 
 // The largest invoice number the printer takes: eleven digits.
 constexpr int64_t kMaxInvoiceNo = 99999999999;
@@ -44,10 +26,6 @@ constexpr int kDotsPerMm = 8;
 constexpr int kMaxBarcodeDots = 240;
 // Header lines and article names are cut to this many characters.
 constexpr size_t kMaxLineText = 36;
-
-void Add(std::string_view Text, TDataBuffer& Data) { TBaseDevice::AddEscapedText(Text, Data); }
-void Add(char Ch, TDataBuffer& Data) { TBaseDevice::AddEscapedChar(Ch, Data); }
-void AddInt(int64_t Value, TDataBuffer& Data) { Add(std::to_string(Value), Data); }
 
 // Own tests, then CheckStatus; a failure is recorded as Record says.
 TCommand ServiceCommand(uint8_t Cmd, std::vector<TStatusTest> Before = {},

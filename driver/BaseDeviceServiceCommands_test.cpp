@@ -128,15 +128,8 @@ std::vector<TRow> Rows() {
 }
 
 TEST(ServiceCommands, RequestBytes) {
-  for (const TRow& R : Rows()) {
-    TFakeDevice D;
-    D.Push(TFakeDevice::Answer(R.Answer));
-    EXPECT_TRUE(R.Call(D)) << R.Name << ": " << D.FErrorText;
-    ASSERT_EQ(D.Calls.size(), 1u) << R.Name;
-    EXPECT_EQ(D.Calls[0].Cmd, R.Cmd) << R.Name;
-    EXPECT_EQ(Text(D.Calls[0].Data), R.Data) << R.Name;
-    EXPECT_EQ(D.Calls[0].Retries, 4) << R.Name;
-  }
+  for (const TRow& R : Rows())
+    test::ExpectSendsOnce(R.Name, R.Call, TFakeDevice::Answer(R.Answer), R.Cmd, R.Data, 4);
 }
 
 // The first failing test wins, in the order of each row (the cash command runs the

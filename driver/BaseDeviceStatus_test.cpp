@@ -1,4 +1,5 @@
 #include "driver/BaseDeviceUnit.h"
+#include "driver/CommandTestSupport.h"
 #include "driver/FakeDevice.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +9,7 @@
 namespace fp {
 namespace {
 
-// A six-byte status with the given bits set (byte, bit) on top of 0x80 in every byte.
-TDataBuffer StatusWith(std::initializer_list<std::pair<int, int>> Bits) {
-  TDataBuffer S(6, 0x80);
-  for (auto [Byte, Bit] : Bits) S[Byte] |= static_cast<uint8_t>(1u << Bit);
-  return S;
-}
+using test::StatusWith;
 
 std::string Txt(int32_t Code) { return DeviceErrorText(Code); }
 

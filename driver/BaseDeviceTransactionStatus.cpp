@@ -1,12 +1,11 @@
 // The state of the fiscal transaction: whether a fiscal receipt is open, its item count,
 // its amount and what has been paid so far.
+#include "driver/BaseDeviceCommands.h"
 #include "driver/BaseDeviceUnit.h"
 
 namespace fp {
 
-namespace {
-constexpr uint8_t cmdTransactionStatus = 0x4C;
-}  // namespace
+using namespace device_commands;
 
 bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount,
                                            double& Tender, bool& HasTender) {
@@ -17,7 +16,7 @@ bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsC
   HasTender = false;
   TCommand C;
   C.Cmd = cmdTransactionStatus;
-  if (T) AddEscapedChar('T', C.Data);
+  if (T) Add('T', C.Data);
   C.Check = TStatusCheck::Full;
   C.Record = TRecordStatus::WithStatus;
   C.Parse = [&](TAnswer& A) {

@@ -1,4 +1,5 @@
 #include "driver/BaseDeviceUnit.h"
+#include "driver/DeviceText.h"
 
 #include <chrono>
 #include <cstdio>
@@ -248,16 +249,7 @@ void TBaseDevice::RecordError(const std::exception& E, const TDataBuffer& Status
   FErrorText = ErrorCodeText(Cmd->Code, Cmd->Message);
 
   if (Extra.find_first_not_of(' ') != std::string::npos) {
-    std::string Rest;
-    Rest.reserve(Extra.size());
-    for (size_t I = 0; I < Extra.size(); ++I) {
-      if (Extra[I] == 'E' && I + 1 < Extra.size() && Extra[I + 1] == ':') {
-        ++I;
-        continue;
-      }
-      if (static_cast<uint8_t>(Extra[I]) == 0xA2) continue;
-      Rest += Extra[I];
-    }
+    const std::string Rest = WithoutErrorMarks(Extra);
     if (!Rest.empty()) FErrorText += "#" + Rest;
   }
 

@@ -13,9 +13,9 @@
 
 namespace fp::test {
 
-// Six status bytes 0x80 (no bit of interest set) with the given bits, as {byte, bit}.
-inline TDataBuffer StatusWith(std::initializer_list<std::pair<int, int>> Bits) {
-  TDataBuffer S(6, 0x80);
+// Size status bytes 0x80 (no bit of interest set) with the given bits, as {byte, bit}.
+inline TDataBuffer StatusWith(std::initializer_list<std::pair<int, int>> Bits, size_t Size = 6) {
+  TDataBuffer S(Size, 0x80);
   for (auto [Byte, Bit] : Bits) S[static_cast<size_t>(Byte)] |= static_cast<uint8_t>(1u << Bit);
   return S;
 }
@@ -27,6 +27,20 @@ inline std::vector<int> SentCommands(const TFakeDevice& D) {
   std::vector<int> Out;
   for (const auto& C : D.Calls) Out.push_back(C.Cmd);
   return Out;
+}
+
+// Op, answered with Reply, sends exactly one command: Cmd with Data (as text) and Retries,
+// and succeeds.
+template <class TOp>
+void ExpectSendsOnce(const std::string& Name, TOp Op, TFakeDevice::TReply Reply, uint8_t Cmd,
+                     const std::string& Data, uint8_t Retries) {
+  TFakeDevice D;
+  D.Push(std::move(Reply));
+  EXPECT_TRUE(Op(D)) << Name << ": " << D.FErrorText;
+  ASSERT_EQ(D.Calls.size(), 1u) << Name;
+  EXPECT_EQ(D.Calls[0].Cmd, Cmd) << Name;
+  EXPECT_EQ(Text(D.Calls[0].Data), Data) << Name;
+  EXPECT_EQ(D.Calls[0].Retries, Retries) << Name;
 }
 
 // The device failed with Code and a text that begins with the code's text and Label.

@@ -1,5 +1,6 @@
 #pragma once
-// Small text helpers of the printer commands: trimming caller texts and answer fields.
+// Small text helpers of the printer commands: trimming caller texts and answer fields, and
+// cleaning a printer's text for an error record.
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,22 @@ inline std::string TrimBlanks(std::string_view S) {
   if (B == std::string_view::npos) return {};
   size_t E = S.find_last_not_of(' ');
   return std::string(S.substr(B, E - B + 1));
+}
+
+// Without the printer's "E:" marks and its 0xA2 bytes: what an error record shows of an
+// answer or request text.
+inline std::string WithoutErrorMarks(std::string_view S) {
+  std::string Rest;
+  Rest.reserve(S.size());
+  for (size_t I = 0; I < S.size(); ++I) {
+    if (S[I] == 'E' && I + 1 < S.size() && S[I + 1] == ':') {
+      ++I;
+      continue;
+    }
+    if (static_cast<unsigned char>(S[I]) == 0xA2) continue;
+    Rest += S[I];
+  }
+  return Rest;
 }
 
 }  // namespace fp

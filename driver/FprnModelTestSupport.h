@@ -2,7 +2,9 @@
 // Test support for the automation object against the printer model over real ptys: an
 // object whose fields the test may read, printers mapped to COM port names in a registry
 // of the test's own, a log folder of the test's own and a transport clock that lets
-// exchange windows pass at once. Header only; for tests.
+// exchange windows pass at once (TFprnModelTest, and TFprnConnectedTest with a printer
+// already connected). The probe TFprnProbe also serves tests that give the object a
+// scripted device of their own. Header only; for tests.
 //
 //   class MyTest : public fp::test::TFprnModelTest {};
 //   TEST_F(MyTest, X) {
@@ -37,6 +39,9 @@
 
 namespace fp::test {
 
+// The text of a method called without a transport (its misspelling included).
+inline const std::string kNotInit = "Device is not initiqlized. Call \"init\" first!";
+
 // A clock that moves on by Step at every reading and by every sleep, without waiting: the
 // windows of an exchange (4 s of counted attempts, 40 s of retries) are over at once, so a
 // printer that does not answer costs one byte time-out of the port instead of several.
@@ -48,7 +53,8 @@ class TJumpClock : public IDeviceClock {
   TTimePoint T{};
 };
 
-// The object with its state readable.
+// The object with its state readable, and a way to put it into the state in which
+// StartBon leaves an open receipt.
 class TFprnProbe : public TMiravokFprn {
  public:
   using TMiravokFprn::TMiravokFprn;
@@ -70,7 +76,33 @@ class TFprnProbe : public TMiravokFprn {
   using TMiravokFprn::FReceiptTotal;
   using TMiravokFprn::FStatusBytes;
   using TMiravokFprn::FTransportClock;
+
+  // The receipt fields as StartBon sets them for an opened receipt of BonType.
+  void OpenReceipt(int32_t BonType, bool Numbering = false) {
+    FBonType = BonType;
+    FNonFiscalOpen = BonType == 1;
+    FPLUNumbering = Numbering;
+    FReceiptTotal = FPaidTotal = FLastPrice = FLastQuantity = 0;
+    FLastVATGroup = 1;
+  }
+
+  // A new probe with one reference held by the caller (Release ends it).
+  static TFprnProbe* Create(TComModule& Module) {
+    auto* P = new TFprnProbe(Module, nullptr);
+    P->AddRef();
+    P->Initialize();
+    return P;
+  }
 };
+
+// The data of the requests with command byte Cmd that the model took, in order (each
+// command once, without the repeats of a retried frame).
+inline std::vector<std::string> RequestData(const model::PrinterModel& Model, uint8_t Cmd) {
+  std::vector<std::string> Out;
+  for (const model::Request& R : Model.Requests())
+    if (R.cmd == Cmd && R.frameOk && !R.repeat) Out.push_back(R.data);
+  return Out;
+}
 
 // A printer model served on a pty; the model outlives its endpoint.
 struct TModelPrinter {
@@ -188,6 +220,28 @@ class TFprnModelTest : public ::testing::Test {
   std::string Dir;
   std::list<std::unique_ptr<TModelPrinter>> Printers;
   ComPtr<IMiravokFprn> Obj;
+};
+
+// The fixture with a printer model on COM7, connected by Init; the model's record of
+// requests starts empty.
+class TFprnConnectedTest : public TFprnModelTest {
+ protected:
+  void SetUp() override {
+    TFprnModelTest::SetUp();
+    P = &AddPrinter(7);
+    ASSERT_EQ(Init(7), 0) << Message();
+    M().ClearRequests();
+  }
+  model::PrinterModel& M() { return P->Model; }
+  // The command bytes the object sent since the last ClearRequests.
+  std::vector<uint8_t> Sent() { return M().Commands(); }
+  bool WasSent(uint8_t Cmd) {
+    for (uint8_t C : Sent())
+      if (C == Cmd) return true;
+    return false;
+  }
+
+  TModelPrinter* P = nullptr;
 };
 
 }  // namespace fp::test

@@ -117,10 +117,23 @@ bool TMiravokFprn::ReplaceTransport(const std::string& Context, TMake&& Make) {
   return false;
 }
 
-template <class TConfigure>
-void TMiravokFprn::OpenInitialisedLink(LONG* Res, TConfigure&& Configure) {
+void TMiravokFprn::BeginInitialisation() {
+  ClearLastError();
+  FLocale = 0;
+  FPrintInvDublicate = false;
+}
+
+template <class TMake, class TConfigure>
+void TMiravokFprn::OpenInitialisedLink(LONG* Res, TMake&& Make, TConfigure&& Configure) {
+  decltype(Make().get()) Device = nullptr;
+  if (!ReplaceTransport("Init failed", [&] {
+        auto Made = Make();
+        Device = Made.get();
+        return Made;
+      }))
+    return;
   try {
-    Configure();
+    Configure(*Device);
     Check(FDevice->Connect());
     ReadPrinterData();
     if (SupportsExtendedCommands()) {
@@ -159,25 +172,17 @@ HRESULT TMiravokFprn::Init(LONG ComPort, LONG PortSpeed, LONG Locale, LONG Langu
                    " Locale=" + std::to_string(Locale) + " Language=" + std::to_string(Language) +
                    " SerialKey=" + QuotedStr(BstrToAnsi(SerialKey)),
                LogInfo);
-    ClearLastError();
-    FLocale = 0;
-    FPrintInvDublicate = false;
+    BeginInitialisation();
     const int32_t Port = ComPort >= 1 && ComPort <= 255 ? ComPort : 1;
     FComPort = Port;
     FLocale = LocaleFrom(Locale);
-
-    TRS32Device* Serial = nullptr;
-    if (!ReplaceTransport("Init failed", [&] {
-          auto Device = std::make_unique<TRS32Device>(nullptr, *FTransportClock);
-          Serial = Device.get();
-          return Device;
-        }))
-      return;
-    OpenInitialisedLink(Res, [&] {
-      Serial->SetPortName(ComName(Port));
-      // Speeds the serial layer does not know become 9600.
-      Serial->SetBaudRate(std::to_string(PortSpeed));
-    });
+    OpenInitialisedLink(
+        Res, [&] { return std::make_unique<TRS32Device>(nullptr, *FTransportClock); },
+        [&](TRS32Device& Serial) {
+          Serial.SetPortName(ComName(Port));
+          // Speeds the serial layer does not know become 9600.
+          Serial.SetBaudRate(std::to_string(PortSpeed));
+        });
   });
 }
 
@@ -190,22 +195,14 @@ HRESULT TMiravokFprn::InitTCP(BSTR IPAddress, LONG IPPort, LONG Locale, LONG Lan
                    ", Locale=" + std::to_string(Locale) + ", Language=" + std::to_string(Language) +
                    ", SerialKey=" + QuotedStr(BstrToAnsi(SerialKey)),
                LogInfo);
-    ClearLastError();
-    FLocale = 0;
-    FPrintInvDublicate = false;
+    BeginInitialisation();
     FLocale = LocaleFrom(Locale);
-
-    TTCPDevice* Tcp = nullptr;
-    if (!ReplaceTransport("Init failed", [&] {
-          auto Device = std::make_unique<TTCPDevice>(*FTransportClock);
-          Tcp = Device.get();
-          return Device;
-        }))
-      return;
-    OpenInitialisedLink(Res, [&] {
-      Tcp->SetHost(Host);
-      Tcp->SetPort(std::to_string(IPPort));
-    });
+    OpenInitialisedLink(
+        Res, [&] { return std::make_unique<TTCPDevice>(*FTransportClock); },
+        [&](TTCPDevice& Tcp) {
+          Tcp.SetHost(Host);
+          Tcp.SetPort(std::to_string(IPPort));
+        });
   });
 }
 
@@ -218,9 +215,7 @@ HRESULT TMiravokFprn::InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR Se
                    " DeviceSerialNo=\"" + Wanted + "\" Language=" + std::to_string(Language) +
                    " SerialKey=" + QuotedStr(BstrToAnsi(SerialKey)),
                LogInfo);
-    ClearLastError();
-    FLocale = 0;
-    FPrintInvDublicate = false;
+    BeginInitialisation();
     ResetReceiptData();
     FLastUniqueSellNo.clear();
 

@@ -19,7 +19,7 @@ using ::testing::Not;
 using ::testing::StartsWith;
 using model::bit::NoPaper;
 
-const std::string kNotInit = "Device is not initiqlized. Call \"init\" first!";
+using test::kNotInit;
 // Receipt words 57 and 58 in Bulgarian (code page 1251).
 const std::string kNoPortsBg =
     "\xcd\xe5 \xf1\xe0 \xee\xf2\xea\xf0\xe8\xf2\xe8 \xea\xee\xec.\xef\xee\xf0\xf2\xee\xe2\xe5.";

@@ -20,7 +20,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-const std::string kNotInit = "Device is not initiqlized. Call \"init\" first!";
+using test::kNotInit;
 
 constexpr uint8_t cmdDailyPayments = 0x6E, cmdHeaderLine = 0x2B, cmdPayTypeName = 0x55;
 
@@ -40,20 +40,8 @@ std::string Text(const ComPtr<I>& Object, HRESULT (I::*Getter)(BSTR*)) {
 // UTF-8 test text as an owned wide string.
 BStr W(const std::string& Utf8) { return BStr(Utf8ToWide(Utf8)); }
 
-class ReadBackTest : public test::TFprnModelTest {
+class ReadBackTest : public test::TFprnConnectedTest {
  protected:
-  void SetUp() override {
-    TFprnModelTest::SetUp();
-    P = &AddPrinter(7);
-    ASSERT_EQ(Init(7), 0) << Message();
-    M().ClearRequests();
-  }
-  model::PrinterModel& M() { return P->Model; }
-  bool WasSent(uint8_t Cmd) {
-    for (uint8_t C : M().Commands())
-      if (C == Cmd) return true;
-    return false;
-  }
   // Reconnects to a printer that reports this model name.
   void ReconnectAs(const std::string& ModelName) {
     M().SetModelName(ModelName);
@@ -70,8 +58,6 @@ class ReadBackTest : public test::TFprnModelTest {
     EXPECT_EQ(Obj->GetDepartmentName(Nom, D.GetAddressOf()), S_OK);
     return D;
   }
-
-  test::TModelPrinter* P = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------

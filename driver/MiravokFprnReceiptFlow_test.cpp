@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "driver/MiravokFprnSalesProbe.h"
+#include "driver/FprnModelTestSupport.h"
 #include "driver/MiravokFprnUnit.h"
 #include "platform/ComPortNames.h"
 #include "platform/Cp1251.h"
@@ -20,7 +20,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using test::TSalesProbe;
+using test::TFprnProbe;
 
 BStr W(const std::string& Cp1251) { return BStr(Cp1251ToWide(Cp1251)); }
 
@@ -37,7 +37,7 @@ class ReceiptFlowTest : public ::testing::Test {
       S.plus[5].priceCents = 150;
       S.plus[5].name = "Cheese";
     });
-    Obj = TSalesProbe::Create(Module);
+    Obj = TFprnProbe::Create(Module);
   }
   void TearDown() override { Obj->Release(); }
 
@@ -136,7 +136,7 @@ class ReceiptFlowTest : public ::testing::Test {
   test::TScopedFakeDevices NoMachinePorts;
   model::PrinterModel Model;
   static inline TComModule Module;
-  TSalesProbe* Obj = nullptr;
+  TFprnProbe* Obj = nullptr;
 };
 
 const std::vector<TTraceEntry> kFiscalReceiptTrace = {

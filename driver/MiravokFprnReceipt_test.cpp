@@ -15,7 +15,7 @@ using ::testing::Not;
 using ::testing::StartsWith;
 using model::ReceiptKind;
 
-const std::string kNotInit = "Device is not initiqlized. Call \"init\" first!";
+using test::kNotInit;
 
 class ReceiptTest : public test::TFprnModelTest {
  protected:
@@ -54,13 +54,6 @@ class ReceiptTest : public test::TFprnModelTest {
     EXPECT_EQ(Obj->VoidCurrentReciept(&Res), S_OK);
     return Res;
   }
-  // The data of the requests with command Cmd, in order.
-  static std::vector<std::string> DataOf(const model::PrinterModel& M, uint8_t Cmd) {
-    std::vector<std::string> Out;
-    for (const model::Request& R : M.Requests())
-      if (R.cmd == Cmd && R.frameOk && !R.repeat) Out.push_back(R.data);
-    return Out;
-  }
   static TBuyer Buyer(const std::string& Number) {
     TBuyer B;
     B.Number = Number;
@@ -95,7 +88,7 @@ TEST_F(ReceiptTest, UnknownBonTypeSucceedsAndOpensNothing) {
 TEST_F(ReceiptTest, FiscalAndNonFiscalOpeningsWithoutOnlineMode) {
   auto& M = Connect(false);
   ASSERT_EQ(StartBon(2), 0) << Message();
-  EXPECT_THAT(DataOf(M, 0x30), ElementsAre("3,0000,1"));
+  EXPECT_THAT(test::RequestData(M, 0x30), ElementsAre("3,0000,1"));
   EXPECT_FALSE(O().FNonFiscalOpen);
   ASSERT_EQ(EndBon(), 0) << Message();
   EXPECT_EQ(M.State().closed.back().kind, ReceiptKind::Fiscal);
@@ -136,6 +129,19 @@ TEST_F(ReceiptTest, LeftoverReceiptIsCancelledBeforeTheNewOneOpens) {
   EXPECT_TRUE(S.open.has_value());
 }
 
+TEST_F(ReceiptTest, LeftoverReceiptThatCannotBeEndedFailsTheOpening) {
+  auto& M = Connect(false);
+  ASSERT_EQ(StartBon(1), 0);
+  M.ClearRequests();
+  M.ScriptNext(0x27, model::ReplyBits(model::Bits({model::bit::NotAllowed})));
+  EXPECT_EQ(StartBon(2), -1);
+  EXPECT_EQ(Code(), 216);
+  EXPECT_THAT(Message(), StartsWith("[StartBon] [CancelRec]"));
+  // Nothing after the failed close: no operator, no opening.
+  EXPECT_EQ(M.Commands().back(), 0x27);
+  EXPECT_EQ(O().FBonType, 1);
+}
+
 TEST_F(ReceiptTest, FailedStartBonKeepsTheEarlierTypeButFillsTheBuyer) {
   Connect(false);
   ASSERT_EQ(StartBon(9), 0);
@@ -166,7 +172,7 @@ TEST_F(ReceiptTest, GeneratedUniqueSaleNumberOnAnOnlinePrinter) {
   M.Edit([](model::ModelState& S) { S.allReceipts = 123; });
   ASSERT_EQ(StartBon(2, 3), 0) << Message();
   EXPECT_EQ(O().FFiskParam.UniqueSellNo, "AB123456-0003-0000124");
-  EXPECT_THAT(DataOf(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000124"));
+  EXPECT_THAT(test::RequestData(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000124"));
   EXPECT_EQ(O().FFiskParam.OperNo, 3);
   EXPECT_EQ(O().FFiskParam.OperName, "Ivan");
   ASSERT_EQ(EndBon(), 0) << Message();
@@ -205,7 +211,7 @@ TEST_F(ReceiptTest, GivenSaleNumberIsUsedOnceAndReported) {
   EXPECT_EQ(AddUniqueSellNom("AB123456-0003-0000124"), 0);
   EXPECT_THAT(LogText(), HasSubstr("AddUniqueSellNom.  New sell nom:  \"AB123456-0003-0000124\"."));
   ASSERT_EQ(StartBon(2), 0) << Message();
-  EXPECT_THAT(DataOf(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000124"));
+  EXPECT_THAT(test::RequestData(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000124"));
   ASSERT_EQ(EndBon(), 0) << Message();
   EXPECT_EQ(LastUniqueSellNo(), "AB123456-0003-0000124");
   ASSERT_EQ(StartBon(2), 0) << Message();
@@ -257,13 +263,13 @@ TEST_F(ReceiptTest, RefundOnAnOnlinePrinter) {
 
   ASSERT_EQ(StartBon(5), 0) << Message();
   // From another fiscal memory: the date of the refunded receipt goes along.
-  EXPECT_THAT(DataOf(M, 0x90),
+  EXPECT_THAT(test::RequestData(M, 0x90),
               ElementsAre("Ivan,AB123456-0003-0000124,S,00012345,R,17,2024-03-05T10:15:00"));
   EXPECT_EQ(M.State().open->kind, ReceiptKind::Refund);
   ASSERT_EQ(AddPLU(2.5), 0) << Message();
   ASSERT_EQ(AddPayment(2.5), 0) << Message();
   ASSERT_EQ(EndBon(), 0) << Message();
-  EXPECT_TRUE(DataOf(M, 0x39).empty());  // a refund receipt has no buyer block
+  EXPECT_TRUE(test::RequestData(M, 0x39).empty());  // a refund receipt has no buyer block
   EXPECT_FALSE(O().FFiskParam.IsRefund);
   EXPECT_EQ(O().FFiskParam.RefundFMNo, "");
   EXPECT_EQ(O().FFiskParam.RefundReason, '0');
@@ -275,14 +281,14 @@ TEST_F(ReceiptTest, CreditNoteOnAnOnlinePrinterWithTheBuyerBlock) {
   ASSERT_EQ(SetRefundParams(50123456, 3, 9, "", "77"), 0) << Message();
   ASSERT_EQ(StartBon(6, 3, "Ivan", Buyer("500")), 0) << Message();
   // The credit-note range still has numbers: the printer's own is used.
-  EXPECT_THAT(DataOf(M, 0x42), ElementsAre("S"));
+  EXPECT_THAT(test::RequestData(M, 0x42), ElementsAre("S"));
   EXPECT_THAT(LogText(), HasSubstr("UpdateInvoiceRange. Cant't set new range for credit note. Old range not exhausted"));
   // Same fiscal memory: the data end after the receipt number.
-  EXPECT_THAT(DataOf(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000001,S,50123456,T,9"));
+  EXPECT_THAT(test::RequestData(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000001,S,50123456,T,9"));
   ASSERT_EQ(AddPLU(3), 0) << Message();
   ASSERT_EQ(AddPayment(3), 0) << Message();
   ASSERT_EQ(EndBon(), 0) << Message();
-  EXPECT_THAT(DataOf(M, 0x39), ElementsAre(kBuyerBlock));
+  EXPECT_THAT(test::RequestData(M, 0x39), ElementsAre(kBuyerBlock));
   EXPECT_FALSE(M.State().closed.back().cancelled);
 }
 
@@ -329,7 +335,7 @@ TEST_F(ReceiptTest, SaleNumberAndRefundDataBelongToOneReceipt) {
   const std::string First = O().FFiskParam.UniqueSellNo;
   // ... the receipt fails here; no EndBon. The next one is a plain receipt.
   ASSERT_EQ(StartBon(2), 0) << Message();
-  const auto Openings = DataOf(M, 0x90);
+  const auto Openings = test::RequestData(M, 0x90);
   ASSERT_EQ(Openings.size(), 2u);
   EXPECT_EQ(Openings[0], "Ivan," + First + ",S,00012345,R,17");
   EXPECT_EQ(M.State().open->kind, ReceiptKind::Fiscal);
@@ -342,7 +348,7 @@ TEST_F(ReceiptTest, SaleNumberAndRefundDataBelongToOneReceipt) {
   ASSERT_EQ(AddUniqueSellNom("AB123456-0003-0000777"), 0);
   ASSERT_EQ(SetRefundParams(12345, 3, 18, ""), 0);
   ASSERT_EQ(StartBon(5), 0) << Message();
-  EXPECT_EQ(DataOf(M, 0x90).back(), "Ivan,AB123456-0003-0000777,S,00012345,T,18");
+  EXPECT_EQ(test::RequestData(M, 0x90).back(), "Ivan,AB123456-0003-0000777,S,00012345,T,18");
   ASSERT_EQ(EndBon(), 0) << Message();
   EXPECT_EQ(LastUniqueSellNo(), "AB123456-0003-0000777");
 }
@@ -369,20 +375,20 @@ TEST_F(ReceiptTest, InvoiceWithTheBuyerBlockAndTheRangeUpdate) {
       // The printer's invoice range is used up.
       M.Edit([](model::ModelState& S) { S.invoices = {1, 100, 101}; });
       ASSERT_EQ(StartBon(Type, 3, "Ivan", Buyer("1000")), 0) << Message();
-      EXPECT_THAT(DataOf(M, 0x42), ElementsAre("", "1000,1001"));
+      EXPECT_THAT(test::RequestData(M, 0x42), ElementsAre("", "1000,1001"));
       EXPECT_THAT(LogText(), HasSubstr("New  range for invoice added. From 1000 to 1001"));
       if (Online) {
-        EXPECT_THAT(DataOf(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000001,I"));
+        EXPECT_THAT(test::RequestData(M, 0x90), ElementsAre("Ivan,AB123456-0003-0000001,I"));
         EXPECT_TRUE(O().FFiskParam.IsInvoice);
         EXPECT_EQ(O().FFiskParam.InvoiceNo, 1000);
       } else {
-        EXPECT_THAT(DataOf(M, 0x30), ElementsAre("3,0000,1,I"));
+        EXPECT_THAT(test::RequestData(M, 0x30), ElementsAre("3,0000,1,I"));
       }
       EXPECT_EQ(M.State().open->invoiceNo, 1000);
       ASSERT_EQ(AddPLU(4.2), 0) << Message();
       ASSERT_EQ(AddPayment(5), 0) << Message();
       ASSERT_EQ(EndBon(), 0) << Message();
-      EXPECT_THAT(DataOf(M, 0x39), ElementsAre(kBuyerBlock));
+      EXPECT_THAT(test::RequestData(M, 0x39), ElementsAre(kBuyerBlock));
       const auto S = M.State();
       ASSERT_FALSE(S.closed.empty());
       EXPECT_EQ(S.closed.back().kind, ReceiptKind::Invoice);
@@ -395,7 +401,7 @@ TEST_F(ReceiptTest, InvoiceNumberKeptByTheRangeThatStillHasNumbers) {
   auto& M = Connect(false);
   M.Edit([](model::ModelState& S) { S.invoices = {1, 100, 42}; });
   ASSERT_EQ(StartBon(3, 3, "Ivan", Buyer("1000")), 0) << Message();
-  EXPECT_THAT(DataOf(M, 0x42), ElementsAre(""));
+  EXPECT_THAT(test::RequestData(M, 0x42), ElementsAre(""));
   EXPECT_THAT(LogText(), HasSubstr("UpdateInvoiceRange. Cant't set new range for invoice. Old range not exhausted"));
   EXPECT_EQ(M.State().open->invoiceNo, 42);
 }
@@ -409,19 +415,22 @@ TEST_F(ReceiptTest, InvoiceNumberZeroOrNoNumberSetsNoRange) {
     M.Edit([](model::ModelState& S) { S.invoices = {1, 100, 101}; });
     StartBon(3, 3, "Ivan", Buyer(Number));
     // Only the read: a range 0..1 would make the printer issue invoice number 0.
-    EXPECT_THAT(DataOf(M, 0x42), ElementsAre(""));
+    EXPECT_THAT(test::RequestData(M, 0x42), ElementsAre(""));
     EXPECT_THAT(LogText(), HasSubstr(std::string("UpdateInvoiceRange. New invoice num \"") + Number +
                                      "\"is invalid integer value"));
   }
 }
 
 TEST_F(ReceiptTest, InvoiceRangeThatCannotBeReadFailsTheOpening) {
-  auto& M = Connect(false);
-  M.ScriptNext(0x42, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
-  EXPECT_EQ(StartBon(3, 3, "Ivan", Buyer("1000")), -1);
-  EXPECT_EQ(Code(), 502);
-  EXPECT_THAT(Message(), StartsWith("[StartBon] Update new invoice nom failed. "));
-  EXPECT_FALSE(M.State().open.has_value());
+  auto& M = Connect(true);
+  const std::pair<LONG, std::string> Cases[] = {{3, "invoice"}, {6, "credit note"}};
+  for (const auto& [BonType, Name] : Cases) {
+    M.ScriptNext(0x42, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
+    EXPECT_EQ(StartBon(BonType, 3, "Ivan", Buyer("1000")), -1);
+    EXPECT_EQ(Code(), 502);
+    EXPECT_THAT(Message(), StartsWith("[StartBon] Update new " + Name + " nom failed. "));
+    EXPECT_FALSE(M.State().open.has_value());
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -463,7 +472,7 @@ TEST_F(ReceiptTest, WithoutTenderInTheAnswerThePrintersCloseDecides) {
   // Not the payment check: the printer refused to close an unpaid receipt.
   EXPECT_NE(Code(), 502);
   EXPECT_THAT(Message(), Not(HasSubstr("Payments are not enough")));
-  EXPECT_THAT(DataOf(M, 0x38), ElementsAre(""));
+  EXPECT_THAT(test::RequestData(M, 0x38), ElementsAre(""));
 }
 
 TEST_F(ReceiptTest, DuplicateAfterTheClosingAndItsRefusal) {

@@ -180,40 +180,40 @@ HRESULT TMiravokFprn::GetLastDocNumber(LONG* Res) {
   });
 }
 
-HRESULT TMiravokFprn::GetNextInvoiceNumber(BSTR* Res) {
+HRESULT TMiravokFprn::ReadRangeNumber(BSTR* Res, bool CreditNote, const std::string& Context,
+                                      const std::string& CallLine) {
   if (Res) *Res = nullptr;
-  return RunMethod(nullptr, "GetNextInvoiceNumber failed", "Get next invoice", [&] {
+  return RunMethod(nullptr, Context, CallLine, [&] {
     int64_t Start = 0, End = 0, Current = 0;
-    Check(FDevice->GetFPR_InvoiceRange(false, Start, End, Current));
+    Check(FDevice->GetFPR_InvoiceRange(CreditNote, Start, End, Current));
     SetBstrResult(Res, std::to_string(Current));
   });
 }
 
+HRESULT TMiravokFprn::GetNextInvoiceNumber(BSTR* Res) {
+  return ReadRangeNumber(Res, false, "GetNextInvoiceNumber failed", "Get next invoice");
+}
+
 HRESULT TMiravokFprn::GetNextRefundInvNumber(BSTR* Res) {
+  return ReadRangeNumber(Res, true, "GetNextRefundInvNumber", "GetNextRefundInvNumber..");
+}
+
+HRESULT TMiravokFprn::ReadDiagnosticText(BSTR* Res, size_t Slot, const std::string& Context,
+                                         const std::string& CallLine) {
   if (Res) *Res = nullptr;
-  return RunMethod(nullptr, "GetNextRefundInvNumber", "GetNextRefundInvNumber..", [&] {
-    int64_t Start = 0, End = 0, Current = 0;
-    Check(FDevice->GetFPR_InvoiceRange(true, Start, End, Current));
-    SetBstrResult(Res, std::to_string(Current));
+  return RunMethod(nullptr, Context, CallLine, [&] {
+    TDiagnosticInfo Info;
+    Check(FDevice->GetFPR_DiagnosticInfo(true, Info));
+    SetBstrResult(Res, Info.Text[Slot]);
   });
 }
 
 HRESULT TMiravokFprn::GetSerialNumber(BSTR* Res) {
-  if (Res) *Res = nullptr;
-  return RunMethod(nullptr, "GetSerialNumber failed", "Get serial nom", [&] {
-    TDiagnosticInfo Info;
-    Check(FDevice->GetFPR_DiagnosticInfo(true, Info));
-    SetBstrResult(Res, Info.Text[SerialSlot]);
-  });
+  return ReadDiagnosticText(Res, SerialSlot, "GetSerialNumber failed", "Get serial nom");
 }
 
 HRESULT TMiravokFprn::GetFiscalNumber(BSTR* Res) {
-  if (Res) *Res = nullptr;
-  return RunMethod(nullptr, "GetFiscalNumber failed", "Get fiscal nom", [&] {
-    TDiagnosticInfo Info;
-    Check(FDevice->GetFPR_DiagnosticInfo(true, Info));
-    SetBstrResult(Res, Info.Text[FiscalMemorySlot]);
-  });
+  return ReadDiagnosticText(Res, FiscalMemorySlot, "GetFiscalNumber failed", "Get fiscal nom");
 }
 
 HRESULT TMiravokFprn::GetHardwareStatus(BSTR* Status, LONG* Res) {

@@ -21,7 +21,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const std::string kNotInit = "Device is not initiqlized. Call \"init\" first!";
+using test::kNotInit;
 
 constexpr uint8_t cmdStatus = 0x4A, cmdDailyReport = 0x45, cmdCancelFisc = 0x3C,
                   cmdCloseNonFisc = 0x27, cmdCashInOut = 0x46, cmdOpenDrawer = 0x6A,
@@ -34,29 +34,12 @@ double Date(int Y, int M, int D, int H = 0, int N = 0, int S = 0) {
   return V;
 }
 
-class ReportsTest : public test::TFprnModelTest {
+class ReportsTest : public test::TFprnConnectedTest {
  protected:
-  void SetUp() override {
-    TFprnModelTest::SetUp();
-    P = &AddPrinter(7);
-    ASSERT_EQ(Init(7), 0) << Message();
-    M().ClearRequests();
-  }
-  model::PrinterModel& M() { return P->Model; }
-
-  // The command bytes the object sent since the last ClearRequests.
-  std::vector<uint8_t> Sent() { return M().Commands(); }
-  bool WasSent(uint8_t Cmd) {
-    for (uint8_t C : Sent())
-      if (C == Cmd) return true;
-    return false;
-  }
   // The data of the last request with this command byte.
   std::string LastData(uint8_t Cmd) {
-    std::string D = "<none>";
-    for (const model::Request& R : M().Requests())
-      if (R.cmd == Cmd && R.frameOk && !R.repeat) D = R.data;
-    return D;
+    const std::vector<std::string> All = test::RequestData(M(), Cmd);
+    return All.empty() ? "<none>" : All.back();
   }
   void LeaveReceiptOpen(ReceiptKind Kind) {
     M().Edit([Kind](model::ModelState& S) {
@@ -66,8 +49,6 @@ class ReportsTest : public test::TFprnModelTest {
       S.open = R;
     });
   }
-
-  test::TModelPrinter* P = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------

@@ -3,7 +3,6 @@
 #include "driver/MiravokFprnSales.h"
 
 #include <array>
-#include <charconv>
 #include <cmath>
 
 #include "driver/BaseDeviceUnit.h"
@@ -16,22 +15,6 @@ namespace fp {
 
 namespace {
 
-// Value as the double nearest to its text of at most 15 significant digits: values whose
-// shortest text is that short come back unchanged; others lose the noise of their last
-// binary digits (13.049999999999999 becomes 13.05).
-double SignificantValue(double Value) {
-  if (!std::isfinite(Value)) return Value;
-  char Buf[64];
-  auto R = std::to_chars(Buf, Buf + sizeof Buf, Value, std::chars_format::scientific, 14);
-  double Out = Value;
-  std::from_chars(Buf, R.ptr, Out, std::chars_format::scientific);
-  return Out;
-}
-
-std::string FixedText(double Value, int Decimals) {
-  return FormatWireFixed(SignificantValue(Value), Decimals);
-}
-
 bool IsBreakChar(char Ch) { return Ch == ' ' || Ch == ',' || Ch == '-' || Ch == '.'; }
 bool IsQuoteChar(char Ch) { return Ch == '\'' || Ch == '"'; }
 
@@ -40,16 +23,16 @@ bool IsQuoteChar(char Ch) { return Ch == '\'' || Ch == '"'; }
 double RoundAmount(double X) {
   if (std::fabs(X) < 0.00001) return 0;
   double Out = 0;
-  ParseWireNumber(FixedText(X, 2), Out);
+  ParseWireNumber(FormatWireAmount(X), Out);
   return Out;
 }
 
-std::string QuantityText(double Value) { return FixedText(Value, 3); }
+std::string QuantityText(double Value) { return FormatWireQuantity(Value); }
 
-std::string AmountText(double Value) { return FixedText(Value, 2); }
+std::string AmountText(double Value) { return FormatWireAmount(Value); }
 
 std::string PercentText(double Value) {
-  std::string S = FixedText(Value, 2);
+  std::string S = FormatWireAmount(Value);
   const bool Negative = !S.empty() && S[0] == '-';
   if (Negative) S.erase(0, 1);
   if (S.find('.') < 2) S.insert(0, 2 - S.find('.'), '0');

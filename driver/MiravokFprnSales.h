@@ -4,10 +4,9 @@
 // print attributes of a text line, the VAT and payment letters, and the layout of a
 // non-fiscal receipt (sale, refund, discount, total, payment and change lines).
 //
-// Rounding of halves works on the decimal text of a value: its shortest text when that
-// has at most 15 significant digits, otherwise the value written with 15 significant
-// digits. So 2.675 gives 2.68, 1.005 gives 1.01, and a product such as 4.35 x 3 (held as
-// 13.049999999999999) gives 13.05, as the printer computes it.
+// Rounding and the number texts follow the one rule of driver/WireNumbers.h: halves away
+// from zero on the decimal text of at most 15 significant digits (2.675 gives 2.68, 1.005
+// gives 1.01, a product such as 4.35 x 3, held as 13.049999999999999, gives 13.05).
 //
 // All texts are 8-bit code page 1251; widths count bytes.
 #include <cstdint>

@@ -15,7 +15,7 @@
 
 #include "driver/ConstUnit.h"
 #include "driver/FakeDevice.h"
-#include "driver/MiravokFprnSalesProbe.h"
+#include "driver/FprnModelTestSupport.h"
 #include "driver/MiravokFprnUnit.h"
 #include "platform/Cp1251.h"
 #include "platform/com/ComPtr.h"
@@ -220,7 +220,7 @@ class TAutoDevice : public TFakeDevice {
   }
 };
 
-using test::TSalesProbe;
+using test::TFprnProbe;
 
 BStr W(const std::string& Cp1251) { return BStr(Cp1251ToWide(Cp1251)); }
 
@@ -238,7 +238,7 @@ std::string ReadAll(const fs::path& Dir) {
 class SalesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Obj = TSalesProbe::Create(Module);
+    Obj = TFprnProbe::Create(Module);
     auto D = std::make_unique<TAutoDevice>();
     Dev = D.get();
     Obj->AttachDeviceForTest(std::move(D));
@@ -321,7 +321,7 @@ class SalesTest : public ::testing::Test {
   }
 
   static inline TComModule Module;
-  TSalesProbe* Obj = nullptr;
+  TFprnProbe* Obj = nullptr;
   TAutoDevice* Dev = nullptr;
   std::string LogDir;
 };
@@ -533,6 +533,7 @@ TEST_F(SalesTest, DepartmentIsReprogrammedOnlyWhenItDiffers) {
 }
 
 TEST_F(SalesTest, DepartmentReadFailingTwice) {
+  StartLog();
   Obj->OpenReceipt(2);
   Dev->Next[kDepartment].push_back(TFakeDevice::Failure(102, "Timeout"));
   Dev->Next[kDepartmentSum].push_back(TFakeDevice::Failure(103, "No answer"));
@@ -541,6 +542,19 @@ TEST_F(SalesTest, DepartmentReadFailingTwice) {
   EXPECT_EQ(Message(), "[AddDeprtPlu failed] [GetDepartmentSum]No answer ");
   EXPECT_THAT(Dev->Sent(kDepartmentSum), ElementsAre("7"));
   EXPECT_THAT(Dev->Sent(kSale), IsEmpty());
+  EXPECT_THAT(ReadAll(LogDir), HasSubstr("[INFO]Get totals for department: 7\r\n"));
+}
+
+TEST_F(SalesTest, AmountThatIsNoNumberFailsWith502BeforeAnythingIsSent) {
+  Obj->OpenReceipt(2);
+  EXPECT_EQ(AddPLU("1", "A", std::nan(""), 1, 1), -1);
+  EXPECT_EQ(Code(), 502);
+  EXPECT_EQ(Message(), "[Add plu failed] [Number] ");
+  EXPECT_EQ(AddPayment(1, INFINITY), -1);
+  EXPECT_EQ(Code(), 502);
+  EXPECT_THAT(Dev->Calls, IsEmpty());
+  EXPECT_EQ(Obj->FReceiptTotal, 0);
+  EXPECT_EQ(Obj->FPaidTotal, 0);
 }
 
 TEST_F(SalesTest, AddLineWrapsAndPrints) {

@@ -363,10 +363,15 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // Context and answers false, and no transport is left then.
   template <class TMake>
   bool ReplaceTransport(const std::string& Context, TMake&& Make);
-  // The end of Init and InitTCP once the transport exists: Configure names the link, then
-  // connect, check, read the printer's data. A failure is recorded and frees the transport.
-  template <class TConfigure>
-  void OpenInitialisedLink(LONG* Res, TConfigure&& Configure);
+  // The start of every initialisation after its call line, whatever its outcome: the last
+  // error cleared, FLocale 0 and FPrintInvDublicate false.
+  void BeginInitialisation();
+  // The end of Init and InitTCP: the old transport freed and a new one made by Make (a
+  // unique_ptr to the transport class); Configure (given that transport) names the link;
+  // then connect, check, read the printer's data. A failure is recorded and frees the
+  // transport.
+  template <class TMake, class TConfigure>
+  void OpenInitialisedLink(LONG* Res, TMake&& Make, TConfigure&& Configure);
   // The status check and the diagnostic read of a fresh link, with the line length of the
   // model list; then the two log lines with model, line length and serial number.
   void ReadPrinterData();
@@ -412,6 +417,12 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // Right after CheckPrinterStatus: when FStatusBytes shows a fiscal (S2.3) or a non-fiscal
   // (S2.5) receipt open, has the printer close or cancel it; its failure is raised.
   void EnsureNoOpenReceipt();
+  // The current number of the invoice range (or of the credit-note range) as text.
+  HRESULT ReadRangeNumber(BSTR* Res, bool CreditNote, const std::string& Context,
+                          const std::string& CallLine);
+  // The field at Slot of the printer's diagnostic information, read now (with the flag set).
+  HRESULT ReadDiagnosticText(BSTR* Res, size_t Slot, const std::string& Context,
+                             const std::string& CallLine);
   // --- end reports and service ---
 
   // --- read-back ---

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -17,12 +20,6 @@ using model::FaultOptions;
 
 const std::string kNoAnswer = "Fiscal printer does not respond. <01>\r\n[RETRY->]";
 
-FaultOptions Options(int Count = 1) {
-  FaultOptions O;
-  O.count = Count;
-  return O;
-}
-
 // The printer model on a pty, and the device on the other side of it, with a clock the
 // test can move on.
 class RS232Exchange : public ::testing::Test {
@@ -31,13 +28,6 @@ protected:
     Device.SetPortName(Pty.SlavePath());
     Device.SetBaudRate("115200");
     ASSERT_TRUE(Device.Connect()) << Device.FErrorText;
-  }
-  // Moves the clock on by Jump as soon as the printer has the first request.
-  std::thread AdvanceAfterRequest(std::chrono::milliseconds Jump) {
-    return std::thread([this, Jump] {
-      Model.WaitForRequests(1, 5s);
-      Clock.Advance(Jump);
-    });
   }
   std::vector<model::Request> Requests() { return Model.Requests(); }
 
@@ -66,17 +56,10 @@ TEST_F(RS232Exchange, SynKeepsWaitingUntil120Seconds) {
     std::chrono::milliseconds Jump;
     bool Ok;
   };
-  // The printer sends SYN for 0.6 s of real time; the clock jumps while it does.
+  // The clock jumps while the printer sends SYN.
   for (const Case& C : {Case{30s, true}, Case{90s, true}, Case{120s, false}}) {
     SCOPED_TRACE(C.Jump.count());
-    Model.ClearRequests();
-    FaultOptions O;
-    O.duration = 600ms;
-    O.interval = 60ms;
-    Model.InjectNext(Fault::Syn, O);
-    std::thread Jumper = AdvanceAfterRequest(C.Jump);
-    auto R = RunExchange(Device, 4);
-    Jumper.join();
+    auto R = ExchangeWhileBusy(Model, Clock, Device, C.Jump);
     EXPECT_EQ(R.Ok, C.Ok);
     EXPECT_EQ(Model.RequestCount(), 1u);  // one attempt, never sent again
     if (!C.Ok) {
@@ -91,7 +74,7 @@ TEST_F(RS232Exchange, BadAnswersAreRetriedAfter200msWithoutCounting) {
     SCOPED_TRACE(model::FaultName(F));
     Model.ClearRequests();
     const size_t SleepsBefore = Clock.Sleeps().size();
-    Model.InjectNext(F, Options(2));
+    Model.InjectNext(F, Times(2));
     // With Retries 1 a counted attempt would end the call after the first bad answer.
     auto R = RunExchange(Device, 1);
     EXPECT_TRUE(R.Ok) << Device.FErrorText;
@@ -141,7 +124,7 @@ TEST_F(RS232Exchange, FourSilentAttemptsGiveTheFullErrorText) {
   TRS32Device Real;      // on the real clock
   Real.SetPortName(Pty.SlavePath());
   ASSERT_TRUE(Real.Connect());
-  Model.InjectNext(Fault::Silence, Options(4));
+  Model.InjectNext(Fault::Silence, Times(4));
   const auto Start = std::chrono::steady_clock::now();
   auto R = RunExchange(Real, 4);
   const double Took = SecondsSince(Start);
@@ -155,8 +138,8 @@ TEST_F(RS232Exchange, FourSilentAttemptsGiveTheFullErrorText) {
 }
 
 TEST_F(RS232Exchange, MissingAnswerAfter4SecondsEndsTheCall) {
-  Model.InjectNext(Fault::Silence, Options(4));
-  std::thread Jumper = AdvanceAfterRequest(4001ms);
+  Model.InjectNext(Fault::Silence, Times(4));
+  std::thread Jumper = AdvanceAfterRequest(Model, Clock, 4001ms);
   auto R = RunExchange(Device, 4);
   Jumper.join();
   EXPECT_FALSE(R.Ok);
@@ -166,7 +149,7 @@ TEST_F(RS232Exchange, MissingAnswerAfter4SecondsEndsTheCall) {
 }
 
 TEST_F(RS232Exchange, RepeatedNakStopsAfter40Seconds) {
-  Model.InjectNext(Fault::Nak, Options(1000));
+  Model.InjectNext(Fault::Nak, Times(1000));
   auto R = RunExchange(Device, 4);
   EXPECT_FALSE(R.Ok);
   EXPECT_EQ(Device.FErrorCode, 106);
@@ -186,7 +169,7 @@ TEST_F(RS232Exchange, StrayBytesBeforeTheAnswerArePassedOverFor60Seconds) {
     SCOPED_TRACE(Jump.count());
     Model.ClearRequests();
     Model.InjectNext(Fault::StrayBytes);
-    std::thread Jumper = AdvanceAfterRequest(Jump);
+    std::thread Jumper = AdvanceAfterRequest(Model, Clock, Jump);
     auto R = RunExchange(Device, 4);
     Jumper.join();
     if (Jump == 0s) {
@@ -233,15 +216,19 @@ TEST(RS232Device, SpeedsByText) {
   }
 }
 
-// A port that records what the device does with it and fails where told to.
+// A port that records what the device does with it and fails where told to. Every frame
+// written is answered with the bytes Reply makes of it; they are there at once, and once
+// they are read nothing more comes (a read then returns at once, as after its time-out).
 class TScriptedPort : public TComPort {
 public:
   bool Open_ = false;
   bool FailClose = false;
   bool FailWrite = false;
   size_t ShortWrite = 0;
+  int FailReads = 0;  // so many reads fail with a line error first
   int Writes = 0;
   uint32_t Baud = 0;
+  std::function<TDataBuffer(const TDataBuffer& Request)> Reply;
 
   void SetBaudRate(uint32_t B) override { Baud = B; }
   void Open() override { Open_ = true; }
@@ -250,22 +237,124 @@ public:
     if (FailClose) throw EComPortError("Input/output error", 5);
   }
   bool Connected() const override { return Open_; }
-  void Purge() override {}
-  size_t Write(const void*, size_t Count) override {
+  void Purge() override { Pending.clear(); }
+  size_t Write(const void* Data, size_t Count) override {
     ++Writes;
     if (FailWrite) throw EComPortError("Input/output error", 5);
+    if (Reply) {
+      const auto* Bytes = static_cast<const uint8_t*>(Data);
+      const TDataBuffer Answer = Reply(TDataBuffer(Bytes, Bytes + Count));
+      Pending.insert(Pending.end(), Answer.begin(), Answer.end());
+    }
     return ShortWrite ? ShortWrite : Count;
   }
-  size_t ReadWait(void*, size_t, int) override { return 0; }
+  size_t ReadWait(void* Data, size_t Count, int) override {
+    if (FailReads > 0) {
+      --FailReads;
+      throw EComPortError("Input/output error", 5);
+    }
+    const size_t N = std::min(Count, Pending.size());
+    std::copy_n(Pending.begin(), N, static_cast<uint8_t*>(Data));
+    Pending.erase(Pending.begin(), Pending.begin() + static_cast<std::ptrdiff_t>(N));
+    return N;
+  }
+
+private:
+  std::deque<uint8_t> Pending;
+};
+
+// The serial device with a sequence number the test sets: the next exchange uses Seq + 1.
+class TSeqDevice : public TRS32Device {
+public:
+  using TRS32Device::TRS32Device;
+  void SetSequence(uint8_t Seq) { FSequence = Seq; }
 };
 
 struct TScriptedDevice {
+  TFakeDeviceClock Clock;
   TScriptedPort* Port;
-  TRS32Device Device;
-  TScriptedDevice() : Port(new TScriptedPort), Device(std::unique_ptr<TComPort>(Port)) {
+  TSeqDevice Device;
+  TScriptedDevice() : Port(new TScriptedPort), Device(std::unique_ptr<TComPort>(Port), Clock) {
     Device.SetPortName("COM3");
   }
 };
+
+// The answer to command 0x71 with SEQ 0x2A: data "123" and six status bytes 0x80.
+const TDataBuffer kAnswer71 = {0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0x80, 0x80,
+                               0x80, 0x80, 0x80, 0x80, 0x05, 0x30, 0x34, 0x36, 0x38, 0x03};
+
+// Every broken answer is read by the serial rules into its code and message, and is asked
+// for again every 200 ms (a wrong echo: read away, then 50 ms) without counting an attempt,
+// until the 40 s window closes: each attempt adds its text and mark once.
+TEST(RS232Device, BrokenAnswersByTheSerialReadingRules) {
+  auto With = [](std::initializer_list<std::pair<size_t, uint8_t>> Changes) {
+    TDataBuffer F = kAnswer71;
+    for (auto [At, B] : Changes) F[At] = B;
+    return F;
+  };
+  auto Cut = [](size_t Count) { return TDataBuffer(kAnswer71.begin(), kAnswer71.begin() + Count); };
+  auto Without = [](TDataBuffer F, size_t At) {
+    F.erase(F.begin() + static_cast<std::ptrdiff_t>(At));
+    return F;
+  };
+  TDataBuffer SevenStatus = kAnswer71;
+  SevenStatus.insert(SevenStatus.begin() + 8, 0x80);
+  SevenStatus[1] = 0x2F;
+  struct Case {
+    const char* Name;
+    TDataBuffer Answer;
+    int32_t Code;
+    std::string Message;
+    const char* Mark;
+  };
+  const char* Again = "\r\n[RETRY->>]";
+  const Case Cases[] = {
+      {"NAK", {0x15}, 106, "<NAK>", Again},
+      {"no LEN", Cut(1), 104, "<LEN>", Again},
+      {"no SEQ", Cut(2), 104, "<SEQ>", Again},
+      {"no CMD", Cut(3), 104, "<CMD>", Again},
+      {"data cut off", Cut(6), 105, "<DATA>", Again},
+      {"status cut off", Cut(11), 105, "<STATUS>", Again},
+      {"seven status bytes", SevenStatus, 105, "<STATUS>", Again},
+      {"check sum cut off", Cut(17), 105, "<BCC>", Again},
+      {"LEN one too high", With({{1, 0x2F}}), 112, "15/14", Again},
+      // The count is tested before the length of the check sum on this link.
+      {"LEN too high and three digits", Without(With({{1, 0x2F}}), 15), 112, "15/14", Again},
+      {"three check sum digits", Without(kAnswer71, 15), 111, "[468]", Again},
+      {"check sum digit above 0x3F", With({{18, 0x41}}), 111, "[04611]", Again},
+      {"wrong check sum", With({{18, 0x39}}), 111, "[0469/0468]", Again},
+      {"wrong SEQ", With({{2, 0x2B}}), 109, "[2B/2A]", "\r\n[RETRY->>>]"},
+      {"wrong CMD", With({{3, 0x72}}), 132, "[72/71]", "\r\n[RETRY->>>]"},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TScriptedDevice S;
+    S.Device.SetSequence(0x29);
+    S.Port->Reply = [&C](const TDataBuffer&) { return C.Answer; };
+    ASSERT_TRUE(S.Device.Connect());
+    // One attempt allowed: a counted attempt would end the call with 107 at once.
+    auto R = RunExchange(S.Device, 1, 0x71, {});
+    EXPECT_FALSE(R.Ok);
+    EXPECT_EQ(S.Device.FErrorCode, C.Code);
+    EXPECT_GT(S.Port->Writes, 100);
+    std::string Expected;
+    for (int I = 0; I < S.Port->Writes; ++I) Expected += TBaseDevice::ErrorCodeText(C.Code, C.Message) + C.Mark;
+    EXPECT_EQ(S.Device.FErrorText, Expected);
+  }
+}
+
+// A line error while waiting for a byte is absorbed: the read is tried again 100 ms later.
+TEST(RS232Device, LineFailureDuringAReadIsAbsorbed) {
+  TScriptedDevice S;
+  S.Device.SetSequence(0x29);
+  S.Port->Reply = [](const TDataBuffer&) { return kAnswer71; };
+  S.Port->FailReads = 2;
+  ASSERT_TRUE(S.Device.Connect());
+  auto R = RunExchange(S.Device, 1, 0x71, {});
+  ASSERT_TRUE(R.Ok) << S.Device.FErrorText;
+  EXPECT_EQ(TBaseDevice::BufferToText(R.Data), "123");
+  EXPECT_EQ(S.Port->Writes, 1);
+}
 
 TEST(RS232Device, ClosedPortFailsWithoutSending) {
   TScriptedDevice S;

@@ -13,13 +13,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using model::Fault;
-using model::FaultOptions;
-
-FaultOptions Options(int Count = 1) {
-  FaultOptions O;
-  O.count = Count;
-  return O;
-}
 
 // The answer to command 0x71 with data "123", SEQ 0x2A and six status bytes 0x80.
 TDataBuffer GoodAnswer() {
@@ -117,12 +110,6 @@ protected:
     Device.SetHost(Listener.Host());
     Device.SetPort(std::to_string(Listener.Port()));
   }
-  std::thread AdvanceAfterRequest(std::chrono::milliseconds Jump) {
-    return std::thread([this, Jump] {
-      Model.WaitForRequests(1, 5s);
-      Clock.Advance(Jump);
-    });
-  }
   // The connections the listener has taken, once it has taken Count of them (the kernel
   // completes a connect before the listener's thread accepts it).
   int AcceptedAtLeast(int Count) {
@@ -155,7 +142,7 @@ TEST_F(TCPExchange, NakCountsAnAttempt) {
     SCOPED_TRACE(Retries);
     Model.ClearRequests();
     const size_t SleepsBefore = Clock.Sleeps().size();
-    Model.InjectNext(Fault::Nak, Options(5));
+    Model.InjectNext(Fault::Nak, Times(5));
     auto R = RunExchange(Device, Retries);
     EXPECT_FALSE(R.Ok);
     EXPECT_EQ(Device.FErrorCode, 107);
@@ -259,14 +246,7 @@ TEST_F(TCPExchange, SynKeepsWaitingUntil120SecondsAfterTheWrite) {
   };
   for (const Case& C : {Case{30s, true}, Case{120s, false}}) {
     SCOPED_TRACE(C.Jump.count());
-    Model.ClearRequests();
-    FaultOptions O;
-    O.duration = 600ms;
-    O.interval = 60ms;
-    Model.InjectNext(Fault::Syn, O);
-    std::thread Jumper = AdvanceAfterRequest(C.Jump);
-    auto R = RunExchange(Device, 4);
-    Jumper.join();
+    auto R = ExchangeWhileBusy(Model, Clock, Device, C.Jump);
     EXPECT_EQ(R.Ok, C.Ok);
     EXPECT_EQ(Model.RequestCount(), 1u);
     if (!C.Ok) {
@@ -279,7 +259,7 @@ TEST_F(TCPExchange, SynKeepsWaitingUntil120SecondsAfterTheWrite) {
 }
 
 TEST_F(TCPExchange, RepeatedNakStopsAfter30Seconds) {
-  Model.InjectNext(Fault::Nak, Options(1000));
+  Model.InjectNext(Fault::Nak, Times(1000));
   auto R = RunExchange(Device, 255);
   EXPECT_FALSE(R.Ok);
   EXPECT_EQ(Device.FErrorCode, 106);

@@ -10,12 +10,25 @@ namespace fp {
 
 namespace {
 
-// The shortest fixed-notation text that reads back to Value, without its sign: the digits
-// before the point and after it. A double needs at most 309 digits before and about 340
-// after the point; the buffer holds either.
-void ShortestDigits(double Value, std::string& IntPart, std::string& FracPart) {
+// Value as the double nearest to its text of 15 significant digits: a value whose shortest
+// text is that short comes back unchanged; others lose the noise of their last binary
+// digits (13.049999999999999 becomes 13.05, 2.3449999999999998 becomes 2.345).
+double SignificantValue(double Value) {
+  char Buf[64];
+  auto R = std::to_chars(Buf, Buf + sizeof Buf, Value, std::chars_format::scientific, 14);
+  double Out = Value;
+  std::from_chars(Buf, R.ptr, Out, std::chars_format::scientific);
+  return Out;
+}
+
+// The decimal text that rounding works on, without its sign: the shortest fixed-notation
+// text of SignificantValue(Value), split into the digits before the point and after it. A
+// double needs at most 309 digits before and about 340 after the point; the buffer holds
+// either.
+void SignificantDigits(double Value, std::string& IntPart, std::string& FracPart) {
   char Buf[512];
-  auto R = std::to_chars(Buf, Buf + sizeof Buf, std::fabs(Value), std::chars_format::fixed);
+  auto R = std::to_chars(Buf, Buf + sizeof Buf, std::fabs(SignificantValue(Value)),
+                         std::chars_format::fixed);
   std::string_view S(Buf, static_cast<size_t>(R.ptr - Buf));
   size_t Dot = S.find('.');
   if (Dot == std::string_view::npos) {
@@ -49,7 +62,7 @@ std::string FormatWireFixed(double Value, int Decimals) {
   const size_t D = static_cast<size_t>(Decimals);
 
   std::string IntPart, FracPart;
-  ShortestDigits(Value, IntPart, FracPart);
+  SignificantDigits(Value, IntPart, FracPart);
   // Round on the decimal text: a digit of 5 or more right after the kept places rounds
   // the magnitude up, which is halves away from zero.
   bool Up = FracPart.size() > D && FracPart[D] >= '5';

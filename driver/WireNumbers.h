@@ -3,9 +3,14 @@
 // machine whatever its locale (std::to_chars/from_chars; the process locale is never
 // touched).
 //
-// Formatting rounds halves away from zero on the shortest decimal text that reads back to
-// the value, so what the caller sees is what is rounded: 2.675 -> "2.68", 1.005 -> "1.01",
-// -2.345 -> "-2.35". A result that rounds to zero has no sign ("-0.00" is written "0.00").
+// Formatting rounds halves away from zero on the decimal text of the value: its shortest
+// text that reads back to it when that has at most 15 significant digits, otherwise the
+// value written with 15 significant digits. So what the caller sees is what is rounded
+// (2.675 -> "2.68", 1.005 -> "1.01", -2.345 -> "-2.35"), and a product that lies just
+// below a half by binary noise rounds as the printer computes it (4.35 * 3, held as
+// 13.049999999999999, -> "13.05"; 0.469 * 5 -> "2.35"). This is the one rounding rule of
+// the library: amounts, quantities, the receipt layout and the call lines all use it.
+// A result that rounds to zero has no sign ("-0.00" is written "0.00").
 // A value that is not finite raises ECmdException(201, "[Number]"): it never reaches the
 // printer.
 //

@@ -22,6 +22,10 @@ TEST(WireNumbers, Formatting) {
       {-0.0, 2, "0.00"},    {-0.005, 2, "-0.01"},    {0.004999, 2, "0.00"}, {9.995, 2, "10.00"},
       {-99.9995, 3, "-100.000"}, {2.5, 3, "2.500"},  {0.0005, 3, "0.001"},  {1234567.125, 2, "1234567.13"},
       {12.5, 0, "13"},      {-12.5, 0, "-13"},       {1e20, 2, "100000000000000000000.00"},
+      // Products that lie just below a half by binary noise round on their text of 15
+      // significant digits, as the printer computes them.
+      {4.35 * 3, 2, "13.05"}, {0.469 * 5, 2, "2.35"}, {1.15 * 0.3, 2, "0.35"}, {-4.35 * 3, 2, "-13.05"},
+      {0.1 + 0.2, 17, "0.30000000000000000"}, {2.3449999, 2, "2.34"}, {0.0004999999999999999, 3, "0.001"},
   };
   for (const TCase& C : Cases) EXPECT_EQ(FormatWireFixed(C.Value, C.Decimals), C.Text) << C.Value;
   EXPECT_EQ(FormatWireAmount(2.675), "2.68");
@@ -33,6 +37,8 @@ TEST(WireNumbers, FormattingUpToDecimals) {
   EXPECT_EQ(FormatWireUpTo(2, 6), "2");
   EXPECT_EQ(FormatWireUpTo(0.1234565, 6), "0.123457");
   EXPECT_EQ(FormatWireUpTo(-0.0000001, 6), "0");
+  EXPECT_EQ(FormatWireUpTo(4.35 * 3, 15), "13.05");
+  EXPECT_EQ(FormatWireUpTo(1234.5678901234567, 15), "1234.56789012346");
 }
 
 TEST(WireNumbers, NotFiniteIsRefused) {

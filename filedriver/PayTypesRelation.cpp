@@ -32,23 +32,13 @@ TPayTypeRelations::TPayTypeRelations(QWidget* Owner) : QDialog(Owner) {
   PayTypesEdit->setSelectionMode(QAbstractItemView::SingleSelection);
   PayTypesEdit->setColumnWidth(0, KeyColumnWidth);
   PayTypesEdit->setColumnWidth(1, ValueColumnWidth);
-  btnOK = new QPushButton(QStringLiteral("OK"), this);
-  btnOK->setObjectName(QStringLiteral("btnOK"));
-  btnNo = new QPushButton(QStringLiteral("Отказ"), this);
-  btnNo->setObjectName(QStringLiteral("btnNo"));
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnNo);
+  QHBoxLayout* buttons = uFormHelpers::OkNoButtons(this, btnOK, btnNo);
   auto* top = new QVBoxLayout(this);
   top->addWidget(Label2);
   top->addWidget(PayTypesEdit, 1);
   top->addLayout(buttons);
   resize(KeyColumnWidth + ValueColumnWidth + 60, 420);
 
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btnNo, &QPushButton::clicked, this, &QDialog::reject);
   connect(PayTypesEdit, &QTableWidget::cellChanged, this, [this](int row, int column) { CellChanged(row, column); });
   FormCreate();
 }

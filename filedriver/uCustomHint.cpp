@@ -9,15 +9,10 @@
 #include <QScreen>
 #include <QToolTip>
 
+#include "filedriver/uDialogs.h"
+
 namespace fp {
 namespace {
-
-// Line breaks of the message texts are CR; the painter breaks lines at LF.
-QString DisplayText(QString Text) {
-  Text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  Text.replace(QChar('\r'), QChar('\n'));
-  return Text;
-}
 
 QRect AvailableArea() {
   QScreen* s = QGuiApplication::primaryScreen();

@@ -164,23 +164,13 @@ TfrmDepartmets::TfrmDepartmets(QWidget* Owner) : QDialog(Owner), mData(nullptr) 
   MnEditDepartment->setObjectName(QStringLiteral("MnEditDepartment"));
   mnDepartmets->addAction(MnEditDepartment);
 
-  btnOK = new QPushButton(QStringLiteral("OK"), this);
-  btnOK->setObjectName(QStringLiteral("btnOK"));
-  btnNo = new QPushButton(QStringLiteral("Отказ"), this);
-  btnNo->setObjectName(QStringLiteral("btnNo"));
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnNo);
+  QHBoxLayout* buttons = uFormHelpers::OkNoButtons(this, btnOK, btnNo);
   auto* top = new QVBoxLayout(this);
   top->addWidget(lblDepartmentList);
   top->addWidget(grdDepartments, 1);
   top->addLayout(buttons);
   resize(560, 420);
 
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btnNo, &QPushButton::clicked, this, &QDialog::reject);
   connect(MnEditDepartment, &QAction::triggered, this, [this] { MnEditDepartmentClick(); });
   connect(grdDepartments, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
     const QModelIndex at = grdDepartments->indexAt(p);

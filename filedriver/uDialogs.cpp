@@ -6,13 +6,14 @@
 #include <atomic>
 
 namespace fp {
-namespace {
 
 QString DisplayText(QString Text) {
   Text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   Text.replace(QChar('\r'), QChar('\n'));
   return Text;
 }
+
+namespace {
 
 class TMessageBoxDialogs : public IDialogs {
 public:

@@ -36,6 +36,9 @@ public:
 IDialogs& Dialogs();
 void SetDialogs(IDialogs* D);  // nullptr restores the message boxes
 
+// A message text as Qt shows it: its CR and CR LF line breaks become LF.
+QString DisplayText(QString Text);
+
 // Shorthands for the four kinds.
 void ShowInfo(QWidget* Parent, const QString& Text);
 void ShowWarning(QWidget* Parent, const QString& Text);

@@ -212,8 +212,10 @@ std::string UpperCp1251(const std::string& text) {
       u = static_cast<unsigned char>(c - 32);  // а..я
     else if (c == 0xB8)
       u = 0xA8;  // ё
-    else if (c == 0xB3 || c == 0xBA || c == 0xBF)
-      u = static_cast<unsigned char>(c - 16);  // і є ї
+    else if (c == 0xB3)
+      u = 0xB2;  // і
+    else if (c == 0xBA || c == 0xBF)
+      u = static_cast<unsigned char>(c - 16);  // є ї
     else if (c == 0xA2)
       u = 0xA1;  // ў
     else if (c == 0xB4)

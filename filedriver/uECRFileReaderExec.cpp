@@ -15,7 +15,6 @@ using namespace uECRFileReader;
 
 namespace {
 
-std::string Number(int64_t v) { return std::to_string(v); }
 std::string Amount(double v) { return FormatFixed(v, 1, 2); }
 
 }  // namespace

@@ -379,6 +379,47 @@ TEST_F(Exec, PaymentRouting) {
   EXPECT_NE(Log().find("[PrintPayment]Pay Type is changed. Used defined in ini file."), std::string::npos);
 }
 
+TEST_F(Exec, LogLinesOfReadingAndPrinting) {
+  UseLog();
+  fake->Plus[12] = {2, 1, 1.5, "Water       "};
+  fake->Plus[13] = {2, 1, 1.2, "Bread"};
+  ASSERT_TRUE(Print({"@010012Ivan", "#OAnna", "#Q1,0", "#U7", "#LD123", "#LN456", "#LR9", "#F", ":ACME",
+                     "0012Water       0000015000001000", "%13^Bread^120^1000", "#P-1000", "#:Thank you",
+                     "#E1^2.00", "#R5", "Copy", "#I"}))
+      << reader.LastError;
+  ASSERT_TRUE(Print({":x"})) << reader.LastError;
+  ASSERT_TRUE(Read({"&S"}));
+  const std::string log = Log();
+  for (const char* line : {"AddCommand: Operator :@010012Ivan\r\n",
+                           "AddCommand: Operator :#OAnna\r\n",
+                           "AddRefundParam: #Q1,0\r\n",
+                           "AddUniqueSellN: #U7\r\n",
+                           "AddInvoice ZDDSNumb: 123\r\n",
+                           "AddInvoice \xC5\xC8\xCA: 456\r\n",
+                           "AddInvoiceNumber: 9\r\n",
+                           "AddInvoice data [FirmName]: ACME\r\n",
+                           "AddCommand AddPlu: 0012Water       0000015000001000\r\n",
+                           "AddCommand AddExtPlu: %13^Bread^120^1000\r\n",
+                           "AddCommand AddDiscount: #P-1000\r\n",
+                           "AddCommand AddLine: #:Thank you\r\n",
+                           "AddCommand payment: #E1^2.00\r\n",
+                           "AddCommand: AddUserSum :#R5\r\n",
+                           "AddCommand: CopyBon :Copy\r\n",
+                           "AddReport: #I\r\n",
+                           "AddCommand: Printer status :&S\r\n",
+                           "[ReadFile]Durration: ",
+                           "PrintPlu: 0012Water       0000015000001000 ---  OK \r\n",
+                           "PrintDiscount: #P-1000 ---  OK \r\n",
+                           "PrintLine: \":Thank you\" ---  OK \r\n",
+                           "AddPayment: Pay1 = 2.00 ---  OK \r\n",
+                           "Copy bon:Copy ---  OK \r\n",
+                           "Print report:#I ---  OK \r\n",
+                           "[OpenReceipt]Durration: ",
+                           "[OpenComentReceipt]Durration: ",
+                           "[PrintPluList]Durration: "})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+}
+
 TEST_F(Exec, FileWithoutCommands) {
   ASSERT_FALSE(Print({"@010012Ivan", "#Q1", "#U1", "$X1"}));
   EXPECT_EQ(reader.LastError, "[PrintPluList]Not found valid commands.");

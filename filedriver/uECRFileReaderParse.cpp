@@ -48,8 +48,6 @@ std::vector<std::string> SplitLines(const std::string& data) {
   return lines;
 }
 
-std::string Number(int64_t v) { return std::to_string(v); }
-
 }  // namespace
 
 void TECRFileReader::LoadFileLines(const QString& path) {

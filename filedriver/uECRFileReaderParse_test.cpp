@@ -4,6 +4,8 @@
 #include <climits>
 #include <cmath>
 
+#include "platform/Cp1251.h"
+
 namespace fp::test {
 namespace {
 
@@ -482,11 +484,18 @@ TEST_F(ReaderFixture, StatusQueryRules) {
   ASSERT_TRUE(Read({"&s"}));
   EXPECT_TRUE(reader.IsStatusFile);
 
-  reader.RepFilePrint = true;
-  ASSERT_FALSE(Read({":text", "&S"}));
-  EXPECT_TRUE(reader.IsStatusFile);
-  EXPECT_EQ(reader.LastError, ReadError("[FAddStatusCmd]Satus must be the only command in a file", "&S"));
-  EXPECT_EQ(reader.RepLines, std::vector<std::string>{"[ERROR][FAddStatusCmd]Satus must be the only command in a file"});
+  // A rejected status query still gets its answer file; the failure is in it only with
+  // report files on.
+  const std::string failure = "[FAddStatusCmd]Satus must be the only command in a file";
+  for (bool repFiles : {false, true}) {
+    SCOPED_TRACE(repFiles);
+    reader.RepFilePrint = repFiles;
+    ASSERT_FALSE(Read({":text", "&S"}));
+    EXPECT_TRUE(reader.IsStatusFile);
+    EXPECT_EQ(reader.LastError, ReadError(failure, "&S"));
+    reader.SaveRepFile();
+    EXPECT_EQ(FileBytes(QStringLiteral("0001.rep")), repFiles ? "[ERROR]" + failure + "\r\n" : "");
+  }
 
   ASSERT_TRUE(Read({":text"}));
   EXPECT_FALSE(reader.IsStatusFile);
@@ -588,6 +597,18 @@ TEST(ReaderHelpers, FixedFormats) {
   EXPECT_EQ(RoundCents(1.005), 101);
   EXPECT_EQ(UpperCp1251("Water \xE2\xEE\xE4\xE0 \xB8"), "WATER \xC2\xCE\xC4\xC0 \xA8");
   EXPECT_EQ(FormatClock(Ole(2026, 12, 8) + (22 * 3600 + 53 * 60 + 12) / 86400.0), "08122026225312");
+}
+
+TEST(ReaderHelpers, UpperCaseOfEveryCp1251Letter) {
+  // Each byte against the Unicode upper case of its character, where that has a byte of
+  // its own (the Latin and Cyrillic letters); every other byte stays.
+  for (int b = 0; b < 256; ++b) {
+    const std::string c(1, static_cast<char>(b));
+    const std::u16string wide = Cp1251ToWide(c);
+    const std::string upper = WideToCp1251(QString::fromStdU16String(wide).toUpper().toStdU16String());
+    const bool mapped = upper.size() == 1 && Cp1251ToWide(upper) != u"?";
+    EXPECT_EQ(UpperCp1251(c), mapped ? upper : c) << "byte " << b;
+  }
 }
 
 }  // namespace

@@ -19,11 +19,17 @@ using namespace uECRFileReader;
 
 namespace {
 
-std::string Number(int64_t v) { return std::to_string(v); }
-
 // Receipt words of the library in Bulgarian; the first language of the interface.
 constexpr int32_t kLocaleBulgarian = 0;
 constexpr int32_t kLanguage = 1;
+
+// The first log line of a connection: by searching for the serial number, or on the port.
+std::string TryingText(const char* who, bool search, const std::string& deviceSerialNo, uint8_t port) {
+  if (search)
+    return who + std::string("Trying to initialize ECR by searching for device nom: ") + deviceSerialNo +
+           " on all com ports.";
+  return who + std::string("Trying to initialize ECR on COM") + Number(port);
+}
 
 }  // namespace
 
@@ -64,11 +70,7 @@ void TECRFileReader::ReadCurrencyMode() {
 
 bool TECRFileReader::Initialize(bool search, const std::string& deviceSerialNo) {
   try {
-    if (search)
-      Log("NormalInit: Trying to initialize ECR by searching for device nom: " + deviceSerialNo +
-          " on all com ports.");
-    else
-      Log("NormalInit: Trying to initialize ECR on COM" + Number(ComPort));
+    Log(TryingText("NormalInit: ", search, deviceSerialNo, ComPort));
     InitConnection(search, deviceSerialNo);
     if (search && SerialNo != deviceSerialNo)
       Log("NormalInit: Device SNo: " + deviceSerialNo + " not found. Connecting to first available device.");
@@ -101,11 +103,7 @@ bool TECRFileReader::FastInit(bool search, const std::string& deviceSerialNo) {
   QElapsedTimer timer;
   timer.start();
   try {
-    if (search)
-      Log("FastInit: Trying to initialize ECR by searching for device nom: " + deviceSerialNo +
-          " on all com ports.");
-    else
-      Log("FastInit: Trying to initialize ECR on COM" + Number(ComPort));
+    Log(TryingText("FastInit: ", search, deviceSerialNo, ComPort));
     InitConnection(search, deviceSerialNo);
     ComPort = static_cast<uint8_t>(Fprn.ComPort());
     FiscalNo = Fprn.GetFiscalNumber();

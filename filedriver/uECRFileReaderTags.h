@@ -1,6 +1,8 @@
 #pragma once
-// Failure texts of the reader: every operation puts its bracketed name in front of the
-// text of what failed inside it, so the outermost name comes first.
+// Failure texts of the reader, and small helpers its sources share: every operation puts
+// its bracketed name in front of the text of what failed inside it, so the outermost name
+// comes first.
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -8,6 +10,9 @@
 namespace fp::uECRFileReader {
 
 [[noreturn]] inline void Fail(const std::string& text) { throw std::runtime_error(text); }
+
+// A whole number in decimal, as the report and log lines show numbers.
+inline std::string Number(int64_t v) { return std::to_string(v); }
 
 // Runs body; a failure inside it fails again with tag + its text (+ suffix()).
 template <class F, class S>

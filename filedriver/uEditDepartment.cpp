@@ -35,11 +35,8 @@ TfrmEditDepartment::TfrmEditDepartment(QWidget* Owner) : QDialog(Owner) {
   cmbVatGrp->setObjectName(QStringLiteral("cmbVatGrp"));
   for (int g = 1; g <= 8; ++g) cmbVatGrp->addItem(QString::number(g));
   cmbVatGrp->setCurrentIndex(1);
-  btnOK = new QPushButton(QStringLiteral("OK"), this);
-  btnOK->setObjectName(QStringLiteral("btnOK"));
+  QHBoxLayout* buttons = uFormHelpers::OkNoButtons(this, btnOK, btnNo);
   btnOK->setDefault(true);
-  btnNo = new QPushButton(QStringLiteral("Отказ"), this);
-  btnNo->setObjectName(QStringLiteral("btnNo"));
 
   auto* heading = new QHBoxLayout;
   heading->addWidget(lblEditDepartment);
@@ -53,10 +50,6 @@ TfrmEditDepartment::TfrmEditDepartment(QWidget* Owner) : QDialog(Owner) {
   grid->addWidget(lblVatGrp, 2, 0);
   grid->addWidget(cmbVatGrp, 2, 1, Qt::AlignLeft);
   grid->setColumnStretch(1, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnNo);
   auto* top = new QVBoxLayout(this);
   top->addLayout(heading);
   top->addLayout(grid);
@@ -64,8 +57,6 @@ TfrmEditDepartment::TfrmEditDepartment(QWidget* Owner) : QDialog(Owner) {
   top->addLayout(buttons);
   setMinimumWidth(320);
 
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btnNo, &QPushButton::clicked, this, &QDialog::reject);
   connect(cmbVatGrp, &QComboBox::currentIndexChanged, this, [this] { UpdateOkButton(); });
   FormCreate();
   UpdateOkButton();

@@ -1,6 +1,9 @@
 #include "filedriver/uFormHelpers.h"
 
+#include <QDialog>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QWidget>
 
 #include "filedriver/uSettingsFile.h"
@@ -37,6 +40,20 @@ void SetBold(QLabel* Label) {
 void NameWindow(QWidget* Window, const char* ObjectName, const QString& Caption) {
   Window->setObjectName(QString::fromLatin1(ObjectName));
   Window->setWindowTitle(Caption);
+}
+
+QHBoxLayout* OkNoButtons(QDialog* Window, QPushButton*& Ok, QPushButton*& No) {
+  Ok = new QPushButton(QStringLiteral("OK"), Window);
+  Ok->setObjectName(QStringLiteral("btnOK"));
+  No = new QPushButton(QStringLiteral("Отказ"), Window);
+  No->setObjectName(QStringLiteral("btnNo"));
+  QObject::connect(Ok, &QPushButton::clicked, Window, &QDialog::accept);
+  QObject::connect(No, &QPushButton::clicked, Window, &QDialog::reject);
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(Ok);
+  row->addWidget(No);
+  return row;
 }
 
 }  // namespace fp::uFormHelpers

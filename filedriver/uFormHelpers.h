@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <optional>
 
+class QDialog;
+class QHBoxLayout;
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace fp::uFormHelpers {
@@ -25,6 +28,10 @@ void SetBold(QLabel* Label);
 
 // A window's object name for the language file and its title in one call.
 void NameWindow(QWidget* Window, const char* ObjectName, const QString& Caption);
+
+// The OK and No buttons of a window (btnOK and btnNo), closing it with accept and
+// reject; returns the row that holds them on its right.
+QHBoxLayout* OkNoButtons(QDialog* Window, QPushButton*& Ok, QPushButton*& No);
 
 // A window created for one use: released when the holder goes, unless its owner has
 // released it already (a modal window whose main window went away while it was open).

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,11 +15,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSaveFile>
+#include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <clocale>
 #include <cmath>
 #include <exception>
 
@@ -269,6 +272,8 @@ void TfrmMain::BuildWindow() {
 
   const int menuHeight = menuBar()->sizeHint().height();
   setFixedSize(515, 358 + menuHeight);
+  // The window comes up centred on the screen.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
 }
 
 QAction* TfrmMain::AddItem(QMenu* Menu, const char* Name, const QString& Caption, void (TfrmMain::*Handler)()) {
@@ -367,6 +372,9 @@ QString TfrmMain::SettingsFile() const { return SettingsFilePath(uConst::AppDir(
 void TfrmMain::FormCreate() {
   try {
     setWindowTitle(TitleFor(FProgramFile));
+    // The application object took the user's locale; numbers are written and read with
+    // "." as decimal separator everywhere in the process.
+    std::setlocale(LC_NUMERIC, "C");
     uConst::SetAppDir(WithSlash(QFileInfo(FProgramFile).absolutePath()));
     LogDir = uConst::AppDir() + QStringLiteral("Log/");
     QDir().mkpath(LogDir);
@@ -659,10 +667,13 @@ void TfrmMain::changeEvent(QEvent* Event) {
 }
 
 void TfrmMain::ApplicationException(QObject* Sender, const QString& Message) {
-  if (Sender)
-    AddToLog(QStringLiteral("[ApplicationException][") + QString::fromLatin1(Sender->metaObject()->className()) +
-             QStringLiteral("] ") + Message);
-  else
+  if (Sender) {
+    // The bare class name ("TfrmMain"), without its namespace.
+    QString name = QString::fromLatin1(Sender->metaObject()->className());
+    const int colons = name.lastIndexOf(QLatin1String("::"));
+    if (colons >= 0) name = name.mid(colons + 2);
+    AddToLog(QStringLiteral("[ApplicationException][") + name + QStringLiteral("] ") + Message);
+  } else
     AddToLog(QStringLiteral("[ApplicationException]: ") + Message);
 }
 
@@ -718,8 +729,10 @@ bool TfrmMain::IsTaskActive() {
 
 void TfrmMain::LogTimerFolderFailure(bool Failed) {
   // One line when the folders stop passing the write test, not one every second.
-  if (Failed && !FTimerFolderFailed)
-    AddToErrorLog(QStringLiteral("[FileReadTimerTimer]") + FDirMessage);
+  if (Failed && !FTimerFolderFailed) {
+    const QString oneLine = DisplayText(FDirMessage).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    AddToErrorLog(QStringLiteral("[FileReadTimerTimer]") + oneLine);
+  }
   FTimerFolderFailed = Failed;
 }
 
@@ -901,42 +914,42 @@ bool TfrmMain::CheckConnectivity() {
   return finished && OwnTaskSucceeded(serial);
 }
 
-bool TfrmMain::TestComPort(int32_t Port) {
-  // The library keeps the port in 8 bits.
-  if (Port < 1 || Port > uSettingsFile::MaxComPort) return false;
+bool TfrmMain::RunSettingsTest(TTaskKind Kind, bool HourglassFirst) {
   const QDateTime started = Now();
-  TScopeExit restore([this, oldPort = FSettings.ComPort, oldSearch = FSettings.AutoSerachDevice] {
-    FSettings.ComPort = oldPort;
-    FSettings.AutoSerachDevice = oldSearch;
+  TScopeExit restore([this] {
     Silent = false;
     SetHourglass(false);
   });
   Silent = true;
-  FSettings.ComPort = Port;
-  // The port itself is tested: a search by serial number would find the printer on
-  // another port and let every port pass.
-  FSettings.AutoSerachDevice = false;
-  if (!StartTask(tkCheckPrinter, true)) return false;
+  if (HourglassFirst) SetHourglass(true);
+  if (!StartTask(Kind, true)) return false;
   const uint64_t serial = FTaskSerial;
   SetHourglass(true);
   return WaitForTask(serial, started, 5, WaitLimitSec) && OwnTaskSucceeded(serial);
 }
 
+bool TfrmMain::TestComPort(int32_t Port) {
+  // The library keeps the port in 8 bits.
+  if (Port < 1 || Port > uSettingsFile::MaxComPort) return false;
+  TScopeExit restore([this, oldPort = FSettings.ComPort, oldSearch = FSettings.AutoSerachDevice] {
+    FSettings.ComPort = oldPort;
+    FSettings.AutoSerachDevice = oldSearch;
+  });
+  FSettings.ComPort = Port;
+  // The port itself is tested: a search by serial number would find the printer on
+  // another port and let every port pass.
+  FSettings.AutoSerachDevice = false;
+  return RunSettingsTest(tkCheckPrinter, false);
+}
+
 bool TfrmMain::SearchDeviceBySerial(const QString& Serial) {
-  const QDateTime started = Now();
   TScopeExit restore([this, oldSearch = FSettings.AutoSerachDevice, oldSerial = FSettings.DeviceSerialNom] {
     FSettings.AutoSerachDevice = oldSearch;
     FSettings.DeviceSerialNom = oldSerial;
-    Silent = false;
-    SetHourglass(false);
   });
-  Silent = true;
   FSettings.AutoSerachDevice = true;
   FSettings.DeviceSerialNom = Serial;
-  SetHourglass(true);
-  if (!StartTask(tkPrinterInfo, true)) return false;
-  const uint64_t serial = FTaskSerial;
-  return WaitForTask(serial, started, 5, WaitLimitSec) && OwnTaskSucceeded(serial);
+  return RunSettingsTest(tkPrinterInfo, true);
 }
 
 void TfrmMain::btnStopCurrentJobClick() {

@@ -326,6 +326,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices {
   QDateTime Now() const;
   bool WaitForTask(uint64_t Serial, const QDateTime& Started, int StepMs, int LimitSec);
   bool OwnTaskSucceeded(uint64_t Serial) const;
+  // A settings test: a silent task waited for in 5 ms steps; true when it started and
+  // ended without error. HourglassFirst: the hourglass comes before the start.
+  bool RunSettingsTest(TTaskKind Kind, bool HourglassFirst);
   void SetHourglass(bool On);
   void SetTrayIcon(int Index);
   void RetireCurrentThread();

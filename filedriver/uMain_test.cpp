@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPixmap>
+#include <QRegularExpression>
+#include <QScreen>
 
 #include <fcntl.h>
 
@@ -320,7 +323,10 @@ TEST_F(MainWindowTest, UnwritableFolderDuringTimerTicksIsLoggedOnceAndShowsNoDia
   EXPECT_TRUE(dialogs_.Texts().isEmpty());
   EXPECT_TRUE(runner_.Tasks.empty());
   EXPECT_EQ(ExceptionLog().count("[FileReadTimerTimer]"), 1);
-  EXPECT_THAT(ExceptionLog().toStdString(), HasSubstr(bonDir_.toStdString()));
+  // One log line that names the folder.
+  const QString log = ExceptionLog();
+  const QString line = log.mid(log.indexOf("[FileReadTimerTimer]")).section(QRegularExpression("[\r\n]"), 0, 0);
+  EXPECT_TRUE(line.endsWith(bonDir_)) << line.toStdString();
   // From the menu the failure is shown.
   f.mnDoFilesClick();
   EXPECT_EQ(CountShown(Message(M::CantWrite) + CR + bonDir_), 1);
@@ -579,6 +585,182 @@ TEST_F(MainWindowTest, PauseAsksTheWorkerToStop) {
   EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
 }
 
+TEST_F(MainWindowTest, EveryWorkerGetsTheSettingsAndItsJobArguments) {
+  runner_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  TMainSettings& s = f.Settings();
+  s.ComPort = 9;
+  s.BaudRate = 9600;
+  s.RepFilePrint = false;
+  s.RepDetailPrint = false;
+  s.CharEncoding = 2;
+  s.DeviceSerialNom = "  AB123456 ";
+  s.AutoSerachDevice = true;
+  s.WatGrpBeginFromOne = true;
+  s.CreateLOG = false;  // the log folder is handed over all the same
+  f.mnDoFilesClick();
+  ASSERT_EQ(runner_.Tasks.size(), 1u);
+  const TTaskSettings& ts = runner_.Last()->Settings;
+  EXPECT_EQ(ts.ComPort, 9);
+  EXPECT_EQ(ts.BaudRate, 9600);
+  EXPECT_FALSE(ts.RepFilePrint);
+  EXPECT_FALSE(ts.RepDetailPrint);
+  EXPECT_EQ(ts.CharEncoding, 2);
+  EXPECT_EQ(ts.DeviceSerialNom, "AB123456");
+  EXPECT_TRUE(ts.AutoSerachDevice);
+  EXPECT_EQ(ts.LogDir, appDir_ + "Log/");
+  EXPECT_EQ(runner_.Last()->Request.BonFolder, bonDir_);
+  EXPECT_TRUE(runner_.Last()->Request.WatGrpBeginFromOne);
+  runner_.Last()->Finish();
+
+  TDepartmentRow row;
+  row.Nom = 3;
+  row.DepName = "Bread";
+  f.Departments() = {row};
+  f.RunTask(tkSetDepartments);
+  ASSERT_EQ(runner_.Tasks.size(), 2u);
+  ASSERT_EQ(runner_.Last()->Request.Departments.size(), 1u);
+  EXPECT_EQ(runner_.Last()->Request.Departments[0].DepName, "Bread");
+  EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::SetDepartments));
+}
+
+// What each error kind shows: the note's picture (index in HintImages, -1 none) and text.
+struct NoteCase {
+  const char* name;
+  TTaskKind task;
+  TTaskErrorKind error;
+  int picture;
+  std::vector<M::TMessageKey> text;  // joined by CR; empty: no note
+};
+
+void PrintTo(const NoteCase& c, std::ostream* os) { *os << c.name; }
+
+class ErrorNote : public MainWindowTest, public ::testing::WithParamInterface<NoteCase> {};
+
+TEST_P(ErrorNote, CountsTheErrorAndShowsTheNoteOfItsKind) {
+  const NoteCase& c = GetParam();
+  runner_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  ASSERT_TRUE(f.StartTask(c.task));
+  runner_.Last()->Error(c.error);
+  EXPECT_EQ(f.ErrorCount(), 1);
+  EXPECT_EQ(f.lbCurrentStatus->text(), Message(M::ErrorCount) + ": 1");
+  EXPECT_EQ(f.lbCurrentStatus->palette().color(QPalette::WindowText), QColor(Qt::red));
+  TCustomHint& note = uCustomHint::CustomHintWnd();
+  if (c.text.empty()) {
+    EXPECT_FALSE(note.isVisible());
+  } else {
+    QStringList parts;
+    for (M::TMessageKey k : c.text) parts << Message(k);
+    EXPECT_TRUE(note.isVisible());
+    EXPECT_EQ(note.Caption(), parts.join(CR));
+    ASSERT_LT(c.picture, static_cast<int>(f.HintImages.size()));
+    EXPECT_EQ(note.Picture().toImage(), f.HintImages[c.picture].toImage());
+  }
+  runner_.Last()->Finish();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ErrorNote,
+    ::testing::Values(
+        NoteCase{"Operation", tkXZReport, ekOperationError, 5, {M::ErrorOccurred, M::SeeErrorFileForDetails}},
+        NoteCase{"File", tkReadFiles, ekFileError, 4, {M::ErrorInFile}},
+        NoteCase{"Printer", tkPrintTest, ekPrinterError, 2, {M::ErrorInPRN, M::SeeErrorFileForDetails}},
+        NoteCase{"FatalWhilePrintingFiles", tkReadFiles, ekPrinterFatal, 3, {M::PRNFatalError, M::SeeErrorFileForDetails}},
+        NoteCase{"FatalDuringACheck", tkCheckPrinter, ekPrinterFatal, -1, {}},
+        NoteCase{"FatalDuringAReport", tkXZReport, ekPrinterFatal, -1, {}},
+        NoteCase{"NoKind", tkReadFiles, ekNone, -1, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
+  struct Row {
+    const char* name;
+    std::function<void()> act;
+    QString text;
+    TDlgKind kind;
+    TDlgButtons buttons;
+  };
+  const Row rows[] = {
+      {"ActiveTask",
+       [this] {
+         runner_.AutoFinish = false;
+         MakeRunningWindow().spbTestPrnClick();
+         frm_->mnPRNInfoClick();
+       },
+       Message(M::ActiveTask), TDlgKind::Error, TDlgButtons::Ok},
+      {"InvalidValue",
+       [this] {
+         dialogs_.PushInput("0");
+         MakeRunningWindow().NSumInClick();
+       },
+       Message(M::InvalidValue) + ": 0", TDlgKind::Warning, TDlgButtons::Ok},
+      {"FinishedOK",
+       [this] {
+         MakeRunningWindow().mnPRNInfoClick();
+         SpinUntil([this] { return !frm_->TaskActive(); });
+       },
+       Message(M::FinishedOK), TDlgKind::Information, TDlgButtons::Ok},
+      {"CopyLastBon", [this] { MakeRunningWindow().CopyLastBonClick(); },
+       Message(M::S_Confirm) + CR + Message(M::S_CopyBonConfirm), TDlgKind::Question, TDlgButtons::YesNo},
+      {"Exit", [this] { MakeRunningWindow().MainMenuExitClick(); }, Message(M::ConfirmToShutdown),
+       TDlgKind::Question, TDlgButtons::YesNo},
+      {"LogFileNotFound", [this] { MakeRunningWindow().mnShowErrorLogClick(); },
+       Message(M::LogFileNotFound) + CR + appDir_ + "Log/DriverFiscalPrinterX4_Exception.txt", TDlgKind::Warning,
+       TDlgButtons::Ok},
+      {"GenericError", [this] { MakeRunningWindow().ShowErrorMessage(); },
+       Message(M::ErrorOccurred) + CR + Message(M::SeeErrorFileForDetails), TDlgKind::Error, TDlgButtons::Ok},
+      {"CantWrite",
+       [this] {
+         TfrmMain& f = MakeRunningWindow();
+         TFaultyFileOps ops;
+         ops.FailAt(TFileOp::Open, 0, EACCES, "bon/chktmp.txt");
+         TScopedFileOps scoped(&ops);
+         f.mnDoFilesClick();
+       },
+       Message(M::CantWrite) + CR + bonDir_, TDlgKind::Error, TDlgButtons::Ok},
+      {"WaitingFiles",
+       [this] {
+         WriteIniWithFolder(0);
+         PutBon("0001.bon");
+         MakeWindow().FormActivate();
+       },
+       Message(M::BonExistDlg) + CR + Message(M::PrintBonExist), TDlgKind::Question, TDlgButtons::YesNo},
+      {"COMServerNotExist",
+       [this] {
+         WriteIniWithFolder(0);
+         probeOk_ = false;
+         MakeWindow().FormActivate();
+       },
+       Message(M::COMServerNotExist), TDlgKind::Error, TDlgButtons::Ok},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    dialogs_.Clear();
+    runner_.AutoFinish = true;
+    probeOk_ = true;
+    r.act();
+    std::vector<TShownDialog> shown = dialogs_.Shown();
+    std::erase_if(shown, [](const TShownDialog& d) { return d.Input; });
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, r.text);
+    EXPECT_EQ(shown[0].Kind, r.kind);
+    EXPECT_EQ(shown[0].Buttons, r.buttons);
+    frm_.reset();
+  }
+}
+
+TEST_F(MainWindowTest, ApplicationExceptionLogsOneLineWithTheSendersClassName) {
+  TfrmMain& f = MakeRunningWindow();
+  f.ApplicationException(&f, "boom");
+  f.ApplicationException(f.chkProcessPause, "click");
+  f.ApplicationException(nullptr, "bang");
+  const std::string log = NormalLog().toStdString();
+  EXPECT_THAT(log, HasSubstr("[ApplicationException][TfrmMain] boom"));
+  EXPECT_THAT(log, HasSubstr("[ApplicationException][QCheckBox] click"));
+  EXPECT_THAT(log, HasSubstr("[ApplicationException]: bang"));
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+}
+
 // ---------------------------------------------------------------------------------------
 // PRNInfo.txt
 
@@ -693,14 +875,24 @@ TEST_F(MainWindowTest, EveryMenuCommandStartsItsTask) {
   runner_.AutoFinish = true;
   TfrmMain& f = MakeRunningWindow();
   windows_->Periods.push_back(TReportPeriod{});
-  const std::pair<const char*, TTaskKind> items[] = {
-      {"mnPRNInfo", tkPrinterInfo},        {"mnDayReportReset", tkXZReport},
-      {"mnDayReportNoReset", tkXZReport},  {"mnDepartRpt", tkDepartmentReport},
-      {"mnDepartRptReset", tkDepartmentReportReset}, {"mnFiskMemory", tkReportByBlock},
-      {"spbEmptyBon", tkPrintEmptyBon},    {"CopyLastBon", tkCopyBon},
-      {"spbTestPrn", tkPrintTest},         {"mnDoFiles", tkReadFiles},
+  struct Item {
+    const char* name;
+    TTaskKind kind;
+    bool hourglass;  // the mouse cursor while the task runs
   };
-  for (const auto& [name, kind] : items) {
+  const Item items[] = {
+      {"mnPRNInfo", tkPrinterInfo, false},
+      {"mnDayReportReset", tkXZReport, true},
+      {"mnDayReportNoReset", tkXZReport, true},
+      {"mnDepartRpt", tkDepartmentReport, true},
+      {"mnDepartRptReset", tkDepartmentReportReset, true},
+      {"mnFiskMemory", tkReportByBlock, true},
+      {"spbEmptyBon", tkPrintEmptyBon, true},
+      {"CopyLastBon", tkCopyBon, false},
+      {"spbTestPrn", tkPrintTest, true},
+      {"mnDoFiles", tkReadFiles, false},
+  };
+  for (const auto& [name, kind, hourglass] : items) {
     QAction* a = f.MenuItem(name);
     ASSERT_NE(a, nullptr) << name;
     const size_t before = runner_.Tasks.size();
@@ -708,10 +900,13 @@ TEST_F(MainWindowTest, EveryMenuCommandStartsItsTask) {
     a->trigger();
     ASSERT_EQ(runner_.Tasks.size(), before + 1) << name;
     EXPECT_EQ(runner_.Last()->Request.Kind, kind) << name;
-    // The department reports have no caption.
-    EXPECT_EQ(f.lblCurrentTaskName->text().isEmpty(), kind == tkDepartmentReport || kind == tkDepartmentReportReset)
-        << name;
+    EXPECT_EQ(QApplication::overrideCursor() != nullptr, hourglass) << name;
+    // The department reports have no caption, neither while they run nor afterwards.
+    const bool noCaption = kind == tkDepartmentReport || kind == tkDepartmentReportReset;
+    EXPECT_EQ(f.lblCurrentTaskName->text().isEmpty(), noCaption) << name;
     ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); })) << name;
+    EXPECT_EQ(f.lblLastTaskName->text().isEmpty(), noCaption) << name;
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << name;
   }
   for (const char* name : {"MainMenuExit", "mnHide", "MainMenuPreferences", "mnPayTypesRel", "mnShowLog",
                            "mnShowErrorLog", "mnShowAppData", "MainMenuAbout", "mnDepartments", "NSumIn", "NSumOut",
@@ -752,6 +947,9 @@ TEST_F(MainWindowTest, ScreenshotOfTheMainWindow) {
   info.NextInvoiceNo = 300;
   info.ComPort = 1;
   f.GetPrnInfo(info);
+  // The window comes up centred on the screen.
+  const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+  EXPECT_LE((f.geometry().center() - centre).manhattanLength(), 2);
   f.show();
   ASSERT_TRUE(SpinUntil([&] { return f.isVisible(); }));
   const QPixmap shot = f.grab();

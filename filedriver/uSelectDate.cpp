@@ -24,6 +24,9 @@ QSpinBox* BlockBox(QWidget* Owner, const char* Name) {
   auto* box = new QSpinBox(Owner);
   box->setObjectName(QString::fromLatin1(Name));
   box->setRange(TfrmSelectPeriod::MinBlock, TfrmSelectPeriod::MaxBlock);
+  // A value typed outside the range is brought to its nearer end when the box loses the
+  // focus (0 becomes 1), not back to the value before.
+  box->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   box->setValue(1);
   box->setMinimumWidth(110);
   return box;
@@ -69,21 +72,14 @@ TfrmSelectPeriod::TfrmSelectPeriod(QWidget* Owner) : QDialog(Owner) {
 
   chkPrintDetail = new QCheckBox(QStringLiteral("Детайлен отчет"), this);
   chkPrintDetail->setObjectName(QStringLiteral("chkPrintDetail"));
-  btnOK = new QPushButton(QStringLiteral("OK"), this);
-  btnOK->setObjectName(QStringLiteral("btnOK"));
+  QHBoxLayout* buttons = uFormHelpers::OkNoButtons(this, btnOK, btnNo);
   btnOK->setDefault(true);
-  btnNo = new QPushButton(QStringLiteral("Отказ"), this);
-  btnNo->setObjectName(QStringLiteral("btnNo"));
 
   auto* grid = new QGridLayout;
   grid->addWidget(rbBlock, 0, 0);
   grid->addWidget(gbBlocks, 0, 1);
   grid->addWidget(rbDates, 1, 0);
   grid->addWidget(gbDates, 1, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnNo);
   auto* top = new QVBoxLayout(this);
   top->addWidget(lblReportDescr);
   top->addLayout(grid);
@@ -93,8 +89,6 @@ TfrmSelectPeriod::TfrmSelectPeriod(QWidget* Owner) : QDialog(Owner) {
 
   connect(rbBlock, &QRadioButton::clicked, this, [this] { rbBlockClick(); });
   connect(rbDates, &QRadioButton::clicked, this, [this] { rbDatesClick(); });
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btnNo, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();
 }
 

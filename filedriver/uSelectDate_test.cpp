@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -90,6 +91,13 @@ TEST(SelectPeriodTest, BlockTextsThatAreNoNumberReadAsOneAndAreKeptInRange) {
   }
   f.spBlock1->setValue(12);
   EXPECT_EQ(f.FirstBlock(), 12);
+
+  // Leaving the box with a value below the range brings it to 1, not back to 12.
+  f.spBlock1->findChild<QLineEdit*>()->setText(QStringLiteral("0"));
+  QFocusEvent leave(QEvent::FocusOut);
+  QCoreApplication::sendEvent(f.spBlock1, &leave);
+  EXPECT_EQ(f.spBlock1->value(), 1);
+  EXPECT_EQ(f.FirstBlock(), 1);
 }
 
 TEST(SelectPeriodTest, Screenshot) {

@@ -137,8 +137,7 @@ void TfrmSettings::BuildControls() {
   RepPrintCheckBox = Named(new QCheckBox(QStringLiteral("Създаване на REP файлове"), this), "RepPrintCheckBox");
   DetailInfoCheckBox =
       Named(new QCheckBox(QStringLiteral("Допълнителна информация в REP файловете"), this), "DetailInfoCheckBox");
-  btnOK = Named(new QPushButton(QStringLiteral("OK"), this), "btnOK");
-  btnNo = Named(new QPushButton(QStringLiteral("Отказ"), this), "btnNo");
+  QHBoxLayout* buttons = uFormHelpers::OkNoButtons(this, btnOK, btnNo);
   btnOK->setDefault(true);
 
   SetBold(lblFiles);
@@ -185,11 +184,6 @@ void TfrmSettings::BuildControls() {
   grid->addWidget(DetailInfoCheckBox, r++, 0, 1, 4);
   grid->setColumnStretch(1, 1);
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnNo);
-
   auto* top = new QVBoxLayout(this);
   top->addLayout(grid);
   top->addStretch(1);
@@ -199,8 +193,6 @@ void TfrmSettings::BuildControls() {
   connect(chkSearchDeviceByNom, &QCheckBox::clicked, this, [this] { chkSearchDeviceByNomClick(); });
   connect(btnSearchPrn, &QPushButton::clicked, this, [this] { btnSearchPrnClick(); });
   connect(btnTest, &QPushButton::clicked, this, [this] { btnTestClick(); });
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btnNo, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TfrmSettings::FormCreate() {

@@ -6,8 +6,8 @@
 // code outside the list; bit 2 WatGrpBeginFromOne; bit 3 UsePluAsDepartNo; bit 4
 // RepFilePrint; bits 5-7 the size of the reads that serve the file); the rest is the file.
 //
-// Checked besides the sanitizers: reading the same file twice with the same reader gives
-// the same outcome (everything that describes a file is reset); a failure is reported in
+// Checked besides the sanitizers: the file read again by the same reader after another file
+// gives the same outcome (everything that describes a file is reset); a failure is reported in
 // LastError as "[ReadFile]..."; an accepted file holds only what the format allows (VAT
 // groups 1..8, departments below 100, prices, quantities and sums in their limits, at most
 // one invoice with fields of at most 255 characters, a status query alone, HasSales exactly
@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "filedriver/uConst.h"
 #include "filedriver/uECRFileReader.h"
@@ -35,31 +37,41 @@ using namespace fp;
 }
 
 constexpr char kPath[] = "/fuzz/0001.$$$";
+constexpr char kBusyPath[] = "/fuzz/0000.$$$";
 constexpr int kFd = 1000;
 
-// The system's file operations, except that kPath opens the fuzz input.
+// A file that leaves something in every per-file field of the reader.
+constexpr char kBusyFile[] =
+    "@020007Maria\r\n#Q2,15,36001234,17,010124\r\n#U0001-0002\r\n#F\r\n:ACME\r\n"
+    "0012Water       00000150000010001xx034\r\n#F12\r\n#:note\r\n#:receiver\r\n#I\r\n#E1^1.50\r\n";
+
+// The system's file operations, except that kPath opens the fuzz input and kBusyPath
+// kBusyFile, both read in pieces of Chunk bytes.
 class TMemoryFileOps final : public IFileOps {
 public:
-  const uint8_t* Bytes = nullptr;
-  size_t Size = 0;
+  std::string_view Input;
   size_t Chunk = 4096;
 
   int Open(const char* path, int flags, mode_t mode) override {
-    if (std::strcmp(path, kPath) != 0) return IFileOps::Open(path, flags, mode);
-    FPos = 0;
+    if (std::strcmp(path, kPath) == 0)
+      FOpen = Input;
+    else if (std::strcmp(path, kBusyPath) == 0)
+      FOpen = kBusyFile;
+    else
+      return IFileOps::Open(path, flags, mode);
     return kFd;
   }
   ssize_t Read(int fd, void* buf, size_t count) override {
     if (fd != kFd) return IFileOps::Read(fd, buf, count);
-    const size_t n = std::min({count, Chunk, Size - FPos});
-    if (n > 0) std::memcpy(buf, Bytes + FPos, n);
-    FPos += n;
+    const size_t n = std::min({count, Chunk, FOpen.size()});
+    if (n > 0) std::memcpy(buf, FOpen.data(), n);
+    FOpen.remove_prefix(n);
     return static_cast<ssize_t>(n);
   }
   int Close(int fd) override { return fd == kFd ? 0 : IFileOps::Close(fd); }
 
 private:
-  size_t FPos = 0;
+  std::string_view FOpen;
 };
 
 TMemoryFileOps& MemoryOps() {
@@ -73,15 +85,17 @@ struct TOutcome {
   size_t Commands;
   bool HasSales, IsReportFile, IsStatusFile;
   int32_t TextLineCount, AutoPayType, CashierNo, CashierPOS;
-  std::string CashierName, UniqueSellNo;
-  size_t RepLines;
+  std::string CashierName, OperatorLine, UniqueSellNo;
+  int32_t RefundReceipt, RefundFiscalMemory, RefundReason;
+  std::string RefundInvoice, RefundDate;
+  std::vector<std::string> RepLines;
 
   bool operator==(const TOutcome&) const = default;
 };
 
-TOutcome Read(TECRFileReader& reader, uint8_t encoding) {
+TOutcome Read(TECRFileReader& reader, uint8_t encoding, const char* path = kPath) {
   reader.LastError.clear();
-  const bool ok = reader.ReadFile(QString::fromLatin1(kPath), encoding);
+  const bool ok = reader.ReadFile(QString::fromLatin1(path), encoding);
   return {ok,
           reader.LastError,
           reader.Commands.size(),
@@ -93,8 +107,14 @@ TOutcome Read(TECRFileReader& reader, uint8_t encoding) {
           reader.CashierNo,
           reader.CashierPOS,
           reader.CashierName,
+          reader.OperatorLine,
           reader.UniqueSellNo,
-          reader.RepLines.size()};
+          reader.RefundParam.ReceiptNo,
+          reader.RefundParam.FiscalMemoryNo,
+          reader.RefundParam.Reason,
+          reader.RefundParam.InvoiceNo,
+          reader.RefundParam.InvoiceDate,
+          reader.RepLines};
 }
 
 void CheckAccepted(const TECRFileReader& reader) {
@@ -136,8 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Bytes, size_t Size) {
   const uint8_t encoding = kEncodings[settings & 3];
 
   TMemoryFileOps& ops = MemoryOps();
-  ops.Bytes = Bytes + 1;
-  ops.Size = Size - 1;
+  ops.Input = std::string_view(reinterpret_cast<const char*>(Bytes) + 1, Size - 1);
   ops.Chunk = kChunks[settings >> 5];
   SetFileOps(&ops);
   uConst::SetUsePluAsDepartNo((settings & 8) != 0);
@@ -152,10 +171,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Bytes, size_t Size) {
     CheckAccepted(reader);
   else if (first.LastError.rfind("[ReadFile]", 0) != 0)
     Broken("a failure not reported as [ReadFile]...");
-  if (!first.Ok && reader.RepFilePrint && first.RepLines != 1) Broken("a failure without its [ERROR] line");
+  if (!first.Ok && reader.RepFilePrint && first.RepLines.size() != 1) Broken("a failure without its [ERROR] line");
 
+  // The same file after another one that set every per-file field.
+  if (!Read(reader, 0, kBusyPath).Ok) Broken("the reference file was refused");
   const TOutcome second = Read(reader, encoding);
-  if (!(second == first)) Broken("the same file read twice gave another outcome");
+  if (!(second == first)) Broken("the same file read after another gave another outcome");
 
   SetFileOps(nullptr);
   return 0;

@@ -7,6 +7,7 @@ PACKAGES=(
   libasio-dev libudev-dev udev
   qt6-base-dev libgl1-mesa-dev
   xvfb xauth
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

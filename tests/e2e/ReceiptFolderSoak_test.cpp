@@ -1,0 +1,590 @@
+// The receipt folder under faults: several hundred receipt files of mixed kinds are
+// printed by the real worker (the headless runner program soak_runner) through the real
+// automation library, registered into a registry of its own, over a pty mapped as COM7 to
+// the printer model. The model garbles answers at random from a fixed seed (NAK, wrong
+// SEQ, bad check sum, SYN bursts, an answer cut off, rarely silence), refuses a payment
+// now and then and, a few times, stops answering in the middle of a receipt; the runner
+// is killed (SIGKILL) in the middle of a file a few times and started again.
+//
+// At the end every file must be exactly one of: printed (report file, claim gone), ".err"
+// or ".unk" (only after a kill); no receipt may be printed twice; a printed receipt holds
+// all the file's sales; the logs hold no unexpected exception. The counts are printed.
+//
+// Each receipt file carries its own unique sale number ("#U", sent in the opening of a
+// printer in the ONLINE mode), by which the model's receipts are matched to the files.
+//
+// FP_SOAK_FILES (default 300) sets the number of files, FP_SOAK_SEED the seed;
+// FP_SOAK_KEEP names a folder to copy the run's files and logs into.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/ComPortNames.h"
+#include "platform/PortTestSupport.h"
+#include "platform/com/ComRuntime.h"
+#include "tests/printermodel/PrinterModel.h"
+
+extern char** environ;
+
+namespace fp::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string kLibrary = std::string(FP_BIN_DIR) + "/MiravokFPAxX4_BG.so";
+const std::string kRunner = std::string(FP_BIN_DIR) + "/soak_runner";
+
+int EnvInt(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::atoi(v) : fallback;
+}
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// ---- The receipt files ----
+
+enum class TKind { Receipt, Invalid, Status };
+
+struct TSoakFile {
+  int Index = 0;
+  std::string Name;  // without extension
+  TKind Kind = TKind::Receipt;
+  bool Slow = false;  // written in place, in pieces, as a point-of-sale program that does not rename
+  std::string Tag;    // the unique sale number; empty for status queries
+  std::string Content;
+  size_t Items = 0;   // sales of a receipt
+  size_t Payments = 0;  // payments of a receipt, the automatic one included
+};
+
+std::string Pad(const std::string& s, size_t width, char fill, bool left) {
+  if (s.size() >= width) return s.substr(0, width);
+  return left ? s + std::string(width - s.size(), fill) : std::string(width - s.size(), fill) + s;
+}
+
+TSoakFile MakeFile(int index, std::mt19937& rng) {
+  auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+  TSoakFile f;
+  f.Index = index;
+  char name[16];
+  std::snprintf(name, sizeof name, "S%05d", index);
+  f.Name = name;
+  char tag[32];
+  std::snprintf(tag, sizeof tag, "SOAK-%06d", index);
+  f.Tag = tag;
+  const std::string crlf = "\r\n";
+  const std::string u = "#U" + f.Tag + crlf;
+  const int roll = pick(100);
+  if (roll < 3) {
+    f.Kind = TKind::Status;
+    f.Tag.clear();
+    f.Content = "&S" + crlf;
+    return f;
+  }
+  if (roll < 15) {
+    // Invalid files: each is rejected while it is read, before anything is printed.
+    static const char* const kBad[] = {
+        "%12^Water^abc^1000\r\n",                         // price
+        "%12^Water^150^1000\r\n#A\r\n",                   // not supported
+        "%12^Water^150^1000\r\n#G-1000\r\n",              // discount type
+        "%12^Water^150^1000\r\n#Ex^1\r\n",                // pay type
+        "%12^Water^150^1000\r\n&X\r\n",                   // not supported
+        ":Note\r\n&S\r\n",                                // status after a command
+        "0012Water       0000015000001000\r\n#S-10000\r\n",  // discount over range
+    };
+    f.Kind = TKind::Invalid;
+    const int which = pick(8);
+    f.Content = which == 7 ? std::string("\0#U", 3) + f.Tag + crlf  // no lines: NUL first
+                           : u + kBad[which];
+    return f;
+  }
+  f.Kind = TKind::Receipt;
+  f.Slow = pick(100) < 6;
+  std::string c;
+  if (pick(3) == 0) c += "@01" + Pad(std::to_string(1 + pick(9)), 4, '0', false) + "Ivan" + crlf;
+  c += u;
+  const int items = 1 + pick(4);
+  for (int i = 0; i < items; ++i) {
+    const int plu = 1 + pick(20);
+    const int price = 100 + 50 * pick(2) + 10 * plu;  // two prices per article: some reprogramming
+    const int qty = 1000 * (1 + pick(3));
+    const std::string article = "Item" + std::to_string(plu);
+    if (pick(2) == 0) {
+      c += "%" + std::to_string(plu) + "^" + article + "^" + std::to_string(price) + "^" + std::to_string(qty) + crlf;
+    } else {
+      c += Pad(std::to_string(plu), 4, '0', false) + Pad(article, 12, ' ', true) +
+           Pad(std::to_string(price), 8, '0', false) + Pad(std::to_string(qty), 8, '0', false) + crlf;
+    }
+    if (pick(6) == 0) c += "#P-500" + crlf;  // 5 % off the last sale
+  }
+  c += ":SOAK " + std::to_string(index) + crlf;
+  switch (pick(3)) {
+    case 0: f.Payments = 1; break;                                // the rest is paid automatically
+    case 1: c += "#E1^500.00" + crlf; f.Payments = 1; break;      // cash, with change
+    default: c += "#E1^0.50" + crlf; f.Payments = 2; break;       // part in cash, the rest automatically
+  }
+  f.Items = static_cast<size_t>(items);
+  f.Content = c;
+  return f;
+}
+
+// ---- The runner process ----
+
+class TRunnerProcess {
+ public:
+  TRunnerProcess(std::vector<std::string> args, fs::path output) : Args(std::move(args)), Output(std::move(output)) {}
+  ~TRunnerProcess() { Kill(); }
+
+  void Start() {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, Output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(kRunner.c_str()));
+    for (auto& a : Args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ASSERT_EQ(posix_spawn(&Pid, kRunner.c_str(), &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    ++Starts;
+  }
+  bool Running() const { return Pid > 0; }
+  // Reaps the process when it has ended; its exit status goes to Ends.
+  bool Poll() {
+    if (Pid <= 0) return false;
+    int status = 0;
+    if (::waitpid(Pid, &status, WNOHANG) != Pid) return true;
+    Pid = -1;
+    Ends.push_back(status);
+    return false;
+  }
+  void Kill() {
+    if (Pid <= 0) return;
+    ::kill(Pid, SIGKILL);
+    int status = 0;
+    ::waitpid(Pid, &status, 0);
+    Pid = -1;
+    ++Kills;
+  }
+
+  std::vector<std::string> Args;
+  fs::path Output;
+  pid_t Pid = -1;
+  int Starts = 0;
+  int Kills = 0;
+  std::vector<int> Ends;  // statuses of the runs that ended by themselves
+};
+
+// ---- The test ----
+
+class ReceiptFolderSoak : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::access(kLibrary.c_str(), R_OK) != 0 || ::access(kRunner.c_str(), X_OK) != 0)
+      GTEST_SKIP() << "the automation library or the runner is not built";
+    Library = ::dlopen(kLibrary.c_str(), RTLD_NOW);
+    ASSERT_NE(Library, nullptr) << ::dlerror();
+    auto registerServer = reinterpret_cast<TDllRegisterServer>(::dlsym(Library, "DllRegisterServer"));
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
+    Root = fs::path(Registry.Dir) / "soak";
+    Folder = Root / "bon";
+    Logs = Root / "Log";
+    fs::create_directories(Folder);
+    fs::create_directories(Logs);
+  }
+  void TearDown() override {
+    if (Library) ::dlclose(Library);
+  }
+
+  // Files of the folder with one extension.
+  int Count(const std::string& ext) const {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(Folder, ec)) n += e.path().extension() == ext;
+    return n;
+  }
+  bool ModelHasOpenReceipt() const { return Model.State().open.has_value(); }
+
+  TScopedTempRegistry Registry;
+  model::PrinterModel Model;
+  model::PtyEndpoint Pty{Model};
+  void* Library = nullptr;
+  fs::path Root, Folder, Logs;
+};
+
+// Writes the files in batches while the runner prints: each complete file under another
+// name, then renamed; a few written in place in pieces less than 0.5 s apart. A new batch
+// waits while many files are still waiting, so files keep arriving during the jobs.
+void WriteFiles(const std::vector<TSoakFile>& files, const fs::path& folder, uint32_t seed,
+                std::atomic<int>& written, const std::atomic<bool>& stop) {
+  std::mt19937 rng(seed);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  auto waiting = [&] {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) n += e.path().extension() == ".bon";
+    return n;
+  };
+  size_t next = 0;
+  while (next < files.size() && !stop) {
+    if (waiting() > 25) {
+      std::this_thread::sleep_for(50ms);
+      continue;
+    }
+    const size_t batch = std::min(files.size() - next, static_cast<size_t>(pick(5, 30)));
+    for (size_t i = 0; i < batch && !stop; ++i, ++next) {
+      const TSoakFile& f = files[next];
+      const fs::path target = folder / (f.Name + ".bon");
+      if (f.Slow) {
+        // Three pieces 150 ms apart: at no moment is the file 0.5 s old before it is whole.
+        const size_t third = f.Content.size() / 3;
+        std::ofstream out(target, std::ios::binary);
+        for (int piece = 0; piece < 3; ++piece) {
+          const size_t from = piece * third, to = piece == 2 ? f.Content.size() : (piece + 1) * third;
+          out.write(f.Content.data() + from, static_cast<std::streamsize>(to - from));
+          out.flush();
+          if (piece < 2) std::this_thread::sleep_for(150ms);
+        }
+      } else {
+        const fs::path temp = folder / (f.Name + ".tmp");
+        {
+          std::ofstream out(temp, std::ios::binary);
+          out.write(f.Content.data(), static_cast<std::streamsize>(f.Content.size()));
+        }
+        fs::rename(temp, target);
+      }
+      written = static_cast<int>(next + 1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(pick(100, 1200)));
+  }
+}
+
+struct TLogEntry {
+  std::string File;
+  std::string Text;
+};
+
+// The entries of the program's logs (a log line may hold line breaks: an entry runs to
+// the next time stamp), rotated files included.
+std::vector<TLogEntry> ReadLogEntries(const fs::path& logs, bool exceptionLog) {
+  static const std::regex stamp(R"((^|\r\n)\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d:\d\d\d - )");
+  std::vector<TLogEntry> entries;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(logs, ec)) {
+    const std::string n = e.path().filename().string();
+    const bool exc = n == "DriverFiscalPrinterX4_Exception.txt" || n.rfind("Exc_", 0) == 0;
+    const bool normal = n == "DriverFiscalPrinterX4_Log.txt" || n.rfind("Log_", 0) == 0;
+    if (exceptionLog ? !exc : !normal) continue;
+    const std::string all = ReadAll(e.path());
+    std::vector<std::pair<size_t, size_t>> marks;  // start of the stamp, start of the text
+    for (auto it = std::sregex_iterator(all.begin(), all.end(), stamp); it != std::sregex_iterator(); ++it)
+      marks.push_back({static_cast<size_t>(it->position()), static_cast<size_t>(it->position() + it->length())});
+    for (size_t i = 0; i < marks.size(); ++i) {
+      const size_t end = i + 1 < marks.size() ? marks[i + 1].first : all.size();
+      std::string text = all.substr(marks[i].second, end - marks[i].second);
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      entries.push_back({n, text});
+    }
+  }
+  return entries;
+}
+
+TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
+  const int fileCount = std::max(10, EnvInt("FP_SOAK_FILES", 300));
+  const uint32_t seed = static_cast<uint32_t>(EnvInt("FP_SOAK_SEED", 20251209));
+  const int kills = std::max(2, fileCount / 75);
+  const int outages = std::max(1, fileCount / 150);
+  const int refusals = std::max(2, fileCount / 30);
+  std::mt19937 rng(seed);
+  auto chance = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+
+  std::vector<TSoakFile> files;
+  for (int i = 1; i <= fileCount; ++i) files.push_back(MakeFile(i, rng));
+
+  Model.SetModeWord("ONLINE");  // the opening carries the unique sale number
+  // One exchange in 40 goes wrong; every fault here is one the transport recovers from by
+  // itself. Silence costs 0.7 s an attempt, so it is a rare pick.
+  using model::Fault;
+  std::vector<std::pair<Fault, model::FaultOptions>> kinds = {
+      {Fault::Nak, {}},
+      {Fault::Nak, {}},
+      {Fault::WrongSeq, {}},
+      {Fault::WrongSeq, {}},
+      {Fault::BadChecksum, {}},
+      {Fault::BadChecksum, {}},
+      {Fault::Syn, model::For(150ms).Every(40ms)},
+      {Fault::Syn, model::For(150ms).Every(40ms)},
+      {Fault::Close, model::CutAfter(-1)},  // on a pty: half the answer, then nothing
+      {Fault::Silence, {}},
+  };
+  Model.SetRandomFaults(seed, 1.0 / 40, kinds);
+
+  TRunnerProcess runner({"--folder", Folder.string(), "--log", Logs.string(), "--com", "7", "--tick-ms", "250",
+                         "--idle-exit-ms", "3000"},
+                        Root / "runner.out");
+  std::atomic<int> written{0};
+  std::atomic<bool> stopWriter{false};
+  std::thread writer(WriteFiles, std::cref(files), Folder, seed + 1, std::ref(written), std::cref(stopWriter));
+
+  // Progress: files that have reached an end state (or look so: a report file).
+  auto finished = [&] { return Count(".err") + Count(".unk") + Count(".rep"); };
+  // Events are spread evenly over the run by progress.
+  auto due = [&](int done, int total) { return fileCount * (done + 1) / (total + 1); };
+  int killsDone = 0, outagesDone = 0, refusalsDone = 0;
+  enum class TArm { None, OpenReceipt, Claim } armed = TArm::None;
+  Clock::time_point armedAt{}, restartAt{};
+  int killDelayMs = 0;
+  // Under the test runner's 300-s limit for the default run.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(45000 + 800 * fileCount);
+  const auto started = Clock::now();
+  bool timedOut = false;
+
+  runner.Start();
+  for (;;) {
+    if (Clock::now() > deadline) {
+      timedOut = true;
+      break;
+    }
+    const int progress = finished();
+    const bool alive = runner.Poll();
+    if (!alive) {
+      const bool allWritten = written.load() == fileCount;
+      if (allWritten && Count(".bon") == 0 && Count(".$$$") == 0 && !runner.Ends.empty() &&
+          restartAt == Clock::time_point{})
+        break;  // ended by itself with the folder empty
+      if (restartAt == Clock::time_point{}) restartAt = Clock::now() + std::chrono::milliseconds(chance(0, 1500));
+      if (Clock::now() >= restartAt) {
+        restartAt = {};
+        runner.Start();
+      }
+      std::this_thread::sleep_for(5ms);
+      continue;
+    }
+
+    // A kill in the middle of a file: armed at its progress point, fired while a receipt
+    // is open on the printer or while a file is claimed.
+    if (armed == TArm::None && killsDone < kills && progress >= due(killsDone, kills)) {
+      armed = chance(0, 1) ? TArm::OpenReceipt : TArm::Claim;
+      killDelayMs = armed == TArm::OpenReceipt ? chance(0, 30) : chance(0, 250);
+      armedAt = {};
+    }
+    if (armed != TArm::None) {
+      const bool ready = armed == TArm::OpenReceipt ? ModelHasOpenReceipt() : Count(".$$$") > 0;
+      if (ready && armedAt == Clock::time_point{}) armedAt = Clock::now();
+      if (armedAt != Clock::time_point{} && Clock::now() - armedAt >= std::chrono::milliseconds(killDelayMs)) {
+        runner.Kill();
+        ++killsDone;
+        armed = TArm::None;
+        restartAt = Clock::now() + std::chrono::milliseconds(chance(0, 1500));
+        continue;
+      }
+    }
+    // The printer stops answering in the middle of a receipt, long enough for the
+    // transport to give up (about 4 s): the file fails as no connection.
+    if (outagesDone < outages && progress >= due(outagesDone, outages) && ModelHasOpenReceipt()) {
+      Model.InjectNext(Fault::Silence, model::Times(6));
+      ++outagesDone;
+    }
+    // The printer refuses the next payment.
+    if (refusalsDone < refusals && progress >= due(refusalsDone, refusals)) {
+      Model.ScriptNext(0x35, model::Reply("F"));
+      ++refusalsDone;
+    }
+    std::this_thread::sleep_for(3ms);
+  }
+  stopWriter = true;
+  writer.join();
+  runner.Kill();
+  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  ASSERT_FALSE(timedOut) << "the soak did not finish in time; " << finished() << " of " << fileCount
+                         << " files ended\n"
+                         << ReadAll(runner.Output);
+
+  // ---- The folder: every file ends as exactly one of printed, ".err" or ".unk". ----
+  enum class TEnd { Printed, Err, Unk, Lost };
+  std::map<std::string, TEnd> ends;
+  std::set<std::string> known;
+  for (const TSoakFile& f : files) known.insert(f.Name);
+  int printed = 0, errFiles = 0, unkFiles = 0;
+  std::vector<std::string> problems;
+  for (const TSoakFile& f : files) {
+    auto has = [&](const char* ext) { return fs::exists(Folder / (f.Name + ext)); };
+    const bool err = has(".err"), unk = has(".unk"), rep = has(".rep");
+    if (has(".bon") || has(".$$$") || has(".tmp")) problems.push_back(f.Name + ": still waiting or claimed");
+    TEnd end = TEnd::Lost;
+    if (err && unk) problems.push_back(f.Name + ": both .err and .unk");
+    if (unk) end = TEnd::Unk;
+    else if (err) end = TEnd::Err;
+    else if (rep) end = TEnd::Printed;
+    if (end == TEnd::Lost) problems.push_back(f.Name + ": lost (no report, .err or .unk)");
+    ends[f.Name] = end;
+    printed += end == TEnd::Printed;
+    errFiles += end == TEnd::Err;
+    unkFiles += end == TEnd::Unk;
+    if (end == TEnd::Printed) {
+      const std::string report = ReadAll(Folder / (f.Name + ".rep"));
+      if (f.Kind == TKind::Invalid) problems.push_back(f.Name + ": an invalid file was printed");
+      if (report.find("[ERROR]") != std::string::npos) problems.push_back(f.Name + ": printed with an error: " + report);
+      if (f.Kind == TKind::Receipt && report.find("Close\r\n") == std::string::npos)
+        problems.push_back(f.Name + ": printed without closing: " + report);
+    }
+    if (end == TEnd::Err && f.Kind == TKind::Receipt && !fs::exists(Folder / (f.Name + ".rep")))
+      problems.push_back(f.Name + ": failed without its report file");
+  }
+  // Nothing else in the folder (a moved-aside error file would mean a name was used twice).
+  for (const auto& e : fs::directory_iterator(Folder)) {
+    const std::string stem = e.path().stem().string();
+    if (!known.count(stem)) problems.push_back("unexpected file " + e.path().filename().string());
+  }
+  EXPECT_LE(unkFiles, runner.Kills) << "an unknown outcome without a kill";
+
+  // ---- The printer: no receipt twice; a printed file is exactly one whole receipt. ----
+  const model::ModelState state = Model.State();
+  std::map<std::string, std::vector<const model::Receipt*>> byTag;
+  int untagged = 0;
+  for (const model::Receipt& r : state.closed) {
+    if (r.uniqueSellNo.rfind("SOAK-", 0) == 0) byTag[r.uniqueSellNo].push_back(&r);
+    else ++untagged;
+  }
+  int doubles = 0, leftoverCancelled = 0, leftoverCompleted = 0, printedButFailed = 0;
+  std::string printedButFailedNames;
+  for (const TSoakFile& f : files) {
+    const std::vector<const model::Receipt*> rs = f.Tag.empty() ? std::vector<const model::Receipt*>{} : byTag[f.Tag];
+    int completed = 0, cancelled = 0;
+    for (const model::Receipt* r : rs) (r->cancelled ? cancelled : completed)++;
+    if (completed > 1 || rs.size() > 1) {
+      ++doubles;
+      problems.push_back(f.Name + ": " + std::to_string(completed) + " receipts printed, " + std::to_string(cancelled) +
+                         " cancelled");
+    }
+    const TEnd end = ends[f.Name];
+    if (f.Kind != TKind::Receipt) {
+      if (!rs.empty()) problems.push_back(f.Name + ": a file that is no receipt opened one");
+      continue;
+    }
+    if (end == TEnd::Printed) {
+      if (completed != 1 || cancelled != 0)
+        problems.push_back(f.Name + ": printed, but the printer has " + std::to_string(completed) + " receipts and " +
+                           std::to_string(cancelled) + " cancelled");
+      else if (rs[0]->items.size() != f.Items || rs[0]->payments.size() != f.Payments)
+        problems.push_back(f.Name + ": printed with " + std::to_string(rs[0]->items.size()) + " of " +
+                           std::to_string(f.Items) + " sales and " + std::to_string(rs[0]->payments.size()) + " of " +
+                           std::to_string(f.Payments) + " payments");
+    } else {
+      // A receipt of a file that failed or was killed was left open; a later opening (or
+      // the job's own closing) got it out of the way: cancelled, or paid up and closed.
+      leftoverCancelled += cancelled;
+      leftoverCompleted += completed;
+      if (completed > 0) {
+        ++printedButFailed;
+        printedButFailedNames += " " + f.Name + (end == TEnd::Unk ? ".unk" : ".err");
+      }
+    }
+  }
+  EXPECT_EQ(untagged, 0) << "receipts without a file's sale number";
+
+  // ---- The logs: no unexpected exception. ----
+  int unknownLines = 0, fatalLines = 0, fileErrorLines = 0, printerErrorLines = 0;
+  std::vector<std::string> unexpected;
+  for (const TLogEntry& e : ReadLogEntries(Logs, true)) {
+    const std::string& t = e.Text;
+    auto starts = [&](const char* p) { return t.rfind(p, 0) == 0; };
+    if (starts("[DelTempFiles] Outcome unknown, not printed again: ")) ++unknownLines;
+    else if (starts("[ReadFile]")) ++fileErrorLines;
+    else if (starts("[PrintPluList]") || starts("[FastInit]")) ++printerErrorLines;
+    else if (starts("[Execute] Fatal error ocurred. Exiting.")) ++fatalLines;
+    else if (starts("[Execute] ") && (t.find("[FastInit]") != std::string::npos || t.find("Init") != std::string::npos))
+      ++fatalLines;  // a job whose connection failed right after an outage
+    else unexpected.push_back(e.File + ": " + t);
+    for (const char* bad : {"Unexpected error", "OLE error", "Access violation", "std::", "Can't", "Cant't"})
+      if (t.find(bad) != std::string::npos) unexpected.push_back(e.File + ": " + t);
+  }
+  const std::string runnerOut = ReadAll(runner.Output);
+  for (const char* bad : {"tick failed", "AddressSanitizer", "runtime error:", "LeakSanitizer"})
+    if (runnerOut.find(bad) != std::string::npos) unexpected.push_back(std::string("runner output: ") + bad);
+  for (int status : runner.Ends)
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      unexpected.push_back("runner ended with status " + std::to_string(status));
+  EXPECT_EQ(unknownLines, unkFiles);
+
+  std::map<std::string, int> faults;
+  const std::vector<model::Request> requests = Model.Requests();
+  for (const model::Request& r : requests)
+    if (r.fault) ++faults[model::FaultName(*r.fault)];
+  std::string faultText;
+  for (const auto& [name, n] : faults) faultText += " " + name + " " + std::to_string(n);
+
+  int receipts = 0, invalid = 0, status = 0, slow = 0;
+  for (const TSoakFile& f : files) {
+    receipts += f.Kind == TKind::Receipt;
+    invalid += f.Kind == TKind::Invalid;
+    status += f.Kind == TKind::Status;
+    slow += f.Slow;
+  }
+  std::printf(
+      "[ soak     ] %d files (%d receipts, %d of them written in place; %d invalid; %d status queries), seed %u, "
+      "%.1f s\n"
+      "[ soak     ] runner: %d starts, %d kills; model: %zu exchanges, faults:%s; %d outages, %d refused "
+      "payments, %zu receipts closed\n"
+      "[ soak     ] ended: %d printed, %d .err, %d .unk\n"
+      "[ soak     ] left-over receipts closed by a later cleanup: %d cancelled, %d paid up and closed; files "
+      "printed but marked .err/.unk: %d%s; doubles: %d; still open: %d\n"
+      "[ soak     ] exception log: %d unknown-outcome, %d fatal, %d file errors, %d printer errors, %zu "
+      "unexpected\n",
+      fileCount, receipts, slow, invalid, status, seed, seconds, runner.Starts, runner.Kills, requests.size(),
+      faultText.c_str(), outagesDone,
+      refusalsDone, state.closed.size(), printed, errFiles, unkFiles, leftoverCancelled, leftoverCompleted,
+      printedButFailed, printedButFailedNames.c_str(), doubles, state.open ? 1 : 0, unknownLines, fatalLines, fileErrorLines, printerErrorLines,
+      unexpected.size());
+
+  // FP_SOAK_KEEP names a folder that gets the receipt folder, the logs and the runner's
+  // output for a look afterwards.
+  if (const char* keep = std::getenv("FP_SOAK_KEEP"); keep && *keep) {
+    std::error_code ec;
+    fs::copy(Root, keep, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  }
+
+  EXPECT_EQ(doubles, 0);
+  EXPECT_TRUE(problems.empty()) << [&] {
+    std::string s;
+    for (size_t i = 0; i < problems.size() && i < 40; ++i) s += problems[i] + "\n";
+    return s;
+  }();
+  EXPECT_TRUE(unexpected.empty()) << [&] {
+    std::string s;
+    for (size_t i = 0; i < unexpected.size() && i < 20; ++i) s += unexpected[i] + "\n";
+    return s;
+  }();
+}
+
+}  // namespace
+}  // namespace fp::test
