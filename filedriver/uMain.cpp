@@ -285,7 +285,7 @@ QAction* TfrmMain::AddItem(QMenu* Menu, const char* Name, const QString& Caption
 }
 
 void TfrmMain::BuildMenus() {
-  auto menu = [this](QWidget* parent, const char* name, const QString& title) {
+  auto menu = [](QWidget* parent, const char* name, const QString& title) {
     auto* m = new QMenu(title, parent);
     m->setObjectName(QString::fromLatin1(name));
     return m;

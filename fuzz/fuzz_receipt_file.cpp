@@ -12,9 +12,7 @@
 // groups 1..8, departments below 100, prices, quantities and sums in their limits, at most
 // one invoice with fields of at most 255 characters, a status query alone, HasSales exactly
 // when a PLU was read).
-#include <fcntl.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

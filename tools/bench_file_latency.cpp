@@ -6,7 +6,7 @@
 // that file. After each receipt it waits a growing part of a second before the next one,
 // so that the drops fall at N different phases of the program's one-second file timer.
 //
-//   build-rel/bin/bench_file_latency [--count N] [--keep]
+//   build/release/bin/bench_file_latency [--count N] [--keep]
 //
 // Prints every sample, the median and the maximum; exits 1 when the maximum is above the
 // target (1.6 s), 2 when it could not measure.

@@ -5,7 +5,7 @@
 // idle and reads its CPU time (user + system, all threads, /proc/<pid>/stat) before and
 // after.
 //
-//   build-rel/bin/bench_idle_cpu [--files N] [--seconds S] [--keep]
+//   build/release/bin/bench_idle_cpu [--files N] [--seconds S] [--keep]
 //
 // Defaults: 1000 files, 30 s. Prints the CPU time used and the share of one core; exits 1
 // when it is 1% or more, 2 when it could not measure.
