@@ -126,7 +126,7 @@ TSoakFile MakeFile(int index, std::mt19937& rng) {
     return f;
   }
   f.Kind = TKind::Receipt;
-  f.Slow = pick(100) < 6;
+  f.Slow = pick(100) < 4;
   std::string c;
   if (pick(3) == 0) c += "@01" + Pad(std::to_string(1 + pick(9)), 4, '0', false) + "Ivan" + crlf;
   c += u;
@@ -162,7 +162,7 @@ class TRunnerProcess {
   TRunnerProcess(std::vector<std::string> args, fs::path output) : Args(std::move(args)), Output(std::move(output)) {}
   ~TRunnerProcess() { Kill(); }
 
-  void Start() {
+  bool Start() {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 1, Output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -171,11 +171,15 @@ class TRunnerProcess {
     argv.push_back(const_cast<char*>(kRunner.c_str()));
     for (auto& a : Args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    ASSERT_EQ(posix_spawn(&Pid, kRunner.c_str(), &fa, nullptr, argv.data(), environ), 0);
+    const int rc = posix_spawn(&Pid, kRunner.c_str(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) {
+      Pid = -1;
+      return false;
+    }
     ++Starts;
+    return true;
   }
-  bool Running() const { return Pid > 0; }
   // Reaps the process when it has ended; its exit status goes to Ends.
   bool Poll() {
     if (Pid <= 0) return false;
@@ -242,18 +246,21 @@ class ReceiptFolderSoak : public ::testing::Test {
 };
 
 // Writes the files in batches while the runner prints: each complete file under another
-// name, then renamed; a few written in place in pieces less than 0.5 s apart. A new batch
-// waits while many files are still waiting, so files keep arriving during the jobs.
+// name, then renamed. A new batch waits while many files are still waiting, so files keep
+// arriving during the jobs. A few files are written in place, in pieces less than 0.5 s
+// apart, as by a point-of-sale program that does not rename; each waits until the runner
+// has nothing to print, so that the idle runner lists the folder while the file grows.
 void WriteFiles(const std::vector<TSoakFile>& files, const fs::path& folder, uint32_t seed,
                 std::atomic<int>& written, const std::atomic<bool>& stop) {
   std::mt19937 rng(seed);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  auto waiting = [&] {
+  auto count = [&](const char* ext) {
     int n = 0;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(folder, ec)) n += e.path().extension() == ".bon";
+    for (const auto& e : fs::directory_iterator(folder, ec)) n += e.path().extension() == ext;
     return n;
   };
+  auto waiting = [&] { return count(".bon"); };
   size_t next = 0;
   while (next < files.size() && !stop) {
     if (waiting() > 25) {
@@ -265,14 +272,16 @@ void WriteFiles(const std::vector<TSoakFile>& files, const fs::path& folder, uin
       const TSoakFile& f = files[next];
       const fs::path target = folder / (f.Name + ".bon");
       if (f.Slow) {
-        // Three pieces 150 ms apart: at no moment is the file 0.5 s old before it is whole.
-        const size_t third = f.Content.size() / 3;
+        for (int n = 0; n < 200 && (waiting() > 0 || count(".$$$") > 0) && !stop; ++n)
+          std::this_thread::sleep_for(50ms);
+        constexpr size_t kPieces = 5;
+        const size_t piece = f.Content.size() / kPieces;
         std::ofstream out(target, std::ios::binary);
-        for (int piece = 0; piece < 3; ++piece) {
-          const size_t from = piece * third, to = piece == 2 ? f.Content.size() : (piece + 1) * third;
+        for (size_t k = 0; k < kPieces; ++k) {
+          const size_t from = k * piece, to = k + 1 == kPieces ? f.Content.size() : (k + 1) * piece;
           out.write(f.Content.data() + from, static_cast<std::streamsize>(to - from));
           out.flush();
-          if (piece < 2) std::this_thread::sleep_for(150ms);
+          if (k + 1 < kPieces) std::this_thread::sleep_for(250ms);
         }
       } else {
         const fs::path temp = folder / (f.Name + ".tmp");
@@ -299,12 +308,18 @@ std::vector<TLogEntry> ReadLogEntries(const fs::path& logs, bool exceptionLog) {
   static const std::regex stamp(R"((^|\r\n)\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d:\d\d\d - )");
   std::vector<TLogEntry> entries;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(logs, ec)) {
-    const std::string n = e.path().filename().string();
+  // Oldest first: rotated files, then the current one.
+  std::vector<fs::path> paths;
+  for (const auto& e : fs::directory_iterator(logs, ec)) paths.push_back(e.path());
+  std::sort(paths.begin(), paths.end(), [](const fs::path& a, const fs::path& b) {
+    return fs::last_write_time(a) < fs::last_write_time(b);
+  });
+  for (const fs::path& path : paths) {
+    const std::string n = path.filename().string();
     const bool exc = n == "DriverFiscalPrinterX4_Exception.txt" || n.rfind("Exc_", 0) == 0;
     const bool normal = n == "DriverFiscalPrinterX4_Log.txt" || n.rfind("Log_", 0) == 0;
     if (exceptionLog ? !exc : !normal) continue;
-    const std::string all = ReadAll(e.path());
+    const std::string all = ReadAll(path);
     std::vector<std::pair<size_t, size_t>> marks;  // start of the stamp, start of the text
     for (auto it = std::sregex_iterator(all.begin(), all.end(), stamp); it != std::sregex_iterator(); ++it)
       marks.push_back({static_cast<size_t>(it->position()), static_cast<size_t>(it->position() + it->length())});
@@ -366,10 +381,9 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   // Under the test runner's 300-s limit for the default run.
   const auto deadline = Clock::now() + std::chrono::milliseconds(45000 + 800 * fileCount);
   const auto started = Clock::now();
-  bool timedOut = false;
+  bool timedOut = false, spawnFailed = !runner.Start();
 
-  runner.Start();
-  for (;;) {
+  while (!spawnFailed) {
     if (Clock::now() > deadline) {
       timedOut = true;
       break;
@@ -384,7 +398,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
       if (restartAt == Clock::time_point{}) restartAt = Clock::now() + std::chrono::milliseconds(chance(0, 1500));
       if (Clock::now() >= restartAt) {
         restartAt = {};
-        runner.Start();
+        spawnFailed = !runner.Start();
       }
       std::this_thread::sleep_for(5ms);
       continue;
@@ -425,6 +439,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   writer.join();
   runner.Kill();
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  ASSERT_FALSE(spawnFailed) << "cannot start " << kRunner;
   ASSERT_FALSE(timedOut) << "the soak did not finish in time; " << finished() << " of " << fileCount
                          << " files ended\n"
                          << ReadAll(runner.Output);
@@ -453,7 +468,8 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     if (end == TEnd::Printed) {
       const std::string report = ReadAll(Folder / (f.Name + ".rep"));
       if (f.Kind == TKind::Invalid) problems.push_back(f.Name + ": an invalid file was printed");
-      if (report.find("[ERROR]") != std::string::npos) problems.push_back(f.Name + ": printed with an error: " + report);
+      if (report.find("[ERROR]") != std::string::npos)
+        problems.push_back(f.Name + ": printed with an error: " + report);
       if (f.Kind == TKind::Receipt && report.find("Close\r\n") == std::string::npos)
         problems.push_back(f.Name + ": printed without closing: " + report);
     }
@@ -522,12 +538,29 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     else if (starts("[ReadFile]")) ++fileErrorLines;
     else if (starts("[PrintPluList]") || starts("[FastInit]")) ++printerErrorLines;
     else if (starts("[Execute] Fatal error ocurred. Exiting.")) ++fatalLines;
-    else if (starts("[Execute] ") && (t.find("[FastInit]") != std::string::npos || t.find("Init") != std::string::npos))
+    else if (starts("[Execute] [FastInit]"))
       ++fatalLines;  // a job whose connection failed right after an outage
     else unexpected.push_back(e.File + ": " + t);
     for (const char* bad : {"Unexpected error", "OLE error", "Access violation", "std::", "Can't", "Cant't"})
       if (t.find(bad) != std::string::npos) unexpected.push_back(e.File + ": " + t);
   }
+  // The normal log names each file before the reader reads it: a file whose reading
+  // failed must be one of the invalid ones (a valid file read while it was still being
+  // written fails here, or prints with fewer sales above).
+  std::set<std::string> readFailed;
+  std::string reading;
+  for (const TLogEntry& e : ReadLogEntries(Logs, false)) {
+    const std::string& t = e.Text;
+    if (t.rfind("Read file: \"", 0) == 0) reading = fs::path(t.substr(12, t.size() - 13)).stem().string();
+    else if (t.rfind("[ReadFile]", 0) == 0 && t.rfind("[ReadFile]Durration", 0) != 0) readFailed.insert(reading);
+  }
+  for (const TSoakFile& f : files) {
+    if (f.Kind != TKind::Invalid && readFailed.count(f.Name))
+      problems.push_back(f.Name + ": a valid file failed to read");
+    if (f.Kind == TKind::Invalid && ends[f.Name] == TEnd::Err && !readFailed.count(f.Name))
+      problems.push_back(f.Name + ": an invalid file failed, but not while it was read");
+  }
+
   const std::string runnerOut = ReadAll(runner.Output);
   for (const char* bad : {"tick failed", "AddressSanitizer", "runtime error:", "LeakSanitizer"})
     if (runnerOut.find(bad) != std::string::npos) unexpected.push_back(std::string("runner output: ") + bad);
@@ -557,14 +590,14 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
       "payments, %zu receipts closed\n"
       "[ soak     ] ended: %d printed, %d .err, %d .unk\n"
       "[ soak     ] left-over receipts closed by a later cleanup: %d cancelled, %d paid up and closed; files "
-      "printed but marked .err/.unk: %d%s; doubles: %d; still open: %d\n"
+      "printed but marked .err/.unk: %d%s; files opened on the printer more than once: %d; still open: "
+      "%d\n"
       "[ soak     ] exception log: %d unknown-outcome, %d fatal, %d file errors, %d printer errors, %zu "
       "unexpected\n",
       fileCount, receipts, slow, invalid, status, seed, seconds, runner.Starts, runner.Kills, requests.size(),
-      faultText.c_str(), outagesDone,
-      refusalsDone, state.closed.size(), printed, errFiles, unkFiles, leftoverCancelled, leftoverCompleted,
-      printedButFailed, printedButFailedNames.c_str(), doubles, state.open ? 1 : 0, unknownLines, fatalLines, fileErrorLines, printerErrorLines,
-      unexpected.size());
+      faultText.c_str(), outagesDone, refusalsDone, state.closed.size(), printed, errFiles, unkFiles,
+      leftoverCancelled, leftoverCompleted, printedButFailed, printedButFailedNames.c_str(), doubles,
+      state.open ? 1 : 0, unknownLines, fatalLines, fileErrorLines, printerErrorLines, unexpected.size());
 
   // FP_SOAK_KEEP names a folder that gets the receipt folder, the logs and the runner's
   // output for a look afterwards.
