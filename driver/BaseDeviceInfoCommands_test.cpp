@@ -206,11 +206,11 @@ TEST(InfoCommands, StatusFromDataOrStatusBytes) {
 
 TEST(InfoCommands, DiagnosticInfoSlots) {
   TFakeDevice D;
-  const std::string Answer = "FP-700,W1 W2  W3,F4,F5,DT123456,02345678";
+  const std::string Answer = "Kestrel M,W1 W2  W3,F4,F5,AB654321,02345678";
   D.Push(TFakeDevice::Answer(Answer));
   TDiagnosticInfo I;
   ASSERT_TRUE(D.GetFPR_DiagnosticInfo(false, I));
-  const char* Expected[] = {"FP-700", "W1", "W2", "W3", "F4", "F5", "DT123456", "02345678"};
+  const char* Expected[] = {"Kestrel M", "W1", "W2", "W3", "F4", "F5", "AB654321", "02345678"};
   for (size_t K = 0; K < 8; ++K) EXPECT_EQ(I.Text[K], Expected[K]) << K;
   EXPECT_EQ(I.Text[8], Answer);
 

@@ -42,7 +42,7 @@ TDataBuffer PassStatus(const std::vector<TBitTest>& Tests) {
 TFiskParam Fisk() {
   TFiskParam P;
   P.OperName = "Ivan";
-  P.UniqueSellNo = "DT123456-0001-0000001";
+  P.UniqueSellNo = "AB654321-0001-0000001";
   return P;
 }
 
@@ -94,17 +94,17 @@ std::vector<TReceiptRow> ReceiptRows() {
       {"OpenFiscBonEmptyPwdInvoice", [](TBaseDevice& D) { return D.FPR_OpenFiscBon(1, "", 2, true, A, F); },
        0x30, "1,,2,I", OpenTests, "10,5"},
       {"OpenFiscBonEx", [](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(Fisk(), A, F); }, 0x90,
-       "Ivan,DT123456-0001-0000001", OpenTests, "10,5"},
+       "Ivan,AB654321-0001-0000001", OpenTests, "10,5"},
       {"OpenFiscBonExInvoice", [Invoice](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(Invoice, A, F); }, 0x90,
-       "Ivan,DT123456-0001-0000001,I", OpenTests, "10,5"},
+       "Ivan,AB654321-0001-0000001,I", OpenTests, "10,5"},
       {"OpenFiscBonExRefundSameFm",
        [](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(Refund("02345678", 'O'), A, F); }, 0x90,
-       "Ivan,DT123456-0001-0000001,S,02345678,O,17", OpenTests, "10,5"},
+       "Ivan,AB654321-0001-0000001,S,02345678,O,17", OpenTests, "10,5"},
       {"OpenFiscBonExRefundOtherFm", [OtherFm](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(OtherFm, A, F); },
-       0x90, "Ivan,DT123456-0001-0000001,S,00012345,T,17,2026-12-08T22:53:12,55", OpenTests, "10,5"},
+       0x90, "Ivan,AB654321-0001-0000001,S,00012345,T,17,2026-12-08T22:53:12,55", OpenTests, "10,5"},
       {"OpenFiscBonExRefundOtherFmNoDate",
        [](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(Refund("00012345", 'R'), A, F); }, 0x90,
-       "Ivan,DT123456-0001-0000001,S,00012345,R,17", OpenTests, "10,5"},
+       "Ivan,AB654321-0001-0000001,S,00012345,R,17", OpenTests, "10,5"},
       {"Sale", [](TBaseDevice& D) { return D.FPR_Sale("Milk", "", '\xC1', 1.5, 1, 0); }, 0x31, "Milk\t\xC1" "1.50",
        SaleTests},
       {"SaleSecondLineQtyPercent", [](TBaseDevice& D) { return D.FPR_Sale("", "Two", '\xC2', 2, 2.5, -10); },
@@ -231,12 +231,12 @@ TEST(ReceiptCommands, ArgumentChecks) {
        "[Number]"},
       // The extended opening adds the request as far as it was built.
       {Ex(Blank), "[UniqueSellNo]# Ivan,"},
-      {Ex(Refund("02345678", 'X')), "Invalid reason \"X\"# Ivan,DT123456-0001-0000001,S,02345678,"},
-      {Ex(Refund("02345678", '\0')), "Invalid reason \"\"# Ivan,DT123456-0001-0000001,S,02345678,"},
-      {Ex(BadReceipt), "Invalid reciept num  \"0\"# Ivan,DT123456-0001-0000001,S,02345678,R"},
-      {Ex(Refund("00012345", 'O')), "Reason \"O\" is invalid for this device.# Ivan,DT123456-0001-0000001,S,"
+      {Ex(Refund("02345678", 'X')), "Invalid reason \"X\"# Ivan,AB654321-0001-0000001,S,02345678,"},
+      {Ex(Refund("02345678", '\0')), "Invalid reason \"\"# Ivan,AB654321-0001-0000001,S,02345678,"},
+      {Ex(BadReceipt), "Invalid reciept num  \"0\"# Ivan,AB654321-0001-0000001,S,02345678,R"},
+      {Ex(Refund("00012345", 'O')), "Reason \"O\" is invalid for this device.# Ivan,AB654321-0001-0000001,S,"
                                     "00012345,O,17"},
-      {Ex(BadDate), "[RefundDateTime]# Ivan,DT123456-0001-0000001,S,00012345,R,17"},
+      {Ex(BadDate), "[RefundDateTime]# Ivan,AB654321-0001-0000001,S,00012345,R,17"},
   };
   for (const auto& [Call, Label] : Cases) {
     TFakeDevice D;

@@ -928,9 +928,9 @@ TEST_F(MainWindowTest, LanguageFileTranslatesTheWindowButNotItsTitle) {
   EXPECT_EQ(f.lblCurrentTaskName->text(), "Idle");
   // The translated caption goes into PRNInfo.txt.
   TPRNInfo info;
-  info.Model = "FP-55";
+  info.Model = "Wren S";
   f.GetPrnInfo(info);
-  EXPECT_TRUE(Read(bonDir_ + "PRNInfo.txt").startsWith("Model: FP-55\r\n"));
+  EXPECT_TRUE(Read(bonDir_ + "PRNInfo.txt").startsWith("Model: Wren S\r\n"));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -939,7 +939,7 @@ TEST_F(MainWindowTest, LanguageFileTranslatesTheWindowButNotItsTitle) {
 TEST_F(MainWindowTest, ScreenshotOfTheMainWindow) {
   TfrmMain& f = MakeRunningWindow();
   TPRNInfo info;
-  info.Model = "FP-55";
+  info.Model = "Wren S";
   info.SerialNo = "AB123456";
   info.FiscalNo = "02123456";
   info.LineLength = 42;
