@@ -161,6 +161,7 @@ class TFakeFprn final : public TFakeFprnDefaults {
     int32_t TaxGrp = 2;
   };
   std::map<int32_t, TDepartment> Departments;
+  int32_t NoDepartmentObjectAt = 0;  // GetDepartmentName of this number: no object and no error
 
   // The receipt being printed.
   int32_t BonType = 0;
@@ -311,6 +312,7 @@ class TFakeFprn final : public TFakeFprnDefaults {
   HRESULT GetDepartmentName(LONG DepNo, IDepartTotals** DepData) override {
     *DepData = nullptr;
     return Value(DepData, static_cast<IDepartTotals*>(nullptr), "GetDepartmentName", [&]() -> IDepartTotals* {
+      if (DepNo == NoDepartmentObjectAt) return nullptr;
       const TDepartment d = Departments.count(DepNo) ? Departments[DepNo] : TDepartment{"", "", "", 0};
       auto* totals = new TFakeDepartTotals();
       totals->NomValue = DepNo;

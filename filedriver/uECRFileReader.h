@@ -191,6 +191,14 @@ class TECRFileReader {
   bool RepDetailPrint = false;
   bool IsReportFile = false;
   bool HasSales = false;
+  // What PrintPluList did on the printer with the current file (cleared with the commands
+  // and when PrintPluList starts): a receipt, fiscal or not, was opened; the printer
+  // accepted a payment in it; it was closed; the opened receipt is non-fiscal. The worker decides by them whether a file
+  // that failed may have printed.
+  bool ReceiptOpened = false;
+  bool PaymentAccepted = false;
+  bool ReceiptClosed = false;
+  bool NonFiscalOpened = false;
   int32_t CashierPOS = 1;
   int32_t CashierNo = 1;
   std::string CashierPass;

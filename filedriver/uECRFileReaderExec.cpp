@@ -35,6 +35,7 @@ TECRFileReader::TBonStatus TECRFileReader::ReadRecieptStatus() {
 bool TECRFileReader::PrintPluList() {
   QElapsedTimer timer;
   timer.start();
+  ReceiptOpened = PaymentAccepted = ReceiptClosed = NonFiscalOpened = false;
   try {
     if (Commands.empty()) Fail("Not found valid commands.");
     const bool comment = !HasSales && !IsReportFile && TextLineCount > 0;
@@ -78,6 +79,7 @@ bool TECRFileReader::PrintPluList() {
       if (rest >= 1) {
         const double amount = static_cast<double>(rest) / 100.0;
         CheckRes(Fprn.AddPayment(AutoPayType >= 1 ? AutoPayType : 1, "", amount, 1));
+        PaymentAccepted = true;
         autopaid = "Amount autopaid : " + Amount(amount);
         Log(autopaid);
       }
@@ -186,11 +188,13 @@ void TECRFileReader::OpenReceipt() {
                              Number(invoice->InvoiceNo), invoice->TaxNumber, invoice->VatNumber,
                              invoice->FirmName, invoice->Town, invoice->Address, invoice->Mol,
                              invoice->Customer));
+      ReceiptOpened = true;
     } else {
       uniqueSale();
       SendRefundParams();
       CheckRes(Fprn.StartBon(RefundMode() ? 5 : 2, 1, CashierNo, CashierName, CashierPass, CashierPOS, "", "",
                              "", "", "", "", "", ""));
+      ReceiptOpened = true;
     }
     Log("[OpenReceipt]Durration: " + Number(timer.elapsed()));
   });
@@ -217,6 +221,7 @@ void TECRFileReader::OpenComentReceipt() {
       AddRepLine("No Inv:" + Number(NextInvoiceNo));
     }
     CheckRes(Fprn.StartBon(1, 1, CashierNo, CashierName, CashierPass, CashierPOS, "", "", "", "", "", "", "", ""));
+    ReceiptOpened = NonFiscalOpened = true;
     Log("[OpenComentReceipt]Durration: " + Number(timer.elapsed()));
   });
 }
@@ -224,6 +229,7 @@ void TECRFileReader::OpenComentReceipt() {
 void TECRFileReader::CloseReciept() {
   Tagged("[CloseReciept]", [&] {
     CheckRes(Fprn.EndBon());
+    ReceiptClosed = true;
     if (RepDetailPrint) {
       const TBonStatus status = ReadRecieptStatus();
       RepLines.insert(RepLines.begin(), "No Bon:" + status.DocNumber);
@@ -301,6 +307,7 @@ void TECRFileReader::PrintPayment(const TPaymentObject& payment) {
       CheckRes(Fprn.AddPaymentByCurrncy(payType, "", payment.Amount, payment.Course, payment.Currency));
     else
       CheckRes(Fprn.AddPayment(payType, "", payment.Amount, payment.Course));
+    PaymentAccepted = true;
     Log(text + " OK ");
     AddREP_AddInfo();
   });

@@ -574,17 +574,12 @@ void TECRFileThread::DelTempFiles() {
       QDir(BonFolder).entryList({QStringLiteral("*.$$$")}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
   int count = 0;
   for (const QString& name : claims) {
-    const QString claim = BonFolder + name;
     QString target;
-    if (!RenameToFreeName(claim, BonFolder + ChangeFileExt(name, QString()), QStringLiteral(".unk"), target)) {
+    if (!KeepOutcomeUnknown(name, QStringLiteral("[DelTempFiles]"), QString(), target)) {
       if (errno == ENOENT) continue;
       Fail(ekFileError, QStringLiteral("Can't rename temp file. Check permissions: ") + BonFolder);
     }
     ++count;
-    const QString line = QStringLiteral("[DelTempFiles] Outcome unknown, not printed again: \"") + claim +
-                         QStringLiteral("\" kept as \"") + target + QStringLiteral("\"");
-    LogException(line);
-    Log(line);
     CurrentFile = target;
     if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
   }
@@ -595,6 +590,34 @@ void TECRFileThread::DelTempFiles() {
 }
 
 // ---- The file job ----
+
+bool TECRFileThread::KeepOutcomeUnknown(const QString& claimName, const QString& tag, const QString& why,
+                                        QString& target) {
+  const QString claim = BonFolder + claimName;
+  if (!RenameToFreeName(claim, BonFolder + ChangeFileExt(claimName, QString()), QStringLiteral(".unk"), target))
+    return false;
+  QString line = tag + QStringLiteral(" Outcome unknown, not printed again: \"") + claim +
+                 QStringLiteral("\" kept as \"") + target + QStringLiteral("\"");
+  if (!why.isEmpty()) line += QStringLiteral("; ") + why;
+  LogException(line);
+  Log(line);
+  return true;
+}
+
+// A failed receipt cannot be cancelled any more once the printer has accepted a payment in
+// it: the next opening pays the rest in cash and closes it, so it is printed. One that was
+// closed is printed, and after the printer stopped answering nobody knows what the open
+// receipt got. A non-fiscal receipt cannot be cancelled at all: the next opening closes it. Such a file must not become an error file, which the point-of-sale program
+// would send again. A receipt that was opened without a payment is cancelled by the next
+// opening (not printed), and a failure before the opening printed nothing.
+QString TECRFileThread::MayHavePrinted(TTaskErrorKind kind) const {
+  if (!Reader || !Reader->ReceiptOpened) return QString();
+  if (Reader->ReceiptClosed) return QStringLiteral("the receipt was closed before the failure");
+  if (Reader->PaymentAccepted) return QStringLiteral("the printer had accepted a payment in the receipt");
+  if (Reader->NonFiscalOpened) return QStringLiteral("a non-fiscal receipt is closed, not cancelled, by the next opening");
+  if (kind == ekPrinterFatal) return QStringLiteral("the printer stopped answering after the receipt was opened");
+  return QString();
+}
 
 bool TECRFileThread::ClaimFile(const QString& name, const QString& claimPath) {
   const QString source = BonFolder + name;
@@ -617,7 +640,15 @@ bool TECRFileThread::ClaimFile(const QString& name, const QString& claimPath) {
   return true;
 }
 
-void TECRFileThread::FinishFailedFile(const QString& name, const QString& claimPath) {
+void TECRFileThread::FinishFailedFile(const QString& name, const QString& claimPath, const QString& printedWhy) {
+  if (!printedWhy.isEmpty()) {
+    QString target;
+    if (!KeepOutcomeUnknown(ChangeFileExt(name, QStringLiteral(".$$$")), QStringLiteral("[DoReadFiles]"), printedWhy,
+                            target))
+      Fail(ekFileError, QStringLiteral("Can't rename temp file. Check permissions: ") + BonFolder);
+    SyncPath(BonFolder, true);
+    return;
+  }
   const QString errPath = BonFolder + ChangeFileExt(name, QStringLiteral(".err"));
   const std::string claim = Native(claimPath);
   if (FileOps().RenameNoReplace(claim.c_str(), Native(errPath).c_str()) != 0) {
@@ -683,9 +714,10 @@ void TECRFileThread::DoReadFiles() {
 
       QString repError;
       if (failed) {
-        // The claim becomes the error file before anything else can end the job.
+        // The claim becomes the error file (or, when the receipt may have printed, the
+        // unknown-outcome file) before anything else can end the job.
         const TTaskErrorKind fileKind = ErrorKind;
-        FinishFailedFile(name, claimPath);
+        FinishFailedFile(name, claimPath, MayHavePrinted(fileKind));
         ErrorKind = fileKind;
         try {
           SaveRepFile(false);

@@ -34,7 +34,10 @@
 // "N.$$$", prints it, writes "N.rep" when report files are on (or the file was a status
 // query), then deletes the claim on success or renames it to "N.err" on failure; an older
 // "N.err" is moved aside first to "N_ddmmyyyyhhnnzz.err" ("_1", "_2"... added while the
-// name exists; nothing is ever overwritten). A claim found at the start of a file job was
+// name exists; nothing is ever overwritten). A failed file whose receipt may have printed
+// becomes "N.unk" instead of "N.err" (a point-of-sale program sends error files again):
+// its receipt was opened and then the printer accepted a payment in it, closed it, or
+// stopped answering; the window still gets the failure's own kind. A claim found at the start of a file job was
 // left by a run that was killed while it printed: it is never printed again and never
 // deleted, but renamed to "N.unk" (outcome unknown; "N_1.unk"... while the name exists),
 // logged and reported as a file error. Only files whose modification time is at least
@@ -285,7 +288,14 @@ class TECRFileThread {
 
   // The receipt-folder protocol of one file; false: the file was skipped.
   bool ClaimFile(const QString& name, const QString& claimPath);
-  void FinishFailedFile(const QString& name, const QString& claimPath);
+  // Why the failed current file may have printed (the reader's facts and the failure's
+  // kind), or empty when it cannot have.
+  QString MayHavePrinted(TTaskErrorKind kind) const;
+  // The claim becomes "N.unk" when printedWhy is given, "N.err" otherwise.
+  void FinishFailedFile(const QString& name, const QString& claimPath, const QString& printedWhy);
+  // Renames the claim of the folder to "N.unk" ("N_1.unk"... while the name exists) and
+  // logs it with the tag and the reason in both logs; false (errno set) when it cannot.
+  bool KeepOutcomeUnknown(const QString& claimName, const QString& tag, const QString& why, QString& target);
   void SaveRepFile(bool printed);
   void FinishPrintedFile(const QString& claimPath);
 

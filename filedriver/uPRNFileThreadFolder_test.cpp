@@ -17,6 +17,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 enum class Outcome { Success, FileError, PrinterError, NoConnection };
 
@@ -47,8 +48,10 @@ TEST_P(TOutcomeTable, LeavesExactlyTheseFiles) {
 
   const bool failed = outcome != Outcome::Success;
   const bool fatal = outcome == Outcome::NoConnection;
+  // The connection is lost at the sale, after the receipt was opened: it may have printed.
+  const QString failedName = fatal ? "0001.unk" : "0001.err";
   std::set<std::string> expected;
-  if (failed) expected.insert("0001.err");
+  if (failed) expected.insert(failedName.toStdString());
   if (repFiles) expected.insert("0001.rep");
   if (fatal)
     expected.insert("0002.bon");  // left for the next run
@@ -59,7 +62,7 @@ TEST_P(TOutcomeTable, LeavesExactlyTheseFiles) {
   EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), expected);
 
   if (failed) {
-    EXPECT_EQ(Read("0001.err"), outcome == Outcome::FileError ? kInvalid : kReceipt);
+    EXPECT_EQ(Read(failedName), outcome == Outcome::FileError ? kInvalid : kReceipt);
   }
   if (failed && repFiles) {
     EXPECT_THAT(Read("0001.rep"), HasSubstr("[ERROR]"));
@@ -114,7 +117,25 @@ TEST_F(TFolderProtocol, ThreeFilesWithTheSecondInvalid) {
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started a.bon", "Processed", "Started b.bon", "Error 2",
                                               "Processed", "Started c.bon", "Processed", "Finished"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 2);
-  EXPECT_THAT(NormalLog(), HasSubstr("Read bon files ended. Files count: 2"));
+  const std::string log = NormalLog();
+  EXPECT_THAT(log, HasSubstr("Read bon files ended. Files count: 2"));
+  for (const char* name : {"a.bon", "b.bon", "c.bon"})
+    EXPECT_THAT(log, HasSubstr("Read file: \"" + (Folder + name).toStdString() + "\""));
+}
+
+// The connection lost during a file ends the job: its message in both logs, no count line.
+TEST_F(TFolderProtocol, LostConnectionEndsTheJobWithTheFatalText) {
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 50);
+  Fake->Fail("AddProgPlu", 101, "[AddProgPlu] No answer ");
+  auto t = FileJob();
+  t->Execute();
+  EXPECT_EQ(t->ErrorMessage, "Fatal error ocurred. Exiting.");
+  EXPECT_EQ(t->ErrorKind, ekPrinterFatal);
+  const std::string log = NormalLog();
+  EXPECT_THAT(log, HasSubstr("[DoReadFiles]Fatal error ocurred. Exiting.\r\n"));
+  EXPECT_THAT(log, HasSubstr("[Execute] Fatal error ocurred. Exiting.\r\n"));
+  EXPECT_THAT(log, Not(HasSubstr("Read bon files ended.")));
 }
 
 TEST_F(TFolderProtocol, EmptyFolderLogsACountOfZero) {
@@ -138,10 +159,30 @@ TEST_F(TFolderProtocol, FailedConnectionAnswersTheStatusQueryAndLeavesTheReceipt
   Put("0001.bon", kReceipt, 60);
   Put("0002.bon", kStatusQuery, 50);
   Fake->Fail("Init", 102, "[Init] Port busy ");
-  RunFileJob();
+  auto t = FileJob();
+  bool answeredBeforeError = false;
+  t->OnError = [&](TECRFileThread&, TTaskErrorKind kind) {
+    Events.push_back("Error " + std::to_string(kind));
+    answeredBeforeError = QFile::exists(Folder + "0002.rep");
+  };
+  t->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.rep"}));
   EXPECT_EQ(Read("0002.rep"), "&S\r\n[FastInit][Init] Port busy \r\n");
   EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+  EXPECT_TRUE(answeredBeforeError);
+}
+
+// Only the oldest status query is answered; a file is one when its first line is "&S" or
+// "&s" and nothing else, and the answer keeps all its lines as they stand.
+TEST_F(TFolderProtocol, FailedJobAnswersOnlyTheOldestStatusQuery) {
+  Put("0001.bon", "&Sx\r\n", 70);
+  Put("0002.bon", " &S\r\n", 65);
+  Put("0003.bon", "&s\r\n:\xC4\xE0\r\n", 60);
+  Put("0004.bon", kStatusQuery, 50);
+  Fake->Fail("Init", 102, "[Init] Port busy ");
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.bon", "0003.rep", "0004.bon"}));
+  EXPECT_EQ(Read("0003.rep"), "&s\r\n:\xC4\xE0\r\n[FastInit][Init] Port busy \r\n");
 }
 
 // A run killed while it printed leaves its claim: the receipt may have come out.
@@ -158,6 +199,7 @@ TEST_F(TFolderProtocol, StaleClaimIsKeptAsUnknownOutcomeAndNotPrinted) {
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 2", "Error 2", "Started 0008.bon", "Processed",
                                               "Finished"}));
   EXPECT_THAT(NormalLog(), HasSubstr("Outcome unknown, not printed again: \"" + (Folder + "0005.$$$").toStdString()));
+  EXPECT_THAT(NormalLog(), HasSubstr("[DelTempFiles] Renamed 2 temp files. \r\n"));
 }
 
 TEST_F(TFolderProtocol, StaleClaimsAreRecoveredOnlyByTheFileJob) {
@@ -176,6 +218,129 @@ TEST_F(TFolderProtocol, OlderErrorFilesAreMovedAsideWithACounter) {
   EXPECT_EQ(Read("0001_09122025123007.err"), "#A first\r\n");
   EXPECT_EQ(Read("0001_09122025123007_1.err"), "#A second\r\n");
   EXPECT_EQ(Read("0001.err"), "#A third\r\n");
+}
+
+// A failed receipt file that may have printed must not become an error file, which the
+// point-of-sale program would send again: once its receipt was opened, a lost connection,
+// a payment the printer had accepted, a closing, or a non-fiscal receipt (which is never
+// cancelled) makes it an unknown-outcome file.
+struct TPrintedCase {
+  const char* Name;
+  std::string Content;
+  const char* Method;  // the call of the fake that fails
+  int32_t Code;
+  int Nth;
+  const char* Ext;    // what 0001.bon becomes
+  const char* Event;  // the window's error event: the failure's own kind
+};
+
+void PrintTo(const TPrintedCase& c, std::ostream* os) { *os << c.Name; }
+
+class TMayHavePrinted : public TWorkerFixture, public ::testing::WithParamInterface<TPrintedCase> {};
+
+TEST_P(TMayHavePrinted, FailedFileBecomesErrOrUnk) {
+  const TPrintedCase& c = GetParam();
+  Put("0001.bon", c.Content, 60);
+  Put("0002.bon", kReceipt, 50);
+  Fake->Fail(c.Method, c.Code, "[X] failed ", c.Nth);
+  RunFileJob();
+
+  const bool fatal = std::string(c.Event) == "Error 4";
+  const std::string failed = std::string("0001") + c.Ext;
+  std::vector<std::string> files = {"0001.rep", failed, fatal ? "0002.bon" : "0002.rep"};
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(Files(), files);
+  EXPECT_EQ(Read(QString::fromStdString(failed)), c.Content);
+  EXPECT_THAT(Read("0001.rep"), HasSubstr("[ERROR]"));  // the report file as for any failed file
+
+  std::vector<std::string> events = {"Online", "Started 0001.bon"};
+  if (fatal)
+    events.insert(events.end(), {"Offline", "Error 4"});
+  else
+    events.insert(events.end(), {c.Event, "Processed", "Started 0002.bon", "Processed"});
+  events.push_back("Finished");
+  EXPECT_EQ(Events, events);
+
+  const std::string line = "[DoReadFiles] Outcome unknown, not printed again: \"" +
+                           (Folder + "0001.$$$").toStdString() + "\" kept as \"" + (Folder + "0001.unk").toStdString() +
+                           "\"; ";
+  QFile exc(LogDir + uConst::ExceptionLogName);
+  const std::string excLog = exc.open(QIODevice::ReadOnly) ? exc.readAll().toStdString() : std::string();
+  if (failed == "0001.unk") {
+    EXPECT_THAT(NormalLog(), HasSubstr(line));
+    EXPECT_THAT(excLog, HasSubstr(line));
+  } else {
+    EXPECT_THAT(NormalLog(), Not(HasSubstr("Outcome unknown")));
+  }
+}
+
+const std::string kPaid = kReceipt + "#E1^5.00\r\n";      // one payment, which covers it
+const std::string kPartPaid = kReceipt + "#E1^0.50\r\n";  // a part payment, the rest paid automatically
+const std::string kComment = ":Hello\r\n";                 // a non-fiscal receipt
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TMayHavePrinted,
+    ::testing::Values(
+        TPrintedCase{"PluReadBeforeOpeningNoConnection", kReceipt, "GetPLUData", 101, 1, ".err", "Error 4"},
+        TPrintedCase{"OpeningRefused", kReceipt, "StartBon", 232, 1, ".err", "Error 3"},
+        TPrintedCase{"OpeningNoConnection", kReceipt, "StartBon", 101, 1, ".err", "Error 4"},
+        TPrintedCase{"SaleRefused", kReceipt, "AddProgPlu", 232, 1, ".err", "Error 3"},
+        TPrintedCase{"SaleNoConnection", kReceipt, "AddProgPlu", 101, 1, ".unk", "Error 4"},
+        TPrintedCase{"PaymentRefused", kPaid, "AddPayment", 250, 1, ".err", "Error 1"},
+        TPrintedCase{"PaymentRefusedAfterAcceptedPayment", kPartPaid, "AddPayment", 250, 2, ".unk", "Error 1"},
+        TPrintedCase{"PaymentNoConnection", kPaid, "AddPayment", 101, 1, ".unk", "Error 4"},
+        TPrintedCase{"ClosingRefusedAfterPayment", kReceipt, "EndBon", 232, 1, ".unk", "Error 3"},
+        TPrintedCase{"ClosingNoConnection", kReceipt, "EndBon", 101, 1, ".unk", "Error 4"},
+        // The fifth status read is the one after the closing, for the report's "No Bon:" line.
+        TPrintedCase{"ReportReadAfterClosing", kReceipt, "GetRecieptStatus", 250, 5, ".unk", "Error 1"},
+        // A non-fiscal receipt that was opened is printed by the next opening's cleanup.
+        TPrintedCase{"TextLineRefused", kComment, "AddLine", 232, 1, ".unk", "Error 3"},
+        TPrintedCase{"TextLineNoConnection", kComment, "AddLine", 101, 1, ".unk", "Error 4"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(TFolderProtocol, ReportReadThatFailsComesAfterTheClosing) {
+  // Keeps the table's "after closing" row honest.
+  Put("0001.bon", kReceipt, 60);
+  Fake->Fail("GetRecieptStatus", 250, "[X] failed ", 5);
+  RunFileJob();
+  const auto names = Fake->Names();
+  int seen = 0;
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i] == "GetRecieptStatus" && ++seen == 5) {
+      ASSERT_GT(i, 0u);
+      EXPECT_EQ(names[i - 1], "EndBon");
+    }
+  EXPECT_EQ(seen, 5);
+}
+
+// An unknown-outcome name that is taken gets a counter, as for a left claim.
+TEST_F(TFolderProtocol, UnknownOutcomeOfAFailedFileNeverOverwrites) {
+  Put("0001.unk", "older", 600);
+  Put("0001.bon", kReceipt, 60);
+  Fake->Fail("EndBon", 101, "[EndBon] No answer ");
+  RunFileJob(false);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0001_1.unk"}));
+  EXPECT_EQ(Read("0001.unk"), "older");
+  EXPECT_EQ(Read("0001_1.unk"), kReceipt);
+}
+
+// The claim of a file that may have printed cannot be renamed: it stays for the next job,
+// which keeps it as unknown outcome too.
+TEST_F(TFolderProtocol, UnknownOutcomeRenameFailingLeavesTheClaim) {
+  Put("0001.bon", kReceipt, 60);
+  Fake->Fail("EndBon", 232, "[EndBon] Refused ");
+  auto job = FileJob(false);
+  {
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, (Folder + "0001.$$$\n").toStdString());
+    job->Execute();
+  }
+  EXPECT_EQ(job->ErrorMessage, "Can't rename temp file. Check permissions: " + Folder);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$"}));
+  RunFileJob(false);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk"}));
+  EXPECT_EQ(CallCount("EndBon"), 1);
 }
 
 TEST_F(TFolderProtocol, StampHasTwoDigitMillisecondsAtLeast) {

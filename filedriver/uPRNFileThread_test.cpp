@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "filedriver/uECRFileReader.h"
@@ -49,6 +50,18 @@ TEST_F(TClassify, CodeClassesByTheReadersLastErrorCode) {
     Fake->ErrorCode = c.Code;
     EXPECT_EQ(t->ClassifyPrinterError(), c.Kind) << c.Code;
     EXPECT_EQ(TECRFileThread::ClassifyErrorCode(c.Code), c.Kind) << c.Code;
+  }
+}
+
+// Every code of the two named classes, and their neighbours, which are operation errors.
+TEST_F(TClassify, EveryNamedCodeAndItsNeighbours) {
+  const std::set<int32_t> fatal = {101, 102, 103, 104, 105, 107, 120, 130, 210,
+                                   211, 212, 213, 214, 218, 219, 503, 504};
+  const std::set<int32_t> printer = {132, 200, 201, 203, 204, 206, 215, 216, 217, 226, 232};
+  for (int32_t code = 99; code <= 506; ++code) {
+    const TTaskErrorKind kind =
+        fatal.count(code) ? ekPrinterFatal : printer.count(code) ? ekPrinterError : ekOperationError;
+    EXPECT_EQ(TECRFileThread::ClassifyErrorCode(code), kind) << code;
   }
 }
 
@@ -195,6 +208,19 @@ TEST_F(TJobs, PrinterInformationIsReadByAFullConnection) {
   EXPECT_EQ(CallCount("GetHardwareStatus"), 1);
 }
 
+// Found by searching: both connections search, and the port is the one found.
+TEST_F(TJobs, PrinterInformationBySearchReportsTheFoundPort) {
+  TPRNInfo info;
+  auto t = Wire(TECRFileThread::CreateReadPrinterInfo());
+  t->AutoSerachDevice = true;
+  t->DeviceSerialNom = "ZK000001";
+  t->OnPrinterInfo = [&](const TPRNInfo& i) { info = i; };
+  t->Execute();
+  EXPECT_EQ(CallCount("InitEx"), 2);
+  EXPECT_EQ(CallCount("Init"), 0);
+  EXPECT_EQ(info.ComPort, 3);
+}
+
 TEST_F(TJobs, PrinterInformationFailureCarriesTheReadersText) {
   Fake->HardwareStatus = "Paper out";
   auto t = Wire(TECRFileThread::CreateReadPrinterInfo());
@@ -228,6 +254,20 @@ TEST_F(TJobs, DepartmentOneUnreadableGivesAnEmptyListAndNoError) {
   t->Execute();
   EXPECT_TRUE(Rows.empty());
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
+}
+
+// A read that hands back no object ends the job at once: no end of list, no OK line, no
+// error.
+TEST_F(TJobs, DepartmentWithoutAResultObjectEndsTheJobAtOnce) {
+  Fake->Departments[1] = {"BREAD", "", "P", 2};
+  Fake->NoDepartmentObjectAt = 2;
+  auto t = Wire(TECRFileThread::CreateGetDepartments());
+  t->Execute();
+  EXPECT_EQ(Rows.size(), 1u);
+  EXPECT_EQ(CallCount("GetDepartmentName"), 2);
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+  EXPECT_THAT(NormalLog(), Not(HasSubstr("[DoGetDepartments] OK")));
+  EXPECT_EQ(t->ErrorKind, ekNone);
 }
 
 TEST_F(TJobs, OnlyEditedDepartmentsAreWritten) {
