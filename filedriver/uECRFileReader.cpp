@@ -286,7 +286,7 @@ void TECRFileReader::SetPayTypePairs(const std::vector<TPayTypePair>& pairs) {
 void TECRFileReader::ClearCommands() {
   Commands.clear();
   HasSales = false;
-  ReceiptOpened = PaymentAccepted = ReceiptClosed = NonFiscalOpened = false;
+  ReceiptOpened = PaymentSent = ReceiptClosed = NonFiscalOpened = false;
   IsReportFile = false;
   TextLineCount = 0;
   CashierPOS = 1;

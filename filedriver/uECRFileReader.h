@@ -193,10 +193,10 @@ class TECRFileReader {
   bool HasSales = false;
   // What PrintPluList did on the printer with the current file (cleared with the commands
   // and when PrintPluList starts): a receipt, fiscal or not, was opened; the printer
-  // accepted a payment in it; it was closed; the opened receipt is non-fiscal. The worker decides by them whether a file
+  // was sent a payment for it; it was closed; the opened receipt is non-fiscal. The worker decides by them whether a file
   // that failed may have printed.
   bool ReceiptOpened = false;
-  bool PaymentAccepted = false;
+  bool PaymentSent = false;
   bool ReceiptClosed = false;
   bool NonFiscalOpened = false;
   int32_t CashierPOS = 1;

@@ -35,7 +35,7 @@ TECRFileReader::TBonStatus TECRFileReader::ReadRecieptStatus() {
 bool TECRFileReader::PrintPluList() {
   QElapsedTimer timer;
   timer.start();
-  ReceiptOpened = PaymentAccepted = ReceiptClosed = NonFiscalOpened = false;
+  ReceiptOpened = PaymentSent = ReceiptClosed = NonFiscalOpened = false;
   try {
     if (Commands.empty()) Fail("Not found valid commands.");
     const bool comment = !HasSales && !IsReportFile && TextLineCount > 0;
@@ -78,8 +78,8 @@ bool TECRFileReader::PrintPluList() {
       const int64_t rest = RoundCents(status.TotalAmount - status.PayedAmount);
       if (rest >= 1) {
         const double amount = static_cast<double>(rest) / 100.0;
+        PaymentSent = true;
         CheckRes(Fprn.AddPayment(AutoPayType >= 1 ? AutoPayType : 1, "", amount, 1));
-        PaymentAccepted = true;
         autopaid = "Amount autopaid : " + Amount(amount);
         Log(autopaid);
       }
@@ -303,11 +303,13 @@ void TECRFileReader::PrintPayment(const TPaymentObject& payment) {
     const int32_t payType = payment.PayType == 1 ? 1 : ReplacePayType(payment.PayType);
     const bool foreign = CurrencyMode >= 1 && payType == 1 && std::fabs(payment.Course - 1) > 0.000001 &&
                          std::fabs(payment.Course) > 0.000001;
+    // Marked before the call: a payment the printer took may still come back as a failure
+    // (a lost or garbled answer), and then the receipt can no longer be cancelled.
+    PaymentSent = true;
     if (foreign)
       CheckRes(Fprn.AddPaymentByCurrncy(payType, "", payment.Amount, payment.Course, payment.Currency));
     else
       CheckRes(Fprn.AddPayment(payType, "", payment.Amount, payment.Course));
-    PaymentAccepted = true;
     Log(text + " OK ");
     AddREP_AddInfo();
   });

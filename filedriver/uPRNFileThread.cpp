@@ -604,16 +604,18 @@ bool TECRFileThread::KeepOutcomeUnknown(const QString& claimName, const QString&
   return true;
 }
 
-// A failed receipt cannot be cancelled any more once the printer has accepted a payment in
-// it: the next opening pays the rest in cash and closes it, so it is printed. One that was
-// closed is printed, and after the printer stopped answering nobody knows what the open
-// receipt got. A non-fiscal receipt cannot be cancelled at all: the next opening closes it. Such a file must not become an error file, which the point-of-sale program
-// would send again. A receipt that was opened without a payment is cancelled by the next
-// opening (not printed), and a failure before the opening printed nothing.
+// A failed receipt cannot be cancelled any more once the printer has taken a payment in it:
+// the next opening pays the rest in cash and closes it, so it is printed. A payment that was
+// sent counts, since its failure may only be a lost answer. One that was closed is printed,
+// and after the printer stopped answering nobody knows what the open receipt got. A
+// non-fiscal receipt cannot be cancelled at all: the next opening closes it. Such a file must
+// not become an error file, which the point-of-sale program would send again. A fiscal
+// receipt that was opened and sent no payment is cancelled by the next opening (not
+// printed), and a failure before the opening printed nothing.
 QString TECRFileThread::MayHavePrinted(TTaskErrorKind kind) const {
   if (!Reader || !Reader->ReceiptOpened) return QString();
   if (Reader->ReceiptClosed) return QStringLiteral("the receipt was closed before the failure");
-  if (Reader->PaymentAccepted) return QStringLiteral("the printer had accepted a payment in the receipt");
+  if (Reader->PaymentSent) return QStringLiteral("a payment had been sent to the printer in the receipt");
   if (Reader->NonFiscalOpened) return QStringLiteral("a non-fiscal receipt is closed, not cancelled, by the next opening");
   if (kind == ekPrinterFatal) return QStringLiteral("the printer stopped answering after the receipt was opened");
   return QString();

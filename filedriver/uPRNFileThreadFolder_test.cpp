@@ -222,7 +222,7 @@ TEST_F(TFolderProtocol, OlderErrorFilesAreMovedAsideWithACounter) {
 
 // A failed receipt file that may have printed must not become an error file, which the
 // point-of-sale program would send again: once its receipt was opened, a lost connection,
-// a payment the printer had accepted, a closing, or a non-fiscal receipt (which is never
+// a payment sent to the printer, a closing, or a non-fiscal receipt (which is never
 // cancelled) makes it an unknown-outcome file.
 struct TPrintedCase {
   const char* Name;
@@ -286,7 +286,8 @@ INSTANTIATE_TEST_SUITE_P(
         TPrintedCase{"OpeningNoConnection", kReceipt, "StartBon", 101, 1, ".err", "Error 4"},
         TPrintedCase{"SaleRefused", kReceipt, "AddProgPlu", 232, 1, ".err", "Error 3"},
         TPrintedCase{"SaleNoConnection", kReceipt, "AddProgPlu", 101, 1, ".unk", "Error 4"},
-        TPrintedCase{"PaymentRefused", kPaid, "AddPayment", 250, 1, ".err", "Error 1"},
+        // A refused payment may be a payment whose answer was lost: its receipt is not cancelled.
+        TPrintedCase{"PaymentRefused", kPaid, "AddPayment", 250, 1, ".unk", "Error 1"},
         TPrintedCase{"PaymentRefusedAfterAcceptedPayment", kPartPaid, "AddPayment", 250, 2, ".unk", "Error 1"},
         TPrintedCase{"PaymentNoConnection", kPaid, "AddPayment", 101, 1, ".unk", "Error 4"},
         TPrintedCase{"ClosingRefusedAfterPayment", kReceipt, "EndBon", 232, 1, ".unk", "Error 3"},
