@@ -4,39 +4,120 @@
 # receipt, so that a receipt is printed without any hardware.
 #
 # With a desktop (DISPLAY or WAYLAND_DISPLAY set) the program stays in the tray until you
-# exit it from its menu; without one it runs under Xvfb, prints the sample and stops.
+# exit it from its menu; without one it runs on an Xvfb server of its own, prints the sample
+# and stops. Either way the script ends with nothing it started left running: the program,
+# Xvfb and the printer model are stopped on every way out (also Ctrl+C or a failure).
+#
+# Environment:
+#   FP_BUILD_DIR  use the programs already built in this build folder (its bin/), without
+#                 installing or building anything (default: build/release, built here)
+#   FP_DEMO_DIR   the demo folder: receipt folder, registry, printer model output
+#                 (default: build/demo)
+# Exit status 0 when the sample receipt was printed by the program this run started.
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
-bash scripts/deps.sh
-BUILD=$ROOT/build/release
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFP_BUILD_TESTS=OFF > /dev/null
-cmake --build "$BUILD" -j8
 
+if [ -n "${FP_BUILD_DIR:-}" ]; then
+  BUILD=$(realpath -m "$FP_BUILD_DIR")
+  SKIP_BUILD=1
+else
+  BUILD=$ROOT/build/release
+  SKIP_BUILD=0
+fi
 BIN=$BUILD/bin
-DEMO=$ROOT/build/demo
+PROG=$BIN/DriverFiscalPrinterX4
+DEMO=$(realpath -m "${FP_DEMO_DIR:-$ROOT/build/demo}")
 BON=$DEMO/bon
+
+# The program runs once per program file: a second start from the same file only raises
+# the running one and ends, and the running one would print the sample. Any process whose
+# executable is this file (also one replaced by a rebuild since it started) counts.
+running_instance() {
+  local real exe p
+  real=$(realpath -m "$PROG")
+  for p in /proc/[0-9]*; do
+    exe=$(readlink "$p/exe" 2>/dev/null) || continue
+    if [ "$exe" = "$real" ] || [ "$exe" = "$real (deleted)" ]; then
+      echo "${p#/proc/}"
+      return 0
+    fi
+  done
+  return 1
+}
+refuse_if_running() {
+  local pid
+  if pid=$(running_instance); then
+    echo "DriverFiscalPrinterX4 already runs from $PROG (process $pid)." >&2
+    echo "It would take the sample receipt instead of this run. Exit it from its tray menu" >&2
+    echo "(or: kill $pid) and start ./run.sh again." >&2
+    exit 1
+  fi
+}
+
+refuse_if_running
+if [ "$SKIP_BUILD" = 0 ]; then
+  bash scripts/deps.sh
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFP_BUILD_TESTS=OFF > /dev/null
+  cmake --build "$BUILD" -j8
+fi
+for f in "$PROG" "$BIN/printer_model" "$BIN/MiravokFPAxX4_BG.so"; do
+  if [ ! -f "$f" ]; then
+    echo "Missing $f: build the project in $BUILD first." >&2
+    exit 1
+  fi
+done
+refuse_if_running
+
 mkdir -p "$BON"
 rm -f "$BON"/*
 # A registry of the demo's own: the program registers the library into it, and the
 # printer model maps its pty there as COM7.
 export FP_REGISTRY_FILE=$DEMO/registry.txt
 
-MODEL_PID=""
-PROG_PID=""
-cleanup() {
-  [ -n "$PROG_PID" ] && kill "$PROG_PID" 2>/dev/null || true
-  [ -n "$MODEL_PID" ] && kill "$MODEL_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
+# Each process the demo starts is the leader of a session of its own (setsid, which does
+# not fork here since a background job of a script leads no group): stopping it stops
+# whatever it started, and Ctrl+C in the terminal reaches the script, which stops them.
+PIDS=()
+start() {
+  setsid "$@" &
+  PIDS+=("$!")
 }
-trap cleanup EXIT
+stop_all() {
+  local pid i
+  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
+    pid=${PIDS[i]}
+    kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null || true
+  done
+  for _ in $(seq 1 50); do
+    local alive=0
+    for pid in "${PIDS[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ "$alive" = 0 ] && break
+    sleep 0.1
+  done
+  for pid in "${PIDS[@]}"; do
+    kill -KILL -- "-$pid" 2>/dev/null || kill -KILL "$pid" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+  PIDS=()
+}
+trap stop_all EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 
-"$BIN/printer_model" --com 7 > "$DEMO/printer.txt" 2>&1 &
-MODEL_PID=$!
+start "$BIN/printer_model" --com 7 > "$DEMO/printer.txt" 2>&1
+MODEL_PID=${PIDS[-1]}
 for _ in $(seq 1 100); do
-  grep -q 'COM7' "$FP_REGISTRY_FILE" 2>/dev/null && break
+  grep -q 'Printer model on COM7' "$DEMO/printer.txt" 2>/dev/null && break
+  kill -0 "$MODEL_PID" 2>/dev/null || break
   sleep 0.1
 done
+if ! grep -q 'Printer model on COM7' "$DEMO/printer.txt" 2>/dev/null; then
+  echo "The printer model did not start:" >&2
+  cat "$DEMO/printer.txt" >&2
+  exit 1
+fi
+echo "Printer model: process $MODEL_PID"
 
 cat > "$BIN/DriverFiscalPrinterX4.ini" <<INI
 [PARAMETERS]
@@ -49,42 +130,78 @@ RepDetailPrint=1
 INI
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  "$BIN/DriverFiscalPrinterX4" &
-  PROG_PID=$!
   INTERACTIVE=1
 else
-  xvfb-run -a "$BIN/DriverFiscalPrinterX4" &
-  PROG_PID=$!
   INTERACTIVE=0
+  # An Xvfb server on a free display: it picks the number itself and writes it once it
+  # accepts clients.
+  rm -f "$DEMO/display"
+  start Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3> "$DEMO/display" 2> "$DEMO/xvfb.txt"
+  XVFB_PID=${PIDS[-1]}
+  for _ in $(seq 1 100); do
+    [ -s "$DEMO/display" ] && break
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ ! -s "$DEMO/display" ]; then
+    echo "Xvfb did not start:" >&2
+    cat "$DEMO/xvfb.txt" >&2
+    exit 1
+  fi
+  export DISPLAY=:$(tr -dc '0-9' < "$DEMO/display")
+  echo "Xvfb: display $DISPLAY, process $XVFB_PID"
 fi
+
+# Only what the program writes from now on counts: the log keeps earlier runs.
+LOG=$BIN/Log/DriverFiscalPrinterX4_Log.txt
+LOG_START=$(( $(stat -c %s "$LOG" 2>/dev/null || echo 0) + 1 ))
+new_log() { tail -c "+$LOG_START" "$LOG" 2>/dev/null; }
+
+start "$PROG"
+PROG_PID=${PIDS[-1]}
+echo "DriverFiscalPrinterX4: process $PROG_PID"
 
 # Wait until the program has checked the printer, then drop the sample receipt the way a
 # point-of-sale program should: written under another name, then renamed.
-LOG=$BIN/Log/DriverFiscalPrinterX4_Log.txt
 for _ in $(seq 1 300); do
-  grep -q 'Checking connectivity' "$LOG" 2>/dev/null && break
+  new_log | grep -q 'Checking connectivity' && break
+  kill -0 "$PROG_PID" 2>/dev/null || break
   sleep 0.1
 done
+if ! kill -0 "$PROG_PID" 2>/dev/null; then
+  echo "DriverFiscalPrinterX4 ended at once; see $BIN/Log/" >&2
+  exit 1
+fi
 printf '%s\r\n' '@010001Ivan' '%1^BREAD^150^2000^1' '%2^MILK^230^1000^2' ':Thank you' '#E1^10.00' \
   > "$BON/0001.tmp"
 mv "$BON/0001.tmp" "$BON/0001.bon"
 echo "Sample receipt dropped into $BON"
 
+# The file is done when it is neither waiting nor held as "0001.$$$" any more; a failed one
+# leaves a report file too, beside "0001.err" or "0001.unk".
 for _ in $(seq 1 600); do
-  [ -f "$BON/0001.rep" ] || [ -f "$BON/0001.err" ] && break
+  [ ! -e "$BON/0001.bon" ] && [ ! -e "$BON/0001.\$\$\$" ] && break
+  kill -0 "$PROG_PID" 2>/dev/null || break
   sleep 0.1
 done
-if [ -f "$BON/0001.rep" ]; then
-  echo "Printed. Report file $BON/0001.rep:"
+PRINTED=0
+if [ -f "$BON/0001.rep" ] && [ ! -e "$BON/0001.err" ] && [ ! -e "$BON/0001.unk" ] && [ ! -e "$BON/0001.bon" ] &&
+  kill -0 "$PROG_PID" 2>/dev/null; then
+  PRINTED=1
+  echo "Printed by process $PROG_PID. Report file $BON/0001.rep:"
   iconv -f CP1251 -t UTF-8 "$BON/0001.rep" | tr -d '\r'
 else
   echo "The sample receipt was not printed; see $BIN/Log/ and $BON/" >&2
+  if [ -f "$BON/0001.rep" ]; then
+    echo "Report file $BON/0001.rep:" >&2
+    iconv -f CP1251 -t UTF-8 "$BON/0001.rep" | tr -d '\r' >&2
+  fi
 fi
 echo "What the printer model received:"
 cat "$DEMO/printer.txt"
 
-if [ "$INTERACTIVE" = 1 ]; then
+if [ "$INTERACTIVE" = 1 ] && kill -0 "$PROG_PID" 2>/dev/null; then
   echo "The driver runs in the tray; drop more receipt files into $BON. Exit it from its menu."
   wait "$PROG_PID" || true
-  PROG_PID=""
 fi
+[ "$PRINTED" = 1 ]

@@ -2,8 +2,9 @@
 // What the printer command files share (BaseDeviceInfoCommands.cpp,
 // BaseDeviceReceiptCommands.cpp, BaseDeviceServiceCommands.cpp,
 // BaseDeviceTransactionStatus.cpp): the command bytes, the appenders of request data and
-// the status tests that several commands make. Internal to the device; no other module
-// includes it.
+// the status tests that several commands make. Internal to the device, except the table
+// of text fields (TTextField), which the automation object also reads to refuse its
+// callers' texts before it sends anything.
 #include "driver/BaseDeviceUnit.h"
 #include "driver/WireNumbers.h"
 
@@ -83,3 +84,75 @@ inline constexpr TStatusTest NonFiscalOpen = BitSet(2, 5, 215);
 inline constexpr TStatusTest FiscalOpen = BitSet(2, 3, 217);
 
 }  // namespace fp::device_commands
+
+namespace fp {
+
+// ---------------------------------------------------------------------------------------
+// Callers' texts inside a request. A text that another field of the same command follows
+// must not hold a byte that the command reads as the end of that field: it would shift
+// every field after it (a cashier name "Ivanov, I." would make the unique sale number of
+// the opening read "I."). Such a text is refused with 201 before anything is sent. A text
+// in a command's last field goes as given (free text lines, article names, barcode data,
+// header lines, the second text of a department, the operator name of 0x66, the address
+// of the buyer block, the currency code).
+
+enum class TTextField : std::uint8_t {
+  OperatorPassword,
+  ExOperName,
+  ExUniqueSellNo,
+  SaleText,
+  BuyerEik,
+  BuyerSecondField,
+  BuyerReceiver,
+  BuyerCompany,
+  BuyerVatNumber,
+  BuyerTown,
+  DepartmentName,
+};
+
+struct TTextFieldRule {
+  TTextField Field;
+  const char* Commands;         // where the field is sent
+  std::string_view Separators;  // the bytes that end it there
+  const char* Label;            // the label of the device's own refusal (201)
+};
+
+// The one table of these fields. The buyer block (0x39) separates its fields by TAB and
+// the address from the town by LF; its VAT number counts as followed only when a town or
+// an address comes after it, and its town only when an address does (see
+// ShiftingBuyerText). LF also separates the two text lines of a sale or payment and the
+// two texts of a department; the department's read answer separates them by TAB.
+inline constexpr TTextFieldRule TextFieldRules[] = {
+    {TTextField::OperatorPassword, "0x30 opening, 0x66 operator: password, then the till or the name", ",",
+     "[OperPwd]"},
+    {TTextField::ExOperName, "0x90 extended opening: operator name, then the sale number", ",", "[OperName]"},
+    {TTextField::ExUniqueSellNo, "0x90 extended opening: sale number, then the invoice or refund part", ",",
+     "[UniqueSellNo]"},
+    {TTextField::SaleText, "0x31 sale, 0x35 payment: the two text lines, then the item or payment", "\t\n",
+     "[Text]"},
+    {TTextField::BuyerEik, "0x39 buyer block: EIK", "\t", "[EIK]"},
+    {TTextField::BuyerSecondField, "0x39 buyer block: second field", "\t", "[Field2]"},
+    {TTextField::BuyerReceiver, "0x39 buyer block: receiver", "\t", "[Receiver]"},
+    {TTextField::BuyerCompany, "0x39 buyer block: company", "\t", "[Company]"},
+    {TTextField::BuyerVatNumber, "0x39 buyer block: VAT number", "\t", "[VATNumber]"},
+    {TTextField::BuyerTown, "0x39 buyer block: town, then LF and the address", "\t\n", "[Town]"},
+    {TTextField::DepartmentName, "0x57 department: name, then LF and the second text", "\t\n", "[DepName]"},
+};
+
+// The rule of Field.
+const TTextFieldRule& TextFieldRule(TTextField Field);
+// True when Text holds none of the separators of Field.
+bool FitsTextField(TTextField Field, std::string_view Text);
+// ECmdException(201, the field's label) when Text does not fit Field.
+void CheckTextField(TTextField Field, std::string_view Text);
+
+// The buyer block's texts, by index of TClientData, and the field each one fills.
+struct TBuyerText {
+  size_t Index;
+  TTextField Field;
+};
+// The first text of Client that another field of the buyer block follows and that holds
+// one of its separators; nullptr when there is none.
+const TBuyerText* ShiftingBuyerText(const TClientData& Client);
+
+}  // namespace fp

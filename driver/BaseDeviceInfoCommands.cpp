@@ -22,9 +22,16 @@ TCommand Command(uint8_t Cmd, TStatusCheck Check, TRecordStatus Record, std::str
   return C;
 }
 
-// The first character of a field, when it has one; an empty field leaves Ch as it is.
-void TakeFirstChar(const std::string& Field, char& Ch) {
-  if (!Field.empty()) Ch = Field[0];
+// The VAT letter of a department or an article: the first character of its field, one of
+// 0xC0..0xC7. An answer without it (no field, or an empty one) fails with 200, another
+// character with 201, both "[VatGrp]": a department or article read without its VAT group
+// must not pass for one of group 1 (or carry a stray byte into a later request).
+char VatLetterField(TAnswer& A) {
+  const std::string Field = A.Empty() ? std::string() : A.Field();
+  if (Field.empty()) throw ECmdException(200, "[VatGrp]");
+  const auto Letter = static_cast<unsigned char>(Field[0]);
+  if (Letter < 0xC0 || Letter > 0xC7) throw ECmdException(201, "[VatGrp]");
+  return Field[0];
 }
 
 // The daily payment sums: the first Count fields in hundredths, a field that is not a
@@ -187,7 +194,7 @@ bool TBaseDevice::GetFPR_DepartmentSum(int32_t Number, TDepartmentSum& Dep) {
     Dep.Marker = A.Text[0];
     if (Dep.Marker != 'P') return;
     A.Text.erase(0, 1);
-    TakeFirstChar(A.Field(), Dep.TaxGroup);
+    Dep.TaxGroup = VatLetterField(A);
     // Sums in currency units; a field that is not a number gives 0.
     Dep.LastCountSales = A.IntFieldOr(0);
     Dep.LastSum = A.NumberFieldOr(0);
@@ -207,7 +214,7 @@ bool TBaseDevice::GetFPR_DepartmentInfo(int32_t Number, std::string& Name, std::
                        std::to_string(Number));
   C.Parse = [&](TAnswer& A) {
     A.Field();  // the department number
-    if (!A.Text.empty()) TakeFirstChar(A.Field(), TaxGroup);
+    TaxGroup = VatLetterField(A);
     if (!A.Text.empty()) {
       const size_t Tab = A.Text.find('\t');
       Name = TrimControls(std::string_view(A.Text).substr(0, Tab));
@@ -226,11 +233,13 @@ bool TBaseDevice::GetFPR_PluData(int32_t Number, TPluData& Plu) {
                        "R" + std::to_string(Number));
   C.Parse = [&Plu](TAnswer& A) {
     if (A.Text.empty()) throw ECmdException(201, "[No data recieved]");
-    if (A.Text[0] != 'P') return;
+    // The printer's answer for an article it does not have ("F") is the failure: a read
+    // that found nothing is no success.
+    if (A.Text[0] != 'P') throw ECmdException(203, "#" + WithoutErrorMarks(A.Text));
     A.Text.erase(0, 1);
     // Values in their own units (not hundredths).
     Plu.PluNo = A.Int32Field("[PluNo]");
-    TakeFirstChar(A.Field(), Plu.TaxGroup);
+    Plu.TaxGroup = VatLetterField(A);
     Plu.GroupNom = A.Int32Field("[GroupNom]");
     Plu.UnitPrice = A.NumberField("[UnitPrice]");
     Plu.TotalSum = A.NumberField("[TotalSum]");

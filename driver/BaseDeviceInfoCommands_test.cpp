@@ -72,8 +72,9 @@ std::vector<TInfoRow> InfoRows() {
       {"DepartmentSum", [](TBaseDevice& D) { return D.GetFPR_DepartmentSum(12, Dep); }, 0x58, "12", 4, true,
        true, "F"},
       {"DepartmentInfo", [](TBaseDevice& D) { return D.GetFPR_DepartmentInfo(5, S1, S2, Ch); }, 0x57, "5", 4,
-       true, false, ""},
-      {"PluData", [](TBaseDevice& D) { return D.GetFPR_PluData(77, Plu); }, 0x6B, "R77", 4, true, false, "F"},
+       true, false, "5,\xC1,Dairy"},
+      {"PluData", [](TBaseDevice& D) { return D.GetFPR_PluData(77, Plu); }, 0x6B, "R77", 4, true, false,
+       "P77,\xC1,1,1.00,0,0,0,Milk"},
       {"PayType2", [](TBaseDevice& D) { return D.GetFPR_PayTypeName(2, S1); }, 0x55, "N", 4, true, false, ""},
       {"Constants", [](TBaseDevice& D) { return D.GetFPR_Constants(Consts); }, 0x80, "", 4, false, true, ""},
       {"CurrencyMode", [](TBaseDevice& D) { return D.GetFPR_CurrencyMode(I32); }, 0x83, "", 4, true, true, "1"},
@@ -370,12 +371,45 @@ TEST(InfoCommands, DepartmentSum) {
     EXPECT_EQ(S.Name, "");
   }
 
-  // An empty VAT field keeps the start letter; a name without TAB has no second text.
-  D.Push(TFakeDevice::Answer("P,1,2,3,4, Name "));
+  // A name without TAB has no second text.
+  D.Push(TFakeDevice::Answer("P\xC3,1,2,3,4, Name "));
   ASSERT_TRUE(D.GetFPR_DepartmentSum(4, S));
-  EXPECT_EQ(S.TaxGroup, '\xC0');
   EXPECT_EQ(S.Name, " Name ");
   EXPECT_EQ(S.AddText, "");
+}
+
+// A department or an article read without its VAT letter fails: it must not pass for one
+// of VAT group 1 (the start letter) or carry a stray byte on.
+TEST(InfoCommands, AnswersWithoutTheirVatLetterFail) {
+  const Op DepartmentSum = [](TBaseDevice& D) {
+    TDepartmentSum S;
+    return D.GetFPR_DepartmentSum(4, S);
+  };
+  const Op DepartmentInfo = [](TBaseDevice& D) {
+    std::string Name, Add;
+    char Vat = '\xC7';
+    return D.GetFPR_DepartmentInfo(5, Name, Add, Vat);
+  };
+  const Op PluData = [](TBaseDevice& D) {
+    TPluData P;
+    return D.GetFPR_PluData(7, P);
+  };
+  const struct {
+    Op Call;
+    const char* Answer;
+    int32_t Code;  // 200: no VAT field; 201: no VAT letter in it
+  } Cases[] = {
+      {DepartmentSum, "P,1,2,3,4,Name", 200},   {DepartmentSum, "PA,1,2,3,4,Name", 201},
+      {DepartmentInfo, "5", 200},               {DepartmentInfo, "F", 200},
+      {DepartmentInfo, "5,,Name", 200},         {DepartmentInfo, "5,\x01,Name", 201},
+      {PluData, "P7,,1,2,3,4,5,N", 200},        {PluData, "P7,B,1,2,3,4,5,N", 201},
+  };
+  for (const auto& C : Cases) {
+    TFakeDevice D;
+    D.Push(TFakeDevice::Answer(C.Answer));
+    EXPECT_FALSE(C.Call(D)) << C.Answer;
+    EXPECT_TRUE(FailedWith(D, C.Code, "[VatGrp]")) << C.Answer;
+  }
 }
 
 TEST(InfoCommands, DepartmentInfo) {
@@ -388,17 +422,14 @@ TEST(InfoCommands, DepartmentInfo) {
   EXPECT_EQ(Add, "Milk and cheese");
   EXPECT_EQ(Vat, '\xC1');
 
-  // Nothing after the number: the texts are empty and the caller's letter stays.
+  // Nothing after the number fails (AnswersWithoutTheirVatLetterFail): the texts are
+  // empty and the caller's letter stays.
   Vat = '\xC7';
   D.Push(TFakeDevice::Answer("5"));
-  ASSERT_TRUE(D.GetFPR_DepartmentInfo(5, Name, Add, Vat));
+  ASSERT_FALSE(D.GetFPR_DepartmentInfo(5, Name, Add, Vat));
   EXPECT_EQ(Name, "");
   EXPECT_EQ(Add, "");
   EXPECT_EQ(Vat, '\xC7');
-  D.Push(TFakeDevice::Answer("5,,Name"));
-  ASSERT_TRUE(D.GetFPR_DepartmentInfo(5, Name, Add, Vat));
-  EXPECT_EQ(Vat, '\xC7');
-  EXPECT_EQ(Name, "Name");
 }
 
 TEST(InfoCommands, PluData) {
@@ -416,10 +447,13 @@ TEST(InfoCommands, PluData) {
   EXPECT_DOUBLE_EQ(P.AvailQtty, 5);
   EXPECT_EQ(P.Name, "Milk, fresh");
 
-  // Another marker: start values, the caller's VAT letter kept, success.
+  // The printer's answer for an article it does not have is the failure, with that answer
+  // after "#": start values, the caller's VAT letter kept.
   P.TaxGroup = '\xC5';
   D.Push(TFakeDevice::Answer("F"));
-  ASSERT_TRUE(D.GetFPR_PluData(12, P));
+  ASSERT_FALSE(D.GetFPR_PluData(12, P));
+  EXPECT_EQ(D.FErrorCode, 203);
+  EXPECT_EQ(D.FErrorText, "Received an error message from the printer. #F");
   EXPECT_EQ(P.PluNo, -1);
   EXPECT_EQ(P.GroupNom, 1);
   EXPECT_EQ(P.UnitPrice, 0);
@@ -439,11 +473,6 @@ TEST(InfoCommands, PluData) {
     EXPECT_FALSE(D.GetFPR_PluData(1, P)) << C.Answer;
     EXPECT_EQ(D.FErrorText, TBaseDevice::ErrorCodeText(201, C.Label)) << C.Answer;
   }
-  // An empty VAT field keeps the caller's letter.
-  P.TaxGroup = '\xC4';
-  D.Push(TFakeDevice::Answer("P7,,1,2,3,4,5,N"));
-  ASSERT_TRUE(D.GetFPR_PluData(7, P));
-  EXPECT_EQ(P.TaxGroup, '\xC4');
 }
 
 TEST(InfoCommands, ConstantsLineLength) {

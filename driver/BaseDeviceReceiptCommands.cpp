@@ -7,7 +7,6 @@
 #include "driver/OleDate.h"
 #include "driver/WireNumbers.h"
 
-#include <cmath>
 
 namespace fp {
 
@@ -45,8 +44,11 @@ TCommand ReceiptCommand(uint8_t Cmd, std::vector<TStatusTest> Before) {
   return C;
 }
 
-// The optional two text lines of a sale or payment: Text1, then LF and Text2.
+// The optional two text lines of a sale or payment: Text1, then LF and Text2. Neither may
+// hold the LF or the TAB that end them.
 void AddTextLines(const std::string& Text1, const std::string& Text2, TDataBuffer& Data) {
+  CheckTextField(TTextField::SaleText, Text1);
+  CheckTextField(TTextField::SaleText, Text2);
   if (!Text1.empty()) Add(Text1, Data);
   if (!Text2.empty()) {
     Add(LF, Data);
@@ -54,18 +56,24 @@ void AddTextLines(const std::string& Text1, const std::string& Text2, TDataBuffe
   }
 }
 
-// "*" and the quantity, unless it is 1.
+// "*" and the quantity, unless it is sent as 1.000.
 void AddQuantity(double Quantity, TDataBuffer& Data) {
-  if (Quantity == 1) return;
+  if (WireUnits(Quantity, 3) == 1000) return;
   Add('*', Data);
   Add(FormatWireQuantity(Quantity), Data);
 }
 
-// Separator and a correction, unless it is 0.
+// Separator and a correction, unless it is sent as 0.00.
 void AddCorrection(char Separator, double Value, TDataBuffer& Data) {
-  if (Value == 0) return;
+  if (WireHundredths(Value) == 0) return;
   Add(Separator, Data);
   Add(FormatWireAmount(Value), Data);
+}
+
+// A percentage outside -Limit..Limit (both in hundredths), judged as it is sent.
+bool PercentOutside(double Value, int64_t Limit) {
+  const int64_t Sent = WireHundredths(Value);
+  return Sent < -Limit || Sent > Limit;
 }
 
 bool IsVatLetter(char Ch) {
@@ -94,9 +102,11 @@ std::string Quoted(std::string_view Text) { return "\"" + std::string(Text) + "\
 
 // The request data of an extended opening; raises 201 for arguments the printer cannot take.
 void BuildOpenFiscBonEx(const TFiskParam& P, TDataBuffer& Data) {
+  CheckTextField(TTextField::ExOperName, P.OperName);
   Add(P.OperName, Data);
   Add(',', Data);
   if (TrimBlanks(P.UniqueSellNo).empty()) throw ECmdException(201, "[UniqueSellNo]");
+  if (P.IsInvoice || P.IsRefund) CheckTextField(TTextField::ExUniqueSellNo, P.UniqueSellNo);
   Add(P.UniqueSellNo, Data);
   if (P.IsInvoice) {
     Add(',', Data);
@@ -133,7 +143,44 @@ void BuildOpenFiscBonEx(const TFiskParam& P, TDataBuffer& Data) {
   }
 }
 
+// The buyer block's texts in the order they are sent.
+constexpr TBuyerText BuyerTexts[] = {
+    {2, TTextField::BuyerEik},          {9, TTextField::BuyerSecondField}, {6, TTextField::BuyerReceiver},
+    {0, TTextField::BuyerCompany},      {1, TTextField::BuyerVatNumber},   {3, TTextField::BuyerTown},
+};
+
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Callers' texts inside a request.
+
+const TTextFieldRule& TextFieldRule(TTextField Field) {
+  for (const TTextFieldRule& R : TextFieldRules)
+    if (R.Field == Field) return R;
+  throw EAbort("No rule for a text field");  // every enumerator has its row
+}
+
+bool FitsTextField(TTextField Field, std::string_view Text) {
+  return Text.find_first_of(TextFieldRule(Field).Separators) == std::string_view::npos;
+}
+
+void CheckTextField(TTextField Field, std::string_view Text) {
+  if (!FitsTextField(Field, Text)) throw ECmdException(201, TextFieldRule(Field).Label);
+}
+
+const TBuyerText* ShiftingBuyerText(const TClientData& Client) {
+  const auto& T = Client.Text;
+  for (const TBuyerText& B : BuyerTexts) {
+    // The VAT number is the last field unless a town or an address follows; the town is
+    // followed only by an address.
+    if (B.Index == 1 && T[3].empty() && T[4].empty()) continue;
+    if (B.Index == 3 && T[4].empty()) continue;
+    if (!FitsTextField(B.Field, T[B.Index])) return &B;
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
 
 void TBaseDevice::ClearClientData(TClientData& Client) {
   for (std::string& Text : Client.Text) Text.clear();
@@ -146,6 +193,7 @@ bool TBaseDevice::FPR_OpenFiscBon(uint16_t Operator, const std::string& Password
   C.After = OpenFiscalAfter;
   C.Build = [&](TDataBuffer& Data) {
     int32_t Number = 0;
+    CheckTextField(TTextField::OperatorPassword, Password);
     if (!Password.empty() && !ParseInt32(Password, Number)) throw ECmdException(201, "[OperPwd]");
     AddInt(Operator, Data);
     Add(',', Data);
@@ -192,9 +240,10 @@ bool TBaseDevice::FPR_SaleByDepartment(const std::string& Text1, const std::stri
                                        double Price, double Quantity, double Percent) {
   TCommand C = ReceiptCommand(cmdSale, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
   C.Build = [&](TDataBuffer& Data) {
-    if (Quantity == 0) throw ECmdException(201, "[Qtty]");
+    // The quantity and the percentage are judged as they are sent.
+    if (WireUnits(Quantity, 3) == 0) throw ECmdException(201, "[Qtty]");
     if (DepartmentNo == 0) throw ECmdException(201, "[DepartNo]");
-    if (Percent < -99 || Percent > 99) throw ECmdException(201, "[Perc]");
+    if (PercentOutside(Percent, 9900)) throw ECmdException(201, "[Perc]");
     AddTextLines(Text1, Text2, Data);
     Add(TAB, Data);
     AddInt(DepartmentNo, Data);
@@ -210,7 +259,7 @@ bool TBaseDevice::FPR_SaleProgPlu(bool PrefixD, int32_t PluNo, int32_t Departmen
                                   double Correction, bool IsAbsolute) {
   TCommand C = ReceiptCommand(cmdSaleProgPlu, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
   C.Build = [&](TDataBuffer& Data) {
-    if (!IsAbsolute && (Correction < -99.99 || Correction > 99.99)) throw ECmdException(201, "[Perc]");
+    if (!IsAbsolute && PercentOutside(Correction, 9999)) throw ECmdException(201, "[Perc]");
     if (PrefixD) Add('D', Data);
     AddInt(PluNo, Data);
     if (DepartmentNo > 0) {
@@ -271,12 +320,12 @@ bool TBaseDevice::FPR_PaymentByCurrency(const std::string& Text1, const std::str
     AddTextLines(Text1, Text2, Data);
     Add(TAB, Data);
     Add(PayLetter, Data);
-    if (Amount >= 0) Add('+', Data);
+    if (WireHundredths(Amount) >= 0) Add('+', Data);
     Add(FormatWireAmount(Amount), Data);
-    // A rate of 0 (a payment in the local currency) sends nothing more.
+    // A rate sent as 0 (a payment in the local currency) sends nothing more.
     if (Rate < 0) {
       Add(",L", Data);
-    } else if (std::fabs(Rate) > 0.000001) {
+    } else if (WireUnits(Rate, 6) != 0) {
       Add(',', Data);
       Add(FormatWireUpTo(Rate, 6), Data);
       Add(',', Data);
@@ -298,6 +347,7 @@ bool TBaseDevice::FPR_SetInvoiceClient(const TClientData& Client) {
   C.Build = [&Client](TDataBuffer& Data) {
     const auto& T = Client.Text;
     if (TrimControls(T[2]).empty()) throw ECmdException(201, "EIK");
+    if (const TBuyerText* Bad = ShiftingBuyerText(Client)) CheckTextField(Bad->Field, T[Bad->Index]);
     // EIK, the second field, receiver, company, VAT number; then town and address.
     for (size_t Index : {2, 9, 6, 0}) {
       Add(T[Index], Data);
@@ -410,9 +460,17 @@ bool TBaseDevice::FPR_CancelAllRec() {
   if (!GetFPR_TransactionStatus(true, IsOpen, ItemsCount, Amount, Tender, HasTender)) return Failed();
   if (!IsOpen) return true;
 
-  // Paid, or paid more than due (the printer gives the change): close it.
-  const double Rest = Amount - Tender;
-  if (Rest <= 0.005) return FPR_CloseFiscBon(AllReceipt, FiscReceipt);
+  // Paid, or paid more than due (the printer gives the change): close it. The amounts come
+  // in hundredths and are compared in hundredths.
+  int64_t RestCents = 0;
+  try {
+    RestCents = WireHundredths(Amount) - WireHundredths(Tender);
+  } catch (const std::exception& E) {  // sums beyond what hundredths can hold
+    RecordError(E, TDataBuffer(), std::string());
+    return Failed();
+  }
+  if (RestCents <= 0) return FPR_CloseFiscBon(AllReceipt, FiscReceipt);
+  const double Rest = static_cast<double>(RestCents) / 100;
 
   bool CanVoid = false, IsInvoice = false;
   double Total = 0;

@@ -116,6 +116,26 @@ std::vector<TReceiptRow> ReceiptRows() {
       {"SaleByDepartmentLowestPercent",
        [](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 12, 5, 0.5, -99); }, 0x31,
        "\t12\t5.00*0.500,-99.00", DeptSaleTests},
+      // Limits and the optional parts are judged on what is sent: 99.004 goes out as 99.00,
+      // a percentage of 0.001 as nothing, a quantity of 1.0004 as nothing.
+      {"SaleByDepartmentPercentAsSent",
+       [](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 12, 5, 1.0004, 99.004); }, 0x31,
+       "\t12\t5.00,99.00", DeptSaleTests},
+      {"SalePercentSentAsZero", [](TBaseDevice& D) { return D.FPR_Sale("Milk", "", '\xC1', 1.5, 1, 0.001); },
+       0x31, "Milk\t\xC1" "1.50", SaleTests},
+      {"SaleProgPluPercentAsSent",
+       [](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 42, 0, 1, 99.994, false); }, 0x3A, "42,99.99",
+       DeptSaleTests},
+      // Texts in the last field go as given; a comma in a sale text ends nothing.
+      {"SaleTextWithComma", [](TBaseDevice& D) { return D.FPR_Sale("Milk, fresh", "1,5 l", '\xC1', 1.5, 1, 0); },
+       0x31, "Milk, fresh\n1,5 l\t\xC1" "1.50", SaleTests},
+      {"OpenFiscBonExSaleNumberLast",
+       [](TBaseDevice& D) {
+         TFiskParam P = Fisk();
+         P.UniqueSellNo = "AB,1";
+         return D.FPR_OpenFiscBonEx(P, A, F);
+       },
+       0x90, "Ivan,AB,1", OpenTests, "10,5"},
       {"SaleProgPlu", [](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 42, 0, 1, 0, false); }, 0x3A, "42",
        DeptSaleTests},
       {"SaleProgPluDeptPercent", [](TBaseDevice& D) { return D.FPR_SaleProgPlu(true, 42, 3, 2, 99.99, false); },
@@ -142,9 +162,16 @@ std::vector<TReceiptRow> ReceiptRows() {
       {"PaymentRateWhole",
        [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 2, "EUR", Code, Amount2); }, 0x35,
        "\tD+10.00,2,EUR", PaymentTests, "D,0"},
+      // A rate that goes out as 0.000000 is no rate; one that goes out as 0.000001 is sent.
       {"PaymentRateZero",
-       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000005, "EUR", Code, Amount2); },
+       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000004, "EUR", Code, Amount2); },
        0x35, "\tD+10.00", PaymentTests, "D,0"},
+      {"PaymentRateSmallest",
+       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000005, "EUR", Code, Amount2); },
+       0x35, "\tD+10.00,0.000001,EUR", PaymentTests, "D,0"},
+      // An amount that goes out as 0.00 takes the "+" of 0.
+      {"PaymentNegativeZero", [](TBaseDevice& D) { return D.FPR_Payment("", "", 'P', -0.001, Code, Amount2); },
+       0x35, "\tP+0.00", PaymentTests, "D,0"},
       {"PaymentRateLocal",
        [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'R', 10, -1, "EUR", Code, Amount2); }, 0x35,
        "\tR+10.00,L", PaymentTests, "D,0"},
@@ -158,6 +185,20 @@ std::vector<TReceiptRow> ReceiptRows() {
        "123456789\t\tRecv\tFirm\tBG123\tSofia", ClientTests},
       {"ClientNeither", [](TBaseDevice& D) { return D.FPR_SetInvoiceClient(Client("", "")); }, 0x39,
        "123456789\t\tRecv\tFirm\tBG123", ClientTests},
+      // The last field of the block goes as given: the address; the town without an
+      // address; the VAT number without either.
+      {"ClientLastFieldsAsGiven",
+       [](TBaseDevice& D) { return D.FPR_SetInvoiceClient(Client("Sofia", "Street\t1\nback")); }, 0x39,
+       "123456789\t\tRecv\tFirm\tBG123\tSofia\nStreet\t1\nback", ClientTests},
+      {"ClientTownLast", [](TBaseDevice& D) { return D.FPR_SetInvoiceClient(Client("So\nfia", "")); }, 0x39,
+       "123456789\t\tRecv\tFirm\tBG123\tSo\nfia", ClientTests},
+      {"ClientVatNumberLast",
+       [](TBaseDevice& D) {
+         TClientData C = Client("", "");
+         C.Text[1] = "BG\t123";
+         return D.FPR_SetInvoiceClient(C);
+       },
+       0x39, "123456789\t\tRecv\tFirm\tBG\t123", ClientTests},
       {"CloseFiscBon", [](TBaseDevice& D) { return D.FPR_CloseFiscBon(A, F); }, 0x38, "", PaymentTests, "11,6"},
       {"CancelFiscBon", [](TBaseDevice& D) { return D.FPR_CancelFiscBon(); }, 0x3C, "", PrintTests},
       {"PrintDuplicate", [](TBaseDevice& D) { return D.FPR_PrintDuplicate(); }, 0x6D, "1",
@@ -209,6 +250,14 @@ TEST(ReceiptCommands, ArgumentChecks) {
   BadDate.RefundDateTime = 1e300;
   TClientData BlankEik = Client("Sofia", "Street 1");
   BlankEik.Text[2] = " \t ";
+  TClientData ShiftedCompany = Client("", "");
+  ShiftedCompany.Text[0] = "Firm\tLtd";
+  TClientData ShiftedVat = Client("", "Street 1");
+  ShiftedVat.Text[1] = "BG\t123";
+  TFiskParam CommaName = Fisk();
+  CommaName.OperName = "Ivanov, I.";
+  TFiskParam CommaSaleNo = Refund("02345678", 'R');
+  CommaSaleNo.UniqueSellNo = "AB,1";
   const std::pair<Op, std::string> Cases[] = {
       {[&](TBaseDevice& D) { return D.FPR_OpenFiscBon(1, "12a", 1, false, A, F); }, "[OperPwd]"},
       {[&](TBaseDevice& D) { return D.FPR_OpenFiscBon(1, " 12", 1, false, A, F); }, "[OperPwd]"},
@@ -218,6 +267,20 @@ TEST(ReceiptCommands, ArgumentChecks) {
       {[](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 0, 1, 1, 0); }, "[DepartNo]"},
       {[](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 1, 1, 1, -99.5); }, "[Perc]"},
       {[](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 1, 1, 1, 99.01); }, "[Perc]"},
+      {[](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 1, 1, 1, -99.005); }, "[Perc]"},
+      {[](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 1, 1, 0.0004, 0); }, "[Qtty]"},  // "0.000"
+      {[](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 1, 0, 1, 99.995, false); }, "[Perc]"},
+      // A text that another field follows must not hold the bytes that end it.
+      {[](TBaseDevice& D) { return D.FPR_Sale("Mi\tlk", "", '\xC1', 1, 1, 0); }, "[Text]"},
+      {[](TBaseDevice& D) { return D.FPR_Sale("Milk", "fresh\t", '\xC1', 1, 1, 0); }, "[Text]"},
+      {[](TBaseDevice& D) { return D.FPR_SaleByDepartment("1\n2", "", 1, 1, 1, 0); }, "[Text]"},
+      {[&](TBaseDevice& D) { return D.FPR_Payment("Cash\t", "", 'P', 1, Code, Amount2); }, "[Text]"},
+      {[&](TBaseDevice& D) { return D.FPR_OpenFiscBon(1, "1,2", 1, false, A, F); }, "[OperPwd]"},
+      {[ShiftedCompany](TBaseDevice& D) { return D.FPR_SetInvoiceClient(ShiftedCompany); }, "[Company]"},
+      {[ShiftedVat](TBaseDevice& D) { return D.FPR_SetInvoiceClient(ShiftedVat); }, "[VATNumber]"},
+      {[](TBaseDevice& D) { return D.FPR_SetInvoiceClient(Client("So\nfia", "Street 1")); }, "[Town]"},
+      {Ex(CommaName), "[OperName]"},
+      {Ex(CommaSaleNo), "[UniqueSellNo]# Ivan,"},
       {[](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 1, 0, 1, 100, false); }, "[Perc]"},
       {[](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 1, 0, 1, -100, false); }, "[Perc]"},
       {[&](TBaseDevice& D) { return D.FPR_Payment("", "", 'A', 1, Code, Amount2); }, "[PaidMode]"},

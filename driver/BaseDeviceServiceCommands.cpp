@@ -8,7 +8,6 @@
 #include "driver/OleDate.h"
 #include "driver/WireNumbers.h"
 
-#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,9 +62,6 @@ bool RunTotalsReport(TBaseDevice& Dev, uint8_t Cmd, bool ZReport, int64_t& Closu
   };
   return Dev.RunCommand(C);
 }
-
-// An amount as the printer takes it: in whole hundredths.
-int64_t Hundredths(double Value) { return std::llround(Value * 100); }
 
 }  // namespace
 
@@ -138,6 +134,7 @@ bool TBaseDevice::SetFPR_Operator(uint16_t OperNo, const std::string& Password, 
   C.Build = [&](TDataBuffer& Data) {
     const std::string Trimmed = TrimBlanks(Name);
     if (Trimmed.empty()) throw ECmdException(201, "[OpName]");
+    CheckTextField(TTextField::OperatorPassword, Password);
     AddInt(OperNo, Data);
     Add(',', Data);
     Add(Password, Data);
@@ -168,15 +165,18 @@ bool TBaseDevice::SetFPR_InvoiceRange(bool CreditNote, int64_t& Start, int64_t& 
 
 bool TBaseDevice::SetFPR_Department(const TDepartmentInfo& Info) {
   TCommand C = ServiceCommand(cmdDepartment);
-  AddInt(Info.Number, C.Data);
-  Add(',', C.Data);
-  Add(Info.TaxGroup, C.Data);
-  Add(',', C.Data);
-  Add(Info.Name, C.Data);
-  if (!Info.AddText.empty()) {
-    Add('\n', C.Data);
-    Add(Info.AddText, C.Data);
-  }
+  C.Build = [&Info](TDataBuffer& Data) {
+    CheckTextField(TTextField::DepartmentName, Info.Name);
+    AddInt(Info.Number, Data);
+    Add(',', Data);
+    Add(Info.TaxGroup, Data);
+    Add(',', Data);
+    Add(Info.Name, Data);
+    if (!Info.AddText.empty()) {
+      Add('\n', Data);
+      Add(Info.AddText, Data);
+    }
+  };
   return RunCommand(C);
 }
 
@@ -215,9 +215,9 @@ bool TBaseDevice::FPR_CashInOut(double Amount) {
     A.NumberField("[ServIn]");
     A.NumberField("[ServOut]");
     if (ExitCode != "F") return;
-    // Compared as sent: in whole hundredths.
-    if (Amount < 0 && Hundredths(-Amount) > Hundredths(CashSum))
-      throw ECmdException(207, FormatWireAmount(CashSum));
+    // The cash out as it was sent, against the drawer's cash, both in whole hundredths.
+    const int64_t Sent = WireHundredths(Amount);
+    if (Sent < 0 && -Sent > WireHundredths(CashSum)) throw ECmdException(207, FormatWireAmount(CashSum));
     throw ECmdException(206);
   };
   return RunCommand(C);

@@ -107,6 +107,17 @@ std::vector<TRow> Rows() {
        "7,\xC1,Bread\nand rolls", "", {}, false},
       {"DepartmentOneLine", [DepOneLine](TBaseDevice& D) { return D.SetFPR_Department(DepOneLine); }, 0x57,
        "12,\xC7,Milk", "", {}, false},
+      // The second text is the last field: it goes as given.
+      {"DepartmentSecondTextAsGiven",
+       [](TBaseDevice& D) {
+         TDepartmentInfo Info;
+         Info.Number = 4;
+         Info.TaxGroup = static_cast<char>(0xC1);
+         Info.Name = "Milk, fresh";
+         Info.AddText = "a\tb\nc";
+         return D.SetFPR_Department(Info);
+       },
+       0x57, "4,\xC1,Milk, fresh\na\tb\nc", "", {}, false},
       {"PluData", [Plu](TBaseDevice& D) { return D.SetFPR_PluData(Plu); }, 0x6B,
        "P\xC1" "12,3,1.50,A2.500," + First36, "P", {}, false},
       {"CashIn", [](TBaseDevice& D) { return D.FPR_CashInOut(50); }, 0x46, "50.00", "P,150,50,0",
@@ -174,6 +185,26 @@ TEST(ServiceCommands, ArgumentChecksSendNothing) {
       {"ClockNotADate", [](TBaseDevice& D) { return D.SetFPR_DateTime(-1e9); }, ""},
       {"BarcodeTooHigh", [](TBaseDevice& D) { return D.SetFPR_BarcodeHeight(31); }, "[Height]31mm/248px"},
       {"OperatorBlankName", [](TBaseDevice& D) { return D.SetFPR_Operator(1, "1", "   "); }, "[OpName]"},
+      // A password with a comma would end before it: "12,34" would be stored as "12".
+      {"OperatorPasswordComma", [](TBaseDevice& D) { return D.SetFPR_Operator(1, "12,34", "Ivan"); },
+       "[OperPwd]"},
+      // The name ends at LF (the second text follows) and comes back ended by TAB.
+      {"DepartmentNameLf",
+       [](TBaseDevice& D) {
+         TDepartmentInfo Info;
+         Info.Number = 3;
+         Info.Name = "Bread\nrolls";
+         return D.SetFPR_Department(Info);
+       },
+       "[DepName]"},
+      {"DepartmentNameTab",
+       [](TBaseDevice& D) {
+         TDepartmentInfo Info;
+         Info.Number = 3;
+         Info.Name = "Bread\t";
+         return D.SetFPR_Department(Info);
+       },
+       "[DepName]"},
       {"InvStartTooBig",
        [](TBaseDevice& D) {
          int64_t S = 100000000000, E = 100000000000;
@@ -274,6 +305,8 @@ TEST(ServiceCommands, CashRefusals) {
   };
   const TCase Cases[] = {
       {-50, "F,20,0,0", 207, "20.00"},
+      // 1.005 goes out as -1.01, above the 1.00 in the drawer (llround(100.4999...) is 100).
+      {-1.005, "F,1.00,0,0", 207, "1.00"},
       {-50, "F,80,0,0", 206, ""},
       {-20, "F,20.00,0,0", 206, ""},  // not above the cash
       {50, "F,20,0,0", 206, ""},

@@ -36,17 +36,6 @@ void EncodeChecksum(uint16_t Sum, uint8_t Out[4]) {
   for (int I = 0; I < 4; ++I) Out[I] = static_cast<uint8_t>(0x30 + ((Sum >> (12 - 4 * I)) & 0x0F));
 }
 
-bool DecodeChecksum(const uint8_t* Bytes, size_t Count, uint16_t& Sum) {
-  if (Count != 4) return false;
-  uint16_t V = 0;
-  for (size_t I = 0; I < 4; ++I) {
-    if (Bytes[I] < 0x30 || Bytes[I] > 0x3F) return false;
-    V = static_cast<uint16_t>((V << 4) | (Bytes[I] - 0x30));
-  }
-  Sum = V;
-  return true;
-}
-
 std::string ChecksumDigitText(uint8_t Byte) {
   // The value is taken as a 32-bit integer, so a byte below 0x30 gives eight digits.
   char Buf[16];
@@ -90,34 +79,6 @@ TDataBuffer BuildAnswerFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data, 
   return Frame;
 }
 
-TAnswerVerdict AcceptAnswer(const TDataBuffer& Frame, uint8_t Seq, uint8_t Cmd, TDataBuffer& Data,
-                            TDataBuffer& Status) {
-  Data.clear();
-  Status.clear();
-  // 0x01 LEN SEQ CMD data 0x04 status 0x05 BCC(4) 0x03
-  if (Frame.size() < 4 + 1 + 1 + 4 + 1 || Frame.front() != kFrameStart || Frame.back() != kFrameEnd)
-    return TAnswerVerdict::Malformed;
-  size_t Sep = 4;
-  while (Sep < Frame.size() && Frame[Sep] != kAnswerSeparator) ++Sep;
-  size_t End = Sep;
-  while (End < Frame.size() && Frame[End] != kDataEnd) ++End;
-  if (End >= Frame.size() || Frame.size() - End != 1 + 4 + 1) return TAnswerVerdict::Malformed;
-
-  if (Frame[2] != Seq) return TAnswerVerdict::WrongSeq;
-  if (Frame[3] != Cmd) return TAnswerVerdict::WrongCmd;
-  if (End - Sep - 1 != kStatusLength) return TAnswerVerdict::StatusCount;
-  const size_t Count = End;  // bytes from LEN (offset 1) through the 0x05 (offset End)
-  if (static_cast<int>(Count) != ExpectedCount(Frame[1])) return TAnswerVerdict::LenMismatch;
-  uint16_t Received = 0;
-  if (!DecodeChecksum(&Frame[End + 1], 4, Received) || Received != ComputeChecksum(&Frame[1], Count))
-    return TAnswerVerdict::BadChecksum;
-
-  Data.assign(Frame.begin() + 4, Frame.begin() + static_cast<std::ptrdiff_t>(Sep));
-  Status.assign(Frame.begin() + static_cast<std::ptrdiff_t>(Sep) + 1,
-                Frame.begin() + static_cast<std::ptrdiff_t>(End));
-  return TAnswerVerdict::Accepted;
-}
-
 // ---------------------------------------------------------------------------------------
 // TBaseDevice: construction, sequence, exchange start.
 
@@ -154,6 +115,55 @@ bool TBaseDevice::BeginExchange(const TDataBuffer& Data) {
 
 TDataBuffer TBaseDevice::BuildFrame(uint8_t Cmd, const TDataBuffer& Data) const {
   return BuildRequestFrame(FSequence, Cmd, Data);
+}
+
+// ---------------------------------------------------------------------------------------
+// The exchange loop.
+
+bool TBaseDevice::Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, uint8_t Retries,
+                           TDataBuffer& Status) {
+  if (!BeginExchange(Data)) return false;
+  const TRetryPolicy& Policy = Link.RetryPolicy();
+  IDeviceClock& Clock = Link.ExchangeClock();
+  const auto T0 = Clock.Now();
+  int Attempts = 0;  // the counted attempts
+  TDataBuffer Answer;
+  for (;;) {
+    const TRetryRule* Rule = nullptr;
+    try {
+      if (!Link.LinkReady()) throw ECmdException(101, "[" + Link.LinkName() + "]");
+      if (Attempts >= Retries) throw ECmdException(107, "[" + Link.LinkName() + "]");
+      // Every attempt sends the same frame: the SEQ was stepped once, by BeginExchange.
+      Link.SendFrame(BuildFrame(Cmd, Data));
+      Status.clear();
+      Answer.clear();
+      Link.ReadAnswer(Cmd, T0, Answer, Status);
+      Data = std::move(Answer);
+      FErrorText.clear();
+      FErrorCode = 0;
+      return true;
+    } catch (const ECmdException& E) {
+      // Each failed attempt adds its text, so the marks show the way to the last failure.
+      if (Policy.CodeText) FErrorText += ErrorCodeText(E.Code, std::string());
+      FErrorText += E.Message;
+      FErrorCode = E.Code;
+      Rule = Policy.Find(E.Code);
+    } catch (const std::exception& E) {
+      Rule = Link.OtherFailure(E);
+    }
+
+    if (!Rule || Rule->Next == TNextStep::Stop) return false;
+    if (Rule->Next == TNextStep::StopCounted) {
+      FErrorText += "[" + std::to_string(Attempts) + "]";
+      return false;
+    }
+    if (Rule->WithinMs != 0 && ElapsedMs(T0, Clock.Now()) > Rule->WithinMs) return false;
+    if (Rule->Next == TNextStep::DrainRetry) Link.DrainAnswer(T0);
+    if (Rule->PauseMs != 0) Clock.SleepFor(std::chrono::milliseconds(Rule->PauseMs));
+    if (Rule->Counted) ++Attempts;
+    FErrorText += Rule->Mark;
+    if (ElapsedWholeSeconds(T0, Clock.Now()) > Policy.WindowSeconds) return false;
+  }
 }
 
 // ---------------------------------------------------------------------------------------

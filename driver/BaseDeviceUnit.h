@@ -2,41 +2,47 @@
 // The printer device: everything of a printer exchange that does not depend on the link.
 //
 //  - the request frame: escape rule, LEN, the sequence number SEQ and the check sum;
-//  - the answer layout and small pure helpers for accepting an answer, which both
-//    transports use while they read the answer in their own order with their own codes;
+//  - the answer layout and small pure helpers for checking an answer and for the texts of
+//    a refusal, which both transports use while they read the answer in their own order
+//    with their own codes;
+//  - the exchange loop of the transports (Exchange) and the parts a link gives it
+//    (TExchangeLink, TRetryPolicy);
 //  - the error codes with their texts and the status-bit tests;
 //  - the generic command runner: every printer command is a short declaration that
 //    RunCommand executes (build, send, status tests, fields, error record);
 //  - splitting answer texts into fields and recording a failure in FErrorCode/FErrorText.
 //
-// The physical exchange is the abstract SendCommand, implemented by the serial and the
-// TCP device.
+// The physical exchange is the abstract SendCommand. The serial and the TCP device run it
+// through the one loop Exchange, each with its own link parts: sending a frame, reading an
+// answer, making the link ready (reconnecting where the link does) and a retry table that
+// says what each failure code does next.
 //
-// Contract for a transport's SendCommand (both transports, so that FErrorText reads the
-// same on either link):
+// Contract for any SendCommand (so that FErrorText reads the same on every device):
 //
 //   bool TMyDevice::SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries,
 //                               TDataBuffer& Status) {
 //     if (!BeginExchange(Data)) return false;  // steps SEQ once, clears the error,
 //                                              // refuses data longer than 219 bytes
-//     ... attempts: TDataBuffer Frame = BuildFrame(Cmd, Data); write it; read the answer
-//         and check it with the answer helpers below (EchoMismatchText, ExpectedCount,
-//         LenMismatchText, ChecksumDigitText, ChecksumText) ...
+//     ... attempts: TDataBuffer Frame = BuildFrame(Cmd, Data); write it; read the answer ...
 //   }
 //
-// BeginExchange records the refusal exactly as RunCommand does for a command: code 201,
-// FErrorText = "Invalid input data. [DataLen]", no status texts, and nothing is sent.
-// RunCommand refuses such data already before it calls SendCommand (without stepping
-// SEQ); the check in BeginExchange covers callers of SendCommand that do not go through
-// the runner. BuildFrame never sees data that is too long once BeginExchange passed.
+// Exchange calls BeginExchange first, as this contract asks. BeginExchange records the
+// refusal exactly as RunCommand does for a command: code 201, FErrorText = "Invalid input
+// data. [DataLen]", no status texts, and nothing is sent. RunCommand refuses such data
+// already before it calls SendCommand (without stepping SEQ); the check in BeginExchange
+// covers callers of SendCommand that do not go through the runner. BuildFrame never sees
+// data that is too long once BeginExchange passed.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "driver/DeviceClock.h"
 
 namespace fp {
 
@@ -111,9 +117,6 @@ std::string EchoMismatchText(uint8_t Received, uint8_t Expected);
 uint16_t ComputeChecksum(const uint8_t* Bytes, size_t Count);
 // The four check sum bytes: the nibbles from the highest to the lowest, each 0x30 + nibble.
 void EncodeChecksum(uint16_t Sum, uint8_t Out[4]);
-// Reads four check sum bytes back nibble by nibble; false when Count is not 4 or a byte is
-// outside 0x30..0x3F.
-bool DecodeChecksum(const uint8_t* Bytes, size_t Count, uint16_t& Sum);
 // The check sum text of the transports: one received byte as the hexadecimal digit(s) of
 // its value minus 0x30 (a byte 0x30..0x3F gives exactly one digit "0".."F"; anything else
 // gives more, so the text then fails its four-digit test).
@@ -128,20 +131,82 @@ TDataBuffer BuildRequestFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data)
 TDataBuffer BuildAnswerFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data,
                              const TDataBuffer& Status);
 
-// The verdict on one complete answer frame (0x01 .. 0x03), in the order of the checks.
-enum class TAnswerVerdict {
-  Accepted,
-  Malformed,       // no 0x01 at the start, no 0x04/0x05 separator or no 0x03 at the end
-  WrongSeq,        // the SEQ echo differs from the request's SEQ
-  WrongCmd,        // the CMD echo differs from the request's command byte
-  StatusCount,     // not exactly six status bytes between 0x04 and 0x05
-  LenMismatch,     // bytes from LEN through 0x05 differ from LEN - 0x20
-  BadChecksum,     // the four BCC bytes do not read back to the computed sum
+// ---------------------------------------------------------------------------------------
+// The exchange loop and the parts a link gives it.
+//
+// TBaseDevice::Exchange runs one SendCommand on a link. Every attempt is the same: the link
+// is made ready (101 when it cannot be), the counted attempts are checked against Retries
+// (107), the frame is built and sent, and the link reads the answer. A failed attempt
+// raises ECmdException with a code of the link; the link's retry table then says what
+// follows. Retrying stops for good once the link's window has passed.
+
+// What follows a failed attempt.
+enum class TNextStep : uint8_t {
+  Stop,         // the call ends with this failure
+  StopCounted,  // the call ends; "[" + the number of counted attempts + "]" is appended
+  Retry,        // another attempt, after PauseMs
+  DrainRetry,   // the link first reads away what is left of the answer, then as Retry
 };
-// Accepts an answer frame for the request (Seq, Cmd): on Accepted, Data and Status hold
-// the answer data and the six status bytes; otherwise they are left empty.
-TAnswerVerdict AcceptAnswer(const TDataBuffer& Frame, uint8_t Seq, uint8_t Cmd, TDataBuffer& Data,
-                            TDataBuffer& Status);
+
+// One row of a link's retry table. A code without a row stops the call without a mark.
+struct TRetryRule {
+  int32_t Code;
+  TNextStep Next;
+  bool Counted = false;   // the failed attempt counts against Retries
+  uint16_t PauseMs = 0;   // slept on the device clock before the next attempt
+  // Not 0: the attempt is repeated only while at most so many milliseconds have passed
+  // since the call began; later the call ends with this failure.
+  uint16_t WithinMs = 0;
+  const char* Mark = "";  // appended to FErrorText when another attempt follows
+};
+
+// The fixed part of a link's retry policy.
+struct TRetryPolicy {
+  std::span<const TRetryRule> Rules;
+  // No attempt follows once more than this many whole seconds have passed since the call
+  // began.
+  int WindowSeconds;
+  // What a failed attempt appends to FErrorText: the code's text and the message (true),
+  // or the message alone.
+  bool CodeText;
+
+  // The rule of Code, or nullptr when the table has none.
+  const TRetryRule* Find(int32_t Code) const {
+    for (const TRetryRule& R : Rules)
+      if (R.Code == Code) return &R;
+    return nullptr;
+  }
+};
+
+// The parts of one link under the exchange loop. A transport implements them and runs its
+// SendCommand as Exchange(*this, ...). Every part but OtherFailure reports a failure by
+// raising ECmdException with the link's code.
+class TExchangeLink {
+public:
+  virtual const TRetryPolicy& RetryPolicy() const = 0;
+  // The clock of the exchange's windows and pauses.
+  virtual IDeviceClock& ExchangeClock() = 0;
+  // The link as the messages of 101 and 107 name it, inside "[" and "]".
+  virtual const std::string& LinkName() const = 0;
+  // Before every attempt: true when the link is ready for a frame. A link that reconnects
+  // does it here; it may record its own failure first, to which the 101 is appended.
+  virtual bool LinkReady() = 0;
+  // Writes one request frame; a frame that does not go out whole raises 102.
+  virtual void SendFrame(const TDataBuffer& Frame) = 0;
+  // Reads the answer to the frame just sent into Answer (its data) and Status, which
+  // start empty. CallStart is when the call began.
+  virtual void ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer,
+                          TDataBuffer& Status) = 0;
+  // Reads away the rest of an answer that was not ours (TNextStep::DrainRetry); a link
+  // whose table has no such row keeps this empty one.
+  virtual void DrainAnswer(IDeviceClock::TTimePoint /*CallStart*/) {}
+  // An exception other than ECmdException ended an attempt: records it in FErrorCode and
+  // FErrorText and returns the rule of what follows (nullptr: the call ends).
+  virtual const TRetryRule* OtherFailure(const std::exception& E) = 0;
+
+protected:
+  ~TExchangeLink() = default;
+};
 
 // ---------------------------------------------------------------------------------------
 // The command runner's declaration types.
@@ -401,12 +466,14 @@ public:
   bool GetFPR_DailyPayments(TDailyPayments& Payments);
   bool GetFPR_DailyPaymentsShort(TDailyPayments& Payments);
   // Department totals; an answer without the marker "P" leaves the start values (true).
+  // A "P" answer must carry the VAT letter (else 200 or 201 "[VatGrp]").
   bool GetFPR_DepartmentSum(int32_t Number, TDepartmentSum& Dep);
-  // Department definition: Name and AddText trimmed; TaxGroup keeps the caller's value
-  // unless the answer carries one.
+  // Department definition: Name and AddText trimmed. An answer without a VAT letter
+  // (0xC0..0xC7) fails with 200 or 201 "[VatGrp]", and TaxGroup keeps the caller's value.
   bool GetFPR_DepartmentInfo(int32_t Number, std::string& Name, std::string& AddText, char& TaxGroup);
-  // Article data; an answer without the marker "P" leaves the start values (PluNo -1), and
-  // Plu.TaxGroup keeps the caller's value unless the answer carries one.
+  // Article data. The printer's answer for an article it does not have (no marker "P")
+  // fails with 203 and that answer after "#"; an answer without a VAT letter fails with
+  // 200 or 201 "[VatGrp]".
   bool GetFPR_PluData(int32_t Number, TPluData& Plu);
   bool GetFPR_PayTypeName(uint32_t PayType, std::string& Name);
   bool GetFPR_Constants(TPrnConst& Consts);
@@ -515,6 +582,11 @@ protected:
   bool BeginExchange(const TDataBuffer& Data);
   // The request frame for this exchange's SEQ (FSequence), Cmd and the escaped Data.
   TDataBuffer BuildFrame(uint8_t Cmd, const TDataBuffer& Data) const;
+  // A whole SendCommand on Link (see TExchangeLink): BeginExchange, then attempts until
+  // one succeeds or the link's retry policy ends the call. Success: Data holds the answer
+  // data and the error is cleared. Failure: Data is unchanged, FErrorCode and FErrorText
+  // describe the last failure with the marks of the attempts before it. It never raises.
+  bool Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status);
 
   // Sequence number of the frames: 0x20..0x7F once an exchange has begun.
   uint8_t FSequence;

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <stdexcept>
 
 namespace fp {
@@ -48,92 +49,11 @@ TEST(RequestFrame, ControlBytesAreEscapedTabAndLfAreNotAndLenCountsEscapedBytes)
   EXPECT_EQ(Frame.size(), 10u + 6u);
 }
 
-TEST(AnswerFrame, WorkedAnswerIsBuiltAndAccepted) {
+TEST(AnswerFrame, WorkedAnswerIsBuilt) {
   const TDataBuffer Expected = Bytes({0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0x80, 0x80, 0x80, 0x80,
                                       0x80, 0x80, 0x05, 0x30, 0x34, 0x36, 0x38, 0x03});
   EXPECT_THAT(BuildAnswerFrame(0x2A, 0x71, TextBytes("123"), TDataBuffer(6, 0x80)), ElementsAreArray(Expected));
   EXPECT_EQ(AnswerLen(3), 0x2E);
-
-  TDataBuffer Data, Status;
-  ASSERT_EQ(AcceptAnswer(Expected, 0x2A, 0x71, Data, Status), TAnswerVerdict::Accepted);
-  EXPECT_EQ(TBaseDevice::BufferToText(Data), "123");
-  EXPECT_THAT(Status, ElementsAreArray(TDataBuffer(6, 0x80)));
-}
-
-// Replaces the check sum of an answer frame by the one of its (possibly altered) bytes.
-void Reseal(TDataBuffer& Frame) {
-  size_t End = Frame.size() - 6;  // the 0x05 before BCC(4) and 0x03
-  EncodeChecksum(ComputeChecksum(&Frame[1], End), &Frame[End + 1]);
-}
-
-TEST(AnswerFrame, AcceptanceTable) {
-  const TDataBuffer Good = BuildAnswerFrame(0x2A, 0x71, TextBytes("123"), TDataBuffer(6, 0x80));
-  struct TCase {
-    const char* Name;
-    TDataBuffer Frame;
-    TAnswerVerdict Verdict;
-  };
-  std::vector<TCase> Cases;
-  Cases.push_back({"good", Good, TAnswerVerdict::Accepted});
-  Cases.push_back({"empty data", BuildAnswerFrame(0x2A, 0x71, {}, TDataBuffer(6, 0x80)), TAnswerVerdict::Accepted});
-  {
-    TDataBuffer F = Good;
-    F[2] = 0x2B;
-    Reseal(F);
-    Cases.push_back({"wrong SEQ", F, TAnswerVerdict::WrongSeq});
-  }
-  {
-    TDataBuffer F = Good;
-    F[3] = 0x72;
-    Reseal(F);
-    Cases.push_back({"wrong CMD", F, TAnswerVerdict::WrongCmd});
-  }
-  {
-    TDataBuffer F = Good;
-    F[1] = 0x2F;
-    Reseal(F);
-    Cases.push_back({"LEN one too high", F, TAnswerVerdict::LenMismatch});
-  }
-  {
-    TDataBuffer F = Good;
-    F[1] = 0x10;  // below 0x20: LEN - 0x20 is negative and matches no count
-    Reseal(F);
-    Cases.push_back({"LEN below 0x20", F, TAnswerVerdict::LenMismatch});
-  }
-  {
-    TDataBuffer F = Good;
-    F[F.size() - 2] = 0x39;  // lowest nibble 8 -> 9
-    Cases.push_back({"check sum off by one", F, TAnswerVerdict::BadChecksum});
-  }
-  {
-    TDataBuffer F = Good;
-    F[4] = 0x32;  // data altered, check sum not
-    Cases.push_back({"data altered", F, TAnswerVerdict::BadChecksum});
-  }
-  {
-    TDataBuffer F = Good;
-    F[F.size() - 5] = 0x40;  // not a check sum digit
-    Cases.push_back({"BCC byte outside 0x30..0x3F", F, TAnswerVerdict::BadChecksum});
-  }
-  Cases.push_back({"five status bytes", BuildAnswerFrame(0x2A, 0x71, TextBytes("123"), TDataBuffer(5, 0x80)),
-                   TAnswerVerdict::StatusCount});
-  Cases.push_back({"seven status bytes", BuildAnswerFrame(0x2A, 0x71, TextBytes("1"), TDataBuffer(7, 0x80)),
-                   TAnswerVerdict::StatusCount});
-  {
-    TDataBuffer F = Good;
-    F.pop_back();
-    Cases.push_back({"no end byte", F, TAnswerVerdict::Malformed});
-  }
-  Cases.push_back({"too short", Bytes({0x01, 0x24, 0x03}), TAnswerVerdict::Malformed});
-
-  for (const TCase& C : Cases) {
-    TDataBuffer Data = TextBytes("left over"), Status = TextBytes("x");
-    EXPECT_EQ(AcceptAnswer(C.Frame, 0x2A, 0x71, Data, Status), C.Verdict) << C.Name;
-    if (C.Verdict != TAnswerVerdict::Accepted) {
-      EXPECT_TRUE(Data.empty()) << C.Name;
-      EXPECT_TRUE(Status.empty()) << C.Name;
-    }
-  }
 }
 
 TEST(AnswerHelpers, TextsOfTheTransports) {
@@ -145,11 +65,6 @@ TEST(AnswerHelpers, TextsOfTheTransports) {
   EXPECT_EQ(ChecksumDigitText(0x3F), "F");
   EXPECT_EQ(ChecksumDigitText(0x40), "10");
   EXPECT_EQ(ChecksumDigitText(0x2F), "FFFFFFFF");
-  uint16_t Sum = 0;
-  const uint8_t Bcc[] = {0x30, 0x34, 0x3F, 0x3A};
-  ASSERT_TRUE(DecodeChecksum(Bcc, 4, Sum));
-  EXPECT_EQ(Sum, 0x04FA);
-  EXPECT_FALSE(DecodeChecksum(Bcc, 3, Sum));
 }
 
 // --- sequence number --------------------------------------------------------------------
@@ -190,7 +105,7 @@ TEST(Fields, ExtractionAndCount) {
     const char* Text;
     bool Space;
     std::vector<std::string> Fields;  // successive extractions until the text is empty
-    int Count;                        // field count of the original text
+    int Count;                        // field count of the whole text
   };
   const TCase Cases[] = {
       {"12,,3", false, {"12", "", "3"}, 2},
@@ -311,6 +226,126 @@ TEST(DataLength, Exactly219BytesGoOutWithLenFF) {
   TDataBuffer Frame = Dev.Frame(0x36, Dev.Calls[0].Data);
   EXPECT_EQ(Frame[1], 0xFF);
   EXPECT_EQ(Frame.size(), 229u);
+}
+
+// --- the exchange loop ------------------------------------------------------------------
+
+// A clock that moves only when told to: by the link's attempts and by the loop's pauses.
+class TStepClock final : public IDeviceClock {
+public:
+  TTimePoint Now() override { return TTimePoint{} + std::chrono::hours(1) + std::chrono::milliseconds(Offset); }
+  void SleepFor(std::chrono::milliseconds Duration) override {
+    Offset += Duration.count();
+    Sleeps.push_back(Duration.count());
+  }
+  long long Offset = 0;
+  std::vector<long long> Sleeps;
+};
+
+// A link whose attempts follow a script: each one takes its time on the clock and then
+// either answers "OK" or fails with its code (-1: an exception that is no device failure).
+class TScriptedLink final : public TBaseDevice, private TExchangeLink {
+public:
+  struct TStep {
+    int32_t Code;  // 0: the answer comes
+    long long TakesMs = 0;
+  };
+  static constexpr TRetryRule kRules[] = {
+      {103, TNextStep::Retry, true, 0, 1000, "+start"},
+      {104, TNextStep::Retry, false, 200, 0, "+bad"},
+      {109, TNextStep::DrainRetry, false, 50, 0, "+drain"},
+      {107, TNextStep::StopCounted},
+  };
+  static constexpr TRetryRule kOtherRetry{0, TNextStep::Retry, true, 0, 0, "+other"};
+  TRetryPolicy Policy{kRules, 2, false};
+
+  std::deque<TStep> Script;
+  bool Ready = true;
+  TStepClock Clock;
+  std::vector<TDataBuffer> Frames;
+  int Drains = 0;
+  std::string Name = "L";
+
+  bool SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) override {
+    return Exchange(*this, Cmd, Data, Retries, Status);
+  }
+  bool Connect() override { return true; }
+  void Disconnect() override {}
+  bool IsConnected() override { return true; }
+
+private:
+  const TRetryPolicy& RetryPolicy() const override { return Policy; }
+  IDeviceClock& ExchangeClock() override { return Clock; }
+  const std::string& LinkName() const override { return Name; }
+  bool LinkReady() override { return Ready; }
+  void SendFrame(const TDataBuffer& Frame) override { Frames.push_back(Frame); }
+  void ReadAnswer(uint8_t, IDeviceClock::TTimePoint, TDataBuffer& Answer, TDataBuffer& Status) override {
+    if (!Answer.empty() || !Status.empty()) throw std::logic_error("buffers not emptied");
+    Status.push_back(0x80);  // part of a status, also before a failure
+    const TStep S = Script.empty() ? TStep{104} : Script.front();  // a bad answer when the script is done
+    if (!Script.empty()) Script.pop_front();
+    Clock.Offset += S.TakesMs;
+    if (S.Code == -1) throw std::runtime_error("other");
+    if (S.Code != 0) throw ECmdException(S.Code, "m" + std::to_string(S.Code));
+    Answer = TextBytes("OK");
+  }
+  void DrainAnswer(IDeviceClock::TTimePoint) override { ++Drains; }
+  const TRetryRule* OtherFailure(const std::exception& E) override {
+    FErrorCode = 103;
+    FErrorText = E.what();
+    return &kOtherRetry;
+  }
+};
+
+TEST(ExchangeLoop, EachFailureDoesWhatItsRowSays) {
+  struct TCase {
+    const char* Name;
+    std::vector<TScriptedLink::TStep> Script;
+    uint8_t Retries;
+    bool Ok;
+    int32_t Code;
+    std::string Text;
+    size_t Frames;
+    std::vector<long long> Sleeps;
+    int Drains;
+  };
+  std::string Window;
+  for (int I = 0; I < 15; ++I) Window += "m104+bad";
+  const TCase Cases[] = {
+      {"answer at once", {{0}}, 1, true, 0, "", 1, {}, 0},
+      {"uncounted retries, then the answer", {{104}, {109}, {104}, {0}}, 1, true, 0, "", 4, {200, 50, 200}, 1},
+      {"counted attempts used up", {{103}, {103}}, 2, false, 107, "m103+startm103+start[L][2]", 2, {}, 0},
+      {"no row: the call ends", {{104}, {120}}, 4, false, 120, "m104+badm120", 2, {200}, 0},
+      {"retried only within 1000 ms", {{103, 600}, {103, 600}}, 4, false, 103, "m103+startm103", 2, {}, 0},
+      {"other exception: the link's rule", {{-1}, {0}}, 1, false, 107, "other+other[L][1]", 1, {}, 0},
+      {"other exception, then the answer", {{-1}, {0}}, 2, true, 0, "", 2, {}, 0},
+      // 200 ms pauses until more than two whole seconds have passed: 15 attempts.
+      {"window of the call", {}, 4, false, 104, Window, 15, std::vector<long long>(15, 200), 0},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TScriptedLink Link;
+    Link.Script.assign(C.Script.begin(), C.Script.end());
+    TDataBuffer Data = TextBytes("W"), Status;
+    EXPECT_EQ(Link.SendCommand(0x4A, Data, C.Retries, Status), C.Ok);
+    EXPECT_EQ(Link.FErrorCode, C.Code);
+    EXPECT_EQ(Link.FErrorText, C.Text);
+    ASSERT_EQ(Link.Frames.size(), C.Frames);
+    for (const TDataBuffer& F : Link.Frames) EXPECT_EQ(F, Link.Frames.front()) << "every attempt sends one frame";
+    EXPECT_EQ(Link.Clock.Sleeps, C.Sleeps);
+    EXPECT_EQ(Link.Drains, C.Drains);
+    EXPECT_EQ(TBaseDevice::BufferToText(Data), C.Ok ? "OK" : "W");
+  }
+}
+
+TEST(ExchangeLoop, LinkNotReadyFailsWith101WithoutSending) {
+  TScriptedLink Link;
+  Link.Ready = false;
+  TDataBuffer Data = TextBytes("W"), Status;
+  EXPECT_FALSE(Link.SendCommand(0x4A, Data, 4, Status));
+  EXPECT_EQ(Link.FErrorCode, 101);
+  EXPECT_EQ(Link.FErrorText, "[L]");
+  EXPECT_TRUE(Link.Frames.empty());
 }
 
 }  // namespace

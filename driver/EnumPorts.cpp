@@ -25,7 +25,7 @@ class TSystemPortDeviceSource : public TPortDeviceSource {
     auto devices = FScanner->Scan();
     if (!devices) return std::nullopt;
     std::vector<TPortDevice> out;
-    for (const TComPortName& port : AssignComPortNames(TComPortNames::Mappings(), *devices)) {
+    for (const TComPortName& port : TComPortNames::Assign(*devices)) {
       if (!port.Present) continue;
       TPortDevice d;
       d.PortName = port.Name;

@@ -141,6 +141,19 @@ TEST(EnumPorts, SystemSourceListsThePresentPortsByNumber) {
   ::close(slave);
 }
 
+TEST(EnumPorts, SystemSourceKeepsTheStoredNumbers) {
+  test::TScopedTempRegistry reg;
+  const TSerialDevice adapter = test::FakeUsbDevice("ttyUSB0", "A1B2C3", 1);
+  ASSERT_TRUE(TRegistry::UpdateValues(HKEY_LOCAL_MACHINE, ComPortDeviceKey, [&](std::vector<TRegValue>& values) {
+    values.push_back({adapter.ById, "COM4"});
+    values.push_back({"/dev/serial/by-id/usb-Absent_Device_1-if00-port0", "COM1"});
+    return true;
+  }));
+  test::TScopedFakeDevices devices({{test::FakeDevice("ttyACM0", "Modem"), adapter}});
+  const TPortList expected = {{"COM2", "Modem"}, {"COM4", "Example_Adapter"}};
+  EXPECT_EQ(EnumeratePorts(), expected);
+}
+
 TEST(EnumPorts, RealUdevListIsWellFormed) {
   test::TScopedTempRegistry reg;
   TComPortNames::SetScannerFactory(nullptr);

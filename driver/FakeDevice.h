@@ -15,7 +15,7 @@ public:
   struct TReply {
     bool Ok = true;
     TDataBuffer Data;    // answer data on success
-    TDataBuffer Status;  // status bytes (also on failure: "Status may hold part of a status")
+    TDataBuffer Status;  // status bytes (also on failure, where a link may leave part of a status)
     int32_t Code = 0;    // FErrorCode on failure
     std::string Text;    // FErrorText on failure
   };

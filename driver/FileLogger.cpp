@@ -96,19 +96,6 @@ class TFdGuard {
   int FFd;
 };
 
-bool WriteAll(IFileOps& ops, int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ops.Write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool DirExists(IFileOps& ops, const std::string& path) {
   struct stat st {};
   return ops.Stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -226,7 +213,7 @@ void TFileLogger::AppendLine(const std::string& FileName, const std::string& Lin
     if (fd < 0) return;  // the line is lost
     TFdGuard guard(ops, fd);
     const std::string data = Line + "\r\n";  // one write, so lines never interleave
-    if (!WriteAll(ops, fd, data.data(), data.size())) return;
+    if (!WriteAll(ops, fd, data)) return;  // a write that takes nothing loses the line, too
     struct stat st {};
     if (ops.Fstat(fd, &st) != 0) return;
     guard.Close();

@@ -233,6 +233,30 @@ TEST_F(FileLoggerTest, FileSystemFailuresLoseTheLineAndSkipTheRotation) {
   }
 }
 
+// File operations whose writes take nothing (a full device that reports no error); after
+// many such calls they fail, so a writer that keeps retrying ends instead of hanging.
+class TZeroWriteOps : public TFaultyFileOps {
+ public:
+  ssize_t Write(int, const void*, size_t) override {
+    if (++Writes > 1000) {
+      errno = EIO;
+      return -1;
+    }
+    return 0;
+  }
+  int Writes = 0;
+};
+
+TEST_F(FileLoggerTest, WriteThatTakesNothingLosesTheLineAtOnce) {
+  WriteFile(LogPath(), "before\r\n");
+  TZeroWriteOps ops;
+  auto logger = MakeLogger(&ops);
+  EXPECT_NO_THROW(logger->LogInfo("lost"));
+  EXPECT_EQ(ops.Writes, 1);
+  EXPECT_EQ(ops.Calls(TFileOp::Close), 1);
+  EXPECT_EQ(ReadFile(LogPath()), "before\r\n");
+}
+
 TEST_F(FileLoggerTest, FailedRenameLeavesTheLogForTheNextLine) {
   TFaultyFileOps ops;
   auto logger = MakeLogger(&ops);

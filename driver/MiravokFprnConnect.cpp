@@ -121,6 +121,9 @@ void TMiravokFprn::BeginInitialisation() {
   ClearLastError();
   FLocale = 0;
   FPrintInvDublicate = false;
+  // A new connection starts without a receipt: what the object knew of a receipt of the
+  // old link (a non-fiscal one, say) would send the next sale the wrong way.
+  ResetReceiptState();
 }
 
 template <class TMake, class TConfigure>

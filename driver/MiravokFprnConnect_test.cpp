@@ -4,6 +4,7 @@
 #include "driver/MiravokFprnConnect.h"
 
 #include <algorithm>
+#include <functional>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -204,18 +205,18 @@ TEST_F(ConnectTest, FailedInitKeepsPrinterDataFreesTheTransportAndResetsLocaleAn
   EXPECT_EQ(LineLength(), 29);
   EXPECT_EQ(O().FFiskParam.UniqueSellNo, "KEEP-1");
   EXPECT_EQ(O().FLastUniqueSellNo, "KEEP-2");
-  EXPECT_EQ(O().FBonType, 2);
+  // Every initialisation starts without a receipt, also one that fails.
+  EXPECT_EQ(O().FBonType, 0);
 
   // Without a transport every method fails with 502.
   EXPECT_EQ(StartBon(2), -1);
   EXPECT_EQ(Code(), 502);
   EXPECT_EQ(Message(), "[StartBon] " + kNotInit + " ");
 
-  // A successful one clears the receipt data but not the receipt type.
+  // A successful one clears the receipt data as well.
   ASSERT_EQ(Init(7), 0);
   EXPECT_EQ(O().FFiskParam.UniqueSellNo, "");
   EXPECT_EQ(LastUniqueSellNo(), "");
-  EXPECT_EQ(O().FBonType, 2);
 }
 
 TEST_F(ConnectTest, PrinterInAnErrorStateFailsInitWithTheStatusCode) {
@@ -267,6 +268,33 @@ TEST_F(ConnectTest, CloseCancelsTheOpenReceiptAndKeepsTheTransport) {
   EXPECT_THAT(LogText(), HasSubstr("[ERROR]Close connection failed:"));
   EXPECT_EQ(StartBon(2), -1);
   EXPECT_EQ(Code(), 502);
+}
+
+// A new connection starts without a receipt: a non-fiscal receipt of the old link must not
+// send the next sale out as non-fiscal text (which the printer refuses with 216).
+TEST_F(ConnectTest, EveryInitialisationStartsWithoutAReceipt) {
+  auto& P = AddPrinter(7);
+  model::PrinterModel M;
+  model::TcpEndpoint Tcp(M);
+  const std::function<LONG()> Inits[] = {
+      [&] { return Init(7); }, [&] { return InitEx(""); }, [&] { return InitTCP(Tcp.Host(), Tcp.Port()); }};
+  for (size_t K = 0; K < std::size(Inits); ++K) {
+    SCOPED_TRACE(K);
+    ASSERT_EQ(Init(7), 0) << Message();
+    ASSERT_EQ(StartBon(1), 0) << Message();
+    Close();
+    ASSERT_EQ(Inits[K](), 0) << Message();
+    EXPECT_EQ(O().FBonType, 0);
+    EXPECT_FALSE(O().FNonFiscalOpen);
+    P.Model.ClearRequests();
+    M.ClearRequests();
+    LONG Res = 99;
+    ASSERT_EQ(Obj->AddPLU(BStr(u"1").Get(), BStr(u"Bread").Get(), 1.5, 1, 2, &Res), S_OK);
+    EXPECT_EQ(Res, 0) << Message();
+    // No receipt open: nothing is printed or sent.
+    EXPECT_TRUE(P.Model.Commands().empty());
+    EXPECT_TRUE(M.Commands().empty());
+  }
 }
 
 TEST_F(ConnectTest, CloseOfAnObjectNeverInitialisedOnlyLogs) {

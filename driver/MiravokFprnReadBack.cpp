@@ -8,9 +8,11 @@
 // reference.
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "driver/BaseDeviceCommands.h"
 #include "driver/ComServer.h"
 #include "driver/MiravokFprnUnit.h"
 #include "driver/ResultObjects.h"
@@ -172,6 +174,7 @@ HRESULT TMiravokFprn::SetAdvLine(LONG LineNo, BSTR LineText, LONG* Res) {
   const std::string Line =
       "Set Adv Lines. LineNo=" + std::to_string(LineNo) + ", LineText=\"" + Text + "\"";
   return RunMethod(Res, "SetAdvLine failed", Line, [&] {
+    CheckUnsignedArgument(LineNo, UINT16_MAX, "LineNo");
     Check(FDevice->SetFPR_HeaderLine(static_cast<uint16_t>(LineNo), Text));
   });
 }
@@ -184,6 +187,7 @@ HRESULT TMiravokFprn::GetDeprtmentTotals(LONG Nom, IDepartTotals** DepartmentTot
   const std::string NomText = std::to_string(Nom);
   return RunMethod(nullptr, "GetDeprtmentTotals for department no=\"" + NomText + "\" failed",
                    "GetDeprtmentTotals for department: " + NomText, [&] {
+                     CheckUnsignedArgument(Nom, INT32_MAX, "Nom");
                      TDepartmentSum Dep;
                      Check(FDevice->GetFPR_DepartmentSum(Nom, Dep));
                      ComPtr<IDepartTotals> D = MakeDepartTotals(Nom, Dep);
@@ -200,9 +204,11 @@ HRESULT TMiravokFprn::GetDepartmentName(LONG DepNo, IDepartTotals** DepData) {
   // that method's own log line and failure context.
   if (!SupportsExtendedCommands()) return GetDeprtmentTotals(DepNo, DepData);
   return RunMethod(nullptr, "GetDepartmentName failed", "", [&] {
+    CheckUnsignedArgument(DepNo, INT32_MAX, "DepNo");
     std::string Name, AddText;
-    char TaxGroup = static_cast<char>(0xC0);
-    // The command trims the name and the second text itself.
+    // The command trims the name and the second text itself; an answer without the VAT
+    // letter fails, so that no department passes for one of group 1.
+    char TaxGroup = '\0';
     Check(FDevice->GetFPR_DepartmentInfo(DepNo, Name, AddText, TaxGroup));
     ComPtr<IDepartTotals> D = CreateResultObject<IDepartTotals>(DepartTotalsFactory());
     Put(D->put_Nom(DepNo));
@@ -223,8 +229,12 @@ HRESULT TMiravokFprn::SetDeparment(LONG Nom, LONG VATGrp, BSTR Description1, BST
   const std::string Line = "Set department. DeprtmentNo:" + std::to_string(Nom) +
                            " Description1:" + Info.Name + " Description2:" + Info.AddText +
                            " VATGrp:" + std::to_string(VATGrp) + ")";
-  return RunMethod(Res, "SetDeparment failed", Line,
-                   [&] { Check(FDevice->SetFPR_Department(Info)); });
+  return RunMethod(Res, "SetDeparment failed", Line, [&] {
+    CheckUnsignedArgument(Nom, INT32_MAX, "Nom");
+    CheckVatGroupArgument(VATGrp, "VATGrp");
+    CheckTextArgument(TTextField::DepartmentName, Info.Name, "Description1");
+    Check(FDevice->SetFPR_Department(Info));
+  });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -243,6 +253,8 @@ HRESULT TMiravokFprn::GetPLUData(LONG PluNo, LONG* TaxGrp, std::int8_t* GrpNo, d
   if (Name) *Name = nullptr;
   return RunMethod(Res, "GetPLUData failed",
                    "Get PLU data. PluNo = \"" + std::to_string(PluNo) + "\"", [&] {
+                     CheckUnsignedArgument(PluNo, INT32_MAX, "PluNo");
+                     // An article the printer does not have fails with the printer's answer.
                      TPluData Plu;
                      Check(FDevice->GetFPR_PluData(PluNo, Plu));
                      if (TaxGrp) *TaxGrp = VatGroupOf(Plu.TaxGroup);
@@ -268,7 +280,13 @@ HRESULT TMiravokFprn::SetPluData(LONG PluNo, LONG TaxGrp, LONG GroupNo, double U
                            std::to_string(TaxGrp) + "\", GroupNo=\"" + std::to_string(GroupNo) +
                            "\", UnitPrice=\"" + PriceText(UnitPrice) + "\", Name=\"" + Plu.Name +
                            "\", ";
-  return RunMethod(Res, "Set PLU data failed", Line, [&] { Check(FDevice->SetFPR_PluData(Plu)); });
+  return RunMethod(Res, "Set PLU data failed", Line, [&] {
+    CheckUnsignedArgument(PluNo, INT32_MAX, "PluNo");
+    CheckUnsignedArgument(GroupNo, INT32_MAX, "GroupNo");
+    CheckVatGroupArgument(TaxGrp, "TaxGrp");
+    FiniteArgument(UnitPrice, "UnitPrice");
+    Check(FDevice->SetFPR_PluData(Plu));
+  });
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,6 +1,8 @@
 // The read-back methods of the automation object and the result objects they hand out,
 // against the stateful printer model over a pty.
 #include <array>
+#include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -308,6 +310,18 @@ TEST_F(ReadBackTest, DepartmentNameOnAPrinterWithExtendedCommands) {
   EXPECT_THAT(Message(), StartsWith("[GetDepartmentName failed] "));
 }
 
+// A department read without its VAT letter must not pass for one of group 1: no object.
+TEST_F(ReadBackTest, DepartmentNameWithoutItsVatLetterFails) {
+  ReconnectAs("MIRAVOK FX-1");
+  for (const char* Answer : {"F", "5", "5,,MILK"}) {
+    SCOPED_TRACE(Answer);
+    M().ScriptNext(0x57, model::Reply(Answer));
+    EXPECT_FALSE(DepartmentName(5));
+    EXPECT_EQ(Code(), 200);
+    EXPECT_EQ(Message(), "[GetDepartmentName failed] " + TBaseDevice::ErrorCodeText(200, "[VatGrp]") + " ");
+  }
+}
+
 TEST_F(ReadBackTest, DepartmentNameOnAnotherPrinterIsTheTotalsObject) {
   M().Edit([](model::ModelState& S) {
     auto& D = S.departments[5];
@@ -383,6 +397,74 @@ TEST_F(ReadBackTest, ArticleRefusedByThePrinter) {
   EXPECT_EQ(Code(), 201);
   EXPECT_THAT(Message(), StartsWith("[Set PLU data failed] "));
   EXPECT_TRUE(M().State().plus.empty());
+}
+
+// An article the printer does not have is no success: the printer's answer is the error.
+TEST_F(ReadBackTest, ArticleThePrinterLacksFailsWithItsAnswer) {
+  TPluOut O;
+  ASSERT_EQ(ReadPlu(Obj.Get(), 12, O), S_OK);
+  EXPECT_EQ(O.Res, -1);
+  EXPECT_EQ(Code(), 203);
+  EXPECT_EQ(Message(), "[GetPLUData failed] Received an error message from the printer. #F ");
+  EXPECT_EQ(O.TaxGrp, 0);
+  EXPECT_EQ(O.UnitPrice, -7);  // the client's value
+  EXPECT_EQ(O.Name.Length(), 0u);
+}
+
+// Numbers the printer takes as unsigned are refused before anything is sent; so are texts
+// that would end their field early, and prices that are no numbers.
+TEST_F(ReadBackTest, ArgumentsThatWouldGoOutWronglyAreRefusedUnsent) {
+  const struct {
+    std::function<HRESULT(LONG*)> Call;
+    const char* Failure;
+  } Cases[] = {
+      {[&](LONG* R) {
+         TPluOut O;
+         const HRESULT Hr = ReadPlu(Obj.Get(), -1, O);
+         *R = O.Res;
+         return Hr;
+       },
+       "[GetPLUData failed] Invalid input data. [PluNo] "},
+      {[&](LONG* R) { return Obj->SetPluData(-1, 2, 1, 1.5, W("X").Get(), R); },
+       "[Set PLU data failed] Invalid input data. [PluNo] "},
+      {[&](LONG* R) { return Obj->SetPluData(12, 2, -1, 1.5, W("X").Get(), R); },
+       "[Set PLU data failed] Invalid input data. [GroupNo] "},
+      {[&](LONG* R) { return Obj->SetPluData(12, 2, 1, std::nan(""), W("X").Get(), R); },
+       "[Set PLU data failed] Invalid input data. [UnitPrice] "},
+      {[&](LONG* R) { return Obj->SetDeparment(-3, 2, W("Milk").Get(), W("").Get(), R); },
+       "[SetDeparment failed] Invalid input data. [Nom] "},
+      // A VAT group goes out as one letter: 257 would be the letter of group 1.
+      {[&](LONG* R) { return Obj->SetDeparment(3, 257, W("Milk").Get(), W("").Get(), R); },
+       "[SetDeparment failed] Invalid input data. [VATGrp] "},
+      {[&](LONG* R) { return Obj->SetPluData(12, 257, 1, 1.5, W("X").Get(), R); },
+       "[Set PLU data failed] Invalid input data. [TaxGrp] "},
+      // The name ends at LF, where the second text begins.
+      {[&](LONG* R) { return Obj->SetDeparment(3, 2, W("Milk\nfresh").Get(), W("").Get(), R); },
+       "[SetDeparment failed] Invalid input data. [Description1] "},
+      {[&](LONG* R) { return Obj->SetAdvLine(-1, W("Shop").Get(), R); },
+       "[SetAdvLine failed] Invalid input data. [LineNo] "},
+      {[&](LONG* R) {
+         ComPtr<IDepartTotals> D;
+         *R = -1;
+         return Obj->GetDeprtmentTotals(-4, D.GetAddressOf());
+       },
+       "[GetDeprtmentTotals for department no=\"-4\" failed] Invalid input data. [Nom] "},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Failure);
+    M().ClearRequests();
+    LONG Res = 99;
+    ASSERT_EQ(C.Call(&Res), S_OK);
+    EXPECT_EQ(Res, -1);
+    EXPECT_EQ(Code(), 201);
+    EXPECT_EQ(Message(), C.Failure);
+    EXPECT_TRUE(Sent().empty());
+  }
+  // The second text is the department's last field: it goes as given.
+  LONG Res = 99;
+  ASSERT_EQ(Obj->SetDeparment(3, 2, W("Milk, fresh").Get(), W("1\t2").Get(), &Res), S_OK);
+  EXPECT_EQ(Res, 0) << Message();
+  EXPECT_EQ(M().State().departments.at(3).name, "Milk, fresh");
 }
 
 TEST_F(ReadBackTest, ArticleReadFailureLeavesNeutralValues) {

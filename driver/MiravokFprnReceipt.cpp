@@ -2,11 +2,13 @@
 // data (SetRefundParams), the unique sale number (AddUniqueSellNom) and the invoice and
 // credit-note number ranges.
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "driver/BaseDeviceCommands.h"
 #include "driver/ConstUnit.h"
 #include "driver/DeviceText.h"
 #include "driver/MiravokFprnSales.h"
@@ -127,7 +129,53 @@ void TMiravokFprn::ResetReceiptData() {
   FReceiptDataTaken = false;
   FRefundDataGiven = false;
   FSellNoGiven = false;
+  FSellNoSent = false;
 }
+
+void TMiravokFprn::ResetReceiptState() {
+  FBonType = 0;
+  FNonFiscalOpen = false;
+  FReceiptTotal = 0;
+  FPaidTotal = 0;
+}
+
+void TMiravokFprn::TakeReceiptData() {
+  if (FReceiptDataTaken) {
+    const TFiskParam Old = FFiskParam;
+    ClearFiskParam(FFiskParam);
+    if (FSellNoGiven) FFiskParam.UniqueSellNo = Old.UniqueSellNo;
+    if (FRefundDataGiven) {
+      FFiskParam.IsRefund = Old.IsRefund;
+      FFiskParam.RefundFMNo = Old.RefundFMNo;
+      FFiskParam.RefundReceiptNo = Old.RefundReceiptNo;
+      FFiskParam.RefundReason = Old.RefundReason;
+      FFiskParam.RefundDateTime = Old.RefundDateTime;
+      FFiskParam.RefundInvoiceNo = Old.RefundInvoiceNo;
+      FFiskParam.RefundFiscalNo = Old.RefundFiscalNo;
+    }
+  }
+  FReceiptDataTaken = true;
+  FRefundDataGiven = false;
+  FSellNoGiven = false;
+  FSellNoSent = false;
+}
+
+namespace {
+
+// The StartBon argument that fills text Index of the buyer block.
+const char* BuyerArgumentName(size_t Index) {
+  switch (Index) {
+    case 0: return "InvCompany";
+    case 1: return "InvVATNumber";
+    case 2: return "InvTaxNumber";
+    case 3: return "InvCity";
+    case 4: return "InvAddress";
+    case 6: return "InvReceiver";
+    default: return "ClientData";
+  }
+}
+
+}  // namespace
 
 std::string TMiravokFprn::GenerateUniqueSellNo(int32_t LastDocNo, int32_t CashierNo) const {
   char Tail[64];
@@ -206,29 +254,9 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
         FClientData.Text[8].clear();
 
         CheckConnected();
-        CheckPrinterStatus();
-
-        // A receipt opened before and never closed with EndBon leaves its sale number and
-        // refund data behind: they do not carry over to this one, unless given again.
-        if (FReceiptDataTaken) {
-          const TFiskParam Old = FFiskParam;
-          ClearFiskParam(FFiskParam);
-          if (FSellNoGiven) FFiskParam.UniqueSellNo = Old.UniqueSellNo;
-          if (FRefundDataGiven) {
-            FFiskParam.IsRefund = Old.IsRefund;
-            FFiskParam.RefundFMNo = Old.RefundFMNo;
-            FFiskParam.RefundReceiptNo = Old.RefundReceiptNo;
-            FFiskParam.RefundReason = Old.RefundReason;
-            FFiskParam.RefundDateTime = Old.RefundDateTime;
-            FFiskParam.RefundInvoiceNo = Old.RefundInvoiceNo;
-            FFiskParam.RefundFiscalNo = Old.RefundFiscalNo;
-          }
-          FReceiptDataTaken = false;
-        }
-
-        // A receipt the printer still has open is closed or cancelled first.
-        if (IsStatusBitSet(FStatusBytes, 2, 3) || IsStatusBitSet(FStatusBytes, 2, 5))
-          Check(FDevice->FPR_CloseOpenReceipts(), "[CancelRec]");
+        // From here on this attempt has used up the sale number and the refund data given
+        // before it, whatever its outcome.
+        TakeReceiptData();
 
         std::string OperName = Name;
         if (OperName.empty()) {
@@ -236,6 +264,23 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
           OperName += " " + std::to_string(CashierNo);
         }
         if (FLineLength > 0) OperName = Cut(OperName, FLineLength);
+
+        // Arguments the printer cannot take are refused before anything is sent.
+        CheckUnsignedArgument(CashierNo, UINT16_MAX, "CashierNo");
+        CheckTextArgument(TTextField::OperatorPassword, Pass, "CashierPass");
+        if (FOnline && BonType >= BonFiscal && BonType <= BonCreditNote)
+          CheckTextArgument(TTextField::ExOperName, OperName, "CashierName");
+        if (IsInvoiceType(BonType) || BonType == BonCreditNote) {
+          if (const TBuyerText* Bad = ShiftingBuyerText(FClientData))
+            RaiseInvalidArgument(BuyerArgumentName(Bad->Index));
+        }
+
+        CheckPrinterStatus();
+
+        // A receipt the printer still has open is closed or cancelled first.
+        if (IsStatusBitSet(FStatusBytes, 2, 3) || IsStatusBitSet(FStatusBytes, 2, 5))
+          Check(FDevice->FPR_CloseOpenReceipts(), "[CancelRec]");
+
         if (!FDevice->SetFPR_Operator(static_cast<uint16_t>(CashierNo), Pass, OperName))
           LogMessage("Set operator failed." + FDevice->FErrorText, LogInfo);
 
@@ -252,7 +297,11 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
 
         const std::string ExTag = "[FPR_OpenFiscBonEx]";
         int32_t AllReceipt = 0, FiscReceipt = 0;
-        auto OpenEx = [&] { Check(FDevice->FPR_OpenFiscBonEx(FFiskParam, AllReceipt, FiscReceipt), ExTag); };
+        auto OpenEx = [&] {
+          // From here the sale number may have reached the printer.
+          FSellNoSent = true;
+          Check(FDevice->FPR_OpenFiscBonEx(FFiskParam, AllReceipt, FiscReceipt), ExTag);
+        };
         switch (BonType) {
           case BonNonFiscal:
             Check(FDevice->FPR_OpenNonFiscBon(AllReceipt, FiscReceipt));
@@ -292,9 +341,6 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
         if (BonType >= BonFiscal && BonType <= BonCreditNote) FNonFiscalOpen = false;
 
         FBonType = BonType;
-        FReceiptDataTaken = true;
-        FRefundDataGiven = false;
-        FSellNoGiven = false;
         LogMessage("StartBon success. Bon type=" + std::to_string(BonType), LogInfo);
       },
       NoConnectionCheck);
@@ -326,7 +372,9 @@ HRESULT TMiravokFprn::EndBon(LONG* Res) {
             Check(FDevice->FPR_PrintDuplicate());
             LogMessage("Print receipt duplicate. /Receipt completed without error!/", LogInfo);
           }
-          FLastUniqueSellNo = FFiskParam.UniqueSellNo;
+          // A sale number is reported only when the opening carried it to the printer (the
+          // ONLINE mode); a number given to a printer in the other mode was never used.
+          FLastUniqueSellNo = FSellNoSent ? FFiskParam.UniqueSellNo : std::string();
         }
       }
       LogMessage("Receipt completed", LogInfo);
@@ -386,6 +434,8 @@ HRESULT TMiravokFprn::SetRefundParams(LONG FiscalBlock, LONG Reason, LONG Reciep
     // the refund data of the next receipt as they were.
     if (RecieptNo <= 0)
       throw EAbort("Reciept nom \"" + std::to_string(RecieptNo) + "\" is invalid .");
+    // A fiscal memory number has digits only: -5 would go out as "-0000005".
+    CheckUnsignedArgument(FiscalBlock, INT32_MAX, "FiscalBlock");
     double When = 0;
     if (!TrimControls(Date).empty()) {
       if (!ParseRefundDate(Date, When)) throw EAbort("Invoice date : \"" + Date + "\" is invalid.");

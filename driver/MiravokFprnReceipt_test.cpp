@@ -1,6 +1,8 @@
 // The receipt lifecycle against the printer model over a pty: StartBon for every receipt
 // type, the unique sale number, refund data, invoice ranges, EndBon with its checks and
 // resets, VoidCurrentReciept, SetRefundParams and AddUniqueSellNom.
+#include <functional>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -353,13 +355,105 @@ TEST_F(ReceiptTest, SaleNumberAndRefundDataBelongToOneReceipt) {
   EXPECT_EQ(LastUniqueSellNo(), "AB123456-0003-0000777");
 }
 
-TEST_F(ReceiptTest, FailedOpeningKeepsTheDataForTheNextAttempt) {
-  auto& M = Connect(true);
-  ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0);
-  M.ScriptNext(0x90, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
-  ASSERT_EQ(StartBon(5), -1);
-  ASSERT_EQ(StartBon(5), 0) << Message();
-  EXPECT_EQ(M.State().open->kind, ReceiptKind::Refund);
+// Every StartBon that got past the connection check uses up the refund data and the sale
+// number given before it, whatever its outcome: the next, unrelated plain receipt carries
+// neither. A retry gives them again.
+TEST_F(ReceiptTest, FailedOpeningUsesUpTheRefundDataAndTheSaleNumber) {
+  const auto Refused = model::ReplyBits(model::Bits({model::bit::SyntaxError}));
+  const struct {
+    const char* Name;
+    LONG BonType;
+    std::function<void(model::PrinterModel&)> Fail;
+  } Cases[] = {
+      {"opening refused", 5, [&](model::PrinterModel& M) { M.ScriptNext(0x90, Refused); }},
+      {"no paper", 5, [](model::PrinterModel& M) { M.SetStatusBit(model::bit::NoPaper); }},
+      {"credit-note range unreadable", 6, [&](model::PrinterModel& M) { M.ScriptNext(0x42, Refused); }},
+      {"last document unreadable", 5, [&](model::PrinterModel& M) { M.ScriptNext(0x71, Refused); }},
+  };
+  const std::string Given = "AB123456-0003-0000777";
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Printers.clear();
+    TComPortNames::RemoveMapping("COM7");
+    auto& M = Connect(true);
+    ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0) << Message();
+    ASSERT_EQ(AddUniqueSellNom(Given), 0);
+    C.Fail(M);
+    ASSERT_EQ(StartBon(C.BonType, 3, "Ivan", Buyer("500")), -1);
+    M.ClearStatusBits();
+
+    ASSERT_EQ(StartBon(2), 0) << Message();
+    EXPECT_EQ(M.State().open->kind, ReceiptKind::Fiscal);
+    const std::string Opening = test::RequestData(M, 0x90).back();
+    EXPECT_EQ(Opening, "Ivan," + O().FFiskParam.UniqueSellNo);
+    EXPECT_NE(O().FFiskParam.UniqueSellNo, Given);
+    EXPECT_FALSE(O().FFiskParam.IsRefund);
+    ASSERT_EQ(EndBon(), 0) << Message();
+    EXPECT_NE(LastUniqueSellNo(), Given);
+
+    // Given again, they serve the retry.
+    ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0) << Message();
+    ASSERT_EQ(AddUniqueSellNom(Given), 0);
+    ASSERT_EQ(StartBon(5), 0) << Message();
+    EXPECT_EQ(test::RequestData(M, 0x90).back(), "Ivan," + Given + ",S,00012345,R,17");
+    EXPECT_EQ(M.State().open->kind, ReceiptKind::Refund);
+  }
+}
+
+// A sale number given to a printer that is not in the ONLINE mode never reaches it: the
+// plain opening has no place for it, so EndBon reports none.
+TEST_F(ReceiptTest, SaleNumberIsNotReportedWhereItWasNeverSent) {
+  auto& M = Connect(false);
+  ASSERT_EQ(AddUniqueSellNom("AB123456-0003-0000124"), 0);
+  ASSERT_EQ(StartBon(2), 0) << Message();
+  ASSERT_EQ(AddPLU(2.5), 0) << Message();
+  ASSERT_EQ(AddPayment(2.5), 0) << Message();
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_FALSE(M.State().closed.back().cancelled);
+  EXPECT_EQ(LastUniqueSellNo(), "");
+}
+
+// Arguments that the printer would take wrongly are refused before anything is sent: an
+// operator number outside 0..65535 (it would wrap), and texts that would shift the fields
+// after them (a cashier name is followed by the sale number in the extended opening, a
+// password by the name in the operator command, the buyer's texts by each other).
+TEST_F(ReceiptTest, ArgumentsThatWouldGoOutWronglyAreRefusedUnsent) {
+  TBuyer TabCompany = Buyer("500");
+  TabCompany.Company = "Firma\tOOD";
+  TBuyer LfTown = Buyer("500");
+  LfTown.City = "So\nfia";
+  const struct {
+    bool Online;
+    LONG BonType, CashierNo;
+    std::string Name, Pass;
+    TBuyer B;
+    const char* Argument;
+  } Cases[] = {
+      {false, 2, -1, "Ivan", "0000", {}, "CashierNo"},
+      {false, 2, 65536, "Ivan", "0000", {}, "CashierNo"},
+      {true, 2, 3, "Ivanov, I.", "0000", {}, "CashierName"},
+      {true, 5, 3, "Ivanov, I.", "0000", {}, "CashierName"},
+      {false, 1, 3, "Ivan", "12,34", {}, "CashierPass"},
+      {false, 3, 3, "Ivan", "0000", TabCompany, "InvCompany"},
+      {true, 6, 3, "Ivan", "0000", LfTown, "InvCity"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Argument);
+    Printers.clear();
+    TComPortNames::RemoveMapping("COM7");
+    auto& M = Connect(C.Online);
+    EXPECT_EQ(StartBon(C.BonType, C.CashierNo, C.Name, C.B, C.Pass), -1);
+    EXPECT_EQ(Code(), 201);
+    EXPECT_EQ(Message(), std::string("[StartBon] Invalid input data. [") + C.Argument + "] ");
+    EXPECT_TRUE(M.Commands().empty());
+  }
+  // A comma in the name is no separator where the name is the last field: the operator
+  // command of a printer that is not in the ONLINE mode takes it as given.
+  Printers.clear();
+  TComPortNames::RemoveMapping("COM7");
+  auto& M = Connect(false);
+  ASSERT_EQ(StartBon(2, 3, "Ivanov, I."), 0) << Message();
+  EXPECT_EQ(M.State().operators.at(3).name, "Ivanov, I.");
 }
 
 // ---------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 // a receipt left open out of the way (EnsureNoOpenReceipt), so a report never fails only
 // because a point-of-sale program left a receipt behind.
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "driver/MiravokFprnUnit.h"
@@ -64,6 +65,9 @@ HRESULT TMiravokFprn::RunFMBlockReport(LONG StartBlock, LONG EndBlock, LONG Deta
                            " EndBlock=" + std::to_string(EndBlock) +
                            " Detailed=" + std::to_string(Detailed);
   return RunMethod(Res, "RunFMBlockReport failed", Line, [&] {
+    // Block numbers are unsigned on the wire: -1 would ask for block 4294967295.
+    CheckUnsignedArgument(StartBlock, INT32_MAX, "StartBlock");
+    CheckUnsignedArgument(EndBlock, INT32_MAX, "EndBlock");
     CheckPrinterStatus();
     EnsureNoOpenReceipt();
     // Only 1 asks for the detailed report; the command sends the blocks in ascending order.
@@ -128,6 +132,7 @@ HRESULT TMiravokFprn::InOutMoney(double Ammount, LONG PayType, LONG* Res) {
   const std::string Line =
       "InOutMoney. Ammount=" + FloatToStr(Ammount) + " PayType=" + std::to_string(PayType);
   return RunMethod(Res, "InOutMoney failed", Line, [&] {
+    FiniteArgument(Ammount, "Ammount");
     CheckPrinterStatus();
     EnsureNoOpenReceipt();
     // Above 0 cash in, below 0 cash out; the printer knows only cash for this.

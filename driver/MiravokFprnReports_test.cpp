@@ -1,6 +1,7 @@
 // The reports, clock, cash and service methods of the automation object against the
 // stateful printer model over a pty.
 #include <array>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,22 @@ TEST_F(ReportsTest, FiscalMemoryReportByBlocks) {
   EXPECT_THAT(LogText(), HasSubstr("[RunFMBlockReport] StartBlock=5 EndBlock=3 Detailed=1"));
 }
 
+// Block numbers are unsigned on the wire: a negative one is refused before anything is sent
+// (-1 would go out as 4294967295, a report of the whole fiscal memory).
+TEST_F(ReportsTest, NegativeBlockNumberIsRefusedUnsent) {
+  const std::pair<LONG, LONG> Cases[] = {{-1, 2}, {2, -1}};
+  for (const auto& [Start, End] : Cases) {
+    M().ClearRequests();
+    LONG Res = 99;
+    ASSERT_EQ(Obj->RunFMBlockReport(Start, End, 0, &Res), S_OK);
+    EXPECT_EQ(Res, -1);
+    EXPECT_EQ(Code(), 201);
+    EXPECT_EQ(Message(), std::string("[RunFMBlockReport failed] Invalid input data. [") +
+                             (Start < 0 ? "StartBlock" : "EndBlock") + "] ");
+    EXPECT_TRUE(Sent().empty());
+  }
+}
+
 TEST_F(ReportsTest, FiscalMemoryReportByDates) {
   const double First = Date(2026, 12, 1), Last = Date(2026, 12, 31, 10, 30);
   LONG Res = 99;
@@ -244,6 +261,28 @@ TEST_F(ReportsTest, CashInAndOut) {
   ASSERT_EQ(Obj->InOutMoney(-50, 0, &Res), S_OK);
   EXPECT_EQ(Res, -1);
   EXPECT_EQ(Code(), 206);
+}
+
+// The limit is judged on the amount as it is sent: 1.005 goes out as -1.01, more than the
+// 1.00 in the drawer, so the refusal is the lack of funds, and nothing is taken out.
+TEST_F(ReportsTest, CashOutLimitComparesTheAmountSent) {
+  M().Edit([](model::ModelState& S) { S.cashCents = 100; });
+  LONG Res = 99;
+  ASSERT_EQ(Obj->InOutMoney(-1.005, 0, &Res), S_OK);
+  EXPECT_EQ(Res, -1);
+  EXPECT_EQ(Code(), 207);
+  EXPECT_EQ(Message(), "[InOutMoney failed] Lack of funds. 1.00 ");
+  EXPECT_EQ(LastData(cmdCashInOut), "-1.01");
+  EXPECT_EQ(M().State().cashCents, 100);
+}
+
+TEST_F(ReportsTest, CashAmountThatIsNoNumberIsRefusedUnsent) {
+  LONG Res = 99;
+  ASSERT_EQ(Obj->InOutMoney(std::numeric_limits<double>::quiet_NaN(), 0, &Res), S_OK);
+  EXPECT_EQ(Res, -1);
+  EXPECT_EQ(Code(), 201);
+  EXPECT_EQ(Message(), "[InOutMoney failed] Invalid input data. [Ammount] ");
+  EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(ReportsTest, CashInEndsAReceiptLeftOpen) {

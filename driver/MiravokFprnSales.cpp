@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 
+#include "driver/BaseDeviceCommands.h"
 #include "driver/BaseDeviceUnit.h"
 #include "driver/DeviceText.h"
 #include "driver/MiravokFprnUnit.h"
@@ -131,7 +132,7 @@ char PaymentLetter(int32_t PayType) {
   return Letters[PayType];
 }
 
-int64_t AmountCents(double Amount) { return std::llround(RoundAmount(Amount) * 100.0); }
+int64_t AmountCents(double Amount) { return WireHundredths(Amount); }
 
 // ---------------------------------------------------------------------------------------
 // The non-fiscal layout.
@@ -245,6 +246,14 @@ HRESULT TMiravokFprn::AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity
                                " Price=" + FloatToStr(Price) + " Quantity=" + FloatToStr(Quantity) +
                                " VATGroup=" + std::to_string(VATGroup);
   return RunMethod(Res, "Add plu failed", CallLine, [&] {
+    FiniteArgument(Price, "Price");
+    FiniteArgument(Quantity, "Quantity");
+    FiniteArgument(Price * Quantity, "Price");
+    if (IsPrinterReceipt(FBonType)) {
+      CheckVatGroupArgument(VATGroup, "VATGroup");
+      CheckTextArgument(TTextField::SaleText, NumbText, "Numb");
+      CheckTextArgument(TTextField::SaleText, NameText, "Name");
+    }
     const char Letter = VatGroupLetter(VATGroup);
     const double Amount = RoundAmount(Price * Quantity);
     FReceiptTotal += Amount;
@@ -282,12 +291,24 @@ HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double
     if (DeprtmentNo < 1 || DeprtmentNo > 50)
       throw ECRException(ErrInvalidInput, "Invalid department No:" + std::to_string(DeprtmentNo) +
                                               ". It has to be between 1 and 50");
+    FiniteArgument(Price, "Price");
+    FiniteArgument(Quantity, "Quantity");
+    FiniteArgument(Price * Quantity, "Price");
+    // The group and the name may reprogram the department; the name goes into the sale
+    // with the number.
+    CheckVatGroupArgument(VATGrp, "VATGrp");
+    CheckTextArgument(TTextField::DepartmentName, NameText, "Name");
+    if (IsPrinterReceipt(FBonType)) {
+      CheckTextArgument(TTextField::SaleText, NumbText, "Numb");
+      CheckTextArgument(TTextField::SaleText, NameText, "Name");
+    }
     const auto DepNo = static_cast<std::uint8_t>(DeprtmentNo);
     const char Letter = VatGroupLetter(VATGrp);
 
-    // The department as the printer holds it: its definition, or else its totals.
+    // The department as the printer holds it: its definition, or else its totals. Either
+    // read of a programmed department carries its VAT letter, or it fails.
     std::string DepName, DepText;
-    char DepLetter = '\0';
+    char DepLetter = Letter;
     bool Programmed = true;
     if (!FDevice->GetFPR_DepartmentInfo(DeprtmentNo, DepName, DepText, DepLetter)) {
       TDepartmentSum Sum;
@@ -308,6 +329,9 @@ HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double
       Info.Name = NameText;
       Check(FDevice->SetFPR_Department(Info));
     }
+    // A department that was not programmed had no letter of its own: it has the one it
+    // was just given.
+    if (!Programmed) DepLetter = Letter;
 
     const double Amount = RoundAmount(Price * Quantity);
     FReceiptTotal += Amount;
@@ -332,8 +356,11 @@ HRESULT TMiravokFprn::AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, d
                                FloatToStr(Quantity) + "\" Department No: " + std::to_string(DeprtmentNo) +
                                "\", Price=" + FloatToStr(Price) + "\" VatGrp No: " + std::to_string(VATGrp);
   return RunMethod(Res, "Add prog Plu failed", CallLine, [&] {
-    // The article as programmed in the printer. A failed read, and an answer without the
-    // article (it keeps the number -1), leave the caller's price and VAT group.
+    FiniteArgument(Quantity, "Quantity");
+    FiniteArgument(Price, "Price");
+    CheckUnsignedArgument(Numb, INT32_MAX, "Numb");
+    // The article as programmed in the printer. A failed read (the printer's answer that it
+    // has no such article among them) leaves the caller's price and VAT group.
     TPluData Plu;
     Plu.TaxGroup = VatGroupLetter(VATGrp);
     double UnitPrice = Price;
@@ -344,6 +371,7 @@ HRESULT TMiravokFprn::AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, d
       Letter = Plu.TaxGroup;
       ArticleName = Plu.Name;
     }
+    FiniteArgument(UnitPrice * Quantity, "Quantity");
 
     const double Amount = RoundAmount(UnitPrice * Quantity);
     if (FBonType == BonNonFiscal) {
@@ -381,6 +409,7 @@ HRESULT TMiravokFprn::AddDiscount(LONG DiscType, double Value, LONG* Res) {
   const std::string CallLine =
       "Add discount. DiscType=" + std::to_string(DiscType) + " Value=" + FloatToStr(Value);
   return RunMethod(Res, "Add discount failed.", CallLine, [&] {
+    FiniteArgument(Value, "Value");
     if (FBonType == BonNonFiscal) {
       const TNonFiscalLayout Layout{FLocale, FLineLength};
       double Amount = 0;
@@ -407,9 +436,13 @@ HRESULT TMiravokFprn::AddDiscount(LONG DiscType, double Value, LONG* Res) {
   });
 }
 
-void TMiravokFprn::AddPaymentAmount(int32_t PayType, double Value, double Rate,
+void TMiravokFprn::AddPaymentAmount(int32_t PayType, double Value, double Rate, const char* ValueName,
+                                    const char* RateName,
                                     const std::function<bool(char Letter, double Amount)>& SendToPrinter) {
   const char Letter = PaymentLetter(PayType);
+  FiniteArgument(Value, ValueName);
+  FiniteArgument(Rate, RateName);
+  FiniteArgument(Value * Rate, ValueName);
   // The amount in the receipt's currency: what the layout shows and the running sum counts.
   const double Amount = RoundAmount(Value * Rate);
   if (FBonType == BonNonFiscal) {
@@ -428,7 +461,7 @@ HRESULT TMiravokFprn::AddPayment(LONG Number, BSTR Name, double Ammount, double 
                                QuotedStr(BstrToAnsi(Name)) + ", Ammount=" + FloatToStr(Ammount) +
                                ", Cource=" + FloatToStr(Cource);
   return RunMethod(Res, "Add payment failed", CallLine, [&] {
-    AddPaymentAmount(Number, Ammount, Cource, [&](char Letter, double Amount) {
+    AddPaymentAmount(Number, Ammount, Cource, "Ammount", "Cource", [&](char Letter, double Amount) {
       char PaidCode = '\0';
       double Amount2 = 0;
       return FDevice->FPR_Payment("", "", Letter, Amount, PaidCode, Amount2);
@@ -445,7 +478,7 @@ HRESULT TMiravokFprn::AddPaymentByCurrncy(LONG PayNo, BSTR PayText, double PayAm
                                ", CurrAbrev=" + Currency;
   return RunMethod(Res, "Add payment failed", CallLine, [&] {
     // The printer gets the foreign amount and the rate, and converts it itself.
-    AddPaymentAmount(PayNo, PayAmount, PayCourse, [&](char Letter, double) {
+    AddPaymentAmount(PayNo, PayAmount, PayCourse, "PayAmount", "PayCourse", [&](char Letter, double) {
       char PaidCode = '\0';
       double Amount2 = 0;
       return FDevice->FPR_PaymentByCurrency("", "", Letter, PayAmount, PayCourse, Currency, PaidCode,

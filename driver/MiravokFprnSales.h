@@ -4,9 +4,10 @@
 // print attributes of a text line, the VAT and payment letters, and the layout of a
 // non-fiscal receipt (sale, refund, discount, total, payment and change lines).
 //
-// Rounding and the number texts follow the one rule of driver/WireNumbers.h: halves away
-// from zero on the decimal text of at most 15 significant digits (2.675 gives 2.68, 1.005
-// gives 1.01, a product such as 4.35 x 3, held as 13.049999999999999, gives 13.05).
+// Rounding and the number texts follow the one rule of the system (platform/DecimalRound.h,
+// through driver/WireNumbers.h): halves away from zero on the decimal text of at most 15
+// significant digits (2.675 gives 2.68, 1.005 gives 1.01, a product such as 4.35 x 3, held
+// as 13.049999999999999, gives 13.05).
 //
 // All texts are 8-bit code page 1251; widths count bytes.
 #include <cstdint>
@@ -58,7 +59,8 @@ char VatGroupLetter(int32_t VatGroup);
 // The printer's payment letter of a pay type 0 to 11; any other value raises EAbort
 // "Invalid pay type nom: %d.".
 char PaymentLetter(int32_t PayType);
-// An amount in whole cents (rounded as RoundAmount).
+// An amount in whole cents exactly as its wire text carries it (1.005 gives 101): the one
+// form in which amounts are compared with totals and limits.
 int64_t AmountCents(double Amount);
 
 // The lines of a non-fiscal receipt: Width characters a line (the printer's line length),

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -28,6 +29,7 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 // ---------------------------------------------------------------------------------------
 // Pure helpers
@@ -545,16 +547,109 @@ TEST_F(SalesTest, DepartmentReadFailingTwice) {
   EXPECT_THAT(ReadAll(LogDir), HasSubstr("[INFO]Get totals for department: 7\r\n"));
 }
 
-TEST_F(SalesTest, AmountThatIsNoNumberFailsWith502BeforeAnythingIsSent) {
+// A number that is no number is refused with 201 naming the argument, before anything is
+// sent and before any running total changes; so is a product that overflows.
+TEST_F(SalesTest, AmountThatIsNoNumberIsRefusedByName) {
+  const double NaN = std::nan(""), Inf = INFINITY;
+  const struct {
+    std::function<LONG()> Call;
+    const char* Failure;
+  } Cases[] = {
+      {[&] { return AddPLU("1", "A", NaN, 1, 1); }, "[Add plu failed] Invalid input data. [Price] "},
+      {[&] { return AddPLU("1", "A", 1, -Inf, 1); }, "[Add plu failed] Invalid input data. [Quantity] "},
+      {[&] { return AddPLU("1", "A", 1e200, 1e200, 1); }, "[Add plu failed] Invalid input data. [Price] "},
+      {[&] { return AddDeprtPlu("A", 1, Inf, 1, 1); }, "[AddDeprtPlu failed] Invalid input data. [Price] "},
+      {[&] { return AddDeprtPlu("A", 1, 1, NaN, 1); }, "[AddDeprtPlu failed] Invalid input data. [Quantity] "},
+      {[&] { return AddProgPlu(5, NaN, 1, 1); }, "[Add prog Plu failed] Invalid input data. [Quantity] "},
+      {[&] { return AddProgPlu(5, 1, Inf, 1); }, "[Add prog Plu failed] Invalid input data. [Price] "},
+      {[&] { return AddPayment(1, Inf); }, "[Add payment failed] Invalid input data. [Ammount] "},
+      {[&] { return AddPayment(1, 5, NaN); }, "[Add payment failed] Invalid input data. [Cource] "},
+      {[&] { return AddPaymentByCurrncy(1, NaN, 1.95583, "EUR"); },
+       "[Add payment failed] Invalid input data. [PayAmount] "},
+      {[&] { return AddPaymentByCurrncy(1, 5, -Inf, "EUR"); },
+       "[Add payment failed] Invalid input data. [PayCourse] "},
+      {[&] { return AddDiscount(2, NaN); }, "[Add discount failed.] Invalid input data. [Value] "},
+  };
+  for (LONG Type : {1, 2}) {
+    for (const auto& C : Cases) {
+      SCOPED_TRACE(C.Failure);
+      Obj->OpenReceipt(Type);
+      Dev->Calls.clear();
+      EXPECT_EQ(C.Call(), -1);
+      EXPECT_EQ(Code(), 201);
+      EXPECT_EQ(Message(), C.Failure);
+      EXPECT_THAT(Dev->Calls, IsEmpty());
+      EXPECT_EQ(Obj->FReceiptTotal, 0);
+      EXPECT_EQ(Obj->FPaidTotal, 0);
+    }
+  }
+}
+
+// A number the printer takes as unsigned: a negative article number is refused, not sent.
+TEST_F(SalesTest, NegativeArticleNumberIsRefusedUnsent) {
   Obj->OpenReceipt(2);
-  EXPECT_EQ(AddPLU("1", "A", std::nan(""), 1, 1), -1);
-  EXPECT_EQ(Code(), 502);
-  EXPECT_EQ(Message(), "[Add plu failed] [Number] ");
-  EXPECT_EQ(AddPayment(1, INFINITY), -1);
-  EXPECT_EQ(Code(), 502);
+  EXPECT_EQ(AddProgPlu(-1, 1, 1, 1), -1);
+  EXPECT_EQ(Code(), 201);
+  EXPECT_EQ(Message(), "[Add prog Plu failed] Invalid input data. [Numb] ");
   EXPECT_THAT(Dev->Calls, IsEmpty());
-  EXPECT_EQ(Obj->FReceiptTotal, 0);
-  EXPECT_EQ(Obj->FPaidTotal, 0);
+}
+
+// A sale's number and name are its two text lines: a TAB or an LF in them would move the
+// VAT letter, price and quantity after them; a VAT group that wraps to another letter would
+// sell at the wrong rate. In a non-fiscal receipt the texts are printed text and go as given.
+TEST_F(SalesTest, SaleArgumentsThatWouldGoOutWronglyAreRefused) {
+  const struct {
+    std::function<LONG()> Call;
+    const char* Failure;
+  } Cases[] = {
+      {[&] { return AddPLU("1\t2", "A", 1, 1, 1); }, "[Add plu failed] Invalid input data. [Numb] "},
+      {[&] { return AddPLU("1", "Milk\n2 l", 1, 1, 1); }, "[Add plu failed] Invalid input data. [Name] "},
+      {[&] { return AddDeprtPlu("Bread\t", 1, 1, 1, 1); }, "[AddDeprtPlu failed] Invalid input data. [Name] "},
+      // A VAT group goes out as one letter: 257 or -255 would be the letter of group 1.
+      {[&] { return AddPLU("1", "A", 1, 1, 257); }, "[Add plu failed] Invalid input data. [VATGroup] "},
+      {[&] { return AddDeprtPlu("A", 1, 1, 1, -255); }, "[AddDeprtPlu failed] Invalid input data. [VATGrp] "},
+  };
+  for (LONG Type : {2, 3}) {
+    for (const auto& C : Cases) {
+      SCOPED_TRACE(C.Failure);
+      Obj->OpenReceipt(Type);
+      Dev->Calls.clear();
+      EXPECT_EQ(C.Call(), -1);
+      EXPECT_EQ(Code(), 201);
+      EXPECT_EQ(Message(), C.Failure);
+      EXPECT_THAT(Dev->Calls, IsEmpty());
+    }
+  }
+  Obj->OpenReceipt(1);
+  Dev->Calls.clear();
+  EXPECT_EQ(AddPLU("1\t2", "Milk, 1 l", 1, 1, 1), 0) << Message();
+  EXPECT_EQ(AddPLU("1, 2", "Milk, 1 l", 1, 1, 1), 0) << Message();
+  Obj->OpenReceipt(2);
+  Dev->Calls.clear();
+  EXPECT_EQ(AddPLU("1, 2", "Milk, 1 l", 1, 1, 1), 0) << Message();
+  EXPECT_THAT(Dev->Sent(kSale), ElementsAre("1, 2\nMilk, 1 l\t\xC0" "1.00"));
+}
+
+// A department read that carries no VAT letter never lends the sale a letter: an
+// unprogrammed department (the printer's "F") is programmed and shows the letter it was
+// given; a programmed one without its letter fails the sale.
+TEST_F(SalesTest, DepartmentWithoutItsVatLetter) {
+  Obj->OpenReceipt(1);
+  Dev->Next[kDepartment].push_back(TFakeDevice::Answer("F"));
+  Dev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("F"));
+  EXPECT_EQ(AddDeprtPlu("Bread", 4, 1.25, 2, 3), 0) << Message();
+  EXPECT_THAT(Dev->Sent(kDepartment), ElementsAre("4", "4,\xC2,Bread"));
+  EXPECT_THAT(Dev->Sent(kNonFiscText), ElementsAre("Bread                  2,50 \xC2"));
+
+  Dev->Calls.clear();
+  Dev->Next[kDepartment].push_back(TFakeDevice::Answer("4"));
+  Dev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("P,0,0,0,0,Bread"));
+  EXPECT_EQ(AddDeprtPlu("Bread", 4, 1.25, 2, 3), -1);
+  EXPECT_EQ(Code(), 200);
+  EXPECT_THAT(Message(), StartsWith("[AddDeprtPlu failed] [GetDepartmentSum]" +
+                                    TBaseDevice::ErrorCodeText(200, "[VatGrp]")));
+  EXPECT_THAT(Dev->Sent(kNonFiscText), IsEmpty());
+  EXPECT_THAT(Dev->Sent(kDepartment), ElementsAre("4"));
 }
 
 TEST_F(SalesTest, AddLineWrapsAndPrints) {

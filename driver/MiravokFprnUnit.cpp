@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "driver/BaseDeviceCommands.h"
 #include "driver/ConstUnit.h"
 #include "driver/DeviceText.h"
 #include "driver/OleDate.h"
@@ -43,6 +44,27 @@ std::string FloatToStr(double Value) {
   if (std::isnan(Value)) return "NAN";
   if (std::isinf(Value)) return Value < 0 ? "-INF" : "INF";
   return FormatWireUpTo(Value, 15);
+}
+
+void RaiseInvalidArgument(const std::string& Name) {
+  throw ECRException(ErrInvalidInput, TBaseDevice::ErrorCodeText(ErrInvalidInput, "[" + Name + "]"));
+}
+
+double FiniteArgument(double Value, const char* Name) {
+  if (!std::isfinite(Value)) RaiseInvalidArgument(Name);
+  return Value;
+}
+
+void CheckUnsignedArgument(int64_t Value, int64_t Max, const char* Name) {
+  if (Value < 0 || Value > Max) RaiseInvalidArgument(Name);
+}
+
+void CheckVatGroupArgument(int64_t Group, const char* Name) {
+  if (Group < 1 || Group > 8) RaiseInvalidArgument(Name);
+}
+
+void CheckTextArgument(TTextField Field, const std::string& Text, const char* Name) {
+  if (!FitsTextField(Field, Text)) RaiseInvalidArgument(Name);
 }
 
 void ClearFiskParam(TFiskParam& P) {
@@ -266,6 +288,8 @@ HRESULT TMiravokFprn::SetOperator(LONG OperNom, BSTR OperName, BSTR OperPass, LO
   const std::string Line = "Set operator No\"" + std::to_string(OperNom) + "\", OperName=\"" +
                            Name + "\", Password=\"" + MaskPassword(Pass) + "\"";
   return RunMethod(Res, "Set operator failed", Line, [&] {
+    CheckUnsignedArgument(OperNom, UINT16_MAX, "OperNom");
+    CheckTextArgument(TTextField::OperatorPassword, Pass, "OperPass");
     Check(FDevice->SetFPR_Operator(static_cast<uint16_t>(OperNom), Pass, Name));
   });
 }

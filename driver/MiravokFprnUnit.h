@@ -76,6 +76,22 @@ inline constexpr int32_t ErrNoDevices = 504;
 inline constexpr const char* TextPortNotActive = "COM port is not active";
 inline constexpr const char* TextNotInitialized = "Device is not initiqlized. Call \"init\" first!";
 
+// Arguments the object refuses before it sends anything: ECRException 201 with the text of
+// 201 and the argument's name in brackets, as "Invalid input data. [Price]".
+[[noreturn]] void RaiseInvalidArgument(const std::string& Name);
+// Value, when it is a finite number; NaN and infinities are refused naming the argument.
+double FiniteArgument(double Value, const char* Name);
+// An argument that the printer takes as an unsigned number: refused when below 0 or above
+// Max (so -1 never goes out as 4294967295).
+void CheckUnsignedArgument(int64_t Value, int64_t Max, const char* Name);
+// A VAT group that goes to the printer as its letter (group + 191 in one byte): refused
+// outside 1..8, so that 257 never goes out as the letter of group 1.
+void CheckVatGroupArgument(int64_t Group, const char* Name);
+// A caller's text that goes into Field of a request (the table in
+// driver/BaseDeviceCommands.h): refused when it holds a separator of that field.
+enum class TTextField : std::uint8_t;
+void CheckTextArgument(TTextField Field, const std::string& Text, const char* Name);
+
 // The constant texts of GetDriverVersion and GetDriverVendor.
 inline constexpr const char* DriverVersionText = "Fiscal Printer X4 vers: 1.18; ";
 inline constexpr const char* DriverVendorText = "MIRAVOK, www.fiscal-printer.example";
@@ -364,7 +380,8 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   template <class TMake>
   bool ReplaceTransport(const std::string& Context, TMake&& Make);
   // The start of every initialisation after its call line, whatever its outcome: the last
-  // error cleared, FLocale 0 and FPrintInvDublicate false.
+  // error cleared, FLocale 0, FPrintInvDublicate false, and the object in the state
+  // without a receipt (a receipt of the old link is none of the new one's).
   void BeginInitialisation();
   // The end of Init and InitTCP: the old transport freed and a new one made by Make (a
   // unique_ptr to the transport class); Configure (given that transport) names the link;
@@ -385,17 +402,27 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   std::string GenerateUniqueSellNo(int32_t LastDocNo, int32_t CashierNo) const;
   // FFiskParam cleared, and with it the marks below.
   void ResetReceiptData();
+  // The state without a receipt: FBonType 0, no non-fiscal receipt, running totals 0.
+  void ResetReceiptState();
   // What EndBon resets on every outcome: running totals, FBonType, the receipt data.
   void ResetAfterEndBon();
+  // The start of a StartBon that got past the connection check: the sale number and the
+  // refund data given since the last attempt are this attempt's; what an earlier attempt
+  // left behind (opened or not) is dropped unless it was given again.
+  void TakeReceiptData();
   // EndBon on an underpaid fiscal receipt: has the printer cancel it or close it with the
   // rest paid in cash, logs which, and fails with "Payments are not enough".
   [[noreturn]] void UnderpaidCleanup(double Amount, double Tender);
-  // The sale number and the refund data belong to one receipt: a StartBon that opened a
-  // receipt marks them taken; a later StartBon without EndBon in between starts from
-  // cleared refund data and a new sale number, unless they were given again since.
+  // The sale number and the refund data belong to one opening attempt: every StartBon
+  // that got past the connection check marks them taken, whatever its outcome; the next
+  // StartBon starts from cleared refund data and a new sale number, unless they were
+  // given again since. A failed opening is retried by giving them again.
   bool FReceiptDataTaken = false;
   bool FRefundDataGiven = false;
   bool FSellNoGiven = false;
+  // The open receipt's opening carried FFiskParam.UniqueSellNo to the printer (the
+  // extended opening of the ONLINE mode); only then does EndBon report it as used.
+  bool FSellNoSent = false;
   // --- end receipt lifecycle ---
 
   // --- sales ---
@@ -408,8 +435,9 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   void GetDepartmentSum(std::uint8_t DepNo, TDepartmentSum& Sum);
   // A payment of Value x Rate (rounded, in the receipt's currency) with pay type PayType:
   // laid out in a non-fiscal receipt, handed to SendToPrinter (with the payment letter and
-  // that amount) in the printer's receipt types; FPaidTotal grows by the amount.
-  void AddPaymentAmount(int32_t PayType, double Value, double Rate,
+  // that amount) in the printer's receipt types; FPaidTotal grows by the amount. A value
+  // or rate that is no finite number is refused under its argument's name.
+  void AddPaymentAmount(int32_t PayType, double Value, double Rate, const char* ValueName, const char* RateName,
                         const std::function<bool(char Letter, double Amount)>& SendToPrinter);
   // --- end sales ---
 

@@ -191,6 +191,23 @@ TEST_F(MiravokFprnTest, OperatorNameOfBlanksFailsWithTheCommandsCode) {
   EXPECT_TRUE(D.Calls.empty());
 }
 
+// An operator number that does not fit the printer's 16 bits, and a password with the comma
+// that ends it ("12,34" would be stored as "12"), are refused before anything is sent.
+TEST_F(MiravokFprnTest, OperatorArgumentsThatWouldGoOutWronglyAreRefused) {
+  TFakeDevice& D = Connect();
+  const struct {
+    LONG No;
+    const char16_t* Pass;
+    const char* Argument;
+  } Cases[] = {{-1, u"0000", "OperNom"}, {65536, u"0000", "OperNom"}, {1, u"12,34", "OperPass"}};
+  for (const auto& C : Cases) {
+    EXPECT_EQ(SetOperator(C.No, u"Ivan", C.Pass), -1);
+    EXPECT_EQ(Code(), 201);
+    EXPECT_EQ(Message(), std::string("[Set operator failed] Invalid input data. [") + C.Argument + "] ");
+  }
+  EXPECT_TRUE(D.Calls.empty());
+}
+
 TEST_F(MiravokFprnTest, PrintInvDublicateStoresOnlyWhetherNotZero) {
   for (auto [Put, Get] : {std::pair{5, 1}, {0, 0}, {-1, 1}, {1, 1}}) {
     ASSERT_EQ(Obj->put_PrintInvDublicate(Put), S_OK);

@@ -28,6 +28,25 @@ constexpr int kAnswerStartTimeout = 700;
 constexpr int kAnswerByteTimeout = 500;
 constexpr int kDrainByteTimeout = 300;
 
+// What each failure of an attempt does next on the serial line. Only a missing answer
+// start counts an attempt; a bad answer or a NAK is asked for again after 200 ms, and an
+// answer to another request is read away first. Everything else (101 closed port, 102
+// write failure, 120 busy too long) ends the call.
+constexpr TRetryRule kSerialRules[] = {
+    {103, TNextStep::Retry, true, 0, 4000, "\r\n[RETRY->]"},
+    {104, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
+    {105, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
+    {106, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
+    {111, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
+    {112, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
+    {109, TNextStep::DrainRetry, false, 50, 0, "\r\n[RETRY->>>]"},
+    {132, TNextStep::DrainRetry, false, 50, 0, "\r\n[RETRY->>>]"},
+    {107, TNextStep::StopCounted},
+};
+
+// Retries for 40 s; every failure adds the text of its code and its message.
+constexpr TRetryPolicy kSerialPolicy{kSerialRules, 40, true};
+
 }  // namespace
 
 uint32_t RS232SpeedFromText(const std::string& Text, std::string* Listed) {
@@ -114,13 +133,13 @@ bool TRS32Device::ReadByte(int Timeout, uint8_t& Byte) {
   }
 }
 
-uint8_t TRS32Device::NextByte(int32_t Code, const char* Part) {
+uint8_t TRS32Device::NextByte(int32_t Code, const char* Where) {
   uint8_t B = 0;
-  if (!ReadByte(kAnswerByteTimeout, B)) throw ECmdException(Code, Part);
+  if (!ReadByte(kAnswerByteTimeout, B)) throw ECmdException(Code, Where);
   return B;
 }
 
-void TRS32Device::ReadAnswer(uint8_t Cmd, TDataBuffer& Answer, TDataBuffer& Status) {
+void TRS32Device::ReadFrameBody(uint8_t Cmd, TDataBuffer& Answer, TDataBuffer& Status) {
   uint32_t Sum = 0;
   size_t Count = 0;
   auto Add = [&](uint8_t B) {
@@ -170,14 +189,18 @@ void TRS32Device::ReadAnswer(uint8_t Cmd, TDataBuffer& Answer, TDataBuffer& Stat
   if (Text != Computed) throw ECmdException(111, "[" + Text + "/" + Computed + "]");
 }
 
-void TRS32Device::Attempt(uint8_t Cmd, const TDataBuffer& Data, uint8_t Retries, int Attempts,
-                          IDeviceClock::TTimePoint T0, TDataBuffer& Answer, TDataBuffer& Status) {
-  if (!FPort->Connected()) throw ECmdException(101, "[" + FPortName + "]");
-  if (Attempts >= Retries) throw ECmdException(107, "[" + FPortName + "]");
+// ---------------------------------------------------------------------------------------
+// The link parts of the exchange loop.
 
-  const TDataBuffer Frame = BuildFrame(Cmd, Data);
+const TRetryPolicy& TRS32Device::RetryPolicy() const { return kSerialPolicy; }
+
+// The serial device never reopens the port inside an exchange: that is the caller's task.
+bool TRS32Device::LinkReady() { return FPort->Connected(); }
+
+void TRS32Device::SendFrame(const TDataBuffer& Frame) {
   size_t Written = 0;
   try {
+    // Whatever is left of an earlier answer goes with the purge.
     FReadPos = FReadLen = 0;
     FPort->Purge();
     Written = FPort->Write(Frame.data(), Frame.size());
@@ -186,10 +209,10 @@ void TRS32Device::Attempt(uint8_t Cmd, const TDataBuffer& Data, uint8_t Retries,
   }
   if (Written != Frame.size())
     throw ECmdException(102, std::to_string(Written) + "/" + std::to_string(Frame.size()));
+}
 
-  Status.clear();
-  Answer.clear();
-
+void TRS32Device::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer,
+                             TDataBuffer& Status) {
   // The start of the answer. SYN: the printer is busy with the command and the wait goes on
   // (for 120 s from the start of the call); other stray bytes are passed over for 60 s.
   for (;;) {
@@ -197,77 +220,30 @@ void TRS32Device::Attempt(uint8_t Cmd, const TDataBuffer& Data, uint8_t Retries,
     if (!ReadByte(kAnswerStartTimeout, B)) throw ECmdException(103, "<01>");
     if (B == kFrameStart) break;
     if (B == kSyn) {
-      if (ElapsedMs(T0, FClock.Now()) >= 120000) throw ECmdException(120);
+      if (ElapsedMs(CallStart, FClock.Now()) >= 120000) throw ECmdException(120);
     } else if (B == kNak) {
       throw ECmdException(106, "<NAK>");
-    } else if (ElapsedMs(T0, FClock.Now()) >= 60000) {
+    } else if (ElapsedMs(CallStart, FClock.Now()) >= 60000) {
       throw ECmdException(103, "<01> first byte not recieved");
     }
   }
-  ReadAnswer(Cmd, Answer, Status);
+  ReadFrameBody(Cmd, Answer, Status);
+}
+
+void TRS32Device::DrainAnswer(IDeviceClock::TTimePoint CallStart) {
+  // Until the line stays quiet for one byte time-out, or 7 s after the start of the call.
+  uint8_t B = 0;
+  while (ReadByte(kDrainByteTimeout, B) && ElapsedMs(CallStart, FClock.Now()) <= 7000) {
+  }
+}
+
+const TRetryRule* TRS32Device::OtherFailure(const std::exception& E) {
+  FErrorText = std::string("Unexpected error: ") + E.what();
+  return nullptr;
 }
 
 bool TRS32Device::SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) {
-  if (!BeginExchange(Data)) return false;
-  const auto T0 = FClock.Now();
-  int Attempts = 0;
-  bool Success = false;
-  TDataBuffer Answer;
-  for (;;) {
-    bool Retry = false;
-    try {
-      Attempt(Cmd, Data, Retries, Attempts, T0, Answer, Status);
-      Data = Answer;
-      Success = true;
-    } catch (const ECmdException& E) {
-      FErrorText += ErrorCodeText(E.Code, std::string()) + E.Message;
-      FErrorCode = E.Code;
-      switch (E.Code) {
-        case 103:
-          // Only a missing answer start counts an attempt.
-          if (ElapsedMs(T0, FClock.Now()) <= 4000) {
-            ++Attempts;
-            FErrorText += "\r\n[RETRY->]";
-            Retry = true;
-          }
-          break;
-        case 104:
-        case 105:
-        case 106:
-        case 111:
-        case 112:
-          FClock.SleepFor(milliseconds(200));
-          FErrorText += "\r\n[RETRY->>]";
-          Retry = true;
-          break;
-        case 109:
-        case 132: {
-          // Read away the rest of the answer that was not ours before sending again.
-          uint8_t B = 0;
-          while (ReadByte(kDrainByteTimeout, B) && ElapsedMs(T0, FClock.Now()) <= 7000) {
-          }
-          FClock.SleepFor(milliseconds(50));
-          FErrorText += "\r\n[RETRY->>>]";
-          Retry = true;
-          break;
-        }
-        case 107:
-          FErrorText += "[" + std::to_string(Attempts) + "]";
-          break;
-        default:
-          break;
-      }
-    } catch (const std::exception& E) {
-      FErrorText = std::string("Unexpected error: ") + E.what();
-    }
-    if (Success || !Retry) break;
-    if (ElapsedWholeSeconds(T0, FClock.Now()) > 40) break;
-  }
-  if (Success) {
-    FErrorText.clear();
-    FErrorCode = 0;
-  }
-  return Success;
+  return Exchange(*this, Cmd, Data, Retries, Status);
 }
 
 }  // namespace fp

@@ -1,7 +1,9 @@
 #pragma once
 // The printer device on a serial line: opens the port with fixed line settings (8 data
 // bits, no parity, 1 stop bit, no flow control, raw) and runs one command exchange per
-// SendCommand with the serial retry policy.
+// SendCommand through the device's exchange loop, with the serial link parts: purge and
+// write, the byte-by-byte reading of the answer, no reconnecting (a closed port fails with
+// 101) and the serial retry table.
 //
 // Time: the byte time-outs (700 ms for the start of an answer, 500 ms for every further
 // byte, 300 ms while reading away a late answer) are waits of the port itself (poll) and
@@ -29,7 +31,7 @@ uint32_t RS232SpeedFromText(const std::string& Text, std::string* Listed = nullp
 // an exchange for ever.
 constexpr size_t RS232MaxAnswerBytes = 1024;
 
-class TRS32Device : public TBaseDevice {
+class TRS32Device : public TBaseDevice, private TExchangeLink {
 public:
   // Port: the serial port under the device (a TComPort when none is given); tests and fuzz
   // runs pass a port of their own. Clock: see above.
@@ -55,11 +57,21 @@ public:
   bool ReadByte(int Timeout, uint8_t& Byte);
 
 private:
-  void Attempt(uint8_t Cmd, const TDataBuffer& Data, uint8_t Retries, int Attempts, IDeviceClock::TTimePoint T0,
-               TDataBuffer& Answer, TDataBuffer& Status);
-  void ReadAnswer(uint8_t Cmd, TDataBuffer& Answer, TDataBuffer& Status);
-  // The answer byte at a step of the reading, or ECmdException(Code, Part) when none came.
-  uint8_t NextByte(int32_t Code, const char* Part);
+  // The link parts of the exchange loop.
+  const TRetryPolicy& RetryPolicy() const override;
+  IDeviceClock& ExchangeClock() override { return FClock; }
+  const std::string& LinkName() const override { return FPortName; }
+  bool LinkReady() override;
+  void SendFrame(const TDataBuffer& Frame) override;
+  void ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer,
+                  TDataBuffer& Status) override;
+  void DrainAnswer(IDeviceClock::TTimePoint CallStart) override;
+  const TRetryRule* OtherFailure(const std::exception& E) override;
+
+  // The answer after its 0x01: LEN, the echoes, data, status and check sum.
+  void ReadFrameBody(uint8_t Cmd, TDataBuffer& Answer, TDataBuffer& Status);
+  // The answer byte at a step of the reading, or ECmdException(Code, Where) when none came.
+  uint8_t NextByte(int32_t Code, const char* Where);
 
   std::unique_ptr<TComPort> FPort;
   IDeviceClock& FClock;

@@ -22,6 +22,25 @@ bool IsPeerClosed(const std::error_code& Ec) { return Ec == asio::error::eof; }
 
 [[noreturn]] void ThrowSocketError(const std::error_code& Ec) { throw asio::system_error(Ec); }
 
+// What each failure of an attempt does next on the TCP link: no connection is tried
+// again for the first 5 s of the call (the next attempt reconnects), a bad answer or a NAK
+// after 200 ms; both count an attempt. Everything else (102 write failure, 110 wrong CMD
+// echo, 120 busy too long) ends the call.
+constexpr TRetryRule kTCPRules[] = {
+    {101, TNextStep::Retry, true, 0, 5000, "\r\n[RETRY->]"},
+    {104, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
+    {105, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
+    {106, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
+    {109, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
+    {112, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
+};
+
+// Retries for 30 s; a failure adds its message only, not the text of its code.
+constexpr TRetryPolicy kTCPPolicy{kTCPRules, 30, false};
+
+// A socket error or the read time-out: recorded as 103, the next attempt reconnects.
+constexpr TRetryRule kSocketRetry{103, TNextStep::Retry, true, 0, 0, "[RETRY->]"};
+
 std::string ExceptionClassName(const std::exception& E) {
   const char* Mangled = typeid(E).name();
   int Status = 0;
@@ -246,13 +265,18 @@ bool TTCPDevice::Connect() {
   return false;
 }
 
-void TTCPDevice::Attempt(uint8_t Cmd, const TDataBuffer& Data, uint8_t Retries, int Attempts, TDataBuffer& Answer,
-                         TDataBuffer& Status) {
-  if (FErrorCode == 101 || FErrorCode == 103) Disconnect();
-  if (!IsConnected() && !Connect()) throw ECmdException(101, "[" + FHost + "]");
-  if (Attempts >= Retries) throw ECmdException(107, "[" + FHost + "]");
+// ---------------------------------------------------------------------------------------
+// The link parts of the exchange loop.
 
-  const TDataBuffer Frame = BuildFrame(Cmd, Data);
+const TRetryPolicy& TTCPDevice::RetryPolicy() const { return kTCPPolicy; }
+
+bool TTCPDevice::LinkReady() {
+  // After no connection (101) or a socket-layer failure (103) the connection is made anew.
+  if (FErrorCode == 101 || FErrorCode == 103) Disconnect();
+  return IsConnected() || Connect();
+}
+
+void TTCPDevice::SendFrame(const TDataBuffer& Frame) {
   try {
     FClient->CheckConnection();
     FClient->Write(Frame);
@@ -261,9 +285,12 @@ void TTCPDevice::Attempt(uint8_t Cmd, const TDataBuffer& Data, uint8_t Retries, 
     std::replace(Message.begin(), Message.end(), '#', ' ');
     throw ECmdException(102, Message);
   }
+}
 
-  Status.clear();
-  Answer.clear();
+void TTCPDevice::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint /*CallStart*/, TDataBuffer& Answer,
+                            TDataBuffer& Status) {
+  // Everything up to the 0x03 is collected first and analysed as a whole. The SYN limit
+  // counts from the write of this attempt.
   TDataBuffer Collected;
   const auto T1 = FClock.Now();
   bool Started = false;
@@ -283,64 +310,20 @@ void TTCPDevice::Attempt(uint8_t Cmd, const TDataBuffer& Data, uint8_t Retries, 
   AnalyseTCPAnswer(Collected, FSequence, Cmd, Answer, Status);
 }
 
+const TRetryRule* TTCPDevice::OtherFailure(const std::exception& E) {
+  FErrorCode = 103;
+  if (const auto* Socket = dynamic_cast<const asio::system_error*>(&E)) {
+    // The socket layer: a socket error or the read time-out reconnects and tries again;
+    // the connection closed by the printer's side ends the exchange.
+    FErrorText = std::string(TCPSocketErrorClass) + "/" + Socket->code().message();
+    return IsPeerClosed(Socket->code()) ? nullptr : &kSocketRetry;
+  }
+  FErrorText = "Unexpected error: " + ExceptionClassName(E) + " / " + E.what();
+  return nullptr;
+}
+
 bool TTCPDevice::SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) {
-  if (!BeginExchange(Data)) return false;
-  const auto T0 = FClock.Now();
-  int Attempts = 0;
-  bool Success = false;
-  TDataBuffer Answer;
-  for (;;) {
-    bool Retry = false;
-    try {
-      Attempt(Cmd, Data, Retries, Attempts, Answer, Status);
-      Data = Answer;
-      Success = true;
-    } catch (const ECmdException& E) {
-      FErrorText += E.Message;
-      FErrorCode = E.Code;
-      switch (E.Code) {
-        case 101:
-          if (ElapsedMs(T0, FClock.Now()) <= 5000) {
-            ++Attempts;
-            FErrorText += "\r\n[RETRY->]";
-            Retry = true;
-          }
-          break;
-        case 104:
-        case 105:
-        case 106:
-        case 109:
-        case 112:
-          FClock.SleepFor(milliseconds(200));
-          ++Attempts;
-          FErrorText += "\r\n[RETRY->>]";
-          Retry = true;
-          break;
-        default:
-          break;
-      }
-    } catch (const asio::system_error& E) {
-      // Failures of the socket layer: a socket error or the read time-out reconnects and
-      // tries again; the connection closed by the printer's side ends the exchange.
-      FErrorCode = 103;
-      FErrorText = std::string(TCPSocketErrorClass) + "/" + E.code().message();
-      if (!IsPeerClosed(E.code())) {
-        FErrorText += "[RETRY->]";
-        ++Attempts;
-        Retry = true;
-      }
-    } catch (const std::exception& E) {
-      FErrorText = "Unexpected error: " + ExceptionClassName(E) + " / " + E.what();
-      FErrorCode = 103;
-    }
-    if (Success || !Retry) break;
-    if (ElapsedWholeSeconds(T0, FClock.Now()) > 30) break;
-  }
-  if (Success) {
-    FErrorText.clear();
-    FErrorCode = 0;
-  }
-  return Success;
+  return Exchange(*this, Cmd, Data, Retries, Status);
 }
 
 }  // namespace fp

@@ -1,9 +1,10 @@
 #pragma once
 // The printer device over a TCP connection. The frame on the connection is the serial
-// frame; what differs from the serial device is connecting with repeated attempts,
-// reconnecting inside an exchange, reading the answer as a whole before analysing it, and
-// the retry policy. The connection is a standalone-Asio socket behind a private client
-// object, so no Asio header reaches the users of this one.
+// frame and the exchange runs through the device's exchange loop; the TCP link parts are
+// connecting with repeated attempts, reconnecting inside an exchange, reading the answer
+// as a whole before analysing it, and the TCP retry table. The connection is a
+// standalone-Asio socket behind a private client object, so no Asio header reaches the
+// users of this one.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -40,7 +41,7 @@ inline constexpr const char* TCPSocketErrorClass = "asio::system_error";
 void AnalyseTCPAnswer(const TDataBuffer& Collected, uint8_t Seq, uint8_t Cmd, TDataBuffer& AnswerData,
                       TDataBuffer& Status);
 
-class TTCPDevice : public TBaseDevice {
+class TTCPDevice : public TBaseDevice, private TExchangeLink {
 public:
   explicit TTCPDevice(IDeviceClock& Clock = SteadyDeviceClock());
   ~TTCPDevice() override;
@@ -63,9 +64,16 @@ public:
 
 private:
   struct TClient;
-  // One attempt of an exchange; every failure raises.
-  void Attempt(uint8_t Cmd, const TDataBuffer& Data, uint8_t Retries, int Attempts, TDataBuffer& Answer,
-               TDataBuffer& Status);
+
+  // The link parts of the exchange loop.
+  const TRetryPolicy& RetryPolicy() const override;
+  IDeviceClock& ExchangeClock() override { return FClock; }
+  const std::string& LinkName() const override { return FHost; }
+  bool LinkReady() override;
+  void SendFrame(const TDataBuffer& Frame) override;
+  void ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer,
+                  TDataBuffer& Status) override;
+  const TRetryRule* OtherFailure(const std::exception& E) override;
 
   IDeviceClock& FClock;
   std::unique_ptr<TClient> FClient;

@@ -1,6 +1,7 @@
 #include "driver/WireNumbers.h"
 
 #include "driver/BaseDeviceUnit.h"
+#include "platform/DecimalRound.h"
 
 #include <charconv>
 #include <cmath>
@@ -8,82 +9,19 @@
 
 namespace fp {
 
-namespace {
-
-// Value as the double nearest to its text of 15 significant digits: a value whose shortest
-// text is that short comes back unchanged; others lose the noise of their last binary
-// digits (13.049999999999999 becomes 13.05, 2.3449999999999998 becomes 2.345).
-double SignificantValue(double Value) {
-  char Buf[64];
-  auto R = std::to_chars(Buf, Buf + sizeof Buf, Value, std::chars_format::scientific, 14);
-  double Out = Value;
-  std::from_chars(Buf, R.ptr, Out, std::chars_format::scientific);
-  return Out;
-}
-
-// The decimal text that rounding works on, without its sign: the shortest fixed-notation
-// text of SignificantValue(Value), split into the digits before the point and after it. A
-// double needs at most 309 digits before and about 340 after the point; the buffer holds
-// either.
-void SignificantDigits(double Value, std::string& IntPart, std::string& FracPart) {
-  char Buf[512];
-  auto R = std::to_chars(Buf, Buf + sizeof Buf, std::fabs(SignificantValue(Value)),
-                         std::chars_format::fixed);
-  std::string_view S(Buf, static_cast<size_t>(R.ptr - Buf));
-  size_t Dot = S.find('.');
-  if (Dot == std::string_view::npos) {
-    IntPart.assign(S);
-    FracPart.clear();
-  } else {
-    IntPart.assign(S.substr(0, Dot));
-    FracPart.assign(S.substr(Dot + 1));
-  }
-}
-
-// Adds one unit of the last place to a decimal digit string ("199" -> "200", "99" ->
-// "100").
-void IncrementDigits(std::string& Digits) {
-  for (size_t I = Digits.size(); I-- > 0;) {
-    if (Digits[I] != '9') {
-      ++Digits[I];
-      return;
-    }
-    Digits[I] = '0';
-  }
-  Digits.insert(Digits.begin(), '1');
-}
-
-}  // namespace
-
 std::string FormatWireFixed(double Value, int Decimals) {
-  if (!std::isfinite(Value)) throw ECmdException(201, "[Number]");
-  if (Decimals < 0) Decimals = 0;
-  if (Decimals > 17) Decimals = 17;
-  const size_t D = static_cast<size_t>(Decimals);
-
-  std::string IntPart, FracPart;
-  SignificantDigits(Value, IntPart, FracPart);
-  // Round on the decimal text: a digit of 5 or more right after the kept places rounds
-  // the magnitude up, which is halves away from zero.
-  bool Up = FracPart.size() > D && FracPart[D] >= '5';
-  FracPart.resize(D, '0');
-  std::string Digits = IntPart + FracPart;
-  if (Up) IncrementDigits(Digits);
-
-  std::string IntOut = Digits.substr(0, Digits.size() - D);
-  std::string FracOut = Digits.substr(Digits.size() - D);
-  if (IntOut.empty()) IntOut = "0";
-  bool Zero = Digits.find_first_not_of('0') == std::string::npos;
-
   std::string Out;
-  if (std::signbit(Value) && !Zero) Out += '-';
-  Out += IntOut;
-  if (D > 0) {
-    Out += '.';
-    Out += FracOut;
-  }
+  if (!RoundDecimalText(Value, Decimals, Out)) throw ECmdException(201, "[Number]");
   return Out;
 }
+
+int64_t WireUnits(double Value, int Decimals) {
+  int64_t Units = 0;
+  if (!RoundDecimalUnits(Value, Decimals, Units)) throw ECmdException(201, "[Number]");
+  return Units;
+}
+
+int64_t WireHundredths(double Value) { return WireUnits(Value, 2); }
 
 std::string FormatWireAmount(double Value) { return FormatWireFixed(Value, 2); }
 

@@ -3,16 +3,15 @@
 // machine whatever its locale (std::to_chars/from_chars; the process locale is never
 // touched).
 //
-// Formatting rounds halves away from zero on the decimal text of the value: its shortest
-// text that reads back to it when that has at most 15 significant digits, otherwise the
-// value written with 15 significant digits. So what the caller sees is what is rounded
-// (2.675 -> "2.68", 1.005 -> "1.01", -2.345 -> "-2.35"), and a product that lies just
-// below a half by binary noise rounds as the printer computes it (4.35 * 3, held as
-// 13.049999999999999, -> "13.05"; 0.469 * 5 -> "2.35"). This is the one rounding rule of
-// the library: amounts, quantities, the receipt layout and the call lines all use it.
-// A result that rounds to zero has no sign ("-0.00" is written "0.00").
+// Formatting rounds by the one rule of the system (platform/DecimalRound.h): halves away
+// from zero on the decimal text of the value (2.675 -> "2.68", 1.005 -> "1.01", -2.345 ->
+// "-2.35", 4.35 * 3 -> "13.05"). Amounts, quantities, the receipt layout and the call lines
+// all use it. A result that rounds to zero has no sign ("-0.00" is written "0.00").
 // A value that is not finite raises ECmdException(201, "[Number]"): it never reaches the
 // printer.
+//
+// A number is judged against a limit or a total in the units that its wire text carries
+// (WireHundredths, WireUnits): the amount compared is exactly the amount sent.
 //
 // Parsing is strict: an optional sign, digits, an optional "." and digits, at least one
 // digit ("5." and ".5" are numbers); no blanks, exponent, hexadecimal, inf or nan.
@@ -28,6 +27,12 @@ std::string FormatWireFixed(double Value, int Decimals);
 std::string FormatWireAmount(double Value);
 // Quantities: three decimals ("0.000").
 std::string FormatWireQuantity(double Value);
+// Value as a whole number of units of its last place when written with Decimals decimals
+// (WireUnits(2.5, 3) == 2500); an amount in hundredths exactly as FormatWireAmount writes
+// it (WireHundredths(1.005) == 101). Not finite, or beyond 64 bits: ECmdException(201,
+// "[Number]").
+int64_t WireUnits(double Value, int Decimals);
+int64_t WireHundredths(double Value);
 // Up to MaxDecimals decimals without trailing zeros, and without "." when none remain
 // ("0.######": 1.955830 -> "1.95583", 2.0 -> "2").
 std::string FormatWireUpTo(double Value, int MaxDecimals);

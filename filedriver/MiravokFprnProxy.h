@@ -8,6 +8,22 @@
 // interface's wide strings happens here. A call whose HRESULT fails raises EOleSysError
 // with the runtime's error description (or the text of the code); the outcome of a call
 // that reached the object is the object's own business (Res, LastErrorCode).
+//
+// The client has one member function per entry of the interface's table
+// (driver/IMiravokFprn.def), generated from it: a method under its name, a property's
+// getter under the property's name and its setter as an overload taking the value. The
+// table's types become the program's:
+//
+//   In            numbers by value (I4 as int32_t, R8 as double, DATE as DATE),
+//                 BSTR as const std::string&
+//   Out, InOut    the same by reference (BSTR as std::string&); the caller's variable is
+//                 written once the call has succeeded (an Out text starts empty, an InOut
+//                 one with the caller's text)
+//   Result        the return value (std::string for BSTR, ComPtr<I> for an interface,
+//                 which is null when the object hands back none); no Result: void
+//
+// A method's I4 result reads -1 (the value of a failed call) and a property's 0 when the
+// object leaves it unset.
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -37,6 +53,90 @@ using TFprnFactory = std::function<ComPtr<IMiravokFprn>()>;
 // The factory of the program: CoCreateInstance with the class identifier of MiravokFprn.
 ComPtr<IMiravokFprn> CreateMiravokFprn();
 
+namespace proxy_detail {
+
+// The program's types for an interface type T: In (by value), Ref (Out and InOut) and
+// Result.
+template <class T>
+struct TProxyTypes {
+  using In = T;
+  using Ref = T&;
+  using Result = T;
+};
+template <>
+struct TProxyTypes<BSTR> {
+  using In = const std::string&;
+  using Ref = std::string&;
+  using Result = std::string;
+};
+template <class I>
+struct TProxyTypes<I*> {
+  using In = I*;
+  using Result = ComPtr<I>;
+};
+
+template <class T>
+using TIn = typename TProxyTypes<T>::In;
+template <class T>
+using TRef = typename TProxyTypes<T>::Ref;
+template <class T>
+using TResult = typename TProxyTypes<T>::Result;
+
+// The last type of a list (the return type: void, or void followed by the result's type).
+template <class... T>
+struct TLastOf;
+template <class T>
+struct TLastOf<T> {
+  using type = T;
+};
+template <class T, class... R>
+struct TLastOf<T, R...> : TLastOf<R...> {};
+template <class... T>
+using TLast = typename TLastOf<T...>::type;
+
+}  // namespace proxy_detail
+}  // namespace fp
+
+// ---------------------------------------------------------------------------------------
+// Generation from a .def table. With FP_ARG(dir, t, n) defined as (dir, t, n), an entry's
+// argument list is a list of such triples; FP_PROXY_MAP(m, args) applies m to each.
+
+#define FP_PROXY_UNPAREN(...) __VA_ARGS__
+#define FP_PROXY_PARENS ()
+#define FP_PROXY_EXPAND(...) FP_PROXY_EXPAND3(FP_PROXY_EXPAND3(FP_PROXY_EXPAND3(FP_PROXY_EXPAND3(__VA_ARGS__))))
+#define FP_PROXY_EXPAND3(...) FP_PROXY_EXPAND2(FP_PROXY_EXPAND2(FP_PROXY_EXPAND2(__VA_ARGS__)))
+#define FP_PROXY_EXPAND2(...) FP_PROXY_EXPAND1(FP_PROXY_EXPAND1(FP_PROXY_EXPAND1(__VA_ARGS__)))
+#define FP_PROXY_EXPAND1(...) __VA_ARGS__
+#define FP_PROXY_EACH(m, ...) __VA_OPT__(FP_PROXY_EXPAND(FP_PROXY_EACH_(m, __VA_ARGS__)))
+#define FP_PROXY_EACH_(m, a, ...) m a __VA_OPT__(FP_PROXY_EACH_AGAIN FP_PROXY_PARENS(m, __VA_ARGS__))
+#define FP_PROXY_EACH_AGAIN() FP_PROXY_EACH_
+// The indirection lets the list lose its parentheses before FP_PROXY_EACH looks at it.
+#define FP_PROXY_MAP_(m, ...) FP_PROXY_EACH(m, __VA_ARGS__)
+#define FP_PROXY_MAP(m, args) FP_PROXY_MAP_(m, FP_PROXY_UNPAREN args)
+#define FP_PROXY_TAIL_(first, ...) __VA_ARGS__
+#define FP_PROXY_TAIL(...) FP_PROXY_TAIL_(__VA_ARGS__)
+
+// The parameters: ", type name" for every argument but the result.
+#define FP_PROXY_PARAM(dir, t, n) FP_PROXY_PARAM_##dir(t, n)
+#define FP_PROXY_PARAM_In(t, n) , ::fp::proxy_detail::TIn<FP_CT_##t> n
+#define FP_PROXY_PARAM_Out(t, n) , ::fp::proxy_detail::TRef<FP_CT_##t> n
+#define FP_PROXY_PARAM_InOut(t, n) , ::fp::proxy_detail::TRef<FP_CT_##t> n
+#define FP_PROXY_PARAM_Result(t, n)
+#define FP_PROXY_PARAMS(args) FP_PROXY_TAIL(~ FP_PROXY_MAP(FP_PROXY_PARAM, args))
+
+// The return type: the result's, else void.
+#define FP_PROXY_RESULT(dir, t, n) FP_PROXY_RESULT_##dir(t)
+#define FP_PROXY_RESULT_In(t)
+#define FP_PROXY_RESULT_Out(t)
+#define FP_PROXY_RESULT_InOut(t)
+#define FP_PROXY_RESULT_Result(t) , ::fp::proxy_detail::TResult<FP_CT_##t>
+#define FP_PROXY_RETURN(args) ::fp::proxy_detail::TLast<void FP_PROXY_MAP(FP_PROXY_RESULT, args)>
+
+// The signature of an entry's member function; scope is empty or "TClass::".
+#define FP_PROXY_SIGNATURE(scope, name, args) FP_PROXY_RETURN(args) scope name(FP_PROXY_PARAMS(args))
+
+namespace fp {
+
 class TMiravokFprnProxy {
  public:
   explicit TMiravokFprnProxy(TFprnFactory factory = CreateMiravokFprn);
@@ -50,66 +150,11 @@ class TMiravokFprnProxy {
   // Drops the reference to the object.
   void Release() { Intf_.Reset(); }
 
-  int32_t Init(int32_t ComPort, int32_t PortSpeed, int32_t Locale, int32_t Language,
-               const std::string& SerialKey);
-  int32_t InitEx(int32_t PortSpeed, int32_t Locale, int32_t Language, const std::string& SerialKey,
-                 const std::string& DeviceSerialNo);
-  void Close();
-
-  int32_t StartBon(int32_t BonType, int32_t PLUNumbering, int32_t CashierNo, const std::string& CashierName,
-                   const std::string& CashierPass, int32_t CashierPOS, const std::string& InvNumber,
-                   const std::string& InvTaxNumber, const std::string& InvVATNumber,
-                   const std::string& InvCompany, const std::string& InvCity, const std::string& InvAddress,
-                   const std::string& InvMOL, const std::string& InvReceiver);
-  int32_t EndBon();
-  int32_t AddUniqueSellNom(const std::string& SellNom);
-  int32_t SetRefundParams(int32_t FiscalBlock, int32_t Reason, int32_t RecieptNo, const std::string& InvDate,
-                          const std::string& InvoiceNom);
-
-  int32_t AddPLU(const std::string& Numb, const std::string& Name, double Price, double Quantity,
-                 int32_t VATGroup);
-  int32_t AddDeprtPlu(const std::string& Numb, const std::string& Name, int32_t DeprtmentNo, double Price,
-                      double Quantity, int32_t VATGrp);
-  int32_t AddProgPlu(int32_t Numb, int32_t DeprtmentNo, double Quantity, double Price, int32_t VATGrp);
-  int32_t AddLine(const std::string& Line, const std::string& Command, int32_t WordWrap);
-  int32_t AddDiscount(int32_t DiscType, double Value);
-  int32_t AddPayment(int32_t Number, const std::string& Name, double Ammount, double Cource);
-  int32_t AddPaymentByCurrncy(int32_t PayNo, const std::string& PayText, double PayAmount, double PayCourse,
-                              const std::string& CurrAbrev);
-
-  int32_t CopyLastBon();
-  DATE GetClock();
-  int32_t InOutMoney(double Ammount, int32_t PayType);
-  int32_t RunFMBlockReport(int32_t StartBlock, int32_t EndBlock, int32_t Detailed);
-  int32_t RunFMDateReport(DATE StartDate, DATE EndDate, int32_t Detailed);
-  int32_t RunXReport();
-  int32_t RunZReport();
-  int32_t RunPrinterTest();
-  int32_t ReportByDepartments(int32_t Reset);
-
-  int32_t GetLastDocNumber();
-  std::string GetNextInvoiceNumber();
-  std::string GetSerialNumber();
-  std::string GetFiscalNumber();
-  std::string GetDriverVersion();
-  std::string GetPrinterModel();
-  int32_t GetHardwareStatus(std::string& Status);
-  int32_t GetCurrencyMode(int32_t& CurrMode);
-
-  // A null reference when the object hands back none (see LastErrorCode).
-  ComPtr<IBonData> GetRecieptStatus();
-  ComPtr<IDepartTotals> GetDepartmentName(int32_t DepNo);
-  int32_t SetDeparment(int32_t Nom, int32_t VATGrp, const std::string& Description1,
-                       const std::string& Description2);
-  int32_t GetPLUData(int32_t PluNo, int32_t& TaxGrp, int8_t& GrpNo, double& UnitPrice, double& TotalSum,
-                     double& SoldQtty, double& AvailQtty, std::string& Name);
-  int32_t SetPluData(int32_t PluNo, int32_t TaxGrp, int32_t GroupNo, double UnitPrice, const std::string& Name);
-
-  int32_t LastErrorCode();
-  std::string LastErrorMessage();
-  int32_t LineLength();
-  int32_t ComPort();
-  std::string LastUniqueSellNo();
+#define FP_ARG(dir, t, n) (dir, t, n)
+#define FP_DISP(kind, id, name, args) FP_PROXY_SIGNATURE(, name, args);
+#include "driver/IMiravokFprn.def"
+#undef FP_DISP
+#undef FP_ARG
 
  private:
   TFprnFactory Factory_;

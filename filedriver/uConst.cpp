@@ -180,8 +180,9 @@ uint32_t DosDateTime(const QDateTime& local) {
   return (date << 16) | time;
 }
 
-void SelectBonFiles(const QString& folder, QStringList& list) {
+void SelectBonFiles(const QString& folder, QStringList& list, QStringList* refused) {
   list.clear();
+  if (refused) refused->clear();
   const QString ext = BonFileExt();
   const std::string dir = WithSlash(QFile::encodeName(folder).toStdString());
 
@@ -212,9 +213,20 @@ void SelectBonFiles(const QString& folder, QStringList& list) {
     const QString name = QFile::decodeName(e->d_name);
     // "*.ext" without regard to case; an empty extension ("*.") matches names without one.
     if (ext.isEmpty() ? name.contains(QLatin1Char('.')) : !name.endsWith(suffix, Qt::CaseInsensitive)) continue;
+    // A name whose bytes are not UTF-8 does not come back from its decoding: the file could
+    // not be claimed, renamed or answered by that name, so it is refused as well.
+    if (QFile::encodeName(name) != QByteArray(e->d_name)) {
+      if (refused) refused->append(name);
+      continue;
+    }
     struct stat st {};
-    if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0) continue;
-    if (!S_ISREG(st.st_mode) || st.st_size <= 0) continue;
+    // The entry itself: a link is never followed out of the folder.
+    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode)) {
+      if (refused) refused->append(name);
+      continue;
+    }
+    if (st.st_size <= 0) continue;
     entries.push_back({DosDateTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)), name});
   }
   ::closedir(d);

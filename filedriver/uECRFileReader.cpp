@@ -1,6 +1,8 @@
 // The reader's construction, its string and number helpers, and its logging.
 #include "filedriver/uECRFileReader.h"
 
+#include "platform/DecimalRound.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -153,52 +155,23 @@ std::string TrimRight(const std::string& text) {
 }
 
 std::string FormatFixed(double value, int intDigits, int decimals) {
-  if (!std::isfinite(value)) value = 0;
-  // The value's 15 significant decimal digits, then rounded half away from zero at the
-  // wanted place, so that 1.005 gives 1.01 as the decimal text says.
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
-  std::string digits;
-  for (const char* p = buf; *p && *p != 'e'; ++p)
-    if (IsDigit(*p)) digits += *p;
-  const int exponent = std::atoi(std::strchr(buf, 'e') + 1);
-  // digits d0 d1 ... d14 stand for d0.d1...d14 x 10^exponent.
-  const int keep = exponent + 1 + decimals;  // digits left of the rounding place
-  std::string kept;
-  if (keep > 0) {
-    kept = digits.substr(0, std::min<size_t>(static_cast<size_t>(keep), digits.size()));
-    while (kept.size() < static_cast<size_t>(keep)) kept += '0';
-    if (static_cast<size_t>(keep) < digits.size() && digits[static_cast<size_t>(keep)] >= '5') {
-      int i = static_cast<int>(kept.size()) - 1;
-      while (i >= 0 && kept[static_cast<size_t>(i)] == '9') kept[static_cast<size_t>(i--)] = '0';
-      if (i >= 0)
-        ++kept[static_cast<size_t>(i)];
-      else
-        kept.insert(kept.begin(), '1');
-    }
-  } else if (keep == 0 && digits[0] >= '5') {
-    kept = "1";
-  }
-  // kept holds the value times 10^decimals.
-  while (kept.size() < static_cast<size_t>(decimals + 1)) kept.insert(kept.begin(), '0');
-  std::string whole = kept.substr(0, kept.size() - static_cast<size_t>(decimals));
-  std::string fraction = kept.substr(kept.size() - static_cast<size_t>(decimals));
-  size_t lead = 0;
-  while (lead + 1 < whole.size() && whole[lead] == '0') ++lead;
-  whole.erase(0, lead);
+  // The system's one rounding rule (halves away from zero on the decimal text, so 1.005
+  // gives 1.01); a value that is not finite is written as 0.
+  std::string text;
+  if (!RoundDecimalText(value, decimals, text)) RoundDecimalText(0, decimals, text);
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) text.erase(0, 1);
+  const size_t dot = std::min(text.find('.'), text.size());
+  std::string whole = text.substr(0, dot);
+  const std::string rest = text.substr(dot);  // "." and the decimals, or nothing
   while (whole.size() < static_cast<size_t>(std::max(intDigits, 0))) whole.insert(whole.begin(), '0');
   if (intDigits == 0 && whole == "0") whole.clear();
-  std::string out = whole;
-  if (decimals > 0) out += "." + fraction;
-  const bool zero = kept.find_first_not_of('0') == std::string::npos;
-  if (value < 0 && !zero) out.insert(out.begin(), '-');
-  return out;
+  return (negative ? "-" : "") + whole + rest;
 }
 
 int64_t RoundCents(double value) {
-  double rounded = 0;
-  TryStrToFloat(FormatFixed(value, 1, 2), rounded);
-  return std::llround(rounded * 100.0);
+  int64_t cents = 0;
+  return RoundDecimalUnits(value, 2, cents) ? cents : 0;
 }
 
 std::string UpperCp1251(const std::string& text) {
@@ -286,7 +259,7 @@ void TECRFileReader::SetPayTypePairs(const std::vector<TPayTypePair>& pairs) {
 void TECRFileReader::ClearCommands() {
   Commands.clear();
   HasSales = false;
-  ReceiptOpened = PaymentSent = ReceiptClosed = NonFiscalOpened = false;
+  ReceiptOpened = PaymentSent = ReceiptClosed = NonFiscalOpened = ServiceSent = false;
   IsReportFile = false;
   TextLineCount = 0;
   CashierPOS = 1;

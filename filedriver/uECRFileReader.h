@@ -126,6 +126,11 @@ struct TProgPluData {
 // ---- String helpers of the parsers ----
 namespace uECRFileReader {
 
+// The largest receipt file ReadFile takes (1 MiB): over 20,000 lines of 50 characters,
+// far more than one receipt can hold. A larger file is refused before it is read, so a
+// stray huge file in the folder cannot take the program's memory.
+inline constexpr size_t MaxFileSize = size_t(1) << 20;
+
 // The first `count` characters of `text`, removed from it; fails with
 // "[CopyToPosAndDel]Possition is out of range.(<text>, Possition: <count>)" when the text
 // is shorter.
@@ -160,6 +165,14 @@ int64_t RoundCents(double value);
 // Upper case of code page 1251 text (Latin and Cyrillic letters).
 std::string UpperCp1251(const std::string& text);
 
+// The error codes with which the automation library fails a call before any of it has
+// gone to the printer: 201, an argument it cannot send (a number that is not finite, a pay
+// letter it does not know, command data too long for one frame, a text it refuses); 502,
+// a failure of the object itself (not connected, a pay type outside its table). Every
+// other code may come after the command reached the printer, which may have run it.
+inline constexpr int32_t RefusedBeforeSendingCodes[] = {201, 502};
+bool RefusedBeforeSending(int32_t code);
+
 // Date-time values of the automation interface and local time.
 DATE DateTimeToOle(const QDateTime& local);
 QDateTime OleToDateTime(DATE value);
@@ -193,12 +206,17 @@ class TECRFileReader {
   bool HasSales = false;
   // What PrintPluList did on the printer with the current file (cleared with the commands
   // and when PrintPluList starts): a receipt, fiscal or not, was opened; the printer
-  // was sent a payment for it; it was closed; the opened receipt is non-fiscal. The worker decides by them whether a file
-  // that failed may have printed.
+  // was sent a payment for it; it was closed; the opened receipt is non-fiscal; the printer
+  // was sent a service command that cannot be taken back (an X, Z or fiscal-memory report,
+  // a cash in or out, a copy of the last receipt). A payment or service command counts as
+  // sent once its call has started, unless the library refused it before sending anything
+  // (uECRFileReader::RefusedBeforeSending). The worker decides by them whether a file that
+  // failed may have printed.
   bool ReceiptOpened = false;
   bool PaymentSent = false;
   bool ReceiptClosed = false;
   bool NonFiscalOpened = false;
+  bool ServiceSent = false;
   int32_t CashierPOS = 1;
   int32_t CashierNo = 1;
   std::string CashierPass;
@@ -289,6 +307,11 @@ class TECRFileReader {
   void PrintInOutAmount(const TInOutAmount& amount);
   void PrintReportObj(const TReportObject& report);
   void PrintStatusObj(const TStatusObject& status);
+  // Runs a printer call whose effect cannot be taken back and fails like CheckRes. `sent`
+  // is set before the call (a command the printer ran may still come back as a failure: a
+  // lost or garbled answer) and cleared again only when it was clear before and the
+  // library refused the call before sending anything.
+  void SendIrrevocable(bool& sent, const std::function<int32_t()>& call);
   int32_t ReplacePayType(int32_t payType);
   void CheckRefundPayments() const;
   void AddREP_AddInfo();

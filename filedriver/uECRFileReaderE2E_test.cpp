@@ -43,6 +43,9 @@ class ReaderEndToEnd : public ::testing::Test {
 };
 
 TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {
+  // A printer in the ONLINE mode: the opening carries the file's unique sale number, so the
+  // report names it as used.
+  Model.SetModeWord("1.00ONLINE");
   Model.Edit([](model::ModelState& s) {
     s.plus[5] = {};
     s.plus[5].vat = 0xC1;
@@ -93,6 +96,52 @@ TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {
   ASSERT_EQ(r.payments.size(), 2u);
   EXPECT_EQ(r.payments[0].amountCents, 200);
   EXPECT_EQ(r.payments[1].amountCents, 208);  // the rest, paid by the reader
+  EXPECT_FALSE(s.open.has_value());
+}
+
+// Two files through one reader on a printer in the ONLINE mode. The first, a refund with a
+// sale number of its own, fails at its opening (the printer refuses it); the second, a plain
+// sale, must print as a plain receipt with a sale number of its own: nothing of the failed
+// opening reaches it.
+TEST_F(ReaderEndToEnd, FailedOpeningLeavesNothingToTheNextFile) {
+  Model.SetModeWord("1.00ONLINE");
+  Model.Edit([](model::ModelState& s) {
+    s.plus[7] = {};
+    s.plus[7].vat = 0xC0;
+    s.plus[7].priceCents = 120;
+    s.plus[7].name = "Water";
+  });
+  auto write = [](const QString& path, const char* text) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  };
+  const QString refund = Dir.path() + QStringLiteral("/0001.$$$");
+  const QString sale = Dir.path() + QStringLiteral("/0002.$$$");
+  write(refund, "#Q2,15,2\r\n#UAB123456-0001-0000042\r\n%7^Water^120^1000^0\r\n#E1^1.20\r\n");
+  write(sale, "%7^Water^120^1000^0\r\n#E1^1.20\r\n");
+
+  TECRFileReader reader;
+  reader.ComPort = 7;
+  ASSERT_TRUE(reader.FastInit(false, "")) << reader.LastError;
+  Model.ScriptNext(0x90, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
+  ASSERT_TRUE(reader.ReadFile(refund, 0)) << reader.LastError;
+  EXPECT_FALSE(reader.PrintPluList());
+  ASSERT_TRUE(reader.ReadFile(sale, 0)) << reader.LastError;
+  ASSERT_TRUE(reader.PrintPluList()) << reader.LastError;
+
+  std::vector<std::string> openings;
+  for (const model::Request& r : Model.Requests())
+    if (r.cmd == 0x90 && r.frameOk && !r.repeat) openings.push_back(r.data);
+  ASSERT_EQ(openings.size(), 2u);
+  EXPECT_NE(openings[0].find("AB123456-0001-0000042,S,00000002,R,15"), std::string::npos) << openings[0];
+  EXPECT_EQ(openings[1].find(",S,"), std::string::npos) << openings[1];
+  EXPECT_EQ(openings[1].find("AB123456-0001-0000042"), std::string::npos) << openings[1];
+
+  const model::ModelState& s = Model.State();
+  ASSERT_EQ(s.closed.size(), 1u);
+  EXPECT_EQ(s.closed.back().kind, model::ReceiptKind::Fiscal);
+  EXPECT_FALSE(s.closed.back().cancelled);
   EXPECT_FALSE(s.open.has_value());
 }
 

@@ -19,6 +19,28 @@ std::string Amount(double v) { return FormatFixed(v, 1, 2); }
 
 }  // namespace
 
+bool uECRFileReader::RefusedBeforeSending(int32_t code) {
+  for (const int32_t refused : RefusedBeforeSendingCodes)
+    if (code == refused) return true;
+  return false;
+}
+
+void TECRFileReader::SendIrrevocable(bool& sent, const std::function<int32_t()>& call) {
+  const bool before = sent;
+  sent = true;
+  const int32_t res = call();
+  if (res != 0 && !before) {
+    bool refused = false;
+    try {
+      refused = RefusedBeforeSending(Fprn.LastErrorCode());
+    } catch (const std::exception&) {
+      // Without the code the call may have reached the printer.
+    }
+    if (refused) sent = false;
+  }
+  CheckRes(res);
+}
+
 TECRFileReader::TBonStatus TECRFileReader::ReadRecieptStatus() {
   ComPtr<IBonData> bon = Fprn.GetRecieptStatus();
   CheckErrorCode();
@@ -35,7 +57,7 @@ TECRFileReader::TBonStatus TECRFileReader::ReadRecieptStatus() {
 bool TECRFileReader::PrintPluList() {
   QElapsedTimer timer;
   timer.start();
-  ReceiptOpened = PaymentSent = ReceiptClosed = NonFiscalOpened = false;
+  ReceiptOpened = PaymentSent = ReceiptClosed = NonFiscalOpened = ServiceSent = false;
   try {
     if (Commands.empty()) Fail("Not found valid commands.");
     const bool comment = !HasSales && !IsReportFile && TextLineCount > 0;
@@ -78,8 +100,8 @@ bool TECRFileReader::PrintPluList() {
       const int64_t rest = RoundCents(status.TotalAmount - status.PayedAmount);
       if (rest >= 1) {
         const double amount = static_cast<double>(rest) / 100.0;
-        PaymentSent = true;
-        CheckRes(Fprn.AddPayment(AutoPayType >= 1 ? AutoPayType : 1, "", amount, 1));
+        SendIrrevocable(PaymentSent,
+                        [&] { return Fprn.AddPayment(AutoPayType >= 1 ? AutoPayType : 1, "", amount, 1); });
         autopaid = "Amount autopaid : " + Amount(amount);
         Log(autopaid);
       }
@@ -138,13 +160,18 @@ void TECRFileReader::FUpdatePluDataInPrinter() {
       TProgPluData data;
       data.PluNo = n;
       int8_t group = static_cast<int8_t>(data.GrpNo);
-      CheckRes(Fprn.GetPLUData(n, data.TaxGrp, group, data.UnitPrice, data.TotalSum, data.SoldQtty,
-                               data.AvailQtty, data.Name));
+      // An article the printer does not have comes back as a failure carrying the printer's
+      // answer "F" (203): it is programmed, in group 1. Any other failure ends the file.
+      const int32_t read = Fprn.GetPLUData(n, data.TaxGrp, group, data.UnitPrice, data.TotalSum, data.SoldQtty,
+                                           data.AvailQtty, data.Name);
+      const bool missing = read != 0 && Fprn.LastErrorCode() == 203 &&
+                           Trim(Fprn.LastErrorMessage()).ends_with("#F");
+      if (!missing) CheckRes(read);
       // The interface hands the group back as a signed byte: groups 128 to 255 come back
       // negative and must be written back as they are. Groups above 255 cannot pass that
       // byte at all; the printer's low 8 bits are all that can be kept.
-      data.GrpNo = static_cast<uint8_t>(group);
-      const bool differs = UpperCp1251(plu->Name) != UpperCp1251(data.Name) ||
+      data.GrpNo = missing ? 1 : static_cast<uint8_t>(group);
+      const bool differs = missing || UpperCp1251(plu->Name) != UpperCp1251(data.Name) ||
                            RoundCents(plu->Price) != RoundCents(data.UnitPrice) || plu->VatGroup != data.TaxGrp;
       if (differs) CheckRes(Fprn.SetPluData(n, plu->VatGroup, data.GrpNo, plu->Price, plu->Name));
     }
@@ -303,13 +330,11 @@ void TECRFileReader::PrintPayment(const TPaymentObject& payment) {
     const int32_t payType = payment.PayType == 1 ? 1 : ReplacePayType(payment.PayType);
     const bool foreign = CurrencyMode >= 1 && payType == 1 && std::fabs(payment.Course - 1) > 0.000001 &&
                          std::fabs(payment.Course) > 0.000001;
-    // Marked before the call: a payment the printer took may still come back as a failure
-    // (a lost or garbled answer), and then the receipt can no longer be cancelled.
-    PaymentSent = true;
-    if (foreign)
-      CheckRes(Fprn.AddPaymentByCurrncy(payType, "", payment.Amount, payment.Course, payment.Currency));
-    else
-      CheckRes(Fprn.AddPayment(payType, "", payment.Amount, payment.Course));
+    // A payment the printer took makes the receipt one that can no longer be cancelled.
+    SendIrrevocable(PaymentSent, [&] {
+      return foreign ? Fprn.AddPaymentByCurrncy(payType, "", payment.Amount, payment.Course, payment.Currency)
+                     : Fprn.AddPayment(payType, "", payment.Amount, payment.Course);
+    });
     Log(text + " OK ");
     AddREP_AddInfo();
   });
@@ -319,7 +344,7 @@ void TECRFileReader::PrintCopy(const TCopyBon& copy) {
   const std::string text = "Copy bon:" + copy.RawLine + " --- ";
   Tagged("[PrintCopy]", [&] {
     AddRepLine(copy.RawLine);
-    CheckRes(Fprn.CopyLastBon());
+    SendIrrevocable(ServiceSent, [&] { return Fprn.CopyLastBon(); });
     Log(text + " OK ");
   });
 }
@@ -328,7 +353,7 @@ void TECRFileReader::PrintInOutAmount(const TInOutAmount& amount) {
   const std::string text = "PrintInOutAmount: " + amount.RawLine + " --- ";
   Tagged("[PrintInOutAmount]", [&] {
     AddRepLine(amount.RawLine);
-    CheckRes(Fprn.InOutMoney(amount.Amount, 1));
+    SendIrrevocable(ServiceSent, [&] { return Fprn.InOutMoney(amount.Amount, 1); });
     Log(text + " OK ");
   });
 }
@@ -337,11 +362,13 @@ void TECRFileReader::PrintReportObj(const TReportObject& report) {
   const std::string text = "Print report:" + report.RawLine + " --- ";
   Tagged("[PrintReportObj]", [&] {
     AddRepLine(report.RawLine);
-    switch (report.ReportType) {
-      case 0: CheckRes(Fprn.RunXReport()); break;
-      case 1: CheckRes(Fprn.RunZReport()); break;
-      default: CheckRes(Fprn.RunFMDateReport(report.StartDate, report.EndDate, report.Detailed)); break;
-    }
+    SendIrrevocable(ServiceSent, [&] {
+      switch (report.ReportType) {
+        case 0: return Fprn.RunXReport();
+        case 1: return Fprn.RunZReport();
+        default: return Fprn.RunFMDateReport(report.StartDate, report.EndDate, report.Detailed);
+      }
+    });
     Log(text + " OK ");
   });
 }

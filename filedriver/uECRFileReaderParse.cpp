@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "filedriver/uECRFileReaderTags.h"
@@ -54,21 +55,20 @@ void TECRFileReader::LoadFileLines(const QString& path) {
   FileLines.clear();
   IFileOps& ops = FileOps();
   const QByteArray name = QFile::encodeName(path);
-  const int fd = ops.Open(name.constData(), O_RDONLY | O_CLOEXEC, 0);
+  // A claimed receipt is read as the file it is: a link is not followed out of the folder.
+  const int fd = ops.Open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
   if (fd < 0) Fail(std::strerror(errno));
+  // A file larger than any receipt is refused by its size before it is read, and a read
+  // stops at the limit should the file grow meanwhile: memory stays bounded.
+  struct stat st {};
+  const bool tooLarge = ops.Fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(MaxFileSize);
   std::string data;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ops.Read(fd, buf, sizeof buf);
-    if (n < 0) {
-      const int err = errno;
-      ops.Close(fd);
-      Fail(std::strerror(err));
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
-  }
+  const bool read = !tooLarge && ReadAll(ops, fd, data, MaxFileSize);
+  const int err = errno;
   ops.Close(fd);
+  if (tooLarge || (!read && err == EFBIG))
+    Fail("File is too large: a receipt file may hold at most " + std::to_string(MaxFileSize) + " bytes.");
+  if (!read) Fail(std::strerror(err));
   FileLines = SplitLines(data);
 }
 

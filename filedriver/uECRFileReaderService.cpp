@@ -204,25 +204,29 @@ void TECRFileReader::SaveRepFile() {
   if (RepFileName.isEmpty() || !(RepFilePrint || IsStatusFile)) return;
   IFileOps& ops = FileOps();
   const QByteArray name = QFile::encodeName(RepFileName);
+  // The receipt folder is shared with the point-of-sale program: whatever stands under the
+  // report's name (a file, or a link to a file anywhere) is removed, not written through,
+  // and the report is a new file that no link can redirect.
   struct stat st {};
-  if (ops.Stat(name.constData(), &st) == 0 && ops.Unlink(name.constData()) != 0)
+  if (ops.Lstat(name.constData(), &st) == 0 && ops.Unlink(name.constData()) != 0)
     throw EAbort("Can't delete file. Check permisions: " + uConst::ToCp1251(RepFileName));
   std::string data;
   for (const std::string& line : RepLines) data += line + "\r\n";
-  const int fd = ops.Open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ops.Open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) Fail(std::strerror(errno));
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ops.Write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ops.Close(fd);
-      Fail(std::strerror(err));
-    }
-    done += static_cast<size_t>(n);
+  // A report that could not be written whole (a full disk) is removed: the point-of-sale
+  // program must never read a torn one.
+  if (!WriteAll(ops, fd, data)) {
+    const int err = errno;
+    ops.Close(fd);
+    ops.Unlink(name.constData());
+    Fail(std::strerror(err));
   }
-  if (ops.Close(fd) != 0) Fail(std::strerror(errno));
+  if (ops.Close(fd) != 0) {
+    const int err = errno;
+    ops.Unlink(name.constData());
+    Fail(std::strerror(err));
+  }
 }
 
 }  // namespace fp

@@ -11,14 +11,12 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSaveFile>
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <clocale>
@@ -37,32 +35,15 @@ namespace {
 
 using uStrRes::Message;
 namespace M = uStrRes;
+using uTaskRunner::WholeSecondsBetween;
+using uTaskRunner::WithSlash;
 
 // The line break of the program's messages.
 const QString CR = QStringLiteral("\r");
 
 QString Count(int32_t n) { return QStringLiteral(": %1").arg(n); }
 
-// Runs a function when the scope ends, also when an error leaves it.
-class TScopeExit {
- public:
-  explicit TScopeExit(std::function<void()> f) : f_(std::move(f)) {}
-  ~TScopeExit() { f_(); }
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
-
- private:
-  std::function<void()> f_;
-};
-
 QString ExceptionText(const std::exception& e) { return QString::fromLocal8Bit(e.what()); }
-
-// The whole seconds (hours) between two moments, truncated; an unknown moment counts as
-// the zero date, so it is always long ago.
-int64_t WholeSecondsBetween(const QDateTime& a, const QDateTime& b) {
-  if (!a.isValid() || !b.isValid()) return INT64_MAX / 2;
-  return std::llabs(a.msecsTo(b)) / 1000;
-}
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, bool bold = false) {
   auto* l = new QLabel(text, parent);
@@ -103,11 +84,28 @@ void SetNormalColor(QLabel* l) { l->setPalette(QPalette()); }
 // ---------------------------------------------------------------------------------------
 // Creation
 
+const QString TfrmMain::TrayHint = QStringLiteral("Драйвер за фискален принтер");
+const QString TfrmMain::FolderMissingText = QStringLiteral("Папката не е открита");
+const QString TfrmMain::FolderUnreadableText = QStringLiteral("Няма достъп за четене до папката");
+const QString TfrmMain::FolderUnwritableText = QStringLiteral("Няма достъп за запис в папката");
+
 QString TfrmMain::TitleFor(const QString& ProgramFile) {
   return QStringLiteral("MIRAVOK FP driver (") + ProgramFile + QStringLiteral(")");
 }
 
-TfrmMain::TfrmMain(TMainServices Services, QWidget* Parent) : QMainWindow(Parent), FServices(std::move(Services)) {
+TfrmMain::TfrmMain(TMainServices Services, QWidget* Parent)
+    : QMainWindow(Parent),
+      FServices(std::move(Services)),
+      FRunner(
+          TTaskRunnerServices{
+              [this] { return Now(); },
+              [this](const TTaskRequest& r) -> std::unique_ptr<ITaskThread> {
+                return FServices.CreateTask ? FServices.CreateTask(r) : nullptr;
+              },
+              [this](const QString& line) { AddToLog(line); },
+              [this](const QString& line) { AddToErrorLog(line); },
+          },
+          FSettings, *this) {
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
   if (!FServices.TrayAvailable) FServices.TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
   if (!FServices.Terminate) FServices.Terminate = [](int code) { QCoreApplication::exit(code); };
@@ -117,19 +115,13 @@ TfrmMain::TfrmMain(TMainServices Services, QWidget* Parent) : QMainWindow(Parent
   BuildWindow();
   FileReadTimer.setInterval(1000);
   connect(&FileReadTimer, &QTimer::timeout, this, &TfrmMain::FileReadTimerTimer);
-  FPurgeTimer.setInterval(20);
-  FPurgeTimer.setSingleShot(true);
-  connect(&FPurgeTimer, &QTimer::timeout, this, &TfrmMain::PurgeRetiredThreads);
   FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
   FileReadTimer.stop();
   // No worker event may reach the window from here on; each worker is waited for.
-  if (CurrentThread) CurrentThread->DetachEvents();
-  for (auto& t : FRetired) t->DetachEvents();
-  CurrentThread.reset();
-  FRetired.clear();
+  FRunner.ReleaseWorkers();
   SetHourglass(false);
 }
 
@@ -259,11 +251,12 @@ void TfrmMain::BuildWindow() {
   // Tray icon and pictures.
   TrayIcons[0] = uMainImages::TrayIconNormal();
   TrayIcons[1] = uMainImages::TrayIconOffline();
+  TrayIcons[2] = uMainImages::TrayIconFolderFault();
   HintImages = uMainImages::HintImages();
   setWindowIcon(TrayIcons[0]);
   TrayIcon = new QSystemTrayIcon(TrayIcons[0], this);
   TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
-  TrayIcon->setToolTip(QStringLiteral("Драйвер за фискален принтер"));
+  TrayIcon->setToolTip(TrayHint);
   TrayIcon->setContextMenu(PopupMenu1);
   connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
     if (r == QSystemTrayIcon::DoubleClick) TrayIconDblClick();
@@ -362,11 +355,6 @@ void TfrmMain::SetStatusText(int Panel, const QString& Text) {
 
 QDateTime TfrmMain::Now() const { return FServices.Now(); }
 
-QString TfrmMain::WithSlash(const QString& Folder) {
-  if (Folder.isEmpty() || Folder.endsWith(QLatin1Char('/'))) return Folder;
-  return Folder + QLatin1Char('/');
-}
-
 QString TfrmMain::SettingsFile() const { return SettingsFilePath(uConst::AppDir(), FProgramFile); }
 
 void TfrmMain::FormCreate() {
@@ -377,10 +365,11 @@ void TfrmMain::FormCreate() {
     std::setlocale(LC_NUMERIC, "C");
     uConst::SetAppDir(WithSlash(QFileInfo(FProgramFile).absolutePath()));
     LogDir = uConst::AppDir() + QStringLiteral("Log/");
+    FRunner.SetLogDir(LogDir);
     QDir().mkpath(LogDir);
     LoadSettings(SettingsFile());
     ApplyCommandLine(FServices.Arguments, FSettings);
-    FDepartments.clear();
+    FRunner.Departments().clear();
     AddToLog(QStringLiteral("RERIvovoveRuvevu v.") + uConst::GetFileVersion() + QStringLiteral(" started!"));
     AddToLog(QString(55, QLatin1Char('-')));
     AddToLog(QStringLiteral(" "));
@@ -392,11 +381,10 @@ void TfrmMain::FormCreate() {
     SetStatusText(0, QStringLiteral("COM%1").arg(FSettings.ComPort));
     SetStatusText(1, QString::number(FSettings.BaudRate));
     MarqueeBar->SetActive(false);
-    ShowSuccess = false;
+    FRunner.SetShowSuccess(false);
     FirstActivation = true;
-    SetStatusText(2, FileReadTimer.isActive() ? Message(M::Started) : Message(M::StoppedByUser));
-    LastCheckTime = QDateTime();
-    Silent = false;
+    SetStatusText(2, IdleStatusText());
+    FRunner.SetLastCheckTime(QDateTime());
     CloseAllowed = false;
   } catch (const std::exception& e) {
     AddToErrorLog(QStringLiteral("[FormCreate]") + ExceptionText(e));
@@ -404,7 +392,10 @@ void TfrmMain::FormCreate() {
   }
 }
 
-void TfrmMain::LoadSettings(const QString& IniPath) { fp::LoadSettings(IniPath, FSettings); }
+void TfrmMain::LoadSettings(const QString& IniPath) {
+  const QStringList replaced = fp::LoadSettings(IniPath, FSettings);
+  for (const QString& line : replaced) AddToErrorLog(QStringLiteral("[LoadSettings] ") + line);
+}
 
 void TfrmMain::SaveSettings(const QString& IniPath) {
   try {
@@ -438,28 +429,7 @@ void TfrmMain::FormActivate() {
   FInFirstActivation = false;
 }
 
-bool TfrmMain::CheckMyDirWritable(bool Show) {
-  try {
-    QString message;
-    auto test = [&message](const QString& folder) {
-      if (!uConst::CanWriteToDir(WithSlash(folder))) message = Message(M::CantWrite) + CR + folder;
-    };
-    // No receipt folder yet: there is nothing to test (the settings window asks for it).
-    if (!FSettings.SearchPath.trimmed().isEmpty()) test(FSettings.SearchPath);
-    test(LogDir);
-    test(uConst::AppDir());
-    FDirMessage = message;
-    if (!message.isEmpty() && Show) {
-      ShowMainWindow();
-      ShowError(this, message);
-    }
-    return message.isEmpty();
-  } catch (const std::exception& e) {
-    AddToErrorLog(QStringLiteral("[CheckMyDirWritable]") + ExceptionText(e));
-    if (Show) ShowErrorMessage();
-    return false;
-  }
-}
+bool TfrmMain::CheckMyDirWritable(bool Show) { return FRunner.CheckMyDirWritable(Show); }
 
 void TfrmMain::DeleteOldLog(const QString& Folder, const QString& Mask) {
   try {
@@ -557,30 +527,13 @@ bool TfrmMain::CreateOLEServer() {
   return result;
 }
 
-int32_t TfrmMain::PendingFileCount() {
-  QStringList list;
-  uPRNFileThread::SelectReadyBonFiles(WithSlash(FSettings.SearchPath), list, Now());
-  return static_cast<int32_t>(list.size());
-}
-
 void TfrmMain::FileReadTimerTimer() {
-  // A tick whose dialog or task start is still running lets the next ticks pass.
-  if (FInFileTimer || FTaskActive) return;
-  FInFileTimer = true;
   try {
-    const QDateTime now = Now();
-    if (FSettings.CheckPrnIntevalSec > 0 && WholeSecondsBetween(LastCheckTime, now) > FSettings.CheckPrnIntevalSec) {
-      AddToLog(QStringLiteral("Checking connectivity."));
-      StartTask(tkPrinterInfo, true, true);
-      LastCheckTime = now;
-    } else if (PendingFileCount() > 0) {
-      StartTask(tkReadFiles, true, true);
-    }
+    FRunner.FileTimerTick();
   } catch (const EAbort&) {
   } catch (const std::exception& e) {
     ApplicationException(this, ExceptionText(e));
   }
-  FInFileTimer = false;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -592,16 +545,14 @@ void TfrmMain::closeEvent(QCloseEvent* Event) {
     HideInTray();
     return;
   }
-  if (FTaskActive) {
+  if (FRunner.TaskActive()) {
     // The worker is asked to stop and the program ends once it has finished.
     Event->ignore();
-    if (!FQuitPending) {
-      FQuitPending = true;
+    if (!FRunner.QuitPending()) {
       FileReadTimer.stop();
-      ShowSuccess = false;
       hide();
       if (TrayIcon) TrayIcon->hide();
-      if (CurrentThread) CurrentThread->Terminate();
+      FRunner.RequestQuit();
     }
     return;
   }
@@ -700,181 +651,119 @@ void TfrmMain::AddToErrorLog(const QString& Message) {
 void TfrmMain::ShowErrorMessage() { ShowError(this, Message(M::ErrorOccurred) + CR + Message(M::SeeErrorFileForDetails)); }
 
 // ---------------------------------------------------------------------------------------
-// The task runner
+// Tasks
 
-QString TfrmMain::TaskCaption(TTaskKind Kind) {
-  switch (Kind) {
-    case tkPrinterInfo: return Message(M::PRNInfo);
-    case tkReadFiles: return Message(M::ReadFiles);
-    case tkPrintEmptyBon: return Message(M::PrintEmptyBon);
-    case tkPrintTest: return Message(M::PrintTest);
-    case tkReportByBlock: return Message(M::ReportByBlock);
-    case tkReportByDates: return Message(M::ReportByDates);
-    case tkXZReport: return Message(M::XZReport);
-    case tkGetDepartments: return Message(M::GetDepartments);
-    case tkSetDepartments: return Message(M::SetDepartments);
-    case tkSumIn: return Message(M::S_SumIn);
-    case tkSumOut: return Message(M::S_SumOut);
-    case tkCheckPrinter: return Message(M::S_CheckPrn);
-    case tkCopyBon: return Message(M::S_CopyBon);
+void TfrmMain::RunTask(TTaskKind Kind, bool Flag) { FRunner.StartTask(Kind, Flag, false); }
+
+bool TfrmMain::IsTaskActive() { return FRunner.IsTaskActive(); }
+
+bool TfrmMain::CheckConnectivity() { return FRunner.CheckConnectivity(); }
+
+bool TfrmMain::TestComPort(int32_t Port) { return FRunner.TestComPort(Port); }
+
+bool TfrmMain::SearchDeviceBySerial(const QString& Serial) { return FRunner.SearchDeviceBySerial(Serial); }
+
+void TfrmMain::StartWithSuccessMessage(TTaskKind Kind, bool Flag) {
+  if (FRunner.StartTask(Kind, Flag)) FRunner.SetShowSuccess(true);
+}
+
+void TfrmMain::btnStopCurrentJobClick() {
+  FRunner.StopCurrentTask();
+  FileReadTimer.stop();
+  uCustomHint::ShowHintMessage(QPixmap(), Message(M::StoppedByUser), 0);
+  SetStatusText(2, Message(M::StoppedByUser));
+}
+
+void TfrmMain::chkProcessPauseClick() {
+  if (chkProcessPause->isChecked()) {
+    btnStopCurrentJobClick();
+    SetStatusText(2, Message(M::StoppedByUser));
+  } else {
+    FileReadTimer.start();
+    SetStatusText(2, IdleStatusText());
+  }
+}
+
+void TfrmMain::RestartFileTimer() {
+  if (chkProcessPause->isChecked() || FHoldFileTimer) return;
+  FileReadTimer.start();
+  SetStatusText(2, IdleStatusText());
+}
+
+void TfrmMain::StopFileTimer() { FileReadTimer.stop(); }
+
+void TfrmMain::SetStatusPanel(int Index, const QString& Text) { SetStatusText(Index, Text); }
+
+void TfrmMain::SaveSettings() { SaveSettings(SettingsFile()); }
+
+QString TfrmMain::FolderFaultText(const TFolderFault& Fault) {
+  switch (Fault.Problem) {
+    case TFolderProblem::Missing: return FolderMissingText + QStringLiteral(": ") + Fault.Folder;
+    case TFolderProblem::Unreadable: return FolderUnreadableText + QStringLiteral(": ") + Fault.Folder;
+    case TFolderProblem::Unwritable: return FolderUnwritableText + QStringLiteral(": ") + Fault.Folder;
     default: return QString();
   }
 }
 
-bool TfrmMain::IsTaskActive() {
-  if (!FTaskActive) return false;
-  ShowError(this, Message(M::ActiveTask));
-  return true;
+void TfrmMain::UpdateAlerts() {
+  const TFolderFault& fault = FRunner.FolderFault();
+  const bool offline = FRunner.IsPrinterOffline();
+  const QString folderText = FolderFaultText(fault);
+  if (fault) {
+    imgError->show();
+    lblComError->setText(folderText);
+    lblComError->show();
+  } else if (offline) {
+    imgError->show();
+    lblComError->setText(Message(M::ErrorInPRN));
+    lblComError->show();
+  } else {
+    imgError->hide();
+    lblComError->hide();
+  }
+  SetTrayIcon(fault ? 2 : offline ? 1 : 0);
+  if (TrayIcon) TrayIcon->setToolTip(fault ? TrayHint + QLatin1Char('\n') + folderText : TrayHint);
+  // The status panel is narrow: the whole text is its tool tip.
+  if (FPanels[2]) FPanels[2]->setToolTip(folderText);
+  if (!FRunner.TaskActive()) SetStatusText(2, IdleStatusText());
 }
 
-void TfrmMain::LogTimerFolderFailure(bool Failed) {
-  // One line when the folders stop passing the write test, not one every second.
-  if (Failed && !FTimerFolderFailed) {
-    const QString oneLine = DisplayText(FDirMessage).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    AddToErrorLog(QStringLiteral("[FileReadTimerTimer]") + oneLine);
+QString TfrmMain::IdleStatusText() const {
+  if (!FileReadTimer.isActive()) return Message(M::StoppedByUser);
+  switch (FRunner.FolderFault().Problem) {
+    case TFolderProblem::Missing: return FolderMissingText;
+    case TFolderProblem::Unreadable: return FolderUnreadableText;
+    case TFolderProblem::Unwritable: return FolderUnwritableText;
+    default: return Message(M::Started);
   }
-  FTimerFolderFailed = Failed;
 }
 
-void TfrmMain::RunTask(TTaskKind Kind, bool Flag) { StartTask(Kind, Flag, false); }
-
-bool TfrmMain::StartTask(TTaskKind Kind, bool Flag, bool FromTimer) {
-  if (FromTimer ? FTaskActive : IsTaskActive()) return false;
-  const bool writable = CheckMyDirWritable(!FromTimer);
-  if (FromTimer) LogTimerFolderFailure(!writable);
-  if (!writable) return false;
-  FTaskActive = true;
-  if (CurrentThread) RetireCurrentThread();
-  CurrentTaskKind = Kind;
-  FErrorCount = 0;
-  ProcessedCount = 0;
-
-  auto idle = [this] {
-    FTaskActive = false;
-    CurrentTaskKind = tkNone;
-    return false;
-  };
-  TTaskRequest r;
-  r.Kind = Kind;
-  bool hourglass = true;
-  switch (Kind) {
-    case tkPrinterInfo:
-    case tkCheckPrinter:
-    case tkCopyBon:
-      hourglass = false;
-      break;
-    case tkReadFiles:
-      hourglass = false;
-      r.BonFolder = FSettings.SearchPath;
-      r.WatGrpBeginFromOne = FSettings.WatGrpBeginFromOne;
-      break;
-    case tkPrintEmptyBon:
-    case tkPrintTest:
-    case tkGetDepartments:
-    case tkDepartmentReportReset:
-    case tkDepartmentReport:
-      break;
-    case tkXZReport:
-      r.Reset = Flag ? 1 : 0;
-      break;
-    case tkSetDepartments:
-      r.Departments = FDepartments;
-      break;
-    case tkReportByBlock:
-    case tkReportByDates: {
-      TReportPeriod period;
-      if (!FServices.Windows || !FServices.Windows->SelectPeriod(*this, period)) return idle();
-      if (period.ByDates) {
-        r.Kind = tkReportByDates;
-        r.Detailed = period.Detailed;
-        r.StartDate = period.StartDate;
-        r.EndDate = period.EndDate;
-      } else {
-        r.Kind = tkReportByBlock;
-        r.FirstBlock = period.FirstBlock;
-        r.LastBlock = period.LastBlock;
-        r.Detailed = period.Detailed;
-      }
-      break;
-    }
-    case tkSumIn:
-    case tkSumOut: {
-      const bool in = Kind == tkSumIn;
-      QString text = QStringLiteral("0");
-      if (!Dialogs().InputQuery(this, QString(), Message(in ? M::S_SumIn : M::S_SumOut) + QStringLiteral(":"), text))
-        return idle();
-      bool ok = false;
-      QLocale c = QLocale::c();
-      c.setNumberOptions(QLocale::RejectGroupSeparator);
-      double amount = c.toDouble(text.trimmed(), &ok);
-      if (!ok) amount = 0;
-      // "inf" and "nan" read as numbers; neither is an amount.
-      if (!std::isfinite(amount) || !(amount > 0)) {
-        ShowWarning(this, Message(M::InvalidValue) + QStringLiteral(": ") + text);
-        return idle();
-      }
-      r.Kind = tkSumIn;
-      r.Amount = in ? amount : -amount;
-      ShowSuccess = true;
-      break;
-    }
-    default:
-      return idle();
-  }
-  if (hourglass) SetHourglass(true);
-  if (!StartTaskThread(r)) {
-    ShowSuccess = false;
-    SetHourglass(false);
-    return idle();
-  }
-  SetStatusText(2, TaskCaption(Kind));
-  return true;
+void TfrmMain::SetTrayIcon(int Index) {
+  TrayIconIndex = Index;
+  if (TrayIcon) TrayIcon->setIcon(TrayIcons[Index]);
 }
 
-bool TfrmMain::StartTaskThread(const TTaskRequest& Request) {
-  try {
-    if (!FServices.CreateTask) throw std::runtime_error("no worker");
-    std::unique_ptr<ITaskThread> thread = FServices.CreateTask(Request);
-    if (!thread) throw std::runtime_error("no worker");
-    TTaskSettings s;
-    s.ComPort = FSettings.ComPort;
-    s.BaudRate = FSettings.BaudRate;
-    s.RepFilePrint = FSettings.RepFilePrint;
-    s.RepDetailPrint = FSettings.RepDetailPrint;
-    s.LogDir = LogDir;
-    s.CharEncoding = FSettings.CharEncoding;
-    s.DeviceSerialNom = FSettings.DeviceSerialNom.trimmed();
-    s.AutoSerachDevice = FSettings.AutoSerachDevice;
-    s.BonFolder = FSettings.SearchPath.trimmed().isEmpty() ? QString() : FSettings.SearchPath;
-    thread->Configure(s);
+// ---------------------------------------------------------------------------------------
+// What the task runner asks and reports
 
-    // Each handler belongs to one task: a call that arrives for another is dropped.
-    const uint64_t serial = ++FTaskSerial;
-    auto mine = [this, serial] { return serial == FTaskSerial && FFinishedSerial < serial; };
-    TTaskEvents ev;
-    ev.TaskFinished = [this, mine] { if (mine()) TaskFinished(); };
-    ev.Error = [this, mine](TTaskErrorKind k) { if (mine()) ThreadError(k); };
-    ev.PrinterOffline = [this, mine] { if (mine()) PrinterOffline(); };
-    ev.PrinterOnline = [this, mine] { if (mine()) PrinterOnline(); };
-    ev.FileStarted = [this, mine](const QString& p) { if (mine()) FileStarted(p); };
-    ev.FileProcessed = [this, mine] { if (mine()) FileProcessed(); };
-    ev.PrinterInfo = [this, mine](const TPRNInfo& i) { if (mine()) GetPrnInfo(i); };
-    ev.DepartmentReceived = [this, mine](const TDepartmentRow& d) { if (mine()) DepartmentReceived(d); };
-    // Called on the worker thread: it touches nothing of the window.
-    ev.DepartmentsRead = [] {};
-    thread->SetEvents(std::move(ev));
-    CurrentThread = std::move(thread);
-    MarqueeBar->SetActive(true);
-    CurrentThread->Resume();
-    lblCurrentTaskName->setText(TaskCaption(CurrentTaskKind));
-    lbCurrentStatus->setText(QString());
-    return true;
-  } catch (const std::exception& e) {
-    AddToErrorLog(QStringLiteral("[StartTaskThread]") + ExceptionText(e));
-    if (MarqueeBar) MarqueeBar->SetActive(false);
-    CurrentThread.reset();
-    ShowErrorMessage();
-    return false;
+bool TfrmMain::SelectPeriod(TReportPeriod& Period) {
+  return FServices.Windows && FServices.Windows->SelectPeriod(*this, Period);
+}
+
+bool TfrmMain::InputAmount(const QString& Prompt, QString& Text) {
+  return Dialogs().InputQuery(this, QString(), Prompt, Text);
+}
+
+void TfrmMain::ShowNotice(TRunnerNotice Notice, const QString& Text) {
+  switch (Notice) {
+    case TRunnerNotice::CantWrite:
+      ShowMainWindow();
+      ShowError(this, Text);
+      break;
+    case TRunnerNotice::InvalidValue: ShowWarning(this, Text); break;
+    case TRunnerNotice::FinishedOK: ShowInfo(this, Text); break;
+    case TRunnerNotice::ActiveTask:
+    case TRunnerNotice::ErrorMessage: ShowError(this, Text); break;
   }
 }
 
@@ -887,196 +776,67 @@ void TfrmMain::SetHourglass(bool On) {
     QApplication::restoreOverrideCursor();
 }
 
-bool TfrmMain::WaitForTask(uint64_t Serial, const QDateTime& Started, int StepMs, int LimitSec) {
-  while (FFinishedSerial < Serial) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (FFinishedSerial >= Serial) break;
-    QThread::msleep(static_cast<unsigned long>(StepMs));
-    if (WholeSecondsBetween(Started, Now()) > LimitSec) return false;
-  }
-  return true;
+void TfrmMain::SetBusy(bool On) {
+  if (MarqueeBar) MarqueeBar->SetActive(On);
 }
 
-bool TfrmMain::OwnTaskSucceeded(uint64_t Serial) const {
-  return FFinishedSerial == Serial && FFinishedErrorCount == 0;
+void TfrmMain::TaskStarted(TTaskKind Kind) {
+  lblCurrentTaskName->setText(TTaskRunner::TaskCaption(Kind));
+  lbCurrentStatus->setText(QString());
+  SetStatusText(2, TTaskRunner::TaskCaption(Kind));
 }
 
-bool TfrmMain::CheckConnectivity() {
-  AddToLog(QStringLiteral("Checking connectivity."));
-  const QDateTime started = Now();
-  if (!StartTask(tkCheckPrinter, true)) return false;
-  const uint64_t serial = FTaskSerial;
-  ShowSuccess = false;
-  if (FSettings.CheckPrnIntevalSec == 0) return true;
-  SetHourglass(true);
-  const bool finished = WaitForTask(serial, started, 20, WaitLimitSec);
-  SetHourglass(false);
-  return finished && OwnTaskSucceeded(serial);
-}
-
-bool TfrmMain::RunSettingsTest(TTaskKind Kind, bool HourglassFirst) {
-  const QDateTime started = Now();
-  TScopeExit restore([this] {
-    Silent = false;
-    SetHourglass(false);
-  });
-  Silent = true;
-  if (HourglassFirst) SetHourglass(true);
-  if (!StartTask(Kind, true)) return false;
-  const uint64_t serial = FTaskSerial;
-  SetHourglass(true);
-  return WaitForTask(serial, started, 5, WaitLimitSec) && OwnTaskSucceeded(serial);
-}
-
-bool TfrmMain::TestComPort(int32_t Port) {
-  // The library keeps the port in 8 bits.
-  if (Port < 1 || Port > uSettingsFile::MaxComPort) return false;
-  TScopeExit restore([this, oldPort = FSettings.ComPort, oldSearch = FSettings.AutoSerachDevice] {
-    FSettings.ComPort = oldPort;
-    FSettings.AutoSerachDevice = oldSearch;
-  });
-  FSettings.ComPort = Port;
-  // The port itself is tested: a search by serial number would find the printer on
-  // another port and let every port pass.
-  FSettings.AutoSerachDevice = false;
-  return RunSettingsTest(tkCheckPrinter, false);
-}
-
-bool TfrmMain::SearchDeviceBySerial(const QString& Serial) {
-  TScopeExit restore([this, oldSearch = FSettings.AutoSerachDevice, oldSerial = FSettings.DeviceSerialNom] {
-    FSettings.AutoSerachDevice = oldSearch;
-    FSettings.DeviceSerialNom = oldSerial;
-  });
-  FSettings.AutoSerachDevice = true;
-  FSettings.DeviceSerialNom = Serial;
-  return RunSettingsTest(tkPrinterInfo, true);
-}
-
-void TfrmMain::btnStopCurrentJobClick() {
-  if (FTaskActive && CurrentThread) CurrentThread->Terminate();
-  FileReadTimer.stop();
-  uCustomHint::ShowHintMessage(QPixmap(), Message(M::StoppedByUser), 0);
-  SetStatusText(2, Message(M::StoppedByUser));
-}
-
-void TfrmMain::chkProcessPauseClick() {
-  if (chkProcessPause->isChecked()) {
-    btnStopCurrentJobClick();
-    SetStatusText(2, Message(M::StoppedByUser));
-  } else {
-    FileReadTimer.start();
-    SetStatusText(2, Message(M::Started));
-  }
-}
-
-void TfrmMain::RestartFileTimer() {
-  if (chkProcessPause->isChecked() || FHoldFileTimer) return;
-  FileReadTimer.start();
-  SetStatusText(2, Message(M::Started));
-}
-
-void TfrmMain::StopFileTimer() { FileReadTimer.stop(); }
-
-void TfrmMain::SetStatusPanel(int Index, const QString& Text) { SetStatusText(Index, Text); }
-
-void TfrmMain::SaveSettings() { SaveSettings(SettingsFile()); }
-
-// ---------------------------------------------------------------------------------------
-// Worker events
-
-void TfrmMain::TaskFinished() {
-  MarqueeBar->SetActive(false);
+void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
   SetStatusText(2, QString());
-  lblLastTaskName->setText(TaskCaption(CurrentTaskKind));
+  lblLastTaskName->setText(TTaskRunner::TaskCaption(Kind));
   QString result;
-  if (CurrentTaskKind == tkReadFiles) result = Message(M::FilesCount) + Count(ProcessedCount) + QStringLiteral(". ");
-  result += Message(M::ErrorCount) + Count(FErrorCount);
+  if (Kind == tkReadFiles) result = Message(M::FilesCount) + Count(Processed) + QStringLiteral(". ");
+  result += Message(M::ErrorCount) + Count(Errors);
   lblLastTaskResult->setText(result);
-  if (FErrorCount != 0)
+  if (Errors != 0)
     SetTextColor(lblLastTaskResult, Qt::red);
   else
     SetNormalColor(lblLastTaskResult);
   lblCurrentTaskName->setText(Message(M::NoActiveTask));
   lbCurrentStatus->setText(QString());
   SetNormalColor(lbCurrentStatus);
-  // The waits read the result of their own task from here.
-  FFinishedSerial = FTaskSerial;
-  FFinishedErrorCount = FErrorCount;
-  // While the message is open the window still counts as busy.
-  if (FErrorCount == 0 && ShowSuccess && !FQuitPending) ShowInfo(this, Message(M::FinishedOK));
-  ShowSuccess = false;
-  CurrentTaskKind = tkNone;
-  RetireCurrentThread();
-  SetHourglass(false);
-  SetStatusText(2, FileReadTimer.isActive() ? Message(M::Started) : Message(M::StoppedByUser));
-  FTaskActive = false;
-  if (FQuitPending) QTimer::singleShot(0, this, [this] { FinishClose(); });
 }
 
-void TfrmMain::RetireCurrentThread() {
-  // The worker is still inside its last event call: it is destroyed once it has ended.
-  if (CurrentThread) FRetired.push_back(std::move(CurrentThread));
-  if (!FPurgeTimer.isActive()) FPurgeTimer.start();
+void TfrmMain::TaskIdle() {
+  SetStatusText(2, IdleStatusText());
+  if (FRunner.QuitPending()) QTimer::singleShot(0, this, [this] { FinishClose(); });
 }
 
-void TfrmMain::PurgeRetiredThreads() {
-  for (auto it = FRetired.begin(); it != FRetired.end();) {
-    if ((*it)->Finished())
-      it = FRetired.erase(it);
-    else
-      ++it;
-  }
-  if (!FRetired.empty()) FPurgeTimer.start();
-}
-
-void TfrmMain::ThreadError(TTaskErrorKind Kind) {
-  ++FErrorCount;
+void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) {
   SetTextColor(lbCurrentStatus, Qt::red);
-  lbCurrentStatus->setText(Message(M::ErrorCount) + Count(FErrorCount));
+  lbCurrentStatus->setText(Message(M::ErrorCount) + Count(Errors));
   const QString see = Message(M::SeeErrorFileForDetails);
   auto note = [this](int image, const QString& text) {
     const QPixmap pic = image >= 0 && image < static_cast<int>(HintImages.size()) ? HintImages[image] : QPixmap();
     uCustomHint::ShowHintMessage(pic, text, 0);
   };
-  switch (Kind) {
+  switch (Error) {
     case ekOperationError: note(5, Message(M::ErrorOccurred) + CR + see); break;
     case ekFileError: note(4, Message(M::ErrorInFile)); break;
     case ekPrinterError: note(2, Message(M::ErrorInPRN) + CR + see); break;
     case ekPrinterFatal:
-      if (CurrentTaskKind == tkReadFiles) note(3, Message(M::PRNFatalError) + CR + see);
+      if (Kind == tkReadFiles) note(3, Message(M::PRNFatalError) + CR + see);
       break;
     default: break;
   }
 }
 
-void TfrmMain::SetTrayIcon(int Index) {
-  TrayIconIndex = Index;
-  if (TrayIcon) TrayIcon->setIcon(TrayIcons[Index]);
-}
-
-void TfrmMain::PrinterOnline() {
-  if (Silent) return;
-  imgError->hide();
-  SetTrayIcon(0);
-  lblComError->hide();
-}
-
-void TfrmMain::PrinterOffline() {
-  if (Silent) return;
-  imgError->show();
-  SetTrayIcon(1);
-  lblComError->setText(Message(M::ErrorInPRN));
-  lblComError->show();
-}
-
 void TfrmMain::FileStarted(const QString& Path) { SetStatusText(2, QFileInfo(Path).fileName()); }
 
-void TfrmMain::FileProcessed() {
-  ++ProcessedCount;
-  lbCurrentStatus->setText(Message(M::FilesCount) + Count(ProcessedCount) + QStringLiteral(". ") +
-                           Message(M::ErrorCount) + Count(FErrorCount));
+void TfrmMain::FileProcessed(int32_t Processed, int32_t Errors) {
+  lbCurrentStatus->setText(Message(M::FilesCount) + Count(Processed) + QStringLiteral(". ") + Message(M::ErrorCount) +
+                           Count(Errors));
   SetStatusText(2, QString());
 }
+
+void TfrmMain::PrinterInfo(const TPRNInfo& Info) { GetPrnInfo(Info); }
+
+void TfrmMain::AlertsChanged() { UpdateAlerts(); }
 
 void TfrmMain::GetPrnInfo(const TPRNInfo& Info) {
   try {
@@ -1115,45 +875,26 @@ void TfrmMain::GetPrnInfo(const TPRNInfo& Info) {
   }
 }
 
-void TfrmMain::DepartmentReceived(const TDepartmentRow& Row) { FDepartments.push_back(Row); }
-
-void TfrmMain::DepartmentsRead() {}
-
 // ---------------------------------------------------------------------------------------
 // Operator commands
 
-void TfrmMain::mnPRNInfoClick() {
-  if (StartTask(tkPrinterInfo)) ShowSuccess = true;
-}
-void TfrmMain::mnDayReportResetClick() {
-  if (StartTask(tkXZReport, true)) ShowSuccess = true;
-}
-void TfrmMain::mnDayReportNoResetClick() {
-  if (StartTask(tkXZReport, false)) ShowSuccess = true;
-}
-void TfrmMain::mnDepartRptResetClick() {
-  if (StartTask(tkDepartmentReportReset)) ShowSuccess = true;
-}
-void TfrmMain::mnDepartRptClick() {
-  if (StartTask(tkDepartmentReport)) ShowSuccess = true;
-}
-void TfrmMain::mnFiskMemoryClick() {
-  if (StartTask(tkReportByBlock)) ShowSuccess = true;
-}
-void TfrmMain::spbPrintFMReportClick() { StartTask(tkReportByDates); }
-void TfrmMain::NSumInClick() { StartTask(tkSumIn); }
-void TfrmMain::NSumOutClick() { StartTask(tkSumOut); }
-void TfrmMain::spbEmptyBonClick() {
-  if (StartTask(tkPrintEmptyBon)) ShowSuccess = true;
-}
-void TfrmMain::spbTestPrnClick() { StartTask(tkPrintTest); }
+void TfrmMain::mnPRNInfoClick() { StartWithSuccessMessage(tkPrinterInfo); }
+void TfrmMain::mnDayReportResetClick() { StartWithSuccessMessage(tkXZReport, true); }
+void TfrmMain::mnDayReportNoResetClick() { StartWithSuccessMessage(tkXZReport, false); }
+void TfrmMain::mnDepartRptResetClick() { StartWithSuccessMessage(tkDepartmentReportReset); }
+void TfrmMain::mnDepartRptClick() { StartWithSuccessMessage(tkDepartmentReport); }
+void TfrmMain::mnFiskMemoryClick() { StartWithSuccessMessage(tkReportByBlock); }
+void TfrmMain::spbPrintFMReportClick() { FRunner.StartTask(tkReportByDates); }
+// The amount's task asks for the success message itself once the amount is valid.
+void TfrmMain::NSumInClick() { FRunner.StartTask(tkSumIn); }
+void TfrmMain::NSumOutClick() { FRunner.StartTask(tkSumOut); }
+void TfrmMain::spbEmptyBonClick() { StartWithSuccessMessage(tkPrintEmptyBon); }
+void TfrmMain::spbTestPrnClick() { FRunner.StartTask(tkPrintTest); }
 void TfrmMain::CopyLastBonClick() {
   if (!AskYesNo(this, Message(M::S_Confirm) + CR + Message(M::S_CopyBonConfirm))) return;
-  if (StartTask(tkCopyBon)) ShowSuccess = true;
+  StartWithSuccessMessage(tkCopyBon);
 }
-void TfrmMain::mnDoFilesClick() {
-  if (StartTask(tkReadFiles)) ShowSuccess = true;
-}
+void TfrmMain::mnDoFilesClick() { StartWithSuccessMessage(tkReadFiles); }
 
 void TfrmMain::mnDepartmentsClick() {
   if (FServices.Windows) FServices.Windows->EditDepartments(*this);

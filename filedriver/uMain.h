@@ -1,7 +1,9 @@
 #pragma once
 // The main window of the driver program: start-up, the tray icon, the one-second file
-// timer, the task runner with the worker's events, the operator's menu commands, and
-// the program's application object.
+// timer, the operator's menu commands, what the task runner reports, and the program's
+// application object. The tasks themselves (the busy flag, their counts, the waits, the
+// file timer's decisions and the folder fault) are the task runner's (uTaskRunner.h); the
+// window subscribes to it and shows its state.
 //
 // Everything the window needs from outside comes through TMainServices, so that tests can
 // put fakes in place: the clock, the creation of worker threads, the probe and the
@@ -26,6 +28,7 @@
 #include "filedriver/uOperatorWindows.h"
 #include "filedriver/uPRNFileThread.h"
 #include "filedriver/uSettingsFile.h"
+#include "filedriver/uTaskRunner.h"
 
 class QAction;
 class QCheckBox;
@@ -40,69 +43,9 @@ namespace fp {
 
 class TMarqueeProgressBar;
 
-// ---- The worker seam ----
+// ---- The worker ----
 
-// What a task's worker is created with (the job and its arguments).
-struct TTaskRequest {
-  TTaskKind Kind = tkNone;  // the worker's job: cash out runs as tkSumIn
-  QString BonFolder;        // tkReadFiles
-  bool WatGrpBeginFromOne = false;
-  int32_t FirstBlock = 1;  // tkReportByBlock
-  int32_t LastBlock = 1;
-  bool Detailed = false;   // tkReportByBlock, tkReportByDates
-  double StartDate = 0;    // tkReportByDates
-  double EndDate = 0;
-  uint8_t Reset = 0;       // tkXZReport: 1 Z report
-  TDepartments Departments;  // tkSetDepartments
-  double Amount = 0;       // tkSumIn: negative for cash out
-};
-
-// The settings every worker gets before it starts.
-struct TTaskSettings {
-  int32_t ComPort = 1;
-  int32_t BaudRate = 115200;
-  bool RepFilePrint = true;
-  bool RepDetailPrint = true;
-  QString LogDir;
-  uint8_t CharEncoding = 0;
-  QString DeviceSerialNom;  // trimmed
-  bool AutoSerachDevice = false;
-  QString BonFolder;        // the receipt folder of the settings (status answers)
-};
-
-// The worker's nine events as the window receives them (all but DepartmentsRead on the
-// main thread).
-struct TTaskEvents {
-  std::function<void()> TaskFinished;
-  std::function<void(TTaskErrorKind)> Error;
-  std::function<void()> PrinterOffline;
-  std::function<void()> PrinterOnline;
-  std::function<void(const QString&)> FileStarted;
-  std::function<void()> FileProcessed;
-  std::function<void(const TPRNInfo&)> PrinterInfo;
-  std::function<void(const TDepartmentRow&)> DepartmentReceived;
-  std::function<void()> DepartmentsRead;
-};
-
-// One task's worker thread, created suspended. Destroying it detaches its events and
-// waits until the thread has ended.
-class ITaskThread {
- public:
-  virtual ~ITaskThread() = default;
-  virtual void Configure(const TTaskSettings& Settings) = 0;
-  virtual void SetEvents(TTaskEvents Events) = 0;
-  virtual void Resume() = 0;
-  // Asks the worker to stop; returns at once.
-  virtual void Terminate() = 0;
-  // No event reaches the window from now on.
-  virtual void DetachEvents() = 0;
-  // The thread body has ended.
-  virtual bool Finished() const = 0;
-};
-
-using TTaskThreadFactory = std::function<std::unique_ptr<ITaskThread>(const TTaskRequest&)>;
-
-// The worker of the program (TECRFileThread) behind the seam.
+// The worker of the program (TECRFileThread) behind the task runner's seam.
 TTaskThreadFactory WorkerTaskThreadFactory();
 
 // ---- The automation library seam ----
@@ -148,15 +91,21 @@ TMainServices DefaultMainServices(const QStringList& Arguments);
 
 // ---- The window ----
 
-class TfrmMain : public QMainWindow, public IMainWindowServices {
+class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRunnerObserver {
   Q_OBJECT
  public:
   // The window's title for a program file.
   static QString TitleFor(const QString& ProgramFile);
-  static constexpr int WaitLimitSec = 120;
-  static constexpr int DepartmentsWaitLimitSec = 220;
   static constexpr char LibraryFileName[] = "MiravokFPAxX4_BG.so";
   static constexpr char PrnInfoFileName[] = "PRNInfo.txt";
+  // The tray icon's tool tip.
+  static const QString TrayHint;
+  // Why the file timer cannot use a folder, as the status bar shows it.
+  static const QString FolderMissingText;
+  static const QString FolderUnreadableText;
+  static const QString FolderUnwritableText;
+  // The operator's text of a folder fault: the reason, ": " and the folder; empty for none.
+  static QString FolderFaultText(const TFolderFault& Fault);
 
   explicit TfrmMain(TMainServices Services, QWidget* Parent = nullptr);
   ~TfrmMain() override;
@@ -169,7 +118,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices {
   void FirstStart();
   bool CheckOLEServer();
   bool CreateOLEServer();
-  int32_t PendingFileCount();
+  // The file timer's tick: the task runner decides; an error it raises is logged.
   void FileReadTimerTimer();
   void LoadSettings(const QString& IniPath);
   void SaveSettings(const QString& IniPath);
@@ -190,31 +139,20 @@ class TfrmMain : public QMainWindow, public IMainWindowServices {
   void AddToErrorLog(const QString& Message);
   void ShowErrorMessage() override;
 
-  // ---- The task runner ----
+  // ---- Tasks ----
   void RunTask(TTaskKind Kind, bool Flag = true) override;
-  // RunTask with its outcome: false when no task was started (busy, a folder not
-  // writable, cancelled or refused input). FromTimer: started by the file timer, which
-  // logs a folder failure instead of showing it.
-  bool StartTask(TTaskKind Kind, bool Flag = true, bool FromTimer = false);
-  bool StartTaskThread(const TTaskRequest& Request);
-  static QString TaskCaption(TTaskKind Kind);
   bool IsTaskActive() override;
   bool CheckConnectivity() override;
   bool TestComPort(int32_t Port) override;
   bool SearchDeviceBySerial(const QString& Serial) override;
   void btnStopCurrentJobClick();
   void chkProcessPauseClick();
-
-  // ---- Worker events ----
-  void TaskFinished();
-  void ThreadError(TTaskErrorKind Kind);
-  void PrinterOffline();
-  void PrinterOnline();
-  void FileStarted(const QString& Path);
-  void FileProcessed();
+  // The printer information of a task: the printer data labels, Model, SerialNo and
+  // FiscalNo, PRNInfo.txt in the receipt folder (when missing or 3 hours old) and the
+  // port in status panel 0.
   void GetPrnInfo(const TPRNInfo& Info);
-  void DepartmentReceived(const TDepartmentRow& Row);
-  void DepartmentsRead();
+  // The tasks, their state and the file timer's decisions.
+  TTaskRunner& Runner() { return FRunner; }
 
   // ---- Operator commands ----
   void mnPRNInfoClick();
@@ -246,9 +184,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices {
   // ---- What the operator's windows use ----
   QWidget* MainWindow() override { return this; }
   TMainSettings& Settings() override { return FSettings; }
-  bool TaskActive() const override { return FTaskActive; }
-  int32_t ErrorCount() const override { return FErrorCount; }
-  TDepartments& Departments() override { return FDepartments; }
+  bool TaskActive() const override { return FRunner.TaskActive(); }
+  int32_t ErrorCount() const override { return FRunner.ErrorCount(); }
+  TDepartments& Departments() override { return FRunner.Departments(); }
   QString Model() const override { return FModel; }
   QString SerialNo() const override { return FSerialNo; }
   QString FiscalNo() const { return FFiscalNo; }
@@ -261,15 +199,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices {
 
   // ---- State (fields of the window) ----
   TMarqueeProgressBar* MarqueeBar = nullptr;
-  std::unique_ptr<ITaskThread> CurrentThread;
-  int32_t ProcessedCount = 0;
-  TTaskKind CurrentTaskKind = tkNone;
-  QDateTime LastCheckTime;  // null: never
   QString LogDir;
-  bool Silent = false;
   bool FirstActivation = false;
   bool CloseAllowed = false;
-  bool ShowSuccess = false;
 
   // ---- Components ----
   QFrame* Panel1 = nullptr;
@@ -302,17 +234,13 @@ class TfrmMain : public QMainWindow, public IMainWindowServices {
   QTimer FileReadTimer;
   QSystemTrayIcon* TrayIcon = nullptr;
   QMenu* PopupMenu1 = nullptr;
-  QIcon TrayIcons[2];
+  // 0 normal, 1 printer offline, 2 a folder that cannot be used.
+  QIcon TrayIcons[3];
   int TrayIconIndex = 0;
   std::vector<QPixmap> HintImages;
   // Menu items by component name ("mnPRNInfo", "MainMenuExit", ...).
   QAction* MenuItem(const QString& Name) const;
 
-  // The tasks started so far and the one last finished, with its error count.
-  uint64_t TaskSerial() const { return FTaskSerial; }
-  uint64_t FinishedSerial() const { return FFinishedSerial; }
-  // A close was asked for while a task ran: the window waits for the worker to end.
-  bool QuitPending() const { return FQuitPending; }
   TMainServices& Services() { return FServices; }
 
  protected:
@@ -320,46 +248,48 @@ class TfrmMain : public QMainWindow, public IMainWindowServices {
   void changeEvent(QEvent* Event) override;
 
  private:
+  // ---- What the task runner asks and reports ----
+  bool SelectPeriod(TReportPeriod& Period) override;
+  bool InputAmount(const QString& Prompt, QString& Text) override;
+  void ShowNotice(TRunnerNotice Notice, const QString& Text) override;
+  void SetHourglass(bool On) override;
+  void SetBusy(bool On) override;
+  void TaskStarted(TTaskKind Kind) override;
+  void TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) override;
+  void TaskIdle() override;
+  void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) override;
+  void FileStarted(const QString& Path) override;
+  void FileProcessed(int32_t Processed, int32_t Errors) override;
+  void PrinterInfo(const TPRNInfo& Info) override;
+  void AlertsChanged() override;
+
   void BuildWindow();
   void BuildMenus();
   QAction* AddItem(QMenu* Menu, const char* Name, const QString& Caption, void (TfrmMain::*Handler)());
   QDateTime Now() const;
-  bool WaitForTask(uint64_t Serial, const QDateTime& Started, int StepMs, int LimitSec);
-  bool OwnTaskSucceeded(uint64_t Serial) const;
-  // A settings test: a silent task waited for in 5 ms steps; true when it started and
-  // ended without error. HourglassFirst: the hourglass comes before the start.
-  bool RunSettingsTest(TTaskKind Kind, bool HourglassFirst);
-  void SetHourglass(bool On);
+  // A menu command's task; once it has started, its end without errors shows FinishedOK.
+  void StartWithSuccessMessage(TTaskKind Kind, bool Flag = true);
   void SetTrayIcon(int Index);
-  void RetireCurrentThread();
-  void PurgeRetiredThreads();
-  void LogTimerFolderFailure(bool Failed);
+  // Shows the folder fault, else the printer offline state, in the error label and
+  // picture, the tray icon and its tool tip, and status panel 2 while no task runs.
+  void UpdateAlerts();
+  // Status panel 2 while no task runs: the folder fault or Started while the timer runs,
+  // else StoppedByUser.
+  QString IdleStatusText() const;
   void FinishClose();
   void OpenLogFile(const QString& FileName);
-  static QString WithSlash(const QString& Folder);
 
   TMainServices FServices;
   TMainSettings FSettings;
-  bool FTaskActive = false;
-  TDepartments FDepartments;
-  int32_t FErrorCount = 0;
+  TTaskRunner FRunner;
   QString FComServerVersion;
   QString FModel, FSerialNo, FFiscalNo;
   bool FHoldFileTimer = false;
   QString FProgramFile;
-  std::vector<std::unique_ptr<ITaskThread>> FRetired;
-  QTimer FPurgeTimer;
-  uint64_t FTaskSerial = 0;
-  uint64_t FFinishedSerial = 0;
-  int32_t FFinishedErrorCount = 0;
-  bool FInFileTimer = false;
   bool FInFirstActivation = false;
-  bool FTimerFolderFailed = false;
   bool FHourglass = false;
-  bool FQuitPending = false;
   bool FClosed = false;
   bool FTerminated = false;
-  QString FDirMessage;
   QStatusBar* FStatus = nullptr;
   QLabel* FPanels[3] = {nullptr, nullptr, nullptr};
 };

@@ -102,6 +102,30 @@ QIcon TrayIcon(bool offline) {
   return icon;
 }
 
+// The printer with an amber folder and a red bar across it at the lower right.
+QIcon FolderFaultIcon() {
+  QIcon icon;
+  for (int size : {16, 22, 32, 48}) {
+    icon.addPixmap(Draw(size, [](QPainter& g, qreal s) {
+      DrawPrinter(g, s);
+      QPainterPath folder;
+      folder.moveTo(s * 0.48, s * 0.56);
+      folder.lineTo(s * 0.66, s * 0.56);
+      folder.lineTo(s * 0.72, s * 0.62);
+      folder.lineTo(s * 0.98, s * 0.62);
+      folder.lineTo(s * 0.98, s * 0.96);
+      folder.lineTo(s * 0.48, s * 0.96);
+      folder.closeSubpath();
+      g.setPen(QPen(Qt::white, s / 16.0));
+      g.setBrush(kAmber);
+      g.drawPath(folder);
+      g.setPen(QPen(kRed, s / 9.0, Qt::SolidLine, Qt::RoundCap));
+      g.drawLine(QPointF(s * 0.54, s * 0.92), QPointF(s * 0.92, s * 0.64));
+    }));
+  }
+  return icon;
+}
+
 }  // namespace
 
 QPixmap LogoPicture() { return Draw(64, [](QPainter& g, qreal s) { DrawPrinter(g, s); }); }
@@ -110,6 +134,7 @@ QPixmap ErrorPicture() { return Draw(32, [](QPainter& g, qreal s) { DrawRedCircl
 
 QIcon TrayIconNormal() { return TrayIcon(false); }
 QIcon TrayIconOffline() { return TrayIcon(true); }
+QIcon TrayIconFolderFault() { return FolderFaultIcon(); }
 
 std::vector<QPixmap> HintImages() {
   constexpr int n = 17;

@@ -1,7 +1,7 @@
 #pragma once
 // The pictures of the main window, drawn by the program itself: the logo, the error
-// picture, the two tray icons (normal, printer offline) and the pictures of the pop-up
-// notes.
+// picture, the three tray icons (normal, printer offline, a folder that cannot be used)
+// and the pictures of the pop-up notes.
 #include <QIcon>
 #include <QPixmap>
 
@@ -13,6 +13,7 @@ QPixmap LogoPicture();   // 64 x 64
 QPixmap ErrorPicture();  // 32 x 32
 QIcon TrayIconNormal();
 QIcon TrayIconOffline();
+QIcon TrayIconFolderFault();
 
 // The note pictures, 17 x 17, by index: 0 printer, 1 document, 2 printer with a red
 // badge, 3 red circle, 4 document with a red badge, 5 warning triangle with a red badge.

@@ -1,11 +1,11 @@
 #pragma once
-// Test support of the main window: the application object, a fake worker and its
-// factory, a controllable clock, scripted operator windows and a fixture that builds the
-// window over a temporary program folder. Include it in one test program only once.
+// Test support of the main window: the application object, a controllable clock,
+// scripted operator windows and a fixture that builds the window over a temporary program
+// folder, with the fake worker of the task runner's tests. Include it in one test program
+// only once.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -23,6 +23,7 @@
 #include "filedriver/uDialogs.h"
 #include "filedriver/uMain.h"
 #include "filedriver/uStrRes.h"
+#include "filedriver/uTaskRunnerTestSupport.h"
 
 namespace fp::testing {
 
@@ -46,93 +47,6 @@ class QtEnvironment : public ::testing::Environment {
   std::unique_ptr<QApplication> app_;
 };
 inline ::testing::Environment* const gQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// Processes events for a while, or until the condition holds.
-inline bool SpinUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
-// ---- The fake worker ----
-
-// What one fake task was given and what the test does with it.
-struct TFakeTask {
-  TTaskRequest Request;
-  TTaskSettings Settings;
-  TTaskEvents Events;
-  bool Resumed = false;
-  bool Terminated = false;
-  bool Detached = false;
-  bool Done = false;
-
-  // The worker's last event.
-  void Finish() {
-    Done = true;
-    if (!Detached && Events.TaskFinished) Events.TaskFinished();
-  }
-  void Error(TTaskErrorKind kind) {
-    if (!Detached && Events.Error) Events.Error(kind);
-  }
-};
-
-class TFakeTaskThread : public ITaskThread {
- public:
-  TFakeTaskThread(std::shared_ptr<TFakeTask> task, std::function<void(std::shared_ptr<TFakeTask>)> onResume)
-      : task_(std::move(task)), onResume_(std::move(onResume)) {}
-  ~TFakeTaskThread() override { task_->Detached = true; }
-  void Configure(const TTaskSettings& s) override { task_->Settings = s; }
-  void SetEvents(TTaskEvents e) override { task_->Events = std::move(e); }
-  void Resume() override {
-    task_->Resumed = true;
-    if (onResume_) onResume_(task_);
-  }
-  void Terminate() override { task_->Terminated = true; }
-  void DetachEvents() override { task_->Detached = true; }
-  bool Finished() const override { return task_->Done; }
-
- private:
-  std::shared_ptr<TFakeTask> task_;
-  std::function<void(std::shared_ptr<TFakeTask>)> onResume_;
-};
-
-// Records every task the window creates. With AutoFinish the worker reports its errors
-// and ends on the next turn of the event loop, as a quick real job would.
-class TFakeRunner {
- public:
-  bool AutoFinish = true;
-  std::vector<TTaskErrorKind> ErrorsToReport;
-  std::vector<std::shared_ptr<TFakeTask>> Tasks;
-
-  TTaskThreadFactory Factory() {
-    return [this](const TTaskRequest& r) -> std::unique_ptr<ITaskThread> {
-      auto task = std::make_shared<TFakeTask>();
-      task->Request = r;
-      Tasks.push_back(task);
-      return std::make_unique<TFakeTaskThread>(task, [this](std::shared_ptr<TFakeTask> t) {
-        if (!AutoFinish) return;
-        const std::vector<TTaskErrorKind> errors = ErrorsToReport;
-        QTimer::singleShot(0, [t, errors] {
-          if (t->Events.PrinterOnline && !t->Detached) t->Events.PrinterOnline();
-          for (TTaskErrorKind k : errors) {
-            if (k == ekPrinterFatal && t->Events.PrinterOffline && !t->Detached) t->Events.PrinterOffline();
-            t->Error(k);
-          }
-          t->Finish();
-        });
-      });
-    };
-  }
-  std::shared_ptr<TFakeTask> Last() const { return Tasks.empty() ? nullptr : Tasks.back(); }
-  std::vector<TTaskKind> Kinds() const {
-    std::vector<TTaskKind> k;
-    for (const auto& t : Tasks) k.push_back(t->Request.Kind);
-    return k;
-  }
-};
 
 // ---- The operator's windows ----
 
@@ -218,7 +132,7 @@ class MainWindowTest : public ::testing::Test {
       now_ = now_.addSecs(clockStep_);
       return t;
     };
-    s.CreateTask = runner_.Factory();
+    s.CreateTask = workers_.Factory();
     s.ComServer.ProbeDriverVersion = [this]() -> QString {
       ++probes_;
       if (!probeOk_) throw std::runtime_error("Class not registered");
@@ -285,7 +199,7 @@ class MainWindowTest : public ::testing::Test {
   QString bonDir_;
   QDateTime now_;
   int clockStep_ = 0;
-  TFakeRunner runner_;
+  TFakeWorkers workers_;
   std::shared_ptr<TFakeWindows> windows_ = std::make_shared<TFakeWindows>();
   THookedDialogs dialogs_;
   TScopedDialogs scopedDialogs_{dialogs_};

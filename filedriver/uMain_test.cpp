@@ -7,15 +7,13 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPixmap>
-#include <QRegularExpression>
 #include <QScreen>
+#include <QSystemTrayIcon>
 
 #include <fcntl.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cctype>
-#include <cmath>
 
 #include "filedriver/MarqueeProgressBar.h"
 #include "filedriver/uMainTestSupport.h"
@@ -73,7 +71,7 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimer
   dialogs_.OnMessage = [&](const QString& text) {
     if (text.startsWith(Message(M::BonExistDlg))) {
       timerAtQuestion = frm_->FileReadTimer.isActive();
-      tasksAtQuestion = runner_.Tasks.size();
+      tasksAtQuestion = workers_.Tasks.size();
     }
   };
   dialogs_.PushAnswer(TDlgResult::Yes);
@@ -99,7 +97,7 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimer
   EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)));
   EXPECT_FALSE(timerAtQuestion);
   EXPECT_EQ(tasksAtQuestion, 2u);
-  EXPECT_THAT(runner_.Kinds(), ElementsAre(tkCheckPrinter, tkCheckPrinter));
+  EXPECT_THAT(workers_.Kinds(), ElementsAre(tkCheckPrinter, tkCheckPrinter));
   // Yes keeps the files for the timer, which now runs.
   EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
   EXPECT_TRUE(f.FileReadTimer.isActive());
@@ -228,7 +226,7 @@ TEST_P(ProbeFailsForGood, ShowsComServerNotExistAndEnds) {
   EXPECT_THAT(terminated_, ElementsAre(1));
   EXPECT_TRUE(f.CloseAllowed);
   EXPECT_FALSE(f.FileReadTimer.isActive());
-  EXPECT_TRUE(runner_.Tasks.empty());
+  EXPECT_TRUE(workers_.Tasks.empty());
   EXPECT_TRUE(f.ComServerVersion().isEmpty());
   EXPECT_EQ(freed_, c.freed);
   const QString path = appDir_ + "MiravokFPAxX4_BG.so";
@@ -251,92 +249,125 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------
 // The file timer
 
-struct TimerCase {
+// A receipt folder that the file timer cannot use: how it is broken and mended.
+struct FolderFaultCase {
   const char* name;
-  int interval;
-  int lastCheckAgo;  // seconds; -1: never checked
-  int files;
-  bool busy;
-  TTaskKind expected;  // tkNone: nothing started
+  TFolderProblem problem;
+  bool fileWaits;  // a receipt file waits while the folder is broken
 };
 
-void PrintTo(const TimerCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FolderFaultCase& c, std::ostream* os) { *os << c.name; }
 
-class TimerDecision : public MainWindowTest, public ::testing::WithParamInterface<TimerCase> {};
-
-TEST_P(TimerDecision, StartsTheRightTask) {
-  const TimerCase& c = GetParam();
-  runner_.AutoFinish = false;
-  TfrmMain& f = MakeRunningWindow(c.interval);
-  for (int i = 0; i < c.files; ++i) PutBon(QStringLiteral("%1.bon").arg(i));
-  if (c.lastCheckAgo >= 0) f.LastCheckTime = now_.addSecs(-c.lastCheckAgo);
-  if (c.busy) {
-    ASSERT_TRUE(f.StartTask(tkPrintTest));
-  }
-  const size_t before = runner_.Tasks.size();
-
-  f.FileReadTimerTimer();
-
-  if (c.expected == tkNone) {
-    EXPECT_EQ(runner_.Tasks.size(), before);
-  } else {
-    ASSERT_EQ(runner_.Tasks.size(), before + 1);
-    EXPECT_EQ(runner_.Last()->Request.Kind, c.expected);
-    EXPECT_EQ(f.CurrentTaskKind, c.expected);
-    if (c.expected == tkReadFiles) {
-      EXPECT_EQ(runner_.Last()->Request.BonFolder, bonDir_);
+class TimerFolderFault : public MainWindowTest, public ::testing::WithParamInterface<FolderFaultCase> {
+ protected:
+  void Break(TFaultyFileOps& ops) {
+    switch (GetParam().problem) {
+      case TFolderProblem::Missing: ASSERT_TRUE(QDir(bonDir_).removeRecursively()); break;
+      // Every open inside the folder fails, the folder's own listing first.
+      case TFolderProblem::Unreadable: ops.FailAt(TFileOp::Open, 0, EACCES, bonDir_.toStdString()); break;
+      case TFolderProblem::Unwritable: ops.FailAt(TFileOp::Open, 0, EROFS, "bon/chktmp.txt"); break;
+      default: break;
     }
   }
-  if (c.expected == tkPrinterInfo) {
-    EXPECT_EQ(f.LastCheckTime, now_);
+  void Mend(TFaultyFileOps& ops) {
+    ops.Clear();
+    ASSERT_TRUE(QDir().mkpath(bonDir_));
   }
-  EXPECT_TRUE(dialogs_.Texts().isEmpty());  // a busy window skips the tick silently
+  static QString Reason(TFolderProblem p) {
+    switch (p) {
+      case TFolderProblem::Missing: return TfrmMain::FolderMissingText;
+      case TFolderProblem::Unreadable: return TfrmMain::FolderUnreadableText;
+      default: return TfrmMain::FolderUnwritableText;
+    }
+  }
+};
+
+TEST_P(TimerFolderFault, ShowsWhileItLastsAndGoesWhenMended) {
+  const FolderFaultCase& c = GetParam();
+  TfrmMain& f = MakeRunningWindow(0);
+  // Running, but the test makes every tick itself.
+  f.FileReadTimer.setInterval(3600 * 1000);
+  f.FileReadTimer.start();
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  Break(ops);
+  if (c.fileWaits) PutBon("0001.bon");
+
+  for (int i = 0; i < 3; ++i) f.FileReadTimerTimer();
+  const QString text = Reason(c.problem) + ": " + bonDir_;
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  EXPECT_EQ(f.StatusText(2), Reason(c.problem));
+  EXPECT_FALSE(f.lblComError->isHidden());
+  EXPECT_EQ(f.lblComError->text(), text);
+  EXPECT_FALSE(f.imgError->isHidden());
+  EXPECT_EQ(f.TrayIconIndex, 2);
+  EXPECT_EQ(f.TrayIcon->toolTip(), TfrmMain::TrayHint + "\n" + text);
+  // The runner's one line about it is in the exception log.
+  EXPECT_EQ(ExceptionLog().count("[FileReadTimerTimer]"), 1) << ExceptionLog().toStdString();
+
+  Mend(ops);
+  PutBon("0001.bon");
+  f.FileReadTimerTimer();
+  ASSERT_EQ(workers_.Tasks.size(), 1u);
+  ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); }));
+  EXPECT_EQ(f.StatusText(2), Message(M::Started));
+  EXPECT_TRUE(f.lblComError->isHidden());
+  EXPECT_TRUE(f.imgError->isHidden());
+  EXPECT_EQ(f.TrayIconIndex, 0);
+  EXPECT_EQ(f.TrayIcon->toolTip(), TfrmMain::TrayHint);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, TimerDecision,
-    ::testing::Values(TimerCase{"NeverCheckedFilesWaiting", 30, -1, 2, false, tkPrinterInfo},
-                      TimerCase{"IntervalPassed", 30, 31, 2, false, tkPrinterInfo},
-                      TimerCase{"IntervalNotPassedFilesWaiting", 30, 30, 2, false, tkReadFiles},
-                      TimerCase{"IntervalNotPassedNoFiles", 30, 5, 0, false, tkNone},
-                      TimerCase{"NoChecksFilesWaiting", 0, -1, 1, false, tkReadFiles},
-                      TimerCase{"NoChecksNoFiles", 0, -1, 0, false, tkNone},
-                      TimerCase{"TaskBusy", 30, -1, 2, true, tkNone},
-                      TimerCase{"TaskBusyNoChecks", 0, -1, 2, true, tkNone}),
+    Cases, TimerFolderFault,
+    ::testing::Values(FolderFaultCase{"Missing", TFolderProblem::Missing, false},
+                      FolderFaultCase{"Unreadable", TFolderProblem::Unreadable, true},
+                      FolderFaultCase{"Unwritable", TFolderProblem::Unwritable, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(MainWindowTest, FreshReceiptFileWaitsForTheNextTick) {
-  runner_.AutoFinish = false;
+TEST_F(MainWindowTest, FolderFaultOutranksPrinterOfflineAndHandsItBack) {
   TfrmMain& f = MakeRunningWindow(0);
-  PutBon("0001.bon", 0);  // still being written
+  f.Runner().PrinterOffline();
+  ASSERT_TRUE(QDir(bonDir_).removeRecursively());
   f.FileReadTimerTimer();
-  EXPECT_TRUE(runner_.Tasks.empty());
+  EXPECT_EQ(f.TrayIconIndex, 2);
+  EXPECT_EQ(f.lblComError->text(), TfrmMain::FolderMissingText + ": " + bonDir_);
+  // A task's late printer event does not hide the folder fault.
+  f.Runner().PrinterOnline();
+  f.Runner().PrinterOffline();
+  EXPECT_EQ(f.TrayIconIndex, 2);
+  EXPECT_EQ(f.lblComError->text(), TfrmMain::FolderMissingText + ": " + bonDir_);
+  ASSERT_TRUE(QDir().mkpath(bonDir_));
+  f.FileReadTimerTimer();
+  EXPECT_EQ(f.TrayIconIndex, 1);
+  EXPECT_EQ(f.lblComError->text(), Message(M::ErrorInPRN));
+  EXPECT_FALSE(f.imgError->isHidden());
+  // The timer is off: the status panel says so, not Started.
+  EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
 }
 
-TEST_F(MainWindowTest, UnwritableFolderDuringTimerTicksIsLoggedOnceAndShowsNoDialog) {
-  TfrmMain& f = MakeRunningWindow(0);
-  PutBon("0001.bon");
-  TFaultyFileOps ops;
-  ops.FailAt(TFileOp::Open, 0, EACCES, "bon/chktmp.txt");
-  TScopedFileOps scoped(&ops);
-  for (int i = 0; i < 3; ++i) f.FileReadTimerTimer();
+TEST_F(MainWindowTest, NegativeComPortInTheSettingsFileIsTheDefaultLoggedOnce) {
+  workers_.AutoFinish = true;
+  WriteIni(QStringLiteral("SearchPath=%1\r\nCheckPrnIntevalSec=0\r\nComPort=-3\r\n").arg(bonDir_));
+  TfrmMain& f = MakeWindow();
+  f.FirstActivation = false;
+  EXPECT_EQ(f.Settings().ComPort, 1);
+  EXPECT_EQ(f.StatusText(0), "COM1");
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(f.Runner().StartTask(tkPrintTest));
+    ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); }));
+    EXPECT_EQ(workers_.Last()->Settings.ComPort, 1);
+  }
   EXPECT_TRUE(dialogs_.Texts().isEmpty());
-  EXPECT_TRUE(runner_.Tasks.empty());
-  EXPECT_EQ(ExceptionLog().count("[FileReadTimerTimer]"), 1);
-  // One log line that names the folder.
   const QString log = ExceptionLog();
-  const QString line = log.mid(log.indexOf("[FileReadTimerTimer]")).section(QRegularExpression("[\r\n]"), 0, 0);
-  EXPECT_TRUE(line.endsWith(bonDir_)) << line.toStdString();
-  // From the menu the failure is shown.
-  f.mnDoFilesClick();
-  EXPECT_EQ(CountShown(Message(M::CantWrite) + CR + bonDir_), 1);
+  EXPECT_EQ(log.count("[LoadSettings] "), 1) << log.toStdString();
+  EXPECT_TRUE(log.contains("ComPort=-3")) << log.toStdString();
 }
 
 // ---------------------------------------------------------------------------------------
 // Tasks, the success message and the waits
 
 TEST_F(MainWindowTest, ShowSuccessOnlyForTasksThatReallyStarted) {
-  runner_.AutoFinish = false;
+  workers_.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
 
   // Refused: a Z report asked for while the printer test runs.
@@ -344,9 +375,9 @@ TEST_F(MainWindowTest, ShowSuccessOnlyForTasksThatReallyStarted) {
   ASSERT_TRUE(f.TaskActive());
   f.mnDayReportResetClick();
   EXPECT_EQ(CountShown(Message(M::ActiveTask)), 1);
-  EXPECT_FALSE(f.ShowSuccess);
-  EXPECT_EQ(runner_.Tasks.size(), 1u);
-  runner_.Last()->Finish();
+  EXPECT_FALSE(f.Runner().ShowSuccess());
+  EXPECT_EQ(workers_.Tasks.size(), 1u);
+  workers_.Last()->Finish();
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
   EXPECT_FALSE(f.TaskActive());
 
@@ -354,189 +385,60 @@ TEST_F(MainWindowTest, ShowSuccessOnlyForTasksThatReallyStarted) {
   windows_->Periods.push_back(std::nullopt);
   f.mnFiskMemoryClick();
   EXPECT_FALSE(f.TaskActive());
-  EXPECT_FALSE(f.ShowSuccess);
+  EXPECT_FALSE(f.Runner().ShowSuccess());
   f.spbTestPrnClick();
-  runner_.Last()->Finish();
+  workers_.Last()->Finish();
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
 
   // Cancelled copy of the last receipt.
   dialogs_.PushAnswer(TDlgResult::No);
   f.CopyLastBonClick();
-  EXPECT_FALSE(f.ShowSuccess);
-  EXPECT_EQ(runner_.Tasks.size(), 2u);
+  EXPECT_FALSE(f.Runner().ShowSuccess());
+  EXPECT_EQ(workers_.Tasks.size(), 2u);
 
   // Started: a Z report without errors ends with the message, one with an error without.
   f.mnDayReportResetClick();
-  EXPECT_TRUE(f.ShowSuccess);
-  EXPECT_EQ(runner_.Last()->Request.Kind, tkXZReport);
-  EXPECT_EQ(runner_.Last()->Request.Reset, 1);
-  runner_.Last()->Finish();
+  EXPECT_TRUE(f.Runner().ShowSuccess());
+  EXPECT_EQ(workers_.Last()->Request.Kind, tkXZReport);
+  EXPECT_EQ(workers_.Last()->Request.Reset, 1);
+  workers_.Last()->Finish();
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 1);
   f.mnDayReportNoResetClick();
-  EXPECT_EQ(runner_.Last()->Request.Reset, 0);
-  runner_.Last()->Error(ekOperationError);
-  runner_.Last()->Finish();
+  EXPECT_EQ(workers_.Last()->Request.Reset, 0);
+  workers_.Last()->Error(ekOperationError);
+  workers_.Last()->Finish();
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 1);
-  EXPECT_FALSE(f.ShowSuccess);
+  EXPECT_FALSE(f.Runner().ShowSuccess());
 }
 
-TEST_F(MainWindowTest, FiscalMemoryReportByDatesKeepsTheCaptionOfTheBlockReport) {
-  runner_.AutoFinish = false;
+TEST_F(MainWindowTest, CashCommandsAskTheAmountInAnInputBox) {
+  workers_.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
-  TReportPeriod p;
-  p.ByDates = true;
-  p.StartDate = 45000;
-  p.EndDate = 45010;
-  p.Detailed = true;
-  windows_->Periods.push_back(p);
-  f.mnFiskMemoryClick();
-  ASSERT_EQ(runner_.Tasks.size(), 1u);
-  EXPECT_EQ(runner_.Last()->Request.Kind, tkReportByDates);
-  EXPECT_EQ(runner_.Last()->Request.StartDate, 45000);
-  EXPECT_TRUE(runner_.Last()->Request.Detailed);
-  EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::ReportByBlock));
-  EXPECT_TRUE(f.ShowSuccess);
-}
-
-struct AmountCase {
-  const char* typed;
-  bool cashOut;
-  bool starts;
-  double amount;
-};
-
-void PrintTo(const AmountCase& c, std::ostream* os) { *os << '"' << c.typed << '"' << (c.cashOut ? " out" : " in"); }
-
-class CashAmount : public MainWindowTest, public ::testing::WithParamInterface<AmountCase> {};
-
-TEST_P(CashAmount, OnlyFinitePositiveNumbersStartATask) {
-  const AmountCase& c = GetParam();
-  runner_.AutoFinish = false;
-  TfrmMain& f = MakeRunningWindow();
-  dialogs_.PushInput(QString::fromLatin1(c.typed));
-  if (c.cashOut)
-    f.NSumOutClick();
-  else
-    f.NSumInClick();
-  if (c.starts) {
-    ASSERT_EQ(runner_.Tasks.size(), 1u);
-    EXPECT_EQ(runner_.Last()->Request.Kind, tkSumIn);
-    EXPECT_DOUBLE_EQ(runner_.Last()->Request.Amount, c.amount);
-    EXPECT_EQ(f.CurrentTaskKind, c.cashOut ? tkSumOut : tkSumIn);
-    EXPECT_TRUE(f.ShowSuccess);
-  } else {
-    EXPECT_TRUE(runner_.Tasks.empty());
-    EXPECT_FALSE(f.TaskActive());
-    EXPECT_FALSE(f.ShowSuccess);
-    EXPECT_EQ(CountShown(Message(M::InvalidValue) + ": " + c.typed), 1);
-  }
-  const std::vector<TShownDialog> shown = dialogs_.Shown();
-  ASSERT_FALSE(shown.empty());
-  EXPECT_TRUE(shown[0].Input);
-  EXPECT_EQ(shown[0].Text, "\n" + Message(c.cashOut ? M::S_SumOut : M::S_SumIn) + ":");
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, CashAmount,
-                         ::testing::Values(AmountCase{"12.50", false, true, 12.5}, AmountCase{"12.50", true, true, -12.5},
-                                           AmountCase{" 7 ", false, true, 7}, AmountCase{"0", false, false, 0},
-                                           AmountCase{"-5", false, false, 0}, AmountCase{"abc", false, false, 0},
-                                           AmountCase{"12,50", false, false, 0}, AmountCase{"inf", false, false, 0},
-                                           AmountCase{"nan", true, false, 0}, AmountCase{"1e999", false, false, 0}),
-                         [](const auto& info) {
-                           std::string name = std::string(info.param.cashOut ? "Out" : "In") + std::to_string(info.index) + "_";
-                           for (const char* p = info.param.typed; *p; ++p)
-                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                           return name;
-                         });
-
-TEST_F(MainWindowTest, CancelledAmountStartsNothing) {
-  TfrmMain& f = MakeRunningWindow();
+  dialogs_.PushInput("12.50");
+  f.NSumOutClick();
+  ASSERT_EQ(workers_.Tasks.size(), 1u);
+  EXPECT_DOUBLE_EQ(workers_.Last()->Request.Amount, -12.5);
+  EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::S_SumOut));
+  workers_.Last()->Finish();
+  EXPECT_EQ(CountShown(Message(M::FinishedOK)), 1);
   dialogs_.PushInputCancel();
   f.NSumInClick();
-  EXPECT_TRUE(runner_.Tasks.empty());
+  EXPECT_EQ(workers_.Tasks.size(), 1u);
   EXPECT_FALSE(f.TaskActive());
-  EXPECT_EQ(f.CurrentTaskKind, tkNone);
-}
-
-TEST_F(MainWindowTest, ConnectivityWaitTimesOutWithoutReportingSuccess) {
-  runner_.AutoFinish = false;
-  TfrmMain& f = MakeRunningWindow(30);
-  clockStep_ = 10;  // every look at the clock is ten seconds later
-  EXPECT_FALSE(f.CheckConnectivity());
-  ASSERT_EQ(runner_.Tasks.size(), 1u);
-  EXPECT_EQ(runner_.Last()->Request.Kind, tkCheckPrinter);
-  // The task runs on; the window stays busy until it ends.
-  EXPECT_TRUE(f.TaskActive());
-  clockStep_ = 0;
-  runner_.Last()->Finish();
-  EXPECT_FALSE(f.TaskActive());
-}
-
-TEST_F(MainWindowTest, ConnectivityWaitReportsItsOwnTasksResult) {
-  TfrmMain& f = MakeRunningWindow(30);
-  EXPECT_TRUE(f.CheckConnectivity());
-  runner_.ErrorsToReport = {ekPrinterFatal};
-  EXPECT_FALSE(f.CheckConnectivity());
-  // The fatal error switched the tray to the offline icon but showed no note.
-  EXPECT_EQ(f.TrayIconIndex, 1);
-  EXPECT_TRUE(f.lblComError->isVisibleTo(&f));
-  EXPECT_FALSE(uCustomHint::CustomHintWnd().isVisible());
-}
-
-TEST_F(MainWindowTest, TestComPortRefusedByARunningTaskIsNoSuccess) {
-  runner_.AutoFinish = false;
-  TfrmMain& f = MakeRunningWindow();
-  f.spbTestPrnClick();
-  EXPECT_FALSE(f.TestComPort(3));
-  EXPECT_EQ(CountShown(Message(M::ActiveTask)), 1);
-  runner_.Last()->Finish();  // the other task ends without errors
-  EXPECT_EQ(runner_.Tasks.size(), 1u);
-}
-
-TEST_F(MainWindowTest, TestComPortTestsThatPortWithoutSearchingAndRestoresTheSettings) {
-  TfrmMain& f = MakeRunningWindow();
-  f.Settings().ComPort = 4;
-  f.Settings().AutoSerachDevice = true;
-  f.Settings().DeviceSerialNom = "AB123456";
-  runner_.ErrorsToReport = {ekPrinterFatal};
-  EXPECT_FALSE(f.TestComPort(7));
-  ASSERT_EQ(runner_.Tasks.size(), 1u);
-  const TTaskSettings& s = runner_.Last()->Settings;
-  EXPECT_EQ(s.ComPort, 7);
-  EXPECT_FALSE(s.AutoSerachDevice);
-  EXPECT_EQ(f.Settings().ComPort, 4);
-  EXPECT_TRUE(f.Settings().AutoSerachDevice);
-  EXPECT_FALSE(f.Silent);
-  // The settings test changes nothing of the offline display.
-  EXPECT_EQ(f.TrayIconIndex, 0);
-  EXPECT_FALSE(f.imgError->isVisibleTo(&f));
-
-  runner_.ErrorsToReport.clear();
-  EXPECT_TRUE(f.TestComPort(7));
-  // Port numbers the library cannot hold are refused before any task.
-  EXPECT_FALSE(f.TestComPort(300));
-  EXPECT_FALSE(f.TestComPort(0));
-  EXPECT_EQ(runner_.Tasks.size(), 2u);
-}
-
-TEST_F(MainWindowTest, SearchDeviceBySerialSearchesAndRestores) {
-  TfrmMain& f = MakeRunningWindow();
-  f.Settings().DeviceSerialNom = " OLD ";
-  EXPECT_TRUE(f.SearchDeviceBySerial("AB123456"));
-  ASSERT_EQ(runner_.Tasks.size(), 1u);
-  EXPECT_EQ(runner_.Last()->Request.Kind, tkPrinterInfo);
-  EXPECT_TRUE(runner_.Last()->Settings.AutoSerachDevice);
-  EXPECT_EQ(runner_.Last()->Settings.DeviceSerialNom, "AB123456");
-  EXPECT_EQ(f.Settings().DeviceSerialNom, " OLD ");
-  EXPECT_FALSE(f.Settings().AutoSerachDevice);
+  const std::vector<TShownDialog> shown = dialogs_.Shown();
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_TRUE(shown[0].Input);
+  EXPECT_EQ(shown[0].Text, "\n" + Message(M::S_SumOut) + ":");
+  EXPECT_TRUE(shown[2].Input);
+  EXPECT_EQ(shown[2].Text, "\n" + Message(M::S_SumIn) + ":");
 }
 
 TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
-  runner_.AutoFinish = false;
+  workers_.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
   f.FileReadTimer.start();
   f.mnDoFilesClick();
-  auto t = runner_.Last();
+  auto t = workers_.Last();
   ASSERT_TRUE(t);
   EXPECT_TRUE(f.MarqueeBar->Active());
   EXPECT_EQ(t->Settings.LogDir, appDir_ + "Log/");
@@ -559,17 +461,17 @@ TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   EXPECT_EQ(f.StatusText(2), Message(M::Started));
   // A fatal error during file printing shows the red-circle note.
   f.mnDoFilesClick();
-  runner_.Last()->Events.PrinterOffline();
-  runner_.Last()->Error(ekPrinterFatal);
+  workers_.Last()->Events.PrinterOffline();
+  workers_.Last()->Error(ekPrinterFatal);
   EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(), Message(M::PRNFatalError) + CR + Message(M::SeeErrorFileForDetails));
   EXPECT_EQ(f.TrayIconIndex, 1);
-  runner_.Last()->Events.PrinterOnline();
+  workers_.Last()->Events.PrinterOnline();
   EXPECT_EQ(f.TrayIconIndex, 0);
-  runner_.Last()->Finish();
+  workers_.Last()->Finish();
 }
 
 TEST_F(MainWindowTest, PauseAsksTheWorkerToStop) {
-  runner_.AutoFinish = false;
+  workers_.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
   f.chkProcessPause->setChecked(false);
   f.chkProcessPauseClick();
@@ -577,51 +479,12 @@ TEST_F(MainWindowTest, PauseAsksTheWorkerToStop) {
   f.mnDoFilesClick();
   f.chkProcessPause->setChecked(true);
   f.chkProcessPauseClick();
-  EXPECT_TRUE(runner_.Last()->Terminated);
+  EXPECT_TRUE(workers_.Last()->Terminated);
   EXPECT_FALSE(f.FileReadTimer.isActive());
   EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
   EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(), Message(M::StoppedByUser));
-  runner_.Last()->Finish();
+  workers_.Last()->Finish();
   EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
-}
-
-TEST_F(MainWindowTest, EveryWorkerGetsTheSettingsAndItsJobArguments) {
-  runner_.AutoFinish = false;
-  TfrmMain& f = MakeRunningWindow();
-  TMainSettings& s = f.Settings();
-  s.ComPort = 9;
-  s.BaudRate = 9600;
-  s.RepFilePrint = false;
-  s.RepDetailPrint = false;
-  s.CharEncoding = 2;
-  s.DeviceSerialNom = "  AB123456 ";
-  s.AutoSerachDevice = true;
-  s.WatGrpBeginFromOne = true;
-  s.CreateLOG = false;  // the log folder is handed over all the same
-  f.mnDoFilesClick();
-  ASSERT_EQ(runner_.Tasks.size(), 1u);
-  const TTaskSettings& ts = runner_.Last()->Settings;
-  EXPECT_EQ(ts.ComPort, 9);
-  EXPECT_EQ(ts.BaudRate, 9600);
-  EXPECT_FALSE(ts.RepFilePrint);
-  EXPECT_FALSE(ts.RepDetailPrint);
-  EXPECT_EQ(ts.CharEncoding, 2);
-  EXPECT_EQ(ts.DeviceSerialNom, "AB123456");
-  EXPECT_TRUE(ts.AutoSerachDevice);
-  EXPECT_EQ(ts.LogDir, appDir_ + "Log/");
-  EXPECT_EQ(runner_.Last()->Request.BonFolder, bonDir_);
-  EXPECT_TRUE(runner_.Last()->Request.WatGrpBeginFromOne);
-  runner_.Last()->Finish();
-
-  TDepartmentRow row;
-  row.Nom = 3;
-  row.DepName = "Bread";
-  f.Departments() = {row};
-  f.RunTask(tkSetDepartments);
-  ASSERT_EQ(runner_.Tasks.size(), 2u);
-  ASSERT_EQ(runner_.Last()->Request.Departments.size(), 1u);
-  EXPECT_EQ(runner_.Last()->Request.Departments[0].DepName, "Bread");
-  EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::SetDepartments));
 }
 
 // What each error kind shows: the note's picture (index in HintImages, -1 none) and text.
@@ -639,10 +502,10 @@ class ErrorNote : public MainWindowTest, public ::testing::WithParamInterface<No
 
 TEST_P(ErrorNote, CountsTheErrorAndShowsTheNoteOfItsKind) {
   const NoteCase& c = GetParam();
-  runner_.AutoFinish = false;
+  workers_.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
-  ASSERT_TRUE(f.StartTask(c.task));
-  runner_.Last()->Error(c.error);
+  ASSERT_TRUE(f.Runner().StartTask(c.task));
+  workers_.Last()->Error(c.error);
   EXPECT_EQ(f.ErrorCount(), 1);
   EXPECT_EQ(f.lbCurrentStatus->text(), Message(M::ErrorCount) + ": 1");
   EXPECT_EQ(f.lbCurrentStatus->palette().color(QPalette::WindowText), QColor(Qt::red));
@@ -657,7 +520,7 @@ TEST_P(ErrorNote, CountsTheErrorAndShowsTheNoteOfItsKind) {
     ASSERT_LT(c.picture, static_cast<int>(f.HintImages.size()));
     EXPECT_EQ(note.Picture().toImage(), f.HintImages[c.picture].toImage());
   }
-  runner_.Last()->Finish();
+  workers_.Last()->Finish();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -683,7 +546,7 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
   const Row rows[] = {
       {"ActiveTask",
        [this] {
-         runner_.AutoFinish = false;
+         workers_.AutoFinish = false;
          MakeRunningWindow().spbTestPrnClick();
          frm_->mnPRNInfoClick();
        },
@@ -736,7 +599,7 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     dialogs_.Clear();
-    runner_.AutoFinish = true;
+    workers_.AutoFinish = true;
     probeOk_ = true;
     r.act();
     std::vector<TShownDialog> shown = dialogs_.Shown();
@@ -830,16 +693,16 @@ TEST_F(MainWindowTest, WithoutTrayTheWindowMinimisesInsteadOfHiding) {
 }
 
 TEST_F(MainWindowTest, ExitWhileATaskRunsWaitsForTheWorker) {
-  runner_.AutoFinish = false;
+  workers_.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
   f.show();
   f.mnDayReportResetClick();  // would show the success message
-  auto t = runner_.Last();
+  auto t = workers_.Last();
   dialogs_.PushAnswer(TDlgResult::Yes);
   f.MainMenuExitClick();
   EXPECT_TRUE(t->Terminated);
   EXPECT_FALSE(f.isVisible());
-  EXPECT_TRUE(f.QuitPending());
+  EXPECT_TRUE(f.Runner().QuitPending());
   EXPECT_EQ(quits_, 0);
   t->Finish();
   ASSERT_TRUE(SpinUntil([&] { return quits_ == 1; }));
@@ -851,9 +714,9 @@ TEST_F(MainWindowTest, ExitWhileATaskRunsWaitsForTheWorker) {
 }
 
 TEST_F(MainWindowTest, DestroyedWindowDetachesARunningWorker) {
-  runner_.AutoFinish = false;
+  workers_.AutoFinish = false;
   MakeRunningWindow().mnDoFilesClick();
-  auto t = runner_.Last();
+  auto t = workers_.Last();
   frm_.reset();
   EXPECT_TRUE(t->Detached);
 }
@@ -872,7 +735,7 @@ TEST_F(MainWindowTest, LogViewersOpenTheLogsOrWarn) {
 }
 
 TEST_F(MainWindowTest, EveryMenuCommandStartsItsTask) {
-  runner_.AutoFinish = true;
+  workers_.AutoFinish = true;
   TfrmMain& f = MakeRunningWindow();
   windows_->Periods.push_back(TReportPeriod{});
   struct Item {
@@ -895,17 +758,20 @@ TEST_F(MainWindowTest, EveryMenuCommandStartsItsTask) {
   for (const auto& [name, kind, hourglass] : items) {
     QAction* a = f.MenuItem(name);
     ASSERT_NE(a, nullptr) << name;
-    const size_t before = runner_.Tasks.size();
+    const size_t before = workers_.Tasks.size();
     if (kind == tkCopyBon) dialogs_.PushAnswer(TDlgResult::Yes);
     a->trigger();
-    ASSERT_EQ(runner_.Tasks.size(), before + 1) << name;
-    EXPECT_EQ(runner_.Last()->Request.Kind, kind) << name;
+    ASSERT_EQ(workers_.Tasks.size(), before + 1) << name;
+    EXPECT_EQ(workers_.Last()->Request.Kind, kind) << name;
     EXPECT_EQ(QApplication::overrideCursor() != nullptr, hourglass) << name;
     // The department reports have no caption, neither while they run nor afterwards.
     const bool noCaption = kind == tkDepartmentReport || kind == tkDepartmentReportReset;
     EXPECT_EQ(f.lblCurrentTaskName->text().isEmpty(), noCaption) << name;
+    EXPECT_EQ(f.lblCurrentTaskName->text(), TTaskRunner::TaskCaption(kind)) << name;
+    EXPECT_EQ(f.StatusText(2), TTaskRunner::TaskCaption(kind)) << name;
     ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); })) << name;
     EXPECT_EQ(f.lblLastTaskName->text().isEmpty(), noCaption) << name;
+    EXPECT_EQ(f.lblLastTaskName->text(), TTaskRunner::TaskCaption(kind)) << name;
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << name;
   }
   for (const char* name : {"MainMenuExit", "mnHide", "MainMenuPreferences", "mnPayTypesRel", "mnShowLog",

@@ -1,6 +1,7 @@
 #include "filedriver/uPRNFileThread.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,12 +11,15 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "filedriver/uConst.h"
@@ -58,9 +62,10 @@ QString ChangeFileExt(const QString& name, const QString& ext) {
   return (dot < 0 ? name : name.left(dot)) + ext;
 }
 
-bool PathExists(const QString& path) {
+// The name itself is a regular file (a symbolic link is not followed).
+bool IsRegularFile(const QString& path) {
   struct stat st {};
-  return FileOps().Stat(Native(path).c_str(), &st) == 0;
+  return FileOps().Lstat(Native(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool IsFolder(const QString& path) {
@@ -68,10 +73,11 @@ bool IsFolder(const QString& path) {
   return !path.isEmpty() && FileOps().Stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// fsync of a file or a folder (a folder's entries: renames and new names in it).
+// fsync of a file or a folder (a folder's entries: renames and new names in it). A file
+// that is a symbolic link is not followed.
 bool SyncPath(const QString& path, bool folder) {
   IFileOps& ops = FileOps();
-  int fd = ops.Open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0), 0);
+  int fd = ops.Open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : O_NOFOLLOW), 0);
   if (fd < 0) return false;
   bool ok = ops.Fsync(fd) == 0;
   int err = errno;
@@ -93,47 +99,35 @@ bool RenameToFreeName(const QString& from, const QString& base, const QString& e
   return false;
 }
 
-// The whole file through the file operations; false when it cannot be read.
-bool ReadWholeFile(const QString& path, std::string& data) {
+// The whole file (at most `limit` bytes) through the file operations; false when it cannot
+// be read, is larger, or is a symbolic link (never followed out of the folder).
+bool ReadWholeFile(const QString& path, std::string& data, size_t limit) {
   IFileOps& ops = FileOps();
-  int fd = ops.Open(Native(path).c_str(), O_RDONLY | O_CLOEXEC, 0);
+  int fd = ops.Open(Native(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
   if (fd < 0) return false;
-  data.clear();
-  char buf[4096];
-  for (;;) {
-    ssize_t n = ops.Read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ops.Close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
-  }
+  const bool ok = ReadAll(ops, fd, data, limit);
   ops.Close(fd);
-  return true;
-}
-
-// Writes the bytes into a new file (replacing one of that name) and syncs it.
-bool WriteWholeFile(const QString& path, const std::string& data) {
-  IFileOps& ops = FileOps();
-  int fd = ops.Open(Native(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  size_t done = 0;
-  bool ok = true;
-  while (done < data.size()) {
-    ssize_t n = ops.Write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && ops.Fsync(fd) != 0) ok = false;
-  if (ops.Close(fd) != 0) ok = false;
   return ok;
 }
+
+// Writes the bytes into a new file and syncs it. Whatever stood under the name goes first
+// (a link is removed, not followed), and the file is created exclusively without following
+// a link, so nothing placed in the folder can send the bytes elsewhere.
+bool WriteWholeFile(const QString& path, const std::string& data) {
+  IFileOps& ops = FileOps();
+  const std::string name = Native(path);
+  if (ops.Unlink(name.c_str()) != 0 && errno != ENOENT) return false;
+  int fd = ops.Open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = WriteAll(ops, fd, data) && ops.Fsync(fd) == 0;
+  const int err = errno;
+  if (ops.Close(fd) != 0 && ok) return false;
+  errno = err;
+  return ok;
+}
+
+// A status query is a line or two; a larger file is no status query.
+constexpr size_t kStatusQueryLimit = 64 * 1024;
 
 // Lines split at CR LF, LF or CR.
 std::vector<std::string> SplitLines(const std::string& data) {
@@ -158,6 +152,33 @@ std::vector<std::string> SplitLines(const std::string& data) {
 
 QString ErrnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
+// An advisory lock on the receipt folder, held by a file job from before its first look at
+// the folder to its end: two programs started on one folder take turns, so one never takes
+// the other's claim of the file it is printing for a claim left by a killed run. It is
+// released when the object goes (or the process ends, however it ends).
+class TFolderLock {
+ public:
+  TFolderLock() = default;
+  TFolderLock(const TFolderLock&) = delete;
+  TFolderLock& operator=(const TFolderLock&) = delete;
+  ~TFolderLock() { Release(); }
+  void Release() {
+    if (Fd >= 0) FileOps().Close(Fd);
+    Fd = -1;
+  }
+  // False only when another holder has it. A folder that cannot be opened or locked (a
+  // file system without locks) goes on without it.
+  bool Take(const QString& folder) {
+    Fd = FileOps().Open(Native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (Fd < 0) return true;
+    if (::flock(Fd, LOCK_EX | LOCK_NB) == 0) return true;
+    return errno != EWOULDBLOCK;
+  }
+
+ private:
+  int Fd = -1;
+};
+
 TFprnFactory& ReaderFprnFactory() {
   static TFprnFactory factory;
   return factory;
@@ -174,18 +195,105 @@ QString ListedName(const QString& line) {
   return tab < 0 ? line : line.mid(tab + 1);
 }
 
-void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTime& now) {
+namespace {
+
+// What the listings have seen of one waiting file, and since when (by the program's clock)
+// it has stayed as it is.
+struct TWatchedFile {
+  dev_t Dev = 0;
+  ino_t Ino = 0;
+  off_t Size = 0;
+  int64_t MtimeNs = 0;
+  qint64 QuietSinceMs = 0;
+};
+
+// The waiting files of one folder, and the refused names already written to the log.
+struct TFolderWatch {
+  std::map<QString, TWatchedFile> Files;
+  std::set<QString> LoggedRefused;
+};
+
+// The main window's ticks and the file job (another thread) list the same folder: they
+// share what has been seen, so a file's quiet time does not start again with every job.
+std::mutex& WatchLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::map<QString, TFolderWatch>& Watches() {
+  static std::map<QString, TFolderWatch> watches;
+  return watches;
+}
+
+// A claimed file has left the waiting files: a new file of that name starts afresh.
+void ForgetWatched(const QString& folder, const QString& name) {
+  std::lock_guard<std::mutex> lock(WatchLock());
+  auto it = Watches().find(WithSlash(folder));
+  if (it != Watches().end()) it->second.Files.erase(name);
+}
+
+}  // namespace
+
+void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTime& now, const QString& logDir) {
   list.clear();
   if (folder.isEmpty()) return;
-  QStringList all;
-  uConst::SelectBonFiles(folder, all);
+  QStringList all, refused;
+  uConst::SelectBonFiles(folder, all, &refused);
   const QString dir = WithSlash(folder);
-  const qint64 limitMs = now.toMSecsSinceEpoch() - ReadyAgeMs;
-  for (const QString& line : all) {
-    struct stat st {};
-    if (FileOps().Stat(Native(dir + ListedName(line)).c_str(), &st) != 0) continue;
-    const qint64 mtimeMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-    if (mtimeMs <= limitMs) list.append(line);
+  const qint64 nowMs = now.toMSecsSinceEpoch();
+  QStringList toLog;
+  {
+    std::lock_guard<std::mutex> lock(WatchLock());
+    TFolderWatch& watch = Watches()[dir];
+    std::map<QString, TWatchedFile> seen;
+    for (const QString& line : all) {
+      const QString name = ListedName(line);
+      struct stat st {};
+      if (FileOps().Lstat(Native(dir + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      TWatchedFile f;
+      f.Dev = st.st_dev;
+      f.Ino = st.st_ino;
+      f.Size = st.st_size;
+      f.MtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+      const qint64 mtimeMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+      const auto old = watch.Files.find(name);
+      if (old == watch.Files.end() || old->second.Dev != f.Dev || old->second.Ino != f.Ino) {
+        // A file not seen before is quiet since its stamp; a stamp ahead of the clock (a
+        // share whose clock runs ahead) counts from now.
+        f.QuietSinceMs = std::min(mtimeMs, nowMs);
+      } else if (old->second.Size != f.Size || old->second.MtimeNs != f.MtimeNs ||
+                 old->second.QuietSinceMs > nowMs) {
+        // It changed while watched, whatever its stamp says, or the clock stepped back.
+        f.QuietSinceMs = nowMs;
+      } else {
+        f.QuietSinceMs = old->second.QuietSinceMs;
+      }
+      seen[name] = f;
+      if (nowMs - f.QuietSinceMs >= ReadyAgeMs) list.append(line);
+    }
+    watch.Files.swap(seen);
+    std::set<QString> logged;
+    for (const QString& name : refused) {
+      if (watch.LoggedRefused.count(name)) {
+        logged.insert(name);
+      } else if (!logDir.isEmpty()) {
+        logged.insert(name);
+        toLog.append(name);
+      }
+    }
+    watch.LoggedRefused.swap(logged);
+    if (watch.Files.empty() && watch.LoggedRefused.empty()) Watches().erase(dir);
+  }
+  for (const QString& name : toLog) {
+    try {
+      uConst::WriteLog(logDir,
+                       QStringLiteral("[SelectReadyBonFiles] Not a regular file (a link or another kind) or a "
+                                      "name that is not UTF-8, left in place: \"") +
+                           dir + name + QStringLiteral("\""),
+                       true);
+    } catch (const std::exception&) {
+      // A log folder that cannot be made loses the line.
+    }
   }
 }
 
@@ -494,14 +602,21 @@ void TECRFileThread::Execute() {
   const HRESULT com = CoInitialize(nullptr);
   ErrorKind = ekNone;
   bool connected = false;
+  TFolderLock folderLock;
   try {
     if (TaskKind == tkReadFiles && !IsFolder(BonFolder))
       Fail(ekFileError, uStrRes::Message(uStrRes::SetProgram));
     BonFolder = WithSlash(BonFolder);
-    DoInit();
-    connected = true;
-    if (TaskKind == tkReadFiles) DelTempFiles();
-    RunJob();
+    if (TaskKind == tkReadFiles && !folderLock.Take(BonFolder)) {
+      // Another program's file job works in this folder: its claims are no left ones, and
+      // its files are its own. The next tick looks again.
+      Log(QStringLiteral("[Execute] Another program is printing from the receipt folder; its files are left to it."));
+    } else {
+      DoInit();
+      connected = true;
+      if (TaskKind == tkReadFiles) DelTempFiles();
+      RunJob();
+    }
   } catch (const std::exception& e) {
     if (ErrorKind == ekNone) ErrorKind = connected ? ClassifyPrinterError() : ekPrinterFatal;
     ErrorMessage = FailureText(e);
@@ -514,6 +629,8 @@ void TECRFileThread::Execute() {
     LogException(QStringLiteral("[Execute] ") + ErrorMessage);
     Log(QStringLiteral("[Execute] ") + ErrorMessage);
   }
+  // Before the last event: the next job may start as soon as it has run.
+  folderLock.Release();
   // Freeing the reader closes the automation object's connection and releases it, inside
   // this thread's apartment.
   Reader.reset();
@@ -606,14 +723,20 @@ bool TECRFileThread::KeepOutcomeUnknown(const QString& claimName, const QString&
 
 // A failed receipt cannot be cancelled any more once the printer has taken a payment in it:
 // the next opening pays the rest in cash and closes it, so it is printed. A payment that was
-// sent counts, since its failure may only be a lost answer. One that was closed is printed,
+// sent counts, since its failure may only be a lost answer; one the library refused before
+// sending anything does not (the reader's PaymentSent). One that was closed is printed,
 // and after the printer stopped answering nobody knows what the open receipt got. A
 // non-fiscal receipt cannot be cancelled at all: the next opening closes it. Such a file must
 // not become an error file, which the point-of-sale program would send again. A fiscal
 // receipt that was opened and sent no payment is cancelled by the next opening (not
-// printed), and a failure before the opening printed nothing.
+// printed), and a failure before the opening printed nothing. A report, a cash movement or
+// a copy of the last receipt that was sent may have run whatever came back (nothing of it
+// can be cancelled), and sending it again would run it twice.
 QString TECRFileThread::MayHavePrinted(TTaskErrorKind kind) const {
-  if (!Reader || !Reader->ReceiptOpened) return QString();
+  if (!Reader) return QString();
+  if (Reader->ServiceSent)
+    return QStringLiteral("a report, cash movement or receipt copy had been sent to the printer");
+  if (!Reader->ReceiptOpened) return QString();
   if (Reader->ReceiptClosed) return QStringLiteral("the receipt was closed before the failure");
   if (Reader->PaymentSent) return QStringLiteral("a payment had been sent to the printer in the receipt");
   if (Reader->NonFiscalOpened) return QStringLiteral("a non-fiscal receipt is closed, not cancelled, by the next opening");
@@ -631,6 +754,16 @@ bool TECRFileThread::ClaimFile(const QString& name, const QString& claimPath) {
       return false;
     }
     Fail(ekFileError, QStringLiteral("Can't rename file. Check permissions : ") + BonFolder);
+  }
+  uPRNFileThread::ForgetWatched(BonFolder, name);
+  // The listing took a regular file, but the name may have been replaced since: a link
+  // (which would print a file from outside the folder) or anything else goes back under
+  // its own name and stays there.
+  if (!IsRegularFile(claimPath)) {
+    const bool back = FileOps().RenameNoReplace(Native(claimPath).c_str(), Native(source).c_str()) == 0;
+    LogException(QStringLiteral("[DoReadFiles] Not a regular file (a link or another kind), left in place: \"") +
+                 (back ? source : claimPath) + QStringLiteral("\""));
+    return false;
   }
   // The claim must be on disk before the printer prints: after a power loss a claim that
   // is not would bring the file back, and it would print twice.
@@ -677,7 +810,7 @@ void TECRFileThread::FinishPrintedFile(const QString& claimPath) {
 
 void TECRFileThread::SaveRepFile(bool printed) {
   Reader->SaveRepFile();
-  if (!printed || Reader->RepFileName.isEmpty() || !PathExists(Reader->RepFileName)) return;
+  if (!printed || Reader->RepFileName.isEmpty() || !IsRegularFile(Reader->RepFileName)) return;
   // The answer must be on disk before the claim goes.
   if (!SyncPath(Reader->RepFileName, false) || !SyncPath(BonFolder, true))
     Log(QStringLiteral("[DoReadFiles] Can't sync report file: \"") + Reader->RepFileName + QStringLiteral("\""));
@@ -688,7 +821,7 @@ void TECRFileThread::DoReadFiles() {
     Log(QStringLiteral("Read bon files."));
     int count = 0;
     QStringList list;
-    uPRNFileThread::SelectReadyBonFiles(BonFolder, list, Now());
+    uPRNFileThread::SelectReadyBonFiles(BonFolder, list, Now(), LogDir);
     for (const QString& line : list) {
       ErrorKind = ekNone;
       bool failed = false;
@@ -761,12 +894,12 @@ void TECRFileThread::SaveErrorStatus(const QString& message) {
   if (BonFolder.isEmpty()) return;
   try {
     QStringList list;
-    uPRNFileThread::SelectReadyBonFiles(BonFolder, list, Now());
+    uPRNFileThread::SelectReadyBonFiles(BonFolder, list, Now(), LogDir);
     for (const QString& line : list) {
       const QString name = uPRNFileThread::ListedName(line);
       const QString query = BonFolder + name;
       std::string data;
-      if (!ReadWholeFile(query, data)) continue;
+      if (!ReadWholeFile(query, data, kStatusQueryLimit)) continue;
       std::vector<std::string> lines = SplitLines(data);
       if (lines.empty() || (lines[0] != "&S" && lines[0] != "&s")) continue;
 
@@ -776,6 +909,8 @@ void TECRFileThread::SaveErrorStatus(const QString& message) {
       const QString rep = BonFolder + ChangeFileExt(name, QStringLiteral(".rep"));
       // Written beside the answer first, then renamed over it: an older answer is only
       // replaced by a complete one. (Not ".$$$": that name belongs to claimed receipts.)
+      // The temporary name is created afresh, never written through a link; the rename
+      // replaces whatever stands under the answer's name (a link itself, not its target).
       const QString temp = rep + QStringLiteral(".tmp");
       if (!WriteWholeFile(temp, answer)) {
         const int err = errno;
@@ -792,7 +927,7 @@ void TECRFileThread::SaveErrorStatus(const QString& message) {
         return;
       }
       SyncPath(BonFolder, true);
-      if (PathExists(rep) && FileOps().Unlink(Native(query).c_str()) != 0)
+      if (IsRegularFile(rep) && FileOps().Unlink(Native(query).c_str()) != 0)
         Log(QStringLiteral("[SaveErrorStatus] Can't delete status query: \"") + query + QStringLiteral("\""));
       return;
     }
@@ -881,7 +1016,17 @@ void TECRFileThread::DoGetDepartments() {
 
   for (int32_t number = 1; number <= uPRNFileThread::DepartmentCount; ++number) {
     ComPtr<IDepartTotals> totals;
-    if (!Reader->ReadDepartmentSums(number, totals)) break;
+    if (!Reader->ReadDepartmentSums(number, totals)) {
+      // A department the printer answers without its VAT group (code 200: an unprogrammed
+      // one answers "F") is listed as not programmed, so that the ones after it are still
+      // read and can be programmed; any other failure ends the list.
+      if (Reader->GetLastErrorCode() != 200) break;
+      Department = TDepartmentRow{};
+      Department.Nom = number;
+      Department.ExitCode = QStringLiteral("F");
+      if (OnDepartmentReceived) Synchronize([this] { OnDepartmentReceived(Department); });
+      continue;
+    }
     if (!totals) return;
     BStr name, text, exists;
     LONG taxGroup = 0;

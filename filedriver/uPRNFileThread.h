@@ -36,17 +36,24 @@
 // "N.err" is moved aside first to "N_ddmmyyyyhhnnzz.err" ("_1", "_2"... added while the
 // name exists; nothing is ever overwritten). A failed file whose receipt may have printed
 // becomes "N.unk" instead of "N.err" (a point-of-sale program sends error files again):
-// its receipt was opened and then the printer accepted a payment in it, closed it, or
-// stopped answering; the window still gets the failure's own kind. A claim found at the start of a file job was
+// its receipt was opened and then the printer was sent a payment in it, closed it, or
+// stopped answering, or the file sent a report, a cash movement or a receipt copy to the
+// printer; the window still gets the failure's own kind. A claim found at the start of a file job was
 // left by a run that was killed while it printed: it is never printed again and never
 // deleted, but renamed to "N.unk" (outcome unknown; "N_1.unk"... while the name exists),
-// logged and reported as a file error. Only files whose modification time is at least
-// uPRNFileThread::ReadyAgeMs old are listed (SelectReadyBonFiles), so a file that the
-// point-of-sale program is still writing waits for the next tick. Every job is handed the
+// logged and reported as a file error. Only files that have stayed unchanged for
+// uPRNFileThread::ReadyAgeMs are listed (SelectReadyBonFiles), so a file that the
+// point-of-sale program is still writing waits for the next tick. The folder is shared with
+// that program and nothing in it is trusted: a receipt name that is a link or not a regular
+// file is left in place, and every file the job makes there is created anew, without
+// following a link. Every job is handed the
 // receipt folder (SetBonFolder; CreateReadFiles sets it): a failed job answers the oldest
 // waiting status query there ("N.rep" = the query's lines and the failure text, written
 // as "N.rep.tmp" and renamed; the query file is deleted only once its answer exists).
-// Only the file job recovers left claims.
+// Only the file job recovers left claims. The file job holds an advisory lock (flock) on
+// the folder from before it connects to its end: when another process holds it (a second
+// program on the same folder), the job leaves the folder alone with one log line and
+// ends with OnTaskFinished only.
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -119,16 +126,23 @@ namespace uPRNFileThread {
 
 constexpr int DepartmentCount = 100;
 
-// A receipt file is listed only when its modification time is at least this old.
+// A receipt file is listed only once it has stayed unchanged this long.
 constexpr int ReadyAgeMs = 500;
 
 // The waiting receipt files of the folder that are ready to be claimed: the listing of
-// uConst::SelectBonFiles (lines "dos-stamp TAB name", oldest first) without the files
-// modified less than ReadyAgeMs before `now` (or later than `now`). Used by the file job,
-// the status answer, the main window's waiting-file count and its first-start question.
-// An empty folder name lists nothing. Raises EAbort like SelectBonFiles.
+// uConst::SelectBonFiles (lines "dos-stamp TAB name", oldest first) without the files that
+// have not stayed unchanged for ReadyAgeMs by `now`, the program's own clock. A file first
+// seen is quiet since its modification time, or since `now` when that time lies ahead (a
+// share whose clock runs ahead); a file whose size, modification time or identity changes
+// between two listings, whatever its stamp says, is quiet since that listing, and so is
+// every file after the clock stepped back. What the listings have seen is kept for the
+// process, shared by every caller (the main window's ticks and the file job alike). A name
+// that is a symbolic link or not a regular file is never listed; with a log folder it is
+// written to the exception log once while it stays. Used by the file job, the status
+// answer, the main window's waiting-file count and its first-start question. An empty
+// folder name lists nothing. Raises EAbort like SelectBonFiles.
 void SelectReadyBonFiles(const QString& folder, QStringList& list,
-                         const QDateTime& now = QDateTime::currentDateTime());
+                         const QDateTime& now = QDateTime::currentDateTime(), const QString& logDir = QString());
 
 // The file name of a listing line (the part after the TAB).
 QString ListedName(const QString& line);

@@ -4,6 +4,9 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <optional>
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "driver/MiravokFPAxX4_BG_TLB.h"
@@ -70,6 +73,73 @@ TEST_F(TFileJobEndToEnd, PrintsTwoReceiptFilesAndLeavesTheirReportFiles) {
   EXPECT_EQ(state.closed.size(), 2u);
   EXPECT_FALSE(state.open.has_value());
 }
+
+// A payment that never reached the printer leaves a receipt the next opening cancels: the
+// file is an error file, sent again safely. One lost on the wire may have been taken: the
+// file is kept as unknown outcome.
+struct TPaymentCase {
+  const char* Name;
+  const char* Payment;  // the payment line of 0001.bon
+  bool LostOnTheWire;
+};
+
+void PrintTo(const TPaymentCase& c, std::ostream* os) { *os << c.Name; }
+
+class TPaymentEndToEnd : public TFileJobEndToEnd, public ::testing::WithParamInterface<TPaymentCase> {};
+
+TEST_P(TPaymentEndToEnd, FailedPaymentEndsAsErrorOnlyWhenNothingWasSent) {
+  const TPaymentCase& c = GetParam();
+  const std::string receipt = std::string("%12^Water^150^1000\r\n") + c.Payment + "\r\n";
+  Put("0001.bon", receipt, 60);
+  Put("0002.bon", "%13^Bread^120^1000\r\n", 50);
+  // Both articles are programmed in the printer as the files sell them.
+  Model.Edit([](model::ModelState& s) {
+    for (const auto& [number, name, cents] : {std::tuple{12, "Water", 150}, std::tuple{13, "Bread", 120}}) {
+      s.plus[number] = {};
+      s.plus[number].vat = 0xC1;
+      s.plus[number].priceCents = cents;
+      s.plus[number].name = name;
+    }
+  });
+  // The payment runs, and every answer to it (the retries too) is lost.
+  if (c.LostOnTheWire) Model.InjectNext(model::Fault::Silence, model::OnCommand(0x35).Times(20));
+  auto t = FileJob();
+  t->SetComPort(7);
+  t->SetBaudRate(115200);
+  t->Execute();
+
+  const model::ModelState state = Model.State();
+  if (c.LostOnTheWire) {
+    EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.bon"}));
+    // The printer took the payment: the receipt can no longer be cancelled (closing the
+    // connection at the job's end closes it).
+    const std::optional<model::Receipt> paid =
+        state.open ? state.open : (state.closed.empty() ? std::nullopt : std::optional(state.closed.back()));
+    ASSERT_TRUE(paid.has_value());
+    EXPECT_EQ(paid->payments.size(), 1u);
+    EXPECT_FALSE(paid->cancelled);
+  } else {
+    EXPECT_EQ(Files(), (std::vector<std::string>{"0001.err", "0001.rep", "0002.rep"}));
+    EXPECT_EQ(Read("0001.err"), receipt);
+    // The printer took no payment: the next file's opening cancelled the receipt.
+    ASSERT_EQ(state.closed.size(), 2u);
+    EXPECT_TRUE(state.closed[0].cancelled);
+    EXPECT_TRUE(state.closed[0].payments.empty());
+    EXPECT_FALSE(state.closed[1].cancelled);
+    EXPECT_FALSE(state.open.has_value());
+    // No payment of 0001 reached the wire; the only one is 0002's automatic payment.
+    std::vector<std::string> payments;
+    for (const model::Request& r : Model.Requests())
+      if (r.cmd == 0x35) payments.push_back(r.data);
+    EXPECT_EQ(payments, (std::vector<std::string>{"\tP+1.20"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Payments, TPaymentEndToEnd,
+                         ::testing::Values(TPaymentCase{"PayTypeOutOfRange", "#E12^5.00", false},
+                                           TPaymentCase{"AmountTooLongForAFrame", "#E1^1e300", false},
+                                           TPaymentCase{"LostOnTheWire", "#E1^5.00", true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
 }  // namespace fp::test

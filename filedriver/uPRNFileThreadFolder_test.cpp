@@ -223,7 +223,9 @@ TEST_F(TFolderProtocol, OlderErrorFilesAreMovedAsideWithACounter) {
 // A failed receipt file that may have printed must not become an error file, which the
 // point-of-sale program would send again: once its receipt was opened, a lost connection,
 // a payment sent to the printer, a closing, or a non-fiscal receipt (which is never
-// cancelled) makes it an unknown-outcome file.
+// cancelled) makes it an unknown-outcome file; so does a report, a cash movement or a copy
+// that was sent. What the library refused before sending anything did not reach the
+// printer.
 struct TPrintedCase {
   const char* Name;
   std::string Content;
@@ -296,7 +298,22 @@ INSTANTIATE_TEST_SUITE_P(
         TPrintedCase{"ReportReadAfterClosing", kReceipt, "GetRecieptStatus", 250, 5, ".unk", "Error 1"},
         // A non-fiscal receipt that was opened is printed by the next opening's cleanup.
         TPrintedCase{"TextLineRefused", kComment, "AddLine", 232, 1, ".unk", "Error 3"},
-        TPrintedCase{"TextLineNoConnection", kComment, "AddLine", 101, 1, ".unk", "Error 4"}),
+        TPrintedCase{"TextLineNoConnection", kComment, "AddLine", 101, 1, ".unk", "Error 4"},
+        // The library refused the payment before sending anything (an argument it cannot
+        // send; its own failure): the printer has no payment and cancels the receipt.
+        TPrintedCase{"PaymentRefusedBeforeSending", kPaid, "AddPayment", 201, 1, ".err", "Error 3"},
+        TPrintedCase{"PaymentRefusedByTheObject", kPaid, "AddPayment", 502, 1, ".err", "Error 1"},
+        TPrintedCase{"RestPaymentRefusedBeforeSending", kReceipt, "AddPayment", 201, 1, ".err", "Error 3"},
+        TPrintedCase{"RefusedBeforeSendingAfterAcceptedPayment", kPartPaid, "AddPayment", 201, 2, ".unk", "Error 3"},
+        // Service files: what was sent may have run, and nothing of it can be cancelled.
+        TPrintedCase{"ZReportNoConnection", "#N\r\n", "RunZReport", 103, 1, ".unk", "Error 4"},
+        TPrintedCase{"XReportFailedAfterSending", "#I\r\n", "RunXReport", 232, 1, ".unk", "Error 3"},
+        TPrintedCase{"FiscalMemoryReportNoConnection", "#M\r\n", "RunFMDateReport", 103, 1, ".unk", "Error 4"},
+        TPrintedCase{"CashInNoConnection", "#R10.00\r\n", "InOutMoney", 101, 1, ".unk", "Error 4"},
+        TPrintedCase{"CashOutFailedAfterSending", "#R-5.00\r\n", "InOutMoney", 206, 1, ".unk", "Error 3"},
+        TPrintedCase{"CashInRefusedBeforeSending", "#R10.00\r\n", "InOutMoney", 201, 1, ".err", "Error 3"},
+        TPrintedCase{"CopyNoConnection", "#C\r\n", "CopyLastBon", 103, 1, ".unk", "Error 4"},
+        TPrintedCase{"CopyRefusedByTheObject", "#C\r\n", "CopyLastBon", 502, 1, ".err", "Error 1"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(TFolderProtocol, ReportReadThatFailsComesAfterTheClosing) {
@@ -352,13 +369,14 @@ TEST_F(TFolderProtocol, StampHasTwoDigitMillisecondsAtLeast) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"x.err", "x_020120250304123.err"}));
 }
 
-// The point-of-sale program may still be writing a file: it waits for the next tick.
+// The point-of-sale program may still be writing a file: it waits for the next tick, and
+// is taken once it has stayed unchanged for half a second.
 TEST_F(TFolderProtocol, FileStillBeingWrittenIsLeftForTheNextTick) {
   Put("0001.bon", kReceipt, 0.2);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 0);
-  SetAge("0001.bon", 0.6);
+  Clock = Clock.addMSecs(300);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 1);

@@ -248,6 +248,25 @@ TEST_F(TJobs, DepartmentsAreReadUntilTheFirstThatCannotBe) {
   EXPECT_EQ(t->Reader, nullptr);
 }
 
+// An unprogrammed department on a printer with the extended commands is refused for its
+// missing VAT group (200): it is listed as not programmed and the reading goes on.
+TEST_F(TJobs, DepartmentWithoutItsVatGroupIsListedAsNotProgrammed) {
+  Fake->Departments[1] = {"BREAD", "", "P", 2};
+  Fake->Departments[3] = {"MILK", "", "P", 3};
+  Fake->Fail("GetDepartmentName", 200, "[GetDepartmentName failed] Invalid data from the printer. [VatGrp]", 2);
+  Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ", 4);
+  auto t = Wire(TECRFileThread::CreateGetDepartments());
+  t->Execute();
+  ASSERT_EQ(Rows.size(), 3u);
+  EXPECT_EQ(Rows[1].Nom, 2);
+  EXPECT_EQ(Rows[1].ExitCode, "F");
+  EXPECT_EQ(Rows[1].DepName, "");
+  EXPECT_EQ(Rows[2].Nom, 3);
+  EXPECT_EQ(Rows[2].DepName, "MILK");
+  EXPECT_EQ(Rows[2].ExitCode, "P");
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
+}
+
 TEST_F(TJobs, DepartmentOneUnreadableGivesAnEmptyListAndNoError) {
   Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ");
   auto t = Wire(TECRFileThread::CreateGetDepartments());

@@ -21,7 +21,7 @@ class IMainWindowServices;
 struct TMainSettings;
 
 // A folder edit with a browse button. The translator leaves it alone (it is no kind it
-// knows), as it leaves the original's folder edits.
+// knows): a folder path is never translated.
 class TFolderEdit : public QWidget {
   Q_OBJECT
  public:

@@ -34,9 +34,10 @@ QString SettingsFilePath(const QString& appDir, const QString& programFile) {
   return appDir + QFileInfo(programFile).completeBaseName() + QStringLiteral(".ini");
 }
 
-void LoadSettings(const QString& iniPath, TMainSettings& s) {
+QStringList LoadSettings(const QString& iniPath, TMainSettings& s) {
   TIniFile ini(QFile::encodeName(iniPath).toStdString());
   const TMainSettings defaults;
+  QStringList replaced;
 
   // The pay-type section always exists after a start.
   if (!ini.ValueExists(PayTypes, PayKey(0))) ini.WriteInteger(PayTypes, PayKey(0), 0);
@@ -44,7 +45,12 @@ void LoadSettings(const QString& iniPath, TMainSettings& s) {
   s.CheckPrnIntevalSec = ini.ReadInteger(Parameters, "CheckPrnIntevalSec", defaults.CheckPrnIntevalSec);
   s.SearchPath = ReadText(ini, "SearchPath", "");
   s.ComPort = ini.ReadInteger(Parameters, "ComPort", defaults.ComPort);
-  if (s.ComPort > MaxComPort) s.ComPort = defaults.ComPort;
+  // The worker takes the port in 8 bits: a number it cannot take would make every task
+  // fail at its start.
+  if (s.ComPort < 0 || s.ComPort > MaxComPort) {
+    replaced << QStringLiteral("ComPort=%1 is out of range; COM%2 is used").arg(s.ComPort).arg(defaults.ComPort);
+    s.ComPort = defaults.ComPort;
+  }
   s.BaudRate = ini.ReadInteger(Parameters, "BaudRate", defaults.BaudRate);
   s.RepFilePrint = ini.ReadBool(Parameters, "RepFilePrint", defaults.RepFilePrint);
   s.RepDetailPrint = ini.ReadBool(Parameters, "RepDetailPrint", defaults.RepDetailPrint);
@@ -69,6 +75,7 @@ void LoadSettings(const QString& iniPath, TMainSettings& s) {
     }
   }
   uConst::SetPayTypePairs(pairs);
+  return replaced;
 }
 
 void SaveSettings(const QString& iniPath, const TMainSettings& s) {

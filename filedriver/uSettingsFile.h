@@ -42,8 +42,10 @@ QString SettingsFilePath(const QString& appDir, const QString& programFile);
 // Reads the file into `s` (which is reset to the defaults first) and into
 // uConst::CashierPas, BonFileExt, UsePluAsDepartNo and PayTypePairs. Writes PayNo_0 and
 // WatGrpBeginFromOne when they are absent (creating the file when it is missing); such a
-// write failing raises EIniFileException.
-void LoadSettings(const QString& iniPath, TMainSettings& s);
+// write failing raises EIniFileException. A ComPort below 0 or above MaxComPort is
+// replaced by the default; the result holds one line (for the log) for each value so
+// replaced.
+QStringList LoadSettings(const QString& iniPath, TMainSettings& s);
 
 // Writes `s` and the globals above into the file; PAYTYPES is rewritten from
 // uConst::PayTypePairs. Raises EIniFileException at the first write that fails (the keys

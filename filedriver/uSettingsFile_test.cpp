@@ -100,13 +100,24 @@ TEST_F(SettingsFileTest, CharEncodingAndComPortRules) {
     Put(QByteArray("[PARAMETERS]\r\nCharEncoding=") + c.encoding + "\r\n");
     EXPECT_EQ(Load().CharEncoding, c.expected) << c.encoding;
   }
+  // A number the worker cannot take becomes the default with one line for the log.
   struct {
     const char* port;
     int expected;
-  } ports[] = {{"255", 255}, {"256", 1}, {"300", 1}, {"5abc", 1}, {"0", 0}};
+    bool replaced;
+  } ports[] = {{"255", 255, false}, {"256", 1, true}, {"300", 1, true}, {"5abc", 1, false},
+               {"0", 0, false},     {"-1", 1, true},  {"-300", 1, true}};
   for (const auto& c : ports) {
     Put(QByteArray("[PARAMETERS]\r\nComPort=") + c.port + "\r\n");
-    EXPECT_EQ(Load().ComPort, c.expected) << c.port;
+    TMainSettings s;
+    const QStringList lines = LoadSettings(ini_, s);
+    EXPECT_EQ(s.ComPort, c.expected) << c.port;
+    if (c.replaced) {
+      ASSERT_EQ(lines.size(), 1) << c.port;
+      EXPECT_EQ(lines[0], QStringLiteral("ComPort=%1 is out of range; COM1 is used").arg(QLatin1String(c.port)));
+    } else {
+      EXPECT_TRUE(lines.isEmpty()) << c.port;
+    }
   }
 }
 

@@ -11,7 +11,7 @@
 //
 // In memory a line break is "\n"; in the file every CR LF, CR or LF is a "|".
 // The message table and the file functions need no display; only the window translator
-// (TranslateForm and below) works on widgets.
+// (TranslateForm and below, in uStrResForms.cpp) works on widgets.
 #include <QString>
 
 #include "platform/IniFile.h"

@@ -1,4 +1,5 @@
-// Fuzz target: the serial device's byte-by-byte reading of an answer and its retry policy.
+// Fuzz target: the serial device's byte-by-byte reading of an answer, run by the device's
+// exchange loop with the serial retry table.
 // What the printer sends is the fuzz input, handed out by a port of our own; the device
 // runs on a clock of our own that only the port and the device's pauses move, so no real
 // time passes: an empty read returns at once and counts as its whole time-out.

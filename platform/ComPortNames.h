@@ -9,10 +9,21 @@
 //    "/dev/serial/by-id/usb-..."). A mapping always wins, whether its path exists or not,
 //    and its number is never given to another device. A device reached by a mapping (the
 //    same path once symbolic links are resolved) gets no automatic name.
-// 2. Every other serial device of the machine (see SerialDevices.h) gets an automatic name:
-//    ttyS<k> is COM<k+1> when that number is free; then ttyACM<k> by rising k, then
-//    ttyUSB<k> by rising k (and a ttyS whose own number was taken) each get the lowest free
-//    number from 1 up. A device left without a number in 1..255 gets no name.
+// 2. Every other serial device of the machine (see SerialDevices.h) gets an automatic
+//    number once and keeps it: the number is stored in the registry under
+//    HKEY_LOCAL_MACHINE\SOFTWARE\MiravokFP\ComPortDevices (value name: the device's
+//    identity, data: "COMn") and is never given to another device, whether its own device
+//    is plugged in or not. The identity is the device's /dev/serial/by-id link when the
+//    device reports a serial number and no other present device has the same link, else
+//    its /dev/serial/by-path link (the USB socket it sits in), else its device node (ttyS
+//    lines, or a machine without the udev links). Identities compare without regard to
+//    ASCII case.
+//    A device without a stored number gets one: ttyS<k> takes COM<k+1> when that number
+//    is free; then ttyACM<k> by rising k, then ttyUSB<k> by rising k (and a ttyS whose own
+//    number was taken) each take the lowest free number from 1 up. A number is free when
+//    no mapping and no stored device holds it. A device left without a number in 1..255,
+//    whose stored number a mapping now holds, whose identity another present device has
+//    too, or whose new number cannot be stored gets no name.
 // A port is present when it is an automatic one or a mapping whose path exists now.
 #include <functional>
 #include <memory>
@@ -27,6 +38,7 @@ namespace fp {
 
 // Below HKEY_LOCAL_MACHINE.
 inline constexpr const char* ComPortMapKey = "SOFTWARE\\MiravokFP\\ComPorts";
+inline constexpr const char* ComPortDeviceKey = "SOFTWARE\\MiravokFP\\ComPortDevices";
 
 // "COMn" (any case, n a decimal number 1..255 without sign or blanks) -> n.
 std::optional<int> ParseComPortName(std::string_view name);
@@ -40,6 +52,7 @@ struct TComPortName {
   bool Mapped = false;
   bool Present = false;
   std::optional<TSerialDevice> Device;  // the udev device behind it, when there is one
+  std::string Identity;                 // the key of its stored number; empty for a mapping
 };
 
 struct TComPortMapping {
@@ -47,10 +60,23 @@ struct TComPortMapping {
   std::string Path;
 };
 
-// The naming rule itself: all mappings (present or not) and the automatic names for the
-// devices, ordered by number.
-std::vector<TComPortName> AssignComPortNames(const std::vector<TComPortMapping>& mappings,
-                                             const std::vector<TSerialDevice>& devices);
+// The automatic number of one device, as stored.
+struct TComPortAssignment {
+  std::string Identity;
+  int Number = 0;
+  bool operator==(const TComPortAssignment&) const = default;
+};
+
+struct TComPortNaming {
+  std::vector<TComPortName> Ports;        // all mappings and the named devices, by number
+  std::vector<TComPortAssignment> Added;  // the numbers given now for the first time
+};
+
+// The naming rule itself, on the mappings, the devices present and the numbers stored
+// before. Writes nothing: the caller stores Added.
+TComPortNaming AssignComPortNames(const std::vector<TComPortMapping>& mappings,
+                                  const std::vector<TSerialDevice>& devices,
+                                  const std::vector<TComPortAssignment>& stored = {});
 
 class TComPortNames {
  public:
@@ -69,6 +95,13 @@ class TComPortNames {
   // the registry cannot be written.
   static bool SetMapping(std::string_view name, std::string_view path);
   static bool RemoveMapping(std::string_view name);
+
+  // The automatic numbers stored so far (values whose data is not a valid "COMn" name are
+  // ignored).
+  static std::vector<TComPortAssignment> StoredNumbers();
+  // The ports of the registry's mappings and these devices: numbers stored before are
+  // kept, new ones are stored (a device whose new number cannot be stored is left out).
+  static std::vector<TComPortName> Assign(const std::vector<TSerialDevice>& devices);
 
   // Source of the machine's serial devices, replaceable for tests; an empty function
   // restores the udev scanner. The factory may throw (the udev context could not be made).

@@ -6,6 +6,7 @@
 
 #include <regex>
 
+#include "platform/FileOps.h"
 #include "platform/PortTestSupport.h"
 #include "platform/Registry.h"
 
@@ -13,6 +14,7 @@ namespace fp {
 namespace {
 
 using test::FakeDevice;
+using test::FakeUsbDevice;
 using test::TScopedFakeDevices;
 using test::TScopedTempRegistry;
 
@@ -85,19 +87,138 @@ TEST(ComPortNames, AutomaticNumbering) {
   for (const Case& c : cases) {
     std::vector<TSerialDevice> devices;
     for (const auto& d : c.devices) devices.push_back(FakeDevice(d));
-    EXPECT_EQ(Names(AssignComPortNames(c.mappings, devices)), c.expected) << c.what;
+    EXPECT_EQ(Names(AssignComPortNames(c.mappings, devices).Ports), c.expected) << c.what;
   }
 }
 
 TEST(ComPortNames, NoNumberBeyond255) {
   std::vector<TSerialDevice> devices;
   for (int i = 0; i < 300; ++i) devices.push_back(FakeDevice("ttyUSB" + std::to_string(i)));
-  auto ports = AssignComPortNames({{255, "/dev/pts/1"}}, devices);
+  auto ports = AssignComPortNames({{255, "/dev/pts/1"}}, devices).Ports;
   ASSERT_EQ(ports.size(), 255u);
   EXPECT_EQ(ports.front().Path, "/dev/ttyUSB0");
   EXPECT_EQ(ports[253].Name, "COM254");
   EXPECT_EQ(ports[253].Path, "/dev/ttyUSB253");
   EXPECT_EQ(ports.back().Path, "/dev/pts/1");
+}
+
+TEST(ComPortNames, StoredNumbersAndIdentities) {
+  const TSerialDevice a = FakeUsbDevice("ttyUSB0", "A1", 1);
+  const TSerialDevice clone1 = FakeUsbDevice("ttyUSB1", "SAME", 2);
+  const TSerialDevice clone2 = FakeUsbDevice("ttyUSB2", "SAME", 3);
+  const TSerialDevice noSerial = FakeUsbDevice("ttyUSB3", "", 4);
+  TSerialDevice noLinks = FakeDevice("ttyACM0");
+  noLinks.SerialNumber = "X9";  // udev knows no links for it
+  struct Case {
+    const char* what;
+    std::vector<TComPortMapping> mappings;
+    std::vector<TSerialDevice> devices;
+    std::vector<TComPortAssignment> stored;
+    std::vector<std::string> expected;
+    std::vector<TComPortAssignment> added;
+  };
+  const Case cases[] = {
+      {"a stored number is kept and not stored again",
+       {}, {a}, {{a.ById, 3}}, {"COM3=/dev/ttyUSB0"}, {}},
+      {"identities compare without regard to case",
+       {}, {a}, {{"/DEV/SERIAL/BY-ID/USB-EXAMPLE_ADAPTER_A1-IF00-PORT0", 3}}, {"COM3=/dev/ttyUSB0"}, {}},
+      {"numbers of absent devices are given to nobody, ttyS0's own number included",
+       {}, {FakeDevice("ttyS0"), a}, {{"/dev/serial/by-id/gone", 1}, {"/dev/serial/by-id/gone2", 2}},
+       {"COM3=/dev/ttyS0", "COM4=/dev/ttyUSB0"}, {{"/dev/ttyS0", 3}, {a.ById, 4}}},
+      {"a device with a serial number is known by its by-id link, one without by its socket",
+       {}, {a, noSerial}, {}, {"COM1=/dev/ttyUSB0", "COM2=/dev/ttyUSB3"}, {{a.ById, 1}, {noSerial.ByPath, 2}}},
+      {"adapters that share a serial number are known by their sockets",
+       {}, {clone1, clone2}, {{clone1.ById, 1}},
+       {"COM2=/dev/ttyUSB1", "COM3=/dev/ttyUSB2"}, {{clone1.ByPath, 2}, {clone2.ByPath, 3}}},
+      {"without udev links the device node is the identity",
+       {}, {noLinks}, {}, {"COM1=/dev/ttyACM0"}, {{"/dev/ttyACM0", 1}}},
+      {"a mapping on a stored number wins; the device waits without a name",
+       {{3, "/dev/pts/77"}}, {a, noSerial}, {{a.ById, 3}},
+       {"COM1=/dev/ttyUSB3", "COM3=/dev/pts/77"}, {{noSerial.ByPath, 1}}},
+      {"two identities stored with one number: the first present device keeps it",
+       {}, {a, noSerial}, {{a.ById, 2}, {noSerial.ByPath, 2}},
+       {"COM1=/dev/ttyUSB3", "COM2=/dev/ttyUSB0"}, {{noSerial.ByPath, 1}}},
+  };
+  for (const Case& c : cases) {
+    TComPortNaming naming = AssignComPortNames(c.mappings, c.devices, c.stored);
+    EXPECT_EQ(Names(naming.Ports), c.expected) << c.what;
+    EXPECT_EQ(naming.Added, c.added) << c.what;
+  }
+}
+
+// What the registry's naming gives, step by step, as devices come and go.
+TEST(ComPortNames, NumbersStayWithTheirDevicesAcrossPlugging) {
+  TScopedTempRegistry reg;
+  TScopedFakeDevices devices;
+  const TSerialDevice first = FakeUsbDevice("ttyUSB0", "A1B2C3", 1);
+  const TSerialDevice acm = FakeUsbDevice("ttyACM0", "77", 2, "Example_Modem");
+  const TSerialDevice second = FakeUsbDevice("ttyUSB0", "D4E5F6", 3);
+  const TSerialDevice firstLater = FakeUsbDevice("ttyUSB1", "A1B2C3", 4);  // replugged elsewhere
+  const TSerialDevice plainA = FakeUsbDevice("ttyUSB2", "", 5);             // no serial numbers
+  const TSerialDevice plainB = FakeUsbDevice("ttyUSB3", "", 6);
+  struct Step {
+    const char* what;
+    std::vector<TSerialDevice> present;
+    std::vector<std::string> expected;
+  };
+  const Step steps[] = {
+      {"one adapter", {first}, {"COM1=/dev/ttyUSB0"}},
+      {"a ttyACM device comes; the adapter keeps COM1", {first, acm}, {"COM1=/dev/ttyUSB0", "COM2=/dev/ttyACM0"}},
+      {"the adapter goes; COM1 names nothing", {acm}, {"COM2=/dev/ttyACM0"}},
+      {"a second adapter does not take COM1", {acm, second}, {"COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0"}},
+      {"the first adapter comes back under another node and socket",
+       {acm, second, firstLater}, {"COM1=/dev/ttyUSB1", "COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0"}},
+      {"adapters without serial numbers get a number per socket", {plainB, plainA},
+       {"COM4=/dev/ttyUSB2", "COM5=/dev/ttyUSB3"}},
+      {"the same adapters under swapped nodes, in the same sockets: the same numbers",
+       {FakeUsbDevice("ttyUSB3", "", 5), FakeUsbDevice("ttyUSB2", "", 6)},
+       {"COM4=/dev/ttyUSB3", "COM5=/dev/ttyUSB2"}},
+      {"all of them at once", {plainB, second, acm, plainA, firstLater},
+       {"COM1=/dev/ttyUSB1", "COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0", "COM4=/dev/ttyUSB2",
+        "COM5=/dev/ttyUSB3"}},
+  };
+  for (const Step& s : steps) {
+    devices.Set(s.present);
+    EXPECT_EQ(Names(TComPortNames::PresentPorts()), s.expected) << s.what;
+  }
+  const std::vector<TComPortAssignment> stored = {
+      {first.ById, 1}, {acm.ById, 2}, {second.ById, 3}, {plainA.ByPath, 4}, {plainB.ByPath, 5}};
+  EXPECT_EQ(TComPortNames::StoredNumbers(), stored);
+
+  devices.Set(std::vector{acm});
+  EXPECT_FALSE(TComPortNames::PathOf("COM1"));
+  EXPECT_EQ(TComPortNames::PathOf("COM2"), "/dev/ttyACM0");
+  EXPECT_EQ(TComPortNames::NameOf("/dev/ttyACM0"), "COM2");
+}
+
+TEST(ComPortNames, MappingWinsOverAStoredNumberWhileItLasts) {
+  TScopedTempRegistry reg;
+  const TSerialDevice adapter = FakeUsbDevice("ttyUSB0", "A1B2C3", 1);
+  TScopedFakeDevices devices({{adapter}});
+  EXPECT_EQ(TComPortNames::PathOf("COM1"), "/dev/ttyUSB0");
+  ASSERT_TRUE(TComPortNames::SetMapping("COM1", "/nonexistent/port"));
+  devices.Set(std::vector{adapter, FakeUsbDevice("ttyUSB1", "OTHER", 2)});
+  // The adapter waits without a name; the newcomer does not get its number either.
+  EXPECT_EQ(Names(TComPortNames::Assign(TComPortNames::ScanDevices())),
+            (std::vector<std::string>{"COM1=/nonexistent/port", "COM2=/dev/ttyUSB1"}));
+  EXPECT_FALSE(TComPortNames::NameOf("/dev/ttyUSB0"));
+  ASSERT_TRUE(TComPortNames::RemoveMapping("COM1"));
+  EXPECT_EQ(TComPortNames::NameOf("/dev/ttyUSB0"), "COM1");
+}
+
+TEST(ComPortNames, NumberThatCannotBeStoredIsNotGiven) {
+  TScopedTempRegistry reg;
+  TScopedFakeDevices devices({{FakeDevice("ttyUSB0")}});
+  TFaultyFileOps faulty;
+  faulty.FailAt(TFileOp::Rename, 0);
+  {
+    TScopedFileOps scoped(&faulty);
+    EXPECT_TRUE(TComPortNames::PresentPorts().empty());
+    EXPECT_FALSE(TComPortNames::PathOf("COM1"));
+  }
+  EXPECT_TRUE(TComPortNames::StoredNumbers().empty());
+  EXPECT_EQ(TComPortNames::PathOf("COM1"), "/dev/ttyUSB0");
+  EXPECT_EQ(TComPortNames::StoredNumbers(), (std::vector<TComPortAssignment>{{"/dev/ttyUSB0", 1}}));
 }
 
 class Pty {

@@ -21,6 +21,7 @@ int IFileOps::Fsync(int fd) { return ::fsync(fd); }
 int IFileOps::Close(int fd) { return ::close(fd); }
 int IFileOps::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
 int IFileOps::Stat(const char* path, struct stat* st) { return ::stat(path, st); }
+int IFileOps::Lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
 int IFileOps::Rename(const char* from, const char* to) { return ::rename(from, to); }
 int IFileOps::Unlink(const char* path) { return ::unlink(path); }
 int IFileOps::Mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
@@ -40,6 +41,41 @@ IFileOps& FileOps() {
 }
 
 IFileOps* SetFileOps(IFileOps* ops) { return gCurrent.exchange(ops, std::memory_order_acq_rel); }
+
+bool WriteAll(IFileOps& ops, int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ops.Write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool WriteAll(IFileOps& ops, int fd, const std::string& data) { return WriteAll(ops, fd, data.data(), data.size()); }
+
+bool ReadAll(IFileOps& ops, int fd, std::string& data, size_t limit) {
+  data.clear();
+  char buf[16384];
+  for (;;) {
+    const ssize_t n = ops.Read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (static_cast<size_t>(n) > limit - data.size()) {
+      data.append(buf, limit - data.size());
+      errno = EFBIG;
+      return false;
+    }
+    data.append(buf, static_cast<size_t>(n));
+  }
+}
 
 // ---- TFaultyFileOps ----
 
@@ -127,6 +163,10 @@ int TFaultyFileOps::Fstat(int fd, struct stat* st) {
 
 int TFaultyFileOps::Stat(const char* path, struct stat* st) {
   return ShouldFail(TFileOp::Stat, path) ? -1 : IFileOps::Stat(path, st);
+}
+
+int TFaultyFileOps::Lstat(const char* path, struct stat* st) {
+  return ShouldFail(TFileOp::Lstat, path) ? -1 : IFileOps::Lstat(path, st);
 }
 
 int TFaultyFileOps::Rename(const char* from, const char* to) {

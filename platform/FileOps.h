@@ -26,6 +26,8 @@ class IFileOps {
   virtual int Close(int fd);
   virtual int Fstat(int fd, struct stat* st);
   virtual int Stat(const char* path, struct stat* st);
+  // Like Stat, but a symbolic link is described itself, not followed.
+  virtual int Lstat(const char* path, struct stat* st);
   virtual int Rename(const char* from, const char* to);
   // Renames only when `to` does not exist yet (fails with EEXIST otherwise).
   virtual int RenameNoReplace(const char* from, const char* to);
@@ -39,7 +41,7 @@ IFileOps& FileOps();
 // when it was the system's). The object must outlive its use.
 IFileOps* SetFileOps(IFileOps* ops);
 
-enum class TFileOp { Open, Read, Write, Fsync, Close, Fstat, Stat, Rename, RenameNoReplace, Unlink, Mkdir, Count };
+enum class TFileOp { Open, Read, Write, Fsync, Close, Fstat, Stat, Lstat, Rename, RenameNoReplace, Unlink, Mkdir, Count };
 
 // Test double: the system calls, except that chosen calls fail with a chosen errno.
 class TFaultyFileOps : public IFileOps {
@@ -61,6 +63,7 @@ class TFaultyFileOps : public IFileOps {
   int Close(int fd) override;
   int Fstat(int fd, struct stat* st) override;
   int Stat(const char* path, struct stat* st) override;
+  int Lstat(const char* path, struct stat* st) override;
   int Rename(const char* from, const char* to) override;
   int RenameNoReplace(const char* from, const char* to) override;
   int Unlink(const char* path) override;
@@ -79,6 +82,15 @@ class TFaultyFileOps : public IFileOps {
   std::array<int, static_cast<size_t>(TFileOp::Count)> calls_{};
   std::array<std::string, 1024> fdPaths_{};
 };
+
+// Writes all `size` bytes to `fd`, retrying short writes and EINTR. A write that returns 0
+// counts as a failure (errno EIO), so a device that takes nothing cannot make it loop.
+bool WriteAll(IFileOps& ops, int fd, const void* data, size_t size);
+bool WriteAll(IFileOps& ops, int fd, const std::string& data);
+
+// Reads `fd` to its end into `data` (replacing its contents), retrying EINTR. Fails with
+// errno EFBIG when the file holds more than `limit` bytes; `data` then holds what was read.
+bool ReadAll(IFileOps& ops, int fd, std::string& data, size_t limit = static_cast<size_t>(-1));
 
 // Replaces the file operations for the life of the object (tests).
 class TScopedFileOps {

@@ -12,6 +12,7 @@
 
 #include "platform/Cp1251.h"
 #include "platform/FileOps.h"
+#include "platform/TextLines.h"
 
 namespace fp {
 namespace {
@@ -80,50 +81,23 @@ ParsedLine Parse(std::string_view line) {
 
 using Lines = std::vector<std::string>;
 
-std::vector<std::string> SplitLines(const std::string& data) {
-  Lines lines;
-  size_t start = 0;
-  for (size_t i = 0; i < data.size(); ++i) {
-    if (data[i] == '\r' || data[i] == '\n') {
-      lines.emplace_back(data, start, i - start);
-      if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
-      start = i + 1;
-    }
-  }
-  if (start < data.size()) lines.emplace_back(data, start);
-  return lines;
-}
-
 // Reads the whole file. Returns false with errno set when it cannot be read; a missing
-// file reads as empty with exists = false.
-bool ReadAll(const std::string& path, std::string& data, bool& exists) {
+// file reads as empty.
+bool ReadFile(const std::string& path, std::string& data) {
   data.clear();
-  exists = false;
   IFileOps& ops = FileOps();
   int fd = ops.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) return errno == ENOENT;
-  exists = true;
-  char buf[16384];
-  for (;;) {
-    ssize_t n = ops.Read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int saved = errno;
-      ops.Close(fd);
-      errno = saved;
-      return false;
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
-  }
+  const bool ok = ReadAll(ops, fd, data);
+  const int saved = errno;
   ops.Close(fd);
-  return true;
+  errno = saved;
+  return ok;
 }
 
 Lines LoadLines(const std::string& path) {
   std::string data;
-  bool exists;
-  ReadAll(path, data, exists);  // an unreadable file reads as an empty one
+  if (!ReadFile(path, data)) data.clear();  // an unreadable file reads as an empty one
   return SplitLines(data);
 }
 
@@ -152,20 +126,6 @@ long FindKey(const Lines& lines, std::string_view section, std::string_view key)
     if (p.kind == LineKind::Key && SameName(p.name, key)) return static_cast<long>(i);
   }
   return -1;
-}
-
-bool WriteFully(IFileOps& ops, int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ops.Write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 [[noreturn]] void RaiseWriteError(const std::string& fileName) {
@@ -205,7 +165,7 @@ void Commit(const std::string& fileName, const Lines& lines) {
   int fd = ops.Open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) RaiseWriteError(fileName);
   if (exists) ::fchmod(fd, st.st_mode & 07777);
-  bool ok = WriteFully(ops, fd, data) && ops.Fsync(fd) == 0;
+  bool ok = WriteAll(ops, fd, data) && ops.Fsync(fd) == 0;
   ok = (ops.Close(fd) == 0) && ok;
   if (ok) ok = ops.Rename(temp.c_str(), target.c_str()) == 0;
   if (!ok) {
@@ -225,8 +185,7 @@ void Commit(const std::string& fileName, const Lines& lines) {
 // overwritten with a shortened copy.
 Lines LoadForWrite(const std::string& fileName) {
   std::string data;
-  bool exists;
-  if (!ReadAll(fileName, data, exists)) RaiseWriteError(fileName);
+  if (!ReadFile(fileName, data)) RaiseWriteError(fileName);
   return SplitLines(data);
 }
 

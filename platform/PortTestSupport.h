@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,16 +63,46 @@ inline TSerialDevice FakeDevice(const std::string& sysName, const std::string& d
   return d;
 }
 
-// Makes the port naming see exactly these devices for the object's life.
+// A USB adapter as udev reports it: a by-path link for the socket it sits in, and a
+// by-id link made of its maker, model and serial number (without a serial number the
+// link names only maker and model, so identical adapters share it).
+inline TSerialDevice FakeUsbDevice(const std::string& sysName, const std::string& serial, int socket,
+                                   const std::string& model = "Example_Adapter") {
+  TSerialDevice d = FakeDevice(sysName, model);
+  d.Bus = "usb";
+  d.SerialNumber = serial;
+  d.ById = "/dev/serial/by-id/usb-" + model + (serial.empty() ? "" : "_" + serial) + "-if00-port0";
+  d.ByPath = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:" + std::to_string(socket) + ":1.0-port0";
+  return d;
+}
+
+// Makes the port naming see exactly these devices for the object's life; Set plugs and
+// unplugs devices on the way.
 class TScopedFakeDevices {
  public:
-  explicit TScopedFakeDevices(std::optional<std::vector<TSerialDevice>> devices = std::vector<TSerialDevice>{}) {
-    TComPortNames::SetScannerFactory(
-        [devices] { return std::make_unique<TFakeSerialScanner>(devices); });
+  explicit TScopedFakeDevices(std::optional<std::vector<TSerialDevice>> devices = std::vector<TSerialDevice>{})
+      : Devices(std::make_shared<TShared>()) {
+    Devices->List = std::move(devices);
+    TComPortNames::SetScannerFactory([shared = Devices] {
+      std::lock_guard lock(shared->Mutex);
+      return std::make_unique<TFakeSerialScanner>(shared->List);
+    });
   }
   ~TScopedFakeDevices() { TComPortNames::SetScannerFactory(nullptr); }
   TScopedFakeDevices(const TScopedFakeDevices&) = delete;
   TScopedFakeDevices& operator=(const TScopedFakeDevices&) = delete;
+
+  void Set(std::optional<std::vector<TSerialDevice>> devices) {
+    std::lock_guard lock(Devices->Mutex);
+    Devices->List = std::move(devices);
+  }
+
+ private:
+  struct TShared {
+    std::mutex Mutex;
+    std::optional<std::vector<TSerialDevice>> List;
+  };
+  std::shared_ptr<TShared> Devices;
 };
 
 }  // namespace fp::test

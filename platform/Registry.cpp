@@ -5,14 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pwd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <pwd.h>
+#include <mutex>
 
 #include "platform/ComPortNames.h"
 #include "platform/FileOps.h"
+#include "platform/TextLines.h"
 
 // File format (text, one item a line; anything else, blank lines and "#" comments are
 // skipped):
@@ -182,13 +186,8 @@ class TTree {
 
   bool Parse(const std::string& text) {
     TKeyNode* current = nullptr;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-      std::size_t end = text.find('\n', pos);
-      if (end == std::string::npos) end = text.size();
-      std::string_view line(text.data() + pos, end - pos);
-      pos = end + 1;
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    for (const std::string& textLine : SplitLines(text)) {
+      std::string_view line = textLine;
       if (line.empty() || line[0] == '#') continue;
       if (line[0] == '[' && line.back() == ']') {
         current = nullptr;
@@ -247,6 +246,29 @@ class TTree {
   std::map<std::string, TKeyNode> Keys;
 };
 
+std::mutex gHomeMutex;
+TRegistry::THomeFolderSource gHomeSource;
+std::atomic<bool> gNoFileReported{false};
+
+// The home folder of the account the process runs as.
+std::optional<std::string> AccountHomeFolder() {
+  std::vector<char> buf(16384);
+  passwd pw;
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) != 0 || !found || !found->pw_dir)
+    return std::nullopt;
+  return std::string(found->pw_dir);
+}
+
+bool IsAbsolute(const char* path) { return path && path[0] == '/'; }
+
+// The registry file, or nothing (said once on stderr) when it has no place.
+std::optional<std::string> CurrentFile() {
+  std::optional<std::string> file = TRegistry::FileName();
+  if (!file && !gNoFileReported.exchange(true)) std::fprintf(stderr, "%s\n", TRegistry::NoFileText);
+  return file;
+}
+
 // Reads the file; a missing file is an empty registry.
 std::optional<TTree> Load(const std::string& file) {
   TTree tree;
@@ -257,31 +279,17 @@ std::optional<TTree> Load(const std::string& file) {
     return std::nullopt;
   }
   std::string text;
-  char buf[8192];
-  for (;;) {
-    ssize_t n = ops.Read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ops.Close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    text.append(buf, std::size_t(n));
-  }
+  const bool read = ReadAll(ops, fd, text);
   ops.Close(fd);
+  if (!read) return std::nullopt;
   tree.Parse(text);
   return tree;
 }
 
-bool WriteAll(IFileOps& ops, int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ops.Write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += std::size_t(n);
-  }
-  return true;
+std::optional<TTree> LoadCurrent() {
+  auto file = CurrentFile();
+  if (!file) return std::nullopt;
+  return Load(*file);
 }
 
 enum class TChange { Failed, Unchanged, Changed };
@@ -297,13 +305,17 @@ bool MakeParents(IFileOps& ops, const std::string& path) {
   return true;
 }
 
-// Lock, re-read, change, write atomically (temporary file, fsync, rename), unlock.
+// Lock, re-read, change, write atomically (temporary file, fsync, rename), unlock. The
+// new file keeps the mode of the old one. Neither the lock file nor the temporary file is
+// opened through a symbolic link, and the rename replaces a link rather than its target.
 template <class F>
 bool Modify(F&& change) {
   IFileOps& ops = FileOps();
-  const std::string file = TRegistry::FileName();
+  const std::optional<std::string> current = CurrentFile();
+  if (!current) return false;
+  const std::string& file = *current;
   if (!MakeParents(ops, file)) return false;
-  int lockFd = ops.Open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int lockFd = ops.Open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (lockFd < 0) return false;
   while (::flock(lockFd, LOCK_EX) != 0) {
     if (errno != EINTR) {
@@ -317,10 +329,16 @@ bool Modify(F&& change) {
     if (result == TChange::Unchanged) {
       ok = true;
     } else if (result == TChange::Changed) {
+      // The name is this process's own and the lock keeps its threads apart, so anything
+      // found under it is left over from a process of the same number: it goes first.
       const std::string temp = file + ".tmp." + std::to_string(::getpid());
-      int fd = ops.Open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      ops.Unlink(temp.c_str());
+      struct stat old {};
+      const bool existed = ops.Stat(file.c_str(), &old) == 0;
+      int fd = ops.Open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
       if (fd >= 0) {
-        bool written = WriteAll(ops, fd, tree->Format()) && ops.Fsync(fd) == 0;
+        bool written = (!existed || ::fchmod(fd, old.st_mode & 07777) == 0) &&
+                       WriteAll(ops, fd, tree->Format()) && ops.Fsync(fd) == 0;
         written = (ops.Close(fd) == 0) && written;
         if (written && ops.Rename(temp.c_str(), file.c_str()) == 0)
           ok = true;
@@ -355,20 +373,29 @@ bool IsVirtualPath(TRegRoot root, std::string_view path) {
 
 std::string_view RegRootName(TRegRoot root) { return kRootNames[int(root)]; }
 
-std::string TRegistry::FileName() {
-  if (const char* env = std::getenv(FileVariable); env && *env) return env;
+std::optional<std::string> TRegistry::FileName() {
+  if (const char* env = std::getenv(FileVariable); env && *env) return std::string(env);
   std::string base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); IsAbsolute(xdg)) {
     base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-      const passwd* pw = ::getpwuid(::getuid());
-      home = pw ? pw->pw_dir : "/tmp";
-    }
+  } else if (const char* home = std::getenv("HOME"); IsAbsolute(home)) {
     base = std::string(home) + "/.config";
+  } else {
+    THomeFolderSource source;
+    {
+      std::lock_guard lock(gHomeMutex);
+      source = gHomeSource;
+    }
+    std::optional<std::string> account = source ? source() : AccountHomeFolder();
+    if (!account || !IsAbsolute(account->c_str())) return std::nullopt;
+    base = *account + "/.config";
   }
   return base + "/miravok-fp/registry.txt";
+}
+
+void TRegistry::SetHomeFolderSource(THomeFolderSource source) {
+  std::lock_guard lock(gHomeMutex);
+  gHomeSource = std::move(source);
 }
 
 std::optional<TRegKey> TRegistry::OpenKey(TRegRoot root, std::string_view subKey) {
@@ -381,7 +408,7 @@ std::optional<TRegKey> TRegistry::CreateKey(TRegRoot root, std::string_view subK
 
 std::optional<TRegKey> TRegistry::OpenKey(const TRegKey& key, std::string_view subKey) {
   TRegKey result{key.Root, JoinPath(key.Path, subKey)};
-  auto tree = Load(FileName());
+  auto tree = LoadCurrent();
   if (!tree || !tree->Find(result.Root, result.Path)) return std::nullopt;
   return result;
 }
@@ -419,7 +446,7 @@ bool TRegistry::SetValue(const TRegKey& key, std::string_view name, std::string_
 std::optional<std::vector<TRegValue>> TRegistry::Values(const TRegKey& key) {
   TRegKey k{key.Root, NormalisePath(key.Path)};
   if (IsSerialComm(k)) return SerialCommValues();
-  auto tree = Load(FileName());
+  auto tree = LoadCurrent();
   if (!tree) return std::nullopt;
   TKeyNode* node = tree->Find(k.Root, k.Path);
   if (!node) return std::nullopt;
@@ -428,7 +455,7 @@ std::optional<std::vector<TRegValue>> TRegistry::Values(const TRegKey& key) {
 
 std::optional<std::vector<std::string>> TRegistry::SubKeys(const TRegKey& key) {
   TRegKey k{key.Root, NormalisePath(key.Path)};
-  auto tree = Load(FileName());
+  auto tree = LoadCurrent();
   if (!tree || !tree->Find(k.Root, k.Path)) return std::nullopt;
   return tree->Children(k.Root, k.Path);
 }
@@ -464,6 +491,18 @@ bool TRegistry::DeleteKey(const TRegKey& key, std::string_view subKey) {
     if (!tree.Find(k.Root, k.Path) || !tree.Children(k.Root, k.Path).empty()) return TChange::Failed;
     tree.Erase(k.Root, k.Path);
     return TChange::Changed;
+  });
+}
+
+bool TRegistry::UpdateValues(TRegRoot root, std::string_view subKey,
+                             const std::function<bool(std::vector<TRegValue>& values)>& change) {
+  const std::string path = NormalisePath(subKey);
+  if (IsVirtualPath(root, path)) return false;
+  for (std::string p = path; !p.empty(); p = ParentPath(p))
+    if (IsSerialComm(TRegKey{root, p})) return false;
+  return Modify([&](TTree& tree) {
+    TKeyNode* node = tree.Ensure(root, path);
+    return change(node->Values) ? TChange::Changed : TChange::Failed;
   });
 }
 

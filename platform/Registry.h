@@ -5,7 +5,11 @@
 // their data here.
 //
 // The file is "$FP_REGISTRY_FILE" when that variable is set, otherwise
-// "$XDG_CONFIG_HOME/miravok-fp/registry.txt" (or "~/.config/miravok-fp/registry.txt").
+// "$XDG_CONFIG_HOME/miravok-fp/registry.txt", otherwise "$HOME/.config/miravok-fp/
+// registry.txt", where HOME falls back to the home folder of the user's account. Only
+// absolute folders count. The file names the component libraries that get loaded, so it
+// never goes to a shared place such as /tmp: without any of these every operation fails
+// and the reason (NoFileText) is written to stderr once.
 // Every write takes an exclusive flock on "<file>.lock", re-reads the file, changes it and
 // replaces it atomically (temporary file, fsync, rename), so concurrent writers in several
 // processes or threads never lose each other's changes. Every read re-reads the file; there
@@ -22,6 +26,7 @@
 // present now (value name: the device path, data: "COMn"), read live from the port naming
 // module. It and its parents always exist and refuse every change.
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,8 +62,19 @@ class TRegistry {
   // The environment variable that names the registry file.
   static constexpr const char* FileVariable = "FP_REGISTRY_FILE";
 
-  // The registry file in use now (the variable is read at every call).
-  static std::string FileName();
+  // Why the registry cannot be used when FileName() finds no place for the file.
+  static constexpr const char* NoFileText =
+      "No place for the registry file: FP_REGISTRY_FILE, XDG_CONFIG_HOME and HOME are not set "
+      "(or not absolute paths) and the user account has no home folder";
+
+  // The registry file in use now (the variables are read at every call); nothing when
+  // there is no place for it.
+  static std::optional<std::string> FileName();
+
+  // The user's home folder when HOME is not set; the default reads the account database.
+  // Replaceable for tests; an empty function restores the default.
+  using THomeFolderSource = std::function<std::optional<std::string>()>;
+  static void SetHomeFolderSource(THomeFolderSource source);
 
   // The key when it exists; an empty path opens the root itself.
   static std::optional<TRegKey> OpenKey(TRegRoot root, std::string_view subKey);
@@ -88,6 +104,12 @@ class TRegistry {
   // Deletes a value; fails when the key or the value is missing.
   static bool DeleteValue(const TRegKey& key, std::string_view name);
 
+  // Reads and changes the values of a key in one step, with no other writer in between:
+  // creates the key when it is missing, hands its values to change, and writes them back
+  // when change returns true. False when the key cannot be created, change returns false
+  // or the file cannot be written. For the live port list always false.
+  static bool UpdateValues(TRegRoot root, std::string_view subKey,
+                           const std::function<bool(std::vector<TRegValue>& values)>& change);
 };
 
 }  // namespace fp

@@ -4,8 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -183,16 +186,118 @@ TEST(Registry, ReadersSeeChangesMadeToTheFileBehindTheirBack) {
   EXPECT_TRUE(TRegistry::OpenKey(HKEY_CURRENT_USER, "Y\\Z"));
 }
 
-TEST(Registry, LocationFromVariableOrPerUserDefault) {
+// Sets or clears an environment variable for the object's life.
+class TScopedEnv {
+ public:
+  TScopedEnv(const char* name, const char* value) : Name(name) {
+    if (const char* old = ::getenv(name)) Old = old;
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+  }
+  ~TScopedEnv() {
+    if (Old)
+      ::setenv(Name, Old->c_str(), 1);
+    else
+      ::unsetenv(Name);
+  }
+
+ private:
+  const char* Name;
+  std::optional<std::string> Old;
+};
+
+TEST(Registry, LocationFromVariableOrPerUserFolderOnly) {
   TScopedTempRegistry reg;
   EXPECT_EQ(TRegistry::FileName(), reg.File);
-  ::unsetenv(TRegistry::FileVariable);
-  std::string oldXdg = ::getenv("XDG_CONFIG_HOME") ? ::getenv("XDG_CONFIG_HOME") : "";
-  ::setenv("XDG_CONFIG_HOME", reg.Dir.c_str(), 1);
-  EXPECT_EQ(TRegistry::FileName(), reg.Dir + "/miravok-fp/registry.txt");
-  ::unsetenv("XDG_CONFIG_HOME");
-  EXPECT_EQ(TRegistry::FileName(), std::string(::getenv("HOME")) + "/.config/miravok-fp/registry.txt");
-  if (!oldXdg.empty()) ::setenv("XDG_CONFIG_HOME", oldXdg.c_str(), 1);
+  TScopedEnv noFile(TRegistry::FileVariable, nullptr);
+  std::optional<std::string> account = "/home/account";
+  TRegistry::SetHomeFolderSource([&] { return account; });
+  struct Case {
+    const char* xdg;
+    const char* home;
+    std::optional<std::string> expected;
+  };
+  const std::string dir = reg.Dir;
+  const Case cases[] = {
+      {dir.c_str(), "/home/h", dir + "/miravok-fp/registry.txt"},
+      {nullptr, "/home/h", "/home/h/.config/miravok-fp/registry.txt"},
+      {"relative/xdg", "/home/h", "/home/h/.config/miravok-fp/registry.txt"},  // only absolute folders count
+      {"", nullptr, "/home/account/.config/miravok-fp/registry.txt"},
+      {nullptr, "relative", "/home/account/.config/miravok-fp/registry.txt"},
+  };
+  for (const Case& c : cases) {
+    TScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
+    TScopedEnv home("HOME", c.home);
+    EXPECT_EQ(TRegistry::FileName(), c.expected) << (c.xdg ? c.xdg : "-") << " " << (c.home ? c.home : "-");
+  }
+
+  // No home folder at all: no file anywhere (never a shared folder), and every operation fails.
+  TScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
+  TScopedEnv home("HOME", nullptr);
+  for (std::optional<std::string> none : {std::optional<std::string>(), std::optional<std::string>("tmp")}) {
+    account = none;
+    EXPECT_FALSE(TRegistry::FileName());
+    EXPECT_FALSE(TRegistry::CreateKey(HKEY_CURRENT_USER, "A"));
+    EXPECT_FALSE(TRegistry::OpenKey(HKEY_CURRENT_USER, ""));
+    EXPECT_FALSE(TRegistry::SetValue({HKEY_CURRENT_USER, ""}, "v", "1"));
+  }
+  TRegistry::SetHomeFolderSource(nullptr);
+  EXPECT_TRUE(TRegistry::FileName());  // the account database of the user running the tests
+}
+
+TEST(Registry, RewriteKeepsTheFileMode) {
+  TScopedTempRegistry reg;
+  auto key = TRegistry::CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\X");
+  ASSERT_TRUE(key);
+  for (mode_t mode : {mode_t(0600), mode_t(0640), mode_t(0644)}) {
+    ASSERT_EQ(::chmod(reg.File.c_str(), mode), 0);
+    ASSERT_TRUE(TRegistry::SetValue(*key, "v", std::to_string(mode)));
+    struct stat st {};
+    ASSERT_EQ(::stat(reg.File.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+  }
+}
+
+// Links planted beside the registry file are replaced or refused, never written through.
+TEST(Registry, WritesNeverGoThroughPlantedLinks) {
+  TScopedTempRegistry reg;
+  ASSERT_TRUE(TRegistry::CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\X"));
+  const std::string victim = reg.Dir + "/victim";
+  { std::ofstream(victim) << "keep"; }
+  const std::string temp = reg.File + ".tmp." + std::to_string(::getpid());
+  ASSERT_EQ(::symlink(victim.c_str(), temp.c_str()), 0);
+  EXPECT_TRUE(TRegistry::SetValue({HKEY_LOCAL_MACHINE, "SOFTWARE\\X"}, "v", "1"));
+  EXPECT_EQ(ReadFile(victim), "keep");
+  EXPECT_EQ(TRegistry::QueryValue({HKEY_LOCAL_MACHINE, "SOFTWARE\\X"}, "v"), "1");
+
+  // A lock file that is a link: the write is refused and nothing is created at its target.
+  const std::string lock = reg.File + ".lock";
+  const std::string elsewhere = reg.Dir + "/created-elsewhere";
+  ASSERT_EQ(::unlink(lock.c_str()), 0);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), lock.c_str()), 0);
+  EXPECT_FALSE(TRegistry::SetValue({HKEY_LOCAL_MACHINE, "SOFTWARE\\X"}, "v", "2"));
+  EXPECT_FALSE(std::filesystem::exists(elsewhere));
+  EXPECT_EQ(TRegistry::QueryValue({HKEY_LOCAL_MACHINE, "SOFTWARE\\X"}, "v"), "1");
+}
+
+TEST(Registry, UpdateValuesChangesAKeyInOneStep) {
+  TScopedTempRegistry reg;
+  auto append = [](std::vector<TRegValue>& values) {
+    values.push_back({"n" + std::to_string(values.size()), "x"});
+    return true;
+  };
+  ASSERT_TRUE(TRegistry::UpdateValues(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", append));  // created
+  ASSERT_TRUE(TRegistry::UpdateValues(HKEY_LOCAL_MACHINE, "software\\new\\key", append));
+  EXPECT_EQ(TRegistry::Values({HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key"}),
+            (std::vector<TRegValue>{{"n0", "x"}, {"n1", "x"}}));
+  // Nothing to write: no change, and no key created either.
+  EXPECT_FALSE(TRegistry::UpdateValues(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", [](auto&) { return false; }));
+  EXPECT_FALSE(TRegistry::OpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other"));
+  EXPECT_FALSE(TRegistry::UpdateValues(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", append));
+  EXPECT_FALSE(TRegistry::UpdateValues(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM\\Sub", append));
+  EXPECT_TRUE(TRegistry::UpdateValues(HKEY_LOCAL_MACHINE, "HARDWARE\\Other", append));
 }
 
 // Two processes, and two threads in one of them, write into the same keys at once.

@@ -124,6 +124,13 @@ class TUdevSerialScanner : public TSerialDeviceScanner {
     d.Subsystem = Text(udev_device_get_subsystem(dev));
     d.DevPath = Text(udev_device_get_devpath(dev));
     d.IdPath = Text(udev_device_get_property_value(dev, "ID_PATH"));
+    d.SerialNumber = Text(udev_device_get_property_value(dev, "ID_SERIAL_SHORT"));
+    udev_list_entry* link;
+    udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(dev)) {
+      const std::string path = Text(udev_list_entry_get_name(link));
+      if (d.ById.empty() && path.starts_with("/dev/serial/by-id/")) d.ById = path;
+      if (d.ByPath.empty() && path.starts_with("/dev/serial/by-path/")) d.ByPath = path;
+    }
     return d;
   }
 

@@ -24,6 +24,9 @@ struct TSerialDevice {
   std::string Subsystem;    // "tty"
   std::string DevPath;      // the device's path in sysfs ("/devices/pci0000:00/.../ttyUSB0")
   std::string IdPath;       // ID_PATH, the physical location ("pci-0000:00:14.0-usb-0:2:1.0")
+  std::string ById;         // its link in /dev/serial/by-id, when udev made one
+  std::string ByPath;       // its link in /dev/serial/by-path, when udev made one
+  std::string SerialNumber; // ID_SERIAL_SHORT: the serial number the device reports; empty when none
 };
 
 class TSerialDeviceScanner {

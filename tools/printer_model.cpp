@@ -150,13 +150,18 @@ int main(int Argc, char** Argv) {
     Pty = std::make_unique<model::PtyEndpoint>(Model);
     for (const TComPortMapping& M : TComPortNames::Mappings())
       if (M.Number == Options.Com) PreviousMapping = M.Path;
+    const std::optional<std::string> RegistryFile = TRegistry::FileName();
+    if (!RegistryFile) {
+      std::fprintf(stderr, "printer_model: %s\n", TRegistry::NoFileText);
+      return 1;
+    }
     if (!TComPortNames::SetMapping(ComName, Pty->SlavePath())) {
       std::fprintf(stderr, "printer_model: cannot write the mapping of %s into %s\n", ComName.c_str(),
-                   TRegistry::FileName().c_str());
+                   RegistryFile->c_str());
       return 1;
     }
     std::printf("Printer model on %s = %s (registry %s)\n", ComName.c_str(), Pty->SlavePath().c_str(),
-                TRegistry::FileName().c_str());
+                RegistryFile->c_str());
   }
   std::printf("Model %s, mode %s, serial %s, fiscal memory %s. Ctrl+C stops.\n", Readable(Diag.model).c_str(),
               Readable(Diag.modeWord).c_str(), Readable(Diag.serial).c_str(), Readable(Diag.fmNumber).c_str());

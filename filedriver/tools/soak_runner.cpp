@@ -106,7 +106,7 @@ class TRunner {
         Idle.restart();
       }
       QStringList ready;
-      uPRNFileThread::SelectReadyBonFiles(O.Folder, ready, QDateTime::currentDateTime());
+      uPRNFileThread::SelectReadyBonFiles(O.Folder, ready, QDateTime::currentDateTime(), O.LogDir);
       if (!ready.isEmpty()) {
         StartJob(ready.size());
         return;

@@ -7,11 +7,15 @@
 // receipt can no longer be cancelled) and, a few times, stops answering in the middle of a receipt; the runner
 // is killed (SIGKILL) in the middle of a file a few times and started again.
 //
+// Service files are mixed in (an X or Z report, a cash in or out, a copy of the last
+// receipt), and a few times the printer stops answering right after one of their commands.
+//
 // At the end every file must be exactly one of: printed (report file, claim gone), ".err"
 // or ".unk" (after a kill, or after a failure once its receipt may have printed); no
 // receipt may be printed twice; no file that ended as ".err" has a receipt the printer
-// closed (a point-of-sale program sends ".err" files again); a printed receipt holds all
-// the file's sales; the logs hold no unexpected exception. The counts are printed.
+// closed (a point-of-sale program sends ".err" files again); no service command runs twice
+// and no service file whose command the printer ran ends as ".err"; a printed receipt
+// holds all the file's sales; the logs hold no unexpected exception. The counts are printed.
 //
 // Each receipt file carries its own unique sale number ("#U", sent in the opening of a
 // printer in the ONLINE mode), by which the model's receipts are matched to the files.
@@ -33,6 +37,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <regex>
@@ -75,7 +80,7 @@ std::string ReadAll(const fs::path& p) {
 
 // ---- The receipt files ----
 
-enum class TKind { Receipt, Invalid, Status };
+enum class TKind { Receipt, Invalid, Status, Service };
 
 struct TSoakFile {
   int Index = 0;
@@ -86,6 +91,7 @@ struct TSoakFile {
   std::string Content;
   size_t Items = 0;   // sales of a receipt
   size_t Payments = 0;  // payments of a receipt, the automatic one included
+  uint8_t ServiceCmd = 0;  // the printer command of a service file
 };
 
 std::string Pad(const std::string& s, size_t width, char fill, bool left) {
@@ -110,6 +116,23 @@ TSoakFile MakeFile(int index, std::mt19937& rng) {
     f.Kind = TKind::Status;
     f.Tag.clear();
     f.Content = "&S" + crlf;
+    return f;
+  }
+  if (roll >= 15 && roll < 21) {
+    // Service files: the printer command each one runs.
+    f.Kind = TKind::Service;
+    f.Tag.clear();
+    switch (pick(6)) {
+      case 0: f.Content = "#I" + crlf; f.ServiceCmd = 0x45; break;  // X report
+      case 1: f.Content = "#N" + crlf; f.ServiceCmd = 0x45; break;  // Z report
+      case 2:
+      case 3:  // cash in, a different amount each
+        f.Content = "#R" + std::to_string(1 + index % 50) + "." + Pad(std::to_string(index % 100), 2, '0', false) + crlf;
+        f.ServiceCmd = 0x46;
+        break;
+      case 4: f.Content = "#R-0.10" + crlf; f.ServiceCmd = 0x46; break;  // cash out
+      default: f.Content = "#C" + crlf; f.ServiceCmd = 0x6D; break;      // copy of the last receipt
+    }
     return f;
   }
   if (roll < 15) {
@@ -343,6 +366,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   const int kills = std::max(2, fileCount / 75);
   const int outages = std::max(1, fileCount / 150);
   const int refusals = std::max(2, fileCount / 30);
+  const int serviceOutages = std::max(1, fileCount / 100);
   std::mt19937 rng(seed);
   auto chance = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
 
@@ -350,6 +374,33 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   for (int i = 1; i <= fileCount; ++i) files.push_back(MakeFile(i, rng));
 
   Model.SetModeWord("ONLINE");  // the opening carries the unique sale number
+  Model.Edit([](model::ModelState& s) { s.cashCents = 100000; });  // for the cash outs
+  // The service commands the printer ran, each with the file claimed at that moment: the
+  // runner claims one file at a time and sends its commands while it holds the claim.
+  std::mutex ranLock;
+  std::vector<std::pair<std::string, uint8_t>> serviceRan;
+  for (const model::CommandRow& row : model::StandardCommands()) {
+    if (row.cmd != 0x45 && row.cmd != 0x46 && row.cmd != 0x6D) continue;
+    Model.SetHandler(
+        row.cmd,
+        [original = row.handler, folder = Folder, &ranLock, &serviceRan](model::CommandContext& c) {
+          original(c);
+          const bool refused = c.flags[0] != 0 || (c.flags[1] & 0x02) != 0 ||
+                               (c.cmd == 0x46 && c.answer.rfind('F', 0) == 0);
+          if (refused) return;
+          std::string claimed;
+          int claims = 0;
+          std::error_code ec;
+          for (const auto& e : fs::directory_iterator(folder, ec))
+            if (e.path().extension() == ".$$$") {
+              claimed = e.path().stem().string();
+              ++claims;
+            }
+          std::lock_guard<std::mutex> lock(ranLock);
+          serviceRan.push_back({claims == 1 ? claimed : std::to_string(claims) + " claims", c.cmd});
+        },
+        row.blockedBy);
+  }
   // One exchange in 40 goes wrong; every fault here is one the transport recovers from by
   // itself. Silence costs 0.7 s an attempt, so it is a rare pick.
   using model::Fault;
@@ -378,7 +429,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   auto finished = [&] { return Count(".err") + Count(".unk") + Count(".rep"); };
   // Events are spread evenly over the run by progress.
   auto due = [&](int done, int total) { return fileCount * (done + 1) / (total + 1); };
-  int killsDone = 0, outagesDone = 0, refusalsDone = 0;
+  int killsDone = 0, outagesDone = 0, refusalsDone = 0, serviceOutagesDone = 0;
   bool refusalArmed = false;
   enum class TArm { None, OpenReceipt, Claim } armed = TArm::None;
   Clock::time_point armedAt{}, restartAt{};
@@ -432,6 +483,19 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     if (outagesDone < outages && progress >= due(outagesDone, outages) && ModelHasOpenReceipt()) {
       Model.InjectNext(Fault::Silence, model::Times(6));
       ++outagesDone;
+    }
+    // The printer stops answering when a service file is claimed: its command runs and
+    // every answer to it is lost, until the transport gives up.
+    if (serviceOutagesDone < serviceOutages && progress >= due(serviceOutagesDone, serviceOutages)) {
+      std::error_code ec;
+      for (const auto& e : fs::directory_iterator(Folder, ec)) {
+        if (e.path().extension() != ".$$$") continue;
+        const int index = std::atoi(e.path().stem().string().c_str() + 1);
+        if (index < 1 || index > fileCount || files[index - 1].Kind != TKind::Service) continue;
+        Model.InjectNext(Fault::Silence, model::OnCommand(files[index - 1].ServiceCmd).Times(6));
+        ++serviceOutagesDone;
+        break;
+      }
     }
     // The printer refuses the next payment, or every other time the one after an accepted
     // part payment: armed between files, the next payment is nearly always a first one.
@@ -544,6 +608,31 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   }
   EXPECT_EQ(untagged, 0) << "receipts without a file's sale number";
 
+  // ---- Service files: a command the printer ran is never run again from an ".err". ----
+  std::map<std::string, int> ranByFile;
+  for (const auto& ran : serviceRan) ranByFile[ran.first]++;
+  int serviceFiles = 0, serviceRanCount = 0, serviceRanUnk = 0, serviceRanErr = 0;
+  std::string serviceRanErrNames;
+  for (const auto& [stem, n] : ranByFile) {
+    const int index = stem.size() == 6 && stem[0] == 'S' ? std::atoi(stem.c_str() + 1) : 0;
+    if (index < 1 || index > fileCount || files[index - 1].Kind != TKind::Service)
+      problems.push_back("a service command ran while the claim was " + stem);
+  }
+  for (const TSoakFile& f : files) {
+    if (f.Kind != TKind::Service) continue;
+    ++serviceFiles;
+    const int ran = ranByFile.count(f.Name) ? ranByFile[f.Name] : 0;
+    if (ran > 1) problems.push_back(f.Name + ": its service command ran " + std::to_string(ran) + " times");
+    if (ran == 0) continue;
+    ++serviceRanCount;
+    if (ends[f.Name] == TEnd::Unk) ++serviceRanUnk;
+    if (ends[f.Name] == TEnd::Err) {
+      ++serviceRanErr;
+      serviceRanErrNames += " " + f.Name;
+      problems.push_back(f.Name + ": ended as .err, but the printer ran its service command");
+    }
+  }
+
   // ---- The logs: no unexpected exception. ----
   int staleLines = 0, failedUnknownLines = 0, fatalLines = 0, fileErrorLines = 0, printerErrorLines = 0;
   std::vector<std::string> unexpected;
@@ -595,7 +684,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   std::string faultText;
   for (const auto& [name, n] : faults) faultText += " " + name + " " + std::to_string(n);
 
-  int receipts = 0, invalid = 0, status = 0, slow = 0;
+  int receipts = 0, invalid = 0, status = 0, slow = 0;  // service files are counted above
   for (const TSoakFile& f : files) {
     receipts += f.Kind == TKind::Receipt;
     invalid += f.Kind == TKind::Invalid;
@@ -611,11 +700,14 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
       "[ soak     ] left-over receipts closed by a later cleanup: %d cancelled, %d paid up and closed; .unk "
       "files whose receipt the printer closed: %d; printed but .err (must be 0): %d%s; files opened on the "
       "printer more than once: %d; still open: %d\n"
+      "[ soak     ] service files: %d, %d of them run by the printer (%d ended .unk; .err, must be 0: %d%s); "
+      "%d outages after a service command\n"
       "[ soak     ] exception log: %d fatal, %d file errors, %d printer errors, %zu unexpected\n",
       fileCount, receipts, slow, invalid, status, seed, seconds, runner.Starts, runner.Kills, requests.size(),
       faultText.c_str(), outagesDone, refusalsDone, state.closed.size(), printed, errFiles, unkFiles, staleLines,
       failedUnknownLines, leftoverCancelled, leftoverCompleted, printedUnk, printedButErr, printedButErrNames.c_str(),
-      doubles, state.open ? 1 : 0, fatalLines, fileErrorLines, printerErrorLines, unexpected.size());
+      doubles, state.open ? 1 : 0, serviceFiles, serviceRanCount, serviceRanUnk, serviceRanErr,
+      serviceRanErrNames.c_str(), serviceOutagesDone, fatalLines, fileErrorLines, printerErrorLines, unexpected.size());
 
   // FP_SOAK_KEEP names a folder that gets the receipt folder, the logs and the runner's
   // output for a look afterwards.
@@ -626,6 +718,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
 
   EXPECT_EQ(doubles, 0);
   EXPECT_EQ(printedButErr, 0) << printedButErrNames;
+  EXPECT_EQ(serviceRanErr, 0) << serviceRanErrNames;
   EXPECT_TRUE(problems.empty()) << [&] {
     std::string s;
     for (size_t i = 0; i < problems.size() && i < 40; ++i) s += problems[i] + "\n";
