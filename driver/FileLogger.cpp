@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/PathNames.h"
+
 namespace fp {
 
 namespace {
@@ -138,14 +140,6 @@ std::string LogNamePart(const std::string& Path) {
   return slash == std::string::npos ? Path : Path.substr(slash + 1);
 }
 
-std::string LogChangeExt(const std::string& Path, const std::string& NewExt) {
-  const std::size_t slash = Path.rfind('/');
-  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const std::size_t dot = Path.rfind('.');
-  if (dot == std::string::npos || dot < nameStart) return Path + NewExt;
-  return Path.substr(0, dot) + NewExt;
-}
-
 // ---- the logger ----------------------------------------------------------------------
 
 TFileLogger::TFileLogger(std::uint8_t Mode, TLogClock Clock, IFileOps* Ops)
@@ -160,9 +154,9 @@ std::chrono::system_clock::time_point TFileLogger::Now() const {
 IFileOps& TFileLogger::Ops() const { return FOps ? *FOps : FileOps(); }
 
 void TFileLogger::SetActive(bool Value) {
-  if (!FDirectory.empty() && FDirectory.back() != '/') FDirectory += '/';
+  FDirectory = WithSlash(FDirectory);
   FEnabled = Value;
-  FLogFileName = FDirectory + LogChangeExt(LogNamePart(FBaseName), "_Log.txt");
+  FLogFileName = FDirectory + ChangeFileExt(LogNamePart(FBaseName), "_Log.txt");
   PurgeOldFiles();
 }
 
@@ -228,7 +222,7 @@ void TFileLogger::AppendLine(const std::string& FileName, const std::string& Lin
 // ".txt" when that name is taken; an existing file is never replaced. When no name is
 // free or the rename fails, the log stays and the next line tries again.
 void TFileLogger::RotateFile(const std::string& Path) {
-  const std::string stem = LogChangeExt(Path, "_" + RotateTimeStamp(Now()));
+  const std::string stem = ChangeFileExt(Path, "_" + RotateTimeStamp(Now()));
   for (int n = 0; n < kMaxRotateAttempts; ++n) {
     const std::string target = n == 0 ? stem + ".txt" : stem + "_" + std::to_string(n) + ".txt";
     if (Ops().RenameNoReplace(Path.c_str(), target.c_str()) == 0 || errno != EEXIST) return;
@@ -241,7 +235,7 @@ bool TFileLogger::IsOwnFile(const std::string& Name) const {
   const std::string logName = LogNamePart(FLogFileName);
   if (logName.empty()) return false;
   if (Name == logName) return true;
-  const std::string prefix = LogChangeExt(logName, "") + "_";
+  const std::string prefix = ChangeFileExt(logName, "") + "_";
   const std::string ext = ".txt";
   if (Name.size() < prefix.size() + 13 + ext.size()) return false;
   if (Name.compare(0, prefix.size(), prefix) != 0) return false;

@@ -87,7 +87,5 @@ class TFileLogger {
 std::string LogTrim(const std::string& Text);
 // What follows the last "/" of Path.
 std::string LogNamePart(const std::string& Path);
-// Replaces the extension of the name part (from its last ".") by NewExt, or appends it.
-std::string LogChangeExt(const std::string& Path, const std::string& NewExt);
 
 }  // namespace fp

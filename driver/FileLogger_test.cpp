@@ -331,14 +331,12 @@ TEST_F(FileLoggerTest, RemovalWithoutAFolderDoesNothing) {
   EXPECT_FALSE(fs::exists(FDir / "missing"));
 }
 
-TEST(FileLoggerText, TrimNamePartAndExtension) {
+TEST(FileLoggerText, TrimAndNamePart) {
   EXPECT_EQ(LogTrim(" \t\r\n a b \x01\x20"), "a b");
   // Code page 1251 letters are above 0x20 and stay.
   EXPECT_EQ(LogTrim("\xCE\xEF \xA0"), "\xCE\xEF \xA0");
   EXPECT_EQ(LogNamePart("/a/b/MiravokFPAxX4_BG.so"), "MiravokFPAxX4_BG.so");
   EXPECT_EQ(LogNamePart("name"), "name");
-  EXPECT_EQ(LogChangeExt("/a.b/lib.x.so", "_Log.txt"), "/a.b/lib.x_Log.txt");
-  EXPECT_EQ(LogChangeExt("/a.b/prog", "_Log.txt"), "/a.b/prog_Log.txt");
 }
 
 }  // namespace

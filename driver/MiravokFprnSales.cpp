@@ -11,6 +11,7 @@
 #include "driver/MiravokFprnUnit.h"
 #include "driver/ReceiptTexts.h"
 #include "driver/WireNumbers.h"
+#include "platform/TextLines.h"
 
 namespace fp {
 
@@ -90,23 +91,6 @@ std::string WrapText(const std::string& Text, int Width) {
     Out += Lines[I];
   }
   return Out;
-}
-
-std::vector<std::string> SplitLines(const std::string& Text) {
-  std::vector<std::string> Lines;
-  std::string Line;
-  for (size_t I = 0; I < Text.size(); ++I) {
-    const char Ch = Text[I];
-    if (Ch == '\r' || Ch == '\n') {
-      Lines.push_back(std::move(Line));
-      Line.clear();
-      if (Ch == '\r' && I + 1 < Text.size() && Text[I + 1] == '\n') ++I;
-    } else {
-      Line += Ch;
-    }
-  }
-  if (!Line.empty()) Lines.push_back(std::move(Line));
-  return Lines;
 }
 
 std::string ApplyPrintAttribute(const std::string& Text, const std::string& Command, bool Extended) {

@@ -45,9 +45,6 @@ std::string JustifyLine(const std::string& Left, const std::string& Right, int W
 //  - a CR LF pair outside quotes ends a line there;
 //  - no line break follows the last line.
 std::string WrapText(const std::string& Text, int Width);
-// Text split at every CR LF, CR or LF; a break at the very end adds no empty line, and an
-// empty Text gives no line at all.
-std::vector<std::string> SplitLines(const std::string& Text);
 
 // A text line with its print attribute: on a printer with extended commands the Command
 // BOLD, DBWIDTH or DBSTRIKE (blanks trimmed, a to z in any case) wraps the text in the

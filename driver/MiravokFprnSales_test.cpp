@@ -113,14 +113,6 @@ TEST(WrapText, Rules) {
   for (const auto& C : Cases) EXPECT_EQ(WrapText(C.Text, C.Width), C.Want) << C.Name;
 }
 
-TEST(SplitLines, AtEveryLineBreak) {
-  EXPECT_THAT(SplitLines("a\r\nb\rc\nd"), ElementsAre("a", "b", "c", "d"));
-  EXPECT_THAT(SplitLines("abc\r\n"), ElementsAre("abc"));
-  EXPECT_THAT(SplitLines("a\r\n\r\nb"), ElementsAre("a", "", "b"));
-  EXPECT_THAT(SplitLines("\n"), ElementsAre(""));
-  EXPECT_THAT(SplitLines(""), IsEmpty());
-}
-
 TEST(ApplyPrintAttribute, OnlyKnownCommandsOnExtendedPrinters) {
   struct {
     const char* Command;

@@ -13,6 +13,7 @@
 #include "driver/ReceiptTexts.h"
 #include "driver/WireNumbers.h"
 #include "platform/Cp1251.h"
+#include "platform/PathNames.h"
 #include "platform/com/ComPtr.h"
 
 namespace fp {
@@ -186,8 +187,7 @@ HRESULT TMiravokFprn::put_LogFilePath(BSTR value) {
       // A folder that cannot be made leaves logging off; the put still succeeds.
       if (!std::filesystem::is_directory(Folder, Ec)) return;
     }
-    if (Folder.back() != '/') Folder += '/';
-    FLogFilePath = Folder;
+    FLogFilePath = WithSlash(Folder);
   });
 }
 

@@ -13,6 +13,7 @@
 
 #include "platform/Cp1251.h"
 #include "platform/FileOps.h"
+#include "platform/PathNames.h"
 
 namespace fp::uConst {
 
@@ -69,35 +70,9 @@ void Set(T Globals::*field, const T& value) {
   }
 }
 
-std::function<QDateTime()>& LogClock() {
-  static std::function<QDateTime()> clock;
-  return clock;
-}
-
-QDateTime Now() {
-  auto& clock = LogClock();
-  return clock ? clock() : QDateTime::currentDateTime();
-}
-
-std::string WithSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path += '/';
-  return path;
-}
-
 bool IsDir(IFileOps& ops, const std::string& path) {
   struct stat st {};
   return ops.Stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool WriteFully(IFileOps& ops, int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ops.Write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // Limit of a log file: more than 500 whole blocks of 128 bytes.
@@ -121,15 +96,10 @@ std::recursive_mutex& LogLock() {
   return lock;
 }
 
-void SetLogClock(std::function<QDateTime()> clock) {
-  std::lock_guard<std::recursive_mutex> lock(LogLock());
-  LogClock() = std::move(clock);
-}
-
 QString FromCp1251(std::string_view text) { return QString::fromStdString(Cp1251ToUtf8(text)); }
 std::string ToCp1251(const QString& text) { return Utf8ToCp1251(text.toStdString()); }
 
-void WriteLog(const QString& folder, const QString& message, bool exceptionLog) {
+void WriteLog(const QString& folder, const QString& message, bool exceptionLog, const TLogClock& clock) {
   std::lock_guard<std::recursive_mutex> lock(LogLock());
   if (folder.isEmpty()) return;
   IFileOps& ops = FileOps();
@@ -147,7 +117,7 @@ void WriteLog(const QString& folder, const QString& message, bool exceptionLog) 
   int fd = ops.Open(file.c_str(), flags, 0644);
   if (fd < 0) return;
 
-  const QDateTime now = Now();
+  const QDateTime now = clock ? clock() : QDateTime::currentDateTime();
   struct stat st {};
   if (ops.Fstat(fd, &st) == 0 && OverLimit(st.st_size)) {
     ops.Close(fd);
@@ -164,7 +134,7 @@ void WriteLog(const QString& folder, const QString& message, bool exceptionLog) 
   line += " - ";
   line += ToCp1251(message);
   line += "\r\n";
-  WriteFully(ops, fd, line);
+  WriteAll(ops, fd, line);
   ops.Close(fd);
 }
 

@@ -76,15 +76,15 @@ void SetUsePluAsDepartNo(bool on);
 // The process-wide lock of the log writer (re-entrant for the thread that holds it).
 std::recursive_mutex& LogLock();
 
-// Writes one line (time stamp, " - ", message, CR LF) into the normal or the exception
-// log of the folder, rotating a log that has outgrown its limit. An empty folder writes
-// nothing. Raises std::runtime_error(LogDirError) when the folder is missing and cannot
-// be created; every other failure loses the line silently.
-void WriteLog(const QString& folder, const QString& message, bool exceptionLog);
+// The local time that stamps log lines and names rotated logs.
+using TLogClock = std::function<QDateTime()>;
 
-// The clock of the log writer (local time); tests may replace it, an empty function
-// restores the system clock.
-void SetLogClock(std::function<QDateTime()> clock);
+// Writes one line (time stamp, " - ", message, CR LF) into the normal or the exception
+// log of the folder, rotating a log that has outgrown its limit. The time comes from
+// `clock` (tests), the system clock when it is empty. An empty folder writes nothing.
+// Raises std::runtime_error(LogDirError) when the folder is missing and cannot be created;
+// every other failure loses the line silently.
+void WriteLog(const QString& folder, const QString& message, bool exceptionLog, const TLogClock& clock = {});
 
 // Fills the list with one line per waiting receipt file of the folder (non-empty
 // regular files with the extension BonFileExt(), any case), oldest first, each line the

@@ -46,30 +46,33 @@ class WriteLogTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(tmp_.isValid());
     logDir_ = tmp_.path() + "/Log/";
-    uConst::SetLogClock([] { return kNow; });
   }
-  void TearDown() override { uConst::SetLogClock({}); }
+  // A line written with the test's clock.
+  void Write(const QString& folder, const QString& message, bool exceptionLog) {
+    uConst::WriteLog(folder, message, exceptionLog, [this] { return now_; });
+  }
 
   QString Normal() const { return logDir_ + uConst::NormalLogName; }
   QString Exception() const { return logDir_ + uConst::ExceptionLogName; }
 
   QTemporaryDir tmp_;
   QString logDir_;
+  QDateTime now_ = kNow;
 };
 
 TEST_F(WriteLogTest, WritesTimeStampedLineInCodePage1251) {
-  uConst::WriteLog(logDir_, QString::fromUtf8("[Test]\xD0\x9F\xD1\x80\xD0\xB8"), false);
-  uConst::WriteLog(logDir_, "second", false);
+  Write(logDir_, QString::fromUtf8("[Test]\xD0\x9F\xD1\x80\xD0\xB8"), false);
+  Write(logDir_, "second", false);
   EXPECT_EQ(ReadAll(Normal()),
             QByteArray("05.03.24 07:08:09:045 - [Test]\xCF\xF0\xE8\r\n05.03.24 07:08:09:045 - second\r\n"));
   EXPECT_FALSE(QFile::exists(Exception()));
-  uConst::WriteLog(logDir_, "exc", true);
+  Write(logDir_, "exc", true);
   EXPECT_EQ(ReadAll(Exception()), QByteArray("05.03.24 07:08:09:045 - exc\r\n"));
 }
 
 TEST_F(WriteLogTest, EmptyFolderWritesNothingAndReleasesTheLock) {
-  uConst::WriteLog("", "lost", false);
-  auto other = std::async(std::launch::async, [this] { uConst::WriteLog(logDir_, "other thread", false); });
+  Write("", "lost", false);
+  auto other = std::async(std::launch::async, [this] { Write(logDir_, "other thread", false); });
   ASSERT_EQ(other.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_TRUE(ReadAll(Normal()).endsWith("other thread\r\n"));
 }
@@ -77,12 +80,12 @@ TEST_F(WriteLogTest, EmptyFolderWritesNothingAndReleasesTheLock) {
 TEST_F(WriteLogTest, MissingParentRaisesAndReleasesTheLock) {
   const QString deep = tmp_.path() + "/no/Log/";
   try {
-    uConst::WriteLog(deep, "x", false);
+    Write(deep, "x", false);
     FAIL() << "no error";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "Can not create \"Log\" directory.");
   }
-  auto other = std::async(std::launch::async, [this] { uConst::WriteLog(logDir_, "after", false); });
+  auto other = std::async(std::launch::async, [this] { Write(logDir_, "after", false); });
   ASSERT_EQ(other.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_FALSE(QDir(tmp_.path() + "/no").exists());
 }
@@ -90,13 +93,13 @@ TEST_F(WriteLogTest, MissingParentRaisesAndReleasesTheLock) {
 TEST_F(WriteLogTest, RotatesAtTheLimitOnly) {
   QDir().mkpath(logDir_);
   WriteAll(Normal(), QByteArray(64127, 'a'));
-  uConst::WriteLog(logDir_, "below", false);
+  Write(logDir_, "below", false);
   EXPECT_TRUE(ReadAll(Normal()).endsWith("below\r\n"));
   EXPECT_EQ(QDir(logDir_).entryList(QDir::Files).size(), 1);
 
   const QByteArray full(64128, 'b');
   WriteAll(Normal(), full);
-  uConst::WriteLog(logDir_, "fresh", false);
+  Write(logDir_, "fresh", false);
   EXPECT_EQ(ReadAll(logDir_ + "Log_05-03-24_07-08-09.txt"), full);
   EXPECT_EQ(ReadAll(Normal()), QByteArray("05.03.24 07:08:09:045 - fresh\r\n"));
   EXPECT_FALSE(QFile::exists(Exception()));
@@ -106,7 +109,7 @@ TEST_F(WriteLogTest, ExceptionLogRotatesAlone) {
   QDir().mkpath(logDir_);
   WriteAll(Normal(), QByteArray(70000, 'n'));
   WriteAll(Exception(), QByteArray(70000, 'e'));
-  uConst::WriteLog(logDir_, "exc", true);
+  Write(logDir_, "exc", true);
   EXPECT_EQ(ReadAll(logDir_ + "Exc_05-03-24_07-08-09.txt").size(), 70000);
   EXPECT_EQ(ReadAll(Exception()), QByteArray("05.03.24 07:08:09:045 - exc\r\n"));
   EXPECT_EQ(ReadAll(Normal()), QByteArray(70000, 'n'));
@@ -118,12 +121,12 @@ TEST_F(WriteLogTest, RotationNeverOverwritesAnEarlierOne) {
   const QString rotated = logDir_ + "Log_05-03-24_07-08-09.txt";
   WriteAll(rotated, "first rotation");
   WriteAll(Normal(), QByteArray(64128, 'c'));
-  uConst::WriteLog(logDir_, "lost", false);
+  Write(logDir_, "lost", false);
   EXPECT_EQ(ReadAll(rotated), QByteArray("first rotation"));
   EXPECT_EQ(ReadAll(Normal()), QByteArray(64128, 'c'));
   // A second later the rotation succeeds.
-  uConst::SetLogClock([] { return kNow.addSecs(1); });
-  uConst::WriteLog(logDir_, "kept", false);
+  now_ = kNow.addSecs(1);
+  Write(logDir_, "kept", false);
   EXPECT_EQ(ReadAll(logDir_ + "Log_05-03-24_07-08-10.txt").size(), 64128);
   EXPECT_TRUE(ReadAll(Normal()).endsWith("kept\r\n"));
 }
@@ -132,10 +135,10 @@ TEST_F(WriteLogTest, LogThatCannotBeOpenedLosesTheLineSilently) {
   TFaultyFileOps faulty;
   TScopedFileOps scope(&faulty);
   faulty.FailAt(TFileOp::Open, 0, EACCES, uConst::NormalLogName);
-  EXPECT_NO_THROW(uConst::WriteLog(logDir_, "lost", false));
+  EXPECT_NO_THROW(Write(logDir_, "lost", false));
   EXPECT_FALSE(QFile::exists(Normal()));
   faulty.Clear();
-  uConst::WriteLog(logDir_, "next", false);
+  Write(logDir_, "next", false);
   EXPECT_EQ(ReadAll(Normal()), QByteArray("05.03.24 07:08:09:045 - next\r\n"));
 }
 

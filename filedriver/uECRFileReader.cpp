@@ -238,45 +238,45 @@ std::string FormatClock(DATE value) {
 
 }  // namespace uECRFileReader
 
-TECRFileReader::TECRFileReader(TFprnFactory factory) : Fprn(std::move(factory)) {}
+TECRFileReader::TECRFileReader(TFprnFactory factory) : FFprn(std::move(factory)) {}
 
 TECRFileReader::~TECRFileReader() {
-  Commands.clear();
-  FileLines.clear();
+  FCommands.clear();
+  FFileLines.clear();
   // Closing the link is all that is left to do; a failure of it changes nothing.
-  if (Fprn.Created()) {
+  if (FFprn.Created()) {
     try {
-      Fprn.Close();
+      FFprn.Close();
     } catch (...) {
     }
   }
 }
 
 void TECRFileReader::SetPayTypePairs(const std::vector<TPayTypePair>& pairs) {
-  PayTypePairs.insert(PayTypePairs.end(), pairs.begin(), pairs.end());
+  FPayTypePairs.insert(FPayTypePairs.end(), pairs.begin(), pairs.end());
 }
 
 void TECRFileReader::ClearCommands() {
-  Commands.clear();
-  HasSales = false;
-  ReceiptOpened = PaymentSent = ReceiptClosed = NonFiscalOpened = ServiceSent = false;
-  IsReportFile = false;
-  TextLineCount = 0;
-  CashierPOS = 1;
-  CashierNo = 1;
-  CashierName.clear();
-  OperatorLine.clear();
-  CashierPass = uECRFileReader::Trim(uConst::ToCp1251(uConst::CashierPas()));
+  FCommands.clear();
+  FHasSales = false;
+  FProgress = TFileProgress();
+  FIsReportFile = false;
+  FTextLineCount = 0;
+  FCashierPOS = 1;
+  FCashierNo = 1;
+  FCashierName.clear();
+  FOperatorLine.clear();
+  FCashierPass = uECRFileReader::Trim(uConst::ToCp1251(uConst::CashierPas()));
 }
 
 TInvoiceObject* TECRFileReader::FindInvoice() const {
-  for (auto it = Commands.rbegin(); it != Commands.rend(); ++it)
+  for (auto it = FCommands.rbegin(); it != FCommands.rend(); ++it)
     if (auto* invoice = dynamic_cast<TInvoiceObject*>(it->get())) return invoice;
   return nullptr;
 }
 
 bool TECRFileReader::HasPayments() const {
-  for (const auto& c : Commands)
+  for (const auto& c : FCommands)
     if (dynamic_cast<const TPaymentObject*>(c.get())) return true;
   return false;
 }
@@ -290,7 +290,7 @@ void TECRFileReader::AddInvoiceField(std::string text, int index) {
   if (!invoice) {
     auto made = std::make_unique<TInvoiceObject>();
     invoice = made.get();
-    Commands.push_back(std::move(made));
+    FCommands.push_back(std::move(made));
   }
   std::string* fields[] = {&invoice->FirmName, &invoice->Town, &invoice->Address, &invoice->Mol,
                            &invoice->Customer};
@@ -301,33 +301,33 @@ void TECRFileReader::AddInvoiceField(std::string text, int index) {
 
 // A log line that cannot be written is lost; it never ends the operation that logs it.
 void TECRFileReader::Log(const std::string& text) {
-  if (LogDir.isEmpty()) return;
+  if (FLogDir.isEmpty()) return;
   try {
-    uConst::WriteLog(LogDir, uConst::FromCp1251(text), false);
+    uConst::WriteLog(FLogDir, uConst::FromCp1251(text), false);
   } catch (const std::exception&) {
   }
 }
 
 void TECRFileReader::LogError(const std::string& text) {
-  LastError = text;
+  FLastError = text;
   try {
-    uConst::WriteLog(LogDir, uConst::FromCp1251(text), true);
+    uConst::WriteLog(FLogDir, uConst::FromCp1251(text), true);
   } catch (const std::exception&) {
   }
   Log(text);
 }
 
 void TECRFileReader::AddRepLine(const std::string& text, bool forced) {
-  if (text.empty() || !(RepFilePrint || forced) || RepFileName.isEmpty()) return;
-  RepLines.push_back(text);
+  if (text.empty() || !(FRepFilePrint || forced) || FRepFileName.isEmpty()) return;
+  FRepLines.push_back(text);
 }
 
 void TECRFileReader::CheckRes(int32_t res) {
-  if (res != 0) throw std::runtime_error(Fprn.LastErrorMessage());
+  if (res != 0) throw std::runtime_error(FFprn.LastErrorMessage());
 }
 
 void TECRFileReader::CheckErrorCode() {
-  if (Fprn.LastErrorCode() != 0) throw std::runtime_error(Fprn.LastErrorMessage());
+  if (FFprn.LastErrorCode() != 0) throw std::runtime_error(FFprn.LastErrorMessage());
 }
 
 }  // namespace fp

@@ -21,6 +21,7 @@
 
 #include "filedriver/MiravokFprnProxy.h"
 #include "filedriver/uConst.h"
+#include "filedriver/uReceiptFolder.h"
 
 namespace fp {
 
@@ -165,14 +166,6 @@ int64_t RoundCents(double value);
 // Upper case of code page 1251 text (Latin and Cyrillic letters).
 std::string UpperCp1251(const std::string& text);
 
-// The error codes with which the automation library fails a call before any of it has
-// gone to the printer: 201, an argument it cannot send (a number that is not finite, a pay
-// letter it does not know, command data too long for one frame, a text it refuses); 502,
-// a failure of the object itself (not connected, a pay type outside its table). Every
-// other code may come after the command reached the printer, which may have run it.
-inline constexpr int32_t RefusedBeforeSendingCodes[] = {201, 502};
-bool RefusedBeforeSending(int32_t code);
-
 // Date-time values of the automation interface and local time.
 DATE DateTimeToOle(const QDateTime& local);
 QDateTime OleToDateTime(DATE value);
@@ -190,74 +183,56 @@ class TECRFileReader {
   TECRFileReader(const TECRFileReader&) = delete;
   TECRFileReader& operator=(const TECRFileReader&) = delete;
 
-  // ---- Fields ----
-  QString LogDir;
-  QString RepFileName;
-  QString CurrentFile;
-  std::vector<std::string> RepLines;
-  std::vector<std::string> FileLines;
-  std::string LastError;
-  std::vector<std::unique_ptr<TCommandObject>> Commands;
-  int32_t TextLineCount = 0;
-  bool IsStatusFile = false;
-  bool RepFilePrint = false;
-  bool RepDetailPrint = false;
-  bool IsReportFile = false;
-  bool HasSales = false;
-  // What PrintPluList did on the printer with the current file (cleared with the commands
-  // and when PrintPluList starts): a receipt, fiscal or not, was opened; the printer
-  // was sent a payment for it; it was closed; the opened receipt is non-fiscal; the printer
-  // was sent a service command that cannot be taken back (an X, Z or fiscal-memory report,
-  // a cash in or out, a copy of the last receipt). A payment or service command counts as
-  // sent once its call has started, unless the library refused it before sending anything
-  // (uECRFileReader::RefusedBeforeSending). The worker decides by them whether a file that
-  // failed may have printed.
-  bool ReceiptOpened = false;
-  bool PaymentSent = false;
-  bool ReceiptClosed = false;
-  bool NonFiscalOpened = false;
-  bool ServiceSent = false;
-  int32_t CashierPOS = 1;
-  int32_t CashierNo = 1;
-  std::string CashierPass;
-  std::string CashierName;
-  std::string OperatorLine;
-  int32_t LineLength = 0;
-  TMiravokFprnProxy Fprn;
-  std::string SerialNo;
-  std::string FiscalNo;
-  std::string Model;
-  int32_t CurrencyMode = 0;
-  int64_t NextInvoiceNo = 0;
-  int64_t LastDocNo = 0;
-  TRefundParam RefundParam;
-  std::string UniqueSellNo;
-  bool WatGrpBeginFromOne = false;
-  uint8_t ComPort = 1;
-  int32_t BaudRate = 115200;
-  std::vector<TPayTypePair> PayTypePairs;
-  int32_t AutoPayType = -1;
-
+  // ---- Settings ----
+  // The log folder (empty: no log lines).
+  void SetLogDir(const QString& logDir) { FLogDir = logDir; }
+  // Report files for every receipt file (a status query always gets one), and whether they
+  // hold the printer's numbers and totals besides the file's lines.
+  void SetRepFilePrint(bool on) { FRepFilePrint = on; }
+  bool RepFilePrint() const { return FRepFilePrint; }
+  void SetRepDetailPrint(bool on) { FRepDetailPrint = on; }
+  // VAT group digits of the file count from 1 (else from 0).
+  void SetWatGrpBeginFromOne(bool on) { FWatGrpBeginFromOne = on; }
+  // The port and speed of the connection (the port found by a search replaces it).
+  void SetComPort(uint8_t port) { FComPort = port; }
+  void SetBaudRate(int32_t baudRate) { FBaudRate = baudRate; }
+  // Adds pay-type replacement pairs.
+  void SetPayTypePairs(const std::vector<TPayTypePair>& pairs);
   // Seams: the local clock (dates of the fiscal-memory report lines) and the program's
   // version text (the empty receipt).
-  std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
-  std::function<QString()> FileVersion = [] { return uConst::GetFileVersion(); };
+  void SetClock(std::function<QDateTime()> clock) { FClock = std::move(clock); }
+  void SetFileVersion(std::function<QString()> fileVersion) { FFileVersion = std::move(fileVersion); }
 
   // ---- Reading a receipt file ----
-  void SetPayTypePairs(const std::vector<TPayTypePair>& pairs);
   bool ReadFile(const QString& path, uint8_t encoding);
-  void ClearCommands();
   TInvoiceObject* FindInvoice() const;
   bool HasPayments() const;
-  void AddInvoiceField(std::string text, int index);
-  void Log(const std::string& text);
-  void LogError(const std::string& text);
+
+  // What the last ReadFile found: the command objects in file order, the file and its
+  // report file's name, the kind of file, the operator, the refund and unique sale number.
+  const std::vector<std::unique_ptr<TCommandObject>>& Commands() const { return FCommands; }
+  const QString& CurrentFile() const { return FCurrentFile; }
+  const QString& RepFileName() const { return FRepFileName; }
+  bool HasSales() const { return FHasSales; }
+  bool IsReportFile() const { return FIsReportFile; }
+  bool IsStatusFile() const { return FIsStatusFile; }
+  int32_t TextLineCount() const { return FTextLineCount; }
+  int32_t AutoPayType() const { return FAutoPayType; }
+  int32_t CashierNo() const { return FCashierNo; }
+  int32_t CashierPOS() const { return FCashierPOS; }
+  const std::string& CashierName() const { return FCashierName; }
+  const std::string& CashierPass() const { return FCashierPass; }
+  const std::string& OperatorLine() const { return FOperatorLine; }
+  const TRefundParam& RefundParam() const { return FRefundParam; }
+  const std::string& UniqueSellNo() const { return FUniqueSellNo; }
 
   // ---- Performing it ----
   bool PrintPluList();
-  void AddRepLine(const std::string& text, bool forced = false);
-  void OpenComentReceipt();
-  void CloseReciept();
+  // How far the current file got on the printer (cleared when a file is read and when
+  // PrintPluList starts); the worker decides by it what a failed file becomes.
+  const TFileProgress& Progress() const { return FProgress; }
+  // The lines of the report file so far.
+  const std::vector<std::string>& RepLines() const { return FRepLines; }
 
   // ---- Connection and service operations ----
   bool Initialize(bool search, const std::string& deviceSerialNo);
@@ -276,7 +251,28 @@ class TECRFileReader {
   int32_t GetLastErrorCode();
   void SaveRepFile();
 
+  // The text of the last failure of a public operation.
+  const std::string& LastError() const { return FLastError; }
+  // What the connection read of the printer (the port is the one found by a search).
+  uint8_t ComPort() const { return FComPort; }
+  const std::string& Model() const { return FModel; }
+  const std::string& SerialNo() const { return FSerialNo; }
+  const std::string& FiscalNo() const { return FFiscalNo; }
+  int32_t LineLength() const { return FLineLength; }
+  int64_t LastDocNo() const { return FLastDocNo; }
+  int64_t NextInvoiceNo() const { return FNextInvoiceNo; }
+  // -1 when the printer does not know the currency mode.
+  int32_t CurrencyMode() const { return FCurrencyMode; }
+
  private:
+  void ClearCommands();
+  void AddInvoiceField(std::string text, int index);
+  void Log(const std::string& text);
+  void LogError(const std::string& text);
+  void AddRepLine(const std::string& text, bool forced = false);
+  void OpenComentReceipt();
+  void CloseReciept();
+
   // Parsers, one record each.
   void FAddPlu(const std::string& line);
   void FAddExtPlu(const std::string& line);
@@ -308,14 +304,14 @@ class TECRFileReader {
   void PrintReportObj(const TReportObject& report);
   void PrintStatusObj(const TStatusObject& status);
   // Runs a printer call whose effect cannot be taken back and fails like CheckRes. `sent`
-  // is set before the call (a command the printer ran may still come back as a failure: a
-  // lost or garbled answer) and cleared again only when it was clear before and the
-  // library refused the call before sending anything.
+  // (a flag of the file's progress) is set before the call and cleared again only when it
+  // was clear before and the library refused the call before sending anything
+  // (TFileProgress::RefusedBeforeSending).
   void SendIrrevocable(bool& sent, const std::function<int32_t()>& call);
   int32_t ReplacePayType(int32_t payType);
   void CheckRefundPayments() const;
   void AddREP_AddInfo();
-  bool RefundMode() const { return RefundParam.ReceiptNo >= 1; }
+  bool RefundMode() const { return FRefundParam.ReceiptNo >= 1; }
 
   // The automation object's outcome: a non-zero Res, or a non-zero LastErrorCode after a
   // method that hands back a value, fails with LastErrorMessage.
@@ -331,6 +327,51 @@ class TECRFileReader {
   void InitConnection(bool search, const std::string& deviceSerialNo);
   void ReadCurrencyMode();
   std::string InitCompleteText() const;
+  // Runs one service operation: false after logging tag + the failure text.
+  template <class F>
+  bool RunService(const char* tag, F&& body);
+
+  // Settings.
+  QString FLogDir;
+  bool FRepFilePrint = false;
+  bool FRepDetailPrint = false;
+  bool FWatGrpBeginFromOne = false;
+  uint8_t FComPort = 1;
+  int32_t FBaudRate = 115200;
+  std::vector<TPayTypePair> FPayTypePairs;
+  std::function<QDateTime()> FClock = [] { return QDateTime::currentDateTime(); };
+  std::function<QString()> FFileVersion = [] { return uConst::GetFileVersion(); };
+
+  // The current file.
+  QString FCurrentFile;
+  QString FRepFileName;
+  std::vector<std::string> FFileLines;
+  std::vector<std::string> FRepLines;
+  std::vector<std::unique_ptr<TCommandObject>> FCommands;
+  int32_t FTextLineCount = 0;
+  bool FIsStatusFile = false;
+  bool FIsReportFile = false;
+  bool FHasSales = false;
+  TFileProgress FProgress;
+  int32_t FCashierPOS = 1;
+  int32_t FCashierNo = 1;
+  std::string FCashierPass;
+  std::string FCashierName;
+  std::string FOperatorLine;
+  TRefundParam FRefundParam;
+  std::string FUniqueSellNo;
+  int32_t FAutoPayType = -1;
+  std::string FLastError;
+
+  // The printer.
+  TMiravokFprnProxy FFprn;
+  int32_t FLineLength = 0;
+  std::string FSerialNo;
+  std::string FFiscalNo;
+  std::string FModel;
+  int32_t FCurrencyMode = 0;
+  int64_t FNextInvoiceNo = 0;
+  int64_t FLastDocNo = 0;
 };
 
 }  // namespace fp

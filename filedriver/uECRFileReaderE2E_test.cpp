@@ -70,13 +70,13 @@ TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {
   }
   {
     TECRFileReader reader;  // the program's own factory: CoCreateInstance by class identifier
-    reader.ComPort = 7;
-    reader.RepFilePrint = true;
-    reader.RepDetailPrint = true;
-    ASSERT_TRUE(reader.FastInit(false, "")) << reader.LastError;
-    EXPECT_EQ(reader.SerialNo, "AB123456");
-    ASSERT_TRUE(reader.ReadFile(bon, 0)) << reader.LastError;
-    ASSERT_TRUE(reader.PrintPluList()) << reader.LastError;
+    reader.SetComPort(7);
+    reader.SetRepFilePrint(true);
+    reader.SetRepDetailPrint(true);
+    ASSERT_TRUE(reader.FastInit(false, "")) << reader.LastError();
+    EXPECT_EQ(reader.SerialNo(), "AB123456");
+    ASSERT_TRUE(reader.ReadFile(bon, 0)) << reader.LastError();
+    ASSERT_TRUE(reader.PrintPluList()) << reader.LastError();
     reader.SaveRepFile();
   }
 
@@ -122,13 +122,13 @@ TEST_F(ReaderEndToEnd, FailedOpeningLeavesNothingToTheNextFile) {
   write(sale, "%7^Water^120^1000^0\r\n#E1^1.20\r\n");
 
   TECRFileReader reader;
-  reader.ComPort = 7;
-  ASSERT_TRUE(reader.FastInit(false, "")) << reader.LastError;
+  reader.SetComPort(7);
+  ASSERT_TRUE(reader.FastInit(false, "")) << reader.LastError();
   Model.ScriptNext(0x90, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
-  ASSERT_TRUE(reader.ReadFile(refund, 0)) << reader.LastError;
+  ASSERT_TRUE(reader.ReadFile(refund, 0)) << reader.LastError();
   EXPECT_FALSE(reader.PrintPluList());
-  ASSERT_TRUE(reader.ReadFile(sale, 0)) << reader.LastError;
-  ASSERT_TRUE(reader.PrintPluList()) << reader.LastError;
+  ASSERT_TRUE(reader.ReadFile(sale, 0)) << reader.LastError();
+  ASSERT_TRUE(reader.PrintPluList()) << reader.LastError();
 
   std::vector<std::string> openings;
   for (const model::Request& r : Model.Requests())

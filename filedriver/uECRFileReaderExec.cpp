@@ -19,12 +19,6 @@ std::string Amount(double v) { return FormatFixed(v, 1, 2); }
 
 }  // namespace
 
-bool uECRFileReader::RefusedBeforeSending(int32_t code) {
-  for (const int32_t refused : RefusedBeforeSendingCodes)
-    if (code == refused) return true;
-  return false;
-}
-
 void TECRFileReader::SendIrrevocable(bool& sent, const std::function<int32_t()>& call) {
   const bool before = sent;
   sent = true;
@@ -32,7 +26,7 @@ void TECRFileReader::SendIrrevocable(bool& sent, const std::function<int32_t()>&
   if (res != 0 && !before) {
     bool refused = false;
     try {
-      refused = RefusedBeforeSending(Fprn.LastErrorCode());
+      refused = TFileProgress::RefusedBeforeSending(FFprn.LastErrorCode());
     } catch (const std::exception&) {
       // Without the code the call may have reached the printer.
     }
@@ -42,7 +36,7 @@ void TECRFileReader::SendIrrevocable(bool& sent, const std::function<int32_t()>&
 }
 
 TECRFileReader::TBonStatus TECRFileReader::ReadRecieptStatus() {
-  ComPtr<IBonData> bon = Fprn.GetRecieptStatus();
+  ComPtr<IBonData> bon = FFprn.GetRecieptStatus();
   CheckErrorCode();
   if (!bon) Fail("No receipt status");
   TBonStatus status;
@@ -57,11 +51,11 @@ TECRFileReader::TBonStatus TECRFileReader::ReadRecieptStatus() {
 bool TECRFileReader::PrintPluList() {
   QElapsedTimer timer;
   timer.start();
-  ReceiptOpened = PaymentSent = ReceiptClosed = NonFiscalOpened = ServiceSent = false;
+  FProgress = TFileProgress();
   try {
-    if (Commands.empty()) Fail("Not found valid commands.");
-    const bool comment = !HasSales && !IsReportFile && TextLineCount > 0;
-    if (HasSales) {
+    if (FCommands.empty()) Fail("Not found valid commands.");
+    const bool comment = !FHasSales && !FIsReportFile && FTextLineCount > 0;
+    if (FHasSales) {
       CheckRefundPayments();
       FUpdatePluDataInPrinter();
       OpenReceipt();
@@ -69,7 +63,7 @@ bool TECRFileReader::PrintPluList() {
       OpenComentReceipt();
     }
 
-    for (const auto& command : Commands) {
+    for (const auto& command : FCommands) {
       TCommandObject* c = command.get();
       if (auto* plu = dynamic_cast<TPluObject*>(c))
         PrintPlu(*plu);
@@ -92,7 +86,7 @@ bool TECRFileReader::PrintPluList() {
     }
 
     std::string autopaid;
-    if (HasSales) {
+    if (FHasSales) {
       const TBonStatus status = ReadRecieptStatus();
       if (!HasPayments()) Log("Not payments found.");
       // Whole cents only: the difference of sums in floating point leaves a trace of
@@ -100,18 +94,18 @@ bool TECRFileReader::PrintPluList() {
       const int64_t rest = RoundCents(status.TotalAmount - status.PayedAmount);
       if (rest >= 1) {
         const double amount = static_cast<double>(rest) / 100.0;
-        SendIrrevocable(PaymentSent,
-                        [&] { return Fprn.AddPayment(AutoPayType >= 1 ? AutoPayType : 1, "", amount, 1); });
+        SendIrrevocable(FProgress.PaymentSent,
+                        [&] { return FFprn.AddPayment(FAutoPayType >= 1 ? FAutoPayType : 1, "", amount, 1); });
         autopaid = "Amount autopaid : " + Amount(amount);
         Log(autopaid);
       }
     }
 
-    if (HasSales && RepDetailPrint) {
-      ComPtr<IBonData> bon = Fprn.GetRecieptStatus();
-      if (!bon || Fprn.LastErrorCode() != 0) {
+    if (FHasSales && FRepDetailPrint) {
+      ComPtr<IBonData> bon = FFprn.GetRecieptStatus();
+      if (!bon || FFprn.LastErrorCode() != 0) {
         // Without the status there is nothing to write; the receipt still closes.
-        Log("[PrintPluList]Before close line skipped: " + Fprn.LastErrorMessage());
+        Log("[PrintPluList]Before close line skipped: " + FFprn.LastErrorMessage());
       } else {
         double total = 0, payed = 0;
         OleCheck(bon->get_TotalAmount(&total));
@@ -127,7 +121,7 @@ bool TECRFileReader::PrintPluList() {
       }
     }
 
-    if (HasSales || comment) {
+    if (FHasSales || comment) {
       CloseReciept();
       AddRepLine("Close");
     }
@@ -142,14 +136,14 @@ bool TECRFileReader::PrintPluList() {
 
 void TECRFileReader::CheckRefundPayments() const {
   if (!RefundMode()) return;
-  for (const auto& c : Commands)
+  for (const auto& c : FCommands)
     if (auto* payment = dynamic_cast<const TPaymentObject*>(c.get()); payment && payment->PayType != 1)
       Fail("Refund is possible only for pay in cash.");
 }
 
 void TECRFileReader::FUpdatePluDataInPrinter() {
   Tagged("[FUpdatePluDataInPrinter]", [&] {
-    for (const auto& c : Commands) {
+    for (const auto& c : FCommands) {
       const auto* plu = dynamic_cast<const TPluObject*>(c.get());
       if (!plu) continue;
       const int32_t n = StrToIntDef(plu->Number, -1);
@@ -162,10 +156,10 @@ void TECRFileReader::FUpdatePluDataInPrinter() {
       int8_t group = static_cast<int8_t>(data.GrpNo);
       // An article the printer does not have comes back as a failure carrying the printer's
       // answer "F" (203): it is programmed, in group 1. Any other failure ends the file.
-      const int32_t read = Fprn.GetPLUData(n, data.TaxGrp, group, data.UnitPrice, data.TotalSum, data.SoldQtty,
+      const int32_t read = FFprn.GetPLUData(n, data.TaxGrp, group, data.UnitPrice, data.TotalSum, data.SoldQtty,
                                            data.AvailQtty, data.Name);
-      const bool missing = read != 0 && Fprn.LastErrorCode() == 203 &&
-                           Trim(Fprn.LastErrorMessage()).ends_with("#F");
+      const bool missing = read != 0 && FFprn.LastErrorCode() == 203 &&
+                           Trim(FFprn.LastErrorMessage()).ends_with("#F");
       if (!missing) CheckRes(read);
       // The interface hands the group back as a signed byte: groups 128 to 255 come back
       // negative and must be written back as they are. Groups above 255 cannot pass that
@@ -173,7 +167,7 @@ void TECRFileReader::FUpdatePluDataInPrinter() {
       data.GrpNo = missing ? 1 : static_cast<uint8_t>(group);
       const bool differs = missing || UpperCp1251(plu->Name) != UpperCp1251(data.Name) ||
                            RoundCents(plu->Price) != RoundCents(data.UnitPrice) || plu->VatGroup != data.TaxGrp;
-      if (differs) CheckRes(Fprn.SetPluData(n, plu->VatGroup, data.GrpNo, plu->Price, plu->Name));
+      if (differs) CheckRes(FFprn.SetPluData(n, plu->VatGroup, data.GrpNo, plu->Price, plu->Name));
     }
   });
 }
@@ -184,19 +178,19 @@ void TECRFileReader::OpenReceipt() {
   Tagged("[OpenReceipt]", [&] {
     TInvoiceObject* invoice = FindInvoice();
     std::string nextInvoice;
-    if (RepDetailPrint) {
+    if (FRepDetailPrint) {
       ReadRecieptStatus();
-      nextInvoice = Fprn.GetNextInvoiceNumber();
+      nextInvoice = FFprn.GetNextInvoiceNumber();
       CheckErrorCode();
-      AddRepLine("No Ecr:" + SerialNo);
-      AddRepLine("No MFP:" + FiscalNo);
+      AddRepLine("No Ecr:" + FSerialNo);
+      AddRepLine("No MFP:" + FFiscalNo);
       AddRepLine("No Inv:" + nextInvoice);
     }
-    AddRepLine(OperatorLine);
+    AddRepLine(FOperatorLine);
     auto uniqueSale = [&] {
-      if (UniqueSellNo.empty()) return;
-      AddRepLine("#U" + UniqueSellNo);
-      CheckRes(Fprn.AddUniqueSellNom(UniqueSellNo));
+      if (FUniqueSellNo.empty()) return;
+      AddRepLine("#U" + FUniqueSellNo);
+      CheckRes(FFprn.AddUniqueSellNom(FUniqueSellNo));
     };
     if (invoice) {
       if (invoice->InvoiceNo == 0) {
@@ -211,17 +205,17 @@ void TECRFileReader::OpenReceipt() {
         SendRefundParams();
         bonType = 6;
       }
-      CheckRes(Fprn.StartBon(bonType, 1, CashierNo, CashierName, CashierPass, CashierPOS,
+      CheckRes(FFprn.StartBon(bonType, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS,
                              Number(invoice->InvoiceNo), invoice->TaxNumber, invoice->VatNumber,
                              invoice->FirmName, invoice->Town, invoice->Address, invoice->Mol,
                              invoice->Customer));
-      ReceiptOpened = true;
+      FProgress.Opened = true;
     } else {
       uniqueSale();
       SendRefundParams();
-      CheckRes(Fprn.StartBon(RefundMode() ? 5 : 2, 1, CashierNo, CashierName, CashierPass, CashierPOS, "", "",
+      CheckRes(FFprn.StartBon(RefundMode() ? 5 : 2, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS, "", "",
                              "", "", "", "", "", ""));
-      ReceiptOpened = true;
+      FProgress.Opened = true;
     }
     Log("[OpenReceipt]Durration: " + Number(timer.elapsed()));
   });
@@ -229,49 +223,49 @@ void TECRFileReader::OpenReceipt() {
 
 void TECRFileReader::SendRefundParams() {
   if (!RefundMode()) return;
-  const TRefundParam& p = RefundParam;
+  const TRefundParam& p = FRefundParam;
   std::string line = "#Q" + Number(p.Reason) + "," + Number(p.ReceiptNo) + "," + Number(p.FiscalMemoryNo) + ",";
   if (!Trim(p.InvoiceNo).empty()) line += "," + p.InvoiceNo;
   if (!Trim(p.InvoiceDate).empty()) line += "," + p.InvoiceDate;
   AddRepLine(line);
-  CheckRes(Fprn.SetRefundParams(p.FiscalMemoryNo, p.Reason, p.ReceiptNo, p.InvoiceDate, p.InvoiceNo));
+  CheckRes(FFprn.SetRefundParams(p.FiscalMemoryNo, p.Reason, p.ReceiptNo, p.InvoiceDate, p.InvoiceNo));
 }
 
 void TECRFileReader::OpenComentReceipt() {
   QElapsedTimer timer;
   timer.start();
   Tagged("[OpenComentReceipt]", [&] {
-    if (RepFilePrint) {
+    if (FRepFilePrint) {
       ReadRecieptStatus();
-      AddRepLine("No Ecr:" + SerialNo);
-      AddRepLine("No MFP:" + FiscalNo);
-      AddRepLine("No Inv:" + Number(NextInvoiceNo));
+      AddRepLine("No Ecr:" + FSerialNo);
+      AddRepLine("No MFP:" + FFiscalNo);
+      AddRepLine("No Inv:" + Number(FNextInvoiceNo));
     }
-    CheckRes(Fprn.StartBon(1, 1, CashierNo, CashierName, CashierPass, CashierPOS, "", "", "", "", "", "", "", ""));
-    ReceiptOpened = NonFiscalOpened = true;
+    CheckRes(FFprn.StartBon(1, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS, "", "", "", "", "", "", "", ""));
+    FProgress.Opened = FProgress.NonFiscal = true;
     Log("[OpenComentReceipt]Durration: " + Number(timer.elapsed()));
   });
 }
 
 void TECRFileReader::CloseReciept() {
   Tagged("[CloseReciept]", [&] {
-    CheckRes(Fprn.EndBon());
-    ReceiptClosed = true;
-    if (RepDetailPrint) {
+    CheckRes(FFprn.EndBon());
+    FProgress.Closed = true;
+    if (FRepDetailPrint) {
       const TBonStatus status = ReadRecieptStatus();
-      RepLines.insert(RepLines.begin(), "No Bon:" + status.DocNumber);
+      FRepLines.insert(FRepLines.begin(), "No Bon:" + status.DocNumber);
     }
     // The number belongs to the last fiscal receipt: a receipt without sales has none of
     // its own, and the printer would still report the one before.
-    const std::string unique = Fprn.LastUniqueSellNo();
-    if (!unique.empty() && RepDetailPrint && HasSales)
-      RepLines.insert(RepLines.begin() + std::min<ptrdiff_t>(1, static_cast<ptrdiff_t>(RepLines.size())),
+    const std::string unique = FFprn.LastUniqueSellNo();
+    if (!unique.empty() && FRepDetailPrint && FHasSales)
+      FRepLines.insert(FRepLines.begin() + std::min<ptrdiff_t>(1, static_cast<ptrdiff_t>(FRepLines.size())),
                       "Unique sell num: " + unique);
   });
 }
 
 void TECRFileReader::AddREP_AddInfo() {
-  if (!RepDetailPrint) return;
+  if (!FRepDetailPrint) return;
   Tagged("[AddREP_AddInfo]", [&] { AddRepLine("Total:" + Amount(ReadRecieptStatus().TotalAmount)); });
 }
 
@@ -281,11 +275,11 @@ void TECRFileReader::PrintPlu(const TPluObject& plu) {
     AddRepLine(plu.RawLine);
     int32_t n = 0;
     if (uConst::UsePluAsDepartNo() && plu.Department > 0)
-      CheckRes(Fprn.AddDeprtPlu(plu.Number, plu.Name, plu.Department, plu.Price, plu.Quantity, plu.VatGroup));
+      CheckRes(FFprn.AddDeprtPlu(plu.Number, plu.Name, plu.Department, plu.Price, plu.Quantity, plu.VatGroup));
     else if (TryStrToInt(plu.Number, n) && n > 0 && plu.Department > 0 && plu.Price > 0)
-      CheckRes(Fprn.AddProgPlu(n, plu.Department, plu.Quantity, plu.Price, plu.VatGroup));
+      CheckRes(FFprn.AddProgPlu(n, plu.Department, plu.Quantity, plu.Price, plu.VatGroup));
     else
-      CheckRes(Fprn.AddPLU(plu.Number, plu.Name, plu.Price, plu.Quantity, plu.VatGroup));
+      CheckRes(FFprn.AddPLU(plu.Number, plu.Name, plu.Price, plu.Quantity, plu.VatGroup));
     Log(text + " OK ");
     AddREP_AddInfo();
   });
@@ -295,7 +289,7 @@ void TECRFileReader::PrintDiscount(const TDiscountObject& discount) {
   const std::string text = "PrintDiscount: " + discount.RawLine + " --- ";
   Tagged("[PrintDiscount]", [&] {
     AddRepLine(discount.RawLine);
-    CheckRes(Fprn.AddDiscount(discount.DiscType, discount.Value));
+    CheckRes(FFprn.AddDiscount(discount.DiscType, discount.Value));
     Log(text + " OK ");
     AddREP_AddInfo();
   });
@@ -305,13 +299,13 @@ void TECRFileReader::PrintLine(const TLineObject& line) {
   const std::string text = "PrintLine: \"" + line.Text + "\" --- ";
   Tagged("[PrintLine]", [&] {
     AddRepLine(line.RawLine);
-    CheckRes(Fprn.AddLine(line.Text, "", 0));
+    CheckRes(FFprn.AddLine(line.Text, "", 0));
     Log(text + " OK ");
   });
 }
 
 int32_t TECRFileReader::ReplacePayType(int32_t payType) {
-  for (const TPayTypePair& pair : PayTypePairs) {
+  for (const TPayTypePair& pair : FPayTypePairs) {
     if (pair.FilePayType == payType) {
       Log("[PrintPayment]Pay Type is changed. Used defined in ini file.");
       return pair.PrnPayType;
@@ -328,12 +322,12 @@ void TECRFileReader::PrintPayment(const TPaymentObject& payment) {
     // the amount 0 goes to the printer as written.
     if (payment.Amount == 0) ReadRecieptStatus();
     const int32_t payType = payment.PayType == 1 ? 1 : ReplacePayType(payment.PayType);
-    const bool foreign = CurrencyMode >= 1 && payType == 1 && std::fabs(payment.Course - 1) > 0.000001 &&
+    const bool foreign = FCurrencyMode >= 1 && payType == 1 && std::fabs(payment.Course - 1) > 0.000001 &&
                          std::fabs(payment.Course) > 0.000001;
     // A payment the printer took makes the receipt one that can no longer be cancelled.
-    SendIrrevocable(PaymentSent, [&] {
-      return foreign ? Fprn.AddPaymentByCurrncy(payType, "", payment.Amount, payment.Course, payment.Currency)
-                     : Fprn.AddPayment(payType, "", payment.Amount, payment.Course);
+    SendIrrevocable(FProgress.PaymentSent, [&] {
+      return foreign ? FFprn.AddPaymentByCurrncy(payType, "", payment.Amount, payment.Course, payment.Currency)
+                     : FFprn.AddPayment(payType, "", payment.Amount, payment.Course);
     });
     Log(text + " OK ");
     AddREP_AddInfo();
@@ -344,7 +338,7 @@ void TECRFileReader::PrintCopy(const TCopyBon& copy) {
   const std::string text = "Copy bon:" + copy.RawLine + " --- ";
   Tagged("[PrintCopy]", [&] {
     AddRepLine(copy.RawLine);
-    SendIrrevocable(ServiceSent, [&] { return Fprn.CopyLastBon(); });
+    SendIrrevocable(FProgress.ServiceSent, [&] { return FFprn.CopyLastBon(); });
     Log(text + " OK ");
   });
 }
@@ -353,7 +347,7 @@ void TECRFileReader::PrintInOutAmount(const TInOutAmount& amount) {
   const std::string text = "PrintInOutAmount: " + amount.RawLine + " --- ";
   Tagged("[PrintInOutAmount]", [&] {
     AddRepLine(amount.RawLine);
-    SendIrrevocable(ServiceSent, [&] { return Fprn.InOutMoney(amount.Amount, 1); });
+    SendIrrevocable(FProgress.ServiceSent, [&] { return FFprn.InOutMoney(amount.Amount, 1); });
     Log(text + " OK ");
   });
 }
@@ -362,11 +356,11 @@ void TECRFileReader::PrintReportObj(const TReportObject& report) {
   const std::string text = "Print report:" + report.RawLine + " --- ";
   Tagged("[PrintReportObj]", [&] {
     AddRepLine(report.RawLine);
-    SendIrrevocable(ServiceSent, [&] {
+    SendIrrevocable(FProgress.ServiceSent, [&] {
       switch (report.ReportType) {
-        case 0: return Fprn.RunXReport();
-        case 1: return Fprn.RunZReport();
-        default: return Fprn.RunFMDateReport(report.StartDate, report.EndDate, report.Detailed);
+        case 0: return FFprn.RunXReport();
+        case 1: return FFprn.RunZReport();
+        default: return FFprn.RunFMDateReport(report.StartDate, report.EndDate, report.Detailed);
       }
     });
     Log(text + " OK ");
@@ -376,16 +370,16 @@ void TECRFileReader::PrintReportObj(const TReportObject& report) {
 void TECRFileReader::PrintStatusObj(const TStatusObject&) {
   Tagged("[PrintStatusObj]", [&] {
     std::string status;
-    CheckRes(Fprn.GetHardwareStatus(status));
+    CheckRes(FFprn.GetHardwareStatus(status));
     if (!status.empty()) Fail(status);
-    FiscalNo = Fprn.GetFiscalNumber();
+    FFiscalNo = FFprn.GetFiscalNumber();
     CheckErrorCode();
-    SerialNo = Fprn.GetSerialNumber();
+    FSerialNo = FFprn.GetSerialNumber();
     CheckErrorCode();
-    const DATE clock = Fprn.GetClock();
+    const DATE clock = FFprn.GetClock();
     CheckErrorCode();
-    AddRepLine("Printer serial: " + SerialNo, true);
-    AddRepLine("Printer fiscal nom: " + FiscalNo, true);
+    AddRepLine("Printer serial: " + FSerialNo, true);
+    AddRepLine("Printer fiscal nom: " + FFiscalNo, true);
     AddRepLine("Printer date: " + FormatClock(clock), true);
   });
 }

@@ -11,10 +11,10 @@ class Exec : public ReaderFixture {
   // Connects as a job does, reads the file and prints it; the journal then holds only the
   // calls of the printing.
   bool Print(const Lines& lines, bool details = true) {
-    reader.RepFilePrint = true;
-    reader.RepDetailPrint = details;
-    EXPECT_TRUE(reader.FastInit(false, "")) << reader.LastError;
-    EXPECT_TRUE(Read(lines)) << reader.LastError;
+    reader.SetRepFilePrint(true);
+    reader.SetRepDetailPrint(details);
+    EXPECT_TRUE(reader.FastInit(false, "")) << reader.LastError();
+    EXPECT_TRUE(Read(lines)) << reader.LastError();
     fake->Calls.clear();
     return reader.PrintPluList();
   }
@@ -22,7 +22,7 @@ class Exec : public ReaderFixture {
     QFile f(dir.path() + "/Log/DriverFiscalPrinterX4_Log.txt");
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
   }
-  void UseLog() { reader.LogDir = dir.path() + "/Log/"; }
+  void UseLog() { reader.SetLogDir(dir.path() + "/Log/"); }
 };
 
 const Lines kFiscal = {"@010012Ivan",
@@ -36,7 +36,7 @@ const Lines kFiscal = {"@010012Ivan",
 TEST_F(Exec, FiscalReceiptWithDetails) {
   fake->Plus[12] = {2, 200, 1.49, "WATER       "};  // one cent off, article group above 127
   fake->Plus[13] = {2, 1, 1.20, "Bread"};
-  ASSERT_TRUE(Print(kFiscal)) << reader.LastError;
+  ASSERT_TRUE(Print(kFiscal)) << reader.LastError();
   EXPECT_EQ(fake->Calls, (Lines{"GetPLUData(12)",
                                 "SetPluData(12, 2, 200, 1.5, Water       )",
                                 "GetPLUData(13)",
@@ -78,7 +78,7 @@ TEST_F(Exec, FiscalReceiptWithDetails) {
                      "Amount autopaid : 2.08 Before close - Total:0000004.08 EcrTotal:0000004.08 "
                      "Difference:000000.00%",
                      "Close"};
-  EXPECT_EQ(reader.RepLines, rep);
+  EXPECT_EQ(reader.RepLines(), rep);
   reader.SaveRepFile();
   std::string bytes;
   for (const auto& l : rep) bytes += l + "\r\n";
@@ -88,11 +88,11 @@ TEST_F(Exec, FiscalReceiptWithDetails) {
 TEST_F(Exec, FiscalReceiptWithoutDetails) {
   fake->Plus[12] = {2, 1, 1.50, "Water       "};
   fake->Plus[13] = {2, 1, 1.20, "bread"};
-  ASSERT_TRUE(Print(kFiscal, false)) << reader.LastError;
+  ASSERT_TRUE(Print(kFiscal, false)) << reader.LastError();
   EXPECT_EQ(fake->Names(), (Lines{"GetPLUData", "GetPLUData", "AddUniqueSellNom", "StartBon", "AddProgPlu",
                                   "AddProgPlu", "AddDiscount", "AddLine", "AddPayment", "GetRecieptStatus",
                                   "AddPayment", "EndBon", "LastUniqueSellNo"}));
-  EXPECT_EQ(reader.RepLines, (Lines{"@010012Ivan", "#UUNQ-1", "0012Water       0000015000002000",
+  EXPECT_EQ(reader.RepLines(), (Lines{"@010012Ivan", "#UUNQ-1", "0012Water       0000015000002000",
                                     "%13^Bread^120^1000^1", "#P-1000", ":Thank you", "#E1^2.00", "Close"}));
 }
 
@@ -116,12 +116,12 @@ TEST_F(Exec, Invoices) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.startBon);
     fake->Plus[1] = {2, 1, 10, "Item"};
-    ASSERT_TRUE(Print(c.file, c.details)) << reader.LastError;
+    ASSERT_TRUE(Print(c.file, c.details)) << reader.LastError();
     const Lines& calls = fake->Calls;
     EXPECT_NE(std::find(calls.begin(), calls.end(), c.startBon), calls.end());
-    auto f = std::find(reader.RepLines.begin(), reader.RepLines.end(), "#F");
-    ASSERT_NE(f, reader.RepLines.end());
-    ASSERT_NE(f + 1, reader.RepLines.end());
+    auto f = std::find(reader.RepLines().begin(), reader.RepLines().end(), "#F");
+    ASSERT_NE(f, reader.RepLines().end());
+    ASSERT_NE(f + 1, reader.RepLines().end());
     EXPECT_EQ(*(f + 1), c.rawLines);
   }
 }
@@ -143,12 +143,13 @@ TEST_F(Exec, Refunds) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.file[0]);
     fake->Plus[1] = {2, 1, 10, "Item"};
-    ASSERT_TRUE(Print(c.file, false)) << reader.LastError;
+    ASSERT_TRUE(Print(c.file, false)) << reader.LastError();
     Lines opening;
     for (const auto& call : fake->Calls)
       if (call.rfind("SetRefundParams", 0) == 0 || call.rfind("StartBon", 0) == 0) opening.push_back(call);
     EXPECT_EQ(opening, c.calls);
-    const bool echoed = std::find(reader.RepLines.begin(), reader.RepLines.end(), c.repLine) != reader.RepLines.end();
+    const auto& rep = reader.RepLines();
+    const bool echoed = std::find(rep.begin(), rep.end(), c.repLine) != rep.end();
     EXPECT_EQ(echoed, !c.repLine.empty());
   }
 }
@@ -157,20 +158,20 @@ TEST_F(Exec, RefundTakesCashOnly) {
   reader.SetPayTypePairs({{1, 2}});
   fake->Plus[1] = {2, 1, 10, "Item"};
   ASSERT_FALSE(Print({"#Q1,15,2", "%1^Item^1000^1000", "#E2^10"}));
-  EXPECT_EQ(reader.LastError, "[PrintPluList]Refund is possible only for pay in cash.");
+  EXPECT_EQ(reader.LastError(), "[PrintPluList]Refund is possible only for pay in cash.");
   EXPECT_TRUE(fake->Calls.empty());
   // Pay type 1 is never replaced, whatever the pairs say.
-  ASSERT_TRUE(Print({"#Q1,15,2", "%1^Item^1000^1000", "#E1^10"}, false)) << reader.LastError;
+  ASSERT_TRUE(Print({"#Q1,15,2", "%1^Item^1000^1000", "#E1^10"}, false)) << reader.LastError();
   EXPECT_NE(std::find(fake->Calls.begin(), fake->Calls.end(), "AddPayment(1, , 10, 1)"), fake->Calls.end());
 }
 
 TEST_F(Exec, NonFiscalReceiptKeepsNoForeignSaleNumber) {
   fake->LastUnique = "PREV-1";  // the number of the fiscal receipt before
-  ASSERT_TRUE(Print({":Hello", "#:World"})) << reader.LastError;
+  ASSERT_TRUE(Print({":Hello", "#:World"})) << reader.LastError();
   EXPECT_EQ(fake->Calls, (Lines{"GetRecieptStatus()", "StartBon(1, 1, 1, , , 1, , , , , , , , )",
                                 "AddLine(Hello, , 0)", "AddLine(:World, , 0)", "EndBon()", "GetRecieptStatus()",
                                 "LastUniqueSellNo()"}));
-  EXPECT_EQ(reader.RepLines, (Lines{"No Bon:42", "No Ecr:ZK000001", "No MFP:02000001", "No Inv:0", ":Hello",
+  EXPECT_EQ(reader.RepLines(), (Lines{"No Bon:42", "No Ecr:ZK000001", "No MFP:02000001", "No Inv:0", ":Hello",
                                     "#:World", "Close"}));
 }
 
@@ -190,33 +191,33 @@ TEST_F(Exec, ReportFilesOpenNoReceipt) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.file[0]);
-    ASSERT_TRUE(Print(c.file, false)) << reader.LastError;
+    ASSERT_TRUE(Print(c.file, false)) << reader.LastError();
     EXPECT_EQ(fake->Calls, c.calls);
   }
 }
 
 TEST_F(Exec, StatusQuery) {
-  reader.RepFilePrint = false;
+  reader.SetRepFilePrint(false);
   ASSERT_TRUE(reader.FastInit(false, ""));
   ASSERT_TRUE(Read({"&S"}));
   fake->Calls.clear();
   fake->Serial = "ZK999999";
   fake->Clock = static_cast<DATE>(QDate(1899, 12, 30).daysTo(QDate(2026, 12, 8))) + 0.5;
-  ASSERT_TRUE(reader.PrintPluList()) << reader.LastError;
+  ASSERT_TRUE(reader.PrintPluList()) << reader.LastError();
   EXPECT_EQ(fake->Calls, (Lines{"GetHardwareStatus()", "GetFiscalNumber()", "GetSerialNumber()", "GetClock()"}));
   const Lines rep = {"Printer serial: ZK999999", "Printer fiscal nom: 02000001", "Printer date: 08122026120000"};
-  EXPECT_EQ(reader.RepLines, rep);
-  EXPECT_EQ(reader.SerialNo, "ZK999999");
+  EXPECT_EQ(reader.RepLines(), rep);
+  EXPECT_EQ(reader.SerialNo(), "ZK999999");
   reader.SaveRepFile();  // written although report files are off
   EXPECT_EQ(FileBytes("0001.rep"), rep[0] + "\r\n" + rep[1] + "\r\n" + rep[2] + "\r\n");
 
   fake->HardwareStatus = "Paper out";
   for (bool repFiles : {false, true}) {
-    reader.RepFilePrint = repFiles;
+    reader.SetRepFilePrint(repFiles);
     ASSERT_TRUE(Read({"&S"}));
     ASSERT_FALSE(reader.PrintPluList());
-    EXPECT_EQ(reader.LastError, "[PrintPluList][PrintStatusObj]Paper out");
-    EXPECT_EQ(reader.RepLines, repFiles ? Lines{"[ERROR][PrintStatusObj]Paper out"} : Lines{});
+    EXPECT_EQ(reader.LastError(), "[PrintPluList][PrintStatusObj]Paper out");
+    EXPECT_EQ(reader.RepLines(), repFiles ? Lines{"[ERROR][PrintStatusObj]Paper out"} : Lines{});
   }
 }
 
@@ -242,8 +243,8 @@ TEST_F(Exec, FailureInTheMiddle) {
     fake->Fail(c.failing, 206, "[AddPLU failed] Paper out ", c.nth);
     ASSERT_FALSE(Print({"0012Water       0000000000001000", "0012Water       0000015000001000", "#E1^1.50"},
                        c.details));
-    EXPECT_EQ(reader.LastError, "[PrintPluList]" + c.text);
-    EXPECT_EQ(reader.RepLines.back(), "[ERROR]" + c.text);
+    EXPECT_EQ(reader.LastError(), "[PrintPluList]" + c.text);
+    EXPECT_EQ(reader.RepLines().back(), "[ERROR]" + c.text);
     EXPECT_EQ(reader.GetLastErrorCode(), 206);
     const Lines names = fake->Names();
     ASSERT_GE(names.size(), c.tail.size());
@@ -255,14 +256,14 @@ TEST_F(Exec, FailureInTheMiddle) {
 TEST_F(Exec, ComLevelFailureCarriesTheRuntimeText) {
   fake->FailCom("AddLine", E_FAIL, u"Access violation");
   ASSERT_FALSE(Print({":Hello"}, false));
-  EXPECT_EQ(reader.LastError, "[PrintPluList][PrintLine]Access violation");
+  EXPECT_EQ(reader.LastError(), "[PrintPluList][PrintLine]Access violation");
 }
 
 TEST_F(Exec, AutomaticPaymentOfTheRest) {
   UseLog();
   // No payment at all: the whole total goes to the first pay type a PLU line named.
   ASSERT_TRUE(Print({"0012Water       00000150000020003xx003", "0013Bread       00000100000010003xx004"}, false))
-      << reader.LastError;
+      << reader.LastError();
   EXPECT_EQ(fake->Calls[fake->Calls.size() - 3], "AddPayment(3, , 4, 1)");
   EXPECT_NE(Log().find("Not payments found."), std::string::npos);
   EXPECT_NE(Log().find("Amount autopaid : 4.00"), std::string::npos);
@@ -270,12 +271,12 @@ TEST_F(Exec, AutomaticPaymentOfTheRest) {
   // Sums that only differ by floating-point noise are paid: no second payment.
   fake->Plus[1] = {2, 1, 0.10, "A"};
   fake->Plus[2] = {2, 1, 0.20, "B"};
-  ASSERT_TRUE(Print({"%1^A^10^1000", "%2^B^20^1000", "#E1^0.30"})) << reader.LastError;
+  ASSERT_TRUE(Print({"%1^A^10^1000", "%2^B^20^1000", "#E1^0.30"})) << reader.LastError();
   EXPECT_EQ(std::count(fake->Calls.begin(), fake->Calls.end(), "AddPayment(1, , 0.3, 1)"), 1);
   EXPECT_EQ(std::count_if(fake->Calls.begin(), fake->Calls.end(),
                           [](const std::string& c) { return c.rfind("AddPayment", 0) == 0; }),
             1);
-  EXPECT_EQ(reader.RepLines[reader.RepLines.size() - 2],
+  EXPECT_EQ(reader.RepLines()[reader.RepLines().size() - 2],
             " Before close - Total:0000000.30 EcrTotal:0000000.30 Difference:000000.00%");
 }
 
@@ -284,10 +285,10 @@ TEST_F(Exec, BeforeCloseLineWithoutStatusIsSkipped) {
   fake->Plus[1] = {2, 1, 10, "Item"};
   // The status reads: opening, after the sale, after the payment, the rest, before close.
   fake->Fail("GetRecieptStatus", 101, "[GetRecieptStatus failed] COM port is not active ", 5);
-  ASSERT_TRUE(Print({"%1^Item^1000^1000", "#E1^10"})) << reader.LastError;
+  ASSERT_TRUE(Print({"%1^Item^1000^1000", "#E1^10"})) << reader.LastError();
   EXPECT_EQ(fake->Names().back(), "LastUniqueSellNo");
-  EXPECT_EQ(reader.RepLines.back(), "Close");
-  for (const auto& l : reader.RepLines) EXPECT_EQ(l.find("Before close"), std::string::npos) << l;
+  EXPECT_EQ(reader.RepLines().back(), "Close");
+  for (const auto& l : reader.RepLines()) EXPECT_EQ(l.find("Before close"), std::string::npos) << l;
   EXPECT_NE(Log().find("Before close line skipped: [GetRecieptStatus failed] COM port is not active"),
             std::string::npos);
 }
@@ -312,7 +313,7 @@ TEST_F(Exec, ReprogrammingArticles) {
     SCOPED_TRACE(c.line + (" / " + c.printer.Name));
     fake->Plus.clear();
     fake->Plus[12] = c.printer;
-    ASSERT_TRUE(Print({c.line}, false)) << reader.LastError;
+    ASSERT_TRUE(Print({c.line}, false)) << reader.LastError();
     EXPECT_EQ(fake->Calls[0], "GetPLUData(12)");
     if (*c.setCall == '\0') {
       EXPECT_EQ(fake->Names()[1], "StartBon");
@@ -342,7 +343,7 @@ TEST_F(Exec, ArticleTheReadDidNotFindIsProgrammedOtherReadFailuresEndTheFile) {
     fake->Plus.clear();
     fake->Calls.clear();
     fake->Fail("GetPLUData", c.code, c.message);
-    EXPECT_EQ(Print({"%12^Water^150^1000"}, false), c.programmed) << reader.LastError;
+    EXPECT_EQ(Print({"%12^Water^150^1000"}, false), c.programmed) << reader.LastError();
     EXPECT_EQ(fake->Calls[0], "GetPLUData(12)");
     if (c.programmed) {
       EXPECT_EQ(fake->Calls[1], "SetPluData(12, 2, 1, 1.5, Water)");
@@ -372,7 +373,7 @@ TEST_F(Exec, SellingMethods) {
     uConst::SetUsePluAsDepartNo(c.pluAsDepartment);
     fake->Plus[12] = {2, 1, 1.5, "Water       "};
     fake->Plus[7] = {2, 1, 1.5, "Water"};
-    ASSERT_TRUE(Print({c.line}, false)) << reader.LastError;
+    ASSERT_TRUE(Print({c.line}, false)) << reader.LastError();
     EXPECT_THAT(fake->Calls, ::testing::Contains(c.call));
   }
 }
@@ -398,7 +399,7 @@ TEST_F(Exec, PaymentRouting) {
     SCOPED_TRACE(c.line);
     fake->Currency = c.currencyMode;
     fake->Plus[1] = {2, 1, 10, "Item"};
-    ASSERT_TRUE(Print({"%1^Item^1000^1000", c.line}, false)) << reader.LastError;
+    ASSERT_TRUE(Print({"%1^Item^1000^1000", c.line}, false)) << reader.LastError();
     const auto start = std::find(fake->Calls.begin(), fake->Calls.end(), "AddProgPlu(1, 1, 1, 10, 2)") + 1;
     EXPECT_EQ(Lines(start, start + static_cast<ptrdiff_t>(c.calls.size())), c.calls);
   }
@@ -412,8 +413,8 @@ TEST_F(Exec, LogLinesOfReadingAndPrinting) {
   ASSERT_TRUE(Print({"@010012Ivan", "#OAnna", "#Q1,0", "#U7", "#LD123", "#LN456", "#LR9", "#F", ":ACME",
                      "0012Water       0000015000001000", "%13^Bread^120^1000", "#P-1000", "#:Thank you",
                      "#E1^2.00", "#R5", "Copy", "#I"}))
-      << reader.LastError;
-  ASSERT_TRUE(Print({":x"})) << reader.LastError;
+      << reader.LastError();
+  ASSERT_TRUE(Print({":x"})) << reader.LastError();
   ASSERT_TRUE(Read({"&S"}));
   const std::string log = Log();
   for (const char* line : {"AddCommand: Operator :@010012Ivan\r\n",
@@ -448,8 +449,8 @@ TEST_F(Exec, LogLinesOfReadingAndPrinting) {
 
 TEST_F(Exec, FileWithoutCommands) {
   ASSERT_FALSE(Print({"@010012Ivan", "#Q1", "#U1", "$X1"}));
-  EXPECT_EQ(reader.LastError, "[PrintPluList]Not found valid commands.");
-  EXPECT_EQ(reader.RepLines, Lines{"[ERROR]Not found valid commands."});
+  EXPECT_EQ(reader.LastError(), "[PrintPluList]Not found valid commands.");
+  EXPECT_EQ(reader.RepLines(), Lines{"[ERROR]Not found valid commands."});
   EXPECT_TRUE(fake->Calls.empty());
 }
 

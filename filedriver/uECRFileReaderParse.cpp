@@ -10,8 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "filedriver/PathNamesQt.h"
 #include "filedriver/uECRFileReaderTags.h"
 #include "platform/FileOps.h"
+#include "platform/TextLines.h"
 
 namespace fp {
 
@@ -22,37 +24,10 @@ namespace {
 // Upper case of an ASCII letter (the prefixes and letters of the records).
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
-// The path with the extension of its file name replaced.
-QString ChangeFileExt(const QString& path, const QString& ext) {
-  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-  const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-  return (dot > slash ? path.left(dot) : path) + ext;
-}
-
-// The text split into lines at CR LF, LF or CR; a NUL byte ends the text. A last line
-// without its end counts only when it is not empty.
-std::vector<std::string> SplitLines(const std::string& data) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (size_t i = 0; i < data.size(); ++i) {
-    const char c = data[i];
-    if (c == '\0') break;
-    if (c == '\r' || c == '\n') {
-      lines.push_back(std::move(line));
-      line.clear();
-      if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty()) lines.push_back(std::move(line));
-  return lines;
-}
-
 }  // namespace
 
 void TECRFileReader::LoadFileLines(const QString& path) {
-  FileLines.clear();
+  FFileLines.clear();
   IFileOps& ops = FileOps();
   const QByteArray name = QFile::encodeName(path);
   // A claimed receipt is read as the file it is: a link is not followed out of the folder.
@@ -69,28 +44,29 @@ void TECRFileReader::LoadFileLines(const QString& path) {
   if (tooLarge || (!read && err == EFBIG))
     Fail("File is too large: a receipt file may hold at most " + std::to_string(MaxFileSize) + " bytes.");
   if (!read) Fail(std::strerror(err));
-  FileLines = SplitLines(data);
+  // A NUL byte ends the text: what follows it is not read as lines.
+  FFileLines = SplitLines(std::string_view(data).substr(0, data.find('\0')));
 }
 
 bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding) {
   QElapsedTimer timer;
   timer.start();
-  IsStatusFile = false;
-  RefundParam = TRefundParam();
-  UniqueSellNo.clear();
+  FIsStatusFile = false;
+  FRefundParam = TRefundParam();
+  FUniqueSellNo.clear();
   std::string row;
   try {
     ClearCommands();
-    RepLines.clear();
-    AutoPayType = -1;
-    CurrentFile = path;
-    RepFileName = ChangeFileExt(path, QStringLiteral(".rep"));
+    FRepLines.clear();
+    FAutoPayType = -1;
+    FCurrentFile = path;
+    FRepFileName = ChangeFileExt(path, QStringLiteral(".rep"));
     LoadFileLines(path);
-    if (FileLines.empty()) Fail("No lines in file");
+    if (FFileLines.empty()) Fail("No lines in file");
 
     bool header = false, block = false;
     int headerIndex = 0, blockIndex = 0;
-    for (const std::string& raw : FileLines) {
+    for (const std::string& raw : FFileLines) {
       row = uConst::ConvertCharEncoding(TrimRight(raw), encoding);
       if (row.size() < 2) continue;
       const char second = UpperAscii(row[1]);
@@ -103,7 +79,7 @@ bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding) {
             header = headerIndex < 5;
           } else {
             FAddLine(row);
-            ++TextLineCount;
+            ++FTextLineCount;
           }
           break;
         case '#':
@@ -123,7 +99,7 @@ bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding) {
                 block = blockIndex < 10;
               } else {
                 FAddLine(row);
-                ++TextLineCount;
+                ++FTextLineCount;
               }
               break;
             case 'A':
@@ -154,7 +130,7 @@ bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding) {
             case 'I':
             case 'M':
             case 'N':
-              IsReportFile = true;
+              FIsReportFile = true;
               FAddReport(row);
               break;
             default: FAddPlu(row); break;
@@ -192,7 +168,7 @@ bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding) {
 
 int32_t TECRFileReader::VatGroupOf(const std::string& digit) const {
   const int32_t d = StrToIntDef(digit, 1);
-  const int32_t group = WatGrpBeginFromOne ? d : d + 1;
+  const int32_t group = FWatGrpBeginFromOne ? d : d + 1;
   return group < 1 || group > 8 ? 2 : group;
 }
 
@@ -245,11 +221,11 @@ void TECRFileReader::FAddPlu(const std::string& line) {
     if (uConst::UsePluAsDepartNo()) plu->Department = PluAsDepartment(plu->Number);
     if (!s.empty()) {
       const int32_t payType = StrToIntDef(CopyToPosAndDel(s, 1), 0);
-      if (payType > 0 && AutoPayType <= 0) AutoPayType = payType;
+      if (payType > 0 && FAutoPayType <= 0) FAutoPayType = payType;
     }
     plu->RawLine = line;
-    Commands.push_back(std::move(plu));
-    HasSales = true;
+    FCommands.push_back(std::move(plu));
+    FHasSales = true;
   });
 }
 
@@ -272,8 +248,8 @@ void TECRFileReader::FAddExtPlu(const std::string& line) {
     plu->VatGroup = Trim(s).empty() ? 2 : VatGroupOf(s.substr(0, 1));
     if (uConst::UsePluAsDepartNo()) plu->Department = PluAsDepartment(plu->Number);
     plu->RawLine = line;
-    Commands.push_back(std::move(plu));
-    HasSales = true;
+    FCommands.push_back(std::move(plu));
+    FHasSales = true;
   });
 }
 
@@ -300,7 +276,7 @@ void TECRFileReader::FAddDiscount(const std::string& line) {
       Fail("Discount value is over range /-99.99% to 99.99%/ .");
     if (sign == '-') discount->Value = -discount->Value;
     discount->RawLine = line;
-    Commands.push_back(std::move(discount));
+    FCommands.push_back(std::move(discount));
   });
 }
 
@@ -309,7 +285,7 @@ void TECRFileReader::FAddLine(const std::string& line) {
   auto text = std::make_unique<TLineObject>();
   text->Text = line.substr(1);
   text->RawLine = line;
-  Commands.push_back(std::move(text));
+  FCommands.push_back(std::move(text));
 }
 
 void TECRFileReader::FAddPayment(const std::string& line) {
@@ -336,7 +312,7 @@ void TECRFileReader::FAddPayment(const std::string& line) {
           Fail("Cource is not valid double value.");
         if (!s.empty()) payment->Currency = CopyToPosAndDel(s, 3);
         payment->RawLine = line;
-        Commands.push_back(std::move(payment));
+        FCommands.push_back(std::move(payment));
       },
       [&] { return " " + s; });
 }
@@ -348,7 +324,7 @@ void TECRFileReader::FAddInvoice(const std::string& line) {
   if (!invoice) {
     auto made = std::make_unique<TInvoiceObject>();
     invoice = made.get();
-    Commands.push_back(std::move(made));
+    FCommands.push_back(std::move(made));
   }
   invoice->RawLines += "\r" + line;
   const std::string rest = line.substr(3);
@@ -390,13 +366,13 @@ void TECRFileReader::FAddReport(const std::string& line) {
         report->Detailed = s[0] == '0' ? 1 : 0;
         s.erase(0, 1);
       }
-      const QDateTime now = Clock();
+      const QDateTime now = FClock();
       const QDate first(now.date().year(), now.date().month(), 1);
       report->StartDate = ParseShortDate(s, DateTimeToOle(QDateTime(first, QTime(0, 0))));
       report->EndDate = ParseShortDate(s, DateTimeToOle(now));
     }
     report->RawLine = line;
-    Commands.push_back(std::move(report));
+    FCommands.push_back(std::move(report));
   });
 }
 
@@ -404,17 +380,17 @@ void TECRFileReader::FAddOperator(const std::string& line) {
   Log("AddCommand: Operator :" + line);
   Tagged("[FAddOperator]", [&] {
     if (line[0] == '#') {
-      CashierName = line.substr(2, 8);
+      FCashierName = line.substr(2, 8);
     } else {
       std::string s = line.substr(1);
       const std::string no = CopyToPosAndDel(s, 2);
       const std::string pos = CopyToPosAndDel(s, 4);
-      CashierNo = StrToIntDef(no, 1);
-      if (CashierNo <= 0) CashierNo = 1;
-      CashierPOS = StrToIntDef(pos, 0);
-      CashierName = s;
+      FCashierNo = StrToIntDef(no, 1);
+      if (FCashierNo <= 0) FCashierNo = 1;
+      FCashierPOS = StrToIntDef(pos, 0);
+      FCashierName = s;
     }
-    OperatorLine = line;
+    FOperatorLine = line;
   });
 }
 
@@ -422,17 +398,17 @@ void TECRFileReader::FAddCopyBon(const std::string& line) {
   Log("AddCommand: CopyBon :" + line);
   auto copy = std::make_unique<TCopyBon>();
   copy->RawLine = line;
-  Commands.push_back(std::move(copy));
+  FCommands.push_back(std::move(copy));
 }
 
 void TECRFileReader::FAddStatusCmd(const std::string& line) {
   Log("AddCommand: Printer status :" + line);
   Tagged("[FAddStatusCmd]", [&] {
-    IsStatusFile = true;
-    if (!Commands.empty()) Fail("Satus must be the only command in a file");
+    FIsStatusFile = true;
+    if (!FCommands.empty()) Fail("Satus must be the only command in a file");
     auto status = std::make_unique<TStatusObject>();
     status->RawLine = line;
-    Commands.push_back(std::move(status));
+    FCommands.push_back(std::move(status));
   });
 }
 
@@ -443,7 +419,7 @@ void TECRFileReader::FAddInOutAmount(const std::string& line) {
     if (!TryStrToFloat(NormalizeDecimalSeparator(line.substr(2)), amount->Amount))
       Fail("Amount is not valid double value.");
     amount->RawLine = line;
-    Commands.push_back(std::move(amount));
+    FCommands.push_back(std::move(amount));
   });
 }
 
@@ -460,14 +436,14 @@ void TECRFileReader::AddRefundParam(const std::string& line) {
     if (p.FiscalMemoryNo < 0) Fail("Fiscal module nom is invalid.");
     p.InvoiceNo = Trim(CopyToCharAndDel(s, ','));
     p.InvoiceDate = Trim(CopyToCharAndDel(s, ','));
-    RefundParam = p;
+    FRefundParam = p;
   });
 }
 
 void TECRFileReader::AddUniqueSellN(const std::string& line) {
   Log("AddUniqueSellN: " + line);
-  UniqueSellNo.clear();
-  UniqueSellNo = Trim(line).substr(2);
+  FUniqueSellNo.clear();
+  FUniqueSellNo = Trim(line).substr(2);
 }
 
 }  // namespace fp

@@ -27,9 +27,9 @@ class FixedPlu : public ReaderFixture, public ::testing::WithParamInterface<PluC
 
 TEST_P(FixedPlu, OptionalFieldsByLineLength) {
   const PluCase& c = GetParam();
-  ASSERT_EQ(Read({c.line}), c.ok) << reader.LastError;
+  ASSERT_EQ(Read({c.line}), c.ok) << reader.LastError();
   if (!c.ok) {
-    EXPECT_EQ(reader.LastError, ReadError(c.error, c.line));
+    EXPECT_EQ(reader.LastError(), ReadError(c.error, c.line));
     return;
   }
   auto* plu = Cmd<TPluObject>(0);
@@ -40,9 +40,9 @@ TEST_P(FixedPlu, OptionalFieldsByLineLength) {
   EXPECT_DOUBLE_EQ(plu->Quantity, 1.0);
   EXPECT_EQ(plu->VatGroup, c.vat);
   EXPECT_EQ(plu->Department, c.department);
-  EXPECT_EQ(reader.AutoPayType, c.autoPay);
+  EXPECT_EQ(reader.AutoPayType(), c.autoPay);
   EXPECT_EQ(plu->RawLine, c.line);
-  EXPECT_TRUE(reader.HasSales);
+  EXPECT_TRUE(reader.HasSales());
 }
 
 const char kRange[] = "[FAddPlu][CopyToPosAndDel]Possition is out of range.(";
@@ -83,9 +83,9 @@ TEST_P(PluAmounts, ImpliedDecimalsAndLimits) {
   const AmountCase& c = GetParam();
   const std::string line = "0012Water       " + c.price + c.quantity;
   const bool ok = Read({line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError;
+  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
   if (!ok) {
-    EXPECT_EQ(reader.LastError, ReadError("[FAddPlu]" + c.error, line));
+    EXPECT_EQ(reader.LastError(), ReadError("[FAddPlu]" + c.error, line));
     return;
   }
   EXPECT_DOUBLE_EQ(Cmd<TPluObject>(0)->Price, c.expPrice);
@@ -112,8 +112,8 @@ class VatGroups : public ReaderFixture, public ::testing::WithParamInterface<Vat
 
 TEST_P(VatGroups, BothFormsMapTheDigit) {
   const VatCase& c = GetParam();
-  reader.WatGrpBeginFromOne = c.fromOne;
-  ASSERT_TRUE(Read({kPlu32 + c.digit, "%12^Water^150^1000^" + std::string(1, c.digit)})) << reader.LastError;
+  reader.SetWatGrpBeginFromOne(c.fromOne);
+  ASSERT_TRUE(Read({kPlu32 + c.digit, "%12^Water^150^1000^" + std::string(1, c.digit)})) << reader.LastError();
   EXPECT_EQ(Cmd<TPluObject>(0)->VatGroup, c.group);
   EXPECT_EQ(Cmd<TPluObject>(1)->VatGroup, c.group);
 }
@@ -135,11 +135,11 @@ TEST_P(PluAsDepartment, TheNumberIsTheDepartment) {
   const PluDepartCase& c = GetParam();
   uConst::SetUsePluAsDepartNo(true);
   const bool ok = Read({c.line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError;
+  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
   if (ok)
     EXPECT_EQ(Cmd<TPluObject>(0)->Department, c.department);
   else
-    EXPECT_EQ(reader.LastError, ReadError(c.error, c.line));
+    EXPECT_EQ(reader.LastError(), ReadError(c.error, c.line));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -168,9 +168,9 @@ class ExtPlu : public ReaderFixture, public ::testing::WithParamInterface<ExtPlu
 TEST_P(ExtPlu, SeparatedForm) {
   const ExtPluCase& c = GetParam();
   const bool ok = Read({c.line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError;
+  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
   if (!ok) {
-    EXPECT_EQ(reader.LastError, ReadError(c.error, c.line));
+    EXPECT_EQ(reader.LastError(), ReadError(c.error, c.line));
     return;
   }
   auto* plu = Cmd<TPluObject>(0);
@@ -180,7 +180,7 @@ TEST_P(ExtPlu, SeparatedForm) {
   EXPECT_DOUBLE_EQ(plu->Quantity, c.quantity);
   EXPECT_EQ(plu->VatGroup, c.vat);
   EXPECT_EQ(plu->Department, 1);
-  EXPECT_TRUE(reader.HasSales);
+  EXPECT_TRUE(reader.HasSales());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -209,9 +209,9 @@ class Discounts : public ReaderFixture, public ::testing::WithParamInterface<Dis
 TEST_P(Discounts, TypeSignAndValue) {
   const DiscountCase& c = GetParam();
   const bool ok = Read({c.line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError;
+  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
   if (!ok) {
-    EXPECT_EQ(reader.LastError, ReadError("[FAddDiscount]" + c.error, c.line));
+    EXPECT_EQ(reader.LastError(), ReadError("[FAddDiscount]" + c.error, c.line));
     return;
   }
   EXPECT_EQ(Cmd<TDiscountObject>(0)->DiscType, c.type);
@@ -245,9 +245,9 @@ class Payments : public ReaderFixture, public ::testing::WithParamInterface<Paym
 TEST_P(Payments, WithAndWithoutSeparators) {
   const PaymentCase& c = GetParam();
   const bool ok = Read({c.line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError;
+  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
   if (!ok) {
-    EXPECT_EQ(reader.LastError, ReadError("[FAddPayment]" + c.error, c.line));
+    EXPECT_EQ(reader.LastError(), ReadError("[FAddPayment]" + c.error, c.line));
     return;
   }
   auto* p = Cmd<TPaymentObject>(0);
@@ -274,8 +274,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "[CopyToPosAndDel]Possition is out of range.(BG, Possition: 3) BG"}));
 
 TEST_F(ReaderFixture, InvoiceLines) {
-  ASSERT_TRUE(Read({"#LD123456789", "#ln200", "#LM300", "#LR17", "#LX5", "#LD"})) << reader.LastError;
-  ASSERT_EQ(reader.Commands.size(), 1u);
+  ASSERT_TRUE(Read({"#LD123456789", "#ln200", "#LM300", "#LR17", "#LX5", "#LD"})) << reader.LastError();
+  ASSERT_EQ(reader.Commands().size(), 1u);
   TInvoiceObject* inv = reader.FindInvoice();
   ASSERT_NE(inv, nullptr);
   EXPECT_EQ(inv->VatNumber, "123456789");  // the empty "#LD" leaves it
@@ -288,15 +288,15 @@ TEST_F(ReaderFixture, InvoiceLineFailuresAndTheBareL) {
   ASSERT_TRUE(Read({"#L"}));
   EXPECT_EQ(reader.FindInvoice(), nullptr);
   ASSERT_FALSE(Read({"#LRx12"}));
-  EXPECT_EQ(reader.LastError, ReadError("[FAddInvoice]Invoice nom is not integer value. x12", "#LRx12"));
+  EXPECT_EQ(reader.LastError(), ReadError("[FAddInvoice]Invoice nom is not integer value. x12", "#LRx12"));
   ASSERT_FALSE(Read({"#LR"}));
-  EXPECT_EQ(reader.LastError, ReadError("[FAddInvoice]Invoice nom is not integer value. ", "#LR"));
+  EXPECT_EQ(reader.LastError(), ReadError("[FAddInvoice]Invoice nom is not integer value. ", "#LR"));
 }
 
 TEST_F(ReaderFixture, InvoiceHeaderFillsFiveFieldsInOrder) {
   ASSERT_TRUE(Read({"#F", kPlu32, ":ACME", ":Sofia", "::Street 1", "@010012Ivan", ":Ivanov", ":Petrov",
                     ":sixth"}))
-      << reader.LastError;
+      << reader.LastError();
   TInvoiceObject* inv = reader.FindInvoice();
   ASSERT_NE(inv, nullptr);
   EXPECT_EQ(inv->FirmName, "ACME");
@@ -306,7 +306,7 @@ TEST_F(ReaderFixture, InvoiceHeaderFillsFiveFieldsInOrder) {
   EXPECT_EQ(inv->Customer, "Petrov");
   EXPECT_EQ(inv->InvoiceNo, 0);
   EXPECT_EQ(inv->RawLines, "\r:ACME\r:Sofia\r:Street 1\r:Ivanov\r:Petrov");
-  EXPECT_EQ(reader.TextLineCount, 1);
+  EXPECT_EQ(reader.TextLineCount(), 1);
   EXPECT_EQ(Cmd<TLineObject>(2)->Text, "sixth");
 }
 
@@ -322,7 +322,7 @@ TEST_F(ReaderFixture, InvoiceBlockFieldsByPosition) {
   for (int i = 6; i < 12; ++i) lines.push_back("#:t" + std::to_string(i));
   lines.push_back("#F13");  // the block does not open again after ten lines
   lines.push_back("#:after");
-  ASSERT_TRUE(Read(lines)) << reader.LastError;
+  ASSERT_TRUE(Read(lines)) << reader.LastError();
   TInvoiceObject* inv = reader.FindInvoice();
   ASSERT_NE(inv, nullptr);
   EXPECT_EQ(inv->InvoiceNo, 13);
@@ -334,10 +334,10 @@ TEST_F(ReaderFixture, InvoiceBlockFieldsByPosition) {
   EXPECT_EQ(inv->Town, "");
   EXPECT_EQ(inv->RawLines, "\r#LR12\r:receiver\r:firm\r:street\r#LNtax\r#LDvat\r#LR13");
   std::vector<std::string> texts;
-  for (const auto& c : reader.Commands)
+  for (const auto& c : reader.Commands())
     if (auto* l = dynamic_cast<TLineObject*>(c.get())) texts.push_back(l->Text);
   EXPECT_EQ(texts, (std::vector<std::string>{"note", "t6", "t7", "t8", "t9", ":t10", ":t11", ":after"}));
-  EXPECT_EQ(reader.TextLineCount, 3);  // only the lines after the block
+  EXPECT_EQ(reader.TextLineCount(), 3);  // only the lines after the block
 }
 
 TEST_F(ReaderFixture, TextLines) {
@@ -345,20 +345,20 @@ TEST_F(ReaderFixture, TextLines) {
   EXPECT_EQ(Cmd<TLineObject>(0)->Text, "Hello");
   EXPECT_EQ(Cmd<TLineObject>(1)->Text, ":outside");
   EXPECT_EQ(Cmd<TLineObject>(1)->RawLine, "#:outside");
-  EXPECT_EQ(reader.Commands.size(), 2u);
-  EXPECT_EQ(reader.TextLineCount, 2);
+  EXPECT_EQ(reader.Commands().size(), 2u);
+  EXPECT_EQ(reader.TextLineCount(), 2);
 }
 
 TEST_F(ReaderFixture, Reports) {
   ASSERT_TRUE(Read({"$FI", "$fn", "$FX"}));
-  EXPECT_FALSE(reader.IsReportFile);
-  ASSERT_EQ(reader.Commands.size(), 2u);
+  EXPECT_FALSE(reader.IsReportFile());
+  ASSERT_EQ(reader.Commands().size(), 2u);
   EXPECT_EQ(Cmd<TReportObject>(0)->ReportType, 0);
   EXPECT_EQ(Cmd<TReportObject>(1)->ReportType, 1);
 
   ASSERT_TRUE(Read({"#I", "#n", "#M", "#M1010124", "#M0010124311224", "#M0300224", "#M0010100"}));
-  EXPECT_TRUE(reader.IsReportFile);
-  const DATE now = DateTimeToOle(reader.Clock());
+  EXPECT_TRUE(reader.IsReportFile());
+  const DATE now = DateTimeToOle(Now());
   const DATE monthStart = Ole(2025, 3, 1);
   struct Expect {
     int type, detailed;
@@ -370,7 +370,7 @@ TEST_F(ReaderFixture, Reports) {
                   {2, 1, Ole(24, 1, 1), Ole(24, 12, 31)},
                   {2, 1, monthStart, now},   // 30 February
                   {2, 1, monthStart, now}};  // year 00
-  ASSERT_EQ(reader.Commands.size(), std::size(expected));
+  ASSERT_EQ(reader.Commands().size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(i);
     auto* r = Cmd<TReportObject>(i);
@@ -401,10 +401,10 @@ TEST(ParseShortDate, YearNumberIsTheYearItself) {
 TEST_F(ReaderFixture, Operators) {
   uConst::SetCashierPas(QStringLiteral(" 1234 "));
   ASSERT_TRUE(Read({"#OIvanov Petrov"}));
-  EXPECT_EQ(reader.CashierName, "Ivanov P");
-  EXPECT_EQ(reader.OperatorLine, "#OIvanov Petrov");
-  EXPECT_EQ(reader.CashierPass, "1234");
-  EXPECT_TRUE(reader.Commands.empty());
+  EXPECT_EQ(reader.CashierName(), "Ivanov P");
+  EXPECT_EQ(reader.OperatorLine(), "#OIvanov Petrov");
+  EXPECT_EQ(reader.CashierPass(), "1234");
+  EXPECT_TRUE(reader.Commands().empty());
 
   struct {
     std::string line;
@@ -415,19 +415,19 @@ TEST_F(ReaderFixture, Operators) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.line);
     ASSERT_TRUE(Read({"#OOther", c.line}));
-    EXPECT_EQ(reader.CashierNo, c.no);
-    EXPECT_EQ(reader.CashierPOS, c.pos);
-    EXPECT_EQ(reader.CashierName, c.name);
-    EXPECT_EQ(reader.OperatorLine, c.line);
+    EXPECT_EQ(reader.CashierNo(), c.no);
+    EXPECT_EQ(reader.CashierPOS(), c.pos);
+    EXPECT_EQ(reader.CashierName(), c.name);
+    EXPECT_EQ(reader.OperatorLine(), c.line);
   }
   ASSERT_FALSE(Read({"@01001"}));
-  EXPECT_EQ(reader.LastError,
+  EXPECT_EQ(reader.LastError(),
             ReadError("[FAddOperator][CopyToPosAndDel]Possition is out of range.(001, Possition: 4)", "@01001"));
   // The next file starts from the defaults again.
   ASSERT_TRUE(Read({":x"}));
-  EXPECT_EQ(reader.CashierNo, 1);
-  EXPECT_EQ(reader.CashierPOS, 1);
-  EXPECT_EQ(reader.CashierName, "");
+  EXPECT_EQ(reader.CashierNo(), 1);
+  EXPECT_EQ(reader.CashierPOS(), 1);
+  EXPECT_EQ(reader.CashierName(), "");
 }
 
 TEST_F(ReaderFixture, RefundData) {
@@ -448,61 +448,61 @@ TEST_F(ReaderFixture, RefundData) {
     const bool ok = Read({c.line});
     ASSERT_EQ(ok, c.error.empty());
     if (!ok) {
-      EXPECT_EQ(reader.LastError, ReadError("[AddRefundParam]" + c.error, c.line));
+      EXPECT_EQ(reader.LastError(), ReadError("[AddRefundParam]" + c.error, c.line));
       continue;
     }
-    EXPECT_EQ(reader.RefundParam.Reason, c.reason);
-    EXPECT_EQ(reader.RefundParam.ReceiptNo, c.receipt);
-    EXPECT_EQ(reader.RefundParam.FiscalMemoryNo, c.fm);
-    EXPECT_EQ(reader.RefundParam.InvoiceNo, c.invoice);
-    EXPECT_EQ(reader.RefundParam.InvoiceDate, c.date);
+    EXPECT_EQ(reader.RefundParam().Reason, c.reason);
+    EXPECT_EQ(reader.RefundParam().ReceiptNo, c.receipt);
+    EXPECT_EQ(reader.RefundParam().FiscalMemoryNo, c.fm);
+    EXPECT_EQ(reader.RefundParam().InvoiceNo, c.invoice);
+    EXPECT_EQ(reader.RefundParam().InvoiceDate, c.date);
   }
   ASSERT_TRUE(Read({":x"}));
-  EXPECT_EQ(reader.RefundParam.ReceiptNo, 0);
-  EXPECT_EQ(reader.RefundParam.Reason, 1);
+  EXPECT_EQ(reader.RefundParam().ReceiptNo, 0);
+  EXPECT_EQ(reader.RefundParam().Reason, 1);
 }
 
 TEST_F(ReaderFixture, CashUniqueSaleNumberAndCopies) {
   ASSERT_TRUE(Read({"#R5000", "#R-12,50", "#U123-456", "#C", "$FC", "$fc", "C", "c12345", "$XYZ"}));
   EXPECT_DOUBLE_EQ(Cmd<TInOutAmount>(0)->Amount, 5000);
   EXPECT_DOUBLE_EQ(Cmd<TInOutAmount>(1)->Amount, -12.5);
-  EXPECT_EQ(reader.UniqueSellNo, "123-456");
-  ASSERT_EQ(reader.Commands.size(), 6u);
+  EXPECT_EQ(reader.UniqueSellNo(), "123-456");
+  ASSERT_EQ(reader.Commands().size(), 6u);
   for (size_t i = 2; i < 6; ++i) EXPECT_NE(Cmd<TCopyBon>(i), nullptr) << i;
   ASSERT_TRUE(Read({"#U1", "#U"}));
-  EXPECT_EQ(reader.UniqueSellNo, "");
+  EXPECT_EQ(reader.UniqueSellNo(), "");
   ASSERT_FALSE(Read({"#Rabc"}));
-  EXPECT_EQ(reader.LastError, ReadError("[FAddInOutAmount]Amount is not valid double value.", "#Rabc"));
+  EXPECT_EQ(reader.LastError(), ReadError("[FAddInOutAmount]Amount is not valid double value.", "#Rabc"));
 }
 
 TEST_F(ReaderFixture, StatusQueryRules) {
   ASSERT_TRUE(Read({"@010012Ivan", "&S", "#G-1000 is never read"}));
-  EXPECT_TRUE(reader.IsStatusFile);
-  ASSERT_EQ(reader.Commands.size(), 1u);
+  EXPECT_TRUE(reader.IsStatusFile());
+  ASSERT_EQ(reader.Commands().size(), 1u);
   EXPECT_NE(Cmd<TStatusObject>(0), nullptr);
 
   ASSERT_TRUE(Read({"&s"}));
-  EXPECT_TRUE(reader.IsStatusFile);
+  EXPECT_TRUE(reader.IsStatusFile());
 
   // A rejected status query still gets its answer file; the failure is in it only with
   // report files on.
   const std::string failure = "[FAddStatusCmd]Satus must be the only command in a file";
   for (bool repFiles : {false, true}) {
     SCOPED_TRACE(repFiles);
-    reader.RepFilePrint = repFiles;
+    reader.SetRepFilePrint(repFiles);
     ASSERT_FALSE(Read({":text", "&S"}));
-    EXPECT_TRUE(reader.IsStatusFile);
-    EXPECT_EQ(reader.LastError, ReadError(failure, "&S"));
+    EXPECT_TRUE(reader.IsStatusFile());
+    EXPECT_EQ(reader.LastError(), ReadError(failure, "&S"));
     reader.SaveRepFile();
     EXPECT_EQ(FileBytes(QStringLiteral("0001.rep")), repFiles ? "[ERROR]" + failure + "\r\n" : "");
   }
 
   ASSERT_TRUE(Read({":text"}));
-  EXPECT_FALSE(reader.IsStatusFile);
+  EXPECT_FALSE(reader.IsStatusFile());
 }
 
 TEST_F(ReaderFixture, FileLevelFailures) {
-  reader.RepFilePrint = true;
+  reader.SetRepFilePrint(true);
   struct {
     std::string bytes, error, row;
   } cases[] = {{std::string("\0:abc\r\n", 7), "No lines in file", ""},
@@ -514,12 +514,12 @@ TEST_F(ReaderFixture, FileLevelFailures) {
     SCOPED_TRACE(c.error + c.row);
     WriteBytes(QStringLiteral("0002.bon"), c.bytes);
     ASSERT_FALSE(reader.ReadFile(PathOf(QStringLiteral("0002.bon")), 0));
-    EXPECT_EQ(reader.LastError, ReadError(c.error, c.row));
-    EXPECT_EQ(reader.RepFileName, PathOf(QStringLiteral("0002.rep")));
-    EXPECT_EQ(reader.RepLines, std::vector<std::string>{"[ERROR]" + c.error});
+    EXPECT_EQ(reader.LastError(), ReadError(c.error, c.row));
+    EXPECT_EQ(reader.RepFileName(), PathOf(QStringLiteral("0002.rep")));
+    EXPECT_EQ(reader.RepLines(), std::vector<std::string>{"[ERROR]" + c.error});
   }
   ASSERT_FALSE(reader.ReadFile(PathOf(QStringLiteral("missing.$$$")), 0));
-  EXPECT_EQ(reader.LastError, ReadError("No such file or directory", ""));
+  EXPECT_EQ(reader.LastError(), ReadError("No such file or directory", ""));
 }
 
 TEST_F(ReaderFixture, LinesAreTrimmedSplitAndSkipped) {
@@ -527,18 +527,18 @@ TEST_F(ReaderFixture, LinesAreTrimmedSplitAndSkipped) {
   // skipped; the text ends at a NUL byte.
   static const char bytes[] = ":one  \t\r:two\n\nC\r\n#\r\n:three\r\n\0:four";
   WriteBytes(QStringLiteral("0003.bon"), std::string(bytes, sizeof bytes - 1));
-  ASSERT_TRUE(reader.ReadFile(PathOf(QStringLiteral("0003.bon")), 0)) << reader.LastError;
-  ASSERT_EQ(reader.Commands.size(), 3u);
+  ASSERT_TRUE(reader.ReadFile(PathOf(QStringLiteral("0003.bon")), 0)) << reader.LastError();
+  ASSERT_EQ(reader.Commands().size(), 3u);
   EXPECT_EQ(Cmd<TLineObject>(0)->Text, "one");
   EXPECT_EQ(Cmd<TLineObject>(1)->Text, "two");
   EXPECT_EQ(Cmd<TLineObject>(2)->Text, "three");
-  EXPECT_EQ(reader.CurrentFile, PathOf(QStringLiteral("0003.bon")));
+  EXPECT_EQ(reader.CurrentFile(), PathOf(QStringLiteral("0003.bon")));
 }
 
 TEST_F(ReaderFixture, LinesAreConvertedBeforeTheyAreRead) {
   // Code page 855: 0xA1 is the capital A, 0xA0 the small a, 0xA9 the capital Ye, which makes
   // a payment line once converted; code page 866: 0x80 is the capital A.
-  ASSERT_TRUE(Read({":\xA1\xA0", "#\xA9" "1^5"}, uConst::EncodingCP855)) << reader.LastError;
+  ASSERT_TRUE(Read({":\xA1\xA0", "#\xA9" "1^5"}, uConst::EncodingCP855)) << reader.LastError();
   EXPECT_EQ(Cmd<TLineObject>(0)->Text, "\xC0\xE0");
   ASSERT_NE(Cmd<TPaymentObject>(1), nullptr);
   EXPECT_DOUBLE_EQ(Cmd<TPaymentObject>(1)->Amount, 5);

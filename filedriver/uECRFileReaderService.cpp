@@ -35,62 +35,62 @@ std::string TryingText(const char* who, bool search, const std::string& deviceSe
 
 void TECRFileReader::InitConnection(bool search, const std::string& deviceSerialNo) {
   if (search)
-    CheckRes(Fprn.InitEx(BaudRate, kLocaleBulgarian, kLanguage, "", deviceSerialNo));
+    CheckRes(FFprn.InitEx(FBaudRate, kLocaleBulgarian, kLanguage, "", deviceSerialNo));
   else
-    CheckRes(Fprn.Init(ComPort, BaudRate, kLocaleBulgarian, kLanguage, ""));
-  Model = Fprn.GetPrinterModel();
-  SerialNo = Fprn.GetSerialNumber();
+    CheckRes(FFprn.Init(FComPort, FBaudRate, kLocaleBulgarian, kLanguage, ""));
+  FModel = FFprn.GetPrinterModel();
+  FSerialNo = FFprn.GetSerialNumber();
   CheckErrorCode();
 }
 
 std::string TECRFileReader::InitCompleteText() const {
-  return "Init complete. Connected on COM" + Number(ComPort) + ". ECR model: " + Model + ", ECR serial nom: " +
-         SerialNo + ", ECR fiscal number: " + FiscalNo + ", ECR last doc.num: " + Number(LastDocNo) +
-         ", ECR next inv.num: " + Number(NextInvoiceNo) + ", ECR line length: " + Number(LineLength);
+  return "Init complete. Connected on COM" + Number(FComPort) + ". ECR model: " + FModel + ", ECR serial nom: " +
+         FSerialNo + ", ECR fiscal number: " + FFiscalNo + ", ECR last doc.num: " + Number(FLastDocNo) +
+         ", ECR next inv.num: " + Number(FNextInvoiceNo) + ", ECR line length: " + Number(FLineLength);
 }
 
 // An older printer may not know the currency mode; that never fails the connection.
 void TECRFileReader::ReadCurrencyMode() {
-  CurrencyMode = -1;
+  FCurrencyMode = -1;
   std::string failure;
   try {
-    int32_t mode = CurrencyMode;
-    if (Fprn.GetCurrencyMode(mode) == 0) {
-      CurrencyMode = mode;
+    int32_t mode = FCurrencyMode;
+    if (FFprn.GetCurrencyMode(mode) == 0) {
+      FCurrencyMode = mode;
       Log("Device currency mode: " + Number(mode));
       return;
     }
-    failure = Fprn.LastErrorMessage();
+    failure = FFprn.LastErrorMessage();
   } catch (const std::exception& e) {
     failure = e.what();
   }
-  CurrencyMode = -1;
+  FCurrencyMode = -1;
   Log("Failed to get FU currency mode: " + failure + " . Old device may be. ");
 }
 
 bool TECRFileReader::Initialize(bool search, const std::string& deviceSerialNo) {
   try {
-    Log(TryingText("NormalInit: ", search, deviceSerialNo, ComPort));
+    Log(TryingText("NormalInit: ", search, deviceSerialNo, FComPort));
     InitConnection(search, deviceSerialNo);
-    if (search && SerialNo != deviceSerialNo)
+    if (search && FSerialNo != deviceSerialNo)
       Log("NormalInit: Device SNo: " + deviceSerialNo + " not found. Connecting to first available device.");
-    FiscalNo = Fprn.GetFiscalNumber();
+    FFiscalNo = FFprn.GetFiscalNumber();
     CheckErrorCode();
-    LastDocNo = Fprn.GetLastDocNumber();
+    FLastDocNo = FFprn.GetLastDocNumber();
     CheckErrorCode();
     int64_t next = 0;
-    NextInvoiceNo = TryStrToInt64(Fprn.GetNextInvoiceNumber(), next) ? next : 0;
+    FNextInvoiceNo = TryStrToInt64(FFprn.GetNextInvoiceNumber(), next) ? next : 0;
     CheckErrorCode();
-    LineLength = Fprn.LineLength();
+    FLineLength = FFprn.LineLength();
     CheckErrorCode();
     std::string status;
-    CheckRes(Fprn.GetHardwareStatus(status));
+    CheckRes(FFprn.GetHardwareStatus(status));
     if (!status.empty()) Fail(status);
-    ComPort = static_cast<uint8_t>(Fprn.ComPort());
-    LastError.clear();
+    FComPort = static_cast<uint8_t>(FFprn.ComPort());
+    FLastError.clear();
     ClearCommands();
     Log("NormalInit: " + InitCompleteText());
-    Log("[Initialize]" + Fprn.GetDriverVersion());
+    Log("[Initialize]" + FFprn.GetDriverVersion());
   } catch (const std::exception& e) {
     LogError(std::string("[Initialize]") + e.what());
     return false;
@@ -103,14 +103,14 @@ bool TECRFileReader::FastInit(bool search, const std::string& deviceSerialNo) {
   QElapsedTimer timer;
   timer.start();
   try {
-    Log(TryingText("FastInit: ", search, deviceSerialNo, ComPort));
+    Log(TryingText("FastInit: ", search, deviceSerialNo, FComPort));
     InitConnection(search, deviceSerialNo);
-    ComPort = static_cast<uint8_t>(Fprn.ComPort());
-    FiscalNo = Fprn.GetFiscalNumber();
+    FComPort = static_cast<uint8_t>(FFprn.ComPort());
+    FFiscalNo = FFprn.GetFiscalNumber();
     CheckErrorCode();
-    LastError.clear();
+    FLastError.clear();
     ClearCommands();
-    LineLength = Fprn.LineLength();
+    FLineLength = FFprn.LineLength();
     CheckErrorCode();
     Log("FastInit: " + InitCompleteText());
   } catch (const std::exception& e) {
@@ -122,96 +122,91 @@ bool TECRFileReader::FastInit(bool search, const std::string& deviceSerialNo) {
   return true;
 }
 
-namespace {
-
-// Runs one service operation: false after logging tag + the failure text.
 template <class F>
-bool Service(TECRFileReader& reader, const char* tag, F&& body) {
+bool TECRFileReader::RunService(const char* tag, F&& body) {
   try {
     body();
     return true;
   } catch (const std::exception& e) {
-    reader.LogError(tag + std::string(e.what()));
+    LogError(tag + std::string(e.what()));
     return false;
   }
 }
 
-}  // namespace
-
 bool TECRFileReader::EmptyBON() {
-  return Service(*this, "EmptyBON: ", [&] {
-    const std::string dashes(LineLength > 0 ? static_cast<size_t>(LineLength) : 0, '-');
+  return RunService("EmptyBON: ", [&] {
+    const std::string dashes(FLineLength > 0 ? static_cast<size_t>(FLineLength) : 0, '-');
     OpenComentReceipt();
-    CheckRes(Fprn.AddLine(dashes, "", 0));
-    CheckRes(Fprn.AddLine("MIRAVOK FPR FILE DRIVER", "DBWIDTH", 0));
-    const std::string version = uConst::ToCp1251(FileVersion ? FileVersion() : QString());
-    if (!version.empty()) CheckRes(Fprn.AddLine("App ver: " + version, "", 0));
-    const std::string driver = Fprn.GetDriverVersion();
+    CheckRes(FFprn.AddLine(dashes, "", 0));
+    CheckRes(FFprn.AddLine("MIRAVOK FPR FILE DRIVER", "DBWIDTH", 0));
+    const std::string version = uConst::ToCp1251(FFileVersion ? FFileVersion() : QString());
+    if (!version.empty()) CheckRes(FFprn.AddLine("App ver: " + version, "", 0));
+    const std::string driver = FFprn.GetDriverVersion();
     CheckErrorCode();
-    if (!driver.empty()) CheckRes(Fprn.AddLine("AX: " + driver, "", 0));
-    CheckRes(Fprn.AddLine("Com: " + Number(ComPort), "", 0));
-    CheckRes(Fprn.AddLine(dashes, "", 0));
+    if (!driver.empty()) CheckRes(FFprn.AddLine("AX: " + driver, "", 0));
+    CheckRes(FFprn.AddLine("Com: " + Number(FComPort), "", 0));
+    CheckRes(FFprn.AddLine(dashes, "", 0));
     CloseReciept();
   });
 }
 
 bool TECRFileReader::CopyBON() {
-  return Service(*this, "[CopyBON]", [&] { CheckRes(Fprn.CopyLastBon()); });
+  return RunService("[CopyBON]", [&] { CheckRes(FFprn.CopyLastBon()); });
 }
 
 bool TECRFileReader::RunFMDateReport(bool detailed, DATE startDate, DATE endDate) {
-  return Service(*this, "[RunFMDateReport]",
-                 [&] { CheckRes(Fprn.RunFMDateReport(startDate, endDate, detailed ? 1 : 0)); });
+  return RunService("[RunFMDateReport]",
+                    [&] { CheckRes(FFprn.RunFMDateReport(startDate, endDate, detailed ? 1 : 0)); });
 }
 
 bool TECRFileReader::SumInOrOut(double amount) {
-  return Service(*this, "[SumInOrOut]", [&] { CheckRes(Fprn.InOutMoney(amount, 1)); });
+  return RunService("[SumInOrOut]", [&] { CheckRes(FFprn.InOutMoney(amount, 1)); });
 }
 
 bool TECRFileReader::PrintBlockReport(int32_t firstBlock, int32_t lastBlock, bool detailed) {
-  return Service(*this, "[PrintBlockReport]",
-                 [&] { CheckRes(Fprn.RunFMBlockReport(firstBlock, lastBlock, detailed ? 1 : 0)); });
+  return RunService("[PrintBlockReport]",
+                    [&] { CheckRes(FFprn.RunFMBlockReport(firstBlock, lastBlock, detailed ? 1 : 0)); });
 }
 
 bool TECRFileReader::PrintDepartmentReport(int32_t reset) {
-  return Service(*this, "[PrintDepartmentReport]", [&] { CheckRes(Fprn.ReportByDepartments(reset)); });
+  return RunService("[PrintDepartmentReport]", [&] { CheckRes(FFprn.ReportByDepartments(reset)); });
 }
 
 bool TECRFileReader::PrintReport(uint8_t reset) {
-  return Service(*this, "[PrintReport]", [&] { CheckRes(reset == 1 ? Fprn.RunZReport() : Fprn.RunXReport()); });
+  return RunService("[PrintReport]", [&] { CheckRes(reset == 1 ? FFprn.RunZReport() : FFprn.RunXReport()); });
 }
 
 bool TECRFileReader::PrintTest() {
-  return Service(*this, "[PrintTest]", [&] { CheckRes(Fprn.RunPrinterTest()); });
+  return RunService("[PrintTest]", [&] { CheckRes(FFprn.RunPrinterTest()); });
 }
 
 bool TECRFileReader::ReadDepartmentSums(int32_t depNo, ComPtr<IDepartTotals>& totals) {
-  return Service(*this, "[ReadDepartmentSums]", [&] {
-    totals = Fprn.GetDepartmentName(depNo);
+  return RunService("[ReadDepartmentSums]", [&] {
+    totals = FFprn.GetDepartmentName(depNo);
     CheckErrorCode();
   });
 }
 
 bool TECRFileReader::SetDepartment(int32_t nom, int32_t vatGroup, const std::string& description1,
                                    const std::string& description2) {
-  return Service(*this, "[SetDepartment]",
-                 [&] { CheckRes(Fprn.SetDeparment(nom, vatGroup, description1, description2)); });
+  return RunService("[SetDepartment]",
+                    [&] { CheckRes(FFprn.SetDeparment(nom, vatGroup, description1, description2)); });
 }
 
-int32_t TECRFileReader::GetLastErrorCode() { return Fprn.LastErrorCode(); }
+int32_t TECRFileReader::GetLastErrorCode() { return FFprn.LastErrorCode(); }
 
 void TECRFileReader::SaveRepFile() {
-  if (RepFileName.isEmpty() || !(RepFilePrint || IsStatusFile)) return;
+  if (FRepFileName.isEmpty() || !(FRepFilePrint || FIsStatusFile)) return;
   IFileOps& ops = FileOps();
-  const QByteArray name = QFile::encodeName(RepFileName);
+  const QByteArray name = QFile::encodeName(FRepFileName);
   // The receipt folder is shared with the point-of-sale program: whatever stands under the
   // report's name (a file, or a link to a file anywhere) is removed, not written through,
   // and the report is a new file that no link can redirect.
   struct stat st {};
   if (ops.Lstat(name.constData(), &st) == 0 && ops.Unlink(name.constData()) != 0)
-    throw EAbort("Can't delete file. Check permisions: " + uConst::ToCp1251(RepFileName));
+    throw EAbort("Can't delete file. Check permisions: " + uConst::ToCp1251(FRepFileName));
   std::string data;
-  for (const std::string& line : RepLines) data += line + "\r\n";
+  for (const std::string& line : FRepLines) data += line + "\r\n";
   const int fd = ops.Open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) Fail(std::strerror(errno));
   // A report that could not be written whole (a full disk) is removed: the point-of-sale

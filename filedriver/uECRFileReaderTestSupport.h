@@ -21,13 +21,16 @@ namespace fp::test {
 class ReaderFixture : public ::testing::Test {
  protected:
   ReaderFixture() {
-    reader.Clock = [] { return QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)); };
-    reader.FileVersion = [] { return QStringLiteral("1.0.0.7"); };
+    reader.SetClock([] { return Now(); });
+    reader.SetFileVersion([] { return QStringLiteral("1.0.0.7"); });
   }
   ~ReaderFixture() override {
     uConst::SetUsePluAsDepartNo(false);
     uConst::SetCashierPas(QString());
   }
+
+  // The reader's clock.
+  static QDateTime Now() { return QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)); }
 
   // The path of a file of the temporary folder.
   QString PathOf(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
@@ -50,7 +53,7 @@ class ReaderFixture : public ::testing::Test {
   // The command i of the list as T (null when it is not one).
   template <class T>
   T* Cmd(size_t i) const {
-    return i < reader.Commands.size() ? dynamic_cast<T*>(reader.Commands[i].get()) : nullptr;
+    return i < reader.Commands().size() ? dynamic_cast<T*>(reader.Commands()[i].get()) : nullptr;
   }
 
   // The lines of a file written by the reader (CR LF expected between them).

@@ -24,6 +24,7 @@
 #include <exception>
 
 #include "filedriver/MarqueeProgressBar.h"
+#include "filedriver/PathNamesQt.h"
 #include "filedriver/uConst.h"
 #include "filedriver/uCustomHint.h"
 #include "filedriver/uDialogs.h"
@@ -36,7 +37,6 @@ namespace {
 using uStrRes::Message;
 namespace M = uStrRes;
 using uTaskRunner::WholeSecondsBetween;
-using uTaskRunner::WithSlash;
 
 // The line break of the program's messages.
 const QString CR = QStringLiteral("\r");
@@ -421,8 +421,10 @@ void TfrmMain::FormActivate() {
   if (QDir(LogDir).exists()) DeleteOldLog(LogDir, QStringLiteral("*.txt"));
   const QString bon = FSettings.SearchPath.trimmed();
   if (!bon.isEmpty() && QDir(FSettings.SearchPath).exists()) {
+    // A left claim ("*.$$$") is not removed however old its stamp (the claim keeps the
+    // receipt file's): it is the only record of a receipt whose outcome is unknown, and the
+    // next file job turns it into an ".unk" file.
     DeleteOldLog(FSettings.SearchPath, QStringLiteral("*.err"));
-    DeleteOldLog(FSettings.SearchPath, QStringLiteral("*.$$$"));
     DeleteOldLog(FSettings.SearchPath, QStringLiteral("*.rep"));
   }
   FirstStart();
@@ -440,7 +442,9 @@ void TfrmMain::DeleteOldLog(const QString& Folder, const QString& Mask) {
     const QFileInfoList entries =
         dir.entryInfoList(QStringList{Mask}, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& fi : entries) {
-      const double ageDays = std::fabs(static_cast<double>(fi.lastModified().msecsTo(now))) / 86400000.0;
+      // Only a file older than the limit goes: one stamped ahead of the clock (the clock
+      // stepped back, or a share whose clock runs ahead) is young, not old.
+      const double ageDays = static_cast<double>(fi.lastModified().msecsTo(now)) / 86400000.0;
       if (ageDays > uConst::KeepFilesDays) QFile::remove(folder + fi.fileName());
     }
   } catch (const std::exception& e) {

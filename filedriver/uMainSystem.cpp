@@ -30,11 +30,10 @@ class TWorkerTaskThread : public ITaskThread {
     FThread->SetRepFilePrint(S.RepFilePrint);
     FThread->SetRepDetailPrint(S.RepDetailPrint);
     FThread->SetLogDir(S.LogDir);
-    FThread->CharEncoding = S.CharEncoding;
-    FThread->DeviceSerialNom = S.DeviceSerialNom;
-    FThread->AutoSerachDevice = S.AutoSerachDevice;
+    FThread->SetCharEncoding(S.CharEncoding);
+    FThread->SetDeviceSearch(S.AutoSerachDevice, S.DeviceSerialNom);
     // Every job answers a waiting status query in the receipt folder of the settings.
-    if (FThread->BonFolder.isEmpty() && !S.BonFolder.isEmpty()) FThread->SetBonFolder(S.BonFolder);
+    if (FThread->BonFolder().isEmpty() && !S.BonFolder.isEmpty()) FThread->SetBonFolder(S.BonFolder);
   }
 
   void SetEvents(TTaskEvents E) override {

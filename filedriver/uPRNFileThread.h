@@ -11,8 +11,9 @@
 // Every event but OnDepartmentsRead runs on the thread that created the object (the main
 // thread) while the worker waits: Synchronize posts the call to a QObject living on that
 // thread (a queued call) and blocks until it has run there, so a handler may read the
-// event's argument and the thread's public fields. The main thread must therefore keep its event loop
-// running while a job runs (or wait with WaitFor, which serves the worker's calls itself).
+// event's argument and the thread's state (CurrentFile, ErrorMessage...). The main thread
+// must therefore keep its event loop running while a job runs (or wait with WaitFor, which
+// serves the worker's calls itself).
 // OnDepartmentsRead is called directly on the worker thread; its handler must not touch
 // widgets. An event without a handler is skipped.
 //
@@ -30,30 +31,20 @@
 //
 // The receipt folder
 // ------------------
-// The file job (tkReadFiles) claims each waiting receipt file "N.bon" by renaming it to
-// "N.$$$", prints it, writes "N.rep" when report files are on (or the file was a status
-// query), then deletes the claim on success or renames it to "N.err" on failure; an older
-// "N.err" is moved aside first to "N_ddmmyyyyhhnnzz.err" ("_1", "_2"... added while the
-// name exists; nothing is ever overwritten). A failed file whose receipt may have printed
-// becomes "N.unk" instead of "N.err" (a point-of-sale program sends error files again):
-// its receipt was opened and then the printer was sent a payment in it, closed it, or
-// stopped answering, or the file sent a report, a cash movement or a receipt copy to the
-// printer; the window still gets the failure's own kind. A claim found at the start of a file job was
-// left by a run that was killed while it printed: it is never printed again and never
-// deleted, but renamed to "N.unk" (outcome unknown; "N_1.unk"... while the name exists),
-// logged and reported as a file error. Only files that have stayed unchanged for
-// uPRNFileThread::ReadyAgeMs are listed (SelectReadyBonFiles), so a file that the
-// point-of-sale program is still writing waits for the next tick. The folder is shared with
-// that program and nothing in it is trusted: a receipt name that is a link or not a regular
-// file is left in place, and every file the job makes there is created anew, without
-// following a link. Every job is handed the
-// receipt folder (SetBonFolder; CreateReadFiles sets it): a failed job answers the oldest
-// waiting status query there ("N.rep" = the query's lines and the failure text, written
-// as "N.rep.tmp" and renamed; the query file is deleted only once its answer exists).
-// Only the file job recovers left claims. The file job holds an advisory lock (flock) on
-// the folder from before it connects to its end: when another process holds it (a second
-// program on the same folder), the job leaves the folder alone with one log line and
-// ends with OnTaskFinished only.
+// The file job (tkReadFiles) works through the receipt folder's unit (uReceiptFolder.h):
+// it claims each waiting receipt file "N.bon" as "N.$$$", prints it, writes "N.rep" when
+// report files are on (or the file was a status query), then deletes the claim on
+// success; a failed file becomes "N.err", or "N.unk" when its receipt may have printed (by
+// how far the reader got with it, TFileProgress), and the window still gets the failure's
+// own kind. A claim found at the start of a file job was left by a run that was killed
+// while it printed: it is kept as "N.unk", logged and reported as a file error. Only files
+// that have stayed unchanged for uPRNFileThread::ReadyAgeMs are listed
+// (SelectReadyBonFiles), so a file that the point-of-sale program is still writing waits
+// for the next tick. Every job is handed the receipt folder (SetBonFolder; CreateReadFiles
+// sets it): a failed job answers the oldest waiting status query there. Only the file job
+// recovers left claims. The file job holds the folder's lock from before it connects to
+// its end: when another process holds it (a second program on the same folder), the job
+// leaves the folder alone with one log line and ends with OnTaskFinished only.
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -70,6 +61,7 @@
 namespace fp {
 
 class TECRFileReader;
+class TReceiptFolder;
 
 // The printer jobs (values fixed).
 enum TTaskKind : uint8_t {
@@ -195,9 +187,14 @@ class TECRFileThread {
   // The receipt folder of every job: the file job works in it, every failed job answers a
   // waiting status query in it. CreateReadFiles sets it; an empty folder skips both.
   void SetBonFolder(const QString& folder);
-  // How every reader made from now on creates its automation object (tests: a fake or
-  // the library loaded directly); an empty function restores CreateMiravokFprn.
-  static void SetFprnFactory(TFprnFactory factory);
+  // The character encoding of the receipt files (uConst::ConvertCharEncoding).
+  void SetCharEncoding(uint8_t encoding);
+  // search: the connection searches every port for the printer with that serial number
+  // (trimmed by the caller) instead of opening the set port.
+  void SetDeviceSearch(bool search, const QString& serialNo);
+  // How the job's reader creates its automation object (tests: a fake or the library
+  // loaded directly); an empty function is CreateMiravokFprn.
+  void SetFprnFactory(TFprnFactory factory);
   // The local-time clock of the job (stamps of moved-aside error files, the age of
   // waiting files). Tests replace it; an empty function restores the system clock.
   void SetClock(std::function<QDateTime()> clock);
@@ -249,31 +246,23 @@ class TECRFileThread {
   // Skipped once the events are detached.
   void Synchronize(const std::function<void()>& fn);
 
-  // ---- Fields (written by the main thread only before Resume; read by handlers). ----
-  TPRNInfo PrinterInfo;       // argument of OnPrinterInfo
-  TDepartments Departments;   // rows to write (job 9); emptied after a successful write
-  TDepartmentRow Department;  // the department just read (job 8)
-  QString CurrentFile;        // receipt folder + name of the file being processed
-  QString LogDir;
-  QString BonFolder;          // with a trailing "/" once the job runs
-  QString ErrorMessage;       // text of the error that ended the job
-  int32_t FirstBlock = 0;
-  int32_t LastBlock = 0;
-  double StartDate = 0;
-  double EndDate = 0;
-  bool Detailed = false;
-  TTaskKind TaskKind = tkNone;
-  std::unique_ptr<TECRFileReader> Reader;
-  QString DeviceSerialNom;    // trimmed by the main window
-  bool AutoSerachDevice = false;
-  uint8_t Reset = 0;
-  TTaskErrorKind ErrorKind = ekNone;
-  uint8_t CharEncoding = 0;
-  double Amount = 0;
+  // ---- State, read by the handlers while the worker waits and after the job ----
+  // The job (tkNone once it has ended).
+  TTaskKind TaskKind() const { return FTaskKind; }
+  // The receipt folder as set (with a trailing "/" once the job runs).
+  const QString& BonFolder() const { return FBonFolder; }
+  // Receipt folder + name of the file the last file event is about.
+  const QString& CurrentFile() const { return FCurrentFile; }
+  // The kind and text of the failure that ended the job (ekNone and empty without one).
+  TTaskErrorKind ErrorKind() const { return FErrorKind; }
+  const QString& ErrorMessage() const { return FErrorMessage; }
+  // The rows job 9 writes; emptied after a successful write.
+  const TDepartments& Departments() const { return FDepartments; }
 
  private:
   struct TSyncState;
   TECRFileThread();
+  static std::unique_ptr<TECRFileThread> WithKind(std::unique_ptr<TECRFileThread> t, TTaskKind kind);
 
   void Log(const QString& message);
   void LogException(const QString& message);
@@ -299,26 +288,44 @@ class TECRFileThread {
   void DoDepartmentReport();
   void ServiceJob(bool ok, const QString& okLine, const QString& failText);
   void SaveErrorStatus(const QString& message);
-
-  // The receipt-folder protocol of one file; false: the file was skipped.
-  bool ClaimFile(const QString& name, const QString& claimPath);
-  // Why the failed current file may have printed (the reader's facts and the failure's
-  // kind), or empty when it cannot have.
-  QString MayHavePrinted(TTaskErrorKind kind) const;
-  // The claim becomes "N.unk" when printedWhy is given, "N.err" otherwise.
-  void FinishFailedFile(const QString& name, const QString& claimPath, const QString& printedWhy);
-  // Renames the claim of the folder to "N.unk" ("N_1.unk"... while the name exists) and
-  // logs it with the tag and the reason in both logs; false (errno set) when it cannot.
-  bool KeepOutcomeUnknown(const QString& claimName, const QString& tag, const QString& why, QString& target);
+  // Writes the current file's report file; a printed file's is synced before its claim
+  // goes.
   void SaveRepFile(bool printed);
-  void FinishPrintedFile(const QString& claimPath);
+
+  // The job and its arguments (set by the factories).
+  TTaskKind FTaskKind = tkNone;
+  int32_t FFirstBlock = 0;
+  int32_t FLastBlock = 0;
+  double FStartDate = 0;
+  double FEndDate = 0;
+  bool FDetailed = false;
+  uint8_t FReset = 0;
+  double FAmount = 0;
+  TDepartments FDepartments;
+
+  // Settings.
+  QString FLogDir;
+  QString FBonFolder;
+  uint8_t FCharEncoding = 0;
+  bool FAutoSerachDevice = false;
+  QString FDeviceSerialNom;
+  TFprnFactory FFprnFactory;
+  std::function<QDateTime()> FClock;
+
+  // The running job.
+  std::unique_ptr<TECRFileReader> FReader;
+  std::unique_ptr<TReceiptFolder> FFolder;
+  TPRNInfo FPrinterInfo;       // argument of OnPrinterInfo
+  TDepartmentRow FDepartment;  // the department just read (job 8)
+  QString FCurrentFile;
+  QString FErrorMessage;
+  TTaskErrorKind FErrorKind = ekNone;
 
   std::shared_ptr<TSyncState> FSync;
   std::thread FThread;
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};
   bool FStarted = false;
-  std::function<QDateTime()> FClock;
 };
 
 }  // namespace fp

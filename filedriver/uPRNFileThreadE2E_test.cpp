@@ -36,7 +36,7 @@ class TFileJobEndToEnd : public TWorkerFixture {
     ASSERT_TRUE(ports);
     ASSERT_TRUE(TRegistry::SetValue(*ports, "COM7", Pty.SlavePath()));
     // The worker creates the object through the component runtime, as in the program.
-    TECRFileThread::SetFprnFactory({});
+    FprnFactory = {};
   }
   void TearDown() override {
     TWorkerFixture::TearDown();
@@ -58,7 +58,7 @@ TEST_F(TFileJobEndToEnd, PrintsTwoReceiptFilesAndLeavesTheirReportFiles) {
   t->SetBaudRate(115200);
   t->Execute();
 
-  EXPECT_EQ(t->ErrorMessage, "");
+  EXPECT_EQ(t->ErrorMessage(), "");
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Processed", "Started 0002.bon",
                                               "Processed", "Finished"}));
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.rep"}));

@@ -251,8 +251,8 @@ TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
     ops.FailAt(TFileOp::Write, 1, ENOSPC, Bytes(Folder + "0001.rep"));
     job->Execute();
   }
-  EXPECT_EQ(job->ErrorKind, ekFileError);
-  EXPECT_THAT(job->ErrorMessage.toStdString(), HasSubstr(std::strerror(ENOSPC)));
+  EXPECT_EQ(job->ErrorKind(), ekFileError);
+  EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(std::strerror(ENOSPC)));
   EXPECT_EQ(Files(), (std::vector<std::string>{"0002.bon"}));
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0002.rep"}));
@@ -293,7 +293,7 @@ TEST_P(TLogFolderFull, PrintingGoesOn) {
     ops.FailAt(f.Op, 0, ENOSPC, Bytes(LogDir));
     job->Execute();
   }
-  EXPECT_EQ(job->ErrorMessage, "");
+  EXPECT_EQ(job->ErrorMessage(), "");
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.err", "0002.rep", "0003.rep"}));
   EXPECT_EQ(Sold().size(), 2u);
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Processed", "Started 0002.bon", "Error 2",
@@ -328,7 +328,7 @@ TEST_F(TFaults, FolderRenamedAwayWhileAReceiptPrints) {
     TScopedFileOps scoped(&ops);
     job->Execute();
   }
-  EXPECT_EQ(job->ErrorKind, ekFileError);
+  EXPECT_EQ(job->ErrorKind(), ekFileError);
   EXPECT_FALSE(QFileInfo::exists(Folder)) << "something was created where the folder was";
   ASSERT_EQ(::rename(Bytes(away).c_str(), Bytes(Folder.chopped(1)).c_str()), 0);
   RunFileJob();
@@ -352,7 +352,7 @@ TEST_F(TFaults, FolderRenamedAwayBetweenFiles) {
     if (path.endsWith("0003.bon")) ::rename(Bytes(away).c_str(), Bytes(Folder.chopped(1)).c_str());
   };
   job->Execute();
-  EXPECT_EQ(job->ErrorMessage, "");
+  EXPECT_EQ(job->ErrorMessage(), "");
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.bon", "0003.rep"}));
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.rep", "0003.rep"}));
@@ -466,15 +466,15 @@ TEST_F(TFaults, HugeFileIsRefusedWithoutBeingRead) {
 TEST_F(TFaults, SizeLimitBoundary) {
   for (const size_t size : {uECRFileReader::MaxFileSize, uECRFileReader::MaxFileSize + 1}) {
     TECRFileReader reader(Fake->Factory());
-    reader.RepFilePrint = true;
+    reader.SetRepFilePrint(true);
     const QString path = Folder + "x.$$$";
     Put("x.$$$", "", 60);
     ASSERT_EQ(::truncate(Bytes(path).c_str(), static_cast<off_t>(size)), 0);
     EXPECT_FALSE(reader.ReadFile(path, 0));
     if (size == uECRFileReader::MaxFileSize)
-      EXPECT_EQ(reader.LastError, "[ReadFile]No lines in file. Row data:");
+      EXPECT_EQ(reader.LastError(), "[ReadFile]No lines in file. Row data:");
     else
-      EXPECT_THAT(reader.LastError, HasSubstr("File is too large"));
+      EXPECT_THAT(reader.LastError(), HasSubstr("File is too large"));
   }
 }
 
@@ -593,13 +593,10 @@ TEST_F(TFaults, FileSettlingWhileTheClockStepsBackIsTakenAtOnce) {
 // it, and once the clock has moved on the log rotates and keeps its lines again.
 TEST_F(TFaults, LogRotationNeverOverwritesWhenTheClockStepsBack) {
   QDateTime logClock = Clock;
-  uConst::SetLogClock([&] { return logClock; });
-  struct TRestore {
-    ~TRestore() { uConst::SetLogClock({}); }
-  } restore;
+  const uConst::TLogClock clock = [&] { return logClock; };
   const QString filler(200, QLatin1Char('x'));
   auto write = [&](const QString& tag) {
-    for (int i = 0; i < 600; ++i) uConst::WriteLog(LogDir, tag + QString::number(i) + filler, false);
+    for (int i = 0; i < 600; ++i) uConst::WriteLog(LogDir, tag + QString::number(i) + filler, false, clock);
   };
   auto rotated = [&](const QDateTime& at) {
     return LogDir + "Log_" + at.toString(QStringLiteral("dd-MM-yy_hh-mm-ss")) + ".txt";
@@ -618,7 +615,7 @@ TEST_F(TFaults, LogRotationNeverOverwritesWhenTheClockStepsBack) {
   write("again ");
   EXPECT_EQ(content(rotated(Clock)), first);
   logClock = Clock.addSecs(1);
-  uConst::WriteLog(LogDir, "later", false);
+  uConst::WriteLog(LogDir, "later", false, clock);
   EXPECT_NE(content(rotated(logClock)), "<missing>");
   EXPECT_TRUE(content(LogDir + uConst::NormalLogName).endsWith(" - later\r\n"));
 }
@@ -716,7 +713,7 @@ class TDeviceGone : public TWorkerFixture {
     auto registerServer = reinterpret_cast<HRESULT (*)()>(::dlsym(Library, "DllRegisterServer"));
     ASSERT_NE(registerServer, nullptr);
     ASSERT_EQ(registerServer(), S_OK);
-    TECRFileThread::SetFprnFactory({});  // the real object, by class identifier
+    FprnFactory = {};  // the real object, by class identifier
   }
   void TearDown() override {
     TWorkerFixture::TearDown();
@@ -751,7 +748,7 @@ TEST_F(TDeviceGone, SerialDeviceUnpluggedInTheMiddleOfAReceipt) {
   job->Execute();
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
   EXPECT_TRUE(dead->Unplugged());
-  EXPECT_EQ(job->ErrorKind, ekPrinterFatal);
+  EXPECT_EQ(job->ErrorKind(), ekPrinterFatal);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.bon"})) << Read("0001.rep");
   EXPECT_EQ(Read("0001.unk"), "%12^Water^150^2000\r\n");
   ASSERT_TRUE(Model.State().open.has_value());
@@ -759,14 +756,14 @@ TEST_F(TDeviceGone, SerialDeviceUnpluggedInTheMiddleOfAReceipt) {
   dead.reset();
   auto missing = Com7Job();
   missing->Execute();
-  EXPECT_EQ(missing->ErrorKind, ekPrinterFatal);
+  EXPECT_EQ(missing->ErrorKind(), ekPrinterFatal);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.bon"}));
 
   TUnpluggablePty back(Model);
   ASSERT_TRUE(TComPortNames::SetMapping("COM7", back.Path));
   auto again = Com7Job();
   again->Execute();
-  EXPECT_EQ(again->ErrorMessage, "");
+  EXPECT_EQ(again->ErrorMessage(), "");
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.rep"}));
   const model::ModelState state = Model.State();
   EXPECT_FALSE(state.open.has_value());

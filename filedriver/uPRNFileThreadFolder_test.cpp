@@ -1,6 +1,7 @@
 // The receipt folder of the file job: what is left in the folder after each outcome, the
-// recovery of claims left by a killed run, error files that are never overwritten, every
-// rename and delete failing in turn, and files that are still being written.
+// recovery of claims left by a killed run, every rename and delete failing in turn, and
+// files that are still being written. The folder's own steps (names, counters, syncs,
+// the status answer) are tested with the unit in uReceiptFolder_test.cpp.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -130,8 +131,8 @@ TEST_F(TFolderProtocol, LostConnectionEndsTheJobWithTheFatalText) {
   Fake->Fail("AddProgPlu", 101, "[AddProgPlu] No answer ");
   auto t = FileJob();
   t->Execute();
-  EXPECT_EQ(t->ErrorMessage, "Fatal error ocurred. Exiting.");
-  EXPECT_EQ(t->ErrorKind, ekPrinterFatal);
+  EXPECT_EQ(t->ErrorMessage(), "Fatal error ocurred. Exiting.");
+  EXPECT_EQ(t->ErrorKind(), ekPrinterFatal);
   const std::string log = NormalLog();
   EXPECT_THAT(log, HasSubstr("[DoReadFiles]Fatal error ocurred. Exiting.\r\n"));
   EXPECT_THAT(log, HasSubstr("[Execute] Fatal error ocurred. Exiting.\r\n"));
@@ -150,8 +151,8 @@ TEST_F(TFolderProtocol, MissingFolderFailsBeforeAnyPrinterCall) {
   auto t = Wire(TECRFileThread::CreateReadFiles(Tmp.path() + "/nowhere", false));
   t->Execute();
   EXPECT_TRUE(Fake->Calls.empty());
-  EXPECT_EQ(t->ErrorMessage, uStrRes::Message(uStrRes::SetProgram));
-  EXPECT_EQ(t->ErrorKind, ekFileError);
+  EXPECT_EQ(t->ErrorMessage(), uStrRes::Message(uStrRes::SetProgram));
+  EXPECT_EQ(t->ErrorKind(), ekFileError);
   EXPECT_EQ(Events, (std::vector<std::string>{"Error 2", "Finished"}));
 }
 
@@ -206,18 +207,6 @@ TEST_F(TFolderProtocol, StaleClaimsAreRecoveredOnlyByTheFileJob) {
   Put("0005.$$$", kReceipt, 600);
   Wire(TECRFileThread::CreatePrintTest())->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0005.$$$"}));
-}
-
-// Error files of one name within the same stamp never overwrite each other.
-TEST_F(TFolderProtocol, OlderErrorFilesAreMovedAsideWithACounter) {
-  for (const char* content : {"#A first\r\n", "#A second\r\n", "#A third\r\n"}) {
-    Put("0001.bon", content, 60);
-    RunFileJob(false);
-  }
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.err", "0001_09122025123007.err", "0001_09122025123007_1.err"}));
-  EXPECT_EQ(Read("0001_09122025123007.err"), "#A first\r\n");
-  EXPECT_EQ(Read("0001_09122025123007_1.err"), "#A second\r\n");
-  EXPECT_EQ(Read("0001.err"), "#A third\r\n");
 }
 
 // A failed receipt file that may have printed must not become an error file, which the
@@ -331,17 +320,6 @@ TEST_F(TFolderProtocol, ReportReadThatFailsComesAfterTheClosing) {
   EXPECT_EQ(seen, 5);
 }
 
-// An unknown-outcome name that is taken gets a counter, as for a left claim.
-TEST_F(TFolderProtocol, UnknownOutcomeOfAFailedFileNeverOverwrites) {
-  Put("0001.unk", "older", 600);
-  Put("0001.bon", kReceipt, 60);
-  Fake->Fail("EndBon", 101, "[EndBon] No answer ");
-  RunFileJob(false);
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0001_1.unk"}));
-  EXPECT_EQ(Read("0001.unk"), "older");
-  EXPECT_EQ(Read("0001_1.unk"), kReceipt);
-}
-
 // The claim of a file that may have printed cannot be renamed: it stays for the next job,
 // which keeps it as unknown outcome too.
 TEST_F(TFolderProtocol, UnknownOutcomeRenameFailingLeavesTheClaim) {
@@ -354,19 +332,11 @@ TEST_F(TFolderProtocol, UnknownOutcomeRenameFailingLeavesTheClaim) {
     ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, (Folder + "0001.$$$\n").toStdString());
     job->Execute();
   }
-  EXPECT_EQ(job->ErrorMessage, "Can't rename temp file. Check permissions: " + Folder);
+  EXPECT_EQ(job->ErrorMessage(), "Can't rename temp file. Check permissions: " + Folder);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$"}));
   RunFileJob(false);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk"}));
   EXPECT_EQ(CallCount("EndBon"), 1);
-}
-
-TEST_F(TFolderProtocol, StampHasTwoDigitMillisecondsAtLeast) {
-  Clock = QDateTime(QDate(2025, 1, 2), QTime(3, 4, 5, 123));
-  Put("x.bon", kInvalid, 60);
-  Put("x.err", "old", 60);
-  RunFileJob(false);
-  EXPECT_EQ(Files(), (std::vector<std::string>{"x.err", "x_020120250304123.err"}));
 }
 
 // The point-of-sale program may still be writing a file: it waits for the next tick, and
@@ -490,7 +460,7 @@ TEST_P(TFaultTable, EndsTheJobWithoutLosingOrReprintingAReceipt) {
     job->Execute();
   }
   QString message = QString::fromLatin1(f.Message).replace("%F", Folder);
-  EXPECT_TRUE(job->ErrorMessage.startsWith(message)) << job->ErrorMessage.toStdString();
+  EXPECT_TRUE(job->ErrorMessage().startsWith(message)) << job->ErrorMessage().toStdString();
   EXPECT_EQ(Events.back(), "Finished");
   EXPECT_EQ(Events[Events.size() - 2], "Error 2");
   EXPECT_EQ(Files(), f.AfterJob);
@@ -557,23 +527,10 @@ TEST_F(TFolderProtocol, StaleClaimThatCannotBeRenamedEndsTheJobBeforePrinting) {
   TScopedFileOps scoped(&ops);
   ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, (Folder + "0009.$$$").toStdString());
   job->Execute();
-  EXPECT_EQ(job->ErrorMessage, "Can't rename temp file. Check permissions: " + Folder);
+  EXPECT_EQ(job->ErrorMessage(), "Can't rename temp file. Check permissions: " + Folder);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0009.$$$"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 0);
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 2", "Finished"}));
-}
-
-// The status query file goes only once its answer is in place.
-TEST_F(TFolderProtocol, StatusQueryIsKeptWhenItsAnswerCannotBeWritten) {
-  for (TFileOp op : {TFileOp::Open, TFileOp::Write, TFileOp::Fsync, TFileOp::Rename}) {
-    Put("0003.bon", kStatusQuery, 40);
-    Fake->Fail("Init", 102, "[Init] Port busy ");
-    TFaultyFileOps ops;
-    TScopedFileOps scoped(&ops);
-    ops.FailAt(op, 1, EIO, (Folder + "0003.rep").toStdString());
-    RunFileJob();
-    EXPECT_EQ(Files(), (std::vector<std::string>{"0003.bon"})) << static_cast<int>(op);
-  }
 }
 
 // Every rename and delete of the folder failing in turn: whatever the failure, the next

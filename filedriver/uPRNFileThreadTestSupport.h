@@ -1,6 +1,6 @@
 #pragma once
 // What the worker-thread tests share: a receipt folder and a log folder in a temporary
-// folder, a fixed clock, the fake automation object behind every new reader, and a
+// folder, a fixed clock, the fake automation object behind every worker it wires, and a
 // journal of the worker's events.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,9 +30,7 @@ class TWorkerFixture : public ::testing::Test {
     LogDir = Tmp.path() + "/Log/";
     ASSERT_TRUE(QDir().mkpath(Folder));
     uConst::SetBonFileExt("bon");
-    TECRFileThread::SetFprnFactory(Fake->Factory());
   }
-  void TearDown() override { TECRFileThread::SetFprnFactory({}); }
 
   // A file in the receipt folder, last written `ageSec` seconds before the clock.
   void Put(const QString& name, const std::string& content, double ageSec = 60) {
@@ -75,9 +73,10 @@ class TWorkerFixture : public ::testing::Test {
 
   // Settings and event journal of a new worker.
   std::unique_ptr<TECRFileThread> Wire(std::unique_ptr<TECRFileThread> t) {
+    t->SetFprnFactory(FprnFactory);
     t->SetLogDir(LogDir);
     t->SetClock([this] { return Clock; });
-    if (t->BonFolder.isEmpty()) t->SetBonFolder(Folder);
+    if (t->BonFolder().isEmpty()) t->SetBonFolder(Folder);
     t->OnPrinterOnline = [this](TECRFileThread&) { Events.push_back("Online"); };
     t->OnPrinterOffline = [this](TECRFileThread&) { Events.push_back("Offline"); };
     t->OnFileStarted = [this](const QString& path) {
@@ -114,6 +113,8 @@ class TWorkerFixture : public ::testing::Test {
   QString Folder, LogDir;
   QDateTime Clock{QDate(2025, 12, 9), QTime(12, 30, 45, 7)};
   ComPtr<TFakeFprn> Fake = TFakeFprn::Make();
+  // How the wired workers create their automation object (empty: by class identifier).
+  TFprnFactory FprnFactory = Fake->Factory();
   std::vector<std::string> Events;
   std::vector<TDepartmentRow> Rows;
 };

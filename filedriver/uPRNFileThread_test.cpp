@@ -45,7 +45,7 @@ TEST_F(TClassify, CodeClassesByTheReadersLastErrorCode) {
                              {201, ekPrinterError},  {232, ekPrinterError}, {250, ekOperationError},
                              {502, ekOperationError}, {503, ekPrinterFatal}, {504, ekPrinterFatal},
                              {219, ekPrinterFatal},  {226, ekPrinterError}, {-1, ekOperationError}};
-  auto t = TECRFileThread::CreateCheckPrinter();
+  auto t = Wire(TECRFileThread::CreateCheckPrinter());
   for (const TCodeCase& c : cases) {
     Fake->ErrorCode = c.Code;
     EXPECT_EQ(t->ClassifyPrinterError(), c.Kind) << c.Code;
@@ -66,20 +66,20 @@ TEST_F(TClassify, EveryNamedCodeAndItsNeighbours) {
 }
 
 TEST_F(TClassify, NoReaderIsFatal) {
-  auto t = TECRFileThread::CreateCheckPrinter();
+  auto t = Wire(TECRFileThread::CreateCheckPrinter());
+  t->Execute();  // the reader goes with the job
   Fake->ErrorCode = 250;
-  t->Reader.reset();
   EXPECT_EQ(t->ClassifyPrinterError(), ekPrinterFatal);
 }
 
 // The automation object cannot be made: the read of the code raises.
 TEST_F(TClassify, RaisingReadIsFatal) {
-  TECRFileThread::SetFprnFactory([]() -> ComPtr<IMiravokFprn> { throw EOleSysError("Class not registered", E_FAIL); });
+  FprnFactory = []() -> ComPtr<IMiravokFprn> { throw EOleSysError("Class not registered", E_FAIL); };
   auto t = Wire(TECRFileThread::CreateCheckPrinter());
   EXPECT_EQ(t->ClassifyPrinterError(), ekPrinterFatal);
   t->Execute();
   EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
-  EXPECT_THAT(t->ErrorMessage.toStdString(), HasSubstr("Class not registered"));
+  EXPECT_THAT(t->ErrorMessage().toStdString(), HasSubstr("Class not registered"));
 }
 
 // ---- Service jobs ----
@@ -106,13 +106,13 @@ class TServiceJobs : public TWorkerFixture, public ::testing::WithParamInterface
 TEST_P(TServiceJobs, RunsItsCallAndLogsOk) {
   const TServiceCase& c = GetParam();
   auto t = Wire(c.Make());
-  EXPECT_EQ(t->TaskKind, c.Kind);
+  EXPECT_EQ(t->TaskKind(), c.Kind);
   t->Execute();
   EXPECT_THAT(Fake->Calls, Contains(std::string(c.Call)));
   EXPECT_THAT(NormalLog(), HasSubstr(std::string(" - ") + c.OkLine + "\r\n"));
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
-  EXPECT_EQ(t->TaskKind, tkNone);
-  EXPECT_EQ(t->ErrorKind, ekNone);
+  EXPECT_EQ(t->TaskKind(), tkNone);
+  EXPECT_EQ(t->ErrorKind(), ekNone);
 }
 
 // A failed job answers the waiting status query of the receipt folder with its text.
@@ -122,7 +122,7 @@ TEST_P(TServiceJobs, FailureIsClassifiedAndAnswersTheStatusQuery) {
   Fake->Fail(Method(c.Call), 232, "[X] Printer error ");
   auto t = Wire(c.Make());
   t->Execute();
-  EXPECT_EQ(t->ErrorMessage, c.FailText);
+  EXPECT_EQ(t->ErrorMessage(), c.FailText);
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 3", "Finished"}));
   EXPECT_EQ(Read("0001.rep"), std::string("&S\r\n") + c.FailText + "\r\n");
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
@@ -176,8 +176,7 @@ TEST_F(TJobs, ConnectOnlyCheckCallsNothingAfterTheConnection) {
 
 TEST_F(TJobs, SearchBySerialNumberUsesInitEx) {
   auto t = Wire(TECRFileThread::CreateCheckPrinter());
-  t->AutoSerachDevice = true;
-  t->DeviceSerialNom = "ZK000001";
+  t->SetDeviceSearch(true, "ZK000001");
   t->Execute();
   EXPECT_EQ(Fake->Calls.front(), "InitEx(115200, 0, 1, , ZK000001)");
 }
@@ -186,8 +185,8 @@ TEST_F(TJobs, ConnectionFailureIsFatalAndOffline) {
   Fake->Fail("Init", 102, "[Init] Port busy ");
   auto t = Wire(TECRFileThread::CreateXZReport(1));
   t->Execute();
-  EXPECT_EQ(t->ErrorKind, ekPrinterFatal);
-  EXPECT_EQ(t->ErrorMessage, "[FastInit][Init] Port busy ");
+  EXPECT_EQ(t->ErrorKind(), ekPrinterFatal);
+  EXPECT_EQ(t->ErrorMessage(), "[FastInit][Init] Port busy ");
   EXPECT_THAT(Fake->Names(), Not(Contains("RunZReport")));
   EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
 }
@@ -212,8 +211,7 @@ TEST_F(TJobs, PrinterInformationIsReadByAFullConnection) {
 TEST_F(TJobs, PrinterInformationBySearchReportsTheFoundPort) {
   TPRNInfo info;
   auto t = Wire(TECRFileThread::CreateReadPrinterInfo());
-  t->AutoSerachDevice = true;
-  t->DeviceSerialNom = "ZK000001";
+  t->SetDeviceSearch(true, "ZK000001");
   t->OnPrinterInfo = [&](const TPRNInfo& i) { info = i; };
   t->Execute();
   EXPECT_EQ(CallCount("InitEx"), 2);
@@ -225,7 +223,7 @@ TEST_F(TJobs, PrinterInformationFailureCarriesTheReadersText) {
   Fake->HardwareStatus = "Paper out";
   auto t = Wire(TECRFileThread::CreateReadPrinterInfo());
   t->Execute();
-  EXPECT_EQ(t->ErrorMessage, "[Initialize]Paper out");
+  EXPECT_EQ(t->ErrorMessage(), "[Initialize]Paper out");
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 1", "Finished"}));
 }
 
@@ -245,7 +243,7 @@ TEST_F(TJobs, DepartmentsAreReadUntilTheFirstThatCannotBe) {
   EXPECT_EQ(Rows[1].TaxGrpNo, 3);
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
   EXPECT_THAT(NormalLog(), HasSubstr("[DoGetDepartments] OK"));
-  EXPECT_EQ(t->Reader, nullptr);
+  EXPECT_EQ(Fake->Names().back(), "Close");  // the reader went and released the object
 }
 
 // An unprogrammed department on a printer with the extended commands is refused for its
@@ -286,7 +284,7 @@ TEST_F(TJobs, DepartmentWithoutAResultObjectEndsTheJobAtOnce) {
   EXPECT_EQ(CallCount("GetDepartmentName"), 2);
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
   EXPECT_THAT(NormalLog(), Not(HasSubstr("[DoGetDepartments] OK")));
-  EXPECT_EQ(t->ErrorKind, ekNone);
+  EXPECT_EQ(t->ErrorKind(), ekNone);
 }
 
 TEST_F(TJobs, OnlyEditedDepartmentsAreWritten) {
@@ -297,7 +295,7 @@ TEST_F(TJobs, OnlyEditedDepartmentsAreWritten) {
   EXPECT_EQ(CallCount("SetDeparment"), 2);
   EXPECT_THAT(Fake->Calls, Contains("SetDeparment(1, 2, D1, x)"));
   EXPECT_THAT(Fake->Calls, Contains("SetDeparment(3, 2, D3, x)"));
-  EXPECT_TRUE(t->Departments.empty());
+  EXPECT_TRUE(t->Departments().empty());
   EXPECT_THAT(NormalLog(), HasSubstr("[DoSetDepartments] OK"));
 }
 
@@ -308,8 +306,8 @@ TEST_F(TJobs, FirstFailedDepartmentWriteStopsTheJob) {
   auto t = Wire(TECRFileThread::CreateSetDepartments(rows));
   t->Execute();
   EXPECT_EQ(CallCount("SetDeparment"), 2);
-  EXPECT_EQ(t->ErrorMessage, "[DoSetDepartments]Error in communication");
-  EXPECT_EQ(t->Departments.size(), 3u);
+  EXPECT_EQ(t->ErrorMessage(), "[DoSetDepartments]Error in communication");
+  EXPECT_EQ(t->Departments().size(), 3u);
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 3", "Finished"}));
 }
 
@@ -358,11 +356,11 @@ TEST_F(TThreads, EventsRunOnTheMainThreadWhileTheWorkerWaits) {
   t->OnFileStarted = [&](const QString& path) {
     allOnMain &= std::this_thread::get_id() == main;
     // The worker waits: its fields hold what the event is about.
-    seen.push_back((raw->CurrentFile == path ? "Started " : "Moved ") + QFileInfo(path).fileName().toStdString());
+    seen.push_back((raw->CurrentFile() == path ? "Started " : "Moved ") + QFileInfo(path).fileName().toStdString());
   };
   t->OnError = [&](TECRFileThread& w, TTaskErrorKind kind) {
     allOnMain &= std::this_thread::get_id() == main;
-    seen.push_back("Error " + std::to_string(kind) + " " + QFileInfo(w.CurrentFile).fileName().toStdString());
+    seen.push_back("Error " + std::to_string(kind) + " " + QFileInfo(w.CurrentFile()).fileName().toStdString());
   };
   t->OnTaskFinished = [&](TECRFileThread&) {
     allOnMain &= std::this_thread::get_id() == main;

@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <string>
 
+#include "filedriver/PathNamesQt.h"
 #include "filedriver/uConst.h"
 #include "filedriver/uDialogs.h"
 #include "filedriver/uFormHelpers.h"
@@ -380,8 +381,7 @@ void GetComPortList(QStringList& List) {
 
 bool CanWriteFolder(const QString& Folder) {
   IFileOps& ops = FileOps();
-  QString dir = Folder;
-  if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
+  const QString dir = WithSlash(Folder);
   static const char kLine[] = "TestLine\r\n";
   for (int attempt = 0; attempt < 16; ++attempt) {
     const QString name = QStringLiteral(".fpwrite-%1-%2.tmp")

@@ -15,6 +15,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "filedriver/PathNamesQt.h"
 #include "filedriver/uConst.h"
 #include "filedriver/uStrRes.h"
 #include "platform/FileOps.h"
@@ -25,7 +26,6 @@ namespace {
 using uStrRes::Message;
 namespace M = uStrRes;
 using uTaskRunner::WholeSecondsBetween;
-using uTaskRunner::WithSlash;
 
 // The line break of the program's messages.
 const QString CR = QStringLiteral("\r");
@@ -47,11 +47,6 @@ QString ExceptionText(const std::exception& e) { return QString::fromLocal8Bit(e
 QString ErrorMessageText() { return Message(M::ErrorOccurred) + CR + Message(M::SeeErrorFileForDetails); }
 
 }  // namespace
-
-QString uTaskRunner::WithSlash(const QString& Folder) {
-  if (Folder.isEmpty() || Folder.endsWith(QLatin1Char('/'))) return Folder;
-  return Folder + QLatin1Char('/');
-}
 
 int64_t uTaskRunner::WholeSecondsBetween(const QDateTime& A, const QDateTime& B) {
   if (!A.isValid() || !B.isValid()) return INT64_MAX / 2;

@@ -105,9 +105,6 @@ struct TFolderFault {
 
 namespace uTaskRunner {
 
-// The folder with a trailing slash (an empty name stays empty).
-QString WithSlash(const QString& Folder);
-
 // The whole seconds between two moments, truncated; an unknown moment counts as the zero
 // date, so it is always long ago.
 int64_t WholeSecondsBetween(const QDateTime& A, const QDateTime& B);

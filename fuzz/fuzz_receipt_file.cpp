@@ -92,33 +92,33 @@ struct TOutcome {
 };
 
 TOutcome Read(TECRFileReader& reader, uint8_t encoding, const char* path = kPath) {
-  reader.LastError.clear();
   const bool ok = reader.ReadFile(QString::fromLatin1(path), encoding);
+  // LastError holds the last failure; a file read without one leaves it as it was.
   return {ok,
-          reader.LastError,
-          reader.Commands.size(),
-          reader.HasSales,
-          reader.IsReportFile,
-          reader.IsStatusFile,
-          reader.TextLineCount,
-          reader.AutoPayType,
-          reader.CashierNo,
-          reader.CashierPOS,
-          reader.CashierName,
-          reader.OperatorLine,
-          reader.UniqueSellNo,
-          reader.RefundParam.ReceiptNo,
-          reader.RefundParam.FiscalMemoryNo,
-          reader.RefundParam.Reason,
-          reader.RefundParam.InvoiceNo,
-          reader.RefundParam.InvoiceDate,
-          reader.RepLines};
+          ok ? std::string() : reader.LastError(),
+          reader.Commands().size(),
+          reader.HasSales(),
+          reader.IsReportFile(),
+          reader.IsStatusFile(),
+          reader.TextLineCount(),
+          reader.AutoPayType(),
+          reader.CashierNo(),
+          reader.CashierPOS(),
+          reader.CashierName(),
+          reader.OperatorLine(),
+          reader.UniqueSellNo(),
+          reader.RefundParam().ReceiptNo,
+          reader.RefundParam().FiscalMemoryNo,
+          reader.RefundParam().Reason,
+          reader.RefundParam().InvoiceNo,
+          reader.RefundParam().InvoiceDate,
+          reader.RepLines()};
 }
 
 void CheckAccepted(const TECRFileReader& reader) {
   bool plu = false, report = false;
   int invoices = 0;
-  for (const auto& c : reader.Commands) {
+  for (const auto& c : reader.Commands()) {
     if (auto* p = dynamic_cast<const TPluObject*>(c.get())) {
       plu = true;
       if (p->VatGroup < 1 || p->VatGroup > 8) Broken("a VAT group outside 1..8");
@@ -135,13 +135,13 @@ void CheckAccepted(const TECRFileReader& reader) {
       report = true;
       if (r->ReportType > 2) Broken("a report type outside 0..2");
     } else if (dynamic_cast<const TStatusObject*>(c.get())) {
-      if (reader.Commands.size() != 1) Broken("a status query beside other commands");
+      if (reader.Commands().size() != 1) Broken("a status query beside other commands");
     }
   }
   if (invoices > 1) Broken("more than one invoice");
-  if (plu != reader.HasSales) Broken("HasSales differs from the PLU lines read");
-  if (reader.IsReportFile && !report) Broken("a report file without a report");
-  if (reader.IsStatusFile && reader.Commands.size() != 1) Broken("an accepted status query beside other commands");
+  if (plu != reader.HasSales()) Broken("HasSales differs from the PLU lines read");
+  if (reader.IsReportFile() && !report) Broken("a report file without a report");
+  if (reader.IsStatusFile() && reader.Commands().size() != 1) Broken("an accepted status query beside other commands");
 }
 
 }  // namespace
@@ -160,16 +160,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Bytes, size_t Size) {
   uConst::SetUsePluAsDepartNo((settings & 8) != 0);
 
   TECRFileReader reader([]() -> ComPtr<IMiravokFprn> { Broken("the reader reached for the printer"); });
-  reader.Clock = [] { return QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)); };
-  reader.WatGrpBeginFromOne = (settings & 4) != 0;
-  reader.RepFilePrint = (settings & 16) != 0;
+  reader.SetClock([] { return QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)); });
+  reader.SetWatGrpBeginFromOne((settings & 4) != 0);
+  reader.SetRepFilePrint((settings & 16) != 0);
 
   const TOutcome first = Read(reader, encoding);
   if (first.Ok)
     CheckAccepted(reader);
   else if (first.LastError.rfind("[ReadFile]", 0) != 0)
     Broken("a failure not reported as [ReadFile]...");
-  if (!first.Ok && reader.RepFilePrint && first.RepLines.size() != 1) Broken("a failure without its [ERROR] line");
+  if (!first.Ok && reader.RepFilePrint() && first.RepLines.size() != 1) Broken("a failure without its [ERROR] line");
 
   // The same file after another one that set every per-file field.
   if (!Read(reader, 0, kBusyPath).Ok) Broken("the reference file was refused");

@@ -67,7 +67,9 @@ std::string NormalisePath(std::string_view path) {
   return out;
 }
 
-std::string JoinPath(std::string_view a, std::string_view b) {
+// Key path `b` below key path `a`, both normalised ("A\\", "\\B" -> "A\\B"). Unlike a file
+// path, a key path has no root of its own and no empty parts.
+std::string JoinKeyPath(std::string_view a, std::string_view b) {
   std::string out = NormalisePath(a);
   std::string nb = NormalisePath(b);
   if (!out.empty() && !nb.empty()) out += '\\';
@@ -407,14 +409,14 @@ std::optional<TRegKey> TRegistry::CreateKey(TRegRoot root, std::string_view subK
 }
 
 std::optional<TRegKey> TRegistry::OpenKey(const TRegKey& key, std::string_view subKey) {
-  TRegKey result{key.Root, JoinPath(key.Path, subKey)};
+  TRegKey result{key.Root, JoinKeyPath(key.Path, subKey)};
   auto tree = LoadCurrent();
   if (!tree || !tree->Find(result.Root, result.Path)) return std::nullopt;
   return result;
 }
 
 std::optional<TRegKey> TRegistry::CreateKey(const TRegKey& key, std::string_view subKey) {
-  TRegKey result{key.Root, JoinPath(key.Path, subKey)};
+  TRegKey result{key.Root, JoinKeyPath(key.Path, subKey)};
   bool ok = Modify([&](TTree& tree) {
     if (tree.Find(result.Root, result.Path)) return TChange::Unchanged;
     // Nothing can be created inside the live port list.
@@ -485,7 +487,7 @@ bool TRegistry::DeleteKey(TRegRoot root, std::string_view subKey) {
 }
 
 bool TRegistry::DeleteKey(const TRegKey& key, std::string_view subKey) {
-  TRegKey k{key.Root, JoinPath(key.Path, subKey)};
+  TRegKey k{key.Root, JoinKeyPath(key.Path, subKey)};
   if (k.Path.empty() || IsVirtualPath(k.Root, k.Path)) return false;
   return Modify([&](TTree& tree) {
     if (!tree.Find(k.Root, k.Path) || !tree.Children(k.Root, k.Path).empty()) return TChange::Failed;

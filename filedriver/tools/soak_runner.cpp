@@ -136,10 +136,10 @@ class TRunner {
     Job->OnFileProcessed = [this](TECRFileThread&) { ++Files; };
     Job->OnError = [this](TECRFileThread& t, TTaskErrorKind kind) {
       ++Errors;
-      Say(QStringLiteral("error %1 %2").arg(int(kind)).arg(QFileInfo(t.CurrentFile).fileName()));
+      Say(QStringLiteral("error %1 %2").arg(int(kind)).arg(QFileInfo(t.CurrentFile()).fileName()));
     };
     Job->OnTaskFinished = [this](TECRFileThread& t) {
-      if (!t.ErrorMessage.isEmpty()) Say(QStringLiteral("job failed: ") + t.ErrorMessage);
+      if (!t.ErrorMessage().isEmpty()) Say(QStringLiteral("job failed: ") + t.ErrorMessage());
       // The thread body ends just after this event: look again shortly rather than at
       // the next tick.
       QTimer::singleShot(20, [this] { Tick(); });

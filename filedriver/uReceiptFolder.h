@@ -1,0 +1,186 @@
+#pragma once
+// The receipt folder as the file job works in it, one receipt file at a time:
+//
+//   claim    the waiting file "N.bon" is renamed to "N.$$$", and the rename is on disk
+//            before anything goes to the printer;
+//   finish   the claim of a printed file is deleted; a failed file becomes "N.err" (an
+//            error file, which a point-of-sale program may send again; an older "N.err" is
+//            moved aside to "N_ddmmyyyyhhnnzz.err" first) or "N.unk" (outcome unknown: the
+//            receipt may have printed, and the file must not be sent again before the
+//            printer's journal is checked);
+//   recover  a claim found when a job starts was left by a run that ended while it printed:
+//            it is kept as "N.unk", never printed again and never deleted.
+//
+// Which of the three a file becomes is decided by how far it got on the printer
+// (TFileProgress) and how it ended (FileOutcome). A file job holds the folder's lock
+// (flock) from before its first look at the folder to its end, so two programs on one
+// folder take turns. A job that fails answers the oldest waiting status query in the
+// folder with the failure's text.
+//
+// The folder is shared with the point-of-sale program and nothing in it is trusted: a
+// rename never replaces an existing name ("_1", "_2"... are added while a name is taken),
+// a file made here is created anew without following a link, and a name that turned into
+// a link or anything but a regular file is left in place. Every file call goes through the
+// file-operations seam (platform/FileOps.h), so tests make any one of them fail.
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace fp {
+
+// ---- How far a receipt file got, and what becomes of it ----
+
+// What the printer was sent for one receipt file. A payment or a service command counts
+// as sent once its call has started (a command the printer ran may still come back as a
+// failure: a lost or garbled answer), unless the automation library refused it before
+// sending anything.
+struct TFileProgress {
+  bool Opened = false;       // a receipt, fiscal or not, was opened
+  bool NonFiscal = false;    // the opened receipt is non-fiscal
+  bool PaymentSent = false;  // a payment of the receipt was sent
+  bool Closed = false;       // the receipt was closed
+  // A command that cannot be taken back was sent: an X, Z or fiscal-memory report, a cash
+  // in or out, a copy of the last receipt.
+  bool ServiceSent = false;
+
+  bool operator==(const TFileProgress&) const = default;
+
+  // The error codes with which the automation library fails a call before any of it has
+  // gone to the printer: 201, an argument it cannot send (a number that is not finite, a
+  // pay letter it does not know, command data too long for one frame, a text it refuses);
+  // 502, a failure of the object itself (not connected, a pay type outside its table).
+  // Every other code may come after the command reached the printer, which may have run it.
+  static constexpr int32_t RefusedBeforeSendingCodes[] = {201, 502};
+  static bool RefusedBeforeSending(int32_t code);
+};
+
+// How the processing of a receipt file ended.
+enum class TFileFailure : uint8_t {
+  None,         // it was printed
+  Failed,       // it failed while the printer still answered
+  PrinterLost,  // the printer stopped answering (or reported a fatal state)
+};
+
+// What the file becomes: its claim deleted, an error file or an unknown-outcome file.
+enum class TFileOutcome : uint8_t { Printed, Error, Unknown };
+
+struct TFileVerdict {
+  TFileOutcome Outcome = TFileOutcome::Printed;
+  QString Why;  // Unknown: why the receipt may have printed (for the log line)
+  bool operator==(const TFileVerdict&) const = default;
+};
+
+// The outcome of a receipt file. A failed file is Unknown when its receipt may have been
+// printed, Error when it cannot have been:
+// - a service command was sent (nothing of it can be cancelled, and sending the file again
+//   would run it twice): Unknown;
+// - no receipt was opened: nothing printed, Error;
+// - the receipt was closed, a payment was sent (a receipt with a payment can no longer be
+//   cancelled: the next opening pays the rest in cash and closes it), or the receipt is
+//   non-fiscal (the next opening closes it, it is never cancelled): Unknown;
+// - the printer stopped answering after the opening (nobody knows what it got): Unknown;
+// - else the opened fiscal receipt sent no payment, and the next opening cancels it: Error.
+TFileVerdict FileOutcome(TFileFailure failure, const TFileProgress& progress);
+
+// ---- The folder ----
+
+// A step of the receipt folder that failed; the job ends with a file error.
+class EReceiptFolderError : public std::exception {
+ public:
+  explicit EReceiptFolderError(QString message);
+  const char* what() const noexcept override { return What.c_str(); }
+  QString Message;
+
+ private:
+  std::string What;
+};
+
+class TReceiptFolder {
+ public:
+  // Local time, for the stamps of error files moved aside.
+  using TClock = std::function<QDateTime()>;
+  // Writes a line into the normal log, or with exceptionLog into the exception log.
+  using TLogLine = std::function<void(const QString& line, bool exceptionLog)>;
+
+  // folder: the receipt folder (a trailing "/" is added; empty names no folder).
+  TReceiptFolder(const QString& folder, TClock clock, TLogLine log);
+  // Releases the lock.
+  ~TReceiptFolder();
+  TReceiptFolder(const TReceiptFolder&) = delete;
+  TReceiptFolder& operator=(const TReceiptFolder&) = delete;
+
+  // The folder with its trailing "/" (empty when none was named).
+  const QString& Path() const { return FPath; }
+  // It exists and is a folder.
+  bool Exists() const;
+
+  // ---- The lock of a file job ----
+  // Takes the folder's advisory lock; false only when another holder has it. Two programs
+  // started on one folder thus take turns, and one never takes the claim of the file the
+  // other is printing for a claim left by a killed run. A folder that cannot be opened or
+  // locked (a file system without locks) goes on without it.
+  bool Lock();
+  // Releases it (also done by the destructor; the process's end releases it however the
+  // process ends).
+  void Unlock();
+
+  // ---- Claims left by an earlier run ----
+  // Renames every "*.$$$" of the folder, in name order, to "N.unk" ("N_1.unk"... while the
+  // name exists), each with a line in both logs; `kept` gets the new path of each. A claim
+  // that is gone meanwhile is skipped. Once any was kept the folder is synced and the count
+  // logged. Raises when a claim cannot be renamed. Returns the number kept.
+  int RecoverLeftClaims(const std::function<void(const QString& kept)>& kept);
+
+  // ---- One receipt file ----
+  // The claim's file name of a listed name ("N.$$$").
+  static QString ClaimName(const QString& name);
+  QString ClaimPath(const QString& name) const { return FPath + ClaimName(name); }
+
+  enum class TClaim : uint8_t {
+    Claimed,     // the file is held as its claim, on disk
+    Gone,        // the point-of-sale program took the file back after the listing
+    NotRegular,  // the name is now a link or not a regular file: left in place
+  };
+  // Claims the listed file `name`. `renamed` runs once the rename has succeeded (the
+  // listing forgets the file). Raises when the claim cannot be made or synced; the file is
+  // then back under its name.
+  TClaim Claim(const QString& name, const std::function<void()>& renamed = {});
+  // A printed file: its claim is deleted. Raises when it cannot be.
+  void FinishPrinted(const QString& name);
+  // A failed file: its claim becomes the error file or, for Unknown, the unknown-outcome
+  // file (logged with the verdict's reason), and the folder is synced. Raises when the
+  // claim cannot be renamed; it then stays, and the next job keeps it as unknown outcome.
+  void FinishFailed(const QString& name, const TFileVerdict& verdict);
+  // The report file of a printed receipt is on disk before its claim goes: the file and
+  // the folder are synced (a report that is missing or not a regular file is skipped). A
+  // sync that fails is logged.
+  void SyncReport(const QString& repPath);
+
+  // ---- The status answer of a failed job ----
+  // The first of the listed names whose file is a status query (first line "&S" or "&s",
+  // at most 64 KiB) gets its answer: "N.rep" holds the query's lines and `message` (code
+  // page 1251), CR LF after each. The answer is written as "N.rep.tmp", created anew, and
+  // renamed over "N.rep" (whatever stood there, a link itself included); the query file is
+  // deleted only once the answer is in place. A step that fails is logged and leaves the
+  // query waiting.
+  void AnswerStatusQuery(const QStringList& listedNames, const std::string& message);
+
+ private:
+  // Renames the claim to "N.unk" ("N_1.unk"... while the name exists) and writes the line
+  // with the tag and the reason into both logs; false (errno set) when it cannot.
+  bool KeepOutcomeUnknown(const QString& claimName, const QString& tag, const QString& why, QString& target);
+  void MoveToErrorFile(const QString& name);
+  [[noreturn]] static void Fail(const QString& message);
+
+  QString FPath;
+  TClock FClock;
+  TLogLine FLog;
+  int FLockFd = -1;
+};
+
+}  // namespace fp
