@@ -19,6 +19,7 @@
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <exception>
@@ -104,6 +105,7 @@ TfrmMain::TfrmMain(TMainServices Services, QWidget* Parent)
               },
               [this](const QString& line) { AddToLog(line); },
               [this](const QString& line) { AddToErrorLog(line); },
+              FServices.ReadyAgeMs,
           },
           FSettings, *this) {
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
@@ -115,11 +117,17 @@ TfrmMain::TfrmMain(TMainServices Services, QWidget* Parent)
   BuildWindow();
   FileReadTimer.setInterval(1000);
   connect(&FileReadTimer, &QTimer::timeout, this, &TfrmMain::FileReadTimerTimer);
+  SettleTimer.setSingleShot(true);
+  SettleTimer.setTimerType(Qt::PreciseTimer);
+  connect(&SettleTimer, &QTimer::timeout, this, [this] {
+    if (FileReadTimer.isActive()) FileReadTimerTimer();
+  });
   FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
   FileReadTimer.stop();
+  SettleTimer.stop();
   // No worker event may reach the window from here on; each worker is waited for.
   FRunner.ReleaseWorkers();
   SetHourglass(false);
@@ -472,8 +480,10 @@ void TfrmMain::FirstStart() {
       MainMenuPreferencesClick();
     }
     CheckConnectivity();
+    // Every waiting file counts, settled or not: a file present at start has not yet been
+    // seen to stay unchanged, and it is the operator who decides about it.
     QStringList list;
-    uPRNFileThread::SelectReadyBonFiles(WithSlash(FSettings.SearchPath), list, Now());
+    if (!FSettings.SearchPath.isEmpty()) uConst::SelectBonFiles(WithSlash(FSettings.SearchPath), list);
     if (!list.isEmpty()) {
       ShowMainWindow();
       if (!AskYesNo(this, Message(M::BonExistDlg) + CR + Message(M::PrintBonExist))) {
@@ -529,6 +539,11 @@ bool TfrmMain::CreateOLEServer() {
   }
   if (library && seam.FreeLibrary) seam.FreeLibrary(library);
   return result;
+}
+
+void TfrmMain::TickAgainIn(int Ms) {
+  // A paused or held file timer takes no file, early or not.
+  if (FileReadTimer.isActive()) SettleTimer.start(std::max(Ms, 0));
 }
 
 void TfrmMain::FileReadTimerTimer() {

@@ -73,6 +73,8 @@ struct TMainServices {
   QStringList Arguments;
   // Local time for the timer decisions, the waits and the age of files.
   std::function<QDateTime()> Now;
+  // How long a receipt file must have stayed unchanged, by Now, before it is printed.
+  int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   TTaskThreadFactory CreateTask;
   TComServerSeam ComServer;
   std::shared_ptr<IOperatorWindows> Windows;
@@ -232,6 +234,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   QCheckBox* chkProcessPause = nullptr;
   QStatusBar* stTask = nullptr;
   QTimer FileReadTimer;
+  // A single extra tick of the file timer, at the moment a waiting receipt file will be
+  // ready (the runner asks for it); it ticks only while the file timer runs.
+  QTimer SettleTimer;
   QSystemTrayIcon* TrayIcon = nullptr;
   QMenu* PopupMenu1 = nullptr;
   // 0 normal, 1 printer offline, 2 a folder that cannot be used.
@@ -262,6 +267,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   void FileProcessed(int32_t Processed, int32_t Errors) override;
   void PrinterInfo(const TPRNInfo& Info) override;
   void AlertsChanged() override;
+  void TickAgainIn(int Ms) override;
 
   void BuildWindow();
   void BuildMenus();

@@ -32,6 +32,7 @@ class TWorkerTaskThread : public ITaskThread {
     FThread->SetLogDir(S.LogDir);
     FThread->SetCharEncoding(S.CharEncoding);
     FThread->SetDeviceSearch(S.AutoSerachDevice, S.DeviceSerialNom);
+    FThread->SetReadyAge(S.ReadyAgeMs);
     // Every job answers a waiting status query in the receipt folder of the settings.
     if (FThread->BonFolder().isEmpty() && !S.BonFolder.isEmpty()) FThread->SetBonFolder(S.BonFolder);
   }
@@ -64,32 +65,11 @@ class TWorkerTaskThread : public ITaskThread {
   std::unique_ptr<TECRFileThread> FThread;
 };
 
-std::unique_ptr<TECRFileThread> CreateWorker(const TTaskRequest& R) {
-  switch (R.Kind) {
-    case tkPrinterInfo: return TECRFileThread::CreateReadPrinterInfo();
-    case tkReadFiles: return TECRFileThread::CreateReadFiles(R.BonFolder, R.WatGrpBeginFromOne);
-    case tkPrintEmptyBon: return TECRFileThread::CreatePrintEmptyBon();
-    case tkPrintTest: return TECRFileThread::CreatePrintTest();
-    case tkReportByBlock: return TECRFileThread::CreateReportByBlock(R.FirstBlock, R.LastBlock, R.Detailed);
-    case tkReportByDates: return TECRFileThread::CreateReportByDates(R.Detailed, R.StartDate, R.EndDate);
-    case tkXZReport: return TECRFileThread::CreateXZReport(R.Reset);
-    case tkGetDepartments: return TECRFileThread::CreateGetDepartments();
-    case tkSetDepartments: return TECRFileThread::CreateSetDepartments(R.Departments);
-    case tkSumIn:
-    case tkSumOut: return TECRFileThread::CreateSumInOut(R.Amount);
-    case tkCheckPrinter: return TECRFileThread::CreateCheckPrinter();
-    case tkCopyBon: return TECRFileThread::CreateCopyBon();
-    case tkDepartmentReportReset: return TECRFileThread::CreateDepartmentReport(true);
-    case tkDepartmentReport: return TECRFileThread::CreateDepartmentReport(false);
-    default: throw std::runtime_error("no job for task kind " + std::to_string(static_cast<int>(R.Kind)));
-  }
-}
-
 }  // namespace
 
 TTaskThreadFactory WorkerTaskThreadFactory() {
   return [](const TTaskRequest& R) -> std::unique_ptr<ITaskThread> {
-    return std::make_unique<TWorkerTaskThread>(CreateWorker(R));
+    return std::make_unique<TWorkerTaskThread>(TECRFileThread::Create(R));
   };
 }
 

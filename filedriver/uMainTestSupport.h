@@ -132,6 +132,7 @@ class MainWindowTest : public ::testing::Test {
       now_ = now_.addSecs(clockStep_);
       return t;
     };
+    s.ReadyAgeMs = readyAgeMs_;
     s.CreateTask = workers_.Factory();
     s.ComServer.ProbeDriverVersion = [this]() -> QString {
       ++probes_;
@@ -199,6 +200,8 @@ class MainWindowTest : public ::testing::Test {
   QString bonDir_;
   QDateTime now_;
   int clockStep_ = 0;
+  // A receipt file is ready as soon as it is seen (the tests of settling set it).
+  int readyAgeMs_ = 0;
   TFakeWorkers workers_;
   std::shared_ptr<TFakeWindows> windows_ = std::make_shared<TFakeWindows>();
   THookedDialogs dialogs_;

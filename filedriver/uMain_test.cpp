@@ -112,10 +112,12 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimer
   EXPECT_EQ(probes_, 1);
 }
 
+// The question counts every waiting file, though none has yet been seen to stay unchanged.
 TEST_F(MainWindowTest, NoToWaitingFilesDeletesExactlyTheListedOnes) {
+  readyAgeMs_ = uPRNFileThread::ReadyAgeMs;
   WriteIniWithFolder(0);
   PutBon("0001.bon");
-  PutBon("0002.bon");
+  PutBon("0002.bon", -600);  // stamped ten minutes ahead
   PutBon("empty.bon", 10, QByteArray());
   PutFile(bonDir_ + "other.txt", "x", now_.addSecs(-10));
   dialogs_.PushAnswer(TDlgResult::No);
@@ -325,6 +327,44 @@ INSTANTIATE_TEST_SUITE_P(
                       FolderFaultCase{"Unreadable", TFolderProblem::Unreadable, true},
                       FolderFaultCase{"Unwritable", TFolderProblem::Unwritable, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A file that has just come is taken at the extra tick the runner asks for once it will
+// have settled, not a whole timer period later; a paused file timer takes no extra tick.
+class SettleTick : public MainWindowTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SettleTick, TakesTheFileOnlyWhileTheTimerRuns) {
+  const bool paused = GetParam();
+  readyAgeMs_ = 30;
+  TfrmMain& f = MakeRunningWindow(0);
+  f.FileReadTimer.setInterval(3600 * 1000);  // the timer's own ticks never come
+  f.FileReadTimer.start();
+  PutBon("0001.bon");
+  f.FileReadTimerTimer();
+  EXPECT_TRUE(workers_.Tasks.empty());
+  ASSERT_TRUE(f.SettleTimer.isActive());
+  EXPECT_EQ(f.SettleTimer.interval(), 30);
+  if (paused) {
+    f.chkProcessPause->setChecked(true);
+    f.chkProcessPauseClick();
+  }
+  now_ = now_.addMSecs(30);
+  SpinUntil([&] { return !workers_.Tasks.empty(); }, paused ? 200 : 3000);
+  if (paused)
+    EXPECT_TRUE(workers_.Tasks.empty());
+  else
+    EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles));
+  // A tick of a stopped timer asks for no extra one.
+  ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); }));
+  f.FileReadTimer.stop();
+  ASSERT_TRUE(QFile::remove(bonDir_ + "0001.bon"));
+  PutBon("0002.bon");
+  f.FileReadTimerTimer();
+  EXPECT_FALSE(f.SettleTimer.isActive());
+  EXPECT_EQ(workers_.Tasks.size(), paused ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Timer, SettleTick, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Paused" : "Running"); });
 
 TEST_F(MainWindowTest, FolderFaultOutranksPrinterOfflineAndHandsItBack) {
   TfrmMain& f = MakeRunningWindow(0);

@@ -65,10 +65,7 @@ namespace {
 // What the listings have seen of one waiting file, and since when (by the program's clock)
 // it has stayed as it is.
 struct TWatchedFile {
-  dev_t Dev = 0;
-  ino_t Ino = 0;
-  off_t Size = 0;
-  int64_t MtimeNs = 0;
+  TFileStamp Stamp;
   qint64 QuietSinceMs = 0;
 };
 
@@ -99,8 +96,10 @@ void ForgetWatched(const QString& folder, const QString& name) {
 
 }  // namespace
 
-void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTime& now, const QString& logDir) {
+void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTime& now, const QString& logDir,
+                         int readyAgeMs, TReadyInfo* info) {
   list.clear();
+  if (info) *info = TReadyInfo();
   if (folder.isEmpty()) return;
   QStringList all, refused;
   uConst::SelectBonFiles(folder, all, &refused);
@@ -116,25 +115,23 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTi
       struct stat st {};
       if (FileOps().Lstat(Native(dir + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
       TWatchedFile f;
-      f.Dev = st.st_dev;
-      f.Ino = st.st_ino;
-      f.Size = st.st_size;
-      f.MtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-      const qint64 mtimeMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+      f.Stamp = FileStampOf(st);
       const auto old = watch.Files.find(name);
-      if (old == watch.Files.end() || old->second.Dev != f.Dev || old->second.Ino != f.Ino) {
-        // A file not seen before is quiet since its stamp; a stamp ahead of the clock (a
-        // share whose clock runs ahead) counts from now.
-        f.QuietSinceMs = std::min(mtimeMs, nowMs);
-      } else if (old->second.Size != f.Size || old->second.MtimeNs != f.MtimeNs ||
-                 old->second.QuietSinceMs > nowMs) {
-        // It changed while watched, whatever its stamp says, or the clock stepped back.
+      // The stamp is only compared, never read as a time: a share's clock may be ahead of
+      // ours or behind it. A new file, a changed one, and every file after our clock
+      // stepped back are quiet from this listing on.
+      if (old == watch.Files.end() || old->second.Stamp != f.Stamp || old->second.QuietSinceMs > nowMs)
         f.QuietSinceMs = nowMs;
-      } else {
+      else
         f.QuietSinceMs = old->second.QuietSinceMs;
-      }
       seen[name] = f;
-      if (nowMs - f.QuietSinceMs >= ReadyAgeMs) list.append(line);
+      const qint64 left = f.QuietSinceMs + readyAgeMs - nowMs;
+      if (left <= 0) {
+        list.append(line);
+        if (info) info->Stamps[name] = f.Stamp;
+      } else if (info && (info->WaitMs < 0 || left < info->WaitMs)) {
+        info->WaitMs = left;
+      }
     }
     watch.Files.swap(seen);
     std::set<QString> logged;
@@ -316,84 +313,64 @@ TECRFileThread::~TECRFileThread() {
   if (FThread.joinable()) FThread.join();
 }
 
-std::unique_ptr<TECRFileThread> TECRFileThread::WithKind(std::unique_ptr<TECRFileThread> t, TTaskKind kind) {
+std::unique_ptr<TECRFileThread> TECRFileThread::Create(const TTaskRequest& request) {
+  // The job the worker runs; a kind without one is refused before anything is made.
+  TTaskKind kind = request.Kind;
+  switch (request.Kind) {
+    case tkPrinterInfo:
+    case tkReadFiles:
+    case tkPrintEmptyBon:
+    case tkPrintTest:
+    case tkReportByBlock:
+    case tkReportByDates:
+    case tkXZReport:
+    case tkGetDepartments:
+    case tkSetDepartments:
+    case tkSumIn:
+    case tkCheckPrinter:
+    case tkCopyBon:
+    case tkDepartmentReportReset:
+    case tkDepartmentReport:
+      break;
+    case tkSumOut:
+      // One job moves cash both ways; the amount's sign tells the direction.
+      kind = tkSumIn;
+      break;
+    default:
+      throw std::runtime_error("no job for task kind " + std::to_string(static_cast<int>(request.Kind)));
+  }
+  std::unique_ptr<TECRFileThread> t(new TECRFileThread());
   t->FTaskKind = kind;
+  // Only the arguments of the job's own kind are taken.
+  switch (kind) {
+    case tkReadFiles:
+      t->FBonFolder = request.BonFolder;
+      t->FReader->SetWatGrpBeginFromOne(request.WatGrpBeginFromOne);
+      break;
+    case tkReportByBlock:
+      t->FFirstBlock = request.FirstBlock;
+      t->FLastBlock = request.LastBlock;
+      t->FDetailed = request.Detailed;
+      break;
+    case tkReportByDates:
+      t->FDetailed = request.Detailed;
+      t->FStartDate = request.StartDate;
+      t->FEndDate = request.EndDate;
+      break;
+    case tkXZReport:
+      t->FReset = request.Reset;
+      break;
+    case tkSetDepartments:
+      t->FDepartments = request.Departments;
+      break;
+    case tkSumIn:
+      t->FAmount = request.Amount;
+      break;
+    default:
+      break;
+  }
   return t;
 }
-
-#define FP_NEW_THREAD() std::unique_ptr<TECRFileThread>(new TECRFileThread())
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateReadPrinterInfo() {
-  return WithKind(FP_NEW_THREAD(), tkPrinterInfo);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateReadFiles(const QString& bonFolder,
-                                                                bool watGrpBeginFromOne) {
-  auto t = FP_NEW_THREAD();
-  t->FBonFolder = bonFolder;
-  t->FReader->SetWatGrpBeginFromOne(watGrpBeginFromOne);
-  return WithKind(std::move(t), tkReadFiles);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreatePrintEmptyBon() {
-  return WithKind(FP_NEW_THREAD(), tkPrintEmptyBon);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreatePrintTest() {
-  return WithKind(FP_NEW_THREAD(), tkPrintTest);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateReportByBlock(int32_t firstBlock, int32_t lastBlock,
-                                                                    bool detailed) {
-  auto t = FP_NEW_THREAD();
-  t->FFirstBlock = firstBlock;
-  t->FLastBlock = lastBlock;
-  t->FDetailed = detailed;
-  return WithKind(std::move(t), tkReportByBlock);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateReportByDates(bool detailed, double startDate,
-                                                                    double endDate) {
-  auto t = FP_NEW_THREAD();
-  t->FDetailed = detailed;
-  t->FStartDate = startDate;
-  t->FEndDate = endDate;
-  return WithKind(std::move(t), tkReportByDates);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateXZReport(uint8_t reset) {
-  auto t = FP_NEW_THREAD();
-  t->FReset = reset;
-  return WithKind(std::move(t), tkXZReport);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateGetDepartments() {
-  return WithKind(FP_NEW_THREAD(), tkGetDepartments);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateSetDepartments(const TDepartments& departments) {
-  auto t = FP_NEW_THREAD();
-  t->FDepartments = departments;
-  return WithKind(std::move(t), tkSetDepartments);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateSumInOut(double amount) {
-  auto t = FP_NEW_THREAD();
-  t->FAmount = amount;
-  return WithKind(std::move(t), tkSumIn);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateCheckPrinter() {
-  return WithKind(FP_NEW_THREAD(), tkCheckPrinter);
-}
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateCopyBon() { return WithKind(FP_NEW_THREAD(), tkCopyBon); }
-
-std::unique_ptr<TECRFileThread> TECRFileThread::CreateDepartmentReport(bool reset) {
-  return WithKind(FP_NEW_THREAD(), reset ? tkDepartmentReportReset : tkDepartmentReport);
-}
-
-#undef FP_NEW_THREAD
 
 // ---- Settings ----
 
@@ -578,7 +555,8 @@ void TECRFileThread::DoReadFiles() {
     Log(QStringLiteral("Read bon files."));
     int count = 0;
     QStringList list;
-    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir);
+    uPRNFileThread::TReadyInfo listed;
+    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed);
     for (const QString& line : list) {
       FErrorKind = ekNone;
       bool failed = false;
@@ -586,7 +564,7 @@ void TECRFileThread::DoReadFiles() {
       FCurrentFile = FBonFolder + name;
       if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
       const TReceiptFolder::TClaim claim =
-          FFolder->Claim(name, [&] { uPRNFileThread::ForgetWatched(FBonFolder, name); });
+          FFolder->Claim(name, [&] { uPRNFileThread::ForgetWatched(FBonFolder, name); }, &listed.Stamps[name]);
       if (claim != TReceiptFolder::TClaim::Claimed) {
         if (Terminated()) break;
         continue;
@@ -651,7 +629,7 @@ void TECRFileThread::SaveErrorStatus(const QString& message) {
   if (FBonFolder.isEmpty()) return;
   try {
     QStringList list;
-    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir);
+    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs);
     QStringList names;
     for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
     FFolder->AnswerStatusQuery(names, uConst::ToCp1251(message));

@@ -1,6 +1,6 @@
 #pragma once
-// The worker thread: one printer job per thread. The main window creates the thread with
-// one of the task factories below (suspended), hands it the connection settings and the
+// The worker thread: one printer job per thread. The main window creates the thread from
+// the job's request (Create, suspended), hands it the connection settings and the
 // event handlers, and calls Resume. The thread initialises the component runtime for
 // itself, connects to the printer through its own receipt-file reader, runs the job,
 // reports through its events, answers a waiting status query when the job failed,
@@ -40,8 +40,8 @@
 // while it printed: it is kept as "N.unk", logged and reported as a file error. Only files
 // that have stayed unchanged for uPRNFileThread::ReadyAgeMs are listed
 // (SelectReadyBonFiles), so a file that the point-of-sale program is still writing waits
-// for the next tick. Every job is handed the receipt folder (SetBonFolder; CreateReadFiles
-// sets it): a failed job answers the oldest waiting status query there. Only the file job
+// for the next tick. Every job is handed the receipt folder (SetBonFolder; a file job's
+// request sets it): a failed job answers the oldest waiting status query there. Only the file job
 // recovers left claims. The file job holds the folder's lock from before it connects to
 // its end: when another process holds it (a second program on the same folder), the job
 // leaves the folder alone with one log line and ends with OnTaskFinished only.
@@ -52,36 +52,19 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "filedriver/MiravokFprnProxy.h"
+#include "filedriver/uReceiptFolder.h"
+#include "filedriver/uTaskRequest.h"
 
 namespace fp {
 
 class TECRFileReader;
 class TReceiptFolder;
-
-// The printer jobs (values fixed).
-enum TTaskKind : uint8_t {
-  tkNone = 0,
-  tkPrinterInfo = 1,
-  tkReadFiles = 2,
-  tkPrintEmptyBon = 3,
-  tkPrintTest = 4,
-  tkReportByBlock = 5,
-  tkReportByDates = 6,
-  tkXZReport = 7,
-  tkGetDepartments = 8,
-  tkSetDepartments = 9,
-  tkSumIn = 10,
-  tkSumOut = 11,  // no factory gives a thread this kind; cash out runs as tkSumIn
-  tkCheckPrinter = 12,
-  tkCopyBon = 13,
-  tkDepartmentReportReset = 14,
-  tkDepartmentReport = 15,
-};
 
 // The kinds of failure (values fixed).
 enum TTaskErrorKind : uint8_t {
@@ -103,17 +86,6 @@ struct TPRNInfo {
   int32_t ComPort = 0;
 };
 
-// One department as the program handles it.
-struct TDepartmentRow {
-  int32_t Nom = 0;  // 1..100
-  QString DepName;
-  QString ExitCode;  // "P" for a programmed department
-  QString DepDescr;
-  int32_t TaxGrpNo = 0;
-  bool Edited = false;
-};
-using TDepartments = std::vector<TDepartmentRow>;
-
 namespace uPRNFileThread {
 
 constexpr int DepartmentCount = 100;
@@ -121,20 +93,32 @@ constexpr int DepartmentCount = 100;
 // A receipt file is listed only once it has stayed unchanged this long.
 constexpr int ReadyAgeMs = 500;
 
+// What a listing tells beside the ready files.
+struct TReadyInfo {
+  // Milliseconds from `now` until the earliest file that waits, not yet ready, will be
+  // ready if it stays unchanged; -1 when no such file waits.
+  qint64 WaitMs = -1;
+  // What the listing saw of each ready file, by name; its claim must find it the same.
+  std::map<QString, TFileStamp> Stamps;
+};
+
 // The waiting receipt files of the folder that are ready to be claimed: the listing of
 // uConst::SelectBonFiles (lines "dos-stamp TAB name", oldest first) without the files that
-// have not stayed unchanged for ReadyAgeMs by `now`, the program's own clock. A file first
-// seen is quiet since its modification time, or since `now` when that time lies ahead (a
-// share whose clock runs ahead); a file whose size, modification time or identity changes
-// between two listings, whatever its stamp says, is quiet since that listing, and so is
-// every file after the clock stepped back. What the listings have seen is kept for the
-// process, shared by every caller (the main window's ticks and the file job alike). A name
-// that is a symbolic link or not a regular file is never listed; with a log folder it is
-// written to the exception log once while it stays. Used by the file job, the status
-// answer, the main window's waiting-file count and its first-start question. An empty
-// folder name lists nothing. Raises EAbort like SelectBonFiles.
+// have not stayed unchanged for `readyAgeMs` by `now`, the program's own clock. The
+// modification time is compared, never trusted as a time: a file is quiet since the first
+// listing that saw it with its present identity, size and modification time, so a file
+// first seen is never ready at once (unless readyAgeMs is 0), whatever its stamp says (a
+// share whose clock runs ahead or behind). After the clock stepped back, every waiting
+// file is quiet since that listing. What the listings have seen is kept for the process,
+// shared by every caller (the main window's ticks and the file job alike). A name that is
+// a symbolic link or not a regular file is never listed; with a log folder it is written
+// to the exception log once while it stays. `info`, when given, gets the wait until the
+// next file is ready and the stamps of the ready files. Used by the file job, the status
+// answer and the main window's file timer. An empty folder name lists nothing. Raises
+// EAbort like SelectBonFiles.
 void SelectReadyBonFiles(const QString& folder, QStringList& list,
-                         const QDateTime& now = QDateTime::currentDateTime(), const QString& logDir = QString());
+                         const QDateTime& now = QDateTime::currentDateTime(), const QString& logDir = QString(),
+                         int readyAgeMs = ReadyAgeMs, TReadyInfo* info = nullptr);
 
 // The file name of a listing line (the part after the TAB).
 QString ListedName(const QString& line);
@@ -149,30 +133,14 @@ class TECRFileThread {
   using TPRNInfoEvent = std::function<void(const TPRNInfo&)>;
   using TDepartmentEvent = std::function<void(const TDepartmentRow&)>;
 
-  // ---- Task factories (call them on the main thread). Each creates the thread
-  // suspended, with a new reader that holds a copy of uConst::PayTypePairs, port 1,
-  // 115200 baud, report files and report details on. ----
-  static std::unique_ptr<TECRFileThread> CreateReadPrinterInfo();
-  static std::unique_ptr<TECRFileThread> CreateReadFiles(const QString& bonFolder,
-                                                         bool watGrpBeginFromOne);
-  static std::unique_ptr<TECRFileThread> CreatePrintEmptyBon();
-  static std::unique_ptr<TECRFileThread> CreatePrintTest();
-  static std::unique_ptr<TECRFileThread> CreateReportByBlock(int32_t firstBlock, int32_t lastBlock,
-                                                             bool detailed);
-  // Dates are date-time values (days since 30 December 1899, time as fraction).
-  static std::unique_ptr<TECRFileThread> CreateReportByDates(bool detailed, double startDate,
-                                                             double endDate);
-  // reset 1: Z report; anything else: X report.
-  static std::unique_ptr<TECRFileThread> CreateXZReport(uint8_t reset);
-  static std::unique_ptr<TECRFileThread> CreateGetDepartments();
-  // The rows are copied; only rows with Edited set are written.
-  static std::unique_ptr<TECRFileThread> CreateSetDepartments(const TDepartments& departments);
-  // Positive: cash in; negative: cash out (both run as tkSumIn).
-  static std::unique_ptr<TECRFileThread> CreateSumInOut(double amount);
-  static std::unique_ptr<TECRFileThread> CreateCheckPrinter();
-  static std::unique_ptr<TECRFileThread> CreateCopyBon();
-  // reset true: tkDepartmentReportReset; false: tkDepartmentReport.
-  static std::unique_ptr<TECRFileThread> CreateDepartmentReport(bool reset);
+  // ---- Creation (on the main thread). Creates the thread suspended for the request's
+  // job, with a new reader that holds a copy of uConst::PayTypePairs, port 1, 115200
+  // baud, report files and report details on. The worker takes the arguments of its kind
+  // only: a file job the receipt folder and the tax-group numbering, a cash movement
+  // (tkSumIn or tkSumOut, the sign of the amount tells which) runs as tkSumIn, the rows
+  // of tkSetDepartments are copied. Throws std::runtime_error for a kind without a job
+  // (tkNone or an unknown value). ----
+  static std::unique_ptr<TECRFileThread> Create(const TTaskRequest& request);
 
   ~TECRFileThread();
   TECRFileThread(const TECRFileThread&) = delete;
@@ -185,7 +153,7 @@ class TECRFileThread {
   void SetRepDetailPrint(bool on);
   void SetLogDir(const QString& logDir);  // also the reader's log folder
   // The receipt folder of every job: the file job works in it, every failed job answers a
-  // waiting status query in it. CreateReadFiles sets it; an empty folder skips both.
+  // waiting status query in it. A file job's request sets it; an empty folder skips both.
   void SetBonFolder(const QString& folder);
   // The character encoding of the receipt files (uConst::ConvertCharEncoding).
   void SetCharEncoding(uint8_t encoding);
@@ -198,6 +166,9 @@ class TECRFileThread {
   // The local-time clock of the job (stamps of moved-aside error files, the age of
   // waiting files). Tests replace it; an empty function restores the system clock.
   void SetClock(std::function<QDateTime()> clock);
+  // How long a receipt file must have stayed unchanged before the job takes it
+  // (uPRNFileThread::ReadyAgeMs unless set; 0 takes every waiting file).
+  void SetReadyAge(int ms) { FReadyAgeMs = ms; }
 
   // ---- Events (see the top of the file for the thread each one runs on). ----
   TPRNInfoEvent OnPrinterInfo;           // job 1: printer information read
@@ -262,7 +233,6 @@ class TECRFileThread {
  private:
   struct TSyncState;
   TECRFileThread();
-  static std::unique_ptr<TECRFileThread> WithKind(std::unique_ptr<TECRFileThread> t, TTaskKind kind);
 
   void Log(const QString& message);
   void LogException(const QString& message);
@@ -292,7 +262,7 @@ class TECRFileThread {
   // goes.
   void SaveRepFile(bool printed);
 
-  // The job and its arguments (set by the factories).
+  // The job and its arguments (set by Create).
   TTaskKind FTaskKind = tkNone;
   int32_t FFirstBlock = 0;
   int32_t FLastBlock = 0;
@@ -311,6 +281,7 @@ class TECRFileThread {
   QString FDeviceSerialNom;
   TFprnFactory FFprnFactory;
   std::function<QDateTime()> FClock;
+  int FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
 
   // The running job.
   std::unique_ptr<TECRFileReader> FReader;

@@ -361,9 +361,9 @@ TEST_F(TFaults, FolderRenamedAwayBetweenFiles) {
 
 // ---- A receipt file replaced between the listing and the claim ----
 
-// The point-of-sale program replaced the file (a complete new one renamed over it) after
-// the listing: what is claimed is what prints, once; the old content never reaches the
-// printer.
+// The point-of-sale program replaced the file (a new one renamed over it) after the
+// listing: the new file is not printed at once, it settles like any new file and prints
+// then, once; the old content never reaches the printer.
 TEST_F(TFaults, FileReplacedBetweenListingAndClaim) {
   Put("0001.bon", kWater, 60);
   auto job = FileJob();
@@ -374,6 +374,13 @@ TEST_F(TFaults, FileReplacedBetweenListingAndClaim) {
     ASSERT_EQ(::rename(Bytes(Folder + "0001.tmp").c_str(), Bytes(path).c_str()), 0);
   };
   job->Execute();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
+  EXPECT_TRUE(Sold().empty());
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  RunFileJob();
+  EXPECT_TRUE(Sold().empty());
+  Clock = Clock.addMSecs(500);
+  RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
   EXPECT_THAT(Read("0001.rep"), HasSubstr(kBread));
@@ -400,7 +407,7 @@ TEST_F(TFaults, FiveThousandFilesAtOnce) {
   QElapsedTimer listing;
   listing.start();
   QStringList list;
-  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock);
+  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, QString(), ReadyAgeMs);
   const qint64 listingMs = listing.elapsed();
   ASSERT_EQ(list.size(), kCount);
   EXPECT_LT(listingMs, 1000) << "one listing of the folder";
@@ -565,6 +572,7 @@ TEST_F(TFaults, SecondProgramLeavesTheFolderToTheFirst) {
 // A file written just before the clock steps back an hour carries a stamp an hour ahead
 // of the clock: it is taken after it has stayed unchanged over a tick, not an hour later.
 TEST_F(TFaults, FileWrittenBeforeTheClockStepsBackIsTakenAtOnce) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kWater, 0);
   Clock = Clock.addSecs(-3600);
   for (int tick = 0; tick < 3 && Sold().empty(); ++tick) {
@@ -577,6 +585,7 @@ TEST_F(TFaults, FileWrittenBeforeTheClockStepsBackIsTakenAtOnce) {
 // The clock steps back while a new file settles: its quiet time starts again rather than
 // lasting an hour.
 TEST_F(TFaults, FileSettlingWhileTheClockStepsBackIsTakenAtOnce) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kWater, 0);
   RunFileJob();  // seen, not quiet long enough yet
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));

@@ -148,7 +148,7 @@ TEST_F(TFolderProtocol, EmptyFolderLogsACountOfZero) {
 }
 
 TEST_F(TFolderProtocol, MissingFolderFailsBeforeAnyPrinterCall) {
-  auto t = Wire(TECRFileThread::CreateReadFiles(Tmp.path() + "/nowhere", false));
+  auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Tmp.path() + "/nowhere"}));
   t->Execute();
   EXPECT_TRUE(Fake->Calls.empty());
   EXPECT_EQ(t->ErrorMessage(), uStrRes::Message(uStrRes::SetProgram));
@@ -205,7 +205,7 @@ TEST_F(TFolderProtocol, StaleClaimIsKeptAsUnknownOutcomeAndNotPrinted) {
 
 TEST_F(TFolderProtocol, StaleClaimsAreRecoveredOnlyByTheFileJob) {
   Put("0005.$$$", kReceipt, 600);
-  Wire(TECRFileThread::CreatePrintTest())->Execute();
+  Wire(TECRFileThread::Create({.Kind = tkPrintTest}))->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0005.$$$"}));
 }
 
@@ -339,30 +339,35 @@ TEST_F(TFolderProtocol, UnknownOutcomeRenameFailingLeavesTheClaim) {
   EXPECT_EQ(CallCount("EndBon"), 1);
 }
 
-// The point-of-sale program may still be writing a file: it waits for the next tick, and
+// The point-of-sale program may still be writing a file: it waits for a later tick, and
 // is taken once it has stayed unchanged for half a second.
 TEST_F(TFolderProtocol, FileStillBeingWrittenIsLeftForTheNextTick) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, 0.2);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 0);
-  Clock = Clock.addMSecs(300);
+  Clock = Clock.addMSecs(500);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 1);
 }
 
-TEST_F(TFolderProtocol, ReadyListingTakesFilesHalfASecondOldOrOlder) {
+// The stamps order the ready files, oldest first; they never make a file ready sooner.
+TEST_F(TFolderProtocol, ReadyListingTakesFilesHalfASecondAfterItSawThem) {
   Put("old.bon", kReceipt, 30);
-  Put("edge.bon", kReceipt, 0.5);
   Put("young.bon", kReceipt, 0.499);
   Put("future.bon", kReceipt, -5);
   Put("other.txt", kReceipt, 30);
   QStringList list;
   uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock);
-  ASSERT_EQ(list.size(), 2);
+  EXPECT_TRUE(list.isEmpty());
+  Clock = Clock.addMSecs(500);
+  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock);
+  ASSERT_EQ(list.size(), 3);
   EXPECT_EQ(uPRNFileThread::ListedName(list[0]), "old.bon");
-  EXPECT_EQ(uPRNFileThread::ListedName(list[1]), "edge.bon");
+  EXPECT_EQ(uPRNFileThread::ListedName(list[1]), "young.bon");
+  EXPECT_EQ(uPRNFileThread::ListedName(list[2]), "future.bon");
   uPRNFileThread::SelectReadyBonFiles(QString(), list, Clock);
   EXPECT_TRUE(list.isEmpty());
 }

@@ -58,7 +58,7 @@ class TSharedFolder : public TWorkerFixture {
   }
   QStringList Ready() {
     QStringList list;
-    uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, LogDir);
+    uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, LogDir, ReadyAgeMs);
     QStringList names;
     for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
     return names;
@@ -201,25 +201,120 @@ TEST_F(TSharedFolder, ReceiptReplacedByALinkBeforeItsClaimIsNotPrinted) {
                                               "Finished"}));
 }
 
-// ---- Settling by the program's own clock ----
+// A listed file that is replaced or written to before its claim may still be being
+// written: it is not printed, it stays under its name and settles like a new file.
+enum class TChange { ReplacedByANewFile, Appended, StampChanged };
 
-// A share whose clock runs ten minutes ahead stamps the file in the future: it is taken
-// half a second after the program first saw it unchanged, so by the second tick of the
-// one-second file timer.
-TEST_F(TSharedFolder, FileStampedTenMinutesAheadPrintsHalfASecondAfterItIsSeen) {
-  Put("0001.bon", kReceipt, -600);
+class TChangedBeforeItsClaim : public TSharedFolder, public ::testing::WithParamInterface<TChange> {};
+
+TEST_P(TChangedBeforeItsClaim, IsNotPrintedAndWaitsUnderItsName) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 50);
+  EXPECT_EQ(Ready(), QStringList{});
+  Advance(500);
+  const std::string partial = "%13^Bread^120^1000\r\n";
+  auto t = FileJob();
+  t->OnFileStarted = [&](const QString& path) {
+    Events.push_back("Started " + QFileInfo(path).fileName().toStdString());
+    if (!path.endsWith("0001.bon")) return;
+    switch (GetParam()) {
+      case TChange::ReplacedByANewFile:
+        // Another file of the same size and stamp: only its identity differs.
+        ASSERT_TRUE(QFile::rename(path, Folder + "0001.old"));
+        Put("0001.bon", partial, 60.5);
+        break;
+      case TChange::Appended: Append("0001.bon", partial); break;
+      case TChange::StampChanged: SetAge("0001.bon", 30); break;
+    }
+  };
+  const std::string expected = GetParam() == TChange::ReplacedByANewFile ? partial
+                               : GetParam() == TChange::Appended           ? kReceipt + partial
+                                                                            : kReceipt;
+  t->Execute();
+
+  EXPECT_EQ(Kind("0001.bon"), 'f');
+  EXPECT_EQ(Kind("0001.$$$"), '-');
+  EXPECT_EQ(Kind("0001.rep"), '-');
+  EXPECT_EQ(Read("0001.bon"), expected);
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0002 alone
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
+                                              "Finished"}));
+  EXPECT_EQ(ExceptionLog(), "");
+  // It waits half a second from the listing after the change, then prints.
   RunFileJob();
   EXPECT_EQ(Kind("0001.bon"), 'f');
-  Advance(499);
-  RunFileJob();
-  EXPECT_EQ(Kind("0001.bon"), 'f');
-  EXPECT_EQ(CallCount("AddProgPlu"), 0);
-  Advance(1);
+  Advance(500);
   RunFileJob();
   EXPECT_EQ(Kind("0001.bon"), '-');
   EXPECT_EQ(Kind("0001.rep"), 'f');
-  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  EXPECT_EQ(CallCount("AddProgPlu"), GetParam() == TChange::Appended ? 3 : 2);  // the file as it is now
 }
+
+INSTANTIATE_TEST_SUITE_P(Changes, TChangedBeforeItsClaim,
+                         ::testing::Values(TChange::ReplacedByANewFile, TChange::Appended, TChange::StampChanged),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case TChange::ReplacedByANewFile: return std::string("ReplacedByANewFile");
+                             case TChange::Appended: return std::string("Appended");
+                             case TChange::StampChanged: return std::string("StampChanged");
+                           }
+                           return std::string();
+                         });
+
+// ---- Settling by the program's own clock ----
+
+// Whatever the stamp says (a share whose clock runs ten minutes ahead, or one that runs
+// behind, or a file copied with its old stamp), a file is ready half a second after the
+// program first saw it, by the program's own clock, and not before. The file job settles
+// files the same way as the window's listing.
+class TStampedFile : public TSharedFolder, public ::testing::WithParamInterface<double> {
+ protected:
+  QStringList Ready(qint64& waitMs) {
+    QStringList list;
+    uPRNFileThread::TReadyInfo info;
+    uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, LogDir, uPRNFileThread::ReadyAgeMs, &info);
+    waitMs = info.WaitMs;
+    QStringList names;
+    for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
+    return names;
+  }
+};
+
+TEST_P(TStampedFile, IsReadyHalfASecondAfterItIsFirstSeen) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  Put("0001.bon", kReceipt, GetParam());
+  qint64 waitMs = 0;
+  EXPECT_EQ(Ready(waitMs), QStringList{});
+  EXPECT_EQ(waitMs, 500);
+  Advance(200);
+  Put("0002.bon", kReceipt, GetParam());
+  EXPECT_EQ(Ready(waitMs), QStringList{});
+  EXPECT_EQ(waitMs, 300);  // the earliest of the waiting files
+  Advance(299);
+  EXPECT_EQ(Ready(waitMs), QStringList{});
+  EXPECT_EQ(waitMs, 1);
+  RunFileJob();
+  EXPECT_EQ(CallCount("AddProgPlu"), 0);
+  Advance(1);
+  EXPECT_EQ(Ready(waitMs), QStringList{"0001.bon"});
+  EXPECT_EQ(waitMs, 200);
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+  EXPECT_EQ(Kind("0002.bon"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  Advance(200);
+  EXPECT_EQ(Ready(waitMs), QStringList{"0002.bon"});
+  EXPECT_EQ(waitMs, -1);  // nothing else waits
+}
+
+INSTANTIATE_TEST_SUITE_P(Stamps, TStampedFile, ::testing::Values(-600.0, 3600.0, 0.0),
+                         [](const auto& info) {
+                           if (info.param < 0) return std::string("TenMinutesAhead");
+                           if (info.param > 0) return std::string("AnHourAgo");
+                           return std::string("Now");
+                         });
 
 // A file written in place that grows every 0.3 s waits, whatever its stamp does; once it
 // stops it is taken half a second later.
@@ -228,6 +323,7 @@ enum class TStamp { FollowsTheClock, TenMinutesAhead, NeverMoves };
 class TGrowingFile : public TSharedFolder, public ::testing::WithParamInterface<TStamp> {};
 
 TEST_P(TGrowingFile, WaitsWhileItGrows) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   const TStamp stamp = GetParam();
   auto setStamp = [&] {
     if (stamp == TStamp::FollowsTheClock) SetAge("0001.bon", 0);
@@ -271,6 +367,7 @@ INSTANTIATE_TEST_SUITE_P(Stamps, TGrowingFile,
 // A clock stepped back an hour makes every stamp lie ahead: files wait half a second from
 // then, not an hour.
 TEST_F(TSharedFolder, ClockSteppedBackHoldsAFileHalfASecondOnly) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, 0.2);
   EXPECT_EQ(Ready(), QStringList{});
   Advance(-3600 * 1000);
@@ -279,13 +376,20 @@ TEST_F(TSharedFolder, ClockSteppedBackHoldsAFileHalfASecondOnly) {
   EXPECT_EQ(Ready(), QStringList{"0001.bon"});
 }
 
-// A file sent again under a name that was printed before is a new file: its own stamp
-// counts, not what was seen of the earlier one.
-TEST_F(TSharedFolder, ResentFileUnderAPrintedNameIsTakenAtOnce) {
+// A file sent again under a name that was printed before is a new file: it settles from
+// when it is seen, not from what was seen of the earlier one.
+TEST_F(TSharedFolder, ResentFileUnderAPrintedNameSettlesAfresh) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, 60);
+  EXPECT_EQ(Ready(), QStringList{});
+  Advance(500);
   RunFileJob();
   ASSERT_EQ(Kind("0001.bon"), '-');
   Put("0001.bon", kReceipt + ":again\r\n", 30);
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  Advance(500);
   RunFileJob();
   EXPECT_EQ(Kind("0001.bon"), '-');
   EXPECT_EQ(CallCount("AddProgPlu"), 2);

@@ -76,6 +76,7 @@ class TWorkerFixture : public ::testing::Test {
     t->SetFprnFactory(FprnFactory);
     t->SetLogDir(LogDir);
     t->SetClock([this] { return Clock; });
+    t->SetReadyAge(ReadyAgeMs);
     if (t->BonFolder().isEmpty()) t->SetBonFolder(Folder);
     t->OnPrinterOnline = [this](TECRFileThread&) { Events.push_back("Online"); };
     t->OnPrinterOffline = [this](TECRFileThread&) { Events.push_back("Offline"); };
@@ -91,7 +92,7 @@ class TWorkerFixture : public ::testing::Test {
     return t;
   }
   std::unique_ptr<TECRFileThread> FileJob(bool repFiles = true) {
-    auto t = Wire(TECRFileThread::CreateReadFiles(Folder, false));
+    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Folder}));
     t->SetRepFilePrint(repFiles);
     return t;
   }
@@ -112,6 +113,9 @@ class TWorkerFixture : public ::testing::Test {
   QTemporaryDir Tmp;
   QString Folder, LogDir;
   QDateTime Clock{QDate(2025, 12, 9), QTime(12, 30, 45, 7)};
+  // How long the wired workers let a file settle: 0 takes a file at once, as a file that
+  // has long stopped changing; the tests of settling set uPRNFileThread::ReadyAgeMs.
+  int ReadyAgeMs = 0;
   ComPtr<TFakeFprn> Fake = TFakeFprn::Make();
   // How the wired workers create their automation object (empty: by class identifier).
   TFprnFactory FprnFactory = Fake->Factory();

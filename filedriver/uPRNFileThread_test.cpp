@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "filedriver/uECRFileReader.h"
@@ -45,7 +46,7 @@ TEST_F(TClassify, CodeClassesByTheReadersLastErrorCode) {
                              {201, ekPrinterError},  {232, ekPrinterError}, {250, ekOperationError},
                              {502, ekOperationError}, {503, ekPrinterFatal}, {504, ekPrinterFatal},
                              {219, ekPrinterFatal},  {226, ekPrinterError}, {-1, ekOperationError}};
-  auto t = Wire(TECRFileThread::CreateCheckPrinter());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   for (const TCodeCase& c : cases) {
     Fake->ErrorCode = c.Code;
     EXPECT_EQ(t->ClassifyPrinterError(), c.Kind) << c.Code;
@@ -66,7 +67,7 @@ TEST_F(TClassify, EveryNamedCodeAndItsNeighbours) {
 }
 
 TEST_F(TClassify, NoReaderIsFatal) {
-  auto t = Wire(TECRFileThread::CreateCheckPrinter());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   t->Execute();  // the reader goes with the job
   Fake->ErrorCode = 250;
   EXPECT_EQ(t->ClassifyPrinterError(), ekPrinterFatal);
@@ -75,7 +76,7 @@ TEST_F(TClassify, NoReaderIsFatal) {
 // The automation object cannot be made: the read of the code raises.
 TEST_F(TClassify, RaisingReadIsFatal) {
   FprnFactory = []() -> ComPtr<IMiravokFprn> { throw EOleSysError("Class not registered", E_FAIL); };
-  auto t = Wire(TECRFileThread::CreateCheckPrinter());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   EXPECT_EQ(t->ClassifyPrinterError(), ekPrinterFatal);
   t->Execute();
   EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
@@ -86,8 +87,8 @@ TEST_F(TClassify, RaisingReadIsFatal) {
 
 struct TServiceCase {
   const char* Name;
-  std::function<std::unique_ptr<TECRFileThread>()> Make;
-  TTaskKind Kind;
+  TTaskRequest Request;
+  TTaskKind Kind;  // the worker's kind
   const char* Call;  // the journal line of the job's printer call
   const char* OkLine;
   const char* FailText;
@@ -105,7 +106,7 @@ class TServiceJobs : public TWorkerFixture, public ::testing::WithParamInterface
 
 TEST_P(TServiceJobs, RunsItsCallAndLogsOk) {
   const TServiceCase& c = GetParam();
-  auto t = Wire(c.Make());
+  auto t = Wire(TECRFileThread::Create(c.Request));
   EXPECT_EQ(t->TaskKind(), c.Kind);
   t->Execute();
   EXPECT_THAT(Fake->Calls, Contains(std::string(c.Call)));
@@ -120,7 +121,7 @@ TEST_P(TServiceJobs, FailureIsClassifiedAndAnswersTheStatusQuery) {
   const TServiceCase& c = GetParam();
   Put("0001.bon", kStatusQuery, 30);
   Fake->Fail(Method(c.Call), 232, "[X] Printer error ");
-  auto t = Wire(c.Make());
+  auto t = Wire(TECRFileThread::Create(c.Request));
   t->Execute();
   EXPECT_EQ(t->ErrorMessage(), c.FailText);
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 3", "Finished"}));
@@ -135,37 +136,54 @@ TEST_P(TServiceJobs, FailureIsClassifiedAndAnswersTheStatusQuery) {
 INSTANTIATE_TEST_SUITE_P(
     Jobs, TServiceJobs,
     ::testing::Values(
-        TServiceCase{"EmptyBon", [] { return TECRFileThread::CreatePrintEmptyBon(); }, tkPrintEmptyBon, "EndBon()",
+        TServiceCase{"EmptyBon", {.Kind = tkPrintEmptyBon}, tkPrintEmptyBon, "EndBon()",
                      "[DoPrintEmptyBon] OK", "Error in communication"},
-        TServiceCase{"Test", [] { return TECRFileThread::CreatePrintTest(); }, tkPrintTest, "RunPrinterTest()",
+        TServiceCase{"Test", {.Kind = tkPrintTest}, tkPrintTest, "RunPrinterTest()",
                      "Run printer test OK.", "Error in communication."},
-        TServiceCase{"ByBlock", [] { return TECRFileThread::CreateReportByBlock(3, 7, true); }, tkReportByBlock,
+        TServiceCase{"ByBlock", {.Kind = tkReportByBlock, .FirstBlock = 3, .LastBlock = 7, .Detailed = true}, tkReportByBlock,
                      "RunFMBlockReport(3, 7, 1)", "[DoReportByBlock] OK", "Communcation Error"},
-        TServiceCase{"ByDates", [] { return TECRFileThread::CreateReportByDates(false, 45000, 45010.5); },
+        TServiceCase{"ByDates", {.Kind = tkReportByDates, .Detailed = false, .StartDate = 45000, .EndDate = 45010.5},
                      tkReportByDates, "RunFMDateReport(45000, 45010.5, 0)", "[DoReportByDates] OK",
                      "Communcation Error"},
-        TServiceCase{"ZReport", [] { return TECRFileThread::CreateXZReport(1); }, tkXZReport, "RunZReport()",
+        TServiceCase{"ZReport", {.Kind = tkXZReport, .Reset = 1}, tkXZReport, "RunZReport()",
                      "[DoXZReport] OK", "Error in communication"},
-        TServiceCase{"XReport", [] { return TECRFileThread::CreateXZReport(0); }, tkXZReport, "RunXReport()",
+        TServiceCase{"XReport", {.Kind = tkXZReport, .Reset = 0}, tkXZReport, "RunXReport()",
                      "[DoXZReport] OK", "Error in communication"},
-        TServiceCase{"CashIn", [] { return TECRFileThread::CreateSumInOut(12.5); }, tkSumIn, "InOutMoney(12.5, 1)",
+        TServiceCase{"CashIn", {.Kind = tkSumIn, .Amount = 12.5}, tkSumIn, "InOutMoney(12.5, 1)",
                      "[DoSumInOut] OK", "[DoSumInOut]Error in communication"},
-        TServiceCase{"CashOut", [] { return TECRFileThread::CreateSumInOut(-12.5); }, tkSumIn,
+        TServiceCase{"CashOut", {.Kind = tkSumIn, .Amount = -12.5}, tkSumIn,
                      "InOutMoney(-12.5, 1)", "[DoSumInOut] OK", "[DoSumInOut]Error in communication"},
-        TServiceCase{"CopyBon", [] { return TECRFileThread::CreateCopyBon(); }, tkCopyBon, "CopyLastBon()",
+        TServiceCase{"CashOutAsked", {.Kind = tkSumOut, .Amount = -12.5}, tkSumIn,
+                     "InOutMoney(-12.5, 1)", "[DoSumInOut] OK", "[DoSumInOut]Error in communication"},
+        TServiceCase{"CopyBon", {.Kind = tkCopyBon}, tkCopyBon, "CopyLastBon()",
                      "[DoCopyBon] OK", "[DoCopyBon]Error in communication"},
-        TServiceCase{"DepartmentReportReset", [] { return TECRFileThread::CreateDepartmentReport(true); },
+        TServiceCase{"DepartmentReportReset", {.Kind = tkDepartmentReportReset},
                      tkDepartmentReportReset, "ReportByDepartments(1)", "[DoDepartmentReportReset] OK",
                      "[DoDepartmentReportReset]Error in communication"},
-        TServiceCase{"DepartmentReport", [] { return TECRFileThread::CreateDepartmentReport(false); },
+        TServiceCase{"DepartmentReport", {.Kind = tkDepartmentReport},
                      tkDepartmentReport, "ReportByDepartments(0)", "[DoDepartmentReport] OK",
                      "[DoDepartmentReport]Error in communication"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 using TJobs = TWorkerFixture;
 
+TEST_F(TJobs, AKindWithoutAJobIsRefused) {
+  for (const TTaskKind kind : {tkNone, static_cast<TTaskKind>(16), static_cast<TTaskKind>(255)}) {
+    EXPECT_THROW(TECRFileThread::Create({.Kind = kind}), std::runtime_error) << int(kind);
+  }
+}
+
+// The receipt folder of a request is the file job's: any other job keeps an empty folder,
+// so that it answers status queries in the folder of the settings.
+TEST_F(TJobs, OnlyTheFileJobTakesTheRequestsFolder) {
+  EXPECT_EQ(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Folder})->BonFolder(), Folder);
+  for (const TTaskKind kind : {tkPrinterInfo, tkCheckPrinter, tkXZReport, tkSumIn}) {
+    EXPECT_TRUE(TECRFileThread::Create({.Kind = kind, .BonFolder = Folder})->BonFolder().isEmpty()) << int(kind);
+  }
+}
+
 TEST_F(TJobs, ConnectOnlyCheckCallsNothingAfterTheConnection) {
-  auto t = Wire(TECRFileThread::CreateCheckPrinter());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   t->SetComPort(4);
   t->SetBaudRate(9600);
   t->Execute();
@@ -175,7 +193,7 @@ TEST_F(TJobs, ConnectOnlyCheckCallsNothingAfterTheConnection) {
 }
 
 TEST_F(TJobs, SearchBySerialNumberUsesInitEx) {
-  auto t = Wire(TECRFileThread::CreateCheckPrinter());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   t->SetDeviceSearch(true, "ZK000001");
   t->Execute();
   EXPECT_EQ(Fake->Calls.front(), "InitEx(115200, 0, 1, , ZK000001)");
@@ -183,7 +201,7 @@ TEST_F(TJobs, SearchBySerialNumberUsesInitEx) {
 
 TEST_F(TJobs, ConnectionFailureIsFatalAndOffline) {
   Fake->Fail("Init", 102, "[Init] Port busy ");
-  auto t = Wire(TECRFileThread::CreateXZReport(1));
+  auto t = Wire(TECRFileThread::Create({.Kind = tkXZReport, .Reset = 1}));
   t->Execute();
   EXPECT_EQ(t->ErrorKind(), ekPrinterFatal);
   EXPECT_EQ(t->ErrorMessage(), "[FastInit][Init] Port busy ");
@@ -193,7 +211,7 @@ TEST_F(TJobs, ConnectionFailureIsFatalAndOffline) {
 
 TEST_F(TJobs, PrinterInformationIsReadByAFullConnection) {
   TPRNInfo info;
-  auto t = Wire(TECRFileThread::CreateReadPrinterInfo());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
   t->OnPrinterInfo = [&](const TPRNInfo& i) { info = i; };
   t->Execute();
   EXPECT_EQ(info.Model, "FP-X4 [ZK000001 1.00]");
@@ -210,7 +228,7 @@ TEST_F(TJobs, PrinterInformationIsReadByAFullConnection) {
 // Found by searching: both connections search, and the port is the one found.
 TEST_F(TJobs, PrinterInformationBySearchReportsTheFoundPort) {
   TPRNInfo info;
-  auto t = Wire(TECRFileThread::CreateReadPrinterInfo());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
   t->SetDeviceSearch(true, "ZK000001");
   t->OnPrinterInfo = [&](const TPRNInfo& i) { info = i; };
   t->Execute();
@@ -221,7 +239,7 @@ TEST_F(TJobs, PrinterInformationBySearchReportsTheFoundPort) {
 
 TEST_F(TJobs, PrinterInformationFailureCarriesTheReadersText) {
   Fake->HardwareStatus = "Paper out";
-  auto t = Wire(TECRFileThread::CreateReadPrinterInfo());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
   t->Execute();
   EXPECT_EQ(t->ErrorMessage(), "[Initialize]Paper out");
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 1", "Finished"}));
@@ -231,7 +249,7 @@ TEST_F(TJobs, DepartmentsAreReadUntilTheFirstThatCannotBe) {
   Fake->Departments[1] = {"BREAD", "fresh", "P", 2};
   Fake->Departments[2] = {"MILK", "", "", 3};
   Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ", 3);
-  auto t = Wire(TECRFileThread::CreateGetDepartments());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
   t->Execute();
   ASSERT_EQ(Rows.size(), 2u);
   EXPECT_EQ(Rows[0].Nom, 1);
@@ -253,7 +271,7 @@ TEST_F(TJobs, DepartmentWithoutItsVatGroupIsListedAsNotProgrammed) {
   Fake->Departments[3] = {"MILK", "", "P", 3};
   Fake->Fail("GetDepartmentName", 200, "[GetDepartmentName failed] Invalid data from the printer. [VatGrp]", 2);
   Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ", 4);
-  auto t = Wire(TECRFileThread::CreateGetDepartments());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
   t->Execute();
   ASSERT_EQ(Rows.size(), 3u);
   EXPECT_EQ(Rows[1].Nom, 2);
@@ -267,7 +285,7 @@ TEST_F(TJobs, DepartmentWithoutItsVatGroupIsListedAsNotProgrammed) {
 
 TEST_F(TJobs, DepartmentOneUnreadableGivesAnEmptyListAndNoError) {
   Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ");
-  auto t = Wire(TECRFileThread::CreateGetDepartments());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
   t->Execute();
   EXPECT_TRUE(Rows.empty());
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
@@ -278,7 +296,7 @@ TEST_F(TJobs, DepartmentOneUnreadableGivesAnEmptyListAndNoError) {
 TEST_F(TJobs, DepartmentWithoutAResultObjectEndsTheJobAtOnce) {
   Fake->Departments[1] = {"BREAD", "", "P", 2};
   Fake->NoDepartmentObjectAt = 2;
-  auto t = Wire(TECRFileThread::CreateGetDepartments());
+  auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
   t->Execute();
   EXPECT_EQ(Rows.size(), 1u);
   EXPECT_EQ(CallCount("GetDepartmentName"), 2);
@@ -290,7 +308,7 @@ TEST_F(TJobs, DepartmentWithoutAResultObjectEndsTheJobAtOnce) {
 TEST_F(TJobs, OnlyEditedDepartmentsAreWritten) {
   TDepartments rows(3);
   for (int i = 0; i < 3; ++i) rows[i] = {i + 1, QString("D%1").arg(i + 1), "P", "x", 2, i != 1};
-  auto t = Wire(TECRFileThread::CreateSetDepartments(rows));
+  auto t = Wire(TECRFileThread::Create({.Kind = tkSetDepartments, .Departments = rows}));
   t->Execute();
   EXPECT_EQ(CallCount("SetDeparment"), 2);
   EXPECT_THAT(Fake->Calls, Contains("SetDeparment(1, 2, D1, x)"));
@@ -303,7 +321,7 @@ TEST_F(TJobs, FirstFailedDepartmentWriteStopsTheJob) {
   TDepartments rows(3);
   for (int i = 0; i < 3; ++i) rows[i] = {i + 1, "D", "P", "", 2, true};
   Fake->Fail("SetDeparment", 201, "[SetDeparment] Invalid ", 2);
-  auto t = Wire(TECRFileThread::CreateSetDepartments(rows));
+  auto t = Wire(TECRFileThread::Create({.Kind = tkSetDepartments, .Departments = rows}));
   t->Execute();
   EXPECT_EQ(CallCount("SetDeparment"), 2);
   EXPECT_EQ(t->ErrorMessage(), "[DoSetDepartments]Error in communication");
@@ -375,7 +393,7 @@ TEST_F(TThreads, EventsRunOnTheMainThreadWhileTheWorkerWaits) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.err", "b.rep"}));
 
   // The end of a department list is signalled on the worker thread itself.
-  auto d = Wire(TECRFileThread::CreateGetDepartments());
+  auto d = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
   Fake->Fail("GetDepartmentName", 201, "x", 2);
   d->OnDepartmentsRead = [&](TECRFileThread&) { departmentsThread = std::this_thread::get_id(); };
   d->Resume();
@@ -424,7 +442,7 @@ TEST_F(TThreads, DestroyingARunningWorkerWaitsForIt) {
 TEST_F(TThreads, FreeWhenFinishedFromTheLastEvent) {
   auto token = std::make_shared<int>(0);
   std::weak_ptr<int> alive = token;
-  std::unique_ptr<TECRFileThread> holder = Wire(TECRFileThread::CreateCheckPrinter());
+  std::unique_ptr<TECRFileThread> holder = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   holder->OnTaskFinished = [&holder, token](TECRFileThread&) {
     TECRFileThread::FreeWhenFinished(std::move(holder));
   };

@@ -178,7 +178,14 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& ke
   return count;
 }
 
-TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::function<void()>& renamed) {
+TFileStamp FileStampOf(const struct stat& st) {
+  return TFileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                    static_cast<int64_t>(st.st_size),
+                    static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::function<void()>& renamed,
+                                             const TFileStamp* listed) {
   const QString source = FPath + name;
   const QString claimPath = ClaimPath(name);
   if (FileOps().RenameNoReplace(Native(source).c_str(), Native(claimPath).c_str()) != 0) {
@@ -192,12 +199,24 @@ TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::fun
   // The listing took a regular file, but the name may have been replaced since: a link
   // (which would print a file from outside the folder) or anything else goes back under
   // its own name and stays there.
-  if (!IsRegularFile(claimPath)) {
+  struct stat st {};
+  if (FileOps().Lstat(Native(claimPath).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     const bool back = FileOps().RenameNoReplace(Native(claimPath).c_str(), Native(source).c_str()) == 0;
     FLog(QStringLiteral("[DoReadFiles] Not a regular file (a link or another kind), left in place: \"") +
              (back ? source : claimPath) + QStringLiteral("\""),
          true);
     return TClaim::NotRegular;
+  }
+  // A file put in place of the listed one after the listing (or written to since) may
+  // still be being written: it goes back and settles like any new file. Should its name
+  // have been taken meanwhile, the claim stays and the next job keeps it as unknown
+  // outcome, unprinted.
+  if (listed && FileStampOf(st) != *listed) {
+    if (FileOps().RenameNoReplace(Native(claimPath).c_str(), Native(source).c_str()) != 0)
+      FLog(QStringLiteral("[DoReadFiles] File changed after it was listed and cannot go back, left as: \"") +
+               claimPath + QStringLiteral("\""),
+           true);
+    return TClaim::Changed;
   }
   // The claim must be on disk before the printer prints: after a power loss a claim that
   // is not would bring the file back, and it would print twice.

@@ -22,6 +22,8 @@
 // a file made here is created anew without following a link, and a name that turned into
 // a link or anything but a regular file is left in place. Every file call goes through the
 // file-operations seam (platform/FileOps.h), so tests make any one of them fail.
+#include <sys/stat.h>
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -89,6 +91,17 @@ TFileVerdict FileOutcome(TFileFailure failure, const TFileProgress& progress);
 
 // ---- The folder ----
 
+// What was seen of a receipt file: its identity (device and inode), size and modification
+// time. The same stamp at two moments means the file has not been replaced or changed.
+struct TFileStamp {
+  uint64_t Dev = 0;
+  uint64_t Ino = 0;
+  int64_t Size = 0;
+  int64_t MtimeNs = 0;
+  bool operator==(const TFileStamp&) const = default;
+};
+TFileStamp FileStampOf(const struct stat& st);
+
 // A step of the receipt folder that failed; the job ends with a file error.
 class EReceiptFolderError : public std::exception {
  public:
@@ -145,11 +158,14 @@ class TReceiptFolder {
     Claimed,     // the file is held as its claim, on disk
     Gone,        // the point-of-sale program took the file back after the listing
     NotRegular,  // the name is now a link or not a regular file: left in place
+    Changed,     // the file is not the one listed, or changed since: back under its name
   };
   // Claims the listed file `name`. `renamed` runs once the rename has succeeded (the
-  // listing forgets the file). Raises when the claim cannot be made or synced; the file is
-  // then back under its name.
-  TClaim Claim(const QString& name, const std::function<void()>& renamed = {});
+  // listing forgets the file). With `listed`, the claimed file must have the stamp the
+  // listing saw: a file replaced or written to after the listing goes back under its name
+  // (never over another file) and waits for a later listing. Raises when the claim cannot
+  // be made or synced; the file is then back under its name.
+  TClaim Claim(const QString& name, const std::function<void()>& renamed = {}, const TFileStamp* listed = nullptr);
   // A printed file: its claim is deleted. Raises when it cannot be.
   void FinishPrinted(const QString& name);
   // A failed file: its claim becomes the error file or, for Unknown, the unknown-outcome

@@ -252,6 +252,7 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     s.DeviceSerialNom = FSettings.DeviceSerialNom.trimmed();
     s.AutoSerachDevice = FSettings.AutoSerachDevice;
     s.BonFolder = FSettings.SearchPath.trimmed().isEmpty() ? QString() : FSettings.SearchPath;
+    s.ReadyAgeMs = FServices.ReadyAgeMs;
     thread->Configure(s);
 
     // Each handler belongs to one task: a call that arrives for another is dropped.
@@ -425,9 +426,12 @@ void TTaskRunner::DepartmentReceived(const TDepartmentRow& Row) { FDepartments.p
 // ---------------------------------------------------------------------------------------
 // The file timer
 
-int32_t TTaskRunner::PendingFileCount() {
+int32_t TTaskRunner::PendingFileCount(qint64* WaitMs) {
   QStringList list;
-  uPRNFileThread::SelectReadyBonFiles(WithSlash(FSettings.SearchPath), list, Now(), FLogDir);
+  uPRNFileThread::TReadyInfo info;
+  uPRNFileThread::SelectReadyBonFiles(WithSlash(FSettings.SearchPath), list, Now(), FLogDir, FServices.ReadyAgeMs,
+                                      &info);
+  if (WaitMs) *WaitMs = info.WaitMs;
   return static_cast<int32_t>(list.size());
 }
 
@@ -446,8 +450,14 @@ void TTaskRunner::FileTimerTick() {
     Log(QStringLiteral("Checking connectivity."));
     StartTask(tkPrinterInfo, true, true);
     FLastCheckTime = now;
-  } else if (PendingFileCount() > 0) {
-    StartTask(tkReadFiles, true, true);
+  } else {
+    // A file that has just come waits until it has stayed unchanged long enough: the
+    // window ticks again at that moment, so the wait does not grow to the timer's period.
+    qint64 waitMs = -1;
+    if (PendingFileCount(&waitMs) > 0)
+      StartTask(tkReadFiles, true, true);
+    else if (waitMs >= 0)
+      FObserver.TickAgainIn(static_cast<int>(waitMs));  // at most the readiness age
   }
 }
 

@@ -28,25 +28,14 @@
 #include "filedriver/uOperatorWindows.h"
 #include "filedriver/uPRNFileThread.h"
 #include "filedriver/uSettingsFile.h"
+#include "filedriver/uTaskRequest.h"
 
 namespace fp {
 
 // ---- The worker seam ----
 
-// What a task's worker is created with (the job and its arguments).
-struct TTaskRequest {
-  TTaskKind Kind = tkNone;  // the worker's job: cash out runs as tkSumIn
-  QString BonFolder;        // tkReadFiles
-  bool WatGrpBeginFromOne = false;
-  int32_t FirstBlock = 1;  // tkReportByBlock
-  int32_t LastBlock = 1;
-  bool Detailed = false;   // tkReportByBlock, tkReportByDates
-  double StartDate = 0;    // tkReportByDates
-  double EndDate = 0;
-  uint8_t Reset = 0;       // tkXZReport: 1 Z report
-  TDepartments Departments;  // tkSetDepartments
-  double Amount = 0;       // tkSumIn: negative for cash out
-};
+// A task's worker is created from a TTaskRequest (uTaskRequest.h): the job and its
+// arguments.
 
 // The settings every worker gets before it starts.
 struct TTaskSettings {
@@ -59,6 +48,7 @@ struct TTaskSettings {
   QString DeviceSerialNom;  // trimmed
   bool AutoSerachDevice = false;
   QString BonFolder;        // the receipt folder of the settings (status answers)
+  int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;  // how long a receipt file must stay unchanged
 };
 
 // The worker's nine events (all but DepartmentsRead on the main thread).
@@ -155,6 +145,11 @@ class ITaskRunnerObserver {
   virtual void PrinterInfo(const TPRNInfo& Info) = 0;
   // The folder fault or the printer's offline state changed.
   virtual void AlertsChanged() = 0;
+
+  // ---- The file timer ----
+  // A receipt file waits that will be ready in Ms milliseconds (if it stays unchanged):
+  // the file timer's tick is wanted once more at that moment, before the timer's next one.
+  virtual void TickAgainIn(int Ms) = 0;
 };
 
 // What the runner needs of the program around it.
@@ -165,6 +160,9 @@ struct TTaskRunnerServices {
   // A line for the normal log and one for the exception log.
   std::function<void(const QString&)> Log;
   std::function<void(const QString&)> ErrorLog;
+  // How long a receipt file must have stayed unchanged, by Now, before it is printed (the
+  // runner's own listing and every worker's).
+  int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
 };
 
 // ---- The runner ----
@@ -220,10 +218,13 @@ class TTaskRunner {
   // ---- The file timer ----
   // One tick: nothing while a task runs or a tick is still inside its task start; the
   // folder fault is updated; without one, a printer check when the interval has passed,
-  // else a file task when receipt files wait. Raises what the receipt listing raises.
+  // else a file task when receipt files are ready; when files wait but none is ready yet,
+  // the observer is asked for another tick when the first will be (TickAgainIn). Raises
+  // what the receipt listing raises.
   void FileTimerTick();
-  // The receipt files ready to be printed.
-  int32_t PendingFileCount();
+  // The receipt files ready to be printed; WaitMs (when given) gets the milliseconds until
+  // the next waiting file is ready, -1 when none waits.
+  int32_t PendingFileCount(qint64* WaitMs = nullptr);
   // When the timer last started a printer check (null: never).
   const QDateTime& LastCheckTime() const { return FLastCheckTime; }
   void SetLastCheckTime(const QDateTime& Time) { FLastCheckTime = Time; }

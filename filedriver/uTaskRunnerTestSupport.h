@@ -126,6 +126,8 @@ class TRecordingObserver : public ITaskRunnerObserver {
   bool Hourglass = false;
   bool Busy = false;
   int AlertChanges = 0;
+  // The extra file-timer ticks asked for, in milliseconds.
+  std::vector<int> TickRequests;
   // Runs at each notice, while the runner waits for the message to close.
   std::function<void(TRunnerNotice)> OnNotice;
 
@@ -166,6 +168,7 @@ class TRecordingObserver : public ITaskRunnerObserver {
   }
   void PrinterInfo(const TPRNInfo& Info) override { Infos.push_back(Info); }
   void AlertsChanged() override { ++AlertChanges; }
+  void TickAgainIn(int Ms) override { TickRequests.push_back(Ms); }
 
   // The notices of one kind, by text.
   QStringList NoticeTexts(TRunnerNotice Kind) const {

@@ -82,6 +82,7 @@ class TaskRunnerTest : public ::testing::Test {
       };
       s.Log = [this](const QString& line) { log_ << line; };
       s.ErrorLog = [this](const QString& line) { errorLog_ << line; };
+      s.ReadyAgeMs = readyAgeMs_;
       runner_ = std::make_unique<TTaskRunner>(s, settings_, view_);
       runner_->SetLogDir(logDir_);
     }
@@ -109,6 +110,8 @@ class TaskRunnerTest : public ::testing::Test {
   TMainSettings settings_;
   QDateTime now_;
   int clockStep_ = 0;
+  // A receipt file is ready as soon as it is seen (the tests of settling set it).
+  int readyAgeMs_ = 0;
   bool noWorker_ = false;
   TFakeWorkers workers_;
   TRecordingObserver view_;
@@ -175,15 +178,28 @@ INSTANTIATE_TEST_SUITE_P(
                       TimerCase{"TaskBusyNoChecks", 0, -1, 2, true, tkNone}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TaskRunnerTest, FreshReceiptFileWaitsForTheNextTick) {
+// A file that has just come starts no task, whatever its stamp: the window is asked for a
+// tick at the moment the file will have stayed unchanged long enough, and that tick takes it.
+TEST_F(TaskRunnerTest, FreshReceiptFileIsTakenAtTheTickItAsksFor) {
   workers_.AutoFinish = false;
   settings_.CheckPrnIntevalSec = 0;
-  PutBon("0001.bon", 0);  // still being written
+  readyAgeMs_ = uPRNFileThread::ReadyAgeMs;
+  Runner().FileTimerTick();  // nothing waits: no extra tick
+  EXPECT_THAT(view_.TickRequests, IsEmpty());
+  PutBon("0001.bon", -600);  // stamped ten minutes ahead (a share whose clock runs ahead)
   Runner().FileTimerTick();
   EXPECT_TRUE(workers_.Tasks.empty());
-  now_ = now_.addSecs(1);
+  EXPECT_THAT(view_.TickRequests, ElementsAre(500));
+  now_ = now_.addMSecs(499);
+  Runner().FileTimerTick();
+  EXPECT_TRUE(workers_.Tasks.empty());
+  EXPECT_THAT(view_.TickRequests, ElementsAre(500, 1));
+  now_ = now_.addMSecs(1);
   Runner().FileTimerTick();
   EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles));
+  EXPECT_THAT(view_.TickRequests, ElementsAre(500, 1));
+  // The worker lets files settle as long as the runner does.
+  EXPECT_EQ(workers_.Last()->Settings.ReadyAgeMs, uPRNFileThread::ReadyAgeMs);
 }
 
 // A receipt folder that the file timer cannot use: how it is broken and mended.

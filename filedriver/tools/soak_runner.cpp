@@ -90,6 +90,9 @@ class TRunner {
   explicit TRunner(TOptions options) : O(std::move(options)) {
     Timer.setInterval(O.TickMs);
     QObject::connect(&Timer, &QTimer::timeout, [this] { Tick(); });
+    Settle.setSingleShot(true);
+    Settle.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&Settle, &QTimer::timeout, [this] { Tick(); });
     Idle.start();
   }
   void Start() {
@@ -106,11 +109,15 @@ class TRunner {
         Idle.restart();
       }
       QStringList ready;
-      uPRNFileThread::SelectReadyBonFiles(O.Folder, ready, QDateTime::currentDateTime(), O.LogDir);
+      uPRNFileThread::TReadyInfo info;
+      uPRNFileThread::SelectReadyBonFiles(O.Folder, ready, QDateTime::currentDateTime(), O.LogDir,
+                                          uPRNFileThread::ReadyAgeMs, &info);
       if (!ready.isEmpty()) {
         StartJob(ready.size());
         return;
       }
+      // As the window does: one more tick when the first waiting file will have settled.
+      if (info.WaitMs >= 0) Settle.start(static_cast<int>(info.WaitMs));
       // Files still settling count as waiting: only a folder without any receipt file
       // lets the runner end.
       QStringList all;
@@ -127,7 +134,7 @@ class TRunner {
   }
 
   void StartJob(qsizetype ready) {
-    Job = TECRFileThread::CreateReadFiles(O.Folder, false);
+    Job = TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = O.Folder});
     Job->SetComPort(static_cast<uint8_t>(O.Com));
     Job->SetBaudRate(O.Baud);
     Job->SetRepFilePrint(O.RepFiles);
@@ -151,6 +158,7 @@ class TRunner {
 
   TOptions O;
   QTimer Timer;
+  QTimer Settle;
   QElapsedTimer Idle;
   std::unique_ptr<TECRFileThread> Job;
   int Files = 0, Errors = 0, Jobs = 0;
