@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -67,12 +68,28 @@ bool SyncPath(const QString& path, bool folder) {
   return ok;
 }
 
+// base + suffix, with the end of base's file name cut off as far as needed for the whole
+// file name to fit the file system's limit of NAME_MAX bytes: a receipt name near that limit
+// still gets its ".err", time stamp or counter name instead of failing the move.
+// The last `keep` characters of base (a time stamp) are never cut.
+QString FittedName(const QString& base, const QString& suffix, qsizetype keep) {
+  const qsizetype nameStart = base.lastIndexOf(QLatin1Char('/')) + 1;
+  QString stem = base.mid(nameStart, base.size() - nameStart - keep);
+  const QString tail = base.right(keep) + suffix;
+  while (!stem.isEmpty() && QFile::encodeName(stem + tail).size() > NAME_MAX) stem.chop(1);
+  // A cut between the halves of a surrogate pair would leave half a character.
+  if (!stem.isEmpty() && stem.back().isHighSurrogate()) stem.chop(1);
+  return base.left(nameStart) + stem + tail;
+}
+
 // Renames `from` to base + ext, or, while that name exists, to base + "_1" + ext,
-// base + "_2" + ext and so on; never replaces a file. The name used goes to `to`.
-bool RenameToFreeName(const QString& from, const QString& base, const QString& ext, QString& to) {
+// base + "_2" + ext and so on; never replaces a file. The name used goes to `to`. The last
+// `keep` characters of base stay whole when the name must be cut to fit.
+bool RenameToFreeName(const QString& from, const QString& base, const QString& ext, QString& to,
+                      qsizetype keep = 0) {
   const std::string src = Native(from);
   for (int n = 0; n < 10000; ++n) {
-    to = n == 0 ? base + ext : base + QLatin1Char('_') + QString::number(n) + ext;
+    to = FittedName(base, n == 0 ? ext : QLatin1Char('_') + QString::number(n) + ext, keep);
     if (FileOps().RenameNoReplace(src.c_str(), Native(to).c_str()) == 0) return true;
     if (errno != EEXIST) return false;
   }
@@ -257,7 +274,7 @@ void TReceiptFolder::MoveToErrorFile(const QString& name) {
                         QStringLiteral("%1").arg(now.time().msec(), 2, 10, QLatin1Char('0'));
   QString aside;
   if (!RenameToFreeName(errPath, FPath + ChangeFileExt(name, QString()) + QLatin1Char('_') + stamp,
-                        QStringLiteral(".err"), aside))
+                        QStringLiteral(".err"), aside, stamp.size() + 1))
     Fail(QStringLiteral("Can't rename err file: ") + FPath);
   if (FileOps().RenameNoReplace(claim.c_str(), Native(errPath).c_str()) != 0)
     Fail(QStringLiteral("Can't current file to err file. May be permission not set: ") + FPath);

@@ -301,6 +301,25 @@ TEST_F(TFolderUnit, StampHasTwoDigitMillisecondsAtLeast) {
   EXPECT_EQ(Read("x_020120250304123.err"), "old");
 }
 
+// A receipt name near the file system's limit (255 bytes) still gets its error files: the
+// names moved aside and counted are cut short to fit rather than failing the move (which
+// would leave the claim to become ".unk" although nothing printed).
+TEST_F(TFolderUnit, NamesNearTheLengthLimitStillGetTheirErrorAndUnknownFiles) {
+  const QString stem(251, QLatin1Char('a'));  // "aaa...a.bon" is 255 bytes
+  for (const char* content : {"first", "second", "third"}) {
+    Put(stem + ".$$$", content);
+    Folder().FinishFailed(stem + ".bon", kError);
+  }
+  EXPECT_EQ(Read(stem + ".err"), "third");
+  EXPECT_EQ(Read(stem.left(236) + "_09122025123007.err"), "first");
+  EXPECT_EQ(Read(stem.left(234) + "_09122025123007_1.err"), "second");
+  Put(stem + ".unk", "older");
+  Put(stem + ".$$$", "fourth");
+  Folder().FinishFailed(stem + ".bon", Unknown(kPaymentWhy));
+  EXPECT_EQ(Read(stem.left(249) + "_1.unk"), "fourth");
+  for (const std::string& name : Files()) EXPECT_LE(name.size(), 255u) << name;
+}
+
 // The claim stays whenever its error file cannot be made; the older error file survives.
 TEST_F(TFolderUnit, ErrorFileFailuresLeaveTheClaim) {
   const struct {
