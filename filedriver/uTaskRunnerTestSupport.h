@@ -3,19 +3,23 @@
 // an observer that records what the runner reports and answers its questions from a
 // script. The main window's tests use the fake worker as well.
 #include <QCoreApplication>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
+#include <cerrno>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <utility>
 #include <vector>
 
 #include "filedriver/uTaskRunner.h"
+#include "platform/FileOps.h"
 
 namespace fp::testing {
 
@@ -178,5 +182,29 @@ class TRecordingObserver : public ITaskRunnerObserver {
     return t;
   }
 };
+
+// A receipt folder that the file timer cannot use: how it is broken and mended.
+struct FolderFaultCase {
+  const char* name;
+  TFolderProblem problem;
+  bool fileWaits;  // a receipt file waits while the folder is broken
+};
+
+inline void PrintTo(const FolderFaultCase& c, std::ostream* os) { *os << c.name; }
+
+inline const FolderFaultCase kFolderFaultCases[] = {{"Missing", TFolderProblem::Missing, false},
+                                                    {"Unreadable", TFolderProblem::Unreadable, true},
+                                                    {"Unwritable", TFolderProblem::Unwritable, true}};
+
+// Breaks the receipt folder `bonDir` (ending in "bon/") the case's way: removed, or every
+// open inside it failing (its own listing first), or its write test failing.
+inline bool BreakFolder(TFolderProblem problem, const QString& bonDir, TFaultyFileOps& ops) {
+  switch (problem) {
+    case TFolderProblem::Missing: return QDir(bonDir).removeRecursively();
+    case TFolderProblem::Unreadable: ops.FailAt(TFileOp::Open, 0, EACCES, bonDir.toStdString()); return true;
+    case TFolderProblem::Unwritable: ops.FailAt(TFileOp::Open, 0, EROFS, "bon/chktmp.txt"); return true;
+    default: return true;
+  }
+}
 
 }  // namespace fp::testing

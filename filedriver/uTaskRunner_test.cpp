@@ -202,26 +202,9 @@ TEST_F(TaskRunnerTest, FreshReceiptFileIsTakenAtTheTickItAsksFor) {
   EXPECT_EQ(workers_.Last()->Settings.ReadyAgeMs, uPRNFileThread::ReadyAgeMs);
 }
 
-// A receipt folder that the file timer cannot use: how it is broken and mended.
-struct FolderFaultCase {
-  const char* name;
-  TFolderProblem problem;
-  bool fileWaits;  // a receipt file waits while the folder is broken
-};
-
-void PrintTo(const FolderFaultCase& c, std::ostream* os) { *os << c.name; }
-
 class FolderFault : public TaskRunnerTest, public ::testing::WithParamInterface<FolderFaultCase> {
  protected:
-  void Break(TFaultyFileOps& ops) {
-    switch (GetParam().problem) {
-      case TFolderProblem::Missing: ASSERT_TRUE(QDir(bonDir_).removeRecursively()); break;
-      // Every open inside the folder fails, the folder's own listing first.
-      case TFolderProblem::Unreadable: ops.FailAt(TFileOp::Open, 0, EACCES, bonDir_.toStdString()); break;
-      case TFolderProblem::Unwritable: ops.FailAt(TFileOp::Open, 0, EROFS, "bon/chktmp.txt"); break;
-      default: break;
-    }
-  }
+  void Break(TFaultyFileOps& ops) { ASSERT_TRUE(BreakFolder(GetParam().problem, bonDir_, ops)); }
 };
 
 TEST_P(FolderFault, StopsTheTimerLogsItsStartAndEndOnceAndPrintingResumes) {
@@ -263,9 +246,7 @@ TEST_P(FolderFault, StopsTheTimerLogsItsStartAndEndOnceAndPrintingResumes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FolderFault,
-                         ::testing::Values(FolderFaultCase{"Missing", TFolderProblem::Missing, false},
-                                           FolderFaultCase{"Unreadable", TFolderProblem::Unreadable, true},
-                                           FolderFaultCase{"Unwritable", TFolderProblem::Unwritable, true}),
+                         ::testing::ValuesIn(kFolderFaultCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TaskRunnerTest, NoPrinterCheckWhileTheReceiptFolderIsMissing) {
