@@ -101,6 +101,7 @@ enum class TTextField : std::uint8_t {
   ExOperName,
   ExUniqueSellNo,
   SaleText,
+  SaleSecondText,
   BuyerEik,
   BuyerSecondField,
   BuyerReceiver,
@@ -121,14 +122,18 @@ struct TTextFieldRule {
 // the address from the town by LF; its VAT number counts as followed only when a town or
 // an address comes after it, and its town only when an address does (see
 // ShiftingBuyerText). LF also separates the two text lines of a sale or payment and the
-// two texts of a department; the department's read answer separates them by TAB.
+// two texts of a department; the department's read answer separates them by TAB. The
+// second text line of a sale or payment ends at the TAB before the item: an LF in it
+// shifts nothing.
 inline constexpr TTextFieldRule TextFieldRules[] = {
     {TTextField::OperatorPassword, "0x30 opening, 0x66 operator: password, then the till or the name", ",",
      "[OperPwd]"},
     {TTextField::ExOperName, "0x90 extended opening: operator name, then the sale number", ",", "[OperName]"},
     {TTextField::ExUniqueSellNo, "0x90 extended opening: sale number, then the invoice or refund part", ",",
      "[UniqueSellNo]"},
-    {TTextField::SaleText, "0x31 sale, 0x35 payment: the two text lines, then the item or payment", "\t\n",
+    {TTextField::SaleText, "0x31 sale, 0x35 payment: the first text line, then the second or the item", "\t\n",
+     "[Text]"},
+    {TTextField::SaleSecondText, "0x31 sale, 0x35 payment: the second text line, then the item or payment", "\t",
      "[Text]"},
     {TTextField::BuyerEik, "0x39 buyer block: EIK", "\t", "[EIK]"},
     {TTextField::BuyerSecondField, "0x39 buyer block: second field", "\t", "[Field2]"},

@@ -13,9 +13,11 @@ using namespace device_commands;
 
 namespace {
 
+// A command of this file: each one only reads, except the drawer's.
 TCommand Command(uint8_t Cmd, TStatusCheck Check, TRecordStatus Record, std::string_view Data = {}) {
   TCommand C;
   C.Cmd = Cmd;
+  C.ReadOnly = true;
   C.Check = Check;
   C.Record = Record;
   Add(Data, C.Data);
@@ -291,8 +293,9 @@ bool TBaseDevice::GetFPR_CurrencyMode(int32_t& Mode) {
 }
 
 bool TBaseDevice::FPR_OpenDrawer(uint16_t PulseTime) {
-  return RunCommand(Command(cmdOpenDrawer, TStatusCheck::Full, TRecordStatus::WithStatus,
-                            std::to_string(PulseTime)));
+  TCommand C = Command(cmdOpenDrawer, TStatusCheck::Full, TRecordStatus::WithStatus, std::to_string(PulseTime));
+  C.ReadOnly = false;
+  return RunCommand(C);
 }
 
 }  // namespace fp

@@ -33,6 +33,8 @@ const std::vector<TStatusTest> OpenFiscalTests = {
 const std::vector<TStatusTest> OpenFiscalAfter = {BitSetEmptyAnswer(2, 3, 217)};
 
 constexpr std::string_view PayLetters = "CDIJKLMNPQR";
+// A currency rate is sent only when it differs from 0 by more than this.
+constexpr double kNoRate = 0.000001;
 
 // Every receipt command: own tests, then CheckStatus; failures recorded with the status.
 TCommand ReceiptCommand(uint8_t Cmd, std::vector<TStatusTest> Before) {
@@ -44,11 +46,11 @@ TCommand ReceiptCommand(uint8_t Cmd, std::vector<TStatusTest> Before) {
   return C;
 }
 
-// The optional two text lines of a sale or payment: Text1, then LF and Text2. Neither may
-// hold the LF or the TAB that end them.
+// The optional two text lines of a sale or payment: Text1, then LF and Text2. Text1 may
+// hold neither the LF nor the TAB that end it; Text2 ends only at the TAB.
 void AddTextLines(const std::string& Text1, const std::string& Text2, TDataBuffer& Data) {
   CheckTextField(TTextField::SaleText, Text1);
-  CheckTextField(TTextField::SaleText, Text2);
+  CheckTextField(TTextField::SaleSecondText, Text2);
   if (!Text1.empty()) Add(Text1, Data);
   if (!Text2.empty()) {
     Add(LF, Data);
@@ -206,6 +208,11 @@ bool TBaseDevice::FPR_OpenFiscBon(uint16_t Operator, const std::string& Password
   return RunCommand(C);
 }
 
+void TBaseDevice::BuildOpenFiscBonExData(const TFiskParam& FiskParam, TDataBuffer& Data) {
+  BuildOpenFiscBonEx(FiskParam, Data);
+  CheckDataLength(Data);
+}
+
 bool TBaseDevice::FPR_OpenFiscBonEx(const TFiskParam& FiskParam, int32_t& AllReceipt, int32_t& FiscReceipt) {
   AllReceipt = FiscReceipt = 0;
   TCommand C = ReceiptCommand(cmdOpenFiscBonEx, OpenFiscalTests);
@@ -322,10 +329,10 @@ bool TBaseDevice::FPR_PaymentByCurrency(const std::string& Text1, const std::str
     Add(PayLetter, Data);
     if (WireHundredths(Amount) >= 0) Add('+', Data);
     Add(FormatWireAmount(Amount), Data);
-    // A rate sent as 0 (a payment in the local currency) sends nothing more.
+    // A rate within 0.000001 of 0 (a payment in the local currency) sends nothing more.
     if (Rate < 0) {
       Add(",L", Data);
-    } else if (WireUnits(Rate, 6) != 0) {
+    } else if (Rate > kNoRate) {
       Add(',', Data);
       Add(FormatWireUpTo(Rate, 6), Data);
       Add(',', Data);

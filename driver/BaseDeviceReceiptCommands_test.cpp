@@ -129,6 +129,9 @@ std::vector<TReceiptRow> ReceiptRows() {
       // Texts in the last field go as given; a comma in a sale text ends nothing.
       {"SaleTextWithComma", [](TBaseDevice& D) { return D.FPR_Sale("Milk, fresh", "1,5 l", '\xC1', 1.5, 1, 0); },
        0x31, "Milk, fresh\n1,5 l\t\xC1" "1.50", SaleTests},
+      // The second line ends only at the TAB: an LF in it shifts nothing.
+      {"SaleSecondLineWithLf", [](TBaseDevice& D) { return D.FPR_Sale("1", "Milk\n1,5 l", '\xC1', 1.5, 1, 0); },
+       0x31, "1\nMilk\n1,5 l\t\xC1" "1.50", SaleTests},
       {"OpenFiscBonExSaleNumberLast",
        [](TBaseDevice& D) {
          TFiskParam P = Fisk();
@@ -162,12 +165,16 @@ std::vector<TReceiptRow> ReceiptRows() {
       {"PaymentRateWhole",
        [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 2, "EUR", Code, Amount2); }, 0x35,
        "\tD+10.00,2,EUR", PaymentTests, "D,0"},
-      // A rate that goes out as 0.000000 is no rate; one that goes out as 0.000001 is sent.
+      // A rate within 0.000001 of 0 is no rate, 0.000001 itself included; a rate above it
+      // is sent with up to six decimals.
       {"PaymentRateZero",
        [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000004, "EUR", Code, Amount2); },
        0x35, "\tD+10.00", PaymentTests, "D,0"},
+      {"PaymentRateAtTheLimit",
+       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.000001, "EUR", Code, Amount2); },
+       0x35, "\tD+10.00", PaymentTests, "D,0"},
       {"PaymentRateSmallest",
-       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000005, "EUR", Code, Amount2); },
+       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000011, "EUR", Code, Amount2); },
        0x35, "\tD+10.00,0.000001,EUR", PaymentTests, "D,0"},
       // An amount that goes out as 0.00 takes the "+" of 0.
       {"PaymentNegativeZero", [](TBaseDevice& D) { return D.FPR_Payment("", "", 'P', -0.001, Code, Amount2); },
@@ -357,15 +364,17 @@ TEST(ReceiptCommands, OpeningAndClosingAnswers) {
     int32_t Code;
     const char* Label;
   };
+  // Too few fields, or a field that is no number: 200 either way, since the command went to
+  // the printer.
   const Case Cases[] = {
       {[&](TBaseDevice& Dv) { return Dv.FPR_OpenFiscBon(1, "1", 1, false, A, F); }, "120", 200, ""},
-      {[&](TBaseDevice& Dv) { return Dv.FPR_OpenFiscBon(1, "1", 1, false, A, F); }, "x,45", 201, "[AllReceipt]"},
-      {[&](TBaseDevice& Dv) { return Dv.FPR_OpenFiscBonEx(Fisk(), A, F); }, "120,y", 201, "[FiscReceipt]"},
+      {[&](TBaseDevice& Dv) { return Dv.FPR_OpenFiscBon(1, "1", 1, false, A, F); }, "x,45", 200, "[AllReceipt]"},
+      {[&](TBaseDevice& Dv) { return Dv.FPR_OpenFiscBonEx(Fisk(), A, F); }, "120,y", 200, "[FiscReceipt]"},
       {[&](TBaseDevice& Dv) { return Dv.FPR_CloseFiscBon(A, F); }, "120,", 200, ""},
-      {[&](TBaseDevice& Dv) { return Dv.FPR_CloseFiscBon(A, F); }, "120,4.5", 201, "[FiscReceipt]"},
+      {[&](TBaseDevice& Dv) { return Dv.FPR_CloseFiscBon(A, F); }, "120,4.5", 200, "[FiscReceipt]"},
       {[&](TBaseDevice& Dv) { return Dv.FPR_CloseNonFiscBon(A); }, "", 200, ""},
-      {[&](TBaseDevice& Dv) { return Dv.FPR_CloseNonFiscBon(A); }, "n", 201, "[AllReceipt]"},
-      {[&](TBaseDevice& Dv) { return Dv.FPR_OpenNonFiscBon(A, F); }, "n", 201, "[AllReceipt]"},
+      {[&](TBaseDevice& Dv) { return Dv.FPR_CloseNonFiscBon(A); }, "n", 200, "[AllReceipt]"},
+      {[&](TBaseDevice& Dv) { return Dv.FPR_OpenNonFiscBon(A, F); }, "n", 200, "[AllReceipt]"},
   };
   // The openings need their own bit; the closings need none.
   for (size_t K = 0; K < std::size(Cases); ++K) {
@@ -391,8 +400,8 @@ TEST(ReceiptCommands, SubTotalSums) {
 
   const std::pair<const char*, std::pair<int32_t, const char*>> Cases[] = {
       {"1,2,3,4,5,6,7", {200, ""}},
-      {"x,2,3,4,5,6,7,8", {201, "[SubTotal]"}},
-      {"1,2,3,z,5,6,7,8", {201, "[VatGRP3]"}},
+      {"x,2,3,4,5,6,7,8", {200, "[SubTotal]"}},
+      {"1,2,3,z,5,6,7,8", {200, "[VatGRP3]"}},
   };
   for (const auto& [Answer, Expected] : Cases) {
     Vat.fill(-1);
@@ -415,7 +424,7 @@ TEST(ReceiptCommands, PaymentAnswers) {
   const Case Cases[] = {
       {"D,1500", true, 'D', 15.0, 0, ""}, {"R", true, 'R', 0, 0, ""},       {"F,100", false, 'F', 0, 250, "[F]"},
       {"E", false, 'E', 0, 250, "[E]"},   {"I,0", false, 'I', 0, 250, "[I]"}, {"", false, '\0', 0, 200, ""},
-      {"R,x", false, 'R', 0, 201, "[Amount2]"},
+      {"R,x", false, 'R', 0, 200, "[Amount2]"},
   };
   for (const Case& C : Cases) {
     TFakeDevice D;

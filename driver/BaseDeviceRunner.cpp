@@ -98,6 +98,8 @@ bool TBaseDevice::RunCommand(const TCommand& C) {
       return Fail(E);
     }
 
+    // From here the command may reach the printer, whatever the transport reports.
+    if (!C.ReadOnly) ++FChangingCommandsSent;
     // The transport has set FErrorCode and FErrorText when it fails.
     if (!SendCommand(C.Cmd, Data, C.Retries, Status)) return false;
     Exchanged = true;
@@ -117,6 +119,14 @@ bool TBaseDevice::RunCommand(const TCommand& C) {
       }
       return true;
     } catch (const ECmdException& E) {
+      // Once a command that may change the printer went out (this one or one before it since
+      // the count was reset), an answer that cannot be read is invalid data from the printer:
+      // 201 would read as a refusal before anything was sent.
+      if (E.Code == 201 && FChangingCommandsSent > 0) {
+        ECmdException Invalid = E;
+        Invalid.Code = 200;
+        return FailCmd(Invalid);
+      }
       return FailCmd(E);
     } catch (const std::exception& E) {
       return Fail(E);

@@ -149,6 +149,7 @@ TEST(RunCommand, FieldFailures) {
     Dev.Push(TFakeDevice::Answer(C.Answer));
     TCommand Cmd;
     Cmd.Cmd = 0x67;
+    Cmd.ReadOnly = true;
     Cmd.Check = TStatusCheck::Full;
     Cmd.Record = TRecordStatus::WithoutStatus;
     Cmd.Parse = C.Parse;
@@ -156,6 +157,52 @@ TEST(RunCommand, FieldFailures) {
     EXPECT_EQ(Dev.FErrorCode, C.Code) << C.Name;
     EXPECT_EQ(Dev.FErrorText, TBaseDevice::ErrorCodeText(C.Code, C.Message)) << C.Name;
   }
+}
+
+// 201 says that nothing went to the printer. Once a command that may change the printer was
+// handed to the link (counted in FChangingCommandsSent, also when the link fails), a field
+// that cannot be read is 200, for that command and for a read after it; a refusal before
+// sending stays 201 and counts nothing.
+TEST(RunCommand, AnswerThatCannotBeReadAfterAChangeIs200) {
+  auto Command = [](bool ReadOnly) {
+    TCommand C;
+    C.Cmd = ReadOnly ? 0x67 : 0x35;
+    C.ReadOnly = ReadOnly;
+    C.Check = TStatusCheck::Full;
+    C.Parse = [](TAnswer& A) { A.IntField("[Amount2]"); };
+    return C;
+  };
+  TFakeDevice Dev;
+  Dev.Push(TFakeDevice::Answer("x"));
+  EXPECT_FALSE(Dev.RunCommand(Command(true)));
+  EXPECT_EQ(Dev.FErrorCode, 201);
+  EXPECT_EQ(Dev.FChangingCommandsSent, 0u);
+
+  TCommand Refused = Command(false);
+  Refused.Build = [](TDataBuffer&) { throw ECmdException(201, "[PaidMode]"); };
+  EXPECT_FALSE(Dev.RunCommand(Refused));
+  EXPECT_EQ(Dev.FErrorCode, 201);
+  EXPECT_EQ(Dev.FChangingCommandsSent, 0u);
+
+  Dev.Push(TFakeDevice::Answer("x"));
+  EXPECT_FALSE(Dev.RunCommand(Command(false)));
+  EXPECT_EQ(Dev.FErrorCode, 200);
+  EXPECT_EQ(Dev.FErrorText, TBaseDevice::ErrorCodeText(200, "[Amount2]") + " ");
+  EXPECT_EQ(Dev.FChangingCommandsSent, 1u);
+
+  Dev.Push(TFakeDevice::Answer("x"));
+  EXPECT_FALSE(Dev.RunCommand(Command(true)));
+  EXPECT_EQ(Dev.FErrorCode, 200);
+
+  // A changing command whose exchange failed counts: it may have reached the printer.
+  Dev.FChangingCommandsSent = 0;
+  Dev.Push(TFakeDevice::Failure(103, "no answer"));
+  EXPECT_FALSE(Dev.RunCommand(Command(false)));
+  EXPECT_EQ(Dev.FChangingCommandsSent, 1u);
+  Dev.FChangingCommandsSent = 0;
+  Dev.Push(TFakeDevice::Answer("x"));
+  EXPECT_FALSE(Dev.RunCommand(Command(true)));
+  EXPECT_EQ(Dev.FErrorCode, 201);
 }
 
 TEST(RunCommand, FieldReaders) {

@@ -230,6 +230,7 @@ bool TBaseDevice::FPR_PrintDiagnostics() {
 bool TBaseDevice::GetFPR_DailyTaxation(bool Turnover, std::array<double, 8>& Sums) {
   Sums.fill(0);
   TCommand C = ServiceCommand(cmdDailyTaxation, {}, TRecordStatus::WithStatus);
+  C.ReadOnly = true;
   Add(Turnover ? '0' : '1', C.Data);
   C.Parse = [&Sums](TAnswer& A) {
     for (double& Sum : Sums) Sum = A.HundredthsFieldOr(0);

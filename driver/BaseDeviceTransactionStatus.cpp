@@ -16,6 +16,7 @@ bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsC
   HasTender = false;
   TCommand C;
   C.Cmd = cmdTransactionStatus;
+  C.ReadOnly = true;
   if (T) Add('T', C.Data);
   C.Check = TStatusCheck::Full;
   C.Record = TRecordStatus::WithStatus;

@@ -285,6 +285,10 @@ struct TCommand {
   // buffer at the time: the answer data once the exchange took place, otherwise the
   // request data built so far.
   std::function<void(const std::exception& E, const TDataBuffer& Data)> AfterRecord;
+  // The command only reads the printer's state. Every other command may change the
+  // printer (a sale, a payment, a report, programming...): handing it to the link counts
+  // in TBaseDevice::FChangingCommandsSent.
+  bool ReadOnly = false;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -387,6 +391,13 @@ public:
   // a successful one.
   std::string FErrorText;
   int32_t FErrorCode = 0;
+  // How many commands that may change the printer (TCommand::ReadOnly false) were handed
+  // to the link; counted before the transport runs, so a command that may have reached the
+  // printer counts. Its owner sets it to 0 when it wants to know what one call of its own
+  // sends (the automation object does at the start of each call). While it is above 0, an
+  // answer field that cannot be read fails with 200, not 201: 201 stays for what is refused
+  // before sending.
+  uint32_t FChangingCommandsSent = 0;
 
   // The link. SendCommand: see the contract at the top of this file. It never raises.
   virtual bool SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) = 0;
@@ -435,8 +446,8 @@ public:
   // (201 "[DataLen]", recorded without status), SendCommand (false: the transport's error
   // stands), then inside a guard the six-byte length check whenever any status test is
   // declared, the Before tests, the general check, the After tests and Parse. Any failure
-  // in the guard is recorded with RecordError as declared. Returns true on success; never
-  // raises.
+  // in the guard is recorded with RecordError as declared (a 201 as 200 once a changing
+  // command went out, see FChangingCommandsSent). Returns true on success; never raises.
   bool RunCommand(const TCommand& C);
 
   // --- information and reading commands ---
@@ -490,6 +501,10 @@ public:
   bool FPR_OpenFiscBon(uint16_t Operator, const std::string& Password, int32_t Till, bool Invoice,
                        int32_t& AllReceipt, int32_t& FiscReceipt);
   bool FPR_OpenFiscBonEx(const TFiskParam& FiskParam, int32_t& AllReceipt, int32_t& FiscReceipt);
+  // The request data of FPR_OpenFiscBonEx for FiskParam, built as the command builds it; raises
+  // ECmdException(201, ...) where the command would refuse before sending (data longer than
+  // 219 bytes included). Sends nothing: a caller checks with it before it sends anything.
+  static void BuildOpenFiscBonExData(const TFiskParam& FiskParam, TDataBuffer& Data);
   bool FPR_Sale(const std::string& Text1, const std::string& Text2, char VatLetter, double Price,
                 double Quantity, double Percent);
   bool FPR_SaleByDepartment(const std::string& Text1, const std::string& Text2, uint8_t DepartmentNo,

@@ -126,10 +126,9 @@ bool ParseRefundDate(const std::string& Text, double& Value) {
 
 void TMiravokFprn::ResetReceiptData() {
   ClearFiskParam(FFiskParam);
-  FReceiptDataTaken = false;
   FRefundDataGiven = false;
   FSellNoGiven = false;
-  FSellNoSent = false;
+  FOpenedSellNo.clear();
 }
 
 void TMiravokFprn::ResetReceiptState() {
@@ -139,25 +138,28 @@ void TMiravokFprn::ResetReceiptState() {
   FPaidTotal = 0;
 }
 
-void TMiravokFprn::TakeReceiptData() {
-  if (FReceiptDataTaken) {
-    const TFiskParam Old = FFiskParam;
-    ClearFiskParam(FFiskParam);
-    if (FSellNoGiven) FFiskParam.UniqueSellNo = Old.UniqueSellNo;
-    if (FRefundDataGiven) {
-      FFiskParam.IsRefund = Old.IsRefund;
-      FFiskParam.RefundFMNo = Old.RefundFMNo;
-      FFiskParam.RefundReceiptNo = Old.RefundReceiptNo;
-      FFiskParam.RefundReason = Old.RefundReason;
-      FFiskParam.RefundDateTime = Old.RefundDateTime;
-      FFiskParam.RefundInvoiceNo = Old.RefundInvoiceNo;
-      FFiskParam.RefundFiscalNo = Old.RefundFiscalNo;
-    }
+void TMiravokFprn::PrepareReceiptData(bool Refund) {
+  // Only a refund or a credit note carries refund data; any other opening drops them, so
+  // that they cannot reach a later receipt.
+  if (!Refund) FRefundDataGiven = false;
+  const TFiskParam Given = FFiskParam;
+  ClearFiskParam(FFiskParam);
+  if (FSellNoGiven) FFiskParam.UniqueSellNo = Given.UniqueSellNo;
+  if (FRefundDataGiven) {
+    FFiskParam.IsRefund = Given.IsRefund;
+    FFiskParam.RefundFMNo = Given.RefundFMNo;
+    FFiskParam.RefundReceiptNo = Given.RefundReceiptNo;
+    FFiskParam.RefundReason = Given.RefundReason;
+    FFiskParam.RefundDateTime = Given.RefundDateTime;
+    FFiskParam.RefundInvoiceNo = Given.RefundInvoiceNo;
+    FFiskParam.RefundFiscalNo = Given.RefundFiscalNo;
   }
-  FReceiptDataTaken = true;
-  FRefundDataGiven = false;
+}
+
+void TMiravokFprn::UseUpReceiptData(const std::string& SellNo) {
   FSellNoGiven = false;
-  FSellNoSent = false;
+  FRefundDataGiven = false;
+  FOpenedSellNo = SellNo;
 }
 
 namespace {
@@ -253,10 +255,10 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
         FClientData.Text[7].clear();
         FClientData.Text[8].clear();
 
+        const bool Refund = BonType == BonRefund || BonType == BonCreditNote;
+        PrepareReceiptData(Refund);
+
         CheckConnected();
-        // From here on this attempt has used up the sale number and the refund data given
-        // before it, whatever its outcome.
-        TakeReceiptData();
 
         std::string OperName = Name;
         if (OperName.empty()) {
@@ -265,14 +267,27 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
         }
         if (FLineLength > 0) OperName = Cut(OperName, FLineLength);
 
-        // Arguments the printer cannot take are refused before anything is sent.
+        // Arguments the printer cannot take are refused before anything is sent. The
+        // password goes into the opening only without the ONLINE mode (2 to 4); elsewhere
+        // only the operator step below carries it, which passes over a password it cannot
+        // send.
+        const bool ExOpening = FOnline && BonType >= BonFiscal && BonType <= BonCreditNote;
+        const bool PasswordOpening = !FOnline && BonType >= BonFiscal && BonType <= BonInvoice2;
         CheckUnsignedArgument(CashierNo, UINT16_MAX, "CashierNo");
-        CheckTextArgument(TTextField::OperatorPassword, Pass, "CashierPass");
-        if (FOnline && BonType >= BonFiscal && BonType <= BonCreditNote)
-          CheckTextArgument(TTextField::ExOperName, OperName, "CashierName");
+        if (PasswordOpening) {
+          int32_t Number = 0;
+          CheckTextArgument(TTextField::OperatorPassword, Pass, "CashierPass");
+          if (!Pass.empty() && !device_commands::ParseInt32(Pass, Number)) RaiseInvalidArgument("CashierPass");
+        }
+        if (ExOpening) CheckTextArgument(TTextField::ExOperName, OperName, "CashierName");
         if (IsInvoiceType(BonType) || BonType == BonCreditNote) {
           if (const TBuyerText* Bad = ShiftingBuyerText(FClientData))
             RaiseInvalidArgument(BuyerArgumentName(Bad->Index));
+        }
+        if (Refund) {
+          if (!FOnline) throw EAbort("Refund not supported.");
+          // Without refund data the extended opening would open a sale.
+          if (!FRefundDataGiven) RaiseInvalidArgument("RefundParams");
         }
 
         CheckPrinterStatus();
@@ -281,58 +296,76 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
         if (IsStatusBitSet(FStatusBytes, 2, 3) || IsStatusBitSet(FStatusBytes, 2, 5))
           Check(FDevice->FPR_CloseOpenReceipts(), "[CancelRec]");
 
-        if (!FDevice->SetFPR_Operator(static_cast<uint16_t>(CashierNo), Pass, OperName))
-          LogMessage("Set operator failed." + FDevice->FErrorText, LogInfo);
-
         if (FOnline) {
           int32_t LastDocNo = 0;
           Check(FDevice->GetFPR_LastDocNumber(LastDocNo));
           FFiskParam.OperNo = CashierNo;
           FFiskParam.OperName = OperName;
-          if (TrimControls(FFiskParam.UniqueSellNo).empty())
+          if (!FSellNoGiven || TrimControls(FFiskParam.UniqueSellNo).empty())
             FFiskParam.UniqueSellNo = GenerateUniqueSellNo(LastDocNo, CashierNo);
           FFiskParam.IsInvoice = IsInvoiceType(BonType);
           FFiskParam.InvoiceNo = IsInvoiceType(BonType) ? ReadInt64Or0(Number) : 0;
         }
 
+        if (IsInvoiceType(BonType)) UpdateInvoiceRange(0, Number);
+        if (BonType == BonCreditNote) UpdateInvoiceRange(1, Number);
+
         const std::string ExTag = "[FPR_OpenFiscBonEx]";
+        if (ExOpening) {
+          // What the extended opening would refuse before sending is refused here, before
+          // the operator step sends anything.
+          TDataBuffer Data;
+          try {
+            TBaseDevice::BuildOpenFiscBonExData(FFiskParam, Data);
+          } catch (const ECmdException& E) {
+            throw ECRException(E.Code, ExTag + TBaseDevice::ErrorCodeText(E.Code, E.Message));
+          }
+        }
+
+        if (!FDevice->SetFPR_Operator(static_cast<uint16_t>(CashierNo), Pass, OperName))
+          LogMessage("Set operator failed." + FDevice->FErrorText, LogInfo);
+
         int32_t AllReceipt = 0, FiscReceipt = 0;
+        // Send is the opening command; an opening that went to the link uses up the data
+        // given for it, whatever its answer.
+        auto Open = [&](auto&& Send, const std::string& Tag, bool CarriesSellNo) {
+          const uint32_t Before = FDevice->FChangingCommandsSent;
+          const std::string SellNo = CarriesSellNo ? FFiskParam.UniqueSellNo : std::string();
+          const bool Ok = Send();
+          if (FDevice->FChangingCommandsSent != Before) UseUpReceiptData(SellNo);
+          Check(Ok, Tag);
+        };
         auto OpenEx = [&] {
-          // From here the sale number may have reached the printer.
-          FSellNoSent = true;
-          Check(FDevice->FPR_OpenFiscBonEx(FFiskParam, AllReceipt, FiscReceipt), ExTag);
+          Open([&] { return FDevice->FPR_OpenFiscBonEx(FFiskParam, AllReceipt, FiscReceipt); }, ExTag, true);
+        };
+        auto OpenPlain = [&](bool Invoice, const std::string& Tag) {
+          Open([&] {
+            return FDevice->FPR_OpenFiscBon(static_cast<uint16_t>(CashierNo), Pass, CashierPOS, Invoice,
+                                            AllReceipt, FiscReceipt);
+          }, Tag, false);
         };
         switch (BonType) {
           case BonNonFiscal:
-            Check(FDevice->FPR_OpenNonFiscBon(AllReceipt, FiscReceipt));
+            Open([&] { return FDevice->FPR_OpenNonFiscBon(AllReceipt, FiscReceipt); }, "", false);
             FNonFiscalOpen = true;
             break;
           case BonFiscal:
             if (FOnline)
               OpenEx();
             else
-              Check(FDevice->FPR_OpenFiscBon(static_cast<uint16_t>(CashierNo), Pass, CashierPOS, false,
-                                             AllReceipt, FiscReceipt));
+              OpenPlain(false, "");
             break;
           case BonInvoice:
           case BonInvoice2:
-            UpdateInvoiceRange(0, Number);
             if (FOnline) {
               FFiskParam.IsInvoice = true;
               OpenEx();
             } else {
-              Check(FDevice->FPR_OpenFiscBon(static_cast<uint16_t>(CashierNo), Pass, CashierPOS, true,
-                                             AllReceipt, FiscReceipt),
-                    ExTag);
+              OpenPlain(true, ExTag);
             }
             break;
           case BonRefund:
-            if (!FOnline) throw EAbort("Refund not supported.");
-            OpenEx();
-            break;
           case BonCreditNote:
-            if (!FOnline) throw EAbort("Refund not supported.");
-            UpdateInvoiceRange(1, Number);
             OpenEx();
             break;
           default:
@@ -349,6 +382,7 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
 HRESULT TMiravokFprn::EndBon(LONG* Res) {
   return Guard([&] {
     if (Res) *Res = -1;
+    BeginDeviceCall();
     ClearLastError();
     try {
       CheckConnected();
@@ -372,20 +406,41 @@ HRESULT TMiravokFprn::EndBon(LONG* Res) {
             Check(FDevice->FPR_PrintDuplicate());
             LogMessage("Print receipt duplicate. /Receipt completed without error!/", LogInfo);
           }
-          // A sale number is reported only when the opening carried it to the printer (the
-          // ONLINE mode); a number given to a printer in the other mode was never used.
-          FLastUniqueSellNo = FSellNoSent ? FFiskParam.UniqueSellNo : std::string();
+          // The number the opening carried (none without the ONLINE mode): a number given
+          // since, for the next receipt, is not this one's.
+          FLastUniqueSellNo = FOpenedSellNo;
         }
       }
       LogMessage("Receipt completed", LogInfo);
       if (Res) *Res = 0;
     } catch (const std::exception& E) {
-      ResetAfterEndBon();
-      SetLastErrorFrom(E, "EndBon failed", "");
+      FinishFailedEndBon(E);
       return;
     }
     ResetAfterEndBon();
   });
+}
+
+void TMiravokFprn::FinishFailedEndBon(const std::exception& E) {
+  // The record comes first: the status read below replaces the device's error.
+  try {
+    SetLastErrorFrom(E, "EndBon failed", "");
+  } catch (...) {
+    if (!ReceiptStillOpen()) ResetAfterEndBon();
+    throw;
+  }
+  if (!ReceiptStillOpen()) ResetAfterEndBon();
+}
+
+bool TMiravokFprn::ReceiptStillOpen() {
+  // Without a link the object starts over, as before: Close has ended what the printer had
+  // open, and a new initialisation resets the receipt anyway.
+  if (!FDevice || !FDevice->IsConnected()) return false;
+  // The link failed: the printer may well have the receipt still; it is not asked again.
+  if (FLastErrorCode > 100 && FLastErrorCode < 200) return true;
+  TDataBuffer Status;
+  if (!FDevice->GetFPR_Status(true, Status)) return true;
+  return IsStatusBitSet(Status, 2, 3) || IsStatusBitSet(Status, 2, 5);
 }
 
 void TMiravokFprn::ResetAfterEndBon() {
@@ -415,8 +470,13 @@ void TMiravokFprn::UnderpaidCleanup(double Amount, double Tender) {
 }
 
 HRESULT TMiravokFprn::VoidCurrentReciept(LONG* Res) {
-  return RunMethod(Res, "VoidCurrentReciept failed", "VoidCurrentReciept..",
-                   [&] { Check(FDevice->FPR_CloseOpenReceipts()); });
+  return RunMethod(Res, "VoidCurrentReciept failed", "VoidCurrentReciept..", [&] {
+    Check(FDevice->FPR_CloseOpenReceipts());
+    // The printer has no receipt open now: nor has the object (a receipt kept after a
+    // failed EndBon included). Data given for the next receipt stay.
+    ResetReceiptState();
+    FOpenedSellNo.clear();
+  });
 }
 
 // ---------------------------------------------------------------------------------------

@@ -163,8 +163,8 @@ TEST_F(ReceiptTest, RefundAndCreditNoteRefusedWithoutOnlineMode) {
     EXPECT_EQ(StartBon(Type, 3, "Ivan", Buyer("500")), -1);
     EXPECT_EQ(Code(), 502);
     EXPECT_EQ(Message(), "[StartBon] Refund not supported. ");
-    // Refused before any number range is touched and before anything opens.
-    EXPECT_THAT(M.Commands(), ElementsAre(0x4A, 0x66)) << Type;
+    // Refused before anything is sent: 502 means just that.
+    EXPECT_TRUE(M.Commands().empty()) << Type;
     EXPECT_FALSE(M.State().open.has_value());
   }
 }
@@ -355,20 +355,34 @@ TEST_F(ReceiptTest, SaleNumberAndRefundDataBelongToOneReceipt) {
   EXPECT_EQ(LastUniqueSellNo(), "AB123456-0003-0000777");
 }
 
-// Every StartBon that got past the connection check uses up the refund data and the sale
-// number given before it, whatever its outcome: the next, unrelated plain receipt carries
-// neither. A retry gives them again.
-TEST_F(ReceiptTest, FailedOpeningUsesUpTheRefundDataAndTheSaleNumber) {
+// The refund data and the sale number given for a receipt serve its first opening that
+// goes to the printer: an attempt that fails before its opening is sent leaves them for
+// the retry, which opens the refund (or credit note) the caller asked for, and EndBon
+// reports the caller's number.
+TEST_F(ReceiptTest, RetryAfterAFailureBeforeTheOpeningCarriesTheGivenData) {
   const auto Refused = model::ReplyBits(model::Bits({model::bit::SyntaxError}));
   const struct {
     const char* Name;
     LONG BonType;
+    std::string CashierName;  // the first attempt's; the retry gives "Ivan"
     std::function<void(model::PrinterModel&)> Fail;
   } Cases[] = {
-      {"opening refused", 5, [&](model::PrinterModel& M) { M.ScriptNext(0x90, Refused); }},
-      {"no paper", 5, [](model::PrinterModel& M) { M.SetStatusBit(model::bit::NoPaper); }},
-      {"credit-note range unreadable", 6, [&](model::PrinterModel& M) { M.ScriptNext(0x42, Refused); }},
-      {"last document unreadable", 5, [&](model::PrinterModel& M) { M.ScriptNext(0x71, Refused); }},
+      {"no answer", 5, "Ivan",
+       [](model::PrinterModel& M) { M.InjectNext(model::Fault::Silence, model::OnCommand(0x4A).Times(1000000)); }},
+      {"cashier name refused", 5, "Ivanov, I.", [](model::PrinterModel&) {}},
+      {"no paper", 5, "Ivan", [](model::PrinterModel& M) { M.SetStatusBit(model::bit::NoPaper); }},
+      {"no paper, credit note", 6, "Ivan", [](model::PrinterModel& M) { M.SetStatusBit(model::bit::NoPaper); }},
+      {"last document unreadable", 5, "Ivan", [&](model::PrinterModel& M) { M.ScriptNext(0x71, Refused); }},
+      {"credit-note range unreadable", 6, "Ivan", [&](model::PrinterModel& M) { M.ScriptNext(0x42, Refused); }},
+      {"leftover receipt not ended", 5, "Ivan",
+       [&](model::PrinterModel& M) {
+         M.Edit([](model::ModelState& S) {
+           model::Receipt R;
+           R.kind = ReceiptKind::NonFiscal;
+           S.open = R;
+         });
+         M.ScriptNext(0x27, model::ReplyBits(model::Bits({model::bit::NotAllowed})));
+       }},
   };
   const std::string Given = "AB123456-0003-0000777";
   for (const auto& C : Cases) {
@@ -376,27 +390,92 @@ TEST_F(ReceiptTest, FailedOpeningUsesUpTheRefundDataAndTheSaleNumber) {
     Printers.clear();
     TComPortNames::RemoveMapping("COM7");
     auto& M = Connect(true);
-    ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0) << Message();
+    // Another fiscal memory: the date and the invoice number go along.
+    ASSERT_EQ(SetRefundParams(12345, 2, 17, "05/03/2024 10:15:00", "77"), 0) << Message();
     ASSERT_EQ(AddUniqueSellNom(Given), 0);
     C.Fail(M);
-    ASSERT_EQ(StartBon(C.BonType, 3, "Ivan", Buyer("500")), -1);
+    ASSERT_EQ(StartBon(C.BonType, 3, C.CashierName, Buyer("500")), -1);
+    EXPECT_TRUE(test::RequestData(M, 0x90).empty());
+    EXPECT_FALSE(M.State().open.has_value() && M.State().open->kind != ReceiptKind::NonFiscal);
+    M.ClearFaults();
     M.ClearStatusBits();
 
-    ASSERT_EQ(StartBon(2), 0) << Message();
-    EXPECT_EQ(M.State().open->kind, ReceiptKind::Fiscal);
-    const std::string Opening = test::RequestData(M, 0x90).back();
-    EXPECT_EQ(Opening, "Ivan," + O().FFiskParam.UniqueSellNo);
-    EXPECT_NE(O().FFiskParam.UniqueSellNo, Given);
-    EXPECT_FALSE(O().FFiskParam.IsRefund);
-    ASSERT_EQ(EndBon(), 0) << Message();
-    EXPECT_NE(LastUniqueSellNo(), Given);
-
-    // Given again, they serve the retry.
-    ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0) << Message();
-    ASSERT_EQ(AddUniqueSellNom(Given), 0);
-    ASSERT_EQ(StartBon(5), 0) << Message();
-    EXPECT_EQ(test::RequestData(M, 0x90).back(), "Ivan," + Given + ",S,00012345,R,17");
+    ASSERT_EQ(StartBon(C.BonType, 3, "Ivan", Buyer("500")), 0) << Message();
+    EXPECT_THAT(test::RequestData(M, 0x90),
+                ElementsAre("Ivan," + Given + ",S,00012345,R,17,2024-03-05T10:15:00,77"));
     EXPECT_EQ(M.State().open->kind, ReceiptKind::Refund);
+    ASSERT_EQ(AddPLU(2.5), 0) << Message();
+    ASSERT_EQ(AddPayment(2.5), 0) << Message();
+    ASSERT_EQ(EndBon(), 0) << Message();
+    EXPECT_EQ(LastUniqueSellNo(), Given);
+  }
+}
+
+// An opening that went to the printer has used up the data, whatever its answer (the
+// printer may have opened the receipt): a retry without new refund data is refused before
+// anything is sent, never opened as a sale; given again, they serve the next opening.
+TEST_F(ReceiptTest, OpeningRefusedByThePrinterUsesUpTheData) {
+  for (LONG BonType : {5, 6}) {
+    SCOPED_TRACE(BonType);
+    Printers.clear();
+    TComPortNames::RemoveMapping("COM7");
+    auto& M = Connect(true);
+    ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0) << Message();
+    ASSERT_EQ(AddUniqueSellNom("AB123456-0003-0000777"), 0);
+    M.ScriptNext(0x90, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
+    ASSERT_EQ(StartBon(BonType, 3, "Ivan", Buyer("500")), -1);
+    EXPECT_EQ(Code(), 208);  // the printer refused: no receipt open
+    M.ClearRequests();
+
+    EXPECT_EQ(StartBon(BonType, 3, "Ivan", Buyer("500")), -1);
+    EXPECT_EQ(Code(), 201);
+    EXPECT_EQ(Message(), "[StartBon] Invalid input data. [RefundParams] ");
+    EXPECT_TRUE(M.Commands().empty());
+    EXPECT_FALSE(M.State().open.has_value());
+
+    ASSERT_EQ(SetRefundParams(12345, 2, 18, ""), 0) << Message();
+    ASSERT_EQ(StartBon(BonType, 3, "Ivan", Buyer("500")), 0) << Message();
+    const std::string Opening = test::RequestData(M, 0x90).back();
+    EXPECT_EQ(Opening, "Ivan," + O().FFiskParam.UniqueSellNo + ",S,00012345,R,18");
+    EXPECT_NE(O().FFiskParam.UniqueSellNo, "AB123456-0003-0000777");
+  }
+}
+
+TEST_F(ReceiptTest, RefundOrCreditNoteWithoutRefundDataIsRefusedUnsent) {
+  auto& M = Connect(true);
+  for (LONG BonType : {5, 6}) {
+    EXPECT_EQ(StartBon(BonType, 3, "Ivan", Buyer("500")), -1);
+    EXPECT_EQ(Code(), 201);
+    EXPECT_EQ(Message(), "[StartBon] Invalid input data. [RefundParams] ");
+    EXPECT_TRUE(M.Commands().empty());
+    EXPECT_FALSE(M.State().open.has_value());
+    EXPECT_EQ(O().FBonType, 0);
+  }
+}
+
+// An opening of another type never carries refund data and drops them: after a refund
+// that failed before its opening, a plain sale is a sale, and a later refund needs its
+// data given again.
+TEST_F(ReceiptTest, OtherOpeningAfterAFailedRefundCarriesNoRefundData) {
+  for (LONG Other : {2, 1, 9}) {
+    SCOPED_TRACE(Other);
+    Printers.clear();
+    TComPortNames::RemoveMapping("COM7");
+    auto& M = Connect(true);
+    ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0) << Message();
+    M.SetStatusBit(model::bit::NoPaper);
+    ASSERT_EQ(StartBon(5), -1);
+    M.ClearStatusBits();
+    ASSERT_EQ(StartBon(Other), 0) << Message();
+    EXPECT_FALSE(O().FFiskParam.IsRefund);
+    if (Other == 2) {
+      EXPECT_THAT(test::RequestData(M, 0x90), ElementsAre("Ivan," + O().FFiskParam.UniqueSellNo));
+      EXPECT_EQ(M.State().open->kind, ReceiptKind::Fiscal);
+    }
+    ASSERT_EQ(EndBon(), 0) << Message();
+    EXPECT_EQ(StartBon(5), -1);
+    EXPECT_EQ(Code(), 201);
+    EXPECT_THAT(Message(), HasSubstr("[RefundParams]"));
   }
 }
 
@@ -433,7 +512,9 @@ TEST_F(ReceiptTest, ArgumentsThatWouldGoOutWronglyAreRefusedUnsent) {
       {false, 2, 65536, "Ivan", "0000", {}, "CashierNo"},
       {true, 2, 3, "Ivanov, I.", "0000", {}, "CashierName"},
       {true, 5, 3, "Ivanov, I.", "0000", {}, "CashierName"},
-      {false, 1, 3, "Ivan", "12,34", {}, "CashierPass"},
+      // Without the ONLINE mode the fiscal opening carries the password: a number.
+      {false, 2, 3, "Ivan", "12,34", {}, "CashierPass"},
+      {false, 3, 3, "Ivan", "12a", Buyer("500"), "CashierPass"},
       {false, 3, 3, "Ivan", "0000", TabCompany, "InvCompany"},
       {true, 6, 3, "Ivan", "0000", LfTown, "InvCity"},
   };
@@ -519,6 +600,7 @@ TEST_F(ReceiptTest, InvoiceRangeThatCannotBeReadFailsTheOpening) {
   auto& M = Connect(true);
   const std::pair<LONG, std::string> Cases[] = {{3, "invoice"}, {6, "credit note"}};
   for (const auto& [BonType, Name] : Cases) {
+    ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0) << Message();
     M.ScriptNext(0x42, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
     EXPECT_EQ(StartBon(BonType, 3, "Ivan", Buyer("1000")), -1);
     EXPECT_EQ(Code(), 502);
@@ -536,7 +618,8 @@ TEST_F(ReceiptTest, UnderpaidReceiptIsClosedWithCashAndEndBonFails) {
   ASSERT_EQ(AddPLU(12.5), 0) << Message();
   ASSERT_EQ(AddPayment(10), 0) << Message();
   EXPECT_EQ(EndBon(), -1);
-  EXPECT_EQ(Code(), 502);
+  // Not 502: the cleanup went to the printer (here it printed the receipt).
+  EXPECT_EQ(Code(), 200);
   EXPECT_EQ(Message(), "[EndBon failed] Payments are not enough. TotalSum:12.50; Tender:10.00) ");
   // The printer could no longer cancel it: the rest was paid in cash and the receipt closed.
   const auto S = M.State();
@@ -588,9 +671,11 @@ TEST_F(ReceiptTest, DuplicateAfterTheClosingAndItsRefusal) {
   EXPECT_EQ(LastUniqueSellNo(), Number);     // the number of the earlier receipt stays
 }
 
+// Every outcome that leaves no receipt open on the printer (a failure that leaves it open
+// keeps the receipt: ReceiptWhoseCloseFailedIsClosedByASecondEndBon).
 TEST_F(ReceiptTest, EndBonResetsTheReceiptStateOnEveryOutcome) {
-  enum Outcome { Closed, NoConnection, ErrorState, Underpaid, DuplicateRefused };
-  for (Outcome Case : {Closed, NoConnection, ErrorState, Underpaid, DuplicateRefused}) {
+  enum Outcome { Closed, NoConnection, Underpaid, DuplicateRefused };
+  for (Outcome Case : {Closed, NoConnection, Underpaid, DuplicateRefused}) {
     SCOPED_TRACE(static_cast<int>(Case));
     Printers.clear();
     TComPortNames::RemoveMapping("COM7");
@@ -600,7 +685,6 @@ TEST_F(ReceiptTest, EndBonResetsTheReceiptStateOnEveryOutcome) {
     ASSERT_EQ(AddPLU(12.5), 0) << Message();
     ASSERT_EQ(AddPayment(Case == Underpaid ? 10 : 12.5), 0) << Message();
     if (Case == NoConnection) Close();
-    if (Case == ErrorState) M.SetStatusBit(model::bit::NoPaper);
     if (Case == DuplicateRefused) {
       ASSERT_EQ(Obj->put_PrintInvDublicate(1), S_OK);
       M.ScriptNext(0x6D, model::ReplyBits(model::Bits({model::bit::NotAllowed})));
@@ -625,13 +709,105 @@ TEST_F(ReceiptTest, EndBonWithNoReceiptOpenOnThePrinterSucceeds) {
   ASSERT_EQ(StartBon(2), 0);
   EXPECT_EQ(Void(), 0) << Message();
   EXPECT_TRUE(M.State().closed.back().cancelled);
-  EXPECT_EQ(O().FBonType, 2);  // the void leaves the object's state
+  EXPECT_EQ(O().FBonType, 0);  // nor has the object a receipt now
   M.ClearRequests();
   EXPECT_EQ(EndBon(), 0) << Message();
   EXPECT_EQ(O().FBonType, 0);
   EXPECT_EQ(LastUniqueSellNo(), Last);
   EXPECT_THAT(M.Commands(), ElementsAre(0x4A, 0x4C));
   EXPECT_THAT(LogText(), HasSubstr("Receipt completed"));
+}
+
+// A paid receipt whose EndBon failed while the printer kept it open stays the object's
+// receipt: a second EndBon closes it as the first would have, an invoice with its buyer
+// block, and reports the sale number its opening carried.
+TEST_F(ReceiptTest, ReceiptWhoseCloseFailedIsClosedByASecondEndBon) {
+  const struct {
+    const char* Name;
+    std::function<void(model::PrinterModel&)> Fail;
+  } Cases[] = {
+      {"no paper before the close", [](model::PrinterModel& M) { M.SetStatusBit(model::bit::NoPaper); }},
+      {"close refused", [](model::PrinterModel& M) {
+         M.ScriptNext(0x38, model::ReplyBits(model::Bits({model::bit::NoPaper})));
+       }},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Printers.clear();
+    TComPortNames::RemoveMapping("COM7");
+    auto& M = Connect(true);
+    ASSERT_EQ(AddUniqueSellNom("AB123456-0003-0000777"), 0);
+    ASSERT_EQ(StartBon(3, 3, "Ivan", Buyer("500")), 0) << Message();
+    ASSERT_EQ(AddPLU(3), 0) << Message();
+    ASSERT_EQ(AddPayment(3), 0) << Message();
+    C.Fail(M);
+    ASSERT_EQ(EndBon(), -1);
+    EXPECT_EQ(Code(), 210);
+    ASSERT_TRUE(M.State().open.has_value());
+    EXPECT_EQ(O().FBonType, 3);
+    EXPECT_EQ(O().FReceiptTotal, 3);
+    EXPECT_EQ(O().FPaidTotal, 3);
+    M.ClearStatusBits();
+
+    ASSERT_EQ(EndBon(), 0) << Message();
+    EXPECT_FALSE(M.State().open.has_value());
+    EXPECT_FALSE(M.State().closed.back().cancelled);
+    EXPECT_EQ(M.State().closed.back().kind, ReceiptKind::Invoice);
+    EXPECT_EQ(test::RequestData(M, 0x39).back(), kBuyerBlock);
+    EXPECT_EQ(LastUniqueSellNo(), "AB123456-0003-0000777");
+    EXPECT_EQ(O().FBonType, 0);
+  }
+}
+
+// A receipt kept after a failed EndBon goes with the next StartBon (which ends it on the
+// printer first) and with VoidCurrentReciept.
+TEST_F(ReceiptTest, KeptReceiptGoesWithTheNextStartBonOrAVoid) {
+  for (bool ByVoid : {false, true}) {
+    SCOPED_TRACE(ByVoid ? "void" : "StartBon");
+    Printers.clear();
+    TComPortNames::RemoveMapping("COM7");
+    auto& M = Connect(false);
+    ASSERT_EQ(StartBon(3, 3, "Ivan", Buyer("500")), 0) << Message();
+    ASSERT_EQ(AddPLU(3), 0) << Message();
+    M.SetStatusBit(model::bit::NoPaper);
+    ASSERT_EQ(EndBon(), -1);
+    ASSERT_EQ(O().FBonType, 3);
+    M.ClearStatusBits();
+    if (ByVoid) {
+      ASSERT_EQ(Void(), 0) << Message();
+      EXPECT_EQ(O().FBonType, 0);
+      EXPECT_EQ(O().FReceiptTotal, 0);
+    } else {
+      ASSERT_EQ(StartBon(2), 0) << Message();
+      EXPECT_EQ(O().FBonType, 2);
+      EXPECT_EQ(M.State().open->kind, ReceiptKind::Fiscal);
+    }
+    EXPECT_TRUE(M.State().closed.back().cancelled);
+  }
+}
+
+// The password goes only to the operator step where no opening carries it (the extended
+// opening of the ONLINE mode, the non-fiscal opening, a type that opens nothing): one that
+// step cannot send skips it with its log line, and the receipt opens.
+TEST_F(ReceiptTest, PasswordThatCannotBeSentSkipsOnlyTheOperatorStep) {
+  const struct {
+    bool Online;
+    LONG BonType;
+  } Cases[] = {{true, 2}, {true, 3}, {true, 5}, {false, 1}, {false, 9}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(std::to_string(C.BonType) + (C.Online ? " online" : ""));
+    Printers.clear();
+    TComPortNames::RemoveMapping("COM7");
+    auto& M = Connect(C.Online);
+    if (C.BonType == 5) {
+      ASSERT_EQ(SetRefundParams(12345, 2, 17, ""), 0) << Message();
+    }
+    EXPECT_EQ(StartBon(C.BonType, 3, "Ivan", Buyer("500"), "12,34"), 0) << Message();
+    EXPECT_EQ(O().FBonType, C.BonType);
+    EXPECT_TRUE(test::RequestData(M, 0x66).empty());
+    EXPECT_EQ(M.State().open.has_value(), C.BonType != 9);
+    EXPECT_THAT(LogText(), HasSubstr("Set operator failed.Invalid input data. [OperPwd]"));
+  }
 }
 
 TEST_F(ReceiptTest, VoidWithoutConnection) {

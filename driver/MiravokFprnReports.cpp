@@ -82,8 +82,13 @@ HRESULT TMiravokFprn::RunFMDateReport(DATE StartDate, DATE EndDate, LONG Detaile
                            " Detailed=" + std::to_string(Detailed);
   return RunMethod(Res, "RunFMDateReport failed", Line, [&] {
     CheckPrinterStatus();
+    // Dates the command would refuse (an end date before the start date, a value that is
+    // no date) are refused as it refuses them, before a receipt left open is ended.
+    const bool NoDate = FormatOleDateTime("ddmmyy", StartDate).empty() ||
+                        (EndDate != 0 && FormatOleDateTime("ddmmyy", EndDate).empty());
+    if (NoDate || (EndDate != 0 && EndDate < StartDate))
+      throw ECRException(ErrInvalidInput, TBaseDevice::ErrorCodeText(ErrInvalidInput, ""));
     EnsureNoOpenReceipt();
-    // The command refuses an end date before the start date before sending anything.
     Check(FDevice->FPR_FMReportByDate(Detailed != 1, StartDate, EndDate));
   });
 }

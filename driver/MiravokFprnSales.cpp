@@ -236,7 +236,7 @@ HRESULT TMiravokFprn::AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity
     if (IsPrinterReceipt(FBonType)) {
       CheckVatGroupArgument(VATGroup, "VATGroup");
       CheckTextArgument(TTextField::SaleText, NumbText, "Numb");
-      CheckTextArgument(TTextField::SaleText, NameText, "Name");
+      CheckTextArgument(TTextField::SaleSecondText, NameText, "Name");
     }
     const char Letter = VatGroupLetter(VATGroup);
     const double Amount = RoundAmount(Price * Quantity);
@@ -278,13 +278,13 @@ HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double
     FiniteArgument(Price, "Price");
     FiniteArgument(Quantity, "Quantity");
     FiniteArgument(Price * Quantity, "Price");
-    // The group and the name may reprogram the department; the name goes into the sale
-    // with the number.
+    // The group and the name may reprogram the department (where an LF would start the
+    // department's second text); the name goes into the sale with the number.
     CheckVatGroupArgument(VATGrp, "VATGrp");
     CheckTextArgument(TTextField::DepartmentName, NameText, "Name");
     if (IsPrinterReceipt(FBonType)) {
       CheckTextArgument(TTextField::SaleText, NumbText, "Numb");
-      CheckTextArgument(TTextField::SaleText, NameText, "Name");
+      CheckTextArgument(TTextField::SaleSecondText, NameText, "Name");
     }
     const auto DepNo = static_cast<std::uint8_t>(DeprtmentNo);
     const char Letter = VatGroupLetter(VATGrp);

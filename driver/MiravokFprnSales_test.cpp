@@ -586,16 +586,20 @@ TEST_F(SalesTest, NegativeArticleNumberIsRefusedUnsent) {
   EXPECT_THAT(Dev->Calls, IsEmpty());
 }
 
-// A sale's number and name are its two text lines: a TAB or an LF in them would move the
-// VAT letter, price and quantity after them; a VAT group that wraps to another letter would
-// sell at the wrong rate. In a non-fiscal receipt the texts are printed text and go as given.
+// A sale's number and name are its two text lines: a TAB in them, or an LF in the number
+// (it would start the second line), would move the VAT letter, price and quantity after
+// them; the name of a department sale also names the department, where an LF starts its
+// second text. A VAT group that wraps to another letter would sell at the wrong rate. In a
+// non-fiscal receipt the texts are printed text and go as given.
 TEST_F(SalesTest, SaleArgumentsThatWouldGoOutWronglyAreRefused) {
   const struct {
     std::function<LONG()> Call;
     const char* Failure;
   } Cases[] = {
       {[&] { return AddPLU("1\t2", "A", 1, 1, 1); }, "[Add plu failed] Invalid input data. [Numb] "},
-      {[&] { return AddPLU("1", "Milk\n2 l", 1, 1, 1); }, "[Add plu failed] Invalid input data. [Name] "},
+      {[&] { return AddPLU("1\n2", "Milk", 1, 1, 1); }, "[Add plu failed] Invalid input data. [Numb] "},
+      {[&] { return AddPLU("1", "Milk\t2 l", 1, 1, 1); }, "[Add plu failed] Invalid input data. [Name] "},
+      {[&] { return AddDeprtPlu("Milk\n2 l", 1, 1, 1, 1); }, "[AddDeprtPlu failed] Invalid input data. [Name] "},
       {[&] { return AddDeprtPlu("Bread\t", 1, 1, 1, 1); }, "[AddDeprtPlu failed] Invalid input data. [Name] "},
       // A VAT group goes out as one letter: 257 or -255 would be the letter of group 1.
       {[&] { return AddPLU("1", "A", 1, 1, 257); }, "[Add plu failed] Invalid input data. [VATGroup] "},
@@ -619,7 +623,9 @@ TEST_F(SalesTest, SaleArgumentsThatWouldGoOutWronglyAreRefused) {
   Obj->OpenReceipt(2);
   Dev->Calls.clear();
   EXPECT_EQ(AddPLU("1, 2", "Milk, 1 l", 1, 1, 1), 0) << Message();
-  EXPECT_THAT(Dev->Sent(kSale), ElementsAre("1, 2\nMilk, 1 l\t\xC0" "1.00"));
+  // The name is the second line, which only the TAB ends: an LF in it goes as given.
+  EXPECT_EQ(AddPLU("1", "Milk\n1 l", 1, 1, 1), 0) << Message();
+  EXPECT_THAT(Dev->Sent(kSale), ElementsAre("1, 2\nMilk, 1 l\t\xC0" "1.00", "1\nMilk\n1 l\t\xC0" "1.00"));
 }
 
 // A department read that carries no VAT letter never lends the sale a letter: an

@@ -128,6 +128,12 @@ void TMiravokFprn::SetLastErrorFrom(const std::exception& E, const std::string& 
   FLastErrorMessage = "[" + Context + "] " + E.what() + " " + Extra;
   const auto* Own = dynamic_cast<const ECRException*>(&E);
   FLastErrorCode = Own ? Own->Code : ErrNotInitialized;
+  if ((FLastErrorCode == ErrInvalidInput || FLastErrorCode == ErrNotInitialized) && FDevice &&
+      FDevice->FChangingCommandsSent > 0) {
+    const int32_t Device = FDevice->FErrorCode;
+    FLastErrorCode = Device != 0 && Device != ErrInvalidInput && Device != ErrNotInitialized ? Device
+                                                                                           : ErrInvalidAnswer;
+  }
   LogMessage(FLastErrorMessage, LogError);
 }
 

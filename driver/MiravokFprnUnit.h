@@ -68,6 +68,7 @@ class ECRException : public EAbort {
 
 // The error codes that the object sets itself.
 inline constexpr int32_t ErrPortNotActive = 101;   // "COM port is not active"
+inline constexpr int32_t ErrInvalidAnswer = 200;   // a failure after a change was sent
 inline constexpr int32_t ErrInvalidInput = 201;    // argument texts the object refuses
 inline constexpr int32_t ErrNotInitialized = 502;  // also every non-ECRException failure
 inline constexpr int32_t ErrNoComPorts = 503;
@@ -286,6 +287,7 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
     return ComGuard(IMiravokFprn::Iid, MiravokFprnSource, [&]() -> HRESULT {
       if (Res) *Res = -1;
       try {
+        BeginDeviceCall();
         ClearLastError();
         if (!CallLine.empty()) LogMessage(CallLine, LogInfo);
         if (!(Flags & NoConnectionCheck)) CheckConnected();
@@ -322,8 +324,16 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   void CheckConnected();
   // Records a failure: FLastErrorMessage := "[" + Context + "] " + message + " " + Extra;
   // FLastErrorCode := the ECRException's code, 502 for any other exception; an error line.
+  // 201 and 502 tell a caller that nothing of the call reached the printer: once the call
+  // handed a command that may change the printer to the link, such a failure takes the
+  // device's code of the last exchange instead, or 200 when that is none of its own.
   void SetLastErrorFrom(const std::exception& E, const std::string& Context,
                         const std::string& Extra);
+  // The start of every call that may talk to the printer: the device's count of changing
+  // commands starts from 0, so that SetLastErrorFrom sees what this call sent.
+  void BeginDeviceCall() {
+    if (FDevice) FDevice->FChangingCommandsSent = 0;
+  }
 
   // After a device operation answered false: raises ECRException with the device's
   // FErrorCode and Tag + FErrorText. A device that failed without a code (0) is reported
@@ -404,25 +414,34 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   void ResetReceiptData();
   // The state without a receipt: FBonType 0, no non-fiscal receipt, running totals 0.
   void ResetReceiptState();
-  // What EndBon resets on every outcome: running totals, FBonType, the receipt data.
+  // What EndBon resets once the receipt is closed (or gone): running totals, FBonType, the
+  // receipt data.
   void ResetAfterEndBon();
-  // The start of a StartBon that got past the connection check: the sale number and the
-  // refund data given since the last attempt are this attempt's; what an earlier attempt
-  // left behind (opened or not) is dropped unless it was given again.
-  void TakeReceiptData();
+  // The start of StartBon: FFiskParam keeps what the caller gave and no opening has used
+  // up (the sale number, and the refund data for BonType 5 and 6); the rest of it, left
+  // by an earlier attempt or receipt, is cleared. Any other type drops the refund data.
+  void PrepareReceiptData(bool Refund);
+  // An opening went to the link (whatever its answer: the printer may have opened the
+  // receipt): the sale number and the refund data given for it are used up, and SellNo is
+  // the number the opening carried (empty: none), which EndBon reports.
+  void UseUpReceiptData(const std::string& SellNo);
+  // EndBon failed: records the failure, and keeps the receipt state while the printer
+  // still has the receipt open (or may have it), so that a second EndBon closes it.
+  void FinishFailedEndBon(const std::exception& E);
+  // After a failed EndBon: false only when the printer shows no open receipt, or the link
+  // is closed; a link failure or a status that cannot be read counts as still open.
+  bool ReceiptStillOpen();
   // EndBon on an underpaid fiscal receipt: has the printer cancel it or close it with the
   // rest paid in cash, logs which, and fails with "Payments are not enough".
   [[noreturn]] void UnderpaidCleanup(double Amount, double Tender);
-  // The sale number and the refund data belong to one opening attempt: every StartBon
-  // that got past the connection check marks them taken, whatever its outcome; the next
-  // StartBon starts from cleared refund data and a new sale number, unless they were
-  // given again since. A failed opening is retried by giving them again.
-  bool FReceiptDataTaken = false;
+  // The caller's sale number (AddUniqueSellNom) and refund data (SetRefundParams) in
+  // FFiskParam that no opening has used up yet: they serve the next opening sent, also
+  // when an attempt fails before its opening is sent.
   bool FRefundDataGiven = false;
   bool FSellNoGiven = false;
-  // The open receipt's opening carried FFiskParam.UniqueSellNo to the printer (the
-  // extended opening of the ONLINE mode); only then does EndBon report it as used.
-  bool FSellNoSent = false;
+  // The sale number that the opening of the open receipt carried to the printer (the
+  // extended opening of the ONLINE mode); empty when it carried none.
+  std::string FOpenedSellNo;
   // --- end receipt lifecycle ---
 
   // --- sales ---

@@ -171,8 +171,9 @@ TEST_F(MiravokFprnTest, DeviceFailureKeepsItsCodeAndText) {
   } Cases[] = {
       {103, "Time out", 103},
       // A device operation that answers false but leaves its code at 0 must not read as
-      // success to a client that looks at LastErrorCode.
-      {0, "Socket closed", 502},
+      // success to a client that looks at LastErrorCode; nor, once the command went to the
+      // link, as a refusal before sending (502): it is 200.
+      {0, "Socket closed", 200},
   };
   TFakeDevice& D = Connect();
   for (const auto& C : Cases) {
@@ -181,6 +182,13 @@ TEST_F(MiravokFprnTest, DeviceFailureKeepsItsCodeAndText) {
     EXPECT_EQ(Code(), C.Code);
     EXPECT_EQ(Message(), std::string("[Set operator failed] ") + C.Text + " ");
   }
+  // A call that only reads reports the same failure as 502: nothing of it changed the
+  // printer. The count of a changing call before it does not carry over.
+  D.Push(TFakeDevice::Failure(0, "Socket closed"));
+  LONG Number = -1;
+  EXPECT_EQ(Obj->GetLastDocNumber(&Number), S_OK);
+  EXPECT_EQ(Code(), 502);
+  EXPECT_EQ(Message(), "[GetLastBonNumber failed] Socket closed ");
 }
 
 TEST_F(MiravokFprnTest, OperatorNameOfBlanksFailsWithTheCommandsCode) {
