@@ -22,7 +22,8 @@
 //       CheckPrinterStatus();
 //       EnsureNoOpenReceipt();
 //       Check(FDevice->FPR_DailyReport(false));  // false: ECRException with the device's
-//     });                                        // code and text (502 when its code is 0)
+//     });                                        // code and text (502 when its code is 0;
+//                                                // recorded as 200 once a change was sent)
 //   }
 //
 // A value method passes nullptr as Res and stores its value itself:
