@@ -441,6 +441,20 @@ TEST_F(ReceiptTest, OpeningRefusedByThePrinterUsesUpTheData) {
   }
 }
 
+// What the extended opening would refuse before sending (here the reason O for a receipt
+// of another fiscal memory) is refused before the operator step sends anything: 201 then
+// means that nothing was sent, and the data are not used up.
+TEST_F(ReceiptTest, ExtendedOpeningThePrinterCannotTakeIsRefusedBeforeAnythingIsSent) {
+  auto& M = Connect(true);
+  ASSERT_EQ(SetRefundParams(12345, 1, 17, ""), 0) << Message();
+  EXPECT_EQ(StartBon(5), -1);
+  EXPECT_EQ(Code(), 201);
+  EXPECT_EQ(Message(), "[StartBon] [FPR_OpenFiscBonEx]Invalid input data. Reason \"O\" is invalid for this device. ");
+  EXPECT_TRUE(test::RequestData(M, 0x66).empty());
+  EXPECT_TRUE(test::RequestData(M, 0x90).empty());
+  EXPECT_TRUE(O().FFiskParam.IsRefund);
+}
+
 TEST_F(ReceiptTest, RefundOrCreditNoteWithoutRefundDataIsRefusedUnsent) {
   auto& M = Connect(true);
   for (LONG BonType : {5, 6}) {
