@@ -1,6 +1,9 @@
 // The arguments that clients send through IDispatch, checked on what the printer model
 // receives: every numeric VARIANT type by value, by reference and inside a variant
 // reference, for each kind of parameter; and named arguments in any order.
+#include <charconv>
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/FprnModelTestSupport.h"
+#include "driver/WireNumbers.h"
 #include "platform/com/Dispatch.h"
 
 namespace fp {
@@ -235,6 +239,51 @@ TEST_F(ArgumentsTest, EveryNumericTypeReachesTheWireAsTheValueItHolds) {
   }
 }
 
+// A currency amount below 10^11 (every one a till can send) becomes a double whose wire text
+// is its own decimal value rounded halves away from zero, at 2 and at 3 decimals; a decimal
+// with more places gives the wire text of the same value written as a double literal.
+TEST(ArgumentWireTextTest, CurrencyAndDecimalRoundOnTheirDecimalValue) {
+  // The exact rounding of Units / 10000 to Places (2 or 3) decimals, halves away from zero.
+  auto Exact = [](LONGLONG Units, int Places) {
+    const LONGLONG Div = Places == 2 ? 100 : 10;
+    const LONGLONG Magnitude = (std::llabs(Units) + Div / 2) / Div;
+    const LONGLONG One = Places == 2 ? 100 : 1000;
+    std::string Fraction = std::to_string(Magnitude % One);
+    Fraction.insert(0, std::size_t(Places) - Fraction.size(), '0');
+    return std::string(Units < 0 && Magnitude != 0 ? "-" : "") + std::to_string(Magnitude / One) + "." + Fraction;
+  };
+  auto ToR8 = [](const VARIANT& V) {
+    Variant Out;
+    EXPECT_EQ(VariantChangeType(&Out, &V, 0, VT_R8), S_OK);
+    return Out.dblVal;
+  };
+  std::vector<LONGLONG> Units = {5, -5, 50, 150, 250, 11500, 26750, 10050, -23450, 999999999999950,
+                                 -999999999999950, 999999999999999, 100049999, 4350 * 3};
+  std::mt19937_64 Random(27);
+  for (int I = 0; I < 20000; ++I) {
+    const LONGLONG Magnitude = LONGLONG(Random() % 1000000000000000ull) / (I % 2 ? 1 : 100000);
+    // Every fourth a half at the second place.
+    const LONGLONG U = I % 4 == 0 ? Magnitude / 100 * 100 + 50 : Magnitude;
+    Units.push_back(I % 3 == 0 ? -U : U);
+  }
+  for (LONGLONG U : Units) {
+    const double D = ToR8(Cy(U).Value);
+    EXPECT_EQ(FormatWireAmount(D), Exact(U, 2)) << U;
+    EXPECT_EQ(FormatWireQuantity(D), Exact(U, 3)) << U;
+  }
+
+  for (int I = 0; I < 5000; ++I) {
+    const BYTE Scale = BYTE(Random() % 29);
+    const TTyped D = Dec(Random(), Scale, ULONG(Random() >> (I % 2 ? 32 : 60)));
+    Variant Text;
+    ASSERT_EQ(VariantChangeType(&Text, &D.Value, 0, VT_BSTR), S_OK);
+    const std::string Digits(BstrView(Text.bstrVal).begin(), BstrView(Text.bstrVal).end());
+    double Literal = 0;
+    std::from_chars(Digits.data(), Digits.data() + Digits.size(), Literal);
+    EXPECT_EQ(FormatWireAmount(ToR8(D.Value)), FormatWireAmount(Literal)) << Digits;
+  }
+}
+
 // A value that the declared integer cannot hold is refused, with the argument's index, and
 // nothing of the call reaches the printer; a value that only its type's range allows
 // passes.
@@ -331,6 +380,22 @@ TTrace Trace(const model::PrinterModel& Model) {
   for (const model::Request& R : Model.Requests())
     if (R.frameOk && !R.repeat) Out.emplace_back(R.cmd, R.data);
   return Out;
+}
+
+// Every parameter of the interface's table answers its position by its name in any case,
+// so that a client may name any argument of any entry.
+TEST_F(ArgumentsTest, EveryParameterNameAnswersItsPosition) {
+  for (const TDispEntry& E : IMiravokFprn::DispTable().Items()) {
+    const auto Args = E.Arguments();
+    for (std::size_t K = 0; K < Args.size(); ++K) {
+      if (Args[K].Dir == TArgDir::Result) continue;
+      std::u16string Name = Utf8ToWide(Args[K].Name);
+      for (char16_t& C : Name)
+        if (C >= u'a' && C <= u'z') C = char16_t(C - u'a' + u'A');
+      const std::vector<DISPID> Ids = ParamIds(Disp.Get(), Utf8ToWide(E.Name).c_str(), {Name});
+      EXPECT_EQ(Ids, std::vector<DISPID>{DISPID(K)}) << E.Name << " " << Args[K].Name;
+    }
+  }
 }
 
 TEST_F(ArgumentsTest, NamedArgumentsInAnotherOrderSendWhatThePositionalCallSends) {
