@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ using HRESULT = std::int32_t;
 using SCODE = std::int32_t;
 using LONG = std::int32_t;
 using ULONG = std::uint32_t;
+using BYTE = std::uint8_t;
+using LONGLONG = std::int64_t;
+using ULONGLONG = std::uint64_t;
 using DWORD = std::uint32_t;
 using WORD = std::uint16_t;
 using USHORT = std::uint16_t;
@@ -197,7 +201,9 @@ enum : VARTYPE {
   VT_NULL = 1,
   VT_I2 = 2,
   VT_I4 = 3,
+  VT_R4 = 4,
   VT_R8 = 5,
+  VT_CY = 6,
   VT_DATE = 7,
   VT_BSTR = 8,
   VT_DISPATCH = 9,
@@ -205,13 +211,40 @@ enum : VARTYPE {
   VT_BOOL = 11,
   VT_VARIANT = 12,
   VT_UNKNOWN = 13,
+  VT_DECIMAL = 14,
   VT_I1 = 16,
+  VT_UI1 = 17,
+  VT_UI2 = 18,
+  VT_UI4 = 19,
+  VT_I8 = 20,
+  VT_UI8 = 21,
+  VT_INT = 22,
+  VT_UINT = 23,
   VT_BYREF = 0x4000,
   VT_TYPEMASK = 0x0FFF,
 };
 
 struct IUnknown;
 struct IDispatch;
+
+// Currency: a fixed-point amount in units of 1/10000 (12345600 is 1234.56).
+struct CY {
+  LONGLONG int64;
+};
+
+// A decimal number: the 96-bit whole number Hi32:Lo64 divided by 10 to the power scale
+// (0..28), negative when sign is DECIMAL_NEG. In a VARIANT it fills all 16 bytes, its
+// first field taking the place of vt: read and write it with VariantDecimal and
+// SetVariantDecimal.
+struct DECIMAL {
+  USHORT wReserved = 0;
+  BYTE scale = 0;
+  BYTE sign = 0;
+  ULONG Hi32 = 0;
+  ULONGLONG Lo64 = 0;
+};
+static_assert(sizeof(DECIMAL) == 16 && offsetof(DECIMAL, Lo64) == 8);
+inline constexpr BYTE DECIMAL_NEG = 0x80;
 
 struct VARIANT {
   VARTYPE vt = VT_EMPTY;
@@ -222,7 +255,16 @@ struct VARIANT {
     std::int8_t cVal;
     std::int16_t iVal;
     LONG lVal;
+    float fltVal;
     double dblVal;
+    CY cyVal;
+    BYTE bVal;
+    USHORT uiVal;
+    ULONG ulVal;
+    LONGLONG llVal;
+    ULONGLONG ullVal;
+    std::int32_t intVal;
+    UINT uintVal;
     DATE date;
     VARIANT_BOOL boolVal;
     SCODE scode;
@@ -232,7 +274,17 @@ struct VARIANT {
     std::int8_t* pcVal;
     std::int16_t* piVal;
     LONG* plVal;
+    float* pfltVal;
     double* pdblVal;
+    CY* pcyVal;
+    DECIMAL* pdecVal;
+    BYTE* pbVal;
+    USHORT* puiVal;
+    ULONG* pulVal;
+    LONGLONG* pllVal;
+    ULONGLONG* pullVal;
+    std::int32_t* pintVal;
+    UINT* puintVal;
     DATE* pdate;
     VARIANT_BOOL* pboolVal;
     SCODE* pscode;
@@ -246,6 +298,18 @@ struct VARIANT {
 };
 using VARIANTARG = VARIANT;
 static_assert(sizeof(VARIANT) == 16);
+
+// The DECIMAL a VT_DECIMAL variant holds (its wReserved is the variant's vt).
+inline DECIMAL VariantDecimal(const VARIANT& v) {
+  DECIMAL d;
+  std::memcpy(static_cast<void*>(&d), &v, sizeof d);
+  return d;
+}
+// Makes v the VT_DECIMAL variant of d; v must own nothing.
+inline void SetVariantDecimal(VARIANT& v, const DECIMAL& d) {
+  std::memcpy(static_cast<void*>(&v), &d, sizeof d);
+  v.vt = VT_DECIMAL;
+}
 
 // Flags of VariantChangeType.
 inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;  // VT_BOOL to text gives "True"/"False"

@@ -1,5 +1,6 @@
 #include "platform/com/Dispatch.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -108,24 +109,56 @@ void FillException(HRESULT hr, EXCEPINFO* ei) {
   }
 }
 
+// Where each argument of the entry (results excepted) lies in rgvarg. A property put
+// takes its one value positionally or as the named argument DISPID_PROPERTYPUT. A method
+// or get takes the named arguments first in rgvarg, each under its parameter's DISPID (its
+// position), and the positional ones after them, the last first, which fill the first
+// parameters.
+HRESULT PlaceArguments(const TDispEntry& entry, UINT inCount, const DISPPARAMS& dp,
+                       std::vector<UINT>& where, UINT* puArgErr) {
+  if (entry.Kind == TDispKind::PropPut) {
+    if (dp.cNamedArgs > 1 ||
+        (dp.cNamedArgs == 1 && (!dp.rgdispidNamedArgs || dp.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)))
+      return DISP_E_NONAMEDARGS;
+    if (dp.cArgs != inCount) return DISP_E_BADPARAMCOUNT;
+    for (UINT k = 0; k < inCount; ++k) where[k] = inCount - 1 - k;
+    return S_OK;
+  }
+  if (dp.cArgs > inCount || dp.cNamedArgs > dp.cArgs) return DISP_E_BADPARAMCOUNT;
+  if (dp.cNamedArgs == 0) {
+    if (dp.cArgs != inCount) return DISP_E_BADPARAMCOUNT;
+  } else if (!dp.rgdispidNamedArgs) {
+    return E_INVALIDARG;
+  }
+  constexpr UINT kUnset = ~UINT(0);
+  std::fill(where.begin(), where.end(), kUnset);
+  const UINT positional = dp.cArgs - dp.cNamedArgs;
+  for (UINT k = 0; k < positional; ++k) where[k] = dp.cArgs - 1 - k;
+  for (UINT i = 0; i < dp.cNamedArgs; ++i) {
+    const DISPID id = dp.rgdispidNamedArgs[i];
+    if (id < 0 || UINT(id) >= inCount || where[UINT(id)] != kUnset) {
+      // No such parameter, or one that a positional or an earlier named argument gave.
+      if (puArgErr) *puArgErr = i;
+      return DISP_E_PARAMNOTFOUND;
+    }
+    where[UINT(id)] = i;
+  }
+  for (UINT k = 0; k < inCount; ++k)
+    if (where[k] == kUnset) return DISP_E_PARAMNOTFOUND;  // a required argument is missing
+  return S_OK;
+}
+
 HRESULT Invoke(const TDispTable& table, void* itf, DISPID id, WORD flags, DISPPARAMS* dp,
                VARIANT* result, EXCEPINFO* ei, UINT* puArgErr) {
   const TDispEntry* entry = Resolve(table, id, flags);
   if (!entry) return DISP_E_MEMBERNOTFOUND;
 
-  if (entry->Kind == TDispKind::PropPut) {
-    if (dp->cNamedArgs > 1 ||
-        (dp->cNamedArgs == 1 && (!dp->rgdispidNamedArgs || dp->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)))
-      return DISP_E_NONAMEDARGS;
-  } else if (dp->cNamedArgs != 0) {
-    return DISP_E_NONAMEDARGS;
-  }
-
   auto args = entry->Arguments();
   UINT inCount = 0;
   for (const TDispArg& a : args)
     if (a.Dir != TArgDir::Result) ++inCount;
-  if (dp->cArgs != inCount) return DISP_E_BADPARAMCOUNT;
+  std::vector<UINT> where(inCount);
+  if (HRESULT hr = PlaceArguments(*entry, inCount, *dp, where, puArgErr); FAILED(hr)) return hr;
   if (inCount && !dp->rgvarg) return E_INVALIDARG;
 
   TCallFrame frame(args.size());
@@ -139,7 +172,7 @@ HRESULT Invoke(const TDispTable& table, void* itf, DISPID id, WORD flags, DISPPA
       frame.SetOwned(k, true);
       continue;
     }
-    UINT index = inCount - 1 - UINT(k);  // the arguments travel in reverse order
+    const UINT index = where[k];  // where the caller put the argument in rgvarg
     VARIANT& src = dp->rgvarg[index];
     if (spec.Dir == TArgDir::In) {
       HRESULT hr = VariantChangeType(&slot.Value, &src, 0, spec.Vt);
@@ -217,9 +250,23 @@ HRESULT DispGetIDsOfNames(const TDispTable& table, REFIID riid, LPOLESTR* rgszNa
     }
   }
   if (rgDispId[0] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+  // The names after the first are the member's parameters; each one's DISPID is its
+  // position. A property's get and put share the DISPID, and either's names count.
   for (UINT i = 1; i < cNames; ++i) {
     rgDispId[i] = DISPID_UNKNOWN;
-    hr = DISP_E_UNKNOWNNAME;
+    if (rgDispId[0] != DISPID_UNKNOWN && rgszNames[i]) {
+      for (const TDispEntry& e : table.Items()) {
+        if (e.Id != rgDispId[0] || rgDispId[i] != DISPID_UNKNOWN) continue;
+        const auto args = e.Arguments();
+        for (std::size_t k = 0; k < args.size(); ++k) {
+          if (args[k].Dir != TArgDir::Result && NameMatches(args[k].Name, rgszNames[i])) {
+            rgDispId[i] = DISPID(k);
+            break;
+          }
+        }
+      }
+    }
+    if (rgDispId[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
   }
   return hr;
 }

@@ -70,19 +70,27 @@ struct TDispTable {
 // ---------------------------------------------------------------------------------------
 // The generic dispatch functions (fp_comrt).
 
-// Maps rgszNames[0] (ASCII case-insensitive) to its DISPID. Names after the first
-// (argument names) are not known: DISPID_UNKNOWN and DISP_E_UNKNOWNNAME.
+// Maps rgszNames[0] (ASCII case-insensitive) to its DISPID, and the names after it to the
+// DISPIDs of that member's parameters: their positions, the first 0 (the result is not
+// named). A name not found gets DISPID_UNKNOWN and the call DISP_E_UNKNOWNNAME; the others
+// are still mapped.
 FP_COMRT_API HRESULT DispGetIDsOfNames(const TDispTable& table, REFIID riid, LPOLESTR* rgszNames,
                                        UINT cNames, DISPID* rgDispId);
 
 // Calls the entry of DISPID id and kind wFlags on itf (the interface pointer the table
 // belongs to). By-value arguments are coerced with VariantChangeType; by-reference ones
 // must be VT_BYREF of the argument's type or VT_BYREF | VT_VARIANT (the variant is then
-// coerced and receives the value). Results: DISP_E_MEMBERNOTFOUND (no such DISPID/kind),
-// DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH / DISP_E_OVERFLOW with *puArgErr the index of
-// the argument in rgvarg, DISP_E_NONAMEDARGS; a failed HRESULT of the entry becomes
-// DISP_E_EXCEPTION with the thread's error information (source, description) and the
-// HRESULT (scode) in *pExcepInfo.
+// coerced and receives the value). A method or get takes named arguments (rgvarg[0] to
+// rgvarg[cNamedArgs - 1], each under its parameter's DISPID from GetIDsOfNames) in any
+// order, after positional ones that fill the first parameters; every parameter must be
+// given once. A put takes its value alone, positional or named DISPID_PROPERTYPUT.
+// Results: DISP_E_MEMBERNOTFOUND (no such DISPID/kind), DISP_E_BADPARAMCOUNT (more
+// arguments than parameters, or fewer without named ones), DISP_E_PARAMNOTFOUND (a named
+// DISPID that is no parameter or one given twice, with *puArgErr its index in rgvarg; or
+// a parameter not given), DISP_E_TYPEMISMATCH / DISP_E_OVERFLOW with *puArgErr the index
+// of the argument in rgvarg, DISP_E_NONAMEDARGS (a put with another named argument); a
+// failed HRESULT of the entry becomes DISP_E_EXCEPTION with the thread's error information
+// (source, description) and the HRESULT (scode) in *pExcepInfo.
 FP_COMRT_API HRESULT DispInvoke(const TDispTable& table, void* itf, DISPID id, REFIID riid,
                                 WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                 EXCEPINFO* pExcepInfo, UINT* puArgErr);

@@ -55,7 +55,7 @@ TEST_F(DispatchTest, NamesMapToTheirDispidsWithoutRegardToCase) {
   EXPECT_EQ(Id(u"NAME"), 0x10);  // a property: one DISPID for get and put
   EXPECT_EQ(Id(u"makechild"), 0x7);
 
-  std::u16string unknown = u"Addd", arg = u"A";
+  std::u16string unknown = u"Addd", arg = u"C";
   LPOLESTR names[] = {unknown.data(), arg.data()};
   DISPID ids[2] = {5, 5};
   EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, names, 1, 0, ids), DISP_E_UNKNOWNNAME);
@@ -63,7 +63,7 @@ TEST_F(DispatchTest, NamesMapToTheirDispidsWithoutRegardToCase) {
   names[0] = const_cast<LPOLESTR>(u"Add");
   EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, names, 2, 0, ids), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids[0], 0x1);
-  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);  // Add has no parameter C
   EXPECT_EQ(Disp->GetIDsOfNames(IID_IUnknown, names, 1, 0, ids), DISP_E_UNKNOWNINTERFACE);
 
   UINT count = 7;
@@ -198,13 +198,126 @@ TEST_F(DispatchTest, RefusalsNameTheArgument) {
   EXPECT_EQ(Raw(0x1, DISPATCH_PROPERTYGET, {Variant(LONG(1)), Variant(LONG(1))}, &r),
             DISP_E_MEMBERNOTFOUND);  // Add is a method, not a property
   EXPECT_EQ(Raw(0x7, DISPATCH_PROPERTYPUT, {Variant(LONG(1))}, &r), DISP_E_MEMBERNOTFOUND);
+  // A named argument for the parameter that the one positional argument gives already.
   DISPID named = 0;
   EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, {Variant(LONG(1)), Variant(LONG(1))}, &r, nullptr, nullptr,
                 &named, 1),
-            DISP_E_NONAMEDARGS);
+            DISP_E_PARAMNOTFOUND);
   DISPPARAMS dp;
   EXPECT_EQ(Disp->Invoke(0x1, IID_IDispatch, 0, DISPATCH_METHOD, &dp, &r, nullptr, nullptr),
             DISP_E_UNKNOWNINTERFACE);
+}
+
+// The names after the member's are its parameters: their positions, in any case.
+TEST_F(DispatchTest, ParameterNamesMapToTheirPositions) {
+  std::u16string member = u"describe", a = u"SMALL", b = u"text", c = u"Number", d = u"res",
+                 e = u"When";
+  LPOLESTR names[] = {member.data(), a.data(), b.data(), c.data(), d.data(), e.data()};
+  DISPID ids[6] = {9, 9, 9, 9, 9, 9};
+  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, names, 6, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], 0x2);
+  EXPECT_EQ(ids[1], 3);
+  EXPECT_EQ(ids[2], 0);
+  EXPECT_EQ(ids[3], 1);
+  EXPECT_EQ(ids[4], DISPID_UNKNOWN);  // the result is no argument a caller gives
+  EXPECT_EQ(ids[5], 2);              // found after a name that is not
+  LPOLESTR fourNames[] = {member.data(), a.data(), b.data(), c.data()};
+  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, fourNames, 4, 0, ids), S_OK);
+
+  // A property's value under the put's parameter name; an unknown member names nothing.
+  std::u16string prop = u"Name", value = u"VALUE", none = u"Nothing";
+  LPOLESTR propNames[] = {prop.data(), value.data()};
+  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, propNames, 2, 0, ids), S_OK);
+  EXPECT_EQ(ids[0], 0x10);
+  EXPECT_EQ(ids[1], 0);
+  LPOLESTR unknownNames[] = {none.data(), b.data()};
+  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, unknownNames, 2, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], DISPID_UNKNOWN);
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+}
+
+// Named arguments come first in rgvarg, in any order; the positional ones after them fill
+// the first parameters, the last of them first.
+TEST_F(DispatchTest, NamedArgumentsInAnyOrderBesidePositionalOnes) {
+  Variant positional;
+  ASSERT_EQ(Raw(0x2, DISPATCH_METHOD, {Variant(LONG(-3)), Variant(LONG(2)), Variant(1.25), Variant(u"t")},
+                &positional),
+            S_OK);
+  ASSERT_EQ(BstrView(positional.bstrVal), u"t|1.25|2|-3");
+
+  struct TCase {
+    std::vector<DISPID> Named;  // the DISPIDs of rgvarg[0], rgvarg[1], ...
+    std::vector<int> Params;    // the parameter each element of rgvarg carries
+  } cases[] = {
+      {{3, 1, 0, 2}, {3, 1, 0, 2}},  // all named, shuffled
+      {{2, 3}, {2, 3, 1, 0}},        // Text and Number positional, When and Small named
+      {{3}, {3, 2, 1, 0}},           // one named: Small
+      {{1, 3, 2}, {1, 3, 2, 0}},     // Text positional
+  };
+  const Variant values[] = {Variant(u"t"), Variant(1.25), Variant(LONG(2)), Variant(LONG(-3))};
+  for (const TCase& c : cases) {
+    std::vector<VARIANT> rgvarg;
+    for (int p : c.Params) rgvarg.push_back(values[p]);
+    std::vector<DISPID> named = c.Named;
+    Variant result;
+    EXPECT_EQ(Raw(0x2, DISPATCH_METHOD, rgvarg, &result, nullptr, nullptr, named.data(), UINT(named.size())),
+              S_OK);
+    EXPECT_EQ(BstrView(result.bstrVal), BstrView(positional.bstrVal)) << named.size() << " named";
+  }
+
+  // Out and in/out parameters by name: Split(Value, Whole, Sign, Text, Label, Counter).
+  LONG whole = 0, counter = 1;
+  std::int8_t sign = 0;
+  BSTR text = nullptr;
+  Variant label(u"L");
+  DISPID splitNamed[] = {5, 1, 4, 3, 2};
+  Variant res;
+  ASSERT_EQ(Raw(0x3, DISPATCH_METHOD,
+                {Variant::Ref(VT_I4, &counter), Variant::Ref(VT_I4, &whole),
+                 Variant::Ref(VT_VARIANT, static_cast<VARIANT*>(&label)), Variant::Ref(VT_BSTR, &text),
+                 Variant::Ref(VT_I1, &sign), Variant(-2.5)},
+                &res, nullptr, nullptr, splitNamed, 5),
+            S_OK);
+  EXPECT_EQ(whole, -2);
+  EXPECT_EQ(sign, -1);
+  EXPECT_EQ(BstrView(text), u"split");
+  EXPECT_EQ(BstrView(label.bstrVal), u"L!");
+  EXPECT_EQ(counter, 2);
+  SysFreeString(text);
+}
+
+TEST_F(DispatchTest, NamedArgumentRefusalsNameTheArgument) {
+  Variant r;
+  VARIANT null{};
+  null.vt = VT_NULL;  // no number, and nothing to free in the table's copies
+  struct TCase {
+    std::vector<VARIANT> Args;
+    std::vector<DISPID> Named;
+    HRESULT Expected;
+    UINT ArgErr;  // 77: untouched
+  } cases[] = {
+      // Add(A, B)
+      {{Variant(LONG(1))}, {1}, DISP_E_PARAMNOTFOUND, 77},                     // A missing
+      {{Variant(LONG(1)), Variant(LONG(2))}, {1, 1}, DISP_E_PARAMNOTFOUND, 1}, // B twice
+      {{Variant(LONG(1)), Variant(LONG(2))}, {0, 2}, DISP_E_PARAMNOTFOUND, 1}, // 2 is the result
+      {{Variant(LONG(1)), Variant(LONG(2))}, {-1, 0}, DISP_E_PARAMNOTFOUND, 0},
+      {{Variant(LONG(1)), Variant(LONG(2))}, {DISPID_PROPERTYPUT, 0}, DISP_E_PARAMNOTFOUND, 0},
+      {{Variant(LONG(1)), Variant(LONG(2)), Variant(LONG(3))}, {1, 0}, DISP_E_BADPARAMCOUNT, 77},
+      {{null, Variant(LONG(2))}, {1, 0}, DISP_E_TYPEMISMATCH, 0},             // B, named, not a number
+      {{Variant(LONG(2)), Variant(1e12)}, {1}, DISP_E_OVERFLOW, 1},           // A, positional
+  };
+  for (TCase& c : cases) {
+    UINT argErr = 77;
+    EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, c.Args, &r, &argErr, nullptr, c.Named.data(), UINT(c.Named.size())),
+              c.Expected)
+        << c.Args.size() << " arguments, " << c.Named.size() << " named";
+    EXPECT_EQ(argErr, c.ArgErr) << c.Args.size() << " arguments, " << c.Named.size() << " named";
+    EXPECT_EQ(r.vt, VT_EMPTY);
+  }
+  // A put keeps to its one value: positional or DISPID_PROPERTYPUT.
+  DISPID zero = 0;
+  EXPECT_EQ(Raw(0x10, DISPATCH_PROPERTYPUT, {Variant(u"n")}, nullptr, nullptr, nullptr, &zero, 1),
+            DISP_E_NONAMEDARGS);
 }
 
 TEST_F(DispatchTest, AFailedEntryBecomesAnExceptionWithItsText) {

@@ -35,15 +35,22 @@ FP_COMRT_API HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
 
 // Converts pvarSrc (a by-reference source is read through) to the type vt and stores the
 // result in pvargDest, which may be the source itself. The destination is changed only on
-// success. Handled types: VT_EMPTY, VT_NULL, VT_I1, VT_I2, VT_I4, VT_R8, VT_DATE, VT_BSTR,
-// VT_BOOL, VT_DISPATCH, VT_UNKNOWN. The rules:
-//  - numbers convert among each other; a fraction going to an integer type is rounded to
-//    the nearest, halves to even; a value out of the target's range gives DISP_E_OVERFLOW;
+// success. Handled types: VT_EMPTY, VT_NULL, the integers VT_I1, VT_I2, VT_I4, VT_INT,
+// VT_I8, VT_UI1, VT_UI2, VT_UI4, VT_UINT, VT_UI8, the binary numbers VT_R4, VT_R8 and
+// VT_DATE, the decimal numbers VT_CY and VT_DECIMAL, VT_BSTR, VT_BOOL, VT_DISPATCH,
+// VT_UNKNOWN. The rules:
+//  - numbers convert among each other; a value going to an integer type or a currency is
+//    rounded to the target's last place, halves to even; a value out of the target's range
+//    gives DISP_E_OVERFLOW (a negative one for an unsigned type too);
+//  - an integer, a currency or a decimal counts as the exact decimal value it holds: to a
+//    double it becomes the double nearest to that value (currency 1.15 gives the same
+//    double as the literal 1.15), to text its digits ("1.15", "-3"); a double counts as
+//    its binary value, and with its first 15 significant digits when it becomes a decimal;
 //  - VT_DATE is a number of days and converts like VT_R8 (within the years 100 to 9999);
 //  - text converts to a number or a date value when, without blanks at both ends, it is a
 //    decimal number with "." as separator (an optional exponent allowed); "True" and
 //    "False" (any case) also convert to VT_BOOL; any other text gives DISP_E_TYPEMISMATCH;
-//  - a number converts to text in its shortest decimal form with "." ("1.5", "-3");
+//  - a binary number converts to text in its shortest decimal form with "." ("1.5", "-3");
 //    VT_BOOL gives "-1"/"0", or "True"/"False" with VARIANT_ALPHABOOL; a date value does
 //    not convert to text;
 //  - VT_BOOL is VARIANT_TRUE (-1) for every non-zero number;
@@ -51,7 +58,8 @@ FP_COMRT_API HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
 //    nothing but itself;
 //  - VT_DISPATCH and VT_UNKNOWN convert into each other by QueryInterface (E_NOINTERFACE
 //    gives DISP_E_TYPEMISMATCH), and to nothing else;
-//  - an unknown type gives DISP_E_BADVARTYPE.
+//  - an unknown type gives DISP_E_BADVARTYPE; a VT_DECIMAL whose scale is above 28
+//    E_INVALIDARG.
 FP_COMRT_API HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc,
                                        USHORT wFlags, VARTYPE vt);
 
