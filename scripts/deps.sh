@@ -27,9 +27,9 @@ if [ ${#missing[@]} -ne 0 ]; then
 fi
 for l in "${LOCALES[@]}"; do
   # "bg_BG.UTF-8" is listed by locale -a as "bg_BG.utf8".
-  listed="$(echo "${l%%.*}.${l#*.}" | sed 's/UTF-8$/utf8/')"
+  listed="${l/%UTF-8/utf8}"
   if ! locale -a 2>/dev/null | grep -qx "$listed"; then
     echo "Generating locale: $l"
-    $SUDO localedef -i "${l%%.*}" -f "${l#*.}" "$l"
+    $SUDO localedef -i "${l%%.*}" -f "${l#*.}" "$l" || echo "Could not generate $l: its tests skip"
   fi
 done
