@@ -127,14 +127,37 @@ bool TBaseDevice::Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, 
   IDeviceClock& Clock = Link.ExchangeClock();
   const auto T0 = Clock.Now();
   int Attempts = 0;  // the counted attempts
+  bool Written = false;  // a frame of this call went out whole
   TDataBuffer Answer;
   for (;;) {
     const TRetryRule* Rule = nullptr;
     try {
-      if (!Link.LinkReady()) throw ECmdException(101, "[" + Link.LinkName() + "]");
+      const int32_t AttemptCode = FErrorCode;
+      const std::string AttemptText = FErrorText;
+      if (!Link.LinkReady()) {
+        if (!Written) throw ECmdException(101, "[" + Link.LinkName() + "]");
+        // The printer may have run the frame already written: the call must not read as
+        // "not connected" (nothing sent). It keeps the code of its failed attempt (107 once
+        // the attempts are used; 103, no answer, where that attempt left no code of its
+        // own) and that attempt's text, and the failure to connect again is added.
+        std::string ConnectFailure;
+        if (FErrorText != AttemptText)
+          ConnectFailure = FErrorText.compare(0, AttemptText.size(), AttemptText) == 0
+                               ? FErrorText.substr(AttemptText.size())
+                               : FErrorText;
+        FErrorText = AttemptText;
+        int32_t Code = AttemptCode;
+        if (Attempts >= Retries) Code = 107;
+        else if (Code == 0 || Code == 101 || Code == 102) Code = 103;
+        FErrorCode = Code;
+        if (Policy.CodeText) FErrorText += ErrorCodeText(Code, std::string());
+        FErrorText += ConnectFailure + "[" + Link.LinkName() + "]";
+        return false;
+      }
       if (Attempts >= Retries) throw ECmdException(107, "[" + Link.LinkName() + "]");
       // Every attempt sends the same frame: the SEQ was stepped once, by BeginExchange.
       Link.SendFrame(BuildFrame(Cmd, Data));
+      Written = true;
       Status.clear();
       Answer.clear();
       Link.ReadAnswer(Cmd, T0, Answer, Status);

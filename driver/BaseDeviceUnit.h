@@ -600,7 +600,11 @@ protected:
   // A whole SendCommand on Link (see TExchangeLink): BeginExchange, then attempts until
   // one succeeds or the link's retry policy ends the call. Success: Data holds the answer
   // data and the error is cleared. Failure: Data is unchanged, FErrorCode and FErrorText
-  // describe the last failure with the marks of the attempts before it. It never raises.
+  // describe the last failure with the marks of the attempts before it. A link that cannot
+  // be made ready fails with 101 while nothing of the call was written; once a frame went
+  // out, the call keeps the code and text of its failed attempt instead (107 when the
+  // attempts are used, else that attempt's code, 103 when it had none) with the link's own
+  // failure and "[" + link name + "]" added. It never raises.
   bool Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status);
 
   // Sequence number of the frames: 0x20..0x7F once an exchange has begun.

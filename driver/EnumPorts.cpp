@@ -5,6 +5,7 @@
 namespace fp {
 
 std::vector<TDeviceInfo> DeviceInfoList;
+std::recursive_mutex DeviceInfoListLock;
 
 namespace {
 
@@ -63,12 +64,16 @@ std::string GetDevicePropertyString(const TPortDevice& device, int propertyCode)
   return it == device.Properties.end() ? std::string() : UpTo0(it->second);
 }
 
-void AddDeviceInfo(const TDeviceInfo& info) { DeviceInfoList.push_back(info); }
+void AddDeviceInfo(const TDeviceInfo& info) {
+  std::lock_guard<std::recursive_mutex> lock(DeviceInfoListLock);
+  DeviceInfoList.push_back(info);
+}
 
 TPortList EnumeratePorts() { return EnumeratePorts(CreateSystemPortDeviceSource); }
 
 TPortList EnumeratePorts(const TPortDeviceSourceFactory& factory) {
   TPortList list;
+  std::lock_guard<std::recursive_mutex> lock(DeviceInfoListLock);
   DeviceInfoList.clear();
   std::unique_ptr<TPortDeviceSource> source = factory();
   auto devices = source ? source->PresentDevices() : std::nullopt;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,8 +40,12 @@ struct TDeviceInfo {
   bool operator==(const TDeviceInfo&) const = default;
 };
 
-// The records of the latest enumeration (process-wide; one enumeration at a time).
+// The records of the latest enumeration (process-wide). Objects on several threads may
+// enumerate at once: an enumeration holds DeviceInfoListLock from emptying the list to its
+// last record, so one never empties the list while another appends to it; whoever reads the
+// list holds the lock too.
 extern std::vector<TDeviceInfo> DeviceInfoList;
+extern std::recursive_mutex DeviceInfoListLock;
 
 // One entry of the result list.
 struct TPortEntry {
@@ -78,7 +83,7 @@ std::unique_ptr<TPortDeviceSource> CreateSystemPortDeviceSource();
 
 // The property as text, up to its first NUL; empty when the device lacks it.
 std::string GetDevicePropertyString(const TPortDevice& device, int propertyCode);
-// Appends a copy of the record to DeviceInfoList.
+// Appends a copy of the record to DeviceInfoList (under DeviceInfoListLock).
 void AddDeviceInfo(const TDeviceInfo& info);
 
 // Lists the ports. Empties DeviceInfoList and fills it anew. Raises what the factory

@@ -250,7 +250,7 @@ HRESULT TMiravokFprn::InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR Se
     // The search. From here on a failure frees the transport.
     try {
       // The port of the last success is tried first: it changes places with the first one.
-      const std::string Last = ComName(LastFoundPort);
+      const std::string Last = ComName(LastFoundPort.load());
       for (size_t I = 1; I < Ports.size(); ++I) {
         if (Ports[I].Name == Last) {
           std::swap(Ports[0], Ports[I]);

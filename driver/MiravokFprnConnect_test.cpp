@@ -3,6 +3,9 @@
 // test for the extended commands.
 #include "driver/MiravokFprnConnect.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <functional>
 
@@ -10,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "driver/FprnModelTestSupport.h"
+#include "platform/LocaleTestSupport.h"
+#include "platform/SerialPortSpeed.h"
 
 namespace fp {
 namespace {
@@ -418,6 +423,66 @@ TEST_F(InitExTest, NoSerialPort503InBulgarianKeepsTheOldTransport) {
   EXPECT_EQ(Dup, 0);
   EXPECT_EQ(O().FLocale, 0);
   EXPECT_EQ(StartBon(9), 0) << Message();
+}
+
+// ---------------------------------------------------------------------------------------
+// The port under the object: held alone, at the speed asked for, with texts in English.
+
+TEST_F(ConnectTest, PortHeldByAnotherUserIsReportedAsInUseAndNothingIsSent) {
+  auto& P = AddPrinter(7);
+  ASSERT_EQ(Init(7), 0) << Message();
+  test::TJumpClock OtherClock;
+  ComPtr<IMiravokFprn> Other = NewObject(OtherClock);
+  P.Model.ClearRequests();
+  LONG Res = 7;
+  ASSERT_EQ(Other->Init(7, 115200, 0, 0, BStr(u"").Get(), &Res), S_OK);
+  EXPECT_EQ(Res, -1);
+  LONG OtherCode = 0;
+  BStr OtherText;
+  Other->get_LastErrorCode(&OtherCode);
+  Other->get_LastErrorMessage(OtherText.Out());
+  EXPECT_EQ(OtherCode, 102);
+  EXPECT_EQ(BstrToAnsi(OtherText.Get()),
+            "[Init failed] Failed open port COM7/115200 COM7 is in use by another program ");
+  EXPECT_EQ(P.Model.RequestCount(), 0u);
+  // The holder goes on undisturbed; once it has let go, the other one gets the port.
+  EXPECT_EQ(StartBon(9), 0) << Message();
+  EXPECT_EQ(EndBon(), 0) << Message();
+  Obj->Close();
+  ASSERT_EQ(Other->Init(7, 115200, 0, 0, BStr(u"").Get(), &Res), S_OK);
+  EXPECT_EQ(Res, 0);
+}
+
+TEST_F(ConnectTest, LineSpeedReadsBackAsSetAfterEveryInit) {
+  auto& P = AddPrinter(7);
+  // Speeds without a termios constant between standard ones: a standard speed after one of
+  // them used to leave the input speed at the old value, for the next process too.
+  for (LONG Speed : {9600, 56000, 115200, 14400, 19200, 128000, 9600, 256000, 57600}) {
+    SCOPED_TRACE(Speed);
+    ASSERT_EQ(Init(7, 0, Speed), 0) << Message();
+    Obj->Close();  // the device keeps its settings after the port is let go
+    const int Fd = ::open(P.Pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(Fd, 0);
+    std::uint32_t In = 0, Out = 0;
+    EXPECT_TRUE(serial_speed::GetSpeeds(Fd, In, Out));
+    ::close(Fd);
+    EXPECT_EQ(In, static_cast<std::uint32_t>(Speed));
+    EXPECT_EQ(Out, static_cast<std::uint32_t>(Speed));
+  }
+}
+
+TEST_F(ConnectTest, SystemErrorTextsAreEnglishUnderABulgarianLocale) {
+  test::TScopedLocale Bulgarian(test::kBulgarianLocale);
+  if (!Bulgarian.TranslatesSystemErrors()) GTEST_SKIP() << test::kBulgarianLocale << " is not available here";
+  EXPECT_EQ(Init(9), -1);  // COM9 names no device
+  EXPECT_EQ(Code(), 102);
+  EXPECT_EQ(Message(), "[Init failed] Failed open port COM9/115200 No such file or directory ");
+  EXPECT_THAT(LogText(), HasSubstr("Failed open port COM9/115200 No such file or directory"));
+
+  model::PrinterModel Model;
+  model::TcpEndpoint None(Model, model::TcpEndpoint::NoListener());
+  EXPECT_EQ(InitTCP(None.Host(), None.Port()), -1);
+  EXPECT_EQ(Message(), "[Init failed] Failed to connect host. Connection refused ");
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 
 namespace fp {
 
-int32_t LastFoundPort = -1;
+std::atomic<int32_t> LastFoundPort{-1};
 
 // ---------------------------------------------------------------------------------------
 // Text helpers
@@ -153,7 +153,8 @@ void TMiravokFprn::GetReceiptText(std::uint8_t Id, std::string& Text) const {
 }
 
 // ---------------------------------------------------------------------------------------
-// Read-outs: they neither clear the last error nor check the connection.
+// Read-outs: they neither clear the last error nor check the connection. Those that read
+// the object's state hold its call lock, as every entry that reaches the printer does.
 
 namespace {
 
@@ -176,11 +177,15 @@ HRESULT TMiravokFprn::GetDriverVersion(BSTR* Res) { return TextOut(Res, DriverVe
 HRESULT TMiravokFprn::GetDriverVendor(BSTR* Res) { return TextOut(Res, DriverVendorText); }
 
 HRESULT TMiravokFprn::GetPrinterModel(BSTR* Res) {
+  const auto Entry = EnterCall();
   const auto& T = FDiagnosticInfo.Text;
   return TextOut(Res, T[0] + " [" + T[6] + " " + T[1] + "]");
 }
 
-HRESULT TMiravokFprn::get_LogFilePath(BSTR* Value) { return TextOut(Value, FLogFilePath); }
+HRESULT TMiravokFprn::get_LogFilePath(BSTR* Value) {
+  const auto Entry = EnterCall();
+  return TextOut(Value, FLogFilePath);
+}
 
 HRESULT TMiravokFprn::put_LogFilePath(BSTR value) {
   return Guard([&] {
@@ -198,45 +203,68 @@ HRESULT TMiravokFprn::put_LogFilePath(BSTR value) {
 }
 
 HRESULT TMiravokFprn::get_PrintInvDublicate(LONG* Value) {
+  const auto Entry = EnterCall();
   return NumberOut(Value, FPrintInvDublicate ? 1 : 0);
 }
 
 HRESULT TMiravokFprn::put_PrintInvDublicate(LONG value) {
+  const auto Entry = EnterCall();
   FPrintInvDublicate = value != 0;
   return S_OK;
 }
 
-HRESULT TMiravokFprn::get_LastErrorCode(LONG* Value) { return NumberOut(Value, FLastErrorCode); }
+HRESULT TMiravokFprn::get_LastErrorCode(LONG* Value) {
+  const auto Entry = EnterCall();
+  return NumberOut(Value, FLastErrorCode);
+}
 
 HRESULT TMiravokFprn::get_LastErrorMessage(BSTR* Value) {
+  const auto Entry = EnterCall();
   return TextOut(Value, FLastErrorMessage);
 }
 
-HRESULT TMiravokFprn::get_LineLength(LONG* Value) { return NumberOut(Value, FLineLength); }
+HRESULT TMiravokFprn::get_LineLength(LONG* Value) {
+  const auto Entry = EnterCall();
+  return NumberOut(Value, FLineLength);
+}
 
-HRESULT TMiravokFprn::get_ComPort(LONG* Value) { return NumberOut(Value, FComPort); }
+HRESULT TMiravokFprn::get_ComPort(LONG* Value) {
+  const auto Entry = EnterCall();
+  return NumberOut(Value, FComPort);
+}
 
-HRESULT TMiravokFprn::GetLastError(LONG, BSTR* Res) { return TextOut(Res, FLastErrorMessage); }
+HRESULT TMiravokFprn::GetLastError(LONG, BSTR* Res) {
+  const auto Entry = EnterCall();
+  return TextOut(Res, FLastErrorMessage);
+}
 
 HRESULT TMiravokFprn::GetErrCodeText(LONG, LONG, BSTR* Res) {
+  const auto Entry = EnterCall();
   return TextOut(Res, FLastErrorMessage);
 }
 
 HRESULT TMiravokFprn::get_LastUniqueSellNo(BSTR* Value) {
+  const auto Entry = EnterCall();
   return TextOut(Value, FLastUniqueSellNo);
 }
 
-HRESULT TMiravokFprn::get_FPName(BSTR* Value) { return TextOut(Value, FDiagnosticInfo.Text[0]); }
+HRESULT TMiravokFprn::get_FPName(BSTR* Value) {
+  const auto Entry = EnterCall();
+  return TextOut(Value, FDiagnosticInfo.Text[0]);
+}
 
 HRESULT TMiravokFprn::get_FPSerial(BSTR* Value) {
+  const auto Entry = EnterCall();
   return TextOut(Value, FDiagnosticInfo.Text[6]);
 }
 
 HRESULT TMiravokFprn::get_FPFiscalNom(BSTR* Value) {
+  const auto Entry = EnterCall();
   return TextOut(Value, FDiagnosticInfo.Text[7]);
 }
 
 HRESULT TMiravokFprn::get_FPVersion(BSTR* Value) {
+  const auto Entry = EnterCall();
   return TextOut(Value, FDiagnosticInfo.Text[1] + " " + FDiagnosticInfo.Text[2]);
 }
 

@@ -15,6 +15,13 @@
 //   7. any exception of steps 2 to 6 goes to SetLastErrorFrom with the failure context;
 //      the entry still answers S_OK.
 //
+// One caller at a time: RunMethod and Guard, and every read-out of the object's state,
+// hold the object's call lock for the whole call (EnterCall), printer exchanges and the
+// filling of result objects included. A call from another thread waits until the running
+// one has ended instead of putting its frames between the other's on the one sequence
+// counter of the link. The lock is recursive: an entry that the object calls from inside
+// another of its entries (get_FPDateTimeAsString runs GetClock) passes straight through.
+//
 // A method written with it:
 //
 //   HRESULT TMiravokFprn::RunXReport(LONG* Res) {
@@ -46,7 +53,9 @@
 // MiravokFprnSales.cpp, MiravokFprnReports.cpp, MiravokFprnReadBack.cpp.
 #include <array>
 #include <cstdint>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -102,8 +111,8 @@ inline constexpr const char* DriverVendorText = "MIRAVOK, www.fiscal-printer.exa
 inline constexpr const char16_t* MiravokFprnSource = u"MiravokFPAxX4_BG.MiravokFprn";
 
 // The serial port number on which the last successful InitEx of any object of the process
-// found its printer; -1 before.
-extern int32_t LastFoundPort;
+// found its printer; -1 before. Objects on several threads read and write it.
+extern std::atomic<int32_t> LastFoundPort;
 
 // Wide text of the interface to 8-bit code page 1251 text (a null BSTR is empty).
 std::string BstrToAnsi(BSTR Text);
@@ -286,6 +295,7 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   HRESULT RunMethod(LONG* Res, const std::string& Context, const std::string& CallLine,
                     TWork&& Work, unsigned Flags = CallDefault) {
     return ComGuard(IMiravokFprn::Iid, MiravokFprnSource, [&]() -> HRESULT {
+      const auto Entry = EnterCall();
       if (Res) *Res = -1;
       try {
         BeginDeviceCall();
@@ -308,9 +318,15 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   template <class TBody>
   HRESULT Guard(TBody&& Body) {
     return ComGuard(IMiravokFprn::Iid, MiravokFprnSource, [&]() -> HRESULT {
+      const auto Entry = EnterCall();
       Body();
       return S_OK;
     });
+  }
+
+  // The object's call lock, held until the returned guard goes (see the top of this file).
+  [[nodiscard]] std::unique_lock<std::recursive_mutex> EnterCall() {
+    return std::unique_lock<std::recursive_mutex>(FCallLock);
   }
 
   static constexpr std::uint8_t LogError = 0;
@@ -373,6 +389,8 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   TFiskParam FFiskParam;
   std::string FLastUniqueSellNo;
   bool FOnline = false;
+  // One caller at a time (EnterCall).
+  std::recursive_mutex FCallLock;
 
   // ---------------------------------------------------------------------------------------
   // Regions for the private operations and fields of each group of methods.

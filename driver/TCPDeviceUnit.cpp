@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "platform/SysErrorText.h"
+
 namespace fp {
 
 namespace {
@@ -40,6 +42,26 @@ constexpr TRetryPolicy kTCPPolicy{kTCPRules, 30, false};
 
 // A socket error or the read time-out: recorded as 103, the next attempt reconnects.
 constexpr TRetryRule kSocketRetry{103, TNextStep::Retry, true, 0, 0, "[RETRY->]"};
+
+// The text of a socket-layer error: a system error by its value in the C locale's English
+// (the socket library's own text follows the process's locale); the socket library's own
+// codes (end of file, host not found) by their message, which is English already.
+std::string SocketErrorText(const std::error_code& Code) {
+  if (Code.category() == asio::error::get_system_category()) return SysErrorText(Code.value());
+  return SysErrorText(Code);
+}
+
+// The text of a failure: a system error of the socket layer as above, by its value alone;
+// anything else (the resolver's errors among them) by its message.
+std::string FailureText(const std::exception& E) {
+  if (const auto* System = dynamic_cast<const std::system_error*>(&E)) {
+    const std::error_code& Code = System->code();
+    if (Code.category() == asio::error::get_system_category() || Code.category() == std::system_category() ||
+        Code.category() == std::generic_category())
+      return SocketErrorText(Code);
+  }
+  return E.what();
+}
 
 std::string ExceptionClassName(const std::exception& E) {
   const char* Mangled = typeid(E).name();
@@ -255,7 +277,7 @@ bool TTCPDevice::Connect() {
     } catch (const std::exception& E) {
       if (ElapsedWholeSeconds(Start, FClock.Now()) > 3) {
         FErrorCode = 102;
-        FErrorText = std::string("Failed to connect host. ") + E.what();
+        FErrorText = "Failed to connect host. " + FailureText(E);
         return false;
       }
       const long long Spent = ElapsedMs(AttemptStart, FClock.Now());
@@ -281,7 +303,7 @@ void TTCPDevice::SendFrame(const TDataBuffer& Frame) {
     FClient->CheckConnection();
     FClient->Write(Frame);
   } catch (const std::exception& E) {
-    std::string Message = E.what();
+    std::string Message = FailureText(E);
     std::replace(Message.begin(), Message.end(), '#', ' ');
     throw ECmdException(102, Message);
   }
@@ -315,7 +337,7 @@ const TRetryRule* TTCPDevice::OtherFailure(const std::exception& E) {
   if (const auto* Socket = dynamic_cast<const asio::system_error*>(&E)) {
     // The socket layer: a socket error or the read time-out reconnects and tries again;
     // the connection closed by the printer's side ends the exchange.
-    FErrorText = std::string(TCPSocketErrorClass) + "/" + Socket->code().message();
+    FErrorText = std::string(TCPSocketErrorClass) + "/" + SocketErrorText(Socket->code());
     return IsPeerClosed(Socket->code()) ? nullptr : &kSocketRetry;
   }
   FErrorText = "Unexpected error: " + ExceptionClassName(E) + " / " + E.what();

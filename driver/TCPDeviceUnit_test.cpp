@@ -1,7 +1,13 @@
 #include "driver/TCPDeviceUnit.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -310,6 +316,106 @@ TEST(TCPDeviceConnect, NoListenerFailsAfterAbout4To5Seconds) {
   EXPECT_EQ(Device.FErrorCode, 101);
   EXPECT_EQ(Device.FErrorText, "Failed to connect host. Connection refused[127.0.0.1]");
   EXPECT_EQ(Clock.Sleeps().size(), 12u);
+}
+
+// A printer whose network goes away: it takes one connection, and when told so (Vanish)
+// resets it and stops listening, so that a reconnect finds nobody. With VanishAfterFrame
+// it does that by itself as soon as one whole request frame has come (the printer took the
+// frame and may have run it).
+class TVanishingPrinter {
+public:
+  explicit TVanishingPrinter(bool VanishAfterFrame) {
+    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t L = sizeof A;
+    EXPECT_EQ(::bind(FListen, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+    EXPECT_EQ(::listen(FListen, 4), 0);
+    EXPECT_EQ(::getsockname(FListen, reinterpret_cast<sockaddr*>(&A), &L), 0);
+    FPort = ntohs(A.sin_port);
+    FThread = std::thread([this, VanishAfterFrame] {
+      FConn = ::accept(FListen, nullptr, nullptr);
+      if (FConn < 0 || !VanishAfterFrame) return;
+      char B = 0;
+      pollfd P{FConn, POLLIN, 0};
+      while (::poll(&P, 1, 5000) > 0 && ::recv(FConn, &B, 1, 0) == 1) {
+        ++FReceived;
+        if (B == 0x03) break;
+      }
+      Vanish();
+    });
+  }
+  ~TVanishingPrinter() {
+    if (FThread.joinable()) FThread.join();
+    Vanish();
+  }
+  uint16_t Port() const { return FPort; }
+  // The connection reset (RST), no listener any more.
+  void Vanish() {
+    if (FConn >= 0) {
+      linger Now{1, 0};
+      ::setsockopt(FConn, SOL_SOCKET, SO_LINGER, &Now, sizeof Now);
+      ::close(FConn);
+      FConn = -1;
+    }
+    if (FListen >= 0) ::close(FListen);
+    FListen = -1;
+  }
+  void WaitForConnection() {
+    if (FThread.joinable()) FThread.join();
+  }
+  int Received() const { return FReceived.load(); }
+
+private:
+  int FListen = -1;
+  int FConn = -1;
+  uint16_t FPort = 0;
+  std::atomic<int> FReceived{0};
+  std::thread FThread;
+};
+
+// Once the frame of a call went out, the printer may have run it: a reconnect that finds
+// no listener afterwards must not turn the call into "not connected" (101, which says that
+// nothing was sent). It keeps the code of its failed attempt: 103 (no answer: the link was
+// reset), or 107 when that was the last attempt; the connect failure is added to its text.
+TEST(TCPDeviceReconnect, FrameWrittenThenResetWithoutListenerKeepsTheAttemptsCode) {
+  struct Case {
+    uint8_t Retries;
+    int32_t Code;
+  };
+  for (const Case& C : {Case{4, 103}, Case{1, 107}}) {
+    SCOPED_TRACE(C.Retries);
+    TVanishingPrinter Printer(true);
+    TFakeDeviceClock Clock;
+    TTCPDevice Device(Clock);
+    Device.SetHost("127.0.0.1");
+    Device.SetPort(std::to_string(Printer.Port()));
+    auto R = RunExchange(Device, C.Retries, 0x31, {'S', 'A', 'L', 'E'});
+    EXPECT_FALSE(R.Ok);
+    EXPECT_GT(Printer.Received(), 0);  // the whole frame reached the printer
+    EXPECT_EQ(Device.FErrorCode, C.Code);
+    EXPECT_EQ(Device.FErrorText,
+              "asio::system_error/Connection reset by peer[RETRY->]"
+              "Failed to connect host. Connection refused[127.0.0.1]");
+    EXPECT_EQ(R.Data, (TDataBuffer{'S', 'A', 'L', 'E'}));  // unchanged on a failure
+  }
+}
+
+TEST(TCPDeviceReconnect, NetworkGoneBeforeTheFrameWasWrittenIsNotConnected) {
+  TVanishingPrinter Printer(false);
+  TFakeDeviceClock Clock;
+  TTCPDevice Device(Clock);
+  Device.SetHost("127.0.0.1");
+  Device.SetPort(std::to_string(Printer.Port()));
+  ASSERT_TRUE(Device.Connect()) << Device.FErrorText;
+  Printer.WaitForConnection();
+  Printer.Vanish();
+  auto R = RunExchange(Device, 4, 0x31, {'S', 'A', 'L', 'E'});
+  EXPECT_FALSE(R.Ok);
+  EXPECT_EQ(Printer.Received(), 0);
+  EXPECT_EQ(Device.FErrorCode, 101);
+  EXPECT_EQ(Device.FErrorText, "Failed to connect host. Connection refused[127.0.0.1]");
 }
 
 }  // namespace

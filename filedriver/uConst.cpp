@@ -13,6 +13,7 @@
 
 #include "platform/Cp1251.h"
 #include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
 #include "platform/PathNames.h"
 
 namespace fp::uConst {
@@ -160,7 +161,7 @@ void SelectBonFiles(const QString& folder, QStringList& list, QStringList* refus
   if (!d) {
     int err = errno;
     if (err == ENOENT || err == ENOTDIR) return;
-    throw EAbort(std::string("[SelectBonFiles]") + std::strerror(err));
+    throw EAbort(std::string("[SelectBonFiles]") + fp::SysErrorText(err));
   }
   struct Entry {
     uint32_t stamp;
@@ -175,7 +176,7 @@ void SelectBonFiles(const QString& folder, QStringList& list, QStringList* refus
       if (errno != 0) {
         int err = errno;
         ::closedir(d);
-        throw EAbort(std::string("[SelectBonFiles]") + std::strerror(err));
+        throw EAbort(std::string("[SelectBonFiles]") + fp::SysErrorText(err));
       }
       break;
     }

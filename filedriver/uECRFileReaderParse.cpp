@@ -13,6 +13,7 @@
 #include "filedriver/PathNamesQt.h"
 #include "filedriver/uECRFileReaderTags.h"
 #include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
 #include "platform/TextLines.h"
 
 namespace fp {
@@ -32,7 +33,7 @@ void TECRFileReader::LoadFileLines(const QString& path) {
   const QByteArray name = QFile::encodeName(path);
   // A claimed receipt is read as the file it is: a link is not followed out of the folder.
   const int fd = ops.Open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
-  if (fd < 0) Fail(std::strerror(errno));
+  if (fd < 0) Fail(fp::SysErrorText(errno));
   // A file larger than any receipt is refused by its size before it is read, and a read
   // stops at the limit should the file grow meanwhile: memory stays bounded.
   struct stat st {};
@@ -43,7 +44,7 @@ void TECRFileReader::LoadFileLines(const QString& path) {
   ops.Close(fd);
   if (tooLarge || (!read && err == EFBIG))
     Fail("File is too large: a receipt file may hold at most " + std::to_string(MaxFileSize) + " bytes.");
-  if (!read) Fail(std::strerror(err));
+  if (!read) Fail(fp::SysErrorText(err));
   // A NUL byte ends the text: what follows it is not read as lines.
   FFileLines = SplitLines(std::string_view(data).substr(0, data.find('\0')));
 }

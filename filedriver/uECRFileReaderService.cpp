@@ -12,6 +12,7 @@
 
 #include "filedriver/uECRFileReaderTags.h"
 #include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
 
 namespace fp {
 
@@ -208,19 +209,19 @@ void TECRFileReader::SaveRepFile() {
   std::string data;
   for (const std::string& line : FRepLines) data += line + "\r\n";
   const int fd = ops.Open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) Fail(std::strerror(errno));
+  if (fd < 0) Fail(fp::SysErrorText(errno));
   // A report that could not be written whole (a full disk) is removed: the point-of-sale
   // program must never read a torn one.
   if (!WriteAll(ops, fd, data)) {
     const int err = errno;
     ops.Close(fd);
     ops.Unlink(name.constData());
-    Fail(std::strerror(err));
+    Fail(fp::SysErrorText(err));
   }
   if (ops.Close(fd) != 0) {
     const int err = errno;
     ops.Unlink(name.constData());
-    Fail(std::strerror(err));
+    Fail(fp::SysErrorText(err));
   }
 }
 

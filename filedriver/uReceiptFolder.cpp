@@ -15,6 +15,7 @@
 
 #include "filedriver/PathNamesQt.h"
 #include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
 #include "platform/TextLines.h"
 
 namespace fp {
@@ -127,7 +128,7 @@ bool WriteWholeFile(const QString& path, const std::string& data) {
 // A status query is a line or two; a larger file is no status query.
 constexpr size_t kStatusQueryLimit = 64 * 1024;
 
-QString ErrnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString ErrnoText(int err) { return QString::fromLocal8Bit(fp::SysErrorText(err).c_str()); }
 
 const QString kClaimExt = QStringLiteral(".$$$");
 

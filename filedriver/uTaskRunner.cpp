@@ -19,6 +19,7 @@
 #include "filedriver/uConst.h"
 #include "filedriver/uStrRes.h"
 #include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
 
 namespace fp {
 namespace {
@@ -509,7 +510,7 @@ void TTaskRunner::SetFolderFault(const TFolderFault& Fault) {
     }
     line += Fault.Folder;
     if (Fault.Error != 0)
-      line += QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(Fault.Error)) + QStringLiteral(")");
+      line += QStringLiteral(" (") + QString::fromLocal8Bit(fp::SysErrorText(Fault.Error).c_str()) + QStringLiteral(")");
     ErrorLog(line + QStringLiteral("; printing waits until it can be used."));
   } else {
     ErrorLog(QStringLiteral("[FileReadTimerTimer]Folder can be used again: ") + old.Folder);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/SysErrorText.h"
+
 namespace fp {
 
 namespace {
@@ -150,7 +152,7 @@ bool IsSerialPortDevice(std::string_view sysName, const char* uartType) {
 std::unique_ptr<TSerialDeviceScanner> CreateUdevSerialScanner() {
   errno = 0;
   udev* u = udev_new();
-  if (!u) throw std::system_error(errno ? errno : ENOMEM, std::system_category());
+  if (!u) throw ESysError(errno ? errno : ENOMEM);
   return std::make_unique<TUdevSerialScanner>(u);
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,12 +13,27 @@
 
 #include "platform/ComPortNames.h"
 #include "platform/SerialPortSpeed.h"
+#include "platform/SysErrorText.h"
 
 namespace fp {
 
 namespace {
 
-[[noreturn]] void Fail(int error) { throw EComPortError(std::strerror(error), error); }
+[[noreturn]] void Fail(int error) { throw EComPortError(SysErrorText(error), error); }
+
+// The port is held by another program: it has the device open exclusively (EBUSY at the
+// open) or holds its lock (EWOULDBLOCK from flock).
+[[noreturn]] void FailInUse(const std::string& port, int error) {
+  throw EComPortError(port + " is in use by another program", error);
+}
+
+// Clears the exclusive mode and closes. The mode belongs to the terminal, not to the
+// descriptor: left set, it would keep every later open out while anyone else (a pty's
+// other side, say) holds the device open.
+int CloseExclusive(int fd) {
+  ::ioctl(fd, TIOCNXCL);
+  return ::close(fd);
+}
 
 struct TSpeed {
   std::uint32_t Baud;
@@ -40,7 +56,7 @@ const TSpeed* FindStandardSpeed(std::uint32_t baud) {
 }  // namespace
 
 TComPort::~TComPort() {
-  if (FFd >= 0) ::close(FFd);
+  if (FFd >= 0) CloseExclusive(FFd);
 }
 
 void TComPort::SetPort(const std::string& name) { FPort = name; }
@@ -66,7 +82,10 @@ void TComPort::Open() {
   }
   // Non-blocking while opening, so a line without carrier detect does not hold us up.
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) Fail(errno);
+  if (fd < 0) {
+    if (errno == EBUSY) FailInUse(FPort, errno);
+    Fail(errno);
+  }
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) {
     int error = errno;
@@ -76,19 +95,28 @@ void TComPort::Open() {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int error = errno;
     ::close(fd);
+    if (error == EWOULDBLOCK) FailInUse(FPort, error);
+    Fail(error);
+  }
+  // The lock keeps other users of the lock out; the exclusive mode also every program that
+  // does not take it (a terminal program, a modem prober), which would read the printer's
+  // answers away. Only a privileged process can still open the device beside us.
+  if (::ioctl(fd, TIOCEXCL) != 0) {
+    int error = errno;
+    ::close(fd);
     Fail(error);
   }
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     int error = errno;
-    ::close(fd);
+    CloseExclusive(fd);
     Fail(error);
   }
   FFd = fd;
   try {
     ApplySettings();
   } catch (...) {
-    ::close(FFd);
+    CloseExclusive(FFd);
     FFd = -1;
     throw;
   }
@@ -110,16 +138,18 @@ void TComPort::ApplySettings() {
   speed_t code = standard ? standard->Code : B9600;
   if (::cfsetispeed(&tio, code) != 0 || ::cfsetospeed(&tio, code) != 0) Fail(errno);
   if (::tcsetattr(FFd, TCSANOW, &tio) != 0) Fail(errno);
-  if (!standard) {
-    if (int error = serial_speed::SetCustomSpeed(FFd, FBaudRate)) Fail(error);
-  }
+  // The speed once more, input and output together: after a custom speed the terminal's
+  // input speed field says "custom", which the call above leaves alone, so a later standard
+  // speed would change the output speed only (and the device keeps its settings for the
+  // next process too).
+  if (int error = serial_speed::SetSpeed(FFd, FBaudRate, standard ? standard->Code : 0)) Fail(error);
 }
 
 void TComPort::Close() {
   if (FFd < 0) return;
   int fd = FFd;
   FFd = -1;
-  if (::close(fd) != 0 && errno != EINTR) Fail(errno);
+  if (CloseExclusive(fd) != 0 && errno != EINTR) Fail(errno);
 }
 
 bool TComPort::Connected() const { return FFd >= 0; }

@@ -3,8 +3,10 @@
 // bit, no flow control (neither RTS/CTS nor XON/XOFF), raw mode, no modem control lines
 // watched. The port is named "COMn" (mapped to a device through ComPortNames.h) or by a
 // device path starting with "/". Opening takes an exclusive advisory lock on the device, so
-// two users of the driver never share a port. Every operation is virtual so that tests can
-// put a fake port under the transport.
+// two users of the driver never share a port, and puts the terminal in exclusive mode
+// (TIOCEXCL, cleared again before closing), so that no other program opens it beside us
+// and reads the printer's answers away. Every operation is virtual so that tests can put
+// a fake port under the transport.
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -12,7 +14,8 @@
 
 namespace fp {
 
-// A failure of the port; the message is the system's own (strerror).
+// A failure of the port; the message is the system's own text in English (SysErrorText),
+// or for a port that another program holds "<port> is in use by another program".
 class EComPortError : public std::runtime_error {
  public:
   EComPortError(const std::string& message, int error) : std::runtime_error(message), Error(error) {}
@@ -31,16 +34,17 @@ class TComPort {
 
   virtual void SetPort(const std::string& name);
   virtual std::string Port() const;
-  // Any positive speed in bits per second. The standard termios speeds are set with
-  // cfsetspeed, all others (14400, 56000, 128000, 256000, ...) as a custom speed
-  // (termios2, BOTHER). Takes effect at the next Open, or at once on an open port (then
-  // throws EComPortError when the device refuses it).
+  // Any positive speed in bits per second, for input and output together. The standard
+  // termios speeds are set by their constant, all others (14400, 56000, 128000, 256000,
+  // ...) as a custom speed (termios2, BOTHER). Takes effect at the next Open, or at once on
+  // an open port (then throws EComPortError when the device refuses it).
   virtual void SetBaudRate(std::uint32_t baud);
   virtual std::uint32_t BaudRate() const;
 
   // Opens the port and applies the line settings and the speed; closes it first when open.
   // Throws EComPortError: the name maps to no device (ENOENT), the device cannot be opened
-  // or is no terminal, it is in use by another open port (EWOULDBLOCK), the speed is refused.
+  // or is no terminal, another program holds it (EBUSY: open exclusively; EWOULDBLOCK: its
+  // lock is taken; the message then names the port as in use), the speed is refused.
   virtual void Open();
   // Closes the port when open; throws EComPortError when the system reports a failure (the
   // port is closed all the same).

@@ -7,11 +7,14 @@
 
 namespace fp::serial_speed {
 
-int SetCustomSpeed(int fd, std::uint32_t baud) {
+int SetSpeed(int fd, std::uint32_t baud, unsigned Code) {
   termios2 tio{};
   if (::ioctl(fd, TCGETS2, &tio) != 0) return errno;
+  const tcflag_t speed = Code != 0 ? static_cast<tcflag_t>(Code) & CBAUD : BOTHER;
+  // Both fields are written: an input field left at an earlier value (custom or not) would
+  // keep the old input speed.
   tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
-  tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+  tio.c_cflag |= speed | (speed << IBSHIFT);
   tio.c_ispeed = baud;
   tio.c_ospeed = baud;
   if (::ioctl(fd, TCSETS2, &tio) != 0) return errno;
@@ -19,9 +22,16 @@ int SetCustomSpeed(int fd, std::uint32_t baud) {
 }
 
 std::uint32_t GetSpeed(int fd) {
+  std::uint32_t input = 0, output = 0;
+  return GetSpeeds(fd, input, output) ? output : 0;
+}
+
+bool GetSpeeds(int fd, std::uint32_t& input, std::uint32_t& output) {
   termios2 tio{};
-  if (::ioctl(fd, TCGETS2, &tio) != 0) return 0;
-  return tio.c_ospeed;
+  if (::ioctl(fd, TCGETS2, &tio) != 0) return false;
+  input = tio.c_ispeed;
+  output = tio.c_ospeed;
+  return true;
 }
 
 }  // namespace fp::serial_speed

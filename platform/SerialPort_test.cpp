@@ -1,8 +1,12 @@
 #include "platform/SerialPort.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +15,7 @@
 #include <thread>
 
 #include "platform/PortTestSupport.h"
+#include "platform/SerialPortSpeed.h"
 
 namespace fp {
 namespace {
@@ -187,6 +192,99 @@ TEST_F(SerialPortTest, PortInUseCannotBeOpenedTwice) {
   EXPECT_THROW(second.Open(), EComPortError);
   Port.Close();
   EXPECT_NO_THROW(second.Open());
+}
+
+// The input and the output speed of the device as the kernel holds them.
+std::pair<std::uint32_t, std::uint32_t> DeviceSpeeds(int fd) {
+  std::uint32_t in = 0, out = 0;
+  EXPECT_TRUE(serial_speed::GetSpeeds(fd, in, out));
+  return {in, out};
+}
+
+TEST_F(SerialPortTest, InputAndOutputSpeedReadBackAsSetAfterEveryOpen) {
+  // Custom speeds between standard ones: a standard speed after a custom one once changed
+  // the output speed only, and the device kept the old input speed for the next user.
+  using TSpeeds = std::pair<std::uint32_t, std::uint32_t>;
+  for (std::uint32_t baud : {9600u, 56000u, 115200u, 14400u, 19200u, 128000u, 9600u, 256000u, 57600u}) {
+    SCOPED_TRACE(baud);
+    TComPort port;  // a new user each time, as a new Init or a new process would be
+    port.SetPort("COM7");
+    port.SetBaudRate(baud);
+    port.Open();
+    EXPECT_EQ(DeviceSpeeds(Slave), TSpeeds(baud, baud));
+    port.Close();
+    EXPECT_EQ(DeviceSpeeds(Slave), TSpeeds(baud, baud));  // kept by the device
+  }
+  // A change on the open port sets both as well.
+  Port.SetBaudRate(56000);
+  Port.Open();
+  Port.SetBaudRate(4800);
+  EXPECT_EQ(DeviceSpeeds(Slave), TSpeeds(4800, 4800));
+}
+
+bool ExclusiveMode(int fd) {
+  int on = -1;
+  EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &on), 0);
+  return on != 0;
+}
+
+// Opens Path in a child process that runs as the unprivileged user nobody (a privileged
+// process may open an exclusive terminal all the same). The result is 0 when the open
+// succeeded, else its errno; -1 when no such child could be made.
+int OpenAsUnprivileged(const std::string& path) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(255);
+    if (::geteuid() == 0) ::_exit(255);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ::_exit(fd >= 0 ? 0 : (errno & 0x7F));
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
+}
+
+TEST_F(SerialPortTest, PortIsHeldExclusivelyWhileOpen) {
+  EXPECT_FALSE(ExclusiveMode(Slave));
+  Port.Open();
+  EXPECT_TRUE(ExclusiveMode(Slave));
+  Port.Close();
+  EXPECT_FALSE(ExclusiveMode(Slave));  // cleared before closing, or it would outlive us
+  {
+    TComPort port;
+    port.SetPort("COM7");
+    port.Open();
+    EXPECT_TRUE(ExclusiveMode(Slave));
+  }
+  EXPECT_FALSE(ExclusiveMode(Slave));  // also when the port object goes without Close
+
+  // A program that does not take the lock (a terminal program) cannot open it beside us.
+  ASSERT_EQ(::chmod(Path.c_str(), 0666), 0);
+  const int before = OpenAsUnprivileged(Path);
+  if (before == -1) GTEST_SKIP() << "no unprivileged child process can be made here";
+  ASSERT_EQ(before, 0) << std::strerror(before);
+  Port.Open();
+  EXPECT_EQ(OpenAsUnprivileged(Path), EBUSY);
+  Port.Close();
+  EXPECT_EQ(OpenAsUnprivileged(Path), 0);
+}
+
+TEST_F(SerialPortTest, PortHeldByAnotherUserIsReportedAsInUse) {
+  Port.Open();
+  TComPort second;
+  second.SetPort("COM7");
+  try {
+    second.Open();
+    ADD_FAILURE() << "opened twice";
+  } catch (const EComPortError& e) {
+    // The lock refuses it (EWOULDBLOCK), or the exclusive mode already the open (EBUSY).
+    EXPECT_TRUE(e.Error == EWOULDBLOCK || e.Error == EBUSY) << e.Error;
+    EXPECT_STREQ(e.what(), "COM7 is in use by another program");
+  }
+  EXPECT_FALSE(second.Connected());
+  EXPECT_TRUE(ExclusiveMode(Slave));  // the refused user does not take the mode away
+  EXPECT_EQ(Received(), "");
 }
 
 TEST_F(SerialPortTest, HangUpIsALineFailure) {
