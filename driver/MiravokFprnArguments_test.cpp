@@ -375,10 +375,17 @@ HRESULT InvokeNamed(IDispatch* Disp, const char16_t* Member, const std::vector<V
 
 using TTrace = std::vector<std::pair<uint8_t, std::string>>;
 
+// The commands a call sent, each once: a resend repeats the frame just before it. A frame the
+// model took for a repeat still counts, since a new link starts at a random SEQ that may match
+// the last frame the model answered.
 TTrace Trace(const model::PrinterModel& Model) {
   TTrace Out;
-  for (const model::Request& R : Model.Requests())
-    if (R.frameOk && !R.repeat) Out.emplace_back(R.cmd, R.data);
+  for (const model::Request& R : Model.Requests()) {
+    if (!R.frameOk) continue;
+    std::pair<uint8_t, std::string> Item(R.cmd, R.data);
+    if (R.repeat && !Out.empty() && Out.back() == Item) continue;
+    Out.push_back(std::move(Item));
+  }
   return Out;
 }
 
