@@ -424,7 +424,8 @@ void TfrmMain::SaveSettings(const QString& IniPath) {
     fp::SaveSettings(IniPath, FSettings);
   } catch (const std::exception& e) {
     AddToErrorLog(QStringLiteral("[SaveSettings] ") + ExceptionText(e));
-    ShowErrorMessage();
+    // Closing by a stop signal nobody waits at the screen: the program ends all the same.
+    if (!FSignalExit) ShowErrorMessage();
   }
 }
 
@@ -493,7 +494,10 @@ void TfrmMain::DeleteOldLog(const QString& Folder, const QString& Mask) {
     }
     if (!any) return;
     if (newest > uConst::KeepFilesDays) {
-      AddToLog(QStringLiteral("[DeleteOldLog] ") + folder + Mask +
+      // One line for the folder, however many masks are cleaned up in it.
+      if (FCleanUpSkipped.contains(folder)) return;
+      FCleanUpSkipped << folder;
+      AddToLog(QStringLiteral("[DeleteOldLog] ") + folder +
                QStringLiteral(": not cleaned up, the newest file of the folder is %1 days old (is the clock right?)")
                    .arg(newest, 0, 'f', 1));
       return;
@@ -544,7 +548,7 @@ void TfrmMain::FirstStart() {
     if (!list.isEmpty()) {
       ShowMainWindow();
       // A question that a stop signal closed was not answered: the files stay.
-      if (!AskYesNo(this, Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)) && !FClosed) {
+      if (!AskYesNo(this, Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)) && !Closing()) {
         const QString folder = WithSlash(FSettings.SearchPath);
         for (const QString& line : list) {
           const QString path = folder + uPRNFileThread::ListedName(line);
@@ -664,10 +668,11 @@ void TfrmMain::MainMenuExitClick() {
 }
 
 void TfrmMain::ExitBySignal(const QString& Signal) {
-  if (FClosed || FRunner.QuitPending()) return;
+  if (Closing()) return;
   AddToLog(Signal + QStringLiteral(" received; closing") +
            (FRunner.TaskActive() ? QStringLiteral(" once the running task has ended.") : QStringLiteral(".")));
   CloseAllowed = true;
+  FSignalExit = true;
   QCloseEvent e;
   closeEvent(&e);
 }
@@ -771,14 +776,14 @@ void TfrmMain::chkProcessPauseClick() {
   if (chkProcessPause->isChecked()) {
     btnStopCurrentJobClick();
     SetStatusText(2, Message(M::StoppedByUser));
-  } else if (!FClosed && !FRunner.QuitPending()) {
+  } else if (!Closing()) {
     FileReadTimer.start();
     SetStatusText(2, IdleStatusText());
   }
 }
 
 void TfrmMain::RestartFileTimer() {
-  if (chkProcessPause->isChecked() || FHoldFileTimer || FClosed || FRunner.QuitPending()) return;
+  if (chkProcessPause->isChecked() || FHoldFileTimer || Closing()) return;
   FileReadTimer.start();
   SetStatusText(2, IdleStatusText());
 }
@@ -961,9 +966,12 @@ void TfrmMain::GetPrnInfo(const TPRNInfo& Info) {
                             QString::number(Info.NextInvoiceNo) + QStringLiteral("\r\n") + LabelColumnCount->text() +
                             QStringLiteral(": ") + QString::number(Info.LineLength) + QStringLiteral("\r\n");
       // Written beside the old file and renamed over it: a failure keeps the old one.
-      if (const int err = uConst::ReplaceFile(path, uConst::ToCp1251(lines)))
-        AddToErrorLog(QStringLiteral("[GetPrnInfo] ") + path + QStringLiteral(": ") +
-                      QString::fromLocal8Bit(std::strerror(err)));
+      // The same failure again (a folder under the name, a full disk) is logged once.
+      const int err = uConst::ReplaceFile(path, uConst::ToCp1251(lines));
+      const QString failure =
+          err != 0 ? path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)) : QString();
+      if (!failure.isEmpty() && failure != FPrnInfoFailure) AddToErrorLog(QStringLiteral("[GetPrnInfo] ") + failure);
+      FPrnInfoFailure = failure;
     }
     SetStatusText(0, QStringLiteral("COM%1").arg(Info.ComPort));
   } catch (const std::exception& e) {

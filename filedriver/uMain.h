@@ -291,6 +291,8 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   // else StoppedByUser.
   QString IdleStatusText() const;
   void FinishClose();
+  // The program is closing: closed already, or waiting for the running task to end.
+  bool Closing() const { return FClosed || FRunner.QuitPending(); }
   void OpenLogFile(const QString& FileName);
   void OpenWithDesktop(const QString& Path);
 
@@ -302,6 +304,12 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   bool FHoldFileTimer = false;
   // A failure of the start that is shown once the file timer runs (empty: none).
   QString FStartProblem;
+  // Folders whose start-up clean-up was skipped (logged once each).
+  QStringList FCleanUpSkipped;
+  // The last failure to write PRNInfo.txt (logged once until it changes or ends).
+  QString FPrnInfoFailure;
+  // The program closes by a stop signal.
+  bool FSignalExit = false;
   QString FProgramFile;
   bool FInFirstActivation = false;
   bool FHourglass = false;

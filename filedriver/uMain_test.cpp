@@ -804,6 +804,15 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
     EXPECT_EQ(QDir(bonDir_).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"PRNInfo.txt"});
     EXPECT_EQ(ExceptionLog().count("[GetPrnInfo] " + path + ": " + QString::fromLocal8Bit(std::strerror(r.err))), 1)
         << ExceptionLog().toStdString();
+    // The same failure at the next check is not logged again.
+    {
+      TFaultyFileOps ops;
+      ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
+      TScopedFileOps scoped(&ops);
+      f.GetPrnInfo(SomePrinterInfo());
+    }
+    EXPECT_EQ(ExceptionLog().count("[GetPrnInfo]"), 1);
+    EXPECT_EQ(Read(path), "old");
     // The printer's data are shown all the same.
     EXPECT_EQ(f.lblSerialNo->text(), "AB123456");
     frm_.reset();
@@ -846,10 +855,10 @@ TEST_F(MainWindowTest, CleanUpIsSkippedWhenEvenTheNewestFileLooksOld) {
   for (const char* name : {"0001.rep", "0002.err", "0003.rep"}) EXPECT_TRUE(QFile::exists(bonDir_ + name)) << name;
   const QString log = NormalLog();
   EXPECT_EQ(log.count("[DeleteOldLog] Deleted"), 0) << log.toStdString();
-  // One line for each mask of the folder, none for the log folder (its log is fresh).
-  EXPECT_EQ(log.count("[DeleteOldLog] " + bonDir_ + "*.err: not cleaned up, the newest file of the folder is 21.0"), 1)
+  // One line for the folder, none for the log folder (its log is fresh).
+  EXPECT_EQ(log.count("[DeleteOldLog] " + bonDir_ + ": not cleaned up, the newest file of the folder is 21.0"), 1)
       << log.toStdString();
-  EXPECT_EQ(log.count("not cleaned up"), 2);
+  EXPECT_EQ(log.count("not cleaned up"), 1);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -905,6 +914,52 @@ TEST_F(MainWindowTest, ExitWhileATaskRunsWaitsForTheWorker) {
   // The window goes; its worker's events are cut off first.
   frm_.reset();
   EXPECT_TRUE(t->Detached);
+}
+
+// A stop signal is the exit without its question: a running task ends first, the file
+// timer stays off, and a settings file that cannot be saved shows nothing (nobody waits at
+// the screen), so the program still ends.
+TEST_F(MainWindowTest, StopSignalExitsWithoutQuestionsOnceTheTaskHasEnded) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.FileReadTimer.start();
+  f.mnDoFilesClick();
+  auto t = workers_.Last();
+  TFaultyFileOps ops;
+  ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");
+  TScopedFileOps scoped(&ops);
+  f.ExitBySignal("SIGTERM");
+  f.ExitBySignal("SIGHUP");  // a second signal changes nothing
+  EXPECT_TRUE(t->Terminated);
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  f.RestartFileTimer();
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_EQ(quits_, 0);
+  t->Finish();
+  ASSERT_TRUE(SpinUntil([&] { return quits_ == 1; }));
+  EXPECT_TRUE(dialogs_.Texts().isEmpty()) << dialogs_.Texts().join(" | ").toStdString();
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("SIGTERM received; closing once the running task has ended."), 1) << log.toStdString();
+  EXPECT_EQ(log.count("received; closing"), 1);
+  EXPECT_TRUE(log.trimmed().endsWith("[SaveSettings] Unable to write to " + appDir_ + "DriverFiscalPrinterX4.ini"))
+      << log.toStdString();
+}
+
+// A stop signal that closes the start's question about waiting files is no answer: the
+// files stay for the next start.
+TEST_F(MainWindowTest, StopSignalDuringTheWaitingFilesQuestionKeepsTheFiles) {
+  WriteIniWithFolder(0);
+  PutBon("0001.bon");
+  TfrmMain& f = MakeWindow();
+  dialogs_.OnMessage = [&](const QString& text) {
+    if (text.startsWith(Message(M::BonExistDlg))) f.ExitBySignal("SIGTERM");
+  };
+  dialogs_.PushAnswer(TDlgResult::No);  // what a dialog closed by the loop's end returns
+  f.FormActivate();
+  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_TRUE(SpinUntil([&] { return quits_ == 1; }));
+  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
 }
 
 TEST_F(MainWindowTest, DestroyedWindowDetachesARunningWorker) {
