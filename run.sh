@@ -8,11 +8,15 @@
 # and stops. Either way the script ends with nothing it started left running: the program,
 # Xvfb and the printer model are stopped on every way out (also Ctrl+C or a failure).
 #
+# The demo runs a copy of the program in a program folder of its own (the demo folder's
+# prog/, with its settings file and its logs), so the settings and logs beside the built
+# program (a real printer set up there) stay as they are.
+#
 # Environment:
 #   FP_BUILD_DIR  use the programs already built in this build folder (its bin/), without
 #                 installing or building anything (default: build/release, built here)
-#   FP_DEMO_DIR   the demo folder: receipt folder, registry, printer model output
-#                 (default: build/demo)
+#   FP_DEMO_DIR   the demo folder: program folder, receipt folder, registry, printer model
+#                 output (default: build/demo)
 # Exit status 0 when the sample receipt was printed by the program this run started.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -26,8 +30,9 @@ else
   SKIP_BUILD=0
 fi
 BIN=$BUILD/bin
-PROG=$BIN/DriverFiscalPrinterX4
 DEMO=$(realpath -m "${FP_DEMO_DIR:-$ROOT/build/demo}")
+APP=$DEMO/prog
+PROG=$APP/DriverFiscalPrinterX4
 BON=$DEMO/bon
 
 # The program runs once per program file: a second start from the same file only raises
@@ -61,13 +66,17 @@ if [ "$SKIP_BUILD" = 0 ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFP_BUILD_TESTS=OFF > /dev/null
   cmake --build "$BUILD" -j8
 fi
-for f in "$PROG" "$BIN/printer_model" "$BIN/MiravokFPAxX4_BG.so"; do
+for f in "$BIN/DriverFiscalPrinterX4" "$BIN/printer_model" "$BIN/MiravokFPAxX4_BG.so"; do
   if [ ! -f "$f" ]; then
     echo "Missing $f: build the project in $BUILD first." >&2
     exit 1
   fi
 done
 refuse_if_running
+
+# The demo's own program folder: the program and its library beside it.
+mkdir -p "$APP"
+cp -f "$BIN/DriverFiscalPrinterX4" "$BIN/MiravokFPAxX4_BG.so" "$APP/"
 
 mkdir -p "$BON"
 rm -f "$BON"/*
@@ -119,15 +128,13 @@ if ! grep -q 'Printer model on COM7' "$DEMO/printer.txt" 2>/dev/null; then
 fi
 echo "Printer model: process $MODEL_PID"
 
-cat > "$BIN/DriverFiscalPrinterX4.ini" <<INI
-[PARAMETERS]
-SearchPath=$BON
-ComPort=7
-BaudRate=115200
-CheckPrnIntevalSec=0
-RepFilePrint=1
-RepDetailPrint=1
-INI
+# The settings file is in the program's code page (1251), like every file it reads: a demo
+# folder whose path has Cyrillic letters is written so.
+if ! printf '[PARAMETERS]\r\nSearchPath=%s\r\nComPort=7\r\nBaudRate=115200\r\nCheckPrnIntevalSec=0\r\nRepFilePrint=1\r\nRepDetailPrint=1\r\n' \
+  "$BON" | iconv -f UTF-8 -t CP1251 > "$APP/DriverFiscalPrinterX4.ini"; then
+  echo "The demo folder $BON cannot be written in code page 1251; choose another FP_DEMO_DIR." >&2
+  exit 1
+fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   INTERACTIVE=1
@@ -153,7 +160,7 @@ else
 fi
 
 # Only what the program writes from now on counts: the log keeps earlier runs.
-LOG=$BIN/Log/DriverFiscalPrinterX4_Log.txt
+LOG=$APP/Log/DriverFiscalPrinterX4_Log.txt
 LOG_START=$(( $(stat -c %s "$LOG" 2>/dev/null || echo 0) + 1 ))
 new_log() { tail -c "+$LOG_START" "$LOG" 2>/dev/null; }
 
@@ -169,7 +176,7 @@ for _ in $(seq 1 300); do
   sleep 0.1
 done
 if ! kill -0 "$PROG_PID" 2>/dev/null; then
-  echo "DriverFiscalPrinterX4 ended at once; see $BIN/Log/" >&2
+  echo "DriverFiscalPrinterX4 ended at once; see $APP/Log/" >&2
   exit 1
 fi
 printf '%s\r\n' '@010001Ivan' '%1^BREAD^150^2000^1' '%2^MILK^230^1000^2' ':Thank you' '#E1^10.00' \
@@ -191,7 +198,7 @@ if [ -f "$BON/0001.rep" ] && [ ! -e "$BON/0001.err" ] && [ ! -e "$BON/0001.unk" 
   echo "Printed by process $PROG_PID. Report file $BON/0001.rep:"
   iconv -f CP1251 -t UTF-8 "$BON/0001.rep" | tr -d '\r'
 else
-  echo "The sample receipt was not printed; see $BIN/Log/ and $BON/" >&2
+  echo "The sample receipt was not printed; see $APP/Log/ and $BON/" >&2
   if [ -f "$BON/0001.rep" ]; then
     echo "Report file $BON/0001.rep:" >&2
     iconv -f CP1251 -t UTF-8 "$BON/0001.rep" | tr -d '\r' >&2

@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -244,6 +245,25 @@ bool CanWriteToDir(const QString& folder) {
   ops.Close(fd);
   ops.Unlink(path.c_str());
   return exists;
+}
+
+int ReplaceFile(const QString& path, const std::string& data) {
+  static std::atomic<unsigned> counter{0};
+  IFileOps& ops = FileOps();
+  const std::string target = QFile::encodeName(path).toStdString();
+  const size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  const std::string temp =
+      dir + "." + base + "." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1)) + ".tmp";
+  const int fd = ops.Open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return errno != 0 ? errno : EIO;
+  int err = 0;
+  if (!WriteAll(ops, fd, data) || ops.Fsync(fd) != 0) err = errno != 0 ? errno : EIO;
+  if (ops.Close(fd) != 0 && err == 0) err = errno != 0 ? errno : EIO;
+  if (err == 0 && ops.Rename(temp.c_str(), target.c_str()) != 0) err = errno != 0 ? errno : EIO;
+  if (err != 0) ops.Unlink(temp.c_str());
+  return err;
 }
 
 QString GetFileVersion() {

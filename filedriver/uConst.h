@@ -108,6 +108,13 @@ std::string OemToAnsiStr(std::string_view text);
 // "chktmp.txt" is removed again. False also when such a file is already there.
 bool CanWriteToDir(const QString& folder);
 
+// Replaces the file at `path` with `data`: a new file is created beside it (never through
+// a link, never over an existing name), written in full and flushed, then renamed over the
+// name, so a link there is replaced itself and its target stays untouched. Any failure
+// removes the new file and leaves the old one as it was; the result is then the errno of
+// the call that failed, else 0.
+int ReplaceFile(const QString& path, const std::string& data);
+
 // The program's version text (four dotted numbers).
 QString GetFileVersion();
 

@@ -11,15 +11,20 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTranslator>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <clocale>
 #include <cmath>
 #include <exception>
@@ -31,6 +36,7 @@
 #include "filedriver/uDialogs.h"
 #include "filedriver/uMainImages.h"
 #include "filedriver/uStrRes.h"
+#include "platform/FileOps.h"
 
 namespace fp {
 namespace {
@@ -89,6 +95,7 @@ const QString TfrmMain::TrayHint = QStringLiteral("Драйвер за фиск�
 const QString TfrmMain::FolderMissingText = QStringLiteral("Папката не е открита");
 const QString TfrmMain::FolderUnreadableText = QStringLiteral("Няма достъп за четене до папката");
 const QString TfrmMain::FolderUnwritableText = QStringLiteral("Няма достъп за запис в папката");
+const QString TfrmMain::ViewerFailedText = QStringLiteral("Няма програма, с която да се отвори");
 
 QString TfrmMain::TitleFor(const QString& ProgramFile) {
   return QStringLiteral("MIRAVOK FP driver (") + ProgramFile + QStringLiteral(")");
@@ -106,6 +113,7 @@ TfrmMain::TfrmMain(TMainServices Services, QWidget* Parent)
               [this](const QString& line) { AddToLog(line); },
               [this](const QString& line) { AddToErrorLog(line); },
               FServices.ReadyAgeMs,
+              FServices.MonotonicMs,
           },
           FSettings, *this) {
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
@@ -401,8 +409,14 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::LoadSettings(const QString& IniPath) {
-  const QStringList replaced = fp::LoadSettings(IniPath, FSettings);
+  QString writeError;
+  const QStringList replaced = fp::LoadSettings(IniPath, FSettings, &writeError);
   for (const QString& line : replaced) AddToErrorLog(QStringLiteral("[LoadSettings] ") + line);
+  if (!writeError.isEmpty()) {
+    // The defaults are used from memory; the start goes on.
+    AddToErrorLog(QStringLiteral("[LoadSettings] ") + writeError);
+    FStartProblem = writeError;
+  }
 }
 
 void TfrmMain::SaveSettings(const QString& IniPath) {
@@ -410,7 +424,8 @@ void TfrmMain::SaveSettings(const QString& IniPath) {
     fp::SaveSettings(IniPath, FSettings);
   } catch (const std::exception& e) {
     AddToErrorLog(QStringLiteral("[SaveSettings] ") + ExceptionText(e));
-    ShowErrorMessage();
+    // Closing by a stop signal nobody waits at the screen: the program ends all the same.
+    if (!FSignalExit) ShowErrorMessage();
   }
 }
 
@@ -421,14 +436,26 @@ void TfrmMain::FormActivate() {
   if (!FirstActivation || FInFirstActivation || FTerminated) return;
   // The dialogs of the first start activate the window again when they close.
   FInFirstActivation = true;
-  if (!CheckMyDirWritable(true)) {
+  // The settings and the logs live in the program folder: without them the program cannot
+  // run, and the operator (or whoever started it) is told which folder and why.
+  if (const TFolderFault fault = FRunner.ProgramFolderFault()) {
+    const QString why = QString::fromLocal8Bit(std::strerror(fault.Error != 0 ? fault.Error : EACCES));
+    std::fprintf(stderr,
+                 "DriverFiscalPrinterX4: cannot write to the folder %s (%s); the program keeps its settings and "
+                 "logs in its own folder: install it into a folder its user owns.\n",
+                 QFile::encodeName(fault.Folder).constData(), why.toLocal8Bit().constData());
+    ShowMainWindow();
+    ShowError(this, Message(M::CantWrite) + CR + fault.Folder + CR + why);
     FTerminated = true;
     FServices.Terminate(1);
     return;
   }
+  // A receipt folder that cannot be used (a share not mounted yet) is the folder fault the
+  // running program shows; printing starts once it can be used.
+  FRunner.CheckReceiptFolder();
   if (QDir(LogDir).exists()) DeleteOldLog(LogDir, QStringLiteral("*.txt"));
   const QString bon = FSettings.SearchPath.trimmed();
-  if (!bon.isEmpty() && QDir(FSettings.SearchPath).exists()) {
+  if (!bon.isEmpty() && !FRunner.FolderFault()) {
     // A left claim ("*.$$$") is not removed however old its stamp (the claim keeps the
     // receipt file's): it is the only record of a receipt whose outcome is unknown, and the
     // next file job turns it into an ".unk" file.
@@ -447,13 +474,43 @@ void TfrmMain::DeleteOldLog(const QString& Folder, const QString& Mask) {
     QDir dir(folder);
     if (folder.isEmpty() || !dir.exists()) return;
     const QDateTime now = Now();
-    const QFileInfoList entries =
-        dir.entryInfoList(QStringList{Mask}, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QDir::Filters filter = QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    // The logs being written are never deleted, however old their stamp.
+    const bool logFolder = QDir(folder).absolutePath() == QDir(LogDir).absolutePath();
+    auto inUse = [logFolder](const QString& name) {
+      return logFolder && (name == QLatin1String(uConst::NormalLogName) || name == QLatin1String(uConst::ExceptionLogName));
+    };
+    auto ageDays = [&now](const QFileInfo& fi) {
+      return static_cast<double>(fi.lastModified().msecsTo(now)) / 86400000.0;
+    };
+    // When even the newest file of the folder looks older than the limit, it is the clock
+    // that jumped ahead, not the files that aged: nothing is deleted.
+    double newest = -1;
+    bool any = false;
+    for (const QFileInfo& fi : dir.entryInfoList(filter)) {
+      const double age = ageDays(fi);
+      if (!any || age < newest) newest = age;
+      any = true;
+    }
+    if (!any) return;
+    if (newest > uConst::KeepFilesDays) {
+      // One line for the folder, however many masks are cleaned up in it.
+      if (FCleanUpSkipped.contains(folder)) return;
+      FCleanUpSkipped << folder;
+      AddToLog(QStringLiteral("[DeleteOldLog] ") + folder +
+               QStringLiteral(": not cleaned up, the newest file of the folder is %1 days old (is the clock right?)")
+                   .arg(newest, 0, 'f', 1));
+      return;
+    }
+    const QFileInfoList entries = dir.entryInfoList(QStringList{Mask}, filter);
     for (const QFileInfo& fi : entries) {
+      if (inUse(fi.fileName())) continue;
       // Only a file older than the limit goes: one stamped ahead of the clock (the clock
       // stepped back, or a share whose clock runs ahead) is young, not old.
-      const double ageDays = static_cast<double>(fi.lastModified().msecsTo(now)) / 86400000.0;
-      if (ageDays > uConst::KeepFilesDays) QFile::remove(folder + fi.fileName());
+      const double age = ageDays(fi);
+      if (age > uConst::KeepFilesDays && QFile::remove(folder + fi.fileName()))
+        AddToLog(QStringLiteral("[DeleteOldLog] Deleted ") + folder + fi.fileName() +
+                 QStringLiteral(", %1 days old").arg(age, 0, 'f', 1));
     }
   } catch (const std::exception& e) {
     AddToErrorLog(QStringLiteral("[DeleteOldLog] ") + ExceptionText(e));
@@ -479,14 +536,19 @@ void TfrmMain::FirstStart() {
       FHoldFileTimer = true;
       MainMenuPreferencesClick();
     }
-    CheckConnectivity();
+    // While the receipt folder cannot be used there is nothing to ask about, and a task
+    // would only show the folder's refusal: the file timer checks the printer and prints
+    // once the folder can be used.
+    const bool folderUsable = !FRunner.FolderFault();
+    if (folderUsable) CheckConnectivity();
     // Every waiting file counts, settled or not: a file present at start has not yet been
     // seen to stay unchanged, and it is the operator who decides about it.
     QStringList list;
-    if (!FSettings.SearchPath.isEmpty()) uConst::SelectBonFiles(WithSlash(FSettings.SearchPath), list);
+    if (folderUsable && !FSettings.SearchPath.isEmpty()) uConst::SelectBonFiles(WithSlash(FSettings.SearchPath), list);
     if (!list.isEmpty()) {
       ShowMainWindow();
-      if (!AskYesNo(this, Message(M::BonExistDlg) + CR + Message(M::PrintBonExist))) {
+      // A question that a stop signal closed was not answered: the files stay.
+      if (!AskYesNo(this, Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)) && !Closing()) {
         const QString folder = WithSlash(FSettings.SearchPath);
         for (const QString& line : list) {
           const QString path = folder + uPRNFileThread::ListedName(line);
@@ -496,6 +558,13 @@ void TfrmMain::FirstStart() {
     }
     FHoldFileTimer = false;
     chkProcessPauseClick();
+    // A default of the settings file that could not be written is shown once, with the
+    // file timer already running.
+    if (!FStartProblem.isEmpty()) {
+      const QString text = FStartProblem;
+      FStartProblem.clear();
+      ShowError(this, Message(M::ErrorOccurred) + CR + text);
+    }
   } catch (const EAbort&) {
   } catch (const std::exception& e) {
     ApplicationException(this, ExceptionText(e));
@@ -594,6 +663,16 @@ void TfrmMain::FinishClose() {
 void TfrmMain::MainMenuExitClick() {
   if (!AskYesNo(this, Message(M::ConfirmToShutdown))) return;
   CloseAllowed = true;
+  QCloseEvent e;
+  closeEvent(&e);
+}
+
+void TfrmMain::ExitBySignal(const QString& Signal) {
+  if (Closing()) return;
+  AddToLog(Signal + QStringLiteral(" received; closing") +
+           (FRunner.TaskActive() ? QStringLiteral(" once the running task has ended.") : QStringLiteral(".")));
+  CloseAllowed = true;
+  FSignalExit = true;
   QCloseEvent e;
   closeEvent(&e);
 }
@@ -697,14 +776,14 @@ void TfrmMain::chkProcessPauseClick() {
   if (chkProcessPause->isChecked()) {
     btnStopCurrentJobClick();
     SetStatusText(2, Message(M::StoppedByUser));
-  } else {
+  } else if (!Closing()) {
     FileReadTimer.start();
     SetStatusText(2, IdleStatusText());
   }
 }
 
 void TfrmMain::RestartFileTimer() {
-  if (chkProcessPause->isChecked() || FHoldFileTimer) return;
+  if (chkProcessPause->isChecked() || FHoldFileTimer || Closing()) return;
   FileReadTimer.start();
   SetStatusText(2, IdleStatusText());
 }
@@ -872,8 +951,12 @@ void TfrmMain::GetPrnInfo(const TPRNInfo& Info) {
     // Without a receipt folder there is no place for the file.
     const bool haveFolder = !FSettings.SearchPath.trimmed().isEmpty();
     const QString path = WithSlash(FSettings.SearchPath) + QString::fromLatin1(PrnInfoFileName);
-    const QFileInfo fi(path);
-    const QDateTime written = fi.exists() ? fi.lastModified() : QDateTime();
+    // The name itself, not what a link there points to: anything but a regular file counts
+    // as missing and is replaced.
+    struct stat st {};
+    QDateTime written;
+    if (FileOps().Lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode))
+      written = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
     if (haveFolder && WholeSecondsBetween(written, Now()) / 3600 > 2) {
       const QString lines = LabelPrinterName->text() + QStringLiteral(": ") + Info.Model + QStringLiteral("\r\n") +
                             LabelFiscalNom->text() + QStringLiteral(": ") + Info.FiscalNo + QStringLiteral("\r\n") +
@@ -882,11 +965,13 @@ void TfrmMain::GetPrnInfo(const TPRNInfo& Info) {
                             QStringLiteral("\r\n") + LabelLastInvoice->text() + QStringLiteral(": ") +
                             QString::number(Info.NextInvoiceNo) + QStringLiteral("\r\n") + LabelColumnCount->text() +
                             QStringLiteral(": ") + QString::number(Info.LineLength) + QStringLiteral("\r\n");
-      QSaveFile f(path);
-      if (!f.open(QIODevice::WriteOnly)) throw std::runtime_error(f.errorString().toStdString());
-      const std::string bytes = uConst::ToCp1251(lines);
-      f.write(bytes.data(), static_cast<qint64>(bytes.size()));
-      if (!f.commit()) throw std::runtime_error(f.errorString().toStdString());
+      // Written beside the old file and renamed over it: a failure keeps the old one.
+      // The same failure again (a folder under the name, a full disk) is logged once.
+      const int err = uConst::ReplaceFile(path, uConst::ToCp1251(lines));
+      const QString failure =
+          err != 0 ? path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)) : QString();
+      if (!failure.isEmpty() && failure != FPrnInfoFailure) AddToErrorLog(QStringLiteral("[GetPrnInfo] ") + failure);
+      FPrnInfoFailure = failure;
     }
     SetStatusText(0, QStringLiteral("COM%1").arg(Info.ComPort));
   } catch (const std::exception& e) {
@@ -936,10 +1021,19 @@ void TfrmMain::MainMenuAboutClick() {
   if (FServices.Windows) FServices.Windows->ShowAbout(*this);
 }
 
+void TfrmMain::OpenWithDesktop(const QString& Path) {
+  // Without a desktop program for it (no file manager or text viewer set up) the operator
+  // is told where the file is, so it can be opened by hand.
+  if (!FServices.OpenUrl || !FServices.OpenUrl(QUrl::fromLocalFile(Path))) {
+    AddToLog(QStringLiteral("[OpenWithDesktop] No program could be started to show ") + Path);
+    ShowWarning(this, ViewerFailedText + CR + Path);
+  }
+}
+
 void TfrmMain::OpenLogFile(const QString& FileName) {
   const QString file = LogDir + FileName;
   if (QFileInfo::exists(file)) {
-    if (FServices.OpenUrl) FServices.OpenUrl(QUrl::fromLocalFile(file));
+    OpenWithDesktop(file);
   } else {
     ShowWarning(this, Message(M::LogFileNotFound) + CR + file);
   }
@@ -947,14 +1041,27 @@ void TfrmMain::OpenLogFile(const QString& FileName) {
 
 void TfrmMain::mnShowLogClick() { OpenLogFile(QString::fromLatin1(uConst::NormalLogName)); }
 void TfrmMain::mnShowErrorLogClick() { OpenLogFile(QString::fromLatin1(uConst::ExceptionLogName)); }
-void TfrmMain::mnShowAppDataClick() {
-  if (FServices.OpenUrl) FServices.OpenUrl(QUrl::fromLocalFile(LogDir));
-}
+void TfrmMain::mnShowAppDataClick() { OpenWithDesktop(LogDir); }
 
 // ---------------------------------------------------------------------------------------
 // The application object
 
-TDriverApplication::TDriverApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {}
+QObject* TDriverApplication::InstallQtTranslations(QCoreApplication& App, const QString& Folder) {
+  const QString folder = Folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : Folder;
+  auto* translator = new QTranslator(&App);
+  // "qt_bg" names the base, widgets and other modules' files together.
+  if (!translator->load(QStringLiteral("qt_") + QLatin1String(QtLanguage), folder) &&
+      !translator->load(QStringLiteral("qtbase_") + QLatin1String(QtLanguage), folder)) {
+    delete translator;
+    return nullptr;
+  }
+  QCoreApplication::installTranslator(translator);
+  return translator;
+}
+
+TDriverApplication::TDriverApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {
+  InstallQtTranslations(*this);
+}
 
 bool TDriverApplication::notify(QObject* Receiver, QEvent* Event) {
   try {

@@ -75,6 +75,8 @@ struct TMainServices {
   std::function<QDateTime()> Now;
   // How long a receipt file must have stayed unchanged, by Now, before it is printed.
   int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  // The monotonic clock of the waits for tasks (the system's when empty).
+  std::function<int64_t()> MonotonicMs;
   TTaskThreadFactory CreateTask;
   TComServerSeam ComServer;
   std::shared_ptr<IOperatorWindows> Windows;
@@ -106,6 +108,8 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   static const QString FolderMissingText;
   static const QString FolderUnreadableText;
   static const QString FolderUnwritableText;
+  // A log menu item whose file or folder no desktop program could show (then CR and the path).
+  static const QString ViewerFailedText;
   // The operator's text of a folder fault: the reason, ": " and the folder; empty for none.
   static QString FolderFaultText(const TFolderFault& Fault);
 
@@ -129,6 +133,10 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
 
   // ---- Closing, tray ----
   void MainMenuExitClick();
+  // A stop signal (its name for the log): the exit of the menu without its question; a
+  // running task ends first (a file job with the file in print). Later signals change
+  // nothing.
+  void ExitBySignal(const QString& Signal);
   void HideInTray();
   void ShowMainWindow();
   void TrayIconDblClick();
@@ -283,7 +291,10 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   // else StoppedByUser.
   QString IdleStatusText() const;
   void FinishClose();
+  // The program is closing: closed already, or waiting for the running task to end.
+  bool Closing() const { return FClosed || FRunner.QuitPending(); }
   void OpenLogFile(const QString& FileName);
+  void OpenWithDesktop(const QString& Path);
 
   TMainServices FServices;
   TMainSettings FSettings;
@@ -291,6 +302,14 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   QString FComServerVersion;
   QString FModel, FSerialNo, FFiscalNo;
   bool FHoldFileTimer = false;
+  // A failure of the start that is shown once the file timer runs (empty: none).
+  QString FStartProblem;
+  // Folders whose start-up clean-up was skipped (logged once each).
+  QStringList FCleanUpSkipped;
+  // The last failure to write PRNInfo.txt (logged once until it changes or ends).
+  QString FPrnInfoFailure;
+  // The program closes by a stop signal.
+  bool FSignalExit = false;
   QString FProgramFile;
   bool FInFirstActivation = false;
   bool FHourglass = false;
@@ -304,6 +323,13 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
 // ExceptionHandler instead of ending the program (silent EAbort errors are dropped).
 class TDriverApplication : public QApplication {
  public:
+  // The program's language, for Qt's own texts (the standard buttons of its dialogs).
+  static constexpr char QtLanguage[] = "bg";
+  // Loads Qt's own translations of that language from the folder (Qt's translation folder
+  // when empty) and installs them in the application; nullptr, quietly, when the files are
+  // not there (Qt's English texts stay). The translator belongs to the application.
+  static QObject* InstallQtTranslations(QCoreApplication& App, const QString& Folder = {});
+
   TDriverApplication(int& Argc, char** Argv);
   bool notify(QObject* Receiver, QEvent* Event) override;
   std::function<void(QObject* Sender, const QString& Message)> ExceptionHandler;

@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "platform/ComPortNames.h"
@@ -119,6 +121,16 @@ class ProgramEndToEnd : public ::testing::Test {
     return p;
   }
 
+  // The first start is over and the file timer runs: the start's printer check has reached
+  // the printer (its "Checking connectivity." comes before the start's look for waiting
+  // files, which would ask about a file dropped then), and a moment has passed.
+  bool WaitUntilRunning() {
+    const QString log = prog_ + "Log/DriverFiscalPrinterX4_Log.txt";
+    if (!WaitFor([&] { return ReadAll(log).contains("[FastInit]Durration"); }, 60000)) return false;
+    QThread::msleep(1000);
+    return true;
+  }
+
   QString Diagnostics() {
     QString out = "normal log:\n" + QString::fromLocal8Bit(ReadAll(prog_ + "Log/DriverFiscalPrinterX4_Log.txt")) +
                   "\nexception log:\n" +
@@ -142,7 +154,7 @@ TEST_F(ProgramEndToEnd, PrintsADroppedReceiptFileAndWritesItsReport) {
   // The first start has registered the library and checked the printer once the file
   // timer runs; a receipt file written from then on is printed by the timer.
   const QString log = prog_ + "Log/DriverFiscalPrinterX4_Log.txt";
-  ASSERT_TRUE(WaitFor([&] { return ReadAll(log).contains("Checking connectivity."); }, 60000)) << Diagnostics().toStdString();
+  ASSERT_TRUE(WaitUntilRunning()) << Diagnostics().toStdString();
   EXPECT_TRUE(ReadAll(log).contains("[CreateOLEServer]Ax added: " + (prog_ + kLibrary).toLocal8Bit()));
 
   {
@@ -172,6 +184,47 @@ TEST_F(ProgramEndToEnd, PrintsADroppedReceiptFileAndWritesItsReport) {
   EXPECT_EQ(second_->exitCode(), 0);
   EXPECT_EQ(first_->state(), QProcess::Running);
 }
+
+// A stop signal (log-out, shutdown, kill, Ctrl+C) is the menu's exit without its question:
+// the receipt in print is finished and reported, the next waiting one is left for the next
+// start, the log gets its closing line and the program ends with 0.
+class ProgramStopSignal : public ProgramEndToEnd, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ProgramStopSignal, FinishesTheReceiptInPrintAndExitsCleanly) {
+  first_ = Start();
+  ASSERT_TRUE(first_->waitForStarted(10000));
+  const QString log = prog_ + "Log/DriverFiscalPrinterX4_Log.txt";
+  ASSERT_TRUE(WaitUntilRunning()) << Diagnostics().toStdString();
+
+  // A slow printer, so that the signal comes while the first receipt prints.
+  model_->SetAnswerDelay(std::chrono::milliseconds(150));
+  for (const char* name : {"0001", "0002"}) {
+    QFile bon(bon_ + name + ".tmp");
+    ASSERT_TRUE(bon.open(QIODevice::WriteOnly));
+    bon.write("%1^BREAD^150^2000^1\r\n%2^MILK^230^1000^2\r\n%3^EGGS^120^1000^2\r\n#E1^10.00\r\n");
+  }
+  for (const char* name : {"0001", "0002"})
+    ASSERT_TRUE(QFile::rename(bon_ + name + ".tmp", bon_ + name + ".bon"));
+  ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(bon_ + "0001.$$$"); }, 30000)) << Diagnostics().toStdString();
+  ASSERT_EQ(::kill(static_cast<pid_t>(first_->processId()), GetParam()), 0);
+
+  ASSERT_TRUE(first_->waitForFinished(60000)) << Diagnostics().toStdString();
+  EXPECT_EQ(first_->exitStatus(), QProcess::NormalExit) << Diagnostics().toStdString();
+  EXPECT_EQ(first_->exitCode(), 0);
+  EXPECT_TRUE(QFileInfo::exists(bon_ + "0001.rep")) << Diagnostics().toStdString();
+  for (const char* left : {"0001.$$$", "0001.err", "0001.unk", "0001.bon", "0002.$$$", "0002.rep"})
+    EXPECT_FALSE(QFileInfo::exists(bon_ + left)) << left << "\n" << Diagnostics().toStdString();
+  EXPECT_TRUE(QFileInfo::exists(bon_ + "0002.bon")) << Diagnostics().toStdString();
+  const QByteArray text = ReadAll(log);
+  EXPECT_TRUE(text.contains(" received; closing")) << text.toStdString();
+  EXPECT_TRUE(text.trimmed().endsWith("Application closed")) << text.toStdString();
+  const model::ModelState state = model_->State();
+  ASSERT_EQ(state.closed.size(), 1u);
+  EXPECT_FALSE(state.closed[0].cancelled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ProgramStopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& info) { return std::string(::sigabbrev_np(info.param)); });
 
 }  // namespace
 }  // namespace fp

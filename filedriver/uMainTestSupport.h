@@ -152,7 +152,7 @@ class MainWindowTest : public ::testing::Test {
     s.TrayAvailable = [this] { return trayAvailable_; };
     s.OpenUrl = [this](const QUrl& u) {
       opened_.push_back(u);
-      return true;
+      return openOk_;
     };
     s.Terminate = [this](int code) { terminated_.push_back(code); };
     s.Quit = [this] { ++quits_; };
@@ -216,6 +216,7 @@ class MainWindowTest : public ::testing::Test {
   int freed_ = 0;
   bool trayAvailable_ = false;
   std::vector<QUrl> opened_;
+  bool openOk_ = true;  // a desktop program opened what was asked
   std::vector<int> terminated_;
   int quits_ = 0;
   std::unique_ptr<TfrmMain> frm_;

@@ -9,11 +9,13 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 
 #include <fcntl.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 #include "filedriver/MarqueeProgressBar.h"
 #include "filedriver/uMainTestSupport.h"
@@ -152,17 +154,86 @@ TEST_F(MainWindowTest, FirstActivationRemovesFilesOlderThanTwentyDaysButNoClaim)
   EXPECT_FALSE(QFile::exists(appDir_ + "Log/Log_01.txt"));
 }
 
-TEST_F(MainWindowTest, UnwritableReceiptFolderEndsTheStart) {
+// A receipt folder that cannot be used at start (a share not mounted yet at log-in) is
+// the folder fault of the running program: no dialog, no end, and the file is printed once
+// the folder is back.
+class StartFolderFault : public MainWindowTest, public ::testing::WithParamInterface<FolderFaultCase> {};
+
+TEST_P(StartFolderFault, ShowsTheFaultAndPrintsOnceTheFolderIsBack) {
+  const FolderFaultCase& c = GetParam();
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
-  ops.FailAt(TFileOp::Open, 0, EACCES, "bon/chktmp.txt");
   TScopedFileOps scoped(&ops);
+  ASSERT_TRUE(BreakFolder(c.problem, bonDir_, ops));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
-  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::CantWrite) + CR + bonDir_));
+  EXPECT_TRUE(dialogs_.Texts().isEmpty()) << dialogs_.Texts().join(" | ").toStdString();
+  EXPECT_TRUE(terminated_.empty());
+  EXPECT_TRUE(f.FileReadTimer.isActive());
+  EXPECT_TRUE(workers_.Tasks.empty());
+  const QString reason = c.problem == TFolderProblem::Missing      ? TfrmMain::FolderMissingText
+                         : c.problem == TFolderProblem::Unreadable ? TfrmMain::FolderUnreadableText
+                                                                   : TfrmMain::FolderUnwritableText;
+  EXPECT_EQ(f.StatusText(2), reason);
+  EXPECT_EQ(f.lblComError->text(), reason + ": " + bonDir_);
+  EXPECT_FALSE(f.lblComError->isHidden());
+  EXPECT_EQ(f.TrayIconIndex, 2);
+  EXPECT_EQ(ExceptionLog().count("[FileReadTimerTimer]Folder cannot be used"), 1) << ExceptionLog().toStdString();
+  f.FileReadTimerTimer();
+  EXPECT_TRUE(workers_.Tasks.empty());
+
+  ops.Clear();
+  ASSERT_TRUE(QDir().mkpath(bonDir_));
+  PutBon("0001.bon");
+  f.FileReadTimerTimer();
+  ASSERT_EQ(workers_.Tasks.size(), 1u);
+  EXPECT_EQ(workers_.Kinds().front(), tkReadFiles);
+  EXPECT_EQ(f.TrayIconIndex, 0);
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartFolderFault, ::testing::ValuesIn(kFolderFaultCases),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The program folder (settings, logs) is still required: the dialog and standard error
+// say which folder and why, and the program ends.
+TEST_F(MainWindowTest, UnwritableProgramFolderEndsTheStartNamingFolderAndReason) {
+  WriteIniWithFolder(0);
+  TFaultyFileOps ops;
+  ops.FailAt(TFileOp::Open, 0, EACCES, (appDir_ + "chktmp.txt").toStdString());
+  TScopedFileOps scoped(&ops);
+  TfrmMain& f = MakeWindow();
+  ::testing::internal::CaptureStderr();
+  f.FormActivate();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  const QString why = QString::fromLocal8Bit(std::strerror(EACCES));
+  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::CantWrite) + CR + appDir_ + CR + why));
+  EXPECT_THAT(err, HasSubstr(appDir_.toStdString()));
+  EXPECT_THAT(err, HasSubstr(why.toStdString()));
   EXPECT_THAT(terminated_, ElementsAre(1));
   EXPECT_EQ(probes_, 0);
   EXPECT_FALSE(f.FileReadTimer.isActive());
+}
+
+// A settings file without the keys written at start, on a program folder that cannot take
+// a write: the defaults are used, the failure is logged and shown once, and the file timer
+// runs.
+TEST_F(MainWindowTest, DefaultsThatCannotBeWrittenAtStartAreUsedAndShownOnce) {
+  WriteIniWithFolder(0);
+  TFaultyFileOps ops;
+  ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");  // the new file beside it
+  TScopedFileOps scoped(&ops);
+  TfrmMain& f = MakeWindow();
+  EXPECT_EQ(f.Settings().SearchPath, bonDir_);
+  EXPECT_FALSE(f.Settings().WatGrpBeginFromOne);
+  f.FormActivate();
+  const QString failure = "Unable to write to " + appDir_ + "DriverFiscalPrinterX4.ini";
+  EXPECT_TRUE(terminated_.empty());
+  EXPECT_TRUE(f.FileReadTimer.isActive());
+  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::ErrorOccurred) + CR + failure));
+  EXPECT_EQ(ExceptionLog().count("[LoadSettings] " + failure), 1) << ExceptionLog().toStdString();
+  EXPECT_EQ(ExceptionLog().count("[FormCreate]"), 0);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -681,6 +752,115 @@ TEST_F(MainWindowTest, PrnInfoIsRewrittenAtThreeHoursButNotAtTwoHoursFiftyNine) 
   EXPECT_EQ(Read(path).toStdString(), expected);
 }
 
+TPRNInfo SomePrinterInfo() {
+  TPRNInfo info;
+  info.Model = "FP-55";
+  info.SerialNo = "AB123456";
+  info.FiscalNo = "02123456";
+  info.LineLength = 42;
+  info.ComPort = 7;
+  return info;
+}
+
+// A link under the name in the shared folder is replaced itself; what it points to stays.
+TEST_F(MainWindowTest, PrnInfoReplacesALinkAndNeverWritesItsTarget) {
+  TfrmMain& f = MakeRunningWindow();
+  const QString target = appDir_ + "elsewhere.txt";
+  PutFile(target, "not yours", now_.addDays(-1));
+  const QString path = bonDir_ + "PRNInfo.txt";
+  ASSERT_TRUE(QFile::link(target, path));
+  // A link counts as no file at all: it is replaced at once.
+  f.GetPrnInfo(SomePrinterInfo());
+  EXPECT_EQ(Read(target), "not yours");
+  EXPECT_FALSE(QFileInfo(path).isSymLink());
+  EXPECT_THAT(Read(path).toStdString(), HasSubstr("AB123456"));
+  EXPECT_EQ(QDir(bonDir_).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"PRNInfo.txt"});
+}
+
+// Every step of the rewrite is checked: whichever fails, the old file stays whole, nothing
+// is left beside it and the exception log names the file and the reason.
+TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
+  struct Row {
+    const char* name;
+    TFileOp op;
+    int err;
+  };
+  const Row rows[] = {{"Create", TFileOp::Open, EACCES},
+                      {"Write", TFileOp::Write, ENOSPC},
+                      {"Flush", TFileOp::Fsync, EIO},
+                      {"Rename", TFileOp::Rename, EPERM}};
+  const QString path = bonDir_ + "PRNInfo.txt";
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    TfrmMain& f = MakeRunningWindow();
+    PutFile(path, "old", now_.addSecs(-4 * 3600));
+    {
+      TFaultyFileOps ops;
+      ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
+      TScopedFileOps scoped(&ops);
+      f.GetPrnInfo(SomePrinterInfo());
+    }
+    EXPECT_EQ(Read(path), "old");
+    EXPECT_EQ(QDir(bonDir_).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"PRNInfo.txt"});
+    EXPECT_EQ(ExceptionLog().count("[GetPrnInfo] " + path + ": " + QString::fromLocal8Bit(std::strerror(r.err))), 1)
+        << ExceptionLog().toStdString();
+    // The same failure at the next check is not logged again.
+    {
+      TFaultyFileOps ops;
+      ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
+      TScopedFileOps scoped(&ops);
+      f.GetPrnInfo(SomePrinterInfo());
+    }
+    EXPECT_EQ(ExceptionLog().count("[GetPrnInfo]"), 1);
+    EXPECT_EQ(Read(path), "old");
+    // The printer's data are shown all the same.
+    EXPECT_EQ(f.lblSerialNo->text(), "AB123456");
+    frm_.reset();
+    QFile::remove(appDir_ + "Log/" + uConst::ExceptionLogName);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The start-up clean-up
+
+TEST_F(MainWindowTest, CleanUpLogsWhatItDeletesAndSparesTheLogsInUse) {
+  WriteIniWithFolder(0);
+  QDir().mkpath(appDir_ + "Log");
+  PutFile(bonDir_ + "old.rep", "r", now_.addDays(-25));
+  PutFile(bonDir_ + "young.err", "e", now_.addDays(-1));
+  // The exception log is written only now and then: an old stamp does not make it old.
+  PutFile(appDir_ + "Log/" + uConst::ExceptionLogName, "x", now_.addDays(-30));
+  PutFile(appDir_ + "Log/Log_01.txt", "l", now_.addDays(-25));
+  TfrmMain& f = MakeWindow();
+  f.FormActivate();
+  EXPECT_FALSE(QFile::exists(bonDir_ + "old.rep"));
+  EXPECT_TRUE(QFile::exists(bonDir_ + "young.err"));
+  EXPECT_FALSE(QFile::exists(appDir_ + "Log/Log_01.txt"));
+  EXPECT_TRUE(QFile::exists(appDir_ + "Log/" + uConst::ExceptionLogName));
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + bonDir_ + "old.rep, 25.0 days old"), 1) << log.toStdString();
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + appDir_ + "Log/Log_01.txt, 25.0 days old"), 1);
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted"), 2);
+}
+
+// The PC clock far ahead at start: every file of the receipt folder looks old, fresh or
+// not. The clean-up of that folder is skipped with one line.
+TEST_F(MainWindowTest, CleanUpIsSkippedWhenEvenTheNewestFileLooksOld) {
+  WriteIniWithFolder(0);
+  PutFile(bonDir_ + "0001.rep", "r", now_.addDays(-21));
+  PutFile(bonDir_ + "0002.err", "e", now_.addDays(-21).addSecs(60));
+  PutFile(bonDir_ + "0003.rep", "r", now_.addDays(-40));
+  TfrmMain& f = MakeWindow();
+  f.FormActivate();
+  for (const char* name : {"0001.rep", "0002.err", "0003.rep"}) EXPECT_TRUE(QFile::exists(bonDir_ + name)) << name;
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted"), 0) << log.toStdString();
+  // One line for the folder, none for the log folder (its log is fresh).
+  EXPECT_EQ(log.count("[DeleteOldLog] " + bonDir_ + ": not cleaned up, the newest file of the folder is 21.0"), 1)
+      << log.toStdString();
+  EXPECT_EQ(log.count("not cleaned up"), 1);
+}
+
 // ---------------------------------------------------------------------------------------
 // Closing
 
@@ -736,12 +916,86 @@ TEST_F(MainWindowTest, ExitWhileATaskRunsWaitsForTheWorker) {
   EXPECT_TRUE(t->Detached);
 }
 
+// A stop signal is the exit without its question: a running task ends first, the file
+// timer stays off, and a settings file that cannot be saved shows nothing (nobody waits at
+// the screen), so the program still ends.
+TEST_F(MainWindowTest, StopSignalExitsWithoutQuestionsOnceTheTaskHasEnded) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.FileReadTimer.start();
+  f.mnDoFilesClick();
+  auto t = workers_.Last();
+  TFaultyFileOps ops;
+  ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");
+  TScopedFileOps scoped(&ops);
+  f.ExitBySignal("SIGTERM");
+  f.ExitBySignal("SIGHUP");  // a second signal changes nothing
+  EXPECT_TRUE(t->Terminated);
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  f.RestartFileTimer();
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_EQ(quits_, 0);
+  t->Finish();
+  ASSERT_TRUE(SpinUntil([&] { return quits_ == 1; }));
+  EXPECT_TRUE(dialogs_.Texts().isEmpty()) << dialogs_.Texts().join(" | ").toStdString();
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("SIGTERM received; closing once the running task has ended."), 1) << log.toStdString();
+  EXPECT_EQ(log.count("received; closing"), 1);
+  EXPECT_TRUE(log.trimmed().endsWith("[SaveSettings] Unable to write to " + appDir_ + "DriverFiscalPrinterX4.ini"))
+      << log.toStdString();
+}
+
+// A stop signal that closes the start's question about waiting files is no answer: the
+// files stay for the next start.
+TEST_F(MainWindowTest, StopSignalDuringTheWaitingFilesQuestionKeepsTheFiles) {
+  WriteIniWithFolder(0);
+  PutBon("0001.bon");
+  TfrmMain& f = MakeWindow();
+  dialogs_.OnMessage = [&](const QString& text) {
+    if (text.startsWith(Message(M::BonExistDlg))) f.ExitBySignal("SIGTERM");
+  };
+  dialogs_.PushAnswer(TDlgResult::No);  // what a dialog closed by the loop's end returns
+  f.FormActivate();
+  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_TRUE(SpinUntil([&] { return quits_ == 1; }));
+  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
+}
+
 TEST_F(MainWindowTest, DestroyedWindowDetachesARunningWorker) {
   workers_.AutoFinish = false;
   MakeRunningWindow().mnDoFilesClick();
   auto t = workers_.Last();
   frm_.reset();
   EXPECT_TRUE(t->Detached);
+}
+
+// No desktop program to show a log or the folder: the operator is told, with the path.
+TEST_F(MainWindowTest, LogMenuItemsSayWhenNoViewerStarts) {
+  TfrmMain& f = MakeRunningWindow();
+  uConst::WriteLog(appDir_ + "Log/", "x", true);
+  openOk_ = false;
+  f.mnShowLogClick();
+  f.mnShowErrorLogClick();
+  f.mnShowAppDataClick();
+  EXPECT_EQ(opened_.size(), 3u);
+  EXPECT_THAT(dialogs_.Texts(), ElementsAre(TfrmMain::ViewerFailedText + CR + appDir_ + "Log/DriverFiscalPrinterX4_Log.txt",
+                                            TfrmMain::ViewerFailedText + CR + appDir_ + "Log/DriverFiscalPrinterX4_Exception.txt",
+                                            TfrmMain::ViewerFailedText + CR + appDir_ + "Log/"));
+}
+
+// Qt's standard buttons speak the program's language when Qt's translations are there; a
+// folder without them changes nothing and says nothing.
+TEST(QtTranslations, LoadTheProgramsLanguageOrFallBackQuietly) {
+  QTemporaryDir empty;
+  EXPECT_EQ(TDriverApplication::InstallQtTranslations(*QCoreApplication::instance(), empty.path()), nullptr);
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
+  QObject* t = TDriverApplication::InstallQtTranslations(*QCoreApplication::instance());
+  if (!t) GTEST_SKIP() << "Qt's translations are not installed (scripts/deps.sh installs them)";
+  EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
+  EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+  delete t;
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
 }
 
 TEST_F(MainWindowTest, LogViewersOpenTheLogsOrWarn) {

@@ -34,13 +34,23 @@ QString SettingsFilePath(const QString& appDir, const QString& programFile) {
   return appDir + QFileInfo(programFile).completeBaseName() + QStringLiteral(".ini");
 }
 
-QStringList LoadSettings(const QString& iniPath, TMainSettings& s) {
+QStringList LoadSettings(const QString& iniPath, TMainSettings& s, QString* writeError) {
   TIniFile ini(QFile::encodeName(iniPath).toStdString());
   const TMainSettings defaults;
   QStringList replaced;
 
+  // The defaults written into the file; one that cannot be written is used from memory
+  // (the start goes on) and its failure reported once.
+  auto writeDefault = [&](auto&& write) {
+    try {
+      write();
+    } catch (const EIniFileException& e) {
+      if (writeError && writeError->isEmpty()) *writeError = QString::fromStdString(e.what());
+    }
+  };
+
   // The pay-type section always exists after a start.
-  if (!ini.ValueExists(PayTypes, PayKey(0))) ini.WriteInteger(PayTypes, PayKey(0), 0);
+  if (!ini.ValueExists(PayTypes, PayKey(0))) writeDefault([&] { ini.WriteInteger(PayTypes, PayKey(0), 0); });
 
   s.CheckPrnIntevalSec = ini.ReadInteger(Parameters, "CheckPrnIntevalSec", defaults.CheckPrnIntevalSec);
   s.SearchPath = ReadText(ini, "SearchPath", "");
@@ -62,7 +72,8 @@ QStringList LoadSettings(const QString& iniPath, TMainSettings& s) {
   uConst::SetBonFileExt(ReadText(ini, "BonFileExt", "bon"));
   uConst::SetUsePluAsDepartNo(ini.ReadBool(Parameters, "UsePluAsDepartNo", false));
 
-  if (!ini.ValueExists(Parameters, "WatGrpBeginFromOne")) ini.WriteBool(Parameters, "WatGrpBeginFromOne", false);
+  if (!ini.ValueExists(Parameters, "WatGrpBeginFromOne"))
+    writeDefault([&] { ini.WriteBool(Parameters, "WatGrpBeginFromOne", false); });
   s.WatGrpBeginFromOne = ini.ReadBool(Parameters, "WatGrpBeginFromOne", false);
 
   if (s.CharEncoding > uConst::EncodingCP855) s.CharEncoding = 0;
@@ -80,6 +91,8 @@ QStringList LoadSettings(const QString& iniPath, TMainSettings& s) {
 
 void SaveSettings(const QString& iniPath, const TMainSettings& s) {
   TIniFile ini(QFile::encodeName(iniPath).toStdString());
+  // All keys in one rewrite: a failure leaves the file as it was.
+  ini.BeginUpdate();
   WriteText(ini, "SearchPath", s.SearchPath);
   ini.WriteInteger(Parameters, "ComPort", s.ComPort);
   ini.WriteInteger(Parameters, "BaudRate", s.BaudRate);
@@ -95,6 +108,7 @@ void SaveSettings(const QString& iniPath, const TMainSettings& s) {
   ini.WriteBool(Parameters, "UsePluAsDepartNo", uConst::UsePluAsDepartNo());
   ini.EraseSection(PayTypes);
   for (const auto& p : uConst::PayTypePairs()) ini.WriteInteger(PayTypes, PayKey(p.FilePayType), p.PrnPayType);
+  ini.EndUpdate();
 }
 
 void ApplyCommandLine(const QStringList& args, TMainSettings& s) {

@@ -41,15 +41,16 @@ QString SettingsFilePath(const QString& appDir, const QString& programFile);
 
 // Reads the file into `s` (which is reset to the defaults first) and into
 // uConst::CashierPas, BonFileExt, UsePluAsDepartNo and PayTypePairs. Writes PayNo_0 and
-// WatGrpBeginFromOne when they are absent (creating the file when it is missing); such a
-// write failing raises EIniFileException. A ComPort below 0 or above MaxComPort is
-// replaced by the default; the result holds one line (for the log) for each value so
-// replaced.
-QStringList LoadSettings(const QString& iniPath, TMainSettings& s);
+// WatGrpBeginFromOne when they are absent (creating the file when it is missing); when such
+// a write fails the default is used all the same and `writeError` (when given and still
+// empty) gets the failure's text ("Unable to write to " + the file). A ComPort below 0 or
+// above MaxComPort is replaced by the default; the result holds one line (for the log) for
+// each value so replaced.
+QStringList LoadSettings(const QString& iniPath, TMainSettings& s, QString* writeError = nullptr);
 
-// Writes `s` and the globals above into the file; PAYTYPES is rewritten from
-// uConst::PayTypePairs. Raises EIniFileException at the first write that fails (the keys
-// written before it stay written); the caller logs "[SaveSettings] " + the text.
+// Writes `s` and the globals above into the file, all keys in one rewrite; PAYTYPES is
+// rewritten from uConst::PayTypePairs. Raises EIniFileException when the file cannot be
+// written (it then stays as it was); the caller logs "[SaveSettings] " + the text.
 void SaveSettings(const QString& iniPath, const TMainSettings& s);
 
 // The command-line overrides (`args` without the program's own name): a first argument

@@ -156,19 +156,34 @@ TEST_F(SettingsFileTest, SaveWritesKeysInOrderAndLeavesOtherSections) {
   EXPECT_EQ(uConst::PayTypePairs(), (std::vector<TPayTypePair>{{2, 9}, {4, 2}}));
 }
 
-TEST_F(SettingsFileTest, FailedSaveRaisesAndKeepsEarlierKeys) {
-  TFaultyFileOps faulty;
-  TScopedFileOps scope(&faulty);
-  faulty.FailAt(TFileOp::Rename, 3, 28 /* ENOSPC */, tmp_.path().toStdString());
+// A save is one rewrite: whichever write of the file fails (a full disk), the file is
+// either the old one, whole, or the new one, whole; a failure raises naming the file.
+TEST_F(SettingsFileTest, FailedSaveRaisesAndKeepsTheOldFile) {
+  const QByteArray old = "[PARAMETERS]\r\nSearchPath=/old\r\nComPort=4\r\n[PAYTYPES]\r\nPayNo_1=2\r\n";
   TMainSettings s;
   s.SearchPath = "/srv";
-  try {
-    SaveSettings(ini_, s);
-    FAIL() << "no error";
-  } catch (const EIniFileException& e) {
-    EXPECT_EQ(QString::fromStdString(e.what()), "Unable to write to " + ini_);
+  Put(old);
+  SaveSettings(ini_, s);
+  const QByteArray saved = Get();
+  ASSERT_NE(saved, old);
+  for (TFileOp op : {TFileOp::Rename, TFileOp::Write}) {
+    for (int nth = 1; nth <= 3; ++nth) {
+      SCOPED_TRACE(::testing::Message() << static_cast<int>(op) << " #" << nth);
+      Put(old);
+      TFaultyFileOps faulty;
+      TScopedFileOps scope(&faulty);
+      faulty.FailAt(op, nth, 28 /* ENOSPC */, tmp_.path().toStdString());
+      bool raised = false;
+      try {
+        SaveSettings(ini_, s);
+      } catch (const EIniFileException& e) {
+        raised = true;
+        EXPECT_EQ(QString::fromStdString(e.what()), "Unable to write to " + ini_);
+      }
+      EXPECT_EQ(Get(), raised ? old : saved);
+      EXPECT_EQ(raised, nth == 1);
+    }
   }
-  EXPECT_EQ(Get(), QByteArray("[PARAMETERS]\r\nSearchPath=/srv\r\nComPort=1\r\n"));
 }
 
 TEST(CommandLineTest, PortAndFolderOverrides) {

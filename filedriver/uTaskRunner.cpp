@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,12 @@ int64_t uTaskRunner::WholeSecondsBetween(const QDateTime& A, const QDateTime& B)
 TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, ITaskRunnerObserver& Observer)
     : FServices(std::move(Services)), FSettings(Settings), FObserver(Observer) {
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
+  if (!FServices.MonotonicMs)
+    FServices.MonotonicMs = [] {
+      return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now().time_since_epoch())
+                                      .count());
+    };
   FPurgeTimer.setInterval(20);
   FPurgeTimer.setSingleShot(true);
   QObject::connect(&FPurgeTimer, &QTimer::timeout, &FPurgeTimer, [this] { PurgeRetiredThreads(); });
@@ -136,6 +143,18 @@ bool TTaskRunner::CheckMyDirWritable(bool Show) {
     if (Show) FObserver.ShowNotice(TRunnerNotice::ErrorMessage, ErrorMessageText());
     return false;
   }
+}
+
+TFolderFault TTaskRunner::ProgramFolderFault() const {
+  TFolderFault found;
+  for (const QString& folder : {FLogDir, uConst::AppDir()})
+    if (TFolderFault f = ProbeFolder(folder, false, true)) found = f;
+  return found;
+}
+
+void TTaskRunner::CheckReceiptFolder() {
+  if (FSettings.SearchPath.trimmed().isEmpty()) return;
+  SetFolderFault(ProbeFolder(FSettings.SearchPath, true, true));
 }
 
 bool TTaskRunner::StartTask(TTaskKind Kind, bool Flag, bool FromTimer) {
@@ -297,12 +316,12 @@ void TTaskRunner::RequestQuit() {
 // ---------------------------------------------------------------------------------------
 // Waits
 
-bool TTaskRunner::WaitForTask(uint64_t Serial, const QDateTime& Started, int StepMs, int LimitSec) {
+bool TTaskRunner::WaitForTask(uint64_t Serial, int64_t StartedMs, int StepMs, int LimitSec) {
   while (FFinishedSerial < Serial) {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (FFinishedSerial >= Serial) break;
     QThread::msleep(static_cast<unsigned long>(StepMs));
-    if (WholeSecondsBetween(Started, Now()) > LimitSec) return false;
+    if ((MonotonicMs() - StartedMs) / 1000 > LimitSec) return false;
   }
   return true;
 }
@@ -313,7 +332,7 @@ bool TTaskRunner::OwnTaskSucceeded(uint64_t Serial) const {
 
 bool TTaskRunner::CheckConnectivity() {
   Log(QStringLiteral("Checking connectivity."));
-  const QDateTime started = Now();
+  const int64_t started = MonotonicMs();
   if (!StartTask(tkCheckPrinter, true)) return false;
   const uint64_t serial = FTaskSerial;
   FShowSuccess = false;
@@ -325,7 +344,7 @@ bool TTaskRunner::CheckConnectivity() {
 }
 
 bool TTaskRunner::RunSettingsTest(TTaskKind Kind, bool HourglassFirst) {
-  const QDateTime started = Now();
+  const int64_t started = MonotonicMs();
   TScopeExit restore([this] {
     FSilent = false;
     SetHourglass(false);
@@ -366,6 +385,9 @@ bool TTaskRunner::SearchDeviceBySerial(const QString& Serial) {
 // Worker events
 
 void TTaskRunner::TaskFinished() {
+  // Printed receipts moved the printer's counters on: the device data shown are read
+  // again once no file waits.
+  if (FCurrentTaskKind == tkReadFiles && FProcessedCount > 0) FPrinterDataStale = true;
   FObserver.SetBusy(false);
   FObserver.TaskEnded(FCurrentTaskKind, FProcessedCount, FErrorCount);
   // The waits read the result of their own task from here.
@@ -449,16 +471,21 @@ void TTaskRunner::FileTimerTick() {
   const QDateTime now = Now();
   if (FSettings.CheckPrnIntevalSec > 0 && WholeSecondsBetween(FLastCheckTime, now) > FSettings.CheckPrnIntevalSec) {
     Log(QStringLiteral("Checking connectivity."));
-    StartTask(tkPrinterInfo, true, true);
+    if (StartTask(tkPrinterInfo, true, true)) FPrinterDataStale = false;
     FLastCheckTime = now;
   } else {
     // A file that has just come waits until it has stayed unchanged long enough: the
     // window ticks again at that moment, so the wait does not grow to the timer's period.
     qint64 waitMs = -1;
-    if (PendingFileCount(&waitMs) > 0)
+    if (PendingFileCount(&waitMs) > 0) {
       StartTask(tkReadFiles, true, true);
-    else if (waitMs >= 0)
+    } else if (waitMs >= 0) {
       FObserver.TickAgainIn(static_cast<int>(waitMs));  // at most the readiness age
+    } else if (FPrinterDataStale && FSettings.CheckPrnIntevalSec > 0) {
+      Log(QStringLiteral("Checking connectivity."));
+      if (StartTask(tkPrinterInfo, true, true)) FPrinterDataStale = false;
+      FLastCheckTime = now;
+    }
   }
 }
 

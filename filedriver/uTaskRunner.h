@@ -163,6 +163,10 @@ struct TTaskRunnerServices {
   // How long a receipt file must have stayed unchanged, by Now, before it is printed (the
   // runner's own listing and every worker's).
   int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  // Milliseconds of a clock that never jumps (the system's monotonic clock when empty):
+  // the waits for tasks are timed by it, so a change of the PC clock neither ends nor
+  // stretches them.
+  std::function<int64_t()> MonotonicMs;
 };
 
 // ---- The runner ----
@@ -195,6 +199,13 @@ class TTaskRunner {
   bool IsTaskActive();
   // The receipt, log and program folders can be written; Show: the failure is shown.
   bool CheckMyDirWritable(bool Show);
+  // The start's test of the folders the program itself needs (the settings and the logs
+  // live there): the log folder, then the program folder; the last that cannot be written,
+  // none when both can.
+  TFolderFault ProgramFolderFault() const;
+  // The start's look at the receipt folder: one that is missing or cannot be read or
+  // written is the folder fault the file timer shows (and ends once the folder can be used).
+  void CheckReceiptFolder();
   // Asks the running worker to stop (it ends as it decides).
   void StopCurrentTask();
   // The program is to end once the running task has: the worker is asked to stop, and
@@ -219,8 +230,10 @@ class TTaskRunner {
   // One tick: nothing while a task runs or a tick is still inside its task start; the
   // folder fault is updated; without one, a printer check when the interval has passed,
   // else a file task when receipt files are ready; when files wait but none is ready yet,
-  // the observer is asked for another tick when the first will be (TickAgainIn). Raises
-  // what the receipt listing raises.
+  // the observer is asked for another tick when the first will be (TickAgainIn); when no
+  // file waits and a file job printed since the last check, a printer check (with checks
+  // on), so that the device data shown are the printer's own. Raises what the receipt
+  // listing raises.
   void FileTimerTick();
   // The receipt files ready to be printed; WaitMs (when given) gets the milliseconds until
   // the next waiting file is ready, -1 when none waits.
@@ -267,7 +280,8 @@ class TTaskRunner {
   QDateTime Now() const;
   bool StartTaskThread(const TTaskRequest& Request);
   void SetHourglass(bool On) { FObserver.SetHourglass(On); }
-  bool WaitForTask(uint64_t Serial, const QDateTime& Started, int StepMs, int LimitSec);
+  int64_t MonotonicMs() const { return FServices.MonotonicMs(); }
+  bool WaitForTask(uint64_t Serial, int64_t StartedMs, int StepMs, int LimitSec);
   bool OwnTaskSucceeded(uint64_t Serial) const;
   // A settings test: a silent task waited for in 5 ms steps; true when it started and
   // ended without error. HourglassFirst: the hourglass comes before the start.
@@ -308,6 +322,8 @@ class TTaskRunner {
   TFolderFault FFolderFault;
   QString FDirFolder;  // the last folder that failed the write test
   bool FPrinterOffline = false;
+  // A file job printed since the printer's data were last read.
+  bool FPrinterDataStale = false;
 };
 
 }  // namespace fp

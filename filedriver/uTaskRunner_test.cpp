@@ -83,6 +83,11 @@ class TaskRunnerTest : public ::testing::Test {
       s.Log = [this](const QString& line) { log_ << line; };
       s.ErrorLog = [this](const QString& line) { errorLog_ << line; };
       s.ReadyAgeMs = readyAgeMs_;
+      s.MonotonicMs = [this] {
+        const int64_t t = monoMs_;
+        monoMs_ += monoStepMs_;
+        return t;
+      };
       runner_ = std::make_unique<TTaskRunner>(s, settings_, view_);
       runner_->SetLogDir(logDir_);
     }
@@ -110,6 +115,9 @@ class TaskRunnerTest : public ::testing::Test {
   TMainSettings settings_;
   QDateTime now_;
   int clockStep_ = 0;
+  // The monotonic clock of the waits and how far each look at it moves it.
+  int64_t monoMs_ = 1000000;
+  int64_t monoStepMs_ = 0;
   // A receipt file is ready as soon as it is seen (the tests of settling set it).
   int readyAgeMs_ = 0;
   bool noWorker_ = false;
@@ -572,16 +580,61 @@ TEST_F(TaskRunnerTest, EndedWorkerIsKeptUntilItsThreadHasEnded) {
 TEST_F(TaskRunnerTest, ConnectivityWaitTimesOutWithoutReportingSuccess) {
   workers_.AutoFinish = false;
   TTaskRunner& r = Runner();
-  clockStep_ = 10;  // every look at the clock is ten seconds later
+  monoStepMs_ = 10000;  // every look at the clock is ten seconds later
   EXPECT_FALSE(r.CheckConnectivity());
   EXPECT_THAT(log_, ElementsAre("Checking connectivity."));
   EXPECT_THAT(workers_.Kinds(), ElementsAre(tkCheckPrinter));
   EXPECT_FALSE(view_.Hourglass);
   // The task runs on; the runner stays busy until it ends.
   EXPECT_TRUE(r.TaskActive());
-  clockStep_ = 0;
+  monoStepMs_ = 0;
   workers_.Last()->Finish();
   EXPECT_FALSE(r.TaskActive());
+}
+
+// Printed receipts move the printer's counters on: once no file waits, the next tick reads
+// the printer's data again (with checks on), and only once.
+TEST_F(TaskRunnerTest, PrinterDataAreReadAgainAfterReceiptsPrinted) {
+  for (int interval : {30, 0}) {
+    SCOPED_TRACE(interval);
+    settings_.CheckPrnIntevalSec = interval;
+    runner_.reset();
+    workers_.Tasks.clear();
+    workers_.AutoFinish = false;
+    TTaskRunner& r = Runner();
+    r.SetLastCheckTime(now_);
+    PutBon("0001.bon");
+    r.FileTimerTick();
+    ASSERT_EQ(workers_.Kinds(), std::vector<TTaskKind>{tkReadFiles});
+    QFile::remove(bonDir_ + "0001.bon");
+    workers_.Last()->Events.FileProcessed();
+    workers_.Last()->Finish();
+    workers_.AutoFinish = true;
+    r.FileTimerTick();
+    ASSERT_TRUE(SpinUntil([&] { return !r.TaskActive(); }));
+    r.FileTimerTick();
+    if (interval > 0)
+      EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles, tkPrinterInfo));
+    else
+      EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles));
+  }
+}
+
+// The PC clock changes while a wait waits (daylight saving, a time server, the operator):
+// the wait is timed by the monotonic clock alone and takes the task's own result.
+TEST_F(TaskRunnerTest, WaitsIgnoreAJumpOfTheWallClock) {
+  for (int jumpSec : {-3600, 3600}) {
+    SCOPED_TRACE(jumpSec);
+    workers_.AutoFinish = false;
+    TTaskRunner& r = Runner();
+    clockStep_ = jumpSec;
+    monoStepMs_ = 20;
+    QTimer::singleShot(100, [this] { workers_.Last()->Finish(); });
+    EXPECT_TRUE(r.CheckConnectivity());
+    EXPECT_FALSE(r.TaskActive());
+    clockStep_ = 0;
+    monoStepMs_ = 0;
+  }
 }
 
 TEST_F(TaskRunnerTest, ConnectivityWaitReportsItsOwnTasksResult) {

@@ -225,8 +225,39 @@ bool ParseIniInteger(std::string_view text, int32_t& value) {
 
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
+Lines TIniFile::Current() const { return updating_ ? pending_ : LoadLines(fileName_); }
+
+Lines TIniFile::CurrentForWrite() const { return updating_ ? pending_ : LoadForWrite(fileName_); }
+
+void TIniFile::Store(Lines lines) {
+  if (updating_)
+    pending_ = std::move(lines);
+  else
+    Commit(fileName_, lines);
+}
+
+void TIniFile::BeginUpdate() {
+  std::lock_guard<std::mutex> lock(gWriteMutex);
+  pending_ = LoadForWrite(fileName_);
+  updating_ = true;
+}
+
+void TIniFile::EndUpdate() {
+  if (!updating_) return;
+  Lines lines = std::move(pending_);
+  pending_.clear();
+  updating_ = false;
+  std::lock_guard<std::mutex> lock(gWriteMutex);
+  Commit(fileName_, lines);
+}
+
+void TIniFile::CancelUpdate() {
+  pending_.clear();
+  updating_ = false;
+}
+
 std::string TIniFile::ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const {
-  Lines lines = LoadLines(fileName_);
+  Lines lines = Current();
   long i = FindKey(lines, ToFileName(section), ToFileName(key));
   if (i < 0) return std::string(defaultValue);
   std::string_view v = Parse(lines[static_cast<size_t>(i)]).value;
@@ -248,7 +279,7 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   std::string sec = ToFileName(section), k = ToFileName(key), v = ToFileText(value);
   std::lock_guard<std::mutex> lock(gWriteMutex);
-  Lines lines = LoadForWrite(fileName_);
+  Lines lines = CurrentForWrite();
   std::string line = k + "=" + v;
   long s = FindSection(lines, sec);
   if (s < 0) {
@@ -263,7 +294,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
       if (!Trim(lines[j]).empty()) at = j + 1;
     lines.insert(lines.begin() + static_cast<long>(at), line);
   }
-  Commit(fileName_, lines);
+  Store(std::move(lines));
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int32_t value) {
@@ -277,7 +308,7 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 void TIniFile::EraseSection(std::string_view section) {
   std::string sec = ToFileName(section);
   std::lock_guard<std::mutex> lock(gWriteMutex);
-  Lines lines = LoadForWrite(fileName_);
+  Lines lines = CurrentForWrite();
   Lines kept;
   bool erased = false;
   for (size_t i = 0; i < lines.size();) {
@@ -289,15 +320,15 @@ void TIniFile::EraseSection(std::string_view section) {
       kept.push_back(lines[i++]);
     }
   }
-  if (erased) Commit(fileName_, kept);
+  if (erased) Store(std::move(kept));
 }
 
 bool TIniFile::ValueExists(std::string_view section, std::string_view key) const {
-  return FindKey(LoadLines(fileName_), ToFileName(section), ToFileName(key)) >= 0;
+  return FindKey(Current(), ToFileName(section), ToFileName(key)) >= 0;
 }
 
 bool TIniFile::SectionExists(std::string_view section) const {
-  return FindSection(LoadLines(fileName_), ToFileName(section)) >= 0;
+  return FindSection(Current(), ToFileName(section)) >= 0;
 }
 
 }  // namespace fp

@@ -23,6 +23,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fp {
 
@@ -56,8 +57,22 @@ class TIniFile {
   bool ValueExists(std::string_view section, std::string_view key) const;
   bool SectionExists(std::string_view section) const;
 
+  // Many writes as one: from BeginUpdate the file is read once and every read and write
+  // works on that copy; EndUpdate writes the whole copy in one rewrite (raising
+  // EIniFileException when it cannot, the file then stays as it was before BeginUpdate).
+  // CancelUpdate drops the copy unwritten.
+  void BeginUpdate();
+  void EndUpdate();
+  void CancelUpdate();
+
  private:
+  std::vector<std::string> Current() const;
+  std::vector<std::string> CurrentForWrite() const;
+  void Store(std::vector<std::string> lines);
+
   std::string fileName_;
+  bool updating_ = false;
+  std::vector<std::string> pending_;
 };
 
 // The integer rule of the profile functions on a text: decimal with an optional sign, or

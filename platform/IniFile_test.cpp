@@ -80,6 +80,27 @@ TEST_F(IniFileTest, ReadsValuesLikeTheProfileFunctions) {
   }
 }
 
+// Many writes as one rewrite: the file changes only at the end, reads in between see the
+// writes, and a cancelled update leaves the file as it was.
+TEST_F(IniFileTest, UpdateWritesEverythingInOneRewrite) {
+  Put("[A]\r\nx=1\r\n");
+  TIniFile ini(path_);
+  ini.BeginUpdate();
+  ini.WriteInteger("A", "x", 2);
+  ini.WriteString("B", "y", "z");
+  ini.EraseSection("C");
+  EXPECT_EQ(ini.ReadInteger("A", "x", 0), 2);
+  EXPECT_TRUE(ini.SectionExists("B"));
+  EXPECT_EQ(Get(), "[A]\r\nx=1\r\n");
+  ini.EndUpdate();
+  EXPECT_EQ(Get(), "[A]\r\nx=2\r\n[B]\r\ny=z\r\n");
+  ini.BeginUpdate();
+  ini.WriteInteger("A", "x", 3);
+  ini.CancelUpdate();
+  EXPECT_EQ(Get(), "[A]\r\nx=2\r\n[B]\r\ny=z\r\n");
+  EXPECT_EQ(ini.ReadInteger("A", "x", 0), 2);
+}
+
 TEST_F(IniFileTest, MissingFileGivesDefaults) {
   TIniFile ini(path_);
   EXPECT_EQ(ini.ReadString("S", "K", "d"), "d");

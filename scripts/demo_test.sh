@@ -3,7 +3,11 @@
 #   1. two runs in a row each print their own sample receipt, with the program that run
 #      started, and leave no process behind (program, Xvfb, printer model);
 #   2. a run stopped part way (SIGTERM once the program runs) leaves no process behind;
-#   3. while the program already runs from the same file, run.sh says so and drops no sample.
+#   3. while the program already runs from the same file, run.sh says so and drops no sample;
+#   4. the settings file beside the built program is left as it was (the demo runs in a
+#      program folder of its own);
+#   5. a checkout under a folder with Cyrillic letters runs the demo (its settings file is
+#      written in the program's code page).
 # The programs are copied into a folder of the test's own, so neither the build folder nor
 # a demo of the user is touched.
 # Usage: scripts/demo_test.sh [build folder]   (default build/asan)
@@ -27,7 +31,10 @@ cp "$SRC/DriverFiscalPrinterX4" "$SRC/MiravokFPAxX4_BG.so" "$SRC/printer_model" 
 export ASAN_OPTIONS=detect_leaks=0
 export FP_BUILD_DIR=$BUILD FP_DEMO_DIR=$DEMO
 unset DISPLAY WAYLAND_DISPLAY
-LOG=$BUILD/bin/Log/DriverFiscalPrinterX4_Log.txt
+LOG=$DEMO/prog/Log/DriverFiscalPrinterX4_Log.txt
+# Settings of a real printer beside the built program: the demo must not touch them.
+printf '[PARAMETERS]\r\nSearchPath=/srv/shop\r\nComPort=3\r\n' > "$BUILD/bin/DriverFiscalPrinterX4.ini"
+BIN_INI=$(sha256sum < "$BUILD/bin/DriverFiscalPrinterX4.ini")
 
 FAILED=0
 fail() {
@@ -69,11 +76,15 @@ check_nothing_left() {
   [ -z "$left" ] || fail "$name: Xvfb left running: $left"
 }
 
+# demo_run NAME [RUN_SH DEMO_DIR]: one headless demo run, by default the checkout's run.sh
+# on the test's demo folder.
 demo_run() {
   local name=$1 out=$WORK/$1.txt xvfb_before log_start prog_pid
+  local run=${2:-$ROOT/run.sh} demo=${3:-$DEMO}
+  local LOG=$demo/prog/Log/DriverFiscalPrinterX4_Log.txt
   xvfb_before=$(xvfb_pids)
   log_start=$(( $(stat -c %s "$LOG" 2>/dev/null || echo 0) + 1 ))
-  if ! timeout 180 "$ROOT/run.sh" > "$out" 2>&1; then
+  if ! FP_DEMO_DIR=$demo timeout 180 "$run" > "$out" 2>&1; then
     fail "$name: run.sh failed"
     cat "$out" >&2
   fi
@@ -82,7 +93,7 @@ demo_run() {
   # The report came while this run's program ran, and that program really started (a
   # second instance ends before its window and writes no start line).
   grep -q "^Printed by process $prog_pid\. " "$out" || fail "$name: the sample was not printed by process $prog_pid"
-  [ -f "$DEMO/bon/0001.rep" ] || fail "$name: no report file"
+  [ -f "$demo/bon/0001.rep" ] || fail "$name: no report file"
   [ "$(tail -c "+$log_start" "$LOG" | grep -c ' started!')" = 1 ] || fail "$name: the program log shows no start of its own"
   check_nothing_left "$name" "$out" "$xvfb_before"
   echo "$name: done"
@@ -90,6 +101,19 @@ demo_run() {
 
 demo_run first
 demo_run second
+[ "$(sha256sum < "$BUILD/bin/DriverFiscalPrinterX4.ini")" = "$BIN_INI" ] ||
+  fail "bin settings: the demo changed $BUILD/bin/DriverFiscalPrinterX4.ini"
+[ -e "$BUILD/bin/Log" ] && fail "bin settings: the demo wrote logs into $BUILD/bin"
+echo "bin settings: done"
+
+# A checkout under a folder with Cyrillic letters, with its own default demo folder.
+CHECKOUT="$WORK/Каса демо"
+mkdir -p "$CHECKOUT"
+cp "$ROOT/run.sh" "$CHECKOUT/"
+demo_run cyrillic "$CHECKOUT/run.sh" "$CHECKOUT/build/demo"
+# The settings file names the receipt folder in code page 1251.
+LC_ALL=C grep -qF "SearchPath=$(printf '%s' "$CHECKOUT/build/demo/bon" | iconv -f UTF-8 -t CP1251)" \
+  "$CHECKOUT/build/demo/prog/DriverFiscalPrinterX4.ini" || fail "cyrillic: the settings file is not in code page 1251"
 
 # Stopped part way: as soon as the program runs.
 out=$WORK/stopped.txt
@@ -108,15 +132,15 @@ echo "stopped: done"
 
 # Another instance of the same program file (with the demo's registry, not the user's).
 rm -f "$DEMO/bon/"*
-FP_REGISTRY_FILE=$DEMO/registry.txt QT_QPA_PLATFORM=offscreen setsid "$BUILD/bin/DriverFiscalPrinterX4" > /dev/null 2>&1 &
+FP_REGISTRY_FILE=$DEMO/registry.txt QT_QPA_PLATFORM=offscreen setsid "$DEMO/prog/DriverFiscalPrinterX4" > /dev/null 2>&1 &
 OTHER_PID=$!
 for _ in $(seq 1 50); do
-  [ "$(readlink "/proc/$OTHER_PID/exe" 2>/dev/null)" = "$BUILD/bin/DriverFiscalPrinterX4" ] && break
+  [ "$(readlink "/proc/$OTHER_PID/exe" 2>/dev/null)" = "$DEMO/prog/DriverFiscalPrinterX4" ] && break
   sleep 0.1
 done
 out=$WORK/refused.txt
 if "$ROOT/run.sh" > "$out" 2>&1; then fail "refused: run.sh ran beside another instance"; fi
-grep -q "already runs from $BUILD/bin/DriverFiscalPrinterX4 (process $OTHER_PID)" "$out" ||
+grep -q "already runs from $DEMO/prog/DriverFiscalPrinterX4 (process $OTHER_PID)" "$out" ||
   fail "refused: no word of the running instance: $(cat "$out")"
 [ -z "$(started_pids "$out")" ] || fail "refused: run.sh started something"
 [ -e "$DEMO/bon/0001.bon" ] && fail "refused: a sample was dropped"

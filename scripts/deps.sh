@@ -5,7 +5,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libasio-dev libudev-dev udev
-  qt6-base-dev libgl1-mesa-dev
+  qt6-base-dev libgl1-mesa-dev qt6-translations-l10n
   xvfb xauth
   clang libclang-rt-14-dev
   locales libc-l10n
