@@ -220,6 +220,24 @@ TEST_F(ReceiptTest, GivenSaleNumberIsUsedOnceAndReported) {
   EXPECT_EQ(O().FFiskParam.UniqueSellNo, "AB123456-0003-0000002");
 }
 
+// An empty number takes back one kept from an opening that failed unsent: the next opening
+// makes its own.
+TEST_F(ReceiptTest, EmptySaleNumberTakesBackAKeptOne) {
+  auto& M = Connect(true);
+  EXPECT_EQ(AddUniqueSellNom("AB123456-0003-0000777"), 0);
+  M.SetStatusBit(model::bit::NoPaper);
+  ASSERT_EQ(StartBon(2), -1);
+  M.ClearStatusBits();
+  EXPECT_EQ(AddUniqueSellNom(""), 0);
+  EXPECT_EQ(Code(), 0);
+  ASSERT_EQ(StartBon(2), 0) << Message();
+  const auto Sent = test::RequestData(M, 0x90);
+  ASSERT_EQ(Sent.size(), 1u);
+  EXPECT_THAT(Sent[0], Not(HasSubstr("0000777")));
+  ASSERT_EQ(EndBon(), 0) << Message();
+  EXPECT_NE(LastUniqueSellNo(), "AB123456-0003-0000777");
+}
+
 TEST_F(ReceiptTest, RefusedSaleNumberIsOnlyLogged) {
   const struct {
     const char* Number;

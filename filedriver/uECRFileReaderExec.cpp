@@ -130,6 +130,10 @@ bool TECRFileReader::PrintPluList() {
   } catch (const std::exception& e) {
     AddRepLine(std::string("[ERROR]") + e.what());
     LogError(std::string("[PrintPluList]") + e.what());
+    // The library keeps a given sale number for a retried opening when the failed one never
+    // reached the printer; this file is done, so its number must not open the next file's
+    // receipt (nor be used twice when this file is sent again).
+    if (!FUniqueSellNo.empty()) FFprn.AddUniqueSellNom("");
     return false;
   }
 }

@@ -85,6 +85,25 @@ TEST_F(Exec, FiscalReceiptWithDetails) {
   EXPECT_EQ(FileBytes("0001.rep"), bytes);
 }
 
+// The library keeps a given sale number for a retry when the opening failed unsent; a file
+// that failed takes its number back, so that the next file's receipt never carries it.
+TEST_F(Exec, FailedFileTakesBackItsSaleNumber) {
+  fake->Plus[12] = {2, 1, 1.50, "Water       "};
+  fake->Plus[13] = {2, 1, 1.20, "Bread"};
+  fake->Fail("StartBon", 210, "[StartBon] No paper ");
+  ASSERT_FALSE(Print(kFiscal, false));
+  const Lines names = fake->Names();
+  ASSERT_GE(names.size(), 2u);
+  EXPECT_EQ(Lines(names.end() - 2, names.end()), (Lines{"StartBon", "AddUniqueSellNom"}));
+  EXPECT_EQ(fake->Calls.back(), "AddUniqueSellNom()");
+
+  // A file without a number asks for none.
+  Lines noNumber = kFiscal;
+  noNumber.erase(noNumber.begin() + 1);
+  ASSERT_FALSE(Print(noNumber, false) && false);
+  for (const auto& call : fake->Calls) EXPECT_NE(call.rfind("AddUniqueSellNom", 0), 0u) << call;
+}
+
 TEST_F(Exec, FiscalReceiptWithoutDetails) {
   fake->Plus[12] = {2, 1, 1.50, "Water       "};
   fake->Plus[13] = {2, 1, 1.20, "bread"};

@@ -37,6 +37,7 @@
 #include "filedriver/uMainImages.h"
 #include "filedriver/uStrRes.h"
 #include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
 
 namespace fp {
 namespace {
@@ -439,7 +440,7 @@ void TfrmMain::FormActivate() {
   // The settings and the logs live in the program folder: without them the program cannot
   // run, and the operator (or whoever started it) is told which folder and why.
   if (const TFolderFault fault = FRunner.ProgramFolderFault()) {
-    const QString why = QString::fromLocal8Bit(std::strerror(fault.Error != 0 ? fault.Error : EACCES));
+    const QString why = QString::fromStdString(fp::SysErrorText(fault.Error != 0 ? fault.Error : EACCES));
     std::fprintf(stderr,
                  "DriverFiscalPrinterX4: cannot write to the folder %s (%s); the program keeps its settings and "
                  "logs in its own folder: install it into a folder its user owns.\n",
@@ -969,7 +970,7 @@ void TfrmMain::GetPrnInfo(const TPRNInfo& Info) {
       // The same failure again (a folder under the name, a full disk) is logged once.
       const int err = uConst::ReplaceFile(path, uConst::ToCp1251(lines));
       const QString failure =
-          err != 0 ? path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)) : QString();
+          err != 0 ? path + QStringLiteral(": ") + QString::fromStdString(fp::SysErrorText(err)) : QString();
       if (!failure.isEmpty() && failure != FPrnInfoFailure) AddToErrorLog(QStringLiteral("[GetPrnInfo] ") + failure);
       FPrnInfoFailure = failure;
     }
