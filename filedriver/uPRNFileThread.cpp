@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -69,11 +70,32 @@ struct TWatchedFile {
   qint64 QuietSinceMs = 0;
 };
 
-// The waiting files of one folder, and the refused names already written to the log.
+// A waiting file whose claim was refused for a reason of its own: the reason, when it was
+// tried (by the program's clock), and the status change times of the folder and the file
+// then; a change of either (a chmod, a chown) makes it worth trying at once.
+struct TRefusedClaim {
+  int Err = 0;
+  qint64 TriedMs = 0;
+  int64_t FolderCtimeNs = 0;
+  int64_t FileCtimeNs = 0;
+};
+
+// The waiting files of one folder, the refused names already written to the log, and the
+// files whose claim was refused.
 struct TFolderWatch {
   std::map<QString, TWatchedFile> Files;
   std::set<QString> LoggedRefused;
+  std::map<QString, TRefusedClaim> RefusedClaims;
 };
+
+int64_t CtimeNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+int64_t FolderCtimeNs(const QString& dir) {
+  struct stat st {};
+  return FileOps().Stat(Native(dir).c_str(), &st) == 0 ? CtimeNs(st) : 0;
+}
 
 // The main window's ticks and the file job (another thread) list the same folder: they
 // share what has been seen, so a file's quiet time does not start again with every job.
@@ -91,10 +113,29 @@ std::map<QString, TFolderWatch>& Watches() {
 void ForgetWatched(const QString& folder, const QString& name) {
   std::lock_guard<std::mutex> lock(WatchLock());
   auto it = Watches().find(WithSlash(folder));
-  if (it != Watches().end()) it->second.Files.erase(name);
+  if (it != Watches().end()) {
+    it->second.Files.erase(name);
+    it->second.RefusedClaims.erase(name);
+  }
 }
 
 }  // namespace
+
+bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now) {
+  const QString dir = WithSlash(folder);
+  TRefusedClaim r;
+  r.Err = err;
+  r.TriedMs = now.toMSecsSinceEpoch();
+  r.FolderCtimeNs = FolderCtimeNs(dir);
+  struct stat st {};
+  if (FileOps().Lstat(Native(dir + name).c_str(), &st) == 0) r.FileCtimeNs = CtimeNs(st);
+  std::lock_guard<std::mutex> lock(WatchLock());
+  TFolderWatch& watch = Watches()[dir];
+  const auto old = watch.RefusedClaims.find(name);
+  const bool changed = old == watch.RefusedClaims.end() || old->second.Err != err;
+  watch.RefusedClaims[name] = r;
+  return changed;
+}
 
 void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTime& now, const QString& logDir,
                          int readyAgeMs, TReadyInfo* info) {
@@ -105,11 +146,13 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTi
   uConst::SelectBonFiles(folder, all, &refused);
   const QString dir = WithSlash(folder);
   const qint64 nowMs = now.toMSecsSinceEpoch();
+  const int64_t folderCtime = FolderCtimeNs(dir);
   QStringList toLog;
   {
     std::lock_guard<std::mutex> lock(WatchLock());
     TFolderWatch& watch = Watches()[dir];
     std::map<QString, TWatchedFile> seen;
+    std::map<QString, TRefusedClaim> refusedClaims;
     for (const QString& line : all) {
       const QString name = ListedName(line);
       struct stat st {};
@@ -125,6 +168,17 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTi
       else
         f.QuietSinceMs = old->second.QuietSinceMs;
       seen[name] = f;
+      // A file whose claim was refused is tried again once a minute, or at once when the
+      // folder's or its own status changed (or the clock went back); it does not count as
+      // waiting meanwhile, so no job starts for it.
+      const auto refusal = watch.RefusedClaims.find(name);
+      if (refusal != watch.RefusedClaims.end()) {
+        const TRefusedClaim& r = refusal->second;
+        refusedClaims[name] = r;
+        if (nowMs >= r.TriedMs && nowMs - r.TriedMs < RefusedClaimRetryMs && r.FolderCtimeNs == folderCtime &&
+            r.FileCtimeNs == CtimeNs(st))
+          continue;
+      }
       const qint64 left = f.QuietSinceMs + readyAgeMs - nowMs;
       if (left <= 0) {
         list.append(line);
@@ -134,6 +188,7 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTi
       }
     }
     watch.Files.swap(seen);
+    watch.RefusedClaims.swap(refusedClaims);
     std::set<QString> logged;
     for (const QString& name : refused) {
       if (watch.LoggedRefused.count(name)) {
@@ -144,7 +199,7 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTi
       }
     }
     watch.LoggedRefused.swap(logged);
-    if (watch.Files.empty() && watch.LoggedRefused.empty()) Watches().erase(dir);
+    if (watch.Files.empty() && watch.LoggedRefused.empty() && watch.RefusedClaims.empty()) Watches().erase(dir);
   }
   for (const QString& name : toLog) {
     try {
@@ -544,10 +599,42 @@ void TECRFileThread::DelTempFiles() {
 
 // ---- The file job ----
 
-void TECRFileThread::SaveRepFile(bool printed) {
-  FReader->SaveRepFile();
+namespace {
+
+// A receipt of a failed file that may still be open on the printer: the next opening
+// closes it (a non-fiscal receipt, or one with a payment) or cancels it. Kept for the
+// process by receipt folder, since every job has a reader of its own.
+struct TLeftOpen {
+  QString File;
+  bool Closes = false;
+};
+std::mutex& LeftOpenLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<QString, TLeftOpen>& LeftOpen() {
+  static std::map<QString, TLeftOpen> left;
+  return left;
+}
+
+}  // namespace
+
+QString uPRNFileThread::UnknownOutcomeText(const QString& path, const QString& why) {
+  return QStringLiteral("Outcome unknown: the receipt of \"") + path +
+         QStringLiteral("\" may have printed (") + why +
+         QStringLiteral("). Check the printer's journal before sending it again.");
+}
+
+void TECRFileThread::SaveRepFile(bool printed, const QString& unknownWhy) {
+  if (!FReader->RepFileWanted()) return;
+  std::string text = FReader->RepFileText();
+  if (!unknownWhy.isEmpty())
+    text += "[UNKNOWN]" + uConst::ToCp1251(uPRNFileThread::UnknownOutcomeText(FCurrentFile, unknownWhy)) + "\r\n";
+  const QString repPath = FReader->RepFileName();
+  const QString repName = repPath.mid(repPath.lastIndexOf(QLatin1Char('/')) + 1);
+  FFolder->WriteReport(repName, text);
   // The answer must be on disk before the claim goes.
-  if (printed) FFolder->SyncReport(FReader->RepFileName());
+  if (printed) FFolder->SyncReport(repPath);
 }
 
 void TECRFileThread::DoReadFiles() {
@@ -565,36 +652,53 @@ void TECRFileThread::DoReadFiles() {
       if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
       const TReceiptFolder::TClaim claim =
           FFolder->Claim(name, [&] { uPRNFileThread::ForgetWatched(FBonFolder, name); }, &listed.Stamps[name]);
+      // A file that may not be claimed is reported once for each reason it gives and
+      // tried again at a slow pace (SelectReadyBonFiles); the job goes on with the next.
+      if (claim == TReceiptFolder::TClaim::Refused &&
+          uPRNFileThread::NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError(), Now())) {
+        const QString line = QStringLiteral("[DoReadFiles] Can't claim file, it waits: \"") + FCurrentFile +
+                             QStringLiteral("\" ") + QString::fromLocal8Bit(std::strerror(FFolder->ClaimError()));
+        LogException(line);
+        Log(line);
+      }
       if (claim != TReceiptFolder::TClaim::Claimed) {
         if (Terminated()) break;
         continue;
       }
       try {
         Log(QStringLiteral("Read file: \"") + FCurrentFile + QStringLiteral("\""));
-        if (!FReader->ReadFile(FFolder->ClaimPath(name), FCharEncoding)) {
+        if (!FReader->ReadFile(FFolder->ClaimPath(name), FCharEncoding, FFolder->ClaimFd())) {
           FErrorKind = ekFileError;
           failed = true;
-        } else if (!FReader->PrintPluList()) {
-          FErrorKind = ClassifyPrinterError();
-          failed = true;
+        } else {
+          const bool printed = FReader->PrintPluList();
+          if (!printed) FErrorKind = ClassifyPrinterError();
+          failed = !printed;
         }
       } catch (const std::exception& e) {
         failed = true;
         Log(QStringLiteral("[DoReadFiles]") + FailureText(e));
       }
+      NoteLeftOpenReceipt(failed);
 
       QString repError;
       if (failed) {
         // The claim becomes the error file (or, when the receipt may have printed, the
         // unknown-outcome file) before anything else can end the job.
         const TTaskErrorKind fileKind = FErrorKind;
-        FFolder->FinishFailed(
-            name, FileOutcome(fileKind == ekPrinterFatal ? TFileFailure::PrinterLost : TFileFailure::Failed,
-                              FReader->Progress()));
+        const TFileVerdict verdict = FileOutcome(
+            fileKind == ekPrinterFatal ? TFileFailure::PrinterLost : TFileFailure::Failed, FReader->Progress());
+        QString kept;
+        FFolder->FinishFailed(name, verdict, &kept);
+        const bool unknown = verdict.Outcome == TFileOutcome::Unknown;
         try {
-          SaveRepFile(false);
+          SaveRepFile(false, unknown ? verdict.Why : QString());
         } catch (const std::exception& e) {
           repError = FailureText(e);
+        }
+        if (unknown && OnFileUnknown) {
+          const QString why = verdict.Why;
+          Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
         }
         if (FErrorKind == ekPrinterFatal) {
           if (!repError.isEmpty()) Log(QStringLiteral("[DoReadFiles]") + repError);
@@ -622,6 +726,23 @@ void TECRFileThread::DoReadFiles() {
   }
 }
 
+void TECRFileThread::NoteLeftOpenReceipt(bool failed) {
+  const TFileProgress& p = FReader->Progress();
+  std::lock_guard<std::mutex> lock(LeftOpenLock());
+  std::map<QString, TLeftOpen>& left = LeftOpen();
+  // This file's opening was made: the printer closed or cancelled the receipt left open
+  // before it opened this one.
+  const auto it = left.find(FBonFolder);
+  if (it != left.end() && p.Opened) {
+    Log(QStringLiteral("[DoReadFiles] The receipt of \"") + it->second.File +
+        (it->second.Closes ? QStringLiteral("\" left open on the printer was closed by the opening of \"")
+                           : QStringLiteral("\" left open on the printer was cancelled by the opening of \"")) +
+        FCurrentFile + QStringLiteral("\""));
+    left.erase(it);
+  }
+  if (failed && p.Opened && !p.Closed) left[FBonFolder] = TLeftOpen{FCurrentFile, p.NonFiscal || p.PaymentSent};
+}
+
 // ---- The status answer ----
 
 // Answers the oldest waiting status query ("&S") with the failure that ended the job.
@@ -629,10 +750,11 @@ void TECRFileThread::SaveErrorStatus(const QString& message) {
   if (FBonFolder.isEmpty()) return;
   try {
     QStringList list;
-    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs);
+    uPRNFileThread::TReadyInfo listed;
+    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed);
     QStringList names;
     for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
-    FFolder->AnswerStatusQuery(names, uConst::ToCp1251(message));
+    FFolder->AnswerStatusQuery(names, uConst::ToCp1251(message), &listed.Stamps);
   } catch (const std::exception& e) {
     LogException(QStringLiteral("[SaveErrorStatus] ") + FailureText(e));
     Log(QStringLiteral("[SaveErrorStatus] ") + FailureText(e));

@@ -265,6 +265,7 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     ev.PrinterOnline = [this, mine] { if (mine()) PrinterOnline(); };
     ev.FileStarted = [this, mine](const QString& p) { if (mine()) FileStarted(p); };
     ev.FileProcessed = [this, mine] { if (mine()) FileProcessed(); };
+    ev.FileUnknown = [this, mine](const QString& p, const QString& w) { if (mine()) FObserver.FileOutcomeUnknown(p, w); };
     ev.PrinterInfo = [this, mine](const TPRNInfo& i) { if (mine()) FObserver.PrinterInfo(i); };
     ev.DepartmentReceived = [this, mine](const TDepartmentRow& d) { if (mine()) DepartmentReceived(d); };
     // Called on the worker thread: it touches nothing of the runner.
