@@ -121,6 +121,15 @@ void ForgetWatched(const QString& folder, const QString& name) {
 
 }  // namespace
 
+void SettleRefusedClaims(const QString& folder) {
+  const QString dir = WithSlash(folder);
+  const int64_t folderCtime = FolderCtimeNs(dir);
+  std::lock_guard<std::mutex> lock(WatchLock());
+  const auto it = Watches().find(dir);
+  if (it == Watches().end()) return;
+  for (auto& [name, r] : it->second.RefusedClaims) r.FolderCtimeNs = folderCtime;
+}
+
 bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now) {
   const QString dir = WithSlash(folder);
   TRefusedClaim r;
@@ -719,8 +728,12 @@ void TECRFileThread::DoReadFiles() {
       if (Terminated()) break;
       if (OnFileProcessed) Synchronize([this] { OnFileProcessed(*this); });
     }
+    // The job's own reports and renames moved the folder's status change time: that is no
+    // reason to try a refused file again.
+    uPRNFileThread::SettleRefusedClaims(FBonFolder);
     Log(QStringLiteral("Read bon files ended. Files count: %1").arg(count));
   } catch (const std::exception& e) {
+    uPRNFileThread::SettleRefusedClaims(FBonFolder);
     Log(QStringLiteral("[DoReadFiles]") + FailureText(e));
     throw;
   }

@@ -103,6 +103,9 @@ constexpr qint64 RefusedClaimRetryMs = 60 * 1000;
 // to be reported then, and not again while the reason stays). The note goes once the
 // file is claimed or no longer waits.
 bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now);
+// Takes the folder's present status change time as the one of every refused file's note
+// (at the end of a file job, whose own writes moved it).
+void SettleRefusedClaims(const QString& folder);
 
 // What a listing tells beside the ready files.
 struct TReadyInfo {
