@@ -521,6 +521,9 @@ void TECRFileThread::Execute() {
       // Another program's file job works in this folder: its claims are no left ones, and
       // its files are its own. The next tick looks again.
       Log(QStringLiteral("[Execute] Another program is printing from the receipt folder; its files are left to it."));
+    } else if (FTaskKind == tkReadFiles && !WritePendingReports()) {
+      // A printed receipt's report still cannot be written: no new file is taken before
+      // it is, and nothing is printed.
     } else {
       DoInit();
       connected = true;
@@ -535,7 +538,9 @@ void TECRFileThread::Execute() {
       FErrorKind = connected ? ClassifyPrinterError() : ekPrinterFatal;
     FErrorMessage = FailureText(e);
     if (FErrorKind == ekPrinterFatal && OnPrinterOffline) Synchronize([this] { OnPrinterOffline(*this); });
-    SaveErrorStatus(FErrorMessage);
+    // A report that could not be written is that file's affair: a status query gets the
+    // printer's state when it is printed, never that disk error.
+    if (!FReportKept) SaveErrorStatus(FErrorMessage);
     if (OnError) {
       const TTaskErrorKind kind = FErrorKind;
       Synchronize([this, kind] { OnError(*this, kind); });
@@ -628,22 +633,77 @@ std::map<QString, TLeftOpen>& LeftOpen() {
 
 }  // namespace
 
+// The report of a printed receipt that could not be written: its text waits in memory,
+// its claim under its name, until the report can be written (by the next file job of the
+// folder, before it takes a new file). By receipt folder, for the process.
+struct TKeptReport {
+  QString Name;     // the receipt file's listed name
+  QString RepName;  // the report's name
+  std::string Text;
+  QString LastFailure;
+};
+std::mutex& KeptReportsLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<QString, std::vector<TKeptReport>>& KeptReports() {
+  static std::map<QString, std::vector<TKeptReport>> kept;
+  return kept;
+}
+
 QString uPRNFileThread::UnknownOutcomeText(const QString& path, const QString& why) {
   return QStringLiteral("Outcome unknown: the receipt of \"") + path +
          QStringLiteral("\" may have printed (") + why +
          QStringLiteral("). Check the printer's journal before sending it again.");
 }
 
-void TECRFileThread::SaveRepFile(bool printed, const QString& unknownWhy) {
-  if (!FReader->RepFileWanted()) return;
+std::string TECRFileThread::ReportText(const QString& unknownWhy) const {
   std::string text = FReader->RepFileText();
   if (!unknownWhy.isEmpty())
     text += "[UNKNOWN]" + uConst::ToCp1251(uPRNFileThread::UnknownOutcomeText(FCurrentFile, unknownWhy)) + "\r\n";
+  return text;
+}
+
+QString TECRFileThread::ReportName() const {
   const QString repPath = FReader->RepFileName();
-  const QString repName = repPath.mid(repPath.lastIndexOf(QLatin1Char('/')) + 1);
-  FFolder->WriteReport(repName, text);
+  return repPath.mid(repPath.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+void TECRFileThread::SaveRepFile(bool printed, const QString& unknownWhy) {
+  if (!FReader->RepFileWanted()) return;
+  FFolder->WriteReport(ReportName(), ReportText(unknownWhy));
   // The answer must be on disk before the claim goes.
-  if (printed) FFolder->SyncReport(repPath);
+  if (printed) FFolder->SyncReport(FReader->RepFileName());
+}
+
+bool TECRFileThread::WritePendingReports() {
+  std::lock_guard<std::mutex> lock(KeptReportsLock());
+  const auto it = KeptReports().find(FBonFolder);
+  if (it == KeptReports().end()) return true;
+  std::vector<TKeptReport>& kept = it->second;
+  while (!kept.empty()) {
+    TKeptReport& r = kept.front();
+    try {
+      FFolder->WriteReport(r.RepName, r.Text);
+      FFolder->SyncReport(FBonFolder + r.RepName);
+      FFolder->FinishPrinted(r.Name);
+    } catch (const std::exception& e) {
+      const QString failure = FailureText(e);
+      if (failure != r.LastFailure) {
+        r.LastFailure = failure;
+        const QString line = QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + FBonFolder +
+                             r.Name + QStringLiteral("\" still cannot be written: ") + failure;
+        LogException(line);
+        Log(line);
+      }
+      return false;
+    }
+    Log(QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + FBonFolder + r.Name +
+        QStringLiteral("\" is written: \"") + FBonFolder + r.RepName + QStringLiteral("\""));
+    kept.erase(kept.begin());
+  }
+  KeptReports().erase(it);
+  return true;
 }
 
 void TECRFileThread::DoReadFiles() {
@@ -658,6 +718,11 @@ void TECRFileThread::DoReadFiles() {
       bool failed = false;
       const QString name = uPRNFileThread::ListedName(line);
       FCurrentFile = FBonFolder + name;
+      // Nothing is claimed without room for its report.
+      if (!FFolder->HasRoom()) {
+        Log(QStringLiteral("[DoReadFiles] Not enough free space for a report file, no file is taken: ") + FBonFolder);
+        break;
+      }
       if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
       const TReceiptFolder::TClaim claim =
           FFolder->Claim(name, [&] { uPRNFileThread::ForgetWatched(FBonFolder, name); }, &listed.Stamps[name]);
@@ -715,14 +780,29 @@ void TECRFileThread::DoReadFiles() {
         }
         if (OnError) Synchronize([this, fileKind] { OnError(*this, fileKind); });
       } else {
-        // A printed file stays printed even without its report file: its claim goes.
         try {
           SaveRepFile(true);
         } catch (const std::exception& e) {
           repError = FailureText(e);
         }
-        FFolder->FinishPrinted(name);
         ++count;
+        if (!repError.isEmpty() && FFolder->SameFolder()) {
+          // A printed receipt never loses its answer: its claim stays (it is never printed
+          // again) and the report waits in memory until it can be written, before any new
+          // file is taken.
+          {
+            std::lock_guard<std::mutex> lock(KeptReportsLock());
+            KeptReports()[FBonFolder].push_back(TKeptReport{name, ReportName(), ReportText(QString()), repError});
+          }
+          const QString line = QStringLiteral("[DoReadFiles] Printed, but its report file cannot be written: \"") +
+                               FCurrentFile + QStringLiteral("\" kept as \"") + FFolder->ClaimPath(name) +
+                               QStringLiteral("\" until it can; ") + repError;
+          LogException(line);
+          Log(line);
+          FReportKept = true;
+          Fail(ekFileError, repError);
+        }
+        FFolder->FinishPrinted(name);
       }
       if (!repError.isEmpty()) Fail(ekFileError, repError);
       if (Terminated()) break;

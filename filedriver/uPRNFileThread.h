@@ -287,6 +287,11 @@ class TECRFileThread {
   // Writes the current file's report file (with `unknownWhy`, the lines telling that its
   // receipt may have printed); a printed file's is synced before its claim goes.
   void SaveRepFile(bool printed, const QString& unknownWhy = QString());
+  std::string ReportText(const QString& unknownWhy) const;
+  QString ReportName() const;
+  // Writes the reports of printed receipts kept in memory for this folder (and removes
+  // their claims); false when one still cannot be written (logged when its reason is new).
+  bool WritePendingReports();
 
   // The job and its arguments (set by Create).
   TTaskKind FTaskKind = tkNone;
@@ -317,6 +322,7 @@ class TECRFileThread {
   QString FCurrentFile;
   QString FErrorMessage;
   TTaskErrorKind FErrorKind = ekNone;
+  bool FReportKept = false;  // the job ended keeping a printed receipt's report in memory
 
   std::shared_ptr<TSyncState> FSync;
   std::thread FThread;

@@ -36,6 +36,7 @@
 
 #include "filedriver/uECRFileReader.h"
 #include "filedriver/uPRNFileThreadTestSupport.h"
+#include "filedriver/uTaskRunner.h"
 #include "platform/ComPortNames.h"
 #include "platform/FileOps.h"
 #include "platform/PortTestSupport.h"
@@ -268,11 +269,14 @@ TEST_F(TFaults, FolderFullAtEveryWriteInTurn) {
 }
 
 // The report of a printed receipt cannot be written: the job ends with a file error, the
-// receipt's claim goes (it printed) and no torn report file stays; the next file waits
-// for the next run and prints once.
+// receipt keeps its claim (it is never printed again) and its report waits in memory, with
+// a line naming the file; no torn report file stays, and a waiting status query is not
+// answered with that disk error. While the report still cannot be written no file is
+// taken; once it can, it is written first, its claim goes, and the next files print.
 TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
   Put("0001.bon", kWater, 60);
   Put("0002.bon", kBread, 50);
+  Put("0003.bon", kStatusQuery, 40);
   auto job = FileJob();
   {
     TFaultyFileOps ops;
@@ -282,10 +286,50 @@ TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
   }
   EXPECT_EQ(job->ErrorKind(), ekFileError);
   EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(std::strerror(ENOSPC)));
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0002.bon"}));
+  EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(Bytes(Folder + "0001.rep")));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon", "0003.bon"}));
+  EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] Printed, but its report file cannot be written: \"" +
+                                     Bytes(Folder + "0001.bon") + "\" kept as \"" + Bytes(Folder + "0001.$$$") +
+                                     "\" until it can; "));
+  {
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(Folder + "0001.rep"));
+    RunFileJob();
+    RunFileJob();
+  }
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon", "0003.bon"}));
+  EXPECT_EQ(Sold().size(), 1u);
   RunFileJob();
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0002.rep"}));
-  EXPECT_EQ(Sold().size(), 2u);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.rep", "0003.rep"}));
+  EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
+  EXPECT_THAT(Read("0003.rep"), HasSubstr("Printer serial: "));  // the printer's own state
+  EXPECT_THAT(Read("0003.rep"), Not(HasSubstr(std::strerror(ENOSPC))));
+  EXPECT_EQ(Sold(), (std::vector<std::string>{SaleOf(kWater), SaleOf(kBread)}));
+}
+
+// Too little free space for a report: nothing is claimed (a rename needs none, a report
+// does), the job says why in one line, and the receipt folder is in the folder-fault
+// state for the file timer; with room again the receipt prints.
+TEST_F(TFaults, TooLittleFreeSpaceClaimsNothing) {
+  Put("0001.bon", kWater, 60);
+  {
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.SetFreeSpace(ReportRoomBytes - 1);
+    RunFileJob();
+    const TFolderFault fault = TTaskRunner::ProbeFolder(Folder, true, false);
+    EXPECT_EQ(fault.Problem, TFolderProblem::Unwritable);
+    EXPECT_EQ(fault.Error, ENOSPC);
+    ops.SetFreeSpace(ReportRoomBytes);
+    EXPECT_FALSE(TTaskRunner::ProbeFolder(Folder, true, false));
+  }
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
+  EXPECT_TRUE(Sold().empty());
+  EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] Not enough free space for a report file, no file is taken: " +
+                                     Bytes(Folder)));
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
 }
 
 // ---- The log folder full ----

@@ -563,9 +563,10 @@ INSTANTIATE_TEST_SUITE_P(
                "Can't current file to err file. May be permission not set: %F",
                {"0001.rep", "0002.$$$", kStamped},
                {"0001.rep", "0002.unk", kStamped}},
+        // The printed receipt keeps its claim and its report waits in memory for the next job.
         TFault{"RepOfPrintedFile", TFileOp::Open, "0001.rep", 1, "",
-               {"0002.bon", "0002.err"},
-               {"0002.err", "0002.rep", kStamped}},
+               {"0001.$$$", "0002.bon", "0002.err"},
+               {"0001.rep", "0002.err", "0002.rep", kStamped}},
         TFault{"RepOfFailedFile", TFileOp::Open, "0002.rep", 1, "",
                {"0001.rep", "0002.err", kStamped},
                {"0001.rep", "0002.err", kStamped}}),

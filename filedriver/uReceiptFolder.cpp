@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -107,6 +108,15 @@ std::map<QString, std::set<QString>>& NotOursLogged() {
 }  // namespace
 
 // ---- The folder ----
+
+bool HasReportRoom(int fd) {
+  struct statvfs st {};
+  if (fd < 0 || FileOps().Fstatvfs(fd, &st) != 0) return true;
+  const uint64_t unit = st.f_frsize ? st.f_frsize : st.f_bsize;
+  return static_cast<uint64_t>(st.f_bavail) * unit >= static_cast<uint64_t>(ReportRoomBytes);
+}
+
+bool TReceiptFolder::HasRoom() { return HasReportRoom(Dir()); }
 
 TReceiptFolder::TReceiptFolder(const QString& folder, TClock clock, TLogLine log)
     : FPath(WithSlash(folder)), FClock(std::move(clock)), FLog(std::move(log)) {}

@@ -114,6 +114,14 @@ class EReceiptFolderError : public std::exception {
   std::string What;
 };
 
+// The free space a receipt file needs in its folder before it is claimed: room for its
+// report file, with a margin.
+constexpr int64_t ReportRoomBytes = 64 * 1024;
+
+// The file system that holds `fd` has ReportRoomBytes free for this user; also true when
+// it cannot tell.
+bool HasReportRoom(int fd);
+
 class TReceiptFolder {
  public:
   // Local time, for the stamps of error files moved aside.
@@ -149,6 +157,11 @@ class TReceiptFolder {
   // Releases it and closes the folder (also done by the destructor; the process's end
   // releases it however the process ends).
   void Unlock();
+
+  // The folder has room for a report file (HasReportRoom).
+  bool HasRoom();
+  // The folder's path still leads to the folder first opened.
+  bool SameFolder() { return FolderMoved() == 0; }
 
   // ---- Claims left by an earlier run ----
   // Renames every regular file "*.$$$" of the folder, in name order, to "N.unk" ("N_1.unk"...

@@ -1,5 +1,7 @@
 #include "filedriver/uTaskRunner.h"
 
+#include "filedriver/uReceiptFolder.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
@@ -475,7 +477,10 @@ TFolderFault TTaskRunner::ProbeFolder(const QString& Folder, bool Read, bool Wri
   if (Read) {
     const int fd = ops.Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0) return fault(TFolderProblem::Unreadable, errno);
+    // The receipt folder needs room for a report before a receipt is taken from it.
+    const bool room = HasReportRoom(fd);
     ops.Close(fd);
+    if (!room) return fault(TFolderProblem::Unwritable, ENOSPC);
   }
   if (Write) {
     errno = 0;

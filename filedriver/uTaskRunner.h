@@ -240,8 +240,9 @@ class TTaskRunner {
   const TFolderFault& FolderFault() const { return FFolderFault; }
   // The last printer event of a task that was not a settings test said offline.
   bool IsPrinterOffline() const { return FPrinterOffline; }
-  // Looks at a folder: it exists and is a folder, it can be listed (Read), a file can be
-  // created in it (Write).
+  // Looks at a folder: it exists and is a folder, it can be listed and has room for a
+  // report file (Read: the receipt folder; too little room is Unwritable with ENOSPC), a
+  // file can be created in it (Write).
   static TFolderFault ProbeFolder(const QString& Folder, bool Read, bool Write);
 
   // ---- Worker events (bound to the running task's worker) ----
