@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -330,6 +331,39 @@ TEST_F(TFaults, TooLittleFreeSpaceClaimsNothing) {
                                      Bytes(Folder)));
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
+}
+
+// A receipt folder on a real file system that is full (a small tmpfs, where the machine
+// lets the test mount one): nothing is claimed, the folder is in the fault state, and
+// once there is room the receipt prints with its whole report.
+TEST_F(TFaults, RealFileSystemFullClaimsNothing) {
+  const QString mountPoint = Tmp.path() + "/small";
+  ASSERT_TRUE(QDir().mkpath(mountPoint));
+  if (::geteuid() != 0 || ::mount("tmpfs", Bytes(mountPoint).c_str(), "tmpfs", 0, "size=256k") != 0)
+    GTEST_SKIP() << "no small tmpfs here (needs root and the right to mount)";
+  struct TUnmount {
+    std::string Path;
+    ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }
+  } unmount{Bytes(mountPoint)};
+  Folder = mountPoint + "/";
+  Put("0001.bon", kWater, 60);
+  const std::string filler = Bytes(Folder + "filler");
+  const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'x');
+  while (::write(fd, block.data(), block.size()) > 0) {
+  }
+  ::close(fd);
+  RunFileJob();
+  EXPECT_EQ(ReadRaw("0001.bon"), kWater);
+  EXPECT_EQ(ReadRaw("0001.$$$"), "<missing>");
+  EXPECT_TRUE(Sold().empty());
+  EXPECT_EQ(TTaskRunner::ProbeFolder(Folder, true, false).Error, ENOSPC);
+  ASSERT_EQ(::unlink(filler.c_str()), 0);
+  RunFileJob();
+  EXPECT_EQ(RawFiles(), std::vector<std::string>{"0001.rep"});
+  EXPECT_THAT(ReadRaw("0001.rep"), HasSubstr("Close\r\n"));
+  EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kWater)});
 }
 
 // ---- The log folder full ----

@@ -420,17 +420,26 @@ void TReceiptFolder::MoveToErrorFile(const QString& name, QString& target) {
 int TReceiptFolder::ReplaceFile(const QString& name, const std::string& data) {
   IFileOps& ops = FileOps();
   const TAt file = At(name);
-  const TAt temp = At(name + QStringLiteral(".tmp"));
+  // The temporary name is created afresh, never written through a link; whatever stood
+  // under it goes first. A name that cannot be cleared (a folder put there) is not ours:
+  // the next counted one is taken.
+  int fd = -1;
+  TAt temp{};
+  for (int n = 0; n < 10 && fd < 0; ++n) {
+    temp = At(name + (n == 0 ? QString() : QStringLiteral(".%1").arg(n)) + QStringLiteral(".tmp"));
+    if (ops.UnlinkAt(temp.Dir, temp.Name.c_str(), 0) != 0 && errno != ENOENT) {
+      if (errno == EISDIR || errno == EPERM) continue;
+      return 1;
+    }
+    fd = ops.OpenAt(temp.Dir, temp.Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) return 1;
+  }
+  if (fd < 0) return 1;
   auto dropTemp = [&] {
     const int err = errno;
     ops.UnlinkAt(temp.Dir, temp.Name.c_str(), 0);
     errno = err;
   };
-  // The temporary name is created afresh, never written through a link; whatever stood
-  // under it goes first.
-  if (ops.UnlinkAt(temp.Dir, temp.Name.c_str(), 0) != 0 && errno != ENOENT) return 1;
-  const int fd = ops.OpenAt(temp.Dir, temp.Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return 1;
   bool ok = WriteAll(ops, fd, data) && ops.Fsync(fd) == 0;
   int err = errno;
   if (ops.Close(fd) != 0 && ok) {
@@ -442,8 +451,8 @@ int TReceiptFolder::ReplaceFile(const QString& name, const std::string& data) {
     dropTemp();
     return 1;
   }
-  // The rename replaces whatever stands under the name (a link itself, not its target):
-  // an older file is only replaced by a complete one.
+  // The rename replaces whatever file stands under the name (a link itself, not its
+  // target): an older file is only replaced by a complete one.
   if (ops.RenameAt(temp.Dir, temp.Name.c_str(), file.Name.c_str(), 0) != 0) {
     dropTemp();
     return 2;
@@ -453,7 +462,21 @@ int TReceiptFolder::ReplaceFile(const QString& name, const std::string& data) {
 
 void TReceiptFolder::WriteReport(const QString& repName, const std::string& data) {
   CheckFolder();
-  if (ReplaceFile(repName, data) != 0) {
+  int step = ReplaceFile(repName, data);
+  if (step == 2 && (errno == EISDIR || errno == ENOTEMPTY || errno == EEXIST)) {
+    // A folder under the report's name is not ours: it stays, and the report takes the
+    // next counted name, so that a printed receipt's answer is not held up by it.
+    const QString ext = QStringLiteral(".rep");
+    for (int n = 1; n < 10 && step == 2; ++n) {
+      const QString counted = FittedName(ChangeFileExt(repName, QString()), QStringLiteral("_%1").arg(n) + ext, 0);
+      step = ReplaceFile(counted, data);
+      if (step == 0)
+        FLog(QStringLiteral("[DoReadFiles] Not a regular file under the report file's name, left in place: \"") +
+                 FPath + repName + QStringLiteral("\"; the report is \"") + FPath + counted + QStringLiteral("\""),
+             true);
+    }
+  }
+  if (step != 0) {
     const int err = errno;
     Fail(QStringLiteral("Can't write report file: \"") + FPath + repName + QStringLiteral("\" ") + ErrnoText(err));
   }

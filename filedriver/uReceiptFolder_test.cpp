@@ -301,6 +301,18 @@ TEST_F(TFolderUnit, ReportThatCannotBeWrittenKeepsTheOlderOne) {
   EXPECT_EQ(Read("0001.rep"), "Close\r\n");
 }
 
+// Folders under the report's name and its temporary name are not ours: they stay, and the
+// report is written all the same, under the next free names.
+TEST_F(TFolderUnit, FoldersUnderTheReportsNamesHoldNothingUp) {
+  ASSERT_TRUE(QDir().mkdir(Path + "0001.rep"));
+  ASSERT_TRUE(QDir().mkdir(Path + "0001_1.rep.tmp"));
+  ASSERT_TRUE(QDir().mkdir(Path + "0001.rep.tmp"));
+  Folder().WriteReport("0001.rep", "Close\r\n");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.rep.tmp", "0001_1.rep", "0001_1.rep.tmp"}));
+  EXPECT_EQ(Read("0001_1.rep"), "Close\r\n");
+  EXPECT_THAT(Log(true), ElementsAre(HasSubstr("left in place: \"" + P("0001.rep") + "\"")));
+}
+
 // ---- Finish ----
 
 TEST_F(TFolderUnit, PrintedFileLosesItsClaim) {
