@@ -166,6 +166,7 @@ void SelectBonFiles(const QString& folder, QStringList& list, QStringList* refus
   }
   struct Entry {
     uint32_t stamp;
+    int64_t mtimeNs;  // since the epoch, in UTC
     QString name;
   };
   std::vector<Entry> entries;
@@ -199,13 +200,15 @@ void SelectBonFiles(const QString& folder, QStringList& list, QStringList* refus
       continue;
     }
     if (st.st_size <= 0) continue;
-    entries.push_back({DosDateTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)), name});
+    entries.push_back({DosDateTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)),
+                       static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, name});
   }
   ::closedir(d);
 
-  // Oldest first by the moment itself, then by name.
+  // Oldest first by the moment itself (in UTC: the local date-time repeats an hour when
+  // the clocks go back), then by name.
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    if (a.stamp != b.stamp) return a.stamp < b.stamp;
+    if (a.mtimeNs != b.mtimeNs) return a.mtimeNs < b.mtimeNs;
     int c = a.name.compare(b.name, Qt::CaseInsensitive);
     return c != 0 ? c < 0 : a.name < b.name;
   });

@@ -87,7 +87,8 @@ using TLogClock = std::function<QDateTime()>;
 void WriteLog(const QString& folder, const QString& message, bool exceptionLog, const TLogClock& clock = {});
 
 // Fills the list with one line per waiting receipt file of the folder (non-empty
-// regular files with the extension BonFileExt(), any case), oldest first, each line the
+// regular files with the extension BonFileExt(), any case), oldest first by their
+// modification time in UTC (then by name), each line the
 // file's DOS date-time as a signed decimal, a TAB and the bare file name. A name with that
 // extension that is a symbolic link or not a regular file, or whose bytes are not UTF-8,
 // is not listed; `refused`, when given, gets those names. Raises EAbort ("[SelectBonFiles]"

@@ -1,14 +1,18 @@
 #include "filedriver/uConst.h"
 
+#include <time.h>
+
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <atomic>
 #include <chrono>
@@ -167,7 +171,7 @@ TEST_F(SelectBonFilesTest, ListsWaitingFilesOldestFirst) {
   Make("a.bon", newer);
   Make("z.bon", older);
   Make("m2.bon", same);
-  Make("M1.BON", same.addSecs(1));  // the same 2-second step
+  Make("M1.BON", same.addSecs(1));  // the same 2-second step of the stamp, a second later
   Make("empty.bon", older, "");
   Make("note.txt", older);
   Make("x.bonus", older);
@@ -175,8 +179,36 @@ TEST_F(SelectBonFilesTest, ListsWaitingFilesOldestFirst) {
   WriteAll(dir_ + "sub.bon/in.bon", "x");
   QStringList list{"stale line"};
   uConst::SelectBonFiles(tmp_.path(), list);
-  EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "M1.BON"), Line(same, "m2.bon"), Line(newer, "a.bon")}));
+  EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "m2.bon"), Line(same, "M1.BON"), Line(newer, "a.bon")}));
   EXPECT_TRUE(QFile::exists(dir_ + "empty.bon"));
+  // One moment: by name.
+  Make("M1.BON", same);
+  uConst::SelectBonFiles(tmp_.path(), list);
+  EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "M1.BON"), Line(same, "m2.bon"), Line(newer, "a.bon")}));
+}
+
+// When the clocks go back an hour (the last Sunday of October in Sofia), a file written at
+// 03:30 summer time is older than one written at 03:10 winter time twenty minutes later.
+TEST_F(SelectBonFilesTest, OldestFirstByTheTrueTimeWhenTheClocksGoBack) {
+  const QByteArray oldTz = qgetenv("TZ");
+  qputenv("TZ", "Europe/Sofia");
+  ::tzset();
+  const QDateTime summer =
+      QDateTime::fromSecsSinceEpoch(QDate(2025, 10, 26).startOfDay(QTimeZone::utc()).addSecs(30 * 60).toSecsSinceEpoch());
+  const QDateTime winter = summer.addSecs(40 * 60);
+  EXPECT_GT(summer.time(), winter.time());  // 03:30 and 03:10 local time
+  Make("first.bon", summer);
+  Make("second.bon", winter);
+  QStringList list;
+  uConst::SelectBonFiles(dir_, list);
+  if (oldTz.isNull())
+    qunsetenv("TZ");
+  else
+    qputenv("TZ", oldTz);
+  ::tzset();
+  ASSERT_EQ(list.size(), 2);
+  EXPECT_TRUE(list[0].endsWith("\tfirst.bon")) << list.join(' ').toStdString();
+  EXPECT_TRUE(list[1].endsWith("\tsecond.bon"));
 }
 
 TEST_F(SelectBonFilesTest, OldestFirstOutsideTheTenDigitYears) {

@@ -204,7 +204,11 @@ class TECRFileReader {
   void SetFileVersion(std::function<QString()> fileVersion) { FFileVersion = std::move(fileVersion); }
 
   // ---- Reading a receipt file ----
-  bool ReadFile(const QString& path, uint8_t encoding);
+  // Reads the receipt file `path`. With `fd` (a descriptor of that file opened by the
+  // caller, e.g. the receipt folder's claim) the file is read through it and not opened
+  // again; the descriptor stays open. Without it the file is opened without blocking and
+  // without following a link, and only a regular file is read.
+  bool ReadFile(const QString& path, uint8_t encoding, int fd = -1);
   TInvoiceObject* FindInvoice() const;
   bool HasPayments() const;
 
@@ -250,6 +254,11 @@ class TECRFileReader {
                      const std::string& description2);
   int32_t GetLastErrorCode();
   void SaveRepFile();
+  // The current file gets a report file: it has a report name, and report files are on or
+  // it is a status query.
+  bool RepFileWanted() const { return !FRepFileName.isEmpty() && (FRepFilePrint || FIsStatusFile); }
+  // The report file's contents: each line with CR LF.
+  std::string RepFileText() const;
 
   // The text of the last failure of a public operation.
   const std::string& LastError() const { return FLastError; }
@@ -287,7 +296,7 @@ class TECRFileReader {
   void FAddInOutAmount(const std::string& line);
   void AddRefundParam(const std::string& line);
   void AddUniqueSellN(const std::string& line);
-  void LoadFileLines(const QString& path);
+  void LoadFileLines(const QString& path, int fd);
   int32_t VatGroupOf(const std::string& digit) const;
   int32_t PluAsDepartment(const std::string& number) const;
 

@@ -27,21 +27,31 @@ char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32
 
 }  // namespace
 
-void TECRFileReader::LoadFileLines(const QString& path) {
+void TECRFileReader::LoadFileLines(const QString& path, int given) {
   FFileLines.clear();
   IFileOps& ops = FileOps();
   const QByteArray name = QFile::encodeName(path);
-  // A claimed receipt is read as the file it is: a link is not followed out of the folder.
-  const int fd = ops.Open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
+  // A receipt file is read as the file it is: a link is not followed out of the folder, and
+  // a pipe put under the name is not waited on.
+  const int fd = given >= 0 ? given : ops.Open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0);
   if (fd < 0) Fail(fp::SysErrorText(errno));
+  struct TCloser {
+    IFileOps& Ops;
+    int Fd;
+    bool Own;
+    ~TCloser() {
+      if (Own) Ops.Close(Fd);
+    }
+  } closer{ops, fd, given < 0};
+  struct stat st {};
+  if (ops.Fstat(fd, &st) != 0) Fail(fp::SysErrorText(errno));
+  if (!S_ISREG(st.st_mode)) Fail("Not a regular file.");
   // A file larger than any receipt is refused by its size before it is read, and a read
   // stops at the limit should the file grow meanwhile: memory stays bounded.
-  struct stat st {};
-  const bool tooLarge = ops.Fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(MaxFileSize);
+  const bool tooLarge = st.st_size > static_cast<off_t>(MaxFileSize);
   std::string data;
   const bool read = !tooLarge && ReadAll(ops, fd, data, MaxFileSize);
   const int err = errno;
-  ops.Close(fd);
   if (tooLarge || (!read && err == EFBIG))
     Fail("File is too large: a receipt file may hold at most " + std::to_string(MaxFileSize) + " bytes.");
   if (!read) Fail(fp::SysErrorText(err));
@@ -49,7 +59,7 @@ void TECRFileReader::LoadFileLines(const QString& path) {
   FFileLines = SplitLines(std::string_view(data).substr(0, data.find('\0')));
 }
 
-bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding) {
+bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding, int fd) {
   QElapsedTimer timer;
   timer.start();
   FIsStatusFile = false;
@@ -62,7 +72,7 @@ bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding) {
     FAutoPayType = -1;
     FCurrentFile = path;
     FRepFileName = ChangeFileExt(path, QStringLiteral(".rep"));
-    LoadFileLines(path);
+    LoadFileLines(path, fd);
     if (FFileLines.empty()) Fail("No lines in file");
 
     bool header = false, block = false;

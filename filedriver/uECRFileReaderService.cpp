@@ -196,6 +196,12 @@ bool TECRFileReader::SetDepartment(int32_t nom, int32_t vatGroup, const std::str
 
 int32_t TECRFileReader::GetLastErrorCode() { return FFprn.LastErrorCode(); }
 
+std::string TECRFileReader::RepFileText() const {
+  std::string data;
+  for (const std::string& line : FRepLines) data += line + "\r\n";
+  return data;
+}
+
 void TECRFileReader::SaveRepFile() {
   if (FRepFileName.isEmpty() || !(FRepFilePrint || FIsStatusFile)) return;
   IFileOps& ops = FileOps();
@@ -206,8 +212,7 @@ void TECRFileReader::SaveRepFile() {
   struct stat st {};
   if (ops.Lstat(name.constData(), &st) == 0 && ops.Unlink(name.constData()) != 0)
     throw EAbort("Can't delete file. Check permisions: " + uConst::ToCp1251(FRepFileName));
-  std::string data;
-  for (const std::string& line : FRepLines) data += line + "\r\n";
+  const std::string data = RepFileText();
   const int fd = ops.Open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) Fail(fp::SysErrorText(errno));
   // A report that could not be written whole (a full disk) is removed: the point-of-sale

@@ -816,6 +816,10 @@ void TfrmMain::UpdateAlerts() {
     imgError->show();
     lblComError->setText(Message(M::ErrorInPRN));
     lblComError->show();
+  } else if (!FUnknownNote.isEmpty()) {
+    imgError->show();
+    lblComError->setText(FUnknownNote);
+    lblComError->show();
   } else {
     imgError->hide();
     lblComError->hide();
@@ -880,6 +884,7 @@ void TfrmMain::SetBusy(bool On) {
 }
 
 void TfrmMain::TaskStarted(TTaskKind Kind) {
+  FUnknownFiles.clear();
   lblCurrentTaskName->setText(TTaskRunner::TaskCaption(Kind));
   lbCurrentStatus->setText(QString());
   SetStatusText(2, TTaskRunner::TaskCaption(Kind));
@@ -891,6 +896,12 @@ void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
   QString result;
   if (Kind == tkReadFiles) result = Message(M::FilesCount) + Count(Processed) + QStringLiteral(". ");
   result += Message(M::ErrorCount) + Count(Errors);
+  // A file whose receipt may have printed is named in the panel, with what to do.
+  for (const QString& note : FUnknownFiles) result += QLatin1Char('\n') + note;
+  if (Kind == tkReadFiles && Processed > 0 && Errors == 0 && !FUnknownNote.isEmpty()) {
+    FUnknownNote.clear();
+    UpdateAlerts();
+  }
   lblLastTaskResult->setText(result);
   if (Errors != 0)
     SetTextColor(lblLastTaskResult, Qt::red);
@@ -931,6 +942,14 @@ void TfrmMain::FileProcessed(int32_t Processed, int32_t Errors) {
   lbCurrentStatus->setText(Message(M::FilesCount) + Count(Processed) + QStringLiteral(". ") + Message(M::ErrorCount) +
                            Count(Errors));
   SetStatusText(2, QString());
+}
+
+void TfrmMain::FileOutcomeUnknown(const QString& Path, const QString& Why) {
+  FUnknownNote = uPRNFileThread::UnknownOutcomeText(Path, Why);
+  FUnknownFiles.append(FUnknownNote);
+  // The file is no longer waiting or in print: the panel names what it became.
+  SetStatusText(2, QFileInfo(Path).fileName());
+  UpdateAlerts();
 }
 
 void TfrmMain::PrinterInfo(const TPRNInfo& Info) { GetPrnInfo(Info); }

@@ -225,6 +225,11 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   QLabel* lblLastTaskHdr = nullptr;
   QLabel* lblLastTaskName = nullptr;
   QLabel* lblLastTaskResult = nullptr;
+  // What the operator is told of the files of the running (or last) file task kept as
+  // unknown outcome; the error line shows the last one until a file task prints without
+  // an error.
+  QStringList FUnknownFiles;
+  QString FUnknownNote;
   QFrame* pnl = nullptr;
   QLabel* Label1 = nullptr;
   QLabel* LabelPrinterName = nullptr;
@@ -273,6 +278,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) override;
   void FileStarted(const QString& Path) override;
   void FileProcessed(int32_t Processed, int32_t Errors) override;
+  void FileOutcomeUnknown(const QString& Path, const QString& Why) override;
   void PrinterInfo(const TPRNInfo& Info) override;
   void AlertsChanged() override;
   void TickAgainIn(int Ms) override;

@@ -54,6 +54,7 @@ class TWorkerTaskThread : public ITaskThread {
     FThread->OnPrinterInfo = std::move(E.PrinterInfo);
     FThread->OnDepartmentReceived = std::move(E.DepartmentReceived);
     FThread->OnDepartmentsRead = plain(std::move(E.DepartmentsRead));
+    FThread->OnFileUnknown = std::move(E.FileUnknown);
   }
 
   void Resume() override { FThread->Resume(); }

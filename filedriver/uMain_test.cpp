@@ -527,6 +527,42 @@ TEST_F(MainWindowTest, CashCommandsAskTheAmountInAnInputBox) {
   EXPECT_EQ(shown[2].Text, "\n" + Message(M::S_SumIn) + ":");
 }
 
+// A file kept as unknown outcome: the status panel names what it became, the error line
+// and the last task's panel name the file and say what to do, until a file task prints
+// without an error.
+TEST_F(MainWindowTest, UnknownOutcomeIsNamedInTheErrorLineAndTheLastTask) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.FileReadTimer.start();
+  const QString why = "a payment had been sent to the printer in the receipt";
+  const QString note = uPRNFileThread::UnknownOutcomeText(bonDir_ + "0001.unk", why);
+  EXPECT_EQ(note, "Outcome unknown: the receipt of \"" + bonDir_ + "0001.unk\" may have printed (" + why +
+                      "). Check the printer's journal before sending it again.");
+  f.mnDoFilesClick();
+  auto t = workers_.Last();
+  ASSERT_TRUE(t);
+  t->Events.FileStarted(bonDir_ + "0001.bon");
+  ASSERT_TRUE(t->Events.FileUnknown);
+  t->Events.FileUnknown(bonDir_ + "0001.unk", why);
+  EXPECT_EQ(f.StatusText(2), "0001.unk");
+  EXPECT_FALSE(f.lblComError->isHidden());
+  EXPECT_EQ(f.lblComError->text(), note);
+  t->Error(ekOperationError);
+  t->Events.FileProcessed();
+  t->Finish();
+  EXPECT_EQ(f.lblLastTaskResult->text(),
+            Message(M::FilesCount) + ": 1. " + Message(M::ErrorCount) + ": 1\n" + note);
+  EXPECT_EQ(f.lblComError->text(), note);
+  // A later file task that prints without an error clears the line.
+  f.mnDoFilesClick();
+  t = workers_.Last();
+  t->Events.FileStarted(bonDir_ + "0002.bon");
+  t->Events.FileProcessed();
+  t->Finish();
+  EXPECT_TRUE(f.lblComError->isHidden());
+  EXPECT_EQ(f.lblLastTaskResult->text(), Message(M::FilesCount) + ": 1. " + Message(M::ErrorCount) + ": 0");
+}
+
 TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   workers_.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -69,11 +70,32 @@ struct TWatchedFile {
   qint64 QuietSinceMs = 0;
 };
 
-// The waiting files of one folder, and the refused names already written to the log.
+// A waiting file whose claim was refused for a reason of its own: the reason, when it was
+// tried (by the program's clock), and the status change times of the folder and the file
+// then; a change of either (a chmod, a chown) makes it worth trying at once.
+struct TRefusedClaim {
+  int Err = 0;
+  qint64 TriedMs = 0;
+  int64_t FolderCtimeNs = 0;
+  int64_t FileCtimeNs = 0;
+};
+
+// The waiting files of one folder, the refused names already written to the log, and the
+// files whose claim was refused.
 struct TFolderWatch {
   std::map<QString, TWatchedFile> Files;
   std::set<QString> LoggedRefused;
+  std::map<QString, TRefusedClaim> RefusedClaims;
 };
+
+int64_t CtimeNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+int64_t FolderCtimeNs(const QString& dir) {
+  struct stat st {};
+  return FileOps().Stat(Native(dir).c_str(), &st) == 0 ? CtimeNs(st) : 0;
+}
 
 // The main window's ticks and the file job (another thread) list the same folder: they
 // share what has been seen, so a file's quiet time does not start again with every job.
@@ -91,10 +113,38 @@ std::map<QString, TFolderWatch>& Watches() {
 void ForgetWatched(const QString& folder, const QString& name) {
   std::lock_guard<std::mutex> lock(WatchLock());
   auto it = Watches().find(WithSlash(folder));
-  if (it != Watches().end()) it->second.Files.erase(name);
+  if (it != Watches().end()) {
+    it->second.Files.erase(name);
+    it->second.RefusedClaims.erase(name);
+  }
 }
 
 }  // namespace
+
+void SettleRefusedClaims(const QString& folder) {
+  const QString dir = WithSlash(folder);
+  const int64_t folderCtime = FolderCtimeNs(dir);
+  std::lock_guard<std::mutex> lock(WatchLock());
+  const auto it = Watches().find(dir);
+  if (it == Watches().end()) return;
+  for (auto& [name, r] : it->second.RefusedClaims) r.FolderCtimeNs = folderCtime;
+}
+
+bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now) {
+  const QString dir = WithSlash(folder);
+  TRefusedClaim r;
+  r.Err = err;
+  r.TriedMs = now.toMSecsSinceEpoch();
+  r.FolderCtimeNs = FolderCtimeNs(dir);
+  struct stat st {};
+  if (FileOps().Lstat(Native(dir + name).c_str(), &st) == 0) r.FileCtimeNs = CtimeNs(st);
+  std::lock_guard<std::mutex> lock(WatchLock());
+  TFolderWatch& watch = Watches()[dir];
+  const auto old = watch.RefusedClaims.find(name);
+  const bool changed = old == watch.RefusedClaims.end() || old->second.Err != err;
+  watch.RefusedClaims[name] = r;
+  return changed;
+}
 
 void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTime& now, const QString& logDir,
                          int readyAgeMs, TReadyInfo* info) {
@@ -105,11 +155,13 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTi
   uConst::SelectBonFiles(folder, all, &refused);
   const QString dir = WithSlash(folder);
   const qint64 nowMs = now.toMSecsSinceEpoch();
+  const int64_t folderCtime = FolderCtimeNs(dir);
   QStringList toLog;
   {
     std::lock_guard<std::mutex> lock(WatchLock());
     TFolderWatch& watch = Watches()[dir];
     std::map<QString, TWatchedFile> seen;
+    std::map<QString, TRefusedClaim> refusedClaims;
     for (const QString& line : all) {
       const QString name = ListedName(line);
       struct stat st {};
@@ -125,6 +177,17 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTi
       else
         f.QuietSinceMs = old->second.QuietSinceMs;
       seen[name] = f;
+      // A file whose claim was refused is tried again once a minute, or at once when the
+      // folder's or its own status changed (or the clock went back); it does not count as
+      // waiting meanwhile, so no job starts for it.
+      const auto refusal = watch.RefusedClaims.find(name);
+      if (refusal != watch.RefusedClaims.end()) {
+        const TRefusedClaim& r = refusal->second;
+        refusedClaims[name] = r;
+        if (nowMs >= r.TriedMs && nowMs - r.TriedMs < RefusedClaimRetryMs && r.FolderCtimeNs == folderCtime &&
+            r.FileCtimeNs == CtimeNs(st))
+          continue;
+      }
       const qint64 left = f.QuietSinceMs + readyAgeMs - nowMs;
       if (left <= 0) {
         list.append(line);
@@ -134,6 +197,7 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTi
       }
     }
     watch.Files.swap(seen);
+    watch.RefusedClaims.swap(refusedClaims);
     std::set<QString> logged;
     for (const QString& name : refused) {
       if (watch.LoggedRefused.count(name)) {
@@ -144,7 +208,7 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTi
       }
     }
     watch.LoggedRefused.swap(logged);
-    if (watch.Files.empty() && watch.LoggedRefused.empty()) Watches().erase(dir);
+    if (watch.Files.empty() && watch.LoggedRefused.empty() && watch.RefusedClaims.empty()) Watches().erase(dir);
   }
   for (const QString& name : toLog) {
     try {
@@ -457,6 +521,9 @@ void TECRFileThread::Execute() {
       // Another program's file job works in this folder: its claims are no left ones, and
       // its files are its own. The next tick looks again.
       Log(QStringLiteral("[Execute] Another program is printing from the receipt folder; its files are left to it."));
+    } else if (FTaskKind == tkReadFiles && !WritePendingReports()) {
+      // A printed receipt's report still cannot be written: no new file is taken before
+      // it is, and nothing is printed.
     } else {
       DoInit();
       connected = true;
@@ -471,7 +538,9 @@ void TECRFileThread::Execute() {
       FErrorKind = connected ? ClassifyPrinterError() : ekPrinterFatal;
     FErrorMessage = FailureText(e);
     if (FErrorKind == ekPrinterFatal && OnPrinterOffline) Synchronize([this] { OnPrinterOffline(*this); });
-    SaveErrorStatus(FErrorMessage);
+    // A report that could not be written is that file's affair: a status query gets the
+    // printer's state when it is printed, never that disk error.
+    if (!FReportKept) SaveErrorStatus(FErrorMessage);
     if (OnError) {
       const TTaskErrorKind kind = FErrorKind;
       Synchronize([this, kind] { OnError(*this, kind); });
@@ -544,10 +613,97 @@ void TECRFileThread::DelTempFiles() {
 
 // ---- The file job ----
 
-void TECRFileThread::SaveRepFile(bool printed) {
-  FReader->SaveRepFile();
+namespace {
+
+// A receipt of a failed file that may still be open on the printer: the next opening
+// closes it (a non-fiscal receipt, or one with a payment) or cancels it. Kept for the
+// process by receipt folder, since every job has a reader of its own.
+struct TLeftOpen {
+  QString File;
+  bool Closes = false;
+};
+std::mutex& LeftOpenLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<QString, TLeftOpen>& LeftOpen() {
+  static std::map<QString, TLeftOpen> left;
+  return left;
+}
+
+}  // namespace
+
+// The report of a printed receipt that could not be written: its text waits in memory,
+// its claim under its name, until the report can be written (by the next file job of the
+// folder, before it takes a new file). By receipt folder, for the process.
+struct TKeptReport {
+  QString Name;     // the receipt file's listed name
+  QString RepName;  // the report's name
+  std::string Text;
+  QString LastFailure;
+};
+std::mutex& KeptReportsLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<QString, std::vector<TKeptReport>>& KeptReports() {
+  static std::map<QString, std::vector<TKeptReport>> kept;
+  return kept;
+}
+
+QString uPRNFileThread::UnknownOutcomeText(const QString& path, const QString& why) {
+  return QStringLiteral("Outcome unknown: the receipt of \"") + path +
+         QStringLiteral("\" may have printed (") + why +
+         QStringLiteral("). Check the printer's journal before sending it again.");
+}
+
+std::string TECRFileThread::ReportText(const QString& unknownWhy) const {
+  std::string text = FReader->RepFileText();
+  if (!unknownWhy.isEmpty())
+    text += "[UNKNOWN]" + uConst::ToCp1251(uPRNFileThread::UnknownOutcomeText(FCurrentFile, unknownWhy)) + "\r\n";
+  return text;
+}
+
+QString TECRFileThread::ReportName() const {
+  const QString repPath = FReader->RepFileName();
+  return repPath.mid(repPath.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+void TECRFileThread::SaveRepFile(bool printed, const QString& unknownWhy) {
+  if (!FReader->RepFileWanted()) return;
+  FFolder->WriteReport(ReportName(), ReportText(unknownWhy));
   // The answer must be on disk before the claim goes.
   if (printed) FFolder->SyncReport(FReader->RepFileName());
+}
+
+bool TECRFileThread::WritePendingReports() {
+  std::lock_guard<std::mutex> lock(KeptReportsLock());
+  const auto it = KeptReports().find(FBonFolder);
+  if (it == KeptReports().end()) return true;
+  std::vector<TKeptReport>& kept = it->second;
+  while (!kept.empty()) {
+    TKeptReport& r = kept.front();
+    try {
+      FFolder->WriteReport(r.RepName, r.Text);
+      FFolder->SyncReport(FBonFolder + r.RepName);
+      FFolder->FinishPrinted(r.Name);
+    } catch (const std::exception& e) {
+      const QString failure = FailureText(e);
+      if (failure != r.LastFailure) {
+        r.LastFailure = failure;
+        const QString line = QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + FBonFolder +
+                             r.Name + QStringLiteral("\" still cannot be written: ") + failure;
+        LogException(line);
+        Log(line);
+      }
+      return false;
+    }
+    Log(QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + FBonFolder + r.Name +
+        QStringLiteral("\" is written: \"") + FBonFolder + r.RepName + QStringLiteral("\""));
+    kept.erase(kept.begin());
+  }
+  KeptReports().erase(it);
+  return true;
 }
 
 void TECRFileThread::DoReadFiles() {
@@ -562,39 +718,61 @@ void TECRFileThread::DoReadFiles() {
       bool failed = false;
       const QString name = uPRNFileThread::ListedName(line);
       FCurrentFile = FBonFolder + name;
+      // Nothing is claimed without room for its report.
+      if (!FFolder->HasRoom()) {
+        Log(QStringLiteral("[DoReadFiles] Not enough free space for a report file, no file is taken: ") + FBonFolder);
+        break;
+      }
       if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
       const TReceiptFolder::TClaim claim =
           FFolder->Claim(name, [&] { uPRNFileThread::ForgetWatched(FBonFolder, name); }, &listed.Stamps[name]);
+      // A file that may not be claimed is reported once for each reason it gives and
+      // tried again at a slow pace (SelectReadyBonFiles); the job goes on with the next.
+      if (claim == TReceiptFolder::TClaim::Refused &&
+          uPRNFileThread::NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError(), Now())) {
+        const QString line = QStringLiteral("[DoReadFiles] Can't claim file, it waits: \"") + FCurrentFile +
+                             QStringLiteral("\" ") + QString::fromLocal8Bit(std::strerror(FFolder->ClaimError()));
+        LogException(line);
+        Log(line);
+      }
       if (claim != TReceiptFolder::TClaim::Claimed) {
         if (Terminated()) break;
         continue;
       }
       try {
         Log(QStringLiteral("Read file: \"") + FCurrentFile + QStringLiteral("\""));
-        if (!FReader->ReadFile(FFolder->ClaimPath(name), FCharEncoding)) {
+        if (!FReader->ReadFile(FFolder->ClaimPath(name), FCharEncoding, FFolder->ClaimFd())) {
           FErrorKind = ekFileError;
           failed = true;
-        } else if (!FReader->PrintPluList()) {
-          FErrorKind = ClassifyPrinterError();
-          failed = true;
+        } else {
+          const bool printed = FReader->PrintPluList();
+          if (!printed) FErrorKind = ClassifyPrinterError();
+          failed = !printed;
         }
       } catch (const std::exception& e) {
         failed = true;
         Log(QStringLiteral("[DoReadFiles]") + FailureText(e));
       }
+      NoteLeftOpenReceipt(failed);
 
       QString repError;
       if (failed) {
         // The claim becomes the error file (or, when the receipt may have printed, the
         // unknown-outcome file) before anything else can end the job.
         const TTaskErrorKind fileKind = FErrorKind;
-        FFolder->FinishFailed(
-            name, FileOutcome(fileKind == ekPrinterFatal ? TFileFailure::PrinterLost : TFileFailure::Failed,
-                              FReader->Progress()));
+        const TFileVerdict verdict = FileOutcome(
+            fileKind == ekPrinterFatal ? TFileFailure::PrinterLost : TFileFailure::Failed, FReader->Progress());
+        QString kept;
+        FFolder->FinishFailed(name, verdict, &kept);
+        const bool unknown = verdict.Outcome == TFileOutcome::Unknown;
         try {
-          SaveRepFile(false);
+          SaveRepFile(false, unknown ? verdict.Why : QString());
         } catch (const std::exception& e) {
           repError = FailureText(e);
+        }
+        if (unknown && OnFileUnknown) {
+          const QString why = verdict.Why;
+          Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
         }
         if (FErrorKind == ekPrinterFatal) {
           if (!repError.isEmpty()) Log(QStringLiteral("[DoReadFiles]") + repError);
@@ -602,24 +780,60 @@ void TECRFileThread::DoReadFiles() {
         }
         if (OnError) Synchronize([this, fileKind] { OnError(*this, fileKind); });
       } else {
-        // A printed file stays printed even without its report file: its claim goes.
         try {
           SaveRepFile(true);
         } catch (const std::exception& e) {
           repError = FailureText(e);
         }
-        FFolder->FinishPrinted(name);
         ++count;
+        if (!repError.isEmpty() && FFolder->SameFolder()) {
+          // A printed receipt never loses its answer: its claim stays (it is never printed
+          // again) and the report waits in memory until it can be written, before any new
+          // file is taken.
+          {
+            std::lock_guard<std::mutex> lock(KeptReportsLock());
+            KeptReports()[FBonFolder].push_back(TKeptReport{name, ReportName(), ReportText(QString()), repError});
+          }
+          const QString line = QStringLiteral("[DoReadFiles] Printed, but its report file cannot be written: \"") +
+                               FCurrentFile + QStringLiteral("\" kept as \"") + FFolder->ClaimPath(name) +
+                               QStringLiteral("\" until it can; ") + repError;
+          LogException(line);
+          Log(line);
+          FReportKept = true;
+          Fail(ekFileError, repError);
+        }
+        FFolder->FinishPrinted(name);
       }
       if (!repError.isEmpty()) Fail(ekFileError, repError);
       if (Terminated()) break;
       if (OnFileProcessed) Synchronize([this] { OnFileProcessed(*this); });
     }
+    // The job's own reports and renames moved the folder's status change time: that is no
+    // reason to try a refused file again.
+    uPRNFileThread::SettleRefusedClaims(FBonFolder);
     Log(QStringLiteral("Read bon files ended. Files count: %1").arg(count));
   } catch (const std::exception& e) {
+    uPRNFileThread::SettleRefusedClaims(FBonFolder);
     Log(QStringLiteral("[DoReadFiles]") + FailureText(e));
     throw;
   }
+}
+
+void TECRFileThread::NoteLeftOpenReceipt(bool failed) {
+  const TFileProgress& p = FReader->Progress();
+  std::lock_guard<std::mutex> lock(LeftOpenLock());
+  std::map<QString, TLeftOpen>& left = LeftOpen();
+  // This file's opening was made: the printer closed or cancelled the receipt left open
+  // before it opened this one.
+  const auto it = left.find(FBonFolder);
+  if (it != left.end() && p.Opened) {
+    Log(QStringLiteral("[DoReadFiles] The receipt of \"") + it->second.File +
+        (it->second.Closes ? QStringLiteral("\" left open on the printer was closed by the opening of \"")
+                           : QStringLiteral("\" left open on the printer was cancelled by the opening of \"")) +
+        FCurrentFile + QStringLiteral("\""));
+    left.erase(it);
+  }
+  if (failed && p.Opened && !p.Closed) left[FBonFolder] = TLeftOpen{FCurrentFile, p.NonFiscal || p.PaymentSent};
 }
 
 // ---- The status answer ----
@@ -629,10 +843,11 @@ void TECRFileThread::SaveErrorStatus(const QString& message) {
   if (FBonFolder.isEmpty()) return;
   try {
     QStringList list;
-    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs);
+    uPRNFileThread::TReadyInfo listed;
+    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed);
     QStringList names;
     for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
-    FFolder->AnswerStatusQuery(names, uConst::ToCp1251(message));
+    FFolder->AnswerStatusQuery(names, uConst::ToCp1251(message), &listed.Stamps);
   } catch (const std::exception& e) {
     LogException(QStringLiteral("[SaveErrorStatus] ") + FailureText(e));
     Log(QStringLiteral("[SaveErrorStatus] ") + FailureText(e));

@@ -93,6 +93,20 @@ constexpr int DepartmentCount = 100;
 // A receipt file is listed only once it has stayed unchanged this long.
 constexpr int ReadyAgeMs = 500;
 
+// A file whose claim was refused for a reason of its own (NoteRefusedClaim) is listed
+// again this long after the refusal, or at once when the status change time of the
+// folder or of the file has moved since.
+constexpr qint64 RefusedClaimRetryMs = 60 * 1000;
+
+// Notes that the claim of the waiting file `name` of the folder was refused with errno
+// `err` at `now` (the program's clock); true when the reason is new for that file (it is
+// to be reported then, and not again while the reason stays). The note goes once the
+// file is claimed or no longer waits.
+bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now);
+// Takes the folder's present status change time as the one of every refused file's note
+// (at the end of a file job, whose own writes moved it).
+void SettleRefusedClaims(const QString& folder);
+
 // What a listing tells beside the ready files.
 struct TReadyInfo {
   // Milliseconds from `now` until the earliest file that waits, not yet ready, will be
@@ -112,7 +126,8 @@ struct TReadyInfo {
 // file is quiet since that listing. What the listings have seen is kept for the process,
 // shared by every caller (the main window's ticks and the file job alike). A name that is
 // a symbolic link or not a regular file is never listed; with a log folder it is written
-// to the exception log once while it stays. `info`, when given, gets the wait until the
+// to the exception log once while it stays. A file whose claim was refused waits for its
+// retry (RefusedClaimRetryMs) unlisted. `info`, when given, gets the wait until the
 // next file is ready and the stamps of the ready files. Used by the file job, the status
 // answer and the main window's file timer. An empty folder name lists nothing. Raises
 // EAbort like SelectBonFiles.
@@ -123,6 +138,10 @@ void SelectReadyBonFiles(const QString& folder, QStringList& list,
 // The file name of a listing line (the part after the TAB).
 QString ListedName(const QString& line);
 
+// What the operator is told of a file kept as unknown outcome (its report file, the main
+// window): the file, that its receipt may have printed and why, and what to do.
+QString UnknownOutcomeText(const QString& path, const QString& why);
+
 }  // namespace uPRNFileThread
 
 class TECRFileThread {
@@ -132,6 +151,9 @@ class TECRFileThread {
   using TFileEvent = std::function<void(const QString& path)>;
   using TPRNInfoEvent = std::function<void(const TPRNInfo&)>;
   using TDepartmentEvent = std::function<void(const TDepartmentRow&)>;
+  // A receipt file whose receipt may have printed was kept as an unknown-outcome file:
+  // the path it got and why it may have printed.
+  using TUnknownEvent = std::function<void(const QString& path, const QString& why)>;
 
   // ---- Creation (on the main thread). Creates the thread suspended for the request's
   // job, with a new reader that holds a copy of uConst::PayTypePairs, port 1, 115200
@@ -180,6 +202,7 @@ class TECRFileThread {
   TThreadEvent OnTaskFinished;           // always, the last event of the job
   TThreadEvent OnPrinterOnline;          // the connection at the start of the job succeeded
   TThreadEvent OnPrinterOffline;         // a failure of kind ekPrinterFatal
+  TUnknownEvent OnFileUnknown;           // job 2: a file kept as unknown outcome (before its OnError)
 
   // ---- Running. ----
   // Starts the thread (once; later calls do nothing).
@@ -258,9 +281,17 @@ class TECRFileThread {
   void DoDepartmentReport();
   void ServiceJob(bool ok, const QString& okLine, const QString& failText);
   void SaveErrorStatus(const QString& message);
-  // Writes the current file's report file; a printed file's is synced before its claim
-  // goes.
-  void SaveRepFile(bool printed);
+  // After a file: logs which receipt left open on the printer the file's opening closed
+  // or cancelled, and remembers this file's receipt when it failed while open.
+  void NoteLeftOpenReceipt(bool failed);
+  // Writes the current file's report file (with `unknownWhy`, the lines telling that its
+  // receipt may have printed); a printed file's is synced before its claim goes.
+  void SaveRepFile(bool printed, const QString& unknownWhy = QString());
+  std::string ReportText(const QString& unknownWhy) const;
+  QString ReportName() const;
+  // Writes the reports of printed receipts kept in memory for this folder (and removes
+  // their claims); false when one still cannot be written (logged when its reason is new).
+  bool WritePendingReports();
 
   // The job and its arguments (set by Create).
   TTaskKind FTaskKind = tkNone;
@@ -291,6 +322,7 @@ class TECRFileThread {
   QString FCurrentFile;
   QString FErrorMessage;
   TTaskErrorKind FErrorKind = ekNone;
+  bool FReportKept = false;  // the job ended keeping a printed receipt's report in memory
 
   std::shared_ptr<TSyncState> FSync;
   std::thread FThread;

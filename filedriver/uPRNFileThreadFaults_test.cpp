@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,6 +37,7 @@
 
 #include "filedriver/uECRFileReader.h"
 #include "filedriver/uPRNFileThreadTestSupport.h"
+#include "filedriver/uTaskRunner.h"
 #include "platform/ComPortNames.h"
 #include "platform/FileOps.h"
 #include "platform/PortTestSupport.h"
@@ -91,6 +93,35 @@ class THookedFileOps : public TFaultyFileOps {
     const int rc = TFaultyFileOps::RenameNoReplace(from, to);
     const int err = errno;
     Hook(TFileOp::RenameNoReplace, std::string(from) + '\n' + to);
+    errno = err;
+    return rc;
+  }
+  int Lstat(const char* path, struct stat* st) override {
+    const int rc = TFaultyFileOps::Lstat(path, st);
+    const int err = errno;
+    Hook(TFileOp::Lstat, path);
+    errno = err;
+    return rc;
+  }
+  // The calls relative to the receipt folder, hooked as their namesakes with the paths
+  // they stand for.
+  int OpenAt(int dir, const char* name, int flags, mode_t mode) override {
+    const std::string path = PathAt(dir, name);
+    const int fd = TFaultyFileOps::OpenAt(dir, name, flags, mode);
+    const int err = errno;
+    if (fd >= 0) {
+      std::lock_guard<std::mutex> lock(M);
+      Paths[fd] = path;
+    }
+    Hook(TFileOp::Open, path);
+    errno = err;
+    return fd;
+  }
+  int RenameAt(int dir, const char* from, const char* to, unsigned flags) override {
+    const std::string path = PathAt(dir, from) + '\n' + PathAt(dir, to);
+    const int rc = TFaultyFileOps::RenameAt(dir, from, to, flags);
+    const int err = errno;
+    Hook((flags & RENAME_NOREPLACE) ? TFileOp::RenameNoReplace : TFileOp::Rename, path);
     errno = err;
     return rc;
   }
@@ -239,11 +270,14 @@ TEST_F(TFaults, FolderFullAtEveryWriteInTurn) {
 }
 
 // The report of a printed receipt cannot be written: the job ends with a file error, the
-// receipt's claim goes (it printed) and no torn report file stays; the next file waits
-// for the next run and prints once.
+// receipt keeps its claim (it is never printed again) and its report waits in memory, with
+// a line naming the file; no torn report file stays, and a waiting status query is not
+// answered with that disk error. While the report still cannot be written no file is
+// taken; once it can, it is written first, its claim goes, and the next files print.
 TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
   Put("0001.bon", kWater, 60);
   Put("0002.bon", kBread, 50);
+  Put("0003.bon", kStatusQuery, 40);
   auto job = FileJob();
   {
     TFaultyFileOps ops;
@@ -253,10 +287,83 @@ TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
   }
   EXPECT_EQ(job->ErrorKind(), ekFileError);
   EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(std::strerror(ENOSPC)));
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0002.bon"}));
+  EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(Bytes(Folder + "0001.rep")));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon", "0003.bon"}));
+  EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] Printed, but its report file cannot be written: \"" +
+                                     Bytes(Folder + "0001.bon") + "\" kept as \"" + Bytes(Folder + "0001.$$$") +
+                                     "\" until it can; "));
+  {
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(Folder + "0001.rep"));
+    RunFileJob();
+    RunFileJob();
+  }
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon", "0003.bon"}));
+  EXPECT_EQ(Sold().size(), 1u);
   RunFileJob();
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0002.rep"}));
-  EXPECT_EQ(Sold().size(), 2u);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.rep", "0003.rep"}));
+  EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
+  EXPECT_THAT(Read("0003.rep"), HasSubstr("Printer serial: "));  // the printer's own state
+  EXPECT_THAT(Read("0003.rep"), Not(HasSubstr(std::strerror(ENOSPC))));
+  EXPECT_EQ(Sold(), (std::vector<std::string>{SaleOf(kWater), SaleOf(kBread)}));
+}
+
+// Too little free space for a report: nothing is claimed (a rename needs none, a report
+// does), the job says why in one line, and the receipt folder is in the folder-fault
+// state for the file timer; with room again the receipt prints.
+TEST_F(TFaults, TooLittleFreeSpaceClaimsNothing) {
+  Put("0001.bon", kWater, 60);
+  {
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.SetFreeSpace(ReportRoomBytes - 1);
+    RunFileJob();
+    const TFolderFault fault = TTaskRunner::ProbeFolder(Folder, true, false);
+    EXPECT_EQ(fault.Problem, TFolderProblem::Unwritable);
+    EXPECT_EQ(fault.Error, ENOSPC);
+    ops.SetFreeSpace(ReportRoomBytes);
+    EXPECT_FALSE(TTaskRunner::ProbeFolder(Folder, true, false));
+  }
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
+  EXPECT_TRUE(Sold().empty());
+  EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] Not enough free space for a report file, no file is taken: " +
+                                     Bytes(Folder)));
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
+}
+
+// A receipt folder on a real file system that is full (a small tmpfs, where the machine
+// lets the test mount one): nothing is claimed, the folder is in the fault state, and
+// once there is room the receipt prints with its whole report.
+TEST_F(TFaults, RealFileSystemFullClaimsNothing) {
+  const QString mountPoint = Tmp.path() + "/small";
+  ASSERT_TRUE(QDir().mkpath(mountPoint));
+  if (::geteuid() != 0 || ::mount("tmpfs", Bytes(mountPoint).c_str(), "tmpfs", 0, "size=256k") != 0)
+    GTEST_SKIP() << "no small tmpfs here (needs root and the right to mount)";
+  struct TUnmount {
+    std::string Path;
+    ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }
+  } unmount{Bytes(mountPoint)};
+  Folder = mountPoint + "/";
+  Put("0001.bon", kWater, 60);
+  const std::string filler = Bytes(Folder + "filler");
+  const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'x');
+  while (::write(fd, block.data(), block.size()) > 0) {
+  }
+  ::close(fd);
+  RunFileJob();
+  EXPECT_EQ(ReadRaw("0001.bon"), kWater);
+  EXPECT_EQ(ReadRaw("0001.$$$"), "<missing>");
+  EXPECT_TRUE(Sold().empty());
+  EXPECT_EQ(TTaskRunner::ProbeFolder(Folder, true, false).Error, ENOSPC);
+  ASSERT_EQ(::unlink(filler.c_str()), 0);
+  RunFileJob();
+  EXPECT_EQ(RawFiles(), std::vector<std::string>{"0001.rep"});
+  EXPECT_THAT(ReadRaw("0001.rep"), HasSubstr("Close\r\n"));
+  EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kWater)});
 }
 
 // ---- The log folder full ----
@@ -335,6 +442,174 @@ TEST_F(TFaults, FolderRenamedAwayWhileAReceiptPrints) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0002.rep"}));
   EXPECT_EQ(Read("0001.unk"), kWater);
   EXPECT_EQ(Sold().size(), 2u);
+}
+
+// Replaced while a receipt prints by an empty folder, or by a link to another folder
+// holding a report of the same name: nothing is written into either, the job ends with a
+// file error, and once the folder is back its claim is kept as an unknown outcome.
+class TFolderReplaced : public TFaults, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TFolderReplaced, WhileAReceiptPrintsNothingIsWrittenThere) {
+  const bool byLink = GetParam();
+  Put("0001.bon", kWater, 60);
+  Put("0002.bon", kStatusQuery, 50);
+  const QString away = Folder.chopped(1) + ".away";
+  const QString other = Folder.chopped(1) + ".other/";
+  ASSERT_TRUE(QDir().mkpath(other));
+  {
+    QFile f(other + "0001.rep");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("another folder's report");
+  }
+  THookedFileOps ops;
+  ops.After = [&](TFileOp op, const std::string& path) {
+    if (op != TFileOp::Open || path != Bytes(Folder + "0001.$$$")) return;
+    ASSERT_EQ(::rename(Bytes(Folder.chopped(1)).c_str(), Bytes(away).c_str()), 0);
+    if (byLink)
+      ASSERT_EQ(::symlink(Bytes(other.chopped(1)).c_str(), Bytes(Folder.chopped(1)).c_str()), 0);
+    else
+      ASSERT_TRUE(QDir().mkdir(Folder.chopped(1)));
+  };
+  auto job = FileJob();
+  {
+    TScopedFileOps scoped(&ops);
+    job->Execute();
+  }
+  EXPECT_EQ(job->ErrorKind(), ekFileError);
+  EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr("not the one the job started in"));
+  EXPECT_EQ(QDir(other).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"0001.rep"});
+  QFile report(other + "0001.rep");
+  ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+  EXPECT_EQ(report.readAll(), "another folder's report");
+  if (!byLink) {
+    EXPECT_TRUE(QDir(Folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+  }
+  // The status query of the real folder is not answered in the stand-in either.
+  EXPECT_FALSE(QFileInfo::exists(Folder + "0002.rep"));
+  ASSERT_EQ(::unlink(Bytes(Folder.chopped(1)).c_str()) == 0 || ::rmdir(Bytes(Folder.chopped(1)).c_str()) == 0, true);
+  ASSERT_EQ(::rename(Bytes(away).c_str(), Bytes(Folder.chopped(1)).c_str()), 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon"}));
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0002.rep"}));
+  EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kWater)});
+}
+
+INSTANTIATE_TEST_SUITE_P(Replacements, TFolderReplaced, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "ByALink" : "ByAnEmptyFolder"); });
+
+// ---- A pipe swapped in under a name the job reads ----
+
+struct TPipeCase {
+  const char* Name;
+  TFileOp After;           // the call after which the pipe is swapped in
+  const char* PathPart;    // ... on a path holding this
+  const char* Swapped;     // the name the pipe takes (the file goes to the pipe's name)
+  bool StatusQuery;        // 0001.bon is a status query answered after a failed connection
+};
+
+void PrintTo(const TPipeCase& c, std::ostream* os) { *os << c.Name; }
+
+class TPipeSwappedIn : public TFaults, public ::testing::WithParamInterface<TPipeCase> {};
+
+// A pipe exchanged for the file (renameat2 RENAME_EXCHANGE) just before the job opens it:
+// the job never waits on it, goes on, and leaves the pipe in place with one log line.
+TEST_P(TPipeSwappedIn, JobDoesNotWaitOnIt) {
+  const TPipeCase& c = GetParam();
+  Put("0001.bon", c.StatusQuery ? kStatusQuery : kWater, 60);
+  Put("0002.bon", kBread, 50);
+  if (c.StatusQuery) Fake->Fail("Init", 102, "[Init] Port busy ");
+  const std::string pipe = Bytes(Folder + "pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+  bool swapped = false;
+  THookedFileOps ops;
+  ops.After = [&](TFileOp op, const std::string& path) {
+    if (swapped || op != c.After || path.find(Bytes(Folder) + c.PathPart) == std::string::npos) return;
+    swapped = true;
+    ASSERT_EQ(::renameat2(AT_FDCWD, pipe.c_str(), AT_FDCWD, Bytes(Folder + c.Swapped).c_str(), RENAME_EXCHANGE), 0);
+  };
+  // Should the job open the pipe and wait, a writer that comes and goes lets it go on.
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!done && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(10ms);
+    if (done) return;
+    ADD_FAILURE() << "the job waited on the pipe";
+    for (const char* name : {"0001.bon", "0001.$$$", "0001.rep", "pipe"}) {
+      const int fd = ::open(Bytes(Folder + name).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) ::close(fd);
+    }
+  });
+  {
+    TScopedFileOps scoped(&ops);
+    RunFileJob();
+  }
+  done = true;
+  watchdog.join();
+  EXPECT_TRUE(swapped);
+  struct stat st {};
+  if (std::string(c.Swapped) == "0001.$$$") {
+    // The pipe went back under the file's name, where the listing leaves it alone.
+    ASSERT_EQ(::lstat(Bytes(Folder + "0001.bon").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
+    EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
+                                                "Finished"}));
+  } else if (c.StatusQuery) {
+    // A pipe under the query's name is no query: nothing is answered or deleted.
+    EXPECT_FALSE(QFileInfo::exists(Folder + "0001.rep"));
+    EXPECT_TRUE(Sold().empty());
+  } else {
+    EXPECT_EQ(Sold(), (std::vector<std::string>{SaleOf(kWater), SaleOf(kBread)}));
+    EXPECT_FALSE(QFileInfo::exists(Folder + "0001.$$$"));
+  }
+  if (std::string(c.Swapped) != "0001.$$$") {
+    ASSERT_EQ(::lstat(Bytes(Folder + c.Swapped).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TPipeSwappedIn,
+    ::testing::Values(TPipeCase{"AfterTheClaim", TFileOp::RenameNoReplace, "0001.bon\n", "0001.$$$", false},
+                      TPipeCase{"ReportBeforeItsSync", TFileOp::Rename, "0001.rep.tmp\n", "0001.rep", false},
+                      TPipeCase{"StatusQueryAfterItsListing", TFileOp::Lstat, "0001.bon", "0001.bon", true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- Names taken by something that is not ours ----
+
+// A folder under a receipt's claim name (and a folder and a link under the error and
+// unknown-outcome names of others): the receipt waits with one line, every other file of
+// the job prints or fails as it would, the left-claim recovery leaves the folder alone
+// with one line, and nothing that is not ours is moved or deleted.
+TEST_F(TFaults, NamesTakenByWhatIsNotOursStopNothing) {
+  Put("0001.bon", kWater, 60);
+  ASSERT_TRUE(QDir().mkdir(Folder + "0001.$$$"));
+  Put("0002.bon", kInvalid, 55);
+  ASSERT_TRUE(QDir().mkdir(Folder + "0002.err"));
+  Put("0003.bon", kBread, 50);
+  ASSERT_EQ(::symlink("/nowhere", Bytes(Folder + "0004.$$$").c_str()), 0);
+  RunFileJob();
+  RunFileJob();
+  EXPECT_EQ(RawFiles(), (std::vector<std::string>{"0001.$$$", "0001.bon", "0002.err", "0002.rep", "0002_1.err",
+                                                  "0003.rep", "0004.$$$"}));
+  EXPECT_TRUE(QFileInfo(Folder + "0001.$$$").isDir());
+  EXPECT_TRUE(QFileInfo(Folder + "0002.err").isDir());
+  EXPECT_EQ(ReadRaw("0002_1.err"), kInvalid);
+  EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
+  QFile exc(LogDir + uConst::ExceptionLogName);
+  ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
+  const std::string log = exc.readAll().toStdString();
+  auto count = [&](const std::string& part) {
+    size_t n = 0;
+    for (size_t at = 0; (at = log.find(part, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(Folder) + "0001.$$$\""), 1u) << log;
+  EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(Folder) + "0004.$$$\""), 1u) << log;
+  EXPECT_GE(count("Can't claim file, it waits: \"" + Bytes(Folder) + "0001.bon\" " + std::strerror(EEXIST)), 1u)
+      << log;
+  EXPECT_EQ(count("under the error file's name, left in place: \"" + Bytes(Folder) + "0002.err\""), 1u) << log;
+  EXPECT_EQ(std::count(Events.begin(), Events.end(), std::string("Error 2")), 1);  // 0002 only
 }
 
 // Renamed away between two files and back before the third: the file that was away is

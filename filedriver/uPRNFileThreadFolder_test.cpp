@@ -260,8 +260,17 @@ TEST_P(TMayHavePrinted, FailedFileBecomesErrOrUnk) {
   if (failed == "0001.unk") {
     EXPECT_THAT(NormalLog(), HasSubstr(line));
     EXPECT_THAT(excLog, HasSubstr(line));
+    // The report and the window say it in plain words, with the reason of the log line.
+    const size_t at = NormalLog().find(line);
+    const std::string why = NormalLog().substr(at + line.size(), NormalLog().find('\r', at) - at - line.size());
+    EXPECT_THAT(Read("0001.rep"), HasSubstr("[UNKNOWN]Outcome unknown: the receipt of \"" +
+                                            (Folder + "0001.bon").toStdString() + "\" may have printed (" + why +
+                                            "). Check the printer's journal before sending it again.\r\n"));
+    EXPECT_EQ(Unknowns, std::vector<std::string>{"0001.unk: " + why});
   } else {
     EXPECT_THAT(NormalLog(), Not(HasSubstr("Outcome unknown")));
+    EXPECT_THAT(Read("0001.rep"), Not(HasSubstr("[UNKNOWN]")));
+    EXPECT_TRUE(Unknowns.empty());
   }
 }
 
@@ -281,6 +290,8 @@ INSTANTIATE_TEST_SUITE_P(
         TPrintedCase{"PaymentRefused", kPaid, "AddPayment", 250, 1, ".unk", "Error 1"},
         TPrintedCase{"PaymentRefusedAfterAcceptedPayment", kPartPaid, "AddPayment", 250, 2, ".unk", "Error 1"},
         TPrintedCase{"PaymentNoConnection", kPaid, "AddPayment", 101, 1, ".unk", "Error 4"},
+        // An answer that cannot be read ("D,xyz" to a payment): the printer ran the command.
+        TPrintedCase{"PaymentAnswerUnreadable", kPaid, "AddPayment", 200, 1, ".unk", "Error 3"},
         TPrintedCase{"ClosingRefusedAfterPayment", kReceipt, "EndBon", 232, 1, ".unk", "Error 3"},
         TPrintedCase{"ClosingNoConnection", kReceipt, "EndBon", 101, 1, ".unk", "Error 4"},
         // The fifth status read is the one after the closing, for the report's "No Bon:" line.
@@ -301,9 +312,40 @@ INSTANTIATE_TEST_SUITE_P(
         TPrintedCase{"CashInNoConnection", "#R10.00\r\n", "InOutMoney", 101, 1, ".unk", "Error 4"},
         TPrintedCase{"CashOutFailedAfterSending", "#R-5.00\r\n", "InOutMoney", 206, 1, ".unk", "Error 3"},
         TPrintedCase{"CashInRefusedBeforeSending", "#R10.00\r\n", "InOutMoney", 201, 1, ".err", "Error 3"},
+        // "P,1.00,x,0" to a cash in: an answer that cannot be read, after the printer ran it.
+        TPrintedCase{"CashInAnswerUnreadable", "#R1.00\r\n", "InOutMoney", 200, 1, ".unk", "Error 3"},
         TPrintedCase{"CopyNoConnection", "#C\r\n", "CopyLastBon", 103, 1, ".unk", "Error 4"},
         TPrintedCase{"CopyRefusedByTheObject", "#C\r\n", "CopyLastBon", 502, 1, ".err", "Error 1"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// A receipt left open on the printer by a failed file is closed (it had a payment) or
+// cancelled (it had none) by the next file's opening: the log says which, naming both.
+TEST_F(TFolderProtocol, NextOpeningSaysWhatBecameOfTheReceiptLeftOpen) {
+  const struct {
+    const char* Method;
+    int32_t Code;
+    const char* Became;
+  } cases[] = {{"AddPayment", 250, "closed"}, {"AddProgPlu", 232, "cancelled"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Method);
+    for (const std::string& name : Files()) QFile::remove(Folder + QString::fromStdString(name));
+    QFile::remove(LogDir + uConst::NormalLogName);
+    Put("0001.bon", kReceipt + "#E1^5.00\r\n", 60);
+    Fake->Fail(c.Method, c.Code, "[X] failed ");
+    RunFileJob();
+    EXPECT_THAT(NormalLog(), Not(HasSubstr("left open")));
+    Put("0002.bon", kReceipt, 50);
+    RunFileJob();
+    EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] The receipt of \"" + (Folder + "0001.bon").toStdString() +
+                                       "\" left open on the printer was " + c.Became + " by the opening of \"" +
+                                       (Folder + "0002.bon").toStdString() + "\""));
+    Put("0003.bon", kReceipt, 40);
+    RunFileJob();
+    size_t lines = 0;
+    for (size_t at = 0; (at = NormalLog().find("left open", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 1u);
+  }
+}
 
 TEST_F(TFolderProtocol, ReportReadThatFailsComesAfterTheClosing) {
   // Keeps the table's "after closing" row honest.
@@ -411,6 +453,20 @@ class TJournalFileOps : public IFileOps {
     Note("Unlink " + std::string(path));
     return IFileOps::Unlink(path);
   }
+  int OpenAt(int dir, const char* name, int flags, mode_t mode) override {
+    int fd = IFileOps::OpenAt(dir, name, flags, mode);
+    if (fd >= 0) Paths[fd] = Paths[dir] + name;
+    return fd;
+  }
+  int RenameAt(int dir, const char* from, const char* to, unsigned flags) override {
+    Note(((flags & RENAME_NOREPLACE) ? "Rename " : "Replace ") + Paths[dir] + from + " " + Paths[dir] + to);
+    return IFileOps::RenameAt(dir, from, to, flags);
+  }
+  int UnlinkAt(int dir, const char* name, int flags) override {
+    const int rc = IFileOps::UnlinkAt(dir, name, flags);
+    if (rc == 0) Note("Unlink " + Paths[dir] + name);
+    return rc;
+  }
   std::vector<std::string> Journal;
 
  private:
@@ -422,8 +478,8 @@ class TJournalFileOps : public IFileOps {
   std::map<int, std::string> Paths;
 };
 
-// The claim is on disk before the printer prints, and the report file before the claim
-// goes.
+// The claim is on disk before the printer prints, and the report file (written whole
+// beside its name first) before the claim goes.
 TEST_F(TFolderProtocol, ClaimAndReportFileAreSyncedInOrder) {
   Put("0001.bon", kReceipt, 60);
   TJournalFileOps ops(Folder.toStdString());
@@ -431,8 +487,10 @@ TEST_F(TFolderProtocol, ClaimAndReportFileAreSyncedInOrder) {
     TScopedFileOps scoped(&ops);
     RunFileJob();
   }
-  EXPECT_EQ(ops.Journal, (std::vector<std::string>{"Rename 0001.bon 0001.$$$", "Fsync .", "Fsync 0001.rep", "Fsync .",
-                                                   "Unlink 0001.$$$"}));
+  EXPECT_EQ(ops.Journal,
+            (std::vector<std::string>{"Rename 0001.bon 0001.$$$", "Fsync .", "Fsync 0001.rep.tmp",
+                                      "Replace 0001.rep.tmp 0001.rep", "Fsync 0001.rep", "Fsync .",
+                                      "Unlink 0001.$$$"}));
 }
 
 // ---- Faults ----
@@ -505,9 +563,10 @@ INSTANTIATE_TEST_SUITE_P(
                "Can't current file to err file. May be permission not set: %F",
                {"0001.rep", "0002.$$$", kStamped},
                {"0001.rep", "0002.unk", kStamped}},
+        // The printed receipt keeps its claim and its report waits in memory for the next job.
         TFault{"RepOfPrintedFile", TFileOp::Open, "0001.rep", 1, "",
-               {"0002.bon", "0002.err"},
-               {"0002.err", "0002.rep", kStamped}},
+               {"0001.$$$", "0002.bon", "0002.err"},
+               {"0001.rep", "0002.err", "0002.rep", kStamped}},
         TFault{"RepOfFailedFile", TFileOp::Open, "0002.rep", 1, "",
                {"0001.rep", "0002.err", kStamped},
                {"0001.rep", "0002.err", kStamped}}),

@@ -6,10 +6,14 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "filedriver/uPRNFileThreadTestSupport.h"
+#include "platform/FileOps.h"
 
 namespace fp::test {
 namespace {
@@ -261,6 +265,56 @@ INSTANTIATE_TEST_SUITE_P(Changes, TChangedBeforeItsClaim,
                            }
                            return std::string();
                          });
+
+// ---- A file the program may not claim ----
+
+// Refused (as in a sticky folder, EPERM): reported once with its name and the reason, the
+// job goes on; no job starts for it (and no printer is connected for it) until a minute
+// has passed or the folder's status changed; a new reason is reported again; once the
+// folder's mode is fixed the receipt prints at once, and once.
+TEST_F(TSharedFolder, FileThatMayNotBeClaimedIsReportedOnceAndRetriedSlowly) {
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 50);
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  const std::string claim = Native(Folder + "0001.bon\n");
+  ops.FailAt(TFileOp::RenameNoReplace, 0, EPERM, claim);
+  auto lines = [&](int err) {
+    return Occurrences(NormalLog(), "[DoReadFiles] Can't claim file, it waits: \"" + Native(Folder + "0001.bon") +
+                                        "\" " + std::strerror(err));
+  };
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), 'f');
+  EXPECT_EQ(Kind("0002.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  EXPECT_EQ(lines(EPERM), 1);
+  EXPECT_EQ(Occurrences(ExceptionLog(), "Can't claim file, it waits"), 1);
+  EXPECT_EQ(ErrorEvents(), 0);
+
+  Advance(59999);
+  EXPECT_EQ(Ready(), QStringList{});  // the window's tick starts no job for it
+  Advance(1);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+  RunFileJob();
+  EXPECT_EQ(lines(EPERM), 1);  // the same reason again: no new line
+  ops.FailAt(TFileOp::RenameNoReplace, 0, EACCES, claim);
+  Advance(60000);
+  RunFileJob();
+  EXPECT_EQ(lines(EACCES), 1);  // a new reason is reported
+  EXPECT_EQ(Ready(), QStringList{});
+
+  // The folder's mode is fixed: its status change time moves, the file is tried at once.
+  ops.Clear();
+  ASSERT_EQ(::chmod(Native(Folder).c_str(), 0755), 0);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+  RunFileJob();
+  EXPECT_EQ(CallCount("AddProgPlu"), 2);
+  EXPECT_EQ(lines(EPERM), 1);
+  EXPECT_EQ(lines(EACCES), 1);
+}
 
 // ---- Settling by the program's own clock ----
 

@@ -89,6 +89,9 @@ class TWorkerFixture : public ::testing::Test {
     t->OnPrinterInfo = [this](const TPRNInfo& i) { Events.push_back("Info " + i.SerialNo.toStdString()); };
     t->OnDepartmentReceived = [this](const TDepartmentRow& r) { Rows.push_back(r); };
     t->OnDepartmentsRead = [this](TECRFileThread&) { Events.push_back("DepartmentsRead"); };
+    t->OnFileUnknown = [this](const QString& path, const QString& why) {
+      Unknowns.push_back(QFileInfo(path).fileName().toStdString() + ": " + why.toStdString());
+    };
     return t;
   }
   std::unique_ptr<TECRFileThread> FileJob(bool repFiles = true) {
@@ -120,6 +123,8 @@ class TWorkerFixture : public ::testing::Test {
   // How the wired workers create their automation object (empty: by class identifier).
   TFprnFactory FprnFactory = Fake->Factory();
   std::vector<std::string> Events;
+  // The files kept as unknown outcome ("name: why"), as OnFileUnknown told them.
+  std::vector<std::string> Unknowns;
   std::vector<TDepartmentRow> Rows;
 };
 

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace fp {
@@ -113,6 +114,14 @@ class EReceiptFolderError : public std::exception {
   std::string What;
 };
 
+// The free space a receipt file needs in its folder before it is claimed: room for its
+// report file, with a margin.
+constexpr int64_t ReportRoomBytes = 64 * 1024;
+
+// The file system that holds `fd` has ReportRoomBytes free for this user; also true when
+// it cannot tell.
+bool HasReportRoom(int fd);
+
 class TReceiptFolder {
  public:
   // Local time, for the stamps of error files moved aside.
@@ -122,7 +131,7 @@ class TReceiptFolder {
 
   // folder: the receipt folder (a trailing "/" is added; empty names no folder).
   TReceiptFolder(const QString& folder, TClock clock, TLogLine log);
-  // Releases the lock.
+  // Releases the lock and the folder's descriptor.
   ~TReceiptFolder();
   TReceiptFolder(const TReceiptFolder&) = delete;
   TReceiptFolder& operator=(const TReceiptFolder&) = delete;
@@ -132,21 +141,35 @@ class TReceiptFolder {
   // It exists and is a folder.
   bool Exists() const;
 
+  // ---- The folder's descriptor ----
+  // Every step works relative to the folder as it was opened first (by Lock, or by the
+  // first step that needs it): a folder renamed away and replaced by another, or by a
+  // link, never gets a file of the job. Before each step that writes, the folder's path
+  // must still lead to that folder; when it does not, the step raises and writes nothing.
+  // A folder that cannot be opened is worked in by its path.
+
   // ---- The lock of a file job ----
-  // Takes the folder's advisory lock; false only when another holder has it. Two programs
-  // started on one folder thus take turns, and one never takes the claim of the file the
-  // other is printing for a claim left by a killed run. A folder that cannot be opened or
-  // locked (a file system without locks) goes on without it.
+  // Opens the folder and takes its advisory lock; false only when another holder has it.
+  // Two programs started on one folder thus take turns, and one never takes the claim of
+  // the file the other is printing for a claim left by a killed run. A folder that cannot
+  // be opened or locked (a file system without locks) goes on without it.
   bool Lock();
-  // Releases it (also done by the destructor; the process's end releases it however the
-  // process ends).
+  // Releases it and closes the folder (also done by the destructor; the process's end
+  // releases it however the process ends).
   void Unlock();
 
+  // The folder has room for a report file (HasReportRoom).
+  bool HasRoom();
+  // The folder's path still leads to the folder first opened.
+  bool SameFolder() { return FolderMoved() == 0; }
+
   // ---- Claims left by an earlier run ----
-  // Renames every "*.$$$" of the folder, in name order, to "N.unk" ("N_1.unk"... while the
-  // name exists), each with a line in both logs; `kept` gets the new path of each. A claim
-  // that is gone meanwhile is skipped. Once any was kept the folder is synced and the count
-  // logged. Raises when a claim cannot be renamed. Returns the number kept.
+  // Renames every regular file "*.$$$" of the folder, in name order, to "N.unk" ("N_1.unk"...
+  // while the name exists), each with a line in both logs; `kept` gets the new path of
+  // each. Anything else under a claim name (a folder, a link, a pipe) is not ours: it stays
+  // and is written to the exception log once while it stays. A claim that is gone meanwhile
+  // is skipped. Once any was kept the folder is synced and the count logged. Raises when a
+  // claim cannot be renamed. Returns the number kept.
   int RecoverLeftClaims(const std::function<void(const QString& kept)>& kept);
 
   // ---- One receipt file ----
@@ -155,48 +178,92 @@ class TReceiptFolder {
   QString ClaimPath(const QString& name) const { return FPath + ClaimName(name); }
 
   enum class TClaim : uint8_t {
-    Claimed,     // the file is held as its claim, on disk
-    Gone,        // the point-of-sale program took the file back after the listing
+    Claimed,     // the file is held as its claim, on disk, and open for reading (ClaimFd)
+    Gone,        // the point-of-sale program took the file back after the listing (or the
+                 // folder is away from its path)
     NotRegular,  // the name is now a link or not a regular file: left in place
     Changed,     // the file is not the one listed, or changed since: back under its name
+    Refused,     // the file may not be renamed (EPERM, EACCES) or its claim name is taken by
+                 // something that is not ours (EEXIST): it waits under its name; ClaimError
+                 // tells why
   };
   // Claims the listed file `name`. `renamed` runs once the rename has succeeded (the
-  // listing forgets the file). With `listed`, the claimed file must have the stamp the
+  // listing forgets the file). The claim is opened without blocking and without following
+  // a link; only a regular file goes on, and with `listed` only one with the stamp the
   // listing saw: a file replaced or written to after the listing goes back under its name
   // (never over another file) and waits for a later listing. Raises when the claim cannot
-  // be made or synced; the file is then back under its name.
+  // be made or synced for a reason of the folder's; the file is then back under its name.
   TClaim Claim(const QString& name, const std::function<void()>& renamed = {}, const TFileStamp* listed = nullptr);
+  // The errno of the last Refused claim.
+  int ClaimError() const { return FClaimError; }
+  // The descriptor of the file held by the last successful claim (read from its start);
+  // -1 when none is held. It stays open until the file is finished.
+  int ClaimFd() const { return FClaimFd; }
   // A printed file: its claim is deleted. Raises when it cannot be.
   void FinishPrinted(const QString& name);
   // A failed file: its claim becomes the error file or, for Unknown, the unknown-outcome
   // file (logged with the verdict's reason), and the folder is synced. Raises when the
   // claim cannot be renamed; it then stays, and the next job keeps it as unknown outcome.
-  void FinishFailed(const QString& name, const TFileVerdict& verdict);
+  // `kept` (when given) gets the path the claim got.
+  void FinishFailed(const QString& name, const TFileVerdict& verdict, QString* kept = nullptr);
+  // Writes a report file ("N.rep") of the folder: as "N.rep.tmp", created anew without
+  // following a link, synced, then renamed over "N.rep" (whatever stood there, a link
+  // itself included). Raises with the file's name and the system's reason when a step
+  // fails; the older report then stays as it was.
+  void WriteReport(const QString& repName, const std::string& data);
   // The report file of a printed receipt is on disk before its claim goes: the file and
-  // the folder are synced (a report that is missing or not a regular file is skipped). A
-  // sync that fails is logged.
+  // the folder are synced (a report that is missing or not a regular file is skipped; it
+  // is opened without blocking). A sync that fails is logged.
   void SyncReport(const QString& repPath);
 
   // ---- The status answer of a failed job ----
   // The first of the listed names whose file is a status query (first line "&S" or "&s",
   // at most 64 KiB) gets its answer: "N.rep" holds the query's lines and `message` (code
-  // page 1251), CR LF after each. The answer is written as "N.rep.tmp", created anew, and
-  // renamed over "N.rep" (whatever stood there, a link itself included); the query file is
-  // deleted only once the answer is in place. A step that fails is logged and leaves the
-  // query waiting.
-  void AnswerStatusQuery(const QStringList& listedNames, const std::string& message);
+  // page 1251), CR LF after each. The query is opened without blocking and without
+  // following a link, and only a regular file (with the stamp in `stamps`, when it holds
+  // the name) is read. The answer is written as "N.rep.tmp", created anew, and renamed
+  // over "N.rep" (whatever stood there, a link itself included); the query file is deleted
+  // only once the answer is in place. A step that fails is logged and leaves the query
+  // waiting; nothing is written when the folder is not the one first opened.
+  void AnswerStatusQuery(const QStringList& listedNames, const std::string& message,
+                         const std::map<QString, TFileStamp>* stamps = nullptr);
 
  private:
+  // The folder's descriptor (opened on first use; -1 when it cannot be) and a name in it,
+  // for the calls relative to it.
+  struct TAt {
+    int Dir;
+    std::string Name;
+  };
+  TAt At(const QString& name);
+  int Dir();
+  // Raises unless the folder's path still leads to the folder first opened.
+  void CheckFolder();
+  // 0 when it does; else ENOENT (nothing at the path) or EXDEV (another folder).
+  int FolderMoved();
   // Renames the claim to "N.unk" ("N_1.unk"... while the name exists) and writes the line
   // with the tag and the reason into both logs; false (errno set) when it cannot.
   bool KeepOutcomeUnknown(const QString& claimName, const QString& tag, const QString& why, QString& target);
-  void MoveToErrorFile(const QString& name);
+  void MoveToErrorFile(const QString& name, QString& target);
+  bool RenameToFreeName(const QString& from, const QString& base, const QString& ext, QString& to,
+                        qsizetype keep = 0);
+  bool SyncFolder();
+  void CloseClaim();
+  // Writes `data` as name + ".tmp" and renames it over `name`; 0, or 1 when the temporary
+  // file could not be written, 2 when it could not be renamed (errno set).
+  int ReplaceFile(const QString& name, const std::string& data);
   [[noreturn]] static void Fail(const QString& message);
 
   QString FPath;
   TClock FClock;
   TLogLine FLog;
-  int FLockFd = -1;
+  int FDirFd = -1;
+  bool FDirTried = false;
+  bool FLocked = false;
+  uint64_t FDirDev = 0;
+  uint64_t FDirIno = 0;
+  int FClaimFd = -1;
+  int FClaimError = 0;
 };
 
 }  // namespace fp

@@ -253,6 +253,66 @@ TEST_F(TFolderUnit, ClaimFailuresLeaveTheFileUnderItsName) {
   }
 }
 
+// A file the program may not rename, or whose claim name something else holds, waits
+// under its name; the claim says why, and nothing else is touched.
+TEST_F(TFolderUnit, ClaimRefusedForAReasonOfTheFileLeavesItWaiting) {
+  const struct {
+    const char* Name;
+    int Err;  // injected; 0: a folder under the claim name
+  } cases[] = {{"NameTaken", 0}, {"NotPermitted", EPERM}, {"AccessDenied", EACCES}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QDir(Path).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(Path));
+    Unit.reset();
+    Put("0001.bon", kReceipt);
+    if (c.Err == 0) {
+      ASSERT_TRUE(QDir().mkdir(Path + "0001.$$$"));
+    }
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    if (c.Err != 0) ops.FailAt(TFileOp::RenameNoReplace, 1, c.Err, P("0001.bon\n"));
+    int renamed = 0;
+    EXPECT_EQ(Folder().Claim("0001.bon", [&] { ++renamed; }), TReceiptFolder::TClaim::Refused);
+    EXPECT_EQ(Folder().ClaimError(), c.Err == 0 ? EEXIST : c.Err);
+    EXPECT_EQ(renamed, 0);
+    EXPECT_EQ(Read("0001.bon"), kReceipt);
+    EXPECT_EQ(Folder().ClaimFd(), -1);
+  }
+}
+
+// ---- The report file ----
+
+// A report that cannot be written whole, or not put in place, leaves the older one as it
+// was and no temporary file; the failure names the file and the reason.
+TEST_F(TFolderUnit, ReportThatCannotBeWrittenKeepsTheOlderOne) {
+  for (TFileOp op : {TFileOp::Open, TFileOp::Write, TFileOp::Fsync, TFileOp::Rename}) {
+    SCOPED_TRACE(static_cast<int>(op));
+    Put("0001.rep", "older report\r\n");
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(op, 1, ENOSPC, P("0001.rep"));
+    ExpectFailure([&] { Folder().WriteReport("0001.rep", "Close\r\n"); },
+                  "Can't write report file: \"" + Path + "0001.rep\" No space left on device");
+    EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
+    EXPECT_EQ(Read("0001.rep"), "older report\r\n");
+  }
+  Folder().WriteReport("0001.rep", "Close\r\n");
+  EXPECT_EQ(Read("0001.rep"), "Close\r\n");
+}
+
+// Folders under the report's name and its temporary name are not ours: they stay, and the
+// report is written all the same, under the next free names.
+TEST_F(TFolderUnit, FoldersUnderTheReportsNamesHoldNothingUp) {
+  ASSERT_TRUE(QDir().mkdir(Path + "0001.rep"));
+  ASSERT_TRUE(QDir().mkdir(Path + "0001_1.rep.tmp"));
+  ASSERT_TRUE(QDir().mkdir(Path + "0001.rep.tmp"));
+  Folder().WriteReport("0001.rep", "Close\r\n");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.rep.tmp", "0001_1.rep", "0001_1.rep.tmp"}));
+  EXPECT_EQ(Read("0001_1.rep"), "Close\r\n");
+  EXPECT_THAT(Log(true), ElementsAre(HasSubstr("left in place: \"" + P("0001.rep") + "\"")));
+}
+
 // ---- Finish ----
 
 TEST_F(TFolderUnit, PrintedFileLosesItsClaim) {

@@ -1,5 +1,7 @@
 #include "filedriver/uTaskRunner.h"
 
+#include "filedriver/uReceiptFolder.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
@@ -285,6 +287,7 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     ev.PrinterOnline = [this, mine] { if (mine()) PrinterOnline(); };
     ev.FileStarted = [this, mine](const QString& p) { if (mine()) FileStarted(p); };
     ev.FileProcessed = [this, mine] { if (mine()) FileProcessed(); };
+    ev.FileUnknown = [this, mine](const QString& p, const QString& w) { if (mine()) FObserver.FileOutcomeUnknown(p, w); };
     ev.PrinterInfo = [this, mine](const TPRNInfo& i) { if (mine()) FObserver.PrinterInfo(i); };
     ev.DepartmentReceived = [this, mine](const TDepartmentRow& d) { if (mine()) DepartmentReceived(d); };
     // Called on the worker thread: it touches nothing of the runner.
@@ -502,7 +505,10 @@ TFolderFault TTaskRunner::ProbeFolder(const QString& Folder, bool Read, bool Wri
   if (Read) {
     const int fd = ops.Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0) return fault(TFolderProblem::Unreadable, errno);
+    // The receipt folder needs room for a report before a receipt is taken from it.
+    const bool room = HasReportRoom(fd);
     ops.Close(fd);
+    if (!room) return fault(TFolderProblem::Unwritable, ENOSPC);
   }
   if (Write) {
     errno = 0;

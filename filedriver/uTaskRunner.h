@@ -62,6 +62,8 @@ struct TTaskEvents {
   std::function<void(const TPRNInfo&)> PrinterInfo;
   std::function<void(const TDepartmentRow&)> DepartmentReceived;
   std::function<void()> DepartmentsRead;
+  // A receipt file kept as unknown outcome: its new path and why it may have printed.
+  std::function<void(const QString&, const QString&)> FileUnknown;
 };
 
 // One task's worker thread, created suspended. Destroying it detaches its events and
@@ -142,6 +144,12 @@ class ITaskRunnerObserver {
   virtual void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) = 0;
   virtual void FileStarted(const QString& Path) = 0;
   virtual void FileProcessed(int32_t Processed, int32_t Errors) = 0;
+  // A receipt file was kept as unknown outcome (Path: its new name): its receipt may have
+  // printed for the reason Why. Comes before the file's TaskError.
+  virtual void FileOutcomeUnknown(const QString& Path, const QString& Why) {
+    (void)Path;
+    (void)Why;
+  }
   virtual void PrinterInfo(const TPRNInfo& Info) = 0;
   // The folder fault or the printer's offline state changed.
   virtual void AlertsChanged() = 0;
@@ -245,8 +253,9 @@ class TTaskRunner {
   const TFolderFault& FolderFault() const { return FFolderFault; }
   // The last printer event of a task that was not a settings test said offline.
   bool IsPrinterOffline() const { return FPrinterOffline; }
-  // Looks at a folder: it exists and is a folder, it can be listed (Read), a file can be
-  // created in it (Write).
+  // Looks at a folder: it exists and is a folder, it can be listed and has room for a
+  // report file (Read: the receipt folder; too little room is Unwritable with ENOSPC), a
+  // file can be created in it (Write).
   static TFolderFault ProbeFolder(const QString& Folder, bool Read, bool Write);
 
   // ---- Worker events (bound to the running task's worker) ----

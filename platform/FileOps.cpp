@@ -26,12 +26,19 @@ int IFileOps::Rename(const char* from, const char* to) { return ::rename(from, t
 int IFileOps::Unlink(const char* path) { return ::unlink(path); }
 int IFileOps::Mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
 
-int IFileOps::RenameNoReplace(const char* from, const char* to) {
-  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return -1;
+int IFileOps::RenameNoReplace(const char* from, const char* to) { return IFileOps::RenameAt(AT_FDCWD, from, to, RENAME_NOREPLACE); }
+
+int IFileOps::OpenAt(int dir, const char* name, int flags, mode_t mode) { return ::openat(dir, name, flags, mode); }
+int IFileOps::FstatAt(int dir, const char* name, struct stat* st, int flags) { return ::fstatat(dir, name, st, flags); }
+int IFileOps::UnlinkAt(int dir, const char* name, int flags) { return ::unlinkat(dir, name, flags); }
+int IFileOps::Fstatvfs(int fd, struct statvfs* st) { return ::fstatvfs(fd, st); }
+
+int IFileOps::RenameAt(int dir, const char* from, const char* to, unsigned flags) {
+  if (::renameat2(dir, from, dir, to, flags) == 0) return 0;
+  if (!(flags & RENAME_NOREPLACE) || (errno != EINVAL && errno != ENOSYS)) return -1;
   // A file system without the flag: a hard link fails when the target exists, too.
-  if (::link(from, to) != 0) return -1;
-  ::unlink(from);
+  if (::linkat(dir, from, dir, to, 0) != 0) return -1;
+  ::unlinkat(dir, from, 0);
   return 0;
 }
 
@@ -184,6 +191,63 @@ int TFaultyFileOps::Unlink(const char* path) {
 
 int TFaultyFileOps::Mkdir(const char* path, mode_t mode) {
   return ShouldFail(TFileOp::Mkdir, path) ? -1 : IFileOps::Mkdir(path, mode);
+}
+
+std::string TFaultyFileOps::PathAt(int dir, const char* name) {
+  if (dir == AT_FDCWD || name[0] == '/') return name;
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (dir >= 0 && static_cast<size_t>(dir) < fdPaths_.size()) path = fdPaths_[dir];
+  }
+  if (path.empty()) {
+    // A folder opened before this object was put in place: its path as the system knows it.
+    char link[4096];
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(dir)).c_str(), link, sizeof link - 1);
+    if (n > 0) path.assign(link, static_cast<size_t>(n));
+  }
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path + name;
+}
+
+int TFaultyFileOps::OpenAt(int dir, const char* name, int flags, mode_t mode) {
+  const std::string path = PathAt(dir, name);
+  if (ShouldFail(TFileOp::Open, path)) return -1;
+  int fd = IFileOps::OpenAt(dir, name, flags, mode);
+  if (fd >= 0 && static_cast<size_t>(fd) < fdPaths_.size()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fdPaths_[fd] = path;
+  }
+  return fd;
+}
+
+int TFaultyFileOps::FstatAt(int dir, const char* name, struct stat* st, int flags) {
+  return ShouldFail(TFileOp::Lstat, PathAt(dir, name)) ? -1 : IFileOps::FstatAt(dir, name, st, flags);
+}
+
+int TFaultyFileOps::RenameAt(int dir, const char* from, const char* to, unsigned flags) {
+  const TFileOp op = (flags & RENAME_NOREPLACE) ? TFileOp::RenameNoReplace : TFileOp::Rename;
+  return ShouldFail(op, PathAt(dir, from) + '\n' + PathAt(dir, to)) ? -1 : IFileOps::RenameAt(dir, from, to, flags);
+}
+
+int TFaultyFileOps::UnlinkAt(int dir, const char* name, int flags) {
+  return ShouldFail(TFileOp::Unlink, PathAt(dir, name)) ? -1 : IFileOps::UnlinkAt(dir, name, flags);
+}
+
+void TFaultyFileOps::SetFreeSpace(int64_t freeBytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  freeBytes_ = freeBytes;
+}
+
+int TFaultyFileOps::Fstatvfs(int fd, struct statvfs* st) {
+  if (ShouldFailFd(TFileOp::Statvfs, fd)) return -1;
+  if (IFileOps::Fstatvfs(fd, st) != 0) return -1;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (freeBytes_ >= 0) {
+    st->f_bsize = st->f_frsize = 4096;
+    st->f_bavail = st->f_bfree = static_cast<fsblkcnt_t>(freeBytes_ / 4096);
+  }
+  return 0;
 }
 
 }  // namespace fp

@@ -7,9 +7,11 @@
 // Every operation behaves like its POSIX namesake: it returns -1 (or a negative count)
 // and sets errno on failure.
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 
 #include <array>
+#include <cstdint>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -33,6 +35,16 @@ class IFileOps {
   virtual int RenameNoReplace(const char* from, const char* to);
   virtual int Unlink(const char* path);
   virtual int Mkdir(const char* path, mode_t mode);
+
+  // The same calls relative to an open folder (`dir`, or AT_FDCWD), as openat(2),
+  // fstatat(2), renameat2(2) (flags 0 or RENAME_NOREPLACE; RENAME_NOREPLACE falls back to a
+  // hard link where the file system lacks it) and unlinkat(2).
+  virtual int OpenAt(int dir, const char* name, int flags, mode_t mode);
+  virtual int FstatAt(int dir, const char* name, struct stat* st, int flags);
+  virtual int RenameAt(int dir, const char* from, const char* to, unsigned flags);
+  virtual int UnlinkAt(int dir, const char* name, int flags);
+  // The free space of the file system that holds `fd`.
+  virtual int Fstatvfs(int fd, struct statvfs* st);
 };
 
 // The object every file operation goes through (the system calls unless replaced).
@@ -41,7 +53,12 @@ IFileOps& FileOps();
 // when it was the system's). The object must outlive its use.
 IFileOps* SetFileOps(IFileOps* ops);
 
-enum class TFileOp { Open, Read, Write, Fsync, Close, Fstat, Stat, Lstat, Rename, RenameNoReplace, Unlink, Mkdir, Count };
+// The calls relative to a folder count as their namesakes (OpenAt as Open, FstatAt as Lstat,
+// RenameAt as Rename or RenameNoReplace by its flag, UnlinkAt as Unlink), with the folder's
+// path and the name as their path.
+enum class TFileOp {
+  Open, Read, Write, Fsync, Close, Fstat, Stat, Lstat, Rename, RenameNoReplace, Unlink, Mkdir, Statvfs, Count
+};
 
 // Test double: the system calls, except that chosen calls fail with a chosen errno.
 class TFaultyFileOps : public IFileOps {
@@ -68,6 +85,20 @@ class TFaultyFileOps : public IFileOps {
   int RenameNoReplace(const char* from, const char* to) override;
   int Unlink(const char* path) override;
   int Mkdir(const char* path, mode_t mode) override;
+  int OpenAt(int dir, const char* name, int flags, mode_t mode) override;
+  int FstatAt(int dir, const char* name, struct stat* st, int flags) override;
+  int RenameAt(int dir, const char* from, const char* to, unsigned flags) override;
+  int UnlinkAt(int dir, const char* name, int flags) override;
+  int Fstatvfs(int fd, struct statvfs* st) override;
+
+  // Makes Fstatvfs answer `freeBytes` of free space (as blocks of 4096 bytes) from now on;
+  // a negative value gives the file system's own answer again.
+  void SetFreeSpace(int64_t freeBytes);
+
+ protected:
+  // The path a call relative to `dir` is counted with: the folder's path (as it was opened
+  // through this object) and the name.
+  std::string PathAt(int dir, const char* name);
 
  private:
   bool ShouldFail(TFileOp op, const std::string& path);
@@ -81,6 +112,7 @@ class TFaultyFileOps : public IFileOps {
   int matched_ = 0;
   std::array<int, static_cast<size_t>(TFileOp::Count)> calls_{};
   std::array<std::string, 1024> fdPaths_{};
+  int64_t freeBytes_ = -1;
 };
 
 // Writes all `size` bytes to `fd`, retrying short writes and EINTR. A write that returns 0

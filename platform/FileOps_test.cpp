@@ -1,6 +1,7 @@
 #include "platform/FileOps.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -91,6 +92,38 @@ TEST(FileOpsLstat, DescribesTheLinkItself) {
   EXPECT_TRUE(S_ISREG(st.st_mode));
   ::unlink(link.c_str());
   ::unlink(target.c_str());
+}
+
+// Calls relative to an open folder are counted and failed by the folder's path and the
+// name, as the calls by path are; the free space can be made to look small.
+TEST(FaultyFileOps, CallsRelativeToAFolderMatchTheirPaths) {
+  char dirName[] = "/tmp/fp_fileops_dir_XXXXXX";
+  ASSERT_NE(mkdtemp(dirName), nullptr);
+  const std::string dir = std::string(dirName) + "/";
+  TFaultyFileOps ops;
+  const int d = ops.Open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  ASSERT_GE(d, 0);
+  ops.FailAt(TFileOp::Open, 1, ENOSPC, dir + "a.rep");
+  EXPECT_EQ(ops.OpenAt(d, "a.rep", O_WRONLY | O_CREAT | O_CLOEXEC, 0644), -1);
+  EXPECT_EQ(errno, ENOSPC);
+  const int f = ops.OpenAt(d, "a.rep", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(f, 0);
+  ops.FailAt(TFileOp::Write, 1, ENOSPC, dir + "a.rep");
+  EXPECT_FALSE(WriteAll(ops, f, std::string("x")));
+  ops.Close(f);
+  ops.FailAt(TFileOp::RenameNoReplace, 1, EPERM, dir + "a.rep\n" + dir + "b.rep");
+  EXPECT_EQ(ops.RenameAt(d, "a.rep", "b.rep", RENAME_NOREPLACE), -1);
+  EXPECT_EQ(errno, EPERM);
+  EXPECT_EQ(ops.RenameAt(d, "a.rep", "b.rep", RENAME_NOREPLACE), 0);
+  ops.FailAt(TFileOp::Unlink, 1, EIO, dir + "b.rep");
+  EXPECT_EQ(ops.UnlinkAt(d, "b.rep", 0), -1);
+  EXPECT_EQ(ops.UnlinkAt(d, "b.rep", 0), 0);
+  struct statvfs st {};
+  ops.SetFreeSpace(8192);
+  ASSERT_EQ(ops.Fstatvfs(d, &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.f_bavail) * st.f_frsize, 8192u);
+  ops.Close(d);
+  ::rmdir(dirName);
 }
 
 }  // namespace
