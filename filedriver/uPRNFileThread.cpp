@@ -23,6 +23,7 @@
 #include "filedriver/uReceiptFolder.h"
 #include "filedriver/uStrRes.h"
 #include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
 #include "platform/com/ComRuntime.h"
 
 namespace fp {
@@ -731,7 +732,7 @@ void TECRFileThread::DoReadFiles() {
       if (claim == TReceiptFolder::TClaim::Refused &&
           uPRNFileThread::NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError(), Now())) {
         const QString line = QStringLiteral("[DoReadFiles] Can't claim file, it waits: \"") + FCurrentFile +
-                             QStringLiteral("\" ") + QString::fromLocal8Bit(std::strerror(FFolder->ClaimError()));
+                             QStringLiteral("\" ") + QString::fromStdString(SysErrorText(FFolder->ClaimError()));
         LogException(line);
         Log(line);
       }

@@ -141,5 +141,42 @@ INSTANTIATE_TEST_SUITE_P(Payments, TPaymentEndToEnd,
                                            TPaymentCase{"LostOnTheWire", "#E1^5.00", true}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// A command the printer ran whose answer cannot be read: the library answers with a device
+// code (never a refusal code), so the file is kept as unknown outcome and never becomes an
+// error file that the point-of-sale program would send, and the printer run, again.
+TEST_F(TFileJobEndToEnd, CommandRunWithAnUnreadableAnswerIsKeptAsUnknown) {
+  const struct {
+    const char* Name;
+    const char* File;
+    uint8_t Cmd;
+    const char* Answer;
+  } Cases[] = {
+      {"payment", "%12^Water^150^1000\r\n#E1^5.00\r\n", 0x35, "D,xyz"},
+      {"cash in", "#R5000.00\r\n", 0x46, "P,1.00,x,0"},
+  };
+  Model.Edit([](model::ModelState& s) {
+    s.plus[12] = {};
+    s.plus[12].vat = 0xC1;
+    s.plus[12].priceCents = 150;
+    s.plus[12].name = "Water";
+  });
+  for (const auto& c : Cases) {
+    SCOPED_TRACE(c.Name);
+    for (const std::string& name : Files()) ASSERT_TRUE(QFile::remove(Folder + "/" + QString::fromStdString(name)));
+    Put("0001.bon", c.File, 60);
+    Model.ScriptNext(c.Cmd, model::Reply(c.Answer).Run());
+    auto t = FileJob();
+    t->SetComPort(7);
+    t->SetBaudRate(115200);
+    t->Execute();
+    EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk"}));
+    int runs = 0;
+    for (const model::Request& r : Model.Requests())
+      if (r.cmd == c.Cmd && r.executed) ++runs;
+    EXPECT_EQ(runs, 1);
+    Model.ClearRequests();
+  }
+}
+
 }  // namespace
 }  // namespace fp::test
