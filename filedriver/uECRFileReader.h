@@ -369,6 +369,7 @@ class TECRFileReader {
   std::string FOperatorLine;
   TRefundParam FRefundParam;
   std::string FUniqueSellNo;
+  bool FUniqueSellNoGiven = false;  // this receipt handed FUniqueSellNo to the library
   int32_t FAutoPayType = -1;
   std::string FLastError;
 

@@ -52,6 +52,7 @@ bool TECRFileReader::PrintPluList() {
   QElapsedTimer timer;
   timer.start();
   FProgress = TFileProgress();
+  FUniqueSellNoGiven = false;
   try {
     if (FCommands.empty()) Fail("Not found valid commands.");
     const bool comment = !FHasSales && !FIsReportFile && FTextLineCount > 0;
@@ -133,7 +134,7 @@ bool TECRFileReader::PrintPluList() {
     // The library keeps a given sale number for a retried opening when the failed one never
     // reached the printer; this file is done, so its number must not open the next file's
     // receipt (nor be used twice when this file is sent again).
-    if (!FUniqueSellNo.empty()) FFprn.AddUniqueSellNom("");
+    if (FUniqueSellNoGiven) FFprn.AddUniqueSellNom("");
     return false;
   }
 }
@@ -194,6 +195,7 @@ void TECRFileReader::OpenReceipt() {
     auto uniqueSale = [&] {
       if (FUniqueSellNo.empty()) return;
       AddRepLine("#U" + FUniqueSellNo);
+      FUniqueSellNoGiven = true;
       CheckRes(FFprn.AddUniqueSellNom(FUniqueSellNo));
     };
     if (invoice) {
