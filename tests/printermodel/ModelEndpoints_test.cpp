@@ -80,15 +80,21 @@ TEST(PtyEndpoint, ARequestNamesTheProcessesThatHeldThePty) {
   const pid_t second = SpawnSender(pty.SlavePath(), BuildRequest(0x22, 0x4A, "W"));
   ASSERT_GT(second, 0);
   ASSERT_TRUE(m.WaitForRequests(2, std::chrono::seconds(5)));
-  {
+  // This process sends one frame; the answers to the children's frames wait unread on the
+  // pty, so the host reads past them to its own.
+  auto exchange = [&](uint8_t seq) {
     WireHost host = WireHost::OpenPty(pty.SlavePath());
-    ASSERT_TRUE(host.Exchange(0x23, 0x4A, "W").answer);
-  }
+    host.Send(BuildRequest(seq, 0x4A, "W"));
+    for (int i = 0; i < 4; ++i) {
+      const Received r = host.Read(std::chrono::milliseconds(1000));
+      if (!r.answer || r.answer->seq == seq) return r.answer.has_value();
+    }
+    return false;
+  };
+  ASSERT_TRUE(exchange(0x23));
   EndChild(second);
-  {
-    WireHost host = WireHost::OpenPty(pty.SlavePath());
-    ASSERT_TRUE(host.Exchange(0x24, 0x4A, "W").answer);
-  }
+  ASSERT_TRUE(exchange(0x24));
+  ASSERT_TRUE(m.WaitForRequests(4, std::chrono::seconds(5)));
   const auto reqs = m.Requests();
   ASSERT_EQ(reqs.size(), 4u);
   EXPECT_EQ(reqs[0].source, "pid " + std::to_string(first));
