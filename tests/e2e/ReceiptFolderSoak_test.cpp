@@ -21,7 +21,10 @@
 // printer in the ONLINE mode), by which the model's receipts are matched to the files.
 //
 // FP_SOAK_FILES (default 300) sets the number of files, FP_SOAK_SEED the seed;
-// FP_SOAK_KEEP names a folder to copy the run's files and logs into.
+// FP_SOAK_KEEP names a folder to copy the run's files and logs into. A failing run is
+// always kept, under soak-kept/ in the build folder (the failure message says where),
+// with commands.txt: every frame the model received, which runner start sent it with
+// which SEQ, and whether the model ran it, answered it from its cache or refused it.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -188,6 +191,9 @@ class TRunnerProcess {
  public:
   TRunnerProcess(std::vector<std::string> args, fs::path output) : Args(std::move(args)), Output(std::move(output)) {}
   ~TRunnerProcess() { Kill(); }
+  // The runner starts by pid, counted from 1 (a pid is not reused while this test runs
+  // unless the system ran through all of them).
+  using TStarts = std::map<pid_t, int>;
 
   bool Start() {
     posix_spawn_file_actions_t fa;
@@ -205,6 +211,7 @@ class TRunnerProcess {
       return false;
     }
     ++Starts;
+    StartOf[Pid] = Starts;
     return true;
   }
   // Reaps the process when it has ended; its exit status goes to Ends.
@@ -231,7 +238,54 @@ class TRunnerProcess {
   int Starts = 0;
   int Kills = 0;
   std::vector<int> Ends;  // statuses of the runs that ended by themselves
+  TStarts StartOf;
 };
+
+// A request's sender as "start 3 (pid 4711)": the model names the pids that held the pty.
+std::string Sender(const std::string& source, const TRunnerProcess::TStarts& starts) {
+  static const std::regex pid(R"(pid (\d+))");
+  std::string out;
+  auto last = source.cbegin();
+  for (auto it = std::sregex_iterator(source.begin(), source.end(), pid); it != std::sregex_iterator(); ++it) {
+    out.append(last, source.cbegin() + it->position());
+    const auto start = starts.find(static_cast<pid_t>(std::stol((*it)[1].str())));
+    out += (start == starts.end() ? std::string("start ?") : "start " + std::to_string(start->second)) + " (" +
+           it->str() + ")";
+    last = source.cbegin() + it->position() + it->length();
+  }
+  out.append(last, source.cend());
+  return out.empty() ? "no runner" : out;
+}
+
+std::string Readable(const std::string& s) {
+  std::string out;
+  for (const char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b < 0x7F && c != '"') {
+      out.push_back(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%02X>", b);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+// One line about a request: who sent it, what it was and what the model did with it.
+std::string Describe(const model::Request& r, const TRunnerProcess::TStarts& starts) {
+  char head[64];
+  std::snprintf(head, sizeof head, "#%llu seq=%02X cmd=%02X", static_cast<unsigned long long>(r.index), r.seq, r.cmd);
+  std::string line = std::string(head) + " from " + Sender(r.source, starts) + " \"" + Readable(r.data) + "\": ";
+  if (!r.frameOk) line += "bad frame, NAK";
+  else if (r.fault == model::Fault::Nak) line += "NAK";
+  else if (r.repeat) line += "answered from the cache";
+  else if (r.scripted) line += r.executed ? "ran, scripted answer" : "scripted answer, not run";
+  else line += r.executed ? "ran" : "refused";
+  if (r.frameOk && r.fault != model::Fault::Nak) line += " -> \"" + Readable(r.answerData) + "\"";
+  if (r.fault && r.fault != model::Fault::Nak) line += std::string(" [") + model::FaultName(*r.fault) + "]";
+  return line;
+}
 
 // ---- The test ----
 
@@ -253,7 +307,26 @@ class ReceiptFolderSoak : public ::testing::Test {
     fs::create_directories(Logs);
   }
   void TearDown() override {
+    if (HasFailure() && !KeepAt.empty()) Keep();
     if (Library) ::dlclose(Library);
+  }
+
+  // A failing run: the folder, the logs, the runner's output and the command log.
+  void Keep() {
+    std::error_code ec;
+    fs::create_directories(KeepAt, ec);
+    fs::copy(Root, KeepAt, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    std::map<uint64_t, std::string> services;
+    {
+      std::lock_guard<std::mutex> lock(RanLock);
+      for (const TServiceRun& run : ServiceRan) services[run.Request] = run.Claim;
+    }
+    std::ofstream log(KeepAt / "commands.txt", std::ios::binary);
+    for (const model::Request& r : Model.Requests()) {
+      log << Describe(r, Starts);
+      if (const auto s = services.find(r.index); s != services.end()) log << " (service command of " << s->second << ")";
+      log << "\n";
+    }
   }
 
   // Files of the folder with one extension.
@@ -265,7 +338,18 @@ class ReceiptFolderSoak : public ::testing::Test {
   }
   bool ModelHasOpenReceipt() const { return Model.State().open.has_value(); }
 
+  // A service command the printer ran: the file claimed at that moment and the request.
+  struct TServiceRun {
+    std::string Claim;
+    uint8_t Cmd = 0;
+    uint64_t Request = 0;
+  };
+
   TScopedTempRegistry Registry;
+  std::mutex RanLock;
+  std::vector<TServiceRun> ServiceRan;  // filled by the model's handlers: declared before it
+  TRunnerProcess::TStarts Starts;       // a copy of the runner's, for the command log
+  fs::path KeepAt;
   model::PrinterModel Model;
   model::PtyEndpoint Pty{Model};
   void* Library = nullptr;
@@ -363,6 +447,9 @@ std::vector<TLogEntry> ReadLogEntries(const fs::path& logs, bool exceptionLog) {
 TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   const int fileCount = std::max(10, EnvInt("FP_SOAK_FILES", 300));
   const uint32_t seed = static_cast<uint32_t>(EnvInt("FP_SOAK_SEED", 20251209));
+  KeepAt = fs::path(FP_BIN_DIR).parent_path() / "soak-kept" /
+           ("seed-" + std::to_string(seed) + "-" + std::to_string(::getpid()));
+  SCOPED_TRACE("this run's folder, logs and command log (commands.txt) are kept in " + KeepAt.string());
   const int kills = std::max(2, fileCount / 75);
   const int outages = std::max(1, fileCount / 150);
   const int refusals = std::max(2, fileCount / 30);
@@ -377,13 +464,11 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   Model.Edit([](model::ModelState& s) { s.cashCents = 100000; });  // for the cash outs
   // The service commands the printer ran, each with the file claimed at that moment: the
   // runner claims one file at a time and sends its commands while it holds the claim.
-  std::mutex ranLock;
-  std::vector<std::pair<std::string, uint8_t>> serviceRan;
   for (const model::CommandRow& row : model::StandardCommands()) {
     if (row.cmd != 0x45 && row.cmd != 0x46 && row.cmd != 0x6D) continue;
     Model.SetHandler(
         row.cmd,
-        [original = row.handler, folder = Folder, &ranLock, &serviceRan](model::CommandContext& c) {
+        [original = row.handler, folder = Folder, this](model::CommandContext& c) {
           original(c);
           const bool refused = c.flags[0] != 0 || (c.flags[1] & 0x02) != 0 ||
                                (c.cmd == 0x46 && c.answer.rfind('F', 0) == 0);
@@ -396,8 +481,8 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
               claimed = e.path().stem().string();
               ++claims;
             }
-          std::lock_guard<std::mutex> lock(ranLock);
-          serviceRan.push_back({claims == 1 ? claimed : std::to_string(claims) + " claims", c.cmd});
+          std::lock_guard<std::mutex> lock(RanLock);
+          ServiceRan.push_back({claims == 1 ? claimed : std::to_string(claims) + " claims", c.cmd, c.request});
         },
         row.blockedBy);
   }
@@ -438,6 +523,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(45000 + 800 * fileCount);
   const auto started = Clock::now();
   bool timedOut = false, spawnFailed = !runner.Start();
+  Starts = runner.StartOf;
 
   while (!spawnFailed) {
     if (Clock::now() > deadline) {
@@ -455,6 +541,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
       if (Clock::now() >= restartAt) {
         restartAt = {};
         spawnFailed = !runner.Start();
+        Starts = runner.StartOf;
       }
       std::this_thread::sleep_for(5ms);
       continue;
@@ -577,8 +664,12 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     for (const model::Receipt* r : rs) (r->cancelled ? cancelled : completed)++;
     if (completed > 1 || rs.size() > 1) {
       ++doubles;
+      std::string openings;  // the openings the printer ran with the file's sale number
+      for (const model::Request& r : Model.Requests())
+        if (r.cmd == 0x30 && r.executed && r.data.find(f.Tag) != std::string::npos)
+          openings += "\n  " + Describe(r, Starts);
       problems.push_back(f.Name + ": " + std::to_string(completed) + " receipts printed, " + std::to_string(cancelled) +
-                         " cancelled");
+                         " cancelled; opened by:" + openings);
     }
     const TEnd end = ends[f.Name];
     if (f.Kind != TKind::Receipt) {
@@ -609,11 +700,16 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   EXPECT_EQ(untagged, 0) << "receipts without a file's sale number";
 
   // ---- Service files: a command the printer ran is never run again from an ".err". ----
-  std::map<std::string, int> ranByFile;
-  for (const auto& ran : serviceRan) ranByFile[ran.first]++;
+  std::map<std::string, std::vector<uint64_t>> ranByFile;  // the requests that ran each file's command
+  std::vector<TServiceRun> serviceRan;
+  {
+    std::lock_guard<std::mutex> lock(RanLock);
+    serviceRan = ServiceRan;
+  }
+  for (const TServiceRun& ran : serviceRan) ranByFile[ran.Claim].push_back(ran.Request);
   int serviceFiles = 0, serviceRanCount = 0, serviceRanUnk = 0, serviceRanErr = 0;
   std::string serviceRanErrNames;
-  for (const auto& [stem, n] : ranByFile) {
+  for (const auto& [stem, runs] : ranByFile) {
     const int index = stem.size() == 6 && stem[0] == 'S' ? std::atoi(stem.c_str() + 1) : 0;
     if (index < 1 || index > fileCount || files[index - 1].Kind != TKind::Service)
       problems.push_back("a service command ran while the claim was " + stem);
@@ -621,8 +717,14 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   for (const TSoakFile& f : files) {
     if (f.Kind != TKind::Service) continue;
     ++serviceFiles;
-    const int ran = ranByFile.count(f.Name) ? ranByFile[f.Name] : 0;
-    if (ran > 1) problems.push_back(f.Name + ": its service command ran " + std::to_string(ran) + " times");
+    const std::vector<uint64_t> runs = ranByFile.count(f.Name) ? ranByFile[f.Name] : std::vector<uint64_t>{};
+    const int ran = static_cast<int>(runs.size());
+    if (ran > 1) {
+      std::string which;
+      for (const model::Request& r : Model.Requests())
+        if (std::find(runs.begin(), runs.end(), r.index) != runs.end()) which += "\n  " + Describe(r, Starts);
+      problems.push_back(f.Name + ": its service command ran " + std::to_string(ran) + " times:" + which);
+    }
     if (ran == 0) continue;
     ++serviceRanCount;
     if (ends[f.Name] == TEnd::Unk) ++serviceRanUnk;

@@ -1,6 +1,7 @@
 #include "tests/printermodel/ModelEndpoints.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,6 +12,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -108,14 +111,45 @@ Outcome Perform(int fd, const std::vector<WireAction>& plan, bool socket, int st
 
 // Feeds bytes to the parser and answers every frame; returns how the last plan ended.
 Outcome Answer(PrinterModel& model, RequestParser& parser, int fd, const char* bytes, size_t n,
-               bool socket, int stopFd) {
+               bool socket, int stopFd, const std::string& source) {
   for (size_t i = 0; i < n; ++i) {
     if (auto frame = parser.Push(uint8_t(bytes[i]))) {
-      Outcome o = Perform(fd, model.OnFrame(*frame), socket, stopFd);
+      Outcome o = Perform(fd, model.OnFrame(*frame, source), socket, stopFd);
       if (o != Outcome::Done) return o;
     }
   }
   return Outcome::Done;
+}
+
+// The child processes of this one that have `path` open. Their pids come from the
+// children lists of every thread (a child belongs to the thread that started it).
+std::set<pid_t> ChildrenHolding(const std::string& path) {
+  std::set<pid_t> holding;
+  DIR* tasks = ::opendir("/proc/self/task");
+  if (!tasks) return holding;
+  std::vector<pid_t> children;
+  while (const dirent* t = ::readdir(tasks)) {
+    if (t->d_name[0] == '.') continue;
+    std::ifstream list(std::string("/proc/self/task/") + t->d_name + "/children");
+    for (pid_t pid; list >> pid;) children.push_back(pid);
+  }
+  ::closedir(tasks);
+  for (pid_t pid : children) {
+    const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* fds = ::opendir(fdDir.c_str());
+    if (!fds) continue;  // ended meanwhile
+    char target[256];
+    while (const dirent* f = ::readdir(fds)) {
+      if (f->d_name[0] == '.') continue;
+      const ssize_t n = ::readlinkat(::dirfd(fds), f->d_name, target, sizeof target - 1);
+      if (n > 0 && path.compare(0, std::string::npos, target, size_t(n)) == 0) {
+        holding.insert(pid);
+        break;
+      }
+    }
+    ::closedir(fds);
+  }
+  return holding;
 }
 
 }  // namespace
@@ -149,6 +183,10 @@ PtyEndpoint::~PtyEndpoint() {
 void PtyEndpoint::Serve() {
   RequestParser parser;
   char buf[512];
+  // Who holds the slave open is looked up at each read. Bytes read now may have been
+  // written by a process that held it at the previous read and has ended since, so the
+  // source names the holders of both reads (several when they differ).
+  std::set<pid_t> before;
   while (WaitFor(master_, POLLIN, stop_[0], -1)) {
     ssize_t n = ::read(master_, buf, sizeof buf);
     if (n <= 0) {
@@ -158,8 +196,14 @@ void PtyEndpoint::Serve() {
         return;
       continue;
     }
+    std::set<pid_t> now = ChildrenHolding(slavePath_);
+    std::string source;
+    for (pid_t pid : before) source += (source.empty() ? "pid " : " or pid ") + std::to_string(pid);
+    for (pid_t pid : now)
+      if (!before.count(pid)) source += (source.empty() ? "pid " : " or pid ") + std::to_string(pid);
+    before = std::move(now);
     // A reset or close of the line has no meaning on a serial line: the rest is silence.
-    if (Answer(model_, parser, master_, buf, size_t(n), false, stop_[0]) == Outcome::Stopped) return;
+    if (Answer(model_, parser, master_, buf, size_t(n), false, stop_[0], source) == Outcome::Stopped) return;
   }
 }
 
@@ -258,7 +302,8 @@ void TcpEndpoint::Serve(std::chrono::milliseconds delay) {
         continue;
       }
       if (halfClosed) continue;
-      switch (Answer(model_, parser, conn, buf, size_t(n), true, stop_[0])) {
+      switch (Answer(model_, parser, conn, buf, size_t(n), true, stop_[0],
+                     "connection " + std::to_string(accepted_.load()))) {
         case Outcome::Done: break;
         case Outcome::Reset: drop(true); break;
         case Outcome::Close:

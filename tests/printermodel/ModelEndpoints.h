@@ -16,7 +16,9 @@ class PrinterModel;
 
 // A pty pair: the host opens SlavePath() as its serial port; the model serves the master.
 // The slave side is put in raw mode and kept open by the endpoint, so the host may open
-// and close it any number of times.
+// and close it any number of times. A request's source names the child processes that
+// had the slave open when its bytes were read and at the read before ("pid 41" or
+// "pid 41 or pid 57" across a change of holder); empty when only this process had it open.
 class PtyEndpoint {
  public:
   explicit PtyEndpoint(PrinterModel& model);
@@ -38,6 +40,7 @@ class PtyEndpoint {
 
 // A TCP listener on 127.0.0.1 with a port the kernel picks. One connection is served at a
 // time; a new connection replaces the old one (a host that reconnects is served at once).
+// A request's source is "connection N", N counting the accepted connections from 1.
 class TcpEndpoint {
  public:
   struct Options {

@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <functional>
+#include <string>
 #include <thread>
 
 #include "tests/printermodel/ModelTestClient.h"
+
+extern char** environ;
 
 namespace {
 
@@ -44,6 +51,56 @@ TEST(PtyEndpoint, ExchangesOverARealPty) {
   r = host.Exchange(0x24, 0x4A, "W");
   ASSERT_TRUE(r.answer);
   EXPECT_GE(r.took.count(), 180);
+}
+
+// A child process that opens the pty, writes one frame and keeps the pty open.
+pid_t SpawnSender(const std::string& slave, const std::string& frame) {
+  const char* argv[] = {"sh", "-c", "exec 3<>\"$1\"; printf '%s' \"$2\" >&3; exec sleep 30", "sh",
+                        slave.c_str(), frame.c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return -1;
+  return pid;
+}
+
+void EndChild(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+}
+
+// The source of a request names the child process that held the pty open; across a change
+// of holder it names both, as the bytes may come from the one that just ended.
+TEST(PtyEndpoint, ARequestNamesTheProcessesThatHeldThePty) {
+  PrinterModel m;
+  PtyEndpoint pty(m);
+  const pid_t first = SpawnSender(pty.SlavePath(), BuildRequest(0x21, 0x4A, "W"));
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(m.WaitForRequests(1, std::chrono::seconds(5)));
+  EndChild(first);
+  const pid_t second = SpawnSender(pty.SlavePath(), BuildRequest(0x22, 0x4A, "W"));
+  ASSERT_GT(second, 0);
+  ASSERT_TRUE(m.WaitForRequests(2, std::chrono::seconds(5)));
+  // This process sends one frame; the answers to the children's frames wait unread on the
+  // pty, so the host reads past them to its own.
+  auto exchange = [&](uint8_t seq) {
+    WireHost host = WireHost::OpenPty(pty.SlavePath());
+    host.Send(BuildRequest(seq, 0x4A, "W"));
+    for (int i = 0; i < 4; ++i) {
+      const Received r = host.Read(std::chrono::milliseconds(1000));
+      if (!r.answer || r.answer->seq == seq) return r.answer.has_value();
+    }
+    return false;
+  };
+  ASSERT_TRUE(exchange(0x23));
+  EndChild(second);
+  ASSERT_TRUE(exchange(0x24));
+  ASSERT_TRUE(m.WaitForRequests(4, std::chrono::seconds(5)));
+  const auto reqs = m.Requests();
+  ASSERT_EQ(reqs.size(), 4u);
+  EXPECT_EQ(reqs[0].source, "pid " + std::to_string(first));
+  EXPECT_EQ(reqs[1].source, "pid " + std::to_string(first) + " or pid " + std::to_string(second));
+  EXPECT_EQ(reqs[2].source, "pid " + std::to_string(second));  // this process is no child
+  EXPECT_EQ(reqs[3].source, "pid " + std::to_string(second));  // held at the read before
 }
 
 TEST(PtyEndpoint, EachFaultShowsOnTheWire) {
@@ -166,6 +223,9 @@ TEST(TcpEndpoint, ResetMidAnswerThenTheRetryOnANewConnectionIsAnsweredOnce) {
   EXPECT_TRUE(r.answer->Valid());
   EXPECT_EQ(m.State().open->items.size(), 1u);
   EXPECT_TRUE(m.Requests().back().repeat);
+  // Each request names its connection.
+  EXPECT_EQ(m.Requests().front().source, "connection 1");
+  EXPECT_EQ(m.Requests().back().source, "connection 2");
 }
 
 TEST(TcpEndpoint, ThePrinterClosesTheConnection) {

@@ -146,14 +146,12 @@ ModelState PrinterModel::State() const {
 void PrinterModel::Edit(const std::function<void(ModelState&)>& change) {
   std::lock_guard lock(mu_);
   change(state_);
-  ChangedLocked();
 }
 
 void PrinterModel::SetStatusBit(std::pair<int, uint8_t> flag, bool on) {
   std::lock_guard lock(mu_);
   if (on) state_.errorBits[flag.first] |= flag.second;
   else state_.errorBits[flag.first] &= static_cast<uint8_t>(~flag.second);
-  ChangedLocked();
 }
 
 void PrinterModel::SetStatusBit(int byteIndex, int bitIndex, bool on) {
@@ -163,7 +161,6 @@ void PrinterModel::SetStatusBit(int byteIndex, int bitIndex, bool on) {
 void PrinterModel::ClearStatusBits() {
   std::lock_guard lock(mu_);
   state_.errorBits = {};
-  ChangedLocked();
 }
 
 StatusBits PrinterModel::CurrentStatus() const {
@@ -187,7 +184,6 @@ void PrinterModel::SetFiscalMemoryNumber(const std::string& number) {
 void PrinterModel::ScriptNext(uint8_t cmd, ScriptedAnswer answer, int count) {
   std::lock_guard lock(mu_);
   scripts_.push_back({cmd, std::move(answer), count});
-  ChangedLocked();
 }
 
 void PrinterModel::InjectNext(Fault fault, FaultOptions options) {
@@ -230,7 +226,7 @@ void PrinterModel::SetAnswerDelay(std::chrono::milliseconds delay) {
 void PrinterModel::SetRepeatDetection(bool on) {
   std::lock_guard lock(mu_);
   repeatDetection_ = on;
-  ChangedLocked();
+  cache_.reset();
 }
 
 std::vector<Request> PrinterModel::Requests() const {
@@ -280,7 +276,6 @@ std::vector<std::string> PrinterModel::Trace() const {
 void PrinterModel::SetHandler(uint8_t cmd, CommandHandler handler, StatusBits blockedBy) {
   std::lock_guard lock(mu_);
   commands_[cmd] = CommandRow{cmd, "custom", blockedBy, std::move(handler)};
-  ChangedLocked();
 }
 
 std::optional<PrinterModel::QueuedFault> PrinterModel::TakeFaultLocked(uint8_t cmd) {
@@ -312,10 +307,11 @@ bool PrinterModel::Run(CommandContext& ctx) {
   return true;
 }
 
-std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame) {
+std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame, const std::string& source) {
   std::unique_lock lock(mu_);
   Request r;
   r.index = nextIndex_++;
+  r.source = source;
   r.seq = frame.seq;
   r.cmd = frame.cmd;
   r.data = frame.data;
@@ -338,7 +334,7 @@ std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame) {
         r.answerData = cache_->data;
         r.status = cache_->bits;
       } else {
-        CommandContext ctx{state_, frame.cmd, frame.data, {}, {}};
+        CommandContext ctx{state_, frame.cmd, frame.data, {}, {}, r.index, r.source};
         auto script = std::find_if(scripts_.begin(), scripts_.end(),
                                    [&](const QueuedScript& s) { return s.cmd == frame.cmd; });
         std::optional<ScriptedAnswer> scripted;
@@ -427,6 +423,7 @@ void PrinterModel::TraceLocked(const Request& r) {
   std::snprintf(head, sizeof head, "#%llu seq=%02X cmd=%02X ", static_cast<unsigned long long>(r.index),
                 r.seq, r.cmd);
   std::string line = head;
+  if (!r.source.empty()) line += "[" + r.source + "] ";
   line += "\"" + Readable(r.data) + "\"";
   if (!r.frameOk) {
     line += " bad frame -> NAK";

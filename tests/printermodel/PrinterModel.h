@@ -35,8 +35,11 @@
 //
 // An exchange that repeats the SEQ, command and data of the previous executed one (a
 // host retry) is answered from the previous answer without running the command again,
-// so retries after faults never sell an item twice. Any change made through the model's
-// own setters forgets that answer.
+// so retries after faults never sell an item twice. As on a printer, that answer is kept
+// whatever the test scripts or edits meanwhile; only SetRepeatDetection forgets it.
+//
+// Each request records where it came from (Request::source): the endpoint names the
+// connection or the processes that had the pty open (see ModelEndpoints.h).
 //
 // Commands live in a table (ModelCommands.cpp); SetHandler adds or replaces one.
 #pragma once
@@ -130,6 +133,7 @@ struct Request {
                              // scripts without Run())
   bool repeat = false;       // answered from the previous answer (same SEQ, command, data)
   bool scripted = false;     // a ScriptedAnswer was used
+  std::string source;        // who sent it, as the endpoint tells (empty: not known)
   std::optional<Fault> fault;
   std::string answerData;    // the answer's data (before any fault)
   StatusBits status{};       // the answer's status bits (before any fault)
@@ -165,6 +169,8 @@ struct CommandContext {
   const std::string& data;  // unescaped request data
   std::string answer;       // answer data
   StatusBits flags{};       // bits this answer adds to the error bits and receipt bits
+  uint64_t request = 0;     // Request::index of the frame being run
+  std::string source;       // Request::source of that frame
   void SyntaxError() { flags[0] |= 0x01; }
   void InvalidCommand() { flags[0] |= 0x02; }
   void NotAllowed() { flags[1] |= 0x02; }
@@ -216,7 +222,7 @@ class PrinterModel {
   void StopRandomFaults();
   void ClearFaults();  // queued faults, scripts and random mode
   void SetAnswerDelay(std::chrono::milliseconds delay);  // before every answer
-  void SetRepeatDetection(bool on);
+  void SetRepeatDetection(bool on);  // either way the kept answer is forgotten
 
   // ---- records ----
   std::vector<Request> Requests() const;
@@ -234,7 +240,8 @@ class PrinterModel {
   void SetHandler(uint8_t cmd, CommandHandler handler, StatusBits blockedBy = {});
 
   // ---- endpoint hook: what to put on the wire for one received frame ----
-  std::vector<WireAction> OnFrame(const HostFrame& frame);
+  // `source` names the sender for the records (Request::source).
+  std::vector<WireAction> OnFrame(const HostFrame& frame, const std::string& source = {});
 
  private:
   struct QueuedFault {
@@ -253,7 +260,6 @@ class PrinterModel {
     StatusBits bits;
   };
 
-  void ChangedLocked() { cache_.reset(); }
   std::optional<QueuedFault> TakeFaultLocked(uint8_t cmd);
   bool Run(CommandContext& ctx);
   std::vector<WireAction> Plan(const HostFrame& frame, const std::string& data,

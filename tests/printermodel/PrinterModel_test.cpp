@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "tests/printermodel/ModelTestClient.h"
 
 namespace {
@@ -293,6 +297,45 @@ TEST_F(PrinterModelTest, ARetryWithTheSameSeqIsAnsweredWithoutRunningAgain) {
   EXPECT_TRUE(reqs[2].repeat);
   EXPECT_FALSE(reqs[2].executed);
   EXPECT_EQ(m.Commands(), (std::vector<uint8_t>{0x30, 0x31, 0x31}));
+}
+
+// A printer's repeat detection does not depend on what a test does between a request and
+// its retry: scripting an answer for another command, teaching a command, editing the
+// state or setting status bits keeps the last answer, so the retry does not sell twice.
+TEST(PrinterModelRepeat, TheLastAnswerIsKeptWhateverTheTestChangesMeanwhile) {
+  const std::vector<std::pair<const char*, std::function<void(PrinterModel&)>>> meanwhile = {
+      {"ScriptNext", [](PrinterModel& m) { m.ScriptNext(0x35, Reply("F")); }},
+      {"SetHandler", [](PrinterModel& m) { m.SetHandler(0xA0, [](CommandContext&) {}); }},
+      {"Edit", [](PrinterModel& m) { m.Edit([](ModelState& s) { s.cashCents += 100; }); }},
+      {"SetStatusBit", [](PrinterModel& m) { m.SetStatusBit(bit::NoPaper); }},
+      {"ClearStatusBits", [](PrinterModel& m) { m.ClearStatusBits(); }},
+      {"SetModeWord", [](PrinterModel& m) { m.SetModeWord("ONLINE"); }},
+  };
+  for (const auto& [what, change] : meanwhile) {
+    SCOPED_TRACE(what);
+    PrinterModel m;
+    DirectHost host(m);
+    host.Send(0x30, "1,,1");
+    const auto first = host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+    change(m);
+    const auto again = host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+    ASSERT_TRUE(first && again);
+    EXPECT_EQ(first->raw, again->raw);
+    EXPECT_EQ(m.State().open->items.size(), 1u);
+    EXPECT_TRUE(m.Requests().back().repeat);
+    EXPECT_FALSE(m.Requests().back().executed);
+  }
+}
+
+TEST(PrinterModelRepeat, WithRepeatDetectionOffARetryRunsAgain) {
+  PrinterModel m;
+  DirectHost host(m);
+  host.Send(0x30, "1,,1");
+  host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+  m.SetRepeatDetection(false);
+  host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+  EXPECT_EQ(m.State().open->items.size(), 2u);
+  EXPECT_FALSE(m.Requests().back().repeat);
 }
 
 TEST_F(PrinterModelTest, RequestsRecordUnescapedDataAndTheTraceIsReadable) {
