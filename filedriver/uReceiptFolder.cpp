@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -229,10 +230,17 @@ bool TReceiptFolder::KeepOutcomeUnknown(const QString& claimName, const QString&
   return true;
 }
 
+// "N.rep.tmp" or "N.rep.<n>.tmp": the names ReplaceFile writes a report or status answer under.
+static bool IsReportTemporary(const QString& name) {
+  static const QRegularExpression pattern(QStringLiteral("\\.rep(\\.[0-9])?\\.tmp$"));
+  return pattern.match(name).hasMatch();
+}
+
 int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& kept)>& kept) {
   CheckFolder();
   // The names under a claim's extension, each with what it is (never following a link).
   QStringList claims;
+  QStringList unfinished;  // report temporaries ("N.rep.tmp", "N.rep.1.tmp") of a job that died
   std::set<QString> notOurs;
   {
     const int dir = Dir();
@@ -243,10 +251,14 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& ke
       ::rewinddir(d);
       while (dirent* e = ::readdir(d)) {
         const QString name = QFile::decodeName(e->d_name);
-        if (!name.endsWith(kClaimExt) || QFile::encodeName(name) != QByteArray(e->d_name)) continue;
+        if (QFile::encodeName(name) != QByteArray(e->d_name)) continue;
+        const bool temporary = IsReportTemporary(name);
+        if (!name.endsWith(kClaimExt) && !temporary) continue;
         struct stat st {};
         if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISREG(st.st_mode))
+        if (temporary) {
+          if (S_ISREG(st.st_mode)) unfinished.append(name);
+        } else if (S_ISREG(st.st_mode))
           claims.append(name);
         else
           notOurs.insert(name);
@@ -255,6 +267,7 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& ke
     }
   }
   std::sort(claims.begin(), claims.end());
+  std::sort(unfinished.begin(), unfinished.end());
   QStringList toLog;
   {
     std::lock_guard<std::mutex> lock(NotOursLock());
@@ -269,6 +282,15 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& ke
                         "place: \"") +
              FPath + name + QStringLiteral("\""),
          true);
+  // This job holds the folder's lock, so no job of ours writes a report now: a temporary one
+  // left is from a job that was stopped while it wrote, and the report it was to replace (if
+  // any) is still whole under its name.
+  for (const QString& name : unfinished) {
+    const TAt temp = At(name);
+    if (FileOps().UnlinkAt(temp.Dir, temp.Name.c_str(), 0) == 0)
+      FLog(QStringLiteral("[DelTempFiles] Removed an unfinished report: \"") + FPath + name + QStringLiteral("\""),
+           false);
+  }
   int count = 0;
   for (const QString& name : claims) {
     QString target;

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -446,6 +447,22 @@ TEST_F(TFolderUnit, LeftClaimsAreKeptAsUnknownInNameOrder) {
       "[DelTempFiles] Outcome unknown, not printed again: \"" + P("0005.$$$") + "\" kept as \"" + P("0005.unk") + "\"";
   EXPECT_THAT(Log(true), ElementsAre(first, HasSubstr(P("0007_1.unk"))));
   EXPECT_THAT(Log(false), ElementsAre(first, HasSubstr(P("0007_1.unk")), "[DelTempFiles] Renamed 2 temp files. "));
+}
+
+// A job stopped while it wrote a report leaves its temporary file; the next job (holding the
+// folder's lock) removes it, and only names of that form that are regular files.
+TEST_F(TFolderUnit, UnfinishedReportOfAStoppedJobIsRemoved) {
+  Put("0003.rep", "older report");
+  Put("0003.rep.tmp", "half a rep");
+  Put("0004.rep.1.tmp", "half");
+  Put("0006.tmp", "the point-of-sale program's own");
+  ASSERT_TRUE(QDir(Path).mkdir("0005.rep.tmp"));
+  EXPECT_EQ(Folder().RecoverLeftClaims({}), 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0003.rep", "0005.rep.tmp", "0006.tmp"}));
+  EXPECT_EQ(Read("0003.rep"), "older report");
+  EXPECT_TRUE(QFileInfo(Path + "0005.rep.tmp").isDir());
+  EXPECT_THAT(Log(false), ElementsAre("[DelTempFiles] Removed an unfinished report: \"" + P("0003.rep.tmp") + "\"",
+                                      "[DelTempFiles] Removed an unfinished report: \"" + P("0004.rep.1.tmp") + "\""));
 }
 
 TEST_F(TFolderUnit, NoLeftClaimNoLine) {
