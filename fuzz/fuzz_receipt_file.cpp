@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "filedriver/uConst.h"
-#include "filedriver/uECRFileReader.h"
+#include "program/app/uConst.h"
+#include "program/receipts/uECRFileReader.h"
 #include "platform/FileOps.h"
 
 namespace {

@@ -23,9 +23,9 @@
 #include <memory>
 #include <vector>
 
-#include "driver/BaseDeviceUnit.h"
-#include "driver/DeviceClock.h"
-#include "driver/RS232DeviceUnit.h"
+#include "library/protocol/BaseDeviceUnit.h"
+#include "library/protocol/DeviceClock.h"
+#include "library/transport/RS232DeviceUnit.h"
 #include "platform/SerialPort.h"
 
 namespace {

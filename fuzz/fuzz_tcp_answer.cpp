@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/BaseDeviceUnit.h"
-#include "driver/TCPDeviceUnit.h"
+#include "library/protocol/BaseDeviceUnit.h"
+#include "library/transport/TCPDeviceUnit.h"
 
 namespace {
 

@@ -16,8 +16,8 @@ if [ ${#TARGETS[@]} -eq 0 ]; then TARGETS=(fuzz_serial_answer fuzz_tcp_answer fu
 CXX_BIN=$(command -v clang++-14 || command -v clang++)
 CC_BIN=$(command -v clang-14 || command -v clang)
 
-cmake -S fuzz -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$CXX_BIN" \
-  -DCMAKE_C_COMPILER="$CC_BIN"
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFP_FUZZ=ON -DFP_BUILD_TESTS=OFF \
+  -DCMAKE_CXX_COMPILER="$CXX_BIN" -DCMAKE_C_COMPILER="$CC_BIN"
 cmake --build "$BUILD" -j8 --target "${TARGETS[@]}"
 
 mkdir -p "$BUILD/artifacts" "$BUILD/logs"

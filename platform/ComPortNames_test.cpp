@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "platform/FileOps.h"
-#include "platform/PortTestSupport.h"
+#include "tests/support/PortTestSupport.h"
 #include "platform/Registry.h"
 
 namespace fp {

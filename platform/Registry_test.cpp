@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "platform/FileOps.h"
-#include "platform/PortTestSupport.h"
+#include "tests/support/PortTestSupport.h"
 
 namespace fp {
 namespace {

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/PortTestSupport.h"
+#include "tests/support/PortTestSupport.h"
 #include "platform/SerialPortSpeed.h"
 
 namespace fp {

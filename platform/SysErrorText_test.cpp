@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "platform/LocaleTestSupport.h"
+#include "tests/support/LocaleTestSupport.h"
 
 namespace fp {
 namespace {

@@ -6,7 +6,7 @@
 // The figure is items_per_second.
 #include <benchmark/benchmark.h>
 
-#include "driver/RS232DeviceUnit.h"
+#include "library/transport/RS232DeviceUnit.h"
 #include "tests/printermodel/PrinterModel.h"
 
 namespace {

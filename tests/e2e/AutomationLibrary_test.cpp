@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/MiravokFPAxX4_BG_TLB.h"
-#include "driver/RegistryTestSupport.h"
+#include "library/automation/MiravokFPAxX4_BG_TLB.h"
+#include "tests/support/RegistryTestSupport.h"
 #include "platform/Cp1251.h"
-#include "platform/PortTestSupport.h"
+#include "tests/support/PortTestSupport.h"
 #include "platform/Registry.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComRuntime.h"

@@ -53,7 +53,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ComPortNames.h"
-#include "platform/PortTestSupport.h"
+#include "tests/support/PortTestSupport.h"
 #include "platform/com/ComRuntime.h"
 #include "tests/printermodel/PrinterModel.h"
 

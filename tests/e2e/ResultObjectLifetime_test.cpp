@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/MiravokFPAxX4_BG_TLB.h"
+#include "library/automation/MiravokFPAxX4_BG_TLB.h"
 #include "platform/ComPortNames.h"
 #include "platform/Cp1251.h"
-#include "platform/PortTestSupport.h"
+#include "tests/support/PortTestSupport.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/com/Dispatch.h"

@@ -1,0 +1,501 @@
+// The printer commands that make receipts and end them: fiscal and non-fiscal receipts,
+// sales, subtotal, discounts, payments, texts, the invoice buyer block, barcodes, the copy
+// of the last receipt, and the two operations that get an open receipt out of the way.
+#include "library/protocol/BaseDeviceCommands.h"
+#include "library/protocol/BaseDeviceUnit.h"
+#include "library/protocol/DeviceText.h"
+#include "library/protocol/OleDate.h"
+#include "library/protocol/WireNumbers.h"
+
+
+namespace fp {
+
+using namespace device_commands;
+
+namespace {
+
+constexpr char TAB = '\t';
+constexpr char LF = '\n';
+
+// The status bits the receipt commands test (with NoPaper, NonFiscalOpen and FiscalOpen).
+constexpr TStatusTest PrinterFault = BitSet(0, 4, 219);
+constexpr TStatusTest NonFiscalNotOpen = BitClear(2, 5, 209);
+constexpr TStatusTest FiscalNotOpen = BitClear(2, 3, 208);
+constexpr TStatusTest JournalEnd = BitSet(2, 2, 224);
+constexpr TStatusTest ClockNotSet = BitSet(0, 2, 218);
+
+// The tests of a fiscal receipt opening, in their order, and the refusal after them: an
+// empty answer while a fiscal receipt is open.
+const std::vector<TStatusTest> OpenFiscalTests = {
+    NoPaper,         PrinterFault,        NonFiscalOpen,        FiscalNotOpen,
+    BitSet(4, 0, 211), BitSet(4, 4, 212), BitSet(5, 2, 214),    BitSet(5, 0, 213),
+    ClockNotSet,     BitSet(1, 6, 231),   JournalEnd};
+const std::vector<TStatusTest> OpenFiscalAfter = {BitSetEmptyAnswer(2, 3, 217)};
+
+constexpr std::string_view PayLetters = "CDIJKLMNPQR";
+// A currency rate is sent only when it differs from 0 by more than this.
+constexpr double kNoRate = 0.000001;
+
+// Every receipt command: own tests, then CheckStatus; failures recorded with the status.
+TCommand ReceiptCommand(uint8_t Cmd, std::vector<TStatusTest> Before) {
+  TCommand C;
+  C.Cmd = Cmd;
+  C.Before = std::move(Before);
+  C.Check = TStatusCheck::Full;
+  C.Record = TRecordStatus::WithStatus;
+  return C;
+}
+
+// The optional two text lines of a sale or payment: Text1, then LF and Text2. Text1 may
+// hold neither the LF nor the TAB that end it; Text2 ends only at the TAB.
+void AddTextLines(const std::string& Text1, const std::string& Text2, TDataBuffer& Data) {
+  CheckTextField(TTextField::SaleText, Text1);
+  CheckTextField(TTextField::SaleSecondText, Text2);
+  if (!Text1.empty()) Add(Text1, Data);
+  if (!Text2.empty()) {
+    Add(LF, Data);
+    Add(Text2, Data);
+  }
+}
+
+// "*" and the quantity, unless it is sent as 1.000.
+void AddQuantity(double Quantity, TDataBuffer& Data) {
+  if (WireUnits(Quantity, 3) == 1000) return;
+  Add('*', Data);
+  Add(FormatWireQuantity(Quantity), Data);
+}
+
+// Separator and a correction, unless it is sent as 0.00.
+void AddCorrection(char Separator, double Value, TDataBuffer& Data) {
+  if (WireHundredths(Value) == 0) return;
+  Add(Separator, Data);
+  Add(FormatWireAmount(Value), Data);
+}
+
+// A percentage outside -Limit..Limit (both in hundredths), judged as it is sent.
+bool PercentOutside(double Value, int64_t Limit) {
+  const int64_t Sent = WireHundredths(Value);
+  return Sent < -Limit || Sent > Limit;
+}
+
+bool IsVatLetter(char Ch) {
+  const auto B = static_cast<unsigned char>(Ch);
+  return B >= 0xC0 && B <= 0xC7;
+}
+
+// The two counters of an opening or closing answer.
+void ReadReceiptCounters(TAnswer& A, int32_t& AllReceipt, int32_t& FiscReceipt) {
+  A.RequireFields(2);
+  AllReceipt = A.Int32Field("[AllReceipt]");
+  FiscReceipt = A.Int32Field("[FiscReceipt]");
+}
+
+// The answer of a payment: the code letter, a comma, then the second amount.
+void ReadPaymentAnswer(TAnswer& A, char& PaidCode, double& Amount2) {
+  if (A.Text.empty()) throw ECmdException(200);
+  PaidCode = A.Text[0];
+  A.Text.erase(0, std::min<size_t>(2, A.Text.size()));
+  if (PaidCode == 'E' || PaidCode == 'F' || PaidCode == 'I')
+    throw ECmdException(250, std::string("[") + PaidCode + "]");
+  if (!A.Text.empty()) Amount2 = A.HundredthsField("[Amount2]");
+}
+
+std::string Quoted(std::string_view Text) { return "\"" + std::string(Text) + "\""; }
+
+// The request data of an extended opening; raises 201 for arguments the printer cannot take.
+void BuildOpenFiscBonEx(const TFiskParam& P, TDataBuffer& Data) {
+  CheckTextField(TTextField::ExOperName, P.OperName);
+  Add(P.OperName, Data);
+  Add(',', Data);
+  if (TrimBlanks(P.UniqueSellNo).empty()) throw ECmdException(201, "[UniqueSellNo]");
+  if (P.IsInvoice || P.IsRefund) CheckTextField(TTextField::ExUniqueSellNo, P.UniqueSellNo);
+  Add(P.UniqueSellNo, Data);
+  if (P.IsInvoice) {
+    Add(',', Data);
+    Add('I', Data);
+    return;
+  }
+  if (!P.IsRefund) return;
+
+  Add(",S,", Data);
+  Add(P.RefundFMNo, Data);
+  Add(',', Data);
+  if (P.RefundReason != 'O' && P.RefundReason != 'R' && P.RefundReason != 'T')
+    throw ECmdException(201, "Invalid reason " + Quoted(P.RefundReason ? std::string(1, P.RefundReason) : ""));
+  Add(P.RefundReason, Data);
+  if (P.RefundReceiptNo <= 0)
+    throw ECmdException(201, "Invalid reciept num  " + Quoted(std::to_string(P.RefundReceiptNo)));
+  Add(',', Data);
+  AddInt(P.RefundReceiptNo, Data);
+  if (P.RefundFMNo == P.RefundFiscalNo) return;
+
+  // The refunded receipt comes from another fiscal memory: it needs its date.
+  if (P.RefundReason == 'O') throw ECmdException(201, "Reason " + Quoted("O") + " is invalid for this device.");
+  if (P.RefundDateTime > 0) {
+    const std::string Date = FormatOleDateTime("YYYY-MM-DD", P.RefundDateTime);
+    if (Date.empty()) throw ECmdException(201, "[RefundDateTime]");
+    Add(',', Data);
+    Add(Date, Data);
+    Add('T', Data);
+    Add(FormatOleDateTime("hh:nn:ss", P.RefundDateTime), Data);
+  }
+  if (P.RefundInvoiceNo > 0) {
+    Add(',', Data);
+    AddInt(P.RefundInvoiceNo, Data);
+  }
+}
+
+// The buyer block's texts in the order they are sent.
+constexpr TBuyerText BuyerTexts[] = {
+    {2, TTextField::BuyerEik},          {9, TTextField::BuyerSecondField}, {6, TTextField::BuyerReceiver},
+    {0, TTextField::BuyerCompany},      {1, TTextField::BuyerVatNumber},   {3, TTextField::BuyerTown},
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Callers' texts inside a request.
+
+const TTextFieldRule& TextFieldRule(TTextField Field) {
+  for (const TTextFieldRule& R : TextFieldRules)
+    if (R.Field == Field) return R;
+  throw EAbort("No rule for a text field");  // every enumerator has its row
+}
+
+bool FitsTextField(TTextField Field, std::string_view Text) {
+  return Text.find_first_of(TextFieldRule(Field).Separators) == std::string_view::npos;
+}
+
+void CheckTextField(TTextField Field, std::string_view Text) {
+  if (!FitsTextField(Field, Text)) throw ECmdException(201, TextFieldRule(Field).Label);
+}
+
+const TBuyerText* ShiftingBuyerText(const TClientData& Client) {
+  const auto& T = Client.Text;
+  for (const TBuyerText& B : BuyerTexts) {
+    // The VAT number is the last field unless a town or an address follows; the town is
+    // followed only by an address.
+    if (B.Index == 1 && T[3].empty() && T[4].empty()) continue;
+    if (B.Index == 3 && T[4].empty()) continue;
+    if (!FitsTextField(B.Field, T[B.Index])) return &B;
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+
+void TBaseDevice::ClearClientData(TClientData& Client) {
+  for (std::string& Text : Client.Text) Text.clear();
+}
+
+bool TBaseDevice::FPR_OpenFiscBon(uint16_t Operator, const std::string& Password, int32_t Till, bool Invoice,
+                                  int32_t& AllReceipt, int32_t& FiscReceipt) {
+  AllReceipt = FiscReceipt = 0;
+  TCommand C = ReceiptCommand(cmdOpenFiscBon, OpenFiscalTests);
+  C.After = OpenFiscalAfter;
+  C.Build = [&](TDataBuffer& Data) {
+    int32_t Number = 0;
+    CheckTextField(TTextField::OperatorPassword, Password);
+    if (!Password.empty() && !ParseInt32(Password, Number)) throw ECmdException(201, "[OperPwd]");
+    AddInt(Operator, Data);
+    Add(',', Data);
+    Add(Password, Data);
+    Add(',', Data);
+    AddInt(Till, Data);
+    if (Invoice) Add(",I", Data);
+  };
+  C.Parse = [&](TAnswer& A) { ReadReceiptCounters(A, AllReceipt, FiscReceipt); };
+  return RunCommand(C);
+}
+
+void TBaseDevice::BuildOpenFiscBonExData(const TFiskParam& FiskParam, TDataBuffer& Data) {
+  BuildOpenFiscBonEx(FiskParam, Data);
+  CheckDataLength(Data);
+}
+
+bool TBaseDevice::FPR_OpenFiscBonEx(const TFiskParam& FiskParam, int32_t& AllReceipt, int32_t& FiscReceipt) {
+  AllReceipt = FiscReceipt = 0;
+  TCommand C = ReceiptCommand(cmdOpenFiscBonEx, OpenFiscalTests);
+  C.After = OpenFiscalAfter;
+  C.Build = [&FiskParam](TDataBuffer& Data) { BuildOpenFiscBonEx(FiskParam, Data); };
+  C.Parse = [&](TAnswer& A) { ReadReceiptCounters(A, AllReceipt, FiscReceipt); };
+  // What the printer answered (or the request as far as it was built) follows "# ".
+  C.AfterRecord = [this](const std::exception& E, const TDataBuffer& Data) {
+    if (!dynamic_cast<const ECmdException*>(&E)) return;
+    const std::string Rest = WithoutErrorMarks(BufferToText(Data));
+    if (!Rest.empty()) FErrorText += "# " + Rest;
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_Sale(const std::string& Text1, const std::string& Text2, char VatLetter, double Price,
+                           double Quantity, double Percent) {
+  TCommand C = ReceiptCommand(cmdSale, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen, JournalEnd});
+  C.Build = [&](TDataBuffer& Data) {
+    if (!IsVatLetter(VatLetter)) throw ECmdException(201, "[VatGrp]");
+    AddTextLines(Text1, Text2, Data);
+    Add(TAB, Data);
+    Add(VatLetter, Data);
+    Add(FormatWireAmount(Price), Data);
+    AddQuantity(Quantity, Data);
+    AddCorrection(',', Percent, Data);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_SaleByDepartment(const std::string& Text1, const std::string& Text2, uint8_t DepartmentNo,
+                                       double Price, double Quantity, double Percent) {
+  TCommand C = ReceiptCommand(cmdSale, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
+  C.Build = [&](TDataBuffer& Data) {
+    // The quantity and the percentage are judged as they are sent.
+    if (WireUnits(Quantity, 3) == 0) throw ECmdException(201, "[Qtty]");
+    if (DepartmentNo == 0) throw ECmdException(201, "[DepartNo]");
+    if (PercentOutside(Percent, 9900)) throw ECmdException(201, "[Perc]");
+    AddTextLines(Text1, Text2, Data);
+    Add(TAB, Data);
+    AddInt(DepartmentNo, Data);
+    Add(TAB, Data);
+    Add(FormatWireAmount(Price), Data);
+    AddQuantity(Quantity, Data);
+    AddCorrection(',', Percent, Data);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_SaleProgPlu(bool PrefixD, int32_t PluNo, int32_t DepartmentNo, double Quantity,
+                                  double Correction, bool IsAbsolute) {
+  TCommand C = ReceiptCommand(cmdSaleProgPlu, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
+  C.Build = [&](TDataBuffer& Data) {
+    if (!IsAbsolute && PercentOutside(Correction, 9999)) throw ECmdException(201, "[Perc]");
+    if (PrefixD) Add('D', Data);
+    AddInt(PluNo, Data);
+    if (DepartmentNo > 0) {
+      Add(TAB, Data);
+      AddInt(DepartmentNo, Data);
+      Add(TAB, Data);
+    }
+    AddQuantity(Quantity, Data);
+    AddCorrection(IsAbsolute ? ';' : ',', Correction, Data);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_SubTotal(bool Print, bool IsAbsolute, bool Display, double& SubTotal,
+                               std::array<double, 8>& VatSums, double Value) {
+  SubTotal = 0;
+  VatSums.fill(0);
+  TCommand C = ReceiptCommand(cmdSubTotal, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen});
+  C.Build = [&](TDataBuffer& Data) {
+    Add(Print ? '1' : '0', Data);
+    Add(Display ? '1' : '0', Data);
+    AddCorrection(IsAbsolute ? ';' : ',', Value, Data);
+  };
+  C.Parse = [&](TAnswer& A) {
+    A.RequireFields(8);
+    SubTotal = A.HundredthsField("[SubTotal]");
+    for (size_t N = 1; N <= VatSums.size() && !A.Text.empty(); ++N)
+      VatSums[N - 1] = A.HundredthsField("[VatGRP" + std::to_string(N) + "]");
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_DiscountLastItem(bool IsAmount, double Value) {
+  TCommand C = ReceiptCommand(cmdDiscountLastItem, {NoPaper, FiscalNotOpen, NonFiscalOpen});
+  C.Extra = TRecordExtra::AnswerText;
+  C.Build = [&](TDataBuffer& Data) {
+    Add(IsAmount ? 'A' : 'P', Data);
+    Add(',', Data);
+    Add(FormatWireAmount(Value), Data);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_Payment(const std::string& Text1, const std::string& Text2, char PayLetter, double Amount,
+                              char& PaidCode, double& Amount2) {
+  return FPR_PaymentByCurrency(Text1, Text2, PayLetter, Amount, 0, std::string(), PaidCode, Amount2);
+}
+
+bool TBaseDevice::FPR_PaymentByCurrency(const std::string& Text1, const std::string& Text2, char PayLetter,
+                                        double Amount, double Rate, const std::string& CurrencyCode,
+                                        char& PaidCode, double& Amount2) {
+  PaidCode = '\0';
+  Amount2 = 0;
+  TCommand C = ReceiptCommand(cmdPayment, {NoPaper, PrinterFault, NonFiscalOpen});
+  C.Build = [&](TDataBuffer& Data) {
+    if (PayLetters.find(PayLetter) == std::string_view::npos)
+      throw ECmdException(201, "[PaidMode]");
+    AddTextLines(Text1, Text2, Data);
+    Add(TAB, Data);
+    Add(PayLetter, Data);
+    if (WireHundredths(Amount) >= 0) Add('+', Data);
+    Add(FormatWireAmount(Amount), Data);
+    // A rate within 0.000001 of 0 (a payment in the local currency) sends nothing more.
+    if (Rate < 0) {
+      Add(",L", Data);
+    } else if (Rate > kNoRate) {
+      Add(',', Data);
+      Add(FormatWireUpTo(Rate, 6), Data);
+      Add(',', Data);
+      Add(TrimBlanks(CurrencyCode), Data);
+    }
+  };
+  C.Parse = [&](TAnswer& A) { ReadPaymentAnswer(A, PaidCode, Amount2); };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_PrintFiscText(const std::string& Text) {
+  TCommand C = ReceiptCommand(cmdPrintFiscText, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen});
+  Add(Text, C.Data);
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_SetInvoiceClient(const TClientData& Client) {
+  TCommand C = ReceiptCommand(cmdInvoiceClient, {NoPaper, FiscalNotOpen, NonFiscalOpen});
+  C.Build = [&Client](TDataBuffer& Data) {
+    const auto& T = Client.Text;
+    if (TrimControls(T[2]).empty()) throw ECmdException(201, "EIK");
+    if (const TBuyerText* Bad = ShiftingBuyerText(Client)) CheckTextField(Bad->Field, T[Bad->Index]);
+    // EIK, the second field, receiver, company, VAT number; then town and address.
+    for (size_t Index : {2, 9, 6, 0}) {
+      Add(T[Index], Data);
+      Add(TAB, Data);
+    }
+    Add(T[1], Data);
+    if (!T[3].empty()) {
+      Add(TAB, Data);
+      Add(T[3], Data);
+      if (!T[4].empty()) {
+        Add(LF, Data);
+        Add(T[4], Data);
+      }
+    } else if (!T[4].empty()) {
+      Add(TAB, Data);
+      Add(T[4], Data);
+    }
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_CloseFiscBon(int32_t& AllReceipt, int32_t& FiscReceipt) {
+  AllReceipt = FiscReceipt = 0;
+  TCommand C = ReceiptCommand(cmdCloseFiscBon, {NoPaper, PrinterFault, NonFiscalOpen});
+  C.Parse = [&](TAnswer& A) { ReadReceiptCounters(A, AllReceipt, FiscReceipt); };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_CancelFiscBon() {
+  return RunCommand(ReceiptCommand(cmdCancelFiscBon, {NoPaper, PrinterFault}));
+}
+
+bool TBaseDevice::FPR_PrintDuplicate() {
+  TCommand C = ReceiptCommand(cmdPrintDuplicate, {NoPaper, FiscalOpen, NonFiscalOpen});
+  Add('1', C.Data);
+  // The printer refuses a second copy of the same receipt with S1.1.
+  C.MapError = [](ECmdException& E) {
+    if (E.Code == 216) E.Code = 256;
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_OpenNonFiscBon(int32_t& AllReceipt, int32_t& FiscReceipt) {
+  AllReceipt = FiscReceipt = 0;
+  TCommand C = ReceiptCommand(cmdOpenNonFiscBon, {NoPaper, PrinterFault, NonFiscalNotOpen, FiscalOpen, ClockNotSet});
+  C.After = {BitSetEmptyAnswer(2, 5, 215)};
+  C.Parse = [&](TAnswer& A) {
+    A.RequireFields(1);
+    AllReceipt = A.Int32Field("[AllReceipt]");
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_PrintNonFiscText(const std::string& Text) {
+  TCommand C = ReceiptCommand(cmdPrintNonFiscText, {NoPaper, PrinterFault});
+  Add(Text, C.Data);
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_CloseNonFiscBon(int32_t& AllReceipt) {
+  AllReceipt = 0;
+  TCommand C = ReceiptCommand(cmdCloseNonFiscBon, {NoPaper, PrinterFault});
+  C.Parse = [&](TAnswer& A) {
+    A.RequireFields(1);
+    AllReceipt = A.Int32Field("[AllReceipt]");
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_PrintBarcode(int32_t BarcodeType, const std::string& BarcodeData, bool Hri) {
+  TCommand C = ReceiptCommand(cmdPrintBarcode, {NoPaper, PrinterFault});
+  C.Build = [&](TDataBuffer& Data) {
+    if (BarcodeType < 1 || BarcodeType > 6) throw ECmdException(201, "[BarcodeType]");
+    AddInt(BarcodeType, Data);
+    Add(Hri ? ',' : ';', Data);
+    Add(BarcodeData, Data);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_CloseOpenReceipts() {
+  TDataBuffer Status;
+  if (!GetFPR_Status(true, Status)) return false;
+  int32_t AllReceipt = 0, FiscReceipt = 0;
+
+  if (IsStatusBitSet(Status, 2, 3)) {
+    FPR_CancelFiscBon();  // refused when the receipt can no longer be cancelled
+    // Only a fresh status shows whether the receipt is gone; when it cannot be read,
+    // nothing confirms it, and the read's failure is the answer.
+    if (!GetFPR_Status(true, Status)) return false;
+    if (!IsStatusBitSet(Status, 2, 3)) return true;
+    if (FPR_CloseFiscBon(AllReceipt, FiscReceipt)) return true;
+    return FPR_CancelAllRec();
+  }
+  if (IsStatusBitSet(Status, 2, 5)) return FPR_CloseNonFiscBon(AllReceipt);
+  return true;
+}
+
+bool TBaseDevice::FPR_CancelAllRec() {
+  auto Failed = [this] {
+    FErrorText = "[FPR_CancelAllRecFailed]" + FErrorText;
+    return false;
+  };
+  int32_t AllReceipt = 0, FiscReceipt = 0;
+
+  bool IsOpen = false, HasTender = false;
+  int32_t ItemsCount = 0;
+  double Amount = 0, Tender = 0;
+  // Without a tender field the receipt counts as not paid at all (Tender 0).
+  if (!GetFPR_TransactionStatus(true, IsOpen, ItemsCount, Amount, Tender, HasTender)) return Failed();
+  if (!IsOpen) return true;
+
+  // Paid, or paid more than due (the printer gives the change): close it. The amounts come
+  // in hundredths and are compared in hundredths.
+  int64_t RestCents = 0;
+  try {
+    RestCents = WireHundredths(Amount) - WireHundredths(Tender);
+  } catch (const std::exception& E) {  // sums beyond what hundredths can hold
+    RecordError(E, TDataBuffer(), std::string());
+    return Failed();
+  }
+  if (RestCents <= 0) return FPR_CloseFiscBon(AllReceipt, FiscReceipt);
+  const double Rest = static_cast<double>(RestCents) / 100;
+
+  bool CanVoid = false, IsInvoice = false;
+  double Total = 0;
+  if (!GetFPR_ReceiptTotal(CanVoid, Total, IsInvoice)) return Failed();
+  if (CanVoid && FPR_CancelFiscBon()) return true;
+
+  // Pay the rest, give an invoice a placeholder buyer, and close; only the close counts.
+  char PaidCode = '\0';
+  double Amount2 = 0;
+  FPR_Payment(std::string(), std::string(), 'P', Rest, PaidCode, Amount2);
+  if (IsInvoice) {
+    TClientData Client;
+    ClearClientData(Client);
+    Client.Text[2] = "111111110";
+    FPR_SetInvoiceClient(Client);
+  }
+  if (FPR_CloseFiscBon(AllReceipt, FiscReceipt)) return true;
+  return Failed();
+}
+
+}  // namespace fp

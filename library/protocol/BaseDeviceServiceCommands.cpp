@@ -1,0 +1,241 @@
+// The printer commands that run reports (daily, fiscal memory, departments, articles),
+// program the printer (clock, header lines, barcode height, operator, invoice ranges,
+// departments, articles) and serve it (cash in and out, the diagnostic ticket, the day's
+// sums by tax group).
+#include "library/protocol/BaseDeviceCommands.h"
+#include "library/protocol/BaseDeviceUnit.h"
+#include "library/protocol/DeviceText.h"
+#include "library/protocol/OleDate.h"
+#include "library/protocol/WireNumbers.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fp {
+
+using namespace device_commands;
+
+namespace {
+
+// The largest invoice number the printer takes: eleven digits.
+constexpr int64_t kMaxInvoiceNo = 99999999999;
+// Barcode heights go in dots of 0.125 mm; the printer takes at most 240 (30 mm).
+constexpr int kDotsPerMm = 8;
+constexpr int kMaxBarcodeDots = 240;
+// Header lines and article names are cut to this many characters.
+constexpr size_t kMaxLineText = 36;
+
+// Own tests, then CheckStatus; a failure is recorded as Record says.
+TCommand ServiceCommand(uint8_t Cmd, std::vector<TStatusTest> Before = {},
+                        TRecordStatus Record = TRecordStatus::WithoutStatus) {
+  TCommand C;
+  C.Cmd = Cmd;
+  C.Before = std::move(Before);
+  C.Check = TStatusCheck::Full;
+  C.Record = Record;
+  return C;
+}
+
+// A date-time value in Pattern; a value that is no valid date-time fails with 201.
+std::string FormatDateArgument(std::string_view Pattern, double Value) {
+  std::string Text = FormatOleDateTime(Pattern, Value);
+  if (Text.empty()) throw ECmdException(201);
+  return Text;
+}
+
+// The answer of the department and the article report: the closure number, the total and
+// the eight sums by VAT group, all in hundredths.
+bool RunTotalsReport(TBaseDevice& Dev, uint8_t Cmd, bool ZReport, int64_t& Closure, double& Total,
+                     std::array<double, 8>& VatSums) {
+  Closure = 0;
+  Total = 0;
+  VatSums.fill(0);
+  TCommand C = ServiceCommand(Cmd, {NoPaper});
+  Add(ZReport ? '0' : '2', C.Data);
+  C.Parse = [&](TAnswer& A) {
+    A.RequireFields(10);
+    Closure = A.IntField("[Closure]");
+    Total = A.HundredthsField("[SumTOTAL]");
+    for (size_t N = 1; N <= VatSums.size(); ++N)
+      VatSums[N - 1] = A.HundredthsField("[SumVatGroups[" + std::to_string(N) + "]]");
+  };
+  return Dev.RunCommand(C);
+}
+
+}  // namespace
+
+bool TBaseDevice::FPR_DailyReport(bool ZReport) {
+  TCommand C = ServiceCommand(cmdDailyReport, {NoPaper}, TRecordStatus::WithStatus);
+  Add(ZReport ? '0' : '2', C.Data);
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_FMReportByNumber(bool Short, uint32_t StartNo, uint32_t EndNo) {
+  TCommand C = ServiceCommand(Short ? cmdFMReportByNumberShort : cmdFMReportByNumberDetailed, {NoPaper});
+  if (EndNo != 0 && EndNo < StartNo) std::swap(StartNo, EndNo);
+  AddInt(StartNo, C.Data);
+  if (EndNo != 0) {
+    Add(',', C.Data);
+    AddInt(EndNo, C.Data);
+  }
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_FMReportByDate(bool Short, double StartDate, double EndDate) {
+  TCommand C = ServiceCommand(Short ? cmdFMReportByDateShort : cmdFMReportByDateDetailed, {NoPaper});
+  C.Build = [StartDate, EndDate](TDataBuffer& Data) {
+    if (EndDate != 0 && EndDate < StartDate) throw ECmdException(201);
+    Add(FormatDateArgument("ddmmyy", StartDate), Data);
+    if (EndDate != 0) {
+      Add(',', Data);
+      Add(FormatDateArgument("ddmmyy", EndDate), Data);
+    }
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_DepartmentReport(bool ZReport, int64_t& Closure, double& Total,
+                                       std::array<double, 8>& VatSums) {
+  return RunTotalsReport(*this, cmdDepartmentReport, ZReport, Closure, Total, VatSums);
+}
+
+bool TBaseDevice::FPR_PluReport(bool ZReport, int64_t& Closure, double& Total, std::array<double, 8>& VatSums) {
+  return RunTotalsReport(*this, cmdPluReport, ZReport, Closure, Total, VatSums);
+}
+
+bool TBaseDevice::SetFPR_DateTime(double DateTime) {
+  TCommand C = ServiceCommand(cmdSetDateTime);
+  C.Build = [DateTime](TDataBuffer& Data) { Add(FormatDateArgument("dd-mm-yy hh:nn", DateTime), Data); };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_HeaderLine(uint16_t LineNo, const std::string& Text) {
+  TCommand C = ServiceCommand(cmdHeaderLine);
+  AddInt(LineNo, C.Data);
+  Add(std::string_view(Text).substr(0, kMaxLineText), C.Data);
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_BarcodeHeight(uint16_t HeightMm) {
+  TCommand C = ServiceCommand(cmdHeaderLine);
+  C.Build = [HeightMm](TDataBuffer& Data) {
+    const int Dots = HeightMm * kDotsPerMm;
+    if (Dots > kMaxBarcodeDots)
+      throw ECmdException(201, "[Height]" + std::to_string(HeightMm) + "mm/" + std::to_string(Dots) + "px");
+    Add('B', Data);
+    AddInt(Dots, Data);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_Operator(uint16_t OperNo, const std::string& Password, const std::string& Name) {
+  TCommand C = ServiceCommand(cmdSetOperator);
+  C.Build = [&](TDataBuffer& Data) {
+    const std::string Trimmed = TrimBlanks(Name);
+    if (Trimmed.empty()) throw ECmdException(201, "[OpName]");
+    CheckTextField(TTextField::OperatorPassword, Password);
+    AddInt(OperNo, Data);
+    Add(',', Data);
+    Add(Password, Data);
+    Add(',', Data);
+    Add(Trimmed, Data);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_InvoiceRange(bool CreditNote, int64_t& Start, int64_t& End) {
+  TCommand C = ServiceCommand(cmdInvoiceRange);
+  C.Build = [&](TDataBuffer& Data) {
+    if (Start > kMaxInvoiceNo) throw ECmdException(201, "[InvStart]");
+    if (End > kMaxInvoiceNo || End < Start) throw ECmdException(201, "[InvEnd]");
+    if (CreditNote) Add("S,", Data);
+    AddInt(Start, Data);
+    Add(',', Data);
+    AddInt(End, Data);
+  };
+  // The printer answers with the range it took; a field it leaves out changes nothing.
+  C.Parse = [&](TAnswer& A) {
+    if (A.Empty()) return;
+    Start = A.IntFieldOr(Start);
+    End = A.IntFieldOr(End);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_Department(const TDepartmentInfo& Info) {
+  TCommand C = ServiceCommand(cmdDepartment);
+  C.Build = [&Info](TDataBuffer& Data) {
+    CheckTextField(TTextField::DepartmentName, Info.Name);
+    AddInt(Info.Number, Data);
+    Add(',', Data);
+    Add(Info.TaxGroup, Data);
+    Add(',', Data);
+    Add(Info.Name, Data);
+    if (!Info.AddText.empty()) {
+      Add('\n', Data);
+      Add(Info.AddText, Data);
+    }
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::SetFPR_PluData(const TPluData& Plu) {
+  TCommand C = ServiceCommand(cmdPluData);
+  C.Build = [&Plu](TDataBuffer& Data) {
+    const auto Vat = static_cast<unsigned char>(Plu.TaxGroup);
+    if (Vat < 0xC0 || Vat > 0xC7) throw ECmdException(201, "[VatGrp]");
+    Add('P', Data);
+    Add(Plu.TaxGroup, Data);
+    AddInt(Plu.PluNo, Data);
+    Add(',', Data);
+    AddInt(Plu.GroupNom, Data);
+    Add(',', Data);
+    Add(FormatWireAmount(Plu.UnitPrice), Data);
+    Add(",A", Data);
+    Add(FormatWireQuantity(Plu.Quantity), Data);
+    Add(',', Data);
+    Add(std::string_view(Plu.Name).substr(0, kMaxLineText), Data);
+  };
+  C.Parse = [](TAnswer& A) {
+    if (A.Text != "P") throw ECmdException(201, "[can't program plu]");
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_CashInOut(double Amount) {
+  TCommand C = ServiceCommand(cmdCashInOut);
+  C.After = {NonFiscalOpen, FiscalOpen, NoPaper};
+  C.Build = [Amount](TDataBuffer& Data) { Add(FormatWireAmount(Amount), Data); };
+  C.Parse = [Amount](TAnswer& A) {
+    A.RequireFields(4);
+    const std::string ExitCode = A.Field();
+    // The drawer's cash and the day's service sums, in currency units.
+    const double CashSum = A.NumberField("[CashSum]");
+    A.NumberField("[ServIn]");
+    A.NumberField("[ServOut]");
+    if (ExitCode != "F") return;
+    // The cash out as it was sent, against the drawer's cash, both in whole hundredths.
+    const int64_t Sent = WireHundredths(Amount);
+    if (Sent < 0 && -Sent > WireHundredths(CashSum)) throw ECmdException(207, FormatWireAmount(CashSum));
+    throw ECmdException(206);
+  };
+  return RunCommand(C);
+}
+
+bool TBaseDevice::FPR_PrintDiagnostics() {
+  return RunCommand(ServiceCommand(cmdPrintDiagnostics, {NoPaper, NonFiscalOpen, FiscalOpen}));
+}
+
+bool TBaseDevice::GetFPR_DailyTaxation(bool Turnover, std::array<double, 8>& Sums) {
+  Sums.fill(0);
+  TCommand C = ServiceCommand(cmdDailyTaxation, {}, TRecordStatus::WithStatus);
+  C.ReadOnly = true;
+  Add(Turnover ? '0' : '1', C.Data);
+  C.Parse = [&Sums](TAnswer& A) {
+    for (double& Sum : Sums) Sum = A.HundredthsFieldOr(0);
+  };
+  return RunCommand(C);
+}
+
+}  // namespace fp

@@ -1,0 +1,352 @@
+#include "library/protocol/BaseDeviceUnit.h"
+#include "tests/support/FakeDevice.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <stdexcept>
+
+namespace fp {
+namespace {
+
+using testing::ElementsAreArray;
+
+TDataBuffer Bytes(std::initializer_list<int> L) {
+  TDataBuffer B;
+  for (int V : L) B.push_back(static_cast<uint8_t>(V));
+  return B;
+}
+
+TDataBuffer TextBytes(std::string_view S) { return TDataBuffer(S.begin(), S.end()); }
+
+// --- frames -----------------------------------------------------------------------------
+
+TEST(RequestFrame, CommandWithoutDataIsTenBytesWithLen24) {
+  TFakeDevice Dev;
+  Dev.SetSequence(0x2A);
+  EXPECT_THAT(Dev.Frame(0x71, {}), ElementsAreArray(Bytes({0x01, 0x24, 0x2A, 0x71, 0x05, 0x30, 0x30, 0x3C, 0x34, 0x03})));
+}
+
+TEST(RequestFrame, CommandWithTextData) {
+  TDataBuffer Data;
+  TBaseDevice::AddEscapedText("I3", Data);
+  EXPECT_THAT(BuildRequestFrame(0x21, 0x2B, Data),
+              ElementsAreArray(Bytes({0x01, 0x26, 0x21, 0x2B, 0x49, 0x33, 0x05, 0x30, 0x30, 0x3F, 0x33, 0x03})));
+}
+
+TEST(RequestFrame, ControlBytesAreEscapedTabAndLfAreNotAndLenCountsEscapedBytes) {
+  TDataBuffer Data;
+  for (uint8_t B : {0x31, 0x0D, 0x32, 0x09, 0x33}) TBaseDevice::AddEscapedByte(B, Data);
+  EXPECT_THAT(Data, ElementsAreArray(Bytes({0x31, 0x10, 0x4D, 0x32, 0x09, 0x33})));
+
+  TDataBuffer Other;
+  TBaseDevice::AddEscapedText(std::string("\n\x1F\x20\x00", 4), Other);
+  EXPECT_THAT(Other, ElementsAreArray(Bytes({0x0A, 0x10, 0x5F, 0x20, 0x10, 0x40})));
+
+  TDataBuffer Frame = BuildRequestFrame(0x30, 0x36, Data);
+  EXPECT_EQ(Frame[1], 0x24 + 6);
+  EXPECT_EQ(Frame.size(), 10u + 6u);
+}
+
+TEST(AnswerFrame, WorkedAnswerIsBuilt) {
+  const TDataBuffer Expected = Bytes({0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0x80, 0x80, 0x80, 0x80,
+                                      0x80, 0x80, 0x05, 0x30, 0x34, 0x36, 0x38, 0x03});
+  EXPECT_THAT(BuildAnswerFrame(0x2A, 0x71, TextBytes("123"), TDataBuffer(6, 0x80)), ElementsAreArray(Expected));
+  EXPECT_EQ(AnswerLen(3), 0x2E);
+}
+
+TEST(AnswerHelpers, TextsOfTheTransports) {
+  EXPECT_EQ(EchoMismatchText(0x2B, 0x0A), "[2B/0A]");
+  EXPECT_EQ(LenMismatchText(0x2E, 15), "14/15");
+  EXPECT_EQ(ChecksumText(0x0468), "0468");
+  EXPECT_EQ(ChecksumText(0xF3), "00F3");
+  EXPECT_EQ(ChecksumDigitText(0x30), "0");
+  EXPECT_EQ(ChecksumDigitText(0x3F), "F");
+  EXPECT_EQ(ChecksumDigitText(0x40), "10");
+  EXPECT_EQ(ChecksumDigitText(0x2F), "FFFFFFFF");
+}
+
+// --- sequence number --------------------------------------------------------------------
+
+TEST(Sequence, FirstExchangeAfterConstructionUses33To80) {
+  bool Low = false, High = false;
+  for (int I = 0; I < 300; ++I) {
+    TFakeDevice Dev;
+    Dev.Push(TFakeDevice::Answer(""));
+    TDataBuffer Data, Status;
+    ASSERT_TRUE(Dev.SendCommand(0x4A, Data, 1, Status));
+    uint8_t Seq = Dev.Calls.at(0).Seq;
+    ASSERT_GE(Seq, 33);
+    ASSERT_LE(Seq, 80);
+    Low |= Seq < 45;
+    High |= Seq > 68;
+  }
+  EXPECT_TRUE(Low && High) << "the first values do not spread over the range";
+}
+
+TEST(Sequence, SteppingWrapsInto20To7F) {
+  const std::pair<int, int> Cases[] = {{0x7F, 0x20}, {0x20, 0x21}, {0x7E, 0x7F}, {0xFF, 0x20}, {0x10, 0x20}};
+  for (auto [From, To] : Cases) {
+    TFakeDevice Dev;
+    Dev.SetSequence(static_cast<uint8_t>(From));
+    Dev.Push(TFakeDevice::Answer(""));
+    TDataBuffer Data, Status;
+    ASSERT_TRUE(Dev.SendCommand(0x4A, Data, 1, Status));
+    EXPECT_EQ(Dev.Calls.at(0).Seq, To) << "from " << From;
+    EXPECT_EQ(Dev.Frame(0x4A, {})[2], To);
+  }
+}
+
+// --- text and fields --------------------------------------------------------------------
+
+TEST(Fields, ExtractionAndCount) {
+  struct TCase {
+    const char* Text;
+    bool Space;
+    std::vector<std::string> Fields;  // successive extractions until the text is empty
+    int Count;                        // field count of the whole text
+  };
+  const TCase Cases[] = {
+      {"12,,3", false, {"12", "", "3"}, 2},
+      {"abc", false, {"abc"}, 1},
+      {"a,b,", false, {"a", "b"}, 2},
+      {",a", false, {"", "a"}, 1},
+      {",,", false, {"", ""}, 0},
+      {"", false, {}, 0},
+      {"one  two", true, {"one", "two"}, 1},
+      {" lead", true, {"", "lead"}, 1},
+      {"a b  ", true, {"a", "b"}, 1},
+      {"single", true, {"single"}, 1},
+  };
+  for (const TCase& C : Cases) {
+    std::string S = C.Text;
+    std::vector<std::string> Got;
+    for (int Guard = 0; !S.empty() && Guard < 10; ++Guard)
+      Got.push_back(C.Space ? TBaseDevice::ExtractSpaceField(S) : TBaseDevice::ExtractCommaField(S));
+    EXPECT_EQ(Got, C.Fields) << C.Text;
+    EXPECT_EQ(TBaseDevice::CountFields(C.Text), C.Count) << C.Text;
+  }
+  // The comma field leaves everything after its comma, blanks included.
+  std::string S = "a, b";
+  EXPECT_EQ(TBaseDevice::ExtractCommaField(S), "a");
+  EXPECT_EQ(S, " b");
+}
+
+TEST(Fields, BufferToTextKeepsEveryByte) {
+  const TDataBuffer B = Bytes({0x41, 0x00, 0xEC, 0x09});
+  EXPECT_EQ(TBaseDevice::BufferToText(B), std::string("A\0\xEC\t", 4));
+  EXPECT_EQ(TBaseDevice::BytesToText(B, 2, 10), std::string("\xEC\t"));
+  EXPECT_EQ(TBaseDevice::BytesToText(B, 5, 1), "");
+}
+
+// --- RecordError ------------------------------------------------------------------------
+
+TEST(RecordError, StatusTextsFollowTheCodeTextWithTheirBlanks) {
+  TFakeDevice Dev;
+  TDataBuffer Status(6, 0x80);
+  Status[0] |= 0x06;  // S0.1 and S0.2
+  try {
+    Dev.CheckStatusBasic(Status);
+    FAIL() << "CheckStatusBasic passed";
+  } catch (const ECmdException& E) {
+    Dev.RecordError(E, Status, "");
+  }
+  EXPECT_EQ(Dev.FErrorCode, 204);
+  EXPECT_EQ(Dev.FErrorText, "Invalid command. [0/1]  The clock is not set. ");
+}
+
+TEST(RecordError, ExtraText) {
+  struct TCase {
+    std::string Extra;
+    std::string Text;
+  };
+  const TCase Cases[] = {
+      {"", "Lack of funds. [x]"},
+      {"   ", "Lack of funds. [x]"},
+      {"E:", "Lack of funds. [x]"},
+      {"E:12", "Lack of funds. [x]#12"},
+      {"E:1E:2\xA2", "Lack of funds. [x]#12"},
+      {"\xA2\xA2", "Lack of funds. [x]"},
+      {" D,100", "Lack of funds. [x]# D,100"},
+  };
+  for (const TCase& C : Cases) {
+    TFakeDevice Dev;
+    Dev.RecordError(ECmdException(207, "[x]"), {}, C.Extra);
+    EXPECT_EQ(Dev.FErrorText, C.Text) << C.Extra;
+    EXPECT_EQ(Dev.FErrorCode, 207);
+  }
+  // Extra comes before the status texts.
+  TFakeDevice Dev;
+  TDataBuffer Status(6, 0x80);
+  Status[2] |= 0x01;
+  Dev.RecordError(ECmdException(207, "[x]"), Status, "E:9");
+  EXPECT_EQ(Dev.FErrorText, "Lack of funds. [x]#9  No paper. ");
+}
+
+TEST(RecordError, OtherExceptionKeepsTheCodeAndTakesTheMessage) {
+  TFakeDevice Dev;
+  Dev.Push(TFakeDevice::Answer("x"));
+  TDataBuffer Data, Status;
+  ASSERT_TRUE(Dev.SendCommand(0x4A, Data, 4, Status));
+  TDataBuffer Bad(6, 0x80);
+  Bad[0] |= 0x01;
+  Dev.RecordError(std::runtime_error("conversion failed"), Bad, "E:1");
+  EXPECT_EQ(Dev.FErrorCode, 0);
+  EXPECT_EQ(Dev.FErrorText, "conversion failed");
+
+  Dev.FErrorCode = 107;
+  Dev.RecordError(std::runtime_error("later"), {}, "");
+  EXPECT_EQ(Dev.FErrorCode, 107);
+  EXPECT_EQ(Dev.FErrorText, "later");
+}
+
+// --- data length ------------------------------------------------------------------------
+
+TEST(DataLength, MoreThan219EscapedBytesAreRefusedBeforeSending) {
+  TFakeDevice Dev;
+  Dev.Push(TFakeDevice::Answer(""));
+  TDataBuffer Data;
+  TBaseDevice::AddEscapedText(std::string(110, '\r'), Data);  // 110 characters, 220 bytes
+  ASSERT_EQ(Data.size(), 220u);
+  TDataBuffer Status;
+  EXPECT_FALSE(Dev.SendCommand(0x36, Data, 4, Status));
+  EXPECT_TRUE(Dev.Calls.empty());
+  EXPECT_EQ(Dev.FErrorCode, 201);
+  EXPECT_EQ(Dev.FErrorText, "Invalid input data. [DataLen]");
+  EXPECT_THROW(BuildRequestFrame(0x21, 0x36, Data), ECmdException);
+}
+
+TEST(DataLength, Exactly219BytesGoOutWithLenFF) {
+  TFakeDevice Dev;
+  Dev.Push(TFakeDevice::Answer(""));
+  TDataBuffer Data(219, 'a'), Status;
+  ASSERT_TRUE(Dev.SendCommand(0x36, Data, 4, Status));
+  ASSERT_EQ(Dev.Calls.size(), 1u);
+  TDataBuffer Frame = Dev.Frame(0x36, Dev.Calls[0].Data);
+  EXPECT_EQ(Frame[1], 0xFF);
+  EXPECT_EQ(Frame.size(), 229u);
+}
+
+// --- the exchange loop ------------------------------------------------------------------
+
+// A clock that moves only when told to: by the link's attempts and by the loop's pauses.
+class TStepClock final : public IDeviceClock {
+public:
+  TTimePoint Now() override { return TTimePoint{} + std::chrono::hours(1) + std::chrono::milliseconds(Offset); }
+  void SleepFor(std::chrono::milliseconds Duration) override {
+    Offset += Duration.count();
+    Sleeps.push_back(Duration.count());
+  }
+  long long Offset = 0;
+  std::vector<long long> Sleeps;
+};
+
+// A link whose attempts follow a script: each one takes its time on the clock and then
+// either answers "OK" or fails with its code (-1: an exception that is no device failure).
+class TScriptedLink final : public TBaseDevice, private TExchangeLink {
+public:
+  struct TStep {
+    int32_t Code;  // 0: the answer comes
+    long long TakesMs = 0;
+  };
+  static constexpr TRetryRule kRules[] = {
+      {103, TNextStep::Retry, true, 0, 1000, "+start"},
+      {104, TNextStep::Retry, false, 200, 0, "+bad"},
+      {109, TNextStep::DrainRetry, false, 50, 0, "+drain"},
+      {107, TNextStep::StopCounted},
+  };
+  static constexpr TRetryRule kOtherRetry{0, TNextStep::Retry, true, 0, 0, "+other"};
+  TRetryPolicy Policy{kRules, 2, false};
+
+  std::deque<TStep> Script;
+  bool Ready = true;
+  TStepClock Clock;
+  std::vector<TDataBuffer> Frames;
+  int Drains = 0;
+  std::string Name = "L";
+
+  bool SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) override {
+    return Exchange(*this, Cmd, Data, Retries, Status);
+  }
+  bool Connect() override { return true; }
+  void Disconnect() override {}
+  bool IsConnected() override { return true; }
+
+private:
+  const TRetryPolicy& RetryPolicy() const override { return Policy; }
+  IDeviceClock& ExchangeClock() override { return Clock; }
+  const std::string& LinkName() const override { return Name; }
+  bool LinkReady() override { return Ready; }
+  void SendFrame(const TDataBuffer& Frame) override { Frames.push_back(Frame); }
+  void ReadAnswer(uint8_t, IDeviceClock::TTimePoint, TDataBuffer& Answer, TDataBuffer& Status) override {
+    if (!Answer.empty() || !Status.empty()) throw std::logic_error("buffers not emptied");
+    Status.push_back(0x80);  // part of a status, also before a failure
+    const TStep S = Script.empty() ? TStep{104} : Script.front();  // a bad answer when the script is done
+    if (!Script.empty()) Script.pop_front();
+    Clock.Offset += S.TakesMs;
+    if (S.Code == -1) throw std::runtime_error("other");
+    if (S.Code != 0) throw ECmdException(S.Code, "m" + std::to_string(S.Code));
+    Answer = TextBytes("OK");
+  }
+  void DrainAnswer(IDeviceClock::TTimePoint) override { ++Drains; }
+  const TRetryRule* OtherFailure(const std::exception& E) override {
+    FErrorCode = 103;
+    FErrorText = E.what();
+    return &kOtherRetry;
+  }
+};
+
+TEST(ExchangeLoop, EachFailureDoesWhatItsRowSays) {
+  struct TCase {
+    const char* Name;
+    std::vector<TScriptedLink::TStep> Script;
+    uint8_t Retries;
+    bool Ok;
+    int32_t Code;
+    std::string Text;
+    size_t Frames;
+    std::vector<long long> Sleeps;
+    int Drains;
+  };
+  std::string Window;
+  for (int I = 0; I < 15; ++I) Window += "m104+bad";
+  const TCase Cases[] = {
+      {"answer at once", {{0}}, 1, true, 0, "", 1, {}, 0},
+      {"uncounted retries, then the answer", {{104}, {109}, {104}, {0}}, 1, true, 0, "", 4, {200, 50, 200}, 1},
+      {"counted attempts used up", {{103}, {103}}, 2, false, 107, "m103+startm103+start[L][2]", 2, {}, 0},
+      {"no row: the call ends", {{104}, {120}}, 4, false, 120, "m104+badm120", 2, {200}, 0},
+      {"retried only within 1000 ms", {{103, 600}, {103, 600}}, 4, false, 103, "m103+startm103", 2, {}, 0},
+      {"other exception: the link's rule", {{-1}, {0}}, 1, false, 107, "other+other[L][1]", 1, {}, 0},
+      {"other exception, then the answer", {{-1}, {0}}, 2, true, 0, "", 2, {}, 0},
+      // 200 ms pauses until more than two whole seconds have passed: 15 attempts.
+      {"window of the call", {}, 4, false, 104, Window, 15, std::vector<long long>(15, 200), 0},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TScriptedLink Link;
+    Link.Script.assign(C.Script.begin(), C.Script.end());
+    TDataBuffer Data = TextBytes("W"), Status;
+    EXPECT_EQ(Link.SendCommand(0x4A, Data, C.Retries, Status), C.Ok);
+    EXPECT_EQ(Link.FErrorCode, C.Code);
+    EXPECT_EQ(Link.FErrorText, C.Text);
+    ASSERT_EQ(Link.Frames.size(), C.Frames);
+    for (const TDataBuffer& F : Link.Frames) EXPECT_EQ(F, Link.Frames.front()) << "every attempt sends one frame";
+    EXPECT_EQ(Link.Clock.Sleeps, C.Sleeps);
+    EXPECT_EQ(Link.Drains, C.Drains);
+    EXPECT_EQ(TBaseDevice::BufferToText(Data), C.Ok ? "OK" : "W");
+  }
+}
+
+TEST(ExchangeLoop, LinkNotReadyFailsWith101WithoutSending) {
+  TScriptedLink Link;
+  Link.Ready = false;
+  TDataBuffer Data = TextBytes("W"), Status;
+  EXPECT_FALSE(Link.SendCommand(0x4A, Data, 4, Status));
+  EXPECT_EQ(Link.FErrorCode, 101);
+  EXPECT_EQ(Link.FErrorText, "[L]");
+  EXPECT_TRUE(Link.Frames.empty());
+}
+
+}  // namespace
+}  // namespace fp

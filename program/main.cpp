@@ -1,0 +1,95 @@
+// The program block of the driver program: one instance per program file, the main
+// window, the message loop.
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <memory>
+
+#include "program/app/uConst.h"
+#include "program/ui/uCustomHint.h"
+#include "program/ui/uMain.h"
+#include "program/app/uSingleInstance.h"
+#include "platform/com/ComRuntime.h"
+
+namespace {
+
+// The stop signals (log-out, shutdown, kill, Ctrl+C) reach the event loop through a pipe:
+// the handler only writes the signal's number, the loop reads it and exits the program as
+// its menu does, without the question.
+int gSignalPipe[2] = {-1, -1};
+
+void OnStopSignal(int Signal) {
+  const int saved = errno;
+  const unsigned char b = static_cast<unsigned char>(Signal);
+  [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &b, 1);
+  errno = saved;
+}
+
+bool InstallStopSignals() {
+  if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    if (::sigaction(sig, &sa, nullptr) != 0) return false;
+  return true;
+}
+
+const char* SignalName(int Signal) {
+  switch (Signal) {
+    case SIGTERM: return "SIGTERM";
+    case SIGINT: return "SIGINT";
+    case SIGHUP: return "SIGHUP";
+    default: return "signal";
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fp::TDriverApplication app(argc, argv);
+  // The window closes to the tray; the program ends only by its exit command.
+  app.setQuitOnLastWindowClosed(false);
+
+  const QString program = fp::uConst::ProgramFilePath();
+  fp::TSingleInstance instance(program);
+  if (!instance.Acquire()) {
+    // Started again from the same file: bring the running one to the front and end.
+    instance.RaiseRunning();
+    return 0;
+  }
+
+  fp::CoInitialize(nullptr);
+  int rc = 0;
+  {
+    fp::TfrmMain frmMain(fp::DefaultMainServices(app.arguments().mid(1)));
+    instance.OnRaise = [&frmMain] { frmMain.ShowMainWindow(); };
+    app.ExceptionHandler = [&frmMain](QObject* sender, const QString& message) {
+      frmMain.ApplicationException(sender, message);
+    };
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    if (InstallStopSignals()) {
+      stopNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+      QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &frmMain, [&frmMain] {
+        unsigned char b = 0;
+        while (::read(gSignalPipe[0], &b, 1) == 1) frmMain.ExitBySignal(QString::fromLatin1(SignalName(b)));
+      });
+    }
+    frmMain.show();
+    QTimer::singleShot(0, &frmMain, [&frmMain] { frmMain.FormActivate(); });
+    rc = app.exec();
+    stopNotifier.reset();
+    app.ExceptionHandler = nullptr;
+    instance.OnRaise = nullptr;
+  }
+  fp::uCustomHint::ReleaseCustomHint();
+  fp::CoFreeUnusedLibraries();
+  fp::CoUninitialize();
+  return rc;
+}

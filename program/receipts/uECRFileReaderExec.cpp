@@ -1,0 +1,393 @@
+// Performing a read receipt file on the automation object, and the lines of its report
+// file.
+#include "program/receipts/uECRFileReader.h"
+
+#include <QElapsedTimer>
+
+#include <cmath>
+
+#include "program/receipts/uECRFileReaderTags.h"
+#include "platform/Cp1251.h"
+
+namespace fp {
+
+using namespace uECRFileReader;
+
+namespace {
+
+std::string Amount(double v) { return FormatFixed(v, 1, 2); }
+
+}  // namespace
+
+void TECRFileReader::SendIrrevocable(bool& sent, const std::function<int32_t()>& call) {
+  const bool before = sent;
+  sent = true;
+  const int32_t res = call();
+  if (res != 0 && !before) {
+    bool refused = false;
+    try {
+      refused = TFileProgress::RefusedBeforeSending(FFprn.LastErrorCode());
+    } catch (const std::exception&) {
+      // Without the code the call may have reached the printer.
+    }
+    if (refused) sent = false;
+  }
+  CheckRes(res);
+}
+
+TECRFileReader::TBonStatus TECRFileReader::ReadRecieptStatus() {
+  ComPtr<IBonData> bon = FFprn.GetRecieptStatus();
+  CheckErrorCode();
+  if (!bon) Fail("No receipt status");
+  TBonStatus status;
+  OleCheck(bon->get_TotalAmount(&status.TotalAmount));
+  OleCheck(bon->get_PayedAmount(&status.PayedAmount));
+  BStr doc;
+  OleCheck(bon->get_DocNumber(doc.Out()));
+  status.DocNumber = WideToCp1251(doc.View());
+  return status;
+}
+
+bool TECRFileReader::PrintPluList() {
+  QElapsedTimer timer;
+  timer.start();
+  FProgress = TFileProgress();
+  FUniqueSellNoGiven = false;
+  try {
+    if (FCommands.empty()) Fail("Not found valid commands.");
+    const bool comment = !FHasSales && !FIsReportFile && FTextLineCount > 0;
+    if (FHasSales) {
+      CheckRefundPayments();
+      FUpdatePluDataInPrinter();
+      OpenReceipt();
+    } else if (comment) {
+      OpenComentReceipt();
+    }
+
+    for (const auto& command : FCommands) {
+      TCommandObject* c = command.get();
+      if (auto* plu = dynamic_cast<TPluObject*>(c))
+        PrintPlu(*plu);
+      else if (auto* discount = dynamic_cast<TDiscountObject*>(c))
+        PrintDiscount(*discount);
+      else if (auto* line = dynamic_cast<TLineObject*>(c))
+        PrintLine(*line);
+      else if (auto* payment = dynamic_cast<TPaymentObject*>(c))
+        PrintPayment(*payment);
+      else if (auto* copy = dynamic_cast<TCopyBon*>(c))
+        PrintCopy(*copy);
+      else if (auto* amount = dynamic_cast<TInOutAmount*>(c))
+        PrintInOutAmount(*amount);
+      else if (auto* report = dynamic_cast<TReportObject*>(c))
+        PrintReportObj(*report);
+      else if (auto* status = dynamic_cast<TStatusObject*>(c)) {
+        PrintStatusObj(*status);
+        break;
+      }
+    }
+
+    std::string autopaid;
+    if (FHasSales) {
+      const TBonStatus status = ReadRecieptStatus();
+      if (!HasPayments()) Log("Not payments found.");
+      // Whole cents only: the difference of sums in floating point leaves a trace of
+      // noise on a receipt that is paid.
+      const int64_t rest = RoundCents(status.TotalAmount - status.PayedAmount);
+      if (rest >= 1) {
+        const double amount = static_cast<double>(rest) / 100.0;
+        SendIrrevocable(FProgress.PaymentSent,
+                        [&] { return FFprn.AddPayment(FAutoPayType >= 1 ? FAutoPayType : 1, "", amount, 1); });
+        autopaid = "Amount autopaid : " + Amount(amount);
+        Log(autopaid);
+      }
+    }
+
+    if (FHasSales && FRepDetailPrint) {
+      ComPtr<IBonData> bon = FFprn.GetRecieptStatus();
+      if (!bon || FFprn.LastErrorCode() != 0) {
+        // Without the status there is nothing to write; the receipt still closes.
+        Log("[PrintPluList]Before close line skipped: " + FFprn.LastErrorMessage());
+      } else {
+        double total = 0, payed = 0;
+        OleCheck(bon->get_TotalAmount(&total));
+        OleCheck(bon->get_PayedAmount(&payed));
+        std::string line = autopaid + " Before close - Total:" + FormatFixed(payed, 7, 2) +
+                           " EcrTotal:" + FormatFixed(total, 7, 2);
+        if (payed > 0)
+          line += " Difference:" + FormatFixed(std::fabs(1 - total / payed) * 100, 6, 2) + "%";
+        else
+          line += " Difference: 0%";
+        Log(line);
+        AddRepLine(line);
+      }
+    }
+
+    if (FHasSales || comment) {
+      CloseReciept();
+      AddRepLine("Close");
+    }
+    Log("[PrintPluList]Durration: " + Number(timer.elapsed()));
+    return true;
+  } catch (const std::exception& e) {
+    AddRepLine(std::string("[ERROR]") + e.what());
+    LogError(std::string("[PrintPluList]") + e.what());
+    // The library keeps a given sale number for a retried opening when the failed one never
+    // reached the printer; this file is done, so its number must not open the next file's
+    // receipt (nor be used twice when this file is sent again).
+    if (FUniqueSellNoGiven) FFprn.AddUniqueSellNom("");
+    return false;
+  }
+}
+
+void TECRFileReader::CheckRefundPayments() const {
+  if (!RefundMode()) return;
+  for (const auto& c : FCommands)
+    if (auto* payment = dynamic_cast<const TPaymentObject*>(c.get()); payment && payment->PayType != 1)
+      Fail("Refund is possible only for pay in cash.");
+}
+
+void TECRFileReader::FUpdatePluDataInPrinter() {
+  Tagged("[FUpdatePluDataInPrinter]", [&] {
+    for (const auto& c : FCommands) {
+      const auto* plu = dynamic_cast<const TPluObject*>(c.get());
+      if (!plu) continue;
+      const int32_t n = StrToIntDef(plu->Number, -1);
+      if (n <= 0 || n >= 30000) {
+        Log("[Info]Cant' program plu in printer. Plu \"" + plu->Name + "\" has invalid number.");
+        continue;
+      }
+      TProgPluData data;
+      data.PluNo = n;
+      int8_t group = static_cast<int8_t>(data.GrpNo);
+      // An article the printer does not have comes back as a failure carrying the printer's
+      // answer "F" (203): it is programmed, in group 1. Any other failure ends the file.
+      const int32_t read = FFprn.GetPLUData(n, data.TaxGrp, group, data.UnitPrice, data.TotalSum, data.SoldQtty,
+                                           data.AvailQtty, data.Name);
+      const bool missing = read != 0 && FFprn.LastErrorCode() == 203 &&
+                           Trim(FFprn.LastErrorMessage()).ends_with("#F");
+      if (!missing) CheckRes(read);
+      // The interface hands the group back as a signed byte: groups 128 to 255 come back
+      // negative and must be written back as they are. Groups above 255 cannot pass that
+      // byte at all; the printer's low 8 bits are all that can be kept.
+      data.GrpNo = missing ? 1 : static_cast<uint8_t>(group);
+      const bool differs = missing || UpperCp1251(plu->Name) != UpperCp1251(data.Name) ||
+                           RoundCents(plu->Price) != RoundCents(data.UnitPrice) || plu->VatGroup != data.TaxGrp;
+      if (differs) CheckRes(FFprn.SetPluData(n, plu->VatGroup, data.GrpNo, plu->Price, plu->Name));
+    }
+  });
+}
+
+void TECRFileReader::OpenReceipt() {
+  QElapsedTimer timer;
+  timer.start();
+  Tagged("[OpenReceipt]", [&] {
+    TInvoiceObject* invoice = FindInvoice();
+    std::string nextInvoice;
+    if (FRepDetailPrint) {
+      ReadRecieptStatus();
+      nextInvoice = FFprn.GetNextInvoiceNumber();
+      CheckErrorCode();
+      AddRepLine("No Ecr:" + FSerialNo);
+      AddRepLine("No MFP:" + FFiscalNo);
+      AddRepLine("No Inv:" + nextInvoice);
+    }
+    AddRepLine(FOperatorLine);
+    auto uniqueSale = [&] {
+      if (FUniqueSellNo.empty()) return;
+      AddRepLine("#U" + FUniqueSellNo);
+      FUniqueSellNoGiven = true;
+      CheckRes(FFprn.AddUniqueSellNom(FUniqueSellNo));
+    };
+    if (invoice) {
+      if (invoice->InvoiceNo == 0) {
+        int64_t next = 0;
+        if (TryStrToInt64(nextInvoice, next)) invoice->InvoiceNo = next;
+      }
+      AddRepLine("#F");
+      AddRepLine(invoice->RawLines);
+      uniqueSale();
+      int32_t bonType = 4;
+      if (RefundMode()) {
+        SendRefundParams();
+        bonType = 6;
+      }
+      CheckRes(FFprn.StartBon(bonType, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS,
+                             Number(invoice->InvoiceNo), invoice->TaxNumber, invoice->VatNumber,
+                             invoice->FirmName, invoice->Town, invoice->Address, invoice->Mol,
+                             invoice->Customer));
+      FProgress.Opened = true;
+    } else {
+      uniqueSale();
+      SendRefundParams();
+      CheckRes(FFprn.StartBon(RefundMode() ? 5 : 2, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS, "", "",
+                             "", "", "", "", "", ""));
+      FProgress.Opened = true;
+    }
+    Log("[OpenReceipt]Durration: " + Number(timer.elapsed()));
+  });
+}
+
+void TECRFileReader::SendRefundParams() {
+  if (!RefundMode()) return;
+  const TRefundParam& p = FRefundParam;
+  std::string line = "#Q" + Number(p.Reason) + "," + Number(p.ReceiptNo) + "," + Number(p.FiscalMemoryNo) + ",";
+  if (!Trim(p.InvoiceNo).empty()) line += "," + p.InvoiceNo;
+  if (!Trim(p.InvoiceDate).empty()) line += "," + p.InvoiceDate;
+  AddRepLine(line);
+  CheckRes(FFprn.SetRefundParams(p.FiscalMemoryNo, p.Reason, p.ReceiptNo, p.InvoiceDate, p.InvoiceNo));
+}
+
+void TECRFileReader::OpenComentReceipt() {
+  QElapsedTimer timer;
+  timer.start();
+  Tagged("[OpenComentReceipt]", [&] {
+    if (FRepFilePrint) {
+      ReadRecieptStatus();
+      AddRepLine("No Ecr:" + FSerialNo);
+      AddRepLine("No MFP:" + FFiscalNo);
+      AddRepLine("No Inv:" + Number(FNextInvoiceNo));
+    }
+    CheckRes(FFprn.StartBon(1, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS, "", "", "", "", "", "", "", ""));
+    FProgress.Opened = FProgress.NonFiscal = true;
+    Log("[OpenComentReceipt]Durration: " + Number(timer.elapsed()));
+  });
+}
+
+void TECRFileReader::CloseReciept() {
+  Tagged("[CloseReciept]", [&] {
+    CheckRes(FFprn.EndBon());
+    FProgress.Closed = true;
+    if (FRepDetailPrint) {
+      const TBonStatus status = ReadRecieptStatus();
+      FRepLines.insert(FRepLines.begin(), "No Bon:" + status.DocNumber);
+    }
+    // The number belongs to the last fiscal receipt: a receipt without sales has none of
+    // its own, and the printer would still report the one before.
+    const std::string unique = FFprn.LastUniqueSellNo();
+    if (!unique.empty() && FRepDetailPrint && FHasSales)
+      FRepLines.insert(FRepLines.begin() + std::min<ptrdiff_t>(1, static_cast<ptrdiff_t>(FRepLines.size())),
+                      "Unique sell num: " + unique);
+  });
+}
+
+void TECRFileReader::AddREP_AddInfo() {
+  if (!FRepDetailPrint) return;
+  Tagged("[AddREP_AddInfo]", [&] { AddRepLine("Total:" + Amount(ReadRecieptStatus().TotalAmount)); });
+}
+
+void TECRFileReader::PrintPlu(const TPluObject& plu) {
+  const std::string text = "PrintPlu: " + plu.RawLine + " --- ";
+  Tagged("[PrintPlu]", [&] {
+    AddRepLine(plu.RawLine);
+    int32_t n = 0;
+    if (uConst::UsePluAsDepartNo() && plu.Department > 0)
+      CheckRes(FFprn.AddDeprtPlu(plu.Number, plu.Name, plu.Department, plu.Price, plu.Quantity, plu.VatGroup));
+    else if (TryStrToInt(plu.Number, n) && n > 0 && plu.Department > 0 && plu.Price > 0)
+      CheckRes(FFprn.AddProgPlu(n, plu.Department, plu.Quantity, plu.Price, plu.VatGroup));
+    else
+      CheckRes(FFprn.AddPLU(plu.Number, plu.Name, plu.Price, plu.Quantity, plu.VatGroup));
+    Log(text + " OK ");
+    AddREP_AddInfo();
+  });
+}
+
+void TECRFileReader::PrintDiscount(const TDiscountObject& discount) {
+  const std::string text = "PrintDiscount: " + discount.RawLine + " --- ";
+  Tagged("[PrintDiscount]", [&] {
+    AddRepLine(discount.RawLine);
+    CheckRes(FFprn.AddDiscount(discount.DiscType, discount.Value));
+    Log(text + " OK ");
+    AddREP_AddInfo();
+  });
+}
+
+void TECRFileReader::PrintLine(const TLineObject& line) {
+  const std::string text = "PrintLine: \"" + line.Text + "\" --- ";
+  Tagged("[PrintLine]", [&] {
+    AddRepLine(line.RawLine);
+    CheckRes(FFprn.AddLine(line.Text, "", 0));
+    Log(text + " OK ");
+  });
+}
+
+int32_t TECRFileReader::ReplacePayType(int32_t payType) {
+  for (const TPayTypePair& pair : FPayTypePairs) {
+    if (pair.FilePayType == payType) {
+      Log("[PrintPayment]Pay Type is changed. Used defined in ini file.");
+      return pair.PrnPayType;
+    }
+  }
+  return payType;
+}
+
+void TECRFileReader::PrintPayment(const TPaymentObject& payment) {
+  const std::string text = "AddPayment: Pay" + Number(payment.PayType) + " = " + Amount(payment.Amount) + " --- ";
+  Tagged("[PrintPayment]", [&] {
+    AddRepLine(payment.RawLine);
+    // A payment without an amount: the status is read (its failure stops the file), and
+    // the amount 0 goes to the printer as written.
+    if (payment.Amount == 0) ReadRecieptStatus();
+    const int32_t payType = payment.PayType == 1 ? 1 : ReplacePayType(payment.PayType);
+    const bool foreign = FCurrencyMode >= 1 && payType == 1 && std::fabs(payment.Course - 1) > 0.000001 &&
+                         std::fabs(payment.Course) > 0.000001;
+    // A payment the printer took makes the receipt one that can no longer be cancelled.
+    SendIrrevocable(FProgress.PaymentSent, [&] {
+      return foreign ? FFprn.AddPaymentByCurrncy(payType, "", payment.Amount, payment.Course, payment.Currency)
+                     : FFprn.AddPayment(payType, "", payment.Amount, payment.Course);
+    });
+    Log(text + " OK ");
+    AddREP_AddInfo();
+  });
+}
+
+void TECRFileReader::PrintCopy(const TCopyBon& copy) {
+  const std::string text = "Copy bon:" + copy.RawLine + " --- ";
+  Tagged("[PrintCopy]", [&] {
+    AddRepLine(copy.RawLine);
+    SendIrrevocable(FProgress.ServiceSent, [&] { return FFprn.CopyLastBon(); });
+    Log(text + " OK ");
+  });
+}
+
+void TECRFileReader::PrintInOutAmount(const TInOutAmount& amount) {
+  const std::string text = "PrintInOutAmount: " + amount.RawLine + " --- ";
+  Tagged("[PrintInOutAmount]", [&] {
+    AddRepLine(amount.RawLine);
+    SendIrrevocable(FProgress.ServiceSent, [&] { return FFprn.InOutMoney(amount.Amount, 1); });
+    Log(text + " OK ");
+  });
+}
+
+void TECRFileReader::PrintReportObj(const TReportObject& report) {
+  const std::string text = "Print report:" + report.RawLine + " --- ";
+  Tagged("[PrintReportObj]", [&] {
+    AddRepLine(report.RawLine);
+    SendIrrevocable(FProgress.ServiceSent, [&] {
+      switch (report.ReportType) {
+        case 0: return FFprn.RunXReport();
+        case 1: return FFprn.RunZReport();
+        default: return FFprn.RunFMDateReport(report.StartDate, report.EndDate, report.Detailed);
+      }
+    });
+    Log(text + " OK ");
+  });
+}
+
+void TECRFileReader::PrintStatusObj(const TStatusObject&) {
+  Tagged("[PrintStatusObj]", [&] {
+    std::string status;
+    CheckRes(FFprn.GetHardwareStatus(status));
+    if (!status.empty()) Fail(status);
+    FFiscalNo = FFprn.GetFiscalNumber();
+    CheckErrorCode();
+    FSerialNo = FFprn.GetSerialNumber();
+    CheckErrorCode();
+    const DATE clock = FFprn.GetClock();
+    CheckErrorCode();
+    AddRepLine("Printer serial: " + FSerialNo, true);
+    AddRepLine("Printer fiscal nom: " + FFiscalNo, true);
+    AddRepLine("Printer date: " + FormatClock(clock), true);
+  });
+}
+
+}  // namespace fp

@@ -1,0 +1,598 @@
+// The receipt folder's unit: what a file's progress makes of a failure, and each step of
+// the folder (claim, finish, unknown outcome, error file, left claims, lock, status answer)
+// with its renames that never replace a name, its syncs and its failures.
+#include "program/receipts/uReceiptFolder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/FileOps.h"
+
+namespace fp {
+
+void PrintTo(const TFileVerdict& v, std::ostream* os) {
+  static const char* const kNames[] = {"Printed", "Error", "Unknown"};
+  *os << kNames[static_cast<int>(v.Outcome)] << " \"" << v.Why.toStdString() << "\"";
+}
+
+namespace test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+// ---- The outcome of a file ----
+
+const QString kServiceWhy = "a report, cash movement or receipt copy had been sent to the printer";
+const QString kClosedWhy = "the receipt was closed before the failure";
+const QString kPaymentWhy = "a payment had been sent to the printer in the receipt";
+const QString kNonFiscalWhy = "a non-fiscal receipt is closed, not cancelled, by the next opening";
+const QString kLostWhy = "the printer stopped answering after the receipt was opened";
+
+TFileProgress Progress(bool opened, bool nonFiscal, bool payment, bool closed, bool service) {
+  TFileProgress p;
+  p.Opened = opened;
+  p.NonFiscal = nonFiscal;
+  p.PaymentSent = payment;
+  p.Closed = closed;
+  p.ServiceSent = service;
+  return p;
+}
+
+struct TOutcomeCase {
+  const char* Name;
+  TFileFailure Failure;
+  TFileProgress Progress;
+  TFileVerdict Verdict;
+};
+
+void PrintTo(const TOutcomeCase& c, std::ostream* os) { *os << c.Name; }
+
+class TFileOutcomeTable : public ::testing::TestWithParam<TOutcomeCase> {};
+
+TEST_P(TFileOutcomeTable, Verdict) {
+  const TOutcomeCase& c = GetParam();
+  EXPECT_EQ(FileOutcome(c.Failure, c.Progress), c.Verdict);
+}
+
+using F = TFileFailure;
+const TFileVerdict kError{TFileOutcome::Error, QString()};
+TFileVerdict Unknown(const QString& why) { return {TFileOutcome::Unknown, why}; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TFileOutcomeTable,
+    ::testing::Values(
+        // Failed before anything was opened or sent: nothing printed.
+        TOutcomeCase{"NothingSent", F::Failed, Progress(0, 0, 0, 0, 0), kError},
+        TOutcomeCase{"PrinterLostBeforeOpening", F::PrinterLost, Progress(0, 0, 0, 0, 0), kError},
+        // An opened fiscal receipt without a payment is cancelled by the next opening...
+        TOutcomeCase{"OpenedRefused", F::Failed, Progress(1, 0, 0, 0, 0), kError},
+        // ...unless nobody knows what the printer got after the opening.
+        TOutcomeCase{"OpenedPrinterLost", F::PrinterLost, Progress(1, 0, 0, 0, 0), Unknown(kLostWhy)},
+        TOutcomeCase{"PaymentSent", F::Failed, Progress(1, 0, 1, 0, 0), Unknown(kPaymentWhy)},
+        TOutcomeCase{"PaymentSentPrinterLost", F::PrinterLost, Progress(1, 0, 1, 0, 0), Unknown(kPaymentWhy)},
+        TOutcomeCase{"Closed", F::Failed, Progress(1, 0, 0, 1, 0), Unknown(kClosedWhy)},
+        TOutcomeCase{"PaidAndClosed", F::Failed, Progress(1, 0, 1, 1, 0), Unknown(kClosedWhy)},
+        TOutcomeCase{"NonFiscal", F::Failed, Progress(1, 1, 0, 0, 0), Unknown(kNonFiscalWhy)},
+        TOutcomeCase{"NonFiscalPrinterLost", F::PrinterLost, Progress(1, 1, 0, 0, 0), Unknown(kNonFiscalWhy)},
+        TOutcomeCase{"NonFiscalClosed", F::Failed, Progress(1, 1, 0, 1, 0), Unknown(kClosedWhy)},
+        // A service command that was sent may have run: it must not run twice.
+        TOutcomeCase{"ServiceSent", F::Failed, Progress(0, 0, 0, 0, 1), Unknown(kServiceWhy)},
+        TOutcomeCase{"ServiceSentPrinterLost", F::PrinterLost, Progress(0, 0, 0, 0, 1), Unknown(kServiceWhy)},
+        TOutcomeCase{"ServiceAfterAPrintedReceipt", F::Failed, Progress(1, 0, 1, 1, 1), Unknown(kServiceWhy)},
+        // Without an opening the receipt flags cannot have printed anything.
+        TOutcomeCase{"ReceiptFlagsWithoutAnOpening", F::PrinterLost, Progress(0, 1, 1, 1, 0), kError}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Every progress: a printed file is printed, a sent service command always unknown.
+TEST(FileOutcome, PrintedWhateverTheProgressAndServiceAlwaysUnknown) {
+  for (int bits = 0; bits < 32; ++bits) {
+    const TFileProgress p = Progress(bits & 1, bits & 2, bits & 4, bits & 8, bits & 16);
+    SCOPED_TRACE(bits);
+    EXPECT_EQ(FileOutcome(F::None, p), TFileVerdict{});
+    for (F failure : {F::Failed, F::PrinterLost}) {
+      const TFileVerdict v = FileOutcome(failure, p);
+      if (p.ServiceSent) {
+        EXPECT_EQ(v, Unknown(kServiceWhy));
+      }
+      EXPECT_NE(v.Outcome, TFileOutcome::Printed);
+      EXPECT_EQ(v.Why.isEmpty(), v.Outcome == TFileOutcome::Error);
+    }
+  }
+}
+
+TEST(FileProgress, OnlyTheLibrarysOwnRefusalsMeanNothingWasSent) {
+  for (int32_t code : {201, 502}) EXPECT_TRUE(TFileProgress::RefusedBeforeSending(code)) << code;
+  for (int32_t code : {0, -1, 101, 200, 202, 232, 250, 501, 503})
+    EXPECT_FALSE(TFileProgress::RefusedBeforeSending(code)) << code;
+}
+
+// ---- The folder ----
+
+const std::string kReceipt = "%12^Water^150^1000\r\n";
+
+class TFolderUnit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Tmp.isValid());
+    Path = Tmp.path() + "/bon/";
+    ASSERT_TRUE(QDir().mkpath(Path));
+  }
+
+  TReceiptFolder& Folder() {
+    if (!Unit)
+      Unit = std::make_unique<TReceiptFolder>(
+          Path, [this] { return Clock; },
+          [this](const QString& line, bool exceptionLog) { Logs.push_back({exceptionLog, line.toStdString()}); });
+    return *Unit;
+  }
+
+  void Put(const QString& name, const std::string& content) {
+    QFile f(Path + name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content.data(), static_cast<qint64>(content.size()));
+  }
+  std::string Read(const QString& name) const {
+    QFile f(Path + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "<missing>";
+  }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const QString& n : QDir(Path).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs |
+                                                 QDir::NoDotAndDotDot))
+      names.push_back(n.toStdString());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::string P(const char* name) const { return (Path + name).toStdString(); }
+  // The lines of one log.
+  std::vector<std::string> Log(bool exceptionLog) const {
+    std::vector<std::string> lines;
+    for (const auto& [exc, line] : Logs)
+      if (exc == exceptionLog) lines.push_back(line);
+    return lines;
+  }
+  // Runs `step`, which must fail with `message`.
+  template <class Step>
+  void ExpectFailure(Step&& step, const QString& message) {
+    try {
+      step();
+      ADD_FAILURE() << "no failure";
+    } catch (const EReceiptFolderError& e) {
+      EXPECT_EQ(e.Message, message);
+    }
+  }
+
+  QTemporaryDir Tmp;
+  QString Path;
+  QDateTime Clock{QDate(2025, 12, 9), QTime(12, 30, 45, 7)};
+  std::vector<std::pair<bool, std::string>> Logs;
+  std::unique_ptr<TReceiptFolder> Unit;
+};
+
+TEST_F(TFolderUnit, PathHasItsSlashAndTheFolderMustExist) {
+  EXPECT_EQ(TReceiptFolder(Tmp.path() + "/bon", {}, {}).Path(), Path);
+  EXPECT_TRUE(TReceiptFolder(Tmp.path() + "/bon", {}, {}).Exists());
+  EXPECT_FALSE(TReceiptFolder(Tmp.path() + "/none", {}, {}).Exists());
+  EXPECT_FALSE(TReceiptFolder(QString(), {}, {}).Exists());
+  Put("file", "x");
+  EXPECT_FALSE(TReceiptFolder(Path + "file", {}, {}).Exists());
+  EXPECT_EQ(TReceiptFolder::ClaimName("0001.bon"), "0001.$$$");
+  EXPECT_EQ(TReceiptFolder::ClaimName("a.b.BON"), "a.b.$$$");
+}
+
+// ---- Claim ----
+
+TEST_F(TFolderUnit, ClaimRenamesAndSyncsTheFolder) {
+  Put("0001.bon", kReceipt);
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  int renamed = 0;
+  EXPECT_EQ(Folder().Claim("0001.bon", [&] { ++renamed; }), TReceiptFolder::TClaim::Claimed);
+  EXPECT_EQ(renamed, 1);
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
+  EXPECT_EQ(Read("0001.$$$"), kReceipt);
+  EXPECT_EQ(ops.Calls(TFileOp::Fsync), 1);
+  EXPECT_THAT(Logs, IsEmpty());
+}
+
+TEST_F(TFolderUnit, ClaimOfAFileTakenBackIsSkippedWithALine) {
+  int renamed = 0;
+  EXPECT_EQ(Folder().Claim("0001.bon", [&] { ++renamed; }), TReceiptFolder::TClaim::Gone);
+  EXPECT_EQ(renamed, 0);
+  EXPECT_THAT(Log(false), ElementsAre("[DoReadFiles] File is gone, skipped: \"" + P("0001.bon") + "\""));
+  EXPECT_THAT(Files(), IsEmpty());
+}
+
+// A name replaced since the listing by a link or a folder goes back under its own name.
+TEST_F(TFolderUnit, ClaimOfANameThatIsNoRegularFileLeavesItInPlace) {
+  Put("outside", kReceipt);
+  ASSERT_EQ(::symlink(P("outside").c_str(), P("0001.bon").c_str()), 0);
+  ASSERT_TRUE(QDir().mkdir(Path + "0002.bon"));
+  for (const char* name : {"0001.bon", "0002.bon"}) {
+    SCOPED_TRACE(name);
+    Logs.clear();
+    EXPECT_EQ(Folder().Claim(name), TReceiptFolder::TClaim::NotRegular);
+    EXPECT_THAT(Log(true), ElementsAre("[DoReadFiles] Not a regular file (a link or another kind), left in place: \"" +
+                                       P(name) + "\""));
+  }
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.bon", "outside"}));
+  struct stat st {};
+  ASSERT_EQ(::lstat(P("0001.bon").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+// A claim that cannot be made, or not made durable, leaves the file waiting.
+TEST_F(TFolderUnit, ClaimFailuresLeaveTheFileUnderItsName) {
+  const struct {
+    TFileOp Op;
+    const char* Message;
+  } cases[] = {{TFileOp::RenameNoReplace, "Can't rename file. Check permissions : %F"},
+               {TFileOp::Fsync, "Can't sync folder: %F Input/output error"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Message);
+    Put("0001.bon", kReceipt);
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(c.Op, 1, EIO);
+    ExpectFailure([&] { Folder().Claim("0001.bon"); }, QString(c.Message).replace("%F", Path));
+    EXPECT_EQ(Files(), std::vector<std::string>{"0001.bon"});
+  }
+}
+
+// A file the program may not rename, or whose claim name something else holds, waits
+// under its name; the claim says why, and nothing else is touched.
+TEST_F(TFolderUnit, ClaimRefusedForAReasonOfTheFileLeavesItWaiting) {
+  const struct {
+    const char* Name;
+    int Err;  // injected; 0: a folder under the claim name
+  } cases[] = {{"NameTaken", 0}, {"NotPermitted", EPERM}, {"AccessDenied", EACCES}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QDir(Path).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(Path));
+    Unit.reset();
+    Put("0001.bon", kReceipt);
+    if (c.Err == 0) {
+      ASSERT_TRUE(QDir().mkdir(Path + "0001.$$$"));
+    }
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    if (c.Err != 0) ops.FailAt(TFileOp::RenameNoReplace, 1, c.Err, P("0001.bon\n"));
+    int renamed = 0;
+    EXPECT_EQ(Folder().Claim("0001.bon", [&] { ++renamed; }), TReceiptFolder::TClaim::Refused);
+    EXPECT_EQ(Folder().ClaimError(), c.Err == 0 ? EEXIST : c.Err);
+    EXPECT_EQ(renamed, 0);
+    EXPECT_EQ(Read("0001.bon"), kReceipt);
+    EXPECT_EQ(Folder().ClaimFd(), -1);
+  }
+}
+
+// ---- The report file ----
+
+// A report that cannot be written whole, or not put in place, leaves the older one as it
+// was and no temporary file; the failure names the file and the reason.
+TEST_F(TFolderUnit, ReportThatCannotBeWrittenKeepsTheOlderOne) {
+  for (TFileOp op : {TFileOp::Open, TFileOp::Write, TFileOp::Fsync, TFileOp::Rename}) {
+    SCOPED_TRACE(static_cast<int>(op));
+    Put("0001.rep", "older report\r\n");
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(op, 1, ENOSPC, P("0001.rep"));
+    ExpectFailure([&] { Folder().WriteReport("0001.rep", "Close\r\n"); },
+                  "Can't write report file: \"" + Path + "0001.rep\" No space left on device");
+    EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
+    EXPECT_EQ(Read("0001.rep"), "older report\r\n");
+  }
+  Folder().WriteReport("0001.rep", "Close\r\n");
+  EXPECT_EQ(Read("0001.rep"), "Close\r\n");
+}
+
+// Folders under the report's name and its temporary name are not ours: they stay, and the
+// report is written all the same, under the next free names.
+TEST_F(TFolderUnit, FoldersUnderTheReportsNamesHoldNothingUp) {
+  ASSERT_TRUE(QDir().mkdir(Path + "0001.rep"));
+  ASSERT_TRUE(QDir().mkdir(Path + "0001_1.rep.tmp"));
+  ASSERT_TRUE(QDir().mkdir(Path + "0001.rep.tmp"));
+  Folder().WriteReport("0001.rep", "Close\r\n");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.rep.tmp", "0001_1.rep", "0001_1.rep.tmp"}));
+  EXPECT_EQ(Read("0001_1.rep"), "Close\r\n");
+  EXPECT_THAT(Log(true), ElementsAre(HasSubstr("left in place: \"" + P("0001.rep") + "\"")));
+}
+
+// ---- Finish ----
+
+TEST_F(TFolderUnit, PrintedFileLosesItsClaim) {
+  Put("0001.$$$", kReceipt);
+  Folder().FinishPrinted("0001.bon");
+  EXPECT_THAT(Files(), IsEmpty());
+
+  Put("0002.$$$", kReceipt);
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::Unlink, 1, EIO);
+  ExpectFailure([&] { Folder().FinishPrinted("0002.bon"); },
+                "Can't delete file. Check permissions : " + Path + "0002.$$$");
+  EXPECT_EQ(Files(), std::vector<std::string>{"0002.$$$"});
+}
+
+TEST_F(TFolderUnit, FailedFileBecomesAnErrorFileAndTheFolderIsSynced) {
+  Put("0001.$$$", kReceipt);
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  Folder().FinishFailed("0001.bon", kError);
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.err"});
+  EXPECT_EQ(Read("0001.err"), kReceipt);
+  EXPECT_EQ(ops.Calls(TFileOp::Fsync), 1);
+  EXPECT_THAT(Logs, IsEmpty());
+}
+
+// Error files of one name within the same stamp never overwrite each other.
+TEST_F(TFolderUnit, OlderErrorFilesAreMovedAsideWithACounter) {
+  for (const char* content : {"#A first\r\n", "#A second\r\n", "#A third\r\n"}) {
+    Put("0001.$$$", content);
+    Folder().FinishFailed("0001.bon", kError);
+  }
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.err", "0001_09122025123007.err", "0001_09122025123007_1.err"}));
+  EXPECT_EQ(Read("0001_09122025123007.err"), "#A first\r\n");
+  EXPECT_EQ(Read("0001_09122025123007_1.err"), "#A second\r\n");
+  EXPECT_EQ(Read("0001.err"), "#A third\r\n");
+}
+
+TEST_F(TFolderUnit, StampHasTwoDigitMillisecondsAtLeast) {
+  Clock = QDateTime(QDate(2025, 1, 2), QTime(3, 4, 5, 123));
+  Put("x.$$$", "new");
+  Put("x.err", "old");
+  Folder().FinishFailed("x.bon", kError);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"x.err", "x_020120250304123.err"}));
+  EXPECT_EQ(Read("x_020120250304123.err"), "old");
+}
+
+// A receipt name near the file system's limit (255 bytes) still gets its error files: the
+// names moved aside and counted are cut short to fit rather than failing the move (which
+// would leave the claim to become ".unk" although nothing printed).
+TEST_F(TFolderUnit, NamesNearTheLengthLimitStillGetTheirErrorAndUnknownFiles) {
+  const QString stem(251, QLatin1Char('a'));  // "aaa...a.bon" is 255 bytes
+  for (const char* content : {"first", "second", "third"}) {
+    Put(stem + ".$$$", content);
+    Folder().FinishFailed(stem + ".bon", kError);
+  }
+  EXPECT_EQ(Read(stem + ".err"), "third");
+  EXPECT_EQ(Read(stem.left(236) + "_09122025123007.err"), "first");
+  EXPECT_EQ(Read(stem.left(234) + "_09122025123007_1.err"), "second");
+  Put(stem + ".unk", "older");
+  Put(stem + ".$$$", "fourth");
+  Folder().FinishFailed(stem + ".bon", Unknown(kPaymentWhy));
+  EXPECT_EQ(Read(stem.left(249) + "_1.unk"), "fourth");
+  for (const std::string& name : Files()) EXPECT_LE(name.size(), 255u) << name;
+}
+
+// The claim stays whenever its error file cannot be made; the older error file survives.
+TEST_F(TFolderUnit, ErrorFileFailuresLeaveTheClaim) {
+  const struct {
+    const char* Name;
+    const char* PathPart;
+    int Nth;
+    const char* Message;
+    std::vector<std::string> After;
+  } cases[] = {
+      {"ClaimToErr", "0001.$$$\n", 1, "Can't current file to err file. May be permission not set: %F",
+       {"0001.$$$", "0001.err"}},
+      {"MoveAside", "0001.err\n", 1, "Can't rename err file: %F", {"0001.$$$", "0001.err"}},
+      {"ClaimToErrAfterMoveAside", "0001.$$$\n", 2, "Can't current file to err file. May be permission not set: %F",
+       {"0001.$$$", "0001_09122025123007.err"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    for (const auto& name : Files()) QFile::remove(Path + QString::fromStdString(name));
+    Put("0001.$$$", kReceipt);
+    Put("0001.err", "old");
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(TFileOp::RenameNoReplace, c.Nth, EIO, P(c.PathPart));
+    ExpectFailure([&] { Folder().FinishFailed("0001.bon", kError); }, QString(c.Message).replace("%F", Path));
+    EXPECT_EQ(Files(), c.After);
+  }
+}
+
+TEST_F(TFolderUnit, FileThatMayHavePrintedBecomesUnknownWithItsReasonInBothLogs) {
+  Put("0001.$$$", kReceipt);
+  Put("0001.unk", "older");
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  Folder().FinishFailed("0001.bon", Unknown(kPaymentWhy));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0001_1.unk"}));
+  EXPECT_EQ(Read("0001.unk"), "older");
+  EXPECT_EQ(Read("0001_1.unk"), kReceipt);
+  EXPECT_EQ(ops.Calls(TFileOp::Fsync), 1);
+  const std::string line = "[DoReadFiles] Outcome unknown, not printed again: \"" + P("0001.$$$") + "\" kept as \"" +
+                           P("0001_1.unk") + "\"; " + kPaymentWhy.toStdString();
+  EXPECT_THAT(Log(true), ElementsAre(line));
+  EXPECT_THAT(Log(false), ElementsAre(line));
+
+  ops.FailAt(TFileOp::RenameNoReplace, 1, EIO);
+  Put("0002.$$$", kReceipt);
+  ExpectFailure([&] { Folder().FinishFailed("0002.bon", Unknown(kLostWhy)); },
+                "Can't rename temp file. Check permissions: " + Path);
+  EXPECT_EQ(Read("0002.$$$"), kReceipt);
+}
+
+// ---- Claims left by an earlier run ----
+
+TEST_F(TFolderUnit, LeftClaimsAreKeptAsUnknownInNameOrder) {
+  Put("0007.$$$", kReceipt);
+  Put("0005.$$$", kReceipt);
+  Put("0007.unk", "older unknown");
+  Put("0008.bon", kReceipt);
+  std::vector<std::string> kept;
+  EXPECT_EQ(Folder().RecoverLeftClaims([&](const QString& path) { kept.push_back(path.toStdString()); }), 2);
+  EXPECT_EQ(kept, (std::vector<std::string>{P("0005.unk"), P("0007_1.unk")}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0005.unk", "0007.unk", "0007_1.unk", "0008.bon"}));
+  EXPECT_EQ(Read("0007.unk"), "older unknown");
+  const std::string first =
+      "[DelTempFiles] Outcome unknown, not printed again: \"" + P("0005.$$$") + "\" kept as \"" + P("0005.unk") + "\"";
+  EXPECT_THAT(Log(true), ElementsAre(first, HasSubstr(P("0007_1.unk"))));
+  EXPECT_THAT(Log(false), ElementsAre(first, HasSubstr(P("0007_1.unk")), "[DelTempFiles] Renamed 2 temp files. "));
+}
+
+// A job stopped while it wrote a report leaves its temporary file; the next job (holding the
+// folder's lock) removes it, and only names of that form that are regular files.
+TEST_F(TFolderUnit, UnfinishedReportOfAStoppedJobIsRemoved) {
+  Put("0003.rep", "older report");
+  Put("0003.rep.tmp", "half a rep");
+  Put("0004.rep.1.tmp", "half");
+  Put("0006.tmp", "the point-of-sale program's own");
+  ASSERT_TRUE(QDir(Path).mkdir("0005.rep.tmp"));
+  EXPECT_EQ(Folder().RecoverLeftClaims({}), 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0003.rep", "0005.rep.tmp", "0006.tmp"}));
+  EXPECT_EQ(Read("0003.rep"), "older report");
+  EXPECT_TRUE(QFileInfo(Path + "0005.rep.tmp").isDir());
+  EXPECT_THAT(Log(false), ElementsAre("[DelTempFiles] Removed an unfinished report: \"" + P("0003.rep.tmp") + "\"",
+                                      "[DelTempFiles] Removed an unfinished report: \"" + P("0004.rep.1.tmp") + "\""));
+}
+
+TEST_F(TFolderUnit, NoLeftClaimNoLine) {
+  Put("0001.bon", kReceipt);
+  EXPECT_EQ(Folder().RecoverLeftClaims({}), 0);
+  EXPECT_THAT(Logs, IsEmpty());
+}
+
+// A claim gone meanwhile is skipped; one that cannot be renamed ends the recovery.
+TEST_F(TFolderUnit, LeftClaimGoneIsSkippedAndOneStuckFails) {
+  Put("0005.$$$", kReceipt);
+  Put("0006.$$$", kReceipt);
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::RenameNoReplace, 1, ENOENT, "0005.$$$");
+  EXPECT_EQ(Folder().RecoverLeftClaims({}), 1);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0005.$$$", "0006.unk"}));
+
+  ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, "0005.$$$");
+  ExpectFailure([&] { Folder().RecoverLeftClaims({}); }, "Can't rename temp file. Check permissions: " + Path);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0005.$$$", "0006.unk"}));
+}
+
+// ---- The lock ----
+
+TEST_F(TFolderUnit, OneLockHolderAtATime) {
+  TReceiptFolder other(Path, {}, {});
+  EXPECT_TRUE(Folder().Lock());
+  EXPECT_FALSE(other.Lock());
+  Folder().Unlock();
+  EXPECT_TRUE(other.Lock());
+  EXPECT_FALSE(Folder().Lock());
+  Unit.reset();
+  {
+    TReceiptFolder third(Path, {}, {});
+    EXPECT_FALSE(third.Lock());
+    other.Unlock();
+    EXPECT_TRUE(third.Lock());
+  }  // released with the object
+  EXPECT_TRUE(other.Lock());
+  // A folder that cannot be opened goes on without a lock.
+  EXPECT_TRUE(TReceiptFolder(Tmp.path() + "/none", {}, {}).Lock());
+}
+
+// ---- The report file ----
+
+TEST_F(TFolderUnit, ReportFileAndFolderAreSynced) {
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  Folder().SyncReport(QString());
+  Folder().SyncReport(Path + "missing.rep");
+  Put("outside.rep", "x");
+  ASSERT_EQ(::symlink(P("outside.rep").c_str(), P("link.rep").c_str()), 0);
+  Folder().SyncReport(Path + "link.rep");
+  EXPECT_EQ(ops.Calls(TFileOp::Fsync), 0);
+
+  Put("0001.rep", "Close\r\n");
+  Folder().SyncReport(Path + "0001.rep");
+  EXPECT_EQ(ops.Calls(TFileOp::Fsync), 2);
+  EXPECT_THAT(Logs, IsEmpty());
+  ops.FailAt(TFileOp::Fsync, 1, EIO, "0001.rep");
+  Folder().SyncReport(Path + "0001.rep");
+  EXPECT_THAT(Log(false), ElementsAre("[DoReadFiles] Can't sync report file: \"" + P("0001.rep") + "\""));
+}
+
+// ---- The status answer ----
+
+// Only the first status query of the list is answered; a file is one when its first line
+// is "&S" or "&s" and nothing else, and the answer keeps all its lines as they stand.
+TEST_F(TFolderUnit, FirstStatusQueryOfTheListIsAnswered) {
+  Put("0001.bon", "&Sx\r\n");
+  Put("0002.bon", " &S\r\n");
+  Put("0003.bon", "&s\r\n:\xC4\xE0\r\n");
+  Put("0004.bon", "&S\r\n");
+  Put("0005.bon", "&S\r\n" + std::string(64 * 1024, ' '));
+  Put("0003.rep", "an older answer");
+  Folder().AnswerStatusQuery({"0005.bon", "0001.bon", "0002.bon", "0003.bon", "0004.bon"},
+                             "[FastInit] \xCF\xEE\xF0\xF2");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.bon", "0003.rep", "0004.bon", "0005.bon"}));
+  EXPECT_EQ(Read("0003.rep"), "&s\r\n:\xC4\xE0\r\n[FastInit] \xCF\xEE\xF0\xF2\r\n");
+  EXPECT_THAT(Logs, IsEmpty());
+}
+
+// Links under the answer's names take no write out of the folder.
+TEST_F(TFolderUnit, StatusAnswerIsWrittenThroughNoLink) {
+  const QString outside = Tmp.path() + "/outside";
+  {
+    QFile f(outside);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("precious");
+  }
+  for (const char* name : {"0001.rep.tmp", "0001.rep"}) {
+    SCOPED_TRACE(name);
+    Put("0001.bon", "&S\r\n");
+    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(), P(name).c_str()), 0);
+    Folder().AnswerStatusQuery({"0001.bon"}, "failed");
+    EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
+    EXPECT_EQ(Read("0001.rep"), "&S\r\nfailed\r\n");
+    QFile f(outside);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "precious");
+    QFile::remove(Path + "0001.rep");
+  }
+}
+
+// The status query file goes only once its answer is in place.
+TEST_F(TFolderUnit, StatusQueryIsKeptWhenItsAnswerCannotBeWritten) {
+  const std::string write = "[SaveErrorStatus] Can't write status answer: \"" + P("0003.rep.tmp") + "\" ";
+  const std::string rename = "[SaveErrorStatus] Can't rename status answer: \"" + P("0003.rep") + "\" ";
+  const struct {
+    TFileOp Op;
+    std::string Line;
+  } cases[] = {{TFileOp::Open, write + "Input/output error"},
+               {TFileOp::Write, write + "Input/output error"},
+               {TFileOp::Fsync, write + "Input/output error"},
+               {TFileOp::Rename, rename + "Input/output error"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line);
+    Logs.clear();
+    Put("0003.bon", "&S\r\n");
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(c.Op, 1, EIO, P("0003.rep"));
+    Folder().AnswerStatusQuery({"0003.bon"}, "failed");
+    EXPECT_EQ(Files(), std::vector<std::string>{"0003.bon"});
+    const std::string line = c.Line;
+    EXPECT_THAT(Log(false), ElementsAre(line));
+  }
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace fp

@@ -1,0 +1,982 @@
+#include "program/tasks/uPRNFileThread.h"
+
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMetaObject>
+#include <QObject>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+
+#include "program/app/PathNamesQt.h"
+#include "program/app/uConst.h"
+#include "program/receipts/uECRFileReader.h"
+#include "program/receipts/uReceiptFolder.h"
+#include "program/app/uStrRes.h"
+#include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
+#include "platform/com/ComRuntime.h"
+
+namespace fp {
+
+namespace {
+
+// A failure that ends the job, with its text (which may hold any character).
+class EJobFailure : public std::exception {
+ public:
+  explicit EJobFailure(QString message) : Message(std::move(message)), What(Message.toStdString()) {}
+  const char* what() const noexcept override { return What.c_str(); }
+  QString Message;
+
+ private:
+  std::string What;
+};
+
+// The text of any failure: ours and the receipt folder's as they are, the reader's and the
+// runtime's in code page 1251.
+QString FailureText(const std::exception& e) {
+  if (auto* job = dynamic_cast<const EJobFailure*>(&e)) return job->Message;
+  if (auto* folder = dynamic_cast<const EReceiptFolderError*>(&e)) return folder->Message;
+  return uConst::FromCp1251(e.what());
+}
+
+std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+// ---- Listing ----
+
+namespace uPRNFileThread {
+
+QString ListedName(const QString& line) {
+  const qsizetype tab = line.indexOf(QLatin1Char('\t'));
+  return tab < 0 ? line : line.mid(tab + 1);
+}
+
+namespace {
+
+// What the listings have seen of one waiting file, and since when (by the program's clock)
+// it has stayed as it is.
+struct TWatchedFile {
+  TFileStamp Stamp;
+  qint64 QuietSinceMs = 0;
+};
+
+// A waiting file whose claim was refused for a reason of its own: the reason, when it was
+// tried (by the program's clock), and the status change times of the folder and the file
+// then; a change of either (a chmod, a chown) makes it worth trying at once.
+struct TRefusedClaim {
+  int Err = 0;
+  qint64 TriedMs = 0;
+  int64_t FolderCtimeNs = 0;
+  int64_t FileCtimeNs = 0;
+};
+
+// The waiting files of one folder, the refused names already written to the log, and the
+// files whose claim was refused.
+struct TFolderWatch {
+  std::map<QString, TWatchedFile> Files;
+  std::set<QString> LoggedRefused;
+  std::map<QString, TRefusedClaim> RefusedClaims;
+};
+
+int64_t CtimeNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+int64_t FolderCtimeNs(const QString& dir) {
+  struct stat st {};
+  return FileOps().Stat(Native(dir).c_str(), &st) == 0 ? CtimeNs(st) : 0;
+}
+
+// The main window's ticks and the file job (another thread) list the same folder: they
+// share what has been seen, so a file's quiet time does not start again with every job.
+std::mutex& WatchLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::map<QString, TFolderWatch>& Watches() {
+  static std::map<QString, TFolderWatch> watches;
+  return watches;
+}
+
+// A claimed file has left the waiting files: a new file of that name starts afresh.
+void ForgetWatched(const QString& folder, const QString& name) {
+  std::lock_guard<std::mutex> lock(WatchLock());
+  auto it = Watches().find(WithSlash(folder));
+  if (it != Watches().end()) {
+    it->second.Files.erase(name);
+    it->second.RefusedClaims.erase(name);
+  }
+}
+
+}  // namespace
+
+void SettleRefusedClaims(const QString& folder) {
+  const QString dir = WithSlash(folder);
+  const int64_t folderCtime = FolderCtimeNs(dir);
+  std::lock_guard<std::mutex> lock(WatchLock());
+  const auto it = Watches().find(dir);
+  if (it == Watches().end()) return;
+  for (auto& [name, r] : it->second.RefusedClaims) r.FolderCtimeNs = folderCtime;
+}
+
+bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now) {
+  const QString dir = WithSlash(folder);
+  TRefusedClaim r;
+  r.Err = err;
+  r.TriedMs = now.toMSecsSinceEpoch();
+  r.FolderCtimeNs = FolderCtimeNs(dir);
+  struct stat st {};
+  if (FileOps().Lstat(Native(dir + name).c_str(), &st) == 0) r.FileCtimeNs = CtimeNs(st);
+  std::lock_guard<std::mutex> lock(WatchLock());
+  TFolderWatch& watch = Watches()[dir];
+  const auto old = watch.RefusedClaims.find(name);
+  const bool changed = old == watch.RefusedClaims.end() || old->second.Err != err;
+  watch.RefusedClaims[name] = r;
+  return changed;
+}
+
+void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTime& now, const QString& logDir,
+                         int readyAgeMs, TReadyInfo* info) {
+  list.clear();
+  if (info) *info = TReadyInfo();
+  if (folder.isEmpty()) return;
+  QStringList all, refused;
+  uConst::SelectBonFiles(folder, all, &refused);
+  const QString dir = WithSlash(folder);
+  const qint64 nowMs = now.toMSecsSinceEpoch();
+  const int64_t folderCtime = FolderCtimeNs(dir);
+  QStringList toLog;
+  {
+    std::lock_guard<std::mutex> lock(WatchLock());
+    TFolderWatch& watch = Watches()[dir];
+    std::map<QString, TWatchedFile> seen;
+    std::map<QString, TRefusedClaim> refusedClaims;
+    for (const QString& line : all) {
+      const QString name = ListedName(line);
+      struct stat st {};
+      if (FileOps().Lstat(Native(dir + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      TWatchedFile f;
+      f.Stamp = FileStampOf(st);
+      const auto old = watch.Files.find(name);
+      // The stamp is only compared, never read as a time: a share's clock may be ahead of
+      // ours or behind it. A new file, a changed one, and every file after our clock
+      // stepped back are quiet from this listing on.
+      if (old == watch.Files.end() || old->second.Stamp != f.Stamp || old->second.QuietSinceMs > nowMs)
+        f.QuietSinceMs = nowMs;
+      else
+        f.QuietSinceMs = old->second.QuietSinceMs;
+      seen[name] = f;
+      // A file whose claim was refused is tried again once a minute, or at once when the
+      // folder's or its own status changed (or the clock went back); it does not count as
+      // waiting meanwhile, so no job starts for it.
+      const auto refusal = watch.RefusedClaims.find(name);
+      if (refusal != watch.RefusedClaims.end()) {
+        const TRefusedClaim& r = refusal->second;
+        refusedClaims[name] = r;
+        if (nowMs >= r.TriedMs && nowMs - r.TriedMs < RefusedClaimRetryMs && r.FolderCtimeNs == folderCtime &&
+            r.FileCtimeNs == CtimeNs(st))
+          continue;
+      }
+      const qint64 left = f.QuietSinceMs + readyAgeMs - nowMs;
+      if (left <= 0) {
+        list.append(line);
+        if (info) info->Stamps[name] = f.Stamp;
+      } else if (info && (info->WaitMs < 0 || left < info->WaitMs)) {
+        info->WaitMs = left;
+      }
+    }
+    watch.Files.swap(seen);
+    watch.RefusedClaims.swap(refusedClaims);
+    std::set<QString> logged;
+    for (const QString& name : refused) {
+      if (watch.LoggedRefused.count(name)) {
+        logged.insert(name);
+      } else if (!logDir.isEmpty()) {
+        logged.insert(name);
+        toLog.append(name);
+      }
+    }
+    watch.LoggedRefused.swap(logged);
+    if (watch.Files.empty() && watch.LoggedRefused.empty() && watch.RefusedClaims.empty()) Watches().erase(dir);
+  }
+  for (const QString& name : toLog) {
+    try {
+      uConst::WriteLog(logDir,
+                       QStringLiteral("[SelectReadyBonFiles] Not a regular file (a link or another kind) or a "
+                                      "name that is not UTF-8, left in place: \"") +
+                           dir + name + QStringLiteral("\""),
+                       true);
+    } catch (const std::exception&) {
+      // A log folder that cannot be made loses the line.
+    }
+  }
+}
+
+}  // namespace uPRNFileThread
+
+// ---- Event calls on the main thread ----
+
+// The worker hands each event call to the main thread through a queue: it posts a
+// "drain" to a QObject living there and blocks until its call has run. Unlike a blocking
+// queued connection, the wait ends at once when the events are detached, and WaitFor on
+// the main thread serves the queue itself, so neither side can dead-lock the other.
+struct TECRFileThread::TSyncState {
+  struct TCall {
+    const std::function<void()>* Fn = nullptr;
+    bool Taken = false;
+    bool Done = false;
+  };
+
+  std::mutex M;
+  std::condition_variable Cv;
+  std::deque<TCall*> Queue;
+  bool Detached = false;
+  bool BodyEnded = false;
+  TECRFileThread* FreeOnEnd = nullptr;
+  std::thread::id MainThread = std::this_thread::get_id();
+  std::unique_ptr<QObject> Target = std::make_unique<QObject>();
+
+  // Runs the waiting calls (main thread).
+  void Drain() {
+    std::unique_lock<std::mutex> lock(M);
+    while (!Queue.empty()) {
+      TCall* call = Queue.front();
+      Queue.pop_front();
+      call->Taken = true;
+      const bool run = !Detached;
+      lock.unlock();
+      if (run) {
+        try {
+          (*call->Fn)();
+        } catch (...) {
+          // A handler's failure is the window's affair; the job goes on.
+        }
+      }
+      lock.lock();
+      call->Done = true;
+      Cv.notify_all();
+    }
+  }
+};
+
+void TECRFileThread::Synchronize(const std::function<void()>& fn) {
+  TSyncState& s = *FSync;
+  if (std::this_thread::get_id() == s.MainThread) {
+    bool detached;
+    {
+      std::lock_guard<std::mutex> lock(s.M);
+      detached = s.Detached;
+    }
+    if (detached) return;
+    try {
+      fn();
+    } catch (...) {
+      // As on the worker thread: a handler's failure does not end the job.
+    }
+    return;
+  }
+  TSyncState::TCall call;
+  call.Fn = &fn;
+  {
+    std::lock_guard<std::mutex> lock(s.M);
+    if (s.Detached) return;
+    s.Queue.push_back(&call);
+    s.Cv.notify_all();
+  }
+  std::weak_ptr<TSyncState> weak = FSync;
+  QMetaObject::invokeMethod(
+      s.Target.get(),
+      [weak] {
+        if (auto state = weak.lock()) state->Drain();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock<std::mutex> lock(s.M);
+  s.Cv.wait(lock, [&] { return call.Done || (s.Detached && !call.Taken); });
+  if (!call.Taken) {
+    for (auto it = s.Queue.begin(); it != s.Queue.end(); ++it)
+      if (*it == &call) {
+        s.Queue.erase(it);
+        break;
+      }
+  }
+}
+
+void TECRFileThread::DetachEvents() {
+  std::lock_guard<std::mutex> lock(FSync->M);
+  FSync->Detached = true;
+  FSync->Cv.notify_all();
+}
+
+void TECRFileThread::WaitFor() {
+  if (!FStarted) return;
+  TSyncState& s = *FSync;
+  if (std::this_thread::get_id() == s.MainThread) {
+    std::unique_lock<std::mutex> lock(s.M);
+    for (;;) {
+      s.Cv.wait(lock, [&] { return s.BodyEnded || !s.Queue.empty(); });
+      if (!s.Queue.empty()) {
+        lock.unlock();
+        s.Drain();
+        lock.lock();
+        continue;
+      }
+      if (s.BodyEnded) break;
+    }
+  }
+  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+}
+
+void TECRFileThread::FreeWhenFinished(std::unique_ptr<TECRFileThread> thread) {
+  if (!thread) return;
+  TECRFileThread* raw = thread.release();
+  {
+    std::lock_guard<std::mutex> lock(raw->FSync->M);
+    if (raw->FStarted && !raw->FSync->BodyEnded) {
+      raw->FSync->FreeOnEnd = raw;
+      return;
+    }
+  }
+  delete raw;
+}
+
+void TECRFileThread::Resume() {
+  if (FStarted) return;
+  FStarted = true;
+  FThread = std::thread([this] { Execute(); });
+}
+
+// ---- Construction ----
+
+TECRFileThread::TECRFileThread() : FSync(std::make_shared<TSyncState>()) {
+  // The automation object is made at the reader's first printer operation, on the worker
+  // thread, by the factory set by then.
+  FReader = std::make_unique<TECRFileReader>([this] { return FFprnFactory ? FFprnFactory() : CreateMiravokFprn(); });
+  FReader->SetPayTypePairs(uConst::PayTypePairs());
+  FReader->SetBaudRate(115200);
+  FReader->SetComPort(1);
+  FReader->SetRepFilePrint(true);
+  FReader->SetRepDetailPrint(true);
+  // Numbers go to the printer and into the files with "." whatever the locale: the
+  // reader formats them itself, so there is no process-wide separator to set here.
+}
+
+TECRFileThread::~TECRFileThread() {
+  DetachEvents();
+  WaitFor();
+  if (FThread.joinable()) FThread.join();
+}
+
+std::unique_ptr<TECRFileThread> TECRFileThread::Create(const TTaskRequest& request) {
+  // The job the worker runs; a kind without one is refused before anything is made.
+  TTaskKind kind = request.Kind;
+  switch (request.Kind) {
+    case tkPrinterInfo:
+    case tkReadFiles:
+    case tkPrintEmptyBon:
+    case tkPrintTest:
+    case tkReportByBlock:
+    case tkReportByDates:
+    case tkXZReport:
+    case tkGetDepartments:
+    case tkSetDepartments:
+    case tkSumIn:
+    case tkCheckPrinter:
+    case tkCopyBon:
+    case tkDepartmentReportReset:
+    case tkDepartmentReport:
+      break;
+    case tkSumOut:
+      // One job moves cash both ways; the amount's sign tells the direction.
+      kind = tkSumIn;
+      break;
+    default:
+      throw std::runtime_error("no job for task kind " + std::to_string(static_cast<int>(request.Kind)));
+  }
+  std::unique_ptr<TECRFileThread> t(new TECRFileThread());
+  t->FTaskKind = kind;
+  // Only the arguments of the job's own kind are taken.
+  switch (kind) {
+    case tkReadFiles:
+      t->FBonFolder = request.BonFolder;
+      t->FReader->SetWatGrpBeginFromOne(request.WatGrpBeginFromOne);
+      break;
+    case tkReportByBlock:
+      t->FFirstBlock = request.FirstBlock;
+      t->FLastBlock = request.LastBlock;
+      t->FDetailed = request.Detailed;
+      break;
+    case tkReportByDates:
+      t->FDetailed = request.Detailed;
+      t->FStartDate = request.StartDate;
+      t->FEndDate = request.EndDate;
+      break;
+    case tkXZReport:
+      t->FReset = request.Reset;
+      break;
+    case tkSetDepartments:
+      t->FDepartments = request.Departments;
+      break;
+    case tkSumIn:
+      t->FAmount = request.Amount;
+      break;
+    default:
+      break;
+  }
+  return t;
+}
+
+// ---- Settings ----
+
+void TECRFileThread::SetComPort(uint8_t port) { FReader->SetComPort(port); }
+void TECRFileThread::SetBaudRate(int32_t baudRate) { FReader->SetBaudRate(baudRate); }
+void TECRFileThread::SetRepFilePrint(bool on) { FReader->SetRepFilePrint(on); }
+void TECRFileThread::SetRepDetailPrint(bool on) { FReader->SetRepDetailPrint(on); }
+void TECRFileThread::SetLogDir(const QString& logDir) {
+  FLogDir = logDir;
+  FReader->SetLogDir(logDir);
+}
+void TECRFileThread::SetBonFolder(const QString& folder) { FBonFolder = folder; }
+void TECRFileThread::SetCharEncoding(uint8_t encoding) { FCharEncoding = encoding; }
+void TECRFileThread::SetDeviceSearch(bool search, const QString& serialNo) {
+  FAutoSerachDevice = search;
+  FDeviceSerialNom = serialNo;
+}
+void TECRFileThread::SetFprnFactory(TFprnFactory factory) { FFprnFactory = std::move(factory); }
+void TECRFileThread::SetClock(std::function<QDateTime()> clock) { FClock = std::move(clock); }
+
+QDateTime TECRFileThread::Now() const { return FClock ? FClock() : QDateTime::currentDateTime(); }
+
+// ---- Logs ----
+
+void TECRFileThread::Log(const QString& message) {
+  if (FLogDir.isEmpty()) return;
+  try {
+    uConst::WriteLog(FLogDir, message, false);
+  } catch (const std::exception&) {
+    // A log folder that cannot be made loses the line; the job goes on.
+  }
+}
+
+void TECRFileThread::LogException(const QString& message) {
+  if (FLogDir.isEmpty()) return;
+  try {
+    uConst::WriteLog(FLogDir, message, true);
+  } catch (const std::exception&) {
+  }
+}
+
+void TECRFileThread::Fail(TTaskErrorKind kind, const QString& message) {
+  FErrorKind = kind;
+  throw EJobFailure(message);
+}
+
+// ---- Classification ----
+
+TTaskErrorKind TECRFileThread::ClassifyErrorCode(int32_t code) {
+  switch (code) {
+    case 101: case 102: case 103: case 104: case 105: case 107: case 120: case 130:
+    case 210: case 211: case 212: case 213: case 214: case 218: case 219: case 503: case 504:
+      return ekPrinterFatal;
+    case 132: case 200: case 201: case 203: case 204: case 206: case 215: case 216: case 217:
+    case 226: case 232:
+      return ekPrinterError;
+    default:
+      return ekOperationError;
+  }
+}
+
+TTaskErrorKind TECRFileThread::ClassifyPrinterError() {
+  if (!FReader) return ekPrinterFatal;
+  try {
+    return ClassifyErrorCode(FReader->GetLastErrorCode());
+  } catch (...) {
+    return ekPrinterFatal;
+  }
+}
+
+// ---- The thread body ----
+
+void TECRFileThread::Execute() {
+  const HRESULT com = CoInitialize(nullptr);
+  FErrorKind = ekNone;
+  bool connected = false;
+  FFolder = std::make_unique<TReceiptFolder>(
+      FBonFolder, [this] { return Now(); },
+      [this](const QString& line, bool exceptionLog) { exceptionLog ? LogException(line) : Log(line); });
+  try {
+    if (FTaskKind == tkReadFiles && !FFolder->Exists()) Fail(ekFileError, uStrRes::Message(uStrRes::SetProgram));
+    FBonFolder = FFolder->Path();
+    if (FTaskKind == tkReadFiles && !FFolder->Lock()) {
+      // Another program's file job works in this folder: its claims are no left ones, and
+      // its files are its own. The next tick looks again.
+      Log(QStringLiteral("[Execute] Another program is printing from the receipt folder; its files are left to it."));
+    } else if (FTaskKind == tkReadFiles && !WritePendingReports()) {
+      // A printed receipt's report still cannot be written: no new file is taken before
+      // it is, and nothing is printed.
+    } else {
+      DoInit();
+      connected = true;
+      if (FTaskKind == tkReadFiles) DelTempFiles();
+      RunJob();
+    }
+  } catch (const std::exception& e) {
+    // Every step of the receipt folder that fails is a file error.
+    if (dynamic_cast<const EReceiptFolderError*>(&e))
+      FErrorKind = ekFileError;
+    else if (FErrorKind == ekNone)
+      FErrorKind = connected ? ClassifyPrinterError() : ekPrinterFatal;
+    FErrorMessage = FailureText(e);
+    if (FErrorKind == ekPrinterFatal && OnPrinterOffline) Synchronize([this] { OnPrinterOffline(*this); });
+    // A report that could not be written is that file's affair: a status query gets the
+    // printer's state when it is printed, never that disk error.
+    if (!FReportKept) SaveErrorStatus(FErrorMessage);
+    if (OnError) {
+      const TTaskErrorKind kind = FErrorKind;
+      Synchronize([this, kind] { OnError(*this, kind); });
+    }
+    LogException(QStringLiteral("[Execute] ") + FErrorMessage);
+    Log(QStringLiteral("[Execute] ") + FErrorMessage);
+  }
+  // Before the last event: the next job may start as soon as it has run.
+  FFolder->Unlock();
+  // Freeing the reader closes the automation object's connection and releases it, inside
+  // this thread's apartment.
+  FReader.reset();
+  if (OnTaskFinished) Synchronize([this] { OnTaskFinished(*this); });
+  FTaskKind = tkNone;
+  if (SUCCEEDED(com)) CoUninitialize();
+
+  FFinished.store(true);
+  TECRFileThread* freeMe = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(FSync->M);
+    FSync->BodyEnded = true;
+    freeMe = FSync->FreeOnEnd;
+    FSync->Cv.notify_all();
+  }
+  // Handed to FreeWhenFinished: destroyed on the main thread, which joins this thread.
+  if (freeMe) {
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QMetaObject::invokeMethod(app, [freeMe] { delete freeMe; }, Qt::QueuedConnection);
+  }
+}
+
+void TECRFileThread::DoInit() {
+  if (!FReader->FastInit(FAutoSerachDevice, uConst::ToCp1251(FDeviceSerialNom))) {
+    FErrorKind = ClassifyPrinterError();
+    throw EJobFailure(uConst::FromCp1251(FReader->LastError()));
+  }
+  if (OnPrinterOnline) Synchronize([this] { OnPrinterOnline(*this); });
+}
+
+void TECRFileThread::RunJob() {
+  switch (FTaskKind) {
+    case tkPrinterInfo: DoReadPrinterInfo(); break;
+    case tkReadFiles: DoReadFiles(); break;
+    case tkPrintEmptyBon: DoPrintEmptyBon(); break;
+    case tkPrintTest: DoPrintTest(); break;
+    case tkReportByBlock: DoReportByBlock(); break;
+    case tkReportByDates: DoReportByDates(); break;
+    case tkXZReport: DoXZReport(); break;
+    case tkGetDepartments: DoGetDepartments(); break;
+    case tkSetDepartments: DoSetDepartments(); break;
+    case tkSumIn:
+    case tkSumOut: DoSumInOut(); break;
+    case tkCopyBon: DoCopyBon(); break;
+    case tkDepartmentReportReset: DoDepartmentReportReset(); break;
+    case tkDepartmentReport: DoDepartmentReport(); break;
+    case tkNone:
+    case tkCheckPrinter: break;  // the connection was the whole job
+  }
+}
+
+// A claim found at the start of a file job belongs to a run that ended while it printed
+// that file: it is kept as unknown outcome and each one is reported as a file error, so
+// that the operator can check the printer's journal.
+void TECRFileThread::DelTempFiles() {
+  FFolder->RecoverLeftClaims([this](const QString& kept) {
+    FCurrentFile = kept;
+    if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
+  });
+}
+
+// ---- The file job ----
+
+namespace {
+
+// A receipt of a failed file that may still be open on the printer: the next opening
+// closes it (a non-fiscal receipt, or one with a payment) or cancels it. Kept for the
+// process by receipt folder, since every job has a reader of its own.
+struct TLeftOpen {
+  QString File;
+  bool Closes = false;
+};
+std::mutex& LeftOpenLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<QString, TLeftOpen>& LeftOpen() {
+  static std::map<QString, TLeftOpen> left;
+  return left;
+}
+
+}  // namespace
+
+// The report of a printed receipt that could not be written: its text waits in memory,
+// its claim under its name, until the report can be written (by the next file job of the
+// folder, before it takes a new file). By receipt folder, for the process.
+struct TKeptReport {
+  QString Name;     // the receipt file's listed name
+  QString RepName;  // the report's name
+  std::string Text;
+  QString LastFailure;
+};
+std::mutex& KeptReportsLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<QString, std::vector<TKeptReport>>& KeptReports() {
+  static std::map<QString, std::vector<TKeptReport>> kept;
+  return kept;
+}
+
+QString uPRNFileThread::UnknownOutcomeText(const QString& path, const QString& why) {
+  return QStringLiteral("Outcome unknown: the receipt of \"") + path +
+         QStringLiteral("\" may have printed (") + why +
+         QStringLiteral("). Check the printer's journal before sending it again.");
+}
+
+std::string TECRFileThread::ReportText(const QString& unknownWhy) const {
+  std::string text = FReader->RepFileText();
+  if (!unknownWhy.isEmpty())
+    text += "[UNKNOWN]" + uConst::ToCp1251(uPRNFileThread::UnknownOutcomeText(FCurrentFile, unknownWhy)) + "\r\n";
+  return text;
+}
+
+QString TECRFileThread::ReportName() const {
+  const QString repPath = FReader->RepFileName();
+  return repPath.mid(repPath.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+void TECRFileThread::SaveRepFile(bool printed, const QString& unknownWhy) {
+  if (!FReader->RepFileWanted()) return;
+  FFolder->WriteReport(ReportName(), ReportText(unknownWhy));
+  // The answer must be on disk before the claim goes.
+  if (printed) FFolder->SyncReport(FReader->RepFileName());
+}
+
+bool TECRFileThread::WritePendingReports() {
+  std::lock_guard<std::mutex> lock(KeptReportsLock());
+  const auto it = KeptReports().find(FBonFolder);
+  if (it == KeptReports().end()) return true;
+  std::vector<TKeptReport>& kept = it->second;
+  while (!kept.empty()) {
+    TKeptReport& r = kept.front();
+    try {
+      FFolder->WriteReport(r.RepName, r.Text);
+      FFolder->SyncReport(FBonFolder + r.RepName);
+      FFolder->FinishPrinted(r.Name);
+    } catch (const std::exception& e) {
+      const QString failure = FailureText(e);
+      if (failure != r.LastFailure) {
+        r.LastFailure = failure;
+        const QString line = QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + FBonFolder +
+                             r.Name + QStringLiteral("\" still cannot be written: ") + failure;
+        LogException(line);
+        Log(line);
+      }
+      return false;
+    }
+    Log(QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + FBonFolder + r.Name +
+        QStringLiteral("\" is written: \"") + FBonFolder + r.RepName + QStringLiteral("\""));
+    kept.erase(kept.begin());
+  }
+  KeptReports().erase(it);
+  return true;
+}
+
+void TECRFileThread::DoReadFiles() {
+  try {
+    Log(QStringLiteral("Read bon files."));
+    int count = 0;
+    QStringList list;
+    uPRNFileThread::TReadyInfo listed;
+    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed);
+    for (const QString& line : list) {
+      FErrorKind = ekNone;
+      bool failed = false;
+      const QString name = uPRNFileThread::ListedName(line);
+      FCurrentFile = FBonFolder + name;
+      // Nothing is claimed without room for its report.
+      if (!FFolder->HasRoom()) {
+        Log(QStringLiteral("[DoReadFiles] Not enough free space for a report file, no file is taken: ") + FBonFolder);
+        break;
+      }
+      if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
+      const TReceiptFolder::TClaim claim =
+          FFolder->Claim(name, [&] { uPRNFileThread::ForgetWatched(FBonFolder, name); }, &listed.Stamps[name]);
+      // A file that may not be claimed is reported once for each reason it gives and
+      // tried again at a slow pace (SelectReadyBonFiles); the job goes on with the next.
+      if (claim == TReceiptFolder::TClaim::Refused &&
+          uPRNFileThread::NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError(), Now())) {
+        const QString line = QStringLiteral("[DoReadFiles] Can't claim file, it waits: \"") + FCurrentFile +
+                             QStringLiteral("\" ") + QString::fromStdString(SysErrorText(FFolder->ClaimError()));
+        LogException(line);
+        Log(line);
+      }
+      if (claim != TReceiptFolder::TClaim::Claimed) {
+        if (Terminated()) break;
+        continue;
+      }
+      try {
+        Log(QStringLiteral("Read file: \"") + FCurrentFile + QStringLiteral("\""));
+        if (!FReader->ReadFile(FFolder->ClaimPath(name), FCharEncoding, FFolder->ClaimFd())) {
+          FErrorKind = ekFileError;
+          failed = true;
+        } else {
+          const bool printed = FReader->PrintPluList();
+          if (!printed) FErrorKind = ClassifyPrinterError();
+          failed = !printed;
+        }
+      } catch (const std::exception& e) {
+        failed = true;
+        Log(QStringLiteral("[DoReadFiles]") + FailureText(e));
+      }
+      NoteLeftOpenReceipt(failed);
+
+      QString repError;
+      if (failed) {
+        // The claim becomes the error file (or, when the receipt may have printed, the
+        // unknown-outcome file) before anything else can end the job.
+        const TTaskErrorKind fileKind = FErrorKind;
+        const TFileVerdict verdict = FileOutcome(
+            fileKind == ekPrinterFatal ? TFileFailure::PrinterLost : TFileFailure::Failed, FReader->Progress());
+        QString kept;
+        FFolder->FinishFailed(name, verdict, &kept);
+        const bool unknown = verdict.Outcome == TFileOutcome::Unknown;
+        try {
+          SaveRepFile(false, unknown ? verdict.Why : QString());
+        } catch (const std::exception& e) {
+          repError = FailureText(e);
+        }
+        if (unknown && OnFileUnknown) {
+          const QString why = verdict.Why;
+          Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
+        }
+        if (FErrorKind == ekPrinterFatal) {
+          if (!repError.isEmpty()) Log(QStringLiteral("[DoReadFiles]") + repError);
+          throw EJobFailure(QStringLiteral("Fatal error ocurred. Exiting."));
+        }
+        if (OnError) Synchronize([this, fileKind] { OnError(*this, fileKind); });
+      } else {
+        try {
+          SaveRepFile(true);
+        } catch (const std::exception& e) {
+          repError = FailureText(e);
+        }
+        ++count;
+        if (!repError.isEmpty() && FFolder->SameFolder()) {
+          // A printed receipt never loses its answer: its claim stays (it is never printed
+          // again) and the report waits in memory until it can be written, before any new
+          // file is taken.
+          {
+            std::lock_guard<std::mutex> lock(KeptReportsLock());
+            KeptReports()[FBonFolder].push_back(TKeptReport{name, ReportName(), ReportText(QString()), repError});
+          }
+          const QString line = QStringLiteral("[DoReadFiles] Printed, but its report file cannot be written: \"") +
+                               FCurrentFile + QStringLiteral("\" kept as \"") + FFolder->ClaimPath(name) +
+                               QStringLiteral("\" until it can; ") + repError;
+          LogException(line);
+          Log(line);
+          FReportKept = true;
+          Fail(ekFileError, repError);
+        }
+        FFolder->FinishPrinted(name);
+      }
+      if (!repError.isEmpty()) Fail(ekFileError, repError);
+      if (Terminated()) break;
+      if (OnFileProcessed) Synchronize([this] { OnFileProcessed(*this); });
+    }
+    // The job's own reports and renames moved the folder's status change time: that is no
+    // reason to try a refused file again.
+    uPRNFileThread::SettleRefusedClaims(FBonFolder);
+    Log(QStringLiteral("Read bon files ended. Files count: %1").arg(count));
+  } catch (const std::exception& e) {
+    uPRNFileThread::SettleRefusedClaims(FBonFolder);
+    Log(QStringLiteral("[DoReadFiles]") + FailureText(e));
+    throw;
+  }
+}
+
+void TECRFileThread::NoteLeftOpenReceipt(bool failed) {
+  const TFileProgress& p = FReader->Progress();
+  std::lock_guard<std::mutex> lock(LeftOpenLock());
+  std::map<QString, TLeftOpen>& left = LeftOpen();
+  // This file's opening was made: the printer closed or cancelled the receipt left open
+  // before it opened this one.
+  const auto it = left.find(FBonFolder);
+  if (it != left.end() && p.Opened) {
+    Log(QStringLiteral("[DoReadFiles] The receipt of \"") + it->second.File +
+        (it->second.Closes ? QStringLiteral("\" left open on the printer was closed by the opening of \"")
+                           : QStringLiteral("\" left open on the printer was cancelled by the opening of \"")) +
+        FCurrentFile + QStringLiteral("\""));
+    left.erase(it);
+  }
+  if (failed && p.Opened && !p.Closed) left[FBonFolder] = TLeftOpen{FCurrentFile, p.NonFiscal || p.PaymentSent};
+}
+
+// ---- The status answer ----
+
+// Answers the oldest waiting status query ("&S") with the failure that ended the job.
+void TECRFileThread::SaveErrorStatus(const QString& message) {
+  if (FBonFolder.isEmpty()) return;
+  try {
+    QStringList list;
+    uPRNFileThread::TReadyInfo listed;
+    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed);
+    QStringList names;
+    for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
+    FFolder->AnswerStatusQuery(names, uConst::ToCp1251(message), &listed.Stamps);
+  } catch (const std::exception& e) {
+    LogException(QStringLiteral("[SaveErrorStatus] ") + FailureText(e));
+    Log(QStringLiteral("[SaveErrorStatus] ") + FailureText(e));
+  }
+}
+
+// ---- Service jobs ----
+
+void TECRFileThread::ServiceJob(bool ok, const QString& okLine, const QString& failText) {
+  if (!ok) throw EJobFailure(failText);
+  Log(okLine);
+}
+
+void TECRFileThread::DoReadPrinterInfo() {
+  if (!FReader->Initialize(FAutoSerachDevice, uConst::ToCp1251(FDeviceSerialNom))) {
+    FErrorKind = ClassifyPrinterError();
+    throw EJobFailure(uConst::FromCp1251(FReader->LastError()));
+  }
+  FPrinterInfo.Model = uConst::FromCp1251(FReader->Model());
+  FPrinterInfo.SerialNo = uConst::FromCp1251(FReader->SerialNo());
+  FPrinterInfo.FiscalNo = uConst::FromCp1251(FReader->FiscalNo());
+  FPrinterInfo.LineLength = FReader->LineLength();
+  FPrinterInfo.LastDocNo = FReader->LastDocNo();
+  FPrinterInfo.NextInvoiceNo = FReader->NextInvoiceNo();
+  FPrinterInfo.ComPort = FReader->ComPort();
+  if (OnPrinterInfo) Synchronize([this] { OnPrinterInfo(FPrinterInfo); });
+}
+
+void TECRFileThread::DoPrintEmptyBon() {
+  ServiceJob(FReader->EmptyBON(), QStringLiteral("[DoPrintEmptyBon] OK"), QStringLiteral("Error in communication"));
+}
+
+void TECRFileThread::DoPrintTest() {
+  ServiceJob(FReader->PrintTest(), QStringLiteral("Run printer test OK."), QStringLiteral("Error in communication."));
+}
+
+void TECRFileThread::DoReportByBlock() {
+  ServiceJob(FReader->PrintBlockReport(FFirstBlock, FLastBlock, FDetailed), QStringLiteral("[DoReportByBlock] OK"),
+             QStringLiteral("Communcation Error"));
+}
+
+void TECRFileThread::DoReportByDates() {
+  ServiceJob(FReader->RunFMDateReport(FDetailed, FStartDate, FEndDate), QStringLiteral("[DoReportByDates] OK"),
+             QStringLiteral("Communcation Error"));
+}
+
+void TECRFileThread::DoXZReport() {
+  ServiceJob(FReader->PrintReport(FReset), QStringLiteral("[DoXZReport] OK"), QStringLiteral("Error in communication"));
+}
+
+void TECRFileThread::DoSumInOut() {
+  ServiceJob(FReader->SumInOrOut(FAmount), QStringLiteral("[DoSumInOut] OK"),
+             QStringLiteral("[DoSumInOut]Error in communication"));
+}
+
+void TECRFileThread::DoCopyBon() {
+  ServiceJob(FReader->CopyBON(), QStringLiteral("[DoCopyBon] OK"), QStringLiteral("[DoCopyBon]Error in communication"));
+}
+
+void TECRFileThread::DoDepartmentReportReset() {
+  ServiceJob(FReader->PrintDepartmentReport(1), QStringLiteral("[DoDepartmentReportReset] OK"),
+             QStringLiteral("[DoDepartmentReportReset]Error in communication"));
+}
+
+void TECRFileThread::DoDepartmentReport() {
+  ServiceJob(FReader->PrintDepartmentReport(0), QStringLiteral("[DoDepartmentReport] OK"),
+             QStringLiteral("[DoDepartmentReport]Error in communication"));
+}
+
+namespace {
+QString BstrText(BSTR b) {
+  const std::u16string_view v = BstrView(b);
+  return QString::fromUtf16(v.data(), static_cast<qsizetype>(v.size()));
+}
+}  // namespace
+
+void TECRFileThread::DoGetDepartments() {
+  // The reader goes when the job ends, however it ends.
+  struct TFreeReader {
+    std::unique_ptr<TECRFileReader>& R;
+    ~TFreeReader() { R.reset(); }
+  } freeReader{FReader};
+
+  for (int32_t number = 1; number <= uPRNFileThread::DepartmentCount; ++number) {
+    ComPtr<IDepartTotals> totals;
+    if (!FReader->ReadDepartmentSums(number, totals)) {
+      // A department the printer answers without its VAT group (code 200: an unprogrammed
+      // one answers "F") is listed as not programmed, so that the ones after it are still
+      // read and can be programmed; any other failure ends the list.
+      if (FReader->GetLastErrorCode() != 200) break;
+      FDepartment = TDepartmentRow{};
+      FDepartment.Nom = number;
+      FDepartment.ExitCode = QStringLiteral("F");
+      if (OnDepartmentReceived) Synchronize([this] { OnDepartmentReceived(FDepartment); });
+      continue;
+    }
+    if (!totals) return;
+    BStr name, text, exists;
+    LONG taxGroup = 0;
+    OleCheck(totals->get_Description(name.Out()));
+    OleCheck(totals->get_AddText(text.Out()));
+    OleCheck(totals->get_TaxGrpNo(&taxGroup));
+    OleCheck(totals->get_Exists(exists.Out()));
+    FDepartment.DepName = BstrText(name.Get());
+    FDepartment.DepDescr = BstrText(text.Get());
+    FDepartment.Nom = number;
+    FDepartment.TaxGrpNo = taxGroup;
+    FDepartment.ExitCode = BstrText(exists.Get());
+    FDepartment.Edited = false;
+    if (OnDepartmentReceived) Synchronize([this] { OnDepartmentReceived(FDepartment); });
+  }
+  bool detached;
+  {
+    std::lock_guard<std::mutex> lock(FSync->M);
+    detached = FSync->Detached;
+  }
+  if (OnDepartmentsRead && !detached) OnDepartmentsRead(*this);
+  Log(QStringLiteral("[DoGetDepartments] OK"));
+}
+
+void TECRFileThread::DoSetDepartments() {
+  for (const TDepartmentRow& row : FDepartments) {
+    if (!row.Edited) continue;
+    if (!FReader->SetDepartment(row.Nom, row.TaxGrpNo, uConst::ToCp1251(row.DepName), uConst::ToCp1251(row.DepDescr)))
+      throw EJobFailure(QStringLiteral("[DoSetDepartments]Error in communication"));
+  }
+  Log(QStringLiteral("[DoSetDepartments] OK"));
+  FDepartments.clear();
+}
+
+}  // namespace fp

@@ -1,0 +1,334 @@
+#pragma once
+// The worker thread: one printer job per thread. The main window creates the thread from
+// the job's request (Create, suspended), hands it the connection settings and the
+// event handlers, and calls Resume. The thread initialises the component runtime for
+// itself, connects to the printer through its own receipt-file reader, runs the job,
+// reports through its events, answers a waiting status query when the job failed,
+// releases the reader (and with it the automation object) and uninitialises the runtime.
+//
+// Events and threads
+// ------------------
+// Every event but OnDepartmentsRead runs on the thread that created the object (the main
+// thread) while the worker waits: Synchronize posts the call to a QObject living on that
+// thread (a queued call) and blocks until it has run there, so a handler may read the
+// event's argument and the thread's state (CurrentFile, ErrorMessage...). The main thread
+// must therefore keep its event loop running while a job runs (or wait with WaitFor, which
+// serves the worker's calls itself).
+// OnDepartmentsRead is called directly on the worker thread; its handler must not touch
+// widgets. An event without a handler is skipped.
+//
+// Ending
+// ------
+// The creator owns the object. Its destructor stops the events (DetachEvents) and waits
+// for the thread to end, so after the destructor no handler runs again. Never destroy
+// the object from inside one of its own handlers (the worker is waiting in that call):
+// in OnTaskFinished hand it to FreeWhenFinished, or keep it until the next job.
+// OnTaskFinished is the last event; after it the worker only uninitialises the runtime.
+//
+// A window that closes while a job runs calls DetachEvents (no event reaches it
+// afterwards, a worker waiting in an event call goes on at once) and then WaitFor or the
+// destructor. A stop request (Terminate) is honoured by the file job between files only.
+//
+// The receipt folder
+// ------------------
+// The file job (tkReadFiles) works through the receipt folder's unit (uReceiptFolder.h):
+// it claims each waiting receipt file "N.bon" as "N.$$$", prints it, writes "N.rep" when
+// report files are on (or the file was a status query), then deletes the claim on
+// success; a failed file becomes "N.err", or "N.unk" when its receipt may have printed (by
+// how far the reader got with it, TFileProgress), and the window still gets the failure's
+// own kind. A claim found at the start of a file job was left by a run that was killed
+// while it printed: it is kept as "N.unk", logged and reported as a file error. Only files
+// that have stayed unchanged for uPRNFileThread::ReadyAgeMs are listed
+// (SelectReadyBonFiles), so a file that the point-of-sale program is still writing waits
+// for the next tick. Every job is handed the receipt folder (SetBonFolder; a file job's
+// request sets it): a failed job answers the oldest waiting status query there. Only the file job
+// recovers left claims. The file job holds the folder's lock from before it connects to
+// its end: when another process holds it (a second program on the same folder), the job
+// leaves the folder alone with one log line and ends with OnTaskFinished only.
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "program/receipts/MiravokFprnProxy.h"
+#include "program/receipts/uReceiptFolder.h"
+#include "program/tasks/uTaskRequest.h"
+
+namespace fp {
+
+class TECRFileReader;
+class TReceiptFolder;
+
+// The kinds of failure (values fixed).
+enum TTaskErrorKind : uint8_t {
+  ekNone = 0,
+  ekOperationError = 1,  // the printer refused an operation
+  ekFileError = 2,       // a receipt file is invalid, or the receipt folder failed
+  ekPrinterError = 3,    // a printer error
+  ekPrinterFatal = 4,    // no connection or a fatal printer state
+};
+
+// Printer data handed to OnPrinterInfo.
+struct TPRNInfo {
+  QString Model;
+  QString SerialNo;
+  QString FiscalNo;
+  int32_t LineLength = 0;
+  int64_t LastDocNo = 0;
+  int64_t NextInvoiceNo = 0;
+  int32_t ComPort = 0;
+};
+
+namespace uPRNFileThread {
+
+constexpr int DepartmentCount = 100;
+
+// A receipt file is listed only once it has stayed unchanged this long.
+constexpr int ReadyAgeMs = 500;
+
+// A file whose claim was refused for a reason of its own (NoteRefusedClaim) is listed
+// again this long after the refusal, or at once when the status change time of the
+// folder or of the file has moved since.
+constexpr qint64 RefusedClaimRetryMs = 60 * 1000;
+
+// Notes that the claim of the waiting file `name` of the folder was refused with errno
+// `err` at `now` (the program's clock); true when the reason is new for that file (it is
+// to be reported then, and not again while the reason stays). The note goes once the
+// file is claimed or no longer waits.
+bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now);
+// Takes the folder's present status change time as the one of every refused file's note
+// (at the end of a file job, whose own writes moved it).
+void SettleRefusedClaims(const QString& folder);
+
+// What a listing tells beside the ready files.
+struct TReadyInfo {
+  // Milliseconds from `now` until the earliest file that waits, not yet ready, will be
+  // ready if it stays unchanged; -1 when no such file waits.
+  qint64 WaitMs = -1;
+  // What the listing saw of each ready file, by name; its claim must find it the same.
+  std::map<QString, TFileStamp> Stamps;
+};
+
+// The waiting receipt files of the folder that are ready to be claimed: the listing of
+// uConst::SelectBonFiles (lines "dos-stamp TAB name", oldest first) without the files that
+// have not stayed unchanged for `readyAgeMs` by `now`, the program's own clock. The
+// modification time is compared, never trusted as a time: a file is quiet since the first
+// listing that saw it with its present identity, size and modification time, so a file
+// first seen is never ready at once (unless readyAgeMs is 0), whatever its stamp says (a
+// share whose clock runs ahead or behind). After the clock stepped back, every waiting
+// file is quiet since that listing. What the listings have seen is kept for the process,
+// shared by every caller (the main window's ticks and the file job alike). A name that is
+// a symbolic link or not a regular file is never listed; with a log folder it is written
+// to the exception log once while it stays. A file whose claim was refused waits for its
+// retry (RefusedClaimRetryMs) unlisted. `info`, when given, gets the wait until the
+// next file is ready and the stamps of the ready files. Used by the file job, the status
+// answer and the main window's file timer. An empty folder name lists nothing. Raises
+// EAbort like SelectBonFiles.
+void SelectReadyBonFiles(const QString& folder, QStringList& list,
+                         const QDateTime& now = QDateTime::currentDateTime(), const QString& logDir = QString(),
+                         int readyAgeMs = ReadyAgeMs, TReadyInfo* info = nullptr);
+
+// The file name of a listing line (the part after the TAB).
+QString ListedName(const QString& line);
+
+// What the operator is told of a file kept as unknown outcome (its report file, the main
+// window): the file, that its receipt may have printed and why, and what to do.
+QString UnknownOutcomeText(const QString& path, const QString& why);
+
+}  // namespace uPRNFileThread
+
+class TECRFileThread {
+ public:
+  using TThreadEvent = std::function<void(TECRFileThread&)>;
+  using TErrorEvent = std::function<void(TECRFileThread&, TTaskErrorKind)>;
+  using TFileEvent = std::function<void(const QString& path)>;
+  using TPRNInfoEvent = std::function<void(const TPRNInfo&)>;
+  using TDepartmentEvent = std::function<void(const TDepartmentRow&)>;
+  // A receipt file whose receipt may have printed was kept as an unknown-outcome file:
+  // the path it got and why it may have printed.
+  using TUnknownEvent = std::function<void(const QString& path, const QString& why)>;
+
+  // ---- Creation (on the main thread). Creates the thread suspended for the request's
+  // job, with a new reader that holds a copy of uConst::PayTypePairs, port 1, 115200
+  // baud, report files and report details on. The worker takes the arguments of its kind
+  // only: a file job the receipt folder and the tax-group numbering, a cash movement
+  // (tkSumIn or tkSumOut, the sign of the amount tells which) runs as tkSumIn, the rows
+  // of tkSetDepartments are copied. Throws std::runtime_error for a kind without a job
+  // (tkNone or an unknown value). ----
+  static std::unique_ptr<TECRFileThread> Create(const TTaskRequest& request);
+
+  ~TECRFileThread();
+  TECRFileThread(const TECRFileThread&) = delete;
+  TECRFileThread& operator=(const TECRFileThread&) = delete;
+
+  // ---- Settings, handed over before Resume. ----
+  void SetComPort(uint8_t port);
+  void SetBaudRate(int32_t baudRate);
+  void SetRepFilePrint(bool on);
+  void SetRepDetailPrint(bool on);
+  void SetLogDir(const QString& logDir);  // also the reader's log folder
+  // The receipt folder of every job: the file job works in it, every failed job answers a
+  // waiting status query in it. A file job's request sets it; an empty folder skips both.
+  void SetBonFolder(const QString& folder);
+  // The character encoding of the receipt files (uConst::ConvertCharEncoding).
+  void SetCharEncoding(uint8_t encoding);
+  // search: the connection searches every port for the printer with that serial number
+  // (trimmed by the caller) instead of opening the set port.
+  void SetDeviceSearch(bool search, const QString& serialNo);
+  // How the job's reader creates its automation object (tests: a fake or the library
+  // loaded directly); an empty function is CreateMiravokFprn.
+  void SetFprnFactory(TFprnFactory factory);
+  // The local-time clock of the job (stamps of moved-aside error files, the age of
+  // waiting files). Tests replace it; an empty function restores the system clock.
+  void SetClock(std::function<QDateTime()> clock);
+  // How long a receipt file must have stayed unchanged before the job takes it
+  // (uPRNFileThread::ReadyAgeMs unless set; 0 takes every waiting file).
+  void SetReadyAge(int ms) { FReadyAgeMs = ms; }
+
+  // ---- Events (see the top of the file for the thread each one runs on). ----
+  TPRNInfoEvent OnPrinterInfo;           // job 1: printer information read
+  TDepartmentEvent OnDepartmentReceived;  // job 8: one department read
+  TFileEvent OnFileStarted;              // job 2: a receipt file is about to be processed
+  TThreadEvent OnFileProcessed;          // job 2: a receipt file is done
+  TErrorEvent OnError;                   // a failed file (job 2) or a failed job
+  TThreadEvent OnDepartmentsRead;        // job 8: list complete (on the worker thread!)
+  TThreadEvent OnTaskFinished;           // always, the last event of the job
+  TThreadEvent OnPrinterOnline;          // the connection at the start of the job succeeded
+  TThreadEvent OnPrinterOffline;         // a failure of kind ekPrinterFatal
+  TUnknownEvent OnFileUnknown;           // job 2: a file kept as unknown outcome (before its OnError)
+
+  // ---- Running. ----
+  // Starts the thread (once; later calls do nothing).
+  void Resume();
+  // Asks the file job to stop after the current file; returns at once.
+  void Terminate() { FTerminated.store(true); }
+  bool Terminated() const { return FTerminated.load(); }
+  // The thread body has ended (false while it runs and before Resume).
+  bool Finished() const { return FFinished.load(); }
+  // From now on every event call is skipped, and a worker waiting in one goes on at once.
+  // Call it on the main thread; it returns at once.
+  void DetachEvents();
+  // Waits until the thread has ended. On the main thread it serves the worker's event
+  // calls while it waits (unless the events are detached), so it cannot dead-lock.
+  // Returns at once when the thread was never started.
+  void WaitFor();
+  // Takes over a thread that is running or has ended and destroys it on the main thread
+  // once its body has ended (the worker's "free on terminate"). Safe to call from
+  // OnTaskFinished.
+  static void FreeWhenFinished(std::unique_ptr<TECRFileThread> thread);
+
+  // The thread body. Resume runs it on the new thread; tests may call it directly on
+  // the creating thread, where every event is then called directly.
+  void Execute();
+
+  // The kind of the reader's current failure, by its last error code: no reader or a
+  // failing read: ekPrinterFatal; 101-105, 107, 120, 130, 210-214, 218, 219, 503, 504:
+  // ekPrinterFatal; 132, 200, 201, 203, 204, 206, 215-217, 226, 232: ekPrinterError;
+  // anything else (0 too): ekOperationError.
+  TTaskErrorKind ClassifyPrinterError();
+  // The same classification of a code.
+  static TTaskErrorKind ClassifyErrorCode(int32_t code);
+
+  // Runs `fn` on the main thread while the worker waits (directly when called there).
+  // Skipped once the events are detached.
+  void Synchronize(const std::function<void()>& fn);
+
+  // ---- State, read by the handlers while the worker waits and after the job ----
+  // The job (tkNone once it has ended).
+  TTaskKind TaskKind() const { return FTaskKind; }
+  // The receipt folder as set (with a trailing "/" once the job runs).
+  const QString& BonFolder() const { return FBonFolder; }
+  // Receipt folder + name of the file the last file event is about.
+  const QString& CurrentFile() const { return FCurrentFile; }
+  // The kind and text of the failure that ended the job (ekNone and empty without one).
+  TTaskErrorKind ErrorKind() const { return FErrorKind; }
+  const QString& ErrorMessage() const { return FErrorMessage; }
+  // The rows job 9 writes; emptied after a successful write.
+  const TDepartments& Departments() const { return FDepartments; }
+
+ private:
+  struct TSyncState;
+  TECRFileThread();
+
+  void Log(const QString& message);
+  void LogException(const QString& message);
+  QDateTime Now() const;
+  void Fail(TTaskErrorKind kind, const QString& message);
+
+  // The steps and jobs.
+  void DoInit();
+  void DelTempFiles();
+  void RunJob();
+  void DoReadPrinterInfo();
+  void DoReadFiles();
+  void DoPrintEmptyBon();
+  void DoPrintTest();
+  void DoReportByBlock();
+  void DoReportByDates();
+  void DoXZReport();
+  void DoGetDepartments();
+  void DoSetDepartments();
+  void DoSumInOut();
+  void DoCopyBon();
+  void DoDepartmentReportReset();
+  void DoDepartmentReport();
+  void ServiceJob(bool ok, const QString& okLine, const QString& failText);
+  void SaveErrorStatus(const QString& message);
+  // After a file: logs which receipt left open on the printer the file's opening closed
+  // or cancelled, and remembers this file's receipt when it failed while open.
+  void NoteLeftOpenReceipt(bool failed);
+  // Writes the current file's report file (with `unknownWhy`, the lines telling that its
+  // receipt may have printed); a printed file's is synced before its claim goes.
+  void SaveRepFile(bool printed, const QString& unknownWhy = QString());
+  std::string ReportText(const QString& unknownWhy) const;
+  QString ReportName() const;
+  // Writes the reports of printed receipts kept in memory for this folder (and removes
+  // their claims); false when one still cannot be written (logged when its reason is new).
+  bool WritePendingReports();
+
+  // The job and its arguments (set by Create).
+  TTaskKind FTaskKind = tkNone;
+  int32_t FFirstBlock = 0;
+  int32_t FLastBlock = 0;
+  double FStartDate = 0;
+  double FEndDate = 0;
+  bool FDetailed = false;
+  uint8_t FReset = 0;
+  double FAmount = 0;
+  TDepartments FDepartments;
+
+  // Settings.
+  QString FLogDir;
+  QString FBonFolder;
+  uint8_t FCharEncoding = 0;
+  bool FAutoSerachDevice = false;
+  QString FDeviceSerialNom;
+  TFprnFactory FFprnFactory;
+  std::function<QDateTime()> FClock;
+  int FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+
+  // The running job.
+  std::unique_ptr<TECRFileReader> FReader;
+  std::unique_ptr<TReceiptFolder> FFolder;
+  TPRNInfo FPrinterInfo;       // argument of OnPrinterInfo
+  TDepartmentRow FDepartment;  // the department just read (job 8)
+  QString FCurrentFile;
+  QString FErrorMessage;
+  TTaskErrorKind FErrorKind = ekNone;
+  bool FReportKept = false;  // the job ended keeping a printed receipt's report in memory
+
+  std::shared_ptr<TSyncState> FSync;
+  std::thread FThread;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFinished{false};
+  bool FStarted = false;
+};
+
+}  // namespace fp

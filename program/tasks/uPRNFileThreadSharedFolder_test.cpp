@@ -1,0 +1,453 @@
+// The receipt folder is shared with the point-of-sale program, so nothing in it is
+// trusted: links placed under the names the job writes never take a write outside the
+// folder, a receipt name that is not a regular file is never printed, and a file is taken
+// once it has stopped changing by the program's own clock, whatever its stamp says.
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/uPRNFileThreadTestSupport.h"
+#include "platform/FileOps.h"
+
+namespace fp::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+class TSharedFolder : public TWorkerFixture {
+ protected:
+  void SetUp() override {
+    TWorkerFixture::SetUp();
+    Outside = Tmp.path() + "/outside/";
+    ASSERT_TRUE(QDir().mkpath(Outside));
+  }
+
+  static std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
+  void Link(const QString& name, const QString& target) {
+    ASSERT_EQ(::symlink(Native(target).c_str(), Native(Folder + name).c_str()), 0);
+  }
+  void WriteOutside(const QString& name, const std::string& content) {
+    QFile f(Outside + name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content.data(), static_cast<qint64>(content.size()));
+  }
+  std::string ReadOutside(const QString& name) const {
+    QFile f(Outside + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "<missing>";
+  }
+  // The kind of the folder entry itself: 'f' file, 'l' link, 'd' folder, 'p' pipe, '-' none.
+  char Kind(const QString& name) const {
+    struct stat st {};
+    if (::lstat(Native(Folder + name).c_str(), &st) != 0) return '-';
+    if (S_ISLNK(st.st_mode)) return 'l';
+    if (S_ISREG(st.st_mode)) return 'f';
+    if (S_ISDIR(st.st_mode)) return 'd';
+    if (S_ISFIFO(st.st_mode)) return 'p';
+    return '?';
+  }
+  std::string ExceptionLog() const {
+    QFile f(LogDir + uConst::ExceptionLogName);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+  }
+  static int Occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  }
+  QStringList Ready() {
+    QStringList list;
+    uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, LogDir, ReadyAgeMs);
+    QStringList names;
+    for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
+    return names;
+  }
+  void Advance(int ms) { Clock = Clock.addMSecs(ms); }
+  // The receipt outside the folder sells article 13, "Bread": no call may carry it.
+  void ExpectNothingOfTheOutsideReceipt() const {
+    for (const std::string& call : Fake->Calls) {
+      EXPECT_EQ(call.find("(13"), std::string::npos) << call;
+      EXPECT_EQ(call.find("Bread"), std::string::npos) << call;
+    }
+  }
+  void Append(const QString& name, const std::string& text) {
+    QFile f(Folder + name);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write(text.data(), static_cast<qint64>(text.size()));
+  }
+
+  QString Outside;
+};
+
+// ---- Links under the names the job writes ----
+
+struct TLinkCase {
+  const char* Name;
+  bool StatusQuery;      // 0001.bon is a status query answered after a failed connection;
+                         // otherwise a receipt that prints
+  const char* LinkName;  // the link placed in the folder
+  bool TargetExists;     // the link points to an existing file outside, or to no file
+};
+
+void PrintTo(const TLinkCase& c, std::ostream* os) { *os << c.Name; }
+
+class TLinkUnderAWrittenName : public TSharedFolder, public ::testing::WithParamInterface<TLinkCase> {};
+
+TEST_P(TLinkUnderAWrittenName, WritesNothingOutsideTheFolder) {
+  const TLinkCase& c = GetParam();
+  const QString victim = c.TargetExists ? "victim.txt" : "created.txt";
+  if (c.TargetExists) WriteOutside(victim, "precious\n");
+  Link(c.LinkName, Outside + victim);
+  Put("0001.bon", c.StatusQuery ? kStatusQuery : kReceipt, 60);
+  if (c.StatusQuery) Fake->Fail("Init", 102, "[Init] Port busy ");
+
+  RunFileJob();
+
+  EXPECT_EQ(ReadOutside(victim), c.TargetExists ? "precious\n" : "<missing>");
+  EXPECT_EQ(QDir(Outside).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), c.TargetExists ? 1 : 0);
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+  if (c.StatusQuery)
+    EXPECT_EQ(Read("0001.rep"), "&S\r\n[FastInit][Init] Port busy \r\n");
+  else
+    EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
+  EXPECT_EQ(Kind("0001.rep.tmp"), '-');
+  EXPECT_EQ(Kind("0001.bon"), '-');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TLinkUnderAWrittenName,
+    ::testing::Values(TLinkCase{"StatusAnswerTempLinksToAFile", true, "0001.rep.tmp", true},
+                      TLinkCase{"StatusAnswerTempLinksToNoFile", true, "0001.rep.tmp", false},
+                      TLinkCase{"ReportLinksToNoFile", false, "0001.rep", false},
+                      TLinkCase{"ReportLinksToAFile", false, "0001.rep", true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- Receipt names that are not regular files ----
+
+enum class TEntry { LinkToAReceiptOutside, LinkToNothing, Folder, Pipe };
+
+class TReceiptNameNotAFile : public TSharedFolder, public ::testing::WithParamInterface<TEntry> {};
+
+// Left in place, never printed, never counted as waiting, and written to the exception log
+// once however many ticks see it.
+TEST_P(TReceiptNameNotAFile, IsLeftInPlaceWithOneLogLine) {
+  const TEntry entry = GetParam();
+  const std::string outsideReceipt = "%13^Bread^120^1000\r\n";
+  WriteOutside("receipt.txt", outsideReceipt);
+  switch (entry) {
+    case TEntry::LinkToAReceiptOutside: Link("0001.bon", Outside + "receipt.txt"); break;
+    case TEntry::LinkToNothing: Link("0001.bon", Outside + "nothing.txt"); break;
+    case TEntry::Folder: ASSERT_TRUE(QDir().mkpath(Folder + "0001.bon")); break;
+    case TEntry::Pipe: ASSERT_EQ(::mkfifo(Native(Folder + "0001.bon").c_str(), 0644), 0); break;
+  }
+  const char kind = Kind("0001.bon");
+  Put("0002.bon", kReceipt, 50);
+
+  EXPECT_EQ(Ready(), QStringList{"0002.bon"});
+  RunFileJob();
+  EXPECT_EQ(Ready(), QStringList{});  // the main window's tick: nothing waits
+  RunFileJob();
+
+  EXPECT_EQ(Kind("0001.bon"), kind);
+  EXPECT_EQ(Kind("0001.$$$"), '-');
+  EXPECT_EQ(Kind("0001.err"), '-');
+  EXPECT_EQ(Kind("0001.unk"), '-');
+  EXPECT_EQ(Kind("0002.rep"), 'f');
+  EXPECT_EQ(ReadOutside("receipt.txt"), outsideReceipt);
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0002 alone
+  ExpectNothingOfTheOutsideReceipt();
+  const std::string line = "left in place: \"" + (Folder + "0001.bon").toStdString() + "\"";
+  EXPECT_EQ(Occurrences(ExceptionLog(), line), 1) << ExceptionLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, TReceiptNameNotAFile,
+                         ::testing::Values(TEntry::LinkToAReceiptOutside, TEntry::LinkToNothing, TEntry::Folder,
+                                           TEntry::Pipe),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case TEntry::LinkToAReceiptOutside: return std::string("LinkToAReceiptOutside");
+                             case TEntry::LinkToNothing: return std::string("LinkToNothing");
+                             case TEntry::Folder: return std::string("Folder");
+                             case TEntry::Pipe: return std::string("Pipe");
+                           }
+                           return std::string();
+                         });
+
+// A name listed as a regular file and replaced by a link before its claim is not printed
+// through the link: it goes back under its own name.
+TEST_F(TSharedFolder, ReceiptReplacedByALinkBeforeItsClaimIsNotPrinted) {
+  WriteOutside("receipt.txt", "%13^Bread^120^1000\r\n");
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 50);
+  auto t = FileJob();
+  t->OnFileStarted = [&](const QString& path) {
+    Events.push_back("Started " + QFileInfo(path).fileName().toStdString());
+    if (path.endsWith("0001.bon")) {
+      QFile::remove(path);
+      Link("0001.bon", Outside + "receipt.txt");
+    }
+  };
+  t->Execute();
+
+  EXPECT_EQ(Kind("0001.bon"), 'l');
+  EXPECT_EQ(Kind("0001.$$$"), '-');
+  EXPECT_EQ(Kind("0002.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  ExpectNothingOfTheOutsideReceipt();
+  EXPECT_EQ(ReadOutside("receipt.txt"), "%13^Bread^120^1000\r\n");
+  EXPECT_EQ(Occurrences(ExceptionLog(), "left in place: \"" + (Folder + "0001.bon").toStdString() + "\""), 1);
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
+                                              "Finished"}));
+}
+
+// A listed file that is replaced or written to before its claim may still be being
+// written: it is not printed, it stays under its name and settles like a new file.
+enum class TChange { ReplacedByANewFile, Appended, StampChanged };
+
+class TChangedBeforeItsClaim : public TSharedFolder, public ::testing::WithParamInterface<TChange> {};
+
+TEST_P(TChangedBeforeItsClaim, IsNotPrintedAndWaitsUnderItsName) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 50);
+  EXPECT_EQ(Ready(), QStringList{});
+  Advance(500);
+  const std::string partial = "%13^Bread^120^1000\r\n";
+  auto t = FileJob();
+  t->OnFileStarted = [&](const QString& path) {
+    Events.push_back("Started " + QFileInfo(path).fileName().toStdString());
+    if (!path.endsWith("0001.bon")) return;
+    switch (GetParam()) {
+      case TChange::ReplacedByANewFile:
+        // Another file of the same size and stamp: only its identity differs.
+        ASSERT_TRUE(QFile::rename(path, Folder + "0001.old"));
+        Put("0001.bon", partial, 60.5);
+        break;
+      case TChange::Appended: Append("0001.bon", partial); break;
+      case TChange::StampChanged: SetAge("0001.bon", 30); break;
+    }
+  };
+  const std::string expected = GetParam() == TChange::ReplacedByANewFile ? partial
+                               : GetParam() == TChange::Appended           ? kReceipt + partial
+                                                                            : kReceipt;
+  t->Execute();
+
+  EXPECT_EQ(Kind("0001.bon"), 'f');
+  EXPECT_EQ(Kind("0001.$$$"), '-');
+  EXPECT_EQ(Kind("0001.rep"), '-');
+  EXPECT_EQ(Read("0001.bon"), expected);
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0002 alone
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
+                                              "Finished"}));
+  EXPECT_EQ(ExceptionLog(), "");
+  // It waits half a second from the listing after the change, then prints.
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), 'f');
+  Advance(500);
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), GetParam() == TChange::Appended ? 3 : 2);  // the file as it is now
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, TChangedBeforeItsClaim,
+                         ::testing::Values(TChange::ReplacedByANewFile, TChange::Appended, TChange::StampChanged),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case TChange::ReplacedByANewFile: return std::string("ReplacedByANewFile");
+                             case TChange::Appended: return std::string("Appended");
+                             case TChange::StampChanged: return std::string("StampChanged");
+                           }
+                           return std::string();
+                         });
+
+// ---- A file the program may not claim ----
+
+// Refused (as in a sticky folder, EPERM): reported once with its name and the reason, the
+// job goes on; no job starts for it (and no printer is connected for it) until a minute
+// has passed or the folder's status changed; a new reason is reported again; once the
+// folder's mode is fixed the receipt prints at once, and once.
+TEST_F(TSharedFolder, FileThatMayNotBeClaimedIsReportedOnceAndRetriedSlowly) {
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 50);
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  const std::string claim = Native(Folder + "0001.bon\n");
+  ops.FailAt(TFileOp::RenameNoReplace, 0, EPERM, claim);
+  auto lines = [&](int err) {
+    return Occurrences(NormalLog(), "[DoReadFiles] Can't claim file, it waits: \"" + Native(Folder + "0001.bon") +
+                                        "\" " + std::strerror(err));
+  };
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), 'f');
+  EXPECT_EQ(Kind("0002.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  EXPECT_EQ(lines(EPERM), 1);
+  EXPECT_EQ(Occurrences(ExceptionLog(), "Can't claim file, it waits"), 1);
+  EXPECT_EQ(ErrorEvents(), 0);
+
+  Advance(59999);
+  EXPECT_EQ(Ready(), QStringList{});  // the window's tick starts no job for it
+  Advance(1);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+  RunFileJob();
+  EXPECT_EQ(lines(EPERM), 1);  // the same reason again: no new line
+  ops.FailAt(TFileOp::RenameNoReplace, 0, EACCES, claim);
+  Advance(60000);
+  RunFileJob();
+  EXPECT_EQ(lines(EACCES), 1);  // a new reason is reported
+  EXPECT_EQ(Ready(), QStringList{});
+
+  // The folder's mode is fixed: its status change time moves, the file is tried at once.
+  ops.Clear();
+  ASSERT_EQ(::chmod(Native(Folder).c_str(), 0755), 0);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+  RunFileJob();
+  EXPECT_EQ(CallCount("AddProgPlu"), 2);
+  EXPECT_EQ(lines(EPERM), 1);
+  EXPECT_EQ(lines(EACCES), 1);
+}
+
+// ---- Settling by the program's own clock ----
+
+// Whatever the stamp says (a share whose clock runs ten minutes ahead, or one that runs
+// behind, or a file copied with its old stamp), a file is ready half a second after the
+// program first saw it, by the program's own clock, and not before. The file job settles
+// files the same way as the window's listing.
+class TStampedFile : public TSharedFolder, public ::testing::WithParamInterface<double> {
+ protected:
+  QStringList Ready(qint64& waitMs) {
+    QStringList list;
+    uPRNFileThread::TReadyInfo info;
+    uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, LogDir, uPRNFileThread::ReadyAgeMs, &info);
+    waitMs = info.WaitMs;
+    QStringList names;
+    for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
+    return names;
+  }
+};
+
+TEST_P(TStampedFile, IsReadyHalfASecondAfterItIsFirstSeen) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  Put("0001.bon", kReceipt, GetParam());
+  qint64 waitMs = 0;
+  EXPECT_EQ(Ready(waitMs), QStringList{});
+  EXPECT_EQ(waitMs, 500);
+  Advance(200);
+  Put("0002.bon", kReceipt, GetParam());
+  EXPECT_EQ(Ready(waitMs), QStringList{});
+  EXPECT_EQ(waitMs, 300);  // the earliest of the waiting files
+  Advance(299);
+  EXPECT_EQ(Ready(waitMs), QStringList{});
+  EXPECT_EQ(waitMs, 1);
+  RunFileJob();
+  EXPECT_EQ(CallCount("AddProgPlu"), 0);
+  Advance(1);
+  EXPECT_EQ(Ready(waitMs), QStringList{"0001.bon"});
+  EXPECT_EQ(waitMs, 200);
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+  EXPECT_EQ(Kind("0002.bon"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  Advance(200);
+  EXPECT_EQ(Ready(waitMs), QStringList{"0002.bon"});
+  EXPECT_EQ(waitMs, -1);  // nothing else waits
+}
+
+INSTANTIATE_TEST_SUITE_P(Stamps, TStampedFile, ::testing::Values(-600.0, 3600.0, 0.0),
+                         [](const auto& info) {
+                           if (info.param < 0) return std::string("TenMinutesAhead");
+                           if (info.param > 0) return std::string("AnHourAgo");
+                           return std::string("Now");
+                         });
+
+// A file written in place that grows every 0.3 s waits, whatever its stamp does; once it
+// stops it is taken half a second later.
+enum class TStamp { FollowsTheClock, TenMinutesAhead, NeverMoves };
+
+class TGrowingFile : public TSharedFolder, public ::testing::WithParamInterface<TStamp> {};
+
+TEST_P(TGrowingFile, WaitsWhileItGrows) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  const TStamp stamp = GetParam();
+  auto setStamp = [&] {
+    if (stamp == TStamp::FollowsTheClock) SetAge("0001.bon", 0);
+    if (stamp == TStamp::TenMinutesAhead) SetAge("0001.bon", -600);
+    if (stamp == TStamp::NeverMoves) SetAge("0001.bon", 0.1);
+  };
+  Put("0001.bon", "%12^Water^150^1000\r\n", 0);
+  const QDateTime start = Clock;
+  setStamp();
+  EXPECT_EQ(Ready(), QStringList{});
+  for (int i = 0; i < 8; ++i) {
+    Advance(300);
+    Append("0001.bon", "%12^Water^150^1000\r\n");
+    if (stamp == TStamp::FollowsTheClock) setStamp();
+    if (stamp != TStamp::FollowsTheClock) {
+      // The stamp stays where it was: only the size tells.
+      const QDateTime now = Clock;
+      Clock = start;
+      setStamp();
+      Clock = now;
+    }
+    EXPECT_EQ(Ready(), QStringList{}) << "growth " << i;
+  }
+  Advance(499);
+  EXPECT_EQ(Ready(), QStringList{});
+  Advance(1);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Stamps, TGrowingFile,
+                         ::testing::Values(TStamp::FollowsTheClock, TStamp::TenMinutesAhead, TStamp::NeverMoves),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case TStamp::FollowsTheClock: return std::string("FollowsTheClock");
+                             case TStamp::TenMinutesAhead: return std::string("TenMinutesAhead");
+                             case TStamp::NeverMoves: return std::string("NeverMoves");
+                           }
+                           return std::string();
+                         });
+
+// A clock stepped back an hour makes every stamp lie ahead: files wait half a second from
+// then, not an hour.
+TEST_F(TSharedFolder, ClockSteppedBackHoldsAFileHalfASecondOnly) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  Put("0001.bon", kReceipt, 0.2);
+  EXPECT_EQ(Ready(), QStringList{});
+  Advance(-3600 * 1000);
+  EXPECT_EQ(Ready(), QStringList{});
+  Advance(500);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+}
+
+// A file sent again under a name that was printed before is a new file: it settles from
+// when it is seen, not from what was seen of the earlier one.
+TEST_F(TSharedFolder, ResentFileUnderAPrintedNameSettlesAfresh) {
+  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  Put("0001.bon", kReceipt, 60);
+  EXPECT_EQ(Ready(), QStringList{});
+  Advance(500);
+  RunFileJob();
+  ASSERT_EQ(Kind("0001.bon"), '-');
+  Put("0001.bon", kReceipt + ":again\r\n", 30);
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  Advance(500);
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(CallCount("AddProgPlu"), 2);
+}
+
+}  // namespace
+}  // namespace fp::test

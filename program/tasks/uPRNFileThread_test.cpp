@@ -1,0 +1,457 @@
+// The worker's jobs, its error path and classification, and how its events reach the
+// main thread.
+#include "program/tasks/uPRNFileThread.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "program/receipts/uECRFileReader.h"
+#include "tests/support/uPRNFileThreadTestSupport.h"
+
+namespace fp::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+QCoreApplication& App() {
+  static int argc = 1;
+  static char name[] = "uPRNFileThread_test";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication* app = new QCoreApplication(argc, argv);
+  return *app;
+}
+
+// ---- Classification ----
+
+struct TCodeCase {
+  int32_t Code;
+  TTaskErrorKind Kind;
+};
+
+using TClassify = TWorkerFixture;
+
+TEST_F(TClassify, CodeClassesByTheReadersLastErrorCode) {
+  const TCodeCase cases[] = {{0, ekOperationError},  {101, ekPrinterFatal}, {132, ekPrinterError},
+                             {201, ekPrinterError},  {232, ekPrinterError}, {250, ekOperationError},
+                             {502, ekOperationError}, {503, ekPrinterFatal}, {504, ekPrinterFatal},
+                             {219, ekPrinterFatal},  {226, ekPrinterError}, {-1, ekOperationError}};
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
+  for (const TCodeCase& c : cases) {
+    Fake->ErrorCode = c.Code;
+    EXPECT_EQ(t->ClassifyPrinterError(), c.Kind) << c.Code;
+    EXPECT_EQ(TECRFileThread::ClassifyErrorCode(c.Code), c.Kind) << c.Code;
+  }
+}
+
+// Every code of the two named classes, and their neighbours, which are operation errors.
+TEST_F(TClassify, EveryNamedCodeAndItsNeighbours) {
+  const std::set<int32_t> fatal = {101, 102, 103, 104, 105, 107, 120, 130, 210,
+                                   211, 212, 213, 214, 218, 219, 503, 504};
+  const std::set<int32_t> printer = {132, 200, 201, 203, 204, 206, 215, 216, 217, 226, 232};
+  for (int32_t code = 99; code <= 506; ++code) {
+    const TTaskErrorKind kind =
+        fatal.count(code) ? ekPrinterFatal : printer.count(code) ? ekPrinterError : ekOperationError;
+    EXPECT_EQ(TECRFileThread::ClassifyErrorCode(code), kind) << code;
+  }
+}
+
+TEST_F(TClassify, NoReaderIsFatal) {
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
+  t->Execute();  // the reader goes with the job
+  Fake->ErrorCode = 250;
+  EXPECT_EQ(t->ClassifyPrinterError(), ekPrinterFatal);
+}
+
+// The automation object cannot be made: the read of the code raises.
+TEST_F(TClassify, RaisingReadIsFatal) {
+  FprnFactory = []() -> ComPtr<IMiravokFprn> { throw EOleSysError("Class not registered", E_FAIL); };
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
+  EXPECT_EQ(t->ClassifyPrinterError(), ekPrinterFatal);
+  t->Execute();
+  EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+  EXPECT_THAT(t->ErrorMessage().toStdString(), HasSubstr("Class not registered"));
+}
+
+// ---- Service jobs ----
+
+struct TServiceCase {
+  const char* Name;
+  TTaskRequest Request;
+  TTaskKind Kind;  // the worker's kind
+  const char* Call;  // the journal line of the job's printer call
+  const char* OkLine;
+  const char* FailText;
+};
+
+void PrintTo(const TServiceCase& c, std::ostream* os) { *os << c.Name; }
+
+class TServiceJobs : public TWorkerFixture, public ::testing::WithParamInterface<TServiceCase> {
+ protected:
+  static std::string Method(const char* call) {
+    std::string s(call);
+    return s.substr(0, s.find('('));
+  }
+};
+
+TEST_P(TServiceJobs, RunsItsCallAndLogsOk) {
+  const TServiceCase& c = GetParam();
+  auto t = Wire(TECRFileThread::Create(c.Request));
+  EXPECT_EQ(t->TaskKind(), c.Kind);
+  t->Execute();
+  EXPECT_THAT(Fake->Calls, Contains(std::string(c.Call)));
+  EXPECT_THAT(NormalLog(), HasSubstr(std::string(" - ") + c.OkLine + "\r\n"));
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+  EXPECT_EQ(t->TaskKind(), tkNone);
+  EXPECT_EQ(t->ErrorKind(), ekNone);
+}
+
+// A failed job answers the waiting status query of the receipt folder with its text.
+TEST_P(TServiceJobs, FailureIsClassifiedAndAnswersTheStatusQuery) {
+  const TServiceCase& c = GetParam();
+  Put("0001.bon", kStatusQuery, 30);
+  Fake->Fail(Method(c.Call), 232, "[X] Printer error ");
+  auto t = Wire(TECRFileThread::Create(c.Request));
+  t->Execute();
+  EXPECT_EQ(t->ErrorMessage(), c.FailText);
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 3", "Finished"}));
+  EXPECT_EQ(Read("0001.rep"), std::string("&S\r\n") + c.FailText + "\r\n");
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
+  EXPECT_THAT(NormalLog(), HasSubstr(std::string("[Execute] ") + c.FailText));
+  QFile exc(LogDir + uConst::ExceptionLogName);
+  ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
+  EXPECT_THAT(exc.readAll().toStdString(), HasSubstr(std::string("[Execute] ") + c.FailText));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, TServiceJobs,
+    ::testing::Values(
+        TServiceCase{"EmptyBon", {.Kind = tkPrintEmptyBon}, tkPrintEmptyBon, "EndBon()",
+                     "[DoPrintEmptyBon] OK", "Error in communication"},
+        TServiceCase{"Test", {.Kind = tkPrintTest}, tkPrintTest, "RunPrinterTest()",
+                     "Run printer test OK.", "Error in communication."},
+        TServiceCase{"ByBlock", {.Kind = tkReportByBlock, .FirstBlock = 3, .LastBlock = 7, .Detailed = true}, tkReportByBlock,
+                     "RunFMBlockReport(3, 7, 1)", "[DoReportByBlock] OK", "Communcation Error"},
+        TServiceCase{"ByDates", {.Kind = tkReportByDates, .Detailed = false, .StartDate = 45000, .EndDate = 45010.5},
+                     tkReportByDates, "RunFMDateReport(45000, 45010.5, 0)", "[DoReportByDates] OK",
+                     "Communcation Error"},
+        TServiceCase{"ZReport", {.Kind = tkXZReport, .Reset = 1}, tkXZReport, "RunZReport()",
+                     "[DoXZReport] OK", "Error in communication"},
+        TServiceCase{"XReport", {.Kind = tkXZReport, .Reset = 0}, tkXZReport, "RunXReport()",
+                     "[DoXZReport] OK", "Error in communication"},
+        TServiceCase{"CashIn", {.Kind = tkSumIn, .Amount = 12.5}, tkSumIn, "InOutMoney(12.5, 1)",
+                     "[DoSumInOut] OK", "[DoSumInOut]Error in communication"},
+        TServiceCase{"CashOut", {.Kind = tkSumIn, .Amount = -12.5}, tkSumIn,
+                     "InOutMoney(-12.5, 1)", "[DoSumInOut] OK", "[DoSumInOut]Error in communication"},
+        TServiceCase{"CashOutAsked", {.Kind = tkSumOut, .Amount = -12.5}, tkSumIn,
+                     "InOutMoney(-12.5, 1)", "[DoSumInOut] OK", "[DoSumInOut]Error in communication"},
+        TServiceCase{"CopyBon", {.Kind = tkCopyBon}, tkCopyBon, "CopyLastBon()",
+                     "[DoCopyBon] OK", "[DoCopyBon]Error in communication"},
+        TServiceCase{"DepartmentReportReset", {.Kind = tkDepartmentReportReset},
+                     tkDepartmentReportReset, "ReportByDepartments(1)", "[DoDepartmentReportReset] OK",
+                     "[DoDepartmentReportReset]Error in communication"},
+        TServiceCase{"DepartmentReport", {.Kind = tkDepartmentReport},
+                     tkDepartmentReport, "ReportByDepartments(0)", "[DoDepartmentReport] OK",
+                     "[DoDepartmentReport]Error in communication"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+using TJobs = TWorkerFixture;
+
+TEST_F(TJobs, AKindWithoutAJobIsRefused) {
+  for (const TTaskKind kind : {tkNone, static_cast<TTaskKind>(16), static_cast<TTaskKind>(255)}) {
+    EXPECT_THROW(TECRFileThread::Create({.Kind = kind}), std::runtime_error) << int(kind);
+  }
+}
+
+// The receipt folder of a request is the file job's: any other job keeps an empty folder,
+// so that it answers status queries in the folder of the settings.
+TEST_F(TJobs, OnlyTheFileJobTakesTheRequestsFolder) {
+  EXPECT_EQ(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Folder})->BonFolder(), Folder);
+  for (const TTaskKind kind : {tkPrinterInfo, tkCheckPrinter, tkXZReport, tkSumIn}) {
+    EXPECT_TRUE(TECRFileThread::Create({.Kind = kind, .BonFolder = Folder})->BonFolder().isEmpty()) << int(kind);
+  }
+}
+
+TEST_F(TJobs, ConnectOnlyCheckCallsNothingAfterTheConnection) {
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
+  t->SetComPort(4);
+  t->SetBaudRate(9600);
+  t->Execute();
+  EXPECT_EQ(Fake->Calls.front(), "Init(4, 9600, 0, 1, )");
+  EXPECT_EQ(Fake->Names().back(), "Close");
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+}
+
+TEST_F(TJobs, SearchBySerialNumberUsesInitEx) {
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
+  t->SetDeviceSearch(true, "ZK000001");
+  t->Execute();
+  EXPECT_EQ(Fake->Calls.front(), "InitEx(115200, 0, 1, , ZK000001)");
+}
+
+TEST_F(TJobs, ConnectionFailureIsFatalAndOffline) {
+  Fake->Fail("Init", 102, "[Init] Port busy ");
+  auto t = Wire(TECRFileThread::Create({.Kind = tkXZReport, .Reset = 1}));
+  t->Execute();
+  EXPECT_EQ(t->ErrorKind(), ekPrinterFatal);
+  EXPECT_EQ(t->ErrorMessage(), "[FastInit][Init] Port busy ");
+  EXPECT_THAT(Fake->Names(), Not(Contains("RunZReport")));
+  EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+}
+
+TEST_F(TJobs, PrinterInformationIsReadByAFullConnection) {
+  TPRNInfo info;
+  auto t = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
+  t->OnPrinterInfo = [&](const TPRNInfo& i) { info = i; };
+  t->Execute();
+  EXPECT_EQ(info.Model, "FP-X4 [ZK000001 1.00]");
+  EXPECT_EQ(info.SerialNo, "ZK000001");
+  EXPECT_EQ(info.FiscalNo, "02000001");
+  EXPECT_EQ(info.LineLength, 32);
+  EXPECT_EQ(info.LastDocNo, 41);
+  EXPECT_EQ(info.NextInvoiceNo, 101);
+  EXPECT_EQ(info.ComPort, 1);
+  EXPECT_EQ(CallCount("Init"), 2);  // the job's connection, then the full one
+  EXPECT_EQ(CallCount("GetHardwareStatus"), 1);
+}
+
+// Found by searching: both connections search, and the port is the one found.
+TEST_F(TJobs, PrinterInformationBySearchReportsTheFoundPort) {
+  TPRNInfo info;
+  auto t = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
+  t->SetDeviceSearch(true, "ZK000001");
+  t->OnPrinterInfo = [&](const TPRNInfo& i) { info = i; };
+  t->Execute();
+  EXPECT_EQ(CallCount("InitEx"), 2);
+  EXPECT_EQ(CallCount("Init"), 0);
+  EXPECT_EQ(info.ComPort, 3);
+}
+
+TEST_F(TJobs, PrinterInformationFailureCarriesTheReadersText) {
+  Fake->HardwareStatus = "Paper out";
+  auto t = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
+  t->Execute();
+  EXPECT_EQ(t->ErrorMessage(), "[Initialize]Paper out");
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 1", "Finished"}));
+}
+
+TEST_F(TJobs, DepartmentsAreReadUntilTheFirstThatCannotBe) {
+  Fake->Departments[1] = {"BREAD", "fresh", "P", 2};
+  Fake->Departments[2] = {"MILK", "", "", 3};
+  Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ", 3);
+  auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
+  t->Execute();
+  ASSERT_EQ(Rows.size(), 2u);
+  EXPECT_EQ(Rows[0].Nom, 1);
+  EXPECT_EQ(Rows[0].DepName, "BREAD");
+  EXPECT_EQ(Rows[0].DepDescr, "fresh");
+  EXPECT_EQ(Rows[0].ExitCode, "P");
+  EXPECT_EQ(Rows[0].TaxGrpNo, 2);
+  EXPECT_EQ(Rows[1].DepName, "MILK");
+  EXPECT_EQ(Rows[1].TaxGrpNo, 3);
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
+  EXPECT_THAT(NormalLog(), HasSubstr("[DoGetDepartments] OK"));
+  EXPECT_EQ(Fake->Names().back(), "Close");  // the reader went and released the object
+}
+
+// An unprogrammed department on a printer with the extended commands is refused for its
+// missing VAT group (200): it is listed as not programmed and the reading goes on.
+TEST_F(TJobs, DepartmentWithoutItsVatGroupIsListedAsNotProgrammed) {
+  Fake->Departments[1] = {"BREAD", "", "P", 2};
+  Fake->Departments[3] = {"MILK", "", "P", 3};
+  Fake->Fail("GetDepartmentName", 200, "[GetDepartmentName failed] Invalid data from the printer. [VatGrp]", 2);
+  Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ", 4);
+  auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
+  t->Execute();
+  ASSERT_EQ(Rows.size(), 3u);
+  EXPECT_EQ(Rows[1].Nom, 2);
+  EXPECT_EQ(Rows[1].ExitCode, "F");
+  EXPECT_EQ(Rows[1].DepName, "");
+  EXPECT_EQ(Rows[2].Nom, 3);
+  EXPECT_EQ(Rows[2].DepName, "MILK");
+  EXPECT_EQ(Rows[2].ExitCode, "P");
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
+}
+
+TEST_F(TJobs, DepartmentOneUnreadableGivesAnEmptyListAndNoError) {
+  Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ");
+  auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
+  t->Execute();
+  EXPECT_TRUE(Rows.empty());
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
+}
+
+// A read that hands back no object ends the job at once: no end of list, no OK line, no
+// error.
+TEST_F(TJobs, DepartmentWithoutAResultObjectEndsTheJobAtOnce) {
+  Fake->Departments[1] = {"BREAD", "", "P", 2};
+  Fake->NoDepartmentObjectAt = 2;
+  auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
+  t->Execute();
+  EXPECT_EQ(Rows.size(), 1u);
+  EXPECT_EQ(CallCount("GetDepartmentName"), 2);
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+  EXPECT_THAT(NormalLog(), Not(HasSubstr("[DoGetDepartments] OK")));
+  EXPECT_EQ(t->ErrorKind(), ekNone);
+}
+
+TEST_F(TJobs, OnlyEditedDepartmentsAreWritten) {
+  TDepartments rows(3);
+  for (int i = 0; i < 3; ++i) rows[i] = {i + 1, QString("D%1").arg(i + 1), "P", "x", 2, i != 1};
+  auto t = Wire(TECRFileThread::Create({.Kind = tkSetDepartments, .Departments = rows}));
+  t->Execute();
+  EXPECT_EQ(CallCount("SetDeparment"), 2);
+  EXPECT_THAT(Fake->Calls, Contains("SetDeparment(1, 2, D1, x)"));
+  EXPECT_THAT(Fake->Calls, Contains("SetDeparment(3, 2, D3, x)"));
+  EXPECT_TRUE(t->Departments().empty());
+  EXPECT_THAT(NormalLog(), HasSubstr("[DoSetDepartments] OK"));
+}
+
+TEST_F(TJobs, FirstFailedDepartmentWriteStopsTheJob) {
+  TDepartments rows(3);
+  for (int i = 0; i < 3; ++i) rows[i] = {i + 1, "D", "P", "", 2, true};
+  Fake->Fail("SetDeparment", 201, "[SetDeparment] Invalid ", 2);
+  auto t = Wire(TECRFileThread::Create({.Kind = tkSetDepartments, .Departments = rows}));
+  t->Execute();
+  EXPECT_EQ(CallCount("SetDeparment"), 2);
+  EXPECT_EQ(t->ErrorMessage(), "[DoSetDepartments]Error in communication");
+  EXPECT_EQ(t->Departments().size(), 3u);
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 3", "Finished"}));
+}
+
+// A stop request is honoured between files: the current file is finished, no
+// FileProcessed follows it, and the rest waits.
+TEST_F(TJobs, StopRequestEndsTheFileJobAfterTheCurrentFile) {
+  Put("a.bon", kReceipt, 60);
+  Put("b.bon", kReceipt, 50);
+  auto t = FileJob();
+  TECRFileThread* raw = t.get();
+  auto started = t->OnFileStarted;
+  t->OnFileStarted = [&](const QString& path) {
+    started(path);
+    raw->Terminate();
+  };
+  t->Execute();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.bon"}));
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started a.bon", "Finished"}));
+}
+
+// ---- Threads ----
+
+class TThreads : public TWorkerFixture {
+ protected:
+  void SetUp() override {
+    App();
+    TWorkerFixture::SetUp();
+  }
+  // Runs the main thread's event loop until `done` or 10 s.
+  static void Spin(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < end)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+};
+
+TEST_F(TThreads, EventsRunOnTheMainThreadWhileTheWorkerWaits) {
+  Put("a.bon", kReceipt, 60);
+  Put("b.bon", kInvalid, 50);
+  const auto main = std::this_thread::get_id();
+  bool allOnMain = true, finished = false;
+  std::thread::id departmentsThread;
+  std::vector<std::string> seen;
+  auto t = FileJob();
+  TECRFileThread* raw = t.get();
+  t->OnFileStarted = [&](const QString& path) {
+    allOnMain &= std::this_thread::get_id() == main;
+    // The worker waits: its fields hold what the event is about.
+    seen.push_back((raw->CurrentFile() == path ? "Started " : "Moved ") + QFileInfo(path).fileName().toStdString());
+  };
+  t->OnError = [&](TECRFileThread& w, TTaskErrorKind kind) {
+    allOnMain &= std::this_thread::get_id() == main;
+    seen.push_back("Error " + std::to_string(kind) + " " + QFileInfo(w.CurrentFile()).fileName().toStdString());
+  };
+  t->OnTaskFinished = [&](TECRFileThread&) {
+    allOnMain &= std::this_thread::get_id() == main;
+    finished = true;
+  };
+  t->Resume();
+  Spin([&] { return finished; });
+  t->WaitFor();
+  EXPECT_TRUE(t->Finished());
+  EXPECT_TRUE(allOnMain);
+  EXPECT_EQ(seen, (std::vector<std::string>{"Started a.bon", "Started b.bon", "Error 2 b.bon"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.err", "b.rep"}));
+
+  // The end of a department list is signalled on the worker thread itself.
+  auto d = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
+  Fake->Fail("GetDepartmentName", 201, "x", 2);
+  d->OnDepartmentsRead = [&](TECRFileThread&) { departmentsThread = std::this_thread::get_id(); };
+  d->Resume();
+  d->WaitFor();
+  EXPECT_NE(departmentsThread, main);
+  EXPECT_NE(departmentsThread, std::thread::id());
+  EXPECT_EQ(Rows.size(), 1u);
+}
+
+// WaitFor on the main thread serves the worker's event calls itself.
+TEST_F(TThreads, WaitForServesEventsWithoutAnEventLoop) {
+  Put("a.bon", kReceipt, 60);
+  auto t = FileJob();
+  t->Resume();
+  t->WaitFor();
+  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started a.bon", "Processed", "Finished"}));
+}
+
+// A window that closes detaches the events: a worker blocked in an event call goes on,
+// no handler runs any more, and the wait ends.
+TEST_F(TThreads, DetachedEventsReachNobodyAndReleaseAWaitingWorker) {
+  Put("a.bon", kReceipt, 60);
+  auto t = FileJob();
+  t->Resume();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the worker waits in OnPrinterOnline
+  t->DetachEvents();
+  t->WaitFor();
+  QCoreApplication::processEvents();  // a call already posted finds nobody
+  EXPECT_TRUE(Events.empty());
+  EXPECT_TRUE(t->Finished());
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep"}));  // the job itself ran to its end
+}
+
+TEST_F(TThreads, DestroyingARunningWorkerWaitsForIt) {
+  Put("a.bon", kReceipt, 60);
+  auto t = FileJob();
+  t->Resume();
+  t.reset();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Events.empty());
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep"}));
+}
+
+// Handed over in its own last event, the worker is destroyed on the main thread after it
+// has ended.
+TEST_F(TThreads, FreeWhenFinishedFromTheLastEvent) {
+  auto token = std::make_shared<int>(0);
+  std::weak_ptr<int> alive = token;
+  std::unique_ptr<TECRFileThread> holder = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
+  holder->OnTaskFinished = [&holder, token](TECRFileThread&) {
+    TECRFileThread::FreeWhenFinished(std::move(holder));
+  };
+  token.reset();
+  holder->Resume();
+  Spin([&] { return alive.expired(); });
+  EXPECT_TRUE(alive.expired());
+  EXPECT_EQ(holder, nullptr);
+}
+
+}  // namespace
+}  // namespace fp::test

@@ -1,0 +1,554 @@
+#include "program/tasks/uTaskRunner.h"
+
+#include "program/receipts/uReceiptFolder.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLocale>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+
+#include "program/app/PathNamesQt.h"
+#include "program/app/uConst.h"
+#include "program/app/uStrRes.h"
+#include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
+
+namespace fp {
+namespace {
+
+using uStrRes::Message;
+namespace M = uStrRes;
+using uTaskRunner::WholeSecondsBetween;
+
+// The line break of the program's messages.
+const QString CR = QStringLiteral("\r");
+
+// Runs a function when the scope ends, also when an error leaves it.
+class TScopeExit {
+ public:
+  explicit TScopeExit(std::function<void()> f) : f_(std::move(f)) {}
+  ~TScopeExit() { f_(); }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+
+ private:
+  std::function<void()> f_;
+};
+
+QString ExceptionText(const std::exception& e) { return QString::fromLocal8Bit(e.what()); }
+
+QString ErrorMessageText() { return Message(M::ErrorOccurred) + CR + Message(M::SeeErrorFileForDetails); }
+
+}  // namespace
+
+int64_t uTaskRunner::WholeSecondsBetween(const QDateTime& A, const QDateTime& B) {
+  if (!A.isValid() || !B.isValid()) return INT64_MAX / 2;
+  return std::llabs(A.msecsTo(B)) / 1000;
+}
+
+// ---------------------------------------------------------------------------------------
+// Creation
+
+TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, ITaskRunnerObserver& Observer)
+    : FServices(std::move(Services)), FSettings(Settings), FObserver(Observer) {
+  if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
+  if (!FServices.MonotonicMs)
+    FServices.MonotonicMs = [] {
+      return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now().time_since_epoch())
+                                      .count());
+    };
+  FPurgeTimer.setInterval(20);
+  FPurgeTimer.setSingleShot(true);
+  QObject::connect(&FPurgeTimer, &QTimer::timeout, &FPurgeTimer, [this] { PurgeRetiredThreads(); });
+}
+
+TTaskRunner::~TTaskRunner() { ReleaseWorkers(); }
+
+void TTaskRunner::ReleaseWorkers() {
+  FPurgeTimer.stop();
+  // No worker event may arrive from here on; each worker is waited for.
+  if (FCurrentThread) FCurrentThread->DetachEvents();
+  for (auto& t : FRetired) t->DetachEvents();
+  FCurrentThread.reset();
+  FRetired.clear();
+}
+
+QDateTime TTaskRunner::Now() const { return FServices.Now(); }
+
+void TTaskRunner::Log(const QString& Line) const {
+  if (FServices.Log) FServices.Log(Line);
+}
+
+void TTaskRunner::ErrorLog(const QString& Line) const {
+  if (FServices.ErrorLog) FServices.ErrorLog(Line);
+}
+
+// ---------------------------------------------------------------------------------------
+// Starting tasks
+
+QString TTaskRunner::TaskCaption(TTaskKind Kind) {
+  switch (Kind) {
+    case tkPrinterInfo: return Message(M::PRNInfo);
+    case tkReadFiles: return Message(M::ReadFiles);
+    case tkPrintEmptyBon: return Message(M::PrintEmptyBon);
+    case tkPrintTest: return Message(M::PrintTest);
+    case tkReportByBlock: return Message(M::ReportByBlock);
+    case tkReportByDates: return Message(M::ReportByDates);
+    case tkXZReport: return Message(M::XZReport);
+    case tkGetDepartments: return Message(M::GetDepartments);
+    case tkSetDepartments: return Message(M::SetDepartments);
+    case tkSumIn: return Message(M::S_SumIn);
+    case tkSumOut: return Message(M::S_SumOut);
+    case tkCheckPrinter: return Message(M::S_CheckPrn);
+    case tkCopyBon: return Message(M::S_CopyBon);
+    default: return QString();
+  }
+}
+
+bool TTaskRunner::IsTaskActive() {
+  if (!FTaskActive) return false;
+  FObserver.ShowNotice(TRunnerNotice::ActiveTask, Message(M::ActiveTask));
+  return true;
+}
+
+bool TTaskRunner::CheckMyDirWritable(bool Show) {
+  try {
+    QString message;
+    QString failed;
+    auto test = [&message, &failed](const QString& folder) {
+      if (!uConst::CanWriteToDir(WithSlash(folder))) {
+        message = Message(M::CantWrite) + CR + folder;
+        failed = folder;
+      }
+    };
+    // No receipt folder yet: there is nothing to test (the settings window asks for it).
+    if (!FSettings.SearchPath.trimmed().isEmpty()) test(FSettings.SearchPath);
+    test(FLogDir);
+    test(uConst::AppDir());
+    FDirFolder = failed;
+    if (!message.isEmpty() && Show) FObserver.ShowNotice(TRunnerNotice::CantWrite, message);
+    return message.isEmpty();
+  } catch (const std::exception& e) {
+    ErrorLog(QStringLiteral("[CheckMyDirWritable]") + ExceptionText(e));
+    if (Show) FObserver.ShowNotice(TRunnerNotice::ErrorMessage, ErrorMessageText());
+    return false;
+  }
+}
+
+TFolderFault TTaskRunner::ProgramFolderFault() const {
+  TFolderFault found;
+  for (const QString& folder : {FLogDir, uConst::AppDir()})
+    if (TFolderFault f = ProbeFolder(folder, false, true)) found = f;
+  return found;
+}
+
+void TTaskRunner::CheckReceiptFolder() {
+  if (FSettings.SearchPath.trimmed().isEmpty()) return;
+  SetFolderFault(ProbeFolder(FSettings.SearchPath, true, true));
+}
+
+bool TTaskRunner::StartTask(TTaskKind Kind, bool Flag, bool FromTimer) {
+  if (FromTimer ? FTaskActive : IsTaskActive()) return false;
+  if (!CheckMyDirWritable(!FromTimer)) {
+    if (FromTimer) {
+      // The reason, for the operator; a folder that passes now failed a moment ago.
+      TFolderFault fault = TimerFolderFault(true);
+      if (!fault) fault = TFolderFault{TFolderProblem::Unwritable, FDirFolder, 0};
+      SetFolderFault(fault);
+    }
+    return false;
+  }
+  FTaskActive = true;
+  if (FCurrentThread) RetireCurrentThread();
+  FCurrentTaskKind = Kind;
+  FErrorCount = 0;
+  FProcessedCount = 0;
+
+  auto idle = [this] {
+    FTaskActive = false;
+    FCurrentTaskKind = tkNone;
+    return false;
+  };
+  TTaskRequest r;
+  r.Kind = Kind;
+  bool hourglass = true;
+  switch (Kind) {
+    case tkPrinterInfo:
+    case tkCheckPrinter:
+    case tkCopyBon:
+      hourglass = false;
+      break;
+    case tkReadFiles:
+      hourglass = false;
+      r.BonFolder = FSettings.SearchPath;
+      r.WatGrpBeginFromOne = FSettings.WatGrpBeginFromOne;
+      break;
+    case tkPrintEmptyBon:
+    case tkPrintTest:
+    case tkGetDepartments:
+    case tkDepartmentReportReset:
+    case tkDepartmentReport:
+      break;
+    case tkXZReport:
+      r.Reset = Flag ? 1 : 0;
+      break;
+    case tkSetDepartments:
+      r.Departments = FDepartments;
+      break;
+    case tkReportByBlock:
+    case tkReportByDates: {
+      // The task keeps the kind asked for: a report by dates started as a block report
+      // carries the block report's caption.
+      TReportPeriod period;
+      if (!FObserver.SelectPeriod(period)) return idle();
+      if (period.ByDates) {
+        r.Kind = tkReportByDates;
+        r.Detailed = period.Detailed;
+        r.StartDate = period.StartDate;
+        r.EndDate = period.EndDate;
+      } else {
+        r.Kind = tkReportByBlock;
+        r.FirstBlock = period.FirstBlock;
+        r.LastBlock = period.LastBlock;
+        r.Detailed = period.Detailed;
+      }
+      break;
+    }
+    case tkSumIn:
+    case tkSumOut: {
+      const bool in = Kind == tkSumIn;
+      QString text = QStringLiteral("0");
+      if (!FObserver.InputAmount(Message(in ? M::S_SumIn : M::S_SumOut) + QStringLiteral(":"), text)) return idle();
+      bool ok = false;
+      QLocale c = QLocale::c();
+      c.setNumberOptions(QLocale::RejectGroupSeparator);
+      double amount = c.toDouble(text.trimmed(), &ok);
+      if (!ok) amount = 0;
+      // "inf" and "nan" read as numbers; neither is an amount.
+      if (!std::isfinite(amount) || !(amount > 0)) {
+        FObserver.ShowNotice(TRunnerNotice::InvalidValue, Message(M::InvalidValue) + QStringLiteral(": ") + text);
+        return idle();
+      }
+      r.Kind = tkSumIn;
+      r.Amount = in ? amount : -amount;
+      FShowSuccess = true;
+      break;
+    }
+    default:
+      return idle();
+  }
+  if (hourglass) SetHourglass(true);
+  if (!StartTaskThread(r)) {
+    FShowSuccess = false;
+    SetHourglass(false);
+    return idle();
+  }
+  FObserver.TaskStarted(Kind);
+  return true;
+}
+
+bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
+  try {
+    if (!FServices.CreateTask) throw std::runtime_error("no worker");
+    std::unique_ptr<ITaskThread> thread = FServices.CreateTask(Request);
+    if (!thread) throw std::runtime_error("no worker");
+    TTaskSettings s;
+    s.ComPort = FSettings.ComPort;
+    s.BaudRate = FSettings.BaudRate;
+    s.RepFilePrint = FSettings.RepFilePrint;
+    s.RepDetailPrint = FSettings.RepDetailPrint;
+    s.LogDir = FLogDir;
+    s.CharEncoding = FSettings.CharEncoding;
+    s.DeviceSerialNom = FSettings.DeviceSerialNom.trimmed();
+    s.AutoSerachDevice = FSettings.AutoSerachDevice;
+    s.BonFolder = FSettings.SearchPath.trimmed().isEmpty() ? QString() : FSettings.SearchPath;
+    s.ReadyAgeMs = FServices.ReadyAgeMs;
+    thread->Configure(s);
+
+    // Each handler belongs to one task: a call that arrives for another is dropped.
+    const uint64_t serial = ++FTaskSerial;
+    auto mine = [this, serial] { return serial == FTaskSerial && FFinishedSerial < serial; };
+    TTaskEvents ev;
+    ev.TaskFinished = [this, mine] { if (mine()) TaskFinished(); };
+    ev.Error = [this, mine](TTaskErrorKind k) { if (mine()) ThreadError(k); };
+    ev.PrinterOffline = [this, mine] { if (mine()) PrinterOffline(); };
+    ev.PrinterOnline = [this, mine] { if (mine()) PrinterOnline(); };
+    ev.FileStarted = [this, mine](const QString& p) { if (mine()) FileStarted(p); };
+    ev.FileProcessed = [this, mine] { if (mine()) FileProcessed(); };
+    ev.FileUnknown = [this, mine](const QString& p, const QString& w) { if (mine()) FObserver.FileOutcomeUnknown(p, w); };
+    ev.PrinterInfo = [this, mine](const TPRNInfo& i) { if (mine()) FObserver.PrinterInfo(i); };
+    ev.DepartmentReceived = [this, mine](const TDepartmentRow& d) { if (mine()) DepartmentReceived(d); };
+    // Called on the worker thread: it touches nothing of the runner.
+    ev.DepartmentsRead = [] {};
+    thread->SetEvents(std::move(ev));
+    FCurrentThread = std::move(thread);
+    FObserver.SetBusy(true);
+    FCurrentThread->Resume();
+    return true;
+  } catch (const std::exception& e) {
+    ErrorLog(QStringLiteral("[StartTaskThread]") + ExceptionText(e));
+    FObserver.SetBusy(false);
+    FCurrentThread.reset();
+    FObserver.ShowNotice(TRunnerNotice::ErrorMessage, ErrorMessageText());
+    return false;
+  }
+}
+
+void TTaskRunner::StopCurrentTask() {
+  if (FTaskActive && FCurrentThread) FCurrentThread->Terminate();
+}
+
+void TTaskRunner::RequestQuit() {
+  FQuitPending = true;
+  FShowSuccess = false;
+  if (FCurrentThread) FCurrentThread->Terminate();
+}
+
+// ---------------------------------------------------------------------------------------
+// Waits
+
+bool TTaskRunner::WaitForTask(uint64_t Serial, int64_t StartedMs, int StepMs, int LimitSec) {
+  while (FFinishedSerial < Serial) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (FFinishedSerial >= Serial) break;
+    QThread::msleep(static_cast<unsigned long>(StepMs));
+    if ((MonotonicMs() - StartedMs) / 1000 > LimitSec) return false;
+  }
+  return true;
+}
+
+bool TTaskRunner::OwnTaskSucceeded(uint64_t Serial) const {
+  return FFinishedSerial == Serial && FFinishedErrorCount == 0;
+}
+
+bool TTaskRunner::CheckConnectivity() {
+  Log(QStringLiteral("Checking connectivity."));
+  const int64_t started = MonotonicMs();
+  if (!StartTask(tkCheckPrinter, true)) return false;
+  const uint64_t serial = FTaskSerial;
+  FShowSuccess = false;
+  if (FSettings.CheckPrnIntevalSec == 0) return true;
+  SetHourglass(true);
+  const bool finished = WaitForTask(serial, started, 20, WaitLimitSec);
+  SetHourglass(false);
+  return finished && OwnTaskSucceeded(serial);
+}
+
+bool TTaskRunner::RunSettingsTest(TTaskKind Kind, bool HourglassFirst) {
+  const int64_t started = MonotonicMs();
+  TScopeExit restore([this] {
+    FSilent = false;
+    SetHourglass(false);
+  });
+  FSilent = true;
+  if (HourglassFirst) SetHourglass(true);
+  if (!StartTask(Kind, true)) return false;
+  const uint64_t serial = FTaskSerial;
+  SetHourglass(true);
+  return WaitForTask(serial, started, 5, WaitLimitSec) && OwnTaskSucceeded(serial);
+}
+
+bool TTaskRunner::TestComPort(int32_t Port) {
+  // The library keeps the port in 8 bits.
+  if (Port < 1 || Port > uSettingsFile::MaxComPort) return false;
+  TScopeExit restore([this, oldPort = FSettings.ComPort, oldSearch = FSettings.AutoSerachDevice] {
+    FSettings.ComPort = oldPort;
+    FSettings.AutoSerachDevice = oldSearch;
+  });
+  FSettings.ComPort = Port;
+  // The port itself is tested: a search by serial number would find the printer on
+  // another port and let every port pass.
+  FSettings.AutoSerachDevice = false;
+  return RunSettingsTest(tkCheckPrinter, false);
+}
+
+bool TTaskRunner::SearchDeviceBySerial(const QString& Serial) {
+  TScopeExit restore([this, oldSearch = FSettings.AutoSerachDevice, oldSerial = FSettings.DeviceSerialNom] {
+    FSettings.AutoSerachDevice = oldSearch;
+    FSettings.DeviceSerialNom = oldSerial;
+  });
+  FSettings.AutoSerachDevice = true;
+  FSettings.DeviceSerialNom = Serial;
+  return RunSettingsTest(tkPrinterInfo, true);
+}
+
+// ---------------------------------------------------------------------------------------
+// Worker events
+
+void TTaskRunner::TaskFinished() {
+  // Printed receipts moved the printer's counters on: the device data shown are read
+  // again once no file waits.
+  if (FCurrentTaskKind == tkReadFiles && FProcessedCount > 0) FPrinterDataStale = true;
+  FObserver.SetBusy(false);
+  FObserver.TaskEnded(FCurrentTaskKind, FProcessedCount, FErrorCount);
+  // The waits read the result of their own task from here.
+  FFinishedSerial = FTaskSerial;
+  FFinishedErrorCount = FErrorCount;
+  // While the message is open the runner still counts as busy.
+  if (FErrorCount == 0 && FShowSuccess && !FQuitPending)
+    FObserver.ShowNotice(TRunnerNotice::FinishedOK, Message(M::FinishedOK));
+  FShowSuccess = false;
+  FCurrentTaskKind = tkNone;
+  RetireCurrentThread();
+  SetHourglass(false);
+  FTaskActive = false;
+  FObserver.TaskIdle();
+}
+
+void TTaskRunner::RetireCurrentThread() {
+  // The worker is still inside its last event call: it is destroyed once it has ended.
+  if (FCurrentThread) FRetired.push_back(std::move(FCurrentThread));
+  if (!FPurgeTimer.isActive()) FPurgeTimer.start();
+}
+
+void TTaskRunner::PurgeRetiredThreads() {
+  for (auto it = FRetired.begin(); it != FRetired.end();) {
+    if ((*it)->Finished())
+      it = FRetired.erase(it);
+    else
+      ++it;
+  }
+  if (!FRetired.empty()) FPurgeTimer.start();
+}
+
+void TTaskRunner::ThreadError(TTaskErrorKind Kind) {
+  ++FErrorCount;
+  FObserver.TaskError(FCurrentTaskKind, Kind, FErrorCount);
+}
+
+void TTaskRunner::PrinterOnline() {
+  if (FSilent) return;
+  FPrinterOffline = false;
+  FObserver.AlertsChanged();
+}
+
+void TTaskRunner::PrinterOffline() {
+  if (FSilent) return;
+  FPrinterOffline = true;
+  FObserver.AlertsChanged();
+}
+
+void TTaskRunner::FileStarted(const QString& Path) { FObserver.FileStarted(Path); }
+
+void TTaskRunner::FileProcessed() {
+  ++FProcessedCount;
+  FObserver.FileProcessed(FProcessedCount, FErrorCount);
+}
+
+void TTaskRunner::DepartmentReceived(const TDepartmentRow& Row) { FDepartments.push_back(Row); }
+
+// ---------------------------------------------------------------------------------------
+// The file timer
+
+int32_t TTaskRunner::PendingFileCount(qint64* WaitMs) {
+  QStringList list;
+  uPRNFileThread::TReadyInfo info;
+  uPRNFileThread::SelectReadyBonFiles(WithSlash(FSettings.SearchPath), list, Now(), FLogDir, FServices.ReadyAgeMs,
+                                      &info);
+  if (WaitMs) *WaitMs = info.WaitMs;
+  return static_cast<int32_t>(list.size());
+}
+
+void TTaskRunner::FileTimerTick() {
+  // A tick whose dialog or task start is still running lets the next ticks pass.
+  if (FInFileTimer || FTaskActive) return;
+  FInFileTimer = true;
+  TScopeExit done([this] { FInFileTimer = false; });
+  // The folders are looked at on every tick, so that one that is gone shows even while
+  // no work waits. Creating a test file each second would disturb the shared folder:
+  // the write test runs before each task and, while a fault shows, to see it end.
+  SetFolderFault(TimerFolderFault(static_cast<bool>(FFolderFault)));
+  if (FFolderFault) return;
+  const QDateTime now = Now();
+  if (FSettings.CheckPrnIntevalSec > 0 && WholeSecondsBetween(FLastCheckTime, now) > FSettings.CheckPrnIntevalSec) {
+    Log(QStringLiteral("Checking connectivity."));
+    if (StartTask(tkPrinterInfo, true, true)) FPrinterDataStale = false;
+    FLastCheckTime = now;
+  } else {
+    // A file that has just come waits until it has stayed unchanged long enough: the
+    // window ticks again at that moment, so the wait does not grow to the timer's period.
+    qint64 waitMs = -1;
+    if (PendingFileCount(&waitMs) > 0) {
+      StartTask(tkReadFiles, true, true);
+    } else if (waitMs >= 0) {
+      FObserver.TickAgainIn(static_cast<int>(waitMs));  // at most the readiness age
+    } else if (FPrinterDataStale && FSettings.CheckPrnIntevalSec > 0) {
+      Log(QStringLiteral("Checking connectivity."));
+      if (StartTask(tkPrinterInfo, true, true)) FPrinterDataStale = false;
+      FLastCheckTime = now;
+    }
+  }
+}
+
+TFolderFault TTaskRunner::ProbeFolder(const QString& Folder, bool Read, bool Write) {
+  IFileOps& ops = FileOps();
+  const std::string path = QFile::encodeName(WithSlash(Folder)).toStdString();
+  auto fault = [&Folder](TFolderProblem problem, int error) { return TFolderFault{problem, Folder, error}; };
+  struct stat st {};
+  if (ops.Stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    return fault(error == ENOENT || error == ENOTDIR ? TFolderProblem::Missing : TFolderProblem::Unreadable, error);
+  }
+  if (!S_ISDIR(st.st_mode)) return fault(TFolderProblem::Missing, ENOTDIR);
+  if (Read) {
+    const int fd = ops.Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) return fault(TFolderProblem::Unreadable, errno);
+    // The receipt folder needs room for a report before a receipt is taken from it.
+    const bool room = HasReportRoom(fd);
+    ops.Close(fd);
+    if (!room) return fault(TFolderProblem::Unwritable, ENOSPC);
+  }
+  if (Write) {
+    errno = 0;
+    if (!uConst::CanWriteToDir(WithSlash(Folder))) return fault(TFolderProblem::Unwritable, errno);
+  }
+  return {};
+}
+
+TFolderFault TTaskRunner::TimerFolderFault(bool WriteTest) const {
+  // No receipt folder yet: the settings window asks for one.
+  if (!FSettings.SearchPath.trimmed().isEmpty()) {
+    if (TFolderFault f = ProbeFolder(FSettings.SearchPath, true, WriteTest)) return f;
+  }
+  if (WriteTest) {
+    for (const QString& folder : {FLogDir, uConst::AppDir()})
+      if (TFolderFault f = ProbeFolder(folder, false, true)) return f;
+  }
+  return {};
+}
+
+void TTaskRunner::SetFolderFault(const TFolderFault& Fault) {
+  // The same folder with the same problem is the same fault, whatever errno said.
+  if (Fault.Problem == FFolderFault.Problem && Fault.Folder == FFolderFault.Folder) return;
+  const TFolderFault old = FFolderFault;
+  FFolderFault = Fault;
+  if (Fault) {
+    QString line = QStringLiteral("[FileReadTimerTimer]Folder cannot be used, ");
+    switch (Fault.Problem) {
+      case TFolderProblem::Missing: line += QStringLiteral("missing: "); break;
+      case TFolderProblem::Unreadable: line += QStringLiteral("cannot be read: "); break;
+      default: line += QStringLiteral("cannot be written: "); break;
+    }
+    line += Fault.Folder;
+    if (Fault.Error != 0)
+      line += QStringLiteral(" (") + QString::fromLocal8Bit(fp::SysErrorText(Fault.Error).c_str()) + QStringLiteral(")");
+    ErrorLog(line + QStringLiteral("; printing waits until it can be used."));
+  } else {
+    ErrorLog(QStringLiteral("[FileReadTimerTimer]Folder can be used again: ") + old.Folder);
+  }
+  FObserver.AlertsChanged();
+}
+
+}  // namespace fp

@@ -1,0 +1,338 @@
+#pragma once
+// The task runner of the driver program. Every piece of printer work is a task: one job
+// run by a fresh worker thread, at most one at a time. The runner holds what the tasks
+// decide, with no widget in it:
+// - the busy flag, the running task's kind and serial number, and its counts of
+//   processed files and errors (kept after the task's end until the next one starts);
+// - the request each task kind is started with and the settings every worker gets;
+// - the waits for short tasks (the connectivity check and the two settings tests);
+// - the workers whose job has ended but whose thread has not yet;
+// - the file timer's decisions: a periodic printer check when its interval has passed,
+//   else a file task when receipt files wait, nothing while a folder cannot be used;
+// - the folder fault the timer found and the printer's offline state.
+//
+// The main window subscribes through ITaskRunnerObserver: it shows what the runner
+// reports and answers the two questions a task start may ask the operator (a report
+// period, an amount). Everything runs on the main thread, where the worker's events
+// arrive; only OnDepartmentsRead comes from the worker thread, and the runner binds
+// nothing to it.
+#include <QDateTime>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "program/tasks/uOperatorWindows.h"
+#include "program/tasks/uPRNFileThread.h"
+#include "program/app/uSettingsFile.h"
+#include "program/tasks/uTaskRequest.h"
+
+namespace fp {
+
+// ---- The worker seam ----
+
+// A task's worker is created from a TTaskRequest (uTaskRequest.h): the job and its
+// arguments.
+
+// The settings every worker gets before it starts.
+struct TTaskSettings {
+  int32_t ComPort = 1;
+  int32_t BaudRate = 115200;
+  bool RepFilePrint = true;
+  bool RepDetailPrint = true;
+  QString LogDir;
+  uint8_t CharEncoding = 0;
+  QString DeviceSerialNom;  // trimmed
+  bool AutoSerachDevice = false;
+  QString BonFolder;        // the receipt folder of the settings (status answers)
+  int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;  // how long a receipt file must stay unchanged
+};
+
+// The worker's nine events (all but DepartmentsRead on the main thread).
+struct TTaskEvents {
+  std::function<void()> TaskFinished;
+  std::function<void(TTaskErrorKind)> Error;
+  std::function<void()> PrinterOffline;
+  std::function<void()> PrinterOnline;
+  std::function<void(const QString&)> FileStarted;
+  std::function<void()> FileProcessed;
+  std::function<void(const TPRNInfo&)> PrinterInfo;
+  std::function<void(const TDepartmentRow&)> DepartmentReceived;
+  std::function<void()> DepartmentsRead;
+  // A receipt file kept as unknown outcome: its new path and why it may have printed.
+  std::function<void(const QString&, const QString&)> FileUnknown;
+};
+
+// One task's worker thread, created suspended. Destroying it detaches its events and
+// waits until the thread has ended.
+class ITaskThread {
+ public:
+  virtual ~ITaskThread() = default;
+  virtual void Configure(const TTaskSettings& Settings) = 0;
+  virtual void SetEvents(TTaskEvents Events) = 0;
+  virtual void Resume() = 0;
+  // Asks the worker to stop; returns at once.
+  virtual void Terminate() = 0;
+  // No event reaches the runner from now on.
+  virtual void DetachEvents() = 0;
+  // The thread body has ended.
+  virtual bool Finished() const = 0;
+};
+
+using TTaskThreadFactory = std::function<std::unique_ptr<ITaskThread>(const TTaskRequest&)>;
+
+// ---- Folders ----
+
+// A folder the file timer cannot use, and why.
+enum class TFolderProblem { None, Missing, Unreadable, Unwritable };
+struct TFolderFault {
+  TFolderProblem Problem = TFolderProblem::None;
+  QString Folder;  // as stored in the settings (or the log or program folder)
+  int Error = 0;   // errno of the call that failed, 0 when unknown
+  explicit operator bool() const { return Problem != TFolderProblem::None; }
+};
+
+namespace uTaskRunner {
+
+// The whole seconds between two moments, truncated; an unknown moment counts as the zero
+// date, so it is always long ago.
+int64_t WholeSecondsBetween(const QDateTime& A, const QDateTime& B);
+
+}  // namespace uTaskRunner
+
+// ---- What the runner reports and asks ----
+
+// The messages a task start or end shows the operator.
+enum class TRunnerNotice {
+  ActiveTask,    // a command while a task runs (error)
+  CantWrite,     // a folder fails the write test (error; the window comes to the front)
+  ErrorMessage,  // the generic error message (error)
+  InvalidValue,  // an amount that is not a positive number (warning)
+  FinishedOK,    // a task asked to report success ended without errors (information)
+};
+
+class ITaskRunnerObserver {
+ public:
+  virtual ~ITaskRunnerObserver() = default;
+
+  // ---- Questions of a task start ----
+  // The report-period window; false when it was closed without OK.
+  virtual bool SelectPeriod(TReportPeriod& Period) = 0;
+  // The amount of a cash movement, asked with Prompt; Text holds "0" and gets the typed
+  // text. False on Cancel.
+  virtual bool InputAmount(const QString& Prompt, QString& Text) = 0;
+
+  // ---- Messages and the mouse cursor ----
+  // A modal message; the runner goes on when it is closed.
+  virtual void ShowNotice(TRunnerNotice Notice, const QString& Text) = 0;
+  // The hourglass while a task that wants it runs or a wait waits.
+  virtual void SetHourglass(bool On) = 0;
+
+  // ---- The task's course ----
+  // The busy bar: on before the worker starts, off when it failed to start or ended.
+  virtual void SetBusy(bool On) = 0;
+  // The worker runs.
+  virtual void TaskStarted(TTaskKind Kind) = 0;
+  // The worker's last event, with the task's counts.
+  virtual void TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) = 0;
+  // The runner is idle again after TaskEnded (QuitPending tells whether a close waits).
+  virtual void TaskIdle() = 0;
+  // The worker reported an error; Errors is the task's count with it.
+  virtual void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) = 0;
+  virtual void FileStarted(const QString& Path) = 0;
+  virtual void FileProcessed(int32_t Processed, int32_t Errors) = 0;
+  // A receipt file was kept as unknown outcome (Path: its new name): its receipt may have
+  // printed for the reason Why. Comes before the file's TaskError.
+  virtual void FileOutcomeUnknown(const QString& Path, const QString& Why) {
+    (void)Path;
+    (void)Why;
+  }
+  virtual void PrinterInfo(const TPRNInfo& Info) = 0;
+  // The folder fault or the printer's offline state changed.
+  virtual void AlertsChanged() = 0;
+
+  // ---- The file timer ----
+  // A receipt file waits that will be ready in Ms milliseconds (if it stays unchanged):
+  // the file timer's tick is wanted once more at that moment, before the timer's next one.
+  virtual void TickAgainIn(int Ms) = 0;
+};
+
+// What the runner needs of the program around it.
+struct TTaskRunnerServices {
+  // Local time for the timer decisions, the waits and the age of receipt files.
+  std::function<QDateTime()> Now;
+  TTaskThreadFactory CreateTask;
+  // A line for the normal log and one for the exception log.
+  std::function<void(const QString&)> Log;
+  std::function<void(const QString&)> ErrorLog;
+  // How long a receipt file must have stayed unchanged, by Now, before it is printed (the
+  // runner's own listing and every worker's).
+  int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  // Milliseconds of a clock that never jumps (the system's monotonic clock when empty):
+  // the waits for tasks are timed by it, so a change of the PC clock neither ends nor
+  // stretches them.
+  std::function<int64_t()> MonotonicMs;
+};
+
+// ---- The runner ----
+
+class TTaskRunner {
+ public:
+  static constexpr int WaitLimitSec = 120;
+
+  // Settings: the program's settings, read for every task (the settings tests change
+  // them for their own task and restore them).
+  TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, ITaskRunnerObserver& Observer);
+  ~TTaskRunner();
+  TTaskRunner(const TTaskRunner&) = delete;
+  TTaskRunner& operator=(const TTaskRunner&) = delete;
+
+  // The log folder, handed to every worker and write-tested before every task.
+  void SetLogDir(const QString& Folder) { FLogDir = Folder; }
+  const QString& LogDir() const { return FLogDir; }
+
+  // ---- Starting tasks ----
+  // Starts a task; false when none was started: a task runs (ActiveTask, or silently
+  // FromTimer), a folder is not writable (CantWrite, or FromTimer the folder fault), the
+  // operator cancelled or typed an invalid amount, or the worker failed to start. Flag:
+  // for tkXZReport true is a Z report, false an X report; other kinds ignore it.
+  // FromTimer: started by the file timer, which shows no message.
+  bool StartTask(TTaskKind Kind, bool Flag = true, bool FromTimer = false);
+  static QString TaskCaption(TTaskKind Kind);
+  bool TaskActive() const { return FTaskActive; }
+  // A task runs; shows ActiveTask when it does.
+  bool IsTaskActive();
+  // The receipt, log and program folders can be written; Show: the failure is shown.
+  bool CheckMyDirWritable(bool Show);
+  // The start's test of the folders the program itself needs (the settings and the logs
+  // live there): the log folder, then the program folder; the last that cannot be written,
+  // none when both can.
+  TFolderFault ProgramFolderFault() const;
+  // The start's look at the receipt folder: one that is missing or cannot be read or
+  // written is the folder fault the file timer shows (and ends once the folder can be used).
+  void CheckReceiptFolder();
+  // Asks the running worker to stop (it ends as it decides).
+  void StopCurrentTask();
+  // The program is to end once the running task has: the worker is asked to stop, and
+  // no success message is shown at its end.
+  void RequestQuit();
+  bool QuitPending() const { return FQuitPending; }
+  // Detaches every worker and waits for its thread; no event arrives afterwards.
+  void ReleaseWorkers();
+
+  // ---- Waits ----
+  // A connect-only task with the current settings, waited for up to WaitLimitSec when
+  // the check interval is not 0; true when it ended without error (at once when 0).
+  bool CheckConnectivity();
+  // A connect-only task on that port, without the search by serial number, silent and
+  // waited for; true on success. Ports the library cannot hold are refused.
+  bool TestComPort(int32_t Port);
+  // A printer-information task searching for that serial number, silent and waited
+  // for; true on success.
+  bool SearchDeviceBySerial(const QString& Serial);
+
+  // ---- The file timer ----
+  // One tick: nothing while a task runs or a tick is still inside its task start; the
+  // folder fault is updated; without one, a printer check when the interval has passed,
+  // else a file task when receipt files are ready; when files wait but none is ready yet,
+  // the observer is asked for another tick when the first will be (TickAgainIn); when no
+  // file waits and a file job printed since the last check, a printer check (with checks
+  // on), so that the device data shown are the printer's own. Raises what the receipt
+  // listing raises.
+  void FileTimerTick();
+  // The receipt files ready to be printed; WaitMs (when given) gets the milliseconds until
+  // the next waiting file is ready, -1 when none waits.
+  int32_t PendingFileCount(qint64* WaitMs = nullptr);
+  // When the timer last started a printer check (null: never).
+  const QDateTime& LastCheckTime() const { return FLastCheckTime; }
+  void SetLastCheckTime(const QDateTime& Time) { FLastCheckTime = Time; }
+  // What the timer last found wrong with the folders (none while they can be used).
+  const TFolderFault& FolderFault() const { return FFolderFault; }
+  // The last printer event of a task that was not a settings test said offline.
+  bool IsPrinterOffline() const { return FPrinterOffline; }
+  // Looks at a folder: it exists and is a folder, it can be listed and has room for a
+  // report file (Read: the receipt folder; too little room is Unwritable with ENOSPC), a
+  // file can be created in it (Write).
+  static TFolderFault ProbeFolder(const QString& Folder, bool Read, bool Write);
+
+  // ---- Worker events (bound to the running task's worker) ----
+  void TaskFinished();
+  void ThreadError(TTaskErrorKind Kind);
+  void PrinterOffline();
+  void PrinterOnline();
+  void FileStarted(const QString& Path);
+  void FileProcessed();
+  void DepartmentReceived(const TDepartmentRow& Row);
+
+  // ---- The task's state ----
+  TTaskKind CurrentTaskKind() const { return FCurrentTaskKind; }
+  // Counts of the running (or last) task.
+  int32_t ProcessedCount() const { return FProcessedCount; }
+  int32_t ErrorCount() const { return FErrorCount; }
+  // The running task ends with FinishedOK when it has no errors.
+  bool ShowSuccess() const { return FShowSuccess; }
+  void SetShowSuccess(bool On) { FShowSuccess = On; }
+  // A settings test runs: printer events do not change the offline state.
+  bool Silent() const { return FSilent; }
+  // The department list that the read task fills and the write task takes a copy of.
+  TDepartments& Departments() { return FDepartments; }
+  // The tasks started so far and the one last finished.
+  uint64_t TaskSerial() const { return FTaskSerial; }
+  uint64_t FinishedSerial() const { return FFinishedSerial; }
+  // Workers kept until their thread has ended (the running one not counted).
+  size_t RetiredCount() const { return FRetired.size(); }
+
+ private:
+  QDateTime Now() const;
+  bool StartTaskThread(const TTaskRequest& Request);
+  void SetHourglass(bool On) { FObserver.SetHourglass(On); }
+  int64_t MonotonicMs() const { return FServices.MonotonicMs(); }
+  bool WaitForTask(uint64_t Serial, int64_t StartedMs, int StepMs, int LimitSec);
+  bool OwnTaskSucceeded(uint64_t Serial) const;
+  // A settings test: a silent task waited for in 5 ms steps; true when it started and
+  // ended without error. HourglassFirst: the hourglass comes before the start.
+  bool RunSettingsTest(TTaskKind Kind, bool HourglassFirst);
+  void RetireCurrentThread();
+  void PurgeRetiredThreads();
+  // The folders as the file timer needs them: the receipt folder exists and can be
+  // listed; with WriteTest, files can be created in it and in the log and program folders.
+  TFolderFault TimerFolderFault(bool WriteTest) const;
+  // Takes a new finding of the file timer: one log line when a fault starts or changes,
+  // one when it ends.
+  void SetFolderFault(const TFolderFault& Fault);
+  void Log(const QString& Line) const;
+  void ErrorLog(const QString& Line) const;
+
+  TTaskRunnerServices FServices;
+  TMainSettings& FSettings;
+  ITaskRunnerObserver& FObserver;
+  QString FLogDir;
+
+  bool FTaskActive = false;
+  TTaskKind FCurrentTaskKind = tkNone;
+  std::unique_ptr<ITaskThread> FCurrentThread;
+  std::vector<std::unique_ptr<ITaskThread>> FRetired;
+  QTimer FPurgeTimer;
+  uint64_t FTaskSerial = 0;
+  uint64_t FFinishedSerial = 0;
+  int32_t FFinishedErrorCount = 0;
+  int32_t FProcessedCount = 0;
+  int32_t FErrorCount = 0;
+  bool FShowSuccess = false;
+  bool FSilent = false;
+  bool FQuitPending = false;
+  TDepartments FDepartments;
+
+  QDateTime FLastCheckTime;
+  bool FInFileTimer = false;
+  TFolderFault FFolderFault;
+  QString FDirFolder;  // the last folder that failed the write test
+  bool FPrinterOffline = false;
+  // A file job printed since the printer's data were last read.
+  bool FPrinterDataStale = false;
+};
+
+}  // namespace fp

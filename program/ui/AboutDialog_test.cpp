@@ -1,0 +1,84 @@
+#include "program/ui/AboutDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+
+#include "program/ui/OperatorWindowsTestSupport.h"
+#include "platform/IniFile.h"
+
+namespace fp {
+namespace {
+
+using test::TFakeMain;
+using test::WhenModal;
+
+TEST(AboutTest, ProgramLineIsTheFileNameABlankAndTheVersion) {
+  EXPECT_EQ(AboutDialog::ProgramLine(QStringLiteral("/opt/fp/DriverFiscalPrinterX4"), QStringLiteral("1.0.0.0")),
+            QStringLiteral("DriverFiscalPrinterX4 1.0.0.0"));
+  EXPECT_EQ(AboutDialog::ProgramLine(QStringLiteral("/opt/fp/Driver.exe"), QString()), QStringLiteral("Driver.exe "));
+}
+
+TEST(AboutTest, ShowsTheProgramAndTheAutomationVersions) {
+  TFakeMain main;
+  main.DriverVersion = QStringLiteral("4.2.1.7");
+  QString program, com;
+  WhenModal<TAboutDlg>([&](TAboutDlg* dlg) {
+    program = dlg->lblProgName->text();
+    com = dlg->lblVerCOM->text();
+    dlg->btnClose->click();
+  });
+  AboutDialog::ShowAbout(main);
+  EXPECT_EQ(program, QFileInfo(uConst::ProgramFilePath()).fileName() + " " + uConst::GetFileVersion());
+  EXPECT_FALSE(uConst::GetFileVersion().isEmpty());
+  EXPECT_EQ(com, QStringLiteral("4.2.1.7"));
+}
+
+// A language file from an earlier run holds old version texts: the labels keep the
+// versions of this run, the version of the automation object is not written into the
+// file, and every other text is translated at each showing.
+TEST(AboutTest, TranslatedAtEveryShowingWithTheVersionsLeftAlone) {
+  const QString lng = test::LngFileOfAppDir();
+  {
+    TIniFile ini(lng.toStdString());
+    ini.WriteString("AboutDlg", "lblProgName", "old 0.9");
+    ini.WriteString("AboutDlg", "btnClose", "Close");
+  }
+  TAboutDlg dlg;
+  dlg.lblProgName->setText(QStringLiteral("DriverFiscalPrinterX4 1.0.0.0"));
+  dlg.lblVerCOM->setText(QStringLiteral("4.2.1.7"));
+  dlg.show();
+  EXPECT_EQ(dlg.btnClose->text(), QStringLiteral("Close"));
+  EXPECT_EQ(dlg.lblProgName->text(), QStringLiteral("DriverFiscalPrinterX4 1.0.0.0"));
+  EXPECT_EQ(dlg.lblVerCOM->text(), QStringLiteral("4.2.1.7"));
+  EXPECT_EQ(dlg.lblVerCOM->objectName(), QStringLiteral("lblVerCOM"));
+  {
+    TIniFile ini(lng.toStdString());
+    EXPECT_FALSE(ini.ValueExists("AboutDlg", "lblVerCOM"));
+    EXPECT_EQ(ini.ReadString("AboutDlg", "LabelWeb.Hint", ""), TAboutDlg::WebAddress.toStdString());
+    ini.WriteString("AboutDlg", "lblVerCOM", "1.0 stale");
+    ini.WriteString("AboutDlg", "btnClose", "Shut");
+  }
+  dlg.hide();
+  dlg.show();
+  EXPECT_EQ(dlg.btnClose->text(), QStringLiteral("Shut"));
+  EXPECT_EQ(dlg.lblVerCOM->text(), QStringLiteral("4.2.1.7"));
+  dlg.hide();
+  QFile::remove(lng);
+}
+
+TEST(AboutTest, Screenshot) {
+  TAboutDlg dlg;
+  dlg.lblProgName->setText(AboutDialog::ProgramLine(uConst::ProgramFilePath(), uConst::GetFileVersion()));
+  dlg.lblVerCOM->setText(QStringLiteral("4.2.1.7"));
+  const QImage shot = test::SaveScreenshot(&dlg, QStringLiteral("AboutDlg"));
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_EQ(shot.size(), dlg.size() * dlg.devicePixelRatio());
+  EXPECT_GE(shot.width(), 300);
+}
+
+}  // namespace
+}  // namespace fp

@@ -1,0 +1,170 @@
+#pragma once
+// Test helpers for the operator's windows: the application object, a fake main window
+// with a scripted task runner, driving a modal window from inside its own event loop,
+// and screenshots. Header only; for tests.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
+#include <QImage>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <ostream>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "program/app/uConst.h"
+#include "program/ui/uDialogs.h"
+#include "program/tasks/uMainServices.h"
+#include "program/app/uStrRes.h"
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Text.toStdString() << '"'; }
+
+namespace fp::test {
+
+// The application object for the whole test program, created before the first test and
+// deleted after the last (a static one would outlive what it uses). The program folder is
+// a temporary folder of its own, without a language file unless a test writes one.
+class TQtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    App = std::make_unique<QApplication>(Argc, Argv);
+    AppDir = std::make_unique<QTemporaryDir>();
+    uConst::SetAppDir(AppDir->path() + QStringLiteral("/"));
+  }
+  void TearDown() override {
+    uConst::SetAppDir(QString());
+    AppDir.reset();
+    App.reset();
+  }
+
+ private:
+  int Argc = 1;
+  char Arg0[16] = "windows_test";
+  char* Argv[2] = {Arg0, nullptr};
+  std::unique_ptr<QApplication> App;
+  std::unique_ptr<QTemporaryDir> AppDir;
+};
+
+inline ::testing::Environment* const QtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+
+// The language file of the program folder (Translations), as the windows look for it.
+inline QString LngFileOfAppDir() {
+  const QString dir = uConst::AppDir() + QLatin1String(uStrRes::TranslationsFolder);
+  QDir().mkpath(dir);
+  return dir + QLatin1Char('/') + QLatin1String(uStrRes::LngFileName);
+}
+
+// Runs Action on the modal window of class T as soon as it is shown (polled from the
+// event loop the modal window runs). A window that does not come within 10 s fails the
+// test and the modal window open then is closed, so a test never hangs.
+template <typename T>
+void WhenModal(std::function<void(T*)> Action) {
+  auto* timer = new QTimer;
+  const auto start = std::chrono::steady_clock::now();
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, [timer, Action, start] {
+    if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget()); w && w->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      Action(w);
+      return;
+    }
+    if (std::chrono::steady_clock::now() - start > std::chrono::seconds(10)) {
+      timer->stop();
+      timer->deleteLater();
+      ADD_FAILURE() << "the expected modal window did not open";
+      if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->reject();
+    }
+  });
+  timer->start();
+}
+
+// Saves a picture of the window as <build>/tests/screenshots/<Name>.png and reads it back.
+inline QImage SaveScreenshot(QWidget* Window, const QString& Name) {
+  if (!Window->isVisible()) Window->show();
+  QCoreApplication::processEvents();
+  const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+  QDir().mkpath(dir);
+  const QString file = dir + QLatin1Char('/') + Name + QStringLiteral(".png");
+  if (!Window->grab().save(file)) return {};
+  return QImage(file);
+}
+
+// The main window as the operator's windows see it, with a task runner that a test
+// scripts and every call counted.
+class TFakeMain : public IMainWindowServices {
+ public:
+  QWidget Window;
+  TMainSettings Values;
+  TDepartments DepartmentList;
+  bool Busy = false;
+  int32_t Errors = 0;
+  QString PrinterModel = QStringLiteral("fp-x4 demo");
+  QString PrinterSerial = QStringLiteral("ED000001");
+  QString DriverVersion = QStringLiteral("4.2.1.7");
+
+  // Scripted behaviour (defaults: every test fails, RunTask does nothing).
+  std::function<bool(int32_t)> OnTestComPort = [](int32_t) { return false; };
+  std::function<bool(const QString&)> OnSearchDeviceBySerial = [](const QString&) { return false; };
+  std::function<void(TTaskKind)> OnRunTask;
+  std::function<void()> OnSaveSettings;
+
+  // What happened.
+  std::vector<int32_t> TestedPorts;
+  std::vector<QString> SearchedSerials;
+  std::vector<TTaskKind> Tasks;
+  std::map<int, QString> Panels;
+  int Saves = 0, ConnectivityChecks = 0, TimerStops = 0, TimerRestarts = 0, ErrorMessages = 0;
+
+  QWidget* MainWindow() override { return &Window; }
+  TMainSettings& Settings() override { return Values; }
+  void SaveSettings() override {
+    ++Saves;
+    if (OnSaveSettings) OnSaveSettings();
+  }
+  void RunTask(TTaskKind Kind, bool) override {
+    if (IsTaskActive()) return;
+    Tasks.push_back(Kind);
+    Errors = 0;
+    if (OnRunTask) OnRunTask(Kind);
+  }
+  bool TaskActive() const override { return Busy; }
+  bool IsTaskActive() override {
+    if (Busy) ShowError(&Window, uStrRes::Message(uStrRes::ActiveTask));
+    return Busy;
+  }
+  int32_t ErrorCount() const override { return Errors; }
+  TDepartments& Departments() override { return DepartmentList; }
+  bool CheckConnectivity() override {
+    ++ConnectivityChecks;
+    return true;
+  }
+  bool TestComPort(int32_t Port) override {
+    TestedPorts.push_back(Port);
+    return OnTestComPort(Port);
+  }
+  bool SearchDeviceBySerial(const QString& Serial) override {
+    SearchedSerials.push_back(Serial);
+    return OnSearchDeviceBySerial(Serial);
+  }
+  QString Model() const override { return PrinterModel; }
+  QString SerialNo() const override { return PrinterSerial; }
+  QString ComServerVersion() const override { return DriverVersion; }
+  void ShowErrorMessage() override { ++ErrorMessages; }
+  void StopFileTimer() override { ++TimerStops; }
+  void RestartFileTimer() override { ++TimerRestarts; }
+  void SetStatusPanel(int Index, const QString& Text) override { Panels[Index] = Text; }
+};
+
+}  // namespace fp::test

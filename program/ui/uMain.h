@@ -1,0 +1,344 @@
+#pragma once
+// The main window of the driver program: start-up, the tray icon, the one-second file
+// timer, the operator's menu commands, what the task runner reports, and the program's
+// application object. The tasks themselves (the busy flag, their counts, the waits, the
+// file timer's decisions and the folder fault) are the task runner's (uTaskRunner.h); the
+// window subscribes to it and shows its state.
+//
+// Everything the window needs from outside comes through TMainServices, so that tests can
+// put fakes in place: the clock, the creation of worker threads, the probe and the
+// self-registration of the automation library, the operator's windows, the desktop (tray
+// availability, opening files and folders) and the end of the application.
+#include <QApplication>
+#include <QDateTime>
+#include <QIcon>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "program/tasks/uMainServices.h"
+#include "program/tasks/uOperatorWindows.h"
+#include "program/tasks/uPRNFileThread.h"
+#include "program/app/uSettingsFile.h"
+#include "program/tasks/uTaskRunner.h"
+
+class QAction;
+class QCheckBox;
+class QCloseEvent;
+class QFrame;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QSystemTrayIcon;
+
+namespace fp {
+
+class TMarqueeProgressBar;
+
+// ---- The worker ----
+
+// The worker of the program (TECRFileThread) behind the task runner's seam.
+TTaskThreadFactory WorkerTaskThreadFactory();
+
+// ---- The automation library seam ----
+
+struct TComServerSeam {
+  // Creates the automation object, reads its driver version and releases it; raises
+  // std::exception on any failure.
+  std::function<QString()> ProbeDriverVersion;
+  // Loads a library file by path (nullptr on failure), looks up an entry point (nullptr
+  // when missing) and unloads it again.
+  std::function<void*(const QString& Path)> LoadLibrary;
+  std::function<void*(void* Library, const char* Name)> GetProcAddress;
+  std::function<void(void* Library)> FreeLibrary;
+};
+
+// The automation object through the component runtime, and dlopen/dlsym/dlclose.
+TComServerSeam SystemComServerSeam();
+
+// ---- All services of the window ----
+
+struct TMainServices {
+  // Full path of the running program file; its folder is the program folder.
+  QString ProgramFile;
+  // The command-line arguments without the program's own name.
+  QStringList Arguments;
+  // Local time for the timer decisions, the waits and the age of files.
+  std::function<QDateTime()> Now;
+  // How long a receipt file must have stayed unchanged, by Now, before it is printed.
+  int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  // The monotonic clock of the waits for tasks (the system's when empty).
+  std::function<int64_t()> MonotonicMs;
+  TTaskThreadFactory CreateTask;
+  TComServerSeam ComServer;
+  std::shared_ptr<IOperatorWindows> Windows;
+  // The desktop has a notification area (else the window minimises instead of hiding).
+  std::function<bool()> TrayAvailable;
+  // Opens a file or a folder with the desktop's default program.
+  std::function<bool(const QUrl&)> OpenUrl;
+  // The application is told to end: Terminate after a fatal start-up failure (the
+  // process ends without saving anything), Quit after a normal exit.
+  std::function<void(int ExitCode)> Terminate;
+  std::function<void()> Quit;
+};
+
+// The services of the running program.
+TMainServices DefaultMainServices(const QStringList& Arguments);
+
+// ---- The window ----
+
+class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRunnerObserver {
+  Q_OBJECT
+ public:
+  // The window's title for a program file.
+  static QString TitleFor(const QString& ProgramFile);
+  static constexpr char LibraryFileName[] = "MiravokFPAxX4_BG.so";
+  static constexpr char PrnInfoFileName[] = "PRNInfo.txt";
+  // The tray icon's tool tip.
+  static const QString TrayHint;
+  // Why the file timer cannot use a folder, as the status bar shows it.
+  static const QString FolderMissingText;
+  static const QString FolderUnreadableText;
+  static const QString FolderUnwritableText;
+  // A log menu item whose file or folder no desktop program could show (then CR and the path).
+  static const QString ViewerFailedText;
+  // The operator's text of a folder fault: the reason, ": " and the folder; empty for none.
+  static QString FolderFaultText(const TFolderFault& Fault);
+
+  explicit TfrmMain(TMainServices Services, QWidget* Parent = nullptr);
+  ~TfrmMain() override;
+
+  // ---- Start-up ----
+  void FormCreate();
+  void FormActivate();
+  bool CheckMyDirWritable(bool Show);
+  void DeleteOldLog(const QString& Folder, const QString& Mask);
+  void FirstStart();
+  bool CheckOLEServer();
+  bool CreateOLEServer();
+  // The file timer's tick: the task runner decides; an error it raises is logged.
+  void FileReadTimerTimer();
+  void LoadSettings(const QString& IniPath);
+  void SaveSettings(const QString& IniPath);
+  void SaveSettings() override;
+  QString SettingsFile() const;
+
+  // ---- Closing, tray ----
+  void MainMenuExitClick();
+  // A stop signal (its name for the log): the exit of the menu without its question; a
+  // running task ends first (a file job with the file in print). Later signals change
+  // nothing.
+  void ExitBySignal(const QString& Signal);
+  void HideInTray();
+  void ShowMainWindow();
+  void TrayIconDblClick();
+  void AppMinimize();
+  void AppRestore();
+  void ApplicationException(QObject* Sender, const QString& Message);
+
+  // ---- Logs ----
+  void AddToLog(const QString& Message);
+  void AddToErrorLog(const QString& Message);
+  void ShowErrorMessage() override;
+
+  // ---- Tasks ----
+  void RunTask(TTaskKind Kind, bool Flag = true) override;
+  bool IsTaskActive() override;
+  bool CheckConnectivity() override;
+  bool TestComPort(int32_t Port) override;
+  bool SearchDeviceBySerial(const QString& Serial) override;
+  void btnStopCurrentJobClick();
+  void chkProcessPauseClick();
+  // The printer information of a task: the printer data labels, Model, SerialNo and
+  // FiscalNo, PRNInfo.txt in the receipt folder (when missing or 3 hours old) and the
+  // port in status panel 0.
+  void GetPrnInfo(const TPRNInfo& Info);
+  // The tasks, their state and the file timer's decisions.
+  TTaskRunner& Runner() { return FRunner; }
+
+  // ---- Operator commands ----
+  void mnPRNInfoClick();
+  void mnDayReportResetClick();
+  void mnDayReportNoResetClick();
+  void mnDepartRptResetClick();
+  void mnDepartRptClick();
+  void mnFiskMemoryClick();
+  void spbPrintFMReportClick();
+  void NSumInClick();
+  void NSumOutClick();
+  void spbEmptyBonClick();
+  void spbTestPrnClick();
+  void CopyLastBonClick();
+  void mnDoFilesClick();
+  void mnDepartmentsClick();
+  void MainMenuPreferencesClick();
+  void mnPayTypesRelClick();
+  void MainMenuAboutClick();
+  void PMenuAboutClick();
+  void mnShowLogClick();
+  void mnShowErrorLogClick();
+  void mnShowAppDataClick();
+
+  // ---- Status bar ----
+  QString StatusText(int Panel) const;
+  void SetStatusText(int Panel, const QString& Text);
+
+  // ---- What the operator's windows use ----
+  QWidget* MainWindow() override { return this; }
+  TMainSettings& Settings() override { return FSettings; }
+  bool TaskActive() const override { return FRunner.TaskActive(); }
+  int32_t ErrorCount() const override { return FRunner.ErrorCount(); }
+  TDepartments& Departments() override { return FRunner.Departments(); }
+  QString Model() const override { return FModel; }
+  QString SerialNo() const override { return FSerialNo; }
+  QString FiscalNo() const { return FFiscalNo; }
+  QString ComServerVersion() const override { return FComServerVersion; }
+  void StopFileTimer() override;
+  // The file timer runs again unless the pause box is checked or the first start still
+  // waits for the answer about waiting files.
+  void RestartFileTimer() override;
+  void SetStatusPanel(int Index, const QString& Text) override;
+
+  // ---- State (fields of the window) ----
+  TMarqueeProgressBar* MarqueeBar = nullptr;
+  QString LogDir;
+  bool FirstActivation = false;
+  bool CloseAllowed = false;
+
+  // ---- Components ----
+  QFrame* Panel1 = nullptr;
+  QLabel* imgLogo = nullptr;
+  QLabel* lblCurrentTaskHdr = nullptr;
+  QLabel* lblCurrentTaskName = nullptr;
+  QLabel* lbCurrentStatus = nullptr;
+  QLabel* lblComError = nullptr;
+  QLabel* imgError = nullptr;
+  QFrame* Panel2 = nullptr;
+  QLabel* lblLastTaskHdr = nullptr;
+  QLabel* lblLastTaskName = nullptr;
+  QLabel* lblLastTaskResult = nullptr;
+  // What the operator is told of the files of the running (or last) file task kept as
+  // unknown outcome; the error line shows the last one until a file task prints without
+  // an error.
+  QStringList FUnknownFiles;
+  QString FUnknownNote;
+  QFrame* pnl = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* LabelPrinterName = nullptr;
+  QLabel* LabelSerialNo = nullptr;
+  QLabel* LabelFiscalNom = nullptr;
+  QLabel* LabelLastDoc = nullptr;
+  QLabel* LabelLastInvoice = nullptr;
+  QLabel* LabelColumnCount = nullptr;
+  QLabel* lblModelName = nullptr;
+  QLabel* lblSerialNo = nullptr;
+  QLabel* lblFMNom = nullptr;
+  QLabel* lblLastDoc = nullptr;
+  QLabel* lblNextInvNo = nullptr;
+  QLabel* lblColumnCount = nullptr;
+  QCheckBox* chkProcessPause = nullptr;
+  QStatusBar* stTask = nullptr;
+  QTimer FileReadTimer;
+  // A single extra tick of the file timer, at the moment a waiting receipt file will be
+  // ready (the runner asks for it); it ticks only while the file timer runs.
+  QTimer SettleTimer;
+  QSystemTrayIcon* TrayIcon = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  // 0 normal, 1 printer offline, 2 a folder that cannot be used.
+  QIcon TrayIcons[3];
+  int TrayIconIndex = 0;
+  std::vector<QPixmap> HintImages;
+  // Menu items by component name ("mnPRNInfo", "MainMenuExit", ...).
+  QAction* MenuItem(const QString& Name) const;
+
+  TMainServices& Services() { return FServices; }
+
+ protected:
+  void closeEvent(QCloseEvent* Event) override;
+  void changeEvent(QEvent* Event) override;
+
+ private:
+  // ---- What the task runner asks and reports ----
+  bool SelectPeriod(TReportPeriod& Period) override;
+  bool InputAmount(const QString& Prompt, QString& Text) override;
+  void ShowNotice(TRunnerNotice Notice, const QString& Text) override;
+  void SetHourglass(bool On) override;
+  void SetBusy(bool On) override;
+  void TaskStarted(TTaskKind Kind) override;
+  void TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) override;
+  void TaskIdle() override;
+  void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) override;
+  void FileStarted(const QString& Path) override;
+  void FileProcessed(int32_t Processed, int32_t Errors) override;
+  void FileOutcomeUnknown(const QString& Path, const QString& Why) override;
+  void PrinterInfo(const TPRNInfo& Info) override;
+  void AlertsChanged() override;
+  void TickAgainIn(int Ms) override;
+
+  void BuildWindow();
+  void BuildMenus();
+  QAction* AddItem(QMenu* Menu, const char* Name, const QString& Caption, void (TfrmMain::*Handler)());
+  QDateTime Now() const;
+  // A menu command's task; once it has started, its end without errors shows FinishedOK.
+  void StartWithSuccessMessage(TTaskKind Kind, bool Flag = true);
+  void SetTrayIcon(int Index);
+  // Shows the folder fault, else the printer offline state, in the error label and
+  // picture, the tray icon and its tool tip, and status panel 2 while no task runs.
+  void UpdateAlerts();
+  // Status panel 2 while no task runs: the folder fault or Started while the timer runs,
+  // else StoppedByUser.
+  QString IdleStatusText() const;
+  void FinishClose();
+  // The program is closing: closed already, or waiting for the running task to end.
+  bool Closing() const { return FClosed || FRunner.QuitPending(); }
+  void OpenLogFile(const QString& FileName);
+  void OpenWithDesktop(const QString& Path);
+
+  TMainServices FServices;
+  TMainSettings FSettings;
+  TTaskRunner FRunner;
+  QString FComServerVersion;
+  QString FModel, FSerialNo, FFiscalNo;
+  bool FHoldFileTimer = false;
+  // A failure of the start that is shown once the file timer runs (empty: none).
+  QString FStartProblem;
+  // Folders whose start-up clean-up was skipped (logged once each).
+  QStringList FCleanUpSkipped;
+  // The last failure to write PRNInfo.txt (logged once until it changes or ends).
+  QString FPrnInfoFailure;
+  // The program closes by a stop signal.
+  bool FSignalExit = false;
+  QString FProgramFile;
+  bool FInFirstActivation = false;
+  bool FHourglass = false;
+  bool FClosed = false;
+  bool FTerminated = false;
+  QStatusBar* FStatus = nullptr;
+  QLabel* FPanels[3] = {nullptr, nullptr, nullptr};
+};
+
+// The program's application object: errors that escape an event handler reach
+// ExceptionHandler instead of ending the program (silent EAbort errors are dropped).
+class TDriverApplication : public QApplication {
+ public:
+  // The program's language, for Qt's own texts (the standard buttons of its dialogs).
+  static constexpr char QtLanguage[] = "bg";
+  // Loads Qt's own translations of that language from the folder (Qt's translation folder
+  // when empty) and installs them in the application; nullptr, quietly, when the files are
+  // not there (Qt's English texts stay). The translator belongs to the application.
+  static QObject* InstallQtTranslations(QCoreApplication& App, const QString& Folder = {});
+
+  TDriverApplication(int& Argc, char** Argv);
+  bool notify(QObject* Receiver, QEvent* Event) override;
+  std::function<void(QObject* Sender, const QString& Message)> ExceptionHandler;
+};
+
+}  // namespace fp

@@ -1,0 +1,1147 @@
+#include "program/ui/uMain.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "program/ui/MarqueeProgressBar.h"
+#include "program/ui/uMainTestSupport.h"
+#include "platform/Cp1251.h"
+#include "platform/FileOps.h"
+
+namespace fp::testing {
+namespace {
+
+using uStrRes::Message;
+namespace M = uStrRes;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const QString CR = QStringLiteral("\r");
+
+// The library's self-registration entry point as the tests hand it out.
+std::atomic<int> gRegisterCalls{0};
+std::atomic<HRESULT> gRegisterResult{S_OK};
+HRESULT FakeDllRegisterServer() {
+  ++gRegisterCalls;
+  return gRegisterResult.load();
+}
+
+// Only the test's own folder tree can be written, as on a machine where the user may
+// not write to the file-system root.
+class TOnlyTreeWritable : public IFileOps {
+ public:
+  explicit TOnlyTreeWritable(QString root) : root_(std::move(root)) {}
+  int Open(const char* path, int flags, mode_t mode) override {
+    if ((flags & O_CREAT) && !QString::fromLocal8Bit(path).startsWith(root_)) {
+      ++refused_;
+      errno = EACCES;
+      return -1;
+    }
+    return IFileOps::Open(path, flags, mode);
+  }
+  int refused_ = 0;
+
+ private:
+  QString root_;
+};
+
+// ---------------------------------------------------------------------------------------
+// First start
+
+TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimerOffUntilAnswered) {
+  TOnlyTreeWritable ops(tmp_.path());
+  TScopedFileOps scoped(&ops);
+  windows_->FolderToEnter = bonDir_;
+  PutBon("0001.bon");
+  PutBon("0002.bon");
+  bool timerAtQuestion = true;
+  size_t tasksAtQuestion = 0;
+  dialogs_.OnMessage = [&](const QString& text) {
+    if (text.startsWith(Message(M::BonExistDlg))) {
+      timerAtQuestion = frm_->FileReadTimer.isActive();
+      tasksAtQuestion = workers_.Tasks.size();
+    }
+  };
+  dialogs_.PushAnswer(TDlgResult::Yes);
+
+  TfrmMain& f = MakeWindow();
+  EXPECT_EQ(f.windowTitle(), "MIRAVOK FP driver (" + appDir_ + "DriverFiscalPrinterX4)");
+  EXPECT_TRUE(f.Settings().SearchPath.isEmpty());
+  EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
+  EXPECT_EQ(f.StatusText(0), "COM1");
+  EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::NoActiveTask));
+  ASSERT_TRUE(f.FirstActivation);
+
+  f.FormActivate();
+
+  // The empty folder setting was not write-tested (the root would have failed it).
+  EXPECT_EQ(CountShown(Message(M::CantWrite) + CR), 0);
+  EXPECT_TRUE(terminated_.empty());
+  EXPECT_EQ(probes_, 1);
+  EXPECT_EQ(f.ComServerVersion(), "2.0.0.1");
+  EXPECT_EQ(windows_->SettingsCalls, 1);
+  EXPECT_FALSE(windows_->TimerRanAfterSettings);
+  // The question came before the timer could print anything.
+  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)));
+  EXPECT_FALSE(timerAtQuestion);
+  EXPECT_EQ(tasksAtQuestion, 2u);
+  EXPECT_THAT(workers_.Kinds(), ElementsAre(tkCheckPrinter, tkCheckPrinter));
+  // Yes keeps the files for the timer, which now runs.
+  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
+  EXPECT_TRUE(f.FileReadTimer.isActive());
+  EXPECT_EQ(f.StatusText(2), Message(M::Started));
+  EXPECT_FALSE(f.FirstActivation);
+  EXPECT_THAT(QString::fromLatin1(Read(appDir_ + "DriverFiscalPrinterX4.ini")).toStdString(),
+              HasSubstr(("SearchPath=" + bonDir_).toStdString()));
+  EXPECT_THAT(NormalLog().toStdString(), HasSubstr("RERIvovoveRuvevu v."));
+
+  // Later activations do nothing.
+  f.FormActivate();
+  EXPECT_EQ(probes_, 1);
+}
+
+// The question counts every waiting file, though none has yet been seen to stay unchanged.
+TEST_F(MainWindowTest, NoToWaitingFilesDeletesExactlyTheListedOnes) {
+  readyAgeMs_ = uPRNFileThread::ReadyAgeMs;
+  WriteIniWithFolder(0);
+  PutBon("0001.bon");
+  PutBon("0002.bon", -600);  // stamped ten minutes ahead
+  PutBon("empty.bon", 10, QByteArray());
+  PutFile(bonDir_ + "other.txt", "x", now_.addSecs(-10));
+  dialogs_.PushAnswer(TDlgResult::No);
+  TfrmMain& f = MakeWindow();
+  f.FormActivate();
+  EXPECT_FALSE(QFile::exists(bonDir_ + "0001.bon"));
+  EXPECT_FALSE(QFile::exists(bonDir_ + "0002.bon"));
+  EXPECT_TRUE(QFile::exists(bonDir_ + "empty.bon"));
+  EXPECT_TRUE(QFile::exists(bonDir_ + "other.txt"));
+  EXPECT_EQ(windows_->SettingsCalls, 0);
+  EXPECT_TRUE(f.FileReadTimer.isActive());
+}
+
+TEST_F(MainWindowTest, FirstActivationRemovesFilesOlderThanTwentyDaysButNoClaim) {
+  WriteIniWithFolder(0);
+  QDir().mkpath(appDir_ + "Log");
+  PutFile(bonDir_ + "old.rep", "r", now_.addSecs(-static_cast<qint64>(20.5 * 86400)));
+  PutFile(bonDir_ + "young.rep", "r", now_.addDays(-19));
+  PutFile(bonDir_ + "future.err", "e", now_.addDays(21));
+  PutFile(bonDir_ + "old.$$$", "c", now_.addDays(-30));
+  PutFile(bonDir_ + "old.bon", "", now_.addDays(-30));  // empty, so not asked about
+  PutFile(appDir_ + "Log/Log_01.txt", "l", now_.addDays(-25));
+  TfrmMain& f = MakeWindow();
+  f.FormActivate();
+  EXPECT_FALSE(QFile::exists(bonDir_ + "old.rep"));
+  EXPECT_TRUE(QFile::exists(bonDir_ + "young.rep"));
+  // Stamped ahead of the clock (a clock stepped back three weeks): young, kept.
+  EXPECT_TRUE(QFile::exists(bonDir_ + "future.err"));
+  // A left claim is the record of a receipt of unknown outcome: never removed here.
+  EXPECT_TRUE(QFile::exists(bonDir_ + "old.$$$"));
+  EXPECT_TRUE(QFile::exists(bonDir_ + "old.bon"));
+  EXPECT_FALSE(QFile::exists(appDir_ + "Log/Log_01.txt"));
+}
+
+// A receipt folder that cannot be used at start (a share not mounted yet at log-in) is
+// the folder fault of the running program: no dialog, no end, and the file is printed once
+// the folder is back.
+class StartFolderFault : public MainWindowTest, public ::testing::WithParamInterface<FolderFaultCase> {};
+
+TEST_P(StartFolderFault, ShowsTheFaultAndPrintsOnceTheFolderIsBack) {
+  const FolderFaultCase& c = GetParam();
+  WriteIniWithFolder(0);
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ASSERT_TRUE(BreakFolder(c.problem, bonDir_, ops));
+  TfrmMain& f = MakeWindow();
+  f.FormActivate();
+  EXPECT_TRUE(dialogs_.Texts().isEmpty()) << dialogs_.Texts().join(" | ").toStdString();
+  EXPECT_TRUE(terminated_.empty());
+  EXPECT_TRUE(f.FileReadTimer.isActive());
+  EXPECT_TRUE(workers_.Tasks.empty());
+  const QString reason = c.problem == TFolderProblem::Missing      ? TfrmMain::FolderMissingText
+                         : c.problem == TFolderProblem::Unreadable ? TfrmMain::FolderUnreadableText
+                                                                   : TfrmMain::FolderUnwritableText;
+  EXPECT_EQ(f.StatusText(2), reason);
+  EXPECT_EQ(f.lblComError->text(), reason + ": " + bonDir_);
+  EXPECT_FALSE(f.lblComError->isHidden());
+  EXPECT_EQ(f.TrayIconIndex, 2);
+  EXPECT_EQ(ExceptionLog().count("[FileReadTimerTimer]Folder cannot be used"), 1) << ExceptionLog().toStdString();
+  f.FileReadTimerTimer();
+  EXPECT_TRUE(workers_.Tasks.empty());
+
+  ops.Clear();
+  ASSERT_TRUE(QDir().mkpath(bonDir_));
+  PutBon("0001.bon");
+  f.FileReadTimerTimer();
+  ASSERT_EQ(workers_.Tasks.size(), 1u);
+  EXPECT_EQ(workers_.Kinds().front(), tkReadFiles);
+  EXPECT_EQ(f.TrayIconIndex, 0);
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartFolderFault, ::testing::ValuesIn(kFolderFaultCases),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The program folder (settings, logs) is still required: the dialog and standard error
+// say which folder and why, and the program ends.
+TEST_F(MainWindowTest, UnwritableProgramFolderEndsTheStartNamingFolderAndReason) {
+  WriteIniWithFolder(0);
+  TFaultyFileOps ops;
+  ops.FailAt(TFileOp::Open, 0, EACCES, (appDir_ + "chktmp.txt").toStdString());
+  TScopedFileOps scoped(&ops);
+  TfrmMain& f = MakeWindow();
+  ::testing::internal::CaptureStderr();
+  f.FormActivate();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  const QString why = QString::fromLocal8Bit(std::strerror(EACCES));
+  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::CantWrite) + CR + appDir_ + CR + why));
+  EXPECT_THAT(err, HasSubstr(appDir_.toStdString()));
+  EXPECT_THAT(err, HasSubstr(why.toStdString()));
+  EXPECT_THAT(terminated_, ElementsAre(1));
+  EXPECT_EQ(probes_, 0);
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+}
+
+// A settings file without the keys written at start, on a program folder that cannot take
+// a write: the defaults are used, the failure is logged and shown once, and the file timer
+// runs.
+TEST_F(MainWindowTest, DefaultsThatCannotBeWrittenAtStartAreUsedAndShownOnce) {
+  WriteIniWithFolder(0);
+  TFaultyFileOps ops;
+  ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");  // the new file beside it
+  TScopedFileOps scoped(&ops);
+  TfrmMain& f = MakeWindow();
+  EXPECT_EQ(f.Settings().SearchPath, bonDir_);
+  EXPECT_FALSE(f.Settings().WatGrpBeginFromOne);
+  f.FormActivate();
+  const QString failure = "Unable to write to " + appDir_ + "DriverFiscalPrinterX4.ini";
+  EXPECT_TRUE(terminated_.empty());
+  EXPECT_TRUE(f.FileReadTimer.isActive());
+  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::ErrorOccurred) + CR + failure));
+  EXPECT_EQ(ExceptionLog().count("[LoadSettings] " + failure), 1) << ExceptionLog().toStdString();
+  EXPECT_EQ(ExceptionLog().count("[FormCreate]"), 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// The automation library
+
+TEST_F(MainWindowTest, ProbeFailsThenSelfRegistrationSucceeds) {
+  WriteIniWithFolder(0);
+  PutFile(appDir_ + TfrmMain::LibraryFileName, "ELF", now_);
+  gRegisterCalls = 0;
+  gRegisterResult = S_OK;
+  entryPoint_ = reinterpret_cast<void*>(&FakeDllRegisterServer);
+  probeOk_ = false;
+  // The object answers once the library has registered itself.
+  TMainServices s = Services();
+  auto probe = s.ComServer.ProbeDriverVersion;
+  s.ComServer.ProbeDriverVersion = [this, probe] {
+    if (gRegisterCalls > 0) probeOk_ = true;
+    return probe();
+  };
+  frm_ = std::make_unique<TfrmMain>(s);
+  frm_->FormActivate();
+
+  EXPECT_EQ(gRegisterCalls, 1);
+  EXPECT_EQ(loadedPath_, appDir_ + "MiravokFPAxX4_BG.so");
+  EXPECT_EQ(lookedUp_, "DllRegisterServer");
+  EXPECT_EQ(freed_, 1);
+  EXPECT_EQ(probes_, 2);
+  EXPECT_EQ(frm_->ComServerVersion(), "2.0.0.1");
+  EXPECT_TRUE(terminated_.empty());
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  EXPECT_TRUE(frm_->FileReadTimer.isActive());
+  const std::string log = NormalLog().toStdString();
+  EXPECT_THAT(log, HasSubstr("[CheckOLEServer]Class not registered"));
+  EXPECT_THAT(log, HasSubstr("[CreateOLEServer]Ax not registred. Trying to register now."));
+  EXPECT_THAT(log, HasSubstr(("[CreateOLEServer]Ax added: " + appDir_ + "MiravokFPAxX4_BG.so").toStdString()));
+}
+
+struct RegistrationFailure {
+  const char* name;
+  bool fileThere;
+  bool loads;
+  bool hasEntry;
+  HRESULT result;
+  const char* logged;  // in the exception log, followed by the path
+  int freed;
+};
+
+void PrintTo(const RegistrationFailure& c, std::ostream* os) { *os << c.name; }
+
+class ProbeFailsForGood : public MainWindowTest, public ::testing::WithParamInterface<RegistrationFailure> {};
+
+TEST_P(ProbeFailsForGood, ShowsComServerNotExistAndEnds) {
+  const RegistrationFailure& c = GetParam();
+  WriteIniWithFolder(0);
+  if (c.fileThere) PutFile(appDir_ + TfrmMain::LibraryFileName, "ELF", now_);
+  gRegisterCalls = 0;
+  gRegisterResult = c.result;
+  loadOk_ = c.loads;
+  entryPoint_ = c.hasEntry ? reinterpret_cast<void*>(&FakeDllRegisterServer) : nullptr;
+  probeOk_ = false;
+  TfrmMain& f = MakeWindow();
+  f.FormActivate();
+
+  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::COMServerNotExist)));
+  EXPECT_THAT(terminated_, ElementsAre(1));
+  EXPECT_TRUE(f.CloseAllowed);
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_TRUE(workers_.Tasks.empty());
+  EXPECT_TRUE(f.ComServerVersion().isEmpty());
+  EXPECT_EQ(freed_, c.freed);
+  const QString path = appDir_ + "MiravokFPAxX4_BG.so";
+  if (*c.logged) {
+    EXPECT_THAT(ExceptionLog().toStdString(), HasSubstr((QString("[CreateOLEServer]") + c.logged + path).toStdString()));
+  } else {
+    EXPECT_EQ(probes_, 2);  // registered, and the object is still missing
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProbeFailsForGood,
+    ::testing::Values(RegistrationFailure{"NoFile", false, true, true, S_OK, "AX file not found:", 0},
+                      RegistrationFailure{"NoLoad", true, false, true, S_OK, "Cant't load library: ", 0},
+                      RegistrationFailure{"NoEntry", true, true, false, S_OK, "Cant't find DllRegisterServer : ", 1},
+                      RegistrationFailure{"Refused", true, true, true, E_FAIL, "Cant't  run DllRegisterServer : ", 1},
+                      RegistrationFailure{"StillMissing", true, true, true, S_OK, "", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// The file timer
+
+class TimerFolderFault : public MainWindowTest, public ::testing::WithParamInterface<FolderFaultCase> {
+ protected:
+  void Break(TFaultyFileOps& ops) { ASSERT_TRUE(BreakFolder(GetParam().problem, bonDir_, ops)); }
+  void Mend(TFaultyFileOps& ops) {
+    ops.Clear();
+    ASSERT_TRUE(QDir().mkpath(bonDir_));
+  }
+  static QString Reason(TFolderProblem p) {
+    switch (p) {
+      case TFolderProblem::Missing: return TfrmMain::FolderMissingText;
+      case TFolderProblem::Unreadable: return TfrmMain::FolderUnreadableText;
+      default: return TfrmMain::FolderUnwritableText;
+    }
+  }
+};
+
+TEST_P(TimerFolderFault, ShowsWhileItLastsAndGoesWhenMended) {
+  const FolderFaultCase& c = GetParam();
+  TfrmMain& f = MakeRunningWindow(0);
+  // Running, but the test makes every tick itself.
+  f.FileReadTimer.setInterval(3600 * 1000);
+  f.FileReadTimer.start();
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  Break(ops);
+  if (c.fileWaits) PutBon("0001.bon");
+
+  for (int i = 0; i < 3; ++i) f.FileReadTimerTimer();
+  const QString text = Reason(c.problem) + ": " + bonDir_;
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  EXPECT_EQ(f.StatusText(2), Reason(c.problem));
+  EXPECT_FALSE(f.lblComError->isHidden());
+  EXPECT_EQ(f.lblComError->text(), text);
+  EXPECT_FALSE(f.imgError->isHidden());
+  EXPECT_EQ(f.TrayIconIndex, 2);
+  EXPECT_EQ(f.TrayIcon->toolTip(), TfrmMain::TrayHint + "\n" + text);
+  // The runner's one line about it is in the exception log.
+  EXPECT_EQ(ExceptionLog().count("[FileReadTimerTimer]"), 1) << ExceptionLog().toStdString();
+
+  Mend(ops);
+  PutBon("0001.bon");
+  f.FileReadTimerTimer();
+  ASSERT_EQ(workers_.Tasks.size(), 1u);
+  ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); }));
+  EXPECT_EQ(f.StatusText(2), Message(M::Started));
+  EXPECT_TRUE(f.lblComError->isHidden());
+  EXPECT_TRUE(f.imgError->isHidden());
+  EXPECT_EQ(f.TrayIconIndex, 0);
+  EXPECT_EQ(f.TrayIcon->toolTip(), TfrmMain::TrayHint);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TimerFolderFault,
+    ::testing::ValuesIn(kFolderFaultCases),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A file that has just come is taken at the extra tick the runner asks for once it will
+// have settled, not a whole timer period later; a paused file timer takes no extra tick.
+class SettleTick : public MainWindowTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SettleTick, TakesTheFileOnlyWhileTheTimerRuns) {
+  const bool paused = GetParam();
+  readyAgeMs_ = 30;
+  TfrmMain& f = MakeRunningWindow(0);
+  f.FileReadTimer.setInterval(3600 * 1000);  // the timer's own ticks never come
+  f.FileReadTimer.start();
+  PutBon("0001.bon");
+  f.FileReadTimerTimer();
+  EXPECT_TRUE(workers_.Tasks.empty());
+  ASSERT_TRUE(f.SettleTimer.isActive());
+  EXPECT_EQ(f.SettleTimer.interval(), 30);
+  if (paused) {
+    f.chkProcessPause->setChecked(true);
+    f.chkProcessPauseClick();
+  }
+  now_ = now_.addMSecs(30);
+  SpinUntil([&] { return !workers_.Tasks.empty(); }, paused ? 200 : 3000);
+  if (paused)
+    EXPECT_TRUE(workers_.Tasks.empty());
+  else
+    EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles));
+  // A tick of a stopped timer asks for no extra one.
+  ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); }));
+  f.FileReadTimer.stop();
+  ASSERT_TRUE(QFile::remove(bonDir_ + "0001.bon"));
+  PutBon("0002.bon");
+  f.FileReadTimerTimer();
+  EXPECT_FALSE(f.SettleTimer.isActive());
+  EXPECT_EQ(workers_.Tasks.size(), paused ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Timer, SettleTick, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Paused" : "Running"); });
+
+TEST_F(MainWindowTest, FolderFaultOutranksPrinterOfflineAndHandsItBack) {
+  TfrmMain& f = MakeRunningWindow(0);
+  f.Runner().PrinterOffline();
+  ASSERT_TRUE(QDir(bonDir_).removeRecursively());
+  f.FileReadTimerTimer();
+  EXPECT_EQ(f.TrayIconIndex, 2);
+  EXPECT_EQ(f.lblComError->text(), TfrmMain::FolderMissingText + ": " + bonDir_);
+  // A task's late printer event does not hide the folder fault.
+  f.Runner().PrinterOnline();
+  f.Runner().PrinterOffline();
+  EXPECT_EQ(f.TrayIconIndex, 2);
+  EXPECT_EQ(f.lblComError->text(), TfrmMain::FolderMissingText + ": " + bonDir_);
+  ASSERT_TRUE(QDir().mkpath(bonDir_));
+  f.FileReadTimerTimer();
+  EXPECT_EQ(f.TrayIconIndex, 1);
+  EXPECT_EQ(f.lblComError->text(), Message(M::ErrorInPRN));
+  EXPECT_FALSE(f.imgError->isHidden());
+  // The timer is off: the status panel says so, not Started.
+  EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
+}
+
+TEST_F(MainWindowTest, NegativeComPortInTheSettingsFileIsTheDefaultLoggedOnce) {
+  workers_.AutoFinish = true;
+  WriteIni(QStringLiteral("SearchPath=%1\r\nCheckPrnIntevalSec=0\r\nComPort=-3\r\n").arg(bonDir_));
+  TfrmMain& f = MakeWindow();
+  f.FirstActivation = false;
+  EXPECT_EQ(f.Settings().ComPort, 1);
+  EXPECT_EQ(f.StatusText(0), "COM1");
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(f.Runner().StartTask(tkPrintTest));
+    ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); }));
+    EXPECT_EQ(workers_.Last()->Settings.ComPort, 1);
+  }
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  const QString log = ExceptionLog();
+  EXPECT_EQ(log.count("[LoadSettings] "), 1) << log.toStdString();
+  EXPECT_TRUE(log.contains("ComPort=-3")) << log.toStdString();
+}
+
+// ---------------------------------------------------------------------------------------
+// Tasks, the success message and the waits
+
+TEST_F(MainWindowTest, ShowSuccessOnlyForTasksThatReallyStarted) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+
+  // Refused: a Z report asked for while the printer test runs.
+  f.spbTestPrnClick();
+  ASSERT_TRUE(f.TaskActive());
+  f.mnDayReportResetClick();
+  EXPECT_EQ(CountShown(Message(M::ActiveTask)), 1);
+  EXPECT_FALSE(f.Runner().ShowSuccess());
+  EXPECT_EQ(workers_.Tasks.size(), 1u);
+  workers_.Last()->Finish();
+  EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
+  EXPECT_FALSE(f.TaskActive());
+
+  // Cancelled: the report-period window closed without OK, then a test print.
+  windows_->Periods.push_back(std::nullopt);
+  f.mnFiskMemoryClick();
+  EXPECT_FALSE(f.TaskActive());
+  EXPECT_FALSE(f.Runner().ShowSuccess());
+  f.spbTestPrnClick();
+  workers_.Last()->Finish();
+  EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
+
+  // Cancelled copy of the last receipt.
+  dialogs_.PushAnswer(TDlgResult::No);
+  f.CopyLastBonClick();
+  EXPECT_FALSE(f.Runner().ShowSuccess());
+  EXPECT_EQ(workers_.Tasks.size(), 2u);
+
+  // Started: a Z report without errors ends with the message, one with an error without.
+  f.mnDayReportResetClick();
+  EXPECT_TRUE(f.Runner().ShowSuccess());
+  EXPECT_EQ(workers_.Last()->Request.Kind, tkXZReport);
+  EXPECT_EQ(workers_.Last()->Request.Reset, 1);
+  workers_.Last()->Finish();
+  EXPECT_EQ(CountShown(Message(M::FinishedOK)), 1);
+  f.mnDayReportNoResetClick();
+  EXPECT_EQ(workers_.Last()->Request.Reset, 0);
+  workers_.Last()->Error(ekOperationError);
+  workers_.Last()->Finish();
+  EXPECT_EQ(CountShown(Message(M::FinishedOK)), 1);
+  EXPECT_FALSE(f.Runner().ShowSuccess());
+}
+
+TEST_F(MainWindowTest, CashCommandsAskTheAmountInAnInputBox) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  dialogs_.PushInput("12.50");
+  f.NSumOutClick();
+  ASSERT_EQ(workers_.Tasks.size(), 1u);
+  EXPECT_DOUBLE_EQ(workers_.Last()->Request.Amount, -12.5);
+  EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::S_SumOut));
+  workers_.Last()->Finish();
+  EXPECT_EQ(CountShown(Message(M::FinishedOK)), 1);
+  dialogs_.PushInputCancel();
+  f.NSumInClick();
+  EXPECT_EQ(workers_.Tasks.size(), 1u);
+  EXPECT_FALSE(f.TaskActive());
+  const std::vector<TShownDialog> shown = dialogs_.Shown();
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_TRUE(shown[0].Input);
+  EXPECT_EQ(shown[0].Text, "\n" + Message(M::S_SumOut) + ":");
+  EXPECT_TRUE(shown[2].Input);
+  EXPECT_EQ(shown[2].Text, "\n" + Message(M::S_SumIn) + ":");
+}
+
+// A file kept as unknown outcome: the status panel names what it became, the error line
+// and the last task's panel name the file and say what to do, until a file task prints
+// without an error.
+TEST_F(MainWindowTest, UnknownOutcomeIsNamedInTheErrorLineAndTheLastTask) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.FileReadTimer.start();
+  const QString why = "a payment had been sent to the printer in the receipt";
+  const QString note = uPRNFileThread::UnknownOutcomeText(bonDir_ + "0001.unk", why);
+  EXPECT_EQ(note, "Outcome unknown: the receipt of \"" + bonDir_ + "0001.unk\" may have printed (" + why +
+                      "). Check the printer's journal before sending it again.");
+  f.mnDoFilesClick();
+  auto t = workers_.Last();
+  ASSERT_TRUE(t);
+  t->Events.FileStarted(bonDir_ + "0001.bon");
+  ASSERT_TRUE(t->Events.FileUnknown);
+  t->Events.FileUnknown(bonDir_ + "0001.unk", why);
+  EXPECT_EQ(f.StatusText(2), "0001.unk");
+  EXPECT_FALSE(f.lblComError->isHidden());
+  EXPECT_EQ(f.lblComError->text(), note);
+  t->Error(ekOperationError);
+  t->Events.FileProcessed();
+  t->Finish();
+  EXPECT_EQ(f.lblLastTaskResult->text(),
+            Message(M::FilesCount) + ": 1. " + Message(M::ErrorCount) + ": 1\n" + note);
+  EXPECT_EQ(f.lblComError->text(), note);
+  // A later file task that prints without an error clears the line.
+  f.mnDoFilesClick();
+  t = workers_.Last();
+  t->Events.FileStarted(bonDir_ + "0002.bon");
+  t->Events.FileProcessed();
+  t->Finish();
+  EXPECT_TRUE(f.lblComError->isHidden());
+  EXPECT_EQ(f.lblLastTaskResult->text(), Message(M::FilesCount) + ": 1. " + Message(M::ErrorCount) + ": 0");
+}
+
+TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.FileReadTimer.start();
+  f.mnDoFilesClick();
+  auto t = workers_.Last();
+  ASSERT_TRUE(t);
+  EXPECT_TRUE(f.MarqueeBar->Active());
+  EXPECT_EQ(t->Settings.LogDir, appDir_ + "Log/");
+  EXPECT_EQ(f.StatusText(2), Message(M::ReadFiles));
+  for (int i = 0; i < 3; ++i) {
+    t->Events.FileStarted(bonDir_ + QStringLiteral("000%1.bon").arg(i));
+    EXPECT_EQ(f.StatusText(2), QStringLiteral("000%1.bon").arg(i));
+    if (i == 1) t->Error(ekFileError);
+    t->Events.FileProcessed();
+  }
+  EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(), Message(M::ErrorInFile));
+  EXPECT_EQ(f.lbCurrentStatus->text(), Message(M::FilesCount) + ": 3. " + Message(M::ErrorCount) + ": 1");
+  t->Finish();
+  EXPECT_EQ(f.lblLastTaskName->text(), Message(M::ReadFiles));
+  EXPECT_EQ(f.lblLastTaskResult->text(), Message(M::FilesCount) + ": 3. " + Message(M::ErrorCount) + ": 1");
+  EXPECT_EQ(f.lblLastTaskResult->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::NoActiveTask));
+  EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
+  EXPECT_FALSE(f.MarqueeBar->Active());
+  EXPECT_EQ(f.StatusText(2), Message(M::Started));
+  // A fatal error during file printing shows the red-circle note.
+  f.mnDoFilesClick();
+  workers_.Last()->Events.PrinterOffline();
+  workers_.Last()->Error(ekPrinterFatal);
+  EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(), Message(M::PRNFatalError) + CR + Message(M::SeeErrorFileForDetails));
+  EXPECT_EQ(f.TrayIconIndex, 1);
+  workers_.Last()->Events.PrinterOnline();
+  EXPECT_EQ(f.TrayIconIndex, 0);
+  workers_.Last()->Finish();
+}
+
+TEST_F(MainWindowTest, PauseAsksTheWorkerToStop) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.chkProcessPause->setChecked(false);
+  f.chkProcessPauseClick();
+  EXPECT_TRUE(f.FileReadTimer.isActive());
+  f.mnDoFilesClick();
+  f.chkProcessPause->setChecked(true);
+  f.chkProcessPauseClick();
+  EXPECT_TRUE(workers_.Last()->Terminated);
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
+  EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(), Message(M::StoppedByUser));
+  workers_.Last()->Finish();
+  EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
+}
+
+// What each error kind shows: the note's picture (index in HintImages, -1 none) and text.
+struct NoteCase {
+  const char* name;
+  TTaskKind task;
+  TTaskErrorKind error;
+  int picture;
+  std::vector<M::TMessageKey> text;  // joined by CR; empty: no note
+};
+
+void PrintTo(const NoteCase& c, std::ostream* os) { *os << c.name; }
+
+class ErrorNote : public MainWindowTest, public ::testing::WithParamInterface<NoteCase> {};
+
+TEST_P(ErrorNote, CountsTheErrorAndShowsTheNoteOfItsKind) {
+  const NoteCase& c = GetParam();
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  ASSERT_TRUE(f.Runner().StartTask(c.task));
+  workers_.Last()->Error(c.error);
+  EXPECT_EQ(f.ErrorCount(), 1);
+  EXPECT_EQ(f.lbCurrentStatus->text(), Message(M::ErrorCount) + ": 1");
+  EXPECT_EQ(f.lbCurrentStatus->palette().color(QPalette::WindowText), QColor(Qt::red));
+  TCustomHint& note = uCustomHint::CustomHintWnd();
+  if (c.text.empty()) {
+    EXPECT_FALSE(note.isVisible());
+  } else {
+    QStringList parts;
+    for (M::TMessageKey k : c.text) parts << Message(k);
+    EXPECT_TRUE(note.isVisible());
+    EXPECT_EQ(note.Caption(), parts.join(CR));
+    ASSERT_LT(c.picture, static_cast<int>(f.HintImages.size()));
+    EXPECT_EQ(note.Picture().toImage(), f.HintImages[c.picture].toImage());
+  }
+  workers_.Last()->Finish();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ErrorNote,
+    ::testing::Values(
+        NoteCase{"Operation", tkXZReport, ekOperationError, 5, {M::ErrorOccurred, M::SeeErrorFileForDetails}},
+        NoteCase{"File", tkReadFiles, ekFileError, 4, {M::ErrorInFile}},
+        NoteCase{"Printer", tkPrintTest, ekPrinterError, 2, {M::ErrorInPRN, M::SeeErrorFileForDetails}},
+        NoteCase{"FatalWhilePrintingFiles", tkReadFiles, ekPrinterFatal, 3, {M::PRNFatalError, M::SeeErrorFileForDetails}},
+        NoteCase{"FatalDuringACheck", tkCheckPrinter, ekPrinterFatal, -1, {}},
+        NoteCase{"FatalDuringAReport", tkXZReport, ekPrinterFatal, -1, {}},
+        NoteCase{"NoKind", tkReadFiles, ekNone, -1, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
+  struct Row {
+    const char* name;
+    std::function<void()> act;
+    QString text;
+    TDlgKind kind;
+    TDlgButtons buttons;
+  };
+  const Row rows[] = {
+      {"ActiveTask",
+       [this] {
+         workers_.AutoFinish = false;
+         MakeRunningWindow().spbTestPrnClick();
+         frm_->mnPRNInfoClick();
+       },
+       Message(M::ActiveTask), TDlgKind::Error, TDlgButtons::Ok},
+      {"InvalidValue",
+       [this] {
+         dialogs_.PushInput("0");
+         MakeRunningWindow().NSumInClick();
+       },
+       Message(M::InvalidValue) + ": 0", TDlgKind::Warning, TDlgButtons::Ok},
+      {"FinishedOK",
+       [this] {
+         MakeRunningWindow().mnPRNInfoClick();
+         SpinUntil([this] { return !frm_->TaskActive(); });
+       },
+       Message(M::FinishedOK), TDlgKind::Information, TDlgButtons::Ok},
+      {"CopyLastBon", [this] { MakeRunningWindow().CopyLastBonClick(); },
+       Message(M::S_Confirm) + CR + Message(M::S_CopyBonConfirm), TDlgKind::Question, TDlgButtons::YesNo},
+      {"Exit", [this] { MakeRunningWindow().MainMenuExitClick(); }, Message(M::ConfirmToShutdown),
+       TDlgKind::Question, TDlgButtons::YesNo},
+      {"LogFileNotFound", [this] { MakeRunningWindow().mnShowErrorLogClick(); },
+       Message(M::LogFileNotFound) + CR + appDir_ + "Log/DriverFiscalPrinterX4_Exception.txt", TDlgKind::Warning,
+       TDlgButtons::Ok},
+      {"GenericError", [this] { MakeRunningWindow().ShowErrorMessage(); },
+       Message(M::ErrorOccurred) + CR + Message(M::SeeErrorFileForDetails), TDlgKind::Error, TDlgButtons::Ok},
+      {"CantWrite",
+       [this] {
+         TfrmMain& f = MakeRunningWindow();
+         TFaultyFileOps ops;
+         ops.FailAt(TFileOp::Open, 0, EACCES, "bon/chktmp.txt");
+         TScopedFileOps scoped(&ops);
+         f.mnDoFilesClick();
+       },
+       Message(M::CantWrite) + CR + bonDir_, TDlgKind::Error, TDlgButtons::Ok},
+      {"WaitingFiles",
+       [this] {
+         WriteIniWithFolder(0);
+         PutBon("0001.bon");
+         MakeWindow().FormActivate();
+       },
+       Message(M::BonExistDlg) + CR + Message(M::PrintBonExist), TDlgKind::Question, TDlgButtons::YesNo},
+      {"COMServerNotExist",
+       [this] {
+         WriteIniWithFolder(0);
+         probeOk_ = false;
+         MakeWindow().FormActivate();
+       },
+       Message(M::COMServerNotExist), TDlgKind::Error, TDlgButtons::Ok},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    dialogs_.Clear();
+    workers_.AutoFinish = true;
+    probeOk_ = true;
+    r.act();
+    std::vector<TShownDialog> shown = dialogs_.Shown();
+    std::erase_if(shown, [](const TShownDialog& d) { return d.Input; });
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, r.text);
+    EXPECT_EQ(shown[0].Kind, r.kind);
+    EXPECT_EQ(shown[0].Buttons, r.buttons);
+    frm_.reset();
+  }
+}
+
+TEST_F(MainWindowTest, ApplicationExceptionLogsOneLineWithTheSendersClassName) {
+  TfrmMain& f = MakeRunningWindow();
+  f.ApplicationException(&f, "boom");
+  f.ApplicationException(f.chkProcessPause, "click");
+  f.ApplicationException(nullptr, "bang");
+  const std::string log = NormalLog().toStdString();
+  EXPECT_THAT(log, HasSubstr("[ApplicationException][TfrmMain] boom"));
+  EXPECT_THAT(log, HasSubstr("[ApplicationException][QCheckBox] click"));
+  EXPECT_THAT(log, HasSubstr("[ApplicationException]: bang"));
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+}
+
+// ---------------------------------------------------------------------------------------
+// PRNInfo.txt
+
+TEST_F(MainWindowTest, PrnInfoIsRewrittenAtThreeHoursButNotAtTwoHoursFiftyNine) {
+  TfrmMain& f = MakeRunningWindow();
+  TPRNInfo info;
+  info.Model = QString::fromUtf8("ФП-55");
+  info.SerialNo = "AB123456";
+  info.FiscalNo = "02123456";
+  info.LineLength = 42;
+  info.LastDocNo = 1234;
+  info.NextInvoiceNo = 300;
+  info.ComPort = 7;
+  const QString path = bonDir_ + "PRNInfo.txt";
+
+  PutFile(path, "old", now_.addSecs(-(2 * 3600 + 59 * 60)));
+  f.GetPrnInfo(info);
+  EXPECT_EQ(Read(path), "old");
+  EXPECT_EQ(f.lblModelName->text(), info.Model);
+  EXPECT_EQ(f.Model(), info.Model);
+  EXPECT_EQ(f.StatusText(0), "COM7");
+
+  PutFile(path, "old", now_.addSecs(-3 * 3600));
+  f.GetPrnInfo(info);
+  const std::string expected = Utf8ToCp1251(
+      "Модел: ФП-55\r\nФискален номер: 02123456\r\nСериен номер: AB123456\r\n"
+      "Номер на последния документ: 1234\r\nНомер на последната фактура: 300\r\nБрой колони: 42\r\n");
+  EXPECT_EQ(Read(path).toStdString(), expected);
+
+  QFile::remove(path);
+  f.GetPrnInfo(info);
+  EXPECT_EQ(Read(path).toStdString(), expected);
+}
+
+TPRNInfo SomePrinterInfo() {
+  TPRNInfo info;
+  info.Model = "FP-55";
+  info.SerialNo = "AB123456";
+  info.FiscalNo = "02123456";
+  info.LineLength = 42;
+  info.ComPort = 7;
+  return info;
+}
+
+// A link under the name in the shared folder is replaced itself; what it points to stays.
+TEST_F(MainWindowTest, PrnInfoReplacesALinkAndNeverWritesItsTarget) {
+  TfrmMain& f = MakeRunningWindow();
+  const QString target = appDir_ + "elsewhere.txt";
+  PutFile(target, "not yours", now_.addDays(-1));
+  const QString path = bonDir_ + "PRNInfo.txt";
+  ASSERT_TRUE(QFile::link(target, path));
+  // A link counts as no file at all: it is replaced at once.
+  f.GetPrnInfo(SomePrinterInfo());
+  EXPECT_EQ(Read(target), "not yours");
+  EXPECT_FALSE(QFileInfo(path).isSymLink());
+  EXPECT_THAT(Read(path).toStdString(), HasSubstr("AB123456"));
+  EXPECT_EQ(QDir(bonDir_).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"PRNInfo.txt"});
+}
+
+// Every step of the rewrite is checked: whichever fails, the old file stays whole, nothing
+// is left beside it and the exception log names the file and the reason.
+TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
+  struct Row {
+    const char* name;
+    TFileOp op;
+    int err;
+  };
+  const Row rows[] = {{"Create", TFileOp::Open, EACCES},
+                      {"Write", TFileOp::Write, ENOSPC},
+                      {"Flush", TFileOp::Fsync, EIO},
+                      {"Rename", TFileOp::Rename, EPERM}};
+  const QString path = bonDir_ + "PRNInfo.txt";
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    TfrmMain& f = MakeRunningWindow();
+    PutFile(path, "old", now_.addSecs(-4 * 3600));
+    {
+      TFaultyFileOps ops;
+      ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
+      TScopedFileOps scoped(&ops);
+      f.GetPrnInfo(SomePrinterInfo());
+    }
+    EXPECT_EQ(Read(path), "old");
+    EXPECT_EQ(QDir(bonDir_).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"PRNInfo.txt"});
+    EXPECT_EQ(ExceptionLog().count("[GetPrnInfo] " + path + ": " + QString::fromLocal8Bit(std::strerror(r.err))), 1)
+        << ExceptionLog().toStdString();
+    // The same failure at the next check is not logged again.
+    {
+      TFaultyFileOps ops;
+      ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
+      TScopedFileOps scoped(&ops);
+      f.GetPrnInfo(SomePrinterInfo());
+    }
+    EXPECT_EQ(ExceptionLog().count("[GetPrnInfo]"), 1);
+    EXPECT_EQ(Read(path), "old");
+    // The printer's data are shown all the same.
+    EXPECT_EQ(f.lblSerialNo->text(), "AB123456");
+    frm_.reset();
+    QFile::remove(appDir_ + "Log/" + uConst::ExceptionLogName);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The start-up clean-up
+
+TEST_F(MainWindowTest, CleanUpLogsWhatItDeletesAndSparesTheLogsInUse) {
+  WriteIniWithFolder(0);
+  QDir().mkpath(appDir_ + "Log");
+  PutFile(bonDir_ + "old.rep", "r", now_.addDays(-25));
+  PutFile(bonDir_ + "young.err", "e", now_.addDays(-1));
+  // The exception log is written only now and then: an old stamp does not make it old.
+  PutFile(appDir_ + "Log/" + uConst::ExceptionLogName, "x", now_.addDays(-30));
+  PutFile(appDir_ + "Log/Log_01.txt", "l", now_.addDays(-25));
+  TfrmMain& f = MakeWindow();
+  f.FormActivate();
+  EXPECT_FALSE(QFile::exists(bonDir_ + "old.rep"));
+  EXPECT_TRUE(QFile::exists(bonDir_ + "young.err"));
+  EXPECT_FALSE(QFile::exists(appDir_ + "Log/Log_01.txt"));
+  EXPECT_TRUE(QFile::exists(appDir_ + "Log/" + uConst::ExceptionLogName));
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + bonDir_ + "old.rep, 25.0 days old"), 1) << log.toStdString();
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + appDir_ + "Log/Log_01.txt, 25.0 days old"), 1);
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted"), 2);
+}
+
+// The PC clock far ahead at start: every file of the receipt folder looks old, fresh or
+// not. The clean-up of that folder is skipped with one line.
+TEST_F(MainWindowTest, CleanUpIsSkippedWhenEvenTheNewestFileLooksOld) {
+  WriteIniWithFolder(0);
+  PutFile(bonDir_ + "0001.rep", "r", now_.addDays(-21));
+  PutFile(bonDir_ + "0002.err", "e", now_.addDays(-21).addSecs(60));
+  PutFile(bonDir_ + "0003.rep", "r", now_.addDays(-40));
+  TfrmMain& f = MakeWindow();
+  f.FormActivate();
+  for (const char* name : {"0001.rep", "0002.err", "0003.rep"}) EXPECT_TRUE(QFile::exists(bonDir_ + name)) << name;
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted"), 0) << log.toStdString();
+  // One line for the folder, none for the log folder (its log is fresh).
+  EXPECT_EQ(log.count("[DeleteOldLog] " + bonDir_ + ": not cleaned up, the newest file of the folder is 21.0"), 1)
+      << log.toStdString();
+  EXPECT_EQ(log.count("not cleaned up"), 1);
+}
+
+// ---------------------------------------------------------------------------------------
+// Closing
+
+TEST_F(MainWindowTest, CloseButtonHidesAndExitAsks) {
+  TfrmMain& f = MakeRunningWindow();
+  f.show();
+  EXPECT_FALSE(f.close());
+  EXPECT_EQ(quits_, 0);
+  dialogs_.PushAnswer(TDlgResult::No);
+  f.MainMenuExitClick();
+  EXPECT_EQ(quits_, 0);
+  EXPECT_FALSE(f.CloseAllowed);
+  dialogs_.PushAnswer(TDlgResult::Yes);
+  f.MainMenuExitClick();
+  EXPECT_EQ(quits_, 1);
+  EXPECT_THAT(NormalLog().toStdString(), HasSubstr("Application closed"));
+}
+
+TEST_F(MainWindowTest, WithoutTrayTheWindowMinimisesInsteadOfHiding) {
+  TfrmMain& f = MakeRunningWindow();
+  f.show();
+  trayAvailable_ = false;
+  f.HideInTray();
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_TRUE(f.windowState() & Qt::WindowMinimized);
+  f.TrayIconDblClick();
+  EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+  trayAvailable_ = true;
+  f.HideInTray();
+  EXPECT_FALSE(f.isVisible());
+  f.ShowMainWindow();
+  EXPECT_TRUE(f.isVisible());
+}
+
+TEST_F(MainWindowTest, ExitWhileATaskRunsWaitsForTheWorker) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.show();
+  f.mnDayReportResetClick();  // would show the success message
+  auto t = workers_.Last();
+  dialogs_.PushAnswer(TDlgResult::Yes);
+  f.MainMenuExitClick();
+  EXPECT_TRUE(t->Terminated);
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_TRUE(f.Runner().QuitPending());
+  EXPECT_EQ(quits_, 0);
+  t->Finish();
+  ASSERT_TRUE(SpinUntil([&] { return quits_ == 1; }));
+  EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
+  EXPECT_THAT(NormalLog().toStdString(), HasSubstr("Application closed"));
+  // The window goes; its worker's events are cut off first.
+  frm_.reset();
+  EXPECT_TRUE(t->Detached);
+}
+
+// A stop signal is the exit without its question: a running task ends first, the file
+// timer stays off, and a settings file that cannot be saved shows nothing (nobody waits at
+// the screen), so the program still ends.
+TEST_F(MainWindowTest, StopSignalExitsWithoutQuestionsOnceTheTaskHasEnded) {
+  workers_.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.FileReadTimer.start();
+  f.mnDoFilesClick();
+  auto t = workers_.Last();
+  TFaultyFileOps ops;
+  ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");
+  TScopedFileOps scoped(&ops);
+  f.ExitBySignal("SIGTERM");
+  f.ExitBySignal("SIGHUP");  // a second signal changes nothing
+  EXPECT_TRUE(t->Terminated);
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  f.RestartFileTimer();
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_EQ(quits_, 0);
+  t->Finish();
+  ASSERT_TRUE(SpinUntil([&] { return quits_ == 1; }));
+  EXPECT_TRUE(dialogs_.Texts().isEmpty()) << dialogs_.Texts().join(" | ").toStdString();
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("SIGTERM received; closing once the running task has ended."), 1) << log.toStdString();
+  EXPECT_EQ(log.count("received; closing"), 1);
+  EXPECT_TRUE(log.trimmed().endsWith("[SaveSettings] Unable to write to " + appDir_ + "DriverFiscalPrinterX4.ini"))
+      << log.toStdString();
+}
+
+// A stop signal that closes the start's question about waiting files is no answer: the
+// files stay for the next start.
+TEST_F(MainWindowTest, StopSignalDuringTheWaitingFilesQuestionKeepsTheFiles) {
+  WriteIniWithFolder(0);
+  PutBon("0001.bon");
+  TfrmMain& f = MakeWindow();
+  dialogs_.OnMessage = [&](const QString& text) {
+    if (text.startsWith(Message(M::BonExistDlg))) f.ExitBySignal("SIGTERM");
+  };
+  dialogs_.PushAnswer(TDlgResult::No);  // what a dialog closed by the loop's end returns
+  f.FormActivate();
+  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_TRUE(SpinUntil([&] { return quits_ == 1; }));
+  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
+}
+
+TEST_F(MainWindowTest, DestroyedWindowDetachesARunningWorker) {
+  workers_.AutoFinish = false;
+  MakeRunningWindow().mnDoFilesClick();
+  auto t = workers_.Last();
+  frm_.reset();
+  EXPECT_TRUE(t->Detached);
+}
+
+// No desktop program to show a log or the folder: the operator is told, with the path.
+TEST_F(MainWindowTest, LogMenuItemsSayWhenNoViewerStarts) {
+  TfrmMain& f = MakeRunningWindow();
+  uConst::WriteLog(appDir_ + "Log/", "x", true);
+  openOk_ = false;
+  f.mnShowLogClick();
+  f.mnShowErrorLogClick();
+  f.mnShowAppDataClick();
+  EXPECT_EQ(opened_.size(), 3u);
+  EXPECT_THAT(dialogs_.Texts(), ElementsAre(TfrmMain::ViewerFailedText + CR + appDir_ + "Log/DriverFiscalPrinterX4_Log.txt",
+                                            TfrmMain::ViewerFailedText + CR + appDir_ + "Log/DriverFiscalPrinterX4_Exception.txt",
+                                            TfrmMain::ViewerFailedText + CR + appDir_ + "Log/"));
+}
+
+// Qt's standard buttons speak the program's language when Qt's translations are there; a
+// folder without them changes nothing and says nothing.
+TEST(QtTranslations, LoadTheProgramsLanguageOrFallBackQuietly) {
+  QTemporaryDir empty;
+  EXPECT_EQ(TDriverApplication::InstallQtTranslations(*QCoreApplication::instance(), empty.path()), nullptr);
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
+  QObject* t = TDriverApplication::InstallQtTranslations(*QCoreApplication::instance());
+  if (!t) GTEST_SKIP() << "Qt's translations are not installed (scripts/deps.sh installs them)";
+  EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
+  EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+  delete t;
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
+}
+
+TEST_F(MainWindowTest, LogViewersOpenTheLogsOrWarn) {
+  TfrmMain& f = MakeRunningWindow();
+  f.mnShowLogClick();  // the start lines made the normal log
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_EQ(opened_[0].toLocalFile(), appDir_ + "Log/DriverFiscalPrinterX4_Log.txt");
+  f.mnShowErrorLogClick();
+  EXPECT_THAT(dialogs_.Texts(),
+              ElementsAre(Message(M::LogFileNotFound) + CR + appDir_ + "Log/DriverFiscalPrinterX4_Exception.txt"));
+  f.mnShowAppDataClick();
+  ASSERT_EQ(opened_.size(), 2u);
+  EXPECT_EQ(QDir(opened_[1].toLocalFile()).absolutePath(), QDir(appDir_ + "Log").absolutePath());
+}
+
+TEST_F(MainWindowTest, EveryMenuCommandStartsItsTask) {
+  workers_.AutoFinish = true;
+  TfrmMain& f = MakeRunningWindow();
+  windows_->Periods.push_back(TReportPeriod{});
+  struct Item {
+    const char* name;
+    TTaskKind kind;
+    bool hourglass;  // the mouse cursor while the task runs
+  };
+  const Item items[] = {
+      {"mnPRNInfo", tkPrinterInfo, false},
+      {"mnDayReportReset", tkXZReport, true},
+      {"mnDayReportNoReset", tkXZReport, true},
+      {"mnDepartRpt", tkDepartmentReport, true},
+      {"mnDepartRptReset", tkDepartmentReportReset, true},
+      {"mnFiskMemory", tkReportByBlock, true},
+      {"spbEmptyBon", tkPrintEmptyBon, true},
+      {"CopyLastBon", tkCopyBon, false},
+      {"spbTestPrn", tkPrintTest, true},
+      {"mnDoFiles", tkReadFiles, false},
+  };
+  for (const auto& [name, kind, hourglass] : items) {
+    QAction* a = f.MenuItem(name);
+    ASSERT_NE(a, nullptr) << name;
+    const size_t before = workers_.Tasks.size();
+    if (kind == tkCopyBon) dialogs_.PushAnswer(TDlgResult::Yes);
+    a->trigger();
+    ASSERT_EQ(workers_.Tasks.size(), before + 1) << name;
+    EXPECT_EQ(workers_.Last()->Request.Kind, kind) << name;
+    EXPECT_EQ(QApplication::overrideCursor() != nullptr, hourglass) << name;
+    // The department reports have no caption, neither while they run nor afterwards.
+    const bool noCaption = kind == tkDepartmentReport || kind == tkDepartmentReportReset;
+    EXPECT_EQ(f.lblCurrentTaskName->text().isEmpty(), noCaption) << name;
+    EXPECT_EQ(f.lblCurrentTaskName->text(), TTaskRunner::TaskCaption(kind)) << name;
+    EXPECT_EQ(f.StatusText(2), TTaskRunner::TaskCaption(kind)) << name;
+    ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); })) << name;
+    EXPECT_EQ(f.lblLastTaskName->text().isEmpty(), noCaption) << name;
+    EXPECT_EQ(f.lblLastTaskName->text(), TTaskRunner::TaskCaption(kind)) << name;
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << name;
+  }
+  for (const char* name : {"MainMenuExit", "mnHide", "MainMenuPreferences", "mnPayTypesRel", "mnShowLog",
+                           "mnShowErrorLog", "mnShowAppData", "MainMenuAbout", "mnDepartments", "NSumIn", "NSumOut",
+                           "PMenuConfig", "PMenuMinimize", "PMenuAbout", "PMenuExit"})
+    EXPECT_NE(f.MenuItem(name), nullptr) << name;
+}
+
+TEST_F(MainWindowTest, LanguageFileTranslatesTheWindowButNotItsTitle) {
+  QDir().mkpath(appDir_ + "Translations");
+  PutFile(appDir_ + "Translations/DriverFiscalPrinterX4.lng",
+          "[frmMain]\r\nfrmMain=Other title\r\nlblCurrentTaskHdr=Current task\r\nmnPRNInfo=Printer info\r\n"
+          "LabelPrinterName=Model\r\nlblModelName=never\r\n[Messages]\r\nNoActiveTask=Idle\r\n",
+          now_);
+  TfrmMain& f = MakeRunningWindow();
+  EXPECT_EQ(f.windowTitle(), "MIRAVOK FP driver (" + appDir_ + "DriverFiscalPrinterX4)");
+  EXPECT_EQ(f.lblCurrentTaskHdr->text(), "Current task");
+  EXPECT_EQ(f.MenuItem("mnPRNInfo")->text(), "Printer info");
+  EXPECT_EQ(f.lblModelName->text(), "-");
+  EXPECT_EQ(f.lblCurrentTaskName->text(), "Idle");
+  // The translated caption goes into PRNInfo.txt.
+  TPRNInfo info;
+  info.Model = "Wren S";
+  f.GetPrnInfo(info);
+  EXPECT_TRUE(Read(bonDir_ + "PRNInfo.txt").startsWith("Model: Wren S\r\n"));
+}
+
+// ---------------------------------------------------------------------------------------
+// The look
+
+TEST_F(MainWindowTest, ScreenshotOfTheMainWindow) {
+  TfrmMain& f = MakeRunningWindow();
+  TPRNInfo info;
+  info.Model = "Wren S";
+  info.SerialNo = "AB123456";
+  info.FiscalNo = "02123456";
+  info.LineLength = 42;
+  info.LastDocNo = 1234;
+  info.NextInvoiceNo = 300;
+  info.ComPort = 1;
+  f.GetPrnInfo(info);
+  // The window comes up centred on the screen.
+  const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+  EXPECT_LE((f.geometry().center() - centre).manhattanLength(), 2);
+  f.show();
+  ASSERT_TRUE(SpinUntil([&] { return f.isVisible(); }));
+  const QPixmap shot = f.grab();
+  EXPECT_EQ(shot.width(), 515);
+  EXPECT_GE(shot.height(), 358);
+  const QString dir = QStringLiteral(FP_BIN_DIR "/../screenshots");
+  ASSERT_TRUE(QDir().mkpath(dir));
+  const QString file = dir + "/frmMain.png";
+  ASSERT_TRUE(shot.save(file, "PNG"));
+  QPixmap back;
+  ASSERT_TRUE(back.load(file));
+  EXPECT_EQ(back.size(), shot.size());
+}
+
+}  // namespace
+}  // namespace fp::testing

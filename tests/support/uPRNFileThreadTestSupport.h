@@ -1,0 +1,136 @@
+#pragma once
+// What the worker-thread tests share: a receipt folder and a log folder in a temporary
+// folder, a fixed clock, the fake automation object behind every worker it wires, and a
+// journal of the worker's events.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/support/FakeFprn.h"
+#include "program/app/uConst.h"
+#include "program/tasks/uPRNFileThread.h"
+
+namespace fp::test {
+
+class TWorkerFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Tmp.isValid());
+    Folder = Tmp.path() + "/bon/";
+    LogDir = Tmp.path() + "/Log/";
+    ASSERT_TRUE(QDir().mkpath(Folder));
+    uConst::SetBonFileExt("bon");
+  }
+
+  // A file in the receipt folder, last written `ageSec` seconds before the clock.
+  void Put(const QString& name, const std::string& content, double ageSec = 60) {
+    const QString path = Folder + name;
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content.data(), static_cast<qint64>(content.size()));
+    f.close();
+    SetAge(name, ageSec);
+  }
+  void SetAge(const QString& name, double ageSec) {
+    const qint64 ms = Clock.toMSecsSinceEpoch() - static_cast<qint64>(ageSec * 1000);
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = ms / 1000;
+    times[0].tv_nsec = times[1].tv_nsec = (ms % 1000) * 1000000;
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(Folder + name).constData(), times, 0), 0);
+  }
+  std::string Read(const QString& name) const {
+    QFile f(Folder + name);
+    if (!f.open(QIODevice::ReadOnly)) return "<missing>";
+    return f.readAll().toStdString();
+  }
+  // The names in the receipt folder, sorted.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const QString& n : QDir(Folder).entryList(QDir::Files | QDir::Hidden))
+      names.push_back(n.toStdString());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::string NormalLog() const {
+    QFile f(LogDir + uConst::NormalLogName);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+  }
+  int CallCount(const std::string& name) const {
+    int n = 0;
+    for (const auto& c : Fake->Names()) n += c == name;
+    return n;
+  }
+
+  // Settings and event journal of a new worker.
+  std::unique_ptr<TECRFileThread> Wire(std::unique_ptr<TECRFileThread> t) {
+    t->SetFprnFactory(FprnFactory);
+    t->SetLogDir(LogDir);
+    t->SetClock([this] { return Clock; });
+    t->SetReadyAge(ReadyAgeMs);
+    if (t->BonFolder().isEmpty()) t->SetBonFolder(Folder);
+    t->OnPrinterOnline = [this](TECRFileThread&) { Events.push_back("Online"); };
+    t->OnPrinterOffline = [this](TECRFileThread&) { Events.push_back("Offline"); };
+    t->OnFileStarted = [this](const QString& path) {
+      Events.push_back("Started " + QFileInfo(path).fileName().toStdString());
+    };
+    t->OnFileProcessed = [this](TECRFileThread&) { Events.push_back("Processed"); };
+    t->OnError = [this](TECRFileThread&, TTaskErrorKind kind) { Events.push_back("Error " + std::to_string(kind)); };
+    t->OnTaskFinished = [this](TECRFileThread&) { Events.push_back("Finished"); };
+    t->OnPrinterInfo = [this](const TPRNInfo& i) { Events.push_back("Info " + i.SerialNo.toStdString()); };
+    t->OnDepartmentReceived = [this](const TDepartmentRow& r) { Rows.push_back(r); };
+    t->OnDepartmentsRead = [this](TECRFileThread&) { Events.push_back("DepartmentsRead"); };
+    t->OnFileUnknown = [this](const QString& path, const QString& why) {
+      Unknowns.push_back(QFileInfo(path).fileName().toStdString() + ": " + why.toStdString());
+    };
+    return t;
+  }
+  std::unique_ptr<TECRFileThread> FileJob(bool repFiles = true) {
+    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Folder}));
+    t->SetRepFilePrint(repFiles);
+    return t;
+  }
+  // Runs a file job on this thread; its events are journalled.
+  void RunFileJob(bool repFiles = true) { FileJob(repFiles)->Execute(); }
+
+  int ErrorEvents() const {
+    int n = 0;
+    for (const auto& e : Events) n += e.rfind("Error", 0) == 0;
+    return n;
+  }
+  int Processed() const {
+    int n = 0;
+    for (const auto& e : Events) n += e == "Processed";
+    return n;
+  }
+
+  QTemporaryDir Tmp;
+  QString Folder, LogDir;
+  QDateTime Clock{QDate(2025, 12, 9), QTime(12, 30, 45, 7)};
+  // How long the wired workers let a file settle: 0 takes a file at once, as a file that
+  // has long stopped changing; the tests of settling set uPRNFileThread::ReadyAgeMs.
+  int ReadyAgeMs = 0;
+  ComPtr<TFakeFprn> Fake = TFakeFprn::Make();
+  // How the wired workers create their automation object (empty: by class identifier).
+  TFprnFactory FprnFactory = Fake->Factory();
+  std::vector<std::string> Events;
+  // The files kept as unknown outcome ("name: why"), as OnFileUnknown told them.
+  std::vector<std::string> Unknowns;
+  std::vector<TDepartmentRow> Rows;
+};
+
+// A receipt of one sold article (sold with AddProgPlu), an invalid file and a status query.
+inline const std::string kReceipt = "%12^Water^150^1000\r\n";
+inline const std::string kInvalid = "#A\r\n";
+inline const std::string kStatusQuery = "&S\r\n";
+
+}  // namespace fp::test

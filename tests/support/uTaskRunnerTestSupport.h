@@ -1,0 +1,210 @@
+#pragma once
+// Test support of the task runner, without widgets: a fake worker and its factory, and
+// an observer that records what the runner reports and answers its questions from a
+// script. The main window's tests use the fake worker as well.
+#include <QCoreApplication>
+#include <QDir>
+#include <QDeadlineTimer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <cerrno>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <utility>
+#include <vector>
+
+#include "program/tasks/uTaskRunner.h"
+#include "platform/FileOps.h"
+
+namespace fp::testing {
+
+// Processes events for a while, or until the condition holds.
+inline bool SpinUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+// ---- The fake worker ----
+
+// What one fake task was given and what the test does with it.
+struct TFakeTask {
+  TTaskRequest Request;
+  TTaskSettings Settings;
+  TTaskEvents Events;
+  bool Resumed = false;
+  bool Terminated = false;
+  bool Detached = false;
+  bool Done = false;  // the thread body has ended
+
+  // The worker's last event, after which its thread ends at once.
+  void Finish() {
+    Done = true;
+    ReportFinished();
+  }
+  // The last event only: the thread has not ended yet.
+  void ReportFinished() {
+    if (!Detached && Events.TaskFinished) Events.TaskFinished();
+  }
+  void Error(TTaskErrorKind kind) {
+    if (!Detached && Events.Error) Events.Error(kind);
+  }
+};
+
+class TFakeTaskThread : public ITaskThread {
+ public:
+  TFakeTaskThread(std::shared_ptr<TFakeTask> task, std::function<void(std::shared_ptr<TFakeTask>)> onResume)
+      : task_(std::move(task)), onResume_(std::move(onResume)) {}
+  ~TFakeTaskThread() override { task_->Detached = true; }
+  void Configure(const TTaskSettings& s) override { task_->Settings = s; }
+  void SetEvents(TTaskEvents e) override { task_->Events = std::move(e); }
+  void Resume() override {
+    task_->Resumed = true;
+    if (onResume_) onResume_(task_);
+  }
+  void Terminate() override { task_->Terminated = true; }
+  void DetachEvents() override { task_->Detached = true; }
+  bool Finished() const override { return task_->Done; }
+
+ private:
+  std::shared_ptr<TFakeTask> task_;
+  std::function<void(std::shared_ptr<TFakeTask>)> onResume_;
+};
+
+// Records every task created. With AutoFinish the worker reports its errors and ends on
+// the next turn of the event loop, as a quick real job would.
+class TFakeWorkers {
+ public:
+  bool AutoFinish = true;
+  std::vector<TTaskErrorKind> ErrorsToReport;
+  std::vector<std::shared_ptr<TFakeTask>> Tasks;
+
+  TTaskThreadFactory Factory() {
+    return [this](const TTaskRequest& r) -> std::unique_ptr<ITaskThread> {
+      auto task = std::make_shared<TFakeTask>();
+      task->Request = r;
+      Tasks.push_back(task);
+      return std::make_unique<TFakeTaskThread>(task, [this](std::shared_ptr<TFakeTask> t) {
+        if (!AutoFinish) return;
+        const std::vector<TTaskErrorKind> errors = ErrorsToReport;
+        QTimer::singleShot(0, [t, errors] {
+          if (t->Events.PrinterOnline && !t->Detached) t->Events.PrinterOnline();
+          for (TTaskErrorKind k : errors) {
+            if (k == ekPrinterFatal && t->Events.PrinterOffline && !t->Detached) t->Events.PrinterOffline();
+            t->Error(k);
+          }
+          t->Finish();
+        });
+      });
+    };
+  }
+  std::shared_ptr<TFakeTask> Last() const { return Tasks.empty() ? nullptr : Tasks.back(); }
+  std::vector<TTaskKind> Kinds() const {
+    std::vector<TTaskKind> k;
+    for (const auto& t : Tasks) k.push_back(t->Request.Kind);
+    return k;
+  }
+};
+
+// ---- The observer ----
+
+// Records what the runner reports, one line per report ("started 4", "ended 2 3 1",
+// "idle", "error 2 4 1", "file <path>", "processed 1 0"), and answers its questions
+// from the scripts (nothing: the operator cancels).
+class TRecordingObserver : public ITaskRunnerObserver {
+ public:
+  std::deque<std::optional<TReportPeriod>> Periods;
+  std::deque<std::optional<QString>> Amounts;
+  QStringList Prompts;
+  std::vector<std::pair<TRunnerNotice, QString>> Notices;
+  QStringList Reports;
+  std::vector<TPRNInfo> Infos;
+  bool Hourglass = false;
+  bool Busy = false;
+  int AlertChanges = 0;
+  // The extra file-timer ticks asked for, in milliseconds.
+  std::vector<int> TickRequests;
+  // Runs at each notice, while the runner waits for the message to close.
+  std::function<void(TRunnerNotice)> OnNotice;
+
+  bool SelectPeriod(TReportPeriod& Period) override {
+    if (Periods.empty()) return false;
+    const std::optional<TReportPeriod> p = Periods.front();
+    Periods.pop_front();
+    if (!p) return false;
+    Period = *p;
+    return true;
+  }
+  bool InputAmount(const QString& Prompt, QString& Text) override {
+    Prompts << Prompt + " [" + Text + "]";
+    if (Amounts.empty()) return false;
+    const std::optional<QString> a = Amounts.front();
+    Amounts.pop_front();
+    if (!a) return false;
+    Text = *a;
+    return true;
+  }
+  void ShowNotice(TRunnerNotice Notice, const QString& Text) override {
+    Notices.emplace_back(Notice, Text);
+    if (OnNotice) OnNotice(Notice);
+  }
+  void SetHourglass(bool On) override { Hourglass = On; }
+  void SetBusy(bool On) override { Busy = On; }
+  void TaskStarted(TTaskKind Kind) override { Reports << QStringLiteral("started %1").arg(static_cast<int>(Kind)); }
+  void TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) override {
+    Reports << QStringLiteral("ended %1 %2 %3").arg(static_cast<int>(Kind)).arg(Processed).arg(Errors);
+  }
+  void TaskIdle() override { Reports << QStringLiteral("idle"); }
+  void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) override {
+    Reports << QStringLiteral("error %1 %2 %3").arg(static_cast<int>(Kind)).arg(static_cast<int>(Error)).arg(Errors);
+  }
+  void FileStarted(const QString& Path) override { Reports << QStringLiteral("file ") + Path; }
+  void FileProcessed(int32_t Processed, int32_t Errors) override {
+    Reports << QStringLiteral("processed %1 %2").arg(Processed).arg(Errors);
+  }
+  void PrinterInfo(const TPRNInfo& Info) override { Infos.push_back(Info); }
+  void AlertsChanged() override { ++AlertChanges; }
+  void TickAgainIn(int Ms) override { TickRequests.push_back(Ms); }
+
+  // The notices of one kind, by text.
+  QStringList NoticeTexts(TRunnerNotice Kind) const {
+    QStringList t;
+    for (const auto& [k, text] : Notices)
+      if (k == Kind) t << text;
+    return t;
+  }
+};
+
+// A receipt folder that the file timer cannot use: how it is broken and mended.
+struct FolderFaultCase {
+  const char* name;
+  TFolderProblem problem;
+  bool fileWaits;  // a receipt file waits while the folder is broken
+};
+
+inline void PrintTo(const FolderFaultCase& c, std::ostream* os) { *os << c.name; }
+
+inline const FolderFaultCase kFolderFaultCases[] = {{"Missing", TFolderProblem::Missing, false},
+                                                    {"Unreadable", TFolderProblem::Unreadable, true},
+                                                    {"Unwritable", TFolderProblem::Unwritable, true}};
+
+// Breaks the receipt folder `bonDir` (ending in "bon/") the case's way: removed, or every
+// open inside it failing (its own listing first), or its write test failing.
+inline bool BreakFolder(TFolderProblem problem, const QString& bonDir, TFaultyFileOps& ops) {
+  switch (problem) {
+    case TFolderProblem::Missing: return QDir(bonDir).removeRecursively();
+    case TFolderProblem::Unreadable: ops.FailAt(TFileOp::Open, 0, EACCES, bonDir.toStdString()); return true;
+    case TFolderProblem::Unwritable: ops.FailAt(TFileOp::Open, 0, EROFS, "bon/chktmp.txt"); return true;
+    default: return true;
+  }
+}
+
+}  // namespace fp::testing
