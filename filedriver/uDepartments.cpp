@@ -25,6 +25,7 @@
 #include "filedriver/uEditDepartment.h"
 #include "filedriver/uFormHelpers.h"
 #include "filedriver/uMainServices.h"
+#include "filedriver/uMessageTexts.h"
 #include "filedriver/uSettingsFile.h"
 #include "filedriver/uStrRes.h"
 #include "platform/IniFile.h"
@@ -304,7 +305,7 @@ void TfrmDepartmets::done(int R) {
     if (!appDir.isEmpty()) {
       try {
         uConst::WriteLog(appDir + QStringLiteral("Log/"),
-                         QStringLiteral("[SaveColumnWidths] ") + QString::fromLocal8Bit(e.what()), true);
+                         QStringLiteral("[SaveColumnWidths] ") + ExceptionText(e), true);
       } catch (const std::exception&) {
       }
     }

@@ -17,6 +17,12 @@ namespace {
 
 std::string Amount(double v) { return FormatFixed(v, 1, 2); }
 
+// The step of each kind of record, for std::visit.
+template <class... F>
+struct TOverloaded : F... {
+  using F::operator()...;
+};
+
 }  // namespace
 
 void TECRFileReader::SendIrrevocable(bool& sent, const std::function<int32_t()>& call) {
@@ -63,26 +69,47 @@ bool TECRFileReader::PrintPluList() {
       OpenComentReceipt();
     }
 
-    for (const auto& command : FCommands) {
-      TCommandObject* c = command.get();
-      if (auto* plu = dynamic_cast<TPluObject*>(c))
-        PrintPlu(*plu);
-      else if (auto* discount = dynamic_cast<TDiscountObject*>(c))
-        PrintDiscount(*discount);
-      else if (auto* line = dynamic_cast<TLineObject*>(c))
-        PrintLine(*line);
-      else if (auto* payment = dynamic_cast<TPaymentObject*>(c))
-        PrintPayment(*payment);
-      else if (auto* copy = dynamic_cast<TCopyBon*>(c))
-        PrintCopy(*copy);
-      else if (auto* amount = dynamic_cast<TInOutAmount*>(c))
-        PrintInOutAmount(*amount);
-      else if (auto* report = dynamic_cast<TReportObject*>(c))
-        PrintReportObj(*report);
-      else if (auto* status = dynamic_cast<TStatusObject*>(c)) {
-        PrintStatusObj(*status);
-        break;
-      }
+    // Each record's step; a status query is the file's only record and ends the list.
+    for (const TCommand& command : FCommands) {
+      const bool last = std::visit(
+          TOverloaded{
+              [this](const TPluObject& c) {
+                PrintPlu(c);
+                return false;
+              },
+              [this](const TDiscountObject& c) {
+                PrintDiscount(c);
+                return false;
+              },
+              [this](const TLineObject& c) {
+                PrintLine(c);
+                return false;
+              },
+              [this](const TPaymentObject& c) {
+                PrintPayment(c);
+                return false;
+              },
+              [this](const TCopyBon& c) {
+                PrintCopy(c);
+                return false;
+              },
+              [this](const TInOutAmount& c) {
+                PrintInOutAmount(c);
+                return false;
+              },
+              [this](const TReportObject& c) {
+                PrintReportObj(c);
+                return false;
+              },
+              [this](const TStatusObject& c) {
+                PrintStatusObj(c);
+                return true;
+              },
+              // The invoice's data go with the receipt's opening.
+              [](const TInvoiceObject&) { return false; },
+          },
+          command);
+      if (last) break;
     }
 
     std::string autopaid;
@@ -140,15 +167,15 @@ bool TECRFileReader::PrintPluList() {
 
 void TECRFileReader::CheckRefundPayments() const {
   if (!RefundMode()) return;
-  for (const auto& c : FCommands)
-    if (auto* payment = dynamic_cast<const TPaymentObject*>(c.get()); payment && payment->PayType != 1)
+  for (const TCommand& c : FCommands)
+    if (auto* payment = std::get_if<TPaymentObject>(&c); payment && payment->PayType != 1)
       Fail("Refund is possible only for pay in cash.");
 }
 
 void TECRFileReader::FUpdatePluDataInPrinter() {
   Tagged("[FUpdatePluDataInPrinter]", [&] {
-    for (const auto& c : FCommands) {
-      const auto* plu = dynamic_cast<const TPluObject*>(c.get());
+    for (const TCommand& c : FCommands) {
+      const auto* plu = std::get_if<TPluObject>(&c);
       if (!plu) continue;
       const int32_t n = StrToIntDef(plu->Number, -1);
       if (n <= 0 || n >= 30000) {
