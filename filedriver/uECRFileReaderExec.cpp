@@ -132,7 +132,7 @@ bool TECRFileReader::PrintPluList() {
       ComPtr<IBonData> bon = FFprn.GetRecieptStatus();
       if (!bon || FFprn.LastErrorCode() != 0) {
         // Without the status there is nothing to write; the receipt still closes.
-        Log("[PrintPluList]Before close line skipped: " + FFprn.LastErrorMessage());
+        Log(std::string(Tag::PrintPluList) + "Before close line skipped: " + FFprn.LastErrorMessage());
       } else {
         double total = 0, payed = 0;
         OleCheck(bon->get_TotalAmount(&total));
@@ -152,11 +152,11 @@ bool TECRFileReader::PrintPluList() {
       CloseReciept();
       AddRepLine("Close");
     }
-    Log("[PrintPluList]Durration: " + Number(timer.elapsed()));
+    Log(std::string(Tag::PrintPluList) + "Durration: " + Number(timer.elapsed()));
     return true;
   } catch (const std::exception& e) {
     AddRepLine(std::string("[ERROR]") + e.what());
-    LogError(std::string("[PrintPluList]") + e.what());
+    LogError(std::string(Tag::PrintPluList) + e.what());
     // The library keeps a given sale number for a retried opening when the failed one never
     // reached the printer; this file is done, so its number must not open the next file's
     // receipt (nor be used twice when this file is sent again).
@@ -206,7 +206,7 @@ void TECRFileReader::FUpdatePluDataInPrinter() {
 void TECRFileReader::OpenReceipt() {
   QElapsedTimer timer;
   timer.start();
-  Tagged("[OpenReceipt]", [&] {
+  Tagged(Tag::OpenReceipt, [&] {
     TInvoiceObject* invoice = FindInvoice();
     std::string nextInvoice;
     if (FRepDetailPrint) {
@@ -248,7 +248,7 @@ void TECRFileReader::OpenReceipt() {
                              "", "", "", "", "", ""));
       FProgress.Opened = true;
     }
-    Log("[OpenReceipt]Durration: " + Number(timer.elapsed()));
+    Log(std::string(Tag::OpenReceipt) + "Durration: " + Number(timer.elapsed()));
   });
 }
 
@@ -265,7 +265,7 @@ void TECRFileReader::SendRefundParams() {
 void TECRFileReader::OpenComentReceipt() {
   QElapsedTimer timer;
   timer.start();
-  Tagged("[OpenComentReceipt]", [&] {
+  Tagged(Tag::OpenComentReceipt, [&] {
     if (FRepFilePrint) {
       ReadRecieptStatus();
       AddRepLine("No Ecr:" + FSerialNo);
@@ -274,7 +274,7 @@ void TECRFileReader::OpenComentReceipt() {
     }
     CheckRes(FFprn.StartBon(1, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS, "", "", "", "", "", "", "", ""));
     FProgress.Opened = FProgress.NonFiscal = true;
-    Log("[OpenComentReceipt]Durration: " + Number(timer.elapsed()));
+    Log(std::string(Tag::OpenComentReceipt) + "Durration: " + Number(timer.elapsed()));
   });
 }
 
@@ -338,7 +338,7 @@ void TECRFileReader::PrintLine(const TLineObject& line) {
 int32_t TECRFileReader::ReplacePayType(int32_t payType) {
   for (const TPayTypePair& pair : FPayTypePairs) {
     if (pair.FilePayType == payType) {
-      Log("[PrintPayment]Pay Type is changed. Used defined in ini file.");
+      Log(std::string(Tag::PrintPayment) + "Pay Type is changed. Used defined in ini file.");
       return pair.PrnPayType;
     }
   }
@@ -347,7 +347,7 @@ int32_t TECRFileReader::ReplacePayType(int32_t payType) {
 
 void TECRFileReader::PrintPayment(const TPaymentObject& payment) {
   const std::string text = "AddPayment: Pay" + Number(payment.PayType) + " = " + Amount(payment.Amount) + " --- ";
-  Tagged("[PrintPayment]", [&] {
+  Tagged(Tag::PrintPayment, [&] {
     AddRepLine(payment.RawLine);
     // A payment without an amount: the status is read (its failure stops the file), and
     // the amount 0 goes to the printer as written.

@@ -168,11 +168,11 @@ bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding, int fd) {
       }
     }
   done:
-    Log("[ReadFile]Durration: " + Number(timer.elapsed()));
+    Log(std::string(Tag::ReadFile) + "Durration: " + Number(timer.elapsed()));
     return true;
   } catch (const std::exception& e) {
     AddRepLine(std::string("[ERROR]") + e.what());
-    LogError(std::string("[ReadFile]") + e.what() + ". Row data:" + row);
+    LogError(std::string(Tag::ReadFile) + e.what() + ". Row data:" + row);
     return false;
   }
 }
