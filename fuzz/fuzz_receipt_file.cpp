@@ -128,22 +128,22 @@ void CheckAccepted(const TECRFileReader& reader) {
   bool plu = false, report = false;
   int invoices = 0;
   for (const auto& c : reader.Commands()) {
-    if (auto* p = dynamic_cast<const TPluObject*>(c.get())) {
+    if (auto* p = std::get_if<TPluObject>(&c)) {
       plu = true;
       if (p->VatGroup < 1 || p->VatGroup > 8) Broken("a VAT group outside 1..8");
       if (p->Department >= 100) Broken("a department of 100 or more");
       if (p->Price > 999999.99 || p->Quantity > 9999.999 || p->Price * p->Quantity > 999999.99)
         Broken("a PLU beyond its limits");
-    } else if (auto* d = dynamic_cast<const TDiscountObject*>(c.get())) {
+    } else if (auto* d = std::get_if<TDiscountObject>(&c)) {
       if (d->DiscType < 1 || d->DiscType > 3) Broken("a discount type outside 1..3");
-    } else if (auto* i = dynamic_cast<const TInvoiceObject*>(c.get())) {
+    } else if (auto* i = std::get_if<TInvoiceObject>(&c)) {
       ++invoices;
       for (const std::string* f : {&i->FirmName, &i->Town, &i->Address, &i->Mol, &i->Customer})
         if (f->size() > 255) Broken("an invoice field of more than 255 characters");
-    } else if (auto* r = dynamic_cast<const TReportObject*>(c.get())) {
+    } else if (auto* r = std::get_if<TReportObject>(&c)) {
       report = true;
       if (r->ReportType > 2) Broken("a report type outside 0..2");
-    } else if (dynamic_cast<const TStatusObject*>(c.get())) {
+    } else if (std::holds_alternative<TStatusObject>(c)) {
       if (reader.Commands().size() != 1) Broken("a status query beside other commands");
     }
   }

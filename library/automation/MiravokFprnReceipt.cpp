@@ -293,8 +293,8 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
         CheckPrinterStatus();
 
         // A receipt the printer still has open is closed or cancelled first.
-        if (IsStatusBitSet(FStatusBytes, 2, 3) || IsStatusBitSet(FStatusBytes, 2, 5))
-          Check(FDevice->FPR_CloseOpenReceipts(), "[CancelRec]");
+        if (IsAnyReceiptOpen(FStatusBytes))
+          Check(FDevice->FPR_CloseOpenReceipts(), LogTag::CancelRec);
 
         if (FOnline) {
           int32_t LastDocNo = 0;
@@ -310,7 +310,7 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
         if (IsInvoiceType(BonType)) UpdateInvoiceRange(0, Number);
         if (BonType == BonCreditNote) UpdateInvoiceRange(1, Number);
 
-        const std::string ExTag = "[FPR_OpenFiscBonEx]";
+        const std::string ExTag = LogTag::OpenFiscBonEx;
         if (ExOpening) {
           // What the extended opening would refuse before sending is refused here, before
           // the operator step sends anything.
@@ -440,7 +440,7 @@ bool TMiravokFprn::ReceiptStillOpen() {
   if (FLastErrorCode > 100 && FLastErrorCode < 200) return true;
   TDataBuffer Status;
   if (!FDevice->GetFPR_Status(true, Status)) return true;
-  return IsStatusBitSet(Status, 2, 3) || IsStatusBitSet(Status, 2, 5);
+  return IsAnyReceiptOpen(Status);
 }
 
 void TMiravokFprn::ResetAfterEndBon() {

@@ -37,7 +37,7 @@ constexpr LONG DefaultDrawerPulse = 15;
 }  // namespace
 
 void TMiravokFprn::EnsureNoOpenReceipt() {
-  if (IsStatusBitSet(FStatusBytes, 2, 3) || IsStatusBitSet(FStatusBytes, 2, 5))
+  if (IsAnyReceiptOpen(FStatusBytes))
     Check(FDevice->FPR_CloseOpenReceipts());
 }
 
@@ -246,9 +246,9 @@ HRESULT TMiravokFprn::CheckPRNStatus(LONG* Status, LONG* Res) {
   return RunMethod(Res, "CheckPRNStatus failed", "", [&] {
     CheckPrinterStatus();
     LONG Value = 1;  // ready
-    if (IsStatusBitSet(FStatusBytes, 2, 3))
+    if (IsStatusBitSet(FStatusBytes, StatusBit::FiscalOpen))
       Value = 2;  // fiscal receipt open
-    else if (IsStatusBitSet(FStatusBytes, 2, 5))
+    else if (IsStatusBitSet(FStatusBytes, StatusBit::NonFiscalOpen))
       Value = 3;  // non-fiscal receipt open
     if (Status) *Status = Value;
   });

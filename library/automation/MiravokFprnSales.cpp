@@ -219,7 +219,7 @@ void TMiravokFprn::PrintLines(const std::vector<std::string>& Lines) {
 
 void TMiravokFprn::GetDepartmentSum(std::uint8_t DepNo, TDepartmentSum& Sum) {
   LogMessage("Get totals for department: " + std::to_string(DepNo), LogInfo);
-  Check(FDevice->GetFPR_DepartmentSum(DepNo, Sum), "[GetDepartmentSum]");
+  Check(FDevice->GetFPR_DepartmentSum(DepNo, Sum), LogTag::GetDepartmentSum);
 }
 
 HRESULT TMiravokFprn::AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity, LONG VATGroup,
@@ -477,27 +477,27 @@ HRESULT TMiravokFprn::AddBarcode(BSTR BData, LONG BType, LONG BHeight, LONG BHri
                                ", BHeight=" + std::to_string(BHeight) + ", BHri=" + std::to_string(BHri);
   return RunMethod(Res, "AddBarcode failed", CallLine, [&] {
     auto Quoted = [](LONG N) { return "\"" + std::to_string(N) + "\""; };
+    const std::string Tag = LogTag::AddBarcode;
     LONG Type = BType, Height = BHeight, Hri = BHri;
     if (Type < 1 || Type > 6) {
-      LogMessage("[AddBarcode] Invalid barcode type " + Quoted(BType) + ". Using default type (QR code)", LogInfo);
+      LogMessage(Tag + "Invalid barcode type " + Quoted(BType) + ". Using default type (QR code)", LogInfo);
       Type = 6;
     }
     if (Hri != 0 && Hri != 1) {
-      LogMessage("[AddBarcode] Invalid hri value " + Quoted(BHri) +
+      LogMessage(Tag + "Invalid hri value " + Quoted(BHri) +
                      ". Valid values are 0 or 1. Using default value " + Quoted(1),
                  LogInfo);
       Hri = 1;
     }
     if (Height < 0 || Height > 200) {
-      LogMessage("[AddBarcode] Invalid height value " + Quoted(BHeight) +
+      LogMessage(Tag + "Invalid height value " + Quoted(BHeight) +
                      ". Valid values are 0 or 200. Using default value " + Quoted(100),
                  LogInfo);
       Height = 100;
     }
     // A height the printer refuses leaves the one it has.
     if (!FDevice->SetFPR_BarcodeHeight(static_cast<std::uint16_t>(Height)))
-      LogMessage("[AddBarcode] Cant' set height " + Quoted(Height) + ". Printer error: " + FDevice->FErrorText,
-                 LogInfo);
+      LogMessage(Tag + "Cant' set height " + Quoted(Height) + ". Printer error: " + FDevice->FErrorText, LogInfo);
     Check(FDevice->FPR_PrintBarcode(Type, Data, Hri == 1));
   });
 }

@@ -77,12 +77,21 @@ class ECRException : public EAbort {
 };
 
 // The error codes that the object sets itself.
-inline constexpr int32_t ErrPortNotActive = 101;   // "COM port is not active"
-inline constexpr int32_t ErrInvalidAnswer = 200;   // a failure after a change was sent
-inline constexpr int32_t ErrInvalidInput = 201;    // argument texts the object refuses
+inline constexpr int32_t ErrPortNotActive = DeviceError::PortNotActive;  // "COM port is not active"
+inline constexpr int32_t ErrInvalidAnswer = DeviceError::InvalidAnswer;  // a failure after a change was sent
+inline constexpr int32_t ErrInvalidInput = DeviceError::InvalidInput;    // argument texts the object refuses
 inline constexpr int32_t ErrNotInitialized = 502;  // also every non-ECRException failure
 inline constexpr int32_t ErrNoComPorts = 503;
 inline constexpr int32_t ErrNoDevices = 504;
+
+// The tags that say which step of an entry failed, in front of its error text or log line;
+// kept for log readers, who search for them.
+namespace LogTag {
+inline constexpr const char* CancelRec = "[CancelRec]";
+inline constexpr const char* OpenFiscBonEx = "[FPR_OpenFiscBonEx]";
+inline constexpr const char* GetDepartmentSum = "[GetDepartmentSum]";
+inline constexpr const char* AddBarcode = "[AddBarcode] ";
+}  // namespace LogTag
 
 inline constexpr const char* TextPortNotActive = "COM port is not active";
 inline constexpr const char* TextNotInitialized = "Device is not initiqlized. Call \"init\" first!";

@@ -79,9 +79,9 @@ inline bool ParseInt32(std::string_view Text, int32_t& Value) {
 }
 
 // The status tests that commands of more than one file make.
-inline constexpr TStatusTest NoPaper = BitSet(2, 0, 210);
-inline constexpr TStatusTest NonFiscalOpen = BitSet(2, 5, 215);
-inline constexpr TStatusTest FiscalOpen = BitSet(2, 3, 217);
+inline constexpr TStatusTest NoPaper = BitSet(StatusBit::NoPaper, DeviceError::NoPaper);
+inline constexpr TStatusTest NonFiscalOpen = BitSet(StatusBit::NonFiscalOpen, DeviceError::NonFiscalOpen);
+inline constexpr TStatusTest FiscalOpen = BitSet(StatusBit::FiscalOpen, DeviceError::FiscalOpen);
 
 }  // namespace fp::device_commands
 

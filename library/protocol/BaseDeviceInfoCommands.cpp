@@ -30,9 +30,9 @@ TCommand Command(uint8_t Cmd, TStatusCheck Check, TRecordStatus Record, std::str
 // must not pass for one of group 1 (or carry a stray byte into a later request).
 char VatLetterField(TAnswer& A) {
   const std::string Field = A.Empty() ? std::string() : A.Field();
-  if (Field.empty()) throw ECmdException(200, "[VatGrp]");
+  if (Field.empty()) throw ECmdException(DeviceError::InvalidAnswer, "[VatGrp]");
   const auto Letter = static_cast<unsigned char>(Field[0]);
-  if (Letter < 0xC0 || Letter > 0xC7) throw ECmdException(201, "[VatGrp]");
+  if (Letter < 0xC0 || Letter > 0xC7) throw ECmdException(DeviceError::InvalidInput, "[VatGrp]");
   return Field[0];
 }
 
@@ -54,10 +54,10 @@ bool TBaseDevice::GetFPR_DateTime(double& DateTime) {
   TCommand C = Command(cmdGetDateTime, TStatusCheck::Basic, TRecordStatus::WithStatus);
   C.Parse = [&DateTime](TAnswer& A) {
     // DD-MM-YY HH:MM:SS; the separators are not looked at.
-    if (A.Data.size() < 17) throw ECmdException(200, "[GetFPR_DateTime]");
+    if (A.Data.size() < 17) throw ECmdException(DeviceError::InvalidAnswer, "[GetFPR_DateTime]");
     auto Piece = [&A](size_t At, const char* Label) {
       int32_t V = 0;
-      if (!ParseInt32(BytesToText(A.Data, At, 2), V)) throw ECmdException(201, Label);
+      if (!ParseInt32(BytesToText(A.Data, At, 2), V)) throw ECmdException(DeviceError::InvalidInput, Label);
       return V;
     };
     const int32_t Day = Piece(0, "[DAY]");
@@ -68,7 +68,7 @@ bool TBaseDevice::GetFPR_DateTime(double& DateTime) {
     const int32_t Second = Piece(15, "[SEC]");
     double V = 0;
     if (!TryEncodeOleDateTime(Year, Month, Day, Hour, Minute, Second, 0, V))
-      throw ECmdException(201, "[DATE]");
+      throw ECmdException(DeviceError::InvalidInput, "[DATE]");
     DateTime = V;
   };
   return RunCommand(C);
@@ -83,7 +83,7 @@ bool TBaseDevice::GetFPR_Status(bool Wait, TDataBuffer& Status6) {
       Status6 = A.Data;
       return;
     }
-    if (A.Status.size() != kStatusLength) throw ECmdException(200);
+    if (A.Status.size() != kStatusLength) throw ECmdException(DeviceError::InvalidAnswer);
     Status6 = A.Status;
   };
   return RunCommand(C);
@@ -112,7 +112,7 @@ bool TBaseDevice::GetFPR_LastDocNumber(int32_t& Number) {
   Number = 0;
   TCommand C = Command(cmdLastDocNumber, TStatusCheck::Basic, TRecordStatus::WithStatus);
   C.Parse = [&Number](TAnswer& A) {
-    if (!ParseInt32(A.Text, Number)) throw ECmdException(201);
+    if (!ParseInt32(A.Text, Number)) throw ECmdException(DeviceError::InvalidInput);
   };
   return RunCommand(C);
 }
@@ -234,10 +234,10 @@ bool TBaseDevice::GetFPR_PluData(int32_t Number, TPluData& Plu) {
   TCommand C = Command(cmdPluData, TStatusCheck::Full, TRecordStatus::WithoutStatus,
                        "R" + std::to_string(Number));
   C.Parse = [&Plu](TAnswer& A) {
-    if (A.Text.empty()) throw ECmdException(201, "[No data recieved]");
+    if (A.Text.empty()) throw ECmdException(DeviceError::InvalidInput, "[No data recieved]");
     // The printer's answer for an article it does not have ("F") is the failure: a read
     // that found nothing is no success.
-    if (A.Text[0] != 'P') throw ECmdException(203, "#" + WithoutErrorMarks(A.Text));
+    if (A.Text[0] != 'P') throw ECmdException(DeviceError::ErrorMessage, "#" + WithoutErrorMarks(A.Text));
     A.Text.erase(0, 1);
     // Values in their own units (not hundredths).
     Plu.PluNo = A.Int32Field("[PluNo]");

@@ -17,20 +17,30 @@ namespace {
 constexpr char TAB = '\t';
 constexpr char LF = '\n';
 
-// The status bits the receipt commands test (with NoPaper, NonFiscalOpen and FiscalOpen).
-constexpr TStatusTest PrinterFault = BitSet(0, 4, 219);
-constexpr TStatusTest NonFiscalNotOpen = BitClear(2, 5, 209);
-constexpr TStatusTest FiscalNotOpen = BitClear(2, 3, 208);
-constexpr TStatusTest JournalEnd = BitSet(2, 2, 224);
-constexpr TStatusTest ClockNotSet = BitSet(0, 2, 218);
+// The status tests the receipt commands make (with NoPaper, NonFiscalOpen and FiscalOpen).
+constexpr TStatusTest PrinterFault = BitSet(StatusBit::PrinterFault, DeviceError::PrinterFault);
+constexpr TStatusTest NonFiscalNotOpen = BitClear(StatusBit::NonFiscalOpen, DeviceError::NonFiscalNotOpen);
+constexpr TStatusTest FiscalNotOpen = BitClear(StatusBit::FiscalOpen, DeviceError::FiscalNotOpen);
+constexpr TStatusTest JournalEnd = BitSet(StatusBit::JournalEnd, DeviceError::JournalEnd);
+constexpr TStatusTest ClockNotSet = BitSet(StatusBit::ClockNotSet, DeviceError::ClockNotSet);
+constexpr TStatusTest FiscalMemoryError = BitSet(StatusBit::FiscalMemoryError, DeviceError::FiscalMemoryError);
+constexpr TStatusTest FiscalMemoryFull = BitSet(StatusBit::FiscalMemoryFull, DeviceError::FiscalMemoryFull);
+constexpr TStatusTest LastEntryFailed = BitSet(StatusBit::LastEntryFailed, DeviceError::LastEntryFailed);
+constexpr TStatusTest FiscalMemoryLocked = BitSet(StatusBit::FiscalMemoryLocked, DeviceError::FiscalMemoryLocked);
+constexpr TStatusTest GprsNoAnswer = BitSet(StatusBit::GprsNoAnswer, DeviceError::GprsNoAnswer);
+// A refusal: an empty answer while a fiscal (comment) receipt is open.
+constexpr TStatusTest FiscalOpenRefusal = BitSetEmptyAnswer(StatusBit::FiscalOpen, DeviceError::FiscalOpen);
+constexpr TStatusTest NonFiscalOpenRefusal = BitSetEmptyAnswer(StatusBit::NonFiscalOpen, DeviceError::NonFiscalOpen);
 
 // The tests of a fiscal receipt opening, in their order, and the refusal after them: an
 // empty answer while a fiscal receipt is open.
 const std::vector<TStatusTest> OpenFiscalTests = {
-    NoPaper,         PrinterFault,        NonFiscalOpen,        FiscalNotOpen,
-    BitSet(4, 0, 211), BitSet(4, 4, 212), BitSet(5, 2, 214),    BitSet(5, 0, 213),
-    ClockNotSet,     BitSet(1, 6, 231),   JournalEnd};
-const std::vector<TStatusTest> OpenFiscalAfter = {BitSetEmptyAnswer(2, 3, 217)};
+    NoPaper,         PrinterFault,       NonFiscalOpen, FiscalNotOpen, FiscalMemoryError, FiscalMemoryFull,
+    LastEntryFailed, FiscalMemoryLocked, ClockNotSet,   GprsNoAnswer,  JournalEnd};
+const std::vector<TStatusTest> OpenFiscalAfter = {FiscalOpenRefusal};
+
+// In front of the failure of a cancellation that left a receipt open; kept for log readers.
+constexpr const char* kTagCancelAllRecFailed = "[FPR_CancelAllRecFailed]";
 
 constexpr std::string_view PayLetters = "CDIJKLMNPQR";
 // A currency rate is sent only when it differs from 0 by more than this.
@@ -92,11 +102,11 @@ void ReadReceiptCounters(TAnswer& A, int32_t& AllReceipt, int32_t& FiscReceipt) 
 
 // The answer of a payment: the code letter, a comma, then the second amount.
 void ReadPaymentAnswer(TAnswer& A, char& PaidCode, double& Amount2) {
-  if (A.Text.empty()) throw ECmdException(200);
+  if (A.Text.empty()) throw ECmdException(DeviceError::InvalidAnswer);
   PaidCode = A.Text[0];
   A.Text.erase(0, std::min<size_t>(2, A.Text.size()));
   if (PaidCode == 'E' || PaidCode == 'F' || PaidCode == 'I')
-    throw ECmdException(250, std::string("[") + PaidCode + "]");
+    throw ECmdException(DeviceError::PaymentError, std::string("[") + PaidCode + "]");
   if (!A.Text.empty()) Amount2 = A.HundredthsField("[Amount2]");
 }
 
@@ -107,7 +117,7 @@ void BuildOpenFiscBonEx(const TFiskParam& P, TDataBuffer& Data) {
   CheckTextField(TTextField::ExOperName, P.OperName);
   Add(P.OperName, Data);
   Add(',', Data);
-  if (TrimBlanks(P.UniqueSellNo).empty()) throw ECmdException(201, "[UniqueSellNo]");
+  if (TrimBlanks(P.UniqueSellNo).empty()) throw ECmdException(DeviceError::InvalidInput, "[UniqueSellNo]");
   if (P.IsInvoice || P.IsRefund) CheckTextField(TTextField::ExUniqueSellNo, P.UniqueSellNo);
   Add(P.UniqueSellNo, Data);
   if (P.IsInvoice) {
@@ -121,19 +131,21 @@ void BuildOpenFiscBonEx(const TFiskParam& P, TDataBuffer& Data) {
   Add(P.RefundFMNo, Data);
   Add(',', Data);
   if (P.RefundReason != 'O' && P.RefundReason != 'R' && P.RefundReason != 'T')
-    throw ECmdException(201, "Invalid reason " + Quoted(P.RefundReason ? std::string(1, P.RefundReason) : ""));
+    throw ECmdException(DeviceError::InvalidInput,
+                        "Invalid reason " + Quoted(P.RefundReason ? std::string(1, P.RefundReason) : ""));
   Add(P.RefundReason, Data);
   if (P.RefundReceiptNo <= 0)
-    throw ECmdException(201, "Invalid reciept num  " + Quoted(std::to_string(P.RefundReceiptNo)));
+    throw ECmdException(DeviceError::InvalidInput, "Invalid reciept num  " + Quoted(std::to_string(P.RefundReceiptNo)));
   Add(',', Data);
   AddInt(P.RefundReceiptNo, Data);
   if (P.RefundFMNo == P.RefundFiscalNo) return;
 
   // The refunded receipt comes from another fiscal memory: it needs its date.
-  if (P.RefundReason == 'O') throw ECmdException(201, "Reason " + Quoted("O") + " is invalid for this device.");
+  if (P.RefundReason == 'O')
+    throw ECmdException(DeviceError::InvalidInput, "Reason " + Quoted("O") + " is invalid for this device.");
   if (P.RefundDateTime > 0) {
     const std::string Date = FormatOleDateTime("YYYY-MM-DD", P.RefundDateTime);
-    if (Date.empty()) throw ECmdException(201, "[RefundDateTime]");
+    if (Date.empty()) throw ECmdException(DeviceError::InvalidInput, "[RefundDateTime]");
     Add(',', Data);
     Add(Date, Data);
     Add('T', Data);
@@ -167,7 +179,7 @@ bool FitsTextField(TTextField Field, std::string_view Text) {
 }
 
 void CheckTextField(TTextField Field, std::string_view Text) {
-  if (!FitsTextField(Field, Text)) throw ECmdException(201, TextFieldRule(Field).Label);
+  if (!FitsTextField(Field, Text)) throw ECmdException(DeviceError::InvalidInput, TextFieldRule(Field).Label);
 }
 
 const TBuyerText* ShiftingBuyerText(const TClientData& Client) {
@@ -196,7 +208,7 @@ bool TBaseDevice::FPR_OpenFiscBon(uint16_t Operator, const std::string& Password
   C.Build = [&](TDataBuffer& Data) {
     int32_t Number = 0;
     CheckTextField(TTextField::OperatorPassword, Password);
-    if (!Password.empty() && !ParseInt32(Password, Number)) throw ECmdException(201, "[OperPwd]");
+    if (!Password.empty() && !ParseInt32(Password, Number)) throw ECmdException(DeviceError::InvalidInput, "[OperPwd]");
     AddInt(Operator, Data);
     Add(',', Data);
     Add(Password, Data);
@@ -232,7 +244,7 @@ bool TBaseDevice::FPR_Sale(const std::string& Text1, const std::string& Text2, c
                            double Quantity, double Percent) {
   TCommand C = ReceiptCommand(cmdSale, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen, JournalEnd});
   C.Build = [&](TDataBuffer& Data) {
-    if (!IsVatLetter(VatLetter)) throw ECmdException(201, "[VatGrp]");
+    if (!IsVatLetter(VatLetter)) throw ECmdException(DeviceError::InvalidInput, "[VatGrp]");
     AddTextLines(Text1, Text2, Data);
     Add(TAB, Data);
     Add(VatLetter, Data);
@@ -248,9 +260,9 @@ bool TBaseDevice::FPR_SaleByDepartment(const std::string& Text1, const std::stri
   TCommand C = ReceiptCommand(cmdSale, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
   C.Build = [&](TDataBuffer& Data) {
     // The quantity and the percentage are judged as they are sent.
-    if (WireUnits(Quantity, 3) == 0) throw ECmdException(201, "[Qtty]");
-    if (DepartmentNo == 0) throw ECmdException(201, "[DepartNo]");
-    if (PercentOutside(Percent, 9900)) throw ECmdException(201, "[Perc]");
+    if (WireUnits(Quantity, 3) == 0) throw ECmdException(DeviceError::InvalidInput, "[Qtty]");
+    if (DepartmentNo == 0) throw ECmdException(DeviceError::InvalidInput, "[DepartNo]");
+    if (PercentOutside(Percent, 9900)) throw ECmdException(DeviceError::InvalidInput, "[Perc]");
     AddTextLines(Text1, Text2, Data);
     Add(TAB, Data);
     AddInt(DepartmentNo, Data);
@@ -266,7 +278,7 @@ bool TBaseDevice::FPR_SaleProgPlu(bool PrefixD, int32_t PluNo, int32_t Departmen
                                   double Correction, bool IsAbsolute) {
   TCommand C = ReceiptCommand(cmdSaleProgPlu, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
   C.Build = [&](TDataBuffer& Data) {
-    if (!IsAbsolute && PercentOutside(Correction, 9999)) throw ECmdException(201, "[Perc]");
+    if (!IsAbsolute && PercentOutside(Correction, 9999)) throw ECmdException(DeviceError::InvalidInput, "[Perc]");
     if (PrefixD) Add('D', Data);
     AddInt(PluNo, Data);
     if (DepartmentNo > 0) {
@@ -323,7 +335,7 @@ bool TBaseDevice::FPR_PaymentByCurrency(const std::string& Text1, const std::str
   TCommand C = ReceiptCommand(cmdPayment, {NoPaper, PrinterFault, NonFiscalOpen});
   C.Build = [&](TDataBuffer& Data) {
     if (PayLetters.find(PayLetter) == std::string_view::npos)
-      throw ECmdException(201, "[PaidMode]");
+      throw ECmdException(DeviceError::InvalidInput, "[PaidMode]");
     AddTextLines(Text1, Text2, Data);
     Add(TAB, Data);
     Add(PayLetter, Data);
@@ -353,7 +365,7 @@ bool TBaseDevice::FPR_SetInvoiceClient(const TClientData& Client) {
   TCommand C = ReceiptCommand(cmdInvoiceClient, {NoPaper, FiscalNotOpen, NonFiscalOpen});
   C.Build = [&Client](TDataBuffer& Data) {
     const auto& T = Client.Text;
-    if (TrimControls(T[2]).empty()) throw ECmdException(201, "EIK");
+    if (TrimControls(T[2]).empty()) throw ECmdException(DeviceError::InvalidInput, "EIK");
     if (const TBuyerText* Bad = ShiftingBuyerText(Client)) CheckTextField(Bad->Field, T[Bad->Index]);
     // EIK, the second field, receiver, company, VAT number; then town and address.
     for (size_t Index : {2, 9, 6, 0}) {
@@ -392,7 +404,7 @@ bool TBaseDevice::FPR_PrintDuplicate() {
   Add('1', C.Data);
   // The printer refuses a second copy of the same receipt with S1.1.
   C.MapError = [](ECmdException& E) {
-    if (E.Code == 216) E.Code = 256;
+    if (E.Code == DeviceError::NotAllowedInMode) E.Code = DeviceError::OnlyOneCopy;
   };
   return RunCommand(C);
 }
@@ -400,7 +412,7 @@ bool TBaseDevice::FPR_PrintDuplicate() {
 bool TBaseDevice::FPR_OpenNonFiscBon(int32_t& AllReceipt, int32_t& FiscReceipt) {
   AllReceipt = FiscReceipt = 0;
   TCommand C = ReceiptCommand(cmdOpenNonFiscBon, {NoPaper, PrinterFault, NonFiscalNotOpen, FiscalOpen, ClockNotSet});
-  C.After = {BitSetEmptyAnswer(2, 5, 215)};
+  C.After = {NonFiscalOpenRefusal};
   C.Parse = [&](TAnswer& A) {
     A.RequireFields(1);
     AllReceipt = A.Int32Field("[AllReceipt]");
@@ -427,7 +439,7 @@ bool TBaseDevice::FPR_CloseNonFiscBon(int32_t& AllReceipt) {
 bool TBaseDevice::FPR_PrintBarcode(int32_t BarcodeType, const std::string& BarcodeData, bool Hri) {
   TCommand C = ReceiptCommand(cmdPrintBarcode, {NoPaper, PrinterFault});
   C.Build = [&](TDataBuffer& Data) {
-    if (BarcodeType < 1 || BarcodeType > 6) throw ECmdException(201, "[BarcodeType]");
+    if (BarcodeType < 1 || BarcodeType > 6) throw ECmdException(DeviceError::InvalidInput, "[BarcodeType]");
     AddInt(BarcodeType, Data);
     Add(Hri ? ',' : ';', Data);
     Add(BarcodeData, Data);
@@ -440,22 +452,22 @@ bool TBaseDevice::FPR_CloseOpenReceipts() {
   if (!GetFPR_Status(true, Status)) return false;
   int32_t AllReceipt = 0, FiscReceipt = 0;
 
-  if (IsStatusBitSet(Status, 2, 3)) {
+  if (IsStatusBitSet(Status, StatusBit::FiscalOpen)) {
     FPR_CancelFiscBon();  // refused when the receipt can no longer be cancelled
     // Only a fresh status shows whether the receipt is gone; when it cannot be read,
     // nothing confirms it, and the read's failure is the answer.
     if (!GetFPR_Status(true, Status)) return false;
-    if (!IsStatusBitSet(Status, 2, 3)) return true;
+    if (!IsStatusBitSet(Status, StatusBit::FiscalOpen)) return true;
     if (FPR_CloseFiscBon(AllReceipt, FiscReceipt)) return true;
     return FPR_CancelAllRec();
   }
-  if (IsStatusBitSet(Status, 2, 5)) return FPR_CloseNonFiscBon(AllReceipt);
+  if (IsStatusBitSet(Status, StatusBit::NonFiscalOpen)) return FPR_CloseNonFiscBon(AllReceipt);
   return true;
 }
 
 bool TBaseDevice::FPR_CancelAllRec() {
   auto Failed = [this] {
-    FErrorText = "[FPR_CancelAllRecFailed]" + FErrorText;
+    FErrorText = kTagCancelAllRecFailed + FErrorText;
     return false;
   };
   int32_t AllReceipt = 0, FiscReceipt = 0;

@@ -12,7 +12,7 @@ TAnswer::TAnswer(const TDataBuffer& AData, const TDataBuffer& AStatus)
     : Data(AData), Status(AStatus), Text(TBaseDevice::BufferToText(AData)) {}
 
 void TAnswer::RequireFields(int N, const std::string& Label) {
-  if (TBaseDevice::CountFields(Text) < N) throw ECmdException(200, Label);
+  if (TBaseDevice::CountFields(Text) < N) throw ECmdException(DeviceError::InvalidAnswer, Label);
 }
 
 std::string TAnswer::Field() { return TBaseDevice::ExtractCommaField(Text); }
@@ -21,19 +21,19 @@ std::string TAnswer::SpaceField() { return TBaseDevice::ExtractSpaceField(Text);
 
 int64_t TAnswer::IntField(const std::string& Label) {
   int64_t V = 0;
-  if (!ParseWireInteger(Field(), V)) throw ECmdException(201, Label);
+  if (!ParseWireInteger(Field(), V)) throw ECmdException(DeviceError::InvalidInput, Label);
   return V;
 }
 
 int32_t TAnswer::Int32Field(const std::string& Label) {
   int32_t V = 0;
-  if (!device_commands::ParseInt32(Field(), V)) throw ECmdException(201, Label);
+  if (!device_commands::ParseInt32(Field(), V)) throw ECmdException(DeviceError::InvalidInput, Label);
   return V;
 }
 
 double TAnswer::NumberField(const std::string& Label) {
   double V = 0;
-  if (!ParseWireNumber(Field(), V)) throw ECmdException(201, Label);
+  if (!ParseWireNumber(Field(), V)) throw ECmdException(DeviceError::InvalidInput, Label);
   return V;
 }
 
@@ -108,7 +108,7 @@ bool TBaseDevice::RunCommand(const TCommand& C) {
       // The six-byte length comes first, so that no bit test reads beyond the status.
       const bool AnyTest = !C.Before.empty() || C.Check != TStatusCheck::None || !C.After.empty();
       if (AnyTest && Status.size() != kStatusLength)
-        throw ECmdException(200, "[6/" + std::to_string(Status.size()) + "]");
+        throw ECmdException(DeviceError::InvalidAnswer, "[6/" + std::to_string(Status.size()) + "]");
       RunStatusTests(C.Before, Status, Data.empty());
       if (C.Check == TStatusCheck::Basic) CheckStatusBasic(Status);
       if (C.Check == TStatusCheck::Full) CheckStatus(Status);
@@ -122,9 +122,9 @@ bool TBaseDevice::RunCommand(const TCommand& C) {
       // Once a command that may change the printer went out (this one or one before it since
       // the count was reset), an answer that cannot be read is invalid data from the printer:
       // 201 would read as a refusal before anything was sent.
-      if (E.Code == 201 && FChangingCommandsSent > 0) {
+      if (E.Code == DeviceError::InvalidInput && FChangingCommandsSent > 0) {
         ECmdException Invalid = E;
-        Invalid.Code = 200;
+        Invalid.Code = DeviceError::InvalidAnswer;
         return FailCmd(Invalid);
       }
       return FailCmd(E);

@@ -40,7 +40,7 @@ TCommand ServiceCommand(uint8_t Cmd, std::vector<TStatusTest> Before = {},
 // A date-time value in Pattern; a value that is no valid date-time fails with 201.
 std::string FormatDateArgument(std::string_view Pattern, double Value) {
   std::string Text = FormatOleDateTime(Pattern, Value);
-  if (Text.empty()) throw ECmdException(201);
+  if (Text.empty()) throw ECmdException(DeviceError::InvalidInput);
   return Text;
 }
 
@@ -85,7 +85,7 @@ bool TBaseDevice::FPR_FMReportByNumber(bool Short, uint32_t StartNo, uint32_t En
 bool TBaseDevice::FPR_FMReportByDate(bool Short, double StartDate, double EndDate) {
   TCommand C = ServiceCommand(Short ? cmdFMReportByDateShort : cmdFMReportByDateDetailed, {NoPaper});
   C.Build = [StartDate, EndDate](TDataBuffer& Data) {
-    if (EndDate != 0 && EndDate < StartDate) throw ECmdException(201);
+    if (EndDate != 0 && EndDate < StartDate) throw ECmdException(DeviceError::InvalidInput);
     Add(FormatDateArgument("ddmmyy", StartDate), Data);
     if (EndDate != 0) {
       Add(',', Data);
@@ -122,7 +122,8 @@ bool TBaseDevice::SetFPR_BarcodeHeight(uint16_t HeightMm) {
   C.Build = [HeightMm](TDataBuffer& Data) {
     const int Dots = HeightMm * kDotsPerMm;
     if (Dots > kMaxBarcodeDots)
-      throw ECmdException(201, "[Height]" + std::to_string(HeightMm) + "mm/" + std::to_string(Dots) + "px");
+      throw ECmdException(DeviceError::InvalidInput,
+                          "[Height]" + std::to_string(HeightMm) + "mm/" + std::to_string(Dots) + "px");
     Add('B', Data);
     AddInt(Dots, Data);
   };
@@ -133,7 +134,7 @@ bool TBaseDevice::SetFPR_Operator(uint16_t OperNo, const std::string& Password, 
   TCommand C = ServiceCommand(cmdSetOperator);
   C.Build = [&](TDataBuffer& Data) {
     const std::string Trimmed = TrimBlanks(Name);
-    if (Trimmed.empty()) throw ECmdException(201, "[OpName]");
+    if (Trimmed.empty()) throw ECmdException(DeviceError::InvalidInput, "[OpName]");
     CheckTextField(TTextField::OperatorPassword, Password);
     AddInt(OperNo, Data);
     Add(',', Data);
@@ -147,8 +148,8 @@ bool TBaseDevice::SetFPR_Operator(uint16_t OperNo, const std::string& Password, 
 bool TBaseDevice::SetFPR_InvoiceRange(bool CreditNote, int64_t& Start, int64_t& End) {
   TCommand C = ServiceCommand(cmdInvoiceRange);
   C.Build = [&](TDataBuffer& Data) {
-    if (Start > kMaxInvoiceNo) throw ECmdException(201, "[InvStart]");
-    if (End > kMaxInvoiceNo || End < Start) throw ECmdException(201, "[InvEnd]");
+    if (Start > kMaxInvoiceNo) throw ECmdException(DeviceError::InvalidInput, "[InvStart]");
+    if (End > kMaxInvoiceNo || End < Start) throw ECmdException(DeviceError::InvalidInput, "[InvEnd]");
     if (CreditNote) Add("S,", Data);
     AddInt(Start, Data);
     Add(',', Data);
@@ -184,7 +185,7 @@ bool TBaseDevice::SetFPR_PluData(const TPluData& Plu) {
   TCommand C = ServiceCommand(cmdPluData);
   C.Build = [&Plu](TDataBuffer& Data) {
     const auto Vat = static_cast<unsigned char>(Plu.TaxGroup);
-    if (Vat < 0xC0 || Vat > 0xC7) throw ECmdException(201, "[VatGrp]");
+    if (Vat < 0xC0 || Vat > 0xC7) throw ECmdException(DeviceError::InvalidInput, "[VatGrp]");
     Add('P', Data);
     Add(Plu.TaxGroup, Data);
     AddInt(Plu.PluNo, Data);
@@ -198,7 +199,7 @@ bool TBaseDevice::SetFPR_PluData(const TPluData& Plu) {
     Add(std::string_view(Plu.Name).substr(0, kMaxLineText), Data);
   };
   C.Parse = [](TAnswer& A) {
-    if (A.Text != "P") throw ECmdException(201, "[can't program plu]");
+    if (A.Text != "P") throw ECmdException(DeviceError::InvalidInput, "[can't program plu]");
   };
   return RunCommand(C);
 }
@@ -217,8 +218,9 @@ bool TBaseDevice::FPR_CashInOut(double Amount) {
     if (ExitCode != "F") return;
     // The cash out as it was sent, against the drawer's cash, both in whole hundredths.
     const int64_t Sent = WireHundredths(Amount);
-    if (Sent < 0 && -Sent > WireHundredths(CashSum)) throw ECmdException(207, FormatWireAmount(CashSum));
-    throw ECmdException(206);
+    if (Sent < 0 && -Sent > WireHundredths(CashSum))
+      throw ECmdException(DeviceError::LackOfFunds, FormatWireAmount(CashSum));
+    throw ECmdException(DeviceError::CommandDenied);
   };
   return RunCommand(C);
 }

@@ -50,7 +50,7 @@ std::string ChecksumText(uint32_t Sum) {
 }
 
 TDataBuffer BuildRequestFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data) {
-  if (Data.size() > kMaxRequestData) throw ECmdException(201, "[DataLen]");
+  if (Data.size() > kMaxRequestData) throw ECmdException(DeviceError::InvalidInput, "[DataLen]");
   TDataBuffer Frame;
   Frame.reserve(Data.size() + 10);
   Frame.push_back(kFrameStart);
@@ -97,7 +97,7 @@ void TBaseDevice::NextSequence() {
 }
 
 void TBaseDevice::CheckDataLength(const TDataBuffer& Data) {
-  if (Data.size() > kMaxRequestData) throw ECmdException(201, "[DataLen]");
+  if (Data.size() > kMaxRequestData) throw ECmdException(DeviceError::InvalidInput, "[DataLen]");
 }
 
 bool TBaseDevice::BeginExchange(const TDataBuffer& Data) {
@@ -135,7 +135,7 @@ bool TBaseDevice::Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, 
       const int32_t AttemptCode = FErrorCode;
       const std::string AttemptText = FErrorText;
       if (!Link.LinkReady()) {
-        if (!Written) throw ECmdException(101, "[" + Link.LinkName() + "]");
+        if (!Written) throw ECmdException(DeviceError::PortNotActive, "[" + Link.LinkName() + "]");
         // The printer may have run the frame already written: the call must not read as
         // "not connected" (nothing sent). It keeps the code of its failed attempt (107 once
         // the attempts are used; 103, no answer, where that attempt left no code of its
@@ -147,14 +147,15 @@ bool TBaseDevice::Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, 
                                : FErrorText;
         FErrorText = AttemptText;
         int32_t Code = AttemptCode;
-        if (Attempts >= Retries) Code = 107;
-        else if (Code == 0 || Code == 101 || Code == 102) Code = 103;
+        if (Attempts >= Retries) Code = DeviceError::RetriesExhausted;
+        else if (Code == 0 || Code == DeviceError::PortNotActive || Code == DeviceError::WriteFailed)
+          Code = DeviceError::NoResponse;
         FErrorCode = Code;
         if (Policy.CodeText) FErrorText += ErrorCodeText(Code, std::string());
         FErrorText += ConnectFailure + "[" + Link.LinkName() + "]";
         return false;
       }
-      if (Attempts >= Retries) throw ECmdException(107, "[" + Link.LinkName() + "]");
+      if (Attempts >= Retries) throw ECmdException(DeviceError::RetriesExhausted, "[" + Link.LinkName() + "]");
       // Every attempt sends the same frame: the SEQ was stepped once, by BeginExchange.
       Link.SendFrame(BuildFrame(Cmd, Data));
       Written = true;

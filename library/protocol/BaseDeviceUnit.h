@@ -70,6 +70,15 @@ public:
 // ---------------------------------------------------------------------------------------
 // Error codes and their texts.
 
+// The codes by name (DeviceError::NoPaper is 210), from the one list of DeviceErrors.def.
+namespace DeviceError {
+enum TCode : int32_t {
+#define FP_DEVICE_ERROR(Code, Name, Text) Name = Code,
+#include "library/protocol/DeviceErrors.def"
+#undef FP_DEVICE_ERROR
+};
+}  // namespace DeviceError
+
 struct TDeviceErrorText {
   int32_t Code;
   const char* Text;  // 8-bit code page 1251
@@ -83,6 +92,40 @@ const char* DeviceErrorText(int32_t Code);
 // True when bit Bit (0..7) of byte ByteIndex of Status is 1. A byte beyond the end of
 // Status reads as 0, so no test ever reads outside the buffer.
 bool IsStatusBitSet(const TDataBuffer& Status, size_t ByteIndex, unsigned Bit);
+
+// One bit of the six status bytes: byte 0..5, bit 0..7.
+struct TStatusBit {
+  uint8_t Byte;
+  uint8_t Bit;
+};
+inline bool IsStatusBitSet(const TDataBuffer& Status, TStatusBit B) { return IsStatusBitSet(Status, B.Byte, B.Bit); }
+
+// The status bits the driver reads, each named once (S<byte>.<bit>).
+namespace StatusBit {
+inline constexpr TStatusBit SyntaxError{0, 0};         // S0.0
+inline constexpr TStatusBit InvalidCommand{0, 1};      // S0.1
+inline constexpr TStatusBit ClockNotSet{0, 2};         // S0.2
+inline constexpr TStatusBit PrinterFault{0, 4};        // S0.4
+inline constexpr TStatusBit AmountOverflow{1, 0};      // S1.0
+inline constexpr TStatusBit NotAllowedInMode{1, 1};    // S1.1
+inline constexpr TStatusBit RamCleared{1, 2};          // S1.2
+inline constexpr TStatusBit LowBattery{1, 3};          // S1.3
+inline constexpr TStatusBit RamDestroyed{1, 4};        // S1.4
+inline constexpr TStatusBit GprsNoAnswer{1, 6};        // S1.6
+inline constexpr TStatusBit NoPaper{2, 0};             // S2.0
+inline constexpr TStatusBit JournalEnd{2, 2};          // S2.2
+inline constexpr TStatusBit FiscalOpen{2, 3};          // S2.3: a fiscal receipt is open
+inline constexpr TStatusBit NonFiscalOpen{2, 5};       // S2.5: a comment receipt is open
+inline constexpr TStatusBit FiscalMemoryError{4, 0};   // S4.0
+inline constexpr TStatusBit FiscalMemoryFull{4, 4};    // S4.4
+inline constexpr TStatusBit FiscalMemoryLocked{5, 0};  // S5.0
+inline constexpr TStatusBit LastEntryFailed{5, 2};     // S5.2
+}  // namespace StatusBit
+
+// True when a fiscal or a comment receipt is open (S2.3 or S2.5).
+inline bool IsAnyReceiptOpen(const TDataBuffer& Status) {
+  return IsStatusBitSet(Status, StatusBit::FiscalOpen) || IsStatusBitSet(Status, StatusBit::NonFiscalOpen);
+}
 
 // ---------------------------------------------------------------------------------------
 // Frame layout and the answer helpers both transports use.
@@ -227,6 +270,9 @@ constexpr TStatusTest BitClear(uint8_t Byte, uint8_t Bit, int32_t Code) { return
 constexpr TStatusTest BitSetEmptyAnswer(uint8_t Byte, uint8_t Bit, int32_t Code) {
   return {Byte, Bit, true, Code, true};
 }
+constexpr TStatusTest BitSet(TStatusBit B, int32_t Code) { return BitSet(B.Byte, B.Bit, Code); }
+constexpr TStatusTest BitClear(TStatusBit B, int32_t Code) { return BitClear(B.Byte, B.Bit, Code); }
+constexpr TStatusTest BitSetEmptyAnswer(TStatusBit B, int32_t Code) { return BitSetEmptyAnswer(B.Byte, B.Bit, Code); }
 
 // The general status check between the command's own tests and its after-tests.
 enum class TStatusCheck { None, Basic /* CheckStatusBasic */, Full /* CheckStatus */ };

@@ -11,13 +11,13 @@ namespace fp {
 
 std::string FormatWireFixed(double Value, int Decimals) {
   std::string Out;
-  if (!RoundDecimalText(Value, Decimals, Out)) throw ECmdException(201, "[Number]");
+  if (!RoundDecimalText(Value, Decimals, Out)) throw ECmdException(DeviceError::InvalidInput, "[Number]");
   return Out;
 }
 
 int64_t WireUnits(double Value, int Decimals) {
   int64_t Units = 0;
-  if (!RoundDecimalUnits(Value, Decimals, Units)) throw ECmdException(201, "[Number]");
+  if (!RoundDecimalUnits(Value, Decimals, Units)) throw ECmdException(DeviceError::InvalidInput, "[Number]");
   return Units;
 }
 

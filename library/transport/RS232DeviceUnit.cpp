@@ -28,24 +28,38 @@ constexpr int kAnswerStartTimeout = 700;
 constexpr int kAnswerByteTimeout = 500;
 constexpr int kDrainByteTimeout = 300;
 
+// The marks a repeated attempt leaves in the error text, before the next attempt's failure;
+// kept for log readers, who search for them.
+constexpr const char* kMarkRetry = "\r\n[RETRY->]";         // no answer began
+constexpr const char* kMarkRetryAnswer = "\r\n[RETRY->>]";  // a bad answer or a NAK
+constexpr const char* kMarkRetryDrain = "\r\n[RETRY->>>]";  // an answer to another request
+
 // What each failure of an attempt does next on the serial line. Only a missing answer
 // start counts an attempt; a bad answer or a NAK is asked for again after 200 ms, and an
 // answer to another request is read away first. Everything else (101 closed port, 102
 // write failure, 120 busy too long) ends the call.
 constexpr TRetryRule kSerialRules[] = {
-    {103, TNextStep::Retry, true, 0, 4000, "\r\n[RETRY->]"},
-    {104, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
-    {105, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
-    {106, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
-    {111, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
-    {112, TNextStep::Retry, false, 200, 0, "\r\n[RETRY->>]"},
-    {109, TNextStep::DrainRetry, false, 50, 0, "\r\n[RETRY->>>]"},
-    {132, TNextStep::DrainRetry, false, 50, 0, "\r\n[RETRY->>>]"},
-    {107, TNextStep::StopCounted},
+    {.Code = DeviceError::NoResponse, .Next = TNextStep::Retry,
+     .Counted = true, .WithinMs = 4000, .Mark = kMarkRetry},
+    {.Code = DeviceError::ReadByteFailed, .Next = TNextStep::Retry,
+     .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::ReadDataFailed, .Next = TNextStep::Retry,
+     .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::Nak, .Next = TNextStep::Retry,
+     .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::BadChecksum, .Next = TNextStep::Retry,
+     .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::BadLength, .Next = TNextStep::Retry,
+     .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::WrongSequence, .Next = TNextStep::DrainRetry,
+     .PauseMs = 50, .Mark = kMarkRetryDrain},
+    {.Code = DeviceError::NotSupported, .Next = TNextStep::DrainRetry,
+     .PauseMs = 50, .Mark = kMarkRetryDrain},
+    {.Code = DeviceError::RetriesExhausted, .Next = TNextStep::StopCounted},
 };
 
 // Retries for 40 s; every failure adds the text of its code and its message.
-constexpr TRetryPolicy kSerialPolicy{kSerialRules, 40, true};
+constexpr TRetryPolicy kSerialPolicy{.Rules = kSerialRules, .WindowSeconds = 40, .CodeText = true};
 
 }  // namespace
 
@@ -94,7 +108,7 @@ bool TRS32Device::Connect() {
   try {
     Disconnect();
   } catch (const std::exception& E) {
-    FErrorCode = 102;
+    FErrorCode = DeviceError::WriteFailed;
     FErrorText = "Failed to close com port \"" + FPortName + "\": " + E.what();
   }
   try {
@@ -103,7 +117,7 @@ bool TRS32Device::Connect() {
     return FPort->Connected();
   } catch (const std::exception& E) {
     FErrorText = "Failed open port " + FPortName + "/" + FSpeedText + " " + E.what();
-    FErrorCode = 102;
+    FErrorCode = DeviceError::WriteFailed;
     return false;
   }
 }
@@ -147,46 +161,47 @@ void TRS32Device::ReadFrameBody(uint8_t Cmd, TDataBuffer& Answer, TDataBuffer& S
     ++Count;
   };
 
-  const uint8_t Len = NextByte(104, "<LEN>");
+  const uint8_t Len = NextByte(DeviceError::ReadByteFailed, "<LEN>");
   Add(Len);
-  const uint8_t Seq = NextByte(104, "<SEQ>");
-  if (Seq != FSequence) throw ECmdException(109, EchoMismatchText(Seq, FSequence));
+  const uint8_t Seq = NextByte(DeviceError::ReadByteFailed, "<SEQ>");
+  if (Seq != FSequence) throw ECmdException(DeviceError::WrongSequence, EchoMismatchText(Seq, FSequence));
   Add(Seq);
-  const uint8_t Echo = NextByte(104, "<CMD>");
-  if (Echo != Cmd) throw ECmdException(132, EchoMismatchText(Echo, Cmd));
+  const uint8_t Echo = NextByte(DeviceError::ReadByteFailed, "<CMD>");
+  if (Echo != Cmd) throw ECmdException(DeviceError::NotSupported, EchoMismatchText(Echo, Cmd));
   Add(Echo);
 
   for (;;) {
-    const uint8_t B = NextByte(105, "<DATA>");
+    const uint8_t B = NextByte(DeviceError::ReadDataFailed, "<DATA>");
     if (B > kAnswerSeparator) Answer.push_back(B);
     Add(B);
     if (B == kAnswerSeparator) break;
-    if (Count > RS232MaxAnswerBytes) throw ECmdException(105, "<DATA>");
+    if (Count > RS232MaxAnswerBytes) throw ECmdException(DeviceError::ReadDataFailed, "<DATA>");
   }
   size_t StatusCount = 0;
   for (;;) {
-    const uint8_t B = NextByte(105, "<STATUS>");
+    const uint8_t B = NextByte(DeviceError::ReadDataFailed, "<STATUS>");
     if (B > kDataEnd) Status.push_back(B);
     Add(B);
     ++StatusCount;
     if (B == kDataEnd) break;
-    if (Count > RS232MaxAnswerBytes) throw ECmdException(105, "<STATUS>");
+    if (Count > RS232MaxAnswerBytes) throw ECmdException(DeviceError::ReadDataFailed, "<STATUS>");
   }
-  if (StatusCount != kStatusLength + 1) throw ECmdException(105, "<STATUS>");
+  if (StatusCount != kStatusLength + 1) throw ECmdException(DeviceError::ReadDataFailed, "<STATUS>");
 
   std::string Text;
   size_t ChecksumBytes = 0;
   for (;;) {
-    const uint8_t B = NextByte(105, "<BCC>");
+    const uint8_t B = NextByte(DeviceError::ReadDataFailed, "<BCC>");
     if (B == kFrameEnd) break;
     if (B > kFrameEnd) Text += ChecksumDigitText(B);
-    if (++ChecksumBytes > RS232MaxAnswerBytes) throw ECmdException(105, "<BCC>");
+    if (++ChecksumBytes > RS232MaxAnswerBytes) throw ECmdException(DeviceError::ReadDataFailed, "<BCC>");
   }
 
-  if (static_cast<int>(Count) != ExpectedCount(Len)) throw ECmdException(112, LenMismatchText(Len, Count));
-  if (Text.size() != 4) throw ECmdException(111, "[" + Text + "]");
+  if (static_cast<int>(Count) != ExpectedCount(Len))
+    throw ECmdException(DeviceError::BadLength, LenMismatchText(Len, Count));
+  if (Text.size() != 4) throw ECmdException(DeviceError::BadChecksum, "[" + Text + "]");
   const std::string Computed = ChecksumText(Sum);
-  if (Text != Computed) throw ECmdException(111, "[" + Text + "/" + Computed + "]");
+  if (Text != Computed) throw ECmdException(DeviceError::BadChecksum, "[" + Text + "/" + Computed + "]");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -205,10 +220,10 @@ void TRS32Device::SendFrame(const TDataBuffer& Frame) {
     FPort->Purge();
     Written = FPort->Write(Frame.data(), Frame.size());
   } catch (const std::exception& E) {
-    throw ECmdException(102, E.what());
+    throw ECmdException(DeviceError::WriteFailed, E.what());
   }
   if (Written != Frame.size())
-    throw ECmdException(102, std::to_string(Written) + "/" + std::to_string(Frame.size()));
+    throw ECmdException(DeviceError::WriteFailed, std::to_string(Written) + "/" + std::to_string(Frame.size()));
 }
 
 void TRS32Device::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer,
@@ -217,14 +232,14 @@ void TRS32Device::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TD
   // (for 120 s from the start of the call); other stray bytes are passed over for 60 s.
   for (;;) {
     uint8_t B = 0;
-    if (!ReadByte(kAnswerStartTimeout, B)) throw ECmdException(103, "<01>");
+    if (!ReadByte(kAnswerStartTimeout, B)) throw ECmdException(DeviceError::NoResponse, "<01>");
     if (B == kFrameStart) break;
     if (B == kSyn) {
-      if (ElapsedMs(CallStart, FClock.Now()) >= 120000) throw ECmdException(120);
+      if (ElapsedMs(CallStart, FClock.Now()) >= 120000) throw ECmdException(DeviceError::Busy);
     } else if (B == kNak) {
-      throw ECmdException(106, "<NAK>");
+      throw ECmdException(DeviceError::Nak, "<NAK>");
     } else if (ElapsedMs(CallStart, FClock.Now()) >= 60000) {
-      throw ECmdException(103, "<01> first byte not recieved");
+      throw ECmdException(DeviceError::NoResponse, "<01> first byte not recieved");
     }
   }
   ReadFrameBody(Cmd, Answer, Status);

@@ -24,24 +24,39 @@ bool IsPeerClosed(const std::error_code& Ec) { return Ec == asio::error::eof; }
 
 [[noreturn]] void ThrowSocketError(const std::error_code& Ec) { throw asio::system_error(Ec); }
 
+// The marks a repeated attempt leaves in the error text, before the next attempt's failure;
+// kept for log readers, who search for them.
+constexpr const char* kMarkRetry = "\r\n[RETRY->]";         // no connection
+constexpr const char* kMarkRetryAnswer = "\r\n[RETRY->>]";  // a bad answer or a NAK
+constexpr const char* kMarkRetrySocket = "[RETRY->]";       // a socket error or the read time-out
+
 // What each failure of an attempt does next on the TCP link: no connection is tried
 // again for the first 5 s of the call (the next attempt reconnects), a bad answer or a NAK
 // after 200 ms; both count an attempt. Everything else (102 write failure, 110 wrong CMD
 // echo, 120 busy too long) ends the call.
 constexpr TRetryRule kTCPRules[] = {
-    {101, TNextStep::Retry, true, 0, 5000, "\r\n[RETRY->]"},
-    {104, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
-    {105, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
-    {106, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
-    {109, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
-    {112, TNextStep::Retry, true, 200, 0, "\r\n[RETRY->>]"},
+    {.Code = DeviceError::PortNotActive, .Next = TNextStep::Retry,
+     .Counted = true, .WithinMs = 5000, .Mark = kMarkRetry},
+    {.Code = DeviceError::ReadByteFailed, .Next = TNextStep::Retry,
+     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::ReadDataFailed, .Next = TNextStep::Retry,
+     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::Nak, .Next = TNextStep::Retry,
+     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::WrongSequence, .Next = TNextStep::Retry,
+     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::BadLength, .Next = TNextStep::Retry,
+     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
 };
 
 // Retries for 30 s; a failure adds its message only, not the text of its code.
-constexpr TRetryPolicy kTCPPolicy{kTCPRules, 30, false};
+constexpr TRetryPolicy kTCPPolicy{.Rules = kTCPRules, .WindowSeconds = 30, .CodeText = false};
 
 // A socket error or the read time-out: recorded as 103, the next attempt reconnects.
-constexpr TRetryRule kSocketRetry{103, TNextStep::Retry, true, 0, 0, "[RETRY->]"};
+constexpr TRetryRule kSocketRetry{.Code = DeviceError::NoResponse,
+                                  .Next = TNextStep::Retry,
+                                  .Counted = true,
+                                  .Mark = kMarkRetrySocket};
 
 // The text of a socket-layer error: a system error by its value in the C locale's English
 // (the socket library's own text follows the process's locale); the socket library's own
@@ -198,7 +213,7 @@ void AnalyseTCPAnswer(const TDataBuffer& C, uint8_t Seq, uint8_t Cmd, TDataBuffe
                       TDataBuffer& Status) {
   AnswerData.clear();
   Status.clear();
-  if (C.size() < 4) throw ECmdException(105, "LEN1");
+  if (C.size() < 4) throw ECmdException(DeviceError::ReadDataFailed, "LEN1");
   uint32_t Sum = 0;
   size_t Count = 0;
   auto Add = [&](uint8_t B) {
@@ -207,38 +222,39 @@ void AnalyseTCPAnswer(const TDataBuffer& C, uint8_t Seq, uint8_t Cmd, TDataBuffe
   };
 
   const uint8_t Len = C[1];
-  if (Len == 0) throw ECmdException(105, "<LEN>");
+  if (Len == 0) throw ECmdException(DeviceError::ReadDataFailed, "<LEN>");
   Add(Len);
-  if (C[2] == 0) throw ECmdException(104, "<SEQ>");
-  if (C[2] != Seq) throw ECmdException(109, EchoMismatchText(C[2], Seq));
+  if (C[2] == 0) throw ECmdException(DeviceError::ReadByteFailed, "<SEQ>");
+  if (C[2] != Seq) throw ECmdException(DeviceError::WrongSequence, EchoMismatchText(C[2], Seq));
   Add(C[2]);
-  if (C[3] == 0) throw ECmdException(104, "<CMD>");
-  if (C[3] != Cmd) throw ECmdException(110, EchoMismatchText(C[3], Cmd));
+  if (C[3] == 0) throw ECmdException(DeviceError::ReadByteFailed, "<CMD>");
+  if (C[3] != Cmd) throw ECmdException(DeviceError::WrongCommandEcho, EchoMismatchText(C[3], Cmd));
   Add(C[3]);
 
   // The separators are looked for after the echo bytes.
   auto Sep = std::find(C.begin() + 4, C.end(), kAnswerSeparator);
-  if (Sep == C.end()) throw ECmdException(104, "data");
+  if (Sep == C.end()) throw ECmdException(DeviceError::ReadByteFailed, "data");
   for (auto It = C.begin() + 4; It <= Sep; ++It) {
     if (*It > kAnswerSeparator) AnswerData.push_back(*It);
     Add(*It);
   }
   auto End = std::find(Sep + 1, C.end(), kDataEnd);
   if (C.end() - (Sep + 1) < static_cast<std::ptrdiff_t>(kStatusLength) || End == C.end())
-    throw ECmdException(104, "status");
+    throw ECmdException(DeviceError::ReadByteFailed, "status");
   for (auto It = Sep + 1; It <= End; ++It) {
     if (*It > kDataEnd) Status.push_back(*It);
     Add(*It);
   }
-  if (Status.size() != kStatusLength) throw ECmdException(105, "<STATUS>");
+  if (Status.size() != kStatusLength) throw ECmdException(DeviceError::ReadDataFailed, "<STATUS>");
 
   std::string Text;
   for (auto It = End + 1; It != C.end() && *It != kFrameEnd; ++It)
     if (*It > kFrameEnd) Text += ChecksumDigitText(*It);
-  if (Text.size() != 4) throw ECmdException(104, "[" + Text + "]");
-  if (static_cast<int>(Count) != ExpectedCount(Len)) throw ECmdException(112, LenMismatchText(Len, Count));
+  if (Text.size() != 4) throw ECmdException(DeviceError::ReadByteFailed, "[" + Text + "]");
+  if (static_cast<int>(Count) != ExpectedCount(Len))
+    throw ECmdException(DeviceError::BadLength, LenMismatchText(Len, Count));
   const std::string Computed = ChecksumText(Sum);
-  if (Text != Computed) throw ECmdException(104, "[" + Text + "/" + Computed + "]");
+  if (Text != Computed) throw ECmdException(DeviceError::ReadByteFailed, "[" + Text + "/" + Computed + "]");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -276,7 +292,7 @@ bool TTCPDevice::Connect() {
       if (FClient->Socket.is_open()) return true;
     } catch (const std::exception& E) {
       if (ElapsedWholeSeconds(Start, FClock.Now()) > 3) {
-        FErrorCode = 102;
+        FErrorCode = DeviceError::WriteFailed;
         FErrorText = "Failed to connect host. " + FailureText(E);
         return false;
       }
@@ -294,7 +310,7 @@ const TRetryPolicy& TTCPDevice::RetryPolicy() const { return kTCPPolicy; }
 
 bool TTCPDevice::LinkReady() {
   // After no connection (101) or a socket-layer failure (103) the connection is made anew.
-  if (FErrorCode == 101 || FErrorCode == 103) Disconnect();
+  if (FErrorCode == DeviceError::PortNotActive || FErrorCode == DeviceError::NoResponse) Disconnect();
   return IsConnected() || Connect();
 }
 
@@ -305,7 +321,7 @@ void TTCPDevice::SendFrame(const TDataBuffer& Frame) {
   } catch (const std::exception& E) {
     std::string Message = FailureText(E);
     std::replace(Message.begin(), Message.end(), '#', ' ');
-    throw ECmdException(102, Message);
+    throw ECmdException(DeviceError::WriteFailed, Message);
   }
 }
 
@@ -320,9 +336,9 @@ void TTCPDevice::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint /*CallStart*/,
   for (;;) {
     const uint8_t B = FClient->ReadByte(FReadTimeout);
     if (B == kSyn) {
-      if (ElapsedMs(T1, FClock.Now()) >= 120000) throw ECmdException(120);
+      if (ElapsedMs(T1, FClock.Now()) >= 120000) throw ECmdException(DeviceError::Busy);
     } else {
-      if (B == kNak) throw ECmdException(106, "<NAK>");
+      if (B == kNak) throw ECmdException(DeviceError::Nak, "<NAK>");
       ++Read;
     }
     if (B == kFrameStart) Started = true;
@@ -333,7 +349,7 @@ void TTCPDevice::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint /*CallStart*/,
 }
 
 const TRetryRule* TTCPDevice::OtherFailure(const std::exception& E) {
-  FErrorCode = 103;
+  FErrorCode = DeviceError::NoResponse;
   if (const auto* Socket = dynamic_cast<const asio::system_error*>(&E)) {
     // The socket layer: a socket error or the read time-out reconnects and tries again;
     // the connection closed by the printer's side ends the exchange.

@@ -269,15 +269,19 @@ void TECRFileReader::ClearCommands() {
   FCashierPass = uECRFileReader::Trim(uConst::ToCp1251(uConst::CashierPas()));
 }
 
-TInvoiceObject* TECRFileReader::FindInvoice() const {
+TInvoiceObject* TECRFileReader::FindInvoice() {
   for (auto it = FCommands.rbegin(); it != FCommands.rend(); ++it)
-    if (auto* invoice = dynamic_cast<TInvoiceObject*>(it->get())) return invoice;
+    if (auto* invoice = std::get_if<TInvoiceObject>(&*it)) return invoice;
   return nullptr;
 }
 
+const TInvoiceObject* TECRFileReader::FindInvoice() const {
+  return const_cast<TECRFileReader*>(this)->FindInvoice();
+}
+
 bool TECRFileReader::HasPayments() const {
-  for (const auto& c : FCommands)
-    if (dynamic_cast<const TPaymentObject*>(c.get())) return true;
+  for (const TCommand& c : FCommands)
+    if (std::holds_alternative<TPaymentObject>(c)) return true;
   return false;
 }
 
@@ -287,11 +291,7 @@ void TECRFileReader::AddInvoiceField(std::string text, int index) {
   if (!text.empty() && text[0] == ':') text.erase(0, 1);
   if (text.size() > 255) text.resize(255);
   TInvoiceObject* invoice = FindInvoice();
-  if (!invoice) {
-    auto made = std::make_unique<TInvoiceObject>();
-    invoice = made.get();
-    FCommands.push_back(std::move(made));
-  }
+  if (!invoice) invoice = &std::get<TInvoiceObject>(FCommands.emplace_back(TInvoiceObject{}));
   std::string* fields[] = {&invoice->FirmName, &invoice->Town, &invoice->Address, &invoice->Mol,
                            &invoice->Customer};
   *fields[index] = text;

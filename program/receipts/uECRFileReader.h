@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "program/receipts/MiravokFprnProxy.h"
@@ -25,16 +26,10 @@
 
 namespace fp {
 
-// ---- Command objects: one per record of a receipt file, owned by the reader in file
-// order. ----
+// ---- Command objects: one per record of a receipt file, held by the reader in file
+// order as a TCommand (below). ----
 
-class TCommandObject {
- public:
-  virtual ~TCommandObject() = default;
-};
-
-class TPluObject : public TCommandObject {
- public:
+struct TPluObject {
   std::string Number;  // the PLU number as read, untrimmed
   std::string Name;
   double Price = 0;
@@ -44,27 +39,23 @@ class TPluObject : public TCommandObject {
   std::string RawLine;
 };
 
-class TDiscountObject : public TCommandObject {
- public:
+struct TDiscountObject {
   uint8_t DiscType = 0;  // 1 percent on the last sale, 2 percent on the subtotal, 3 amount
   double Value = 0;      // negative for a discount
   std::string RawLine;
 };
 
-class TLineObject : public TCommandObject {
- public:
+struct TLineObject {
   std::string Text;
   std::string RawLine;
 };
 
-class TInOutAmount : public TCommandObject {
- public:
+struct TInOutAmount {
   double Amount = 0;  // positive cash in, negative cash out
   std::string RawLine;
 };
 
-class TPaymentObject : public TCommandObject {
- public:
+struct TPaymentObject {
   int32_t PayType = 0;
   double Course = 1;
   double Amount = 0;
@@ -72,8 +63,7 @@ class TPaymentObject : public TCommandObject {
   std::string RawLine;
 };
 
-class TInvoiceObject : public TCommandObject {
- public:
+struct TInvoiceObject {
   std::string VatNumber;
   std::string TaxNumber;
   int64_t InvoiceNo = 0;  // 0: not given
@@ -85,24 +75,25 @@ class TInvoiceObject : public TCommandObject {
   std::string RawLines;  // every invoice line of the file, each preceded by a CR
 };
 
-class TCopyBon : public TCommandObject {
- public:
+struct TCopyBon {
   std::string RawLine;
 };
 
-class TStatusObject : public TCommandObject {
- public:
+struct TStatusObject {
   std::string RawLine;
 };
 
-class TReportObject : public TCommandObject {
- public:
+struct TReportObject {
   uint8_t ReportType = 0;  // 0 X report, 1 Z report, 2 fiscal-memory report by dates
   std::string RawLine;
   int32_t Detailed = 0;
   DATE StartDate = 0;
   DATE EndDate = 0;
 };
+
+// One record of a receipt file.
+using TCommand = std::variant<TPluObject, TDiscountObject, TLineObject, TInOutAmount, TPaymentObject, TInvoiceObject,
+                              TCopyBon, TStatusObject, TReportObject>;
 
 struct TRefundParam {
   int32_t ReceiptNo = 0;  // 0: no refund
@@ -209,12 +200,14 @@ class TECRFileReader {
   // again; the descriptor stays open. Without it the file is opened without blocking and
   // without following a link, and only a regular file is read.
   bool ReadFile(const QString& path, uint8_t encoding, int fd = -1);
-  TInvoiceObject* FindInvoice() const;
+  // The last invoice record (null when there is none).
+  TInvoiceObject* FindInvoice();
+  const TInvoiceObject* FindInvoice() const;
   bool HasPayments() const;
 
   // What the last ReadFile found: the command objects in file order, the file and its
   // report file's name, the kind of file, the operator, the refund and unique sale number.
-  const std::vector<std::unique_ptr<TCommandObject>>& Commands() const { return FCommands; }
+  const std::vector<TCommand>& Commands() const { return FCommands; }
   const QString& CurrentFile() const { return FCurrentFile; }
   const QString& RepFileName() const { return FRepFileName; }
   bool HasSales() const { return FHasSales; }
@@ -356,7 +349,7 @@ class TECRFileReader {
   QString FRepFileName;
   std::vector<std::string> FFileLines;
   std::vector<std::string> FRepLines;
-  std::vector<std::unique_ptr<TCommandObject>> FCommands;
+  std::vector<TCommand> FCommands;
   int32_t FTextLineCount = 0;
   bool FIsStatusFile = false;
   bool FIsReportFile = false;

@@ -17,6 +17,12 @@ namespace {
 
 std::string Amount(double v) { return FormatFixed(v, 1, 2); }
 
+// The step of each kind of record, for std::visit.
+template <class... F>
+struct TOverloaded : F... {
+  using F::operator()...;
+};
+
 }  // namespace
 
 void TECRFileReader::SendIrrevocable(bool& sent, const std::function<int32_t()>& call) {
@@ -64,26 +70,47 @@ bool TECRFileReader::PrintPluList() {
       OpenComentReceipt();
     }
 
-    for (const auto& command : FCommands) {
-      TCommandObject* c = command.get();
-      if (auto* plu = dynamic_cast<TPluObject*>(c))
-        PrintPlu(*plu);
-      else if (auto* discount = dynamic_cast<TDiscountObject*>(c))
-        PrintDiscount(*discount);
-      else if (auto* line = dynamic_cast<TLineObject*>(c))
-        PrintLine(*line);
-      else if (auto* payment = dynamic_cast<TPaymentObject*>(c))
-        PrintPayment(*payment);
-      else if (auto* copy = dynamic_cast<TCopyBon*>(c))
-        PrintCopy(*copy);
-      else if (auto* amount = dynamic_cast<TInOutAmount*>(c))
-        PrintInOutAmount(*amount);
-      else if (auto* report = dynamic_cast<TReportObject*>(c))
-        PrintReportObj(*report);
-      else if (auto* status = dynamic_cast<TStatusObject*>(c)) {
-        PrintStatusObj(*status);
-        break;
-      }
+    // Each record's step; a status query is the file's only record and ends the list.
+    for (const TCommand& command : FCommands) {
+      const bool last = std::visit(
+          TOverloaded{
+              [this](const TPluObject& c) {
+                PrintPlu(c);
+                return false;
+              },
+              [this](const TDiscountObject& c) {
+                PrintDiscount(c);
+                return false;
+              },
+              [this](const TLineObject& c) {
+                PrintLine(c);
+                return false;
+              },
+              [this](const TPaymentObject& c) {
+                PrintPayment(c);
+                return false;
+              },
+              [this](const TCopyBon& c) {
+                PrintCopy(c);
+                return false;
+              },
+              [this](const TInOutAmount& c) {
+                PrintInOutAmount(c);
+                return false;
+              },
+              [this](const TReportObject& c) {
+                PrintReportObj(c);
+                return false;
+              },
+              [this](const TStatusObject& c) {
+                PrintStatusObj(c);
+                return true;
+              },
+              // The invoice's data go with the receipt's opening.
+              [](const TInvoiceObject&) { return false; },
+          },
+          command);
+      if (last) break;
     }
 
     std::string autopaid;
@@ -106,7 +133,7 @@ bool TECRFileReader::PrintPluList() {
       ComPtr<IBonData> bon = FFprn.GetRecieptStatus();
       if (!bon || FFprn.LastErrorCode() != 0) {
         // Without the status there is nothing to write; the receipt still closes.
-        Log("[PrintPluList]Before close line skipped: " + FFprn.LastErrorMessage());
+        Log(std::string(Tag::PrintPluList) + "Before close line skipped: " + FFprn.LastErrorMessage());
       } else {
         double total = 0, payed = 0;
         OleCheck(bon->get_TotalAmount(&total));
@@ -126,11 +153,11 @@ bool TECRFileReader::PrintPluList() {
       CloseReciept();
       AddRepLine("Close");
     }
-    Log("[PrintPluList]Durration: " + Number(timer.elapsed()));
+    Log(std::string(Tag::PrintPluList) + "Durration: " + Number(timer.elapsed()));
     return true;
   } catch (const std::exception& e) {
     AddRepLine(std::string("[ERROR]") + e.what());
-    LogError(std::string("[PrintPluList]") + e.what());
+    LogError(std::string(Tag::PrintPluList) + e.what());
     // The library keeps a given sale number for a retried opening when the failed one never
     // reached the printer; this file is done, so its number must not open the next file's
     // receipt (nor be used twice when this file is sent again).
@@ -141,15 +168,15 @@ bool TECRFileReader::PrintPluList() {
 
 void TECRFileReader::CheckRefundPayments() const {
   if (!RefundMode()) return;
-  for (const auto& c : FCommands)
-    if (auto* payment = dynamic_cast<const TPaymentObject*>(c.get()); payment && payment->PayType != 1)
+  for (const TCommand& c : FCommands)
+    if (auto* payment = std::get_if<TPaymentObject>(&c); payment && payment->PayType != 1)
       Fail("Refund is possible only for pay in cash.");
 }
 
 void TECRFileReader::FUpdatePluDataInPrinter() {
   Tagged("[FUpdatePluDataInPrinter]", [&] {
-    for (const auto& c : FCommands) {
-      const auto* plu = dynamic_cast<const TPluObject*>(c.get());
+    for (const TCommand& c : FCommands) {
+      const auto* plu = std::get_if<TPluObject>(&c);
       if (!plu) continue;
       const int32_t n = StrToIntDef(plu->Number, -1);
       if (n <= 0 || n >= 30000) {
@@ -180,7 +207,7 @@ void TECRFileReader::FUpdatePluDataInPrinter() {
 void TECRFileReader::OpenReceipt() {
   QElapsedTimer timer;
   timer.start();
-  Tagged("[OpenReceipt]", [&] {
+  Tagged(Tag::OpenReceipt, [&] {
     TInvoiceObject* invoice = FindInvoice();
     std::string nextInvoice;
     if (FRepDetailPrint) {
@@ -223,7 +250,7 @@ void TECRFileReader::OpenReceipt() {
                              "", "", "", "", "", ""));
       FProgress.Opened = true;
     }
-    Log("[OpenReceipt]Durration: " + Number(timer.elapsed()));
+    Log(std::string(Tag::OpenReceipt) + "Durration: " + Number(timer.elapsed()));
   });
 }
 
@@ -240,7 +267,7 @@ void TECRFileReader::SendRefundParams() {
 void TECRFileReader::OpenComentReceipt() {
   QElapsedTimer timer;
   timer.start();
-  Tagged("[OpenComentReceipt]", [&] {
+  Tagged(Tag::OpenComentReceipt, [&] {
     if (FRepFilePrint) {
       ReadRecieptStatus();
       AddRepLine("No Ecr:" + FSerialNo);
@@ -249,7 +276,7 @@ void TECRFileReader::OpenComentReceipt() {
     }
     CheckRes(FFprn.StartBon(1, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS, "", "", "", "", "", "", "", ""));
     FProgress.Opened = FProgress.NonFiscal = true;
-    Log("[OpenComentReceipt]Durration: " + Number(timer.elapsed()));
+    Log(std::string(Tag::OpenComentReceipt) + "Durration: " + Number(timer.elapsed()));
   });
 }
 
@@ -313,7 +340,7 @@ void TECRFileReader::PrintLine(const TLineObject& line) {
 int32_t TECRFileReader::ReplacePayType(int32_t payType) {
   for (const TPayTypePair& pair : FPayTypePairs) {
     if (pair.FilePayType == payType) {
-      Log("[PrintPayment]Pay Type is changed. Used defined in ini file.");
+      Log(std::string(Tag::PrintPayment) + "Pay Type is changed. Used defined in ini file.");
       return pair.PrnPayType;
     }
   }
@@ -322,7 +349,7 @@ int32_t TECRFileReader::ReplacePayType(int32_t payType) {
 
 void TECRFileReader::PrintPayment(const TPaymentObject& payment) {
   const std::string text = "AddPayment: Pay" + Number(payment.PayType) + " = " + Amount(payment.Amount) + " --- ";
-  Tagged("[PrintPayment]", [&] {
+  Tagged(Tag::PrintPayment, [&] {
     AddRepLine(payment.RawLine);
     // A payment without an amount: the status is read (its failure stops the file), and
     // the amount 0 goes to the printer as written.

@@ -168,11 +168,11 @@ bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding, int fd) {
       }
     }
   done:
-    Log("[ReadFile]Durration: " + Number(timer.elapsed()));
+    Log(std::string(Tag::ReadFile) + "Durration: " + Number(timer.elapsed()));
     return true;
   } catch (const std::exception& e) {
     AddRepLine(std::string("[ERROR]") + e.what());
-    LogError(std::string("[ReadFile]") + e.what() + ". Row data:" + row);
+    LogError(std::string(Tag::ReadFile) + e.what() + ". Row data:" + row);
     return false;
   }
 }
@@ -206,35 +206,35 @@ void CheckPluPrice(const TPluObject& plu) {
 void TECRFileReader::FAddPlu(const std::string& line) {
   Log("AddCommand AddPlu: " + line);
   Tagged("[FAddPlu]", [&] {
-    auto plu = std::make_unique<TPluObject>();
+    TPluObject plu;
     std::string s = line;
-    plu->Number = CopyToPosAndDel(s, 4);
-    const int32_t n = StrToIntDef(Trim(plu->Number), -1);
+    plu.Number = CopyToPosAndDel(s, 4);
+    const int32_t n = StrToIntDef(Trim(plu.Number), -1);
     if (n == 0 || n == -1) Fail("Invalid PLU number.");
-    plu->Name = CopyToPosAndDel(s, 12);
+    plu.Name = CopyToPosAndDel(s, 12);
     // Two implied decimals in the price, three in the quantity.
     std::string price = CopyToPosAndDel(s, 8);
     price.insert(6, ".");
-    if (!TryStrToFloat(price, plu->Price)) Fail("Invalid PLU price");
-    CheckPluPrice(*plu);
+    if (!TryStrToFloat(price, plu.Price)) Fail("Invalid PLU price");
+    CheckPluPrice(plu);
     std::string quantity = CopyToPosAndDel(s, 8);
     quantity.insert(5, ".");
-    if (!TryStrToFloat(quantity, plu->Quantity)) Fail("Invalid PLU quntity.");
-    CheckPluAmounts(*plu);
-    if (!s.empty()) plu->VatGroup = VatGroupOf(CopyToPosAndDel(s, 1));
+    if (!TryStrToFloat(quantity, plu.Quantity)) Fail("Invalid PLU quntity.");
+    CheckPluAmounts(plu);
+    if (!s.empty()) plu.VatGroup = VatGroupOf(CopyToPosAndDel(s, 1));
     if (!s.empty()) CopyToPosAndDel(s, 2);
     if (!s.empty()) {
       const int32_t d = StrToIntDef(CopyToPosAndDel(s, 2), -1);
-      plu->Department = d >= 0 ? d + 1 : d;
-      if (plu->Department >= 100)
-        Fail("Invalid department nom:" + Number(plu->Department) + ". Valid numbers are between 1 to 100.");
+      plu.Department = d >= 0 ? d + 1 : d;
+      if (plu.Department >= 100)
+        Fail("Invalid department nom:" + Number(plu.Department) + ". Valid numbers are between 1 to 100.");
     }
-    if (uConst::UsePluAsDepartNo()) plu->Department = PluAsDepartment(plu->Number);
+    if (uConst::UsePluAsDepartNo()) plu.Department = PluAsDepartment(plu.Number);
     if (!s.empty()) {
       const int32_t payType = StrToIntDef(CopyToPosAndDel(s, 1), 0);
       if (payType > 0 && FAutoPayType <= 0) FAutoPayType = payType;
     }
-    plu->RawLine = line;
+    plu.RawLine = line;
     FCommands.push_back(std::move(plu));
     FHasSales = true;
   });
@@ -243,22 +243,22 @@ void TECRFileReader::FAddPlu(const std::string& line) {
 void TECRFileReader::FAddExtPlu(const std::string& line) {
   Log("AddCommand AddExtPlu: " + line);
   Tagged("[FAddExtPlu]", [&] {
-    auto plu = std::make_unique<TPluObject>();
+    TPluObject plu;
     std::string s = line.substr(1);
     const std::string number = CopyToCharAndDel(s, '^');
     int32_t n = -1;
-    if (TryStrToInt(Trim(number), n) && n >= 0 && n <= 30000) plu->Number = number;
-    plu->Name = CopyToCharAndDel(s, '^');
+    if (TryStrToInt(Trim(number), n) && n >= 0 && n <= 30000) plu.Number = number;
+    plu.Name = CopyToCharAndDel(s, '^');
     // The price in hundredths, the quantity in thousandths, decimal point or not.
-    if (!TryStrToFloat(CopyToCharAndDel(s, '^'), plu->Price)) Fail("Invalid PLU price");
-    plu->Price /= 100;
-    CheckPluPrice(*plu);
-    if (!TryStrToFloat(CopyToCharAndDel(s, '^'), plu->Quantity)) Fail("Invalid PLU quntity.");
-    plu->Quantity /= 1000;
-    CheckPluAmounts(*plu);
-    plu->VatGroup = Trim(s).empty() ? 2 : VatGroupOf(s.substr(0, 1));
-    if (uConst::UsePluAsDepartNo()) plu->Department = PluAsDepartment(plu->Number);
-    plu->RawLine = line;
+    if (!TryStrToFloat(CopyToCharAndDel(s, '^'), plu.Price)) Fail("Invalid PLU price");
+    plu.Price /= 100;
+    CheckPluPrice(plu);
+    if (!TryStrToFloat(CopyToCharAndDel(s, '^'), plu.Quantity)) Fail("Invalid PLU quntity.");
+    plu.Quantity /= 1000;
+    CheckPluAmounts(plu);
+    plu.VatGroup = Trim(s).empty() ? 2 : VatGroupOf(s.substr(0, 1));
+    if (uConst::UsePluAsDepartNo()) plu.Department = PluAsDepartment(plu.Number);
+    plu.RawLine = line;
     FCommands.push_back(std::move(plu));
     FHasSales = true;
   });
@@ -267,11 +267,11 @@ void TECRFileReader::FAddExtPlu(const std::string& line) {
 void TECRFileReader::FAddDiscount(const std::string& line) {
   Log("AddCommand AddDiscount: " + line);
   Tagged("[FAddDiscount]", [&] {
-    auto discount = std::make_unique<TDiscountObject>();
+    TDiscountObject discount;
     switch (UpperAscii(line[1])) {
-      case 'P': discount->DiscType = 1; break;
-      case 'S': discount->DiscType = 2; break;
-      case 'V': discount->DiscType = 3; break;
+      case 'P': discount.DiscType = 1; break;
+      case 'S': discount.DiscType = 2; break;
+      case 'V': discount.DiscType = 3; break;
       default: Fail("Invalid discount type");
     }
     const char sign = line.size() > 2 ? line[2] : '\0';
@@ -282,20 +282,20 @@ void TECRFileReader::FAddDiscount(const std::string& line) {
       if (value.size() == 1) value.insert(0, "0");
       if (value.size() >= 2) value.insert(value.size() - 2, ".");
     }
-    if (!TryStrToFloat(value, discount->Value)) Fail("Invalid discount value.");
-    if (discount->DiscType != 3 && discount->Value > 99.99)
+    if (!TryStrToFloat(value, discount.Value)) Fail("Invalid discount value.");
+    if (discount.DiscType != 3 && discount.Value > 99.99)
       Fail("Discount value is over range /-99.99% to 99.99%/ .");
-    if (sign == '-') discount->Value = -discount->Value;
-    discount->RawLine = line;
+    if (sign == '-') discount.Value = -discount.Value;
+    discount.RawLine = line;
     FCommands.push_back(std::move(discount));
   });
 }
 
 void TECRFileReader::FAddLine(const std::string& line) {
   Log("AddCommand AddLine: " + line);
-  auto text = std::make_unique<TLineObject>();
-  text->Text = line.substr(1);
-  text->RawLine = line;
+  TLineObject text;
+  text.Text = line.substr(1);
+  text.RawLine = line;
   FCommands.push_back(std::move(text));
 }
 
@@ -305,7 +305,7 @@ void TECRFileReader::FAddPayment(const std::string& line) {
   Tagged(
       "[FAddPayment]",
       [&] {
-        auto payment = std::make_unique<TPaymentObject>();
+        TPaymentObject payment;
         std::string type;
         if (s.find('^') != std::string::npos) {
           type = CopyToCharAndDel(s, '^');
@@ -314,15 +314,15 @@ void TECRFileReader::FAddPayment(const std::string& line) {
           type = s.substr(0, 1);
           s.erase(0, type.size());
         }
-        if (!TryStrToInt(type, payment->PayType)) Fail("Pay type is not digit.");
+        if (!TryStrToInt(type, payment.PayType)) Fail("Pay type is not digit.");
         if (!s.empty() &&
-            !TryStrToFloat(NormalizeDecimalSeparator(CopyToCharAndDel(s, '^')), payment->Amount))
+            !TryStrToFloat(NormalizeDecimalSeparator(CopyToCharAndDel(s, '^')), payment.Amount))
           Fail("Pay amount is not valid double value.");
         if (!s.empty() &&
-            !TryStrToFloat(NormalizeDecimalSeparator(CopyToCharAndDel(s, '^')), payment->Course))
+            !TryStrToFloat(NormalizeDecimalSeparator(CopyToCharAndDel(s, '^')), payment.Course))
           Fail("Cource is not valid double value.");
-        if (!s.empty()) payment->Currency = CopyToPosAndDel(s, 3);
-        payment->RawLine = line;
+        if (!s.empty()) payment.Currency = CopyToPosAndDel(s, 3);
+        payment.RawLine = line;
         FCommands.push_back(std::move(payment));
       },
       [&] { return " " + s; });
@@ -332,11 +332,7 @@ void TECRFileReader::FAddInvoice(const std::string& line) {
   // "#L" alone names no field and makes no invoice.
   if (line.size() <= 2) return;
   TInvoiceObject* invoice = FindInvoice();
-  if (!invoice) {
-    auto made = std::make_unique<TInvoiceObject>();
-    invoice = made.get();
-    FCommands.push_back(std::move(made));
-  }
+  if (!invoice) invoice = &std::get<TInvoiceObject>(FCommands.emplace_back(TInvoiceObject{}));
   invoice->RawLines += "\r" + line;
   const std::string rest = line.substr(3);
   Tagged(
@@ -365,24 +361,24 @@ void TECRFileReader::FAddInvoice(const std::string& line) {
 void TECRFileReader::FAddReport(const std::string& line) {
   Log("AddReport: " + line);
   Tagged("[FAddReport]", [&] {
-    auto report = std::make_unique<TReportObject>();
+    TReportObject report;
     const char letter = UpperAscii(line[0] == '$' ? line[2] : line[1]);
     if (letter == 'N') {
-      report->ReportType = 1;
+      report.ReportType = 1;
     } else if (letter == 'M') {
-      report->ReportType = 2;
+      report.ReportType = 2;
       std::string s = line.substr(2);
-      report->Detailed = 1;
+      report.Detailed = 1;
       if (!s.empty()) {
-        report->Detailed = s[0] == '0' ? 1 : 0;
+        report.Detailed = s[0] == '0' ? 1 : 0;
         s.erase(0, 1);
       }
       const QDateTime now = FClock();
       const QDate first(now.date().year(), now.date().month(), 1);
-      report->StartDate = ParseShortDate(s, DateTimeToOle(QDateTime(first, QTime(0, 0))));
-      report->EndDate = ParseShortDate(s, DateTimeToOle(now));
+      report.StartDate = ParseShortDate(s, DateTimeToOle(QDateTime(first, QTime(0, 0))));
+      report.EndDate = ParseShortDate(s, DateTimeToOle(now));
     }
-    report->RawLine = line;
+    report.RawLine = line;
     FCommands.push_back(std::move(report));
   });
 }
@@ -407,8 +403,8 @@ void TECRFileReader::FAddOperator(const std::string& line) {
 
 void TECRFileReader::FAddCopyBon(const std::string& line) {
   Log("AddCommand: CopyBon :" + line);
-  auto copy = std::make_unique<TCopyBon>();
-  copy->RawLine = line;
+  TCopyBon copy;
+  copy.RawLine = line;
   FCommands.push_back(std::move(copy));
 }
 
@@ -417,8 +413,8 @@ void TECRFileReader::FAddStatusCmd(const std::string& line) {
   Tagged("[FAddStatusCmd]", [&] {
     FIsStatusFile = true;
     if (!FCommands.empty()) Fail("Satus must be the only command in a file");
-    auto status = std::make_unique<TStatusObject>();
-    status->RawLine = line;
+    TStatusObject status;
+    status.RawLine = line;
     FCommands.push_back(std::move(status));
   });
 }
@@ -426,10 +422,10 @@ void TECRFileReader::FAddStatusCmd(const std::string& line) {
 void TECRFileReader::FAddInOutAmount(const std::string& line) {
   Log("AddCommand: AddUserSum :" + line);
   Tagged("[FAddInOutAmount]", [&] {
-    auto amount = std::make_unique<TInOutAmount>();
-    if (!TryStrToFloat(NormalizeDecimalSeparator(line.substr(2)), amount->Amount))
+    TInOutAmount amount;
+    if (!TryStrToFloat(NormalizeDecimalSeparator(line.substr(2)), amount.Amount))
       Fail("Amount is not valid double value.");
-    amount->RawLine = line;
+    amount.RawLine = line;
     FCommands.push_back(std::move(amount));
   });
 }

@@ -335,7 +335,7 @@ TEST_F(ReaderFixture, InvoiceBlockFieldsByPosition) {
   EXPECT_EQ(inv->RawLines, "\r#LR12\r:receiver\r:firm\r:street\r#LNtax\r#LDvat\r#LR13");
   std::vector<std::string> texts;
   for (const auto& c : reader.Commands())
-    if (auto* l = dynamic_cast<TLineObject*>(c.get())) texts.push_back(l->Text);
+    if (auto* l = std::get_if<TLineObject>(&c)) texts.push_back(l->Text);
   EXPECT_EQ(texts, (std::vector<std::string>{"note", "t6", "t7", "t8", "t9", ":t10", ":t11", ":after"}));
   EXPECT_EQ(reader.TextLineCount(), 3);  // only the lines after the block
 }

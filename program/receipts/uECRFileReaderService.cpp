@@ -91,9 +91,9 @@ bool TECRFileReader::Initialize(bool search, const std::string& deviceSerialNo) 
     FLastError.clear();
     ClearCommands();
     Log("NormalInit: " + InitCompleteText());
-    Log("[Initialize]" + FFprn.GetDriverVersion());
+    Log(Tag::Initialize + FFprn.GetDriverVersion());
   } catch (const std::exception& e) {
-    LogError(std::string("[Initialize]") + e.what());
+    LogError(std::string(Tag::Initialize) + e.what());
     return false;
   }
   ReadCurrencyMode();
@@ -115,11 +115,11 @@ bool TECRFileReader::FastInit(bool search, const std::string& deviceSerialNo) {
     CheckErrorCode();
     Log("FastInit: " + InitCompleteText());
   } catch (const std::exception& e) {
-    LogError(std::string("[FastInit]") + e.what());
+    LogError(std::string(Tag::FastInit) + e.what());
     return false;
   }
   ReadCurrencyMode();
-  Log("[FastInit]Durration: " + Number(timer.elapsed()));
+  Log(std::string(Tag::FastInit) + "Durration: " + Number(timer.elapsed()));
   return true;
 }
 

@@ -9,6 +9,18 @@
 
 namespace fp::uECRFileReader {
 
+// The names in front of the reader's log lines and failure texts that more than one line
+// carries; kept for log readers, who search for them.
+namespace Tag {
+inline constexpr const char* PrintPluList = "[PrintPluList]";
+inline constexpr const char* OpenReceipt = "[OpenReceipt]";
+inline constexpr const char* OpenComentReceipt = "[OpenComentReceipt]";
+inline constexpr const char* PrintPayment = "[PrintPayment]";
+inline constexpr const char* ReadFile = "[ReadFile]";
+inline constexpr const char* Initialize = "[Initialize]";
+inline constexpr const char* FastInit = "[FastInit]";
+}  // namespace Tag
+
 [[noreturn]] inline void Fail(const std::string& text) { throw std::runtime_error(text); }
 
 // A whole number in decimal, as the report and log lines show numbers.

@@ -32,8 +32,8 @@ class IMainWindowServices {
   virtual void RunTask(TTaskKind Kind, bool Flag = true) = 0;
   // A task runs (no message).
   virtual bool TaskActive() const = 0;
-  // A task runs; shows ActiveTask when it does.
-  virtual bool IsTaskActive() = 0;
+  // For a command of the operator: true when a task runs, after showing ActiveTask.
+  virtual bool WarnIfTaskActive() = 0;
   // Errors reported by the current (or last) task.
   virtual int32_t ErrorCount() const = 0;
   // The department list that the read task fills and the write task takes a copy of.

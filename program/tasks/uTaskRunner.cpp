@@ -20,8 +20,10 @@
 
 #include "program/app/PathNamesQt.h"
 #include "program/app/uConst.h"
+#include "program/app/uMessageTexts.h"
 #include "program/app/uStrRes.h"
 #include "platform/FileOps.h"
+#include "platform/ScopeExit.h"
 #include "platform/SysErrorText.h"
 
 namespace fp {
@@ -30,25 +32,6 @@ namespace {
 using uStrRes::Message;
 namespace M = uStrRes;
 using uTaskRunner::WholeSecondsBetween;
-
-// The line break of the program's messages.
-const QString CR = QStringLiteral("\r");
-
-// Runs a function when the scope ends, also when an error leaves it.
-class TScopeExit {
- public:
-  explicit TScopeExit(std::function<void()> f) : f_(std::move(f)) {}
-  ~TScopeExit() { f_(); }
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
-
- private:
-  std::function<void()> f_;
-};
-
-QString ExceptionText(const std::exception& e) { return QString::fromLocal8Bit(e.what()); }
-
-QString ErrorMessageText() { return Message(M::ErrorOccurred) + CR + Message(M::SeeErrorFileForDetails); }
 
 }  // namespace
 
@@ -117,7 +100,7 @@ QString TTaskRunner::TaskCaption(TTaskKind Kind) {
   }
 }
 
-bool TTaskRunner::IsTaskActive() {
+bool TTaskRunner::WarnIfTaskActive() {
   if (!FTaskActive) return false;
   FObserver.ShowNotice(TRunnerNotice::ActiveTask, Message(M::ActiveTask));
   return true;
@@ -159,10 +142,76 @@ void TTaskRunner::CheckReceiptFolder() {
   SetFolderFault(ProbeFolder(FSettings.SearchPath, true, true));
 }
 
-bool TTaskRunner::StartTask(TTaskKind Kind, bool Flag, bool FromTimer) {
-  if (FromTimer ? FTaskActive : IsTaskActive()) return false;
-  if (!CheckMyDirWritable(!FromTimer)) {
-    if (FromTimer) {
+std::optional<double> uTaskRunner::ParseCashAmount(const QString& Text) {
+  bool ok = false;
+  QLocale c = QLocale::c();
+  c.setNumberOptions(QLocale::RejectGroupSeparator);
+  const double amount = c.toDouble(Text.trimmed(), &ok);
+  // "inf" and "nan" read as numbers; neither is an amount.
+  if (!ok || !std::isfinite(amount) || !(amount > 0)) return std::nullopt;
+  return amount;
+}
+
+std::optional<TTaskRequest> uTaskRunner::BuildTaskRequest(TTaskKind Kind, const TStartAnswers& Answers,
+                                                          const TMainSettings& Settings,
+                                                          const TDepartments& Departments) {
+  TTaskRequest r;
+  r.Kind = Kind;
+  switch (Kind) {
+    case tkPrinterInfo:
+    case tkCheckPrinter:
+    case tkCopyBon:
+    case tkPrintEmptyBon:
+    case tkPrintTest:
+    case tkGetDepartments:
+    case tkDepartmentReportReset:
+    case tkDepartmentReport:
+      return r;
+    case tkReadFiles:
+      r.BonFolder = Settings.SearchPath;
+      r.WatGrpBeginFromOne = Settings.WatGrpBeginFromOne;
+      return r;
+    case tkXZReport:
+      r.Reset = Answers.Report == TDailyReport::Z ? 1 : 0;
+      return r;
+    case tkSetDepartments:
+      r.Departments = Departments;
+      return r;
+    case tkReportByBlock:
+    case tkReportByDates: {
+      const TReportPeriod& period = Answers.Period;
+      if (period.ByDates) {
+        r.Kind = tkReportByDates;
+        r.Detailed = period.Detailed;
+        r.StartDate = period.StartDate;
+        r.EndDate = period.EndDate;
+      } else {
+        r.Kind = tkReportByBlock;
+        r.FirstBlock = period.FirstBlock;
+        r.LastBlock = period.LastBlock;
+        r.Detailed = period.Detailed;
+      }
+      return r;
+    }
+    case tkSumIn:
+    case tkSumOut:
+      r.Kind = tkSumIn;
+      r.Amount = Kind == tkSumIn ? Answers.Amount : -Answers.Amount;
+      return r;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool uTaskRunner::TaskShowsHourglass(TTaskKind Kind) {
+  return Kind != tkPrinterInfo && Kind != tkCheckPrinter && Kind != tkCopyBon && Kind != tkReadFiles;
+}
+
+bool TTaskRunner::StartTask(TTaskKind Kind, TDailyReport Report, TTaskStarter Starter) {
+  const bool fromTimer = Starter == TTaskStarter::Timer;
+  if (fromTimer ? FTaskActive : WarnIfTaskActive()) return false;
+  if (!CheckMyDirWritable(!fromTimer)) {
+    if (fromTimer) {
       // The reason, for the operator; a folder that passes now failed a moment ago.
       TFolderFault fault = TimerFolderFault(true);
       if (!fault) fault = TFolderFault{TFolderProblem::Unwritable, FDirFolder, 0};
@@ -181,76 +230,36 @@ bool TTaskRunner::StartTask(TTaskKind Kind, bool Flag, bool FromTimer) {
     FCurrentTaskKind = tkNone;
     return false;
   };
-  TTaskRequest r;
-  r.Kind = Kind;
-  bool hourglass = true;
+  // The questions of the kinds that ask the operator.
+  uTaskRunner::TStartAnswers answers;
+  answers.Report = Report;
   switch (Kind) {
-    case tkPrinterInfo:
-    case tkCheckPrinter:
-    case tkCopyBon:
-      hourglass = false;
-      break;
-    case tkReadFiles:
-      hourglass = false;
-      r.BonFolder = FSettings.SearchPath;
-      r.WatGrpBeginFromOne = FSettings.WatGrpBeginFromOne;
-      break;
-    case tkPrintEmptyBon:
-    case tkPrintTest:
-    case tkGetDepartments:
-    case tkDepartmentReportReset:
-    case tkDepartmentReport:
-      break;
-    case tkXZReport:
-      r.Reset = Flag ? 1 : 0;
-      break;
-    case tkSetDepartments:
-      r.Departments = FDepartments;
-      break;
     case tkReportByBlock:
-    case tkReportByDates: {
-      // The task keeps the kind asked for: a report by dates started as a block report
-      // carries the block report's caption.
-      TReportPeriod period;
-      if (!FObserver.SelectPeriod(period)) return idle();
-      if (period.ByDates) {
-        r.Kind = tkReportByDates;
-        r.Detailed = period.Detailed;
-        r.StartDate = period.StartDate;
-        r.EndDate = period.EndDate;
-      } else {
-        r.Kind = tkReportByBlock;
-        r.FirstBlock = period.FirstBlock;
-        r.LastBlock = period.LastBlock;
-        r.Detailed = period.Detailed;
-      }
+    case tkReportByDates:
+      if (!FObserver.SelectPeriod(answers.Period)) return idle();
       break;
-    }
     case tkSumIn:
     case tkSumOut: {
-      const bool in = Kind == tkSumIn;
       QString text = QStringLiteral("0");
-      if (!FObserver.InputAmount(Message(in ? M::S_SumIn : M::S_SumOut) + QStringLiteral(":"), text)) return idle();
-      bool ok = false;
-      QLocale c = QLocale::c();
-      c.setNumberOptions(QLocale::RejectGroupSeparator);
-      double amount = c.toDouble(text.trimmed(), &ok);
-      if (!ok) amount = 0;
-      // "inf" and "nan" read as numbers; neither is an amount.
-      if (!std::isfinite(amount) || !(amount > 0)) {
+      if (!FObserver.InputAmount(Message(Kind == tkSumIn ? M::S_SumIn : M::S_SumOut) + QStringLiteral(":"), text))
+        return idle();
+      const std::optional<double> amount = uTaskRunner::ParseCashAmount(text);
+      if (!amount) {
         FObserver.ShowNotice(TRunnerNotice::InvalidValue, Message(M::InvalidValue) + QStringLiteral(": ") + text);
         return idle();
       }
-      r.Kind = tkSumIn;
-      r.Amount = in ? amount : -amount;
-      FShowSuccess = true;
+      answers.Amount = *amount;
       break;
     }
     default:
-      return idle();
+      break;
   }
+  const std::optional<TTaskRequest> request = uTaskRunner::BuildTaskRequest(Kind, answers, FSettings, FDepartments);
+  if (!request) return idle();
+  if (Kind == tkSumIn || Kind == tkSumOut) FShowSuccess = true;
+  const bool hourglass = uTaskRunner::TaskShowsHourglass(Kind);
   if (hourglass) SetHourglass(true);
-  if (!StartTaskThread(r)) {
+  if (!StartTaskThread(*request)) {
     FShowSuccess = false;
     SetHourglass(false);
     return idle();
@@ -336,7 +345,7 @@ bool TTaskRunner::OwnTaskSucceeded(uint64_t Serial) const {
 bool TTaskRunner::CheckConnectivity() {
   Log(QStringLiteral("Checking connectivity."));
   const int64_t started = MonotonicMs();
-  if (!StartTask(tkCheckPrinter, true)) return false;
+  if (!StartTask(tkCheckPrinter)) return false;
   const uint64_t serial = FTaskSerial;
   FShowSuccess = false;
   if (FSettings.CheckPrnIntevalSec == 0) return true;
@@ -354,7 +363,7 @@ bool TTaskRunner::RunSettingsTest(TTaskKind Kind, bool HourglassFirst) {
   });
   FSilent = true;
   if (HourglassFirst) SetHourglass(true);
-  if (!StartTask(Kind, true)) return false;
+  if (!StartTask(Kind)) return false;
   const uint64_t serial = FTaskSerial;
   SetHourglass(true);
   return WaitForTask(serial, started, 5, WaitLimitSec) && OwnTaskSucceeded(serial);
@@ -474,19 +483,19 @@ void TTaskRunner::FileTimerTick() {
   const QDateTime now = Now();
   if (FSettings.CheckPrnIntevalSec > 0 && WholeSecondsBetween(FLastCheckTime, now) > FSettings.CheckPrnIntevalSec) {
     Log(QStringLiteral("Checking connectivity."));
-    if (StartTask(tkPrinterInfo, true, true)) FPrinterDataStale = false;
+    if (StartTask(tkPrinterInfo, TTaskStarter::Timer)) FPrinterDataStale = false;
     FLastCheckTime = now;
   } else {
     // A file that has just come waits until it has stayed unchanged long enough: the
     // window ticks again at that moment, so the wait does not grow to the timer's period.
     qint64 waitMs = -1;
     if (PendingFileCount(&waitMs) > 0) {
-      StartTask(tkReadFiles, true, true);
+      StartTask(tkReadFiles, TTaskStarter::Timer);
     } else if (waitMs >= 0) {
       FObserver.TickAgainIn(static_cast<int>(waitMs));  // at most the readiness age
     } else if (FPrinterDataStale && FSettings.CheckPrnIntevalSec > 0) {
       Log(QStringLiteral("Checking connectivity."));
-      if (StartTask(tkPrinterInfo, true, true)) FPrinterDataStale = false;
+      if (StartTask(tkPrinterInfo, TTaskStarter::Timer)) FPrinterDataStale = false;
       FLastCheckTime = now;
     }
   }

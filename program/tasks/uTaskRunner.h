@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "program/tasks/uOperatorWindows.h"
@@ -95,7 +96,35 @@ struct TFolderFault {
   explicit operator bool() const { return Problem != TFolderProblem::None; }
 };
 
+// Who starts a task: the operator (a refusal is shown) or the file timer (silent; a folder
+// that cannot be written becomes the folder fault).
+enum class TTaskStarter { Operator, Timer };
+// The report of a tkXZReport task.
+enum class TDailyReport { Z, X };
+
 namespace uTaskRunner {
+
+// The amount of a cash movement as the operator typed it: a number in the C locale without
+// group separators, blanks around it allowed, that is finite and above 0; nullopt
+// otherwise.
+std::optional<double> ParseCashAmount(const QString& Text);
+
+// What a task start asked the operator; a kind reads only its own.
+struct TStartAnswers {
+  TDailyReport Report = TDailyReport::Z;  // tkXZReport
+  TReportPeriod Period{};                 // tkReportByBlock, tkReportByDates
+  double Amount = 0;                      // tkSumIn, tkSumOut: the amount typed (above 0)
+};
+
+// The request a task of that kind starts with, from the settings, the department list and
+// the answers; nullopt for a kind no task runs. A report period by dates makes a
+// tkReportByDates request, one by blocks a tkReportByBlock request, whichever of the two
+// was asked; cash in and out are both tkSumIn requests, cash out with a negative amount.
+std::optional<TTaskRequest> BuildTaskRequest(TTaskKind Kind, const TStartAnswers& Answers,
+                                             const TMainSettings& Settings, const TDepartments& Departments);
+
+// The hourglass shows while a task of that kind starts and runs.
+bool TaskShowsHourglass(TTaskKind Kind);
 
 // The whole seconds between two moments, truncated; an unknown moment counts as the zero
 // date, so it is always long ago.
@@ -195,16 +224,18 @@ class TTaskRunner {
   const QString& LogDir() const { return FLogDir; }
 
   // ---- Starting tasks ----
-  // Starts a task; false when none was started: a task runs (ActiveTask, or silently
-  // FromTimer), a folder is not writable (CantWrite, or FromTimer the folder fault), the
-  // operator cancelled or typed an invalid amount, or the worker failed to start. Flag:
-  // for tkXZReport true is a Z report, false an X report; other kinds ignore it.
-  // FromTimer: started by the file timer, which shows no message.
-  bool StartTask(TTaskKind Kind, bool Flag = true, bool FromTimer = false);
+  // Starts a task; false when none was started: a task runs (ActiveTask, or silently from
+  // the timer), a folder is not writable (CantWrite, or from the timer the folder fault),
+  // the operator cancelled or typed an invalid amount, or the worker failed to start.
+  // Report: the report of tkXZReport; other kinds ignore it.
+  bool StartTask(TTaskKind Kind, TDailyReport Report = TDailyReport::Z,
+                 TTaskStarter Starter = TTaskStarter::Operator);
+  bool StartTask(TTaskKind Kind, TTaskStarter Starter) { return StartTask(Kind, TDailyReport::Z, Starter); }
   static QString TaskCaption(TTaskKind Kind);
+  // A task runs (no message).
   bool TaskActive() const { return FTaskActive; }
-  // A task runs; shows ActiveTask when it does.
-  bool IsTaskActive();
+  // For a command of the operator: true when a task runs, after showing ActiveTask.
+  bool WarnIfTaskActive();
   // The receipt, log and program folders can be written; Show: the failure is shown.
   bool CheckMyDirWritable(bool Show);
   // The start's test of the folders the program itself needs (the settings and the logs

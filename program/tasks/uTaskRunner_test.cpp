@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 #include "program/app/uConst.h"
 #include "program/app/uStrRes.h"
@@ -318,10 +319,10 @@ TEST_F(TaskRunnerTest, EveryWorkerGetsTheSettingsAndItsJobArguments) {
 
   // X and Z reports differ by the flag only.
   workers_.Last()->Finish();
-  ASSERT_TRUE(r.StartTask(tkXZReport, true));
+  ASSERT_TRUE(r.StartTask(tkXZReport, TDailyReport::Z));
   EXPECT_EQ(workers_.Last()->Request.Reset, 1);
   workers_.Last()->Finish();
-  ASSERT_TRUE(r.StartTask(tkXZReport, false));
+  ASSERT_TRUE(r.StartTask(tkXZReport, TDailyReport::X));
   EXPECT_EQ(workers_.Last()->Request.Reset, 0);
 }
 
@@ -427,7 +428,7 @@ TEST_F(TaskRunnerTest, ASecondTaskIsRefusedWithTheMessageOnlyWhenTheOperatorAske
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
   EXPECT_FALSE(r.StartTask(tkXZReport));
-  EXPECT_FALSE(r.StartTask(tkReadFiles, true, true));
+  EXPECT_FALSE(r.StartTask(tkReadFiles, TTaskStarter::Timer));
   EXPECT_EQ(view_.NoticeTexts(TRunnerNotice::ActiveTask), QStringList{Message(M::ActiveTask)});
   EXPECT_EQ(workers_.Tasks.size(), 1u);
   EXPECT_FALSE(workers_.Last()->Terminated);
@@ -704,6 +705,95 @@ TEST_F(TaskRunnerTest, SearchDeviceBySerialSearchesAndRestores) {
   EXPECT_EQ(settings_.DeviceSerialNom, " OLD ");
   EXPECT_FALSE(settings_.AutoSerachDevice);
   EXPECT_FALSE(r.Silent());
+}
+
+// ---- The pure parts of a task start ----
+
+TEST(ParseCashAmount, TakesOnlyFinitePositiveNumbersOfTheCLocale) {
+  struct Case {
+    const char* typed;
+    std::optional<double> amount;
+  } cases[] = {
+      {"12.50", 12.5}, {" 7 ", 7},  {"+3", 3},         {"0.001", 0.001},     {"1e3", 1000},
+      {"0", {}},       {"-5", {}},  {"", {}},          {"   ", {}},          {"12,50", {}},
+      {"1,000", {}},   {"abc", {}}, {"inf", {}},       {"nan", {}},          {"1e999", {}},
+      {"5 5", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    const std::optional<double> got = uTaskRunner::ParseCashAmount(QString::fromLatin1(c.typed));
+    ASSERT_EQ(got.has_value(), c.amount.has_value());
+    if (got) {
+      EXPECT_DOUBLE_EQ(*got, *c.amount);
+    }
+  }
+}
+
+TEST(BuildTaskRequest, EachKindGetsItsOwnArguments) {
+  TMainSettings settings;
+  settings.SearchPath = QStringLiteral("/shop/bon");
+  settings.WatGrpBeginFromOne = true;
+  TDepartments departments(2);
+  departments[1].Nom = 7;
+  departments[1].Edited = true;
+
+  uTaskRunner::TStartAnswers byBlocks;
+  byBlocks.Period = TReportPeriod{false, 3, 9, 0, 0, true};
+  uTaskRunner::TStartAnswers byDates;
+  byDates.Period = TReportPeriod{true, 1, 1, 45000.25, 45010.5, false};
+  uTaskRunner::TStartAnswers x;
+  x.Report = TDailyReport::X;
+  uTaskRunner::TStartAnswers amount;
+  amount.Amount = 12.5;
+
+  struct Case {
+    const char* name;
+    TTaskKind kind;
+    uTaskRunner::TStartAnswers answers;
+    TTaskKind runs;
+  } cases[] = {
+      {"Z report", tkXZReport, {}, tkXZReport},
+      {"X report", tkXZReport, x, tkXZReport},
+      {"files", tkReadFiles, {}, tkReadFiles},
+      {"departments", tkSetDepartments, {}, tkSetDepartments},
+      {"blocks asked as dates", tkReportByDates, byBlocks, tkReportByBlock},
+      {"dates asked as blocks", tkReportByBlock, byDates, tkReportByDates},
+      {"cash in", tkSumIn, amount, tkSumIn},
+      {"cash out", tkSumOut, amount, tkSumIn},
+      {"test", tkPrintTest, x, tkPrintTest},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::optional<TTaskRequest> r = uTaskRunner::BuildTaskRequest(c.kind, c.answers, settings, departments);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->Kind, c.runs);
+    // Only a file task names the folder, only a Z report resets, only a write of the
+    // departments carries them, only cash movements an amount.
+    EXPECT_EQ(r->BonFolder, c.kind == tkReadFiles ? settings.SearchPath : QString());
+    EXPECT_EQ(r->WatGrpBeginFromOne, c.kind == tkReadFiles);
+    EXPECT_EQ(r->Reset, c.kind == tkXZReport && c.answers.Report == TDailyReport::Z ? 1 : 0);
+    EXPECT_EQ(r->Departments.size(), c.kind == tkSetDepartments ? 2u : 0u);
+    EXPECT_DOUBLE_EQ(r->Amount, c.kind == tkSumIn ? 12.5 : c.kind == tkSumOut ? -12.5 : 0);
+  }
+
+  const TTaskRequest blocks = *uTaskRunner::BuildTaskRequest(tkReportByBlock, byBlocks, settings, departments);
+  EXPECT_EQ(blocks.FirstBlock, 3);
+  EXPECT_EQ(blocks.LastBlock, 9);
+  EXPECT_TRUE(blocks.Detailed);
+  const TTaskRequest dates = *uTaskRunner::BuildTaskRequest(tkReportByBlock, byDates, settings, departments);
+  EXPECT_DOUBLE_EQ(dates.StartDate, 45000.25);
+  EXPECT_DOUBLE_EQ(dates.EndDate, 45010.5);
+  EXPECT_FALSE(dates.Detailed);
+
+  for (TTaskKind none : {tkNone, static_cast<TTaskKind>(99)})
+    EXPECT_FALSE(uTaskRunner::BuildTaskRequest(none, {}, settings, departments).has_value()) << int(none);
+}
+
+TEST(TaskShowsHourglass, NotForTheQuietKinds) {
+  for (TTaskKind quiet : {tkPrinterInfo, tkCheckPrinter, tkCopyBon, tkReadFiles})
+    EXPECT_FALSE(uTaskRunner::TaskShowsHourglass(quiet)) << int(quiet);
+  for (TTaskKind shown : {tkPrintTest, tkXZReport, tkSumIn, tkSumOut, tkReportByBlock, tkSetDepartments})
+    EXPECT_TRUE(uTaskRunner::TaskShowsHourglass(shown)) << int(shown);
 }
 
 }  // namespace

@@ -134,13 +134,13 @@ class TFakeMain : public IMainWindowServices {
     if (OnSaveSettings) OnSaveSettings();
   }
   void RunTask(TTaskKind Kind, bool) override {
-    if (IsTaskActive()) return;
+    if (WarnIfTaskActive()) return;
     Tasks.push_back(Kind);
     Errors = 0;
     if (OnRunTask) OnRunTask(Kind);
   }
   bool TaskActive() const override { return Busy; }
-  bool IsTaskActive() override {
+  bool WarnIfTaskActive() override {
     if (Busy) ShowError(&Window, uStrRes::Message(uStrRes::ActiveTask));
     return Busy;
   }

@@ -12,6 +12,7 @@
 #include "program/ui/uDialogs.h"
 #include "program/ui/uFormHelpers.h"
 #include "program/tasks/uMainServices.h"
+#include "program/app/uMessageTexts.h"
 #include "program/app/uStrRes.h"
 
 namespace fp {
@@ -111,7 +112,7 @@ void TPayTypeRelations::CellChanged(int Row, int Column) {
   const QString refusal = PayTypesEditValidate(Row, Value(Row));
   if (refusal.isEmpty()) return;
   FChecking = true;
-  ShowError(this, Message(uStrRes::S_Error) + QStringLiteral("\r") + refusal);
+  ShowError(this, Message(uStrRes::S_Error) + CR + refusal);
   if (QTableWidgetItem* item = PayTypesEdit->item(Row, 1)) item->setText(QString());
   FChecking = false;
 }

@@ -25,6 +25,7 @@
 #include "program/ui/uEditDepartment.h"
 #include "program/ui/uFormHelpers.h"
 #include "program/tasks/uMainServices.h"
+#include "program/app/uMessageTexts.h"
 #include "program/app/uSettingsFile.h"
 #include "program/app/uStrRes.h"
 #include "platform/IniFile.h"
@@ -304,7 +305,7 @@ void TfrmDepartmets::done(int R) {
     if (!appDir.isEmpty()) {
       try {
         uConst::WriteLog(appDir + QStringLiteral("Log/"),
-                         QStringLiteral("[SaveColumnWidths] ") + QString::fromLocal8Bit(e.what()), true);
+                         QStringLiteral("[SaveColumnWidths] ") + ExceptionText(e), true);
       } catch (const std::exception&) {
       }
     }

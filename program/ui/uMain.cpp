@@ -35,6 +35,7 @@
 #include "program/ui/uCustomHint.h"
 #include "program/ui/uDialogs.h"
 #include "program/ui/uMainImages.h"
+#include "program/app/uMessageTexts.h"
 #include "program/app/uStrRes.h"
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
@@ -46,12 +47,7 @@ using uStrRes::Message;
 namespace M = uStrRes;
 using uTaskRunner::WholeSecondsBetween;
 
-// The line break of the program's messages.
-const QString CR = QStringLiteral("\r");
-
 QString Count(int32_t n) { return QStringLiteral(": %1").arg(n); }
-
-QString ExceptionText(const std::exception& e) { return QString::fromLocal8Bit(e.what()); }
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, bool bold = false) {
   auto* l = new QLabel(text, parent);
@@ -747,14 +743,14 @@ void TfrmMain::AddToErrorLog(const QString& Message) {
   }
 }
 
-void TfrmMain::ShowErrorMessage() { ShowError(this, Message(M::ErrorOccurred) + CR + Message(M::SeeErrorFileForDetails)); }
+void TfrmMain::ShowErrorMessage() { ShowError(this, ErrorMessageText()); }
 
 // ---------------------------------------------------------------------------------------
 // Tasks
 
-void TfrmMain::RunTask(TTaskKind Kind, bool Flag) { FRunner.StartTask(Kind, Flag, false); }
+void TfrmMain::RunTask(TTaskKind Kind, bool Flag) { FRunner.StartTask(Kind, Flag ? TDailyReport::Z : TDailyReport::X); }
 
-bool TfrmMain::IsTaskActive() { return FRunner.IsTaskActive(); }
+bool TfrmMain::WarnIfTaskActive() { return FRunner.WarnIfTaskActive(); }
 
 bool TfrmMain::CheckConnectivity() { return FRunner.CheckConnectivity(); }
 
@@ -762,8 +758,8 @@ bool TfrmMain::TestComPort(int32_t Port) { return FRunner.TestComPort(Port); }
 
 bool TfrmMain::SearchDeviceBySerial(const QString& Serial) { return FRunner.SearchDeviceBySerial(Serial); }
 
-void TfrmMain::StartWithSuccessMessage(TTaskKind Kind, bool Flag) {
-  if (FRunner.StartTask(Kind, Flag)) FRunner.SetShowSuccess(true);
+void TfrmMain::StartWithSuccessMessage(TTaskKind Kind, TDailyReport Report) {
+  if (FRunner.StartTask(Kind, Report)) FRunner.SetShowSuccess(true);
 }
 
 void TfrmMain::btnStopCurrentJobClick() {
@@ -926,7 +922,7 @@ void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) {
     uCustomHint::ShowHintMessage(pic, text, 0);
   };
   switch (Error) {
-    case ekOperationError: note(5, Message(M::ErrorOccurred) + CR + see); break;
+    case ekOperationError: note(5, ErrorMessageText()); break;
     case ekFileError: note(4, Message(M::ErrorInFile)); break;
     case ekPrinterError: note(2, Message(M::ErrorInPRN) + CR + see); break;
     case ekPrinterFatal:
@@ -1003,8 +999,8 @@ void TfrmMain::GetPrnInfo(const TPRNInfo& Info) {
 // Operator commands
 
 void TfrmMain::mnPRNInfoClick() { StartWithSuccessMessage(tkPrinterInfo); }
-void TfrmMain::mnDayReportResetClick() { StartWithSuccessMessage(tkXZReport, true); }
-void TfrmMain::mnDayReportNoResetClick() { StartWithSuccessMessage(tkXZReport, false); }
+void TfrmMain::mnDayReportResetClick() { StartWithSuccessMessage(tkXZReport, TDailyReport::Z); }
+void TfrmMain::mnDayReportNoResetClick() { StartWithSuccessMessage(tkXZReport, TDailyReport::X); }
 void TfrmMain::mnDepartRptResetClick() { StartWithSuccessMessage(tkDepartmentReportReset); }
 void TfrmMain::mnDepartRptClick() { StartWithSuccessMessage(tkDepartmentReport); }
 void TfrmMain::mnFiskMemoryClick() { StartWithSuccessMessage(tkReportByBlock); }
@@ -1088,7 +1084,7 @@ bool TDriverApplication::notify(QObject* Receiver, QEvent* Event) {
     return QApplication::notify(Receiver, Event);
   } catch (const EAbort&) {
   } catch (const std::exception& e) {
-    if (ExceptionHandler) ExceptionHandler(Receiver, QString::fromLocal8Bit(e.what()));
+    if (ExceptionHandler) ExceptionHandler(Receiver, ExceptionText(e));
   } catch (...) {
     if (ExceptionHandler) ExceptionHandler(Receiver, QStringLiteral("unknown error"));
   }

@@ -151,7 +151,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
 
   // ---- Tasks ----
   void RunTask(TTaskKind Kind, bool Flag = true) override;
-  bool IsTaskActive() override;
+  bool WarnIfTaskActive() override;
   bool CheckConnectivity() override;
   bool TestComPort(int32_t Port) override;
   bool SearchDeviceBySerial(const QString& Serial) override;
@@ -288,7 +288,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   QAction* AddItem(QMenu* Menu, const char* Name, const QString& Caption, void (TfrmMain::*Handler)());
   QDateTime Now() const;
   // A menu command's task; once it has started, its end without errors shows FinishedOK.
-  void StartWithSuccessMessage(TTaskKind Kind, bool Flag = true);
+  void StartWithSuccessMessage(TTaskKind Kind, TDailyReport Report = TDailyReport::Z);
   void SetTrayIcon(int Index);
   // Shows the folder fault, else the printer offline state, in the error label and
   // picture, the tray icon and its tool tip, and status panel 2 while no task runs.

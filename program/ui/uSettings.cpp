@@ -28,6 +28,7 @@
 #include "program/ui/uDialogs.h"
 #include "program/ui/uFormHelpers.h"
 #include "program/tasks/uMainServices.h"
+#include "program/app/uMessageTexts.h"
 #include "program/app/uSettingsFile.h"
 #include "program/app/uStrRes.h"
 #include "platform/FileOps.h"
@@ -52,9 +53,6 @@ const QString TfrmSettings::SelectExistingPort = QStringLiteral("Моля, из�
 const QString TfrmSettings::UseItQuestion = QStringLiteral("Желаете ли да го използвате?");
 
 namespace {
-
-// A line break inside a dialog text.
-const QString CR = QStringLiteral("\r");
 
 template <typename W>
 W* Named(W* Widget, const char* Name) {
@@ -316,7 +314,7 @@ void TfrmSettings::chkSearchDeviceByNomClick() { UpdateControls(); }
 QString TfrmSettings::ModelCaps() const { return FMain.Model().toUpper(); }
 
 void TfrmSettings::btnSearchPrnClick() {
-  if (FMain.IsTaskActive()) return;
+  if (FMain.WarnIfTaskActive()) return;
   QStringList ports;
   uSettings::GetComPortList(ports);
   if (ports.isEmpty()) {
@@ -336,7 +334,7 @@ void TfrmSettings::btnSearchPrnClick() {
 }
 
 void TfrmSettings::btnTestClick() {
-  if (FMain.IsTaskActive()) return;
+  if (FMain.WarnIfTaskActive()) return;
   const QString serial = edtDevSerial->text().trimmed();
   if (chkSearchDeviceByNom->isChecked() && !serial.isEmpty()) {
     if (!FMain.SearchDeviceBySerial(serial))

@@ -52,8 +52,8 @@ class ReaderFixture : public ::testing::Test {
 
   // The command i of the list as T (null when it is not one).
   template <class T>
-  T* Cmd(size_t i) const {
-    return i < reader.Commands().size() ? dynamic_cast<T*>(reader.Commands()[i].get()) : nullptr;
+  const T* Cmd(size_t i) const {
+    return i < reader.Commands().size() ? std::get_if<T>(&reader.Commands()[i]) : nullptr;
   }
 
   // The lines of a file written by the reader (CR LF expected between them).
