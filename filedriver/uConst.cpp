@@ -152,10 +152,9 @@ uint32_t DosDateTime(const QDateTime& local) {
   return (date << 16) | time;
 }
 
-void SelectBonFiles(const QString& folder, QStringList& list, QStringList* refused) {
+void SelectBonFiles(const QString& folder, QStringList& list, QStringList* refused, const QString& ext) {
   list.clear();
   if (refused) refused->clear();
-  const QString ext = BonFileExt();
   const std::string dir = WithSlash(QFile::encodeName(folder).toStdString());
 
   DIR* d = ::opendir(dir.c_str());

@@ -256,6 +256,10 @@ void TECRFileReader::SetPayTypePairs(const std::vector<TPayTypePair>& pairs) {
   FPayTypePairs.insert(FPayTypePairs.end(), pairs.begin(), pairs.end());
 }
 
+void TECRFileReader::SetCashierPas(const std::string& password) {
+  FDefaultCashierPass = uECRFileReader::Trim(password);
+}
+
 void TECRFileReader::ClearCommands() {
   FCommands.clear();
   FHasSales = false;
@@ -266,7 +270,7 @@ void TECRFileReader::ClearCommands() {
   FCashierNo = 1;
   FCashierName.clear();
   FOperatorLine.clear();
-  FCashierPass = uECRFileReader::Trim(uConst::ToCp1251(uConst::CashierPas()));
+  FCashierPass = FDefaultCashierPass;
 }
 
 TInvoiceObject* TECRFileReader::FindInvoice() const {

@@ -229,7 +229,7 @@ void TECRFileReader::FAddPlu(const std::string& line) {
       if (plu->Department >= 100)
         Fail("Invalid department nom:" + Number(plu->Department) + ". Valid numbers are between 1 to 100.");
     }
-    if (uConst::UsePluAsDepartNo()) plu->Department = PluAsDepartment(plu->Number);
+    if (FUsePluAsDepartNo) plu->Department = PluAsDepartment(plu->Number);
     if (!s.empty()) {
       const int32_t payType = StrToIntDef(CopyToPosAndDel(s, 1), 0);
       if (payType > 0 && FAutoPayType <= 0) FAutoPayType = payType;
@@ -257,7 +257,7 @@ void TECRFileReader::FAddExtPlu(const std::string& line) {
     plu->Quantity /= 1000;
     CheckPluAmounts(*plu);
     plu->VatGroup = Trim(s).empty() ? 2 : VatGroupOf(s.substr(0, 1));
-    if (uConst::UsePluAsDepartNo()) plu->Department = PluAsDepartment(plu->Number);
+    if (FUsePluAsDepartNo) plu->Department = PluAsDepartment(plu->Number);
     plu->RawLine = line;
     FCommands.push_back(std::move(plu));
     FHasSales = true;

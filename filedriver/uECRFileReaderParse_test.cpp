@@ -133,7 +133,7 @@ class PluAsDepartment : public ReaderFixture, public ::testing::WithParamInterfa
 
 TEST_P(PluAsDepartment, TheNumberIsTheDepartment) {
   const PluDepartCase& c = GetParam();
-  uConst::SetUsePluAsDepartNo(true);
+  reader.SetUsePluAsDepartNo(true);
   const bool ok = Read({c.line});
   ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
   if (ok)
@@ -399,7 +399,7 @@ TEST(ParseShortDate, YearNumberIsTheYearItself) {
 }
 
 TEST_F(ReaderFixture, Operators) {
-  uConst::SetCashierPas(QStringLiteral(" 1234 "));
+  reader.SetCashierPas(" 1234 ");
   ASSERT_TRUE(Read({"#OIvanov Petrov"}));
   EXPECT_EQ(reader.CashierName(), "Ivanov P");
   EXPECT_EQ(reader.OperatorLine(), "#OIvanov Petrov");

@@ -33,6 +33,10 @@ class TWorkerTaskThread : public ITaskThread {
     FThread->SetCharEncoding(S.CharEncoding);
     FThread->SetDeviceSearch(S.AutoSerachDevice, S.DeviceSerialNom);
     FThread->SetReadyAge(S.ReadyAgeMs);
+    FThread->SetPayTypePairs(S.PayTypePairs);
+    FThread->SetCashierPas(S.CashierPas);
+    FThread->SetUsePluAsDepartNo(S.UsePluAsDepartNo);
+    FThread->SetBonFileExt(S.BonFileExt);
     // Every job answers a waiting status query in the receipt folder of the settings.
     if (FThread->BonFolder().isEmpty() && !S.BonFolder.isEmpty()) FThread->SetBonFolder(S.BonFolder);
   }

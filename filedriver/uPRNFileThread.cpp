@@ -148,12 +148,12 @@ bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const
 }
 
 void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTime& now, const QString& logDir,
-                         int readyAgeMs, TReadyInfo* info) {
+                         int readyAgeMs, TReadyInfo* info, const QString& ext) {
   list.clear();
   if (info) *info = TReadyInfo();
   if (folder.isEmpty()) return;
   QStringList all, refused;
-  uConst::SelectBonFiles(folder, all, &refused);
+  uConst::SelectBonFiles(folder, all, &refused, ext);
   const QString dir = WithSlash(folder);
   const qint64 nowMs = now.toMSecsSinceEpoch();
   const int64_t folderCtime = FolderCtimeNs(dir);
@@ -363,7 +363,6 @@ TECRFileThread::TECRFileThread() : FSync(std::make_shared<TSyncState>()) {
   // The automation object is made at the reader's first printer operation, on the worker
   // thread, by the factory set by then.
   FReader = std::make_unique<TECRFileReader>([this] { return FFprnFactory ? FFprnFactory() : CreateMiravokFprn(); });
-  FReader->SetPayTypePairs(uConst::PayTypePairs());
   FReader->SetBaudRate(115200);
   FReader->SetComPort(1);
   FReader->SetRepFilePrint(true);
@@ -449,6 +448,9 @@ void TECRFileThread::SetLogDir(const QString& logDir) {
 }
 void TECRFileThread::SetBonFolder(const QString& folder) { FBonFolder = folder; }
 void TECRFileThread::SetCharEncoding(uint8_t encoding) { FCharEncoding = encoding; }
+void TECRFileThread::SetPayTypePairs(const std::vector<TPayTypePair>& pairs) { FReader->SetPayTypePairs(pairs); }
+void TECRFileThread::SetCashierPas(const QString& password) { FReader->SetCashierPas(uConst::ToCp1251(password)); }
+void TECRFileThread::SetUsePluAsDepartNo(bool on) { FReader->SetUsePluAsDepartNo(on); }
 void TECRFileThread::SetDeviceSearch(bool search, const QString& serialNo) {
   FAutoSerachDevice = search;
   FDeviceSerialNom = serialNo;
@@ -713,7 +715,7 @@ void TECRFileThread::DoReadFiles() {
     int count = 0;
     QStringList list;
     uPRNFileThread::TReadyInfo listed;
-    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed);
+    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed, FBonFileExt);
     for (const QString& line : list) {
       FErrorKind = ekNone;
       bool failed = false;
@@ -845,7 +847,7 @@ void TECRFileThread::SaveErrorStatus(const QString& message) {
   try {
     QStringList list;
     uPRNFileThread::TReadyInfo listed;
-    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed);
+    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed, FBonFileExt);
     QStringList names;
     for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
     FFolder->AnswerStatusQuery(names, uConst::ToCp1251(message), &listed.Stamps);

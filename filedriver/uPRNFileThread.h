@@ -58,6 +58,7 @@
 #include <vector>
 
 #include "filedriver/MiravokFprnProxy.h"
+#include "filedriver/uConst.h"
 #include "filedriver/uReceiptFolder.h"
 #include "filedriver/uTaskRequest.h"
 
@@ -127,13 +128,14 @@ struct TReadyInfo {
 // shared by every caller (the main window's ticks and the file job alike). A name that is
 // a symbolic link or not a regular file is never listed; with a log folder it is written
 // to the exception log once while it stays. A file whose claim was refused waits for its
-// retry (RefusedClaimRetryMs) unlisted. `info`, when given, gets the wait until the
+// retry (RefusedClaimRetryMs) unlisted. `ext` is the receipt files' extension. `info`, when given, gets the wait until the
 // next file is ready and the stamps of the ready files. Used by the file job, the status
 // answer and the main window's file timer. An empty folder name lists nothing. Raises
 // EAbort like SelectBonFiles.
 void SelectReadyBonFiles(const QString& folder, QStringList& list,
                          const QDateTime& now = QDateTime::currentDateTime(), const QString& logDir = QString(),
-                         int readyAgeMs = ReadyAgeMs, TReadyInfo* info = nullptr);
+                         int readyAgeMs = ReadyAgeMs, TReadyInfo* info = nullptr,
+                         const QString& ext = uConst::BonFileExt());
 
 // The file name of a listing line (the part after the TAB).
 QString ListedName(const QString& line);
@@ -156,8 +158,8 @@ class TECRFileThread {
   using TUnknownEvent = std::function<void(const QString& path, const QString& why)>;
 
   // ---- Creation (on the main thread). Creates the thread suspended for the request's
-  // job, with a new reader that holds a copy of uConst::PayTypePairs, port 1, 115200
-  // baud, report files and report details on. The worker takes the arguments of its kind
+  // job, with a new reader on port 1, 115200 baud, report files and report details on, no
+  // pay-type pairs, no cashier password, receipt files "*.bon". The worker takes the arguments of its kind
   // only: a file job the receipt folder and the tax-group numbering, a cash movement
   // (tkSumIn or tkSumOut, the sign of the amount tells which) runs as tkSumIn, the rows
   // of tkSetDepartments are copied. Throws std::runtime_error for a kind without a job
@@ -179,6 +181,14 @@ class TECRFileThread {
   void SetBonFolder(const QString& folder);
   // The character encoding of the receipt files (uConst::ConvertCharEncoding).
   void SetCharEncoding(uint8_t encoding);
+  // What the job reads its receipt files with: the pay-type pairs, the cashier password,
+  // the PLU number as department number and the receipt files' extension (without the
+  // dot). The job keeps what it was handed: a later change of the settings reaches the
+  // next job only.
+  void SetPayTypePairs(const std::vector<TPayTypePair>& pairs);
+  void SetCashierPas(const QString& password);
+  void SetUsePluAsDepartNo(bool on);
+  void SetBonFileExt(const QString& ext) { FBonFileExt = ext; }
   // search: the connection searches every port for the printer with that serial number
   // (trimmed by the caller) instead of opening the set port.
   void SetDeviceSearch(bool search, const QString& serialNo);
@@ -308,6 +318,7 @@ class TECRFileThread {
   QString FLogDir;
   QString FBonFolder;
   uint8_t FCharEncoding = 0;
+  QString FBonFileExt = QStringLiteral("bon");
   bool FAutoSerachDevice = false;
   QString FDeviceSerialNom;
   TFprnFactory FFprnFactory;

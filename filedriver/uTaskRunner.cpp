@@ -275,6 +275,10 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     s.AutoSerachDevice = FSettings.AutoSerachDevice;
     s.BonFolder = FSettings.SearchPath.trimmed().isEmpty() ? QString() : FSettings.SearchPath;
     s.ReadyAgeMs = FServices.ReadyAgeMs;
+    s.PayTypePairs = uConst::PayTypePairs();
+    s.CashierPas = uConst::CashierPas();
+    s.UsePluAsDepartNo = uConst::UsePluAsDepartNo();
+    s.BonFileExt = uConst::BonFileExt();
     thread->Configure(s);
 
     // Each handler belongs to one task: a call that arrives for another is dropped.

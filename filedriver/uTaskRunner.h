@@ -49,6 +49,11 @@ struct TTaskSettings {
   bool AutoSerachDevice = false;
   QString BonFolder;        // the receipt folder of the settings (status answers)
   int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;  // how long a receipt file must stay unchanged
+  // How the job reads receipt files, as the settings were when the task started.
+  std::vector<TPayTypePair> PayTypePairs;
+  QString CashierPas;
+  bool UsePluAsDepartNo = false;
+  QString BonFileExt = QStringLiteral("bon");
 };
 
 // The worker's nine events (all but DepartmentsRead on the main thread).

@@ -157,11 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Bytes, size_t Size) {
   ops.Input = std::string_view(reinterpret_cast<const char*>(Bytes) + 1, Size - 1);
   ops.Chunk = kChunks[settings >> 5];
   SetFileOps(&ops);
-  uConst::SetUsePluAsDepartNo((settings & 8) != 0);
 
   TECRFileReader reader([]() -> ComPtr<IMiravokFprn> { Broken("the reader reached for the printer"); });
   reader.SetClock([] { return QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)); });
   reader.SetWatGrpBeginFromOne((settings & 4) != 0);
+  reader.SetUsePluAsDepartNo((settings & 8) != 0);
   reader.SetRepFilePrint((settings & 16) != 0);
 
   const TOutcome first = Read(reader, encoding);

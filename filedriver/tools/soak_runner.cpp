@@ -140,6 +140,7 @@ class TRunner {
     Job->SetRepFilePrint(O.RepFiles);
     Job->SetRepDetailPrint(true);
     Job->SetLogDir(O.LogDir);
+    Job->SetBonFileExt(O.Ext);
     Job->OnFileProcessed = [this](TECRFileThread&) { ++Files; };
     Job->OnError = [this](TECRFileThread& t, TTaskErrorKind kind) {
       ++Errors;
