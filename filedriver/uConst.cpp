@@ -1,6 +1,5 @@
 #include "filedriver/uConst.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -150,70 +149,6 @@ uint32_t DosDateTime(const QDateTime& local) {
   uint32_t time = (static_cast<uint32_t>(t.hour()) << 11) | (static_cast<uint32_t>(t.minute()) << 5) |
                   static_cast<uint32_t>(t.second() / 2);
   return (date << 16) | time;
-}
-
-void SelectBonFiles(const QString& folder, QStringList& list, QStringList* refused, const QString& ext) {
-  list.clear();
-  if (refused) refused->clear();
-  const std::string dir = WithSlash(QFile::encodeName(folder).toStdString());
-
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) {
-    int err = errno;
-    if (err == ENOENT || err == ENOTDIR) return;
-    throw EAbort(std::string("[SelectBonFiles]") + fp::SysErrorText(err));
-  }
-  struct Entry {
-    uint32_t stamp;
-    int64_t mtimeNs;  // since the epoch, in UTC
-    QString name;
-  };
-  std::vector<Entry> entries;
-  const QString suffix = QLatin1Char('.') + ext;
-  for (;;) {
-    errno = 0;
-    dirent* e = ::readdir(d);
-    if (!e) {
-      if (errno != 0) {
-        int err = errno;
-        ::closedir(d);
-        throw EAbort(std::string("[SelectBonFiles]") + fp::SysErrorText(err));
-      }
-      break;
-    }
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    const QString name = QFile::decodeName(e->d_name);
-    // "*.ext" without regard to case; an empty extension ("*.") matches names without one.
-    if (ext.isEmpty() ? name.contains(QLatin1Char('.')) : !name.endsWith(suffix, Qt::CaseInsensitive)) continue;
-    // A name whose bytes are not UTF-8 does not come back from its decoding: the file could
-    // not be claimed, renamed or answered by that name, so it is refused as well.
-    if (QFile::encodeName(name) != QByteArray(e->d_name)) {
-      if (refused) refused->append(name);
-      continue;
-    }
-    struct stat st {};
-    // The entry itself: a link is never followed out of the folder.
-    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (!S_ISREG(st.st_mode)) {
-      if (refused) refused->append(name);
-      continue;
-    }
-    if (st.st_size <= 0) continue;
-    entries.push_back({DosDateTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)),
-                       static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, name});
-  }
-  ::closedir(d);
-
-  // Oldest first by the moment itself (in UTC: the local date-time repeats an hour when
-  // the clocks go back), then by name.
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    if (a.mtimeNs != b.mtimeNs) return a.mtimeNs < b.mtimeNs;
-    int c = a.name.compare(b.name, Qt::CaseInsensitive);
-    return c != 0 ? c < 0 : a.name < b.name;
-  });
-  list.reserve(static_cast<qsizetype>(entries.size()));
-  for (const auto& e : entries)
-    list.append(QString::number(static_cast<int32_t>(e.stamp)) + QLatin1Char('\t') + e.name);
 }
 
 std::string OemToAnsiStr(std::string_view text) {

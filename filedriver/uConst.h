@@ -86,16 +86,6 @@ using TLogClock = std::function<QDateTime()>;
 // every other failure loses the line silently.
 void WriteLog(const QString& folder, const QString& message, bool exceptionLog, const TLogClock& clock = {});
 
-// Fills the list with one line per waiting receipt file of the folder (non-empty
-// regular files with the extension `ext`, any case), oldest first by their
-// modification time in UTC (then by name), each line the
-// file's DOS date-time as a signed decimal, a TAB and the bare file name. A name with that
-// extension that is a symbolic link or not a regular file, or whose bytes are not UTF-8,
-// is not listed; `refused`, when given, gets those names. Raises EAbort ("[SelectBonFiles]"
-// + reason) when the folder cannot be searched; a folder that does not exist lists nothing.
-void SelectBonFiles(const QString& folder, QStringList& list, QStringList* refused = nullptr,
-                    const QString& ext = BonFileExt());
-
 // The 32-bit DOS date-time of a local time (seconds in steps of 2; years before 1980
 // give 1 January 1980, years after 2107 the last representable moment).
 uint32_t DosDateTime(const QDateTime& local);

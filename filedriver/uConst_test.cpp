@@ -1,4 +1,5 @@
 #include "filedriver/uConst.h"
+#include "filedriver/uFolderWatch.h"
 
 #include <time.h>
 
@@ -146,6 +147,13 @@ TEST_F(WriteLogTest, LogThatCannotBeOpenedLosesTheLineSilently) {
   EXPECT_EQ(ReadAll(Normal()), QByteArray("05.03.24 07:08:09:045 - next\r\n"));
 }
 
+// The listing as lines "DOS date-time TAB name", oldest first.
+void SelectBonFiles(const QString& folder, QStringList& list) {
+  list.clear();
+  for (const TListedFile& f : TFolderWatch::ListWaiting(folder, uConst::BonFileExt()))
+    list.append(QString::number(static_cast<int32_t>(f.DosTime)) + QLatin1Char('\t') + f.Name);
+}
+
 class SelectBonFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -178,12 +186,12 @@ TEST_F(SelectBonFilesTest, ListsWaitingFilesOldestFirst) {
   QDir().mkdir(dir_ + "sub.bon");
   WriteAll(dir_ + "sub.bon/in.bon", "x");
   QStringList list{"stale line"};
-  uConst::SelectBonFiles(tmp_.path(), list);
+  SelectBonFiles(tmp_.path(), list);
   EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "m2.bon"), Line(same, "M1.BON"), Line(newer, "a.bon")}));
   EXPECT_TRUE(QFile::exists(dir_ + "empty.bon"));
   // One moment: by name.
   Make("M1.BON", same);
-  uConst::SelectBonFiles(tmp_.path(), list);
+  SelectBonFiles(tmp_.path(), list);
   EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "M1.BON"), Line(same, "m2.bon"), Line(newer, "a.bon")}));
 }
 
@@ -200,7 +208,7 @@ TEST_F(SelectBonFilesTest, OldestFirstByTheTrueTimeWhenTheClocksGoBack) {
   Make("first.bon", summer);
   Make("second.bon", winter);
   QStringList list;
-  uConst::SelectBonFiles(dir_, list);
+  SelectBonFiles(dir_, list);
   if (oldTz.isNull())
     qunsetenv("TZ");
   else
@@ -220,7 +228,7 @@ TEST_F(SelectBonFilesTest, OldestFirstOutsideTheTenDigitYears) {
   Make("a.bon", y2050);
   Make("b.bon", y2020);
   QStringList list;
-  uConst::SelectBonFiles(dir_, list);
+  SelectBonFiles(dir_, list);
   ASSERT_EQ(list.size(), 3);
   EXPECT_EQ(list, (QStringList{Line(y2005, "c.bon"), Line(y2020, "b.bon"), Line(y2050, "a.bon")}));
   EXPECT_TRUE(list[2].startsWith("-"));
@@ -233,10 +241,10 @@ TEST_F(SelectBonFilesTest, DosDateTimeAndOtherExtensions) {
   Make("a.bon", QDateTime::currentDateTime());
   Make("b.INP", QDateTime::currentDateTime());
   QStringList list;
-  uConst::SelectBonFiles(dir_, list);
+  SelectBonFiles(dir_, list);
   ASSERT_EQ(list.size(), 1);
   EXPECT_TRUE(list[0].endsWith("\tb.INP"));
-  uConst::SelectBonFiles(dir_ + "missing/", list);
+  SelectBonFiles(dir_ + "missing/", list);
   EXPECT_TRUE(list.isEmpty());
 }
 

@@ -544,15 +544,16 @@ void TfrmMain::FirstStart() {
     if (folderUsable) CheckConnectivity();
     // Every waiting file counts, settled or not: a file present at start has not yet been
     // seen to stay unchanged, and it is the operator who decides about it.
-    QStringList list;
-    if (folderUsable && !FSettings.SearchPath.isEmpty()) uConst::SelectBonFiles(WithSlash(FSettings.SearchPath), list);
-    if (!list.isEmpty()) {
+    std::vector<TListedFile> list;
+    if (folderUsable && !FSettings.SearchPath.isEmpty())
+      list = TFolderWatch::ListWaiting(WithSlash(FSettings.SearchPath), uConst::BonFileExt());
+    if (!list.empty()) {
       ShowMainWindow();
       // A question that a stop signal closed was not answered: the files stay.
       if (!AskYesNo(this, Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)) && !Closing()) {
         const QString folder = WithSlash(FSettings.SearchPath);
-        for (const QString& line : list) {
-          const QString path = folder + uPRNFileThread::ListedName(line);
+        for (const TListedFile& file : list) {
+          const QString path = folder + file.Name;
           if (QFileInfo::exists(path)) QFile::remove(path);
         }
       }

@@ -39,7 +39,7 @@
 // own kind. A claim found at the start of a file job was left by a run that was killed
 // while it printed: it is kept as "N.unk", logged and reported as a file error. Only files
 // that have stayed unchanged for uPRNFileThread::ReadyAgeMs are listed
-// (SelectReadyBonFiles), so a file that the point-of-sale program is still writing waits
+// (TFolderWatch::Ready, the watch handed with the request), so a file that the point-of-sale program is still writing waits
 // for the next tick. Every job is handed the receipt folder (SetBonFolder; a file job's
 // request sets it): a failed job answers the oldest waiting status query there. Only the file job
 // recovers left claims. The file job holds the folder's lock from before it connects to
@@ -59,6 +59,7 @@
 
 #include "filedriver/MiravokFprnProxy.h"
 #include "filedriver/uConst.h"
+#include "filedriver/uFolderWatch.h"
 #include "filedriver/uReceiptFolder.h"
 #include "filedriver/uTaskRequest.h"
 
@@ -91,54 +92,10 @@ namespace uPRNFileThread {
 
 constexpr int DepartmentCount = 100;
 
-// A receipt file is listed only once it has stayed unchanged this long.
-constexpr int ReadyAgeMs = 500;
-
-// A file whose claim was refused for a reason of its own (NoteRefusedClaim) is listed
-// again this long after the refusal, or at once when the status change time of the
-// folder or of the file has moved since.
-constexpr qint64 RefusedClaimRetryMs = 60 * 1000;
-
-// Notes that the claim of the waiting file `name` of the folder was refused with errno
-// `err` at `now` (the program's clock); true when the reason is new for that file (it is
-// to be reported then, and not again while the reason stays). The note goes once the
-// file is claimed or no longer waits.
-bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now);
-// Takes the folder's present status change time as the one of every refused file's note
-// (at the end of a file job, whose own writes moved it).
-void SettleRefusedClaims(const QString& folder);
-
-// What a listing tells beside the ready files.
-struct TReadyInfo {
-  // Milliseconds from `now` until the earliest file that waits, not yet ready, will be
-  // ready if it stays unchanged; -1 when no such file waits.
-  qint64 WaitMs = -1;
-  // What the listing saw of each ready file, by name; its claim must find it the same.
-  std::map<QString, TFileStamp> Stamps;
-};
-
-// The waiting receipt files of the folder that are ready to be claimed: the listing of
-// uConst::SelectBonFiles (lines "dos-stamp TAB name", oldest first) without the files that
-// have not stayed unchanged for `readyAgeMs` by `now`, the program's own clock. The
-// modification time is compared, never trusted as a time: a file is quiet since the first
-// listing that saw it with its present identity, size and modification time, so a file
-// first seen is never ready at once (unless readyAgeMs is 0), whatever its stamp says (a
-// share whose clock runs ahead or behind). After the clock stepped back, every waiting
-// file is quiet since that listing. What the listings have seen is kept for the process,
-// shared by every caller (the main window's ticks and the file job alike). A name that is
-// a symbolic link or not a regular file is never listed; with a log folder it is written
-// to the exception log once while it stays. A file whose claim was refused waits for its
-// retry (RefusedClaimRetryMs) unlisted. `ext` is the receipt files' extension. `info`, when given, gets the wait until the
-// next file is ready and the stamps of the ready files. Used by the file job, the status
-// answer and the main window's file timer. An empty folder name lists nothing. Raises
-// EAbort like SelectBonFiles.
-void SelectReadyBonFiles(const QString& folder, QStringList& list,
-                         const QDateTime& now = QDateTime::currentDateTime(), const QString& logDir = QString(),
-                         int readyAgeMs = ReadyAgeMs, TReadyInfo* info = nullptr,
-                         const QString& ext = uConst::BonFileExt());
-
-// The file name of a listing line (the part after the TAB).
-QString ListedName(const QString& line);
+// A receipt file is taken only once it has stayed unchanged this long, and a refused
+// claim is tried again this long after (the folder watch decides, uFolderWatch.h).
+constexpr int ReadyAgeMs = TFolderWatch::ReadyAgeMs;
+constexpr qint64 RefusedClaimRetryMs = TFolderWatch::RefusedClaimRetryMs;
 
 // What the operator is told of a file kept as unknown outcome (its report file, the main
 // window): the file, that its receipt may have printed and why, and what to do.
@@ -299,6 +256,8 @@ class TECRFileThread {
   void SaveRepFile(bool printed, const QString& unknownWhy = QString());
   std::string ReportText(const QString& unknownWhy) const;
   QString ReportName() const;
+  // The ready receipt files of the job's folder, by the job's clock and settings.
+  TReadyFiles ReadyFiles();
   // Writes the reports of printed receipts kept in memory for this folder (and removes
   // their claims); false when one still cannot be written (logged when its reason is new).
   bool WritePendingReports();
@@ -326,6 +285,7 @@ class TECRFileThread {
   int FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
 
   // The running job.
+  std::shared_ptr<TFolderWatch> FWatch;
   std::unique_ptr<TECRFileReader> FReader;
   std::unique_ptr<TReceiptFolder> FFolder;
   TPRNInfo FPrinterInfo;       // argument of OnPrinterInfo

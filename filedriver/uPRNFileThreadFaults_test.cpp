@@ -117,6 +117,14 @@ class THookedFileOps : public TFaultyFileOps {
     errno = err;
     return fd;
   }
+  int FstatAt(int dir, const char* name, struct stat* st, int flags) override {
+    const std::string path = PathAt(dir, name);
+    const int rc = TFaultyFileOps::FstatAt(dir, name, st, flags);
+    const int err = errno;
+    Hook(TFileOp::Lstat, path);
+    errno = err;
+    return rc;
+  }
   int RenameAt(int dir, const char* from, const char* to, unsigned flags) override {
     const std::string path = PathAt(dir, from) + '\n' + PathAt(dir, to);
     const int rc = TFaultyFileOps::RenameAt(dir, from, to, flags);
@@ -681,12 +689,11 @@ TEST_F(TFaults, FiveThousandFilesAtOnce) {
 
   QElapsedTimer listing;
   listing.start();
-  QStringList list;
-  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, QString(), ReadyAgeMs);
+  const QStringList list = ReadyNames(QString(), ReadyAgeMs);
   const qint64 listingMs = listing.elapsed();
   ASSERT_EQ(list.size(), kCount);
   EXPECT_LT(listingMs, 1000) << "one listing of the folder";
-  for (int i = 0; i < kCount; ++i) ASSERT_EQ(uPRNFileThread::ListedName(list[i]).toStdString(), nameOf(i + 1));
+  for (int i = 0; i < kCount; ++i) ASSERT_EQ(list[i].toStdString(), nameOf(i + 1));
 
   // The job on its own thread, stopped after some files; a timer on this thread measures
   // the longest gap between its ticks meanwhile.
@@ -809,8 +816,7 @@ TEST_F(TFaults, NameThatIsNotUtf8IsLeftInPlace) {
   RunFileJob();
   EXPECT_EQ(RawFiles(), (std::vector<std::string>{"caf\xe9.bon", "ok.rep", "\xff\xfe.bon"}));
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
-  QStringList ready;
-  uPRNFileThread::SelectReadyBonFiles(Folder, ready, Clock);
+  const QStringList ready = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   EXPECT_TRUE(ready.isEmpty());
   QFile exc(LogDir + uConst::ExceptionLogName);
   ASSERT_TRUE(exc.open(QIODevice::ReadOnly));

@@ -401,17 +401,15 @@ TEST_F(TFolderProtocol, ReadyListingTakesFilesHalfASecondAfterItSawThem) {
   Put("young.bon", kReceipt, 0.499);
   Put("future.bon", kReceipt, -5);
   Put("other.txt", kReceipt, 30);
-  QStringList list;
-  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock);
+  QStringList list = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   EXPECT_TRUE(list.isEmpty());
   Clock = Clock.addMSecs(500);
-  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock);
+  list = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   ASSERT_EQ(list.size(), 3);
-  EXPECT_EQ(uPRNFileThread::ListedName(list[0]), "old.bon");
-  EXPECT_EQ(uPRNFileThread::ListedName(list[1]), "young.bon");
-  EXPECT_EQ(uPRNFileThread::ListedName(list[2]), "future.bon");
-  uPRNFileThread::SelectReadyBonFiles(QString(), list, Clock);
-  EXPECT_TRUE(list.isEmpty());
+  EXPECT_EQ(list[0], "old.bon");
+  EXPECT_EQ(list[1], "young.bon");
+  EXPECT_EQ(list[2], "future.bon");
+  EXPECT_TRUE(Watch->Ready(QString(), QStringLiteral("bon"), Clock).Files.empty());
 }
 
 // The point-of-sale program took the file back between the listing and the claim.

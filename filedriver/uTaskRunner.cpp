@@ -262,7 +262,9 @@ bool TTaskRunner::StartTask(TTaskKind Kind, bool Flag, bool FromTimer) {
 bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
   try {
     if (!FServices.CreateTask) throw std::runtime_error("no worker");
-    std::unique_ptr<ITaskThread> thread = FServices.CreateTask(Request);
+    TTaskRequest request = Request;
+    request.Watch = FWatch;
+    std::unique_ptr<ITaskThread> thread = FServices.CreateTask(request);
     if (!thread) throw std::runtime_error("no worker");
     TTaskSettings s;
     s.ComPort = FSettings.ComPort;
@@ -457,12 +459,10 @@ void TTaskRunner::DepartmentReceived(const TDepartmentRow& Row) { FDepartments.p
 // The file timer
 
 int32_t TTaskRunner::PendingFileCount(qint64* WaitMs) {
-  QStringList list;
-  uPRNFileThread::TReadyInfo info;
-  uPRNFileThread::SelectReadyBonFiles(WithSlash(FSettings.SearchPath), list, Now(), FLogDir, FServices.ReadyAgeMs,
-                                      &info);
-  if (WaitMs) *WaitMs = info.WaitMs;
-  return static_cast<int32_t>(list.size());
+  const TReadyFiles ready =
+      FWatch->Ready(WithSlash(FSettings.SearchPath), uConst::BonFileExt(), Now(), FLogDir, FServices.ReadyAgeMs);
+  if (WaitMs) *WaitMs = ready.WaitMs;
+  return static_cast<int32_t>(ready.Files.size());
 }
 
 void TTaskRunner::FileTimerTick() {

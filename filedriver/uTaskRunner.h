@@ -25,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+#include "filedriver/uFolderWatch.h"
 #include "filedriver/uOperatorWindows.h"
 #include "filedriver/uPRNFileThread.h"
 #include "filedriver/uSettingsFile.h"
@@ -289,6 +290,8 @@ class TTaskRunner {
   uint64_t FinishedSerial() const { return FFinishedSerial; }
   // Workers kept until their thread has ended (the running one not counted).
   size_t RetiredCount() const { return FRetired.size(); }
+  // The folder watch the runner lists with and hands to every worker with its request.
+  const std::shared_ptr<TFolderWatch>& FolderWatch() const { return FWatch; }
 
  private:
   QDateTime Now() const;
@@ -312,6 +315,8 @@ class TTaskRunner {
   void ErrorLog(const QString& Line) const;
 
   TTaskRunnerServices FServices;
+  // Decides when a receipt file is taken: the runner's own listing and every worker's.
+  std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>();
   TMainSettings& FSettings;
   ITaskRunnerObserver& FObserver;
   QString FLogDir;

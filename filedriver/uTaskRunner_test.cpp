@@ -306,6 +306,18 @@ TEST_F(TaskRunnerTest, ReceiptSettingsAreTakenAtTheStartOfTheTask) {
   uConst::SetUsePluAsDepartNo(oldPlu);
 }
 
+// The runner's listing and every worker decide by one watch: what the ticks have seen of a
+// file counts for the job that takes it.
+TEST_F(TaskRunnerTest, EveryWorkerIsHandedTheRunnersFolderWatch) {
+  TTaskRunner& r = Runner();
+  ASSERT_TRUE(r.FolderWatch());
+  ASSERT_TRUE(r.StartTask(tkReadFiles));
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(r.StartTask(tkPrintTest));
+  ASSERT_EQ(workers_.Tasks.size(), 2u);
+  for (const auto& task : workers_.Tasks) EXPECT_EQ(task->Request.Watch, r.FolderWatch());
+}
+
 TEST_F(TaskRunnerTest, EveryWorkerGetsTheSettingsAndItsJobArguments) {
   workers_.AutoFinish = false;
   TTaskRunner& r = Runner();
