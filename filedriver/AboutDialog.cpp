@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramInfo.h"
 #include "filedriver/uFormHelpers.h"
 #include "filedriver/uMainServices.h"
 #include "filedriver/uStrRes.h"
@@ -113,7 +114,7 @@ QString ProgramLine(const QString& ProgramFile, const QString& Version) {
 
 void ShowAbout(IMainWindowServices& Main) {
   uFormHelpers::TOwnedWindow<TAboutDlg> dlg(new TAboutDlg(Main.MainWindow()));
-  dlg->lblProgName->setText(ProgramLine(uConst::ProgramFilePath(), uConst::GetFileVersion()));
+  dlg->lblProgName->setText(ProgramLine(uProgramInfo::ProgramFilePath(), uProgramInfo::GetFileVersion()));
   dlg->lblVerCOM->setText(Main.ComServerVersion());
   dlg->exec();
 }

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramInfo.h"
 #include "filedriver/uCustomHint.h"
 #include "filedriver/uMain.h"
 #include "filedriver/uSingleInstance.h"
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
   // The window closes to the tray; the program ends only by its exit command.
   app.setQuitOnLastWindowClosed(false);
 
-  const QString program = fp::uConst::ProgramFilePath();
+  const QString program = fp::uProgramInfo::ProgramFilePath();
   fp::TSingleInstance instance(program);
   if (!instance.Acquire()) {
     // Started again from the same file: bring the running one to the front and end.

@@ -21,6 +21,8 @@
 #include <stdexcept>
 
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramInfo.h"
+#include "filedriver/uProgramLog.h"
 #include "filedriver/uDialogs.h"
 #include "filedriver/uEditDepartment.h"
 #include "filedriver/uFormHelpers.h"
@@ -197,8 +199,8 @@ void TfrmDepartmets::FormCreate() {
   mData->setHeaderData(TDepartmentTable::colDepDescr, Qt::Horizontal, Message(uStrRes::DepDescr));
   mData->setHeaderData(TDepartmentTable::colTaxGrpNo, Qt::Horizontal, Message(uStrRes::DepTaxGrp));
   mData->setHeaderData(TDepartmentTable::colExitCode, Qt::Horizontal, Message(uStrRes::Programmed));
-  const QString appDir = uConst::AppDir();
-  IniFileName = appDir.isEmpty() ? QString() : SettingsFilePath(appDir, uConst::ProgramFilePath());
+  const QString appDir = uProgramInfo::AppDir();
+  IniFileName = appDir.isEmpty() ? QString() : SettingsFilePath(appDir, uProgramInfo::ProgramFilePath());
   ShowSortMarker();
 }
 
@@ -300,10 +302,10 @@ void TfrmDepartmets::done(int R) {
   } catch (const std::exception& e) {
     // The widths are a convenience: a settings file that cannot be written must not keep
     // the list open or lose the operator's edits.
-    const QString appDir = uConst::AppDir();
+    const QString appDir = uProgramInfo::AppDir();
     if (!appDir.isEmpty()) {
       try {
-        uConst::WriteLog(appDir + QStringLiteral("Log/"),
+        uProgramLog::WriteLog(appDir + QStringLiteral("Log/"),
                          QStringLiteral("[SaveColumnWidths] ") + QString::fromLocal8Bit(e.what()), true);
       } catch (const std::exception&) {
       }

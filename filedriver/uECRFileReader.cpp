@@ -2,6 +2,7 @@
 #include "filedriver/uECRFileReader.h"
 
 #include "platform/DecimalRound.h"
+#include "filedriver/uProgramLog.h"
 
 #include <charconv>
 #include <cmath>
@@ -307,7 +308,7 @@ void TECRFileReader::AddInvoiceField(std::string text, int index) {
 void TECRFileReader::Log(const std::string& text) {
   if (FLogDir.isEmpty()) return;
   try {
-    uConst::WriteLog(FLogDir, uConst::FromCp1251(text), false);
+    uProgramLog::WriteLog(FLogDir, uConst::FromCp1251(text), false);
   } catch (const std::exception&) {
   }
 }
@@ -315,7 +316,7 @@ void TECRFileReader::Log(const std::string& text) {
 void TECRFileReader::LogError(const std::string& text) {
   FLastError = text;
   try {
-    uConst::WriteLog(FLogDir, uConst::FromCp1251(text), true);
+    uProgramLog::WriteLog(FLogDir, uConst::FromCp1251(text), true);
   } catch (const std::exception&) {
   }
   Log(text);

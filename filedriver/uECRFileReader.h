@@ -21,6 +21,7 @@
 
 #include "filedriver/MiravokFprnProxy.h"
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramInfo.h"
 #include "filedriver/uReceiptFolder.h"
 
 namespace fp {
@@ -355,7 +356,7 @@ class TECRFileReader {
   int32_t FBaudRate = 115200;
   std::vector<TPayTypePair> FPayTypePairs;
   std::function<QDateTime()> FClock = [] { return QDateTime::currentDateTime(); };
-  std::function<QString()> FFileVersion = [] { return uConst::GetFileVersion(); };
+  std::function<QString()> FFileVersion = [] { return uProgramInfo::GetFileVersion(); };
 
   // The current file.
   QString FCurrentFile;

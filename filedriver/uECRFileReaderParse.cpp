@@ -15,6 +15,7 @@
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
 #include "platform/TextLines.h"
+#include "platform/Cp1251.h"
 
 namespace fp {
 
@@ -78,7 +79,7 @@ bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding, int fd) {
     bool header = false, block = false;
     int headerIndex = 0, blockIndex = 0;
     for (const std::string& raw : FFileLines) {
-      row = uConst::ConvertCharEncoding(TrimRight(raw), encoding);
+      row = ConvertCharEncoding(TrimRight(raw), encoding);
       if (row.size() < 2) continue;
       const char second = UpperAscii(row[1]);
       switch (row[0]) {

@@ -11,6 +11,7 @@
 
 #include "filedriver/PathNamesQt.h"
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramLog.h"
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
 
@@ -31,6 +32,18 @@ int64_t FolderCtimeNs(const QString& dir) {
 [[noreturn]] void ListingFailed(int err) { throw EAbort(std::string("[SelectBonFiles]") + SysErrorText(err)); }
 
 }  // namespace
+
+uint32_t DosDateTime(const QDateTime& local) {
+  const QDate d = local.date();
+  const QTime t = local.time();
+  if (d.year() < 1980) return (1u << 21) | (1u << 16);
+  if (d.year() > 2107) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+  uint32_t date = (static_cast<uint32_t>(d.year() - 1980) << 9) | (static_cast<uint32_t>(d.month()) << 5) |
+                  static_cast<uint32_t>(d.day());
+  uint32_t time = (static_cast<uint32_t>(t.hour()) << 11) | (static_cast<uint32_t>(t.minute()) << 5) |
+                  static_cast<uint32_t>(t.second() / 2);
+  return (date << 16) | time;
+}
 
 std::vector<TListedFile> TFolderWatch::ListWaiting(const QString& folder, const QString& ext, QStringList* refused) {
   if (refused) refused->clear();
@@ -69,7 +82,7 @@ std::vector<TListedFile> TFolderWatch::ListWaiting(const QString& folder, const 
     }
     if (st.st_size <= 0) continue;
     files.push_back(
-        TListedFile{name, FileStampOf(st), uConst::DosDateTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)),
+        TListedFile{name, FileStampOf(st), DosDateTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)),
                     CtimeNs(st)});
   }
   ops.Close(fd);
@@ -178,7 +191,7 @@ TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const
   }
   for (const QString& name : toLog) {
     try {
-      uConst::WriteLog(logDir,
+      uProgramLog::WriteLog(logDir,
                        QStringLiteral("[SelectReadyBonFiles] Not a regular file (a link or another kind) or a "
                                       "name that is not UTF-8, left in place: \"") +
                            dir + name + QStringLiteral("\""),

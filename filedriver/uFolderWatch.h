@@ -23,6 +23,10 @@
 
 namespace fp {
 
+// The 32-bit DOS date-time of a local time (seconds in steps of 2; years before 1980
+// give 1 January 1980, years after 2107 the last representable moment).
+uint32_t DosDateTime(const QDateTime& local);
+
 // One waiting receipt file as a listing saw it.
 struct TListedFile {
   QString Name;          // the bare file name

@@ -10,6 +10,7 @@
 
 #include "filedriver/MiravokFprnProxy.h"
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramInfo.h"
 #include "filedriver/uMain.h"
 #include "filedriver/uSettingsFile.h"
 
@@ -96,7 +97,7 @@ TComServerSeam SystemComServerSeam() {
 
 TMainServices DefaultMainServices(const QStringList& Arguments) {
   TMainServices s;
-  s.ProgramFile = uConst::ProgramFilePath();
+  s.ProgramFile = uProgramInfo::ProgramFilePath();
   s.Arguments = Arguments;
   s.Now = [] { return QDateTime::currentDateTime(); };
   s.CreateTask = WorkerTaskThreadFactory();

@@ -19,6 +19,7 @@
 
 #include "filedriver/PathNamesQt.h"
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramLog.h"
 #include "filedriver/uECRFileReader.h"
 #include "filedriver/uReceiptFolder.h"
 #include "filedriver/uStrRes.h"
@@ -291,7 +292,7 @@ QDateTime TECRFileThread::Now() const { return FClock ? FClock() : QDateTime::cu
 void TECRFileThread::Log(const QString& message) {
   if (FLogDir.isEmpty()) return;
   try {
-    uConst::WriteLog(FLogDir, message, false);
+    uProgramLog::WriteLog(FLogDir, message, false);
   } catch (const std::exception&) {
     // A log folder that cannot be made loses the line; the job goes on.
   }
@@ -300,7 +301,7 @@ void TECRFileThread::Log(const QString& message) {
 void TECRFileThread::LogException(const QString& message) {
   if (FLogDir.isEmpty()) return;
   try {
-    uConst::WriteLog(FLogDir, message, true);
+    uProgramLog::WriteLog(FLogDir, message, true);
   } catch (const std::exception&) {
   }
 }

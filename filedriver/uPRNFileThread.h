@@ -59,6 +59,7 @@
 
 #include "filedriver/MiravokFprnProxy.h"
 #include "filedriver/uConst.h"
+#include "platform/Cp1251.h"
 #include "filedriver/uFolderWatch.h"
 #include "filedriver/uReceiptFolder.h"
 #include "filedriver/uTaskRequest.h"
@@ -136,7 +137,7 @@ class TECRFileThread {
   // The receipt folder of every job: the file job works in it, every failed job answers a
   // waiting status query in it. A file job's request sets it; an empty folder skips both.
   void SetBonFolder(const QString& folder);
-  // The character encoding of the receipt files (uConst::ConvertCharEncoding).
+  // The character encoding of the receipt files (ConvertCharEncoding).
   void SetCharEncoding(uint8_t encoding);
   // What the job reads its receipt files with: the pay-type pairs, the cashier password,
   // the PLU number as department number and the receipt files' extension (without the

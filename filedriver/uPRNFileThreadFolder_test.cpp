@@ -12,6 +12,7 @@
 #include "filedriver/uPRNFileThreadTestSupport.h"
 #include "filedriver/uStrRes.h"
 #include "platform/FileOps.h"
+#include "filedriver/uProgramLog.h"
 
 namespace fp::test {
 namespace {
@@ -255,7 +256,7 @@ TEST_P(TMayHavePrinted, FailedFileBecomesErrOrUnk) {
   const std::string line = "[DoReadFiles] Outcome unknown, not printed again: \"" +
                            (Folder + "0001.$$$").toStdString() + "\" kept as \"" + (Folder + "0001.unk").toStdString() +
                            "\"; ";
-  QFile exc(LogDir + uConst::ExceptionLogName);
+  QFile exc(LogDir + uProgramLog::ExceptionLogName);
   const std::string excLog = exc.open(QIODevice::ReadOnly) ? exc.readAll().toStdString() : std::string();
   if (failed == "0001.unk") {
     EXPECT_THAT(NormalLog(), HasSubstr(line));
@@ -329,7 +330,7 @@ TEST_F(TFolderProtocol, NextOpeningSaysWhatBecameOfTheReceiptLeftOpen) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Method);
     for (const std::string& name : Files()) QFile::remove(Folder + QString::fromStdString(name));
-    QFile::remove(LogDir + uConst::NormalLogName);
+    QFile::remove(LogDir + uProgramLog::NormalLogName);
     Put("0001.bon", kReceipt + "#E1^5.00\r\n", 60);
     Fake->Fail(c.Method, c.Code, "[X] failed ");
     RunFileJob();

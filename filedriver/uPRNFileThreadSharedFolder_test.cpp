@@ -14,6 +14,7 @@
 
 #include "filedriver/uPRNFileThreadTestSupport.h"
 #include "platform/FileOps.h"
+#include "filedriver/uProgramLog.h"
 
 namespace fp::test {
 namespace {
@@ -52,7 +53,7 @@ class TSharedFolder : public TWorkerFixture {
     return '?';
   }
   std::string ExceptionLog() const {
-    QFile f(LogDir + uConst::ExceptionLogName);
+    QFile f(LogDir + uProgramLog::ExceptionLogName);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
   }
   static int Occurrences(const std::string& text, const std::string& part) {

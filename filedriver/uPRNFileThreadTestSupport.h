@@ -18,6 +18,7 @@
 
 #include "filedriver/FakeFprn.h"
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramLog.h"
 #include "filedriver/uPRNFileThread.h"
 
 namespace fp::test {
@@ -62,7 +63,7 @@ class TWorkerFixture : public ::testing::Test {
     return names;
   }
   std::string NormalLog() const {
-    QFile f(LogDir + uConst::NormalLogName);
+    QFile f(LogDir + uProgramLog::NormalLogName);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
   }
   int CallCount(const std::string& name) const {

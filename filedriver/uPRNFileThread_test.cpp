@@ -16,6 +16,7 @@
 
 #include "filedriver/uECRFileReader.h"
 #include "filedriver/uPRNFileThreadTestSupport.h"
+#include "filedriver/uProgramLog.h"
 
 namespace fp::test {
 namespace {
@@ -128,7 +129,7 @@ TEST_P(TServiceJobs, FailureIsClassifiedAndAnswersTheStatusQuery) {
   EXPECT_EQ(Read("0001.rep"), std::string("&S\r\n") + c.FailText + "\r\n");
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
   EXPECT_THAT(NormalLog(), HasSubstr(std::string("[Execute] ") + c.FailText));
-  QFile exc(LogDir + uConst::ExceptionLogName);
+  QFile exc(LogDir + uProgramLog::ExceptionLogName);
   ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
   EXPECT_THAT(exc.readAll().toStdString(), HasSubstr(std::string("[Execute] ") + c.FailText));
 }

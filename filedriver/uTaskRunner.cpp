@@ -20,6 +20,7 @@
 
 #include "filedriver/PathNamesQt.h"
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramInfo.h"
 #include "filedriver/uStrRes.h"
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
@@ -128,7 +129,7 @@ bool TTaskRunner::CheckMyDirWritable(bool Show) {
     QString message;
     QString failed;
     auto test = [&message, &failed](const QString& folder) {
-      if (!uConst::CanWriteToDir(WithSlash(folder))) {
+      if (!uProgramInfo::CanWriteToDir(WithSlash(folder))) {
         message = Message(M::CantWrite) + CR + folder;
         failed = folder;
       }
@@ -136,7 +137,7 @@ bool TTaskRunner::CheckMyDirWritable(bool Show) {
     // No receipt folder yet: there is nothing to test (the settings window asks for it).
     if (!FSettings.SearchPath.trimmed().isEmpty()) test(FSettings.SearchPath);
     test(FLogDir);
-    test(uConst::AppDir());
+    test(uProgramInfo::AppDir());
     FDirFolder = failed;
     if (!message.isEmpty() && Show) FObserver.ShowNotice(TRunnerNotice::CantWrite, message);
     return message.isEmpty();
@@ -149,7 +150,7 @@ bool TTaskRunner::CheckMyDirWritable(bool Show) {
 
 TFolderFault TTaskRunner::ProgramFolderFault() const {
   TFolderFault found;
-  for (const QString& folder : {FLogDir, uConst::AppDir()})
+  for (const QString& folder : {FLogDir, uProgramInfo::AppDir()})
     if (TFolderFault f = ProbeFolder(folder, false, true)) found = f;
   return found;
 }
@@ -516,7 +517,7 @@ TFolderFault TTaskRunner::ProbeFolder(const QString& Folder, bool Read, bool Wri
   }
   if (Write) {
     errno = 0;
-    if (!uConst::CanWriteToDir(WithSlash(Folder))) return fault(TFolderProblem::Unwritable, errno);
+    if (!uProgramInfo::CanWriteToDir(WithSlash(Folder))) return fault(TFolderProblem::Unwritable, errno);
   }
   return {};
 }
@@ -527,7 +528,7 @@ TFolderFault TTaskRunner::TimerFolderFault(bool WriteTest) const {
     if (TFolderFault f = ProbeFolder(FSettings.SearchPath, true, WriteTest)) return f;
   }
   if (WriteTest) {
-    for (const QString& folder : {FLogDir, uConst::AppDir()})
+    for (const QString& folder : {FLogDir, uProgramInfo::AppDir()})
       if (TFolderFault f = ProbeFolder(folder, false, true)) return f;
   }
   return {};

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "filedriver/uConst.h"
+#include "filedriver/uProgramInfo.h"
 #include "filedriver/uStrRes.h"
 #include "filedriver/uTaskRunnerTestSupport.h"
 #include "platform/FileOps.h"
@@ -53,7 +54,7 @@ class TaskRunnerTest : public ::testing::Test {
     logDir_ = appDir_ + "Log/";
     ASSERT_TRUE(QDir().mkpath(bonDir_));
     ASSERT_TRUE(QDir().mkpath(logDir_));
-    uConst::SetAppDir(appDir_);
+    uProgramInfo::SetAppDir(appDir_);
     oldExt_ = uConst::BonFileExt();
     uConst::SetBonFileExt("bon");
     uStrRes::ResetMessages();
@@ -63,7 +64,7 @@ class TaskRunnerTest : public ::testing::Test {
   }
   void TearDown() override {
     runner_.reset();
-    uConst::SetAppDir("");
+    uProgramInfo::SetAppDir("");
     uConst::SetBonFileExt(oldExt_);
   }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "filedriver/uConst.h"
+#include "platform/Cp1251.h"
 #include "filedriver/uECRFileReader.h"
 #include "platform/FileOps.h"
 
@@ -149,7 +150,7 @@ void CheckAccepted(const TECRFileReader& reader) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Bytes, size_t Size) {
   if (Size < 1) return 0;
   const uint8_t settings = Bytes[0];
-  static constexpr uint8_t kEncodings[] = {0, uConst::EncodingOEM, uConst::EncodingCP855, 7};
+  static constexpr uint8_t kEncodings[] = {0, EncodingOEM, EncodingCP855, 7};
   static constexpr size_t kChunks[] = {4096, 1, 2, 3, 7, 64, 511, 65536};
   const uint8_t encoding = kEncodings[settings & 3];
 
