@@ -24,6 +24,7 @@
 
 #include "program/app/uConst.h"
 #include "program/receipts/uECRFileReader.h"
+#include "platform/Cp1251.h"
 #include "platform/FileOps.h"
 
 namespace {
@@ -158,7 +159,7 @@ void CheckAccepted(const TECRFileReader& reader) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Bytes, size_t Size) {
   if (Size < 1) return 0;
   const uint8_t settings = Bytes[0];
-  static constexpr uint8_t kEncodings[] = {0, uConst::EncodingOEM, uConst::EncodingCP855, 7};
+  static constexpr uint8_t kEncodings[] = {0, EncodingOEM, EncodingCP855, 7};
   static constexpr size_t kChunks[] = {4096, 1, 2, 3, 7, 64, 511, 65536};
   const uint8_t encoding = kEncodings[settings & 3];
 
@@ -166,11 +167,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Bytes, size_t Size) {
   ops.Input = std::string_view(reinterpret_cast<const char*>(Bytes) + 1, Size - 1);
   ops.Chunk = kChunks[settings >> 5];
   SetFileOps(&ops);
-  uConst::SetUsePluAsDepartNo((settings & 8) != 0);
 
   TECRFileReader reader([]() -> ComPtr<IMiravokFprn> { Broken("the reader reached for the printer"); });
   reader.SetClock([] { return QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)); });
   reader.SetWatGrpBeginFromOne((settings & 4) != 0);
+  reader.SetUsePluAsDepartNo((settings & 8) != 0);
   reader.SetRepFilePrint((settings & 16) != 0);
 
   const TOutcome first = Read(reader, encoding);

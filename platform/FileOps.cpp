@@ -1,10 +1,12 @@
 #include "platform/FileOps.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace fp {
 namespace {
@@ -32,6 +34,37 @@ int IFileOps::OpenAt(int dir, const char* name, int flags, mode_t mode) { return
 int IFileOps::FstatAt(int dir, const char* name, struct stat* st, int flags) { return ::fstatat(dir, name, st, flags); }
 int IFileOps::UnlinkAt(int dir, const char* name, int flags) { return ::unlinkat(dir, name, flags); }
 int IFileOps::Fstatvfs(int fd, struct statvfs* st) { return ::fstatvfs(fd, st); }
+
+int IFileOps::ReadDir(int dir, std::vector<std::string>& names) {
+  names.clear();
+  // A descriptor of its own: closedir closes it, and the caller's stays open.
+  const int own = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return -1;
+  DIR* d = ::fdopendir(own);
+  if (!d) {
+    const int err = errno;
+    ::close(own);
+    errno = err;
+    return -1;
+  }
+  // The duplicate shares the position of `dir`: the folder is read from its start.
+  ::rewinddir(d);
+  for (;;) {
+    errno = 0;
+    const dirent* e = ::readdir(d);
+    if (!e) break;
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    names.emplace_back(e->d_name);
+  }
+  const int err = errno;
+  ::closedir(d);
+  if (err != 0) {
+    names.clear();
+    errno = err;
+    return -1;
+  }
+  return 0;
+}
 
 int IFileOps::RenameAt(int dir, const char* from, const char* to, unsigned flags) {
   if (::renameat2(dir, from, dir, to, flags) == 0) return 0;
@@ -248,6 +281,14 @@ int TFaultyFileOps::Fstatvfs(int fd, struct statvfs* st) {
     st->f_bavail = st->f_bfree = static_cast<fsblkcnt_t>(freeBytes_ / 4096);
   }
   return 0;
+}
+
+int TFaultyFileOps::ReadDir(int dir, std::vector<std::string>& names) {
+  if (ShouldFail(TFileOp::ReadDir, PathAt(dir, ""))) {
+    names.clear();
+    return -1;
+  }
+  return IFileOps::ReadDir(dir, names);
 }
 
 }  // namespace fp

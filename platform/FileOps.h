@@ -15,6 +15,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace fp {
 
@@ -45,6 +46,10 @@ class IFileOps {
   virtual int UnlinkAt(int dir, const char* name, int flags);
   // The free space of the file system that holds `fd`.
   virtual int Fstatvfs(int fd, struct statvfs* st);
+  // The names of the entries of the open folder `dir` ("." and ".." left out), read from
+  // its start to its end into `names` (replacing its contents), as readdir(3) gives them.
+  // `dir` stays open and is read from its start whatever was read of it before.
+  virtual int ReadDir(int dir, std::vector<std::string>& names);
 };
 
 // The object every file operation goes through (the system calls unless replaced).
@@ -55,9 +60,9 @@ IFileOps* SetFileOps(IFileOps* ops);
 
 // The calls relative to a folder count as their namesakes (OpenAt as Open, FstatAt as Lstat,
 // RenameAt as Rename or RenameNoReplace by its flag, UnlinkAt as Unlink), with the folder's
-// path and the name as their path.
+// path and the name as their path; ReadDir counts with the folder's path.
 enum class TFileOp {
-  Open, Read, Write, Fsync, Close, Fstat, Stat, Lstat, Rename, RenameNoReplace, Unlink, Mkdir, Statvfs, Count
+  Open, Read, Write, Fsync, Close, Fstat, Stat, Lstat, Rename, RenameNoReplace, Unlink, Mkdir, Statvfs, ReadDir, Count
 };
 
 // Test double: the system calls, except that chosen calls fail with a chosen errno.
@@ -90,6 +95,7 @@ class TFaultyFileOps : public IFileOps {
   int RenameAt(int dir, const char* from, const char* to, unsigned flags) override;
   int UnlinkAt(int dir, const char* name, int flags) override;
   int Fstatvfs(int fd, struct statvfs* st) override;
+  int ReadDir(int dir, std::vector<std::string>& names) override;
 
   // Makes Fstatvfs answer `freeBytes` of free space (as blocks of 4096 bytes) from now on;
   // a negative value gives the file system's own answer again.

@@ -14,6 +14,7 @@
 #include "program/ui/uCustomHint.h"
 #include "program/ui/uMain.h"
 #include "program/app/uSingleInstance.h"
+#include "program/app/uProgramInfo.h"
 #include "platform/com/ComRuntime.h"
 
 namespace {
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
   // The window closes to the tray; the program ends only by its exit command.
   app.setQuitOnLastWindowClosed(false);
 
-  const QString program = fp::uConst::ProgramFilePath();
+  const QString program = fp::uProgramInfo::ProgramFilePath();
   fp::TSingleInstance instance(program);
   if (!instance.Acquire()) {
     // Started again from the same file: bring the running one to the front and end.

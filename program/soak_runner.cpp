@@ -108,21 +108,16 @@ class TRunner {
         Job.reset();  // joins the ended thread
         Idle.restart();
       }
-      QStringList ready;
-      uPRNFileThread::TReadyInfo info;
-      uPRNFileThread::SelectReadyBonFiles(O.Folder, ready, QDateTime::currentDateTime(), O.LogDir,
-                                          uPRNFileThread::ReadyAgeMs, &info);
-      if (!ready.isEmpty()) {
-        StartJob(ready.size());
+      const TReadyFiles ready = Watch->Ready(O.Folder, O.Ext, QDateTime::currentDateTime(), O.LogDir);
+      if (!ready.Files.empty()) {
+        StartJob(static_cast<qsizetype>(ready.Files.size()));
         return;
       }
       // As the window does: one more tick when the first waiting file will have settled.
-      if (info.WaitMs >= 0) Settle.start(static_cast<int>(info.WaitMs));
+      if (ready.WaitMs >= 0) Settle.start(static_cast<int>(ready.WaitMs));
       // Files still settling count as waiting: only a folder without any receipt file
       // lets the runner end.
-      QStringList all;
-      uConst::SelectBonFiles(O.Folder, all);
-      if (!all.isEmpty()) Idle.restart();
+      if (!TFolderWatch::ListWaiting(O.Folder, O.Ext).empty()) Idle.restart();
       else if (Idle.elapsed() >= O.IdleExitMs) {
         Say(QStringLiteral("end files %1 errors %2 jobs %3").arg(Files).arg(Errors).arg(Jobs));
         Timer.stop();
@@ -134,12 +129,13 @@ class TRunner {
   }
 
   void StartJob(qsizetype ready) {
-    Job = TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = O.Folder});
+    Job = TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = O.Folder, .Watch = Watch});
     Job->SetComPort(static_cast<uint8_t>(O.Com));
     Job->SetBaudRate(O.Baud);
     Job->SetRepFilePrint(O.RepFiles);
     Job->SetRepDetailPrint(true);
     Job->SetLogDir(O.LogDir);
+    Job->SetBonFileExt(O.Ext);
     Job->OnFileProcessed = [this](TECRFileThread&) { ++Files; };
     Job->OnError = [this](TECRFileThread& t, TTaskErrorKind kind) {
       ++Errors;
@@ -161,6 +157,7 @@ class TRunner {
   QTimer Settle;
   QElapsedTimer Idle;
   std::unique_ptr<TECRFileThread> Job;
+  std::shared_ptr<TFolderWatch> Watch = std::make_shared<TFolderWatch>();
   int Files = 0, Errors = 0, Jobs = 0;
 };
 
@@ -169,7 +166,6 @@ class TRunner {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const TOptions options = ParseOptions(app.arguments());
-  uConst::SetBonFileExt(options.Ext);
   CoInitialize(nullptr);
   int rc = 0;
   {

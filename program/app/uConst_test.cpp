@@ -1,4 +1,7 @@
 #include "program/app/uConst.h"
+#include "program/app/uProgramInfo.h"
+#include "program/app/uProgramLog.h"
+#include "program/receipts/uFolderWatch.h"
 
 #include <time.h>
 
@@ -53,11 +56,11 @@ class WriteLogTest : public ::testing::Test {
   }
   // A line written with the test's clock.
   void Write(const QString& folder, const QString& message, bool exceptionLog) {
-    uConst::WriteLog(folder, message, exceptionLog, [this] { return now_; });
+    uProgramLog::WriteLog(folder, message, exceptionLog, [this] { return now_; });
   }
 
-  QString Normal() const { return logDir_ + uConst::NormalLogName; }
-  QString Exception() const { return logDir_ + uConst::ExceptionLogName; }
+  QString Normal() const { return logDir_ + uProgramLog::NormalLogName; }
+  QString Exception() const { return logDir_ + uProgramLog::ExceptionLogName; }
 
   QTemporaryDir tmp_;
   QString logDir_;
@@ -138,12 +141,19 @@ TEST_F(WriteLogTest, RotationNeverOverwritesAnEarlierOne) {
 TEST_F(WriteLogTest, LogThatCannotBeOpenedLosesTheLineSilently) {
   TFaultyFileOps faulty;
   TScopedFileOps scope(&faulty);
-  faulty.FailAt(TFileOp::Open, 0, EACCES, uConst::NormalLogName);
+  faulty.FailAt(TFileOp::Open, 0, EACCES, uProgramLog::NormalLogName);
   EXPECT_NO_THROW(Write(logDir_, "lost", false));
   EXPECT_FALSE(QFile::exists(Normal()));
   faulty.Clear();
   Write(logDir_, "next", false);
   EXPECT_EQ(ReadAll(Normal()), QByteArray("05.03.24 07:08:09:045 - next\r\n"));
+}
+
+// The listing as lines "DOS date-time TAB name", oldest first.
+void SelectBonFiles(const QString& folder, QStringList& list) {
+  list.clear();
+  for (const TListedFile& f : TFolderWatch::ListWaiting(folder, uConst::BonFileExt()))
+    list.append(QString::number(static_cast<int32_t>(f.DosTime)) + QLatin1Char('\t') + f.Name);
 }
 
 class SelectBonFilesTest : public ::testing::Test {
@@ -158,7 +168,7 @@ class SelectBonFilesTest : public ::testing::Test {
     SetMTime(dir_ + name, when);
   }
   static QString Line(const QDateTime& when, const QString& name) {
-    return QString::number(static_cast<int32_t>(uConst::DosDateTime(when))) + "\t" + name;
+    return QString::number(static_cast<int32_t>(DosDateTime(when))) + "\t" + name;
   }
   QTemporaryDir tmp_;
   QString dir_;
@@ -178,12 +188,12 @@ TEST_F(SelectBonFilesTest, ListsWaitingFilesOldestFirst) {
   QDir().mkdir(dir_ + "sub.bon");
   WriteAll(dir_ + "sub.bon/in.bon", "x");
   QStringList list{"stale line"};
-  uConst::SelectBonFiles(tmp_.path(), list);
+  SelectBonFiles(tmp_.path(), list);
   EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "m2.bon"), Line(same, "M1.BON"), Line(newer, "a.bon")}));
   EXPECT_TRUE(QFile::exists(dir_ + "empty.bon"));
   // One moment: by name.
   Make("M1.BON", same);
-  uConst::SelectBonFiles(tmp_.path(), list);
+  SelectBonFiles(tmp_.path(), list);
   EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "M1.BON"), Line(same, "m2.bon"), Line(newer, "a.bon")}));
 }
 
@@ -200,7 +210,7 @@ TEST_F(SelectBonFilesTest, OldestFirstByTheTrueTimeWhenTheClocksGoBack) {
   Make("first.bon", summer);
   Make("second.bon", winter);
   QStringList list;
-  uConst::SelectBonFiles(dir_, list);
+  SelectBonFiles(dir_, list);
   if (oldTz.isNull())
     qunsetenv("TZ");
   else
@@ -220,23 +230,23 @@ TEST_F(SelectBonFilesTest, OldestFirstOutsideTheTenDigitYears) {
   Make("a.bon", y2050);
   Make("b.bon", y2020);
   QStringList list;
-  uConst::SelectBonFiles(dir_, list);
+  SelectBonFiles(dir_, list);
   ASSERT_EQ(list.size(), 3);
   EXPECT_EQ(list, (QStringList{Line(y2005, "c.bon"), Line(y2020, "b.bon"), Line(y2050, "a.bon")}));
   EXPECT_TRUE(list[2].startsWith("-"));
 }
 
 TEST_F(SelectBonFilesTest, DosDateTimeAndOtherExtensions) {
-  EXPECT_EQ(uConst::DosDateTime(QDateTime(QDate(2020, 1, 1), QTime(10, 0, 3))),
+  EXPECT_EQ(DosDateTime(QDateTime(QDate(2020, 1, 1), QTime(10, 0, 3))),
             ((40u << 9 | 1u << 5 | 1u) << 16) | (10u << 11) | 1u);
   uConst::SetBonFileExt("inp");
   Make("a.bon", QDateTime::currentDateTime());
   Make("b.INP", QDateTime::currentDateTime());
   QStringList list;
-  uConst::SelectBonFiles(dir_, list);
+  SelectBonFiles(dir_, list);
   ASSERT_EQ(list.size(), 1);
   EXPECT_TRUE(list[0].endsWith("\tb.INP"));
-  uConst::SelectBonFiles(dir_ + "missing/", list);
+  SelectBonFiles(dir_ + "missing/", list);
   EXPECT_TRUE(list.isEmpty());
 }
 
@@ -261,10 +271,10 @@ TEST(ConvertCharEncodingTest, TablesAgreeWithIconv) {
   int unmapped855 = 0;
   for (int b = 0x80; b <= 0xFF; ++b) {
     const std::string in(1, static_cast<char>(b));
-    const auto got855 = static_cast<uint8_t>(uConst::ConvertCharEncoding(in, uConst::EncodingCP855)[0]);
+    const auto got855 = static_cast<uint8_t>(ConvertCharEncoding(in, EncodingCP855)[0]);
     EXPECT_EQ(got855, ExpectedByIconv("CP855", static_cast<uint8_t>(b))) << "CP855 byte " << b;
     unmapped855 += got855 == 0;
-    const auto got866 = static_cast<uint8_t>(uConst::ConvertCharEncoding(in, uConst::EncodingOEM)[0]);
+    const auto got866 = static_cast<uint8_t>(ConvertCharEncoding(in, EncodingOEM)[0]);
     EXPECT_EQ(got866, ExpectedByIconv("CP866", static_cast<uint8_t>(b))) << "CP866 byte " << b;
   }
   EXPECT_EQ(unmapped855, 29);
@@ -272,29 +282,29 @@ TEST(ConvertCharEncodingTest, TablesAgreeWithIconv) {
 
 TEST(ConvertCharEncodingTest, Lines) {
   const std::string ascii = "#S1^Item 1^2.50\t;";
-  for (uint8_t code : {0, 1, 2, 3, 255}) EXPECT_EQ(uConst::ConvertCharEncoding(ascii, code), ascii);
+  for (uint8_t code : {0, 1, 2, 3, 255}) EXPECT_EQ(ConvertCharEncoding(ascii, code), ascii);
   const std::string cp855 = "\x80\x81\x82\xB3\xA1\xA0z";
-  EXPECT_EQ(uConst::ConvertCharEncoding(cp855, uConst::EncodingCP855), std::string("\x90\x80\x83\x00\xC0\xE0z", 7));
-  EXPECT_EQ(uConst::ConvertCharEncoding(cp855, 3), cp855);
-  EXPECT_EQ(uConst::OemToAnsiStr("\x8F\xE0\xA8\xA2\xA5\xF2"), "\xCF\xF0\xE8\xE2\xE5\xAA");
+  EXPECT_EQ(ConvertCharEncoding(cp855, EncodingCP855), std::string("\x90\x80\x83\x00\xC0\xE0z", 7));
+  EXPECT_EQ(ConvertCharEncoding(cp855, 3), cp855);
+  EXPECT_EQ(OemToAnsiStr("\x8F\xE0\xA8\xA2\xA5\xF2"), "\xCF\xF0\xE8\xE2\xE5\xAA");
 }
 
 TEST(CanWriteToDirTest, CreatesAndRemovesTheTestFile) {
   QTemporaryDir tmp;
   const QString dir = tmp.path() + "/";
-  EXPECT_TRUE(uConst::CanWriteToDir(dir));
+  EXPECT_TRUE(uProgramInfo::CanWriteToDir(dir));
   EXPECT_TRUE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
-  EXPECT_FALSE(uConst::CanWriteToDir(dir + "missing/"));
+  EXPECT_FALSE(uProgramInfo::CanWriteToDir(dir + "missing/"));
 
   WriteAll(dir + "chktmp.txt", "mine");
-  EXPECT_FALSE(uConst::CanWriteToDir(dir));
+  EXPECT_FALSE(uProgramInfo::CanWriteToDir(dir));
   EXPECT_EQ(ReadAll(dir + "chktmp.txt"), QByteArray("mine"));
   QFile::remove(dir + "chktmp.txt");
 
   TFaultyFileOps faulty;
   TScopedFileOps scope(&faulty);
   faulty.FailAt(TFileOp::Open, 0, EROFS, "chktmp.txt");
-  EXPECT_FALSE(uConst::CanWriteToDir(dir));
+  EXPECT_FALSE(uProgramInfo::CanWriteToDir(dir));
 }
 
 TEST(GlobalsTest, ReadersGetWholeValues) {
@@ -322,8 +332,8 @@ TEST(GlobalsTest, ReadersGetWholeValues) {
 }
 
 TEST(GetFileVersionTest, FourDottedNumbers) {
-  EXPECT_EQ(uConst::GetFileVersion(), QString(FP_PROGRAM_VERSION));
-  EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d+\\.\\d+\\.\\d+$").match(uConst::GetFileVersion()).hasMatch());
+  EXPECT_EQ(uProgramInfo::GetFileVersion(), QString(FP_PROGRAM_VERSION));
+  EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d+\\.\\d+\\.\\d+$").match(uProgramInfo::GetFileVersion()).hasMatch());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/IniFile.h"
+#include "platform/Cp1251.h"
 
 namespace fp {
 namespace {
@@ -76,7 +77,7 @@ QStringList LoadSettings(const QString& iniPath, TMainSettings& s, QString* writ
     writeDefault([&] { ini.WriteBool(Parameters, "WatGrpBeginFromOne", false); });
   s.WatGrpBeginFromOne = ini.ReadBool(Parameters, "WatGrpBeginFromOne", false);
 
-  if (s.CharEncoding > uConst::EncodingCP855) s.CharEncoding = 0;
+  if (s.CharEncoding > EncodingCP855) s.CharEncoding = 0;
 
   std::vector<TPayTypePair> pairs;
   if (ini.SectionExists(PayTypes)) {

@@ -7,6 +7,8 @@
 #include <mutex>
 
 #include "program/app/uConst.h"
+#include "program/app/uProgramInfo.h"
+#include "program/app/uProgramLog.h"
 
 namespace fp::uStrRes {
 namespace {
@@ -155,10 +157,10 @@ void TLngFile::Write(const QString& section, const QString& key, const QString& 
     // window that is being created: the texts are still read, only the template is not
     // completed.
     failed_ = true;
-    const QString appDir = uConst::AppDir();
+    const QString appDir = uProgramInfo::AppDir();
     if (appDir.isEmpty()) return;
     try {
-      uConst::WriteLog(appDir + QStringLiteral("Log/"),
+      uProgramLog::WriteLog(appDir + QStringLiteral("Log/"),
                        QStringLiteral("[%1]").arg(QLatin1String(routine_)) + QString::fromStdString(e.what()), true);
     } catch (const std::exception&) {
       // No log folder: the failure stays unlogged.
@@ -188,7 +190,7 @@ bool LoadMessages(const QString& path) {
 bool LoadMessages() { return LoadMessages(LngFilePath()); }
 
 QString LngFilePath(const QString& fileName) {
-  const QString appDir = uConst::AppDir();
+  const QString appDir = uProgramInfo::AppDir();
   const QString inTranslations = appDir + QLatin1String(TranslationsFolder) + QLatin1Char('/') + fileName;
   return FileExists(inTranslations) ? inTranslations : appDir + fileName;
 }

@@ -27,6 +27,8 @@
 #include <set>
 
 #include "program/app/uConst.h"
+#include "program/app/uProgramInfo.h"
+#include "program/app/uProgramLog.h"
 #include "platform/Cp1251.h"
 #include "platform/FileOps.h"
 
@@ -58,14 +60,14 @@ class StrResTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(tmp_.isValid());
     appDir_ = tmp_.path() + "/";
-    uConst::SetAppDir(appDir_);
+    uProgramInfo::SetAppDir(appDir_);
     QDir().mkpath(appDir_ + "Translations");
     lng_ = appDir_ + "Translations/" + LngFileName;
     ResetMessages();
   }
   void TearDown() override {
     ResetMessages();
-    uConst::SetAppDir("");
+    uProgramInfo::SetAppDir("");
   }
 
   static void Put(const QString& path, const QByteArray& data) {
@@ -196,7 +198,7 @@ TEST_F(StrResTest, ReadOnlyFileLackingAKeyIsStillRead) {
   EXPECT_EQ(Message(TestOK), BuiltInText(TestOK));
   EXPECT_EQ(faulty.Calls(TFileOp::Rename), 1);  // no further write-back in this pass
   EXPECT_EQ(Get(lng_), content);
-  const QByteArray log = Get(appDir_ + "Log/" + uConst::ExceptionLogName);
+  const QByteArray log = Get(appDir_ + "Log/" + uProgramLog::ExceptionLogName);
   EXPECT_EQ(log.count("\r\n"), 1);
   EXPECT_TRUE(log.contains(" - [LoadMessages]Unable to write to " + QFile::encodeName(lng_) + "\r\n")) << log.toStdString();
 }

@@ -2,6 +2,7 @@
 #include "program/receipts/uECRFileReader.h"
 
 #include "platform/DecimalRound.h"
+#include "program/app/uProgramLog.h"
 
 #include <charconv>
 #include <cmath>
@@ -256,6 +257,10 @@ void TECRFileReader::SetPayTypePairs(const std::vector<TPayTypePair>& pairs) {
   FPayTypePairs.insert(FPayTypePairs.end(), pairs.begin(), pairs.end());
 }
 
+void TECRFileReader::SetCashierPas(const std::string& password) {
+  FDefaultCashierPass = uECRFileReader::Trim(password);
+}
+
 void TECRFileReader::ClearCommands() {
   FCommands.clear();
   FHasSales = false;
@@ -266,7 +271,7 @@ void TECRFileReader::ClearCommands() {
   FCashierNo = 1;
   FCashierName.clear();
   FOperatorLine.clear();
-  FCashierPass = uECRFileReader::Trim(uConst::ToCp1251(uConst::CashierPas()));
+  FCashierPass = FDefaultCashierPass;
 }
 
 TInvoiceObject* TECRFileReader::FindInvoice() {
@@ -303,7 +308,7 @@ void TECRFileReader::AddInvoiceField(std::string text, int index) {
 void TECRFileReader::Log(const std::string& text) {
   if (FLogDir.isEmpty()) return;
   try {
-    uConst::WriteLog(FLogDir, uConst::FromCp1251(text), false);
+    uProgramLog::WriteLog(FLogDir, uConst::FromCp1251(text), false);
   } catch (const std::exception&) {
   }
 }
@@ -311,7 +316,7 @@ void TECRFileReader::Log(const std::string& text) {
 void TECRFileReader::LogError(const std::string& text) {
   FLastError = text;
   try {
-    uConst::WriteLog(FLogDir, uConst::FromCp1251(text), true);
+    uProgramLog::WriteLog(FLogDir, uConst::FromCp1251(text), true);
   } catch (const std::exception&) {
   }
   Log(text);

@@ -23,6 +23,7 @@
 #include "program/receipts/MiravokFprnProxy.h"
 #include "program/app/uConst.h"
 #include "program/receipts/uReceiptFolder.h"
+#include "program/app/uProgramInfo.h"
 
 namespace fp {
 
@@ -189,6 +190,10 @@ class TECRFileReader {
   void SetBaudRate(int32_t baudRate) { FBaudRate = baudRate; }
   // Adds pay-type replacement pairs.
   void SetPayTypePairs(const std::vector<TPayTypePair>& pairs);
+  // The cashier password of every receipt that names none (code page 1251; trimmed here).
+  void SetCashierPas(const std::string& password);
+  // The PLU number field of a receipt line is the department number.
+  void SetUsePluAsDepartNo(bool on) { FUsePluAsDepartNo = on; }
   // Seams: the local clock (dates of the fiscal-memory report lines) and the program's
   // version text (the empty receipt).
   void SetClock(std::function<QDateTime()> clock) { FClock = std::move(clock); }
@@ -338,11 +343,13 @@ class TECRFileReader {
   bool FRepFilePrint = false;
   bool FRepDetailPrint = false;
   bool FWatGrpBeginFromOne = false;
+  bool FUsePluAsDepartNo = false;
+  std::string FDefaultCashierPass;  // what every file's cashier password starts as
   uint8_t FComPort = 1;
   int32_t FBaudRate = 115200;
   std::vector<TPayTypePair> FPayTypePairs;
   std::function<QDateTime()> FClock = [] { return QDateTime::currentDateTime(); };
-  std::function<QString()> FFileVersion = [] { return uConst::GetFileVersion(); };
+  std::function<QString()> FFileVersion = [] { return uProgramInfo::GetFileVersion(); };
 
   // The current file.
   QString FCurrentFile;

@@ -307,7 +307,7 @@ void TECRFileReader::PrintPlu(const TPluObject& plu) {
   Tagged("[PrintPlu]", [&] {
     AddRepLine(plu.RawLine);
     int32_t n = 0;
-    if (uConst::UsePluAsDepartNo() && plu.Department > 0)
+    if (FUsePluAsDepartNo && plu.Department > 0)
       CheckRes(FFprn.AddDeprtPlu(plu.Number, plu.Name, plu.Department, plu.Price, plu.Quantity, plu.VatGroup));
     else if (TryStrToInt(plu.Number, n) && n > 0 && plu.Department > 0 && plu.Price > 0)
       CheckRes(FFprn.AddProgPlu(n, plu.Department, plu.Quantity, plu.Price, plu.VatGroup));

@@ -389,7 +389,7 @@ TEST_F(Exec, SellingMethods) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.line);
-    uConst::SetUsePluAsDepartNo(c.pluAsDepartment);
+    reader.SetUsePluAsDepartNo(c.pluAsDepartment);
     fake->Plus[12] = {2, 1, 1.5, "Water       "};
     fake->Plus[7] = {2, 1, 1.5, "Water"};
     ASSERT_TRUE(Print({c.line}, false)) << reader.LastError();

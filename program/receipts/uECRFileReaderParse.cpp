@@ -15,6 +15,7 @@
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
 #include "platform/TextLines.h"
+#include "platform/Cp1251.h"
 
 namespace fp {
 
@@ -78,7 +79,7 @@ bool TECRFileReader::ReadFile(const QString& path, uint8_t encoding, int fd) {
     bool header = false, block = false;
     int headerIndex = 0, blockIndex = 0;
     for (const std::string& raw : FFileLines) {
-      row = uConst::ConvertCharEncoding(TrimRight(raw), encoding);
+      row = ConvertCharEncoding(TrimRight(raw), encoding);
       if (row.size() < 2) continue;
       const char second = UpperAscii(row[1]);
       switch (row[0]) {
@@ -229,7 +230,7 @@ void TECRFileReader::FAddPlu(const std::string& line) {
       if (plu.Department >= 100)
         Fail("Invalid department nom:" + Number(plu.Department) + ". Valid numbers are between 1 to 100.");
     }
-    if (uConst::UsePluAsDepartNo()) plu.Department = PluAsDepartment(plu.Number);
+    if (FUsePluAsDepartNo) plu.Department = PluAsDepartment(plu.Number);
     if (!s.empty()) {
       const int32_t payType = StrToIntDef(CopyToPosAndDel(s, 1), 0);
       if (payType > 0 && FAutoPayType <= 0) FAutoPayType = payType;
@@ -257,7 +258,7 @@ void TECRFileReader::FAddExtPlu(const std::string& line) {
     plu.Quantity /= 1000;
     CheckPluAmounts(plu);
     plu.VatGroup = Trim(s).empty() ? 2 : VatGroupOf(s.substr(0, 1));
-    if (uConst::UsePluAsDepartNo()) plu.Department = PluAsDepartment(plu.Number);
+    if (FUsePluAsDepartNo) plu.Department = PluAsDepartment(plu.Number);
     plu.RawLine = line;
     FCommands.push_back(std::move(plu));
     FHasSales = true;

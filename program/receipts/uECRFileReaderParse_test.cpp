@@ -133,7 +133,7 @@ class PluAsDepartment : public ReaderFixture, public ::testing::WithParamInterfa
 
 TEST_P(PluAsDepartment, TheNumberIsTheDepartment) {
   const PluDepartCase& c = GetParam();
-  uConst::SetUsePluAsDepartNo(true);
+  reader.SetUsePluAsDepartNo(true);
   const bool ok = Read({c.line});
   ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
   if (ok)
@@ -399,7 +399,7 @@ TEST(ParseShortDate, YearNumberIsTheYearItself) {
 }
 
 TEST_F(ReaderFixture, Operators) {
-  uConst::SetCashierPas(QStringLiteral(" 1234 "));
+  reader.SetCashierPas(" 1234 ");
   ASSERT_TRUE(Read({"#OIvanov Petrov"}));
   EXPECT_EQ(reader.CashierName(), "Ivanov P");
   EXPECT_EQ(reader.OperatorLine(), "#OIvanov Petrov");
@@ -538,11 +538,11 @@ TEST_F(ReaderFixture, LinesAreTrimmedSplitAndSkipped) {
 TEST_F(ReaderFixture, LinesAreConvertedBeforeTheyAreRead) {
   // Code page 855: 0xA1 is the capital A, 0xA0 the small a, 0xA9 the capital Ye, which makes
   // a payment line once converted; code page 866: 0x80 is the capital A.
-  ASSERT_TRUE(Read({":\xA1\xA0", "#\xA9" "1^5"}, uConst::EncodingCP855)) << reader.LastError();
+  ASSERT_TRUE(Read({":\xA1\xA0", "#\xA9" "1^5"}, EncodingCP855)) << reader.LastError();
   EXPECT_EQ(Cmd<TLineObject>(0)->Text, "\xC0\xE0");
   ASSERT_NE(Cmd<TPaymentObject>(1), nullptr);
   EXPECT_DOUBLE_EQ(Cmd<TPaymentObject>(1)->Amount, 5);
-  ASSERT_TRUE(Read({":\x80"}, uConst::EncodingOEM));
+  ASSERT_TRUE(Read({":\x80"}, EncodingOEM));
   EXPECT_EQ(Cmd<TLineObject>(0)->Text, "\xC0");
 }
 

@@ -22,6 +22,7 @@
 #include "program/receipts/uECRFileReader.h"
 #include "program/receipts/uReceiptFolder.h"
 #include "program/app/uStrRes.h"
+#include "program/app/uProgramLog.h"
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
 #include "platform/com/ComRuntime.h"
@@ -49,182 +50,7 @@ QString FailureText(const std::exception& e) {
   return uConst::FromCp1251(e.what());
 }
 
-std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
 }  // namespace
-
-// ---- Listing ----
-
-namespace uPRNFileThread {
-
-QString ListedName(const QString& line) {
-  const qsizetype tab = line.indexOf(QLatin1Char('\t'));
-  return tab < 0 ? line : line.mid(tab + 1);
-}
-
-namespace {
-
-// What the listings have seen of one waiting file, and since when (by the program's clock)
-// it has stayed as it is.
-struct TWatchedFile {
-  TFileStamp Stamp;
-  qint64 QuietSinceMs = 0;
-};
-
-// A waiting file whose claim was refused for a reason of its own: the reason, when it was
-// tried (by the program's clock), and the status change times of the folder and the file
-// then; a change of either (a chmod, a chown) makes it worth trying at once.
-struct TRefusedClaim {
-  int Err = 0;
-  qint64 TriedMs = 0;
-  int64_t FolderCtimeNs = 0;
-  int64_t FileCtimeNs = 0;
-};
-
-// The waiting files of one folder, the refused names already written to the log, and the
-// files whose claim was refused.
-struct TFolderWatch {
-  std::map<QString, TWatchedFile> Files;
-  std::set<QString> LoggedRefused;
-  std::map<QString, TRefusedClaim> RefusedClaims;
-};
-
-int64_t CtimeNs(const struct stat& st) {
-  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-}
-
-int64_t FolderCtimeNs(const QString& dir) {
-  struct stat st {};
-  return FileOps().Stat(Native(dir).c_str(), &st) == 0 ? CtimeNs(st) : 0;
-}
-
-// The main window's ticks and the file job (another thread) list the same folder: they
-// share what has been seen, so a file's quiet time does not start again with every job.
-std::mutex& WatchLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-std::map<QString, TFolderWatch>& Watches() {
-  static std::map<QString, TFolderWatch> watches;
-  return watches;
-}
-
-// A claimed file has left the waiting files: a new file of that name starts afresh.
-void ForgetWatched(const QString& folder, const QString& name) {
-  std::lock_guard<std::mutex> lock(WatchLock());
-  auto it = Watches().find(WithSlash(folder));
-  if (it != Watches().end()) {
-    it->second.Files.erase(name);
-    it->second.RefusedClaims.erase(name);
-  }
-}
-
-}  // namespace
-
-void SettleRefusedClaims(const QString& folder) {
-  const QString dir = WithSlash(folder);
-  const int64_t folderCtime = FolderCtimeNs(dir);
-  std::lock_guard<std::mutex> lock(WatchLock());
-  const auto it = Watches().find(dir);
-  if (it == Watches().end()) return;
-  for (auto& [name, r] : it->second.RefusedClaims) r.FolderCtimeNs = folderCtime;
-}
-
-bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now) {
-  const QString dir = WithSlash(folder);
-  TRefusedClaim r;
-  r.Err = err;
-  r.TriedMs = now.toMSecsSinceEpoch();
-  r.FolderCtimeNs = FolderCtimeNs(dir);
-  struct stat st {};
-  if (FileOps().Lstat(Native(dir + name).c_str(), &st) == 0) r.FileCtimeNs = CtimeNs(st);
-  std::lock_guard<std::mutex> lock(WatchLock());
-  TFolderWatch& watch = Watches()[dir];
-  const auto old = watch.RefusedClaims.find(name);
-  const bool changed = old == watch.RefusedClaims.end() || old->second.Err != err;
-  watch.RefusedClaims[name] = r;
-  return changed;
-}
-
-void SelectReadyBonFiles(const QString& folder, QStringList& list, const QDateTime& now, const QString& logDir,
-                         int readyAgeMs, TReadyInfo* info) {
-  list.clear();
-  if (info) *info = TReadyInfo();
-  if (folder.isEmpty()) return;
-  QStringList all, refused;
-  uConst::SelectBonFiles(folder, all, &refused);
-  const QString dir = WithSlash(folder);
-  const qint64 nowMs = now.toMSecsSinceEpoch();
-  const int64_t folderCtime = FolderCtimeNs(dir);
-  QStringList toLog;
-  {
-    std::lock_guard<std::mutex> lock(WatchLock());
-    TFolderWatch& watch = Watches()[dir];
-    std::map<QString, TWatchedFile> seen;
-    std::map<QString, TRefusedClaim> refusedClaims;
-    for (const QString& line : all) {
-      const QString name = ListedName(line);
-      struct stat st {};
-      if (FileOps().Lstat(Native(dir + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-      TWatchedFile f;
-      f.Stamp = FileStampOf(st);
-      const auto old = watch.Files.find(name);
-      // The stamp is only compared, never read as a time: a share's clock may be ahead of
-      // ours or behind it. A new file, a changed one, and every file after our clock
-      // stepped back are quiet from this listing on.
-      if (old == watch.Files.end() || old->second.Stamp != f.Stamp || old->second.QuietSinceMs > nowMs)
-        f.QuietSinceMs = nowMs;
-      else
-        f.QuietSinceMs = old->second.QuietSinceMs;
-      seen[name] = f;
-      // A file whose claim was refused is tried again once a minute, or at once when the
-      // folder's or its own status changed (or the clock went back); it does not count as
-      // waiting meanwhile, so no job starts for it.
-      const auto refusal = watch.RefusedClaims.find(name);
-      if (refusal != watch.RefusedClaims.end()) {
-        const TRefusedClaim& r = refusal->second;
-        refusedClaims[name] = r;
-        if (nowMs >= r.TriedMs && nowMs - r.TriedMs < RefusedClaimRetryMs && r.FolderCtimeNs == folderCtime &&
-            r.FileCtimeNs == CtimeNs(st))
-          continue;
-      }
-      const qint64 left = f.QuietSinceMs + readyAgeMs - nowMs;
-      if (left <= 0) {
-        list.append(line);
-        if (info) info->Stamps[name] = f.Stamp;
-      } else if (info && (info->WaitMs < 0 || left < info->WaitMs)) {
-        info->WaitMs = left;
-      }
-    }
-    watch.Files.swap(seen);
-    watch.RefusedClaims.swap(refusedClaims);
-    std::set<QString> logged;
-    for (const QString& name : refused) {
-      if (watch.LoggedRefused.count(name)) {
-        logged.insert(name);
-      } else if (!logDir.isEmpty()) {
-        logged.insert(name);
-        toLog.append(name);
-      }
-    }
-    watch.LoggedRefused.swap(logged);
-    if (watch.Files.empty() && watch.LoggedRefused.empty() && watch.RefusedClaims.empty()) Watches().erase(dir);
-  }
-  for (const QString& name : toLog) {
-    try {
-      uConst::WriteLog(logDir,
-                       QStringLiteral("[SelectReadyBonFiles] Not a regular file (a link or another kind) or a "
-                                      "name that is not UTF-8, left in place: \"") +
-                           dir + name + QStringLiteral("\""),
-                       true);
-    } catch (const std::exception&) {
-      // A log folder that cannot be made loses the line.
-    }
-  }
-}
-
-}  // namespace uPRNFileThread
 
 // ---- Event calls on the main thread ----
 
@@ -363,7 +189,6 @@ TECRFileThread::TECRFileThread() : FSync(std::make_shared<TSyncState>()) {
   // The automation object is made at the reader's first printer operation, on the worker
   // thread, by the factory set by then.
   FReader = std::make_unique<TECRFileReader>([this] { return FFprnFactory ? FFprnFactory() : CreateMiravokFprn(); });
-  FReader->SetPayTypePairs(uConst::PayTypePairs());
   FReader->SetBaudRate(115200);
   FReader->SetComPort(1);
   FReader->SetRepFilePrint(true);
@@ -406,6 +231,7 @@ std::unique_ptr<TECRFileThread> TECRFileThread::Create(const TTaskRequest& reque
   }
   std::unique_ptr<TECRFileThread> t(new TECRFileThread());
   t->FTaskKind = kind;
+  t->FWatch = request.Watch ? request.Watch : std::make_shared<TFolderWatch>();
   // Only the arguments of the job's own kind are taken.
   switch (kind) {
     case tkReadFiles:
@@ -449,6 +275,9 @@ void TECRFileThread::SetLogDir(const QString& logDir) {
 }
 void TECRFileThread::SetBonFolder(const QString& folder) { FBonFolder = folder; }
 void TECRFileThread::SetCharEncoding(uint8_t encoding) { FCharEncoding = encoding; }
+void TECRFileThread::SetPayTypePairs(const std::vector<TPayTypePair>& pairs) { FReader->SetPayTypePairs(pairs); }
+void TECRFileThread::SetCashierPas(const QString& password) { FReader->SetCashierPas(uConst::ToCp1251(password)); }
+void TECRFileThread::SetUsePluAsDepartNo(bool on) { FReader->SetUsePluAsDepartNo(on); }
 void TECRFileThread::SetDeviceSearch(bool search, const QString& serialNo) {
   FAutoSerachDevice = search;
   FDeviceSerialNom = serialNo;
@@ -463,7 +292,7 @@ QDateTime TECRFileThread::Now() const { return FClock ? FClock() : QDateTime::cu
 void TECRFileThread::Log(const QString& message) {
   if (FLogDir.isEmpty()) return;
   try {
-    uConst::WriteLog(FLogDir, message, false);
+    uProgramLog::WriteLog(FLogDir, message, false);
   } catch (const std::exception&) {
     // A log folder that cannot be made loses the line; the job goes on.
   }
@@ -472,7 +301,7 @@ void TECRFileThread::Log(const QString& message) {
 void TECRFileThread::LogException(const QString& message) {
   if (FLogDir.isEmpty()) return;
   try {
-    uConst::WriteLog(FLogDir, message, true);
+    uProgramLog::WriteLog(FLogDir, message, true);
   } catch (const std::exception&) {
   }
 }
@@ -677,6 +506,10 @@ void TECRFileThread::SaveRepFile(bool printed, const QString& unknownWhy) {
   if (printed) FFolder->SyncReport(FReader->RepFileName());
 }
 
+TReadyFiles TECRFileThread::ReadyFiles() {
+  return FWatch->Ready(FBonFolder, FBonFileExt, Now(), FLogDir, FReadyAgeMs);
+}
+
 bool TECRFileThread::WritePendingReports() {
   std::lock_guard<std::mutex> lock(KeptReportsLock());
   const auto it = KeptReports().find(FBonFolder);
@@ -711,13 +544,11 @@ void TECRFileThread::DoReadFiles() {
   try {
     Log(QStringLiteral("Read bon files."));
     int count = 0;
-    QStringList list;
-    uPRNFileThread::TReadyInfo listed;
-    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed);
-    for (const QString& line : list) {
+    const TReadyFiles ready = ReadyFiles();
+    for (const TListedFile& file : ready.Files) {
       FErrorKind = ekNone;
       bool failed = false;
-      const QString name = uPRNFileThread::ListedName(line);
+      const QString& name = file.Name;
       FCurrentFile = FBonFolder + name;
       // Nothing is claimed without room for its report.
       if (!FFolder->HasRoom()) {
@@ -726,11 +557,11 @@ void TECRFileThread::DoReadFiles() {
       }
       if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
       const TReceiptFolder::TClaim claim =
-          FFolder->Claim(name, [&] { uPRNFileThread::ForgetWatched(FBonFolder, name); }, &listed.Stamps[name]);
+          FFolder->Claim(name, [&] { FWatch->Forget(FBonFolder, name); }, &file.Stamp);
       // A file that may not be claimed is reported once for each reason it gives and
-      // tried again at a slow pace (SelectReadyBonFiles); the job goes on with the next.
+      // tried again at a slow pace (the folder watch); the job goes on with the next.
       if (claim == TReceiptFolder::TClaim::Refused &&
-          uPRNFileThread::NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError(), Now())) {
+          FWatch->NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError(), Now())) {
         const QString line = QStringLiteral("[DoReadFiles] Can't claim file, it waits: \"") + FCurrentFile +
                              QStringLiteral("\" ") + QString::fromStdString(SysErrorText(FFolder->ClaimError()));
         LogException(line);
@@ -811,10 +642,10 @@ void TECRFileThread::DoReadFiles() {
     }
     // The job's own reports and renames moved the folder's status change time: that is no
     // reason to try a refused file again.
-    uPRNFileThread::SettleRefusedClaims(FBonFolder);
+    FWatch->SettleRefusedClaims(FBonFolder);
     Log(QStringLiteral("Read bon files ended. Files count: %1").arg(count));
   } catch (const std::exception& e) {
-    uPRNFileThread::SettleRefusedClaims(FBonFolder);
+    FWatch->SettleRefusedClaims(FBonFolder);
     Log(QStringLiteral("[DoReadFiles]") + FailureText(e));
     throw;
   }
@@ -843,12 +674,14 @@ void TECRFileThread::NoteLeftOpenReceipt(bool failed) {
 void TECRFileThread::SaveErrorStatus(const QString& message) {
   if (FBonFolder.isEmpty()) return;
   try {
-    QStringList list;
-    uPRNFileThread::TReadyInfo listed;
-    uPRNFileThread::SelectReadyBonFiles(FBonFolder, list, Now(), FLogDir, FReadyAgeMs, &listed);
+    const TReadyFiles ready = ReadyFiles();
     QStringList names;
-    for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
-    FFolder->AnswerStatusQuery(names, uConst::ToCp1251(message), &listed.Stamps);
+    std::map<QString, TFileStamp> stamps;
+    for (const TListedFile& file : ready.Files) {
+      names.append(file.Name);
+      stamps[file.Name] = file.Stamp;
+    }
+    FFolder->AnswerStatusQuery(names, uConst::ToCp1251(message), &stamps);
   } catch (const std::exception& e) {
     LogException(QStringLiteral("[SaveErrorStatus] ") + FailureText(e));
     Log(QStringLiteral("[SaveErrorStatus] ") + FailureText(e));

@@ -39,7 +39,7 @@
 // own kind. A claim found at the start of a file job was left by a run that was killed
 // while it printed: it is kept as "N.unk", logged and reported as a file error. Only files
 // that have stayed unchanged for uPRNFileThread::ReadyAgeMs are listed
-// (SelectReadyBonFiles), so a file that the point-of-sale program is still writing waits
+// (TFolderWatch::Ready, the watch handed with the request), so a file that the point-of-sale program is still writing waits
 // for the next tick. Every job is handed the receipt folder (SetBonFolder; a file job's
 // request sets it): a failed job answers the oldest waiting status query there. Only the file job
 // recovers left claims. The file job holds the folder's lock from before it connects to
@@ -60,6 +60,9 @@
 #include "program/receipts/MiravokFprnProxy.h"
 #include "program/receipts/uReceiptFolder.h"
 #include "program/tasks/uTaskRequest.h"
+#include "program/app/uConst.h"
+#include "platform/Cp1251.h"
+#include "program/receipts/uFolderWatch.h"
 
 namespace fp {
 
@@ -90,53 +93,10 @@ namespace uPRNFileThread {
 
 constexpr int DepartmentCount = 100;
 
-// A receipt file is listed only once it has stayed unchanged this long.
-constexpr int ReadyAgeMs = 500;
-
-// A file whose claim was refused for a reason of its own (NoteRefusedClaim) is listed
-// again this long after the refusal, or at once when the status change time of the
-// folder or of the file has moved since.
-constexpr qint64 RefusedClaimRetryMs = 60 * 1000;
-
-// Notes that the claim of the waiting file `name` of the folder was refused with errno
-// `err` at `now` (the program's clock); true when the reason is new for that file (it is
-// to be reported then, and not again while the reason stays). The note goes once the
-// file is claimed or no longer waits.
-bool NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now);
-// Takes the folder's present status change time as the one of every refused file's note
-// (at the end of a file job, whose own writes moved it).
-void SettleRefusedClaims(const QString& folder);
-
-// What a listing tells beside the ready files.
-struct TReadyInfo {
-  // Milliseconds from `now` until the earliest file that waits, not yet ready, will be
-  // ready if it stays unchanged; -1 when no such file waits.
-  qint64 WaitMs = -1;
-  // What the listing saw of each ready file, by name; its claim must find it the same.
-  std::map<QString, TFileStamp> Stamps;
-};
-
-// The waiting receipt files of the folder that are ready to be claimed: the listing of
-// uConst::SelectBonFiles (lines "dos-stamp TAB name", oldest first) without the files that
-// have not stayed unchanged for `readyAgeMs` by `now`, the program's own clock. The
-// modification time is compared, never trusted as a time: a file is quiet since the first
-// listing that saw it with its present identity, size and modification time, so a file
-// first seen is never ready at once (unless readyAgeMs is 0), whatever its stamp says (a
-// share whose clock runs ahead or behind). After the clock stepped back, every waiting
-// file is quiet since that listing. What the listings have seen is kept for the process,
-// shared by every caller (the main window's ticks and the file job alike). A name that is
-// a symbolic link or not a regular file is never listed; with a log folder it is written
-// to the exception log once while it stays. A file whose claim was refused waits for its
-// retry (RefusedClaimRetryMs) unlisted. `info`, when given, gets the wait until the
-// next file is ready and the stamps of the ready files. Used by the file job, the status
-// answer and the main window's file timer. An empty folder name lists nothing. Raises
-// EAbort like SelectBonFiles.
-void SelectReadyBonFiles(const QString& folder, QStringList& list,
-                         const QDateTime& now = QDateTime::currentDateTime(), const QString& logDir = QString(),
-                         int readyAgeMs = ReadyAgeMs, TReadyInfo* info = nullptr);
-
-// The file name of a listing line (the part after the TAB).
-QString ListedName(const QString& line);
+// A receipt file is taken only once it has stayed unchanged this long, and a refused
+// claim is tried again this long after (the folder watch decides, uFolderWatch.h).
+constexpr int ReadyAgeMs = TFolderWatch::ReadyAgeMs;
+constexpr qint64 RefusedClaimRetryMs = TFolderWatch::RefusedClaimRetryMs;
 
 // What the operator is told of a file kept as unknown outcome (its report file, the main
 // window): the file, that its receipt may have printed and why, and what to do.
@@ -156,8 +116,8 @@ class TECRFileThread {
   using TUnknownEvent = std::function<void(const QString& path, const QString& why)>;
 
   // ---- Creation (on the main thread). Creates the thread suspended for the request's
-  // job, with a new reader that holds a copy of uConst::PayTypePairs, port 1, 115200
-  // baud, report files and report details on. The worker takes the arguments of its kind
+  // job, with a new reader on port 1, 115200 baud, report files and report details on, no
+  // pay-type pairs, no cashier password, receipt files "*.bon". The worker takes the arguments of its kind
   // only: a file job the receipt folder and the tax-group numbering, a cash movement
   // (tkSumIn or tkSumOut, the sign of the amount tells which) runs as tkSumIn, the rows
   // of tkSetDepartments are copied. Throws std::runtime_error for a kind without a job
@@ -177,8 +137,16 @@ class TECRFileThread {
   // The receipt folder of every job: the file job works in it, every failed job answers a
   // waiting status query in it. A file job's request sets it; an empty folder skips both.
   void SetBonFolder(const QString& folder);
-  // The character encoding of the receipt files (uConst::ConvertCharEncoding).
+  // The character encoding of the receipt files (ConvertCharEncoding).
   void SetCharEncoding(uint8_t encoding);
+  // What the job reads its receipt files with: the pay-type pairs, the cashier password,
+  // the PLU number as department number and the receipt files' extension (without the
+  // dot). The job keeps what it was handed: a later change of the settings reaches the
+  // next job only.
+  void SetPayTypePairs(const std::vector<TPayTypePair>& pairs);
+  void SetCashierPas(const QString& password);
+  void SetUsePluAsDepartNo(bool on);
+  void SetBonFileExt(const QString& ext) { FBonFileExt = ext; }
   // search: the connection searches every port for the printer with that serial number
   // (trimmed by the caller) instead of opening the set port.
   void SetDeviceSearch(bool search, const QString& serialNo);
@@ -289,6 +257,8 @@ class TECRFileThread {
   void SaveRepFile(bool printed, const QString& unknownWhy = QString());
   std::string ReportText(const QString& unknownWhy) const;
   QString ReportName() const;
+  // The ready receipt files of the job's folder, by the job's clock and settings.
+  TReadyFiles ReadyFiles();
   // Writes the reports of printed receipts kept in memory for this folder (and removes
   // their claims); false when one still cannot be written (logged when its reason is new).
   bool WritePendingReports();
@@ -308,6 +278,7 @@ class TECRFileThread {
   QString FLogDir;
   QString FBonFolder;
   uint8_t FCharEncoding = 0;
+  QString FBonFileExt = QStringLiteral("bon");
   bool FAutoSerachDevice = false;
   QString FDeviceSerialNom;
   TFprnFactory FFprnFactory;
@@ -315,6 +286,7 @@ class TECRFileThread {
   int FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
 
   // The running job.
+  std::shared_ptr<TFolderWatch> FWatch;
   std::unique_ptr<TECRFileReader> FReader;
   std::unique_ptr<TReceiptFolder> FFolder;
   TPRNInfo FPrinterInfo;       // argument of OnPrinterInfo

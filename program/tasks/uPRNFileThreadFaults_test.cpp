@@ -43,6 +43,7 @@
 #include "tests/support/PortTestSupport.h"
 #include "platform/Registry.h"
 #include "platform/com/ComRuntime.h"
+#include "program/app/uProgramLog.h"
 #include "tests/printermodel/PrinterModel.h"
 
 extern char** environ;
@@ -116,6 +117,14 @@ class THookedFileOps : public TFaultyFileOps {
     Hook(TFileOp::Open, path);
     errno = err;
     return fd;
+  }
+  int FstatAt(int dir, const char* name, struct stat* st, int flags) override {
+    const std::string path = PathAt(dir, name);
+    const int rc = TFaultyFileOps::FstatAt(dir, name, st, flags);
+    const int err = errno;
+    Hook(TFileOp::Lstat, path);
+    errno = err;
+    return rc;
   }
   int RenameAt(int dir, const char* from, const char* to, unsigned flags) override {
     const std::string path = PathAt(dir, from) + '\n' + PathAt(dir, to);
@@ -389,7 +398,7 @@ TEST_P(TLogFolderFull, PrintingGoesOn) {
   } else {
     // A log over its size limit, so that the line also tries to rotate it.
     QDir().mkpath(LogDir);
-    QFile big(LogDir + uConst::NormalLogName);
+    QFile big(LogDir + uProgramLog::NormalLogName);
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(128 * 501 + 1, 'x'));
   }
@@ -596,7 +605,7 @@ TEST_F(TFaults, NamesTakenByWhatIsNotOursStopNothing) {
   EXPECT_TRUE(QFileInfo(Folder + "0002.err").isDir());
   EXPECT_EQ(ReadRaw("0002_1.err"), kInvalid);
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
-  QFile exc(LogDir + uConst::ExceptionLogName);
+  QFile exc(LogDir + uProgramLog::ExceptionLogName);
   ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
   const std::string log = exc.readAll().toStdString();
   auto count = [&](const std::string& part) {
@@ -681,12 +690,11 @@ TEST_F(TFaults, FiveThousandFilesAtOnce) {
 
   QElapsedTimer listing;
   listing.start();
-  QStringList list;
-  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, QString(), ReadyAgeMs);
+  const QStringList list = ReadyNames(QString(), ReadyAgeMs);
   const qint64 listingMs = listing.elapsed();
   ASSERT_EQ(list.size(), kCount);
   EXPECT_LT(listingMs, 1000) << "one listing of the folder";
-  for (int i = 0; i < kCount; ++i) ASSERT_EQ(uPRNFileThread::ListedName(list[i]).toStdString(), nameOf(i + 1));
+  for (int i = 0; i < kCount; ++i) ASSERT_EQ(list[i].toStdString(), nameOf(i + 1));
 
   // The job on its own thread, stopped after some files; a timer on this thread measures
   // the longest gap between its ticks meanwhile.
@@ -809,10 +817,9 @@ TEST_F(TFaults, NameThatIsNotUtf8IsLeftInPlace) {
   RunFileJob();
   EXPECT_EQ(RawFiles(), (std::vector<std::string>{"caf\xe9.bon", "ok.rep", "\xff\xfe.bon"}));
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
-  QStringList ready;
-  uPRNFileThread::SelectReadyBonFiles(Folder, ready, Clock);
+  const QStringList ready = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   EXPECT_TRUE(ready.isEmpty());
-  QFile exc(LogDir + uConst::ExceptionLogName);
+  QFile exc(LogDir + uProgramLog::ExceptionLogName);
   ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
   const std::string log = exc.readAll().toStdString();
   size_t lines = 0;
@@ -877,10 +884,10 @@ TEST_F(TFaults, FileSettlingWhileTheClockStepsBackIsTakenAtOnce) {
 // it, and once the clock has moved on the log rotates and keeps its lines again.
 TEST_F(TFaults, LogRotationNeverOverwritesWhenTheClockStepsBack) {
   QDateTime logClock = Clock;
-  const uConst::TLogClock clock = [&] { return logClock; };
+  const uProgramLog::TLogClock clock = [&] { return logClock; };
   const QString filler(200, QLatin1Char('x'));
   auto write = [&](const QString& tag) {
-    for (int i = 0; i < 600; ++i) uConst::WriteLog(LogDir, tag + QString::number(i) + filler, false, clock);
+    for (int i = 0; i < 600; ++i) uProgramLog::WriteLog(LogDir, tag + QString::number(i) + filler, false, clock);
   };
   auto rotated = [&](const QDateTime& at) {
     return LogDir + "Log_" + at.toString(QStringLiteral("dd-MM-yy_hh-mm-ss")) + ".txt";
@@ -899,9 +906,9 @@ TEST_F(TFaults, LogRotationNeverOverwritesWhenTheClockStepsBack) {
   write("again ");
   EXPECT_EQ(content(rotated(Clock)), first);
   logClock = Clock.addSecs(1);
-  uConst::WriteLog(LogDir, "later", false, clock);
+  uProgramLog::WriteLog(LogDir, "later", false, clock);
   EXPECT_NE(content(rotated(logClock)), "<missing>");
-  EXPECT_TRUE(content(LogDir + uConst::NormalLogName).endsWith(" - later\r\n"));
+  EXPECT_TRUE(content(LogDir + uProgramLog::NormalLogName).endsWith(" - later\r\n"));
 }
 
 // ---- The serial device gone in the middle of a receipt ----

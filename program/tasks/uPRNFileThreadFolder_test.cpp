@@ -12,6 +12,7 @@
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "program/app/uStrRes.h"
 #include "platform/FileOps.h"
+#include "program/app/uProgramLog.h"
 
 namespace fp::test {
 namespace {
@@ -255,7 +256,7 @@ TEST_P(TMayHavePrinted, FailedFileBecomesErrOrUnk) {
   const std::string line = "[DoReadFiles] Outcome unknown, not printed again: \"" +
                            (Folder + "0001.$$$").toStdString() + "\" kept as \"" + (Folder + "0001.unk").toStdString() +
                            "\"; ";
-  QFile exc(LogDir + uConst::ExceptionLogName);
+  QFile exc(LogDir + uProgramLog::ExceptionLogName);
   const std::string excLog = exc.open(QIODevice::ReadOnly) ? exc.readAll().toStdString() : std::string();
   if (failed == "0001.unk") {
     EXPECT_THAT(NormalLog(), HasSubstr(line));
@@ -329,7 +330,7 @@ TEST_F(TFolderProtocol, NextOpeningSaysWhatBecameOfTheReceiptLeftOpen) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Method);
     for (const std::string& name : Files()) QFile::remove(Folder + QString::fromStdString(name));
-    QFile::remove(LogDir + uConst::NormalLogName);
+    QFile::remove(LogDir + uProgramLog::NormalLogName);
     Put("0001.bon", kReceipt + "#E1^5.00\r\n", 60);
     Fake->Fail(c.Method, c.Code, "[X] failed ");
     RunFileJob();
@@ -401,17 +402,15 @@ TEST_F(TFolderProtocol, ReadyListingTakesFilesHalfASecondAfterItSawThem) {
   Put("young.bon", kReceipt, 0.499);
   Put("future.bon", kReceipt, -5);
   Put("other.txt", kReceipt, 30);
-  QStringList list;
-  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock);
+  QStringList list = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   EXPECT_TRUE(list.isEmpty());
   Clock = Clock.addMSecs(500);
-  uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock);
+  list = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   ASSERT_EQ(list.size(), 3);
-  EXPECT_EQ(uPRNFileThread::ListedName(list[0]), "old.bon");
-  EXPECT_EQ(uPRNFileThread::ListedName(list[1]), "young.bon");
-  EXPECT_EQ(uPRNFileThread::ListedName(list[2]), "future.bon");
-  uPRNFileThread::SelectReadyBonFiles(QString(), list, Clock);
-  EXPECT_TRUE(list.isEmpty());
+  EXPECT_EQ(list[0], "old.bon");
+  EXPECT_EQ(list[1], "young.bon");
+  EXPECT_EQ(list[2], "future.bon");
+  EXPECT_TRUE(Watch->Ready(QString(), QStringLiteral("bon"), Clock).Files.empty());
 }
 
 // The point-of-sale program took the file back between the listing and the claim.

@@ -14,6 +14,7 @@
 
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "platform/FileOps.h"
+#include "program/app/uProgramLog.h"
 
 namespace fp::test {
 namespace {
@@ -52,7 +53,7 @@ class TSharedFolder : public TWorkerFixture {
     return '?';
   }
   std::string ExceptionLog() const {
-    QFile f(LogDir + uConst::ExceptionLogName);
+    QFile f(LogDir + uProgramLog::ExceptionLogName);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
   }
   static int Occurrences(const std::string& text, const std::string& part) {
@@ -60,13 +61,7 @@ class TSharedFolder : public TWorkerFixture {
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
   }
-  QStringList Ready() {
-    QStringList list;
-    uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, LogDir, ReadyAgeMs);
-    QStringList names;
-    for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
-    return names;
-  }
+  QStringList Ready() { return ReadyNames(LogDir, ReadyAgeMs); }
   void Advance(int ms) { Clock = Clock.addMSecs(ms); }
   // The receipt outside the folder sells article 13, "Bread": no call may carry it.
   void ExpectNothingOfTheOutsideReceipt() const {
@@ -324,15 +319,7 @@ TEST_F(TSharedFolder, FileThatMayNotBeClaimedIsReportedOnceAndRetriedSlowly) {
 // files the same way as the window's listing.
 class TStampedFile : public TSharedFolder, public ::testing::WithParamInterface<double> {
  protected:
-  QStringList Ready(qint64& waitMs) {
-    QStringList list;
-    uPRNFileThread::TReadyInfo info;
-    uPRNFileThread::SelectReadyBonFiles(Folder, list, Clock, LogDir, uPRNFileThread::ReadyAgeMs, &info);
-    waitMs = info.WaitMs;
-    QStringList names;
-    for (const QString& line : list) names.append(uPRNFileThread::ListedName(line));
-    return names;
-  }
+  QStringList Ready(qint64& waitMs) { return ReadyNames(LogDir, uPRNFileThread::ReadyAgeMs, &waitMs); }
 };
 
 TEST_P(TStampedFile, IsReadyHalfASecondAfterItIsFirstSeen) {

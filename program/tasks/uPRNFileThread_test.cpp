@@ -16,6 +16,7 @@
 
 #include "program/receipts/uECRFileReader.h"
 #include "tests/support/uPRNFileThreadTestSupport.h"
+#include "program/app/uProgramLog.h"
 
 namespace fp::test {
 namespace {
@@ -128,7 +129,7 @@ TEST_P(TServiceJobs, FailureIsClassifiedAndAnswersTheStatusQuery) {
   EXPECT_EQ(Read("0001.rep"), std::string("&S\r\n") + c.FailText + "\r\n");
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
   EXPECT_THAT(NormalLog(), HasSubstr(std::string("[Execute] ") + c.FailText));
-  QFile exc(LogDir + uConst::ExceptionLogName);
+  QFile exc(LogDir + uProgramLog::ExceptionLogName);
   ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
   EXPECT_THAT(exc.readAll().toStdString(), HasSubstr(std::string("[Execute] ") + c.FailText));
 }
@@ -344,6 +345,42 @@ TEST_F(TJobs, StopRequestEndsTheFileJobAfterTheCurrentFile) {
   t->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.bon"}));
   EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started a.bon", "Finished"}));
+}
+
+// A job reads all its files with the settings it was handed: the shared settings changing
+// while it runs (a save in the settings window) reach neither its listing nor its files.
+TEST_F(TJobs, ASettingsChangeDuringTheJobDoesNotReachIt) {
+  Put("a.txt", kReceipt + "#E3^1.5\r\n", 60);
+  Put("b.txt", kReceipt + "#E3^1.5\r\n", 50);
+  auto t = FileJob();
+  t->SetBonFileExt(QStringLiteral("txt"));
+  t->SetCashierPas(QStringLiteral(" 1234 "));
+  t->SetUsePluAsDepartNo(true);
+  t->SetPayTypePairs({{3, 2}});
+  auto started = t->OnFileStarted;
+  t->OnFileStarted = [&](const QString& path) {
+    started(path);
+    uConst::SetBonFileExt(QStringLiteral("bon"));
+    uConst::SetCashierPas(QStringLiteral("9999"));
+    uConst::SetUsePluAsDepartNo(false);
+    uConst::SetPayTypePairs({});
+  };
+  t->Execute();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.rep"}));
+  EXPECT_EQ(Processed(), 2);
+  std::vector<std::string> starts, sales, payments;
+  for (const std::string& c : Fake->Calls) {
+    if (c.rfind("StartBon(", 0) == 0) starts.push_back(c);
+    if (c.rfind("AddDeprtPlu(", 0) == 0 || c.rfind("AddProgPlu(", 0) == 0) sales.push_back(c);
+    if (c.rfind("AddPayment(", 0) == 0) payments.push_back(c);
+  }
+  ASSERT_EQ(starts.size(), 2u);
+  for (const std::string& c : starts) EXPECT_THAT(c, HasSubstr(", 1234, ")) << c;
+  ASSERT_EQ(sales.size(), 2u);
+  for (const std::string& c : sales) EXPECT_EQ(c.rfind("AddDeprtPlu(12, Water, 12,", 0), 0u) << c;
+  EXPECT_EQ(payments, (std::vector<std::string>(2, "AddPayment(2, , 1.5, 1)")));
+  uConst::SetCashierPas(QString());
+  uConst::SetPayTypePairs({});
 }
 
 // ---- Threads ----

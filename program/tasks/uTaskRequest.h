@@ -5,9 +5,12 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace fp {
+
+class TFolderWatch;
 
 // The printer jobs (values fixed).
 enum TTaskKind : uint8_t {
@@ -56,6 +59,9 @@ struct TTaskRequest {
   uint8_t Reset = 0;       // tkXZReport: 1 Z report, anything else X report
   TDepartments Departments{};  // tkSetDepartments: only rows with Edited set are written
   double Amount = 0;       // tkSumIn, tkSumOut: positive cash in, negative cash out
+  // What decides when a receipt file is taken (uFolderWatch.h), shared with the runner's
+  // own listing; a worker without one watches the folder by itself.
+  std::shared_ptr<TFolderWatch> Watch{};
 };
 
 }  // namespace fp

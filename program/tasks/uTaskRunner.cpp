@@ -22,6 +22,7 @@
 #include "program/app/uConst.h"
 #include "program/app/uMessageTexts.h"
 #include "program/app/uStrRes.h"
+#include "program/app/uProgramInfo.h"
 #include "platform/FileOps.h"
 #include "platform/ScopeExit.h"
 #include "platform/SysErrorText.h"
@@ -111,7 +112,7 @@ bool TTaskRunner::CheckMyDirWritable(bool Show) {
     QString message;
     QString failed;
     auto test = [&message, &failed](const QString& folder) {
-      if (!uConst::CanWriteToDir(WithSlash(folder))) {
+      if (!uProgramInfo::CanWriteToDir(WithSlash(folder))) {
         message = Message(M::CantWrite) + CR + folder;
         failed = folder;
       }
@@ -119,7 +120,7 @@ bool TTaskRunner::CheckMyDirWritable(bool Show) {
     // No receipt folder yet: there is nothing to test (the settings window asks for it).
     if (!FSettings.SearchPath.trimmed().isEmpty()) test(FSettings.SearchPath);
     test(FLogDir);
-    test(uConst::AppDir());
+    test(uProgramInfo::AppDir());
     FDirFolder = failed;
     if (!message.isEmpty() && Show) FObserver.ShowNotice(TRunnerNotice::CantWrite, message);
     return message.isEmpty();
@@ -132,7 +133,7 @@ bool TTaskRunner::CheckMyDirWritable(bool Show) {
 
 TFolderFault TTaskRunner::ProgramFolderFault() const {
   TFolderFault found;
-  for (const QString& folder : {FLogDir, uConst::AppDir()})
+  for (const QString& folder : {FLogDir, uProgramInfo::AppDir()})
     if (TFolderFault f = ProbeFolder(folder, false, true)) found = f;
   return found;
 }
@@ -271,7 +272,9 @@ bool TTaskRunner::StartTask(TTaskKind Kind, TDailyReport Report, TTaskStarter St
 bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
   try {
     if (!FServices.CreateTask) throw std::runtime_error("no worker");
-    std::unique_ptr<ITaskThread> thread = FServices.CreateTask(Request);
+    TTaskRequest request = Request;
+    request.Watch = FWatch;
+    std::unique_ptr<ITaskThread> thread = FServices.CreateTask(request);
     if (!thread) throw std::runtime_error("no worker");
     TTaskSettings s;
     s.ComPort = FSettings.ComPort;
@@ -284,6 +287,10 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     s.AutoSerachDevice = FSettings.AutoSerachDevice;
     s.BonFolder = FSettings.SearchPath.trimmed().isEmpty() ? QString() : FSettings.SearchPath;
     s.ReadyAgeMs = FServices.ReadyAgeMs;
+    s.PayTypePairs = uConst::PayTypePairs();
+    s.CashierPas = uConst::CashierPas();
+    s.UsePluAsDepartNo = uConst::UsePluAsDepartNo();
+    s.BonFileExt = uConst::BonFileExt();
     thread->Configure(s);
 
     // Each handler belongs to one task: a call that arrives for another is dropped.
@@ -462,12 +469,10 @@ void TTaskRunner::DepartmentReceived(const TDepartmentRow& Row) { FDepartments.p
 // The file timer
 
 int32_t TTaskRunner::PendingFileCount(qint64* WaitMs) {
-  QStringList list;
-  uPRNFileThread::TReadyInfo info;
-  uPRNFileThread::SelectReadyBonFiles(WithSlash(FSettings.SearchPath), list, Now(), FLogDir, FServices.ReadyAgeMs,
-                                      &info);
-  if (WaitMs) *WaitMs = info.WaitMs;
-  return static_cast<int32_t>(list.size());
+  const TReadyFiles ready =
+      FWatch->Ready(WithSlash(FSettings.SearchPath), uConst::BonFileExt(), Now(), FLogDir, FServices.ReadyAgeMs);
+  if (WaitMs) *WaitMs = ready.WaitMs;
+  return static_cast<int32_t>(ready.Files.size());
 }
 
 void TTaskRunner::FileTimerTick() {
@@ -521,7 +526,7 @@ TFolderFault TTaskRunner::ProbeFolder(const QString& Folder, bool Read, bool Wri
   }
   if (Write) {
     errno = 0;
-    if (!uConst::CanWriteToDir(WithSlash(Folder))) return fault(TFolderProblem::Unwritable, errno);
+    if (!uProgramInfo::CanWriteToDir(WithSlash(Folder))) return fault(TFolderProblem::Unwritable, errno);
   }
   return {};
 }
@@ -532,7 +537,7 @@ TFolderFault TTaskRunner::TimerFolderFault(bool WriteTest) const {
     if (TFolderFault f = ProbeFolder(FSettings.SearchPath, true, WriteTest)) return f;
   }
   if (WriteTest) {
-    for (const QString& folder : {FLogDir, uConst::AppDir()})
+    for (const QString& folder : {FLogDir, uProgramInfo::AppDir()})
       if (TFolderFault f = ProbeFolder(folder, false, true)) return f;
   }
   return {};

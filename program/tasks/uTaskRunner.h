@@ -30,6 +30,7 @@
 #include "program/tasks/uPRNFileThread.h"
 #include "program/app/uSettingsFile.h"
 #include "program/tasks/uTaskRequest.h"
+#include "program/receipts/uFolderWatch.h"
 
 namespace fp {
 
@@ -50,6 +51,11 @@ struct TTaskSettings {
   bool AutoSerachDevice = false;
   QString BonFolder;        // the receipt folder of the settings (status answers)
   int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;  // how long a receipt file must stay unchanged
+  // How the job reads receipt files, as the settings were when the task started.
+  std::vector<TPayTypePair> PayTypePairs;
+  QString CashierPas;
+  bool UsePluAsDepartNo = false;
+  QString BonFileExt = QStringLiteral("bon");
 };
 
 // The worker's nine events (all but DepartmentsRead on the main thread).
@@ -315,6 +321,8 @@ class TTaskRunner {
   uint64_t FinishedSerial() const { return FFinishedSerial; }
   // Workers kept until their thread has ended (the running one not counted).
   size_t RetiredCount() const { return FRetired.size(); }
+  // The folder watch the runner lists with and hands to every worker with its request.
+  const std::shared_ptr<TFolderWatch>& FolderWatch() const { return FWatch; }
 
  private:
   QDateTime Now() const;
@@ -338,6 +346,8 @@ class TTaskRunner {
   void ErrorLog(const QString& Line) const;
 
   TTaskRunnerServices FServices;
+  // Decides when a receipt file is taken: the runner's own listing and every worker's.
+  std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>();
   TMainSettings& FSettings;
   ITaskRunnerObserver& FObserver;
   QString FLogDir;

@@ -18,6 +18,7 @@
 #include "program/app/uConst.h"
 #include "program/app/uStrRes.h"
 #include "tests/support/uTaskRunnerTestSupport.h"
+#include "program/app/uProgramInfo.h"
 #include "platform/FileOps.h"
 
 namespace fp::testing {
@@ -54,7 +55,7 @@ class TaskRunnerTest : public ::testing::Test {
     logDir_ = appDir_ + "Log/";
     ASSERT_TRUE(QDir().mkpath(bonDir_));
     ASSERT_TRUE(QDir().mkpath(logDir_));
-    uConst::SetAppDir(appDir_);
+    uProgramInfo::SetAppDir(appDir_);
     oldExt_ = uConst::BonFileExt();
     uConst::SetBonFileExt("bon");
     uStrRes::ResetMessages();
@@ -64,7 +65,7 @@ class TaskRunnerTest : public ::testing::Test {
   }
   void TearDown() override {
     runner_.reset();
-    uConst::SetAppDir("");
+    uProgramInfo::SetAppDir("");
     uConst::SetBonFileExt(oldExt_);
   }
 
@@ -272,6 +273,52 @@ TEST_F(TaskRunnerTest, NoPrinterCheckWhileTheReceiptFolderIsMissing) {
 
 // ---------------------------------------------------------------------------------------
 // What a task start asks and hands the worker
+
+// The settings that say how receipt files are read are taken once, when the task starts:
+// a save of the settings windows while it runs reaches the next task only.
+TEST_F(TaskRunnerTest, ReceiptSettingsAreTakenAtTheStartOfTheTask) {
+  workers_.AutoFinish = false;
+  TTaskRunner& r = Runner();
+  const auto oldPairs = uConst::PayTypePairs();
+  const QString oldPas = uConst::CashierPas();
+  const bool oldPlu = uConst::UsePluAsDepartNo();
+  uConst::SetPayTypePairs({{3, 2}});
+  uConst::SetCashierPas(QStringLiteral("1234"));
+  uConst::SetUsePluAsDepartNo(true);
+  uConst::SetBonFileExt(QStringLiteral("txt"));
+  ASSERT_TRUE(r.StartTask(tkReadFiles));
+  uConst::SetPayTypePairs({{5, 6}});
+  uConst::SetCashierPas(QStringLiteral("9999"));
+  uConst::SetUsePluAsDepartNo(false);
+  uConst::SetBonFileExt(QStringLiteral("bon"));
+  const TTaskSettings first = workers_.Last()->Settings;
+  EXPECT_EQ(first.PayTypePairs, (std::vector<TPayTypePair>{{3, 2}}));
+  EXPECT_EQ(first.CashierPas, QStringLiteral("1234"));
+  EXPECT_TRUE(first.UsePluAsDepartNo);
+  EXPECT_EQ(first.BonFileExt, QStringLiteral("txt"));
+  workers_.Last()->Finish();
+  ASSERT_TRUE(r.StartTask(tkPrintTest));
+  const TTaskSettings& next = workers_.Last()->Settings;
+  EXPECT_EQ(next.PayTypePairs, (std::vector<TPayTypePair>{{5, 6}}));
+  EXPECT_EQ(next.CashierPas, QStringLiteral("9999"));
+  EXPECT_FALSE(next.UsePluAsDepartNo);
+  EXPECT_EQ(next.BonFileExt, QStringLiteral("bon"));
+  uConst::SetPayTypePairs(oldPairs);
+  uConst::SetCashierPas(oldPas);
+  uConst::SetUsePluAsDepartNo(oldPlu);
+}
+
+// The runner's listing and every worker decide by one watch: what the ticks have seen of a
+// file counts for the job that takes it.
+TEST_F(TaskRunnerTest, EveryWorkerIsHandedTheRunnersFolderWatch) {
+  TTaskRunner& r = Runner();
+  ASSERT_TRUE(r.FolderWatch());
+  ASSERT_TRUE(r.StartTask(tkReadFiles));
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(r.StartTask(tkPrintTest));
+  ASSERT_EQ(workers_.Tasks.size(), 2u);
+  for (const auto& task : workers_.Tasks) EXPECT_EQ(task->Request.Watch, r.FolderWatch());
+}
 
 TEST_F(TaskRunnerTest, EveryWorkerGetsTheSettingsAndItsJobArguments) {
   workers_.AutoFinish = false;

@@ -16,6 +16,7 @@
 #include "program/ui/uFormHelpers.h"
 #include "program/tasks/uMainServices.h"
 #include "program/app/uStrRes.h"
+#include "program/app/uProgramInfo.h"
 
 namespace fp {
 
@@ -113,7 +114,7 @@ QString ProgramLine(const QString& ProgramFile, const QString& Version) {
 
 void ShowAbout(IMainWindowServices& Main) {
   uFormHelpers::TOwnedWindow<TAboutDlg> dlg(new TAboutDlg(Main.MainWindow()));
-  dlg->lblProgName->setText(ProgramLine(uConst::ProgramFilePath(), uConst::GetFileVersion()));
+  dlg->lblProgName->setText(ProgramLine(uProgramInfo::ProgramFilePath(), uProgramInfo::GetFileVersion()));
   dlg->lblVerCOM->setText(Main.ComServerVersion());
   dlg->exec();
 }

@@ -9,6 +9,7 @@
 
 #include "program/ui/OperatorWindowsTestSupport.h"
 #include "platform/IniFile.h"
+#include "program/app/uProgramInfo.h"
 
 namespace fp {
 namespace {
@@ -32,8 +33,8 @@ TEST(AboutTest, ShowsTheProgramAndTheAutomationVersions) {
     dlg->btnClose->click();
   });
   AboutDialog::ShowAbout(main);
-  EXPECT_EQ(program, QFileInfo(uConst::ProgramFilePath()).fileName() + " " + uConst::GetFileVersion());
-  EXPECT_FALSE(uConst::GetFileVersion().isEmpty());
+  EXPECT_EQ(program, QFileInfo(uProgramInfo::ProgramFilePath()).fileName() + " " + uProgramInfo::GetFileVersion());
+  EXPECT_FALSE(uProgramInfo::GetFileVersion().isEmpty());
   EXPECT_EQ(com, QStringLiteral("4.2.1.7"));
 }
 
@@ -72,7 +73,7 @@ TEST(AboutTest, TranslatedAtEveryShowingWithTheVersionsLeftAlone) {
 
 TEST(AboutTest, Screenshot) {
   TAboutDlg dlg;
-  dlg.lblProgName->setText(AboutDialog::ProgramLine(uConst::ProgramFilePath(), uConst::GetFileVersion()));
+  dlg.lblProgName->setText(AboutDialog::ProgramLine(uProgramInfo::ProgramFilePath(), uProgramInfo::GetFileVersion()));
   dlg.lblVerCOM->setText(QStringLiteral("4.2.1.7"));
   const QImage shot = test::SaveScreenshot(&dlg, QStringLiteral("AboutDlg"));
   ASSERT_FALSE(shot.isNull());

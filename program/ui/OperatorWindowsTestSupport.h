@@ -26,6 +26,7 @@
 #include "program/ui/uDialogs.h"
 #include "program/tasks/uMainServices.h"
 #include "program/app/uStrRes.h"
+#include "program/app/uProgramInfo.h"
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Text.toStdString() << '"'; }
@@ -40,10 +41,10 @@ class TQtEnvironment : public ::testing::Environment {
   void SetUp() override {
     App = std::make_unique<QApplication>(Argc, Argv);
     AppDir = std::make_unique<QTemporaryDir>();
-    uConst::SetAppDir(AppDir->path() + QStringLiteral("/"));
+    uProgramInfo::SetAppDir(AppDir->path() + QStringLiteral("/"));
   }
   void TearDown() override {
-    uConst::SetAppDir(QString());
+    uProgramInfo::SetAppDir(QString());
     AppDir.reset();
     App.reset();
   }
@@ -60,7 +61,7 @@ inline ::testing::Environment* const QtEnvironment = ::testing::AddGlobalTestEnv
 
 // The language file of the program folder (Translations), as the windows look for it.
 inline QString LngFileOfAppDir() {
-  const QString dir = uConst::AppDir() + QLatin1String(uStrRes::TranslationsFolder);
+  const QString dir = uProgramInfo::AppDir() + QLatin1String(uStrRes::TranslationsFolder);
   QDir().mkpath(dir);
   return dir + QLatin1Char('/') + QLatin1String(uStrRes::LngFileName);
 }

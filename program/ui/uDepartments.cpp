@@ -28,6 +28,8 @@
 #include "program/app/uMessageTexts.h"
 #include "program/app/uSettingsFile.h"
 #include "program/app/uStrRes.h"
+#include "program/app/uProgramInfo.h"
+#include "program/app/uProgramLog.h"
 #include "platform/IniFile.h"
 
 namespace fp {
@@ -198,8 +200,8 @@ void TfrmDepartmets::FormCreate() {
   mData->setHeaderData(TDepartmentTable::colDepDescr, Qt::Horizontal, Message(uStrRes::DepDescr));
   mData->setHeaderData(TDepartmentTable::colTaxGrpNo, Qt::Horizontal, Message(uStrRes::DepTaxGrp));
   mData->setHeaderData(TDepartmentTable::colExitCode, Qt::Horizontal, Message(uStrRes::Programmed));
-  const QString appDir = uConst::AppDir();
-  IniFileName = appDir.isEmpty() ? QString() : SettingsFilePath(appDir, uConst::ProgramFilePath());
+  const QString appDir = uProgramInfo::AppDir();
+  IniFileName = appDir.isEmpty() ? QString() : SettingsFilePath(appDir, uProgramInfo::ProgramFilePath());
   ShowSortMarker();
 }
 
@@ -301,10 +303,10 @@ void TfrmDepartmets::done(int R) {
   } catch (const std::exception& e) {
     // The widths are a convenience: a settings file that cannot be written must not keep
     // the list open or lose the operator's edits.
-    const QString appDir = uConst::AppDir();
+    const QString appDir = uProgramInfo::AppDir();
     if (!appDir.isEmpty()) {
       try {
-        uConst::WriteLog(appDir + QStringLiteral("Log/"),
+        uProgramLog::WriteLog(appDir + QStringLiteral("Log/"),
                          QStringLiteral("[SaveColumnWidths] ") + ExceptionText(e), true);
       } catch (const std::exception&) {
       }

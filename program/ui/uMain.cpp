@@ -37,6 +37,8 @@
 #include "program/ui/uMainImages.h"
 #include "program/app/uMessageTexts.h"
 #include "program/app/uStrRes.h"
+#include "program/app/uProgramInfo.h"
+#include "program/app/uProgramLog.h"
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
 
@@ -117,7 +119,7 @@ TfrmMain::TfrmMain(TMainServices Services, QWidget* Parent)
   if (!FServices.TrayAvailable) FServices.TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
   if (!FServices.Terminate) FServices.Terminate = [](int code) { QCoreApplication::exit(code); };
   if (!FServices.Quit) FServices.Quit = [] { QCoreApplication::quit(); };
-  FProgramFile = FServices.ProgramFile.isEmpty() ? uConst::ProgramFilePath() : FServices.ProgramFile;
+  FProgramFile = FServices.ProgramFile.isEmpty() ? uProgramInfo::ProgramFilePath() : FServices.ProgramFile;
   setObjectName(QStringLiteral("frmMain"));
   BuildWindow();
   FileReadTimer.setInterval(1000);
@@ -368,7 +370,7 @@ void TfrmMain::SetStatusText(int Panel, const QString& Text) {
 
 QDateTime TfrmMain::Now() const { return FServices.Now(); }
 
-QString TfrmMain::SettingsFile() const { return SettingsFilePath(uConst::AppDir(), FProgramFile); }
+QString TfrmMain::SettingsFile() const { return SettingsFilePath(uProgramInfo::AppDir(), FProgramFile); }
 
 void TfrmMain::FormCreate() {
   try {
@@ -376,17 +378,17 @@ void TfrmMain::FormCreate() {
     // The application object took the user's locale; numbers are written and read with
     // "." as decimal separator everywhere in the process.
     std::setlocale(LC_NUMERIC, "C");
-    uConst::SetAppDir(WithSlash(QFileInfo(FProgramFile).absolutePath()));
-    LogDir = uConst::AppDir() + QStringLiteral("Log/");
+    uProgramInfo::SetAppDir(WithSlash(QFileInfo(FProgramFile).absolutePath()));
+    LogDir = uProgramInfo::AppDir() + QStringLiteral("Log/");
     FRunner.SetLogDir(LogDir);
     QDir().mkpath(LogDir);
     LoadSettings(SettingsFile());
     ApplyCommandLine(FServices.Arguments, FSettings);
     FRunner.Departments().clear();
-    AddToLog(QStringLiteral("RERIvovoveRuvevu v.") + uConst::GetFileVersion() + QStringLiteral(" started!"));
+    AddToLog(QStringLiteral("RERIvovoveRuvevu v.") + uProgramInfo::GetFileVersion() + QStringLiteral(" started!"));
     AddToLog(QString(55, QLatin1Char('-')));
     AddToLog(QStringLiteral(" "));
-    QDir().mkpath(uConst::AppDir() + QString::fromLatin1(uStrRes::TranslationsFolder));
+    QDir().mkpath(uProgramInfo::AppDir() + QString::fromLatin1(uStrRes::TranslationsFolder));
     uStrRes::LoadMessages();
     uStrRes::TranslateForm(QString::fromLatin1(uStrRes::LngFileName), this);
     lblCurrentTaskName->setText(Message(M::NoActiveTask));
@@ -475,7 +477,7 @@ void TfrmMain::DeleteOldLog(const QString& Folder, const QString& Mask) {
     // The logs being written are never deleted, however old their stamp.
     const bool logFolder = QDir(folder).absolutePath() == QDir(LogDir).absolutePath();
     auto inUse = [logFolder](const QString& name) {
-      return logFolder && (name == QLatin1String(uConst::NormalLogName) || name == QLatin1String(uConst::ExceptionLogName));
+      return logFolder && (name == QLatin1String(uProgramLog::NormalLogName) || name == QLatin1String(uProgramLog::ExceptionLogName));
     };
     auto ageDays = [&now](const QFileInfo& fi) {
       return static_cast<double>(fi.lastModified().msecsTo(now)) / 86400000.0;
@@ -540,15 +542,16 @@ void TfrmMain::FirstStart() {
     if (folderUsable) CheckConnectivity();
     // Every waiting file counts, settled or not: a file present at start has not yet been
     // seen to stay unchanged, and it is the operator who decides about it.
-    QStringList list;
-    if (folderUsable && !FSettings.SearchPath.isEmpty()) uConst::SelectBonFiles(WithSlash(FSettings.SearchPath), list);
-    if (!list.isEmpty()) {
+    std::vector<TListedFile> list;
+    if (folderUsable && !FSettings.SearchPath.isEmpty())
+      list = TFolderWatch::ListWaiting(WithSlash(FSettings.SearchPath), uConst::BonFileExt());
+    if (!list.empty()) {
       ShowMainWindow();
       // A question that a stop signal closed was not answered: the files stay.
       if (!AskYesNo(this, Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)) && !Closing()) {
         const QString folder = WithSlash(FSettings.SearchPath);
-        for (const QString& line : list) {
-          const QString path = folder + uPRNFileThread::ListedName(line);
+        for (const TListedFile& file : list) {
+          const QString path = folder + file.Name;
           if (QFileInfo::exists(path)) QFile::remove(path);
         }
       }
@@ -584,7 +587,7 @@ bool TfrmMain::CheckOLEServer() {
 
 bool TfrmMain::CreateOLEServer() {
   AddToLog(QStringLiteral("[CreateOLEServer]Ax not registred. Trying to register now."));
-  const QString path = uConst::AppDir() + QString::fromLatin1(LibraryFileName);
+  const QString path = uProgramInfo::AppDir() + QString::fromLatin1(LibraryFileName);
   const TComServerSeam& seam = FServices.ComServer;
   void* library = nullptr;
   bool result = false;
@@ -729,7 +732,7 @@ void TfrmMain::ApplicationException(QObject* Sender, const QString& Message) {
 void TfrmMain::AddToLog(const QString& Message) {
   if (!FSettings.CreateLOG) return;
   try {
-    uConst::WriteLog(LogDir, Message, false);
+    uProgramLog::WriteLog(LogDir, Message, false);
   } catch (const std::exception&) {
     // A log line that cannot be written is lost; the window goes on.
   }
@@ -737,8 +740,8 @@ void TfrmMain::AddToLog(const QString& Message) {
 
 void TfrmMain::AddToErrorLog(const QString& Message) {
   try {
-    uConst::WriteLog(LogDir, Message, true);
-    if (FSettings.CreateLOG) uConst::WriteLog(LogDir, Message, false);
+    uProgramLog::WriteLog(LogDir, Message, true);
+    if (FSettings.CreateLOG) uProgramLog::WriteLog(LogDir, Message, false);
   } catch (const std::exception&) {
   }
 }
@@ -983,7 +986,7 @@ void TfrmMain::GetPrnInfo(const TPRNInfo& Info) {
                             QStringLiteral(": ") + QString::number(Info.LineLength) + QStringLiteral("\r\n");
       // Written beside the old file and renamed over it: a failure keeps the old one.
       // The same failure again (a folder under the name, a full disk) is logged once.
-      const int err = uConst::ReplaceFile(path, uConst::ToCp1251(lines));
+      const int err = uProgramInfo::ReplaceFile(path, uConst::ToCp1251(lines));
       const QString failure =
           err != 0 ? path + QStringLiteral(": ") + QString::fromStdString(fp::SysErrorText(err)) : QString();
       if (!failure.isEmpty() && failure != FPrnInfoFailure) AddToErrorLog(QStringLiteral("[GetPrnInfo] ") + failure);
@@ -1055,8 +1058,8 @@ void TfrmMain::OpenLogFile(const QString& FileName) {
   }
 }
 
-void TfrmMain::mnShowLogClick() { OpenLogFile(QString::fromLatin1(uConst::NormalLogName)); }
-void TfrmMain::mnShowErrorLogClick() { OpenLogFile(QString::fromLatin1(uConst::ExceptionLogName)); }
+void TfrmMain::mnShowLogClick() { OpenLogFile(QString::fromLatin1(uProgramLog::NormalLogName)); }
+void TfrmMain::mnShowErrorLogClick() { OpenLogFile(QString::fromLatin1(uProgramLog::ExceptionLogName)); }
 void TfrmMain::mnShowAppDataClick() { OpenWithDesktop(LogDir); }
 
 // ---------------------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "program/app/uConst.h"
 #include "program/ui/uMain.h"
 #include "program/app/uSettingsFile.h"
+#include "program/app/uProgramInfo.h"
 
 namespace fp {
 namespace {
@@ -33,6 +34,10 @@ class TWorkerTaskThread : public ITaskThread {
     FThread->SetCharEncoding(S.CharEncoding);
     FThread->SetDeviceSearch(S.AutoSerachDevice, S.DeviceSerialNom);
     FThread->SetReadyAge(S.ReadyAgeMs);
+    FThread->SetPayTypePairs(S.PayTypePairs);
+    FThread->SetCashierPas(S.CashierPas);
+    FThread->SetUsePluAsDepartNo(S.UsePluAsDepartNo);
+    FThread->SetBonFileExt(S.BonFileExt);
     // Every job answers a waiting status query in the receipt folder of the settings.
     if (FThread->BonFolder().isEmpty() && !S.BonFolder.isEmpty()) FThread->SetBonFolder(S.BonFolder);
   }
@@ -92,7 +97,7 @@ TComServerSeam SystemComServerSeam() {
 
 TMainServices DefaultMainServices(const QStringList& Arguments) {
   TMainServices s;
-  s.ProgramFile = uConst::ProgramFilePath();
+  s.ProgramFile = uProgramInfo::ProgramFilePath();
   s.Arguments = Arguments;
   s.Now = [] { return QDateTime::currentDateTime(); };
   s.CreateTask = WorkerTaskThreadFactory();

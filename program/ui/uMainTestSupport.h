@@ -24,6 +24,8 @@
 #include "program/ui/uMain.h"
 #include "program/app/uStrRes.h"
 #include "tests/support/uTaskRunnerTestSupport.h"
+#include "program/app/uProgramInfo.h"
+#include "program/app/uProgramLog.h"
 
 namespace fp::testing {
 
@@ -110,7 +112,7 @@ class MainWindowTest : public ::testing::Test {
   }
   void TearDown() override {
     frm_.reset();
-    uConst::SetAppDir("");
+    uProgramInfo::SetAppDir("");
     uStrRes::ResetMessages();
   }
 
@@ -187,8 +189,8 @@ class MainWindowTest : public ::testing::Test {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
-  QString NormalLog() const { return QString::fromLatin1(Read(appDir_ + "Log/" + uConst::NormalLogName)); }
-  QString ExceptionLog() const { return QString::fromLatin1(Read(appDir_ + "Log/" + uConst::ExceptionLogName)); }
+  QString NormalLog() const { return QString::fromLatin1(Read(appDir_ + "Log/" + uProgramLog::NormalLogName)); }
+  QString ExceptionLog() const { return QString::fromLatin1(Read(appDir_ + "Log/" + uProgramLog::ExceptionLogName)); }
   int CountShown(const QString& text) const {
     int n = 0;
     for (const QString& t : dialogs_.Texts()) n += t == text;

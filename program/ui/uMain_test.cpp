@@ -21,6 +21,7 @@
 #include "program/ui/uMainTestSupport.h"
 #include "platform/Cp1251.h"
 #include "platform/FileOps.h"
+#include "program/app/uProgramLog.h"
 
 namespace fp::testing {
 namespace {
@@ -852,7 +853,7 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
     // The printer's data are shown all the same.
     EXPECT_EQ(f.lblSerialNo->text(), "AB123456");
     frm_.reset();
-    QFile::remove(appDir_ + "Log/" + uConst::ExceptionLogName);
+    QFile::remove(appDir_ + "Log/" + uProgramLog::ExceptionLogName);
   }
 }
 
@@ -865,14 +866,14 @@ TEST_F(MainWindowTest, CleanUpLogsWhatItDeletesAndSparesTheLogsInUse) {
   PutFile(bonDir_ + "old.rep", "r", now_.addDays(-25));
   PutFile(bonDir_ + "young.err", "e", now_.addDays(-1));
   // The exception log is written only now and then: an old stamp does not make it old.
-  PutFile(appDir_ + "Log/" + uConst::ExceptionLogName, "x", now_.addDays(-30));
+  PutFile(appDir_ + "Log/" + uProgramLog::ExceptionLogName, "x", now_.addDays(-30));
   PutFile(appDir_ + "Log/Log_01.txt", "l", now_.addDays(-25));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
   EXPECT_FALSE(QFile::exists(bonDir_ + "old.rep"));
   EXPECT_TRUE(QFile::exists(bonDir_ + "young.err"));
   EXPECT_FALSE(QFile::exists(appDir_ + "Log/Log_01.txt"));
-  EXPECT_TRUE(QFile::exists(appDir_ + "Log/" + uConst::ExceptionLogName));
+  EXPECT_TRUE(QFile::exists(appDir_ + "Log/" + uProgramLog::ExceptionLogName));
   const QString log = NormalLog();
   EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + bonDir_ + "old.rep, 25.0 days old"), 1) << log.toStdString();
   EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + appDir_ + "Log/Log_01.txt, 25.0 days old"), 1);
@@ -1009,7 +1010,7 @@ TEST_F(MainWindowTest, DestroyedWindowDetachesARunningWorker) {
 // No desktop program to show a log or the folder: the operator is told, with the path.
 TEST_F(MainWindowTest, LogMenuItemsSayWhenNoViewerStarts) {
   TfrmMain& f = MakeRunningWindow();
-  uConst::WriteLog(appDir_ + "Log/", "x", true);
+  uProgramLog::WriteLog(appDir_ + "Log/", "x", true);
   openOk_ = false;
   f.mnShowLogClick();
   f.mnShowErrorLogClick();

@@ -24,10 +24,6 @@ class ReaderFixture : public ::testing::Test {
     reader.SetClock([] { return Now(); });
     reader.SetFileVersion([] { return QStringLiteral("1.0.0.7"); });
   }
-  ~ReaderFixture() override {
-    uConst::SetUsePluAsDepartNo(false);
-    uConst::SetCashierPas(QString());
-  }
 
   // The reader's clock.
   static QDateTime Now() { return QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)); }

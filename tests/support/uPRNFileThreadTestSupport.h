@@ -19,6 +19,7 @@
 #include "tests/support/FakeFprn.h"
 #include "program/app/uConst.h"
 #include "program/tasks/uPRNFileThread.h"
+#include "program/app/uProgramLog.h"
 
 namespace fp::test {
 
@@ -62,7 +63,7 @@ class TWorkerFixture : public ::testing::Test {
     return names;
   }
   std::string NormalLog() const {
-    QFile f(LogDir + uConst::NormalLogName);
+    QFile f(LogDir + uProgramLog::NormalLogName);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
   }
   int CallCount(const std::string& name) const {
@@ -95,12 +96,22 @@ class TWorkerFixture : public ::testing::Test {
     return t;
   }
   std::unique_ptr<TECRFileThread> FileJob(bool repFiles = true) {
-    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Folder}));
+    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Folder, .Watch = Watch}));
     t->SetRepFilePrint(repFiles);
     return t;
   }
   // Runs a file job on this thread; its events are journalled.
   void RunFileJob(bool repFiles = true) { FileJob(repFiles)->Execute(); }
+
+  // The names of the "*.bon" files the file jobs' watch finds ready by the clock, oldest
+  // first; `waitMs` gets the wait until the next one is.
+  QStringList ReadyNames(const QString& logDir, int readyAgeMs, qint64* waitMs = nullptr) {
+    const TReadyFiles ready = Watch->Ready(Folder, QStringLiteral("bon"), Clock, logDir, readyAgeMs);
+    if (waitMs) *waitMs = ready.WaitMs;
+    QStringList names;
+    for (const TListedFile& f : ready.Files) names.append(f.Name);
+    return names;
+  }
 
   int ErrorEvents() const {
     int n = 0;
@@ -126,6 +137,8 @@ class TWorkerFixture : public ::testing::Test {
   // The files kept as unknown outcome ("name: why"), as OnFileUnknown told them.
   std::vector<std::string> Unknowns;
   std::vector<TDepartmentRow> Rows;
+  // What the file jobs of the fixture decide by when a file is taken.
+  std::shared_ptr<TFolderWatch> Watch = std::make_shared<TFolderWatch>();
 };
 
 // A receipt of one sold article (sold with AddProgPlu), an invalid file and a status query.
