@@ -2,8 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QStringList>
+#include <QTimeZone>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
 
 #include <cerrno>
 
@@ -13,6 +21,120 @@
 
 namespace fp::test {
 namespace {
+
+void WriteAll(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(data);
+}
+
+void SetMTime(const QString& path, const QDateTime& local) {
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(local.toSecsSinceEpoch());
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+// The listing as lines "DOS date-time TAB name", oldest first.
+void SelectBonFiles(const QString& folder, QStringList& list) {
+  list.clear();
+  for (const TListedFile& f : TFolderWatch::ListWaiting(folder, uConst::BonFileExt()))
+    list.append(QString::number(static_cast<int32_t>(f.DosTime)) + QLatin1Char('\t') + f.Name);
+}
+
+class SelectBonFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tmp_.isValid());
+    dir_ = tmp_.path() + "/";
+    uConst::SetBonFileExt("bon");
+  }
+  void Make(const QString& name, const QDateTime& when, const QByteArray& data = "#S\r\n") {
+    WriteAll(dir_ + name, data);
+    SetMTime(dir_ + name, when);
+  }
+  static QString Line(const QDateTime& when, const QString& name) {
+    return QString::number(static_cast<int32_t>(DosDateTime(when))) + "\t" + name;
+  }
+  QTemporaryDir tmp_;
+  QString dir_;
+};
+
+TEST_F(SelectBonFilesTest, ListsWaitingFilesOldestFirst) {
+  const QDateTime older(QDate(2019, 6, 1), QTime(12, 0, 0));
+  const QDateTime same(QDate(2020, 1, 1), QTime(10, 0, 0));
+  const QDateTime newer(QDate(2021, 2, 3), QTime(4, 5, 6));
+  Make("a.bon", newer);
+  Make("z.bon", older);
+  Make("m2.bon", same);
+  Make("M1.BON", same.addSecs(1));  // the same 2-second step of the stamp, a second later
+  Make("empty.bon", older, "");
+  Make("note.txt", older);
+  Make("x.bonus", older);
+  QDir().mkdir(dir_ + "sub.bon");
+  WriteAll(dir_ + "sub.bon/in.bon", "x");
+  QStringList list{"stale line"};
+  SelectBonFiles(tmp_.path(), list);
+  EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "m2.bon"), Line(same, "M1.BON"), Line(newer, "a.bon")}));
+  EXPECT_TRUE(QFile::exists(dir_ + "empty.bon"));
+  // One moment: by name.
+  Make("M1.BON", same);
+  SelectBonFiles(tmp_.path(), list);
+  EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "M1.BON"), Line(same, "m2.bon"), Line(newer, "a.bon")}));
+}
+
+// When the clocks go back an hour (the last Sunday of October in Sofia), a file written at
+// 03:30 summer time is older than one written at 03:10 winter time twenty minutes later.
+TEST_F(SelectBonFilesTest, OldestFirstByTheTrueTimeWhenTheClocksGoBack) {
+  const QByteArray oldTz = qgetenv("TZ");
+  qputenv("TZ", "Europe/Sofia");
+  ::tzset();
+  const QDateTime summer =
+      QDateTime::fromSecsSinceEpoch(QDate(2025, 10, 26).startOfDay(QTimeZone::utc()).addSecs(30 * 60).toSecsSinceEpoch());
+  const QDateTime winter = summer.addSecs(40 * 60);
+  EXPECT_GT(summer.time(), winter.time());  // 03:30 and 03:10 local time
+  Make("first.bon", summer);
+  Make("second.bon", winter);
+  QStringList list;
+  SelectBonFiles(dir_, list);
+  if (oldTz.isNull())
+    qunsetenv("TZ");
+  else
+    qputenv("TZ", oldTz);
+  ::tzset();
+  ASSERT_EQ(list.size(), 2);
+  EXPECT_TRUE(list[0].endsWith("\tfirst.bon")) << list.join(' ').toStdString();
+  EXPECT_TRUE(list[1].endsWith("\tsecond.bon"));
+}
+
+TEST_F(SelectBonFilesTest, OldestFirstOutsideTheTenDigitYears) {
+  // 2005 has a nine-digit stamp and 2050 a negative one; text order would misplace both.
+  const QDateTime y2005(QDate(2005, 5, 5), QTime(5, 5, 4));
+  const QDateTime y2020(QDate(2020, 5, 5), QTime(5, 5, 4));
+  const QDateTime y2050(QDate(2050, 5, 5), QTime(5, 5, 4));
+  Make("c.bon", y2005);
+  Make("a.bon", y2050);
+  Make("b.bon", y2020);
+  QStringList list;
+  SelectBonFiles(dir_, list);
+  ASSERT_EQ(list.size(), 3);
+  EXPECT_EQ(list, (QStringList{Line(y2005, "c.bon"), Line(y2020, "b.bon"), Line(y2050, "a.bon")}));
+  EXPECT_TRUE(list[2].startsWith("-"));
+}
+
+TEST_F(SelectBonFilesTest, DosDateTimeAndOtherExtensions) {
+  EXPECT_EQ(DosDateTime(QDateTime(QDate(2020, 1, 1), QTime(10, 0, 3))),
+            ((40u << 9 | 1u << 5 | 1u) << 16) | (10u << 11) | 1u);
+  uConst::SetBonFileExt("inp");
+  Make("a.bon", QDateTime::currentDateTime());
+  Make("b.INP", QDateTime::currentDateTime());
+  QStringList list;
+  SelectBonFiles(dir_, list);
+  ASSERT_EQ(list.size(), 1);
+  EXPECT_TRUE(list[0].endsWith("\tb.INP"));
+  SelectBonFiles(dir_ + "missing/", list);
+  EXPECT_TRUE(list.isEmpty());
+}
 
 class FolderWatchTest : public ::testing::Test {
  protected:
