@@ -64,7 +64,7 @@ refuse_if_running
 if [ "$SKIP_BUILD" = 0 ]; then
   bash scripts/deps.sh
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFP_BUILD_TESTS=OFF > /dev/null
-  cmake --build "$BUILD" -j8
+  cmake --build "$BUILD" -j"$(nproc)"
 fi
 for f in "$BIN/DriverFiscalPrinterX4" "$BIN/printer_model" "$BIN/MiravokFPAxX4_BG.so"; do
   if [ ! -f "$f" ]; then

@@ -18,7 +18,7 @@ CC_BIN=$(command -v clang-14 || command -v clang)
 
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFP_FUZZ=ON -DFP_BUILD_TESTS=OFF \
   -DCMAKE_CXX_COMPILER="$CXX_BIN" -DCMAKE_C_COMPILER="$CC_BIN"
-cmake --build "$BUILD" -j8 --target "${TARGETS[@]}"
+cmake --build "$BUILD" -j"$(nproc)" --target "${TARGETS[@]}"
 
 mkdir -p "$BUILD/artifacts" "$BUILD/logs"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
