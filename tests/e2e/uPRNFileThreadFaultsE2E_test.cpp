@@ -2,7 +2,6 @@
 // device vanishing in the middle of a receipt, with the printer model behind a pty that
 // can be unplugged, and two runner programs started on one receipt folder. The faults of
 // the job's surroundings that need neither stay beside the worker.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -25,8 +24,8 @@
 
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "platform/ComPortNames.h"
+#include "tests/support/LibraryTestSupport.h"
 #include "tests/support/PortTestSupport.h"
-#include "platform/com/ComRuntime.h"
 #include "tests/printermodel/PrinterModel.h"
 
 extern char** environ;
@@ -40,7 +39,6 @@ std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdStr
 
 // ---- The serial device gone in the middle of a receipt ----
 
-const std::string kLibrary = std::string(FP_BIN_DIR) + "/MiravokFPAxX4_BG.so";
 const std::string kRunner = std::string(FP_BIN_DIR) + "/soak_runner";
 
 // The printer model behind a pty of its own whose master side can be closed, as when a
@@ -125,17 +123,8 @@ class TDeviceGone : public TWorkerFixture {
  protected:
   void SetUp() override {
     TWorkerFixture::SetUp();
-    if (::access(kLibrary.c_str(), R_OK) != 0) GTEST_SKIP() << "the automation library is not built: " << kLibrary;
-    Library = ::dlopen(kLibrary.c_str(), RTLD_NOW);
-    ASSERT_NE(Library, nullptr) << ::dlerror();
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(::dlsym(Library, "DllRegisterServer"));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_TRUE(Library.LoadAndRegister());
     FprnFactory = {};  // the real object, by class identifier
-  }
-  void TearDown() override {
-    TWorkerFixture::TearDown();
-    if (Library) ::dlclose(Library);
   }
   std::unique_ptr<TECRFileThread> Com7Job() {
     auto t = FileJob();
@@ -147,7 +136,8 @@ class TDeviceGone : public TWorkerFixture {
   TScopedTempRegistry Registry;
   TScopedFakeDevices NoOtherPorts;
   model::PrinterModel Model;
-  void* Library = nullptr;
+  // The jobs run on the test's thread and initialise it for the component runtime themselves.
+  TRegisteredLibrary Library{TRegisteredLibrary::TThreadInit::LeaveToTheCode};
 };
 
 // The line goes dead when the printer is asked for the first sale of an opened receipt:
@@ -204,13 +194,8 @@ TEST_F(TDeviceGone, SerialDeviceUnpluggedInTheMiddleOfAReceipt) {
 class TTwoPrograms : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::access(kLibrary.c_str(), R_OK) != 0 || ::access(kRunner.c_str(), X_OK) != 0)
-      GTEST_SKIP() << "the automation library or the runner is not built";
-    Library = ::dlopen(kLibrary.c_str(), RTLD_NOW);
-    ASSERT_NE(Library, nullptr) << ::dlerror();
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(::dlsym(Library, "DllRegisterServer"));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
+    if (::access(kRunner.c_str(), X_OK) != 0) GTEST_SKIP() << "the runner is not built: " << kRunner;
+    ASSERT_TRUE(Library.LoadAndRegister());
     ASSERT_TRUE(TComPortNames::SetMapping("COM7", PtyA.SlavePath()));
     ASSERT_TRUE(TComPortNames::SetMapping("COM8", PtyB.SlavePath()));
     Root = QString::fromStdString(Registry.Dir) + "/two/";
@@ -224,7 +209,6 @@ class TTwoPrograms : public ::testing::Test {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
     }
-    if (Library) ::dlclose(Library);
   }
   pid_t Spawn(const char* com, const QString& logs) {
     const std::string out = (Root + "runner" + com + ".out").toStdString();
@@ -249,7 +233,7 @@ class TTwoPrograms : public ::testing::Test {
   TScopedFakeDevices NoOtherPorts;
   model::PrinterModel ModelA, ModelB;
   model::PtyEndpoint PtyA{ModelA}, PtyB{ModelB};
-  void* Library = nullptr;
+  TRegisteredLibrary Library;
   QString Root, Folder;
   std::vector<pid_t> Pids;
 };
