@@ -89,14 +89,16 @@ TEST_P(DailyReportTest, EndsAReceiptLeftOpenThenPrintsTheReport) {
 INSTANTIATE_TEST_SUITE_P(
     LeftOpen, DailyReportTest,
     ::testing::Values(
-        TLeftOpen{"ZWithFiscal", true, true, ReceiptKind::Fiscal,
-                  {cmdStatus, cmdStatus, cmdCancelFisc, cmdStatus, cmdDailyReport}},
-        TLeftOpen{"XWithFiscal", false, true, ReceiptKind::Fiscal,
-                  {cmdStatus, cmdStatus, cmdCancelFisc, cmdStatus, cmdDailyReport}},
-        TLeftOpen{"ZWithNonFiscal", true, true, ReceiptKind::NonFiscal,
-                  {cmdStatus, cmdStatus, cmdCloseNonFisc, cmdDailyReport}},
-        TLeftOpen{"XWithNone", false, false, ReceiptKind::Fiscal, {cmdStatus, cmdDailyReport}},
-        TLeftOpen{"ZWithNone", true, false, ReceiptKind::Fiscal, {cmdStatus, cmdDailyReport}}),
+        TLeftOpen{.Name = "ZWithFiscal", .ZReport = true, .Open = true, .Kind = ReceiptKind::Fiscal,
+                  .Commands = {cmdStatus, cmdStatus, cmdCancelFisc, cmdStatus, cmdDailyReport}},
+        TLeftOpen{.Name = "XWithFiscal", .ZReport = false, .Open = true, .Kind = ReceiptKind::Fiscal,
+                  .Commands = {cmdStatus, cmdStatus, cmdCancelFisc, cmdStatus, cmdDailyReport}},
+        TLeftOpen{.Name = "ZWithNonFiscal", .ZReport = true, .Open = true, .Kind = ReceiptKind::NonFiscal,
+                  .Commands = {cmdStatus, cmdStatus, cmdCloseNonFisc, cmdDailyReport}},
+        TLeftOpen{.Name = "XWithNone", .ZReport = false, .Open = false, .Kind = ReceiptKind::Fiscal,
+                  .Commands = {cmdStatus, cmdDailyReport}},
+        TLeftOpen{.Name = "ZWithNone", .ZReport = true, .Open = false, .Kind = ReceiptKind::Fiscal,
+                  .Commands = {cmdStatus, cmdDailyReport}}),
     [](const auto& I) { return std::string(I.param.Name); });
 
 TEST_F(ReportsTest, ReportIsNotSentWhenTheOpenReceiptCannotBeEnded) {

@@ -335,10 +335,12 @@ TEST(ServiceCommands, TransactionStatusOutputs) {
     bool HasTender;
   };
   const TCase Cases[] = {
-      {"1,3,1250,500", true, 3, 12.5, 5, true},
-      {"1,3,1250", true, 3, 12.5, 0, false},  // no tender field: 0, not the caller's value
-      {"2,1,100,100", false, 1, 1, 1, true},  // only the flag 1 is open
-      {"0,0,0,0", false, 0, 0, 0, true},
+      {.Answer = "1,3,1250,500", .IsOpen = true, .Items = 3, .Amount = 12.5, .Tender = 5, .HasTender = true},
+      // no tender field: 0, not the caller's value
+      {.Answer = "1,3,1250", .IsOpen = true, .Items = 3, .Amount = 12.5, .Tender = 0, .HasTender = false},
+      // only the flag 1 is open
+      {.Answer = "2,1,100,100", .IsOpen = false, .Items = 1, .Amount = 1, .Tender = 1, .HasTender = true},
+      {.Answer = "0,0,0,0", .IsOpen = false, .Items = 0, .Amount = 0, .Tender = 0, .HasTender = true},
   };
   for (const TCase& C : Cases) {
     TFakeDevice D;

@@ -1,8 +1,6 @@
 // The automation library as a client sees it: registered into a registry of its own,
 // loaded by the component runtime and driven through its interfaces' tables and through
 // IDispatch by name.
-#include <dlfcn.h>
-
 #include <atomic>
 #include <set>
 #include <string>
@@ -11,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "library/automation/MiravokFPAxX4_BG_TLB.h"
+#include "tests/support/LibraryTestSupport.h"
 #include "tests/support/RegistryTestSupport.h"
 #include "platform/Cp1251.h"
 #include "tests/support/PortTestSupport.h"
@@ -22,7 +21,6 @@
 namespace fp {
 namespace {
 
-const std::string kLibrary = std::string(FP_BIN_DIR) + "/MiravokFPAxX4_BG.so";
 const std::string kNotInit = "Device is not initiqlized. Call \"init\" first!";
 
 std::u16string Wide(const char* s) { return Utf8ToWide(s); }
@@ -30,22 +28,15 @@ std::u16string Wide(const char* s) { return Utf8ToWide(s); }
 class AutomationLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    // As the program does it: load the file by name and call its self-registration.
-    Handle = dlopen(kLibrary.c_str(), RTLD_NOW);
-    ASSERT_NE(Handle, nullptr) << dlerror();
-    GetClassObject = reinterpret_cast<TDllGetClassObject>(dlsym(Handle, "DllGetClassObject"));
-    CanUnloadNow = reinterpret_cast<TDllCanUnloadNow>(dlsym(Handle, "DllCanUnloadNow"));
-    RegisterServer = reinterpret_cast<TDllRegisterServer>(dlsym(Handle, "DllRegisterServer"));
-    UnregisterServer = reinterpret_cast<TDllUnregisterServer>(dlsym(Handle, "DllUnregisterServer"));
+    ASSERT_TRUE(Library.Load());
+    GetClassObject = Library.Entry<TDllGetClassObject>("DllGetClassObject");
+    CanUnloadNow = Library.Entry<TDllCanUnloadNow>("DllCanUnloadNow");
+    RegisterServer = Library.Entry<TDllRegisterServer>("DllRegisterServer");
+    UnregisterServer = Library.Entry<TDllUnregisterServer>("DllUnregisterServer");
     ASSERT_TRUE(GetClassObject && CanUnloadNow && RegisterServer && UnregisterServer);
     KeysBefore = test::AllClassesRootKeys();
+    // Registered as the program does it, through the entry point whose answer this suite checks.
     ASSERT_EQ(RegisterServer(), S_OK);
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-    if (Handle) dlclose(Handle);
   }
 
   ComPtr<IMiravokFprn> NewFprn() {
@@ -58,7 +49,7 @@ class AutomationLibraryTest : public ::testing::Test {
 
   test::TScopedTempRegistry Registry;
   std::set<std::string> KeysBefore;
-  void* Handle = nullptr;
+  test::TRegisteredLibrary Library;
   TDllGetClassObject GetClassObject = nullptr;
   TDllCanUnloadNow CanUnloadNow = nullptr;
   TDllRegisterServer RegisterServer = nullptr;
@@ -69,7 +60,7 @@ TEST_F(AutomationLibraryTest, RegistersTheFileItWasLoadedFrom) {
   auto K = TRegistry::OpenKey(HKEY_CLASSES_ROOT,
                               "CLSID\\{BAD7EC8B-0E5B-4421-936E-F5AE2338BE32}\\InprocServer32");
   ASSERT_TRUE(K);
-  EXPECT_EQ(TRegistry::QueryValue(*K, ""), kLibrary);
+  EXPECT_EQ(TRegistry::QueryValue(*K, ""), test::kLibraryFile);
   EXPECT_EQ(TRegistry::QueryValue(*K, "ThreadingModel"), "Apartment");
 }
 

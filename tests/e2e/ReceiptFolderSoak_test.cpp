@@ -25,7 +25,6 @@
 // always kept, under soak-kept/ in the build folder (the failure message says where),
 // with commands.txt: every frame the model received, which runner start sent it with
 // which SEQ, and whether the model ran it, answered it from its cache or refused it.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -53,8 +52,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/ComPortNames.h"
+#include "tests/support/LibraryTestSupport.h"
 #include "tests/support/PortTestSupport.h"
-#include "platform/com/ComRuntime.h"
 #include "tests/printermodel/PrinterModel.h"
 
 extern char** environ;
@@ -66,7 +65,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const std::string kLibrary = std::string(FP_BIN_DIR) + "/MiravokFPAxX4_BG.so";
 const std::string kRunner = std::string(FP_BIN_DIR) + "/soak_runner";
 
 int EnvInt(const char* name, int fallback) {
@@ -292,13 +290,8 @@ std::string Describe(const model::Request& r, const TRunnerProcess::TStarts& sta
 class ReceiptFolderSoak : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::access(kLibrary.c_str(), R_OK) != 0 || ::access(kRunner.c_str(), X_OK) != 0)
-      GTEST_SKIP() << "the automation library or the runner is not built";
-    Library = ::dlopen(kLibrary.c_str(), RTLD_NOW);
-    ASSERT_NE(Library, nullptr) << ::dlerror();
-    auto registerServer = reinterpret_cast<TDllRegisterServer>(::dlsym(Library, "DllRegisterServer"));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
+    if (::access(kRunner.c_str(), X_OK) != 0) GTEST_SKIP() << "the runner is not built: " << kRunner;
+    ASSERT_TRUE(Library.LoadAndRegister());
     ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
     Root = fs::path(Registry.Dir) / "soak";
     Folder = Root / "bon";
@@ -308,7 +301,6 @@ class ReceiptFolderSoak : public ::testing::Test {
   }
   void TearDown() override {
     if (HasFailure() && !KeepAt.empty()) Keep();
-    if (Library) ::dlclose(Library);
   }
 
   // A failing run: the folder, the logs, the runner's output and the command log.
@@ -352,7 +344,7 @@ class ReceiptFolderSoak : public ::testing::Test {
   fs::path KeepAt;
   model::PrinterModel Model;
   model::PtyEndpoint Pty{Model};
-  void* Library = nullptr;
+  TRegisteredLibrary Library;
   fs::path Root, Folder, Logs;
 };
 

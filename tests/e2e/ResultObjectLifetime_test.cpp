@@ -2,8 +2,6 @@
 // the real library file, connected to the printer model over a pty, the library may not
 // be unloaded while the client holds a result object, even after the automation object
 // itself is gone.
-#include <dlfcn.h>
-
 #include <string>
 
 #include <gtest/gtest.h>
@@ -11,6 +9,7 @@
 #include "library/automation/MiravokFPAxX4_BG_TLB.h"
 #include "platform/ComPortNames.h"
 #include "platform/Cp1251.h"
+#include "tests/support/LibraryTestSupport.h"
 #include "tests/support/PortTestSupport.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComRuntime.h"
@@ -20,24 +19,13 @@
 namespace fp {
 namespace {
 
-const std::string kLibrary = std::string(FP_BIN_DIR) + "/MiravokFPAxX4_BG.so";
-
 class ResultObjectLifetimeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    Handle = dlopen(kLibrary.c_str(), RTLD_NOW);
-    ASSERT_NE(Handle, nullptr) << dlerror();
-    CanUnloadNow = reinterpret_cast<TDllCanUnloadNow>(dlsym(Handle, "DllCanUnloadNow"));
-    auto Register = reinterpret_cast<TDllRegisterServer>(dlsym(Handle, "DllRegisterServer"));
-    ASSERT_TRUE(CanUnloadNow && Register);
-    ASSERT_EQ(Register(), S_OK);
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-    if (Handle) dlclose(Handle);
+    ASSERT_TRUE(Library.LoadAndRegister());
+    CanUnloadNow = Library.Entry<TDllCanUnloadNow>("DllCanUnloadNow");
+    ASSERT_TRUE(CanUnloadNow) << Library.LastError();
   }
 
   // A new automation object connected to the printer model.
@@ -56,7 +44,7 @@ class ResultObjectLifetimeTest : public ::testing::Test {
   test::TScopedTempRegistry Registry;
   model::PrinterModel Model;
   model::PtyEndpoint Pty{Model};
-  void* Handle = nullptr;
+  test::TRegisteredLibrary Library;
   TDllCanUnloadNow CanUnloadNow = nullptr;
 };
 

@@ -3,9 +3,8 @@
 // a pty, and the report file is compared with its golden copy.
 #include "tests/support/uECRFileReaderTestSupport.h"
 
-#include <dlfcn.h>
-
 #include "platform/ComPortNames.h"
+#include "tests/support/LibraryTestSupport.h"
 #include "tests/support/PortTestSupport.h"
 #include "platform/com/ComRuntime.h"
 #include "tests/printermodel/ModelEndpoints.h"
@@ -14,32 +13,20 @@
 namespace fp::test {
 namespace {
 
-const std::string kLibrary = std::string(FP_BIN_DIR) + "/MiravokFPAxX4_BG.so";
 const QString kGolden = QStringLiteral(FP_SOURCE_DIR "/tests/e2e/testdata/ReaderEndToEnd.rep");
 
 class ReaderEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    // As the program registers the library: by its file, through its entry point.
-    Library = dlopen(kLibrary.c_str(), RTLD_NOW);
-    ASSERT_NE(Library, nullptr) << dlerror();
-    auto registerServer = reinterpret_cast<TDllRegisterServer>(dlsym(Library, "DllRegisterServer"));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_TRUE(Library.LoadAndRegister());
     ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-    if (Library) dlclose(Library);
   }
 
   TScopedTempRegistry Registry;
   model::PrinterModel Model;
   model::PtyEndpoint Pty{Model};
   QTemporaryDir Dir;
-  void* Library = nullptr;
+  TRegisteredLibrary Library;
 };
 
 TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {

@@ -1,9 +1,6 @@
 // The file job end to end: the worker thread prints two receipt files through the real
 // automation library, registered into a registry of its own and created by class
 // identifier, on the printer model behind a pty mapped as COM7.
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <optional>
 #include <tuple>
 
@@ -12,6 +9,7 @@
 #include "library/automation/MiravokFPAxX4_BG_TLB.h"
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "platform/ComPortNames.h"
+#include "tests/support/LibraryTestSupport.h"
 #include "tests/support/PortTestSupport.h"
 #include "platform/Registry.h"
 #include "tests/printermodel/PrinterModel.h"
@@ -19,35 +17,24 @@
 namespace fp::test {
 namespace {
 
-const std::string kLibrary = std::string(FP_BIN_DIR) + "/MiravokFPAxX4_BG.so";
-
 class TFileJobEndToEnd : public TWorkerFixture {
  protected:
   void SetUp() override {
     TWorkerFixture::SetUp();
-    if (::access(kLibrary.c_str(), R_OK) != 0) GTEST_SKIP() << "the automation library is not built: " << kLibrary;
-    // As the program does it at start: load the file by name and call its self-registration.
-    Library = ::dlopen(kLibrary.c_str(), RTLD_NOW);
-    ASSERT_NE(Library, nullptr) << ::dlerror();
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(::dlsym(Library, "DllRegisterServer"));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_TRUE(Library.LoadAndRegister());
     auto ports = TRegistry::CreateKey(HKEY_LOCAL_MACHINE, ComPortMapKey);
     ASSERT_TRUE(ports);
     ASSERT_TRUE(TRegistry::SetValue(*ports, "COM7", Pty.SlavePath()));
     // The worker creates the object through the component runtime, as in the program.
     FprnFactory = {};
   }
-  void TearDown() override {
-    TWorkerFixture::TearDown();
-    if (Library) ::dlclose(Library);
-  }
 
   TScopedTempRegistry Registry;
   TScopedFakeDevices NoOtherPorts;
   model::PrinterModel Model;
   model::PtyEndpoint Pty{Model};
-  void* Library = nullptr;
+  // The jobs run on the test's thread and initialise it for the component runtime themselves.
+  TRegisteredLibrary Library{TRegisteredLibrary::TThreadInit::LeaveToTheCode};
 };
 
 TEST_F(TFileJobEndToEnd, PrintsTwoReceiptFilesAndLeavesTheirReportFiles) {
