@@ -72,7 +72,7 @@ TEST(ModelFrame, DamagedRequestsAreFlagged) {
   struct Case {
     const char* name;
     std::string bytes;
-    bool lenOk, sumOk, escapeOk, endOk;
+    bool lenOk = false, sumOk = false, escapeOk = false, endOk = false;
   };
   std::string badSum = good;
   badSum[good.size() - 2] ^= 0x01;
@@ -85,10 +85,10 @@ TEST(ModelFrame, DamagedRequestsAreFlagged) {
     return SumDigits(FrameSum(body)) + "\x03";
   }();
   const Case cases[] = {
-      {"check sum", badSum, true, false, true, true},
-      {"length", badLen, false, false, true, true},
-      {"end byte", badEnd, true, true, true, false},
-      {"escape", badEscape, true, true, false, true},
+      {.name = "check sum", .bytes = badSum, .lenOk = true, .sumOk = false, .escapeOk = true, .endOk = true},
+      {.name = "length", .bytes = badLen, .lenOk = false, .sumOk = false, .escapeOk = true, .endOk = true},
+      {.name = "end byte", .bytes = badEnd, .lenOk = true, .sumOk = true, .escapeOk = true, .endOk = false},
+      {.name = "escape", .bytes = badEscape, .lenOk = true, .sumOk = true, .escapeOk = false, .endOk = true},
   };
   for (const Case& c : cases) {
     auto f = ParseRequest(c.bytes);
