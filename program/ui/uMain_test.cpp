@@ -356,7 +356,7 @@ TEST_P(TimerFolderFault, ShowsWhileItLastsAndGoesWhenMended) {
   EXPECT_EQ(f.lblComError->text(), text);
   EXPECT_FALSE(f.imgError->isHidden());
   EXPECT_EQ(f.TrayIconIndex, 2);
-  EXPECT_EQ(f.TrayIcon->toolTip(), TfrmMain::TrayHint + "\n" + text);
+  EXPECT_EQ(f.TrayIcon->toolTip(), QStringLiteral("Драйвер за фискален принтер\n") + text);
   // The runner's one line about it is in the exception log.
   EXPECT_EQ(ExceptionLog().count("[FileReadTimerTimer]"), 1) << ExceptionLog().toStdString();
 
@@ -369,7 +369,7 @@ TEST_P(TimerFolderFault, ShowsWhileItLastsAndGoesWhenMended) {
   EXPECT_TRUE(f.lblComError->isHidden());
   EXPECT_TRUE(f.imgError->isHidden());
   EXPECT_EQ(f.TrayIconIndex, 0);
-  EXPECT_EQ(f.TrayIcon->toolTip(), TfrmMain::TrayHint);
+  EXPECT_EQ(f.TrayIcon->toolTip(), QStringLiteral("Драйвер за фискален принтер"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
