@@ -25,6 +25,7 @@
 #include "program/tasks/uMainServices.h"
 #include "program/app/uStrRes.h"
 #include "program/app/uProgramInfo.h"
+#include "tests/support/PortTestSupport.h"
 #include "tests/support/QtTestEnvironment.h"
 
 // Readable QString values in failure messages.
@@ -47,6 +48,26 @@ inline TQtTestEnvironment& QtEnvironment = [] () -> TQtTestEnvironment& {
   });
   return env;
 }();
+
+// A department row as the printer reports it.
+inline TDepartmentRow Dep(int32_t nom, const char* name, const char* exitCode = "P", int32_t group = 1,
+                          const char* descr = "") {
+  TDepartmentRow r;
+  r.Nom = nom;
+  r.DepName = QString::fromUtf8(name);
+  r.DepDescr = QString::fromUtf8(descr);
+  r.ExitCode = QString::fromUtf8(exitCode);
+  r.TaxGrpNo = group;
+  return r;
+}
+
+// The departments that the look of the department windows is checked and pictured with.
+inline std::vector<TDepartmentRow> SampleDepartments() {
+  return {Dep(1, "Хляб", "P", 2, "основни"), Dep(2, "Мляко", "P", 2), Dep(3, "", "F", 0)};
+}
+
+// Three serial devices that the port naming calls COM1, COM2 and COM10.
+inline std::vector<TSerialDevice> ThreePorts() { return {FakeDevice("ttyS0"), FakeDevice("ttyS1"), FakeDevice("ttyS9")}; }
 
 // The language file of the program folder (Translations), as the windows look for it.
 inline QString LngFileOfAppDir() {

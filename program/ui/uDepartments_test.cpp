@@ -20,21 +20,11 @@
 namespace fp {
 namespace {
 
+using test::Dep;
 using test::TFakeMain;
 using test::WhenModal;
 using uStrRes::Message;
 using TMarker = TfrmDepartmets::TSortMarker;
-
-TDepartmentRow Dep(int32_t nom, const char* name, const char* exitCode = "P", int32_t group = 1,
-                   const char* descr = "") {
-  TDepartmentRow r;
-  r.Nom = nom;
-  r.DepName = QString::fromUtf8(name);
-  r.DepDescr = QString::fromUtf8(descr);
-  r.ExitCode = QString::fromUtf8(exitCode);
-  r.TaxGrpNo = group;
-  return r;
-}
 
 std::vector<int32_t> Order(const TfrmDepartmets& frm) {
   std::vector<int32_t> noms;
@@ -277,12 +267,12 @@ TEST_F(DepartmentsTest, SecondRunWhileTheReadRunsIsRefusedAndKeepsTheList) {
 // In the list and in the editor of one row every caption and column title fits its
 // widget, no controls overlap and the windows fit the screen.
 TEST_F(DepartmentsTest, Layout) {
-  auto frm = ListOf({Dep(1, "Хляб", "P", 2, "основни"), Dep(2, "Мляко", "P", 2), Dep(3, "", "F", 0)});
+  auto frm = ListOf(test::SampleDepartments());
   test::ShowAndSettle(*frm);
   EXPECT_THAT(test::LayoutFaults(*frm), ::testing::IsEmpty());
 
   TfrmEditDepartment ed;
-  ed.ShowRow(Dep(1, "Хляб", "P", 2, "основни"));
+  ed.ShowRow(test::SampleDepartments()[0]);
   test::ShowAndSettle(ed);
   EXPECT_THAT(test::LayoutFaults(ed), ::testing::IsEmpty());
 }

@@ -85,6 +85,19 @@ class THookedDialogs : public TScriptedDialogs {
   }
 };
 
+// The printer's details that the look of the main window is checked and pictured with.
+inline TPRNInfo SamplePrinterInfo() {
+  TPRNInfo info;
+  info.Model = "Wren S";
+  info.SerialNo = "AB123456";
+  info.FiscalNo = "02123456";
+  info.LineLength = 42;
+  info.LastDocNo = 1234;
+  info.NextInvoiceNo = 300;
+  info.ComPort = 1;
+  return info;
+}
+
 // ---- The fixture ----
 
 class MainWindowTest : public ::testing::Test {

@@ -1118,15 +1118,7 @@ TEST_F(MainWindowTest, LanguageFileTranslatesTheWindowButNotItsTitle) {
 // bottom of the printer panel; that one overlap is let through until the height is mended.
 TEST_F(MainWindowTest, Layout) {
   TfrmMain& f = MakeRunningWindow();
-  TPRNInfo info;
-  info.Model = "Wren S";
-  info.SerialNo = "AB123456";
-  info.FiscalNo = "02123456";
-  info.LineLength = 42;
-  info.LastDocNo = 1234;
-  info.NextInvoiceNo = 300;
-  info.ComPort = 1;
-  f.GetPrnInfo(info);
+  f.GetPrnInfo(SamplePrinterInfo());
   // The window comes up centred on the screen.
   const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
   EXPECT_LE((f.geometry().center() - centre).manhattanLength(), 2);

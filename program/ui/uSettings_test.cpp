@@ -31,11 +31,6 @@ using test::TFakeMain;
 using test::WhenModal;
 using uStrRes::Message;
 
-// Three serial devices that the port naming calls COM1, COM2 and COM10.
-std::vector<TSerialDevice> ThreePorts() {
-  return {test::FakeDevice("ttyS0"), test::FakeDevice("ttyS1"), test::FakeDevice("ttyS9")};
-}
-
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -55,7 +50,7 @@ class SettingsTest : public ::testing::Test {
   }
 
   test::TScopedTempRegistry Registry;
-  test::TScopedFakeDevices Devices{ThreePorts()};
+  test::TScopedFakeDevices Devices{test::ThreePorts()};
   TScriptedDialogs Script;
   TScopedDialogs ScriptInstalled{Script};
   QTemporaryDir Folder;

@@ -42,31 +42,13 @@ bool Save(QWidget& Window, const QString& Folder, const QString& Name) {
   return false;
 }
 
-TDepartmentRow Dep(int32_t Nom, const char* Name, const char* ExitCode, int32_t Group, const char* Descr = "") {
-  TDepartmentRow r;
-  r.Nom = Nom;
-  r.DepName = QString::fromUtf8(Name);
-  r.DepDescr = QString::fromUtf8(Descr);
-  r.ExitCode = QString::fromUtf8(ExitCode);
-  r.TaxGrpNo = Group;
-  return r;
-}
-
 // The main window over the fixture of its tests, filled with a printer's details.
 class TMainWindowShot : public test::MainWindowTest {
  public:
   bool Take(const QString& Folder) {
     SetUp();
     TfrmMain& f = MakeRunningWindow();
-    TPRNInfo info;
-    info.Model = "Wren S";
-    info.SerialNo = "AB123456";
-    info.FiscalNo = "02123456";
-    info.LineLength = 42;
-    info.LastDocNo = 1234;
-    info.NextInvoiceNo = 300;
-    info.ComPort = 1;
-    f.GetPrnInfo(info);
+    f.GetPrnInfo(test::SamplePrinterInfo());
     const bool ok = Save(f, Folder, QStringLiteral("frmMain"));
     TearDown();
     return ok;
@@ -97,17 +79,15 @@ bool TakeOperatorWindows(const QString& Folder) {
   {
     TfrmDepartmets frm(&main.Window);
     frm.IniFileName = appDir.filePath(QStringLiteral("DriverFiscalPrinterX4.ini"));
-    for (const TDepartmentRow& r : {Dep(1, "Хляб", "P", 2, "основни"), Dep(2, "Мляко", "P", 2), Dep(3, "", "F", 0)})
-      frm.AddDepartment(r);
+    for (const TDepartmentRow& r : test::SampleDepartments()) frm.AddDepartment(r);
     ok &= Save(frm, Folder, QStringLiteral("frmDepartmets"));
     TfrmEditDepartment ed;
-    ed.ShowRow(Dep(1, "Хляб", "P", 2, "основни"));
+    ed.ShowRow(test::SampleDepartments()[0]);
     ok &= Save(ed, Folder, QStringLiteral("frmEditDepartment"));
   }
   {
     test::TScopedTempRegistry registry;
-    test::TScopedFakeDevices devices{std::vector<TSerialDevice>{test::FakeDevice("ttyS0"), test::FakeDevice("ttyS1"),
-                                                                test::FakeDevice("ttyS9")}};
+    test::TScopedFakeDevices devices{test::ThreePorts()};
     uConst::SetCashierPas(QString());
     uConst::SetBonFileExt(QStringLiteral("bon"));
     uConst::SetUsePluAsDepartNo(false);
