@@ -58,19 +58,24 @@ inline bool IsCompound(const QWidget* W) {
 }
 
 inline void CheckLabel(const QLabel* L, std::vector<std::string>& Out) {
-  if (L->text().isEmpty() || L->textFormat() == Qt::RichText || (L->textFormat() == Qt::AutoText && Qt::mightBeRichText(L->text())))
+  if (L->text().isEmpty() || L->textFormat() == Qt::RichText ||
+      (L->textFormat() == Qt::AutoText && Qt::mightBeRichText(L->text())))
     return;
   const int margin = L->margin();
   const QRect room = L->contentsRect().adjusted(margin, margin, -margin, -margin);
   if (L->wordWrap()) {
-    const int needed = QFontMetrics(L->font()).boundingRect(QRect(0, 0, room.width(), 100000),
-                                                             Qt::TextWordWrap | Qt::TextShowMnemonic, L->text()).height();
+    const int needed =
+        QFontMetrics(L->font())
+            .boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap | Qt::TextShowMnemonic, L->text())
+            .height();
     if (needed > room.height()) Out.push_back(Shortfall(L, L->text(), needed, room.height(), "high"));
     return;
   }
   const QSize needed = TextSize(L, L->text());
-  if (needed.width() > room.width()) Out.push_back(Shortfall(L, L->text(), needed.width(), room.width()));
-  else if (needed.height() > room.height()) Out.push_back(Shortfall(L, L->text(), needed.height(), room.height(), "high"));
+  if (needed.width() > room.width())
+    Out.push_back(Shortfall(L, L->text(), needed.width(), room.width()));
+  else if (needed.height() > room.height())
+    Out.push_back(Shortfall(L, L->text(), needed.height(), room.height(), "high"));
 }
 
 inline void CheckButton(const QAbstractButton* B, std::vector<std::string>& Out) {
@@ -122,8 +127,7 @@ inline void CheckGroupBox(const QGroupBox* G, std::vector<std::string>& Out) {
   if (G->isCheckable()) opt.subControls |= QStyle::SC_GroupBoxCheckBox;
   if (G->isFlat()) opt.features |= QStyleOptionFrame::Flat;
   QRect title = G->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, G);
-  if (G->isCheckable())
-    title |= G->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxCheckBox, G);
+  if (G->isCheckable()) title |= G->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxCheckBox, G);
   // The style puts the title at its own width; it is cut where the box ends.
   const int needed = title.right() + 1 - G->rect().left();
   if (needed > G->width()) Out.push_back(Shortfall(G, G->title(), needed, G->width()));
@@ -169,9 +173,12 @@ inline std::vector<const QWidget*> VisibleChildren(const QWidget* Parent) {
 // A control with its caption, if it has one, and its place in its parent.
 inline std::string Placed(const QWidget* W) {
   QString text;
-  if (const auto* l = qobject_cast<const QLabel*>(W)) text = l->text();
-  else if (const auto* b = qobject_cast<const QAbstractButton*>(W)) text = b->text();
-  else if (const auto* g = qobject_cast<const QGroupBox*>(W)) text = g->title();
+  if (const auto* l = qobject_cast<const QLabel*>(W))
+    text = l->text();
+  else if (const auto* b = qobject_cast<const QAbstractButton*>(W))
+    text = b->text();
+  else if (const auto* g = qobject_cast<const QGroupBox*>(W))
+    text = g->title();
   const QRect r = W->geometry();
   return Describe(W, text) + " at " + std::to_string(r.x()) + "," + std::to_string(r.y()) + " " +
          std::to_string(r.width()) + "x" + std::to_string(r.height());
@@ -181,18 +188,19 @@ inline void Walk(const QWidget* Parent, std::vector<std::string>& Clipped, std::
   const std::vector<const QWidget*> children = VisibleChildren(Parent);
   for (size_t i = 0; i < children.size(); ++i) {
     const QWidget* a = children[i];
-    if (!Parent->rect().contains(a->geometry()))
-      Overlaps.push_back(Placed(a) + " sticks out of " + Placed(Parent));
+    if (!Parent->rect().contains(a->geometry())) Overlaps.push_back(Placed(a) + " sticks out of " + Placed(Parent));
     for (size_t j = i + 1; j < children.size(); ++j) {
       const QWidget* b = children[j];
-      if (a->geometry().intersects(b->geometry()))
-        Overlaps.push_back(Placed(a) + " overlaps " + Placed(b));
+      if (a->geometry().intersects(b->geometry())) Overlaps.push_back(Placed(a) + " overlaps " + Placed(b));
     }
   }
   for (const QWidget* w : children) {
-    if (const auto* l = qobject_cast<const QLabel*>(w)) CheckLabel(l, Clipped);
-    else if (const auto* b = qobject_cast<const QAbstractButton*>(w)) CheckButton(b, Clipped);
-    else if (const auto* g = qobject_cast<const QGroupBox*>(w)) CheckGroupBox(g, Clipped);
+    if (const auto* l = qobject_cast<const QLabel*>(w))
+      CheckLabel(l, Clipped);
+    else if (const auto* b = qobject_cast<const QAbstractButton*>(w))
+      CheckButton(b, Clipped);
+    else if (const auto* g = qobject_cast<const QGroupBox*>(w))
+      CheckGroupBox(g, Clipped);
     CheckItemView(w, Clipped);
     if (!IsCompound(w)) Walk(w, Clipped, Overlaps);
   }
@@ -233,7 +241,8 @@ inline std::vector<std::string> LayoutFaults(const QWidget& Window) {
   std::vector<std::string> clipped, overlaps;
   layout_detail::Collect(Window, clipped, overlaps);
   clipped.insert(clipped.end(), overlaps.begin(), overlaps.end());
-  if (!FitsTheScreen(Window)) clipped.push_back(layout_detail::Describe(&Window, Window.windowTitle()) + " does not fit the screen");
+  if (!FitsTheScreen(Window))
+    clipped.push_back(layout_detail::Describe(&Window, Window.windowTitle()) + " does not fit the screen");
   return clipped;
 }
 
