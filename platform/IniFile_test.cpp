@@ -134,8 +134,10 @@ TEST_F(IniFileTest, IntegersAndBooleans) {
     const char* value;
     bool def;
     bool expected;
-  } bools[] = {{"1", false, true}, {"0", true, false}, {"2", false, true}, {"-1", false, true},
-               {"yes", true, true}, {"yes", false, false}, {"true", false, false}};
+  } bools[] = {{.value = "1", .def = false, .expected = true},     {.value = "0", .def = true, .expected = false},
+               {.value = "2", .def = false, .expected = true},     {.value = "-1", .def = false, .expected = true},
+               {.value = "yes", .def = true, .expected = true},    {.value = "yes", .def = false, .expected = false},
+               {.value = "true", .def = false, .expected = false}};
   for (const auto& b : bools) {
     Put(std::string("[S]\r\nB=") + b.value + "\r\n");
     EXPECT_EQ(TIniFile(path_).ReadBool("S", "B", b.def), b.expected) << b.value;

@@ -31,6 +31,7 @@
 #include "program/app/uProgramLog.h"
 #include "platform/Cp1251.h"
 #include "platform/FileOps.h"
+#include "tests/support/QtTestEnvironment.h"
 
 namespace fp {
 namespace {
@@ -40,20 +41,7 @@ using namespace uStrRes;
 QByteArray Cp(const QString& s) { return QByteArray::fromStdString(Utf8ToCp1251(s.toStdString())); }
 QByteArray Cp(const char* utf8) { return Cp(QString::fromUtf8(utf8)); }
 
-// The application object of the widget tests, released before the program's static
-// objects go (Qt's own thread storage is gone by then).
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char arg0_[16] = "uStrRes_test";
-  char* argv_[2] = {arg0_, nullptr};
-  std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const gQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] test::TQtTestEnvironment& gQtEnvironment = test::QtTestEnvironment<QApplication>();
 
 class StrResTest : public ::testing::Test {
  protected:

@@ -30,6 +30,7 @@
 #include <thread>
 
 #include "program/receipts/uECRFileReader.h"
+#include "tests/support/QtTestEnvironment.h"
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "program/tasks/uTaskRunner.h"
 #include "platform/FileOps.h"
@@ -42,13 +43,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using namespace std::chrono_literals;
 
-QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "uPRNFileThreadFaults_test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = new QCoreApplication(argc, argv);
-  return *app;
-}
+// The jobs' hand-over to the main thread and its event loop need an application object.
+[[maybe_unused]] TQtTestEnvironment& gQtEnvironment = QtTestEnvironment<QCoreApplication>();
 
 std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -663,7 +659,6 @@ TEST_F(TFaults, FileReplacedBetweenListingAndClaim) {
 // that every tick of the window makes stays quick, the files print in name order, and
 // the window's event loop keeps running while the job prints.
 TEST_F(TFaults, FiveThousandFilesAtOnce) {
-  App();
   constexpr int kCount = 5000;
   std::vector<int> order(kCount);
   for (int i = 0; i < kCount; ++i) order[i] = i + 1;

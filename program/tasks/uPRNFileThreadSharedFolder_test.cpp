@@ -116,10 +116,14 @@ TEST_P(TLinkUnderAWrittenName, WritesNothingOutsideTheFolder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TLinkUnderAWrittenName,
-    ::testing::Values(TLinkCase{"StatusAnswerTempLinksToAFile", true, "0001.rep.tmp", true},
-                      TLinkCase{"StatusAnswerTempLinksToNoFile", true, "0001.rep.tmp", false},
-                      TLinkCase{"ReportLinksToNoFile", false, "0001.rep", false},
-                      TLinkCase{"ReportLinksToAFile", false, "0001.rep", true}),
+    ::testing::Values(TLinkCase{.Name = "StatusAnswerTempLinksToAFile", .StatusQuery = true,
+                                .LinkName = "0001.rep.tmp", .TargetExists = true},
+                      TLinkCase{.Name = "StatusAnswerTempLinksToNoFile", .StatusQuery = true,
+                                .LinkName = "0001.rep.tmp", .TargetExists = false},
+                      TLinkCase{.Name = "ReportLinksToNoFile", .StatusQuery = false, .LinkName = "0001.rep",
+                                .TargetExists = false},
+                      TLinkCase{.Name = "ReportLinksToAFile", .StatusQuery = false, .LinkName = "0001.rep",
+                                .TargetExists = true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- Receipt names that are not regular files ----

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "program/receipts/uECRFileReader.h"
+#include "tests/support/QtTestEnvironment.h"
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "program/app/uProgramLog.h"
 
@@ -25,13 +26,8 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "uPRNFileThread_test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = new QCoreApplication(argc, argv);
-  return *app;
-}
+// The jobs' hand-over to the main thread and its event loop need an application object.
+[[maybe_unused]] TQtTestEnvironment& gQtEnvironment = QtTestEnvironment<QCoreApplication>();
 
 // ---- Classification ----
 
@@ -387,10 +383,6 @@ TEST_F(TJobs, ASettingsChangeDuringTheJobDoesNotReachIt) {
 
 class TThreads : public TWorkerFixture {
  protected:
-  void SetUp() override {
-    App();
-    TWorkerFixture::SetUp();
-  }
   // Runs the main thread's event loop until `done` or 10 s.
   static void Spin(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -17,11 +17,12 @@
 
 #include "program/app/uConst.h"
 #include "program/app/uStrRes.h"
+#include "tests/support/QtTestEnvironment.h"
 #include "tests/support/uTaskRunnerTestSupport.h"
 #include "program/app/uProgramInfo.h"
 #include "platform/FileOps.h"
 
-namespace fp::testing {
+namespace fp::test {
 namespace {
 
 using uStrRes::Message;
@@ -32,19 +33,7 @@ using ::testing::IsEmpty;
 const QString CR = QStringLiteral("\r");
 
 // The runner's timers and waits need an application object; no widget is made.
-class CoreEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char arg0_[20] = "uTaskRunner_test";
-  char* argv_[2] = {arg0_, nullptr};
-  std::unique_ptr<QCoreApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const gCoreEnvironment =
-    ::testing::AddGlobalTestEnvironment(new CoreEnvironment);
+[[maybe_unused]] TQtTestEnvironment& gQtEnvironment = QtTestEnvironment<QCoreApplication>();
 
 class TaskRunnerTest : public ::testing::Test {
  protected:
@@ -394,7 +383,7 @@ TEST_F(TaskRunnerTest, FiscalMemoryReportAsksForThePeriodAndKeepsTheCaptionOfThe
   EXPECT_TRUE(byDates.Detailed);
   EXPECT_EQ(r.CurrentTaskKind(), tkReportByBlock);
   EXPECT_EQ(view_.Reports.last(), QStringLiteral("started %1").arg(static_cast<int>(tkReportByBlock)));
-  EXPECT_EQ(TTaskRunner::TaskCaption(tkReportByBlock), Message(M::ReportByBlock));
+  EXPECT_EQ(TTaskRunner::TaskCaption(tkReportByBlock), QStringLiteral("Печат на отчет по блокове."));
   workers_.Last()->Finish();
 
   ASSERT_TRUE(r.StartTask(tkReportByBlock));
@@ -448,11 +437,16 @@ TEST_P(CashAmount, OnlyFinitePositiveNumbersStartATask) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CashAmount,
-                         ::testing::Values(AmountCase{"12.50", false, true, 12.5}, AmountCase{"12.50", true, true, -12.5},
-                                           AmountCase{" 7 ", false, true, 7}, AmountCase{"0", false, false, 0},
-                                           AmountCase{"-5", false, false, 0}, AmountCase{"abc", false, false, 0},
-                                           AmountCase{"12,50", false, false, 0}, AmountCase{"inf", false, false, 0},
-                                           AmountCase{"nan", true, false, 0}, AmountCase{"1e999", false, false, 0}),
+                         ::testing::Values(AmountCase{.typed = "12.50", .cashOut = false, .starts = true, .amount = 12.5},
+                                           AmountCase{.typed = "12.50", .cashOut = true, .starts = true, .amount = -12.5},
+                                           AmountCase{.typed = " 7 ", .cashOut = false, .starts = true, .amount = 7},
+                                           AmountCase{.typed = "0", .cashOut = false, .starts = false, .amount = 0},
+                                           AmountCase{.typed = "-5", .cashOut = false, .starts = false, .amount = 0},
+                                           AmountCase{.typed = "abc", .cashOut = false, .starts = false, .amount = 0},
+                                           AmountCase{.typed = "12,50", .cashOut = false, .starts = false, .amount = 0},
+                                           AmountCase{.typed = "inf", .cashOut = false, .starts = false, .amount = 0},
+                                           AmountCase{.typed = "nan", .cashOut = true, .starts = false, .amount = 0},
+                                           AmountCase{.typed = "1e999", .cashOut = false, .starts = false, .amount = 0}),
                          [](const auto& info) {
                            std::string name = std::string(info.param.cashOut ? "Out" : "In") + std::to_string(info.index) + "_";
                            for (const char* p = info.param.typed; *p; ++p)
@@ -570,10 +564,11 @@ TEST_P(SuccessMessage, OnlyForAnAskedTaskWithoutErrorsWhileTheProgramStays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SuccessMessage,
-                         ::testing::Values(SuccessCase{"Asked", true, 0, false, true},
-                                           SuccessCase{"NotAsked", false, 0, false, false},
-                                           SuccessCase{"AskedWithAnError", true, 1, false, false},
-                                           SuccessCase{"AskedWhileClosing", true, 0, true, false}),
+                         ::testing::Values(
+                             SuccessCase{.name = "Asked", .asked = true, .errors = 0, .quit = false, .shown = true},
+                             SuccessCase{.name = "NotAsked", .asked = false, .errors = 0, .quit = false, .shown = false},
+                             SuccessCase{.name = "AskedWithAnError", .asked = true, .errors = 1, .quit = false, .shown = false},
+                             SuccessCase{.name = "AskedWhileClosing", .asked = true, .errors = 0, .quit = true, .shown = false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TaskRunnerTest, LateEventsOfAnEarlierTaskAreDropped) {
@@ -785,9 +780,11 @@ TEST(BuildTaskRequest, EachKindGetsItsOwnArguments) {
   departments[1].Edited = true;
 
   uTaskRunner::TStartAnswers byBlocks;
-  byBlocks.Period = TReportPeriod{false, 3, 9, 0, 0, true};
+  byBlocks.Period =
+      TReportPeriod{.ByDates = false, .FirstBlock = 3, .LastBlock = 9, .StartDate = 0, .EndDate = 0, .Detailed = true};
   uTaskRunner::TStartAnswers byDates;
-  byDates.Period = TReportPeriod{true, 1, 1, 45000.25, 45010.5, false};
+  byDates.Period = TReportPeriod{
+      .ByDates = true, .FirstBlock = 1, .LastBlock = 1, .StartDate = 45000.25, .EndDate = 45010.5, .Detailed = false};
   uTaskRunner::TStartAnswers x;
   x.Report = TDailyReport::X;
   uTaskRunner::TStartAnswers amount;
@@ -844,4 +841,4 @@ TEST(TaskShowsHourglass, NotForTheQuietKinds) {
 }
 
 }  // namespace
-}  // namespace fp::testing
+}  // namespace fp::test

@@ -1,15 +1,13 @@
 #pragma once
 // Test helpers for the operator's windows: the application object, a fake main window
-// with a scripted task runner, driving a modal window from inside its own event loop,
-// and screenshots. Header only; for tests.
+// with a scripted task runner and driving a modal window from inside its own event loop.
+// Header only; for tests.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
-#include <QImage>
-#include <QPixmap>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -27,37 +25,49 @@
 #include "program/tasks/uMainServices.h"
 #include "program/app/uStrRes.h"
 #include "program/app/uProgramInfo.h"
+#include "tests/support/PortTestSupport.h"
+#include "tests/support/QtTestEnvironment.h"
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Text.toStdString() << '"'; }
 
 namespace fp::test {
 
-// The application object for the whole test program, created before the first test and
-// deleted after the last (a static one would outlive what it uses). The program folder is
-// a temporary folder of its own, without a language file unless a test writes one.
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    App = std::make_unique<QApplication>(Argc, Argv);
-    AppDir = std::make_unique<QTemporaryDir>();
-    uProgramInfo::SetAppDir(AppDir->path() + QStringLiteral("/"));
-  }
-  void TearDown() override {
+// The application object of the test program. The program folder is a temporary folder
+// of its own, without a language file unless a test writes one.
+inline TQtTestEnvironment& QtEnvironment = [] () -> TQtTestEnvironment& {
+  TQtTestEnvironment& env = QtTestEnvironment<QApplication>();
+  static std::unique_ptr<QTemporaryDir> appDir;
+  env.AtSetUp([] {
+    appDir = std::make_unique<QTemporaryDir>();
+    uProgramInfo::SetAppDir(appDir->path() + QStringLiteral("/"));
+  });
+  env.AtTearDown([] {
     uProgramInfo::SetAppDir(QString());
-    AppDir.reset();
-    App.reset();
-  }
+    appDir.reset();
+  });
+  return env;
+}();
 
- private:
-  int Argc = 1;
-  char Arg0[16] = "windows_test";
-  char* Argv[2] = {Arg0, nullptr};
-  std::unique_ptr<QApplication> App;
-  std::unique_ptr<QTemporaryDir> AppDir;
-};
+// A department row as the printer reports it.
+inline TDepartmentRow Dep(int32_t nom, const char* name, const char* exitCode = "P", int32_t group = 1,
+                          const char* descr = "") {
+  TDepartmentRow r;
+  r.Nom = nom;
+  r.DepName = QString::fromUtf8(name);
+  r.DepDescr = QString::fromUtf8(descr);
+  r.ExitCode = QString::fromUtf8(exitCode);
+  r.TaxGrpNo = group;
+  return r;
+}
 
-inline ::testing::Environment* const QtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+// The departments that the look of the department windows is checked and pictured with.
+inline std::vector<TDepartmentRow> SampleDepartments() {
+  return {Dep(1, "Хляб", "P", 2, "основни"), Dep(2, "Мляко", "P", 2), Dep(3, "", "F", 0)};
+}
+
+// Three serial devices that the port naming calls COM1, COM2 and COM10.
+inline std::vector<TSerialDevice> ThreePorts() { return {FakeDevice("ttyS0"), FakeDevice("ttyS1"), FakeDevice("ttyS9")}; }
 
 // The language file of the program folder (Translations), as the windows look for it.
 inline QString LngFileOfAppDir() {
@@ -89,17 +99,6 @@ void WhenModal(std::function<void(T*)> Action) {
     }
   });
   timer->start();
-}
-
-// Saves a picture of the window as <build>/tests/screenshots/<Name>.png and reads it back.
-inline QImage SaveScreenshot(QWidget* Window, const QString& Name) {
-  if (!Window->isVisible()) Window->show();
-  QCoreApplication::processEvents();
-  const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
-  QDir().mkpath(dir);
-  const QString file = dir + QLatin1Char('/') + Name + QStringLiteral(".png");
-  if (!Window->grab().save(file)) return {};
-  return QImage(file);
 }
 
 // The main window as the operator's windows see it, with a task runner that a test

@@ -1,5 +1,6 @@
 #include "program/ui/uDepartments.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -12,27 +13,18 @@
 #include <QTemporaryDir>
 
 #include "program/ui/OperatorWindowsTestSupport.h"
+#include "program/ui/LayoutTestSupport.h"
 #include "program/ui/uEditDepartment.h"
 #include "platform/IniFile.h"
 
 namespace fp {
 namespace {
 
+using test::Dep;
 using test::TFakeMain;
 using test::WhenModal;
 using uStrRes::Message;
 using TMarker = TfrmDepartmets::TSortMarker;
-
-TDepartmentRow Dep(int32_t nom, const char* name, const char* exitCode = "P", int32_t group = 1,
-                   const char* descr = "") {
-  TDepartmentRow r;
-  r.Nom = nom;
-  r.DepName = QString::fromUtf8(name);
-  r.DepDescr = QString::fromUtf8(descr);
-  r.ExitCode = QString::fromUtf8(exitCode);
-  r.TaxGrpNo = group;
-  return r;
-}
 
 std::vector<int32_t> Order(const TfrmDepartmets& frm) {
   std::vector<int32_t> noms;
@@ -272,20 +264,17 @@ TEST_F(DepartmentsTest, SecondRunWhileTheReadRunsIsRefusedAndKeepsTheList) {
   EXPECT_EQ(Main.Tasks, std::vector<TTaskKind>{tkGetDepartments});
 }
 
-TEST_F(DepartmentsTest, Screenshots) {
-  auto frm = ListOf({Dep(1, "Хляб", "P", 2, "основни"), Dep(2, "Мляко", "P", 2), Dep(3, "", "F", 0)});
-  frm->show();
-  QImage shot = test::SaveScreenshot(frm.get(), QStringLiteral("frmDepartmets"));
-  ASSERT_FALSE(shot.isNull());
-  EXPECT_EQ(shot.size(), frm->size() * frm->devicePixelRatio());
-  EXPECT_GE(shot.width(), 400);
+// In the list and in the editor of one row every caption and column title fits its
+// widget, no controls overlap and the windows fit the screen.
+TEST_F(DepartmentsTest, Layout) {
+  auto frm = ListOf(test::SampleDepartments());
+  test::ShowAndSettle(*frm);
+  EXPECT_THAT(test::LayoutFaults(*frm), ::testing::IsEmpty());
 
   TfrmEditDepartment ed;
-  ed.ShowRow(Dep(1, "Хляб", "P", 2, "основни"));
-  shot = test::SaveScreenshot(&ed, QStringLiteral("frmEditDepartment"));
-  ASSERT_FALSE(shot.isNull());
-  EXPECT_EQ(shot.size(), ed.size() * ed.devicePixelRatio());
-  EXPECT_GE(shot.width(), 300);
+  ed.ShowRow(test::SampleDepartments()[0]);
+  test::ShowAndSettle(ed);
+  EXPECT_THAT(test::LayoutFaults(ed), ::testing::IsEmpty());
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "program/ui/uMainTestSupport.h"
 #include "program/app/uSingleInstance.h"
 
-namespace fp::testing {
+namespace fp::test {
 namespace {
 
 QString UniquePath(const char* tag) {
@@ -67,4 +67,4 @@ TEST(SingleInstance, TitleNamesTheFullProgramPath) {
 }
 
 }  // namespace
-}  // namespace fp::testing
+}  // namespace fp::test

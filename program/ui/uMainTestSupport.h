@@ -23,32 +23,20 @@
 #include "program/ui/uDialogs.h"
 #include "program/ui/uMain.h"
 #include "program/app/uStrRes.h"
+#include "tests/support/QtTestEnvironment.h"
 #include "tests/support/uTaskRunnerTestSupport.h"
 #include "program/app/uProgramInfo.h"
 #include "program/app/uProgramLog.h"
 
-namespace fp::testing {
+namespace fp::test {
 
-// The application object of the widget tests, released before the program's static
-// objects go.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = std::make_unique<QApplication>(argc_, argv_);
-  }
-  void TearDown() override {
-    uCustomHint::ReleaseCustomHint();
-    app_.reset();
-  }
-
- private:
-  int argc_ = 1;
-  char arg0_[16] = "uMain_test";
-  char* argv_[2] = {arg0_, nullptr};
-  std::unique_ptr<QApplication> app_;
-};
-inline ::testing::Environment* const gQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+// The application object of the widget tests; the hint window, made on first use, goes
+// before it.
+inline TQtTestEnvironment& gQtEnvironment = [] () -> TQtTestEnvironment& {
+  TQtTestEnvironment& env = QtTestEnvironment<QApplication>();
+  env.AtTearDown([] { uCustomHint::ReleaseCustomHint(); });
+  return env;
+}();
 
 // ---- The operator's windows ----
 
@@ -96,6 +84,19 @@ class THookedDialogs : public TScriptedDialogs {
     return TScriptedDialogs::Message(Parent, Kind, Text, Buttons);
   }
 };
+
+// The printer's details that the look of the main window is checked and pictured with.
+inline TPRNInfo SamplePrinterInfo() {
+  TPRNInfo info;
+  info.Model = "Wren S";
+  info.SerialNo = "AB123456";
+  info.FiscalNo = "02123456";
+  info.LineLength = 42;
+  info.LastDocNo = 1234;
+  info.NextInvoiceNo = 300;
+  info.ComPort = 1;
+  return info;
+}
 
 // ---- The fixture ----
 
@@ -224,4 +225,4 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<TfrmMain> frm_;
 };
 
-}  // namespace fp::testing
+}  // namespace fp::test

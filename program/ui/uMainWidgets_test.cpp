@@ -10,7 +10,7 @@
 #include "program/ui/uMainImages.h"
 #include "program/ui/uMainTestSupport.h"
 
-namespace fp::testing {
+namespace fp::test {
 namespace {
 
 TEST(MarqueeProgressBar, SweepsAndStartsAgain) {
@@ -113,4 +113,4 @@ TEST(CustomHint, ASecondNoteDoesNotRestartTheHideTimer) {
 }
 
 }  // namespace
-}  // namespace fp::testing
+}  // namespace fp::test

@@ -1,5 +1,6 @@
 #include "program/ui/uSettings.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <optional>
 
 #include "program/ui/OperatorWindowsTestSupport.h"
+#include "program/ui/LayoutTestSupport.h"
 #include "program/app/uConst.h"
 #include "program/ui/uDialogs.h"
 #include "program/app/uStrRes.h"
@@ -28,11 +30,6 @@ namespace {
 using test::TFakeMain;
 using test::WhenModal;
 using uStrRes::Message;
-
-// Three serial devices that the port naming calls COM1, COM2 and COM10.
-std::vector<TSerialDevice> ThreePorts() {
-  return {test::FakeDevice("ttyS0"), test::FakeDevice("ttyS1"), test::FakeDevice("ttyS9")};
-}
 
 class SettingsTest : public ::testing::Test {
  protected:
@@ -53,7 +50,7 @@ class SettingsTest : public ::testing::Test {
   }
 
   test::TScopedTempRegistry Registry;
-  test::TScopedFakeDevices Devices{ThreePorts()};
+  test::TScopedFakeDevices Devices{test::ThreePorts()};
   TScriptedDialogs Script;
   TScopedDialogs ScriptInstalled{Script};
   QTemporaryDir Folder;
@@ -265,7 +262,9 @@ TEST_F(SettingsTest, ControlStatesFollowTheSearchModeAndTheReportBox) {
     const char* Serial;
     bool TestEnabled;
   };
-  for (const TCase& c : {TCase{false, "", true}, TCase{true, "", false}, TCase{true, "ED1", true}}) {
+  for (const TCase& c : {TCase{.BySerial = false, .Serial = "", .TestEnabled = true},
+                         TCase{.BySerial = true, .Serial = "", .TestEnabled = false},
+                         TCase{.BySerial = true, .Serial = "ED1", .TestEnabled = true}}) {
     SCOPED_TRACE(c.Serial);
     frm->chkSearchDeviceByNom->setChecked(c.BySerial);
     frm->edtDevSerial->setText(QString::fromLatin1(c.Serial));
@@ -352,18 +351,26 @@ TEST_F(SettingsTest, TestOfThePortOrTheSerialNumber) {
   const QString ok = Message(uStrRes::TestOK);
   const QString fail = Message(uStrRes::TestFail);
   const std::vector<TCase> cases = {
-      {"serial found", true, " ED7 ", "", true, "ED7", TDlgKind::Information, ok + "\rFP-X4 DEMO", {}},
-      {"first printer used", true, "ED7", "", true, "ED9", TDlgKind::Warning,
-       Message(uStrRes::S_PrnNotFound) + "\r" + Message(uStrRes::S_UseFirstDev) + "\rFP-X4 DEMO", {}},
-      {"serial not found", true, "ED7", "", false, "", TDlgKind::Error, fail, {}},
-      {"serial mode without a serial tests the port", true, "  ", " COM3 ", true, "", TDlgKind::Information,
-       ok + "\rFP-X4 DEMO\rCOM Port: COM3", {3}},
-      {"empty port", false, "", "  ", true, "", TDlgKind::Warning, Message(uStrRes::SelectComPorts), {}},
-      {"port zero", false, "", "COM0", true, "", TDlgKind::Error, Message(uStrRes::InvalidValue) + "\r[COM0]", {}},
-      {"port above 255", false, "", "COM256", true, "", TDlgKind::Error, Message(uStrRes::InvalidValue) + "\r[COM256]",
-       {}},
-      {"port answers", false, "", "COM2", true, "", TDlgKind::Information, ok + "\rFP-X4 DEMO\rCOM Port: COM2", {2}},
-      {"port silent", false, "", "COM2", false, "", TDlgKind::Error, fail + "\rCOM Port: COM2", {2}},
+      {.Name = "serial found", .BySerial = true, .Serial = " ED7 ", .Port = "", .Answers = true, .FoundSerial = "ED7",
+       .Kind = TDlgKind::Information, .Text = ok + "\rFP-X4 DEMO", .Tested = {}},
+      {.Name = "first printer used", .BySerial = true, .Serial = "ED7", .Port = "", .Answers = true, .FoundSerial = "ED9",
+       .Kind = TDlgKind::Warning,
+       .Text = Message(uStrRes::S_PrnNotFound) + "\r" + Message(uStrRes::S_UseFirstDev) + "\rFP-X4 DEMO", .Tested = {}},
+      {.Name = "serial not found", .BySerial = true, .Serial = "ED7", .Port = "", .Answers = false, .FoundSerial = "",
+       .Kind = TDlgKind::Error, .Text = fail, .Tested = {}},
+      {.Name = "serial mode without a serial tests the port", .BySerial = true, .Serial = "  ", .Port = " COM3 ",
+       .Answers = true, .FoundSerial = "", .Kind = TDlgKind::Information, .Text = ok + "\rFP-X4 DEMO\rCOM Port: COM3",
+       .Tested = {3}},
+      {.Name = "empty port", .BySerial = false, .Serial = "", .Port = "  ", .Answers = true, .FoundSerial = "",
+       .Kind = TDlgKind::Warning, .Text = Message(uStrRes::SelectComPorts), .Tested = {}},
+      {.Name = "port zero", .BySerial = false, .Serial = "", .Port = "COM0", .Answers = true, .FoundSerial = "",
+       .Kind = TDlgKind::Error, .Text = Message(uStrRes::InvalidValue) + "\r[COM0]", .Tested = {}},
+      {.Name = "port above 255", .BySerial = false, .Serial = "", .Port = "COM256", .Answers = true, .FoundSerial = "",
+       .Kind = TDlgKind::Error, .Text = Message(uStrRes::InvalidValue) + "\r[COM256]", .Tested = {}},
+      {.Name = "port answers", .BySerial = false, .Serial = "", .Port = "COM2", .Answers = true, .FoundSerial = "",
+       .Kind = TDlgKind::Information, .Text = ok + "\rFP-X4 DEMO\rCOM Port: COM2", .Tested = {2}},
+      {.Name = "port silent", .BySerial = false, .Serial = "", .Port = "COM2", .Answers = false, .FoundSerial = "",
+       .Kind = TDlgKind::Error, .Text = fail + "\rCOM Port: COM2", .Tested = {2}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -407,14 +414,12 @@ TEST_F(SettingsTest, TranslatedWhenCreatedWithoutTheLists) {
   QFile::remove(lng);
 }
 
-TEST_F(SettingsTest, Screenshot) {
+// Every caption fits its widget, no controls overlap and the window fits the screen.
+TEST_F(SettingsTest, Layout) {
   Main.Values.BaudRate = 115200;
   auto frm = OpenWindow();
-  const QImage shot = test::SaveScreenshot(frm.get(), QStringLiteral("frmSettings"));
-  ASSERT_FALSE(shot.isNull());
-  EXPECT_EQ(shot.size(), frm->size() * frm->devicePixelRatio());
-  EXPECT_GE(shot.width(), 300);
-  EXPECT_GE(shot.height(), 300);
+  test::ShowAndSettle(*frm);
+  EXPECT_THAT(test::LayoutFaults(*frm), ::testing::IsEmpty());
 }
 
 }  // namespace

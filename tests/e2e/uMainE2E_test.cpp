@@ -21,6 +21,7 @@
 #include "platform/ComPortNames.h"
 #include "tests/printermodel/ModelEndpoints.h"
 #include "tests/printermodel/PrinterModel.h"
+#include "tests/support/QtTestEnvironment.h"
 
 namespace fp {
 namespace {
@@ -44,19 +45,7 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
 }
 
 // QProcess wants an application object.
-class CoreEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char arg0_[20] = "uMainE2E_test";
-  char* argv_[2] = {arg0_, nullptr};
-  std::unique_ptr<QCoreApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const gCoreEnvironment =
-    ::testing::AddGlobalTestEnvironment(new CoreEnvironment);
+[[maybe_unused]] test::TQtTestEnvironment& gQtEnvironment = test::QtTestEnvironment<QCoreApplication>();
 
 class ProgramEndToEnd : public ::testing::Test {
  protected:

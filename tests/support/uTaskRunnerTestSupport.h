@@ -21,7 +21,7 @@
 #include "program/tasks/uTaskRunner.h"
 #include "platform/FileOps.h"
 
-namespace fp::testing {
+namespace fp::test {
 
 // Processes events for a while, or until the condition holds.
 inline bool SpinUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
@@ -187,14 +187,18 @@ class TRecordingObserver : public ITaskRunnerObserver {
 struct FolderFaultCase {
   const char* name;
   TFolderProblem problem;
-  bool fileWaits;  // a receipt file waits while the folder is broken
+  bool fileWaits;      // a receipt file waits while the folder is broken
+  const char* reason;  // the status panel's text while it lasts (UTF-8)
 };
 
 inline void PrintTo(const FolderFaultCase& c, std::ostream* os) { *os << c.name; }
 
-inline const FolderFaultCase kFolderFaultCases[] = {{"Missing", TFolderProblem::Missing, false},
-                                                    {"Unreadable", TFolderProblem::Unreadable, true},
-                                                    {"Unwritable", TFolderProblem::Unwritable, true}};
+inline const FolderFaultCase kFolderFaultCases[] = {
+    {.name = "Missing", .problem = TFolderProblem::Missing, .fileWaits = false, .reason = "Папката не е открита"},
+    {.name = "Unreadable", .problem = TFolderProblem::Unreadable, .fileWaits = true,
+     .reason = "Няма достъп за четене до папката"},
+    {.name = "Unwritable", .problem = TFolderProblem::Unwritable, .fileWaits = true,
+     .reason = "Няма достъп за запис в папката"}};
 
 // Breaks the receipt folder `bonDir` (ending in "bon/") the case's way: removed, or every
 // open inside it failing (its own listing first), or its write test failing.
@@ -207,4 +211,4 @@ inline bool BreakFolder(TFolderProblem problem, const QString& bonDir, TFaultyFi
   }
 }
 
-}  // namespace fp::testing
+}  // namespace fp::test

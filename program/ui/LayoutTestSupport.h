@@ -1,0 +1,255 @@
+#pragma once
+// Test helpers for the look of a window, shown on Qt's offscreen platform: the captions
+// that do not fit their widget, visible sibling controls that overlap or stick out of their
+// parent, and a window that does not fit the screen. Each fault is one line naming the
+// widget by object name and its text, so a failing test says what to widen. Header only;
+// for tests.
+#include <QAbstractButton>
+#include <QAbstractItemModel>
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOption>
+#include <QTabBar>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeView>
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+namespace fp::test {
+
+namespace layout_detail {
+
+inline std::string Describe(const QWidget* W, const QString& Text) {
+  const QString name = W->objectName().isEmpty() ? QString::fromLatin1(W->metaObject()->className()) : W->objectName();
+  return (name + QStringLiteral(" \"") + Text + QLatin1Char('"')).toStdString();
+}
+
+inline std::string Shortfall(const QWidget* W, const QString& Text, int Needed, int Has, const char* What = "wide") {
+  return Describe(W, Text) + " needs " + std::to_string(Needed) + " px " + What + ", has " + std::to_string(Has);
+}
+
+// The size of a caption as the widget draws it: several lines, '&' of a mnemonic not drawn.
+inline QSize TextSize(const QWidget* W, const QString& Text) {
+  return QFontMetrics(W->font()).size(Qt::TextShowMnemonic, Text);
+}
+
+// Widgets whose children are the parts of one control (a table's scroll bars and
+// headers, a spin box's editor): their children are not the window's controls.
+inline bool IsCompound(const QWidget* W) {
+  return qobject_cast<const QAbstractScrollArea*>(W) || qobject_cast<const QAbstractSpinBox*>(W) ||
+         qobject_cast<const QComboBox*>(W) || qobject_cast<const QCalendarWidget*>(W) ||
+         qobject_cast<const QTabBar*>(W) || qobject_cast<const QAbstractButton*>(W);
+}
+
+inline void CheckLabel(const QLabel* L, std::vector<std::string>& Out) {
+  if (L->text().isEmpty() || L->textFormat() == Qt::RichText ||
+      (L->textFormat() == Qt::AutoText && Qt::mightBeRichText(L->text())))
+    return;
+  const int margin = L->margin();
+  const QRect room = L->contentsRect().adjusted(margin, margin, -margin, -margin);
+  if (L->wordWrap()) {
+    const int needed =
+        QFontMetrics(L->font())
+            .boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap | Qt::TextShowMnemonic, L->text())
+            .height();
+    if (needed > room.height()) Out.push_back(Shortfall(L, L->text(), needed, room.height(), "high"));
+    return;
+  }
+  const QSize needed = TextSize(L, L->text());
+  if (needed.width() > room.width())
+    Out.push_back(Shortfall(L, L->text(), needed.width(), room.width()));
+  else if (needed.height() > room.height())
+    Out.push_back(Shortfall(L, L->text(), needed.height(), room.height(), "high"));
+}
+
+inline void CheckButton(const QAbstractButton* B, std::vector<std::string>& Out) {
+  if (B->text().isEmpty()) return;
+  const QStyle* style = B->style();
+  int room = 0;
+  if (const auto* push = qobject_cast<const QPushButton*>(B)) {
+    QStyleOptionButton opt;
+    opt.initFrom(push);
+    opt.text = push->text();
+    opt.icon = push->icon();
+    opt.iconSize = push->iconSize();
+    if (push->autoDefault()) opt.features |= QStyleOptionButton::AutoDefaultButton;
+    if (push->isDefault()) opt.features |= QStyleOptionButton::DefaultButton;
+    if (push->isFlat()) opt.features |= QStyleOptionButton::Flat;
+    room = style->subElementRect(QStyle::SE_PushButtonContents, &opt, push).width();
+    if (!push->icon().isNull()) room -= push->iconSize().width() + 4;
+  } else if (qobject_cast<const QCheckBox*>(B) || qobject_cast<const QRadioButton*>(B)) {
+    QStyleOptionButton opt;
+    opt.initFrom(B);
+    opt.text = B->text();
+    opt.icon = B->icon();
+    opt.iconSize = B->iconSize();
+    const bool check = qobject_cast<const QCheckBox*>(B) != nullptr;
+    room = style->subElementRect(check ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents, &opt, B).width();
+    if (!B->icon().isNull()) room -= B->iconSize().width() + 4;
+  } else if (const auto* tool = qobject_cast<const QToolButton*>(B)) {
+    if (tool->toolButtonStyle() == Qt::ToolButtonIconOnly) return;
+    // A tool button's own size for its text and icon, with the style's margins.
+    const int needed = tool->sizeHint().width();
+    if (needed > tool->width()) Out.push_back(Shortfall(tool, tool->text(), needed, tool->width()));
+    return;
+  } else {
+    return;
+  }
+  const int needed = TextSize(B, B->text()).width();
+  if (needed > room) Out.push_back(Shortfall(B, B->text(), needed, room));
+}
+
+inline void CheckGroupBox(const QGroupBox* G, std::vector<std::string>& Out) {
+  if (G->title().isEmpty()) return;
+  QStyleOptionGroupBox opt;
+  opt.initFrom(G);
+  opt.text = G->title();
+  opt.lineWidth = 1;
+  opt.midLineWidth = 0;
+  opt.textAlignment = G->alignment();
+  opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  if (G->isCheckable()) opt.subControls |= QStyle::SC_GroupBoxCheckBox;
+  if (G->isFlat()) opt.features |= QStyleOptionFrame::Flat;
+  QRect title = G->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, G);
+  if (G->isCheckable()) title |= G->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxCheckBox, G);
+  // The style puts the title at its own width; it is cut where the box ends.
+  const int needed = title.right() + 1 - G->rect().left();
+  if (needed > G->width()) Out.push_back(Shortfall(G, G->title(), needed, G->width()));
+}
+
+inline void CheckHeader(const QHeaderView* H, std::vector<std::string>& Out) {
+  if (!H || H->isHidden() || !H->model()) return;
+  const QStyle* style = H->style();
+  const int margin = style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, H);
+  const int mark = H->isSortIndicatorShown() ? style->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, H) + margin : 0;
+  const QFontMetrics fm(H->font());
+  // A header is named by its table.
+  const QWidget* owner = H->objectName().isEmpty() && H->parentWidget() ? H->parentWidget() : H;
+  for (int logical = 0; logical < H->count(); ++logical) {
+    if (H->isSectionHidden(logical)) continue;
+    const QString text = H->model()->headerData(logical, H->orientation(), Qt::DisplayRole).toString();
+    if (text.isEmpty()) continue;
+    const QSize size = fm.size(0, text);
+    const int needed = (H->orientation() == Qt::Horizontal ? size.width() : size.height()) + 2 * margin + mark;
+    const int has = H->sectionSize(logical);
+    if (needed > has) Out.push_back(Shortfall(owner, text, needed, has));
+  }
+}
+
+inline void CheckItemView(const QWidget* W, std::vector<std::string>& Out) {
+  if (const auto* table = qobject_cast<const QTableView*>(W)) {
+    CheckHeader(table->horizontalHeader(), Out);
+  } else if (const auto* tree = qobject_cast<const QTreeView*>(W)) {
+    CheckHeader(tree->header(), Out);
+  }
+}
+
+// The visible controls directly under Parent, not windows of their own.
+inline std::vector<const QWidget*> VisibleChildren(const QWidget* Parent) {
+  std::vector<const QWidget*> out;
+  for (const QObject* o : Parent->children()) {
+    const auto* w = qobject_cast<const QWidget*>(o);
+    if (w && !w->isWindow() && w->isVisible()) out.push_back(w);
+  }
+  return out;
+}
+
+// A control with its caption, if it has one, and its place in its parent.
+inline std::string Placed(const QWidget* W) {
+  QString text;
+  if (const auto* l = qobject_cast<const QLabel*>(W))
+    text = l->text();
+  else if (const auto* b = qobject_cast<const QAbstractButton*>(W))
+    text = b->text();
+  else if (const auto* g = qobject_cast<const QGroupBox*>(W))
+    text = g->title();
+  const QRect r = W->geometry();
+  return Describe(W, text) + " at " + std::to_string(r.x()) + "," + std::to_string(r.y()) + " " +
+         std::to_string(r.width()) + "x" + std::to_string(r.height());
+}
+
+inline void Walk(const QWidget* Parent, std::vector<std::string>& Clipped, std::vector<std::string>& Overlaps) {
+  const std::vector<const QWidget*> children = VisibleChildren(Parent);
+  for (size_t i = 0; i < children.size(); ++i) {
+    const QWidget* a = children[i];
+    if (!Parent->rect().contains(a->geometry())) Overlaps.push_back(Placed(a) + " sticks out of " + Placed(Parent));
+    for (size_t j = i + 1; j < children.size(); ++j) {
+      const QWidget* b = children[j];
+      if (a->geometry().intersects(b->geometry())) Overlaps.push_back(Placed(a) + " overlaps " + Placed(b));
+    }
+  }
+  for (const QWidget* w : children) {
+    if (const auto* l = qobject_cast<const QLabel*>(w))
+      CheckLabel(l, Clipped);
+    else if (const auto* b = qobject_cast<const QAbstractButton*>(w))
+      CheckButton(b, Clipped);
+    else if (const auto* g = qobject_cast<const QGroupBox*>(w))
+      CheckGroupBox(g, Clipped);
+    CheckItemView(w, Clipped);
+    if (!IsCompound(w)) Walk(w, Clipped, Overlaps);
+  }
+}
+
+inline void Collect(const QWidget& Window, std::vector<std::string>& Clipped, std::vector<std::string>& Overlaps) {
+  CheckItemView(&Window, Clipped);
+  Walk(&Window, Clipped, Overlaps);
+}
+
+}  // namespace layout_detail
+
+// The captions of labels, buttons, check boxes, group boxes and column titles of the shown
+// Window that do not fit their widget: the text's size by the widget's font metrics with
+// the style's margins against the widget's geometry.
+inline std::vector<std::string> ClippedCaptions(const QWidget& Window) {
+  std::vector<std::string> clipped, overlaps;
+  layout_detail::Collect(Window, clipped, overlaps);
+  return clipped;
+}
+
+// Visible sibling controls of the shown Window that overlap, and controls that stick out
+// of their parent.
+inline std::vector<std::string> OverlappingControls(const QWidget& Window) {
+  std::vector<std::string> clipped, overlaps;
+  layout_detail::Collect(Window, clipped, overlaps);
+  return overlaps;
+}
+
+// The window's frame inside the available area of its screen.
+inline bool FitsTheScreen(const QWidget& Window) {
+  const QScreen* screen = Window.screen() ? Window.screen() : QGuiApplication::primaryScreen();
+  return screen && screen->availableGeometry().contains(Window.frameGeometry());
+}
+
+// Every fault above of the shown Window, and a window frame outside the screen.
+inline std::vector<std::string> LayoutFaults(const QWidget& Window) {
+  std::vector<std::string> clipped, overlaps;
+  layout_detail::Collect(Window, clipped, overlaps);
+  clipped.insert(clipped.end(), overlaps.begin(), overlaps.end());
+  if (!FitsTheScreen(Window))
+    clipped.push_back(layout_detail::Describe(&Window, Window.windowTitle()) + " does not fit the screen");
+  return clipped;
+}
+
+// Shows Window (offscreen) and lets its layouts settle, before the checks above.
+inline void ShowAndSettle(QWidget& Window) {
+  if (!Window.isVisible()) Window.show();
+  QCoreApplication::processEvents();
+}
+
+}  // namespace fp::test
