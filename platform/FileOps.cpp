@@ -120,43 +120,43 @@ bool ReadAll(IFileOps& ops, int fd, std::string& data, size_t limit) {
 // ---- TFaultyFileOps ----
 
 void TFaultyFileOps::FailAt(TFileOp op, int nth, int err, std::string pathPart) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  op_ = op;
-  nth_ = nth;
-  err_ = err;
-  pathPart_ = std::move(pathPart);
-  matched_ = 0;
-  calls_.fill(0);
+  std::lock_guard<std::mutex> lock(FMutex);
+  FOp = op;
+  FNth = nth;
+  FErr = err;
+  FPathPart = std::move(pathPart);
+  FMatched = 0;
+  FCalls.fill(0);
 }
 
 void TFaultyFileOps::Clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  op_ = TFileOp::Count;
-  matched_ = 0;
-  calls_.fill(0);
+  std::lock_guard<std::mutex> lock(FMutex);
+  FOp = TFileOp::Count;
+  FMatched = 0;
+  FCalls.fill(0);
 }
 
 int TFaultyFileOps::Calls(TFileOp op) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return calls_[static_cast<size_t>(op)];
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FCalls[static_cast<size_t>(op)];
 }
 
 bool TFaultyFileOps::ShouldFail(TFileOp op, const std::string& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++calls_[static_cast<size_t>(op)];
-  if (op != op_) return false;
-  if (!pathPart_.empty() && path.find(pathPart_) == std::string::npos) return false;
-  ++matched_;
-  if (nth_ != 0 && matched_ != nth_) return false;
-  errno = err_;
+  std::lock_guard<std::mutex> lock(FMutex);
+  ++FCalls[static_cast<size_t>(op)];
+  if (op != FOp) return false;
+  if (!FPathPart.empty() && path.find(FPathPart) == std::string::npos) return false;
+  ++FMatched;
+  if (FNth != 0 && FMatched != FNth) return false;
+  errno = FErr;
   return true;
 }
 
 bool TFaultyFileOps::ShouldFailFd(TFileOp op, int fd) {
   std::string path;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (fd >= 0 && static_cast<size_t>(fd) < fdPaths_.size()) path = fdPaths_[fd];
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (fd >= 0 && static_cast<size_t>(fd) < FFdPaths.size()) path = FFdPaths[fd];
   }
   return ShouldFail(op, path);
 }
@@ -164,9 +164,9 @@ bool TFaultyFileOps::ShouldFailFd(TFileOp op, int fd) {
 int TFaultyFileOps::Open(const char* path, int flags, mode_t mode) {
   if (ShouldFail(TFileOp::Open, path)) return -1;
   int fd = IFileOps::Open(path, flags, mode);
-  if (fd >= 0 && static_cast<size_t>(fd) < fdPaths_.size()) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    fdPaths_[fd] = path;
+  if (fd >= 0 && static_cast<size_t>(fd) < FFdPaths.size()) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FFdPaths[fd] = path;
   }
   return fd;
 }
@@ -184,9 +184,9 @@ int TFaultyFileOps::Fsync(int fd) { return ShouldFailFd(TFileOp::Fsync, fd) ? -1
 int TFaultyFileOps::Close(int fd) {
   bool fail = ShouldFailFd(TFileOp::Close, fd);
   int saved = errno;
-  if (fd >= 0 && static_cast<size_t>(fd) < fdPaths_.size()) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    fdPaths_[fd].clear();
+  if (fd >= 0 && static_cast<size_t>(fd) < FFdPaths.size()) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FFdPaths[fd].clear();
   }
   // The descriptor is released even when the call reports a failure, as close(2) does.
   IFileOps::Close(fd);
@@ -230,8 +230,8 @@ std::string TFaultyFileOps::PathAt(int dir, const char* name) {
   if (dir == AT_FDCWD || name[0] == '/') return name;
   std::string path;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (dir >= 0 && static_cast<size_t>(dir) < fdPaths_.size()) path = fdPaths_[dir];
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (dir >= 0 && static_cast<size_t>(dir) < FFdPaths.size()) path = FFdPaths[dir];
   }
   if (path.empty()) {
     // A folder opened before this object was put in place: its path as the system knows it.
@@ -247,9 +247,9 @@ int TFaultyFileOps::OpenAt(int dir, const char* name, int flags, mode_t mode) {
   const std::string path = PathAt(dir, name);
   if (ShouldFail(TFileOp::Open, path)) return -1;
   int fd = IFileOps::OpenAt(dir, name, flags, mode);
-  if (fd >= 0 && static_cast<size_t>(fd) < fdPaths_.size()) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    fdPaths_[fd] = path;
+  if (fd >= 0 && static_cast<size_t>(fd) < FFdPaths.size()) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FFdPaths[fd] = path;
   }
   return fd;
 }
@@ -268,17 +268,17 @@ int TFaultyFileOps::UnlinkAt(int dir, const char* name, int flags) {
 }
 
 void TFaultyFileOps::SetFreeSpace(int64_t freeBytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  freeBytes_ = freeBytes;
+  std::lock_guard<std::mutex> lock(FMutex);
+  FFreeBytes = freeBytes;
 }
 
 int TFaultyFileOps::Fstatvfs(int fd, struct statvfs* st) {
   if (ShouldFailFd(TFileOp::Statvfs, fd)) return -1;
   if (IFileOps::Fstatvfs(fd, st) != 0) return -1;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (freeBytes_ >= 0) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FFreeBytes >= 0) {
     st->f_bsize = st->f_frsize = 4096;
-    st->f_bavail = st->f_bfree = static_cast<fsblkcnt_t>(freeBytes_ / 4096);
+    st->f_bavail = st->f_bfree = static_cast<fsblkcnt_t>(FFreeBytes / 4096);
   }
   return 0;
 }

@@ -110,15 +110,15 @@ class TFaultyFileOps : public IFileOps {
   bool ShouldFail(TFileOp op, const std::string& path);
   bool ShouldFailFd(TFileOp op, int fd);
 
-  mutable std::mutex mutex_;
-  TFileOp op_ = TFileOp::Count;
-  int nth_ = 0;
-  int err_ = 0;
-  std::string pathPart_;
-  int matched_ = 0;
-  std::array<int, static_cast<size_t>(TFileOp::Count)> calls_{};
-  std::array<std::string, 1024> fdPaths_{};
-  int64_t freeBytes_ = -1;
+  mutable std::mutex FMutex;
+  TFileOp FOp = TFileOp::Count;
+  int FNth = 0;
+  int FErr = 0;
+  std::string FPathPart;
+  int FMatched = 0;
+  std::array<int, static_cast<size_t>(TFileOp::Count)> FCalls{};
+  std::array<std::string, 1024> FFdPaths{};
+  int64_t FFreeBytes = -1;
 };
 
 // Writes all `size` bytes to `fd`, retrying short writes and EINTR. A write that returns 0
@@ -133,13 +133,13 @@ bool ReadAll(IFileOps& ops, int fd, std::string& data, size_t limit = static_cas
 // Replaces the file operations for the life of the object (tests).
 class TScopedFileOps {
  public:
-  explicit TScopedFileOps(IFileOps* ops) : previous_(SetFileOps(ops)) {}
-  ~TScopedFileOps() { SetFileOps(previous_); }
+  explicit TScopedFileOps(IFileOps* ops) : FPrevious(SetFileOps(ops)) {}
+  ~TScopedFileOps() { SetFileOps(FPrevious); }
   TScopedFileOps(const TScopedFileOps&) = delete;
   TScopedFileOps& operator=(const TScopedFileOps&) = delete;
 
  private:
-  IFileOps* previous_;
+  IFileOps* FPrevious;
 };
 
 }  // namespace fp

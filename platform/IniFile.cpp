@@ -223,37 +223,37 @@ bool ParseIniInteger(std::string_view text, int32_t& value) {
   return true;
 }
 
-TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
 
-Lines TIniFile::Current() const { return updating_ ? pending_ : LoadLines(fileName_); }
+Lines TIniFile::Current() const { return FUpdating ? FPending : LoadLines(FFileName); }
 
-Lines TIniFile::CurrentForWrite() const { return updating_ ? pending_ : LoadForWrite(fileName_); }
+Lines TIniFile::CurrentForWrite() const { return FUpdating ? FPending : LoadForWrite(FFileName); }
 
 void TIniFile::Store(Lines lines) {
-  if (updating_)
-    pending_ = std::move(lines);
+  if (FUpdating)
+    FPending = std::move(lines);
   else
-    Commit(fileName_, lines);
+    Commit(FFileName, lines);
 }
 
 void TIniFile::BeginUpdate() {
   std::lock_guard<std::mutex> lock(gWriteMutex);
-  pending_ = LoadForWrite(fileName_);
-  updating_ = true;
+  FPending = LoadForWrite(FFileName);
+  FUpdating = true;
 }
 
 void TIniFile::EndUpdate() {
-  if (!updating_) return;
-  Lines lines = std::move(pending_);
-  pending_.clear();
-  updating_ = false;
+  if (!FUpdating) return;
+  Lines lines = std::move(FPending);
+  FPending.clear();
+  FUpdating = false;
   std::lock_guard<std::mutex> lock(gWriteMutex);
-  Commit(fileName_, lines);
+  Commit(FFileName, lines);
 }
 
 void TIniFile::CancelUpdate() {
-  pending_.clear();
-  updating_ = false;
+  FPending.clear();
+  FUpdating = false;
 }
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const {

@@ -40,7 +40,7 @@ class TIniFile {
   // fileName: the path of the file (UTF-8); the file need not exist.
   explicit TIniFile(std::string fileName);
 
-  const std::string& FileName() const { return fileName_; }
+  const std::string& FileName() const { return FFileName; }
 
   std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;
@@ -70,9 +70,9 @@ class TIniFile {
   std::vector<std::string> CurrentForWrite() const;
   void Store(std::vector<std::string> lines);
 
-  std::string fileName_;
-  bool updating_ = false;
-  std::vector<std::string> pending_;
+  std::string FFileName;
+  bool FUpdating = false;
+  std::vector<std::string> FPending;
 };
 
 // The integer rule of the profile functions on a text: decimal with an optional sign, or

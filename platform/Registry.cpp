@@ -156,15 +156,15 @@ class TTree {
   }
 
   TKeyNode* Find(TRegRoot root, std::string_view path) {
-    auto it = Keys.find(Lower(FullName(root, path)));
-    return it == Keys.end() ? nullptr : &it->second;
+    auto it = FKeys.find(Lower(FullName(root, path)));
+    return it == FKeys.end() ? nullptr : &it->second;
   }
 
   // Creates the key and its missing parents; returns it.
   TKeyNode* Ensure(TRegRoot root, std::string_view path) {
     if (TKeyNode* node = Find(root, path)) return node;
     if (!path.empty()) Ensure(root, ParentPath(path));
-    TKeyNode& node = Keys[Lower(FullName(root, path))];
+    TKeyNode& node = FKeys[Lower(FullName(root, path))];
     node.Root = root;
     node.Path = std::string(path);
     return &node;
@@ -174,7 +174,7 @@ class TTree {
   std::vector<std::string> Children(TRegRoot root, std::string_view path) {
     std::string prefix = Lower(FullName(root, path)) + '\\';
     std::vector<std::string> out;
-    for (auto it = Keys.lower_bound(prefix); it != Keys.end(); ++it) {
+    for (auto it = FKeys.lower_bound(prefix); it != FKeys.end(); ++it) {
       if (it->first.compare(0, prefix.size(), prefix) != 0) break;
       std::string_view rest = std::string_view(it->first).substr(prefix.size());
       if (rest.find('\\') != std::string_view::npos) continue;
@@ -184,7 +184,7 @@ class TTree {
     return out;
   }
 
-  void Erase(TRegRoot root, std::string_view path) { Keys.erase(Lower(FullName(root, path))); }
+  void Erase(TRegRoot root, std::string_view path) { FKeys.erase(Lower(FullName(root, path))); }
 
   bool Parse(const std::string& text) {
     TKeyNode* current = nullptr;
@@ -229,7 +229,7 @@ class TTree {
 
   std::string Format() const {
     std::string out = "# Registry of the fiscal printer driver. Written by the driver; keep the format.\n";
-    for (const auto& [id, node] : Keys) {
+    for (const auto& [id, node] : FKeys) {
       if (node.Virtual) continue;
       if (node.Path.empty() && node.Values.empty()) continue;
       out += '[' + Escape(FullName(node.Root, node.Path)) + "]\n";
@@ -245,7 +245,7 @@ class TTree {
   }
 
  private:
-  std::map<std::string, TKeyNode> Keys;
+  std::map<std::string, TKeyNode> FKeys;
 };
 
 std::mutex gHomeMutex;

@@ -87,40 +87,40 @@ void Say(const QString& line) {
 
 class TRunner {
  public:
-  explicit TRunner(TOptions options) : O(std::move(options)) {
-    Timer.setInterval(O.TickMs);
-    QObject::connect(&Timer, &QTimer::timeout, [this] { Tick(); });
-    Settle.setSingleShot(true);
-    Settle.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&Settle, &QTimer::timeout, [this] { Tick(); });
-    Idle.start();
+  explicit TRunner(TOptions options) : FO(std::move(options)) {
+    FTimer.setInterval(FO.TickMs);
+    QObject::connect(&FTimer, &QTimer::timeout, [this] { Tick(); });
+    FSettle.setSingleShot(true);
+    FSettle.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&FSettle, &QTimer::timeout, [this] { Tick(); });
+    FIdle.start();
   }
   void Start() {
-    Timer.start();
+    FTimer.start();
     QTimer::singleShot(0, [this] { Tick(); });
   }
 
  private:
   void Tick() {
     try {
-      if (Job) {
-        if (!Job->Finished()) return;
-        Job.reset();  // joins the ended thread
-        Idle.restart();
+      if (FJob) {
+        if (!FJob->Finished()) return;
+        FJob.reset();  // joins the ended thread
+        FIdle.restart();
       }
-      const TReadyFiles ready = Watch->Ready(O.Folder, O.Ext, QDateTime::currentDateTime(), O.LogDir);
+      const TReadyFiles ready = FWatch->Ready(FO.Folder, FO.Ext, QDateTime::currentDateTime(), FO.LogDir);
       if (!ready.Files.empty()) {
         StartJob(static_cast<qsizetype>(ready.Files.size()));
         return;
       }
       // As the window does: one more tick when the first waiting file will have settled.
-      if (ready.WaitMs >= 0) Settle.start(static_cast<int>(ready.WaitMs));
+      if (ready.WaitMs >= 0) FSettle.start(static_cast<int>(ready.WaitMs));
       // Files still settling count as waiting: only a folder without any receipt file
       // lets the runner end.
-      if (!TFolderWatch::ListWaiting(O.Folder, O.Ext).empty()) Idle.restart();
-      else if (Idle.elapsed() >= O.IdleExitMs) {
-        Say(QStringLiteral("end files %1 errors %2 jobs %3").arg(Files).arg(Errors).arg(Jobs));
-        Timer.stop();
+      if (!TFolderWatch::ListWaiting(FO.Folder, FO.Ext).empty()) FIdle.restart();
+      else if (FIdle.elapsed() >= FO.IdleExitMs) {
+        Say(QStringLiteral("end files %1 errors %2 jobs %3").arg(FIles).arg(FErrors).arg(FJobs));
+        FTimer.stop();
         QCoreApplication::exit(0);
       }
     } catch (const std::exception& e) {
@@ -129,36 +129,36 @@ class TRunner {
   }
 
   void StartJob(qsizetype ready) {
-    Job = TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = O.Folder, .Watch = Watch});
-    Job->SetComPort(static_cast<uint8_t>(O.Com));
-    Job->SetBaudRate(O.Baud);
-    Job->SetRepFilePrint(O.RepFiles);
-    Job->SetRepDetailPrint(true);
-    Job->SetLogDir(O.LogDir);
-    Job->SetBonFileExt(O.Ext);
-    Job->OnFileProcessed = [this](TECRFileThread&) { ++Files; };
-    Job->OnError = [this](TECRFileThread& t, TTaskErrorKind kind) {
-      ++Errors;
+    FJob = TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FO.Folder, .Watch = FWatch});
+    FJob->SetComPort(static_cast<uint8_t>(FO.Com));
+    FJob->SetBaudRate(FO.Baud);
+    FJob->SetRepFilePrint(FO.RepFiles);
+    FJob->SetRepDetailPrint(true);
+    FJob->SetLogDir(FO.LogDir);
+    FJob->SetBonFileExt(FO.Ext);
+    FJob->OnFileProcessed = [this](TECRFileThread&) { ++FIles; };
+    FJob->OnError = [this](TECRFileThread& t, TTaskErrorKind kind) {
+      ++FErrors;
       Say(QStringLiteral("error %1 %2").arg(int(kind)).arg(QFileInfo(t.CurrentFile()).fileName()));
     };
-    Job->OnTaskFinished = [this](TECRFileThread& t) {
+    FJob->OnTaskFinished = [this](TECRFileThread& t) {
       if (!t.ErrorMessage().isEmpty()) Say(QStringLiteral("job failed: ") + t.ErrorMessage());
       // The thread body ends just after this event: look again shortly rather than at
       // the next tick.
       QTimer::singleShot(20, [this] { Tick(); });
     };
-    ++Jobs;
-    Say(QStringLiteral("job %1 ready %2").arg(Jobs).arg(ready));
-    Job->Resume();
+    ++FJobs;
+    Say(QStringLiteral("job %1 ready %2").arg(FJobs).arg(ready));
+    FJob->Resume();
   }
 
-  TOptions O;
-  QTimer Timer;
-  QTimer Settle;
-  QElapsedTimer Idle;
-  std::unique_ptr<TECRFileThread> Job;
-  std::shared_ptr<TFolderWatch> Watch = std::make_shared<TFolderWatch>();
-  int Files = 0, Errors = 0, Jobs = 0;
+  TOptions FO;
+  QTimer FTimer;
+  QTimer FSettle;
+  QElapsedTimer FIdle;
+  std::unique_ptr<TECRFileThread> FJob;
+  std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>();
+  int FIles = 0, FErrors = 0, FJobs = 0;
 };
 
 }  // namespace

@@ -129,7 +129,7 @@ class TFileDriverRun {
   ~TFileDriverRun() {
     Stop();
     Pty.reset();
-    if (!keep_) {
+    if (!FKeep) {
       std::error_code ec;
       std::filesystem::remove_all(Root, ec);
     }
@@ -138,7 +138,7 @@ class TFileDriverRun {
   TFileDriverRun(const TFileDriverRun&) = delete;
   TFileDriverRun& operator=(const TFileDriverRun&) = delete;
 
-  void Keep() { keep_ = true; }
+  void Keep() { FKeep = true; }
 
   bool Running() {
     if (Pid <= 0) return false;
@@ -217,7 +217,7 @@ class TFileDriverRun {
   pid_t Pid = -1;
 
  private:
-  bool keep_ = false;
+  bool FKeep = false;
 };
 
 }  // namespace fp::bench

@@ -12,22 +12,22 @@
 namespace {
 
 void StatusExchange(benchmark::State& State) {
-  fp::model::PrinterModel Model;
-  fp::model::PtyEndpoint Pty(Model);
-  fp::TRS32Device Device;
-  Device.SetPortName(Pty.SlavePath());
-  Device.SetBaudRate("115200");
-  if (!Device.Connect()) {
-    State.SkipWithError(Device.FErrorText.c_str());
+  fp::model::PrinterModel model;
+  fp::model::PtyEndpoint pty(model);
+  fp::TRS32Device device;
+  device.SetPortName(pty.SlavePath());
+  device.SetBaudRate("115200");
+  if (!device.Connect()) {
+    State.SkipWithError(device.FErrorText.c_str());
     return;
   }
-  fp::TDataBuffer Status;
+  fp::TDataBuffer status;
   for (auto _ : State) {
-    if (!Device.GetFPR_Status(true, Status)) {
-      State.SkipWithError(Device.FErrorText.c_str());
+    if (!device.GetFPR_Status(true, status)) {
+      State.SkipWithError(device.FErrorText.c_str());
       break;
     }
-    benchmark::DoNotOptimize(Status.data());
+    benchmark::DoNotOptimize(status.data());
   }
   State.SetItemsProcessed(State.iterations());
 }

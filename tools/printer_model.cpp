@@ -55,27 +55,27 @@ void Usage(FILE* To) {
 }
 
 bool ParseOptions(int Argc, char** Argv, TOptions& O) {
-  for (int I = 1; I < Argc; ++I) {
-    const std::string A = Argv[I];
-    auto Value = [&]() -> const char* { return I + 1 < Argc ? Argv[++I] : nullptr; };
-    if (A == "--com") {
-      const char* V = Value();
-      if (!V) return false;
-      char* End = nullptr;
-      const long N = std::strtol(V, &End, 10);
-      if (*V == '\0' || *End != '\0' || N < 1 || N > 255) return false;
-      O.Com = static_cast<int>(N);
-    } else if (A == "--tcp") {
+  for (int i = 1; i < Argc; ++i) {
+    const std::string a = Argv[i];
+    auto value = [&]() -> const char* { return i + 1 < Argc ? Argv[++i] : nullptr; };
+    if (a == "--com") {
+      const char* v = value();
+      if (!v) return false;
+      char* end = nullptr;
+      const long n = std::strtol(v, &end, 10);
+      if (*v == '\0' || *end != '\0' || n < 1 || n > 255) return false;
+      O.Com = static_cast<int>(n);
+    } else if (a == "--tcp") {
       O.Tcp = true;
-    } else if (A == "--online") {
+    } else if (a == "--online") {
       O.Online = true;
-    } else if (A == "--quiet") {
+    } else if (a == "--quiet") {
       O.Quiet = true;
-    } else if (A == "--serial" || A == "--fm" || A == "--model") {
-      const char* V = Value();
-      if (!V) return false;
+    } else if (a == "--serial" || a == "--fm" || a == "--model") {
+      const char* v = value();
+      if (!v) return false;
       // Texts of the printer are code page 1251; the terminal gives UTF-8.
-      (A == "--serial" ? O.Serial : A == "--fm" ? O.FmNumber : O.ModelName) = Utf8ToCp1251(V);
+      (a == "--serial" ? O.Serial : a == "--fm" ? O.FmNumber : O.ModelName) = Utf8ToCp1251(v);
     } else {
       return false;
     }
@@ -85,108 +85,108 @@ bool ParseOptions(int Argc, char** Argv, TOptions& O) {
 
 // Printer bytes for a terminal: printable text as UTF-8, every other byte as <HH>.
 std::string Readable(const std::string& Bytes) {
-  std::string Out;
-  for (char C : Bytes) {
-    const auto B = static_cast<unsigned char>(C);
-    if (B < 0x20 || B == 0x7F || B == 0x98) {
-      char Hex[8];
-      std::snprintf(Hex, sizeof Hex, "<%02X>", B);
-      Out += Hex;
+  std::string out;
+  for (char c : Bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || b == 0x98) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%02X>", b);
+      out += hex;
     } else {
-      Out += Cp1251ToUtf8(std::string(1, C));
+      out += Cp1251ToUtf8(std::string(1, c));
     }
   }
-  return Out;
+  return out;
 }
 
 std::string RequestLine(const model::Request& R, const std::map<uint8_t, std::string>& Names) {
-  char Head[64];
-  std::snprintf(Head, sizeof Head, "#%llu %02X ", static_cast<unsigned long long>(R.index), R.cmd);
-  const auto Name = Names.find(R.cmd);
-  std::string Line = Head + (Name != Names.end() ? Name->second : std::string("?")) + " \"" + Readable(R.data) + "\"";
-  if (!R.frameOk) return Line + "  bad frame: NAK";
-  Line += " -> \"" + Readable(R.answerData) + "\"";
-  char Status[40];
-  std::snprintf(Status, sizeof Status, "  status %02X %02X %02X %02X %02X %02X", R.status[0], R.status[1],
+  char head[64];
+  std::snprintf(head, sizeof head, "#%llu %02X ", static_cast<unsigned long long>(R.index), R.cmd);
+  const auto name = Names.find(R.cmd);
+  std::string line = head + (name != Names.end() ? name->second : std::string("?")) + " \"" + Readable(R.data) + "\"";
+  if (!R.frameOk) return line + "  bad frame: NAK";
+  line += " -> \"" + Readable(R.answerData) + "\"";
+  char status[40];
+  std::snprintf(status, sizeof status, "  status %02X %02X %02X %02X %02X %02X", R.status[0], R.status[1],
                 R.status[2], R.status[3], R.status[4], R.status[5]);
-  Line += Status;
-  if (R.repeat) Line += "  (repeat)";
-  if (R.fault) Line += std::string("  [") + model::FaultName(*R.fault) + "]";
-  return Line;
+  line += status;
+  if (R.repeat) line += "  (repeat)";
+  if (R.fault) line += std::string("  [") + model::FaultName(*R.fault) + "]";
+  return line;
 }
 
 }  // namespace
 
 int main(int Argc, char** Argv) {
-  TOptions Options;
-  if (!ParseOptions(Argc, Argv, Options)) {
+  TOptions options;
+  if (!ParseOptions(Argc, Argv, options)) {
     Usage(stderr);
     return 2;
   }
 
-  model::PrinterModel Model;
-  if (Options.Serial) Model.SetSerialNumber(*Options.Serial);
-  if (Options.FmNumber) Model.SetFiscalMemoryNumber(*Options.FmNumber);
-  if (Options.ModelName) Model.SetModelName(*Options.ModelName);
-  if (Options.Online) Model.SetModeWord("ONLINE");
+  model::PrinterModel model;
+  if (options.Serial) model.SetSerialNumber(*options.Serial);
+  if (options.FmNumber) model.SetFiscalMemoryNumber(*options.FmNumber);
+  if (options.ModelName) model.SetModelName(*options.ModelName);
+  if (options.Online) model.SetModeWord("ONLINE");
   // Only the latest requests are kept: the program may run for days.
-  Model.SetRequestLimit(1000);
+  model.SetRequestLimit(1000);
 
-  std::map<uint8_t, std::string> Names;
-  for (const model::CommandRow& Row : model::StandardCommands()) Names[Row.cmd] = Row.name;
+  std::map<uint8_t, std::string> names;
+  for (const model::CommandRow& row : model::StandardCommands()) names[row.cmd] = row.name;
 
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 
-  std::unique_ptr<model::PtyEndpoint> Pty;
-  std::unique_ptr<model::TcpEndpoint> Tcp;
-  const std::string ComName = ComPortName(Options.Com);
-  std::optional<std::string> PreviousMapping;
-  const auto Diag = Model.State().diag;
-  if (Options.Tcp) {
-    Tcp = std::make_unique<model::TcpEndpoint>(Model);
-    std::printf("Printer model listening on %s:%u (InitTCP)\n", Tcp->Host().c_str(), Tcp->Port());
+  std::unique_ptr<model::PtyEndpoint> pty;
+  std::unique_ptr<model::TcpEndpoint> tcp;
+  const std::string comName = ComPortName(options.Com);
+  std::optional<std::string> previousMapping;
+  const auto diag = model.State().diag;
+  if (options.Tcp) {
+    tcp = std::make_unique<model::TcpEndpoint>(model);
+    std::printf("Printer model listening on %s:%u (InitTCP)\n", tcp->Host().c_str(), tcp->Port());
   } else {
-    Pty = std::make_unique<model::PtyEndpoint>(Model);
-    for (const TComPortMapping& M : TComPortNames::Mappings())
-      if (M.Number == Options.Com) PreviousMapping = M.Path;
-    const std::optional<std::string> RegistryFile = TRegistry::FileName();
-    if (!RegistryFile) {
+    pty = std::make_unique<model::PtyEndpoint>(model);
+    for (const TComPortMapping& m : TComPortNames::Mappings())
+      if (m.Number == options.Com) previousMapping = m.Path;
+    const std::optional<std::string> registryFile = TRegistry::FileName();
+    if (!registryFile) {
       std::fprintf(stderr, "printer_model: %s\n", TRegistry::NoFileText);
       return 1;
     }
-    if (!TComPortNames::SetMapping(ComName, Pty->SlavePath())) {
-      std::fprintf(stderr, "printer_model: cannot write the mapping of %s into %s\n", ComName.c_str(),
-                   RegistryFile->c_str());
+    if (!TComPortNames::SetMapping(comName, pty->SlavePath())) {
+      std::fprintf(stderr, "printer_model: cannot write the mapping of %s into %s\n", comName.c_str(),
+                   registryFile->c_str());
       return 1;
     }
-    std::printf("Printer model on %s = %s (registry %s)\n", ComName.c_str(), Pty->SlavePath().c_str(),
-                RegistryFile->c_str());
+    std::printf("Printer model on %s = %s (registry %s)\n", comName.c_str(), pty->SlavePath().c_str(),
+                registryFile->c_str());
   }
-  std::printf("Model %s, mode %s, serial %s, fiscal memory %s. Ctrl+C stops.\n", Readable(Diag.model).c_str(),
-              Readable(Diag.modeWord).c_str(), Readable(Diag.serial).c_str(), Readable(Diag.fmNumber).c_str());
+  std::printf("Model %s, mode %s, serial %s, fiscal memory %s. Ctrl+C stops.\n", Readable(diag.model).c_str(),
+              Readable(diag.modeWord).c_str(), Readable(diag.serial).c_str(), Readable(diag.fmNumber).c_str());
   std::fflush(stdout);
 
-  uint64_t Next = 0;
+  uint64_t next = 0;
   while (!StopRequested) {
     std::this_thread::sleep_for(50ms);
-    if (Options.Quiet) continue;
-    for (const model::Request& R : Model.Requests()) {
-      if (R.index < Next) continue;
-      std::printf("%s\n", RequestLine(R, Names).c_str());
-      Next = R.index + 1;
+    if (options.Quiet) continue;
+    for (const model::Request& r : model.Requests()) {
+      if (r.index < next) continue;
+      std::printf("%s\n", RequestLine(r, names).c_str());
+      next = r.index + 1;
     }
     std::fflush(stdout);
   }
 
-  if (Pty) {
+  if (pty) {
     // The pty goes away with the program: its name goes back to what it named before.
-    if (PreviousMapping)
-      TComPortNames::SetMapping(ComName, *PreviousMapping);
+    if (previousMapping)
+      TComPortNames::SetMapping(comName, *previousMapping);
     else
-      TComPortNames::RemoveMapping(ComName);
+      TComPortNames::RemoveMapping(comName);
   }
-  const auto State = Model.State();
-  std::printf("Stopped after %zu receipt(s).\n", State.closed.size());
+  const auto state = model.State();
+  std::printf("Stopped after %zu receipt(s).\n", state.closed.size());
   return 0;
 }

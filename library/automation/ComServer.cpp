@@ -30,8 +30,8 @@ TComClassFactory* const gFactories[] = {&gBonDataFactory, &gXReportDataFactory,
 
 // What the type library says of a factory's coclass.
 const TCoClassInfo& CoClassOf(const TComClassFactory& Factory) {
-  for (const TCoClassInfo& C : MiravokFPAxX4_BG_CoClasses)
-    if (C.Clsid == Factory.Clsid()) return C;
+  for (const TCoClassInfo& c : MiravokFPAxX4_BG_CoClasses)
+    if (c.Clsid == Factory.Clsid()) return c;
   throw EAbort("Unknown class");
 }
 
@@ -50,59 +50,59 @@ std::string InterfaceKey(const TCoClassInfo& C) { return "Interface\\" + GuidToS
 
 // Writes one value, creating its key when missing; a failure stops the registration.
 void WriteEntry(const std::string& Key, std::string_view Name, std::string_view Data) {
-  auto K = TRegistry::CreateKey(HKEY_CLASSES_ROOT, Key);
-  if (!K || !TRegistry::SetValue(*K, Name, Data)) throw EAbort(RegistryErrorText);
+  auto k = TRegistry::CreateKey(HKEY_CLASSES_ROOT, Key);
+  if (!k || !TRegistry::SetValue(*k, Name, Data)) throw EAbort(RegistryErrorText);
 }
 
 // Deletes one key; a key that is missing or still has sub-keys is passed over.
 void RemoveKey(const std::string& Key) { TRegistry::DeleteKey(HKEY_CLASSES_ROOT, Key); }
 
 void RegisterTypeLib(const std::string& Path, const std::string& HelpDir) {
-  const std::string Lib = TypeLibKey();
-  WriteEntry(Lib, "", MiravokFPAxX4_BG_HelpString);
-  WriteEntry(Lib + "\\0\\linux64", "", Path);
-  WriteEntry(Lib + "\\HELPDIR", "", HelpDir);
-  for (const TCoClassInfo& C : MiravokFPAxX4_BG_CoClasses) {
-    WriteEntry(InterfaceKey(C), "", C.InterfaceName);
-    WriteEntry(InterfaceKey(C) + "\\TypeLib", "", GuidToString(LIBID_MiravokFPAxX4_BG));
-    WriteEntry(InterfaceKey(C) + "\\TypeLib", "Version", VersionText());
+  const std::string lib = TypeLibKey();
+  WriteEntry(lib, "", MiravokFPAxX4_BG_HelpString);
+  WriteEntry(lib + "\\0\\linux64", "", Path);
+  WriteEntry(lib + "\\HELPDIR", "", HelpDir);
+  for (const TCoClassInfo& c : MiravokFPAxX4_BG_CoClasses) {
+    WriteEntry(InterfaceKey(c), "", c.InterfaceName);
+    WriteEntry(InterfaceKey(c) + "\\TypeLib", "", GuidToString(LIBID_MiravokFPAxX4_BG));
+    WriteEntry(InterfaceKey(c) + "\\TypeLib", "Version", VersionText());
   }
 }
 
 void UnregisterTypeLib() {
-  const std::string Lib = TypeLibKey();
-  RemoveKey(Lib + "\\0\\linux64");
-  RemoveKey(Lib + "\\0");
-  RemoveKey(Lib + "\\HELPDIR");
-  RemoveKey(Lib);
+  const std::string lib = TypeLibKey();
+  RemoveKey(lib + "\\0\\linux64");
+  RemoveKey(lib + "\\0");
+  RemoveKey(lib + "\\HELPDIR");
+  RemoveKey(lib);
   RemoveKey("TypeLib\\" + GuidToString(LIBID_MiravokFPAxX4_BG));
-  for (const TCoClassInfo& C : MiravokFPAxX4_BG_CoClasses) {
-    RemoveKey(InterfaceKey(C) + "\\TypeLib");
-    RemoveKey(InterfaceKey(C));
+  for (const TCoClassInfo& c : MiravokFPAxX4_BG_CoClasses) {
+    RemoveKey(InterfaceKey(c) + "\\TypeLib");
+    RemoveKey(InterfaceKey(c));
   }
 }
 
 void RegisterClass(const TCoClassInfo& C, const std::string& Path) {
-  const std::string Key = ClsidKey(C);
-  WriteEntry(Key, "", C.Description);
-  WriteEntry(Key + "\\InprocServer32", "", Path);
-  WriteEntry(Key + "\\InprocServer32", "ThreadingModel", C.ThreadingModel);
+  const std::string key = ClsidKey(C);
+  WriteEntry(key, "", C.Description);
+  WriteEntry(key + "\\InprocServer32", "", Path);
+  WriteEntry(key + "\\InprocServer32", "ThreadingModel", C.ThreadingModel);
   WriteEntry(C.ProgID, "", C.Description);
   WriteEntry(std::string(C.ProgID) + "\\Clsid", "", GuidToString(C.Clsid));
-  WriteEntry(Key + "\\ProgID", "", C.ProgID);
-  WriteEntry(Key + "\\Version", "", VersionText());
-  WriteEntry(Key + "\\TypeLib", "", GuidToString(LIBID_MiravokFPAxX4_BG));
+  WriteEntry(key + "\\ProgID", "", C.ProgID);
+  WriteEntry(key + "\\Version", "", VersionText());
+  WriteEntry(key + "\\TypeLib", "", GuidToString(LIBID_MiravokFPAxX4_BG));
 }
 
 void UnregisterClass(const TCoClassInfo& C) {
-  const std::string Key = ClsidKey(C);
-  RemoveKey(Key + "\\TypeLib");
-  RemoveKey(Key + "\\Version");
-  RemoveKey(Key + "\\ProgID");
+  const std::string key = ClsidKey(C);
+  RemoveKey(key + "\\TypeLib");
+  RemoveKey(key + "\\Version");
+  RemoveKey(key + "\\ProgID");
   RemoveKey(std::string(C.ProgID) + "\\Clsid");
   RemoveKey(C.ProgID);
-  RemoveKey(Key + "\\InprocServer32");
-  RemoveKey(Key);
+  RemoveKey(key + "\\InprocServer32");
+  RemoveKey(key);
 }
 
 }  // namespace
@@ -124,13 +124,13 @@ HRESULT ServerCanUnloadNow() { return gModule.CanUnloadNow(); }
 
 HRESULT RegisterServer(const std::string& LibraryPath) {
   try {
-    std::filesystem::path File(LibraryPath);
-    if (File.is_relative()) File = std::filesystem::absolute(File);
-    const std::string Path = File.lexically_normal().string();
-    RegisterTypeLib(Path, File.parent_path().lexically_normal().string());
+    std::filesystem::path file(LibraryPath);
+    if (file.is_relative()) file = std::filesystem::absolute(file);
+    const std::string path = file.lexically_normal().string();
+    RegisterTypeLib(path, file.parent_path().lexically_normal().string());
     // The framework walks its factories newest first.
-    for (auto It = std::rbegin(gFactories); It != std::rend(gFactories); ++It)
-      RegisterClass(CoClassOf(**It), Path);
+    for (auto it = std::rbegin(gFactories); it != std::rend(gFactories); ++it)
+      RegisterClass(CoClassOf(**it), path);
     return S_OK;
   } catch (...) {
     return E_FAIL;
@@ -140,8 +140,8 @@ HRESULT RegisterServer(const std::string& LibraryPath) {
 HRESULT UnregisterServer() {
   try {
     UnregisterTypeLib();
-    for (auto It = std::rbegin(gFactories); It != std::rend(gFactories); ++It)
-      UnregisterClass(CoClassOf(**It));
+    for (auto it = std::rbegin(gFactories); it != std::rend(gFactories); ++it)
+      UnregisterClass(CoClassOf(**it));
     return S_OK;
   } catch (...) {
     return E_FAIL;

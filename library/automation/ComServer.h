@@ -50,10 +50,10 @@ HRESULT ServerCanUnloadNow();
 // when the factory fails.
 template <class I>
 ComPtr<I> CreateResultObject(TComClassFactory& Factory) {
-  ComPtr<I> Object;
-  const HRESULT hr = Factory.CreateInstance(nullptr, I::Iid, Object.AsOut());
-  if (FAILED(hr) || !Object) throw EAbort("Cannot create the result object");
-  return Object;
+  ComPtr<I> object;
+  const HRESULT hr = Factory.CreateInstance(nullptr, I::Iid, object.AsOut());
+  if (FAILED(hr) || !object) throw EAbort("Cannot create the result object");
+  return object;
 }
 
 // The text of the failure of a registration step.

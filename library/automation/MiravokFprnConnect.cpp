@@ -30,10 +30,10 @@ namespace {
 
 // Letters a to z raised to capitals; every other byte unchanged.
 std::string UpperAscii(std::string_view S) {
-  std::string R(S);
-  for (char& C : R)
-    if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 'a' + 'A');
-  return R;
+  std::string r(S);
+  for (char& c : r)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return r;
 }
 
 // FLocale from the Locale argument: below 4 taken as an unsigned number, else 0 (so
@@ -45,11 +45,11 @@ std::uint8_t LocaleFrom(LONG Locale) {
 // The port number of a port list entry: its name in capitals with every "COM" removed,
 // read as a decimal number; 0 when that is no number or not above 0.
 int32_t PortNumberOf(const std::string& Name) {
-  std::string S = UpperAscii(Name);
-  for (size_t At; (At = S.find("COM")) != std::string::npos;) S.erase(At, 3);
-  int64_t N = 0;
-  if (!ParseWireInteger(S, N) || N <= 0 || N > INT32_MAX) return 0;
-  return static_cast<int32_t>(N);
+  std::string s = UpperAscii(Name);
+  for (size_t at; (at = s.find("COM")) != std::string::npos;) s.erase(at, 3);
+  int64_t n = 0;
+  if (!ParseWireInteger(s, n) || n <= 0 || n > INT32_MAX) return 0;
+  return static_cast<int32_t>(n);
 }
 
 std::string ComName(int32_t Port) { return "COM" + std::to_string(Port); }
@@ -57,19 +57,19 @@ std::string ComName(int32_t Port) { return "COM" + std::to_string(Port); }
 }  // namespace
 
 std::uint8_t ModelLineLength(std::string_view Model) {
-  for (size_t I = 0; I < LineLengthModelList.size(); ++I) {
-    if (Model.find(LineLengthModelList[I]) == std::string_view::npos) continue;
-    if (I < 2) return 35;
-    if (I < 4) return 29;
+  for (size_t i = 0; i < LineLengthModelList.size(); ++i) {
+    if (Model.find(LineLengthModelList[i]) == std::string_view::npos) continue;
+    if (i < 2) return 35;
+    if (i < 4) return 29;
     return 45;
   }
   return DefaultLineLength;
 }
 
 bool IsExtendedModel(std::string_view Model) {
-  const std::string Upper = UpperAscii(Model);
-  for (const char* Fragment : ExtendedModelList)
-    if (Upper.find(Fragment) != std::string::npos) return true;
+  const std::string upper = UpperAscii(Model);
+  for (const char* fragment : ExtendedModelList)
+    if (upper.find(fragment) != std::string::npos) return true;
   return Model.find(MakerModelName) != std::string_view::npos;
 }
 
@@ -79,10 +79,10 @@ bool IsExtendedModel(std::string_view Model) {
 void TMiravokFprn::CheckPrinterStatus() {
   LogMessage("CheckPrinterStatus..", LogInfo);
   Check(FDevice->GetFPR_Status(true, FStatusBytes));
-  std::string Text;
-  if (!FDevice->StatusErrorsTextAndCode(FStatusBytes, Text)) {
-    const int32_t Code = FDevice->FErrorCode != 0 ? FDevice->FErrorCode : ErrNotInitialized;
-    throw ECRException(Code, Text);
+  std::string text;
+  if (!FDevice->StatusErrorsTextAndCode(FStatusBytes, text)) {
+    const int32_t code = FDevice->FErrorCode != 0 ? FDevice->FErrorCode : ErrNotInitialized;
+    throw ECRException(code, text);
   }
 }
 
@@ -90,9 +90,9 @@ bool TMiravokFprn::SupportsExtendedCommands() { return IsExtendedModel(FDiagnost
 
 void TMiravokFprn::ReadPrinterData() {
   CheckPrinterStatus();
-  TDiagnosticInfo Info;
-  Check(FDevice->GetFPR_DiagnosticInfo(false, Info));
-  FDiagnosticInfo = Info;
+  TDiagnosticInfo info;
+  Check(FDevice->GetFPR_DiagnosticInfo(false, info));
+  FDiagnosticInfo = info;
   FLineLength = ModelLineLength(FDiagnosticInfo.Text[0]);
 }
 
@@ -110,9 +110,9 @@ bool TMiravokFprn::ReplaceTransport(const std::string& Context, TMake&& Make) {
     FDevice.reset();
     FDevice = Make();
     return true;
-  } catch (const std::exception& E) {
+  } catch (const std::exception& e) {
     FDevice.reset();
-    SetLastErrorFrom(E, Context, "");
+    SetLastErrorFrom(e, Context, "");
   }
   return false;
 }
@@ -128,28 +128,28 @@ void TMiravokFprn::BeginInitialisation() {
 
 template <class TMake, class TConfigure>
 void TMiravokFprn::OpenInitialisedLink(LONG* Res, TMake&& Make, TConfigure&& Configure) {
-  decltype(Make().get()) Device = nullptr;
+  decltype(Make().get()) device = nullptr;
   if (!ReplaceTransport("Init failed", [&] {
-        auto Made = Make();
-        Device = Made.get();
-        return Made;
+        auto made = Make();
+        device = made.get();
+        return made;
       }))
     return;
   try {
-    Configure(*Device);
+    Configure(*device);
     Check(FDevice->Connect());
     ReadPrinterData();
     if (SupportsExtendedCommands()) {
-      TPrnConst Consts;
-      if (!FDevice->GetFPR_Constants(Consts)) {
+      TPrnConst consts;
+      if (!FDevice->GetFPR_Constants(consts)) {
         LogMessage("Printer does not support \"GetFPR_Constants\"" + FDevice->FErrorText, LogInfo);
         ClearLastError();
       } else {
         // The printer's own line length, when it gives a plausible one; a count that does
         // not fit the line length's byte keeps the model list's value.
-        int64_t Length = 0;
-        if (ParseWireInteger(TrimControls(Consts.Text[8]), Length) && Length > 25 && Length <= 255)
-          FLineLength = static_cast<std::uint8_t>(Length);
+        int64_t length = 0;
+        if (ParseWireInteger(TrimControls(consts.Text[8]), length) && length > 25 && length <= 255)
+          FLineLength = static_cast<std::uint8_t>(length);
       }
     }
     ResetReceiptData();
@@ -157,8 +157,8 @@ void TMiravokFprn::OpenInitialisedLink(LONG* Res, TMake&& Make, TConfigure&& Con
     LogPrinterData();
     FLastUniqueSellNo.clear();
     if (Res) *Res = 0;
-  } catch (const std::exception& E) {
-    SetLastErrorFrom(E, "Init failed", "");
+  } catch (const std::exception& e) {
+    SetLastErrorFrom(e, "Init failed", "");
     FDevice.reset();
   }
 }
@@ -176,13 +176,13 @@ HRESULT TMiravokFprn::Init(LONG ComPort, LONG PortSpeed, LONG Locale, LONG Langu
                    " SerialKey=" + QuotedStr(BstrToAnsi(SerialKey)),
                LogInfo);
     BeginInitialisation();
-    const int32_t Port = ComPort >= 1 && ComPort <= 255 ? ComPort : 1;
-    FComPort = Port;
+    const int32_t port = ComPort >= 1 && ComPort <= 255 ? ComPort : 1;
+    FComPort = port;
     FLocale = LocaleFrom(Locale);
     OpenInitialisedLink(
         Res, [&] { return std::make_unique<TRS32Device>(nullptr, *FTransportClock); },
         [&](TRS32Device& Serial) {
-          Serial.SetPortName(ComName(Port));
+          Serial.SetPortName(ComName(port));
           // Speeds the serial layer does not know become 9600.
           Serial.SetBaudRate(std::to_string(PortSpeed));
         });
@@ -193,8 +193,8 @@ HRESULT TMiravokFprn::InitTCP(BSTR IPAddress, LONG IPPort, LONG Locale, LONG Lan
                               BSTR SerialKey, LONG* Res) {
   return Guard([&] {
     if (Res) *Res = -1;
-    const std::string Host = BstrToAnsi(IPAddress);
-    LogMessage("InitTCP. IPAddress=" + Host + ", IPPort=" + std::to_string(IPPort) +
+    const std::string host = BstrToAnsi(IPAddress);
+    LogMessage("InitTCP. IPAddress=" + host + ", IPPort=" + std::to_string(IPPort) +
                    ", Locale=" + std::to_string(Locale) + ", Language=" + std::to_string(Language) +
                    ", SerialKey=" + QuotedStr(BstrToAnsi(SerialKey)),
                LogInfo);
@@ -203,7 +203,7 @@ HRESULT TMiravokFprn::InitTCP(BSTR IPAddress, LONG IPPort, LONG Locale, LONG Lan
     OpenInitialisedLink(
         Res, [&] { return std::make_unique<TTCPDevice>(*FTransportClock); },
         [&](TTCPDevice& Tcp) {
-          Tcp.SetHost(Host);
+          Tcp.SetHost(host);
           Tcp.SetPort(std::to_string(IPPort));
         });
   });
@@ -213,89 +213,89 @@ HRESULT TMiravokFprn::InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR Se
                              BSTR DeviceSerialNo, LONG* Res) {
   return Guard([&] {
     if (Res) *Res = -1;
-    const std::string Wanted = BstrToAnsi(DeviceSerialNo);
+    const std::string wanted = BstrToAnsi(DeviceSerialNo);
     LogMessage("InitEx. PortSpeed=" + std::to_string(PortSpeed) + " Locale=" + std::to_string(Locale) +
-                   " DeviceSerialNo=\"" + Wanted + "\" Language=" + std::to_string(Language) +
+                   " DeviceSerialNo=\"" + wanted + "\" Language=" + std::to_string(Language) +
                    " SerialKey=" + QuotedStr(BstrToAnsi(SerialKey)),
                LogInfo);
     BeginInitialisation();
     ResetReceiptData();
     FLastUniqueSellNo.clear();
 
-    const std::string Context = "InitEx failed";
-    TPortList Ports;
-    TRS32Device* Serial = nullptr;
+    const std::string context = "InitEx failed";
+    TPortList ports;
+    TRS32Device* serial = nullptr;
     // Preparation: a failure here keeps the old transport unless it was already freed.
     try {
-      Ports = EnumeratePorts();
-      if (Ports.empty()) {
+      ports = EnumeratePorts();
+      if (ports.empty()) {
         // FLocale is still 0 here: the text is the Bulgarian one, whatever the Locale.
-        std::string Text;
-        GetReceiptText(57, Text);
-        throw ECRException(ErrNoComPorts, Text);
+        std::string text;
+        GetReceiptText(57, text);
+        throw ECRException(ErrNoComPorts, text);
       }
       FLocale = LocaleFrom(Locale);
-    } catch (const std::exception& E) {
-      SetLastErrorFrom(E, Context, "");
+    } catch (const std::exception& e) {
+      SetLastErrorFrom(e, context, "");
       return;
     }
-    if (!ReplaceTransport(Context, [&] {
-          auto Device = std::make_unique<TRS32Device>(nullptr, *FTransportClock);
-          Device->SetBaudRate(std::to_string(PortSpeed));
-          Serial = Device.get();
-          return Device;
+    if (!ReplaceTransport(context, [&] {
+          auto device = std::make_unique<TRS32Device>(nullptr, *FTransportClock);
+          device->SetBaudRate(std::to_string(PortSpeed));
+          serial = device.get();
+          return device;
         }))
       return;
 
     // The search. From here on a failure frees the transport.
     try {
       // The port of the last success is tried first: it changes places with the first one.
-      const std::string Last = ComName(LastFoundPort.load());
-      for (size_t I = 1; I < Ports.size(); ++I) {
-        if (Ports[I].Name == Last) {
-          std::swap(Ports[0], Ports[I]);
+      const std::string last = ComName(LastFoundPort.load());
+      for (size_t i = 1; i < ports.size(); ++i) {
+        if (ports[i].Name == last) {
+          std::swap(ports[0], ports[i]);
           break;
         }
       }
-      const std::string Serials = TrimControls(Wanted);
-      int32_t Found = -1;
-      for (const TPortEntry& Entry : Ports) {
-        LogMessage("InitEx. Checking for FU on port: " + Entry.Name, LogInfo);
-        const int32_t N = PortNumberOf(Entry.Name);
-        if (N <= 0) continue;
+      const std::string serials = TrimControls(wanted);
+      int32_t found = -1;
+      for (const TPortEntry& entry : ports) {
+        LogMessage("InitEx. Checking for FU on port: " + entry.Name, LogInfo);
+        const int32_t n = PortNumberOf(entry.Name);
+        if (n <= 0) continue;
         try {
-          Serial->SetPortName(ComName(N));
-          Check(Serial->Connect());
-          TDiagnosticInfo Info;
-          Check(Serial->GetFPR_DiagnosticInfo(false, Info));
-          if (Found <= 0) Found = N;  // the first printer that answered
-          const std::string& SerialNo = Info.Text[6];
-          if (!SerialNo.empty() && !Serials.empty() && Serials.find(SerialNo) != std::string::npos) {
-            Found = N;
+          serial->SetPortName(ComName(n));
+          Check(serial->Connect());
+          TDiagnosticInfo info;
+          Check(serial->GetFPR_DiagnosticInfo(false, info));
+          if (found <= 0) found = n;  // the first printer that answered
+          const std::string& serialNo = info.Text[6];
+          if (!serialNo.empty() && !serials.empty() && serials.find(serialNo) != std::string::npos) {
+            found = n;
             break;
           }
-        } catch (const std::exception& E) {
+        } catch (const std::exception& e) {
           // One port that fails is only logged; the search goes on.
-          LogMessage(std::string("InitEx error: ") + E.what(), LogInfo);
+          LogMessage(std::string("InitEx error: ") + e.what(), LogInfo);
         }
       }
-      if (Found <= 0) {
-        std::string Text;
-        GetReceiptText(58, Text);
-        throw ECRException(ErrNoDevices, Text);
+      if (found <= 0) {
+        std::string text;
+        GetReceiptText(58, text);
+        throw ECRException(ErrNoDevices, text);
       }
-      Serial->Disconnect();
-      Serial->SetPortName(ComName(Found));
-      Check(Serial->Connect());
+      serial->Disconnect();
+      serial->SetPortName(ComName(found));
+      Check(serial->Connect());
       // The line length comes from the model list alone: InitEx reads no constants.
       ReadPrinterData();
       LogPrinterData();
-      LastFoundPort = Found;
-      FComPort = Found;
+      LastFoundPort = found;
+      FComPort = found;
       FOnline = FDiagnosticInfo.Text[1].find("ONLINE") != std::string::npos;
       if (Res) *Res = 0;
-    } catch (const std::exception& E) {
-      SetLastErrorFrom(E, Context, "");
+    } catch (const std::exception& e) {
+      SetLastErrorFrom(e, context, "");
       FDevice.reset();
     }
   });
@@ -311,12 +311,12 @@ HRESULT TMiravokFprn::Close() {
       if (!FDevice->FPR_CloseOpenReceipts()) throw EAbort(FDevice->FErrorText);
       // The transport stays: later methods fail with "COM port is not active".
       if (FDevice->IsConnected()) FDevice->Disconnect();
-    } catch (const std::exception& E) {
+    } catch (const std::exception& e) {
       FDevice.reset();
       // Close has no result: it reports in the message only and leaves the code 0.
-      FLastErrorMessage = std::string("Close. ") + E.what();
+      FLastErrorMessage = std::string("Close. ") + e.what();
       FLastErrorCode = 0;
-      LogMessage(std::string(" Close connection failed:") + E.what(), LogError);
+      LogMessage(std::string(" Close connection failed:") + e.what(), LogError);
     }
   });
 }

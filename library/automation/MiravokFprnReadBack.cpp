@@ -44,19 +44,19 @@ std::string PriceText(double Value) {
 
 // The department's totals object as GetDeprtmentTotals hands it out.
 ComPtr<IDepartTotals> MakeDepartTotals(LONG Nom, const TDepartmentSum& Dep) {
-  ComPtr<IDepartTotals> D = CreateResultObject<IDepartTotals>(DepartTotalsFactory());
-  Put(D->put_Nom(Nom));
-  Put(D->put_Description(Wide(Dep.Name).Get()));
-  Put(D->put_AddText(Wide(Dep.AddText).Get()));
-  Put(D->put_TaxGrpNo(VatGroupOf(Dep.TaxGroup)));
-  Put(D->put_LastCountSales(static_cast<LONG>(static_cast<uint32_t>(Dep.LastCountSales))));
-  Put(D->put_LastSum(Dep.LastSum));
+  ComPtr<IDepartTotals> d = CreateResultObject<IDepartTotals>(DepartTotalsFactory());
+  Put(d->put_Nom(Nom));
+  Put(d->put_Description(Wide(Dep.Name).Get()));
+  Put(d->put_AddText(Wide(Dep.AddText).Get()));
+  Put(d->put_TaxGrpNo(VatGroupOf(Dep.TaxGroup)));
+  Put(d->put_LastCountSales(static_cast<LONG>(static_cast<uint32_t>(Dep.LastCountSales))));
+  Put(d->put_LastSum(Dep.LastSum));
   // The first character of the printer's answer ("P" for a programmed department); an
   // empty answer gives an empty text.
-  Put(D->put_Exists(Wide(Dep.Marker ? std::string(1, Dep.Marker) : std::string()).Get()));
-  Put(D->put_TotalSum(Dep.TotalSum));
-  Put(D->put_CountSales(static_cast<LONG>(static_cast<uint32_t>(Dep.CountSales))));
-  return D;
+  Put(d->put_Exists(Wide(Dep.Marker ? std::string(1, Dep.Marker) : std::string()).Get()));
+  Put(d->put_TotalSum(Dep.TotalSum));
+  Put(d->put_CountSales(static_cast<LONG>(static_cast<uint32_t>(Dep.CountSales))));
+  return d;
 }
 
 // Hands a finished result object to the client's out-argument.
@@ -73,27 +73,27 @@ void HandOut(ComPtr<I>& Object, I** Target) {
 HRESULT TMiravokFprn::GetRecieptStatus(IBonData** RecieptStatus) {
   if (RecieptStatus) *RecieptStatus = nullptr;
   return RunMethod(nullptr, "GetRecieptStatus failed", "Get reciept status ", [&] {
-    bool CanVoid = false, IsInvoice = false;
-    std::array<double, 8> TaxSums{};
-    int64_t NextInvoiceNo = 0;
-    Check(FDevice->GetFPR_ReceiptInfo(CanVoid, TaxSums, IsInvoice, NextInvoiceNo));
-    int32_t DocNumber = 0;
-    Check(FDevice->GetFPR_LastDocNumber(DocNumber));
-    bool IsOpen = false, HasTender = false;
-    int32_t Items = 0;
-    double Amount = 0, Tender = 0;
-    Check(FDevice->GetFPR_TransactionStatus(true, IsOpen, Items, Amount, Tender, HasTender));
+    bool canVoid = false, isInvoice = false;
+    std::array<double, 8> taxSums{};
+    int64_t nextInvoiceNo = 0;
+    Check(FDevice->GetFPR_ReceiptInfo(canVoid, taxSums, isInvoice, nextInvoiceNo));
+    int32_t docNumber = 0;
+    Check(FDevice->GetFPR_LastDocNumber(docNumber));
+    bool isOpen = false, hasTender = false;
+    int32_t items = 0;
+    double amount = 0, tender = 0;
+    Check(FDevice->GetFPR_TransactionStatus(true, isOpen, items, amount, tender, hasTender));
 
-    ComPtr<IBonData> B = CreateResultObject<IBonData>(BonDataFactory());
-    Put(B->put_DocNumber(Wide(std::to_string(DocNumber)).Get()));
-    Put(B->put_IsInvoice(IsInvoice ? 1 : 0));
-    Put(B->put_ItemCount(Items));
-    Put(B->put_PayedAmount(HasTender ? Tender : 0));
-    Put(B->put_IsOpen(IsOpen ? 1 : 0));
-    double Total = 0;
-    for (double Sum : TaxSums) Total += Sum;
-    Put(B->put_TotalAmount(Total));
-    HandOut(B, RecieptStatus);
+    ComPtr<IBonData> b = CreateResultObject<IBonData>(BonDataFactory());
+    Put(b->put_DocNumber(Wide(std::to_string(docNumber)).Get()));
+    Put(b->put_IsInvoice(isInvoice ? 1 : 0));
+    Put(b->put_ItemCount(items));
+    Put(b->put_PayedAmount(hasTender ? tender : 0));
+    Put(b->put_IsOpen(isOpen ? 1 : 0));
+    double total = 0;
+    for (double sum : taxSums) total += sum;
+    Put(b->put_TotalAmount(total));
+    HandOut(b, RecieptStatus);
   });
 }
 
@@ -105,44 +105,44 @@ HRESULT TMiravokFprn::GetXReportData(IXReportData** XReportData) {
   return RunMethod(nullptr, "GetXReportData failed", "", [&] {
     LogMessage("GetXReportData", LogInfo);
     // Printers that do not know the long form answer only payment types 1 to 8.
-    TDailyPayments Payments;
-    if (!FDevice->GetFPR_DailyPayments(Payments)) {
-      Payments = TDailyPayments{};
-      Check(FDevice->GetFPR_DailyPaymentsShort(Payments));
+    TDailyPayments payments;
+    if (!FDevice->GetFPR_DailyPayments(payments)) {
+      payments = TDailyPayments{};
+      Check(FDevice->GetFPR_DailyPaymentsShort(payments));
     }
-    std::array<double, 8> Turnover{}, Vat{};
-    Check(FDevice->GetFPR_DailyTaxation(true, Turnover));
-    Check(FDevice->GetFPR_DailyTaxation(false, Vat));
+    std::array<double, 8> turnover{}, vat{};
+    Check(FDevice->GetFPR_DailyTaxation(true, turnover));
+    Check(FDevice->GetFPR_DailyTaxation(false, vat));
 
-    ComPtr<IXReportData> X = CreateResultObject<IXReportData>(XReportDataFactory());
-    const std::array<double, 11>& Py = Payments.Sums;
-    Put(X->put_TotalPy1(Py[0]));
-    Put(X->put_TotalPy2(Py[1]));
-    Put(X->put_TotalPy3(Py[2]));
-    Put(X->put_TotalPy4(Py[3]));
-    Put(X->put_TotalPy5(Py[4]));
-    Put(X->put_TotalPy6(Py[5]));
-    Put(X->put_TotalPy7(Py[6]));
-    Put(X->put_TotalPy8(Py[7]));
-    Put(X->put_TotalPy9(Py[8]));
-    Put(X->put_TotalPy10(Py[9]));
-    Put(X->put_TotalPy11(Py[10]));
-    Put(X->put_TotalTaxA(Vat[0]));
-    Put(X->put_TotalTaxB(Vat[1]));
-    Put(X->put_TotalTaxC(Vat[2]));
-    Put(X->put_TotalTaxD(Vat[3]));
-    Put(X->put_TotalTaxE(Vat[4]));
-    Put(X->put_TotalTaxF(Vat[5]));
-    Put(X->put_TotalTaxG(Vat[6]));
-    Put(X->put_TotalTaxH(Vat[7]));
-    double Total = 0, TotalVat = 0;
-    for (size_t I = 0; I < 8; ++I) {
-      Total += Turnover[I];
-      TotalVat += Vat[I];
+    ComPtr<IXReportData> x = CreateResultObject<IXReportData>(XReportDataFactory());
+    const std::array<double, 11>& py = payments.Sums;
+    Put(x->put_TotalPy1(py[0]));
+    Put(x->put_TotalPy2(py[1]));
+    Put(x->put_TotalPy3(py[2]));
+    Put(x->put_TotalPy4(py[3]));
+    Put(x->put_TotalPy5(py[4]));
+    Put(x->put_TotalPy6(py[5]));
+    Put(x->put_TotalPy7(py[6]));
+    Put(x->put_TotalPy8(py[7]));
+    Put(x->put_TotalPy9(py[8]));
+    Put(x->put_TotalPy10(py[9]));
+    Put(x->put_TotalPy11(py[10]));
+    Put(x->put_TotalTaxA(vat[0]));
+    Put(x->put_TotalTaxB(vat[1]));
+    Put(x->put_TotalTaxC(vat[2]));
+    Put(x->put_TotalTaxD(vat[3]));
+    Put(x->put_TotalTaxE(vat[4]));
+    Put(x->put_TotalTaxF(vat[5]));
+    Put(x->put_TotalTaxG(vat[6]));
+    Put(x->put_TotalTaxH(vat[7]));
+    double total = 0, totalVat = 0;
+    for (size_t i = 0; i < 8; ++i) {
+      total += turnover[i];
+      totalVat += vat[i];
     }
-    Put(X->put_Total(Total));
-    Put(X->put_TOTAL_VAT(TotalVat));
-    HandOut(X, XReportData);
+    Put(x->put_Total(total));
+    Put(x->put_TOTAL_VAT(totalVat));
+    HandOut(x, XReportData);
   });
 }
 
@@ -152,30 +152,30 @@ HRESULT TMiravokFprn::GetXReportData(IXReportData** XReportData) {
 HRESULT TMiravokFprn::GetAdvLinets(IAdvLines** AdvData) {
   if (AdvData) *AdvData = nullptr;
   return RunMethod(nullptr, "GetAdvLinets failed", "Get Adv Lines", [&] {
-    std::vector<std::string> Lines;
-    Check(FDevice->GetFPR_HeaderLines(Lines));
-    Lines.resize(8);  // all eight were read once the command succeeded
+    std::vector<std::string> lines;
+    Check(FDevice->GetFPR_HeaderLines(lines));
+    lines.resize(8);  // all eight were read once the command succeeded
 
-    ComPtr<IAdvLines> A = CreateResultObject<IAdvLines>(AdvLinesFactory());
-    Put(A->put_Line1(Wide(Lines[0]).Get()));
-    Put(A->put_Line2(Wide(Lines[1]).Get()));
-    Put(A->put_Line3(Wide(Lines[2]).Get()));
-    Put(A->put_Line4(Wide(Lines[3]).Get()));
-    Put(A->put_Line5(Wide(Lines[4]).Get()));
-    Put(A->put_Line6(Wide(Lines[5]).Get()));
-    Put(A->put_Line7(Wide(Lines[6]).Get()));
-    Put(A->put_Line8(Wide(Lines[7]).Get()));
-    HandOut(A, AdvData);
+    ComPtr<IAdvLines> a = CreateResultObject<IAdvLines>(AdvLinesFactory());
+    Put(a->put_Line1(Wide(lines[0]).Get()));
+    Put(a->put_Line2(Wide(lines[1]).Get()));
+    Put(a->put_Line3(Wide(lines[2]).Get()));
+    Put(a->put_Line4(Wide(lines[3]).Get()));
+    Put(a->put_Line5(Wide(lines[4]).Get()));
+    Put(a->put_Line6(Wide(lines[5]).Get()));
+    Put(a->put_Line7(Wide(lines[6]).Get()));
+    Put(a->put_Line8(Wide(lines[7]).Get()));
+    HandOut(a, AdvData);
   });
 }
 
 HRESULT TMiravokFprn::SetAdvLine(LONG LineNo, BSTR LineText, LONG* Res) {
-  const std::string Text = BstrToAnsi(LineText);
-  const std::string Line =
-      "Set Adv Lines. LineNo=" + std::to_string(LineNo) + ", LineText=\"" + Text + "\"";
-  return RunMethod(Res, "SetAdvLine failed", Line, [&] {
+  const std::string text = BstrToAnsi(LineText);
+  const std::string line =
+      "Set Adv Lines. LineNo=" + std::to_string(LineNo) + ", LineText=\"" + text + "\"";
+  return RunMethod(Res, "SetAdvLine failed", line, [&] {
     CheckUnsignedArgument(LineNo, UINT16_MAX, "LineNo");
-    Check(FDevice->SetFPR_HeaderLine(static_cast<uint16_t>(LineNo), Text));
+    Check(FDevice->SetFPR_HeaderLine(static_cast<uint16_t>(LineNo), text));
   });
 }
 
@@ -184,56 +184,56 @@ HRESULT TMiravokFprn::SetAdvLine(LONG LineNo, BSTR LineText, LONG* Res) {
 
 HRESULT TMiravokFprn::GetDeprtmentTotals(LONG Nom, IDepartTotals** DepartmentTotals) {
   if (DepartmentTotals) *DepartmentTotals = nullptr;
-  const std::string NomText = std::to_string(Nom);
-  return RunMethod(nullptr, "GetDeprtmentTotals for department no=\"" + NomText + "\" failed",
-                   "GetDeprtmentTotals for department: " + NomText, [&] {
+  const std::string nomText = std::to_string(Nom);
+  return RunMethod(nullptr, "GetDeprtmentTotals for department no=\"" + nomText + "\" failed",
+                   "GetDeprtmentTotals for department: " + nomText, [&] {
                      CheckUnsignedArgument(Nom, INT32_MAX, "Nom");
-                     TDepartmentSum Dep;
-                     Check(FDevice->GetFPR_DepartmentSum(Nom, Dep));
-                     ComPtr<IDepartTotals> D = MakeDepartTotals(Nom, Dep);
-                     HandOut(D, DepartmentTotals);
+                     TDepartmentSum dep;
+                     Check(FDevice->GetFPR_DepartmentSum(Nom, dep));
+                     ComPtr<IDepartTotals> d = MakeDepartTotals(Nom, dep);
+                     HandOut(d, DepartmentTotals);
                    });
 }
 
 HRESULT TMiravokFprn::GetDepartmentName(LONG DepNo, IDepartTotals** DepData) {
   if (DepData) *DepData = nullptr;
-  const HRESULT Logged = Guard(
+  const HRESULT logged = Guard(
       [&] { LogMessage("GetDepartmentName for department: " + std::to_string(DepNo), LogInfo); });
-  if (FAILED(Logged)) return Logged;
+  if (FAILED(logged)) return logged;
   // Printers without the department definition read get the totals object instead, with
   // that method's own log line and failure context.
   if (!SupportsExtendedCommands()) return GetDeprtmentTotals(DepNo, DepData);
   return RunMethod(nullptr, "GetDepartmentName failed", "", [&] {
     CheckUnsignedArgument(DepNo, INT32_MAX, "DepNo");
-    std::string Name, AddText;
+    std::string name, addText;
     // The command trims the name and the second text itself; an answer without the VAT
     // letter fails, so that no department passes for one of group 1.
-    char TaxGroup = '\0';
-    Check(FDevice->GetFPR_DepartmentInfo(DepNo, Name, AddText, TaxGroup));
-    ComPtr<IDepartTotals> D = CreateResultObject<IDepartTotals>(DepartTotalsFactory());
-    Put(D->put_Nom(DepNo));
-    Put(D->put_Description(Wide(Name).Get()));
-    Put(D->put_AddText(Wide(AddText).Get()));
-    Put(D->put_TaxGrpNo(VatGroupOf(TaxGroup)));
-    HandOut(D, DepData);
+    char taxGroup = '\0';
+    Check(FDevice->GetFPR_DepartmentInfo(DepNo, name, addText, taxGroup));
+    ComPtr<IDepartTotals> d = CreateResultObject<IDepartTotals>(DepartTotalsFactory());
+    Put(d->put_Nom(DepNo));
+    Put(d->put_Description(Wide(name).Get()));
+    Put(d->put_AddText(Wide(addText).Get()));
+    Put(d->put_TaxGrpNo(VatGroupOf(taxGroup)));
+    HandOut(d, DepData);
   });
 }
 
 HRESULT TMiravokFprn::SetDeparment(LONG Nom, LONG VATGrp, BSTR Description1, BSTR Description2,
                                    LONG* Res) {
-  TDepartmentInfo Info;
-  Info.Number = Nom;
-  Info.TaxGroup = VatLetterOf(VATGrp);
-  Info.Name = BstrToAnsi(Description1);
-  Info.AddText = BstrToAnsi(Description2);
-  const std::string Line = "Set department. DeprtmentNo:" + std::to_string(Nom) +
-                           " Description1:" + Info.Name + " Description2:" + Info.AddText +
+  TDepartmentInfo info;
+  info.Number = Nom;
+  info.TaxGroup = VatLetterOf(VATGrp);
+  info.Name = BstrToAnsi(Description1);
+  info.AddText = BstrToAnsi(Description2);
+  const std::string line = "Set department. DeprtmentNo:" + std::to_string(Nom) +
+                           " Description1:" + info.Name + " Description2:" + info.AddText +
                            " VATGrp:" + std::to_string(VATGrp) + ")";
-  return RunMethod(Res, "SetDeparment failed", Line, [&] {
+  return RunMethod(Res, "SetDeparment failed", line, [&] {
     CheckUnsignedArgument(Nom, INT32_MAX, "Nom");
     CheckVatGroupArgument(VATGrp, "VATGrp");
-    CheckTextArgument(TTextField::DepartmentName, Info.Name, "Description1");
-    Check(FDevice->SetFPR_Department(Info));
+    CheckTextArgument(TTextField::DepartmentName, info.Name, "Description1");
+    Check(FDevice->SetFPR_Department(info));
   });
 }
 
@@ -255,37 +255,37 @@ HRESULT TMiravokFprn::GetPLUData(LONG PluNo, LONG* TaxGrp, std::int8_t* GrpNo, d
                    "Get PLU data. PluNo = \"" + std::to_string(PluNo) + "\"", [&] {
                      CheckUnsignedArgument(PluNo, INT32_MAX, "PluNo");
                      // An article the printer does not have fails with the printer's answer.
-                     TPluData Plu;
-                     Check(FDevice->GetFPR_PluData(PluNo, Plu));
-                     if (TaxGrp) *TaxGrp = VatGroupOf(Plu.TaxGroup);
-                     if (UnitPrice) *UnitPrice = Plu.UnitPrice;
-                     if (GrpNo) *GrpNo = static_cast<std::int8_t>(static_cast<uint8_t>(Plu.GroupNom));
-                     if (TotalSum) *TotalSum = Plu.TotalSum;
-                     if (SoldQtty) *SoldQtty = Plu.Sold;
-                     if (AvailQtty) *AvailQtty = Plu.AvailQtty;
-                     SetBstrResult(Name, Plu.Name);
+                     TPluData plu;
+                     Check(FDevice->GetFPR_PluData(PluNo, plu));
+                     if (TaxGrp) *TaxGrp = VatGroupOf(plu.TaxGroup);
+                     if (UnitPrice) *UnitPrice = plu.UnitPrice;
+                     if (GrpNo) *GrpNo = static_cast<std::int8_t>(static_cast<uint8_t>(plu.GroupNom));
+                     if (TotalSum) *TotalSum = plu.TotalSum;
+                     if (SoldQtty) *SoldQtty = plu.Sold;
+                     if (AvailQtty) *AvailQtty = plu.AvailQtty;
+                     SetBstrResult(Name, plu.Name);
                    });
 }
 
 HRESULT TMiravokFprn::SetPluData(LONG PluNo, LONG TaxGrp, LONG GroupNo, double UnitPrice, BSTR Name,
                                  LONG* Res) {
-  TPluData Plu;
-  Plu.PluNo = PluNo;
-  Plu.Name = BstrToAnsi(Name);
-  Plu.TaxGroup = VatLetterOf(TaxGrp);
-  Plu.GroupNom = GroupNo;
-  Plu.UnitPrice = UnitPrice;
-  Plu.Quantity = 0;
-  const std::string Line = "Set PLU data. PluNo = \"" + std::to_string(PluNo) + "\"TaxGrp=\"" +
+  TPluData plu;
+  plu.PluNo = PluNo;
+  plu.Name = BstrToAnsi(Name);
+  plu.TaxGroup = VatLetterOf(TaxGrp);
+  plu.GroupNom = GroupNo;
+  plu.UnitPrice = UnitPrice;
+  plu.Quantity = 0;
+  const std::string line = "Set PLU data. PluNo = \"" + std::to_string(PluNo) + "\"TaxGrp=\"" +
                            std::to_string(TaxGrp) + "\", GroupNo=\"" + std::to_string(GroupNo) +
-                           "\", UnitPrice=\"" + PriceText(UnitPrice) + "\", Name=\"" + Plu.Name +
+                           "\", UnitPrice=\"" + PriceText(UnitPrice) + "\", Name=\"" + plu.Name +
                            "\", ";
-  return RunMethod(Res, "Set PLU data failed", Line, [&] {
+  return RunMethod(Res, "Set PLU data failed", line, [&] {
     CheckUnsignedArgument(PluNo, INT32_MAX, "PluNo");
     CheckUnsignedArgument(GroupNo, INT32_MAX, "GroupNo");
     CheckVatGroupArgument(TaxGrp, "TaxGrp");
     FiniteArgument(UnitPrice, "UnitPrice");
-    Check(FDevice->SetFPR_PluData(Plu));
+    Check(FDevice->SetFPR_PluData(plu));
   });
 }
 
@@ -296,12 +296,12 @@ HRESULT TMiravokFprn::GetPayType(LONG Nom, BSTR* Name, LONG* Res) {
   return RunMethod(Res, "Get pay name failed", "Get pay name. Payment nom: " + std::to_string(Nom),
                    [&] {
                      if (Nom <= 0) throw ECRException(ErrInvalidInput, "Payment No <= 0");
-                     std::string Text;
-                     Check(FDevice->GetFPR_PayTypeName(static_cast<uint32_t>(Nom), Text));
+                     std::string text;
+                     Check(FDevice->GetFPR_PayTypeName(static_cast<uint32_t>(Nom), text));
                      // An empty name leaves the client's text in place (in/out argument).
-                     if (!Text.empty() && Name) {
+                     if (!text.empty() && Name) {
                        SysFreeString(*Name);
-                       *Name = AnsiToBstr(Text);
+                       *Name = AnsiToBstr(text);
                      }
                    });
 }
@@ -309,9 +309,9 @@ HRESULT TMiravokFprn::GetPayType(LONG Nom, BSTR* Name, LONG* Res) {
 HRESULT TMiravokFprn::GetCurrencyMode(LONG* CurrMode, LONG* Res) {
   if (CurrMode) *CurrMode = 1;
   return RunMethod(Res, "Get currency mode failed", "", [&] {
-    int32_t Mode = 1;
-    Check(FDevice->GetFPR_CurrencyMode(Mode));
-    if (CurrMode) *CurrMode = Mode;
+    int32_t mode = 1;
+    Check(FDevice->GetFPR_CurrencyMode(mode));
+    if (CurrMode) *CurrMode = mode;
   });
 }
 

@@ -38,8 +38,8 @@ bool TryReadInt64(const std::string& Text, int64_t& Value) {
 }
 
 int64_t ReadInt64Or0(const std::string& Text) {
-  int64_t Value = 0;
-  return TryReadInt64(Text, Value) ? Value : 0;
+  int64_t value = 0;
+  return TryReadInt64(Text, value) ? value : 0;
 }
 
 // A text of at most MaxLength characters.
@@ -50,11 +50,11 @@ std::string Cut(std::string Text, size_t MaxLength) {
 
 // At least two and at most four decimals, "." as separator ("0.00##").
 std::string AmountText2To4(double Value) {
-  std::string S = FormatWireUpTo(Value, 4);
-  const size_t Dot = S.find('.');
-  if (Dot == std::string::npos) return S + ".00";
-  if (S.size() - Dot - 1 < 2) S += '0';
-  return S;
+  std::string s = FormatWireUpTo(Value, 4);
+  const size_t dot = s.find('.');
+  if (dot == std::string::npos) return s + ".00";
+  if (s.size() - dot - 1 < 2) s += '0';
+  return s;
 }
 
 // The refund reason letter: 1 "O", 2 "R", 3 "T".
@@ -70,53 +70,53 @@ char RefundReasonCode(int32_t Reason) {
 
 // A caller's sale number: digits, Latin letters and "-" only, at least one character.
 bool IsValidSellNo(const std::string& S) {
-  for (char C : S) {
-    const bool Ok = (C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '-';
-    if (!Ok) throw EAbort("Invalid characters is sell nom.");
+  for (char c : S) {
+    const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
+    if (!ok) throw EAbort("Invalid characters is sell nom.");
   }
   return !S.empty();
 }
 
 // Up to Max decimal digits from Pos; false when there is none.
 bool ReadDigits(const std::string& S, size_t& Pos, size_t Max, int& Value) {
-  const size_t Start = Pos;
+  const size_t start = Pos;
   Value = 0;
-  while (Pos < S.size() && Pos - Start < Max && S[Pos] >= '0' && S[Pos] <= '9')
+  while (Pos < S.size() && Pos - start < Max && S[Pos] >= '0' && S[Pos] <= '9')
     Value = Value * 10 + (S[Pos++] - '0');
-  return Pos > Start;
+  return Pos > start;
 }
 
 // A date in day/month/year order with "/" between its parts, optionally followed by blanks
 // and a time with ":" between hours, minutes and (optional) seconds. A year of one or two
 // digits lies within 50 years before or after the current year.
 bool ParseRefundDate(const std::string& Text, double& Value) {
-  const std::string S = TrimControls(Text);
-  size_t Pos = 0;
-  int Day = 0, Month = 0, Year = 0;
-  if (!ReadDigits(S, Pos, 2, Day) || Pos >= S.size() || S[Pos++] != '/') return false;
-  if (!ReadDigits(S, Pos, 2, Month) || Pos >= S.size() || S[Pos++] != '/') return false;
-  const size_t YearStart = Pos;
-  if (!ReadDigits(S, Pos, 4, Year)) return false;
-  if (Pos - YearStart <= 2) {
-    TOleDateParts Now;
-    const double Today = static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
-    if (!TryDecodeOleDateTime(Today, Now)) return false;
-    const int Base = Now.Year - 50;
-    Year += Base / 100 * 100;
-    if (Year < Base) Year += 100;
+  const std::string s = TrimControls(Text);
+  size_t pos = 0;
+  int day = 0, month = 0, year = 0;
+  if (!ReadDigits(s, pos, 2, day) || pos >= s.size() || s[pos++] != '/') return false;
+  if (!ReadDigits(s, pos, 2, month) || pos >= s.size() || s[pos++] != '/') return false;
+  const size_t yearStart = pos;
+  if (!ReadDigits(s, pos, 4, year)) return false;
+  if (pos - yearStart <= 2) {
+    TOleDateParts now;
+    const double today = static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
+    if (!TryDecodeOleDateTime(today, now)) return false;
+    const int base = now.Year - 50;
+    year += base / 100 * 100;
+    if (year < base) year += 100;
   }
-  int Hour = 0, Minute = 0, Second = 0;
-  if (Pos < S.size()) {
-    if (S[Pos] != ' ') return false;
-    while (Pos < S.size() && S[Pos] == ' ') ++Pos;
-    if (!ReadDigits(S, Pos, 2, Hour) || Pos >= S.size() || S[Pos++] != ':') return false;
-    if (!ReadDigits(S, Pos, 2, Minute)) return false;
-    if (Pos < S.size()) {
-      if (S[Pos++] != ':' || !ReadDigits(S, Pos, 2, Second)) return false;
+  int hour = 0, minute = 0, second = 0;
+  if (pos < s.size()) {
+    if (s[pos] != ' ') return false;
+    while (pos < s.size() && s[pos] == ' ') ++pos;
+    if (!ReadDigits(s, pos, 2, hour) || pos >= s.size() || s[pos++] != ':') return false;
+    if (!ReadDigits(s, pos, 2, minute)) return false;
+    if (pos < s.size()) {
+      if (s[pos++] != ':' || !ReadDigits(s, pos, 2, second)) return false;
     }
-    if (Pos != S.size()) return false;
+    if (pos != s.size()) return false;
   }
-  return TryEncodeOleDateTime(Year, Month, Day, Hour, Minute, Second, 0, Value);
+  return TryEncodeOleDateTime(year, month, day, hour, minute, second, 0, Value);
 }
 
 }  // namespace
@@ -142,17 +142,17 @@ void TMiravokFprn::PrepareReceiptData(bool Refund) {
   // Only a refund or a credit note carries refund data; any other opening drops them, so
   // that they cannot reach a later receipt.
   if (!Refund) FRefundDataGiven = false;
-  const TFiskParam Given = FFiskParam;
+  const TFiskParam given = FFiskParam;
   ClearFiskParam(FFiskParam);
-  if (FSellNoGiven) FFiskParam.UniqueSellNo = Given.UniqueSellNo;
+  if (FSellNoGiven) FFiskParam.UniqueSellNo = given.UniqueSellNo;
   if (FRefundDataGiven) {
-    FFiskParam.IsRefund = Given.IsRefund;
-    FFiskParam.RefundFMNo = Given.RefundFMNo;
-    FFiskParam.RefundReceiptNo = Given.RefundReceiptNo;
-    FFiskParam.RefundReason = Given.RefundReason;
-    FFiskParam.RefundDateTime = Given.RefundDateTime;
-    FFiskParam.RefundInvoiceNo = Given.RefundInvoiceNo;
-    FFiskParam.RefundFiscalNo = Given.RefundFiscalNo;
+    FFiskParam.IsRefund = given.IsRefund;
+    FFiskParam.RefundFMNo = given.RefundFMNo;
+    FFiskParam.RefundReceiptNo = given.RefundReceiptNo;
+    FFiskParam.RefundReason = given.RefundReason;
+    FFiskParam.RefundDateTime = given.RefundDateTime;
+    FFiskParam.RefundInvoiceNo = given.RefundInvoiceNo;
+    FFiskParam.RefundFiscalNo = given.RefundFiscalNo;
   }
 }
 
@@ -180,38 +180,38 @@ const char* BuyerArgumentName(size_t Index) {
 }  // namespace
 
 std::string TMiravokFprn::GenerateUniqueSellNo(int32_t LastDocNo, int32_t CashierNo) const {
-  char Tail[64];
-  std::snprintf(Tail, sizeof Tail, "-%4.4d-%7.7" PRId64, static_cast<int>(CashierNo),
+  char tail[64];
+  std::snprintf(tail, sizeof tail, "-%4.4d-%7.7" PRId64, static_cast<int>(CashierNo),
                 static_cast<int64_t>(LastDocNo) + 1);
-  return FDiagnosticInfo.Text[6] + Tail;
+  return FDiagnosticInfo.Text[6] + tail;
 }
 
 void TMiravokFprn::UpdateInvoiceRange(int Kind, const std::string& Number) {
-  const std::string Name = Kind != 0 ? "credit note" : "invoice";
+  const std::string name = Kind != 0 ? "credit note" : "invoice";
   try {
-    int64_t Start = 0, End = 0, Current = 0;
-    Check(FDevice->GetFPR_InvoiceRange(Kind != 0, Start, End, Current));
-    int64_t First = 0;
+    int64_t start = 0, end = 0, current = 0;
+    Check(FDevice->GetFPR_InvoiceRange(Kind != 0, start, end, current));
+    int64_t first = 0;
     // A number of 0 or less names no document (a receipt file without an invoice number
     // passes 0): it would make the printer issue number 0, so it is skipped like a text
     // that is no number.
-    if (!TryReadInt64(Number, First) || First <= 0) {
-      LogMessage("UpdateInvoiceRange. New " + Name + " num \"" + Number + "\"is invalid integer value ", LogInfo);
+    if (!TryReadInt64(Number, first) || first <= 0) {
+      LogMessage("UpdateInvoiceRange. New " + name + " num \"" + Number + "\"is invalid integer value ", LogInfo);
       return;
     }
-    if (Current < End) {
-      LogMessage("UpdateInvoiceRange. Cant't set new range for " + Name + ". Old range not exhausted", LogInfo);
+    if (current < end) {
+      LogMessage("UpdateInvoiceRange. Cant't set new range for " + name + ". Old range not exhausted", LogInfo);
       return;
     }
     // A range of two numbers that begins with the caller's number; a number at the very
     // top of the type is left to the printer's own check.
-    int64_t Last = First < INT64_MAX ? First + 1 : First;
-    Check(FDevice->SetFPR_InvoiceRange(Kind != 0, First, Last));
-    LogMessage("New  range for " + Name + " added. From " + std::to_string(First) + " to " +
-                   std::to_string(Last),
+    int64_t last = first < INT64_MAX ? first + 1 : first;
+    Check(FDevice->SetFPR_InvoiceRange(Kind != 0, first, last));
+    LogMessage("New  range for " + name + " added. From " + std::to_string(first) + " to " +
+                   std::to_string(last),
                LogInfo);
-  } catch (const std::exception& E) {
-    throw EAbort("Update new " + Name + " nom failed. " + E.what());
+  } catch (const std::exception& e) {
+    throw EAbort("Update new " + name + " nom failed. " + e.what());
   }
 }
 
@@ -222,69 +222,69 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
                                BSTR CashierPass, LONG CashierPOS, BSTR InvNumber, BSTR InvTaxNumber,
                                BSTR InvVATNumber, BSTR InvCompany, BSTR InvCity, BSTR InvAddress,
                                BSTR InvMOL, BSTR InvReceiver, LONG* Res) {
-  const std::string Name = BstrToAnsi(CashierName);
-  const std::string Pass = BstrToAnsi(CashierPass);
-  const std::string Number = BstrToAnsi(InvNumber);
-  const std::string TaxNumber = BstrToAnsi(InvTaxNumber);
-  const std::string VatNumber = BstrToAnsi(InvVATNumber);
-  const std::string Company = BstrToAnsi(InvCompany);
-  const std::string City = BstrToAnsi(InvCity);
-  const std::string Address = BstrToAnsi(InvAddress);
-  const std::string Mol = BstrToAnsi(InvMOL);
-  const std::string Receiver = BstrToAnsi(InvReceiver);
+  const std::string name = BstrToAnsi(CashierName);
+  const std::string pass = BstrToAnsi(CashierPass);
+  const std::string number = BstrToAnsi(InvNumber);
+  const std::string taxNumber = BstrToAnsi(InvTaxNumber);
+  const std::string vatNumber = BstrToAnsi(InvVATNumber);
+  const std::string company = BstrToAnsi(InvCompany);
+  const std::string city = BstrToAnsi(InvCity);
+  const std::string address = BstrToAnsi(InvAddress);
+  const std::string mol = BstrToAnsi(InvMOL);
+  const std::string receiver = BstrToAnsi(InvReceiver);
   // The password is masked: a log file must not give it away.
-  const std::string Line =
-      "StartBon. BonType=" + std::to_string(BonType) + " CashierName=" + QuotedStr(Name) +
-      " CashierPass=" + QuotedStr(MaskPassword(Pass)) + " CashierPOS=" + QuotedStr(std::to_string(CashierPOS)) +
-      " CashierNo=" + QuotedStr(std::to_string(CashierNo)) + " InvNumber=" + QuotedStr(Number) +
-      " InvTaxNumber=" + QuotedStr(TaxNumber) + " InvVATNumber=" + QuotedStr(VatNumber) +
-      " InvCompany=" + QuotedStr(Company) + " InvCity=" + QuotedStr(City) +
-      " InvAddress=" + QuotedStr(Address) + " InvMOL=" + QuotedStr(Mol) +
-      " InvReceiver=" + QuotedStr(Receiver);
+  const std::string line =
+      "StartBon. BonType=" + std::to_string(BonType) + " CashierName=" + QuotedStr(name) +
+      " CashierPass=" + QuotedStr(MaskPassword(pass)) + " CashierPOS=" + QuotedStr(std::to_string(CashierPOS)) +
+      " CashierNo=" + QuotedStr(std::to_string(CashierNo)) + " InvNumber=" + QuotedStr(number) +
+      " InvTaxNumber=" + QuotedStr(taxNumber) + " InvVATNumber=" + QuotedStr(vatNumber) +
+      " InvCompany=" + QuotedStr(company) + " InvCity=" + QuotedStr(city) +
+      " InvAddress=" + QuotedStr(address) + " InvMOL=" + QuotedStr(mol) +
+      " InvReceiver=" + QuotedStr(receiver);
 
   return RunMethod(
-      Res, "StartBon", Line,
+      Res, "StartBon", line,
       [&] {
         FReceiptTotal = FPaidTotal = FLastPrice = FLastQuantity = 0;
         FNonFiscalOpen = false;
         FLastVATGroup = 1;
         FPLUNumbering = PLUNumbering != 0;
 
-        const std::string* Buyer[7] = {&Company, &VatNumber, &TaxNumber, &City, &Address, &Mol, &Receiver};
-        for (size_t I = 0; I < 7; ++I) FClientData.Text[I] = Cut(*Buyer[I], TClientData::MaxLength);
+        const std::string* buyer[7] = {&company, &vatNumber, &taxNumber, &city, &address, &mol, &receiver};
+        for (size_t i = 0; i < 7; ++i) FClientData.Text[i] = Cut(*buyer[i], TClientData::MaxLength);
         FClientData.Text[7].clear();
         FClientData.Text[8].clear();
 
-        const bool Refund = BonType == BonRefund || BonType == BonCreditNote;
-        PrepareReceiptData(Refund);
+        const bool refund = BonType == BonRefund || BonType == BonCreditNote;
+        PrepareReceiptData(refund);
 
         CheckConnected();
 
-        std::string OperName = Name;
-        if (OperName.empty()) {
-          GetReceiptText(1, OperName);
-          OperName += " " + std::to_string(CashierNo);
+        std::string operName = name;
+        if (operName.empty()) {
+          GetReceiptText(1, operName);
+          operName += " " + std::to_string(CashierNo);
         }
-        if (FLineLength > 0) OperName = Cut(OperName, FLineLength);
+        if (FLineLength > 0) operName = Cut(operName, FLineLength);
 
         // Arguments the printer cannot take are refused before anything is sent. The
         // password goes into the opening only without the ONLINE mode (2 to 4); elsewhere
         // only the operator step below carries it, which passes over a password it cannot
         // send.
-        const bool ExOpening = FOnline && BonType >= BonFiscal && BonType <= BonCreditNote;
-        const bool PasswordOpening = !FOnline && BonType >= BonFiscal && BonType <= BonInvoice2;
+        const bool exOpening = FOnline && BonType >= BonFiscal && BonType <= BonCreditNote;
+        const bool passwordOpening = !FOnline && BonType >= BonFiscal && BonType <= BonInvoice2;
         CheckUnsignedArgument(CashierNo, UINT16_MAX, "CashierNo");
-        if (PasswordOpening) {
-          int32_t Number = 0;
-          CheckTextArgument(TTextField::OperatorPassword, Pass, "CashierPass");
-          if (!Pass.empty() && !device_commands::ParseInt32(Pass, Number)) RaiseInvalidArgument("CashierPass");
+        if (passwordOpening) {
+          int32_t passwordValue = 0;
+          CheckTextArgument(TTextField::OperatorPassword, pass, "CashierPass");
+          if (!pass.empty() && !device_commands::ParseInt32(pass, passwordValue)) RaiseInvalidArgument("CashierPass");
         }
-        if (ExOpening) CheckTextArgument(TTextField::ExOperName, OperName, "CashierName");
+        if (exOpening) CheckTextArgument(TTextField::ExOperName, operName, "CashierName");
         if (IsInvoiceType(BonType) || BonType == BonCreditNote) {
-          if (const TBuyerText* Bad = ShiftingBuyerText(FClientData))
-            RaiseInvalidArgument(BuyerArgumentName(Bad->Index));
+          if (const TBuyerText* bad = ShiftingBuyerText(FClientData))
+            RaiseInvalidArgument(BuyerArgumentName(bad->Index));
         }
-        if (Refund) {
+        if (refund) {
           if (!FOnline) throw EAbort("Refund not supported.");
           // Without refund data the extended opening would open a sale.
           if (!FRefundDataGiven) RaiseInvalidArgument("RefundParams");
@@ -297,76 +297,76 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
           Check(FDevice->FPR_CloseOpenReceipts(), LogTag::CancelRec);
 
         if (FOnline) {
-          int32_t LastDocNo = 0;
-          Check(FDevice->GetFPR_LastDocNumber(LastDocNo));
+          int32_t lastDocNo = 0;
+          Check(FDevice->GetFPR_LastDocNumber(lastDocNo));
           FFiskParam.OperNo = CashierNo;
-          FFiskParam.OperName = OperName;
+          FFiskParam.OperName = operName;
           if (!FSellNoGiven || TrimControls(FFiskParam.UniqueSellNo).empty())
-            FFiskParam.UniqueSellNo = GenerateUniqueSellNo(LastDocNo, CashierNo);
+            FFiskParam.UniqueSellNo = GenerateUniqueSellNo(lastDocNo, CashierNo);
           FFiskParam.IsInvoice = IsInvoiceType(BonType);
-          FFiskParam.InvoiceNo = IsInvoiceType(BonType) ? ReadInt64Or0(Number) : 0;
+          FFiskParam.InvoiceNo = IsInvoiceType(BonType) ? ReadInt64Or0(number) : 0;
         }
 
-        if (IsInvoiceType(BonType)) UpdateInvoiceRange(0, Number);
-        if (BonType == BonCreditNote) UpdateInvoiceRange(1, Number);
+        if (IsInvoiceType(BonType)) UpdateInvoiceRange(0, number);
+        if (BonType == BonCreditNote) UpdateInvoiceRange(1, number);
 
-        const std::string ExTag = LogTag::OpenFiscBonEx;
-        if (ExOpening) {
+        const std::string exTag = LogTag::OpenFiscBonEx;
+        if (exOpening) {
           // What the extended opening would refuse before sending is refused here, before
           // the operator step sends anything.
-          TDataBuffer Data;
+          TDataBuffer data;
           try {
-            TBaseDevice::BuildOpenFiscBonExData(FFiskParam, Data);
-          } catch (const ECmdException& E) {
-            throw ECRException(E.Code, ExTag + TBaseDevice::ErrorCodeText(E.Code, E.Message));
+            TBaseDevice::BuildOpenFiscBonExData(FFiskParam, data);
+          } catch (const ECmdException& e) {
+            throw ECRException(e.Code, exTag + TBaseDevice::ErrorCodeText(e.Code, e.Message));
           }
         }
 
-        if (!FDevice->SetFPR_Operator(static_cast<uint16_t>(CashierNo), Pass, OperName))
+        if (!FDevice->SetFPR_Operator(static_cast<uint16_t>(CashierNo), pass, operName))
           LogMessage("Set operator failed." + FDevice->FErrorText, LogInfo);
 
-        int32_t AllReceipt = 0, FiscReceipt = 0;
+        int32_t allReceipt = 0, fiscReceipt = 0;
         // Send is the opening command; an opening that went to the link uses up the data
         // given for it, whatever its answer.
-        auto Open = [&](auto&& Send, const std::string& Tag, bool CarriesSellNo) {
-          const uint32_t Before = FDevice->FChangingCommandsSent;
-          const std::string SellNo = CarriesSellNo ? FFiskParam.UniqueSellNo : std::string();
-          const bool Ok = Send();
-          if (FDevice->FChangingCommandsSent != Before) UseUpReceiptData(SellNo);
-          Check(Ok, Tag);
+        auto open = [&](auto&& Send, const std::string& Tag, bool CarriesSellNo) {
+          const uint32_t before = FDevice->FChangingCommandsSent;
+          const std::string sellNo = CarriesSellNo ? FFiskParam.UniqueSellNo : std::string();
+          const bool ok = Send();
+          if (FDevice->FChangingCommandsSent != before) UseUpReceiptData(sellNo);
+          Check(ok, Tag);
         };
-        auto OpenEx = [&] {
-          Open([&] { return FDevice->FPR_OpenFiscBonEx(FFiskParam, AllReceipt, FiscReceipt); }, ExTag, true);
+        auto openEx = [&] {
+          open([&] { return FDevice->FPR_OpenFiscBonEx(FFiskParam, allReceipt, fiscReceipt); }, exTag, true);
         };
-        auto OpenPlain = [&](bool Invoice, const std::string& Tag) {
-          Open([&] {
-            return FDevice->FPR_OpenFiscBon(static_cast<uint16_t>(CashierNo), Pass, CashierPOS, Invoice,
-                                            AllReceipt, FiscReceipt);
+        auto openPlain = [&](bool Invoice, const std::string& Tag) {
+          open([&] {
+            return FDevice->FPR_OpenFiscBon(static_cast<uint16_t>(CashierNo), pass, CashierPOS, Invoice,
+                                            allReceipt, fiscReceipt);
           }, Tag, false);
         };
         switch (BonType) {
           case BonNonFiscal:
-            Open([&] { return FDevice->FPR_OpenNonFiscBon(AllReceipt, FiscReceipt); }, "", false);
+            open([&] { return FDevice->FPR_OpenNonFiscBon(allReceipt, fiscReceipt); }, "", false);
             FNonFiscalOpen = true;
             break;
           case BonFiscal:
             if (FOnline)
-              OpenEx();
+              openEx();
             else
-              OpenPlain(false, "");
+              openPlain(false, "");
             break;
           case BonInvoice:
           case BonInvoice2:
             if (FOnline) {
               FFiskParam.IsInvoice = true;
-              OpenEx();
+              openEx();
             } else {
-              OpenPlain(true, ExTag);
+              openPlain(true, exTag);
             }
             break;
           case BonRefund:
           case BonCreditNote:
-            OpenEx();
+            openEx();
             break;
           default:
             break;  // any other type opens nothing
@@ -387,21 +387,21 @@ HRESULT TMiravokFprn::EndBon(LONG* Res) {
     try {
       CheckConnected();
       CheckPrinterStatus();
-      int32_t AllReceipt = 0, FiscReceipt = 0;
+      int32_t allReceipt = 0, fiscReceipt = 0;
       if (FNonFiscalOpen) {
-        Check(FDevice->FPR_CloseNonFiscBon(AllReceipt));
+        Check(FDevice->FPR_CloseNonFiscBon(allReceipt));
       } else {
-        bool IsOpen = false, HasTender = false;
-        int32_t Items = 0;
-        double Amount = 0, Tender = 0;
-        Check(FDevice->GetFPR_TransactionStatus(true, IsOpen, Items, Amount, Tender, HasTender));
-        if (IsOpen) {
+        bool isOpen = false, hasTender = false;
+        int32_t items = 0;
+        double amount = 0, tender = 0;
+        Check(FDevice->GetFPR_TransactionStatus(true, isOpen, items, amount, tender, hasTender));
+        if (isOpen) {
           // Without a tender field in the answer the payments cannot be judged here: the
           // printer's close decides.
-          if (HasTender && AmountCents(Tender) < AmountCents(Amount)) UnderpaidCleanup(Amount, Tender);
+          if (hasTender && AmountCents(tender) < AmountCents(amount)) UnderpaidCleanup(amount, tender);
           if (FBonType == BonInvoice || FBonType == BonInvoice2 || FBonType == BonCreditNote)
             Check(FDevice->FPR_SetInvoiceClient(FClientData));
-          Check(FDevice->FPR_CloseFiscBon(AllReceipt, FiscReceipt));
+          Check(FDevice->FPR_CloseFiscBon(allReceipt, fiscReceipt));
           if (FPrintInvDublicate) {
             Check(FDevice->FPR_PrintDuplicate());
             LogMessage("Print receipt duplicate. /Receipt completed without error!/", LogInfo);
@@ -413,8 +413,8 @@ HRESULT TMiravokFprn::EndBon(LONG* Res) {
       }
       LogMessage("Receipt completed", LogInfo);
       if (Res) *Res = 0;
-    } catch (const std::exception& E) {
-      FinishFailedEndBon(E);
+    } catch (const std::exception& e) {
+      FinishFailedEndBon(e);
       return;
     }
     ResetAfterEndBon();
@@ -438,9 +438,9 @@ bool TMiravokFprn::ReceiptStillOpen() {
   if (!FDevice || !FDevice->IsConnected()) return false;
   // The link failed: the printer may well have the receipt still; it is not asked again.
   if (FLastErrorCode > 100 && FLastErrorCode < 200) return true;
-  TDataBuffer Status;
-  if (!FDevice->GetFPR_Status(true, Status)) return true;
-  return IsAnyReceiptOpen(Status);
+  TDataBuffer status;
+  if (!FDevice->GetFPR_Status(true, status)) return true;
+  return IsAnyReceiptOpen(status);
 }
 
 void TMiravokFprn::ResetAfterEndBon() {
@@ -453,18 +453,18 @@ void TMiravokFprn::ResetAfterEndBon() {
 void TMiravokFprn::UnderpaidCleanup(double Amount, double Tender) {
   // Whether the printer still lets the receipt be cancelled tells what the cleanup will
   // do with it: cancel it, or pay the rest in cash and close it.
-  bool CanVoid = false, IsInvoice = false;
-  double Total = 0;
-  const bool Known = FDevice->GetFPR_ReceiptTotal(CanVoid, Total, IsInvoice);
+  bool canVoid = false, isInvoice = false;
+  double total = 0;
+  const bool known = FDevice->GetFPR_ReceiptTotal(canVoid, total, isInvoice);
   Check(FDevice->FPR_CloseOpenReceipts());
-  std::string Done;
-  if (!Known)
-    Done = "cancelled or closed with the rest paid in cash";
-  else if (CanVoid)
-    Done = "cancelled";
+  std::string done;
+  if (!known)
+    done = "cancelled or closed with the rest paid in cash";
+  else if (canVoid)
+    done = "cancelled";
   else
-    Done = "closed with the rest of " + AmountText2To4(Amount - Tender) + " paid in cash";
-  LogMessage("EndBon. Payments are not enough. The open receipt was " + Done + ".", LogInfo);
+    done = "closed with the rest of " + AmountText2To4(Amount - Tender) + " paid in cash";
+  LogMessage("EndBon. Payments are not enough. The open receipt was " + done + ".", LogInfo);
   throw ECRException(ErrNotInitialized, "Payments are not enough. TotalSum:" + AmountText2To4(Amount) +
                                             "; Tender:" + AmountText2To4(Tender) + ")");
 }
@@ -484,34 +484,34 @@ HRESULT TMiravokFprn::VoidCurrentReciept(LONG* Res) {
 
 HRESULT TMiravokFprn::SetRefundParams(LONG FiscalBlock, LONG Reason, LONG RecieptNo, BSTR InvDate,
                                       BSTR InvoiceNom, LONG* Res) {
-  const std::string Date = BstrToAnsi(InvDate);
-  const std::string Invoice = BstrToAnsi(InvoiceNom);
-  const std::string Line = "SetRefundParams. FiscalBlock: \"" + std::to_string(FiscalBlock) + "\", Reason: \"" +
-                           std::to_string(Reason) + "\", \", InvDate: \"" + Date + "\", \", InvoiceNom: \"" +
-                           Invoice + "\", \", RecieptNo: \"" + std::to_string(RecieptNo) + "\". ";
-  return RunMethod(Res, "SetRefundParams failed", Line, [&] {
+  const std::string date = BstrToAnsi(InvDate);
+  const std::string invoice = BstrToAnsi(InvoiceNom);
+  const std::string line = "SetRefundParams. FiscalBlock: \"" + std::to_string(FiscalBlock) + "\", Reason: \"" +
+                           std::to_string(Reason) + "\", \", InvDate: \"" + date + "\", \", InvoiceNom: \"" +
+                           invoice + "\", \", RecieptNo: \"" + std::to_string(RecieptNo) + "\". ";
+  return RunMethod(Res, "SetRefundParams failed", line, [&] {
     // Every argument is checked before anything is stored, so that a refused call leaves
     // the refund data of the next receipt as they were.
     if (RecieptNo <= 0)
       throw EAbort("Reciept nom \"" + std::to_string(RecieptNo) + "\" is invalid .");
     // A fiscal memory number has digits only: -5 would go out as "-0000005".
     CheckUnsignedArgument(FiscalBlock, INT32_MAX, "FiscalBlock");
-    double When = 0;
-    if (!TrimControls(Date).empty()) {
-      if (!ParseRefundDate(Date, When)) throw EAbort("Invoice date : \"" + Date + "\" is invalid.");
-      LogMessage("Refund date:" + FormatOleDateTime("yyyy-mm-dd", When) + "T" +
-                     FormatOleDateTime("hh:nn:ss", When),
+    double when = 0;
+    if (!TrimControls(date).empty()) {
+      if (!ParseRefundDate(date, when)) throw EAbort("Invoice date : \"" + date + "\" is invalid.");
+      LogMessage("Refund date:" + FormatOleDateTime("yyyy-mm-dd", when) + "T" +
+                     FormatOleDateTime("hh:nn:ss", when),
                  LogInfo);
     }
-    const char ReasonLetter = RefundReasonCode(Reason);
+    const char reasonLetter = RefundReasonCode(Reason);
 
-    char FmNo[32];
-    std::snprintf(FmNo, sizeof FmNo, "%8.8d", static_cast<int>(FiscalBlock));
-    FFiskParam.RefundFMNo = FmNo;
+    char fmNo[32];
+    std::snprintf(fmNo, sizeof fmNo, "%8.8d", static_cast<int>(FiscalBlock));
+    FFiskParam.RefundFMNo = fmNo;
     FFiskParam.RefundReceiptNo = RecieptNo;
-    FFiskParam.RefundReason = ReasonLetter;
-    FFiskParam.RefundDateTime = When;
-    FFiskParam.RefundInvoiceNo = ReadInt64Or0(Invoice);
+    FFiskParam.RefundReason = reasonLetter;
+    FFiskParam.RefundDateTime = when;
+    FFiskParam.RefundInvoiceNo = ReadInt64Or0(invoice);
     FFiskParam.RefundFiscalNo = FDiagnosticInfo.Text[7];
     FFiskParam.IsRefund = true;
     FRefundDataGiven = true;
@@ -520,17 +520,17 @@ HRESULT TMiravokFprn::SetRefundParams(LONG FiscalBlock, LONG Reason, LONG Reciep
 
 HRESULT TMiravokFprn::AddUniqueSellNom(BSTR SellNom, LONG* Res) {
   return Guard([&] {
-    const std::string Number = BstrToAnsi(SellNom);
-    LogMessage("AddUniqueSellNom.  New sell nom:  \"" + Number + "\". ", LogInfo);
+    const std::string number = BstrToAnsi(SellNom);
+    LogMessage("AddUniqueSellNom.  New sell nom:  \"" + number + "\". ", LogInfo);
     ClearLastError();
     try {
       CheckConnected();
-      if (!IsValidSellNo(Number)) throw EAbort("Sell nom \"" + Number + "\" is invalid.");
-      FFiskParam.UniqueSellNo = Number;
+      if (!IsValidSellNo(number)) throw EAbort("Sell nom \"" + number + "\" is invalid.");
+      FFiskParam.UniqueSellNo = number;
       FSellNoGiven = true;
-    } catch (const std::exception& E) {
+    } catch (const std::exception& e) {
       // A refused number does not stop the receipt: StartBon makes one itself.
-      LogMessage("AddUniqueSellNom. failed. \"" + std::string(E.what()) + "\". Program will generate one.", LogInfo);
+      LogMessage("AddUniqueSellNom. failed. \"" + std::string(e.what()) + "\". Program will generate one.", LogInfo);
       FFiskParam.UniqueSellNo.clear();
       FSellNoGiven = false;
     }

@@ -20,9 +20,9 @@ namespace {
 // A date-time in the log: short date and long time with "." and ":" as separators; the
 // time is left out at exactly midnight. A value that is no date-time gives an empty text.
 std::string DateTimeToStr(double Value) {
-  TOleDateParts P;
-  if (!TryDecodeOleDateTime(Value, P)) return {};
-  if (P.Hour == 0 && P.Minute == 0 && P.Second == 0 && P.MilliSecond == 0)
+  TOleDateParts p;
+  if (!TryDecodeOleDateTime(Value, p)) return {};
+  if (p.Hour == 0 && p.Minute == 0 && p.Second == 0 && p.MilliSecond == 0)
     return FormatOleDateTime("dd.mm.yyyy", Value);
   return FormatOleDateTime("dd.mm.yyyy hh:nn:ss", Value);
 }
@@ -61,10 +61,10 @@ HRESULT TMiravokFprn::RunZReport(LONG* Res) {
 }
 
 HRESULT TMiravokFprn::RunFMBlockReport(LONG StartBlock, LONG EndBlock, LONG Detailed, LONG* Res) {
-  const std::string Line = "[RunFMBlockReport] StartBlock=" + std::to_string(StartBlock) +
+  const std::string line = "[RunFMBlockReport] StartBlock=" + std::to_string(StartBlock) +
                            " EndBlock=" + std::to_string(EndBlock) +
                            " Detailed=" + std::to_string(Detailed);
-  return RunMethod(Res, "RunFMBlockReport failed", Line, [&] {
+  return RunMethod(Res, "RunFMBlockReport failed", line, [&] {
     // Block numbers are unsigned on the wire: -1 would ask for block 4294967295.
     CheckUnsignedArgument(StartBlock, INT32_MAX, "StartBlock");
     CheckUnsignedArgument(EndBlock, INT32_MAX, "EndBlock");
@@ -77,16 +77,16 @@ HRESULT TMiravokFprn::RunFMBlockReport(LONG StartBlock, LONG EndBlock, LONG Deta
 }
 
 HRESULT TMiravokFprn::RunFMDateReport(DATE StartDate, DATE EndDate, LONG Detailed, LONG* Res) {
-  const std::string Line = "[RunFMDateReport] StartDate=" + DateTimeToStr(StartDate) +
+  const std::string line = "[RunFMDateReport] StartDate=" + DateTimeToStr(StartDate) +
                            " EndDate=" + DateTimeToStr(EndDate) +
                            " Detailed=" + std::to_string(Detailed);
-  return RunMethod(Res, "RunFMDateReport failed", Line, [&] {
+  return RunMethod(Res, "RunFMDateReport failed", line, [&] {
     CheckPrinterStatus();
     // Dates the command would refuse (an end date before the start date, a value that is
     // no date) are refused as it refuses them, before a receipt left open is ended.
-    const bool NoDate = FormatOleDateTime("ddmmyy", StartDate).empty() ||
+    const bool noDate = FormatOleDateTime("ddmmyy", StartDate).empty() ||
                         (EndDate != 0 && FormatOleDateTime("ddmmyy", EndDate).empty());
-    if (NoDate || (EndDate != 0 && EndDate < StartDate))
+    if (noDate || (EndDate != 0 && EndDate < StartDate))
       throw ECRException(ErrInvalidInput, TBaseDevice::ErrorCodeText(ErrInvalidInput, ""));
     EnsureNoOpenReceipt();
     Check(FDevice->FPR_FMReportByDate(Detailed != 1, StartDate, EndDate));
@@ -98,10 +98,10 @@ HRESULT TMiravokFprn::RunPLUReport(LONG ZeroFlag, LONG /*PrintFlag*/, LONG* Res)
                    [&] {
                      CheckPrinterStatus();
                      EnsureNoOpenReceipt();
-                     int64_t Closure = 0;
-                     double Total = 0;
-                     std::array<double, 8> VatSums{};
-                     Check(FDevice->FPR_PluReport(ZeroFlag == 1, Closure, Total, VatSums));
+                     int64_t closure = 0;
+                     double total = 0;
+                     std::array<double, 8> vatSums{};
+                     Check(FDevice->FPR_PluReport(ZeroFlag == 1, closure, total, vatSums));
                    });
 }
 
@@ -109,10 +109,10 @@ HRESULT TMiravokFprn::ReportByDepartments(LONG Reset, LONG* Res) {
   // No status check and no open-receipt handling: the printer's own refusal is the answer.
   return RunMethod(Res, "Report by departments failed",
                    "Report by departments.  Reset = \"" + std::to_string(Reset) + "\"", [&] {
-                     int64_t Closure = 0;
-                     double Total = 0;
-                     std::array<double, 8> VatSums{};
-                     Check(FDevice->FPR_DepartmentReport(Reset == 1, Closure, Total, VatSums));
+                     int64_t closure = 0;
+                     double total = 0;
+                     std::array<double, 8> vatSums{};
+                     Check(FDevice->FPR_DepartmentReport(Reset == 1, closure, total, vatSums));
                    });
 }
 
@@ -134,9 +134,9 @@ HRESULT TMiravokFprn::CopyLastBon(LONG* Res) {
 // Cash and drawer
 
 HRESULT TMiravokFprn::InOutMoney(double Ammount, LONG PayType, LONG* Res) {
-  const std::string Line =
+  const std::string line =
       "InOutMoney. Ammount=" + FloatToStr(Ammount) + " PayType=" + std::to_string(PayType);
-  return RunMethod(Res, "InOutMoney failed", Line, [&] {
+  return RunMethod(Res, "InOutMoney failed", line, [&] {
     FiniteArgument(Ammount, "Ammount");
     CheckPrinterStatus();
     EnsureNoOpenReceipt();
@@ -146,17 +146,17 @@ HRESULT TMiravokFprn::InOutMoney(double Ammount, LONG PayType, LONG* Res) {
 }
 
 HRESULT TMiravokFprn::OpenCashDrawer(LONG PulseTime, LONG* Res) {
-  const std::string Line =
+  const std::string line =
       "OpenCashDrawer. Pulse width: \"" + std::to_string(PulseTime) + "\" ms.";
-  return RunMethod(Res, "OpenCashDrawer", Line, [&] {
-    LONG Pulse = PulseTime;
-    if (Pulse < 0 || Pulse > 100) {
-      Pulse = DefaultDrawerPulse;
+  return RunMethod(Res, "OpenCashDrawer", line, [&] {
+    LONG pulse = PulseTime;
+    if (pulse < 0 || pulse > 100) {
+      pulse = DefaultDrawerPulse;
       LogMessage("OpenCashDrawer. Invalid pulse width. Default pulse used [" +
                      std::to_string(DefaultDrawerPulse) + " ms.]",
                  LogInfo);
     }
-    Check(FDevice->FPR_OpenDrawer(static_cast<uint16_t>(Pulse)));
+    Check(FDevice->FPR_OpenDrawer(static_cast<uint16_t>(pulse)));
   });
 }
 
@@ -166,10 +166,10 @@ HRESULT TMiravokFprn::OpenCashDrawer(LONG PulseTime, LONG* Res) {
 HRESULT TMiravokFprn::GetClock(DATE* Res) {
   if (Res) *Res = 0;
   return RunMethod(nullptr, "Get FP date and time failed", "Get FP clock", [&] {
-    double When = 0;
-    Check(FDevice->GetFPR_DateTime(When));
-    LogMessage("Get FP date and time: " + DateTimeToStr(When), LogInfo);
-    if (Res) *Res = When;
+    double when = 0;
+    Check(FDevice->GetFPR_DateTime(when));
+    LogMessage("Get FP date and time: " + DateTimeToStr(when), LogInfo);
+    if (Res) *Res = when;
   });
 }
 
@@ -184,9 +184,9 @@ HRESULT TMiravokFprn::SetClock(DATE Val, LONG* Res) {
 HRESULT TMiravokFprn::GetLastDocNumber(LONG* Res) {
   if (Res) *Res = 0;
   return RunMethod(nullptr, "GetLastBonNumber failed", "Get last doc nom", [&] {
-    int32_t Number = 0;
-    Check(FDevice->GetFPR_LastDocNumber(Number));
-    if (Res) *Res = Number;
+    int32_t number = 0;
+    Check(FDevice->GetFPR_LastDocNumber(number));
+    if (Res) *Res = number;
   });
 }
 
@@ -194,9 +194,9 @@ HRESULT TMiravokFprn::ReadRangeNumber(BSTR* Res, bool CreditNote, const std::str
                                       const std::string& CallLine) {
   if (Res) *Res = nullptr;
   return RunMethod(nullptr, Context, CallLine, [&] {
-    int64_t Start = 0, End = 0, Current = 0;
-    Check(FDevice->GetFPR_InvoiceRange(CreditNote, Start, End, Current));
-    SetBstrResult(Res, std::to_string(Current));
+    int64_t start = 0, end = 0, current = 0;
+    Check(FDevice->GetFPR_InvoiceRange(CreditNote, start, end, current));
+    SetBstrResult(Res, std::to_string(current));
   });
 }
 
@@ -212,9 +212,9 @@ HRESULT TMiravokFprn::ReadDiagnosticText(BSTR* Res, size_t Slot, const std::stri
                                          const std::string& CallLine) {
   if (Res) *Res = nullptr;
   return RunMethod(nullptr, Context, CallLine, [&] {
-    TDiagnosticInfo Info;
-    Check(FDevice->GetFPR_DiagnosticInfo(true, Info));
-    SetBstrResult(Res, Info.Text[Slot]);
+    TDiagnosticInfo info;
+    Check(FDevice->GetFPR_DiagnosticInfo(true, info));
+    SetBstrResult(Res, info.Text[Slot]);
   });
 }
 
@@ -235,9 +235,9 @@ HRESULT TMiravokFprn::GetHardwareStatus(BSTR* Status, LONG* Res) {
   return RunMethod(Res, "GetHardwareStatus failed", "Get hardware status", [&] {
     Check(FDevice->GetFPR_Status(true, FStatusBytes));
     // The status is reported, not judged: error bits still give Res 0.
-    std::string Text;
-    FDevice->StatusErrorsTextAndCode(FStatusBytes, Text);
-    SetBstrResult(Status, Text);
+    std::string text;
+    FDevice->StatusErrorsTextAndCode(FStatusBytes, text);
+    SetBstrResult(Status, text);
   });
 }
 
@@ -245,12 +245,12 @@ HRESULT TMiravokFprn::CheckPRNStatus(LONG* Status, LONG* Res) {
   if (Status) *Status = 4;
   return RunMethod(Res, "CheckPRNStatus failed", "", [&] {
     CheckPrinterStatus();
-    LONG Value = 1;  // ready
+    LONG value = 1;  // ready
     if (IsStatusBitSet(FStatusBytes, StatusBit::FiscalOpen))
-      Value = 2;  // fiscal receipt open
+      value = 2;  // fiscal receipt open
     else if (IsStatusBitSet(FStatusBytes, StatusBit::NonFiscalOpen))
-      Value = 3;  // non-fiscal receipt open
-    if (Status) *Status = Value;
+      value = 3;  // non-fiscal receipt open
+    if (Status) *Status = value;
   });
 }
 
@@ -258,9 +258,9 @@ HRESULT TMiravokFprn::CheckPRNStatus(LONG* Status, LONG* Res) {
 // Customer display: nothing is driven.
 
 HRESULT TMiravokFprn::DisplayPrint(BSTR Line1, BSTR Line2, LONG* Res) {
-  const std::string Line = "[DisplayPrint] Line1=" + QuotedStr(BstrToAnsi(Line1)) +
+  const std::string line = "[DisplayPrint] Line1=" + QuotedStr(BstrToAnsi(Line1)) +
                            " Line2=" + QuotedStr(BstrToAnsi(Line2));
-  return RunMethod(Res, "DisplayPrint", Line, [] {}, NoConnectionCheck);
+  return RunMethod(Res, "DisplayPrint", line, [] {}, NoConnectionCheck);
 }
 
 HRESULT TMiravokFprn::DisplayTop(BSTR Text, LONG* Res) {

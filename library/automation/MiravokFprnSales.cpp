@@ -24,9 +24,9 @@ bool IsQuoteChar(char Ch) { return Ch == '\'' || Ch == '"'; }
 
 double RoundAmount(double X) {
   if (std::fabs(X) < 0.00001) return 0;
-  double Out = 0;
-  ParseWireNumber(FormatWireAmount(X), Out);
-  return Out;
+  double out = 0;
+  ParseWireNumber(FormatWireAmount(X), out);
+  return out;
 }
 
 std::string QuantityText(double Value) { return FormatWireQuantity(Value); }
@@ -34,76 +34,76 @@ std::string QuantityText(double Value) { return FormatWireQuantity(Value); }
 std::string AmountText(double Value) { return FormatWireAmount(Value); }
 
 std::string PercentText(double Value) {
-  std::string S = FormatWireAmount(Value);
-  const bool Negative = !S.empty() && S[0] == '-';
-  if (Negative) S.erase(0, 1);
-  if (S.find('.') < 2) S.insert(0, 2 - S.find('.'), '0');
-  return (Negative ? "-" : "") + S + "%  ";
+  std::string s = FormatWireAmount(Value);
+  const bool negative = !s.empty() && s[0] == '-';
+  if (negative) s.erase(0, 1);
+  if (s.find('.') < 2) s.insert(0, 2 - s.find('.'), '0');
+  return (negative ? "-" : "") + s + "%  ";
 }
 
 std::string DecimalComma(std::string Text) {
-  for (char& Ch : Text)
-    if (Ch == '.') Ch = ',';
+  for (char& ch : Text)
+    if (ch == '.') ch = ',';
   return Text;
 }
 
 std::string JustifyLine(const std::string& Left, const std::string& Right, int Width) {
-  const size_t Length = Left.size() + 1 + Right.size();
-  const size_t Target = Width > 0 ? static_cast<size_t>(Width) : 0;
-  const size_t Blanks = 1 + (Length < Target ? Target - Length : 0);
-  return Left + std::string(Blanks, ' ') + Right;
+  const size_t length = Left.size() + 1 + Right.size();
+  const size_t target = Width > 0 ? static_cast<size_t>(Width) : 0;
+  const size_t blanks = 1 + (length < target ? target - length : 0);
+  return Left + std::string(blanks, ' ') + Right;
 }
 
 std::string WrapText(const std::string& Text, int Width) {
-  const size_t Limit = Width > 0 ? static_cast<size_t>(Width) : 0;
-  std::vector<std::string> Lines;
-  std::string Line;
+  const size_t limit = Width > 0 ? static_cast<size_t>(Width) : 0;
+  std::vector<std::string> lines;
+  std::string line;
   // Index in Line just after its last usable break character; 0: none yet.
-  size_t BreakAfter = 0;
-  char Quote = '\0';
-  for (size_t I = 0; I < Text.size(); ++I) {
-    const char Ch = Text[I];
-    if (Quote == '\0' && Ch == '\r' && I + 1 < Text.size() && Text[I + 1] == '\n') {
-      Lines.push_back(std::move(Line));
-      Line.clear();
-      BreakAfter = 0;
-      ++I;
+  size_t breakAfter = 0;
+  char quote = '\0';
+  for (size_t i = 0; i < Text.size(); ++i) {
+    const char ch = Text[i];
+    if (quote == '\0' && ch == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n') {
+      lines.push_back(std::move(line));
+      line.clear();
+      breakAfter = 0;
+      ++i;
       continue;
     }
-    Line += Ch;
-    if (Quote != '\0') {
-      if (Ch == Quote) Quote = '\0';
-    } else if (IsQuoteChar(Ch)) {
-      Quote = Ch;
-    } else if (IsBreakChar(Ch) && Line.size() > 1) {
-      BreakAfter = Line.size();
+    line += ch;
+    if (quote != '\0') {
+      if (ch == quote) quote = '\0';
+    } else if (IsQuoteChar(ch)) {
+      quote = ch;
+    } else if (IsBreakChar(ch) && line.size() > 1) {
+      breakAfter = line.size();
     }
-    if (Quote == '\0' && BreakAfter > 0 && Line.size() >= Limit) {
-      Lines.push_back(Line.substr(0, BreakAfter));
-      Line.erase(0, BreakAfter);
-      BreakAfter = 0;
+    if (quote == '\0' && breakAfter > 0 && line.size() >= limit) {
+      lines.push_back(line.substr(0, breakAfter));
+      line.erase(0, breakAfter);
+      breakAfter = 0;
     }
   }
-  Lines.push_back(std::move(Line));
-  std::string Out;
-  for (size_t I = 0; I < Lines.size(); ++I) {
-    if (I > 0) Out += "\r\n";
-    Out += Lines[I];
+  lines.push_back(std::move(line));
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) out += "\r\n";
+    out += lines[i];
   }
-  return Out;
+  return out;
 }
 
 std::string ApplyPrintAttribute(const std::string& Text, const std::string& Command, bool Extended) {
   if (!Extended) return Text;
-  std::string Key = TrimControls(Command);
-  for (char& Ch : Key)
-    if (Ch >= 'a' && Ch <= 'z') Ch = static_cast<char>(Ch - 'a' + 'A');
-  const char* Switch = nullptr;
-  if (Key == "BOLD") Switch = "^#5;";
-  else if (Key == "DBWIDTH") Switch = "^#3;";
-  else if (Key == "DBSTRIKE") Switch = "^#4;";
-  if (!Switch) return Text;
-  return Switch + Text + "^#2;";
+  std::string key = TrimControls(Command);
+  for (char& ch : key)
+    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+  const char* switchTag = nullptr;
+  if (key == "BOLD") switchTag = "^#5;";
+  else if (key == "DBWIDTH") switchTag = "^#3;";
+  else if (key == "DBSTRIKE") switchTag = "^#4;";
+  if (!switchTag) return Text;
+  return switchTag + Text + "^#2;";
 }
 
 char VatGroupLetter(int32_t VatGroup) {
@@ -111,9 +111,9 @@ char VatGroupLetter(int32_t VatGroup) {
 }
 
 char PaymentLetter(int32_t PayType) {
-  static constexpr char Letters[] = {'P', 'P', 'N', 'C', 'D', 'I', 'J', 'K', 'L', 'M', 'Q', 'R'};
+  static constexpr char letters[] = {'P', 'P', 'N', 'C', 'D', 'I', 'J', 'K', 'L', 'M', 'Q', 'R'};
   if (PayType < 0 || PayType > 11) throw EAbort("Invalid pay type nom: " + std::to_string(PayType) + ".");
-  return Letters[PayType];
+  return letters[PayType];
 }
 
 int64_t AmountCents(double Amount) { return WireHundredths(Amount); }
@@ -122,9 +122,9 @@ int64_t AmountCents(double Amount) { return WireHundredths(Amount); }
 // The non-fiscal layout.
 
 std::string TNonFiscalLayout::Word(std::uint8_t Id) const {
-  std::string Text;
-  GetReceiptText(Locale, Id, Text);
-  return Text;
+  std::string text;
+  GetReceiptText(Locale, Id, text);
+  return text;
 }
 
 std::string TNonFiscalLayout::SeparatorLine() const {
@@ -146,49 +146,49 @@ std::string TNonFiscalLayout::RefundLine(double Value) const {
 std::vector<std::string> TNonFiscalLayout::DiscountLines(int32_t DiscType, double Value, double LastPrice,
                                                          double LastQuantity, double ReceiptTotal,
                                                          char Letter, double& Amount) const {
-  const std::string Name = Word(Value < 0 ? 3 : 4);
-  std::vector<std::string> Lines;
+  const std::string name = Word(Value < 0 ? 3 : 4);
+  std::vector<std::string> lines;
   switch (DiscType) {
     case 1:
       Amount = RoundAmount(LastPrice * LastQuantity / 100 * Value);
-      Lines.push_back(JustifyLine(Name + "  " + PercentText(Value),
+      lines.push_back(JustifyLine(name + "  " + PercentText(Value),
                                   DecimalComma(AmountText(Amount)) + " " + Letter, Width));
       break;
     case 2:
-      Lines.push_back(JustifyLine(Word(5), DecimalComma(AmountText(ReceiptTotal)), Width));
+      lines.push_back(JustifyLine(Word(5), DecimalComma(AmountText(ReceiptTotal)), Width));
       // The small offset keeps a product that lies just below a half (by binary noise) on
       // the side of the half.
       Amount = RoundAmount(ReceiptTotal / 100 * Value + (Value >= 0 ? 0.001 : -0.001));
-      Lines.push_back(DecimalComma(
-          JustifyLine(Name + " " + PercentText(Value), AmountText(Amount) + " " + Letter, Width)));
+      lines.push_back(DecimalComma(
+          JustifyLine(name + " " + PercentText(Value), AmountText(Amount) + " " + Letter, Width)));
       break;
     case 3:
       Amount = RoundAmount(Value);
-      Lines.push_back(DecimalComma(JustifyLine(Name, AmountText(Value) + " " + Letter, Width)));
+      lines.push_back(DecimalComma(JustifyLine(name, AmountText(Value) + " " + Letter, Width)));
       break;
     default:
       throw EAbort("Invalid discount type.");
   }
-  return Lines;
+  return lines;
 }
 
 std::vector<std::string> TNonFiscalLayout::PaymentLines(int32_t PayType, double Amount, double ReceiptTotal,
                                                         double PaidBefore) const {
-  std::vector<std::string> Lines;
+  std::vector<std::string> lines;
   if (AmountCents(PaidBefore) == 0) {
-    Lines.push_back(SeparatorLine());
-    Lines.push_back(JustifyLine(Word(6), DecimalComma(AmountText(ReceiptTotal)), Width));
-    Lines.push_back(SeparatorLine());
+    lines.push_back(SeparatorLine());
+    lines.push_back(JustifyLine(Word(6), DecimalComma(AmountText(ReceiptTotal)), Width));
+    lines.push_back(SeparatorLine());
   }
-  Lines.push_back(Word(8) + " " + PaymentLetter(PayType));
-  Lines.push_back(JustifyLine(Word(PayType == 1 ? 52 : 53), DecimalComma(AmountText(Amount)), Width));
-  return Lines;
+  lines.push_back(Word(8) + " " + PaymentLetter(PayType));
+  lines.push_back(JustifyLine(Word(PayType == 1 ? 52 : 53), DecimalComma(AmountText(Amount)), Width));
+  return lines;
 }
 
 std::optional<std::string> TNonFiscalLayout::ChangeLine(double PaidTotal, double ReceiptTotal) const {
-  const int64_t Change = AmountCents(PaidTotal) - AmountCents(ReceiptTotal);
-  if (Change <= 0) return std::nullopt;
-  return JustifyLine(Word(7), DecimalComma(AmountText(static_cast<double>(Change) / 100)), Width);
+  const int64_t change = AmountCents(PaidTotal) - AmountCents(ReceiptTotal);
+  if (change <= 0) return std::nullopt;
+  return JustifyLine(Word(7), DecimalComma(AmountText(static_cast<double>(change) / 100)), Width);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -206,15 +206,15 @@ bool IsPrinterReceipt(int32_t BonType) { return BonType >= 2 && BonType <= 6; }
 }  // namespace
 
 void TMiravokFprn::PrintFormattedLine(const std::string& Text, const std::string& Command) {
-  const std::string Line = ApplyPrintAttribute(Text, Command, SupportsExtendedCommands());
+  const std::string line = ApplyPrintAttribute(Text, Command, SupportsExtendedCommands());
   if (FNonFiscalOpen)
-    Check(FDevice->FPR_PrintNonFiscText(Line));
+    Check(FDevice->FPR_PrintNonFiscText(line));
   else
-    Check(FDevice->FPR_PrintFiscText(Line));
+    Check(FDevice->FPR_PrintFiscText(line));
 }
 
 void TMiravokFprn::PrintLines(const std::vector<std::string>& Lines) {
-  for (const std::string& Line : Lines) PrintFormattedLine(Line, "");
+  for (const std::string& line : Lines) PrintFormattedLine(line, "");
 }
 
 void TMiravokFprn::GetDepartmentSum(std::uint8_t DepNo, TDepartmentSum& Sum) {
@@ -224,54 +224,54 @@ void TMiravokFprn::GetDepartmentSum(std::uint8_t DepNo, TDepartmentSum& Sum) {
 
 HRESULT TMiravokFprn::AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity, LONG VATGroup,
                              LONG* Res) {
-  const std::string NumbText = BstrToAnsi(Numb);
-  const std::string NameText = BstrToAnsi(Name);
-  const std::string CallLine = "Add plu. Numb=" + QuotedStr(NumbText) + " Name=" + QuotedStr(NameText) +
+  const std::string numbText = BstrToAnsi(Numb);
+  const std::string nameText = BstrToAnsi(Name);
+  const std::string callLine = "Add plu. Numb=" + QuotedStr(numbText) + " Name=" + QuotedStr(nameText) +
                                " Price=" + FloatToStr(Price) + " Quantity=" + FloatToStr(Quantity) +
                                " VATGroup=" + std::to_string(VATGroup);
-  return RunMethod(Res, "Add plu failed", CallLine, [&] {
+  return RunMethod(Res, "Add plu failed", callLine, [&] {
     FiniteArgument(Price, "Price");
     FiniteArgument(Quantity, "Quantity");
     FiniteArgument(Price * Quantity, "Price");
     if (IsPrinterReceipt(FBonType)) {
       CheckVatGroupArgument(VATGroup, "VATGroup");
-      CheckTextArgument(TTextField::SaleText, NumbText, "Numb");
-      CheckTextArgument(TTextField::SaleSecondText, NameText, "Name");
+      CheckTextArgument(TTextField::SaleText, numbText, "Numb");
+      CheckTextArgument(TTextField::SaleSecondText, nameText, "Name");
     }
-    const char Letter = VatGroupLetter(VATGroup);
-    const double Amount = RoundAmount(Price * Quantity);
-    FReceiptTotal += Amount;
+    const char letter = VatGroupLetter(VATGroup);
+    const double amount = RoundAmount(Price * Quantity);
+    FReceiptTotal += amount;
     FLastPrice = Price;
     FLastQuantity = Quantity;
     FLastVATGroup = static_cast<std::uint8_t>(VATGroup);
-    const bool Negative = Price < 0 || Quantity < 0;
+    const bool negative = Price < 0 || Quantity < 0;
     if (FBonType == BonNonFiscal) {
-      const TNonFiscalLayout Layout{FLocale, FLineLength};
-      if (FPLUNumbering) PrintFormattedLine(Layout.NumberLine(NumbText, Quantity, Price), "");
-      PrintFormattedLine(Layout.AmountLine(NameText, Amount, Letter), "");
-      if (Negative) PrintFormattedLine(Layout.RefundLine(Price * Quantity), "");
+      const TNonFiscalLayout layout{FLocale, FLineLength};
+      if (FPLUNumbering) PrintFormattedLine(layout.NumberLine(numbText, Quantity, Price), "");
+      PrintFormattedLine(layout.AmountLine(nameText, amount, letter), "");
+      if (negative) PrintFormattedLine(layout.RefundLine(Price * Quantity), "");
     } else if (IsPrinterReceipt(FBonType)) {
       if (IsInvoiceType(FBonType)) PrintFormattedLine(" ", "");
       // Any negative part makes the sale a return: a negative price, a positive quantity.
-      double SentPrice = Price, SentQuantity = Quantity;
-      if (Negative) {
-        SentPrice = -std::fabs(Price);
-        SentQuantity = std::fabs(Quantity);
+      double sentPrice = Price, sentQuantity = Quantity;
+      if (negative) {
+        sentPrice = -std::fabs(Price);
+        sentQuantity = std::fabs(Quantity);
       }
-      Check(FDevice->FPR_Sale(NumbText, NameText, Letter, SentPrice, SentQuantity, 0));
+      Check(FDevice->FPR_Sale(numbText, nameText, letter, sentPrice, sentQuantity, 0));
     }
   });
 }
 
 HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double Price,
                                   double Quantity, LONG VATGrp, LONG* Res) {
-  const std::string NumbText = BstrToAnsi(Numb);
-  const std::string NameText = BstrToAnsi(Name);
-  const std::string CallLine = "AddDeprtPlu. Numb=" + QuotedStr(NumbText) + " Name=" + QuotedStr(NameText) +
+  const std::string numbText = BstrToAnsi(Numb);
+  const std::string nameText = BstrToAnsi(Name);
+  const std::string callLine = "AddDeprtPlu. Numb=" + QuotedStr(numbText) + " Name=" + QuotedStr(nameText) +
                                " Price=" + FloatToStr(Price) + " Quantity=" + FloatToStr(Quantity) +
                                " DeprtmentNo=" + std::to_string(DeprtmentNo) +
                                ". VAT no=" + std::to_string(VATGrp);
-  return RunMethod(Res, "AddDeprtPlu failed", CallLine, [&] {
+  return RunMethod(Res, "AddDeprtPlu failed", callLine, [&] {
     if (DeprtmentNo < 1 || DeprtmentNo > 50)
       throw ECRException(ErrInvalidInput, "Invalid department No:" + std::to_string(DeprtmentNo) +
                                               ". It has to be between 1 and 50");
@@ -281,138 +281,138 @@ HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double
     // The group and the name may reprogram the department (where an LF would start the
     // department's second text); the name goes into the sale with the number.
     CheckVatGroupArgument(VATGrp, "VATGrp");
-    CheckTextArgument(TTextField::DepartmentName, NameText, "Name");
+    CheckTextArgument(TTextField::DepartmentName, nameText, "Name");
     if (IsPrinterReceipt(FBonType)) {
-      CheckTextArgument(TTextField::SaleText, NumbText, "Numb");
-      CheckTextArgument(TTextField::SaleSecondText, NameText, "Name");
+      CheckTextArgument(TTextField::SaleText, numbText, "Numb");
+      CheckTextArgument(TTextField::SaleSecondText, nameText, "Name");
     }
-    const auto DepNo = static_cast<std::uint8_t>(DeprtmentNo);
-    const char Letter = VatGroupLetter(VATGrp);
+    const auto depNo = static_cast<std::uint8_t>(DeprtmentNo);
+    const char letter = VatGroupLetter(VATGrp);
 
     // The department as the printer holds it: its definition, or else its totals. Either
     // read of a programmed department carries its VAT letter, or it fails.
-    std::string DepName, DepText;
-    char DepLetter = Letter;
-    bool Programmed = true;
-    if (!FDevice->GetFPR_DepartmentInfo(DeprtmentNo, DepName, DepText, DepLetter)) {
-      TDepartmentSum Sum;
-      GetDepartmentSum(DepNo, Sum);
-      Programmed = Sum.Marker == 'P';
-      DepName = Sum.Name;
-      DepLetter = Sum.TaxGroup;
+    std::string depName, depText;
+    char depLetter = letter;
+    bool programmed = true;
+    if (!FDevice->GetFPR_DepartmentInfo(DeprtmentNo, depName, depText, depLetter)) {
+      TDepartmentSum sum;
+      GetDepartmentSum(depNo, sum);
+      programmed = sum.Marker == 'P';
+      depName = sum.Name;
+      depLetter = sum.TaxGroup;
     }
-    auto Upper = [](std::string S) {
-      for (char& Ch : S)
-        if (Ch >= 'a' && Ch <= 'z') Ch = static_cast<char>(Ch - 'a' + 'A');
+    auto upper = [](std::string S) {
+      for (char& ch : S)
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
       return S;
     };
-    if (!Programmed || Upper(DepName) != Upper(TrimControls(NameText)) || DepLetter != Letter) {
-      TDepartmentInfo Info;
-      Info.Number = DepNo;
-      Info.TaxGroup = Letter;
-      Info.Name = NameText;
-      Check(FDevice->SetFPR_Department(Info));
+    if (!programmed || upper(depName) != upper(TrimControls(nameText)) || depLetter != letter) {
+      TDepartmentInfo info;
+      info.Number = depNo;
+      info.TaxGroup = letter;
+      info.Name = nameText;
+      Check(FDevice->SetFPR_Department(info));
     }
     // A department that was not programmed had no letter of its own: it has the one it
     // was just given.
-    if (!Programmed) DepLetter = Letter;
+    if (!programmed) depLetter = letter;
 
-    const double Amount = RoundAmount(Price * Quantity);
-    FReceiptTotal += Amount;
+    const double amount = RoundAmount(Price * Quantity);
+    FReceiptTotal += amount;
     FLastPrice = Price;
     FLastQuantity = Quantity;
     FLastVATGroup = static_cast<std::uint8_t>(VATGrp);
     if (FBonType == BonNonFiscal) {
-      const TNonFiscalLayout Layout{FLocale, FLineLength};
-      if (FPLUNumbering) PrintFormattedLine(Layout.NumberLine(NumbText, Quantity, Price), "");
-      PrintFormattedLine(Layout.AmountLine(NameText, Amount, DepLetter), "");
-      if (Price < 0 || Quantity < 0) PrintFormattedLine(Layout.RefundLine(Price * Quantity), "");
+      const TNonFiscalLayout layout{FLocale, FLineLength};
+      if (FPLUNumbering) PrintFormattedLine(layout.NumberLine(numbText, Quantity, Price), "");
+      PrintFormattedLine(layout.AmountLine(nameText, amount, depLetter), "");
+      if (Price < 0 || Quantity < 0) PrintFormattedLine(layout.RefundLine(Price * Quantity), "");
     } else if (IsPrinterReceipt(FBonType)) {
       if (FBonType != 2 && FBonType != 5) PrintFormattedLine(" ", "");
-      Check(FDevice->FPR_SaleByDepartment(NumbText, NameText, DepNo, Price, Quantity, 0));
+      Check(FDevice->FPR_SaleByDepartment(numbText, nameText, depNo, Price, Quantity, 0));
     }
   });
 }
 
 HRESULT TMiravokFprn::AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, double Price,
                                  LONG VATGrp, LONG* Res) {
-  const std::string CallLine = "Add prog plu. Numb=\"" + std::to_string(Numb) + "\" Quantity=" +
+  const std::string callLine = "Add prog plu. Numb=\"" + std::to_string(Numb) + "\" Quantity=" +
                                FloatToStr(Quantity) + "\" Department No: " + std::to_string(DeprtmentNo) +
                                "\", Price=" + FloatToStr(Price) + "\" VatGrp No: " + std::to_string(VATGrp);
-  return RunMethod(Res, "Add prog Plu failed", CallLine, [&] {
+  return RunMethod(Res, "Add prog Plu failed", callLine, [&] {
     FiniteArgument(Quantity, "Quantity");
     FiniteArgument(Price, "Price");
     CheckUnsignedArgument(Numb, INT32_MAX, "Numb");
     // The article as programmed in the printer. A failed read (the printer's answer that it
     // has no such article among them) leaves the caller's price and VAT group.
-    TPluData Plu;
-    Plu.TaxGroup = VatGroupLetter(VATGrp);
-    double UnitPrice = Price;
-    char Letter = VatGroupLetter(VATGrp);
-    std::string ArticleName;
-    if (FDevice->GetFPR_PluData(Numb, Plu) && Plu.PluNo != -1) {
-      UnitPrice = Plu.UnitPrice;
-      Letter = Plu.TaxGroup;
-      ArticleName = Plu.Name;
+    TPluData plu;
+    plu.TaxGroup = VatGroupLetter(VATGrp);
+    double unitPrice = Price;
+    char letter = VatGroupLetter(VATGrp);
+    std::string articleName;
+    if (FDevice->GetFPR_PluData(Numb, plu) && plu.PluNo != -1) {
+      unitPrice = plu.UnitPrice;
+      letter = plu.TaxGroup;
+      articleName = plu.Name;
     }
-    FiniteArgument(UnitPrice * Quantity, "Quantity");
+    FiniteArgument(unitPrice * Quantity, "Quantity");
 
-    const double Amount = RoundAmount(UnitPrice * Quantity);
+    const double amount = RoundAmount(unitPrice * Quantity);
     if (FBonType == BonNonFiscal) {
-      const TNonFiscalLayout Layout{FLocale, FLineLength};
-      if (FPLUNumbering) PrintFormattedLine(Layout.NumberLine(std::to_string(Numb), Quantity, UnitPrice), "");
-      PrintFormattedLine(Layout.AmountLine(ArticleName, Amount, Letter), "");
-      if (Quantity < 0) PrintFormattedLine(Layout.RefundLine(UnitPrice), "");
+      const TNonFiscalLayout layout{FLocale, FLineLength};
+      if (FPLUNumbering) PrintFormattedLine(layout.NumberLine(std::to_string(Numb), Quantity, unitPrice), "");
+      PrintFormattedLine(layout.AmountLine(articleName, amount, letter), "");
+      if (Quantity < 0) PrintFormattedLine(layout.RefundLine(unitPrice), "");
     } else if (IsPrinterReceipt(FBonType)) {
       if (FBonType != 2 && FBonType != 5) PrintFormattedLine(" ", "");
       Check(FDevice->FPR_SaleProgPlu(false, Numb, DeprtmentNo, Quantity, 0, false));
     }
-    FReceiptTotal += Amount;
-    FLastPrice = UnitPrice;
+    FReceiptTotal += amount;
+    FLastPrice = unitPrice;
     FLastQuantity = Quantity;
-    FLastVATGroup = static_cast<std::uint8_t>(static_cast<std::uint8_t>(Letter) - 191);
+    FLastVATGroup = static_cast<std::uint8_t>(static_cast<std::uint8_t>(letter) - 191);
   });
 }
 
 HRESULT TMiravokFprn::AddLine(BSTR Line, BSTR Command, LONG WordWrap, LONG* Res) {
-  const std::string Text = BstrToAnsi(Line);
-  const std::string CommandText = BstrToAnsi(Command);
-  const std::string CallLine = "Add Line=" + QuotedStr(Text) + ", WordWrap=" + std::to_string(WordWrap) +
-                               ", Command=" + CommandText;
-  return RunMethod(Res, "AddLine failed", CallLine, [&] {
+  const std::string text = BstrToAnsi(Line);
+  const std::string commandText = BstrToAnsi(Command);
+  const std::string callLine = "Add Line=" + QuotedStr(text) + ", WordWrap=" + std::to_string(WordWrap) +
+                               ", Command=" + commandText;
+  return RunMethod(Res, "AddLine failed", callLine, [&] {
     if (WordWrap <= 0) {
-      PrintFormattedLine(Text, CommandText);
+      PrintFormattedLine(text, commandText);
       return;
     }
-    for (const std::string& Piece : SplitLines(WrapText(Text, FLineLength)))
-      PrintFormattedLine(Piece, CommandText);
+    for (const std::string& piece : SplitLines(WrapText(text, FLineLength)))
+      PrintFormattedLine(piece, commandText);
   });
 }
 
 HRESULT TMiravokFprn::AddDiscount(LONG DiscType, double Value, LONG* Res) {
-  const std::string CallLine =
+  const std::string callLine =
       "Add discount. DiscType=" + std::to_string(DiscType) + " Value=" + FloatToStr(Value);
-  return RunMethod(Res, "Add discount failed.", CallLine, [&] {
+  return RunMethod(Res, "Add discount failed.", callLine, [&] {
     FiniteArgument(Value, "Value");
     if (FBonType == BonNonFiscal) {
-      const TNonFiscalLayout Layout{FLocale, FLineLength};
-      double Amount = 0;
-      PrintLines(Layout.DiscountLines(DiscType, Value, FLastPrice, FLastQuantity, FReceiptTotal,
-                                      VatGroupLetter(FLastVATGroup), Amount));
-      FReceiptTotal += Amount;
+      const TNonFiscalLayout layout{FLocale, FLineLength};
+      double amount = 0;
+      PrintLines(layout.DiscountLines(DiscType, Value, FLastPrice, FLastQuantity, FReceiptTotal,
+                                      VatGroupLetter(FLastVATGroup), amount));
+      FReceiptTotal += amount;
       return;
     }
-    double SubTotal = 0;
-    std::array<double, 8> VatSums{};
+    double subTotal = 0;
+    std::array<double, 8> vatSums{};
     switch (DiscType) {
       case 1:
         Check(FDevice->FPR_DiscountLastItem(false, Value));
         break;
       case 2:
-        Check(FDevice->FPR_SubTotal(false, false, false, SubTotal, VatSums, Value));
+        Check(FDevice->FPR_SubTotal(false, false, false, subTotal, vatSums, Value));
         break;
       case 3:
-        Check(FDevice->FPR_SubTotal(false, true, false, SubTotal, VatSums, Value));
+        Check(FDevice->FPR_SubTotal(false, true, false, subTotal, vatSums, Value));
         break;
       default:
         throw EAbort("Invalid discount type.");
@@ -423,82 +423,82 @@ HRESULT TMiravokFprn::AddDiscount(LONG DiscType, double Value, LONG* Res) {
 void TMiravokFprn::AddPaymentAmount(int32_t PayType, double Value, double Rate, const char* ValueName,
                                     const char* RateName,
                                     const std::function<bool(char Letter, double Amount)>& SendToPrinter) {
-  const char Letter = PaymentLetter(PayType);
+  const char letter = PaymentLetter(PayType);
   FiniteArgument(Value, ValueName);
   FiniteArgument(Rate, RateName);
   FiniteArgument(Value * Rate, ValueName);
   // The amount in the receipt's currency: what the layout shows and the running sum counts.
-  const double Amount = RoundAmount(Value * Rate);
+  const double amount = RoundAmount(Value * Rate);
   if (FBonType == BonNonFiscal) {
-    const TNonFiscalLayout Layout{FLocale, FLineLength};
-    PrintLines(Layout.PaymentLines(PayType, Amount, FReceiptTotal, FPaidTotal));
-    FPaidTotal += Amount;
-    if (auto Change = Layout.ChangeLine(FPaidTotal, FReceiptTotal)) PrintFormattedLine(*Change, "");
+    const TNonFiscalLayout layout{FLocale, FLineLength};
+    PrintLines(layout.PaymentLines(PayType, amount, FReceiptTotal, FPaidTotal));
+    FPaidTotal += amount;
+    if (auto change = layout.ChangeLine(FPaidTotal, FReceiptTotal)) PrintFormattedLine(*change, "");
   } else if (IsPrinterReceipt(FBonType)) {
-    Check(SendToPrinter(Letter, Amount));
-    FPaidTotal += Amount;
+    Check(SendToPrinter(letter, amount));
+    FPaidTotal += amount;
   }
 }
 
 HRESULT TMiravokFprn::AddPayment(LONG Number, BSTR Name, double Ammount, double Cource, LONG* Res) {
-  const std::string CallLine = "Add payment. Pay type nom=" + std::to_string(Number) + ", Name=" +
+  const std::string callLine = "Add payment. Pay type nom=" + std::to_string(Number) + ", Name=" +
                                QuotedStr(BstrToAnsi(Name)) + ", Ammount=" + FloatToStr(Ammount) +
                                ", Cource=" + FloatToStr(Cource);
-  return RunMethod(Res, "Add payment failed", CallLine, [&] {
+  return RunMethod(Res, "Add payment failed", callLine, [&] {
     AddPaymentAmount(Number, Ammount, Cource, "Ammount", "Cource", [&](char Letter, double Amount) {
-      char PaidCode = '\0';
-      double Amount2 = 0;
-      return FDevice->FPR_Payment("", "", Letter, Amount, PaidCode, Amount2);
+      char paidCode = '\0';
+      double amount2 = 0;
+      return FDevice->FPR_Payment("", "", Letter, Amount, paidCode, amount2);
     });
   });
 }
 
 HRESULT TMiravokFprn::AddPaymentByCurrncy(LONG PayNo, BSTR PayText, double PayAmount, double PayCourse,
                                           BSTR CurrAbrev, LONG* Res) {
-  const std::string Currency = BstrToAnsi(CurrAbrev);
-  const std::string CallLine = "Add payment and currency. Pay type nom=" + std::to_string(PayNo) +
+  const std::string currency = BstrToAnsi(CurrAbrev);
+  const std::string callLine = "Add payment and currency. Pay type nom=" + std::to_string(PayNo) +
                                ", PayText=" + QuotedStr(BstrToAnsi(PayText)) +
                                ", PayAmount=" + FloatToStr(PayAmount) + ", Cource=" + FloatToStr(PayCourse) +
-                               ", CurrAbrev=" + Currency;
-  return RunMethod(Res, "Add payment failed", CallLine, [&] {
+                               ", CurrAbrev=" + currency;
+  return RunMethod(Res, "Add payment failed", callLine, [&] {
     // The printer gets the foreign amount and the rate, and converts it itself.
     AddPaymentAmount(PayNo, PayAmount, PayCourse, "PayAmount", "PayCourse", [&](char Letter, double) {
-      char PaidCode = '\0';
-      double Amount2 = 0;
-      return FDevice->FPR_PaymentByCurrency("", "", Letter, PayAmount, PayCourse, Currency, PaidCode,
-                                            Amount2);
+      char paidCode = '\0';
+      double amount2 = 0;
+      return FDevice->FPR_PaymentByCurrency("", "", Letter, PayAmount, PayCourse, currency, paidCode,
+                                            amount2);
     });
   });
 }
 
 HRESULT TMiravokFprn::AddBarcode(BSTR BData, LONG BType, LONG BHeight, LONG BHri, LONG* Res) {
-  const std::string Data = BstrToAnsi(BData);
-  const std::string CallLine = " Add Barcode.  BData=" + QuotedStr(Data) + ", BType=" + std::to_string(BType) +
+  const std::string data = BstrToAnsi(BData);
+  const std::string callLine = " Add Barcode.  BData=" + QuotedStr(data) + ", BType=" + std::to_string(BType) +
                                ", BHeight=" + std::to_string(BHeight) + ", BHri=" + std::to_string(BHri);
-  return RunMethod(Res, "AddBarcode failed", CallLine, [&] {
-    auto Quoted = [](LONG N) { return "\"" + std::to_string(N) + "\""; };
-    const std::string Tag = LogTag::AddBarcode;
-    LONG Type = BType, Height = BHeight, Hri = BHri;
-    if (Type < 1 || Type > 6) {
-      LogMessage(Tag + "Invalid barcode type " + Quoted(BType) + ". Using default type (QR code)", LogInfo);
-      Type = 6;
+  return RunMethod(Res, "AddBarcode failed", callLine, [&] {
+    auto quoted = [](LONG N) { return "\"" + std::to_string(N) + "\""; };
+    const std::string tag = LogTag::AddBarcode;
+    LONG type = BType, height = BHeight, hri = BHri;
+    if (type < 1 || type > 6) {
+      LogMessage(tag + "Invalid barcode type " + quoted(BType) + ". Using default type (QR code)", LogInfo);
+      type = 6;
     }
-    if (Hri != 0 && Hri != 1) {
-      LogMessage(Tag + "Invalid hri value " + Quoted(BHri) +
-                     ". Valid values are 0 or 1. Using default value " + Quoted(1),
+    if (hri != 0 && hri != 1) {
+      LogMessage(tag + "Invalid hri value " + quoted(BHri) +
+                     ". Valid values are 0 or 1. Using default value " + quoted(1),
                  LogInfo);
-      Hri = 1;
+      hri = 1;
     }
-    if (Height < 0 || Height > 200) {
-      LogMessage(Tag + "Invalid height value " + Quoted(BHeight) +
-                     ". Valid values are 0 or 200. Using default value " + Quoted(100),
+    if (height < 0 || height > 200) {
+      LogMessage(tag + "Invalid height value " + quoted(BHeight) +
+                     ". Valid values are 0 or 200. Using default value " + quoted(100),
                  LogInfo);
-      Height = 100;
+      height = 100;
     }
     // A height the printer refuses leaves the one it has.
-    if (!FDevice->SetFPR_BarcodeHeight(static_cast<std::uint16_t>(Height)))
-      LogMessage(Tag + "Cant' set height " + Quoted(Height) + ". Printer error: " + FDevice->FErrorText, LogInfo);
-    Check(FDevice->FPR_PrintBarcode(Type, Data, Hri == 1));
+    if (!FDevice->SetFPR_BarcodeHeight(static_cast<std::uint16_t>(height)))
+      LogMessage(tag + "Cant' set height " + quoted(height) + ". Printer error: " + FDevice->FErrorText, LogInfo);
+    Check(FDevice->FPR_PrintBarcode(type, data, hri == 1));
   });
 }
 

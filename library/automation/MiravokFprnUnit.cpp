@@ -32,13 +32,13 @@ void SetBstrResult(BSTR* Target, std::string_view Text) {
 }
 
 std::string QuotedStr(std::string_view Text) {
-  std::string S = "'";
-  for (char C : Text) {
-    S += C;
-    if (C == '\'') S += '\'';
+  std::string s = "'";
+  for (char c : Text) {
+    s += c;
+    if (c == '\'') s += '\'';
   }
-  S += '\'';
-  return S;
+  s += '\'';
+  return s;
 }
 
 std::string FloatToStr(double Value) {
@@ -126,12 +126,12 @@ void TMiravokFprn::CheckConnected() {
 void TMiravokFprn::SetLastErrorFrom(const std::exception& E, const std::string& Context,
                                     const std::string& Extra) {
   FLastErrorMessage = "[" + Context + "] " + E.what() + " " + Extra;
-  const auto* Own = dynamic_cast<const ECRException*>(&E);
-  FLastErrorCode = Own ? Own->Code : ErrNotInitialized;
+  const auto* own = dynamic_cast<const ECRException*>(&E);
+  FLastErrorCode = own ? own->Code : ErrNotInitialized;
   if ((FLastErrorCode == ErrInvalidInput || FLastErrorCode == ErrNotInitialized) && FDevice &&
       FDevice->FChangingCommandsSent > 0) {
-    const int32_t Device = FDevice->FErrorCode;
-    FLastErrorCode = Device != 0 && Device != ErrInvalidInput && Device != ErrNotInitialized ? Device
+    const int32_t device = FDevice->FErrorCode;
+    FLastErrorCode = device != 0 && device != ErrInvalidInput && device != ErrNotInitialized ? device
                                                                                            : ErrInvalidAnswer;
   }
   LogMessage(FLastErrorMessage, LogError);
@@ -139,13 +139,13 @@ void TMiravokFprn::SetLastErrorFrom(const std::exception& E, const std::string& 
 
 void TMiravokFprn::RaiseDeviceError(const std::string& Tag) {
   if (!FDevice) throw ECRException(ErrNotInitialized, TextNotInitialized);
-  std::string Text = FDevice->FErrorText;
-  int32_t Code = FDevice->FErrorCode;
-  if (Code == 0) {
-    Code = ErrNotInitialized;
-    if (Text.empty()) Text = "Device operation failed";
+  std::string text = FDevice->FErrorText;
+  int32_t code = FDevice->FErrorCode;
+  if (code == 0) {
+    code = ErrNotInitialized;
+    if (text.empty()) text = "Device operation failed";
   }
-  throw ECRException(Code, Tag + Text);
+  throw ECRException(code, Tag + text);
 }
 
 void TMiravokFprn::GetReceiptText(std::uint8_t Id, std::string& Text) const {
@@ -177,94 +177,94 @@ HRESULT TMiravokFprn::GetDriverVersion(BSTR* Res) { return TextOut(Res, DriverVe
 HRESULT TMiravokFprn::GetDriverVendor(BSTR* Res) { return TextOut(Res, DriverVendorText); }
 
 HRESULT TMiravokFprn::GetPrinterModel(BSTR* Res) {
-  const auto Entry = EnterCall();
-  const auto& T = FDiagnosticInfo.Text;
-  return TextOut(Res, T[0] + " [" + T[6] + " " + T[1] + "]");
+  const auto entry = EnterCall();
+  const auto& t = FDiagnosticInfo.Text;
+  return TextOut(Res, t[0] + " [" + t[6] + " " + t[1] + "]");
 }
 
 HRESULT TMiravokFprn::get_LogFilePath(BSTR* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return TextOut(Value, FLogFilePath);
 }
 
 HRESULT TMiravokFprn::put_LogFilePath(BSTR value) {
   return Guard([&] {
     FLogFilePath.clear();
-    std::string Folder = BstrToAnsi(value);
-    if (Folder.empty()) return;
-    std::error_code Ec;
-    if (!std::filesystem::is_directory(Folder, Ec)) {
-      std::filesystem::create_directories(Folder, Ec);
+    std::string folder = BstrToAnsi(value);
+    if (folder.empty()) return;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+      std::filesystem::create_directories(folder, ec);
       // A folder that cannot be made leaves logging off; the put still succeeds.
-      if (!std::filesystem::is_directory(Folder, Ec)) return;
+      if (!std::filesystem::is_directory(folder, ec)) return;
     }
-    FLogFilePath = WithSlash(Folder);
+    FLogFilePath = WithSlash(folder);
   });
 }
 
 HRESULT TMiravokFprn::get_PrintInvDublicate(LONG* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return NumberOut(Value, FPrintInvDublicate ? 1 : 0);
 }
 
 HRESULT TMiravokFprn::put_PrintInvDublicate(LONG value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   FPrintInvDublicate = value != 0;
   return S_OK;
 }
 
 HRESULT TMiravokFprn::get_LastErrorCode(LONG* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return NumberOut(Value, FLastErrorCode);
 }
 
 HRESULT TMiravokFprn::get_LastErrorMessage(BSTR* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return TextOut(Value, FLastErrorMessage);
 }
 
 HRESULT TMiravokFprn::get_LineLength(LONG* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return NumberOut(Value, FLineLength);
 }
 
 HRESULT TMiravokFprn::get_ComPort(LONG* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return NumberOut(Value, FComPort);
 }
 
 HRESULT TMiravokFprn::GetLastError(LONG, BSTR* Res) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return TextOut(Res, FLastErrorMessage);
 }
 
 HRESULT TMiravokFprn::GetErrCodeText(LONG, LONG, BSTR* Res) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return TextOut(Res, FLastErrorMessage);
 }
 
 HRESULT TMiravokFprn::get_LastUniqueSellNo(BSTR* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return TextOut(Value, FLastUniqueSellNo);
 }
 
 HRESULT TMiravokFprn::get_FPName(BSTR* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return TextOut(Value, FDiagnosticInfo.Text[0]);
 }
 
 HRESULT TMiravokFprn::get_FPSerial(BSTR* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return TextOut(Value, FDiagnosticInfo.Text[6]);
 }
 
 HRESULT TMiravokFprn::get_FPFiscalNom(BSTR* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return TextOut(Value, FDiagnosticInfo.Text[7]);
 }
 
 HRESULT TMiravokFprn::get_FPVersion(BSTR* Value) {
-  const auto Entry = EnterCall();
+  const auto entry = EnterCall();
   return TextOut(Value, FDiagnosticInfo.Text[1] + " " + FDiagnosticInfo.Text[2]);
 }
 
@@ -276,38 +276,38 @@ HRESULT TMiravokFprn::get_FPDateTimeAsString(BSTR* Value) {
   *Value = nullptr;
   return Guard([&] {
     LogMessage("Get FP date time As String ..", LogInfo);
-    DATE When = 0;
-    GetClock(&When);  // clears the last error and records its own failure
-    if (When > 0) SetBstrResult(Value, FormatOleDateTime("ddmmyyyyhhnnss", When));
+    DATE when = 0;
+    GetClock(&when);  // clears the last error and records its own failure
+    if (when > 0) SetBstrResult(Value, FormatOleDateTime("ddmmyyyyhhnnss", when));
   });
 }
 
 HRESULT TMiravokFprn::put_FPDateTimeAsString(BSTR value) {
-  const std::string Text = BstrToAnsi(value);
+  const std::string text = BstrToAnsi(value);
   return RunMethod(
-      nullptr, "Set date/time failed", "Set FP date/time from string=\"" + Text + "\"",
+      nullptr, "Set date/time failed", "Set FP date/time from string=\"" + text + "\"",
       [&] {
-        if (TrimControls(Text).empty())
+        if (TrimControls(text).empty())
           throw ECRException(ErrInvalidInput, "Empty string for date/time");
-        if (Text.size() < 14) throw ECRException(ErrInvalidInput, "Invalid string for date/time");
+        if (text.size() < 14) throw ECRException(ErrInvalidInput, "Invalid string for date/time");
         CheckConnected();
         // Day, month, year, hour, minute and second; a part that is no number is invalid.
         static constexpr struct {
           std::size_t Pos, Len;
-        } Parts[6] = {{0, 2}, {2, 2}, {4, 4}, {8, 2}, {10, 2}, {12, 2}};
-        int64_t N[6] = {};
-        bool Ok = true;
-        for (int I = 0; I < 6 && Ok; ++I)
-          Ok = ParseWireInteger(std::string_view(Text).substr(Parts[I].Pos, Parts[I].Len), N[I]) &&
-               N[I] >= 0 && N[I] <= 9999;
-        double When = 0;
-        if (!Ok || !TryEncodeOleDateTime(int(N[2]), int(N[1]), int(N[0]), int(N[3]), int(N[4]),
-                                         int(N[5]), 0, When))
+        } parts[6] = {{0, 2}, {2, 2}, {4, 4}, {8, 2}, {10, 2}, {12, 2}};
+        int64_t n[6] = {};
+        bool ok = true;
+        for (int i = 0; i < 6 && ok; ++i)
+          ok = ParseWireInteger(std::string_view(text).substr(parts[i].Pos, parts[i].Len), n[i]) &&
+               n[i] >= 0 && n[i] <= 9999;
+        double when = 0;
+        if (!ok || !TryEncodeOleDateTime(int(n[2]), int(n[1]), int(n[0]), int(n[3]), int(n[4]),
+                                         int(n[5]), 0, when))
           throw ECRException(ErrInvalidInput,
-                             "Failed encode string \"" + Text + "\" to date/time");
+                             "Failed encode string \"" + text + "\" to date/time");
         // SetClock records its own failure under its own context.
-        LONG ClockRes = -1;
-        SetClock(When, &ClockRes);
+        LONG clockRes = -1;
+        SetClock(when, &clockRes);
       },
       NoConnectionCheck);
 }
@@ -316,15 +316,15 @@ HRESULT TMiravokFprn::put_FPDateTimeAsString(BSTR value) {
 // Programming an operator
 
 HRESULT TMiravokFprn::SetOperator(LONG OperNom, BSTR OperName, BSTR OperPass, LONG* Res) {
-  const std::string Name = BstrToAnsi(OperName);
-  const std::string Pass = BstrToAnsi(OperPass);
+  const std::string name = BstrToAnsi(OperName);
+  const std::string pass = BstrToAnsi(OperPass);
   // The password is masked in the log: a log file must not give it away.
-  const std::string Line = "Set operator No\"" + std::to_string(OperNom) + "\", OperName=\"" +
-                           Name + "\", Password=\"" + MaskPassword(Pass) + "\"";
-  return RunMethod(Res, "Set operator failed", Line, [&] {
+  const std::string line = "Set operator No\"" + std::to_string(OperNom) + "\", OperName=\"" +
+                           name + "\", Password=\"" + MaskPassword(pass) + "\"";
+  return RunMethod(Res, "Set operator failed", line, [&] {
     CheckUnsignedArgument(OperNom, UINT16_MAX, "OperNom");
-    CheckTextArgument(TTextField::OperatorPassword, Pass, "OperPass");
-    Check(FDevice->SetFPR_Operator(static_cast<uint16_t>(OperNom), Pass, Name));
+    CheckTextArgument(TTextField::OperatorPassword, pass, "OperPass");
+    Check(FDevice->SetFPR_Operator(static_cast<uint16_t>(OperNom), pass, name));
   });
 }
 

@@ -304,7 +304,7 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   HRESULT RunMethod(LONG* Res, const std::string& Context, const std::string& CallLine,
                     TWork&& Work, unsigned Flags = CallDefault) {
     return ComGuard(IMiravokFprn::Iid, MiravokFprnSource, [&]() -> HRESULT {
-      const auto Entry = EnterCall();
+      const auto entry = EnterCall();
       if (Res) *Res = -1;
       try {
         BeginDeviceCall();
@@ -313,8 +313,8 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
         if (!(Flags & NoConnectionCheck)) CheckConnected();
         Work();
         if (Res) *Res = 0;
-      } catch (const std::exception& E) {
-        SetLastErrorFrom(E, Context, "");
+      } catch (const std::exception& e) {
+        SetLastErrorFrom(e, Context, "");
       } catch (...) {
         SetLastErrorFrom(EAbort("Unknown exception"), Context, "");
       }
@@ -327,7 +327,7 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   template <class TBody>
   HRESULT Guard(TBody&& Body) {
     return ComGuard(IMiravokFprn::Iid, MiravokFprnSource, [&]() -> HRESULT {
-      const auto Entry = EnterCall();
+      const auto entry = EnterCall();
       Body();
       return S_OK;
     });

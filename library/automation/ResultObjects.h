@@ -73,7 +73,7 @@ class TXReportData : public TComObject<TXReportData, TDispatchImpl<IXReportData>
 #include "library/automation/ResultProperties.inc"
 
  private:
-  TDoubleField FTotal, FTOTAL_VAT;
+  TDoubleField FTotal, FTOTAL_VAT;  // NOLINT(readability-identifier-naming): named after its property
   TDoubleField FTotalTaxA, FTotalTaxB, FTotalTaxC, FTotalTaxD, FTotalTaxE, FTotalTaxF, FTotalTaxG, FTotalTaxH;
   TDoubleField FTotalPy1, FTotalPy2, FTotalPy3, FTotalPy4, FTotalPy5, FTotalPy6, FTotalPy7, FTotalPy8, FTotalPy9,
       FTotalPy10, FTotalPy11;

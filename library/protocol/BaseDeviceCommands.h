@@ -70,11 +70,11 @@ inline void AddInt(int64_t Value, TDataBuffer& Data) { Add(std::to_string(Value)
 // A strict decimal integer (as ParseWireInteger) within the signed 32-bit range; Value is
 // untouched when Text is none.
 inline bool ParseInt32(std::string_view Text, int32_t& Value) {
-  int64_t V = 0;
-  if (!ParseWireInteger(Text, V) || V < std::numeric_limits<int32_t>::min() ||
-      V > std::numeric_limits<int32_t>::max())
+  int64_t v = 0;
+  if (!ParseWireInteger(Text, v) || v < std::numeric_limits<int32_t>::min() ||
+      v > std::numeric_limits<int32_t>::max())
     return false;
-  Value = static_cast<int32_t>(V);
+  Value = static_cast<int32_t>(v);
   return true;
 }
 

@@ -48,12 +48,12 @@ constexpr double kNoRate = 0.000001;
 
 // Every receipt command: own tests, then CheckStatus; failures recorded with the status.
 TCommand ReceiptCommand(uint8_t Cmd, std::vector<TStatusTest> Before) {
-  TCommand C;
-  C.Cmd = Cmd;
-  C.Before = std::move(Before);
-  C.Check = TStatusCheck::Full;
-  C.Record = TRecordStatus::WithStatus;
-  return C;
+  TCommand c;
+  c.Cmd = Cmd;
+  c.Before = std::move(Before);
+  c.Check = TStatusCheck::Full;
+  c.Record = TRecordStatus::WithStatus;
+  return c;
 }
 
 // The optional two text lines of a sale or payment: Text1, then LF and Text2. Text1 may
@@ -84,13 +84,13 @@ void AddCorrection(char Separator, double Value, TDataBuffer& Data) {
 
 // A percentage outside -Limit..Limit (both in hundredths), judged as it is sent.
 bool PercentOutside(double Value, int64_t Limit) {
-  const int64_t Sent = WireHundredths(Value);
-  return Sent < -Limit || Sent > Limit;
+  const int64_t sent = WireHundredths(Value);
+  return sent < -Limit || sent > Limit;
 }
 
 bool IsVatLetter(char Ch) {
-  const auto B = static_cast<unsigned char>(Ch);
-  return B >= 0xC0 && B <= 0xC7;
+  const auto b = static_cast<unsigned char>(Ch);
+  return b >= 0xC0 && b <= 0xC7;
 }
 
 // The two counters of an opening or closing answer.
@@ -144,10 +144,10 @@ void BuildOpenFiscBonEx(const TFiskParam& P, TDataBuffer& Data) {
   if (P.RefundReason == 'O')
     throw ECmdException(DeviceError::InvalidInput, "Reason " + Quoted("O") + " is invalid for this device.");
   if (P.RefundDateTime > 0) {
-    const std::string Date = FormatOleDateTime("YYYY-MM-DD", P.RefundDateTime);
-    if (Date.empty()) throw ECmdException(DeviceError::InvalidInput, "[RefundDateTime]");
+    const std::string date = FormatOleDateTime("YYYY-MM-DD", P.RefundDateTime);
+    if (date.empty()) throw ECmdException(DeviceError::InvalidInput, "[RefundDateTime]");
     Add(',', Data);
-    Add(Date, Data);
+    Add(date, Data);
     Add('T', Data);
     Add(FormatOleDateTime("hh:nn:ss", P.RefundDateTime), Data);
   }
@@ -169,8 +169,8 @@ constexpr TBuyerText BuyerTexts[] = {
 // Callers' texts inside a request.
 
 const TTextFieldRule& TextFieldRule(TTextField Field) {
-  for (const TTextFieldRule& R : TextFieldRules)
-    if (R.Field == Field) return R;
+  for (const TTextFieldRule& r : TextFieldRules)
+    if (r.Field == Field) return r;
   throw EAbort("No rule for a text field");  // every enumerator has its row
 }
 
@@ -183,13 +183,13 @@ void CheckTextField(TTextField Field, std::string_view Text) {
 }
 
 const TBuyerText* ShiftingBuyerText(const TClientData& Client) {
-  const auto& T = Client.Text;
-  for (const TBuyerText& B : BuyerTexts) {
+  const auto& t = Client.Text;
+  for (const TBuyerText& b : BuyerTexts) {
     // The VAT number is the last field unless a town or an address follows; the town is
     // followed only by an address.
-    if (B.Index == 1 && T[3].empty() && T[4].empty()) continue;
-    if (B.Index == 3 && T[4].empty()) continue;
-    if (!FitsTextField(B.Field, T[B.Index])) return &B;
+    if (b.Index == 1 && t[3].empty() && t[4].empty()) continue;
+    if (b.Index == 3 && t[4].empty()) continue;
+    if (!FitsTextField(b.Field, t[b.Index])) return &b;
   }
   return nullptr;
 }
@@ -197,18 +197,18 @@ const TBuyerText* ShiftingBuyerText(const TClientData& Client) {
 // ---------------------------------------------------------------------------------------
 
 void TBaseDevice::ClearClientData(TClientData& Client) {
-  for (std::string& Text : Client.Text) Text.clear();
+  for (std::string& text : Client.Text) text.clear();
 }
 
 bool TBaseDevice::FPR_OpenFiscBon(uint16_t Operator, const std::string& Password, int32_t Till, bool Invoice,
                                   int32_t& AllReceipt, int32_t& FiscReceipt) {
   AllReceipt = FiscReceipt = 0;
-  TCommand C = ReceiptCommand(cmdOpenFiscBon, OpenFiscalTests);
-  C.After = OpenFiscalAfter;
-  C.Build = [&](TDataBuffer& Data) {
-    int32_t Number = 0;
+  TCommand c = ReceiptCommand(cmdOpenFiscBon, OpenFiscalTests);
+  c.After = OpenFiscalAfter;
+  c.Build = [&](TDataBuffer& Data) {
+    int32_t number = 0;
     CheckTextField(TTextField::OperatorPassword, Password);
-    if (!Password.empty() && !ParseInt32(Password, Number)) throw ECmdException(DeviceError::InvalidInput, "[OperPwd]");
+    if (!Password.empty() && !ParseInt32(Password, number)) throw ECmdException(DeviceError::InvalidInput, "[OperPwd]");
     AddInt(Operator, Data);
     Add(',', Data);
     Add(Password, Data);
@@ -216,8 +216,8 @@ bool TBaseDevice::FPR_OpenFiscBon(uint16_t Operator, const std::string& Password
     AddInt(Till, Data);
     if (Invoice) Add(",I", Data);
   };
-  C.Parse = [&](TAnswer& A) { ReadReceiptCounters(A, AllReceipt, FiscReceipt); };
-  return RunCommand(C);
+  c.Parse = [&](TAnswer& A) { ReadReceiptCounters(A, AllReceipt, FiscReceipt); };
+  return RunCommand(c);
 }
 
 void TBaseDevice::BuildOpenFiscBonExData(const TFiskParam& FiskParam, TDataBuffer& Data) {
@@ -227,23 +227,23 @@ void TBaseDevice::BuildOpenFiscBonExData(const TFiskParam& FiskParam, TDataBuffe
 
 bool TBaseDevice::FPR_OpenFiscBonEx(const TFiskParam& FiskParam, int32_t& AllReceipt, int32_t& FiscReceipt) {
   AllReceipt = FiscReceipt = 0;
-  TCommand C = ReceiptCommand(cmdOpenFiscBonEx, OpenFiscalTests);
-  C.After = OpenFiscalAfter;
-  C.Build = [&FiskParam](TDataBuffer& Data) { BuildOpenFiscBonEx(FiskParam, Data); };
-  C.Parse = [&](TAnswer& A) { ReadReceiptCounters(A, AllReceipt, FiscReceipt); };
+  TCommand c = ReceiptCommand(cmdOpenFiscBonEx, OpenFiscalTests);
+  c.After = OpenFiscalAfter;
+  c.Build = [&FiskParam](TDataBuffer& Data) { BuildOpenFiscBonEx(FiskParam, Data); };
+  c.Parse = [&](TAnswer& A) { ReadReceiptCounters(A, AllReceipt, FiscReceipt); };
   // What the printer answered (or the request as far as it was built) follows "# ".
-  C.AfterRecord = [this](const std::exception& E, const TDataBuffer& Data) {
+  c.AfterRecord = [this](const std::exception& E, const TDataBuffer& Data) {
     if (!dynamic_cast<const ECmdException*>(&E)) return;
-    const std::string Rest = WithoutErrorMarks(BufferToText(Data));
-    if (!Rest.empty()) FErrorText += "# " + Rest;
+    const std::string rest = WithoutErrorMarks(BufferToText(Data));
+    if (!rest.empty()) FErrorText += "# " + rest;
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_Sale(const std::string& Text1, const std::string& Text2, char VatLetter, double Price,
                            double Quantity, double Percent) {
-  TCommand C = ReceiptCommand(cmdSale, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen, JournalEnd});
-  C.Build = [&](TDataBuffer& Data) {
+  TCommand c = ReceiptCommand(cmdSale, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen, JournalEnd});
+  c.Build = [&](TDataBuffer& Data) {
     if (!IsVatLetter(VatLetter)) throw ECmdException(DeviceError::InvalidInput, "[VatGrp]");
     AddTextLines(Text1, Text2, Data);
     Add(TAB, Data);
@@ -252,13 +252,13 @@ bool TBaseDevice::FPR_Sale(const std::string& Text1, const std::string& Text2, c
     AddQuantity(Quantity, Data);
     AddCorrection(',', Percent, Data);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_SaleByDepartment(const std::string& Text1, const std::string& Text2, uint8_t DepartmentNo,
                                        double Price, double Quantity, double Percent) {
-  TCommand C = ReceiptCommand(cmdSale, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
-  C.Build = [&](TDataBuffer& Data) {
+  TCommand c = ReceiptCommand(cmdSale, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
+  c.Build = [&](TDataBuffer& Data) {
     // The quantity and the percentage are judged as they are sent.
     if (WireUnits(Quantity, 3) == 0) throw ECmdException(DeviceError::InvalidInput, "[Qtty]");
     if (DepartmentNo == 0) throw ECmdException(DeviceError::InvalidInput, "[DepartNo]");
@@ -271,13 +271,13 @@ bool TBaseDevice::FPR_SaleByDepartment(const std::string& Text1, const std::stri
     AddQuantity(Quantity, Data);
     AddCorrection(',', Percent, Data);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_SaleProgPlu(bool PrefixD, int32_t PluNo, int32_t DepartmentNo, double Quantity,
                                   double Correction, bool IsAbsolute) {
-  TCommand C = ReceiptCommand(cmdSaleProgPlu, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
-  C.Build = [&](TDataBuffer& Data) {
+  TCommand c = ReceiptCommand(cmdSaleProgPlu, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
+  c.Build = [&](TDataBuffer& Data) {
     if (!IsAbsolute && PercentOutside(Correction, 9999)) throw ECmdException(DeviceError::InvalidInput, "[Perc]");
     if (PrefixD) Add('D', Data);
     AddInt(PluNo, Data);
@@ -289,37 +289,37 @@ bool TBaseDevice::FPR_SaleProgPlu(bool PrefixD, int32_t PluNo, int32_t Departmen
     AddQuantity(Quantity, Data);
     AddCorrection(IsAbsolute ? ';' : ',', Correction, Data);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_SubTotal(bool Print, bool IsAbsolute, bool Display, double& SubTotal,
                                std::array<double, 8>& VatSums, double Value) {
   SubTotal = 0;
   VatSums.fill(0);
-  TCommand C = ReceiptCommand(cmdSubTotal, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen});
-  C.Build = [&](TDataBuffer& Data) {
+  TCommand c = ReceiptCommand(cmdSubTotal, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen});
+  c.Build = [&](TDataBuffer& Data) {
     Add(Print ? '1' : '0', Data);
     Add(Display ? '1' : '0', Data);
     AddCorrection(IsAbsolute ? ';' : ',', Value, Data);
   };
-  C.Parse = [&](TAnswer& A) {
+  c.Parse = [&](TAnswer& A) {
     A.RequireFields(8);
     SubTotal = A.HundredthsField("[SubTotal]");
-    for (size_t N = 1; N <= VatSums.size() && !A.Text.empty(); ++N)
-      VatSums[N - 1] = A.HundredthsField("[VatGRP" + std::to_string(N) + "]");
+    for (size_t n = 1; n <= VatSums.size() && !A.Text.empty(); ++n)
+      VatSums[n - 1] = A.HundredthsField("[VatGRP" + std::to_string(n) + "]");
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_DiscountLastItem(bool IsAmount, double Value) {
-  TCommand C = ReceiptCommand(cmdDiscountLastItem, {NoPaper, FiscalNotOpen, NonFiscalOpen});
-  C.Extra = TRecordExtra::AnswerText;
-  C.Build = [&](TDataBuffer& Data) {
+  TCommand c = ReceiptCommand(cmdDiscountLastItem, {NoPaper, FiscalNotOpen, NonFiscalOpen});
+  c.Extra = TRecordExtra::AnswerText;
+  c.Build = [&](TDataBuffer& Data) {
     Add(IsAmount ? 'A' : 'P', Data);
     Add(',', Data);
     Add(FormatWireAmount(Value), Data);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_Payment(const std::string& Text1, const std::string& Text2, char PayLetter, double Amount,
@@ -332,8 +332,8 @@ bool TBaseDevice::FPR_PaymentByCurrency(const std::string& Text1, const std::str
                                         char& PaidCode, double& Amount2) {
   PaidCode = '\0';
   Amount2 = 0;
-  TCommand C = ReceiptCommand(cmdPayment, {NoPaper, PrinterFault, NonFiscalOpen});
-  C.Build = [&](TDataBuffer& Data) {
+  TCommand c = ReceiptCommand(cmdPayment, {NoPaper, PrinterFault, NonFiscalOpen});
+  c.Build = [&](TDataBuffer& Data) {
     if (PayLetters.find(PayLetter) == std::string_view::npos)
       throw ECmdException(DeviceError::InvalidInput, "[PaidMode]");
     AddTextLines(Text1, Text2, Data);
@@ -351,48 +351,48 @@ bool TBaseDevice::FPR_PaymentByCurrency(const std::string& Text1, const std::str
       Add(TrimBlanks(CurrencyCode), Data);
     }
   };
-  C.Parse = [&](TAnswer& A) { ReadPaymentAnswer(A, PaidCode, Amount2); };
-  return RunCommand(C);
+  c.Parse = [&](TAnswer& A) { ReadPaymentAnswer(A, PaidCode, Amount2); };
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_PrintFiscText(const std::string& Text) {
-  TCommand C = ReceiptCommand(cmdPrintFiscText, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen});
-  Add(Text, C.Data);
-  return RunCommand(C);
+  TCommand c = ReceiptCommand(cmdPrintFiscText, {NoPaper, PrinterFault, NonFiscalOpen, FiscalNotOpen});
+  Add(Text, c.Data);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_SetInvoiceClient(const TClientData& Client) {
-  TCommand C = ReceiptCommand(cmdInvoiceClient, {NoPaper, FiscalNotOpen, NonFiscalOpen});
-  C.Build = [&Client](TDataBuffer& Data) {
-    const auto& T = Client.Text;
-    if (TrimControls(T[2]).empty()) throw ECmdException(DeviceError::InvalidInput, "EIK");
-    if (const TBuyerText* Bad = ShiftingBuyerText(Client)) CheckTextField(Bad->Field, T[Bad->Index]);
+  TCommand c = ReceiptCommand(cmdInvoiceClient, {NoPaper, FiscalNotOpen, NonFiscalOpen});
+  c.Build = [&Client](TDataBuffer& Data) {
+    const auto& t = Client.Text;
+    if (TrimControls(t[2]).empty()) throw ECmdException(DeviceError::InvalidInput, "EIK");
+    if (const TBuyerText* bad = ShiftingBuyerText(Client)) CheckTextField(bad->Field, t[bad->Index]);
     // EIK, the second field, receiver, company, VAT number; then town and address.
-    for (size_t Index : {2, 9, 6, 0}) {
-      Add(T[Index], Data);
+    for (size_t index : {2, 9, 6, 0}) {
+      Add(t[index], Data);
       Add(TAB, Data);
     }
-    Add(T[1], Data);
-    if (!T[3].empty()) {
+    Add(t[1], Data);
+    if (!t[3].empty()) {
       Add(TAB, Data);
-      Add(T[3], Data);
-      if (!T[4].empty()) {
+      Add(t[3], Data);
+      if (!t[4].empty()) {
         Add(LF, Data);
-        Add(T[4], Data);
+        Add(t[4], Data);
       }
-    } else if (!T[4].empty()) {
+    } else if (!t[4].empty()) {
       Add(TAB, Data);
-      Add(T[4], Data);
+      Add(t[4], Data);
     }
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_CloseFiscBon(int32_t& AllReceipt, int32_t& FiscReceipt) {
   AllReceipt = FiscReceipt = 0;
-  TCommand C = ReceiptCommand(cmdCloseFiscBon, {NoPaper, PrinterFault, NonFiscalOpen});
-  C.Parse = [&](TAnswer& A) { ReadReceiptCounters(A, AllReceipt, FiscReceipt); };
-  return RunCommand(C);
+  TCommand c = ReceiptCommand(cmdCloseFiscBon, {NoPaper, PrinterFault, NonFiscalOpen});
+  c.Parse = [&](TAnswer& A) { ReadReceiptCounters(A, AllReceipt, FiscReceipt); };
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_CancelFiscBon() {
@@ -400,114 +400,114 @@ bool TBaseDevice::FPR_CancelFiscBon() {
 }
 
 bool TBaseDevice::FPR_PrintDuplicate() {
-  TCommand C = ReceiptCommand(cmdPrintDuplicate, {NoPaper, FiscalOpen, NonFiscalOpen});
-  Add('1', C.Data);
+  TCommand c = ReceiptCommand(cmdPrintDuplicate, {NoPaper, FiscalOpen, NonFiscalOpen});
+  Add('1', c.Data);
   // The printer refuses a second copy of the same receipt with S1.1.
-  C.MapError = [](ECmdException& E) {
+  c.MapError = [](ECmdException& E) {
     if (E.Code == DeviceError::NotAllowedInMode) E.Code = DeviceError::OnlyOneCopy;
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_OpenNonFiscBon(int32_t& AllReceipt, int32_t& FiscReceipt) {
   AllReceipt = FiscReceipt = 0;
-  TCommand C = ReceiptCommand(cmdOpenNonFiscBon, {NoPaper, PrinterFault, NonFiscalNotOpen, FiscalOpen, ClockNotSet});
-  C.After = {NonFiscalOpenRefusal};
-  C.Parse = [&](TAnswer& A) {
+  TCommand c = ReceiptCommand(cmdOpenNonFiscBon, {NoPaper, PrinterFault, NonFiscalNotOpen, FiscalOpen, ClockNotSet});
+  c.After = {NonFiscalOpenRefusal};
+  c.Parse = [&](TAnswer& A) {
     A.RequireFields(1);
     AllReceipt = A.Int32Field("[AllReceipt]");
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_PrintNonFiscText(const std::string& Text) {
-  TCommand C = ReceiptCommand(cmdPrintNonFiscText, {NoPaper, PrinterFault});
-  Add(Text, C.Data);
-  return RunCommand(C);
+  TCommand c = ReceiptCommand(cmdPrintNonFiscText, {NoPaper, PrinterFault});
+  Add(Text, c.Data);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_CloseNonFiscBon(int32_t& AllReceipt) {
   AllReceipt = 0;
-  TCommand C = ReceiptCommand(cmdCloseNonFiscBon, {NoPaper, PrinterFault});
-  C.Parse = [&](TAnswer& A) {
+  TCommand c = ReceiptCommand(cmdCloseNonFiscBon, {NoPaper, PrinterFault});
+  c.Parse = [&](TAnswer& A) {
     A.RequireFields(1);
     AllReceipt = A.Int32Field("[AllReceipt]");
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_PrintBarcode(int32_t BarcodeType, const std::string& BarcodeData, bool Hri) {
-  TCommand C = ReceiptCommand(cmdPrintBarcode, {NoPaper, PrinterFault});
-  C.Build = [&](TDataBuffer& Data) {
+  TCommand c = ReceiptCommand(cmdPrintBarcode, {NoPaper, PrinterFault});
+  c.Build = [&](TDataBuffer& Data) {
     if (BarcodeType < 1 || BarcodeType > 6) throw ECmdException(DeviceError::InvalidInput, "[BarcodeType]");
     AddInt(BarcodeType, Data);
     Add(Hri ? ',' : ';', Data);
     Add(BarcodeData, Data);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_CloseOpenReceipts() {
-  TDataBuffer Status;
-  if (!GetFPR_Status(true, Status)) return false;
-  int32_t AllReceipt = 0, FiscReceipt = 0;
+  TDataBuffer status;
+  if (!GetFPR_Status(true, status)) return false;
+  int32_t allReceipt = 0, fiscReceipt = 0;
 
-  if (IsStatusBitSet(Status, StatusBit::FiscalOpen)) {
+  if (IsStatusBitSet(status, StatusBit::FiscalOpen)) {
     FPR_CancelFiscBon();  // refused when the receipt can no longer be cancelled
     // Only a fresh status shows whether the receipt is gone; when it cannot be read,
     // nothing confirms it, and the read's failure is the answer.
-    if (!GetFPR_Status(true, Status)) return false;
-    if (!IsStatusBitSet(Status, StatusBit::FiscalOpen)) return true;
-    if (FPR_CloseFiscBon(AllReceipt, FiscReceipt)) return true;
+    if (!GetFPR_Status(true, status)) return false;
+    if (!IsStatusBitSet(status, StatusBit::FiscalOpen)) return true;
+    if (FPR_CloseFiscBon(allReceipt, fiscReceipt)) return true;
     return FPR_CancelAllRec();
   }
-  if (IsStatusBitSet(Status, StatusBit::NonFiscalOpen)) return FPR_CloseNonFiscBon(AllReceipt);
+  if (IsStatusBitSet(status, StatusBit::NonFiscalOpen)) return FPR_CloseNonFiscBon(allReceipt);
   return true;
 }
 
 bool TBaseDevice::FPR_CancelAllRec() {
-  auto Failed = [this] {
+  auto failed = [this] {
     FErrorText = kTagCancelAllRecFailed + FErrorText;
     return false;
   };
-  int32_t AllReceipt = 0, FiscReceipt = 0;
+  int32_t allReceipt = 0, fiscReceipt = 0;
 
-  bool IsOpen = false, HasTender = false;
-  int32_t ItemsCount = 0;
-  double Amount = 0, Tender = 0;
+  bool isOpen = false, hasTender = false;
+  int32_t itemsCount = 0;
+  double amount = 0, tender = 0;
   // Without a tender field the receipt counts as not paid at all (Tender 0).
-  if (!GetFPR_TransactionStatus(true, IsOpen, ItemsCount, Amount, Tender, HasTender)) return Failed();
-  if (!IsOpen) return true;
+  if (!GetFPR_TransactionStatus(true, isOpen, itemsCount, amount, tender, hasTender)) return failed();
+  if (!isOpen) return true;
 
   // Paid, or paid more than due (the printer gives the change): close it. The amounts come
   // in hundredths and are compared in hundredths.
-  int64_t RestCents = 0;
+  int64_t restCents = 0;
   try {
-    RestCents = WireHundredths(Amount) - WireHundredths(Tender);
-  } catch (const std::exception& E) {  // sums beyond what hundredths can hold
-    RecordError(E, TDataBuffer(), std::string());
-    return Failed();
+    restCents = WireHundredths(amount) - WireHundredths(tender);
+  } catch (const std::exception& e) {  // sums beyond what hundredths can hold
+    RecordError(e, TDataBuffer(), std::string());
+    return failed();
   }
-  if (RestCents <= 0) return FPR_CloseFiscBon(AllReceipt, FiscReceipt);
-  const double Rest = static_cast<double>(RestCents) / 100;
+  if (restCents <= 0) return FPR_CloseFiscBon(allReceipt, fiscReceipt);
+  const double rest = static_cast<double>(restCents) / 100;
 
-  bool CanVoid = false, IsInvoice = false;
-  double Total = 0;
-  if (!GetFPR_ReceiptTotal(CanVoid, Total, IsInvoice)) return Failed();
-  if (CanVoid && FPR_CancelFiscBon()) return true;
+  bool canVoid = false, isInvoice = false;
+  double total = 0;
+  if (!GetFPR_ReceiptTotal(canVoid, total, isInvoice)) return failed();
+  if (canVoid && FPR_CancelFiscBon()) return true;
 
   // Pay the rest, give an invoice a placeholder buyer, and close; only the close counts.
-  char PaidCode = '\0';
-  double Amount2 = 0;
-  FPR_Payment(std::string(), std::string(), 'P', Rest, PaidCode, Amount2);
-  if (IsInvoice) {
-    TClientData Client;
-    ClearClientData(Client);
-    Client.Text[2] = "111111110";
-    FPR_SetInvoiceClient(Client);
+  char paidCode = '\0';
+  double amount2 = 0;
+  FPR_Payment(std::string(), std::string(), 'P', rest, paidCode, amount2);
+  if (isInvoice) {
+    TClientData client;
+    ClearClientData(client);
+    client.Text[2] = "111111110";
+    FPR_SetInvoiceClient(client);
   }
-  if (FPR_CloseFiscBon(AllReceipt, FiscReceipt)) return true;
-  return Failed();
+  if (FPR_CloseFiscBon(allReceipt, fiscReceipt)) return true;
+  return failed();
 }
 
 }  // namespace fp

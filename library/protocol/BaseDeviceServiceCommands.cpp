@@ -29,19 +29,19 @@ constexpr size_t kMaxLineText = 36;
 // Own tests, then CheckStatus; a failure is recorded as Record says.
 TCommand ServiceCommand(uint8_t Cmd, std::vector<TStatusTest> Before = {},
                         TRecordStatus Record = TRecordStatus::WithoutStatus) {
-  TCommand C;
-  C.Cmd = Cmd;
-  C.Before = std::move(Before);
-  C.Check = TStatusCheck::Full;
-  C.Record = Record;
-  return C;
+  TCommand c;
+  c.Cmd = Cmd;
+  c.Before = std::move(Before);
+  c.Check = TStatusCheck::Full;
+  c.Record = Record;
+  return c;
 }
 
 // A date-time value in Pattern; a value that is no valid date-time fails with 201.
 std::string FormatDateArgument(std::string_view Pattern, double Value) {
-  std::string Text = FormatOleDateTime(Pattern, Value);
-  if (Text.empty()) throw ECmdException(DeviceError::InvalidInput);
-  return Text;
+  std::string text = FormatOleDateTime(Pattern, Value);
+  if (text.empty()) throw ECmdException(DeviceError::InvalidInput);
+  return text;
 }
 
 // The answer of the department and the article report: the closure number, the total and
@@ -51,40 +51,40 @@ bool RunTotalsReport(TBaseDevice& Dev, uint8_t Cmd, bool ZReport, int64_t& Closu
   Closure = 0;
   Total = 0;
   VatSums.fill(0);
-  TCommand C = ServiceCommand(Cmd, {NoPaper});
-  Add(ZReport ? '0' : '2', C.Data);
-  C.Parse = [&](TAnswer& A) {
+  TCommand c = ServiceCommand(Cmd, {NoPaper});
+  Add(ZReport ? '0' : '2', c.Data);
+  c.Parse = [&](TAnswer& A) {
     A.RequireFields(10);
     Closure = A.IntField("[Closure]");
     Total = A.HundredthsField("[SumTOTAL]");
-    for (size_t N = 1; N <= VatSums.size(); ++N)
-      VatSums[N - 1] = A.HundredthsField("[SumVatGroups[" + std::to_string(N) + "]]");
+    for (size_t n = 1; n <= VatSums.size(); ++n)
+      VatSums[n - 1] = A.HundredthsField("[SumVatGroups[" + std::to_string(n) + "]]");
   };
-  return Dev.RunCommand(C);
+  return Dev.RunCommand(c);
 }
 
 }  // namespace
 
 bool TBaseDevice::FPR_DailyReport(bool ZReport) {
-  TCommand C = ServiceCommand(cmdDailyReport, {NoPaper}, TRecordStatus::WithStatus);
-  Add(ZReport ? '0' : '2', C.Data);
-  return RunCommand(C);
+  TCommand c = ServiceCommand(cmdDailyReport, {NoPaper}, TRecordStatus::WithStatus);
+  Add(ZReport ? '0' : '2', c.Data);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_FMReportByNumber(bool Short, uint32_t StartNo, uint32_t EndNo) {
-  TCommand C = ServiceCommand(Short ? cmdFMReportByNumberShort : cmdFMReportByNumberDetailed, {NoPaper});
+  TCommand c = ServiceCommand(Short ? cmdFMReportByNumberShort : cmdFMReportByNumberDetailed, {NoPaper});
   if (EndNo != 0 && EndNo < StartNo) std::swap(StartNo, EndNo);
-  AddInt(StartNo, C.Data);
+  AddInt(StartNo, c.Data);
   if (EndNo != 0) {
-    Add(',', C.Data);
-    AddInt(EndNo, C.Data);
+    Add(',', c.Data);
+    AddInt(EndNo, c.Data);
   }
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_FMReportByDate(bool Short, double StartDate, double EndDate) {
-  TCommand C = ServiceCommand(Short ? cmdFMReportByDateShort : cmdFMReportByDateDetailed, {NoPaper});
-  C.Build = [StartDate, EndDate](TDataBuffer& Data) {
+  TCommand c = ServiceCommand(Short ? cmdFMReportByDateShort : cmdFMReportByDateDetailed, {NoPaper});
+  c.Build = [StartDate, EndDate](TDataBuffer& Data) {
     if (EndDate != 0 && EndDate < StartDate) throw ECmdException(DeviceError::InvalidInput);
     Add(FormatDateArgument("ddmmyy", StartDate), Data);
     if (EndDate != 0) {
@@ -92,7 +92,7 @@ bool TBaseDevice::FPR_FMReportByDate(bool Short, double StartDate, double EndDat
       Add(FormatDateArgument("ddmmyy", EndDate), Data);
     }
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_DepartmentReport(bool ZReport, int64_t& Closure, double& Total,
@@ -105,49 +105,49 @@ bool TBaseDevice::FPR_PluReport(bool ZReport, int64_t& Closure, double& Total, s
 }
 
 bool TBaseDevice::SetFPR_DateTime(double DateTime) {
-  TCommand C = ServiceCommand(cmdSetDateTime);
-  C.Build = [DateTime](TDataBuffer& Data) { Add(FormatDateArgument("dd-mm-yy hh:nn", DateTime), Data); };
-  return RunCommand(C);
+  TCommand c = ServiceCommand(cmdSetDateTime);
+  c.Build = [DateTime](TDataBuffer& Data) { Add(FormatDateArgument("dd-mm-yy hh:nn", DateTime), Data); };
+  return RunCommand(c);
 }
 
 bool TBaseDevice::SetFPR_HeaderLine(uint16_t LineNo, const std::string& Text) {
-  TCommand C = ServiceCommand(cmdHeaderLine);
-  AddInt(LineNo, C.Data);
-  Add(std::string_view(Text).substr(0, kMaxLineText), C.Data);
-  return RunCommand(C);
+  TCommand c = ServiceCommand(cmdHeaderLine);
+  AddInt(LineNo, c.Data);
+  Add(std::string_view(Text).substr(0, kMaxLineText), c.Data);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::SetFPR_BarcodeHeight(uint16_t HeightMm) {
-  TCommand C = ServiceCommand(cmdHeaderLine);
-  C.Build = [HeightMm](TDataBuffer& Data) {
-    const int Dots = HeightMm * kDotsPerMm;
-    if (Dots > kMaxBarcodeDots)
+  TCommand c = ServiceCommand(cmdHeaderLine);
+  c.Build = [HeightMm](TDataBuffer& Data) {
+    const int dots = HeightMm * kDotsPerMm;
+    if (dots > kMaxBarcodeDots)
       throw ECmdException(DeviceError::InvalidInput,
-                          "[Height]" + std::to_string(HeightMm) + "mm/" + std::to_string(Dots) + "px");
+                          "[Height]" + std::to_string(HeightMm) + "mm/" + std::to_string(dots) + "px");
     Add('B', Data);
-    AddInt(Dots, Data);
+    AddInt(dots, Data);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::SetFPR_Operator(uint16_t OperNo, const std::string& Password, const std::string& Name) {
-  TCommand C = ServiceCommand(cmdSetOperator);
-  C.Build = [&](TDataBuffer& Data) {
-    const std::string Trimmed = TrimBlanks(Name);
-    if (Trimmed.empty()) throw ECmdException(DeviceError::InvalidInput, "[OpName]");
+  TCommand c = ServiceCommand(cmdSetOperator);
+  c.Build = [&](TDataBuffer& Data) {
+    const std::string trimmed = TrimBlanks(Name);
+    if (trimmed.empty()) throw ECmdException(DeviceError::InvalidInput, "[OpName]");
     CheckTextField(TTextField::OperatorPassword, Password);
     AddInt(OperNo, Data);
     Add(',', Data);
     Add(Password, Data);
     Add(',', Data);
-    Add(Trimmed, Data);
+    Add(trimmed, Data);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::SetFPR_InvoiceRange(bool CreditNote, int64_t& Start, int64_t& End) {
-  TCommand C = ServiceCommand(cmdInvoiceRange);
-  C.Build = [&](TDataBuffer& Data) {
+  TCommand c = ServiceCommand(cmdInvoiceRange);
+  c.Build = [&](TDataBuffer& Data) {
     if (Start > kMaxInvoiceNo) throw ECmdException(DeviceError::InvalidInput, "[InvStart]");
     if (End > kMaxInvoiceNo || End < Start) throw ECmdException(DeviceError::InvalidInput, "[InvEnd]");
     if (CreditNote) Add("S,", Data);
@@ -156,17 +156,17 @@ bool TBaseDevice::SetFPR_InvoiceRange(bool CreditNote, int64_t& Start, int64_t& 
     AddInt(End, Data);
   };
   // The printer answers with the range it took; a field it leaves out changes nothing.
-  C.Parse = [&](TAnswer& A) {
+  c.Parse = [&](TAnswer& A) {
     if (A.Empty()) return;
     Start = A.IntFieldOr(Start);
     End = A.IntFieldOr(End);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::SetFPR_Department(const TDepartmentInfo& Info) {
-  TCommand C = ServiceCommand(cmdDepartment);
-  C.Build = [&Info](TDataBuffer& Data) {
+  TCommand c = ServiceCommand(cmdDepartment);
+  c.Build = [&Info](TDataBuffer& Data) {
     CheckTextField(TTextField::DepartmentName, Info.Name);
     AddInt(Info.Number, Data);
     Add(',', Data);
@@ -178,14 +178,14 @@ bool TBaseDevice::SetFPR_Department(const TDepartmentInfo& Info) {
       Add(Info.AddText, Data);
     }
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::SetFPR_PluData(const TPluData& Plu) {
-  TCommand C = ServiceCommand(cmdPluData);
-  C.Build = [&Plu](TDataBuffer& Data) {
-    const auto Vat = static_cast<unsigned char>(Plu.TaxGroup);
-    if (Vat < 0xC0 || Vat > 0xC7) throw ECmdException(DeviceError::InvalidInput, "[VatGrp]");
+  TCommand c = ServiceCommand(cmdPluData);
+  c.Build = [&Plu](TDataBuffer& Data) {
+    const auto vat = static_cast<unsigned char>(Plu.TaxGroup);
+    if (vat < 0xC0 || vat > 0xC7) throw ECmdException(DeviceError::InvalidInput, "[VatGrp]");
     Add('P', Data);
     Add(Plu.TaxGroup, Data);
     AddInt(Plu.PluNo, Data);
@@ -198,31 +198,31 @@ bool TBaseDevice::SetFPR_PluData(const TPluData& Plu) {
     Add(',', Data);
     Add(std::string_view(Plu.Name).substr(0, kMaxLineText), Data);
   };
-  C.Parse = [](TAnswer& A) {
+  c.Parse = [](TAnswer& A) {
     if (A.Text != "P") throw ECmdException(DeviceError::InvalidInput, "[can't program plu]");
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_CashInOut(double Amount) {
-  TCommand C = ServiceCommand(cmdCashInOut);
-  C.After = {NonFiscalOpen, FiscalOpen, NoPaper};
-  C.Build = [Amount](TDataBuffer& Data) { Add(FormatWireAmount(Amount), Data); };
-  C.Parse = [Amount](TAnswer& A) {
+  TCommand c = ServiceCommand(cmdCashInOut);
+  c.After = {NonFiscalOpen, FiscalOpen, NoPaper};
+  c.Build = [Amount](TDataBuffer& Data) { Add(FormatWireAmount(Amount), Data); };
+  c.Parse = [Amount](TAnswer& A) {
     A.RequireFields(4);
-    const std::string ExitCode = A.Field();
+    const std::string exitCode = A.Field();
     // The drawer's cash and the day's service sums, in currency units.
-    const double CashSum = A.NumberField("[CashSum]");
+    const double cashSum = A.NumberField("[CashSum]");
     A.NumberField("[ServIn]");
     A.NumberField("[ServOut]");
-    if (ExitCode != "F") return;
+    if (exitCode != "F") return;
     // The cash out as it was sent, against the drawer's cash, both in whole hundredths.
-    const int64_t Sent = WireHundredths(Amount);
-    if (Sent < 0 && -Sent > WireHundredths(CashSum))
-      throw ECmdException(DeviceError::LackOfFunds, FormatWireAmount(CashSum));
+    const int64_t sent = WireHundredths(Amount);
+    if (sent < 0 && -sent > WireHundredths(cashSum))
+      throw ECmdException(DeviceError::LackOfFunds, FormatWireAmount(cashSum));
     throw ECmdException(DeviceError::CommandDenied);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::FPR_PrintDiagnostics() {
@@ -231,13 +231,13 @@ bool TBaseDevice::FPR_PrintDiagnostics() {
 
 bool TBaseDevice::GetFPR_DailyTaxation(bool Turnover, std::array<double, 8>& Sums) {
   Sums.fill(0);
-  TCommand C = ServiceCommand(cmdDailyTaxation, {}, TRecordStatus::WithStatus);
-  C.ReadOnly = true;
-  Add(Turnover ? '0' : '1', C.Data);
-  C.Parse = [&Sums](TAnswer& A) {
-    for (double& Sum : Sums) Sum = A.HundredthsFieldOr(0);
+  TCommand c = ServiceCommand(cmdDailyTaxation, {}, TRecordStatus::WithStatus);
+  c.ReadOnly = true;
+  Add(Turnover ? '0' : '1', c.Data);
+  c.Parse = [&Sums](TAnswer& A) {
+    for (double& sum : Sums) sum = A.HundredthsFieldOr(0);
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 }  // namespace fp

@@ -16,10 +16,10 @@ const TDeviceErrorText DeviceErrorTexts[] = {
 const size_t DeviceErrorTextCount = std::size(DeviceErrorTexts);
 
 const char* DeviceErrorText(int32_t Code) {
-  const TDeviceErrorText* End = DeviceErrorTexts + DeviceErrorTextCount;
-  const TDeviceErrorText* It = std::lower_bound(
-      DeviceErrorTexts, End, Code, [](const TDeviceErrorText& E, int32_t C) { return E.Code < C; });
-  return It != End && It->Code == Code ? It->Text : nullptr;
+  const TDeviceErrorText* end = DeviceErrorTexts + DeviceErrorTextCount;
+  const TDeviceErrorText* it = std::lower_bound(
+      DeviceErrorTexts, end, Code, [](const TDeviceErrorText& E, int32_t C) { return E.Code < C; });
+  return it != end && it->Code == Code ? it->Text : nullptr;
 }
 
 bool IsStatusBitSet(const TDataBuffer& Status, size_t ByteIndex, unsigned Bit) {
@@ -28,8 +28,8 @@ bool IsStatusBitSet(const TDataBuffer& Status, size_t ByteIndex, unsigned Bit) {
 }
 
 std::string TBaseDevice::ErrorCodeText(int32_t Code, const std::string& Detail) {
-  const char* Text = DeviceErrorText(Code);
-  return std::string(Text ? Text : "") + " " + Detail;
+  const char* text = DeviceErrorText(Code);
+  return std::string(text ? text : "") + " " + Detail;
 }
 
 namespace {
@@ -70,17 +70,17 @@ void RaiseWhenSet(const TDataBuffer& Status, TStatusBit B, int32_t Code) {
 template <typename F>
 bool JoinStatusTexts(const TDataBuffer& Status, bool WithFaultBit, int32_t ExcludeCode, std::string& Text,
                      F OnSet) {
-  bool First = true;
-  for (const TStatusBitCode& B : kTextBits) {
-    if (B.Code == DeviceError::PrinterFault && !WithFaultBit) continue;
-    bool IsFirst = First;
-    First = false;
-    if (!IsStatusBitSet(Status, B.Bit) || B.Code == ExcludeCode) continue;
-    OnSet(B.Code);
-    if (IsFirst)
-      Text = TBaseDevice::ErrorCodeText(B.Code, std::string());
+  bool first = true;
+  for (const TStatusBitCode& b : kTextBits) {
+    if (b.Code == DeviceError::PrinterFault && !WithFaultBit) continue;
+    bool isFirst = first;
+    first = false;
+    if (!IsStatusBitSet(Status, b.Bit) || b.Code == ExcludeCode) continue;
+    OnSet(b.Code);
+    if (isFirst)
+      Text = TBaseDevice::ErrorCodeText(b.Code, std::string());
     else
-      Text += ", " + TBaseDevice::ErrorCodeText(B.Code, std::string());
+      Text += ", " + TBaseDevice::ErrorCodeText(b.Code, std::string());
   }
   if (!Text.empty() && Text[0] == ',') Text.erase(0, 1);
   return Text.find_first_not_of(' ') == std::string::npos;

@@ -14,13 +14,13 @@ bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsC
   Amount = 0;
   Tender = 0;
   HasTender = false;
-  TCommand C;
-  C.Cmd = cmdTransactionStatus;
-  C.ReadOnly = true;
-  if (T) Add('T', C.Data);
-  C.Check = TStatusCheck::Full;
-  C.Record = TRecordStatus::WithStatus;
-  C.Parse = [&](TAnswer& A) {
+  TCommand c;
+  c.Cmd = cmdTransactionStatus;
+  c.ReadOnly = true;
+  if (T) Add('T', c.Data);
+  c.Check = TStatusCheck::Full;
+  c.Record = TRecordStatus::WithStatus;
+  c.Parse = [&](TAnswer& A) {
     A.RequireFields(3);
     IsOpen = A.IntField("[Open]") == 1;
     ItemsCount = A.Int32Field("[ItemsCount]");
@@ -30,13 +30,13 @@ bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsC
       HasTender = true;
     }
   };
-  return RunCommand(C);
+  return RunCommand(c);
 }
 
 bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount,
                                            double& Tender) {
-  bool HasTender = false;
-  return GetFPR_TransactionStatus(T, IsOpen, ItemsCount, Amount, Tender, HasTender);
+  bool hasTender = false;
+  return GetFPR_TransactionStatus(T, IsOpen, ItemsCount, Amount, Tender, hasTender);
 }
 
 }  // namespace fp

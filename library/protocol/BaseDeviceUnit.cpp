@@ -21,62 +21,62 @@ std::string LenMismatchText(uint8_t Len, size_t Count) {
 }
 
 std::string EchoMismatchText(uint8_t Received, uint8_t Expected) {
-  char Buf[16];
-  std::snprintf(Buf, sizeof Buf, "[%02X/%02X]", Received, Expected);
-  return Buf;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "[%02X/%02X]", Received, Expected);
+  return buf;
 }
 
 uint16_t ComputeChecksum(const uint8_t* Bytes, size_t Count) {
-  uint32_t Sum = 0;
-  for (size_t I = 0; I < Count; ++I) Sum += Bytes[I];
-  return static_cast<uint16_t>(Sum & 0xFFFF);
+  uint32_t sum = 0;
+  for (size_t i = 0; i < Count; ++i) sum += Bytes[i];
+  return static_cast<uint16_t>(sum & 0xFFFF);
 }
 
 void EncodeChecksum(uint16_t Sum, uint8_t Out[4]) {
-  for (int I = 0; I < 4; ++I) Out[I] = static_cast<uint8_t>(0x30 + ((Sum >> (12 - 4 * I)) & 0x0F));
+  for (int i = 0; i < 4; ++i) Out[i] = static_cast<uint8_t>(0x30 + ((Sum >> (12 - 4 * i)) & 0x0F));
 }
 
 std::string ChecksumDigitText(uint8_t Byte) {
   // The value is taken as a 32-bit integer, so a byte below 0x30 gives eight digits.
-  char Buf[16];
-  std::snprintf(Buf, sizeof Buf, "%X", static_cast<unsigned>(static_cast<int32_t>(Byte) - 0x30));
-  return Buf;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(static_cast<int32_t>(Byte) - 0x30));
+  return buf;
 }
 
 std::string ChecksumText(uint32_t Sum) {
-  char Buf[16];
-  std::snprintf(Buf, sizeof Buf, "%04X", static_cast<unsigned>(Sum));
-  return Buf;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(Sum));
+  return buf;
 }
 
 TDataBuffer BuildRequestFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data) {
   if (Data.size() > kMaxRequestData) throw ECmdException(DeviceError::InvalidInput, "[DataLen]");
-  TDataBuffer Frame;
-  Frame.reserve(Data.size() + 10);
-  Frame.push_back(kFrameStart);
-  Frame.push_back(RequestLen(Data.size()));
-  Frame.push_back(Seq);
-  Frame.push_back(Cmd);
-  Frame.insert(Frame.end(), Data.begin(), Data.end());
-  Frame.push_back(kDataEnd);
-  TBaseDevice::AddChecksum(Frame);
-  Frame.push_back(kFrameEnd);
-  return Frame;
+  TDataBuffer frame;
+  frame.reserve(Data.size() + 10);
+  frame.push_back(kFrameStart);
+  frame.push_back(RequestLen(Data.size()));
+  frame.push_back(Seq);
+  frame.push_back(Cmd);
+  frame.insert(frame.end(), Data.begin(), Data.end());
+  frame.push_back(kDataEnd);
+  TBaseDevice::AddChecksum(frame);
+  frame.push_back(kFrameEnd);
+  return frame;
 }
 
 TDataBuffer BuildAnswerFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data, const TDataBuffer& Status) {
-  TDataBuffer Frame;
-  Frame.push_back(kFrameStart);
-  Frame.push_back(static_cast<uint8_t>((0x25 + Data.size() + Status.size()) & 0xFF));
-  Frame.push_back(Seq);
-  Frame.push_back(Cmd);
-  Frame.insert(Frame.end(), Data.begin(), Data.end());
-  Frame.push_back(kAnswerSeparator);
-  Frame.insert(Frame.end(), Status.begin(), Status.end());
-  Frame.push_back(kDataEnd);
-  TBaseDevice::AddChecksum(Frame);
-  Frame.push_back(kFrameEnd);
-  return Frame;
+  TDataBuffer frame;
+  frame.push_back(kFrameStart);
+  frame.push_back(static_cast<uint8_t>((0x25 + Data.size() + Status.size()) & 0xFF));
+  frame.push_back(Seq);
+  frame.push_back(Cmd);
+  frame.insert(frame.end(), Data.begin(), Data.end());
+  frame.push_back(kAnswerSeparator);
+  frame.insert(frame.end(), Status.begin(), Status.end());
+  frame.push_back(kDataEnd);
+  TBaseDevice::AddChecksum(frame);
+  frame.push_back(kFrameEnd);
+  return frame;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -84,16 +84,16 @@ TDataBuffer BuildAnswerFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data, 
 
 TBaseDevice::TBaseDevice() {
   // Seeded anew at each construction, from the clock and the system's random source.
-  std::seed_seq Seed{static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()),
+  std::seed_seq seed{static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()),
                      static_cast<uint64_t>(std::random_device{}())};
-  std::mt19937 Gen(Seed);
-  FSequence = static_cast<uint8_t>(std::uniform_int_distribution<int>(32, 79)(Gen));
+  std::mt19937 gen(seed);
+  FSequence = static_cast<uint8_t>(std::uniform_int_distribution<int>(32, 79)(gen));
 }
 
 void TBaseDevice::NextSequence() {
-  uint8_t S = static_cast<uint8_t>(FSequence + 1);
-  if (S < kSeqFirst || S > kSeqLast) S = kSeqFirst;
-  FSequence = S;
+  uint8_t s = static_cast<uint8_t>(FSequence + 1);
+  if (s < kSeqFirst || s > kSeqLast) s = kSeqFirst;
+  FSequence = s;
 }
 
 void TBaseDevice::CheckDataLength(const TDataBuffer& Data) {
@@ -106,8 +106,8 @@ bool TBaseDevice::BeginExchange(const TDataBuffer& Data) {
   NextSequence();
   try {
     CheckDataLength(Data);
-  } catch (const ECmdException& E) {
-    RecordError(E, TDataBuffer(), std::string());
+  } catch (const ECmdException& e) {
+    RecordError(e, TDataBuffer(), std::string());
     return false;
   }
   return true;
@@ -123,70 +123,70 @@ TDataBuffer TBaseDevice::BuildFrame(uint8_t Cmd, const TDataBuffer& Data) const 
 bool TBaseDevice::Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, uint8_t Retries,
                            TDataBuffer& Status) {
   if (!BeginExchange(Data)) return false;
-  const TRetryPolicy& Policy = Link.RetryPolicy();
-  IDeviceClock& Clock = Link.ExchangeClock();
-  const auto T0 = Clock.Now();
-  int Attempts = 0;  // the counted attempts
-  bool Written = false;  // a frame of this call went out whole
-  TDataBuffer Answer;
+  const TRetryPolicy& policy = Link.RetryPolicy();
+  IDeviceClock& clock = Link.ExchangeClock();
+  const auto t0 = clock.Now();
+  int attempts = 0;  // the counted attempts
+  bool written = false;  // a frame of this call went out whole
+  TDataBuffer answer;
   for (;;) {
-    const TRetryRule* Rule = nullptr;
+    const TRetryRule* rule = nullptr;
     try {
-      const int32_t AttemptCode = FErrorCode;
-      const std::string AttemptText = FErrorText;
+      const int32_t attemptCode = FErrorCode;
+      const std::string attemptText = FErrorText;
       if (!Link.LinkReady()) {
-        if (!Written) throw ECmdException(DeviceError::PortNotActive, "[" + Link.LinkName() + "]");
+        if (!written) throw ECmdException(DeviceError::PortNotActive, "[" + Link.LinkName() + "]");
         // The printer may have run the frame already written: the call must not read as
         // "not connected" (nothing sent). It keeps the code of its failed attempt (107 once
         // the attempts are used; 103, no answer, where that attempt left no code of its
         // own) and that attempt's text, and the failure to connect again is added.
-        std::string ConnectFailure;
-        if (FErrorText != AttemptText)
-          ConnectFailure = FErrorText.compare(0, AttemptText.size(), AttemptText) == 0
-                               ? FErrorText.substr(AttemptText.size())
+        std::string connectFailure;
+        if (FErrorText != attemptText)
+          connectFailure = FErrorText.compare(0, attemptText.size(), attemptText) == 0
+                               ? FErrorText.substr(attemptText.size())
                                : FErrorText;
-        FErrorText = AttemptText;
-        int32_t Code = AttemptCode;
-        if (Attempts >= Retries) Code = DeviceError::RetriesExhausted;
-        else if (Code == 0 || Code == DeviceError::PortNotActive || Code == DeviceError::WriteFailed)
-          Code = DeviceError::NoResponse;
-        FErrorCode = Code;
-        if (Policy.CodeText) FErrorText += ErrorCodeText(Code, std::string());
-        FErrorText += ConnectFailure + "[" + Link.LinkName() + "]";
+        FErrorText = attemptText;
+        int32_t code = attemptCode;
+        if (attempts >= Retries) code = DeviceError::RetriesExhausted;
+        else if (code == 0 || code == DeviceError::PortNotActive || code == DeviceError::WriteFailed)
+          code = DeviceError::NoResponse;
+        FErrorCode = code;
+        if (policy.CodeText) FErrorText += ErrorCodeText(code, std::string());
+        FErrorText += connectFailure + "[" + Link.LinkName() + "]";
         return false;
       }
-      if (Attempts >= Retries) throw ECmdException(DeviceError::RetriesExhausted, "[" + Link.LinkName() + "]");
+      if (attempts >= Retries) throw ECmdException(DeviceError::RetriesExhausted, "[" + Link.LinkName() + "]");
       // Every attempt sends the same frame: the SEQ was stepped once, by BeginExchange.
       Link.SendFrame(BuildFrame(Cmd, Data));
-      Written = true;
+      written = true;
       Status.clear();
-      Answer.clear();
-      Link.ReadAnswer(Cmd, T0, Answer, Status);
-      Data = std::move(Answer);
+      answer.clear();
+      Link.ReadAnswer(Cmd, t0, answer, Status);
+      Data = std::move(answer);
       FErrorText.clear();
       FErrorCode = 0;
       return true;
-    } catch (const ECmdException& E) {
+    } catch (const ECmdException& e) {
       // Each failed attempt adds its text, so the marks show the way to the last failure.
-      if (Policy.CodeText) FErrorText += ErrorCodeText(E.Code, std::string());
-      FErrorText += E.Message;
-      FErrorCode = E.Code;
-      Rule = Policy.Find(E.Code);
-    } catch (const std::exception& E) {
-      Rule = Link.OtherFailure(E);
+      if (policy.CodeText) FErrorText += ErrorCodeText(e.Code, std::string());
+      FErrorText += e.Message;
+      FErrorCode = e.Code;
+      rule = policy.Find(e.Code);
+    } catch (const std::exception& e) {
+      rule = Link.OtherFailure(e);
     }
 
-    if (!Rule || Rule->Next == TNextStep::Stop) return false;
-    if (Rule->Next == TNextStep::StopCounted) {
-      FErrorText += "[" + std::to_string(Attempts) + "]";
+    if (!rule || rule->Next == TNextStep::Stop) return false;
+    if (rule->Next == TNextStep::StopCounted) {
+      FErrorText += "[" + std::to_string(attempts) + "]";
       return false;
     }
-    if (Rule->WithinMs != 0 && ElapsedMs(T0, Clock.Now()) > Rule->WithinMs) return false;
-    if (Rule->Next == TNextStep::DrainRetry) Link.DrainAnswer(T0);
-    if (Rule->PauseMs != 0) Clock.SleepFor(std::chrono::milliseconds(Rule->PauseMs));
-    if (Rule->Counted) ++Attempts;
-    FErrorText += Rule->Mark;
-    if (ElapsedWholeSeconds(T0, Clock.Now()) > Policy.WindowSeconds) return false;
+    if (rule->WithinMs != 0 && ElapsedMs(t0, clock.Now()) > rule->WithinMs) return false;
+    if (rule->Next == TNextStep::DrainRetry) Link.DrainAnswer(t0);
+    if (rule->PauseMs != 0) clock.SleepFor(std::chrono::milliseconds(rule->PauseMs));
+    if (rule->Counted) ++attempts;
+    FErrorText += rule->Mark;
+    if (ElapsedWholeSeconds(t0, clock.Now()) > policy.WindowSeconds) return false;
   }
 }
 
@@ -207,15 +207,15 @@ void TBaseDevice::AddEscapedByte(uint8_t B, TDataBuffer& Buf) {
 void TBaseDevice::AddEscapedChar(char Ch, TDataBuffer& Buf) { AddEscapedByte(static_cast<uint8_t>(Ch), Buf); }
 
 void TBaseDevice::AddEscapedText(std::string_view Text, TDataBuffer& Buf) {
-  for (char Ch : Text) AddEscapedChar(Ch, Buf);
+  for (char ch : Text) AddEscapedChar(ch, Buf);
 }
 
 void TBaseDevice::AddBytes(const TDataBuffer& Src, TDataBuffer& Dst) { Dst.insert(Dst.end(), Src.begin(), Src.end()); }
 
 void TBaseDevice::AddChecksum(TDataBuffer& Frame) {
-  uint8_t Bcc[4];
-  EncodeChecksum(Frame.size() > 1 ? ComputeChecksum(Frame.data() + 1, Frame.size() - 1) : 0, Bcc);
-  Frame.insert(Frame.end(), Bcc, Bcc + 4);
+  uint8_t bcc[4];
+  EncodeChecksum(Frame.size() > 1 ? ComputeChecksum(Frame.data() + 1, Frame.size() - 1) : 0, bcc);
+  Frame.insert(Frame.end(), bcc, bcc + 4);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -230,67 +230,67 @@ std::string TBaseDevice::BytesToText(const TDataBuffer& Buf, size_t Start, size_
 }
 
 std::string TBaseDevice::ExtractCommaField(std::string& S) {
-  size_t P = S.find(',');
-  if (P == std::string::npos) {
-    std::string All;
-    All.swap(S);
-    return All;
+  size_t p = S.find(',');
+  if (p == std::string::npos) {
+    std::string all;
+    all.swap(S);
+    return all;
   }
-  std::string Field = S.substr(0, P);
-  S.erase(0, P + 1);
-  return Field;
+  std::string field = S.substr(0, p);
+  S.erase(0, p + 1);
+  return field;
 }
 
 std::string TBaseDevice::ExtractSpaceField(std::string& S) {
-  size_t P = S.find(' ');
-  if (P == std::string::npos) {
-    std::string All;
-    All.swap(S);
-    return All;
+  size_t p = S.find(' ');
+  if (p == std::string::npos) {
+    std::string all;
+    all.swap(S);
+    return all;
   }
-  std::string Field = S.substr(0, P);
-  size_t Rest = S.find_first_not_of(' ', P);
-  S.erase(0, Rest == std::string::npos ? S.size() : Rest);
-  return Field;
+  std::string field = S.substr(0, p);
+  size_t rest = S.find_first_not_of(' ', p);
+  S.erase(0, rest == std::string::npos ? S.size() : rest);
+  return field;
 }
 
 int TBaseDevice::CountFields(std::string_view S) {
-  int N = 0;
-  bool InField = false;
-  for (char Ch : S) {
-    if (Ch == ',') {
-      InField = false;
-    } else if (!InField) {
-      InField = true;
-      ++N;
+  int n = 0;
+  bool inField = false;
+  for (char ch : S) {
+    if (ch == ',') {
+      inField = false;
+    } else if (!inField) {
+      inField = true;
+      ++n;
     }
   }
-  return N;
+  return n;
 }
 
 // ---------------------------------------------------------------------------------------
 // Recording a failure.
 
 void TBaseDevice::RecordError(const std::exception& E, const TDataBuffer& Status, const std::string& Extra) {
-  const auto* Cmd = dynamic_cast<const ECmdException*>(&E);
-  if (!Cmd) {
+  const auto* cmd = dynamic_cast<const ECmdException*>(&E);
+  if (!cmd) {
     // Not a device failure (a conversion, a bad allocation...): its message is the text,
     // the code stays as the exchange left it.
     FErrorText = E.what();
     return;
   }
-  FErrorCode = Cmd->Code;
-  FErrorText = ErrorCodeText(Cmd->Code, Cmd->Message);
+  FErrorCode = cmd->Code;
+  FErrorText = ErrorCodeText(cmd->Code, cmd->Message);
 
   if (Extra.find_first_not_of(' ') != std::string::npos) {
-    const std::string Rest = WithoutErrorMarks(Extra);
-    if (!Rest.empty()) FErrorText += "#" + Rest;
+    const std::string rest = WithoutErrorMarks(Extra);
+    if (!rest.empty()) FErrorText += "#" + rest;
   }
 
   if (!Status.empty()) {
-    std::string Text;
-    StatusErrorsText(Status, FErrorCode, Text);
-    FErrorText += " " + Text;
+    std::string text;
+    StatusErrorsText(Status, FErrorCode, text);
+    FErrorText += " " + text;
   }
 }
 

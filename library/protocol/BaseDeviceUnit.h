@@ -215,8 +215,8 @@ struct TRetryPolicy {
 
   // The rule of Code, or nullptr when the table has none.
   const TRetryRule* Find(int32_t Code) const {
-    for (const TRetryRule& R : Rules)
-      if (R.Code == Code) return &R;
+    for (const TRetryRule& r : Rules)
+      if (r.Code == Code) return &r;
     return nullptr;
   }
 };

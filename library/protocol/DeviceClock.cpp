@@ -17,8 +17,8 @@ public:
 }  // namespace
 
 IDeviceClock& SteadyDeviceClock() {
-  static TSteadyDeviceClock Clock;
-  return Clock;
+  static TSteadyDeviceClock clock;
+  return clock;
 }
 
 }  // namespace fp

@@ -10,15 +10,15 @@
 namespace fp {
 
 std::string FormatWireFixed(double Value, int Decimals) {
-  std::string Out;
-  if (!RoundDecimalText(Value, Decimals, Out)) throw ECmdException(DeviceError::InvalidInput, "[Number]");
-  return Out;
+  std::string out;
+  if (!RoundDecimalText(Value, Decimals, out)) throw ECmdException(DeviceError::InvalidInput, "[Number]");
+  return out;
 }
 
 int64_t WireUnits(double Value, int Decimals) {
-  int64_t Units = 0;
-  if (!RoundDecimalUnits(Value, Decimals, Units)) throw ECmdException(DeviceError::InvalidInput, "[Number]");
-  return Units;
+  int64_t units = 0;
+  if (!RoundDecimalUnits(Value, Decimals, units)) throw ECmdException(DeviceError::InvalidInput, "[Number]");
+  return units;
 }
 
 int64_t WireHundredths(double Value) { return WireUnits(Value, 2); }
@@ -28,50 +28,50 @@ std::string FormatWireAmount(double Value) { return FormatWireFixed(Value, 2); }
 std::string FormatWireQuantity(double Value) { return FormatWireFixed(Value, 3); }
 
 std::string FormatWireUpTo(double Value, int MaxDecimals) {
-  std::string S = FormatWireFixed(Value, MaxDecimals);
-  if (S.find('.') == std::string::npos) return S;
-  while (S.back() == '0') S.pop_back();
-  if (S.back() == '.') S.pop_back();
-  return S;
+  std::string s = FormatWireFixed(Value, MaxDecimals);
+  if (s.find('.') == std::string::npos) return s;
+  while (s.back() == '0') s.pop_back();
+  if (s.back() == '.') s.pop_back();
+  return s;
 }
 
 bool ParseWireNumber(std::string_view Text, double& Value) {
-  size_t I = 0;
-  bool Negative = false;
-  if (I < Text.size() && (Text[I] == '+' || Text[I] == '-')) {
-    Negative = Text[I] == '-';
-    ++I;
+  size_t i = 0;
+  bool negative = false;
+  if (i < Text.size() && (Text[i] == '+' || Text[i] == '-')) {
+    negative = Text[i] == '-';
+    ++i;
   }
-  const size_t Start = I;
-  size_t DigitCount = 0;
-  bool Dot = false;
-  for (; I < Text.size(); ++I) {
-    char C = Text[I];
-    if (C >= '0' && C <= '9') {
-      ++DigitCount;
-    } else if (C == '.' && !Dot) {
-      Dot = true;
+  const size_t start = i;
+  size_t digitCount = 0;
+  bool dot = false;
+  for (; i < Text.size(); ++i) {
+    char c = Text[i];
+    if (c >= '0' && c <= '9') {
+      ++digitCount;
+    } else if (c == '.' && !dot) {
+      dot = true;
     } else {
       return false;
     }
   }
-  if (DigitCount == 0) return false;
-  double V = 0;
-  auto R = std::from_chars(Text.data() + Start, Text.data() + Text.size(), V, std::chars_format::fixed);
-  if (R.ec != std::errc() || R.ptr != Text.data() + Text.size()) return false;
-  Value = Negative ? -V : V;
+  if (digitCount == 0) return false;
+  double v = 0;
+  auto r = std::from_chars(Text.data() + start, Text.data() + Text.size(), v, std::chars_format::fixed);
+  if (r.ec != std::errc() || r.ptr != Text.data() + Text.size()) return false;
+  Value = negative ? -v : v;
   return true;
 }
 
 bool ParseWireInteger(std::string_view Text, int64_t& Value) {
-  size_t I = 0;
-  if (I < Text.size() && Text[I] == '+') ++I;  // from_chars takes "-" itself, not "+"
-  std::string_view Rest = Text.substr(I);
-  if (Rest.empty() || (Rest[0] == '-' && I > 0)) return false;
-  int64_t V = 0;
-  auto R = std::from_chars(Rest.data(), Rest.data() + Rest.size(), V, 10);
-  if (R.ec != std::errc() || R.ptr != Rest.data() + Rest.size()) return false;
-  Value = V;
+  size_t i = 0;
+  if (i < Text.size() && Text[i] == '+') ++i;  // from_chars takes "-" itself, not "+"
+  std::string_view rest = Text.substr(i);
+  if (rest.empty() || (rest[0] == '-' && i > 0)) return false;
+  int64_t v = 0;
+  auto r = std::from_chars(rest.data(), rest.data() + rest.size(), v, 10);
+  if (r.ec != std::errc() || r.ptr != rest.data() + rest.size()) return false;
+  Value = v;
   return true;
 }
 

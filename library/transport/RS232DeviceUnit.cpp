@@ -64,10 +64,10 @@ constexpr TRetryPolicy kSerialPolicy{.Rules = kSerialRules, .WindowSeconds = 40,
 }  // namespace
 
 uint32_t RS232SpeedFromText(const std::string& Text, std::string* Listed) {
-  for (const TListedSpeed& S : kSpeeds) {
-    if (Text.size() == std::char_traits<char>::length(S.Text) && strncasecmp(Text.data(), S.Text, Text.size()) == 0) {
-      if (Listed) *Listed = S.Text;
-      return S.Baud;
+  for (const TListedSpeed& s : kSpeeds) {
+    if (Text.size() == std::char_traits<char>::length(s.Text) && strncasecmp(Text.data(), s.Text, Text.size()) == 0) {
+      if (Listed) *Listed = s.Text;
+      return s.Baud;
     }
   }
   if (Listed) *Listed = "9600";
@@ -93,8 +93,8 @@ void TRS32Device::SetPortName(const std::string& Name) {
 }
 
 void TRS32Device::SetBaudRate(const std::string& Text) {
-  const uint32_t Baud = RS232SpeedFromText(Text, &FSpeedText);
-  FPort->SetBaudRate(Baud);
+  const uint32_t baud = RS232SpeedFromText(Text, &FSpeedText);
+  FPort->SetBaudRate(baud);
 }
 
 void TRS32Device::Disconnect() {
@@ -107,16 +107,16 @@ bool TRS32Device::IsConnected() { return FPort->Connected(); }
 bool TRS32Device::Connect() {
   try {
     Disconnect();
-  } catch (const std::exception& E) {
+  } catch (const std::exception& e) {
     FErrorCode = DeviceError::WriteFailed;
-    FErrorText = "Failed to close com port \"" + FPortName + "\": " + E.what();
+    FErrorText = "Failed to close com port \"" + FPortName + "\": " + e.what();
   }
   try {
     // The port applies the fixed line settings (8N1, raw, no flow control) when it opens.
     FPort->Open();
     return FPort->Connected();
-  } catch (const std::exception& E) {
-    FErrorText = "Failed open port " + FPortName + "/" + FSpeedText + " " + E.what();
+  } catch (const std::exception& e) {
+    FErrorText = "Failed open port " + FPortName + "/" + FSpeedText + " " + e.what();
     FErrorCode = DeviceError::WriteFailed;
     return false;
   }
@@ -128,80 +128,80 @@ bool TRS32Device::ReadByte(int Timeout, uint8_t& Byte) {
     return true;
   }
   using Clock = std::chrono::steady_clock;
-  const auto Deadline = Clock::now() + milliseconds(Timeout);
+  const auto deadline = Clock::now() + milliseconds(Timeout);
   for (;;) {
-    const long long Left = std::chrono::duration_cast<milliseconds>(Deadline - Clock::now()).count();
-    if (Left <= 0) return false;
+    const long long left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
     try {
       // The port waits with poll up to the time left and returns as soon as bytes are
       // there; 0 means the time has passed without a byte.
-      const size_t N = FPort->ReadWait(FReadAhead, sizeof FReadAhead, static_cast<int>(Left));
-      if (N == 0) return false;
+      const size_t n = FPort->ReadWait(FReadAhead, sizeof FReadAhead, static_cast<int>(left));
+      if (n == 0) return false;
       FReadPos = 1;
-      FReadLen = N;
+      FReadLen = n;
       Byte = FReadAhead[0];
       return true;
     } catch (const std::exception&) {
-      std::this_thread::sleep_for(milliseconds(std::min<long long>(100, Left)));
+      std::this_thread::sleep_for(milliseconds(std::min<long long>(100, left)));
     }
   }
 }
 
 uint8_t TRS32Device::NextByte(int32_t Code, const char* Where) {
-  uint8_t B = 0;
-  if (!ReadByte(kAnswerByteTimeout, B)) throw ECmdException(Code, Where);
-  return B;
+  uint8_t b = 0;
+  if (!ReadByte(kAnswerByteTimeout, b)) throw ECmdException(Code, Where);
+  return b;
 }
 
 void TRS32Device::ReadFrameBody(uint8_t Cmd, TDataBuffer& Answer, TDataBuffer& Status) {
-  uint32_t Sum = 0;
-  size_t Count = 0;
-  auto Add = [&](uint8_t B) {
-    Sum += B;
-    ++Count;
+  uint32_t sum = 0;
+  size_t count = 0;
+  auto add = [&](uint8_t B) {
+    sum += B;
+    ++count;
   };
 
-  const uint8_t Len = NextByte(DeviceError::ReadByteFailed, "<LEN>");
-  Add(Len);
-  const uint8_t Seq = NextByte(DeviceError::ReadByteFailed, "<SEQ>");
-  if (Seq != FSequence) throw ECmdException(DeviceError::WrongSequence, EchoMismatchText(Seq, FSequence));
-  Add(Seq);
-  const uint8_t Echo = NextByte(DeviceError::ReadByteFailed, "<CMD>");
-  if (Echo != Cmd) throw ECmdException(DeviceError::NotSupported, EchoMismatchText(Echo, Cmd));
-  Add(Echo);
+  const uint8_t len = NextByte(DeviceError::ReadByteFailed, "<LEN>");
+  add(len);
+  const uint8_t seq = NextByte(DeviceError::ReadByteFailed, "<SEQ>");
+  if (seq != FSequence) throw ECmdException(DeviceError::WrongSequence, EchoMismatchText(seq, FSequence));
+  add(seq);
+  const uint8_t echo = NextByte(DeviceError::ReadByteFailed, "<CMD>");
+  if (echo != Cmd) throw ECmdException(DeviceError::NotSupported, EchoMismatchText(echo, Cmd));
+  add(echo);
 
   for (;;) {
-    const uint8_t B = NextByte(DeviceError::ReadDataFailed, "<DATA>");
-    if (B > kAnswerSeparator) Answer.push_back(B);
-    Add(B);
-    if (B == kAnswerSeparator) break;
-    if (Count > RS232MaxAnswerBytes) throw ECmdException(DeviceError::ReadDataFailed, "<DATA>");
+    const uint8_t b = NextByte(DeviceError::ReadDataFailed, "<DATA>");
+    if (b > kAnswerSeparator) Answer.push_back(b);
+    add(b);
+    if (b == kAnswerSeparator) break;
+    if (count > RS232MaxAnswerBytes) throw ECmdException(DeviceError::ReadDataFailed, "<DATA>");
   }
-  size_t StatusCount = 0;
+  size_t statusCount = 0;
   for (;;) {
-    const uint8_t B = NextByte(DeviceError::ReadDataFailed, "<STATUS>");
-    if (B > kDataEnd) Status.push_back(B);
-    Add(B);
-    ++StatusCount;
-    if (B == kDataEnd) break;
-    if (Count > RS232MaxAnswerBytes) throw ECmdException(DeviceError::ReadDataFailed, "<STATUS>");
+    const uint8_t b = NextByte(DeviceError::ReadDataFailed, "<STATUS>");
+    if (b > kDataEnd) Status.push_back(b);
+    add(b);
+    ++statusCount;
+    if (b == kDataEnd) break;
+    if (count > RS232MaxAnswerBytes) throw ECmdException(DeviceError::ReadDataFailed, "<STATUS>");
   }
-  if (StatusCount != kStatusLength + 1) throw ECmdException(DeviceError::ReadDataFailed, "<STATUS>");
+  if (statusCount != kStatusLength + 1) throw ECmdException(DeviceError::ReadDataFailed, "<STATUS>");
 
-  std::string Text;
-  size_t ChecksumBytes = 0;
+  std::string text;
+  size_t checksumBytes = 0;
   for (;;) {
-    const uint8_t B = NextByte(DeviceError::ReadDataFailed, "<BCC>");
-    if (B == kFrameEnd) break;
-    if (B > kFrameEnd) Text += ChecksumDigitText(B);
-    if (++ChecksumBytes > RS232MaxAnswerBytes) throw ECmdException(DeviceError::ReadDataFailed, "<BCC>");
+    const uint8_t b = NextByte(DeviceError::ReadDataFailed, "<BCC>");
+    if (b == kFrameEnd) break;
+    if (b > kFrameEnd) text += ChecksumDigitText(b);
+    if (++checksumBytes > RS232MaxAnswerBytes) throw ECmdException(DeviceError::ReadDataFailed, "<BCC>");
   }
 
-  if (static_cast<int>(Count) != ExpectedCount(Len))
-    throw ECmdException(DeviceError::BadLength, LenMismatchText(Len, Count));
-  if (Text.size() != 4) throw ECmdException(DeviceError::BadChecksum, "[" + Text + "]");
-  const std::string Computed = ChecksumText(Sum);
-  if (Text != Computed) throw ECmdException(DeviceError::BadChecksum, "[" + Text + "/" + Computed + "]");
+  if (static_cast<int>(count) != ExpectedCount(len))
+    throw ECmdException(DeviceError::BadLength, LenMismatchText(len, count));
+  if (text.size() != 4) throw ECmdException(DeviceError::BadChecksum, "[" + text + "]");
+  const std::string computed = ChecksumText(sum);
+  if (text != computed) throw ECmdException(DeviceError::BadChecksum, "[" + text + "/" + computed + "]");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -213,17 +213,17 @@ const TRetryPolicy& TRS32Device::RetryPolicy() const { return kSerialPolicy; }
 bool TRS32Device::LinkReady() { return FPort->Connected(); }
 
 void TRS32Device::SendFrame(const TDataBuffer& Frame) {
-  size_t Written = 0;
+  size_t written = 0;
   try {
     // Whatever is left of an earlier answer goes with the purge.
     FReadPos = FReadLen = 0;
     FPort->Purge();
-    Written = FPort->Write(Frame.data(), Frame.size());
-  } catch (const std::exception& E) {
-    throw ECmdException(DeviceError::WriteFailed, E.what());
+    written = FPort->Write(Frame.data(), Frame.size());
+  } catch (const std::exception& e) {
+    throw ECmdException(DeviceError::WriteFailed, e.what());
   }
-  if (Written != Frame.size())
-    throw ECmdException(DeviceError::WriteFailed, std::to_string(Written) + "/" + std::to_string(Frame.size()));
+  if (written != Frame.size())
+    throw ECmdException(DeviceError::WriteFailed, std::to_string(written) + "/" + std::to_string(Frame.size()));
 }
 
 void TRS32Device::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer,
@@ -231,12 +231,12 @@ void TRS32Device::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TD
   // The start of the answer. SYN: the printer is busy with the command and the wait goes on
   // (for 120 s from the start of the call); other stray bytes are passed over for 60 s.
   for (;;) {
-    uint8_t B = 0;
-    if (!ReadByte(kAnswerStartTimeout, B)) throw ECmdException(DeviceError::NoResponse, "<01>");
-    if (B == kFrameStart) break;
-    if (B == kSyn) {
+    uint8_t b = 0;
+    if (!ReadByte(kAnswerStartTimeout, b)) throw ECmdException(DeviceError::NoResponse, "<01>");
+    if (b == kFrameStart) break;
+    if (b == kSyn) {
       if (ElapsedMs(CallStart, FClock.Now()) >= 120000) throw ECmdException(DeviceError::Busy);
-    } else if (B == kNak) {
+    } else if (b == kNak) {
       throw ECmdException(DeviceError::Nak, "<NAK>");
     } else if (ElapsedMs(CallStart, FClock.Now()) >= 60000) {
       throw ECmdException(DeviceError::NoResponse, "<01> first byte not recieved");
@@ -247,8 +247,8 @@ void TRS32Device::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TD
 
 void TRS32Device::DrainAnswer(IDeviceClock::TTimePoint CallStart) {
   // Until the line stays quiet for one byte time-out, or 7 s after the start of the call.
-  uint8_t B = 0;
-  while (ReadByte(kDrainByteTimeout, B) && ElapsedMs(CallStart, FClock.Now()) <= 7000) {
+  uint8_t b = 0;
+  while (ReadByte(kDrainByteTimeout, b) && ElapsedMs(CallStart, FClock.Now()) <= 7000) {
   }
 }
 

@@ -69,22 +69,22 @@ std::string SocketErrorText(const std::error_code& Code) {
 // The text of a failure: a system error of the socket layer as above, by its value alone;
 // anything else (the resolver's errors among them) by its message.
 std::string FailureText(const std::exception& E) {
-  if (const auto* System = dynamic_cast<const std::system_error*>(&E)) {
-    const std::error_code& Code = System->code();
-    if (Code.category() == asio::error::get_system_category() || Code.category() == std::system_category() ||
-        Code.category() == std::generic_category())
-      return SocketErrorText(Code);
+  if (const auto* system = dynamic_cast<const std::system_error*>(&E)) {
+    const std::error_code& code = system->code();
+    if (code.category() == asio::error::get_system_category() || code.category() == std::system_category() ||
+        code.category() == std::generic_category())
+      return SocketErrorText(code);
   }
   return E.what();
 }
 
 std::string ExceptionClassName(const std::exception& E) {
-  const char* Mangled = typeid(E).name();
-  int Status = 0;
-  char* Demangled = abi::__cxa_demangle(Mangled, nullptr, nullptr, &Status);
-  std::string Name = (Status == 0 && Demangled) ? Demangled : Mangled;
-  std::free(Demangled);
-  return Name;
+  const char* mangled = typeid(E).name();
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string name = (status == 0 && demangled) ? demangled : mangled;
+  std::free(demangled);
+  return name;
 }
 
 }  // namespace
@@ -107,18 +107,18 @@ struct TTCPDevice::TClient {
     Io.restart();
     Io.run_for(Timeout);
     if (Done) return true;
-    std::error_code Ignored;
-    Socket.cancel(Ignored);
+    std::error_code ignored;
+    Socket.cancel(ignored);
     Io.restart();
     Io.run();
     return false;
   }
 
   void Close() {
-    std::error_code Ignored;
+    std::error_code ignored;
     if (Socket.is_open()) {
-      Socket.shutdown(asio::ip::tcp::socket::shutdown_both, Ignored);
-      Socket.close(Ignored);
+      Socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+      Socket.close(ignored);
     }
     Pos = Len = 0;
     PeerClosed = false;
@@ -127,32 +127,32 @@ struct TTCPDevice::TClient {
   // One connect attempt; raises asio::system_error on failure.
   void ConnectOnce(const std::string& Host, uint16_t Port, milliseconds Timeout) {
     Close();
-    asio::ip::tcp::resolver Resolver(Io);
-    auto Endpoints = Resolver.resolve(Host, std::to_string(Port));  // raises on failure
+    asio::ip::tcp::resolver resolver(Io);
+    auto endpoints = resolver.resolve(Host, std::to_string(Port));  // raises on failure
     // Each address of the host in turn, all within the one time-out.
-    const auto Deadline = std::chrono::steady_clock::now() + Timeout;
-    std::error_code Result = asio::error::host_not_found;
-    for (const auto& Entry : Endpoints) {
-      const auto Left = std::chrono::duration_cast<milliseconds>(Deadline - std::chrono::steady_clock::now());
-      if (Left.count() <= 0) {
-        Result = asio::error::timed_out;
+    const auto deadline = std::chrono::steady_clock::now() + Timeout;
+    std::error_code result = asio::error::host_not_found;
+    for (const auto& entry : endpoints) {
+      const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        result = asio::error::timed_out;
         break;
       }
-      bool Done = false;
-      Socket.async_connect(Entry.endpoint(), [&](const std::error_code& Ec) {
-        Result = Ec;
-        Done = true;
+      bool done = false;
+      Socket.async_connect(entry.endpoint(), [&](const std::error_code& Ec) {
+        result = Ec;
+        done = true;
       });
-      if (!Run(Done, Left)) Result = asio::error::timed_out;
-      if (!Result) break;
+      if (!Run(done, left)) result = asio::error::timed_out;
+      if (!result) break;
       Close();
     }
-    if (Result) {
+    if (result) {
       Close();
-      ThrowSocketError(Result);
+      ThrowSocketError(result);
     }
-    std::error_code Ignored;
-    Socket.set_option(asio::ip::tcp::no_delay(true), Ignored);
+    std::error_code ignored;
+    Socket.set_option(asio::ip::tcp::no_delay(true), ignored);
   }
 
   // Open, with no sign of the peer having closed or reset the connection. Looks at the
@@ -160,13 +160,13 @@ struct TTCPDevice::TClient {
   bool Alive() {
     if (!Socket.is_open() || PeerClosed) return false;
     if (Pos < Len) return true;
-    pollfd P{Socket.native_handle(), POLLIN, 0};
-    if (::poll(&P, 1, 0) <= 0) return true;
-    if (P.revents & (POLLERR | POLLNVAL)) return false;
-    uint8_t Byte;
-    ssize_t N = ::recv(Socket.native_handle(), &Byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (N == 0) PeerClosed = true;
-    return N > 0 || (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
+    pollfd p{Socket.native_handle(), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return true;
+    if (p.revents & (POLLERR | POLLNVAL)) return false;
+    uint8_t byte;
+    ssize_t n = ::recv(Socket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0) PeerClosed = true;
+    return n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
   }
 
   // The test before writing: raises when the connection has been closed.
@@ -177,9 +177,9 @@ struct TTCPDevice::TClient {
   }
 
   void Write(const TDataBuffer& Frame) {
-    std::error_code Ec;
-    asio::write(Socket, asio::buffer(Frame), Ec);
-    if (Ec) ThrowSocketError(Ec);
+    std::error_code ec;
+    asio::write(Socket, asio::buffer(Frame), ec);
+    if (ec) ThrowSocketError(ec);
   }
 
   // Exactly one byte; raises asio::system_error on a socket error, on the read time-out
@@ -187,21 +187,21 @@ struct TTCPDevice::TClient {
   uint8_t ReadByte(milliseconds Timeout) {
     if (Pos < Len) return Buffer[Pos++];
     if (PeerClosed) ThrowSocketError(asio::error::eof);
-    bool Done = false;
-    std::error_code Result;
-    size_t Count = 0;
+    bool done = false;
+    std::error_code result;
+    size_t count = 0;
     Socket.async_read_some(asio::buffer(Buffer), [&](const std::error_code& Ec, size_t N) {
-      Result = Ec;
-      Count = N;
-      Done = true;
+      result = Ec;
+      count = N;
+      done = true;
     });
-    if (!Run(Done, Timeout)) ThrowSocketError(asio::error::timed_out);
-    if (Result) {
-      if (IsPeerClosed(Result)) PeerClosed = true;
-      ThrowSocketError(Result);
+    if (!Run(done, Timeout)) ThrowSocketError(asio::error::timed_out);
+    if (result) {
+      if (IsPeerClosed(result)) PeerClosed = true;
+      ThrowSocketError(result);
     }
     Pos = 0;
-    Len = Count;
+    Len = count;
     return Buffer[Pos++];
   }
 };
@@ -214,47 +214,47 @@ void AnalyseTCPAnswer(const TDataBuffer& C, uint8_t Seq, uint8_t Cmd, TDataBuffe
   AnswerData.clear();
   Status.clear();
   if (C.size() < 4) throw ECmdException(DeviceError::ReadDataFailed, "LEN1");
-  uint32_t Sum = 0;
-  size_t Count = 0;
-  auto Add = [&](uint8_t B) {
-    Sum += B;
-    ++Count;
+  uint32_t sum = 0;
+  size_t count = 0;
+  auto add = [&](uint8_t B) {
+    sum += B;
+    ++count;
   };
 
-  const uint8_t Len = C[1];
-  if (Len == 0) throw ECmdException(DeviceError::ReadDataFailed, "<LEN>");
-  Add(Len);
+  const uint8_t len = C[1];
+  if (len == 0) throw ECmdException(DeviceError::ReadDataFailed, "<LEN>");
+  add(len);
   if (C[2] == 0) throw ECmdException(DeviceError::ReadByteFailed, "<SEQ>");
   if (C[2] != Seq) throw ECmdException(DeviceError::WrongSequence, EchoMismatchText(C[2], Seq));
-  Add(C[2]);
+  add(C[2]);
   if (C[3] == 0) throw ECmdException(DeviceError::ReadByteFailed, "<CMD>");
   if (C[3] != Cmd) throw ECmdException(DeviceError::WrongCommandEcho, EchoMismatchText(C[3], Cmd));
-  Add(C[3]);
+  add(C[3]);
 
   // The separators are looked for after the echo bytes.
-  auto Sep = std::find(C.begin() + 4, C.end(), kAnswerSeparator);
-  if (Sep == C.end()) throw ECmdException(DeviceError::ReadByteFailed, "data");
-  for (auto It = C.begin() + 4; It <= Sep; ++It) {
-    if (*It > kAnswerSeparator) AnswerData.push_back(*It);
-    Add(*It);
+  auto sep = std::find(C.begin() + 4, C.end(), kAnswerSeparator);
+  if (sep == C.end()) throw ECmdException(DeviceError::ReadByteFailed, "data");
+  for (auto it = C.begin() + 4; it <= sep; ++it) {
+    if (*it > kAnswerSeparator) AnswerData.push_back(*it);
+    add(*it);
   }
-  auto End = std::find(Sep + 1, C.end(), kDataEnd);
-  if (C.end() - (Sep + 1) < static_cast<std::ptrdiff_t>(kStatusLength) || End == C.end())
+  auto end = std::find(sep + 1, C.end(), kDataEnd);
+  if (C.end() - (sep + 1) < static_cast<std::ptrdiff_t>(kStatusLength) || end == C.end())
     throw ECmdException(DeviceError::ReadByteFailed, "status");
-  for (auto It = Sep + 1; It <= End; ++It) {
-    if (*It > kDataEnd) Status.push_back(*It);
-    Add(*It);
+  for (auto it = sep + 1; it <= end; ++it) {
+    if (*it > kDataEnd) Status.push_back(*it);
+    add(*it);
   }
   if (Status.size() != kStatusLength) throw ECmdException(DeviceError::ReadDataFailed, "<STATUS>");
 
-  std::string Text;
-  for (auto It = End + 1; It != C.end() && *It != kFrameEnd; ++It)
-    if (*It > kFrameEnd) Text += ChecksumDigitText(*It);
-  if (Text.size() != 4) throw ECmdException(DeviceError::ReadByteFailed, "[" + Text + "]");
-  if (static_cast<int>(Count) != ExpectedCount(Len))
-    throw ECmdException(DeviceError::BadLength, LenMismatchText(Len, Count));
-  const std::string Computed = ChecksumText(Sum);
-  if (Text != Computed) throw ECmdException(DeviceError::ReadByteFailed, "[" + Text + "/" + Computed + "]");
+  std::string text;
+  for (auto it = end + 1; it != C.end() && *it != kFrameEnd; ++it)
+    if (*it > kFrameEnd) text += ChecksumDigitText(*it);
+  if (text.size() != 4) throw ECmdException(DeviceError::ReadByteFailed, "[" + text + "]");
+  if (static_cast<int>(count) != ExpectedCount(len))
+    throw ECmdException(DeviceError::BadLength, LenMismatchText(len, count));
+  const std::string computed = ChecksumText(sum);
+  if (text != computed) throw ECmdException(DeviceError::ReadByteFailed, "[" + text + "/" + computed + "]");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -267,12 +267,12 @@ TTCPDevice::~TTCPDevice() { Disconnect(); }
 void TTCPDevice::SetHost(const std::string& Text) { FHost = Text; }
 
 void TTCPDevice::SetPort(const std::string& Text) {
-  int Value = 0;
-  const char* First = Text.data();
-  const char* Last = First + Text.size();
-  if (First != Last && *First == '+') ++First;
-  auto [Ptr, Ec] = std::from_chars(First, Last, Value);
-  FPort = (Ec == std::errc() && Ptr == Last && Value >= 0 && Value <= 65535) ? static_cast<uint16_t>(Value) : 0;
+  int value = 0;
+  const char* first = Text.data();
+  const char* last = first + Text.size();
+  if (first != last && *first == '+') ++first;
+  auto [Ptr, Ec] = std::from_chars(first, last, value);
+  FPort = (Ec == std::errc() && Ptr == last && value >= 0 && value <= 65535) ? static_cast<uint16_t>(value) : 0;
 }
 
 bool TTCPDevice::IsConnected() { return FClient->Alive(); }
@@ -280,26 +280,26 @@ bool TTCPDevice::IsConnected() { return FClient->Alive(); }
 void TTCPDevice::Disconnect() { FClient->Close(); }
 
 bool TTCPDevice::Connect() {
-  const auto Start = FClock.Now();
+  const auto start = FClock.Now();
   Disconnect();
   // Attempts follow each other without a pause, but an attempt that fails at once (a
   // refused connection) waits out the rest of its ConnectTimeout first, so the about 5 s
   // of trying are a handful of attempts, not a flood of them.
   do {
-    const auto AttemptStart = FClock.Now();
+    const auto attemptStart = FClock.Now();
     try {
       FClient->ConnectOnce(FHost, FPort, milliseconds(ConnectTimeout));
       if (FClient->Socket.is_open()) return true;
-    } catch (const std::exception& E) {
-      if (ElapsedWholeSeconds(Start, FClock.Now()) > 3) {
+    } catch (const std::exception& e) {
+      if (ElapsedWholeSeconds(start, FClock.Now()) > 3) {
         FErrorCode = DeviceError::WriteFailed;
-        FErrorText = "Failed to connect host. " + FailureText(E);
+        FErrorText = "Failed to connect host. " + FailureText(e);
         return false;
       }
-      const long long Spent = ElapsedMs(AttemptStart, FClock.Now());
-      if (Spent < ConnectTimeout) FClock.SleepFor(milliseconds(ConnectTimeout - Spent));
+      const long long spent = ElapsedMs(attemptStart, FClock.Now());
+      if (spent < ConnectTimeout) FClock.SleepFor(milliseconds(ConnectTimeout - spent));
     }
-  } while (ElapsedWholeSeconds(Start, FClock.Now()) <= 4);
+  } while (ElapsedWholeSeconds(start, FClock.Now()) <= 4);
   return false;
 }
 
@@ -318,10 +318,10 @@ void TTCPDevice::SendFrame(const TDataBuffer& Frame) {
   try {
     FClient->CheckConnection();
     FClient->Write(Frame);
-  } catch (const std::exception& E) {
-    std::string Message = FailureText(E);
-    std::replace(Message.begin(), Message.end(), '#', ' ');
-    throw ECmdException(DeviceError::WriteFailed, Message);
+  } catch (const std::exception& e) {
+    std::string message = FailureText(e);
+    std::replace(message.begin(), message.end(), '#', ' ');
+    throw ECmdException(DeviceError::WriteFailed, message);
   }
 }
 
@@ -329,32 +329,32 @@ void TTCPDevice::ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint /*CallStart*/,
                             TDataBuffer& Status) {
   // Everything up to the 0x03 is collected first and analysed as a whole. The SYN limit
   // counts from the write of this attempt.
-  TDataBuffer Collected;
-  const auto T1 = FClock.Now();
-  bool Started = false;
-  size_t Read = 0;  // bytes other than SYN in this attempt
+  TDataBuffer collected;
+  const auto t1 = FClock.Now();
+  bool started = false;
+  size_t read = 0;  // bytes other than SYN in this attempt
   for (;;) {
-    const uint8_t B = FClient->ReadByte(FReadTimeout);
-    if (B == kSyn) {
-      if (ElapsedMs(T1, FClock.Now()) >= 120000) throw ECmdException(DeviceError::Busy);
+    const uint8_t b = FClient->ReadByte(FReadTimeout);
+    if (b == kSyn) {
+      if (ElapsedMs(t1, FClock.Now()) >= 120000) throw ECmdException(DeviceError::Busy);
     } else {
-      if (B == kNak) throw ECmdException(DeviceError::Nak, "<NAK>");
-      ++Read;
+      if (b == kNak) throw ECmdException(DeviceError::Nak, "<NAK>");
+      ++read;
     }
-    if (B == kFrameStart) Started = true;
-    if (Started) Collected.push_back(B);
-    if (B == kFrameEnd || Read > TCPMaxAnswerBytes) break;
+    if (b == kFrameStart) started = true;
+    if (started) collected.push_back(b);
+    if (b == kFrameEnd || read > TCPMaxAnswerBytes) break;
   }
-  AnalyseTCPAnswer(Collected, FSequence, Cmd, Answer, Status);
+  AnalyseTCPAnswer(collected, FSequence, Cmd, Answer, Status);
 }
 
 const TRetryRule* TTCPDevice::OtherFailure(const std::exception& E) {
   FErrorCode = DeviceError::NoResponse;
-  if (const auto* Socket = dynamic_cast<const asio::system_error*>(&E)) {
+  if (const auto* socket = dynamic_cast<const asio::system_error*>(&E)) {
     // The socket layer: a socket error or the read time-out reconnects and tries again;
     // the connection closed by the printer's side ends the exchange.
-    FErrorText = std::string(TCPSocketErrorClass) + "/" + SocketErrorText(Socket->code());
-    return IsPeerClosed(Socket->code()) ? nullptr : &kSocketRetry;
+    FErrorText = std::string(TCPSocketErrorClass) + "/" + SocketErrorText(socket->code());
+    return IsPeerClosed(socket->code()) ? nullptr : &kSocketRetry;
   }
   FErrorText = "Unexpected error: " + ExceptionClassName(E) + " / " + E.what();
   return nullptr;

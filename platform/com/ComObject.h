@@ -35,29 +35,29 @@ namespace fp {
 
 class TComModule {
  public:
-  void ObjectCreated() noexcept { ++Objects_; }
-  void ObjectDestroyed() noexcept { --Objects_; }
-  void Lock() noexcept { ++Locks_; }
+  void ObjectCreated() noexcept { ++FObjects; }
+  void ObjectDestroyed() noexcept { --FObjects; }
+  void Lock() noexcept { ++FLocks; }
   void Unlock() noexcept {
-    long n = Locks_.load();
-    while (n > 0 && !Locks_.compare_exchange_weak(n, n - 1)) {
+    long n = FLocks.load();
+    while (n > 0 && !FLocks.compare_exchange_weak(n, n - 1)) {
     }
   }
-  void FactoryAddRef() noexcept { ++FactoryRefs_; }
-  void FactoryRelease() noexcept { --FactoryRefs_; }
+  void FactoryAddRef() noexcept { ++FActoryRefs; }
+  void FactoryRelease() noexcept { --FActoryRefs; }
 
-  long ObjectCount() const noexcept { return Objects_; }
-  long LockCount() const noexcept { return Locks_; }
-  long FactoryRefCount() const noexcept { return FactoryRefs_; }
+  long ObjectCount() const noexcept { return FObjects; }
+  long LockCount() const noexcept { return FLocks; }
+  long FactoryRefCount() const noexcept { return FActoryRefs; }
   // DllCanUnloadNow: S_OK when nothing of the library is in use, else S_FALSE.
   HRESULT CanUnloadNow() const noexcept {
-    return Objects_ == 0 && Locks_ == 0 && FactoryRefs_ == 0 ? S_OK : S_FALSE;
+    return FObjects == 0 && FLocks == 0 && FActoryRefs == 0 ? S_OK : S_FALSE;
   }
 
  private:
-  std::atomic<long> Objects_{0};
-  std::atomic<long> Locks_{0};
-  std::atomic<long> FactoryRefs_{0};
+  std::atomic<long> FObjects{0};
+  std::atomic<long> FLocks{0};
+  std::atomic<long> FActoryRefs{0};
 };
 
 namespace com_detail {
@@ -81,28 +81,28 @@ template <class Derived, class Primary, class... Others>
 class TComObject : public Primary, public Others... {
  public:
   explicit TComObject(TComModule& module, IUnknown* outer = nullptr)
-      : Module_(module), Outer_(outer) {
-    Inner_.Owner = this;
-    Module_.ObjectCreated();
+      : FModule(module), FOuter(outer) {
+    FInner.Owner = this;
+    FModule.ObjectCreated();
   }
   TComObject(const TComObject&) = delete;
   TComObject& operator=(const TComObject&) = delete;
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    return Outer_ ? Outer_->QueryInterface(riid, ppv) : InnerQueryInterface(riid, ppv);
+    return FOuter ? FOuter->QueryInterface(riid, ppv) : InnerQueryInterface(riid, ppv);
   }
-  ULONG AddRef() override { return Outer_ ? Outer_->AddRef() : InnerAddRef(); }
-  ULONG Release() override { return Outer_ ? Outer_->Release() : InnerRelease(); }
+  ULONG AddRef() override { return FOuter ? FOuter->AddRef() : InnerAddRef(); }
+  ULONG Release() override { return FOuter ? FOuter->Release() : InnerRelease(); }
 
   // The object's own IUnknown: for aggregation, the one its outer object holds.
-  IUnknown* Inner() { return Outer_ ? static_cast<IUnknown*>(&Inner_) : PrimaryUnknown(); }
-  TComModule& Module() const { return Module_; }
+  IUnknown* Inner() { return FOuter ? static_cast<IUnknown*>(&FInner) : PrimaryUnknown(); }
+  TComModule& Module() const { return FModule; }
 
   // Runs once after creation, before any interface is handed out.
   virtual void Initialize() {}
 
  protected:
-  virtual ~TComObject() { Module_.ObjectDestroyed(); }
+  virtual ~TComObject() { FModule.ObjectDestroyed(); }
 
  private:
   struct TInnerUnknown final : IUnknown {
@@ -138,17 +138,17 @@ class TComObject : public Primary, public Others... {
     *ppv = found;
     return S_OK;
   }
-  ULONG InnerAddRef() { return ++Refs_; }
+  ULONG InnerAddRef() { return ++FRefs; }
   ULONG InnerRelease() {
-    ULONG n = --Refs_;
+    ULONG n = --FRefs;
     if (n == 0) delete this;
     return n;
   }
 
-  TComModule& Module_;
-  IUnknown* Outer_;
-  TInnerUnknown Inner_;
-  std::atomic<ULONG> Refs_{0};
+  TComModule& FModule;
+  IUnknown* FOuter;
+  TInnerUnknown FInner;
+  std::atomic<ULONG> FRefs{0};
 };
 
 // Creates a T (constructor T(TComModule&, IUnknown* outer)) as a class factory does:
@@ -182,12 +182,12 @@ class TComClassFactory final : public IClassFactory {
   using TCreate = HRESULT (*)(TComModule& module, IUnknown* outer, REFIID riid, void** ppv);
 
   TComClassFactory(TComModule& module, const CLSID& clsid, TCreate create)
-      : Module_(module), Clsid_(clsid), Create_(create) {}
+      : FModule(module), FClsid(clsid), FCreate(create) {}
   TComClassFactory(const TComClassFactory&) = delete;
   TComClassFactory& operator=(const TComClassFactory&) = delete;
   ~TComClassFactory() = default;
 
-  const CLSID& Clsid() const { return Clsid_; }
+  const CLSID& Clsid() const { return FClsid; }
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -198,34 +198,34 @@ class TComClassFactory final : public IClassFactory {
     return S_OK;
   }
   ULONG AddRef() override {
-    Module_.FactoryAddRef();
+    FModule.FactoryAddRef();
     return 2;
   }
   ULONG Release() override {
-    Module_.FactoryRelease();
+    FModule.FactoryRelease();
     return 1;
   }
   HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override {
     if (!ppvObject) return E_POINTER;
     *ppvObject = nullptr;
     try {
-      return Create_(Module_, pUnkOuter, riid, ppvObject);
+      return FCreate(FModule, pUnkOuter, riid, ppvObject);
     } catch (...) {
       return ComHandleException(IID_IClassFactory, u"");
     }
   }
   HRESULT LockServer(BOOL fLock) override {
     if (fLock)
-      Module_.Lock();
+      FModule.Lock();
     else
-      Module_.Unlock();
+      FModule.Unlock();
     return S_OK;
   }
 
  private:
-  TComModule& Module_;
-  CLSID Clsid_;
-  TCreate Create_;
+  TComModule& FModule;
+  CLSID FClsid;
+  TCreate FCreate;
 };
 
 // DllGetClassObject over the library's factories: the factory of rclsid for riid (S_OK,

@@ -16,11 +16,11 @@ class ComPtr {
  public:
   ComPtr() = default;
   ComPtr(std::nullptr_t) {}
-  ComPtr(T* p) : P_(p) {
-    if (P_) P_->AddRef();
+  ComPtr(T* p) : FP(p) {
+    if (FP) FP->AddRef();
   }
-  ComPtr(const ComPtr& o) : ComPtr(o.P_) {}
-  ComPtr(ComPtr&& o) noexcept : P_(std::exchange(o.P_, nullptr)) {}
+  ComPtr(const ComPtr& o) : ComPtr(o.FP) {}
+  ComPtr(ComPtr&& o) noexcept : FP(std::exchange(o.FP, nullptr)) {}
   ~ComPtr() { Reset(); }
 
   ComPtr& operator=(const ComPtr& o) {
@@ -37,30 +37,30 @@ class ComPtr {
   }
 
   void Reset() {
-    if (T* p = std::exchange(P_, nullptr)) p->Release();
+    if (T* p = std::exchange(FP, nullptr)) p->Release();
   }
   // Takes over a reference that the caller already owns.
   void Attach(T* p) {
     Reset();
-    P_ = p;
+    FP = p;
   }
   static ComPtr Adopt(T* p) {
     ComPtr c;
-    c.P_ = p;
+    c.FP = p;
     return c;
   }
   // Gives the reference away without releasing it.
-  T* Detach() { return std::exchange(P_, nullptr); }
-  void Swap(ComPtr& o) noexcept { std::swap(P_, o.P_); }
+  T* Detach() { return std::exchange(FP, nullptr); }
+  void Swap(ComPtr& o) noexcept { std::swap(FP, o.FP); }
 
-  T* Get() const { return P_; }
-  T* operator->() const { return P_; }
-  explicit operator bool() const { return P_ != nullptr; }
+  T* Get() const { return FP; }
+  T* operator->() const { return FP; }
+  explicit operator bool() const { return FP != nullptr; }
 
   // For out-arguments (T**): releases the current reference first.
   T** GetAddressOf() {
     Reset();
-    return &P_;
+    return &FP;
   }
   T** operator&() = delete;
   // For QueryInterface-style out-arguments (void**).
@@ -69,11 +69,11 @@ class ComPtr {
   // QueryInterface for U (by U::Iid).
   template <class U>
   HRESULT As(ComPtr<U>& out) const {
-    if (!P_) {
+    if (!FP) {
       out.Reset();
       return E_POINTER;
     }
-    return P_->QueryInterface(U::Iid, out.AsOut());
+    return FP->QueryInterface(U::Iid, out.AsOut());
   }
   template <class U>
   ComPtr<U> As() const {
@@ -82,11 +82,11 @@ class ComPtr {
     return out;
   }
 
-  friend bool operator==(const ComPtr& a, const ComPtr& b) { return a.P_ == b.P_; }
-  friend bool operator==(const ComPtr& a, std::nullptr_t) { return a.P_ == nullptr; }
+  friend bool operator==(const ComPtr& a, const ComPtr& b) { return a.FP == b.FP; }
+  friend bool operator==(const ComPtr& a, std::nullptr_t) { return a.FP == nullptr; }
 
  private:
-  T* P_ = nullptr;
+  T* FP = nullptr;
 };
 
 // A new BSTR holding the text (nullptr only when memory runs out).
@@ -102,40 +102,40 @@ inline std::u16string_view BstrView(BSTR b) {
 class BStr {
  public:
   BStr() = default;
-  explicit BStr(std::u16string_view text) : B_(MakeBstr(text)) {}
-  explicit BStr(const char16_t* text) : B_(SysAllocString(text)) {}
-  BStr(const BStr& o) : B_(o.B_ ? MakeBstr(o.View()) : nullptr) {}
-  BStr(BStr&& o) noexcept : B_(std::exchange(o.B_, nullptr)) {}
-  ~BStr() { SysFreeString(B_); }
+  explicit BStr(std::u16string_view text) : FB(MakeBstr(text)) {}
+  explicit BStr(const char16_t* text) : FB(SysAllocString(text)) {}
+  BStr(const BStr& o) : FB(o.FB ? MakeBstr(o.View()) : nullptr) {}
+  BStr(BStr&& o) noexcept : FB(std::exchange(o.FB, nullptr)) {}
+  ~BStr() { SysFreeString(FB); }
   BStr& operator=(BStr o) noexcept {
-    std::swap(B_, o.B_);
+    std::swap(FB, o.FB);
     return *this;
   }
 
   // Takes over a BSTR that the caller owns.
   static BStr Attach(BSTR b) {
     BStr s;
-    s.B_ = b;
+    s.FB = b;
     return s;
   }
-  BSTR Detach() { return std::exchange(B_, nullptr); }
-  void Reset() { SysFreeString(std::exchange(B_, nullptr)); }
+  BSTR Detach() { return std::exchange(FB, nullptr); }
+  void Reset() { SysFreeString(std::exchange(FB, nullptr)); }
 
-  BSTR Get() const { return B_; }
+  BSTR Get() const { return FB; }
   // For out-arguments (BSTR*): frees the current string first.
   BSTR* Out() {
     Reset();
-    return &B_;
+    return &FB;
   }
   // For in/out arguments: the callee may free the current string and replace it.
-  BSTR* InOut() { return &B_; }
+  BSTR* InOut() { return &FB; }
 
-  UINT Length() const { return SysStringLen(B_); }
-  std::u16string_view View() const { return BstrView(B_); }
+  UINT Length() const { return SysStringLen(FB); }
+  std::u16string_view View() const { return BstrView(FB); }
   std::u16string Str() const { return std::u16string(View()); }
 
  private:
-  BSTR B_ = nullptr;
+  BSTR FB = nullptr;
 };
 
 // One owned VARIANT, cleared on destruction.

@@ -71,25 +71,25 @@ void FreeOutTarget(void* target, VARTYPE vt) {
 // value (a coerced by-value argument, a result) is ours to free.
 class TCallFrame {
  public:
-  explicit TCallFrame(std::size_t n) : Slots_(n), Inner_(n, nullptr), Owns_(n, false) {
-    for (auto& s : Slots_) VariantInit(&s.Value);
+  explicit TCallFrame(std::size_t n) : FSlots(n), FInner(n, nullptr), FOwns(n, false) {
+    for (auto& s : FSlots) VariantInit(&s.Value);
   }
   ~TCallFrame() {
-    for (std::size_t k = 0; k < Slots_.size(); ++k)
-      if (Owns_[k]) VariantClear(&Slots_[k].Value);
+    for (std::size_t k = 0; k < FSlots.size(); ++k)
+      if (FOwns[k]) VariantClear(&FSlots[k].Value);
   }
   TCallFrame(const TCallFrame&) = delete;
   TCallFrame& operator=(const TCallFrame&) = delete;
 
-  TDispSlot& Slot(std::size_t k) { return Slots_[k]; }
-  VARIANT*& Inner(std::size_t k) { return Inner_[k]; }
-  void SetOwned(std::size_t k, bool owned) { Owns_[k] = owned; }
-  TDispSlot* Data() { return Slots_.data(); }
+  TDispSlot& Slot(std::size_t k) { return FSlots[k]; }
+  VARIANT*& Inner(std::size_t k) { return FInner[k]; }
+  void SetOwned(std::size_t k, bool owned) { FOwns[k] = owned; }
+  TDispSlot* Data() { return FSlots.data(); }
 
  private:
-  std::vector<TDispSlot> Slots_;
-  std::vector<VARIANT*> Inner_;
-  std::vector<bool> Owns_;
+  std::vector<TDispSlot> FSlots;
+  std::vector<VARIANT*> FInner;
+  std::vector<bool> FOwns;
 };
 
 HRESULT FailArg(HRESULT hr, UINT index, UINT* puArgErr) {

@@ -649,7 +649,7 @@ namespace {
 class TErrorInfo final : public IErrorInfo {
  public:
   TErrorInfo(const GUID& iid, std::u16string_view source, std::u16string_view description)
-      : Iid_(iid), Source_(source), Description_(description) {}
+      : FIid(iid), FSource(source), FDescription(description) {}
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -661,19 +661,19 @@ class TErrorInfo final : public IErrorInfo {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++Refs_; }
+  ULONG AddRef() override { return ++FRefs; }
   ULONG Release() override {
-    ULONG n = --Refs_;
+    ULONG n = --FRefs;
     if (n == 0) delete this;
     return n;
   }
   HRESULT GetGUID(GUID* p) override {
     if (!p) return E_POINTER;
-    *p = Iid_;
+    *p = FIid;
     return S_OK;
   }
-  HRESULT GetSource(BSTR* p) override { return Text(Source_, p); }
-  HRESULT GetDescription(BSTR* p) override { return Text(Description_, p); }
+  HRESULT GetSource(BSTR* p) override { return Text(FSource, p); }
+  HRESULT GetDescription(BSTR* p) override { return Text(FDescription, p); }
   HRESULT GetHelpFile(BSTR* p) override { return Text(u"", p); }
   HRESULT GetHelpContext(DWORD* p) override {
     if (!p) return E_POINTER;
@@ -688,10 +688,10 @@ class TErrorInfo final : public IErrorInfo {
     return *p ? S_OK : E_OUTOFMEMORY;
   }
 
-  std::atomic<ULONG> Refs_{0};
-  GUID Iid_;
-  std::u16string Source_;
-  std::u16string Description_;
+  std::atomic<ULONG> FRefs{0};
+  GUID FIid;
+  std::u16string FSource;
+  std::u16string FDescription;
 };
 
 thread_local ComPtr<IErrorInfo> tErrorInfo;

@@ -142,26 +142,26 @@ QString DecodeLngText(const QString& text) {
 // ---- TLngFile ----
 
 TLngFile::TLngFile(const QString& path, const char* routine)
-    : path_(path), ini_(QFile::encodeName(path).toStdString()), routine_(routine) {}
+    : FPath(path), FIni(QFile::encodeName(path).toStdString()), FRoutine(routine) {}
 
 QString TLngFile::Read(const QString& section, const QString& key) const {
-  return QString::fromStdString(ini_.ReadString(section.toStdString(), key.toStdString(), ""));
+  return QString::fromStdString(FIni.ReadString(section.toStdString(), key.toStdString(), ""));
 }
 
 void TLngFile::Write(const QString& section, const QString& key, const QString& value) {
-  if (failed_) return;
+  if (FFailed) return;
   try {
-    ini_.WriteString(section.toStdString(), key.toStdString(), value.toStdString());
+    FIni.WriteString(section.toStdString(), key.toStdString(), value.toStdString());
   } catch (const EIniFileException& e) {
     // A language file that cannot be written (read-only, no access) must not stop the
     // window that is being created: the texts are still read, only the template is not
     // completed.
-    failed_ = true;
+    FFailed = true;
     const QString appDir = uProgramInfo::AppDir();
     if (appDir.isEmpty()) return;
     try {
       uProgramLog::WriteLog(appDir + QStringLiteral("Log/"),
-                       QStringLiteral("[%1]").arg(QLatin1String(routine_)) + QString::fromStdString(e.what()), true);
+                       QStringLiteral("[%1]").arg(QLatin1String(FRoutine)) + QString::fromStdString(e.what()), true);
     } catch (const std::exception&) {
       // No log folder: the failure stays unlogged.
     }

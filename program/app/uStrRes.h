@@ -126,14 +126,14 @@ class TLngFile {
   QString Read(const QString& section, const QString& key) const;
   // Writes a value (already encoded) unless a write of this pass has failed.
   void Write(const QString& section, const QString& key, const QString& value);
-  bool WriteBackFailed() const { return failed_; }
-  const QString& Path() const { return path_; }
+  bool WriteBackFailed() const { return FFailed; }
+  const QString& Path() const { return FPath; }
 
  private:
-  QString path_;
-  TIniFile ini_;
-  const char* routine_;
-  bool failed_ = false;
+  QString FPath;
+  TIniFile FIni;
+  const char* FRoutine;
+  bool FFailed = false;
 };
 
 // The value rule: a non-empty decoded value replaces `text`; otherwise the key is written

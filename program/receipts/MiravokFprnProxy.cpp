@@ -46,47 +46,47 @@ struct TSlotBase {
 template <class T>
 class TInSlot : public TSlotBase {
  public:
-  explicit TInSlot(T value) : Value_(value) {}
-  T Get() const { return Value_; }
+  explicit TInSlot(T value) : FValue(value) {}
+  T Get() const { return FValue; }
 
  private:
-  T Value_;
+  T FValue;
 };
 
 template <>
 class TInSlot<BSTR> : public TSlotBase {
  public:
-  explicit TInSlot(const std::string& text) : Text_(W(text)) {}
-  BSTR Get() const { return Text_.Get(); }
+  explicit TInSlot(const std::string& text) : FText(W(text)) {}
+  BSTR Get() const { return FText.Get(); }
 
  private:
-  BStr Text_;
+  BStr FText;
 };
 
 // Out and InOut of a value: the callee writes a copy that starts with the caller's value.
 template <class T, bool In>
 class TRefSlot : public TSlotBase {
  public:
-  explicit TRefSlot(T& ref) : Ref_(ref), Value_(ref) {}
-  T* Get() { return &Value_; }
-  void Commit() { Ref_ = Value_; }
+  explicit TRefSlot(T& ref) : FRef(ref), FValue(ref) {}
+  T* Get() { return &FValue; }
+  void Commit() { FRef = FValue; }
 
  private:
-  T& Ref_;
-  T Value_;
+  T& FRef;
+  T FValue;
 };
 
 // Out and InOut of a text: an Out text starts empty, an InOut one with the caller's.
 template <bool In>
 class TRefSlot<BSTR, In> : public TSlotBase {
  public:
-  explicit TRefSlot(std::string& ref) : Ref_(ref), Text_(In ? W(ref) : BStr()) {}
-  BSTR* Get() { return In ? Text_.InOut() : Text_.Out(); }
-  void Commit() { Ref_ = N(Text_); }
+  explicit TRefSlot(std::string& ref) : FRef(ref), FText(In ? W(ref) : BStr()) {}
+  BSTR* Get() { return In ? FText.InOut() : FText.Out(); }
+  void Commit() { FRef = N(FText); }
 
  private:
-  std::string& Ref_;
-  BStr Text_;
+  std::string& FRef;
+  BStr FText;
 };
 
 template <class T>
@@ -100,33 +100,33 @@ template <class T>
 class TResultSlot : public TResultSlotBase {
  public:
   void Preset([[maybe_unused]] TDispKind kind) {
-    if constexpr (std::is_same_v<T, LONG>) Value_ = kind == TDispKind::Method ? -1 : 0;
+    if constexpr (std::is_same_v<T, LONG>) FValue = kind == TDispKind::Method ? -1 : 0;
   }
-  T* Get() { return &Value_; }
-  T Value() const { return Value_; }
+  T* Get() { return &FValue; }
+  T Value() const { return FValue; }
 
  private:
-  T Value_{};
+  T FValue{};
 };
 
 template <>
 class TResultSlot<BSTR> : public TResultSlotBase {
  public:
-  BSTR* Get() { return Text_.Out(); }
-  std::string Value() const { return N(Text_); }
+  BSTR* Get() { return FText.Out(); }
+  std::string Value() const { return N(FText); }
 
  private:
-  BStr Text_;
+  BStr FText;
 };
 
 template <class I>
 class TResultSlot<I*> : public TResultSlotBase {
  public:
-  I** Get() { return Ref_.GetAddressOf(); }
-  ComPtr<I> Value() { return std::move(Ref_); }
+  I** Get() { return FRef.GetAddressOf(); }
+  ComPtr<I> Value() { return std::move(FRef); }
 
  private:
-  ComPtr<I> Ref_;
+  ComPtr<I> FRef;
 };
 
 // Calls `member` with the slots (one per argument, in order), raises EOleSysError for a
@@ -169,15 +169,15 @@ ComPtr<IMiravokFprn> CreateMiravokFprn() {
   return fprn;
 }
 
-TMiravokFprnProxy::TMiravokFprnProxy(TFprnFactory factory) : Factory_(std::move(factory)) {}
+TMiravokFprnProxy::TMiravokFprnProxy(TFprnFactory factory) : FActory(std::move(factory)) {}
 
 IMiravokFprn& TMiravokFprnProxy::Intf() {
-  if (!Intf_) {
-    ComPtr<IMiravokFprn> made = Factory_ ? Factory_() : ComPtr<IMiravokFprn>();
+  if (!FIntf) {
+    ComPtr<IMiravokFprn> made = FActory ? FActory() : ComPtr<IMiravokFprn>();
     if (!made) throw EOleSysError(OleErrorText(E_POINTER), E_POINTER);
-    Intf_ = std::move(made);
+    FIntf = std::move(made);
   }
-  return *Intf_.Get();
+  return *FIntf.Get();
 }
 
 // Every entry: its slots from the proxy's parameters, then ProxyCall.

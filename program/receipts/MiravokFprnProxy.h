@@ -144,11 +144,11 @@ class TMiravokFprnProxy {
   TMiravokFprnProxy& operator=(const TMiravokFprnProxy&) = delete;
 
   // The object was made (by an earlier call).
-  bool Created() const { return static_cast<bool>(Intf_); }
+  bool Created() const { return static_cast<bool>(FIntf); }
   // The interface, made on the first use.
   IMiravokFprn& Intf();
   // Drops the reference to the object.
-  void Release() { Intf_.Reset(); }
+  void Release() { FIntf.Reset(); }
 
 #define FP_ARG(dir, t, n) (dir, t, n)
 #define FP_DISP(kind, id, name, args) FP_PROXY_SIGNATURE(, name, args);
@@ -157,8 +157,8 @@ class TMiravokFprnProxy {
 #undef FP_ARG
 
  private:
-  TFprnFactory Factory_;
-  ComPtr<IMiravokFprn> Intf_;
+  TFprnFactory FActory;
+  ComPtr<IMiravokFprn> FIntf;
 };
 
 }  // namespace fp

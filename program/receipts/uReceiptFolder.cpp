@@ -49,7 +49,7 @@ TFileVerdict FileOutcome(TFileFailure failure, const TFileProgress& progress) {
 }
 
 EReceiptFolderError::EReceiptFolderError(QString message)
-    : Message(std::move(message)), What(Message.toStdString()) {}
+    : Message(std::move(message)), FWhat(Message.toStdString()) {}
 
 // ---- File helpers ----
 

@@ -107,11 +107,11 @@ TFileStamp FileStampOf(const struct stat& st);
 class EReceiptFolderError : public std::exception {
  public:
   explicit EReceiptFolderError(QString message);
-  const char* what() const noexcept override { return What.c_str(); }
+  const char* what() const noexcept override { return FWhat.c_str(); }
   QString Message;
 
  private:
-  std::string What;
+  std::string FWhat;
 };
 
 // The free space a receipt file needs in its folder before it is claimed: room for its

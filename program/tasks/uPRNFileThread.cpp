@@ -34,12 +34,12 @@ namespace {
 // A failure that ends the job, with its text (which may hold any character).
 class EJobFailure : public std::exception {
  public:
-  explicit EJobFailure(QString message) : Message(std::move(message)), What(Message.toStdString()) {}
-  const char* what() const noexcept override { return What.c_str(); }
+  explicit EJobFailure(QString message) : Message(std::move(message)), FWhat(Message.toStdString()) {}
+  const char* what() const noexcept override { return FWhat.c_str(); }
   QString Message;
 
  private:
-  std::string What;
+  std::string FWhat;
 };
 
 // The text of any failure: ours and the receipt folder's as they are, the reader's and the

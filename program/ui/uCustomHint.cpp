@@ -138,13 +138,13 @@ void ShowHintMessage(const QPixmap& Picture, const QString& Text, int32_t Interv
   hint.SetTimerInterval(Interval);
   const QRect m = hint.CalcHintRect(Text);
   const QRect area = AvailableArea();
-  const int W = area.right() + 1;
-  const int H = area.bottom() + 1;
+  const int w = area.right() + 1;
+  const int h = area.bottom() + 1;
   // left, top, right, bottom as the note's corners; Rect.width() is right - left here.
-  const int left = W - m.width() - 100;
-  const int top = H - m.height() - 40;
-  const int right = W - 35;
-  const int bottom = H - 20;
+  const int left = w - m.width() - 100;
+  const int top = h - m.height() - 40;
+  const int right = w - 35;
+  const int bottom = h - 20;
   hint.ActivateHint(QRect(left, top, right - left, bottom - top), Text);
 }
 

@@ -57,7 +57,7 @@ class TTestCalc : public TComObject<TTestCalc, TDispatchImpl<ITestCalc>, ITestSe
  public:
   using TComObject::TComObject;
 
-  void Initialize() override { Name_ = u"fresh"; }
+  void Initialize() override { FName = u"fresh"; }
 
   HRESULT Add(LONG A, LONG B, LONG* Sum) override {
     *Sum = A + B;
@@ -93,11 +93,11 @@ class TTestCalc : public TComObject<TTestCalc, TDispatchImpl<ITestCalc>, ITestSe
     });
   }
   HRESULT get_Name(BSTR* Value) override {
-    *Value = MakeBstr(Name_);
+    *Value = MakeBstr(FName);
     return S_OK;
   }
   HRESULT put_Name(BSTR Value) override {
-    Name_ = BstrView(Value);
+    FName = BstrView(Value);
     return S_OK;
   }
   HRESULT NextDay(DATE Day, DATE* Next) override {
@@ -115,7 +115,7 @@ class TTestCalc : public TComObject<TTestCalc, TDispatchImpl<ITestCalc>, ITestSe
   }
 
  private:
-  std::u16string Name_;
+  std::u16string FName;
 };
 
 }  // namespace fp::test
