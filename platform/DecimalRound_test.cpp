@@ -16,7 +16,7 @@ TEST(DecimalRound, TextAndUnitsAgree) {
     const char* Text;
     int64_t Units;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {1.005, 2, "1.01", 101},  // llround(1.005 * 100) gives 100
       {2.675, 2, "2.68", 268},
       {-2.345, 2, "-2.35", -235},
@@ -39,36 +39,36 @@ TEST(DecimalRound, TextAndUnitsAgree) {
       // Decimals outside 0..17 are clamped.
       {2.5, -3, "3", 3},
   };
-  for (const TCase& C : Cases) {
-    std::string Text = "old";
-    int64_t Units = -77;
-    EXPECT_TRUE(RoundDecimalText(C.Value, C.Decimals, Text)) << C.Value;
-    EXPECT_EQ(Text, C.Text) << C.Value;
-    EXPECT_TRUE(RoundDecimalUnits(C.Value, C.Decimals, Units)) << C.Value;
-    EXPECT_EQ(Units, C.Units) << C.Value;
+  for (const TCase& c : cases) {
+    std::string text = "old";
+    int64_t units = -77;
+    EXPECT_TRUE(RoundDecimalText(c.Value, c.Decimals, text)) << c.Value;
+    EXPECT_EQ(text, c.Text) << c.Value;
+    EXPECT_TRUE(RoundDecimalUnits(c.Value, c.Decimals, units)) << c.Value;
+    EXPECT_EQ(units, c.Units) << c.Value;
   }
 }
 
 TEST(DecimalRound, NotFiniteAndTooLargeAreRefused) {
-  for (double V : {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+  for (double v : {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                    std::numeric_limits<double>::quiet_NaN()}) {
-    std::string Text = "old";
-    int64_t Units = -77;
-    EXPECT_FALSE(RoundDecimalText(V, 2, Text));
-    EXPECT_EQ(Text, "old");
-    EXPECT_FALSE(RoundDecimalUnits(V, 2, Units));
-    EXPECT_EQ(Units, -77);
+    std::string text = "old";
+    int64_t units = -77;
+    EXPECT_FALSE(RoundDecimalText(v, 2, text));
+    EXPECT_EQ(text, "old");
+    EXPECT_FALSE(RoundDecimalUnits(v, 2, units));
+    EXPECT_EQ(units, -77);
   }
   // A text has no limit; units must fit 64 bits.
-  std::string Text;
-  EXPECT_TRUE(RoundDecimalText(1e20, 2, Text));
-  EXPECT_EQ(Text, "100000000000000000000.00");
-  int64_t Units = -77;
-  EXPECT_FALSE(RoundDecimalUnits(1e20, 2, Units));
-  EXPECT_FALSE(RoundDecimalUnits(-1e17, 3, Units));
-  EXPECT_EQ(Units, -77);
-  EXPECT_TRUE(RoundDecimalUnits(-9e16, 2, Units));
-  EXPECT_EQ(Units, -9000000000000000000);
+  std::string text;
+  EXPECT_TRUE(RoundDecimalText(1e20, 2, text));
+  EXPECT_EQ(text, "100000000000000000000.00");
+  int64_t units = -77;
+  EXPECT_FALSE(RoundDecimalUnits(1e20, 2, units));
+  EXPECT_FALSE(RoundDecimalUnits(-1e17, 3, units));
+  EXPECT_EQ(units, -77);
+  EXPECT_TRUE(RoundDecimalUnits(-9e16, 2, units));
+  EXPECT_EQ(units, -9000000000000000000);
 }
 
 }  // namespace

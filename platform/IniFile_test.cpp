@@ -18,29 +18,29 @@ namespace fs = std::filesystem;
 class IniFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("ini_test_" + std::to_string(::getpid()) + "_" +
+    FDir = fs::temp_directory_path() / ("ini_test_" + std::to_string(::getpid()) + "_" +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    path_ = (dir_ / "test.ini").string();
+    fs::remove_all(FDir);
+    fs::create_directories(FDir);
+    FPath = (FDir / "test.ini").string();
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override { fs::remove_all(FDir); }
 
   void Put(const std::string& content) {
-    std::ofstream(path_, std::ios::binary) << content;
+    std::ofstream(FPath, std::ios::binary) << content;
   }
   std::string Get() const {
-    std::ifstream in(path_, std::ios::binary);
+    std::ifstream in(FPath, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
   }
   size_t FileCount() const {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+    return static_cast<size_t>(std::distance(fs::directory_iterator(FDir), fs::directory_iterator()));
   }
 
-  fs::path dir_;
-  std::string path_;
+  fs::path FDir;
+  std::string FPath;
 };
 
 struct ReadCase {
@@ -76,7 +76,7 @@ TEST_F(IniFileTest, ReadsValuesLikeTheProfileFunctions) {
   };
   for (const auto& c : cases) {
     Put(c.file);
-    EXPECT_EQ(TIniFile(path_).ReadString(c.section, c.key, "<default>"), c.expected) << c.what;
+    EXPECT_EQ(TIniFile(FPath).ReadString(c.section, c.key, "<default>"), c.expected) << c.what;
   }
 }
 
@@ -84,7 +84,7 @@ TEST_F(IniFileTest, ReadsValuesLikeTheProfileFunctions) {
 // writes, and a cancelled update leaves the file as it was.
 TEST_F(IniFileTest, UpdateWritesEverythingInOneRewrite) {
   Put("[A]\r\nx=1\r\n");
-  TIniFile ini(path_);
+  TIniFile ini(FPath);
   ini.BeginUpdate();
   ini.WriteInteger("A", "x", 2);
   ini.WriteString("B", "y", "z");
@@ -102,16 +102,16 @@ TEST_F(IniFileTest, UpdateWritesEverythingInOneRewrite) {
 }
 
 TEST_F(IniFileTest, MissingFileGivesDefaults) {
-  TIniFile ini(path_);
+  TIniFile ini(FPath);
   EXPECT_EQ(ini.ReadString("S", "K", "d"), "d");
   EXPECT_EQ(ini.ReadInteger("S", "K", 7), 7);
   EXPECT_FALSE(ini.SectionExists("S"));
-  EXPECT_FALSE(fs::exists(path_));
+  EXPECT_FALSE(fs::exists(FPath));
 }
 
 TEST_F(IniFileTest, ValueIsCutAt2047Characters) {
   Put("[S]\r\nK=" + std::string(3000, 'a') + "\r\n");
-  EXPECT_EQ(TIniFile(path_).ReadString("S", "K", ""), std::string(2047, 'a'));
+  EXPECT_EQ(TIniFile(FPath).ReadString("S", "K", ""), std::string(2047, 'a'));
 }
 
 TEST_F(IniFileTest, IntegersAndBooleans) {
@@ -128,7 +128,7 @@ TEST_F(IniFileTest, IntegersAndBooleans) {
   };
   for (const auto& c : cases) {
     Put(std::string("[S]\r\nK=") + c.value + "\r\n");
-    EXPECT_EQ(TIniFile(path_).ReadInteger("S", "K", -99), c.expected) << "'" << c.value << "'";
+    EXPECT_EQ(TIniFile(FPath).ReadInteger("S", "K", -99), c.expected) << "'" << c.value << "'";
   }
   struct {
     const char* value;
@@ -140,12 +140,12 @@ TEST_F(IniFileTest, IntegersAndBooleans) {
                {.value = "true", .def = false, .expected = false}};
   for (const auto& b : bools) {
     Put(std::string("[S]\r\nB=") + b.value + "\r\n");
-    EXPECT_EQ(TIniFile(path_).ReadBool("S", "B", b.def), b.expected) << b.value;
+    EXPECT_EQ(TIniFile(FPath).ReadBool("S", "B", b.def), b.expected) << b.value;
   }
 }
 
 TEST_F(IniFileTest, WritesNewFileSectionsAndKeysInWindowsOrder) {
-  TIniFile ini(path_);
+  TIniFile ini(FPath);
   ini.WriteString("B", "K1", "1");
   ini.WriteString("A", "K1", "2");
   ini.WriteString("B", "K2", "3");
@@ -157,7 +157,7 @@ TEST_F(IniFileTest, WritesNewFileSectionsAndKeysInWindowsOrder) {
 
 TEST_F(IniFileTest, RewriteKeepsUnknownLinesAndReplacesInPlace) {
   Put("top line\r\n; comment\r\n[S]\r\nnot a key\r\nK = old \r\n; inner\r\nX=1\r\n\r\n[T]\r\nY=2\r\n");
-  TIniFile ini(path_);
+  TIniFile ini(FPath);
   ini.WriteString("s", "k", "new");
   ini.WriteString("S", "Z", "3");
   ini.WriteString("T", "Y", "4");
@@ -166,7 +166,7 @@ TEST_F(IniFileTest, RewriteKeepsUnknownLinesAndReplacesInPlace) {
 }
 
 TEST_F(IniFileTest, WritesCodePage1251AndNeverCrOrLf) {
-  TIniFile ini(path_);
+  TIniFile ini(FPath);
   ini.WriteString("S", "K", "\xD0\x98\xD0\xBC\xD0\xB5\r\nnext\rline\n");
   EXPECT_EQ(Get(), "[S]\r\nK=\xC8\xEC\xE5nextline\r\n");
   EXPECT_EQ(ini.ReadString("S", "K", ""), "\xD0\x98\xD0\xBC\xD0\xB5nextline");
@@ -174,7 +174,7 @@ TEST_F(IniFileTest, WritesCodePage1251AndNeverCrOrLf) {
 
 TEST_F(IniFileTest, ExistenceTests) {
   Put("[S]\r\nEmpty=\r\n[Bare]\r\n");
-  TIniFile ini(path_);
+  TIniFile ini(FPath);
   EXPECT_TRUE(ini.ValueExists("S", "empty"));
   EXPECT_FALSE(ini.ValueExists("S", "Other"));
   EXPECT_FALSE(ini.ValueExists("Bare", "Empty"));
@@ -184,7 +184,7 @@ TEST_F(IniFileTest, ExistenceTests) {
 
 TEST_F(IniFileTest, EraseSectionRemovesEverySectionOfThatName) {
   Put("lead\r\n[S]\r\nA=1\r\n; c\r\n[T]\r\nB=2\r\n[s]\r\nC=3\r\n");
-  TIniFile ini(path_);
+  TIniFile ini(FPath);
   ini.EraseSection("S");
   EXPECT_EQ(Get(), "lead\r\n[T]\r\nB=2\r\n");
   ini.EraseSection("Missing");
@@ -192,12 +192,12 @@ TEST_F(IniFileTest, EraseSectionRemovesEverySectionOfThatName) {
 }
 
 TEST_F(IniFileTest, ReaderNeverSeesAHalfWrittenFile) {
-  TIniFile ini(path_);
+  TIniFile ini(FPath);
   for (int i = 0; i < 40; ++i) ini.WriteString("S", "K" + std::to_string(i), std::string(200, 'x'));
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0}, reads{0};
   std::thread reader([&] {
-    TIniFile r(path_);
+    TIniFile r(FPath);
     while (!stop) {
       // The last key is always there and the marker is one of the written values.
       if (r.ReadString("S", "K39", "") != std::string(200, 'x')) ++bad;
@@ -225,20 +225,20 @@ TEST_F(IniFileTest, FailedWriteRaisesAndKeepsTheOldFile) {
   TScopedFileOps scope(&faulty);
   for (auto [op, nth] : steps) {
     Put(before);
-    faulty.FailAt(op, nth, 28 /* ENOSPC */, dir_.string());
-    TIniFile ini(path_);
+    faulty.FailAt(op, nth, 28 /* ENOSPC */, FDir.string());
+    TIniFile ini(FPath);
     try {
       ini.WriteString("S", "K", "new");
       ADD_FAILURE() << "no error for step " << static_cast<int>(op) << "/" << nth;
     } catch (const EIniFileException& e) {
-      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path_);
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + FPath);
     }
     faulty.Clear();
     EXPECT_EQ(Get(), before) << "step " << static_cast<int>(op);
     EXPECT_EQ(FileCount(), 1u) << "temporary file left by step " << static_cast<int>(op);
   }
   // Writing into a folder that does not exist fails the same way.
-  TIniFile missing((dir_ / "no" / "x.ini").string());
+  TIniFile missing((FDir / "no" / "x.ini").string());
   EXPECT_THROW(missing.WriteString("S", "K", "v"), EIniFileException);
 }
 

@@ -189,23 +189,23 @@ TEST(Registry, ReadersSeeChangesMadeToTheFileBehindTheirBack) {
 // Sets or clears an environment variable for the object's life.
 class TScopedEnv {
  public:
-  TScopedEnv(const char* name, const char* value) : Name(name) {
-    if (const char* old = ::getenv(name)) Old = old;
+  TScopedEnv(const char* name, const char* value) : FName(name) {
+    if (const char* old = ::getenv(name)) FOld = old;
     if (value)
       ::setenv(name, value, 1);
     else
       ::unsetenv(name);
   }
   ~TScopedEnv() {
-    if (Old)
-      ::setenv(Name, Old->c_str(), 1);
+    if (FOld)
+      ::setenv(FName, FOld->c_str(), 1);
     else
-      ::unsetenv(Name);
+      ::unsetenv(FName);
   }
 
  private:
-  const char* Name;
-  std::optional<std::string> Old;
+  const char* FName;
+  std::optional<std::string> FOld;
 };
 
 TEST(Registry, LocationFromVariableOrPerUserFolderOnly) {

@@ -31,41 +31,41 @@ class SerialPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char name[256];
-    ASSERT_EQ(::openpty(&Master, &Slave, name, nullptr, nullptr), 0);
-    Path = name;
-    ASSERT_TRUE(TComPortNames::SetMapping("COM7", Path));
-    Port.SetPort("COM7");
+    ASSERT_EQ(::openpty(&FMaster, &FSlave, name, nullptr, nullptr), 0);
+    FPath = name;
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", FPath));
+    FPort.SetPort("COM7");
   }
   void TearDown() override {
-    if (Master >= 0) ::close(Master);
-    ::close(Slave);
+    if (FMaster >= 0) ::close(FMaster);
+    ::close(FSlave);
   }
   // What the printer side receives within a short time.
   std::string Received() {
     std::string out;
     char buf[256];
-    pollfd pfd{Master, POLLIN, 0};
+    pollfd pfd{FMaster, POLLIN, 0};
     while (::poll(&pfd, 1, 200) > 0) {
-      ssize_t n = ::read(Master, buf, sizeof buf);
+      ssize_t n = ::read(FMaster, buf, sizeof buf);
       if (n <= 0) break;
       out.append(buf, std::size_t(n));
     }
     return out;
   }
 
-  test::TScopedTempRegistry Registry;
-  test::TScopedFakeDevices NoDevices;
-  int Master = -1, Slave = -1;
-  std::string Path;
-  TComPort Port;
+  test::TScopedTempRegistry FRegistry;
+  test::TScopedFakeDevices FNoDevices;
+  int FMaster = -1, FSlave = -1;
+  std::string FPath;
+  TComPort FPort;
 };
 
 TEST_F(SerialPortTest, OpensByNameWithRawEightNOne) {
-  EXPECT_FALSE(Port.Connected());
-  Port.Open();
-  EXPECT_TRUE(Port.Connected());
+  EXPECT_FALSE(FPort.Connected());
+  FPort.Open();
+  EXPECT_TRUE(FPort.Connected());
   termios tio{};
-  ASSERT_EQ(::tcgetattr(Slave, &tio), 0);
+  ASSERT_EQ(::tcgetattr(FSlave, &tio), 0);
   EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
   EXPECT_FALSE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS));
   EXPECT_TRUE(tio.c_cflag & CLOCAL);
@@ -73,9 +73,9 @@ TEST_F(SerialPortTest, OpensByNameWithRawEightNOne) {
   EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP));
   EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
   EXPECT_FALSE(tio.c_oflag & OPOST);
-  Port.Close();
-  EXPECT_FALSE(Port.Connected());
-  Port.Close();  // closing a closed port does nothing
+  FPort.Close();
+  EXPECT_FALSE(FPort.Connected());
+  FPort.Close();  // closing a closed port does nothing
 }
 
 TEST_F(SerialPortTest, EveryTransportSpeedIsSet) {
@@ -83,51 +83,51 @@ TEST_F(SerialPortTest, EveryTransportSpeedIsSet) {
   for (std::uint32_t baud : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u,
                              56000u, 57600u, 115200u, 128000u, 256000u}) {
     SCOPED_TRACE(baud);
-    Port.SetBaudRate(baud);
-    Port.Open();
-    EXPECT_EQ(Port.DeviceBaudRate(), baud);
-    Port.Close();
+    FPort.SetBaudRate(baud);
+    FPort.Open();
+    EXPECT_EQ(FPort.DeviceBaudRate(), baud);
+    FPort.Close();
   }
   // Changing the speed of an open port applies it at once.
-  Port.SetBaudRate(9600);
-  Port.Open();
-  Port.SetBaudRate(56000);
-  EXPECT_EQ(Port.DeviceBaudRate(), 56000u);
-  Port.SetBaudRate(19200);
-  EXPECT_EQ(Port.DeviceBaudRate(), 19200u);
+  FPort.SetBaudRate(9600);
+  FPort.Open();
+  FPort.SetBaudRate(56000);
+  EXPECT_EQ(FPort.DeviceBaudRate(), 56000u);
+  FPort.SetBaudRate(19200);
+  EXPECT_EQ(FPort.DeviceBaudRate(), 19200u);
 }
 
 TEST_F(SerialPortTest, WritesAndReadsBytes) {
-  Port.Open();
+  FPort.Open();
   const char frame[] = "\x01\x24\x20\x4A\x05\x30\x30\x3F\x3E\x03";
-  EXPECT_EQ(Port.Write(frame, 10), 10u);
+  EXPECT_EQ(FPort.Write(frame, 10), 10u);
   EXPECT_EQ(Received(), std::string(frame, 10));
 
-  ASSERT_EQ(::write(Master, "\x16\x01\xFF", 3), 3);
+  ASSERT_EQ(::write(FMaster, "\x16\x01\xFF", 3), 3);
   unsigned char b = 0;
   auto start = Clock::now();
-  ASSERT_EQ(Port.Read(&b, 1), 1u);
+  ASSERT_EQ(FPort.Read(&b, 1), 1u);
   EXPECT_EQ(b, 0x16);
-  ASSERT_EQ(Port.Read(&b, 1), 1u);
+  ASSERT_EQ(FPort.Read(&b, 1), 1u);
   EXPECT_EQ(b, 0x01);
-  ASSERT_EQ(Port.Read(&b, 1), 1u);
+  ASSERT_EQ(FPort.Read(&b, 1), 1u);
   EXPECT_EQ(b, 0xFF);
   EXPECT_LT(MsSince(start), 50);  // bytes that are there come at once
 
   // Reading ahead: what is there, up to the room given.
-  ASSERT_EQ(::write(Master, "abcdef", 6), 6);
+  ASSERT_EQ(::write(FMaster, "abcdef", 6), 6);
   char buf[4];
   ::usleep(20000);
-  EXPECT_EQ(Port.ReadWait(buf, 4, 500), 4u);
+  EXPECT_EQ(FPort.ReadWait(buf, 4, 500), 4u);
   EXPECT_EQ(std::string(buf, 4), "abcd");
-  EXPECT_EQ(Port.ReadWait(buf, 4, 500), 2u);
+  EXPECT_EQ(FPort.ReadWait(buf, 4, 500), 2u);
 }
 
 TEST_F(SerialPortTest, ReadTimesOutAfterAboutATenthOfASecond) {
-  Port.Open();
+  FPort.Open();
   unsigned char b;
   auto start = Clock::now();
-  EXPECT_EQ(Port.Read(&b, 1), 0u);
+  EXPECT_EQ(FPort.Read(&b, 1), 0u);
   long ms = MsSince(start);
   EXPECT_GE(ms, 100);
   EXPECT_LT(ms, 250);
@@ -135,10 +135,10 @@ TEST_F(SerialPortTest, ReadTimesOutAfterAboutATenthOfASecond) {
   // A longer wait ends as soon as a byte comes.
   std::thread printer([&] {
     ::usleep(150000);
-    ASSERT_EQ(::write(Master, "\x06", 1), 1);
+    ASSERT_EQ(::write(FMaster, "\x06", 1), 1);
   });
   start = Clock::now();
-  EXPECT_EQ(Port.ReadWait(&b, 1, 2000), 1u);
+  EXPECT_EQ(FPort.ReadWait(&b, 1, 2000), 1u);
   ms = MsSince(start);
   printer.join();
   EXPECT_EQ(b, 0x06);
@@ -147,12 +147,12 @@ TEST_F(SerialPortTest, ReadTimesOutAfterAboutATenthOfASecond) {
 }
 
 TEST_F(SerialPortTest, PurgeDiscardsWaitingInput) {
-  Port.Open();
-  ASSERT_EQ(::write(Master, "stale", 5), 5);
+  FPort.Open();
+  ASSERT_EQ(::write(FMaster, "stale", 5), 5);
   ::usleep(20000);
-  Port.Purge();
+  FPort.Purge();
   unsigned char b;
-  EXPECT_EQ(Port.ReadWait(&b, 1, 50), 0u);
+  EXPECT_EQ(FPort.ReadWait(&b, 1, 50), 0u);
 }
 
 TEST_F(SerialPortTest, FailuresCarryTheSystemsMessage) {
@@ -180,17 +180,17 @@ TEST_F(SerialPortTest, FailuresCarryTheSystemsMessage) {
   }
   // A closed port refuses to work.
   unsigned char b = 0;
-  EXPECT_THROW(Port.Write(&b, 1), EComPortError);
-  EXPECT_THROW(Port.Read(&b, 1), EComPortError);
-  EXPECT_THROW(Port.Purge(), EComPortError);
+  EXPECT_THROW(FPort.Write(&b, 1), EComPortError);
+  EXPECT_THROW(FPort.Read(&b, 1), EComPortError);
+  EXPECT_THROW(FPort.Purge(), EComPortError);
 }
 
 TEST_F(SerialPortTest, PortInUseCannotBeOpenedTwice) {
-  Port.Open();
+  FPort.Open();
   TComPort second;
-  second.SetPort(Path);  // the same device by its path
+  second.SetPort(FPath);  // the same device by its path
   EXPECT_THROW(second.Open(), EComPortError);
-  Port.Close();
+  FPort.Close();
   EXPECT_NO_THROW(second.Open());
 }
 
@@ -211,15 +211,15 @@ TEST_F(SerialPortTest, InputAndOutputSpeedReadBackAsSetAfterEveryOpen) {
     port.SetPort("COM7");
     port.SetBaudRate(baud);
     port.Open();
-    EXPECT_EQ(DeviceSpeeds(Slave), TSpeeds(baud, baud));
+    EXPECT_EQ(DeviceSpeeds(FSlave), TSpeeds(baud, baud));
     port.Close();
-    EXPECT_EQ(DeviceSpeeds(Slave), TSpeeds(baud, baud));  // kept by the device
+    EXPECT_EQ(DeviceSpeeds(FSlave), TSpeeds(baud, baud));  // kept by the device
   }
   // A change on the open port sets both as well.
-  Port.SetBaudRate(56000);
-  Port.Open();
-  Port.SetBaudRate(4800);
-  EXPECT_EQ(DeviceSpeeds(Slave), TSpeeds(4800, 4800));
+  FPort.SetBaudRate(56000);
+  FPort.Open();
+  FPort.SetBaudRate(4800);
+  EXPECT_EQ(DeviceSpeeds(FSlave), TSpeeds(4800, 4800));
 }
 
 bool ExclusiveMode(int fd) {
@@ -246,32 +246,32 @@ int OpenAsUnprivileged(const std::string& path) {
 }
 
 TEST_F(SerialPortTest, PortIsHeldExclusivelyWhileOpen) {
-  EXPECT_FALSE(ExclusiveMode(Slave));
-  Port.Open();
-  EXPECT_TRUE(ExclusiveMode(Slave));
-  Port.Close();
-  EXPECT_FALSE(ExclusiveMode(Slave));  // cleared before closing, or it would outlive us
+  EXPECT_FALSE(ExclusiveMode(FSlave));
+  FPort.Open();
+  EXPECT_TRUE(ExclusiveMode(FSlave));
+  FPort.Close();
+  EXPECT_FALSE(ExclusiveMode(FSlave));  // cleared before closing, or it would outlive us
   {
     TComPort port;
     port.SetPort("COM7");
     port.Open();
-    EXPECT_TRUE(ExclusiveMode(Slave));
+    EXPECT_TRUE(ExclusiveMode(FSlave));
   }
-  EXPECT_FALSE(ExclusiveMode(Slave));  // also when the port object goes without Close
+  EXPECT_FALSE(ExclusiveMode(FSlave));  // also when the port object goes without Close
 
   // A program that does not take the lock (a terminal program) cannot open it beside us.
-  ASSERT_EQ(::chmod(Path.c_str(), 0666), 0);
-  const int before = OpenAsUnprivileged(Path);
+  ASSERT_EQ(::chmod(FPath.c_str(), 0666), 0);
+  const int before = OpenAsUnprivileged(FPath);
   if (before == -1) GTEST_SKIP() << "no unprivileged child process can be made here";
   ASSERT_EQ(before, 0) << std::strerror(before);
-  Port.Open();
-  EXPECT_EQ(OpenAsUnprivileged(Path), EBUSY);
-  Port.Close();
-  EXPECT_EQ(OpenAsUnprivileged(Path), 0);
+  FPort.Open();
+  EXPECT_EQ(OpenAsUnprivileged(FPath), EBUSY);
+  FPort.Close();
+  EXPECT_EQ(OpenAsUnprivileged(FPath), 0);
 }
 
 TEST_F(SerialPortTest, PortHeldByAnotherUserIsReportedAsInUse) {
-  Port.Open();
+  FPort.Open();
   TComPort second;
   second.SetPort("COM7");
   try {
@@ -283,17 +283,17 @@ TEST_F(SerialPortTest, PortHeldByAnotherUserIsReportedAsInUse) {
     EXPECT_STREQ(e.what(), "COM7 is in use by another program");
   }
   EXPECT_FALSE(second.Connected());
-  EXPECT_TRUE(ExclusiveMode(Slave));  // the refused user does not take the mode away
+  EXPECT_TRUE(ExclusiveMode(FSlave));  // the refused user does not take the mode away
   EXPECT_EQ(Received(), "");
 }
 
 TEST_F(SerialPortTest, HangUpIsALineFailure) {
-  Port.Open();
-  ::close(Master);
-  Master = -1;
+  FPort.Open();
+  ::close(FMaster);
+  FMaster = -1;
   unsigned char b;
   auto start = Clock::now();
-  EXPECT_THROW(Port.ReadWait(&b, 1, 1000), EComPortError);
+  EXPECT_THROW(FPort.ReadWait(&b, 1, 1000), EComPortError);
   EXPECT_LT(MsSince(start), 500);
 }
 

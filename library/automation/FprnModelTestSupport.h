@@ -88,20 +88,20 @@ class TFprnProbe : public TMiravokFprn {
 
   // A new probe with one reference held by the caller (Release ends it).
   static TFprnProbe* Create(TComModule& Module) {
-    auto* P = new TFprnProbe(Module, nullptr);
-    P->AddRef();
-    P->Initialize();
-    return P;
+    auto* p = new TFprnProbe(Module, nullptr);
+    p->AddRef();
+    p->Initialize();
+    return p;
   }
 };
 
 // The data of the requests with command byte Cmd that the model took, in order (each
 // command once, without the repeats of a retried frame).
 inline std::vector<std::string> RequestData(const model::PrinterModel& Model, uint8_t Cmd) {
-  std::vector<std::string> Out;
-  for (const model::Request& R : Model.Requests())
-    if (R.cmd == Cmd && R.frameOk && !R.repeat) Out.push_back(R.data);
-  return Out;
+  std::vector<std::string> out;
+  for (const model::Request& r : Model.Requests())
+    if (r.cmd == Cmd && r.frameOk && !r.repeat) out.push_back(r.data);
+  return out;
 }
 
 // A printer model served on a pty; the model outlives its endpoint.
@@ -113,113 +113,113 @@ struct TModelPrinter {
 class TFprnModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char Templ[] = "/tmp/fp_fprnmodel_XXXXXX";
-    ASSERT_NE(::mkdtemp(Templ), nullptr);
-    Dir = Templ;
+    char templ[] = "/tmp/fp_fprnmodel_XXXXXX";
+    ASSERT_NE(::mkdtemp(templ), nullptr);
+    FDir = templ;
     ResetLogToFile();
     SetLogToFileBaseName("MiravokFPAxX4_BG.so");
-    Obj = NewObject(Clock);
-    ASSERT_EQ(Obj->put_LogFilePath(BStr(Utf8ToWide(Dir + "/log")).Get()), S_OK);
+    FObj = NewObject(FClock);
+    ASSERT_EQ(FObj->put_LogFilePath(BStr(Utf8ToWide(FDir + "/log")).Get()), S_OK);
   }
   void TearDown() override {
-    Obj.Reset();
-    Printers.clear();
+    FObj.Reset();
+    FPrinters.clear();
     ResetLogToFile();
     SetLogToFileBaseName("");
-    std::filesystem::remove_all(Dir);
+    std::filesystem::remove_all(FDir);
   }
 
   ComPtr<IMiravokFprn> NewObject(IDeviceClock& TransportClock) {
-    ComPtr<IMiravokFprn> P;
-    EXPECT_EQ(ComCreateObject<TFprnProbe>(Module, nullptr, IMiravokFprn::Iid, P.AsOut()), S_OK);
-    static_cast<TFprnProbe*>(P.Get())->FTransportClock = &TransportClock;
-    return P;
+    ComPtr<IMiravokFprn> p;
+    EXPECT_EQ(ComCreateObject<TFprnProbe>(FModule, nullptr, IMiravokFprn::Iid, p.AsOut()), S_OK);
+    static_cast<TFprnProbe*>(p.Get())->FTransportClock = &TransportClock;
+    return p;
   }
-  TFprnProbe& O() { return *static_cast<TFprnProbe*>(Obj.Get()); }
+  TFprnProbe& O() { return *static_cast<TFprnProbe*>(FObj.Get()); }
 
   // A printer model on a new pty, named COM<Number>.
   TModelPrinter& AddPrinter(int Number) {
-    Printers.emplace_back(std::make_unique<TModelPrinter>());
-    TModelPrinter& P = *Printers.back();
-    EXPECT_TRUE(TComPortNames::SetMapping(ComPortName(Number), P.Pty.SlavePath()));
-    return P;
+    FPrinters.emplace_back(std::make_unique<TModelPrinter>());
+    TModelPrinter& p = *FPrinters.back();
+    EXPECT_TRUE(TComPortNames::SetMapping(ComPortName(Number), p.Pty.SlavePath()));
+    return p;
   }
   // COM<Number> names a path that exists but is no serial port: it cannot be opened.
   void AddUnopenablePort(int Number) {
-    const std::string Path = Dir + "/not-a-port-" + std::to_string(Number);
-    std::ofstream(Path) << "x";
-    EXPECT_TRUE(TComPortNames::SetMapping(ComPortName(Number), Path));
+    const std::string path = FDir + "/not-a-port-" + std::to_string(Number);
+    std::ofstream(path) << "x";
+    EXPECT_TRUE(TComPortNames::SetMapping(ComPortName(Number), path));
   }
 
   // The methods, with wide texts given as UTF-8.
   LONG Init(LONG Port, LONG Locale = 0, LONG Speed = 115200) {
-    LONG Res = 99;
-    EXPECT_EQ(Obj->Init(Port, Speed, Locale, 0, BStr(u"").Get(), &Res), S_OK);
-    return Res;
+    LONG res = 99;
+    EXPECT_EQ(FObj->Init(Port, Speed, Locale, 0, BStr(u"").Get(), &res), S_OK);
+    return res;
   }
   LONG InitTCP(const std::string& Host, LONG Port, LONG Locale = 0) {
-    LONG Res = 99;
-    EXPECT_EQ(Obj->InitTCP(BStr(Utf8ToWide(Host)).Get(), Port, Locale, 0, BStr(u"").Get(), &Res), S_OK);
-    return Res;
+    LONG res = 99;
+    EXPECT_EQ(FObj->InitTCP(BStr(Utf8ToWide(Host)).Get(), Port, Locale, 0, BStr(u"").Get(), &res), S_OK);
+    return res;
   }
   LONG InitEx(const std::string& DeviceSerialNo, LONG Locale = 0) {
-    LONG Res = 99;
-    EXPECT_EQ(Obj->InitEx(115200, Locale, 0, BStr(u"").Get(), BStr(Utf8ToWide(DeviceSerialNo)).Get(), &Res),
+    LONG res = 99;
+    EXPECT_EQ(FObj->InitEx(115200, Locale, 0, BStr(u"").Get(), BStr(Utf8ToWide(DeviceSerialNo)).Get(), &res),
               S_OK);
-    return Res;
+    return res;
   }
   struct TBuyer {
     std::string Number, TaxNumber, VatNumber, Company, City, Address, Mol, Receiver;
   };
   LONG StartBon(LONG BonType, LONG CashierNo = 3, const std::string& CashierName = "Ivan",
                 const TBuyer& B = {}, const std::string& Pass = "0000", LONG Pos = 1) {
-    LONG Res = 99;
-    auto W = [](const std::string& S) { return BStr(Utf8ToWide(S)); };
-    EXPECT_EQ(Obj->StartBon(BonType, 1, CashierNo, W(CashierName).Get(), W(Pass).Get(), Pos,
-                            W(B.Number).Get(), W(B.TaxNumber).Get(), W(B.VatNumber).Get(),
-                            W(B.Company).Get(), W(B.City).Get(), W(B.Address).Get(), W(B.Mol).Get(),
-                            W(B.Receiver).Get(), &Res),
+    LONG res = 99;
+    auto w = [](const std::string& S) { return BStr(Utf8ToWide(S)); };
+    EXPECT_EQ(FObj->StartBon(BonType, 1, CashierNo, w(CashierName).Get(), w(Pass).Get(), Pos,
+                            w(B.Number).Get(), w(B.TaxNumber).Get(), w(B.VatNumber).Get(),
+                            w(B.Company).Get(), w(B.City).Get(), w(B.Address).Get(), w(B.Mol).Get(),
+                            w(B.Receiver).Get(), &res),
               S_OK);
-    return Res;
+    return res;
   }
   LONG EndBon() {
-    LONG Res = 99;
-    EXPECT_EQ(Obj->EndBon(&Res), S_OK);
-    return Res;
+    LONG res = 99;
+    EXPECT_EQ(FObj->EndBon(&res), S_OK);
+    return res;
   }
-  LONG Close() { return Obj->Close(); }
+  LONG Close() { return FObj->Close(); }
 
   LONG Code() {
-    LONG C = -99;
-    EXPECT_EQ(Obj->get_LastErrorCode(&C), S_OK);
-    return C;
+    LONG c = -99;
+    EXPECT_EQ(FObj->get_LastErrorCode(&c), S_OK);
+    return c;
   }
   // LastErrorMessage as 8-bit code page 1251 text.
   std::string Message() {
-    BStr M;
-    EXPECT_EQ(Obj->get_LastErrorMessage(M.Out()), S_OK);
-    return BstrToAnsi(M.Get());
+    BStr m;
+    EXPECT_EQ(FObj->get_LastErrorMessage(m.Out()), S_OK);
+    return BstrToAnsi(m.Get());
   }
   std::string LastUniqueSellNo() {
-    BStr M;
-    EXPECT_EQ(Obj->get_LastUniqueSellNo(M.Out()), S_OK);
-    return BstrToAnsi(M.Get());
+    BStr m;
+    EXPECT_EQ(FObj->get_LastUniqueSellNo(m.Out()), S_OK);
+    return BstrToAnsi(m.Get());
   }
   // The library's log so far (8-bit text).
   std::string LogText() {
-    std::ifstream In(CurrentLogFileName(), std::ios::binary);
-    std::stringstream S;
-    S << In.rdbuf();
-    return S.str();
+    std::ifstream in(CurrentLogFileName(), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
   }
 
-  TComModule Module;
-  TJumpClock Clock;
-  TScopedTempRegistry Registry;
-  TScopedFakeDevices NoMachinePorts;  // only the ports a test maps are there
-  std::string Dir;
-  std::list<std::unique_ptr<TModelPrinter>> Printers;
-  ComPtr<IMiravokFprn> Obj;
+  TComModule FModule;
+  TJumpClock FClock;
+  TScopedTempRegistry FRegistry;
+  TScopedFakeDevices FNoMachinePorts;  // only the ports a test maps are there
+  std::string FDir;
+  std::list<std::unique_ptr<TModelPrinter>> FPrinters;
+  ComPtr<IMiravokFprn> FObj;
 };
 
 // The fixture with a printer model on COM7, connected by Init; the model's record of
@@ -228,20 +228,20 @@ class TFprnConnectedTest : public TFprnModelTest {
  protected:
   void SetUp() override {
     TFprnModelTest::SetUp();
-    P = &AddPrinter(7);
+    FP = &AddPrinter(7);
     ASSERT_EQ(Init(7), 0) << Message();
     M().ClearRequests();
   }
-  model::PrinterModel& M() { return P->Model; }
+  model::PrinterModel& M() { return FP->Model; }
   // The command bytes the object sent since the last ClearRequests.
   std::vector<uint8_t> Sent() { return M().Commands(); }
   bool WasSent(uint8_t Cmd) {
-    for (uint8_t C : Sent())
-      if (C == Cmd) return true;
+    for (uint8_t c : Sent())
+      if (c == Cmd) return true;
     return false;
   }
 
-  TModelPrinter* P = nullptr;
+  TModelPrinter* FP = nullptr;
 };
 
 }  // namespace fp::test

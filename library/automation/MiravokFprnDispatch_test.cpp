@@ -107,9 +107,9 @@ struct TArgType {
 };
 
 VARTYPE TypeOf(const std::string& T) {
-  static const std::map<std::string, VARTYPE> Types = {
+  static const std::map<std::string, VARTYPE> types = {
       {"I1", VT_I1}, {"I4", VT_I4}, {"R8", VT_R8}, {"DATE", VT_DATE}, {"BSTR", VT_BSTR}, {"DISP", VT_DISPATCH}};
-  return Types.at(T);
+  return types.at(T);
 }
 
 struct TSignature {
@@ -118,20 +118,20 @@ struct TSignature {
 };
 
 TSignature Parse(const char* Signature) {
-  TSignature S;
-  std::istringstream In(Signature);
-  bool IsResult = false;
-  for (std::string T; In >> T;) {
-    if (T == ">") {
-      IsResult = true;
-    } else if (IsResult) {
-      S.Result = TypeOf(T);
+  TSignature s;
+  std::istringstream in(Signature);
+  bool isResult = false;
+  for (std::string t; in >> t;) {
+    if (t == ">") {
+      isResult = true;
+    } else if (isResult) {
+      s.Result = TypeOf(t);
     } else {
-      const bool ByRef = T[0] == '&';
-      S.Args.push_back({TypeOf(ByRef ? T.substr(1) : T), ByRef});
+      const bool byRef = t[0] == '&';
+      s.Args.push_back({TypeOf(byRef ? t.substr(1) : t), byRef});
     }
   }
-  return S;
+  return s;
 }
 
 WORD Flags(char Kind) {
@@ -146,82 +146,82 @@ class TCallArgs {
   // Value(Index, Type) gives the by-value argument Index.
   template <class TValue>
   TCallArgs(const TSignature& S, TValue&& Value)
-      : Longs_(S.Args.size(), 1), Bytes_(S.Args.size(), 1), Doubles_(S.Args.size(), 1),
-        Texts_(S.Args.size(), nullptr) {
-    for (std::size_t I = 0; I < S.Args.size(); ++I) {
-      const TArgType& A = S.Args[I];
-      if (!A.ByRef) {
-        Args_.push_back(Value(I, A.Vt));
+      : FLongs(S.Args.size(), 1), FBytes(S.Args.size(), 1), FDoubles(S.Args.size(), 1),
+        FTexts(S.Args.size(), nullptr) {
+    for (std::size_t i = 0; i < S.Args.size(); ++i) {
+      const TArgType& a = S.Args[i];
+      if (!a.ByRef) {
+        FArgs.push_back(Value(i, a.Vt));
         continue;
       }
-      switch (A.Vt) {
+      switch (a.Vt) {
         case VT_BSTR:
-          Texts_[I] = SysAllocString(u"client");
-          Args_.push_back(Variant::Ref(VT_BSTR, &Texts_[I]));
+          FTexts[i] = SysAllocString(u"client");
+          FArgs.push_back(Variant::Ref(VT_BSTR, &FTexts[i]));
           break;
-        case VT_I1: Args_.push_back(Variant::Ref(VT_I1, &Bytes_[I])); break;
-        case VT_R8: Args_.push_back(Variant::Ref(VT_R8, &Doubles_[I])); break;
-        default: Args_.push_back(Variant::Ref(VT_I4, &Longs_[I])); break;
+        case VT_I1: FArgs.push_back(Variant::Ref(VT_I1, &FBytes[i])); break;
+        case VT_R8: FArgs.push_back(Variant::Ref(VT_R8, &FDoubles[i])); break;
+        default: FArgs.push_back(Variant::Ref(VT_I4, &FLongs[i])); break;
       }
     }
   }
   ~TCallArgs() {
-    for (BSTR T : Texts_) SysFreeString(T);
+    for (BSTR t : FTexts) SysFreeString(t);
   }
   TCallArgs(const TCallArgs&) = delete;
   TCallArgs& operator=(const TCallArgs&) = delete;
 
-  std::vector<Variant>& Args() { return Args_; }
-  std::span<VARIANT> Span() { return {static_cast<VARIANT*>(Args_.data()), Args_.size()}; }
+  std::vector<Variant>& Args() { return FArgs; }
+  std::span<VARIANT> Span() { return {static_cast<VARIANT*>(FArgs.data()), FArgs.size()}; }
 
  private:
-  std::vector<LONG> Longs_;
-  std::vector<std::int8_t> Bytes_;
-  std::vector<double> Doubles_;
-  std::vector<BSTR> Texts_;
-  std::vector<Variant> Args_;
+  std::vector<LONG> FLongs;
+  std::vector<std::int8_t> FBytes;
+  std::vector<double> FDoubles;
+  std::vector<BSTR> FTexts;
+  std::vector<Variant> FArgs;
 };
 
 // Invoke by DISPID with the arguments in their natural order (reversed on the way, a
 // put's value as the named argument DISPID_PROPERTYPUT).
 HRESULT InvokeById(IDispatch* Disp, DISPID Id, WORD Kind, std::span<VARIANT> Args, VARIANT* Result,
                    UINT* ArgErr = nullptr) {
-  std::vector<VARIANT> Reversed(Args.rbegin(), Args.rend());
-  DISPID PutId = DISPID_PROPERTYPUT;
-  DISPPARAMS Params{};
-  Params.rgvarg = Reversed.empty() ? nullptr : Reversed.data();
-  Params.cArgs = UINT(Reversed.size());
+  std::vector<VARIANT> reversed(Args.rbegin(), Args.rend());
+  DISPID putId = DISPID_PROPERTYPUT;
+  DISPPARAMS params{};
+  params.rgvarg = reversed.empty() ? nullptr : reversed.data();
+  params.cArgs = UINT(reversed.size());
   if (Kind == DISPATCH_PROPERTYPUT) {
-    Params.rgdispidNamedArgs = &PutId;
-    Params.cNamedArgs = 1;
+    params.rgdispidNamedArgs = &putId;
+    params.cNamedArgs = 1;
   }
-  EXCEPINFO Info{};
-  const HRESULT Hr = Disp->Invoke(Id, IID_NULL, 0, Kind, &Params, Result, &Info, ArgErr);
-  SysFreeString(Info.bstrSource);
-  SysFreeString(Info.bstrDescription);
-  return Hr;
+  EXCEPINFO info{};
+  const HRESULT hr = Disp->Invoke(Id, IID_NULL, 0, Kind, &params, Result, &info, ArgErr);
+  SysFreeString(info.bstrSource);
+  SysFreeString(info.bstrDescription);
+  return hr;
 }
 
 class DispatchTableTest : public test::TFprnModelTest {
  protected:
   void SetUp() override {
     TFprnModelTest::SetUp();
-    P = &AddPrinter(7);
-    Tcp = std::make_unique<model::TcpEndpoint>(P->Model);
+    FP = &AddPrinter(7);
+    FTcp = std::make_unique<model::TcpEndpoint>(FP->Model);
   }
   void TearDown() override {
-    Tcp.reset();
+    FTcp.reset();
     TFprnModelTest::TearDown();
   }
 
   // The by-value arguments: 1, 1.0 and "1" in general, and what lets the connecting
   // entries reach the printer model and the log folder stay inside the test's folder.
   Variant ValueFor(const TRow& R, std::size_t Index, VARTYPE Vt) {
-    const std::string Name = R.Name;
-    if (Name == "Init" && Index == 0) return Variant(LONG(7));
-    if (Name == "InitTCP" && Index == 0) return Variant(u"127.0.0.1");
-    if (Name == "InitTCP" && Index == 1) return Variant(LONG(Tcp->Port()));
-    if (Name == "LogFilePath") return Variant(std::u16string_view(Utf8ToWide(Dir + "/log")));
+    const std::string name = R.Name;
+    if (name == "Init" && Index == 0) return Variant(LONG(7));
+    if (name == "InitTCP" && Index == 0) return Variant(u"127.0.0.1");
+    if (name == "InitTCP" && Index == 1) return Variant(LONG(FTcp->Port()));
+    if (name == "LogFilePath") return Variant(std::u16string_view(Utf8ToWide(FDir + "/log")));
     switch (Vt) {
       case VT_BSTR: return Variant(u"1");
       case VT_R8: return Variant(1.0);
@@ -231,137 +231,137 @@ class DispatchTableTest : public test::TFprnModelTest {
   }
 
   std::string LastError(IDispatch* Disp) {
-    Variant Message;
-    EXPECT_EQ(DispCallByName(Disp, u"LastErrorMessage", DISPATCH_PROPERTYGET, {}, &Message), S_OK);
-    return Message.vt == VT_BSTR ? BstrToAnsi(Message.bstrVal) : std::string();
+    Variant message;
+    EXPECT_EQ(DispCallByName(Disp, u"LastErrorMessage", DISPATCH_PROPERTYGET, {}, &message), S_OK);
+    return message.vt == VT_BSTR ? BstrToAnsi(message.bstrVal) : std::string();
   }
 
   // Runs every row on one object connected to the printer model, by name or by DISPID;
   // reconnects after Close. Returns the rows that answered "Not implemented".
   std::vector<std::string> CallEveryEntry(bool ByName) {
-    std::vector<std::string> Stubs;
-    ComPtr<IMiravokFprn> Fprn = NewObject(Clock);
-    LONG Res = 99;
-    EXPECT_EQ(Fprn->Init(7, 115200, 0, 0, BStr(u"").Get(), &Res), S_OK);
-    EXPECT_EQ(Res, 0);
-    ComPtr<IDispatch> Disp = Fprn.As<IDispatch>();
-    for (const TRow& R : kEntries) {
-      const TSignature S = Parse(R.Signature);
-      TCallArgs Args(S, [&](std::size_t I, VARTYPE Vt) { return ValueFor(R, I, Vt); });
-      Variant Result;
-      VARIANT* ResultPtr = R.Kind == 'P' ? nullptr : &Result;
-      const HRESULT Hr =
-          ByName ? DispCallByName(Disp.Get(), Utf8ToWide(R.Name), Flags(R.Kind), Args.Span(), ResultPtr)
-                 : InvokeById(Disp.Get(), R.Id, Flags(R.Kind), Args.Span(), ResultPtr);
-      EXPECT_EQ(Hr, S_OK) << Label(R);
-      if (S.Result) {
-        EXPECT_EQ(Result.vt, *S.Result) << Label(R);
-      } else if (R.Kind == 'M') {
-        EXPECT_EQ(Result.vt, VT_EMPTY) << Label(R);
+    std::vector<std::string> stubs;
+    ComPtr<IMiravokFprn> fprn = NewObject(FClock);
+    LONG res = 99;
+    EXPECT_EQ(fprn->Init(7, 115200, 0, 0, BStr(u"").Get(), &res), S_OK);
+    EXPECT_EQ(res, 0);
+    ComPtr<IDispatch> disp = fprn.As<IDispatch>();
+    for (const TRow& r : kEntries) {
+      const TSignature s = Parse(r.Signature);
+      TCallArgs args(s, [&](std::size_t I, VARTYPE Vt) { return ValueFor(r, I, Vt); });
+      Variant result;
+      VARIANT* resultPtr = r.Kind == 'P' ? nullptr : &result;
+      const HRESULT hr =
+          ByName ? DispCallByName(disp.Get(), Utf8ToWide(r.Name), Flags(r.Kind), args.Span(), resultPtr)
+                 : InvokeById(disp.Get(), r.Id, Flags(r.Kind), args.Span(), resultPtr);
+      EXPECT_EQ(hr, S_OK) << Label(r);
+      if (s.Result) {
+        EXPECT_EQ(result.vt, *s.Result) << Label(r);
+      } else if (r.Kind == 'M') {
+        EXPECT_EQ(result.vt, VT_EMPTY) << Label(r);
       }
-      if (LastError(Disp.Get()).find("Not implemented") != std::string::npos) Stubs.push_back(Label(R));
-      if (std::string(R.Name) == "Close") {
-        EXPECT_EQ(Fprn->Init(7, 115200, 0, 0, BStr(u"").Get(), &Res), S_OK);
-        EXPECT_EQ(Res, 0);
+      if (LastError(disp.Get()).find("Not implemented") != std::string::npos) stubs.push_back(Label(r));
+      if (std::string(r.Name) == "Close") {
+        EXPECT_EQ(fprn->Init(7, 115200, 0, 0, BStr(u"").Get(), &res), S_OK);
+        EXPECT_EQ(res, 0);
       }
     }
     // The entries worked on a connected printer, not only on a dead object.
-    EXPECT_GT(P->Model.Commands().size(), std::size(kEntries));
-    return Stubs;
+    EXPECT_GT(FP->Model.Commands().size(), std::size(kEntries));
+    return stubs;
   }
 
-  test::TModelPrinter* P = nullptr;
-  std::unique_ptr<model::TcpEndpoint> Tcp;
+  test::TModelPrinter* FP = nullptr;
+  std::unique_ptr<model::TcpEndpoint> FTcp;
 };
 
 std::string Join(const std::vector<std::string>& Items) {
-  std::string S;
-  for (const std::string& I : Items) S += (S.empty() ? "" : ", ") + I;
-  return S;
+  std::string s;
+  for (const std::string& i : Items) s += (s.empty() ? "" : ", ") + i;
+  return s;
 }
 
 TEST_F(DispatchTableTest, TableOfTheInterfaceHasEveryEntryInOrder) {
-  const auto Items = IMiravokFprn::DispTable().Items();
-  ASSERT_EQ(Items.size(), std::size(kEntries));
-  for (std::size_t K = 0; K < Items.size(); ++K) {
-    const TRow& R = kEntries[K];
-    const TDispEntry& E = Items[K];
-    EXPECT_STREQ(E.Name, R.Name) << "position " << K + 1;
-    EXPECT_EQ(E.Id, R.Id) << Label(R);
-    EXPECT_EQ(Flags(R.Kind), E.Kind == TDispKind::Method    ? DISPATCH_METHOD
-                             : E.Kind == TDispKind::PropGet ? DISPATCH_PROPERTYGET
+  const auto items = IMiravokFprn::DispTable().Items();
+  ASSERT_EQ(items.size(), std::size(kEntries));
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    const TRow& r = kEntries[k];
+    const TDispEntry& e = items[k];
+    EXPECT_STREQ(e.Name, r.Name) << "position " << k + 1;
+    EXPECT_EQ(e.Id, r.Id) << Label(r);
+    EXPECT_EQ(Flags(r.Kind), e.Kind == TDispKind::Method    ? DISPATCH_METHOD
+                             : e.Kind == TDispKind::PropGet ? DISPATCH_PROPERTYGET
                                                             : DISPATCH_PROPERTYPUT)
-        << Label(R);
-    const TSignature S = Parse(R.Signature);
-    std::vector<std::pair<VARTYPE, bool>> Want, Have;
-    for (const TArgType& A : S.Args) Want.emplace_back(A.Vt, A.ByRef);
-    std::optional<VARTYPE> HaveResult;
-    for (const TDispArg& A : E.Arguments()) {
-      if (A.Dir == TArgDir::Result)
-        HaveResult = A.Vt;
+        << Label(r);
+    const TSignature s = Parse(r.Signature);
+    std::vector<std::pair<VARTYPE, bool>> want, have;
+    for (const TArgType& a : s.Args) want.emplace_back(a.Vt, a.ByRef);
+    std::optional<VARTYPE> haveResult;
+    for (const TDispArg& a : e.Arguments()) {
+      if (a.Dir == TArgDir::Result)
+        haveResult = a.Vt;
       else
-        Have.emplace_back(A.Vt, A.Dir != TArgDir::In);
+        have.emplace_back(a.Vt, a.Dir != TArgDir::In);
     }
-    EXPECT_EQ(Have, Want) << Label(R);
-    EXPECT_EQ(HaveResult, S.Result) << Label(R);
+    EXPECT_EQ(have, want) << Label(r);
+    EXPECT_EQ(haveResult, s.Result) << Label(r);
   }
 }
 
 TEST_F(DispatchTableTest, NamesMapToTheirDispids) {
-  ComPtr<IDispatch> Disp = Obj.As<IDispatch>();
-  for (const TRow& R : kEntries) {
+  ComPtr<IDispatch> disp = FObj.As<IDispatch>();
+  for (const TRow& r : kEntries) {
     // Names are found without regard to case.
-    std::string Lower = R.Name;
-    for (char& C : Lower) C = char(std::tolower(static_cast<unsigned char>(C)));
-    for (const std::string& Name : {std::string(R.Name), Lower}) {
-      std::u16string Text = Utf8ToWide(Name);
-      LPOLESTR Names[] = {Text.data()};
-      DISPID Id = DISPID_UNKNOWN;
-      EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, Names, 1, 0, &Id), S_OK) << Name;
-      EXPECT_EQ(Id, R.Id) << Name;
+    std::string lower = r.Name;
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string& name : {std::string(r.Name), lower}) {
+      std::u16string text = Utf8ToWide(name);
+      LPOLESTR names[] = {text.data()};
+      DISPID id = DISPID_UNKNOWN;
+      EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << name;
+      EXPECT_EQ(id, r.Id) << name;
     }
   }
 }
 
 TEST_F(DispatchTableTest, EveryEntryIsReachableByNameAndNoneIsAStub) {
-  const std::vector<std::string> Stubs = CallEveryEntry(true);
-  EXPECT_TRUE(Stubs.empty()) << "still not implemented: " << Join(Stubs);
+  const std::vector<std::string> stubs = CallEveryEntry(true);
+  EXPECT_TRUE(stubs.empty()) << "still not implemented: " << Join(stubs);
 }
 
 TEST_F(DispatchTableTest, EveryEntryIsReachableByDispidAndNoneIsAStub) {
-  const std::vector<std::string> Stubs = CallEveryEntry(false);
-  EXPECT_TRUE(Stubs.empty()) << "still not implemented: " << Join(Stubs);
+  const std::vector<std::string> stubs = CallEveryEntry(false);
+  EXPECT_TRUE(stubs.empty()) << "still not implemented: " << Join(stubs);
 }
 
 TEST_F(DispatchTableTest, WrongArgumentCountOrTypeIsRefusedBeforeTheCall) {
-  ComPtr<IDispatch> Disp = Obj.As<IDispatch>();
-  for (const TRow& R : kEntries) {
-    const TSignature S = Parse(R.Signature);
+  ComPtr<IDispatch> disp = FObj.As<IDispatch>();
+  for (const TRow& r : kEntries) {
+    const TSignature s = Parse(r.Signature);
     {
-      TCallArgs Args(S, [&](std::size_t I, VARTYPE Vt) { return ValueFor(R, I, Vt); });
-      Args.Args().emplace_back(LONG(1));
-      Variant Result;
-      EXPECT_EQ(InvokeById(Disp.Get(), R.Id, Flags(R.Kind), Args.Span(), R.Kind == 'P' ? nullptr : &Result),
+      TCallArgs args(s, [&](std::size_t I, VARTYPE Vt) { return ValueFor(r, I, Vt); });
+      args.Args().emplace_back(LONG(1));
+      Variant result;
+      EXPECT_EQ(InvokeById(disp.Get(), r.Id, Flags(r.Kind), args.Span(), r.Kind == 'P' ? nullptr : &result),
                 DISP_E_BADPARAMCOUNT)
-          << Label(R);
+          << Label(r);
     }
     // A text that is no number where a number goes, or a reference of another type.
-    for (std::size_t K = 0; K < S.Args.size(); ++K) {
-      const TArgType& A = S.Args[K];
-      if (A.Vt == VT_BSTR) continue;
-      double Wrong = 0;
-      TCallArgs Args(S, [&](std::size_t I, VARTYPE Vt) { return ValueFor(R, I, Vt); });
-      if (A.ByRef)
-        Args.Args()[K] = Variant::Ref(A.Vt == VT_R8 ? VT_I4 : VT_R8, &Wrong);
+    for (std::size_t k = 0; k < s.Args.size(); ++k) {
+      const TArgType& a = s.Args[k];
+      if (a.Vt == VT_BSTR) continue;
+      double wrong = 0;
+      TCallArgs args(s, [&](std::size_t I, VARTYPE Vt) { return ValueFor(r, I, Vt); });
+      if (a.ByRef)
+        args.Args()[k] = Variant::Ref(a.Vt == VT_R8 ? VT_I4 : VT_R8, &wrong);
       else
-        Args.Args()[K] = Variant(u"x");
-      Variant Result;
-      UINT ArgErr = 99;
-      EXPECT_EQ(InvokeById(Disp.Get(), R.Id, Flags(R.Kind), Args.Span(), R.Kind == 'P' ? nullptr : &Result,
-                           &ArgErr),
+        args.Args()[k] = Variant(u"x");
+      Variant result;
+      UINT argErr = 99;
+      EXPECT_EQ(InvokeById(disp.Get(), r.Id, Flags(r.Kind), args.Span(), r.Kind == 'P' ? nullptr : &result,
+                           &argErr),
                 DISP_E_TYPEMISMATCH)
-          << Label(R) << " argument " << K + 1;
-      EXPECT_EQ(ArgErr, S.Args.size() - 1 - K) << Label(R);  // counted in reverse order
+          << Label(r) << " argument " << k + 1;
+      EXPECT_EQ(argErr, s.Args.size() - 1 - k) << Label(r);  // counted in reverse order
       break;
     }
   }

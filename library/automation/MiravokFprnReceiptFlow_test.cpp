@@ -30,113 +30,113 @@ using TTraceEntry = std::pair<uint8_t, std::string>;
 class ReceiptFlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Model.Edit([](model::ModelState& S) {
+    FModel.Edit([](model::ModelState& S) {
       S.departments[1].vat = 0xC1;
       S.departments[1].name = "BREAD";
       S.plus[5].vat = 0xC0;
       S.plus[5].priceCents = 150;
       S.plus[5].name = "Cheese";
     });
-    Obj = TFprnProbe::Create(Module);
+    FObj = TFprnProbe::Create(Module);
   }
-  void TearDown() override { Obj->Release(); }
+  void TearDown() override { FObj->Release(); }
 
   void ConnectPty(model::PtyEndpoint& Pty) {
     ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
-    LONG Res = 7;
-    ASSERT_EQ(Obj->Init(7, 115200, 1, 0, W("").Get(), &Res), S_OK);
-    ASSERT_EQ(Res, 0) << Message();
-    Model.ClearRequests();
+    LONG res = 7;
+    ASSERT_EQ(FObj->Init(7, 115200, 1, 0, W("").Get(), &res), S_OK);
+    ASSERT_EQ(res, 0) << Message();
+    FModel.ClearRequests();
   }
   void ConnectTcp(model::TcpEndpoint& Tcp) {
-    LONG Res = 7;
-    ASSERT_EQ(Obj->InitTCP(W(Tcp.Host()).Get(), Tcp.Port(), 1, 0, W("").Get(), &Res), S_OK);
-    ASSERT_EQ(Res, 0) << Message();
-    Model.ClearRequests();
+    LONG res = 7;
+    ASSERT_EQ(FObj->InitTCP(W(Tcp.Host()).Get(), Tcp.Port(), 1, 0, W("").Get(), &res), S_OK);
+    ASSERT_EQ(res, 0) << Message();
+    FModel.ClearRequests();
   }
 
   std::string Message() {
-    BStr M;
-    Obj->get_LastErrorMessage(M.Out());
-    return BstrToAnsi(M.Get());
+    BStr m;
+    FObj->get_LastErrorMessage(m.Out());
+    return BstrToAnsi(m.Get());
   }
 
   void StartBon(LONG BonType, LONG Numbering) {
-    LONG Res = 7;
-    BStr E = W("");
-    ASSERT_EQ(Obj->StartBon(BonType, Numbering, 1, W("Ivan").Get(), W("0000").Get(), 1, E.Get(), E.Get(),
-                            E.Get(), E.Get(), E.Get(), E.Get(), E.Get(), E.Get(), &Res),
+    LONG res = 7;
+    BStr e = W("");
+    ASSERT_EQ(FObj->StartBon(BonType, Numbering, 1, W("Ivan").Get(), W("0000").Get(), 1, e.Get(), e.Get(),
+                            e.Get(), e.Get(), e.Get(), e.Get(), e.Get(), e.Get(), &res),
               S_OK);
-    ASSERT_EQ(Res, 0) << Message();
+    ASSERT_EQ(res, 0) << Message();
   }
   void EndBon() {
-    LONG Res = 7;
-    ASSERT_EQ(Obj->EndBon(&Res), S_OK);
-    ASSERT_EQ(Res, 0) << Message();
+    LONG res = 7;
+    ASSERT_EQ(FObj->EndBon(&res), S_OK);
+    ASSERT_EQ(res, 0) << Message();
   }
   // Runs one method with a Res and expects success.
   template <class F>
   void Ok(F&& Call) {
-    LONG Res = 7;
-    ASSERT_EQ(Call(&Res), S_OK);
-    ASSERT_EQ(Res, 0) << Message();
+    LONG res = 7;
+    ASSERT_EQ(Call(&res), S_OK);
+    ASSERT_EQ(res, 0) << Message();
   }
 
   // A fiscal receipt with a sale of each kind, a discount, a text line, two payments and a
   // barcode: 2.40 + 2.50 + 3.00 - 10% of 3.00 = 7.60.
   void PrintFiscalReceipt() {
     StartBon(2, 0);
-    Ok([&](LONG* R) { return Obj->AddPLU(W("1").Get(), W("Water").Get(), 1.2, 2, 2, R); });
-    Ok([&](LONG* R) { return Obj->AddDeprtPlu(W("2").Get(), W("Bread").Get(), 1, 2.5, 1, 2, R); });
-    Ok([&](LONG* R) { return Obj->AddProgPlu(5, 1, 2, 0, 1, R); });
-    Ok([&](LONG* R) { return Obj->AddDiscount(1, -10, R); });
-    Ok([&](LONG* R) { return Obj->AddLine(W("Thank you").Get(), W("").Get(), 1, R); });
-    Ok([&](LONG* R) { return Obj->AddPayment(2, W("").Get(), 5, 1, R); });
-    Ok([&](LONG* R) { return Obj->AddPayment(1, W("").Get(), 2.6, 1, R); });
-    Ok([&](LONG* R) { return Obj->AddBarcode(W("12345670").Get(), 2, 10, 0, R); });
+    Ok([&](LONG* R) { return FObj->AddPLU(W("1").Get(), W("Water").Get(), 1.2, 2, 2, R); });
+    Ok([&](LONG* R) { return FObj->AddDeprtPlu(W("2").Get(), W("Bread").Get(), 1, 2.5, 1, 2, R); });
+    Ok([&](LONG* R) { return FObj->AddProgPlu(5, 1, 2, 0, 1, R); });
+    Ok([&](LONG* R) { return FObj->AddDiscount(1, -10, R); });
+    Ok([&](LONG* R) { return FObj->AddLine(W("Thank you").Get(), W("").Get(), 1, R); });
+    Ok([&](LONG* R) { return FObj->AddPayment(2, W("").Get(), 5, 1, R); });
+    Ok([&](LONG* R) { return FObj->AddPayment(1, W("").Get(), 2.6, 1, R); });
+    Ok([&](LONG* R) { return FObj->AddBarcode(W("12345670").Get(), 2, 10, 0, R); });
     EndBon();
   }
 
   std::vector<TTraceEntry> Trace() const {
-    std::vector<TTraceEntry> Out;
-    for (const auto& R : Model.Requests())
-      if (R.frameOk && !R.repeat) Out.emplace_back(R.cmd, R.data);
-    return Out;
+    std::vector<TTraceEntry> out;
+    for (const auto& r : FModel.Requests())
+      if (r.frameOk && !r.repeat) out.emplace_back(r.cmd, r.data);
+    return out;
   }
 
   void ExpectFiscalReceiptPrinted() {
-    const auto State = Model.State();
-    ASSERT_FALSE(State.open.has_value());
-    ASSERT_EQ(State.closed.size(), 1u);
-    const auto& R = State.closed.back();
-    EXPECT_FALSE(R.cancelled);
-    ASSERT_EQ(R.items.size(), 3u);
-    EXPECT_EQ(R.items[0].amountCents, 240);
-    EXPECT_EQ(R.items[1].department, 1);
-    EXPECT_EQ(R.items[1].amountCents, 250);
-    EXPECT_EQ(R.items[2].plu, 5);
-    EXPECT_EQ(R.items[2].amountCents, 270);
-    ASSERT_EQ(R.payments.size(), 2u);
-    EXPECT_EQ(R.payments[0].letter, 'N');
-    EXPECT_EQ(R.payments[0].amountCents, 500);
-    EXPECT_EQ(R.payments[1].letter, 'P');
-    EXPECT_EQ(R.payments[1].amountCents, 260);
-    EXPECT_EQ(R.TotalCents(), 760);
-    EXPECT_THAT(R.texts, ElementsAre("Thank you"));
-    EXPECT_THAT(R.barcodes, ElementsAre("2;12345670"));
+    const auto state = FModel.State();
+    ASSERT_FALSE(state.open.has_value());
+    ASSERT_EQ(state.closed.size(), 1u);
+    const auto& r = state.closed.back();
+    EXPECT_FALSE(r.cancelled);
+    ASSERT_EQ(r.items.size(), 3u);
+    EXPECT_EQ(r.items[0].amountCents, 240);
+    EXPECT_EQ(r.items[1].department, 1);
+    EXPECT_EQ(r.items[1].amountCents, 250);
+    EXPECT_EQ(r.items[2].plu, 5);
+    EXPECT_EQ(r.items[2].amountCents, 270);
+    ASSERT_EQ(r.payments.size(), 2u);
+    EXPECT_EQ(r.payments[0].letter, 'N');
+    EXPECT_EQ(r.payments[0].amountCents, 500);
+    EXPECT_EQ(r.payments[1].letter, 'P');
+    EXPECT_EQ(r.payments[1].amountCents, 260);
+    EXPECT_EQ(r.TotalCents(), 760);
+    EXPECT_THAT(r.texts, ElementsAre("Thank you"));
+    EXPECT_THAT(r.barcodes, ElementsAre("2;12345670"));
     // The department was as the sale asked: not programmed again.
-    EXPECT_EQ(State.departments.at(1).name, "BREAD");
+    EXPECT_EQ(state.departments.at(1).name, "BREAD");
 
-    EXPECT_EQ(Obj->FBonType, 0);
-    EXPECT_EQ(Obj->FReceiptTotal, 0);
-    EXPECT_EQ(Obj->FPaidTotal, 0);
+    EXPECT_EQ(FObj->FBonType, 0);
+    EXPECT_EQ(FObj->FReceiptTotal, 0);
+    EXPECT_EQ(FObj->FPaidTotal, 0);
   }
 
-  test::TScopedTempRegistry Registry;
-  test::TScopedFakeDevices NoMachinePorts;
-  model::PrinterModel Model;
+  test::TScopedTempRegistry FRegistry;
+  test::TScopedFakeDevices FNoMachinePorts;
+  model::PrinterModel FModel;
   static inline TComModule Module;
-  TFprnProbe* Obj = nullptr;
+  TFprnProbe* FObj = nullptr;
 };
 
 const std::vector<TTraceEntry> kFiscalReceiptTrace = {
@@ -160,33 +160,33 @@ const std::vector<TTraceEntry> kFiscalReceiptTrace = {
 };
 
 TEST_F(ReceiptFlowTest, FiscalReceiptOverPty) {
-  model::PtyEndpoint Pty(Model);
-  ConnectPty(Pty);
+  model::PtyEndpoint pty(FModel);
+  ConnectPty(pty);
   PrintFiscalReceipt();
   EXPECT_THAT(Trace(), ElementsAreArray(kFiscalReceiptTrace));
   ExpectFiscalReceiptPrinted();
 }
 
 TEST_F(ReceiptFlowTest, FiscalReceiptOverTcpGivesTheSameTrace) {
-  model::TcpEndpoint Tcp(Model);
-  ConnectTcp(Tcp);
+  model::TcpEndpoint tcp(FModel);
+  ConnectTcp(tcp);
   PrintFiscalReceipt();
   EXPECT_THAT(Trace(), ElementsAreArray(kFiscalReceiptTrace));
   ExpectFiscalReceiptPrinted();
 }
 
 TEST_F(ReceiptFlowTest, NonFiscalReceiptLayout) {
-  model::PtyEndpoint Pty(Model);
-  ConnectPty(Pty);
+  model::PtyEndpoint pty(FModel);
+  ConnectPty(pty);
   StartBon(1, 1);
-  Ok([&](LONG* R) { return Obj->AddPLU(W("12").Get(), W("Bread").Get(), 2.5, 2, 2, R); });
-  Ok([&](LONG* R) { return Obj->AddProgPlu(5, 1, -1, 0, 1, R); });
-  Ok([&](LONG* R) { return Obj->AddDiscount(2, -10, R); });
-  Ok([&](LONG* R) { return Obj->AddLine(W("Come again").Get(), W("BOLD").Get(), 1, R); });
-  Ok([&](LONG* R) { return Obj->AddPayment(1, W("").Get(), 10, 1, R); });
+  Ok([&](LONG* R) { return FObj->AddPLU(W("12").Get(), W("Bread").Get(), 2.5, 2, 2, R); });
+  Ok([&](LONG* R) { return FObj->AddProgPlu(5, 1, -1, 0, 1, R); });
+  Ok([&](LONG* R) { return FObj->AddDiscount(2, -10, R); });
+  Ok([&](LONG* R) { return FObj->AddLine(W("Come again").Get(), W("BOLD").Get(), 1, R); });
+  Ok([&](LONG* R) { return FObj->AddPayment(1, W("").Get(), 10, 1, R); });
   EndBon();
 
-  const std::vector<std::string> Golden = {
+  const std::vector<std::string> golden = {
       "12               2,000 x 2,50",
       "Bread                  5,00 \xC1",
       "5               -1,000 x 1,50",
@@ -202,11 +202,11 @@ TEST_F(ReceiptFlowTest, NonFiscalReceiptLayout) {
       "Cash                    10,00",
       "CHANGE                   6,85",
   };
-  const auto State = Model.State();
-  ASSERT_EQ(State.closed.size(), 1u);
-  EXPECT_EQ(State.closed.back().kind, model::ReceiptKind::NonFiscal);
-  EXPECT_THAT(State.closed.back().texts, ElementsAreArray(Golden));
-  EXPECT_EQ(Obj->FBonType, 0);
+  const auto state = FModel.State();
+  ASSERT_EQ(state.closed.size(), 1u);
+  EXPECT_EQ(state.closed.back().kind, model::ReceiptKind::NonFiscal);
+  EXPECT_THAT(state.closed.back().texts, ElementsAreArray(golden));
+  EXPECT_EQ(FObj->FBonType, 0);
 }
 
 }  // namespace

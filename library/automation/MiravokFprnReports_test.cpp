@@ -30,24 +30,24 @@ constexpr uint8_t cmdStatus = 0x4A, cmdDailyReport = 0x45, cmdCancelFisc = 0x3C,
                   cmdPluReport = 0x76, cmdSetDateTime = 0x3D;
 
 double Date(int Y, int M, int D, int H = 0, int N = 0, int S = 0) {
-  double V = 0;
-  EXPECT_TRUE(TryEncodeOleDateTime(Y, M, D, H, N, S, 0, V));
-  return V;
+  double v = 0;
+  EXPECT_TRUE(TryEncodeOleDateTime(Y, M, D, H, N, S, 0, v));
+  return v;
 }
 
 class ReportsTest : public test::TFprnConnectedTest {
  protected:
   // The data of the last request with this command byte.
   std::string LastData(uint8_t Cmd) {
-    const std::vector<std::string> All = test::RequestData(M(), Cmd);
-    return All.empty() ? "<none>" : All.back();
+    const std::vector<std::string> all = test::RequestData(M(), Cmd);
+    return all.empty() ? "<none>" : all.back();
   }
   void LeaveReceiptOpen(ReceiptKind Kind) {
     M().Edit([Kind](model::ModelState& S) {
-      Receipt R;
-      R.kind = Kind;
-      R.allNo = ++S.allReceipts;
-      S.open = R;
+      Receipt r;
+      r.kind = Kind;
+      r.allNo = ++S.allReceipts;
+      S.open = r;
     });
   }
 };
@@ -66,23 +66,23 @@ struct TLeftOpen {
 class DailyReportTest : public ReportsTest, public ::testing::WithParamInterface<TLeftOpen> {};
 
 TEST_P(DailyReportTest, EndsAReceiptLeftOpenThenPrintsTheReport) {
-  const TLeftOpen& C = GetParam();
-  if (C.Open) LeaveReceiptOpen(C.Kind);
-  LONG Res = 99;
-  ASSERT_EQ(C.ZReport ? Obj->RunZReport(&Res) : Obj->RunXReport(&Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  const TLeftOpen& c = GetParam();
+  if (c.Open) LeaveReceiptOpen(c.Kind);
+  LONG res = 99;
+  ASSERT_EQ(c.ZReport ? FObj->RunZReport(&res) : FObj->RunXReport(&res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_EQ(Code(), 0);
-  EXPECT_EQ(Sent(), C.Commands);
-  const model::ModelState S = M().State();
-  EXPECT_FALSE(S.open);
-  ASSERT_FALSE(S.reports.empty());
-  EXPECT_EQ(S.reports.back(), std::make_pair(cmdDailyReport, std::string(C.ZReport ? "0" : "2")));
-  EXPECT_EQ(S.zReports, C.ZReport ? 1 : 0);
-  if (C.Open) {
-    ASSERT_FALSE(S.closed.empty());
-    EXPECT_EQ(S.closed.back().kind, C.Kind);
+  EXPECT_EQ(Sent(), c.Commands);
+  const model::ModelState s = M().State();
+  EXPECT_FALSE(s.open);
+  ASSERT_FALSE(s.reports.empty());
+  EXPECT_EQ(s.reports.back(), std::make_pair(cmdDailyReport, std::string(c.ZReport ? "0" : "2")));
+  EXPECT_EQ(s.zReports, c.ZReport ? 1 : 0);
+  if (c.Open) {
+    ASSERT_FALSE(s.closed.empty());
+    EXPECT_EQ(s.closed.back().kind, c.Kind);
     // A fiscal receipt without payments is cancelled, a non-fiscal one closed.
-    EXPECT_EQ(S.closed.back().cancelled, C.Kind == ReceiptKind::Fiscal);
+    EXPECT_EQ(s.closed.back().cancelled, c.Kind == ReceiptKind::Fiscal);
   }
 }
 
@@ -104,9 +104,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ReportsTest, ReportIsNotSentWhenTheOpenReceiptCannotBeEnded) {
   LeaveReceiptOpen(ReceiptKind::NonFiscal);
   M().ScriptNext(cmdCloseNonFisc, model::ReplyBits(Bits({model::bit::NotAllowed})));
-  LONG Res = 99;
-  ASSERT_EQ(Obj->RunZReport(&Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  LONG res = 99;
+  ASSERT_EQ(FObj->RunZReport(&res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 216);
   EXPECT_THAT(Message(), ::testing::StartsWith("[Run ZReport failed] "));
   EXPECT_FALSE(WasSent(cmdDailyReport));
@@ -115,9 +115,9 @@ TEST_F(ReportsTest, ReportIsNotSentWhenTheOpenReceiptCannotBeEnded) {
 
 TEST_F(ReportsTest, ErrorBitStopsTheReportBeforeAnythingIsPrinted) {
   M().SetStatusBit(model::bit::NoPaper);
-  LONG Res = 99;
-  ASSERT_EQ(Obj->RunXReport(&Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  LONG res = 99;
+  ASSERT_EQ(FObj->RunXReport(&res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 210);
   EXPECT_THAT(Message(), ::testing::StartsWith("[Run XReport failed] "));
   EXPECT_THAT(Sent(), ElementsAre(cmdStatus));
@@ -134,20 +134,20 @@ struct TBlockCase {
 };
 
 TEST_F(ReportsTest, FiscalMemoryReportByBlocks) {
-  const TBlockCase Cases[] = {
+  const TBlockCase cases[] = {
       {3, 5, 1, 0x49, "3,5"},   // detailed
       {5, 3, 1, 0x49, "3,5"},   // the blocks go in ascending order
       {5, 0, 0, 0x5F, "5"},     // no end block
       {1, 9, 2, 0x5F, "1,9"},   // only 1 asks for the detailed report
       {1, 9, -1, 0x5F, "1,9"},
   };
-  for (const TBlockCase& C : Cases) {
+  for (const TBlockCase& c : cases) {
     M().ClearRequests();
-    LONG Res = 99;
-    ASSERT_EQ(Obj->RunFMBlockReport(C.Start, C.End, C.Detailed, &Res), S_OK);
-    EXPECT_EQ(Res, 0) << C.Start << "-" << C.End << ": " << Message();
-    EXPECT_EQ(M().State().reports.back(), std::make_pair(C.Cmd, std::string(C.Data)))
-        << C.Start << "-" << C.End << " detailed " << C.Detailed;
+    LONG res = 99;
+    ASSERT_EQ(FObj->RunFMBlockReport(c.Start, c.End, c.Detailed, &res), S_OK);
+    EXPECT_EQ(res, 0) << c.Start << "-" << c.End << ": " << Message();
+    EXPECT_EQ(M().State().reports.back(), std::make_pair(c.Cmd, std::string(c.Data)))
+        << c.Start << "-" << c.End << " detailed " << c.Detailed;
   }
   EXPECT_THAT(LogText(), HasSubstr("[RunFMBlockReport] StartBlock=5 EndBlock=3 Detailed=1"));
 }
@@ -155,12 +155,12 @@ TEST_F(ReportsTest, FiscalMemoryReportByBlocks) {
 // Block numbers are unsigned on the wire: a negative one is refused before anything is sent
 // (-1 would go out as 4294967295, a report of the whole fiscal memory).
 TEST_F(ReportsTest, NegativeBlockNumberIsRefusedUnsent) {
-  const std::pair<LONG, LONG> Cases[] = {{-1, 2}, {2, -1}};
-  for (const auto& [Start, End] : Cases) {
+  const std::pair<LONG, LONG> cases[] = {{-1, 2}, {2, -1}};
+  for (const auto& [Start, End] : cases) {
     M().ClearRequests();
-    LONG Res = 99;
-    ASSERT_EQ(Obj->RunFMBlockReport(Start, End, 0, &Res), S_OK);
-    EXPECT_EQ(Res, -1);
+    LONG res = 99;
+    ASSERT_EQ(FObj->RunFMBlockReport(Start, End, 0, &res), S_OK);
+    EXPECT_EQ(res, -1);
     EXPECT_EQ(Code(), 201);
     EXPECT_EQ(Message(), std::string("[RunFMBlockReport failed] Invalid input data. [") +
                              (Start < 0 ? "StartBlock" : "EndBlock") + "] ");
@@ -169,26 +169,26 @@ TEST_F(ReportsTest, NegativeBlockNumberIsRefusedUnsent) {
 }
 
 TEST_F(ReportsTest, FiscalMemoryReportByDates) {
-  const double First = Date(2026, 12, 1), Last = Date(2026, 12, 31, 10, 30);
-  LONG Res = 99;
-  ASSERT_EQ(Obj->RunFMDateReport(First, Last, 1, &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  const double first = Date(2026, 12, 1), last = Date(2026, 12, 31, 10, 30);
+  LONG res = 99;
+  ASSERT_EQ(FObj->RunFMDateReport(first, last, 1, &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_EQ(M().State().reports.back(), std::make_pair(uint8_t(0x5E), std::string("011226,311226")));
   EXPECT_THAT(LogText(),
               HasSubstr("[RunFMDateReport] StartDate=01.12.2026 EndDate=31.12.2026 10:30:00 Detailed=1"));
 
-  ASSERT_EQ(Obj->RunFMDateReport(First, 0, 0, &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  ASSERT_EQ(FObj->RunFMDateReport(first, 0, 0, &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_EQ(M().State().reports.back(), std::make_pair(uint8_t(0x4F), std::string("011226")));
 
   // The dates are not put in order: an end before the start is refused unsent.
-  const size_t Reports = M().State().reports.size();
+  const size_t reports = M().State().reports.size();
   M().ClearRequests();
-  ASSERT_EQ(Obj->RunFMDateReport(Last, First, 0, &Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  ASSERT_EQ(FObj->RunFMDateReport(last, first, 0, &res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 201);
   EXPECT_THAT(Message(), ::testing::StartsWith("[RunFMDateReport failed] "));
-  EXPECT_EQ(M().State().reports.size(), Reports);
+  EXPECT_EQ(M().State().reports.size(), reports);
   EXPECT_THAT(Sent(), ElementsAre(cmdStatus));
 }
 
@@ -197,15 +197,15 @@ TEST_F(ReportsTest, FiscalMemoryReportByDates) {
 
 TEST_F(ReportsTest, ArticleReportClearsOnlyWithZeroFlagOne) {
   LeaveReceiptOpen(ReceiptKind::Fiscal);
-  LONG Res = 99;
-  ASSERT_EQ(Obj->RunPLUReport(2, 1, &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  LONG res = 99;
+  ASSERT_EQ(FObj->RunPLUReport(2, 1, &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_EQ(LastData(cmdPluReport), "2");
   EXPECT_FALSE(M().State().open);  // ended first like every report
   EXPECT_EQ(M().State().pluClosures, 0);
 
-  ASSERT_EQ(Obj->RunPLUReport(1, 0, &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  ASSERT_EQ(FObj->RunPLUReport(1, 0, &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_EQ(LastData(cmdPluReport), "0");
   EXPECT_EQ(M().State().pluClosures, 1);
 }
@@ -216,9 +216,9 @@ TEST_F(ReportsTest, DepartmentReportClearsWithResetAndLeavesAnOpenReceiptToThePr
     S.departments[1].lastSumCents = 1250;
     S.departments[1].lastCount = 3;
   });
-  LONG Res = 99;
-  ASSERT_EQ(Obj->ReportByDepartments(1, &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  LONG res = 99;
+  ASSERT_EQ(FObj->ReportByDepartments(1, &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   // Neither the status check nor the open-receipt handling runs first.
   EXPECT_THAT(Sent(), ElementsAre(cmdDepartmentReport));
   EXPECT_EQ(LastData(cmdDepartmentReport), "0");
@@ -227,8 +227,8 @@ TEST_F(ReportsTest, DepartmentReportClearsWithResetAndLeavesAnOpenReceiptToThePr
 
   LeaveReceiptOpen(ReceiptKind::Fiscal);
   M().ClearRequests();
-  ASSERT_EQ(Obj->ReportByDepartments(0, &Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  ASSERT_EQ(FObj->ReportByDepartments(0, &res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 216);  // the printer's refusal while a receipt is open
   EXPECT_THAT(Message(), ::testing::StartsWith("[Report by departments failed] "));
   EXPECT_THAT(Sent(), ElementsAre(cmdDepartmentReport));
@@ -240,19 +240,19 @@ TEST_F(ReportsTest, DepartmentReportClearsWithResetAndLeavesAnOpenReceiptToThePr
 
 TEST_F(ReportsTest, CashInAndOut) {
   M().Edit([](model::ModelState& S) { S.cashCents = 2000; });
-  LONG Res = 99;
-  ASSERT_EQ(Obj->InOutMoney(30.5, 1, &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  LONG res = 99;
+  ASSERT_EQ(FObj->InOutMoney(30.5, 1, &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_EQ(LastData(cmdCashInOut), "30.50");
-  ASSERT_EQ(Obj->InOutMoney(-10, 1, &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  ASSERT_EQ(FObj->InOutMoney(-10, 1, &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_EQ(LastData(cmdCashInOut), "-10.00");
   EXPECT_EQ(M().State().cashCents, 4050);
   EXPECT_THAT(LogText(), HasSubstr("InOutMoney. Ammount=30.5 PayType=1"));
 
   // More out than the drawer holds: 207 with the cash in the drawer.
-  ASSERT_EQ(Obj->InOutMoney(-100, 0, &Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  ASSERT_EQ(FObj->InOutMoney(-100, 0, &res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 207);
   EXPECT_THAT(Message(), ::testing::StartsWith("[InOutMoney failed] "));
   EXPECT_THAT(Message(), HasSubstr("40.50"));
@@ -260,8 +260,8 @@ TEST_F(ReportsTest, CashInAndOut) {
 
   // Any other refusal: 206.
   M().ScriptNext(cmdCashInOut, model::Reply("F,80.00,0.00,0.00"));
-  ASSERT_EQ(Obj->InOutMoney(-50, 0, &Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  ASSERT_EQ(FObj->InOutMoney(-50, 0, &res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 206);
 }
 
@@ -269,9 +269,9 @@ TEST_F(ReportsTest, CashInAndOut) {
 // 1.00 in the drawer, so the refusal is the lack of funds, and nothing is taken out.
 TEST_F(ReportsTest, CashOutLimitComparesTheAmountSent) {
   M().Edit([](model::ModelState& S) { S.cashCents = 100; });
-  LONG Res = 99;
-  ASSERT_EQ(Obj->InOutMoney(-1.005, 0, &Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  LONG res = 99;
+  ASSERT_EQ(FObj->InOutMoney(-1.005, 0, &res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 207);
   EXPECT_EQ(Message(), "[InOutMoney failed] Lack of funds. 1.00 ");
   EXPECT_EQ(LastData(cmdCashInOut), "-1.01");
@@ -279,9 +279,9 @@ TEST_F(ReportsTest, CashOutLimitComparesTheAmountSent) {
 }
 
 TEST_F(ReportsTest, CashAmountThatIsNoNumberIsRefusedUnsent) {
-  LONG Res = 99;
-  ASSERT_EQ(Obj->InOutMoney(std::numeric_limits<double>::quiet_NaN(), 0, &Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  LONG res = 99;
+  ASSERT_EQ(FObj->InOutMoney(std::numeric_limits<double>::quiet_NaN(), 0, &res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 201);
   EXPECT_EQ(Message(), "[InOutMoney failed] Invalid input data. [Ammount] ");
   EXPECT_TRUE(Sent().empty());
@@ -289,24 +289,24 @@ TEST_F(ReportsTest, CashAmountThatIsNoNumberIsRefusedUnsent) {
 
 TEST_F(ReportsTest, CashInEndsAReceiptLeftOpen) {
   LeaveReceiptOpen(ReceiptKind::NonFiscal);
-  LONG Res = 99;
-  ASSERT_EQ(Obj->InOutMoney(12, 0, &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  LONG res = 99;
+  ASSERT_EQ(FObj->InOutMoney(12, 0, &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_THAT(Sent(), ElementsAre(cmdStatus, cmdStatus, cmdCloseNonFisc, cmdCashInOut));
   EXPECT_EQ(M().State().cashCents, 1200);
 }
 
 TEST_F(ReportsTest, OpenCashDrawerSendsTheDefaultPulseForAnInvalidWidth) {
-  const std::pair<LONG, const char*> Cases[] = {{250, "15"}, {-1, "15"}, {0, "0"}, {100, "100"}};
-  for (auto [Pulse, Sent] : Cases) {
-    LONG Res = 99;
-    ASSERT_EQ(Obj->OpenCashDrawer(Pulse, &Res), S_OK);
-    EXPECT_EQ(Res, 0) << Message();
+  const std::pair<LONG, const char*> cases[] = {{250, "15"}, {-1, "15"}, {0, "0"}, {100, "100"}};
+  for (auto [Pulse, Sent] : cases) {
+    LONG res = 99;
+    ASSERT_EQ(FObj->OpenCashDrawer(Pulse, &res), S_OK);
+    EXPECT_EQ(res, 0) << Message();
     EXPECT_EQ(LastData(cmdOpenDrawer), Sent) << Pulse;
   }
-  const std::string Log = LogText();
-  EXPECT_THAT(Log, HasSubstr("OpenCashDrawer. Pulse width: \"250\" ms."));
-  EXPECT_THAT(Log, HasSubstr("OpenCashDrawer. Invalid pulse width. Default pulse used [15 ms.]"));
+  const std::string log = LogText();
+  EXPECT_THAT(log, HasSubstr("OpenCashDrawer. Pulse width: \"250\" ms."));
+  EXPECT_THAT(log, HasSubstr("OpenCashDrawer. Invalid pulse width. Default pulse used [15 ms.]"));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -314,29 +314,29 @@ TEST_F(ReportsTest, OpenCashDrawerSendsTheDefaultPulseForAnInvalidWidth) {
 
 TEST_F(ReportsTest, ClockSetAndReadBack) {
   M().Edit([](model::ModelState& S) { S.clock.Freeze(true); });
-  LONG Res = 99;
-  ASSERT_EQ(Obj->SetClock(Date(2026, 12, 8, 22, 53, 40), &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  LONG res = 99;
+  ASSERT_EQ(FObj->SetClock(Date(2026, 12, 8, 22, 53, 40), &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_EQ(LastData(cmdSetDateTime), "08-12-26 22:53");  // to the minute
 
-  DATE When = -1;
-  ASSERT_EQ(Obj->GetClock(&When), S_OK);
+  DATE when = -1;
+  ASSERT_EQ(FObj->GetClock(&when), S_OK);
   EXPECT_EQ(Code(), 0);
-  EXPECT_DOUBLE_EQ(When, Date(2026, 12, 8, 22, 53, 0));
-  BStr Text;
-  ASSERT_EQ(Obj->get_FPDateTimeAsString(Text.Out()), S_OK);
-  EXPECT_EQ(BstrToAnsi(Text.Get()), "08122026225300");
+  EXPECT_DOUBLE_EQ(when, Date(2026, 12, 8, 22, 53, 0));
+  BStr text;
+  ASSERT_EQ(FObj->get_FPDateTimeAsString(text.Out()), S_OK);
+  EXPECT_EQ(BstrToAnsi(text.Get()), "08122026225300");
 
-  const std::string Log = LogText();
-  EXPECT_THAT(Log, HasSubstr("Set FP date and time. New date=08.12.2026 22:53:40"));
-  EXPECT_THAT(Log, HasSubstr("Get FP date and time: 08.12.2026 22:53:00"));
+  const std::string log = LogText();
+  EXPECT_THAT(log, HasSubstr("Set FP date and time. New date=08.12.2026 22:53:40"));
+  EXPECT_THAT(log, HasSubstr("Get FP date and time: 08.12.2026 22:53:00"));
 }
 
 TEST_F(ReportsTest, ClockOnAFailingPrinterReadsZero) {
   M().ScriptNext(0x3E, model::Reply("31-02-15 10:00:00"));
-  DATE When = -1;
-  ASSERT_EQ(Obj->GetClock(&When), S_OK);
-  EXPECT_EQ(When, 0);
+  DATE when = -1;
+  ASSERT_EQ(FObj->GetClock(&when), S_OK);
+  EXPECT_EQ(when, 0);
   EXPECT_EQ(Code(), 201);
   EXPECT_THAT(Message(), ::testing::StartsWith("[Get FP date and time failed] "));
 }
@@ -352,90 +352,90 @@ TEST_F(ReportsTest, NumberReadOuts) {
   });
   M().SetSerialNumber("ZX987654");
   M().SetFiscalMemoryNumber("51234567");
-  LONG Doc = -1;
-  ASSERT_EQ(Obj->GetLastDocNumber(&Doc), S_OK);
-  EXPECT_EQ(Doc, 41);
-  auto TextOf = [&](HRESULT (IMiravokFprn::*Get)(BSTR*)) {
-    BStr V;
-    EXPECT_EQ((Obj.Get()->*Get)(V.Out()), S_OK);
+  LONG doc = -1;
+  ASSERT_EQ(FObj->GetLastDocNumber(&doc), S_OK);
+  EXPECT_EQ(doc, 41);
+  auto textOf = [&](HRESULT (IMiravokFprn::*Get)(BSTR*)) {
+    BStr v;
+    EXPECT_EQ((FObj.Get()->*Get)(v.Out()), S_OK);
     EXPECT_EQ(Code(), 0) << Message();
-    return BstrToAnsi(V.Get());
+    return BstrToAnsi(v.Get());
   };
-  EXPECT_EQ(TextOf(&IMiravokFprn::GetNextInvoiceNumber), "123");
-  EXPECT_EQ(TextOf(&IMiravokFprn::GetNextRefundInvNumber), "77");
-  EXPECT_EQ(TextOf(&IMiravokFprn::GetSerialNumber), "ZX987654");
-  EXPECT_EQ(TextOf(&IMiravokFprn::GetFiscalNumber), "51234567");
+  EXPECT_EQ(textOf(&IMiravokFprn::GetNextInvoiceNumber), "123");
+  EXPECT_EQ(textOf(&IMiravokFprn::GetNextRefundInvNumber), "77");
+  EXPECT_EQ(textOf(&IMiravokFprn::GetSerialNumber), "ZX987654");
+  EXPECT_EQ(textOf(&IMiravokFprn::GetFiscalNumber), "51234567");
   // The diagnostic read asks with its flag set.
   EXPECT_EQ(LastData(0x5A), "1");
 }
 
 TEST_F(ReportsTest, InvoiceNumberLosesItsLeadingZeros) {
   M().ScriptNext(0x42, model::Reply("0000000100,0000009999,0000000123"));
-  BStr V;
-  ASSERT_EQ(Obj->GetNextInvoiceNumber(V.Out()), S_OK);
-  EXPECT_EQ(BstrToAnsi(V.Get()), "123");
+  BStr v;
+  ASSERT_EQ(FObj->GetNextInvoiceNumber(v.Out()), S_OK);
+  EXPECT_EQ(BstrToAnsi(v.Get()), "123");
 }
 
 TEST_F(ReportsTest, CheckPrnStatusTellsTheOpenReceipt) {
-  const std::pair<std::optional<ReceiptKind>, LONG> Cases[] = {
+  const std::pair<std::optional<ReceiptKind>, LONG> cases[] = {
       {std::nullopt, 1}, {ReceiptKind::Fiscal, 2}, {ReceiptKind::NonFiscal, 3}};
-  for (auto [Kind, Expected] : Cases) {
+  for (auto [Kind, Expected] : cases) {
     M().Edit([](model::ModelState& S) { S.open.reset(); });
     if (Kind) LeaveReceiptOpen(*Kind);
-    LONG Status = 0, Res = 99;
-    ASSERT_EQ(Obj->CheckPRNStatus(&Status, &Res), S_OK);
-    EXPECT_EQ(Status, Expected);
-    EXPECT_EQ(Res, 0) << Message();
+    LONG status = 0, res = 99;
+    ASSERT_EQ(FObj->CheckPRNStatus(&status, &res), S_OK);
+    EXPECT_EQ(status, Expected);
+    EXPECT_EQ(res, 0) << Message();
   }
   M().SetStatusBit(model::bit::NoPaper);
-  LONG Status = 0, Res = 99;
-  ASSERT_EQ(Obj->CheckPRNStatus(&Status, &Res), S_OK);
-  EXPECT_EQ(Status, 4);
-  EXPECT_EQ(Res, -1);
+  LONG status = 0, res = 99;
+  ASSERT_EQ(FObj->CheckPRNStatus(&status, &res), S_OK);
+  EXPECT_EQ(status, 4);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 210);
   EXPECT_THAT(Message(), ::testing::StartsWith("[CheckPRNStatus failed] "));
 }
 
 TEST_F(ReportsTest, HardwareStatusReportsErrorBitsWithoutFailing) {
-  BSTR Status = SysAllocString(u"client text");
-  LONG Res = 99;
-  ASSERT_EQ(Obj->GetHardwareStatus(&Status, &Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
-  EXPECT_EQ(BstrView(Status), u"");
+  BSTR status = SysAllocString(u"client text");
+  LONG res = 99;
+  ASSERT_EQ(FObj->GetHardwareStatus(&status, &res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
+  EXPECT_EQ(BstrView(status), u"");
 
   M().SetStatusBit(model::bit::NoPaper);
-  ASSERT_EQ(Obj->GetHardwareStatus(&Status, &Res), S_OK);
-  EXPECT_EQ(Res, 0);
+  ASSERT_EQ(FObj->GetHardwareStatus(&status, &res), S_OK);
+  EXPECT_EQ(res, 0);
   EXPECT_EQ(Code(), 0);
-  EXPECT_THAT(BstrToAnsi(Status), HasSubstr(TBaseDevice::ErrorCodeText(210, "")));
-  SysFreeString(Status);
+  EXPECT_THAT(BstrToAnsi(status), HasSubstr(TBaseDevice::ErrorCodeText(210, "")));
+  SysFreeString(status);
 }
 
 TEST_F(ReportsTest, CopyOfTheLastReceiptOnlyOnce) {
   M().Edit([](model::ModelState& S) {
-    Receipt R;
-    R.allNo = ++S.allReceipts;
-    S.closed.push_back(R);
+    Receipt r;
+    r.allNo = ++S.allReceipts;
+    S.closed.push_back(r);
     S.duplicateAvailable = true;
   });
-  LONG Res = 99;
-  ASSERT_EQ(Obj->CopyLastBon(&Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  LONG res = 99;
+  ASSERT_EQ(FObj->CopyLastBon(&res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_TRUE(M().State().closed.back().duplicatePrinted);
-  ASSERT_EQ(Obj->CopyLastBon(&Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  ASSERT_EQ(FObj->CopyLastBon(&res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 256);
   EXPECT_THAT(Message(), ::testing::StartsWith("[Copy last bon failed] "));
 }
 
 TEST_F(ReportsTest, PrinterTestPrintsTheDiagnosticTicket) {
-  LONG Res = 99;
-  ASSERT_EQ(Obj->RunPrinterTest(&Res), S_OK);
-  EXPECT_EQ(Res, 0) << Message();
+  LONG res = 99;
+  ASSERT_EQ(FObj->RunPrinterTest(&res), S_OK);
+  EXPECT_EQ(res, 0) << Message();
   EXPECT_THAT(Sent(), ElementsAre(cmdStatus, cmdDiagnostics));
   M().SetStatusBit(model::bit::NoPaper);
-  ASSERT_EQ(Obj->RunPrinterTest(&Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  ASSERT_EQ(FObj->RunPrinterTest(&res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_THAT(Message(), ::testing::StartsWith("[RunPrinterTest failed] "));
 }
 
@@ -445,43 +445,43 @@ TEST_F(ReportsTest, PrinterTestPrintsTheDiagnosticTicket) {
 class ReportsWithoutPrinterTest : public test::TFprnModelTest {};
 
 TEST_F(ReportsWithoutPrinterTest, ValueMethodsGiveNeutralValues) {
-  LONG Doc = -1;
-  ASSERT_EQ(Obj->GetLastDocNumber(&Doc), S_OK);
-  EXPECT_EQ(Doc, 0);
+  LONG doc = -1;
+  ASSERT_EQ(FObj->GetLastDocNumber(&doc), S_OK);
+  EXPECT_EQ(doc, 0);
   EXPECT_EQ(Code(), 502);
   EXPECT_EQ(Message(), "[GetLastBonNumber failed] " + kNotInit + " ");
 
-  DATE When = -1;
-  ASSERT_EQ(Obj->GetClock(&When), S_OK);
-  EXPECT_EQ(When, 0);
+  DATE when = -1;
+  ASSERT_EQ(FObj->GetClock(&when), S_OK);
+  EXPECT_EQ(when, 0);
   EXPECT_EQ(Message(), "[Get FP date and time failed] " + kNotInit + " ");
 
-  BStr Text;
-  ASSERT_EQ(Obj->GetFiscalNumber(Text.Out()), S_OK);
-  EXPECT_EQ(Text.Length(), 0u);
+  BStr text;
+  ASSERT_EQ(FObj->GetFiscalNumber(text.Out()), S_OK);
+  EXPECT_EQ(text.Length(), 0u);
   EXPECT_EQ(Message(), "[GetFiscalNumber failed] " + kNotInit + " ");
 
-  BSTR Status = SysAllocString(u"client text");
-  LONG Res = 99;
-  ASSERT_EQ(Obj->GetHardwareStatus(&Status, &Res), S_OK);
-  EXPECT_EQ(Res, -1);
-  EXPECT_EQ(BstrView(Status), u"");
-  SysFreeString(Status);
+  BSTR status = SysAllocString(u"client text");
+  LONG res = 99;
+  ASSERT_EQ(FObj->GetHardwareStatus(&status, &res), S_OK);
+  EXPECT_EQ(res, -1);
+  EXPECT_EQ(BstrView(status), u"");
+  SysFreeString(status);
 
-  LONG PrnStatus = 0;
-  ASSERT_EQ(Obj->CheckPRNStatus(&PrnStatus, &Res), S_OK);
-  EXPECT_EQ(PrnStatus, 4);
-  EXPECT_EQ(Res, -1);
+  LONG prnStatus = 0;
+  ASSERT_EQ(FObj->CheckPRNStatus(&prnStatus, &res), S_OK);
+  EXPECT_EQ(prnStatus, 4);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 502);
 }
 
 TEST_F(ReportsWithoutPrinterTest, ClosedLinkFailsWith101) {
-  auto D = std::make_unique<TFakeDevice>();
-  D->Connected = false;
-  O().AttachDeviceForTest(std::move(D));
-  LONG Res = 99;
-  ASSERT_EQ(Obj->InOutMoney(10, 0, &Res), S_OK);
-  EXPECT_EQ(Res, -1);
+  auto d = std::make_unique<TFakeDevice>();
+  d->Connected = false;
+  O().AttachDeviceForTest(std::move(d));
+  LONG res = 99;
+  ASSERT_EQ(FObj->InOutMoney(10, 0, &res), S_OK);
+  EXPECT_EQ(res, -1);
   EXPECT_EQ(Code(), 101);
   EXPECT_EQ(Message(), "[InOutMoney failed] COM port is not active ");
 }
@@ -491,35 +491,35 @@ TEST_F(ReportsWithoutPrinterTest, CustomerDisplayCallsOnlyCheckTheLink) {
     const char* Context;
     std::function<HRESULT(LONG*)> Call;
   };
-  BStr Text(u"Hi");
-  const TCase Cases[] = {
-      {"Display top row failed", [&](LONG* R) { return Obj->DisplayTop(Text.Get(), R); }},
-      {"Display  bottom failed", [&](LONG* R) { return Obj->DisplayBottom(Text.Get(), R); }},
-      {"Clear display failed", [&](LONG* R) { return Obj->DisplayClear(R); }},
-      {"Display date/time failed", [&](LONG* R) { return Obj->DisplayDateTime(R); }},
+  BStr text(u"Hi");
+  const TCase cases[] = {
+      {"Display top row failed", [&](LONG* R) { return FObj->DisplayTop(text.Get(), R); }},
+      {"Display  bottom failed", [&](LONG* R) { return FObj->DisplayBottom(text.Get(), R); }},
+      {"Clear display failed", [&](LONG* R) { return FObj->DisplayClear(R); }},
+      {"Display date/time failed", [&](LONG* R) { return FObj->DisplayDateTime(R); }},
   };
-  for (const TCase& C : Cases) {
-    LONG Res = 99;
-    ASSERT_EQ(C.Call(&Res), S_OK);
-    EXPECT_EQ(Res, -1);
-    EXPECT_EQ(Message(), std::string("[") + C.Context + "] " + kNotInit + " ");
+  for (const TCase& c : cases) {
+    LONG res = 99;
+    ASSERT_EQ(c.Call(&res), S_OK);
+    EXPECT_EQ(res, -1);
+    EXPECT_EQ(Message(), std::string("[") + c.Context + "] " + kNotInit + " ");
   }
   // DisplayPrint needs no printer at all.
-  LONG Res = 99;
-  ASSERT_EQ(Obj->DisplayPrint(BStr(u"it's").Get(), BStr(u"b").Get(), &Res), S_OK);
-  EXPECT_EQ(Res, 0);
+  LONG res = 99;
+  ASSERT_EQ(FObj->DisplayPrint(BStr(u"it's").Get(), BStr(u"b").Get(), &res), S_OK);
+  EXPECT_EQ(res, 0);
   EXPECT_EQ(Code(), 0);
   EXPECT_THAT(LogText(), HasSubstr("[DisplayPrint] Line1='it''s' Line2='b'"));
 
   // With a link, the display calls succeed and send nothing.
-  auto D = std::make_unique<TFakeDevice>();
-  TFakeDevice& Dev = *D;
-  O().AttachDeviceForTest(std::move(D));
-  for (const TCase& C : Cases) {
-    ASSERT_EQ(C.Call(&Res), S_OK);
-    EXPECT_EQ(Res, 0) << C.Context;
+  auto d = std::make_unique<TFakeDevice>();
+  TFakeDevice& dev = *d;
+  O().AttachDeviceForTest(std::move(d));
+  for (const TCase& c : cases) {
+    ASSERT_EQ(c.Call(&res), S_OK);
+    EXPECT_EQ(res, 0) << c.Context;
   }
-  EXPECT_TRUE(Dev.Calls.empty());
+  EXPECT_TRUE(dev.Calls.empty());
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ using ::testing::StartsWith;
 TEST(RoundAmount, HalvesAwayFromZeroOnTheDecimalText) {
   struct {
     double In, Out;
-  } Cases[] = {
+  } cases[] = {
       {2.345, 2.35},      {-2.345, -2.35},   {1.005, 1.01},    {0.000004, 0},
       {7, 7},             {2.3449, 2.34},    {2.675, 2.68},    {-2.675, -2.68},
       {2.344, 2.34},      {0.00001, 0},      {0.005, 0.01},    {-0.004, 0},
@@ -45,9 +45,9 @@ TEST(RoundAmount, HalvesAwayFromZeroOnTheDecimalText) {
       {0.469 * 5, 2.35},  // held as 2.3449999999999998
       {1.15 * 0.3, 0.35}, {19.99 / 100 * -10 - 0.001, -2}, {123456.785, 123456.79},
   };
-  for (const auto& C : Cases) {
-    EXPECT_EQ(RoundAmount(C.In), C.Out) << C.In;
-    EXPECT_FALSE(std::signbit(RoundAmount(C.In)) && C.Out == 0) << "no negative zero for " << C.In;
+  for (const auto& c : cases) {
+    EXPECT_EQ(RoundAmount(c.In), c.Out) << c.In;
+    EXPECT_FALSE(std::signbit(RoundAmount(c.In)) && c.Out == 0) << "no negative zero for " << c.In;
   }
 }
 
@@ -59,7 +59,7 @@ TEST(RoundAmount, RefusesValuesThatAreNoNumbers) {
 TEST(NumberTexts, FixedPatterns) {
   struct {
     std::string Got, Want;
-  } Cases[] = {
+  } cases[] = {
       {QuantityText(2), "2.000"},         {QuantityText(-1), "-1.000"},
       {QuantityText(0.0005), "0.001"},    {QuantityText(1.2345), "1.235"},
       {AmountText(2.5), "2.50"},          {AmountText(2.675), "2.68"},
@@ -70,7 +70,7 @@ TEST(NumberTexts, FixedPatterns) {
       {PercentText(150), "150.00%  "},    {PercentText(0), "00.00%  "},
       {DecimalComma("1.5 x 2.000"), "1,5 x 2,000"},
   };
-  for (const auto& C : Cases) EXPECT_EQ(C.Got, C.Want);
+  for (const auto& c : cases) EXPECT_EQ(c.Got, c.Want);
 }
 
 TEST(JustifyLine, PadsAfterTheLeftTextAndNeverCuts) {
@@ -82,15 +82,15 @@ TEST(JustifyLine, PadsAfterTheLeftTextAndNeverCuts) {
 }
 
 TEST(WrapText, Rules) {
-  const std::string W20a(20, 'a'), W20b(20, 'b'), W20c(20, 'c');
+  const std::string w20a(20, 'a'), w20b(20, 'b'), w20c(20, 'c');
   struct {
     const char* Name;
     std::string Text;
     int Width;
     std::string Want;
-  } Cases[] = {
-      {"three words", W20a + " " + W20b + " " + W20c, 29,
-       W20a + " \r\n" + W20b + " \r\n" + W20c},
+  } cases[] = {
+      {"three words", w20a + " " + w20b + " " + w20c, 29,
+       w20a + " \r\n" + w20b + " \r\n" + w20c},
       {"short text stays", "Thank you", 29, "Thank you"},
       {"word longer than the line is not cut", std::string(40, 'x'), 29, std::string(40, 'x')},
       {"long word keeps its break character", std::string(40, 'x') + " yz", 29,
@@ -110,7 +110,7 @@ TEST(WrapText, Rules) {
       {"CR LF at the end", "ab\r\n", 29, "ab\r\n"},
       {"empty text", "", 29, ""},
   };
-  for (const auto& C : Cases) EXPECT_EQ(WrapText(C.Text, C.Width), C.Want) << C.Name;
+  for (const auto& c : cases) EXPECT_EQ(WrapText(c.Text, c.Width), c.Want) << c.Name;
 }
 
 TEST(ApplyPrintAttribute, OnlyKnownCommandsOnExtendedPrinters) {
@@ -118,53 +118,53 @@ TEST(ApplyPrintAttribute, OnlyKnownCommandsOnExtendedPrinters) {
     const char* Command;
     bool Extended;
     std::string Want;
-  } Cases[] = {
+  } cases[] = {
       {"BOLD", true, "^#5;Hi^#2;"},   {" bold ", true, "^#5;Hi^#2;"}, {"DbWidth", true, "^#3;Hi^#2;"},
       {"DBSTRIKE", true, "^#4;Hi^#2;"}, {"ITALIC", true, "Hi"},       {"", true, "Hi"},
       {"BOLD", false, "Hi"},          {"\xE1OLD", true, "Hi"},
   };
-  for (const auto& C : Cases) EXPECT_EQ(ApplyPrintAttribute("Hi", C.Command, C.Extended), C.Want) << C.Command;
+  for (const auto& c : cases) EXPECT_EQ(ApplyPrintAttribute("Hi", c.Command, c.Extended), c.Want) << c.Command;
 }
 
 TEST(Letters, VatAndPayment) {
   EXPECT_EQ(VatGroupLetter(1), '\xC0');
   EXPECT_EQ(VatGroupLetter(8), '\xC7');
   EXPECT_EQ(VatGroupLetter(2 + 256), '\xC1');  // only the low byte counts
-  const std::string Want = "PPNCDIJKLMQR";
-  for (int T = 0; T <= 11; ++T) EXPECT_EQ(PaymentLetter(T), Want[T]) << T;
-  for (int T : {12, -1}) {
+  const std::string want = "PPNCDIJKLMQR";
+  for (int t = 0; t <= 11; ++t) EXPECT_EQ(PaymentLetter(t), want[t]) << t;
+  for (int t : {12, -1}) {
     try {
-      PaymentLetter(T);
-      ADD_FAILURE() << T;
-    } catch (const EAbort& E) {
-      EXPECT_EQ(std::string(E.what()), "Invalid pay type nom: " + std::to_string(T) + ".");
+      PaymentLetter(t);
+      ADD_FAILURE() << t;
+    } catch (const EAbort& e) {
+      EXPECT_EQ(std::string(e.what()), "Invalid pay type nom: " + std::to_string(t) + ".");
     }
   }
 }
 
 TEST(NonFiscalLayout, PaymentsCompareInWholeCents) {
-  const TNonFiscalLayout L{1, 29};
+  const TNonFiscalLayout l{1, 29};
   // Paid 0.1 + 0.2 (held as 0.30000000000000004) on a total of 0.30: no change.
-  EXPECT_FALSE(L.ChangeLine(0.1 + 0.2, 0.3).has_value());
-  EXPECT_EQ(L.ChangeLine(20, 10).value(), "CHANGE                  10,00");
+  EXPECT_FALSE(l.ChangeLine(0.1 + 0.2, 0.3).has_value());
+  EXPECT_EQ(l.ChangeLine(20, 10).value(), "CHANGE                  10,00");
   // A paid sum that is zero but for binary noise still counts as no payment yet.
-  EXPECT_EQ(L.PaymentLines(1, 1, 0.3, 0.1 + 0.2 - 0.3).size(), 5u);
-  EXPECT_EQ(L.PaymentLines(1, 1, 0.3, 0.01).size(), 2u);
+  EXPECT_EQ(l.PaymentLines(1, 1, 0.3, 0.1 + 0.2 - 0.3).size(), 5u);
+  EXPECT_EQ(l.PaymentLines(1, 1, 0.3, 0.01).size(), 2u);
 }
 
 TEST(NonFiscalLayout, WordsFollowTheLocale) {
-  const TNonFiscalLayout Bg{0, 20}, En3{3, 20};
-  EXPECT_EQ(Bg.RefundLine(-5), "\xC2\xDA\xD0\xCD\xC0\xD2\xC8        -5.00");
-  EXPECT_EQ(En3.ChangeLine(5, 2).value(), "CHANGE:         3,00");
+  const TNonFiscalLayout bg{0, 20}, en3{3, 20};
+  EXPECT_EQ(bg.RefundLine(-5), "\xC2\xDA\xD0\xCD\xC0\xD2\xC8        -5.00");
+  EXPECT_EQ(en3.ChangeLine(5, 2).value(), "CHANGE:         3,00");
 }
 
 TEST(NonFiscalLayout, DiscountOfTheSubtotalNudgesHalvesOutward) {
-  const TNonFiscalLayout L{1, 29};
-  double Amount = 0;
-  auto Lines = L.DiscountLines(2, -10, 0, 0, 19.99, '\xC0', Amount);
-  EXPECT_EQ(Amount, -2.0);
-  EXPECT_THAT(Lines, ElementsAre("SUBSUM                  19,99", "DISCOUNT -10,00%      -2,00 \xC0"));
-  EXPECT_THROW(L.DiscountLines(4, 1, 0, 0, 0, '\xC0', Amount), EAbort);
+  const TNonFiscalLayout l{1, 29};
+  double amount = 0;
+  auto lines = l.DiscountLines(2, -10, 0, 0, 19.99, '\xC0', amount);
+  EXPECT_EQ(amount, -2.0);
+  EXPECT_THAT(lines, ElementsAre("SUBSUM                  19,99", "DISCOUNT -10,00%      -2,00 \xC0"));
+  EXPECT_THROW(l.DiscountLines(4, 1, 0, 0, 0, '\xC0', amount), EAbort);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -181,10 +181,10 @@ class TAutoDevice : public TFakeDevice {
   std::map<uint8_t, std::deque<TReply>> Next;
 
   bool SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) override {
-    auto& Queue = Next[Cmd];
-    if (!Queue.empty()) {
-      Push(Queue.front());
-      Queue.pop_front();
+    auto& queue = Next[Cmd];
+    if (!queue.empty()) {
+      Push(queue.front());
+      queue.pop_front();
     } else {
       Push(Answer(DefaultAnswer(Cmd), {0x80, 0x80, 0x88, 0x80, 0x80, 0x80}));
     }
@@ -192,16 +192,16 @@ class TAutoDevice : public TFakeDevice {
   }
 
   std::vector<uint8_t> Commands() const {
-    std::vector<uint8_t> Out;
-    for (const auto& C : Calls) Out.push_back(C.Cmd);
-    return Out;
+    std::vector<uint8_t> out;
+    for (const auto& c : Calls) out.push_back(c.Cmd);
+    return out;
   }
   // The data of every call with Cmd, as text.
   std::vector<std::string> Sent(uint8_t Cmd) const {
-    std::vector<std::string> Out;
-    for (const auto& C : Calls)
-      if (C.Cmd == Cmd) Out.emplace_back(C.Data.begin(), C.Data.end());
-    return Out;
+    std::vector<std::string> out;
+    for (const auto& c : Calls)
+      if (c.Cmd == Cmd) out.emplace_back(c.Data.begin(), c.Data.end());
+    return out;
   }
 
  private:
@@ -219,109 +219,109 @@ using test::TFprnProbe;
 BStr W(const std::string& Cp1251) { return BStr(Cp1251ToWide(Cp1251)); }
 
 std::string ReadAll(const fs::path& Dir) {
-  std::string Out;
-  for (const auto& E : fs::directory_iterator(Dir)) {
-    std::ifstream In(E.path(), std::ios::binary);
-    std::stringstream S;
-    S << In.rdbuf();
-    Out += S.str();
+  std::string out;
+  for (const auto& e : fs::directory_iterator(Dir)) {
+    std::ifstream in(e.path(), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    out += s.str();
   }
-  return Out;
+  return out;
 }
 
 class SalesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Obj = TFprnProbe::Create(Module);
-    auto D = std::make_unique<TAutoDevice>();
-    Dev = D.get();
-    Obj->AttachDeviceForTest(std::move(D));
-    Obj->FLineLength = 29;
-    Obj->FLocale = 1;
+    FObj = TFprnProbe::Create(Module);
+    auto d = std::make_unique<TAutoDevice>();
+    FDev = d.get();
+    FObj->AttachDeviceForTest(std::move(d));
+    FObj->FLineLength = 29;
+    FObj->FLocale = 1;
   }
   void TearDown() override {
-    Obj->Release();
-    if (!LogDir.empty()) {
+    FObj->Release();
+    if (!FLogDir.empty()) {
       ResetLogToFile();
       SetLogToFileBaseName("");
-      fs::remove_all(LogDir);
+      fs::remove_all(FLogDir);
     }
   }
 
   void StartLog() {
-    char Templ[] = "/tmp/fp_sales_XXXXXX";
-    ASSERT_NE(::mkdtemp(Templ), nullptr);
-    LogDir = Templ;
+    char templ[] = "/tmp/fp_sales_XXXXXX";
+    ASSERT_NE(::mkdtemp(templ), nullptr);
+    FLogDir = templ;
     ResetLogToFile();
     SetLogToFileBaseName("MiravokFPAxX4_BG.so");
-    ASSERT_EQ(Obj->put_LogFilePath(BStr(Utf8ToWide(LogDir)).Get()), S_OK);
+    ASSERT_EQ(FObj->put_LogFilePath(BStr(Utf8ToWide(FLogDir)).Get()), S_OK);
   }
 
   LONG Code() {
-    LONG C = -99;
-    Obj->get_LastErrorCode(&C);
-    return C;
+    LONG c = -99;
+    FObj->get_LastErrorCode(&c);
+    return c;
   }
   std::string Message() {
-    BStr M;
-    Obj->get_LastErrorMessage(M.Out());
-    return BstrToAnsi(M.Get());
+    BStr m;
+    FObj->get_LastErrorMessage(m.Out());
+    return BstrToAnsi(m.Get());
   }
 
   LONG AddPLU(const std::string& Numb, const std::string& Name, double Price, double Quantity, LONG Vat) {
-    LONG Res = 7;
-    EXPECT_EQ(Obj->AddPLU(W(Numb).Get(), W(Name).Get(), Price, Quantity, Vat, &Res), S_OK);
-    return Res;
+    LONG res = 7;
+    EXPECT_EQ(FObj->AddPLU(W(Numb).Get(), W(Name).Get(), Price, Quantity, Vat, &res), S_OK);
+    return res;
   }
   LONG AddDeprtPlu(const std::string& Name, LONG Dep, double Price, double Quantity, LONG Vat) {
-    LONG Res = 7;
-    EXPECT_EQ(Obj->AddDeprtPlu(W("3").Get(), W(Name).Get(), Dep, Price, Quantity, Vat, &Res), S_OK);
-    return Res;
+    LONG res = 7;
+    EXPECT_EQ(FObj->AddDeprtPlu(W("3").Get(), W(Name).Get(), Dep, Price, Quantity, Vat, &res), S_OK);
+    return res;
   }
   LONG AddProgPlu(LONG Numb, double Quantity, double Price, LONG Vat) {
-    LONG Res = 7;
-    EXPECT_EQ(Obj->AddProgPlu(Numb, 1, Quantity, Price, Vat, &Res), S_OK);
-    return Res;
+    LONG res = 7;
+    EXPECT_EQ(FObj->AddProgPlu(Numb, 1, Quantity, Price, Vat, &res), S_OK);
+    return res;
   }
   LONG AddLine(const std::string& Line, const std::string& Command, LONG WordWrap) {
-    LONG Res = 7;
-    EXPECT_EQ(Obj->AddLine(W(Line).Get(), W(Command).Get(), WordWrap, &Res), S_OK);
-    return Res;
+    LONG res = 7;
+    EXPECT_EQ(FObj->AddLine(W(Line).Get(), W(Command).Get(), WordWrap, &res), S_OK);
+    return res;
   }
   LONG AddDiscount(LONG Type, double Value) {
-    LONG Res = 7;
-    EXPECT_EQ(Obj->AddDiscount(Type, Value, &Res), S_OK);
-    return Res;
+    LONG res = 7;
+    EXPECT_EQ(FObj->AddDiscount(Type, Value, &res), S_OK);
+    return res;
   }
   LONG AddPayment(LONG Number, double Amount, double Course = 1) {
-    LONG Res = 7;
-    EXPECT_EQ(Obj->AddPayment(Number, W("").Get(), Amount, Course, &Res), S_OK);
-    return Res;
+    LONG res = 7;
+    EXPECT_EQ(FObj->AddPayment(Number, W("").Get(), Amount, Course, &res), S_OK);
+    return res;
   }
   LONG AddPaymentByCurrncy(LONG Number, double Amount, double Course, const std::string& Currency) {
-    LONG Res = 7;
-    EXPECT_EQ(Obj->AddPaymentByCurrncy(Number, W("").Get(), Amount, Course, W(Currency).Get(), &Res), S_OK);
-    return Res;
+    LONG res = 7;
+    EXPECT_EQ(FObj->AddPaymentByCurrncy(Number, W("").Get(), Amount, Course, W(Currency).Get(), &res), S_OK);
+    return res;
   }
   LONG AddBarcode(const std::string& Data, LONG Type, LONG Height, LONG Hri) {
-    LONG Res = 7;
-    EXPECT_EQ(Obj->AddBarcode(W(Data).Get(), Type, Height, Hri, &Res), S_OK);
-    return Res;
+    LONG res = 7;
+    EXPECT_EQ(FObj->AddBarcode(W(Data).Get(), Type, Height, Hri, &res), S_OK);
+    return res;
   }
 
   // A department definition answer: number, VAT letter, name.
   void DepartmentAnswer(const std::string& Letter, const std::string& Name) {
-    Dev->Next[kDepartment].push_back(TFakeDevice::Answer("1," + Letter + "," + Name, {0x80, 0x80, 0x88, 0x80, 0x80, 0x80}));
+    FDev->Next[kDepartment].push_back(TFakeDevice::Answer("1," + Letter + "," + Name, {0x80, 0x80, 0x88, 0x80, 0x80, 0x80}));
   }
 
   static inline TComModule Module;
-  TFprnProbe* Obj = nullptr;
-  TAutoDevice* Dev = nullptr;
-  std::string LogDir;
+  TFprnProbe* FObj = nullptr;
+  TAutoDevice* FDev = nullptr;
+  std::string FLogDir;
 };
 
 TEST_F(SalesTest, NonFiscalReceiptLayout) {
-  Obj->OpenReceipt(1, true);
+  FObj->OpenReceipt(1, true);
   EXPECT_EQ(AddPLU("12", "Bread", 2.5, 2, 2), 0);
   EXPECT_EQ(AddDiscount(1, -10), 0);
   EXPECT_EQ(AddPLU("7", "Milk", 1.2, -1, 2), 0);
@@ -330,7 +330,7 @@ TEST_F(SalesTest, NonFiscalReceiptLayout) {
   EXPECT_EQ(AddPayment(1, 2), 0);
   EXPECT_EQ(AddPayment(2, 5), 0);
 
-  const std::vector<std::string> Golden = {
+  const std::vector<std::string> golden = {
       "12               2,000 x 2,50",
       "Bread                  5,00 \xC1",
       "DISCOUNT  -10.00%     -0,50 \xC1",
@@ -349,22 +349,22 @@ TEST_F(SalesTest, NonFiscalReceiptLayout) {
       "Credit                   5,00",
       "CHANGE                   4,00",
   };
-  EXPECT_THAT(Dev->Sent(kNonFiscText), ElementsAreArray(Golden));
-  EXPECT_THAT(Dev->Sent(kFiscText), IsEmpty());
-  EXPECT_EQ(Dev->Calls.size(), Golden.size());
-  EXPECT_DOUBLE_EQ(Obj->FReceiptTotal, 3.0);
-  EXPECT_DOUBLE_EQ(Obj->FPaidTotal, 7.0);
+  EXPECT_THAT(FDev->Sent(kNonFiscText), ElementsAreArray(golden));
+  EXPECT_THAT(FDev->Sent(kFiscText), IsEmpty());
+  EXPECT_EQ(FDev->Calls.size(), golden.size());
+  EXPECT_DOUBLE_EQ(FObj->FReceiptTotal, 3.0);
+  EXPECT_DOUBLE_EQ(FObj->FPaidTotal, 7.0);
 }
 
 TEST_F(SalesTest, NonFiscalPaymentWithoutChangeByDoubleNoise) {
-  Obj->OpenReceipt(1);
+  FObj->OpenReceipt(1);
   AddPLU("1", "Tea", 0.3, 1, 1);
   AddPayment(1, 0.1);
   AddPayment(1, 0.2);
-  const auto Lines = Dev->Sent(kNonFiscText);
-  ASSERT_EQ(Lines.size(), 1u + 3 + 2 + 2);
-  EXPECT_EQ(Lines[2], "TOTAL                    0,30");
-  EXPECT_EQ(Lines.back(), "Cash                     0,20");
+  const auto lines = FDev->Sent(kNonFiscText);
+  ASSERT_EQ(lines.size(), 1u + 3 + 2 + 2);
+  EXPECT_EQ(lines[2], "TOTAL                    0,30");
+  EXPECT_EQ(lines.back(), "Cash                     0,20");
 }
 
 TEST_F(SalesTest, SignRulesAndLinesPerReceiptType) {
@@ -372,7 +372,7 @@ TEST_F(SalesTest, SignRulesAndLinesPerReceiptType) {
   struct {
     int32_t BonType;
     std::vector<uint8_t> Plu, Deprt, Prog;
-  } Cases[] = {
+  } cases[] = {
       {0, {}, {kDepartment}, {kPluData}},
       {1, {kNonFiscText, kNonFiscText}, {kDepartment, kNonFiscText, kNonFiscText},
        {kPluData, kNonFiscText, kNonFiscText}},
@@ -383,95 +383,95 @@ TEST_F(SalesTest, SignRulesAndLinesPerReceiptType) {
       {6, {kSale}, {kDepartment, kFiscText, kSale}, {kPluData, kFiscText, kSaleProgPlu}},
       {9, {}, {kDepartment}, {kPluData}},
   };
-  for (const auto& C : Cases) {
-    SCOPED_TRACE(C.BonType);
-    Obj->OpenReceipt(C.BonType);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.BonType);
+    FObj->OpenReceipt(c.BonType);
 
-    Dev->Calls.clear();
+    FDev->Calls.clear();
     EXPECT_EQ(AddPLU("1", "A", 3, -2, 1), 0);
-    EXPECT_EQ(Dev->Commands(), C.Plu);
-    if (C.BonType >= 2 && C.BonType <= 6) {
-      EXPECT_THAT(Dev->Sent(kSale), ElementsAre("1\nA\t\xC0-3.00*2.000"));
+    EXPECT_EQ(FDev->Commands(), c.Plu);
+    if (c.BonType >= 2 && c.BonType <= 6) {
+      EXPECT_THAT(FDev->Sent(kSale), ElementsAre("1\nA\t\xC0-3.00*2.000"));
     }
-    if (C.BonType == 3 || C.BonType == 4) {
-      EXPECT_THAT(Dev->Sent(kFiscText), ElementsAre(" "));
+    if (c.BonType == 3 || c.BonType == 4) {
+      EXPECT_THAT(FDev->Sent(kFiscText), ElementsAre(" "));
     }
 
-    Dev->Calls.clear();
+    FDev->Calls.clear();
     DepartmentAnswer("\xC0", "A");
     EXPECT_EQ(AddDeprtPlu("A", 1, 3, -2, 1), 0);
-    EXPECT_EQ(Dev->Commands(), C.Deprt);
+    EXPECT_EQ(FDev->Commands(), c.Deprt);
     // By department the signs go to the printer as given.
-    if (C.BonType >= 2 && C.BonType <= 6) {
-      EXPECT_THAT(Dev->Sent(kSale), ElementsAre("3\nA\t1\t3.00*-2.000"));
+    if (c.BonType >= 2 && c.BonType <= 6) {
+      EXPECT_THAT(FDev->Sent(kSale), ElementsAre("3\nA\t1\t3.00*-2.000"));
     }
 
-    Dev->Calls.clear();
+    FDev->Calls.clear();
     EXPECT_EQ(AddProgPlu(5, -2, 3, 1), 0);
-    EXPECT_EQ(Dev->Commands(), C.Prog);
-    if (C.BonType >= 2 && C.BonType <= 6) {
-      EXPECT_THAT(Dev->Sent(kSaleProgPlu), ElementsAre("5\t1\t*-2.000"));
+    EXPECT_EQ(FDev->Commands(), c.Prog);
+    if (c.BonType >= 2 && c.BonType <= 6) {
+      EXPECT_THAT(FDev->Sent(kSaleProgPlu), ElementsAre("5\t1\t*-2.000"));
     }
 
     // The running total grows in every receipt type, also when none is open.
-    EXPECT_DOUBLE_EQ(Obj->FReceiptTotal, -18.0);
+    EXPECT_DOUBLE_EQ(FObj->FReceiptTotal, -18.0);
   }
 }
 
 TEST_F(SalesTest, NonFiscalRefundLines) {
-  Obj->OpenReceipt(1);
+  FObj->OpenReceipt(1);
   AddPLU("1", "A", 2.5, -2, 1);
   DepartmentAnswer("\xC1", "B");
   AddDeprtPlu("B", 1, -1.25, 1, 2);
   AddProgPlu(5, -2, 1.5, 3);  // the printer has no such article: the caller's values
-  EXPECT_THAT(Dev->Sent(kNonFiscText),
+  EXPECT_THAT(FDev->Sent(kNonFiscText),
               ElementsAre("A                     -5,00 \xC0", "REFUND                  -5.00",
                           "B                     -1,25 \xC1", "REFUND                  -1.25",
                           "                      -3,00 \xC2", "REFUND                   1.50"));
 }
 
 TEST_F(SalesTest, ProgPluUsesThePrintersArticle) {
-  Obj->OpenReceipt(1, true);
-  Dev->Next[kPluData].push_back(TFakeDevice::Answer("P12,\xC1,3,1.50,30.00,20.000,5.000,Cheese"));
+  FObj->OpenReceipt(1, true);
+  FDev->Next[kPluData].push_back(TFakeDevice::Answer("P12,\xC1,3,1.50,30.00,20.000,5.000,Cheese"));
   EXPECT_EQ(AddProgPlu(12, 2, 9.99, 5), 0);
-  EXPECT_THAT(Dev->Sent(kPluData), ElementsAre("R12"));
-  EXPECT_THAT(Dev->Sent(kNonFiscText),
+  EXPECT_THAT(FDev->Sent(kPluData), ElementsAre("R12"));
+  EXPECT_THAT(FDev->Sent(kNonFiscText),
               ElementsAre("12               2,000 x 1,50", "Cheese                 3,00 \xC1"));
-  EXPECT_DOUBLE_EQ(Obj->FReceiptTotal, 3.0);
-  EXPECT_DOUBLE_EQ(Obj->FLastPrice, 1.5);
-  EXPECT_EQ(Obj->FLastVATGroup, 2);
+  EXPECT_DOUBLE_EQ(FObj->FReceiptTotal, 3.0);
+  EXPECT_DOUBLE_EQ(FObj->FLastPrice, 1.5);
+  EXPECT_EQ(FObj->FLastVATGroup, 2);
 }
 
 TEST_F(SalesTest, ProgPluWithoutTheArticleUsesTheCallersValues) {
   // The article read answers without the article (number -1) or fails: both count as no
   // article, and the caller's price and VAT group are used.
-  for (bool ReadFails : {false, true}) {
-    SCOPED_TRACE(ReadFails);
-    Obj->OpenReceipt(1);
-    Dev->Calls.clear();
-    Dev->Next[kPluData].push_back(ReadFails ? TFakeDevice::Failure(102, "no answer") : TFakeDevice::Answer("F"));
+  for (bool readFails : {false, true}) {
+    SCOPED_TRACE(readFails);
+    FObj->OpenReceipt(1);
+    FDev->Calls.clear();
+    FDev->Next[kPluData].push_back(readFails ? TFakeDevice::Failure(102, "no answer") : TFakeDevice::Answer("F"));
     EXPECT_EQ(AddProgPlu(12, 2, 1.75, 3), 0);
     EXPECT_EQ(Code(), 0);
-    EXPECT_THAT(Dev->Sent(kNonFiscText), ElementsAre("                       3,50 \xC2"));
-    EXPECT_DOUBLE_EQ(Obj->FReceiptTotal, 3.5);
-    EXPECT_DOUBLE_EQ(Obj->FLastPrice, 1.75);
-    EXPECT_EQ(Obj->FLastVATGroup, 3);
+    EXPECT_THAT(FDev->Sent(kNonFiscText), ElementsAre("                       3,50 \xC2"));
+    EXPECT_DOUBLE_EQ(FObj->FReceiptTotal, 3.5);
+    EXPECT_DOUBLE_EQ(FObj->FLastPrice, 1.75);
+    EXPECT_EQ(FObj->FLastVATGroup, 3);
   }
 }
 
 TEST_F(SalesTest, ProgPluTotalsOnlyAfterTheSale) {
-  Obj->OpenReceipt(2);
-  Dev->Next[kSaleProgPlu].push_back(TFakeDevice::Failure(102, "Timeout"));
+  FObj->OpenReceipt(2);
+  FDev->Next[kSaleProgPlu].push_back(TFakeDevice::Failure(102, "Timeout"));
   EXPECT_EQ(AddProgPlu(12, 2, 1.75, 3), -1);
   EXPECT_EQ(Code(), 102);
   EXPECT_EQ(Message(), "[Add prog Plu failed] Timeout ");
-  EXPECT_EQ(Obj->FReceiptTotal, 0);
-  EXPECT_EQ(Obj->FLastPrice, 0);
+  EXPECT_EQ(FObj->FReceiptTotal, 0);
+  EXPECT_EQ(FObj->FLastPrice, 0);
 }
 
 TEST_F(SalesTest, SaleFailureKeepsTheDevicesCodeAndText) {
-  Obj->OpenReceipt(2);
-  Dev->Next[kSale].push_back(TFakeDevice::Failure(215, "Fiscal receipt is not open [2/3]"));
+  FObj->OpenReceipt(2);
+  FDev->Next[kSale].push_back(TFakeDevice::Failure(215, "Fiscal receipt is not open [2/3]"));
   EXPECT_EQ(AddPLU("1", "A", 3, 1, 1), -1);
   EXPECT_EQ(Code(), 215);
   EXPECT_EQ(Message(), "[Add plu failed] Fiscal receipt is not open [2/3] ");
@@ -481,109 +481,109 @@ TEST_F(SalesTest, SaleFailureKeepsTheDevicesCodeAndText) {
 }
 
 TEST_F(SalesTest, NoTransportGives502) {
-  Obj->AttachDeviceForTest(nullptr);
+  FObj->AttachDeviceForTest(nullptr);
   EXPECT_EQ(AddBarcode("1", 1, 10, 0), -1);
   EXPECT_EQ(Code(), 502);
   EXPECT_EQ(Message(), "[AddBarcode failed] Device is not initiqlized. Call \"init\" first! ");
 }
 
 TEST_F(SalesTest, DepartmentNumberOutOfRange) {
-  Obj->OpenReceipt(2);
-  for (LONG Dep : {0, 51}) {
-    EXPECT_EQ(AddDeprtPlu("A", Dep, 1, 1, 1), -1);
+  FObj->OpenReceipt(2);
+  for (LONG dep : {0, 51}) {
+    EXPECT_EQ(AddDeprtPlu("A", dep, 1, 1, 1), -1);
     EXPECT_EQ(Code(), 201);
-    EXPECT_EQ(Message(), "[AddDeprtPlu failed] Invalid department No:" + std::to_string(Dep) +
+    EXPECT_EQ(Message(), "[AddDeprtPlu failed] Invalid department No:" + std::to_string(dep) +
                              ". It has to be between 1 and 50 ");
   }
-  EXPECT_THAT(Dev->Calls, IsEmpty());
+  EXPECT_THAT(FDev->Calls, IsEmpty());
 }
 
 TEST_F(SalesTest, DepartmentIsReprogrammedOnlyWhenItDiffers) {
-  Obj->OpenReceipt(2);
+  FObj->OpenReceipt(2);
   // Same name in other letter case and with blanks around, same VAT letter: unchanged.
   DepartmentAnswer("\xC1", "bread");
   EXPECT_EQ(AddDeprtPlu(" Bread ", 1, 1, 1, 2), 0);
-  EXPECT_THAT(Dev->Sent(kDepartment), ElementsAre("1"));
+  EXPECT_THAT(FDev->Sent(kDepartment), ElementsAre("1"));
 
   // Another VAT group: programmed with the name as passed.
-  Dev->Calls.clear();
+  FDev->Calls.clear();
   DepartmentAnswer("\xC1", "bread");
   EXPECT_EQ(AddDeprtPlu(" Bread ", 1, 1, 1, 3), 0);
-  EXPECT_THAT(Dev->Sent(kDepartment), ElementsAre("1", "1,\xC2, Bread "));
+  EXPECT_THAT(FDev->Sent(kDepartment), ElementsAre("1", "1,\xC2, Bread "));
 
   // The definition cannot be read: the department's totals decide.
-  Dev->Calls.clear();
-  Dev->Next[kDepartment].push_back(TFakeDevice::Failure(102, "Timeout"));
-  Dev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("P\xC1,0,0,0,0,Bread"));
+  FDev->Calls.clear();
+  FDev->Next[kDepartment].push_back(TFakeDevice::Failure(102, "Timeout"));
+  FDev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("P\xC1,0,0,0,0,Bread"));
   EXPECT_EQ(AddDeprtPlu("Bread", 1, 1, 1, 2), 0);
-  EXPECT_EQ(Dev->Commands(), (std::vector<uint8_t>{kDepartment, kDepartmentSum, kSale}));
+  EXPECT_EQ(FDev->Commands(), (std::vector<uint8_t>{kDepartment, kDepartmentSum, kSale}));
 
   // A department without the marker counts as not programmed.
-  Dev->Calls.clear();
-  Dev->Next[kDepartment].push_back(TFakeDevice::Failure(102, "Timeout"));
-  Dev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("F"));
+  FDev->Calls.clear();
+  FDev->Next[kDepartment].push_back(TFakeDevice::Failure(102, "Timeout"));
+  FDev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("F"));
   EXPECT_EQ(AddDeprtPlu("Bread", 1, 1, 1, 2), 0);
-  EXPECT_THAT(Dev->Sent(kDepartment), ElementsAre("1", "1,\xC1,Bread"));
+  EXPECT_THAT(FDev->Sent(kDepartment), ElementsAre("1", "1,\xC1,Bread"));
 }
 
 TEST_F(SalesTest, DepartmentReadFailingTwice) {
   StartLog();
-  Obj->OpenReceipt(2);
-  Dev->Next[kDepartment].push_back(TFakeDevice::Failure(102, "Timeout"));
-  Dev->Next[kDepartmentSum].push_back(TFakeDevice::Failure(103, "No answer"));
+  FObj->OpenReceipt(2);
+  FDev->Next[kDepartment].push_back(TFakeDevice::Failure(102, "Timeout"));
+  FDev->Next[kDepartmentSum].push_back(TFakeDevice::Failure(103, "No answer"));
   EXPECT_EQ(AddDeprtPlu("Bread", 7, 1, 1, 2), -1);
   EXPECT_EQ(Code(), 103);
   EXPECT_EQ(Message(), "[AddDeprtPlu failed] [GetDepartmentSum]No answer ");
-  EXPECT_THAT(Dev->Sent(kDepartmentSum), ElementsAre("7"));
-  EXPECT_THAT(Dev->Sent(kSale), IsEmpty());
-  EXPECT_THAT(ReadAll(LogDir), HasSubstr("[INFO]Get totals for department: 7\r\n"));
+  EXPECT_THAT(FDev->Sent(kDepartmentSum), ElementsAre("7"));
+  EXPECT_THAT(FDev->Sent(kSale), IsEmpty());
+  EXPECT_THAT(ReadAll(FLogDir), HasSubstr("[INFO]Get totals for department: 7\r\n"));
 }
 
 // A number that is no number is refused with 201 naming the argument, before anything is
 // sent and before any running total changes; so is a product that overflows.
 TEST_F(SalesTest, AmountThatIsNoNumberIsRefusedByName) {
-  const double NaN = std::nan(""), Inf = INFINITY;
+  const double naN = std::nan(""), inf = INFINITY;
   const struct {
     std::function<LONG()> Call;
     const char* Failure;
-  } Cases[] = {
-      {[&] { return AddPLU("1", "A", NaN, 1, 1); }, "[Add plu failed] Invalid input data. [Price] "},
-      {[&] { return AddPLU("1", "A", 1, -Inf, 1); }, "[Add plu failed] Invalid input data. [Quantity] "},
+  } cases[] = {
+      {[&] { return AddPLU("1", "A", naN, 1, 1); }, "[Add plu failed] Invalid input data. [Price] "},
+      {[&] { return AddPLU("1", "A", 1, -inf, 1); }, "[Add plu failed] Invalid input data. [Quantity] "},
       {[&] { return AddPLU("1", "A", 1e200, 1e200, 1); }, "[Add plu failed] Invalid input data. [Price] "},
-      {[&] { return AddDeprtPlu("A", 1, Inf, 1, 1); }, "[AddDeprtPlu failed] Invalid input data. [Price] "},
-      {[&] { return AddDeprtPlu("A", 1, 1, NaN, 1); }, "[AddDeprtPlu failed] Invalid input data. [Quantity] "},
-      {[&] { return AddProgPlu(5, NaN, 1, 1); }, "[Add prog Plu failed] Invalid input data. [Quantity] "},
-      {[&] { return AddProgPlu(5, 1, Inf, 1); }, "[Add prog Plu failed] Invalid input data. [Price] "},
-      {[&] { return AddPayment(1, Inf); }, "[Add payment failed] Invalid input data. [Ammount] "},
-      {[&] { return AddPayment(1, 5, NaN); }, "[Add payment failed] Invalid input data. [Cource] "},
-      {[&] { return AddPaymentByCurrncy(1, NaN, 1.95583, "EUR"); },
+      {[&] { return AddDeprtPlu("A", 1, inf, 1, 1); }, "[AddDeprtPlu failed] Invalid input data. [Price] "},
+      {[&] { return AddDeprtPlu("A", 1, 1, naN, 1); }, "[AddDeprtPlu failed] Invalid input data. [Quantity] "},
+      {[&] { return AddProgPlu(5, naN, 1, 1); }, "[Add prog Plu failed] Invalid input data. [Quantity] "},
+      {[&] { return AddProgPlu(5, 1, inf, 1); }, "[Add prog Plu failed] Invalid input data. [Price] "},
+      {[&] { return AddPayment(1, inf); }, "[Add payment failed] Invalid input data. [Ammount] "},
+      {[&] { return AddPayment(1, 5, naN); }, "[Add payment failed] Invalid input data. [Cource] "},
+      {[&] { return AddPaymentByCurrncy(1, naN, 1.95583, "EUR"); },
        "[Add payment failed] Invalid input data. [PayAmount] "},
-      {[&] { return AddPaymentByCurrncy(1, 5, -Inf, "EUR"); },
+      {[&] { return AddPaymentByCurrncy(1, 5, -inf, "EUR"); },
        "[Add payment failed] Invalid input data. [PayCourse] "},
-      {[&] { return AddDiscount(2, NaN); }, "[Add discount failed.] Invalid input data. [Value] "},
+      {[&] { return AddDiscount(2, naN); }, "[Add discount failed.] Invalid input data. [Value] "},
   };
-  for (LONG Type : {1, 2}) {
-    for (const auto& C : Cases) {
-      SCOPED_TRACE(C.Failure);
-      Obj->OpenReceipt(Type);
-      Dev->Calls.clear();
-      EXPECT_EQ(C.Call(), -1);
+  for (LONG type : {1, 2}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.Failure);
+      FObj->OpenReceipt(type);
+      FDev->Calls.clear();
+      EXPECT_EQ(c.Call(), -1);
       EXPECT_EQ(Code(), 201);
-      EXPECT_EQ(Message(), C.Failure);
-      EXPECT_THAT(Dev->Calls, IsEmpty());
-      EXPECT_EQ(Obj->FReceiptTotal, 0);
-      EXPECT_EQ(Obj->FPaidTotal, 0);
+      EXPECT_EQ(Message(), c.Failure);
+      EXPECT_THAT(FDev->Calls, IsEmpty());
+      EXPECT_EQ(FObj->FReceiptTotal, 0);
+      EXPECT_EQ(FObj->FPaidTotal, 0);
     }
   }
 }
 
 // A number the printer takes as unsigned: a negative article number is refused, not sent.
 TEST_F(SalesTest, NegativeArticleNumberIsRefusedUnsent) {
-  Obj->OpenReceipt(2);
+  FObj->OpenReceipt(2);
   EXPECT_EQ(AddProgPlu(-1, 1, 1, 1), -1);
   EXPECT_EQ(Code(), 201);
   EXPECT_EQ(Message(), "[Add prog Plu failed] Invalid input data. [Numb] ");
-  EXPECT_THAT(Dev->Calls, IsEmpty());
+  EXPECT_THAT(FDev->Calls, IsEmpty());
 }
 
 // A sale's number and name are its two text lines: a TAB in them, or an LF in the number
@@ -595,7 +595,7 @@ TEST_F(SalesTest, SaleArgumentsThatWouldGoOutWronglyAreRefused) {
   const struct {
     std::function<LONG()> Call;
     const char* Failure;
-  } Cases[] = {
+  } cases[] = {
       {[&] { return AddPLU("1\t2", "A", 1, 1, 1); }, "[Add plu failed] Invalid input data. [Numb] "},
       {[&] { return AddPLU("1\n2", "Milk", 1, 1, 1); }, "[Add plu failed] Invalid input data. [Numb] "},
       {[&] { return AddPLU("1", "Milk\t2 l", 1, 1, 1); }, "[Add plu failed] Invalid input data. [Name] "},
@@ -605,176 +605,176 @@ TEST_F(SalesTest, SaleArgumentsThatWouldGoOutWronglyAreRefused) {
       {[&] { return AddPLU("1", "A", 1, 1, 257); }, "[Add plu failed] Invalid input data. [VATGroup] "},
       {[&] { return AddDeprtPlu("A", 1, 1, 1, -255); }, "[AddDeprtPlu failed] Invalid input data. [VATGrp] "},
   };
-  for (LONG Type : {2, 3}) {
-    for (const auto& C : Cases) {
-      SCOPED_TRACE(C.Failure);
-      Obj->OpenReceipt(Type);
-      Dev->Calls.clear();
-      EXPECT_EQ(C.Call(), -1);
+  for (LONG type : {2, 3}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.Failure);
+      FObj->OpenReceipt(type);
+      FDev->Calls.clear();
+      EXPECT_EQ(c.Call(), -1);
       EXPECT_EQ(Code(), 201);
-      EXPECT_EQ(Message(), C.Failure);
-      EXPECT_THAT(Dev->Calls, IsEmpty());
+      EXPECT_EQ(Message(), c.Failure);
+      EXPECT_THAT(FDev->Calls, IsEmpty());
     }
   }
-  Obj->OpenReceipt(1);
-  Dev->Calls.clear();
+  FObj->OpenReceipt(1);
+  FDev->Calls.clear();
   EXPECT_EQ(AddPLU("1\t2", "Milk, 1 l", 1, 1, 1), 0) << Message();
   EXPECT_EQ(AddPLU("1, 2", "Milk, 1 l", 1, 1, 1), 0) << Message();
-  Obj->OpenReceipt(2);
-  Dev->Calls.clear();
+  FObj->OpenReceipt(2);
+  FDev->Calls.clear();
   EXPECT_EQ(AddPLU("1, 2", "Milk, 1 l", 1, 1, 1), 0) << Message();
   // The name is the second line, which only the TAB ends: an LF in it goes as given.
   EXPECT_EQ(AddPLU("1", "Milk\n1 l", 1, 1, 1), 0) << Message();
-  EXPECT_THAT(Dev->Sent(kSale), ElementsAre("1, 2\nMilk, 1 l\t\xC0" "1.00", "1\nMilk\n1 l\t\xC0" "1.00"));
+  EXPECT_THAT(FDev->Sent(kSale), ElementsAre("1, 2\nMilk, 1 l\t\xC0" "1.00", "1\nMilk\n1 l\t\xC0" "1.00"));
 }
 
 // A department read that carries no VAT letter never lends the sale a letter: an
 // unprogrammed department (the printer's "F") is programmed and shows the letter it was
 // given; a programmed one without its letter fails the sale.
 TEST_F(SalesTest, DepartmentWithoutItsVatLetter) {
-  Obj->OpenReceipt(1);
-  Dev->Next[kDepartment].push_back(TFakeDevice::Answer("F"));
-  Dev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("F"));
+  FObj->OpenReceipt(1);
+  FDev->Next[kDepartment].push_back(TFakeDevice::Answer("F"));
+  FDev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("F"));
   EXPECT_EQ(AddDeprtPlu("Bread", 4, 1.25, 2, 3), 0) << Message();
-  EXPECT_THAT(Dev->Sent(kDepartment), ElementsAre("4", "4,\xC2,Bread"));
-  EXPECT_THAT(Dev->Sent(kNonFiscText), ElementsAre("Bread                  2,50 \xC2"));
+  EXPECT_THAT(FDev->Sent(kDepartment), ElementsAre("4", "4,\xC2,Bread"));
+  EXPECT_THAT(FDev->Sent(kNonFiscText), ElementsAre("Bread                  2,50 \xC2"));
 
-  Dev->Calls.clear();
-  Dev->Next[kDepartment].push_back(TFakeDevice::Answer("4"));
-  Dev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("P,0,0,0,0,Bread"));
+  FDev->Calls.clear();
+  FDev->Next[kDepartment].push_back(TFakeDevice::Answer("4"));
+  FDev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("P,0,0,0,0,Bread"));
   EXPECT_EQ(AddDeprtPlu("Bread", 4, 1.25, 2, 3), -1);
   EXPECT_EQ(Code(), 200);
   EXPECT_THAT(Message(), StartsWith("[AddDeprtPlu failed] [GetDepartmentSum]" +
                                     TBaseDevice::ErrorCodeText(200, "[VatGrp]")));
-  EXPECT_THAT(Dev->Sent(kNonFiscText), IsEmpty());
-  EXPECT_THAT(Dev->Sent(kDepartment), ElementsAre("4"));
+  EXPECT_THAT(FDev->Sent(kNonFiscText), IsEmpty());
+  EXPECT_THAT(FDev->Sent(kDepartment), ElementsAre("4"));
 }
 
 TEST_F(SalesTest, AddLineWrapsAndPrints) {
-  Obj->OpenReceipt(2);
-  const std::string Text = std::string(20, 'a') + " " + std::string(20, 'b') + " " + std::string(20, 'c');
-  EXPECT_EQ(AddLine(Text, "", 1), 0);
-  EXPECT_THAT(Dev->Sent(kFiscText),
+  FObj->OpenReceipt(2);
+  const std::string text = std::string(20, 'a') + " " + std::string(20, 'b') + " " + std::string(20, 'c');
+  EXPECT_EQ(AddLine(text, "", 1), 0);
+  EXPECT_THAT(FDev->Sent(kFiscText),
               ElementsAre(std::string(20, 'a') + " ", std::string(20, 'b') + " ", std::string(20, 'c')));
 
-  Dev->Calls.clear();
-  EXPECT_EQ(AddLine(Text, "", 0), 0);
-  EXPECT_THAT(Dev->Sent(kFiscText), ElementsAre(Text));
+  FDev->Calls.clear();
+  EXPECT_EQ(AddLine(text, "", 0), 0);
+  EXPECT_THAT(FDev->Sent(kFiscText), ElementsAre(text));
 
-  Dev->Calls.clear();
+  FDev->Calls.clear();
   EXPECT_EQ(AddLine("one\r\ntwo\n", "", 1), 0);
-  EXPECT_THAT(Dev->Sent(kFiscText), ElementsAre("one", "two"));
+  EXPECT_THAT(FDev->Sent(kFiscText), ElementsAre("one", "two"));
 
-  Dev->Calls.clear();
+  FDev->Calls.clear();
   EXPECT_EQ(AddLine("", "", 1), 0);
-  EXPECT_THAT(Dev->Calls, IsEmpty());
+  EXPECT_THAT(FDev->Calls, IsEmpty());
 
   // A non-fiscal receipt takes its lines as non-fiscal text; the receipt type is not looked at.
-  Dev->Calls.clear();
-  Obj->FNonFiscalOpen = true;
-  Obj->FBonType = 0;
+  FDev->Calls.clear();
+  FObj->FNonFiscalOpen = true;
+  FObj->FBonType = 0;
   EXPECT_EQ(AddLine("Hi", "bold", 1), 0);
-  EXPECT_THAT(Dev->Sent(kNonFiscText), ElementsAre("Hi"));  // this printer has no attributes
+  EXPECT_THAT(FDev->Sent(kNonFiscText), ElementsAre("Hi"));  // this printer has no attributes
 }
 
 TEST_F(SalesTest, AddLineAttributeOnAPrinterWithExtendedCommands) {
-  Obj->OpenReceipt(2);
-  Obj->FDiagnosticInfo.Text[0] = "MIRAVOK FP-1";
+  FObj->OpenReceipt(2);
+  FObj->FDiagnosticInfo.Text[0] = "MIRAVOK FP-1";
   EXPECT_EQ(AddLine("Hi there", "bold", 1), 0);
-  EXPECT_THAT(Dev->Sent(kFiscText), ElementsAre("^#5;Hi there^#2;"));
+  EXPECT_THAT(FDev->Sent(kFiscText), ElementsAre("^#5;Hi there^#2;"));
 }
 
 TEST_F(SalesTest, DiscountsOnThePrinter) {
-  Obj->OpenReceipt(2);
+  FObj->OpenReceipt(2);
   EXPECT_EQ(AddDiscount(1, -10), 0);
   EXPECT_EQ(AddDiscount(2, 5), 0);
   EXPECT_EQ(AddDiscount(3, -1.5), 0);
-  EXPECT_EQ(Dev->Commands(), (std::vector<uint8_t>{kDiscountLast, kSubTotal, kSubTotal}));
-  EXPECT_THAT(Dev->Sent(kDiscountLast), ElementsAre("P,-10.00"));
-  EXPECT_THAT(Dev->Sent(kSubTotal), ElementsAre("00,5.00", "00;-1.50"));
+  EXPECT_EQ(FDev->Commands(), (std::vector<uint8_t>{kDiscountLast, kSubTotal, kSubTotal}));
+  EXPECT_THAT(FDev->Sent(kDiscountLast), ElementsAre("P,-10.00"));
+  EXPECT_THAT(FDev->Sent(kSubTotal), ElementsAre("00,5.00", "00;-1.50"));
 }
 
 TEST_F(SalesTest, InvalidDiscountTypeInEveryReceiptType) {
-  for (int32_t BonType : {0, 1, 2, 6}) {
-    Obj->OpenReceipt(BonType);
+  for (int32_t bonType : {0, 1, 2, 6}) {
+    FObj->OpenReceipt(bonType);
     EXPECT_EQ(AddDiscount(4, 1), -1);
     EXPECT_EQ(Code(), 502);
     EXPECT_EQ(Message(), "[Add discount failed.] Invalid discount type. ");
   }
-  EXPECT_THAT(Dev->Calls, IsEmpty());
+  EXPECT_THAT(FDev->Calls, IsEmpty());
 }
 
 TEST_F(SalesTest, PaymentsOnThePrinter) {
-  Obj->OpenReceipt(2);
+  FObj->OpenReceipt(2);
   EXPECT_EQ(AddPayment(1, 10, 1.5), 0);
   EXPECT_EQ(AddPaymentByCurrncy(5, 10, 1.95583, " EUR "), 0);
-  EXPECT_THAT(Dev->Sent(kPayment), ElementsAre("\tP+15.00", "\tI+10.00,1.95583,EUR"));
-  EXPECT_DOUBLE_EQ(Obj->FPaidTotal, 15 + 19.56);
+  EXPECT_THAT(FDev->Sent(kPayment), ElementsAre("\tP+15.00", "\tI+10.00,1.95583,EUR"));
+  EXPECT_DOUBLE_EQ(FObj->FPaidTotal, 15 + 19.56);
 
   // No receipt the methods know: nothing is sent and nothing is counted.
-  Obj->OpenReceipt(0);
-  Dev->Calls.clear();
+  FObj->OpenReceipt(0);
+  FDev->Calls.clear();
   EXPECT_EQ(AddPayment(1, 10), 0);
-  EXPECT_THAT(Dev->Calls, IsEmpty());
-  EXPECT_EQ(Obj->FPaidTotal, 0);
+  EXPECT_THAT(FDev->Calls, IsEmpty());
+  EXPECT_EQ(FObj->FPaidTotal, 0);
 }
 
 TEST_F(SalesTest, InvalidPayType) {
-  Obj->OpenReceipt(2);
-  for (LONG Type : {12, -1}) {
-    EXPECT_EQ(AddPayment(Type, 1), -1);
+  FObj->OpenReceipt(2);
+  for (LONG type : {12, -1}) {
+    EXPECT_EQ(AddPayment(type, 1), -1);
     EXPECT_EQ(Code(), 502);
-    EXPECT_EQ(Message(), "[Add payment failed] Invalid pay type nom: " + std::to_string(Type) + ". ");
-    EXPECT_EQ(AddPaymentByCurrncy(Type, 1, 2, "EUR"), -1);
+    EXPECT_EQ(Message(), "[Add payment failed] Invalid pay type nom: " + std::to_string(type) + ". ");
+    EXPECT_EQ(AddPaymentByCurrncy(type, 1, 2, "EUR"), -1);
     EXPECT_EQ(Code(), 502);
   }
-  EXPECT_THAT(Dev->Calls, IsEmpty());
+  EXPECT_THAT(FDev->Calls, IsEmpty());
 }
 
 TEST_F(SalesTest, PaymentRefusedByThePrinterIsNotCounted) {
-  Obj->OpenReceipt(2);
-  Dev->Next[kPayment].push_back(TFakeDevice::Answer("F"));
+  FObj->OpenReceipt(2);
+  FDev->Next[kPayment].push_back(TFakeDevice::Answer("F"));
   EXPECT_EQ(AddPayment(1, 10), -1);
   EXPECT_EQ(Code(), 250);
-  EXPECT_EQ(Obj->FPaidTotal, 0);
+  EXPECT_EQ(FObj->FPaidTotal, 0);
 }
 
 TEST_F(SalesTest, BarcodeWithInvalidArgumentsIsStillPrinted) {
   StartLog();
-  Obj->OpenReceipt(0);
+  FObj->OpenReceipt(0);
   EXPECT_EQ(AddBarcode("ABC123", 9, 250, 5), 0);
   EXPECT_EQ(Code(), 0);
   // 100 mm is more than the printer takes: the height stays as it was.
-  EXPECT_THAT(Dev->Sent(kBarcode), ElementsAre("6,ABC123"));
-  EXPECT_EQ(Dev->Commands(), std::vector<uint8_t>{kBarcode});
-  const std::string Log = ReadAll(LogDir);
-  EXPECT_THAT(Log, HasSubstr("Add Barcode.  BData='ABC123', BType=9, BHeight=250, BHri=5"));
-  EXPECT_THAT(Log, HasSubstr("[AddBarcode] Invalid barcode type \"9\". Using default type (QR code)"));
-  EXPECT_THAT(Log, HasSubstr("[AddBarcode] Invalid hri value \"5\". Valid values are 0 or 1. Using default value \"1\""));
-  EXPECT_THAT(Log, HasSubstr("[AddBarcode] Invalid height value \"250\". Valid values are 0 or 200. "
+  EXPECT_THAT(FDev->Sent(kBarcode), ElementsAre("6,ABC123"));
+  EXPECT_EQ(FDev->Commands(), std::vector<uint8_t>{kBarcode});
+  const std::string log = ReadAll(FLogDir);
+  EXPECT_THAT(log, HasSubstr("Add Barcode.  BData='ABC123', BType=9, BHeight=250, BHri=5"));
+  EXPECT_THAT(log, HasSubstr("[AddBarcode] Invalid barcode type \"9\". Using default type (QR code)"));
+  EXPECT_THAT(log, HasSubstr("[AddBarcode] Invalid hri value \"5\". Valid values are 0 or 1. Using default value \"1\""));
+  EXPECT_THAT(log, HasSubstr("[AddBarcode] Invalid height value \"250\". Valid values are 0 or 200. "
                              "Using default value \"100\""));
-  EXPECT_THAT(Log, HasSubstr("[AddBarcode] Cant' set height \"100\". Printer error: "));
+  EXPECT_THAT(log, HasSubstr("[AddBarcode] Cant' set height \"100\". Printer error: "));
 
-  Dev->Calls.clear();
+  FDev->Calls.clear();
   EXPECT_EQ(AddBarcode("12345670", 2, 10, 0), 0);
-  EXPECT_EQ(Dev->Commands(), (std::vector<uint8_t>{0x2B, kBarcode}));
-  EXPECT_THAT(Dev->Sent(kBarcode), ElementsAre("2;12345670"));
+  EXPECT_EQ(FDev->Commands(), (std::vector<uint8_t>{0x2B, kBarcode}));
+  EXPECT_THAT(FDev->Sent(kBarcode), ElementsAre("2;12345670"));
 }
 
 TEST_F(SalesTest, CallLines) {
   StartLog();
-  Obj->OpenReceipt(0);
+  FObj->OpenReceipt(0);
   AddPLU("1'2", "Bread", 2.5, 2, 2);
   AddProgPlu(5, 2, 1.5, 2);
   AddLine("It's", "BOLD", 1);
   AddDiscount(2, -10);
   AddPayment(1, 20);
-  const std::string Log = ReadAll(LogDir);
-  EXPECT_THAT(Log, HasSubstr("Add plu. Numb='1''2' Name='Bread' Price=2.5 Quantity=2 VATGroup=2"));
-  EXPECT_THAT(Log, HasSubstr("Add prog plu. Numb=\"5\" Quantity=2\" Department No: 1\", Price=1.5\" VatGrp No: 2"));
-  EXPECT_THAT(Log, HasSubstr("Add Line='It''s', WordWrap=1, Command=BOLD"));
-  EXPECT_THAT(Log, HasSubstr("Add discount. DiscType=2 Value=-10"));
-  EXPECT_THAT(Log, HasSubstr("Add payment. Pay type nom=1, Name='', Ammount=20, Cource=1"));
+  const std::string log = ReadAll(FLogDir);
+  EXPECT_THAT(log, HasSubstr("Add plu. Numb='1''2' Name='Bread' Price=2.5 Quantity=2 VATGroup=2"));
+  EXPECT_THAT(log, HasSubstr("Add prog plu. Numb=\"5\" Quantity=2\" Department No: 1\", Price=1.5\" VatGrp No: 2"));
+  EXPECT_THAT(log, HasSubstr("Add Line='It''s', WordWrap=1, Command=BOLD"));
+  EXPECT_THAT(log, HasSubstr("Add discount. DiscType=2 Value=-10"));
+  EXPECT_THAT(log, HasSubstr("Add payment. Pay type nom=1, Name='', Ammount=20, Cource=1"));
 }
 
 }  // namespace

@@ -17,23 +17,23 @@ using ::testing::HasSubstr;
 class SentFailuresTest : public test::TFprnModelTest {
  protected:
   model::PrinterModel& Connect(bool Online) {
-    Printers.clear();
+    FPrinters.clear();
     TComPortNames::RemoveMapping("COM7");
-    auto& P = AddPrinter(7);
-    if (Online) P.Model.SetModeWord("1.00ONLINE");
+    auto& p = AddPrinter(7);
+    if (Online) p.Model.SetModeWord("1.00ONLINE");
     EXPECT_EQ(Init(7), 0) << Message();
-    return P.Model;
+    return p.Model;
   }
   static BStr W(const std::string& S) { return BStr(Utf8ToWide(S)); }
   LONG AddPLU(double Price) {
-    LONG Res = 99;
-    EXPECT_EQ(Obj->AddPLU(W("1").Get(), W("Bread").Get(), Price, 1, 2, &Res), S_OK);
-    return Res;
+    LONG res = 99;
+    EXPECT_EQ(FObj->AddPLU(W("1").Get(), W("Bread").Get(), Price, 1, 2, &res), S_OK);
+    return res;
   }
   LONG AddPayment(double Amount) {
-    LONG Res = 99;
-    EXPECT_EQ(Obj->AddPayment(1, W("Cash").Get(), Amount, 1, &Res), S_OK);
-    return Res;
+    LONG res = 99;
+    EXPECT_EQ(FObj->AddPayment(1, W("Cash").Get(), Amount, 1, &res), S_OK);
+    return res;
   }
   // A fiscal receipt of 3.00 with Paid of it paid.
   void OpenReceipt(double Paid) {
@@ -50,7 +50,7 @@ class SentFailuresTest : public test::TFprnModelTest {
 // it in the same call (a leftover receipt that the printer no longer lets cancel: the cancel,
 // the close, then the transaction state).
 TEST_F(SentFailuresTest, AnswerThatCannotBeReadAfterTheCommandRanIsNeverARefusal) {
-  const auto Ran = [](const std::string& Answer) { return model::Reply(Answer).Run(); };
+  const auto ran = [](const std::string& Answer) { return model::Reply(Answer).Run(); };
   const struct {
     const char* Name;
     bool Online;
@@ -58,74 +58,74 @@ TEST_F(SentFailuresTest, AnswerThatCannotBeReadAfterTheCommandRanIsNeverARefusal
     uint8_t Cmd;
     model::ScriptedAnswer Answer;
     std::function<LONG()> Call;
-  } Cases[] = {
-      {"StartBon fiscal", false, {}, 0x30, Ran("x,45"), [this] { return StartBon(2); }},
-      {"StartBon extended", true, {}, 0x90, Ran("120,y"), [this] { return StartBon(2); }},
-      {"StartBon non-fiscal", false, {}, 0x26, Ran("n"), [this] { return StartBon(1); }},
+  } cases[] = {
+      {"StartBon fiscal", false, {}, 0x30, ran("x,45"), [this] { return StartBon(2); }},
+      {"StartBon extended", true, {}, 0x90, ran("120,y"), [this] { return StartBon(2); }},
+      {"StartBon non-fiscal", false, {}, 0x26, ran("n"), [this] { return StartBon(1); }},
       {"StartBon after a leftover", false, [this] { OpenReceipt(1); }, 0x4C,
        model::Reply("x,1,1"), [this] { return StartBon(2); }},
-      {"EndBon", false, [this] { OpenReceipt(3); }, 0x38, Ran("120,x"),
+      {"EndBon", false, [this] { OpenReceipt(3); }, 0x38, ran("120,x"),
        [this] { return EndBon(); }},
-      {"EndBon non-fiscal", false, [this] { ASSERT_EQ(StartBon(1), 0); }, 0x27, Ran("n"),
+      {"EndBon non-fiscal", false, [this] { ASSERT_EQ(StartBon(1), 0); }, 0x27, ran("n"),
        [this] { return EndBon(); }},
-      {"AddPayment", false, [this] { OpenReceipt(0); }, 0x35, Ran("D,xyz"),
+      {"AddPayment", false, [this] { OpenReceipt(0); }, 0x35, ran("D,xyz"),
        [this] { return AddPayment(3); }},
-      {"AddPaymentByCurrncy", false, [this] { OpenReceipt(0); }, 0x35, Ran("D,xyz"),
+      {"AddPaymentByCurrncy", false, [this] { OpenReceipt(0); }, 0x35, ran("D,xyz"),
        [this] {
-         LONG Res = 99;
-         EXPECT_EQ(Obj->AddPaymentByCurrncy(1, W("").Get(), 2, 1.95583, W("EUR").Get(), &Res), S_OK);
-         return Res;
+         LONG res = 99;
+         EXPECT_EQ(FObj->AddPaymentByCurrncy(1, W("").Get(), 2, 1.95583, W("EUR").Get(), &res), S_OK);
+         return res;
        }},
-      {"AddDiscount", false, [this] { OpenReceipt(0); }, 0x33, Ran("x,0,0,0,0,0,0,0"),
+      {"AddDiscount", false, [this] { OpenReceipt(0); }, 0x33, ran("x,0,0,0,0,0,0,0"),
        [this] {
-         LONG Res = 99;
-         EXPECT_EQ(Obj->AddDiscount(2, -10, &Res), S_OK);
-         return Res;
+         LONG res = 99;
+         EXPECT_EQ(FObj->AddDiscount(2, -10, &res), S_OK);
+         return res;
        }},
-      {"InOutMoney", false, {}, 0x46, Ran("P,1.00,x,0"),
+      {"InOutMoney", false, {}, 0x46, ran("P,1.00,x,0"),
        [this] {
-         LONG Res = 99;
-         EXPECT_EQ(Obj->InOutMoney(5000, 0, &Res), S_OK);
-         return Res;
+         LONG res = 99;
+         EXPECT_EQ(FObj->InOutMoney(5000, 0, &res), S_OK);
+         return res;
        }},
-      {"RunPLUReport", false, {}, 0x76, Ran("1,2,3,x,5,6,7,8,9,10"),
+      {"RunPLUReport", false, {}, 0x76, ran("1,2,3,x,5,6,7,8,9,10"),
        [this] {
-         LONG Res = 99;
-         EXPECT_EQ(Obj->RunPLUReport(1, 0, &Res), S_OK);
-         return Res;
+         LONG res = 99;
+         EXPECT_EQ(FObj->RunPLUReport(1, 0, &res), S_OK);
+         return res;
        }},
-      {"ReportByDepartments", false, {}, 0x75, Ran("x,2,3,4,5,6,7,8,9,10"),
+      {"ReportByDepartments", false, {}, 0x75, ran("x,2,3,4,5,6,7,8,9,10"),
        [this] {
-         LONG Res = 99;
-         EXPECT_EQ(Obj->ReportByDepartments(1, &Res), S_OK);
-         return Res;
+         LONG res = 99;
+         EXPECT_EQ(FObj->ReportByDepartments(1, &res), S_OK);
+         return res;
        }},
-      {"SetPluData", false, {}, 0x6B, Ran("F"),
+      {"SetPluData", false, {}, 0x6B, ran("F"),
        [this] {
-         LONG Res = 99;
-         EXPECT_EQ(Obj->SetPluData(5, 1, 1, 1.5, W("Cheese").Get(), &Res), S_OK);
-         return Res;
+         LONG res = 99;
+         EXPECT_EQ(FObj->SetPluData(5, 1, 1, 1.5, W("Cheese").Get(), &res), S_OK);
+         return res;
        }},
       {"RunXReport after a leftover", false, [this] { OpenReceipt(1); }, 0x4C,
        model::Reply("x,1,1"),
        [this] {
-         LONG Res = 99;
-         EXPECT_EQ(Obj->RunXReport(&Res), S_OK);
-         return Res;
+         LONG res = 99;
+         EXPECT_EQ(FObj->RunXReport(&res), S_OK);
+         return res;
        }},
       {"VoidCurrentReciept", false, [this] { OpenReceipt(1); }, 0x4C, model::Reply("x,1,1"),
        [this] {
-         LONG Res = 99;
-         EXPECT_EQ(Obj->VoidCurrentReciept(&Res), S_OK);
-         return Res;
+         LONG res = 99;
+         EXPECT_EQ(FObj->VoidCurrentReciept(&res), S_OK);
+         return res;
        }},
   };
-  for (const auto& C : Cases) {
-    SCOPED_TRACE(C.Name);
-    auto& M = Connect(C.Online);
-    if (C.Before) C.Before();
-    M.ScriptNext(C.Cmd, C.Answer);
-    EXPECT_EQ(C.Call(), -1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto& m = Connect(c.Online);
+    if (c.Before) c.Before();
+    m.ScriptNext(c.Cmd, c.Answer);
+    EXPECT_EQ(c.Call(), -1);
     EXPECT_EQ(Code(), 200);
     EXPECT_THAT(Message(), HasSubstr("Invalid data from the printer"));
   }

@@ -26,33 +26,33 @@ TEST_F(OneObjectTwoThreads, EverySaleRunsOnceAndNothingIsSentTwice) {
   ASSERT_EQ(StartBon(2), 0) << Message();
   M().ClearRequests();
   constexpr int kSalesPerThread = 60;
-  std::atomic<int> Failed{0};
-  auto Sell = [&] {
-    const BStr Numb(u"1"), Name(u"Water");
-    for (int I = 0; I < kSalesPerThread; ++I) {
-      LONG Res = 7;
-      if (Obj->AddPLU(Numb.Get(), Name.Get(), 1.2, 1, 2, &Res) != S_OK || Res != 0) ++Failed;
+  std::atomic<int> failed{0};
+  auto sell = [&] {
+    const BStr numb(u"1"), name(u"Water");
+    for (int i = 0; i < kSalesPerThread; ++i) {
+      LONG res = 7;
+      if (FObj->AddPLU(numb.Get(), name.Get(), 1.2, 1, 2, &res) != S_OK || res != 0) ++failed;
     }
   };
-  std::thread A(Sell), B(Sell);
-  A.join();
-  B.join();
-  EXPECT_EQ(Failed.load(), 0) << Message();
+  std::thread a(sell), b(sell);
+  a.join();
+  b.join();
+  EXPECT_EQ(failed.load(), 0) << Message();
 
-  const std::vector<model::Request> Requests = M().Requests();
-  size_t Sales = 0;
-  for (const model::Request& R : Requests) {
-    EXPECT_TRUE(R.frameOk) << "request " << R.index;
-    EXPECT_FALSE(R.repeat) << "request " << R.index;
-    EXPECT_TRUE(R.executed) << "request " << R.index;
-    if (R.cmd == 0x31) ++Sales;
+  const std::vector<model::Request> requests = M().Requests();
+  size_t sales = 0;
+  for (const model::Request& r : requests) {
+    EXPECT_TRUE(r.frameOk) << "request " << r.index;
+    EXPECT_FALSE(r.repeat) << "request " << r.index;
+    EXPECT_TRUE(r.executed) << "request " << r.index;
+    if (r.cmd == 0x31) ++sales;
   }
-  EXPECT_EQ(Sales, 2u * kSalesPerThread);
+  EXPECT_EQ(sales, 2u * kSalesPerThread);
   // Each frame carries the next SEQ: no call sent a frame twice or took another's SEQ.
-  for (size_t I = 1; I < Requests.size(); ++I) EXPECT_NE(Requests[I].seq, Requests[I - 1].seq) << I;
-  const model::ModelState State = M().State();
-  ASSERT_TRUE(State.open.has_value());
-  EXPECT_EQ(State.open->items.size(), 2u * kSalesPerThread);
+  for (size_t i = 1; i < requests.size(); ++i) EXPECT_NE(requests[i].seq, requests[i - 1].seq) << i;
+  const model::ModelState state = M().State();
+  ASSERT_TRUE(state.open.has_value());
+  EXPECT_EQ(state.open->items.size(), 2u * kSalesPerThread);
   EXPECT_EQ(Code(), 0);
 }
 
@@ -66,45 +66,45 @@ TEST_F(TwoObjectsInitEx, SearchesAtTheSameTimeKeepThePortRecordsWhole) {
   AddPrinter(2).Model.SetSerialNumber("AA000002");
   AddPrinter(5).Model.SetSerialNumber("CD123456");
   // More ports make every enumeration longer, so the two meet inside it often.
-  for (int N = 10; N < 18; ++N) AddUnopenablePort(N);
-  test::TJumpClock SecondClock;
-  ComPtr<IMiravokFprn> Second = NewObject(SecondClock);
-  ASSERT_EQ(Second->put_LogFilePath(BStr(Utf8ToWide(Dir + "/log")).Get()), S_OK);
+  for (int n = 10; n < 18; ++n) AddUnopenablePort(n);
+  test::TJumpClock secondClock;
+  ComPtr<IMiravokFprn> second = NewObject(secondClock);
+  ASSERT_EQ(second->put_LogFilePath(BStr(Utf8ToWide(FDir + "/log")).Get()), S_OK);
   LastFoundPort = -1;
 
   constexpr int kRounds = 30;
-  std::mutex Mutex;
-  std::vector<std::string> Unexpected;
-  auto Search = [&](IMiravokFprn* Object, const char16_t* Serial) {
-    for (int I = 0; I < kRounds; ++I) {
-      LONG Res = 7, Code = -1;
-      const HRESULT Hr = Object->InitEx(115200, 0, 0, BStr(u"").Get(), BStr(Serial).Get(), &Res);
-      Object->get_LastErrorCode(&Code);
-      BStr Text;
-      Object->get_LastErrorMessage(Text.Out());
-      const std::string Message = BstrToAnsi(Text.Get());
+  std::mutex mutex;
+  std::vector<std::string> unexpected;
+  auto search = [&](IMiravokFprn* Object, const char16_t* Serial) {
+    for (int i = 0; i < kRounds; ++i) {
+      LONG res = 7, code = -1;
+      const HRESULT hr = Object->InitEx(115200, 0, 0, BStr(u"").Get(), BStr(Serial).Get(), &res);
+      Object->get_LastErrorCode(&code);
+      BStr text;
+      Object->get_LastErrorMessage(text.Out());
+      const std::string message = BstrToAnsi(text.Get());
       // The port found was taken by the other object's search before it was opened again.
-      const bool TakenMeanwhile = Code == 102 && Message.find("is in use by another program") != std::string::npos;
-      if (Hr != S_OK || !((Res == 0 && Code == 0) || (Res == -1 && (Code == ErrNoDevices || TakenMeanwhile)))) {
-        std::lock_guard<std::mutex> Lock(Mutex);
-        Unexpected.push_back(std::to_string(Res) + "/" + std::to_string(Code) + " " + Message);
+      const bool takenMeanwhile = code == 102 && message.find("is in use by another program") != std::string::npos;
+      if (hr != S_OK || !((res == 0 && code == 0) || (res == -1 && (code == ErrNoDevices || takenMeanwhile)))) {
+        std::lock_guard<std::mutex> lock(mutex);
+        unexpected.push_back(std::to_string(res) + "/" + std::to_string(code) + " " + message);
       }
       Object->Close();
     }
   };
-  std::thread A(Search, Obj.Get(), u"AA000002"), B(Search, Second.Get(), u"CD123456");
-  A.join();
-  B.join();
-  EXPECT_TRUE(Unexpected.empty()) << ::testing::PrintToString(Unexpected);
-  const int32_t Last = LastFoundPort.load();
-  EXPECT_TRUE(Last == 2 || Last == 5) << Last;
-  std::lock_guard<std::recursive_mutex> Lock(DeviceInfoListLock);
+  std::thread a(search, FObj.Get(), u"AA000002"), b(search, second.Get(), u"CD123456");
+  a.join();
+  b.join();
+  EXPECT_TRUE(unexpected.empty()) << ::testing::PrintToString(unexpected);
+  const int32_t last = LastFoundPort.load();
+  EXPECT_TRUE(last == 2 || last == 5) << last;
+  std::lock_guard<std::recursive_mutex> lock(DeviceInfoListLock);
   // The records of one whole enumeration, each port once.
-  std::vector<std::string> Names;
-  for (const TDeviceInfo& Info : DeviceInfoList) Names.push_back(Info.PortName);
-  EXPECT_THAT(Names, ::testing::UnorderedElementsAre("COM2", "COM5", "COM10", "COM11", "COM12", "COM13", "COM14",
+  std::vector<std::string> names;
+  for (const TDeviceInfo& info : DeviceInfoList) names.push_back(info.PortName);
+  EXPECT_THAT(names, ::testing::UnorderedElementsAre("COM2", "COM5", "COM10", "COM11", "COM12", "COM13", "COM14",
                                                      "COM15", "COM16", "COM17"));
-  Second.Reset();
+  second.Reset();
 }
 
 }  // namespace

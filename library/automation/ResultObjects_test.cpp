@@ -25,35 +25,35 @@ ComPtr<I> Make(TComClassFactory& F) {
 // properties share a field and every DISPID reaches its own field.
 void ExpectIndependentProperties(IDispatch* Disp, const TDispTable& Table,
                                  const std::set<std::string>& Flags = {}) {
-  std::map<std::string, Variant> Put;
-  int N = 0;
-  for (const TDispEntry& E : Table.Items()) {
-    if (E.Kind != TDispKind::PropPut || Flags.count(E.Name)) continue;
-    ++N;
-    Variant V;
-    switch (E.Args[0].Vt) {
-      case VT_R8: V = Variant(N + 0.25); break;
-      case VT_I4: V = Variant(LONG(N * 1000)); break;
-      default: V = Variant(u"v" + std::u16string(1, char16_t(u'A' + N))); break;
+  std::map<std::string, Variant> put;
+  int n = 0;
+  for (const TDispEntry& e : Table.Items()) {
+    if (e.Kind != TDispKind::PropPut || Flags.count(e.Name)) continue;
+    ++n;
+    Variant v;
+    switch (e.Args[0].Vt) {
+      case VT_R8: v = Variant(n + 0.25); break;
+      case VT_I4: v = Variant(LONG(n * 1000)); break;
+      default: v = Variant(u"v" + std::u16string(1, char16_t(u'A' + n))); break;
     }
-    Variant Arg = V;
-    ASSERT_EQ(DispCallByName(Disp, std::u16string(E.Name, E.Name + strlen(E.Name)),
-                             DISPATCH_PROPERTYPUT, std::span<VARIANT>(static_cast<VARIANT*>(&Arg), 1), nullptr),
+    Variant arg = v;
+    ASSERT_EQ(DispCallByName(Disp, std::u16string(e.Name, e.Name + strlen(e.Name)),
+                             DISPATCH_PROPERTYPUT, std::span<VARIANT>(static_cast<VARIANT*>(&arg), 1), nullptr),
               S_OK)
-        << E.Name;
-    Put.emplace(E.Name, V);
+        << e.Name;
+    put.emplace(e.Name, v);
   }
-  for (const auto& [Name, Expected] : Put) {
-    Variant Got;
+  for (const auto& [Name, Expected] : put) {
+    Variant got;
     ASSERT_EQ(DispCallByName(Disp, std::u16string(Name.begin(), Name.end()), DISPATCH_PROPERTYGET, {},
-                             &Got),
+                             &got),
               S_OK)
         << Name;
-    ASSERT_EQ(Got.vt, Expected.vt) << Name;
-    switch (Got.vt) {
-      case VT_R8: EXPECT_EQ(Got.dblVal, Expected.dblVal) << Name; break;
-      case VT_I4: EXPECT_EQ(Got.lVal, Expected.lVal) << Name; break;
-      default: EXPECT_EQ(BstrView(Got.bstrVal), BstrView(Expected.bstrVal)) << Name; break;
+    ASSERT_EQ(got.vt, Expected.vt) << Name;
+    switch (got.vt) {
+      case VT_R8: EXPECT_EQ(got.dblVal, Expected.dblVal) << Name; break;
+      case VT_I4: EXPECT_EQ(got.lVal, Expected.lVal) << Name; break;
+      default: EXPECT_EQ(BstrView(got.bstrVal), BstrView(Expected.bstrVal)) << Name; break;
     }
   }
 }
@@ -67,59 +67,59 @@ TEST(ResultObjectsTest, EveryPropertyHasItsOwnField) {
 }
 
 TEST(ResultObjectsTest, FlagsStoreTrueOnlyForOne) {
-  ComPtr<IBonData> B = Make<IBonData>(BonDataFactory());
+  ComPtr<IBonData> b = Make<IBonData>(BonDataFactory());
   for (auto [Put, Get] : {std::pair{1, 1}, {2, 0}, {-1, 0}, {0, 0}, {1, 1}}) {
-    LONG Invoice = -5, Open = -5;
-    ASSERT_EQ(B->put_IsInvoice(Put), S_OK);
-    ASSERT_EQ(B->put_IsOpen(Put), S_OK);
-    ASSERT_EQ(B->get_IsInvoice(&Invoice), S_OK);
-    ASSERT_EQ(B->get_IsOpen(&Open), S_OK);
-    EXPECT_EQ(Invoice, Get) << Put;
-    EXPECT_EQ(Open, Get) << Put;
+    LONG invoice = -5, open = -5;
+    ASSERT_EQ(b->put_IsInvoice(Put), S_OK);
+    ASSERT_EQ(b->put_IsOpen(Put), S_OK);
+    ASSERT_EQ(b->get_IsInvoice(&invoice), S_OK);
+    ASSERT_EQ(b->get_IsOpen(&open), S_OK);
+    EXPECT_EQ(invoice, Get) << Put;
+    EXPECT_EQ(open, Get) << Put;
   }
-  LONG Open = -5;
-  ASSERT_EQ(B->put_IsInvoice(1), S_OK);
-  ASSERT_EQ(B->put_IsOpen(0), S_OK);
-  ASSERT_EQ(B->get_IsOpen(&Open), S_OK);
-  EXPECT_EQ(Open, 0);
+  LONG open = -5;
+  ASSERT_EQ(b->put_IsInvoice(1), S_OK);
+  ASSERT_EQ(b->put_IsOpen(0), S_OK);
+  ASSERT_EQ(b->get_IsOpen(&open), S_OK);
+  EXPECT_EQ(open, 0);
 }
 
 TEST(ResultObjectsTest, EightBitTextsGoThroughCodePage1251) {
-  ComPtr<IDepartTotals> D = Make<IDepartTotals>(DepartTotalsFactory());
-  ComPtr<IAdvLines> A = Make<IAdvLines>(AdvLinesFactory());
-  ComPtr<IBonData> B = Make<IBonData>(BonDataFactory());
-  const std::u16string Bulgarian = u"Хляб и мляко №5";
-  const std::u16string Foreign = u"Łódź 中";  // not in code page 1251
-  BStr Out;
+  ComPtr<IDepartTotals> d = Make<IDepartTotals>(DepartTotalsFactory());
+  ComPtr<IAdvLines> a = Make<IAdvLines>(AdvLinesFactory());
+  ComPtr<IBonData> b = Make<IBonData>(BonDataFactory());
+  const std::u16string bulgarian = u"Хляб и мляко №5";
+  const std::u16string foreign = u"Łódź 中";  // not in code page 1251
+  BStr out;
 
-  ASSERT_EQ(D->put_Description(BStr(Bulgarian).Get()), S_OK);
-  ASSERT_EQ(D->get_Description(Out.Out()), S_OK);
-  EXPECT_EQ(Out.View(), Bulgarian);
-  ASSERT_EQ(A->put_Line8(BStr(Bulgarian).Get()), S_OK);
-  ASSERT_EQ(A->get_Line8(Out.Out()), S_OK);
-  EXPECT_EQ(Out.View(), Bulgarian);
+  ASSERT_EQ(d->put_Description(BStr(bulgarian).Get()), S_OK);
+  ASSERT_EQ(d->get_Description(out.Out()), S_OK);
+  EXPECT_EQ(out.View(), bulgarian);
+  ASSERT_EQ(a->put_Line8(BStr(bulgarian).Get()), S_OK);
+  ASSERT_EQ(a->get_Line8(out.Out()), S_OK);
+  EXPECT_EQ(out.View(), bulgarian);
 
-  ASSERT_EQ(D->put_AddText(BStr(Foreign).Get()), S_OK);
-  ASSERT_EQ(D->get_AddText(Out.Out()), S_OK);
-  EXPECT_EQ(Out.View(), u"??d? ?");
+  ASSERT_EQ(d->put_AddText(BStr(foreign).Get()), S_OK);
+  ASSERT_EQ(d->get_AddText(out.Out()), S_OK);
+  EXPECT_EQ(out.View(), u"??d? ?");
   // DocNumber is kept wide.
-  ASSERT_EQ(B->put_DocNumber(BStr(Foreign).Get()), S_OK);
-  ASSERT_EQ(B->get_DocNumber(Out.Out()), S_OK);
-  EXPECT_EQ(Out.View(), Foreign);
+  ASSERT_EQ(b->put_DocNumber(BStr(foreign).Get()), S_OK);
+  ASSERT_EQ(b->get_DocNumber(out.Out()), S_OK);
+  EXPECT_EQ(out.View(), foreign);
 }
 
 TEST(ResultObjectsTest, FreshObjectIsZeroAndEmpty) {
-  ComPtr<IDepartTotals> D = Make<IDepartTotals>(DepartTotalsFactory());
-  BStr Exists;
-  LONG Nom = -1;
-  double Sum = -1;
-  ASSERT_EQ(D->get_Exists(Exists.Out()), S_OK);
-  ASSERT_EQ(D->get_Nom(&Nom), S_OK);
-  ASSERT_EQ(D->get_TotalSum(&Sum), S_OK);
-  EXPECT_EQ(Exists.Length(), 0u);
-  EXPECT_EQ(Nom, 0);
-  EXPECT_EQ(Sum, 0);
-  EXPECT_EQ(D->get_Nom(nullptr), E_POINTER);
+  ComPtr<IDepartTotals> d = Make<IDepartTotals>(DepartTotalsFactory());
+  BStr exists;
+  LONG nom = -1;
+  double sum = -1;
+  ASSERT_EQ(d->get_Exists(exists.Out()), S_OK);
+  ASSERT_EQ(d->get_Nom(&nom), S_OK);
+  ASSERT_EQ(d->get_TotalSum(&sum), S_OK);
+  EXPECT_EQ(exists.Length(), 0u);
+  EXPECT_EQ(nom, 0);
+  EXPECT_EQ(sum, 0);
+  EXPECT_EQ(d->get_Nom(nullptr), E_POINTER);
 }
 
 }  // namespace

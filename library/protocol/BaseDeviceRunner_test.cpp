@@ -17,37 +17,37 @@ std::string Txt(int32_t Code) { return DeviceErrorText(Code); }
 struct TCloseLike {
   int32_t All = -1, Fisc = -1;
   TCommand Make() {
-    TCommand C;
-    C.Cmd = 0x38;
-    C.Before = {BitSet(2, 0, 210), BitSet(0, 4, 219), BitClear(2, 3, 208)};
-    C.Check = TStatusCheck::Full;
-    C.After = {BitSetEmptyAnswer(2, 5, 215)};
-    C.Parse = [this](TAnswer& A) {
+    TCommand c;
+    c.Cmd = 0x38;
+    c.Before = {BitSet(2, 0, 210), BitSet(0, 4, 219), BitClear(2, 3, 208)};
+    c.Check = TStatusCheck::Full;
+    c.After = {BitSetEmptyAnswer(2, 5, 215)};
+    c.Parse = [this](TAnswer& A) {
       A.RequireFields(2);
       All = A.Int32Field("[AllReceipt]");
       Fisc = A.Int32Field("[FiscReceipt]");
     };
-    return C;
+    return c;
   }
 };
 
 TEST(RunCommand, SuccessSendsTheDataAndFillsTheOutputs) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("12,7", StatusWith({{2, 3}})));
-  TCloseLike Op;
-  TCommand C = Op.Make();
-  TBaseDevice::AddEscapedText("1", C.Data);
-  C.Build = [](TDataBuffer& D) { TBaseDevice::AddEscapedText(",x", D); };
-  C.Retries = 1;
-  ASSERT_TRUE(Dev.RunCommand(C)) << Dev.FErrorText;
-  ASSERT_EQ(Dev.Calls.size(), 1u);
-  EXPECT_EQ(Dev.Calls[0].Cmd, 0x38);
-  EXPECT_EQ(TBaseDevice::BufferToText(Dev.Calls[0].Data), "1,x");
-  EXPECT_EQ(Dev.Calls[0].Retries, 1);
-  EXPECT_EQ(Op.All, 12);
-  EXPECT_EQ(Op.Fisc, 7);
-  EXPECT_EQ(Dev.FErrorCode, 0);
-  EXPECT_EQ(Dev.FErrorText, "");
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("12,7", StatusWith({{2, 3}})));
+  TCloseLike op;
+  TCommand c = op.Make();
+  TBaseDevice::AddEscapedText("1", c.Data);
+  c.Build = [](TDataBuffer& D) { TBaseDevice::AddEscapedText(",x", D); };
+  c.Retries = 1;
+  ASSERT_TRUE(dev.RunCommand(c)) << dev.FErrorText;
+  ASSERT_EQ(dev.Calls.size(), 1u);
+  EXPECT_EQ(dev.Calls[0].Cmd, 0x38);
+  EXPECT_EQ(TBaseDevice::BufferToText(dev.Calls[0].Data), "1,x");
+  EXPECT_EQ(dev.Calls[0].Retries, 1);
+  EXPECT_EQ(op.All, 12);
+  EXPECT_EQ(op.Fisc, 7);
+  EXPECT_EQ(dev.FErrorCode, 0);
+  EXPECT_EQ(dev.FErrorText, "");
 }
 
 TEST(RunCommand, StatusTestsRunInTheirDeclaredOrder) {
@@ -58,7 +58,7 @@ TEST(RunCommand, StatusTestsRunInTheirDeclaredOrder) {
     int32_t Code;
     std::string Label;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {"first own test wins", StatusWith({{2, 3}, {2, 0}, {0, 4}}), "1,1", 210, "[2/0]"},
       {"second own test", StatusWith({{2, 3}, {0, 4}}), "1,1", 219, "[0/4]"},
       {"clear bit", StatusWith({}), "1,1", 208, "[2/3]"},
@@ -68,58 +68,58 @@ TEST(RunCommand, StatusTestsRunInTheirDeclaredOrder) {
       {"short status: length first", StatusWith({{2, 0}}, 5), "1,1", 200, "[6/5]"},
       {"no status at all", TDataBuffer(), "1,1", 200, "[6/0]"},
   };
-  for (const TCase& C : Cases) {
-    TFakeDevice Dev;
-    Dev.Push(TFakeDevice::Answer(C.Answer, C.Status));
-    TCloseLike Op;
-    EXPECT_FALSE(Dev.RunCommand(Op.Make())) << C.Name;
-    EXPECT_EQ(Dev.FErrorCode, C.Code) << C.Name;
-    EXPECT_EQ(Dev.FErrorText.rfind(TBaseDevice::ErrorCodeText(C.Code, C.Label), 0), 0u)
-        << C.Name << ": " << Dev.FErrorText;
-    EXPECT_EQ(Op.All, -1) << C.Name;
+  for (const TCase& c : cases) {
+    TFakeDevice dev;
+    dev.Push(TFakeDevice::Answer(c.Answer, c.Status));
+    TCloseLike op;
+    EXPECT_FALSE(dev.RunCommand(op.Make())) << c.Name;
+    EXPECT_EQ(dev.FErrorCode, c.Code) << c.Name;
+    EXPECT_EQ(dev.FErrorText.rfind(TBaseDevice::ErrorCodeText(c.Code, c.Label), 0), 0u)
+        << c.Name << ": " << dev.FErrorText;
+    EXPECT_EQ(op.All, -1) << c.Name;
   }
   // The after-test with the empty-answer condition does not apply to a non-empty answer.
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("3,4", StatusWith({{2, 3}, {2, 5}})));
-  TCloseLike Op;
-  EXPECT_TRUE(Dev.RunCommand(Op.Make())) << Dev.FErrorText;
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("3,4", StatusWith({{2, 3}, {2, 5}})));
+  TCloseLike op;
+  EXPECT_TRUE(dev.RunCommand(op.Make())) << dev.FErrorText;
 }
 
 TEST(RunCommand, ShortStatusWithoutDeclaredTestsIsNotChecked) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("ok", TDataBuffer(5, 0x80)));
-  TCommand C;
-  C.Cmd = 0x2B;
-  std::string Line;
-  C.Parse = [&](TAnswer& A) { Line = A.Text; };
-  EXPECT_TRUE(Dev.RunCommand(C));
-  EXPECT_EQ(Line, "ok");
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("ok", TDataBuffer(5, 0x80)));
+  TCommand c;
+  c.Cmd = 0x2B;
+  std::string line;
+  c.Parse = [&](TAnswer& A) { line = A.Text; };
+  EXPECT_TRUE(dev.RunCommand(c));
+  EXPECT_EQ(line, "ok");
 }
 
 TEST(RunCommand, FailureIsRecordedWithOrWithoutStatusAsDeclared) {
-  const TDataBuffer Status = StatusWith({{0, 1}, {0, 2}});
-  TCommand C;
-  C.Cmd = 0x71;
-  C.Check = TStatusCheck::Basic;
+  const TDataBuffer status = StatusWith({{0, 1}, {0, 2}});
+  TCommand c;
+  c.Cmd = 0x71;
+  c.Check = TStatusCheck::Basic;
 
-  TFakeDevice With;
-  With.Push(TFakeDevice::Answer("", Status));
-  EXPECT_FALSE(With.RunCommand(C));
-  EXPECT_EQ(With.FErrorCode, 204);
-  EXPECT_EQ(With.FErrorText, "Invalid command. [0/1]  The clock is not set. ");
+  TFakeDevice with;
+  with.Push(TFakeDevice::Answer("", status));
+  EXPECT_FALSE(with.RunCommand(c));
+  EXPECT_EQ(with.FErrorCode, 204);
+  EXPECT_EQ(with.FErrorText, "Invalid command. [0/1]  The clock is not set. ");
 
-  TFakeDevice Without;
-  Without.Push(TFakeDevice::Answer("", Status));
-  C.Record = TRecordStatus::WithoutStatus;
-  EXPECT_FALSE(Without.RunCommand(C));
-  EXPECT_EQ(Without.FErrorText, "Invalid command. [0/1]");
+  TFakeDevice without;
+  without.Push(TFakeDevice::Answer("", status));
+  c.Record = TRecordStatus::WithoutStatus;
+  EXPECT_FALSE(without.RunCommand(c));
+  EXPECT_EQ(without.FErrorText, "Invalid command. [0/1]");
 
   // A five-byte status recorded with status: the texts read only the bytes there are.
-  TFakeDevice Short;
-  Short.Push(TFakeDevice::Answer("", StatusWith({{2, 0}}, 5)));
-  C.Record = TRecordStatus::WithStatus;
-  EXPECT_FALSE(Short.RunCommand(C));
-  EXPECT_EQ(Short.FErrorText, Txt(200) + " [6/5]  " + Txt(210) + " ");
+  TFakeDevice shortStatus;
+  shortStatus.Push(TFakeDevice::Answer("", StatusWith({{2, 0}}, 5)));
+  c.Record = TRecordStatus::WithStatus;
+  EXPECT_FALSE(shortStatus.RunCommand(c));
+  EXPECT_EQ(shortStatus.FErrorText, Txt(200) + " [6/5]  " + Txt(210) + " ");
 }
 
 TEST(RunCommand, FieldFailures) {
@@ -130,7 +130,7 @@ TEST(RunCommand, FieldFailures) {
     int32_t Code;
     std::string Message;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {"too few fields", "1,,", [](TAnswer& A) { A.RequireFields(2); }, 200, ""},
       {"too few fields, labelled", "1", [](TAnswer& A) { A.RequireFields(2, "[GetX]"); }, 200, "[GetX]"},
       {"integer with blank", "1, 2",
@@ -144,18 +144,18 @@ TEST(RunCommand, FieldFailures) {
       {"number with exponent", "1e3", [](TAnswer& A) { A.NumberField("[Sum]"); }, 201, "[Sum]"},
       {"missing number", "", [](TAnswer& A) { A.HundredthsField("[Tax1]"); }, 201, "[Tax1]"},
   };
-  for (const TCase& C : Cases) {
-    TFakeDevice Dev;
-    Dev.Push(TFakeDevice::Answer(C.Answer));
-    TCommand Cmd;
-    Cmd.Cmd = 0x67;
-    Cmd.ReadOnly = true;
-    Cmd.Check = TStatusCheck::Full;
-    Cmd.Record = TRecordStatus::WithoutStatus;
-    Cmd.Parse = C.Parse;
-    EXPECT_FALSE(Dev.RunCommand(Cmd)) << C.Name;
-    EXPECT_EQ(Dev.FErrorCode, C.Code) << C.Name;
-    EXPECT_EQ(Dev.FErrorText, TBaseDevice::ErrorCodeText(C.Code, C.Message)) << C.Name;
+  for (const TCase& c : cases) {
+    TFakeDevice dev;
+    dev.Push(TFakeDevice::Answer(c.Answer));
+    TCommand cmd;
+    cmd.Cmd = 0x67;
+    cmd.ReadOnly = true;
+    cmd.Check = TStatusCheck::Full;
+    cmd.Record = TRecordStatus::WithoutStatus;
+    cmd.Parse = c.Parse;
+    EXPECT_FALSE(dev.RunCommand(cmd)) << c.Name;
+    EXPECT_EQ(dev.FErrorCode, c.Code) << c.Name;
+    EXPECT_EQ(dev.FErrorText, TBaseDevice::ErrorCodeText(c.Code, c.Message)) << c.Name;
   }
 }
 
@@ -164,176 +164,176 @@ TEST(RunCommand, FieldFailures) {
 // that cannot be read is 200, for that command and for a read after it; a refusal before
 // sending stays 201 and counts nothing.
 TEST(RunCommand, AnswerThatCannotBeReadAfterAChangeIs200) {
-  auto Command = [](bool ReadOnly) {
-    TCommand C;
-    C.Cmd = ReadOnly ? 0x67 : 0x35;
-    C.ReadOnly = ReadOnly;
-    C.Check = TStatusCheck::Full;
-    C.Parse = [](TAnswer& A) { A.IntField("[Amount2]"); };
-    return C;
+  auto command = [](bool ReadOnly) {
+    TCommand c;
+    c.Cmd = ReadOnly ? 0x67 : 0x35;
+    c.ReadOnly = ReadOnly;
+    c.Check = TStatusCheck::Full;
+    c.Parse = [](TAnswer& A) { A.IntField("[Amount2]"); };
+    return c;
   };
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("x"));
-  EXPECT_FALSE(Dev.RunCommand(Command(true)));
-  EXPECT_EQ(Dev.FErrorCode, 201);
-  EXPECT_EQ(Dev.FChangingCommandsSent, 0u);
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("x"));
+  EXPECT_FALSE(dev.RunCommand(command(true)));
+  EXPECT_EQ(dev.FErrorCode, 201);
+  EXPECT_EQ(dev.FChangingCommandsSent, 0u);
 
-  TCommand Refused = Command(false);
-  Refused.Build = [](TDataBuffer&) { throw ECmdException(201, "[PaidMode]"); };
-  EXPECT_FALSE(Dev.RunCommand(Refused));
-  EXPECT_EQ(Dev.FErrorCode, 201);
-  EXPECT_EQ(Dev.FChangingCommandsSent, 0u);
+  TCommand refused = command(false);
+  refused.Build = [](TDataBuffer&) { throw ECmdException(201, "[PaidMode]"); };
+  EXPECT_FALSE(dev.RunCommand(refused));
+  EXPECT_EQ(dev.FErrorCode, 201);
+  EXPECT_EQ(dev.FChangingCommandsSent, 0u);
 
-  Dev.Push(TFakeDevice::Answer("x"));
-  EXPECT_FALSE(Dev.RunCommand(Command(false)));
-  EXPECT_EQ(Dev.FErrorCode, 200);
-  EXPECT_EQ(Dev.FErrorText, TBaseDevice::ErrorCodeText(200, "[Amount2]") + " ");
-  EXPECT_EQ(Dev.FChangingCommandsSent, 1u);
+  dev.Push(TFakeDevice::Answer("x"));
+  EXPECT_FALSE(dev.RunCommand(command(false)));
+  EXPECT_EQ(dev.FErrorCode, 200);
+  EXPECT_EQ(dev.FErrorText, TBaseDevice::ErrorCodeText(200, "[Amount2]") + " ");
+  EXPECT_EQ(dev.FChangingCommandsSent, 1u);
 
-  Dev.Push(TFakeDevice::Answer("x"));
-  EXPECT_FALSE(Dev.RunCommand(Command(true)));
-  EXPECT_EQ(Dev.FErrorCode, 200);
+  dev.Push(TFakeDevice::Answer("x"));
+  EXPECT_FALSE(dev.RunCommand(command(true)));
+  EXPECT_EQ(dev.FErrorCode, 200);
 
   // A changing command whose exchange failed counts: it may have reached the printer.
-  Dev.FChangingCommandsSent = 0;
-  Dev.Push(TFakeDevice::Failure(103, "no answer"));
-  EXPECT_FALSE(Dev.RunCommand(Command(false)));
-  EXPECT_EQ(Dev.FChangingCommandsSent, 1u);
-  Dev.FChangingCommandsSent = 0;
-  Dev.Push(TFakeDevice::Answer("x"));
-  EXPECT_FALSE(Dev.RunCommand(Command(true)));
-  EXPECT_EQ(Dev.FErrorCode, 201);
+  dev.FChangingCommandsSent = 0;
+  dev.Push(TFakeDevice::Failure(103, "no answer"));
+  EXPECT_FALSE(dev.RunCommand(command(false)));
+  EXPECT_EQ(dev.FChangingCommandsSent, 1u);
+  dev.FChangingCommandsSent = 0;
+  dev.Push(TFakeDevice::Answer("x"));
+  EXPECT_FALSE(dev.RunCommand(command(true)));
+  EXPECT_EQ(dev.FErrorCode, 201);
 }
 
 TEST(RunCommand, FieldReaders) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("-12,150,x,2.5,,7,P rest  of it"));
-  int64_t I = 0, Def = 0, Seven = 0;
-  double H = 0, HDef = 0, N = 0;
-  std::string Word, Rest;
-  TCommand C;
-  C.Cmd = 0x6E;
-  C.Check = TStatusCheck::Full;
-  C.Parse = [&](TAnswer& A) {
-    I = A.IntField("[I]");
-    H = A.HundredthsField("[H]");
-    Def = A.IntFieldOr(-1);
-    N = A.NumberFieldOr(0);
-    HDef = A.HundredthsFieldOr(9);
-    Seven = A.IntField("[7]");
-    Word = A.SpaceField();
-    Rest = A.Text;
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("-12,150,x,2.5,,7,P rest  of it"));
+  int64_t i = 0, def = 0, seven = 0;
+  double h = 0, hDef = 0, n = 0;
+  std::string word, rest;
+  TCommand c;
+  c.Cmd = 0x6E;
+  c.Check = TStatusCheck::Full;
+  c.Parse = [&](TAnswer& A) {
+    i = A.IntField("[I]");
+    h = A.HundredthsField("[H]");
+    def = A.IntFieldOr(-1);
+    n = A.NumberFieldOr(0);
+    hDef = A.HundredthsFieldOr(9);
+    seven = A.IntField("[7]");
+    word = A.SpaceField();
+    rest = A.Text;
   };
-  ASSERT_TRUE(Dev.RunCommand(C)) << Dev.FErrorText;
-  EXPECT_EQ(I, -12);
-  EXPECT_DOUBLE_EQ(H, 1.5);
-  EXPECT_EQ(Def, -1);
-  EXPECT_DOUBLE_EQ(N, 2.5);
-  EXPECT_DOUBLE_EQ(HDef, 9);
-  EXPECT_EQ(Seven, 7);
-  EXPECT_EQ(Word, "P");
-  EXPECT_EQ(Rest, "rest  of it");
+  ASSERT_TRUE(dev.RunCommand(c)) << dev.FErrorText;
+  EXPECT_EQ(i, -12);
+  EXPECT_DOUBLE_EQ(h, 1.5);
+  EXPECT_EQ(def, -1);
+  EXPECT_DOUBLE_EQ(n, 2.5);
+  EXPECT_DOUBLE_EQ(hDef, 9);
+  EXPECT_EQ(seven, 7);
+  EXPECT_EQ(word, "P");
+  EXPECT_EQ(rest, "rest  of it");
 }
 
 TEST(RunCommand, TransportFailureStandsAndNothingIsParsed) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Failure(107, "Fail read data from port. [COM1][4]"));
-  bool Parsed = false;
-  TCommand C;
-  C.Cmd = 0x4A;
-  C.Check = TStatusCheck::Basic;
-  C.Parse = [&](TAnswer&) { Parsed = true; };
-  EXPECT_FALSE(Dev.RunCommand(C));
-  EXPECT_FALSE(Parsed);
-  EXPECT_EQ(Dev.FErrorCode, 107);
-  EXPECT_EQ(Dev.FErrorText, "Fail read data from port. [COM1][4]");
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Failure(107, "Fail read data from port. [COM1][4]"));
+  bool parsed = false;
+  TCommand c;
+  c.Cmd = 0x4A;
+  c.Check = TStatusCheck::Basic;
+  c.Parse = [&](TAnswer&) { parsed = true; };
+  EXPECT_FALSE(dev.RunCommand(c));
+  EXPECT_FALSE(parsed);
+  EXPECT_EQ(dev.FErrorCode, 107);
+  EXPECT_EQ(dev.FErrorText, "Fail read data from port. [COM1][4]");
 }
 
 TEST(RunCommand, ArgumentCheckInBuildSendsNothing) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer(""));
-  TCommand C;
-  C.Cmd = 0x30;
-  C.Build = [](TDataBuffer& D) {
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer(""));
+  TCommand c;
+  c.Cmd = 0x30;
+  c.Build = [](TDataBuffer& D) {
     TBaseDevice::AddEscapedText("1,", D);
     throw ECmdException(201, "[OperPwd]");
   };
-  TDataBuffer Seen;
-  C.AfterRecord = [&](const std::exception&, const TDataBuffer& D) { Seen = D; };
-  EXPECT_FALSE(Dev.RunCommand(C));
-  EXPECT_TRUE(Dev.Calls.empty());
-  EXPECT_EQ(Dev.FErrorCode, 201);
-  EXPECT_EQ(Dev.FErrorText, "Invalid input data. [OperPwd]");
-  EXPECT_EQ(TBaseDevice::BufferToText(Seen), "1,");  // the request built so far
+  TDataBuffer seen;
+  c.AfterRecord = [&](const std::exception&, const TDataBuffer& D) { seen = D; };
+  EXPECT_FALSE(dev.RunCommand(c));
+  EXPECT_TRUE(dev.Calls.empty());
+  EXPECT_EQ(dev.FErrorCode, 201);
+  EXPECT_EQ(dev.FErrorText, "Invalid input data. [OperPwd]");
+  EXPECT_EQ(TBaseDevice::BufferToText(seen), "1,");  // the request built so far
 }
 
 TEST(RunCommand, DataLongerThan219BytesIsRefusedWithoutStatus) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer(""));
-  const uint8_t SeqBefore = Dev.Sequence();
-  TCommand C;
-  C.Cmd = 0x36;
-  C.Check = TStatusCheck::Full;
-  C.Build = [](TDataBuffer& D) { TBaseDevice::AddEscapedText(std::string(219, 'a') + "\r", D); };
-  EXPECT_FALSE(Dev.RunCommand(C));
-  EXPECT_TRUE(Dev.Calls.empty());
-  EXPECT_EQ(Dev.Sequence(), SeqBefore);
-  EXPECT_EQ(Dev.FErrorCode, 201);
-  EXPECT_EQ(Dev.FErrorText, "Invalid input data. [DataLen]");
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer(""));
+  const uint8_t seqBefore = dev.Sequence();
+  TCommand c;
+  c.Cmd = 0x36;
+  c.Check = TStatusCheck::Full;
+  c.Build = [](TDataBuffer& D) { TBaseDevice::AddEscapedText(std::string(219, 'a') + "\r", D); };
+  EXPECT_FALSE(dev.RunCommand(c));
+  EXPECT_TRUE(dev.Calls.empty());
+  EXPECT_EQ(dev.Sequence(), seqBefore);
+  EXPECT_EQ(dev.FErrorCode, 201);
+  EXPECT_EQ(dev.FErrorText, "Invalid input data. [DataLen]");
 
-  C.Build = [](TDataBuffer& D) { TBaseDevice::AddEscapedText(std::string(219, 'a'), D); };
-  EXPECT_TRUE(Dev.RunCommand(C)) << Dev.FErrorText;
-  EXPECT_EQ(Dev.Calls.size(), 1u);
+  c.Build = [](TDataBuffer& D) { TBaseDevice::AddEscapedText(std::string(219, 'a'), D); };
+  EXPECT_TRUE(dev.RunCommand(c)) << dev.FErrorText;
+  EXPECT_EQ(dev.Calls.size(), 1u);
 }
 
 TEST(RunCommand, ExtraIsTheAnswerText) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("E:-45", StatusWith({{2, 0}})));
-  TCommand C;
-  C.Cmd = 0x91;
-  C.Before = {BitSet(2, 0, 210)};
-  C.Check = TStatusCheck::Full;
-  C.Extra = TRecordExtra::AnswerText;
-  EXPECT_FALSE(Dev.RunCommand(C));
-  EXPECT_EQ(Dev.FErrorText, "No paper. [2/0]#-45 ");
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("E:-45", StatusWith({{2, 0}})));
+  TCommand c;
+  c.Cmd = 0x91;
+  c.Before = {BitSet(2, 0, 210)};
+  c.Check = TStatusCheck::Full;
+  c.Extra = TRecordExtra::AnswerText;
+  EXPECT_FALSE(dev.RunCommand(c));
+  EXPECT_EQ(dev.FErrorText, "No paper. [2/0]#-45 ");
 }
 
 TEST(RunCommand, MapErrorRecordsARefusalUnderItsOwnCode) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("", StatusWith({{1, 1}})));
-  TCommand C;
-  C.Cmd = 0x6D;
-  C.Check = TStatusCheck::Full;
-  C.MapError = [](ECmdException& E) {
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("", StatusWith({{1, 1}})));
+  TCommand c;
+  c.Cmd = 0x6D;
+  c.Check = TStatusCheck::Full;
+  c.MapError = [](ECmdException& E) {
     if (E.Code == 216) E.Code = 256;
   };
-  EXPECT_FALSE(Dev.RunCommand(C));
-  EXPECT_EQ(Dev.FErrorCode, 256);
-  EXPECT_EQ(Dev.FErrorText.rfind("Only one copy can be printed! [1/1] ", 0), 0u) << Dev.FErrorText;
+  EXPECT_FALSE(dev.RunCommand(c));
+  EXPECT_EQ(dev.FErrorCode, 256);
+  EXPECT_EQ(dev.FErrorText.rfind("Only one copy can be printed! [1/1] ", 0), 0u) << dev.FErrorText;
 }
 
 TEST(RunCommand, OtherExceptionInTheParserLeavesCodeZero) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("1", StatusWith({{0, 2}})));
-  TCommand C;
-  C.Cmd = 0x3E;
-  C.Check = TStatusCheck::Basic;
-  C.Parse = [](TAnswer&) { throw std::out_of_range("bad conversion"); };
-  EXPECT_FALSE(Dev.RunCommand(C));
-  EXPECT_EQ(Dev.FErrorCode, 0);
-  EXPECT_EQ(Dev.FErrorText, "bad conversion");
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("1", StatusWith({{0, 2}})));
+  TCommand c;
+  c.Cmd = 0x3E;
+  c.Check = TStatusCheck::Basic;
+  c.Parse = [](TAnswer&) { throw std::out_of_range("bad conversion"); };
+  EXPECT_FALSE(dev.RunCommand(c));
+  EXPECT_EQ(dev.FErrorCode, 0);
+  EXPECT_EQ(dev.FErrorText, "bad conversion");
 }
 
 TEST(RunCommand, NeverRaises) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("1"));
-  TCommand C;
-  C.Cmd = 0x3E;
-  C.Parse = [](TAnswer&) { throw 42; };
-  bool Result = true;
-  EXPECT_NO_THROW(Result = Dev.RunCommand(C));
-  EXPECT_FALSE(Result);
-  EXPECT_FALSE(Dev.FErrorText.empty());
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("1"));
+  TCommand c;
+  c.Cmd = 0x3E;
+  c.Parse = [](TAnswer&) { throw 42; };
+  bool result = true;
+  EXPECT_NO_THROW(result = dev.RunCommand(c));
+  EXPECT_FALSE(result);
+  EXPECT_FALSE(dev.FErrorText.empty());
 }
 
 }  // namespace

@@ -19,9 +19,9 @@ using test::Text;
 using Op = std::function<bool(TBaseDevice&)>;
 
 double Date(int Y, int M, int D, int H = 0, int N = 0, int S = 0) {
-  double V = 0;
-  EXPECT_TRUE(TryEncodeOleDateTime(Y, M, D, H, N, S, 0, V));
-  return V;
+  double v = 0;
+  EXPECT_TRUE(TryEncodeOleDateTime(Y, M, D, H, N, S, 0, v));
+  return v;
 }
 
 const std::string Forty = "1234567890123456789012345678901234567890";
@@ -47,22 +47,22 @@ struct TRow {
 };
 
 std::vector<TRow> Rows() {
-  static int64_t Closure, Start, End;
-  static double Total, D1, D2;
-  static std::array<double, 8> Sums;
-  static bool B1;
-  static int32_t I1;
-  const std::string Ten = "1,2,3,4,5,6,7,8,9,10";
-  TDepartmentInfo Dep{7, static_cast<char>(0xC1), "Bread", "and rolls"};
-  TDepartmentInfo DepOneLine{12, static_cast<char>(0xC7), "Milk", ""};
-  TPluData Plu;
-  Plu.PluNo = 12;
-  Plu.TaxGroup = static_cast<char>(0xC1);
-  Plu.GroupNom = 3;
-  Plu.UnitPrice = 1.5;
-  Plu.Quantity = 2.5;
-  Plu.Name = Forty;
-  const double Dec1 = Date(2026, 12, 1), Dec8 = Date(2026, 12, 8, 22, 53, 40);
+  static int64_t closure, start, end;
+  static double total, d1, d2;
+  static std::array<double, 8> sums;
+  static bool b1;
+  static int32_t i1;
+  const std::string ten = "1,2,3,4,5,6,7,8,9,10";
+  TDepartmentInfo dep{7, static_cast<char>(0xC1), "Bread", "and rolls"};
+  TDepartmentInfo depOneLine{12, static_cast<char>(0xC7), "Milk", ""};
+  TPluData plu;
+  plu.PluNo = 12;
+  plu.TaxGroup = static_cast<char>(0xC1);
+  plu.GroupNom = 3;
+  plu.UnitPrice = 1.5;
+  plu.Quantity = 2.5;
+  plu.Name = Forty;
+  const double dec1 = Date(2026, 12, 1), dec8 = Date(2026, 12, 8, 22, 53, 40);
   return {
       {"ZReport", [](TBaseDevice& D) { return D.FPR_DailyReport(true); }, 0x45, "0", "", {NoPaper}, true},
       {"XReport", [](TBaseDevice& D) { return D.FPR_DailyReport(false); }, 0x45, "2", "", {NoPaper}, true},
@@ -72,16 +72,16 @@ std::vector<TRow> Rows() {
        {NoPaper}, false},
       {"FMNumberNoEnd", [](TBaseDevice& D) { return D.FPR_FMReportByNumber(true, 5, 0); }, 0x5F, "5", "",
        {NoPaper}, false},
-      {"FMDateShortNoEnd", [Dec1](TBaseDevice& D) { return D.FPR_FMReportByDate(true, Dec1, 0); }, 0x4F,
+      {"FMDateShortNoEnd", [dec1](TBaseDevice& D) { return D.FPR_FMReportByDate(true, dec1, 0); }, 0x4F,
        "011226", "", {NoPaper}, false},
-      {"FMDateDetailed", [Dec1, Dec8](TBaseDevice& D) { return D.FPR_FMReportByDate(false, Dec1, Dec8); }, 0x5E,
+      {"FMDateDetailed", [dec1, dec8](TBaseDevice& D) { return D.FPR_FMReportByDate(false, dec1, dec8); }, 0x5E,
        "011226,081226", "", {NoPaper}, false},
       {"DepartmentZReport",
-       [](TBaseDevice& D) { return D.FPR_DepartmentReport(true, Closure, Total, Sums); }, 0x75, "0", Ten,
+       [](TBaseDevice& D) { return D.FPR_DepartmentReport(true, closure, total, sums); }, 0x75, "0", ten,
        {NoPaper}, false},
-      {"PluXReport", [](TBaseDevice& D) { return D.FPR_PluReport(false, Closure, Total, Sums); }, 0x76, "2", Ten,
+      {"PluXReport", [](TBaseDevice& D) { return D.FPR_PluReport(false, closure, total, sums); }, 0x76, "2", ten,
        {NoPaper}, false},
-      {"DateTime", [Dec8](TBaseDevice& D) { return D.SetFPR_DateTime(Dec8); }, 0x3D, "08-12-26 22:53", "", {},
+      {"DateTime", [dec8](TBaseDevice& D) { return D.SetFPR_DateTime(dec8); }, 0x3D, "08-12-26 22:53", "", {},
        false},
       {"HeaderLine", [](TBaseDevice& D) { return D.SetFPR_HeaderLine(3, Forty); }, 0x2B, "3" + First36, "", {},
        false},
@@ -92,33 +92,33 @@ std::vector<TRow> Rows() {
        false},
       {"InvoiceRange",
        [](TBaseDevice& D) {
-         Start = 100;
-         End = 99999999999;
-         return D.SetFPR_InvoiceRange(false, Start, End);
+         start = 100;
+         end = 99999999999;
+         return D.SetFPR_InvoiceRange(false, start, end);
        },
        0x42, "100,99999999999", "", {}, false},
       {"CreditNoteRange",
        [](TBaseDevice& D) {
-         Start = End = 5;
-         return D.SetFPR_InvoiceRange(true, Start, End);
+         start = end = 5;
+         return D.SetFPR_InvoiceRange(true, start, end);
        },
        0x42, "S,5,5", "", {}, false},
-      {"Department", [Dep](TBaseDevice& D) { return D.SetFPR_Department(Dep); }, 0x57,
+      {"Department", [dep](TBaseDevice& D) { return D.SetFPR_Department(dep); }, 0x57,
        "7,\xC1,Bread\nand rolls", "", {}, false},
-      {"DepartmentOneLine", [DepOneLine](TBaseDevice& D) { return D.SetFPR_Department(DepOneLine); }, 0x57,
+      {"DepartmentOneLine", [depOneLine](TBaseDevice& D) { return D.SetFPR_Department(depOneLine); }, 0x57,
        "12,\xC7,Milk", "", {}, false},
       // The second text is the last field: it goes as given.
       {"DepartmentSecondTextAsGiven",
        [](TBaseDevice& D) {
-         TDepartmentInfo Info;
-         Info.Number = 4;
-         Info.TaxGroup = static_cast<char>(0xC1);
-         Info.Name = "Milk, fresh";
-         Info.AddText = "a\tb\nc";
-         return D.SetFPR_Department(Info);
+         TDepartmentInfo info;
+         info.Number = 4;
+         info.TaxGroup = static_cast<char>(0xC1);
+         info.Name = "Milk, fresh";
+         info.AddText = "a\tb\nc";
+         return D.SetFPR_Department(info);
        },
        0x57, "4,\xC1,Milk, fresh\na\tb\nc", "", {}, false},
-      {"PluData", [Plu](TBaseDevice& D) { return D.SetFPR_PluData(Plu); }, 0x6B,
+      {"PluData", [plu](TBaseDevice& D) { return D.SetFPR_PluData(plu); }, 0x6B,
        "P\xC1" "12,3,1.50,A2.500," + First36, "P", {}, false},
       {"CashIn", [](TBaseDevice& D) { return D.FPR_CashInOut(50); }, 0x46, "50.00", "P,150,50,0",
        {Syntax, FiscalMode, NonFiscalOpen, FiscalOpen, NoPaper}, false},
@@ -127,60 +127,60 @@ std::vector<TRow> Rows() {
       {"Diagnostics", [](TBaseDevice& D) { return D.FPR_PrintDiagnostics(); }, 0x47, "", "",
        {NoPaper, NonFiscalOpen, FiscalOpen}, false},
       {"TransactionStatusT",
-       [](TBaseDevice& D) { return D.GetFPR_TransactionStatus(true, B1, I1, D1, D2); }, 0x4C, "T", "1,2,300",
+       [](TBaseDevice& D) { return D.GetFPR_TransactionStatus(true, b1, i1, d1, d2); }, 0x4C, "T", "1,2,300",
        {}, true},
       {"TransactionStatus",
-       [](TBaseDevice& D) { return D.GetFPR_TransactionStatus(false, B1, I1, D1, D2); }, 0x4C, "", "0,0,0",
+       [](TBaseDevice& D) { return D.GetFPR_TransactionStatus(false, b1, i1, d1, d2); }, 0x4C, "", "0,0,0",
        {}, true},
-      {"DailyTurnover", [](TBaseDevice& D) { return D.GetFPR_DailyTaxation(true, Sums); }, 0x41, "0", "", {},
+      {"DailyTurnover", [](TBaseDevice& D) { return D.GetFPR_DailyTaxation(true, sums); }, 0x41, "0", "", {},
        true},
-      {"DailyVat", [](TBaseDevice& D) { return D.GetFPR_DailyTaxation(false, Sums); }, 0x41, "1", "", {}, true},
+      {"DailyVat", [](TBaseDevice& D) { return D.GetFPR_DailyTaxation(false, sums); }, 0x41, "1", "", {}, true},
   };
 }
 
 TEST(ServiceCommands, RequestBytes) {
-  for (const TRow& R : Rows())
-    test::ExpectSendsOnce(R.Name, R.Call, TFakeDevice::Answer(R.Answer), R.Cmd, R.Data, 4);
+  for (const TRow& r : Rows())
+    test::ExpectSendsOnce(r.Name, r.Call, TFakeDevice::Answer(r.Answer), r.Cmd, r.Data, 4);
 }
 
 // The first failing test wins, in the order of each row (the cash command runs the
 // general check before its own tests).
 TEST(ServiceCommands, StatusPrecedence) {
-  for (const TRow& R : Rows()) {
-    SCOPED_TRACE(R.Name);
-    test::ExpectTestOrder(R.Tests, R.Answer, R.Call);
+  for (const TRow& r : Rows()) {
+    SCOPED_TRACE(r.Name);
+    test::ExpectTestOrder(r.Tests, r.Answer, r.Call);
   }
 }
 
 // Every row runs the full check (S1.1 gives 216); only some rows append the texts of the
 // other set bits to the error text.
 TEST(ServiceCommands, FullCheckAndWhatTheRecordCarries) {
-  const std::string Head = TBaseDevice::ErrorCodeText(216, "[1/1]");
-  for (const TRow& R : Rows()) {
-    TFakeDevice D;
-    D.Push(TFakeDevice::Answer(R.Answer, StatusWith({{1, 1}, {1, 2}})));
-    EXPECT_FALSE(R.Call(D)) << R.Name;
-    EXPECT_TRUE(FailedWith(D, 216, "[1/1]")) << R.Name;
-    if (R.WithStatus)
-      EXPECT_NE(D.FErrorText.find(DeviceErrorText(222)), std::string::npos) << R.Name << ": " << D.FErrorText;
+  const std::string head = TBaseDevice::ErrorCodeText(216, "[1/1]");
+  for (const TRow& r : Rows()) {
+    TFakeDevice d;
+    d.Push(TFakeDevice::Answer(r.Answer, StatusWith({{1, 1}, {1, 2}})));
+    EXPECT_FALSE(r.Call(d)) << r.Name;
+    EXPECT_TRUE(FailedWith(d, 216, "[1/1]")) << r.Name;
+    if (r.WithStatus)
+      EXPECT_NE(d.FErrorText.find(DeviceErrorText(222)), std::string::npos) << r.Name << ": " << d.FErrorText;
     else
-      EXPECT_EQ(D.FErrorText, Head) << R.Name;
+      EXPECT_EQ(d.FErrorText, head) << r.Name;
   }
 }
 
 // Arguments the printer cannot take: 201 with the label, recorded without status, and
 // nothing sent.
 TEST(ServiceCommands, ArgumentChecksSendNothing) {
-  const double Dec1 = Date(2026, 12, 1), Dec1Noon = Date(2026, 12, 1, 12), Nov30 = Date(2026, 11, 30);
-  TPluData Plu;
+  const double dec1 = Date(2026, 12, 1), dec1Noon = Date(2026, 12, 1, 12), nov30 = Date(2026, 11, 30);
+  TPluData plu;
   struct TCase {
     const char* Name;
     Op Call;
     std::string Label;
   };
-  const TCase Cases[] = {
-      {"EndDateDayBefore", [&](TBaseDevice& D) { return D.FPR_FMReportByDate(true, Dec1, Nov30); }, ""},
-      {"EndDateEarlierTime", [&](TBaseDevice& D) { return D.FPR_FMReportByDate(false, Dec1Noon, Dec1); }, ""},
+  const TCase cases[] = {
+      {"EndDateDayBefore", [&](TBaseDevice& D) { return D.FPR_FMReportByDate(true, dec1, nov30); }, ""},
+      {"EndDateEarlierTime", [&](TBaseDevice& D) { return D.FPR_FMReportByDate(false, dec1Noon, dec1); }, ""},
       {"StartDateNotADate", [](TBaseDevice& D) { return D.FPR_FMReportByDate(true, 1e9, 0); }, ""},
       {"ClockNotADate", [](TBaseDevice& D) { return D.SetFPR_DateTime(-1e9); }, ""},
       {"BarcodeTooHigh", [](TBaseDevice& D) { return D.SetFPR_BarcodeHeight(31); }, "[Height]31mm/248px"},
@@ -191,107 +191,107 @@ TEST(ServiceCommands, ArgumentChecksSendNothing) {
       // The name ends at LF (the second text follows) and comes back ended by TAB.
       {"DepartmentNameLf",
        [](TBaseDevice& D) {
-         TDepartmentInfo Info;
-         Info.Number = 3;
-         Info.Name = "Bread\nrolls";
-         return D.SetFPR_Department(Info);
+         TDepartmentInfo info;
+         info.Number = 3;
+         info.Name = "Bread\nrolls";
+         return D.SetFPR_Department(info);
        },
        "[DepName]"},
       {"DepartmentNameTab",
        [](TBaseDevice& D) {
-         TDepartmentInfo Info;
-         Info.Number = 3;
-         Info.Name = "Bread\t";
-         return D.SetFPR_Department(Info);
+         TDepartmentInfo info;
+         info.Number = 3;
+         info.Name = "Bread\t";
+         return D.SetFPR_Department(info);
        },
        "[DepName]"},
       {"InvStartTooBig",
        [](TBaseDevice& D) {
-         int64_t S = 100000000000, E = 100000000000;
-         return D.SetFPR_InvoiceRange(false, S, E);
+         int64_t s = 100000000000, e = 100000000000;
+         return D.SetFPR_InvoiceRange(false, s, e);
        },
        "[InvStart]"},
       {"InvEndTooBig",
        [](TBaseDevice& D) {
-         int64_t S = 1, E = 100000000000;
-         return D.SetFPR_InvoiceRange(false, S, E);
+         int64_t s = 1, e = 100000000000;
+         return D.SetFPR_InvoiceRange(false, s, e);
        },
        "[InvEnd]"},
       {"InvEndBelowStart",
        [](TBaseDevice& D) {
-         int64_t S = 100, E = 50;
-         return D.SetFPR_InvoiceRange(true, S, E);
+         int64_t s = 100, e = 50;
+         return D.SetFPR_InvoiceRange(true, s, e);
        },
        "[InvEnd]"},
       {"PluVatBelow",
-       [&Plu](TBaseDevice& D) {
-         Plu.TaxGroup = static_cast<char>(0xBF);
-         return D.SetFPR_PluData(Plu);
+       [&plu](TBaseDevice& D) {
+         plu.TaxGroup = static_cast<char>(0xBF);
+         return D.SetFPR_PluData(plu);
        },
        "[VatGrp]"},
       {"PluVatAbove",
-       [&Plu](TBaseDevice& D) {
-         Plu.TaxGroup = static_cast<char>(0xC8);
-         return D.SetFPR_PluData(Plu);
+       [&plu](TBaseDevice& D) {
+         plu.TaxGroup = static_cast<char>(0xC8);
+         return D.SetFPR_PluData(plu);
        },
        "[VatGrp]"},
   };
-  for (const TCase& C : Cases) {
-    TFakeDevice D;
-    D.Push(TFakeDevice::Answer("P"));
-    EXPECT_FALSE(C.Call(D)) << C.Name;
-    EXPECT_EQ(D.FErrorCode, 201) << C.Name;
-    EXPECT_EQ(D.FErrorText, TBaseDevice::ErrorCodeText(201, C.Label)) << C.Name;
-    EXPECT_TRUE(D.Calls.empty()) << C.Name;
+  for (const TCase& c : cases) {
+    TFakeDevice d;
+    d.Push(TFakeDevice::Answer("P"));
+    EXPECT_FALSE(c.Call(d)) << c.Name;
+    EXPECT_EQ(d.FErrorCode, 201) << c.Name;
+    EXPECT_EQ(d.FErrorText, TBaseDevice::ErrorCodeText(201, c.Label)) << c.Name;
+    EXPECT_TRUE(d.Calls.empty()) << c.Name;
   }
 }
 
 // Too few fields (200) and fields that are not numbers (201 with their labels; 200 for a
 // command that may have changed the printer: it was sent).
 TEST(ServiceCommands, BadAnswers) {
-  int64_t Closure = -1;
-  double Total = -1, Amount = -1, Tender = -1;
-  std::array<double, 8> Sums{};
-  bool Open = true;
-  int32_t Items = -1;
-  TPluData Plu;
-  Plu.TaxGroup = static_cast<char>(0xC0);
-  const Op DepReport = [&](TBaseDevice& D) { return D.FPR_DepartmentReport(false, Closure, Total, Sums); };
-  const Op PluReport = [&](TBaseDevice& D) { return D.FPR_PluReport(true, Closure, Total, Sums); };
-  const Op Cash = [](TBaseDevice& D) { return D.FPR_CashInOut(10); };
-  const Op Program = [&Plu](TBaseDevice& D) { return D.SetFPR_PluData(Plu); };
-  const Op Trans = [&](TBaseDevice& D) { return D.GetFPR_TransactionStatus(true, Open, Items, Amount, Tender); };
+  int64_t closure = -1;
+  double total = -1, amount = -1, tender = -1;
+  std::array<double, 8> sums{};
+  bool open = true;
+  int32_t items = -1;
+  TPluData plu;
+  plu.TaxGroup = static_cast<char>(0xC0);
+  const Op depReport = [&](TBaseDevice& D) { return D.FPR_DepartmentReport(false, closure, total, sums); };
+  const Op pluReport = [&](TBaseDevice& D) { return D.FPR_PluReport(true, closure, total, sums); };
+  const Op cash = [](TBaseDevice& D) { return D.FPR_CashInOut(10); };
+  const Op program = [&plu](TBaseDevice& D) { return D.SetFPR_PluData(plu); };
+  const Op trans = [&](TBaseDevice& D) { return D.GetFPR_TransactionStatus(true, open, items, amount, tender); };
   struct TCase {
     const Op* Call;
     const char* Answer;
     int32_t Code;
     std::string Label;
   };
-  const TCase Cases[] = {
-      {&DepReport, "1,2,3,4,5,6,7,8,9", 200, ""},
-      {&DepReport, "1,2,3,4,5,6,7,8,9,,", 200, ""},
-      {&DepReport, "x,2,3,4,5,6,7,8,9,10", 200, "[Closure]"},
-      {&DepReport, "1,x,3,4,5,6,7,8,9,10", 200, "[SumTOTAL]"},
-      {&PluReport, "1,2,3,x,5,6,7,8,9,10", 200, "[SumVatGroups[2]]"},
-      {&PluReport, "1,2,3,4,5,6,7,8,9,x", 200, "[SumVatGroups[8]]"},
-      {&Cash, "P,1,2", 200, ""},
-      {&Cash, "P,x,0,0", 200, "[CashSum]"},
-      {&Cash, "P,1,x,0", 200, "[ServIn]"},
-      {&Cash, "P,1,0,x", 200, "[ServOut]"},
-      {&Program, "", 200, "[can't program plu]"},
-      {&Program, "PP", 200, "[can't program plu]"},
-      {&Program, "F", 200, "[can't program plu]"},
-      {&Trans, "1,2", 200, ""},
-      {&Trans, "x,2,3", 201, "[Open]"},
-      {&Trans, "1,x,3", 201, "[ItemsCount]"},
-      {&Trans, "1,2,x", 201, "[Amount]"},
-      {&Trans, "1,2,3,x", 201, "[Tender]"},
+  const TCase cases[] = {
+      {&depReport, "1,2,3,4,5,6,7,8,9", 200, ""},
+      {&depReport, "1,2,3,4,5,6,7,8,9,,", 200, ""},
+      {&depReport, "x,2,3,4,5,6,7,8,9,10", 200, "[Closure]"},
+      {&depReport, "1,x,3,4,5,6,7,8,9,10", 200, "[SumTOTAL]"},
+      {&pluReport, "1,2,3,x,5,6,7,8,9,10", 200, "[SumVatGroups[2]]"},
+      {&pluReport, "1,2,3,4,5,6,7,8,9,x", 200, "[SumVatGroups[8]]"},
+      {&cash, "P,1,2", 200, ""},
+      {&cash, "P,x,0,0", 200, "[CashSum]"},
+      {&cash, "P,1,x,0", 200, "[ServIn]"},
+      {&cash, "P,1,0,x", 200, "[ServOut]"},
+      {&program, "", 200, "[can't program plu]"},
+      {&program, "PP", 200, "[can't program plu]"},
+      {&program, "F", 200, "[can't program plu]"},
+      {&trans, "1,2", 200, ""},
+      {&trans, "x,2,3", 201, "[Open]"},
+      {&trans, "1,x,3", 201, "[ItemsCount]"},
+      {&trans, "1,2,x", 201, "[Amount]"},
+      {&trans, "1,2,3,x", 201, "[Tender]"},
   };
-  for (const TCase& C : Cases) {
-    TFakeDevice D;
-    D.Push(TFakeDevice::Answer(C.Answer));
-    EXPECT_FALSE((*C.Call)(D)) << C.Answer;
-    EXPECT_TRUE(FailedWith(D, C.Code, C.Label)) << C.Answer;
+  for (const TCase& c : cases) {
+    TFakeDevice d;
+    d.Push(TFakeDevice::Answer(c.Answer));
+    EXPECT_FALSE((*c.Call)(d)) << c.Answer;
+    EXPECT_TRUE(FailedWith(d, c.Code, c.Label)) << c.Answer;
   }
 }
 
@@ -304,7 +304,7 @@ TEST(ServiceCommands, CashRefusals) {
     int32_t Code;  // 0: success
     std::string Message;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {-50, "F,20,0,0", 207, "20.00"},
       // 1.005 goes out as -1.01, above the 1.00 in the drawer (llround(100.4999...) is 100).
       {-1.005, "F,1.00,0,0", 207, "1.00"},
@@ -314,14 +314,14 @@ TEST(ServiceCommands, CashRefusals) {
       {-50, "P,20,0,0", 0, ""},
       {-50, "I,20,0,0", 0, ""},
   };
-  for (const TCase& C : Cases) {
-    TFakeDevice D;
-    D.Push(TFakeDevice::Answer(C.Answer));
-    const bool Ok = D.FPR_CashInOut(C.Amount);
-    EXPECT_EQ(Ok, C.Code == 0) << C.Amount << " " << C.Answer;
-    EXPECT_EQ(D.FErrorCode, C.Code) << C.Amount << " " << C.Answer;
-    if (C.Code != 0) {
-      EXPECT_EQ(D.FErrorText, TBaseDevice::ErrorCodeText(C.Code, C.Message));
+  for (const TCase& c : cases) {
+    TFakeDevice d;
+    d.Push(TFakeDevice::Answer(c.Answer));
+    const bool ok = d.FPR_CashInOut(c.Amount);
+    EXPECT_EQ(ok, c.Code == 0) << c.Amount << " " << c.Answer;
+    EXPECT_EQ(d.FErrorCode, c.Code) << c.Amount << " " << c.Answer;
+    if (c.Code != 0) {
+      EXPECT_EQ(d.FErrorText, TBaseDevice::ErrorCodeText(c.Code, c.Message));
     }
   }
 }
@@ -334,7 +334,7 @@ TEST(ServiceCommands, TransactionStatusOutputs) {
     double Amount, Tender;
     bool HasTender;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {.Answer = "1,3,1250,500", .IsOpen = true, .Items = 3, .Amount = 12.5, .Tender = 5, .HasTender = true},
       // no tender field: 0, not the caller's value
       {.Answer = "1,3,1250", .IsOpen = true, .Items = 3, .Amount = 12.5, .Tender = 0, .HasTender = false},
@@ -342,52 +342,52 @@ TEST(ServiceCommands, TransactionStatusOutputs) {
       {.Answer = "2,1,100,100", .IsOpen = false, .Items = 1, .Amount = 1, .Tender = 1, .HasTender = true},
       {.Answer = "0,0,0,0", .IsOpen = false, .Items = 0, .Amount = 0, .Tender = 0, .HasTender = true},
   };
-  for (const TCase& C : Cases) {
-    TFakeDevice D;
-    D.Push(TFakeDevice::Answer(C.Answer));
-    bool IsOpen = !C.IsOpen, HasTender = !C.HasTender;
-    int32_t Items = -1;
-    double Amount = -1, Tender = -1;
-    ASSERT_TRUE(D.GetFPR_TransactionStatus(true, IsOpen, Items, Amount, Tender, HasTender)) << D.FErrorText;
-    EXPECT_EQ(IsOpen, C.IsOpen) << C.Answer;
-    EXPECT_EQ(Items, C.Items) << C.Answer;
-    EXPECT_DOUBLE_EQ(Amount, C.Amount) << C.Answer;
-    EXPECT_DOUBLE_EQ(Tender, C.Tender) << C.Answer;
-    EXPECT_EQ(HasTender, C.HasTender) << C.Answer;
+  for (const TCase& c : cases) {
+    TFakeDevice d;
+    d.Push(TFakeDevice::Answer(c.Answer));
+    bool isOpen = !c.IsOpen, hasTender = !c.HasTender;
+    int32_t items = -1;
+    double amount = -1, tender = -1;
+    ASSERT_TRUE(d.GetFPR_TransactionStatus(true, isOpen, items, amount, tender, hasTender)) << d.FErrorText;
+    EXPECT_EQ(isOpen, c.IsOpen) << c.Answer;
+    EXPECT_EQ(items, c.Items) << c.Answer;
+    EXPECT_DOUBLE_EQ(amount, c.Amount) << c.Answer;
+    EXPECT_DOUBLE_EQ(tender, c.Tender) << c.Answer;
+    EXPECT_EQ(hasTender, c.HasTender) << c.Answer;
   }
   // A failed exchange leaves the start values, never what the caller had.
-  TFakeDevice D;
-  D.Push(TFakeDevice::Failure(107, "gone"));
-  bool IsOpen = true, HasTender = true;
-  int32_t Items = 9;
-  double Amount = 9, Tender = 9;
-  EXPECT_FALSE(D.GetFPR_TransactionStatus(true, IsOpen, Items, Amount, Tender, HasTender));
-  EXPECT_FALSE(IsOpen);
-  EXPECT_EQ(Items, 0);
-  EXPECT_EQ(Amount, 0);
-  EXPECT_EQ(Tender, 0);
-  EXPECT_FALSE(HasTender);
-  EXPECT_EQ(D.FErrorCode, 107);
+  TFakeDevice d;
+  d.Push(TFakeDevice::Failure(107, "gone"));
+  bool isOpen = true, hasTender = true;
+  int32_t items = 9;
+  double amount = 9, tender = 9;
+  EXPECT_FALSE(d.GetFPR_TransactionStatus(true, isOpen, items, amount, tender, hasTender));
+  EXPECT_FALSE(isOpen);
+  EXPECT_EQ(items, 0);
+  EXPECT_EQ(amount, 0);
+  EXPECT_EQ(tender, 0);
+  EXPECT_FALSE(hasTender);
+  EXPECT_EQ(d.FErrorCode, 107);
 }
 
 TEST(ServiceCommands, TotalsAndDailySums) {
-  TFakeDevice D;
-  int64_t Closure = -1;
-  double Total = -1;
-  std::array<double, 8> Vat;
-  Vat.fill(-1);
-  D.Push(TFakeDevice::Answer("-12,12345,100,-250,0,0,0,0,0,799"));
-  ASSERT_TRUE(D.FPR_DepartmentReport(true, Closure, Total, Vat)) << D.FErrorText;
-  EXPECT_EQ(Closure, -12);
-  EXPECT_DOUBLE_EQ(Total, 123.45);
-  EXPECT_EQ(Vat, (std::array<double, 8>{1, -2.5, 0, 0, 0, 0, 0, 7.99}));
+  TFakeDevice d;
+  int64_t closure = -1;
+  double total = -1;
+  std::array<double, 8> vat;
+  vat.fill(-1);
+  d.Push(TFakeDevice::Answer("-12,12345,100,-250,0,0,0,0,0,799"));
+  ASSERT_TRUE(d.FPR_DepartmentReport(true, closure, total, vat)) << d.FErrorText;
+  EXPECT_EQ(closure, -12);
+  EXPECT_DOUBLE_EQ(total, 123.45);
+  EXPECT_EQ(vat, (std::array<double, 8>{1, -2.5, 0, 0, 0, 0, 0, 7.99}));
 
   // Missing or non-numeric daily sums read 0 (also over what the caller had).
-  std::array<double, 8> Sums;
-  Sums.fill(-1);
-  D.Push(TFakeDevice::Answer("100,x,250"));
-  ASSERT_TRUE(D.GetFPR_DailyTaxation(false, Sums)) << D.FErrorText;
-  EXPECT_EQ(Sums, (std::array<double, 8>{1, 0, 2.5, 0, 0, 0, 0, 0}));
+  std::array<double, 8> sums;
+  sums.fill(-1);
+  d.Push(TFakeDevice::Answer("100,x,250"));
+  ASSERT_TRUE(d.GetFPR_DailyTaxation(false, sums)) << d.FErrorText;
+  EXPECT_EQ(sums, (std::array<double, 8>{1, 0, 2.5, 0, 0, 0, 0, 0}));
 }
 
 // The range the printer answers with replaces the one asked for, field by field.
@@ -396,20 +396,20 @@ TEST(ServiceCommands, InvoiceRangeAnswer) {
     const char* Answer;
     int64_t Start, End;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {"", 100, 200},
       {"150,300", 150, 300},
       {"150", 150, 200},
       {"x,300", 100, 300},
       {",300", 100, 300},
   };
-  for (const TCase& C : Cases) {
-    TFakeDevice D;
-    D.Push(TFakeDevice::Answer(C.Answer));
-    int64_t Start = 100, End = 200;
-    ASSERT_TRUE(D.SetFPR_InvoiceRange(false, Start, End)) << C.Answer << ": " << D.FErrorText;
-    EXPECT_EQ(Start, C.Start) << C.Answer;
-    EXPECT_EQ(End, C.End) << C.Answer;
+  for (const TCase& c : cases) {
+    TFakeDevice d;
+    d.Push(TFakeDevice::Answer(c.Answer));
+    int64_t start = 100, end = 200;
+    ASSERT_TRUE(d.SetFPR_InvoiceRange(false, start, end)) << c.Answer << ": " << d.FErrorText;
+    EXPECT_EQ(start, c.Start) << c.Answer;
+    EXPECT_EQ(end, c.End) << c.Answer;
   }
 }
 

@@ -17,8 +17,8 @@ std::string Txt(int32_t Code) { return DeviceErrorText(Code); }
 std::pair<int32_t, std::string> Raised(const std::function<void()>& Check) {
   try {
     Check();
-  } catch (const ECmdException& E) {
-    return {E.Code, E.Message};
+  } catch (const ECmdException& e) {
+    return {e.Code, e.Message};
   }
   return {0, ""};
 }
@@ -31,10 +31,10 @@ TEST(ErrorTexts, CyrillicLettersAreSingleCp1251Bytes) {
 }
 
 TEST(ErrorTexts, CodesWithoutText) {
-  for (int32_t Code : {0, 100, 108, 113, 119, 121, 129, 131, 133, 199, 202, 232, 234, 252, 255, 257, 502})
-    EXPECT_EQ(DeviceErrorText(Code), nullptr) << Code;
+  for (int32_t code : {0, 100, 108, 113, 119, 121, 129, 131, 133, 199, 202, 232, 234, 252, 255, 257, 502})
+    EXPECT_EQ(DeviceErrorText(code), nullptr) << code;
   EXPECT_EQ(DeviceErrorTextCount, 64u);
-  for (size_t I = 1; I < DeviceErrorTextCount; ++I) EXPECT_LT(DeviceErrorTexts[I - 1].Code, DeviceErrorTexts[I].Code);
+  for (size_t i = 1; i < DeviceErrorTextCount; ++i) EXPECT_LT(DeviceErrorTexts[i - 1].Code, DeviceErrorTexts[i].Code);
 }
 
 TEST(ErrorCodeText, CodeTextBlankDetail) {
@@ -44,20 +44,20 @@ TEST(ErrorCodeText, CodeTextBlankDetail) {
 }
 
 TEST(IsStatusBitSet, BitsAndBytesOutsideTheBuffer) {
-  TDataBuffer S = StatusWith({{2, 3}});
-  EXPECT_TRUE(IsStatusBitSet(S, 2, 3));
-  EXPECT_FALSE(IsStatusBitSet(S, 2, 2));
-  EXPECT_TRUE(IsStatusBitSet(S, 5, 7));
+  TDataBuffer s = StatusWith({{2, 3}});
+  EXPECT_TRUE(IsStatusBitSet(s, 2, 3));
+  EXPECT_FALSE(IsStatusBitSet(s, 2, 2));
+  EXPECT_TRUE(IsStatusBitSet(s, 5, 7));
   EXPECT_FALSE(IsStatusBitSet(TDataBuffer(5, 0xFF), 5, 0));
 }
 
 TEST(CheckStatus, OrderAndLength) {
-  TFakeDevice Dev;
+  TFakeDevice dev;
   struct TCase {
     TDataBuffer Status;
     std::pair<int32_t, std::string> Basic, Full;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {TDataBuffer(6, 0x00), {0, ""}, {0, ""}},
       {StatusWith({{0, 0}, {0, 1}}), {205, "[0/0]"}, {205, "[0/0]"}},
       {StatusWith({{0, 1}, {1, 1}}), {204, "[0/1]"}, {204, "[0/1]"}},
@@ -69,70 +69,70 @@ TEST(CheckStatus, OrderAndLength) {
       {TDataBuffer(7, 0x80), {200, "[6/7]"}, {200, "[6/7]"}},
       {TDataBuffer(), {200, "[6/0]"}, {200, "[6/0]"}},
   };
-  for (const TCase& C : Cases) {
-    EXPECT_EQ(Raised([&] { Dev.CheckStatusBasic(C.Status); }), C.Basic);
-    EXPECT_EQ(Raised([&] { Dev.CheckStatus(C.Status); }), C.Full);
+  for (const TCase& c : cases) {
+    EXPECT_EQ(Raised([&] { dev.CheckStatusBasic(c.Status); }), c.Basic);
+    EXPECT_EQ(Raised([&] { dev.CheckStatus(c.Status); }), c.Full);
   }
 }
 
 TEST(StatusErrorsText, JoinsSetBitsWithTheirBlanksAndCommas) {
-  TFakeDevice Dev;
-  std::string Text;
-  EXPECT_TRUE(Dev.StatusErrorsText(TDataBuffer(6, 0), 0, Text));
-  EXPECT_EQ(Text, "");
+  TFakeDevice dev;
+  std::string text;
+  EXPECT_TRUE(dev.StatusErrorsText(TDataBuffer(6, 0), 0, text));
+  EXPECT_EQ(text, "");
 
-  Text.clear();
-  EXPECT_FALSE(Dev.StatusErrorsText(StatusWith({{2, 0}, {4, 4}}), 0, Text));
-  EXPECT_EQ(Text, " " + Txt(210) + " , " + Txt(212) + " ");
+  text.clear();
+  EXPECT_FALSE(dev.StatusErrorsText(StatusWith({{2, 0}, {4, 4}}), 0, text));
+  EXPECT_EQ(text, " " + Txt(210) + " , " + Txt(212) + " ");
 
-  Text.clear();
-  EXPECT_TRUE(Dev.StatusErrorsText(StatusWith({{2, 0}}), 210, Text));
-  EXPECT_EQ(Text, "");
+  text.clear();
+  EXPECT_TRUE(dev.StatusErrorsText(StatusWith({{2, 0}}), 210, text));
+  EXPECT_EQ(text, "");
 
   // S0.0 opens the text (replacing what the caller passed); the rest follow in fixed order,
   // S2.2 before S2.0 and S5.2 before S5.0. S0.4 is not visited here.
-  Text = "caller";
-  EXPECT_FALSE(Dev.StatusErrorsText(StatusWith({{5, 0}, {5, 2}, {2, 0}, {2, 2}, {0, 4}, {0, 0}}), 0, Text));
-  EXPECT_EQ(Text, Txt(205) + " , " + Txt(224) + " , " + Txt(210) + " , " + Txt(214) + " , " + Txt(213) + " ");
+  text = "caller";
+  EXPECT_FALSE(dev.StatusErrorsText(StatusWith({{5, 0}, {5, 2}, {2, 0}, {2, 2}, {0, 4}, {0, 0}}), 0, text));
+  EXPECT_EQ(text, Txt(205) + " , " + Txt(224) + " , " + Txt(210) + " , " + Txt(214) + " , " + Txt(213) + " ");
 
   // Without S0.0 the caller's text stays in front.
-  Text = "caller";
-  Dev.StatusErrorsText(StatusWith({{1, 2}}), 0, Text);
-  EXPECT_EQ(Text, "caller, " + Txt(222) + " ");
+  text = "caller";
+  dev.StatusErrorsText(StatusWith({{1, 2}}), 0, text);
+  EXPECT_EQ(text, "caller, " + Txt(222) + " ");
 
   // Every bit of the list, in its order.
-  Text.clear();
-  Dev.StatusErrorsText(TDataBuffer(6, 0xFF), 0, Text);
-  std::string Expected;
-  for (int32_t Code : {205, 204, 218, 223, 216, 222, 221, 220, 224, 210, 211, 212, 214, 213})
-    Expected += (Expected.empty() ? "" : ", ") + TBaseDevice::ErrorCodeText(Code, "");
-  EXPECT_EQ(Text, Expected);
+  text.clear();
+  dev.StatusErrorsText(TDataBuffer(6, 0xFF), 0, text);
+  std::string expected;
+  for (int32_t code : {205, 204, 218, 223, 216, 222, 221, 220, 224, 210, 211, 212, 214, 213})
+    expected += (expected.empty() ? "" : ", ") + TBaseDevice::ErrorCodeText(code, "");
+  EXPECT_EQ(text, expected);
 }
 
 TEST(StatusErrorsText, FiveByteStatusReadsNoFurther) {
-  TFakeDevice Dev;
-  std::string Text;
-  EXPECT_FALSE(Dev.StatusErrorsText(TDataBuffer(5, 0xFF), 0, Text));
-  EXPECT_EQ(Text.find(Txt(213)), std::string::npos);
-  EXPECT_NE(Text.find(Txt(212)), std::string::npos);
+  TFakeDevice dev;
+  std::string text;
+  EXPECT_FALSE(dev.StatusErrorsText(TDataBuffer(5, 0xFF), 0, text));
+  EXPECT_EQ(text.find(Txt(213)), std::string::npos);
+  EXPECT_NE(text.find(Txt(212)), std::string::npos);
 }
 
 TEST(StatusErrorsTextAndCode, IncludesS04AndLeavesTheLastCode) {
-  TFakeDevice Dev;
-  std::string Text;
-  EXPECT_FALSE(Dev.StatusErrorsTextAndCode(StatusWith({{0, 4}, {2, 0}}), Text));
-  EXPECT_EQ(Dev.FErrorCode, 210);
-  EXPECT_EQ(Text, " " + Txt(219) + " , " + Txt(210) + " ");
+  TFakeDevice dev;
+  std::string text;
+  EXPECT_FALSE(dev.StatusErrorsTextAndCode(StatusWith({{0, 4}, {2, 0}}), text));
+  EXPECT_EQ(dev.FErrorCode, 210);
+  EXPECT_EQ(text, " " + Txt(219) + " , " + Txt(210) + " ");
 
-  Text.clear();
-  EXPECT_FALSE(Dev.StatusErrorsTextAndCode(StatusWith({{0, 0}, {0, 2}, {0, 4}}), Text));
-  EXPECT_EQ(Dev.FErrorCode, 219);
-  EXPECT_EQ(Text, Txt(205) + " , " + Txt(218) + " , " + Txt(219) + " ");
+  text.clear();
+  EXPECT_FALSE(dev.StatusErrorsTextAndCode(StatusWith({{0, 0}, {0, 2}, {0, 4}}), text));
+  EXPECT_EQ(dev.FErrorCode, 219);
+  EXPECT_EQ(text, Txt(205) + " , " + Txt(218) + " , " + Txt(219) + " ");
 
-  Dev.FErrorCode = 7;
-  Text.clear();
-  EXPECT_TRUE(Dev.StatusErrorsTextAndCode(TDataBuffer(6, 0x80), Text));
-  EXPECT_EQ(Dev.FErrorCode, 7);
+  dev.FErrorCode = 7;
+  text.clear();
+  EXPECT_TRUE(dev.StatusErrorsTextAndCode(TDataBuffer(6, 0x80), text));
+  EXPECT_EQ(dev.FErrorCode, 7);
 }
 
 }  // namespace

@@ -13,9 +13,9 @@ namespace {
 using testing::ElementsAreArray;
 
 TDataBuffer Bytes(std::initializer_list<int> L) {
-  TDataBuffer B;
-  for (int V : L) B.push_back(static_cast<uint8_t>(V));
-  return B;
+  TDataBuffer b;
+  for (int v : L) b.push_back(static_cast<uint8_t>(v));
+  return b;
 }
 
 TDataBuffer TextBytes(std::string_view S) { return TDataBuffer(S.begin(), S.end()); }
@@ -23,36 +23,36 @@ TDataBuffer TextBytes(std::string_view S) { return TDataBuffer(S.begin(), S.end(
 // --- frames -----------------------------------------------------------------------------
 
 TEST(RequestFrame, CommandWithoutDataIsTenBytesWithLen24) {
-  TFakeDevice Dev;
-  Dev.SetSequence(0x2A);
-  EXPECT_THAT(Dev.Frame(0x71, {}), ElementsAreArray(Bytes({0x01, 0x24, 0x2A, 0x71, 0x05, 0x30, 0x30, 0x3C, 0x34, 0x03})));
+  TFakeDevice dev;
+  dev.SetSequence(0x2A);
+  EXPECT_THAT(dev.Frame(0x71, {}), ElementsAreArray(Bytes({0x01, 0x24, 0x2A, 0x71, 0x05, 0x30, 0x30, 0x3C, 0x34, 0x03})));
 }
 
 TEST(RequestFrame, CommandWithTextData) {
-  TDataBuffer Data;
-  TBaseDevice::AddEscapedText("I3", Data);
-  EXPECT_THAT(BuildRequestFrame(0x21, 0x2B, Data),
+  TDataBuffer data;
+  TBaseDevice::AddEscapedText("I3", data);
+  EXPECT_THAT(BuildRequestFrame(0x21, 0x2B, data),
               ElementsAreArray(Bytes({0x01, 0x26, 0x21, 0x2B, 0x49, 0x33, 0x05, 0x30, 0x30, 0x3F, 0x33, 0x03})));
 }
 
 TEST(RequestFrame, ControlBytesAreEscapedTabAndLfAreNotAndLenCountsEscapedBytes) {
-  TDataBuffer Data;
-  for (uint8_t B : {0x31, 0x0D, 0x32, 0x09, 0x33}) TBaseDevice::AddEscapedByte(B, Data);
-  EXPECT_THAT(Data, ElementsAreArray(Bytes({0x31, 0x10, 0x4D, 0x32, 0x09, 0x33})));
+  TDataBuffer data;
+  for (uint8_t b : {0x31, 0x0D, 0x32, 0x09, 0x33}) TBaseDevice::AddEscapedByte(b, data);
+  EXPECT_THAT(data, ElementsAreArray(Bytes({0x31, 0x10, 0x4D, 0x32, 0x09, 0x33})));
 
-  TDataBuffer Other;
-  TBaseDevice::AddEscapedText(std::string("\n\x1F\x20\x00", 4), Other);
-  EXPECT_THAT(Other, ElementsAreArray(Bytes({0x0A, 0x10, 0x5F, 0x20, 0x10, 0x40})));
+  TDataBuffer other;
+  TBaseDevice::AddEscapedText(std::string("\n\x1F\x20\x00", 4), other);
+  EXPECT_THAT(other, ElementsAreArray(Bytes({0x0A, 0x10, 0x5F, 0x20, 0x10, 0x40})));
 
-  TDataBuffer Frame = BuildRequestFrame(0x30, 0x36, Data);
-  EXPECT_EQ(Frame[1], 0x24 + 6);
-  EXPECT_EQ(Frame.size(), 10u + 6u);
+  TDataBuffer frame = BuildRequestFrame(0x30, 0x36, data);
+  EXPECT_EQ(frame[1], 0x24 + 6);
+  EXPECT_EQ(frame.size(), 10u + 6u);
 }
 
 TEST(AnswerFrame, WorkedAnswerIsBuilt) {
-  const TDataBuffer Expected = Bytes({0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0x80, 0x80, 0x80, 0x80,
+  const TDataBuffer expected = Bytes({0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0x80, 0x80, 0x80, 0x80,
                                       0x80, 0x80, 0x05, 0x30, 0x34, 0x36, 0x38, 0x03});
-  EXPECT_THAT(BuildAnswerFrame(0x2A, 0x71, TextBytes("123"), TDataBuffer(6, 0x80)), ElementsAreArray(Expected));
+  EXPECT_THAT(BuildAnswerFrame(0x2A, 0x71, TextBytes("123"), TDataBuffer(6, 0x80)), ElementsAreArray(expected));
   EXPECT_EQ(AnswerLen(3), 0x2E);
 }
 
@@ -70,31 +70,31 @@ TEST(AnswerHelpers, TextsOfTheTransports) {
 // --- sequence number --------------------------------------------------------------------
 
 TEST(Sequence, FirstExchangeAfterConstructionUses33To80) {
-  bool Low = false, High = false;
-  for (int I = 0; I < 300; ++I) {
-    TFakeDevice Dev;
-    Dev.Push(TFakeDevice::Answer(""));
-    TDataBuffer Data, Status;
-    ASSERT_TRUE(Dev.SendCommand(0x4A, Data, 1, Status));
-    uint8_t Seq = Dev.Calls.at(0).Seq;
-    ASSERT_GE(Seq, 33);
-    ASSERT_LE(Seq, 80);
-    Low |= Seq < 45;
-    High |= Seq > 68;
+  bool low = false, high = false;
+  for (int i = 0; i < 300; ++i) {
+    TFakeDevice dev;
+    dev.Push(TFakeDevice::Answer(""));
+    TDataBuffer data, status;
+    ASSERT_TRUE(dev.SendCommand(0x4A, data, 1, status));
+    uint8_t seq = dev.Calls.at(0).Seq;
+    ASSERT_GE(seq, 33);
+    ASSERT_LE(seq, 80);
+    low |= seq < 45;
+    high |= seq > 68;
   }
-  EXPECT_TRUE(Low && High) << "the first values do not spread over the range";
+  EXPECT_TRUE(low && high) << "the first values do not spread over the range";
 }
 
 TEST(Sequence, SteppingWrapsInto20To7F) {
-  const std::pair<int, int> Cases[] = {{0x7F, 0x20}, {0x20, 0x21}, {0x7E, 0x7F}, {0xFF, 0x20}, {0x10, 0x20}};
-  for (auto [From, To] : Cases) {
-    TFakeDevice Dev;
-    Dev.SetSequence(static_cast<uint8_t>(From));
-    Dev.Push(TFakeDevice::Answer(""));
-    TDataBuffer Data, Status;
-    ASSERT_TRUE(Dev.SendCommand(0x4A, Data, 1, Status));
-    EXPECT_EQ(Dev.Calls.at(0).Seq, To) << "from " << From;
-    EXPECT_EQ(Dev.Frame(0x4A, {})[2], To);
+  const std::pair<int, int> cases[] = {{0x7F, 0x20}, {0x20, 0x21}, {0x7E, 0x7F}, {0xFF, 0x20}, {0x10, 0x20}};
+  for (auto [From, To] : cases) {
+    TFakeDevice dev;
+    dev.SetSequence(static_cast<uint8_t>(From));
+    dev.Push(TFakeDevice::Answer(""));
+    TDataBuffer data, status;
+    ASSERT_TRUE(dev.SendCommand(0x4A, data, 1, status));
+    EXPECT_EQ(dev.Calls.at(0).Seq, To) << "from " << From;
+    EXPECT_EQ(dev.Frame(0x4A, {})[2], To);
   }
 }
 
@@ -107,7 +107,7 @@ TEST(Fields, ExtractionAndCount) {
     std::vector<std::string> Fields;  // successive extractions until the text is empty
     int Count;                        // field count of the whole text
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {"12,,3", false, {"12", "", "3"}, 2},
       {"abc", false, {"abc"}, 1},
       {"a,b,", false, {"a", "b"}, 2},
@@ -119,41 +119,41 @@ TEST(Fields, ExtractionAndCount) {
       {"a b  ", true, {"a", "b"}, 1},
       {"single", true, {"single"}, 1},
   };
-  for (const TCase& C : Cases) {
-    std::string S = C.Text;
-    std::vector<std::string> Got;
-    for (int Guard = 0; !S.empty() && Guard < 10; ++Guard)
-      Got.push_back(C.Space ? TBaseDevice::ExtractSpaceField(S) : TBaseDevice::ExtractCommaField(S));
-    EXPECT_EQ(Got, C.Fields) << C.Text;
-    EXPECT_EQ(TBaseDevice::CountFields(C.Text), C.Count) << C.Text;
+  for (const TCase& c : cases) {
+    std::string s = c.Text;
+    std::vector<std::string> got;
+    for (int guard = 0; !s.empty() && guard < 10; ++guard)
+      got.push_back(c.Space ? TBaseDevice::ExtractSpaceField(s) : TBaseDevice::ExtractCommaField(s));
+    EXPECT_EQ(got, c.Fields) << c.Text;
+    EXPECT_EQ(TBaseDevice::CountFields(c.Text), c.Count) << c.Text;
   }
   // The comma field leaves everything after its comma, blanks included.
-  std::string S = "a, b";
-  EXPECT_EQ(TBaseDevice::ExtractCommaField(S), "a");
-  EXPECT_EQ(S, " b");
+  std::string s = "a, b";
+  EXPECT_EQ(TBaseDevice::ExtractCommaField(s), "a");
+  EXPECT_EQ(s, " b");
 }
 
 TEST(Fields, BufferToTextKeepsEveryByte) {
-  const TDataBuffer B = Bytes({0x41, 0x00, 0xEC, 0x09});
-  EXPECT_EQ(TBaseDevice::BufferToText(B), std::string("A\0\xEC\t", 4));
-  EXPECT_EQ(TBaseDevice::BytesToText(B, 2, 10), std::string("\xEC\t"));
-  EXPECT_EQ(TBaseDevice::BytesToText(B, 5, 1), "");
+  const TDataBuffer b = Bytes({0x41, 0x00, 0xEC, 0x09});
+  EXPECT_EQ(TBaseDevice::BufferToText(b), std::string("A\0\xEC\t", 4));
+  EXPECT_EQ(TBaseDevice::BytesToText(b, 2, 10), std::string("\xEC\t"));
+  EXPECT_EQ(TBaseDevice::BytesToText(b, 5, 1), "");
 }
 
 // --- RecordError ------------------------------------------------------------------------
 
 TEST(RecordError, StatusTextsFollowTheCodeTextWithTheirBlanks) {
-  TFakeDevice Dev;
-  TDataBuffer Status(6, 0x80);
-  Status[0] |= 0x06;  // S0.1 and S0.2
+  TFakeDevice dev;
+  TDataBuffer status(6, 0x80);
+  status[0] |= 0x06;  // S0.1 and S0.2
   try {
-    Dev.CheckStatusBasic(Status);
+    dev.CheckStatusBasic(status);
     FAIL() << "CheckStatusBasic passed";
-  } catch (const ECmdException& E) {
-    Dev.RecordError(E, Status, "");
+  } catch (const ECmdException& e) {
+    dev.RecordError(e, status, "");
   }
-  EXPECT_EQ(Dev.FErrorCode, 204);
-  EXPECT_EQ(Dev.FErrorText, "Invalid command. [0/1]  The clock is not set. ");
+  EXPECT_EQ(dev.FErrorCode, 204);
+  EXPECT_EQ(dev.FErrorText, "Invalid command. [0/1]  The clock is not set. ");
 }
 
 TEST(RecordError, ExtraText) {
@@ -161,7 +161,7 @@ TEST(RecordError, ExtraText) {
     std::string Extra;
     std::string Text;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {"", "Lack of funds. [x]"},
       {"   ", "Lack of funds. [x]"},
       {"E:", "Lack of funds. [x]"},
@@ -170,62 +170,62 @@ TEST(RecordError, ExtraText) {
       {"\xA2\xA2", "Lack of funds. [x]"},
       {" D,100", "Lack of funds. [x]# D,100"},
   };
-  for (const TCase& C : Cases) {
-    TFakeDevice Dev;
-    Dev.RecordError(ECmdException(207, "[x]"), {}, C.Extra);
-    EXPECT_EQ(Dev.FErrorText, C.Text) << C.Extra;
-    EXPECT_EQ(Dev.FErrorCode, 207);
+  for (const TCase& c : cases) {
+    TFakeDevice dev;
+    dev.RecordError(ECmdException(207, "[x]"), {}, c.Extra);
+    EXPECT_EQ(dev.FErrorText, c.Text) << c.Extra;
+    EXPECT_EQ(dev.FErrorCode, 207);
   }
   // Extra comes before the status texts.
-  TFakeDevice Dev;
-  TDataBuffer Status(6, 0x80);
-  Status[2] |= 0x01;
-  Dev.RecordError(ECmdException(207, "[x]"), Status, "E:9");
-  EXPECT_EQ(Dev.FErrorText, "Lack of funds. [x]#9  No paper. ");
+  TFakeDevice dev;
+  TDataBuffer status(6, 0x80);
+  status[2] |= 0x01;
+  dev.RecordError(ECmdException(207, "[x]"), status, "E:9");
+  EXPECT_EQ(dev.FErrorText, "Lack of funds. [x]#9  No paper. ");
 }
 
 TEST(RecordError, OtherExceptionKeepsTheCodeAndTakesTheMessage) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer("x"));
-  TDataBuffer Data, Status;
-  ASSERT_TRUE(Dev.SendCommand(0x4A, Data, 4, Status));
-  TDataBuffer Bad(6, 0x80);
-  Bad[0] |= 0x01;
-  Dev.RecordError(std::runtime_error("conversion failed"), Bad, "E:1");
-  EXPECT_EQ(Dev.FErrorCode, 0);
-  EXPECT_EQ(Dev.FErrorText, "conversion failed");
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer("x"));
+  TDataBuffer data, status;
+  ASSERT_TRUE(dev.SendCommand(0x4A, data, 4, status));
+  TDataBuffer bad(6, 0x80);
+  bad[0] |= 0x01;
+  dev.RecordError(std::runtime_error("conversion failed"), bad, "E:1");
+  EXPECT_EQ(dev.FErrorCode, 0);
+  EXPECT_EQ(dev.FErrorText, "conversion failed");
 
-  Dev.FErrorCode = 107;
-  Dev.RecordError(std::runtime_error("later"), {}, "");
-  EXPECT_EQ(Dev.FErrorCode, 107);
-  EXPECT_EQ(Dev.FErrorText, "later");
+  dev.FErrorCode = 107;
+  dev.RecordError(std::runtime_error("later"), {}, "");
+  EXPECT_EQ(dev.FErrorCode, 107);
+  EXPECT_EQ(dev.FErrorText, "later");
 }
 
 // --- data length ------------------------------------------------------------------------
 
 TEST(DataLength, MoreThan219EscapedBytesAreRefusedBeforeSending) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer(""));
-  TDataBuffer Data;
-  TBaseDevice::AddEscapedText(std::string(110, '\r'), Data);  // 110 characters, 220 bytes
-  ASSERT_EQ(Data.size(), 220u);
-  TDataBuffer Status;
-  EXPECT_FALSE(Dev.SendCommand(0x36, Data, 4, Status));
-  EXPECT_TRUE(Dev.Calls.empty());
-  EXPECT_EQ(Dev.FErrorCode, 201);
-  EXPECT_EQ(Dev.FErrorText, "Invalid input data. [DataLen]");
-  EXPECT_THROW(BuildRequestFrame(0x21, 0x36, Data), ECmdException);
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer(""));
+  TDataBuffer data;
+  TBaseDevice::AddEscapedText(std::string(110, '\r'), data);  // 110 characters, 220 bytes
+  ASSERT_EQ(data.size(), 220u);
+  TDataBuffer status;
+  EXPECT_FALSE(dev.SendCommand(0x36, data, 4, status));
+  EXPECT_TRUE(dev.Calls.empty());
+  EXPECT_EQ(dev.FErrorCode, 201);
+  EXPECT_EQ(dev.FErrorText, "Invalid input data. [DataLen]");
+  EXPECT_THROW(BuildRequestFrame(0x21, 0x36, data), ECmdException);
 }
 
 TEST(DataLength, Exactly219BytesGoOutWithLenFF) {
-  TFakeDevice Dev;
-  Dev.Push(TFakeDevice::Answer(""));
-  TDataBuffer Data(219, 'a'), Status;
-  ASSERT_TRUE(Dev.SendCommand(0x36, Data, 4, Status));
-  ASSERT_EQ(Dev.Calls.size(), 1u);
-  TDataBuffer Frame = Dev.Frame(0x36, Dev.Calls[0].Data);
-  EXPECT_EQ(Frame[1], 0xFF);
-  EXPECT_EQ(Frame.size(), 229u);
+  TFakeDevice dev;
+  dev.Push(TFakeDevice::Answer(""));
+  TDataBuffer data(219, 'a'), status;
+  ASSERT_TRUE(dev.SendCommand(0x36, data, 4, status));
+  ASSERT_EQ(dev.Calls.size(), 1u);
+  TDataBuffer frame = dev.Frame(0x36, dev.Calls[0].Data);
+  EXPECT_EQ(frame[1], 0xFF);
+  EXPECT_EQ(frame.size(), 229u);
 }
 
 // --- the exchange loop ------------------------------------------------------------------
@@ -282,11 +282,11 @@ private:
   void ReadAnswer(uint8_t, IDeviceClock::TTimePoint, TDataBuffer& Answer, TDataBuffer& Status) override {
     if (!Answer.empty() || !Status.empty()) throw std::logic_error("buffers not emptied");
     Status.push_back(0x80);  // part of a status, also before a failure
-    const TStep S = Script.empty() ? TStep{104} : Script.front();  // a bad answer when the script is done
+    const TStep s = Script.empty() ? TStep{104} : Script.front();  // a bad answer when the script is done
     if (!Script.empty()) Script.pop_front();
-    Clock.Offset += S.TakesMs;
-    if (S.Code == -1) throw std::runtime_error("other");
-    if (S.Code != 0) throw ECmdException(S.Code, "m" + std::to_string(S.Code));
+    Clock.Offset += s.TakesMs;
+    if (s.Code == -1) throw std::runtime_error("other");
+    if (s.Code != 0) throw ECmdException(s.Code, "m" + std::to_string(s.Code));
     Answer = TextBytes("OK");
   }
   void DrainAnswer(IDeviceClock::TTimePoint) override { ++Drains; }
@@ -309,9 +309,9 @@ TEST(ExchangeLoop, EachFailureDoesWhatItsRowSays) {
     std::vector<long long> Sleeps;
     int Drains;
   };
-  std::string Window;
-  for (int I = 0; I < 15; ++I) Window += "m104+bad";
-  const TCase Cases[] = {
+  std::string window;
+  for (int i = 0; i < 15; ++i) window += "m104+bad";
+  const TCase cases[] = {
       {"answer at once", {{0}}, 1, true, 0, "", 1, {}, 0},
       {"uncounted retries, then the answer", {{104}, {109}, {104}, {0}}, 1, true, 0, "", 4, {200, 50, 200}, 1},
       {"counted attempts used up", {{103}, {103}}, 2, false, 107, "m103+startm103+start[L][2]", 2, {}, 0},
@@ -320,32 +320,32 @@ TEST(ExchangeLoop, EachFailureDoesWhatItsRowSays) {
       {"other exception: the link's rule", {{-1}, {0}}, 1, false, 107, "other+other[L][1]", 1, {}, 0},
       {"other exception, then the answer", {{-1}, {0}}, 2, true, 0, "", 2, {}, 0},
       // 200 ms pauses until more than two whole seconds have passed: 15 attempts.
-      {"window of the call", {}, 4, false, 104, Window, 15, std::vector<long long>(15, 200), 0},
+      {"window of the call", {}, 4, false, 104, window, 15, std::vector<long long>(15, 200), 0},
   };
-  for (const TCase& C : Cases) {
-    SCOPED_TRACE(C.Name);
-    TScriptedLink Link;
-    Link.Script.assign(C.Script.begin(), C.Script.end());
-    TDataBuffer Data = TextBytes("W"), Status;
-    EXPECT_EQ(Link.SendCommand(0x4A, Data, C.Retries, Status), C.Ok);
-    EXPECT_EQ(Link.FErrorCode, C.Code);
-    EXPECT_EQ(Link.FErrorText, C.Text);
-    ASSERT_EQ(Link.Frames.size(), C.Frames);
-    for (const TDataBuffer& F : Link.Frames) EXPECT_EQ(F, Link.Frames.front()) << "every attempt sends one frame";
-    EXPECT_EQ(Link.Clock.Sleeps, C.Sleeps);
-    EXPECT_EQ(Link.Drains, C.Drains);
-    EXPECT_EQ(TBaseDevice::BufferToText(Data), C.Ok ? "OK" : "W");
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TScriptedLink link;
+    link.Script.assign(c.Script.begin(), c.Script.end());
+    TDataBuffer data = TextBytes("W"), status;
+    EXPECT_EQ(link.SendCommand(0x4A, data, c.Retries, status), c.Ok);
+    EXPECT_EQ(link.FErrorCode, c.Code);
+    EXPECT_EQ(link.FErrorText, c.Text);
+    ASSERT_EQ(link.Frames.size(), c.Frames);
+    for (const TDataBuffer& f : link.Frames) EXPECT_EQ(f, link.Frames.front()) << "every attempt sends one frame";
+    EXPECT_EQ(link.Clock.Sleeps, c.Sleeps);
+    EXPECT_EQ(link.Drains, c.Drains);
+    EXPECT_EQ(TBaseDevice::BufferToText(data), c.Ok ? "OK" : "W");
   }
 }
 
 TEST(ExchangeLoop, LinkNotReadyFailsWith101WithoutSending) {
-  TScriptedLink Link;
-  Link.Ready = false;
-  TDataBuffer Data = TextBytes("W"), Status;
-  EXPECT_FALSE(Link.SendCommand(0x4A, Data, 4, Status));
-  EXPECT_EQ(Link.FErrorCode, 101);
-  EXPECT_EQ(Link.FErrorText, "[L]");
-  EXPECT_TRUE(Link.Frames.empty());
+  TScriptedLink link;
+  link.Ready = false;
+  TDataBuffer data = TextBytes("W"), status;
+  EXPECT_FALSE(link.SendCommand(0x4A, data, 4, status));
+  EXPECT_EQ(link.FErrorCode, 101);
+  EXPECT_EQ(link.FErrorText, "[L]");
+  EXPECT_TRUE(link.Frames.empty());
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ TEST(WireNumbers, Formatting) {
     int Decimals;
     const char* Text;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {2.675, 2, "2.68"},   {1.005, 2, "1.01"},      {-2.345, 2, "-2.35"},  {0.000004, 2, "0.00"},
       {0.000004, 3, "0.000"}, {7, 2, "7.00"},        {7, 3, "7.000"},       {-0.001, 2, "0.00"},
       {-0.0, 2, "0.00"},    {-0.005, 2, "-0.01"},    {0.004999, 2, "0.00"}, {9.995, 2, "10.00"},
@@ -27,7 +27,7 @@ TEST(WireNumbers, Formatting) {
       {4.35 * 3, 2, "13.05"}, {0.469 * 5, 2, "2.35"}, {1.15 * 0.3, 2, "0.35"}, {-4.35 * 3, 2, "-13.05"},
       {0.1 + 0.2, 17, "0.30000000000000000"}, {2.3449999, 2, "2.34"}, {0.0004999999999999999, 3, "0.001"},
   };
-  for (const TCase& C : Cases) EXPECT_EQ(FormatWireFixed(C.Value, C.Decimals), C.Text) << C.Value;
+  for (const TCase& c : cases) EXPECT_EQ(FormatWireFixed(c.Value, c.Decimals), c.Text) << c.Value;
   EXPECT_EQ(FormatWireAmount(2.675), "2.68");
   EXPECT_EQ(FormatWireQuantity(2.5), "2.500");
 }
@@ -42,14 +42,14 @@ TEST(WireNumbers, FormattingUpToDecimals) {
 }
 
 TEST(WireNumbers, NotFiniteIsRefused) {
-  for (double V : {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+  for (double v : {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                    std::numeric_limits<double>::quiet_NaN()}) {
     try {
-      FormatWireAmount(V);
-      ADD_FAILURE() << "formatted " << V;
-    } catch (const ECmdException& E) {
-      EXPECT_EQ(E.Code, 201);
-      EXPECT_EQ(E.Message, "[Number]");
+      FormatWireAmount(v);
+      ADD_FAILURE() << "formatted " << v;
+    } catch (const ECmdException& e) {
+      EXPECT_EQ(e.Code, 201);
+      EXPECT_EQ(e.Message, "[Number]");
     }
   }
 }
@@ -60,7 +60,7 @@ TEST(WireNumbers, ParsingIsStrict) {
     bool Ok;
     double Value;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {"5", true, 5},       {"-2.35", true, -2.35}, {"+7", true, 7},     {"5.", true, 5},
       {".5", true, 0.5},    {"-.5", true, -0.5},    {"0012.50", true, 12.5}, {"1e3", false, 0},
       {"inf", false, 0},    {"-inf", false, 0},     {"nan", false, 0},   {" 5", false, 0},
@@ -68,10 +68,10 @@ TEST(WireNumbers, ParsingIsStrict) {
       {".", false, 0},      {"-", false, 0},        {"+-1", false, 0},   {"1.2.3", false, 0},
       {"--1", false, 0},
   };
-  for (const TCase& C : Cases) {
-    double V = 123;
-    EXPECT_EQ(ParseWireNumber(C.Text, V), C.Ok) << C.Text;
-    EXPECT_DOUBLE_EQ(V, C.Ok ? C.Value : 123) << C.Text;
+  for (const TCase& c : cases) {
+    double v = 123;
+    EXPECT_EQ(ParseWireNumber(c.Text, v), c.Ok) << c.Text;
+    EXPECT_DOUBLE_EQ(v, c.Ok ? c.Value : 123) << c.Text;
   }
 }
 
@@ -81,7 +81,7 @@ TEST(WireNumbers, IntegerParsing) {
     bool Ok;
     int64_t Value;
   };
-  const TCase Cases[] = {
+  const TCase cases[] = {
       {"0", true, 0},           {"-12", true, -12},      {"+12", true, 12},
       {"99999999999", true, 99999999999},                {"9223372036854775807", true, INT64_MAX},
       {"9223372036854775808", false, 0},                 {"1.0", false, 0},
@@ -89,10 +89,10 @@ TEST(WireNumbers, IntegerParsing) {
       {" 1", false, 0},         {"1 ", false, 0},        {"+-1", false, 0},
       {"0x1", false, 0},
   };
-  for (const TCase& C : Cases) {
-    int64_t V = 77;
-    EXPECT_EQ(ParseWireInteger(C.Text, V), C.Ok) << C.Text;
-    EXPECT_EQ(V, C.Ok ? C.Value : 77) << C.Text;
+  for (const TCase& c : cases) {
+    int64_t v = 77;
+    EXPECT_EQ(ParseWireInteger(c.Text, v), c.Ok) << c.Text;
+    EXPECT_EQ(v, c.Ok ? c.Value : 77) << c.Text;
   }
 }
 

@@ -25,30 +25,30 @@ const std::string kNoAnswer = "Fiscal printer does not respond. <01>\r\n[RETRY->
 class RS232Exchange : public ::testing::Test {
 protected:
   void SetUp() override {
-    Device.SetPortName(Pty.SlavePath());
-    Device.SetBaudRate("115200");
-    ASSERT_TRUE(Device.Connect()) << Device.FErrorText;
+    FDevice.SetPortName(FPty.SlavePath());
+    FDevice.SetBaudRate("115200");
+    ASSERT_TRUE(FDevice.Connect()) << FDevice.FErrorText;
   }
-  std::vector<model::Request> Requests() { return Model.Requests(); }
+  std::vector<model::Request> Requests() { return FModel.Requests(); }
 
-  model::PrinterModel Model;
-  model::PtyEndpoint Pty{Model};
-  TFakeDeviceClock Clock;
-  TRS32Device Device{nullptr, Clock};
+  model::PrinterModel FModel;
+  model::PtyEndpoint FPty{FModel};
+  TFakeDeviceClock FClock;
+  TRS32Device FDevice{nullptr, FClock};
 };
 
 TEST_F(RS232Exchange, GoodAnswerIsTakenAtOnce) {
-  auto R = RunExchange(Device, 4);
-  ASSERT_TRUE(R.Ok) << Device.FErrorText;
-  EXPECT_EQ(Device.FErrorCode, 0);
-  EXPECT_EQ(Device.FErrorText, "");
-  ASSERT_EQ(R.Status.size(), 6u);
-  for (uint8_t B : R.Status) EXPECT_EQ(B & 0x80, 0x80);
-  auto Q = Requests();
-  ASSERT_EQ(Q.size(), 1u);
-  EXPECT_EQ(Q[0].cmd, 0x4A);
-  EXPECT_EQ(Q[0].data, "W");
-  EXPECT_TRUE(Q[0].frameOk);
+  auto r = RunExchange(FDevice, 4);
+  ASSERT_TRUE(r.Ok) << FDevice.FErrorText;
+  EXPECT_EQ(FDevice.FErrorCode, 0);
+  EXPECT_EQ(FDevice.FErrorText, "");
+  ASSERT_EQ(r.Status.size(), 6u);
+  for (uint8_t b : r.Status) EXPECT_EQ(b & 0x80, 0x80);
+  auto q = Requests();
+  ASSERT_EQ(q.size(), 1u);
+  EXPECT_EQ(q[0].cmd, 0x4A);
+  EXPECT_EQ(q[0].data, "W");
+  EXPECT_TRUE(q[0].frameOk);
 }
 
 TEST_F(RS232Exchange, SynKeepsWaitingUntil120Seconds) {
@@ -57,162 +57,162 @@ TEST_F(RS232Exchange, SynKeepsWaitingUntil120Seconds) {
     bool Ok;
   };
   // The clock jumps while the printer sends SYN.
-  for (const Case& C : {Case{30s, true}, Case{90s, true}, Case{120s, false}}) {
-    SCOPED_TRACE(C.Jump.count());
-    auto R = ExchangeWhileBusy(Model, Clock, Device, C.Jump);
-    EXPECT_EQ(R.Ok, C.Ok);
-    EXPECT_EQ(Model.RequestCount(), 1u);  // one attempt, never sent again
-    if (!C.Ok) {
-      EXPECT_EQ(Device.FErrorCode, 120);
-      EXPECT_EQ(Device.FErrorText, "Device is bussy. ");
+  for (const Case& c : {Case{30s, true}, Case{90s, true}, Case{120s, false}}) {
+    SCOPED_TRACE(c.Jump.count());
+    auto r = ExchangeWhileBusy(FModel, FClock, FDevice, c.Jump);
+    EXPECT_EQ(r.Ok, c.Ok);
+    EXPECT_EQ(FModel.RequestCount(), 1u);  // one attempt, never sent again
+    if (!c.Ok) {
+      EXPECT_EQ(FDevice.FErrorCode, 120);
+      EXPECT_EQ(FDevice.FErrorText, "Device is bussy. ");
     }
   }
 }
 
 TEST_F(RS232Exchange, BadAnswersAreRetriedAfter200msWithoutCounting) {
-  for (Fault F : {Fault::Nak, Fault::BadChecksum, Fault::WrongLen}) {
-    SCOPED_TRACE(model::FaultName(F));
-    Model.ClearRequests();
-    const size_t SleepsBefore = Clock.Sleeps().size();
-    Model.InjectNext(F, Times(2));
+  for (Fault f : {Fault::Nak, Fault::BadChecksum, Fault::WrongLen}) {
+    SCOPED_TRACE(model::FaultName(f));
+    FModel.ClearRequests();
+    const size_t sleepsBefore = FClock.Sleeps().size();
+    FModel.InjectNext(f, Times(2));
     // With Retries 1 a counted attempt would end the call after the first bad answer.
-    auto R = RunExchange(Device, 1);
-    EXPECT_TRUE(R.Ok) << Device.FErrorText;
-    auto Q = Requests();
-    ASSERT_EQ(Q.size(), 3u);
-    EXPECT_EQ(Q[0].seq, Q[2].seq);
-    auto Sleeps = Clock.Sleeps();
-    ASSERT_EQ(Sleeps.size(), SleepsBefore + 2);
-    EXPECT_EQ(Sleeps.back(), 200ms);
+    auto r = RunExchange(FDevice, 1);
+    EXPECT_TRUE(r.Ok) << FDevice.FErrorText;
+    auto q = Requests();
+    ASSERT_EQ(q.size(), 3u);
+    EXPECT_EQ(q[0].seq, q[2].seq);
+    auto sleeps = FClock.Sleeps();
+    ASSERT_EQ(sleeps.size(), sleepsBefore + 2);
+    EXPECT_EQ(sleeps.back(), 200ms);
   }
 }
 
 TEST_F(RS232Exchange, WrongEchoIsReadAwayThenSentAgain) {
-  for (Fault F : {Fault::WrongSeq, Fault::WrongCmd}) {
-    SCOPED_TRACE(model::FaultName(F));
-    Model.ClearRequests();
-    const size_t SleepsBefore = Clock.Sleeps().size();
-    Model.InjectNext(F);
-    const auto Start = std::chrono::steady_clock::now();
-    auto R = RunExchange(Device, 1);
-    EXPECT_TRUE(R.Ok) << Device.FErrorText;
+  for (Fault f : {Fault::WrongSeq, Fault::WrongCmd}) {
+    SCOPED_TRACE(model::FaultName(f));
+    FModel.ClearRequests();
+    const size_t sleepsBefore = FClock.Sleeps().size();
+    FModel.InjectNext(f);
+    const auto start = std::chrono::steady_clock::now();
+    auto r = RunExchange(FDevice, 1);
+    EXPECT_TRUE(r.Ok) << FDevice.FErrorText;
     // The rest of the wrong answer is read until the line stays quiet for 300 ms.
-    EXPECT_GE(SecondsSince(Start), 0.29);
-    auto Q = Requests();
-    ASSERT_EQ(Q.size(), 2u);
-    EXPECT_EQ(Q[0].seq, Q[1].seq);
-    auto Sleeps = Clock.Sleeps();
-    ASSERT_EQ(Sleeps.size(), SleepsBefore + 1);
-    EXPECT_EQ(Sleeps.back(), 50ms);
+    EXPECT_GE(SecondsSince(start), 0.29);
+    auto q = Requests();
+    ASSERT_EQ(q.size(), 2u);
+    EXPECT_EQ(q[0].seq, q[1].seq);
+    auto sleeps = FClock.Sleeps();
+    ASSERT_EQ(sleeps.size(), sleepsBefore + 1);
+    EXPECT_EQ(sleeps.back(), 50ms);
   }
 }
 
 TEST_F(RS232Exchange, OneAttemptAllowedStopsAfterOneMissingAnswer) {
-  Model.InjectNext(Fault::Silence);
-  const auto Start = std::chrono::steady_clock::now();
-  auto R = RunExchange(Device, 1);
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(Device.FErrorCode, 107);
-  EXPECT_EQ(Device.FErrorText, kNoAnswer + "Fail read data from port. [" + Pty.SlavePath() + "][1]");
-  EXPECT_EQ(Model.RequestCount(), 1u);  // not sent again
-  EXPECT_NEAR(SecondsSince(Start), 0.7, 0.25);
+  FModel.InjectNext(Fault::Silence);
+  const auto start = std::chrono::steady_clock::now();
+  auto r = RunExchange(FDevice, 1);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(FDevice.FErrorCode, 107);
+  EXPECT_EQ(FDevice.FErrorText, kNoAnswer + "Fail read data from port. [" + FPty.SlavePath() + "][1]");
+  EXPECT_EQ(FModel.RequestCount(), 1u);  // not sent again
+  EXPECT_NEAR(SecondsSince(start), 0.7, 0.25);
 }
 
 // Real time: four answer starts that never come, 700 ms each.
 TEST_F(RS232Exchange, FourSilentAttemptsGiveTheFullErrorText) {
-  Device.Disconnect();  // the port is opened exclusively
-  TRS32Device Real;      // on the real clock
-  Real.SetPortName(Pty.SlavePath());
-  ASSERT_TRUE(Real.Connect());
-  Model.InjectNext(Fault::Silence, Times(4));
-  const auto Start = std::chrono::steady_clock::now();
-  auto R = RunExchange(Real, 4);
-  const double Took = SecondsSince(Start);
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(Real.FErrorCode, 107);
-  EXPECT_EQ(Real.FErrorText,
-            kNoAnswer + kNoAnswer + kNoAnswer + kNoAnswer + "Fail read data from port. [" + Pty.SlavePath() + "][4]");
-  EXPECT_EQ(Model.RequestCount(), 4u);
-  EXPECT_GE(Took, 4 * 0.7 - 0.05);
-  EXPECT_LE(Took, 4 * 0.7 + 0.6);
+  FDevice.Disconnect();  // the port is opened exclusively
+  TRS32Device real;      // on the real clock
+  real.SetPortName(FPty.SlavePath());
+  ASSERT_TRUE(real.Connect());
+  FModel.InjectNext(Fault::Silence, Times(4));
+  const auto start = std::chrono::steady_clock::now();
+  auto r = RunExchange(real, 4);
+  const double took = SecondsSince(start);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(real.FErrorCode, 107);
+  EXPECT_EQ(real.FErrorText,
+            kNoAnswer + kNoAnswer + kNoAnswer + kNoAnswer + "Fail read data from port. [" + FPty.SlavePath() + "][4]");
+  EXPECT_EQ(FModel.RequestCount(), 4u);
+  EXPECT_GE(took, 4 * 0.7 - 0.05);
+  EXPECT_LE(took, 4 * 0.7 + 0.6);
 }
 
 TEST_F(RS232Exchange, MissingAnswerAfter4SecondsEndsTheCall) {
-  Model.InjectNext(Fault::Silence, Times(4));
-  std::thread Jumper = AdvanceAfterRequest(Model, Clock, 4001ms);
-  auto R = RunExchange(Device, 4);
-  Jumper.join();
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(Device.FErrorCode, 103);
-  EXPECT_EQ(Device.FErrorText, "Fiscal printer does not respond. <01>");
-  EXPECT_EQ(Model.RequestCount(), 1u);
+  FModel.InjectNext(Fault::Silence, Times(4));
+  std::thread jumper = AdvanceAfterRequest(FModel, FClock, 4001ms);
+  auto r = RunExchange(FDevice, 4);
+  jumper.join();
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(FDevice.FErrorCode, 103);
+  EXPECT_EQ(FDevice.FErrorText, "Fiscal printer does not respond. <01>");
+  EXPECT_EQ(FModel.RequestCount(), 1u);
 }
 
 TEST_F(RS232Exchange, RepeatedNakStopsAfter40Seconds) {
-  Model.InjectNext(Fault::Nak, Times(1000));
-  auto R = RunExchange(Device, 4);
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(Device.FErrorCode, 106);
-  const std::string Once = "NAK. Printer does not recognize the command. <NAK>\r\n[RETRY->>]";
-  ASSERT_GE(Device.FErrorText.size(), Once.size());
-  EXPECT_EQ(Device.FErrorText.substr(0, Once.size()), Once);
-  EXPECT_EQ(Device.FErrorText.substr(Device.FErrorText.size() - Once.size()), Once);
+  FModel.InjectNext(Fault::Nak, Times(1000));
+  auto r = RunExchange(FDevice, 4);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(FDevice.FErrorCode, 106);
+  const std::string once = "NAK. Printer does not recognize the command. <NAK>\r\n[RETRY->>]";
+  ASSERT_GE(FDevice.FErrorText.size(), once.size());
+  EXPECT_EQ(FDevice.FErrorText.substr(0, once.size()), once);
+  EXPECT_EQ(FDevice.FErrorText.substr(FDevice.FErrorText.size() - once.size()), once);
   // 200 ms pauses until more than 40 whole seconds have passed (a second of real time or
   // so comes on top).
-  EXPECT_GE(Model.RequestCount(), 195u);
-  EXPECT_LE(Model.RequestCount(), 206u);
+  EXPECT_GE(FModel.RequestCount(), 195u);
+  EXPECT_LE(FModel.RequestCount(), 206u);
 }
 
 TEST_F(RS232Exchange, StrayBytesBeforeTheAnswerArePassedOverFor60Seconds) {
-  Model.SetAnswerDelay(300ms);
-  for (auto Jump : {0s, 61s}) {
-    SCOPED_TRACE(Jump.count());
-    Model.ClearRequests();
-    Model.InjectNext(Fault::StrayBytes);
-    std::thread Jumper = AdvanceAfterRequest(Model, Clock, Jump);
-    auto R = RunExchange(Device, 4);
-    Jumper.join();
-    if (Jump == 0s) {
-      EXPECT_TRUE(R.Ok) << Device.FErrorText;
+  FModel.SetAnswerDelay(300ms);
+  for (auto jump : {0s, 61s}) {
+    SCOPED_TRACE(jump.count());
+    FModel.ClearRequests();
+    FModel.InjectNext(Fault::StrayBytes);
+    std::thread jumper = AdvanceAfterRequest(FModel, FClock, jump);
+    auto r = RunExchange(FDevice, 4);
+    jumper.join();
+    if (jump == 0s) {
+      EXPECT_TRUE(r.Ok) << FDevice.FErrorText;
     } else {
-      EXPECT_FALSE(R.Ok);
-      EXPECT_EQ(Device.FErrorCode, 103);
-      EXPECT_EQ(Device.FErrorText, "Fiscal printer does not respond. <01> first byte not recieved");
+      EXPECT_FALSE(r.Ok);
+      EXPECT_EQ(FDevice.FErrorCode, 103);
+      EXPECT_EQ(FDevice.FErrorText, "Fiscal printer does not respond. <01> first byte not recieved");
     }
-    EXPECT_EQ(Model.RequestCount(), 1u);
+    EXPECT_EQ(FModel.RequestCount(), 1u);
   }
 }
 
 TEST_F(RS232Exchange, LowStatusByteIsCountedButNotKept) {
-  FaultOptions O;
-  O.statusIndex = 2;
-  O.statusValue = 0x02;
-  Model.InjectNext(Fault::BadStatusByte, O);
-  auto R = RunExchange(Device, 4);
-  EXPECT_TRUE(R.Ok) << Device.FErrorText;
-  EXPECT_EQ(R.Status.size(), 5u);
+  FaultOptions o;
+  o.statusIndex = 2;
+  o.statusValue = 0x02;
+  FModel.InjectNext(Fault::BadStatusByte, o);
+  auto r = RunExchange(FDevice, 4);
+  EXPECT_TRUE(r.Ok) << FDevice.FErrorText;
+  EXPECT_EQ(r.Status.size(), 5u);
 }
 
 TEST(RS232Device, PortThatDoesNotExist) {
-  TRS32Device D;
-  D.SetPortName("/dev/fp-no-such-port");
-  D.SetBaudRate("9601");
-  EXPECT_FALSE(D.Connect());
-  EXPECT_FALSE(D.IsConnected());
-  EXPECT_EQ(D.FErrorCode, 102);
-  EXPECT_EQ(D.FErrorText, "Failed open port /dev/fp-no-such-port/9600 No such file or directory");
+  TRS32Device d;
+  d.SetPortName("/dev/fp-no-such-port");
+  d.SetBaudRate("9601");
+  EXPECT_FALSE(d.Connect());
+  EXPECT_FALSE(d.IsConnected());
+  EXPECT_EQ(d.FErrorCode, 102);
+  EXPECT_EQ(d.FErrorText, "Failed open port /dev/fp-no-such-port/9600 No such file or directory");
 }
 
 TEST(RS232Device, SpeedsByText) {
-  const std::pair<const char*, uint32_t> Cases[] = {
+  const std::pair<const char*, uint32_t> cases[] = {
       {"110", 110},       {"300", 300},       {"600", 600},       {"1200", 1200},     {"2400", 2400},
       {"4800", 4800},     {"9600", 9600},     {"14400", 14400},   {"19200", 19200},   {"38400", 38400},
       {"56000", 56000},   {"57600", 57600},   {"115200", 115200}, {"128000", 128000}, {"256000", 256000},
       {"9601", 9600},     {"", 9600},         {"115200 ", 9600},  {"230400", 9600},   {"abc", 9600}};
-  for (auto [Text, Baud] : Cases) {
-    std::string Listed;
-    EXPECT_EQ(RS232SpeedFromText(Text, &Listed), Baud) << Text;
-    EXPECT_EQ(Listed, std::to_string(Baud)) << Text;
+  for (auto [Text, Baud] : cases) {
+    std::string listed;
+    EXPECT_EQ(RS232SpeedFromText(Text, &listed), Baud) << Text;
+    EXPECT_EQ(listed, std::to_string(Baud)) << Text;
   }
 }
 
@@ -237,14 +237,14 @@ public:
     if (FailClose) throw EComPortError("Input/output error", 5);
   }
   bool Connected() const override { return Open_; }
-  void Purge() override { Pending.clear(); }
+  void Purge() override { FPending.clear(); }
   size_t Write(const void* Data, size_t Count) override {
     ++Writes;
     if (FailWrite) throw EComPortError("Input/output error", 5);
     if (Reply) {
-      const auto* Bytes = static_cast<const uint8_t*>(Data);
-      const TDataBuffer Answer = Reply(TDataBuffer(Bytes, Bytes + Count));
-      Pending.insert(Pending.end(), Answer.begin(), Answer.end());
+      const auto* bytes = static_cast<const uint8_t*>(Data);
+      const TDataBuffer answer = Reply(TDataBuffer(bytes, bytes + Count));
+      FPending.insert(FPending.end(), answer.begin(), answer.end());
     }
     return ShortWrite ? ShortWrite : Count;
   }
@@ -253,14 +253,14 @@ public:
       --FailReads;
       throw EComPortError("Input/output error", 5);
     }
-    const size_t N = std::min(Count, Pending.size());
-    std::copy_n(Pending.begin(), N, static_cast<uint8_t*>(Data));
-    Pending.erase(Pending.begin(), Pending.begin() + static_cast<std::ptrdiff_t>(N));
-    return N;
+    const size_t n = std::min(Count, FPending.size());
+    std::copy_n(FPending.begin(), n, static_cast<uint8_t*>(Data));
+    FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
   }
 
 private:
-  std::deque<uint8_t> Pending;
+  std::deque<uint8_t> FPending;
 };
 
 // The serial device with a sequence number the test sets: the next exchange uses Seq + 1.
@@ -287,19 +287,19 @@ const TDataBuffer kAnswer71 = {0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0
 // for again every 200 ms (a wrong echo: read away, then 50 ms) without counting an attempt,
 // until the 40 s window closes: each attempt adds its text and mark once.
 TEST(RS232Device, BrokenAnswersByTheSerialReadingRules) {
-  auto With = [](std::initializer_list<std::pair<size_t, uint8_t>> Changes) {
-    TDataBuffer F = kAnswer71;
-    for (auto [At, B] : Changes) F[At] = B;
-    return F;
+  auto with = [](std::initializer_list<std::pair<size_t, uint8_t>> Changes) {
+    TDataBuffer f = kAnswer71;
+    for (auto [At, B] : Changes) f[At] = B;
+    return f;
   };
-  auto Cut = [](size_t Count) { return TDataBuffer(kAnswer71.begin(), kAnswer71.begin() + Count); };
-  auto Without = [](TDataBuffer F, size_t At) {
+  auto cut = [](size_t Count) { return TDataBuffer(kAnswer71.begin(), kAnswer71.begin() + Count); };
+  auto without = [](TDataBuffer F, size_t At) {
     F.erase(F.begin() + static_cast<std::ptrdiff_t>(At));
     return F;
   };
-  TDataBuffer SevenStatus = kAnswer71;
-  SevenStatus.insert(SevenStatus.begin() + 8, 0x80);
-  SevenStatus[1] = 0x2F;
+  TDataBuffer sevenStatus = kAnswer71;
+  sevenStatus.insert(sevenStatus.begin() + 8, 0x80);
+  sevenStatus[1] = 0x2F;
   struct Case {
     const char* Name;
     TDataBuffer Answer;
@@ -307,63 +307,63 @@ TEST(RS232Device, BrokenAnswersByTheSerialReadingRules) {
     std::string Message;
     const char* Mark;
   };
-  const char* Again = "\r\n[RETRY->>]";
-  const Case Cases[] = {
-      {"NAK", {0x15}, 106, "<NAK>", Again},
-      {"no LEN", Cut(1), 104, "<LEN>", Again},
-      {"no SEQ", Cut(2), 104, "<SEQ>", Again},
-      {"no CMD", Cut(3), 104, "<CMD>", Again},
-      {"data cut off", Cut(6), 105, "<DATA>", Again},
-      {"status cut off", Cut(11), 105, "<STATUS>", Again},
-      {"seven status bytes", SevenStatus, 105, "<STATUS>", Again},
-      {"check sum cut off", Cut(17), 105, "<BCC>", Again},
-      {"LEN one too high", With({{1, 0x2F}}), 112, "15/14", Again},
+  const char* again = "\r\n[RETRY->>]";
+  const Case cases[] = {
+      {"NAK", {0x15}, 106, "<NAK>", again},
+      {"no LEN", cut(1), 104, "<LEN>", again},
+      {"no SEQ", cut(2), 104, "<SEQ>", again},
+      {"no CMD", cut(3), 104, "<CMD>", again},
+      {"data cut off", cut(6), 105, "<DATA>", again},
+      {"status cut off", cut(11), 105, "<STATUS>", again},
+      {"seven status bytes", sevenStatus, 105, "<STATUS>", again},
+      {"check sum cut off", cut(17), 105, "<BCC>", again},
+      {"LEN one too high", with({{1, 0x2F}}), 112, "15/14", again},
       // The count is tested before the length of the check sum on this link.
-      {"LEN too high and three digits", Without(With({{1, 0x2F}}), 15), 112, "15/14", Again},
-      {"three check sum digits", Without(kAnswer71, 15), 111, "[468]", Again},
-      {"check sum digit above 0x3F", With({{18, 0x41}}), 111, "[04611]", Again},
-      {"wrong check sum", With({{18, 0x39}}), 111, "[0469/0468]", Again},
-      {"wrong SEQ", With({{2, 0x2B}}), 109, "[2B/2A]", "\r\n[RETRY->>>]"},
-      {"wrong CMD", With({{3, 0x72}}), 132, "[72/71]", "\r\n[RETRY->>>]"},
+      {"LEN too high and three digits", without(with({{1, 0x2F}}), 15), 112, "15/14", again},
+      {"three check sum digits", without(kAnswer71, 15), 111, "[468]", again},
+      {"check sum digit above 0x3F", with({{18, 0x41}}), 111, "[04611]", again},
+      {"wrong check sum", with({{18, 0x39}}), 111, "[0469/0468]", again},
+      {"wrong SEQ", with({{2, 0x2B}}), 109, "[2B/2A]", "\r\n[RETRY->>>]"},
+      {"wrong CMD", with({{3, 0x72}}), 132, "[72/71]", "\r\n[RETRY->>>]"},
   };
-  for (const Case& C : Cases) {
-    SCOPED_TRACE(C.Name);
-    TScriptedDevice S;
-    S.Device.SetSequence(0x29);
-    S.Port->Reply = [&C](const TDataBuffer&) { return C.Answer; };
-    ASSERT_TRUE(S.Device.Connect());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TScriptedDevice s;
+    s.Device.SetSequence(0x29);
+    s.Port->Reply = [&c](const TDataBuffer&) { return c.Answer; };
+    ASSERT_TRUE(s.Device.Connect());
     // One attempt allowed: a counted attempt would end the call with 107 at once.
-    auto R = RunExchange(S.Device, 1, 0x71, {});
-    EXPECT_FALSE(R.Ok);
-    EXPECT_EQ(S.Device.FErrorCode, C.Code);
-    EXPECT_GT(S.Port->Writes, 100);
-    std::string Expected;
-    for (int I = 0; I < S.Port->Writes; ++I) Expected += TBaseDevice::ErrorCodeText(C.Code, C.Message) + C.Mark;
-    EXPECT_EQ(S.Device.FErrorText, Expected);
+    auto r = RunExchange(s.Device, 1, 0x71, {});
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(s.Device.FErrorCode, c.Code);
+    EXPECT_GT(s.Port->Writes, 100);
+    std::string expected;
+    for (int i = 0; i < s.Port->Writes; ++i) expected += TBaseDevice::ErrorCodeText(c.Code, c.Message) + c.Mark;
+    EXPECT_EQ(s.Device.FErrorText, expected);
   }
 }
 
 // A line error while waiting for a byte is absorbed: the read is tried again 100 ms later.
 TEST(RS232Device, LineFailureDuringAReadIsAbsorbed) {
-  TScriptedDevice S;
-  S.Device.SetSequence(0x29);
-  S.Port->Reply = [](const TDataBuffer&) { return kAnswer71; };
-  S.Port->FailReads = 2;
-  ASSERT_TRUE(S.Device.Connect());
-  auto R = RunExchange(S.Device, 1, 0x71, {});
-  ASSERT_TRUE(R.Ok) << S.Device.FErrorText;
-  EXPECT_EQ(TBaseDevice::BufferToText(R.Data), "123");
-  EXPECT_EQ(S.Port->Writes, 1);
+  TScriptedDevice s;
+  s.Device.SetSequence(0x29);
+  s.Port->Reply = [](const TDataBuffer&) { return kAnswer71; };
+  s.Port->FailReads = 2;
+  ASSERT_TRUE(s.Device.Connect());
+  auto r = RunExchange(s.Device, 1, 0x71, {});
+  ASSERT_TRUE(r.Ok) << s.Device.FErrorText;
+  EXPECT_EQ(TBaseDevice::BufferToText(r.Data), "123");
+  EXPECT_EQ(s.Port->Writes, 1);
 }
 
 TEST(RS232Device, ClosedPortFailsWithoutSending) {
-  TScriptedDevice S;
-  auto R = RunExchange(S.Device, 4);
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(S.Device.FErrorCode, 101);
-  EXPECT_EQ(S.Device.FErrorText, "COM port is not active. [COM3]");
-  EXPECT_EQ(S.Port->Writes, 0);
-  EXPECT_FALSE(S.Device.IsConnected());  // no reconnect
+  TScriptedDevice s;
+  auto r = RunExchange(s.Device, 4);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(s.Device.FErrorCode, 101);
+  EXPECT_EQ(s.Device.FErrorText, "COM port is not active. [COM3]");
+  EXPECT_EQ(s.Port->Writes, 0);
+  EXPECT_FALSE(s.Device.IsConnected());  // no reconnect
 }
 
 TEST(RS232Device, WriteFailuresStopAtOnce) {
@@ -373,29 +373,29 @@ TEST(RS232Device, WriteFailuresStopAtOnce) {
     std::string Text;
   };
   // The status query "W" is an 11-byte frame.
-  for (const Case& C : {Case{true, 0, "Error writing to COM. Input/output error"},
+  for (const Case& c : {Case{true, 0, "Error writing to COM. Input/output error"},
                         Case{false, 3, "Error writing to COM. 3/11"}}) {
-    TScriptedDevice S;
-    S.Port->FailWrite = C.Fail;
-    S.Port->ShortWrite = C.Short;
-    ASSERT_TRUE(S.Device.Connect());
-    auto R = RunExchange(S.Device, 4);
-    EXPECT_FALSE(R.Ok);
-    EXPECT_EQ(S.Device.FErrorCode, 102);
-    EXPECT_EQ(S.Device.FErrorText, C.Text);
-    EXPECT_EQ(S.Port->Writes, 1);
+    TScriptedDevice s;
+    s.Port->FailWrite = c.Fail;
+    s.Port->ShortWrite = c.Short;
+    ASSERT_TRUE(s.Device.Connect());
+    auto r = RunExchange(s.Device, 4);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(s.Device.FErrorCode, 102);
+    EXPECT_EQ(s.Device.FErrorText, c.Text);
+    EXPECT_EQ(s.Port->Writes, 1);
   }
 }
 
 TEST(RS232Device, ConnectGoesOnAfterAFailedClose) {
-  TScriptedDevice S;
-  S.Device.SetBaudRate("56000");
-  EXPECT_EQ(S.Port->Baud, 56000u);
-  ASSERT_TRUE(S.Device.Connect());
-  S.Port->FailClose = true;
-  EXPECT_TRUE(S.Device.Connect());
-  EXPECT_EQ(S.Device.FErrorCode, 102);
-  EXPECT_EQ(S.Device.FErrorText, "Failed to close com port \"COM3\": Input/output error");
+  TScriptedDevice s;
+  s.Device.SetBaudRate("56000");
+  EXPECT_EQ(s.Port->Baud, 56000u);
+  ASSERT_TRUE(s.Device.Connect());
+  s.Port->FailClose = true;
+  EXPECT_TRUE(s.Device.Connect());
+  EXPECT_EQ(s.Device.FErrorCode, 102);
+  EXPECT_EQ(s.Device.FErrorText, "Failed to close com port \"COM3\": Input/output error");
 }
 
 }  // namespace

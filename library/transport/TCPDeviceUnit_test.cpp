@@ -27,10 +27,10 @@ TDataBuffer GoodAnswer() {
 }
 
 TEST(TCPAnswerAnalysis, AcceptsAWellFormedAnswer) {
-  TDataBuffer Data{9}, Status{9};
-  AnalyseTCPAnswer(GoodAnswer(), 0x2A, 0x71, Data, Status);
-  EXPECT_EQ(Data, (TDataBuffer{0x31, 0x32, 0x33}));
-  EXPECT_EQ(Status, TDataBuffer(6, 0x80));
+  TDataBuffer data{9}, status{9};
+  AnalyseTCPAnswer(GoodAnswer(), 0x2A, 0x71, data, status);
+  EXPECT_EQ(data, (TDataBuffer{0x31, 0x32, 0x33}));
+  EXPECT_EQ(status, TDataBuffer(6, 0x80));
 }
 
 TEST(TCPAnswerAnalysis, CodesAndMessagesInTheLinksOwnOrder) {
@@ -40,71 +40,71 @@ TEST(TCPAnswerAnalysis, CodesAndMessagesInTheLinksOwnOrder) {
     int32_t Code;
     std::string Message;
   };
-  auto With = [](std::initializer_list<std::pair<size_t, uint8_t>> Changes) {
-    TDataBuffer F = GoodAnswer();
-    for (auto [At, B] : Changes) F[At] = B;
-    return F;
+  auto with = [](std::initializer_list<std::pair<size_t, uint8_t>> Changes) {
+    TDataBuffer f = GoodAnswer();
+    for (auto [At, B] : Changes) f[At] = B;
+    return f;
   };
-  TDataBuffer NoSeparator = GoodAnswer();
-  NoSeparator[7] = 0x34;  // the data runs on into the status
-  TDataBuffer ShortStatus = GoodAnswer();
-  ShortStatus.erase(ShortStatus.begin() + 9, ShortStatus.end() - 1);  // 04 80 then 03
-  TDataBuffer ThreeDigits = GoodAnswer();
-  ThreeDigits.erase(ThreeDigits.begin() + 15);
-  TDataBuffer NoStatusEnd = GoodAnswer();
-  NoStatusEnd[14] = 0x80;
-  const Case Cases[] = {
+  TDataBuffer noSeparator = GoodAnswer();
+  noSeparator[7] = 0x34;  // the data runs on into the status
+  TDataBuffer shortStatus = GoodAnswer();
+  shortStatus.erase(shortStatus.begin() + 9, shortStatus.end() - 1);  // 04 80 then 03
+  TDataBuffer threeDigits = GoodAnswer();
+  threeDigits.erase(threeDigits.begin() + 15);
+  TDataBuffer noStatusEnd = GoodAnswer();
+  noStatusEnd[14] = 0x80;
+  const Case cases[] = {
       {"empty", {}, 105, "LEN1"},
       {"three bytes", {0x01, 0x2E, 0x2A}, 105, "LEN1"},
-      {"LEN zero", With({{1, 0x00}}), 105, "<LEN>"},
-      {"SEQ zero", With({{2, 0x00}}), 104, "<SEQ>"},
-      {"wrong SEQ", With({{2, 0x2B}}), 109, "[2B/2A]"},
-      {"CMD zero", With({{3, 0x00}}), 104, "<CMD>"},
-      {"wrong CMD", With({{3, 0x72}}), 110, "[72/71]"},
-      {"no separator", NoSeparator, 104, "data"},
-      {"few bytes after separator", ShortStatus, 104, "status"},
-      {"no end of status", NoStatusEnd, 104, "status"},
+      {"LEN zero", with({{1, 0x00}}), 105, "<LEN>"},
+      {"SEQ zero", with({{2, 0x00}}), 104, "<SEQ>"},
+      {"wrong SEQ", with({{2, 0x2B}}), 109, "[2B/2A]"},
+      {"CMD zero", with({{3, 0x00}}), 104, "<CMD>"},
+      {"wrong CMD", with({{3, 0x72}}), 110, "[72/71]"},
+      {"no separator", noSeparator, 104, "data"},
+      {"few bytes after separator", shortStatus, 104, "status"},
+      {"no end of status", noStatusEnd, 104, "status"},
       // A status byte 0x00..0x05 is added but not kept.
-      {"status byte 0x02", With({{10, 0x02}}), 105, "<STATUS>"},
-      {"three check sum digits", ThreeDigits, 104, "[468]"},
+      {"status byte 0x02", with({{10, 0x02}}), 105, "<STATUS>"},
+      {"three check sum digits", threeDigits, 104, "[468]"},
       // The check sum length is tested before the LEN count on this link.
-      {"wrong LEN", With({{1, 0x2F}}), 112, "15/14"},
-      {"wrong check sum", With({{18, 0x39}}), 104, "[0469/0468]"},
-      {"check sum digit above 0x3F", With({{18, 0x41}}), 104, "[04611]"},
+      {"wrong LEN", with({{1, 0x2F}}), 112, "15/14"},
+      {"wrong check sum", with({{18, 0x39}}), 104, "[0469/0468]"},
+      {"check sum digit above 0x3F", with({{18, 0x41}}), 104, "[04611]"},
   };
-  for (const Case& C : Cases) {
-    SCOPED_TRACE(C.Name);
-    TDataBuffer Data, Status;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TDataBuffer data, status;
     try {
-      AnalyseTCPAnswer(C.Frame, 0x2A, 0x71, Data, Status);
+      AnalyseTCPAnswer(c.Frame, 0x2A, 0x71, data, status);
       ADD_FAILURE() << "accepted";
-    } catch (const ECmdException& E) {
-      EXPECT_EQ(E.Code, C.Code);
-      EXPECT_EQ(E.Message, C.Message);
+    } catch (const ECmdException& e) {
+      EXPECT_EQ(e.Code, c.Code);
+      EXPECT_EQ(e.Message, c.Message);
     }
   }
 }
 
 TEST(TCPAnswerAnalysis, BadLenAndShortCheckSumGiveTheCheckSumFailure) {
-  TDataBuffer F = GoodAnswer();
-  F[1] = 0x2F;
-  F.erase(F.begin() + 15);
-  TDataBuffer Data, Status;
+  TDataBuffer f = GoodAnswer();
+  f[1] = 0x2F;
+  f.erase(f.begin() + 15);
+  TDataBuffer data, status;
   try {
-    AnalyseTCPAnswer(F, 0x2A, 0x71, Data, Status);
+    AnalyseTCPAnswer(f, 0x2A, 0x71, data, status);
     FAIL() << "accepted";
-  } catch (const ECmdException& E) {
-    EXPECT_EQ(E.Code, 104);
+  } catch (const ECmdException& e) {
+    EXPECT_EQ(e.Code, 104);
   }
 }
 
 TEST(TCPDevicePort, PortFromText) {
-  const std::pair<const char*, uint16_t> Cases[] = {
+  const std::pair<const char*, uint16_t> cases[] = {
       {"4999", 4999}, {"0", 0}, {"", 0}, {"abc", 0}, {"12a", 0}, {"-1", 0}, {"70000", 0}, {" 80", 0}};
-  for (auto [Text, Port] : Cases) {
-    TTCPDevice D;
-    D.SetPort(Text);
-    EXPECT_EQ(D.Port(), Port) << Text;
+  for (auto [Text, Port] : cases) {
+    TTCPDevice d;
+    d.SetPort(Text);
+    EXPECT_EQ(d.Port(), Port) << Text;
   }
 }
 
@@ -113,135 +113,135 @@ TEST(TCPDevicePort, PortFromText) {
 class TCPExchange : public ::testing::Test {
 protected:
   TCPExchange() {
-    Device.SetHost(Listener.Host());
-    Device.SetPort(std::to_string(Listener.Port()));
+    FDevice.SetHost(FListener.Host());
+    FDevice.SetPort(std::to_string(FListener.Port()));
   }
   // The connections the listener has taken, once it has taken Count of them (the kernel
   // completes a connect before the listener's thread accepts it).
   int AcceptedAtLeast(int Count) {
-    for (int I = 0; I < 200 && Listener.Accepted() < Count; ++I) std::this_thread::sleep_for(5ms);
-    return Listener.Accepted();
+    for (int i = 0; i < 200 && FListener.Accepted() < Count; ++i) std::this_thread::sleep_for(5ms);
+    return FListener.Accepted();
   }
 
-  model::PrinterModel Model;
-  model::TcpEndpoint Listener{Model};
-  TFakeDeviceClock Clock;
-  TTCPDevice Device{Clock};
+  model::PrinterModel FModel;
+  model::TcpEndpoint FListener{FModel};
+  TFakeDeviceClock FClock;
+  TTCPDevice FDevice{FClock};
 };
 
 TEST_F(TCPExchange, ConnectsByItselfAndTakesTheAnswer) {
-  EXPECT_FALSE(Device.IsConnected());
-  auto R = RunExchange(Device, 4);
-  ASSERT_TRUE(R.Ok) << Device.FErrorText;
-  EXPECT_TRUE(Device.IsConnected());
-  EXPECT_EQ(Device.FErrorCode, 0);
-  EXPECT_EQ(Device.FErrorText, "");
-  EXPECT_EQ(R.Status.size(), 6u);
-  ASSERT_EQ(Model.RequestCount(), 1u);
-  EXPECT_EQ(Model.Requests()[0].data, "W");
-  EXPECT_EQ(Listener.Accepted(), 1);
+  EXPECT_FALSE(FDevice.IsConnected());
+  auto r = RunExchange(FDevice, 4);
+  ASSERT_TRUE(r.Ok) << FDevice.FErrorText;
+  EXPECT_TRUE(FDevice.IsConnected());
+  EXPECT_EQ(FDevice.FErrorCode, 0);
+  EXPECT_EQ(FDevice.FErrorText, "");
+  EXPECT_EQ(r.Status.size(), 6u);
+  ASSERT_EQ(FModel.RequestCount(), 1u);
+  EXPECT_EQ(FModel.Requests()[0].data, "W");
+  EXPECT_EQ(FListener.Accepted(), 1);
 }
 
 TEST_F(TCPExchange, NakCountsAnAttempt) {
-  const std::string Nak = "<NAK>\r\n[RETRY->>]";
-  for (uint8_t Retries : {1, 4}) {
-    SCOPED_TRACE(Retries);
-    Model.ClearRequests();
-    const size_t SleepsBefore = Clock.Sleeps().size();
-    Model.InjectNext(Fault::Nak, Times(5));
-    auto R = RunExchange(Device, Retries);
-    EXPECT_FALSE(R.Ok);
-    EXPECT_EQ(Device.FErrorCode, 107);
-    std::string Expected;
-    for (int I = 0; I < Retries; ++I) Expected += Nak;
-    EXPECT_EQ(Device.FErrorText, Expected + "[127.0.0.1]");
-    EXPECT_EQ(Model.RequestCount(), Retries);
-    auto Sleeps = Clock.Sleeps();
-    ASSERT_EQ(Sleeps.size(), SleepsBefore + Retries);
-    EXPECT_EQ(Sleeps.back(), 200ms);
-    Model.ClearFaults();
+  const std::string nak = "<NAK>\r\n[RETRY->>]";
+  for (uint8_t retries : {1, 4}) {
+    SCOPED_TRACE(retries);
+    FModel.ClearRequests();
+    const size_t sleepsBefore = FClock.Sleeps().size();
+    FModel.InjectNext(Fault::Nak, Times(5));
+    auto r = RunExchange(FDevice, retries);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(FDevice.FErrorCode, 107);
+    std::string expected;
+    for (int i = 0; i < retries; ++i) expected += nak;
+    EXPECT_EQ(FDevice.FErrorText, expected + "[127.0.0.1]");
+    EXPECT_EQ(FModel.RequestCount(), retries);
+    auto sleeps = FClock.Sleeps();
+    ASSERT_EQ(sleeps.size(), sleepsBefore + retries);
+    EXPECT_EQ(sleeps.back(), 200ms);
+    FModel.ClearFaults();
   }
 }
 
 TEST_F(TCPExchange, BadAnswersAreRetriedWithTheSameSeq) {
-  for (Fault F : {Fault::WrongSeq, Fault::BadChecksum, Fault::WrongLen}) {
-    SCOPED_TRACE(model::FaultName(F));
-    Model.ClearRequests();
-    Model.InjectNext(F);
-    auto R = RunExchange(Device, 2);
-    EXPECT_TRUE(R.Ok) << Device.FErrorText;
-    auto Q = Model.Requests();
-    ASSERT_EQ(Q.size(), 2u);
-    EXPECT_EQ(Q[0].seq, Q[1].seq);
+  for (Fault f : {Fault::WrongSeq, Fault::BadChecksum, Fault::WrongLen}) {
+    SCOPED_TRACE(model::FaultName(f));
+    FModel.ClearRequests();
+    FModel.InjectNext(f);
+    auto r = RunExchange(FDevice, 2);
+    EXPECT_TRUE(r.Ok) << FDevice.FErrorText;
+    auto q = FModel.Requests();
+    ASSERT_EQ(q.size(), 2u);
+    EXPECT_EQ(q[0].seq, q[1].seq);
   }
-  EXPECT_EQ(Listener.Accepted(), 1);
+  EXPECT_EQ(FListener.Accepted(), 1);
 }
 
 TEST_F(TCPExchange, WrongCmdStopsAtOnce) {
-  Model.InjectNext(Fault::WrongCmd);
-  auto R = RunExchange(Device, 4);
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(Device.FErrorCode, 110);
-  EXPECT_EQ(Device.FErrorText, "[4B/4A]");
-  EXPECT_EQ(Model.RequestCount(), 1u);
+  FModel.InjectNext(Fault::WrongCmd);
+  auto r = RunExchange(FDevice, 4);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(FDevice.FErrorCode, 110);
+  EXPECT_EQ(FDevice.FErrorText, "[4B/4A]");
+  EXPECT_EQ(FModel.RequestCount(), 1u);
 }
 
 TEST_F(TCPExchange, StrayBytesBeforeTheAnswerAreSkipped) {
-  Model.InjectNext(Fault::StrayBytes);
-  auto R = RunExchange(Device, 1);
-  EXPECT_TRUE(R.Ok) << Device.FErrorText;
-  EXPECT_EQ(Model.RequestCount(), 1u);
+  FModel.InjectNext(Fault::StrayBytes);
+  auto r = RunExchange(FDevice, 1);
+  EXPECT_TRUE(r.Ok) << FDevice.FErrorText;
+  EXPECT_EQ(FModel.RequestCount(), 1u);
 }
 
 // A connection reset in the middle of the answer and a printer that stops answering on an
 // open connection both reconnect and try again with the same SEQ.
 TEST_F(TCPExchange, SocketErrorAndReadTimeOutReconnect) {
-  Device.SetReadTimeout(300ms);
-  ASSERT_TRUE(RunExchange(Device, 4).Ok) << Device.FErrorText;
+  FDevice.SetReadTimeout(300ms);
+  ASSERT_TRUE(RunExchange(FDevice, 4).Ok) << FDevice.FErrorText;
   struct Case {
     Fault F;
     std::string Text;
   };
-  for (const Case& C : {Case{Fault::Reset, "asio::system_error/Connection reset by peer[RETRY->]"},
+  for (const Case& c : {Case{Fault::Reset, "asio::system_error/Connection reset by peer[RETRY->]"},
                         Case{Fault::Silence, "asio::system_error/Connection timed out[RETRY->]"}}) {
-    SCOPED_TRACE(model::FaultName(C.F));
+    SCOPED_TRACE(model::FaultName(c.F));
     // Retries 1: the reconnect happens, then the attempts are used up.
-    Model.ClearRequests();
-    int Accepted = Listener.Accepted();
-    Model.InjectNext(C.F);
-    auto R = RunExchange(Device, 1);
-    EXPECT_FALSE(R.Ok);
-    EXPECT_EQ(Device.FErrorCode, 107);
-    EXPECT_EQ(Device.FErrorText, C.Text + "[127.0.0.1]");
-    EXPECT_EQ(Model.RequestCount(), 1u);
-    EXPECT_EQ(AcceptedAtLeast(Accepted + 1), Accepted + 1);
+    FModel.ClearRequests();
+    int accepted = FListener.Accepted();
+    FModel.InjectNext(c.F);
+    auto r = RunExchange(FDevice, 1);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(FDevice.FErrorCode, 107);
+    EXPECT_EQ(FDevice.FErrorText, c.Text + "[127.0.0.1]");
+    EXPECT_EQ(FModel.RequestCount(), 1u);
+    EXPECT_EQ(AcceptedAtLeast(accepted + 1), accepted + 1);
 
     // Retries 4: the new attempt gets the answer.
-    Model.ClearRequests();
-    Accepted = Listener.Accepted();
-    Model.InjectNext(C.F);
-    R = RunExchange(Device, 4);
-    EXPECT_TRUE(R.Ok) << Device.FErrorText;
-    auto Q = Model.Requests();
-    ASSERT_EQ(Q.size(), 2u);
-    EXPECT_EQ(Q[0].seq, Q[1].seq);
-    EXPECT_EQ(AcceptedAtLeast(Accepted + 1), Accepted + 1);
+    FModel.ClearRequests();
+    accepted = FListener.Accepted();
+    FModel.InjectNext(c.F);
+    r = RunExchange(FDevice, 4);
+    EXPECT_TRUE(r.Ok) << FDevice.FErrorText;
+    auto q = FModel.Requests();
+    ASSERT_EQ(q.size(), 2u);
+    EXPECT_EQ(q[0].seq, q[1].seq);
+    EXPECT_EQ(AcceptedAtLeast(accepted + 1), accepted + 1);
   }
 }
 
 TEST_F(TCPExchange, ConnectionClosedByThePrinterStops) {
-  ASSERT_TRUE(RunExchange(Device, 4).Ok);
-  Model.ClearRequests();
-  Model.InjectNext(Fault::Close);
-  auto R = RunExchange(Device, 4);
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(Device.FErrorCode, 103);
-  EXPECT_EQ(Device.FErrorText, "asio::system_error/End of file");
-  EXPECT_EQ(Model.RequestCount(), 1u);
-  EXPECT_EQ(Listener.Accepted(), 1);
-  EXPECT_FALSE(Device.IsConnected());
+  ASSERT_TRUE(RunExchange(FDevice, 4).Ok);
+  FModel.ClearRequests();
+  FModel.InjectNext(Fault::Close);
+  auto r = RunExchange(FDevice, 4);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(FDevice.FErrorCode, 103);
+  EXPECT_EQ(FDevice.FErrorText, "asio::system_error/End of file");
+  EXPECT_EQ(FModel.RequestCount(), 1u);
+  EXPECT_EQ(FListener.Accepted(), 1);
+  EXPECT_FALSE(FDevice.IsConnected());
   // The next exchange connects again.
-  EXPECT_TRUE(RunExchange(Device, 4).Ok) << Device.FErrorText;
+  EXPECT_TRUE(RunExchange(FDevice, 4).Ok) << FDevice.FErrorText;
   EXPECT_EQ(AcceptedAtLeast(2), 2);
 }
 
@@ -250,72 +250,72 @@ TEST_F(TCPExchange, SynKeepsWaitingUntil120SecondsAfterTheWrite) {
     std::chrono::milliseconds Jump;
     bool Ok;
   };
-  for (const Case& C : {Case{30s, true}, Case{120s, false}}) {
-    SCOPED_TRACE(C.Jump.count());
-    auto R = ExchangeWhileBusy(Model, Clock, Device, C.Jump);
-    EXPECT_EQ(R.Ok, C.Ok);
-    EXPECT_EQ(Model.RequestCount(), 1u);
-    if (!C.Ok) {
-      EXPECT_EQ(Device.FErrorCode, 120);
-      EXPECT_EQ(Device.FErrorText, "");  // this link records only the (empty) message
+  for (const Case& c : {Case{30s, true}, Case{120s, false}}) {
+    SCOPED_TRACE(c.Jump.count());
+    auto r = ExchangeWhileBusy(FModel, FClock, FDevice, c.Jump);
+    EXPECT_EQ(r.Ok, c.Ok);
+    EXPECT_EQ(FModel.RequestCount(), 1u);
+    if (!c.Ok) {
+      EXPECT_EQ(FDevice.FErrorCode, 120);
+      EXPECT_EQ(FDevice.FErrorText, "");  // this link records only the (empty) message
       std::this_thread::sleep_for(700ms);  // the rest of the SYN and the late answer go by
-      Device.Disconnect();
+      FDevice.Disconnect();
     }
   }
 }
 
 TEST_F(TCPExchange, RepeatedNakStopsAfter30Seconds) {
-  Model.InjectNext(Fault::Nak, Times(1000));
-  auto R = RunExchange(Device, 255);
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(Device.FErrorCode, 106);
+  FModel.InjectNext(Fault::Nak, Times(1000));
+  auto r = RunExchange(FDevice, 255);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(FDevice.FErrorCode, 106);
   // 200 ms pauses until more than 30 whole seconds have passed.
-  EXPECT_GE(Model.RequestCount(), 145u);
-  EXPECT_LE(Model.RequestCount(), 156u);
+  EXPECT_GE(FModel.RequestCount(), 145u);
+  EXPECT_LE(FModel.RequestCount(), 156u);
 }
 
 TEST(TCPDeviceConnect, ListenerThatStartsLateIsConnectedOnALaterAttempt) {
-  model::PrinterModel Model;
-  model::TcpEndpoint::Options O;
-  O.listenDelay = 2000ms;
-  model::TcpEndpoint Listener(Model, O);
-  TTCPDevice Device;  // real time
-  Device.SetHost(Listener.Host());
-  Device.SetPort(std::to_string(Listener.Port()));
-  const auto Start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(Device.Connect()) << Device.FErrorText;
-  const double Took = SecondsSince(Start);
-  EXPECT_GE(Took, 1.9);
-  EXPECT_LE(Took, 4.2);
-  EXPECT_TRUE(Device.IsConnected());
-  EXPECT_TRUE(RunExchange(Device, 4).Ok) << Device.FErrorText;
+  model::PrinterModel model;
+  model::TcpEndpoint::Options o;
+  o.listenDelay = 2000ms;
+  model::TcpEndpoint listener(model, o);
+  TTCPDevice device;  // real time
+  device.SetHost(listener.Host());
+  device.SetPort(std::to_string(listener.Port()));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(device.Connect()) << device.FErrorText;
+  const double took = SecondsSince(start);
+  EXPECT_GE(took, 1.9);
+  EXPECT_LE(took, 4.2);
+  EXPECT_TRUE(device.IsConnected());
+  EXPECT_TRUE(RunExchange(device, 4).Ok) << device.FErrorText;
 }
 
 TEST(TCPDeviceConnect, NoListenerFailsAfterAbout4To5Seconds) {
-  model::PrinterModel Model;
-  model::TcpEndpoint::Options O;
-  O.listen = false;
-  model::TcpEndpoint Listener(Model, O);
-  TFakeDeviceClock Clock;
-  TTCPDevice Device(Clock);
-  Device.SetHost(Listener.Host());
-  Device.SetPort(std::to_string(Listener.Port()));
-  const auto Start = Clock.Now();
-  EXPECT_FALSE(Device.Connect());
-  const long long Took = ElapsedMs(Start, Clock.Now());
-  EXPECT_GE(Took, 4000);
-  EXPECT_LT(Took, 5000);
-  EXPECT_EQ(Device.FErrorCode, 102);
-  EXPECT_EQ(Device.FErrorText, "Failed to connect host. Connection refused");
+  model::PrinterModel model;
+  model::TcpEndpoint::Options o;
+  o.listen = false;
+  model::TcpEndpoint listener(model, o);
+  TFakeDeviceClock clock;
+  TTCPDevice device(clock);
+  device.SetHost(listener.Host());
+  device.SetPort(std::to_string(listener.Port()));
+  const auto start = clock.Now();
+  EXPECT_FALSE(device.Connect());
+  const long long took = ElapsedMs(start, clock.Now());
+  EXPECT_GE(took, 4000);
+  EXPECT_LT(took, 5000);
+  EXPECT_EQ(device.FErrorCode, 102);
+  EXPECT_EQ(device.FErrorText, "Failed to connect host. Connection refused");
   // One attempt per second, not a flood of them.
-  EXPECT_EQ(Clock.Sleeps().size(), 4u);
+  EXPECT_EQ(clock.Sleeps().size(), 4u);
 
   // Inside an exchange: one more connect while the 5 s of the call last, then 101.
-  auto R = RunExchange(Device, 4);
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(Device.FErrorCode, 101);
-  EXPECT_EQ(Device.FErrorText, "Failed to connect host. Connection refused[127.0.0.1]");
-  EXPECT_EQ(Clock.Sleeps().size(), 12u);
+  auto r = RunExchange(device, 4);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(device.FErrorCode, 101);
+  EXPECT_EQ(device.FErrorText, "Failed to connect host. Connection refused[127.0.0.1]");
+  EXPECT_EQ(clock.Sleeps().size(), 12u);
 }
 
 // A printer whose network goes away: it takes one connection, and when told so (Vanish)
@@ -326,22 +326,22 @@ class TVanishingPrinter {
 public:
   explicit TVanishingPrinter(bool VanishAfterFrame) {
     FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t L = sizeof A;
-    EXPECT_EQ(::bind(FListen, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t l = sizeof a;
+    EXPECT_EQ(::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     EXPECT_EQ(::listen(FListen, 4), 0);
-    EXPECT_EQ(::getsockname(FListen, reinterpret_cast<sockaddr*>(&A), &L), 0);
-    FPort = ntohs(A.sin_port);
+    EXPECT_EQ(::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &l), 0);
+    FPort = ntohs(a.sin_port);
     FThread = std::thread([this, VanishAfterFrame] {
       FConn = ::accept(FListen, nullptr, nullptr);
       if (FConn < 0 || !VanishAfterFrame) return;
-      char B = 0;
-      pollfd P{FConn, POLLIN, 0};
-      while (::poll(&P, 1, 5000) > 0 && ::recv(FConn, &B, 1, 0) == 1) {
+      char b = 0;
+      pollfd p{FConn, POLLIN, 0};
+      while (::poll(&p, 1, 5000) > 0 && ::recv(FConn, &b, 1, 0) == 1) {
         ++FReceived;
-        if (B == 0x03) break;
+        if (b == 0x03) break;
       }
       Vanish();
     });
@@ -354,8 +354,8 @@ public:
   // The connection reset (RST), no listener any more.
   void Vanish() {
     if (FConn >= 0) {
-      linger Now{1, 0};
-      ::setsockopt(FConn, SOL_SOCKET, SO_LINGER, &Now, sizeof Now);
+      linger now{1, 0};
+      ::setsockopt(FConn, SOL_SOCKET, SO_LINGER, &now, sizeof now);
       ::close(FConn);
       FConn = -1;
     }
@@ -384,38 +384,38 @@ TEST(TCPDeviceReconnect, FrameWrittenThenResetWithoutListenerKeepsTheAttemptsCod
     uint8_t Retries;
     int32_t Code;
   };
-  for (const Case& C : {Case{4, 103}, Case{1, 107}}) {
-    SCOPED_TRACE(C.Retries);
-    TVanishingPrinter Printer(true);
-    TFakeDeviceClock Clock;
-    TTCPDevice Device(Clock);
-    Device.SetHost("127.0.0.1");
-    Device.SetPort(std::to_string(Printer.Port()));
-    auto R = RunExchange(Device, C.Retries, 0x31, {'S', 'A', 'L', 'E'});
-    EXPECT_FALSE(R.Ok);
-    EXPECT_GT(Printer.Received(), 0);  // the whole frame reached the printer
-    EXPECT_EQ(Device.FErrorCode, C.Code);
-    EXPECT_EQ(Device.FErrorText,
+  for (const Case& c : {Case{4, 103}, Case{1, 107}}) {
+    SCOPED_TRACE(c.Retries);
+    TVanishingPrinter printer(true);
+    TFakeDeviceClock clock;
+    TTCPDevice device(clock);
+    device.SetHost("127.0.0.1");
+    device.SetPort(std::to_string(printer.Port()));
+    auto r = RunExchange(device, c.Retries, 0x31, {'S', 'A', 'L', 'E'});
+    EXPECT_FALSE(r.Ok);
+    EXPECT_GT(printer.Received(), 0);  // the whole frame reached the printer
+    EXPECT_EQ(device.FErrorCode, c.Code);
+    EXPECT_EQ(device.FErrorText,
               "asio::system_error/Connection reset by peer[RETRY->]"
               "Failed to connect host. Connection refused[127.0.0.1]");
-    EXPECT_EQ(R.Data, (TDataBuffer{'S', 'A', 'L', 'E'}));  // unchanged on a failure
+    EXPECT_EQ(r.Data, (TDataBuffer{'S', 'A', 'L', 'E'}));  // unchanged on a failure
   }
 }
 
 TEST(TCPDeviceReconnect, NetworkGoneBeforeTheFrameWasWrittenIsNotConnected) {
-  TVanishingPrinter Printer(false);
-  TFakeDeviceClock Clock;
-  TTCPDevice Device(Clock);
-  Device.SetHost("127.0.0.1");
-  Device.SetPort(std::to_string(Printer.Port()));
-  ASSERT_TRUE(Device.Connect()) << Device.FErrorText;
-  Printer.WaitForConnection();
-  Printer.Vanish();
-  auto R = RunExchange(Device, 4, 0x31, {'S', 'A', 'L', 'E'});
-  EXPECT_FALSE(R.Ok);
-  EXPECT_EQ(Printer.Received(), 0);
-  EXPECT_EQ(Device.FErrorCode, 101);
-  EXPECT_EQ(Device.FErrorText, "Failed to connect host. Connection refused[127.0.0.1]");
+  TVanishingPrinter printer(false);
+  TFakeDeviceClock clock;
+  TTCPDevice device(clock);
+  device.SetHost("127.0.0.1");
+  device.SetPort(std::to_string(printer.Port()));
+  ASSERT_TRUE(device.Connect()) << device.FErrorText;
+  printer.WaitForConnection();
+  printer.Vanish();
+  auto r = RunExchange(device, 4, 0x31, {'S', 'A', 'L', 'E'});
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(printer.Received(), 0);
+  EXPECT_EQ(device.FErrorCode, 101);
+  EXPECT_EQ(device.FErrorText, "Failed to connect host. Connection refused[127.0.0.1]");
 }
 
 }  // namespace

@@ -25,14 +25,14 @@ public:
   }
   void SleepFor(std::chrono::milliseconds Duration) override {
     {
-      std::lock_guard<std::mutex> Lock(FMutex);
+      std::lock_guard<std::mutex> lock(FMutex);
       FSleeps.push_back(Duration);
     }
     FOffsetMs += Duration.count();
   }
   void Advance(std::chrono::milliseconds Duration) { FOffsetMs += Duration.count(); }
   std::vector<std::chrono::milliseconds> Sleeps() {
-    std::lock_guard<std::mutex> Lock(FMutex);
+    std::lock_guard<std::mutex> lock(FMutex);
     return FSleeps;
   }
 
@@ -51,10 +51,10 @@ struct TExchangeResult {
 // The status query with waiting unless told otherwise.
 inline TExchangeResult RunExchange(TBaseDevice& Device, uint8_t Retries, uint8_t Cmd = 0x4A,
                                    TDataBuffer Data = {'W'}) {
-  TExchangeResult R;
-  R.Data = std::move(Data);
-  R.Ok = Device.SendCommand(Cmd, R.Data, Retries, R.Status);
-  return R;
+  TExchangeResult r;
+  r.Data = std::move(Data);
+  r.Ok = Device.SendCommand(Cmd, r.Data, Retries, r.Status);
+  return r;
 }
 
 inline double SecondsSince(std::chrono::steady_clock::time_point Start) {
@@ -63,9 +63,9 @@ inline double SecondsSince(std::chrono::steady_clock::time_point Start) {
 
 // A fault of the printer model Count times in a row.
 inline model::FaultOptions Times(int Count) {
-  model::FaultOptions O;
-  O.count = Count;
-  return O;
+  model::FaultOptions o;
+  o.count = Count;
+  return o;
 }
 
 // Moves Clock on by Jump as soon as the printer has the first request; join the thread.
@@ -83,14 +83,14 @@ inline std::thread AdvanceAfterRequest(model::PrinterModel& Model, TFakeDeviceCl
 inline TExchangeResult ExchangeWhileBusy(model::PrinterModel& Model, TFakeDeviceClock& Clock,
                                          TBaseDevice& Device, std::chrono::milliseconds Jump) {
   Model.ClearRequests();
-  model::FaultOptions O;
-  O.duration = std::chrono::milliseconds(600);
-  O.interval = std::chrono::milliseconds(60);
-  Model.InjectNext(model::Fault::Syn, O);
-  std::thread Jumper = AdvanceAfterRequest(Model, Clock, Jump);
-  TExchangeResult R = RunExchange(Device, 4);
-  Jumper.join();
-  return R;
+  model::FaultOptions o;
+  o.duration = std::chrono::milliseconds(600);
+  o.interval = std::chrono::milliseconds(60);
+  Model.InjectNext(model::Fault::Syn, o);
+  std::thread jumper = AdvanceAfterRequest(Model, Clock, Jump);
+  TExchangeResult r = RunExchange(Device, 4);
+  jumper.join();
+  return r;
 }
 
 }  // namespace fp

@@ -51,8 +51,8 @@ class ComRuntimeTest : public ::testing::Test {
   void SetUp() override {
     char dir[] = "/tmp/fp_comrt_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
-    Dir = dir;
-    setenv(TRegistry::FileVariable, (Dir + "/registry.txt").c_str(), 1);
+    FDir = dir;
+    setenv(TRegistry::FileVariable, (FDir + "/registry.txt").c_str(), 1);
     Register(CLSID_TestCalc, kServer);
     SetDefault("FpTest.Calc\\CLSID", GuidToString(CLSID_TestCalc));
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
@@ -60,10 +60,10 @@ class ComRuntimeTest : public ::testing::Test {
   void TearDown() override {
     CoUninitialize();
     unsetenv(TRegistry::FileVariable);
-    std::filesystem::remove_all(Dir);
+    std::filesystem::remove_all(FDir);
   }
 
-  std::string Dir;
+  std::string FDir;
 };
 
 TEST_F(ComRuntimeTest, CreatesAnObjectOfARegisteredLibrary) {
@@ -117,7 +117,7 @@ TEST_F(ComRuntimeTest, ClassesThatCannotBeServed) {
             REGDB_E_CLASSNOTREG);
 
   const GUID missingFile = GuidConst("{00000000-1111-2222-3333-555555555555}");
-  Register(missingFile, Dir + "/nothing.so");
+  Register(missingFile, FDir + "/nothing.so");
   EXPECT_EQ(CoCreateInstance(missingFile, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CO_E_DLLNOTFOUND);
   ComPtr<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, info.GetAddressOf()), S_OK);  // with the loader's message

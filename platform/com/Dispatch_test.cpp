@@ -18,18 +18,18 @@ using test::TTestCalc;
 class DispatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(ComCreateObject<TTestCalc>(Module, nullptr, IID_IDispatch, Disp.AsOut()), S_OK);
+    ASSERT_EQ(ComCreateObject<TTestCalc>(FModule, nullptr, IID_IDispatch, FDisp.AsOut()), S_OK);
   }
   void TearDown() override {
-    Disp.Reset();
-    EXPECT_EQ(Module.ObjectCount(), 0);
+    FDisp.Reset();
+    EXPECT_EQ(FModule.ObjectCount(), 0);
   }
 
   DISPID Id(const char16_t* name) {
     std::u16string n(name);
     LPOLESTR names[] = {n.data()};
     DISPID id = 12345;
-    EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << "name lookup";
+    EXPECT_EQ(FDisp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << "name lookup";
     return id;
   }
 
@@ -42,11 +42,11 @@ class DispatchTest : public ::testing::Test {
     dp.cArgs = UINT(reversed.size());
     dp.rgdispidNamedArgs = named;
     dp.cNamedArgs = namedCount;
-    return Disp->Invoke(id, IID_NULL, 0, flags, &dp, result, ei, argErr);
+    return FDisp->Invoke(id, IID_NULL, 0, flags, &dp, result, ei, argErr);
   }
 
-  TComModule Module;
-  ComPtr<IDispatch> Disp;
+  TComModule FModule;
+  ComPtr<IDispatch> FDisp;
 };
 
 TEST_F(DispatchTest, NamesMapToTheirDispidsWithoutRegardToCase) {
@@ -58,16 +58,16 @@ TEST_F(DispatchTest, NamesMapToTheirDispidsWithoutRegardToCase) {
   std::u16string unknown = u"Addd", arg = u"C";
   LPOLESTR names[] = {unknown.data(), arg.data()};
   DISPID ids[2] = {5, 5};
-  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, names, 1, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(FDisp->GetIDsOfNames(IID_NULL, names, 1, 0, ids), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids[0], DISPID_UNKNOWN);
   names[0] = const_cast<LPOLESTR>(u"Add");
-  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, names, 2, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(FDisp->GetIDsOfNames(IID_NULL, names, 2, 0, ids), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids[0], 0x1);
   EXPECT_EQ(ids[1], DISPID_UNKNOWN);  // Add has no parameter C
-  EXPECT_EQ(Disp->GetIDsOfNames(IID_IUnknown, names, 1, 0, ids), DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(FDisp->GetIDsOfNames(IID_IUnknown, names, 1, 0, ids), DISP_E_UNKNOWNINTERFACE);
 
   UINT count = 7;
-  EXPECT_EQ(Disp->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(FDisp->GetTypeInfoCount(&count), S_OK);
   EXPECT_EQ(count, 0u);
 }
 
@@ -147,13 +147,13 @@ TEST_F(DispatchTest, PropertiesGetAndPut) {
             S_OK);
   std::vector<VARIANT> none;
   Variant coerced;
-  ASSERT_EQ(DispCallByName(Disp.Get(), u"name", DISPATCH_PROPERTYGET, none, &coerced), S_OK);
+  ASSERT_EQ(DispCallByName(FDisp.Get(), u"name", DISPATCH_PROPERTYGET, none, &coerced), S_OK);
   EXPECT_EQ(BstrView(coerced.bstrVal), u"17");
 
   Variant v(u"by name");
   std::vector<VARIANT> args{v};
-  ASSERT_EQ(DispCallByName(Disp.Get(), u"Name", DISPATCH_PROPERTYPUT, args, nullptr), S_OK);
-  ComPtr<ITestCalc> calc = Disp.As<ITestCalc>();
+  ASSERT_EQ(DispCallByName(FDisp.Get(), u"Name", DISPATCH_PROPERTYPUT, args, nullptr), S_OK);
+  ComPtr<ITestCalc> calc = FDisp.As<ITestCalc>();
   BStr direct;
   calc->get_Name(direct.Out());
   EXPECT_EQ(direct.View(), u"by name");
@@ -204,7 +204,7 @@ TEST_F(DispatchTest, RefusalsNameTheArgument) {
                 &named, 1),
             DISP_E_PARAMNOTFOUND);
   DISPPARAMS dp;
-  EXPECT_EQ(Disp->Invoke(0x1, IID_IDispatch, 0, DISPATCH_METHOD, &dp, &r, nullptr, nullptr),
+  EXPECT_EQ(FDisp->Invoke(0x1, IID_IDispatch, 0, DISPATCH_METHOD, &dp, &r, nullptr, nullptr),
             DISP_E_UNKNOWNINTERFACE);
 }
 
@@ -214,7 +214,7 @@ TEST_F(DispatchTest, ParameterNamesMapToTheirPositions) {
                  e = u"When";
   LPOLESTR names[] = {member.data(), a.data(), b.data(), c.data(), d.data(), e.data()};
   DISPID ids[6] = {9, 9, 9, 9, 9, 9};
-  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, names, 6, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(FDisp->GetIDsOfNames(IID_NULL, names, 6, 0, ids), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids[0], 0x2);
   EXPECT_EQ(ids[1], 3);
   EXPECT_EQ(ids[2], 0);
@@ -222,16 +222,16 @@ TEST_F(DispatchTest, ParameterNamesMapToTheirPositions) {
   EXPECT_EQ(ids[4], DISPID_UNKNOWN);  // the result is no argument a caller gives
   EXPECT_EQ(ids[5], 2);              // found after a name that is not
   LPOLESTR fourNames[] = {member.data(), a.data(), b.data(), c.data()};
-  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, fourNames, 4, 0, ids), S_OK);
+  EXPECT_EQ(FDisp->GetIDsOfNames(IID_NULL, fourNames, 4, 0, ids), S_OK);
 
   // A property's value under the put's parameter name; an unknown member names nothing.
   std::u16string prop = u"Name", value = u"VALUE", none = u"Nothing";
   LPOLESTR propNames[] = {prop.data(), value.data()};
-  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, propNames, 2, 0, ids), S_OK);
+  EXPECT_EQ(FDisp->GetIDsOfNames(IID_NULL, propNames, 2, 0, ids), S_OK);
   EXPECT_EQ(ids[0], 0x10);
   EXPECT_EQ(ids[1], 0);
   LPOLESTR unknownNames[] = {none.data(), b.data()};
-  EXPECT_EQ(Disp->GetIDsOfNames(IID_NULL, unknownNames, 2, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(FDisp->GetIDsOfNames(IID_NULL, unknownNames, 2, 0, ids), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids[0], DISPID_UNKNOWN);
   EXPECT_EQ(ids[1], DISPID_UNKNOWN);
 }
@@ -357,13 +357,13 @@ TEST_F(DispatchTest, InterfaceResultsComeBackAsDispatch) {
   ASSERT_EQ(Raw(Id(u"MakeChild"), DISPATCH_METHOD, {}, &child), S_OK);
   ASSERT_EQ(child.vt, VT_DISPATCH);
   ASSERT_NE(child.pdispVal, nullptr);
-  EXPECT_EQ(Module.ObjectCount(), 2);
+  EXPECT_EQ(FModule.ObjectCount(), 2);
   Variant a(LONG(2)), b(LONG(3)), sum;
   std::vector<VARIANT> args{a, b};
   ASSERT_EQ(DispCallByName(child.pdispVal, u"Add", DISPATCH_METHOD, args, &sum), S_OK);
   EXPECT_EQ(sum.lVal, 5);
   child = Variant();
-  EXPECT_EQ(Module.ObjectCount(), 1);
+  EXPECT_EQ(FModule.ObjectCount(), 1);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -15,8 +15,8 @@ namespace {
 class SettingsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tmp_.isValid());
-    ini_ = tmp_.path() + "/DriverFiscalPrinterX4.ini";
+    ASSERT_TRUE(FTmp.isValid());
+    FIni = FTmp.path() + "/DriverFiscalPrinterX4.ini";
   }
   void TearDown() override {
     uConst::SetCashierPas("");
@@ -25,24 +25,24 @@ class SettingsFileTest : public ::testing::Test {
     uConst::SetPayTypePairs({});
   }
   void Put(const QByteArray& data) {
-    QFile f(ini_);
+    QFile f(FIni);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(data);
   }
   QByteArray Get() const {
-    QFile f(ini_);
+    QFile f(FIni);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
   TMainSettings Load() {
     TMainSettings s;
     s.ComPort = 99;  // loading replaces every field
     s.SearchPath = "stale";
-    LoadSettings(ini_, s);
+    LoadSettings(FIni, s);
     return s;
   }
 
-  QTemporaryDir tmp_;
-  QString ini_;
+  QTemporaryDir FTmp;
+  QString FIni;
 };
 
 TEST_F(SettingsFileTest, FirstStartWritesOnlyTwoKeysAndUsesDefaults) {
@@ -110,7 +110,7 @@ TEST_F(SettingsFileTest, CharEncodingAndComPortRules) {
   for (const auto& c : ports) {
     Put(QByteArray("[PARAMETERS]\r\nComPort=") + c.port + "\r\n");
     TMainSettings s;
-    const QStringList lines = LoadSettings(ini_, s);
+    const QStringList lines = LoadSettings(FIni, s);
     EXPECT_EQ(s.ComPort, c.expected) << c.port;
     if (c.replaced) {
       ASSERT_EQ(lines.size(), 1) << c.port;
@@ -125,8 +125,8 @@ TEST_F(SettingsFileTest, PayTypePairsLoadAndSave) {
   Put("[PAYTYPES]\r\nPayNo_3=2\r\nPayNo_5=0\r\nPayNo_12=7\r\nPayNo_13=4\r\n");
   TMainSettings s = Load();
   EXPECT_EQ(uConst::PayTypePairs(), (std::vector<TPayTypePair>{{3, 2}, {12, 7}}));
-  SaveSettings(ini_, s);
-  TIniFile ini(QFile::encodeName(ini_).toStdString());
+  SaveSettings(FIni, s);
+  TIniFile ini(QFile::encodeName(FIni).toStdString());
   EXPECT_EQ(ini.ReadString("PAYTYPES", "PayNo_3", ""), "2");
   EXPECT_EQ(ini.ReadString("PAYTYPES", "PayNo_12", ""), "7");
   for (const char* gone : {"PayNo_0", "PayNo_5", "PayNo_13"}) EXPECT_FALSE(ini.ValueExists("PAYTYPES", gone)) << gone;
@@ -142,7 +142,7 @@ TEST_F(SettingsFileTest, SaveWritesKeysInOrderAndLeavesOtherSections) {
   uConst::SetCashierPas("7");
   uConst::SetBonFileExt("bon");
   uConst::SetPayTypePairs({{4, 2}, {2, 9}});
-  SaveSettings(ini_, s);
+  SaveSettings(FIni, s);
   EXPECT_EQ(Get(), QByteArray("[grdDepartments]\r\nNom=40\r\n[PARAMETERS]\r\nSearchPath=/srv/\xE1\xEE\xED\r\n"
                               "ComPort=3\r\nBaudRate=115200\r\nCreateLOG=1\r\nRepFilePrint=1\r\nRepDetailPrint=1\r\n"
                               "CashierPas=7\r\nCharEncoding=2\r\nDeviceSerialNom=DT1\r\nAutoSerachDevice=0\r\n"
@@ -163,7 +163,7 @@ TEST_F(SettingsFileTest, FailedSaveRaisesAndKeepsTheOldFile) {
   TMainSettings s;
   s.SearchPath = "/srv";
   Put(old);
-  SaveSettings(ini_, s);
+  SaveSettings(FIni, s);
   const QByteArray saved = Get();
   ASSERT_NE(saved, old);
   for (TFileOp op : {TFileOp::Rename, TFileOp::Write}) {
@@ -172,13 +172,13 @@ TEST_F(SettingsFileTest, FailedSaveRaisesAndKeepsTheOldFile) {
       Put(old);
       TFaultyFileOps faulty;
       TScopedFileOps scope(&faulty);
-      faulty.FailAt(op, nth, 28 /* ENOSPC */, tmp_.path().toStdString());
+      faulty.FailAt(op, nth, 28 /* ENOSPC */, FTmp.path().toStdString());
       bool raised = false;
       try {
-        SaveSettings(ini_, s);
+        SaveSettings(FIni, s);
       } catch (const EIniFileException& e) {
         raised = true;
-        EXPECT_EQ(QString::fromStdString(e.what()), "Unable to write to " + ini_);
+        EXPECT_EQ(QString::fromStdString(e.what()), "Unable to write to " + FIni);
       }
       EXPECT_EQ(Get(), raised ? old : saved);
       EXPECT_EQ(raised, nth == 1);

@@ -46,11 +46,11 @@ QByteArray Cp(const char* utf8) { return Cp(QString::fromUtf8(utf8)); }
 class StrResTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tmp_.isValid());
-    appDir_ = tmp_.path() + "/";
-    uProgramInfo::SetAppDir(appDir_);
-    QDir().mkpath(appDir_ + "Translations");
-    lng_ = appDir_ + "Translations/" + LngFileName;
+    ASSERT_TRUE(FTmp.isValid());
+    FAppDir = FTmp.path() + "/";
+    uProgramInfo::SetAppDir(FAppDir);
+    QDir().mkpath(FAppDir + "Translations");
+    FLng = FAppDir + "Translations/" + LngFileName;
     ResetMessages();
   }
   void TearDown() override {
@@ -68,9 +68,9 @@ class StrResTest : public ::testing::Test {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
 
-  QTemporaryDir tmp_;
-  QString appDir_;
-  QString lng_;
+  QTemporaryDir FTmp;
+  QString FAppDir;
+  QString FLng;
 };
 
 TEST_F(StrResTest, BuiltInTable) {
@@ -100,57 +100,57 @@ TEST_F(StrResTest, Codec) {
 }
 
 TEST_F(StrResTest, EmptyMessagesSectionGetsEveryKeyWrittenBack) {
-  Put(lng_, "[Messages]\r\n");
-  EXPECT_TRUE(LoadMessages(lng_));
+  Put(FLng, "[Messages]\r\n");
+  EXPECT_TRUE(LoadMessages(FLng));
   QByteArray expected = "[Messages]\r\n";
   for (int i = 0; i < MessageCount; ++i) {
     const auto key = static_cast<TMessageKey>(i);
     expected += QByteArray(KeyName(key)) + "=" + Cp(EncodeLngText(BuiltInText(key))) + "\r\n";
   }
-  EXPECT_EQ(Get(lng_), expected);
-  EXPECT_TRUE(Get(lng_).contains(
+  EXPECT_EQ(Get(FLng), expected);
+  EXPECT_TRUE(Get(FLng).contains(
       Cp("CantWrite=Забранен достъп за четене/запис.|Моля, разрешете за текущия потребител пълен достъп до папка: \r\n")));
   EXPECT_EQ(Message(CantWrite), BuiltInText(CantWrite));
 
   // Read back, the line break returns and the trailing blank is gone; nothing more is written.
-  EXPECT_TRUE(LoadMessages(lng_));
+  EXPECT_TRUE(LoadMessages(FLng));
   EXPECT_EQ(Message(CantWrite), BuiltInText(CantWrite).trimmed());
   EXPECT_EQ(Message(TestOK), BuiltInText(TestOK));
-  EXPECT_EQ(Get(lng_), expected);
+  EXPECT_EQ(Get(FLng), expected);
 }
 
 TEST_F(StrResTest, EmptyKeyIsOverwrittenAndBarsBecomeLineBreaks) {
-  Put(lng_, Cp("[Messages]\r\nTestOK=\r\nTestFail=Първи|Втори\r\nStart=  Go  \r\n"));
-  EXPECT_TRUE(LoadMessages(lng_));
+  Put(FLng, Cp("[Messages]\r\nTestOK=\r\nTestFail=Първи|Втори\r\nStart=  Go  \r\n"));
+  EXPECT_TRUE(LoadMessages(FLng));
   EXPECT_EQ(Message(TestOK), BuiltInText(TestOK));
   EXPECT_EQ(Message(TestFail), QString::fromUtf8("Първи\nВтори"));
   EXPECT_EQ(Message(Start), "Go");
-  const QByteArray file = Get(lng_);
+  const QByteArray file = Get(FLng);
   EXPECT_TRUE(file.startsWith("[Messages]\r\nTestOK=" + Cp(BuiltInText(TestOK)) + "\r\n")) << file.left(80).toStdString();
   EXPECT_TRUE(file.contains(Cp("TestFail=Първи|Втори\r\n")));
 }
 
 TEST_F(StrResTest, MissingFileIsNeverCreated) {
-  const QString path = appDir_ + LngFileName;
+  const QString path = FAppDir + LngFileName;
   EXPECT_FALSE(LoadMessages(path));
-  QDir(appDir_).rmdir("Translations");
+  QDir(FAppDir).rmdir("Translations");
   EXPECT_FALSE(LoadMessages());
   QDialog w;
   w.setObjectName("frmSettings");
   w.setWindowTitle("Settings");
   TranslateForm(LngFileName, &w);
   EXPECT_FALSE(QFile::exists(path));
-  EXPECT_FALSE(QFile::exists(lng_));
+  EXPECT_FALSE(QFile::exists(FLng));
   EXPECT_EQ(w.windowTitle(), "Settings");
   EXPECT_EQ(Message(TestOK), BuiltInText(TestOK));
 }
 
 TEST_F(StrResTest, TranslationsCopyIsPreferred) {
-  const QString inProgramFolder = appDir_ + LngFileName;
+  const QString inProgramFolder = FAppDir + LngFileName;
   const QByteArray programCopy = "[Messages]\r\nTestOK=program folder\r\n[frmX]\r\nfrmX=program\r\n";
   Put(inProgramFolder, programCopy);
-  Put(lng_, "[Messages]\r\nTestOK=translations\r\n[frmX]\r\nfrmX=translations\r\n");
-  EXPECT_EQ(LngFilePath(), lng_);
+  Put(FLng, "[Messages]\r\nTestOK=translations\r\n[frmX]\r\nfrmX=translations\r\n");
+  EXPECT_EQ(LngFilePath(), FLng);
   EXPECT_TRUE(LoadMessages());
   EXPECT_EQ(Message(TestOK), "translations");
   QDialog w;
@@ -159,7 +159,7 @@ TEST_F(StrResTest, TranslationsCopyIsPreferred) {
   EXPECT_EQ(w.windowTitle(), "translations");
   EXPECT_EQ(Get(inProgramFolder), programCopy);
 
-  QFile::remove(lng_);
+  QFile::remove(FLng);
   EXPECT_TRUE(LoadMessages());
   EXPECT_EQ(Message(TestOK), "program folder");
   QDialog w2;
@@ -175,20 +175,20 @@ TEST_F(StrResTest, ReadOnlyFileLackingAKeyIsStillRead) {
     if (key == TestOK || key == InvalidValue) continue;
     content += QByteArray(KeyName(key)) + "=" + (key == S_Error ? QByteArray("Err!") : Cp(EncodeLngText(BuiltInText(key)))) + "\r\n";
   }
-  Put(lng_, content);
+  Put(FLng, content);
   TFaultyFileOps faulty;
   TScopedFileOps scope(&faulty);
   faulty.FailAt(TFileOp::Rename, 0, EROFS, LngFileName);
   bool loaded = false;
-  EXPECT_NO_THROW(loaded = LoadMessages(lng_));
+  EXPECT_NO_THROW(loaded = LoadMessages(FLng));
   EXPECT_TRUE(loaded);
   EXPECT_EQ(Message(S_Error), "Err!");  // read after the failed write-back
   EXPECT_EQ(Message(TestOK), BuiltInText(TestOK));
   EXPECT_EQ(faulty.Calls(TFileOp::Rename), 1);  // no further write-back in this pass
-  EXPECT_EQ(Get(lng_), content);
-  const QByteArray log = Get(appDir_ + "Log/" + uProgramLog::ExceptionLogName);
+  EXPECT_EQ(Get(FLng), content);
+  const QByteArray log = Get(FAppDir + "Log/" + uProgramLog::ExceptionLogName);
   EXPECT_EQ(log.count("\r\n"), 1);
-  EXPECT_TRUE(log.contains(" - [LoadMessages]Unable to write to " + QFile::encodeName(lng_) + "\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.contains(" - [LoadMessages]Unable to write to " + QFile::encodeName(FLng) + "\r\n")) << log.toStdString();
 }
 
 // A small window with one component of each kind.
@@ -257,13 +257,13 @@ struct TestWindow {
 };
 
 TEST_F(StrResTest, TranslatorWritesTheTemplateThenReadsIt) {
-  Put(lng_, "[frmTest]\r\n");
+  Put(FLng, "[frmTest]\r\n");
   {
     TestWindow t;
-    EXPECT_TRUE(TranslateFormFromFile(lng_, t.w.get()));
+    EXPECT_TRUE(TranslateFormFromFile(FLng, t.w.get()));
     EXPECT_EQ(t.w->windowTitle(), "Test window");
   }
-  EXPECT_EQ(Get(lng_), QByteArray("[frmTest]\r\n"
+  EXPECT_EQ(Get(FLng), QByteArray("[frmTest]\r\n"
                                   "frmTest=Test window\r\n"
                                   "mnFile=&File\r\n"
                                   "mnExit=E&xit\r\n"
@@ -282,7 +282,7 @@ TEST_F(StrResTest, TranslatorWritesTheTemplateThenReadsIt) {
                                   "grid.Col0=Name\r\n"
                                   "grid.Col1=Price\r\n"));
 
-  TIniFile ini(QFile::encodeName(lng_).toStdString());
+  TIniFile ini(QFile::encodeName(FLng).toStdString());
   ini.WriteString("frmTest", "frmTest", "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB7\xD0\xBE\xD1\x80\xD0\xB5\xD1\x86");
   ini.WriteString("frmTest", "lblHello.Hint", "two|lines");
   ini.WriteString("frmTest", "cbCode.Itm1", "Beta");
@@ -293,7 +293,7 @@ TEST_F(StrResTest, TranslatorWritesTheTemplateThenReadsIt) {
   ini.WriteString("frmTest", "lblModelName", "never");
   ini.WriteString("frmTest", "vlPay.Col0", "never");
   TestWindow t;
-  EXPECT_TRUE(TranslateFormFromFile(lng_, t.w.get()));
+  EXPECT_TRUE(TranslateFormFromFile(FLng, t.w.get()));
   EXPECT_EQ(t.w->windowTitle(), QString::fromUtf8("Прозорец"));
   EXPECT_EQ(t.hello->text(), "Hello");
   EXPECT_EQ(t.hello->toolTip(), "two\nlines");
@@ -309,7 +309,7 @@ TEST_F(StrResTest, TranslatorWritesTheTemplateThenReadsIt) {
 }
 
 TEST_F(StrResTest, MainWindowCaptionAndExcludedLabelsAreNeverTouched) {
-  Put(lng_, "[frmMain]\r\nfrmMain=Other title\r\nlblComError=x\r\n");
+  Put(FLng, "[frmMain]\r\nfrmMain=Other title\r\nlblComError=x\r\n");
   QDialog w;
   w.setObjectName("frmMain");
   w.setWindowTitle("MIRAVOK FP driver (/opt/fp/DriverFiscalPrinterX4)");
@@ -319,10 +319,10 @@ TEST_F(StrResTest, MainWindowCaptionAndExcludedLabelsAreNeverTouched) {
   version->setObjectName("Version");
   auto* hdr = new QLabel("Current task", &w);
   hdr->setObjectName("lblCurrentTaskHdr");
-  EXPECT_TRUE(TranslateFormFromFile(lng_, &w));
+  EXPECT_TRUE(TranslateFormFromFile(FLng, &w));
   EXPECT_EQ(w.windowTitle(), "MIRAVOK FP driver (/opt/fp/DriverFiscalPrinterX4)");
   EXPECT_EQ(err->text(), "");
-  EXPECT_EQ(Get(lng_), QByteArray("[frmMain]\r\nfrmMain=Other title\r\nlblComError=x\r\nlblCurrentTaskHdr=Current task\r\n"));
+  EXPECT_EQ(Get(FLng), QByteArray("[frmMain]\r\nfrmMain=Other title\r\nlblComError=x\r\nlblCurrentTaskHdr=Current task\r\n"));
 }
 
 }  // namespace

@@ -11,18 +11,18 @@ class Exec : public ReaderFixture {
   // Connects as a job does, reads the file and prints it; the journal then holds only the
   // calls of the printing.
   bool Print(const Lines& lines, bool details = true) {
-    reader.SetRepFilePrint(true);
-    reader.SetRepDetailPrint(details);
-    EXPECT_TRUE(reader.FastInit(false, "")) << reader.LastError();
-    EXPECT_TRUE(Read(lines)) << reader.LastError();
-    fake->Calls.clear();
-    return reader.PrintPluList();
+    FReader.SetRepFilePrint(true);
+    FReader.SetRepDetailPrint(details);
+    EXPECT_TRUE(FReader.FastInit(false, "")) << FReader.LastError();
+    EXPECT_TRUE(Read(lines)) << FReader.LastError();
+    FFake->Calls.clear();
+    return FReader.PrintPluList();
   }
   std::string Log() const {
-    QFile f(dir.path() + "/Log/DriverFiscalPrinterX4_Log.txt");
+    QFile f(FDir.path() + "/Log/DriverFiscalPrinterX4_Log.txt");
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
   }
-  void UseLog() { reader.SetLogDir(dir.path() + "/Log/"); }
+  void UseLog() { FReader.SetLogDir(FDir.path() + "/Log/"); }
 };
 
 const Lines kFiscal = {"@010012Ivan",
@@ -34,10 +34,10 @@ const Lines kFiscal = {"@010012Ivan",
                        "#E1^2.00"};
 
 TEST_F(Exec, FiscalReceiptWithDetails) {
-  fake->Plus[12] = {2, 200, 1.49, "WATER       "};  // one cent off, article group above 127
-  fake->Plus[13] = {2, 1, 1.20, "Bread"};
-  ASSERT_TRUE(Print(kFiscal)) << reader.LastError();
-  EXPECT_EQ(fake->Calls, (Lines{"GetPLUData(12)",
+  FFake->Plus[12] = {2, 200, 1.49, "WATER       "};  // one cent off, article group above 127
+  FFake->Plus[13] = {2, 1, 1.20, "Bread"};
+  ASSERT_TRUE(Print(kFiscal)) << FReader.LastError();
+  EXPECT_EQ(FFake->Calls, (Lines{"GetPLUData(12)",
                                 "SetPluData(12, 2, 200, 1.5, Water       )",
                                 "GetPLUData(13)",
                                 "GetRecieptStatus()",
@@ -78,8 +78,8 @@ TEST_F(Exec, FiscalReceiptWithDetails) {
                      "Amount autopaid : 2.08 Before close - Total:0000004.08 EcrTotal:0000004.08 "
                      "Difference:000000.00%",
                      "Close"};
-  EXPECT_EQ(reader.RepLines(), rep);
-  reader.SaveRepFile();
+  EXPECT_EQ(FReader.RepLines(), rep);
+  FReader.SaveRepFile();
   std::string bytes;
   for (const auto& l : rep) bytes += l + "\r\n";
   EXPECT_EQ(FileBytes("0001.rep"), bytes);
@@ -88,30 +88,30 @@ TEST_F(Exec, FiscalReceiptWithDetails) {
 // The library keeps a given sale number for a retry when the opening failed unsent; a file
 // that failed takes its number back, so that the next file's receipt never carries it.
 TEST_F(Exec, FailedFileTakesBackItsSaleNumber) {
-  fake->Plus[12] = {2, 1, 1.50, "Water       "};
-  fake->Plus[13] = {2, 1, 1.20, "Bread"};
-  fake->Fail("StartBon", 210, "[StartBon] No paper ");
+  FFake->Plus[12] = {2, 1, 1.50, "Water       "};
+  FFake->Plus[13] = {2, 1, 1.20, "Bread"};
+  FFake->Fail("StartBon", 210, "[StartBon] No paper ");
   ASSERT_FALSE(Print(kFiscal, false));
-  const Lines names = fake->Names();
+  const Lines names = FFake->Names();
   ASSERT_GE(names.size(), 2u);
   EXPECT_EQ(Lines(names.end() - 2, names.end()), (Lines{"StartBon", "AddUniqueSellNom"}));
-  EXPECT_EQ(fake->Calls.back(), "AddUniqueSellNom()");
+  EXPECT_EQ(FFake->Calls.back(), "AddUniqueSellNom()");
 
   // A file without a number asks for none.
   Lines noNumber = kFiscal;
   noNumber.erase(noNumber.begin() + 1);
   ASSERT_FALSE(Print(noNumber, false) && false);
-  for (const auto& call : fake->Calls) EXPECT_NE(call.rfind("AddUniqueSellNom", 0), 0u) << call;
+  for (const auto& call : FFake->Calls) EXPECT_NE(call.rfind("AddUniqueSellNom", 0), 0u) << call;
 }
 
 TEST_F(Exec, FiscalReceiptWithoutDetails) {
-  fake->Plus[12] = {2, 1, 1.50, "Water       "};
-  fake->Plus[13] = {2, 1, 1.20, "bread"};
-  ASSERT_TRUE(Print(kFiscal, false)) << reader.LastError();
-  EXPECT_EQ(fake->Names(), (Lines{"GetPLUData", "GetPLUData", "AddUniqueSellNom", "StartBon", "AddProgPlu",
+  FFake->Plus[12] = {2, 1, 1.50, "Water       "};
+  FFake->Plus[13] = {2, 1, 1.20, "bread"};
+  ASSERT_TRUE(Print(kFiscal, false)) << FReader.LastError();
+  EXPECT_EQ(FFake->Names(), (Lines{"GetPLUData", "GetPLUData", "AddUniqueSellNom", "StartBon", "AddProgPlu",
                                   "AddProgPlu", "AddDiscount", "AddLine", "AddPayment", "GetRecieptStatus",
                                   "AddPayment", "EndBon", "LastUniqueSellNo"}));
-  EXPECT_EQ(reader.RepLines(), (Lines{"@010012Ivan", "#UUNQ-1", "0012Water       0000015000002000",
+  EXPECT_EQ(FReader.RepLines(), (Lines{"@010012Ivan", "#UUNQ-1", "0012Water       0000015000002000",
                                     "%13^Bread^120^1000^1", "#P-1000", ":Thank you", "#E1^2.00", "Close"}));
 }
 
@@ -134,13 +134,13 @@ TEST_F(Exec, Invoices) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.startBon);
-    fake->Plus[1] = {2, 1, 10, "Item"};
-    ASSERT_TRUE(Print(c.file, c.details)) << reader.LastError();
-    const Lines& calls = fake->Calls;
+    FFake->Plus[1] = {2, 1, 10, "Item"};
+    ASSERT_TRUE(Print(c.file, c.details)) << FReader.LastError();
+    const Lines& calls = FFake->Calls;
     EXPECT_NE(std::find(calls.begin(), calls.end(), c.startBon), calls.end());
-    auto f = std::find(reader.RepLines().begin(), reader.RepLines().end(), "#F");
-    ASSERT_NE(f, reader.RepLines().end());
-    ASSERT_NE(f + 1, reader.RepLines().end());
+    auto f = std::find(FReader.RepLines().begin(), FReader.RepLines().end(), "#F");
+    ASSERT_NE(f, FReader.RepLines().end());
+    ASSERT_NE(f + 1, FReader.RepLines().end());
     EXPECT_EQ(*(f + 1), c.rawLines);
   }
 }
@@ -161,36 +161,36 @@ TEST_F(Exec, Refunds) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.file[0]);
-    fake->Plus[1] = {2, 1, 10, "Item"};
-    ASSERT_TRUE(Print(c.file, false)) << reader.LastError();
+    FFake->Plus[1] = {2, 1, 10, "Item"};
+    ASSERT_TRUE(Print(c.file, false)) << FReader.LastError();
     Lines opening;
-    for (const auto& call : fake->Calls)
+    for (const auto& call : FFake->Calls)
       if (call.rfind("SetRefundParams", 0) == 0 || call.rfind("StartBon", 0) == 0) opening.push_back(call);
     EXPECT_EQ(opening, c.calls);
-    const auto& rep = reader.RepLines();
+    const auto& rep = FReader.RepLines();
     const bool echoed = std::find(rep.begin(), rep.end(), c.repLine) != rep.end();
     EXPECT_EQ(echoed, !c.repLine.empty());
   }
 }
 
 TEST_F(Exec, RefundTakesCashOnly) {
-  reader.SetPayTypePairs({{1, 2}});
-  fake->Plus[1] = {2, 1, 10, "Item"};
+  FReader.SetPayTypePairs({{1, 2}});
+  FFake->Plus[1] = {2, 1, 10, "Item"};
   ASSERT_FALSE(Print({"#Q1,15,2", "%1^Item^1000^1000", "#E2^10"}));
-  EXPECT_EQ(reader.LastError(), "[PrintPluList]Refund is possible only for pay in cash.");
-  EXPECT_TRUE(fake->Calls.empty());
+  EXPECT_EQ(FReader.LastError(), "[PrintPluList]Refund is possible only for pay in cash.");
+  EXPECT_TRUE(FFake->Calls.empty());
   // Pay type 1 is never replaced, whatever the pairs say.
-  ASSERT_TRUE(Print({"#Q1,15,2", "%1^Item^1000^1000", "#E1^10"}, false)) << reader.LastError();
-  EXPECT_NE(std::find(fake->Calls.begin(), fake->Calls.end(), "AddPayment(1, , 10, 1)"), fake->Calls.end());
+  ASSERT_TRUE(Print({"#Q1,15,2", "%1^Item^1000^1000", "#E1^10"}, false)) << FReader.LastError();
+  EXPECT_NE(std::find(FFake->Calls.begin(), FFake->Calls.end(), "AddPayment(1, , 10, 1)"), FFake->Calls.end());
 }
 
 TEST_F(Exec, NonFiscalReceiptKeepsNoForeignSaleNumber) {
-  fake->LastUnique = "PREV-1";  // the number of the fiscal receipt before
-  ASSERT_TRUE(Print({":Hello", "#:World"})) << reader.LastError();
-  EXPECT_EQ(fake->Calls, (Lines{"GetRecieptStatus()", "StartBon(1, 1, 1, , , 1, , , , , , , , )",
+  FFake->LastUnique = "PREV-1";  // the number of the fiscal receipt before
+  ASSERT_TRUE(Print({":Hello", "#:World"})) << FReader.LastError();
+  EXPECT_EQ(FFake->Calls, (Lines{"GetRecieptStatus()", "StartBon(1, 1, 1, , , 1, , , , , , , , )",
                                 "AddLine(Hello, , 0)", "AddLine(:World, , 0)", "EndBon()", "GetRecieptStatus()",
                                 "LastUniqueSellNo()"}));
-  EXPECT_EQ(reader.RepLines(), (Lines{"No Bon:42", "No Ecr:ZK000001", "No MFP:02000001", "No Inv:0", ":Hello",
+  EXPECT_EQ(FReader.RepLines(), (Lines{"No Bon:42", "No Ecr:ZK000001", "No MFP:02000001", "No Inv:0", ":Hello",
                                     "#:World", "Close"}));
 }
 
@@ -210,33 +210,33 @@ TEST_F(Exec, ReportFilesOpenNoReceipt) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.file[0]);
-    ASSERT_TRUE(Print(c.file, false)) << reader.LastError();
-    EXPECT_EQ(fake->Calls, c.calls);
+    ASSERT_TRUE(Print(c.file, false)) << FReader.LastError();
+    EXPECT_EQ(FFake->Calls, c.calls);
   }
 }
 
 TEST_F(Exec, StatusQuery) {
-  reader.SetRepFilePrint(false);
-  ASSERT_TRUE(reader.FastInit(false, ""));
+  FReader.SetRepFilePrint(false);
+  ASSERT_TRUE(FReader.FastInit(false, ""));
   ASSERT_TRUE(Read({"&S"}));
-  fake->Calls.clear();
-  fake->Serial = "ZK999999";
-  fake->Clock = static_cast<DATE>(QDate(1899, 12, 30).daysTo(QDate(2026, 12, 8))) + 0.5;
-  ASSERT_TRUE(reader.PrintPluList()) << reader.LastError();
-  EXPECT_EQ(fake->Calls, (Lines{"GetHardwareStatus()", "GetFiscalNumber()", "GetSerialNumber()", "GetClock()"}));
+  FFake->Calls.clear();
+  FFake->Serial = "ZK999999";
+  FFake->Clock = static_cast<DATE>(QDate(1899, 12, 30).daysTo(QDate(2026, 12, 8))) + 0.5;
+  ASSERT_TRUE(FReader.PrintPluList()) << FReader.LastError();
+  EXPECT_EQ(FFake->Calls, (Lines{"GetHardwareStatus()", "GetFiscalNumber()", "GetSerialNumber()", "GetClock()"}));
   const Lines rep = {"Printer serial: ZK999999", "Printer fiscal nom: 02000001", "Printer date: 08122026120000"};
-  EXPECT_EQ(reader.RepLines(), rep);
-  EXPECT_EQ(reader.SerialNo(), "ZK999999");
-  reader.SaveRepFile();  // written although report files are off
+  EXPECT_EQ(FReader.RepLines(), rep);
+  EXPECT_EQ(FReader.SerialNo(), "ZK999999");
+  FReader.SaveRepFile();  // written although report files are off
   EXPECT_EQ(FileBytes("0001.rep"), rep[0] + "\r\n" + rep[1] + "\r\n" + rep[2] + "\r\n");
 
-  fake->HardwareStatus = "Paper out";
+  FFake->HardwareStatus = "Paper out";
   for (bool repFiles : {false, true}) {
-    reader.SetRepFilePrint(repFiles);
+    FReader.SetRepFilePrint(repFiles);
     ASSERT_TRUE(Read({"&S"}));
-    ASSERT_FALSE(reader.PrintPluList());
-    EXPECT_EQ(reader.LastError(), "[PrintPluList][PrintStatusObj]Paper out");
-    EXPECT_EQ(reader.RepLines(), repFiles ? Lines{"[ERROR][PrintStatusObj]Paper out"} : Lines{});
+    ASSERT_FALSE(FReader.PrintPluList());
+    EXPECT_EQ(FReader.LastError(), "[PrintPluList][PrintStatusObj]Paper out");
+    EXPECT_EQ(FReader.RepLines(), repFiles ? Lines{"[ERROR][PrintStatusObj]Paper out"} : Lines{});
   }
 }
 
@@ -258,14 +258,14 @@ TEST_F(Exec, FailureInTheMiddle) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.failing + (c.details ? " with details" : ""));
-    fake->Plus[12] = {2, 1, 1.5, "Water       "};
-    fake->Fail(c.failing, 206, "[AddPLU failed] Paper out ", c.nth);
+    FFake->Plus[12] = {2, 1, 1.5, "Water       "};
+    FFake->Fail(c.failing, 206, "[AddPLU failed] Paper out ", c.nth);
     ASSERT_FALSE(Print({"0012Water       0000000000001000", "0012Water       0000015000001000", "#E1^1.50"},
                        c.details));
-    EXPECT_EQ(reader.LastError(), "[PrintPluList]" + c.text);
-    EXPECT_EQ(reader.RepLines().back(), "[ERROR]" + c.text);
-    EXPECT_EQ(reader.GetLastErrorCode(), 206);
-    const Lines names = fake->Names();
+    EXPECT_EQ(FReader.LastError(), "[PrintPluList]" + c.text);
+    EXPECT_EQ(FReader.RepLines().back(), "[ERROR]" + c.text);
+    EXPECT_EQ(FReader.GetLastErrorCode(), 206);
+    const Lines names = FFake->Names();
     ASSERT_GE(names.size(), c.tail.size());
     EXPECT_EQ(Lines(names.end() - static_cast<ptrdiff_t>(c.tail.size()), names.end()), c.tail);
     EXPECT_EQ(std::count(names.begin(), names.end(), "EndBon"), c.failing == "EndBon" ? 1 : 0);
@@ -273,41 +273,41 @@ TEST_F(Exec, FailureInTheMiddle) {
 }
 
 TEST_F(Exec, ComLevelFailureCarriesTheRuntimeText) {
-  fake->FailCom("AddLine", E_FAIL, u"Access violation");
+  FFake->FailCom("AddLine", E_FAIL, u"Access violation");
   ASSERT_FALSE(Print({":Hello"}, false));
-  EXPECT_EQ(reader.LastError(), "[PrintPluList][PrintLine]Access violation");
+  EXPECT_EQ(FReader.LastError(), "[PrintPluList][PrintLine]Access violation");
 }
 
 TEST_F(Exec, AutomaticPaymentOfTheRest) {
   UseLog();
   // No payment at all: the whole total goes to the first pay type a PLU line named.
   ASSERT_TRUE(Print({"0012Water       00000150000020003xx003", "0013Bread       00000100000010003xx004"}, false))
-      << reader.LastError();
-  EXPECT_EQ(fake->Calls[fake->Calls.size() - 3], "AddPayment(3, , 4, 1)");
+      << FReader.LastError();
+  EXPECT_EQ(FFake->Calls[FFake->Calls.size() - 3], "AddPayment(3, , 4, 1)");
   EXPECT_NE(Log().find("Not payments found."), std::string::npos);
   EXPECT_NE(Log().find("Amount autopaid : 4.00"), std::string::npos);
 
   // Sums that only differ by floating-point noise are paid: no second payment.
-  fake->Plus[1] = {2, 1, 0.10, "A"};
-  fake->Plus[2] = {2, 1, 0.20, "B"};
-  ASSERT_TRUE(Print({"%1^A^10^1000", "%2^B^20^1000", "#E1^0.30"})) << reader.LastError();
-  EXPECT_EQ(std::count(fake->Calls.begin(), fake->Calls.end(), "AddPayment(1, , 0.3, 1)"), 1);
-  EXPECT_EQ(std::count_if(fake->Calls.begin(), fake->Calls.end(),
+  FFake->Plus[1] = {2, 1, 0.10, "A"};
+  FFake->Plus[2] = {2, 1, 0.20, "B"};
+  ASSERT_TRUE(Print({"%1^A^10^1000", "%2^B^20^1000", "#E1^0.30"})) << FReader.LastError();
+  EXPECT_EQ(std::count(FFake->Calls.begin(), FFake->Calls.end(), "AddPayment(1, , 0.3, 1)"), 1);
+  EXPECT_EQ(std::count_if(FFake->Calls.begin(), FFake->Calls.end(),
                           [](const std::string& c) { return c.rfind("AddPayment", 0) == 0; }),
             1);
-  EXPECT_EQ(reader.RepLines()[reader.RepLines().size() - 2],
+  EXPECT_EQ(FReader.RepLines()[FReader.RepLines().size() - 2],
             " Before close - Total:0000000.30 EcrTotal:0000000.30 Difference:000000.00%");
 }
 
 TEST_F(Exec, BeforeCloseLineWithoutStatusIsSkipped) {
   UseLog();
-  fake->Plus[1] = {2, 1, 10, "Item"};
+  FFake->Plus[1] = {2, 1, 10, "Item"};
   // The status reads: opening, after the sale, after the payment, the rest, before close.
-  fake->Fail("GetRecieptStatus", 101, "[GetRecieptStatus failed] COM port is not active ", 5);
-  ASSERT_TRUE(Print({"%1^Item^1000^1000", "#E1^10"})) << reader.LastError();
-  EXPECT_EQ(fake->Names().back(), "LastUniqueSellNo");
-  EXPECT_EQ(reader.RepLines().back(), "Close");
-  for (const auto& l : reader.RepLines()) EXPECT_EQ(l.find("Before close"), std::string::npos) << l;
+  FFake->Fail("GetRecieptStatus", 101, "[GetRecieptStatus failed] COM port is not active ", 5);
+  ASSERT_TRUE(Print({"%1^Item^1000^1000", "#E1^10"})) << FReader.LastError();
+  EXPECT_EQ(FFake->Names().back(), "LastUniqueSellNo");
+  EXPECT_EQ(FReader.RepLines().back(), "Close");
+  for (const auto& l : FReader.RepLines()) EXPECT_EQ(l.find("Before close"), std::string::npos) << l;
   EXPECT_NE(Log().find("Before close line skipped: [GetRecieptStatus failed] COM port is not active"),
             std::string::npos);
 }
@@ -330,20 +330,20 @@ TEST_F(Exec, ReprogrammingArticles) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.line + (" / " + c.printer.Name));
-    fake->Plus.clear();
-    fake->Plus[12] = c.printer;
-    ASSERT_TRUE(Print({c.line}, false)) << reader.LastError();
-    EXPECT_EQ(fake->Calls[0], "GetPLUData(12)");
+    FFake->Plus.clear();
+    FFake->Plus[12] = c.printer;
+    ASSERT_TRUE(Print({c.line}, false)) << FReader.LastError();
+    EXPECT_EQ(FFake->Calls[0], "GetPLUData(12)");
     if (*c.setCall == '\0') {
-      EXPECT_EQ(fake->Names()[1], "StartBon");
+      EXPECT_EQ(FFake->Names()[1], "StartBon");
     } else {
-      EXPECT_EQ(fake->Calls[1], c.setCall);
+      EXPECT_EQ(FFake->Calls[1], c.setCall);
     }
   }
   // Numbers out of range are not looked up.
   UseLog();
   ASSERT_TRUE(Print({"%40000^Water^150^1000", "%0^Zero^150^1000"}, false));
-  EXPECT_EQ(fake->Names()[0], "StartBon");
+  EXPECT_EQ(FFake->Names()[0], "StartBon");
   EXPECT_NE(Log().find("[Info]Cant' program plu in printer. Plu \"Water\" has invalid number."), std::string::npos);
 }
 
@@ -359,16 +359,16 @@ TEST_F(Exec, ArticleTheReadDidNotFindIsProgrammedOtherReadFailuresEndTheFile) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.message);
-    fake->Plus.clear();
-    fake->Calls.clear();
-    fake->Fail("GetPLUData", c.code, c.message);
-    EXPECT_EQ(Print({"%12^Water^150^1000"}, false), c.programmed) << reader.LastError();
-    EXPECT_EQ(fake->Calls[0], "GetPLUData(12)");
+    FFake->Plus.clear();
+    FFake->Calls.clear();
+    FFake->Fail("GetPLUData", c.code, c.message);
+    EXPECT_EQ(Print({"%12^Water^150^1000"}, false), c.programmed) << FReader.LastError();
+    EXPECT_EQ(FFake->Calls[0], "GetPLUData(12)");
     if (c.programmed) {
-      EXPECT_EQ(fake->Calls[1], "SetPluData(12, 2, 1, 1.5, Water)");
+      EXPECT_EQ(FFake->Calls[1], "SetPluData(12, 2, 1, 1.5, Water)");
     } else {
-      EXPECT_THAT(fake->Names(), ::testing::Not(::testing::Contains("SetPluData")));
-      EXPECT_THAT(fake->Names(), ::testing::Not(::testing::Contains("StartBon")));
+      EXPECT_THAT(FFake->Names(), ::testing::Not(::testing::Contains("SetPluData")));
+      EXPECT_THAT(FFake->Names(), ::testing::Not(::testing::Contains("StartBon")));
     }
   }
 }
@@ -389,17 +389,17 @@ TEST_F(Exec, SellingMethods) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.line);
-    reader.SetUsePluAsDepartNo(c.pluAsDepartment);
-    fake->Plus[12] = {2, 1, 1.5, "Water       "};
-    fake->Plus[7] = {2, 1, 1.5, "Water"};
-    ASSERT_TRUE(Print({c.line}, false)) << reader.LastError();
-    EXPECT_THAT(fake->Calls, ::testing::Contains(c.call));
+    FReader.SetUsePluAsDepartNo(c.pluAsDepartment);
+    FFake->Plus[12] = {2, 1, 1.5, "Water       "};
+    FFake->Plus[7] = {2, 1, 1.5, "Water"};
+    ASSERT_TRUE(Print({c.line}, false)) << FReader.LastError();
+    EXPECT_THAT(FFake->Calls, ::testing::Contains(c.call));
   }
 }
 
 TEST_F(Exec, PaymentRouting) {
   UseLog();
-  reader.SetPayTypePairs({{2, 5}, {2, 7}});
+  FReader.SetPayTypePairs({{2, 5}, {2, 7}});
   struct {
     int32_t currencyMode;
     std::string line;
@@ -416,10 +416,10 @@ TEST_F(Exec, PaymentRouting) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.line);
-    fake->Currency = c.currencyMode;
-    fake->Plus[1] = {2, 1, 10, "Item"};
-    ASSERT_TRUE(Print({"%1^Item^1000^1000", c.line}, false)) << reader.LastError();
-    const auto start = std::find(fake->Calls.begin(), fake->Calls.end(), "AddProgPlu(1, 1, 1, 10, 2)") + 1;
+    FFake->Currency = c.currencyMode;
+    FFake->Plus[1] = {2, 1, 10, "Item"};
+    ASSERT_TRUE(Print({"%1^Item^1000^1000", c.line}, false)) << FReader.LastError();
+    const auto start = std::find(FFake->Calls.begin(), FFake->Calls.end(), "AddProgPlu(1, 1, 1, 10, 2)") + 1;
     EXPECT_EQ(Lines(start, start + static_cast<ptrdiff_t>(c.calls.size())), c.calls);
   }
   EXPECT_NE(Log().find("[PrintPayment]Pay Type is changed. Used defined in ini file."), std::string::npos);
@@ -427,13 +427,13 @@ TEST_F(Exec, PaymentRouting) {
 
 TEST_F(Exec, LogLinesOfReadingAndPrinting) {
   UseLog();
-  fake->Plus[12] = {2, 1, 1.5, "Water       "};
-  fake->Plus[13] = {2, 1, 1.2, "Bread"};
+  FFake->Plus[12] = {2, 1, 1.5, "Water       "};
+  FFake->Plus[13] = {2, 1, 1.2, "Bread"};
   ASSERT_TRUE(Print({"@010012Ivan", "#OAnna", "#Q1,0", "#U7", "#LD123", "#LN456", "#LR9", "#F", ":ACME",
                      "0012Water       0000015000001000", "%13^Bread^120^1000", "#P-1000", "#:Thank you",
                      "#E1^2.00", "#R5", "Copy", "#I"}))
-      << reader.LastError();
-  ASSERT_TRUE(Print({":x"})) << reader.LastError();
+      << FReader.LastError();
+  ASSERT_TRUE(Print({":x"})) << FReader.LastError();
   ASSERT_TRUE(Read({"&S"}));
   const std::string log = Log();
   for (const char* line : {"AddCommand: Operator :@010012Ivan\r\n",
@@ -468,9 +468,9 @@ TEST_F(Exec, LogLinesOfReadingAndPrinting) {
 
 TEST_F(Exec, FileWithoutCommands) {
   ASSERT_FALSE(Print({"@010012Ivan", "#Q1", "#U1", "$X1"}));
-  EXPECT_EQ(reader.LastError(), "[PrintPluList]Not found valid commands.");
-  EXPECT_EQ(reader.RepLines(), Lines{"[ERROR]Not found valid commands."});
-  EXPECT_TRUE(fake->Calls.empty());
+  EXPECT_EQ(FReader.LastError(), "[PrintPluList]Not found valid commands.");
+  EXPECT_EQ(FReader.RepLines(), Lines{"[ERROR]Not found valid commands."});
+  EXPECT_TRUE(FFake->Calls.empty());
 }
 
 }  // namespace

@@ -27,9 +27,9 @@ class FixedPlu : public ReaderFixture, public ::testing::WithParamInterface<PluC
 
 TEST_P(FixedPlu, OptionalFieldsByLineLength) {
   const PluCase& c = GetParam();
-  ASSERT_EQ(Read({c.line}), c.ok) << reader.LastError();
+  ASSERT_EQ(Read({c.line}), c.ok) << FReader.LastError();
   if (!c.ok) {
-    EXPECT_EQ(reader.LastError(), ReadError(c.error, c.line));
+    EXPECT_EQ(FReader.LastError(), ReadError(c.error, c.line));
     return;
   }
   auto* plu = Cmd<TPluObject>(0);
@@ -40,9 +40,9 @@ TEST_P(FixedPlu, OptionalFieldsByLineLength) {
   EXPECT_DOUBLE_EQ(plu->Quantity, 1.0);
   EXPECT_EQ(plu->VatGroup, c.vat);
   EXPECT_EQ(plu->Department, c.department);
-  EXPECT_EQ(reader.AutoPayType(), c.autoPay);
+  EXPECT_EQ(FReader.AutoPayType(), c.autoPay);
   EXPECT_EQ(plu->RawLine, c.line);
-  EXPECT_TRUE(reader.HasSales());
+  EXPECT_TRUE(FReader.HasSales());
 }
 
 const char kRange[] = "[FAddPlu][CopyToPosAndDel]Possition is out of range.(";
@@ -83,9 +83,9 @@ TEST_P(PluAmounts, ImpliedDecimalsAndLimits) {
   const AmountCase& c = GetParam();
   const std::string line = "0012Water       " + c.price + c.quantity;
   const bool ok = Read({line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
+  ASSERT_EQ(ok, c.error.empty()) << FReader.LastError();
   if (!ok) {
-    EXPECT_EQ(reader.LastError(), ReadError("[FAddPlu]" + c.error, line));
+    EXPECT_EQ(FReader.LastError(), ReadError("[FAddPlu]" + c.error, line));
     return;
   }
   EXPECT_DOUBLE_EQ(Cmd<TPluObject>(0)->Price, c.expPrice);
@@ -112,8 +112,8 @@ class VatGroups : public ReaderFixture, public ::testing::WithParamInterface<Vat
 
 TEST_P(VatGroups, BothFormsMapTheDigit) {
   const VatCase& c = GetParam();
-  reader.SetWatGrpBeginFromOne(c.fromOne);
-  ASSERT_TRUE(Read({kPlu32 + c.digit, "%12^Water^150^1000^" + std::string(1, c.digit)})) << reader.LastError();
+  FReader.SetWatGrpBeginFromOne(c.fromOne);
+  ASSERT_TRUE(Read({kPlu32 + c.digit, "%12^Water^150^1000^" + std::string(1, c.digit)})) << FReader.LastError();
   EXPECT_EQ(Cmd<TPluObject>(0)->VatGroup, c.group);
   EXPECT_EQ(Cmd<TPluObject>(1)->VatGroup, c.group);
 }
@@ -133,13 +133,13 @@ class PluAsDepartment : public ReaderFixture, public ::testing::WithParamInterfa
 
 TEST_P(PluAsDepartment, TheNumberIsTheDepartment) {
   const PluDepartCase& c = GetParam();
-  reader.SetUsePluAsDepartNo(true);
+  FReader.SetUsePluAsDepartNo(true);
   const bool ok = Read({c.line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
+  ASSERT_EQ(ok, c.error.empty()) << FReader.LastError();
   if (ok)
     EXPECT_EQ(Cmd<TPluObject>(0)->Department, c.department);
   else
-    EXPECT_EQ(reader.LastError(), ReadError(c.error, c.line));
+    EXPECT_EQ(FReader.LastError(), ReadError(c.error, c.line));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -168,9 +168,9 @@ class ExtPlu : public ReaderFixture, public ::testing::WithParamInterface<ExtPlu
 TEST_P(ExtPlu, SeparatedForm) {
   const ExtPluCase& c = GetParam();
   const bool ok = Read({c.line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
+  ASSERT_EQ(ok, c.error.empty()) << FReader.LastError();
   if (!ok) {
-    EXPECT_EQ(reader.LastError(), ReadError(c.error, c.line));
+    EXPECT_EQ(FReader.LastError(), ReadError(c.error, c.line));
     return;
   }
   auto* plu = Cmd<TPluObject>(0);
@@ -180,7 +180,7 @@ TEST_P(ExtPlu, SeparatedForm) {
   EXPECT_DOUBLE_EQ(plu->Quantity, c.quantity);
   EXPECT_EQ(plu->VatGroup, c.vat);
   EXPECT_EQ(plu->Department, 1);
-  EXPECT_TRUE(reader.HasSales());
+  EXPECT_TRUE(FReader.HasSales());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -209,9 +209,9 @@ class Discounts : public ReaderFixture, public ::testing::WithParamInterface<Dis
 TEST_P(Discounts, TypeSignAndValue) {
   const DiscountCase& c = GetParam();
   const bool ok = Read({c.line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
+  ASSERT_EQ(ok, c.error.empty()) << FReader.LastError();
   if (!ok) {
-    EXPECT_EQ(reader.LastError(), ReadError("[FAddDiscount]" + c.error, c.line));
+    EXPECT_EQ(FReader.LastError(), ReadError("[FAddDiscount]" + c.error, c.line));
     return;
   }
   EXPECT_EQ(Cmd<TDiscountObject>(0)->DiscType, c.type);
@@ -245,9 +245,9 @@ class Payments : public ReaderFixture, public ::testing::WithParamInterface<Paym
 TEST_P(Payments, WithAndWithoutSeparators) {
   const PaymentCase& c = GetParam();
   const bool ok = Read({c.line});
-  ASSERT_EQ(ok, c.error.empty()) << reader.LastError();
+  ASSERT_EQ(ok, c.error.empty()) << FReader.LastError();
   if (!ok) {
-    EXPECT_EQ(reader.LastError(), ReadError("[FAddPayment]" + c.error, c.line));
+    EXPECT_EQ(FReader.LastError(), ReadError("[FAddPayment]" + c.error, c.line));
     return;
   }
   auto* p = Cmd<TPaymentObject>(0);
@@ -256,7 +256,7 @@ TEST_P(Payments, WithAndWithoutSeparators) {
   EXPECT_DOUBLE_EQ(p->Amount, c.amount);
   EXPECT_DOUBLE_EQ(p->Course, c.course);
   EXPECT_EQ(p->Currency, c.currency);
-  EXPECT_TRUE(reader.HasPayments());
+  EXPECT_TRUE(FReader.HasPayments());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -274,9 +274,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "[CopyToPosAndDel]Possition is out of range.(BG, Possition: 3) BG"}));
 
 TEST_F(ReaderFixture, InvoiceLines) {
-  ASSERT_TRUE(Read({"#LD123456789", "#ln200", "#LM300", "#LR17", "#LX5", "#LD"})) << reader.LastError();
-  ASSERT_EQ(reader.Commands().size(), 1u);
-  TInvoiceObject* inv = reader.FindInvoice();
+  ASSERT_TRUE(Read({"#LD123456789", "#ln200", "#LM300", "#LR17", "#LX5", "#LD"})) << FReader.LastError();
+  ASSERT_EQ(FReader.Commands().size(), 1u);
+  TInvoiceObject* inv = FReader.FindInvoice();
   ASSERT_NE(inv, nullptr);
   EXPECT_EQ(inv->VatNumber, "123456789");  // the empty "#LD" leaves it
   EXPECT_EQ(inv->TaxNumber, "300");
@@ -286,18 +286,18 @@ TEST_F(ReaderFixture, InvoiceLines) {
 
 TEST_F(ReaderFixture, InvoiceLineFailuresAndTheBareL) {
   ASSERT_TRUE(Read({"#L"}));
-  EXPECT_EQ(reader.FindInvoice(), nullptr);
+  EXPECT_EQ(FReader.FindInvoice(), nullptr);
   ASSERT_FALSE(Read({"#LRx12"}));
-  EXPECT_EQ(reader.LastError(), ReadError("[FAddInvoice]Invoice nom is not integer value. x12", "#LRx12"));
+  EXPECT_EQ(FReader.LastError(), ReadError("[FAddInvoice]Invoice nom is not integer value. x12", "#LRx12"));
   ASSERT_FALSE(Read({"#LR"}));
-  EXPECT_EQ(reader.LastError(), ReadError("[FAddInvoice]Invoice nom is not integer value. ", "#LR"));
+  EXPECT_EQ(FReader.LastError(), ReadError("[FAddInvoice]Invoice nom is not integer value. ", "#LR"));
 }
 
 TEST_F(ReaderFixture, InvoiceHeaderFillsFiveFieldsInOrder) {
   ASSERT_TRUE(Read({"#F", kPlu32, ":ACME", ":Sofia", "::Street 1", "@010012Ivan", ":Ivanov", ":Petrov",
                     ":sixth"}))
-      << reader.LastError();
-  TInvoiceObject* inv = reader.FindInvoice();
+      << FReader.LastError();
+  TInvoiceObject* inv = FReader.FindInvoice();
   ASSERT_NE(inv, nullptr);
   EXPECT_EQ(inv->FirmName, "ACME");
   EXPECT_EQ(inv->Town, "Sofia");
@@ -306,15 +306,15 @@ TEST_F(ReaderFixture, InvoiceHeaderFillsFiveFieldsInOrder) {
   EXPECT_EQ(inv->Customer, "Petrov");
   EXPECT_EQ(inv->InvoiceNo, 0);
   EXPECT_EQ(inv->RawLines, "\r:ACME\r:Sofia\r:Street 1\r:Ivanov\r:Petrov");
-  EXPECT_EQ(reader.TextLineCount(), 1);
+  EXPECT_EQ(FReader.TextLineCount(), 1);
   EXPECT_EQ(Cmd<TLineObject>(2)->Text, "sixth");
 }
 
 TEST_F(ReaderFixture, InvoiceHeaderFieldsAreCutTo255) {
   ASSERT_TRUE(Read({"#F", ":" + std::string(300, 'A')}));
-  EXPECT_EQ(reader.FindInvoice()->FirmName, std::string(255, 'A'));
+  EXPECT_EQ(FReader.FindInvoice()->FirmName, std::string(255, 'A'));
   ASSERT_TRUE(Read({"#F", kPlu32}));
-  EXPECT_EQ(reader.FindInvoice(), nullptr);
+  EXPECT_EQ(FReader.FindInvoice(), nullptr);
 }
 
 TEST_F(ReaderFixture, InvoiceBlockFieldsByPosition) {
@@ -322,8 +322,8 @@ TEST_F(ReaderFixture, InvoiceBlockFieldsByPosition) {
   for (int i = 6; i < 12; ++i) lines.push_back("#:t" + std::to_string(i));
   lines.push_back("#F13");  // the block does not open again after ten lines
   lines.push_back("#:after");
-  ASSERT_TRUE(Read(lines)) << reader.LastError();
-  TInvoiceObject* inv = reader.FindInvoice();
+  ASSERT_TRUE(Read(lines)) << FReader.LastError();
+  TInvoiceObject* inv = FReader.FindInvoice();
   ASSERT_NE(inv, nullptr);
   EXPECT_EQ(inv->InvoiceNo, 13);
   EXPECT_EQ(inv->Customer, "receiver");
@@ -334,10 +334,10 @@ TEST_F(ReaderFixture, InvoiceBlockFieldsByPosition) {
   EXPECT_EQ(inv->Town, "");
   EXPECT_EQ(inv->RawLines, "\r#LR12\r:receiver\r:firm\r:street\r#LNtax\r#LDvat\r#LR13");
   std::vector<std::string> texts;
-  for (const auto& c : reader.Commands())
+  for (const auto& c : FReader.Commands())
     if (auto* l = std::get_if<TLineObject>(&c)) texts.push_back(l->Text);
   EXPECT_EQ(texts, (std::vector<std::string>{"note", "t6", "t7", "t8", "t9", ":t10", ":t11", ":after"}));
-  EXPECT_EQ(reader.TextLineCount(), 3);  // only the lines after the block
+  EXPECT_EQ(FReader.TextLineCount(), 3);  // only the lines after the block
 }
 
 TEST_F(ReaderFixture, TextLines) {
@@ -345,19 +345,19 @@ TEST_F(ReaderFixture, TextLines) {
   EXPECT_EQ(Cmd<TLineObject>(0)->Text, "Hello");
   EXPECT_EQ(Cmd<TLineObject>(1)->Text, ":outside");
   EXPECT_EQ(Cmd<TLineObject>(1)->RawLine, "#:outside");
-  EXPECT_EQ(reader.Commands().size(), 2u);
-  EXPECT_EQ(reader.TextLineCount(), 2);
+  EXPECT_EQ(FReader.Commands().size(), 2u);
+  EXPECT_EQ(FReader.TextLineCount(), 2);
 }
 
 TEST_F(ReaderFixture, Reports) {
   ASSERT_TRUE(Read({"$FI", "$fn", "$FX"}));
-  EXPECT_FALSE(reader.IsReportFile());
-  ASSERT_EQ(reader.Commands().size(), 2u);
+  EXPECT_FALSE(FReader.IsReportFile());
+  ASSERT_EQ(FReader.Commands().size(), 2u);
   EXPECT_EQ(Cmd<TReportObject>(0)->ReportType, 0);
   EXPECT_EQ(Cmd<TReportObject>(1)->ReportType, 1);
 
   ASSERT_TRUE(Read({"#I", "#n", "#M", "#M1010124", "#M0010124311224", "#M0300224", "#M0010100"}));
-  EXPECT_TRUE(reader.IsReportFile());
+  EXPECT_TRUE(FReader.IsReportFile());
   const DATE now = DateTimeToOle(Now());
   const DATE monthStart = Ole(2025, 3, 1);
   struct Expect {
@@ -370,7 +370,7 @@ TEST_F(ReaderFixture, Reports) {
                   {2, 1, Ole(24, 1, 1), Ole(24, 12, 31)},
                   {2, 1, monthStart, now},   // 30 February
                   {2, 1, monthStart, now}};  // year 00
-  ASSERT_EQ(reader.Commands().size(), std::size(expected));
+  ASSERT_EQ(FReader.Commands().size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(i);
     auto* r = Cmd<TReportObject>(i);
@@ -399,12 +399,12 @@ TEST(ParseShortDate, YearNumberIsTheYearItself) {
 }
 
 TEST_F(ReaderFixture, Operators) {
-  reader.SetCashierPas(" 1234 ");
+  FReader.SetCashierPas(" 1234 ");
   ASSERT_TRUE(Read({"#OIvanov Petrov"}));
-  EXPECT_EQ(reader.CashierName(), "Ivanov P");
-  EXPECT_EQ(reader.OperatorLine(), "#OIvanov Petrov");
-  EXPECT_EQ(reader.CashierPass(), "1234");
-  EXPECT_TRUE(reader.Commands().empty());
+  EXPECT_EQ(FReader.CashierName(), "Ivanov P");
+  EXPECT_EQ(FReader.OperatorLine(), "#OIvanov Petrov");
+  EXPECT_EQ(FReader.CashierPass(), "1234");
+  EXPECT_TRUE(FReader.Commands().empty());
 
   struct {
     std::string line;
@@ -415,19 +415,19 @@ TEST_F(ReaderFixture, Operators) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.line);
     ASSERT_TRUE(Read({"#OOther", c.line}));
-    EXPECT_EQ(reader.CashierNo(), c.no);
-    EXPECT_EQ(reader.CashierPOS(), c.pos);
-    EXPECT_EQ(reader.CashierName(), c.name);
-    EXPECT_EQ(reader.OperatorLine(), c.line);
+    EXPECT_EQ(FReader.CashierNo(), c.no);
+    EXPECT_EQ(FReader.CashierPOS(), c.pos);
+    EXPECT_EQ(FReader.CashierName(), c.name);
+    EXPECT_EQ(FReader.OperatorLine(), c.line);
   }
   ASSERT_FALSE(Read({"@01001"}));
-  EXPECT_EQ(reader.LastError(),
+  EXPECT_EQ(FReader.LastError(),
             ReadError("[FAddOperator][CopyToPosAndDel]Possition is out of range.(001, Possition: 4)", "@01001"));
   // The next file starts from the defaults again.
   ASSERT_TRUE(Read({":x"}));
-  EXPECT_EQ(reader.CashierNo(), 1);
-  EXPECT_EQ(reader.CashierPOS(), 1);
-  EXPECT_EQ(reader.CashierName(), "");
+  EXPECT_EQ(FReader.CashierNo(), 1);
+  EXPECT_EQ(FReader.CashierPOS(), 1);
+  EXPECT_EQ(FReader.CashierName(), "");
 }
 
 TEST_F(ReaderFixture, RefundData) {
@@ -448,61 +448,61 @@ TEST_F(ReaderFixture, RefundData) {
     const bool ok = Read({c.line});
     ASSERT_EQ(ok, c.error.empty());
     if (!ok) {
-      EXPECT_EQ(reader.LastError(), ReadError("[AddRefundParam]" + c.error, c.line));
+      EXPECT_EQ(FReader.LastError(), ReadError("[AddRefundParam]" + c.error, c.line));
       continue;
     }
-    EXPECT_EQ(reader.RefundParam().Reason, c.reason);
-    EXPECT_EQ(reader.RefundParam().ReceiptNo, c.receipt);
-    EXPECT_EQ(reader.RefundParam().FiscalMemoryNo, c.fm);
-    EXPECT_EQ(reader.RefundParam().InvoiceNo, c.invoice);
-    EXPECT_EQ(reader.RefundParam().InvoiceDate, c.date);
+    EXPECT_EQ(FReader.RefundParam().Reason, c.reason);
+    EXPECT_EQ(FReader.RefundParam().ReceiptNo, c.receipt);
+    EXPECT_EQ(FReader.RefundParam().FiscalMemoryNo, c.fm);
+    EXPECT_EQ(FReader.RefundParam().InvoiceNo, c.invoice);
+    EXPECT_EQ(FReader.RefundParam().InvoiceDate, c.date);
   }
   ASSERT_TRUE(Read({":x"}));
-  EXPECT_EQ(reader.RefundParam().ReceiptNo, 0);
-  EXPECT_EQ(reader.RefundParam().Reason, 1);
+  EXPECT_EQ(FReader.RefundParam().ReceiptNo, 0);
+  EXPECT_EQ(FReader.RefundParam().Reason, 1);
 }
 
 TEST_F(ReaderFixture, CashUniqueSaleNumberAndCopies) {
   ASSERT_TRUE(Read({"#R5000", "#R-12,50", "#U123-456", "#C", "$FC", "$fc", "C", "c12345", "$XYZ"}));
   EXPECT_DOUBLE_EQ(Cmd<TInOutAmount>(0)->Amount, 5000);
   EXPECT_DOUBLE_EQ(Cmd<TInOutAmount>(1)->Amount, -12.5);
-  EXPECT_EQ(reader.UniqueSellNo(), "123-456");
-  ASSERT_EQ(reader.Commands().size(), 6u);
+  EXPECT_EQ(FReader.UniqueSellNo(), "123-456");
+  ASSERT_EQ(FReader.Commands().size(), 6u);
   for (size_t i = 2; i < 6; ++i) EXPECT_NE(Cmd<TCopyBon>(i), nullptr) << i;
   ASSERT_TRUE(Read({"#U1", "#U"}));
-  EXPECT_EQ(reader.UniqueSellNo(), "");
+  EXPECT_EQ(FReader.UniqueSellNo(), "");
   ASSERT_FALSE(Read({"#Rabc"}));
-  EXPECT_EQ(reader.LastError(), ReadError("[FAddInOutAmount]Amount is not valid double value.", "#Rabc"));
+  EXPECT_EQ(FReader.LastError(), ReadError("[FAddInOutAmount]Amount is not valid double value.", "#Rabc"));
 }
 
 TEST_F(ReaderFixture, StatusQueryRules) {
   ASSERT_TRUE(Read({"@010012Ivan", "&S", "#G-1000 is never read"}));
-  EXPECT_TRUE(reader.IsStatusFile());
-  ASSERT_EQ(reader.Commands().size(), 1u);
+  EXPECT_TRUE(FReader.IsStatusFile());
+  ASSERT_EQ(FReader.Commands().size(), 1u);
   EXPECT_NE(Cmd<TStatusObject>(0), nullptr);
 
   ASSERT_TRUE(Read({"&s"}));
-  EXPECT_TRUE(reader.IsStatusFile());
+  EXPECT_TRUE(FReader.IsStatusFile());
 
   // A rejected status query still gets its answer file; the failure is in it only with
   // report files on.
   const std::string failure = "[FAddStatusCmd]Satus must be the only command in a file";
   for (bool repFiles : {false, true}) {
     SCOPED_TRACE(repFiles);
-    reader.SetRepFilePrint(repFiles);
+    FReader.SetRepFilePrint(repFiles);
     ASSERT_FALSE(Read({":text", "&S"}));
-    EXPECT_TRUE(reader.IsStatusFile());
-    EXPECT_EQ(reader.LastError(), ReadError(failure, "&S"));
-    reader.SaveRepFile();
+    EXPECT_TRUE(FReader.IsStatusFile());
+    EXPECT_EQ(FReader.LastError(), ReadError(failure, "&S"));
+    FReader.SaveRepFile();
     EXPECT_EQ(FileBytes(QStringLiteral("0001.rep")), repFiles ? "[ERROR]" + failure + "\r\n" : "");
   }
 
   ASSERT_TRUE(Read({":text"}));
-  EXPECT_FALSE(reader.IsStatusFile());
+  EXPECT_FALSE(FReader.IsStatusFile());
 }
 
 TEST_F(ReaderFixture, FileLevelFailures) {
-  reader.SetRepFilePrint(true);
+  FReader.SetRepFilePrint(true);
   struct {
     std::string bytes, error, row;
   } cases[] = {{std::string("\0:abc\r\n", 7), "No lines in file", ""},
@@ -513,13 +513,13 @@ TEST_F(ReaderFixture, FileLevelFailures) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.error + c.row);
     WriteBytes(QStringLiteral("0002.bon"), c.bytes);
-    ASSERT_FALSE(reader.ReadFile(PathOf(QStringLiteral("0002.bon")), 0));
-    EXPECT_EQ(reader.LastError(), ReadError(c.error, c.row));
-    EXPECT_EQ(reader.RepFileName(), PathOf(QStringLiteral("0002.rep")));
-    EXPECT_EQ(reader.RepLines(), std::vector<std::string>{"[ERROR]" + c.error});
+    ASSERT_FALSE(FReader.ReadFile(PathOf(QStringLiteral("0002.bon")), 0));
+    EXPECT_EQ(FReader.LastError(), ReadError(c.error, c.row));
+    EXPECT_EQ(FReader.RepFileName(), PathOf(QStringLiteral("0002.rep")));
+    EXPECT_EQ(FReader.RepLines(), std::vector<std::string>{"[ERROR]" + c.error});
   }
-  ASSERT_FALSE(reader.ReadFile(PathOf(QStringLiteral("missing.$$$")), 0));
-  EXPECT_EQ(reader.LastError(), ReadError("No such file or directory", ""));
+  ASSERT_FALSE(FReader.ReadFile(PathOf(QStringLiteral("missing.$$$")), 0));
+  EXPECT_EQ(FReader.LastError(), ReadError("No such file or directory", ""));
 }
 
 TEST_F(ReaderFixture, LinesAreTrimmedSplitAndSkipped) {
@@ -527,18 +527,18 @@ TEST_F(ReaderFixture, LinesAreTrimmedSplitAndSkipped) {
   // skipped; the text ends at a NUL byte.
   static const char bytes[] = ":one  \t\r:two\n\nC\r\n#\r\n:three\r\n\0:four";
   WriteBytes(QStringLiteral("0003.bon"), std::string(bytes, sizeof bytes - 1));
-  ASSERT_TRUE(reader.ReadFile(PathOf(QStringLiteral("0003.bon")), 0)) << reader.LastError();
-  ASSERT_EQ(reader.Commands().size(), 3u);
+  ASSERT_TRUE(FReader.ReadFile(PathOf(QStringLiteral("0003.bon")), 0)) << FReader.LastError();
+  ASSERT_EQ(FReader.Commands().size(), 3u);
   EXPECT_EQ(Cmd<TLineObject>(0)->Text, "one");
   EXPECT_EQ(Cmd<TLineObject>(1)->Text, "two");
   EXPECT_EQ(Cmd<TLineObject>(2)->Text, "three");
-  EXPECT_EQ(reader.CurrentFile(), PathOf(QStringLiteral("0003.bon")));
+  EXPECT_EQ(FReader.CurrentFile(), PathOf(QStringLiteral("0003.bon")));
 }
 
 TEST_F(ReaderFixture, LinesAreConvertedBeforeTheyAreRead) {
   // Code page 855: 0xA1 is the capital A, 0xA0 the small a, 0xA9 the capital Ye, which makes
   // a payment line once converted; code page 866: 0x80 is the capital A.
-  ASSERT_TRUE(Read({":\xA1\xA0", "#\xA9" "1^5"}, EncodingCP855)) << reader.LastError();
+  ASSERT_TRUE(Read({":\xA1\xA0", "#\xA9" "1^5"}, EncodingCP855)) << FReader.LastError();
   EXPECT_EQ(Cmd<TLineObject>(0)->Text, "\xC0\xE0");
   ASSERT_NE(Cmd<TPaymentObject>(1), nullptr);
   EXPECT_DOUBLE_EQ(Cmd<TPaymentObject>(1)->Amount, 5);

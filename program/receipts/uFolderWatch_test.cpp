@@ -45,19 +45,19 @@ void SelectBonFiles(const QString& folder, QStringList& list) {
 class SelectBonFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tmp_.isValid());
-    dir_ = tmp_.path() + "/";
+    ASSERT_TRUE(FTmp.isValid());
+    FDir = FTmp.path() + "/";
     uConst::SetBonFileExt("bon");
   }
   void Make(const QString& name, const QDateTime& when, const QByteArray& data = "#S\r\n") {
-    WriteAll(dir_ + name, data);
-    SetMTime(dir_ + name, when);
+    WriteAll(FDir + name, data);
+    SetMTime(FDir + name, when);
   }
   static QString Line(const QDateTime& when, const QString& name) {
     return QString::number(static_cast<int32_t>(DosDateTime(when))) + "\t" + name;
   }
-  QTemporaryDir tmp_;
-  QString dir_;
+  QTemporaryDir FTmp;
+  QString FDir;
 };
 
 TEST_F(SelectBonFilesTest, ListsWaitingFilesOldestFirst) {
@@ -71,15 +71,15 @@ TEST_F(SelectBonFilesTest, ListsWaitingFilesOldestFirst) {
   Make("empty.bon", older, "");
   Make("note.txt", older);
   Make("x.bonus", older);
-  QDir().mkdir(dir_ + "sub.bon");
-  WriteAll(dir_ + "sub.bon/in.bon", "x");
+  QDir().mkdir(FDir + "sub.bon");
+  WriteAll(FDir + "sub.bon/in.bon", "x");
   QStringList list{"stale line"};
-  SelectBonFiles(tmp_.path(), list);
+  SelectBonFiles(FTmp.path(), list);
   EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "m2.bon"), Line(same, "M1.BON"), Line(newer, "a.bon")}));
-  EXPECT_TRUE(QFile::exists(dir_ + "empty.bon"));
+  EXPECT_TRUE(QFile::exists(FDir + "empty.bon"));
   // One moment: by name.
   Make("M1.BON", same);
-  SelectBonFiles(tmp_.path(), list);
+  SelectBonFiles(FTmp.path(), list);
   EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "M1.BON"), Line(same, "m2.bon"), Line(newer, "a.bon")}));
 }
 
@@ -96,7 +96,7 @@ TEST_F(SelectBonFilesTest, OldestFirstByTheTrueTimeWhenTheClocksGoBack) {
   Make("first.bon", summer);
   Make("second.bon", winter);
   QStringList list;
-  SelectBonFiles(dir_, list);
+  SelectBonFiles(FDir, list);
   if (oldTz.isNull())
     qunsetenv("TZ");
   else
@@ -116,7 +116,7 @@ TEST_F(SelectBonFilesTest, OldestFirstOutsideTheTenDigitYears) {
   Make("a.bon", y2050);
   Make("b.bon", y2020);
   QStringList list;
-  SelectBonFiles(dir_, list);
+  SelectBonFiles(FDir, list);
   ASSERT_EQ(list.size(), 3);
   EXPECT_EQ(list, (QStringList{Line(y2005, "c.bon"), Line(y2020, "b.bon"), Line(y2050, "a.bon")}));
   EXPECT_TRUE(list[2].startsWith("-"));
@@ -129,28 +129,28 @@ TEST_F(SelectBonFilesTest, DosDateTimeAndOtherExtensions) {
   Make("a.bon", QDateTime::currentDateTime());
   Make("b.INP", QDateTime::currentDateTime());
   QStringList list;
-  SelectBonFiles(dir_, list);
+  SelectBonFiles(FDir, list);
   ASSERT_EQ(list.size(), 1);
   EXPECT_TRUE(list[0].endsWith("\tb.INP"));
-  SelectBonFiles(dir_ + "missing/", list);
+  SelectBonFiles(FDir + "missing/", list);
   EXPECT_TRUE(list.isEmpty());
 }
 
 class FolderWatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tmp_.isValid());
-    dir_ = tmp_.path() + "/";
+    ASSERT_TRUE(FTmp.isValid());
+    FDir = FTmp.path() + "/";
     Put("a.bon");
   }
   void Put(const QString& name) {
-    QFile f(dir_ + name);
+    QFile f(FDir + name);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("#S\r\n");
   }
-  QTemporaryDir tmp_;
-  QString dir_;
-  QDateTime now_{QDate(2025, 12, 9), QTime(12, 0, 0)};
+  QTemporaryDir FTmp;
+  QString FDir;
+  QDateTime FNow{QDate(2025, 12, 9), QTime(12, 0, 0)};
 };
 
 // A folder that cannot be opened or read is a failure of the listing, never an empty
@@ -164,39 +164,39 @@ TEST_F(FolderWatchTest, AFolderThatCannotBeReadFailsTheListing) {
     SCOPED_TRACE(c.Err);
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(c.Op, 0, c.Err, tmp_.path().toStdString());
+    ops.FailAt(c.Op, 0, c.Err, FTmp.path().toStdString());
     try {
-      TFolderWatch::ListWaiting(dir_, QStringLiteral("bon"));
+      TFolderWatch::ListWaiting(FDir, QStringLiteral("bon"));
       ADD_FAILURE() << "no failure";
     } catch (const EAbort& e) {
       EXPECT_EQ(std::string(e.what()), "[SelectBonFiles]" + SysErrorText(c.Err));
     }
     TFolderWatch watch;
-    EXPECT_THROW(watch.Ready(dir_, QStringLiteral("bon"), now_, QString(), 0), EAbort);
+    EXPECT_THROW(watch.Ready(FDir, QStringLiteral("bon"), FNow, QString(), 0), EAbort);
     ops.Clear();
     // Once the folder can be read again, its file is there.
-    EXPECT_EQ(watch.Ready(dir_, QStringLiteral("bon"), now_, QString(), 0).Files.size(), 1u);
+    EXPECT_EQ(watch.Ready(FDir, QStringLiteral("bon"), FNow, QString(), 0).Files.size(), 1u);
   }
 }
 
 TEST_F(FolderWatchTest, AMissingFolderListsNothing) {
-  EXPECT_TRUE(TFolderWatch::ListWaiting(dir_ + "missing/", QStringLiteral("bon")).empty());
-  EXPECT_TRUE(TFolderWatch::ListWaiting(dir_ + "a.bon", QStringLiteral("bon")).empty());
+  EXPECT_TRUE(TFolderWatch::ListWaiting(FDir + "missing/", QStringLiteral("bon")).empty());
+  EXPECT_TRUE(TFolderWatch::ListWaiting(FDir + "a.bon", QStringLiteral("bon")).empty());
 }
 
 // Each watch keeps what it has seen: a file first seen by one watch is not yet quiet for
 // another, and a watch tells the wait until its next file is ready.
 TEST_F(FolderWatchTest, AFileIsQuietSinceItsOwnWatchFirstSawIt) {
   TFolderWatch first, second;
-  TReadyFiles r = first.Ready(dir_, QStringLiteral("bon"), now_);
+  TReadyFiles r = first.Ready(FDir, QStringLiteral("bon"), FNow);
   EXPECT_TRUE(r.Files.empty());
   EXPECT_EQ(r.WaitMs, TFolderWatch::ReadyAgeMs);
-  now_ = now_.addMSecs(TFolderWatch::ReadyAgeMs);
-  r = first.Ready(dir_, QStringLiteral("bon"), now_);
+  FNow = FNow.addMSecs(TFolderWatch::ReadyAgeMs);
+  r = first.Ready(FDir, QStringLiteral("bon"), FNow);
   ASSERT_EQ(r.Files.size(), 1u);
   EXPECT_EQ(r.Files[0].Name, "a.bon");
   EXPECT_EQ(r.WaitMs, -1);
-  EXPECT_TRUE(second.Ready(dir_, QStringLiteral("bon"), now_).Files.empty());
+  EXPECT_TRUE(second.Ready(FDir, QStringLiteral("bon"), FNow).Files.empty());
 }
 
 }  // namespace

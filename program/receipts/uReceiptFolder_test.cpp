@@ -128,41 +128,41 @@ const std::string kReceipt = "%12^Water^150^1000\r\n";
 class TFolderUnit : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(Tmp.isValid());
-    Path = Tmp.path() + "/bon/";
-    ASSERT_TRUE(QDir().mkpath(Path));
+    ASSERT_TRUE(FTmp.isValid());
+    FPath = FTmp.path() + "/bon/";
+    ASSERT_TRUE(QDir().mkpath(FPath));
   }
 
   TReceiptFolder& Folder() {
-    if (!Unit)
-      Unit = std::make_unique<TReceiptFolder>(
-          Path, [this] { return Clock; },
-          [this](const QString& line, bool exceptionLog) { Logs.push_back({exceptionLog, line.toStdString()}); });
-    return *Unit;
+    if (!FUnit)
+      FUnit = std::make_unique<TReceiptFolder>(
+          FPath, [this] { return FClock; },
+          [this](const QString& line, bool exceptionLog) { FLogs.push_back({exceptionLog, line.toStdString()}); });
+    return *FUnit;
   }
 
   void Put(const QString& name, const std::string& content) {
-    QFile f(Path + name);
+    QFile f(FPath + name);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(content.data(), static_cast<qint64>(content.size()));
   }
   std::string Read(const QString& name) const {
-    QFile f(Path + name);
+    QFile f(FPath + name);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "<missing>";
   }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const QString& n : QDir(Path).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs |
+    for (const QString& n : QDir(FPath).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs |
                                                  QDir::NoDotAndDotDot))
       names.push_back(n.toStdString());
     std::sort(names.begin(), names.end());
     return names;
   }
-  std::string P(const char* name) const { return (Path + name).toStdString(); }
+  std::string P(const char* name) const { return (FPath + name).toStdString(); }
   // The lines of one log.
   std::vector<std::string> Log(bool exceptionLog) const {
     std::vector<std::string> lines;
-    for (const auto& [exc, line] : Logs)
+    for (const auto& [exc, line] : FLogs)
       if (exc == exceptionLog) lines.push_back(line);
     return lines;
   }
@@ -177,20 +177,20 @@ class TFolderUnit : public ::testing::Test {
     }
   }
 
-  QTemporaryDir Tmp;
-  QString Path;
-  QDateTime Clock{QDate(2025, 12, 9), QTime(12, 30, 45, 7)};
-  std::vector<std::pair<bool, std::string>> Logs;
-  std::unique_ptr<TReceiptFolder> Unit;
+  QTemporaryDir FTmp;
+  QString FPath;
+  QDateTime FClock{QDate(2025, 12, 9), QTime(12, 30, 45, 7)};
+  std::vector<std::pair<bool, std::string>> FLogs;
+  std::unique_ptr<TReceiptFolder> FUnit;
 };
 
 TEST_F(TFolderUnit, PathHasItsSlashAndTheFolderMustExist) {
-  EXPECT_EQ(TReceiptFolder(Tmp.path() + "/bon", {}, {}).Path(), Path);
-  EXPECT_TRUE(TReceiptFolder(Tmp.path() + "/bon", {}, {}).Exists());
-  EXPECT_FALSE(TReceiptFolder(Tmp.path() + "/none", {}, {}).Exists());
+  EXPECT_EQ(TReceiptFolder(FTmp.path() + "/bon", {}, {}).Path(), FPath);
+  EXPECT_TRUE(TReceiptFolder(FTmp.path() + "/bon", {}, {}).Exists());
+  EXPECT_FALSE(TReceiptFolder(FTmp.path() + "/none", {}, {}).Exists());
   EXPECT_FALSE(TReceiptFolder(QString(), {}, {}).Exists());
   Put("file", "x");
-  EXPECT_FALSE(TReceiptFolder(Path + "file", {}, {}).Exists());
+  EXPECT_FALSE(TReceiptFolder(FPath + "file", {}, {}).Exists());
   EXPECT_EQ(TReceiptFolder::ClaimName("0001.bon"), "0001.$$$");
   EXPECT_EQ(TReceiptFolder::ClaimName("a.b.BON"), "a.b.$$$");
 }
@@ -207,7 +207,7 @@ TEST_F(TFolderUnit, ClaimRenamesAndSyncsTheFolder) {
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
   EXPECT_EQ(Read("0001.$$$"), kReceipt);
   EXPECT_EQ(ops.Calls(TFileOp::Fsync), 1);
-  EXPECT_THAT(Logs, IsEmpty());
+  EXPECT_THAT(FLogs, IsEmpty());
 }
 
 TEST_F(TFolderUnit, ClaimOfAFileTakenBackIsSkippedWithALine) {
@@ -222,10 +222,10 @@ TEST_F(TFolderUnit, ClaimOfAFileTakenBackIsSkippedWithALine) {
 TEST_F(TFolderUnit, ClaimOfANameThatIsNoRegularFileLeavesItInPlace) {
   Put("outside", kReceipt);
   ASSERT_EQ(::symlink(P("outside").c_str(), P("0001.bon").c_str()), 0);
-  ASSERT_TRUE(QDir().mkdir(Path + "0002.bon"));
+  ASSERT_TRUE(QDir().mkdir(FPath + "0002.bon"));
   for (const char* name : {"0001.bon", "0002.bon"}) {
     SCOPED_TRACE(name);
-    Logs.clear();
+    FLogs.clear();
     EXPECT_EQ(Folder().Claim(name), TReceiptFolder::TClaim::NotRegular);
     EXPECT_THAT(Log(true), ElementsAre("[DoReadFiles] Not a regular file (a link or another kind), left in place: \"" +
                                        P(name) + "\""));
@@ -249,7 +249,7 @@ TEST_F(TFolderUnit, ClaimFailuresLeaveTheFileUnderItsName) {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
     ops.FailAt(c.Op, 1, EIO);
-    ExpectFailure([&] { Folder().Claim("0001.bon"); }, QString(c.Message).replace("%F", Path));
+    ExpectFailure([&] { Folder().Claim("0001.bon"); }, QString(c.Message).replace("%F", FPath));
     EXPECT_EQ(Files(), std::vector<std::string>{"0001.bon"});
   }
 }
@@ -263,12 +263,12 @@ TEST_F(TFolderUnit, ClaimRefusedForAReasonOfTheFileLeavesItWaiting) {
   } cases[] = {{"NameTaken", 0}, {"NotPermitted", EPERM}, {"AccessDenied", EACCES}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
-    QDir(Path).removeRecursively();
-    ASSERT_TRUE(QDir().mkpath(Path));
-    Unit.reset();
+    QDir(FPath).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(FPath));
+    FUnit.reset();
     Put("0001.bon", kReceipt);
     if (c.Err == 0) {
-      ASSERT_TRUE(QDir().mkdir(Path + "0001.$$$"));
+      ASSERT_TRUE(QDir().mkdir(FPath + "0001.$$$"));
     }
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
@@ -294,7 +294,7 @@ TEST_F(TFolderUnit, ReportThatCannotBeWrittenKeepsTheOlderOne) {
     TScopedFileOps scoped(&ops);
     ops.FailAt(op, 1, ENOSPC, P("0001.rep"));
     ExpectFailure([&] { Folder().WriteReport("0001.rep", "Close\r\n"); },
-                  "Can't write report file: \"" + Path + "0001.rep\" No space left on device");
+                  "Can't write report file: \"" + FPath + "0001.rep\" No space left on device");
     EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
     EXPECT_EQ(Read("0001.rep"), "older report\r\n");
   }
@@ -305,9 +305,9 @@ TEST_F(TFolderUnit, ReportThatCannotBeWrittenKeepsTheOlderOne) {
 // Folders under the report's name and its temporary name are not ours: they stay, and the
 // report is written all the same, under the next free names.
 TEST_F(TFolderUnit, FoldersUnderTheReportsNamesHoldNothingUp) {
-  ASSERT_TRUE(QDir().mkdir(Path + "0001.rep"));
-  ASSERT_TRUE(QDir().mkdir(Path + "0001_1.rep.tmp"));
-  ASSERT_TRUE(QDir().mkdir(Path + "0001.rep.tmp"));
+  ASSERT_TRUE(QDir().mkdir(FPath + "0001.rep"));
+  ASSERT_TRUE(QDir().mkdir(FPath + "0001_1.rep.tmp"));
+  ASSERT_TRUE(QDir().mkdir(FPath + "0001.rep.tmp"));
   Folder().WriteReport("0001.rep", "Close\r\n");
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.rep.tmp", "0001_1.rep", "0001_1.rep.tmp"}));
   EXPECT_EQ(Read("0001_1.rep"), "Close\r\n");
@@ -326,7 +326,7 @@ TEST_F(TFolderUnit, PrintedFileLosesItsClaim) {
   TScopedFileOps scoped(&ops);
   ops.FailAt(TFileOp::Unlink, 1, EIO);
   ExpectFailure([&] { Folder().FinishPrinted("0002.bon"); },
-                "Can't delete file. Check permissions : " + Path + "0002.$$$");
+                "Can't delete file. Check permissions : " + FPath + "0002.$$$");
   EXPECT_EQ(Files(), std::vector<std::string>{"0002.$$$"});
 }
 
@@ -338,7 +338,7 @@ TEST_F(TFolderUnit, FailedFileBecomesAnErrorFileAndTheFolderIsSynced) {
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.err"});
   EXPECT_EQ(Read("0001.err"), kReceipt);
   EXPECT_EQ(ops.Calls(TFileOp::Fsync), 1);
-  EXPECT_THAT(Logs, IsEmpty());
+  EXPECT_THAT(FLogs, IsEmpty());
 }
 
 // Error files of one name within the same stamp never overwrite each other.
@@ -354,7 +354,7 @@ TEST_F(TFolderUnit, OlderErrorFilesAreMovedAsideWithACounter) {
 }
 
 TEST_F(TFolderUnit, StampHasTwoDigitMillisecondsAtLeast) {
-  Clock = QDateTime(QDate(2025, 1, 2), QTime(3, 4, 5, 123));
+  FClock = QDateTime(QDate(2025, 1, 2), QTime(3, 4, 5, 123));
   Put("x.$$$", "new");
   Put("x.err", "old");
   Folder().FinishFailed("x.bon", kError);
@@ -398,13 +398,13 @@ TEST_F(TFolderUnit, ErrorFileFailuresLeaveTheClaim) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
-    for (const auto& name : Files()) QFile::remove(Path + QString::fromStdString(name));
+    for (const auto& name : Files()) QFile::remove(FPath + QString::fromStdString(name));
     Put("0001.$$$", kReceipt);
     Put("0001.err", "old");
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
     ops.FailAt(TFileOp::RenameNoReplace, c.Nth, EIO, P(c.PathPart));
-    ExpectFailure([&] { Folder().FinishFailed("0001.bon", kError); }, QString(c.Message).replace("%F", Path));
+    ExpectFailure([&] { Folder().FinishFailed("0001.bon", kError); }, QString(c.Message).replace("%F", FPath));
     EXPECT_EQ(Files(), c.After);
   }
 }
@@ -427,7 +427,7 @@ TEST_F(TFolderUnit, FileThatMayHavePrintedBecomesUnknownWithItsReasonInBothLogs)
   ops.FailAt(TFileOp::RenameNoReplace, 1, EIO);
   Put("0002.$$$", kReceipt);
   ExpectFailure([&] { Folder().FinishFailed("0002.bon", Unknown(kLostWhy)); },
-                "Can't rename temp file. Check permissions: " + Path);
+                "Can't rename temp file. Check permissions: " + FPath);
   EXPECT_EQ(Read("0002.$$$"), kReceipt);
 }
 
@@ -456,11 +456,11 @@ TEST_F(TFolderUnit, UnfinishedReportOfAStoppedJobIsRemoved) {
   Put("0003.rep.tmp", "half a rep");
   Put("0004.rep.1.tmp", "half");
   Put("0006.tmp", "the point-of-sale program's own");
-  ASSERT_TRUE(QDir(Path).mkdir("0005.rep.tmp"));
+  ASSERT_TRUE(QDir(FPath).mkdir("0005.rep.tmp"));
   EXPECT_EQ(Folder().RecoverLeftClaims({}), 0);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0003.rep", "0005.rep.tmp", "0006.tmp"}));
   EXPECT_EQ(Read("0003.rep"), "older report");
-  EXPECT_TRUE(QFileInfo(Path + "0005.rep.tmp").isDir());
+  EXPECT_TRUE(QFileInfo(FPath + "0005.rep.tmp").isDir());
   EXPECT_THAT(Log(false), ElementsAre("[DelTempFiles] Removed an unfinished report: \"" + P("0003.rep.tmp") + "\"",
                                       "[DelTempFiles] Removed an unfinished report: \"" + P("0004.rep.1.tmp") + "\""));
 }
@@ -468,7 +468,7 @@ TEST_F(TFolderUnit, UnfinishedReportOfAStoppedJobIsRemoved) {
 TEST_F(TFolderUnit, NoLeftClaimNoLine) {
   Put("0001.bon", kReceipt);
   EXPECT_EQ(Folder().RecoverLeftClaims({}), 0);
-  EXPECT_THAT(Logs, IsEmpty());
+  EXPECT_THAT(FLogs, IsEmpty());
 }
 
 // A claim gone meanwhile is skipped; one that cannot be renamed ends the recovery.
@@ -482,29 +482,29 @@ TEST_F(TFolderUnit, LeftClaimGoneIsSkippedAndOneStuckFails) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"0005.$$$", "0006.unk"}));
 
   ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, "0005.$$$");
-  ExpectFailure([&] { Folder().RecoverLeftClaims({}); }, "Can't rename temp file. Check permissions: " + Path);
+  ExpectFailure([&] { Folder().RecoverLeftClaims({}); }, "Can't rename temp file. Check permissions: " + FPath);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0005.$$$", "0006.unk"}));
 }
 
 // ---- The lock ----
 
 TEST_F(TFolderUnit, OneLockHolderAtATime) {
-  TReceiptFolder other(Path, {}, {});
+  TReceiptFolder other(FPath, {}, {});
   EXPECT_TRUE(Folder().Lock());
   EXPECT_FALSE(other.Lock());
   Folder().Unlock();
   EXPECT_TRUE(other.Lock());
   EXPECT_FALSE(Folder().Lock());
-  Unit.reset();
+  FUnit.reset();
   {
-    TReceiptFolder third(Path, {}, {});
+    TReceiptFolder third(FPath, {}, {});
     EXPECT_FALSE(third.Lock());
     other.Unlock();
     EXPECT_TRUE(third.Lock());
   }  // released with the object
   EXPECT_TRUE(other.Lock());
   // A folder that cannot be opened goes on without a lock.
-  EXPECT_TRUE(TReceiptFolder(Tmp.path() + "/none", {}, {}).Lock());
+  EXPECT_TRUE(TReceiptFolder(FTmp.path() + "/none", {}, {}).Lock());
 }
 
 // ---- The report file ----
@@ -513,18 +513,18 @@ TEST_F(TFolderUnit, ReportFileAndFolderAreSynced) {
   TFaultyFileOps ops;
   TScopedFileOps scoped(&ops);
   Folder().SyncReport(QString());
-  Folder().SyncReport(Path + "missing.rep");
+  Folder().SyncReport(FPath + "missing.rep");
   Put("outside.rep", "x");
   ASSERT_EQ(::symlink(P("outside.rep").c_str(), P("link.rep").c_str()), 0);
-  Folder().SyncReport(Path + "link.rep");
+  Folder().SyncReport(FPath + "link.rep");
   EXPECT_EQ(ops.Calls(TFileOp::Fsync), 0);
 
   Put("0001.rep", "Close\r\n");
-  Folder().SyncReport(Path + "0001.rep");
+  Folder().SyncReport(FPath + "0001.rep");
   EXPECT_EQ(ops.Calls(TFileOp::Fsync), 2);
-  EXPECT_THAT(Logs, IsEmpty());
+  EXPECT_THAT(FLogs, IsEmpty());
   ops.FailAt(TFileOp::Fsync, 1, EIO, "0001.rep");
-  Folder().SyncReport(Path + "0001.rep");
+  Folder().SyncReport(FPath + "0001.rep");
   EXPECT_THAT(Log(false), ElementsAre("[DoReadFiles] Can't sync report file: \"" + P("0001.rep") + "\""));
 }
 
@@ -543,12 +543,12 @@ TEST_F(TFolderUnit, FirstStatusQueryOfTheListIsAnswered) {
                              "[FastInit] \xCF\xEE\xF0\xF2");
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.bon", "0003.rep", "0004.bon", "0005.bon"}));
   EXPECT_EQ(Read("0003.rep"), "&s\r\n:\xC4\xE0\r\n[FastInit] \xCF\xEE\xF0\xF2\r\n");
-  EXPECT_THAT(Logs, IsEmpty());
+  EXPECT_THAT(FLogs, IsEmpty());
 }
 
 // Links under the answer's names take no write out of the folder.
 TEST_F(TFolderUnit, StatusAnswerIsWrittenThroughNoLink) {
-  const QString outside = Tmp.path() + "/outside";
+  const QString outside = FTmp.path() + "/outside";
   {
     QFile f(outside);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -564,7 +564,7 @@ TEST_F(TFolderUnit, StatusAnswerIsWrittenThroughNoLink) {
     QFile f(outside);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), "precious");
-    QFile::remove(Path + "0001.rep");
+    QFile::remove(FPath + "0001.rep");
   }
 }
 
@@ -581,7 +581,7 @@ TEST_F(TFolderUnit, StatusQueryIsKeptWhenItsAnswerCannotBeWritten) {
                {TFileOp::Rename, rename + "Input/output error"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Line);
-    Logs.clear();
+    FLogs.clear();
     Put("0003.bon", "&S\r\n");
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);

@@ -58,8 +58,8 @@ class THookedFileOps : public TFaultyFileOps {
     const int fd = TFaultyFileOps::Open(path, flags, mode);
     const int err = errno;
     if (fd >= 0) {
-      std::lock_guard<std::mutex> lock(M);
-      Paths[fd] = path;
+      std::lock_guard<std::mutex> lock(FM);
+      FPaths[fd] = path;
     }
     Hook(TFileOp::Open, path);
     errno = err;
@@ -68,8 +68,8 @@ class THookedFileOps : public TFaultyFileOps {
   ssize_t Read(int fd, void* buf, size_t count) override {
     const ssize_t n = TFaultyFileOps::Read(fd, buf, count);
     if (n > 0) {
-      std::lock_guard<std::mutex> lock(M);
-      ReadBytes[Paths[fd]] += static_cast<size_t>(n);
+      std::lock_guard<std::mutex> lock(FM);
+      FReadBytes[FPaths[fd]] += static_cast<size_t>(n);
     }
     return n;
   }
@@ -94,8 +94,8 @@ class THookedFileOps : public TFaultyFileOps {
     const int fd = TFaultyFileOps::OpenAt(dir, name, flags, mode);
     const int err = errno;
     if (fd >= 0) {
-      std::lock_guard<std::mutex> lock(M);
-      Paths[fd] = path;
+      std::lock_guard<std::mutex> lock(FM);
+      FPaths[fd] = path;
     }
     Hook(TFileOp::Open, path);
     errno = err;
@@ -119,9 +119,9 @@ class THookedFileOps : public TFaultyFileOps {
   }
   // Bytes read through descriptors opened with a path that ends in `suffix`.
   size_t ReadFrom(const std::string& suffix) {
-    std::lock_guard<std::mutex> lock(M);
+    std::lock_guard<std::mutex> lock(FM);
     size_t n = 0;
-    for (const auto& [path, bytes] : ReadBytes)
+    for (const auto& [path, bytes] : FReadBytes)
       if (path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
         n += bytes;
     return n;
@@ -131,9 +131,9 @@ class THookedFileOps : public TFaultyFileOps {
   void Hook(TFileOp op, const std::string& path) {
     if (After) After(op, path);
   }
-  std::mutex M;
-  std::map<int, std::string> Paths;
-  std::map<std::string, size_t> ReadBytes;
+  std::mutex FM;
+  std::map<int, std::string> FPaths;
+  std::map<std::string, size_t> FReadBytes;
 };
 
 class TFaults : public TWorkerFixture {
@@ -143,33 +143,33 @@ class TFaults : public TWorkerFixture {
     // The receipt folder in memory where the machine offers it: creating thousands of
     // files on a loaded disk takes seconds, and the disk is not what these cases are about.
     if (QFileInfo(QStringLiteral("/dev/shm")).isWritable()) {
-      Mem = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/uPRNFileThreadFaults-XXXXXX"));
-      if (Mem->isValid()) {
-        Folder = Mem->path() + "/bon/";
-        ASSERT_TRUE(QDir().mkpath(Folder));
+      FMem = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/uPRNFileThreadFaults-XXXXXX"));
+      if (FMem->isValid()) {
+        FOlder = FMem->path() + "/bon/";
+        ASSERT_TRUE(QDir().mkpath(FOlder));
       }
     }
   }
   void TearDown() override {
     // Names that are not UTF-8 are beyond the temporary folder's own clean-up.
-    for (const auto& name : RawFiles()) ::unlink((Bytes(Folder) + name).c_str());
+    for (const auto& name : RawFiles()) ::unlink((Bytes(FOlder) + name).c_str());
     TWorkerFixture::TearDown();
   }
   // A file of the folder by the bytes of its name.
   void PutRaw(const std::string& name, const std::string& content, double ageSec = 60) {
-    const std::string path = Bytes(Folder) + name;
+    const std::string path = Bytes(FOlder) + name;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0) << name;
     ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
     ::close(fd);
-    const qint64 ms = Clock.toMSecsSinceEpoch() - static_cast<qint64>(ageSec * 1000);
+    const qint64 ms = FClock.toMSecsSinceEpoch() - static_cast<qint64>(ageSec * 1000);
     timespec times[2];
     times[0].tv_sec = times[1].tv_sec = ms / 1000;
     times[0].tv_nsec = times[1].tv_nsec = (ms % 1000) * 1000000;
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   }
   std::string ReadRaw(const std::string& name) const {
-    const int fd = ::open((Bytes(Folder) + name).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open((Bytes(FOlder) + name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return "<missing>";
     std::string data;
     char buf[4096];
@@ -180,7 +180,7 @@ class TFaults : public TWorkerFixture {
   // The names of the folder as bytes, sorted.
   std::vector<std::string> RawFiles() const {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(Bytes(Folder).c_str())) {
+    if (DIR* d = ::opendir(Bytes(FOlder).c_str())) {
       while (dirent* e = ::readdir(d))
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
       ::closedir(d);
@@ -191,7 +191,7 @@ class TFaults : public TWorkerFixture {
   // The sales the printer was sent, as SaleOf gives them.
   std::vector<std::string> Sold() const {
     std::vector<std::string> sold;
-    for (const auto& c : Fake->Calls)
+    for (const auto& c : FAke->Calls)
       if (c.rfind("AddProgPlu(", 0) == 0) sold.push_back(c.substr(0, c.find(',')));
     return sold;
   }
@@ -206,7 +206,7 @@ class TFaults : public TWorkerFixture {
     return all;
   }
 
-  std::unique_ptr<QTemporaryDir> Mem;
+  std::unique_ptr<QTemporaryDir> FMem;
 };
 
 const std::string kWater = "%12^Water^150^1000\r\n";
@@ -223,18 +223,18 @@ TEST_F(TFaults, FolderFullAtEveryWriteInTurn) {
   for (TFileOp op : {TFileOp::Open, TFileOp::Write, TFileOp::Close, TFileOp::RenameNoReplace, TFileOp::Rename}) {
     for (int nth = 1; nth <= 10; ++nth) {
       SCOPED_TRACE(std::to_string(static_cast<int>(op)) + "/" + std::to_string(nth));
-      for (const auto& name : RawFiles()) ::unlink((Bytes(Folder) + name).c_str());
-      Fake->Calls.clear();
+      for (const auto& name : RawFiles()) ::unlink((Bytes(FOlder) + name).c_str());
+      FAke->Calls.clear();
       Put("0001.bon", kWater, 60);
       Put("0002.bon", kInvalid, 50);
       Put("0002.err", "old", 70);
       Put("0003.bon", kBread, 45);
       Put("0004.bon", kStatusQuery, 40);
-      Fake->Fail("GetHardwareStatus", 101, "[GetHardwareStatus] No answer ");  // the query ends the job
+      FAke->Fail("GetHardwareStatus", 101, "[GetHardwareStatus] No answer ");  // the query ends the job
       {
         TFaultyFileOps ops;
         TScopedFileOps scoped(&ops);
-        ops.FailAt(op, nth, ENOSPC, Bytes(Folder));
+        ops.FailAt(op, nth, ENOSPC, Bytes(FOlder));
         RunFileJob();
       }
       RunFileJob();
@@ -274,20 +274,20 @@ TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
   {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(TFileOp::Write, 1, ENOSPC, Bytes(Folder + "0001.rep"));
+    ops.FailAt(TFileOp::Write, 1, ENOSPC, Bytes(FOlder + "0001.rep"));
     job->Execute();
   }
   EXPECT_EQ(job->ErrorKind(), ekFileError);
   EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(std::strerror(ENOSPC)));
-  EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(Bytes(Folder + "0001.rep")));
+  EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(Bytes(FOlder + "0001.rep")));
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon", "0003.bon"}));
   EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] Printed, but its report file cannot be written: \"" +
-                                     Bytes(Folder + "0001.bon") + "\" kept as \"" + Bytes(Folder + "0001.$$$") +
+                                     Bytes(FOlder + "0001.bon") + "\" kept as \"" + Bytes(FOlder + "0001.$$$") +
                                      "\" until it can; "));
   {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(Folder + "0001.rep"));
+    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + "0001.rep"));
     RunFileJob();
     RunFileJob();
   }
@@ -311,16 +311,16 @@ TEST_F(TFaults, TooLittleFreeSpaceClaimsNothing) {
     TScopedFileOps scoped(&ops);
     ops.SetFreeSpace(ReportRoomBytes - 1);
     RunFileJob();
-    const TFolderFault fault = TTaskRunner::ProbeFolder(Folder, true, false);
+    const TFolderFault fault = TTaskRunner::ProbeFolder(FOlder, true, false);
     EXPECT_EQ(fault.Problem, TFolderProblem::Unwritable);
     EXPECT_EQ(fault.Error, ENOSPC);
     ops.SetFreeSpace(ReportRoomBytes);
-    EXPECT_FALSE(TTaskRunner::ProbeFolder(Folder, true, false));
+    EXPECT_FALSE(TTaskRunner::ProbeFolder(FOlder, true, false));
   }
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
   EXPECT_TRUE(Sold().empty());
   EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] Not enough free space for a report file, no file is taken: " +
-                                     Bytes(Folder)));
+                                     Bytes(FOlder)));
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
 }
@@ -329,7 +329,7 @@ TEST_F(TFaults, TooLittleFreeSpaceClaimsNothing) {
 // lets the test mount one): nothing is claimed, the folder is in the fault state, and
 // once there is room the receipt prints with its whole report.
 TEST_F(TFaults, RealFileSystemFullClaimsNothing) {
-  const QString mountPoint = Tmp.path() + "/small";
+  const QString mountPoint = FTmp.path() + "/small";
   ASSERT_TRUE(QDir().mkpath(mountPoint));
   if (::geteuid() != 0 || ::mount("tmpfs", Bytes(mountPoint).c_str(), "tmpfs", 0, "size=256k") != 0)
     GTEST_SKIP() << "no small tmpfs here (needs root and the right to mount)";
@@ -337,9 +337,9 @@ TEST_F(TFaults, RealFileSystemFullClaimsNothing) {
     std::string Path;
     ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }
   } unmount{Bytes(mountPoint)};
-  Folder = mountPoint + "/";
+  FOlder = mountPoint + "/";
   Put("0001.bon", kWater, 60);
-  const std::string filler = Bytes(Folder + "filler");
+  const std::string filler = Bytes(FOlder + "filler");
   const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   const std::string block(4096, 'x');
@@ -350,7 +350,7 @@ TEST_F(TFaults, RealFileSystemFullClaimsNothing) {
   EXPECT_EQ(ReadRaw("0001.bon"), kWater);
   EXPECT_EQ(ReadRaw("0001.$$$"), "<missing>");
   EXPECT_TRUE(Sold().empty());
-  EXPECT_EQ(TTaskRunner::ProbeFolder(Folder, true, false).Error, ENOSPC);
+  EXPECT_EQ(TTaskRunner::ProbeFolder(FOlder, true, false).Error, ENOSPC);
   ASSERT_EQ(::unlink(filler.c_str()), 0);
   RunFileJob();
   EXPECT_EQ(RawFiles(), std::vector<std::string>{"0001.rep"});
@@ -377,11 +377,11 @@ TEST_P(TLogFolderFull, PrintingGoesOn) {
   Put("0002.bon", kInvalid, 50);
   Put("0003.bon", kBread, 40);
   if (f.LogFolderMissing) {
-    QDir(LogDir).removeRecursively();
+    QDir(FLogDir).removeRecursively();
   } else {
     // A log over its size limit, so that the line also tries to rotate it.
-    QDir().mkpath(LogDir);
-    QFile big(LogDir + uProgramLog::NormalLogName);
+    QDir().mkpath(FLogDir);
+    QFile big(FLogDir + uProgramLog::NormalLogName);
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(128 * 501 + 1, 'x'));
   }
@@ -389,13 +389,13 @@ TEST_P(TLogFolderFull, PrintingGoesOn) {
   {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(f.Op, 0, ENOSPC, Bytes(LogDir));
+    ops.FailAt(f.Op, 0, ENOSPC, Bytes(FLogDir));
     job->Execute();
   }
   EXPECT_EQ(job->ErrorMessage(), "");
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.err", "0002.rep", "0003.rep"}));
   EXPECT_EQ(Sold().size(), 2u);
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Processed", "Started 0002.bon", "Error 2",
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Processed", "Started 0002.bon", "Error 2",
                                               "Processed", "Started 0003.bon", "Processed", "Finished"}));
 }
 
@@ -415,11 +415,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, TLogFolderFull,
 TEST_F(TFaults, FolderRenamedAwayWhileAReceiptPrints) {
   Put("0001.bon", kWater, 60);
   Put("0002.bon", kBread, 50);
-  const QString away = Folder.chopped(1) + ".away";
+  const QString away = FOlder.chopped(1) + ".away";
   THookedFileOps ops;
   ops.After = [&](TFileOp op, const std::string& path) {
-    if (op == TFileOp::Open && path == Bytes(Folder + "0001.$$$")) {
-      ASSERT_EQ(::rename(Bytes(Folder.chopped(1)).c_str(), Bytes(away).c_str()), 0);
+    if (op == TFileOp::Open && path == Bytes(FOlder + "0001.$$$")) {
+      ASSERT_EQ(::rename(Bytes(FOlder.chopped(1)).c_str(), Bytes(away).c_str()), 0);
     }
   };
   auto job = FileJob();
@@ -428,8 +428,8 @@ TEST_F(TFaults, FolderRenamedAwayWhileAReceiptPrints) {
     job->Execute();
   }
   EXPECT_EQ(job->ErrorKind(), ekFileError);
-  EXPECT_FALSE(QFileInfo::exists(Folder)) << "something was created where the folder was";
-  ASSERT_EQ(::rename(Bytes(away).c_str(), Bytes(Folder.chopped(1)).c_str()), 0);
+  EXPECT_FALSE(QFileInfo::exists(FOlder)) << "something was created where the folder was";
+  ASSERT_EQ(::rename(Bytes(away).c_str(), Bytes(FOlder.chopped(1)).c_str()), 0);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0002.rep"}));
   EXPECT_EQ(Read("0001.unk"), kWater);
@@ -445,8 +445,8 @@ TEST_P(TFolderReplaced, WhileAReceiptPrintsNothingIsWrittenThere) {
   const bool byLink = GetParam();
   Put("0001.bon", kWater, 60);
   Put("0002.bon", kStatusQuery, 50);
-  const QString away = Folder.chopped(1) + ".away";
-  const QString other = Folder.chopped(1) + ".other/";
+  const QString away = FOlder.chopped(1) + ".away";
+  const QString other = FOlder.chopped(1) + ".other/";
   ASSERT_TRUE(QDir().mkpath(other));
   {
     QFile f(other + "0001.rep");
@@ -455,12 +455,12 @@ TEST_P(TFolderReplaced, WhileAReceiptPrintsNothingIsWrittenThere) {
   }
   THookedFileOps ops;
   ops.After = [&](TFileOp op, const std::string& path) {
-    if (op != TFileOp::Open || path != Bytes(Folder + "0001.$$$")) return;
-    ASSERT_EQ(::rename(Bytes(Folder.chopped(1)).c_str(), Bytes(away).c_str()), 0);
+    if (op != TFileOp::Open || path != Bytes(FOlder + "0001.$$$")) return;
+    ASSERT_EQ(::rename(Bytes(FOlder.chopped(1)).c_str(), Bytes(away).c_str()), 0);
     if (byLink)
-      ASSERT_EQ(::symlink(Bytes(other.chopped(1)).c_str(), Bytes(Folder.chopped(1)).c_str()), 0);
+      ASSERT_EQ(::symlink(Bytes(other.chopped(1)).c_str(), Bytes(FOlder.chopped(1)).c_str()), 0);
     else
-      ASSERT_TRUE(QDir().mkdir(Folder.chopped(1)));
+      ASSERT_TRUE(QDir().mkdir(FOlder.chopped(1)));
   };
   auto job = FileJob();
   {
@@ -474,12 +474,12 @@ TEST_P(TFolderReplaced, WhileAReceiptPrintsNothingIsWrittenThere) {
   ASSERT_TRUE(report.open(QIODevice::ReadOnly));
   EXPECT_EQ(report.readAll(), "another folder's report");
   if (!byLink) {
-    EXPECT_TRUE(QDir(Folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(QDir(FOlder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
   }
   // The status query of the real folder is not answered in the stand-in either.
-  EXPECT_FALSE(QFileInfo::exists(Folder + "0002.rep"));
-  ASSERT_EQ(::unlink(Bytes(Folder.chopped(1)).c_str()) == 0 || ::rmdir(Bytes(Folder.chopped(1)).c_str()) == 0, true);
-  ASSERT_EQ(::rename(Bytes(away).c_str(), Bytes(Folder.chopped(1)).c_str()), 0);
+  EXPECT_FALSE(QFileInfo::exists(FOlder + "0002.rep"));
+  ASSERT_EQ(::unlink(Bytes(FOlder.chopped(1)).c_str()) == 0 || ::rmdir(Bytes(FOlder.chopped(1)).c_str()) == 0, true);
+  ASSERT_EQ(::rename(Bytes(away).c_str(), Bytes(FOlder.chopped(1)).c_str()), 0);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon"}));
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0002.rep"}));
@@ -509,15 +509,15 @@ TEST_P(TPipeSwappedIn, JobDoesNotWaitOnIt) {
   const TPipeCase& c = GetParam();
   Put("0001.bon", c.StatusQuery ? kStatusQuery : kWater, 60);
   Put("0002.bon", kBread, 50);
-  if (c.StatusQuery) Fake->Fail("Init", 102, "[Init] Port busy ");
-  const std::string pipe = Bytes(Folder + "pipe");
+  if (c.StatusQuery) FAke->Fail("Init", 102, "[Init] Port busy ");
+  const std::string pipe = Bytes(FOlder + "pipe");
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
   bool swapped = false;
   THookedFileOps ops;
   ops.After = [&](TFileOp op, const std::string& path) {
-    if (swapped || op != c.After || path.find(Bytes(Folder) + c.PathPart) == std::string::npos) return;
+    if (swapped || op != c.After || path.find(Bytes(FOlder) + c.PathPart) == std::string::npos) return;
     swapped = true;
-    ASSERT_EQ(::renameat2(AT_FDCWD, pipe.c_str(), AT_FDCWD, Bytes(Folder + c.Swapped).c_str(), RENAME_EXCHANGE), 0);
+    ASSERT_EQ(::renameat2(AT_FDCWD, pipe.c_str(), AT_FDCWD, Bytes(FOlder + c.Swapped).c_str(), RENAME_EXCHANGE), 0);
   };
   // Should the job open the pipe and wait, a writer that comes and goes lets it go on.
   std::atomic<bool> done{false};
@@ -527,7 +527,7 @@ TEST_P(TPipeSwappedIn, JobDoesNotWaitOnIt) {
     if (done) return;
     ADD_FAILURE() << "the job waited on the pipe";
     for (const char* name : {"0001.bon", "0001.$$$", "0001.rep", "pipe"}) {
-      const int fd = ::open(Bytes(Folder + name).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      const int fd = ::open(Bytes(FOlder + name).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
       if (fd >= 0) ::close(fd);
     }
   });
@@ -541,21 +541,21 @@ TEST_P(TPipeSwappedIn, JobDoesNotWaitOnIt) {
   struct stat st {};
   if (std::string(c.Swapped) == "0001.$$$") {
     // The pipe went back under the file's name, where the listing leaves it alone.
-    ASSERT_EQ(::lstat(Bytes(Folder + "0001.bon").c_str(), &st), 0);
+    ASSERT_EQ(::lstat(Bytes(FOlder + "0001.bon").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
-    EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
+    EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
                                                 "Finished"}));
   } else if (c.StatusQuery) {
     // A pipe under the query's name is no query: nothing is answered or deleted.
-    EXPECT_FALSE(QFileInfo::exists(Folder + "0001.rep"));
+    EXPECT_FALSE(QFileInfo::exists(FOlder + "0001.rep"));
     EXPECT_TRUE(Sold().empty());
   } else {
     EXPECT_EQ(Sold(), (std::vector<std::string>{SaleOf(kWater), SaleOf(kBread)}));
-    EXPECT_FALSE(QFileInfo::exists(Folder + "0001.$$$"));
+    EXPECT_FALSE(QFileInfo::exists(FOlder + "0001.$$$"));
   }
   if (std::string(c.Swapped) != "0001.$$$") {
-    ASSERT_EQ(::lstat(Bytes(Folder + c.Swapped).c_str(), &st), 0);
+    ASSERT_EQ(::lstat(Bytes(FOlder + c.Swapped).c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
   }
 }
@@ -575,20 +575,20 @@ INSTANTIATE_TEST_SUITE_P(
 // with one line, and nothing that is not ours is moved or deleted.
 TEST_F(TFaults, NamesTakenByWhatIsNotOursStopNothing) {
   Put("0001.bon", kWater, 60);
-  ASSERT_TRUE(QDir().mkdir(Folder + "0001.$$$"));
+  ASSERT_TRUE(QDir().mkdir(FOlder + "0001.$$$"));
   Put("0002.bon", kInvalid, 55);
-  ASSERT_TRUE(QDir().mkdir(Folder + "0002.err"));
+  ASSERT_TRUE(QDir().mkdir(FOlder + "0002.err"));
   Put("0003.bon", kBread, 50);
-  ASSERT_EQ(::symlink("/nowhere", Bytes(Folder + "0004.$$$").c_str()), 0);
+  ASSERT_EQ(::symlink("/nowhere", Bytes(FOlder + "0004.$$$").c_str()), 0);
   RunFileJob();
   RunFileJob();
   EXPECT_EQ(RawFiles(), (std::vector<std::string>{"0001.$$$", "0001.bon", "0002.err", "0002.rep", "0002_1.err",
                                                   "0003.rep", "0004.$$$"}));
-  EXPECT_TRUE(QFileInfo(Folder + "0001.$$$").isDir());
-  EXPECT_TRUE(QFileInfo(Folder + "0002.err").isDir());
+  EXPECT_TRUE(QFileInfo(FOlder + "0001.$$$").isDir());
+  EXPECT_TRUE(QFileInfo(FOlder + "0002.err").isDir());
   EXPECT_EQ(ReadRaw("0002_1.err"), kInvalid);
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
-  QFile exc(LogDir + uProgramLog::ExceptionLogName);
+  QFile exc(FLogDir + uProgramLog::ExceptionLogName);
   ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
   const std::string log = exc.readAll().toStdString();
   auto count = [&](const std::string& part) {
@@ -596,12 +596,12 @@ TEST_F(TFaults, NamesTakenByWhatIsNotOursStopNothing) {
     for (size_t at = 0; (at = log.find(part, at)) != std::string::npos; ++at) ++n;
     return n;
   };
-  EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(Folder) + "0001.$$$\""), 1u) << log;
-  EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(Folder) + "0004.$$$\""), 1u) << log;
-  EXPECT_GE(count("Can't claim file, it waits: \"" + Bytes(Folder) + "0001.bon\" " + std::strerror(EEXIST)), 1u)
+  EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(FOlder) + "0001.$$$\""), 1u) << log;
+  EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(FOlder) + "0004.$$$\""), 1u) << log;
+  EXPECT_GE(count("Can't claim file, it waits: \"" + Bytes(FOlder) + "0001.bon\" " + std::strerror(EEXIST)), 1u)
       << log;
-  EXPECT_EQ(count("under the error file's name, left in place: \"" + Bytes(Folder) + "0002.err\""), 1u) << log;
-  EXPECT_EQ(std::count(Events.begin(), Events.end(), std::string("Error 2")), 1);  // 0002 only
+  EXPECT_EQ(count("under the error file's name, left in place: \"" + Bytes(FOlder) + "0002.err\""), 1u) << log;
+  EXPECT_EQ(std::count(FEvents.begin(), FEvents.end(), std::string("Error 2")), 1);  // 0002 only
 }
 
 // Renamed away between two files and back before the third: the file that was away is
@@ -610,13 +610,13 @@ TEST_F(TFaults, FolderRenamedAwayBetweenFiles) {
   Put("0001.bon", kWater, 60);
   Put("0002.bon", kBread, 50);
   Put("0003.bon", kMilk, 40);
-  const QString away = Folder.chopped(1) + ".away";
+  const QString away = FOlder.chopped(1) + ".away";
   auto job = FileJob();
   auto started = job->OnFileStarted;
   job->OnFileStarted = [&](const QString& path) {
     started(path);
-    if (path.endsWith("0002.bon")) ::rename(Bytes(Folder.chopped(1)).c_str(), Bytes(away).c_str());
-    if (path.endsWith("0003.bon")) ::rename(Bytes(away).c_str(), Bytes(Folder.chopped(1)).c_str());
+    if (path.endsWith("0002.bon")) ::rename(Bytes(FOlder.chopped(1)).c_str(), Bytes(away).c_str());
+    if (path.endsWith("0003.bon")) ::rename(Bytes(away).c_str(), Bytes(FOlder.chopped(1)).c_str());
   };
   job->Execute();
   EXPECT_EQ(job->ErrorMessage(), "");
@@ -638,15 +638,15 @@ TEST_F(TFaults, FileReplacedBetweenListingAndClaim) {
   job->OnFileStarted = [&](const QString& path) {
     started(path);
     Put("0001.tmp", kBread, 30);
-    ASSERT_EQ(::rename(Bytes(Folder + "0001.tmp").c_str(), Bytes(path).c_str()), 0);
+    ASSERT_EQ(::rename(Bytes(FOlder + "0001.tmp").c_str(), Bytes(path).c_str()), 0);
   };
   job->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
   EXPECT_TRUE(Sold().empty());
-  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   RunFileJob();
   EXPECT_TRUE(Sold().empty());
-  Clock = Clock.addMSecs(500);
+  FClock = FClock.addMSecs(500);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
@@ -672,7 +672,7 @@ TEST_F(TFaults, FiveThousandFilesAtOnce) {
 
   QElapsedTimer listing;
   listing.start();
-  const QStringList list = ReadyNames(QString(), ReadyAgeMs);
+  const QStringList list = ReadyNames(QString(), FReadyAgeMs);
   const qint64 listingMs = listing.elapsed();
   ASSERT_EQ(list.size(), kCount);
   EXPECT_LT(listingMs, 1000) << "one listing of the folder";
@@ -717,7 +717,7 @@ TEST_F(TFaults, FiveThousandFilesAtOnce) {
 // read whole, and the next file prints.
 TEST_F(TFaults, HugeFileIsRefusedWithoutBeingRead) {
   Put("0001.bon", "", 60);
-  ASSERT_EQ(::truncate(Bytes(Folder + "0001.bon").c_str(), 100LL << 20), 0);  // 100 MB, sparse
+  ASSERT_EQ(::truncate(Bytes(FOlder + "0001.bon").c_str(), 100LL << 20), 0);  // 100 MB, sparse
   SetAge("0001.bon", 60);
   Put("0002.bon", kWater, 50);
   THookedFileOps ops;
@@ -729,7 +729,7 @@ TEST_F(TFaults, HugeFileIsRefusedWithoutBeingRead) {
   EXPECT_LE(ops.ReadFrom("0001.$$$"), uECRFileReader::MaxFileSize);
   EXPECT_THAT(Read("0001.rep"), HasSubstr("[ERROR]File is too large"));
   EXPECT_EQ(CallCount("StartBon"), 1);  // 0002 only
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Error 2", "Processed",
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Error 2", "Processed",
                                               "Started 0002.bon", "Processed", "Finished"}));
 }
 
@@ -737,9 +737,9 @@ TEST_F(TFaults, HugeFileIsRefusedWithoutBeingRead) {
 // more is refused.
 TEST_F(TFaults, SizeLimitBoundary) {
   for (const size_t size : {uECRFileReader::MaxFileSize, uECRFileReader::MaxFileSize + 1}) {
-    TECRFileReader reader(Fake->Factory());
+    TECRFileReader reader(FAke->Factory());
     reader.SetRepFilePrint(true);
-    const QString path = Folder + "x.$$$";
+    const QString path = FOlder + "x.$$$";
     Put("x.$$$", "", 60);
     ASSERT_EQ(::truncate(Bytes(path).c_str(), static_cast<off_t>(size)), 0);
     EXPECT_FALSE(reader.ReadFile(path, 0));
@@ -754,10 +754,10 @@ TEST_F(TFaults, SizeLimitBoundary) {
 // file whole.
 TEST_F(TFaults, StatusAnswerDoesNotReadAHugeFileWhole) {
   Put("0001.bon", "", 70);
-  ASSERT_EQ(::truncate(Bytes(Folder + "0001.bon").c_str(), 100LL << 20), 0);
+  ASSERT_EQ(::truncate(Bytes(FOlder + "0001.bon").c_str(), 100LL << 20), 0);
   SetAge("0001.bon", 70);
   Put("0002.bon", kStatusQuery, 60);
-  Fake->Fail("Init", 102, "[Init] Port busy ");
+  FAke->Fail("Init", 102, "[Init] Port busy ");
   THookedFileOps ops;
   {
     TScopedFileOps scoped(&ops);
@@ -784,9 +784,9 @@ TEST_F(TFaults, OddNamesPrintOnceAndKeepTheirBytes) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(RawFiles(), expected);
   EXPECT_EQ(Sold().size(), stems.size() / 2);
-  Events.clear();
+  FEvents.clear();
   RunFileJob();
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Finished"}));
 }
 
 // A name that is not UTF-8 cannot be handled by its name: it is not taken, not counted as
@@ -801,7 +801,7 @@ TEST_F(TFaults, NameThatIsNotUtf8IsLeftInPlace) {
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
   const QStringList ready = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   EXPECT_TRUE(ready.isEmpty());
-  QFile exc(LogDir + uProgramLog::ExceptionLogName);
+  QFile exc(FLogDir + uProgramLog::ExceptionLogName);
   ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
   const std::string log = exc.readAll().toStdString();
   size_t lines = 0;
@@ -817,15 +817,15 @@ TEST_F(TFaults, NameThatIsNotUtf8IsLeftInPlace) {
 TEST_F(TFaults, SecondProgramLeavesTheFolderToTheFirst) {
   Put("0001.$$$", kWater, 1);  // the other program prints it now
   Put("0002.bon", kBread, 60);
-  const int other = ::open(Bytes(Folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int other = ::open(Bytes(FOlder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(other, 0);
   ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon"}));
-  EXPECT_TRUE(Fake->Calls.empty());
-  EXPECT_EQ(Events, (std::vector<std::string>{"Finished"}));
+  EXPECT_TRUE(FAke->Calls.empty());
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Finished"}));
   ::close(other);
-  Events.clear();
+  FEvents.clear();
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0002.rep"}));
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
@@ -836,12 +836,12 @@ TEST_F(TFaults, SecondProgramLeavesTheFolderToTheFirst) {
 // A file written just before the clock steps back an hour carries a stamp an hour ahead
 // of the clock: it is taken after it has stayed unchanged over a tick, not an hour later.
 TEST_F(TFaults, FileWrittenBeforeTheClockStepsBackIsTakenAtOnce) {
-  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kWater, 0);
-  Clock = Clock.addSecs(-3600);
+  FClock = FClock.addSecs(-3600);
   for (int tick = 0; tick < 3 && Sold().empty(); ++tick) {
     RunFileJob();
-    Clock = Clock.addSecs(1);
+    FClock = FClock.addSecs(1);
   }
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
 }
@@ -849,14 +849,14 @@ TEST_F(TFaults, FileWrittenBeforeTheClockStepsBackIsTakenAtOnce) {
 // The clock steps back while a new file settles: its quiet time starts again rather than
 // lasting an hour.
 TEST_F(TFaults, FileSettlingWhileTheClockStepsBackIsTakenAtOnce) {
-  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kWater, 0);
   RunFileJob();  // seen, not quiet long enough yet
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
-  Clock = Clock.addSecs(-3600);
+  FClock = FClock.addSecs(-3600);
   for (int tick = 0; tick < 3 && Sold().empty(); ++tick) {
     RunFileJob();
-    Clock = Clock.addSecs(1);
+    FClock = FClock.addSecs(1);
   }
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
 }
@@ -865,32 +865,32 @@ TEST_F(TFaults, FileSettlingWhileTheClockStepsBackIsTakenAtOnce) {
 // came forward again, a rotation in a second that already has its file does not replace
 // it, and once the clock has moved on the log rotates and keeps its lines again.
 TEST_F(TFaults, LogRotationNeverOverwritesWhenTheClockStepsBack) {
-  QDateTime logClock = Clock;
+  QDateTime logClock = FClock;
   const uProgramLog::TLogClock clock = [&] { return logClock; };
   const QString filler(200, QLatin1Char('x'));
   auto write = [&](const QString& tag) {
-    for (int i = 0; i < 600; ++i) uProgramLog::WriteLog(LogDir, tag + QString::number(i) + filler, false, clock);
+    for (int i = 0; i < 600; ++i) uProgramLog::WriteLog(FLogDir, tag + QString::number(i) + filler, false, clock);
   };
   auto rotated = [&](const QDateTime& at) {
-    return LogDir + "Log_" + at.toString(QStringLiteral("dd-MM-yy_hh-mm-ss")) + ".txt";
+    return FLogDir + "Log_" + at.toString(QStringLiteral("dd-MM-yy_hh-mm-ss")) + ".txt";
   };
   auto content = [](const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
   };
   write("first ");
-  const QByteArray first = content(rotated(Clock));
+  const QByteArray first = content(rotated(FClock));
   ASSERT_NE(first, "<missing>");
-  logClock = Clock.addSecs(-3600);
+  logClock = FClock.addSecs(-3600);
   write("back ");
   EXPECT_NE(content(rotated(logClock)), "<missing>");
-  logClock = Clock;  // the clock is put right again: the same second as the first rotation
+  logClock = FClock;  // the clock is put right again: the same second as the first rotation
   write("again ");
-  EXPECT_EQ(content(rotated(Clock)), first);
-  logClock = Clock.addSecs(1);
-  uProgramLog::WriteLog(LogDir, "later", false, clock);
+  EXPECT_EQ(content(rotated(FClock)), first);
+  logClock = FClock.addSecs(1);
+  uProgramLog::WriteLog(FLogDir, "later", false, clock);
   EXPECT_NE(content(rotated(logClock)), "<missing>");
-  EXPECT_TRUE(content(LogDir + uProgramLog::NormalLogName).endsWith(" - later\r\n"));
+  EXPECT_TRUE(content(FLogDir + uProgramLog::NormalLogName).endsWith(" - later\r\n"));
 }
 
 }  // namespace

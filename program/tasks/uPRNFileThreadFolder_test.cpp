@@ -43,8 +43,8 @@ TEST_P(TOutcomeTable, LeavesExactlyTheseFiles) {
   Put("0001.bon", outcome == Outcome::FileError ? kInvalid : kReceipt, 60);
   Put("0002.bon", kReceipt, 50);
   if (query) Put("0003.bon", kStatusQuery, 40);
-  if (outcome == Outcome::PrinterError) Fake->Fail("AddProgPlu", 232, "[AddProgPlu] Printer error ");
-  if (outcome == Outcome::NoConnection) Fake->Fail("AddProgPlu", 101, "[AddProgPlu] No answer ");
+  if (outcome == Outcome::PrinterError) FAke->Fail("AddProgPlu", 232, "[AddProgPlu] Printer error ");
+  if (outcome == Outcome::NoConnection) FAke->Fail("AddProgPlu", 101, "[AddProgPlu] No answer ");
 
   RunFileJob(repFiles);
 
@@ -95,7 +95,7 @@ TEST_P(TOutcomeTable, LeavesExactlyTheseFiles) {
     if (query) events.insert(events.end(), {"Started 0003.bon", "Processed"});
   }
   events.push_back("Finished");
-  EXPECT_EQ(Events, events);
+  EXPECT_EQ(FEvents, events);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -116,20 +116,20 @@ TEST_F(TFolderProtocol, ThreeFilesWithTheSecondInvalid) {
   Put("c.bon", kReceipt, 40);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.err", "b.rep", "c.rep"}));
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started a.bon", "Processed", "Started b.bon", "Error 2",
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started a.bon", "Processed", "Started b.bon", "Error 2",
                                               "Processed", "Started c.bon", "Processed", "Finished"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 2);
   const std::string log = NormalLog();
   EXPECT_THAT(log, HasSubstr("Read bon files ended. Files count: 2"));
   for (const char* name : {"a.bon", "b.bon", "c.bon"})
-    EXPECT_THAT(log, HasSubstr("Read file: \"" + (Folder + name).toStdString() + "\""));
+    EXPECT_THAT(log, HasSubstr("Read file: \"" + (FOlder + name).toStdString() + "\""));
 }
 
 // The connection lost during a file ends the job: its message in both logs, no count line.
 TEST_F(TFolderProtocol, LostConnectionEndsTheJobWithTheFatalText) {
   Put("0001.bon", kReceipt, 60);
   Put("0002.bon", kReceipt, 50);
-  Fake->Fail("AddProgPlu", 101, "[AddProgPlu] No answer ");
+  FAke->Fail("AddProgPlu", 101, "[AddProgPlu] No answer ");
   auto t = FileJob();
   t->Execute();
   EXPECT_EQ(t->ErrorMessage(), "Fatal error ocurred. Exiting.");
@@ -142,35 +142,35 @@ TEST_F(TFolderProtocol, LostConnectionEndsTheJobWithTheFatalText) {
 
 TEST_F(TFolderProtocol, EmptyFolderLogsACountOfZero) {
   RunFileJob();
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Finished"}));
   const std::string log = NormalLog();
   EXPECT_THAT(log, HasSubstr("Read bon files."));
   EXPECT_THAT(log, HasSubstr("Read bon files ended. Files count: 0"));
 }
 
 TEST_F(TFolderProtocol, MissingFolderFailsBeforeAnyPrinterCall) {
-  auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Tmp.path() + "/nowhere"}));
+  auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FTmp.path() + "/nowhere"}));
   t->Execute();
-  EXPECT_TRUE(Fake->Calls.empty());
+  EXPECT_TRUE(FAke->Calls.empty());
   EXPECT_EQ(t->ErrorMessage(), uStrRes::Message(uStrRes::SetProgram));
   EXPECT_EQ(t->ErrorKind(), ekFileError);
-  EXPECT_EQ(Events, (std::vector<std::string>{"Error 2", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Error 2", "Finished"}));
 }
 
 TEST_F(TFolderProtocol, FailedConnectionAnswersTheStatusQueryAndLeavesTheReceipt) {
   Put("0001.bon", kReceipt, 60);
   Put("0002.bon", kStatusQuery, 50);
-  Fake->Fail("Init", 102, "[Init] Port busy ");
+  FAke->Fail("Init", 102, "[Init] Port busy ");
   auto t = FileJob();
   bool answeredBeforeError = false;
   t->OnError = [&](TECRFileThread&, TTaskErrorKind kind) {
-    Events.push_back("Error " + std::to_string(kind));
-    answeredBeforeError = QFile::exists(Folder + "0002.rep");
+    FEvents.push_back("Error " + std::to_string(kind));
+    answeredBeforeError = QFile::exists(FOlder + "0002.rep");
   };
   t->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.rep"}));
   EXPECT_EQ(Read("0002.rep"), "&S\r\n[FastInit][Init] Port busy \r\n");
-  EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
   EXPECT_TRUE(answeredBeforeError);
 }
 
@@ -181,7 +181,7 @@ TEST_F(TFolderProtocol, FailedJobAnswersOnlyTheOldestStatusQuery) {
   Put("0002.bon", " &S\r\n", 65);
   Put("0003.bon", "&s\r\n:\xC4\xE0\r\n", 60);
   Put("0004.bon", kStatusQuery, 50);
-  Fake->Fail("Init", 102, "[Init] Port busy ");
+  FAke->Fail("Init", 102, "[Init] Port busy ");
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.bon", "0003.rep", "0004.bon"}));
   EXPECT_EQ(Read("0003.rep"), "&s\r\n:\xC4\xE0\r\n[FastInit][Init] Port busy \r\n");
@@ -198,9 +198,9 @@ TEST_F(TFolderProtocol, StaleClaimIsKeptAsUnknownOutcomeAndNotPrinted) {
   EXPECT_EQ(Read("0007.unk"), "older unknown");
   EXPECT_EQ(Read("0007_1.unk"), kReceipt);
   EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0008 only
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 2", "Error 2", "Started 0008.bon", "Processed",
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Error 2", "Error 2", "Started 0008.bon", "Processed",
                                               "Finished"}));
-  EXPECT_THAT(NormalLog(), HasSubstr("Outcome unknown, not printed again: \"" + (Folder + "0005.$$$").toStdString()));
+  EXPECT_THAT(NormalLog(), HasSubstr("Outcome unknown, not printed again: \"" + (FOlder + "0005.$$$").toStdString()));
   EXPECT_THAT(NormalLog(), HasSubstr("[DelTempFiles] Renamed 2 temp files. \r\n"));
 }
 
@@ -234,7 +234,7 @@ TEST_P(TMayHavePrinted, FailedFileBecomesErrOrUnk) {
   const TPrintedCase& c = GetParam();
   Put("0001.bon", c.Content, 60);
   Put("0002.bon", kReceipt, 50);
-  Fake->Fail(c.Method, c.Code, "[X] failed ", c.Nth);
+  FAke->Fail(c.Method, c.Code, "[X] failed ", c.Nth);
   RunFileJob();
 
   const bool fatal = std::string(c.Event) == "Error 4";
@@ -251,12 +251,12 @@ TEST_P(TMayHavePrinted, FailedFileBecomesErrOrUnk) {
   else
     events.insert(events.end(), {c.Event, "Processed", "Started 0002.bon", "Processed"});
   events.push_back("Finished");
-  EXPECT_EQ(Events, events);
+  EXPECT_EQ(FEvents, events);
 
   const std::string line = "[DoReadFiles] Outcome unknown, not printed again: \"" +
-                           (Folder + "0001.$$$").toStdString() + "\" kept as \"" + (Folder + "0001.unk").toStdString() +
+                           (FOlder + "0001.$$$").toStdString() + "\" kept as \"" + (FOlder + "0001.unk").toStdString() +
                            "\"; ";
-  QFile exc(LogDir + uProgramLog::ExceptionLogName);
+  QFile exc(FLogDir + uProgramLog::ExceptionLogName);
   const std::string excLog = exc.open(QIODevice::ReadOnly) ? exc.readAll().toStdString() : std::string();
   if (failed == "0001.unk") {
     EXPECT_THAT(NormalLog(), HasSubstr(line));
@@ -265,13 +265,13 @@ TEST_P(TMayHavePrinted, FailedFileBecomesErrOrUnk) {
     const size_t at = NormalLog().find(line);
     const std::string why = NormalLog().substr(at + line.size(), NormalLog().find('\r', at) - at - line.size());
     EXPECT_THAT(Read("0001.rep"), HasSubstr("[UNKNOWN]Outcome unknown: the receipt of \"" +
-                                            (Folder + "0001.bon").toStdString() + "\" may have printed (" + why +
+                                            (FOlder + "0001.bon").toStdString() + "\" may have printed (" + why +
                                             "). Check the printer's journal before sending it again.\r\n"));
-    EXPECT_EQ(Unknowns, std::vector<std::string>{"0001.unk: " + why});
+    EXPECT_EQ(FUnknowns, std::vector<std::string>{"0001.unk: " + why});
   } else {
     EXPECT_THAT(NormalLog(), Not(HasSubstr("Outcome unknown")));
     EXPECT_THAT(Read("0001.rep"), Not(HasSubstr("[UNKNOWN]")));
-    EXPECT_TRUE(Unknowns.empty());
+    EXPECT_TRUE(FUnknowns.empty());
   }
 }
 
@@ -329,17 +329,17 @@ TEST_F(TFolderProtocol, NextOpeningSaysWhatBecameOfTheReceiptLeftOpen) {
   } cases[] = {{"AddPayment", 250, "closed"}, {"AddProgPlu", 232, "cancelled"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Method);
-    for (const std::string& name : Files()) QFile::remove(Folder + QString::fromStdString(name));
-    QFile::remove(LogDir + uProgramLog::NormalLogName);
+    for (const std::string& name : Files()) QFile::remove(FOlder + QString::fromStdString(name));
+    QFile::remove(FLogDir + uProgramLog::NormalLogName);
     Put("0001.bon", kReceipt + "#E1^5.00\r\n", 60);
-    Fake->Fail(c.Method, c.Code, "[X] failed ");
+    FAke->Fail(c.Method, c.Code, "[X] failed ");
     RunFileJob();
     EXPECT_THAT(NormalLog(), Not(HasSubstr("left open")));
     Put("0002.bon", kReceipt, 50);
     RunFileJob();
-    EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] The receipt of \"" + (Folder + "0001.bon").toStdString() +
+    EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] The receipt of \"" + (FOlder + "0001.bon").toStdString() +
                                        "\" left open on the printer was " + c.Became + " by the opening of \"" +
-                                       (Folder + "0002.bon").toStdString() + "\""));
+                                       (FOlder + "0002.bon").toStdString() + "\""));
     Put("0003.bon", kReceipt, 40);
     RunFileJob();
     size_t lines = 0;
@@ -351,9 +351,9 @@ TEST_F(TFolderProtocol, NextOpeningSaysWhatBecameOfTheReceiptLeftOpen) {
 TEST_F(TFolderProtocol, ReportReadThatFailsComesAfterTheClosing) {
   // Keeps the table's "after closing" row honest.
   Put("0001.bon", kReceipt, 60);
-  Fake->Fail("GetRecieptStatus", 250, "[X] failed ", 5);
+  FAke->Fail("GetRecieptStatus", 250, "[X] failed ", 5);
   RunFileJob();
-  const auto names = Fake->Names();
+  const auto names = FAke->Names();
   int seen = 0;
   for (size_t i = 0; i < names.size(); ++i)
     if (names[i] == "GetRecieptStatus" && ++seen == 5) {
@@ -367,15 +367,15 @@ TEST_F(TFolderProtocol, ReportReadThatFailsComesAfterTheClosing) {
 // which keeps it as unknown outcome too.
 TEST_F(TFolderProtocol, UnknownOutcomeRenameFailingLeavesTheClaim) {
   Put("0001.bon", kReceipt, 60);
-  Fake->Fail("EndBon", 232, "[EndBon] Refused ");
+  FAke->Fail("EndBon", 232, "[EndBon] Refused ");
   auto job = FileJob(false);
   {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, (Folder + "0001.$$$\n").toStdString());
+    ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, (FOlder + "0001.$$$\n").toStdString());
     job->Execute();
   }
-  EXPECT_EQ(job->ErrorMessage(), "Can't rename temp file. Check permissions: " + Folder);
+  EXPECT_EQ(job->ErrorMessage(), "Can't rename temp file. Check permissions: " + FOlder);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$"}));
   RunFileJob(false);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk"}));
@@ -385,12 +385,12 @@ TEST_F(TFolderProtocol, UnknownOutcomeRenameFailingLeavesTheClaim) {
 // The point-of-sale program may still be writing a file: it waits for a later tick, and
 // is taken once it has stayed unchanged for half a second.
 TEST_F(TFolderProtocol, FileStillBeingWrittenIsLeftForTheNextTick) {
-  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, 0.2);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 0);
-  Clock = Clock.addMSecs(500);
+  FClock = FClock.addMSecs(500);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 1);
@@ -404,13 +404,13 @@ TEST_F(TFolderProtocol, ReadyListingTakesFilesHalfASecondAfterItSawThem) {
   Put("other.txt", kReceipt, 30);
   QStringList list = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   EXPECT_TRUE(list.isEmpty());
-  Clock = Clock.addMSecs(500);
+  FClock = FClock.addMSecs(500);
   list = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   ASSERT_EQ(list.size(), 3);
   EXPECT_EQ(list[0], "old.bon");
   EXPECT_EQ(list[1], "young.bon");
   EXPECT_EQ(list[2], "future.bon");
-  EXPECT_TRUE(Watch->Ready(QString(), QStringLiteral("bon"), Clock).Files.empty());
+  EXPECT_TRUE(FWatch->Ready(QString(), QStringLiteral("bon"), FClock).Files.empty());
 }
 
 // The point-of-sale program took the file back between the listing and the claim.
@@ -425,23 +425,23 @@ TEST_F(TFolderProtocol, FileGoneBeforeItsClaimIsSkipped) {
   };
   t->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0002.rep"}));
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
                                               "Finished"}));
-  EXPECT_THAT(NormalLog(), HasSubstr("File is gone, skipped: \"" + (Folder + "0001.bon").toStdString()));
+  EXPECT_THAT(NormalLog(), HasSubstr("File is gone, skipped: \"" + (FOlder + "0001.bon").toStdString()));
 }
 
 // The system calls, with a journal of the renames, deletes and syncs in the folder (paths
 // without the folder; the folder itself is ".").
 class TJournalFileOps : public IFileOps {
  public:
-  explicit TJournalFileOps(std::string folder) : Folder(std::move(folder)) {}
+  explicit TJournalFileOps(std::string folder) : FOlder(std::move(folder)) {}
   int Open(const char* path, int flags, mode_t mode) override {
     int fd = IFileOps::Open(path, flags, mode);
-    if (fd >= 0) Paths[fd] = path;
+    if (fd >= 0) FPaths[fd] = path;
     return fd;
   }
   int Fsync(int fd) override {
-    Note("Fsync " + Paths[fd]);
+    Note("Fsync " + FPaths[fd]);
     return IFileOps::Fsync(fd);
   }
   int RenameNoReplace(const char* from, const char* to) override {
@@ -454,34 +454,34 @@ class TJournalFileOps : public IFileOps {
   }
   int OpenAt(int dir, const char* name, int flags, mode_t mode) override {
     int fd = IFileOps::OpenAt(dir, name, flags, mode);
-    if (fd >= 0) Paths[fd] = Paths[dir] + name;
+    if (fd >= 0) FPaths[fd] = FPaths[dir] + name;
     return fd;
   }
   int RenameAt(int dir, const char* from, const char* to, unsigned flags) override {
-    Note(((flags & RENAME_NOREPLACE) ? "Rename " : "Replace ") + Paths[dir] + from + " " + Paths[dir] + to);
+    Note(((flags & RENAME_NOREPLACE) ? "Rename " : "Replace ") + FPaths[dir] + from + " " + FPaths[dir] + to);
     return IFileOps::RenameAt(dir, from, to, flags);
   }
   int UnlinkAt(int dir, const char* name, int flags) override {
     const int rc = IFileOps::UnlinkAt(dir, name, flags);
-    if (rc == 0) Note("Unlink " + Paths[dir] + name);
+    if (rc == 0) Note("Unlink " + FPaths[dir] + name);
     return rc;
   }
   std::vector<std::string> Journal;
 
  private:
   void Note(std::string line) {
-    for (size_t at; (at = line.find(Folder)) != std::string::npos;) line.erase(at, Folder.size());
+    for (size_t at; (at = line.find(FOlder)) != std::string::npos;) line.erase(at, FOlder.size());
     Journal.push_back(line.empty() || line.back() != ' ' ? line : line + ".");
   }
-  std::string Folder;
-  std::map<int, std::string> Paths;
+  std::string FOlder;
+  std::map<int, std::string> FPaths;
 };
 
 // The claim is on disk before the printer prints, and the report file (written whole
 // beside its name first) before the claim goes.
 TEST_F(TFolderProtocol, ClaimAndReportFileAreSyncedInOrder) {
   Put("0001.bon", kReceipt, 60);
-  TJournalFileOps ops(Folder.toStdString());
+  TJournalFileOps ops(FOlder.toStdString());
   {
     TScopedFileOps scoped(&ops);
     RunFileJob();
@@ -518,16 +518,16 @@ TEST_P(TFaultTable, EndsTheJobWithoutLosingOrReprintingAReceipt) {
   {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(f.Op, f.Nth, EIO, (Folder + f.PathPart).toStdString());
+    ops.FailAt(f.Op, f.Nth, EIO, (FOlder + f.PathPart).toStdString());
     job->Execute();
   }
-  QString message = QString::fromLatin1(f.Message).replace("%F", Folder);
+  QString message = QString::fromLatin1(f.Message).replace("%F", FOlder);
   EXPECT_TRUE(job->ErrorMessage().startsWith(message)) << job->ErrorMessage().toStdString();
-  EXPECT_EQ(Events.back(), "Finished");
-  EXPECT_EQ(Events[Events.size() - 2], "Error 2");
+  EXPECT_EQ(FEvents.back(), "Finished");
+  EXPECT_EQ(FEvents[FEvents.size() - 2], "Error 2");
   EXPECT_EQ(Files(), f.AfterJob);
 
-  Events.clear();
+  FEvents.clear();
   RunFileJob();
   EXPECT_EQ(Files(), f.AfterNextJob);
   EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0001 printed exactly once over both runs
@@ -576,9 +576,9 @@ TEST_F(TFolderProtocol, RepOfFailedFileReportsTheFileBeforeEndingTheJob) {
   Put("0003.bon", kReceipt, 40);
   TFaultyFileOps ops;
   TScopedFileOps scoped(&ops);
-  ops.FailAt(TFileOp::Open, 1, EIO, (Folder + "0002.rep").toStdString());
+  ops.FailAt(TFileOp::Open, 1, EIO, (FOlder + "0002.rep").toStdString());
   RunFileJob();
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0002.bon", "Error 2", "Error 2", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0002.bon", "Error 2", "Error 2", "Finished"}));
   EXPECT_EQ(Files(), (std::vector<std::string>{"0002.err", "0003.bon"}));
 }
 
@@ -588,12 +588,12 @@ TEST_F(TFolderProtocol, StaleClaimThatCannotBeRenamedEndsTheJobBeforePrinting) {
   auto job = FileJob();
   TFaultyFileOps ops;
   TScopedFileOps scoped(&ops);
-  ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, (Folder + "0009.$$$").toStdString());
+  ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, (FOlder + "0009.$$$").toStdString());
   job->Execute();
-  EXPECT_EQ(job->ErrorMessage(), "Can't rename temp file. Check permissions: " + Folder);
+  EXPECT_EQ(job->ErrorMessage(), "Can't rename temp file. Check permissions: " + FOlder);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0009.$$$"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 0);
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 2", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Error 2", "Finished"}));
 }
 
 // Every rename and delete of the folder failing in turn: whatever the failure, the next
@@ -603,17 +603,17 @@ TEST_F(TFolderProtocol, EveryRenameAndDeleteFailingInTurn) {
   for (TFileOp op : {TFileOp::RenameNoReplace, TFileOp::Rename, TFileOp::Unlink, TFileOp::Fsync}) {
     for (int nth = 1; nth <= 8; ++nth) {
       SCOPED_TRACE(std::to_string(static_cast<int>(op)) + "/" + std::to_string(nth));
-      for (const auto& name : Files()) QFile::remove(Folder + QString::fromStdString(name));
-      Fake->Calls.clear();
+      for (const auto& name : Files()) QFile::remove(FOlder + QString::fromStdString(name));
+      FAke->Calls.clear();
       Put("0001.bon", kReceipt, 60);
       Put("0002.bon", kInvalid, 50);
       Put("0002.err", "old", 70);
       Put("0003.bon", kStatusQuery, 40);
-      Fake->Fail("GetHardwareStatus", 101, "[GetHardwareStatus] No answer ");  // the query ends the job
+      FAke->Fail("GetHardwareStatus", 101, "[GetHardwareStatus] No answer ");  // the query ends the job
       {
         TFaultyFileOps ops;
         TScopedFileOps scoped(&ops);
-        ops.FailAt(op, nth, EIO, Folder.toStdString());
+        ops.FailAt(op, nth, EIO, FOlder.toStdString());
         RunFileJob();
       }
       RunFileJob();

@@ -25,27 +25,27 @@ class TSharedFolder : public TWorkerFixture {
  protected:
   void SetUp() override {
     TWorkerFixture::SetUp();
-    Outside = Tmp.path() + "/outside/";
-    ASSERT_TRUE(QDir().mkpath(Outside));
+    FOutside = FTmp.path() + "/outside/";
+    ASSERT_TRUE(QDir().mkpath(FOutside));
   }
 
   static std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
   void Link(const QString& name, const QString& target) {
-    ASSERT_EQ(::symlink(Native(target).c_str(), Native(Folder + name).c_str()), 0);
+    ASSERT_EQ(::symlink(Native(target).c_str(), Native(FOlder + name).c_str()), 0);
   }
   void WriteOutside(const QString& name, const std::string& content) {
-    QFile f(Outside + name);
+    QFile f(FOutside + name);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(content.data(), static_cast<qint64>(content.size()));
   }
   std::string ReadOutside(const QString& name) const {
-    QFile f(Outside + name);
+    QFile f(FOutside + name);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "<missing>";
   }
   // The kind of the folder entry itself: 'f' file, 'l' link, 'd' folder, 'p' pipe, '-' none.
   char Kind(const QString& name) const {
     struct stat st {};
-    if (::lstat(Native(Folder + name).c_str(), &st) != 0) return '-';
+    if (::lstat(Native(FOlder + name).c_str(), &st) != 0) return '-';
     if (S_ISLNK(st.st_mode)) return 'l';
     if (S_ISREG(st.st_mode)) return 'f';
     if (S_ISDIR(st.st_mode)) return 'd';
@@ -53,7 +53,7 @@ class TSharedFolder : public TWorkerFixture {
     return '?';
   }
   std::string ExceptionLog() const {
-    QFile f(LogDir + uProgramLog::ExceptionLogName);
+    QFile f(FLogDir + uProgramLog::ExceptionLogName);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
   }
   static int Occurrences(const std::string& text, const std::string& part) {
@@ -61,22 +61,22 @@ class TSharedFolder : public TWorkerFixture {
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
   }
-  QStringList Ready() { return ReadyNames(LogDir, ReadyAgeMs); }
-  void Advance(int ms) { Clock = Clock.addMSecs(ms); }
+  QStringList Ready() { return ReadyNames(FLogDir, FReadyAgeMs); }
+  void Advance(int ms) { FClock = FClock.addMSecs(ms); }
   // The receipt outside the folder sells article 13, "Bread": no call may carry it.
   void ExpectNothingOfTheOutsideReceipt() const {
-    for (const std::string& call : Fake->Calls) {
+    for (const std::string& call : FAke->Calls) {
       EXPECT_EQ(call.find("(13"), std::string::npos) << call;
       EXPECT_EQ(call.find("Bread"), std::string::npos) << call;
     }
   }
   void Append(const QString& name, const std::string& text) {
-    QFile f(Folder + name);
+    QFile f(FOlder + name);
     ASSERT_TRUE(f.open(QIODevice::Append));
     f.write(text.data(), static_cast<qint64>(text.size()));
   }
 
-  QString Outside;
+  QString FOutside;
 };
 
 // ---- Links under the names the job writes ----
@@ -97,14 +97,14 @@ TEST_P(TLinkUnderAWrittenName, WritesNothingOutsideTheFolder) {
   const TLinkCase& c = GetParam();
   const QString victim = c.TargetExists ? "victim.txt" : "created.txt";
   if (c.TargetExists) WriteOutside(victim, "precious\n");
-  Link(c.LinkName, Outside + victim);
+  Link(c.LinkName, FOutside + victim);
   Put("0001.bon", c.StatusQuery ? kStatusQuery : kReceipt, 60);
-  if (c.StatusQuery) Fake->Fail("Init", 102, "[Init] Port busy ");
+  if (c.StatusQuery) FAke->Fail("Init", 102, "[Init] Port busy ");
 
   RunFileJob();
 
   EXPECT_EQ(ReadOutside(victim), c.TargetExists ? "precious\n" : "<missing>");
-  EXPECT_EQ(QDir(Outside).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), c.TargetExists ? 1 : 0);
+  EXPECT_EQ(QDir(FOutside).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), c.TargetExists ? 1 : 0);
   EXPECT_EQ(Kind("0001.rep"), 'f');
   if (c.StatusQuery)
     EXPECT_EQ(Read("0001.rep"), "&S\r\n[FastInit][Init] Port busy \r\n");
@@ -139,10 +139,10 @@ TEST_P(TReceiptNameNotAFile, IsLeftInPlaceWithOneLogLine) {
   const std::string outsideReceipt = "%13^Bread^120^1000\r\n";
   WriteOutside("receipt.txt", outsideReceipt);
   switch (entry) {
-    case TEntry::LinkToAReceiptOutside: Link("0001.bon", Outside + "receipt.txt"); break;
-    case TEntry::LinkToNothing: Link("0001.bon", Outside + "nothing.txt"); break;
-    case TEntry::Folder: ASSERT_TRUE(QDir().mkpath(Folder + "0001.bon")); break;
-    case TEntry::Pipe: ASSERT_EQ(::mkfifo(Native(Folder + "0001.bon").c_str(), 0644), 0); break;
+    case TEntry::LinkToAReceiptOutside: Link("0001.bon", FOutside + "receipt.txt"); break;
+    case TEntry::LinkToNothing: Link("0001.bon", FOutside + "nothing.txt"); break;
+    case TEntry::Folder: ASSERT_TRUE(QDir().mkpath(FOlder + "0001.bon")); break;
+    case TEntry::Pipe: ASSERT_EQ(::mkfifo(Native(FOlder + "0001.bon").c_str(), 0644), 0); break;
   }
   const char kind = Kind("0001.bon");
   Put("0002.bon", kReceipt, 50);
@@ -160,7 +160,7 @@ TEST_P(TReceiptNameNotAFile, IsLeftInPlaceWithOneLogLine) {
   EXPECT_EQ(ReadOutside("receipt.txt"), outsideReceipt);
   EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0002 alone
   ExpectNothingOfTheOutsideReceipt();
-  const std::string line = "left in place: \"" + (Folder + "0001.bon").toStdString() + "\"";
+  const std::string line = "left in place: \"" + (FOlder + "0001.bon").toStdString() + "\"";
   EXPECT_EQ(Occurrences(ExceptionLog(), line), 1) << ExceptionLog();
 }
 
@@ -185,10 +185,10 @@ TEST_F(TSharedFolder, ReceiptReplacedByALinkBeforeItsClaimIsNotPrinted) {
   Put("0002.bon", kReceipt, 50);
   auto t = FileJob();
   t->OnFileStarted = [&](const QString& path) {
-    Events.push_back("Started " + QFileInfo(path).fileName().toStdString());
+    FEvents.push_back("Started " + QFileInfo(path).fileName().toStdString());
     if (path.endsWith("0001.bon")) {
       QFile::remove(path);
-      Link("0001.bon", Outside + "receipt.txt");
+      Link("0001.bon", FOutside + "receipt.txt");
     }
   };
   t->Execute();
@@ -199,8 +199,8 @@ TEST_F(TSharedFolder, ReceiptReplacedByALinkBeforeItsClaimIsNotPrinted) {
   EXPECT_EQ(CallCount("AddProgPlu"), 1);
   ExpectNothingOfTheOutsideReceipt();
   EXPECT_EQ(ReadOutside("receipt.txt"), "%13^Bread^120^1000\r\n");
-  EXPECT_EQ(Occurrences(ExceptionLog(), "left in place: \"" + (Folder + "0001.bon").toStdString() + "\""), 1);
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
+  EXPECT_EQ(Occurrences(ExceptionLog(), "left in place: \"" + (FOlder + "0001.bon").toStdString() + "\""), 1);
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
                                               "Finished"}));
 }
 
@@ -211,7 +211,7 @@ enum class TChange { ReplacedByANewFile, Appended, StampChanged };
 class TChangedBeforeItsClaim : public TSharedFolder, public ::testing::WithParamInterface<TChange> {};
 
 TEST_P(TChangedBeforeItsClaim, IsNotPrintedAndWaitsUnderItsName) {
-  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, 60);
   Put("0002.bon", kReceipt, 50);
   EXPECT_EQ(Ready(), QStringList{});
@@ -219,12 +219,12 @@ TEST_P(TChangedBeforeItsClaim, IsNotPrintedAndWaitsUnderItsName) {
   const std::string partial = "%13^Bread^120^1000\r\n";
   auto t = FileJob();
   t->OnFileStarted = [&](const QString& path) {
-    Events.push_back("Started " + QFileInfo(path).fileName().toStdString());
+    FEvents.push_back("Started " + QFileInfo(path).fileName().toStdString());
     if (!path.endsWith("0001.bon")) return;
     switch (GetParam()) {
       case TChange::ReplacedByANewFile:
         // Another file of the same size and stamp: only its identity differs.
-        ASSERT_TRUE(QFile::rename(path, Folder + "0001.old"));
+        ASSERT_TRUE(QFile::rename(path, FOlder + "0001.old"));
         Put("0001.bon", partial, 60.5);
         break;
       case TChange::Appended: Append("0001.bon", partial); break;
@@ -241,7 +241,7 @@ TEST_P(TChangedBeforeItsClaim, IsNotPrintedAndWaitsUnderItsName) {
   EXPECT_EQ(Kind("0001.rep"), '-');
   EXPECT_EQ(Read("0001.bon"), expected);
   EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0002 alone
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
                                               "Finished"}));
   EXPECT_EQ(ExceptionLog(), "");
   // It waits half a second from the listing after the change, then prints.
@@ -276,10 +276,10 @@ TEST_F(TSharedFolder, FileThatMayNotBeClaimedIsReportedOnceAndRetriedSlowly) {
   Put("0002.bon", kReceipt, 50);
   TFaultyFileOps ops;
   TScopedFileOps scoped(&ops);
-  const std::string claim = Native(Folder + "0001.bon\n");
+  const std::string claim = Native(FOlder + "0001.bon\n");
   ops.FailAt(TFileOp::RenameNoReplace, 0, EPERM, claim);
   auto lines = [&](int err) {
-    return Occurrences(NormalLog(), "[DoReadFiles] Can't claim file, it waits: \"" + Native(Folder + "0001.bon") +
+    return Occurrences(NormalLog(), "[DoReadFiles] Can't claim file, it waits: \"" + Native(FOlder + "0001.bon") +
                                         "\" " + std::strerror(err));
   };
   RunFileJob();
@@ -304,7 +304,7 @@ TEST_F(TSharedFolder, FileThatMayNotBeClaimedIsReportedOnceAndRetriedSlowly) {
 
   // The folder's mode is fixed: its status change time moves, the file is tried at once.
   ops.Clear();
-  ASSERT_EQ(::chmod(Native(Folder).c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(Native(FOlder).c_str(), 0755), 0);
   EXPECT_EQ(Ready(), QStringList{"0001.bon"});
   RunFileJob();
   EXPECT_EQ(Kind("0001.bon"), '-');
@@ -323,11 +323,11 @@ TEST_F(TSharedFolder, FileThatMayNotBeClaimedIsReportedOnceAndRetriedSlowly) {
 // files the same way as the window's listing.
 class TStampedFile : public TSharedFolder, public ::testing::WithParamInterface<double> {
  protected:
-  QStringList Ready(qint64& waitMs) { return ReadyNames(LogDir, uPRNFileThread::ReadyAgeMs, &waitMs); }
+  QStringList Ready(qint64& waitMs) { return ReadyNames(FLogDir, uPRNFileThread::ReadyAgeMs, &waitMs); }
 };
 
 TEST_P(TStampedFile, IsReadyHalfASecondAfterItIsFirstSeen) {
-  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, GetParam());
   qint64 waitMs = 0;
   EXPECT_EQ(Ready(waitMs), QStringList{});
@@ -368,7 +368,7 @@ enum class TStamp { FollowsTheClock, TenMinutesAhead, NeverMoves };
 class TGrowingFile : public TSharedFolder, public ::testing::WithParamInterface<TStamp> {};
 
 TEST_P(TGrowingFile, WaitsWhileItGrows) {
-  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   const TStamp stamp = GetParam();
   auto setStamp = [&] {
     if (stamp == TStamp::FollowsTheClock) SetAge("0001.bon", 0);
@@ -376,7 +376,7 @@ TEST_P(TGrowingFile, WaitsWhileItGrows) {
     if (stamp == TStamp::NeverMoves) SetAge("0001.bon", 0.1);
   };
   Put("0001.bon", "%12^Water^150^1000\r\n", 0);
-  const QDateTime start = Clock;
+  const QDateTime start = FClock;
   setStamp();
   EXPECT_EQ(Ready(), QStringList{});
   for (int i = 0; i < 8; ++i) {
@@ -385,10 +385,10 @@ TEST_P(TGrowingFile, WaitsWhileItGrows) {
     if (stamp == TStamp::FollowsTheClock) setStamp();
     if (stamp != TStamp::FollowsTheClock) {
       // The stamp stays where it was: only the size tells.
-      const QDateTime now = Clock;
-      Clock = start;
+      const QDateTime now = FClock;
+      FClock = start;
       setStamp();
-      Clock = now;
+      FClock = now;
     }
     EXPECT_EQ(Ready(), QStringList{}) << "growth " << i;
   }
@@ -412,7 +412,7 @@ INSTANTIATE_TEST_SUITE_P(Stamps, TGrowingFile,
 // A clock stepped back an hour makes every stamp lie ahead: files wait half a second from
 // then, not an hour.
 TEST_F(TSharedFolder, ClockSteppedBackHoldsAFileHalfASecondOnly) {
-  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, 0.2);
   EXPECT_EQ(Ready(), QStringList{});
   Advance(-3600 * 1000);
@@ -424,7 +424,7 @@ TEST_F(TSharedFolder, ClockSteppedBackHoldsAFileHalfASecondOnly) {
 // A file sent again under a name that was printed before is a new file: it settles from
 // when it is seen, not from what was seen of the earlier one.
 TEST_F(TSharedFolder, ResentFileUnderAPrintedNameSettlesAfresh) {
-  ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, 60);
   EXPECT_EQ(Ready(), QStringList{});
   Advance(500);

@@ -45,7 +45,7 @@ TEST_F(TClassify, CodeClassesByTheReadersLastErrorCode) {
                              {219, ekPrinterFatal},  {226, ekPrinterError}, {-1, ekOperationError}};
   auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   for (const TCodeCase& c : cases) {
-    Fake->ErrorCode = c.Code;
+    FAke->ErrorCode = c.Code;
     EXPECT_EQ(t->ClassifyPrinterError(), c.Kind) << c.Code;
     EXPECT_EQ(TECRFileThread::ClassifyErrorCode(c.Code), c.Kind) << c.Code;
   }
@@ -66,17 +66,17 @@ TEST_F(TClassify, EveryNamedCodeAndItsNeighbours) {
 TEST_F(TClassify, NoReaderIsFatal) {
   auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   t->Execute();  // the reader goes with the job
-  Fake->ErrorCode = 250;
+  FAke->ErrorCode = 250;
   EXPECT_EQ(t->ClassifyPrinterError(), ekPrinterFatal);
 }
 
 // The automation object cannot be made: the read of the code raises.
 TEST_F(TClassify, RaisingReadIsFatal) {
-  FprnFactory = []() -> ComPtr<IMiravokFprn> { throw EOleSysError("Class not registered", E_FAIL); };
+  FPrnFactory = []() -> ComPtr<IMiravokFprn> { throw EOleSysError("Class not registered", E_FAIL); };
   auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   EXPECT_EQ(t->ClassifyPrinterError(), ekPrinterFatal);
   t->Execute();
-  EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
   EXPECT_THAT(t->ErrorMessage().toStdString(), HasSubstr("Class not registered"));
 }
 
@@ -106,9 +106,9 @@ TEST_P(TServiceJobs, RunsItsCallAndLogsOk) {
   auto t = Wire(TECRFileThread::Create(c.Request));
   EXPECT_EQ(t->TaskKind(), c.Kind);
   t->Execute();
-  EXPECT_THAT(Fake->Calls, Contains(std::string(c.Call)));
+  EXPECT_THAT(FAke->Calls, Contains(std::string(c.Call)));
   EXPECT_THAT(NormalLog(), HasSubstr(std::string(" - ") + c.OkLine + "\r\n"));
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Finished"}));
   EXPECT_EQ(t->TaskKind(), tkNone);
   EXPECT_EQ(t->ErrorKind(), ekNone);
 }
@@ -117,15 +117,15 @@ TEST_P(TServiceJobs, RunsItsCallAndLogsOk) {
 TEST_P(TServiceJobs, FailureIsClassifiedAndAnswersTheStatusQuery) {
   const TServiceCase& c = GetParam();
   Put("0001.bon", kStatusQuery, 30);
-  Fake->Fail(Method(c.Call), 232, "[X] Printer error ");
+  FAke->Fail(Method(c.Call), 232, "[X] Printer error ");
   auto t = Wire(TECRFileThread::Create(c.Request));
   t->Execute();
   EXPECT_EQ(t->ErrorMessage(), c.FailText);
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 3", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Error 3", "Finished"}));
   EXPECT_EQ(Read("0001.rep"), std::string("&S\r\n") + c.FailText + "\r\n");
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
   EXPECT_THAT(NormalLog(), HasSubstr(std::string("[Execute] ") + c.FailText));
-  QFile exc(LogDir + uProgramLog::ExceptionLogName);
+  QFile exc(FLogDir + uProgramLog::ExceptionLogName);
   ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
   EXPECT_THAT(exc.readAll().toStdString(), HasSubstr(std::string("[Execute] ") + c.FailText));
 }
@@ -173,9 +173,9 @@ TEST_F(TJobs, AKindWithoutAJobIsRefused) {
 // The receipt folder of a request is the file job's: any other job keeps an empty folder,
 // so that it answers status queries in the folder of the settings.
 TEST_F(TJobs, OnlyTheFileJobTakesTheRequestsFolder) {
-  EXPECT_EQ(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Folder})->BonFolder(), Folder);
+  EXPECT_EQ(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FOlder})->BonFolder(), FOlder);
   for (const TTaskKind kind : {tkPrinterInfo, tkCheckPrinter, tkXZReport, tkSumIn}) {
-    EXPECT_TRUE(TECRFileThread::Create({.Kind = kind, .BonFolder = Folder})->BonFolder().isEmpty()) << int(kind);
+    EXPECT_TRUE(TECRFileThread::Create({.Kind = kind, .BonFolder = FOlder})->BonFolder().isEmpty()) << int(kind);
   }
 }
 
@@ -184,26 +184,26 @@ TEST_F(TJobs, ConnectOnlyCheckCallsNothingAfterTheConnection) {
   t->SetComPort(4);
   t->SetBaudRate(9600);
   t->Execute();
-  EXPECT_EQ(Fake->Calls.front(), "Init(4, 9600, 0, 1, )");
-  EXPECT_EQ(Fake->Names().back(), "Close");
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+  EXPECT_EQ(FAke->Calls.front(), "Init(4, 9600, 0, 1, )");
+  EXPECT_EQ(FAke->Names().back(), "Close");
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Finished"}));
 }
 
 TEST_F(TJobs, SearchBySerialNumberUsesInitEx) {
   auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   t->SetDeviceSearch(true, "ZK000001");
   t->Execute();
-  EXPECT_EQ(Fake->Calls.front(), "InitEx(115200, 0, 1, , ZK000001)");
+  EXPECT_EQ(FAke->Calls.front(), "InitEx(115200, 0, 1, , ZK000001)");
 }
 
 TEST_F(TJobs, ConnectionFailureIsFatalAndOffline) {
-  Fake->Fail("Init", 102, "[Init] Port busy ");
+  FAke->Fail("Init", 102, "[Init] Port busy ");
   auto t = Wire(TECRFileThread::Create({.Kind = tkXZReport, .Reset = 1}));
   t->Execute();
   EXPECT_EQ(t->ErrorKind(), ekPrinterFatal);
   EXPECT_EQ(t->ErrorMessage(), "[FastInit][Init] Port busy ");
-  EXPECT_THAT(Fake->Names(), Not(Contains("RunZReport")));
-  EXPECT_EQ(Events, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+  EXPECT_THAT(FAke->Names(), Not(Contains("RunZReport")));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
 }
 
 TEST_F(TJobs, PrinterInformationIsReadByAFullConnection) {
@@ -235,69 +235,69 @@ TEST_F(TJobs, PrinterInformationBySearchReportsTheFoundPort) {
 }
 
 TEST_F(TJobs, PrinterInformationFailureCarriesTheReadersText) {
-  Fake->HardwareStatus = "Paper out";
+  FAke->HardwareStatus = "Paper out";
   auto t = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
   t->Execute();
   EXPECT_EQ(t->ErrorMessage(), "[Initialize]Paper out");
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 1", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Error 1", "Finished"}));
 }
 
 TEST_F(TJobs, DepartmentsAreReadUntilTheFirstThatCannotBe) {
-  Fake->Departments[1] = {"BREAD", "fresh", "P", 2};
-  Fake->Departments[2] = {"MILK", "", "", 3};
-  Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ", 3);
+  FAke->Departments[1] = {"BREAD", "fresh", "P", 2};
+  FAke->Departments[2] = {"MILK", "", "", 3};
+  FAke->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ", 3);
   auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
   t->Execute();
-  ASSERT_EQ(Rows.size(), 2u);
-  EXPECT_EQ(Rows[0].Nom, 1);
-  EXPECT_EQ(Rows[0].DepName, "BREAD");
-  EXPECT_EQ(Rows[0].DepDescr, "fresh");
-  EXPECT_EQ(Rows[0].ExitCode, "P");
-  EXPECT_EQ(Rows[0].TaxGrpNo, 2);
-  EXPECT_EQ(Rows[1].DepName, "MILK");
-  EXPECT_EQ(Rows[1].TaxGrpNo, 3);
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
+  ASSERT_EQ(FRows.size(), 2u);
+  EXPECT_EQ(FRows[0].Nom, 1);
+  EXPECT_EQ(FRows[0].DepName, "BREAD");
+  EXPECT_EQ(FRows[0].DepDescr, "fresh");
+  EXPECT_EQ(FRows[0].ExitCode, "P");
+  EXPECT_EQ(FRows[0].TaxGrpNo, 2);
+  EXPECT_EQ(FRows[1].DepName, "MILK");
+  EXPECT_EQ(FRows[1].TaxGrpNo, 3);
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
   EXPECT_THAT(NormalLog(), HasSubstr("[DoGetDepartments] OK"));
-  EXPECT_EQ(Fake->Names().back(), "Close");  // the reader went and released the object
+  EXPECT_EQ(FAke->Names().back(), "Close");  // the reader went and released the object
 }
 
 // An unprogrammed department on a printer with the extended commands is refused for its
 // missing VAT group (200): it is listed as not programmed and the reading goes on.
 TEST_F(TJobs, DepartmentWithoutItsVatGroupIsListedAsNotProgrammed) {
-  Fake->Departments[1] = {"BREAD", "", "P", 2};
-  Fake->Departments[3] = {"MILK", "", "P", 3};
-  Fake->Fail("GetDepartmentName", 200, "[GetDepartmentName failed] Invalid data from the printer. [VatGrp]", 2);
-  Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ", 4);
+  FAke->Departments[1] = {"BREAD", "", "P", 2};
+  FAke->Departments[3] = {"MILK", "", "P", 3};
+  FAke->Fail("GetDepartmentName", 200, "[GetDepartmentName failed] Invalid data from the printer. [VatGrp]", 2);
+  FAke->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ", 4);
   auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
   t->Execute();
-  ASSERT_EQ(Rows.size(), 3u);
-  EXPECT_EQ(Rows[1].Nom, 2);
-  EXPECT_EQ(Rows[1].ExitCode, "F");
-  EXPECT_EQ(Rows[1].DepName, "");
-  EXPECT_EQ(Rows[2].Nom, 3);
-  EXPECT_EQ(Rows[2].DepName, "MILK");
-  EXPECT_EQ(Rows[2].ExitCode, "P");
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
+  ASSERT_EQ(FRows.size(), 3u);
+  EXPECT_EQ(FRows[1].Nom, 2);
+  EXPECT_EQ(FRows[1].ExitCode, "F");
+  EXPECT_EQ(FRows[1].DepName, "");
+  EXPECT_EQ(FRows[2].Nom, 3);
+  EXPECT_EQ(FRows[2].DepName, "MILK");
+  EXPECT_EQ(FRows[2].ExitCode, "P");
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
 }
 
 TEST_F(TJobs, DepartmentOneUnreadableGivesAnEmptyListAndNoError) {
-  Fake->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ");
+  FAke->Fail("GetDepartmentName", 201, "[GetDepartmentName] Invalid ");
   auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
   t->Execute();
-  EXPECT_TRUE(Rows.empty());
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
+  EXPECT_TRUE(FRows.empty());
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "DepartmentsRead", "Finished"}));
 }
 
 // A read that hands back no object ends the job at once: no end of list, no OK line, no
 // error.
 TEST_F(TJobs, DepartmentWithoutAResultObjectEndsTheJobAtOnce) {
-  Fake->Departments[1] = {"BREAD", "", "P", 2};
-  Fake->NoDepartmentObjectAt = 2;
+  FAke->Departments[1] = {"BREAD", "", "P", 2};
+  FAke->NoDepartmentObjectAt = 2;
   auto t = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
   t->Execute();
-  EXPECT_EQ(Rows.size(), 1u);
+  EXPECT_EQ(FRows.size(), 1u);
   EXPECT_EQ(CallCount("GetDepartmentName"), 2);
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Finished"}));
   EXPECT_THAT(NormalLog(), Not(HasSubstr("[DoGetDepartments] OK")));
   EXPECT_EQ(t->ErrorKind(), ekNone);
 }
@@ -308,8 +308,8 @@ TEST_F(TJobs, OnlyEditedDepartmentsAreWritten) {
   auto t = Wire(TECRFileThread::Create({.Kind = tkSetDepartments, .Departments = rows}));
   t->Execute();
   EXPECT_EQ(CallCount("SetDeparment"), 2);
-  EXPECT_THAT(Fake->Calls, Contains("SetDeparment(1, 2, D1, x)"));
-  EXPECT_THAT(Fake->Calls, Contains("SetDeparment(3, 2, D3, x)"));
+  EXPECT_THAT(FAke->Calls, Contains("SetDeparment(1, 2, D1, x)"));
+  EXPECT_THAT(FAke->Calls, Contains("SetDeparment(3, 2, D3, x)"));
   EXPECT_TRUE(t->Departments().empty());
   EXPECT_THAT(NormalLog(), HasSubstr("[DoSetDepartments] OK"));
 }
@@ -317,13 +317,13 @@ TEST_F(TJobs, OnlyEditedDepartmentsAreWritten) {
 TEST_F(TJobs, FirstFailedDepartmentWriteStopsTheJob) {
   TDepartments rows(3);
   for (int i = 0; i < 3; ++i) rows[i] = {i + 1, "D", "P", "", 2, true};
-  Fake->Fail("SetDeparment", 201, "[SetDeparment] Invalid ", 2);
+  FAke->Fail("SetDeparment", 201, "[SetDeparment] Invalid ", 2);
   auto t = Wire(TECRFileThread::Create({.Kind = tkSetDepartments, .Departments = rows}));
   t->Execute();
   EXPECT_EQ(CallCount("SetDeparment"), 2);
   EXPECT_EQ(t->ErrorMessage(), "[DoSetDepartments]Error in communication");
   EXPECT_EQ(t->Departments().size(), 3u);
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Error 3", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Error 3", "Finished"}));
 }
 
 // A stop request is honoured between files: the current file is finished, no
@@ -340,7 +340,7 @@ TEST_F(TJobs, StopRequestEndsTheFileJobAfterTheCurrentFile) {
   };
   t->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.bon"}));
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started a.bon", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started a.bon", "Finished"}));
 }
 
 // A job reads all its files with the settings it was handed: the shared settings changing
@@ -365,7 +365,7 @@ TEST_F(TJobs, ASettingsChangeDuringTheJobDoesNotReachIt) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.rep"}));
   EXPECT_EQ(Processed(), 2);
   std::vector<std::string> starts, sales, payments;
-  for (const std::string& c : Fake->Calls) {
+  for (const std::string& c : FAke->Calls) {
     if (c.rfind("StartBon(", 0) == 0) starts.push_back(c);
     if (c.rfind("AddDeprtPlu(", 0) == 0 || c.rfind("AddProgPlu(", 0) == 0) sales.push_back(c);
     if (c.rfind("AddPayment(", 0) == 0) payments.push_back(c);
@@ -423,13 +423,13 @@ TEST_F(TThreads, EventsRunOnTheMainThreadWhileTheWorkerWaits) {
 
   // The end of a department list is signalled on the worker thread itself.
   auto d = Wire(TECRFileThread::Create({.Kind = tkGetDepartments}));
-  Fake->Fail("GetDepartmentName", 201, "x", 2);
+  FAke->Fail("GetDepartmentName", 201, "x", 2);
   d->OnDepartmentsRead = [&](TECRFileThread&) { departmentsThread = std::this_thread::get_id(); };
   d->Resume();
   d->WaitFor();
   EXPECT_NE(departmentsThread, main);
   EXPECT_NE(departmentsThread, std::thread::id());
-  EXPECT_EQ(Rows.size(), 1u);
+  EXPECT_EQ(FRows.size(), 1u);
 }
 
 // WaitFor on the main thread serves the worker's event calls itself.
@@ -438,7 +438,7 @@ TEST_F(TThreads, WaitForServesEventsWithoutAnEventLoop) {
   auto t = FileJob();
   t->Resume();
   t->WaitFor();
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started a.bon", "Processed", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started a.bon", "Processed", "Finished"}));
 }
 
 // A window that closes detaches the events: a worker blocked in an event call goes on,
@@ -451,7 +451,7 @@ TEST_F(TThreads, DetachedEventsReachNobodyAndReleaseAWaitingWorker) {
   t->DetachEvents();
   t->WaitFor();
   QCoreApplication::processEvents();  // a call already posted finds nobody
-  EXPECT_TRUE(Events.empty());
+  EXPECT_TRUE(FEvents.empty());
   EXPECT_TRUE(t->Finished());
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep"}));  // the job itself ran to its end
 }
@@ -462,7 +462,7 @@ TEST_F(TThreads, DestroyingARunningWorkerWaitsForIt) {
   t->Resume();
   t.reset();
   QCoreApplication::processEvents();
-  EXPECT_TRUE(Events.empty());
+  EXPECT_TRUE(FEvents.empty());
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep"}));
 }
 

@@ -38,61 +38,61 @@ const QString CR = QStringLiteral("\r");
 class TaskRunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tmp_.isValid());
-    appDir_ = tmp_.path() + "/";
-    bonDir_ = appDir_ + "bon/";
-    logDir_ = appDir_ + "Log/";
-    ASSERT_TRUE(QDir().mkpath(bonDir_));
-    ASSERT_TRUE(QDir().mkpath(logDir_));
-    uProgramInfo::SetAppDir(appDir_);
-    oldExt_ = uConst::BonFileExt();
+    ASSERT_TRUE(FTmp.isValid());
+    FAppDir = FTmp.path() + "/";
+    FBonDir = FAppDir + "bon/";
+    FLogDir = FAppDir + "Log/";
+    ASSERT_TRUE(QDir().mkpath(FBonDir));
+    ASSERT_TRUE(QDir().mkpath(FLogDir));
+    uProgramInfo::SetAppDir(FAppDir);
+    FOldExt = uConst::BonFileExt();
     uConst::SetBonFileExt("bon");
     uStrRes::ResetMessages();
-    now_ = QDateTime::currentDateTime().addSecs(5);
-    settings_.SearchPath = bonDir_;
-    settings_.CheckPrnIntevalSec = 30;
+    FNow = QDateTime::currentDateTime().addSecs(5);
+    FSettings.SearchPath = FBonDir;
+    FSettings.CheckPrnIntevalSec = 30;
   }
   void TearDown() override {
-    runner_.reset();
+    FRunner.reset();
     uProgramInfo::SetAppDir("");
-    uConst::SetBonFileExt(oldExt_);
+    uConst::SetBonFileExt(FOldExt);
   }
 
   // The runner over the test's settings, clock, workers and observer; made on first use.
   TTaskRunner& Runner() {
-    if (!runner_) {
+    if (!FRunner) {
       TTaskRunnerServices s;
       s.Now = [this] {
-        const QDateTime t = now_;
-        now_ = now_.addSecs(clockStep_);
+        const QDateTime t = FNow;
+        FNow = FNow.addSecs(FClockStep);
         return t;
       };
-      TTaskThreadFactory fake = workers_.Factory();
+      TTaskThreadFactory fake = FWorkers.Factory();
       s.CreateTask = [this, fake](const TTaskRequest& r) -> std::unique_ptr<ITaskThread> {
-        return noWorker_ ? nullptr : fake(r);
+        return FNoWorker ? nullptr : fake(r);
       };
-      s.Log = [this](const QString& line) { log_ << line; };
-      s.ErrorLog = [this](const QString& line) { errorLog_ << line; };
-      s.ReadyAgeMs = readyAgeMs_;
+      s.Log = [this](const QString& line) { FLog << line; };
+      s.ErrorLog = [this](const QString& line) { FErrorLog << line; };
+      s.ReadyAgeMs = FReadyAgeMs;
       s.MonotonicMs = [this] {
-        const int64_t t = monoMs_;
-        monoMs_ += monoStepMs_;
+        const int64_t t = FMonoMs;
+        FMonoMs += FMonoStepMs;
         return t;
       };
-      runner_ = std::make_unique<TTaskRunner>(s, settings_, view_);
-      runner_->SetLogDir(logDir_);
+      FRunner = std::make_unique<TTaskRunner>(s, FSettings, FView);
+      FRunner->SetLogDir(FLogDir);
     }
-    return *runner_;
+    return *FRunner;
   }
 
   // A receipt file that was written `ageSec` seconds before the test clock.
   void PutBon(const QString& name, int ageSec = 10) {
-    QFile f(bonDir_ + name);
+    QFile f(FBonDir + name);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write("S,1,______,_,__;X;1;1\r\n");
     f.close();
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(f.setFileTime(now_.addSecs(-ageSec), QFileDevice::FileModificationTime));
+    ASSERT_TRUE(f.setFileTime(FNow.addSecs(-ageSec), QFileDevice::FileModificationTime));
   }
   int CountLines(const QStringList& lines, const QString& part) const {
     int n = 0;
@@ -100,22 +100,22 @@ class TaskRunnerTest : public ::testing::Test {
     return n;
   }
 
-  QTemporaryDir tmp_;
-  QString appDir_, bonDir_, logDir_;
-  QString oldExt_;
-  TMainSettings settings_;
-  QDateTime now_;
-  int clockStep_ = 0;
+  QTemporaryDir FTmp;
+  QString FAppDir, FBonDir, FLogDir;
+  QString FOldExt;
+  TMainSettings FSettings;
+  QDateTime FNow;
+  int FClockStep = 0;
   // The monotonic clock of the waits and how far each look at it moves it.
-  int64_t monoMs_ = 1000000;
-  int64_t monoStepMs_ = 0;
+  int64_t FMonoMs = 1000000;
+  int64_t FMonoStepMs = 0;
   // A receipt file is ready as soon as it is seen (the tests of settling set it).
-  int readyAgeMs_ = 0;
-  bool noWorker_ = false;
-  TFakeWorkers workers_;
-  TRecordingObserver view_;
-  QStringList log_, errorLog_;
-  std::unique_ptr<TTaskRunner> runner_;
+  int FReadyAgeMs = 0;
+  bool FNoWorker = false;
+  TFakeWorkers FWorkers;
+  TRecordingObserver FView;
+  QStringList FLog, FErrorLog;
+  std::unique_ptr<TTaskRunner> FRunner;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -136,33 +136,33 @@ class TimerDecision : public TaskRunnerTest, public ::testing::WithParamInterfac
 
 TEST_P(TimerDecision, StartsTheRightTask) {
   const TimerCase& c = GetParam();
-  workers_.AutoFinish = false;
-  settings_.CheckPrnIntevalSec = c.interval;
+  FWorkers.AutoFinish = false;
+  FSettings.CheckPrnIntevalSec = c.interval;
   TTaskRunner& r = Runner();
   for (int i = 0; i < c.files; ++i) PutBon(QStringLiteral("%1.bon").arg(i));
-  if (c.lastCheckAgo >= 0) r.SetLastCheckTime(now_.addSecs(-c.lastCheckAgo));
+  if (c.lastCheckAgo >= 0) r.SetLastCheckTime(FNow.addSecs(-c.lastCheckAgo));
   if (c.busy) {
     ASSERT_TRUE(r.StartTask(tkPrintTest));
   }
-  const size_t before = workers_.Tasks.size();
+  const size_t before = FWorkers.Tasks.size();
 
   r.FileTimerTick();
 
   if (c.expected == tkNone) {
-    EXPECT_EQ(workers_.Tasks.size(), before);
+    EXPECT_EQ(FWorkers.Tasks.size(), before);
   } else {
-    ASSERT_EQ(workers_.Tasks.size(), before + 1);
-    EXPECT_EQ(workers_.Last()->Request.Kind, c.expected);
+    ASSERT_EQ(FWorkers.Tasks.size(), before + 1);
+    EXPECT_EQ(FWorkers.Last()->Request.Kind, c.expected);
     EXPECT_EQ(r.CurrentTaskKind(), c.expected);
     if (c.expected == tkReadFiles) {
-      EXPECT_EQ(workers_.Last()->Request.BonFolder, bonDir_);
+      EXPECT_EQ(FWorkers.Last()->Request.BonFolder, FBonDir);
     }
   }
   if (c.expected == tkPrinterInfo) {
-    EXPECT_EQ(r.LastCheckTime(), now_);
-    EXPECT_THAT(log_, ElementsAre("Checking connectivity."));
+    EXPECT_EQ(r.LastCheckTime(), FNow);
+    EXPECT_THAT(FLog, ElementsAre("Checking connectivity."));
   }
-  EXPECT_THAT(view_.Notices, IsEmpty());  // a busy runner skips the tick silently
+  EXPECT_THAT(FView.Notices, IsEmpty());  // a busy runner skips the tick silently
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -180,35 +180,35 @@ INSTANTIATE_TEST_SUITE_P(
 // A file that has just come starts no task, whatever its stamp: the window is asked for a
 // tick at the moment the file will have stayed unchanged long enough, and that tick takes it.
 TEST_F(TaskRunnerTest, FreshReceiptFileIsTakenAtTheTickItAsksFor) {
-  workers_.AutoFinish = false;
-  settings_.CheckPrnIntevalSec = 0;
-  readyAgeMs_ = uPRNFileThread::ReadyAgeMs;
+  FWorkers.AutoFinish = false;
+  FSettings.CheckPrnIntevalSec = 0;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Runner().FileTimerTick();  // nothing waits: no extra tick
-  EXPECT_THAT(view_.TickRequests, IsEmpty());
+  EXPECT_THAT(FView.TickRequests, IsEmpty());
   PutBon("0001.bon", -600);  // stamped ten minutes ahead (a share whose clock runs ahead)
   Runner().FileTimerTick();
-  EXPECT_TRUE(workers_.Tasks.empty());
-  EXPECT_THAT(view_.TickRequests, ElementsAre(500));
-  now_ = now_.addMSecs(499);
+  EXPECT_TRUE(FWorkers.Tasks.empty());
+  EXPECT_THAT(FView.TickRequests, ElementsAre(500));
+  FNow = FNow.addMSecs(499);
   Runner().FileTimerTick();
-  EXPECT_TRUE(workers_.Tasks.empty());
-  EXPECT_THAT(view_.TickRequests, ElementsAre(500, 1));
-  now_ = now_.addMSecs(1);
+  EXPECT_TRUE(FWorkers.Tasks.empty());
+  EXPECT_THAT(FView.TickRequests, ElementsAre(500, 1));
+  FNow = FNow.addMSecs(1);
   Runner().FileTimerTick();
-  EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles));
-  EXPECT_THAT(view_.TickRequests, ElementsAre(500, 1));
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
+  EXPECT_THAT(FView.TickRequests, ElementsAre(500, 1));
   // The worker lets files settle as long as the runner does.
-  EXPECT_EQ(workers_.Last()->Settings.ReadyAgeMs, uPRNFileThread::ReadyAgeMs);
+  EXPECT_EQ(FWorkers.Last()->Settings.ReadyAgeMs, uPRNFileThread::ReadyAgeMs);
 }
 
 class FolderFault : public TaskRunnerTest, public ::testing::WithParamInterface<FolderFaultCase> {
  protected:
-  void Break(TFaultyFileOps& ops) { ASSERT_TRUE(BreakFolder(GetParam().problem, bonDir_, ops)); }
+  void Break(TFaultyFileOps& ops) { ASSERT_TRUE(BreakFolder(GetParam().problem, FBonDir, ops)); }
 };
 
 TEST_P(FolderFault, StopsTheTimerLogsItsStartAndEndOnceAndPrintingResumes) {
   const FolderFaultCase& c = GetParam();
-  settings_.CheckPrnIntevalSec = 0;
+  FSettings.CheckPrnIntevalSec = 0;
   TTaskRunner& r = Runner();
   TFaultyFileOps ops;
   TScopedFileOps scoped(&ops);
@@ -216,32 +216,32 @@ TEST_P(FolderFault, StopsTheTimerLogsItsStartAndEndOnceAndPrintingResumes) {
   if (c.fileWaits) PutBon("0001.bon");
 
   for (int i = 0; i < 3; ++i) r.FileTimerTick();
-  EXPECT_THAT(view_.Notices, IsEmpty());
-  EXPECT_TRUE(workers_.Tasks.empty());
+  EXPECT_THAT(FView.Notices, IsEmpty());
+  EXPECT_TRUE(FWorkers.Tasks.empty());
   EXPECT_EQ(r.FolderFault().Problem, c.problem);
-  EXPECT_EQ(r.FolderFault().Folder, bonDir_);
-  EXPECT_EQ(view_.AlertChanges, 1);
+  EXPECT_EQ(r.FolderFault().Folder, FBonDir);
+  EXPECT_EQ(FView.AlertChanges, 1);
   // One line names the folder and the failed call's reason.
-  ASSERT_EQ(CountLines(errorLog_, "[FileReadTimerTimer]"), 1) << errorLog_.join('\n').toStdString();
-  EXPECT_TRUE(errorLog_[0].contains(bonDir_)) << errorLog_[0].toStdString();
-  EXPECT_TRUE(errorLog_[0].contains('(')) << errorLog_[0].toStdString();
+  ASSERT_EQ(CountLines(FErrorLog, "[FileReadTimerTimer]"), 1) << FErrorLog.join('\n').toStdString();
+  EXPECT_TRUE(FErrorLog[0].contains(FBonDir)) << FErrorLog[0].toStdString();
+  EXPECT_TRUE(FErrorLog[0].contains('(')) << FErrorLog[0].toStdString();
   if (c.problem == TFolderProblem::Unwritable) {
     // Started by the operator, the failure is shown, once per command.
     EXPECT_FALSE(r.StartTask(tkReadFiles));
-    EXPECT_EQ(view_.NoticeTexts(TRunnerNotice::CantWrite), QStringList{Message(M::CantWrite) + CR + bonDir_});
+    EXPECT_EQ(FView.NoticeTexts(TRunnerNotice::CantWrite), QStringList{Message(M::CantWrite) + CR + FBonDir});
   }
 
   ops.Clear();
-  ASSERT_TRUE(QDir().mkpath(bonDir_));
+  ASSERT_TRUE(QDir().mkpath(FBonDir));
   PutBon("0001.bon");
   r.FileTimerTick();
   EXPECT_FALSE(r.FolderFault());
-  EXPECT_EQ(view_.AlertChanges, 2);
-  EXPECT_EQ(CountLines(errorLog_, "[FileReadTimerTimer]Folder can be used again: " + bonDir_), 1);
-  EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles));
+  EXPECT_EQ(FView.AlertChanges, 2);
+  EXPECT_EQ(CountLines(FErrorLog, "[FileReadTimerTimer]Folder can be used again: " + FBonDir), 1);
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
   ASSERT_TRUE(SpinUntil([&] { return !r.TaskActive(); }));
   r.FileTimerTick();
-  EXPECT_EQ(CountLines(errorLog_, "[FileReadTimerTimer]"), 2);
+  EXPECT_EQ(CountLines(FErrorLog, "[FileReadTimerTimer]"), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FolderFault,
@@ -250,14 +250,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, FolderFault,
 
 TEST_F(TaskRunnerTest, NoPrinterCheckWhileTheReceiptFolderIsMissing) {
   TTaskRunner& r = Runner();  // never checked: a check is due
-  ASSERT_TRUE(QDir(bonDir_).removeRecursively());
+  ASSERT_TRUE(QDir(FBonDir).removeRecursively());
   r.FileTimerTick();
-  EXPECT_TRUE(workers_.Tasks.empty());
-  EXPECT_THAT(log_, IsEmpty());
+  EXPECT_TRUE(FWorkers.Tasks.empty());
+  EXPECT_THAT(FLog, IsEmpty());
   EXPECT_FALSE(r.LastCheckTime().isValid());
-  ASSERT_TRUE(QDir().mkpath(bonDir_));
+  ASSERT_TRUE(QDir().mkpath(FBonDir));
   r.FileTimerTick();
-  EXPECT_THAT(workers_.Kinds(), ElementsAre(tkPrinterInfo));
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkPrinterInfo));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -266,7 +266,7 @@ TEST_F(TaskRunnerTest, NoPrinterCheckWhileTheReceiptFolderIsMissing) {
 // The settings that say how receipt files are read are taken once, when the task starts:
 // a save of the settings windows while it runs reaches the next task only.
 TEST_F(TaskRunnerTest, ReceiptSettingsAreTakenAtTheStartOfTheTask) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   const auto oldPairs = uConst::PayTypePairs();
   const QString oldPas = uConst::CashierPas();
@@ -280,14 +280,14 @@ TEST_F(TaskRunnerTest, ReceiptSettingsAreTakenAtTheStartOfTheTask) {
   uConst::SetCashierPas(QStringLiteral("9999"));
   uConst::SetUsePluAsDepartNo(false);
   uConst::SetBonFileExt(QStringLiteral("bon"));
-  const TTaskSettings first = workers_.Last()->Settings;
+  const TTaskSettings first = FWorkers.Last()->Settings;
   EXPECT_EQ(first.PayTypePairs, (std::vector<TPayTypePair>{{3, 2}}));
   EXPECT_EQ(first.CashierPas, QStringLiteral("1234"));
   EXPECT_TRUE(first.UsePluAsDepartNo);
   EXPECT_EQ(first.BonFileExt, QStringLiteral("txt"));
-  workers_.Last()->Finish();
+  FWorkers.Last()->Finish();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
-  const TTaskSettings& next = workers_.Last()->Settings;
+  const TTaskSettings& next = FWorkers.Last()->Settings;
   EXPECT_EQ(next.PayTypePairs, (std::vector<TPayTypePair>{{5, 6}}));
   EXPECT_EQ(next.CashierPas, QStringLiteral("9999"));
   EXPECT_FALSE(next.UsePluAsDepartNo);
@@ -305,25 +305,25 @@ TEST_F(TaskRunnerTest, EveryWorkerIsHandedTheRunnersFolderWatch) {
   ASSERT_TRUE(r.StartTask(tkReadFiles));
   QCoreApplication::processEvents();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
-  ASSERT_EQ(workers_.Tasks.size(), 2u);
-  for (const auto& task : workers_.Tasks) EXPECT_EQ(task->Request.Watch, r.FolderWatch());
+  ASSERT_EQ(FWorkers.Tasks.size(), 2u);
+  for (const auto& task : FWorkers.Tasks) EXPECT_EQ(task->Request.Watch, r.FolderWatch());
 }
 
 TEST_F(TaskRunnerTest, EveryWorkerGetsTheSettingsAndItsJobArguments) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
-  settings_.ComPort = 9;
-  settings_.BaudRate = 9600;
-  settings_.RepFilePrint = false;
-  settings_.RepDetailPrint = false;
-  settings_.CharEncoding = 2;
-  settings_.DeviceSerialNom = "  AB123456 ";
-  settings_.AutoSerachDevice = true;
-  settings_.WatGrpBeginFromOne = true;
-  settings_.CreateLOG = false;  // the log folder is handed over all the same
+  FSettings.ComPort = 9;
+  FSettings.BaudRate = 9600;
+  FSettings.RepFilePrint = false;
+  FSettings.RepDetailPrint = false;
+  FSettings.CharEncoding = 2;
+  FSettings.DeviceSerialNom = "  AB123456 ";
+  FSettings.AutoSerachDevice = true;
+  FSettings.WatGrpBeginFromOne = true;
+  FSettings.CreateLOG = false;  // the log folder is handed over all the same
   ASSERT_TRUE(r.StartTask(tkReadFiles));
-  ASSERT_EQ(workers_.Tasks.size(), 1u);
-  const TTaskSettings& ts = workers_.Last()->Settings;
+  ASSERT_EQ(FWorkers.Tasks.size(), 1u);
+  const TTaskSettings& ts = FWorkers.Last()->Settings;
   EXPECT_EQ(ts.ComPort, 9);
   EXPECT_EQ(ts.BaudRate, 9600);
   EXPECT_FALSE(ts.RepFilePrint);
@@ -331,39 +331,39 @@ TEST_F(TaskRunnerTest, EveryWorkerGetsTheSettingsAndItsJobArguments) {
   EXPECT_EQ(ts.CharEncoding, 2);
   EXPECT_EQ(ts.DeviceSerialNom, "AB123456");
   EXPECT_TRUE(ts.AutoSerachDevice);
-  EXPECT_EQ(ts.LogDir, logDir_);
-  EXPECT_EQ(ts.BonFolder, bonDir_);
-  EXPECT_TRUE(workers_.Last()->Resumed);
-  EXPECT_EQ(workers_.Last()->Request.BonFolder, bonDir_);
-  EXPECT_TRUE(workers_.Last()->Request.WatGrpBeginFromOne);
-  EXPECT_TRUE(view_.Busy);
-  EXPECT_THAT(view_.Reports, ElementsAre(QStringLiteral("started %1").arg(static_cast<int>(tkReadFiles))));
-  workers_.Last()->Finish();
+  EXPECT_EQ(ts.LogDir, FLogDir);
+  EXPECT_EQ(ts.BonFolder, FBonDir);
+  EXPECT_TRUE(FWorkers.Last()->Resumed);
+  EXPECT_EQ(FWorkers.Last()->Request.BonFolder, FBonDir);
+  EXPECT_TRUE(FWorkers.Last()->Request.WatGrpBeginFromOne);
+  EXPECT_TRUE(FView.Busy);
+  EXPECT_THAT(FView.Reports, ElementsAre(QStringLiteral("started %1").arg(static_cast<int>(tkReadFiles))));
+  FWorkers.Last()->Finish();
 
   // The read task fills the department list; the write task takes a copy of it.
   ASSERT_TRUE(r.StartTask(tkGetDepartments));
   TDepartmentRow row;
   row.Nom = 3;
   row.DepName = "Bread";
-  workers_.Last()->Events.DepartmentReceived(row);
-  workers_.Last()->Finish();
+  FWorkers.Last()->Events.DepartmentReceived(row);
+  FWorkers.Last()->Finish();
   ASSERT_EQ(r.Departments().size(), 1u);
   ASSERT_TRUE(r.StartTask(tkSetDepartments));
   r.Departments().clear();
-  ASSERT_EQ(workers_.Last()->Request.Departments.size(), 1u);
-  EXPECT_EQ(workers_.Last()->Request.Departments[0].DepName, "Bread");
+  ASSERT_EQ(FWorkers.Last()->Request.Departments.size(), 1u);
+  EXPECT_EQ(FWorkers.Last()->Request.Departments[0].DepName, "Bread");
 
   // X and Z reports differ by the flag only.
-  workers_.Last()->Finish();
+  FWorkers.Last()->Finish();
   ASSERT_TRUE(r.StartTask(tkXZReport, TDailyReport::Z));
-  EXPECT_EQ(workers_.Last()->Request.Reset, 1);
-  workers_.Last()->Finish();
+  EXPECT_EQ(FWorkers.Last()->Request.Reset, 1);
+  FWorkers.Last()->Finish();
   ASSERT_TRUE(r.StartTask(tkXZReport, TDailyReport::X));
-  EXPECT_EQ(workers_.Last()->Request.Reset, 0);
+  EXPECT_EQ(FWorkers.Last()->Request.Reset, 0);
 }
 
 TEST_F(TaskRunnerTest, FiscalMemoryReportAsksForThePeriodAndKeepsTheCaptionOfTheBlockReport) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   TReportPeriod dates;
   dates.ByDates = true;
@@ -373,28 +373,28 @@ TEST_F(TaskRunnerTest, FiscalMemoryReportAsksForThePeriodAndKeepsTheCaptionOfThe
   TReportPeriod blocks;
   blocks.FirstBlock = 4;
   blocks.LastBlock = 9;
-  view_.Periods = {dates, blocks, std::nullopt};
+  FView.Periods = {dates, blocks, std::nullopt};
 
   ASSERT_TRUE(r.StartTask(tkReportByBlock));
-  const TTaskRequest& byDates = workers_.Last()->Request;
+  const TTaskRequest& byDates = FWorkers.Last()->Request;
   EXPECT_EQ(byDates.Kind, tkReportByDates);
   EXPECT_EQ(byDates.StartDate, 45000);
   EXPECT_EQ(byDates.EndDate, 45010);
   EXPECT_TRUE(byDates.Detailed);
   EXPECT_EQ(r.CurrentTaskKind(), tkReportByBlock);
-  EXPECT_EQ(view_.Reports.last(), QStringLiteral("started %1").arg(static_cast<int>(tkReportByBlock)));
+  EXPECT_EQ(FView.Reports.last(), QStringLiteral("started %1").arg(static_cast<int>(tkReportByBlock)));
   EXPECT_EQ(TTaskRunner::TaskCaption(tkReportByBlock), QStringLiteral("Печат на отчет по блокове."));
-  workers_.Last()->Finish();
+  FWorkers.Last()->Finish();
 
   ASSERT_TRUE(r.StartTask(tkReportByBlock));
-  EXPECT_EQ(workers_.Last()->Request.Kind, tkReportByBlock);
-  EXPECT_EQ(workers_.Last()->Request.FirstBlock, 4);
-  EXPECT_EQ(workers_.Last()->Request.LastBlock, 9);
-  workers_.Last()->Finish();
+  EXPECT_EQ(FWorkers.Last()->Request.Kind, tkReportByBlock);
+  EXPECT_EQ(FWorkers.Last()->Request.FirstBlock, 4);
+  EXPECT_EQ(FWorkers.Last()->Request.LastBlock, 9);
+  FWorkers.Last()->Finish();
 
   // Closed without OK: nothing starts and the runner is idle again at once.
   EXPECT_FALSE(r.StartTask(tkReportByBlock));
-  EXPECT_EQ(workers_.Tasks.size(), 2u);
+  EXPECT_EQ(FWorkers.Tasks.size(), 2u);
   EXPECT_FALSE(r.TaskActive());
   EXPECT_EQ(r.CurrentTaskKind(), tkNone);
 }
@@ -412,26 +412,26 @@ class CashAmount : public TaskRunnerTest, public ::testing::WithParamInterface<A
 
 TEST_P(CashAmount, OnlyFinitePositiveNumbersStartATask) {
   const AmountCase& c = GetParam();
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
-  view_.Amounts.push_back(QString::fromLatin1(c.typed));
+  FView.Amounts.push_back(QString::fromLatin1(c.typed));
   const bool started = r.StartTask(c.cashOut ? tkSumOut : tkSumIn);
   EXPECT_EQ(started, c.starts);
-  EXPECT_THAT(view_.Prompts, ElementsAre(Message(c.cashOut ? M::S_SumOut : M::S_SumIn) + ": [0]"));
+  EXPECT_THAT(FView.Prompts, ElementsAre(Message(c.cashOut ? M::S_SumOut : M::S_SumIn) + ": [0]"));
   if (c.starts) {
-    ASSERT_EQ(workers_.Tasks.size(), 1u);
-    EXPECT_EQ(workers_.Last()->Request.Kind, tkSumIn);
-    EXPECT_DOUBLE_EQ(workers_.Last()->Request.Amount, c.amount);
+    ASSERT_EQ(FWorkers.Tasks.size(), 1u);
+    EXPECT_EQ(FWorkers.Last()->Request.Kind, tkSumIn);
+    EXPECT_DOUBLE_EQ(FWorkers.Last()->Request.Amount, c.amount);
     EXPECT_EQ(r.CurrentTaskKind(), c.cashOut ? tkSumOut : tkSumIn);
     EXPECT_TRUE(r.ShowSuccess());
-    EXPECT_TRUE(view_.Hourglass);
+    EXPECT_TRUE(FView.Hourglass);
   } else {
-    EXPECT_TRUE(workers_.Tasks.empty());
+    EXPECT_TRUE(FWorkers.Tasks.empty());
     EXPECT_FALSE(r.TaskActive());
     EXPECT_EQ(r.CurrentTaskKind(), tkNone);
     EXPECT_FALSE(r.ShowSuccess());
-    EXPECT_FALSE(view_.Hourglass);
-    EXPECT_EQ(view_.NoticeTexts(TRunnerNotice::InvalidValue),
+    EXPECT_FALSE(FView.Hourglass);
+    EXPECT_EQ(FView.NoticeTexts(TRunnerNotice::InvalidValue),
               QStringList{Message(M::InvalidValue) + ": " + c.typed});
   }
 }
@@ -456,41 +456,41 @@ INSTANTIATE_TEST_SUITE_P(Cases, CashAmount,
 
 TEST_F(TaskRunnerTest, CancelledAmountStartsNothing) {
   TTaskRunner& r = Runner();
-  view_.Amounts.push_back(std::nullopt);
+  FView.Amounts.push_back(std::nullopt);
   EXPECT_FALSE(r.StartTask(tkSumIn));
-  EXPECT_TRUE(workers_.Tasks.empty());
+  EXPECT_TRUE(FWorkers.Tasks.empty());
   EXPECT_FALSE(r.TaskActive());
   EXPECT_EQ(r.CurrentTaskKind(), tkNone);
-  EXPECT_THAT(view_.Notices, IsEmpty());
+  EXPECT_THAT(FView.Notices, IsEmpty());
 }
 
 TEST_F(TaskRunnerTest, ASecondTaskIsRefusedWithTheMessageOnlyWhenTheOperatorAskedForIt) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
   EXPECT_FALSE(r.StartTask(tkXZReport));
   EXPECT_FALSE(r.StartTask(tkReadFiles, TTaskStarter::Timer));
-  EXPECT_EQ(view_.NoticeTexts(TRunnerNotice::ActiveTask), QStringList{Message(M::ActiveTask)});
-  EXPECT_EQ(workers_.Tasks.size(), 1u);
-  EXPECT_FALSE(workers_.Last()->Terminated);
+  EXPECT_EQ(FView.NoticeTexts(TRunnerNotice::ActiveTask), QStringList{Message(M::ActiveTask)});
+  EXPECT_EQ(FWorkers.Tasks.size(), 1u);
+  EXPECT_FALSE(FWorkers.Last()->Terminated);
   EXPECT_EQ(r.CurrentTaskKind(), tkPrintTest);
 }
 
 TEST_F(TaskRunnerTest, WorkerThatCannotBeCreatedLeavesTheRunnerIdle) {
   TTaskRunner& r = Runner();
-  noWorker_ = true;
-  view_.Amounts.push_back(QStringLiteral("5"));
+  FNoWorker = true;
+  FView.Amounts.push_back(QStringLiteral("5"));
   EXPECT_FALSE(r.StartTask(tkSumIn));
-  EXPECT_THAT(errorLog_, ElementsAre("[StartTaskThread]no worker"));
-  EXPECT_EQ(view_.NoticeTexts(TRunnerNotice::ErrorMessage),
+  EXPECT_THAT(FErrorLog, ElementsAre("[StartTaskThread]no worker"));
+  EXPECT_EQ(FView.NoticeTexts(TRunnerNotice::ErrorMessage),
             QStringList{Message(M::ErrorOccurred) + CR + Message(M::SeeErrorFileForDetails)});
   EXPECT_FALSE(r.TaskActive());
   EXPECT_EQ(r.CurrentTaskKind(), tkNone);
   EXPECT_FALSE(r.ShowSuccess());
-  EXPECT_FALSE(view_.Busy);
-  EXPECT_FALSE(view_.Hourglass);
-  EXPECT_THAT(view_.Reports, IsEmpty());
-  noWorker_ = false;
+  EXPECT_FALSE(FView.Busy);
+  EXPECT_FALSE(FView.Hourglass);
+  EXPECT_THAT(FView.Reports, IsEmpty());
+  FNoWorker = false;
   EXPECT_TRUE(r.StartTask(tkPrintTest));
 }
 
@@ -498,23 +498,23 @@ TEST_F(TaskRunnerTest, WorkerThatCannotBeCreatedLeavesTheRunnerIdle) {
 // A task's course and end
 
 TEST_F(TaskRunnerTest, FileTaskCountsFilesAndErrorsAndKeepsThemUntilTheNextTask) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkReadFiles));
-  auto t = workers_.Last();
+  auto t = FWorkers.Last();
   for (int i = 0; i < 3; ++i) {
-    t->Events.FileStarted(bonDir_ + QStringLiteral("000%1.bon").arg(i));
+    t->Events.FileStarted(FBonDir + QStringLiteral("000%1.bon").arg(i));
     if (i == 1) t->Error(ekFileError);
     t->Events.FileProcessed();
   }
   t->Finish();
-  const QString file = QStringLiteral("file ") + bonDir_;
-  EXPECT_THAT(view_.Reports,
+  const QString file = QStringLiteral("file ") + FBonDir;
+  EXPECT_THAT(FView.Reports,
               ElementsAre(QStringLiteral("started 2"), file + "0000.bon", "processed 1 0", file + "0001.bon",
                           QStringLiteral("error 2 %1 1").arg(static_cast<int>(ekFileError)), "processed 2 1", file + "0002.bon",
                           "processed 3 1", "ended 2 3 1", "idle"));
   EXPECT_FALSE(r.TaskActive());
-  EXPECT_FALSE(view_.Busy);
+  EXPECT_FALSE(FView.Busy);
   EXPECT_EQ(r.CurrentTaskKind(), tkNone);
   EXPECT_EQ(r.ProcessedCount(), 3);
   EXPECT_EQ(r.ErrorCount(), 1);
@@ -537,12 +537,12 @@ class SuccessMessage : public TaskRunnerTest, public ::testing::WithParamInterfa
 
 TEST_P(SuccessMessage, OnlyForAnAskedTaskWithoutErrorsWhileTheProgramStays) {
   const SuccessCase& c = GetParam();
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkXZReport));
-  EXPECT_TRUE(view_.Hourglass);
+  EXPECT_TRUE(FView.Hourglass);
   r.SetShowSuccess(c.asked);
-  auto t = workers_.Last();
+  auto t = FWorkers.Last();
   for (int i = 0; i < c.errors; ++i) t->Error(ekOperationError);
   if (c.quit) {
     r.RequestQuit();
@@ -550,16 +550,16 @@ TEST_P(SuccessMessage, OnlyForAnAskedTaskWithoutErrorsWhileTheProgramStays) {
   }
   // While the message is open the runner still counts as busy.
   bool activeAtMessage = false;
-  view_.OnNotice = [&](TRunnerNotice) { activeAtMessage = r.TaskActive(); };
+  FView.OnNotice = [&](TRunnerNotice) { activeAtMessage = r.TaskActive(); };
   t->Finish();
-  EXPECT_EQ(view_.NoticeTexts(TRunnerNotice::FinishedOK).size(), c.shown ? 1 : 0);
+  EXPECT_EQ(FView.NoticeTexts(TRunnerNotice::FinishedOK).size(), c.shown ? 1 : 0);
   if (c.shown) {
     EXPECT_TRUE(activeAtMessage);
   }
   EXPECT_FALSE(r.ShowSuccess());
   EXPECT_FALSE(r.TaskActive());
-  EXPECT_FALSE(view_.Hourglass);
-  EXPECT_EQ(view_.Reports.last(), "idle");
+  EXPECT_FALSE(FView.Hourglass);
+  EXPECT_EQ(FView.Reports.last(), "idle");
   EXPECT_EQ(r.QuitPending(), c.quit);
 }
 
@@ -572,24 +572,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, SuccessMessage,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TaskRunnerTest, LateEventsOfAnEarlierTaskAreDropped) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
-  auto first = workers_.Last();
+  auto first = FWorkers.Last();
   first->ReportFinished();  // its thread is still ending
   ASSERT_TRUE(r.StartTask(tkReadFiles));
-  const QStringList before = view_.Reports;
+  const QStringList before = FView.Reports;
   first->Error(ekPrinterFatal);
   first->Events.PrinterOffline();
   first->Events.FileProcessed();
   first->ReportFinished();
-  EXPECT_EQ(view_.Reports, before);
+  EXPECT_EQ(FView.Reports, before);
   EXPECT_TRUE(r.TaskActive());
   EXPECT_EQ(r.ErrorCount(), 0);
   EXPECT_FALSE(r.IsPrinterOffline());
   // The running task's own events still count, and only once it has ended are its
   // events dropped as well.
-  auto second = workers_.Last();
+  auto second = FWorkers.Last();
   second->Finish();
   EXPECT_FALSE(r.TaskActive());
   second->Error(ekFileError);
@@ -597,10 +597,10 @@ TEST_F(TaskRunnerTest, LateEventsOfAnEarlierTaskAreDropped) {
 }
 
 TEST_F(TaskRunnerTest, EndedWorkerIsKeptUntilItsThreadHasEnded) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
-  auto t = workers_.Last();
+  auto t = FWorkers.Last();
   t->ReportFinished();
   EXPECT_EQ(r.RetiredCount(), 1u);
   // The purge looks again and again while the thread runs.
@@ -612,8 +612,8 @@ TEST_F(TaskRunnerTest, EndedWorkerIsKeptUntilItsThreadHasEnded) {
 
   // A runner that goes detaches its running worker first.
   ASSERT_TRUE(r.StartTask(tkPrintTest));
-  auto running = workers_.Last();
-  runner_.reset();
+  auto running = FWorkers.Last();
+  FRunner.reset();
   EXPECT_TRUE(running->Detached);
 }
 
@@ -621,17 +621,17 @@ TEST_F(TaskRunnerTest, EndedWorkerIsKeptUntilItsThreadHasEnded) {
 // Waits
 
 TEST_F(TaskRunnerTest, ConnectivityWaitTimesOutWithoutReportingSuccess) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
-  monoStepMs_ = 10000;  // every look at the clock is ten seconds later
+  FMonoStepMs = 10000;  // every look at the clock is ten seconds later
   EXPECT_FALSE(r.CheckConnectivity());
-  EXPECT_THAT(log_, ElementsAre("Checking connectivity."));
-  EXPECT_THAT(workers_.Kinds(), ElementsAre(tkCheckPrinter));
-  EXPECT_FALSE(view_.Hourglass);
+  EXPECT_THAT(FLog, ElementsAre("Checking connectivity."));
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkCheckPrinter));
+  EXPECT_FALSE(FView.Hourglass);
   // The task runs on; the runner stays busy until it ends.
   EXPECT_TRUE(r.TaskActive());
-  monoStepMs_ = 0;
-  workers_.Last()->Finish();
+  FMonoStepMs = 0;
+  FWorkers.Last()->Finish();
   EXPECT_FALSE(r.TaskActive());
 }
 
@@ -640,26 +640,26 @@ TEST_F(TaskRunnerTest, ConnectivityWaitTimesOutWithoutReportingSuccess) {
 TEST_F(TaskRunnerTest, PrinterDataAreReadAgainAfterReceiptsPrinted) {
   for (int interval : {30, 0}) {
     SCOPED_TRACE(interval);
-    settings_.CheckPrnIntevalSec = interval;
-    runner_.reset();
-    workers_.Tasks.clear();
-    workers_.AutoFinish = false;
+    FSettings.CheckPrnIntevalSec = interval;
+    FRunner.reset();
+    FWorkers.Tasks.clear();
+    FWorkers.AutoFinish = false;
     TTaskRunner& r = Runner();
-    r.SetLastCheckTime(now_);
+    r.SetLastCheckTime(FNow);
     PutBon("0001.bon");
     r.FileTimerTick();
-    ASSERT_EQ(workers_.Kinds(), std::vector<TTaskKind>{tkReadFiles});
-    QFile::remove(bonDir_ + "0001.bon");
-    workers_.Last()->Events.FileProcessed();
-    workers_.Last()->Finish();
-    workers_.AutoFinish = true;
+    ASSERT_EQ(FWorkers.Kinds(), std::vector<TTaskKind>{tkReadFiles});
+    QFile::remove(FBonDir + "0001.bon");
+    FWorkers.Last()->Events.FileProcessed();
+    FWorkers.Last()->Finish();
+    FWorkers.AutoFinish = true;
     r.FileTimerTick();
     ASSERT_TRUE(SpinUntil([&] { return !r.TaskActive(); }));
     r.FileTimerTick();
     if (interval > 0)
-      EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles, tkPrinterInfo));
+      EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles, tkPrinterInfo));
     else
-      EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles));
+      EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
   }
 }
 
@@ -668,84 +668,84 @@ TEST_F(TaskRunnerTest, PrinterDataAreReadAgainAfterReceiptsPrinted) {
 TEST_F(TaskRunnerTest, WaitsIgnoreAJumpOfTheWallClock) {
   for (int jumpSec : {-3600, 3600}) {
     SCOPED_TRACE(jumpSec);
-    workers_.AutoFinish = false;
+    FWorkers.AutoFinish = false;
     TTaskRunner& r = Runner();
-    clockStep_ = jumpSec;
-    monoStepMs_ = 20;
-    QTimer::singleShot(100, [this] { workers_.Last()->Finish(); });
+    FClockStep = jumpSec;
+    FMonoStepMs = 20;
+    QTimer::singleShot(100, [this] { FWorkers.Last()->Finish(); });
     EXPECT_TRUE(r.CheckConnectivity());
     EXPECT_FALSE(r.TaskActive());
-    clockStep_ = 0;
-    monoStepMs_ = 0;
+    FClockStep = 0;
+    FMonoStepMs = 0;
   }
 }
 
 TEST_F(TaskRunnerTest, ConnectivityWaitReportsItsOwnTasksResult) {
   TTaskRunner& r = Runner();
   EXPECT_TRUE(r.CheckConnectivity());
-  workers_.ErrorsToReport = {ekPrinterFatal};
+  FWorkers.ErrorsToReport = {ekPrinterFatal};
   EXPECT_FALSE(r.CheckConnectivity());
   // The check is not silent: the fatal error marks the printer offline.
   EXPECT_TRUE(r.IsPrinterOffline());
-  EXPECT_GT(view_.AlertChanges, 0);
+  EXPECT_GT(FView.AlertChanges, 0);
   // Without periodic checks the task is started and not waited for.
-  workers_.AutoFinish = false;
-  settings_.CheckPrnIntevalSec = 0;
+  FWorkers.AutoFinish = false;
+  FSettings.CheckPrnIntevalSec = 0;
   EXPECT_TRUE(r.CheckConnectivity());
   EXPECT_TRUE(r.TaskActive());
   EXPECT_FALSE(r.ShowSuccess());
 }
 
 TEST_F(TaskRunnerTest, TestComPortRefusedByARunningTaskIsNoSuccess) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
   EXPECT_FALSE(r.TestComPort(3));
-  EXPECT_EQ(view_.NoticeTexts(TRunnerNotice::ActiveTask).size(), 1);
-  workers_.Last()->Finish();  // the other task ends without errors
-  EXPECT_EQ(workers_.Tasks.size(), 1u);
+  EXPECT_EQ(FView.NoticeTexts(TRunnerNotice::ActiveTask).size(), 1);
+  FWorkers.Last()->Finish();  // the other task ends without errors
+  EXPECT_EQ(FWorkers.Tasks.size(), 1u);
   EXPECT_FALSE(r.Silent());
-  EXPECT_FALSE(view_.Hourglass);
+  EXPECT_FALSE(FView.Hourglass);
 }
 
 TEST_F(TaskRunnerTest, TestComPortTestsThatPortWithoutSearchingSilentlyAndRestoresTheSettings) {
   TTaskRunner& r = Runner();
-  settings_.ComPort = 4;
-  settings_.AutoSerachDevice = true;
-  settings_.DeviceSerialNom = "AB123456";
-  workers_.ErrorsToReport = {ekPrinterFatal};
+  FSettings.ComPort = 4;
+  FSettings.AutoSerachDevice = true;
+  FSettings.DeviceSerialNom = "AB123456";
+  FWorkers.ErrorsToReport = {ekPrinterFatal};
   EXPECT_FALSE(r.TestComPort(7));
-  ASSERT_EQ(workers_.Tasks.size(), 1u);
-  EXPECT_EQ(workers_.Last()->Request.Kind, tkCheckPrinter);
-  const TTaskSettings& s = workers_.Last()->Settings;
+  ASSERT_EQ(FWorkers.Tasks.size(), 1u);
+  EXPECT_EQ(FWorkers.Last()->Request.Kind, tkCheckPrinter);
+  const TTaskSettings& s = FWorkers.Last()->Settings;
   EXPECT_EQ(s.ComPort, 7);
   EXPECT_FALSE(s.AutoSerachDevice);
-  EXPECT_EQ(settings_.ComPort, 4);
-  EXPECT_TRUE(settings_.AutoSerachDevice);
+  EXPECT_EQ(FSettings.ComPort, 4);
+  EXPECT_TRUE(FSettings.AutoSerachDevice);
   EXPECT_FALSE(r.Silent());
-  EXPECT_FALSE(view_.Hourglass);
+  EXPECT_FALSE(FView.Hourglass);
   // The settings test changes nothing of the offline state.
   EXPECT_FALSE(r.IsPrinterOffline());
-  EXPECT_EQ(view_.AlertChanges, 0);
+  EXPECT_EQ(FView.AlertChanges, 0);
 
-  workers_.ErrorsToReport.clear();
+  FWorkers.ErrorsToReport.clear();
   EXPECT_TRUE(r.TestComPort(7));
   // Port numbers the library cannot hold are refused before any task.
   EXPECT_FALSE(r.TestComPort(300));
   EXPECT_FALSE(r.TestComPort(0));
-  EXPECT_EQ(workers_.Tasks.size(), 2u);
+  EXPECT_EQ(FWorkers.Tasks.size(), 2u);
 }
 
 TEST_F(TaskRunnerTest, SearchDeviceBySerialSearchesAndRestores) {
   TTaskRunner& r = Runner();
-  settings_.DeviceSerialNom = " OLD ";
+  FSettings.DeviceSerialNom = " OLD ";
   EXPECT_TRUE(r.SearchDeviceBySerial("AB123456"));
-  ASSERT_EQ(workers_.Tasks.size(), 1u);
-  EXPECT_EQ(workers_.Last()->Request.Kind, tkPrinterInfo);
-  EXPECT_TRUE(workers_.Last()->Settings.AutoSerachDevice);
-  EXPECT_EQ(workers_.Last()->Settings.DeviceSerialNom, "AB123456");
-  EXPECT_EQ(settings_.DeviceSerialNom, " OLD ");
-  EXPECT_FALSE(settings_.AutoSerachDevice);
+  ASSERT_EQ(FWorkers.Tasks.size(), 1u);
+  EXPECT_EQ(FWorkers.Last()->Request.Kind, tkPrinterInfo);
+  EXPECT_TRUE(FWorkers.Last()->Settings.AutoSerachDevice);
+  EXPECT_EQ(FWorkers.Last()->Settings.DeviceSerialNom, "AB123456");
+  EXPECT_EQ(FSettings.DeviceSerialNom, " OLD ");
+  EXPECT_FALSE(FSettings.AutoSerachDevice);
   EXPECT_FALSE(r.Silent());
 }
 

@@ -25,9 +25,9 @@ class PayTypesTest : public ::testing::Test {
   // The operator types a value into the replacement cell of a row.
   static void Type(TPayTypeRelations& f, int row, const QString& value) { f.PayTypesEdit->item(row, 1)->setText(value); }
 
-  TScriptedDialogs Script;
-  TScopedDialogs ScriptInstalled{Script};
-  TFakeMain Main;
+  TScriptedDialogs FScript;
+  TScopedDialogs FScriptInstalled{FScript};
+  TFakeMain FMain;
 };
 
 TEST_F(PayTypesTest, ValidationOfTheReplacement) {
@@ -60,19 +60,19 @@ TEST_F(PayTypesTest, RefusedValueShowsTheErrorAndEmptiesTheCell) {
   TPayTypeRelations f;
   f.show();
   Type(f, 1, QStringLiteral("12"));
-  ASSERT_EQ(Script.Shown().size(), 1u);
-  EXPECT_EQ(Script.Shown()[0].Kind, TDlgKind::Error);
-  EXPECT_EQ(Script.Shown()[0].Text, Message(uStrRes::S_Error) + "\r" + Message(uStrRes::S_InvalidDigit) + " \"12\"");
+  ASSERT_EQ(FScript.Shown().size(), 1u);
+  EXPECT_EQ(FScript.Shown()[0].Kind, TDlgKind::Error);
+  EXPECT_EQ(FScript.Shown()[0].Text, Message(uStrRes::S_Error) + "\r" + Message(uStrRes::S_InvalidDigit) + " \"12\"");
   EXPECT_TRUE(f.Value(1).isEmpty());
 
-  Script.Clear();
+  FScript.Clear();
   Type(f, 0, QStringLiteral("0"));
-  EXPECT_EQ(Script.Texts(), QStringList{Message(uStrRes::S_Error) + "\r" + Message(uStrRes::S_PayType1CantChange)});
+  EXPECT_EQ(FScript.Texts(), QStringList{Message(uStrRes::S_Error) + "\r" + Message(uStrRes::S_PayType1CantChange)});
   EXPECT_TRUE(f.Value(0).isEmpty());
 
-  Script.Clear();
+  FScript.Clear();
   Type(f, 2, QStringLiteral("5"));
-  EXPECT_TRUE(Script.Shown().empty());
+  EXPECT_TRUE(FScript.Shown().empty());
   EXPECT_EQ(f.Value(2), QStringLiteral("5"));
 }
 
@@ -112,18 +112,18 @@ TEST_F(PayTypesTest, OkReplacesThePairsAndSavesNoChangesNothing) {
     f->PayTypesEdit->item(6, 1)->setText(QStringLiteral("0"));
     f->btnNo->click();
   });
-  EXPECT_FALSE(PayTypesRelation::EditPayTypes(Main));
+  EXPECT_FALSE(PayTypesRelation::EditPayTypes(FMain));
   EXPECT_EQ(uConst::PayTypePairs(), (std::vector<TPayTypePair>{{5, 6}}));
-  EXPECT_EQ(Main.Saves, 0);
+  EXPECT_EQ(FMain.Saves, 0);
 
   WhenModal<TPayTypeRelations>([](TPayTypeRelations* f) {
     f->PayTypesEdit->item(1, 1)->setText(QStringLiteral("3"));
     f->PayTypesEdit->item(6, 1)->setText(QStringLiteral("0"));
     f->btnOK->click();
   });
-  EXPECT_TRUE(PayTypesRelation::EditPayTypes(Main));
+  EXPECT_TRUE(PayTypesRelation::EditPayTypes(FMain));
   EXPECT_EQ(uConst::PayTypePairs(), (std::vector<TPayTypePair>{{2, 3}, {5, 6}}));
-  EXPECT_EQ(Main.Saves, 1);
+  EXPECT_EQ(FMain.Saves, 1);
 }
 
 TEST_F(PayTypesTest, ColumnTitlesAndLayout) {

@@ -34,33 +34,33 @@ std::vector<int32_t> Order(const TfrmDepartmets& frm) {
 
 class DepartmentsTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(Dir.isValid()); }
+  void SetUp() override { ASSERT_TRUE(FDir.isValid()); }
   void TearDown() override { uDepartments::SetWaitClock({}); }
 
   std::unique_ptr<TfrmDepartmets> ListOf(const std::vector<TDepartmentRow>& rows) {
-    auto frm = std::make_unique<TfrmDepartmets>(&Main.Window);
-    frm->IniFileName = Dir.filePath(QStringLiteral("DriverFiscalPrinterX4.ini"));
+    auto frm = std::make_unique<TfrmDepartmets>(&FMain.Window);
+    frm->IniFileName = FDir.filePath(QStringLiteral("DriverFiscalPrinterX4.ini"));
     for (const TDepartmentRow& r : rows) frm->AddDepartment(r);
     return frm;
   }
 
   // A read job that delivers the rows from the event loop and then ends.
   void ReadJobDelivers(std::vector<TDepartmentRow> rows, int32_t errors = 0) {
-    Main.OnRunTask = [this, rows, errors](TTaskKind kind) {
+    FMain.OnRunTask = [this, rows, errors](TTaskKind kind) {
       if (kind != tkGetDepartments) return;
-      Main.Busy = true;
+      FMain.Busy = true;
       QTimer::singleShot(20, [this, rows, errors] {
-        for (const TDepartmentRow& r : rows) Main.DepartmentList.push_back(r);
-        Main.Errors = errors;
-        Main.Busy = false;
+        for (const TDepartmentRow& r : rows) FMain.DepartmentList.push_back(r);
+        FMain.Errors = errors;
+        FMain.Busy = false;
       });
     };
   }
 
-  QTemporaryDir Dir;
-  TScriptedDialogs Script;
-  TScopedDialogs ScriptInstalled{Script};
-  TFakeMain Main;
+  QTemporaryDir FDir;
+  TScriptedDialogs FScript;
+  TScopedDialogs FScriptInstalled{FScript};
+  TFakeMain FMain;
 };
 
 TEST_F(DepartmentsTest, SortDirectionAlternatesOverAllClicksWhateverTheColumn) {
@@ -176,34 +176,34 @@ TEST_F(DepartmentsTest, EditorKeepsOkDisabledUntilAVatGroupIsChosen) {
 }
 
 TEST_F(DepartmentsTest, AnsweringNoReadsNothingAndLeavesTheTimer) {
-  Main.DepartmentList = {Dep(1, "old")};
-  Script.PushAnswer(TDlgResult::No);
-  uDepartments::EditDepartments(Main);
-  EXPECT_EQ(Script.Texts(), QStringList{Message(uStrRes::ConfirmTooLong)});
-  EXPECT_TRUE(Main.Tasks.empty());
-  EXPECT_EQ(Main.TimerStops + Main.TimerRestarts, 0);
+  FMain.DepartmentList = {Dep(1, "old")};
+  FScript.PushAnswer(TDlgResult::No);
+  uDepartments::EditDepartments(FMain);
+  EXPECT_EQ(FScript.Texts(), QStringList{Message(uStrRes::ConfirmTooLong)});
+  EXPECT_TRUE(FMain.Tasks.empty());
+  EXPECT_EQ(FMain.TimerStops + FMain.TimerRestarts, 0);
 }
 
 TEST_F(DepartmentsTest, OkWritesTheCollectedRowsNoWritesNothing) {
   for (bool ok : {true, false}) {
     SCOPED_TRACE(ok);
-    Main.Tasks.clear();
-    Main.TimerStops = Main.TimerRestarts = 0;
+    FMain.Tasks.clear();
+    FMain.TimerStops = FMain.TimerRestarts = 0;
     ReadJobDelivers({Dep(1, "one"), Dep(2, "two")});
-    Script.PushAnswer(TDlgResult::Yes);
+    FScript.PushAnswer(TDlgResult::Yes);
     WhenModal<TfrmDepartmets>([ok](TfrmDepartmets* list) {
       EXPECT_EQ(list->mData->Count(), 2);
       EXPECT_EQ(QApplication::overrideCursor(), nullptr);
       (ok ? list->btnOK : list->btnNo)->click();
     });
-    uDepartments::EditDepartments(Main);
+    uDepartments::EditDepartments(FMain);
     const std::vector<TTaskKind> expected =
         ok ? std::vector<TTaskKind>{tkGetDepartments, tkSetDepartments} : std::vector<TTaskKind>{tkGetDepartments};
-    EXPECT_EQ(Main.Tasks, expected);
-    EXPECT_EQ(Main.DepartmentList.size(), 2u);
-    EXPECT_EQ(Main.TimerStops, 1);
-    EXPECT_EQ(Main.TimerRestarts, 1);
-    EXPECT_EQ(Main.ErrorMessages, 0);
+    EXPECT_EQ(FMain.Tasks, expected);
+    EXPECT_EQ(FMain.DepartmentList.size(), 2u);
+    EXPECT_EQ(FMain.TimerStops, 1);
+    EXPECT_EQ(FMain.TimerRestarts, 1);
+    EXPECT_EQ(FMain.ErrorMessages, 0);
   }
 }
 
@@ -222,46 +222,46 @@ TEST_F(DepartmentsTest, FailedEmptyOrLateReadsShowNoList) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    Main.ErrorMessages = 0;
-    Main.TimerRestarts = 0;
-    Main.Tasks.clear();
-    Main.Busy = false;
+    FMain.ErrorMessages = 0;
+    FMain.TimerRestarts = 0;
+    FMain.Tasks.clear();
+    FMain.Busy = false;
     if (c.Hangs) {
-      Main.OnRunTask = [this](TTaskKind) { Main.Busy = true; };
+      FMain.OnRunTask = [this](TTaskKind) { FMain.Busy = true; };
       int64_t now = 0;
       uDepartments::SetWaitClock([now]() mutable { return now += 30'000; });
     } else {
       ReadJobDelivers(c.Rows, c.Errors);
     }
-    Script.PushAnswer(TDlgResult::Yes);
-    uDepartments::EditDepartments(Main);
-    EXPECT_EQ(Main.ErrorMessages, c.ErrorMessages);
-    EXPECT_EQ(Main.Tasks, std::vector<TTaskKind>{tkGetDepartments});
-    EXPECT_EQ(Main.TimerRestarts, 1);
+    FScript.PushAnswer(TDlgResult::Yes);
+    uDepartments::EditDepartments(FMain);
+    EXPECT_EQ(FMain.ErrorMessages, c.ErrorMessages);
+    EXPECT_EQ(FMain.Tasks, std::vector<TTaskKind>{tkGetDepartments});
+    EXPECT_EQ(FMain.TimerRestarts, 1);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     uDepartments::SetWaitClock({});
   }
 }
 
 TEST_F(DepartmentsTest, SecondRunWhileTheReadRunsIsRefusedAndKeepsTheList) {
-  Main.OnRunTask = [this](TTaskKind kind) {
+  FMain.OnRunTask = [this](TTaskKind kind) {
     if (kind != tkGetDepartments) return;
-    Main.Busy = true;
-    QTimer::singleShot(10, [this] { Main.DepartmentList.push_back(Dep(1, "one")); });
-    QTimer::singleShot(30, [this] { uDepartments::EditDepartments(Main); });  // the second click
+    FMain.Busy = true;
+    QTimer::singleShot(10, [this] { FMain.DepartmentList.push_back(Dep(1, "one")); });
+    QTimer::singleShot(30, [this] { uDepartments::EditDepartments(FMain); });  // the second click
     QTimer::singleShot(50, [this] {
-      Main.DepartmentList.push_back(Dep(2, "two"));
-      Main.Busy = false;
+      FMain.DepartmentList.push_back(Dep(2, "two"));
+      FMain.Busy = false;
     });
   };
-  Script.PushAnswer(TDlgResult::Yes);
+  FScript.PushAnswer(TDlgResult::Yes);
   WhenModal<TfrmDepartmets>([](TfrmDepartmets* list) {
     EXPECT_EQ(list->mData->Count(), 2);
     list->btnNo->click();
   });
-  uDepartments::EditDepartments(Main);
-  EXPECT_EQ(Script.Texts(), QStringList({Message(uStrRes::ConfirmTooLong), Message(uStrRes::ActiveTask)}));
-  EXPECT_EQ(Main.Tasks, std::vector<TTaskKind>{tkGetDepartments});
+  uDepartments::EditDepartments(FMain);
+  EXPECT_EQ(FScript.Texts(), QStringList({Message(uStrRes::ConfirmTooLong), Message(uStrRes::ActiveTask)}));
+  EXPECT_EQ(FMain.Tasks, std::vector<TTaskKind>{tkGetDepartments});
 }
 
 // In the list and in the editor of one row every caption and column title fits its

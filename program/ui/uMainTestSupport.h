@@ -103,68 +103,68 @@ inline TPRNInfo SamplePrinterInfo() {
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tmp_.isValid());
-    appDir_ = tmp_.path() + "/";
-    bonDir_ = appDir_ + "bon/";
-    ASSERT_TRUE(QDir().mkpath(bonDir_));
-    now_ = QDateTime::currentDateTime().addSecs(5);
+    ASSERT_TRUE(FTmp.isValid());
+    FAppDir = FTmp.path() + "/";
+    FBonDir = FAppDir + "bon/";
+    ASSERT_TRUE(QDir().mkpath(FBonDir));
+    FNow = QDateTime::currentDateTime().addSecs(5);
     uStrRes::ResetMessages();
     uCustomHint::CustomHintWnd().HideTimerTick();
   }
   void TearDown() override {
-    frm_.reset();
+    FFrm.reset();
     uProgramInfo::SetAppDir("");
     uStrRes::ResetMessages();
   }
 
   // The INI file of the program folder, written before the window is made.
   void WriteIni(const QString& parameters) {
-    QFile f(appDir_ + "DriverFiscalPrinterX4.ini");
+    QFile f(FAppDir + "DriverFiscalPrinterX4.ini");
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(("[PARAMETERS]\r\n" + parameters).toUtf8());
   }
   void WriteIniWithFolder(int checkInterval = 30) {
-    WriteIni(QStringLiteral("SearchPath=%1\r\nCheckPrnIntevalSec=%2\r\n").arg(bonDir_).arg(checkInterval));
+    WriteIni(QStringLiteral("SearchPath=%1\r\nCheckPrnIntevalSec=%2\r\n").arg(FBonDir).arg(checkInterval));
   }
 
   TMainServices Services() {
     TMainServices s;
-    s.ProgramFile = appDir_ + "DriverFiscalPrinterX4";
+    s.ProgramFile = FAppDir + "DriverFiscalPrinterX4";
     s.Now = [this] {
-      const QDateTime t = now_;
-      now_ = now_.addSecs(clockStep_);
+      const QDateTime t = FNow;
+      FNow = FNow.addSecs(FClockStep);
       return t;
     };
-    s.ReadyAgeMs = readyAgeMs_;
-    s.CreateTask = workers_.Factory();
+    s.ReadyAgeMs = FReadyAgeMs;
+    s.CreateTask = FWorkers.Factory();
     s.ComServer.ProbeDriverVersion = [this]() -> QString {
-      ++probes_;
-      if (!probeOk_) throw std::runtime_error("Class not registered");
+      ++FProbes;
+      if (!FProbeOk) throw std::runtime_error("Class not registered");
       return QStringLiteral("2.0.0.1");
     };
     s.ComServer.LoadLibrary = [this](const QString& path) -> void* {
-      loadedPath_ = path;
-      return loadOk_ ? static_cast<void*>(&libraryHandle_) : nullptr;
+      FLoadedPath = path;
+      return FLoadOk ? static_cast<void*>(&FLibraryHandle) : nullptr;
     };
     s.ComServer.GetProcAddress = [this](void*, const char* name) -> void* {
-      lookedUp_ = name;
-      return entryPoint_;
+      FLookedUp = name;
+      return FEntryPoint;
     };
-    s.ComServer.FreeLibrary = [this](void*) { ++freed_; };
-    s.Windows = windows_;
-    s.TrayAvailable = [this] { return trayAvailable_; };
+    s.ComServer.FreeLibrary = [this](void*) { ++FFreed; };
+    s.Windows = FWindows;
+    s.TrayAvailable = [this] { return FTrayAvailable; };
     s.OpenUrl = [this](const QUrl& u) {
-      opened_.push_back(u);
-      return openOk_;
+      FOpened.push_back(u);
+      return FOpenOk;
     };
-    s.Terminate = [this](int code) { terminated_.push_back(code); };
-    s.Quit = [this] { ++quits_; };
+    s.Terminate = [this](int code) { FTerminated.push_back(code); };
+    s.Quit = [this] { ++FQuits; };
     return s;
   }
 
   TfrmMain& MakeWindow() {
-    frm_ = std::make_unique<TfrmMain>(Services());
-    return *frm_;
+    FFrm = std::make_unique<TfrmMain>(Services());
+    return *FFrm;
   }
   // A window that has done its first start already (the tests of the running program).
   TfrmMain& MakeRunningWindow(int checkInterval = 30) {
@@ -176,7 +176,7 @@ class MainWindowTest : public ::testing::Test {
 
   // A receipt file that was written `ageSec` seconds before the test clock.
   void PutBon(const QString& name, int ageSec = 10, const QByteArray& body = "S,1,______,_,__;X;1;1\r\n") {
-    PutFile(bonDir_ + name, body, now_.addSecs(-ageSec));
+    PutFile(FBonDir + name, body, FNow.addSecs(-ageSec));
   }
   static void PutFile(const QString& path, const QByteArray& body, const QDateTime& modified) {
     QFile f(path);
@@ -190,39 +190,39 @@ class MainWindowTest : public ::testing::Test {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
-  QString NormalLog() const { return QString::fromLatin1(Read(appDir_ + "Log/" + uProgramLog::NormalLogName)); }
-  QString ExceptionLog() const { return QString::fromLatin1(Read(appDir_ + "Log/" + uProgramLog::ExceptionLogName)); }
+  QString NormalLog() const { return QString::fromLatin1(Read(FAppDir + "Log/" + uProgramLog::NormalLogName)); }
+  QString ExceptionLog() const { return QString::fromLatin1(Read(FAppDir + "Log/" + uProgramLog::ExceptionLogName)); }
   int CountShown(const QString& text) const {
     int n = 0;
-    for (const QString& t : dialogs_.Texts()) n += t == text;
+    for (const QString& t : FDialogs.Texts()) n += t == text;
     return n;
   }
 
-  QTemporaryDir tmp_;
-  QString appDir_;
-  QString bonDir_;
-  QDateTime now_;
-  int clockStep_ = 0;
+  QTemporaryDir FTmp;
+  QString FAppDir;
+  QString FBonDir;
+  QDateTime FNow;
+  int FClockStep = 0;
   // A receipt file is ready as soon as it is seen (the tests of settling set it).
-  int readyAgeMs_ = 0;
-  TFakeWorkers workers_;
-  std::shared_ptr<TFakeWindows> windows_ = std::make_shared<TFakeWindows>();
-  THookedDialogs dialogs_;
-  TScopedDialogs scopedDialogs_{dialogs_};
-  bool probeOk_ = true;
-  int probes_ = 0;
-  bool loadOk_ = true;
-  int libraryHandle_ = 0;
-  void* entryPoint_ = nullptr;
-  QString loadedPath_;
-  QString lookedUp_;
-  int freed_ = 0;
-  bool trayAvailable_ = false;
-  std::vector<QUrl> opened_;
-  bool openOk_ = true;  // a desktop program opened what was asked
-  std::vector<int> terminated_;
-  int quits_ = 0;
-  std::unique_ptr<TfrmMain> frm_;
+  int FReadyAgeMs = 0;
+  TFakeWorkers FWorkers;
+  std::shared_ptr<TFakeWindows> FWindows = std::make_shared<TFakeWindows>();
+  THookedDialogs FDialogs;
+  TScopedDialogs FScopedDialogs{FDialogs};
+  bool FProbeOk = true;
+  int FProbes = 0;
+  bool FLoadOk = true;
+  int FLibraryHandle = 0;
+  void* FEntryPoint = nullptr;
+  QString FLoadedPath;
+  QString FLookedUp;
+  int FFreed = 0;
+  bool FTrayAvailable = false;
+  std::vector<QUrl> FOpened;
+  bool FOpenOk = true;  // a desktop program opened what was asked
+  std::vector<int> FTerminated;
+  int FQuits = 0;
+  std::unique_ptr<TfrmMain> FFrm;
 };
 
 }  // namespace fp::test

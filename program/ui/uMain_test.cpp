@@ -45,9 +45,9 @@ HRESULT FakeDllRegisterServer() {
 // not write to the file-system root.
 class TOnlyTreeWritable : public IFileOps {
  public:
-  explicit TOnlyTreeWritable(QString root) : root_(std::move(root)) {}
+  explicit TOnlyTreeWritable(QString root) : FRoot(std::move(root)) {}
   int Open(const char* path, int flags, mode_t mode) override {
-    if ((flags & O_CREAT) && !QString::fromLocal8Bit(path).startsWith(root_)) {
+    if ((flags & O_CREAT) && !QString::fromLocal8Bit(path).startsWith(FRoot)) {
       ++refused_;
       errno = EACCES;
       return -1;
@@ -57,30 +57,30 @@ class TOnlyTreeWritable : public IFileOps {
   int refused_ = 0;
 
  private:
-  QString root_;
+  QString FRoot;
 };
 
 // ---------------------------------------------------------------------------------------
 // First start
 
 TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimerOffUntilAnswered) {
-  TOnlyTreeWritable ops(tmp_.path());
+  TOnlyTreeWritable ops(FTmp.path());
   TScopedFileOps scoped(&ops);
-  windows_->FolderToEnter = bonDir_;
+  FWindows->FolderToEnter = FBonDir;
   PutBon("0001.bon");
   PutBon("0002.bon");
   bool timerAtQuestion = true;
   size_t tasksAtQuestion = 0;
-  dialogs_.OnMessage = [&](const QString& text) {
+  FDialogs.OnMessage = [&](const QString& text) {
     if (text.startsWith(Message(M::BonExistDlg))) {
-      timerAtQuestion = frm_->FileReadTimer.isActive();
-      tasksAtQuestion = workers_.Tasks.size();
+      timerAtQuestion = FFrm->FileReadTimer.isActive();
+      tasksAtQuestion = FWorkers.Tasks.size();
     }
   };
-  dialogs_.PushAnswer(TDlgResult::Yes);
+  FDialogs.PushAnswer(TDlgResult::Yes);
 
   TfrmMain& f = MakeWindow();
-  EXPECT_EQ(f.windowTitle(), "MIRAVOK FP driver (" + appDir_ + "DriverFiscalPrinterX4)");
+  EXPECT_EQ(f.windowTitle(), "MIRAVOK FP driver (" + FAppDir + "DriverFiscalPrinterX4)");
   EXPECT_TRUE(f.Settings().SearchPath.isEmpty());
   EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
   EXPECT_EQ(f.StatusText(0), "COM1");
@@ -91,68 +91,68 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimer
 
   // The empty folder setting was not write-tested (the root would have failed it).
   EXPECT_EQ(CountShown(Message(M::CantWrite) + CR), 0);
-  EXPECT_TRUE(terminated_.empty());
-  EXPECT_EQ(probes_, 1);
+  EXPECT_TRUE(FTerminated.empty());
+  EXPECT_EQ(FProbes, 1);
   EXPECT_EQ(f.ComServerVersion(), "2.0.0.1");
-  EXPECT_EQ(windows_->SettingsCalls, 1);
-  EXPECT_FALSE(windows_->TimerRanAfterSettings);
+  EXPECT_EQ(FWindows->SettingsCalls, 1);
+  EXPECT_FALSE(FWindows->TimerRanAfterSettings);
   // The question came before the timer could print anything.
-  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)));
+  EXPECT_THAT(FDialogs.Texts(), ElementsAre(Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)));
   EXPECT_FALSE(timerAtQuestion);
   EXPECT_EQ(tasksAtQuestion, 2u);
-  EXPECT_THAT(workers_.Kinds(), ElementsAre(tkCheckPrinter, tkCheckPrinter));
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkCheckPrinter, tkCheckPrinter));
   // Yes keeps the files for the timer, which now runs.
-  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "0001.bon"));
   EXPECT_TRUE(f.FileReadTimer.isActive());
   EXPECT_EQ(f.StatusText(2), Message(M::Started));
   EXPECT_FALSE(f.FirstActivation);
-  EXPECT_THAT(QString::fromLatin1(Read(appDir_ + "DriverFiscalPrinterX4.ini")).toStdString(),
-              HasSubstr(("SearchPath=" + bonDir_).toStdString()));
+  EXPECT_THAT(QString::fromLatin1(Read(FAppDir + "DriverFiscalPrinterX4.ini")).toStdString(),
+              HasSubstr(("SearchPath=" + FBonDir).toStdString()));
   EXPECT_THAT(NormalLog().toStdString(), HasSubstr("RERIvovoveRuvevu v."));
 
   // Later activations do nothing.
   f.FormActivate();
-  EXPECT_EQ(probes_, 1);
+  EXPECT_EQ(FProbes, 1);
 }
 
 // The question counts every waiting file, though none has yet been seen to stay unchanged.
 TEST_F(MainWindowTest, NoToWaitingFilesDeletesExactlyTheListedOnes) {
-  readyAgeMs_ = uPRNFileThread::ReadyAgeMs;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   WriteIniWithFolder(0);
   PutBon("0001.bon");
   PutBon("0002.bon", -600);  // stamped ten minutes ahead
   PutBon("empty.bon", 10, QByteArray());
-  PutFile(bonDir_ + "other.txt", "x", now_.addSecs(-10));
-  dialogs_.PushAnswer(TDlgResult::No);
+  PutFile(FBonDir + "other.txt", "x", FNow.addSecs(-10));
+  FDialogs.PushAnswer(TDlgResult::No);
   TfrmMain& f = MakeWindow();
   f.FormActivate();
-  EXPECT_FALSE(QFile::exists(bonDir_ + "0001.bon"));
-  EXPECT_FALSE(QFile::exists(bonDir_ + "0002.bon"));
-  EXPECT_TRUE(QFile::exists(bonDir_ + "empty.bon"));
-  EXPECT_TRUE(QFile::exists(bonDir_ + "other.txt"));
-  EXPECT_EQ(windows_->SettingsCalls, 0);
+  EXPECT_FALSE(QFile::exists(FBonDir + "0001.bon"));
+  EXPECT_FALSE(QFile::exists(FBonDir + "0002.bon"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "empty.bon"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "other.txt"));
+  EXPECT_EQ(FWindows->SettingsCalls, 0);
   EXPECT_TRUE(f.FileReadTimer.isActive());
 }
 
 TEST_F(MainWindowTest, FirstActivationRemovesFilesOlderThanTwentyDaysButNoClaim) {
   WriteIniWithFolder(0);
-  QDir().mkpath(appDir_ + "Log");
-  PutFile(bonDir_ + "old.rep", "r", now_.addSecs(-static_cast<qint64>(20.5 * 86400)));
-  PutFile(bonDir_ + "young.rep", "r", now_.addDays(-19));
-  PutFile(bonDir_ + "future.err", "e", now_.addDays(21));
-  PutFile(bonDir_ + "old.$$$", "c", now_.addDays(-30));
-  PutFile(bonDir_ + "old.bon", "", now_.addDays(-30));  // empty, so not asked about
-  PutFile(appDir_ + "Log/Log_01.txt", "l", now_.addDays(-25));
+  QDir().mkpath(FAppDir + "Log");
+  PutFile(FBonDir + "old.rep", "r", FNow.addSecs(-static_cast<qint64>(20.5 * 86400)));
+  PutFile(FBonDir + "young.rep", "r", FNow.addDays(-19));
+  PutFile(FBonDir + "future.err", "e", FNow.addDays(21));
+  PutFile(FBonDir + "old.$$$", "c", FNow.addDays(-30));
+  PutFile(FBonDir + "old.bon", "", FNow.addDays(-30));  // empty, so not asked about
+  PutFile(FAppDir + "Log/Log_01.txt", "l", FNow.addDays(-25));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
-  EXPECT_FALSE(QFile::exists(bonDir_ + "old.rep"));
-  EXPECT_TRUE(QFile::exists(bonDir_ + "young.rep"));
+  EXPECT_FALSE(QFile::exists(FBonDir + "old.rep"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "young.rep"));
   // Stamped ahead of the clock (a clock stepped back three weeks): young, kept.
-  EXPECT_TRUE(QFile::exists(bonDir_ + "future.err"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "future.err"));
   // A left claim is the record of a receipt of unknown outcome: never removed here.
-  EXPECT_TRUE(QFile::exists(bonDir_ + "old.$$$"));
-  EXPECT_TRUE(QFile::exists(bonDir_ + "old.bon"));
-  EXPECT_FALSE(QFile::exists(appDir_ + "Log/Log_01.txt"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "old.$$$"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "old.bon"));
+  EXPECT_FALSE(QFile::exists(FAppDir + "Log/Log_01.txt"));
 }
 
 // A receipt folder that cannot be used at start (a share not mounted yet at log-in) is
@@ -165,30 +165,30 @@ TEST_P(StartFolderFault, ShowsTheFaultAndPrintsOnceTheFolderIsBack) {
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
   TScopedFileOps scoped(&ops);
-  ASSERT_TRUE(BreakFolder(c.problem, bonDir_, ops));
+  ASSERT_TRUE(BreakFolder(c.problem, FBonDir, ops));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
-  EXPECT_TRUE(dialogs_.Texts().isEmpty()) << dialogs_.Texts().join(" | ").toStdString();
-  EXPECT_TRUE(terminated_.empty());
+  EXPECT_TRUE(FDialogs.Texts().isEmpty()) << FDialogs.Texts().join(" | ").toStdString();
+  EXPECT_TRUE(FTerminated.empty());
   EXPECT_TRUE(f.FileReadTimer.isActive());
-  EXPECT_TRUE(workers_.Tasks.empty());
+  EXPECT_TRUE(FWorkers.Tasks.empty());
   const QString reason = QString::fromUtf8(c.reason);
   EXPECT_EQ(f.StatusText(2), reason);
-  EXPECT_EQ(f.lblComError->text(), reason + ": " + bonDir_);
+  EXPECT_EQ(f.lblComError->text(), reason + ": " + FBonDir);
   EXPECT_FALSE(f.lblComError->isHidden());
   EXPECT_EQ(f.TrayIconIndex, 2);
   EXPECT_EQ(ExceptionLog().count("[FileReadTimerTimer]Folder cannot be used"), 1) << ExceptionLog().toStdString();
   f.FileReadTimerTimer();
-  EXPECT_TRUE(workers_.Tasks.empty());
+  EXPECT_TRUE(FWorkers.Tasks.empty());
 
   ops.Clear();
-  ASSERT_TRUE(QDir().mkpath(bonDir_));
+  ASSERT_TRUE(QDir().mkpath(FBonDir));
   PutBon("0001.bon");
   f.FileReadTimerTimer();
-  ASSERT_EQ(workers_.Tasks.size(), 1u);
-  EXPECT_EQ(workers_.Kinds().front(), tkReadFiles);
+  ASSERT_EQ(FWorkers.Tasks.size(), 1u);
+  EXPECT_EQ(FWorkers.Kinds().front(), tkReadFiles);
   EXPECT_EQ(f.TrayIconIndex, 0);
-  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  EXPECT_TRUE(FDialogs.Texts().isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -200,18 +200,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MainWindowTest, UnwritableProgramFolderEndsTheStartNamingFolderAndReason) {
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
-  ops.FailAt(TFileOp::Open, 0, EACCES, (appDir_ + "chktmp.txt").toStdString());
+  ops.FailAt(TFileOp::Open, 0, EACCES, (FAppDir + "chktmp.txt").toStdString());
   TScopedFileOps scoped(&ops);
   TfrmMain& f = MakeWindow();
   ::testing::internal::CaptureStderr();
   f.FormActivate();
   const std::string err = ::testing::internal::GetCapturedStderr();
   const QString why = QString::fromLocal8Bit(std::strerror(EACCES));
-  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::CantWrite) + CR + appDir_ + CR + why));
-  EXPECT_THAT(err, HasSubstr(appDir_.toStdString()));
+  EXPECT_THAT(FDialogs.Texts(), ElementsAre(Message(M::CantWrite) + CR + FAppDir + CR + why));
+  EXPECT_THAT(err, HasSubstr(FAppDir.toStdString()));
   EXPECT_THAT(err, HasSubstr(why.toStdString()));
-  EXPECT_THAT(terminated_, ElementsAre(1));
-  EXPECT_EQ(probes_, 0);
+  EXPECT_THAT(FTerminated, ElementsAre(1));
+  EXPECT_EQ(FProbes, 0);
   EXPECT_FALSE(f.FileReadTimer.isActive());
 }
 
@@ -224,13 +224,13 @@ TEST_F(MainWindowTest, DefaultsThatCannotBeWrittenAtStartAreUsedAndShownOnce) {
   ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");  // the new file beside it
   TScopedFileOps scoped(&ops);
   TfrmMain& f = MakeWindow();
-  EXPECT_EQ(f.Settings().SearchPath, bonDir_);
+  EXPECT_EQ(f.Settings().SearchPath, FBonDir);
   EXPECT_FALSE(f.Settings().WatGrpBeginFromOne);
   f.FormActivate();
-  const QString failure = "Unable to write to " + appDir_ + "DriverFiscalPrinterX4.ini";
-  EXPECT_TRUE(terminated_.empty());
+  const QString failure = "Unable to write to " + FAppDir + "DriverFiscalPrinterX4.ini";
+  EXPECT_TRUE(FTerminated.empty());
   EXPECT_TRUE(f.FileReadTimer.isActive());
-  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::ErrorOccurred) + CR + failure));
+  EXPECT_THAT(FDialogs.Texts(), ElementsAre(Message(M::ErrorOccurred) + CR + failure));
   EXPECT_EQ(ExceptionLog().count("[LoadSettings] " + failure), 1) << ExceptionLog().toStdString();
   EXPECT_EQ(ExceptionLog().count("[FormCreate]"), 0);
 }
@@ -240,34 +240,34 @@ TEST_F(MainWindowTest, DefaultsThatCannotBeWrittenAtStartAreUsedAndShownOnce) {
 
 TEST_F(MainWindowTest, ProbeFailsThenSelfRegistrationSucceeds) {
   WriteIniWithFolder(0);
-  PutFile(appDir_ + TfrmMain::LibraryFileName, "ELF", now_);
+  PutFile(FAppDir + TfrmMain::LibraryFileName, "ELF", FNow);
   gRegisterCalls = 0;
   gRegisterResult = S_OK;
-  entryPoint_ = reinterpret_cast<void*>(&FakeDllRegisterServer);
-  probeOk_ = false;
+  FEntryPoint = reinterpret_cast<void*>(&FakeDllRegisterServer);
+  FProbeOk = false;
   // The object answers once the library has registered itself.
   TMainServices s = Services();
   auto probe = s.ComServer.ProbeDriverVersion;
   s.ComServer.ProbeDriverVersion = [this, probe] {
-    if (gRegisterCalls > 0) probeOk_ = true;
+    if (gRegisterCalls > 0) FProbeOk = true;
     return probe();
   };
-  frm_ = std::make_unique<TfrmMain>(s);
-  frm_->FormActivate();
+  FFrm = std::make_unique<TfrmMain>(s);
+  FFrm->FormActivate();
 
   EXPECT_EQ(gRegisterCalls, 1);
-  EXPECT_EQ(loadedPath_, appDir_ + "MiravokFPAxX4_BG.so");
-  EXPECT_EQ(lookedUp_, "DllRegisterServer");
-  EXPECT_EQ(freed_, 1);
-  EXPECT_EQ(probes_, 2);
-  EXPECT_EQ(frm_->ComServerVersion(), "2.0.0.1");
-  EXPECT_TRUE(terminated_.empty());
-  EXPECT_TRUE(dialogs_.Texts().isEmpty());
-  EXPECT_TRUE(frm_->FileReadTimer.isActive());
+  EXPECT_EQ(FLoadedPath, FAppDir + "MiravokFPAxX4_BG.so");
+  EXPECT_EQ(FLookedUp, "DllRegisterServer");
+  EXPECT_EQ(FFreed, 1);
+  EXPECT_EQ(FProbes, 2);
+  EXPECT_EQ(FFrm->ComServerVersion(), "2.0.0.1");
+  EXPECT_TRUE(FTerminated.empty());
+  EXPECT_TRUE(FDialogs.Texts().isEmpty());
+  EXPECT_TRUE(FFrm->FileReadTimer.isActive());
   const std::string log = NormalLog().toStdString();
   EXPECT_THAT(log, HasSubstr("[CheckOLEServer]Class not registered"));
   EXPECT_THAT(log, HasSubstr("[CreateOLEServer]Ax not registred. Trying to register now."));
-  EXPECT_THAT(log, HasSubstr(("[CreateOLEServer]Ax added: " + appDir_ + "MiravokFPAxX4_BG.so").toStdString()));
+  EXPECT_THAT(log, HasSubstr(("[CreateOLEServer]Ax added: " + FAppDir + "MiravokFPAxX4_BG.so").toStdString()));
 }
 
 struct RegistrationFailure {
@@ -287,27 +287,27 @@ class ProbeFailsForGood : public MainWindowTest, public ::testing::WithParamInte
 TEST_P(ProbeFailsForGood, ShowsComServerNotExistAndEnds) {
   const RegistrationFailure& c = GetParam();
   WriteIniWithFolder(0);
-  if (c.fileThere) PutFile(appDir_ + TfrmMain::LibraryFileName, "ELF", now_);
+  if (c.fileThere) PutFile(FAppDir + TfrmMain::LibraryFileName, "ELF", FNow);
   gRegisterCalls = 0;
   gRegisterResult = c.result;
-  loadOk_ = c.loads;
-  entryPoint_ = c.hasEntry ? reinterpret_cast<void*>(&FakeDllRegisterServer) : nullptr;
-  probeOk_ = false;
+  FLoadOk = c.loads;
+  FEntryPoint = c.hasEntry ? reinterpret_cast<void*>(&FakeDllRegisterServer) : nullptr;
+  FProbeOk = false;
   TfrmMain& f = MakeWindow();
   f.FormActivate();
 
-  EXPECT_THAT(dialogs_.Texts(), ElementsAre(Message(M::COMServerNotExist)));
-  EXPECT_THAT(terminated_, ElementsAre(1));
+  EXPECT_THAT(FDialogs.Texts(), ElementsAre(Message(M::COMServerNotExist)));
+  EXPECT_THAT(FTerminated, ElementsAre(1));
   EXPECT_TRUE(f.CloseAllowed);
   EXPECT_FALSE(f.FileReadTimer.isActive());
-  EXPECT_TRUE(workers_.Tasks.empty());
+  EXPECT_TRUE(FWorkers.Tasks.empty());
   EXPECT_TRUE(f.ComServerVersion().isEmpty());
-  EXPECT_EQ(freed_, c.freed);
-  const QString path = appDir_ + "MiravokFPAxX4_BG.so";
+  EXPECT_EQ(FFreed, c.freed);
+  const QString path = FAppDir + "MiravokFPAxX4_BG.so";
   if (*c.logged) {
     EXPECT_THAT(ExceptionLog().toStdString(), HasSubstr((QString("[CreateOLEServer]") + c.logged + path).toStdString()));
   } else {
-    EXPECT_EQ(probes_, 2);  // registered, and the object is still missing
+    EXPECT_EQ(FProbes, 2);  // registered, and the object is still missing
   }
 }
 
@@ -330,10 +330,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 class TimerFolderFault : public MainWindowTest, public ::testing::WithParamInterface<FolderFaultCase> {
  protected:
-  void Break(TFaultyFileOps& ops) { ASSERT_TRUE(BreakFolder(GetParam().problem, bonDir_, ops)); }
+  void Break(TFaultyFileOps& ops) { ASSERT_TRUE(BreakFolder(GetParam().problem, FBonDir, ops)); }
   void Mend(TFaultyFileOps& ops) {
     ops.Clear();
-    ASSERT_TRUE(QDir().mkpath(bonDir_));
+    ASSERT_TRUE(QDir().mkpath(FBonDir));
   }
 };
 
@@ -349,8 +349,8 @@ TEST_P(TimerFolderFault, ShowsWhileItLastsAndGoesWhenMended) {
   if (c.fileWaits) PutBon("0001.bon");
 
   for (int i = 0; i < 3; ++i) f.FileReadTimerTimer();
-  const QString text = QString::fromUtf8(c.reason) + ": " + bonDir_;
-  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  const QString text = QString::fromUtf8(c.reason) + ": " + FBonDir;
+  EXPECT_TRUE(FDialogs.Texts().isEmpty());
   EXPECT_EQ(f.StatusText(2), QString::fromUtf8(c.reason));
   EXPECT_FALSE(f.lblComError->isHidden());
   EXPECT_EQ(f.lblComError->text(), text);
@@ -363,7 +363,7 @@ TEST_P(TimerFolderFault, ShowsWhileItLastsAndGoesWhenMended) {
   Mend(ops);
   PutBon("0001.bon");
   f.FileReadTimerTimer();
-  ASSERT_EQ(workers_.Tasks.size(), 1u);
+  ASSERT_EQ(FWorkers.Tasks.size(), 1u);
   ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); }));
   EXPECT_EQ(f.StatusText(2), Message(M::Started));
   EXPECT_TRUE(f.lblComError->isHidden());
@@ -383,33 +383,33 @@ class SettleTick : public MainWindowTest, public ::testing::WithParamInterface<b
 
 TEST_P(SettleTick, TakesTheFileOnlyWhileTheTimerRuns) {
   const bool paused = GetParam();
-  readyAgeMs_ = 30;
+  FReadyAgeMs = 30;
   TfrmMain& f = MakeRunningWindow(0);
   f.FileReadTimer.setInterval(3600 * 1000);  // the timer's own ticks never come
   f.FileReadTimer.start();
   PutBon("0001.bon");
   f.FileReadTimerTimer();
-  EXPECT_TRUE(workers_.Tasks.empty());
+  EXPECT_TRUE(FWorkers.Tasks.empty());
   ASSERT_TRUE(f.SettleTimer.isActive());
   EXPECT_EQ(f.SettleTimer.interval(), 30);
   if (paused) {
     f.chkProcessPause->setChecked(true);
     f.chkProcessPauseClick();
   }
-  now_ = now_.addMSecs(30);
-  SpinUntil([&] { return !workers_.Tasks.empty(); }, paused ? 200 : 3000);
+  FNow = FNow.addMSecs(30);
+  SpinUntil([&] { return !FWorkers.Tasks.empty(); }, paused ? 200 : 3000);
   if (paused)
-    EXPECT_TRUE(workers_.Tasks.empty());
+    EXPECT_TRUE(FWorkers.Tasks.empty());
   else
-    EXPECT_THAT(workers_.Kinds(), ElementsAre(tkReadFiles));
+    EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
   // A tick of a stopped timer asks for no extra one.
   ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); }));
   f.FileReadTimer.stop();
-  ASSERT_TRUE(QFile::remove(bonDir_ + "0001.bon"));
+  ASSERT_TRUE(QFile::remove(FBonDir + "0001.bon"));
   PutBon("0002.bon");
   f.FileReadTimerTimer();
   EXPECT_FALSE(f.SettleTimer.isActive());
-  EXPECT_EQ(workers_.Tasks.size(), paused ? 0u : 1u);
+  EXPECT_EQ(FWorkers.Tasks.size(), paused ? 0u : 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Timer, SettleTick, ::testing::Bool(),
@@ -418,16 +418,16 @@ INSTANTIATE_TEST_SUITE_P(Timer, SettleTick, ::testing::Bool(),
 TEST_F(MainWindowTest, FolderFaultOutranksPrinterOfflineAndHandsItBack) {
   TfrmMain& f = MakeRunningWindow(0);
   f.Runner().PrinterOffline();
-  ASSERT_TRUE(QDir(bonDir_).removeRecursively());
+  ASSERT_TRUE(QDir(FBonDir).removeRecursively());
   f.FileReadTimerTimer();
   EXPECT_EQ(f.TrayIconIndex, 2);
-  EXPECT_EQ(f.lblComError->text(), QStringLiteral("Папката не е открита: ") + bonDir_);
+  EXPECT_EQ(f.lblComError->text(), QStringLiteral("Папката не е открита: ") + FBonDir);
   // A task's late printer event does not hide the folder fault.
   f.Runner().PrinterOnline();
   f.Runner().PrinterOffline();
   EXPECT_EQ(f.TrayIconIndex, 2);
-  EXPECT_EQ(f.lblComError->text(), QStringLiteral("Папката не е открита: ") + bonDir_);
-  ASSERT_TRUE(QDir().mkpath(bonDir_));
+  EXPECT_EQ(f.lblComError->text(), QStringLiteral("Папката не е открита: ") + FBonDir);
+  ASSERT_TRUE(QDir().mkpath(FBonDir));
   f.FileReadTimerTimer();
   EXPECT_EQ(f.TrayIconIndex, 1);
   EXPECT_EQ(f.lblComError->text(), Message(M::ErrorInPRN));
@@ -437,8 +437,8 @@ TEST_F(MainWindowTest, FolderFaultOutranksPrinterOfflineAndHandsItBack) {
 }
 
 TEST_F(MainWindowTest, NegativeComPortInTheSettingsFileIsTheDefaultLoggedOnce) {
-  workers_.AutoFinish = true;
-  WriteIni(QStringLiteral("SearchPath=%1\r\nCheckPrnIntevalSec=0\r\nComPort=-3\r\n").arg(bonDir_));
+  FWorkers.AutoFinish = true;
+  WriteIni(QStringLiteral("SearchPath=%1\r\nCheckPrnIntevalSec=0\r\nComPort=-3\r\n").arg(FBonDir));
   TfrmMain& f = MakeWindow();
   f.FirstActivation = false;
   EXPECT_EQ(f.Settings().ComPort, 1);
@@ -446,9 +446,9 @@ TEST_F(MainWindowTest, NegativeComPortInTheSettingsFileIsTheDefaultLoggedOnce) {
   for (int i = 0; i < 2; ++i) {
     ASSERT_TRUE(f.Runner().StartTask(tkPrintTest));
     ASSERT_TRUE(SpinUntil([&] { return !f.TaskActive(); }));
-    EXPECT_EQ(workers_.Last()->Settings.ComPort, 1);
+    EXPECT_EQ(FWorkers.Last()->Settings.ComPort, 1);
   }
-  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  EXPECT_TRUE(FDialogs.Texts().isEmpty());
   const QString log = ExceptionLog();
   EXPECT_EQ(log.count("[LoadSettings] "), 1) << log.toStdString();
   EXPECT_TRUE(log.contains("ComPort=-3")) << log.toStdString();
@@ -458,7 +458,7 @@ TEST_F(MainWindowTest, NegativeComPortInTheSettingsFileIsTheDefaultLoggedOnce) {
 // Tasks, the success message and the waits
 
 TEST_F(MainWindowTest, ShowSuccessOnlyForTasksThatReallyStarted) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
 
   // Refused: a Z report asked for while the printer test runs.
@@ -467,56 +467,56 @@ TEST_F(MainWindowTest, ShowSuccessOnlyForTasksThatReallyStarted) {
   f.mnDayReportResetClick();
   EXPECT_EQ(CountShown(Message(M::ActiveTask)), 1);
   EXPECT_FALSE(f.Runner().ShowSuccess());
-  EXPECT_EQ(workers_.Tasks.size(), 1u);
-  workers_.Last()->Finish();
+  EXPECT_EQ(FWorkers.Tasks.size(), 1u);
+  FWorkers.Last()->Finish();
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
   EXPECT_FALSE(f.TaskActive());
 
   // Cancelled: the report-period window closed without OK, then a test print.
-  windows_->Periods.push_back(std::nullopt);
+  FWindows->Periods.push_back(std::nullopt);
   f.mnFiskMemoryClick();
   EXPECT_FALSE(f.TaskActive());
   EXPECT_FALSE(f.Runner().ShowSuccess());
   f.spbTestPrnClick();
-  workers_.Last()->Finish();
+  FWorkers.Last()->Finish();
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
 
   // Cancelled copy of the last receipt.
-  dialogs_.PushAnswer(TDlgResult::No);
+  FDialogs.PushAnswer(TDlgResult::No);
   f.CopyLastBonClick();
   EXPECT_FALSE(f.Runner().ShowSuccess());
-  EXPECT_EQ(workers_.Tasks.size(), 2u);
+  EXPECT_EQ(FWorkers.Tasks.size(), 2u);
 
   // Started: a Z report without errors ends with the message, one with an error without.
   f.mnDayReportResetClick();
   EXPECT_TRUE(f.Runner().ShowSuccess());
-  EXPECT_EQ(workers_.Last()->Request.Kind, tkXZReport);
-  EXPECT_EQ(workers_.Last()->Request.Reset, 1);
-  workers_.Last()->Finish();
+  EXPECT_EQ(FWorkers.Last()->Request.Kind, tkXZReport);
+  EXPECT_EQ(FWorkers.Last()->Request.Reset, 1);
+  FWorkers.Last()->Finish();
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 1);
   f.mnDayReportNoResetClick();
-  EXPECT_EQ(workers_.Last()->Request.Reset, 0);
-  workers_.Last()->Error(ekOperationError);
-  workers_.Last()->Finish();
+  EXPECT_EQ(FWorkers.Last()->Request.Reset, 0);
+  FWorkers.Last()->Error(ekOperationError);
+  FWorkers.Last()->Finish();
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 1);
   EXPECT_FALSE(f.Runner().ShowSuccess());
 }
 
 TEST_F(MainWindowTest, CashCommandsAskTheAmountInAnInputBox) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
-  dialogs_.PushInput("12.50");
+  FDialogs.PushInput("12.50");
   f.NSumOutClick();
-  ASSERT_EQ(workers_.Tasks.size(), 1u);
-  EXPECT_DOUBLE_EQ(workers_.Last()->Request.Amount, -12.5);
+  ASSERT_EQ(FWorkers.Tasks.size(), 1u);
+  EXPECT_DOUBLE_EQ(FWorkers.Last()->Request.Amount, -12.5);
   EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::S_SumOut));
-  workers_.Last()->Finish();
+  FWorkers.Last()->Finish();
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 1);
-  dialogs_.PushInputCancel();
+  FDialogs.PushInputCancel();
   f.NSumInClick();
-  EXPECT_EQ(workers_.Tasks.size(), 1u);
+  EXPECT_EQ(FWorkers.Tasks.size(), 1u);
   EXPECT_FALSE(f.TaskActive());
-  const std::vector<TShownDialog> shown = dialogs_.Shown();
+  const std::vector<TShownDialog> shown = FDialogs.Shown();
   ASSERT_EQ(shown.size(), 3u);
   EXPECT_TRUE(shown[0].Input);
   EXPECT_EQ(shown[0].Text, "\n" + Message(M::S_SumOut) + ":");
@@ -528,19 +528,19 @@ TEST_F(MainWindowTest, CashCommandsAskTheAmountInAnInputBox) {
 // and the last task's panel name the file and say what to do, until a file task prints
 // without an error.
 TEST_F(MainWindowTest, UnknownOutcomeIsNamedInTheErrorLineAndTheLastTask) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
   f.FileReadTimer.start();
   const QString why = "a payment had been sent to the printer in the receipt";
-  const QString note = uPRNFileThread::UnknownOutcomeText(bonDir_ + "0001.unk", why);
-  EXPECT_EQ(note, "Outcome unknown: the receipt of \"" + bonDir_ + "0001.unk\" may have printed (" + why +
+  const QString note = uPRNFileThread::UnknownOutcomeText(FBonDir + "0001.unk", why);
+  EXPECT_EQ(note, "Outcome unknown: the receipt of \"" + FBonDir + "0001.unk\" may have printed (" + why +
                       "). Check the printer's journal before sending it again.");
   f.mnDoFilesClick();
-  auto t = workers_.Last();
+  auto t = FWorkers.Last();
   ASSERT_TRUE(t);
-  t->Events.FileStarted(bonDir_ + "0001.bon");
+  t->Events.FileStarted(FBonDir + "0001.bon");
   ASSERT_TRUE(t->Events.FileUnknown);
-  t->Events.FileUnknown(bonDir_ + "0001.unk", why);
+  t->Events.FileUnknown(FBonDir + "0001.unk", why);
   EXPECT_EQ(f.StatusText(2), "0001.unk");
   EXPECT_FALSE(f.lblComError->isHidden());
   EXPECT_EQ(f.lblComError->text(), note);
@@ -552,8 +552,8 @@ TEST_F(MainWindowTest, UnknownOutcomeIsNamedInTheErrorLineAndTheLastTask) {
   EXPECT_EQ(f.lblComError->text(), note);
   // A later file task that prints without an error clears the line.
   f.mnDoFilesClick();
-  t = workers_.Last();
-  t->Events.FileStarted(bonDir_ + "0002.bon");
+  t = FWorkers.Last();
+  t->Events.FileStarted(FBonDir + "0002.bon");
   t->Events.FileProcessed();
   t->Finish();
   EXPECT_TRUE(f.lblComError->isHidden());
@@ -561,17 +561,17 @@ TEST_F(MainWindowTest, UnknownOutcomeIsNamedInTheErrorLineAndTheLastTask) {
 }
 
 TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
   f.FileReadTimer.start();
   f.mnDoFilesClick();
-  auto t = workers_.Last();
+  auto t = FWorkers.Last();
   ASSERT_TRUE(t);
   EXPECT_TRUE(f.MarqueeBar->Active());
-  EXPECT_EQ(t->Settings.LogDir, appDir_ + "Log/");
+  EXPECT_EQ(t->Settings.LogDir, FAppDir + "Log/");
   EXPECT_EQ(f.StatusText(2), Message(M::ReadFiles));
   for (int i = 0; i < 3; ++i) {
-    t->Events.FileStarted(bonDir_ + QStringLiteral("000%1.bon").arg(i));
+    t->Events.FileStarted(FBonDir + QStringLiteral("000%1.bon").arg(i));
     EXPECT_EQ(f.StatusText(2), QStringLiteral("000%1.bon").arg(i));
     if (i == 1) t->Error(ekFileError);
     t->Events.FileProcessed();
@@ -588,17 +588,17 @@ TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   EXPECT_EQ(f.StatusText(2), Message(M::Started));
   // A fatal error during file printing shows the red-circle note.
   f.mnDoFilesClick();
-  workers_.Last()->Events.PrinterOffline();
-  workers_.Last()->Error(ekPrinterFatal);
+  FWorkers.Last()->Events.PrinterOffline();
+  FWorkers.Last()->Error(ekPrinterFatal);
   EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(), Message(M::PRNFatalError) + CR + Message(M::SeeErrorFileForDetails));
   EXPECT_EQ(f.TrayIconIndex, 1);
-  workers_.Last()->Events.PrinterOnline();
+  FWorkers.Last()->Events.PrinterOnline();
   EXPECT_EQ(f.TrayIconIndex, 0);
-  workers_.Last()->Finish();
+  FWorkers.Last()->Finish();
 }
 
 TEST_F(MainWindowTest, PauseAsksTheWorkerToStop) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
   f.chkProcessPause->setChecked(false);
   f.chkProcessPauseClick();
@@ -606,11 +606,11 @@ TEST_F(MainWindowTest, PauseAsksTheWorkerToStop) {
   f.mnDoFilesClick();
   f.chkProcessPause->setChecked(true);
   f.chkProcessPauseClick();
-  EXPECT_TRUE(workers_.Last()->Terminated);
+  EXPECT_TRUE(FWorkers.Last()->Terminated);
   EXPECT_FALSE(f.FileReadTimer.isActive());
   EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
   EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(), Message(M::StoppedByUser));
-  workers_.Last()->Finish();
+  FWorkers.Last()->Finish();
   EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
 }
 
@@ -629,10 +629,10 @@ class ErrorNote : public MainWindowTest, public ::testing::WithParamInterface<No
 
 TEST_P(ErrorNote, CountsTheErrorAndShowsTheNoteOfItsKind) {
   const NoteCase& c = GetParam();
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
   ASSERT_TRUE(f.Runner().StartTask(c.task));
-  workers_.Last()->Error(c.error);
+  FWorkers.Last()->Error(c.error);
   EXPECT_EQ(f.ErrorCount(), 1);
   EXPECT_EQ(f.lbCurrentStatus->text(), Message(M::ErrorCount) + ": 1");
   EXPECT_EQ(f.lbCurrentStatus->palette().color(QPalette::WindowText), QColor(Qt::red));
@@ -647,7 +647,7 @@ TEST_P(ErrorNote, CountsTheErrorAndShowsTheNoteOfItsKind) {
     ASSERT_LT(c.picture, static_cast<int>(f.HintImages.size()));
     EXPECT_EQ(note.Picture().toImage(), f.HintImages[c.picture].toImage());
   }
-  workers_.Last()->Finish();
+  FWorkers.Last()->Finish();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -673,21 +673,21 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
   const Row rows[] = {
       {"ActiveTask",
        [this] {
-         workers_.AutoFinish = false;
+         FWorkers.AutoFinish = false;
          MakeRunningWindow().spbTestPrnClick();
-         frm_->mnPRNInfoClick();
+         FFrm->mnPRNInfoClick();
        },
        Message(M::ActiveTask), TDlgKind::Error, TDlgButtons::Ok},
       {"InvalidValue",
        [this] {
-         dialogs_.PushInput("0");
+         FDialogs.PushInput("0");
          MakeRunningWindow().NSumInClick();
        },
        Message(M::InvalidValue) + ": 0", TDlgKind::Warning, TDlgButtons::Ok},
       {"FinishedOK",
        [this] {
          MakeRunningWindow().mnPRNInfoClick();
-         SpinUntil([this] { return !frm_->TaskActive(); });
+         SpinUntil([this] { return !FFrm->TaskActive(); });
        },
        Message(M::FinishedOK), TDlgKind::Information, TDlgButtons::Ok},
       {"CopyLastBon", [this] { MakeRunningWindow().CopyLastBonClick(); },
@@ -695,7 +695,7 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
       {"Exit", [this] { MakeRunningWindow().MainMenuExitClick(); }, Message(M::ConfirmToShutdown),
        TDlgKind::Question, TDlgButtons::YesNo},
       {"LogFileNotFound", [this] { MakeRunningWindow().mnShowErrorLogClick(); },
-       Message(M::LogFileNotFound) + CR + appDir_ + "Log/DriverFiscalPrinterX4_Exception.txt", TDlgKind::Warning,
+       Message(M::LogFileNotFound) + CR + FAppDir + "Log/DriverFiscalPrinterX4_Exception.txt", TDlgKind::Warning,
        TDlgButtons::Ok},
       {"GenericError", [this] { MakeRunningWindow().ShowErrorMessage(); },
        Message(M::ErrorOccurred) + CR + Message(M::SeeErrorFileForDetails), TDlgKind::Error, TDlgButtons::Ok},
@@ -707,7 +707,7 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
          TScopedFileOps scoped(&ops);
          f.mnDoFilesClick();
        },
-       Message(M::CantWrite) + CR + bonDir_, TDlgKind::Error, TDlgButtons::Ok},
+       Message(M::CantWrite) + CR + FBonDir, TDlgKind::Error, TDlgButtons::Ok},
       {"WaitingFiles",
        [this] {
          WriteIniWithFolder(0);
@@ -718,24 +718,24 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
       {"COMServerNotExist",
        [this] {
          WriteIniWithFolder(0);
-         probeOk_ = false;
+         FProbeOk = false;
          MakeWindow().FormActivate();
        },
        Message(M::COMServerNotExist), TDlgKind::Error, TDlgButtons::Ok},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    dialogs_.Clear();
-    workers_.AutoFinish = true;
-    probeOk_ = true;
+    FDialogs.Clear();
+    FWorkers.AutoFinish = true;
+    FProbeOk = true;
     r.act();
-    std::vector<TShownDialog> shown = dialogs_.Shown();
+    std::vector<TShownDialog> shown = FDialogs.Shown();
     std::erase_if(shown, [](const TShownDialog& d) { return d.Input; });
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, r.text);
     EXPECT_EQ(shown[0].Kind, r.kind);
     EXPECT_EQ(shown[0].Buttons, r.buttons);
-    frm_.reset();
+    FFrm.reset();
   }
 }
 
@@ -748,7 +748,7 @@ TEST_F(MainWindowTest, ApplicationExceptionLogsOneLineWithTheSendersClassName) {
   EXPECT_THAT(log, HasSubstr("[ApplicationException][TfrmMain] boom"));
   EXPECT_THAT(log, HasSubstr("[ApplicationException][QCheckBox] click"));
   EXPECT_THAT(log, HasSubstr("[ApplicationException]: bang"));
-  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  EXPECT_TRUE(FDialogs.Texts().isEmpty());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -764,16 +764,16 @@ TEST_F(MainWindowTest, PrnInfoIsRewrittenAtThreeHoursButNotAtTwoHoursFiftyNine) 
   info.LastDocNo = 1234;
   info.NextInvoiceNo = 300;
   info.ComPort = 7;
-  const QString path = bonDir_ + "PRNInfo.txt";
+  const QString path = FBonDir + "PRNInfo.txt";
 
-  PutFile(path, "old", now_.addSecs(-(2 * 3600 + 59 * 60)));
+  PutFile(path, "old", FNow.addSecs(-(2 * 3600 + 59 * 60)));
   f.GetPrnInfo(info);
   EXPECT_EQ(Read(path), "old");
   EXPECT_EQ(f.lblModelName->text(), info.Model);
   EXPECT_EQ(f.Model(), info.Model);
   EXPECT_EQ(f.StatusText(0), "COM7");
 
-  PutFile(path, "old", now_.addSecs(-3 * 3600));
+  PutFile(path, "old", FNow.addSecs(-3 * 3600));
   f.GetPrnInfo(info);
   const std::string expected = Utf8ToCp1251(
       "Модел: ФП-55\r\nФискален номер: 02123456\r\nСериен номер: AB123456\r\n"
@@ -798,16 +798,16 @@ TPRNInfo SomePrinterInfo() {
 // A link under the name in the shared folder is replaced itself; what it points to stays.
 TEST_F(MainWindowTest, PrnInfoReplacesALinkAndNeverWritesItsTarget) {
   TfrmMain& f = MakeRunningWindow();
-  const QString target = appDir_ + "elsewhere.txt";
-  PutFile(target, "not yours", now_.addDays(-1));
-  const QString path = bonDir_ + "PRNInfo.txt";
+  const QString target = FAppDir + "elsewhere.txt";
+  PutFile(target, "not yours", FNow.addDays(-1));
+  const QString path = FBonDir + "PRNInfo.txt";
   ASSERT_TRUE(QFile::link(target, path));
   // A link counts as no file at all: it is replaced at once.
   f.GetPrnInfo(SomePrinterInfo());
   EXPECT_EQ(Read(target), "not yours");
   EXPECT_FALSE(QFileInfo(path).isSymLink());
   EXPECT_THAT(Read(path).toStdString(), HasSubstr("AB123456"));
-  EXPECT_EQ(QDir(bonDir_).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"PRNInfo.txt"});
+  EXPECT_EQ(QDir(FBonDir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"PRNInfo.txt"});
 }
 
 // Every step of the rewrite is checked: whichever fails, the old file stays whole, nothing
@@ -822,11 +822,11 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
                       {"Write", TFileOp::Write, ENOSPC},
                       {"Flush", TFileOp::Fsync, EIO},
                       {"Rename", TFileOp::Rename, EPERM}};
-  const QString path = bonDir_ + "PRNInfo.txt";
+  const QString path = FBonDir + "PRNInfo.txt";
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     TfrmMain& f = MakeRunningWindow();
-    PutFile(path, "old", now_.addSecs(-4 * 3600));
+    PutFile(path, "old", FNow.addSecs(-4 * 3600));
     {
       TFaultyFileOps ops;
       ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
@@ -834,7 +834,7 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
       f.GetPrnInfo(SomePrinterInfo());
     }
     EXPECT_EQ(Read(path), "old");
-    EXPECT_EQ(QDir(bonDir_).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"PRNInfo.txt"});
+    EXPECT_EQ(QDir(FBonDir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"PRNInfo.txt"});
     EXPECT_EQ(ExceptionLog().count("[GetPrnInfo] " + path + ": " + QString::fromLocal8Bit(std::strerror(r.err))), 1)
         << ExceptionLog().toStdString();
     // The same failure at the next check is not logged again.
@@ -848,8 +848,8 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
     EXPECT_EQ(Read(path), "old");
     // The printer's data are shown all the same.
     EXPECT_EQ(f.lblSerialNo->text(), "AB123456");
-    frm_.reset();
-    QFile::remove(appDir_ + "Log/" + uProgramLog::ExceptionLogName);
+    FFrm.reset();
+    QFile::remove(FAppDir + "Log/" + uProgramLog::ExceptionLogName);
   }
 }
 
@@ -858,21 +858,21 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
 
 TEST_F(MainWindowTest, CleanUpLogsWhatItDeletesAndSparesTheLogsInUse) {
   WriteIniWithFolder(0);
-  QDir().mkpath(appDir_ + "Log");
-  PutFile(bonDir_ + "old.rep", "r", now_.addDays(-25));
-  PutFile(bonDir_ + "young.err", "e", now_.addDays(-1));
+  QDir().mkpath(FAppDir + "Log");
+  PutFile(FBonDir + "old.rep", "r", FNow.addDays(-25));
+  PutFile(FBonDir + "young.err", "e", FNow.addDays(-1));
   // The exception log is written only now and then: an old stamp does not make it old.
-  PutFile(appDir_ + "Log/" + uProgramLog::ExceptionLogName, "x", now_.addDays(-30));
-  PutFile(appDir_ + "Log/Log_01.txt", "l", now_.addDays(-25));
+  PutFile(FAppDir + "Log/" + uProgramLog::ExceptionLogName, "x", FNow.addDays(-30));
+  PutFile(FAppDir + "Log/Log_01.txt", "l", FNow.addDays(-25));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
-  EXPECT_FALSE(QFile::exists(bonDir_ + "old.rep"));
-  EXPECT_TRUE(QFile::exists(bonDir_ + "young.err"));
-  EXPECT_FALSE(QFile::exists(appDir_ + "Log/Log_01.txt"));
-  EXPECT_TRUE(QFile::exists(appDir_ + "Log/" + uProgramLog::ExceptionLogName));
+  EXPECT_FALSE(QFile::exists(FBonDir + "old.rep"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "young.err"));
+  EXPECT_FALSE(QFile::exists(FAppDir + "Log/Log_01.txt"));
+  EXPECT_TRUE(QFile::exists(FAppDir + "Log/" + uProgramLog::ExceptionLogName));
   const QString log = NormalLog();
-  EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + bonDir_ + "old.rep, 25.0 days old"), 1) << log.toStdString();
-  EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + appDir_ + "Log/Log_01.txt, 25.0 days old"), 1);
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + FBonDir + "old.rep, 25.0 days old"), 1) << log.toStdString();
+  EXPECT_EQ(log.count("[DeleteOldLog] Deleted " + FAppDir + "Log/Log_01.txt, 25.0 days old"), 1);
   EXPECT_EQ(log.count("[DeleteOldLog] Deleted"), 2);
 }
 
@@ -880,16 +880,16 @@ TEST_F(MainWindowTest, CleanUpLogsWhatItDeletesAndSparesTheLogsInUse) {
 // not. The clean-up of that folder is skipped with one line.
 TEST_F(MainWindowTest, CleanUpIsSkippedWhenEvenTheNewestFileLooksOld) {
   WriteIniWithFolder(0);
-  PutFile(bonDir_ + "0001.rep", "r", now_.addDays(-21));
-  PutFile(bonDir_ + "0002.err", "e", now_.addDays(-21).addSecs(60));
-  PutFile(bonDir_ + "0003.rep", "r", now_.addDays(-40));
+  PutFile(FBonDir + "0001.rep", "r", FNow.addDays(-21));
+  PutFile(FBonDir + "0002.err", "e", FNow.addDays(-21).addSecs(60));
+  PutFile(FBonDir + "0003.rep", "r", FNow.addDays(-40));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
-  for (const char* name : {"0001.rep", "0002.err", "0003.rep"}) EXPECT_TRUE(QFile::exists(bonDir_ + name)) << name;
+  for (const char* name : {"0001.rep", "0002.err", "0003.rep"}) EXPECT_TRUE(QFile::exists(FBonDir + name)) << name;
   const QString log = NormalLog();
   EXPECT_EQ(log.count("[DeleteOldLog] Deleted"), 0) << log.toStdString();
   // One line for the folder, none for the log folder (its log is fresh).
-  EXPECT_EQ(log.count("[DeleteOldLog] " + bonDir_ + ": not cleaned up, the newest file of the folder is 21.0"), 1)
+  EXPECT_EQ(log.count("[DeleteOldLog] " + FBonDir + ": not cleaned up, the newest file of the folder is 21.0"), 1)
       << log.toStdString();
   EXPECT_EQ(log.count("not cleaned up"), 1);
 }
@@ -901,27 +901,27 @@ TEST_F(MainWindowTest, CloseButtonHidesAndExitAsks) {
   TfrmMain& f = MakeRunningWindow();
   f.show();
   EXPECT_FALSE(f.close());
-  EXPECT_EQ(quits_, 0);
-  dialogs_.PushAnswer(TDlgResult::No);
+  EXPECT_EQ(FQuits, 0);
+  FDialogs.PushAnswer(TDlgResult::No);
   f.MainMenuExitClick();
-  EXPECT_EQ(quits_, 0);
+  EXPECT_EQ(FQuits, 0);
   EXPECT_FALSE(f.CloseAllowed);
-  dialogs_.PushAnswer(TDlgResult::Yes);
+  FDialogs.PushAnswer(TDlgResult::Yes);
   f.MainMenuExitClick();
-  EXPECT_EQ(quits_, 1);
+  EXPECT_EQ(FQuits, 1);
   EXPECT_THAT(NormalLog().toStdString(), HasSubstr("Application closed"));
 }
 
 TEST_F(MainWindowTest, WithoutTrayTheWindowMinimisesInsteadOfHiding) {
   TfrmMain& f = MakeRunningWindow();
   f.show();
-  trayAvailable_ = false;
+  FTrayAvailable = false;
   f.HideInTray();
   EXPECT_TRUE(f.isVisible());
   EXPECT_TRUE(f.windowState() & Qt::WindowMinimized);
   f.TrayIconDblClick();
   EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
-  trayAvailable_ = true;
+  FTrayAvailable = true;
   f.HideInTray();
   EXPECT_FALSE(f.isVisible());
   f.ShowMainWindow();
@@ -929,23 +929,23 @@ TEST_F(MainWindowTest, WithoutTrayTheWindowMinimisesInsteadOfHiding) {
 }
 
 TEST_F(MainWindowTest, ExitWhileATaskRunsWaitsForTheWorker) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
   f.show();
   f.mnDayReportResetClick();  // would show the success message
-  auto t = workers_.Last();
-  dialogs_.PushAnswer(TDlgResult::Yes);
+  auto t = FWorkers.Last();
+  FDialogs.PushAnswer(TDlgResult::Yes);
   f.MainMenuExitClick();
   EXPECT_TRUE(t->Terminated);
   EXPECT_FALSE(f.isVisible());
   EXPECT_TRUE(f.Runner().QuitPending());
-  EXPECT_EQ(quits_, 0);
+  EXPECT_EQ(FQuits, 0);
   t->Finish();
-  ASSERT_TRUE(SpinUntil([&] { return quits_ == 1; }));
+  ASSERT_TRUE(SpinUntil([&] { return FQuits == 1; }));
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
   EXPECT_THAT(NormalLog().toStdString(), HasSubstr("Application closed"));
   // The window goes; its worker's events are cut off first.
-  frm_.reset();
+  FFrm.reset();
   EXPECT_TRUE(t->Detached);
 }
 
@@ -953,11 +953,11 @@ TEST_F(MainWindowTest, ExitWhileATaskRunsWaitsForTheWorker) {
 // timer stays off, and a settings file that cannot be saved shows nothing (nobody waits at
 // the screen), so the program still ends.
 TEST_F(MainWindowTest, StopSignalExitsWithoutQuestionsOnceTheTaskHasEnded) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
   f.FileReadTimer.start();
   f.mnDoFilesClick();
-  auto t = workers_.Last();
+  auto t = FWorkers.Last();
   TFaultyFileOps ops;
   ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");
   TScopedFileOps scoped(&ops);
@@ -967,14 +967,14 @@ TEST_F(MainWindowTest, StopSignalExitsWithoutQuestionsOnceTheTaskHasEnded) {
   EXPECT_FALSE(f.FileReadTimer.isActive());
   f.RestartFileTimer();
   EXPECT_FALSE(f.FileReadTimer.isActive());
-  EXPECT_EQ(quits_, 0);
+  EXPECT_EQ(FQuits, 0);
   t->Finish();
-  ASSERT_TRUE(SpinUntil([&] { return quits_ == 1; }));
-  EXPECT_TRUE(dialogs_.Texts().isEmpty()) << dialogs_.Texts().join(" | ").toStdString();
+  ASSERT_TRUE(SpinUntil([&] { return FQuits == 1; }));
+  EXPECT_TRUE(FDialogs.Texts().isEmpty()) << FDialogs.Texts().join(" | ").toStdString();
   const QString log = NormalLog();
   EXPECT_EQ(log.count("SIGTERM received; closing once the running task has ended."), 1) << log.toStdString();
   EXPECT_EQ(log.count("received; closing"), 1);
-  EXPECT_TRUE(log.trimmed().endsWith("[SaveSettings] Unable to write to " + appDir_ + "DriverFiscalPrinterX4.ini"))
+  EXPECT_TRUE(log.trimmed().endsWith("[SaveSettings] Unable to write to " + FAppDir + "DriverFiscalPrinterX4.ini"))
       << log.toStdString();
 }
 
@@ -984,37 +984,37 @@ TEST_F(MainWindowTest, StopSignalDuringTheWaitingFilesQuestionKeepsTheFiles) {
   WriteIniWithFolder(0);
   PutBon("0001.bon");
   TfrmMain& f = MakeWindow();
-  dialogs_.OnMessage = [&](const QString& text) {
+  FDialogs.OnMessage = [&](const QString& text) {
     if (text.startsWith(Message(M::BonExistDlg))) f.ExitBySignal("SIGTERM");
   };
-  dialogs_.PushAnswer(TDlgResult::No);  // what a dialog closed by the loop's end returns
+  FDialogs.PushAnswer(TDlgResult::No);  // what a dialog closed by the loop's end returns
   f.FormActivate();
-  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "0001.bon"));
   EXPECT_FALSE(f.FileReadTimer.isActive());
-  EXPECT_TRUE(SpinUntil([&] { return quits_ == 1; }));
-  EXPECT_TRUE(QFile::exists(bonDir_ + "0001.bon"));
+  EXPECT_TRUE(SpinUntil([&] { return FQuits == 1; }));
+  EXPECT_TRUE(QFile::exists(FBonDir + "0001.bon"));
 }
 
 TEST_F(MainWindowTest, DestroyedWindowDetachesARunningWorker) {
-  workers_.AutoFinish = false;
+  FWorkers.AutoFinish = false;
   MakeRunningWindow().mnDoFilesClick();
-  auto t = workers_.Last();
-  frm_.reset();
+  auto t = FWorkers.Last();
+  FFrm.reset();
   EXPECT_TRUE(t->Detached);
 }
 
 // No desktop program to show a log or the folder: the operator is told, with the path.
 TEST_F(MainWindowTest, LogMenuItemsSayWhenNoViewerStarts) {
   TfrmMain& f = MakeRunningWindow();
-  uProgramLog::WriteLog(appDir_ + "Log/", "x", true);
-  openOk_ = false;
+  uProgramLog::WriteLog(FAppDir + "Log/", "x", true);
+  FOpenOk = false;
   f.mnShowLogClick();
   f.mnShowErrorLogClick();
   f.mnShowAppDataClick();
-  EXPECT_EQ(opened_.size(), 3u);
-  EXPECT_THAT(dialogs_.Texts(), ElementsAre(TfrmMain::ViewerFailedText + CR + appDir_ + "Log/DriverFiscalPrinterX4_Log.txt",
-                                            TfrmMain::ViewerFailedText + CR + appDir_ + "Log/DriverFiscalPrinterX4_Exception.txt",
-                                            TfrmMain::ViewerFailedText + CR + appDir_ + "Log/"));
+  EXPECT_EQ(FOpened.size(), 3u);
+  EXPECT_THAT(FDialogs.Texts(), ElementsAre(TfrmMain::ViewerFailedText + CR + FAppDir + "Log/DriverFiscalPrinterX4_Log.txt",
+                                            TfrmMain::ViewerFailedText + CR + FAppDir + "Log/DriverFiscalPrinterX4_Exception.txt",
+                                            TfrmMain::ViewerFailedText + CR + FAppDir + "Log/"));
 }
 
 // Qt's standard buttons speak the program's language when Qt's translations are there; a
@@ -1034,20 +1034,20 @@ TEST(QtTranslations, LoadTheProgramsLanguageOrFallBackQuietly) {
 TEST_F(MainWindowTest, LogViewersOpenTheLogsOrWarn) {
   TfrmMain& f = MakeRunningWindow();
   f.mnShowLogClick();  // the start lines made the normal log
-  ASSERT_EQ(opened_.size(), 1u);
-  EXPECT_EQ(opened_[0].toLocalFile(), appDir_ + "Log/DriverFiscalPrinterX4_Log.txt");
+  ASSERT_EQ(FOpened.size(), 1u);
+  EXPECT_EQ(FOpened[0].toLocalFile(), FAppDir + "Log/DriverFiscalPrinterX4_Log.txt");
   f.mnShowErrorLogClick();
-  EXPECT_THAT(dialogs_.Texts(),
-              ElementsAre(Message(M::LogFileNotFound) + CR + appDir_ + "Log/DriverFiscalPrinterX4_Exception.txt"));
+  EXPECT_THAT(FDialogs.Texts(),
+              ElementsAre(Message(M::LogFileNotFound) + CR + FAppDir + "Log/DriverFiscalPrinterX4_Exception.txt"));
   f.mnShowAppDataClick();
-  ASSERT_EQ(opened_.size(), 2u);
-  EXPECT_EQ(QDir(opened_[1].toLocalFile()).absolutePath(), QDir(appDir_ + "Log").absolutePath());
+  ASSERT_EQ(FOpened.size(), 2u);
+  EXPECT_EQ(QDir(FOpened[1].toLocalFile()).absolutePath(), QDir(FAppDir + "Log").absolutePath());
 }
 
 TEST_F(MainWindowTest, EveryMenuCommandStartsItsTask) {
-  workers_.AutoFinish = true;
+  FWorkers.AutoFinish = true;
   TfrmMain& f = MakeRunningWindow();
-  windows_->Periods.push_back(TReportPeriod{});
+  FWindows->Periods.push_back(TReportPeriod{});
   struct Item {
     const char* name;
     TTaskKind kind;
@@ -1070,11 +1070,11 @@ TEST_F(MainWindowTest, EveryMenuCommandStartsItsTask) {
     const QString caption = QString::fromUtf8(captionUtf8);
     QAction* a = f.MenuItem(name);
     ASSERT_NE(a, nullptr) << name;
-    const size_t before = workers_.Tasks.size();
-    if (kind == tkCopyBon) dialogs_.PushAnswer(TDlgResult::Yes);
+    const size_t before = FWorkers.Tasks.size();
+    if (kind == tkCopyBon) FDialogs.PushAnswer(TDlgResult::Yes);
     a->trigger();
-    ASSERT_EQ(workers_.Tasks.size(), before + 1) << name;
-    EXPECT_EQ(workers_.Last()->Request.Kind, kind) << name;
+    ASSERT_EQ(FWorkers.Tasks.size(), before + 1) << name;
+    EXPECT_EQ(FWorkers.Last()->Request.Kind, kind) << name;
     EXPECT_EQ(QApplication::overrideCursor() != nullptr, hourglass) << name;
     // The department reports have no caption, neither while they run nor afterwards.
     EXPECT_EQ(f.lblCurrentTaskName->text(), caption) << name;
@@ -1090,13 +1090,13 @@ TEST_F(MainWindowTest, EveryMenuCommandStartsItsTask) {
 }
 
 TEST_F(MainWindowTest, LanguageFileTranslatesTheWindowButNotItsTitle) {
-  QDir().mkpath(appDir_ + "Translations");
-  PutFile(appDir_ + "Translations/DriverFiscalPrinterX4.lng",
+  QDir().mkpath(FAppDir + "Translations");
+  PutFile(FAppDir + "Translations/DriverFiscalPrinterX4.lng",
           "[frmMain]\r\nfrmMain=Other title\r\nlblCurrentTaskHdr=Current task\r\nmnPRNInfo=Printer info\r\n"
           "LabelPrinterName=Model\r\nlblModelName=never\r\n[Messages]\r\nNoActiveTask=Idle\r\n",
-          now_);
+          FNow);
   TfrmMain& f = MakeRunningWindow();
-  EXPECT_EQ(f.windowTitle(), "MIRAVOK FP driver (" + appDir_ + "DriverFiscalPrinterX4)");
+  EXPECT_EQ(f.windowTitle(), "MIRAVOK FP driver (" + FAppDir + "DriverFiscalPrinterX4)");
   EXPECT_EQ(f.lblCurrentTaskHdr->text(), "Current task");
   EXPECT_EQ(f.MenuItem("mnPRNInfo")->text(), "Printer info");
   EXPECT_EQ(f.lblModelName->text(), "-");
@@ -1105,7 +1105,7 @@ TEST_F(MainWindowTest, LanguageFileTranslatesTheWindowButNotItsTitle) {
   TPRNInfo info;
   info.Model = "Wren S";
   f.GetPrnInfo(info);
-  EXPECT_TRUE(Read(bonDir_ + "PRNInfo.txt").startsWith("Model: Wren S\r\n"));
+  EXPECT_TRUE(Read(FBonDir + "PRNInfo.txt").startsWith("Model: Wren S\r\n"));
 }
 
 // ---------------------------------------------------------------------------------------

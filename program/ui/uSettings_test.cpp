@@ -34,27 +34,27 @@ using uStrRes::Message;
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(Folder.isValid());
+    ASSERT_TRUE(FOlder.isValid());
     uConst::SetCashierPas(QString());
     uConst::SetBonFileExt(QStringLiteral("bon"));
     uConst::SetUsePluAsDepartNo(false);
-    Main.Values.SearchPath = Folder.path();
+    FMain.Values.SearchPath = FOlder.path();
   }
 
   // A settings window over the fake main window, filled from its settings and shown.
   std::unique_ptr<TfrmSettings> OpenWindow() {
-    auto frm = std::make_unique<TfrmSettings>(Main, &Main.Window);
-    frm->LoadFrom(Main.Values);
+    auto frm = std::make_unique<TfrmSettings>(FMain, &FMain.Window);
+    frm->LoadFrom(FMain.Values);
     frm->show();
     return frm;
   }
 
-  test::TScopedTempRegistry Registry;
-  test::TScopedFakeDevices Devices{test::ThreePorts()};
-  TScriptedDialogs Script;
-  TScopedDialogs ScriptInstalled{Script};
-  QTemporaryDir Folder;
-  TFakeMain Main;
+  test::TScopedTempRegistry FRegistry;
+  test::TScopedFakeDevices FDevices{test::ThreePorts()};
+  TScriptedDialogs FScript;
+  TScopedDialogs FScriptInstalled{FScript};
+  QTemporaryDir FOlder;
+  TFakeMain FMain;
 };
 
 TEST_F(SettingsTest, PortListIsSortedAsTextWithoutRegardToCase) {
@@ -107,76 +107,76 @@ TEST_F(SettingsTest, ChecksOnOkInTheirOrder) {
   };
   for (const TOkCheckCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    Script.Clear();
+    FScript.Clear();
     auto frm = OpenWindow();
     frm->cbComPorts->setCurrentText(QStringLiteral("COM2"));
-    c.Break(*frm, Folder.path());
+    c.Break(*frm, FOlder.path());
     frm->btnOK->click();
     EXPECT_TRUE(frm->isVisible());
-    ASSERT_EQ(Script.Shown().size(), 1u);
-    EXPECT_EQ(Script.Shown()[0].Kind, TDlgKind::Error);
-    EXPECT_EQ(Script.Shown()[0].Text, c.Refusal());
+    ASSERT_EQ(FScript.Shown().size(), 1u);
+    EXPECT_EQ(FScript.Shown()[0].Kind, TDlgKind::Error);
+    EXPECT_EQ(FScript.Shown()[0].Text, c.Refusal());
   }
   // With every value valid OK closes without a word.
-  Script.Clear();
+  FScript.Clear();
   auto frm = OpenWindow();
   frm->cbComPorts->setCurrentText(QStringLiteral(" com10 "));
   frm->btnOK->click();
   EXPECT_FALSE(frm->isVisible());
   EXPECT_EQ(frm->result(), QDialog::Accepted);
-  EXPECT_TRUE(Script.Shown().empty());
+  EXPECT_TRUE(FScript.Shown().empty());
 }
 
 TEST_F(SettingsTest, FolderThatCannotBeWrittenIsRefusedAtEveryStepOfTheWriteTest) {
   for (TFileOp op : {TFileOp::Open, TFileOp::Write, TFileOp::Close, TFileOp::Stat, TFileOp::Unlink}) {
     SCOPED_TRACE(static_cast<int>(op));
-    Script.Clear();
+    FScript.Clear();
     auto frm = OpenWindow();
     frm->cbComPorts->setCurrentText(QStringLiteral("COM1"));
     TFaultyFileOps faulty;
-    faulty.FailAt(op, 1, EACCES, Folder.path().toStdString());
+    faulty.FailAt(op, 1, EACCES, FOlder.path().toStdString());
     {
       TScopedFileOps installed(&faulty);
       frm->btnOK->click();
     }
     EXPECT_TRUE(frm->isVisible());
-    ASSERT_EQ(Script.Texts().size(), 1);
-    EXPECT_EQ(Script.Texts()[0], TfrmSettings::FolderNoAccess + "\r" + TfrmSettings::FolderFullAccess);
+    ASSERT_EQ(FScript.Texts().size(), 1);
+    EXPECT_EQ(FScript.Texts()[0], TfrmSettings::FolderNoAccess + "\r" + TfrmSettings::FolderFullAccess);
   }
 }
 
 TEST_F(SettingsTest, WriteTestNeverTouchesExistingFilesAndLeavesNothingBehind) {
-  QFile existing(Folder.filePath(QStringLiteral("test.txt")));
+  QFile existing(FOlder.filePath(QStringLiteral("test.txt")));
   ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
   existing.write("the user's own lines\r\n");
   existing.close();
 
-  EXPECT_TRUE(uSettings::CanWriteFolder(Folder.path()));
+  EXPECT_TRUE(uSettings::CanWriteFolder(FOlder.path()));
   ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
   EXPECT_EQ(existing.readAll(), QByteArray("the user's own lines\r\n"));
-  EXPECT_EQ(QDir(Folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+  EXPECT_EQ(QDir(FOlder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
             QStringList({QStringLiteral("test.txt")}));
 }
 
 TEST_F(SettingsTest, SpeedThatIsNotOfferedIsKept) {
-  Main.Values.BaudRate = 4800;
-  Main.Values.ComPort = 2;
+  FMain.Values.BaudRate = 4800;
+  FMain.Values.ComPort = 2;
   WhenModal<TfrmSettings>([](TfrmSettings* f) {
     EXPECT_EQ(f->cbBaudRate->currentIndex(), -1);
     f->btnOK->click();
   });
-  EXPECT_TRUE(uSettings::EditSettings(Main));
-  EXPECT_EQ(Main.Values.BaudRate, 4800);
-  EXPECT_EQ(Main.Values.ComPort, 2);
-  EXPECT_EQ(Main.Panels[0], QStringLiteral("COM2"));
-  EXPECT_EQ(Main.Panels[1], QStringLiteral("4800"));
-  EXPECT_EQ(Main.Saves, 1);
-  EXPECT_EQ(Main.ConnectivityChecks, 1);
+  EXPECT_TRUE(uSettings::EditSettings(FMain));
+  EXPECT_EQ(FMain.Values.BaudRate, 4800);
+  EXPECT_EQ(FMain.Values.ComPort, 2);
+  EXPECT_EQ(FMain.Panels[0], QStringLiteral("COM2"));
+  EXPECT_EQ(FMain.Panels[1], QStringLiteral("4800"));
+  EXPECT_EQ(FMain.Saves, 1);
+  EXPECT_EQ(FMain.ConnectivityChecks, 1);
 }
 
 TEST_F(SettingsTest, OkStoresTheValuesTrimmedAndSavesThenChecksTheConnection) {
-  Main.Values.ComPort = 1;
-  const QString folder = Folder.path();
+  FMain.Values.ComPort = 1;
+  const QString folder = FOlder.path();
   WhenModal<TfrmSettings>([folder](TfrmSettings* f) {
     f->cbBonFiles->setText(QStringLiteral("  ") + folder + QStringLiteral("  "));
     f->cbComPorts->setCurrentText(QStringLiteral("COM10"));
@@ -191,56 +191,56 @@ TEST_F(SettingsTest, OkStoresTheValuesTrimmedAndSavesThenChecksTheConnection) {
     f->ckBoxUsePluNoAsDepartNo->setChecked(true);
     f->btnOK->click();
   });
-  EXPECT_TRUE(uSettings::EditSettings(Main));
-  EXPECT_EQ(Main.Values.SearchPath, folder);
-  EXPECT_EQ(Main.Values.ComPort, 10);
-  EXPECT_EQ(Main.Values.BaudRate, 19200);
-  EXPECT_EQ(Main.Values.DeviceSerialNom, QStringLiteral("ED1"));
-  EXPECT_EQ(Main.Values.CharEncoding, 2);
-  EXPECT_EQ(Main.Values.CheckPrnIntevalSec, 45);
-  EXPECT_FALSE(Main.Values.RepFilePrint);
-  EXPECT_FALSE(Main.Values.CreateLOG);
+  EXPECT_TRUE(uSettings::EditSettings(FMain));
+  EXPECT_EQ(FMain.Values.SearchPath, folder);
+  EXPECT_EQ(FMain.Values.ComPort, 10);
+  EXPECT_EQ(FMain.Values.BaudRate, 19200);
+  EXPECT_EQ(FMain.Values.DeviceSerialNom, QStringLiteral("ED1"));
+  EXPECT_EQ(FMain.Values.CharEncoding, 2);
+  EXPECT_EQ(FMain.Values.CheckPrnIntevalSec, 45);
+  EXPECT_FALSE(FMain.Values.RepFilePrint);
+  EXPECT_FALSE(FMain.Values.CreateLOG);
   EXPECT_EQ(uConst::BonFileExt(), QStringLiteral("txt"));
   EXPECT_EQ(uConst::CashierPas(), QStringLiteral("0000"));
   EXPECT_TRUE(uConst::UsePluAsDepartNo());
-  EXPECT_EQ(Main.TimerStops, 1);
-  EXPECT_EQ(Main.TimerRestarts, 1);
+  EXPECT_EQ(FMain.TimerStops, 1);
+  EXPECT_EQ(FMain.TimerRestarts, 1);
 }
 
 TEST_F(SettingsTest, SerialNumberModeAcceptsAnEmptyPortBox) {
-  Main.Values.AutoSerachDevice = true;
-  Main.Values.DeviceSerialNom.clear();
-  Main.Values.ComPort = 5;
+  FMain.Values.AutoSerachDevice = true;
+  FMain.Values.DeviceSerialNom.clear();
+  FMain.Values.ComPort = 5;
   WhenModal<TfrmSettings>([](TfrmSettings* f) {
     f->cbComPorts->setCurrentText(QString());
     f->btnOK->click();
   });
-  EXPECT_TRUE(uSettings::EditSettings(Main));
-  EXPECT_EQ(Main.Values.ComPort, 0);
-  EXPECT_TRUE(Main.Values.AutoSerachDevice);
-  EXPECT_TRUE(Main.Values.DeviceSerialNom.isEmpty());
-  EXPECT_TRUE(Script.Shown().empty());
+  EXPECT_TRUE(uSettings::EditSettings(FMain));
+  EXPECT_EQ(FMain.Values.ComPort, 0);
+  EXPECT_TRUE(FMain.Values.AutoSerachDevice);
+  EXPECT_TRUE(FMain.Values.DeviceSerialNom.isEmpty());
+  EXPECT_TRUE(FScript.Shown().empty());
 }
 
 TEST_F(SettingsTest, NoKeepsTheSettingsAndTheTimerRunsAgainAlsoWhenSavingFails) {
-  Main.Values.ComPort = 3;
+  FMain.Values.ComPort = 3;
   WhenModal<TfrmSettings>([](TfrmSettings* f) {
     f->cbComPorts->setCurrentText(QStringLiteral("COM1"));
     f->btnNo->click();
   });
-  EXPECT_FALSE(uSettings::EditSettings(Main));
-  EXPECT_EQ(Main.Values.ComPort, 3);
-  EXPECT_EQ(Main.Saves, 0);
-  EXPECT_EQ(Main.ConnectivityChecks, 0);
-  EXPECT_EQ(Main.TimerRestarts, 1);
+  EXPECT_FALSE(uSettings::EditSettings(FMain));
+  EXPECT_EQ(FMain.Values.ComPort, 3);
+  EXPECT_EQ(FMain.Saves, 0);
+  EXPECT_EQ(FMain.ConnectivityChecks, 0);
+  EXPECT_EQ(FMain.TimerRestarts, 1);
 
-  Main.OnSaveSettings = [] { throw std::runtime_error("[SaveSettings] disk full"); };
+  FMain.OnSaveSettings = [] { throw std::runtime_error("[SaveSettings] disk full"); };
   WhenModal<TfrmSettings>([](TfrmSettings* f) {
     f->cbComPorts->setCurrentText(QStringLiteral("COM1"));
     f->btnOK->click();
   });
-  EXPECT_THROW(uSettings::EditSettings(Main), std::runtime_error);
-  EXPECT_EQ(Main.TimerRestarts, 2);
+  EXPECT_THROW(uSettings::EditSettings(FMain), std::runtime_error);
+  EXPECT_EQ(FMain.TimerRestarts, 2);
 }
 
 TEST_F(SettingsTest, StoredPortNumber) {
@@ -250,7 +250,7 @@ TEST_F(SettingsTest, StoredPortNumber) {
 }
 
 TEST_F(SettingsTest, ControlStatesFollowTheSearchModeAndTheReportBox) {
-  auto frm = std::make_unique<TfrmSettings>(Main, &Main.Window);
+  auto frm = std::make_unique<TfrmSettings>(FMain, &FMain.Window);
   // Before the window is filled and shown.
   EXPECT_FALSE(frm->cbComPorts->isEnabled());
   EXPECT_FALSE(frm->btnSearchPrn->isEnabled());
@@ -276,8 +276,8 @@ TEST_F(SettingsTest, ControlStatesFollowTheSearchModeAndTheReportBox) {
     EXPECT_EQ(frm->btnTest->isEnabled(), c.TestEnabled);
   }
 
-  Main.Values.RepFilePrint = true;
-  frm->LoadFrom(Main.Values);
+  FMain.Values.RepFilePrint = true;
+  frm->LoadFrom(FMain.Values);
   EXPECT_TRUE(frm->DetailInfoCheckBox->isEnabled());
   frm->RepPrintCheckBox->click();
   EXPECT_FALSE(frm->DetailInfoCheckBox->isEnabled());
@@ -286,7 +286,7 @@ TEST_F(SettingsTest, ControlStatesFollowTheSearchModeAndTheReportBox) {
 // The two printers answer on COM10 and COM2; the search goes through the list in order
 // and asks for every port that answers until the first Yes.
 TEST_F(SettingsTest, PortSearchAsksForTheFirstPortThatAnswersAndStopsAtYes) {
-  Main.OnTestComPort = [](int32_t port) { return port == 10 || port == 2; };
+  FMain.OnTestComPort = [](int32_t port) { return port == 10 || port == 2; };
   const QString question10 = Message(uStrRes::PrinterFound) + " COM10\rFP-X4 DEMO\r\r" + TfrmSettings::UseItQuestion;
   const QString question2 = Message(uStrRes::PrinterFound) + " COM2\rFP-X4 DEMO\r\r" + TfrmSettings::UseItQuestion;
   struct TCase {
@@ -302,15 +302,15 @@ TEST_F(SettingsTest, PortSearchAsksForTheFirstPortThatAnswersAndStopsAtYes) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Chosen.toStdString());
-    Script.Clear();
-    Main.TestedPorts.clear();
-    for (TDlgResult a : c.Answers) Script.PushAnswer(a);
+    FScript.Clear();
+    FMain.TestedPorts.clear();
+    for (TDlgResult a : c.Answers) FScript.PushAnswer(a);
     auto frm = OpenWindow();
     frm->cbComPorts->setCurrentText(QStringLiteral("COM1"));
     frm->btnSearchPrn->click();
-    EXPECT_EQ(Main.TestedPorts, c.Tested);
-    EXPECT_EQ(Script.Texts(), c.Questions);
-    for (const TShownDialog& d : Script.Shown()) {
+    EXPECT_EQ(FMain.TestedPorts, c.Tested);
+    EXPECT_EQ(FScript.Texts(), c.Questions);
+    for (const TShownDialog& d : FScript.Shown()) {
       EXPECT_EQ(d.Kind, TDlgKind::Information);
       EXPECT_EQ(d.Buttons, TDlgButtons::YesNo);
     }
@@ -324,16 +324,16 @@ TEST_F(SettingsTest, PortSearchWithoutPortsOrWhileATaskRuns) {
     test::TScopedFakeDevices none;
     frm->btnSearchPrn->click();
   }
-  ASSERT_EQ(Script.Shown().size(), 1u);
-  EXPECT_EQ(Script.Shown()[0].Kind, TDlgKind::Warning);
-  EXPECT_EQ(Script.Shown()[0].Text, Message(uStrRes::ComPortsNotFound));
+  ASSERT_EQ(FScript.Shown().size(), 1u);
+  EXPECT_EQ(FScript.Shown()[0].Kind, TDlgKind::Warning);
+  EXPECT_EQ(FScript.Shown()[0].Text, Message(uStrRes::ComPortsNotFound));
 
-  Script.Clear();
-  Main.Busy = true;
+  FScript.Clear();
+  FMain.Busy = true;
   frm->btnSearchPrn->click();
   frm->btnTest->click();
-  EXPECT_EQ(Script.Texts(), QStringList({Message(uStrRes::ActiveTask), Message(uStrRes::ActiveTask)}));
-  EXPECT_TRUE(Main.TestedPorts.empty());
+  EXPECT_EQ(FScript.Texts(), QStringList({Message(uStrRes::ActiveTask), Message(uStrRes::ActiveTask)}));
+  EXPECT_TRUE(FMain.TestedPorts.empty());
 }
 
 TEST_F(SettingsTest, TestOfThePortOrTheSerialNumber) {
@@ -374,12 +374,12 @@ TEST_F(SettingsTest, TestOfThePortOrTheSerialNumber) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    Script.Clear();
-    Main.TestedPorts.clear();
-    Main.SearchedSerials.clear();
-    Main.OnTestComPort = [&c](int32_t) { return c.Answers; };
-    Main.OnSearchDeviceBySerial = [&](const QString&) {
-      Main.PrinterSerial = c.FoundSerial;
+    FScript.Clear();
+    FMain.TestedPorts.clear();
+    FMain.SearchedSerials.clear();
+    FMain.OnTestComPort = [&c](int32_t) { return c.Answers; };
+    FMain.OnSearchDeviceBySerial = [&](const QString&) {
+      FMain.PrinterSerial = c.FoundSerial;
       return c.Answers;
     };
     auto frm = OpenWindow();
@@ -387,12 +387,12 @@ TEST_F(SettingsTest, TestOfThePortOrTheSerialNumber) {
     frm->edtDevSerial->setText(c.Serial);
     frm->cbComPorts->setCurrentText(c.Port);
     frm->btnTestClick();
-    ASSERT_EQ(Script.Shown().size(), 1u);
-    EXPECT_EQ(Script.Shown()[0].Kind, c.Kind);
-    EXPECT_EQ(Script.Shown()[0].Text, c.Text);
-    EXPECT_EQ(Main.TestedPorts, c.Tested);
+    ASSERT_EQ(FScript.Shown().size(), 1u);
+    EXPECT_EQ(FScript.Shown()[0].Kind, c.Kind);
+    EXPECT_EQ(FScript.Shown()[0].Text, c.Text);
+    EXPECT_EQ(FMain.TestedPorts, c.Tested);
     if (c.BySerial && !c.Serial.trimmed().isEmpty()) {
-      EXPECT_EQ(Main.SearchedSerials, std::vector<QString>{c.Serial.trimmed()});
+      EXPECT_EQ(FMain.SearchedSerials, std::vector<QString>{c.Serial.trimmed()});
     }
   }
 }
@@ -416,7 +416,7 @@ TEST_F(SettingsTest, TranslatedWhenCreatedWithoutTheLists) {
 
 // Every caption fits its widget, no controls overlap and the window fits the screen.
 TEST_F(SettingsTest, Layout) {
-  Main.Values.BaudRate = 115200;
+  FMain.Values.BaudRate = 115200;
   auto frm = OpenWindow();
   test::ShowAndSettle(*frm);
   EXPECT_THAT(test::LayoutFaults(*frm), ::testing::IsEmpty());

@@ -28,15 +28,15 @@ std::u16string Wide(const char* s) { return Utf8ToWide(s); }
 class AutomationLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(Library.Load());
-    GetClassObject = Library.Entry<TDllGetClassObject>("DllGetClassObject");
-    CanUnloadNow = Library.Entry<TDllCanUnloadNow>("DllCanUnloadNow");
-    RegisterServer = Library.Entry<TDllRegisterServer>("DllRegisterServer");
-    UnregisterServer = Library.Entry<TDllUnregisterServer>("DllUnregisterServer");
-    ASSERT_TRUE(GetClassObject && CanUnloadNow && RegisterServer && UnregisterServer);
-    KeysBefore = test::AllClassesRootKeys();
+    ASSERT_TRUE(FLibrary.Load());
+    FGetClassObject = FLibrary.Entry<TDllGetClassObject>("DllGetClassObject");
+    FCanUnloadNow = FLibrary.Entry<TDllCanUnloadNow>("DllCanUnloadNow");
+    FRegisterServer = FLibrary.Entry<TDllRegisterServer>("DllRegisterServer");
+    FUnregisterServer = FLibrary.Entry<TDllUnregisterServer>("DllUnregisterServer");
+    ASSERT_TRUE(FGetClassObject && FCanUnloadNow && FRegisterServer && FUnregisterServer);
+    FKeysBefore = test::AllClassesRootKeys();
     // Registered as the program does it, through the entry point whose answer this suite checks.
-    ASSERT_EQ(RegisterServer(), S_OK);
+    ASSERT_EQ(FRegisterServer(), S_OK);
   }
 
   ComPtr<IMiravokFprn> NewFprn() {
@@ -47,165 +47,165 @@ class AutomationLibraryTest : public ::testing::Test {
     return p;
   }
 
-  test::TScopedTempRegistry Registry;
-  std::set<std::string> KeysBefore;
-  test::TRegisteredLibrary Library;
-  TDllGetClassObject GetClassObject = nullptr;
-  TDllCanUnloadNow CanUnloadNow = nullptr;
-  TDllRegisterServer RegisterServer = nullptr;
-  TDllUnregisterServer UnregisterServer = nullptr;
+  test::TScopedTempRegistry FRegistry;
+  std::set<std::string> FKeysBefore;
+  test::TRegisteredLibrary FLibrary;
+  TDllGetClassObject FGetClassObject = nullptr;
+  TDllCanUnloadNow FCanUnloadNow = nullptr;
+  TDllRegisterServer FRegisterServer = nullptr;
+  TDllUnregisterServer FUnregisterServer = nullptr;
 };
 
 TEST_F(AutomationLibraryTest, RegistersTheFileItWasLoadedFrom) {
-  auto K = TRegistry::OpenKey(HKEY_CLASSES_ROOT,
+  auto k = TRegistry::OpenKey(HKEY_CLASSES_ROOT,
                               "CLSID\\{BAD7EC8B-0E5B-4421-936E-F5AE2338BE32}\\InprocServer32");
-  ASSERT_TRUE(K);
-  EXPECT_EQ(TRegistry::QueryValue(*K, ""), test::kLibraryFile);
-  EXPECT_EQ(TRegistry::QueryValue(*K, "ThreadingModel"), "Apartment");
+  ASSERT_TRUE(k);
+  EXPECT_EQ(TRegistry::QueryValue(*k, ""), test::kLibraryFile);
+  EXPECT_EQ(TRegistry::QueryValue(*k, "ThreadingModel"), "Apartment");
 }
 
 TEST_F(AutomationLibraryTest, CreatesTheObjectByClsidAndByProgId) {
-  ComPtr<IMiravokFprn> ByClsid = NewFprn();
-  ASSERT_TRUE(ByClsid);
-  CLSID Clsid{};
-  ASSERT_EQ(CLSIDFromProgID(ProgID_MiravokFprn, &Clsid), S_OK);
-  EXPECT_EQ(Clsid, CLSID_MiravokFprn);
-  ComPtr<IDispatch> ByProgId;
-  ASSERT_EQ(CoCreateInstance(Clsid, nullptr, CLSCTX_INPROC_SERVER, IDispatch::Iid, ByProgId.AsOut()),
+  ComPtr<IMiravokFprn> byClsid = NewFprn();
+  ASSERT_TRUE(byClsid);
+  CLSID clsid{};
+  ASSERT_EQ(CLSIDFromProgID(ProgID_MiravokFprn, &clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_MiravokFprn);
+  ComPtr<IDispatch> byProgId;
+  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IDispatch::Iid, byProgId.AsOut()),
             S_OK);
 
   // The interfaces of the object, one identity.
-  ComPtr<IObjectSafety> Safety = ByClsid.As<IObjectSafety>();
-  ComPtr<IDispatch> Disp = ByClsid.As<IDispatch>();
-  EXPECT_TRUE(Safety);
-  EXPECT_TRUE(Disp);
-  EXPECT_EQ(ByClsid.As<IUnknown>().Get(), Safety.As<IUnknown>().Get());
-  EXPECT_FALSE(ByClsid.As<IBonData>());
+  ComPtr<IObjectSafety> safety = byClsid.As<IObjectSafety>();
+  ComPtr<IDispatch> disp = byClsid.As<IDispatch>();
+  EXPECT_TRUE(safety);
+  EXPECT_TRUE(disp);
+  EXPECT_EQ(byClsid.As<IUnknown>().Get(), safety.As<IUnknown>().Get());
+  EXPECT_FALSE(byClsid.As<IBonData>());
 
-  BStr Version;
-  ASSERT_EQ(ByClsid->GetDriverVersion(Version.Out()), S_OK);
-  EXPECT_EQ(Version.View(), u"Fiscal Printer X4 vers: 1.18; ");
+  BStr version;
+  ASSERT_EQ(byClsid->GetDriverVersion(version.Out()), S_OK);
+  EXPECT_EQ(version.View(), u"Fiscal Printer X4 vers: 1.18; ");
 }
 
 TEST_F(AutomationLibraryTest, CallsThroughIDispatchByName) {
-  ComPtr<IDispatch> Disp;
+  ComPtr<IDispatch> disp;
   ASSERT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IDispatch::Iid,
-                             Disp.AsOut()),
+                             disp.AsOut()),
             S_OK);
-  Variant Result;
-  ASSERT_EQ(DispCallByName(Disp.Get(), u"getdriverversion", DISPATCH_METHOD, {}, &Result), S_OK);
-  ASSERT_EQ(Result.vt, VT_BSTR);
-  EXPECT_EQ(BstrView(Result.bstrVal), u"Fiscal Printer X4 vers: 1.18; ");
+  Variant result;
+  ASSERT_EQ(DispCallByName(disp.Get(), u"getdriverversion", DISPATCH_METHOD, {}, &result), S_OK);
+  ASSERT_EQ(result.vt, VT_BSTR);
+  EXPECT_EQ(BstrView(result.bstrVal), u"Fiscal Printer X4 vers: 1.18; ");
 
-  Variant Five(LONG(5));
-  ASSERT_EQ(DispCallByName(Disp.Get(), u"PrintInvDublicate", DISPATCH_PROPERTYPUT,
-                           std::span<VARIANT>(static_cast<VARIANT*>(&Five), 1), nullptr),
+  Variant five(LONG(5));
+  ASSERT_EQ(DispCallByName(disp.Get(), u"PrintInvDublicate", DISPATCH_PROPERTYPUT,
+                           std::span<VARIANT>(static_cast<VARIANT*>(&five), 1), nullptr),
             S_OK);
-  Variant Flag;
-  ASSERT_EQ(DispCallByName(Disp.Get(), u"PrintInvDublicate", DISPATCH_PROPERTYGET, {}, &Flag), S_OK);
-  EXPECT_EQ(Flag.lVal, 1);
+  Variant flag;
+  ASSERT_EQ(DispCallByName(disp.Get(), u"PrintInvDublicate", DISPATCH_PROPERTYGET, {}, &flag), S_OK);
+  EXPECT_EQ(flag.lVal, 1);
 
   // An acting method before Init: Res -1, the failure on the object, the call S_OK.
-  Variant Args[] = {Variant(LONG(1)), Variant(u"Ivan"), Variant(u"0000")};
-  Variant Res;
-  ASSERT_EQ(DispCallByName(Disp.Get(), u"SetOperator", DISPATCH_METHOD,
-                           std::span<VARIANT>(static_cast<VARIANT*>(Args), 3), &Res),
+  Variant args[] = {Variant(LONG(1)), Variant(u"Ivan"), Variant(u"0000")};
+  Variant res;
+  ASSERT_EQ(DispCallByName(disp.Get(), u"SetOperator", DISPATCH_METHOD,
+                           std::span<VARIANT>(static_cast<VARIANT*>(args), 3), &res),
             S_OK);
-  EXPECT_EQ(Res.lVal, -1);
-  Variant Code, Message;
-  ASSERT_EQ(DispCallByName(Disp.Get(), u"LastErrorCode", DISPATCH_PROPERTYGET, {}, &Code), S_OK);
-  ASSERT_EQ(DispCallByName(Disp.Get(), u"LastErrorMessage", DISPATCH_PROPERTYGET, {}, &Message), S_OK);
-  EXPECT_EQ(Code.lVal, 502);
-  EXPECT_EQ(BstrView(Message.bstrVal), Wide(("[Set operator failed] " + kNotInit + " ").c_str()));
+  EXPECT_EQ(res.lVal, -1);
+  Variant code, message;
+  ASSERT_EQ(DispCallByName(disp.Get(), u"LastErrorCode", DISPATCH_PROPERTYGET, {}, &code), S_OK);
+  ASSERT_EQ(DispCallByName(disp.Get(), u"LastErrorMessage", DISPATCH_PROPERTYGET, {}, &message), S_OK);
+  EXPECT_EQ(code.lVal, 502);
+  EXPECT_EQ(BstrView(message.bstrVal), Wide(("[Set operator failed] " + kNotInit + " ").c_str()));
 }
 
 // Every entry that needs no printer search answers S_OK on a fresh object, whatever it
 // does: none of them may crash or let a failure escape.
 TEST_F(AutomationLibraryTest, EveryEntryAnswersOnAFreshObject) {
-  ComPtr<IDispatch> Disp = NewFprn().As<IDispatch>();
-  ASSERT_TRUE(Disp);
-  const std::set<std::string> Connecting = {"Init", "InitEx", "InitTCP"};
-  int Called = 0;
-  for (const TDispEntry& E : IMiravokFprn::DispTable().Items()) {
-    if (Connecting.count(E.Name)) continue;
-    std::vector<Variant> Args;
-    std::vector<LONG> Longs(E.ArgCount);
-    std::vector<double> Doubles(E.ArgCount);
-    std::vector<std::int8_t> Bytes(E.ArgCount);
-    std::vector<BSTR> Texts(E.ArgCount, nullptr);
-    for (std::size_t I = 0; I < E.ArgCount; ++I) {
-      const TDispArg& A = E.Args[I];
-      if (A.Dir == TArgDir::Result) continue;
-      if (A.Dir == TArgDir::In) {
-        switch (A.Vt) {
+  ComPtr<IDispatch> disp = NewFprn().As<IDispatch>();
+  ASSERT_TRUE(disp);
+  const std::set<std::string> connecting = {"Init", "InitEx", "InitTCP"};
+  int called = 0;
+  for (const TDispEntry& e : IMiravokFprn::DispTable().Items()) {
+    if (connecting.count(e.Name)) continue;
+    std::vector<Variant> args;
+    std::vector<LONG> longs(e.ArgCount);
+    std::vector<double> doubles(e.ArgCount);
+    std::vector<std::int8_t> bytes(e.ArgCount);
+    std::vector<BSTR> texts(e.ArgCount, nullptr);
+    for (std::size_t i = 0; i < e.ArgCount; ++i) {
+      const TDispArg& a = e.Args[i];
+      if (a.Dir == TArgDir::Result) continue;
+      if (a.Dir == TArgDir::In) {
+        switch (a.Vt) {
           // A log folder of "1" would be created in the working folder: keep logging off.
-          case VT_BSTR: Args.emplace_back(std::string_view(E.Name) == "LogFilePath" ? u"" : u"1"); break;
-          case VT_R8: Args.emplace_back(1.0); break;
-          case VT_DATE: Args.push_back(Variant::Date(46000)); break;
-          default: Args.emplace_back(LONG(1)); break;
+          case VT_BSTR: args.emplace_back(std::string_view(e.Name) == "LogFilePath" ? u"" : u"1"); break;
+          case VT_R8: args.emplace_back(1.0); break;
+          case VT_DATE: args.push_back(Variant::Date(46000)); break;
+          default: args.emplace_back(LONG(1)); break;
         }
         continue;
       }
-      switch (A.Vt) {
+      switch (a.Vt) {
         case VT_BSTR:
-          Texts[I] = SysAllocString(u"in");
-          Args.push_back(Variant::Ref(VT_BSTR, &Texts[I]));
+          texts[i] = SysAllocString(u"in");
+          args.push_back(Variant::Ref(VT_BSTR, &texts[i]));
           break;
-        case VT_R8: Args.push_back(Variant::Ref(VT_R8, &Doubles[I])); break;
-        case VT_I1: Args.push_back(Variant::Ref(VT_I1, &Bytes[I])); break;
-        default: Args.push_back(Variant::Ref(VT_I4, &Longs[I])); break;
+        case VT_R8: args.push_back(Variant::Ref(VT_R8, &doubles[i])); break;
+        case VT_I1: args.push_back(Variant::Ref(VT_I1, &bytes[i])); break;
+        default: args.push_back(Variant::Ref(VT_I4, &longs[i])); break;
       }
     }
-    const WORD Kind = E.Kind == TDispKind::Method    ? DISPATCH_METHOD
-                      : E.Kind == TDispKind::PropGet ? DISPATCH_PROPERTYGET
+    const WORD kind = e.Kind == TDispKind::Method    ? DISPATCH_METHOD
+                      : e.Kind == TDispKind::PropGet ? DISPATCH_PROPERTYGET
                                                      : DISPATCH_PROPERTYPUT;
-    Variant Result;
-    EXPECT_EQ(DispCallByName(Disp.Get(), Wide(E.Name), Kind,
-                             std::span<VARIANT>(static_cast<VARIANT*>(Args.data()), Args.size()),
-                             Kind == DISPATCH_PROPERTYPUT ? nullptr : &Result),
+    Variant result;
+    EXPECT_EQ(DispCallByName(disp.Get(), Wide(e.Name), kind,
+                             std::span<VARIANT>(static_cast<VARIANT*>(args.data()), args.size()),
+                             kind == DISPATCH_PROPERTYPUT ? nullptr : &result),
               S_OK)
-        << E.Name;
-    for (BSTR& T : Texts) SysFreeString(T);
-    ++Called;
+        << e.Name;
+    for (BSTR& t : texts) SysFreeString(t);
+    ++called;
   }
-  EXPECT_EQ(Called, 70);
+  EXPECT_EQ(called, 70);
 }
 
 TEST_F(AutomationLibraryTest, UnknownClassIsNotAvailable) {
-  void* P = reinterpret_cast<void*>(1);
-  EXPECT_EQ(GetClassObject(IMiravokFprn::Iid, IClassFactory::Iid, &P), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(P, nullptr);
-  ComPtr<IClassFactory> Factory;
-  EXPECT_EQ(GetClassObject(CLSID_BonData, IClassFactory::Iid, Factory.AsOut()), S_OK);
-  EXPECT_TRUE(Factory);
+  void* p = reinterpret_cast<void*>(1);
+  EXPECT_EQ(FGetClassObject(IMiravokFprn::Iid, IClassFactory::Iid, &p), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(p, nullptr);
+  ComPtr<IClassFactory> factory;
+  EXPECT_EQ(FGetClassObject(CLSID_BonData, IClassFactory::Iid, factory.AsOut()), S_OK);
+  EXPECT_TRUE(factory);
 }
 
 TEST_F(AutomationLibraryTest, CanUnloadOnlyWhileNothingLives) {
-  EXPECT_EQ(CanUnloadNow(), S_OK);
+  EXPECT_EQ(FCanUnloadNow(), S_OK);
   {
-    ComPtr<IMiravokFprn> Fprn = NewFprn();
-    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    ComPtr<IMiravokFprn> fprn = NewFprn();
+    EXPECT_EQ(FCanUnloadNow(), S_FALSE);
   }
-  EXPECT_EQ(CanUnloadNow(), S_OK);
+  EXPECT_EQ(FCanUnloadNow(), S_OK);
   {
-    ComPtr<IBonData> Bon;
+    ComPtr<IBonData> bon;
     ASSERT_EQ(CoCreateInstance(CLSID_BonData, nullptr, CLSCTX_INPROC_SERVER, IBonData::Iid,
-                               Bon.AsOut()),
+                               bon.AsOut()),
               S_OK);
-    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    EXPECT_EQ(FCanUnloadNow(), S_FALSE);
   }
-  EXPECT_EQ(CanUnloadNow(), S_OK);
+  EXPECT_EQ(FCanUnloadNow(), S_OK);
 }
 
 TEST_F(AutomationLibraryTest, UnregisterLeavesNoKeyAndMayRunTwice) {
-  ASSERT_EQ(UnregisterServer(), S_OK);
-  std::set<std::string> Left = test::AllClassesRootKeys();
-  for (const char* Parent : {"CLSID", "TypeLib", "Interface"}) Left.erase(Parent);
-  EXPECT_EQ(Left, KeysBefore);
-  EXPECT_EQ(UnregisterServer(), S_OK);
-  ComPtr<IMiravokFprn> Gone;
+  ASSERT_EQ(FUnregisterServer(), S_OK);
+  std::set<std::string> left = test::AllClassesRootKeys();
+  for (const char* parent : {"CLSID", "TypeLib", "Interface"}) left.erase(parent);
+  EXPECT_EQ(left, FKeysBefore);
+  EXPECT_EQ(FUnregisterServer(), S_OK);
+  ComPtr<IMiravokFprn> gone;
   EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid,
-                             Gone.AsOut()),
+                             gone.AsOut()),
             REGDB_E_CLASSNOTREG);
 }
 
@@ -221,30 +221,30 @@ struct TOuter final : IUnknown {
 };
 
 TEST_F(AutomationLibraryTest, AggregationOnlyForIUnknown) {
-  TOuter Outer;
-  void* P = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, &Outer, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid, &P),
+  TOuter outer;
+  void* p = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, &outer, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid, &p),
             CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(P, nullptr);
-  EXPECT_EQ(CoCreateInstance(CLSID_BonData, &Outer, CLSCTX_INPROC_SERVER, IDispatch::Iid, &P),
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(CoCreateInstance(CLSID_BonData, &outer, CLSCTX_INPROC_SERVER, IDispatch::Iid, &p),
             CLASS_E_NOAGGREGATION);
 
-  IUnknown* Inner = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_MiravokFprn, &Outer, CLSCTX_INPROC_SERVER, IUnknown::Iid,
-                             reinterpret_cast<void**>(&Inner)),
+  IUnknown* inner = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_MiravokFprn, &outer, CLSCTX_INPROC_SERVER, IUnknown::Iid,
+                             reinterpret_cast<void**>(&inner)),
             S_OK);
-  ASSERT_NE(Inner, nullptr);
-  IMiravokFprn* Fprn = nullptr;
-  ASSERT_EQ(Inner->QueryInterface(IMiravokFprn::Iid, reinterpret_cast<void**>(&Fprn)), S_OK);
-  EXPECT_EQ(Outer.Refs, 2u);  // the interface's reference belongs to the outer object
-  LONG Code = -1;
-  EXPECT_EQ(Fprn->get_LastErrorCode(&Code), S_OK);
-  EXPECT_EQ(Code, 0);
-  Fprn->Release();
-  EXPECT_EQ(Outer.Refs, 1u);
-  EXPECT_EQ(CanUnloadNow(), S_FALSE);
-  Inner->Release();
-  EXPECT_EQ(CanUnloadNow(), S_OK);
+  ASSERT_NE(inner, nullptr);
+  IMiravokFprn* fprn = nullptr;
+  ASSERT_EQ(inner->QueryInterface(IMiravokFprn::Iid, reinterpret_cast<void**>(&fprn)), S_OK);
+  EXPECT_EQ(outer.Refs, 2u);  // the interface's reference belongs to the outer object
+  LONG code = -1;
+  EXPECT_EQ(fprn->get_LastErrorCode(&code), S_OK);
+  EXPECT_EQ(code, 0);
+  fprn->Release();
+  EXPECT_EQ(outer.Refs, 1u);
+  EXPECT_EQ(FCanUnloadNow(), S_FALSE);
+  inner->Release();
+  EXPECT_EQ(FCanUnloadNow(), S_OK);
 }
 
 }  // namespace

@@ -291,31 +291,31 @@ class ReceiptFolderSoak : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::access(kRunner.c_str(), X_OK) != 0) GTEST_SKIP() << "the runner is not built: " << kRunner;
-    ASSERT_TRUE(Library.LoadAndRegister());
-    ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
-    Root = fs::path(Registry.Dir) / "soak";
-    Folder = Root / "bon";
-    Logs = Root / "Log";
-    fs::create_directories(Folder);
-    fs::create_directories(Logs);
+    ASSERT_TRUE(FLibrary.LoadAndRegister());
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", FPty.SlavePath()));
+    FRoot = fs::path(FRegistry.Dir) / "soak";
+    FOlder = FRoot / "bon";
+    FLogs = FRoot / "Log";
+    fs::create_directories(FOlder);
+    fs::create_directories(FLogs);
   }
   void TearDown() override {
-    if (HasFailure() && !KeepAt.empty()) Keep();
+    if (HasFailure() && !FKeepAt.empty()) Keep();
   }
 
   // A failing run: the folder, the logs, the runner's output and the command log.
   void Keep() {
     std::error_code ec;
-    fs::create_directories(KeepAt, ec);
-    fs::copy(Root, KeepAt, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    fs::create_directories(FKeepAt, ec);
+    fs::copy(FRoot, FKeepAt, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
     std::map<uint64_t, std::string> services;
     {
-      std::lock_guard<std::mutex> lock(RanLock);
-      for (const TServiceRun& run : ServiceRan) services[run.Request] = run.Claim;
+      std::lock_guard<std::mutex> lock(FRanLock);
+      for (const TServiceRun& run : FServiceRan) services[run.Request] = run.Claim;
     }
-    std::ofstream log(KeepAt / "commands.txt", std::ios::binary);
-    for (const model::Request& r : Model.Requests()) {
-      log << Describe(r, Starts);
+    std::ofstream log(FKeepAt / "commands.txt", std::ios::binary);
+    for (const model::Request& r : FModel.Requests()) {
+      log << Describe(r, FStarts);
       if (const auto s = services.find(r.index); s != services.end()) log << " (service command of " << s->second << ")";
       log << "\n";
     }
@@ -325,10 +325,10 @@ class ReceiptFolderSoak : public ::testing::Test {
   int Count(const std::string& ext) const {
     int n = 0;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(Folder, ec)) n += e.path().extension() == ext;
+    for (const auto& e : fs::directory_iterator(FOlder, ec)) n += e.path().extension() == ext;
     return n;
   }
-  bool ModelHasOpenReceipt() const { return Model.State().open.has_value(); }
+  bool ModelHasOpenReceipt() const { return FModel.State().open.has_value(); }
 
   // A service command the printer ran: the file claimed at that moment and the request.
   struct TServiceRun {
@@ -337,15 +337,15 @@ class ReceiptFolderSoak : public ::testing::Test {
     uint64_t Request = 0;
   };
 
-  TScopedTempRegistry Registry;
-  std::mutex RanLock;
-  std::vector<TServiceRun> ServiceRan;  // filled by the model's handlers: declared before it
-  TRunnerProcess::TStarts Starts;       // a copy of the runner's, for the command log
-  fs::path KeepAt;
-  model::PrinterModel Model;
-  model::PtyEndpoint Pty{Model};
-  TRegisteredLibrary Library;
-  fs::path Root, Folder, Logs;
+  TScopedTempRegistry FRegistry;
+  std::mutex FRanLock;
+  std::vector<TServiceRun> FServiceRan;  // filled by the model's handlers: declared before it
+  TRunnerProcess::TStarts FStarts;       // a copy of the runner's, for the command log
+  fs::path FKeepAt;
+  model::PrinterModel FModel;
+  model::PtyEndpoint FPty{FModel};
+  TRegisteredLibrary FLibrary;
+  fs::path FRoot, FOlder, FLogs;
 };
 
 // Writes the files in batches while the runner prints: each complete file under another
@@ -439,9 +439,9 @@ std::vector<TLogEntry> ReadLogEntries(const fs::path& logs, bool exceptionLog) {
 TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   const int fileCount = std::max(10, EnvInt("FP_SOAK_FILES", 300));
   const uint32_t seed = static_cast<uint32_t>(EnvInt("FP_SOAK_SEED", 20251209));
-  KeepAt = fs::path(FP_BIN_DIR).parent_path() / "soak-kept" /
+  FKeepAt = fs::path(FP_BIN_DIR).parent_path() / "soak-kept" /
            ("seed-" + std::to_string(seed) + "-" + std::to_string(::getpid()));
-  SCOPED_TRACE("this run's folder, logs and command log (commands.txt) are kept in " + KeepAt.string());
+  SCOPED_TRACE("this run's folder, logs and command log (commands.txt) are kept in " + FKeepAt.string());
   const int kills = std::max(2, fileCount / 75);
   const int outages = std::max(1, fileCount / 150);
   const int refusals = std::max(2, fileCount / 30);
@@ -452,15 +452,15 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   std::vector<TSoakFile> files;
   for (int i = 1; i <= fileCount; ++i) files.push_back(MakeFile(i, rng));
 
-  Model.SetModeWord("ONLINE");  // the opening carries the unique sale number
-  Model.Edit([](model::ModelState& s) { s.cashCents = 100000; });  // for the cash outs
+  FModel.SetModeWord("ONLINE");  // the opening carries the unique sale number
+  FModel.Edit([](model::ModelState& s) { s.cashCents = 100000; });  // for the cash outs
   // The service commands the printer ran, each with the file claimed at that moment: the
   // runner claims one file at a time and sends its commands while it holds the claim.
   for (const model::CommandRow& row : model::StandardCommands()) {
     if (row.cmd != 0x45 && row.cmd != 0x46 && row.cmd != 0x6D) continue;
-    Model.SetHandler(
+    FModel.SetHandler(
         row.cmd,
-        [original = row.handler, folder = Folder, this](model::CommandContext& c) {
+        [original = row.handler, folder = FOlder, this](model::CommandContext& c) {
           original(c);
           const bool refused = c.flags[0] != 0 || (c.flags[1] & 0x02) != 0 ||
                                (c.cmd == 0x46 && c.answer.rfind('F', 0) == 0);
@@ -473,8 +473,8 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
               claimed = e.path().stem().string();
               ++claims;
             }
-          std::lock_guard<std::mutex> lock(RanLock);
-          ServiceRan.push_back({claims == 1 ? claimed : std::to_string(claims) + " claims", c.cmd, c.request});
+          std::lock_guard<std::mutex> lock(FRanLock);
+          FServiceRan.push_back({claims == 1 ? claimed : std::to_string(claims) + " claims", c.cmd, c.request});
         },
         row.blockedBy);
   }
@@ -493,14 +493,14 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
       {Fault::Close, model::CutAfter(-1)},  // on a pty: half the answer, then nothing
       {Fault::Silence, {}},
   };
-  Model.SetRandomFaults(seed, 1.0 / 40, kinds);
+  FModel.SetRandomFaults(seed, 1.0 / 40, kinds);
 
-  TRunnerProcess runner({"--folder", Folder.string(), "--log", Logs.string(), "--com", "7", "--tick-ms", "250",
+  TRunnerProcess runner({"--folder", FOlder.string(), "--log", FLogs.string(), "--com", "7", "--tick-ms", "250",
                          "--idle-exit-ms", "3000"},
-                        Root / "runner.out");
+                        FRoot / "runner.out");
   std::atomic<int> written{0};
   std::atomic<bool> stopWriter{false};
-  std::thread writer(WriteFiles, std::cref(files), Folder, seed + 1, std::ref(written), std::cref(stopWriter));
+  std::thread writer(WriteFiles, std::cref(files), FOlder, seed + 1, std::ref(written), std::cref(stopWriter));
 
   // Progress: files that have reached an end state (or look so: a report file).
   auto finished = [&] { return Count(".err") + Count(".unk") + Count(".rep"); };
@@ -515,7 +515,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(45000 + 800 * fileCount);
   const auto started = Clock::now();
   bool timedOut = false, spawnFailed = !runner.Start();
-  Starts = runner.StartOf;
+  FStarts = runner.StartOf;
 
   while (!spawnFailed) {
     if (Clock::now() > deadline) {
@@ -533,7 +533,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
       if (Clock::now() >= restartAt) {
         restartAt = {};
         spawnFailed = !runner.Start();
-        Starts = runner.StartOf;
+        FStarts = runner.StartOf;
       }
       std::this_thread::sleep_for(5ms);
       continue;
@@ -560,18 +560,18 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     // The printer stops answering in the middle of a receipt, long enough for the
     // transport to give up (about 4 s): the file fails as no connection.
     if (outagesDone < outages && progress >= due(outagesDone, outages) && ModelHasOpenReceipt()) {
-      Model.InjectNext(Fault::Silence, model::Times(6));
+      FModel.InjectNext(Fault::Silence, model::Times(6));
       ++outagesDone;
     }
     // The printer stops answering when a service file is claimed: its command runs and
     // every answer to it is lost, until the transport gives up.
     if (serviceOutagesDone < serviceOutages && progress >= due(serviceOutagesDone, serviceOutages)) {
       std::error_code ec;
-      for (const auto& e : fs::directory_iterator(Folder, ec)) {
+      for (const auto& e : fs::directory_iterator(FOlder, ec)) {
         if (e.path().extension() != ".$$$") continue;
         const int index = std::atoi(e.path().stem().string().c_str() + 1);
         if (index < 1 || index > fileCount || files[index - 1].Kind != TKind::Service) continue;
-        Model.InjectNext(Fault::Silence, model::OnCommand(files[index - 1].ServiceCmd).Times(6));
+        FModel.InjectNext(Fault::Silence, model::OnCommand(files[index - 1].ServiceCmd).Times(6));
         ++serviceOutagesDone;
         break;
       }
@@ -582,11 +582,11 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     if (refusalArmed) {
       bool fire = refusalsDone % 2 == 0;
       if (!fire) {
-        const std::optional<model::Receipt> open = Model.State().open;
+        const std::optional<model::Receipt> open = FModel.State().open;
         fire = open && open->payments.size() == 1 && open->TenderCents() < open->TotalCents();
       }
       if (fire) {
-        Model.ScriptNext(0x35, model::Reply("F"));
+        FModel.ScriptNext(0x35, model::Reply("F"));
         ++refusalsDone;
         refusalArmed = false;
       }
@@ -610,7 +610,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   int printed = 0, errFiles = 0, unkFiles = 0;
   std::vector<std::string> problems;
   for (const TSoakFile& f : files) {
-    auto has = [&](const char* ext) { return fs::exists(Folder / (f.Name + ext)); };
+    auto has = [&](const char* ext) { return fs::exists(FOlder / (f.Name + ext)); };
     const bool err = has(".err"), unk = has(".unk"), rep = has(".rep");
     if (has(".bon") || has(".$$$") || has(".tmp")) problems.push_back(f.Name + ": still waiting or claimed");
     TEnd end = TEnd::Lost;
@@ -624,24 +624,24 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     errFiles += end == TEnd::Err;
     unkFiles += end == TEnd::Unk;
     if (end == TEnd::Printed) {
-      const std::string report = ReadAll(Folder / (f.Name + ".rep"));
+      const std::string report = ReadAll(FOlder / (f.Name + ".rep"));
       if (f.Kind == TKind::Invalid) problems.push_back(f.Name + ": an invalid file was printed");
       if (report.find("[ERROR]") != std::string::npos)
         problems.push_back(f.Name + ": printed with an error: " + report);
       if (f.Kind == TKind::Receipt && report.find("Close\r\n") == std::string::npos)
         problems.push_back(f.Name + ": printed without closing: " + report);
     }
-    if (end == TEnd::Err && f.Kind == TKind::Receipt && !fs::exists(Folder / (f.Name + ".rep")))
+    if (end == TEnd::Err && f.Kind == TKind::Receipt && !fs::exists(FOlder / (f.Name + ".rep")))
       problems.push_back(f.Name + ": failed without its report file");
   }
   // Nothing else in the folder (a moved-aside error file would mean a name was used twice).
-  for (const auto& e : fs::directory_iterator(Folder)) {
+  for (const auto& e : fs::directory_iterator(FOlder)) {
     const std::string stem = e.path().stem().string();
     if (!known.count(stem)) problems.push_back("unexpected file " + e.path().filename().string());
   }
 
   // ---- The printer: no receipt twice; a printed file is exactly one whole receipt. ----
-  const model::ModelState state = Model.State();
+  const model::ModelState state = FModel.State();
   std::map<std::string, std::vector<const model::Receipt*>> byTag;
   int untagged = 0;
   for (const model::Receipt& r : state.closed) {
@@ -657,9 +657,9 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     if (completed > 1 || rs.size() > 1) {
       ++doubles;
       std::string openings;  // the openings the printer ran with the file's sale number
-      for (const model::Request& r : Model.Requests())
+      for (const model::Request& r : FModel.Requests())
         if (r.cmd == 0x30 && r.executed && r.data.find(f.Tag) != std::string::npos)
-          openings += "\n  " + Describe(r, Starts);
+          openings += "\n  " + Describe(r, FStarts);
       problems.push_back(f.Name + ": " + std::to_string(completed) + " receipts printed, " + std::to_string(cancelled) +
                          " cancelled; opened by:" + openings);
     }
@@ -695,8 +695,8 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   std::map<std::string, std::vector<uint64_t>> ranByFile;  // the requests that ran each file's command
   std::vector<TServiceRun> serviceRan;
   {
-    std::lock_guard<std::mutex> lock(RanLock);
-    serviceRan = ServiceRan;
+    std::lock_guard<std::mutex> lock(FRanLock);
+    serviceRan = FServiceRan;
   }
   for (const TServiceRun& ran : serviceRan) ranByFile[ran.Claim].push_back(ran.Request);
   int serviceFiles = 0, serviceRanCount = 0, serviceRanUnk = 0, serviceRanErr = 0;
@@ -713,8 +713,8 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     const int ran = static_cast<int>(runs.size());
     if (ran > 1) {
       std::string which;
-      for (const model::Request& r : Model.Requests())
-        if (std::find(runs.begin(), runs.end(), r.index) != runs.end()) which += "\n  " + Describe(r, Starts);
+      for (const model::Request& r : FModel.Requests())
+        if (std::find(runs.begin(), runs.end(), r.index) != runs.end()) which += "\n  " + Describe(r, FStarts);
       problems.push_back(f.Name + ": its service command ran " + std::to_string(ran) + " times:" + which);
     }
     if (ran == 0) continue;
@@ -730,7 +730,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   // ---- The logs: no unexpected exception. ----
   int staleLines = 0, failedUnknownLines = 0, fatalLines = 0, fileErrorLines = 0, printerErrorLines = 0;
   std::vector<std::string> unexpected;
-  for (const TLogEntry& e : ReadLogEntries(Logs, true)) {
+  for (const TLogEntry& e : ReadLogEntries(FLogs, true)) {
     const std::string& t = e.Text;
     auto starts = [&](const char* p) { return t.rfind(p, 0) == 0; };
     if (starts("[DelTempFiles] Outcome unknown, not printed again: ")) ++staleLines;
@@ -749,7 +749,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   // written fails here, or prints with fewer sales above).
   std::set<std::string> readFailed;
   std::string reading;
-  for (const TLogEntry& e : ReadLogEntries(Logs, false)) {
+  for (const TLogEntry& e : ReadLogEntries(FLogs, false)) {
     const std::string& t = e.Text;
     if (t.rfind("Read file: \"", 0) == 0) reading = fs::path(t.substr(12, t.size() - 13)).stem().string();
     else if (t.rfind("[ReadFile]", 0) == 0 && t.rfind("[ReadFile]Durration", 0) != 0) readFailed.insert(reading);
@@ -772,7 +772,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   EXPECT_EQ(staleLines + failedUnknownLines, unkFiles);
 
   std::map<std::string, int> faults;
-  const std::vector<model::Request> requests = Model.Requests();
+  const std::vector<model::Request> requests = FModel.Requests();
   for (const model::Request& r : requests)
     if (r.fault) ++faults[model::FaultName(*r.fault)];
   std::string faultText;
@@ -807,7 +807,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   // output for a look afterwards.
   if (const char* keep = std::getenv("FP_SOAK_KEEP"); keep && *keep) {
     std::error_code ec;
-    fs::copy(Root, keep, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    fs::copy(FRoot, keep, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
   }
 
   EXPECT_EQ(doubles, 0);

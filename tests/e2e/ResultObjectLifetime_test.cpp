@@ -22,69 +22,69 @@ namespace {
 class ResultObjectLifetimeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
-    ASSERT_TRUE(Library.LoadAndRegister());
-    CanUnloadNow = Library.Entry<TDllCanUnloadNow>("DllCanUnloadNow");
-    ASSERT_TRUE(CanUnloadNow) << Library.LastError();
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", FPty.SlavePath()));
+    ASSERT_TRUE(FLibrary.LoadAndRegister());
+    FCanUnloadNow = FLibrary.Entry<TDllCanUnloadNow>("DllCanUnloadNow");
+    ASSERT_TRUE(FCanUnloadNow) << FLibrary.LastError();
   }
 
   // A new automation object connected to the printer model.
   ComPtr<IMiravokFprn> ConnectedFprn() {
-    ComPtr<IMiravokFprn> Fprn;
+    ComPtr<IMiravokFprn> fprn;
     EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid,
-                               Fprn.AsOut()),
+                               fprn.AsOut()),
               S_OK);
-    if (!Fprn) return Fprn;
-    LONG Res = 99;
-    EXPECT_EQ(Fprn->Init(7, 115200, 0, 0, BStr(u"").Get(), &Res), S_OK);
-    EXPECT_EQ(Res, 0);
-    return Fprn;
+    if (!fprn) return fprn;
+    LONG res = 99;
+    EXPECT_EQ(fprn->Init(7, 115200, 0, 0, BStr(u"").Get(), &res), S_OK);
+    EXPECT_EQ(res, 0);
+    return fprn;
   }
 
-  test::TScopedTempRegistry Registry;
-  model::PrinterModel Model;
-  model::PtyEndpoint Pty{Model};
-  test::TRegisteredLibrary Library;
-  TDllCanUnloadNow CanUnloadNow = nullptr;
+  test::TScopedTempRegistry FRegistry;
+  model::PrinterModel FModel;
+  model::PtyEndpoint FPty{FModel};
+  test::TRegisteredLibrary FLibrary;
+  TDllCanUnloadNow FCanUnloadNow = nullptr;
 };
 
 TEST_F(ResultObjectLifetimeTest, LibraryStaysInUseWhileTheClientHoldsAResultObject) {
-  Model.Edit([](model::ModelState& S) { S.allReceipts = 12; });
-  ComPtr<IBonData> Bon;
+  FModel.Edit([](model::ModelState& S) { S.allReceipts = 12; });
+  ComPtr<IBonData> bon;
   {
-    ComPtr<IMiravokFprn> Fprn = ConnectedFprn();
-    ASSERT_TRUE(Fprn);
-    ASSERT_EQ(Fprn->GetRecieptStatus(Bon.GetAddressOf()), S_OK);
-    ASSERT_TRUE(Bon);
+    ComPtr<IMiravokFprn> fprn = ConnectedFprn();
+    ASSERT_TRUE(fprn);
+    ASSERT_EQ(fprn->GetRecieptStatus(bon.GetAddressOf()), S_OK);
+    ASSERT_TRUE(bon);
   }
   // The automation object is gone; the result object is not.
-  EXPECT_EQ(CanUnloadNow(), S_FALSE);
-  BStr Doc;
-  ASSERT_EQ(Bon->get_DocNumber(Doc.Out()), S_OK);
-  EXPECT_EQ(Doc.View(), u"12");
-  Bon.Reset();
-  EXPECT_EQ(CanUnloadNow(), S_OK);
+  EXPECT_EQ(FCanUnloadNow(), S_FALSE);
+  BStr doc;
+  ASSERT_EQ(bon->get_DocNumber(doc.Out()), S_OK);
+  EXPECT_EQ(doc.View(), u"12");
+  bon.Reset();
+  EXPECT_EQ(FCanUnloadNow(), S_OK);
 }
 
 TEST_F(ResultObjectLifetimeTest, ResultObjectHandedOutThroughDispatchCountsToo) {
-  Model.Edit([](model::ModelState& S) { S.departments[2].name = "BREAD"; });
-  Variant Result;
+  FModel.Edit([](model::ModelState& S) { S.departments[2].name = "BREAD"; });
+  Variant result;
   {
-    ComPtr<IDispatch> Disp = ConnectedFprn().As<IDispatch>();
-    ASSERT_TRUE(Disp);
-    Variant Nom(LONG(2));
-    ASSERT_EQ(DispCallByName(Disp.Get(), u"GetDeprtmentTotals", DISPATCH_METHOD,
-                             std::span<VARIANT>(static_cast<VARIANT*>(&Nom), 1), &Result),
+    ComPtr<IDispatch> disp = ConnectedFprn().As<IDispatch>();
+    ASSERT_TRUE(disp);
+    Variant nom(LONG(2));
+    ASSERT_EQ(DispCallByName(disp.Get(), u"GetDeprtmentTotals", DISPATCH_METHOD,
+                             std::span<VARIANT>(static_cast<VARIANT*>(&nom), 1), &result),
               S_OK);
   }
-  ASSERT_EQ(Result.vt, VT_DISPATCH);
-  ASSERT_NE(Result.pdispVal, nullptr);
-  EXPECT_EQ(CanUnloadNow(), S_FALSE);
-  Variant Name;
-  ASSERT_EQ(DispCallByName(Result.pdispVal, u"Description", DISPATCH_PROPERTYGET, {}, &Name), S_OK);
-  EXPECT_EQ(BstrView(Name.bstrVal), u"BREAD");
-  VariantClear(&Result);
-  EXPECT_EQ(CanUnloadNow(), S_OK);
+  ASSERT_EQ(result.vt, VT_DISPATCH);
+  ASSERT_NE(result.pdispVal, nullptr);
+  EXPECT_EQ(FCanUnloadNow(), S_FALSE);
+  Variant name;
+  ASSERT_EQ(DispCallByName(result.pdispVal, u"Description", DISPATCH_PROPERTYGET, {}, &name), S_OK);
+  EXPECT_EQ(BstrView(name.bstrVal), u"BREAD");
+  VariantClear(&result);
+  EXPECT_EQ(FCanUnloadNow(), S_OK);
 }
 
 }  // namespace

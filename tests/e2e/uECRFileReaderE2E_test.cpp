@@ -18,22 +18,22 @@ const QString kGolden = QStringLiteral(FP_SOURCE_DIR "/tests/e2e/testdata/Reader
 class ReaderEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(Library.LoadAndRegister());
-    ASSERT_TRUE(TComPortNames::SetMapping("COM7", Pty.SlavePath()));
+    ASSERT_TRUE(FLibrary.LoadAndRegister());
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", FPty.SlavePath()));
   }
 
-  TScopedTempRegistry Registry;
-  model::PrinterModel Model;
-  model::PtyEndpoint Pty{Model};
-  QTemporaryDir Dir;
-  TRegisteredLibrary Library;
+  TScopedTempRegistry FRegistry;
+  model::PrinterModel FModel;
+  model::PtyEndpoint FPty{FModel};
+  QTemporaryDir FDir;
+  TRegisteredLibrary FLibrary;
 };
 
 TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {
   // A printer in the ONLINE mode: the opening carries the file's unique sale number, so the
   // report names it as used.
-  Model.SetModeWord("1.00ONLINE");
-  Model.Edit([](model::ModelState& s) {
+  FModel.SetModeWord("1.00ONLINE");
+  FModel.Edit([](model::ModelState& s) {
     s.plus[5] = {};
     s.plus[5].vat = 0xC1;
     s.plus[5].priceCents = 150;
@@ -43,7 +43,7 @@ TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {
     s.plus[7].priceCents = 119;  // one cent off: reprogrammed
     s.plus[7].name = "Water";
   });
-  const QString bon = Dir.path() + QStringLiteral("/0001.$$$");
+  const QString bon = FDir.path() + QStringLiteral("/0001.$$$");
   {
     QFile f(bon);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -67,14 +67,14 @@ TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {
     reader.SaveRepFile();
   }
 
-  QFile rep(Dir.path() + QStringLiteral("/0001.rep"));
+  QFile rep(FDir.path() + QStringLiteral("/0001.rep"));
   ASSERT_TRUE(rep.open(QIODevice::ReadOnly));
   const QByteArray written = rep.readAll();
   QFile golden(kGolden);
   ASSERT_TRUE(golden.open(QIODevice::ReadOnly)) << kGolden.toStdString();
   EXPECT_EQ(written.toStdString(), golden.readAll().toStdString());
 
-  const model::ModelState& s = Model.State();
+  const model::ModelState& s = FModel.State();
   EXPECT_EQ(s.plus.at(5).name.substr(0, 12), "Cheese      ");
   EXPECT_EQ(s.plus.at(7).priceCents, 120);
   ASSERT_FALSE(s.closed.empty());
@@ -91,8 +91,8 @@ TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {
 // sale, must print as a plain receipt with a sale number of its own: nothing of the failed
 // opening reaches it.
 TEST_F(ReaderEndToEnd, FailedOpeningLeavesNothingToTheNextFile) {
-  Model.SetModeWord("1.00ONLINE");
-  Model.Edit([](model::ModelState& s) {
+  FModel.SetModeWord("1.00ONLINE");
+  FModel.Edit([](model::ModelState& s) {
     s.plus[7] = {};
     s.plus[7].vat = 0xC0;
     s.plus[7].priceCents = 120;
@@ -103,29 +103,29 @@ TEST_F(ReaderEndToEnd, FailedOpeningLeavesNothingToTheNextFile) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(text);
   };
-  const QString refund = Dir.path() + QStringLiteral("/0001.$$$");
-  const QString sale = Dir.path() + QStringLiteral("/0002.$$$");
+  const QString refund = FDir.path() + QStringLiteral("/0001.$$$");
+  const QString sale = FDir.path() + QStringLiteral("/0002.$$$");
   write(refund, "#Q2,15,2\r\n#UAB123456-0001-0000042\r\n%7^Water^120^1000^0\r\n#E1^1.20\r\n");
   write(sale, "%7^Water^120^1000^0\r\n#E1^1.20\r\n");
 
   TECRFileReader reader;
   reader.SetComPort(7);
   ASSERT_TRUE(reader.FastInit(false, "")) << reader.LastError();
-  Model.ScriptNext(0x90, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
+  FModel.ScriptNext(0x90, model::ReplyBits(model::Bits({model::bit::SyntaxError})));
   ASSERT_TRUE(reader.ReadFile(refund, 0)) << reader.LastError();
   EXPECT_FALSE(reader.PrintPluList());
   ASSERT_TRUE(reader.ReadFile(sale, 0)) << reader.LastError();
   ASSERT_TRUE(reader.PrintPluList()) << reader.LastError();
 
   std::vector<std::string> openings;
-  for (const model::Request& r : Model.Requests())
+  for (const model::Request& r : FModel.Requests())
     if (r.cmd == 0x90 && r.frameOk && !r.repeat) openings.push_back(r.data);
   ASSERT_EQ(openings.size(), 2u);
   EXPECT_NE(openings[0].find("AB123456-0001-0000042,S,00000002,R,15"), std::string::npos) << openings[0];
   EXPECT_EQ(openings[1].find(",S,"), std::string::npos) << openings[1];
   EXPECT_EQ(openings[1].find("AB123456-0001-0000042"), std::string::npos) << openings[1];
 
-  const model::ModelState& s = Model.State();
+  const model::ModelState& s = FModel.State();
   ASSERT_EQ(s.closed.size(), 1u);
   EXPECT_EQ(s.closed.back().kind, model::ReceiptKind::Fiscal);
   EXPECT_FALSE(s.closed.back().cancelled);

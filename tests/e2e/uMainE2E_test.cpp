@@ -53,35 +53,35 @@ class ProgramEndToEnd : public ::testing::Test {
     for (const QString& f : {kProgram, kLibrary})
       if (!QFileInfo::exists(kBinDir + "/" + f))
         GTEST_SKIP() << (kBinDir + "/" + f).toStdString() << " is not built; build the program and the library first";
-    ASSERT_TRUE(tmp_.isValid());
-    root_ = tmp_.path() + "/";
-    prog_ = root_ + "prog/";
-    bon_ = root_ + "bon/";
-    ASSERT_TRUE(QDir().mkpath(prog_));
-    ASSERT_TRUE(QDir().mkpath(bon_));
+    ASSERT_TRUE(FTmp.isValid());
+    FRoot = FTmp.path() + "/";
+    FProg = FRoot + "prog/";
+    FBon = FRoot + "bon/";
+    ASSERT_TRUE(QDir().mkpath(FProg));
+    ASSERT_TRUE(QDir().mkpath(FBon));
     // The program's folder is its own: the settings, the logs and the library beside it.
     for (const QString& f : {kProgram, kLibrary}) {
-      ASSERT_TRUE(QFile::copy(kBinDir + "/" + f, prog_ + f));
-      QFile(prog_ + f).setPermissions(QFile(kBinDir + "/" + f).permissions());
+      ASSERT_TRUE(QFile::copy(kBinDir + "/" + f, FProg + f));
+      QFile(FProg + f).setPermissions(QFile(kBinDir + "/" + f).permissions());
     }
     // A registry of its own, where the library is not registered yet; the printer model
     // on a pty is COM7.
-    registry_ = root_ + "registry.txt";
-    oldRegistry_ = qgetenv("FP_REGISTRY_FILE");
-    qputenv("FP_REGISTRY_FILE", registry_.toLocal8Bit());
-    model_ = std::make_unique<model::PrinterModel>();
-    pty_ = std::make_unique<model::PtyEndpoint>(*model_);
-    ASSERT_TRUE(TComPortNames::SetMapping("COM7", pty_->SlavePath()));
+    FRegistry = FRoot + "registry.txt";
+    FOldRegistry = qgetenv("FP_REGISTRY_FILE");
+    qputenv("FP_REGISTRY_FILE", FRegistry.toLocal8Bit());
+    FModel = std::make_unique<model::PrinterModel>();
+    FPty = std::make_unique<model::PtyEndpoint>(*FModel);
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", FPty->SlavePath()));
 
-    QFile ini(prog_ + kProgram + ".ini");
+    QFile ini(FProg + kProgram + ".ini");
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write(("[PARAMETERS]\r\nSearchPath=" + bon_ +
+    ini.write(("[PARAMETERS]\r\nSearchPath=" + FBon +
                "\r\nComPort=7\r\nBaudRate=115200\r\nCheckPrnIntevalSec=0\r\nRepFilePrint=1\r\n")
                   .toLocal8Bit());
   }
 
   void TearDown() override {
-    for (QProcess* p : {first_.get(), second_.get()}) {
+    for (QProcess* p : {FFirst.get(), FSecond.get()}) {
       if (p && p->state() != QProcess::NotRunning) {
         p->terminate();
         if (!p->waitForFinished(5000)) {
@@ -90,23 +90,23 @@ class ProgramEndToEnd : public ::testing::Test {
         }
       }
     }
-    pty_.reset();
-    model_.reset();
-    if (oldRegistry_.isNull())
+    FPty.reset();
+    FModel.reset();
+    if (FOldRegistry.isNull())
       qunsetenv("FP_REGISTRY_FILE");
     else
-      qputenv("FP_REGISTRY_FILE", oldRegistry_);
+      qputenv("FP_REGISTRY_FILE", FOldRegistry);
   }
 
   std::unique_ptr<QProcess> Start() {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("FP_REGISTRY_FILE", registry_);
+    env.insert("FP_REGISTRY_FILE", FRegistry);
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::MergedChannels);
-    p->setWorkingDirectory(root_);
-    p->start(prog_ + kProgram, {});
+    p->setWorkingDirectory(FRoot);
+    p->start(FProg + kProgram, {});
     return p;
   }
 
@@ -114,52 +114,52 @@ class ProgramEndToEnd : public ::testing::Test {
   // the printer (its "Checking connectivity." comes before the start's look for waiting
   // files, which would ask about a file dropped then), and a moment has passed.
   bool WaitUntilRunning() {
-    const QString log = prog_ + "Log/DriverFiscalPrinterX4_Log.txt";
+    const QString log = FProg + "Log/DriverFiscalPrinterX4_Log.txt";
     if (!WaitFor([&] { return ReadAll(log).contains("[FastInit]Durration"); }, 60000)) return false;
     QThread::msleep(1000);
     return true;
   }
 
   QString Diagnostics() {
-    QString out = "normal log:\n" + QString::fromLocal8Bit(ReadAll(prog_ + "Log/DriverFiscalPrinterX4_Log.txt")) +
+    QString out = "normal log:\n" + QString::fromLocal8Bit(ReadAll(FProg + "Log/DriverFiscalPrinterX4_Log.txt")) +
                   "\nexception log:\n" +
-                  QString::fromLocal8Bit(ReadAll(prog_ + "Log/DriverFiscalPrinterX4_Exception.txt"));
-    if (first_) out += "\nprogram output:\n" + QString::fromLocal8Bit(first_->readAll());
-    out += "\nreceipt folder: " + QDir(bon_).entryList(QDir::Files).join(", ");
+                  QString::fromLocal8Bit(ReadAll(FProg + "Log/DriverFiscalPrinterX4_Exception.txt"));
+    if (FFirst) out += "\nprogram output:\n" + QString::fromLocal8Bit(FFirst->readAll());
+    out += "\nreceipt folder: " + QDir(FBon).entryList(QDir::Files).join(", ");
     return out;
   }
 
-  QTemporaryDir tmp_;
-  QString root_, prog_, bon_, registry_;
-  QByteArray oldRegistry_;
-  std::unique_ptr<model::PrinterModel> model_;
-  std::unique_ptr<model::PtyEndpoint> pty_;
-  std::unique_ptr<QProcess> first_, second_;
+  QTemporaryDir FTmp;
+  QString FRoot, FProg, FBon, FRegistry;
+  QByteArray FOldRegistry;
+  std::unique_ptr<model::PrinterModel> FModel;
+  std::unique_ptr<model::PtyEndpoint> FPty;
+  std::unique_ptr<QProcess> FFirst, FSecond;
 };
 
 TEST_F(ProgramEndToEnd, PrintsADroppedReceiptFileAndWritesItsReport) {
-  first_ = Start();
-  ASSERT_TRUE(first_->waitForStarted(10000));
+  FFirst = Start();
+  ASSERT_TRUE(FFirst->waitForStarted(10000));
   // The first start has registered the library and checked the printer once the file
   // timer runs; a receipt file written from then on is printed by the timer.
-  const QString log = prog_ + "Log/DriverFiscalPrinterX4_Log.txt";
+  const QString log = FProg + "Log/DriverFiscalPrinterX4_Log.txt";
   ASSERT_TRUE(WaitUntilRunning()) << Diagnostics().toStdString();
-  EXPECT_TRUE(ReadAll(log).contains("[CreateOLEServer]Ax added: " + (prog_ + kLibrary).toLocal8Bit()));
+  EXPECT_TRUE(ReadAll(log).contains("[CreateOLEServer]Ax added: " + (FProg + kLibrary).toLocal8Bit()));
 
   {
-    QFile bon(bon_ + "0001.tmp");
+    QFile bon(FBon + "0001.tmp");
     ASSERT_TRUE(bon.open(QIODevice::WriteOnly));
     bon.write("%1^BREAD^150^2000^1\r\n");
   }
-  ASSERT_TRUE(QFile::rename(bon_ + "0001.tmp", bon_ + "0001.bon"));
+  ASSERT_TRUE(QFile::rename(FBon + "0001.tmp", FBon + "0001.bon"));
 
   const bool printed = WaitFor(
-      [&] { return QFileInfo::exists(bon_ + "0001.rep") && !QFileInfo::exists(bon_ + "0001.bon") &&
-                   !QFileInfo::exists(bon_ + "0001.$$$"); },
+      [&] { return QFileInfo::exists(FBon + "0001.rep") && !QFileInfo::exists(FBon + "0001.bon") &&
+                   !QFileInfo::exists(FBon + "0001.$$$"); },
       90000);
   ASSERT_TRUE(printed) << Diagnostics().toStdString();
-  EXPECT_FALSE(QFileInfo::exists(bon_ + "0001.err")) << Diagnostics().toStdString();
-  const model::ModelState state = model_->State();
+  EXPECT_FALSE(QFileInfo::exists(FBon + "0001.err")) << Diagnostics().toStdString();
+  const model::ModelState state = FModel->State();
   ASSERT_FALSE(state.closed.empty());
   const model::Receipt& r = state.closed.back();
   EXPECT_FALSE(r.cancelled);
@@ -167,11 +167,11 @@ TEST_F(ProgramEndToEnd, PrintsADroppedReceiptFileAndWritesItsReport) {
   EXPECT_EQ(r.TotalCents(), 300);
 
   // A second start of the same file raises the running one and ends at once.
-  second_ = Start();
-  ASSERT_TRUE(second_->waitForFinished(20000));
-  EXPECT_EQ(second_->exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(second_->exitCode(), 0);
-  EXPECT_EQ(first_->state(), QProcess::Running);
+  FSecond = Start();
+  ASSERT_TRUE(FSecond->waitForFinished(20000));
+  EXPECT_EQ(FSecond->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(FSecond->exitCode(), 0);
+  EXPECT_EQ(FFirst->state(), QProcess::Running);
 }
 
 // A stop signal (log-out, shutdown, kill, Ctrl+C) is the menu's exit without its question:
@@ -180,34 +180,34 @@ TEST_F(ProgramEndToEnd, PrintsADroppedReceiptFileAndWritesItsReport) {
 class ProgramStopSignal : public ProgramEndToEnd, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ProgramStopSignal, FinishesTheReceiptInPrintAndExitsCleanly) {
-  first_ = Start();
-  ASSERT_TRUE(first_->waitForStarted(10000));
-  const QString log = prog_ + "Log/DriverFiscalPrinterX4_Log.txt";
+  FFirst = Start();
+  ASSERT_TRUE(FFirst->waitForStarted(10000));
+  const QString log = FProg + "Log/DriverFiscalPrinterX4_Log.txt";
   ASSERT_TRUE(WaitUntilRunning()) << Diagnostics().toStdString();
 
   // A slow printer, so that the signal comes while the first receipt prints.
-  model_->SetAnswerDelay(std::chrono::milliseconds(150));
+  FModel->SetAnswerDelay(std::chrono::milliseconds(150));
   for (const char* name : {"0001", "0002"}) {
-    QFile bon(bon_ + name + ".tmp");
+    QFile bon(FBon + name + ".tmp");
     ASSERT_TRUE(bon.open(QIODevice::WriteOnly));
     bon.write("%1^BREAD^150^2000^1\r\n%2^MILK^230^1000^2\r\n%3^EGGS^120^1000^2\r\n#E1^10.00\r\n");
   }
   for (const char* name : {"0001", "0002"})
-    ASSERT_TRUE(QFile::rename(bon_ + name + ".tmp", bon_ + name + ".bon"));
-  ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(bon_ + "0001.$$$"); }, 30000)) << Diagnostics().toStdString();
-  ASSERT_EQ(::kill(static_cast<pid_t>(first_->processId()), GetParam()), 0);
+    ASSERT_TRUE(QFile::rename(FBon + name + ".tmp", FBon + name + ".bon"));
+  ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(FBon + "0001.$$$"); }, 30000)) << Diagnostics().toStdString();
+  ASSERT_EQ(::kill(static_cast<pid_t>(FFirst->processId()), GetParam()), 0);
 
-  ASSERT_TRUE(first_->waitForFinished(60000)) << Diagnostics().toStdString();
-  EXPECT_EQ(first_->exitStatus(), QProcess::NormalExit) << Diagnostics().toStdString();
-  EXPECT_EQ(first_->exitCode(), 0);
-  EXPECT_TRUE(QFileInfo::exists(bon_ + "0001.rep")) << Diagnostics().toStdString();
+  ASSERT_TRUE(FFirst->waitForFinished(60000)) << Diagnostics().toStdString();
+  EXPECT_EQ(FFirst->exitStatus(), QProcess::NormalExit) << Diagnostics().toStdString();
+  EXPECT_EQ(FFirst->exitCode(), 0);
+  EXPECT_TRUE(QFileInfo::exists(FBon + "0001.rep")) << Diagnostics().toStdString();
   for (const char* left : {"0001.$$$", "0001.err", "0001.unk", "0001.bon", "0002.$$$", "0002.rep"})
-    EXPECT_FALSE(QFileInfo::exists(bon_ + left)) << left << "\n" << Diagnostics().toStdString();
-  EXPECT_TRUE(QFileInfo::exists(bon_ + "0002.bon")) << Diagnostics().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(FBon + left)) << left << "\n" << Diagnostics().toStdString();
+  EXPECT_TRUE(QFileInfo::exists(FBon + "0002.bon")) << Diagnostics().toStdString();
   const QByteArray text = ReadAll(log);
   EXPECT_TRUE(text.contains(" received; closing")) << text.toStdString();
   EXPECT_TRUE(text.trimmed().endsWith("Application closed")) << text.toStdString();
-  const model::ModelState state = model_->State();
+  const model::ModelState state = FModel->State();
   ASSERT_EQ(state.closed.size(), 1u);
   EXPECT_FALSE(state.closed[0].cancelled);
 }

@@ -21,20 +21,20 @@ class TFileJobEndToEnd : public TWorkerFixture {
  protected:
   void SetUp() override {
     TWorkerFixture::SetUp();
-    ASSERT_TRUE(Library.LoadAndRegister());
+    ASSERT_TRUE(FLibrary.LoadAndRegister());
     auto ports = TRegistry::CreateKey(HKEY_LOCAL_MACHINE, ComPortMapKey);
     ASSERT_TRUE(ports);
-    ASSERT_TRUE(TRegistry::SetValue(*ports, "COM7", Pty.SlavePath()));
+    ASSERT_TRUE(TRegistry::SetValue(*ports, "COM7", FPty.SlavePath()));
     // The worker creates the object through the component runtime, as in the program.
-    FprnFactory = {};
+    FPrnFactory = {};
   }
 
-  TScopedTempRegistry Registry;
-  TScopedFakeDevices NoOtherPorts;
-  model::PrinterModel Model;
-  model::PtyEndpoint Pty{Model};
+  TScopedTempRegistry FRegistry;
+  TScopedFakeDevices FNoOtherPorts;
+  model::PrinterModel FModel;
+  model::PtyEndpoint FPty{FModel};
   // The jobs run on the test's thread and initialise it for the component runtime themselves.
-  TRegisteredLibrary Library{TRegisteredLibrary::TThreadInit::LeaveToTheCode};
+  TRegisteredLibrary FLibrary{TRegisteredLibrary::TThreadInit::LeaveToTheCode};
 };
 
 TEST_F(TFileJobEndToEnd, PrintsTwoReceiptFilesAndLeavesTheirReportFiles) {
@@ -46,7 +46,7 @@ TEST_F(TFileJobEndToEnd, PrintsTwoReceiptFilesAndLeavesTheirReportFiles) {
   t->Execute();
 
   EXPECT_EQ(t->ErrorMessage(), "");
-  EXPECT_EQ(Events, (std::vector<std::string>{"Online", "Started 0001.bon", "Processed", "Started 0002.bon",
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Processed", "Started 0002.bon",
                                               "Processed", "Finished"}));
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.rep"}));
   const std::string rep1 = Read("0001.rep"), rep2 = Read("0002.rep");
@@ -56,7 +56,7 @@ TEST_F(TFileJobEndToEnd, PrintsTwoReceiptFilesAndLeavesTheirReportFiles) {
   EXPECT_NE(rep2.find("#E1^5.00\r\n"), std::string::npos) << rep2;
   EXPECT_NE(rep2.find("Close\r\n"), std::string::npos) << rep2;
   EXPECT_EQ(rep2.find("[ERROR]"), std::string::npos) << rep2;
-  const model::ModelState state = Model.State();
+  const model::ModelState state = FModel.State();
   EXPECT_EQ(state.closed.size(), 2u);
   EXPECT_FALSE(state.open.has_value());
 }
@@ -80,7 +80,7 @@ TEST_P(TPaymentEndToEnd, FailedPaymentEndsAsErrorOnlyWhenNothingWasSent) {
   Put("0001.bon", receipt, 60);
   Put("0002.bon", "%13^Bread^120^1000\r\n", 50);
   // Both articles are programmed in the printer as the files sell them.
-  Model.Edit([](model::ModelState& s) {
+  FModel.Edit([](model::ModelState& s) {
     for (const auto& [number, name, cents] : {std::tuple{12, "Water", 150}, std::tuple{13, "Bread", 120}}) {
       s.plus[number] = {};
       s.plus[number].vat = 0xC1;
@@ -89,13 +89,13 @@ TEST_P(TPaymentEndToEnd, FailedPaymentEndsAsErrorOnlyWhenNothingWasSent) {
     }
   });
   // The payment runs, and every answer to it (the retries too) is lost.
-  if (c.LostOnTheWire) Model.InjectNext(model::Fault::Silence, model::OnCommand(0x35).Times(20));
+  if (c.LostOnTheWire) FModel.InjectNext(model::Fault::Silence, model::OnCommand(0x35).Times(20));
   auto t = FileJob();
   t->SetComPort(7);
   t->SetBaudRate(115200);
   t->Execute();
 
-  const model::ModelState state = Model.State();
+  const model::ModelState state = FModel.State();
   if (c.LostOnTheWire) {
     EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.bon"}));
     // The printer took the payment: the receipt can no longer be cancelled (closing the
@@ -116,7 +116,7 @@ TEST_P(TPaymentEndToEnd, FailedPaymentEndsAsErrorOnlyWhenNothingWasSent) {
     EXPECT_FALSE(state.open.has_value());
     // No payment of 0001 reached the wire; the only one is 0002's automatic payment.
     std::vector<std::string> payments;
-    for (const model::Request& r : Model.Requests())
+    for (const model::Request& r : FModel.Requests())
       if (r.cmd == 0x35) payments.push_back(r.data);
     EXPECT_EQ(payments, (std::vector<std::string>{"\tP+1.20"}));
   }
@@ -137,31 +137,31 @@ TEST_F(TFileJobEndToEnd, CommandRunWithAnUnreadableAnswerIsKeptAsUnknown) {
     const char* File;
     uint8_t Cmd;
     const char* Answer;
-  } Cases[] = {
+  } cases[] = {
       {"payment", "%12^Water^150^1000\r\n#E1^5.00\r\n", 0x35, "D,xyz"},
       {"cash in", "#R5000.00\r\n", 0x46, "P,1.00,x,0"},
   };
-  Model.Edit([](model::ModelState& s) {
+  FModel.Edit([](model::ModelState& s) {
     s.plus[12] = {};
     s.plus[12].vat = 0xC1;
     s.plus[12].priceCents = 150;
     s.plus[12].name = "Water";
   });
-  for (const auto& c : Cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
-    for (const std::string& name : Files()) ASSERT_TRUE(QFile::remove(Folder + "/" + QString::fromStdString(name)));
+    for (const std::string& name : Files()) ASSERT_TRUE(QFile::remove(FOlder + "/" + QString::fromStdString(name)));
     Put("0001.bon", c.File, 60);
-    Model.ScriptNext(c.Cmd, model::Reply(c.Answer).Run());
+    FModel.ScriptNext(c.Cmd, model::Reply(c.Answer).Run());
     auto t = FileJob();
     t->SetComPort(7);
     t->SetBaudRate(115200);
     t->Execute();
     EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk"}));
     int runs = 0;
-    for (const model::Request& r : Model.Requests())
+    for (const model::Request& r : FModel.Requests())
       if (r.cmd == c.Cmd && r.executed) ++runs;
     EXPECT_EQ(runs, 1);
-    Model.ClearRequests();
+    FModel.ClearRequests();
   }
 }
 

@@ -47,62 +47,62 @@ const std::string kRunner = std::string(FP_BIN_DIR) + "/soak_runner";
 // command byte arrives, before the model sees it.
 class TUnpluggablePty {
  public:
-  explicit TUnpluggablePty(model::PrinterModel& model, int unplugOn = -1) : Model(model), UnplugOn(unplugOn) {
+  explicit TUnpluggablePty(model::PrinterModel& model, int unplugOn = -1) : FModel(model), FUnplugOn(unplugOn) {
     char name[256] = {};
-    if (::openpty(&Master, &Slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-    ::fcntl(Master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(Slave, F_SETFD, FD_CLOEXEC);
+    if (::openpty(&FMaster, &FSlave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+    ::fcntl(FMaster, F_SETFD, FD_CLOEXEC);
+    ::fcntl(FSlave, F_SETFD, FD_CLOEXEC);
     termios t{};
-    ::tcgetattr(Slave, &t);
+    ::tcgetattr(FSlave, &t);
     ::cfmakeraw(&t);
-    ::tcsetattr(Slave, TCSANOW, &t);
-    ::fcntl(Master, F_SETFL, ::fcntl(Master, F_GETFL) | O_NONBLOCK);
+    ::tcsetattr(FSlave, TCSANOW, &t);
+    ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
     Path = name;
-    if (::pipe2(Stop, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
-    Thread = std::thread([this] { Serve(); });
+    if (::pipe2(FStop, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+    FThread = std::thread([this] { Serve(); });
   }
   ~TUnpluggablePty() {
-    (void)!::write(Stop[1], "x", 1);
-    Thread.join();
+    (void)!::write(FStop[1], "x", 1);
+    FThread.join();
     Unplug();
-    ::close(Stop[0]);
-    ::close(Stop[1]);
+    ::close(FStop[0]);
+    ::close(FStop[1]);
   }
-  bool Unplugged() const { return Gone.load(); }
+  bool Unplugged() const { return FGone.load(); }
   std::string Path;
 
  private:
   void Unplug() {
-    std::lock_guard<std::mutex> lock(M);
-    if (Master >= 0) ::close(Master);
-    if (Slave >= 0) ::close(Slave);
-    Master = Slave = -1;
+    std::lock_guard<std::mutex> lock(FM);
+    if (FMaster >= 0) ::close(FMaster);
+    if (FSlave >= 0) ::close(FSlave);
+    FMaster = FSlave = -1;
   }
   void Serve() {
     model::RequestParser parser;
     char buf[512];
-    while (!Gone) {
-      pollfd p[2] = {{Stop[0], POLLIN, 0}, {Master, POLLIN, 0}};
+    while (!FGone) {
+      pollfd p[2] = {{FStop[0], POLLIN, 0}, {FMaster, POLLIN, 0}};
       if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
       if (p[0].revents) return;
-      const ssize_t n = ::read(Master, buf, sizeof buf);
+      const ssize_t n = ::read(FMaster, buf, sizeof buf);
       if (n <= 0) {
         std::this_thread::sleep_for(5ms);
         continue;
       }
-      for (ssize_t i = 0; i < n && !Gone; ++i) {
+      for (ssize_t i = 0; i < n && !FGone; ++i) {
         const auto frame = parser.Push(static_cast<uint8_t>(buf[i]));
         if (!frame) continue;
-        if (frame->cmd == UnplugOn) {
+        if (frame->cmd == FUnplugOn) {
           Unplug();
-          Gone = true;
+          FGone = true;
           break;
         }
-        for (const model::WireAction& a : Model.OnFrame(*frame)) {
+        for (const model::WireAction& a : FModel.OnFrame(*frame)) {
           if (a.kind == model::WireAction::Kind::Sleep) std::this_thread::sleep_for(a.duration);
           if (a.kind != model::WireAction::Kind::Write) continue;
           for (size_t done = 0; done < a.bytes.size();) {
-            const ssize_t w = ::write(Master, a.bytes.data() + done, a.bytes.size() - done);
+            const ssize_t w = ::write(FMaster, a.bytes.data() + done, a.bytes.size() - done);
             if (w > 0) done += static_cast<size_t>(w);
             else if (w < 0 && errno != EAGAIN && errno != EINTR) break;
           }
@@ -110,21 +110,21 @@ class TUnpluggablePty {
       }
     }
   }
-  model::PrinterModel& Model;
-  int UnplugOn;
-  int Master = -1, Slave = -1;
-  int Stop[2] = {-1, -1};
-  std::mutex M;
-  std::atomic<bool> Gone{false};
-  std::thread Thread;
+  model::PrinterModel& FModel;
+  int FUnplugOn;
+  int FMaster = -1, FSlave = -1;
+  int FStop[2] = {-1, -1};
+  std::mutex FM;
+  std::atomic<bool> FGone{false};
+  std::thread FThread;
 };
 
 class TDeviceGone : public TWorkerFixture {
  protected:
   void SetUp() override {
     TWorkerFixture::SetUp();
-    ASSERT_TRUE(Library.LoadAndRegister());
-    FprnFactory = {};  // the real object, by class identifier
+    ASSERT_TRUE(FLibrary.LoadAndRegister());
+    FPrnFactory = {};  // the real object, by class identifier
   }
   std::unique_ptr<TECRFileThread> Com7Job() {
     auto t = FileJob();
@@ -133,11 +133,11 @@ class TDeviceGone : public TWorkerFixture {
     return t;
   }
 
-  TScopedTempRegistry Registry;
-  TScopedFakeDevices NoOtherPorts;
-  model::PrinterModel Model;
+  TScopedTempRegistry FRegistry;
+  TScopedFakeDevices FNoOtherPorts;
+  model::PrinterModel FModel;
   // The jobs run on the test's thread and initialise it for the component runtime themselves.
-  TRegisteredLibrary Library{TRegisteredLibrary::TThreadInit::LeaveToTheCode};
+  TRegisteredLibrary FLibrary{TRegisteredLibrary::TThreadInit::LeaveToTheCode};
 };
 
 // The line goes dead when the printer is asked for the first sale of an opened receipt:
@@ -148,7 +148,7 @@ class TDeviceGone : public TWorkerFixture {
 TEST_F(TDeviceGone, SerialDeviceUnpluggedInTheMiddleOfAReceipt) {
   Put("0001.bon", "%12^Water^150^2000\r\n", 60);
   Put("0002.bon", "%13^Bread^120^1000\r\n#E1^5.00\r\n", 50);
-  auto dead = std::make_unique<TUnpluggablePty>(Model, 0x3A);  // the sale of a programmed article
+  auto dead = std::make_unique<TUnpluggablePty>(FModel, 0x3A);  // the sale of a programmed article
   ASSERT_TRUE(TComPortNames::SetMapping("COM7", dead->Path));
 
   auto job = Com7Job();
@@ -159,7 +159,7 @@ TEST_F(TDeviceGone, SerialDeviceUnpluggedInTheMiddleOfAReceipt) {
   EXPECT_EQ(job->ErrorKind(), ekPrinterFatal);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.bon"})) << Read("0001.rep");
   EXPECT_EQ(Read("0001.unk"), "%12^Water^150^2000\r\n");
-  ASSERT_TRUE(Model.State().open.has_value());
+  ASSERT_TRUE(FModel.State().open.has_value());
 
   dead.reset();
   auto missing = Com7Job();
@@ -167,13 +167,13 @@ TEST_F(TDeviceGone, SerialDeviceUnpluggedInTheMiddleOfAReceipt) {
   EXPECT_EQ(missing->ErrorKind(), ekPrinterFatal);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.bon"}));
 
-  TUnpluggablePty back(Model);
+  TUnpluggablePty back(FModel);
   ASSERT_TRUE(TComPortNames::SetMapping("COM7", back.Path));
   auto again = Com7Job();
   again->Execute();
   EXPECT_EQ(again->ErrorMessage(), "");
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.rep"}));
-  const model::ModelState state = Model.State();
+  const model::ModelState state = FModel.State();
   EXPECT_FALSE(state.open.has_value());
   std::vector<std::string> printed;
   int cancelled = 0;
@@ -195,24 +195,24 @@ class TTwoPrograms : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::access(kRunner.c_str(), X_OK) != 0) GTEST_SKIP() << "the runner is not built: " << kRunner;
-    ASSERT_TRUE(Library.LoadAndRegister());
-    ASSERT_TRUE(TComPortNames::SetMapping("COM7", PtyA.SlavePath()));
-    ASSERT_TRUE(TComPortNames::SetMapping("COM8", PtyB.SlavePath()));
-    Root = QString::fromStdString(Registry.Dir) + "/two/";
-    Folder = Root + "bon/";
-    ASSERT_TRUE(QDir().mkpath(Folder));
-    ModelA.SetModeWord("ONLINE");  // the opening carries the unique sale number
-    ModelB.SetModeWord("ONLINE");
+    ASSERT_TRUE(FLibrary.LoadAndRegister());
+    ASSERT_TRUE(TComPortNames::SetMapping("COM7", FPtyA.SlavePath()));
+    ASSERT_TRUE(TComPortNames::SetMapping("COM8", FPtyB.SlavePath()));
+    FRoot = QString::fromStdString(FRegistry.Dir) + "/two/";
+    FOlder = FRoot + "bon/";
+    ASSERT_TRUE(QDir().mkpath(FOlder));
+    FModelA.SetModeWord("ONLINE");  // the opening carries the unique sale number
+    FModelB.SetModeWord("ONLINE");
   }
   void TearDown() override {
-    for (pid_t pid : Pids) {
+    for (pid_t pid : FPids) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
     }
   }
   pid_t Spawn(const char* com, const QString& logs) {
-    const std::string out = (Root + "runner" + com + ".out").toStdString();
-    std::vector<std::string> args = {kRunner,       "--folder", Folder.toStdString(), "--log", logs.toStdString(),
+    const std::string out = (FRoot + "runner" + com + ".out").toStdString();
+    std::vector<std::string> args = {kRunner,       "--folder", FOlder.toStdString(), "--log", logs.toStdString(),
                                      "--com",       com,        "--tick-ms",          "50",    "--idle-exit-ms",
                                      "1500"};
     std::vector<char*> argv;
@@ -225,52 +225,52 @@ class TTwoPrograms : public ::testing::Test {
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, kRunner.c_str(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
-    if (rc == 0) Pids.push_back(pid);
+    if (rc == 0) FPids.push_back(pid);
     return rc == 0 ? pid : -1;
   }
 
-  TScopedTempRegistry Registry;
-  TScopedFakeDevices NoOtherPorts;
-  model::PrinterModel ModelA, ModelB;
-  model::PtyEndpoint PtyA{ModelA}, PtyB{ModelB};
-  TRegisteredLibrary Library;
-  QString Root, Folder;
-  std::vector<pid_t> Pids;
+  TScopedTempRegistry FRegistry;
+  TScopedFakeDevices FNoOtherPorts;
+  model::PrinterModel FModelA, FModelB;
+  model::PtyEndpoint FPtyA{FModelA}, FPtyB{FModelB};
+  TRegisteredLibrary FLibrary;
+  QString FRoot, FOlder;
+  std::vector<pid_t> FPids;
 };
 
 TEST_F(TTwoPrograms, EachFileIsClaimedByOne) {
   constexpr int kFiles = 40;
   for (int i = 1; i <= kFiles; ++i) {
     const QString name = QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0'));
-    QFile f(Folder + name + ".tmp");
+    QFile f(FOlder + name + ".tmp");
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QStringLiteral("#UTWO-%1\r\n%12^Water^150^1000\r\n").arg(name).toLatin1());
     f.close();
-    ASSERT_TRUE(QFile::rename(Folder + name + ".tmp", Folder + name + ".bon"));
+    ASSERT_TRUE(QFile::rename(FOlder + name + ".tmp", FOlder + name + ".bon"));
   }
   // Stamped in the past: every file is ready at the runners' first look.
-  for (const QString& name : QDir(Folder).entryList(QDir::Files)) {
+  for (const QString& name : QDir(FOlder).entryList(QDir::Files)) {
     timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, Bytes(Folder + name).c_str(), times, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, Bytes(FOlder + name).c_str(), times, 0), 0);
   }
-  ASSERT_GT(Spawn("7", Root + "LogA"), 0);
-  ASSERT_GT(Spawn("8", Root + "LogB"), 0);
+  ASSERT_GT(Spawn("7", FRoot + "LogA"), 0);
+  ASSERT_GT(Spawn("8", FRoot + "LogB"), 0);
   const auto deadline = std::chrono::steady_clock::now() + 90s;
-  for (pid_t& pid : Pids) {
+  for (pid_t& pid : FPids) {
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(20ms);
   }
-  Pids.clear();
+  FPids.clear();
 
   std::map<std::string, int> printed;
-  for (const model::PrinterModel* m : {&ModelA, &ModelB})
+  for (const model::PrinterModel* m : {&FModelA, &FModelB})
     for (const model::Receipt& r : m->State().closed)
       if (!r.cancelled) ++printed[r.uniqueSellNo];
   std::map<std::string, int> expected;
   for (int i = 1; i <= kFiles; ++i) expected[QStringLiteral("TWO-%1").arg(i, 4, 10, QLatin1Char('0')).toStdString()] = 1;
   EXPECT_EQ(printed, expected);
-  QStringList left = QDir(Folder).entryList(QDir::Files);
+  QStringList left = QDir(FOlder).entryList(QDir::Files);
   left.removeIf([](const QString& n) { return n.endsWith(".rep"); });
   EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
 }

@@ -156,28 +156,28 @@ std::set<pid_t> ChildrenHolding(const std::string& path) {
 
 // ---- PtyEndpoint ----
 
-PtyEndpoint::PtyEndpoint(PrinterModel& model) : model_(model) {
+PtyEndpoint::PtyEndpoint(PrinterModel& model) : FModel(model) {
   char name[256] = {};
-  if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) Fail("openpty");
-  SetCloexec(master_);
-  SetCloexec(slave_);
+  if (::openpty(&FMaster, &FSlave, name, nullptr, nullptr) != 0) Fail("openpty");
+  SetCloexec(FMaster);
+  SetCloexec(FSlave);
   termios t{};
-  ::tcgetattr(slave_, &t);
+  ::tcgetattr(FSlave, &t);
   ::cfmakeraw(&t);
-  ::tcsetattr(slave_, TCSANOW, &t);
-  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-  slavePath_ = name;
-  MakePipe(stop_);
-  thread_ = std::thread([this] { Serve(); });
+  ::tcsetattr(FSlave, TCSANOW, &t);
+  ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+  FSlavePath = name;
+  MakePipe(FStop);
+  FThread = std::thread([this] { Serve(); });
 }
 
 PtyEndpoint::~PtyEndpoint() {
-  if (stop_[1] >= 0) (void)!::write(stop_[1], "x", 1);
-  if (thread_.joinable()) thread_.join();
-  CloseFd(master_);
-  CloseFd(slave_);
-  CloseFd(stop_[0]);
-  CloseFd(stop_[1]);
+  if (FStop[1] >= 0) (void)!::write(FStop[1], "x", 1);
+  if (FThread.joinable()) FThread.join();
+  CloseFd(FMaster);
+  CloseFd(FSlave);
+  CloseFd(FStop[0]);
+  CloseFd(FStop[1]);
 }
 
 void PtyEndpoint::Serve() {
@@ -187,72 +187,72 @@ void PtyEndpoint::Serve() {
   // written by a process that held it at the previous read and has ended since, so the
   // source names the holders of both reads (several when they differ).
   std::set<pid_t> before;
-  while (WaitFor(master_, POLLIN, stop_[0], -1)) {
-    ssize_t n = ::read(master_, buf, sizeof buf);
+  while (WaitFor(FMaster, POLLIN, FStop[0], -1)) {
+    ssize_t n = ::read(FMaster, buf, sizeof buf);
     if (n <= 0) {
       // EIO while no one holds the slave open cannot happen (we hold it); anything else
       // is a passing condition: wait a moment rather than spin.
-      if (n < 0 && errno != EAGAIN && errno != EINTR && !Pause(std::chrono::milliseconds(10), stop_[0]))
+      if (n < 0 && errno != EAGAIN && errno != EINTR && !Pause(std::chrono::milliseconds(10), FStop[0]))
         return;
       continue;
     }
-    std::set<pid_t> now = ChildrenHolding(slavePath_);
+    std::set<pid_t> now = ChildrenHolding(FSlavePath);
     std::string source;
     for (pid_t pid : before) source += (source.empty() ? "pid " : " or pid ") + std::to_string(pid);
     for (pid_t pid : now)
       if (!before.count(pid)) source += (source.empty() ? "pid " : " or pid ") + std::to_string(pid);
     before = std::move(now);
     // A reset or close of the line has no meaning on a serial line: the rest is silence.
-    if (Answer(model_, parser, master_, buf, size_t(n), false, stop_[0], source) == Outcome::Stopped) return;
+    if (Answer(FModel, parser, FMaster, buf, size_t(n), false, FStop[0], source) == Outcome::Stopped) return;
   }
 }
 
 // ---- TcpEndpoint ----
 
-TcpEndpoint::TcpEndpoint(PrinterModel& model, Options options) : model_(model) {
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listen_ < 0) Fail("socket");
+TcpEndpoint::TcpEndpoint(PrinterModel& model, Options options) : FModel(model) {
+  FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (FListen < 0) Fail("socket");
   int one = 1;
-  ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   a.sin_port = 0;
-  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Fail("bind");
+  if (::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Fail("bind");
   socklen_t len = sizeof a;
-  ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
-  MakePipe(stop_);
-  MakePipe(wake_);
+  ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
+  FPort = ntohs(a.sin_port);
+  MakePipe(FStop);
+  MakePipe(FWake);
   if (options.listen && options.listenDelay.count() <= 0) ListenNow();
   const auto delay = options.listen ? options.listenDelay : std::chrono::milliseconds(0);
-  thread_ = std::thread([this, delay] { Serve(delay); });
+  FThread = std::thread([this, delay] { Serve(delay); });
 }
 
 TcpEndpoint::~TcpEndpoint() {
-  if (stop_[1] >= 0) (void)!::write(stop_[1], "x", 1);
-  if (thread_.joinable()) thread_.join();
-  CloseFd(listen_);
-  CloseFd(stop_[0]);
-  CloseFd(stop_[1]);
-  CloseFd(wake_[0]);
-  CloseFd(wake_[1]);
+  if (FStop[1] >= 0) (void)!::write(FStop[1], "x", 1);
+  if (FThread.joinable()) FThread.join();
+  CloseFd(FListen);
+  CloseFd(FStop[0]);
+  CloseFd(FStop[1]);
+  CloseFd(FWake[0]);
+  CloseFd(FWake[1]);
 }
 
 bool TcpEndpoint::ListenNow() {
-  std::lock_guard lock(listenMu_);
-  if (!listening_ && ::listen(listen_, 8) == 0) listening_ = true;
-  return listening_;
+  std::lock_guard lock(FListenMu);
+  if (!FListening && ::listen(FListen, 8) == 0) FListening = true;
+  return FListening;
 }
 
 void TcpEndpoint::StartListening() {
   ListenNow();
-  (void)!::write(wake_[1], "w", 1);
+  (void)!::write(FWake[1], "w", 1);
 }
 
 void TcpEndpoint::Serve(std::chrono::milliseconds delay) {
   if (delay.count() > 0) {
-    if (!Pause(delay, stop_[0])) return;
+    if (!Pause(delay, FStop[0])) return;
     ListenNow();
   }
   RequestParser parser;
@@ -271,10 +271,10 @@ void TcpEndpoint::Serve(std::chrono::milliseconds delay) {
   while (true) {
     bool listening;
     {
-      std::lock_guard lock(listenMu_);
-      listening = listening_;
+      std::lock_guard lock(FListenMu);
+      listening = FListening;
     }
-    pollfd p[4] = {{stop_[0], POLLIN, 0}, {wake_[0], POLLIN, 0}, {listening ? listen_ : -1, POLLIN, 0},
+    pollfd p[4] = {{FStop[0], POLLIN, 0}, {FWake[0], POLLIN, 0}, {listening ? FListen : -1, POLLIN, 0},
                    {conn, POLLIN, 0}};
     if (::poll(p, 4, -1) < 0) {
       if (errno == EINTR) continue;
@@ -282,16 +282,16 @@ void TcpEndpoint::Serve(std::chrono::milliseconds delay) {
     }
     if (p[0].revents) break;
     if (p[1].revents) {
-      while (::read(wake_[0], buf, sizeof buf) > 0) {
+      while (::read(FWake[0], buf, sizeof buf) > 0) {
       }
     }
     if (p[2].revents & POLLIN) {
-      int fresh = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      int fresh = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
       if (fresh >= 0) {
         drop(false);  // a host that reconnects replaces the old connection
         conn = fresh;
         parser.Reset();
-        accepted_++;
+        FAccepted++;
       }
     }
     if (conn >= 0 && (p[3].revents & (POLLIN | POLLHUP | POLLERR))) {
@@ -302,8 +302,8 @@ void TcpEndpoint::Serve(std::chrono::milliseconds delay) {
         continue;
       }
       if (halfClosed) continue;
-      switch (Answer(model_, parser, conn, buf, size_t(n), true, stop_[0],
-                     "connection " + std::to_string(accepted_.load()))) {
+      switch (Answer(FModel, parser, conn, buf, size_t(n), true, FStop[0],
+                     "connection " + std::to_string(FAccepted.load()))) {
         case Outcome::Done: break;
         case Outcome::Reset: drop(true); break;
         case Outcome::Close:

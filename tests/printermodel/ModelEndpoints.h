@@ -26,16 +26,16 @@ class PtyEndpoint {
   PtyEndpoint(const PtyEndpoint&) = delete;
   PtyEndpoint& operator=(const PtyEndpoint&) = delete;
 
-  const std::string& SlavePath() const { return slavePath_; }
+  const std::string& SlavePath() const { return FSlavePath; }
 
  private:
   void Serve();
-  PrinterModel& model_;
-  int master_ = -1;
-  int slave_ = -1;
-  int stop_[2] = {-1, -1};
-  std::string slavePath_;
-  std::thread thread_;
+  PrinterModel& FModel;
+  int FMaster = -1;
+  int FSlave = -1;
+  int FStop[2] = {-1, -1};
+  std::string FSlavePath;
+  std::thread FThread;
 };
 
 // A TCP listener on 127.0.0.1 with a port the kernel picks. One connection is served at a
@@ -63,23 +63,23 @@ class TcpEndpoint {
   TcpEndpoint(const TcpEndpoint&) = delete;
   TcpEndpoint& operator=(const TcpEndpoint&) = delete;
 
-  uint16_t Port() const { return port_; }
+  uint16_t Port() const { return FPort; }
   std::string Host() const { return "127.0.0.1"; }
   void StartListening();         // for a listener created with listen = false
-  int Accepted() const { return accepted_.load(); }  // connections accepted so far
+  int Accepted() const { return FAccepted.load(); }  // connections accepted so far
 
  private:
   void Serve(std::chrono::milliseconds delay);
   bool ListenNow();
-  PrinterModel& model_;
-  int listen_ = -1;
-  int stop_[2] = {-1, -1};
-  int wake_[2] = {-1, -1};
-  uint16_t port_ = 0;
-  std::mutex listenMu_;
-  bool listening_ = false;
-  std::atomic<int> accepted_{0};
-  std::thread thread_;
+  PrinterModel& FModel;
+  int FListen = -1;
+  int FStop[2] = {-1, -1};
+  int FWake[2] = {-1, -1};
+  uint16_t FPort = 0;
+  std::mutex FListenMu;
+  bool FListening = false;
+  std::atomic<int> FAccepted{0};
+  std::thread FThread;
 };
 
 }  // namespace fp::model

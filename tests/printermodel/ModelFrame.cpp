@@ -99,50 +99,50 @@ std::array<uint8_t, 6> WireStatus(const StatusBits& bits) {
 // ---- RequestParser ----
 
 void RequestParser::Reset() {
-  stage_ = Stage::Idle;
-  frame_ = HostFrame{};
-  wireData_.clear();
-  sumBytes_ = 0;
+  FStage = Stage::Idle;
+  FFrame = HostFrame{};
+  FWireData.clear();
+  FSumBytes = 0;
 }
 
 void RequestParser::Start() {
   Reset();
-  frame_.raw.push_back(static_cast<char>(kFrameStart));
-  stage_ = Stage::Len;
+  FFrame.raw.push_back(static_cast<char>(kFrameStart));
+  FStage = Stage::Len;
 }
 
 std::optional<HostFrame> RequestParser::Push(uint8_t b) {
   const char c = static_cast<char>(b);
-  if (stage_ == Stage::Idle) {
+  if (FStage == Stage::Idle) {
     if (b == kFrameStart) Start();
     return std::nullopt;
   }
-  if (b == kFrameStart && stage_ != Stage::Sum && stage_ != Stage::End) {
+  if (b == kFrameStart && FStage != Stage::Sum && FStage != Stage::End) {
     Start();
     return std::nullopt;
   }
-  frame_.raw.push_back(c);
-  switch (stage_) {
-    case Stage::Len: frame_.len = b; stage_ = Stage::Seq; break;
-    case Stage::Seq: frame_.seq = b; stage_ = Stage::Cmd; break;
-    case Stage::Cmd: frame_.cmd = b; stage_ = Stage::Data; break;
+  FFrame.raw.push_back(c);
+  switch (FStage) {
+    case Stage::Len: FFrame.len = b; FStage = Stage::Seq; break;
+    case Stage::Seq: FFrame.seq = b; FStage = Stage::Cmd; break;
+    case Stage::Cmd: FFrame.cmd = b; FStage = Stage::Data; break;
     case Stage::Data:
       if (b == kDataEnd) {
-        stage_ = Stage::Sum;
+        FStage = Stage::Sum;
       } else {
-        wireData_.push_back(c);
-        if (wireData_.size() > kMaxWireData) Reset();
+        FWireData.push_back(c);
+        if (FWireData.size() > kMaxWireData) Reset();
       }
       break;
     case Stage::Sum:
-      if (++sumBytes_ == 4) stage_ = Stage::End;
+      if (++FSumBytes == 4) FStage = Stage::End;
       break;
     case Stage::End: {
-      HostFrame f = std::move(frame_);
+      HostFrame f = std::move(FFrame);
       f.endOk = (b == kFrameEnd);
-      f.lenOk = f.len == ((0x24 + wireData_.size()) & 0xFF);
-      f.escapeOk = UnescapeData(wireData_, f.data);
-      const size_t n = wireData_.size();
+      f.lenOk = f.len == ((0x24 + FWireData.size()) & 0xFF);
+      f.escapeOk = UnescapeData(FWireData, f.data);
+      const size_t n = FWireData.size();
       const std::string_view raw(f.raw);
       f.sumOk = raw.substr(5 + n, 4) == SumDigits(FrameSum(raw.substr(1, 4 + n)));
       Reset();
@@ -156,43 +156,43 @@ std::optional<HostFrame> RequestParser::Push(uint8_t b) {
 // ---- AnswerParser ----
 
 void AnswerParser::Reset() {
-  stage_ = Stage::Idle;
-  frame_ = AnswerFrame{};
-  sumDigits_.clear();
+  FStage = Stage::Idle;
+  FFrame = AnswerFrame{};
+  FSumDigits.clear();
 }
 
 std::optional<AnswerFrame> AnswerParser::Push(uint8_t b) {
   const char c = static_cast<char>(b);
-  if (stage_ == Stage::Idle) {
+  if (FStage == Stage::Idle) {
     if (b == kFrameStart) {
       Reset();
-      frame_.raw.push_back(c);
-      stage_ = Stage::Len;
+      FFrame.raw.push_back(c);
+      FStage = Stage::Len;
     }
     return std::nullopt;
   }
-  frame_.raw.push_back(c);
-  switch (stage_) {
-    case Stage::Len: frame_.len = b; stage_ = Stage::Seq; break;
-    case Stage::Seq: frame_.seq = b; stage_ = Stage::Cmd; break;
-    case Stage::Cmd: frame_.cmd = b; stage_ = Stage::Data; break;
+  FFrame.raw.push_back(c);
+  switch (FStage) {
+    case Stage::Len: FFrame.len = b; FStage = Stage::Seq; break;
+    case Stage::Seq: FFrame.seq = b; FStage = Stage::Cmd; break;
+    case Stage::Cmd: FFrame.cmd = b; FStage = Stage::Data; break;
     case Stage::Data:
-      if (b == kStatusStart) stage_ = Stage::Status;
-      else frame_.data.push_back(c);
+      if (b == kStatusStart) FStage = Stage::Status;
+      else FFrame.data.push_back(c);
       break;
     case Stage::Status:
-      if (b == kDataEnd) stage_ = Stage::Sum;
-      else frame_.status.push_back(c);
+      if (b == kDataEnd) FStage = Stage::Sum;
+      else FFrame.status.push_back(c);
       break;
     case Stage::Sum:
-      sumDigits_.push_back(c);
-      if (sumDigits_.size() == 4) stage_ = Stage::End;
+      FSumDigits.push_back(c);
+      if (FSumDigits.size() == 4) FStage = Stage::End;
       break;
     case Stage::End: {
-      AnswerFrame f = std::move(frame_);
+      AnswerFrame f = std::move(FFrame);
       const size_t counted = f.raw.size() - 1 /*01*/ - 4 /*BCC*/ - 1 /*03*/;
       f.lenOk = f.len == ((0x20 + counted) & 0xFF) && b == kFrameEnd;
-      f.sumOk = sumDigits_ == SumDigits(FrameSum(std::string_view(f.raw).substr(1, counted)));
+      f.sumOk = FSumDigits == SumDigits(FrameSum(std::string_view(f.raw).substr(1, counted)));
       Reset();
       return f;
     }

@@ -71,10 +71,10 @@ class RequestParser {
  private:
   enum class Stage { Idle, Len, Seq, Cmd, Data, Sum, End };
   void Start();
-  Stage stage_ = Stage::Idle;
-  HostFrame frame_;
-  std::string wireData_;
-  int sumBytes_ = 0;
+  Stage FStage = Stage::Idle;
+  HostFrame FFrame;
+  std::string FWireData;
+  int FSumBytes = 0;
 };
 
 // One answer frame as a host would read it (used by test clients).
@@ -99,9 +99,9 @@ class AnswerParser {
 
  private:
   enum class Stage { Idle, Len, Seq, Cmd, Data, Status, Sum, End };
-  Stage stage_ = Stage::Idle;
-  AnswerFrame frame_;
-  std::string sumDigits_;
+  Stage FStage = Stage::Idle;
+  AnswerFrame FFrame;
+  std::string FSumDigits;
 };
 
 }  // namespace fp::model

@@ -55,9 +55,9 @@ class ModelClock {
   void Freeze(bool frozen);  // a frozen clock keeps the time it was set to
 
  private:
-  std::chrono::sys_seconds base_;
-  std::chrono::steady_clock::time_point setAt_;
-  bool frozen_ = false;
+  std::chrono::sys_seconds FBase;
+  std::chrono::steady_clock::time_point FSetAt;
+  bool FFrozen = false;
 };
 
 // The fields of the diagnostic answer: Model,ModeWord Version Build,Checksum,Switches,Serial,FmNumber.

@@ -23,22 +23,22 @@ namespace fp::model::testing {
 // Runs requests straight through PrinterModel::OnFrame and reads back what it would write.
 class DirectHost {
  public:
-  explicit DirectHost(PrinterModel& m) : m_(m) {}
+  explicit DirectHost(PrinterModel& m) : FM(m) {}
 
   // Sends with a fresh SEQ; the answer's data, or nullopt when nothing came back.
   std::optional<AnswerFrame> Send(uint8_t cmd, std::string_view data = {}) {
-    seq_ = seq_ >= 0x7F ? 0x20 : uint8_t(seq_ + 1);
-    return SendWithSeq(seq_, cmd, data);
+    FSeq = FSeq >= 0x7F ? 0x20 : uint8_t(FSeq + 1);
+    return SendWithSeq(FSeq, cmd, data);
   }
   std::optional<AnswerFrame> SendWithSeq(uint8_t seq, uint8_t cmd, std::string_view data) {
-    wire_.clear();
+    FWire.clear();
     RequestParser parser;
     std::optional<HostFrame> frame;
     for (char c : BuildRequest(seq, cmd, data)) frame = parser.Push(uint8_t(c));
-    for (const WireAction& a : m_.OnFrame(*frame))
-      if (a.kind == WireAction::Kind::Write) wire_ += a.bytes;
+    for (const WireAction& a : FM.OnFrame(*frame))
+      if (a.kind == WireAction::Kind::Write) FWire += a.bytes;
     AnswerParser answers;
-    for (char c : wire_)
+    for (char c : FWire)
       if (auto f = answers.Push(uint8_t(c))) return f;
     return std::nullopt;
   }
@@ -46,12 +46,12 @@ class DirectHost {
     auto f = Send(cmd, data);
     return f ? f->data : "<none>";
   }
-  const std::string& Wire() const { return wire_; }  // all bytes of the last answer
+  const std::string& Wire() const { return FWire; }  // all bytes of the last answer
 
  private:
-  PrinterModel& m_;
-  uint8_t seq_ = 0x30;
-  std::string wire_;
+  PrinterModel& FM;
+  uint8_t FSeq = 0x30;
+  std::string FWire;
 };
 
 struct Received {
@@ -87,16 +87,16 @@ class WireHost {
     }
     return WireHost(fd, true);
   }
-  WireHost(WireHost&& o) noexcept : fd_(o.fd_), socket_(o.socket_) { o.fd_ = -1; }
+  WireHost(WireHost&& o) noexcept : FFd(o.FFd), FSocket(o.FSocket) { o.FFd = -1; }
   ~WireHost() {
-    if (fd_ >= 0) ::close(fd_);
+    if (FFd >= 0) ::close(FFd);
   }
-  bool Ok() const { return fd_ >= 0; }
+  bool Ok() const { return FFd >= 0; }
 
   void Send(std::string_view bytes) {
     while (!bytes.empty()) {
-      ssize_t n = socket_ ? ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL)
-                          : ::write(fd_, bytes.data(), bytes.size());
+      ssize_t n = FSocket ? ::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL)
+                          : ::write(FFd, bytes.data(), bytes.size());
       if (n <= 0) return;
       bytes.remove_prefix(size_t(n));
     }
@@ -114,10 +114,10 @@ class WireHost {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
-      pollfd p{fd_, POLLIN, 0};
+      pollfd p{FFd, POLLIN, 0};
       if (::poll(&p, 1, int(left.count())) <= 0) continue;
       char buf[256];
-      ssize_t n = ::read(fd_, buf, sizeof buf);
+      ssize_t n = ::read(FFd, buf, sizeof buf);
       if (n == 0) {
         r.closed = true;
         break;
@@ -150,9 +150,9 @@ class WireHost {
   }
 
  private:
-  WireHost(int fd, bool socket) : fd_(fd), socket_(socket) {}
-  int fd_;
-  bool socket_;
+  WireHost(int fd, bool socket) : FFd(fd), FSocket(socket) {}
+  int FFd;
+  bool FSocket;
 };
 
 }  // namespace fp::model::testing

@@ -91,14 +91,14 @@ ModelClock::ModelClock() {
 }
 
 std::chrono::sys_seconds ModelClock::Now() const {
-  if (frozen_) return base_;
-  return base_ + std::chrono::duration_cast<std::chrono::seconds>(
-                     std::chrono::steady_clock::now() - setAt_);
+  if (FFrozen) return FBase;
+  return FBase + std::chrono::duration_cast<std::chrono::seconds>(
+                     std::chrono::steady_clock::now() - FSetAt);
 }
 
 void ModelClock::Set(std::chrono::sys_seconds civil) {
-  base_ = civil;
-  setAt_ = std::chrono::steady_clock::now();
+  FBase = civil;
+  FSetAt = std::chrono::steady_clock::now();
 }
 
 void ModelClock::Set(int year, int month, int day, int hour, int minute, int second) {
@@ -109,9 +109,9 @@ void ModelClock::Set(int year, int month, int day, int hour, int minute, int sec
 }
 
 void ModelClock::Freeze(bool frozen) {
-  if (frozen && !frozen_) base_ = Now();
-  if (!frozen && frozen_) setAt_ = std::chrono::steady_clock::now();
-  frozen_ = frozen;
+  if (frozen && !FFrozen) FBase = Now();
+  if (!frozen && FFrozen) FSetAt = std::chrono::steady_clock::now();
+  FFrozen = frozen;
 }
 
 const char* FaultName(Fault f) {
@@ -135,23 +135,23 @@ const char* FaultName(Fault f) {
 // ---- PrinterModel ----
 
 PrinterModel::PrinterModel() {
-  for (CommandRow& row : StandardCommands()) commands_.emplace(row.cmd, std::move(row));
+  for (CommandRow& row : StandardCommands()) FCommands.emplace(row.cmd, std::move(row));
 }
 
 ModelState PrinterModel::State() const {
-  std::lock_guard lock(mu_);
-  return state_;
+  std::lock_guard lock(FMu);
+  return FState;
 }
 
 void PrinterModel::Edit(const std::function<void(ModelState&)>& change) {
-  std::lock_guard lock(mu_);
-  change(state_);
+  std::lock_guard lock(FMu);
+  change(FState);
 }
 
 void PrinterModel::SetStatusBit(std::pair<int, uint8_t> flag, bool on) {
-  std::lock_guard lock(mu_);
-  if (on) state_.errorBits[flag.first] |= flag.second;
-  else state_.errorBits[flag.first] &= static_cast<uint8_t>(~flag.second);
+  std::lock_guard lock(FMu);
+  if (on) FState.errorBits[flag.first] |= flag.second;
+  else FState.errorBits[flag.first] &= static_cast<uint8_t>(~flag.second);
 }
 
 void PrinterModel::SetStatusBit(int byteIndex, int bitIndex, bool on) {
@@ -159,13 +159,13 @@ void PrinterModel::SetStatusBit(int byteIndex, int bitIndex, bool on) {
 }
 
 void PrinterModel::ClearStatusBits() {
-  std::lock_guard lock(mu_);
-  state_.errorBits = {};
+  std::lock_guard lock(FMu);
+  FState.errorBits = {};
 }
 
 StatusBits PrinterModel::CurrentStatus() const {
-  std::lock_guard lock(mu_);
-  return Or(state_.errorBits, ReceiptBits(state_));
+  std::lock_guard lock(FMu);
+  return Or(FState.errorBits, ReceiptBits(FState));
 }
 
 void PrinterModel::SetModelName(const std::string& name) {
@@ -182,114 +182,114 @@ void PrinterModel::SetFiscalMemoryNumber(const std::string& number) {
 }
 
 void PrinterModel::ScriptNext(uint8_t cmd, ScriptedAnswer answer, int count) {
-  std::lock_guard lock(mu_);
-  scripts_.push_back({cmd, std::move(answer), count});
+  std::lock_guard lock(FMu);
+  FScripts.push_back({cmd, std::move(answer), count});
 }
 
 void PrinterModel::InjectNext(Fault fault, FaultOptions options) {
-  std::lock_guard lock(mu_);
-  faults_.push_back({fault, std::move(options)});
+  std::lock_guard lock(FMu);
+  FFaults.push_back({fault, std::move(options)});
 }
 
 void PrinterModel::SetRandomFaults(uint32_t seed, double probability,
                                    std::vector<std::pair<Fault, FaultOptions>> kinds) {
-  std::lock_guard lock(mu_);
+  std::lock_guard lock(FMu);
   if (kinds.empty()) {
     for (Fault f : {Fault::Nak, Fault::WrongSeq, Fault::WrongCmd, Fault::BadChecksum,
                     Fault::WrongLen, Fault::StrayBytes})
       kinds.push_back({f, FaultOptions()});
     kinds.push_back({Fault::Syn, For(200ms)});
   }
-  randomKinds_ = std::move(kinds);
-  randomProbability_ = probability;
-  rng_.seed(seed);
-  randomOn_ = true;
+  FRandomKinds = std::move(kinds);
+  FRandomProbability = probability;
+  FRng.seed(seed);
+  FRandomOn = true;
 }
 
 void PrinterModel::StopRandomFaults() {
-  std::lock_guard lock(mu_);
-  randomOn_ = false;
+  std::lock_guard lock(FMu);
+  FRandomOn = false;
 }
 
 void PrinterModel::ClearFaults() {
-  std::lock_guard lock(mu_);
-  faults_.clear();
-  scripts_.clear();
-  randomOn_ = false;
+  std::lock_guard lock(FMu);
+  FFaults.clear();
+  FScripts.clear();
+  FRandomOn = false;
 }
 
 void PrinterModel::SetAnswerDelay(std::chrono::milliseconds delay) {
-  std::lock_guard lock(mu_);
-  answerDelay_ = delay;
+  std::lock_guard lock(FMu);
+  FAnswerDelay = delay;
 }
 
 void PrinterModel::SetRepeatDetection(bool on) {
-  std::lock_guard lock(mu_);
-  repeatDetection_ = on;
-  cache_.reset();
+  std::lock_guard lock(FMu);
+  FRepeatDetection = on;
+  FCache.reset();
 }
 
 std::vector<Request> PrinterModel::Requests() const {
-  std::lock_guard lock(mu_);
-  return requests_;
+  std::lock_guard lock(FMu);
+  return FRequests;
 }
 
 std::vector<uint8_t> PrinterModel::Commands() const {
-  std::lock_guard lock(mu_);
+  std::lock_guard lock(FMu);
   std::vector<uint8_t> cmds;
-  for (const Request& r : requests_)
+  for (const Request& r : FRequests)
     if (r.frameOk && !r.repeat && r.fault != Fault::Nak) cmds.push_back(r.cmd);
   return cmds;
 }
 
 size_t PrinterModel::RequestCount() const {
-  std::lock_guard lock(mu_);
-  return received_;
+  std::lock_guard lock(FMu);
+  return FReceived;
 }
 
 bool PrinterModel::WaitForRequests(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mu_);
-  return requestArrived_.wait_for(lock, timeout, [&] { return received_ >= count; });
+  std::unique_lock lock(FMu);
+  return FRequestArrived.wait_for(lock, timeout, [&] { return FReceived >= count; });
 }
 
 void PrinterModel::ClearRequests() {
-  std::lock_guard lock(mu_);
-  requests_.clear();
-  received_ = 0;
+  std::lock_guard lock(FMu);
+  FRequests.clear();
+  FReceived = 0;
 }
 
 void PrinterModel::SetRequestLimit(size_t keep) {
-  std::lock_guard lock(mu_);
-  requestLimit_ = keep;
+  std::lock_guard lock(FMu);
+  FRequestLimit = keep;
 }
 
 void PrinterModel::EnableTrace(bool on) {
-  std::lock_guard lock(mu_);
-  traceOn_ = on;
+  std::lock_guard lock(FMu);
+  FTraceOn = on;
 }
 
 std::vector<std::string> PrinterModel::Trace() const {
-  std::lock_guard lock(mu_);
-  return trace_;
+  std::lock_guard lock(FMu);
+  return FTrace;
 }
 
 void PrinterModel::SetHandler(uint8_t cmd, CommandHandler handler, StatusBits blockedBy) {
-  std::lock_guard lock(mu_);
-  commands_[cmd] = CommandRow{cmd, "custom", blockedBy, std::move(handler)};
+  std::lock_guard lock(FMu);
+  FCommands[cmd] = CommandRow{cmd, "custom", blockedBy, std::move(handler)};
 }
 
 std::optional<PrinterModel::QueuedFault> PrinterModel::TakeFaultLocked(uint8_t cmd) {
-  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+  for (auto it = FFaults.begin(); it != FFaults.end(); ++it) {
     if (it->options.cmd && *it->options.cmd != cmd) continue;
     QueuedFault f = *it;
-    if (--it->options.count <= 0) faults_.erase(it);
+    if (--it->options.count <= 0) FFaults.erase(it);
     return f;
   }
-  if (randomOn_ && !randomKinds_.empty()) {
+  if (FRandomOn && !FRandomKinds.empty()) {
     std::uniform_real_distribution<double> chance(0.0, 1.0);
-    if (chance(rng_) < randomProbability_) {
-      std::uniform_int_distribution<size_t> pick(0, randomKinds_.size() - 1);
-      const auto& [fault, options] = randomKinds_[pick(rng_)];
+    if (chance(FRng) < FRandomProbability) {
+      std::uniform_int_distribution<size_t> pick(0, FRandomKinds.size() - 1);
+      const auto& [fault, options] = FRandomKinds[pick(FRng)];
       return QueuedFault{fault, options};
     }
   }
@@ -297,20 +297,20 @@ std::optional<PrinterModel::QueuedFault> PrinterModel::TakeFaultLocked(uint8_t c
 }
 
 bool PrinterModel::Run(CommandContext& ctx) {
-  auto row = commands_.find(ctx.cmd);
-  if (row == commands_.end()) {
+  auto row = FCommands.find(ctx.cmd);
+  if (row == FCommands.end()) {
     ctx.InvalidCommand();
     return false;
   }
-  if (Any(state_.errorBits, row->second.blockedBy)) return false;
+  if (Any(FState.errorBits, row->second.blockedBy)) return false;
   row->second.handler(ctx);
   return true;
 }
 
 std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame, const std::string& source) {
-  std::unique_lock lock(mu_);
+  std::unique_lock lock(FMu);
   Request r;
-  r.index = nextIndex_++;
+  r.index = FNextIndex++;
   r.source = source;
   r.seq = frame.seq;
   r.cmd = frame.cmd;
@@ -327,23 +327,23 @@ std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame, const std:
     if (fault && fault->fault == Fault::Nak) {
       plan.push_back(WireAction::Write(std::string(1, static_cast<char>(kNak))));
     } else {
-      const bool repeat = repeatDetection_ && cache_ && cache_->seq == frame.seq &&
-                          cache_->cmd == frame.cmd && cache_->request == frame.data;
+      const bool repeat = FRepeatDetection && FCache && FCache->seq == frame.seq &&
+                          FCache->cmd == frame.cmd && FCache->request == frame.data;
       if (repeat) {
         r.repeat = true;
-        r.answerData = cache_->data;
-        r.status = cache_->bits;
+        r.answerData = FCache->data;
+        r.status = FCache->bits;
       } else {
-        CommandContext ctx{state_, frame.cmd, frame.data, {}, {}, r.index, r.source};
-        auto script = std::find_if(scripts_.begin(), scripts_.end(),
+        CommandContext ctx{FState, frame.cmd, frame.data, {}, {}, r.index, r.source};
+        auto script = std::find_if(FScripts.begin(), FScripts.end(),
                                    [&](const QueuedScript& s) { return s.cmd == frame.cmd; });
         std::optional<ScriptedAnswer> scripted;
-        if (script != scripts_.end()) {
+        if (script != FScripts.end()) {
           scripted = script->answer;
-          if (--script->count <= 0) scripts_.erase(script);
+          if (--script->count <= 0) FScripts.erase(script);
         }
         if (!scripted || scripted->execute) r.executed = Run(ctx);
-        StatusBits bits = Or(Or(state_.errorBits, ReceiptBits(state_)), ctx.flags);
+        StatusBits bits = Or(Or(FState.errorBits, ReceiptBits(FState)), ctx.flags);
         if (scripted) {
           r.scripted = true;
           if (scripted->data) ctx.answer = *scripted->data;
@@ -352,20 +352,20 @@ std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame, const std:
         }
         r.answerData = ctx.answer;
         r.status = bits;
-        cache_ = CachedAnswer{frame.seq, frame.cmd, frame.data, ctx.answer, bits};
+        FCache = CachedAnswer{frame.seq, frame.cmd, frame.data, ctx.answer, bits};
       }
       plan = Plan(frame, r.answerData, r.status, fault);
     }
   }
-  if (answerDelay_.count() > 0)
-    plan.insert(plan.begin(), WireAction::Sleep(answerDelay_));
-  if (traceOn_) TraceLocked(r);
-  requests_.push_back(std::move(r));
-  ++received_;
-  if (requestLimit_ && requests_.size() > 2 * requestLimit_)
-    requests_.erase(requests_.begin(), requests_.end() - requestLimit_);
+  if (FAnswerDelay.count() > 0)
+    plan.insert(plan.begin(), WireAction::Sleep(FAnswerDelay));
+  if (FTraceOn) TraceLocked(r);
+  FRequests.push_back(std::move(r));
+  ++FReceived;
+  if (FRequestLimit && FRequests.size() > 2 * FRequestLimit)
+    FRequests.erase(FRequests.begin(), FRequests.end() - FRequestLimit);
   lock.unlock();
-  requestArrived_.notify_all();
+  FRequestArrived.notify_all();
   return plan;
 }
 
@@ -436,7 +436,7 @@ void PrinterModel::TraceLocked(const Request& r) {
     line += " -> \"" + Readable(r.answerData) + "\"" + st;
     if (r.fault) line += std::string(" [") + FaultName(*r.fault) + "]";
   }
-  trace_.push_back(std::move(line));
+  FTrace.push_back(std::move(line));
 }
 
 }  // namespace fp::model

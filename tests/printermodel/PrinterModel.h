@@ -266,25 +266,25 @@ class PrinterModel {
                                const StatusBits& bits, const std::optional<QueuedFault>& fault);
   void TraceLocked(const Request& r);
 
-  mutable std::mutex mu_;
-  mutable std::condition_variable requestArrived_;
-  ModelState state_;
-  std::map<uint8_t, CommandRow> commands_;
-  std::deque<QueuedFault> faults_;
-  std::vector<QueuedScript> scripts_;
-  bool randomOn_ = false;
-  double randomProbability_ = 0;
-  std::mt19937 rng_;
-  std::vector<std::pair<Fault, FaultOptions>> randomKinds_;
-  std::chrono::milliseconds answerDelay_{0};
-  bool repeatDetection_ = true;
-  std::optional<CachedAnswer> cache_;
-  std::vector<Request> requests_;
-  size_t requestLimit_ = 0;
-  size_t received_ = 0;
-  uint64_t nextIndex_ = 0;
-  bool traceOn_ = false;
-  std::vector<std::string> trace_;
+  mutable std::mutex FMu;
+  mutable std::condition_variable FRequestArrived;
+  ModelState FState;
+  std::map<uint8_t, CommandRow> FCommands;
+  std::deque<QueuedFault> FFaults;
+  std::vector<QueuedScript> FScripts;
+  bool FRandomOn = false;
+  double FRandomProbability = 0;
+  std::mt19937 FRng;
+  std::vector<std::pair<Fault, FaultOptions>> FRandomKinds;
+  std::chrono::milliseconds FAnswerDelay{0};
+  bool FRepeatDetection = true;
+  std::optional<CachedAnswer> FCache;
+  std::vector<Request> FRequests;
+  size_t FRequestLimit = 0;
+  size_t FReceived = 0;
+  uint64_t FNextIndex = 0;
+  bool FTraceOn = false;
+  std::vector<std::string> FTrace;
 };
 
 }  // namespace fp::model

@@ -26,66 +26,66 @@ bool Flag(const std::optional<AnswerFrame>& a, std::pair<int, uint8_t> f) {
 
 class PrinterModelTest : public ::testing::Test {
  protected:
-  PrinterModel m;
-  DirectHost host{m};
+  PrinterModel FM;
+  DirectHost FHost{FM};
 };
 
 TEST_F(PrinterModelTest, DiagnosticAnswerCarriesTheSettableIdentity) {
-  m.SetModelName("FP-X");
-  m.SetModeWord("ONLINE");
-  m.SetSerialNumber("ZX000042");
-  m.SetFiscalMemoryNumber("77000011");
+  FM.SetModelName("FP-X");
+  FM.SetModeWord("ONLINE");
+  FM.SetSerialNumber("ZX000042");
+  FM.SetFiscalMemoryNumber("77000011");
   // Model,W1 W2 W3,F4,F5,Serial,FMNo: the serial is the sixth comma field, after the
   // first field and three space-separated words.
-  EXPECT_EQ(host.Data(0x5A, "0"), "FP-X,ONLINE 01JAN26 1200,4F2A,00000000,ZX000042,77000011");
+  EXPECT_EQ(FHost.Data(0x5A, "0"), "FP-X,ONLINE 01JAN26 1200,4F2A,00000000,ZX000042,77000011");
 }
 
 TEST_F(PrinterModelTest, StatusBytesGoOutWithTheHighBitAndFollowTheSetBits) {
-  auto a = host.Send(0x4A, "W");
+  auto a = FHost.Send(0x4A, "W");
   ASSERT_TRUE(a);
   EXPECT_EQ(a->status, std::string(6, '\x80'));
   EXPECT_EQ(a->data, std::string(6, '\x80'));
 
-  m.SetStatusBit(bit::NoPaper);
-  m.SetStatusBit(4, 4);  // fiscal memory full
-  a = host.Send(0x4A, "X");
+  FM.SetStatusBit(bit::NoPaper);
+  FM.SetStatusBit(4, 4);  // fiscal memory full
+  a = FHost.Send(0x4A, "X");
   ASSERT_TRUE(a);
   EXPECT_EQ(a->status, std::string("\x80\x80\x81\x80\x90\x80", 6));
   EXPECT_EQ(a->data, a->status);
 
-  m.ClearStatusBits();
-  m.Edit([](ModelState& s) { s.statusInData = false; });
-  a = host.Send(0x4A, "W");
+  FM.ClearStatusBits();
+  FM.Edit([](ModelState& s) { s.statusInData = false; });
+  a = FHost.Send(0x4A, "W");
   ASSERT_TRUE(a);
   EXPECT_EQ(a->data, "");
 }
 
 TEST_F(PrinterModelTest, FiscalReceiptOpenSellPayClose) {
-  m.Edit([](ModelState& s) { s.cashCents = 1000; });
-  auto open = host.Send(0x30, "1,0000,1");
+  FM.Edit([](ModelState& s) { s.cashCents = 1000; });
+  auto open = FHost.Send(0x30, "1,0000,1");
   ASSERT_TRUE(open);
   EXPECT_EQ(open->data, "1,1");
   EXPECT_TRUE(Flag(open, bit::FiscalOpen));
   EXPECT_FALSE(Flag(open, bit::NonFiscalOpen));
 
-  EXPECT_EQ(host.Data(0x31, "Bread\nwhite\t\xC1" "1.50*2.000"), "");
-  EXPECT_EQ(host.Data(0x31, "Milk\t\xC2" "2.00,-10.00"), "");  // 10 % off
-  EXPECT_EQ(host.Data(0x33, "10"), "480,0,300,180,0,0,0,0,0");
-  EXPECT_EQ(host.Data(0x4C, "T"), "1,2,480,0");
-  EXPECT_EQ(host.Data(0x4C, ""), "1,2,480");
-  EXPECT_EQ(host.Data(0x67), "1,0,300,180,0,0,0,0,0,0,1");
+  EXPECT_EQ(FHost.Data(0x31, "Bread\nwhite\t\xC1" "1.50*2.000"), "");
+  EXPECT_EQ(FHost.Data(0x31, "Milk\t\xC2" "2.00,-10.00"), "");  // 10 % off
+  EXPECT_EQ(FHost.Data(0x33, "10"), "480,0,300,180,0,0,0,0,0");
+  EXPECT_EQ(FHost.Data(0x4C, "T"), "1,2,480,0");
+  EXPECT_EQ(FHost.Data(0x4C, ""), "1,2,480");
+  EXPECT_EQ(FHost.Data(0x67), "1,0,300,180,0,0,0,0,0,0,1");
 
-  EXPECT_EQ(host.Data(0x35, "\tP+3.00"), "R,180");
-  EXPECT_EQ(host.Data(0x67).substr(0, 1), "0");  // no cancel after a payment
-  EXPECT_EQ(host.Data(0x35, "\tP+5.00"), "D,320");
+  EXPECT_EQ(FHost.Data(0x35, "\tP+3.00"), "R,180");
+  EXPECT_EQ(FHost.Data(0x67).substr(0, 1), "0");  // no cancel after a payment
+  EXPECT_EQ(FHost.Data(0x35, "\tP+5.00"), "D,320");
 
-  auto close = host.Send(0x38);
+  auto close = FHost.Send(0x38);
   ASSERT_TRUE(close);
   EXPECT_EQ(close->data, "1,1");
   EXPECT_FALSE(Flag(close, bit::FiscalOpen));
-  EXPECT_EQ(host.Data(0x71), "1");
+  EXPECT_EQ(FHost.Data(0x71), "1");
 
-  const ModelState s = m.State();
+  const ModelState s = FM.State();
   EXPECT_FALSE(s.open);
   ASSERT_EQ(s.closed.size(), 1u);
   const Receipt& r = s.closed[0];
@@ -101,19 +101,19 @@ TEST_F(PrinterModelTest, FiscalReceiptOpenSellPayClose) {
   EXPECT_EQ(s.daily.payments[0], 480);
   EXPECT_EQ(s.daily.turnover[1], 300);
   EXPECT_EQ(s.daily.vat[1], 50);  // 20 % inside 3.00
-  EXPECT_EQ(host.Data(0x41, "0"), "0,300,180,0,0,0,0,0");
-  EXPECT_EQ(host.Data(0x6E, "11"), "480,0,0,0,0,0,0,0,0,0,0");
+  EXPECT_EQ(FHost.Data(0x41, "0"), "0,300,180,0,0,0,0,0");
+  EXPECT_EQ(FHost.Data(0x6E, "11"), "480,0,0,0,0,0,0,0,0,0,0");
 }
 
 TEST_F(PrinterModelTest, DuplicateOnceThenNotAllowed) {
-  EXPECT_TRUE(Flag(host.Send(0x6D, "1"), bit::NotAllowed));  // nothing printed yet
-  host.Send(0x30, "1,,1");
-  host.Send(0x31, "\t\xC0" "1.00");
-  host.Send(0x35, "\tP+0.00");  // 0 pays the rest
-  host.Send(0x38);
-  EXPECT_FALSE(Flag(host.Send(0x6D, "1"), bit::NotAllowed));
-  EXPECT_TRUE(Flag(host.Send(0x6D, "1"), bit::NotAllowed));
-  EXPECT_TRUE(m.State().closed.back().duplicatePrinted);
+  EXPECT_TRUE(Flag(FHost.Send(0x6D, "1"), bit::NotAllowed));  // nothing printed yet
+  FHost.Send(0x30, "1,,1");
+  FHost.Send(0x31, "\t\xC0" "1.00");
+  FHost.Send(0x35, "\tP+0.00");  // 0 pays the rest
+  FHost.Send(0x38);
+  EXPECT_FALSE(Flag(FHost.Send(0x6D, "1"), bit::NotAllowed));
+  EXPECT_TRUE(Flag(FHost.Send(0x6D, "1"), bit::NotAllowed));
+  EXPECT_TRUE(FM.State().closed.back().duplicatePrinted);
 }
 
 TEST_F(PrinterModelTest, RefusalsOfTheReceiptRules) {
@@ -133,11 +133,11 @@ TEST_F(PrinterModelTest, RefusalsOfTheReceiptRules) {
       {"bad sale data", 0x31, "no tab", bit::NotAllowed},
       {"unknown command", 0x99, "", bit::InvalidCommand},
   };
-  for (const Case& c : closed) EXPECT_TRUE(Flag(host.Send(c.cmd, c.data), c.flag)) << c.name;
-  EXPECT_EQ(host.Data(0x35, "\tP+1.00"), "F");  // payment without a receipt
+  for (const Case& c : closed) EXPECT_TRUE(Flag(FHost.Send(c.cmd, c.data), c.flag)) << c.name;
+  EXPECT_EQ(FHost.Data(0x35, "\tP+1.00"), "F");  // payment without a receipt
 
-  host.Send(0x30, "1,,1");
-  host.Send(0x31, "\t\xC0" "2.00");
+  FHost.Send(0x30, "1,,1");
+  FHost.Send(0x31, "\t\xC0" "2.00");
   const Case open[] = {
       {"unpaid close", 0x38, "", bit::NotAllowed},
       {"sale without TAB", 0x31, "Bread", bit::SyntaxError},
@@ -145,158 +145,158 @@ TEST_F(PrinterModelTest, RefusalsOfTheReceiptRules) {
       {"Z report", 0x45, "0", bit::NotAllowed},
       {"duplicate", 0x6D, "1", bit::NotAllowed},
   };
-  for (const Case& c : open) EXPECT_TRUE(Flag(host.Send(c.cmd, c.data), c.flag)) << c.name;
+  for (const Case& c : open) EXPECT_TRUE(Flag(FHost.Send(c.cmd, c.data), c.flag)) << c.name;
   // A second opening answers no data and only the open-receipt bit.
   for (uint8_t cmd : {0x30, 0x90, 0x26}) {
-    auto a = host.Send(cmd, cmd == 0x26 ? "" : "1,,1");
+    auto a = FHost.Send(cmd, cmd == 0x26 ? "" : "1,,1");
     ASSERT_TRUE(a);
     EXPECT_EQ(a->data, "") << int(cmd);
     EXPECT_EQ(BitsOf(*a), Bits({bit::FiscalOpen})) << int(cmd);
   }
-  EXPECT_EQ(m.State().fiscReceipts, 1);
-  EXPECT_EQ(host.Data(0x35, "\tN+5.00"), "I");  // no change from a card
-  EXPECT_EQ(host.Data(0x46, "10.00"), "F,0.00,0.00,0.00");  // no cash moves in a receipt
+  EXPECT_EQ(FM.State().fiscReceipts, 1);
+  EXPECT_EQ(FHost.Data(0x35, "\tN+5.00"), "I");  // no change from a card
+  EXPECT_EQ(FHost.Data(0x46, "10.00"), "F,0.00,0.00,0.00");  // no cash moves in a receipt
 
-  auto cancel = host.Send(0x3C);
+  auto cancel = FHost.Send(0x3C);
   EXPECT_FALSE(Flag(cancel, bit::NotAllowed));
   EXPECT_FALSE(Flag(cancel, bit::FiscalOpen));
-  EXPECT_TRUE(m.State().closed.back().cancelled);
+  EXPECT_TRUE(FM.State().closed.back().cancelled);
 }
 
 TEST_F(PrinterModelTest, CancelIsRefusedOncePaid) {
-  host.Send(0x30, "1,,1");
-  host.Send(0x31, "\t\xC0" "10.00");
-  host.Send(0x35, "\tP+4.00");
-  EXPECT_EQ(host.Data(0x67).substr(0, 1), "0");
-  EXPECT_TRUE(Flag(host.Send(0x3C), bit::NotAllowed));
-  EXPECT_EQ(host.Data(0x4C, "T"), "1,1,1000,400");
-  EXPECT_EQ(host.Data(0x35, "\tP+6.00"), "D,0");
-  EXPECT_FALSE(Flag(host.Send(0x38), bit::NotAllowed));
+  FHost.Send(0x30, "1,,1");
+  FHost.Send(0x31, "\t\xC0" "10.00");
+  FHost.Send(0x35, "\tP+4.00");
+  EXPECT_EQ(FHost.Data(0x67).substr(0, 1), "0");
+  EXPECT_TRUE(Flag(FHost.Send(0x3C), bit::NotAllowed));
+  EXPECT_EQ(FHost.Data(0x4C, "T"), "1,1,1000,400");
+  EXPECT_EQ(FHost.Data(0x35, "\tP+6.00"), "D,0");
+  EXPECT_FALSE(Flag(FHost.Send(0x38), bit::NotAllowed));
 }
 
 TEST_F(PrinterModelTest, SetErrorBitsRefuseWhatTheyBlock) {
-  m.SetStatusBit(bit::NoPaper);
-  auto a = host.Send(0x30, "1,,1");
+  FM.SetStatusBit(bit::NoPaper);
+  auto a = FHost.Send(0x30, "1,,1");
   EXPECT_TRUE(Flag(a, bit::NoPaper));
   EXPECT_FALSE(Flag(a, bit::FiscalOpen));
   EXPECT_EQ(a->data, "");
-  EXPECT_EQ(host.Data(0x5A, "0").substr(0, 8), "MODEL-T1");  // reading still works
+  EXPECT_EQ(FHost.Data(0x5A, "0").substr(0, 8), "MODEL-T1");  // reading still works
 
-  m.SetStatusBit(bit::NoPaper, false);
-  m.SetStatusBit(bit::FmFull);
-  EXPECT_FALSE(Flag(host.Send(0x30, "1,,1"), bit::FiscalOpen));
-  EXPECT_TRUE(Flag(host.Send(0x26), bit::NonFiscalOpen));  // not blocked by the memory
+  FM.SetStatusBit(bit::NoPaper, false);
+  FM.SetStatusBit(bit::FmFull);
+  EXPECT_FALSE(Flag(FHost.Send(0x30, "1,,1"), bit::FiscalOpen));
+  EXPECT_TRUE(Flag(FHost.Send(0x26), bit::NonFiscalOpen));  // not blocked by the memory
 }
 
 TEST_F(PrinterModelTest, NonFiscalReceipt) {
-  auto open = host.Send(0x26);
+  auto open = FHost.Send(0x26);
   EXPECT_EQ(open->data, "1");
   EXPECT_TRUE(Flag(open, bit::NonFiscalOpen));
-  host.Send(0x2A, "hello");
-  EXPECT_TRUE(Flag(host.Send(0x36, "fiscal text"), bit::NotAllowed));
-  auto close = host.Send(0x27);
+  FHost.Send(0x2A, "hello");
+  EXPECT_TRUE(Flag(FHost.Send(0x36, "fiscal text"), bit::NotAllowed));
+  auto close = FHost.Send(0x27);
   EXPECT_EQ(close->data, "1");
   EXPECT_FALSE(Flag(close, bit::NonFiscalOpen));
-  const auto s = m.State();
+  const auto s = FM.State();
   ASSERT_EQ(s.closed.size(), 1u);
   EXPECT_EQ(s.closed[0].kind, ReceiptKind::NonFiscal);
   EXPECT_EQ(s.closed[0].texts, std::vector<std::string>{"hello"});
 }
 
 TEST_F(PrinterModelTest, InvoiceTakesANumberAndNeedsTheBuyer) {
-  m.Edit([](ModelState& s) { s.invoices = {100, 101, 100}; });
-  EXPECT_EQ(host.Data(0x42), "100,101,100");
-  host.Send(0x30, "1,,1,I");
-  host.Send(0x31, "\t\xC1" "5.00");
-  host.Send(0x35, "\tP+5.00");
-  EXPECT_TRUE(Flag(host.Send(0x38), bit::NotAllowed));
-  EXPECT_TRUE(Flag(host.Send(0x39, "\t\t\t\t"), bit::SyntaxError));  // blank EIK
-  host.Send(0x39, "123456789\t\tRcv\tFirm\tBG123\tSofia\nMain 1");
-  EXPECT_FALSE(Flag(host.Send(0x38), bit::NotAllowed));
-  EXPECT_EQ(m.State().closed.back().invoiceNo, 100);
-  EXPECT_EQ(host.Data(0x42), "100,101,101");
+  FM.Edit([](ModelState& s) { s.invoices = {100, 101, 100}; });
+  EXPECT_EQ(FHost.Data(0x42), "100,101,100");
+  FHost.Send(0x30, "1,,1,I");
+  FHost.Send(0x31, "\t\xC1" "5.00");
+  FHost.Send(0x35, "\tP+5.00");
+  EXPECT_TRUE(Flag(FHost.Send(0x38), bit::NotAllowed));
+  EXPECT_TRUE(Flag(FHost.Send(0x39, "\t\t\t\t"), bit::SyntaxError));  // blank EIK
+  FHost.Send(0x39, "123456789\t\tRcv\tFirm\tBG123\tSofia\nMain 1");
+  EXPECT_FALSE(Flag(FHost.Send(0x38), bit::NotAllowed));
+  EXPECT_EQ(FM.State().closed.back().invoiceNo, 100);
+  EXPECT_EQ(FHost.Data(0x42), "100,101,101");
 
-  EXPECT_EQ(host.Data(0x42, "S,5,9"), "5,9");
-  EXPECT_EQ(host.Data(0x42, "S"), "5,9,5");
-  m.Edit([](ModelState& s) { s.invoices.current = 102; });  // range used up
-  EXPECT_FALSE(Flag(host.Send(0x30, "1,,1,I"), bit::FiscalOpen));
+  EXPECT_EQ(FHost.Data(0x42, "S,5,9"), "5,9");
+  EXPECT_EQ(FHost.Data(0x42, "S"), "5,9,5");
+  FM.Edit([](ModelState& s) { s.invoices.current = 102; });  // range used up
+  EXPECT_FALSE(Flag(FHost.Send(0x30, "1,,1,I"), bit::FiscalOpen));
 }
 
 TEST_F(PrinterModelTest, DepartmentsAndArticles) {
-  EXPECT_EQ(host.Data(0x57, "3,\xC1,Bakery\nfresh"), "P");
-  EXPECT_EQ(host.Data(0x57, "3"), "P,\xC1,Bakery\tfresh");
-  EXPECT_EQ(host.Data(0x58, "4"), "F");
-  EXPECT_EQ(host.Data(0x6B, "P\xC2" "12,3,1.50,A5.000,Roll, small"), "P");
-  EXPECT_EQ(host.Data(0x6B, "R12"), "P12,\xC2,3,1.50,0.00,0.000,5.000,Roll, small");
-  EXPECT_EQ(host.Data(0x6B, "R13"), "F");
+  EXPECT_EQ(FHost.Data(0x57, "3,\xC1,Bakery\nfresh"), "P");
+  EXPECT_EQ(FHost.Data(0x57, "3"), "P,\xC1,Bakery\tfresh");
+  EXPECT_EQ(FHost.Data(0x58, "4"), "F");
+  EXPECT_EQ(FHost.Data(0x6B, "P\xC2" "12,3,1.50,A5.000,Roll, small"), "P");
+  EXPECT_EQ(FHost.Data(0x6B, "R12"), "P12,\xC2,3,1.50,0.00,0.000,5.000,Roll, small");
+  EXPECT_EQ(FHost.Data(0x6B, "R13"), "F");
 
-  host.Send(0x30, "1,,1");
-  host.Send(0x31, "Loaf\t3\t2.00*3");
-  host.Send(0x3A, "12*2");
-  host.Send(0x35, "\tP+0.00");
-  host.Send(0x38);
-  EXPECT_EQ(host.Data(0x58, "3"), "P\xC1,1,6.00,1,6.00,Bakery\tfresh");
-  EXPECT_EQ(host.Data(0x6B, "R12"), "P12,\xC2,3,1.50,3.00,2.000,3.000,Roll, small");
-  EXPECT_EQ(host.Data(0x75, "0"), "1,600,0,600,0,0,0,0,0,0");
-  EXPECT_EQ(host.Data(0x58, "3"), "P\xC1,0,0.00,1,6.00,Bakery\tfresh");
+  FHost.Send(0x30, "1,,1");
+  FHost.Send(0x31, "Loaf\t3\t2.00*3");
+  FHost.Send(0x3A, "12*2");
+  FHost.Send(0x35, "\tP+0.00");
+  FHost.Send(0x38);
+  EXPECT_EQ(FHost.Data(0x58, "3"), "P\xC1,1,6.00,1,6.00,Bakery\tfresh");
+  EXPECT_EQ(FHost.Data(0x6B, "R12"), "P12,\xC2,3,1.50,3.00,2.000,3.000,Roll, small");
+  EXPECT_EQ(FHost.Data(0x75, "0"), "1,600,0,600,0,0,0,0,0,0");
+  EXPECT_EQ(FHost.Data(0x58, "3"), "P\xC1,0,0.00,1,6.00,Bakery\tfresh");
 }
 
 TEST_F(PrinterModelTest, CashInAndOut) {
-  EXPECT_EQ(host.Data(0x46, "50.00"), "P,50.00,50.00,0.00");
-  EXPECT_EQ(host.Data(0x46, "-80.00"), "F,50.00,50.00,0.00");
-  EXPECT_EQ(host.Data(0x46, "-20.00"), "P,30.00,50.00,20.00");
-  EXPECT_EQ(m.State().cashCents, 3000);
+  EXPECT_EQ(FHost.Data(0x46, "50.00"), "P,50.00,50.00,0.00");
+  EXPECT_EQ(FHost.Data(0x46, "-80.00"), "F,50.00,50.00,0.00");
+  EXPECT_EQ(FHost.Data(0x46, "-20.00"), "P,30.00,50.00,20.00");
+  EXPECT_EQ(FM.State().cashCents, 3000);
 }
 
 TEST_F(PrinterModelTest, ClockHeaderLinesAndReadBacks) {
-  EXPECT_TRUE(Flag(host.Send(0x3D, "31-02-26 10:00"), bit::SyntaxError));
-  host.Send(0x3D, "08-12-26 22:53");
-  m.Edit([](ModelState& s) { s.clock.Freeze(true); });
-  EXPECT_EQ(host.Data(0x3E), "08-12-26 22:53:00");
+  EXPECT_TRUE(Flag(FHost.Send(0x3D, "31-02-26 10:00"), bit::SyntaxError));
+  FHost.Send(0x3D, "08-12-26 22:53");
+  FM.Edit([](ModelState& s) { s.clock.Freeze(true); });
+  EXPECT_EQ(FHost.Data(0x3E), "08-12-26 22:53:00");
 
-  host.Send(0x2B, "3" + std::string(40, 'x'));
-  EXPECT_EQ(host.Data(0x2B, "I3"), std::string(36, 'x'));
-  EXPECT_EQ(host.Data(0x2B, "I0"), "MODEL SHOP");
-  EXPECT_TRUE(Flag(host.Send(0x2B, "I8"), bit::SyntaxError));
-  EXPECT_TRUE(Flag(host.Send(0x2B, "B248"), bit::SyntaxError));
-  EXPECT_EQ(host.Data(0x55, "N"), "CARD");
-  EXPECT_EQ(host.Data(0x80).substr(0, 3), "40,");
+  FHost.Send(0x2B, "3" + std::string(40, 'x'));
+  EXPECT_EQ(FHost.Data(0x2B, "I3"), std::string(36, 'x'));
+  EXPECT_EQ(FHost.Data(0x2B, "I0"), "MODEL SHOP");
+  EXPECT_TRUE(Flag(FHost.Send(0x2B, "I8"), bit::SyntaxError));
+  EXPECT_TRUE(Flag(FHost.Send(0x2B, "B248"), bit::SyntaxError));
+  EXPECT_EQ(FHost.Data(0x55, "N"), "CARD");
+  EXPECT_EQ(FHost.Data(0x80).substr(0, 3), "40,");
 }
 
 TEST_F(PrinterModelTest, ScriptedAnswerReplacesTheCommandOnce) {
-  host.Send(0x30, "1,,1");
-  host.Send(0x31, "\t\xC0" "1.00");
-  m.ScriptNext(0x35, Reply("F"));
-  EXPECT_EQ(host.Data(0x35, "\tP+1.00"), "F");
-  EXPECT_TRUE(m.State().open->payments.empty());  // it did not run
-  EXPECT_EQ(host.Data(0x35, "\tP+1.00"), "D,0");
+  FHost.Send(0x30, "1,,1");
+  FHost.Send(0x31, "\t\xC0" "1.00");
+  FM.ScriptNext(0x35, Reply("F"));
+  EXPECT_EQ(FHost.Data(0x35, "\tP+1.00"), "F");
+  EXPECT_TRUE(FM.State().open->payments.empty());  // it did not run
+  EXPECT_EQ(FHost.Data(0x35, "\tP+1.00"), "D,0");
 
-  m.ScriptNext(0x38, ReplyBits(Bits({bit::Overflow})).Run());
-  auto a = host.Send(0x38);
+  FM.ScriptNext(0x38, ReplyBits(Bits({bit::Overflow})).Run());
+  auto a = FHost.Send(0x38);
   EXPECT_TRUE(Flag(a, bit::Overflow));
   EXPECT_FALSE(Flag(a, bit::FiscalOpen));  // it ran
 
-  m.ScriptNext(0x4A, ReplyStatus(Bits({bit::FiscalOpen})).Data(""));
-  a = host.Send(0x4A, "W");
+  FM.ScriptNext(0x4A, ReplyStatus(Bits({bit::FiscalOpen})).Data(""));
+  a = FHost.Send(0x4A, "W");
   EXPECT_EQ(a->status, std::string("\x80\x80\x88\x80\x80\x80", 6));
   EXPECT_EQ(a->data, "");
 }
 
 TEST_F(PrinterModelTest, ARetryWithTheSameSeqIsAnsweredWithoutRunningAgain) {
-  host.Send(0x30, "1,,1");
-  auto first = host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
-  auto again = host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+  FHost.Send(0x30, "1,,1");
+  auto first = FHost.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+  auto again = FHost.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
   ASSERT_TRUE(first && again);
   EXPECT_EQ(first->raw, again->raw);
-  EXPECT_EQ(m.State().open->items.size(), 1u);
-  host.SendWithSeq(0x51, 0x31, "\t\xC0" "1.00");
-  EXPECT_EQ(m.State().open->items.size(), 2u);
+  EXPECT_EQ(FM.State().open->items.size(), 1u);
+  FHost.SendWithSeq(0x51, 0x31, "\t\xC0" "1.00");
+  EXPECT_EQ(FM.State().open->items.size(), 2u);
 
-  const auto reqs = m.Requests();
+  const auto reqs = FM.Requests();
   ASSERT_EQ(reqs.size(), 4u);
   EXPECT_TRUE(reqs[2].repeat);
   EXPECT_FALSE(reqs[2].executed);
-  EXPECT_EQ(m.Commands(), (std::vector<uint8_t>{0x30, 0x31, 0x31}));
+  EXPECT_EQ(FM.Commands(), (std::vector<uint8_t>{0x30, 0x31, 0x31}));
 }
 
 // A printer's repeat detection does not depend on what a test does between a request and
@@ -339,29 +339,29 @@ TEST(PrinterModelRepeat, WithRepeatDetectionOffARetryRunsAgain) {
 }
 
 TEST_F(PrinterModelTest, RequestsRecordUnescapedDataAndTheTraceIsReadable) {
-  m.EnableTrace(true);
-  host.Send(0x2A, "a\rb");
-  m.InjectNext(Fault::Nak);
-  host.Send(0x4A, "W");
-  const auto reqs = m.Requests();
+  FM.EnableTrace(true);
+  FHost.Send(0x2A, "a\rb");
+  FM.InjectNext(Fault::Nak);
+  FHost.Send(0x4A, "W");
+  const auto reqs = FM.Requests();
   ASSERT_EQ(reqs.size(), 2u);
   EXPECT_EQ(reqs[0].data, "a\rb");
   EXPECT_EQ(reqs[1].fault, Fault::Nak);
-  EXPECT_EQ(m.Commands(), std::vector<uint8_t>{0x2A});  // the NAK'd frame does not count
-  const auto trace = m.Trace();
+  EXPECT_EQ(FM.Commands(), std::vector<uint8_t>{0x2A});  // the NAK'd frame does not count
+  const auto trace = FM.Trace();
   ASSERT_EQ(trace.size(), 2u);
   EXPECT_NE(trace[0].find("cmd=2A \"a<0D>b\""), std::string::npos) << trace[0];
   EXPECT_NE(trace[1].find("[Nak]"), std::string::npos) << trace[1];
 }
 
 TEST_F(PrinterModelTest, FaultsQueueInOrderAndCanAimAtOneCommand) {
-  m.InjectNext(Fault::WrongSeq, OnCommand(0x31));
-  m.InjectNext(Fault::Nak, Times(2));
-  host.Send(0x4A, "W");
-  host.Send(0x4A, "W");
-  host.Send(0x31, "x");
-  host.Send(0x4A, "W");
-  const auto reqs = m.Requests();
+  FM.InjectNext(Fault::WrongSeq, OnCommand(0x31));
+  FM.InjectNext(Fault::Nak, Times(2));
+  FHost.Send(0x4A, "W");
+  FHost.Send(0x4A, "W");
+  FHost.Send(0x31, "x");
+  FHost.Send(0x4A, "W");
+  const auto reqs = FM.Requests();
   ASSERT_EQ(reqs.size(), 4u);
   EXPECT_EQ(reqs[0].fault, Fault::Nak);
   EXPECT_EQ(reqs[1].fault, Fault::Nak);
@@ -370,12 +370,12 @@ TEST_F(PrinterModelTest, FaultsQueueInOrderAndCanAimAtOneCommand) {
 }
 
 TEST_F(PrinterModelTest, SetHandlerTeachesANewCommand) {
-  m.SetHandler(0xA0, [](CommandContext& c) {
+  FM.SetHandler(0xA0, [](CommandContext& c) {
     c.answer = "echo:" + c.data;
     if (c.data.empty()) c.SyntaxError();
   });
-  EXPECT_EQ(host.Data(0xA0, "x"), "echo:x");
-  EXPECT_TRUE(Flag(host.Send(0xA0), bit::SyntaxError));
+  EXPECT_EQ(FHost.Data(0xA0, "x"), "echo:x");
+  EXPECT_TRUE(Flag(FHost.Send(0xA0), bit::SyntaxError));
 }
 
 TEST(PrinterModelRandom, TheSameSeedGivesTheSameFaults) {

@@ -28,18 +28,18 @@ public:
 
   // A successful answer with its data text and status bytes.
   static TReply Answer(std::string Text, TDataBuffer Status = TDataBuffer(6, 0x80)) {
-    TReply R;
-    R.Data.assign(Text.begin(), Text.end());
-    R.Status = std::move(Status);
-    return R;
+    TReply r;
+    r.Data.assign(Text.begin(), Text.end());
+    r.Status = std::move(Status);
+    return r;
   }
   // A failed exchange as a transport reports it.
   static TReply Failure(int32_t Code, std::string Text) {
-    TReply R;
-    R.Ok = false;
-    R.Code = Code;
-    R.Text = std::move(Text);
-    return R;
+    TReply r;
+    r.Ok = false;
+    r.Code = Code;
+    r.Text = std::move(Text);
+    return r;
   }
 
   void Push(TReply R) { Replies.push_back(std::move(R)); }
@@ -53,15 +53,15 @@ public:
       FErrorText = "no scripted reply";
       return false;
     }
-    TReply R = std::move(Replies.front());
+    TReply r = std::move(Replies.front());
     Replies.pop_front();
-    Status = R.Status;
-    if (!R.Ok) {
-      FErrorCode = R.Code;
-      FErrorText = R.Text;
+    Status = r.Status;
+    if (!r.Ok) {
+      FErrorCode = r.Code;
+      FErrorText = r.Text;
       return false;
     }
-    Data = R.Data;
+    Data = r.Data;
     return true;
   }
   bool Connect() override { return Connected = true; }

@@ -126,11 +126,11 @@ class TFakeFprn final : public TFakeFprnDefaults {
   // The nth call of `method` from now on (1: the next one) fails: Res -1 (or the neutral
   // value), LastErrorCode `code`, LastErrorMessage `message`.
   void Fail(const std::string& method, int32_t code, const std::string& message, int nth = 1) {
-    Failures[method].push_back({Count(method) + nth, code, message, S_OK, {}});
+    FAilures[method].push_back({Count(method) + nth, code, message, S_OK, {}});
   }
   // The nth call of `method` from now on answers the HRESULT `hr` with the description.
   void FailCom(const std::string& method, HRESULT hr, const std::u16string& description, int nth = 1) {
-    Failures[method].push_back({Count(method) + nth, 0, {}, hr, description});
+    FAilures[method].push_back({Count(method) + nth, 0, {}, hr, description});
   }
 
   // ---- The printer ----
@@ -366,12 +366,12 @@ class TFakeFprn final : public TFakeFprnDefaults {
     int32_t Code;
     std::string Message;
   };
-  std::map<std::string, std::vector<TFailure>> Failures;
-  std::map<std::string, int> Counts;
+  std::map<std::string, std::vector<TFailure>> FAilures;
+  std::map<std::string, int> FCounts;
 
   int Count(const std::string& method) const {
-    auto it = Counts.find(method);
-    return it == Counts.end() ? 0 : it->second;
+    auto it = FCounts.find(method);
+    return it == FCounts.end() ? 0 : it->second;
   }
 
   static std::string Text(BSTR b) { return WideToCp1251(BstrView(b)); }
@@ -400,10 +400,10 @@ class TFakeFprn final : public TFakeFprnDefaults {
   // scripted refusal (the last error set); a scripted HRESULT through `hr`.
   bool Enter(const std::string& name, const std::string& args, bool clears, HRESULT& hr) {
     Calls.push_back(name + "(" + args + ")");
-    const int n = ++Counts[name];
+    const int n = ++FCounts[name];
     hr = S_OK;
     if (clears) ErrorCode = 0, ErrorMessage.clear();
-    auto& list = Failures[name];
+    auto& list = FAilures[name];
     for (auto it = list.begin(); it != list.end(); ++it) {
       if (it->At != n) continue;
       TFailure f = *it;

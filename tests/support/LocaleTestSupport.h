@@ -14,8 +14,8 @@ inline constexpr const char* kBulgarianLocale = "bg_BG.UTF-8";
 class TScopedLocale {
  public:
   explicit TScopedLocale(const char* Name) {
-    const char* Old = std::setlocale(LC_ALL, nullptr);
-    FOld = Old ? Old : "C";
+    const char* old = std::setlocale(LC_ALL, nullptr);
+    FOld = old ? old : "C";
     FSet = std::setlocale(LC_ALL, Name) != nullptr;
   }
   ~TScopedLocale() { std::setlocale(LC_ALL, FOld.c_str()); }

@@ -25,12 +25,12 @@ class TScopedTempRegistry {
     std::string tmpl = (std::filesystem::temp_directory_path() / "fpreg.XXXXXX").string();
     Dir = ::mkdtemp(tmpl.data());
     File = Dir + "/config/registry.txt";
-    if (const char* old = ::getenv(TRegistry::FileVariable)) Previous = old;
+    if (const char* old = ::getenv(TRegistry::FileVariable)) FPrevious = old;
     ::setenv(TRegistry::FileVariable, File.c_str(), 1);
   }
   ~TScopedTempRegistry() {
-    if (Previous)
-      ::setenv(TRegistry::FileVariable, Previous->c_str(), 1);
+    if (FPrevious)
+      ::setenv(TRegistry::FileVariable, FPrevious->c_str(), 1);
     else
       ::unsetenv(TRegistry::FileVariable);
     std::error_code ec;
@@ -43,7 +43,7 @@ class TScopedTempRegistry {
   std::string File;
 
  private:
-  std::optional<std::string> Previous;
+  std::optional<std::string> FPrevious;
 };
 
 class TFakeSerialScanner : public TSerialDeviceScanner {
@@ -81,9 +81,9 @@ inline TSerialDevice FakeUsbDevice(const std::string& sysName, const std::string
 class TScopedFakeDevices {
  public:
   explicit TScopedFakeDevices(std::optional<std::vector<TSerialDevice>> devices = std::vector<TSerialDevice>{})
-      : Devices(std::make_shared<TShared>()) {
-    Devices->List = std::move(devices);
-    TComPortNames::SetScannerFactory([shared = Devices] {
+      : FDevices(std::make_shared<TShared>()) {
+    FDevices->List = std::move(devices);
+    TComPortNames::SetScannerFactory([shared = FDevices] {
       std::lock_guard lock(shared->Mutex);
       return std::make_unique<TFakeSerialScanner>(shared->List);
     });
@@ -93,8 +93,8 @@ class TScopedFakeDevices {
   TScopedFakeDevices& operator=(const TScopedFakeDevices&) = delete;
 
   void Set(std::optional<std::vector<TSerialDevice>> devices) {
-    std::lock_guard lock(Devices->Mutex);
-    Devices->List = std::move(devices);
+    std::lock_guard lock(FDevices->Mutex);
+    FDevices->List = std::move(devices);
   }
 
  private:
@@ -102,7 +102,7 @@ class TScopedFakeDevices {
     std::mutex Mutex;
     std::optional<std::vector<TSerialDevice>> List;
   };
-  std::shared_ptr<TShared> Devices;
+  std::shared_ptr<TShared> FDevices;
 };
 
 }  // namespace fp::test

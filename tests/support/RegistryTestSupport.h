@@ -11,19 +11,19 @@ namespace fp::test {
 
 // The paths of all keys below Path (not Path itself), "\" between the names.
 inline void CollectClassesRootKeys(const std::string& Path, std::set<std::string>& Out) {
-  auto K = TRegistry::OpenKey(HKEY_CLASSES_ROOT, Path);
-  if (!K) return;
-  for (const std::string& Sub : TRegistry::SubKeys(*K).value_or(std::vector<std::string>{})) {
-    const std::string Child = Path.empty() ? Sub : Path + "\\" + Sub;
-    Out.insert(Child);
-    CollectClassesRootKeys(Child, Out);
+  auto k = TRegistry::OpenKey(HKEY_CLASSES_ROOT, Path);
+  if (!k) return;
+  for (const std::string& sub : TRegistry::SubKeys(*k).value_or(std::vector<std::string>{})) {
+    const std::string child = Path.empty() ? sub : Path + "\\" + sub;
+    Out.insert(child);
+    CollectClassesRootKeys(child, Out);
   }
 }
 
 inline std::set<std::string> AllClassesRootKeys() {
-  std::set<std::string> Keys;
-  CollectClassesRootKeys("", Keys);
-  return Keys;
+  std::set<std::string> keys;
+  CollectClassesRootKeys("", keys);
+  return keys;
 }
 
 }  // namespace fp::test

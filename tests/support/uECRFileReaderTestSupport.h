@@ -21,15 +21,15 @@ namespace fp::test {
 class ReaderFixture : public ::testing::Test {
  protected:
   ReaderFixture() {
-    reader.SetClock([] { return Now(); });
-    reader.SetFileVersion([] { return QStringLiteral("1.0.0.7"); });
+    FReader.SetClock([] { return Now(); });
+    FReader.SetFileVersion([] { return QStringLiteral("1.0.0.7"); });
   }
 
   // The reader's clock.
   static QDateTime Now() { return QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)); }
 
   // The path of a file of the temporary folder.
-  QString PathOf(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
+  QString PathOf(const QString& name) const { return FDir.path() + QLatin1Char('/') + name; }
 
   // Writes the bytes as the file.
   void WriteBytes(const QString& name, const std::string& bytes) {
@@ -43,13 +43,13 @@ class ReaderFixture : public ::testing::Test {
     std::string text;
     for (const auto& l : lines) text += l + "\r\n";
     WriteBytes(QStringLiteral("0001.$$$"), text);
-    return reader.ReadFile(PathOf(QStringLiteral("0001.$$$")), encoding);
+    return FReader.ReadFile(PathOf(QStringLiteral("0001.$$$")), encoding);
   }
 
   // The command i of the list as T (null when it is not one).
   template <class T>
   const T* Cmd(size_t i) const {
-    return i < reader.Commands().size() ? std::get_if<T>(&reader.Commands()[i]) : nullptr;
+    return i < FReader.Commands().size() ? std::get_if<T>(&FReader.Commands()[i]) : nullptr;
   }
 
   // The lines of a file written by the reader (CR LF expected between them).
@@ -59,9 +59,9 @@ class ReaderFixture : public ::testing::Test {
     return f.readAll().toStdString();
   }
 
-  QTemporaryDir dir;
-  ComPtr<TFakeFprn> fake = TFakeFprn::Make();
-  TECRFileReader reader{fake->Factory()};
+  QTemporaryDir FDir;
+  ComPtr<TFakeFprn> FFake = TFakeFprn::Make();
+  TECRFileReader FReader{FFake->Factory()};
 };
 
 // The reader's failure text of a line: what ReadFile keeps in LastError.

@@ -26,16 +26,16 @@ namespace fp::test {
 class TWorkerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(Tmp.isValid());
-    Folder = Tmp.path() + "/bon/";
-    LogDir = Tmp.path() + "/Log/";
-    ASSERT_TRUE(QDir().mkpath(Folder));
+    ASSERT_TRUE(FTmp.isValid());
+    FOlder = FTmp.path() + "/bon/";
+    FLogDir = FTmp.path() + "/Log/";
+    ASSERT_TRUE(QDir().mkpath(FOlder));
     uConst::SetBonFileExt("bon");
   }
 
   // A file in the receipt folder, last written `ageSec` seconds before the clock.
   void Put(const QString& name, const std::string& content, double ageSec = 60) {
-    const QString path = Folder + name;
+    const QString path = FOlder + name;
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(content.data(), static_cast<qint64>(content.size()));
@@ -43,60 +43,60 @@ class TWorkerFixture : public ::testing::Test {
     SetAge(name, ageSec);
   }
   void SetAge(const QString& name, double ageSec) {
-    const qint64 ms = Clock.toMSecsSinceEpoch() - static_cast<qint64>(ageSec * 1000);
+    const qint64 ms = FClock.toMSecsSinceEpoch() - static_cast<qint64>(ageSec * 1000);
     timespec times[2];
     times[0].tv_sec = times[1].tv_sec = ms / 1000;
     times[0].tv_nsec = times[1].tv_nsec = (ms % 1000) * 1000000;
-    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(Folder + name).constData(), times, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(FOlder + name).constData(), times, 0), 0);
   }
   std::string Read(const QString& name) const {
-    QFile f(Folder + name);
+    QFile f(FOlder + name);
     if (!f.open(QIODevice::ReadOnly)) return "<missing>";
     return f.readAll().toStdString();
   }
   // The names in the receipt folder, sorted.
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const QString& n : QDir(Folder).entryList(QDir::Files | QDir::Hidden))
+    for (const QString& n : QDir(FOlder).entryList(QDir::Files | QDir::Hidden))
       names.push_back(n.toStdString());
     std::sort(names.begin(), names.end());
     return names;
   }
   std::string NormalLog() const {
-    QFile f(LogDir + uProgramLog::NormalLogName);
+    QFile f(FLogDir + uProgramLog::NormalLogName);
     return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
   }
   int CallCount(const std::string& name) const {
     int n = 0;
-    for (const auto& c : Fake->Names()) n += c == name;
+    for (const auto& c : FAke->Names()) n += c == name;
     return n;
   }
 
   // Settings and event journal of a new worker.
   std::unique_ptr<TECRFileThread> Wire(std::unique_ptr<TECRFileThread> t) {
-    t->SetFprnFactory(FprnFactory);
-    t->SetLogDir(LogDir);
-    t->SetClock([this] { return Clock; });
-    t->SetReadyAge(ReadyAgeMs);
-    if (t->BonFolder().isEmpty()) t->SetBonFolder(Folder);
-    t->OnPrinterOnline = [this](TECRFileThread&) { Events.push_back("Online"); };
-    t->OnPrinterOffline = [this](TECRFileThread&) { Events.push_back("Offline"); };
+    t->SetFprnFactory(FPrnFactory);
+    t->SetLogDir(FLogDir);
+    t->SetClock([this] { return FClock; });
+    t->SetReadyAge(FReadyAgeMs);
+    if (t->BonFolder().isEmpty()) t->SetBonFolder(FOlder);
+    t->OnPrinterOnline = [this](TECRFileThread&) { FEvents.push_back("Online"); };
+    t->OnPrinterOffline = [this](TECRFileThread&) { FEvents.push_back("Offline"); };
     t->OnFileStarted = [this](const QString& path) {
-      Events.push_back("Started " + QFileInfo(path).fileName().toStdString());
+      FEvents.push_back("Started " + QFileInfo(path).fileName().toStdString());
     };
-    t->OnFileProcessed = [this](TECRFileThread&) { Events.push_back("Processed"); };
-    t->OnError = [this](TECRFileThread&, TTaskErrorKind kind) { Events.push_back("Error " + std::to_string(kind)); };
-    t->OnTaskFinished = [this](TECRFileThread&) { Events.push_back("Finished"); };
-    t->OnPrinterInfo = [this](const TPRNInfo& i) { Events.push_back("Info " + i.SerialNo.toStdString()); };
-    t->OnDepartmentReceived = [this](const TDepartmentRow& r) { Rows.push_back(r); };
-    t->OnDepartmentsRead = [this](TECRFileThread&) { Events.push_back("DepartmentsRead"); };
+    t->OnFileProcessed = [this](TECRFileThread&) { FEvents.push_back("Processed"); };
+    t->OnError = [this](TECRFileThread&, TTaskErrorKind kind) { FEvents.push_back("Error " + std::to_string(kind)); };
+    t->OnTaskFinished = [this](TECRFileThread&) { FEvents.push_back("Finished"); };
+    t->OnPrinterInfo = [this](const TPRNInfo& i) { FEvents.push_back("Info " + i.SerialNo.toStdString()); };
+    t->OnDepartmentReceived = [this](const TDepartmentRow& r) { FRows.push_back(r); };
+    t->OnDepartmentsRead = [this](TECRFileThread&) { FEvents.push_back("DepartmentsRead"); };
     t->OnFileUnknown = [this](const QString& path, const QString& why) {
-      Unknowns.push_back(QFileInfo(path).fileName().toStdString() + ": " + why.toStdString());
+      FUnknowns.push_back(QFileInfo(path).fileName().toStdString() + ": " + why.toStdString());
     };
     return t;
   }
   std::unique_ptr<TECRFileThread> FileJob(bool repFiles = true) {
-    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = Folder, .Watch = Watch}));
+    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FOlder, .Watch = FWatch}));
     t->SetRepFilePrint(repFiles);
     return t;
   }
@@ -106,7 +106,7 @@ class TWorkerFixture : public ::testing::Test {
   // The names of the "*.bon" files the file jobs' watch finds ready by the clock, oldest
   // first; `waitMs` gets the wait until the next one is.
   QStringList ReadyNames(const QString& logDir, int readyAgeMs, qint64* waitMs = nullptr) {
-    const TReadyFiles ready = Watch->Ready(Folder, QStringLiteral("bon"), Clock, logDir, readyAgeMs);
+    const TReadyFiles ready = FWatch->Ready(FOlder, QStringLiteral("bon"), FClock, logDir, readyAgeMs);
     if (waitMs) *waitMs = ready.WaitMs;
     QStringList names;
     for (const TListedFile& f : ready.Files) names.append(f.Name);
@@ -115,30 +115,30 @@ class TWorkerFixture : public ::testing::Test {
 
   int ErrorEvents() const {
     int n = 0;
-    for (const auto& e : Events) n += e.rfind("Error", 0) == 0;
+    for (const auto& e : FEvents) n += e.rfind("Error", 0) == 0;
     return n;
   }
   int Processed() const {
     int n = 0;
-    for (const auto& e : Events) n += e == "Processed";
+    for (const auto& e : FEvents) n += e == "Processed";
     return n;
   }
 
-  QTemporaryDir Tmp;
-  QString Folder, LogDir;
-  QDateTime Clock{QDate(2025, 12, 9), QTime(12, 30, 45, 7)};
+  QTemporaryDir FTmp;
+  QString FOlder, FLogDir;
+  QDateTime FClock{QDate(2025, 12, 9), QTime(12, 30, 45, 7)};
   // How long the wired workers let a file settle: 0 takes a file at once, as a file that
   // has long stopped changing; the tests of settling set uPRNFileThread::ReadyAgeMs.
-  int ReadyAgeMs = 0;
-  ComPtr<TFakeFprn> Fake = TFakeFprn::Make();
+  int FReadyAgeMs = 0;
+  ComPtr<TFakeFprn> FAke = TFakeFprn::Make();
   // How the wired workers create their automation object (empty: by class identifier).
-  TFprnFactory FprnFactory = Fake->Factory();
-  std::vector<std::string> Events;
+  TFprnFactory FPrnFactory = FAke->Factory();
+  std::vector<std::string> FEvents;
   // The files kept as unknown outcome ("name: why"), as OnFileUnknown told them.
-  std::vector<std::string> Unknowns;
-  std::vector<TDepartmentRow> Rows;
+  std::vector<std::string> FUnknowns;
+  std::vector<TDepartmentRow> FRows;
   // What the file jobs of the fixture decide by when a file is taken.
-  std::shared_ptr<TFolderWatch> Watch = std::make_shared<TFolderWatch>();
+  std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>();
 };
 
 // A receipt of one sold article (sold with AddProgPlu), an invalid file and a status query.

@@ -62,21 +62,21 @@ struct TFakeTask {
 class TFakeTaskThread : public ITaskThread {
  public:
   TFakeTaskThread(std::shared_ptr<TFakeTask> task, std::function<void(std::shared_ptr<TFakeTask>)> onResume)
-      : task_(std::move(task)), onResume_(std::move(onResume)) {}
-  ~TFakeTaskThread() override { task_->Detached = true; }
-  void Configure(const TTaskSettings& s) override { task_->Settings = s; }
-  void SetEvents(TTaskEvents e) override { task_->Events = std::move(e); }
+      : FTask(std::move(task)), FOnResume(std::move(onResume)) {}
+  ~TFakeTaskThread() override { FTask->Detached = true; }
+  void Configure(const TTaskSettings& s) override { FTask->Settings = s; }
+  void SetEvents(TTaskEvents e) override { FTask->Events = std::move(e); }
   void Resume() override {
-    task_->Resumed = true;
-    if (onResume_) onResume_(task_);
+    FTask->Resumed = true;
+    if (FOnResume) FOnResume(FTask);
   }
-  void Terminate() override { task_->Terminated = true; }
-  void DetachEvents() override { task_->Detached = true; }
-  bool Finished() const override { return task_->Done; }
+  void Terminate() override { FTask->Terminated = true; }
+  void DetachEvents() override { FTask->Detached = true; }
+  bool Finished() const override { return FTask->Done; }
 
  private:
-  std::shared_ptr<TFakeTask> task_;
-  std::function<void(std::shared_ptr<TFakeTask>)> onResume_;
+  std::shared_ptr<TFakeTask> FTask;
+  std::function<void(std::shared_ptr<TFakeTask>)> FOnResume;
 };
 
 // Records every task created. With AutoFinish the worker reports its errors and ends on
