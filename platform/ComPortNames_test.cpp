@@ -10,7 +10,7 @@
 #include "tests/support/PortTestSupport.h"
 #include "platform/Registry.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::FakeDevice;
@@ -340,4 +340,4 @@ TEST(ComPortNames, RealUdevScanIsWellFormed) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

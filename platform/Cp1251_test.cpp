@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+namespace fp::test {
 namespace {
 
 TEST(Cp1251, BulgarianRoundTrip) {
@@ -72,3 +73,4 @@ TEST(ConvertCharEncodingTest, Lines) {
 }
 
 }  // namespace
+}  // namespace fp::test

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 // The text and the units of one rounding always name the same number.
@@ -72,4 +72,4 @@ TEST(DecimalRound, NotFiniteAndTooLargeAreRefused) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 // A writer whose descriptor takes nothing: write returns 0 every time.
@@ -127,4 +127,4 @@ TEST(FaultyFileOps, CallsRelativeToAFolderMatchTheirPaths) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

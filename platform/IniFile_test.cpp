@@ -10,7 +10,7 @@
 
 #include "platform/FileOps.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -243,4 +243,4 @@ TEST_F(IniFileTest, FailedWriteRaisesAndKeepsTheOldFile) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 TEST(PathNames, ChangeFileExtReplacesOnlyTheFileNamesExtension) {
@@ -50,4 +50,4 @@ TEST(PathNames, TheRulesHoldForWideCharactersToo) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

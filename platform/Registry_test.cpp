@@ -15,7 +15,7 @@
 #include "platform/FileOps.h"
 #include "tests/support/PortTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::TScopedTempRegistry;
@@ -365,4 +365,4 @@ TEST(Registry, FailedWriteKeepsTheFileAsItWas) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

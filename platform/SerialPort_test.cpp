@@ -17,7 +17,7 @@
 #include "tests/support/PortTestSupport.h"
 #include "platform/SerialPortSpeed.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -298,4 +298,4 @@ TEST_F(SerialPortTest, HangUpIsALineFailure) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

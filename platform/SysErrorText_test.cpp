@@ -8,7 +8,7 @@
 
 #include "tests/support/LocaleTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 TEST(SysErrorText, EnglishTextsUnderABulgarianLocale) {
@@ -35,4 +35,4 @@ TEST(SysErrorText, EnglishTextsUnderABulgarianLocale) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

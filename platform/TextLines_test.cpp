@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 TEST(TextLines, SplitsAtEveryKindOfLineEnd) {
@@ -24,4 +24,4 @@ TEST(TextLines, SplitsAtEveryKindOfLineEnd) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

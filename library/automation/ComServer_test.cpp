@@ -15,7 +15,7 @@
 #include "platform/Registry.h"
 #include "platform/com/ComPtr.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 const std::string kLibId = "{D8BA97C9-C3B8-4A66-9CC5-7F72A202728C}";
@@ -145,4 +145,4 @@ TEST(ComServerFactoryTest, CanUnloadFollowsObjectsLocksAndFactoryReferences) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

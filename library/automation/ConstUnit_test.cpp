@@ -16,7 +16,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -157,4 +157,4 @@ TEST_F(LogToFileTest, ThreadsRacingForTheFirstLineMakeOneWriter) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -14,7 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -340,4 +340,4 @@ TEST(FileLoggerText, TrimAndNamePart) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 // The argument list of an entry written as the interface documentation writes it:
@@ -285,4 +285,4 @@ TEST(MiravokFPAxX4_BG_TLB, IdentifiersAndCoclasses) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

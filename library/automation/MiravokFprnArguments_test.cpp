@@ -14,7 +14,7 @@
 #include "library/protocol/WireNumbers.h"
 #include "platform/com/Dispatch.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 constexpr uint8_t kSale = 0x31, kPayment = 0x35;
@@ -457,4 +457,4 @@ TEST_F(ArgumentsTest, NamedArgumentsInAnotherOrderSendWhatThePositionalCallSends
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -16,7 +16,7 @@
 #include "tests/support/LocaleTestSupport.h"
 #include "platform/SerialPortSpeed.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -486,4 +486,4 @@ TEST_F(ConnectTest, SystemErrorTextsAreEnglishUnderABulgarianLocale) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

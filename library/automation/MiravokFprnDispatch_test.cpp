@@ -12,7 +12,7 @@
 
 #include "library/automation/FprnModelTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 // The interface's entries as a client knows them: kind (M method, G property get, P
@@ -370,4 +370,4 @@ TEST_F(DispatchTableTest, WrongArgumentCountOrTypeIsRefusedBeforeTheCall) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -12,7 +12,7 @@
 #include "tests/support/FakeDevice.h"
 #include "library/automation/FprnModelTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using model::Bits;
@@ -584,4 +584,4 @@ TEST_F(ReadBackWithoutPrinterTest, ClosedLinkFailsWith101) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -15,7 +15,7 @@
 #include "platform/com/ComPtr.h"
 #include "tests/printermodel/PrinterModel.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -210,4 +210,4 @@ TEST_F(ReceiptFlowTest, NonFiscalReceiptLayout) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -8,7 +8,7 @@
 
 #include "library/automation/FprnModelTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -849,4 +849,4 @@ TEST_F(ReceiptTest, VoidWithoutConnection) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -12,7 +12,7 @@
 #include "library/automation/FprnModelTestSupport.h"
 #include "library/protocol/OleDate.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using model::Bits;
@@ -523,4 +523,4 @@ TEST_F(ReportsWithoutPrinterTest, CustomerDisplayCallsOnlyCheckTheLink) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

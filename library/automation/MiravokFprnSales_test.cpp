@@ -21,7 +21,7 @@
 #include "platform/Cp1251.h"
 #include "platform/com/ComPtr.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -778,4 +778,4 @@ TEST_F(SalesTest, CallLines) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

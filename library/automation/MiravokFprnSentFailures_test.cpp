@@ -9,7 +9,7 @@
 
 #include "library/automation/FprnModelTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using ::testing::HasSubstr;
@@ -132,4 +132,4 @@ TEST_F(SentFailuresTest, AnswerThatCannotBeReadAfterTheCommandRanIsNeverARefusal
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

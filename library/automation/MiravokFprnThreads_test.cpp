@@ -12,7 +12,7 @@
 #include "library/transport/EnumPorts.h"
 #include "library/automation/FprnModelTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 class OneObjectTwoThreads : public test::TFprnConnectedTest {};
@@ -108,4 +108,4 @@ TEST_F(TwoObjectsInitEx, SearchesAtTheSameTimeKeepThePortRecordsWhole) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

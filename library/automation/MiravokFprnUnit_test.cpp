@@ -18,7 +18,7 @@
 #include "platform/Cp1251.h"
 #include "platform/com/ComPtr.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -484,4 +484,4 @@ TEST(CallLineTextTest, FloatToStrIsShortestWithDot) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

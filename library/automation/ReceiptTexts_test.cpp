@@ -4,7 +4,7 @@
 
 #include "platform/Cp1251.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 std::string Word(std::uint8_t locale, std::uint8_t id) {
@@ -57,4 +57,4 @@ TEST(ReceiptTextsTest, IdWithoutARowLeavesTheText) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

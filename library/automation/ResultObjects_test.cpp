@@ -12,7 +12,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/OleAuto.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 template <class I>
@@ -123,4 +123,4 @@ TEST(ResultObjectsTest, FreshObjectIsZeroAndEmpty) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

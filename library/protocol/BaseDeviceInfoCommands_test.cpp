@@ -7,7 +7,7 @@
 
 #include <functional>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::FailedWith;
@@ -519,4 +519,4 @@ TEST(InfoCommands, CurrencyMode) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

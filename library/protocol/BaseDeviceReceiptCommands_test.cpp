@@ -9,7 +9,7 @@
 
 #include <functional>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::ExpectTestOrder;
@@ -801,4 +801,4 @@ TEST_F(ReceiptsOnModel, CloseOpenReceiptsReportsAFailedReRead) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -6,7 +6,7 @@
 
 #include <stdexcept>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::StatusWith;
@@ -337,4 +337,4 @@ TEST(RunCommand, NeverRaises) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

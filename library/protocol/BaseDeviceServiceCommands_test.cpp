@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::FailedWith;
@@ -414,4 +414,4 @@ TEST(ServiceCommands, InvoiceRangeAnswer) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::StatusWith;
@@ -136,4 +136,4 @@ TEST(StatusErrorsTextAndCode, IncludesS04AndLeavesTheLastCode) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

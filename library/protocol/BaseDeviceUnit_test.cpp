@@ -7,7 +7,7 @@
 #include <deque>
 #include <stdexcept>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using testing::ElementsAreArray;
@@ -349,4 +349,4 @@ TEST(ExchangeLoop, LinkNotReadyFailsWith101WithoutSending) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

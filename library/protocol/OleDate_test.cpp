@@ -4,7 +4,7 @@
 
 #include <limits>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 double Encode(int y, int m, int d, int h = 0, int n = 0, int s = 0, int ms = 0) {
@@ -82,4 +82,4 @@ TEST(OleDate, FormatPatterns) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 TEST(WireNumbers, Formatting) {
@@ -97,4 +97,4 @@ TEST(WireNumbers, IntegerParsing) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -10,7 +10,7 @@
 
 #include "tests/support/PortTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 class TFakeSource : public TPortDeviceSource {
@@ -169,4 +169,4 @@ TEST(EnumPorts, RealUdevListIsWellFormed) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -11,7 +11,7 @@
 #include "library/transport/TransportTestSupport.h"
 #include "tests/printermodel/PrinterModel.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -399,4 +399,4 @@ TEST(RS232Device, ConnectGoesOnAfterAFailedClose) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

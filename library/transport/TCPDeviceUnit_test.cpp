@@ -14,7 +14,7 @@
 #include "library/transport/TransportTestSupport.h"
 #include "tests/printermodel/PrinterModel.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -419,4 +419,4 @@ TEST(TCPDeviceReconnect, NetworkGoneBeforeTheFrameWasWrittenIsNotConnected) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -16,7 +16,7 @@
 #include "library/protocol/DeviceClock.h"
 #include "tests/printermodel/PrinterModel.h"
 
-namespace fp {
+namespace fp::test {
 
 class TFakeDeviceClock final : public IDeviceClock {
 public:
@@ -93,4 +93,4 @@ inline TExchangeResult ExchangeWhileBusy(model::PrinterModel& Model, TFakeDevice
   return r;
 }
 
-}  // namespace fp
+}  // namespace fp::test

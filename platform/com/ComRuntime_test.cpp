@@ -14,7 +14,7 @@
 #include "platform/com/Dispatch.h"
 #include "platform/com/testserver/TestCalc.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::CLSID_TestCalc;
@@ -217,4 +217,4 @@ TEST_F(ComRuntimeTest, WorkerThreadsUseObjectsOfTheirOwn) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -8,7 +8,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/testserver/TestCalc.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::ITestCalc;
@@ -459,4 +459,4 @@ TEST(ComObjectTest, AFailingCreationIsUnexpected) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

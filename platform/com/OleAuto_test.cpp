@@ -9,7 +9,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComTypes.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 // ---------------------------------------------------------------------------------------
@@ -439,4 +439,4 @@ TEST(ErrorInfoTest, GuardTurnsAnExceptionIntoUnexpectedWithItsMessage) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 // The QString forms give what the std::string forms give for the same UTF-8 text.
@@ -26,4 +26,4 @@ TEST(PathNamesQt, WorkOnTheTextItself) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

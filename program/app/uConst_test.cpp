@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 TEST(GlobalsTest, ReadersGetWholeValues) {
@@ -33,4 +33,4 @@ TEST(GlobalsTest, ReadersGetWholeValues) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -10,7 +10,7 @@
 
 #include "platform/FileOps.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 QByteArray ReadAll(const QString& path) {
@@ -48,4 +48,4 @@ TEST(GetFileVersionTest, FourDottedNumbers) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

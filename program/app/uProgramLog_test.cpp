@@ -13,7 +13,7 @@
 
 #include "platform/FileOps.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 QByteArray ReadAll(const QString& path) {
@@ -131,4 +131,4 @@ TEST_F(WriteLogTest, LogThatCannotBeOpenedLosesTheLineSilently) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -9,7 +9,7 @@
 #include "platform/FileOps.h"
 #include "platform/IniFile.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 class SettingsFileTest : public ::testing::Test {
@@ -225,4 +225,4 @@ TEST(SettingsFilePathTest, NamedAfterTheProgram) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -33,7 +33,7 @@
 #include "platform/FileOps.h"
 #include "tests/support/QtTestEnvironment.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using namespace uStrRes;
@@ -326,4 +326,4 @@ TEST_F(StrResTest, MainWindowCaptionAndExcludedLabelsAreNeverTouched) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

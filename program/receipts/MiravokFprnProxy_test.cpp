@@ -10,7 +10,7 @@
 #include "tests/support/FakeFprn.h"
 #include "platform/com/OleAuto.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 // "Вода", "Хляб", "Няма хартия" and "Порт зает" in code page 1251.
@@ -155,4 +155,4 @@ TEST(ProxyFactory, NoObjectIsAnInvalidPointer) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -13,7 +13,7 @@
 #include "platform/IniFile.h"
 #include "program/app/uProgramInfo.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::TFakeMain;
@@ -83,4 +83,4 @@ TEST(AboutTest, Layout) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -10,7 +10,7 @@
 #include "program/ui/OperatorWindowsTestSupport.h"
 #include "program/ui/LayoutTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::TFakeMain;
@@ -140,4 +140,4 @@ TEST_F(PayTypesTest, ColumnTitlesAndLayout) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -17,7 +17,7 @@
 #include "program/ui/uEditDepartment.h"
 #include "platform/IniFile.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::Dep;
@@ -278,4 +278,4 @@ TEST_F(DepartmentsTest, Layout) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -16,7 +16,7 @@
 #include "program/ui/LayoutTestSupport.h"
 #include "program/receipts/uECRFileReader.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::TFakeMain;
@@ -110,4 +110,4 @@ TEST(SelectPeriodTest, Layout) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -24,7 +24,7 @@
 #include "platform/IniFile.h"
 #include "tests/support/PortTestSupport.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 using test::TFakeMain;
@@ -423,4 +423,4 @@ TEST_F(SettingsTest, Layout) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -18,7 +18,7 @@
 #include "platform/com/ComRuntime.h"
 #include "platform/com/Dispatch.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 const std::string kNotInit = "Device is not initiqlized. Call \"init\" first!";
@@ -248,4 +248,4 @@ TEST_F(AutomationLibraryTest, AggregationOnlyForIUnknown) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

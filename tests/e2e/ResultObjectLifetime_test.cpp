@@ -16,7 +16,7 @@
 #include "platform/com/Dispatch.h"
 #include "tests/printermodel/PrinterModel.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 class ResultObjectLifetimeTest : public ::testing::Test {
@@ -88,4 +88,4 @@ TEST_F(ResultObjectLifetimeTest, ResultObjectHandedOutThroughDispatchCountsToo) 
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

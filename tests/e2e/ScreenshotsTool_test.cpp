@@ -11,7 +11,7 @@
 
 #include "tests/support/QtTestEnvironment.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 // QProcess wants an application object.
@@ -55,4 +55,4 @@ TEST(ScreenshotsTool, WithoutAFolderShowsItsUse) {
 }
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

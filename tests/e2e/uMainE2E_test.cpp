@@ -23,7 +23,7 @@
 #include "tests/printermodel/PrinterModel.h"
 #include "tests/support/QtTestEnvironment.h"
 
-namespace fp {
+namespace fp::test {
 namespace {
 
 const QString kBinDir = QStringLiteral(FP_BIN_DIR);
@@ -216,4 +216,4 @@ INSTANTIATE_TEST_SUITE_P(Signals, ProgramStopSignal, ::testing::Values(SIGTERM, 
                          [](const auto& info) { return std::string(::sigabbrev_np(info.param)); });
 
 }  // namespace
-}  // namespace fp
+}  // namespace fp::test

@@ -14,6 +14,7 @@
 
 extern char** environ;
 
+namespace fp::test {
 namespace {
 
 using namespace fp::model;
@@ -269,3 +270,4 @@ TEST(TcpEndpoint, StopsWhileBusySendingSyn) {
 }
 
 }  // namespace
+}  // namespace fp::test

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+namespace fp::test {
 namespace {
 
 using namespace fp::model;
@@ -112,3 +113,4 @@ TEST(ModelFrame, GarbageAndABrokenFrameBeforeAGoodOne) {
 }
 
 }  // namespace
+}  // namespace fp::test

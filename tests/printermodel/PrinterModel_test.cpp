@@ -8,6 +8,7 @@
 
 #include "tests/printermodel/ModelTestClient.h"
 
+namespace fp::test {
 namespace {
 
 using namespace fp::model;
@@ -396,3 +397,4 @@ TEST(PrinterModelRandom, TheSameSeedGivesTheSameFaults) {
 }
 
 }  // namespace
+}  // namespace fp::test

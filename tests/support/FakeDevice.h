@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace fp {
+namespace fp::test {
 
 class TFakeDevice : public TBaseDevice {
 public:
@@ -77,4 +77,4 @@ public:
   bool Connected = true;
 };
 
-}  // namespace fp
+}  // namespace fp::test
