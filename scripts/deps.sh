@@ -7,7 +7,7 @@ PACKAGES=(
   libasio-dev libudev-dev udev
   qt6-base-dev libgl1-mesa-dev qt6-translations-l10n
   xvfb xauth
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14 clang-tidy-14
   locales libc-l10n
 )
 # The Bulgarian UTF-8 locale of the shops' desktops: the tests of the system error texts
