@@ -48,7 +48,7 @@ constexpr char kBusyFile[] =
 // The system's file operations, except that kPath opens the fuzz input and kBusyPath
 // kBusyFile, both read in pieces of Chunk bytes.
 class TMemoryFileOps final : public IFileOps {
-public:
+ public:
   std::string_view Input;
   size_t Chunk = 4096;
 
@@ -78,7 +78,7 @@ public:
   }
   int Close(int fd) override { return fd == kFd ? 0 : IFileOps::Close(fd); }
 
-private:
+ private:
   std::string_view FOpen;
 };
 

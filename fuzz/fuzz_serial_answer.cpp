@@ -38,7 +38,7 @@ using namespace fp;
 }
 
 class TFuzzClock final : public IDeviceClock {
-public:
+ public:
   TTimePoint Now() override { return TTimePoint{} + std::chrono::hours(1) + std::chrono::milliseconds(Offset); }
   void SleepFor(std::chrono::milliseconds Duration) override { Offset += Duration.count(); }
   long long Offset = 0;
@@ -49,7 +49,7 @@ constexpr int kPause = -1;
 
 // The printer's side of the line: the bytes it sends, in reads of at most Chunk bytes.
 class TFuzzPort final : public TComPort {
-public:
+ public:
   TFuzzPort(TFuzzClock& Clock, std::vector<int> Line, size_t Chunk, long long StepMs)
       : FClock(Clock), FLine(std::move(Line)), FChunk(Chunk), FStepMs(StepMs) {}
 
@@ -84,7 +84,7 @@ public:
 
   std::vector<TDataBuffer> Frames;
 
-private:
+ private:
   TFuzzClock& FClock;
   std::vector<int> FLine;
   size_t FPos = 0;
@@ -106,7 +106,7 @@ std::vector<int> LineOf(const uint8_t* Bytes, size_t Size, bool Pauses) {
 }
 
 class TFuzzDevice final : public TRS32Device {
-public:
+ public:
   TFuzzDevice(std::unique_ptr<TComPort> Port, IDeviceClock& Clock) : TRS32Device(std::move(Port), Clock) {}
   void SetSequence(uint8_t S) { FSequence = S; }
   uint8_t Sequence() const { return FSequence; }

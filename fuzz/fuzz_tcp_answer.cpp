@@ -35,10 +35,8 @@ bool Analyse(const TDataBuffer& Collected, uint8_t Seq, uint8_t Cmd, TDataBuffer
       case 105:
       case 109:
       case 110:
-      case 112:
-        return false;
-      default:
-        Broken("a refusal with a code the TCP reading does not use");
+      case 112: return false;
+      default: Broken("a refusal with a code the TCP reading does not use");
     }
   }
 }

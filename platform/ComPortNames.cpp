@@ -72,8 +72,7 @@ std::vector<std::string> Identities(const std::vector<TSerialDevice>& devices,
     // A by-id link names one device only when it carries a serial number; adapters without
     // one (or clones that share one) would all have the same link.
     bool uniqueById = !d.ById.empty() && !d.SerialNumber.empty();
-    for (std::size_t j : indexes)
-      uniqueById = uniqueById && (j == i || !EqualNoCase(devices[j].ById, d.ById));
+    for (std::size_t j : indexes) uniqueById = uniqueById && (j == i || !EqualNoCase(devices[j].ById, d.ById));
     std::string id = uniqueById ? d.ById : !d.ByPath.empty() ? d.ByPath : d.DevNode;
     for (const std::string& earlier : out)
       if (EqualNoCase(earlier, id)) id.clear();
@@ -192,8 +191,7 @@ TComPortNaming AssignComPortNames(const std::vector<TComPortMapping>& mappings,
     if (next > kMaxPort) break;
     give(k, next, true);
   }
-  std::sort(out.begin(), out.end(),
-            [](const TComPortName& a, const TComPortName& b) { return a.Number < b.Number; });
+  std::sort(out.begin(), out.end(), [](const TComPortName& a, const TComPortName& b) { return a.Number < b.Number; });
   return naming;
 }
 
@@ -238,8 +236,8 @@ std::vector<TComPortName> TComPortNames::Assign(const std::vector<TSerialDevice>
   // New numbers: named again under the registry's lock, on the numbers stored meanwhile by
   // other processes, and stored in the same step.
   std::optional<TComPortNaming> locked;
-  const bool written = TRegistry::UpdateValues(
-      HKEY_LOCAL_MACHINE, ComPortDeviceKey, [&](std::vector<TRegValue>& values) {
+  const bool written =
+      TRegistry::UpdateValues(HKEY_LOCAL_MACHINE, ComPortDeviceKey, [&](std::vector<TRegValue>& values) {
         locked = AssignComPortNames(mappings, devices, ParseStored(values));
         for (const TComPortAssignment& a : locked->Added) {
           auto it = std::find_if(values.begin(), values.end(),

@@ -20,9 +20,9 @@ using test::TScopedTempRegistry;
 
 TEST(ComPortNames, ParseName) {
   const std::pair<const char*, int> cases[] = {
-      {"COM1", 1},  {"com7", 7},   {"CoM255", 255}, {"COM256", 0}, {"COM0", 0},  {"COM07", 0},
-      {"COM", 0},   {"COMx", 0},   {"COM1x", 0},    {"LPT1", 0},   {" COM1", 0}, {"COM1 ", 0},
-      {"COM-1", 0}, {"COM+1", 0},  {"", 0},          {"CON1", 0},   {"/dev/ttyS0", 0},
+      {"COM1", 1},  {"com7", 7},  {"CoM255", 255}, {"COM256", 0}, {"COM0", 0},       {"COM07", 0},
+      {"COM", 0},   {"COMx", 0},  {"COM1x", 0},    {"LPT1", 0},   {" COM1", 0},      {"COM1 ", 0},
+      {"COM-1", 0}, {"COM+1", 0}, {"", 0},         {"CON1", 0},   {"/dev/ttyS0", 0},
   };
   for (const auto& [text, number] : cases) {
     auto n = ParseComPortName(text);
@@ -38,10 +38,9 @@ TEST(ComPortNames, SerialPortFilter) {
     bool port;
   };
   const Case cases[] = {
-      {"ttyUSB0", nullptr, true}, {"ttyACM12", nullptr, true}, {"ttyS0", "4", true},
-      {"ttyS1", "0", false},      {"ttyS2", nullptr, false},   {"ttyS3", "0\n", false},
-      {"tty0", nullptr, false},   {"ttyUSB", nullptr, false},  {"ttyUSBx", nullptr, false},
-      {"console", nullptr, false}, {"ttyAMA0", "4", false},    {"ptmx", nullptr, false},
+      {"ttyUSB0", nullptr, true},  {"ttyACM12", nullptr, true}, {"ttyS0", "4", true},     {"ttyS1", "0", false},
+      {"ttyS2", nullptr, false},   {"ttyS3", "0\n", false},     {"tty0", nullptr, false}, {"ttyUSB", nullptr, false},
+      {"ttyUSBx", nullptr, false}, {"console", nullptr, false}, {"ttyAMA0", "4", false},  {"ptmx", nullptr, false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsSerialPortDevice(c.name, c.type), c.port) << c.name;
 }
@@ -63,12 +62,8 @@ TEST(ComPortNames, AutomaticNumbering) {
       {"ttyS by number, the others fill the gaps in ttyACM, ttyUSB order",
        {},
        {"ttyUSB1", "ttyS3", "ttyUSB0", "ttyS0", "ttyACM0"},
-       {"COM1=/dev/ttyS0", "COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0", "COM4=/dev/ttyS3",
-        "COM5=/dev/ttyUSB1"}},
-      {"numbers sort by value, not as text",
-       {},
-       {"ttyUSB10", "ttyUSB9"},
-       {"COM1=/dev/ttyUSB9", "COM2=/dev/ttyUSB10"}},
+       {"COM1=/dev/ttyS0", "COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0", "COM4=/dev/ttyS3", "COM5=/dev/ttyUSB1"}},
+      {"numbers sort by value, not as text", {}, {"ttyUSB10", "ttyUSB9"}, {"COM1=/dev/ttyUSB9", "COM2=/dev/ttyUSB10"}},
       {"a mapping keeps its number even when its path is missing",
        {{2, "/nonexistent/port"}},
        {"ttyUSB0", "ttyACM0"},
@@ -118,26 +113,49 @@ TEST(ComPortNames, StoredNumbersAndIdentities) {
     std::vector<TComPortAssignment> added;
   };
   const Case cases[] = {
-      {"a stored number is kept and not stored again",
-       {}, {a}, {{a.ById, 3}}, {"COM3=/dev/ttyUSB0"}, {}},
+      {"a stored number is kept and not stored again", {}, {a}, {{a.ById, 3}}, {"COM3=/dev/ttyUSB0"}, {}},
       {"identities compare without regard to case",
-       {}, {a}, {{"/DEV/SERIAL/BY-ID/USB-EXAMPLE_ADAPTER_A1-IF00-PORT0", 3}}, {"COM3=/dev/ttyUSB0"}, {}},
+       {},
+       {a},
+       {{"/DEV/SERIAL/BY-ID/USB-EXAMPLE_ADAPTER_A1-IF00-PORT0", 3}},
+       {"COM3=/dev/ttyUSB0"},
+       {}},
       {"numbers of absent devices are given to nobody, ttyS0's own number included",
-       {}, {FakeDevice("ttyS0"), a}, {{"/dev/serial/by-id/gone", 1}, {"/dev/serial/by-id/gone2", 2}},
-       {"COM3=/dev/ttyS0", "COM4=/dev/ttyUSB0"}, {{"/dev/ttyS0", 3}, {a.ById, 4}}},
+       {},
+       {FakeDevice("ttyS0"), a},
+       {{"/dev/serial/by-id/gone", 1}, {"/dev/serial/by-id/gone2", 2}},
+       {"COM3=/dev/ttyS0", "COM4=/dev/ttyUSB0"},
+       {{"/dev/ttyS0", 3}, {a.ById, 4}}},
       {"a device with a serial number is known by its by-id link, one without by its socket",
-       {}, {a, noSerial}, {}, {"COM1=/dev/ttyUSB0", "COM2=/dev/ttyUSB3"}, {{a.ById, 1}, {noSerial.ByPath, 2}}},
+       {},
+       {a, noSerial},
+       {},
+       {"COM1=/dev/ttyUSB0", "COM2=/dev/ttyUSB3"},
+       {{a.ById, 1}, {noSerial.ByPath, 2}}},
       {"adapters that share a serial number are known by their sockets",
-       {}, {clone1, clone2}, {{clone1.ById, 1}},
-       {"COM2=/dev/ttyUSB1", "COM3=/dev/ttyUSB2"}, {{clone1.ByPath, 2}, {clone2.ByPath, 3}}},
+       {},
+       {clone1, clone2},
+       {{clone1.ById, 1}},
+       {"COM2=/dev/ttyUSB1", "COM3=/dev/ttyUSB2"},
+       {{clone1.ByPath, 2}, {clone2.ByPath, 3}}},
       {"without udev links the device node is the identity",
-       {}, {noLinks}, {}, {"COM1=/dev/ttyACM0"}, {{"/dev/ttyACM0", 1}}},
+       {},
+       {noLinks},
+       {},
+       {"COM1=/dev/ttyACM0"},
+       {{"/dev/ttyACM0", 1}}},
       {"a mapping on a stored number wins; the device waits without a name",
-       {{3, "/dev/pts/77"}}, {a, noSerial}, {{a.ById, 3}},
-       {"COM1=/dev/ttyUSB3", "COM3=/dev/pts/77"}, {{noSerial.ByPath, 1}}},
+       {{3, "/dev/pts/77"}},
+       {a, noSerial},
+       {{a.ById, 3}},
+       {"COM1=/dev/ttyUSB3", "COM3=/dev/pts/77"},
+       {{noSerial.ByPath, 1}}},
       {"two identities stored with one number: the first present device keeps it",
-       {}, {a, noSerial}, {{a.ById, 2}, {noSerial.ByPath, 2}},
-       {"COM1=/dev/ttyUSB3", "COM2=/dev/ttyUSB0"}, {{noSerial.ByPath, 1}}},
+       {},
+       {a, noSerial},
+       {{a.ById, 2}, {noSerial.ByPath, 2}},
+       {"COM1=/dev/ttyUSB3", "COM2=/dev/ttyUSB0"},
+       {{noSerial.ByPath, 1}}},
   };
   for (const Case& c : cases) {
     TComPortNaming naming = AssignComPortNames(c.mappings, c.devices, c.stored);
@@ -154,7 +172,7 @@ TEST(ComPortNames, NumbersStayWithTheirDevicesAcrossPlugging) {
   const TSerialDevice acm = FakeUsbDevice("ttyACM0", "77", 2, "Example_Modem");
   const TSerialDevice second = FakeUsbDevice("ttyUSB0", "D4E5F6", 3);
   const TSerialDevice firstLater = FakeUsbDevice("ttyUSB1", "A1B2C3", 4);  // replugged elsewhere
-  const TSerialDevice plainA = FakeUsbDevice("ttyUSB2", "", 5);             // no serial numbers
+  const TSerialDevice plainA = FakeUsbDevice("ttyUSB2", "", 5);            // no serial numbers
   const TSerialDevice plainB = FakeUsbDevice("ttyUSB3", "", 6);
   struct Step {
     const char* what;
@@ -167,15 +185,17 @@ TEST(ComPortNames, NumbersStayWithTheirDevicesAcrossPlugging) {
       {"the adapter goes; COM1 names nothing", {acm}, {"COM2=/dev/ttyACM0"}},
       {"a second adapter does not take COM1", {acm, second}, {"COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0"}},
       {"the first adapter comes back under another node and socket",
-       {acm, second, firstLater}, {"COM1=/dev/ttyUSB1", "COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0"}},
-      {"adapters without serial numbers get a number per socket", {plainB, plainA},
+       {acm, second, firstLater},
+       {"COM1=/dev/ttyUSB1", "COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0"}},
+      {"adapters without serial numbers get a number per socket",
+       {plainB, plainA},
        {"COM4=/dev/ttyUSB2", "COM5=/dev/ttyUSB3"}},
       {"the same adapters under swapped nodes, in the same sockets: the same numbers",
        {FakeUsbDevice("ttyUSB3", "", 5), FakeUsbDevice("ttyUSB2", "", 6)},
        {"COM4=/dev/ttyUSB3", "COM5=/dev/ttyUSB2"}},
-      {"all of them at once", {plainB, second, acm, plainA, firstLater},
-       {"COM1=/dev/ttyUSB1", "COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0", "COM4=/dev/ttyUSB2",
-        "COM5=/dev/ttyUSB3"}},
+      {"all of them at once",
+       {plainB, second, acm, plainA, firstLater},
+       {"COM1=/dev/ttyUSB1", "COM2=/dev/ttyACM0", "COM3=/dev/ttyUSB0", "COM4=/dev/ttyUSB2", "COM5=/dev/ttyUSB3"}},
   };
   for (const Step& s : steps) {
     devices.Set(s.present);
@@ -282,8 +302,7 @@ TEST(ComPortNames, SerialCommListsThePresentPortsLive) {
   ASSERT_TRUE(key);
   std::vector<TRegValue> listed;
   for (std::size_t i = 0; auto v = TRegistry::EnumValue(*key, i); ++i) listed.push_back(*v);
-  const std::vector<TRegValue> expected = {
-      {"/dev/ttyS0", "COM1"}, {"/dev/ttyUSB0", "COM2"}, {pty.Path, "COM10"}};
+  const std::vector<TRegValue> expected = {{"/dev/ttyS0", "COM1"}, {"/dev/ttyUSB0", "COM2"}, {pty.Path, "COM10"}};
   EXPECT_EQ(listed, expected);
   EXPECT_EQ(TRegistry::QueryValue(*key, pty.Path), "COM10");
 
@@ -306,9 +325,8 @@ TEST(ComPortNames, SerialCommListsThePresentPortsLive) {
 
 TEST(ComPortNames, FailingScannerMeansNoAutomaticPorts) {
   TScopedTempRegistry reg;
-  TComPortNames::SetScannerFactory([]() -> std::unique_ptr<TSerialDeviceScanner> {
-    throw std::system_error(ENOMEM, std::system_category());
-  });
+  TComPortNames::SetScannerFactory(
+      []() -> std::unique_ptr<TSerialDeviceScanner> { throw std::system_error(ENOMEM, std::system_category()); });
   Pty pty;
   ASSERT_TRUE(TComPortNames::SetMapping("COM3", pty.Path));
   auto ports = TComPortNames::PresentPorts();

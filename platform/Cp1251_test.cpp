@@ -18,8 +18,10 @@ TEST(Cp1251, EveryByteSurvivesARoundTripExceptTheUndefinedOne) {
   for (int b = 0; b < 256; ++b) {
     std::string one(1, static_cast<char>(b));
     std::string back = fp::WideToCp1251(fp::Cp1251ToWide(one));
-    if (b == 0x98) EXPECT_EQ(back, "?");
-    else EXPECT_EQ(back, one) << b;
+    if (b == 0x98)
+      EXPECT_EQ(back, "?");
+    else
+      EXPECT_EQ(back, one) << b;
   }
 }
 

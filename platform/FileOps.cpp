@@ -28,7 +28,9 @@ int IFileOps::Rename(const char* from, const char* to) { return ::rename(from, t
 int IFileOps::Unlink(const char* path) { return ::unlink(path); }
 int IFileOps::Mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
 
-int IFileOps::RenameNoReplace(const char* from, const char* to) { return IFileOps::RenameAt(AT_FDCWD, from, to, RENAME_NOREPLACE); }
+int IFileOps::RenameNoReplace(const char* from, const char* to) {
+  return IFileOps::RenameAt(AT_FDCWD, from, to, RENAME_NOREPLACE);
+}
 
 int IFileOps::OpenAt(int dir, const char* name, int flags, mode_t mode) { return ::openat(dir, name, flags, mode); }
 int IFileOps::FstatAt(int dir, const char* name, struct stat* st, int flags) { return ::fstatat(dir, name, st, flags); }
@@ -214,13 +216,10 @@ int TFaultyFileOps::Rename(const char* from, const char* to) {
 }
 
 int TFaultyFileOps::RenameNoReplace(const char* from, const char* to) {
-  return ShouldFail(TFileOp::RenameNoReplace, std::string(from) + '\n' + to) ? -1
-                                                                            : IFileOps::RenameNoReplace(from, to);
+  return ShouldFail(TFileOp::RenameNoReplace, std::string(from) + '\n' + to) ? -1 : IFileOps::RenameNoReplace(from, to);
 }
 
-int TFaultyFileOps::Unlink(const char* path) {
-  return ShouldFail(TFileOp::Unlink, path) ? -1 : IFileOps::Unlink(path);
-}
+int TFaultyFileOps::Unlink(const char* path) { return ShouldFail(TFileOp::Unlink, path) ? -1 : IFileOps::Unlink(path); }
 
 int TFaultyFileOps::Mkdir(const char* path, mode_t mode) {
   return ShouldFail(TFileOp::Mkdir, path) ? -1 : IFileOps::Mkdir(path, mode);

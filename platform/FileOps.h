@@ -62,7 +62,21 @@ IFileOps* SetFileOps(IFileOps* ops);
 // RenameAt as Rename or RenameNoReplace by its flag, UnlinkAt as Unlink), with the folder's
 // path and the name as their path; ReadDir counts with the folder's path.
 enum class TFileOp {
-  Open, Read, Write, Fsync, Close, Fstat, Stat, Lstat, Rename, RenameNoReplace, Unlink, Mkdir, Statvfs, ReadDir, Count
+  Open,
+  Read,
+  Write,
+  Fsync,
+  Close,
+  Fstat,
+  Stat,
+  Lstat,
+  Rename,
+  RenameNoReplace,
+  Unlink,
+  Mkdir,
+  Statvfs,
+  ReadDir,
+  Count
 };
 
 // Test double: the system calls, except that chosen calls fail with a chosen errno.

@@ -160,8 +160,8 @@ void Commit(const std::string& fileName, const Lines& lines) {
     data += "\r\n";
   }
 
-  std::string temp = dir + "/." + base + "." + std::to_string(::getpid()) + "." +
-                     std::to_string(gTempCounter.fetch_add(1)) + ".tmp";
+  std::string temp =
+      dir + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(gTempCounter.fetch_add(1)) + ".tmp";
   int fd = ops.Open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) RaiseWriteError(fileName);
   if (exists) ::fchmod(fd, st.st_mode & 07777);
@@ -196,10 +196,14 @@ bool ParseIniInteger(std::string_view text, int32_t& value) {
     uint64_t v = 0;
     for (char c : text.substr(2)) {
       int d;
-      if (c >= '0' && c <= '9') d = c - '0';
-      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      else return false;
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      else
+        return false;
       v = v * 16 + static_cast<uint64_t>(d);
       if (v > 0xFFFFFFFFull) return false;
     }
@@ -261,8 +265,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
   long i = FindKey(lines, ToFileName(section), ToFileName(key));
   if (i < 0) return std::string(defaultValue);
   std::string_view v = Parse(lines[static_cast<size_t>(i)]).value;
-  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-    v = v.substr(1, v.size() - 2);
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
   if (v.size() > MaxValueLength) v = v.substr(0, MaxValueLength);
   return Cp1251ToUtf8(v);
 }

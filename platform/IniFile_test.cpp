@@ -26,9 +26,7 @@ class IniFileTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(FDir); }
 
-  void Put(const std::string& content) {
-    std::ofstream(FPath, std::ios::binary) << content;
-  }
+  void Put(const std::string& content) { std::ofstream(FPath, std::ios::binary) << content; }
   std::string Get() const {
     std::ifstream in(FPath, std::ios::binary);
     std::stringstream ss;
@@ -119,12 +117,25 @@ TEST_F(IniFileTest, IntegersAndBooleans) {
     const char* value;
     int32_t expected;
   } cases[] = {
-      {"12", 12},          {" 12 ", 12},    {"-5", -5},        {"+5", 5},
-      {"0x1F", 31},        {"0X1f", 31},    {"0xFFFFFFFF", -1}, {"2147483647", 2147483647},
+      {"12", 12},
+      {" 12 ", 12},
+      {"-5", -5},
+      {"+5", 5},
+      {"0x1F", 31},
+      {"0X1f", 31},
+      {"0xFFFFFFFF", -1},
+      {"2147483647", 2147483647},
       {"-2147483648", INT32_MIN},
-      {"12abc", -99},      {"abc", -99},    {"", -99},         {"0x", -99},
-      {"0x1G", -99},       {"1 2", -99},    {"2147483648", -99}, {"0x100000000", -99},
-      {"1.5", -99},        {"-", -99},
+      {"12abc", -99},
+      {"abc", -99},
+      {"", -99},
+      {"0x", -99},
+      {"0x1G", -99},
+      {"1 2", -99},
+      {"2147483648", -99},
+      {"0x100000000", -99},
+      {"1.5", -99},
+      {"-", -99},
   };
   for (const auto& c : cases) {
     Put(std::string("[S]\r\nK=") + c.value + "\r\n");
@@ -134,9 +145,9 @@ TEST_F(IniFileTest, IntegersAndBooleans) {
     const char* value;
     bool def;
     bool expected;
-  } bools[] = {{.value = "1", .def = false, .expected = true},     {.value = "0", .def = true, .expected = false},
-               {.value = "2", .def = false, .expected = true},     {.value = "-1", .def = false, .expected = true},
-               {.value = "yes", .def = true, .expected = true},    {.value = "yes", .def = false, .expected = false},
+  } bools[] = {{.value = "1", .def = false, .expected = true},    {.value = "0", .def = true, .expected = false},
+               {.value = "2", .def = false, .expected = true},    {.value = "-1", .def = false, .expected = true},
+               {.value = "yes", .def = true, .expected = true},   {.value = "yes", .def = false, .expected = false},
                {.value = "true", .def = false, .expected = false}};
   for (const auto& b : bools) {
     Put(std::string("[S]\r\nB=") + b.value + "\r\n");
@@ -161,8 +172,7 @@ TEST_F(IniFileTest, RewriteKeepsUnknownLinesAndReplacesInPlace) {
   ini.WriteString("s", "k", "new");
   ini.WriteString("S", "Z", "3");
   ini.WriteString("T", "Y", "4");
-  EXPECT_EQ(Get(),
-            "top line\r\n; comment\r\n[S]\r\nnot a key\r\nk=new\r\n; inner\r\nX=1\r\nZ=3\r\n\r\n[T]\r\nY=4\r\n");
+  EXPECT_EQ(Get(), "top line\r\n; comment\r\n[S]\r\nnot a key\r\nk=new\r\n; inner\r\nX=1\r\nZ=3\r\n\r\n[T]\r\nY=4\r\n");
 }
 
 TEST_F(IniFileTest, WritesCodePage1251AndNeverCrOrLf) {

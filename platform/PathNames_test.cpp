@@ -15,10 +15,10 @@ TEST(PathNames, ChangeFileExtReplacesOnlyTheFileNamesExtension) {
       {"/in.d/prog", ".rep", "/in.d/prog.rep"},           // a '.' in a folder is no extension
       {"/in.d/", ".rep", "/in.d/.rep"},                   // no file name: appended
       {"bon001", ".rep", "bon001.rep"},
-      {".bon", ".rep", ".rep"},                           // a leading '.' starts the extension
+      {".bon", ".rep", ".rep"},  // a leading '.' starts the extension
       {"/in/.bon", ".rep", "/in/.rep"},
       {"name.", ".rep", "name.rep"},
-      {"bon001.bon", "", "bon001"},                       // "" removes it
+      {"bon001.bon", "", "bon001"},  // "" removes it
       {"", ".rep", ".rep"},
   };
   for (const Case& c : cases) EXPECT_EQ(ChangeFileExt(c.path, c.ext), c.expected) << c.path << " " << c.ext;
@@ -32,7 +32,7 @@ TEST(PathNames, JoinPathPutsOneSlashBetween) {
       {"/var/bon", "a.bon", "/var/bon/a.bon"},
       {"/var/bon/", "a.bon", "/var/bon/a.bon"},  // an existing '/' is not doubled
       {"/", "a.bon", "/a.bon"},
-      {"", "a.bon", "a.bon"},                    // the current folder
+      {"", "a.bon", "a.bon"},  // the current folder
       {"bon", "", "bon/"},
       {"", "", ""},
   };

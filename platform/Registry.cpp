@@ -31,8 +31,7 @@ namespace fp {
 
 namespace {
 
-constexpr const char* kRootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE",
-                                      "HKEY_CURRENT_USER"};
+constexpr const char* kRootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"};
 constexpr const char* kSerialCommPath = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr const char* kVirtualKeys[] = {"HARDWARE", "HARDWARE\\DEVICEMAP", kSerialCommPath};
 
@@ -150,8 +149,7 @@ bool IsSerialComm(const TRegKey& key) {
 class TTree {
  public:
   TTree() {
-    for (TRegRoot root : {TRegRoot::ClassesRoot, TRegRoot::LocalMachine, TRegRoot::CurrentUser})
-      Ensure(root, "");
+    for (TRegRoot root : {TRegRoot::ClassesRoot, TRegRoot::LocalMachine, TRegRoot::CurrentUser}) Ensure(root, "");
     for (const char* path : kVirtualKeys) Ensure(TRegRoot::LocalMachine, path)->Virtual = true;
   }
 
@@ -200,8 +198,7 @@ class TTree {
         std::string_view rootName = f.substr(0, sep);
         for (int r = 0; r < 3; ++r)
           if (EqualNoCase(rootName, kRootNames[r]))
-            current = Ensure(TRegRoot(r),
-                             NormalisePath(sep == std::string_view::npos ? "" : f.substr(sep + 1)));
+            current = Ensure(TRegRoot(r), NormalisePath(sep == std::string_view::npos ? "" : f.substr(sep + 1)));
         continue;
       }
       if (!current) continue;
@@ -339,8 +336,8 @@ bool Modify(F&& change) {
       const bool existed = ops.Stat(file.c_str(), &old) == 0;
       int fd = ops.Open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
       if (fd >= 0) {
-        bool written = (!existed || ::fchmod(fd, old.st_mode & 07777) == 0) &&
-                       WriteAll(ops, fd, tree->Format()) && ops.Fsync(fd) == 0;
+        bool written = (!existed || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(ops, fd, tree->Format()) &&
+                       ops.Fsync(fd) == 0;
         written = (ops.Close(fd) == 0) && written;
         if (written && ops.Rename(temp.c_str(), file.c_str()) == 0)
           ok = true;
@@ -482,9 +479,7 @@ std::optional<std::string> TRegistry::EnumKey(const TRegKey& key, std::size_t in
   return (*keys)[index];
 }
 
-bool TRegistry::DeleteKey(TRegRoot root, std::string_view subKey) {
-  return DeleteKey(TRegKey{root, ""}, subKey);
-}
+bool TRegistry::DeleteKey(TRegRoot root, std::string_view subKey) { return DeleteKey(TRegKey{root, ""}, subKey); }
 
 bool TRegistry::DeleteKey(const TRegKey& key, std::string_view subKey) {
   TRegKey k{key.Root, JoinKeyPath(key.Path, subKey)};

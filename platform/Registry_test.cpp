@@ -33,8 +33,8 @@ struct Step {
   Op op;
   TRegRoot root;
   const char* path;
-  const char* name;   // value name; the index for the enumerations
-  const char* data;   // data to set; expected data / name for queries and enumerations
+  const char* name;  // value name; the index for the enumerations
+  const char* data;  // data to set; expected data / name for queries and enumerations
   bool ok;
 };
 
@@ -62,7 +62,7 @@ const Step kSteps[] = {
     {Op::Create, LM, "SOFTWARE\\Acme\\beta", "", "", true},
     {Op::Create, LM, "SOFTWARE\\Acme\\Alpha", "", "", true},
     {Op::Create, LM, "SOFTWARE\\Acme\\alpha", "", "", true},  // the same key again
-    {Op::EnumKey, LM, "SOFTWARE\\Acme", "0", "Alpha", true},   // alphabetical, ignoring case
+    {Op::EnumKey, LM, "SOFTWARE\\Acme", "0", "Alpha", true},  // alphabetical, ignoring case
     {Op::EnumKey, LM, "SOFTWARE\\Acme", "1", "beta", true},
     {Op::EnumKey, LM, "SOFTWARE\\Acme", "2", "Tools", true},
     {Op::EnumKey, LM, "SOFTWARE\\Acme", "3", "", false},
@@ -77,10 +77,9 @@ const Step kSteps[] = {
     {Op::EnumValue, LM, "SOFTWARE\\Acme", "1", "Mode", true},
     {Op::EnumValue, LM, "SOFTWARE\\Acme", "2", "", false},
     {Op::Create, CR, "CLSID\\{BAD7EC8B-0E5B-4421-936E-F5AE2338BE32}\\InprocServer32", "", "", true},
-    {Op::Set, CR, "clsid\\{bad7ec8b-0e5b-4421-936e-f5ae2338be32}\\inprocserver32", "ThreadingModel",
-     "Apartment", true},
-    {Op::Query, CR, "CLSID\\{BAD7EC8B-0E5B-4421-936E-F5AE2338BE32}\\InprocServer32", "threadingmodel",
-     "Apartment", true},
+    {Op::Set, CR, "clsid\\{bad7ec8b-0e5b-4421-936e-f5ae2338be32}\\inprocserver32", "ThreadingModel", "Apartment", true},
+    {Op::Query, CR, "CLSID\\{BAD7EC8B-0E5B-4421-936E-F5AE2338BE32}\\InprocServer32", "threadingmodel", "Apartment",
+     true},
     {Op::Set, LM, "", "RootValue", "on a root", true},
     {Op::Query, LM, "", "rootvalue", "on a root", true},
 };
@@ -93,18 +92,14 @@ TEST(Registry, TableOfKeyAndValueOperations) {
     SCOPED_TRACE("step " + std::to_string(line) + " " + s.path + " / " + s.name);
     TRegKey key{s.root, s.path};
     switch (s.op) {
-      case Op::Open:
-        EXPECT_EQ(TRegistry::OpenKey(s.root, s.path).has_value(), s.ok);
-        break;
+      case Op::Open: EXPECT_EQ(TRegistry::OpenKey(s.root, s.path).has_value(), s.ok); break;
       case Op::Create: {
         auto k = TRegistry::CreateKey(s.root, s.path);
         ASSERT_EQ(k.has_value(), s.ok);
         EXPECT_TRUE(TRegistry::OpenKey(k->Root, k->Path).has_value());
         break;
       }
-      case Op::Set:
-        EXPECT_EQ(TRegistry::SetValue(key, s.name, s.data), s.ok);
-        break;
+      case Op::Set: EXPECT_EQ(TRegistry::SetValue(key, s.name, s.data), s.ok); break;
       case Op::Query: {
         auto v = TRegistry::QueryValue(key, s.name);
         ASSERT_EQ(v.has_value(), s.ok);
@@ -129,12 +124,8 @@ TEST(Registry, TableOfKeyAndValueOperations) {
         }
         break;
       }
-      case Op::DeleteKey:
-        EXPECT_EQ(TRegistry::DeleteKey(s.root, s.path), s.ok);
-        break;
-      case Op::DeleteValue:
-        EXPECT_EQ(TRegistry::DeleteValue(key, s.name), s.ok);
-        break;
+      case Op::DeleteKey: EXPECT_EQ(TRegistry::DeleteKey(s.root, s.path), s.ok); break;
+      case Op::DeleteValue: EXPECT_EQ(TRegistry::DeleteValue(key, s.name), s.ok); break;
     }
   }
 }

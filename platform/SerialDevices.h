@@ -14,19 +14,20 @@
 namespace fp {
 
 struct TSerialDevice {
-  std::string DevNode;      // "/dev/ttyUSB0"
-  std::string SysName;      // "ttyUSB0"
-  std::string Description;  // the model from the hardware database or the device itself; may be empty
-  std::string HardwareId;   // MODALIAS of the nearest parent that has one ("usb:v0403p6001..."), or a pnp parent's id ("PNP0501")
-  std::string DevType;      // DEVTYPE of the device (mostly empty for a tty)
-  std::string Driver;       // driver of the nearest hardware parent that has one ("ftdi_sio", "serial")
-  std::string Bus;          // ID_BUS, else the subsystem of the hardware parent ("usb", "pnp", "pci")
-  std::string Subsystem;    // "tty"
-  std::string DevPath;      // the device's path in sysfs ("/devices/pci0000:00/.../ttyUSB0")
-  std::string IdPath;       // ID_PATH, the physical location ("pci-0000:00:14.0-usb-0:2:1.0")
-  std::string ById;         // its link in /dev/serial/by-id, when udev made one
-  std::string ByPath;       // its link in /dev/serial/by-path, when udev made one
-  std::string SerialNumber; // ID_SERIAL_SHORT: the serial number the device reports; empty when none
+  std::string DevNode;       // "/dev/ttyUSB0"
+  std::string SysName;       // "ttyUSB0"
+  std::string Description;   // the model from the hardware database or the device itself; may be empty
+  std::string HardwareId;    // MODALIAS of the nearest parent that has one ("usb:v0403p6001..."), or a pnp parent's id
+                             // ("PNP0501")
+  std::string DevType;       // DEVTYPE of the device (mostly empty for a tty)
+  std::string Driver;        // driver of the nearest hardware parent that has one ("ftdi_sio", "serial")
+  std::string Bus;           // ID_BUS, else the subsystem of the hardware parent ("usb", "pnp", "pci")
+  std::string Subsystem;     // "tty"
+  std::string DevPath;       // the device's path in sysfs ("/devices/pci0000:00/.../ttyUSB0")
+  std::string IdPath;        // ID_PATH, the physical location ("pci-0000:00:14.0-usb-0:2:1.0")
+  std::string ById;          // its link in /dev/serial/by-id, when udev made one
+  std::string ByPath;        // its link in /dev/serial/by-path, when udev made one
+  std::string SerialNumber;  // ID_SERIAL_SHORT: the serial number the device reports; empty when none
 };
 
 class TSerialDeviceScanner {

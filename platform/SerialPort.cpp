@@ -41,11 +41,10 @@ struct TSpeed {
 };
 
 constexpr TSpeed kStandardSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},        {200, B200},
+    {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},     {2400, B2400},      {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},  {230400, B230400},
+    {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
 
 const TSpeed* FindStandardSpeed(std::uint32_t baud) {
   for (const TSpeed& s : kStandardSpeeds)
@@ -203,8 +202,6 @@ std::size_t TComPort::ReadWait(void* data, std::size_t count, int timeoutMs) {
   }
 }
 
-std::uint32_t TComPort::DeviceBaudRate() const {
-  return FFd >= 0 ? serial_speed::GetSpeed(FFd) : 0;
-}
+std::uint32_t TComPort::DeviceBaudRate() const { return FFd >= 0 ? serial_speed::GetSpeed(FFd) : 0; }
 
 }  // namespace fp

@@ -80,8 +80,8 @@ TEST_F(SerialPortTest, OpensByNameWithRawEightNOne) {
 
 TEST_F(SerialPortTest, EveryTransportSpeedIsSet) {
   // The 15 speeds of the serial transport; 14400, 56000, 128000 and 256000 are custom ones.
-  for (std::uint32_t baud : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u,
-                             56000u, 57600u, 115200u, 128000u, 256000u}) {
+  for (std::uint32_t baud : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u, 56000u, 57600u,
+                             115200u, 128000u, 256000u}) {
     SCOPED_TRACE(baud);
     FPort.SetBaudRate(baud);
     FPort.Open();

@@ -63,15 +63,24 @@ TOptions ParseOptions(const QStringList& args) {
   };
   for (int i = 1; i < args.size(); ++i) {
     const QString& a = args[i];
-    if (a == QLatin1String("--folder")) o.Folder = value(i);
-    else if (a == QLatin1String("--log")) o.LogDir = value(i);
-    else if (a == QLatin1String("--com")) o.Com = number(i);
-    else if (a == QLatin1String("--baud")) o.Baud = number(i);
-    else if (a == QLatin1String("--ext")) o.Ext = value(i);
-    else if (a == QLatin1String("--tick-ms")) o.TickMs = number(i);
-    else if (a == QLatin1String("--idle-exit-ms")) o.IdleExitMs = number(i);
-    else if (a == QLatin1String("--no-rep")) o.RepFiles = false;
-    else Usage("unknown option");
+    if (a == QLatin1String("--folder"))
+      o.Folder = value(i);
+    else if (a == QLatin1String("--log"))
+      o.LogDir = value(i);
+    else if (a == QLatin1String("--com"))
+      o.Com = number(i);
+    else if (a == QLatin1String("--baud"))
+      o.Baud = number(i);
+    else if (a == QLatin1String("--ext"))
+      o.Ext = value(i);
+    else if (a == QLatin1String("--tick-ms"))
+      o.TickMs = number(i);
+    else if (a == QLatin1String("--idle-exit-ms"))
+      o.IdleExitMs = number(i);
+    else if (a == QLatin1String("--no-rep"))
+      o.RepFiles = false;
+    else
+      Usage("unknown option");
   }
   if (o.Folder.isEmpty() || o.LogDir.isEmpty()) Usage("--folder and --log are required");
   if (o.Com < 1 || o.Com > 255) Usage("--com must be 1..255");
@@ -117,7 +126,8 @@ class TRunner {
       if (ready.WaitMs >= 0) FSettle.start(static_cast<int>(ready.WaitMs));
       // Files still settling count as waiting: only a folder without any receipt file
       // lets the runner end.
-      if (!TFolderWatch::ListWaiting(FO.Folder, FO.Ext).empty()) FIdle.restart();
+      if (!TFolderWatch::ListWaiting(FO.Folder, FO.Ext).empty())
+        FIdle.restart();
       else if (FIdle.elapsed() >= FO.IdleExitMs) {
         Say(QStringLiteral("end files %1 errors %2 jobs %3").arg(FIles).arg(FErrors).arg(FJobs));
         FTimer.stop();

@@ -61,9 +61,7 @@ inline bool Exists(const std::string& path) {
 
 // The folder of this benchmark's own file: the build's bin folder, where the program and
 // the library land as well.
-inline std::string OwnBinDir() {
-  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/";
-}
+inline std::string OwnBinDir() { return std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/"; }
 
 // CPU time (user + system, all threads) of a running process in seconds, from
 // /proc/<pid>/stat; negative when it cannot be read.
@@ -98,8 +96,7 @@ class TFileDriverRun {
     Log = Prog + "Log/DriverFiscalPrinterX4_Log.txt";
     std::filesystem::create_directories(Prog);
     std::filesystem::create_directories(Bon);
-    for (const char* f : {kProgram, kLibrary})
-      std::filesystem::copy_file(binDir + f, Prog + f);
+    for (const char* f : {kProgram, kLibrary}) std::filesystem::copy_file(binDir + f, Prog + f);
 
     // This process and the program share the registry file: the program registers the
     // library there, the model's pty is COM7 there.
@@ -115,8 +112,7 @@ class TFileDriverRun {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (Root + "program.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 1, (Root + "program.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     posix_spawn_file_actions_addchdir_np(&actions, Root.c_str());
     const std::string path = Prog + kProgram;

@@ -81,9 +81,10 @@ int main(int argc, char** argv) {
     const size_t n = sorted.size();
     const double median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
     const double max = sorted.back();
-    std::printf("receipt file to first request, %zu files: median %.0f ms, min %.0f ms, max %.0f ms "
-                "(target: at most %.0f ms) %s\n",
-                n, median, sorted.front(), max, kTargetMs, max <= kTargetMs ? "met" : "MISSED");
+    std::printf(
+        "receipt file to first request, %zu files: median %.0f ms, min %.0f ms, max %.0f ms "
+        "(target: at most %.0f ms) %s\n",
+        n, median, sorted.front(), max, kTargetMs, max <= kTargetMs ? "met" : "MISSED");
     if (keep) std::printf("kept %s\n", run.Root.c_str());
     return max <= kTargetMs ? 0 : 1;
   } catch (const std::exception& e) {

@@ -73,10 +73,11 @@ int main(int argc, char** argv) {
     }
     const double cpu = cpuAfter - cpuBefore;
     const double percent = 100 * cpu / wall;
-    std::printf("idle with %d files of another extension for %.1f s: CPU %.2f s, %.2f%% of one core "
-                "(target: below %.0f%%) %s; printer requests meanwhile: %zu\n",
-                files, wall, cpu, percent, kTargetPercent, percent < kTargetPercent ? "met" : "MISSED",
-                run.Model.RequestCount() - requestsBefore);
+    std::printf(
+        "idle with %d files of another extension for %.1f s: CPU %.2f s, %.2f%% of one core "
+        "(target: below %.0f%%) %s; printer requests meanwhile: %zu\n",
+        files, wall, cpu, percent, kTargetPercent, percent < kTargetPercent ? "met" : "MISSED",
+        run.Model.RequestCount() - requestsBefore);
     if (keep) std::printf("kept %s\n", run.Root.c_str());
     return percent < kTargetPercent ? 0 : 1;
   } catch (const std::exception& e) {

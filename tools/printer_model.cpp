@@ -107,8 +107,8 @@ std::string RequestLine(const model::Request& R, const std::map<uint8_t, std::st
   if (!R.frameOk) return line + "  bad frame: NAK";
   line += " -> \"" + Readable(R.answerData) + "\"";
   char status[40];
-  std::snprintf(status, sizeof status, "  status %02X %02X %02X %02X %02X %02X", R.status[0], R.status[1],
-                R.status[2], R.status[3], R.status[4], R.status[5]);
+  std::snprintf(status, sizeof status, "  status %02X %02X %02X %02X %02X %02X", R.status[0], R.status[1], R.status[2],
+                R.status[3], R.status[4], R.status[5]);
   line += status;
   if (R.repeat) line += "  (repeat)";
   if (R.fault) line += std::string("  [") + model::FaultName(*R.fault) + "]";

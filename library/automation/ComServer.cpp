@@ -20,13 +20,11 @@ TComModule gModule;
 TComClassFactory gBonDataFactory(gModule, CLSID_BonData, &ComCreateObject<TBonData>);
 TComClassFactory gXReportDataFactory(gModule, CLSID_XReportData, &ComCreateObject<TXReportData>);
 TComClassFactory gAdvLinesFactory(gModule, CLSID_AdvLines, &ComCreateObject<TAdvLines>);
-TComClassFactory gDepartTotalsFactory(gModule, CLSID_DepartTotals,
-                                      &ComCreateObject<TDepartTotals>);
+TComClassFactory gDepartTotalsFactory(gModule, CLSID_DepartTotals, &ComCreateObject<TDepartTotals>);
 TComClassFactory gMiravokFprnFactory(gModule, CLSID_MiravokFprn, &ComCreateObject<TMiravokFprn>);
 
-TComClassFactory* const gFactories[] = {&gBonDataFactory, &gXReportDataFactory,
-                                        &gAdvLinesFactory, &gDepartTotalsFactory,
-                                        &gMiravokFprnFactory};
+TComClassFactory* const gFactories[] = {&gBonDataFactory, &gXReportDataFactory, &gAdvLinesFactory,
+                                        &gDepartTotalsFactory, &gMiravokFprnFactory};
 
 // What the type library says of a factory's coclass.
 const TCoClassInfo& CoClassOf(const TComClassFactory& Factory) {
@@ -36,13 +34,10 @@ const TCoClassInfo& CoClassOf(const TComClassFactory& Factory) {
 }
 
 std::string VersionText() {
-  return std::to_string(MiravokFPAxX4_BG_MajorVersion) + "." +
-         std::to_string(MiravokFPAxX4_BG_MinorVersion);
+  return std::to_string(MiravokFPAxX4_BG_MajorVersion) + "." + std::to_string(MiravokFPAxX4_BG_MinorVersion);
 }
 
-std::string TypeLibKey() {
-  return "TypeLib\\" + GuidToString(LIBID_MiravokFPAxX4_BG) + "\\" + VersionText();
-}
+std::string TypeLibKey() { return "TypeLib\\" + GuidToString(LIBID_MiravokFPAxX4_BG) + "\\" + VersionText(); }
 
 std::string ClsidKey(const TCoClassInfo& C) { return "CLSID\\" + GuidToString(C.Clsid); }
 
@@ -129,8 +124,7 @@ HRESULT RegisterServer(const std::string& LibraryPath) {
     const std::string path = file.lexically_normal().string();
     RegisterTypeLib(path, file.parent_path().lexically_normal().string());
     // The framework walks its factories newest first.
-    for (auto it = std::rbegin(gFactories); it != std::rend(gFactories); ++it)
-      RegisterClass(CoClassOf(**it), path);
+    for (auto it = std::rbegin(gFactories); it != std::rend(gFactories); ++it) RegisterClass(CoClassOf(**it), path);
     return S_OK;
   } catch (...) {
     return E_FAIL;
@@ -140,8 +134,7 @@ HRESULT RegisterServer(const std::string& LibraryPath) {
 HRESULT UnregisterServer() {
   try {
     UnregisterTypeLib();
-    for (auto it = std::rbegin(gFactories); it != std::rend(gFactories); ++it)
-      UnregisterClass(CoClassOf(**it));
+    for (auto it = std::rbegin(gFactories); it != std::rend(gFactories); ++it) UnregisterClass(CoClassOf(**it));
     return S_OK;
   } catch (...) {
     return E_FAIL;

@@ -101,8 +101,7 @@ TEST_F(ComServerTest, RegistryWriteFailureGivesEFailAndKeepsWhatWasWritten) {
 TEST(ComServerFactoryTest, FactoriesAreMadeInLoadOrder) {
   auto f = ComClassFactories();
   ASSERT_EQ(f.size(), 5u);
-  const CLSID order[] = {CLSID_BonData, CLSID_XReportData, CLSID_AdvLines, CLSID_DepartTotals,
-                         CLSID_MiravokFprn};
+  const CLSID order[] = {CLSID_BonData, CLSID_XReportData, CLSID_AdvLines, CLSID_DepartTotals, CLSID_MiravokFprn};
   for (size_t i = 0; i < 5; ++i) EXPECT_EQ(f[i]->Clsid(), order[i]) << i;
   EXPECT_EQ(&BonDataFactory(), f[0]);
   EXPECT_EQ(&DepartTotalsFactory(), f[3]);
@@ -140,7 +139,7 @@ TEST(ComServerFactoryTest, CanUnloadFollowsObjectsLocksAndFactoryReferences) {
   IClassFactory* raw = factory.Detach();
   raw->Release();
   EXPECT_EQ(ServerCanUnloadNow(), S_FALSE);  // the lock
-  ASSERT_EQ(raw->LockServer(0), S_OK);  // the factory lives as long as the library
+  ASSERT_EQ(raw->LockServer(0), S_OK);       // the factory lives as long as the library
   EXPECT_EQ(ServerCanUnloadNow(), S_OK);
 }
 

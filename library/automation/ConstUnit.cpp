@@ -51,8 +51,7 @@ std::string DirectoryPart(const std::string& Path) {
 
 std::string LibraryModuleFileName() {
   Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&LogToFile), &info) != 0 && info.dli_fname &&
-      info.dli_fname[0] != '\0')
+  if (::dladdr(reinterpret_cast<void*>(&LogToFile), &info) != 0 && info.dli_fname && info.dli_fname[0] != '\0')
     return info.dli_fname;
   // The main program may come back without a name.
   char buf[PATH_MAX];
@@ -67,8 +66,7 @@ void LogToFile(const std::string& Msg, const std::string& Path, std::uint8_t Lev
   if (!s.Logger) {
     auto logger = std::make_unique<TFileLogger>(1, s.Clock);
     logger->FDirectory = DirectoryPart(Path);
-    logger->FBaseName =
-        LogNamePart(s.BaseNameOverride.empty() ? LibraryModuleFileName() : s.BaseNameOverride);
+    logger->FBaseName = LogNamePart(s.BaseNameOverride.empty() ? LibraryModuleFileName() : s.BaseNameOverride);
     // One level is created when missing; a failure only loses the lines.
     if (!logger->FDirectory.empty()) FileOps().Mkdir(logger->FDirectory.c_str(), 0755);
     logger->SetActive(true);
@@ -89,9 +87,7 @@ std::string CurrentLogFileName() {
   return s.Logger ? s.Logger->FLogFileName : std::string();
 }
 
-std::string MaskPassword(const std::string& Password) {
-  return Password.empty() ? std::string() : std::string("***");
-}
+std::string MaskPassword(const std::string& Password) { return Password.empty() ? std::string() : std::string("***"); }
 
 void SetLogToFileBaseName(const std::string& BaseName) {
   TLogState& s = State();

@@ -73,14 +73,11 @@ TEST_F(LogToFileTest, AllLinesGoToTheFolderOfTheFirstCall) {
 
 TEST_F(LogToFileTest, WritesTheTimeStampOfItsClock) {
   std::tm tm{};
-  tm.tm_year = 126, tm.tm_mon = 11, tm.tm_mday = 8, tm.tm_hour = 22, tm.tm_min = 53,
-  tm.tm_sec = 12, tm.tm_isdst = -1;
-  const auto when = std::chrono::system_clock::from_time_t(std::mktime(&tm)) +
-                    std::chrono::milliseconds(345);
+  tm.tm_year = 126, tm.tm_mon = 11, tm.tm_mday = 8, tm.tm_hour = 22, tm.tm_min = 53, tm.tm_sec = 12, tm.tm_isdst = -1;
+  const auto when = std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(345);
   SetLogToFileClock([when] { return when; });
   LogToFile("StartBon. BonType=2", FDir.string() + "/", 2);
-  EXPECT_EQ(ReadFile(FDir / "MiravokFPAxX4_BG_Log.txt"),
-            "08.12.26 22:53:12.345 [INFO]StartBon. BonType=2\r\n");
+  EXPECT_EQ(ReadFile(FDir / "MiravokFPAxX4_BG_Log.txt"), "08.12.26 22:53:12.345 [INFO]StartBon. BonType=2\r\n");
 }
 
 TEST_F(LogToFileTest, OtherLevelWritesNothingButSetsTheWriterUp) {
@@ -114,16 +111,14 @@ TEST_F(LogToFileTest, FolderThatCannotBeCreatedLosesTheLinesQuietly) {
 }
 
 // All threads start at once, so they also race for creating the single writer.
-void LogFromThreads(const std::string& folder, int threadCount, int lineCount,
-                    const std::string& payload) {
+void LogFromThreads(const std::string& folder, int threadCount, int lineCount, const std::string& payload) {
   std::latch start(threadCount);
   std::vector<std::thread> threads;
   for (int t = 0; t < threadCount; ++t)
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
       for (int i = 0; i < lineCount; ++i)
-        LogToFile("thread " + std::to_string(t) + " line " + std::to_string(i) + " " + payload,
-                  folder, 2);
+        LogToFile("thread " + std::to_string(t) + " line " + std::to_string(i) + " " + payload, folder, 2);
     });
   for (auto& th : threads) th.join();
 }
@@ -134,8 +129,7 @@ TEST_F(LogToFileTest, ThreadsLoggingAtOnceKeepWholeLines) {
   const std::string payload(120, 'p');
   LogFromThreads(FDir.string() + "/", kThreads, kLines, payload);
 
-  const std::regex line(
-      R"(\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\.\d{3} \[INFO\]thread (\d) line (\d+) p{120})");
+  const std::regex line(R"(\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\.\d{3} \[INFO\]thread (\d) line (\d+) p{120})");
   std::vector<std::set<int>> seen(kThreads);
   for (const auto& entry : fs::directory_iterator(FDir)) {
     for (const std::string& l : Lines(ReadFile(entry.path()))) {

@@ -22,8 +22,7 @@ constexpr int kMaxRotateAttempts = 100;
 
 std::chrono::system_clock::time_point FromTimespec(const timespec& ts) {
   using namespace std::chrono;
-  return system_clock::time_point(
-      duration_cast<system_clock::duration>(seconds(ts.tv_sec) + nanoseconds(ts.tv_nsec)));
+  return system_clock::time_point(duration_cast<system_clock::duration>(seconds(ts.tv_sec) + nanoseconds(ts.tv_nsec)));
 }
 
 // Local broken-down time and the milliseconds of a time point.
@@ -42,8 +41,8 @@ std::string LineTimeStamp(std::chrono::system_clock::time_point tp) {
   int ms = 0;
   const std::tm tm = LocalTime(tp, &ms);
   char buf[80];
-  std::snprintf(buf, sizeof buf, "%02d.%02d.%02d %02d:%02d:%02d.%03d ", tm.tm_mday,
-                tm.tm_mon + 1, tm.tm_year % 100, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+  std::snprintf(buf, sizeof buf, "%02d.%02d.%02d %02d:%02d:%02d.%03d ", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100,
+                tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
   return buf;
 }
 
@@ -51,8 +50,8 @@ std::string LineTimeStamp(std::chrono::system_clock::time_point tp) {
 std::string RotateTimeStamp(std::chrono::system_clock::time_point tp) {
   const std::tm tm = LocalTime(tp, nullptr);
   char buf[80];
-  std::snprintf(buf, sizeof buf, "%02d%02d%02d_%02d%02d%02d", tm.tm_mday, tm.tm_mon + 1,
-                tm.tm_year % 100, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::snprintf(buf, sizeof buf, "%02d%02d%02d_%02d%02d%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100, tm.tm_hour,
+                tm.tm_min, tm.tm_sec);
   return buf;
 }
 
@@ -182,8 +181,8 @@ std::string TFileLogger::LevelName(std::uint8_t Level) {
   }
 }
 
-void TFileLogger::PostLine(const std::string& FileName, const std::string& Context,
-                           const std::string& Message, std::uint8_t Level) {
+void TFileLogger::PostLine(const std::string& FileName, const std::string& Context, const std::string& Message,
+                           std::uint8_t Level) {
   if (!FEnabled) return;
   std::string context = Context;
   std::string message = Message;
@@ -207,7 +206,7 @@ void TFileLogger::AppendLine(const std::string& FileName, const std::string& Lin
     if (fd < 0) return;  // the line is lost
     TFdGuard guard(ops, fd);
     const std::string data = Line + "\r\n";  // one write, so lines never interleave
-    if (!WriteAll(ops, fd, data)) return;  // a write that takes nothing loses the line, too
+    if (!WriteAll(ops, fd, data)) return;    // a write that takes nothing loses the line, too
     struct stat st {};
     if (ops.Fstat(fd, &st) != 0) return;
     guard.Close();

@@ -48,8 +48,8 @@ class TFileLogger {
   void LogInfo(const std::string& Msg);
 
   // Composes one line and appends it to FileName (its name part, inside FDirectory).
-  void PostLine(const std::string& FileName, const std::string& Context,
-                const std::string& Message, std::uint8_t Level);
+  void PostLine(const std::string& FileName, const std::string& Context, const std::string& Message,
+                std::uint8_t Level);
   // Appends Line and CR LF; moves the file aside once it has grown past FMaxSize blocks.
   // A file-system failure loses the line silently; any other failure raises
   // ELogPostError "Fail post log to file: " + its message.

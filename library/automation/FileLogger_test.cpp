@@ -46,8 +46,7 @@ void WriteFile(const fs::path& p, const std::string& text) {
 }
 
 void SetLastWrite(const fs::path& p, system_clock::time_point tp) {
-  const auto ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(tp.time_since_epoch()).count();
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(tp.time_since_epoch()).count();
   timespec times[2];
   times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(ns / 1000000000);
   times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(ns % 1000000000);
@@ -78,7 +77,8 @@ class FileLoggerTest : public ::testing::Test {
 
   // A logger as the front end makes it, on the fixture's clock.
   std::unique_ptr<TFileLogger> MakeLogger(IFileOps* ops = nullptr) {
-    auto logger = std::make_unique<TFileLogger>(1, [this] { return FNow; }, ops);
+    auto logger = std::make_unique<TFileLogger>(
+        1, [this] { return FNow; }, ops);
     logger->FDirectory = FDir.string();
     logger->FBaseName = "MiravokFPAxX4_BG.so";
     logger->SetActive(true);
@@ -147,8 +147,7 @@ TEST_F(FileLoggerTest, AppendsToAnExistingLogWithoutTruncating) {
   auto logger = MakeLogger();
   logger->LogInfo("a");
   logger->LogInfo("b");
-  EXPECT_EQ(ReadFile(LogPath()),
-            "earlier line\r\n08.12.26 22:53:12.345 [INFO]a\r\n08.12.26 22:53:12.345 [INFO]b\r\n");
+  EXPECT_EQ(ReadFile(LogPath()), "earlier line\r\n08.12.26 22:53:12.345 [INFO]a\r\n08.12.26 22:53:12.345 [INFO]b\r\n");
 }
 
 // The line of LogInfo("x") with its CR LF; 601 blocks are 76,928 bytes.

@@ -57,7 +57,6 @@ class TJumpClock : public IDeviceClock {
 // StartBon leaves an open receipt.
 class TFprnProbe : public TMiravokFprn {
  public:
-  using TMiravokFprn::TMiravokFprn;
   using TMiravokFprn::FBonType;
   using TMiravokFprn::FClientData;
   using TMiravokFprn::FDevice;
@@ -76,6 +75,7 @@ class TFprnProbe : public TMiravokFprn {
   using TMiravokFprn::FReceiptTotal;
   using TMiravokFprn::FStatusBytes;
   using TMiravokFprn::FTransportClock;
+  using TMiravokFprn::TMiravokFprn;
 
   // The receipt fields as StartBon sets them for an opened receipt of BonType.
   void OpenReceipt(int32_t BonType, bool Numbering = false) {
@@ -164,21 +164,19 @@ class TFprnModelTest : public ::testing::Test {
   }
   LONG InitEx(const std::string& DeviceSerialNo, LONG Locale = 0) {
     LONG res = 99;
-    EXPECT_EQ(FObj->InitEx(115200, Locale, 0, BStr(u"").Get(), BStr(Utf8ToWide(DeviceSerialNo)).Get(), &res),
-              S_OK);
+    EXPECT_EQ(FObj->InitEx(115200, Locale, 0, BStr(u"").Get(), BStr(Utf8ToWide(DeviceSerialNo)).Get(), &res), S_OK);
     return res;
   }
   struct TBuyer {
     std::string Number, TaxNumber, VatNumber, Company, City, Address, Mol, Receiver;
   };
-  LONG StartBon(LONG BonType, LONG CashierNo = 3, const std::string& CashierName = "Ivan",
-                const TBuyer& B = {}, const std::string& Pass = "0000", LONG Pos = 1) {
+  LONG StartBon(LONG BonType, LONG CashierNo = 3, const std::string& CashierName = "Ivan", const TBuyer& B = {},
+                const std::string& Pass = "0000", LONG Pos = 1) {
     LONG res = 99;
     auto w = [](const std::string& S) { return BStr(Utf8ToWide(S)); };
-    EXPECT_EQ(FObj->StartBon(BonType, 1, CashierNo, w(CashierName).Get(), w(Pass).Get(), Pos,
-                            w(B.Number).Get(), w(B.TaxNumber).Get(), w(B.VatNumber).Get(),
-                            w(B.Company).Get(), w(B.City).Get(), w(B.Address).Get(), w(B.Mol).Get(),
-                            w(B.Receiver).Get(), &res),
+    EXPECT_EQ(FObj->StartBon(BonType, 1, CashierNo, w(CashierName).Get(), w(Pass).Get(), Pos, w(B.Number).Get(),
+                             w(B.TaxNumber).Get(), w(B.VatNumber).Get(), w(B.Company).Get(), w(B.City).Get(),
+                             w(B.Address).Get(), w(B.Mol).Get(), w(B.Receiver).Get(), &res),
               S_OK);
     return res;
   }

@@ -10,8 +10,6 @@ FP_COM_EXPORT fp::HRESULT DllGetClassObject(fp::REFCLSID rclsid, fp::REFIID riid
 FP_COM_EXPORT fp::HRESULT DllCanUnloadNow() { return fp::ServerCanUnloadNow(); }
 
 // The library registers the file it was loaded from, as the loader reports it.
-FP_COM_EXPORT fp::HRESULT DllRegisterServer() {
-  return fp::RegisterServer(fp::LibraryModuleFileName());
-}
+FP_COM_EXPORT fp::HRESULT DllRegisterServer() { return fp::RegisterServer(fp::LibraryModuleFileName()); }
 
 FP_COM_EXPORT fp::HRESULT DllUnregisterServer() { return fp::UnregisterServer(); }

@@ -73,10 +73,8 @@ struct IObjectSafety : IUnknown {
   static constexpr IID Iid = GuidConst("{CB5BDC81-93C1-11CF-8F20-00805F2CD064}");
   using Base = IUnknown;
 
-  virtual HRESULT GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupportedOptions,
-                                            DWORD* pdwEnabledOptions) = 0;
-  virtual HRESULT SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask,
-                                            DWORD dwEnabledOptions) = 0;
+  virtual HRESULT GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupportedOptions, DWORD* pdwEnabledOptions) = 0;
+  virtual HRESULT SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask, DWORD dwEnabledOptions) = 0;
 
  protected:
   ~IObjectSafety() = default;
@@ -102,15 +100,15 @@ enum class TInstancing : std::uint8_t { Single, Multiple };
 
 // What the type library says of each coclass and its default interface.
 struct TCoClassInfo {
-  const char* Name;                  // coclass name
+  const char* Name;  // coclass name
   CLSID Clsid;
-  IID Iid;                           // default interface
+  IID Iid;  // default interface
   const char* InterfaceName;
   const char* Description;           // the coclass's description
   const char* InterfaceDescription;  // the default interface's description
   TInstancing Instancing;
   const char* ThreadingModel;
-  const char* ProgID;                // library name, ".", coclass name
+  const char* ProgID;  // library name, ".", coclass name
 };
 
 // In the order of the type library.
@@ -118,18 +116,14 @@ inline constexpr TCoClassInfo MiravokFPAxX4_BG_CoClasses[] = {
     {"MiravokFprn", CLSID_MiravokFprn, IMiravokFprn::Iid, "IMiravokFprn", "MiravokFPFprn Object",
      "Dispatch interface for MiravokEcrFprn Object", TInstancing::Multiple, "Apartment",
      "MiravokFPAxX4_BG.MiravokFprn"},
-    {"BonData", CLSID_BonData, IBonData::Iid, "IBonData", "BonData Object",
-     "Dispatch interface for BonData Object", TInstancing::Single, "Apartment",
-     "MiravokFPAxX4_BG.BonData"},
+    {"BonData", CLSID_BonData, IBonData::Iid, "IBonData", "BonData Object", "Dispatch interface for BonData Object",
+     TInstancing::Single, "Apartment", "MiravokFPAxX4_BG.BonData"},
     {"XReportData", CLSID_XReportData, IXReportData::Iid, "IXReportData", "XReportData Object",
-     "Dispatch interface for XReportData Object", TInstancing::Multiple, "Apartment",
-     "MiravokFPAxX4_BG.XReportData"},
+     "Dispatch interface for XReportData Object", TInstancing::Multiple, "Apartment", "MiravokFPAxX4_BG.XReportData"},
     {"AdvLines", CLSID_AdvLines, IAdvLines::Iid, "IAdvLines", "AdvLines Object",
-     "Dispatch interface for AdvLines Object", TInstancing::Multiple, "Apartment",
-     "MiravokFPAxX4_BG.AdvLines"},
-    {"DepartTotals", CLSID_DepartTotals, IDepartTotals::Iid, "IDepartTotals",
-     "DepartTotals Object", "Dispatch interface for DepartTotals Object", TInstancing::Single,
-     "Apartment", "MiravokFPAxX4_BG.DepartTotals"},
+     "Dispatch interface for AdvLines Object", TInstancing::Multiple, "Apartment", "MiravokFPAxX4_BG.AdvLines"},
+    {"DepartTotals", CLSID_DepartTotals, IDepartTotals::Iid, "IDepartTotals", "DepartTotals Object",
+     "Dispatch interface for DepartTotals Object", TInstancing::Single, "Apartment", "MiravokFPAxX4_BG.DepartTotals"},
 };
 
 }  // namespace fp

@@ -49,11 +49,16 @@ struct TExpected {
 };
 
 const TExpected kMiravokFprn[] = {
-    {1, 0x1, TDispKind::Method, "Init", "ComPort: I4; PortSpeed: I4; Locale: I4; Language: I4; SerialKey: BSTR; result Res: I4"},
+    {1, 0x1, TDispKind::Method, "Init",
+     "ComPort: I4; PortSpeed: I4; Locale: I4; Language: I4; SerialKey: BSTR; result Res: I4"},
     {2, 0x2, TDispKind::Method, "Close", "none"},
-    {3, 0x5, TDispKind::Method, "StartBon", "BonType: I4; PLUNumbering: I4; CashierNo: I4; CashierName: BSTR; CashierPass: BSTR; CashierPOS: I4; InvNumber: BSTR; InvTaxNumber: BSTR; InvVATNumber: BSTR; InvCompany: BSTR; InvCity: BSTR; InvAddress: BSTR; InvMOL: BSTR; InvReceiver: BSTR; result Res: I4"},
+    {3, 0x5, TDispKind::Method, "StartBon",
+     "BonType: I4; PLUNumbering: I4; CashierNo: I4; CashierName: BSTR; CashierPass: BSTR; CashierPOS: I4; InvNumber: "
+     "BSTR; InvTaxNumber: BSTR; InvVATNumber: BSTR; InvCompany: BSTR; InvCity: BSTR; InvAddress: BSTR; InvMOL: BSTR; "
+     "InvReceiver: BSTR; result Res: I4"},
     {4, 0x6, TDispKind::Method, "EndBon", "result Res: I4"},
-    {5, 0x7, TDispKind::Method, "AddPLU", "Numb: BSTR; Name: BSTR; Price: R8; Quantity: R8; VATGroup: I4; result Res: I4"},
+    {5, 0x7, TDispKind::Method, "AddPLU",
+     "Numb: BSTR; Name: BSTR; Price: R8; Quantity: R8; VATGroup: I4; result Res: I4"},
     {6, 0x8, TDispKind::Method, "AddLine", "Line: BSTR; Command: BSTR; WordWrap: I4; result Res: I4"},
     {7, 0x9, TDispKind::Method, "AddDiscount", "DiscType: I4; Value: R8; result Res: I4"},
     {8, 0xa, TDispKind::Method, "AddBarcode", "BData: BSTR; BType: I4; BHeight: I4; BHri: I4; result Res: I4"},
@@ -88,22 +93,30 @@ const TExpected kMiravokFprn[] = {
     {37, 0xd5, TDispKind::Method, "GetAdvLinets", "result AdvData: IAdvLines"},
     {38, 0xd7, TDispKind::Method, "SetAdvLine", "LineNo: I4; LineText: BSTR; result Res: I4"},
     {39, 0xd8, TDispKind::PropGet, "LineLength", "result Value: I4"},
-    {40, 0xd9, TDispKind::Method, "AddDeprtPlu", "Numb: BSTR; Name: BSTR; DeprtmentNo: I4; Price: R8; Quantity: R8; VATGrp: I4; result Res: I4"},
-    {41, 0xdb, TDispKind::Method, "SetDeparment", "Nom: I4; VATGrp: I4; Description1: BSTR; Description2: BSTR; result Res: I4"},
+    {40, 0xd9, TDispKind::Method, "AddDeprtPlu",
+     "Numb: BSTR; Name: BSTR; DeprtmentNo: I4; Price: R8; Quantity: R8; VATGrp: I4; result Res: I4"},
+    {41, 0xdb, TDispKind::Method, "SetDeparment",
+     "Nom: I4; VATGrp: I4; Description1: BSTR; Description2: BSTR; result Res: I4"},
     {42, 0xdc, TDispKind::Method, "GetDeprtmentTotals", "Nom: I4; result DepartmentTotals: IDepartTotals"},
     {43, 0xda, TDispKind::Method, "GetDepartmentName", "DepNo: I4; result DepData: IDepartTotals"},
-    {44, 0xd3, TDispKind::Method, "InitEx", "PortSpeed: I4; Locale: I4; Language: I4; SerialKey: BSTR; DeviceSerialNo: BSTR; result Res: I4"},
+    {44, 0xd3, TDispKind::Method, "InitEx",
+     "PortSpeed: I4; Locale: I4; Language: I4; SerialKey: BSTR; DeviceSerialNo: BSTR; result Res: I4"},
     {45, 0xdd, TDispKind::PropGet, "ComPort", "result Value: I4"},
     {46, 0xde, TDispKind::Method, "GetPayType", "Nom: I4; Name: in/out BSTR; result Res: I4"},
     {47, 0xdf, TDispKind::Method, "ReportByDepartments", "Reset: I4; result Res: I4"},
-    {48, 0xe0, TDispKind::Method, "GetPLUData", "PluNo: I4; TaxGrp: out I4; GrpNo: out I1; UnitPrice: out R8; TotalSum: out R8; SoldQtty: out R8; AvailQtty: out R8; Name: out BSTR; result Res: I4"},
-    {49, 0xe1, TDispKind::Method, "SetPluData", "PluNo: I4; TaxGrp: I4; GroupNo: I4; UnitPrice: R8; Name: BSTR; result Res: I4"},
-    {50, 0xe2, TDispKind::Method, "AddProgPlu", "Numb: I4; DeprtmentNo: I4; Quantity: R8; Price: R8; VATGrp: I4; result Res: I4"},
+    {48, 0xe0, TDispKind::Method, "GetPLUData",
+     "PluNo: I4; TaxGrp: out I4; GrpNo: out I1; UnitPrice: out R8; TotalSum: out R8; SoldQtty: out R8; AvailQtty: out "
+     "R8; Name: out BSTR; result Res: I4"},
+    {49, 0xe1, TDispKind::Method, "SetPluData",
+     "PluNo: I4; TaxGrp: I4; GroupNo: I4; UnitPrice: R8; Name: BSTR; result Res: I4"},
+    {50, 0xe2, TDispKind::Method, "AddProgPlu",
+     "Numb: I4; DeprtmentNo: I4; Quantity: R8; Price: R8; VATGrp: I4; result Res: I4"},
     {51, 0xe3, TDispKind::Method, "GetLastError", "LngCode: I4; result Res: BSTR"},
     {52, 0xe4, TDispKind::Method, "GetErrCodeText", "ErrCode: I4; LangCode: I4; result Res: BSTR"},
     {53, 0xe5, TDispKind::Method, "OpenCashDrawer", "PulseTime: I4; result Res: I4"},
     {54, 0xe9, TDispKind::Method, "AddUniqueSellNom", "SellNom: BSTR; result Res: I4"},
-    {55, 0xe6, TDispKind::Method, "SetRefundParams", "FiscalBlock: I4; Reason: I4; RecieptNo: I4; InvDate: BSTR; InvoiceNom: BSTR; result Res: I4"},
+    {55, 0xe6, TDispKind::Method, "SetRefundParams",
+     "FiscalBlock: I4; Reason: I4; RecieptNo: I4; InvDate: BSTR; InvoiceNom: BSTR; result Res: I4"},
     {56, 0xe7, TDispKind::Method, "CheckPRNStatus", "Status: out I4; result Res: I4"},
     {57, 0xe8, TDispKind::Method, "GetNextRefundInvNumber", "result Res: BSTR"},
     {58, 0xea, TDispKind::PropGet, "LastUniqueSellNo", "result Value: BSTR"},
@@ -114,14 +127,16 @@ const TExpected kMiravokFprn[] = {
     {63, 0xef, TDispKind::PropGet, "FPVersion", "result Value: BSTR"},
     {64, 0xf0, TDispKind::PropGet, "FPDateTimeAsString", "result Value: BSTR"},
     {65, 0xf0, TDispKind::PropPut, "FPDateTimeAsString", "value: BSTR"},
-    {66, 0xf1, TDispKind::Method, "InitTCP", "IPAddress: BSTR; IPPort: I4; Locale: I4; Language: I4; SerialKey: BSTR; result Res: I4"},
+    {66, 0xf1, TDispKind::Method, "InitTCP",
+     "IPAddress: BSTR; IPPort: I4; Locale: I4; Language: I4; SerialKey: BSTR; result Res: I4"},
     {67, 0xf2, TDispKind::Method, "DisplayTop", "Text: BSTR; result Res: I4"},
     {68, 0xf3, TDispKind::Method, "DisplayBottom", "Text: BSTR; result Res: I4"},
     {69, 0xf4, TDispKind::Method, "DisplayClear", "result Res: I4"},
     {70, 0xf5, TDispKind::Method, "DisplayDateTime", "result Res: I4"},
     {71, 0xf6, TDispKind::Method, "SetOperator", "OperNom: I4; OperName: BSTR; OperPass: BSTR; result Res: I4"},
     {72, 0xf7, TDispKind::Method, "GetCurrencyMode", "CurrMode: in/out I4; result Res: I4"},
-    {73, 0xf8, TDispKind::Method, "AddPaymentByCurrncy", "PayNo: I4; PayText: BSTR; PayAmount: R8; PayCourse: R8; CurrAbrev: BSTR; result Res: I4"},
+    {73, 0xf8, TDispKind::Method, "AddPaymentByCurrncy",
+     "PayNo: I4; PayText: BSTR; PayAmount: R8; PayCourse: R8; CurrAbrev: BSTR; result Res: I4"},
 };
 
 TEST(MiravokFPAxX4_BG_TLB, IMiravokFprnHasItsSeventyThreeEntries) {
@@ -158,8 +173,7 @@ TEST(MiravokFPAxX4_BG_TLB, EntriesSitInConsecutiveSlotsAfterIDispatch) {
 #undef FP_DISP
   ASSERT_EQ(std::size(slots), 73u);
   EXPECT_EQ(SlotOf(&IMiravokFprn::Init), 7u);  // position 1 is the eighth slot
-  for (std::size_t i = 0; i < std::size(slots); ++i)
-    EXPECT_EQ(slots[i].second, 7 + i) << slots[i].first;
+  for (std::size_t i = 0; i < std::size(slots); ++i) EXPECT_EQ(slots[i].second, 7 + i) << slots[i].first;
   EXPECT_EQ(SlotOf(&IMiravokFprn::get_LogFilePath), 7u + 28);
   EXPECT_EQ(SlotOf(&IMiravokFprn::put_LogFilePath), 7u + 29);
 
@@ -175,9 +189,8 @@ TEST(MiravokFPAxX4_BG_TLB, EntriesSitInConsecutiveSlotsAfterIDispatch) {
 }
 
 TEST(MiravokFPAxX4_BG_TLB, EveryDispidNamesOneMember) {
-  for (const TDispTable* t : {&IMiravokFprn::DispTable(), &IBonData::DispTable(),
-                              &IXReportData::DispTable(), &IAdvLines::DispTable(),
-                              &IDepartTotals::DispTable()}) {
+  for (const TDispTable* t : {&IMiravokFprn::DispTable(), &IBonData::DispTable(), &IXReportData::DispTable(),
+                              &IAdvLines::DispTable(), &IDepartTotals::DispTable()}) {
     std::set<std::pair<DISPID, TDispKind>> seen;
     std::set<DISPID> ids;
     std::set<std::string> names;
@@ -233,20 +246,17 @@ TEST(MiravokFPAxX4_BG_TLB, ResultInterfacesInTheOrderOfTheirTables) {
                                            {"IsOpen", 0xce, "I4"}});
 
   std::vector<TProperty> x = {{"Total", 0xc9, "R8"}, {"TOTAL_VAT", 0xca, "R8"}};
-  static const char* taxes[] = {"TotalTaxA", "TotalTaxB", "TotalTaxC", "TotalTaxD", "TotalTaxE",
-                                "TotalTaxF"};
+  static const char* taxes[] = {"TotalTaxA", "TotalTaxB", "TotalTaxC", "TotalTaxD", "TotalTaxE", "TotalTaxF"};
   for (int i = 0; i < 6; ++i) x.push_back({taxes[i], 0xcb + i, "R8"});
   x.push_back({"TotalTaxH", 0xd1, "R8"});
-  static const char* pays[] = {"TotalPy1", "TotalPy2", "TotalPy3", "TotalPy4",  "TotalPy5",
-                               "TotalPy6", "TotalPy7", "TotalPy8", "TotalPy9", "TotalPy10",
-                               "TotalPy11"};
+  static const char* pays[] = {"TotalPy1", "TotalPy2", "TotalPy3", "TotalPy4",  "TotalPy5", "TotalPy6",
+                               "TotalPy7", "TotalPy8", "TotalPy9", "TotalPy10", "TotalPy11"};
   for (int i = 0; i < 8; ++i) x.push_back({pays[i], 0xd2 + i, "R8"});
   x.push_back({"TotalTaxG", 0xda, "R8"});
   for (int i = 8; i < 11; ++i) x.push_back({pays[i], 0xdb + (i - 8), "R8"});
   ExpectProperties(IXReportData::DispTable(), x);
 
-  static const char* lines[] = {"Line1", "Line2", "Line3", "Line4",
-                                "Line5", "Line6", "Line7", "Line8"};
+  static const char* lines[] = {"Line1", "Line2", "Line3", "Line4", "Line5", "Line6", "Line7", "Line8"};
   std::vector<TProperty> adv;
   for (int i = 0; i < 8; ++i) adv.push_back({lines[i], 0xc9 + i, "BSTR"});
   ExpectProperties(IAdvLines::DispTable(), adv);

@@ -141,8 +141,13 @@ std::vector<TTypeRow> TypeRows() {
         {R4(2.0f), "2"},
         {R4(0.1f), "0.1"}}},
   };
-  for (auto [Name, Vt] : {std::pair{"I8", VT_I8}, {"UI1", VT_UI1}, {"UI2", VT_UI2}, {"UI4", VT_UI4},
-                          {"UI8", VT_UI8}, {"INT", VT_INT}, {"UINT", VT_UINT}})
+  for (auto [Name, Vt] : {std::pair{"I8", VT_I8},
+                          {"UI1", VT_UI1},
+                          {"UI2", VT_UI2},
+                          {"UI4", VT_UI4},
+                          {"UI8", VT_UI8},
+                          {"INT", VT_INT},
+                          {"UINT", VT_UINT}})
     rows.push_back({Name,
                     {{Int(Vt, 3), "3.00"},
                      {Int(Vt, 2), "2.000"},
@@ -175,8 +180,8 @@ class ArgumentsTest : public test::TFprnConnectedTest {
   void OpenReceipt() {
     LONG res = 7;
     BStr e(u"");
-    ASSERT_EQ(FObj->StartBon(2, 0, 1, BStr(u"Ivan").Get(), BStr(u"0000").Get(), 1, e.Get(), e.Get(), e.Get(),
-                            e.Get(), e.Get(), e.Get(), e.Get(), e.Get(), &res),
+    ASSERT_EQ(FObj->StartBon(2, 0, 1, BStr(u"Ivan").Get(), BStr(u"0000").Get(), 1, e.Get(), e.Get(), e.Get(), e.Get(),
+                             e.Get(), e.Get(), e.Get(), e.Get(), &res),
               S_OK);
     ASSERT_EQ(res, 0) << Message();
     // A sale large enough that none of the payments below covers it.
@@ -198,13 +203,18 @@ class ArgumentsTest : public test::TFprnConnectedTest {
         return {kSale, "1\nA\t\xC0" + Text};
       case TParam::Quantity:
         EXPECT_EQ(Call(u"AddPLU", {numb, name, one, Arg, vat}, &Res), S_OK);
-        return {kSale, "1\nA\t\xC0" "1.00*" + Text};
+        return {kSale,
+                "1\nA\t\xC0"
+                "1.00*" +
+                    Text};
       case TParam::Integer:
         EXPECT_EQ(Call(u"AddPLU", {numb, name, one, one, Arg}, &Res), S_OK);
         return {kSale, std::string("1\nA\t") + char(0xBF + std::stoi(Text)) + "1.00"};
       case TParam::Text:
         EXPECT_EQ(Call(u"AddPLU", {Arg, name, one, one, vat}, &Res), S_OK);
-        return {kSale, Text + "\nA\t\xC0" "1.00"};
+        return {kSale, Text +
+                           "\nA\t\xC0"
+                           "1.00"};
       case TParam::Payment:
         EXPECT_EQ(Call(u"AddPayment", {cash, empty, Arg, one}, &Res), S_OK);
         return {kPayment, "\tP+" + Text};
@@ -257,8 +267,9 @@ TEST(ArgumentWireTextTest, CurrencyAndDecimalRoundOnTheirDecimalValue) {
     EXPECT_EQ(VariantChangeType(&out, &V, 0, VT_R8), S_OK);
     return out.dblVal;
   };
-  std::vector<LONGLONG> units = {5, -5, 50, 150, 250, 11500, 26750, 10050, -23450, 999999999999950,
-                                 -999999999999950, 999999999999999, 100049999, 4350 * 3};
+  std::vector<LONGLONG> units = {
+      5,         -5,      50, 150, 250, 11500, 26750, 10050, -23450, 999999999999950, -999999999999950, 999999999999999,
+      100049999, 4350 * 3};
   std::mt19937_64 random(27);
   for (int i = 0; i < 20000; ++i) {
     const LONGLONG magnitude = LONGLONG(random() % 1000000000000000ull) / (i % 2 ? 1 : 100000);
@@ -436,12 +447,14 @@ TEST_F(ArgumentsTest, NamedArgumentsInAnotherOrderSendWhatThePositionalCallSends
   ASSERT_EQ(Call(u"AddPLU", {numb, name, price, quantity, vat}, &res), S_OK);
   ASSERT_EQ(res, 0) << Message();
   const TTrace saleTrace = Trace(M());
-  ASSERT_EQ(saleTrace, (TTrace{{kSale, "12\nBread\t\xC1" "2.68*1.500"}}));
+  ASSERT_EQ(saleTrace, (TTrace{{kSale,
+                                "12\nBread\t\xC1"
+                                "2.68*1.500"}}));
   const std::vector<std::pair<std::u16string, VARIANT>> saleNamed = {
       {u"vatgroup", vat}, {u"Quantity", quantity}, {u"NAME", name}, {u"Price", price}, {u"Numb", numb}};
   const std::vector<std::pair<std::u16string, VARIANT>> saleSomeNamed = {{u"VATGroup", vat}, {u"Price", price}};
-  for (const auto& [Positional, Named] : {std::pair{std::vector<VARIANT>{}, saleNamed},
-                                          std::pair{std::vector<VARIANT>{numb, name}, saleSomeNamed}}) {
+  for (const auto& [Positional, Named] :
+       {std::pair{std::vector<VARIANT>{}, saleNamed}, std::pair{std::vector<VARIANT>{numb, name}, saleSomeNamed}}) {
     M().ClearRequests();
     res = 7;
     // With a parameter missing the call is refused before anything is sent.

@@ -16,14 +16,13 @@
 namespace fp {
 
 const std::array<const char*, 8> LineLengthModelList = {
-    "Kestrel S", "Kestrel M",                       // 35 characters
-    "Wren S",    "Wren M",                          // 29 characters
-    "Heron S",   "Heron M",  "Heron L", "Heron XL",  // 45 characters
+    "Kestrel S", "Kestrel M",                         // 35 characters
+    "Wren S",    "Wren M",                            // 29 characters
+    "Heron S",   "Heron M",   "Heron L", "Heron XL",  // 45 characters
 };
 
 const std::array<const char*, 10> ExtendedModelList = {
-    "KESTREL S", "KESTREL M", "HERON S",  "HERON M",  "HERON L",
-    "HERON XL",  "EGRET 1",   "EGRET 2",  "PLOVER 1", "PLOVER 2",
+    "KESTREL S", "KESTREL M", "HERON S", "HERON M", "HERON L", "HERON XL", "EGRET 1", "EGRET 2", "PLOVER 1", "PLOVER 2",
 };
 
 namespace {
@@ -97,9 +96,7 @@ void TMiravokFprn::ReadPrinterData() {
 }
 
 void TMiravokFprn::LogPrinterData() {
-  LogMessage("  > Model=" + QuotedStr(FDiagnosticInfo.Text[0]) +
-                 " LineLength=" + std::to_string(FLineLength),
-             LogInfo);
+  LogMessage("  > Model=" + QuotedStr(FDiagnosticInfo.Text[0]) + " LineLength=" + std::to_string(FLineLength), LogInfo);
   LogMessage("  > Serial=" + QuotedStr(FDiagnosticInfo.Text[6]), LogInfo);
 }
 
@@ -166,8 +163,7 @@ void TMiravokFprn::OpenInitialisedLink(LONG* Res, TMake&& Make, TConfigure&& Con
 // ---------------------------------------------------------------------------------------
 // Init, InitTCP, InitEx, Close
 
-HRESULT TMiravokFprn::Init(LONG ComPort, LONG PortSpeed, LONG Locale, LONG Language,
-                           BSTR SerialKey, LONG* Res) {
+HRESULT TMiravokFprn::Init(LONG ComPort, LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey, LONG* Res) {
   return Guard([&] {
     if (Res) *Res = -1;
     // The call line comes before the handlers: a log writer that fails here escapes.
@@ -189,8 +185,7 @@ HRESULT TMiravokFprn::Init(LONG ComPort, LONG PortSpeed, LONG Locale, LONG Langu
   });
 }
 
-HRESULT TMiravokFprn::InitTCP(BSTR IPAddress, LONG IPPort, LONG Locale, LONG Language,
-                              BSTR SerialKey, LONG* Res) {
+HRESULT TMiravokFprn::InitTCP(BSTR IPAddress, LONG IPPort, LONG Locale, LONG Language, BSTR SerialKey, LONG* Res) {
   return Guard([&] {
     if (Res) *Res = -1;
     const std::string host = BstrToAnsi(IPAddress);
@@ -209,8 +204,8 @@ HRESULT TMiravokFprn::InitTCP(BSTR IPAddress, LONG IPPort, LONG Locale, LONG Lan
   });
 }
 
-HRESULT TMiravokFprn::InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey,
-                             BSTR DeviceSerialNo, LONG* Res) {
+HRESULT TMiravokFprn::InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey, BSTR DeviceSerialNo,
+                             LONG* Res) {
   return Guard([&] {
     if (Res) *Res = -1;
     const std::string wanted = BstrToAnsi(DeviceSerialNo);

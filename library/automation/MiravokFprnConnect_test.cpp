@@ -19,11 +19,11 @@
 namespace fp::test {
 namespace {
 
+using model::bit::NoPaper;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using model::bit::NoPaper;
 
 using test::kNotInit;
 // Receipt words 57 and 58 in Bulgarian (code page 1251).
@@ -75,11 +75,12 @@ TEST(ModelListsTest, LineLengthByFirstFragmentFound) {
   struct {
     const char* Model;
     int Length;
-  } cases[] = {
-      {"Kestrel S", 35},  {"Kestrel M-2", 35}, {"Wren S", 29},       {"Wren M", 29},
-      {"Heron S", 45},    {"Heron XL", 45},    {"heron s", 29},      {"MODEL-T1", 29},
-      {"", 29},           {"Wren S Heron L", 29},  // the earlier fragment in the list wins
-  };
+  } cases[] =
+      {
+          {"Kestrel S", 35}, {"Kestrel M-2", 35},    {"Wren S", 29},  {"Wren M", 29},
+          {"Heron S", 45},   {"Heron XL", 45},       {"heron s", 29}, {"MODEL-T1", 29},
+          {"", 29},          {"Wren S Heron L", 29},  // the earlier fragment in the list wins
+      };
   for (const auto& c : cases) EXPECT_EQ(ModelLineLength(c.Model), c.Length) << c.Model;
 }
 
@@ -281,8 +282,8 @@ TEST_F(ConnectTest, EveryInitialisationStartsWithoutAReceipt) {
   auto& p = AddPrinter(7);
   model::PrinterModel m;
   model::TcpEndpoint tcp(m);
-  const std::function<LONG()> inits[] = {
-      [&] { return Init(7); }, [&] { return InitEx(""); }, [&] { return InitTCP(tcp.Host(), tcp.Port()); }};
+  const std::function<LONG()> inits[] = {[&] { return Init(7); }, [&] { return InitEx(""); },
+                                         [&] { return InitTCP(tcp.Host(), tcp.Port()); }};
   for (size_t k = 0; k < std::size(inits); ++k) {
     SCOPED_TRACE(k);
     ASSERT_EQ(Init(7), 0) << Message();

@@ -107,8 +107,8 @@ struct TArgType {
 };
 
 VARTYPE TypeOf(const std::string& T) {
-  static const std::map<std::string, VARTYPE> types = {
-      {"I1", VT_I1}, {"I4", VT_I4}, {"R8", VT_R8}, {"DATE", VT_DATE}, {"BSTR", VT_BSTR}, {"DISP", VT_DISPATCH}};
+  static const std::map<std::string, VARTYPE> types = {{"I1", VT_I1},     {"I4", VT_I4},     {"R8", VT_R8},
+                                                       {"DATE", VT_DATE}, {"BSTR", VT_BSTR}, {"DISP", VT_DISPATCH}};
   return types.at(T);
 }
 
@@ -146,8 +146,7 @@ class TCallArgs {
   // Value(Index, Type) gives the by-value argument Index.
   template <class TValue>
   TCallArgs(const TSignature& S, TValue&& Value)
-      : FLongs(S.Args.size(), 1), FBytes(S.Args.size(), 1), FDoubles(S.Args.size(), 1),
-        FTexts(S.Args.size(), nullptr) {
+      : FLongs(S.Args.size(), 1), FBytes(S.Args.size(), 1), FDoubles(S.Args.size(), 1), FTexts(S.Args.size(), nullptr) {
     for (std::size_t i = 0; i < S.Args.size(); ++i) {
       const TArgType& a = S.Args[i];
       if (!a.ByRef) {
@@ -250,9 +249,8 @@ class DispatchTableTest : public test::TFprnModelTest {
       TCallArgs args(s, [&](std::size_t I, VARTYPE Vt) { return ValueFor(r, I, Vt); });
       Variant result;
       VARIANT* resultPtr = r.Kind == 'P' ? nullptr : &result;
-      const HRESULT hr =
-          ByName ? DispCallByName(disp.Get(), Utf8ToWide(r.Name), Flags(r.Kind), args.Span(), resultPtr)
-                 : InvokeById(disp.Get(), r.Id, Flags(r.Kind), args.Span(), resultPtr);
+      const HRESULT hr = ByName ? DispCallByName(disp.Get(), Utf8ToWide(r.Name), Flags(r.Kind), args.Span(), resultPtr)
+                                : InvokeById(disp.Get(), r.Id, Flags(r.Kind), args.Span(), resultPtr);
       EXPECT_EQ(hr, S_OK) << Label(r);
       if (s.Result) {
         EXPECT_EQ(result.vt, *s.Result) << Label(r);
@@ -357,8 +355,7 @@ TEST_F(DispatchTableTest, WrongArgumentCountOrTypeIsRefusedBeforeTheCall) {
         args.Args()[k] = Variant(u"x");
       Variant result;
       UINT argErr = 99;
-      EXPECT_EQ(InvokeById(disp.Get(), r.Id, Flags(r.Kind), args.Span(), r.Kind == 'P' ? nullptr : &result,
-                           &argErr),
+      EXPECT_EQ(InvokeById(disp.Get(), r.Id, Flags(r.Kind), args.Span(), r.Kind == 'P' ? nullptr : &result, &argErr),
                 DISP_E_TYPEMISMATCH)
           << Label(r) << " argument " << k + 1;
       EXPECT_EQ(argErr, s.Args.size() - 1 - k) << Label(r);  // counted in reverse order

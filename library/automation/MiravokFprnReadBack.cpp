@@ -38,9 +38,7 @@ LONG VatGroupOf(char Letter) { return static_cast<LONG>(static_cast<unsigned cha
 char VatLetterOf(LONG Group) { return static_cast<char>(Group + 191); }
 
 // A price for the log in the pattern "0.00"; a value that is no number as it is.
-std::string PriceText(double Value) {
-  return std::isfinite(Value) ? FormatWireAmount(Value) : FloatToStr(Value);
-}
+std::string PriceText(double Value) { return std::isfinite(Value) ? FormatWireAmount(Value) : FloatToStr(Value); }
 
 // The department's totals object as GetDeprtmentTotals hands it out.
 ComPtr<IDepartTotals> MakeDepartTotals(LONG Nom, const TDepartmentSum& Dep) {
@@ -171,8 +169,7 @@ HRESULT TMiravokFprn::GetAdvLinets(IAdvLines** AdvData) {
 
 HRESULT TMiravokFprn::SetAdvLine(LONG LineNo, BSTR LineText, LONG* Res) {
   const std::string text = BstrToAnsi(LineText);
-  const std::string line =
-      "Set Adv Lines. LineNo=" + std::to_string(LineNo) + ", LineText=\"" + text + "\"";
+  const std::string line = "Set Adv Lines. LineNo=" + std::to_string(LineNo) + ", LineText=\"" + text + "\"";
   return RunMethod(Res, "SetAdvLine failed", line, [&] {
     CheckUnsignedArgument(LineNo, UINT16_MAX, "LineNo");
     Check(FDevice->SetFPR_HeaderLine(static_cast<uint16_t>(LineNo), text));
@@ -197,8 +194,8 @@ HRESULT TMiravokFprn::GetDeprtmentTotals(LONG Nom, IDepartTotals** DepartmentTot
 
 HRESULT TMiravokFprn::GetDepartmentName(LONG DepNo, IDepartTotals** DepData) {
   if (DepData) *DepData = nullptr;
-  const HRESULT logged = Guard(
-      [&] { LogMessage("GetDepartmentName for department: " + std::to_string(DepNo), LogInfo); });
+  const HRESULT logged =
+      Guard([&] { LogMessage("GetDepartmentName for department: " + std::to_string(DepNo), LogInfo); });
   if (FAILED(logged)) return logged;
   // Printers without the department definition read get the totals object instead, with
   // that method's own log line and failure context.
@@ -219,16 +216,14 @@ HRESULT TMiravokFprn::GetDepartmentName(LONG DepNo, IDepartTotals** DepData) {
   });
 }
 
-HRESULT TMiravokFprn::SetDeparment(LONG Nom, LONG VATGrp, BSTR Description1, BSTR Description2,
-                                   LONG* Res) {
+HRESULT TMiravokFprn::SetDeparment(LONG Nom, LONG VATGrp, BSTR Description1, BSTR Description2, LONG* Res) {
   TDepartmentInfo info;
   info.Number = Nom;
   info.TaxGroup = VatLetterOf(VATGrp);
   info.Name = BstrToAnsi(Description1);
   info.AddText = BstrToAnsi(Description2);
-  const std::string line = "Set department. DeprtmentNo:" + std::to_string(Nom) +
-                           " Description1:" + info.Name + " Description2:" + info.AddText +
-                           " VATGrp:" + std::to_string(VATGrp) + ")";
+  const std::string line = "Set department. DeprtmentNo:" + std::to_string(Nom) + " Description1:" + info.Name +
+                           " Description2:" + info.AddText + " VATGrp:" + std::to_string(VATGrp) + ")";
   return RunMethod(Res, "SetDeparment failed", line, [&] {
     CheckUnsignedArgument(Nom, INT32_MAX, "Nom");
     CheckVatGroupArgument(VATGrp, "VATGrp");
@@ -240,9 +235,8 @@ HRESULT TMiravokFprn::SetDeparment(LONG Nom, LONG VATGrp, BSTR Description1, BST
 // ---------------------------------------------------------------------------------------
 // Articles
 
-HRESULT TMiravokFprn::GetPLUData(LONG PluNo, LONG* TaxGrp, std::int8_t* GrpNo, double* UnitPrice,
-                                 double* TotalSum, double* SoldQtty, double* AvailQtty,
-                                 BSTR* Name, LONG* Res) {
+HRESULT TMiravokFprn::GetPLUData(LONG PluNo, LONG* TaxGrp, std::int8_t* GrpNo, double* UnitPrice, double* TotalSum,
+                                 double* SoldQtty, double* AvailQtty, BSTR* Name, LONG* Res) {
   // The out-values start neutral, even when the call fails at once; UnitPrice keeps the
   // client's value until the article is read.
   if (TaxGrp) *TaxGrp = 0;
@@ -251,24 +245,22 @@ HRESULT TMiravokFprn::GetPLUData(LONG PluNo, LONG* TaxGrp, std::int8_t* GrpNo, d
   if (SoldQtty) *SoldQtty = 0;
   if (AvailQtty) *AvailQtty = 0;
   if (Name) *Name = nullptr;
-  return RunMethod(Res, "GetPLUData failed",
-                   "Get PLU data. PluNo = \"" + std::to_string(PluNo) + "\"", [&] {
-                     CheckUnsignedArgument(PluNo, INT32_MAX, "PluNo");
-                     // An article the printer does not have fails with the printer's answer.
-                     TPluData plu;
-                     Check(FDevice->GetFPR_PluData(PluNo, plu));
-                     if (TaxGrp) *TaxGrp = VatGroupOf(plu.TaxGroup);
-                     if (UnitPrice) *UnitPrice = plu.UnitPrice;
-                     if (GrpNo) *GrpNo = static_cast<std::int8_t>(static_cast<uint8_t>(plu.GroupNom));
-                     if (TotalSum) *TotalSum = plu.TotalSum;
-                     if (SoldQtty) *SoldQtty = plu.Sold;
-                     if (AvailQtty) *AvailQtty = plu.AvailQtty;
-                     SetBstrResult(Name, plu.Name);
-                   });
+  return RunMethod(Res, "GetPLUData failed", "Get PLU data. PluNo = \"" + std::to_string(PluNo) + "\"", [&] {
+    CheckUnsignedArgument(PluNo, INT32_MAX, "PluNo");
+    // An article the printer does not have fails with the printer's answer.
+    TPluData plu;
+    Check(FDevice->GetFPR_PluData(PluNo, plu));
+    if (TaxGrp) *TaxGrp = VatGroupOf(plu.TaxGroup);
+    if (UnitPrice) *UnitPrice = plu.UnitPrice;
+    if (GrpNo) *GrpNo = static_cast<std::int8_t>(static_cast<uint8_t>(plu.GroupNom));
+    if (TotalSum) *TotalSum = plu.TotalSum;
+    if (SoldQtty) *SoldQtty = plu.Sold;
+    if (AvailQtty) *AvailQtty = plu.AvailQtty;
+    SetBstrResult(Name, plu.Name);
+  });
 }
 
-HRESULT TMiravokFprn::SetPluData(LONG PluNo, LONG TaxGrp, LONG GroupNo, double UnitPrice, BSTR Name,
-                                 LONG* Res) {
+HRESULT TMiravokFprn::SetPluData(LONG PluNo, LONG TaxGrp, LONG GroupNo, double UnitPrice, BSTR Name, LONG* Res) {
   TPluData plu;
   plu.PluNo = PluNo;
   plu.Name = BstrToAnsi(Name);
@@ -276,10 +268,9 @@ HRESULT TMiravokFprn::SetPluData(LONG PluNo, LONG TaxGrp, LONG GroupNo, double U
   plu.GroupNom = GroupNo;
   plu.UnitPrice = UnitPrice;
   plu.Quantity = 0;
-  const std::string line = "Set PLU data. PluNo = \"" + std::to_string(PluNo) + "\"TaxGrp=\"" +
-                           std::to_string(TaxGrp) + "\", GroupNo=\"" + std::to_string(GroupNo) +
-                           "\", UnitPrice=\"" + PriceText(UnitPrice) + "\", Name=\"" + plu.Name +
-                           "\", ";
+  const std::string line = "Set PLU data. PluNo = \"" + std::to_string(PluNo) + "\"TaxGrp=\"" + std::to_string(TaxGrp) +
+                           "\", GroupNo=\"" + std::to_string(GroupNo) + "\", UnitPrice=\"" + PriceText(UnitPrice) +
+                           "\", Name=\"" + plu.Name + "\", ";
   return RunMethod(Res, "Set PLU data failed", line, [&] {
     CheckUnsignedArgument(PluNo, INT32_MAX, "PluNo");
     CheckUnsignedArgument(GroupNo, INT32_MAX, "GroupNo");
@@ -293,17 +284,16 @@ HRESULT TMiravokFprn::SetPluData(LONG PluNo, LONG TaxGrp, LONG GroupNo, double U
 // Payment types and currency
 
 HRESULT TMiravokFprn::GetPayType(LONG Nom, BSTR* Name, LONG* Res) {
-  return RunMethod(Res, "Get pay name failed", "Get pay name. Payment nom: " + std::to_string(Nom),
-                   [&] {
-                     if (Nom <= 0) throw ECRException(ErrInvalidInput, "Payment No <= 0");
-                     std::string text;
-                     Check(FDevice->GetFPR_PayTypeName(static_cast<uint32_t>(Nom), text));
-                     // An empty name leaves the client's text in place (in/out argument).
-                     if (!text.empty() && Name) {
-                       SysFreeString(*Name);
-                       *Name = AnsiToBstr(text);
-                     }
-                   });
+  return RunMethod(Res, "Get pay name failed", "Get pay name. Payment nom: " + std::to_string(Nom), [&] {
+    if (Nom <= 0) throw ECRException(ErrInvalidInput, "Payment No <= 0");
+    std::string text;
+    Check(FDevice->GetFPR_PayTypeName(static_cast<uint32_t>(Nom), text));
+    // An empty name leaves the client's text in place (in/out argument).
+    if (!text.empty() && Name) {
+      SysFreeString(*Name);
+      *Name = AnsiToBstr(text);
+    }
+  });
 }
 
 HRESULT TMiravokFprn::GetCurrencyMode(LONG* CurrMode, LONG* Res) {

@@ -139,15 +139,12 @@ void FillDay(model::ModelState& S) {
 
 void ExpectDay(const ComPtr<IXReportData>& X, bool ShortPayments) {
   using TGet = HRESULT (IXReportData::*)(double*);
-  const TGet py[11] = {&IXReportData::get_TotalPy1, &IXReportData::get_TotalPy2,
-                       &IXReportData::get_TotalPy3, &IXReportData::get_TotalPy4,
-                       &IXReportData::get_TotalPy5, &IXReportData::get_TotalPy6,
-                       &IXReportData::get_TotalPy7, &IXReportData::get_TotalPy8,
-                       &IXReportData::get_TotalPy9, &IXReportData::get_TotalPy10,
-                       &IXReportData::get_TotalPy11};
-  const TGet tax[8] = {&IXReportData::get_TotalTaxA, &IXReportData::get_TotalTaxB,
-                       &IXReportData::get_TotalTaxC, &IXReportData::get_TotalTaxD,
-                       &IXReportData::get_TotalTaxE, &IXReportData::get_TotalTaxF,
+  const TGet py[11] = {&IXReportData::get_TotalPy1,  &IXReportData::get_TotalPy2, &IXReportData::get_TotalPy3,
+                       &IXReportData::get_TotalPy4,  &IXReportData::get_TotalPy5, &IXReportData::get_TotalPy6,
+                       &IXReportData::get_TotalPy7,  &IXReportData::get_TotalPy8, &IXReportData::get_TotalPy9,
+                       &IXReportData::get_TotalPy10, &IXReportData::get_TotalPy11};
+  const TGet tax[8] = {&IXReportData::get_TotalTaxA, &IXReportData::get_TotalTaxB, &IXReportData::get_TotalTaxC,
+                       &IXReportData::get_TotalTaxD, &IXReportData::get_TotalTaxE, &IXReportData::get_TotalTaxF,
                        &IXReportData::get_TotalTaxG, &IXReportData::get_TotalTaxH};
   for (size_t i = 0; i < 11; ++i)
     EXPECT_DOUBLE_EQ(Get(X, py[i]), ShortPayments && i >= 8 ? 0.0 : double(i + 1)) << "TotalPy" << i + 1;
@@ -197,7 +194,8 @@ TEST_F(ReadBackTest, XReportDataFailsWithTheShortReadsFailure) {
 TEST_F(ReadBackTest, HeaderLinesWrittenAndRead) {
   const std::string longLine(40, 'x');
   LONG res = 99;
-  ASSERT_EQ(FObj->SetAdvLine(2, W("\xd0\x9c\xd0\x90\xd0\x93\xd0\x90\xd0\x97\xd0\x98\xd0\x9d").Get(), &res), S_OK);  // "МАГАЗИН"
+  ASSERT_EQ(FObj->SetAdvLine(2, W("\xd0\x9c\xd0\x90\xd0\x93\xd0\x90\xd0\x97\xd0\x98\xd0\x9d").Get(), &res),
+            S_OK);  // "МАГАЗИН"
   EXPECT_EQ(res, 0) << Message();
   ASSERT_EQ(FObj->SetAdvLine(7, W(longLine).Get(), &res), S_OK);
   EXPECT_EQ(res, 0) << Message();
@@ -235,7 +233,7 @@ TEST_F(ReadBackTest, DepartmentProgrammedAndReadWithItsTotals) {
   LONG res = 99;
   // "Хляб" and "пресен"
   ASSERT_EQ(FObj->SetDeparment(3, 2, W("\xd0\xa5\xd0\xbb\xd1\x8f\xd0\xb1").Get(),
-                              W("\xd0\xbf\xd1\x80\xd0\xb5\xd1\x81\xd0\xb5\xd0\xbd").Get(), &res),
+                               W("\xd0\xbf\xd1\x80\xd0\xb5\xd1\x81\xd0\xb5\xd0\xbd").Get(), &res),
             S_OK);
   EXPECT_EQ(res, 0) << Message();
   const model::Department dep = M().State().departments.at(3);
@@ -354,13 +352,14 @@ struct TPluOut {
 };
 
 HRESULT ReadPlu(IMiravokFprn* Obj, LONG PluNo, TPluOut& O) {
-  return Obj->GetPLUData(PluNo, &O.TaxGrp, &O.GrpNo, &O.UnitPrice, &O.TotalSum, &O.SoldQtty,
-                         &O.AvailQtty, O.Name.Out(), &O.Res);
+  return Obj->GetPLUData(PluNo, &O.TaxGrp, &O.GrpNo, &O.UnitPrice, &O.TotalSum, &O.SoldQtty, &O.AvailQtty, O.Name.Out(),
+                         &O.Res);
 }
 
 TEST_F(ReadBackTest, ArticleProgrammedAndRead) {
   LONG res = 99;
-  ASSERT_EQ(FObj->SetPluData(12, 2, 300, 1.5, W("\xd0\x9c\xd0\x9b\xd0\xaf\xd0\x9a\xd0\x9e").Get(), &res), S_OK);  // "МЛЯКО"
+  ASSERT_EQ(FObj->SetPluData(12, 2, 300, 1.5, W("\xd0\x9c\xd0\x9b\xd0\xaf\xd0\x9a\xd0\x9e").Get(), &res),
+            S_OK);  // "МЛЯКО"
   EXPECT_EQ(res, 0) << Message();
   const model::Plu plu = M().State().plus.at(12);
   EXPECT_EQ(plu.vat, 0xC1);
@@ -493,8 +492,7 @@ TEST_F(ReadBackTest, PayTypeNames) {
     const char* Name;
   };
   // 2 is "N", 3 "C", 7 "K" (no name: the client's text stays), every other number "P".
-  for (const TCase& c : {TCase{1, "CASH"}, TCase{2, "CARD"}, TCase{3, "CHEQUE"}, TCase{9, "CASH"},
-                         TCase{7, "mine"}}) {
+  for (const TCase& c : {TCase{1, "CASH"}, TCase{2, "CARD"}, TCase{3, "CHEQUE"}, TCase{9, "CASH"}, TCase{7, "mine"}}) {
     BStr name(u"mine");
     LONG res = 99;
     ASSERT_EQ(FObj->GetPayType(c.Nom, name.InOut(), &res), S_OK);

@@ -33,9 +33,7 @@ enum : LONG {
 bool IsInvoiceType(LONG BonType) { return BonType == BonInvoice || BonType == BonInvoice2; }
 
 // A caller's text read as a signed 64-bit decimal number (blanks around it allowed).
-bool TryReadInt64(const std::string& Text, int64_t& Value) {
-  return ParseWireInteger(TrimControls(Text), Value);
-}
+bool TryReadInt64(const std::string& Text, int64_t& Value) { return ParseWireInteger(TrimControls(Text), Value); }
 
 int64_t ReadInt64Or0(const std::string& Text) {
   int64_t value = 0;
@@ -63,8 +61,7 @@ char RefundReasonCode(int32_t Reason) {
     case 1: return 'O';
     case 2: return 'R';
     case 3: return 'T';
-    default:
-      throw EAbort("Reason : \"" + std::to_string(Reason) + " is invalid. Valid values are 1,2 or 3.");
+    default: throw EAbort("Reason : \"" + std::to_string(Reason) + " is invalid. Valid values are 1,2 or 3.");
   }
 }
 
@@ -81,8 +78,7 @@ bool IsValidSellNo(const std::string& S) {
 bool ReadDigits(const std::string& S, size_t& Pos, size_t Max, int& Value) {
   const size_t start = Pos;
   Value = 0;
-  while (Pos < S.size() && Pos - start < Max && S[Pos] >= '0' && S[Pos] <= '9')
-    Value = Value * 10 + (S[Pos++] - '0');
+  while (Pos < S.size() && Pos - start < Max && S[Pos] >= '0' && S[Pos] <= '9') Value = Value * 10 + (S[Pos++] - '0');
   return Pos > start;
 }
 
@@ -207,8 +203,7 @@ void TMiravokFprn::UpdateInvoiceRange(int Kind, const std::string& Number) {
     // top of the type is left to the printer's own check.
     int64_t last = first < INT64_MAX ? first + 1 : first;
     Check(FDevice->SetFPR_InvoiceRange(Kind != 0, first, last));
-    LogMessage("New  range for " + name + " added. From " + std::to_string(first) + " to " +
-                   std::to_string(last),
+    LogMessage("New  range for " + name + " added. From " + std::to_string(first) + " to " + std::to_string(last),
                LogInfo);
   } catch (const std::exception& e) {
     throw EAbort("Update new " + name + " nom failed. " + e.what());
@@ -218,10 +213,9 @@ void TMiravokFprn::UpdateInvoiceRange(int Kind, const std::string& Number) {
 // ---------------------------------------------------------------------------------------
 // StartBon, EndBon, VoidCurrentReciept
 
-HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, BSTR CashierName,
-                               BSTR CashierPass, LONG CashierPOS, BSTR InvNumber, BSTR InvTaxNumber,
-                               BSTR InvVATNumber, BSTR InvCompany, BSTR InvCity, BSTR InvAddress,
-                               BSTR InvMOL, BSTR InvReceiver, LONG* Res) {
+HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, BSTR CashierName, BSTR CashierPass,
+                               LONG CashierPOS, BSTR InvNumber, BSTR InvTaxNumber, BSTR InvVATNumber, BSTR InvCompany,
+                               BSTR InvCity, BSTR InvAddress, BSTR InvMOL, BSTR InvReceiver, LONG* Res) {
   const std::string name = BstrToAnsi(CashierName);
   const std::string pass = BstrToAnsi(CashierPass);
   const std::string number = BstrToAnsi(InvNumber);
@@ -238,9 +232,8 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
       " CashierPass=" + QuotedStr(MaskPassword(pass)) + " CashierPOS=" + QuotedStr(std::to_string(CashierPOS)) +
       " CashierNo=" + QuotedStr(std::to_string(CashierNo)) + " InvNumber=" + QuotedStr(number) +
       " InvTaxNumber=" + QuotedStr(taxNumber) + " InvVATNumber=" + QuotedStr(vatNumber) +
-      " InvCompany=" + QuotedStr(company) + " InvCity=" + QuotedStr(city) +
-      " InvAddress=" + QuotedStr(address) + " InvMOL=" + QuotedStr(mol) +
-      " InvReceiver=" + QuotedStr(receiver);
+      " InvCompany=" + QuotedStr(company) + " InvCity=" + QuotedStr(city) + " InvAddress=" + QuotedStr(address) +
+      " InvMOL=" + QuotedStr(mol) + " InvReceiver=" + QuotedStr(receiver);
 
   return RunMethod(
       Res, "StartBon", line,
@@ -293,8 +286,7 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
         CheckPrinterStatus();
 
         // A receipt the printer still has open is closed or cancelled first.
-        if (IsAnyReceiptOpen(FStatusBytes))
-          Check(FDevice->FPR_CloseOpenReceipts(), LogTag::CancelRec);
+        if (IsAnyReceiptOpen(FStatusBytes)) Check(FDevice->FPR_CloseOpenReceipts(), LogTag::CancelRec);
 
         if (FOnline) {
           int32_t lastDocNo = 0;
@@ -339,10 +331,12 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
           open([&] { return FDevice->FPR_OpenFiscBonEx(FFiskParam, allReceipt, fiscReceipt); }, exTag, true);
         };
         auto openPlain = [&](bool Invoice, const std::string& Tag) {
-          open([&] {
-            return FDevice->FPR_OpenFiscBon(static_cast<uint16_t>(CashierNo), pass, CashierPOS, Invoice,
-                                            allReceipt, fiscReceipt);
-          }, Tag, false);
+          open(
+              [&] {
+                return FDevice->FPR_OpenFiscBon(static_cast<uint16_t>(CashierNo), pass, CashierPOS, Invoice, allReceipt,
+                                                fiscReceipt);
+              },
+              Tag, false);
         };
         switch (BonType) {
           case BonNonFiscal:
@@ -365,11 +359,8 @@ HRESULT TMiravokFprn::StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, 
             }
             break;
           case BonRefund:
-          case BonCreditNote:
-            openEx();
-            break;
-          default:
-            break;  // any other type opens nothing
+          case BonCreditNote: openEx(); break;
+          default: break;  // any other type opens nothing
         }
         if (BonType >= BonFiscal && BonType <= BonCreditNote) FNonFiscalOpen = false;
 
@@ -482,25 +473,23 @@ HRESULT TMiravokFprn::VoidCurrentReciept(LONG* Res) {
 // ---------------------------------------------------------------------------------------
 // Refund data and the unique sale number
 
-HRESULT TMiravokFprn::SetRefundParams(LONG FiscalBlock, LONG Reason, LONG RecieptNo, BSTR InvDate,
-                                      BSTR InvoiceNom, LONG* Res) {
+HRESULT TMiravokFprn::SetRefundParams(LONG FiscalBlock, LONG Reason, LONG RecieptNo, BSTR InvDate, BSTR InvoiceNom,
+                                      LONG* Res) {
   const std::string date = BstrToAnsi(InvDate);
   const std::string invoice = BstrToAnsi(InvoiceNom);
   const std::string line = "SetRefundParams. FiscalBlock: \"" + std::to_string(FiscalBlock) + "\", Reason: \"" +
-                           std::to_string(Reason) + "\", \", InvDate: \"" + date + "\", \", InvoiceNom: \"" +
-                           invoice + "\", \", RecieptNo: \"" + std::to_string(RecieptNo) + "\". ";
+                           std::to_string(Reason) + "\", \", InvDate: \"" + date + "\", \", InvoiceNom: \"" + invoice +
+                           "\", \", RecieptNo: \"" + std::to_string(RecieptNo) + "\". ";
   return RunMethod(Res, "SetRefundParams failed", line, [&] {
     // Every argument is checked before anything is stored, so that a refused call leaves
     // the refund data of the next receipt as they were.
-    if (RecieptNo <= 0)
-      throw EAbort("Reciept nom \"" + std::to_string(RecieptNo) + "\" is invalid .");
+    if (RecieptNo <= 0) throw EAbort("Reciept nom \"" + std::to_string(RecieptNo) + "\" is invalid .");
     // A fiscal memory number has digits only: -5 would go out as "-0000005".
     CheckUnsignedArgument(FiscalBlock, INT32_MAX, "FiscalBlock");
     double when = 0;
     if (!TrimControls(date).empty()) {
       if (!ParseRefundDate(date, when)) throw EAbort("Invoice date : \"" + date + "\" is invalid.");
-      LogMessage("Refund date:" + FormatOleDateTime("yyyy-mm-dd", when) + "T" +
-                     FormatOleDateTime("hh:nn:ss", when),
+      LogMessage("Refund date:" + FormatOleDateTime("yyyy-mm-dd", when) + "T" + FormatOleDateTime("hh:nn:ss", when),
                  LogInfo);
     }
     const char reasonLetter = RefundReasonCode(Reason);

@@ -18,9 +18,9 @@
 namespace fp::test {
 namespace {
 
+using test::TFprnProbe;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using test::TFprnProbe;
 
 BStr W(const std::string& Cp1251) { return BStr(Cp1251ToWide(Cp1251)); }
 
@@ -64,8 +64,8 @@ class ReceiptFlowTest : public ::testing::Test {
   void StartBon(LONG BonType, LONG Numbering) {
     LONG res = 7;
     BStr e = W("");
-    ASSERT_EQ(FObj->StartBon(BonType, Numbering, 1, W("Ivan").Get(), W("0000").Get(), 1, e.Get(), e.Get(),
-                            e.Get(), e.Get(), e.Get(), e.Get(), e.Get(), e.Get(), &res),
+    ASSERT_EQ(FObj->StartBon(BonType, Numbering, 1, W("Ivan").Get(), W("0000").Get(), 1, e.Get(), e.Get(), e.Get(),
+                             e.Get(), e.Get(), e.Get(), e.Get(), e.Get(), &res),
               S_OK);
     ASSERT_EQ(res, 0) << Message();
   }
@@ -140,23 +140,25 @@ class ReceiptFlowTest : public ::testing::Test {
 };
 
 const std::vector<TTraceEntry> kFiscalReceiptTrace = {
-    {0x4A, "W"},                       // StartBon: status
-    {0x66, "1,0000,Ivan"},             // operator
-    {0x30, "1,0000,1"},                // open
-    {0x31, "1\nWater\t\xC1" "1.20*2.000"},
-    {0x57, "1"},                       // the department as the printer holds it
+    {0x4A, "W"},            // StartBon: status
+    {0x66, "1,0000,Ivan"},  // operator
+    {0x30, "1,0000,1"},     // open
+    {0x31,
+     "1\nWater\t\xC1"
+     "1.20*2.000"},
+    {0x57, "1"},  // the department as the printer holds it
     {0x31, "2\nBread\t1\t2.50"},
-    {0x6B, "R5"},                      // the article as the printer holds it
+    {0x6B, "R5"},  // the article as the printer holds it
     {0x3A, "5\t1\t*2.000"},
     {0x91, "P,-10.00"},
     {0x36, "Thank you"},
     {0x35, "\tN+5.00"},
     {0x35, "\tP+2.60"},
-    {0x2B, "B80"},                     // barcode height 10 mm
+    {0x2B, "B80"},  // barcode height 10 mm
     {0x54, "2;12345670"},
-    {0x4A, "W"},                       // EndBon: status
-    {0x4C, "T"},                       // the payments so far
-    {0x38, ""},                        // close
+    {0x4A, "W"},  // EndBon: status
+    {0x4C, "T"},  // the payments so far
+    {0x38, ""},   // close
 };
 
 TEST_F(ReceiptFlowTest, FiscalReceiptOverPty) {
@@ -187,20 +189,13 @@ TEST_F(ReceiptFlowTest, NonFiscalReceiptLayout) {
   EndBon();
 
   const std::vector<std::string> golden = {
-      "12               2,000 x 2,50",
-      "Bread                  5,00 \xC1",
-      "5               -1,000 x 1,50",
-      "Cheese                -1,50 \xC0",
-      "REFUND                   1.50",
-      "SUBSUM                   3,50",
-      "DISCOUNT -10,00%      -0,35 \xC0",
-      "Come again",
-      "----------------------------",
-      "TOTAL                    3,15",
-      "----------------------------",
-      "Paid P",
-      "Cash                    10,00",
-      "CHANGE                   6,85",
+      "12               2,000 x 2,50",    "Bread                  5,00 \xC1",
+      "5               -1,000 x 1,50",    "Cheese                -1,50 \xC0",
+      "REFUND                   1.50",    "SUBSUM                   3,50",
+      "DISCOUNT -10,00%      -0,35 \xC0", "Come again",
+      "----------------------------",     "TOTAL                    3,15",
+      "----------------------------",     "Paid P",
+      "Cash                    10,00",    "CHANGE                   6,85",
   };
   const auto state = FModel.State();
   ASSERT_EQ(state.closed.size(), 1u);

@@ -11,11 +11,11 @@
 namespace fp::test {
 namespace {
 
+using model::ReceiptKind;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using model::ReceiptKind;
 
 using test::kNotInit;
 
@@ -254,8 +254,8 @@ TEST_F(ReceiptTest, RefusedSaleNumberIsOnlyLogged) {
     EXPECT_EQ(Code(), 0);
     EXPECT_EQ(Message(), "");
     EXPECT_EQ(O().FFiskParam.UniqueSellNo, "");
-    EXPECT_THAT(LogText(), HasSubstr(std::string("AddUniqueSellNom. failed. \"") + c.Reason +
-                                     "\". Program will generate one."));
+    EXPECT_THAT(LogText(),
+                HasSubstr(std::string("AddUniqueSellNom. failed. \"") + c.Reason + "\". Program will generate one."));
   }
 }
 
@@ -302,7 +302,8 @@ TEST_F(ReceiptTest, CreditNoteOnAnOnlinePrinterWithTheBuyerBlock) {
   ASSERT_EQ(StartBon(6, 3, "Ivan", Buyer("500")), 0) << Message();
   // The credit-note range still has numbers: the printer's own is used.
   EXPECT_THAT(test::RequestData(m, 0x42), ElementsAre("S"));
-  EXPECT_THAT(LogText(), HasSubstr("UpdateInvoiceRange. Cant't set new range for credit note. Old range not exhausted"));
+  EXPECT_THAT(LogText(),
+              HasSubstr("UpdateInvoiceRange. Cant't set new range for credit note. Old range not exhausted"));
   // Same fiscal memory: the data end after the receipt number.
   EXPECT_THAT(test::RequestData(m, 0x90), ElementsAre("Ivan,AB123456-0003-0000001,S,50123456,T,9"));
   ASSERT_EQ(AddPLU(3), 0) << Message();
@@ -419,8 +420,7 @@ TEST_F(ReceiptTest, RetryAfterAFailureBeforeTheOpeningCarriesTheGivenData) {
     m.ClearStatusBits();
 
     ASSERT_EQ(StartBon(c.BonType, 3, "Ivan", Buyer("500")), 0) << Message();
-    EXPECT_THAT(test::RequestData(m, 0x90),
-                ElementsAre("Ivan," + given + ",S,00012345,R,17,2024-03-05T10:15:00,77"));
+    EXPECT_THAT(test::RequestData(m, 0x90), ElementsAre("Ivan," + given + ",S,00012345,R,17,2024-03-05T10:15:00,77"));
     EXPECT_EQ(m.State().open->kind, ReceiptKind::Refund);
     ASSERT_EQ(AddPLU(2.5), 0) << Message();
     ASSERT_EQ(AddPayment(2.5), 0) << Message();
@@ -759,9 +759,8 @@ TEST_F(ReceiptTest, ReceiptWhoseCloseFailedIsClosedByASecondEndBon) {
     std::function<void(model::PrinterModel&)> Fail;
   } cases[] = {
       {"no paper before the close", [](model::PrinterModel& M) { M.SetStatusBit(model::bit::NoPaper); }},
-      {"close refused", [](model::PrinterModel& M) {
-         M.ScriptNext(0x38, model::ReplyBits(model::Bits({model::bit::NoPaper})));
-       }},
+      {"close refused",
+       [](model::PrinterModel& M) { M.ScriptNext(0x38, model::ReplyBits(model::Bits({model::bit::NoPaper}))); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);

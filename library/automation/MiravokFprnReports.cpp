@@ -37,8 +37,7 @@ constexpr LONG DefaultDrawerPulse = 15;
 }  // namespace
 
 void TMiravokFprn::EnsureNoOpenReceipt() {
-  if (IsAnyReceiptOpen(FStatusBytes))
-    Check(FDevice->FPR_CloseOpenReceipts());
+  if (IsAnyReceiptOpen(FStatusBytes)) Check(FDevice->FPR_CloseOpenReceipts());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -62,8 +61,7 @@ HRESULT TMiravokFprn::RunZReport(LONG* Res) {
 
 HRESULT TMiravokFprn::RunFMBlockReport(LONG StartBlock, LONG EndBlock, LONG Detailed, LONG* Res) {
   const std::string line = "[RunFMBlockReport] StartBlock=" + std::to_string(StartBlock) +
-                           " EndBlock=" + std::to_string(EndBlock) +
-                           " Detailed=" + std::to_string(Detailed);
+                           " EndBlock=" + std::to_string(EndBlock) + " Detailed=" + std::to_string(Detailed);
   return RunMethod(Res, "RunFMBlockReport failed", line, [&] {
     // Block numbers are unsigned on the wire: -1 would ask for block 4294967295.
     CheckUnsignedArgument(StartBlock, INT32_MAX, "StartBlock");
@@ -78,8 +76,7 @@ HRESULT TMiravokFprn::RunFMBlockReport(LONG StartBlock, LONG EndBlock, LONG Deta
 
 HRESULT TMiravokFprn::RunFMDateReport(DATE StartDate, DATE EndDate, LONG Detailed, LONG* Res) {
   const std::string line = "[RunFMDateReport] StartDate=" + DateTimeToStr(StartDate) +
-                           " EndDate=" + DateTimeToStr(EndDate) +
-                           " Detailed=" + std::to_string(Detailed);
+                           " EndDate=" + DateTimeToStr(EndDate) + " Detailed=" + std::to_string(Detailed);
   return RunMethod(Res, "RunFMDateReport failed", line, [&] {
     CheckPrinterStatus();
     // Dates the command would refuse (an end date before the start date, a value that is
@@ -94,15 +91,14 @@ HRESULT TMiravokFprn::RunFMDateReport(DATE StartDate, DATE EndDate, LONG Detaile
 }
 
 HRESULT TMiravokFprn::RunPLUReport(LONG ZeroFlag, LONG /*PrintFlag*/, LONG* Res) {
-  return RunMethod(Res, "RunPLUReport failed", "RunPLUReport.  ZeroFlag=" + std::to_string(ZeroFlag),
-                   [&] {
-                     CheckPrinterStatus();
-                     EnsureNoOpenReceipt();
-                     int64_t closure = 0;
-                     double total = 0;
-                     std::array<double, 8> vatSums{};
-                     Check(FDevice->FPR_PluReport(ZeroFlag == 1, closure, total, vatSums));
-                   });
+  return RunMethod(Res, "RunPLUReport failed", "RunPLUReport.  ZeroFlag=" + std::to_string(ZeroFlag), [&] {
+    CheckPrinterStatus();
+    EnsureNoOpenReceipt();
+    int64_t closure = 0;
+    double total = 0;
+    std::array<double, 8> vatSums{};
+    Check(FDevice->FPR_PluReport(ZeroFlag == 1, closure, total, vatSums));
+  });
 }
 
 HRESULT TMiravokFprn::ReportByDepartments(LONG Reset, LONG* Res) {
@@ -134,8 +130,7 @@ HRESULT TMiravokFprn::CopyLastBon(LONG* Res) {
 // Cash and drawer
 
 HRESULT TMiravokFprn::InOutMoney(double Ammount, LONG PayType, LONG* Res) {
-  const std::string line =
-      "InOutMoney. Ammount=" + FloatToStr(Ammount) + " PayType=" + std::to_string(PayType);
+  const std::string line = "InOutMoney. Ammount=" + FloatToStr(Ammount) + " PayType=" + std::to_string(PayType);
   return RunMethod(Res, "InOutMoney failed", line, [&] {
     FiniteArgument(Ammount, "Ammount");
     CheckPrinterStatus();
@@ -146,15 +141,14 @@ HRESULT TMiravokFprn::InOutMoney(double Ammount, LONG PayType, LONG* Res) {
 }
 
 HRESULT TMiravokFprn::OpenCashDrawer(LONG PulseTime, LONG* Res) {
-  const std::string line =
-      "OpenCashDrawer. Pulse width: \"" + std::to_string(PulseTime) + "\" ms.";
+  const std::string line = "OpenCashDrawer. Pulse width: \"" + std::to_string(PulseTime) + "\" ms.";
   return RunMethod(Res, "OpenCashDrawer", line, [&] {
     LONG pulse = PulseTime;
     if (pulse < 0 || pulse > 100) {
       pulse = DefaultDrawerPulse;
-      LogMessage("OpenCashDrawer. Invalid pulse width. Default pulse used [" +
-                     std::to_string(DefaultDrawerPulse) + " ms.]",
-                 LogInfo);
+      LogMessage(
+          "OpenCashDrawer. Invalid pulse width. Default pulse used [" + std::to_string(DefaultDrawerPulse) + " ms.]",
+          LogInfo);
     }
     Check(FDevice->FPR_OpenDrawer(static_cast<uint16_t>(pulse)));
   });
@@ -258,19 +252,18 @@ HRESULT TMiravokFprn::CheckPRNStatus(LONG* Status, LONG* Res) {
 // Customer display: nothing is driven.
 
 HRESULT TMiravokFprn::DisplayPrint(BSTR Line1, BSTR Line2, LONG* Res) {
-  const std::string line = "[DisplayPrint] Line1=" + QuotedStr(BstrToAnsi(Line1)) +
-                           " Line2=" + QuotedStr(BstrToAnsi(Line2));
-  return RunMethod(Res, "DisplayPrint", line, [] {}, NoConnectionCheck);
+  const std::string line =
+      "[DisplayPrint] Line1=" + QuotedStr(BstrToAnsi(Line1)) + " Line2=" + QuotedStr(BstrToAnsi(Line2));
+  return RunMethod(
+      Res, "DisplayPrint", line, [] {}, NoConnectionCheck);
 }
 
 HRESULT TMiravokFprn::DisplayTop(BSTR Text, LONG* Res) {
-  return RunMethod(Res, "Display top row failed",
-                   "Display top text=\"" + BstrToAnsi(Text) + "\"", [] {});
+  return RunMethod(Res, "Display top row failed", "Display top text=\"" + BstrToAnsi(Text) + "\"", [] {});
 }
 
 HRESULT TMiravokFprn::DisplayBottom(BSTR Text, LONG* Res) {
-  return RunMethod(Res, "Display  bottom failed",
-                   "Display bottom text=\"" + BstrToAnsi(Text) + "\"", [] {});
+  return RunMethod(Res, "Display  bottom failed", "Display bottom text=\"" + BstrToAnsi(Text) + "\"", [] {});
 }
 
 HRESULT TMiravokFprn::DisplayClear(LONG* Res) {

@@ -24,10 +24,9 @@ using ::testing::Not;
 
 using test::kNotInit;
 
-constexpr uint8_t cmdStatus = 0x4A, cmdDailyReport = 0x45, cmdCancelFisc = 0x3C,
-                  cmdCloseNonFisc = 0x27, cmdCashInOut = 0x46, cmdOpenDrawer = 0x6A,
-                  cmdDuplicate = 0x6D, cmdDiagnostics = 0x47, cmdDepartmentReport = 0x75,
-                  cmdPluReport = 0x76, cmdSetDateTime = 0x3D;
+constexpr uint8_t cmdStatus = 0x4A, cmdDailyReport = 0x45, cmdCancelFisc = 0x3C, cmdCloseNonFisc = 0x27,
+                  cmdCashInOut = 0x46, cmdOpenDrawer = 0x6A, cmdDuplicate = 0x6D, cmdDiagnostics = 0x47,
+                  cmdDepartmentReport = 0x75, cmdPluReport = 0x76, cmdSetDateTime = 0x3D;
 
 double Date(int Y, int M, int D, int H = 0, int N = 0, int S = 0) {
   double v = 0;
@@ -88,17 +87,31 @@ TEST_P(DailyReportTest, EndsAReceiptLeftOpenThenPrintsTheReport) {
 
 INSTANTIATE_TEST_SUITE_P(
     LeftOpen, DailyReportTest,
-    ::testing::Values(
-        TLeftOpen{.Name = "ZWithFiscal", .ZReport = true, .Open = true, .Kind = ReceiptKind::Fiscal,
-                  .Commands = {cmdStatus, cmdStatus, cmdCancelFisc, cmdStatus, cmdDailyReport}},
-        TLeftOpen{.Name = "XWithFiscal", .ZReport = false, .Open = true, .Kind = ReceiptKind::Fiscal,
-                  .Commands = {cmdStatus, cmdStatus, cmdCancelFisc, cmdStatus, cmdDailyReport}},
-        TLeftOpen{.Name = "ZWithNonFiscal", .ZReport = true, .Open = true, .Kind = ReceiptKind::NonFiscal,
-                  .Commands = {cmdStatus, cmdStatus, cmdCloseNonFisc, cmdDailyReport}},
-        TLeftOpen{.Name = "XWithNone", .ZReport = false, .Open = false, .Kind = ReceiptKind::Fiscal,
-                  .Commands = {cmdStatus, cmdDailyReport}},
-        TLeftOpen{.Name = "ZWithNone", .ZReport = true, .Open = false, .Kind = ReceiptKind::Fiscal,
-                  .Commands = {cmdStatus, cmdDailyReport}}),
+    ::testing::Values(TLeftOpen{.Name = "ZWithFiscal",
+                                .ZReport = true,
+                                .Open = true,
+                                .Kind = ReceiptKind::Fiscal,
+                                .Commands = {cmdStatus, cmdStatus, cmdCancelFisc, cmdStatus, cmdDailyReport}},
+                      TLeftOpen{.Name = "XWithFiscal",
+                                .ZReport = false,
+                                .Open = true,
+                                .Kind = ReceiptKind::Fiscal,
+                                .Commands = {cmdStatus, cmdStatus, cmdCancelFisc, cmdStatus, cmdDailyReport}},
+                      TLeftOpen{.Name = "ZWithNonFiscal",
+                                .ZReport = true,
+                                .Open = true,
+                                .Kind = ReceiptKind::NonFiscal,
+                                .Commands = {cmdStatus, cmdStatus, cmdCloseNonFisc, cmdDailyReport}},
+                      TLeftOpen{.Name = "XWithNone",
+                                .ZReport = false,
+                                .Open = false,
+                                .Kind = ReceiptKind::Fiscal,
+                                .Commands = {cmdStatus, cmdDailyReport}},
+                      TLeftOpen{.Name = "ZWithNone",
+                                .ZReport = true,
+                                .Open = false,
+                                .Kind = ReceiptKind::Fiscal,
+                                .Commands = {cmdStatus, cmdDailyReport}}),
     [](const auto& I) { return std::string(I.param.Name); });
 
 TEST_F(ReportsTest, ReportIsNotSentWhenTheOpenReceiptCannotBeEnded) {
@@ -135,10 +148,10 @@ struct TBlockCase {
 
 TEST_F(ReportsTest, FiscalMemoryReportByBlocks) {
   const TBlockCase cases[] = {
-      {3, 5, 1, 0x49, "3,5"},   // detailed
-      {5, 3, 1, 0x49, "3,5"},   // the blocks go in ascending order
-      {5, 0, 0, 0x5F, "5"},     // no end block
-      {1, 9, 2, 0x5F, "1,9"},   // only 1 asks for the detailed report
+      {3, 5, 1, 0x49, "3,5"},  // detailed
+      {5, 3, 1, 0x49, "3,5"},  // the blocks go in ascending order
+      {5, 0, 0, 0x5F, "5"},    // no end block
+      {1, 9, 2, 0x5F, "1,9"},  // only 1 asks for the detailed report
       {1, 9, -1, 0x5F, "1,9"},
   };
   for (const TBlockCase& c : cases) {
@@ -174,8 +187,7 @@ TEST_F(ReportsTest, FiscalMemoryReportByDates) {
   ASSERT_EQ(FObj->RunFMDateReport(first, last, 1, &res), S_OK);
   EXPECT_EQ(res, 0) << Message();
   EXPECT_EQ(M().State().reports.back(), std::make_pair(uint8_t(0x5E), std::string("011226,311226")));
-  EXPECT_THAT(LogText(),
-              HasSubstr("[RunFMDateReport] StartDate=01.12.2026 EndDate=31.12.2026 10:30:00 Detailed=1"));
+  EXPECT_THAT(LogText(), HasSubstr("[RunFMDateReport] StartDate=01.12.2026 EndDate=31.12.2026 10:30:00 Detailed=1"));
 
   ASSERT_EQ(FObj->RunFMDateReport(first, 0, 0, &res), S_OK);
   EXPECT_EQ(res, 0) << Message();

@@ -99,9 +99,12 @@ std::string ApplyPrintAttribute(const std::string& Text, const std::string& Comm
   for (char& ch : key)
     if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
   const char* switchTag = nullptr;
-  if (key == "BOLD") switchTag = "^#5;";
-  else if (key == "DBWIDTH") switchTag = "^#3;";
-  else if (key == "DBSTRIKE") switchTag = "^#4;";
+  if (key == "BOLD")
+    switchTag = "^#5;";
+  else if (key == "DBWIDTH")
+    switchTag = "^#3;";
+  else if (key == "DBSTRIKE")
+    switchTag = "^#4;";
   if (!switchTag) return Text;
   return switchTag + Text + "^#2;";
 }
@@ -139,35 +142,32 @@ std::string TNonFiscalLayout::AmountLine(const std::string& Name, double Amount,
   return JustifyLine(Name, DecimalComma(AmountText(Amount)) + " " + Letter, Width);
 }
 
-std::string TNonFiscalLayout::RefundLine(double Value) const {
-  return JustifyLine(Word(2), AmountText(Value), Width);
-}
+std::string TNonFiscalLayout::RefundLine(double Value) const { return JustifyLine(Word(2), AmountText(Value), Width); }
 
 std::vector<std::string> TNonFiscalLayout::DiscountLines(int32_t DiscType, double Value, double LastPrice,
-                                                         double LastQuantity, double ReceiptTotal,
-                                                         char Letter, double& Amount) const {
+                                                         double LastQuantity, double ReceiptTotal, char Letter,
+                                                         double& Amount) const {
   const std::string name = Word(Value < 0 ? 3 : 4);
   std::vector<std::string> lines;
   switch (DiscType) {
     case 1:
       Amount = RoundAmount(LastPrice * LastQuantity / 100 * Value);
-      lines.push_back(JustifyLine(name + "  " + PercentText(Value),
-                                  DecimalComma(AmountText(Amount)) + " " + Letter, Width));
+      lines.push_back(
+          JustifyLine(name + "  " + PercentText(Value), DecimalComma(AmountText(Amount)) + " " + Letter, Width));
       break;
     case 2:
       lines.push_back(JustifyLine(Word(5), DecimalComma(AmountText(ReceiptTotal)), Width));
       // The small offset keeps a product that lies just below a half (by binary noise) on
       // the side of the half.
       Amount = RoundAmount(ReceiptTotal / 100 * Value + (Value >= 0 ? 0.001 : -0.001));
-      lines.push_back(DecimalComma(
-          JustifyLine(name + " " + PercentText(Value), AmountText(Amount) + " " + Letter, Width)));
+      lines.push_back(
+          DecimalComma(JustifyLine(name + " " + PercentText(Value), AmountText(Amount) + " " + Letter, Width)));
       break;
     case 3:
       Amount = RoundAmount(Value);
       lines.push_back(DecimalComma(JustifyLine(name, AmountText(Value) + " " + Letter, Width)));
       break;
-    default:
-      throw EAbort("Invalid discount type.");
+    default: throw EAbort("Invalid discount type.");
   }
   return lines;
 }
@@ -222,8 +222,7 @@ void TMiravokFprn::GetDepartmentSum(std::uint8_t DepNo, TDepartmentSum& Sum) {
   Check(FDevice->GetFPR_DepartmentSum(DepNo, Sum), LogTag::GetDepartmentSum);
 }
 
-HRESULT TMiravokFprn::AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity, LONG VATGroup,
-                             LONG* Res) {
+HRESULT TMiravokFprn::AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity, LONG VATGroup, LONG* Res) {
   const std::string numbText = BstrToAnsi(Numb);
   const std::string nameText = BstrToAnsi(Name);
   const std::string callLine = "Add plu. Numb=" + QuotedStr(numbText) + " Name=" + QuotedStr(nameText) +
@@ -263,18 +262,17 @@ HRESULT TMiravokFprn::AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity
   });
 }
 
-HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double Price,
-                                  double Quantity, LONG VATGrp, LONG* Res) {
+HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double Price, double Quantity, LONG VATGrp,
+                                  LONG* Res) {
   const std::string numbText = BstrToAnsi(Numb);
   const std::string nameText = BstrToAnsi(Name);
   const std::string callLine = "AddDeprtPlu. Numb=" + QuotedStr(numbText) + " Name=" + QuotedStr(nameText) +
                                " Price=" + FloatToStr(Price) + " Quantity=" + FloatToStr(Quantity) +
-                               " DeprtmentNo=" + std::to_string(DeprtmentNo) +
-                               ". VAT no=" + std::to_string(VATGrp);
+                               " DeprtmentNo=" + std::to_string(DeprtmentNo) + ". VAT no=" + std::to_string(VATGrp);
   return RunMethod(Res, "AddDeprtPlu failed", callLine, [&] {
     if (DeprtmentNo < 1 || DeprtmentNo > 50)
-      throw ECRException(ErrInvalidInput, "Invalid department No:" + std::to_string(DeprtmentNo) +
-                                              ". It has to be between 1 and 50");
+      throw ECRException(ErrInvalidInput,
+                         "Invalid department No:" + std::to_string(DeprtmentNo) + ". It has to be between 1 and 50");
     FiniteArgument(Price, "Price");
     FiniteArgument(Quantity, "Quantity");
     FiniteArgument(Price * Quantity, "Price");
@@ -334,11 +332,10 @@ HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double
   });
 }
 
-HRESULT TMiravokFprn::AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, double Price,
-                                 LONG VATGrp, LONG* Res) {
-  const std::string callLine = "Add prog plu. Numb=\"" + std::to_string(Numb) + "\" Quantity=" +
-                               FloatToStr(Quantity) + "\" Department No: " + std::to_string(DeprtmentNo) +
-                               "\", Price=" + FloatToStr(Price) + "\" VatGrp No: " + std::to_string(VATGrp);
+HRESULT TMiravokFprn::AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, double Price, LONG VATGrp, LONG* Res) {
+  const std::string callLine = "Add prog plu. Numb=\"" + std::to_string(Numb) + "\" Quantity=" + FloatToStr(Quantity) +
+                               "\" Department No: " + std::to_string(DeprtmentNo) + "\", Price=" + FloatToStr(Price) +
+                               "\" VatGrp No: " + std::to_string(VATGrp);
   return RunMethod(Res, "Add prog Plu failed", callLine, [&] {
     FiniteArgument(Quantity, "Quantity");
     FiniteArgument(Price, "Price");
@@ -377,21 +374,19 @@ HRESULT TMiravokFprn::AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, d
 HRESULT TMiravokFprn::AddLine(BSTR Line, BSTR Command, LONG WordWrap, LONG* Res) {
   const std::string text = BstrToAnsi(Line);
   const std::string commandText = BstrToAnsi(Command);
-  const std::string callLine = "Add Line=" + QuotedStr(text) + ", WordWrap=" + std::to_string(WordWrap) +
-                               ", Command=" + commandText;
+  const std::string callLine =
+      "Add Line=" + QuotedStr(text) + ", WordWrap=" + std::to_string(WordWrap) + ", Command=" + commandText;
   return RunMethod(Res, "AddLine failed", callLine, [&] {
     if (WordWrap <= 0) {
       PrintFormattedLine(text, commandText);
       return;
     }
-    for (const std::string& piece : SplitLines(WrapText(text, FLineLength)))
-      PrintFormattedLine(piece, commandText);
+    for (const std::string& piece : SplitLines(WrapText(text, FLineLength))) PrintFormattedLine(piece, commandText);
   });
 }
 
 HRESULT TMiravokFprn::AddDiscount(LONG DiscType, double Value, LONG* Res) {
-  const std::string callLine =
-      "Add discount. DiscType=" + std::to_string(DiscType) + " Value=" + FloatToStr(Value);
+  const std::string callLine = "Add discount. DiscType=" + std::to_string(DiscType) + " Value=" + FloatToStr(Value);
   return RunMethod(Res, "Add discount failed.", callLine, [&] {
     FiniteArgument(Value, "Value");
     if (FBonType == BonNonFiscal) {
@@ -405,17 +400,10 @@ HRESULT TMiravokFprn::AddDiscount(LONG DiscType, double Value, LONG* Res) {
     double subTotal = 0;
     std::array<double, 8> vatSums{};
     switch (DiscType) {
-      case 1:
-        Check(FDevice->FPR_DiscountLastItem(false, Value));
-        break;
-      case 2:
-        Check(FDevice->FPR_SubTotal(false, false, false, subTotal, vatSums, Value));
-        break;
-      case 3:
-        Check(FDevice->FPR_SubTotal(false, true, false, subTotal, vatSums, Value));
-        break;
-      default:
-        throw EAbort("Invalid discount type.");
+      case 1: Check(FDevice->FPR_DiscountLastItem(false, Value)); break;
+      case 2: Check(FDevice->FPR_SubTotal(false, false, false, subTotal, vatSums, Value)); break;
+      case 3: Check(FDevice->FPR_SubTotal(false, true, false, subTotal, vatSums, Value)); break;
+      default: throw EAbort("Invalid discount type.");
     }
   });
 }
@@ -441,8 +429,8 @@ void TMiravokFprn::AddPaymentAmount(int32_t PayType, double Value, double Rate, 
 }
 
 HRESULT TMiravokFprn::AddPayment(LONG Number, BSTR Name, double Ammount, double Cource, LONG* Res) {
-  const std::string callLine = "Add payment. Pay type nom=" + std::to_string(Number) + ", Name=" +
-                               QuotedStr(BstrToAnsi(Name)) + ", Ammount=" + FloatToStr(Ammount) +
+  const std::string callLine = "Add payment. Pay type nom=" + std::to_string(Number) +
+                               ", Name=" + QuotedStr(BstrToAnsi(Name)) + ", Ammount=" + FloatToStr(Ammount) +
                                ", Cource=" + FloatToStr(Cource);
   return RunMethod(Res, "Add payment failed", callLine, [&] {
     AddPaymentAmount(Number, Ammount, Cource, "Ammount", "Cource", [&](char Letter, double Amount) {
@@ -453,20 +441,18 @@ HRESULT TMiravokFprn::AddPayment(LONG Number, BSTR Name, double Ammount, double 
   });
 }
 
-HRESULT TMiravokFprn::AddPaymentByCurrncy(LONG PayNo, BSTR PayText, double PayAmount, double PayCourse,
-                                          BSTR CurrAbrev, LONG* Res) {
+HRESULT TMiravokFprn::AddPaymentByCurrncy(LONG PayNo, BSTR PayText, double PayAmount, double PayCourse, BSTR CurrAbrev,
+                                          LONG* Res) {
   const std::string currency = BstrToAnsi(CurrAbrev);
   const std::string callLine = "Add payment and currency. Pay type nom=" + std::to_string(PayNo) +
-                               ", PayText=" + QuotedStr(BstrToAnsi(PayText)) +
-                               ", PayAmount=" + FloatToStr(PayAmount) + ", Cource=" + FloatToStr(PayCourse) +
-                               ", CurrAbrev=" + currency;
+                               ", PayText=" + QuotedStr(BstrToAnsi(PayText)) + ", PayAmount=" + FloatToStr(PayAmount) +
+                               ", Cource=" + FloatToStr(PayCourse) + ", CurrAbrev=" + currency;
   return RunMethod(Res, "Add payment failed", callLine, [&] {
     // The printer gets the foreign amount and the rate, and converts it itself.
     AddPaymentAmount(PayNo, PayAmount, PayCourse, "PayAmount", "PayCourse", [&](char Letter, double) {
       char paidCode = '\0';
       double amount2 = 0;
-      return FDevice->FPR_PaymentByCurrency("", "", Letter, PayAmount, PayCourse, currency, paidCode,
-                                            amount2);
+      return FDevice->FPR_PaymentByCurrency("", "", Letter, PayAmount, PayCourse, currency, paidCode, amount2);
     });
   });
 }
@@ -484,14 +470,14 @@ HRESULT TMiravokFprn::AddBarcode(BSTR BData, LONG BType, LONG BHeight, LONG BHri
       type = 6;
     }
     if (hri != 0 && hri != 1) {
-      LogMessage(tag + "Invalid hri value " + quoted(BHri) +
-                     ". Valid values are 0 or 1. Using default value " + quoted(1),
-                 LogInfo);
+      LogMessage(
+          tag + "Invalid hri value " + quoted(BHri) + ". Valid values are 0 or 1. Using default value " + quoted(1),
+          LogInfo);
       hri = 1;
     }
     if (height < 0 || height > 200) {
-      LogMessage(tag + "Invalid height value " + quoted(BHeight) +
-                     ". Valid values are 0 or 200. Using default value " + quoted(100),
+      LogMessage(tag + "Invalid height value " + quoted(BHeight) + ". Valid values are 0 or 200. Using default value " +
+                     quoted(100),
                  LogInfo);
       height = 100;
     }

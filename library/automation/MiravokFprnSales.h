@@ -79,14 +79,12 @@ struct TNonFiscalLayout {
   // last sale, 2 percent of the subtotal (after a SUBSUM line), 3 an amount. Amount
   // receives what the running total grows by. Another DiscType raises EAbort
   // "Invalid discount type.".
-  std::vector<std::string> DiscountLines(int32_t DiscType, double Value, double LastPrice,
-                                         double LastQuantity, double ReceiptTotal, char Letter,
-                                         double& Amount) const;
+  std::vector<std::string> DiscountLines(int32_t DiscType, double Value, double LastPrice, double LastQuantity,
+                                         double ReceiptTotal, char Letter, double& Amount) const;
   // The lines of a payment of Amount (in the receipt's currency) with pay type PayType:
   // the TOTAL block before the first payment (nothing paid before, in whole cents), the
   // Paid line with the payment letter and the Cash or Credit line.
-  std::vector<std::string> PaymentLines(int32_t PayType, double Amount, double ReceiptTotal,
-                                        double PaidBefore) const;
+  std::vector<std::string> PaymentLines(int32_t PayType, double Amount, double ReceiptTotal, double PaidBefore) const;
   // The CHANGE line when the payments exceed the total, compared in whole cents.
   std::optional<std::string> ChangeLine(double PaidTotal, double ReceiptTotal) const;
 };

@@ -38,12 +38,23 @@ TEST(RoundAmount, HalvesAwayFromZeroOnTheDecimalText) {
   struct {
     double In, Out;
   } cases[] = {
-      {2.345, 2.35},      {-2.345, -2.35},   {1.005, 1.01},    {0.000004, 0},
-      {7, 7},             {2.3449, 2.34},    {2.675, 2.68},    {-2.675, -2.68},
-      {2.344, 2.34},      {0.00001, 0},      {0.005, 0.01},    {-0.004, 0},
+      {2.345, 2.35},
+      {-2.345, -2.35},
+      {1.005, 1.01},
+      {0.000004, 0},
+      {7, 7},
+      {2.3449, 2.34},
+      {2.675, 2.68},
+      {-2.675, -2.68},
+      {2.344, 2.34},
+      {0.00001, 0},
+      {0.005, 0.01},
+      {-0.004, 0},
       {4.35 * 3, 13.05},  // held as 13.049999999999999: the printer's amount is 13.05
       {0.469 * 5, 2.35},  // held as 2.3449999999999998
-      {1.15 * 0.3, 0.35}, {19.99 / 100 * -10 - 0.001, -2}, {123456.785, 123456.79},
+      {1.15 * 0.3, 0.35},
+      {19.99 / 100 * -10 - 0.001, -2},
+      {123456.785, 123456.79},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RoundAmount(c.In), c.Out) << c.In;
@@ -60,14 +71,21 @@ TEST(NumberTexts, FixedPatterns) {
   struct {
     std::string Got, Want;
   } cases[] = {
-      {QuantityText(2), "2.000"},         {QuantityText(-1), "-1.000"},
-      {QuantityText(0.0005), "0.001"},    {QuantityText(1.2345), "1.235"},
-      {AmountText(2.5), "2.50"},          {AmountText(2.675), "2.68"},
-      {AmountText(-0.001), "0.00"},       {AmountText(0.5), "0.50"},
+      {QuantityText(2), "2.000"},
+      {QuantityText(-1), "-1.000"},
+      {QuantityText(0.0005), "0.001"},
+      {QuantityText(1.2345), "1.235"},
+      {AmountText(2.5), "2.50"},
+      {AmountText(2.675), "2.68"},
+      {AmountText(-0.001), "0.00"},
+      {AmountText(0.5), "0.50"},
       {AmountText(1234567.891), "1234567.89"},
-      {PercentText(5), "05.00%  "},       {PercentText(-10), "-10.00%  "},
-      {PercentText(0.5), "00.50%  "},     {PercentText(-0.5), "-00.50%  "},
-      {PercentText(150), "150.00%  "},    {PercentText(0), "00.00%  "},
+      {PercentText(5), "05.00%  "},
+      {PercentText(-10), "-10.00%  "},
+      {PercentText(0.5), "00.50%  "},
+      {PercentText(-0.5), "-00.50%  "},
+      {PercentText(150), "150.00%  "},
+      {PercentText(0), "00.00%  "},
       {DecimalComma("1.5 x 2.000"), "1,5 x 2,000"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.Got, c.Want);
@@ -89,12 +107,10 @@ TEST(WrapText, Rules) {
     int Width;
     std::string Want;
   } cases[] = {
-      {"three words", w20a + " " + w20b + " " + w20c, 29,
-       w20a + " \r\n" + w20b + " \r\n" + w20c},
+      {"three words", w20a + " " + w20b + " " + w20c, 29, w20a + " \r\n" + w20b + " \r\n" + w20c},
       {"short text stays", "Thank you", 29, "Thank you"},
       {"word longer than the line is not cut", std::string(40, 'x'), 29, std::string(40, 'x')},
-      {"long word keeps its break character", std::string(40, 'x') + " yz", 29,
-       std::string(40, 'x') + " \r\nyz"},
+      {"long word keeps its break character", std::string(40, 'x') + " yz", 29, std::string(40, 'x') + " \r\nyz"},
       {"word of exactly the width keeps its blank", "abcde fgh", 5, "abcde \r\nfgh"},
       {"breaks after , - and .", "ab,cd-ef.gh", 3, "ab,\r\ncd-\r\nef.\r\ngh"},
       {"next line keeps further blanks", "abc  def", 4, "abc \r\n def"},
@@ -119,9 +135,10 @@ TEST(ApplyPrintAttribute, OnlyKnownCommandsOnExtendedPrinters) {
     bool Extended;
     std::string Want;
   } cases[] = {
-      {"BOLD", true, "^#5;Hi^#2;"},   {" bold ", true, "^#5;Hi^#2;"}, {"DbWidth", true, "^#3;Hi^#2;"},
-      {"DBSTRIKE", true, "^#4;Hi^#2;"}, {"ITALIC", true, "Hi"},       {"", true, "Hi"},
-      {"BOLD", false, "Hi"},          {"\xE1OLD", true, "Hi"},
+      {"BOLD", true, "^#5;Hi^#2;"},    {" bold ", true, "^#5;Hi^#2;"},
+      {"DbWidth", true, "^#3;Hi^#2;"}, {"DBSTRIKE", true, "^#4;Hi^#2;"},
+      {"ITALIC", true, "Hi"},          {"", true, "Hi"},
+      {"BOLD", false, "Hi"},           {"\xE1OLD", true, "Hi"},
   };
   for (const auto& c : cases) EXPECT_EQ(ApplyPrintAttribute("Hi", c.Command, c.Extended), c.Want) << c.Command;
 }
@@ -170,9 +187,9 @@ TEST(NonFiscalLayout, DiscountOfTheSubtotalNudgesHalvesOutward) {
 // ---------------------------------------------------------------------------------------
 // The methods on the object, with a scripted device.
 
-constexpr uint8_t kNonFiscText = 0x2A, kFiscText = 0x36, kSale = 0x31, kSaleProgPlu = 0x3A,
-                  kSubTotal = 0x33, kPayment = 0x35, kDepartment = 0x57, kDepartmentSum = 0x58,
-                  kPluData = 0x6B, kBarcode = 0x54, kDiscountLast = 0x91;
+constexpr uint8_t kNonFiscText = 0x2A, kFiscText = 0x36, kSale = 0x31, kSaleProgPlu = 0x3A, kSubTotal = 0x33,
+                  kPayment = 0x35, kDepartment = 0x57, kDepartmentSum = 0x58, kPluData = 0x6B, kBarcode = 0x54,
+                  kDiscountLast = 0x91;
 
 // A device that answers every command: first from the replies scripted for that command,
 // else with a plain answer and the status of an open fiscal receipt.
@@ -311,7 +328,8 @@ class SalesTest : public ::testing::Test {
 
   // A department definition answer: number, VAT letter, name.
   void DepartmentAnswer(const std::string& Letter, const std::string& Name) {
-    FDev->Next[kDepartment].push_back(TFakeDevice::Answer("1," + Letter + "," + Name, {0x80, 0x80, 0x88, 0x80, 0x80, 0x80}));
+    FDev->Next[kDepartment].push_back(
+        TFakeDevice::Answer("1," + Letter + "," + Name, {0x80, 0x80, 0x88, 0x80, 0x80, 0x80}));
   }
 
   static inline TComModule Module;
@@ -374,7 +392,9 @@ TEST_F(SalesTest, SignRulesAndLinesPerReceiptType) {
     std::vector<uint8_t> Plu, Deprt, Prog;
   } cases[] = {
       {0, {}, {kDepartment}, {kPluData}},
-      {1, {kNonFiscText, kNonFiscText}, {kDepartment, kNonFiscText, kNonFiscText},
+      {1,
+       {kNonFiscText, kNonFiscText},
+       {kDepartment, kNonFiscText, kNonFiscText},
        {kPluData, kNonFiscText, kNonFiscText}},
       {2, {kSale}, {kDepartment, kSale}, {kPluData, kSaleProgPlu}},
       {3, {kFiscText, kSale}, {kDepartment, kFiscText, kSale}, {kPluData, kFiscText, kSaleProgPlu}},
@@ -492,8 +512,8 @@ TEST_F(SalesTest, DepartmentNumberOutOfRange) {
   for (LONG dep : {0, 51}) {
     EXPECT_EQ(AddDeprtPlu("A", dep, 1, 1, 1), -1);
     EXPECT_EQ(Code(), 201);
-    EXPECT_EQ(Message(), "[AddDeprtPlu failed] Invalid department No:" + std::to_string(dep) +
-                             ". It has to be between 1 and 50 ");
+    EXPECT_EQ(Message(),
+              "[AddDeprtPlu failed] Invalid department No:" + std::to_string(dep) + ". It has to be between 1 and 50 ");
   }
   EXPECT_THAT(FDev->Calls, IsEmpty());
 }
@@ -558,8 +578,7 @@ TEST_F(SalesTest, AmountThatIsNoNumberIsRefusedByName) {
       {[&] { return AddPayment(1, 5, naN); }, "[Add payment failed] Invalid input data. [Cource] "},
       {[&] { return AddPaymentByCurrncy(1, naN, 1.95583, "EUR"); },
        "[Add payment failed] Invalid input data. [PayAmount] "},
-      {[&] { return AddPaymentByCurrncy(1, 5, -inf, "EUR"); },
-       "[Add payment failed] Invalid input data. [PayCourse] "},
+      {[&] { return AddPaymentByCurrncy(1, 5, -inf, "EUR"); }, "[Add payment failed] Invalid input data. [PayCourse] "},
       {[&] { return AddDiscount(2, naN); }, "[Add discount failed.] Invalid input data. [Value] "},
   };
   for (LONG type : {1, 2}) {
@@ -625,7 +644,10 @@ TEST_F(SalesTest, SaleArgumentsThatWouldGoOutWronglyAreRefused) {
   EXPECT_EQ(AddPLU("1, 2", "Milk, 1 l", 1, 1, 1), 0) << Message();
   // The name is the second line, which only the TAB ends: an LF in it goes as given.
   EXPECT_EQ(AddPLU("1", "Milk\n1 l", 1, 1, 1), 0) << Message();
-  EXPECT_THAT(FDev->Sent(kSale), ElementsAre("1, 2\nMilk, 1 l\t\xC0" "1.00", "1\nMilk\n1 l\t\xC0" "1.00"));
+  EXPECT_THAT(FDev->Sent(kSale), ElementsAre("1, 2\nMilk, 1 l\t\xC0"
+                                             "1.00",
+                                             "1\nMilk\n1 l\t\xC0"
+                                             "1.00"));
 }
 
 // A department read that carries no VAT letter never lends the sale a letter: an
@@ -644,8 +666,8 @@ TEST_F(SalesTest, DepartmentWithoutItsVatLetter) {
   FDev->Next[kDepartmentSum].push_back(TFakeDevice::Answer("P,0,0,0,0,Bread"));
   EXPECT_EQ(AddDeprtPlu("Bread", 4, 1.25, 2, 3), -1);
   EXPECT_EQ(Code(), 200);
-  EXPECT_THAT(Message(), StartsWith("[AddDeprtPlu failed] [GetDepartmentSum]" +
-                                    TBaseDevice::ErrorCodeText(200, "[VatGrp]")));
+  EXPECT_THAT(Message(),
+              StartsWith("[AddDeprtPlu failed] [GetDepartmentSum]" + TBaseDevice::ErrorCodeText(200, "[VatGrp]")));
   EXPECT_THAT(FDev->Sent(kNonFiscText), IsEmpty());
   EXPECT_THAT(FDev->Sent(kDepartment), ElementsAre("4"));
 }
@@ -750,7 +772,8 @@ TEST_F(SalesTest, BarcodeWithInvalidArgumentsIsStillPrinted) {
   const std::string log = ReadAll(FLogDir);
   EXPECT_THAT(log, HasSubstr("Add Barcode.  BData='ABC123', BType=9, BHeight=250, BHri=5"));
   EXPECT_THAT(log, HasSubstr("[AddBarcode] Invalid barcode type \"9\". Using default type (QR code)"));
-  EXPECT_THAT(log, HasSubstr("[AddBarcode] Invalid hri value \"5\". Valid values are 0 or 1. Using default value \"1\""));
+  EXPECT_THAT(log,
+              HasSubstr("[AddBarcode] Invalid hri value \"5\". Valid values are 0 or 1. Using default value \"1\""));
   EXPECT_THAT(log, HasSubstr("[AddBarcode] Invalid height value \"250\". Valid values are 0 or 200. "
                              "Using default value \"100\""));
   EXPECT_THAT(log, HasSubstr("[AddBarcode] Cant' set height \"100\". Printer error: "));

@@ -62,14 +62,11 @@ TEST_F(SentFailuresTest, AnswerThatCannotBeReadAfterTheCommandRanIsNeverARefusal
       {"StartBon fiscal", false, {}, 0x30, ran("x,45"), [this] { return StartBon(2); }},
       {"StartBon extended", true, {}, 0x90, ran("120,y"), [this] { return StartBon(2); }},
       {"StartBon non-fiscal", false, {}, 0x26, ran("n"), [this] { return StartBon(1); }},
-      {"StartBon after a leftover", false, [this] { OpenReceipt(1); }, 0x4C,
-       model::Reply("x,1,1"), [this] { return StartBon(2); }},
-      {"EndBon", false, [this] { OpenReceipt(3); }, 0x38, ran("120,x"),
-       [this] { return EndBon(); }},
-      {"EndBon non-fiscal", false, [this] { ASSERT_EQ(StartBon(1), 0); }, 0x27, ran("n"),
-       [this] { return EndBon(); }},
-      {"AddPayment", false, [this] { OpenReceipt(0); }, 0x35, ran("D,xyz"),
-       [this] { return AddPayment(3); }},
+      {"StartBon after a leftover", false, [this] { OpenReceipt(1); }, 0x4C, model::Reply("x,1,1"),
+       [this] { return StartBon(2); }},
+      {"EndBon", false, [this] { OpenReceipt(3); }, 0x38, ran("120,x"), [this] { return EndBon(); }},
+      {"EndBon non-fiscal", false, [this] { ASSERT_EQ(StartBon(1), 0); }, 0x27, ran("n"), [this] { return EndBon(); }},
+      {"AddPayment", false, [this] { OpenReceipt(0); }, 0x35, ran("D,xyz"), [this] { return AddPayment(3); }},
       {"AddPaymentByCurrncy", false, [this] { OpenReceipt(0); }, 0x35, ran("D,xyz"),
        [this] {
          LONG res = 99;
@@ -82,32 +79,47 @@ TEST_F(SentFailuresTest, AnswerThatCannotBeReadAfterTheCommandRanIsNeverARefusal
          EXPECT_EQ(FObj->AddDiscount(2, -10, &res), S_OK);
          return res;
        }},
-      {"InOutMoney", false, {}, 0x46, ran("P,1.00,x,0"),
+      {"InOutMoney",
+       false,
+       {},
+       0x46,
+       ran("P,1.00,x,0"),
        [this] {
          LONG res = 99;
          EXPECT_EQ(FObj->InOutMoney(5000, 0, &res), S_OK);
          return res;
        }},
-      {"RunPLUReport", false, {}, 0x76, ran("1,2,3,x,5,6,7,8,9,10"),
+      {"RunPLUReport",
+       false,
+       {},
+       0x76,
+       ran("1,2,3,x,5,6,7,8,9,10"),
        [this] {
          LONG res = 99;
          EXPECT_EQ(FObj->RunPLUReport(1, 0, &res), S_OK);
          return res;
        }},
-      {"ReportByDepartments", false, {}, 0x75, ran("x,2,3,4,5,6,7,8,9,10"),
+      {"ReportByDepartments",
+       false,
+       {},
+       0x75,
+       ran("x,2,3,4,5,6,7,8,9,10"),
        [this] {
          LONG res = 99;
          EXPECT_EQ(FObj->ReportByDepartments(1, &res), S_OK);
          return res;
        }},
-      {"SetPluData", false, {}, 0x6B, ran("F"),
+      {"SetPluData",
+       false,
+       {},
+       0x6B,
+       ran("F"),
        [this] {
          LONG res = 99;
          EXPECT_EQ(FObj->SetPluData(5, 1, 1, 1.5, W("Cheese").Get(), &res), S_OK);
          return res;
        }},
-      {"RunXReport after a leftover", false, [this] { OpenReceipt(1); }, 0x4C,
-       model::Reply("x,1,1"),
+      {"RunXReport after a leftover", false, [this] { OpenReceipt(1); }, 0x4C, model::Reply("x,1,1"),
        [this] {
          LONG res = 99;
          EXPECT_EQ(FObj->RunXReport(&res), S_OK);

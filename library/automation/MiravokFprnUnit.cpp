@@ -123,16 +123,15 @@ void TMiravokFprn::CheckConnected() {
   if (!FDevice->IsConnected()) throw ECRException(ErrPortNotActive, TextPortNotActive);
 }
 
-void TMiravokFprn::SetLastErrorFrom(const std::exception& E, const std::string& Context,
-                                    const std::string& Extra) {
+void TMiravokFprn::SetLastErrorFrom(const std::exception& E, const std::string& Context, const std::string& Extra) {
   FLastErrorMessage = "[" + Context + "] " + E.what() + " " + Extra;
   const auto* own = dynamic_cast<const ECRException*>(&E);
   FLastErrorCode = own ? own->Code : ErrNotInitialized;
   if ((FLastErrorCode == ErrInvalidInput || FLastErrorCode == ErrNotInitialized) && FDevice &&
       FDevice->FChangingCommandsSent > 0) {
     const int32_t device = FDevice->FErrorCode;
-    FLastErrorCode = device != 0 && device != ErrInvalidInput && device != ErrNotInitialized ? device
-                                                                                           : ErrInvalidAnswer;
+    FLastErrorCode =
+        device != 0 && device != ErrInvalidInput && device != ErrNotInitialized ? device : ErrInvalidAnswer;
   }
   LogMessage(FLastErrorMessage, LogError);
 }
@@ -148,9 +147,7 @@ void TMiravokFprn::RaiseDeviceError(const std::string& Tag) {
   throw ECRException(code, Tag + text);
 }
 
-void TMiravokFprn::GetReceiptText(std::uint8_t Id, std::string& Text) const {
-  fp::GetReceiptText(FLocale, Id, Text);
-}
+void TMiravokFprn::GetReceiptText(std::uint8_t Id, std::string& Text) const { fp::GetReceiptText(FLocale, Id, Text); }
 
 // ---------------------------------------------------------------------------------------
 // Read-outs: they neither clear the last error nor check the connection. Those that read
@@ -287,24 +284,19 @@ HRESULT TMiravokFprn::put_FPDateTimeAsString(BSTR value) {
   return RunMethod(
       nullptr, "Set date/time failed", "Set FP date/time from string=\"" + text + "\"",
       [&] {
-        if (TrimControls(text).empty())
-          throw ECRException(ErrInvalidInput, "Empty string for date/time");
+        if (TrimControls(text).empty()) throw ECRException(ErrInvalidInput, "Empty string for date/time");
         if (text.size() < 14) throw ECRException(ErrInvalidInput, "Invalid string for date/time");
         CheckConnected();
         // Day, month, year, hour, minute and second; a part that is no number is invalid.
-        static constexpr struct {
-          std::size_t Pos, Len;
-        } parts[6] = {{0, 2}, {2, 2}, {4, 4}, {8, 2}, {10, 2}, {12, 2}};
+        static constexpr struct { std::size_t Pos, Len; } parts[6] = {{0, 2}, {2, 2}, {4, 4}, {8, 2}, {10, 2}, {12, 2}};
         int64_t n[6] = {};
         bool ok = true;
         for (int i = 0; i < 6 && ok; ++i)
-          ok = ParseWireInteger(std::string_view(text).substr(parts[i].Pos, parts[i].Len), n[i]) &&
-               n[i] >= 0 && n[i] <= 9999;
+          ok = ParseWireInteger(std::string_view(text).substr(parts[i].Pos, parts[i].Len), n[i]) && n[i] >= 0 &&
+               n[i] <= 9999;
         double when = 0;
-        if (!ok || !TryEncodeOleDateTime(int(n[2]), int(n[1]), int(n[0]), int(n[3]), int(n[4]),
-                                         int(n[5]), 0, when))
-          throw ECRException(ErrInvalidInput,
-                             "Failed encode string \"" + text + "\" to date/time");
+        if (!ok || !TryEncodeOleDateTime(int(n[2]), int(n[1]), int(n[0]), int(n[3]), int(n[4]), int(n[5]), 0, when))
+          throw ECRException(ErrInvalidInput, "Failed encode string \"" + text + "\" to date/time");
         // SetClock records its own failure under its own context.
         LONG clockRes = -1;
         SetClock(when, &clockRes);
@@ -319,8 +311,8 @@ HRESULT TMiravokFprn::SetOperator(LONG OperNom, BSTR OperName, BSTR OperPass, LO
   const std::string name = BstrToAnsi(OperName);
   const std::string pass = BstrToAnsi(OperPass);
   // The password is masked in the log: a log file must not give it away.
-  const std::string line = "Set operator No\"" + std::to_string(OperNom) + "\", OperName=\"" +
-                           name + "\", Password=\"" + MaskPassword(pass) + "\"";
+  const std::string line = "Set operator No\"" + std::to_string(OperNom) + "\", OperName=\"" + name +
+                           "\", Password=\"" + MaskPassword(pass) + "\"";
   return RunMethod(Res, "Set operator failed", line, [&] {
     CheckUnsignedArgument(OperNom, UINT16_MAX, "OperNom");
     CheckTextArgument(TTextField::OperatorPassword, pass, "OperPass");

@@ -80,7 +80,7 @@ class ECRException : public EAbort {
 inline constexpr int32_t ErrPortNotActive = DeviceError::PortNotActive;  // "COM port is not active"
 inline constexpr int32_t ErrInvalidAnswer = DeviceError::InvalidAnswer;  // a failure after a change was sent
 inline constexpr int32_t ErrInvalidInput = DeviceError::InvalidInput;    // argument texts the object refuses
-inline constexpr int32_t ErrNotInitialized = 502;  // also every non-ECRException failure
+inline constexpr int32_t ErrNotInitialized = 502;                        // also every non-ECRException failure
 inline constexpr int32_t ErrNoComPorts = 503;
 inline constexpr int32_t ErrNoDevices = 504;
 
@@ -153,18 +153,15 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // IMiravokFprn, in the order of its function table.
 
   // connecting (MiravokFprnConnect.cpp)
-  HRESULT Init(LONG ComPort, LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey,
-               LONG* Res) override;
+  HRESULT Init(LONG ComPort, LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey, LONG* Res) override;
   HRESULT Close() override;
   // receipt lifecycle (MiravokFprnReceipt.cpp)
-  HRESULT StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, BSTR CashierName,
-                   BSTR CashierPass, LONG CashierPOS, BSTR InvNumber, BSTR InvTaxNumber,
-                   BSTR InvVATNumber, BSTR InvCompany, BSTR InvCity, BSTR InvAddress,
+  HRESULT StartBon(LONG BonType, LONG PLUNumbering, LONG CashierNo, BSTR CashierName, BSTR CashierPass, LONG CashierPOS,
+                   BSTR InvNumber, BSTR InvTaxNumber, BSTR InvVATNumber, BSTR InvCompany, BSTR InvCity, BSTR InvAddress,
                    BSTR InvMOL, BSTR InvReceiver, LONG* Res) override;
   HRESULT EndBon(LONG* Res) override;
   // sales (MiravokFprnSales.cpp)
-  HRESULT AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity, LONG VATGroup,
-                 LONG* Res) override;
+  HRESULT AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity, LONG VATGroup, LONG* Res) override;
   HRESULT AddLine(BSTR Line, BSTR Command, LONG WordWrap, LONG* Res) override;
   HRESULT AddDiscount(LONG DiscType, double Value, LONG* Res) override;
   HRESULT AddBarcode(BSTR BData, LONG BType, LONG BHeight, LONG BHri, LONG* Res) override;
@@ -208,16 +205,14 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // properties
   HRESULT get_LineLength(LONG* Value) override;
   // sales
-  HRESULT AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double Price, double Quantity,
-                      LONG VATGrp, LONG* Res) override;
+  HRESULT AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double Price, double Quantity, LONG VATGrp,
+                      LONG* Res) override;
   // read-back
-  HRESULT SetDeparment(LONG Nom, LONG VATGrp, BSTR Description1, BSTR Description2,
-                       LONG* Res) override;
+  HRESULT SetDeparment(LONG Nom, LONG VATGrp, BSTR Description1, BSTR Description2, LONG* Res) override;
   HRESULT GetDeprtmentTotals(LONG Nom, IDepartTotals** DepartmentTotals) override;
   HRESULT GetDepartmentName(LONG DepNo, IDepartTotals** DepData) override;
   // connecting
-  HRESULT InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey,
-                 BSTR DeviceSerialNo, LONG* Res) override;
+  HRESULT InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey, BSTR DeviceSerialNo, LONG* Res) override;
   // properties
   HRESULT get_ComPort(LONG* Value) override;
   // read-back
@@ -225,14 +220,11 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // reports and service
   HRESULT ReportByDepartments(LONG Reset, LONG* Res) override;
   // read-back
-  HRESULT GetPLUData(LONG PluNo, LONG* TaxGrp, std::int8_t* GrpNo, double* UnitPrice,
-                     double* TotalSum, double* SoldQtty, double* AvailQtty, BSTR* Name,
-                     LONG* Res) override;
-  HRESULT SetPluData(LONG PluNo, LONG TaxGrp, LONG GroupNo, double UnitPrice, BSTR Name,
-                     LONG* Res) override;
+  HRESULT GetPLUData(LONG PluNo, LONG* TaxGrp, std::int8_t* GrpNo, double* UnitPrice, double* TotalSum,
+                     double* SoldQtty, double* AvailQtty, BSTR* Name, LONG* Res) override;
+  HRESULT SetPluData(LONG PluNo, LONG TaxGrp, LONG GroupNo, double UnitPrice, BSTR Name, LONG* Res) override;
   // sales
-  HRESULT AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, double Price, LONG VATGrp,
-                     LONG* Res) override;
+  HRESULT AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, double Price, LONG VATGrp, LONG* Res) override;
   // properties
   HRESULT GetLastError(LONG LngCode, BSTR* Res) override;
   HRESULT GetErrCodeText(LONG ErrCode, LONG LangCode, BSTR* Res) override;
@@ -240,8 +232,8 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   HRESULT OpenCashDrawer(LONG PulseTime, LONG* Res) override;
   // receipt lifecycle
   HRESULT AddUniqueSellNom(BSTR SellNom, LONG* Res) override;
-  HRESULT SetRefundParams(LONG FiscalBlock, LONG Reason, LONG RecieptNo, BSTR InvDate,
-                          BSTR InvoiceNom, LONG* Res) override;
+  HRESULT SetRefundParams(LONG FiscalBlock, LONG Reason, LONG RecieptNo, BSTR InvDate, BSTR InvoiceNom,
+                          LONG* Res) override;
   // reports and service
   HRESULT CheckPRNStatus(LONG* Status, LONG* Res) override;
   HRESULT GetNextRefundInvNumber(BSTR* Res) override;
@@ -257,8 +249,7 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   HRESULT get_FPDateTimeAsString(BSTR* Value) override;
   HRESULT put_FPDateTimeAsString(BSTR value) override;
   // connecting
-  HRESULT InitTCP(BSTR IPAddress, LONG IPPort, LONG Locale, LONG Language, BSTR SerialKey,
-                  LONG* Res) override;
+  HRESULT InitTCP(BSTR IPAddress, LONG IPPort, LONG Locale, LONG Language, BSTR SerialKey, LONG* Res) override;
   // reports and service
   HRESULT DisplayTop(BSTR Text, LONG* Res) override;
   HRESULT DisplayBottom(BSTR Text, LONG* Res) override;
@@ -269,15 +260,13 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // read-back
   HRESULT GetCurrencyMode(LONG* CurrMode, LONG* Res) override;
   // sales
-  HRESULT AddPaymentByCurrncy(LONG PayNo, BSTR PayText, double PayAmount, double PayCourse,
-                              BSTR CurrAbrev, LONG* Res) override;
+  HRESULT AddPaymentByCurrncy(LONG PayNo, BSTR PayText, double PayAmount, double PayCourse, BSTR CurrAbrev,
+                              LONG* Res) override;
 
   // ---------------------------------------------------------------------------------------
   // IObjectSafety: both answer success and change nothing.
-  HRESULT GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupportedOptions,
-                                    DWORD* pdwEnabledOptions) override;
-  HRESULT SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask,
-                                    DWORD dwEnabledOptions) override;
+  HRESULT GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupportedOptions, DWORD* pdwEnabledOptions) override;
+  HRESULT SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask, DWORD dwEnabledOptions) override;
 
   // ---------------------------------------------------------------------------------------
   // For tests: hands the object a transport as a successful initialisation would leave it
@@ -301,8 +290,8 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // The entry's answer is S_OK; only a failure while recording a failure (the log writer)
   // escapes to the error information of the call (E_UNEXPECTED).
   template <class TWork>
-  HRESULT RunMethod(LONG* Res, const std::string& Context, const std::string& CallLine,
-                    TWork&& Work, unsigned Flags = CallDefault) {
+  HRESULT RunMethod(LONG* Res, const std::string& Context, const std::string& CallLine, TWork&& Work,
+                    unsigned Flags = CallDefault) {
     return ComGuard(IMiravokFprn::Iid, MiravokFprnSource, [&]() -> HRESULT {
       const auto entry = EnterCall();
       if (Res) *Res = -1;
@@ -353,8 +342,7 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // 201 and 502 tell a caller that nothing of the call reached the printer: once the call
   // handed a command that may change the printer to the link, such a failure takes the
   // device's code of the last exchange instead, or 200 when that is none of its own.
-  void SetLastErrorFrom(const std::exception& E, const std::string& Context,
-                        const std::string& Extra);
+  void SetLastErrorFrom(const std::exception& E, const std::string& Context, const std::string& Extra);
   // The start of every call that may talk to the printer: the device's count of changing
   // commands starts from 0, so that SetLastErrorFrom sees what this call sent.
   void BeginDeviceCall() {
@@ -493,11 +481,9 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // (S2.5) receipt open, has the printer close or cancel it; its failure is raised.
   void EnsureNoOpenReceipt();
   // The current number of the invoice range (or of the credit-note range) as text.
-  HRESULT ReadRangeNumber(BSTR* Res, bool CreditNote, const std::string& Context,
-                          const std::string& CallLine);
+  HRESULT ReadRangeNumber(BSTR* Res, bool CreditNote, const std::string& Context, const std::string& CallLine);
   // The field at Slot of the printer's diagnostic information, read now (with the flag set).
-  HRESULT ReadDiagnosticText(BSTR* Res, size_t Slot, const std::string& Context,
-                             const std::string& CallLine);
+  HRESULT ReadDiagnosticText(BSTR* Res, size_t Slot, const std::string& Context, const std::string& CallLine);
   // --- end reports and service ---
 
   // --- read-back ---

@@ -98,9 +98,7 @@ class MiravokFprnTest : public ::testing::Test {
     EXPECT_EQ(FObj->SetOperator(No, BStr(Name).Get(), BStr(Pass).Get(), &res), S_OK);
     return res;
   }
-  void PutDateTime(const char16_t* Text) {
-    EXPECT_EQ(FObj->put_FPDateTimeAsString(BStr(Text).Get()), S_OK);
-  }
+  void PutDateTime(const char16_t* Text) { EXPECT_EQ(FObj->put_FPDateTimeAsString(BStr(Text).Get()), S_OK); }
 
   std::string FDir;
   ComPtr<IMiravokFprn> FObj;
@@ -298,8 +296,8 @@ TEST_F(MiravokFprnTest, CallLinesAndFailureContexts) {
         "InvAddress='' InvMOL='a''b' InvReceiver=''"},
        "StartBon",
        [&] {
-         return FObj->StartBon(2, 1, 3, q.Get(), pass.Get(), 4, q.Get(), empty.Get(), q.Get(), empty.Get(),
-                              q.Get(), empty.Get(), q.Get(), empty.Get(), &res);
+         return FObj->StartBon(2, 1, 3, q.Get(), pass.Get(), 4, q.Get(), empty.Get(), q.Get(), empty.Get(), q.Get(),
+                               empty.Get(), q.Get(), empty.Get(), &res);
        }},
       {{}, "EndBon failed", [&] { return FObj->EndBon(&res); }},
       {{"VoidCurrentReciept.."}, "VoidCurrentReciept failed", [&] { return FObj->VoidCurrentReciept(&res); }},
@@ -307,37 +305,48 @@ TEST_F(MiravokFprnTest, CallLinesAndFailureContexts) {
         "InvoiceNom: \"\", \", RecieptNo: \"55\"."},
        "SetRefundParams failed",
        [&] { return FObj->SetRefundParams(1234, 1, 55, date.Get(), empty.Get(), &res); }},
-      {{"Add plu. Numb='a''b' Name='' Price=2.5 Quantity=-1 VATGroup=2"}, "Add plu failed",
+      {{"Add plu. Numb='a''b' Name='' Price=2.5 Quantity=-1 VATGroup=2"},
+       "Add plu failed",
        [&] { return FObj->AddPLU(q.Get(), empty.Get(), 2.5, -1, 2, &res); }},
-      {{"AddDeprtPlu. Numb='a''b' Name='' Price=2.5 Quantity=2 DeprtmentNo=7. VAT no=3"}, "AddDeprtPlu failed",
+      {{"AddDeprtPlu. Numb='a''b' Name='' Price=2.5 Quantity=2 DeprtmentNo=7. VAT no=3"},
+       "AddDeprtPlu failed",
        [&] { return FObj->AddDeprtPlu(q.Get(), empty.Get(), 7, 2.5, 2, 3, &res); }},
       {{"Add prog plu. Numb=\"5\" Quantity=2\" Department No: 1\", Price=1.5\" VatGrp No: 2"},
-       "Add prog Plu failed", [&] { return FObj->AddProgPlu(5, 1, 2, 1.5, 2, &res); }},
-      {{"Add Line='a''b', WordWrap=1, Command=BOLD"}, "AddLine failed",
+       "Add prog Plu failed",
+       [&] { return FObj->AddProgPlu(5, 1, 2, 1.5, 2, &res); }},
+      {{"Add Line='a''b', WordWrap=1, Command=BOLD"},
+       "AddLine failed",
        [&] { return FObj->AddLine(q.Get(), BStr(u"BOLD").Get(), 1, &res); }},
       {{"Add discount. DiscType=2 Value=-10"}, "Add discount failed.", [&] { return FObj->AddDiscount(2, -10, &res); }},
-      {{"Add payment. Pay type nom=1, Name='a''b', Ammount=20, Cource=1.95583"}, "Add payment failed",
+      {{"Add payment. Pay type nom=1, Name='a''b', Ammount=20, Cource=1.95583"},
+       "Add payment failed",
        [&] { return FObj->AddPayment(1, q.Get(), 20, 1.95583, &res); }},
       {{"Add payment and currency. Pay type nom=5, PayText='a''b', PayAmount=10, Cource=1.95583, "
         "CurrAbrev= EUR"},
-       "Add payment failed", [&] { return FObj->AddPaymentByCurrncy(5, q.Get(), 10, 1.95583, eur.Get(), &res); }},
-      {{"Add Barcode.  BData='a''b', BType=9, BHeight=250, BHri=5"}, "AddBarcode failed",
+       "Add payment failed",
+       [&] { return FObj->AddPaymentByCurrncy(5, q.Get(), 10, 1.95583, eur.Get(), &res); }},
+      {{"Add Barcode.  BData='a''b', BType=9, BHeight=250, BHri=5"},
+       "AddBarcode failed",
        [&] { return FObj->AddBarcode(q.Get(), 9, 250, 5, &res); }},
       {{"Run X report"}, "Run XReport failed", [&] { return FObj->RunXReport(&res); }},
       {{"Run Z report"}, "Run ZReport failed", [&] { return FObj->RunZReport(&res); }},
-      {{"[RunFMBlockReport] StartBlock=1 EndBlock=9 Detailed=1"}, "RunFMBlockReport failed",
+      {{"[RunFMBlockReport] StartBlock=1 EndBlock=9 Detailed=1"},
+       "RunFMBlockReport failed",
        [&] { return FObj->RunFMBlockReport(1, 9, 1, &res); }},
-      {{"[RunFMDateReport] StartDate=01.02.2024 EndDate=05.03.2024 10:15:00 Detailed=0"}, "RunFMDateReport failed",
+      {{"[RunFMDateReport] StartDate=01.02.2024 EndDate=05.03.2024 10:15:00 Detailed=0"},
+       "RunFMDateReport failed",
        [&] { return FObj->RunFMDateReport(feb1, mar5, 0, &res); }},
       {{"RunPLUReport.  ZeroFlag=1"}, "RunPLUReport failed", [&] { return FObj->RunPLUReport(1, 0, &res); }},
-      {{"Report by departments.  Reset = \"1\""}, "Report by departments failed",
+      {{"Report by departments.  Reset = \"1\""},
+       "Report by departments failed",
        [&] { return FObj->ReportByDepartments(1, &res); }},
       {{"Run FP test."}, "RunPrinterTest failed", [&] { return FObj->RunPrinterTest(&res); }},
       {{"Copy last reciept"}, "Copy last bon failed", [&] { return FObj->CopyLastBon(&res); }},
       {{"InOutMoney. Ammount=-12.5 PayType=0"}, "InOutMoney failed", [&] { return FObj->InOutMoney(-12.5, 0, &res); }},
       {{"OpenCashDrawer. Pulse width: \"250\" ms."}, "OpenCashDrawer", [&] { return FObj->OpenCashDrawer(250, &res); }},
       {{"Get FP clock"}, "Get FP date and time failed", [&] { return FObj->GetClock(&when); }},
-      {{"Set FP date and time. New date=05.03.2024 10:15:00"}, "Set clock failed",
+      {{"Set FP date and time. New date=05.03.2024 10:15:00"},
+       "Set clock failed",
        [&] { return FObj->SetClock(mar5, &res); }},
       {{"Get last doc nom"}, "GetLastBonNumber failed", [&] { return FObj->GetLastDocNumber(&l1); }},
       {{"Get next invoice"}, "GetNextInvoiceNumber failed", [&] { return FObj->GetNextInvoiceNumber(t1.Out()); }},
@@ -354,23 +363,32 @@ TEST_F(MiravokFprnTest, CallLinesAndFailureContexts) {
       // Its line comes only after the connection check.
       {{}, "GetXReportData failed", [&] { return FObj->GetXReportData(xRep.GetAddressOf()); }},
       {{"Get Adv Lines"}, "GetAdvLinets failed", [&] { return FObj->GetAdvLinets(adv.GetAddressOf()); }},
-      {{"Set Adv Lines. LineNo=2, LineText=\"a'b\""}, "SetAdvLine failed", [&] { return FObj->SetAdvLine(2, q.Get(), &res); }},
-      {{"GetDeprtmentTotals for department: 7"}, "GetDeprtmentTotals for department no=\"7\" failed",
+      {{"Set Adv Lines. LineNo=2, LineText=\"a'b\""},
+       "SetAdvLine failed",
+       [&] { return FObj->SetAdvLine(2, q.Get(), &res); }},
+      {{"GetDeprtmentTotals for department: 7"},
+       "GetDeprtmentTotals for department no=\"7\" failed",
        [&] { return FObj->GetDeprtmentTotals(7, dep.GetAddressOf()); }},
       // A printer without extended commands answers with the totals object.
       {{"GetDepartmentName for department: 7", "GetDeprtmentTotals for department: 7"},
-       "GetDeprtmentTotals for department no=\"7\" failed", [&] { return FObj->GetDepartmentName(7, dep.GetAddressOf()); }},
-      {{"Set department. DeprtmentNo:7 Description1:a'b Description2: VATGrp:2)"}, "SetDeparment failed",
+       "GetDeprtmentTotals for department no=\"7\" failed",
+       [&] { return FObj->GetDepartmentName(7, dep.GetAddressOf()); }},
+      {{"Set department. DeprtmentNo:7 Description1:a'b Description2: VATGrp:2)"},
+       "SetDeparment failed",
        [&] { return FObj->SetDeparment(7, 2, q.Get(), empty.Get(), &res); }},
-      {{"Get PLU data. PluNo = \"12\""}, "GetPLUData failed",
+      {{"Get PLU data. PluNo = \"12\""},
+       "GetPLUData failed",
        [&] { return FObj->GetPLUData(12, &l1, &i1, &d1, &d2, &d3, &d4, t1.Out(), &res); }},
       {{"Set PLU data. PluNo = \"12\"TaxGrp=\"2\", GroupNo=\"3\", UnitPrice=\"1.50\", Name=\"a'b\","},
-       "Set PLU data failed", [&] { return FObj->SetPluData(12, 2, 3, 1.5, q.Get(), &res); }},
+       "Set PLU data failed",
+       [&] { return FObj->SetPluData(12, 2, 3, 1.5, q.Get(), &res); }},
       {{"Get pay name. Payment nom: 3"}, "Get pay name failed", [&] { return FObj->GetPayType(3, t2.Out(), &res); }},
       {{}, "Get currency mode failed", [&] { return FObj->GetCurrencyMode(&l2, &res); }},
-      {{"Set operator No\"3\", OperName=\"a'b\", Password=\"***\""}, "Set operator failed",
+      {{"Set operator No\"3\", OperName=\"a'b\", Password=\"***\""},
+       "Set operator failed",
        [&] { return FObj->SetOperator(3, q.Get(), pass.Get(), &res); }},
-      {{"Set FP date/time from string=\"08122026225312\""}, "Set date/time failed",
+      {{"Set FP date/time from string=\"08122026225312\""},
+       "Set date/time failed",
        [&] { return FObj->put_FPDateTimeAsString(clock.Get()); }},
   };
   for (const TCase& c : cases) {
@@ -430,8 +448,8 @@ TEST_F(MiravokFprnTest, InvalidDateTimeWithPrinterConnectedFailsToEncode) {
   for (const char16_t* text : {u"31022026120000", u"0812202624531200", u"08x22026225312"}) {
     PutDateTime(text);
     EXPECT_EQ(Code(), 201);
-    EXPECT_EQ(Message(), "[Set date/time failed] Failed encode string \"" +
-                             BstrToAnsi(BStr(text).Get()) + "\" to date/time ");
+    EXPECT_EQ(Message(),
+              "[Set date/time failed] Failed encode string \"" + BstrToAnsi(BStr(text).Get()) + "\" to date/time ");
   }
   EXPECT_TRUE(d.Calls.empty());
 }

@@ -42,8 +42,7 @@ TEST(ReceiptTextsTest, WordsByLocale) {
       {0, 58, "Не са открити свързани устройства."},
       {3, 58, "No devices found"},
   };
-  for (const TCase& c : cases)
-    EXPECT_EQ(Word(c.Locale, c.Id), c.Utf8) << int(c.Locale) << "/" << int(c.Id);
+  for (const TCase& c : cases) EXPECT_EQ(Word(c.Locale, c.Id), c.Utf8) << int(c.Locale) << "/" << int(c.Id);
 }
 
 TEST(ReceiptTextsTest, IdWithoutARowLeavesTheText) {

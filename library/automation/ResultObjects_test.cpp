@@ -23,8 +23,7 @@ ComPtr<I> Make(TComClassFactory& F) {
 // Every property of a result interface, through IDispatch by name: each put stores a value
 // of its own, and every get then reads back the value of its own property, so no two
 // properties share a field and every DISPID reaches its own field.
-void ExpectIndependentProperties(IDispatch* Disp, const TDispTable& Table,
-                                 const std::set<std::string>& Flags = {}) {
+void ExpectIndependentProperties(IDispatch* Disp, const TDispTable& Table, const std::set<std::string>& Flags = {}) {
   std::map<std::string, Variant> put;
   int n = 0;
   for (const TDispEntry& e : Table.Items()) {
@@ -37,17 +36,15 @@ void ExpectIndependentProperties(IDispatch* Disp, const TDispTable& Table,
       default: v = Variant(u"v" + std::u16string(1, char16_t(u'A' + n))); break;
     }
     Variant arg = v;
-    ASSERT_EQ(DispCallByName(Disp, std::u16string(e.Name, e.Name + strlen(e.Name)),
-                             DISPATCH_PROPERTYPUT, std::span<VARIANT>(static_cast<VARIANT*>(&arg), 1), nullptr),
+    ASSERT_EQ(DispCallByName(Disp, std::u16string(e.Name, e.Name + strlen(e.Name)), DISPATCH_PROPERTYPUT,
+                             std::span<VARIANT>(static_cast<VARIANT*>(&arg), 1), nullptr),
               S_OK)
         << e.Name;
     put.emplace(e.Name, v);
   }
   for (const auto& [Name, Expected] : put) {
     Variant got;
-    ASSERT_EQ(DispCallByName(Disp, std::u16string(Name.begin(), Name.end()), DISPATCH_PROPERTYGET, {},
-                             &got),
-              S_OK)
+    ASSERT_EQ(DispCallByName(Disp, std::u16string(Name.begin(), Name.end()), DISPATCH_PROPERTYGET, {}, &got), S_OK)
         << Name;
     ASSERT_EQ(got.vt, Expected.vt) << Name;
     switch (got.vt) {
@@ -59,8 +56,7 @@ void ExpectIndependentProperties(IDispatch* Disp, const TDispTable& Table,
 }
 
 TEST(ResultObjectsTest, EveryPropertyHasItsOwnField) {
-  ExpectIndependentProperties(Make<IBonData>(BonDataFactory()).Get(), IBonData::DispTable(),
-                              {"IsInvoice", "IsOpen"});
+  ExpectIndependentProperties(Make<IBonData>(BonDataFactory()).Get(), IBonData::DispTable(), {"IsInvoice", "IsOpen"});
   ExpectIndependentProperties(Make<IXReportData>(XReportDataFactory()).Get(), IXReportData::DispTable());
   ExpectIndependentProperties(Make<IAdvLines>(AdvLinesFactory()).Get(), IAdvLines::DispTable());
   ExpectIndependentProperties(Make<IDepartTotals>(DepartTotalsFactory()).Get(), IDepartTotals::DispTable());

@@ -71,8 +71,7 @@ inline void AddInt(int64_t Value, TDataBuffer& Data) { Add(std::to_string(Value)
 // untouched when Text is none.
 inline bool ParseInt32(std::string_view Text, int32_t& Value) {
   int64_t v = 0;
-  if (!ParseWireInteger(Text, v) || v < std::numeric_limits<int32_t>::min() ||
-      v > std::numeric_limits<int32_t>::max())
+  if (!ParseWireInteger(Text, v) || v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
     return false;
   Value = static_cast<int32_t>(v);
   return true;

@@ -127,8 +127,7 @@ bool TBaseDevice::GetFPR_ReceiptInfo(bool& CanVoid, std::array<double, 8>& TaxSu
   c.Parse = [&](TAnswer& A) {
     A.RequireFields(11);
     CanVoid = A.Field() == "1";
-    for (size_t k = 0; k < TaxSums.size(); ++k)
-      TaxSums[k] = A.HundredthsField("[Tax" + std::to_string(k + 1) + "]");
+    for (size_t k = 0; k < TaxSums.size(); ++k) TaxSums[k] = A.HundredthsField("[Tax" + std::to_string(k + 1) + "]");
     IsInvoice = A.Field() == "1";
     NextInvoiceNo = A.IntField("[NextInvNo]");
   };
@@ -146,8 +145,7 @@ bool TBaseDevice::GetFPR_ReceiptTotal(bool& CanVoid, double& Total, bool& IsInvo
 
 bool TBaseDevice::GetFPR_HeaderLine(int32_t Index, std::string& Line) {
   Line.clear();
-  TCommand c = Command(cmdHeaderLine, TStatusCheck::Basic, TRecordStatus::WithStatus,
-                       "I" + std::to_string(Index));
+  TCommand c = Command(cmdHeaderLine, TStatusCheck::Basic, TRecordStatus::WithStatus, "I" + std::to_string(Index));
   c.Parse = [&Line](TAnswer& A) { Line = A.Text; };
   return RunCommand(c);
 }
@@ -179,18 +177,13 @@ bool TBaseDevice::GetFPR_InvoiceRange(bool Refund, int64_t& StartNo, int64_t& En
   return RunCommand(c);
 }
 
-bool TBaseDevice::GetFPR_DailyPayments(TDailyPayments& Payments) {
-  return ReadDailyPayments(*this, 11, Payments);
-}
+bool TBaseDevice::GetFPR_DailyPayments(TDailyPayments& Payments) { return ReadDailyPayments(*this, 11, Payments); }
 
-bool TBaseDevice::GetFPR_DailyPaymentsShort(TDailyPayments& Payments) {
-  return ReadDailyPayments(*this, 8, Payments);
-}
+bool TBaseDevice::GetFPR_DailyPaymentsShort(TDailyPayments& Payments) { return ReadDailyPayments(*this, 8, Payments); }
 
 bool TBaseDevice::GetFPR_DepartmentSum(int32_t Number, TDepartmentSum& Dep) {
   Dep = TDepartmentSum{};
-  TCommand c = Command(cmdDepartmentSum, TStatusCheck::Full, TRecordStatus::WithStatus,
-                       std::to_string(Number));
+  TCommand c = Command(cmdDepartmentSum, TStatusCheck::Full, TRecordStatus::WithStatus, std::to_string(Number));
   c.Parse = [&Dep](TAnswer& A) {
     if (A.Text.empty()) return;
     Dep.Marker = A.Text[0];
@@ -212,8 +205,7 @@ bool TBaseDevice::GetFPR_DepartmentSum(int32_t Number, TDepartmentSum& Dep) {
 bool TBaseDevice::GetFPR_DepartmentInfo(int32_t Number, std::string& Name, std::string& AddText, char& TaxGroup) {
   Name.clear();
   AddText.clear();
-  TCommand c = Command(cmdDepartment, TStatusCheck::Full, TRecordStatus::WithoutStatus,
-                       std::to_string(Number));
+  TCommand c = Command(cmdDepartment, TStatusCheck::Full, TRecordStatus::WithoutStatus, std::to_string(Number));
   c.Parse = [&](TAnswer& A) {
     A.Field();  // the department number
     TaxGroup = VatLetterField(A);
@@ -231,8 +223,7 @@ bool TBaseDevice::GetFPR_PluData(int32_t Number, TPluData& Plu) {
   const char callerTaxGroup = Plu.TaxGroup;
   Plu = TPluData{};
   Plu.TaxGroup = callerTaxGroup;
-  TCommand c = Command(cmdPluData, TStatusCheck::Full, TRecordStatus::WithoutStatus,
-                       "R" + std::to_string(Number));
+  TCommand c = Command(cmdPluData, TStatusCheck::Full, TRecordStatus::WithoutStatus, "R" + std::to_string(Number));
   c.Parse = [&Plu](TAnswer& A) {
     if (A.Text.empty()) throw ECmdException(DeviceError::InvalidInput, "[No data recieved]");
     // The printer's answer for an article it does not have ("F") is the failure: a read

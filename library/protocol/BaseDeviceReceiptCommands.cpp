@@ -7,7 +7,6 @@
 #include "library/protocol/OleDate.h"
 #include "library/protocol/WireNumbers.h"
 
-
 namespace fp {
 
 using namespace device_commands;
@@ -159,8 +158,8 @@ void BuildOpenFiscBonEx(const TFiskParam& P, TDataBuffer& Data) {
 
 // The buyer block's texts in the order they are sent.
 constexpr TBuyerText BuyerTexts[] = {
-    {2, TTextField::BuyerEik},          {9, TTextField::BuyerSecondField}, {6, TTextField::BuyerReceiver},
-    {0, TTextField::BuyerCompany},      {1, TTextField::BuyerVatNumber},   {3, TTextField::BuyerTown},
+    {2, TTextField::BuyerEik},     {9, TTextField::BuyerSecondField}, {6, TTextField::BuyerReceiver},
+    {0, TTextField::BuyerCompany}, {1, TTextField::BuyerVatNumber},   {3, TTextField::BuyerTown},
 };
 
 }  // namespace
@@ -274,8 +273,8 @@ bool TBaseDevice::FPR_SaleByDepartment(const std::string& Text1, const std::stri
   return RunCommand(c);
 }
 
-bool TBaseDevice::FPR_SaleProgPlu(bool PrefixD, int32_t PluNo, int32_t DepartmentNo, double Quantity,
-                                  double Correction, bool IsAbsolute) {
+bool TBaseDevice::FPR_SaleProgPlu(bool PrefixD, int32_t PluNo, int32_t DepartmentNo, double Quantity, double Correction,
+                                  bool IsAbsolute) {
   TCommand c = ReceiptCommand(cmdSaleProgPlu, {NoPaper, NonFiscalOpen, FiscalNotOpen, JournalEnd, PrinterFault});
   c.Build = [&](TDataBuffer& Data) {
     if (!IsAbsolute && PercentOutside(Correction, 9999)) throw ECmdException(DeviceError::InvalidInput, "[Perc]");
@@ -328,8 +327,8 @@ bool TBaseDevice::FPR_Payment(const std::string& Text1, const std::string& Text2
 }
 
 bool TBaseDevice::FPR_PaymentByCurrency(const std::string& Text1, const std::string& Text2, char PayLetter,
-                                        double Amount, double Rate, const std::string& CurrencyCode,
-                                        char& PaidCode, double& Amount2) {
+                                        double Amount, double Rate, const std::string& CurrencyCode, char& PaidCode,
+                                        double& Amount2) {
   PaidCode = '\0';
   Amount2 = 0;
   TCommand c = ReceiptCommand(cmdPayment, {NoPaper, PrinterFault, NonFiscalOpen});
@@ -395,9 +394,7 @@ bool TBaseDevice::FPR_CloseFiscBon(int32_t& AllReceipt, int32_t& FiscReceipt) {
   return RunCommand(c);
 }
 
-bool TBaseDevice::FPR_CancelFiscBon() {
-  return RunCommand(ReceiptCommand(cmdCancelFiscBon, {NoPaper, PrinterFault}));
-}
+bool TBaseDevice::FPR_CancelFiscBon() { return RunCommand(ReceiptCommand(cmdCancelFiscBon, {NoPaper, PrinterFault})); }
 
 bool TBaseDevice::FPR_PrintDuplicate() {
   TCommand c = ReceiptCommand(cmdPrintDuplicate, {NoPaper, FiscalOpen, NonFiscalOpen});

@@ -89,49 +89,56 @@ std::vector<TReceiptRow> ReceiptRows() {
   const std::vector<TBitTest> printTests = {NoPaper, Fault};
   const std::string subtotal = "100,0,0,0,0,0,0,0,0";
   return {
-      {"OpenFiscBon", [](TBaseDevice& D) { return D.FPR_OpenFiscBon(1, "0000", 2, false, a, f); }, 0x30,
-       "1,0000,2", OpenTests, "10,5"},
-      {"OpenFiscBonEmptyPwdInvoice", [](TBaseDevice& D) { return D.FPR_OpenFiscBon(1, "", 2, true, a, f); },
-       0x30, "1,,2,I", OpenTests, "10,5"},
+      {"OpenFiscBon", [](TBaseDevice& D) { return D.FPR_OpenFiscBon(1, "0000", 2, false, a, f); }, 0x30, "1,0000,2",
+       OpenTests, "10,5"},
+      {"OpenFiscBonEmptyPwdInvoice", [](TBaseDevice& D) { return D.FPR_OpenFiscBon(1, "", 2, true, a, f); }, 0x30,
+       "1,,2,I", OpenTests, "10,5"},
       {"OpenFiscBonEx", [](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(Fisk(), a, f); }, 0x90,
        "Ivan,AB654321-0001-0000001", OpenTests, "10,5"},
       {"OpenFiscBonExInvoice", [invoice](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(invoice, a, f); }, 0x90,
        "Ivan,AB654321-0001-0000001,I", OpenTests, "10,5"},
-      {"OpenFiscBonExRefundSameFm",
-       [](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(Refund("02345678", 'O'), a, f); }, 0x90,
-       "Ivan,AB654321-0001-0000001,S,02345678,O,17", OpenTests, "10,5"},
-      {"OpenFiscBonExRefundOtherFm", [otherFm](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(otherFm, a, f); },
-       0x90, "Ivan,AB654321-0001-0000001,S,00012345,T,17,2026-12-08T22:53:12,55", OpenTests, "10,5"},
+      {"OpenFiscBonExRefundSameFm", [](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(Refund("02345678", 'O'), a, f); },
+       0x90, "Ivan,AB654321-0001-0000001,S,02345678,O,17", OpenTests, "10,5"},
+      {"OpenFiscBonExRefundOtherFm", [otherFm](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(otherFm, a, f); }, 0x90,
+       "Ivan,AB654321-0001-0000001,S,00012345,T,17,2026-12-08T22:53:12,55", OpenTests, "10,5"},
       {"OpenFiscBonExRefundOtherFmNoDate",
        [](TBaseDevice& D) { return D.FPR_OpenFiscBonEx(Refund("00012345", 'R'), a, f); }, 0x90,
        "Ivan,AB654321-0001-0000001,S,00012345,R,17", OpenTests, "10,5"},
-      {"Sale", [](TBaseDevice& D) { return D.FPR_Sale("Milk", "", '\xC1', 1.5, 1, 0); }, 0x31, "Milk\t\xC1" "1.50",
+      {"Sale", [](TBaseDevice& D) { return D.FPR_Sale("Milk", "", '\xC1', 1.5, 1, 0); }, 0x31,
+       "Milk\t\xC1"
+       "1.50",
        SaleTests},
-      {"SaleSecondLineQtyPercent", [](TBaseDevice& D) { return D.FPR_Sale("", "Two", '\xC2', 2, 2.5, -10); },
-       0x31, "\nTwo\t\xC2" "2.00*2.500,-10.00", SaleTests},
-      {"SaleEscapedNegative", [](TBaseDevice& D) { return D.FPR_Sale("A\rB", "L2", '\xC0', -3.455, 1, 5); },
-       0x31, "A\x10MB\nL2\t\xC0-3.46,5.00", SaleTests},
-      {"SaleByDepartment", [](TBaseDevice& D) { return D.FPR_SaleByDepartment("Numb", "Name", 3, 1.999, 1, 0); },
-       0x31, "Numb\nName\t3\t2.00", DeptSaleTests},
-      {"SaleByDepartmentLowestPercent",
-       [](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 12, 5, 0.5, -99); }, 0x31,
-       "\t12\t5.00*0.500,-99.00", DeptSaleTests},
+      {"SaleSecondLineQtyPercent", [](TBaseDevice& D) { return D.FPR_Sale("", "Two", '\xC2', 2, 2.5, -10); }, 0x31,
+       "\nTwo\t\xC2"
+       "2.00*2.500,-10.00",
+       SaleTests},
+      {"SaleEscapedNegative", [](TBaseDevice& D) { return D.FPR_Sale("A\rB", "L2", '\xC0', -3.455, 1, 5); }, 0x31,
+       "A\x10MB\nL2\t\xC0-3.46,5.00", SaleTests},
+      {"SaleByDepartment", [](TBaseDevice& D) { return D.FPR_SaleByDepartment("Numb", "Name", 3, 1.999, 1, 0); }, 0x31,
+       "Numb\nName\t3\t2.00", DeptSaleTests},
+      {"SaleByDepartmentLowestPercent", [](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 12, 5, 0.5, -99); },
+       0x31, "\t12\t5.00*0.500,-99.00", DeptSaleTests},
       // Limits and the optional parts are judged on what is sent: 99.004 goes out as 99.00,
       // a percentage of 0.001 as nothing, a quantity of 1.0004 as nothing.
       {"SaleByDepartmentPercentAsSent",
-       [](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 12, 5, 1.0004, 99.004); }, 0x31,
-       "\t12\t5.00,99.00", DeptSaleTests},
-      {"SalePercentSentAsZero", [](TBaseDevice& D) { return D.FPR_Sale("Milk", "", '\xC1', 1.5, 1, 0.001); },
-       0x31, "Milk\t\xC1" "1.50", SaleTests},
-      {"SaleProgPluPercentAsSent",
-       [](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 42, 0, 1, 99.994, false); }, 0x3A, "42,99.99",
+       [](TBaseDevice& D) { return D.FPR_SaleByDepartment("", "", 12, 5, 1.0004, 99.004); }, 0x31, "\t12\t5.00,99.00",
        DeptSaleTests},
+      {"SalePercentSentAsZero", [](TBaseDevice& D) { return D.FPR_Sale("Milk", "", '\xC1', 1.5, 1, 0.001); }, 0x31,
+       "Milk\t\xC1"
+       "1.50",
+       SaleTests},
+      {"SaleProgPluPercentAsSent", [](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 42, 0, 1, 99.994, false); },
+       0x3A, "42,99.99", DeptSaleTests},
       // Texts in the last field go as given; a comma in a sale text ends nothing.
-      {"SaleTextWithComma", [](TBaseDevice& D) { return D.FPR_Sale("Milk, fresh", "1,5 l", '\xC1', 1.5, 1, 0); },
-       0x31, "Milk, fresh\n1,5 l\t\xC1" "1.50", SaleTests},
+      {"SaleTextWithComma", [](TBaseDevice& D) { return D.FPR_Sale("Milk, fresh", "1,5 l", '\xC1', 1.5, 1, 0); }, 0x31,
+       "Milk, fresh\n1,5 l\t\xC1"
+       "1.50",
+       SaleTests},
       // The second line ends only at the TAB: an LF in it shifts nothing.
-      {"SaleSecondLineWithLf", [](TBaseDevice& D) { return D.FPR_Sale("1", "Milk\n1,5 l", '\xC1', 1.5, 1, 0); },
-       0x31, "1\nMilk\n1,5 l\t\xC1" "1.50", SaleTests},
+      {"SaleSecondLineWithLf", [](TBaseDevice& D) { return D.FPR_Sale("1", "Milk\n1,5 l", '\xC1', 1.5, 1, 0); }, 0x31,
+       "1\nMilk\n1,5 l\t\xC1"
+       "1.50",
+       SaleTests},
       {"OpenFiscBonExSaleNumberLast",
        [](TBaseDevice& D) {
          TFiskParam p = Fisk();
@@ -141,51 +148,57 @@ std::vector<TReceiptRow> ReceiptRows() {
        0x90, "Ivan,AB,1", OpenTests, "10,5"},
       {"SaleProgPlu", [](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 42, 0, 1, 0, false); }, 0x3A, "42",
        DeptSaleTests},
-      {"SaleProgPluDeptPercent", [](TBaseDevice& D) { return D.FPR_SaleProgPlu(true, 42, 3, 2, 99.99, false); },
-       0x3A, "D42\t3\t*2.000,99.99", DeptSaleTests},
-      {"SaleProgPluAbsolute", [](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 42, -1, 1, -150, true); },
-       0x3A, "42;-150.00", DeptSaleTests},
+      {"SaleProgPluDeptPercent", [](TBaseDevice& D) { return D.FPR_SaleProgPlu(true, 42, 3, 2, 99.99, false); }, 0x3A,
+       "D42\t3\t*2.000,99.99", DeptSaleTests},
+      {"SaleProgPluAbsolute", [](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 42, -1, 1, -150, true); }, 0x3A,
+       "42;-150.00", DeptSaleTests},
       {"SubTotalPrint", [](TBaseDevice& D) { return D.FPR_SubTotal(true, false, false, sub, vat, 0); }, 0x33, "10",
        subTotalTests, subtotal},
       {"SubTotalAbsolute", [](TBaseDevice& D) { return D.FPR_SubTotal(false, true, true, sub, vat, 5); }, 0x33,
        "01;5.00", subTotalTests, subtotal},
       {"SubTotalPercent", [](TBaseDevice& D) { return D.FPR_SubTotal(false, false, true, sub, vat, -2.5); }, 0x33,
        "01,-2.50", subTotalTests, subtotal},
-      {"DiscountAmount", [](TBaseDevice& D) { return D.FPR_DiscountLastItem(true, 1.5); }, 0x91, "A,1.50",
+      {"DiscountAmount",
+       [](TBaseDevice& D) { return D.FPR_DiscountLastItem(true, 1.5); },
+       0x91,
+       "A,1.50",
        {NoPaper, FiscNotOpen, NonFiscOpen}},
-      {"DiscountPercent", [](TBaseDevice& D) { return D.FPR_DiscountLastItem(false, -10); }, 0x91, "P,-10.00",
+      {"DiscountPercent",
+       [](TBaseDevice& D) { return D.FPR_DiscountLastItem(false, -10); },
+       0x91,
+       "P,-10.00",
        {NoPaper, FiscNotOpen, NonFiscOpen}},
-      {"PaymentZero", [](TBaseDevice& D) { return D.FPR_Payment("", "", 'P', 0, code, amount2); }, 0x35,
-       "\tP+0.00", PaymentTests, "D,0"},
+      {"PaymentZero", [](TBaseDevice& D) { return D.FPR_Payment("", "", 'P', 0, code, amount2); }, 0x35, "\tP+0.00",
+       PaymentTests, "D,0"},
       {"PaymentNegativeWithTexts", [](TBaseDevice& D) { return D.FPR_Payment("T1", "T2", 'C', -5, code, amount2); },
        0x35, "T1\nT2\tC-5.00", PaymentTests, "D,0"},
       {"PaymentRate",
-       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 1.95583, " EUR ", code, amount2); },
-       0x35, "\tD+10.00,1.95583,EUR", PaymentTests, "D,0"},
+       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 1.95583, " EUR ", code, amount2); }, 0x35,
+       "\tD+10.00,1.95583,EUR", PaymentTests, "D,0"},
       {"PaymentRateWhole",
        [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 2, "EUR", code, amount2); }, 0x35,
        "\tD+10.00,2,EUR", PaymentTests, "D,0"},
       // A rate within 0.000001 of 0 is no rate, 0.000001 itself included; a rate above it
       // is sent with up to six decimals.
       {"PaymentRateZero",
-       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000004, "EUR", code, amount2); },
-       0x35, "\tD+10.00", PaymentTests, "D,0"},
+       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000004, "EUR", code, amount2); }, 0x35,
+       "\tD+10.00", PaymentTests, "D,0"},
       {"PaymentRateAtTheLimit",
-       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.000001, "EUR", code, amount2); },
-       0x35, "\tD+10.00", PaymentTests, "D,0"},
+       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.000001, "EUR", code, amount2); }, 0x35,
+       "\tD+10.00", PaymentTests, "D,0"},
       {"PaymentRateSmallest",
-       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000011, "EUR", code, amount2); },
-       0x35, "\tD+10.00,0.000001,EUR", PaymentTests, "D,0"},
+       [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'D', 10, 0.0000011, "EUR", code, amount2); }, 0x35,
+       "\tD+10.00,0.000001,EUR", PaymentTests, "D,0"},
       // An amount that goes out as 0.00 takes the "+" of 0.
-      {"PaymentNegativeZero", [](TBaseDevice& D) { return D.FPR_Payment("", "", 'P', -0.001, code, amount2); },
-       0x35, "\tP+0.00", PaymentTests, "D,0"},
+      {"PaymentNegativeZero", [](TBaseDevice& D) { return D.FPR_Payment("", "", 'P', -0.001, code, amount2); }, 0x35,
+       "\tP+0.00", PaymentTests, "D,0"},
       {"PaymentRateLocal",
        [](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'R', 10, -1, "EUR", code, amount2); }, 0x35,
        "\tR+10.00,L", PaymentTests, "D,0"},
-      {"FiscText", [](TBaseDevice& D) { return D.FPR_PrintFiscText("Hello\tWorld\x01"); }, 0x36,
-       "Hello\tWorld\x10\x41", textTests},
-      {"ClientTownAddress", [](TBaseDevice& D) { return D.FPR_SetInvoiceClient(Client("Sofia", "Street 1")); },
-       0x39, "123456789\t\tRecv\tFirm\tBG123\tSofia\nStreet 1", clientTests},
+      {"FiscText", [](TBaseDevice& D) { return D.FPR_PrintFiscText("Hello\tWorld\x01"); }, 0x36, "Hello\tWorld\x10\x41",
+       textTests},
+      {"ClientTownAddress", [](TBaseDevice& D) { return D.FPR_SetInvoiceClient(Client("Sofia", "Street 1")); }, 0x39,
+       "123456789\t\tRecv\tFirm\tBG123\tSofia\nStreet 1", clientTests},
       {"ClientAddressOnly", [](TBaseDevice& D) { return D.FPR_SetInvoiceClient(Client("", "Street 1")); }, 0x39,
        "123456789\t\tRecv\tFirm\tBG123\tStreet 1", clientTests},
       {"ClientTownOnly", [](TBaseDevice& D) { return D.FPR_SetInvoiceClient(Client("Sofia", "")); }, 0x39,
@@ -208,23 +221,28 @@ std::vector<TReceiptRow> ReceiptRows() {
        0x39, "123456789\t\tRecv\tFirm\tBG\t123", clientTests},
       {"CloseFiscBon", [](TBaseDevice& D) { return D.FPR_CloseFiscBon(a, f); }, 0x38, "", PaymentTests, "11,6"},
       {"CancelFiscBon", [](TBaseDevice& D) { return D.FPR_CancelFiscBon(); }, 0x3C, "", printTests},
-      {"PrintDuplicate", [](TBaseDevice& D) { return D.FPR_PrintDuplicate(); }, 0x6D, "1",
+      {"PrintDuplicate",
+       [](TBaseDevice& D) { return D.FPR_PrintDuplicate(); },
+       0x6D,
+       "1",
        {NoPaper, FiscOpen, NonFiscOpen}},
-      {"OpenNonFiscBon", [](TBaseDevice& D) { return D.FPR_OpenNonFiscBon(a, f); }, 0x26, "",
-       {NoPaper, Fault, NonFiscNotOpen, FiscOpen, ClockNotSet}, "12"},
+      {"OpenNonFiscBon",
+       [](TBaseDevice& D) { return D.FPR_OpenNonFiscBon(a, f); },
+       0x26,
+       "",
+       {NoPaper, Fault, NonFiscNotOpen, FiscOpen, ClockNotSet},
+       "12"},
       {"NonFiscText", [](TBaseDevice& D) { return D.FPR_PrintNonFiscText("Text"); }, 0x2A, "Text", printTests},
       {"CloseNonFiscBon", [](TBaseDevice& D) { return D.FPR_CloseNonFiscBon(a); }, 0x27, "", printTests, "13"},
       {"BarcodeHri", [](TBaseDevice& D) { return D.FPR_PrintBarcode(1, "1234567", true); }, 0x54, "1,1234567",
        printTests},
-      {"BarcodeNoHri", [](TBaseDevice& D) { return D.FPR_PrintBarcode(6, "ABC", false); }, 0x54, "6;ABC",
-       printTests},
+      {"BarcodeNoHri", [](TBaseDevice& D) { return D.FPR_PrintBarcode(6, "ABC", false); }, 0x54, "6;ABC", printTests},
   };
 }
 
 TEST(ReceiptCommands, RequestBytes) {
   for (const TReceiptRow& r : ReceiptRows())
-    test::ExpectSendsOnce(r.Name, r.Call, TFakeDevice::Answer(r.Answer, PassStatus(r.Tests)), r.Cmd, r.Data,
-                          4);
+    test::ExpectSendsOnce(r.Name, r.Call, TFakeDevice::Answer(r.Answer, PassStatus(r.Tests)), r.Cmd, r.Data, 4);
 }
 
 // The own tests of every row fire in the order of its table, before CheckStatus.
@@ -292,8 +310,7 @@ TEST(ReceiptCommands, ArgumentChecks) {
       {[](TBaseDevice& D) { return D.FPR_SaleProgPlu(false, 1, 0, 1, -100, false); }, "[Perc]"},
       {[&](TBaseDevice& D) { return D.FPR_Payment("", "", 'A', 1, code, amount2); }, "[PaidMode]"},
       {[&](TBaseDevice& D) { return D.FPR_Payment("", "", '\0', 1, code, amount2); }, "[PaidMode]"},
-      {[&](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'X', 1, 2, "EUR", code, amount2); },
-       "[PaidMode]"},
+      {[&](TBaseDevice& D) { return D.FPR_PaymentByCurrency("", "", 'X', 1, 2, "EUR", code, amount2); }, "[PaidMode]"},
       {[blankEik](TBaseDevice& D) { return D.FPR_SetInvoiceClient(blankEik); }, "EIK"},
       {[](TBaseDevice& D) { return D.FPR_PrintBarcode(0, "1", true); }, "[BarcodeType]"},
       {[](TBaseDevice& D) { return D.FPR_PrintBarcode(7, "1", true); }, "[BarcodeType]"},
@@ -304,8 +321,9 @@ TEST(ReceiptCommands, ArgumentChecks) {
       {ex(Refund("02345678", 'X')), "Invalid reason \"X\"# Ivan,AB654321-0001-0000001,S,02345678,"},
       {ex(Refund("02345678", '\0')), "Invalid reason \"\"# Ivan,AB654321-0001-0000001,S,02345678,"},
       {ex(badReceipt), "Invalid reciept num  \"0\"# Ivan,AB654321-0001-0000001,S,02345678,R"},
-      {ex(Refund("00012345", 'O')), "Reason \"O\" is invalid for this device.# Ivan,AB654321-0001-0000001,S,"
-                                    "00012345,O,17"},
+      {ex(Refund("00012345", 'O')),
+       "Reason \"O\" is invalid for this device.# Ivan,AB654321-0001-0000001,S,"
+       "00012345,O,17"},
       {ex(badDate), "[RefundDateTime]# Ivan,AB654321-0001-0000001,S,00012345,R,17"},
   };
   for (const auto& [Call, Label] : cases) {
@@ -422,8 +440,9 @@ TEST(ReceiptCommands, PaymentAnswers) {
     const char* Label;
   };
   const Case cases[] = {
-      {"D,1500", true, 'D', 15.0, 0, ""}, {"R", true, 'R', 0, 0, ""},       {"F,100", false, 'F', 0, 250, "[F]"},
-      {"E", false, 'E', 0, 250, "[E]"},   {"I,0", false, 'I', 0, 250, "[I]"}, {"", false, '\0', 0, 200, ""},
+      {"D,1500", true, 'D', 15.0, 0, ""},       {"R", true, 'R', 0, 0, ""},
+      {"F,100", false, 'F', 0, 250, "[F]"},     {"E", false, 'E', 0, 250, "[E]"},
+      {"I,0", false, 'I', 0, 250, "[I]"},       {"", false, '\0', 0, 200, ""},
       {"R,x", false, 'R', 0, 200, "[Amount2]"},
   };
   for (const Case& c : cases) {
@@ -565,8 +584,8 @@ TEST(CancelAllRec, Sequences) {
     TFakeDevice d;
     ExpectSequence({{0x4C, "T", Ok("1,2,1000,1000", Fiscal)}, {0x38, "", Ok("5,3")}}, CancelAll, true, d);
     TFakeDevice r;
-    ExpectSequence({{0x4C, "T", Ok("1,2,1000,1000", Fiscal)}, {0x38, "", Ok("", StatusWith({{2, 0}}))}},
-                   CancelAll, false, r);
+    ExpectSequence({{0x4C, "T", Ok("1,2,1000,1000", Fiscal)}, {0x38, "", Ok("", StatusWith({{2, 0}}))}}, CancelAll,
+                   false, r);
     EXPECT_TRUE(FailedWith(r, 210, "[2/0]"));
   }
   {
@@ -656,7 +675,7 @@ TEST(TransactionStatus, RequestAndFields) {
   EXPECT_TRUE(hasTender);
 
   const std::pair<const char*, std::pair<int32_t, const char*>> cases[] = {
-      {"1,3", {200, ""}},         {"x,3,1", {201, "[Open]"}},       {"1,x,1", {201, "[ItemsCount]"}},
+      {"1,3", {200, ""}},           {"x,3,1", {201, "[Open]"}},     {"1,x,1", {201, "[ItemsCount]"}},
       {"1,3,x", {201, "[Amount]"}}, {"1,3,1,x", {201, "[Tender]"}},
   };
   for (const auto& [Answer, Expected] : cases) {
@@ -670,7 +689,7 @@ TEST(TransactionStatus, RequestAndFields) {
 // The same operations against the printer model, over a pty and the serial device.
 
 class ReceiptsOnModel : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     FDevice.SetPortName(FPty.SlavePath());
     FDevice.SetBaudRate("115200");

@@ -95,8 +95,7 @@ bool TBaseDevice::FPR_FMReportByDate(bool Short, double StartDate, double EndDat
   return RunCommand(c);
 }
 
-bool TBaseDevice::FPR_DepartmentReport(bool ZReport, int64_t& Closure, double& Total,
-                                       std::array<double, 8>& VatSums) {
+bool TBaseDevice::FPR_DepartmentReport(bool ZReport, int64_t& Closure, double& Total, std::array<double, 8>& VatSums) {
   return RunTotalsReport(*this, cmdDepartmentReport, ZReport, Closure, Total, VatSums);
 }
 

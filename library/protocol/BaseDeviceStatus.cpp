@@ -17,8 +17,8 @@ const size_t DeviceErrorTextCount = std::size(DeviceErrorTexts);
 
 const char* DeviceErrorText(int32_t Code) {
   const TDeviceErrorText* end = DeviceErrorTexts + DeviceErrorTextCount;
-  const TDeviceErrorText* it = std::lower_bound(
-      DeviceErrorTexts, end, Code, [](const TDeviceErrorText& E, int32_t C) { return E.Code < C; });
+  const TDeviceErrorText* it =
+      std::lower_bound(DeviceErrorTexts, end, Code, [](const TDeviceErrorText& E, int32_t C) { return E.Code < C; });
   return it != end && it->Code == Code ? it->Text : nullptr;
 }
 
@@ -68,8 +68,7 @@ void RaiseWhenSet(const TDataBuffer& Status, TStatusBit B, int32_t Code) {
 // ExcludeCode; calls OnSet for every bit joined. The first bit replaces the caller's
 // text, every later one is added after ", "; a leading "," is then dropped.
 template <typename F>
-bool JoinStatusTexts(const TDataBuffer& Status, bool WithFaultBit, int32_t ExcludeCode, std::string& Text,
-                     F OnSet) {
+bool JoinStatusTexts(const TDataBuffer& Status, bool WithFaultBit, int32_t ExcludeCode, std::string& Text, F OnSet) {
   bool first = true;
   for (const TStatusBitCode& b : kTextBits) {
     if (b.Code == DeviceError::PrinterFault && !WithFaultBit) continue;

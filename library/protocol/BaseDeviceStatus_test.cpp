@@ -24,7 +24,9 @@ std::pair<int32_t, std::string> Raised(const std::function<void()>& Check) {
 }
 
 TEST(ErrorTexts, CyrillicLettersAreSingleCp1251Bytes) {
-  EXPECT_EQ(Txt(213), "Fisk.\xEC" "emory is locked.");
+  EXPECT_EQ(Txt(213),
+            "Fisk.\xEC"
+            "emory is locked.");
   EXPECT_EQ(Txt(233), "\xCEpened fiscal receipt.");
   EXPECT_EQ(Txt(235), "\xCEpened comment receipt.");
   EXPECT_EQ(Txt(130), "Printer returns an error: ");

@@ -7,8 +7,8 @@ namespace fp {
 
 using namespace device_commands;
 
-bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount,
-                                           double& Tender, bool& HasTender) {
+bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount, double& Tender,
+                                           bool& HasTender) {
   IsOpen = false;
   ItemsCount = 0;
   Amount = 0;
@@ -33,8 +33,7 @@ bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsC
   return RunCommand(c);
 }
 
-bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount,
-                                           double& Tender) {
+bool TBaseDevice::GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount, double& Tender) {
   bool hasTender = false;
   return GetFPR_TransactionStatus(T, IsOpen, ItemsCount, Amount, Tender, hasTender);
 }

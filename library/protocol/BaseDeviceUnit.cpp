@@ -120,13 +120,12 @@ TDataBuffer TBaseDevice::BuildFrame(uint8_t Cmd, const TDataBuffer& Data) const 
 // ---------------------------------------------------------------------------------------
 // The exchange loop.
 
-bool TBaseDevice::Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, uint8_t Retries,
-                           TDataBuffer& Status) {
+bool TBaseDevice::Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) {
   if (!BeginExchange(Data)) return false;
   const TRetryPolicy& policy = Link.RetryPolicy();
   IDeviceClock& clock = Link.ExchangeClock();
   const auto t0 = clock.Now();
-  int attempts = 0;  // the counted attempts
+  int attempts = 0;      // the counted attempts
   bool written = false;  // a frame of this call went out whole
   TDataBuffer answer;
   for (;;) {
@@ -147,7 +146,8 @@ bool TBaseDevice::Exchange(TExchangeLink& Link, uint8_t Cmd, TDataBuffer& Data, 
                                : FErrorText;
         FErrorText = attemptText;
         int32_t code = attemptCode;
-        if (attempts >= Retries) code = DeviceError::RetriesExhausted;
+        if (attempts >= Retries)
+          code = DeviceError::RetriesExhausted;
         else if (code == 0 || code == DeviceError::PortNotActive || code == DeviceError::WriteFailed)
           code = DeviceError::NoResponse;
         FErrorCode = code;

@@ -52,7 +52,7 @@ using TDataBuffer = std::vector<uint8_t>;
 // The silent exception of the device layer: it carries a message and is never shown to a
 // user as it is; the failure it describes ends up in FErrorCode/FErrorText.
 class EAbort : public std::exception {
-public:
+ public:
   explicit EAbort(std::string AMessage) : Message(std::move(AMessage)) {}
   const char* what() const noexcept override { return Message.c_str(); }
   std::string Message;
@@ -62,7 +62,7 @@ public:
 // a bracketed label ("[0/1]", "[InvStart]"), an angle-bracketed frame part ("<LEN>") or a
 // text of the transport. A handler may change Code and Message before recording it.
 class ECmdException : public EAbort {
-public:
+ public:
   ECmdException(int32_t ACode, std::string AMessage = {}) : EAbort(std::move(AMessage)), Code(ACode) {}
   int32_t Code;
 };
@@ -130,10 +130,10 @@ inline bool IsAnyReceiptOpen(const TDataBuffer& Status) {
 // ---------------------------------------------------------------------------------------
 // Frame layout and the answer helpers both transports use.
 
-constexpr uint8_t kFrameStart = 0x01;     // start of frame
-constexpr uint8_t kFrameEnd = 0x03;       // end of frame
+constexpr uint8_t kFrameStart = 0x01;       // start of frame
+constexpr uint8_t kFrameEnd = 0x03;         // end of frame
 constexpr uint8_t kAnswerSeparator = 0x04;  // between answer data and status
-constexpr uint8_t kDataEnd = 0x05;        // end of data (request) / status (answer)
+constexpr uint8_t kDataEnd = 0x05;          // end of data (request) / status (answer)
 constexpr uint8_t kNak = 0x15;
 constexpr uint8_t kSyn = 0x16;
 constexpr uint8_t kEscape = 0x10;
@@ -171,8 +171,7 @@ std::string ChecksumText(uint32_t Sum);
 // ECmdException(201, "[DataLen]") for more than 219 data bytes.
 TDataBuffer BuildRequestFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data);
 // A well-formed answer frame (for printer models and tests): data and status unescaped.
-TDataBuffer BuildAnswerFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data,
-                             const TDataBuffer& Status);
+TDataBuffer BuildAnswerFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data, const TDataBuffer& Status);
 
 // ---------------------------------------------------------------------------------------
 // The exchange loop and the parts a link gives it.
@@ -195,8 +194,8 @@ enum class TNextStep : uint8_t {
 struct TRetryRule {
   int32_t Code;
   TNextStep Next;
-  bool Counted = false;   // the failed attempt counts against Retries
-  uint16_t PauseMs = 0;   // slept on the device clock before the next attempt
+  bool Counted = false;  // the failed attempt counts against Retries
+  uint16_t PauseMs = 0;  // slept on the device clock before the next attempt
   // Not 0: the attempt is repeated only while at most so many milliseconds have passed
   // since the call began; later the call ends with this failure.
   uint16_t WithinMs = 0;
@@ -225,7 +224,7 @@ struct TRetryPolicy {
 // SendCommand as Exchange(*this, ...). Every part but OtherFailure reports a failure by
 // raising ECmdException with the link's code.
 class TExchangeLink {
-public:
+ public:
   virtual const TRetryPolicy& RetryPolicy() const = 0;
   // The clock of the exchange's windows and pauses.
   virtual IDeviceClock& ExchangeClock() = 0;
@@ -247,7 +246,7 @@ public:
   // FErrorText and returns the rule of what follows (nullptr: the call ends).
   virtual const TRetryRule* OtherFailure(const std::exception& E) = 0;
 
-protected:
+ protected:
   ~TExchangeLink() = default;
 };
 
@@ -285,7 +284,7 @@ enum class TRecordExtra { None, AnswerText /* the answer text, once the exchange
 // the whole answer text and is consumed by the field readers. Every reader raises the
 // command-pattern failures: too few fields 200, a field that is not a number 201 + label.
 class TAnswer {
-public:
+ public:
   TAnswer(const TDataBuffer& AData, const TDataBuffer& AStatus);
 
   const TDataBuffer& Data;    // the answer data bytes
@@ -318,9 +317,9 @@ struct TCommand {
   // ...and/or appended by Build inside the guard, so that argument checks may raise
   // ECmdException(201, label) before anything is sent.
   std::function<void(TDataBuffer& Data)> Build;
-  std::vector<TStatusTest> Before;       // own tests, in order, before the general check
+  std::vector<TStatusTest> Before;  // own tests, in order, before the general check
   TStatusCheck Check = TStatusCheck::None;
-  std::vector<TStatusTest> After;        // own tests after the general check
+  std::vector<TStatusTest> After;              // own tests after the general check
   std::function<void(TAnswer& Answer)> Parse;  // fields into outputs; may raise
   TRecordStatus Record = TRecordStatus::WithStatus;
   TRecordExtra Extra = TRecordExtra::None;
@@ -391,18 +390,18 @@ struct TPrnConst {
 
 // The data of an extended receipt opening (FPR_OpenFiscBonEx).
 struct TFiskParam {
-  int32_t OperNo = 0;            // not sent
+  int32_t OperNo = 0;  // not sent
   std::string OperName;
-  std::string UniqueSellNo;      // must not be blank
+  std::string UniqueSellNo;  // must not be blank
   bool IsInvoice = false;
-  bool IsRefund = false;         // looked at only when IsInvoice is false
-  int64_t InvoiceNo = 0;         // not sent
-  std::string RefundFMNo;        // fiscal memory of the printer that printed the receipt
-  int32_t RefundReceiptNo = 0;   // above 0
-  char RefundReason = '\0';      // 'O', 'R' or 'T'
-  double RefundDateTime = 0;     // date-time value; 0 or less: not given
-  int64_t RefundInvoiceNo = 0;   // 0 or less: not given
-  std::string RefundFiscalNo;    // fiscal memory of the printer in use
+  bool IsRefund = false;        // looked at only when IsInvoice is false
+  int64_t InvoiceNo = 0;        // not sent
+  std::string RefundFMNo;       // fiscal memory of the printer that printed the receipt
+  int32_t RefundReceiptNo = 0;  // above 0
+  char RefundReason = '\0';     // 'O', 'R' or 'T'
+  double RefundDateTime = 0;    // date-time value; 0 or less: not given
+  int64_t RefundInvoiceNo = 0;  // 0 or less: not given
+  std::string RefundFiscalNo;   // fiscal memory of the printer in use
   std::string Reserved;
 };
 
@@ -427,7 +426,7 @@ struct TDepartmentInfo {
 // ---------------------------------------------------------------------------------------
 
 class TBaseDevice {
-public:
+ public:
   TBaseDevice();
   virtual ~TBaseDevice() = default;
   TBaseDevice(const TBaseDevice&) = delete;
@@ -509,8 +508,7 @@ public:
   bool GetFPR_LastDocNumber(int32_t& Number);
   // The open receipt: whether it may be cancelled, its eight tax-group sums, whether it is
   // an invoice and the next invoice number. All start at false / 0.
-  bool GetFPR_ReceiptInfo(bool& CanVoid, std::array<double, 8>& TaxSums, bool& IsInvoice,
-                          int64_t& NextInvoiceNo);
+  bool GetFPR_ReceiptInfo(bool& CanVoid, std::array<double, 8>& TaxSums, bool& IsInvoice, int64_t& NextInvoiceNo);
   // GetFPR_ReceiptInfo with the eight sums added up into Total.
   bool GetFPR_ReceiptTotal(bool& CanVoid, double& Total, bool& IsInvoice);
   // Header line Index (0..7), and all eight of them into Lines (stops at the first failure
@@ -544,29 +542,28 @@ public:
 
   static void ClearClientData(TClientData& Client);
 
-  bool FPR_OpenFiscBon(uint16_t Operator, const std::string& Password, int32_t Till, bool Invoice,
-                       int32_t& AllReceipt, int32_t& FiscReceipt);
+  bool FPR_OpenFiscBon(uint16_t Operator, const std::string& Password, int32_t Till, bool Invoice, int32_t& AllReceipt,
+                       int32_t& FiscReceipt);
   bool FPR_OpenFiscBonEx(const TFiskParam& FiskParam, int32_t& AllReceipt, int32_t& FiscReceipt);
   // The request data of FPR_OpenFiscBonEx for FiskParam, built as the command builds it; raises
   // ECmdException(201, ...) where the command would refuse before sending (data longer than
   // 219 bytes included). Sends nothing: a caller checks with it before it sends anything.
   static void BuildOpenFiscBonExData(const TFiskParam& FiskParam, TDataBuffer& Data);
-  bool FPR_Sale(const std::string& Text1, const std::string& Text2, char VatLetter, double Price,
-                double Quantity, double Percent);
-  bool FPR_SaleByDepartment(const std::string& Text1, const std::string& Text2, uint8_t DepartmentNo,
-                            double Price, double Quantity, double Percent);
-  bool FPR_SaleProgPlu(bool PrefixD, int32_t PluNo, int32_t DepartmentNo, double Quantity,
-                       double Correction, bool IsAbsolute);
+  bool FPR_Sale(const std::string& Text1, const std::string& Text2, char VatLetter, double Price, double Quantity,
+                double Percent);
+  bool FPR_SaleByDepartment(const std::string& Text1, const std::string& Text2, uint8_t DepartmentNo, double Price,
+                            double Quantity, double Percent);
+  bool FPR_SaleProgPlu(bool PrefixD, int32_t PluNo, int32_t DepartmentNo, double Quantity, double Correction,
+                       bool IsAbsolute);
   // SubTotal and the eight VatSums start at 0; a sum the answer does not carry stays 0.
-  bool FPR_SubTotal(bool Print, bool IsAbsolute, bool Display, double& SubTotal,
-                    std::array<double, 8>& VatSums, double Value);
+  bool FPR_SubTotal(bool Print, bool IsAbsolute, bool Display, double& SubTotal, std::array<double, 8>& VatSums,
+                    double Value);
   bool FPR_DiscountLastItem(bool IsAmount, double Value);
   // PaidCode is the printer's answer code ('\0' before it), Amount2 its second amount (0).
-  bool FPR_Payment(const std::string& Text1, const std::string& Text2, char PayLetter, double Amount,
-                   char& PaidCode, double& Amount2);
-  bool FPR_PaymentByCurrency(const std::string& Text1, const std::string& Text2, char PayLetter,
-                             double Amount, double Rate, const std::string& CurrencyCode,
-                             char& PaidCode, double& Amount2);
+  bool FPR_Payment(const std::string& Text1, const std::string& Text2, char PayLetter, double Amount, char& PaidCode,
+                   double& Amount2);
+  bool FPR_PaymentByCurrency(const std::string& Text1, const std::string& Text2, char PayLetter, double Amount,
+                             double Rate, const std::string& CurrencyCode, char& PaidCode, double& Amount2);
   bool FPR_PrintFiscText(const std::string& Text);
   bool FPR_SetInvoiceClient(const TClientData& Client);
   bool FPR_CloseFiscBon(int32_t& AllReceipt, int32_t& FiscReceipt);
@@ -626,12 +623,11 @@ public:
   // The state of the fiscal transaction (BaseDeviceTransactionStatus.cpp), asked with the
   // letter "T" when T. IsOpen false, ItemsCount 0, Amount 0 and Tender 0 at the start;
   // HasTender tells whether the answer carried the tender field at all.
-  bool GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount,
-                                double& Tender, bool& HasTender);
-  bool GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount,
-                                double& Tender);
+  bool GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount, double& Tender,
+                                bool& HasTender);
+  bool GetFPR_TransactionStatus(bool T, bool& IsOpen, int32_t& ItemsCount, double& Amount, double& Tender);
 
-protected:
+ protected:
   // Raises ECmdException(201, "[DataLen]") when Data is longer than 219 bytes. The one
   // place of that rule: RunCommand, BeginExchange and BuildRequestFrame use it.
   static void CheckDataLength(const TDataBuffer& Data);

@@ -25,7 +25,8 @@ TDataBuffer TextBytes(std::string_view S) { return TDataBuffer(S.begin(), S.end(
 TEST(RequestFrame, CommandWithoutDataIsTenBytesWithLen24) {
   TFakeDevice dev;
   dev.SetSequence(0x2A);
-  EXPECT_THAT(dev.Frame(0x71, {}), ElementsAreArray(Bytes({0x01, 0x24, 0x2A, 0x71, 0x05, 0x30, 0x30, 0x3C, 0x34, 0x03})));
+  EXPECT_THAT(dev.Frame(0x71, {}),
+              ElementsAreArray(Bytes({0x01, 0x24, 0x2A, 0x71, 0x05, 0x30, 0x30, 0x3C, 0x34, 0x03})));
 }
 
 TEST(RequestFrame, CommandWithTextData) {
@@ -50,8 +51,8 @@ TEST(RequestFrame, ControlBytesAreEscapedTabAndLfAreNotAndLenCountsEscapedBytes)
 }
 
 TEST(AnswerFrame, WorkedAnswerIsBuilt) {
-  const TDataBuffer expected = Bytes({0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0x80, 0x80, 0x80, 0x80,
-                                      0x80, 0x80, 0x05, 0x30, 0x34, 0x36, 0x38, 0x03});
+  const TDataBuffer expected = Bytes({0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0x80, 0x80,
+                                      0x80, 0x80, 0x80, 0x80, 0x05, 0x30, 0x34, 0x36, 0x38, 0x03});
   EXPECT_THAT(BuildAnswerFrame(0x2A, 0x71, TextBytes("123"), TDataBuffer(6, 0x80)), ElementsAreArray(expected));
   EXPECT_EQ(AnswerLen(3), 0x2E);
 }
@@ -108,15 +109,9 @@ TEST(Fields, ExtractionAndCount) {
     int Count;                        // field count of the whole text
   };
   const TCase cases[] = {
-      {"12,,3", false, {"12", "", "3"}, 2},
-      {"abc", false, {"abc"}, 1},
-      {"a,b,", false, {"a", "b"}, 2},
-      {",a", false, {"", "a"}, 1},
-      {",,", false, {"", ""}, 0},
-      {"", false, {}, 0},
-      {"one  two", true, {"one", "two"}, 1},
-      {" lead", true, {"", "lead"}, 1},
-      {"a b  ", true, {"a", "b"}, 1},
+      {"12,,3", false, {"12", "", "3"}, 2},  {"abc", false, {"abc"}, 1},       {"a,b,", false, {"a", "b"}, 2},
+      {",a", false, {"", "a"}, 1},           {",,", false, {"", ""}, 0},       {"", false, {}, 0},
+      {"one  two", true, {"one", "two"}, 1}, {" lead", true, {"", "lead"}, 1}, {"a b  ", true, {"a", "b"}, 1},
       {"single", true, {"single"}, 1},
   };
   for (const TCase& c : cases) {
@@ -232,7 +227,7 @@ TEST(DataLength, Exactly219BytesGoOutWithLenFF) {
 
 // A clock that moves only when told to: by the link's attempts and by the loop's pauses.
 class TStepClock final : public IDeviceClock {
-public:
+ public:
   TTimePoint Now() override { return TTimePoint{} + std::chrono::hours(1) + std::chrono::milliseconds(Offset); }
   void SleepFor(std::chrono::milliseconds Duration) override {
     Offset += Duration.count();
@@ -245,7 +240,7 @@ public:
 // A link whose attempts follow a script: each one takes its time on the clock and then
 // either answers "OK" or fails with its code (-1: an exception that is no device failure).
 class TScriptedLink final : public TBaseDevice, private TExchangeLink {
-public:
+ public:
   struct TStep {
     int32_t Code;  // 0: the answer comes
     long long TakesMs = 0;
@@ -273,7 +268,7 @@ public:
   void Disconnect() override {}
   bool IsConnected() override { return true; }
 
-private:
+ private:
   const TRetryPolicy& RetryPolicy() const override { return Policy; }
   IDeviceClock& ExchangeClock() override { return Clock; }
   const std::string& LinkName() const override { return Name; }
@@ -281,7 +276,7 @@ private:
   void SendFrame(const TDataBuffer& Frame) override { Frames.push_back(Frame); }
   void ReadAnswer(uint8_t, IDeviceClock::TTimePoint, TDataBuffer& Answer, TDataBuffer& Status) override {
     if (!Answer.empty() || !Status.empty()) throw std::logic_error("buffers not emptied");
-    Status.push_back(0x80);  // part of a status, also before a failure
+    Status.push_back(0x80);                                        // part of a status, also before a failure
     const TStep s = Script.empty() ? TStep{104} : Script.front();  // a bad answer when the script is done
     if (!Script.empty()) Script.pop_front();
     Clock.Offset += s.TakesMs;

@@ -32,8 +32,8 @@ inline std::vector<int> SentCommands(const TFakeDevice& D) {
 // Op, answered with Reply, sends exactly one command: Cmd with Data (as text) and Retries,
 // and succeeds.
 template <class TOp>
-void ExpectSendsOnce(const std::string& Name, TOp Op, TFakeDevice::TReply Reply, uint8_t Cmd,
-                     const std::string& Data, uint8_t Retries) {
+void ExpectSendsOnce(const std::string& Name, TOp Op, TFakeDevice::TReply Reply, uint8_t Cmd, const std::string& Data,
+                     uint8_t Retries) {
   TFakeDevice d;
   d.Push(std::move(Reply));
   EXPECT_TRUE(Op(d)) << Name << ": " << d.FErrorText;
@@ -47,11 +47,9 @@ void ExpectSendsOnce(const std::string& Name, TOp Op, TFakeDevice::TReply Reply,
 inline ::testing::AssertionResult FailedWith(const TBaseDevice& D, int32_t Code, const std::string& Label) {
   const std::string head = TBaseDevice::ErrorCodeText(Code, Label);
   if (D.FErrorCode != Code)
-    return ::testing::AssertionFailure() << "code " << D.FErrorCode << " (" << D.FErrorText << "), expected "
-                                         << Code;
+    return ::testing::AssertionFailure() << "code " << D.FErrorCode << " (" << D.FErrorText << "), expected " << Code;
   if (D.FErrorText.compare(0, head.size(), head) != 0)
-    return ::testing::AssertionFailure() << "text \"" << D.FErrorText << "\" does not begin with \"" << head
-                                         << "\"";
+    return ::testing::AssertionFailure() << "text \"" << D.FErrorText << "\" does not begin with \"" << head << "\"";
   return ::testing::AssertionSuccess();
 }
 

@@ -7,11 +7,9 @@ namespace fp {
 namespace {
 
 class TSteadyDeviceClock final : public IDeviceClock {
-public:
+ public:
   TTimePoint Now() override { return std::chrono::steady_clock::now(); }
-  void SleepFor(std::chrono::milliseconds Duration) override {
-    std::this_thread::sleep_for(Duration);
-  }
+  void SleepFor(std::chrono::milliseconds Duration) override { std::this_thread::sleep_for(Duration); }
 };
 
 }  // namespace

@@ -9,7 +9,7 @@
 namespace fp {
 
 class IDeviceClock {
-public:
+ public:
   using TTimePoint = std::chrono::steady_clock::time_point;
   virtual ~IDeviceClock() = default;
   virtual TTimePoint Now() = 0;

@@ -20,18 +20,16 @@ constexpr double kMaxValue = static_cast<double>((sys_days{year{9999} / December
 
 }  // namespace
 
-bool TryEncodeOleDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second,
-                          int MilliSecond, double& Value) {
+bool TryEncodeOleDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second, int MilliSecond,
+                          double& Value) {
   if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 || Day > 31) return false;
-  if (Hour < 0 || Hour > 23 || Minute < 0 || Minute > 59 || Second < 0 || Second > 59 ||
-      MilliSecond < 0 || MilliSecond > 999)
+  if (Hour < 0 || Hour > 23 || Minute < 0 || Minute > 59 || Second < 0 || Second > 59 || MilliSecond < 0 ||
+      MilliSecond > 999)
     return false;
-  const year_month_day ymd{year{Year}, month{static_cast<unsigned>(Month)},
-                           day{static_cast<unsigned>(Day)}};
+  const year_month_day ymd{year{Year}, month{static_cast<unsigned>(Month)}, day{static_cast<unsigned>(Day)}};
   if (!ymd.ok()) return false;
   const double days = static_cast<double>((sys_days{ymd} - kEpoch).count());
-  const std::int64_t ms = ((static_cast<std::int64_t>(Hour) * 60 + Minute) * 60 + Second) * 1000 +
-                          MilliSecond;
+  const std::int64_t ms = ((static_cast<std::int64_t>(Hour) * 60 + Minute) * 60 + Second) * 1000 + MilliSecond;
   const double time = static_cast<double>(ms) / static_cast<double>(kMSecsPerDay);
   // Before day 0 the fraction still runs forward from midnight, so it is subtracted.
   Value = days < 0 ? days - time : days + time;
@@ -39,8 +37,8 @@ bool TryEncodeOleDateTime(int Year, int Month, int Day, int Hour, int Minute, in
 }
 
 bool TryEncodeOleDateTime(const TOleDateParts& Parts, double& Value) {
-  return TryEncodeOleDateTime(Parts.Year, Parts.Month, Parts.Day, Parts.Hour, Parts.Minute,
-                              Parts.Second, Parts.MilliSecond, Value);
+  return TryEncodeOleDateTime(Parts.Year, Parts.Month, Parts.Day, Parts.Hour, Parts.Minute, Parts.Second,
+                              Parts.MilliSecond, Value);
 }
 
 bool TryDecodeOleDateTime(double Value, TOleDateParts& Parts) {
@@ -123,9 +121,7 @@ std::string FormatOleDateTime(std::string_view Pattern, double Value) {
         number(p.MilliSecond, static_cast<int>(run));
         afterHour = false;
         break;
-      default:
-        out.append(run, Pattern[i]);
-        break;
+      default: out.append(run, Pattern[i]); break;
     }
     i += run;
   }

@@ -23,8 +23,8 @@ struct TOleDateParts {
 // Builds the value of a calendar date and time of day; false when the parts do not form a
 // valid date (years 1 to 9999, real day of the month) and time (hours 0-23, minutes and
 // seconds 0-59, milliseconds 0-999). Value is untouched then.
-bool TryEncodeOleDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second,
-                          int MilliSecond, double& Value);
+bool TryEncodeOleDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second, int MilliSecond,
+                          double& Value);
 bool TryEncodeOleDateTime(const TOleDateParts& Parts, double& Value);
 
 // Splits a value into its parts, the time rounded to the millisecond; false when the value

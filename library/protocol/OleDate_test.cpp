@@ -25,13 +25,13 @@ TEST(OleDate, KnownDaysAndTimes) {
 }
 
 TEST(OleDate, InvalidPartsAreRefused) {
-  struct Case { int y, m, d, h, n, s, ms; };
-  const Case cases[] = {{2015, 2, 29, 0, 0, 0, 0},  {2016, 2, 30, 0, 0, 0, 0},
-                        {2015, 13, 1, 0, 0, 0, 0},  {2015, 0, 1, 0, 0, 0, 0},
-                        {2015, 4, 31, 0, 0, 0, 0},  {0, 1, 1, 0, 0, 0, 0},
-                        {10000, 1, 1, 0, 0, 0, 0},  {2015, 1, 1, 24, 0, 0, 0},
-                        {2015, 1, 1, 0, 60, 0, 0},  {2015, 1, 1, 0, 0, 60, 0},
-                        {2015, 1, 1, 0, 0, 0, 1000}, {2015, 1, 1, -1, 0, 0, 0}};
+  struct Case {
+    int y, m, d, h, n, s, ms;
+  };
+  const Case cases[] = {{2015, 2, 29, 0, 0, 0, 0}, {2016, 2, 30, 0, 0, 0, 0},   {2015, 13, 1, 0, 0, 0, 0},
+                        {2015, 0, 1, 0, 0, 0, 0},  {2015, 4, 31, 0, 0, 0, 0},   {0, 1, 1, 0, 0, 0, 0},
+                        {10000, 1, 1, 0, 0, 0, 0}, {2015, 1, 1, 24, 0, 0, 0},   {2015, 1, 1, 0, 60, 0, 0},
+                        {2015, 1, 1, 0, 0, 60, 0}, {2015, 1, 1, 0, 0, 0, 1000}, {2015, 1, 1, -1, 0, 0, 0}};
   for (const Case& c : cases) {
     double v = 123.0;
     EXPECT_FALSE(TryEncodeOleDateTime(c.y, c.m, c.d, c.h, c.n, c.s, c.ms, v))
@@ -63,8 +63,8 @@ TEST(OleDate, DecodeRoundTripsAndRejectsOutOfRange) {
   EXPECT_EQ(p.Day, 6);
   EXPECT_EQ(p.Hour, 0);
 
-  for (double bad : {-693594.0, 2958466.0, 1e300, std::numeric_limits<double>::quiet_NaN(),
-                     std::numeric_limits<double>::infinity()})
+  for (double bad :
+       {-693594.0, 2958466.0, 1e300, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
     EXPECT_FALSE(TryDecodeOleDateTime(bad, p)) << bad;
 }
 
@@ -72,8 +72,7 @@ TEST(OleDate, FormatPatterns) {
   const double v = Encode(2026, 12, 8, 22, 53, 12, 7);
   EXPECT_EQ(FormatOleDateTime("dd-mm-yy hh:nn", v), "08-12-26 22:53");
   EXPECT_EQ(FormatOleDateTime("ddmmyy", v), "081226");
-  EXPECT_EQ(FormatOleDateTime("YYYY-MM-DD", v) + "T" + FormatOleDateTime("hh:nn:ss", v),
-            "2026-12-08T22:53:12");
+  EXPECT_EQ(FormatOleDateTime("YYYY-MM-DD", v) + "T" + FormatOleDateTime("hh:nn:ss", v), "2026-12-08T22:53:12");
   EXPECT_EQ(FormatOleDateTime("ddmmyyyyhhnnss", v), "08122026225312");
   EXPECT_EQ(FormatOleDateTime("DD-MM-YY_HH-MM-SS", v), "08-12-26_22-53-12");
   EXPECT_EQ(FormatOleDateTime("ddmmyyyyhhnnzz", v), "08122026225307");

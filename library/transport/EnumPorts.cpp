@@ -19,8 +19,7 @@ std::string Upper(std::string s) {
 
 class TSystemPortDeviceSource : public TPortDeviceSource {
  public:
-  explicit TSystemPortDeviceSource(std::unique_ptr<TSerialDeviceScanner> scanner)
-      : FScanner(std::move(scanner)) {}
+  explicit TSystemPortDeviceSource(std::unique_ptr<TSerialDeviceScanner> scanner) : FScanner(std::move(scanner)) {}
 
   std::optional<std::vector<TPortDevice>> PresentDevices() override {
     auto devices = FScanner->Scan();
@@ -96,11 +95,9 @@ TPortList EnumeratePorts(const TPortDeviceSourceFactory& factory) {
       list.push_back({name, value});
     }
     AddDeviceInfo({portName, GetDevicePropertyString(device, SPDRP_HARDWAREID), value,
-                   GetDevicePropertyString(device, SPDRP_DEVICEDESC),
-                   GetDevicePropertyString(device, SPDRP_DEVTYPE),
+                   GetDevicePropertyString(device, SPDRP_DEVICEDESC), GetDevicePropertyString(device, SPDRP_DEVTYPE),
                    GetDevicePropertyString(device, SPDRP_DRIVER),
-                   GetDevicePropertyString(device, SPDRP_ENUMERATOR_NAME),
-                   GetDevicePropertyString(device, SPDRP_CLASS),
+                   GetDevicePropertyString(device, SPDRP_ENUMERATOR_NAME), GetDevicePropertyString(device, SPDRP_CLASS),
                    GetDevicePropertyString(device, SPDRP_PHYSICAL_DEVICE_OBJECT_NAME),
                    GetDevicePropertyString(device, SPDRP_LOCATION_INFORMATION)});
   }

@@ -62,10 +62,7 @@ TEST(EnumPorts, ListAndRecordsFollowTheDeviceRules) {
        {Port("COM1", "One"), Port("COM1", ""), Port("COM2", "Two")},
        {{"COM2", "Two"}},
        {"COM1", "COM1", "COM2"}},
-      {"no port name: left out",
-       {Port(std::nullopt, "Nameless"), Port("COM9", "Nine")},
-       {{"COM9", "Nine"}},
-       {"COM9"}},
+      {"no port name: left out", {Port(std::nullopt, "Nameless"), Port("COM9", "Nine")}, {{"COM9", "Nine"}}, {"COM9"}},
       {"names in capitals, the record keeps the case; enumeration order kept",
        {Port("com10", "Ten"), Port("Com2", "Two")},
        {{"COM10", "Ten"}, {"COM2", "Two"}},
@@ -94,8 +91,8 @@ TEST(EnumPorts, RecordHoldsTheTenFields) {
                   {SPDRP_LOCATION_INFORMATION, "Port_#0002"}};
   EnumeratePorts(Source(std::vector{d, Port("COM5", "Bare")}));
   ASSERT_EQ(DeviceInfoList.size(), 2u);
-  EXPECT_EQ(DeviceInfoList[0], (TDeviceInfo{"com4", "USB\\VID_0403", "USB Serial (COM4)", "desc", "\x17", "drv",
-                                            "USB", "Ports", "\\Device\\0001", "Port_#0002"}));
+  EXPECT_EQ(DeviceInfoList[0], (TDeviceInfo{"com4", "USB\\VID_0403", "USB Serial (COM4)", "desc", "\x17", "drv", "USB",
+                                            "Ports", "\\Device\\0001", "Port_#0002"}));
   EXPECT_EQ(DeviceInfoList[1], (TDeviceInfo{"COM5", "", "Bare", "", "", "", "", "", "", ""}));
 }
 
@@ -107,9 +104,8 @@ TEST(EnumPorts, SourceFailures) {
   EXPECT_TRUE(DeviceInfoList.empty());
   // The source cannot be made: its error leaves with the system's message.
   try {
-    EnumeratePorts([]() -> std::unique_ptr<TPortDeviceSource> {
-      throw std::system_error(ENOMEM, std::system_category());
-    });
+    EnumeratePorts(
+        []() -> std::unique_ptr<TPortDeviceSource> { throw std::system_error(ENOMEM, std::system_category()); });
     ADD_FAILURE() << "no exception";
   } catch (const std::system_error& e) {
     EXPECT_STREQ(e.what(), std::strerror(ENOMEM));

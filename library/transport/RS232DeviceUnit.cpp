@@ -18,10 +18,10 @@ struct TListedSpeed {
   uint32_t Baud;
 };
 
-constexpr TListedSpeed kSpeeds[] = {
-    {"110", 110},       {"300", 300},       {"600", 600},       {"1200", 1200},     {"2400", 2400},
-    {"4800", 4800},     {"9600", 9600},     {"14400", 14400},   {"19200", 19200},   {"38400", 38400},
-    {"56000", 56000},   {"57600", 57600},   {"115200", 115200}, {"128000", 128000}, {"256000", 256000}};
+constexpr TListedSpeed kSpeeds[] = {{"110", 110},       {"300", 300},       {"600", 600},      {"1200", 1200},
+                                    {"2400", 2400},     {"4800", 4800},     {"9600", 9600},    {"14400", 14400},
+                                    {"19200", 19200},   {"38400", 38400},   {"56000", 56000},  {"57600", 57600},
+                                    {"115200", 115200}, {"128000", 128000}, {"256000", 256000}};
 
 // Byte time-outs in milliseconds.
 constexpr int kAnswerStartTimeout = 700;
@@ -39,22 +39,14 @@ constexpr const char* kMarkRetryDrain = "\r\n[RETRY->>>]";  // an answer to anot
 // answer to another request is read away first. Everything else (101 closed port, 102
 // write failure, 120 busy too long) ends the call.
 constexpr TRetryRule kSerialRules[] = {
-    {.Code = DeviceError::NoResponse, .Next = TNextStep::Retry,
-     .Counted = true, .WithinMs = 4000, .Mark = kMarkRetry},
-    {.Code = DeviceError::ReadByteFailed, .Next = TNextStep::Retry,
-     .PauseMs = 200, .Mark = kMarkRetryAnswer},
-    {.Code = DeviceError::ReadDataFailed, .Next = TNextStep::Retry,
-     .PauseMs = 200, .Mark = kMarkRetryAnswer},
-    {.Code = DeviceError::Nak, .Next = TNextStep::Retry,
-     .PauseMs = 200, .Mark = kMarkRetryAnswer},
-    {.Code = DeviceError::BadChecksum, .Next = TNextStep::Retry,
-     .PauseMs = 200, .Mark = kMarkRetryAnswer},
-    {.Code = DeviceError::BadLength, .Next = TNextStep::Retry,
-     .PauseMs = 200, .Mark = kMarkRetryAnswer},
-    {.Code = DeviceError::WrongSequence, .Next = TNextStep::DrainRetry,
-     .PauseMs = 50, .Mark = kMarkRetryDrain},
-    {.Code = DeviceError::NotSupported, .Next = TNextStep::DrainRetry,
-     .PauseMs = 50, .Mark = kMarkRetryDrain},
+    {.Code = DeviceError::NoResponse, .Next = TNextStep::Retry, .Counted = true, .WithinMs = 4000, .Mark = kMarkRetry},
+    {.Code = DeviceError::ReadByteFailed, .Next = TNextStep::Retry, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::ReadDataFailed, .Next = TNextStep::Retry, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::Nak, .Next = TNextStep::Retry, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::BadChecksum, .Next = TNextStep::Retry, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::BadLength, .Next = TNextStep::Retry, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::WrongSequence, .Next = TNextStep::DrainRetry, .PauseMs = 50, .Mark = kMarkRetryDrain},
+    {.Code = DeviceError::NotSupported, .Next = TNextStep::DrainRetry, .PauseMs = 50, .Mark = kMarkRetryDrain},
     {.Code = DeviceError::RetriesExhausted, .Next = TNextStep::StopCounted},
 };
 

@@ -32,7 +32,7 @@ uint32_t RS232SpeedFromText(const std::string& Text, std::string* Listed = nullp
 constexpr size_t RS232MaxAnswerBytes = 1024;
 
 class TRS32Device : public TBaseDevice, private TExchangeLink {
-public:
+ public:
   // Port: the serial port under the device (a TComPort when none is given); tests and fuzz
   // runs pass a port of their own. Clock: see above.
   explicit TRS32Device(std::unique_ptr<TComPort> Port = nullptr, IDeviceClock& Clock = SteadyDeviceClock());
@@ -56,15 +56,14 @@ public:
   // 100 ms and tries again until the time-out.
   bool ReadByte(int Timeout, uint8_t& Byte);
 
-private:
+ private:
   // The link parts of the exchange loop.
   const TRetryPolicy& RetryPolicy() const override;
   IDeviceClock& ExchangeClock() override { return FClock; }
   const std::string& LinkName() const override { return FPortName; }
   bool LinkReady() override;
   void SendFrame(const TDataBuffer& Frame) override;
-  void ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer,
-                  TDataBuffer& Status) override;
+  void ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer, TDataBuffer& Status) override;
   void DrainAnswer(IDeviceClock::TTimePoint CallStart) override;
   const TRetryRule* OtherFailure(const std::exception& E) override;
 

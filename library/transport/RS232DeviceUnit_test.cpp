@@ -23,7 +23,7 @@ const std::string kNoAnswer = "Fiscal printer does not respond. <01>\r\n[RETRY->
 // The printer model on a pty, and the device on the other side of it, with a clock the
 // test can move on.
 class RS232Exchange : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     FDevice.SetPortName(FPty.SlavePath());
     FDevice.SetBaudRate("115200");
@@ -205,10 +205,10 @@ TEST(RS232Device, PortThatDoesNotExist) {
 
 TEST(RS232Device, SpeedsByText) {
   const std::pair<const char*, uint32_t> cases[] = {
-      {"110", 110},       {"300", 300},       {"600", 600},       {"1200", 1200},     {"2400", 2400},
-      {"4800", 4800},     {"9600", 9600},     {"14400", 14400},   {"19200", 19200},   {"38400", 38400},
-      {"56000", 56000},   {"57600", 57600},   {"115200", 115200}, {"128000", 128000}, {"256000", 256000},
-      {"9601", 9600},     {"", 9600},         {"115200 ", 9600},  {"230400", 9600},   {"abc", 9600}};
+      {"110", 110},     {"300", 300},     {"600", 600},       {"1200", 1200},     {"2400", 2400},
+      {"4800", 4800},   {"9600", 9600},   {"14400", 14400},   {"19200", 19200},   {"38400", 38400},
+      {"56000", 56000}, {"57600", 57600}, {"115200", 115200}, {"128000", 128000}, {"256000", 256000},
+      {"9601", 9600},   {"", 9600},       {"115200 ", 9600},  {"230400", 9600},   {"abc", 9600}};
   for (auto [Text, Baud] : cases) {
     std::string listed;
     EXPECT_EQ(RS232SpeedFromText(Text, &listed), Baud) << Text;
@@ -220,7 +220,7 @@ TEST(RS232Device, SpeedsByText) {
 // written is answered with the bytes Reply makes of it; they are there at once, and once
 // they are read nothing more comes (a read then returns at once, as after its time-out).
 class TScriptedPort : public TComPort {
-public:
+ public:
   bool Open_ = false;
   bool FailClose = false;
   bool FailWrite = false;
@@ -259,13 +259,13 @@ public:
     return n;
   }
 
-private:
+ private:
   std::deque<uint8_t> FPending;
 };
 
 // The serial device with a sequence number the test sets: the next exchange uses Seq + 1.
 class TSeqDevice : public TRS32Device {
-public:
+ public:
   using TRS32Device::TRS32Device;
   void SetSequence(uint8_t Seq) { FSequence = Seq; }
 };
@@ -373,8 +373,8 @@ TEST(RS232Device, WriteFailuresStopAtOnce) {
     std::string Text;
   };
   // The status query "W" is an 11-byte frame.
-  for (const Case& c : {Case{true, 0, "Error writing to COM. Input/output error"},
-                        Case{false, 3, "Error writing to COM. 3/11"}}) {
+  for (const Case& c :
+       {Case{true, 0, "Error writing to COM. Input/output error"}, Case{false, 3, "Error writing to COM. 3/11"}}) {
     TScriptedDevice s;
     s.Port->FailWrite = c.Fail;
     s.Port->ShortWrite = c.Short;

@@ -35,28 +35,40 @@ constexpr const char* kMarkRetrySocket = "[RETRY->]";       // a socket error or
 // after 200 ms; both count an attempt. Everything else (102 write failure, 110 wrong CMD
 // echo, 120 busy too long) ends the call.
 constexpr TRetryRule kTCPRules[] = {
-    {.Code = DeviceError::PortNotActive, .Next = TNextStep::Retry,
-     .Counted = true, .WithinMs = 5000, .Mark = kMarkRetry},
-    {.Code = DeviceError::ReadByteFailed, .Next = TNextStep::Retry,
-     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
-    {.Code = DeviceError::ReadDataFailed, .Next = TNextStep::Retry,
-     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
-    {.Code = DeviceError::Nak, .Next = TNextStep::Retry,
-     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
-    {.Code = DeviceError::WrongSequence, .Next = TNextStep::Retry,
-     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
-    {.Code = DeviceError::BadLength, .Next = TNextStep::Retry,
-     .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::PortNotActive,
+     .Next = TNextStep::Retry,
+     .Counted = true,
+     .WithinMs = 5000,
+     .Mark = kMarkRetry},
+    {.Code = DeviceError::ReadByteFailed,
+     .Next = TNextStep::Retry,
+     .Counted = true,
+     .PauseMs = 200,
+     .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::ReadDataFailed,
+     .Next = TNextStep::Retry,
+     .Counted = true,
+     .PauseMs = 200,
+     .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::Nak, .Next = TNextStep::Retry, .Counted = true, .PauseMs = 200, .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::WrongSequence,
+     .Next = TNextStep::Retry,
+     .Counted = true,
+     .PauseMs = 200,
+     .Mark = kMarkRetryAnswer},
+    {.Code = DeviceError::BadLength,
+     .Next = TNextStep::Retry,
+     .Counted = true,
+     .PauseMs = 200,
+     .Mark = kMarkRetryAnswer},
 };
 
 // Retries for 30 s; a failure adds its message only, not the text of its code.
 constexpr TRetryPolicy kTCPPolicy{.Rules = kTCPRules, .WindowSeconds = 30, .CodeText = false};
 
 // A socket error or the read time-out: recorded as 103, the next attempt reconnects.
-constexpr TRetryRule kSocketRetry{.Code = DeviceError::NoResponse,
-                                  .Next = TNextStep::Retry,
-                                  .Counted = true,
-                                  .Mark = kMarkRetrySocket};
+constexpr TRetryRule kSocketRetry{
+    .Code = DeviceError::NoResponse, .Next = TNextStep::Retry, .Counted = true, .Mark = kMarkRetrySocket};
 
 // The text of a socket-layer error: a system error by its value in the C locale's English
 // (the socket library's own text follows the process's locale); the socket library's own
@@ -172,8 +184,8 @@ struct TTCPDevice::TClient {
   // The test before writing: raises when the connection has been closed.
   void CheckConnection() {
     if (!Socket.is_open()) ThrowSocketError(asio::error::not_connected);
-    if (!Alive()) ThrowSocketError(PeerClosed ? std::error_code(asio::error::eof)
-                                              : std::error_code(asio::error::connection_reset));
+    if (!Alive())
+      ThrowSocketError(PeerClosed ? std::error_code(asio::error::eof) : std::error_code(asio::error::connection_reset));
   }
 
   void Write(const TDataBuffer& Frame) {
@@ -209,8 +221,7 @@ struct TTCPDevice::TClient {
 // ---------------------------------------------------------------------------------------
 // The analysis of a collected answer.
 
-void AnalyseTCPAnswer(const TDataBuffer& C, uint8_t Seq, uint8_t Cmd, TDataBuffer& AnswerData,
-                      TDataBuffer& Status) {
+void AnalyseTCPAnswer(const TDataBuffer& C, uint8_t Seq, uint8_t Cmd, TDataBuffer& AnswerData, TDataBuffer& Status) {
   AnswerData.clear();
   Status.clear();
   if (C.size() < 4) throw ECmdException(DeviceError::ReadDataFailed, "LEN1");

@@ -42,7 +42,7 @@ void AnalyseTCPAnswer(const TDataBuffer& Collected, uint8_t Seq, uint8_t Cmd, TD
                       TDataBuffer& Status);
 
 class TTCPDevice : public TBaseDevice, private TExchangeLink {
-public:
+ public:
   explicit TTCPDevice(IDeviceClock& Clock = SteadyDeviceClock());
   ~TTCPDevice() override;
 
@@ -62,7 +62,7 @@ public:
   bool IsConnected() override;
   bool SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) override;
 
-private:
+ private:
   struct TClient;
 
   // The link parts of the exchange loop.
@@ -71,8 +71,7 @@ private:
   const std::string& LinkName() const override { return FHost; }
   bool LinkReady() override;
   void SendFrame(const TDataBuffer& Frame) override;
-  void ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer,
-                  TDataBuffer& Status) override;
+  void ReadAnswer(uint8_t Cmd, IDeviceClock::TTimePoint CallStart, TDataBuffer& Answer, TDataBuffer& Status) override;
   const TRetryRule* OtherFailure(const std::exception& E) override;
 
   IDeviceClock& FClock;

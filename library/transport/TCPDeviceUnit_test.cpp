@@ -22,8 +22,8 @@ using model::Fault;
 
 // The answer to command 0x71 with data "123", SEQ 0x2A and six status bytes 0x80.
 TDataBuffer GoodAnswer() {
-  return {0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0x80, 0x80, 0x80, 0x80,
-          0x80, 0x80, 0x05, 0x30, 0x34, 0x36, 0x38, 0x03};
+  return {0x01, 0x2E, 0x2A, 0x71, 0x31, 0x32, 0x33, 0x04, 0x80, 0x80,
+          0x80, 0x80, 0x80, 0x80, 0x05, 0x30, 0x34, 0x36, 0x38, 0x03};
 }
 
 TEST(TCPAnswerAnalysis, AcceptsAWellFormedAnswer) {
@@ -99,8 +99,8 @@ TEST(TCPAnswerAnalysis, BadLenAndShortCheckSumGiveTheCheckSumFailure) {
 }
 
 TEST(TCPDevicePort, PortFromText) {
-  const std::pair<const char*, uint16_t> cases[] = {
-      {"4999", 4999}, {"0", 0}, {"", 0}, {"abc", 0}, {"12a", 0}, {"-1", 0}, {"70000", 0}, {" 80", 0}};
+  const std::pair<const char*, uint16_t> cases[] = {{"4999", 4999}, {"0", 0},  {"", 0},      {"abc", 0},
+                                                    {"12a", 0},     {"-1", 0}, {"70000", 0}, {" 80", 0}};
   for (auto [Text, Port] : cases) {
     TTCPDevice d;
     d.SetPort(Text);
@@ -111,7 +111,7 @@ TEST(TCPDevicePort, PortFromText) {
 // The printer model behind a loopback listener, and the device with a clock the test can
 // move on. The device connects by itself on its first exchange.
 class TCPExchange : public ::testing::Test {
-protected:
+ protected:
   TCPExchange() {
     FDevice.SetHost(FListener.Host());
     FDevice.SetPort(std::to_string(FListener.Port()));
@@ -257,7 +257,7 @@ TEST_F(TCPExchange, SynKeepsWaitingUntil120SecondsAfterTheWrite) {
     EXPECT_EQ(FModel.RequestCount(), 1u);
     if (!c.Ok) {
       EXPECT_EQ(FDevice.FErrorCode, 120);
-      EXPECT_EQ(FDevice.FErrorText, "");  // this link records only the (empty) message
+      EXPECT_EQ(FDevice.FErrorText, "");   // this link records only the (empty) message
       std::this_thread::sleep_for(700ms);  // the rest of the SYN and the late answer go by
       FDevice.Disconnect();
     }
@@ -323,7 +323,7 @@ TEST(TCPDeviceConnect, NoListenerFailsAfterAbout4To5Seconds) {
 // it does that by itself as soon as one whole request frame has come (the printer took the
 // frame and may have run it).
 class TVanishingPrinter {
-public:
+ public:
   explicit TVanishingPrinter(bool VanishAfterFrame) {
     FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -367,7 +367,7 @@ public:
   }
   int Received() const { return FReceived.load(); }
 
-private:
+ private:
   int FListen = -1;
   int FConn = -1;
   uint16_t FPort = 0;

@@ -19,10 +19,8 @@
 namespace fp::test {
 
 class TFakeDeviceClock final : public IDeviceClock {
-public:
-  TTimePoint Now() override {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(FOffsetMs.load());
-  }
+ public:
+  TTimePoint Now() override { return std::chrono::steady_clock::now() + std::chrono::milliseconds(FOffsetMs.load()); }
   void SleepFor(std::chrono::milliseconds Duration) override {
     {
       std::lock_guard<std::mutex> lock(FMutex);
@@ -36,7 +34,7 @@ public:
     return FSleeps;
   }
 
-private:
+ private:
   std::atomic<long long> FOffsetMs{0};
   std::mutex FMutex;
   std::vector<std::chrono::milliseconds> FSleeps;
@@ -49,8 +47,7 @@ struct TExchangeResult {
 };
 
 // The status query with waiting unless told otherwise.
-inline TExchangeResult RunExchange(TBaseDevice& Device, uint8_t Retries, uint8_t Cmd = 0x4A,
-                                   TDataBuffer Data = {'W'}) {
+inline TExchangeResult RunExchange(TBaseDevice& Device, uint8_t Retries, uint8_t Cmd = 0x4A, TDataBuffer Data = {'W'}) {
   TExchangeResult r;
   r.Data = std::move(Data);
   r.Ok = Device.SendCommand(Cmd, r.Data, Retries, r.Status);
@@ -80,8 +77,8 @@ inline std::thread AdvanceAfterRequest(model::PrinterModel& Model, TFakeDeviceCl
 // One status exchange (Retries 4, the printer's record of requests emptied first) during
 // which the printer sends SYN every 60 ms for 0.6 s of real time before its answer, while
 // the clock jumps on by Jump.
-inline TExchangeResult ExchangeWhileBusy(model::PrinterModel& Model, TFakeDeviceClock& Clock,
-                                         TBaseDevice& Device, std::chrono::milliseconds Jump) {
+inline TExchangeResult ExchangeWhileBusy(model::PrinterModel& Model, TFakeDeviceClock& Clock, TBaseDevice& Device,
+                                         std::chrono::milliseconds Jump) {
   Model.ClearRequests();
   model::FaultOptions o;
   o.duration = std::chrono::milliseconds(600);

@@ -50,9 +50,7 @@ class TComModule {
   long LockCount() const noexcept { return FLocks; }
   long FactoryRefCount() const noexcept { return FActoryRefs; }
   // DllCanUnloadNow: S_OK when nothing of the library is in use, else S_FALSE.
-  HRESULT CanUnloadNow() const noexcept {
-    return FObjects == 0 && FLocks == 0 && FActoryRefs == 0 ? S_OK : S_FALSE;
-  }
+  HRESULT CanUnloadNow() const noexcept { return FObjects == 0 && FLocks == 0 && FActoryRefs == 0 ? S_OK : S_FALSE; }
 
  private:
   std::atomic<long> FObjects{0};
@@ -80,8 +78,7 @@ bool InChain(REFIID iid) {
 template <class Derived, class Primary, class... Others>
 class TComObject : public Primary, public Others... {
  public:
-  explicit TComObject(TComModule& module, IUnknown* outer = nullptr)
-      : FModule(module), FOuter(outer) {
+  explicit TComObject(TComModule& module, IUnknown* outer = nullptr) : FModule(module), FOuter(outer) {
     FInner.Owner = this;
     FModule.ObjectCreated();
   }
@@ -107,9 +104,7 @@ class TComObject : public Primary, public Others... {
  private:
   struct TInnerUnknown final : IUnknown {
     TComObject* Owner = nullptr;
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-      return Owner->InnerQueryInterface(riid, ppv);
-    }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override { return Owner->InnerQueryInterface(riid, ppv); }
     ULONG AddRef() override { return Owner->InnerAddRef(); }
     ULONG Release() override { return Owner->InnerRelease(); }
   };
@@ -230,8 +225,8 @@ class TComClassFactory final : public IClassFactory {
 
 // DllGetClassObject over the library's factories: the factory of rclsid for riid (S_OK,
 // or E_NOINTERFACE); CLASS_E_CLASSNOTAVAILABLE with *ppv null for any other CLSID.
-inline HRESULT ComGetClassObject(std::span<TComClassFactory* const> factories, REFCLSID rclsid,
-                                 REFIID riid, void** ppv) {
+inline HRESULT ComGetClassObject(std::span<TComClassFactory* const> factories, REFCLSID rclsid, REFIID riid,
+                                 void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   for (TComClassFactory* f : factories)

@@ -90,9 +90,7 @@ class ComPtr {
 };
 
 // A new BSTR holding the text (nullptr only when memory runs out).
-inline BSTR MakeBstr(std::u16string_view text) {
-  return SysAllocStringLen(text.data(), UINT(text.size()));
-}
+inline BSTR MakeBstr(std::u16string_view text) { return SysAllocStringLen(text.data(), UINT(text.size())); }
 // The characters of a BSTR (embedded nulls included); null reads as empty.
 inline std::u16string_view BstrView(BSTR b) {
   return b ? std::u16string_view(b, SysStringLen(b)) : std::u16string_view();

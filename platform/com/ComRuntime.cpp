@@ -84,8 +84,7 @@ HRESULT LoadServer(const std::string& path, TLoadedLibrary& out) {
 }  // namespace
 
 HRESULT CoInitializeEx(void*, DWORD dwCoInit) {
-  DWORD model = (dwCoInit & COINIT_APARTMENTTHREADED) ? COINIT_APARTMENTTHREADED
-                                                      : COINIT_MULTITHREADED;
+  DWORD model = (dwCoInit & COINIT_APARTMENTTHREADED) ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED;
   if (tThread.InitCount > 0) {
     if (model != tThread.Model) return RPC_E_CHANGED_MODE;
     ++tThread.InitCount;
@@ -96,9 +95,7 @@ HRESULT CoInitializeEx(void*, DWORD dwCoInit) {
   return S_OK;
 }
 
-HRESULT CoInitialize(void* pvReserved) {
-  return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED);
-}
+HRESULT CoInitialize(void* pvReserved) { return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED); }
 
 void CoUninitialize() {
   if (tThread.InitCount == 0) return;
@@ -124,8 +121,7 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void*, REFIID riid
   return lib.GetClassObject(rclsid, riid, ppv);
 }
 
-HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
-                         void** ppv) {
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   ComPtr<IClassFactory> factory;

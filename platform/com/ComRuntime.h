@@ -27,11 +27,10 @@ FP_COMRT_API void CoUninitialize();
 // registered for the class (or dwClsContext does not allow one); CO_E_DLLNOTFOUND when the
 // library file does not load; CO_E_ERRORINDLL when it lacks DllGetClassObject; otherwise
 // what DllGetClassObject answers.
-FP_COMRT_API HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void* pvReserved,
-                                      REFIID riid, void** ppv);
+FP_COMRT_API HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void* pvReserved, REFIID riid, void** ppv);
 // A new object of class rclsid: CoGetClassObject, then IClassFactory::CreateInstance.
-FP_COMRT_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
-                                      REFIID riid, void** ppv);
+FP_COMRT_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                      void** ppv);
 
 // The CLSID registered for a ProgID; CO_E_CLASSSTRING when the ProgID is not registered
 // or its CLSID text is malformed.

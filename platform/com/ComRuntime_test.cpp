@@ -68,9 +68,7 @@ class ComRuntimeTest : public ::testing::Test {
 
 TEST_F(ComRuntimeTest, CreatesAnObjectOfARegisteredLibrary) {
   ComPtr<ITestCalc> calc;
-  ASSERT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_INPROC_SERVER, ITestCalc::Iid,
-                             calc.AsOut()),
-            S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_INPROC_SERVER, ITestCalc::Iid, calc.AsOut()), S_OK);
   LONG sum = 0;
   ASSERT_EQ(calc->Add(2, 3, &sum), S_OK);  // through the interface's own table
   EXPECT_EQ(sum, 5);
@@ -113,8 +111,7 @@ TEST_F(ComRuntimeTest, ClassesThatCannotBeServed) {
   void* p = reinterpret_cast<void*>(1);
   EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_ALL, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &p),
-            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
 
   const GUID missingFile = GuidConst("{00000000-1111-2222-3333-555555555555}");
   Register(missingFile, FDir + "/nothing.so");
@@ -131,8 +128,7 @@ TEST_F(ComRuntimeTest, ClassesThatCannotBeServed) {
   EXPECT_EQ(CoCreateInstance(notAServer, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CO_E_ERRORINDLL);
   const GUID otherClass = GuidConst("{00000000-1111-2222-3333-777777777777}");
   Register(otherClass, kServer);
-  EXPECT_EQ(CoCreateInstance(otherClass, nullptr, CLSCTX_ALL, IID_IUnknown, &p),
-            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(CoCreateInstance(otherClass, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(p, nullptr);
 }
 
@@ -140,18 +136,14 @@ TEST_F(ComRuntimeTest, TheLibraryStaysLoadedUntilAskedToUnload) {
   CoFreeUnusedLibraries();  // whatever earlier tests left
   ASSERT_FALSE(Loaded(kServer));
   ComPtr<IUnknown> object;
-  ASSERT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             object.AsOut()),
-            S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.AsOut()), S_OK);
   EXPECT_TRUE(Loaded(kServer));
   CoFreeUnusedLibraries();  // an object lives: the library says S_FALSE
   EXPECT_TRUE(Loaded(kServer));
   object.Reset();
   EXPECT_TRUE(Loaded(kServer));  // released, but nobody asked yet
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(CoGetClassObject(CLSID_TestCalc, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             factory.AsOut()),
-            S_OK);
+  ASSERT_EQ(CoGetClassObject(CLSID_TestCalc, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.AsOut()), S_OK);
   CoFreeUnusedLibraries();  // a factory reference is held
   EXPECT_TRUE(Loaded(kServer));
   factory.Reset();
@@ -159,30 +151,25 @@ TEST_F(ComRuntimeTest, TheLibraryStaysLoadedUntilAskedToUnload) {
   EXPECT_FALSE(Loaded(kServer));
 
   // Loaded again on the next use.
-  ASSERT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             object.AsOut()),
-            S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.AsOut()), S_OK);
   EXPECT_TRUE(Loaded(kServer));
 }
 
 TEST_F(ComRuntimeTest, NeedsTheThreadToBeInitialised) {
   InThread([] {
     void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_ALL, IID_IUnknown, &p),
-              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CO_E_NOTINITIALIZED);
     EXPECT_EQ(p, nullptr);
 
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    EXPECT_EQ(CoInitialize(nullptr), S_FALSE);  // counted
+    EXPECT_EQ(CoInitialize(nullptr), S_FALSE);                                     // counted
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);  // not counted
     CoUninitialize();
     ComPtr<IUnknown> object;
-    EXPECT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_ALL, IID_IUnknown, object.AsOut()),
-              S_OK);
+    EXPECT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_ALL, IID_IUnknown, object.AsOut()), S_OK);
     object.Reset();
     CoUninitialize();
-    EXPECT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_ALL, IID_IUnknown, &p),
-              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CO_E_NOTINITIALIZED);
     CoUninitialize();  // one too many: nothing happens
   });
 }
@@ -195,9 +182,7 @@ TEST_F(ComRuntimeTest, WorkerThreadsUseObjectsOfTheirOwn) {
       ASSERT_EQ(CoInitialize(nullptr), S_OK);
       {
         ComPtr<ITestCalc> calc;
-        ASSERT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_INPROC_SERVER, ITestCalc::Iid,
-                                   calc.AsOut()),
-                  S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_TestCalc, nullptr, CLSCTX_INPROC_SERVER, ITestCalc::Iid, calc.AsOut()), S_OK);
         for (int k = 0; k < 100; ++k) calc->Add(sums[i], 1, &sums[i]);
         // The error information of this thread is this thread's only.
         LONG res;

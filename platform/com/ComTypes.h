@@ -135,8 +135,8 @@ constexpr std::optional<GUID> Parse(std::basic_string_view<Char> text) {
     }
   }
   GUID g;
-  g.Data1 = (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) |
-            (std::uint32_t(bytes[2]) << 8) | bytes[3];
+  g.Data1 =
+      (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) | bytes[3];
   g.Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
   g.Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
   for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
@@ -146,12 +146,8 @@ constexpr std::optional<GUID> Parse(std::basic_string_view<Char> text) {
 
 // The GUID of braced text such as "{BAD7EC8B-0E5B-4421-936E-F5AE2338BE32}" (hexadecimal
 // digits in either case); nothing for any other text.
-constexpr std::optional<GUID> GuidFromString(std::string_view text) {
-  return guid_detail::Parse(text);
-}
-constexpr std::optional<GUID> GuidFromString(std::u16string_view text) {
-  return guid_detail::Parse(text);
-}
+constexpr std::optional<GUID> GuidFromString(std::string_view text) { return guid_detail::Parse(text); }
+constexpr std::optional<GUID> GuidFromString(std::u16string_view text) { return guid_detail::Parse(text); }
 
 // A GUID constant from its braced text; a malformed text fails the compilation.
 consteval GUID GuidConst(std::string_view text) {
@@ -163,10 +159,9 @@ consteval GUID GuidConst(std::string_view text) {
 // The braced text with upper-case digits: "{BAD7EC8B-0E5B-4421-936E-F5AE2338BE32}".
 inline std::string GuidToString(const GUID& g) {
   constexpr char hex[] = "0123456789ABCDEF";
-  std::uint8_t bytes[16] = {
-      std::uint8_t(g.Data1 >> 24), std::uint8_t(g.Data1 >> 16), std::uint8_t(g.Data1 >> 8),
-      std::uint8_t(g.Data1),       std::uint8_t(g.Data2 >> 8),  std::uint8_t(g.Data2),
-      std::uint8_t(g.Data3 >> 8),  std::uint8_t(g.Data3)};
+  std::uint8_t bytes[16] = {std::uint8_t(g.Data1 >> 24), std::uint8_t(g.Data1 >> 16), std::uint8_t(g.Data1 >> 8),
+                            std::uint8_t(g.Data1),       std::uint8_t(g.Data2 >> 8),  std::uint8_t(g.Data2),
+                            std::uint8_t(g.Data3 >> 8),  std::uint8_t(g.Data3)};
   for (int i = 0; i < 8; ++i) bytes[8 + i] = g.Data4[i];
   std::string s = "{";
   for (int i = 0; i < 16; ++i) {
@@ -370,11 +365,9 @@ struct IDispatch : IUnknown {
 
   virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
   virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
-  virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                DISPID* rgDispId) = 0;
-  virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                         DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                         UINT* puArgErr) = 0;
+  virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) = 0;
+  virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
 
  protected:
   ~IDispatch() = default;

@@ -29,8 +29,7 @@ const TDispEntry* FindEntry(const TDispTable& table, DISPID id, TDispKind kind) 
 // The entry a call of these flags means: a put for the put flags; otherwise a method for
 // DISPATCH_METHOD, then a property get for DISPATCH_PROPERTYGET (clients often pass both).
 const TDispEntry* Resolve(const TDispTable& table, DISPID id, WORD flags) {
-  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))
-    return FindEntry(table, id, TDispKind::PropPut);
+  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return FindEntry(table, id, TDispKind::PropPut);
   const TDispEntry* e = nullptr;
   if (flags & DISPATCH_METHOD) e = FindEntry(table, id, TDispKind::Method);
   if (!e && (flags & DISPATCH_PROPERTYGET)) e = FindEntry(table, id, TDispKind::PropGet);
@@ -114,8 +113,8 @@ void FillException(HRESULT hr, EXCEPINFO* ei) {
 // or get takes the named arguments first in rgvarg, each under its parameter's DISPID (its
 // position), and the positional ones after them, the last first, which fill the first
 // parameters.
-HRESULT PlaceArguments(const TDispEntry& entry, UINT inCount, const DISPPARAMS& dp,
-                       std::vector<UINT>& where, UINT* puArgErr) {
+HRESULT PlaceArguments(const TDispEntry& entry, UINT inCount, const DISPPARAMS& dp, std::vector<UINT>& where,
+                       UINT* puArgErr) {
   if (entry.Kind == TDispKind::PropPut) {
     if (dp.cNamedArgs > 1 ||
         (dp.cNamedArgs == 1 && (!dp.rgdispidNamedArgs || dp.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)))
@@ -148,8 +147,8 @@ HRESULT PlaceArguments(const TDispEntry& entry, UINT inCount, const DISPPARAMS& 
   return S_OK;
 }
 
-HRESULT Invoke(const TDispTable& table, void* itf, DISPID id, WORD flags, DISPPARAMS* dp,
-               VARIANT* result, EXCEPINFO* ei, UINT* puArgErr) {
+HRESULT Invoke(const TDispTable& table, void* itf, DISPID id, WORD flags, DISPPARAMS* dp, VARIANT* result,
+               EXCEPINFO* ei, UINT* puArgErr) {
   const TDispEntry* entry = Resolve(table, id, flags);
   if (!entry) return DISP_E_MEMBERNOTFOUND;
 
@@ -180,8 +179,7 @@ HRESULT Invoke(const TDispTable& table, void* itf, DISPID id, WORD flags, DISPPA
       frame.SetOwned(k, true);
     } else if (src.vt == VARTYPE(spec.Vt | VT_BYREF) && src.byref) {
       slot.Ref = src.byref;
-    } else if (src.vt == VARTYPE(VT_VARIANT | VT_BYREF) && src.pvarVal &&
-               !(src.pvarVal->vt & VT_BYREF)) {
+    } else if (src.vt == VARTYPE(VT_VARIANT | VT_BYREF) && src.pvarVal && !(src.pvarVal->vt & VT_BYREF)) {
       frame.Inner(k) = src.pvarVal;
       if (spec.Dir == TArgDir::InOut) {
         HRESULT hr = VariantChangeType(&slot.Value, src.pvarVal, 0, spec.Vt);
@@ -234,8 +232,7 @@ HRESULT Invoke(const TDispTable& table, void* itf, DISPID id, WORD flags, DISPPA
 
 }  // namespace
 
-HRESULT DispGetIDsOfNames(const TDispTable& table, REFIID riid, LPOLESTR* rgszNames, UINT cNames,
-                          DISPID* rgDispId) {
+HRESULT DispGetIDsOfNames(const TDispTable& table, REFIID riid, LPOLESTR* rgszNames, UINT cNames, DISPID* rgDispId) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (!rgszNames || !rgDispId) return E_POINTER;
   if (cNames == 0) return E_INVALIDARG;
@@ -271,9 +268,8 @@ HRESULT DispGetIDsOfNames(const TDispTable& table, REFIID riid, LPOLESTR* rgszNa
   return hr;
 }
 
-HRESULT DispInvoke(const TDispTable& table, void* itf, DISPID id, REFIID riid, WORD wFlags,
-                   DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                   UINT* puArgErr) {
+HRESULT DispInvoke(const TDispTable& table, void* itf, DISPID id, REFIID riid, WORD wFlags, DISPPARAMS* pDispParams,
+                   VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (!pDispParams) return E_INVALIDARG;
   if (pVarResult) VariantInit(pVarResult);
@@ -284,9 +280,8 @@ HRESULT DispInvoke(const TDispTable& table, void* itf, DISPID id, REFIID riid, W
   }
 }
 
-HRESULT DispCallByName(IDispatch* disp, std::u16string_view name, WORD wFlags,
-                       std::span<VARIANT> args, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                       UINT* puArgErr) {
+HRESULT DispCallByName(IDispatch* disp, std::u16string_view name, WORD wFlags, std::span<VARIANT> args,
+                       VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
   if (!disp) return E_POINTER;
   std::u16string text(name);
   LPOLESTR names[] = {text.data()};

@@ -74,8 +74,8 @@ struct TDispTable {
 // DISPIDs of that member's parameters: their positions, the first 0 (the result is not
 // named). A name not found gets DISPID_UNKNOWN and the call DISP_E_UNKNOWNNAME; the others
 // are still mapped.
-FP_COMRT_API HRESULT DispGetIDsOfNames(const TDispTable& table, REFIID riid, LPOLESTR* rgszNames,
-                                       UINT cNames, DISPID* rgDispId);
+FP_COMRT_API HRESULT DispGetIDsOfNames(const TDispTable& table, REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                       DISPID* rgDispId);
 
 // Calls the entry of DISPID id and kind wFlags on itf (the interface pointer the table
 // belongs to). By-value arguments are coerced with VariantChangeType; by-reference ones
@@ -91,16 +91,14 @@ FP_COMRT_API HRESULT DispGetIDsOfNames(const TDispTable& table, REFIID riid, LPO
 // of the argument in rgvarg, DISP_E_NONAMEDARGS (a put with another named argument); a
 // failed HRESULT of the entry becomes DISP_E_EXCEPTION with the thread's error information
 // (source, description) and the HRESULT (scode) in *pExcepInfo.
-FP_COMRT_API HRESULT DispInvoke(const TDispTable& table, void* itf, DISPID id, REFIID riid,
-                                WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                                EXCEPINFO* pExcepInfo, UINT* puArgErr);
+FP_COMRT_API HRESULT DispInvoke(const TDispTable& table, void* itf, DISPID id, REFIID riid, WORD wFlags,
+                                DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr);
 
 // A client's call by name with the arguments in their natural order (first argument
 // first): looks the name up, reverses the arguments, passes a put's value as the named
 // argument DISPID_PROPERTYPUT, and calls Invoke.
-FP_COMRT_API HRESULT DispCallByName(IDispatch* disp, std::u16string_view name, WORD wFlags,
-                                    std::span<VARIANT> args, VARIANT* pVarResult,
-                                    EXCEPINFO* pExcepInfo = nullptr, UINT* puArgErr = nullptr);
+FP_COMRT_API HRESULT DispCallByName(IDispatch* disp, std::u16string_view name, WORD wFlags, std::span<VARIANT> args,
+                                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo = nullptr, UINT* puArgErr = nullptr);
 
 // ---------------------------------------------------------------------------------------
 // The thunks: pick each argument from its slot by the parameter type of the member.
@@ -132,7 +130,8 @@ template <class I, class... A>
 HRESULT CallMember(void* itf, TDispSlot* argSlots, HRESULT (I::*member)(A...)) {
   return [&]<std::size_t... K>(std::index_sequence<K...>) {
     return (static_cast<I*>(itf)->*member)(Pick<A>(argSlots[K])...);
-  }(std::index_sequence_for<A...>{});
+  }
+  (std::index_sequence_for<A...>{});
 }
 
 template <class I, class... A>
@@ -161,14 +160,13 @@ class TDispatchImpl : public I {
     if (ppTInfo) *ppTInfo = nullptr;
     return DISP_E_BADINDEX;
   }
-  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
-                        DISPID* rgDispId) override {
+  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
     return DispGetIDsOfNames(I::DispTable(), riid, rgszNames, cNames, rgDispId);
   }
-  HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pDispParams,
-                 VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
-    return DispInvoke(I::DispTable(), static_cast<I*>(this), dispIdMember, riid, wFlags,
-                      pDispParams, pVarResult, pExcepInfo, puArgErr);
+  HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                 EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
+    return DispInvoke(I::DispTable(), static_cast<I*>(this), dispIdMember, riid, wFlags, pDispParams, pVarResult,
+                      pExcepInfo, puArgErr);
   }
 
  protected:
@@ -219,4 +217,5 @@ class TDispatchImpl : public I {
 #define FP_DISP_STR(...) FP_DISP_STR_(__VA_ARGS__)
 // The argument list of an entry as an array with a leading placeholder (an entry may
 // have no arguments; a trailing comma is allowed in the braces).
-#define FP_DISP_ARGARRAY(...) {::fp::TDispArg{}, __VA_ARGS__}
+#define FP_DISP_ARGARRAY(...) \
+  { ::fp::TDispArg{}, __VA_ARGS__ }

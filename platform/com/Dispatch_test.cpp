@@ -17,9 +17,7 @@ using test::TTestCalc;
 
 class DispatchTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(ComCreateObject<TTestCalc>(FModule, nullptr, IID_IDispatch, FDisp.AsOut()), S_OK);
-  }
+  void SetUp() override { ASSERT_EQ(ComCreateObject<TTestCalc>(FModule, nullptr, IID_IDispatch, FDisp.AsOut()), S_OK); }
   void TearDown() override {
     FDisp.Reset();
     EXPECT_EQ(FModule.ObjectCount(), 0);
@@ -34,9 +32,8 @@ class DispatchTest : public ::testing::Test {
   }
 
   // Invoke with the arguments as the caller lays them out (rgvarg[0] = last argument).
-  HRESULT Raw(DISPID id, WORD flags, std::vector<VARIANT> reversed, VARIANT* result,
-              UINT* argErr = nullptr, EXCEPINFO* ei = nullptr, DISPID* named = nullptr,
-              UINT namedCount = 0) {
+  HRESULT Raw(DISPID id, WORD flags, std::vector<VARIANT> reversed, VARIANT* result, UINT* argErr = nullptr,
+              EXCEPINFO* ei = nullptr, DISPID* named = nullptr, UINT namedCount = 0) {
     DISPPARAMS dp;
     dp.rgvarg = reversed.empty() ? nullptr : reversed.data();
     dp.cArgs = UINT(reversed.size());
@@ -88,8 +85,7 @@ TEST_F(DispatchTest, ArgumentsArriveInReverseOrderAndAreCoerced) {
   // A client that passes both flags (method or get) reaches the method.
   Variant sum;
   LONG b = 4;
-  ASSERT_EQ(Raw(0x1, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                {Variant::Ref(VT_I4, &b), Variant(u"38")}, &sum), S_OK);
+  ASSERT_EQ(Raw(0x1, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {Variant::Ref(VT_I4, &b), Variant(u"38")}, &sum), S_OK);
   EXPECT_EQ(sum.vt, VT_I4);
   EXPECT_EQ(sum.lVal, 42);
 }
@@ -104,8 +100,7 @@ TEST_F(DispatchTest, ByReferenceArgumentsReceiveTheirValues) {
   Variant res;
   ASSERT_EQ(Raw(Id(u"Split"), DISPATCH_METHOD,
                 {Variant::Ref(VT_I4, &counter), Variant::Ref(VT_VARIANT, static_cast<VARIANT*>(&label)),
-                 Variant::Ref(VT_BSTR, &text), Variant::Ref(VT_I1, &sign),
-                 Variant::Ref(VT_I4, &whole), Variant(-7.9)},
+                 Variant::Ref(VT_BSTR, &text), Variant::Ref(VT_I1, &sign), Variant::Ref(VT_I4, &whole), Variant(-7.9)},
                 &res),
             S_OK);
   EXPECT_EQ(res.lVal, 0);
@@ -143,8 +138,7 @@ TEST_F(DispatchTest, PropertiesGetAndPut) {
   EXPECT_EQ(BstrView(name.bstrVal), u"fresh");  // set by Initialize
 
   DISPID put = DISPID_PROPERTYPUT;
-  ASSERT_EQ(Raw(0x10, DISPATCH_PROPERTYPUT, {Variant(LONG(17))}, nullptr, nullptr, nullptr, &put, 1),
-            S_OK);
+  ASSERT_EQ(Raw(0x10, DISPATCH_PROPERTYPUT, {Variant(LONG(17))}, nullptr, nullptr, nullptr, &put, 1), S_OK);
   std::vector<VARIANT> none;
   Variant coerced;
   ASSERT_EQ(DispCallByName(FDisp.Get(), u"name", DISPATCH_PROPERTYGET, none, &coerced), S_OK);
@@ -167,11 +161,9 @@ TEST_F(DispatchTest, RefusalsNameTheArgument) {
   Variant r;
   UINT argErr = 77;
   // Add(A, B): A is rgvarg[1].
-  EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, {Variant(LONG(1)), Variant(u"x")}, &r, &argErr),
-            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, {Variant(LONG(1)), Variant(u"x")}, &r, &argErr), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argErr, 1u);
-  EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, {Variant(1e12), Variant(LONG(1))}, &r, &argErr),
-            DISP_E_OVERFLOW);
+  EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, {Variant(1e12), Variant(LONG(1))}, &r, &argErr), DISP_E_OVERFLOW);
   EXPECT_EQ(argErr, 0u);
   EXPECT_EQ(r.vt, VT_EMPTY);
 
@@ -180,12 +172,12 @@ TEST_F(DispatchTest, RefusalsNameTheArgument) {
   LONG counter = 5;
   Variant label(u"keep");
   double wrongType = 0;
-  EXPECT_EQ(Raw(0x3, DISPATCH_METHOD,
-                {Variant::Ref(VT_I4, &counter), Variant::Ref(VT_VARIANT, static_cast<VARIANT*>(&label)),
-                 Variant(u"not by reference"), Variant::Ref(VT_R8, &wrongType),
-                 Variant::Ref(VT_I4, &counter), Variant(1.0)},
-                &r, &argErr),
-            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(
+      Raw(0x3, DISPATCH_METHOD,
+          {Variant::Ref(VT_I4, &counter), Variant::Ref(VT_VARIANT, static_cast<VARIANT*>(&label)),
+           Variant(u"not by reference"), Variant::Ref(VT_R8, &wrongType), Variant::Ref(VT_I4, &counter), Variant(1.0)},
+          &r, &argErr),
+      DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argErr, 3u);
   EXPECT_EQ(counter, 5);
   EXPECT_EQ(BstrView(label.bstrVal), u"keep");
@@ -200,18 +192,15 @@ TEST_F(DispatchTest, RefusalsNameTheArgument) {
   EXPECT_EQ(Raw(0x7, DISPATCH_PROPERTYPUT, {Variant(LONG(1))}, &r), DISP_E_MEMBERNOTFOUND);
   // A named argument for the parameter that the one positional argument gives already.
   DISPID named = 0;
-  EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, {Variant(LONG(1)), Variant(LONG(1))}, &r, nullptr, nullptr,
-                &named, 1),
+  EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, {Variant(LONG(1)), Variant(LONG(1))}, &r, nullptr, nullptr, &named, 1),
             DISP_E_PARAMNOTFOUND);
   DISPPARAMS dp;
-  EXPECT_EQ(FDisp->Invoke(0x1, IID_IDispatch, 0, DISPATCH_METHOD, &dp, &r, nullptr, nullptr),
-            DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(FDisp->Invoke(0x1, IID_IDispatch, 0, DISPATCH_METHOD, &dp, &r, nullptr, nullptr), DISP_E_UNKNOWNINTERFACE);
 }
 
 // The names after the member's are its parameters: their positions, in any case.
 TEST_F(DispatchTest, ParameterNamesMapToTheirPositions) {
-  std::u16string member = u"describe", a = u"SMALL", b = u"text", c = u"Number", d = u"res",
-                 e = u"When";
+  std::u16string member = u"describe", a = u"SMALL", b = u"text", c = u"Number", d = u"res", e = u"When";
   LPOLESTR names[] = {member.data(), a.data(), b.data(), c.data(), d.data(), e.data()};
   DISPID ids[6] = {9, 9, 9, 9, 9, 9};
   EXPECT_EQ(FDisp->GetIDsOfNames(IID_NULL, names, 6, 0, ids), DISP_E_UNKNOWNNAME);
@@ -220,7 +209,7 @@ TEST_F(DispatchTest, ParameterNamesMapToTheirPositions) {
   EXPECT_EQ(ids[2], 0);
   EXPECT_EQ(ids[3], 1);
   EXPECT_EQ(ids[4], DISPID_UNKNOWN);  // the result is no argument a caller gives
-  EXPECT_EQ(ids[5], 2);              // found after a name that is not
+  EXPECT_EQ(ids[5], 2);               // found after a name that is not
   LPOLESTR fourNames[] = {member.data(), a.data(), b.data(), c.data()};
   EXPECT_EQ(FDisp->GetIDsOfNames(IID_NULL, fourNames, 4, 0, ids), S_OK);
 
@@ -240,8 +229,7 @@ TEST_F(DispatchTest, ParameterNamesMapToTheirPositions) {
 // the first parameters, the last of them first.
 TEST_F(DispatchTest, NamedArgumentsInAnyOrderBesidePositionalOnes) {
   Variant positional;
-  ASSERT_EQ(Raw(0x2, DISPATCH_METHOD, {Variant(LONG(-3)), Variant(LONG(2)), Variant(1.25), Variant(u"t")},
-                &positional),
+  ASSERT_EQ(Raw(0x2, DISPATCH_METHOD, {Variant(LONG(-3)), Variant(LONG(2)), Variant(1.25), Variant(u"t")}, &positional),
             S_OK);
   ASSERT_EQ(BstrView(positional.bstrVal), u"t|1.25|2|-3");
 
@@ -260,8 +248,7 @@ TEST_F(DispatchTest, NamedArgumentsInAnyOrderBesidePositionalOnes) {
     for (int p : c.Params) rgvarg.push_back(values[p]);
     std::vector<DISPID> named = c.Named;
     Variant result;
-    EXPECT_EQ(Raw(0x2, DISPATCH_METHOD, rgvarg, &result, nullptr, nullptr, named.data(), UINT(named.size())),
-              S_OK);
+    EXPECT_EQ(Raw(0x2, DISPATCH_METHOD, rgvarg, &result, nullptr, nullptr, named.data(), UINT(named.size())), S_OK);
     EXPECT_EQ(BstrView(result.bstrVal), BstrView(positional.bstrVal)) << named.size() << " named";
   }
 
@@ -297,34 +284,31 @@ TEST_F(DispatchTest, NamedArgumentRefusalsNameTheArgument) {
     UINT ArgErr;  // 77: untouched
   } cases[] = {
       // Add(A, B)
-      {{Variant(LONG(1))}, {1}, DISP_E_PARAMNOTFOUND, 77},                     // A missing
-      {{Variant(LONG(1)), Variant(LONG(2))}, {1, 1}, DISP_E_PARAMNOTFOUND, 1}, // B twice
-      {{Variant(LONG(1)), Variant(LONG(2))}, {0, 2}, DISP_E_PARAMNOTFOUND, 1}, // 2 is the result
+      {{Variant(LONG(1))}, {1}, DISP_E_PARAMNOTFOUND, 77},                      // A missing
+      {{Variant(LONG(1)), Variant(LONG(2))}, {1, 1}, DISP_E_PARAMNOTFOUND, 1},  // B twice
+      {{Variant(LONG(1)), Variant(LONG(2))}, {0, 2}, DISP_E_PARAMNOTFOUND, 1},  // 2 is the result
       {{Variant(LONG(1)), Variant(LONG(2))}, {-1, 0}, DISP_E_PARAMNOTFOUND, 0},
       {{Variant(LONG(1)), Variant(LONG(2))}, {DISPID_PROPERTYPUT, 0}, DISP_E_PARAMNOTFOUND, 0},
       {{Variant(LONG(1)), Variant(LONG(2)), Variant(LONG(3))}, {1, 0}, DISP_E_BADPARAMCOUNT, 77},
-      {{null, Variant(LONG(2))}, {1, 0}, DISP_E_TYPEMISMATCH, 0},             // B, named, not a number
-      {{Variant(LONG(2)), Variant(1e12)}, {1}, DISP_E_OVERFLOW, 1},           // A, positional
+      {{null, Variant(LONG(2))}, {1, 0}, DISP_E_TYPEMISMATCH, 0},    // B, named, not a number
+      {{Variant(LONG(2)), Variant(1e12)}, {1}, DISP_E_OVERFLOW, 1},  // A, positional
   };
   for (TCase& c : cases) {
     UINT argErr = 77;
-    EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, c.Args, &r, &argErr, nullptr, c.Named.data(), UINT(c.Named.size())),
-              c.Expected)
+    EXPECT_EQ(Raw(0x1, DISPATCH_METHOD, c.Args, &r, &argErr, nullptr, c.Named.data(), UINT(c.Named.size())), c.Expected)
         << c.Args.size() << " arguments, " << c.Named.size() << " named";
     EXPECT_EQ(argErr, c.ArgErr) << c.Args.size() << " arguments, " << c.Named.size() << " named";
     EXPECT_EQ(r.vt, VT_EMPTY);
   }
   // A put keeps to its one value: positional or DISPID_PROPERTYPUT.
   DISPID zero = 0;
-  EXPECT_EQ(Raw(0x10, DISPATCH_PROPERTYPUT, {Variant(u"n")}, nullptr, nullptr, nullptr, &zero, 1),
-            DISP_E_NONAMEDARGS);
+  EXPECT_EQ(Raw(0x10, DISPATCH_PROPERTYPUT, {Variant(u"n")}, nullptr, nullptr, nullptr, &zero, 1), DISP_E_NONAMEDARGS);
 }
 
 TEST_F(DispatchTest, AFailedEntryBecomesAnExceptionWithItsText) {
   EXCEPINFO ei;
   Variant r;
-  ASSERT_EQ(Raw(Id(u"Fail"), DISPATCH_METHOD, {Variant(u"Printer is out of paper")}, &r, nullptr,
-                &ei),
+  ASSERT_EQ(Raw(Id(u"Fail"), DISPATCH_METHOD, {Variant(u"Printer is out of paper")}, &r, nullptr, &ei),
             DISP_E_EXCEPTION);
   EXPECT_EQ(ei.scode, E_FAIL);
   EXPECT_EQ(BstrView(ei.bstrDescription), u"Printer is out of paper");
@@ -335,9 +319,9 @@ TEST_F(DispatchTest, AFailedEntryBecomesAnExceptionWithItsText) {
 
   // An exception escaping the entry's guard: E_UNEXPECTED with the exception's message.
   EXCEPINFO ei2;
-  ASSERT_EQ(Raw(Id(u"Throw"), DISPATCH_METHOD, {Variant(u"\x0413\x0440\x0435\x0448\x043A\x0430 7")},
-                nullptr, nullptr, &ei2),
-            DISP_E_EXCEPTION);
+  ASSERT_EQ(
+      Raw(Id(u"Throw"), DISPATCH_METHOD, {Variant(u"\x0413\x0440\x0435\x0448\x043A\x0430 7")}, nullptr, nullptr, &ei2),
+      DISP_E_EXCEPTION);
   EXPECT_EQ(ei2.scode, E_UNEXPECTED);
   EXPECT_EQ(BstrView(ei2.bstrDescription), u"\x0413\x0440\x0435\x0448\x043A\x0430 7");
   SysFreeString(ei2.bstrDescription);

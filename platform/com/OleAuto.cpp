@@ -88,10 +88,8 @@ bool KnownType(VARTYPE vt) {
     case VT_BOOL:
     case VT_ERROR:
     case VT_DISPATCH:
-    case VT_UNKNOWN:
-      return true;
-    default:
-      return false;
+    case VT_UNKNOWN: return true;
+    default: return false;
   }
 }
 }  // namespace
@@ -101,9 +99,7 @@ HRESULT VariantClear(VARIANT* pvarg) {
   HRESULT hr = S_OK;
   if (!(pvarg->vt & VT_BYREF)) {
     switch (pvarg->vt) {
-      case VT_BSTR:
-        SysFreeString(pvarg->bstrVal);
-        break;
+      case VT_BSTR: SysFreeString(pvarg->bstrVal); break;
       case VT_DISPATCH:
         if (pvarg->pdispVal) pvarg->pdispVal->Release();
         break;
@@ -177,8 +173,7 @@ bool Dereference(const VARIANT& src, VARIANT& value) {
       if (src.pvarVal->vt & VT_BYREF) return false;
       value = *src.pvarVal;
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -371,8 +366,7 @@ HRESULT NumberOf(const VARIANT& v, TNumber& n) {
       n = FromExact(e);
       return S_OK;
     }
-    default:
-      return DISP_E_TYPEMISMATCH;
+    default: return DISP_E_TYPEMISMATCH;
   }
 }
 
@@ -477,8 +471,7 @@ template <class T>
 HRESULT ToInteger(const TNumber& n, T& out) {
   TWhole w = 0;
   if (!WholeOf(n, w)) return DISP_E_OVERFLOW;
-  if (w < TWhole(std::numeric_limits<T>::min()) || w > TWhole(std::numeric_limits<T>::max()))
-    return DISP_E_OVERFLOW;
+  if (w < TWhole(std::numeric_limits<T>::min()) || w > TWhole(std::numeric_limits<T>::max())) return DISP_E_OVERFLOW;
   out = T(w);
   return S_OK;
 }
@@ -496,8 +489,7 @@ HRESULT ToCurrency(const TNumber& n, CY& out) {
     TNumber scaled = FromReal(n.Real * 10000);
     if (!WholeOf(scaled, units)) return DISP_E_OVERFLOW;
   }
-  if (units < TWhole(std::numeric_limits<LONGLONG>::min()) ||
-      units > TWhole(std::numeric_limits<LONGLONG>::max()))
+  if (units < TWhole(std::numeric_limits<LONGLONG>::min()) || units > TWhole(std::numeric_limits<LONGLONG>::max()))
     return DISP_E_OVERFLOW;
   out.int64 = LONGLONG(units);
   return S_OK;
@@ -530,8 +522,8 @@ HRESULT ToDecimal(const TNumber& n, DECIMAL& out) {
   return S_OK;
 }
 
-constexpr double kMinDate = -657434.0;           // 1 January 100
-constexpr double kMaxDate = 2958465.99999999;   // 31 December 9999, 23:59:59.999
+constexpr double kMinDate = -657434.0;         // 1 January 100
+constexpr double kMaxDate = 2958465.99999999;  // 31 December 9999, 23:59:59.999
 
 HRESULT NumberToNumber(const TNumber& n, VARTYPE vt, VARIANT& out) {
   HRESULT hr = S_OK;
@@ -554,13 +546,10 @@ HRESULT NumberToNumber(const TNumber& n, VARTYPE vt, VARIANT& out) {
       return S_OK;
     }
     case VT_R4:
-      if (std::isfinite(n.Real) && std::fabs(n.Real) > std::numeric_limits<float>::max())
-        return DISP_E_OVERFLOW;
+      if (std::isfinite(n.Real) && std::fabs(n.Real) > std::numeric_limits<float>::max()) return DISP_E_OVERFLOW;
       out.fltVal = float(n.Real);
       break;
-    case VT_R8:
-      out.dblVal = n.Real;
-      break;
+    case VT_R8: out.dblVal = n.Real; break;
     case VT_DATE:
       if (!(n.Real >= kMinDate && n.Real <= kMaxDate)) return DISP_E_OVERFLOW;
       out.date = n.Real;
@@ -570,8 +559,7 @@ HRESULT NumberToNumber(const TNumber& n, VARTYPE vt, VARIANT& out) {
       out.boolVal = zero ? VARIANT_FALSE : VARIANT_TRUE;
       break;
     }
-    default:
-      return DISP_E_TYPEMISMATCH;
+    default: return DISP_E_TYPEMISMATCH;
   }
   if (FAILED(hr)) return hr;
   out.vt = vt;
@@ -583,8 +571,7 @@ HRESULT Convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT& out) {
   if (!KnownType(src.vt) || !KnownType(vt)) return DISP_E_BADVARTYPE;
   if (src.vt == vt) return VariantCopy(&out, &src);
   if (vt == VT_EMPTY) return S_OK;
-  if (src.vt == VT_NULL || vt == VT_NULL || src.vt == VT_ERROR || vt == VT_ERROR)
-    return DISP_E_TYPEMISMATCH;
+  if (src.vt == VT_NULL || vt == VT_NULL || src.vt == VT_ERROR || vt == VT_ERROR) return DISP_E_TYPEMISMATCH;
 
   if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
     out.vt = vt;

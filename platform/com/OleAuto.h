@@ -60,8 +60,7 @@ FP_COMRT_API HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
 //    gives DISP_E_TYPEMISMATCH), and to nothing else;
 //  - an unknown type gives DISP_E_BADVARTYPE; a VT_DECIMAL whose scale is above 28
 //    E_INVALIDARG.
-FP_COMRT_API HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc,
-                                       USHORT wFlags, VARTYPE vt);
+FP_COMRT_API HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt);
 
 // ---------------------------------------------------------------------------------------
 // Error information, kept per thread.
@@ -72,8 +71,7 @@ FP_COMRT_API HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
 // or S_FALSE and null when there is none.
 FP_COMRT_API HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 // Makes an error information object with these fields and sets it for the thread.
-FP_COMRT_API HRESULT ComSetErrorInfo(REFGUID iid, std::u16string_view source,
-                                     std::u16string_view description);
+FP_COMRT_API HRESULT ComSetErrorInfo(REFGUID iid, std::u16string_view source, std::u16string_view description);
 
 // For a catch (...) block at the edge of an interface entry: sets the thread's error
 // information from the exception in flight (a std::exception's 8-bit code page 1251
@@ -96,9 +94,9 @@ HRESULT ComGuard(REFGUID iid, std::u16string_view source, F&& body) noexcept {
 // The same as a pair of macros around a function body:
 //   HRESULT TMyObject::Foo(LONG* Res) { FP_COM_TRY ...; return S_OK; FP_COM_CATCH(iid, src) }
 #define FP_COM_TRY try {
-#define FP_COM_CATCH(iid, source)                  \
-  }                                                \
-  catch (...) {                                    \
+#define FP_COM_CATCH(iid, source)                 \
+  }                                               \
+  catch (...) {                                   \
     return ::fp::ComHandleException(iid, source); \
   }
 

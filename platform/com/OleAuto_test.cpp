@@ -34,12 +34,9 @@ TEST(GuidTest, ParsesPrintsAndCompares) {
 }
 
 TEST(GuidTest, RefusesMalformedText) {
-  for (const char* text : {"", "BAD7EC8B-0E5B-4421-936E-F5AE2338BE32",
-                           "{BAD7EC8B-0E5B-4421-936E-F5AE2338BE3}",
-                           "{BAD7EC8B-0E5B-4421-936E-F5AE2338BE321}",
-                           "{BAD7EC8B_0E5B-4421-936E-F5AE2338BE32}",
-                           "{BAD7EC8B-0E5B-4421-936EF-5AE2338BE32}",
-                           "{BAD7EC8G-0E5B-4421-936E-F5AE2338BE32}",
+  for (const char* text : {"", "BAD7EC8B-0E5B-4421-936E-F5AE2338BE32", "{BAD7EC8B-0E5B-4421-936E-F5AE2338BE3}",
+                           "{BAD7EC8B-0E5B-4421-936E-F5AE2338BE321}", "{BAD7EC8B_0E5B-4421-936E-F5AE2338BE32}",
+                           "{BAD7EC8B-0E5B-4421-936EF-5AE2338BE32}", "{BAD7EC8G-0E5B-4421-936E-F5AE2338BE32}",
                            "(BAD7EC8B-0E5B-4421-936E-F5AE2338BE32)"}) {
     EXPECT_FALSE(GuidFromString(text)) << text;
   }
@@ -119,8 +116,8 @@ std::string Describe(const VARIANT& v) {
   Variant text;
   if (v.vt == VT_DATE) return "date " + std::to_string(v.date);
   if (SUCCEEDED(VariantChangeType(&text, &v, 0, VT_BSTR)))
-    return "vt " + std::to_string(v.vt) + " \"" + std::string(BstrView(text.bstrVal).begin(),
-                                                              BstrView(text.bstrVal).end()) + "\"";
+    return "vt " + std::to_string(v.vt) + " \"" +
+           std::string(BstrView(text.bstrVal).begin(), BstrView(text.bstrVal).end()) + "\"";
   return "vt " + std::to_string(v.vt);
 }
 
@@ -360,11 +357,11 @@ TEST(VariantTest, ChangeTypeOfTheWiderNumberTypes) {
     Variant Ref;
     const char16_t* Text;
   } refs[] = {
-      {Variant::Ref(VT_CY, &cy), u"1.15"},    {Variant::Ref(VT_DECIMAL, &dec), u"1.15"},
-      {Variant::Ref(VT_R4, &r4), u"1.5"},     {Variant::Ref(VT_I8, &i8), u"-9"},
-      {Variant::Ref(VT_UI8, &u8), u"9"},      {Variant::Ref(VT_UI1, &u1), u"200"},
-      {Variant::Ref(VT_UI2, &u2), u"60000"},  {Variant::Ref(VT_UI4, &u4), u"70000"},
-      {Variant::Ref(VT_INT, &in), u"-3"},     {Variant::Ref(VT_UINT, &un), u"3"},
+      {Variant::Ref(VT_CY, &cy), u"1.15"},   {Variant::Ref(VT_DECIMAL, &dec), u"1.15"},
+      {Variant::Ref(VT_R4, &r4), u"1.5"},    {Variant::Ref(VT_I8, &i8), u"-9"},
+      {Variant::Ref(VT_UI8, &u8), u"9"},     {Variant::Ref(VT_UI1, &u1), u"200"},
+      {Variant::Ref(VT_UI2, &u2), u"60000"}, {Variant::Ref(VT_UI4, &u4), u"70000"},
+      {Variant::Ref(VT_INT, &in), u"-3"},    {Variant::Ref(VT_UINT, &un), u"3"},
   };
   for (const TRef& r : refs) {
     Variant inner;

@@ -7,8 +7,13 @@ namespace {
 
 // The QString forms give what the std::string forms give for the same UTF-8 text.
 TEST(PathNamesQt, FollowTheSameRulesAsTheByteForms) {
-  const char* const paths[] = {"/\xD0\xB2.d/\xD0\xB1\xD0\xBE\xD0\xBD.bon", "/\xD0\xB2.d/\xD0\xB1\xD0\xBE\xD0\xBD",
-                               "/in/.bon", "bon.", "", "/in/", "a.b.c"};
+  const char* const paths[] = {"/\xD0\xB2.d/\xD0\xB1\xD0\xBE\xD0\xBD.bon",
+                               "/\xD0\xB2.d/\xD0\xB1\xD0\xBE\xD0\xBD",
+                               "/in/.bon",
+                               "bon.",
+                               "",
+                               "/in/",
+                               "a.b.c"};
   for (const char* path : paths) {
     const QString q = QString::fromUtf8(path);
     EXPECT_EQ(ChangeFileExt(q, QStringLiteral(".rep")).toStdString(), ChangeFileExt(std::string(path), ".rep")) << path;

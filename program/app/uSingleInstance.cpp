@@ -26,7 +26,9 @@ QString TSingleInstance::KeyOf(const QString& ProgramPath) {
   return QStringLiteral("MiravokFP-DriverFiscalPrinterX4-") + QString::fromLatin1(hash);
 }
 
-QString TSingleInstance::LockFilePath() const { return QDir::tempPath() + QLatin1Char('/') + FKey + QStringLiteral(".lock"); }
+QString TSingleInstance::LockFilePath() const {
+  return QDir::tempPath() + QLatin1Char('/') + FKey + QStringLiteral(".lock");
+}
 
 bool TSingleInstance::Acquire() {
   if (FServer) return true;
@@ -72,7 +74,8 @@ bool TSingleInstance::RaiseRunning(int TimeoutMs) {
       s.write(kRaise);
       if (!s.waitForBytesWritten(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) return false;
       while (!s.canReadLine()) {
-        if (deadline.hasExpired() || !s.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
+        if (deadline.hasExpired() ||
+            !s.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
           return false;
       }
       return s.readLine() == kRaised;

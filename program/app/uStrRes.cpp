@@ -58,7 +58,8 @@ constexpr TBuiltIn kBuiltIn[MessageCount] = {
     {"Started", u"Стартиран..."},
     {"PrintBonExist", u"Да ги разпечатам ли ?"},
     {"BonExistDlg", u"Съществуват файлове с касови бележки."},
-    {"COMServerNotExist", u"COM сървърът не открит или не е регистран в системата. Моля инсталирайте програмата отново."},
+    {"COMServerNotExist",
+     u"COM сървърът не открит или не е регистран в системата. Моля инсталирайте програмата отново."},
     {"PRNFatalError", u"Няма връзка или повреда във Фискалния принтер!"},
     {"SetProgram", u"Моля, настройте програмата."},
     {"SelectBonFolder", u"Изберете папка, където се съхраняват bon файлове."},
@@ -122,7 +123,8 @@ const char* KeyName(TMessageKey key) { return kBuiltIn[key].key; }
 QString BuiltInText(TMessageKey key) { return QString::fromUtf16(kBuiltIn[key].text); }
 
 void ResetMessages() {
-  for (int i = 0; i < MessageCount; ++i) SetMessage(static_cast<TMessageKey>(i), BuiltInText(static_cast<TMessageKey>(i)));
+  for (int i = 0; i < MessageCount; ++i)
+    SetMessage(static_cast<TMessageKey>(i), BuiltInText(static_cast<TMessageKey>(i)));
 }
 
 QString EncodeLngText(const QString& text) {
@@ -161,7 +163,8 @@ void TLngFile::Write(const QString& section, const QString& key, const QString& 
     if (appDir.isEmpty()) return;
     try {
       uProgramLog::WriteLog(appDir + QStringLiteral("Log/"),
-                       QStringLiteral("[%1]").arg(QLatin1String(FRoutine)) + QString::fromStdString(e.what()), true);
+                            QStringLiteral("[%1]").arg(QLatin1String(FRoutine)) + QString::fromStdString(e.what()),
+                            true);
     } catch (const std::exception&) {
       // No log folder: the failure stays unlogged.
     }
@@ -170,8 +173,10 @@ void TLngFile::Write(const QString& section, const QString& key, const QString& 
 
 void ReadLngString(TLngFile& file, const QString& section, const QString& key, QString& text) {
   const QString value = DecodeLngText(file.Read(section, key));
-  if (!value.isEmpty()) text = value;
-  else file.Write(section, key, EncodeLngText(text));
+  if (!value.isEmpty())
+    text = value;
+  else
+    file.Write(section, key, EncodeLngText(text));
 }
 
 bool LoadMessages(const QString& path) {

@@ -108,8 +108,8 @@ TEST_F(StrResTest, EmptyMessagesSectionGetsEveryKeyWrittenBack) {
     expected += QByteArray(KeyName(key)) + "=" + Cp(EncodeLngText(BuiltInText(key))) + "\r\n";
   }
   EXPECT_EQ(Get(FLng), expected);
-  EXPECT_TRUE(Get(FLng).contains(
-      Cp("CantWrite=Забранен достъп за четене/запис.|Моля, разрешете за текущия потребител пълен достъп до папка: \r\n")));
+  EXPECT_TRUE(Get(FLng).contains(Cp(
+      "CantWrite=Забранен достъп за четене/запис.|Моля, разрешете за текущия потребител пълен достъп до папка: \r\n")));
   EXPECT_EQ(Message(CantWrite), BuiltInText(CantWrite));
 
   // Read back, the line break returns and the trailing blank is gone; nothing more is written.
@@ -126,7 +126,8 @@ TEST_F(StrResTest, EmptyKeyIsOverwrittenAndBarsBecomeLineBreaks) {
   EXPECT_EQ(Message(TestFail), QString::fromUtf8("Първи\nВтори"));
   EXPECT_EQ(Message(Start), "Go");
   const QByteArray file = Get(FLng);
-  EXPECT_TRUE(file.startsWith("[Messages]\r\nTestOK=" + Cp(BuiltInText(TestOK)) + "\r\n")) << file.left(80).toStdString();
+  EXPECT_TRUE(file.startsWith("[Messages]\r\nTestOK=" + Cp(BuiltInText(TestOK)) + "\r\n"))
+      << file.left(80).toStdString();
   EXPECT_TRUE(file.contains(Cp("TestFail=Първи|Втори\r\n")));
 }
 
@@ -173,7 +174,8 @@ TEST_F(StrResTest, ReadOnlyFileLackingAKeyIsStillRead) {
   for (int i = 0; i < MessageCount; ++i) {
     const auto key = static_cast<TMessageKey>(i);
     if (key == TestOK || key == InvalidValue) continue;
-    content += QByteArray(KeyName(key)) + "=" + (key == S_Error ? QByteArray("Err!") : Cp(EncodeLngText(BuiltInText(key)))) + "\r\n";
+    content += QByteArray(KeyName(key)) + "=" +
+               (key == S_Error ? QByteArray("Err!") : Cp(EncodeLngText(BuiltInText(key)))) + "\r\n";
   }
   Put(FLng, content);
   TFaultyFileOps faulty;
@@ -188,7 +190,8 @@ TEST_F(StrResTest, ReadOnlyFileLackingAKeyIsStillRead) {
   EXPECT_EQ(Get(FLng), content);
   const QByteArray log = Get(FAppDir + "Log/" + uProgramLog::ExceptionLogName);
   EXPECT_EQ(log.count("\r\n"), 1);
-  EXPECT_TRUE(log.contains(" - [LoadMessages]Unable to write to " + QFile::encodeName(FLng) + "\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.contains(" - [LoadMessages]Unable to write to " + QFile::encodeName(FLng) + "\r\n"))
+      << log.toStdString();
 }
 
 // A small window with one component of each kind.
@@ -322,7 +325,8 @@ TEST_F(StrResTest, MainWindowCaptionAndExcludedLabelsAreNeverTouched) {
   EXPECT_TRUE(TranslateFormFromFile(FLng, &w));
   EXPECT_EQ(w.windowTitle(), "MIRAVOK FP driver (/opt/fp/DriverFiscalPrinterX4)");
   EXPECT_EQ(err->text(), "");
-  EXPECT_EQ(Get(FLng), QByteArray("[frmMain]\r\nfrmMain=Other title\r\nlblComError=x\r\nlblCurrentTaskHdr=Current task\r\n"));
+  EXPECT_EQ(Get(FLng),
+            QByteArray("[frmMain]\r\nfrmMain=Other title\r\nlblComError=x\r\nlblCurrentTaskHdr=Current task\r\n"));
 }
 
 }  // namespace

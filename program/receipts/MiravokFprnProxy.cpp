@@ -187,10 +187,10 @@ IMiravokFprn& TMiravokFprnProxy::Intf() {
 #define FP_PROXY_SLOT_InOut(t, n) , TInOutSlot<FP_CT_##t>(n)
 #define FP_PROXY_SLOT_Result(t, n) , TResultSlot<FP_CT_##t>()
 #define FP_ARG(dir, t, n) (dir, t, n)
-#define FP_DISP(kind, id, name, args)                                                            \
-  FP_PROXY_SIGNATURE(TMiravokFprnProxy::, name, args) {                                          \
-    return ProxyCall<TDispKind::kind>(Intf(), &IMiravokFprn::FP_MEMBER_##kind(name)              \
-                                                  FP_PROXY_MAP(FP_PROXY_SLOT, args));            \
+#define FP_DISP(kind, id, name, args)                                                                           \
+  FP_PROXY_SIGNATURE(TMiravokFprnProxy::, name, args) {                                                         \
+    return ProxyCall<TDispKind::kind>(Intf(),                                                                   \
+                                      &IMiravokFprn::FP_MEMBER_##kind(name) FP_PROXY_MAP(FP_PROXY_SLOT, args)); \
   }
 #include "library/automation/IMiravokFprn.def"
 #undef FP_DISP

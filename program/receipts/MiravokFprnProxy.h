@@ -122,7 +122,7 @@ using TLast = typename TLastOf<T...>::type;
 #define FP_PROXY_PARAM_Out(t, n) , ::fp::proxy_detail::TRef<FP_CT_##t> n
 #define FP_PROXY_PARAM_InOut(t, n) , ::fp::proxy_detail::TRef<FP_CT_##t> n
 #define FP_PROXY_PARAM_Result(t, n)
-#define FP_PROXY_PARAMS(args) FP_PROXY_TAIL(~ FP_PROXY_MAP(FP_PROXY_PARAM, args))
+#define FP_PROXY_PARAMS(args) FP_PROXY_TAIL(~FP_PROXY_MAP(FP_PROXY_PARAM, args))
 
 // The return type: the result's, else void.
 #define FP_PROXY_RESULT(dir, t, n) FP_PROXY_RESULT_##dir(t)

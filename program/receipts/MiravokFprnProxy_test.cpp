@@ -26,7 +26,7 @@ class TRecorder final : public test::TFakeFprnDefaults {
   std::u16string Text1, Text2;
   double Real1 = 0, Real2 = 0;
   LONG Int1 = 0;
-  HRESULT Answer = S_OK;  // of GetPLUData, which writes its outputs in any case
+  HRESULT Answer = S_OK;       // of GetPLUData, which writes its outputs in any case
   std::u16string Description;  // left as the thread's error information when it fails
 
   HRESULT AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity, LONG VATGroup, LONG* Res) override {

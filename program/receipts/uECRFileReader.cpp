@@ -280,9 +280,7 @@ TInvoiceObject* TECRFileReader::FindInvoice() {
   return nullptr;
 }
 
-const TInvoiceObject* TECRFileReader::FindInvoice() const {
-  return const_cast<TECRFileReader*>(this)->FindInvoice();
-}
+const TInvoiceObject* TECRFileReader::FindInvoice() const { return const_cast<TECRFileReader*>(this)->FindInvoice(); }
 
 bool TECRFileReader::HasPayments() const {
   for (const TCommand& c : FCommands)
@@ -297,8 +295,7 @@ void TECRFileReader::AddInvoiceField(std::string text, int index) {
   if (text.size() > 255) text.resize(255);
   TInvoiceObject* invoice = FindInvoice();
   if (!invoice) invoice = &std::get<TInvoiceObject>(FCommands.emplace_back(TInvoiceObject{}));
-  std::string* fields[] = {&invoice->FirmName, &invoice->Town, &invoice->Address, &invoice->Mol,
-                           &invoice->Customer};
+  std::string* fields[] = {&invoice->FirmName, &invoice->Town, &invoice->Address, &invoice->Mol, &invoice->Customer};
   *fields[index] = text;
   invoice->RawLines += "\r:" + text;
   Log(std::string("AddInvoice data [") + labels[index] + "]: " + text);

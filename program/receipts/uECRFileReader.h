@@ -248,8 +248,7 @@ class TECRFileReader {
   bool PrintReport(uint8_t reset);
   bool PrintTest();
   bool ReadDepartmentSums(int32_t depNo, ComPtr<IDepartTotals>& totals);
-  bool SetDepartment(int32_t nom, int32_t vatGroup, const std::string& description1,
-                     const std::string& description2);
+  bool SetDepartment(int32_t nom, int32_t vatGroup, const std::string& description1, const std::string& description2);
   int32_t GetLastErrorCode();
   void SaveRepFile();
   // The current file gets a report file: it has a report name, and report files are on or

@@ -74,44 +74,43 @@ bool TECRFileReader::PrintPluList() {
 
     // Each record's step; a status query is the file's only record and ends the list.
     for (const TCommand& command : FCommands) {
-      const bool last = std::visit(
-          TOverloaded{
-              [this](const TPluObject& c) {
-                PrintPlu(c);
-                return false;
-              },
-              [this](const TDiscountObject& c) {
-                PrintDiscount(c);
-                return false;
-              },
-              [this](const TLineObject& c) {
-                PrintLine(c);
-                return false;
-              },
-              [this](const TPaymentObject& c) {
-                PrintPayment(c);
-                return false;
-              },
-              [this](const TCopyBon& c) {
-                PrintCopy(c);
-                return false;
-              },
-              [this](const TInOutAmount& c) {
-                PrintInOutAmount(c);
-                return false;
-              },
-              [this](const TReportObject& c) {
-                PrintReportObj(c);
-                return false;
-              },
-              [this](const TStatusObject& c) {
-                PrintStatusObj(c);
-                return true;
-              },
-              // The invoice's data go with the receipt's opening.
-              [](const TInvoiceObject&) { return false; },
-          },
-          command);
+      const bool last = std::visit(TOverloaded{
+                                       [this](const TPluObject& c) {
+                                         PrintPlu(c);
+                                         return false;
+                                       },
+                                       [this](const TDiscountObject& c) {
+                                         PrintDiscount(c);
+                                         return false;
+                                       },
+                                       [this](const TLineObject& c) {
+                                         PrintLine(c);
+                                         return false;
+                                       },
+                                       [this](const TPaymentObject& c) {
+                                         PrintPayment(c);
+                                         return false;
+                                       },
+                                       [this](const TCopyBon& c) {
+                                         PrintCopy(c);
+                                         return false;
+                                       },
+                                       [this](const TInOutAmount& c) {
+                                         PrintInOutAmount(c);
+                                         return false;
+                                       },
+                                       [this](const TReportObject& c) {
+                                         PrintReportObj(c);
+                                         return false;
+                                       },
+                                       [this](const TStatusObject& c) {
+                                         PrintStatusObj(c);
+                                         return true;
+                                       },
+                                       // The invoice's data go with the receipt's opening.
+                                       [](const TInvoiceObject&) { return false; },
+                                   },
+                                   command);
       if (last) break;
     }
 
@@ -140,8 +139,8 @@ bool TECRFileReader::PrintPluList() {
         double total = 0, payed = 0;
         OleCheck(bon->get_TotalAmount(&total));
         OleCheck(bon->get_PayedAmount(&payed));
-        std::string line = autopaid + " Before close - Total:" + FormatFixed(payed, 7, 2) +
-                           " EcrTotal:" + FormatFixed(total, 7, 2);
+        std::string line =
+            autopaid + " Before close - Total:" + FormatFixed(payed, 7, 2) + " EcrTotal:" + FormatFixed(total, 7, 2);
         if (payed > 0)
           line += " Difference:" + FormatFixed(std::fabs(1 - total / payed) * 100, 6, 2) + "%";
         else
@@ -191,9 +190,8 @@ void TECRFileReader::FUpdatePluDataInPrinter() {
       // An article the printer does not have comes back as a failure carrying the printer's
       // answer "F" (203): it is programmed, in group 1. Any other failure ends the file.
       const int32_t read = FFprn.GetPLUData(n, data.TaxGrp, group, data.UnitPrice, data.TotalSum, data.SoldQtty,
-                                           data.AvailQtty, data.Name);
-      const bool missing = read != 0 && FFprn.LastErrorCode() == 203 &&
-                           Trim(FFprn.LastErrorMessage()).ends_with("#F");
+                                            data.AvailQtty, data.Name);
+      const bool missing = read != 0 && FFprn.LastErrorCode() == 203 && Trim(FFprn.LastErrorMessage()).ends_with("#F");
       if (!missing) CheckRes(read);
       // The interface hands the group back as a signed byte: groups 128 to 255 come back
       // negative and must be written back as they are. Groups above 255 cannot pass that
@@ -241,15 +239,14 @@ void TECRFileReader::OpenReceipt() {
         bonType = 6;
       }
       CheckRes(FFprn.StartBon(bonType, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS,
-                             Number(invoice->InvoiceNo), invoice->TaxNumber, invoice->VatNumber,
-                             invoice->FirmName, invoice->Town, invoice->Address, invoice->Mol,
-                             invoice->Customer));
+                              Number(invoice->InvoiceNo), invoice->TaxNumber, invoice->VatNumber, invoice->FirmName,
+                              invoice->Town, invoice->Address, invoice->Mol, invoice->Customer));
       FProgress.Opened = true;
     } else {
       uniqueSale();
       SendRefundParams();
-      CheckRes(FFprn.StartBon(RefundMode() ? 5 : 2, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS, "", "",
-                             "", "", "", "", "", ""));
+      CheckRes(FFprn.StartBon(RefundMode() ? 5 : 2, 1, FCashierNo, FCashierName, FCashierPass, FCashierPOS, "", "", "",
+                              "", "", "", "", ""));
       FProgress.Opened = true;
     }
     Log(std::string(Tag::OpenReceipt) + "Durration: " + Number(timer.elapsed()));
@@ -295,7 +292,7 @@ void TECRFileReader::CloseReciept() {
     const std::string unique = FFprn.LastUniqueSellNo();
     if (!unique.empty() && FRepDetailPrint && FHasSales)
       FRepLines.insert(FRepLines.begin() + std::min<ptrdiff_t>(1, static_cast<ptrdiff_t>(FRepLines.size())),
-                      "Unique sell num: " + unique);
+                       "Unique sell num: " + unique);
   });
 }
 

@@ -25,40 +25,35 @@ class Exec : public ReaderFixture {
   void UseLog() { FReader.SetLogDir(FDir.path() + "/Log/"); }
 };
 
-const Lines kFiscal = {"@010012Ivan",
-                       "#UUNQ-1",
-                       "0012Water       0000015000002000",
-                       "%13^Bread^120^1000^1",
-                       "#P-1000",
-                       ":Thank you",
-                       "#E1^2.00"};
+const Lines kFiscal = {"@010012Ivan", "#UUNQ-1", "0012Water       0000015000002000", "%13^Bread^120^1000^1", "#P-1000",
+                       ":Thank you",  "#E1^2.00"};
 
 TEST_F(Exec, FiscalReceiptWithDetails) {
   FFake->Plus[12] = {2, 200, 1.49, "WATER       "};  // one cent off, article group above 127
   FFake->Plus[13] = {2, 1, 1.20, "Bread"};
   ASSERT_TRUE(Print(kFiscal)) << FReader.LastError();
   EXPECT_EQ(FFake->Calls, (Lines{"GetPLUData(12)",
-                                "SetPluData(12, 2, 200, 1.5, Water       )",
-                                "GetPLUData(13)",
-                                "GetRecieptStatus()",
-                                "GetNextInvoiceNumber()",
-                                "AddUniqueSellNom(UNQ-1)",
-                                "StartBon(2, 1, 1, Ivan, , 12, , , , , , , , )",
-                                "AddProgPlu(12, 1, 2, 1.5, 2)",
-                                "GetRecieptStatus()",
-                                "AddProgPlu(13, 1, 1, 1.2, 2)",
-                                "GetRecieptStatus()",
-                                "AddDiscount(1, -10)",
-                                "GetRecieptStatus()",
-                                "AddLine(Thank you, , 0)",
-                                "AddPayment(1, , 2, 1)",
-                                "GetRecieptStatus()",
-                                "GetRecieptStatus()",
-                                "AddPayment(1, , 2.08, 1)",
-                                "GetRecieptStatus()",
-                                "EndBon()",
-                                "GetRecieptStatus()",
-                                "LastUniqueSellNo()"}));
+                                 "SetPluData(12, 2, 200, 1.5, Water       )",
+                                 "GetPLUData(13)",
+                                 "GetRecieptStatus()",
+                                 "GetNextInvoiceNumber()",
+                                 "AddUniqueSellNom(UNQ-1)",
+                                 "StartBon(2, 1, 1, Ivan, , 12, , , , , , , , )",
+                                 "AddProgPlu(12, 1, 2, 1.5, 2)",
+                                 "GetRecieptStatus()",
+                                 "AddProgPlu(13, 1, 1, 1.2, 2)",
+                                 "GetRecieptStatus()",
+                                 "AddDiscount(1, -10)",
+                                 "GetRecieptStatus()",
+                                 "AddLine(Thank you, , 0)",
+                                 "AddPayment(1, , 2, 1)",
+                                 "GetRecieptStatus()",
+                                 "GetRecieptStatus()",
+                                 "AddPayment(1, , 2.08, 1)",
+                                 "GetRecieptStatus()",
+                                 "EndBon()",
+                                 "GetRecieptStatus()",
+                                 "LastUniqueSellNo()"}));
   const Lines rep = {"No Bon:42",
                      "Unique sell num: UNQ-1",
                      "No Ecr:ZK000001",
@@ -109,10 +104,10 @@ TEST_F(Exec, FiscalReceiptWithoutDetails) {
   FFake->Plus[13] = {2, 1, 1.20, "bread"};
   ASSERT_TRUE(Print(kFiscal, false)) << FReader.LastError();
   EXPECT_EQ(FFake->Names(), (Lines{"GetPLUData", "GetPLUData", "AddUniqueSellNom", "StartBon", "AddProgPlu",
-                                  "AddProgPlu", "AddDiscount", "AddLine", "AddPayment", "GetRecieptStatus",
-                                  "AddPayment", "EndBon", "LastUniqueSellNo"}));
+                                   "AddProgPlu", "AddDiscount", "AddLine", "AddPayment", "GetRecieptStatus",
+                                   "AddPayment", "EndBon", "LastUniqueSellNo"}));
   EXPECT_EQ(FReader.RepLines(), (Lines{"@010012Ivan", "#UUNQ-1", "0012Water       0000015000002000",
-                                    "%13^Bread^120^1000^1", "#P-1000", ":Thank you", "#E1^2.00", "Close"}));
+                                       "%13^Bread^120^1000^1", "#P-1000", ":Thank you", "#E1^2.00", "Close"}));
 }
 
 TEST_F(Exec, Invoices) {
@@ -187,11 +182,11 @@ TEST_F(Exec, RefundTakesCashOnly) {
 TEST_F(Exec, NonFiscalReceiptKeepsNoForeignSaleNumber) {
   FFake->LastUnique = "PREV-1";  // the number of the fiscal receipt before
   ASSERT_TRUE(Print({":Hello", "#:World"})) << FReader.LastError();
-  EXPECT_EQ(FFake->Calls, (Lines{"GetRecieptStatus()", "StartBon(1, 1, 1, , , 1, , , , , , , , )",
-                                "AddLine(Hello, , 0)", "AddLine(:World, , 0)", "EndBon()", "GetRecieptStatus()",
-                                "LastUniqueSellNo()"}));
-  EXPECT_EQ(FReader.RepLines(), (Lines{"No Bon:42", "No Ecr:ZK000001", "No MFP:02000001", "No Inv:0", ":Hello",
-                                    "#:World", "Close"}));
+  EXPECT_EQ(FFake->Calls,
+            (Lines{"GetRecieptStatus()", "StartBon(1, 1, 1, , , 1, , , , , , , , )", "AddLine(Hello, , 0)",
+                   "AddLine(:World, , 0)", "EndBon()", "GetRecieptStatus()", "LastUniqueSellNo()"}));
+  EXPECT_EQ(FReader.RepLines(),
+            (Lines{"No Bon:42", "No Ecr:ZK000001", "No MFP:02000001", "No Inv:0", ":Hello", "#:World", "Close"}));
 }
 
 TEST_F(Exec, ReportFilesOpenNoReceipt) {
@@ -201,8 +196,8 @@ TEST_F(Exec, ReportFilesOpenNoReceipt) {
   } cases[] = {
       {{"#I", ":text"}, {"RunXReport()", "AddLine(text, , 0)"}},
       {{"$FI", ":text"},
-       {"GetRecieptStatus()", "StartBon(1, 1, 1, , , 1, , , , , , , , )", "RunXReport()", "AddLine(text, , 0)", "EndBon()",
-        "LastUniqueSellNo()"}},
+       {"GetRecieptStatus()", "StartBon(1, 1, 1, , , 1, , , , , , , , )", "RunXReport()", "AddLine(text, , 0)",
+        "EndBon()", "LastUniqueSellNo()"}},
       {{"#N"}, {"RunZReport()"}},
       {{"#M1010124311224"}, {"RunFMDateReport(-685193, -684828, 0)"}},
       {{"#R-20.00", "C"}, {"InOutMoney(-20, 1)"}},
@@ -250,7 +245,10 @@ TEST_F(Exec, FailureInTheMiddle) {
   } cases[] = {
       {false, "AddPLU", 1, "[PrintPlu][AddPLU failed] Paper out ", {"StartBon", "AddPLU"}},
       {true, "AddPLU", 1, "[PrintPlu][AddPLU failed] Paper out ", {"StartBon", "AddPLU"}},
-      {true, "GetRecieptStatus", 2, "[PrintPlu][AddREP_AddInfo][AddPLU failed] Paper out ",
+      {true,
+       "GetRecieptStatus",
+       2,
+       "[PrintPlu][AddREP_AddInfo][AddPLU failed] Paper out ",
        {"AddPLU", "GetRecieptStatus"}},
       {false, "StartBon", 1, "[OpenReceipt][AddPLU failed] Paper out ", {"SetPluData", "StartBon"}},
       {false, "GetPLUData", 1, "[FUpdatePluDataInPrinter][AddPLU failed] Paper out ", {"GetPLUData"}},
@@ -260,8 +258,8 @@ TEST_F(Exec, FailureInTheMiddle) {
     SCOPED_TRACE(c.failing + (c.details ? " with details" : ""));
     FFake->Plus[12] = {2, 1, 1.5, "Water       "};
     FFake->Fail(c.failing, 206, "[AddPLU failed] Paper out ", c.nth);
-    ASSERT_FALSE(Print({"0012Water       0000000000001000", "0012Water       0000015000001000", "#E1^1.50"},
-                       c.details));
+    ASSERT_FALSE(
+        Print({"0012Water       0000000000001000", "0012Water       0000015000001000", "#E1^1.50"}, c.details));
     EXPECT_EQ(FReader.LastError(), "[PrintPluList]" + c.text);
     EXPECT_EQ(FReader.RepLines().back(), "[ERROR]" + c.text);
     EXPECT_EQ(FReader.GetLastErrorCode(), 206);
@@ -315,7 +313,7 @@ TEST_F(Exec, BeforeCloseLineWithoutStatusIsSkipped) {
 TEST_F(Exec, ReprogrammingArticles) {
   struct {
     TFakeFprn::TPlu printer;
-    const char* line;  // plain texts: GCC 12 at -O3 warns falsely about destroying this table
+    const char* line;     // plain texts: GCC 12 at -O3 warns falsely about destroying this table
     const char* setCall;  // empty: not reprogrammed
   } cases[] = {
       {{2, 1, 1.50, "Water"}, "%12^Water^150^1000", ""},
@@ -430,8 +428,8 @@ TEST_F(Exec, LogLinesOfReadingAndPrinting) {
   FFake->Plus[12] = {2, 1, 1.5, "Water       "};
   FFake->Plus[13] = {2, 1, 1.2, "Bread"};
   ASSERT_TRUE(Print({"@010012Ivan", "#OAnna", "#Q1,0", "#U7", "#LD123", "#LN456", "#LR9", "#F", ":ACME",
-                     "0012Water       0000015000001000", "%13^Bread^120^1000", "#P-1000", "#:Thank you",
-                     "#E1^2.00", "#R5", "Copy", "#I"}))
+                     "0012Water       0000015000001000", "%13^Bread^120^1000", "#P-1000", "#:Thank you", "#E1^2.00",
+                     "#R5", "Copy", "#I"}))
       << FReader.LastError();
   ASSERT_TRUE(Print({":x"})) << FReader.LastError();
   ASSERT_TRUE(Read({"&S"}));

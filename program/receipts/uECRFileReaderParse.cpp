@@ -186,8 +186,7 @@ int32_t TECRFileReader::VatGroupOf(const std::string& digit) const {
 
 int32_t TECRFileReader::PluAsDepartment(const std::string& number) const {
   const int32_t n = StrToIntDef(number, -1);
-  if (n < 1 || n > 99)
-    Fail("Invalid department nom.:" + Number(n) + ".  Valid numbers are between 1 to 100.");
+  if (n < 1 || n > 99) Fail("Invalid department nom.:" + Number(n) + ".  Valid numbers are between 1 to 100.");
   return n;
 }
 
@@ -284,8 +283,7 @@ void TECRFileReader::FAddDiscount(const std::string& line) {
       if (value.size() >= 2) value.insert(value.size() - 2, ".");
     }
     if (!TryStrToFloat(value, discount.Value)) Fail("Invalid discount value.");
-    if (discount.DiscType != 3 && discount.Value > 99.99)
-      Fail("Discount value is over range /-99.99% to 99.99%/ .");
+    if (discount.DiscType != 3 && discount.Value > 99.99) Fail("Discount value is over range /-99.99% to 99.99%/ .");
     if (sign == '-') discount.Value = -discount.Value;
     discount.RawLine = line;
     FCommands.push_back(std::move(discount));
@@ -316,11 +314,9 @@ void TECRFileReader::FAddPayment(const std::string& line) {
           s.erase(0, type.size());
         }
         if (!TryStrToInt(type, payment.PayType)) Fail("Pay type is not digit.");
-        if (!s.empty() &&
-            !TryStrToFloat(NormalizeDecimalSeparator(CopyToCharAndDel(s, '^')), payment.Amount))
+        if (!s.empty() && !TryStrToFloat(NormalizeDecimalSeparator(CopyToCharAndDel(s, '^')), payment.Amount))
           Fail("Pay amount is not valid double value.");
-        if (!s.empty() &&
-            !TryStrToFloat(NormalizeDecimalSeparator(CopyToCharAndDel(s, '^')), payment.Course))
+        if (!s.empty() && !TryStrToFloat(NormalizeDecimalSeparator(CopyToCharAndDel(s, '^')), payment.Course))
           Fail("Cource is not valid double value.");
         if (!s.empty()) payment.Currency = CopyToPosAndDel(s, 3);
         payment.RawLine = line;

@@ -48,23 +48,23 @@ TEST_P(FixedPlu, OptionalFieldsByLineLength) {
 const char kRange[] = "[FAddPlu][CopyToPosAndDel]Possition is out of range.(";
 INSTANTIATE_TEST_SUITE_P(
     Lengths, FixedPlu,
-    ::testing::Values(PluCase{kPlu32, true, 2, 1, -1, ""},                              // 32
-                      PluCase{kPlu32 + "3", true, 4, 1, -1, ""},                        // 33
+    ::testing::Values(PluCase{kPlu32, true, 2, 1, -1, ""},        // 32
+                      PluCase{kPlu32 + "3", true, 4, 1, -1, ""},  // 33
                       PluCase{kPlu32 + "3x", false, 0, 0, 0, kRange + std::string("x, Possition: 2)")},
-                      PluCase{kPlu32 + "3xx", true, 4, 1, -1, ""},                      // 35
+                      PluCase{kPlu32 + "3xx", true, 4, 1, -1, ""},  // 35
                       PluCase{kPlu32 + "3xx0", false, 0, 0, 0, kRange + std::string("0, Possition: 2)")},
-                      PluCase{kPlu32 + "3xx04", true, 4, 5, -1, ""},                    // 37
-                      PluCase{kPlu32 + "3xx042", true, 4, 5, 2, ""},                    // 38
-                      PluCase{kPlu32 + "3xx040", true, 4, 5, -1, ""},                   // pay type 0
-                      PluCase{kPlu32 + "3xx042zzzz", true, 4, 5, 2, ""},                // beyond 38
-                      PluCase{kPlu32 + "3xx00", true, 4, 1, -1, ""},                    // "00": 1
+                      PluCase{kPlu32 + "3xx04", true, 4, 5, -1, ""},      // 37
+                      PluCase{kPlu32 + "3xx042", true, 4, 5, 2, ""},      // 38
+                      PluCase{kPlu32 + "3xx040", true, 4, 5, -1, ""},     // pay type 0
+                      PluCase{kPlu32 + "3xx042zzzz", true, 4, 5, 2, ""},  // beyond 38
+                      PluCase{kPlu32 + "3xx00", true, 4, 1, -1, ""},      // "00": 1
                       PluCase{kPlu32 + "3xx98", true, 4, 99, -1, ""},
                       PluCase{kPlu32 + "3xx99", false, 0, 0, 0,
                               "[FAddPlu]Invalid department nom:100. Valid numbers are between 1 to 100."},
-                      PluCase{kPlu32 + "3xxxx", true, 4, -1, -1, ""},                   // unreadable
+                      PluCase{kPlu32 + "3xxxx", true, 4, -1, -1, ""},  // unreadable
                       PluCase{kPlu32 + "3xx-5", true, 4, -5, -1, ""},
-                      PluCase{kPlu32 + "3xx 6", true, 4, 7, -1, ""},                    // leading blank
-                      PluCase{kPlu32 + "3xx6 2", true, 4, -1, 2, ""},                   // trailing blank
+                      PluCase{kPlu32 + "3xx 6", true, 4, 7, -1, ""},   // leading blank
+                      PluCase{kPlu32 + "3xx6 2", true, 4, -1, 2, ""},  // trailing blank
                       PluCase{"12", false, 0, 0, 0, kRange + std::string("12, Possition: 4)")},
                       PluCase{"0000Water       0000015000001000", false, 0, 0, 0, "[FAddPlu]Invalid PLU number."},
                       PluCase{"abcdWater       0000015000001000", false, 0, 0, 0, "[FAddPlu]Invalid PLU number."},
@@ -144,16 +144,15 @@ TEST_P(PluAsDepartment, TheNumberIsTheDepartment) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, PluAsDepartment,
-    ::testing::Values(
-        PluDepartCase{kPlu32 + "3xx05", 12, ""},  // replaces the department field
-        PluDepartCase{" 099Water       0000015000001000", 99, ""},
-        PluDepartCase{"0100Water       0000015000001000", 0,
-                      "[FAddPlu]Invalid department nom.:100.  Valid numbers are between 1 to 100."},
-        PluDepartCase{"12  Water       0000015000001000", 0,
-                      "[FAddPlu]Invalid department nom.:-1.  Valid numbers are between 1 to 100."},
-        PluDepartCase{"%12^Water^150^1000", 12, ""},
-        PluDepartCase{"%40000^Water^150^1000", 0,
-                      "[FAddExtPlu]Invalid department nom.:-1.  Valid numbers are between 1 to 100."}));
+    ::testing::Values(PluDepartCase{kPlu32 + "3xx05", 12, ""},  // replaces the department field
+                      PluDepartCase{" 099Water       0000015000001000", 99, ""},
+                      PluDepartCase{"0100Water       0000015000001000", 0,
+                                    "[FAddPlu]Invalid department nom.:100.  Valid numbers are between 1 to 100."},
+                      PluDepartCase{"12  Water       0000015000001000", 0,
+                                    "[FAddPlu]Invalid department nom.:-1.  Valid numbers are between 1 to 100."},
+                      PluDepartCase{"%12^Water^150^1000", 12, ""},
+                      PluDepartCase{"%40000^Water^150^1000", 0,
+                                    "[FAddExtPlu]Invalid department nom.:-1.  Valid numbers are between 1 to 100."}));
 
 struct ExtPluCase {
   std::string line;
@@ -183,19 +182,19 @@ TEST_P(ExtPlu, SeparatedForm) {
   EXPECT_TRUE(FReader.HasSales());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ExtPlu,
-    ::testing::Values(ExtPluCase{"%12^Water^150^1000", "12", 1.5, 1, 2, ""},
-                      ExtPluCase{"%12^Water^150.0^1500^3", "12", 1.5, 1.5, 4, ""},
-                      ExtPluCase{"%12^Water^150^1000^ 5", "12", 1.5, 1, 2, ""},  // a blank counts as 1
-                      ExtPluCase{"%40000^Water^150^1000", "", 1.5, 1, 2, ""},
-                      ExtPluCase{"%0^Water^150^1000", "0", 1.5, 1, 2, ""},
-                      ExtPluCase{"% 7 ^Water^150^1000", " 7 ", 1.5, 1, 2, ""},
-                      ExtPluCase{"%x^Water^150^1000", "", 1.5, 1, 2, ""},
-                      ExtPluCase{"%12^Water^x^1000", "", 0, 0, 0, "[FAddExtPlu]Invalid PLU price"},
-                      ExtPluCase{"%12^Water^150", "", 0, 0, 0, "[FAddExtPlu]Invalid PLU quntity."},
-                      ExtPluCase{"%12^Water^100000000^1000", "", 0, 0, 0,
-                                 "[FAddExtPlu]Price is greater than \"999999.99\"."}));
+INSTANTIATE_TEST_SUITE_P(Lines, ExtPlu,
+                         ::testing::Values(ExtPluCase{"%12^Water^150^1000", "12", 1.5, 1, 2, ""},
+                                           ExtPluCase{"%12^Water^150.0^1500^3", "12", 1.5, 1.5, 4, ""},
+                                           ExtPluCase{"%12^Water^150^1000^ 5", "12", 1.5, 1, 2,
+                                                      ""},  // a blank counts as 1
+                                           ExtPluCase{"%40000^Water^150^1000", "", 1.5, 1, 2, ""},
+                                           ExtPluCase{"%0^Water^150^1000", "0", 1.5, 1, 2, ""},
+                                           ExtPluCase{"% 7 ^Water^150^1000", " 7 ", 1.5, 1, 2, ""},
+                                           ExtPluCase{"%x^Water^150^1000", "", 1.5, 1, 2, ""},
+                                           ExtPluCase{"%12^Water^x^1000", "", 0, 0, 0, "[FAddExtPlu]Invalid PLU price"},
+                                           ExtPluCase{"%12^Water^150", "", 0, 0, 0, "[FAddExtPlu]Invalid PLU quntity."},
+                                           ExtPluCase{"%12^Water^100000000^1000", "", 0, 0, 0,
+                                                      "[FAddExtPlu]Price is greater than \"999999.99\"."}));
 
 struct DiscountCase {
   std::string line;
@@ -261,17 +260,22 @@ TEST_P(Payments, WithAndWithoutSeparators) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, Payments,
-    ::testing::Values(
-        PaymentCase{"#E1150.00", 1, 150, 1, "EUR", ""}, PaymentCase{"#E2", 2, 0, 1, "EUR", ""},
-        PaymentCase{"#E1^150.00^1.95583^BGN", 1, 150, 1.95583, "BGN", ""},
-        PaymentCase{"#E1^150,50", 1, 150.5, 1, "EUR", ""}, PaymentCase{"#E1^10^1,5^USDX", 1, 10, 1.5, "USD", ""},
-        PaymentCase{"#e3^20", 3, 20, 1, "EUR", ""}, PaymentCase{"#\xC5" "3^20", 3, 20, 1, "EUR", ""},
-        PaymentCase{"#\xE5" "4", 4, 0, 1, "EUR", ""}, PaymentCase{"#E-1^5", -1, 5, 1, "EUR", ""},
-        PaymentCase{"#Ex^1", 0, 0, 0, "", "Pay type is not digit. 1"},
-        PaymentCase{"#E1^abc^2", 0, 0, 0, "", "Pay amount is not valid double value. 2"},
-        PaymentCase{"#E1^1^x^EUR", 0, 0, 0, "", "Cource is not valid double value. EUR"},
-        PaymentCase{"#E1^150.00^1.95583^BG", 0, 0, 0, "",
-                    "[CopyToPosAndDel]Possition is out of range.(BG, Possition: 3) BG"}));
+    ::testing::Values(PaymentCase{"#E1150.00", 1, 150, 1, "EUR", ""}, PaymentCase{"#E2", 2, 0, 1, "EUR", ""},
+                      PaymentCase{"#E1^150.00^1.95583^BGN", 1, 150, 1.95583, "BGN", ""},
+                      PaymentCase{"#E1^150,50", 1, 150.5, 1, "EUR", ""},
+                      PaymentCase{"#E1^10^1,5^USDX", 1, 10, 1.5, "USD", ""}, PaymentCase{"#e3^20", 3, 20, 1, "EUR", ""},
+                      PaymentCase{"#\xC5"
+                                  "3^20",
+                                  3, 20, 1, "EUR", ""},
+                      PaymentCase{"#\xE5"
+                                  "4",
+                                  4, 0, 1, "EUR", ""},
+                      PaymentCase{"#E-1^5", -1, 5, 1, "EUR", ""},
+                      PaymentCase{"#Ex^1", 0, 0, 0, "", "Pay type is not digit. 1"},
+                      PaymentCase{"#E1^abc^2", 0, 0, 0, "", "Pay amount is not valid double value. 2"},
+                      PaymentCase{"#E1^1^x^EUR", 0, 0, 0, "", "Cource is not valid double value. EUR"},
+                      PaymentCase{"#E1^150.00^1.95583^BG", 0, 0, 0, "",
+                                  "[CopyToPosAndDel]Possition is out of range.(BG, Possition: 3) BG"}));
 
 TEST_F(ReaderFixture, InvoiceLines) {
   ASSERT_TRUE(Read({"#LD123456789", "#ln200", "#LM300", "#LR17", "#LX5", "#LD"})) << FReader.LastError();
@@ -294,8 +298,7 @@ TEST_F(ReaderFixture, InvoiceLineFailuresAndTheBareL) {
 }
 
 TEST_F(ReaderFixture, InvoiceHeaderFillsFiveFieldsInOrder) {
-  ASSERT_TRUE(Read({"#F", kPlu32, ":ACME", ":Sofia", "::Street 1", "@010012Ivan", ":Ivanov", ":Petrov",
-                    ":sixth"}))
+  ASSERT_TRUE(Read({"#F", kPlu32, ":ACME", ":Sofia", "::Street 1", "@010012Ivan", ":Ivanov", ":Petrov", ":sixth"}))
       << FReader.LastError();
   TInvoiceObject* inv = FReader.FindInvoice();
   ASSERT_NE(inv, nullptr);
@@ -387,9 +390,16 @@ TEST(ParseShortDate, YearNumberIsTheYearItself) {
     std::string text;
     DATE result;
     std::string rest;
-  } cases[] = {{"010124rest", Ole(24, 1, 1), "rest"}, {"290224", Ole(24, 2, 29), ""}, {"290223", -1, ""},
-               {"311324", -1, ""},  {"000124", -1, ""},  {"010100", -1, ""},  {"0101", -1, ""},
-               {"", -1, ""},        {"x10124", -1, ""},  {"311299", Ole(99, 12, 31), ""}};
+  } cases[] = {{"010124rest", Ole(24, 1, 1), "rest"},
+               {"290224", Ole(24, 2, 29), ""},
+               {"290223", -1, ""},
+               {"311324", -1, ""},
+               {"000124", -1, ""},
+               {"010100", -1, ""},
+               {"0101", -1, ""},
+               {"", -1, ""},
+               {"x10124", -1, ""},
+               {"311299", Ole(99, 12, 31), ""}};
   for (auto& c : cases) {
     SCOPED_TRACE(c.text);
     std::string text = c.text;
@@ -410,7 +420,9 @@ TEST_F(ReaderFixture, Operators) {
     std::string line;
     int32_t no, pos;
     std::string name;
-  } cases[] = {{"@010012Ivan", 1, 12, "Ivan"}, {"@050003", 5, 3, ""}, {"@xx0012Ivan", 1, 12, "Ivan"},
+  } cases[] = {{"@010012Ivan", 1, 12, "Ivan"},
+               {"@050003", 5, 3, ""},
+               {"@xx0012Ivan", 1, 12, "Ivan"},
                {"@-500x1Ivan", 1, 0, "Ivan"}};
   for (auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -538,7 +550,11 @@ TEST_F(ReaderFixture, LinesAreTrimmedSplitAndSkipped) {
 TEST_F(ReaderFixture, LinesAreConvertedBeforeTheyAreRead) {
   // Code page 855: 0xA1 is the capital A, 0xA0 the small a, 0xA9 the capital Ye, which makes
   // a payment line once converted; code page 866: 0x80 is the capital A.
-  ASSERT_TRUE(Read({":\xA1\xA0", "#\xA9" "1^5"}, EncodingCP855)) << FReader.LastError();
+  ASSERT_TRUE(Read({":\xA1\xA0",
+                    "#\xA9"
+                    "1^5"},
+                   EncodingCP855))
+      << FReader.LastError();
   EXPECT_EQ(Cmd<TLineObject>(0)->Text, "\xC0\xE0");
   ASSERT_NE(Cmd<TPaymentObject>(1), nullptr);
   EXPECT_DOUBLE_EQ(Cmd<TPaymentObject>(1)->Amount, 5);
@@ -560,9 +576,16 @@ TEST(ReaderHelpers, StringAndNumberRules) {
     std::string text;
     bool ok;
     int32_t value;
-  } ints[] = {{"12", true, 12},   {"  -7", true, -7},        {"+3", true, 3},         {"12 ", false, 0},
-              {"", false, 0},     {"1.0", false, 0},         {"2147483647", true, 2147483647},
-              {"2147483648", false, 0}, {"-2147483648", true, INT32_MIN}, {"-", false, 0}};
+  } ints[] = {{"12", true, 12},
+              {"  -7", true, -7},
+              {"+3", true, 3},
+              {"12 ", false, 0},
+              {"", false, 0},
+              {"1.0", false, 0},
+              {"2147483647", true, 2147483647},
+              {"2147483648", false, 0},
+              {"-2147483648", true, INT32_MIN},
+              {"-", false, 0}};
   for (auto& c : ints) {
     int32_t v = 0;
     EXPECT_EQ(TryStrToInt(c.text, v), c.ok) << c.text;
@@ -574,8 +597,8 @@ TEST(ReaderHelpers, StringAndNumberRules) {
     std::string text;
     bool ok;
     double value;
-  } floats[] = {{" 1.5 ", true, 1.5}, {"150", true, 150}, {".5", true, 0.5}, {"-2.", true, -2},
-                {"1e2", true, 100},   {"1,5", false, 0},  {".", false, 0},  {"1.5x", false, 0}, {"", false, 0}};
+  } floats[] = {{" 1.5 ", true, 1.5}, {"150", true, 150}, {".5", true, 0.5},  {"-2.", true, -2}, {"1e2", true, 100},
+                {"1,5", false, 0},    {".", false, 0},    {"1.5x", false, 0}, {"", false, 0}};
   for (auto& c : floats) {
     double v = 0;
     EXPECT_EQ(TryStrToFloat(c.text, v), c.ok) << c.text;

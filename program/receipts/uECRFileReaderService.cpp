@@ -45,9 +45,10 @@ void TECRFileReader::InitConnection(bool search, const std::string& deviceSerial
 }
 
 std::string TECRFileReader::InitCompleteText() const {
-  return "Init complete. Connected on COM" + Number(FComPort) + ". ECR model: " + FModel + ", ECR serial nom: " +
-         FSerialNo + ", ECR fiscal number: " + FFiscalNo + ", ECR last doc.num: " + Number(FLastDocNo) +
-         ", ECR next inv.num: " + Number(FNextInvoiceNo) + ", ECR line length: " + Number(FLineLength);
+  return "Init complete. Connected on COM" + Number(FComPort) + ". ECR model: " + FModel +
+         ", ECR serial nom: " + FSerialNo + ", ECR fiscal number: " + FFiscalNo +
+         ", ECR last doc.num: " + Number(FLastDocNo) + ", ECR next inv.num: " + Number(FNextInvoiceNo) +
+         ", ECR line length: " + Number(FLineLength);
 }
 
 // An older printer may not know the currency mode; that never fails the connection.

@@ -27,8 +27,8 @@ TEST_F(Service, InitializeByPort) {
   FFake->Currency = 1;
   ASSERT_TRUE(FReader.Initialize(false, "")) << FReader.LastError();
   EXPECT_EQ(FFake->Calls, (Lines{"Init(4, 9600, 0, 1, )", "GetPrinterModel()", "GetSerialNumber()", "GetFiscalNumber()",
-                                "GetLastDocNumber()", "GetNextInvoiceNumber()", "LineLength()", "GetHardwareStatus()",
-                                "ComPort()", "GetDriverVersion()", "GetCurrencyMode()"}));
+                                 "GetLastDocNumber()", "GetNextInvoiceNumber()", "LineLength()", "GetHardwareStatus()",
+                                 "ComPort()", "GetDriverVersion()", "GetCurrencyMode()"}));
   EXPECT_EQ(FReader.Model(), "FP-X4 [ZK000001 1.00]");
   EXPECT_EQ(FReader.SerialNo(), "ZK000001");
   EXPECT_EQ(FReader.FiscalNo(), "02000001");
@@ -39,9 +39,10 @@ TEST_F(Service, InitializeByPort) {
   EXPECT_EQ(FReader.CurrencyMode(), 1);
   EXPECT_TRUE(FReader.LastError().empty());
   EXPECT_TRUE(Logged("NormalInit: Trying to initialize ECR on COM4\r\n"));
-  EXPECT_TRUE(Logged("NormalInit: Init complete. Connected on COM4. ECR model: FP-X4 [ZK000001 1.00], ECR serial "
-                     "nom: ZK000001, ECR fiscal number: 02000001, ECR last doc.num: 41, ECR next inv.num: 101, ECR "
-                     "line length: 32\r\n"));
+  EXPECT_TRUE(
+      Logged("NormalInit: Init complete. Connected on COM4. ECR model: FP-X4 [ZK000001 1.00], ECR serial "
+             "nom: ZK000001, ECR fiscal number: 02000001, ECR last doc.num: 41, ECR next inv.num: 101, ECR "
+             "line length: 32\r\n"));
   EXPECT_TRUE(Logged("[Initialize]Fiscal Printer X4 vers: 1.18; \r\n"));
   EXPECT_TRUE(Logged("Device currency mode: 1\r\n"));
 }
@@ -64,12 +65,13 @@ TEST_F(Service, HardwareStatusFailsOnlyTheFullConnection) {
   FFake->Calls.clear();
   EXPECT_TRUE(FReader.FastInit(false, "")) << FReader.LastError();
   EXPECT_EQ(FFake->Calls, (Lines{"Init(1, 115200, 0, 1, )", "GetPrinterModel()", "GetSerialNumber()", "ComPort()",
-                                "GetFiscalNumber()", "LineLength()", "GetCurrencyMode()"}));
+                                 "GetFiscalNumber()", "LineLength()", "GetCurrencyMode()"}));
   EXPECT_TRUE(FReader.LastError().empty());
   // The last document and the next invoice keep what the failed full connection read.
-  EXPECT_TRUE(Logged("FastInit: Init complete. Connected on COM1. ECR model: FP-X4 [ZK000001 1.00], ECR serial "
-                     "nom: ZK000001, ECR fiscal number: 02000001, ECR last doc.num: 41, ECR next inv.num: 101, ECR "
-                     "line length: 32"));
+  EXPECT_TRUE(
+      Logged("FastInit: Init complete. Connected on COM1. ECR model: FP-X4 [ZK000001 1.00], ECR serial "
+             "nom: ZK000001, ECR fiscal number: 02000001, ECR last doc.num: 41, ECR next inv.num: 101, ECR "
+             "line length: 32"));
   EXPECT_TRUE(Logged("[FastInit]Durration: "));
 }
 
@@ -78,7 +80,8 @@ TEST_F(Service, CurrencyModeFailureKeepsTheConnection) {
   FFake->CurrencyFails = true;
   ASSERT_TRUE(FReader.FastInit(true, "ZK000001"));
   EXPECT_EQ(FReader.CurrencyMode(), -1);
-  EXPECT_TRUE(Logged("Failed to get FU currency mode: [Get currency mode failed] Invalid command  . Old device may be. "));
+  EXPECT_TRUE(
+      Logged("Failed to get FU currency mode: [Get currency mode failed] Invalid command  . Old device may be. "));
   FFake->CurrencyFails = false;
   FFake->FailCom("GetCurrencyMode", E_NOTIMPL, u"");
   ASSERT_TRUE(FReader.Initialize(false, ""));
@@ -90,8 +93,12 @@ TEST_F(Service, ConnectionFailures) {
   struct {
     std::string method;
     bool search;
-  } cases[] = {{"Init", false},          {"InitEx", true},           {"GetSerialNumber", false},
-               {"GetFiscalNumber", false}, {"GetLastDocNumber", false}, {"GetNextInvoiceNumber", false},
+  } cases[] = {{"Init", false},
+               {"InitEx", true},
+               {"GetSerialNumber", false},
+               {"GetFiscalNumber", false},
+               {"GetLastDocNumber", false},
+               {"GetNextInvoiceNumber", false},
                {"GetHardwareStatus", false}};
   for (auto& c : cases) {
     SCOPED_TRACE(c.method);
@@ -121,11 +128,11 @@ TEST_F(Service, EmptyReceipt) {
   FFake->Calls.clear();
   ASSERT_TRUE(FReader.EmptyBON()) << FReader.LastError();
   const std::string dashes(32, '-');
-  EXPECT_EQ(FFake->Calls, (Lines{"StartBon(1, 1, 1, , , 1, , , , , , , , )", "AddLine(" + dashes + ", , 0)",
-                                "AddLine(MIRAVOK FPR FILE DRIVER, DBWIDTH, 0)", "AddLine(App ver: 1.0.0.7, , 0)",
-                                "GetDriverVersion()", "AddLine(AX: Fiscal Printer X4 vers: 1.18; , , 0)",
-                                "AddLine(Com: 1, , 0)", "AddLine(" + dashes + ", , 0)", "EndBon()",
-                                "LastUniqueSellNo()"}));
+  EXPECT_EQ(FFake->Calls,
+            (Lines{"StartBon(1, 1, 1, , , 1, , , , , , , , )", "AddLine(" + dashes + ", , 0)",
+                   "AddLine(MIRAVOK FPR FILE DRIVER, DBWIDTH, 0)", "AddLine(App ver: 1.0.0.7, , 0)",
+                   "GetDriverVersion()", "AddLine(AX: Fiscal Printer X4 vers: 1.18; , , 0)", "AddLine(Com: 1, , 0)",
+                   "AddLine(" + dashes + ", , 0)", "EndBon()", "LastUniqueSellNo()"}));
 
   FReader.SetFileVersion([] { return QString(); });
   FFake->Line = 0;
@@ -133,8 +140,8 @@ TEST_F(Service, EmptyReceipt) {
   FFake->DriverVersion.clear();
   FFake->Calls.clear();
   ASSERT_TRUE(FReader.EmptyBON());
-  EXPECT_EQ(FFake->Names(), (Lines{"StartBon", "AddLine", "AddLine", "GetDriverVersion", "AddLine", "AddLine",
-                                  "EndBon", "LastUniqueSellNo"}));
+  EXPECT_EQ(FFake->Names(), (Lines{"StartBon", "AddLine", "AddLine", "GetDriverVersion", "AddLine", "AddLine", "EndBon",
+                                   "LastUniqueSellNo"}));
   EXPECT_EQ(FFake->Calls[1], "AddLine(, , 0)");
 
   FFake->Fail("AddLine", 206, "[AddLine failed] Paper out ", 2);
@@ -151,8 +158,8 @@ TEST_F(Service, ServiceOperations) {
     std::string call, tag;
   } cases[] = {
       {[](TECRFileReader& r) { return r.CopyBON(); }, "CopyLastBon()", "[CopyBON]"},
-      {[](TECRFileReader& r) { return r.RunFMDateReport(true, 45658, 45688.75); }, "RunFMDateReport(45658, 45688.75, 1)",
-       "[RunFMDateReport]"},
+      {[](TECRFileReader& r) { return r.RunFMDateReport(true, 45658, 45688.75); },
+       "RunFMDateReport(45658, 45688.75, 1)", "[RunFMDateReport]"},
       {[](TECRFileReader& r) { return r.RunFMDateReport(false, 1, 2); }, "RunFMDateReport(1, 2, 0)",
        "[RunFMDateReport]"},
       {[](TECRFileReader& r) { return r.SumInOrOut(-12.5); }, "InOutMoney(-12.5, 1)", "[SumInOrOut]"},
@@ -233,9 +240,7 @@ TEST_F(Service, SaveRepFile) {
 }
 
 TEST_F(Service, DestructionClosesTheObjectItMade) {
-  {
-    TECRFileReader unused(FFake->Factory());
-  }
+  { TECRFileReader unused(FFake->Factory()); }
   EXPECT_TRUE(FFake->Calls.empty());
   {
     TECRFileReader used(FFake->Factory());

@@ -82,8 +82,7 @@ std::vector<TListedFile> TFolderWatch::ListWaiting(const QString& folder, const 
     }
     if (st.st_size <= 0) continue;
     files.push_back(
-        TListedFile{name, FileStampOf(st), DosDateTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)),
-                    CtimeNs(st)});
+        TListedFile{name, FileStampOf(st), DosDateTime(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)), CtimeNs(st)});
   }
   ops.Close(fd);
 
@@ -131,8 +130,8 @@ bool TFolderWatch::NoteRefusedClaim(const QString& folder, const QString& name, 
   return changed;
 }
 
-TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const QDateTime& now,
-                                const QString& logDir, int readyAgeMs) {
+TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const QDateTime& now, const QString& logDir,
+                                int readyAgeMs) {
   TReadyFiles ready;
   if (folder.isEmpty()) return ready;
   QStringList refused;
@@ -192,10 +191,10 @@ TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const
   for (const QString& name : toLog) {
     try {
       uProgramLog::WriteLog(logDir,
-                       QStringLiteral("[SelectReadyBonFiles] Not a regular file (a link or another kind) or a "
-                                      "name that is not UTF-8, left in place: \"") +
-                           dir + name + QStringLiteral("\""),
-                       true);
+                            QStringLiteral("[SelectReadyBonFiles] Not a regular file (a link or another kind) or a "
+                                           "name that is not UTF-8, left in place: \"") +
+                                dir + name + QStringLiteral("\""),
+                            true);
     } catch (const std::exception&) {
       // A log folder that cannot be made loses the line.
     }

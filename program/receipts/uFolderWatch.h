@@ -70,8 +70,8 @@ class TFolderWatch {
   // by the listing is written to the exception log of `logDir` (when given) once while it
   // stays. A file whose claim was refused waits for its retry unlisted. An empty folder
   // name lists nothing. Raises EAbort like ListWaiting.
-  TReadyFiles Ready(const QString& folder, const QString& ext, const QDateTime& now,
-                    const QString& logDir = QString(), int readyAgeMs = ReadyAgeMs);
+  TReadyFiles Ready(const QString& folder, const QString& ext, const QDateTime& now, const QString& logDir = QString(),
+                    int readyAgeMs = ReadyAgeMs);
 
   // Notes that the claim of the waiting file `name` of the folder was refused with errno
   // `err` at `now`; true when the reason is new for that file (it is to be reported then,

@@ -75,12 +75,14 @@ TEST_F(SelectBonFilesTest, ListsWaitingFilesOldestFirst) {
   WriteAll(FDir + "sub.bon/in.bon", "x");
   QStringList list{"stale line"};
   SelectBonFiles(FTmp.path(), list);
-  EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "m2.bon"), Line(same, "M1.BON"), Line(newer, "a.bon")}));
+  EXPECT_EQ(list,
+            (QStringList{Line(older, "z.bon"), Line(same, "m2.bon"), Line(same, "M1.BON"), Line(newer, "a.bon")}));
   EXPECT_TRUE(QFile::exists(FDir + "empty.bon"));
   // One moment: by name.
   Make("M1.BON", same);
   SelectBonFiles(FTmp.path(), list);
-  EXPECT_EQ(list, (QStringList{Line(older, "z.bon"), Line(same, "M1.BON"), Line(same, "m2.bon"), Line(newer, "a.bon")}));
+  EXPECT_EQ(list,
+            (QStringList{Line(older, "z.bon"), Line(same, "M1.BON"), Line(same, "m2.bon"), Line(newer, "a.bon")}));
 }
 
 // When the clocks go back an hour (the last Sunday of October in Sofia), a file written at
@@ -89,8 +91,8 @@ TEST_F(SelectBonFilesTest, OldestFirstByTheTrueTimeWhenTheClocksGoBack) {
   const QByteArray oldTz = qgetenv("TZ");
   qputenv("TZ", "Europe/Sofia");
   ::tzset();
-  const QDateTime summer =
-      QDateTime::fromSecsSinceEpoch(QDate(2025, 10, 26).startOfDay(QTimeZone::utc()).addSecs(30 * 60).toSecsSinceEpoch());
+  const QDateTime summer = QDateTime::fromSecsSinceEpoch(
+      QDate(2025, 10, 26).startOfDay(QTimeZone::utc()).addSecs(30 * 60).toSecsSinceEpoch());
   const QDateTime winter = summer.addSecs(40 * 60);
   EXPECT_GT(summer.time(), winter.time());  // 03:30 and 03:10 local time
   Make("first.bon", summer);

@@ -48,8 +48,7 @@ TFileVerdict FileOutcome(TFileFailure failure, const TFileProgress& progress) {
   return {TFileOutcome::Error, QString()};
 }
 
-EReceiptFolderError::EReceiptFolderError(QString message)
-    : Message(std::move(message)), FWhat(Message.toStdString()) {}
+EReceiptFolderError::EReceiptFolderError(QString message) : Message(std::move(message)), FWhat(Message.toStdString()) {}
 
 // ---- File helpers ----
 
@@ -412,8 +411,7 @@ void TReceiptFolder::MoveToErrorFile(const QString& name, QString& target) {
   const TAt err = At(errName);
   target = FPath + errName;
   if (ops.RenameAt(claim.Dir, claim.Name.c_str(), err.Name.c_str(), RENAME_NOREPLACE) == 0) return;
-  if (errno != EEXIST)
-    Fail(QStringLiteral("Can't current file to err file. May be permission not set: ") + FPath);
+  if (errno != EEXIST) Fail(QStringLiteral("Can't current file to err file. May be permission not set: ") + FPath);
   struct stat st {};
   if (ops.FstatAt(err.Dir, err.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
     // Not an older error file but something that is not ours (a folder, a link): it stays,

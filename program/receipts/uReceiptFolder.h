@@ -245,8 +245,7 @@ class TReceiptFolder {
   // with the tag and the reason into both logs; false (errno set) when it cannot.
   bool KeepOutcomeUnknown(const QString& claimName, const QString& tag, const QString& why, QString& target);
   void MoveToErrorFile(const QString& name, QString& target);
-  bool RenameToFreeName(const QString& from, const QString& base, const QString& ext, QString& to,
-                        qsizetype keep = 0);
+  bool RenameToFreeName(const QString& from, const QString& base, const QString& ext, QString& to, qsizetype keep = 0);
   bool SyncFolder();
   void CloseClaim();
   // Writes `data` as name + ".tmp" and renames it over `name`; 0, or 1 when the temporary

@@ -137,7 +137,9 @@ class TFolderUnit : public ::testing::Test {
     if (!FUnit)
       FUnit = std::make_unique<TReceiptFolder>(
           FPath, [this] { return FClock; },
-          [this](const QString& line, bool exceptionLog) { FLogs.push_back({exceptionLog, line.toStdString()}); });
+          [this](const QString& line, bool exceptionLog) {
+            FLogs.push_back({exceptionLog, line.toStdString()});
+          });
     return *FUnit;
   }
 
@@ -152,8 +154,8 @@ class TFolderUnit : public ::testing::Test {
   }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const QString& n : QDir(FPath).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs |
-                                                 QDir::NoDotAndDotDot))
+    for (const QString& n :
+         QDir(FPath).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot))
       names.push_back(n.toStdString());
     std::sort(names.begin(), names.end());
     return names;
@@ -390,10 +392,16 @@ TEST_F(TFolderUnit, ErrorFileFailuresLeaveTheClaim) {
     const char* Message;
     std::vector<std::string> After;
   } cases[] = {
-      {"ClaimToErr", "0001.$$$\n", 1, "Can't current file to err file. May be permission not set: %F",
+      {"ClaimToErr",
+       "0001.$$$\n",
+       1,
+       "Can't current file to err file. May be permission not set: %F",
        {"0001.$$$", "0001.err"}},
       {"MoveAside", "0001.err\n", 1, "Can't rename err file: %F", {"0001.$$$", "0001.err"}},
-      {"ClaimToErrAfterMoveAside", "0001.$$$\n", 2, "Can't current file to err file. May be permission not set: %F",
+      {"ClaimToErrAfterMoveAside",
+       "0001.$$$\n",
+       2,
+       "Can't current file to err file. May be permission not set: %F",
        {"0001.$$$", "0001_09122025123007.err"}},
   };
   for (const auto& c : cases) {

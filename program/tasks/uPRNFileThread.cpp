@@ -220,14 +220,12 @@ std::unique_ptr<TECRFileThread> TECRFileThread::Create(const TTaskRequest& reque
     case tkCheckPrinter:
     case tkCopyBon:
     case tkDepartmentReportReset:
-    case tkDepartmentReport:
-      break;
+    case tkDepartmentReport: break;
     case tkSumOut:
       // One job moves cash both ways; the amount's sign tells the direction.
       kind = tkSumIn;
       break;
-    default:
-      throw std::runtime_error("no job for task kind " + std::to_string(static_cast<int>(request.Kind)));
+    default: throw std::runtime_error("no job for task kind " + std::to_string(static_cast<int>(request.Kind)));
   }
   std::unique_ptr<TECRFileThread> t(new TECRFileThread());
   t->FTaskKind = kind;
@@ -248,17 +246,10 @@ std::unique_ptr<TECRFileThread> TECRFileThread::Create(const TTaskRequest& reque
       t->FStartDate = request.StartDate;
       t->FEndDate = request.EndDate;
       break;
-    case tkXZReport:
-      t->FReset = request.Reset;
-      break;
-    case tkSetDepartments:
-      t->FDepartments = request.Departments;
-      break;
-    case tkSumIn:
-      t->FAmount = request.Amount;
-      break;
-    default:
-      break;
+    case tkXZReport: t->FReset = request.Reset; break;
+    case tkSetDepartments: t->FDepartments = request.Departments; break;
+    case tkSumIn: t->FAmount = request.Amount; break;
+    default: break;
   }
   return t;
 }
@@ -315,14 +306,35 @@ void TECRFileThread::Fail(TTaskErrorKind kind, const QString& message) {
 
 TTaskErrorKind TECRFileThread::ClassifyErrorCode(int32_t code) {
   switch (code) {
-    case 101: case 102: case 103: case 104: case 105: case 107: case 120: case 130:
-    case 210: case 211: case 212: case 213: case 214: case 218: case 219: case 503: case 504:
-      return ekPrinterFatal;
-    case 132: case 200: case 201: case 203: case 204: case 206: case 215: case 216: case 217:
-    case 226: case 232:
-      return ekPrinterError;
-    default:
-      return ekOperationError;
+    case 101:
+    case 102:
+    case 103:
+    case 104:
+    case 105:
+    case 107:
+    case 120:
+    case 130:
+    case 210:
+    case 211:
+    case 212:
+    case 213:
+    case 214:
+    case 218:
+    case 219:
+    case 503:
+    case 504: return ekPrinterFatal;
+    case 132:
+    case 200:
+    case 201:
+    case 203:
+    case 204:
+    case 206:
+    case 215:
+    case 216:
+    case 217:
+    case 226:
+    case 232: return ekPrinterError;
+    default: return ekOperationError;
   }
 }
 
@@ -398,7 +410,8 @@ void TECRFileThread::Execute() {
   // Handed to FreeWhenFinished: destroyed on the main thread, which joins this thread.
   if (freeMe) {
     if (QCoreApplication* app = QCoreApplication::instance())
-      QMetaObject::invokeMethod(app, [freeMe] { delete freeMe; }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          app, [freeMe] { delete freeMe; }, Qt::QueuedConnection);
   }
 }
 
@@ -482,8 +495,7 @@ std::map<QString, std::vector<TKeptReport>>& KeptReports() {
 }
 
 QString uPRNFileThread::UnknownOutcomeText(const QString& path, const QString& why) {
-  return QStringLiteral("Outcome unknown: the receipt of \"") + path +
-         QStringLiteral("\" may have printed (") + why +
+  return QStringLiteral("Outcome unknown: the receipt of \"") + path + QStringLiteral("\" may have printed (") + why +
          QStringLiteral("). Check the printer's journal before sending it again.");
 }
 
@@ -506,9 +518,7 @@ void TECRFileThread::SaveRepFile(bool printed, const QString& unknownWhy) {
   if (printed) FFolder->SyncReport(FReader->RepFileName());
 }
 
-TReadyFiles TECRFileThread::ReadyFiles() {
-  return FWatch->Ready(FBonFolder, FBonFileExt, Now(), FLogDir, FReadyAgeMs);
-}
+TReadyFiles TECRFileThread::ReadyFiles() { return FWatch->Ready(FBonFolder, FBonFileExt, Now(), FLogDir, FReadyAgeMs); }
 
 bool TECRFileThread::WritePendingReports() {
   std::lock_guard<std::mutex> lock(KeptReportsLock());
@@ -556,8 +566,8 @@ void TECRFileThread::DoReadFiles() {
         break;
       }
       if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
-      const TReceiptFolder::TClaim claim =
-          FFolder->Claim(name, [&] { FWatch->Forget(FBonFolder, name); }, &file.Stamp);
+      const TReceiptFolder::TClaim claim = FFolder->Claim(
+          name, [&] { FWatch->Forget(FBonFolder, name); }, &file.Stamp);
       // A file that may not be claimed is reported once for each reason it gives and
       // tried again at a slow pace (the folder watch); the job goes on with the next.
       if (claim == TReceiptFolder::TClaim::Refused &&

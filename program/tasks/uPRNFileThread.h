@@ -39,12 +39,11 @@
 // own kind. A claim found at the start of a file job was left by a run that was killed
 // while it printed: it is kept as "N.unk", logged and reported as a file error. Only files
 // that have stayed unchanged for uPRNFileThread::ReadyAgeMs are listed
-// (TFolderWatch::Ready, the watch handed with the request), so a file that the point-of-sale program is still writing waits
-// for the next tick. Every job is handed the receipt folder (SetBonFolder; a file job's
-// request sets it): a failed job answers the oldest waiting status query there. Only the file job
-// recovers left claims. The file job holds the folder's lock from before it connects to
-// its end: when another process holds it (a second program on the same folder), the job
-// leaves the folder alone with one log line and ends with OnTaskFinished only.
+// (TFolderWatch::Ready, the watch handed with the request), so a file that the point-of-sale program is still writing
+// waits for the next tick. Every job is handed the receipt folder (SetBonFolder; a file job's request sets it): a
+// failed job answers the oldest waiting status query there. Only the file job recovers left claims. The file job holds
+// the folder's lock from before it connects to its end: when another process holds it (a second program on the same
+// folder), the job leaves the folder alone with one log line and ends with OnTaskFinished only.
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -161,16 +160,16 @@ class TECRFileThread {
   void SetReadyAge(int ms) { FReadyAgeMs = ms; }
 
   // ---- Events (see the top of the file for the thread each one runs on). ----
-  TPRNInfoEvent OnPrinterInfo;           // job 1: printer information read
+  TPRNInfoEvent OnPrinterInfo;            // job 1: printer information read
   TDepartmentEvent OnDepartmentReceived;  // job 8: one department read
-  TFileEvent OnFileStarted;              // job 2: a receipt file is about to be processed
-  TThreadEvent OnFileProcessed;          // job 2: a receipt file is done
-  TErrorEvent OnError;                   // a failed file (job 2) or a failed job
-  TThreadEvent OnDepartmentsRead;        // job 8: list complete (on the worker thread!)
-  TThreadEvent OnTaskFinished;           // always, the last event of the job
-  TThreadEvent OnPrinterOnline;          // the connection at the start of the job succeeded
-  TThreadEvent OnPrinterOffline;         // a failure of kind ekPrinterFatal
-  TUnknownEvent OnFileUnknown;           // job 2: a file kept as unknown outcome (before its OnError)
+  TFileEvent OnFileStarted;               // job 2: a receipt file is about to be processed
+  TThreadEvent OnFileProcessed;           // job 2: a receipt file is done
+  TErrorEvent OnError;                    // a failed file (job 2) or a failed job
+  TThreadEvent OnDepartmentsRead;         // job 8: list complete (on the worker thread!)
+  TThreadEvent OnTaskFinished;            // always, the last event of the job
+  TThreadEvent OnPrinterOnline;           // the connection at the start of the job succeeded
+  TThreadEvent OnPrinterOffline;          // a failure of kind ekPrinterFatal
+  TUnknownEvent OnFileUnknown;            // job 2: a file kept as unknown outcome (before its OnError)
 
   // ---- Running. ----
   // Starts the thread (once; later calls do nothing).

@@ -319,8 +319,8 @@ TEST_F(TFaults, TooLittleFreeSpaceClaimsNothing) {
   }
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
   EXPECT_TRUE(Sold().empty());
-  EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] Not enough free space for a report file, no file is taken: " +
-                                     Bytes(FOlder)));
+  EXPECT_THAT(NormalLog(),
+              HasSubstr("[DoReadFiles] Not enough free space for a report file, no file is taken: " + Bytes(FOlder)));
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
 }
@@ -396,7 +396,7 @@ TEST_P(TLogFolderFull, PrintingGoesOn) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.err", "0002.rep", "0003.rep"}));
   EXPECT_EQ(Sold().size(), 2u);
   EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Processed", "Started 0002.bon", "Error 2",
-                                              "Processed", "Started 0003.bon", "Processed", "Finished"}));
+                                               "Processed", "Started 0003.bon", "Processed", "Finished"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, TLogFolderFull,
@@ -493,10 +493,10 @@ INSTANTIATE_TEST_SUITE_P(Replacements, TFolderReplaced, ::testing::Bool(),
 
 struct TPipeCase {
   const char* Name;
-  TFileOp After;           // the call after which the pipe is swapped in
-  const char* PathPart;    // ... on a path holding this
-  const char* Swapped;     // the name the pipe takes (the file goes to the pipe's name)
-  bool StatusQuery;        // 0001.bon is a status query answered after a failed connection
+  TFileOp After;         // the call after which the pipe is swapped in
+  const char* PathPart;  // ... on a path holding this
+  const char* Swapped;   // the name the pipe takes (the file goes to the pipe's name)
+  bool StatusQuery;      // 0001.bon is a status query answered after a failed connection
 };
 
 void PrintTo(const TPipeCase& c, std::ostream* os) { *os << c.Name; }
@@ -544,8 +544,8 @@ TEST_P(TPipeSwappedIn, JobDoesNotWaitOnIt) {
     ASSERT_EQ(::lstat(Bytes(FOlder + "0001.bon").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
-    EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
-                                                "Finished"}));
+    EXPECT_EQ(FEvents,
+              (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed", "Finished"}));
   } else if (c.StatusQuery) {
     // A pipe under the query's name is no query: nothing is answered or deleted.
     EXPECT_FALSE(QFileInfo::exists(FOlder + "0001.rep"));
@@ -598,8 +598,7 @@ TEST_F(TFaults, NamesTakenByWhatIsNotOursStopNothing) {
   };
   EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(FOlder) + "0001.$$$\""), 1u) << log;
   EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(FOlder) + "0004.$$$\""), 1u) << log;
-  EXPECT_GE(count("Can't claim file, it waits: \"" + Bytes(FOlder) + "0001.bon\" " + std::strerror(EEXIST)), 1u)
-      << log;
+  EXPECT_GE(count("Can't claim file, it waits: \"" + Bytes(FOlder) + "0001.bon\" " + std::strerror(EEXIST)), 1u) << log;
   EXPECT_EQ(count("under the error file's name, left in place: \"" + Bytes(FOlder) + "0002.err\""), 1u) << log;
   EXPECT_EQ(std::count(FEvents.begin(), FEvents.end(), std::string("Error 2")), 1);  // 0002 only
 }
@@ -694,9 +693,7 @@ TEST_F(TFaults, FiveThousandFilesAtOnce) {
   qint64 longestGap = 0;
   QTimer timer;
   timer.setInterval(20);
-  QObject::connect(&timer, &QTimer::timeout, [&] {
-    longestGap = std::max(longestGap, sinceTick.restart());
-  });
+  QObject::connect(&timer, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
   sinceTick.start();
   timer.start();
   job->Resume();
@@ -729,8 +726,8 @@ TEST_F(TFaults, HugeFileIsRefusedWithoutBeingRead) {
   EXPECT_LE(ops.ReadFrom("0001.$$$"), uECRFileReader::MaxFileSize);
   EXPECT_THAT(Read("0001.rep"), HasSubstr("[ERROR]File is too large"));
   EXPECT_EQ(CallCount("StartBon"), 1);  // 0002 only
-  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Error 2", "Processed",
-                                              "Started 0002.bon", "Processed", "Finished"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Error 2", "Processed", "Started 0002.bon",
+                                               "Processed", "Finished"}));
 }
 
 // The limit itself: a file of exactly the limit is read (here it has no lines), one byte
@@ -772,8 +769,8 @@ TEST_F(TFaults, StatusAnswerDoesNotReadAHugeFileWhole) {
 // Names are bytes: blanks, line breaks, a TAB, a leading dash and Cyrillic letters are
 // kept as they are in the claim, the report file and the error file.
 TEST_F(TFaults, OddNamesPrintOnceAndKeepTheirBytes) {
-  const std::vector<std::string> stems = {"a b", " lead", "trail ", "new\nline", "tab\tname", "-1", "--help",
-                                          "\xd0\xb0\xd0\xb1"};
+  const std::vector<std::string> stems = {"a b",       " lead", "trail ", "new\nline",
+                                          "tab\tname", "-1",    "--help", "\xd0\xb0\xd0\xb1"};
   for (size_t i = 0; i < stems.size(); ++i) PutRaw(stems[i] + ".bon", i % 2 ? kInvalid : kWater, 60.0 - i);
   RunFileJob();
   std::vector<std::string> expected;

@@ -33,8 +33,7 @@ const char* OutcomeName(Outcome o) {
   return "";
 }
 
-class TOutcomeTable : public TWorkerFixture,
-                      public ::testing::WithParamInterface<std::tuple<Outcome, bool, bool>> {};
+class TOutcomeTable : public TWorkerFixture, public ::testing::WithParamInterface<std::tuple<Outcome, bool, bool>> {};
 
 // 0001.bon ends with the outcome, 0002.bon is a good receipt behind it, 0003.bon a status
 // query waiting behind both.
@@ -98,15 +97,15 @@ TEST_P(TOutcomeTable, LeavesExactlyTheseFiles) {
   EXPECT_EQ(FEvents, events);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, TOutcomeTable,
-    ::testing::Combine(::testing::Values(Outcome::Success, Outcome::FileError, Outcome::PrinterError,
-                                         Outcome::NoConnection),
-                       ::testing::Bool(), ::testing::Bool()),
-    [](const auto& info) {
-      return std::string(OutcomeName(std::get<0>(info.param))) + (std::get<1>(info.param) ? "_Rep" : "_NoRep") +
-             (std::get<2>(info.param) ? "_Query" : "_NoQuery");
-    });
+INSTANTIATE_TEST_SUITE_P(Outcomes, TOutcomeTable,
+                         ::testing::Combine(::testing::Values(Outcome::Success, Outcome::FileError,
+                                                              Outcome::PrinterError, Outcome::NoConnection),
+                                            ::testing::Bool(), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(OutcomeName(std::get<0>(info.param))) +
+                                  (std::get<1>(info.param) ? "_Rep" : "_NoRep") +
+                                  (std::get<2>(info.param) ? "_Query" : "_NoQuery");
+                         });
 
 using TFolderProtocol = TWorkerFixture;
 
@@ -117,7 +116,7 @@ TEST_F(TFolderProtocol, ThreeFilesWithTheSecondInvalid) {
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.rep", "b.err", "b.rep", "c.rep"}));
   EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started a.bon", "Processed", "Started b.bon", "Error 2",
-                                              "Processed", "Started c.bon", "Processed", "Finished"}));
+                                               "Processed", "Started c.bon", "Processed", "Finished"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 2);
   const std::string log = NormalLog();
   EXPECT_THAT(log, HasSubstr("Read bon files ended. Files count: 2"));
@@ -198,8 +197,8 @@ TEST_F(TFolderProtocol, StaleClaimIsKeptAsUnknownOutcomeAndNotPrinted) {
   EXPECT_EQ(Read("0007.unk"), "older unknown");
   EXPECT_EQ(Read("0007_1.unk"), kReceipt);
   EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0008 only
-  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Error 2", "Error 2", "Started 0008.bon", "Processed",
-                                              "Finished"}));
+  EXPECT_EQ(FEvents,
+            (std::vector<std::string>{"Online", "Error 2", "Error 2", "Started 0008.bon", "Processed", "Finished"}));
   EXPECT_THAT(NormalLog(), HasSubstr("Outcome unknown, not printed again: \"" + (FOlder + "0005.$$$").toStdString()));
   EXPECT_THAT(NormalLog(), HasSubstr("[DelTempFiles] Renamed 2 temp files. \r\n"));
 }
@@ -277,7 +276,7 @@ TEST_P(TMayHavePrinted, FailedFileBecomesErrOrUnk) {
 
 const std::string kPaid = kReceipt + "#E1^5.00\r\n";      // one payment, which covers it
 const std::string kPartPaid = kReceipt + "#E1^0.50\r\n";  // a part payment, the rest paid automatically
-const std::string kComment = ":Hello\r\n";                 // a non-fiscal receipt
+const std::string kComment = ":Hello\r\n";                // a non-fiscal receipt
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TMayHavePrinted,
@@ -425,8 +424,8 @@ TEST_F(TFolderProtocol, FileGoneBeforeItsClaimIsSkipped) {
   };
   t->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0002.rep"}));
-  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
-                                              "Finished"}));
+  EXPECT_EQ(FEvents,
+            (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed", "Finished"}));
   EXPECT_THAT(NormalLog(), HasSubstr("File is gone, skipped: \"" + (FOlder + "0001.bon").toStdString()));
 }
 
@@ -486,10 +485,9 @@ TEST_F(TFolderProtocol, ClaimAndReportFileAreSyncedInOrder) {
     TScopedFileOps scoped(&ops);
     RunFileJob();
   }
-  EXPECT_EQ(ops.Journal,
-            (std::vector<std::string>{"Rename 0001.bon 0001.$$$", "Fsync .", "Fsync 0001.rep.tmp",
-                                      "Replace 0001.rep.tmp 0001.rep", "Fsync 0001.rep", "Fsync .",
-                                      "Unlink 0001.$$$"}));
+  EXPECT_EQ(ops.Journal, (std::vector<std::string>{"Rename 0001.bon 0001.$$$", "Fsync .", "Fsync 0001.rep.tmp",
+                                                   "Replace 0001.rep.tmp 0001.rep", "Fsync 0001.rep", "Fsync .",
+                                                   "Unlink 0001.$$$"}));
 }
 
 // ---- Faults ----
@@ -541,34 +539,63 @@ const std::string kStamped = "0002_09122025123007.err";
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, TFaultTable,
-    ::testing::Values(
-        TFault{"ClaimRename", TFileOp::RenameNoReplace, "0001.bon\n", 1, "Can't rename file. Check permissions : %F",
-               {"0001.bon", "0002.bon", "0002.err"},
-               {"0001.rep", "0002.err", "0002.rep", kStamped}},
-        TFault{"ClaimSync", TFileOp::Fsync, "", 1, "Can't sync folder: %F",
-               {"0001.bon", "0002.bon", "0002.err"},
-               {"0001.rep", "0002.err", "0002.rep", kStamped}},
-        TFault{"ClaimDelete", TFileOp::Unlink, "0001.$$$", 1, "Can't delete file. Check permissions : %F0001.$$$",
-               {"0001.$$$", "0001.rep", "0002.bon", "0002.err"},
-               {"0001.rep", "0001.unk", "0002.err", "0002.rep", kStamped}},
-        TFault{"MoveAside", TFileOp::RenameNoReplace, "0002.err\n", 1, "Can't rename err file: %F",
-               {"0001.rep", "0002.$$$", "0002.err"},
-               {"0001.rep", "0002.err", "0002.unk"}},
-        TFault{"ClaimToErr", TFileOp::RenameNoReplace, "0002.$$$\n", 1,
-               "Can't current file to err file. May be permission not set: %F",
-               {"0001.rep", "0002.$$$", "0002.err"},
-               {"0001.rep", "0002.err", "0002.unk"}},
-        TFault{"ClaimToErrAfterMoveAside", TFileOp::RenameNoReplace, "0002.$$$\n", 2,
-               "Can't current file to err file. May be permission not set: %F",
-               {"0001.rep", "0002.$$$", kStamped},
-               {"0001.rep", "0002.unk", kStamped}},
-        // The printed receipt keeps its claim and its report waits in memory for the next job.
-        TFault{"RepOfPrintedFile", TFileOp::Open, "0001.rep", 1, "",
-               {"0001.$$$", "0002.bon", "0002.err"},
-               {"0001.rep", "0002.err", "0002.rep", kStamped}},
-        TFault{"RepOfFailedFile", TFileOp::Open, "0002.rep", 1, "",
-               {"0001.rep", "0002.err", kStamped},
-               {"0001.rep", "0002.err", kStamped}}),
+    ::testing::Values(TFault{"ClaimRename",
+                             TFileOp::RenameNoReplace,
+                             "0001.bon\n",
+                             1,
+                             "Can't rename file. Check permissions : %F",
+                             {"0001.bon", "0002.bon", "0002.err"},
+                             {"0001.rep", "0002.err", "0002.rep", kStamped}},
+                      TFault{"ClaimSync",
+                             TFileOp::Fsync,
+                             "",
+                             1,
+                             "Can't sync folder: %F",
+                             {"0001.bon", "0002.bon", "0002.err"},
+                             {"0001.rep", "0002.err", "0002.rep", kStamped}},
+                      TFault{"ClaimDelete",
+                             TFileOp::Unlink,
+                             "0001.$$$",
+                             1,
+                             "Can't delete file. Check permissions : %F0001.$$$",
+                             {"0001.$$$", "0001.rep", "0002.bon", "0002.err"},
+                             {"0001.rep", "0001.unk", "0002.err", "0002.rep", kStamped}},
+                      TFault{"MoveAside",
+                             TFileOp::RenameNoReplace,
+                             "0002.err\n",
+                             1,
+                             "Can't rename err file: %F",
+                             {"0001.rep", "0002.$$$", "0002.err"},
+                             {"0001.rep", "0002.err", "0002.unk"}},
+                      TFault{"ClaimToErr",
+                             TFileOp::RenameNoReplace,
+                             "0002.$$$\n",
+                             1,
+                             "Can't current file to err file. May be permission not set: %F",
+                             {"0001.rep", "0002.$$$", "0002.err"},
+                             {"0001.rep", "0002.err", "0002.unk"}},
+                      TFault{"ClaimToErrAfterMoveAside",
+                             TFileOp::RenameNoReplace,
+                             "0002.$$$\n",
+                             2,
+                             "Can't current file to err file. May be permission not set: %F",
+                             {"0001.rep", "0002.$$$", kStamped},
+                             {"0001.rep", "0002.unk", kStamped}},
+                      // The printed receipt keeps its claim and its report waits in memory for the next job.
+                      TFault{"RepOfPrintedFile",
+                             TFileOp::Open,
+                             "0001.rep",
+                             1,
+                             "",
+                             {"0001.$$$", "0002.bon", "0002.err"},
+                             {"0001.rep", "0002.err", "0002.rep", kStamped}},
+                      TFault{"RepOfFailedFile",
+                             TFileOp::Open,
+                             "0002.rep",
+                             1,
+                             "",
+                             {"0001.rep", "0002.err", kStamped},
+                             {"0001.rep", "0002.err", kStamped}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(TFolderProtocol, RepOfFailedFileReportsTheFileBeforeEndingTheJob) {

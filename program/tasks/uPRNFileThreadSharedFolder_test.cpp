@@ -116,14 +116,17 @@ TEST_P(TLinkUnderAWrittenName, WritesNothingOutsideTheFolder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TLinkUnderAWrittenName,
-    ::testing::Values(TLinkCase{.Name = "StatusAnswerTempLinksToAFile", .StatusQuery = true,
-                                .LinkName = "0001.rep.tmp", .TargetExists = true},
-                      TLinkCase{.Name = "StatusAnswerTempLinksToNoFile", .StatusQuery = true,
-                                .LinkName = "0001.rep.tmp", .TargetExists = false},
-                      TLinkCase{.Name = "ReportLinksToNoFile", .StatusQuery = false, .LinkName = "0001.rep",
-                                .TargetExists = false},
-                      TLinkCase{.Name = "ReportLinksToAFile", .StatusQuery = false, .LinkName = "0001.rep",
-                                .TargetExists = true}),
+    ::testing::Values(
+        TLinkCase{.Name = "StatusAnswerTempLinksToAFile",
+                  .StatusQuery = true,
+                  .LinkName = "0001.rep.tmp",
+                  .TargetExists = true},
+        TLinkCase{.Name = "StatusAnswerTempLinksToNoFile",
+                  .StatusQuery = true,
+                  .LinkName = "0001.rep.tmp",
+                  .TargetExists = false},
+        TLinkCase{.Name = "ReportLinksToNoFile", .StatusQuery = false, .LinkName = "0001.rep", .TargetExists = false},
+        TLinkCase{.Name = "ReportLinksToAFile", .StatusQuery = false, .LinkName = "0001.rep", .TargetExists = true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- Receipt names that are not regular files ----
@@ -200,8 +203,8 @@ TEST_F(TSharedFolder, ReceiptReplacedByALinkBeforeItsClaimIsNotPrinted) {
   ExpectNothingOfTheOutsideReceipt();
   EXPECT_EQ(ReadOutside("receipt.txt"), "%13^Bread^120^1000\r\n");
   EXPECT_EQ(Occurrences(ExceptionLog(), "left in place: \"" + (FOlder + "0001.bon").toStdString() + "\""), 1);
-  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
-                                              "Finished"}));
+  EXPECT_EQ(FEvents,
+            (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed", "Finished"}));
 }
 
 // A listed file that is replaced or written to before its claim may still be being
@@ -232,8 +235,8 @@ TEST_P(TChangedBeforeItsClaim, IsNotPrintedAndWaitsUnderItsName) {
     }
   };
   const std::string expected = GetParam() == TChange::ReplacedByANewFile ? partial
-                               : GetParam() == TChange::Appended           ? kReceipt + partial
-                                                                            : kReceipt;
+                               : GetParam() == TChange::Appended         ? kReceipt + partial
+                                                                         : kReceipt;
   t->Execute();
 
   EXPECT_EQ(Kind("0001.bon"), 'f');
@@ -241,8 +244,8 @@ TEST_P(TChangedBeforeItsClaim, IsNotPrintedAndWaitsUnderItsName) {
   EXPECT_EQ(Kind("0001.rep"), '-');
   EXPECT_EQ(Read("0001.bon"), expected);
   EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0002 alone
-  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed",
-                                              "Finished"}));
+  EXPECT_EQ(FEvents,
+            (std::vector<std::string>{"Online", "Started 0001.bon", "Started 0002.bon", "Processed", "Finished"}));
   EXPECT_EQ(ExceptionLog(), "");
   // It waits half a second from the listing after the change, then prints.
   RunFileJob();
@@ -354,12 +357,11 @@ TEST_P(TStampedFile, IsReadyHalfASecondAfterItIsFirstSeen) {
   EXPECT_EQ(waitMs, -1);  // nothing else waits
 }
 
-INSTANTIATE_TEST_SUITE_P(Stamps, TStampedFile, ::testing::Values(-600.0, 3600.0, 0.0),
-                         [](const auto& info) {
-                           if (info.param < 0) return std::string("TenMinutesAhead");
-                           if (info.param > 0) return std::string("AnHourAgo");
-                           return std::string("Now");
-                         });
+INSTANTIATE_TEST_SUITE_P(Stamps, TStampedFile, ::testing::Values(-600.0, 3600.0, 0.0), [](const auto& info) {
+  if (info.param < 0) return std::string("TenMinutesAhead");
+  if (info.param > 0) return std::string("AnHourAgo");
+  return std::string("Now");
+});
 
 // A file written in place that grows every 0.3 s waits, whatever its stamp does; once it
 // stops it is taken half a second later.

@@ -39,10 +39,10 @@ struct TCodeCase {
 using TClassify = TWorkerFixture;
 
 TEST_F(TClassify, CodeClassesByTheReadersLastErrorCode) {
-  const TCodeCase cases[] = {{0, ekOperationError},  {101, ekPrinterFatal}, {132, ekPrinterError},
-                             {201, ekPrinterError},  {232, ekPrinterError}, {250, ekOperationError},
+  const TCodeCase cases[] = {{0, ekOperationError},   {101, ekPrinterFatal}, {132, ekPrinterError},
+                             {201, ekPrinterError},   {232, ekPrinterError}, {250, ekOperationError},
                              {502, ekOperationError}, {503, ekPrinterFatal}, {504, ekPrinterFatal},
-                             {219, ekPrinterFatal},  {226, ekPrinterError}, {-1, ekOperationError}};
+                             {219, ekPrinterFatal},   {226, ekPrinterError}, {-1, ekOperationError}};
   auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   for (const TCodeCase& c : cases) {
     FAke->ErrorCode = c.Code;
@@ -53,12 +53,12 @@ TEST_F(TClassify, CodeClassesByTheReadersLastErrorCode) {
 
 // Every code of the two named classes, and their neighbours, which are operation errors.
 TEST_F(TClassify, EveryNamedCodeAndItsNeighbours) {
-  const std::set<int32_t> fatal = {101, 102, 103, 104, 105, 107, 120, 130, 210,
-                                   211, 212, 213, 214, 218, 219, 503, 504};
+  const std::set<int32_t> fatal = {101, 102, 103, 104, 105, 107, 120, 130, 210, 211, 212, 213, 214, 218, 219, 503, 504};
   const std::set<int32_t> printer = {132, 200, 201, 203, 204, 206, 215, 216, 217, 226, 232};
   for (int32_t code = 99; code <= 506; ++code) {
-    const TTaskErrorKind kind =
-        fatal.count(code) ? ekPrinterFatal : printer.count(code) ? ekPrinterError : ekOperationError;
+    const TTaskErrorKind kind = fatal.count(code)     ? ekPrinterFatal
+                                : printer.count(code) ? ekPrinterError
+                                                      : ekOperationError;
     EXPECT_EQ(TECRFileThread::ClassifyErrorCode(code), kind) << code;
   }
 }
@@ -85,7 +85,7 @@ TEST_F(TClassify, RaisingReadIsFatal) {
 struct TServiceCase {
   const char* Name;
   TTaskRequest Request;
-  TTaskKind Kind;  // the worker's kind
+  TTaskKind Kind;    // the worker's kind
   const char* Call;  // the journal line of the job's printer call
   const char* OkLine;
   const char* FailText;
@@ -132,34 +132,78 @@ TEST_P(TServiceJobs, FailureIsClassifiedAndAnswersTheStatusQuery) {
 
 INSTANTIATE_TEST_SUITE_P(
     Jobs, TServiceJobs,
-    ::testing::Values(
-        TServiceCase{"EmptyBon", {.Kind = tkPrintEmptyBon}, tkPrintEmptyBon, "EndBon()",
-                     "[DoPrintEmptyBon] OK", "Error in communication"},
-        TServiceCase{"Test", {.Kind = tkPrintTest}, tkPrintTest, "RunPrinterTest()",
-                     "Run printer test OK.", "Error in communication."},
-        TServiceCase{"ByBlock", {.Kind = tkReportByBlock, .FirstBlock = 3, .LastBlock = 7, .Detailed = true}, tkReportByBlock,
-                     "RunFMBlockReport(3, 7, 1)", "[DoReportByBlock] OK", "Communcation Error"},
-        TServiceCase{"ByDates", {.Kind = tkReportByDates, .Detailed = false, .StartDate = 45000, .EndDate = 45010.5},
-                     tkReportByDates, "RunFMDateReport(45000, 45010.5, 0)", "[DoReportByDates] OK",
-                     "Communcation Error"},
-        TServiceCase{"ZReport", {.Kind = tkXZReport, .Reset = 1}, tkXZReport, "RunZReport()",
-                     "[DoXZReport] OK", "Error in communication"},
-        TServiceCase{"XReport", {.Kind = tkXZReport, .Reset = 0}, tkXZReport, "RunXReport()",
-                     "[DoXZReport] OK", "Error in communication"},
-        TServiceCase{"CashIn", {.Kind = tkSumIn, .Amount = 12.5}, tkSumIn, "InOutMoney(12.5, 1)",
-                     "[DoSumInOut] OK", "[DoSumInOut]Error in communication"},
-        TServiceCase{"CashOut", {.Kind = tkSumIn, .Amount = -12.5}, tkSumIn,
-                     "InOutMoney(-12.5, 1)", "[DoSumInOut] OK", "[DoSumInOut]Error in communication"},
-        TServiceCase{"CashOutAsked", {.Kind = tkSumOut, .Amount = -12.5}, tkSumIn,
-                     "InOutMoney(-12.5, 1)", "[DoSumInOut] OK", "[DoSumInOut]Error in communication"},
-        TServiceCase{"CopyBon", {.Kind = tkCopyBon}, tkCopyBon, "CopyLastBon()",
-                     "[DoCopyBon] OK", "[DoCopyBon]Error in communication"},
-        TServiceCase{"DepartmentReportReset", {.Kind = tkDepartmentReportReset},
-                     tkDepartmentReportReset, "ReportByDepartments(1)", "[DoDepartmentReportReset] OK",
-                     "[DoDepartmentReportReset]Error in communication"},
-        TServiceCase{"DepartmentReport", {.Kind = tkDepartmentReport},
-                     tkDepartmentReport, "ReportByDepartments(0)", "[DoDepartmentReport] OK",
-                     "[DoDepartmentReport]Error in communication"}),
+    ::testing::Values(TServiceCase{"EmptyBon",
+                                   {.Kind = tkPrintEmptyBon},
+                                   tkPrintEmptyBon,
+                                   "EndBon()",
+                                   "[DoPrintEmptyBon] OK",
+                                   "Error in communication"},
+                      TServiceCase{"Test",
+                                   {.Kind = tkPrintTest},
+                                   tkPrintTest,
+                                   "RunPrinterTest()",
+                                   "Run printer test OK.",
+                                   "Error in communication."},
+                      TServiceCase{"ByBlock",
+                                   {.Kind = tkReportByBlock, .FirstBlock = 3, .LastBlock = 7, .Detailed = true},
+                                   tkReportByBlock,
+                                   "RunFMBlockReport(3, 7, 1)",
+                                   "[DoReportByBlock] OK",
+                                   "Communcation Error"},
+                      TServiceCase{"ByDates",
+                                   {.Kind = tkReportByDates, .Detailed = false, .StartDate = 45000, .EndDate = 45010.5},
+                                   tkReportByDates,
+                                   "RunFMDateReport(45000, 45010.5, 0)",
+                                   "[DoReportByDates] OK",
+                                   "Communcation Error"},
+                      TServiceCase{"ZReport",
+                                   {.Kind = tkXZReport, .Reset = 1},
+                                   tkXZReport,
+                                   "RunZReport()",
+                                   "[DoXZReport] OK",
+                                   "Error in communication"},
+                      TServiceCase{"XReport",
+                                   {.Kind = tkXZReport, .Reset = 0},
+                                   tkXZReport,
+                                   "RunXReport()",
+                                   "[DoXZReport] OK",
+                                   "Error in communication"},
+                      TServiceCase{"CashIn",
+                                   {.Kind = tkSumIn, .Amount = 12.5},
+                                   tkSumIn,
+                                   "InOutMoney(12.5, 1)",
+                                   "[DoSumInOut] OK",
+                                   "[DoSumInOut]Error in communication"},
+                      TServiceCase{"CashOut",
+                                   {.Kind = tkSumIn, .Amount = -12.5},
+                                   tkSumIn,
+                                   "InOutMoney(-12.5, 1)",
+                                   "[DoSumInOut] OK",
+                                   "[DoSumInOut]Error in communication"},
+                      TServiceCase{"CashOutAsked",
+                                   {.Kind = tkSumOut, .Amount = -12.5},
+                                   tkSumIn,
+                                   "InOutMoney(-12.5, 1)",
+                                   "[DoSumInOut] OK",
+                                   "[DoSumInOut]Error in communication"},
+                      TServiceCase{"CopyBon",
+                                   {.Kind = tkCopyBon},
+                                   tkCopyBon,
+                                   "CopyLastBon()",
+                                   "[DoCopyBon] OK",
+                                   "[DoCopyBon]Error in communication"},
+                      TServiceCase{"DepartmentReportReset",
+                                   {.Kind = tkDepartmentReportReset},
+                                   tkDepartmentReportReset,
+                                   "ReportByDepartments(1)",
+                                   "[DoDepartmentReportReset] OK",
+                                   "[DoDepartmentReportReset]Error in communication"},
+                      TServiceCase{"DepartmentReport",
+                                   {.Kind = tkDepartmentReport},
+                                   tkDepartmentReport,
+                                   "ReportByDepartments(0)",
+                                   "[DoDepartmentReport] OK",
+                                   "[DoDepartmentReport]Error in communication"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 using TJobs = TWorkerFixture;
@@ -472,9 +516,7 @@ TEST_F(TThreads, FreeWhenFinishedFromTheLastEvent) {
   auto token = std::make_shared<int>(0);
   std::weak_ptr<int> alive = token;
   std::unique_ptr<TECRFileThread> holder = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
-  holder->OnTaskFinished = [&holder, token](TECRFileThread&) {
-    TECRFileThread::FreeWhenFinished(std::move(holder));
-  };
+  holder->OnTaskFinished = [&holder, token](TECRFileThread&) { TECRFileThread::FreeWhenFinished(std::move(holder)); };
   token.reset();
   holder->Resume();
   Spin([&] { return alive.expired(); });

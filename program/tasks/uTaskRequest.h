@@ -47,18 +47,18 @@ using TDepartments = std::vector<TDepartmentRow>;
 // the arguments of its own kind. Every member has a default, so a request may name just
 // the members its kind uses.
 struct TTaskRequest {
-  TTaskKind Kind = tkNone;  // the worker's job: tkSumOut runs as tkSumIn
-  QString BonFolder{};      // tkReadFiles: the receipt folder
+  TTaskKind Kind = tkNone;          // the worker's job: tkSumOut runs as tkSumIn
+  QString BonFolder{};              // tkReadFiles: the receipt folder
   bool WatGrpBeginFromOne = false;  // tkReadFiles
-  int32_t FirstBlock = 1;  // tkReportByBlock
+  int32_t FirstBlock = 1;           // tkReportByBlock
   int32_t LastBlock = 1;
-  bool Detailed = false;   // tkReportByBlock, tkReportByDates
+  bool Detailed = false;  // tkReportByBlock, tkReportByDates
   // tkReportByDates: date-time values (days since 30 December 1899, time as fraction).
   double StartDate = 0;
   double EndDate = 0;
-  uint8_t Reset = 0;       // tkXZReport: 1 Z report, anything else X report
+  uint8_t Reset = 0;           // tkXZReport: 1 Z report, anything else X report
   TDepartments Departments{};  // tkSetDepartments: only rows with Edited set are written
-  double Amount = 0;       // tkSumIn, tkSumOut: positive cash in, negative cash out
+  double Amount = 0;           // tkSumIn, tkSumOut: positive cash in, negative cash out
   // What decides when a receipt file is taken (uFolderWatch.h), shared with the runner's
   // own listing; a worker without one watches the folder by itself.
   std::shared_ptr<TFolderWatch> Watch{};

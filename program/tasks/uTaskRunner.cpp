@@ -49,9 +49,9 @@ TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, 
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
   if (!FServices.MonotonicMs)
     FServices.MonotonicMs = [] {
-      return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      std::chrono::steady_clock::now().time_since_epoch())
-                                      .count());
+      return static_cast<int64_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+              .count());
     };
   FPurgeTimer.setInterval(20);
   FPurgeTimer.setSingleShot(true);
@@ -166,18 +166,13 @@ std::optional<TTaskRequest> uTaskRunner::BuildTaskRequest(TTaskKind Kind, const 
     case tkPrintTest:
     case tkGetDepartments:
     case tkDepartmentReportReset:
-    case tkDepartmentReport:
-      return r;
+    case tkDepartmentReport: return r;
     case tkReadFiles:
       r.BonFolder = Settings.SearchPath;
       r.WatGrpBeginFromOne = Settings.WatGrpBeginFromOne;
       return r;
-    case tkXZReport:
-      r.Reset = Answers.Report == TDailyReport::Z ? 1 : 0;
-      return r;
-    case tkSetDepartments:
-      r.Departments = Departments;
-      return r;
+    case tkXZReport: r.Reset = Answers.Report == TDailyReport::Z ? 1 : 0; return r;
+    case tkSetDepartments: r.Departments = Departments; return r;
     case tkReportByBlock:
     case tkReportByDates: {
       const TReportPeriod& period = Answers.Period;
@@ -199,8 +194,7 @@ std::optional<TTaskRequest> uTaskRunner::BuildTaskRequest(TTaskKind Kind, const 
       r.Kind = tkSumIn;
       r.Amount = Kind == tkSumIn ? Answers.Amount : -Answers.Amount;
       return r;
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 
@@ -252,8 +246,7 @@ bool TTaskRunner::StartTask(TTaskKind Kind, TDailyReport Report, TTaskStarter St
       answers.Amount = *amount;
       break;
     }
-    default:
-      break;
+    default: break;
   }
   const std::optional<TTaskRequest> request = uTaskRunner::BuildTaskRequest(Kind, answers, FSettings, FDepartments);
   if (!request) return idle();
@@ -297,15 +290,33 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     const uint64_t serial = ++FTaskSerial;
     auto mine = [this, serial] { return serial == FTaskSerial && FFinishedSerial < serial; };
     TTaskEvents ev;
-    ev.TaskFinished = [this, mine] { if (mine()) TaskFinished(); };
-    ev.Error = [this, mine](TTaskErrorKind k) { if (mine()) ThreadError(k); };
-    ev.PrinterOffline = [this, mine] { if (mine()) PrinterOffline(); };
-    ev.PrinterOnline = [this, mine] { if (mine()) PrinterOnline(); };
-    ev.FileStarted = [this, mine](const QString& p) { if (mine()) FileStarted(p); };
-    ev.FileProcessed = [this, mine] { if (mine()) FileProcessed(); };
-    ev.FileUnknown = [this, mine](const QString& p, const QString& w) { if (mine()) FObserver.FileOutcomeUnknown(p, w); };
-    ev.PrinterInfo = [this, mine](const TPRNInfo& i) { if (mine()) FObserver.PrinterInfo(i); };
-    ev.DepartmentReceived = [this, mine](const TDepartmentRow& d) { if (mine()) DepartmentReceived(d); };
+    ev.TaskFinished = [this, mine] {
+      if (mine()) TaskFinished();
+    };
+    ev.Error = [this, mine](TTaskErrorKind k) {
+      if (mine()) ThreadError(k);
+    };
+    ev.PrinterOffline = [this, mine] {
+      if (mine()) PrinterOffline();
+    };
+    ev.PrinterOnline = [this, mine] {
+      if (mine()) PrinterOnline();
+    };
+    ev.FileStarted = [this, mine](const QString& p) {
+      if (mine()) FileStarted(p);
+    };
+    ev.FileProcessed = [this, mine] {
+      if (mine()) FileProcessed();
+    };
+    ev.FileUnknown = [this, mine](const QString& p, const QString& w) {
+      if (mine()) FObserver.FileOutcomeUnknown(p, w);
+    };
+    ev.PrinterInfo = [this, mine](const TPRNInfo& i) {
+      if (mine()) FObserver.PrinterInfo(i);
+    };
+    ev.DepartmentReceived = [this, mine](const TDepartmentRow& d) {
+      if (mine()) DepartmentReceived(d);
+    };
     // Called on the worker thread: it touches nothing of the runner.
     ev.DepartmentsRead = [] {};
     thread->SetEvents(std::move(ev));
@@ -557,7 +568,8 @@ void TTaskRunner::SetFolderFault(const TFolderFault& Fault) {
     }
     line += Fault.Folder;
     if (Fault.Error != 0)
-      line += QStringLiteral(" (") + QString::fromLocal8Bit(fp::SysErrorText(Fault.Error).c_str()) + QStringLiteral(")");
+      line +=
+          QStringLiteral(" (") + QString::fromLocal8Bit(fp::SysErrorText(Fault.Error).c_str()) + QStringLiteral(")");
     ErrorLog(line + QStringLiteral("; printing waits until it can be used."));
   } else {
     ErrorLog(QStringLiteral("[FileReadTimerTimer]Folder can be used again: ") + old.Folder);

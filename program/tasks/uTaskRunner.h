@@ -49,7 +49,7 @@ struct TTaskSettings {
   uint8_t CharEncoding = 0;
   QString DeviceSerialNom;  // trimmed
   bool AutoSerachDevice = false;
-  QString BonFolder;        // the receipt folder of the settings (status answers)
+  QString BonFolder;                            // the receipt folder of the settings (status answers)
   int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;  // how long a receipt file must stay unchanged
   // How the job reads receipt files, as the settings were when the task started.
   std::vector<TPayTypePair> PayTypePairs;
@@ -234,8 +234,7 @@ class TTaskRunner {
   // the timer), a folder is not writable (CantWrite, or from the timer the folder fault),
   // the operator cancelled or typed an invalid amount, or the worker failed to start.
   // Report: the report of tkXZReport; other kinds ignore it.
-  bool StartTask(TTaskKind Kind, TDailyReport Report = TDailyReport::Z,
-                 TTaskStarter Starter = TTaskStarter::Operator);
+  bool StartTask(TTaskKind Kind, TDailyReport Report = TDailyReport::Z, TTaskStarter Starter = TTaskStarter::Operator);
   bool StartTask(TTaskKind Kind, TTaskStarter Starter) { return StartTask(Kind, TDailyReport::Z, Starter); }
   static QString TaskCaption(TTaskKind Kind);
   // A task runs (no message).

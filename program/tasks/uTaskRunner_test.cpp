@@ -165,17 +165,16 @@ TEST_P(TimerDecision, StartsTheRightTask) {
   EXPECT_THAT(FView.Notices, IsEmpty());  // a busy runner skips the tick silently
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TimerDecision,
-    ::testing::Values(TimerCase{"NeverCheckedFilesWaiting", 30, -1, 2, false, tkPrinterInfo},
-                      TimerCase{"IntervalPassed", 30, 31, 2, false, tkPrinterInfo},
-                      TimerCase{"IntervalNotPassedFilesWaiting", 30, 30, 2, false, tkReadFiles},
-                      TimerCase{"IntervalNotPassedNoFiles", 30, 5, 0, false, tkNone},
-                      TimerCase{"NoChecksFilesWaiting", 0, -1, 1, false, tkReadFiles},
-                      TimerCase{"NoChecksNoFiles", 0, -1, 0, false, tkNone},
-                      TimerCase{"TaskBusy", 30, -1, 2, true, tkNone},
-                      TimerCase{"TaskBusyNoChecks", 0, -1, 2, true, tkNone}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, TimerDecision,
+                         ::testing::Values(TimerCase{"NeverCheckedFilesWaiting", 30, -1, 2, false, tkPrinterInfo},
+                                           TimerCase{"IntervalPassed", 30, 31, 2, false, tkPrinterInfo},
+                                           TimerCase{"IntervalNotPassedFilesWaiting", 30, 30, 2, false, tkReadFiles},
+                                           TimerCase{"IntervalNotPassedNoFiles", 30, 5, 0, false, tkNone},
+                                           TimerCase{"NoChecksFilesWaiting", 0, -1, 1, false, tkReadFiles},
+                                           TimerCase{"NoChecksNoFiles", 0, -1, 0, false, tkNone},
+                                           TimerCase{"TaskBusy", 30, -1, 2, true, tkNone},
+                                           TimerCase{"TaskBusyNoChecks", 0, -1, 2, true, tkNone}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A file that has just come starts no task, whatever its stamp: the window is asked for a
 // tick at the moment the file will have stayed unchanged long enough, and that tick takes it.
@@ -244,8 +243,7 @@ TEST_P(FolderFault, StopsTheTimerLogsItsStartAndEndOnceAndPrintingResumes) {
   EXPECT_EQ(CountLines(FErrorLog, "[FileReadTimerTimer]"), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FolderFault,
-                         ::testing::ValuesIn(kFolderFaultCases),
+INSTANTIATE_TEST_SUITE_P(Cases, FolderFault, ::testing::ValuesIn(kFolderFaultCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TaskRunnerTest, NoPrinterCheckWhileTheReceiptFolderIsMissing) {
@@ -431,28 +429,27 @@ TEST_P(CashAmount, OnlyFinitePositiveNumbersStartATask) {
     EXPECT_EQ(r.CurrentTaskKind(), tkNone);
     EXPECT_FALSE(r.ShowSuccess());
     EXPECT_FALSE(FView.Hourglass);
-    EXPECT_EQ(FView.NoticeTexts(TRunnerNotice::InvalidValue),
-              QStringList{Message(M::InvalidValue) + ": " + c.typed});
+    EXPECT_EQ(FView.NoticeTexts(TRunnerNotice::InvalidValue), QStringList{Message(M::InvalidValue) + ": " + c.typed});
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CashAmount,
-                         ::testing::Values(AmountCase{.typed = "12.50", .cashOut = false, .starts = true, .amount = 12.5},
-                                           AmountCase{.typed = "12.50", .cashOut = true, .starts = true, .amount = -12.5},
-                                           AmountCase{.typed = " 7 ", .cashOut = false, .starts = true, .amount = 7},
-                                           AmountCase{.typed = "0", .cashOut = false, .starts = false, .amount = 0},
-                                           AmountCase{.typed = "-5", .cashOut = false, .starts = false, .amount = 0},
-                                           AmountCase{.typed = "abc", .cashOut = false, .starts = false, .amount = 0},
-                                           AmountCase{.typed = "12,50", .cashOut = false, .starts = false, .amount = 0},
-                                           AmountCase{.typed = "inf", .cashOut = false, .starts = false, .amount = 0},
-                                           AmountCase{.typed = "nan", .cashOut = true, .starts = false, .amount = 0},
-                                           AmountCase{.typed = "1e999", .cashOut = false, .starts = false, .amount = 0}),
-                         [](const auto& info) {
-                           std::string name = std::string(info.param.cashOut ? "Out" : "In") + std::to_string(info.index) + "_";
-                           for (const char* p = info.param.typed; *p; ++p)
-                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CashAmount,
+    ::testing::Values(AmountCase{.typed = "12.50", .cashOut = false, .starts = true, .amount = 12.5},
+                      AmountCase{.typed = "12.50", .cashOut = true, .starts = true, .amount = -12.5},
+                      AmountCase{.typed = " 7 ", .cashOut = false, .starts = true, .amount = 7},
+                      AmountCase{.typed = "0", .cashOut = false, .starts = false, .amount = 0},
+                      AmountCase{.typed = "-5", .cashOut = false, .starts = false, .amount = 0},
+                      AmountCase{.typed = "abc", .cashOut = false, .starts = false, .amount = 0},
+                      AmountCase{.typed = "12,50", .cashOut = false, .starts = false, .amount = 0},
+                      AmountCase{.typed = "inf", .cashOut = false, .starts = false, .amount = 0},
+                      AmountCase{.typed = "nan", .cashOut = true, .starts = false, .amount = 0},
+                      AmountCase{.typed = "1e999", .cashOut = false, .starts = false, .amount = 0}),
+    [](const auto& info) {
+      std::string name = std::string(info.param.cashOut ? "Out" : "In") + std::to_string(info.index) + "_";
+      for (const char* p = info.param.typed; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+      return name;
+    });
 
 TEST_F(TaskRunnerTest, CancelledAmountStartsNothing) {
   TTaskRunner& r = Runner();
@@ -511,8 +508,8 @@ TEST_F(TaskRunnerTest, FileTaskCountsFilesAndErrorsAndKeepsThemUntilTheNextTask)
   const QString file = QStringLiteral("file ") + FBonDir;
   EXPECT_THAT(FView.Reports,
               ElementsAre(QStringLiteral("started 2"), file + "0000.bon", "processed 1 0", file + "0001.bon",
-                          QStringLiteral("error 2 %1 1").arg(static_cast<int>(ekFileError)), "processed 2 1", file + "0002.bon",
-                          "processed 3 1", "ended 2 3 1", "idle"));
+                          QStringLiteral("error 2 %1 1").arg(static_cast<int>(ekFileError)), "processed 2 1",
+                          file + "0002.bon", "processed 3 1", "ended 2 3 1", "idle"));
   EXPECT_FALSE(r.TaskActive());
   EXPECT_FALSE(FView.Busy);
   EXPECT_EQ(r.CurrentTaskKind(), tkNone);
@@ -527,7 +524,7 @@ struct SuccessCase {
   const char* name;
   bool asked;  // the command asked for the success message
   int errors;
-  bool quit;   // the program is closing
+  bool quit;  // the program is closing
   bool shown;
 };
 
@@ -563,13 +560,14 @@ TEST_P(SuccessMessage, OnlyForAnAskedTaskWithoutErrorsWhileTheProgramStays) {
   EXPECT_EQ(r.QuitPending(), c.quit);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SuccessMessage,
-                         ::testing::Values(
-                             SuccessCase{.name = "Asked", .asked = true, .errors = 0, .quit = false, .shown = true},
-                             SuccessCase{.name = "NotAsked", .asked = false, .errors = 0, .quit = false, .shown = false},
-                             SuccessCase{.name = "AskedWithAnError", .asked = true, .errors = 1, .quit = false, .shown = false},
-                             SuccessCase{.name = "AskedWhileClosing", .asked = true, .errors = 0, .quit = true, .shown = false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SuccessMessage,
+    ::testing::Values(
+        SuccessCase{.name = "Asked", .asked = true, .errors = 0, .quit = false, .shown = true},
+        SuccessCase{.name = "NotAsked", .asked = false, .errors = 0, .quit = false, .shown = false},
+        SuccessCase{.name = "AskedWithAnError", .asked = true, .errors = 1, .quit = false, .shown = false},
+        SuccessCase{.name = "AskedWhileClosing", .asked = true, .errors = 0, .quit = true, .shown = false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TaskRunnerTest, LateEventsOfAnEarlierTaskAreDropped) {
   FWorkers.AutoFinish = false;
@@ -756,10 +754,9 @@ TEST(ParseCashAmount, TakesOnlyFinitePositiveNumbersOfTheCLocale) {
     const char* typed;
     std::optional<double> amount;
   } cases[] = {
-      {"12.50", 12.5}, {" 7 ", 7},  {"+3", 3},         {"0.001", 0.001},     {"1e3", 1000},
-      {"0", {}},       {"-5", {}},  {"", {}},          {"   ", {}},          {"12,50", {}},
-      {"1,000", {}},   {"abc", {}}, {"inf", {}},       {"nan", {}},          {"1e999", {}},
-      {"5 5", {}},
+      {"12.50", 12.5}, {" 7 ", 7},  {"+3", 3},     {"0.001", 0.001}, {"1e3", 1000}, {"0", {}},
+      {"-5", {}},      {"", {}},    {"   ", {}},   {"12,50", {}},    {"1,000", {}}, {"abc", {}},
+      {"inf", {}},     {"nan", {}}, {"1e999", {}}, {"5 5", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);

@@ -35,7 +35,7 @@ namespace fp::test {
 
 // The application object of the test program. The program folder is a temporary folder
 // of its own, without a language file unless a test writes one.
-inline TQtTestEnvironment& QtEnvironment = [] () -> TQtTestEnvironment& {
+inline TQtTestEnvironment& QtEnvironment = []() -> TQtTestEnvironment& {
   TQtTestEnvironment& env = QtTestEnvironment<QApplication>();
   static std::unique_ptr<QTemporaryDir> appDir;
   env.AtSetUp([] {
@@ -67,7 +67,9 @@ inline std::vector<TDepartmentRow> SampleDepartments() {
 }
 
 // Three serial devices that the port naming calls COM1, COM2 and COM10.
-inline std::vector<TSerialDevice> ThreePorts() { return {FakeDevice("ttyS0"), FakeDevice("ttyS1"), FakeDevice("ttyS9")}; }
+inline std::vector<TSerialDevice> ThreePorts() {
+  return {FakeDevice("ttyS0"), FakeDevice("ttyS1"), FakeDevice("ttyS9")};
+}
 
 // The language file of the program folder (Translations), as the windows look for it.
 inline QString LngFileOfAppDir() {

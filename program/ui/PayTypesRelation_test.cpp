@@ -23,7 +23,9 @@ class PayTypesTest : public ::testing::Test {
   void TearDown() override { uConst::SetPayTypePairs({}); }
 
   // The operator types a value into the replacement cell of a row.
-  static void Type(TPayTypeRelations& f, int row, const QString& value) { f.PayTypesEdit->item(row, 1)->setText(value); }
+  static void Type(TPayTypeRelations& f, int row, const QString& value) {
+    f.PayTypesEdit->item(row, 1)->setText(value);
+  }
 
   TScriptedDialogs FScript;
   TScopedDialogs FScriptInstalled{FScript};

@@ -27,8 +27,7 @@ QRect VirtualDesktop() {
 }  // namespace
 
 TCustomHint::TCustomHint(QWidget* Owner)
-    : QWidget(Owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                         Qt::WindowDoesNotAcceptFocus) {
+    : QWidget(Owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus) {
   setObjectName(QStringLiteral("CustomHintWnd"));
   setAttribute(Qt::WA_ShowWithoutActivating);
   setFocusPolicy(Qt::NoFocus);

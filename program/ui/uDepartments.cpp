@@ -306,8 +306,8 @@ void TfrmDepartmets::done(int R) {
     const QString appDir = uProgramInfo::AppDir();
     if (!appDir.isEmpty()) {
       try {
-        uProgramLog::WriteLog(appDir + QStringLiteral("Log/"),
-                         QStringLiteral("[SaveColumnWidths] ") + ExceptionText(e), true);
+        uProgramLog::WriteLog(appDir + QStringLiteral("Log/"), QStringLiteral("[SaveColumnWidths] ") + ExceptionText(e),
+                              true);
       } catch (const std::exception&) {
       }
     }

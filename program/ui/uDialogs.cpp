@@ -16,7 +16,7 @@ QString DisplayText(QString Text) {
 namespace {
 
 class TMessageBoxDialogs : public IDialogs {
-public:
+ public:
   TDlgResult Message(QWidget* Parent, TDlgKind Kind, const QString& Text, TDlgButtons Buttons) override {
     QMessageBox::Icon icon = QMessageBox::Information;
     switch (Kind) {

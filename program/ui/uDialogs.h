@@ -21,15 +21,14 @@ enum class TDlgButtons { Ok, YesNo };
 enum class TDlgResult { Ok, Yes, No, Cancel };
 
 class IDialogs {
-public:
+ public:
   virtual ~IDialogs() = default;
   // A message box of the given kind with OK, or Yes and No.
   virtual TDlgResult Message(QWidget* Parent, TDlgKind Kind, const QString& Text,
                              TDlgButtons Buttons = TDlgButtons::Ok) = 0;
   // A one-line text entry with a caption and a prompt; false when the user cancels.
   // Value holds the initial text on entry and the typed text on return.
-  virtual bool InputQuery(QWidget* Parent, const QString& Caption, const QString& Prompt,
-                          QString& Value) = 0;
+  virtual bool InputQuery(QWidget* Parent, const QString& Caption, const QString& Prompt, QString& Value) = 0;
 };
 
 // The dialogs the program uses now (message boxes unless a test installed others).
@@ -49,7 +48,7 @@ bool AskYesNo(QWidget* Parent, const QString& Text, TDlgKind Kind = TDlgKind::Qu
 struct TShownDialog {
   TDlgKind Kind;
   TDlgButtons Buttons;
-  QString Text;     // message, or caption + "\n" + prompt for an input query
+  QString Text;  // message, or caption + "\n" + prompt for an input query
   bool Input;
 };
 
@@ -57,7 +56,7 @@ struct TShownDialog {
 // Ok for OK boxes and No for Yes/No boxes); each input query takes the next text (an empty
 // queue cancels). Every dialog is recorded. Safe to call from any thread.
 class TScriptedDialogs : public IDialogs {
-public:
+ public:
   TDlgResult Message(QWidget* Parent, TDlgKind Kind, const QString& Text, TDlgButtons Buttons) override;
   bool InputQuery(QWidget* Parent, const QString& Caption, const QString& Prompt, QString& Value) override;
 
@@ -68,7 +67,7 @@ public:
   QStringList Texts() const;
   void Clear();
 
-private:
+ private:
   mutable std::mutex FLock;
   std::deque<TDlgResult> FAnswers;
   std::deque<std::pair<bool, QString>> FInputs;
@@ -77,13 +76,13 @@ private:
 
 // Installs dialogs for the lifetime of the object and restores the previous ones after.
 class TScopedDialogs {
-public:
+ public:
   explicit TScopedDialogs(IDialogs& D);
   ~TScopedDialogs();
   TScopedDialogs(const TScopedDialogs&) = delete;
   TScopedDialogs& operator=(const TScopedDialogs&) = delete;
 
-private:
+ private:
   IDialogs* FPrevious;
 };
 

@@ -54,18 +54,17 @@ QString TfrmMain::TitleFor(const QString& ProgramFile) {
 TfrmMain::TfrmMain(TMainServices Services, QWidget* Parent)
     : QMainWindow(Parent),
       FServices(std::move(Services)),
-      FRunner(
-          TTaskRunnerServices{
-              [this] { return Now(); },
-              [this](const TTaskRequest& r) -> std::unique_ptr<ITaskThread> {
-                return FServices.CreateTask ? FServices.CreateTask(r) : nullptr;
+      FRunner(TTaskRunnerServices{
+                  [this] { return Now(); },
+                  [this](const TTaskRequest& r) -> std::unique_ptr<ITaskThread> {
+                    return FServices.CreateTask ? FServices.CreateTask(r) : nullptr;
+                  },
+                  [this](const QString& line) { AddToLog(line); },
+                  [this](const QString& line) { AddToErrorLog(line); },
+                  FServices.ReadyAgeMs,
+                  FServices.MonotonicMs,
               },
-              [this](const QString& line) { AddToLog(line); },
-              [this](const QString& line) { AddToErrorLog(line); },
-              FServices.ReadyAgeMs,
-              FServices.MonotonicMs,
-          },
-          FSettings, *this) {
+              FSettings, *this) {
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
   if (!FServices.TrayAvailable) FServices.TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
   if (!FServices.Terminate) FServices.Terminate = [](int code) { QCoreApplication::exit(code); };
@@ -202,7 +201,8 @@ void TfrmMain::DeleteOldLog(const QString& Folder, const QString& Mask) {
     // The logs being written are never deleted, however old their stamp.
     const bool logFolder = QDir(folder).absolutePath() == QDir(LogDir).absolutePath();
     auto inUse = [logFolder](const QString& name) {
-      return logFolder && (name == QLatin1String(uProgramLog::NormalLogName) || name == QLatin1String(uProgramLog::ExceptionLogName));
+      return logFolder && (name == QLatin1String(uProgramLog::NormalLogName) ||
+                           name == QLatin1String(uProgramLog::ExceptionLogName));
     };
     auto ageDays = [&now](const QFileInfo& fi) {
       return static_cast<double>(fi.lastModified().msecsTo(now)) / 86400000.0;
@@ -392,7 +392,8 @@ void TfrmMain::TrayIconDblClick() { ShowMainWindow(); }
 void TfrmMain::changeEvent(QEvent* Event) {
   QMainWindow::changeEvent(Event);
   if (Event->type() == QEvent::WindowStateChange) {
-    if (windowState() & Qt::WindowMinimized) QTimer::singleShot(0, this, [this] {
+    if (windowState() & Qt::WindowMinimized)
+      QTimer::singleShot(0, this, [this] {
         if (windowState() & Qt::WindowMinimized) AppMinimize();
       });
   }

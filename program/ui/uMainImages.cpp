@@ -25,7 +25,8 @@ void DrawPrinter(QPainter& g, qreal s) {
   g.setBrush(kPaper);
   g.drawRect(QRectF(s * 0.28, s * 0.08, s * 0.44, s * 0.42));
   g.setPen(QPen(kBody, s / 32.0));
-  for (int i = 0; i < 3; ++i) g.drawLine(QPointF(s * 0.34, s * (0.18 + i * 0.09)), QPointF(s * 0.66, s * (0.18 + i * 0.09)));
+  for (int i = 0; i < 3; ++i)
+    g.drawLine(QPointF(s * 0.34, s * (0.18 + i * 0.09)), QPointF(s * 0.66, s * (0.18 + i * 0.09)));
   g.setPen(QPen(kBody.darker(150), s / 24.0));
   g.setBrush(kBody);
   g.drawRoundedRect(QRectF(s * 0.08, s * 0.45, s * 0.84, s * 0.42), s * 0.08, s * 0.08);
@@ -44,7 +45,8 @@ void DrawDocument(QPainter& g, qreal s) {
   g.setPen(QPen(kBody, s / 16.0));
   g.setBrush(kPaper);
   g.drawPath(page);
-  for (int i = 0; i < 3; ++i) g.drawLine(QPointF(s * 0.32, s * (0.42 + i * 0.16)), QPointF(s * 0.7, s * (0.42 + i * 0.16)));
+  for (int i = 0; i < 3; ++i)
+    g.drawLine(QPointF(s * 0.32, s * (0.42 + i * 0.16)), QPointF(s * 0.7, s * (0.42 + i * 0.16)));
 }
 
 void DrawBadge(QPainter& g, qreal s) {
@@ -128,9 +130,13 @@ QIcon FolderFaultIcon() {
 
 }  // namespace
 
-QPixmap LogoPicture() { return Draw(64, [](QPainter& g, qreal s) { DrawPrinter(g, s); }); }
+QPixmap LogoPicture() {
+  return Draw(64, [](QPainter& g, qreal s) { DrawPrinter(g, s); });
+}
 
-QPixmap ErrorPicture() { return Draw(32, [](QPainter& g, qreal s) { DrawRedCircle(g, s, true); }); }
+QPixmap ErrorPicture() {
+  return Draw(32, [](QPainter& g, qreal s) { DrawRedCircle(g, s, true); });
+}
 
 QIcon TrayIconNormal() { return TrayIcon(false); }
 QIcon TrayIconOffline() { return TrayIcon(true); }
@@ -141,10 +147,22 @@ std::vector<QPixmap> HintImages() {
   return {
       Draw(n, [](QPainter& g, qreal s) { DrawPrinter(g, s); }),
       Draw(n, [](QPainter& g, qreal s) { DrawDocument(g, s); }),
-      Draw(n, [](QPainter& g, qreal s) { DrawPrinter(g, s); DrawBadge(g, s); }),
+      Draw(n,
+           [](QPainter& g, qreal s) {
+             DrawPrinter(g, s);
+             DrawBadge(g, s);
+           }),
       Draw(n, [](QPainter& g, qreal s) { DrawRedCircle(g, s, false); }),
-      Draw(n, [](QPainter& g, qreal s) { DrawDocument(g, s); DrawBadge(g, s); }),
-      Draw(n, [](QPainter& g, qreal s) { DrawTriangle(g, s); DrawBadge(g, s); }),
+      Draw(n,
+           [](QPainter& g, qreal s) {
+             DrawDocument(g, s);
+             DrawBadge(g, s);
+           }),
+      Draw(n,
+           [](QPainter& g, qreal s) {
+             DrawTriangle(g, s);
+             DrawBadge(g, s);
+           }),
   };
 }
 

@@ -15,7 +15,9 @@ namespace fp::test {
 namespace {
 
 QString UniquePath(const char* tag) {
-  return QStringLiteral("/opt/test-%1-%2/DriverFiscalPrinterX4").arg(QString::fromLatin1(tag)).arg(QCoreApplication::applicationPid());
+  return QStringLiteral("/opt/test-%1-%2/DriverFiscalPrinterX4")
+      .arg(QString::fromLatin1(tag))
+      .arg(QCoreApplication::applicationPid());
 }
 
 TEST(SingleInstance, SecondStartFromTheSamePathRaisesTheFirst) {

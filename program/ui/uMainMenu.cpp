@@ -53,8 +53,7 @@ void TfrmMain::BuildMenus() {
   AddItem(funcs, "mnPRNInfo", QStringLiteral("Инфо за апарата"), &TfrmMain::mnPRNInfoClick);
   funcs->addSeparator();
   AddItem(funcs, "mnDayReportReset", QStringLiteral("Дневен отчет С Нулиране"), &TfrmMain::mnDayReportResetClick);
-  AddItem(funcs, "mnDayReportNoReset", QStringLiteral("Дневен отчет БЕЗ Нулиране"),
-          &TfrmMain::mnDayReportNoResetClick);
+  AddItem(funcs, "mnDayReportNoReset", QStringLiteral("Дневен отчет БЕЗ Нулиране"), &TfrmMain::mnDayReportNoResetClick);
   QMenu* n9 = menu(funcs, "N9", QStringLiteral("Дневен отчет по департаменти"));
   AddItem(n9, "mnDepartRpt", QStringLiteral("Отчет БЕЗ нулиране"), &TfrmMain::mnDepartRptClick);
   AddItem(n9, "mnDepartRptReset", QStringLiteral("Отчет с нулиране"), &TfrmMain::mnDepartRptResetClick);

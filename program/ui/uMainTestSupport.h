@@ -32,7 +32,7 @@ namespace fp::test {
 
 // The application object of the widget tests; the hint window, made on first use, goes
 // before it.
-inline TQtTestEnvironment& gQtEnvironment = [] () -> TQtTestEnvironment& {
+inline TQtTestEnvironment& gQtEnvironment = []() -> TQtTestEnvironment& {
   TQtTestEnvironment& env = QtTestEnvironment<QApplication>();
   env.AtTearDown([] { uCustomHint::ReleaseCustomHint(); });
   return env;

@@ -191,9 +191,8 @@ TEST_P(StartFolderFault, ShowsTheFaultAndPrintsOnceTheFolderIsBack) {
   EXPECT_TRUE(FDialogs.Texts().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StartFolderFault, ::testing::ValuesIn(kFolderFaultCases),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, StartFolderFault, ::testing::ValuesIn(kFolderFaultCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The program folder (settings, logs) is still required: the dialog and standard error
 // say which folder and why, and the program ends.
@@ -305,25 +304,50 @@ TEST_P(ProbeFailsForGood, ShowsComServerNotExistAndEnds) {
   EXPECT_EQ(FFreed, c.freed);
   const QString path = FAppDir + "MiravokFPAxX4_BG.so";
   if (*c.logged) {
-    EXPECT_THAT(ExceptionLog().toStdString(), HasSubstr((QString("[CreateOLEServer]") + c.logged + path).toStdString()));
+    EXPECT_THAT(ExceptionLog().toStdString(),
+                HasSubstr((QString("[CreateOLEServer]") + c.logged + path).toStdString()));
   } else {
     EXPECT_EQ(FProbes, 2);  // registered, and the object is still missing
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ProbeFailsForGood,
-    ::testing::Values(RegistrationFailure{.name = "NoFile", .fileThere = false, .loads = true, .hasEntry = true,
-                                          .result = S_OK, .logged = "AX file not found:", .freed = 0},
-                      RegistrationFailure{.name = "NoLoad", .fileThere = true, .loads = false, .hasEntry = true,
-                                          .result = S_OK, .logged = "Cant't load library: ", .freed = 0},
-                      RegistrationFailure{.name = "NoEntry", .fileThere = true, .loads = true, .hasEntry = false,
-                                          .result = S_OK, .logged = "Cant't find DllRegisterServer : ", .freed = 1},
-                      RegistrationFailure{.name = "Refused", .fileThere = true, .loads = true, .hasEntry = true,
-                                          .result = E_FAIL, .logged = "Cant't  run DllRegisterServer : ", .freed = 1},
-                      RegistrationFailure{.name = "StillMissing", .fileThere = true, .loads = true, .hasEntry = true,
-                                          .result = S_OK, .logged = "", .freed = 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ProbeFailsForGood,
+                         ::testing::Values(RegistrationFailure{.name = "NoFile",
+                                                               .fileThere = false,
+                                                               .loads = true,
+                                                               .hasEntry = true,
+                                                               .result = S_OK,
+                                                               .logged = "AX file not found:",
+                                                               .freed = 0},
+                                           RegistrationFailure{.name = "NoLoad",
+                                                               .fileThere = true,
+                                                               .loads = false,
+                                                               .hasEntry = true,
+                                                               .result = S_OK,
+                                                               .logged = "Cant't load library: ",
+                                                               .freed = 0},
+                                           RegistrationFailure{.name = "NoEntry",
+                                                               .fileThere = true,
+                                                               .loads = true,
+                                                               .hasEntry = false,
+                                                               .result = S_OK,
+                                                               .logged = "Cant't find DllRegisterServer : ",
+                                                               .freed = 1},
+                                           RegistrationFailure{.name = "Refused",
+                                                               .fileThere = true,
+                                                               .loads = true,
+                                                               .hasEntry = true,
+                                                               .result = E_FAIL,
+                                                               .logged = "Cant't  run DllRegisterServer : ",
+                                                               .freed = 1},
+                                           RegistrationFailure{.name = "StillMissing",
+                                                               .fileThere = true,
+                                                               .loads = true,
+                                                               .hasEntry = true,
+                                                               .result = S_OK,
+                                                               .logged = "",
+                                                               .freed = 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
 // The file timer
@@ -372,10 +396,8 @@ TEST_P(TimerFolderFault, ShowsWhileItLastsAndGoesWhenMended) {
   EXPECT_EQ(f.TrayIcon->toolTip(), QStringLiteral("Драйвер за фискален принтер"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TimerFolderFault,
-    ::testing::ValuesIn(kFolderFaultCases),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, TimerFolderFault, ::testing::ValuesIn(kFolderFaultCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A file that has just come is taken at the extra tick the runner asks for once it will
 // have settled, not a whole timer period later; a paused file timer takes no extra tick.
@@ -547,8 +569,7 @@ TEST_F(MainWindowTest, UnknownOutcomeIsNamedInTheErrorLineAndTheLastTask) {
   t->Error(ekOperationError);
   t->Events.FileProcessed();
   t->Finish();
-  EXPECT_EQ(f.lblLastTaskResult->text(),
-            Message(M::FilesCount) + ": 1. " + Message(M::ErrorCount) + ": 1\n" + note);
+  EXPECT_EQ(f.lblLastTaskResult->text(), Message(M::FilesCount) + ": 1. " + Message(M::ErrorCount) + ": 1\n" + note);
   EXPECT_EQ(f.lblComError->text(), note);
   // A later file task that prints without an error clears the line.
   f.mnDoFilesClick();
@@ -590,7 +611,8 @@ TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   f.mnDoFilesClick();
   FWorkers.Last()->Events.PrinterOffline();
   FWorkers.Last()->Error(ekPrinterFatal);
-  EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(), Message(M::PRNFatalError) + CR + Message(M::SeeErrorFileForDetails));
+  EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(),
+            Message(M::PRNFatalError) + CR + Message(M::SeeErrorFileForDetails));
   EXPECT_EQ(f.TrayIconIndex, 1);
   FWorkers.Last()->Events.PrinterOnline();
   EXPECT_EQ(f.TrayIconIndex, 0);
@@ -656,7 +678,8 @@ INSTANTIATE_TEST_SUITE_P(
         NoteCase{"Operation", tkXZReport, ekOperationError, 5, {M::ErrorOccurred, M::SeeErrorFileForDetails}},
         NoteCase{"File", tkReadFiles, ekFileError, 4, {M::ErrorInFile}},
         NoteCase{"Printer", tkPrintTest, ekPrinterError, 2, {M::ErrorInPRN, M::SeeErrorFileForDetails}},
-        NoteCase{"FatalWhilePrintingFiles", tkReadFiles, ekPrinterFatal, 3, {M::PRNFatalError, M::SeeErrorFileForDetails}},
+        NoteCase{
+            "FatalWhilePrintingFiles", tkReadFiles, ekPrinterFatal, 3, {M::PRNFatalError, M::SeeErrorFileForDetails}},
         NoteCase{"FatalDuringACheck", tkCheckPrinter, ekPrinterFatal, -1, {}},
         NoteCase{"FatalDuringAReport", tkXZReport, ekPrinterFatal, -1, {}},
         NoteCase{"NoKind", tkReadFiles, ekNone, -1, {}}),
@@ -692,8 +715,8 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
        Message(M::FinishedOK), TDlgKind::Information, TDlgButtons::Ok},
       {"CopyLastBon", [this] { MakeRunningWindow().CopyLastBonClick(); },
        Message(M::S_Confirm) + CR + Message(M::S_CopyBonConfirm), TDlgKind::Question, TDlgButtons::YesNo},
-      {"Exit", [this] { MakeRunningWindow().MainMenuExitClick(); }, Message(M::ConfirmToShutdown),
-       TDlgKind::Question, TDlgButtons::YesNo},
+      {"Exit", [this] { MakeRunningWindow().MainMenuExitClick(); }, Message(M::ConfirmToShutdown), TDlgKind::Question,
+       TDlgButtons::YesNo},
       {"LogFileNotFound", [this] { MakeRunningWindow().mnShowErrorLogClick(); },
        Message(M::LogFileNotFound) + CR + FAppDir + "Log/DriverFiscalPrinterX4_Exception.txt", TDlgKind::Warning,
        TDlgButtons::Ok},
@@ -1012,9 +1035,10 @@ TEST_F(MainWindowTest, LogMenuItemsSayWhenNoViewerStarts) {
   f.mnShowErrorLogClick();
   f.mnShowAppDataClick();
   EXPECT_EQ(FOpened.size(), 3u);
-  EXPECT_THAT(FDialogs.Texts(), ElementsAre(TfrmMain::ViewerFailedText + CR + FAppDir + "Log/DriverFiscalPrinterX4_Log.txt",
-                                            TfrmMain::ViewerFailedText + CR + FAppDir + "Log/DriverFiscalPrinterX4_Exception.txt",
-                                            TfrmMain::ViewerFailedText + CR + FAppDir + "Log/"));
+  EXPECT_THAT(FDialogs.Texts(),
+              ElementsAre(TfrmMain::ViewerFailedText + CR + FAppDir + "Log/DriverFiscalPrinterX4_Log.txt",
+                          TfrmMain::ViewerFailedText + CR + FAppDir + "Log/DriverFiscalPrinterX4_Exception.txt",
+                          TfrmMain::ViewerFailedText + CR + FAppDir + "Log/"));
 }
 
 // Qt's standard buttons speak the program's language when Qt's translations are there; a
@@ -1125,8 +1149,8 @@ TEST_F(MainWindowTest, Layout) {
   f.show();
   ASSERT_TRUE(SpinUntil([&] { return f.isVisible(); }));
   EXPECT_THAT(ClippedCaptions(f), ::testing::IsEmpty());
-  EXPECT_THAT(OverlappingControls(f),
-              ::testing::Each(::testing::AllOf(::testing::StartsWith("pnl "), HasSubstr(" overlaps chkProcessPause "))));
+  EXPECT_THAT(OverlappingControls(f), ::testing::Each(::testing::AllOf(::testing::StartsWith("pnl "),
+                                                                       HasSubstr(" overlaps chkProcessPause "))));
   EXPECT_TRUE(FitsTheScreen(f));
 }
 

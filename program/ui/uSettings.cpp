@@ -98,14 +98,15 @@ void TfrmSettings::BuildControls() {
   cbBonFiles = Named(new TFolderEdit(this), "cbBonFiles");
   Label1 = Named(new QLabel(QStringLiteral("Кодова таблица на файловете"), this), "Label1");
   cbFileCharCode = Named(new QComboBox(this), "cbFileCharCode");
-  cbFileCharCode->addItems({QStringLiteral("WINDOWS 1251"), QStringLiteral("MS-DOS CP866"), QStringLiteral("MS-DOS CP855")});
+  cbFileCharCode->addItems(
+      {QStringLiteral("WINDOWS 1251"), QStringLiteral("MS-DOS CP866"), QStringLiteral("MS-DOS CP855")});
   cbFileCharCode->setCurrentIndex(0);
   Label2 = Named(new QLabel(QStringLiteral("Разширение на файловете"), this), "Label2");
   edtFileExt = Named(new QLineEdit(QStringLiteral("bon"), this), "edtFileExt");
 
   lblCommunication = Named(new QLabel(QStringLiteral("Комуникация:"), this), "lblCommunication");
-  chkSearchDeviceByNom =
-      Named(new QCheckBox(QStringLiteral("Автоматично търсене на фискалното устроство :"), this), "chkSearchDeviceByNom");
+  chkSearchDeviceByNom = Named(new QCheckBox(QStringLiteral("Автоматично търсене на фискалното устроство :"), this),
+                               "chkSearchDeviceByNom");
   lblDevSerial = Named(new QLabel(QStringLiteral("Работи само с ФУ номер (ED) :"), this), "lblDevSerial");
   edtDevSerial = Named(new QLineEdit(this), "edtDevSerial");
   lblAutoSearchHint = Named(new QLabel(QStringLiteral("Програмата ще търси апарат с посочения сериен номер. \n"
@@ -120,8 +121,9 @@ void TfrmSettings::BuildControls() {
   cbComPorts->setInsertPolicy(QComboBox::NoInsert);
   btnSearchPrn = Named(new QPushButton(QStringLiteral("Търси"), this), "btnSearchPrn");
   btnTest = Named(new QPushButton(QStringLiteral("Тест"), this), "btnTest");
-  Label3 = Named(new QLabel(QStringLiteral("Интервал проверка наличие на принтер[сек.]:\nПри 0 - не се проверява"), this),
-                 "Label3");
+  Label3 =
+      Named(new QLabel(QStringLiteral("Интервал проверка наличие на принтер[сек.]:\nПри 0 - не се проверява"), this),
+            "Label3");
   edChekPrnInterval = Named(new QSpinBox(this), "edChekPrnInterval");
   edChekPrnInterval->setRange(0, 9999);
 
@@ -324,8 +326,8 @@ void TfrmSettings::btnSearchPrnClick() {
   for (const QString& port : ports) {
     const std::optional<int32_t> number = PortNumberOf(port.trimmed());
     if (!number || !FMain.TestComPort(*number)) continue;
-    const QString question = Message(uStrRes::PrinterFound) + QStringLiteral(" ") + port + CR + ModelCaps() + CR + CR +
-                             UseItQuestion;
+    const QString question =
+        Message(uStrRes::PrinterFound) + QStringLiteral(" ") + port + CR + ModelCaps() + CR + CR + UseItQuestion;
     if (Dialogs().Message(this, TDlgKind::Information, question, TDlgButtons::YesNo) == TDlgResult::Yes) {
       cbComPorts->setCurrentText(port);
       return;

@@ -44,7 +44,7 @@ class TfrmSettings : public QDialog {
   // The fixed texts of the receipt-folder and port checks.
   static const QString EnterValidFolder;  // ends with a blank
   static const QString FolderNotFound;
-  static const QString FolderNoAccess;    // ends with a blank
+  static const QString FolderNoAccess;  // ends with a blank
   static const QString FolderFullAccess;
   static const QString SelectExistingPort;
   static const QString UseItQuestion;
@@ -130,8 +130,8 @@ void GetComPortList(QStringList& List);
 bool CanWriteFolder(const QString& Folder);
 
 // The port number that OK stores: the text after the first three characters (of the
-// text without surrounding blanks, as the checks read it) as a whole number, else the number its leading digits form, 0 when there are none or when the
-// number is above the highest port.
+// text without surrounding blanks, as the checks read it) as a whole number, else the number its leading digits form, 0
+// when there are none or when the number is above the highest port.
 int32_t StoredPortNumber(const QString& PortText);
 
 // The main window's settings round trip: creates the window and stops the file timer,

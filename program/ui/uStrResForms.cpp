@@ -61,8 +61,10 @@ void ItemsRule(TLngFile& file, const QString& section, const QString& name, QCom
   for (int i = 0; i < box->count(); ++i) {
     const QString key = name + QStringLiteral(".Itm") + QString::number(i);
     const QString value = DecodeLngText(file.Read(section, key));
-    if (!value.isEmpty()) box->setItemText(i, value);
-    else file.Write(section, key, EncodeLngText(box->itemText(i)));
+    if (!value.isEmpty())
+      box->setItemText(i, value);
+    else
+      file.Write(section, key, EncodeLngText(box->itemText(i)));
   }
 }
 
@@ -74,8 +76,10 @@ void ColumnsRule(TLngFile& file, const QString& section, const QString& name, QT
   for (int i = 0; i < model->columnCount(); ++i) {
     const QString key = name + QStringLiteral(".Col") + QString::number(i);
     const QString value = DecodeLngText(file.Read(section, key));
-    if (!value.isEmpty()) model->setHeaderData(i, Qt::Horizontal, value, Qt::DisplayRole);
-    else file.Write(section, key, EncodeLngText(model->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString()));
+    if (!value.isEmpty())
+      model->setHeaderData(i, Qt::Horizontal, value, Qt::DisplayRole);
+    else
+      file.Write(section, key, EncodeLngText(model->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString()));
   }
 }
 
@@ -133,8 +137,7 @@ void TranslateComponent(TLngFile& file, const QString& section, QObject* compone
   } else if (auto* action = qobject_cast<QAction*>(component)) {  // a menu item
     if (!action->isSeparator())
       CaptionRule(
-          file, section, name, [action] { return action->text(); },
-          [action](const QString& v) { action->setText(v); });
+          file, section, name, [action] { return action->text(); }, [action](const QString& v) { action->setText(v); });
     MenuHintRule(file, section, name, action);
   } else if (auto* grid = qobject_cast<QTableView*>(component); grid && !qobject_cast<QTableWidget*>(grid)) {
     // A data grid is a model/view table; the item-based QTableWidget plays the string

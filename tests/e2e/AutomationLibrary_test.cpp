@@ -41,9 +41,7 @@ class AutomationLibraryTest : public ::testing::Test {
 
   ComPtr<IMiravokFprn> NewFprn() {
     ComPtr<IMiravokFprn> p;
-    EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid,
-                               p.AsOut()),
-              S_OK);
+    EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid, p.AsOut()), S_OK);
     return p;
   }
 
@@ -57,8 +55,7 @@ class AutomationLibraryTest : public ::testing::Test {
 };
 
 TEST_F(AutomationLibraryTest, RegistersTheFileItWasLoadedFrom) {
-  auto k = TRegistry::OpenKey(HKEY_CLASSES_ROOT,
-                              "CLSID\\{BAD7EC8B-0E5B-4421-936E-F5AE2338BE32}\\InprocServer32");
+  auto k = TRegistry::OpenKey(HKEY_CLASSES_ROOT, "CLSID\\{BAD7EC8B-0E5B-4421-936E-F5AE2338BE32}\\InprocServer32");
   ASSERT_TRUE(k);
   EXPECT_EQ(TRegistry::QueryValue(*k, ""), test::kLibraryFile);
   EXPECT_EQ(TRegistry::QueryValue(*k, "ThreadingModel"), "Apartment");
@@ -71,8 +68,7 @@ TEST_F(AutomationLibraryTest, CreatesTheObjectByClsidAndByProgId) {
   ASSERT_EQ(CLSIDFromProgID(ProgID_MiravokFprn, &clsid), S_OK);
   EXPECT_EQ(clsid, CLSID_MiravokFprn);
   ComPtr<IDispatch> byProgId;
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IDispatch::Iid, byProgId.AsOut()),
-            S_OK);
+  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IDispatch::Iid, byProgId.AsOut()), S_OK);
 
   // The interfaces of the object, one identity.
   ComPtr<IObjectSafety> safety = byClsid.As<IObjectSafety>();
@@ -89,9 +85,7 @@ TEST_F(AutomationLibraryTest, CreatesTheObjectByClsidAndByProgId) {
 
 TEST_F(AutomationLibraryTest, CallsThroughIDispatchByName) {
   ComPtr<IDispatch> disp;
-  ASSERT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IDispatch::Iid,
-                             disp.AsOut()),
-            S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IDispatch::Iid, disp.AsOut()), S_OK);
   Variant result;
   ASSERT_EQ(DispCallByName(disp.Get(), u"getdriverversion", DISPATCH_METHOD, {}, &result), S_OK);
   ASSERT_EQ(result.vt, VT_BSTR);
@@ -189,9 +183,7 @@ TEST_F(AutomationLibraryTest, CanUnloadOnlyWhileNothingLives) {
   EXPECT_EQ(FCanUnloadNow(), S_OK);
   {
     ComPtr<IBonData> bon;
-    ASSERT_EQ(CoCreateInstance(CLSID_BonData, nullptr, CLSCTX_INPROC_SERVER, IBonData::Iid,
-                               bon.AsOut()),
-              S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_BonData, nullptr, CLSCTX_INPROC_SERVER, IBonData::Iid, bon.AsOut()), S_OK);
     EXPECT_EQ(FCanUnloadNow(), S_FALSE);
   }
   EXPECT_EQ(FCanUnloadNow(), S_OK);
@@ -204,8 +196,7 @@ TEST_F(AutomationLibraryTest, UnregisterLeavesNoKeyAndMayRunTwice) {
   EXPECT_EQ(left, FKeysBefore);
   EXPECT_EQ(FUnregisterServer(), S_OK);
   ComPtr<IMiravokFprn> gone;
-  EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid,
-                             gone.AsOut()),
+  EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid, gone.AsOut()),
             REGDB_E_CLASSNOTREG);
 }
 
@@ -226,8 +217,7 @@ TEST_F(AutomationLibraryTest, AggregationOnlyForIUnknown) {
   EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, &outer, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid, &p),
             CLASS_E_NOAGGREGATION);
   EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(CoCreateInstance(CLSID_BonData, &outer, CLSCTX_INPROC_SERVER, IDispatch::Iid, &p),
-            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(CoCreateInstance(CLSID_BonData, &outer, CLSCTX_INPROC_SERVER, IDispatch::Iid, &p), CLASS_E_NOAGGREGATION);
 
   IUnknown* inner = nullptr;
   ASSERT_EQ(CoCreateInstance(CLSID_MiravokFprn, &outer, CLSCTX_INPROC_SERVER, IUnknown::Iid,

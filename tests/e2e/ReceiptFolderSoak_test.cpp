@@ -90,8 +90,8 @@ struct TSoakFile {
   bool Slow = false;  // written in place, in pieces, as a point-of-sale program that does not rename
   std::string Tag;    // the unique sale number; empty for status queries
   std::string Content;
-  size_t Items = 0;   // sales of a receipt
-  size_t Payments = 0;  // payments of a receipt, the automatic one included
+  size_t Items = 0;        // sales of a receipt
+  size_t Payments = 0;     // payments of a receipt, the automatic one included
   uint8_t ServiceCmd = 0;  // the printer command of a service file
 };
 
@@ -124,27 +124,40 @@ TSoakFile MakeFile(int index, std::mt19937& rng) {
     f.Kind = TKind::Service;
     f.Tag.clear();
     switch (pick(6)) {
-      case 0: f.Content = "#I" + crlf; f.ServiceCmd = 0x45; break;  // X report
-      case 1: f.Content = "#N" + crlf; f.ServiceCmd = 0x45; break;  // Z report
+      case 0:
+        f.Content = "#I" + crlf;
+        f.ServiceCmd = 0x45;
+        break;  // X report
+      case 1:
+        f.Content = "#N" + crlf;
+        f.ServiceCmd = 0x45;
+        break;  // Z report
       case 2:
       case 3:  // cash in, a different amount each
-        f.Content = "#R" + std::to_string(1 + index % 50) + "." + Pad(std::to_string(index % 100), 2, '0', false) + crlf;
+        f.Content =
+            "#R" + std::to_string(1 + index % 50) + "." + Pad(std::to_string(index % 100), 2, '0', false) + crlf;
         f.ServiceCmd = 0x46;
         break;
-      case 4: f.Content = "#R-0.10" + crlf; f.ServiceCmd = 0x46; break;  // cash out
-      default: f.Content = "#C" + crlf; f.ServiceCmd = 0x6D; break;      // copy of the last receipt
+      case 4:
+        f.Content = "#R-0.10" + crlf;
+        f.ServiceCmd = 0x46;
+        break;  // cash out
+      default:
+        f.Content = "#C" + crlf;
+        f.ServiceCmd = 0x6D;
+        break;  // copy of the last receipt
     }
     return f;
   }
   if (roll < 15) {
     // Invalid files: each is rejected while it is read, before anything is printed.
     static const char* const kBad[] = {
-        "%12^Water^abc^1000\r\n",                         // price
-        "%12^Water^150^1000\r\n#A\r\n",                   // not supported
-        "%12^Water^150^1000\r\n#G-1000\r\n",              // discount type
-        "%12^Water^150^1000\r\n#Ex^1\r\n",                // pay type
-        "%12^Water^150^1000\r\n&X\r\n",                   // not supported
-        ":Note\r\n&S\r\n",                                // status after a command
+        "%12^Water^abc^1000\r\n",                            // price
+        "%12^Water^150^1000\r\n#A\r\n",                      // not supported
+        "%12^Water^150^1000\r\n#G-1000\r\n",                 // discount type
+        "%12^Water^150^1000\r\n#Ex^1\r\n",                   // pay type
+        "%12^Water^150^1000\r\n&X\r\n",                      // not supported
+        ":Note\r\n&S\r\n",                                   // status after a command
         "0012Water       0000015000001000\r\n#S-10000\r\n",  // discount over range
     };
     f.Kind = TKind::Invalid;
@@ -174,9 +187,15 @@ TSoakFile MakeFile(int index, std::mt19937& rng) {
   }
   c += ":SOAK " + std::to_string(index) + crlf;
   switch (pick(3)) {
-    case 0: f.Payments = 1; break;                                // the rest is paid automatically
-    case 1: c += "#E1^500.00" + crlf; f.Payments = 1; break;      // cash, with change
-    default: c += "#E1^0.50" + crlf; f.Payments = 2; break;       // part in cash, the rest automatically
+    case 0: f.Payments = 1; break;  // the rest is paid automatically
+    case 1:
+      c += "#E1^500.00" + crlf;
+      f.Payments = 1;
+      break;  // cash, with change
+    default:
+      c += "#E1^0.50" + crlf;
+      f.Payments = 2;
+      break;  // part in cash, the rest automatically
   }
   f.Items = static_cast<size_t>(items);
   f.Content = c;
@@ -275,11 +294,16 @@ std::string Describe(const model::Request& r, const TRunnerProcess::TStarts& sta
   char head[64];
   std::snprintf(head, sizeof head, "#%llu seq=%02X cmd=%02X", static_cast<unsigned long long>(r.index), r.seq, r.cmd);
   std::string line = std::string(head) + " from " + Sender(r.source, starts) + " \"" + Readable(r.data) + "\": ";
-  if (!r.frameOk) line += "bad frame, NAK";
-  else if (r.fault == model::Fault::Nak) line += "NAK";
-  else if (r.repeat) line += "answered from the cache";
-  else if (r.scripted) line += r.executed ? "ran, scripted answer" : "scripted answer, not run";
-  else line += r.executed ? "ran" : "refused";
+  if (!r.frameOk)
+    line += "bad frame, NAK";
+  else if (r.fault == model::Fault::Nak)
+    line += "NAK";
+  else if (r.repeat)
+    line += "answered from the cache";
+  else if (r.scripted)
+    line += r.executed ? "ran, scripted answer" : "scripted answer, not run";
+  else
+    line += r.executed ? "ran" : "refused";
   if (r.frameOk && r.fault != model::Fault::Nak) line += " -> \"" + Readable(r.answerData) + "\"";
   if (r.fault && r.fault != model::Fault::Nak) line += std::string(" [") + model::FaultName(*r.fault) + "]";
   return line;
@@ -316,7 +340,8 @@ class ReceiptFolderSoak : public ::testing::Test {
     std::ofstream log(FKeepAt / "commands.txt", std::ios::binary);
     for (const model::Request& r : FModel.Requests()) {
       log << Describe(r, FStarts);
-      if (const auto s = services.find(r.index); s != services.end()) log << " (service command of " << s->second << ")";
+      if (const auto s = services.find(r.index); s != services.end())
+        log << " (service command of " << s->second << ")";
       log << "\n";
     }
   }
@@ -353,8 +378,8 @@ class ReceiptFolderSoak : public ::testing::Test {
 // arriving during the jobs. A few files are written in place, in pieces less than 0.5 s
 // apart, as by a point-of-sale program that does not rename; each waits until the runner
 // has nothing to print, so that the idle runner lists the folder while the file grows.
-void WriteFiles(const std::vector<TSoakFile>& files, const fs::path& folder, uint32_t seed,
-                std::atomic<int>& written, const std::atomic<bool>& stop) {
+void WriteFiles(const std::vector<TSoakFile>& files, const fs::path& folder, uint32_t seed, std::atomic<int>& written,
+                const std::atomic<bool>& stop) {
   std::mt19937 rng(seed);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   auto count = [&](const char* ext) {
@@ -414,9 +439,8 @@ std::vector<TLogEntry> ReadLogEntries(const fs::path& logs, bool exceptionLog) {
   // Oldest first: rotated files, then the current one.
   std::vector<fs::path> paths;
   for (const auto& e : fs::directory_iterator(logs, ec)) paths.push_back(e.path());
-  std::sort(paths.begin(), paths.end(), [](const fs::path& a, const fs::path& b) {
-    return fs::last_write_time(a) < fs::last_write_time(b);
-  });
+  std::sort(paths.begin(), paths.end(),
+            [](const fs::path& a, const fs::path& b) { return fs::last_write_time(a) < fs::last_write_time(b); });
   for (const fs::path& path : paths) {
     const std::string n = path.filename().string();
     const bool exc = n == "DriverFiscalPrinterX4_Exception.txt" || n.rfind("Exc_", 0) == 0;
@@ -440,7 +464,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   const int fileCount = std::max(10, EnvInt("FP_SOAK_FILES", 300));
   const uint32_t seed = static_cast<uint32_t>(EnvInt("FP_SOAK_SEED", 20251209));
   FKeepAt = fs::path(FP_BIN_DIR).parent_path() / "soak-kept" /
-           ("seed-" + std::to_string(seed) + "-" + std::to_string(::getpid()));
+            ("seed-" + std::to_string(seed) + "-" + std::to_string(::getpid()));
   SCOPED_TRACE("this run's folder, logs and command log (commands.txt) are kept in " + FKeepAt.string());
   const int kills = std::max(2, fileCount / 75);
   const int outages = std::max(1, fileCount / 150);
@@ -452,7 +476,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   std::vector<TSoakFile> files;
   for (int i = 1; i <= fileCount; ++i) files.push_back(MakeFile(i, rng));
 
-  FModel.SetModeWord("ONLINE");  // the opening carries the unique sale number
+  FModel.SetModeWord("ONLINE");                                     // the opening carries the unique sale number
   FModel.Edit([](model::ModelState& s) { s.cashCents = 100000; });  // for the cash outs
   // The service commands the printer ran, each with the file claimed at that moment: the
   // runner claims one file at a time and sends its commands while it holds the claim.
@@ -462,8 +486,8 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
         row.cmd,
         [original = row.handler, folder = FOlder, this](model::CommandContext& c) {
           original(c);
-          const bool refused = c.flags[0] != 0 || (c.flags[1] & 0x02) != 0 ||
-                               (c.cmd == 0x46 && c.answer.rfind('F', 0) == 0);
+          const bool refused =
+              c.flags[0] != 0 || (c.flags[1] & 0x02) != 0 || (c.cmd == 0x46 && c.answer.rfind('F', 0) == 0);
           if (refused) return;
           std::string claimed;
           int claims = 0;
@@ -598,8 +622,7 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   runner.Kill();
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   ASSERT_FALSE(spawnFailed) << "cannot start " << kRunner;
-  ASSERT_FALSE(timedOut) << "the soak did not finish in time; " << finished() << " of " << fileCount
-                         << " files ended\n"
+  ASSERT_FALSE(timedOut) << "the soak did not finish in time; " << finished() << " of " << fileCount << " files ended\n"
                          << ReadAll(runner.Output);
 
   // ---- The folder: every file ends as exactly one of printed, ".err" or ".unk". ----
@@ -615,9 +638,12 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
     if (has(".bon") || has(".$$$") || has(".tmp")) problems.push_back(f.Name + ": still waiting or claimed");
     TEnd end = TEnd::Lost;
     if (err && unk) problems.push_back(f.Name + ": both .err and .unk");
-    if (unk) end = TEnd::Unk;
-    else if (err) end = TEnd::Err;
-    else if (rep) end = TEnd::Printed;
+    if (unk)
+      end = TEnd::Unk;
+    else if (err)
+      end = TEnd::Err;
+    else if (rep)
+      end = TEnd::Printed;
     if (end == TEnd::Lost) problems.push_back(f.Name + ": lost (no report, .err or .unk)");
     ends[f.Name] = end;
     printed += end == TEnd::Printed;
@@ -645,8 +671,10 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   std::map<std::string, std::vector<const model::Receipt*>> byTag;
   int untagged = 0;
   for (const model::Receipt& r : state.closed) {
-    if (r.uniqueSellNo.rfind("SOAK-", 0) == 0) byTag[r.uniqueSellNo].push_back(&r);
-    else ++untagged;
+    if (r.uniqueSellNo.rfind("SOAK-", 0) == 0)
+      byTag[r.uniqueSellNo].push_back(&r);
+    else
+      ++untagged;
   }
   int doubles = 0, leftoverCancelled = 0, leftoverCompleted = 0, printedButErr = 0, printedUnk = 0;
   std::string printedButErrNames;
@@ -733,14 +761,20 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   for (const TLogEntry& e : ReadLogEntries(FLogs, true)) {
     const std::string& t = e.Text;
     auto starts = [&](const char* p) { return t.rfind(p, 0) == 0; };
-    if (starts("[DelTempFiles] Outcome unknown, not printed again: ")) ++staleLines;
-    else if (starts("[DoReadFiles] Outcome unknown, not printed again: ")) ++failedUnknownLines;
-    else if (starts("[ReadFile]")) ++fileErrorLines;
-    else if (starts("[PrintPluList]") || starts("[FastInit]")) ++printerErrorLines;
-    else if (starts("[Execute] Fatal error ocurred. Exiting.")) ++fatalLines;
+    if (starts("[DelTempFiles] Outcome unknown, not printed again: "))
+      ++staleLines;
+    else if (starts("[DoReadFiles] Outcome unknown, not printed again: "))
+      ++failedUnknownLines;
+    else if (starts("[ReadFile]"))
+      ++fileErrorLines;
+    else if (starts("[PrintPluList]") || starts("[FastInit]"))
+      ++printerErrorLines;
+    else if (starts("[Execute] Fatal error ocurred. Exiting."))
+      ++fatalLines;
     else if (starts("[Execute] [FastInit]"))
       ++fatalLines;  // a job whose connection failed right after an outage
-    else unexpected.push_back(e.File + ": " + t);
+    else
+      unexpected.push_back(e.File + ": " + t);
     for (const char* bad : {"Unexpected error", "OLE error", "Access violation", "std::", "Can't", "Cant't"})
       if (t.find(bad) != std::string::npos) unexpected.push_back(e.File + ": " + t);
   }
@@ -751,8 +785,10 @@ TEST_F(ReceiptFolderSoak, EveryFileEndsOnceAndNoReceiptPrintsTwice) {
   std::string reading;
   for (const TLogEntry& e : ReadLogEntries(FLogs, false)) {
     const std::string& t = e.Text;
-    if (t.rfind("Read file: \"", 0) == 0) reading = fs::path(t.substr(12, t.size() - 13)).stem().string();
-    else if (t.rfind("[ReadFile]", 0) == 0 && t.rfind("[ReadFile]Durration", 0) != 0) readFailed.insert(reading);
+    if (t.rfind("Read file: \"", 0) == 0)
+      reading = fs::path(t.substr(12, t.size() - 13)).stem().string();
+    else if (t.rfind("[ReadFile]", 0) == 0 && t.rfind("[ReadFile]Durration", 0) != 0)
+      readFailed.insert(reading);
   }
   for (const TSoakFile& f : files) {
     if (f.Kind != TKind::Invalid && readFailed.count(f.Name))

@@ -31,8 +31,7 @@ class ResultObjectLifetimeTest : public ::testing::Test {
   // A new automation object connected to the printer model.
   ComPtr<IMiravokFprn> ConnectedFprn() {
     ComPtr<IMiravokFprn> fprn;
-    EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid,
-                               fprn.AsOut()),
+    EXPECT_EQ(CoCreateInstance(CLSID_MiravokFprn, nullptr, CLSCTX_INPROC_SERVER, IMiravokFprn::Iid, fprn.AsOut()),
               S_OK);
     if (!fprn) return fprn;
     LONG res = 99;

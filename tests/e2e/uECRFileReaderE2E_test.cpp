@@ -47,13 +47,14 @@ TEST_F(ReaderEndToEnd, FiscalReceiptAndItsReportFile) {
   {
     QFile f(bon);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("@010001Ivan\r\n"
-            "#UAB123456-0001-0000042\r\n"
-            "0005Cheese      000001500000200013xx00\r\n"
-            "%7^Water^120^1000^0\r\n"
-            "#P-1000\r\n"
-            ":Thank you\r\n"
-            "#E1^2.00\r\n");
+    f.write(
+        "@010001Ivan\r\n"
+        "#UAB123456-0001-0000042\r\n"
+        "0005Cheese      000001500000200013xx00\r\n"
+        "%7^Water^120^1000^0\r\n"
+        "#P-1000\r\n"
+        ":Thank you\r\n"
+        "#E1^2.00\r\n");
   }
   {
     TECRFileReader reader;  // the program's own factory: CoCreateInstance by class identifier

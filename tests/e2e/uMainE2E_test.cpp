@@ -154,8 +154,10 @@ TEST_F(ProgramEndToEnd, PrintsADroppedReceiptFileAndWritesItsReport) {
   ASSERT_TRUE(QFile::rename(FBon + "0001.tmp", FBon + "0001.bon"));
 
   const bool printed = WaitFor(
-      [&] { return QFileInfo::exists(FBon + "0001.rep") && !QFileInfo::exists(FBon + "0001.bon") &&
-                   !QFileInfo::exists(FBon + "0001.$$$"); },
+      [&] {
+        return QFileInfo::exists(FBon + "0001.rep") && !QFileInfo::exists(FBon + "0001.bon") &&
+               !QFileInfo::exists(FBon + "0001.$$$");
+      },
       90000);
   ASSERT_TRUE(printed) << Diagnostics().toStdString();
   EXPECT_FALSE(QFileInfo::exists(FBon + "0001.err")) << Diagnostics().toStdString();
@@ -192,8 +194,7 @@ TEST_P(ProgramStopSignal, FinishesTheReceiptInPrintAndExitsCleanly) {
     ASSERT_TRUE(bon.open(QIODevice::WriteOnly));
     bon.write("%1^BREAD^150^2000^1\r\n%2^MILK^230^1000^2\r\n%3^EGGS^120^1000^2\r\n#E1^10.00\r\n");
   }
-  for (const char* name : {"0001", "0002"})
-    ASSERT_TRUE(QFile::rename(FBon + name + ".tmp", FBon + name + ".bon"));
+  for (const char* name : {"0001", "0002"}) ASSERT_TRUE(QFile::rename(FBon + name + ".tmp", FBon + name + ".bon"));
   ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(FBon + "0001.$$$"); }, 30000)) << Diagnostics().toStdString();
   ASSERT_EQ(::kill(static_cast<pid_t>(FFirst->processId()), GetParam()), 0);
 

@@ -47,7 +47,7 @@ TEST_F(TFileJobEndToEnd, PrintsTwoReceiptFilesAndLeavesTheirReportFiles) {
 
   EXPECT_EQ(t->ErrorMessage(), "");
   EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Processed", "Started 0002.bon",
-                                              "Processed", "Finished"}));
+                                               "Processed", "Finished"}));
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.rep"}));
   const std::string rep1 = Read("0001.rep"), rep2 = Read("0002.rep");
   EXPECT_NE(rep1.find("%12^Water^150^2000\r\n"), std::string::npos) << rep1;

@@ -103,8 +103,10 @@ class TUnpluggablePty {
           if (a.kind != model::WireAction::Kind::Write) continue;
           for (size_t done = 0; done < a.bytes.size();) {
             const ssize_t w = ::write(FMaster, a.bytes.data() + done, a.bytes.size() - done);
-            if (w > 0) done += static_cast<size_t>(w);
-            else if (w < 0 && errno != EAGAIN && errno != EINTR) break;
+            if (w > 0)
+              done += static_cast<size_t>(w);
+            else if (w < 0 && errno != EAGAIN && errno != EINTR)
+              break;
           }
         }
       }
@@ -212,8 +214,8 @@ class TTwoPrograms : public ::testing::Test {
   }
   pid_t Spawn(const char* com, const QString& logs) {
     const std::string out = (FRoot + "runner" + com + ".out").toStdString();
-    std::vector<std::string> args = {kRunner,       "--folder", FOlder.toStdString(), "--log", logs.toStdString(),
-                                     "--com",       com,        "--tick-ms",          "50",    "--idle-exit-ms",
+    std::vector<std::string> args = {kRunner, "--folder", FOlder.toStdString(), "--log", logs.toStdString(),
+                                     "--com", com,        "--tick-ms",          "50",    "--idle-exit-ms",
                                      "1500"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -268,7 +270,8 @@ TEST_F(TTwoPrograms, EachFileIsClaimedByOne) {
     for (const model::Receipt& r : m->State().closed)
       if (!r.cancelled) ++printed[r.uniqueSellNo];
   std::map<std::string, int> expected;
-  for (int i = 1; i <= kFiles; ++i) expected[QStringLiteral("TWO-%1").arg(i, 4, 10, QLatin1Char('0')).toStdString()] = 1;
+  for (int i = 1; i <= kFiles; ++i)
+    expected[QStringLiteral("TWO-%1").arg(i, 4, 10, QLatin1Char('0')).toStdString()] = 1;
   EXPECT_EQ(printed, expected);
   QStringList left = QDir(FOlder).entryList(QDir::Files);
   left.removeIf([](const QString& n) { return n.endsWith(".rep"); });

@@ -52,8 +52,7 @@ int64_t RoundDiv(int64_t num, int64_t den) {
 
 string Units(int64_t cents) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%s%lld.%02lld", cents < 0 ? "-" : "",
-                static_cast<long long>(std::llabs(cents) / 100),
+  std::snprintf(buf, sizeof buf, "%s%lld.%02lld", cents < 0 ? "-" : "", static_cast<long long>(std::llabs(cents) / 100),
                 static_cast<long long>(std::llabs(cents) % 100));
   return buf;
 }
@@ -109,8 +108,7 @@ bool Digits(string_view s, size_t from, size_t n, int64_t& v) {
 // "ddmmyy"
 bool ParseDdMmYy(string_view s) {
   int64_t d, m, y;
-  return s.size() == 6 && Digits(s, 0, 2, d) && Digits(s, 2, 2, m) && Digits(s, 4, 2, y) &&
-         ValidDate(2000 + y, m, d);
+  return s.size() == 6 && Digits(s, 0, 2, d) && Digits(s, 2, 2, m) && Digits(s, 4, 2, y) && ValidDate(2000 + y, m, d);
 }
 
 Receipt* FiscalReceipt(ModelState& s) { return s.open && s.open->Fiscal() ? &*s.open : nullptr; }
@@ -152,8 +150,7 @@ void Settle(ModelState& s, const Receipt& r) {
     const int64_t rate = std::llround(s.vatRates[g] * 100);
     s.daily.vat[g] += RoundDiv(sums[g] * rate, 10000 + rate);
   }
-  for (const Payment& p : r.payments)
-    s.daily.payments[kPayTypeLetters.find(p.letter)] += p.amountCents;
+  for (const Payment& p : r.payments) s.daily.payments[kPayTypeLetters.find(p.letter)] += p.amountCents;
   s.daily.payments[0] -= change;
   for (const Item& it : r.items) {
     if (auto d = s.departments.find(it.department); it.department && d != s.departments.end()) {
@@ -176,16 +173,13 @@ void End(ModelState& s, Receipt r) {
 }
 
 // "[*qty][,percent | ;amount]" after a price or article number; absolute allowed for articles.
-bool ParseQtyAndCorrection(string_view rest, bool allowAbsolute, Item& it, int64_t& corr,
-                           bool& absolute) {
+bool ParseQtyAndCorrection(string_view rest, bool allowAbsolute, Item& it, int64_t& corr, bool& absolute) {
   corr = 0;
   absolute = false;
   if (!rest.empty() && rest[0] == '*') {
     size_t end = rest.find_first_of(",;");
     int64_t milli;
-    if (!ParseScaled(rest.substr(1, end == string_view::npos ? end : end - 1), 3, milli) ||
-        milli == 0)
-      return false;
+    if (!ParseScaled(rest.substr(1, end == string_view::npos ? end : end - 1), 3, milli) || milli == 0) return false;
     it.quantity = double(milli) / 1000.0;
     rest = end == string_view::npos ? string_view() : rest.substr(end);
   }
@@ -197,8 +191,10 @@ bool ParseQtyAndCorrection(string_view rest, bool allowAbsolute, Item& it, int64
 }
 
 void ApplyCorrection(Item& it, int64_t corr, bool absolute) {
-  if (absolute) it.amountCents += corr;
-  else it.amountCents += RoundDiv(it.amountCents * corr, 10000);
+  if (absolute)
+    it.amountCents += corr;
+  else
+    it.amountCents += RoundDiv(it.amountCents * corr, 10000);
 }
 
 void Price(Item& it) {
@@ -215,9 +211,9 @@ void GetDateTime(CommandContext& c) {
   const year_month_day ymd{day};
   const hh_mm_ss hms{now - day};
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%02u-%02u-%02d %02d:%02d:%02d", unsigned(ymd.day()),
-                unsigned(ymd.month()), int(ymd.year()) % 100, int(hms.hours().count()),
-                int(hms.minutes().count()), int(hms.seconds().count()));
+  std::snprintf(buf, sizeof buf, "%02u-%02u-%02d %02d:%02d:%02d", unsigned(ymd.day()), unsigned(ymd.month()),
+                int(ymd.year()) % 100, int(hms.hours().count()), int(hms.minutes().count()),
+                int(hms.seconds().count()));
   c.answer = buf;
 }
 
@@ -296,9 +292,9 @@ void DepartmentSum(CommandContext& c) {
     return;
   }
   const Department& dep = d->second;
-  c.answer = "P" + string(1, char(dep.vat)) + "," + Num(dep.lastCount) + "," +
-             Units(dep.lastSumCents) + "," + Num(dep.count) + "," + Units(dep.totalCents) + "," +
-             dep.name + (dep.addText.empty() ? "" : "\t" + dep.addText);
+  c.answer = "P" + string(1, char(dep.vat)) + "," + Num(dep.lastCount) + "," + Units(dep.lastSumCents) + "," +
+             Num(dep.count) + "," + Units(dep.totalCents) + "," + dep.name +
+             (dep.addText.empty() ? "" : "\t" + dep.addText);
 }
 
 void DepartmentCmd(CommandContext& c) {
@@ -339,9 +335,8 @@ void PluCmd(CommandContext& c) {
       return;
     }
     const Plu& plu = p->second;
-    c.answer = "P" + Num(n) + "," + string(1, char(plu.vat)) + "," + Num(plu.group) + "," +
-               Units(plu.priceCents) + "," + Units(plu.totalCents) + "," + Qty3(plu.sold) + "," +
-               Qty3(plu.available) + "," + plu.name;
+    c.answer = "P" + Num(n) + "," + string(1, char(plu.vat)) + "," + Num(plu.group) + "," + Units(plu.priceCents) +
+               "," + Units(plu.totalCents) + "," + Qty3(plu.sold) + "," + Qty3(plu.available) + "," + plu.name;
     return;
   }
   if (d[0] != 'P') return c.SyntaxError();
@@ -350,9 +345,8 @@ void PluCmd(CommandContext& c) {
   if (d.size() < 2 || !IsVatLetter(d[1])) return;
   auto f = Split(string_view(d).substr(2), ',', 5);
   int64_t n, group, price, qtyMilli;
-  if (f.size() != 5 || !ParseInt(f[0], n) || n <= 0 || !ParseInt(f[1], group) ||
-      !ParseCents(f[2], price) || f[3].empty() || f[3][0] != 'A' ||
-      !ParseScaled(string_view(f[3]).substr(1), 3, qtyMilli))
+  if (f.size() != 5 || !ParseInt(f[0], n) || n <= 0 || !ParseInt(f[1], group) || !ParseCents(f[2], price) ||
+      f[3].empty() || f[3][0] != 'A' || !ParseScaled(string_view(f[3]).substr(1), 3, qtyMilli))
     return;
   Plu& plu = s.plus[int(n)];
   plu.vat = uint8_t(d[1]);
@@ -364,15 +358,13 @@ void PluCmd(CommandContext& c) {
 }
 
 void PayTypeName(CommandContext& c) {
-  if (c.data.size() != 1 || kPayTypeLetters.find(c.data[0]) == string_view::npos)
-    return c.SyntaxError();
+  if (c.data.size() != 1 || kPayTypeLetters.find(c.data[0]) == string_view::npos) return c.SyntaxError();
   auto n = c.state.payNames.find(c.data[0]);
   c.answer = n != c.state.payNames.end() ? n->second : "PAY " + c.data;
 }
 
 void Constants(CommandContext& c) {
-  for (size_t i = 0; i < c.state.constants.size(); ++i)
-    c.answer += (i ? "," : "") + c.state.constants[i];
+  for (size_t i = 0; i < c.state.constants.size(); ++i) c.answer += (i ? "," : "") + c.state.constants[i];
 }
 
 void CurrencyMode(CommandContext& c) { c.answer = Num(c.state.currencyMode); }
@@ -418,17 +410,19 @@ void OpenFiscBonEx(CommandContext& c) {
     if (!TakeNumber(s.invoices, r.invoiceNo)) return c.NotAllowed();
   } else if (f.size() >= 6 && f.size() <= 8 && f[2] == "S") {
     int64_t no;
-    if (f[4].size() != 1 || string_view("ORT").find(f[4][0]) == string_view::npos ||
-        !ParseInt(f[5], no) || no <= 0)
+    if (f[4].size() != 1 || string_view("ORT").find(f[4][0]) == string_view::npos || !ParseInt(f[5], no) || no <= 0)
       return c.SyntaxError();
     r.kind = ReceiptKind::Refund;
     r.refundFmNo = f[3];
     r.refundReason = f[4][0];
     r.refundReceiptNo = f[5];
     for (size_t i = 6; i < f.size(); ++i) {
-      if (f[i].size() == 19 && f[i][10] == 'T') r.refundDateTime = f[i];
-      else if (ParseInt(f[i], no)) r.refundInvoiceNo = f[i];
-      else return c.SyntaxError();
+      if (f[i].size() == 19 && f[i][10] == 'T')
+        r.refundDateTime = f[i];
+      else if (ParseInt(f[i], no))
+        r.refundInvoiceNo = f[i];
+      else
+        return c.SyntaxError();
     }
   } else if (f.size() != 2) {
     return c.SyntaxError();
@@ -454,8 +448,7 @@ void Sale(CommandContext& c) {
   } else {
     const size_t tab2 = rest.find('\t');
     int64_t dep;
-    if (tab2 == string_view::npos || !ParseInt(rest.substr(0, tab2), dep) || dep <= 0)
-      return c.SyntaxError();
+    if (tab2 == string_view::npos || !ParseInt(rest.substr(0, tab2), dep) || dep <= 0) return c.SyntaxError();
     auto d = s.departments.find(int(dep));
     if (d == s.departments.end()) return c.NotAllowed();
     it.department = int(dep);
@@ -466,8 +459,8 @@ void Sale(CommandContext& c) {
   int64_t corr;
   bool absolute;
   if (!ParseCents(rest.substr(0, priceEnd), it.priceCents) ||
-      !ParseQtyAndCorrection(priceEnd == string_view::npos ? string_view() : rest.substr(priceEnd),
-                             false, it, corr, absolute) ||
+      !ParseQtyAndCorrection(priceEnd == string_view::npos ? string_view() : rest.substr(priceEnd), false, it, corr,
+                             absolute) ||
       corr < -9900 || corr > 9900)
     return c.SyntaxError();
   Price(it);
@@ -490,8 +483,7 @@ void SaleProgPlu(CommandContext& c) {
   if (!rest.empty() && rest[0] == '\t') {
     const size_t tab2 = rest.find('\t', 1);
     int64_t dep;
-    if (tab2 == string_view::npos || !ParseInt(rest.substr(1, tab2 - 1), dep))
-      return c.SyntaxError();
+    if (tab2 == string_view::npos || !ParseInt(rest.substr(1, tab2 - 1), dep)) return c.SyntaxError();
     it.department = int(dep);
     rest.remove_prefix(tab2 + 1);
   }
@@ -514,12 +506,10 @@ void SubTotal(CommandContext& c) {
   Receipt* r = FiscalReceipt(c.state);
   if (!r) return c.NotAllowed();
   const string& d = c.data;
-  if (d.size() < 2 || (d[0] != '0' && d[0] != '1') || (d[1] != '0' && d[1] != '1'))
-    return c.SyntaxError();
+  if (d.size() < 2 || (d[0] != '0' && d[0] != '1') || (d[1] != '0' && d[1] != '1')) return c.SyntaxError();
   if (d.size() > 2) {
     int64_t v;
-    if ((d[2] != ',' && d[2] != ';') || !ParseCents(string_view(d).substr(3), v))
-      return c.SyntaxError();
+    if ((d[2] != ',' && d[2] != ';') || !ParseCents(string_view(d).substr(3), v)) return c.SyntaxError();
     if (!r->payments.empty()) return c.NotAllowed();
     const auto sums = r->GroupSums();
     const int64_t total = r->TotalCents();
@@ -624,8 +614,7 @@ void InvoiceClient(CommandContext& c) {
 void CloseFiscBon(CommandContext& c) {
   ModelState& s = c.state;
   Receipt* r = FiscalReceipt(s);
-  if (!r || r->TenderCents() < r->TotalCents() ||
-      (r->kind == ReceiptKind::Invoice && r->client.empty()))
+  if (!r || r->TenderCents() < r->TotalCents() || (r->kind == ReceiptKind::Invoice && r->client.empty()))
     return c.NotAllowed();
   Settle(s, *r);
   c.answer = Num(r->allNo) + "," + Num(r->fiscNo);
@@ -675,8 +664,7 @@ void CloseNonFiscBon(CommandContext& c) {
 
 void PrintBarcode(CommandContext& c) {
   const string& d = c.data;
-  if (d.size() < 2 || d[0] < '1' || d[0] > '6' || (d[1] != ',' && d[1] != ';'))
-    return c.SyntaxError();
+  if (d.size() < 2 || d[0] < '1' || d[0] > '6' || (d[1] != ',' && d[1] != ';')) return c.SyntaxError();
   if (c.state.open) c.state.open->barcodes.push_back(d);
 }
 
@@ -700,16 +688,14 @@ void DailyReport(CommandContext& c) {
 void FmReportByNumber(CommandContext& c) {
   auto f = Split(c.data, ',');
   int64_t a, b;
-  if (f.size() > 2 || !ParseInt(f[0], a) || (f.size() == 2 && !ParseInt(f[1], b)))
-    return c.SyntaxError();
+  if (f.size() > 2 || !ParseInt(f[0], a) || (f.size() == 2 && !ParseInt(f[1], b))) return c.SyntaxError();
   if (c.state.open) return c.NotAllowed();
   Report(c);
 }
 
 void FmReportByDate(CommandContext& c) {
   auto f = Split(c.data, ',');
-  if (f.size() > 2 || !ParseDdMmYy(f[0]) || (f.size() == 2 && !ParseDdMmYy(f[1])))
-    return c.SyntaxError();
+  if (f.size() > 2 || !ParseDdMmYy(f[0]) || (f.size() == 2 && !ParseDdMmYy(f[1]))) return c.SyntaxError();
   if (c.state.open) return c.NotAllowed();
   Report(c);
 }
@@ -756,10 +742,9 @@ void PluReport(CommandContext& c) {
 void SetDateTime(CommandContext& c) {
   const string& d = c.data;
   int64_t dd, mm, yy, hh, nn;
-  if (d.size() != 14 || d[2] != '-' || d[5] != '-' || d[8] != ' ' || d[11] != ':' ||
-      !Digits(d, 0, 2, dd) || !Digits(d, 3, 2, mm) || !Digits(d, 6, 2, yy) ||
-      !Digits(d, 9, 2, hh) || !Digits(d, 12, 2, nn) || !ValidDate(2000 + yy, mm, dd) || hh > 23 ||
-      nn > 59)
+  if (d.size() != 14 || d[2] != '-' || d[5] != '-' || d[8] != ' ' || d[11] != ':' || !Digits(d, 0, 2, dd) ||
+      !Digits(d, 3, 2, mm) || !Digits(d, 6, 2, yy) || !Digits(d, 9, 2, hh) || !Digits(d, 12, 2, nn) ||
+      !ValidDate(2000 + yy, mm, dd) || hh > 23 || nn > 59)
     return c.SyntaxError();
   if (c.state.open) return c.NotAllowed();
   c.state.clock.Set(int(2000 + yy), int(mm), int(dd), int(hh), int(nn), 0);
@@ -768,8 +753,7 @@ void SetDateTime(CommandContext& c) {
 void SetOperator(CommandContext& c) {
   auto f = Split(c.data, ',', 3);
   int64_t no;
-  if (f.size() != 3 || !ParseInt(f[0], no) || no <= 0 || Trim(f[2]).empty())
-    return c.SyntaxError();
+  if (f.size() != 3 || !ParseInt(f[0], no) || no <= 0 || Trim(f[2]).empty()) return c.SyntaxError();
   c.state.operators[int(no)] = {f[1], f[2]};
 }
 
@@ -781,11 +765,13 @@ void CashInOut(CommandContext& c) {
   const bool refused = s.open || (amount < 0 && -amount > s.cashCents);
   if (!refused) {
     s.cashCents += amount;
-    if (amount > 0) s.daily.cashInCents += amount;
-    else s.daily.cashOutCents -= amount;
+    if (amount > 0)
+      s.daily.cashInCents += amount;
+    else
+      s.daily.cashOutCents -= amount;
   }
-  c.answer = string(refused ? "F" : "P") + "," + Units(s.cashCents) + "," +
-             Units(s.daily.cashInCents) + "," + Units(s.daily.cashOutCents);
+  c.answer = string(refused ? "F" : "P") + "," + Units(s.cashCents) + "," + Units(s.daily.cashInCents) + "," +
+             Units(s.daily.cashOutCents);
 }
 
 void PrintDiagnostics(CommandContext& c) {
@@ -797,8 +783,7 @@ void PrintDiagnostics(CommandContext& c) {
 void TransactionStatus(CommandContext& c) {
   if (!c.data.empty() && c.data != "T") return c.SyntaxError();
   const Receipt* r = FiscalReceipt(c.state);
-  c.answer = string(r ? "1" : "0") + "," + Num(r ? int64_t(r->items.size()) : 0) + "," +
-             Num(r ? r->TotalCents() : 0);
+  c.answer = string(r ? "1" : "0") + "," + Num(r ? int64_t(r->items.size()) : 0) + "," + Num(r ? r->TotalCents() : 0);
   if (c.data == "T") c.answer += "," + Num(r ? r->TenderCents() : 0);
 }
 
@@ -815,8 +800,8 @@ std::vector<CommandRow> StandardCommands() {
   const StatusBits none{};
   const StatusBits printing = Bits({PrinterFault, NoPaper});
   const StatusBits selling = Bits({PrinterFault, NoPaper, JournalEnd});
-  const StatusBits fiscalOpening = Bits({PrinterFault, NoPaper, JournalEnd, ClockNotSet,
-                                         TaxTerminal, FmError, FmFull, FmLocked, FmWriteFailed});
+  const StatusBits fiscalOpening =
+      Bits({PrinterFault, NoPaper, JournalEnd, ClockNotSet, TaxTerminal, FmError, FmFull, FmLocked, FmWriteFailed});
   const StatusBits nonFiscalOpening = Bits({PrinterFault, NoPaper, ClockNotSet});
   return {
       // information and reading

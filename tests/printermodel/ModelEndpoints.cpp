@@ -23,9 +23,7 @@ namespace fp::model {
 
 namespace {
 
-[[noreturn]] void Fail(const char* what) {
-  throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
-}
+[[noreturn]] void Fail(const char* what) { throw std::runtime_error(std::string(what) + ": " + std::strerror(errno)); }
 
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -64,8 +62,7 @@ enum class Outcome { Done, Reset, Close, Broken, Stopped };
 
 bool WriteAll(int fd, std::string_view bytes, bool socket, int stopFd) {
   while (!bytes.empty()) {
-    ssize_t n = socket ? ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL)
-                       : ::write(fd, bytes.data(), bytes.size());
+    ssize_t n = socket ? ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) : ::write(fd, bytes.data(), bytes.size());
     if (n > 0) {
       bytes.remove_prefix(size_t(n));
       continue;
@@ -95,8 +92,8 @@ Outcome Perform(int fd, const std::vector<WireAction>& plan, bool socket, int st
         const std::string syn(1, char(kSyn));
         while (std::chrono::steady_clock::now() < end) {
           if (!WriteAll(fd, syn, socket, stopFd)) return Stopped(stopFd) ? Outcome::Stopped : Outcome::Broken;
-          const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-              end - std::chrono::steady_clock::now());
+          const auto left =
+              std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
           if (!Pause(std::min(a.interval, std::max(left, std::chrono::milliseconds(0))), stopFd))
             return Outcome::Stopped;
         }
@@ -110,8 +107,8 @@ Outcome Perform(int fd, const std::vector<WireAction>& plan, bool socket, int st
 }
 
 // Feeds bytes to the parser and answers every frame; returns how the last plan ended.
-Outcome Answer(PrinterModel& model, RequestParser& parser, int fd, const char* bytes, size_t n,
-               bool socket, int stopFd, const std::string& source) {
+Outcome Answer(PrinterModel& model, RequestParser& parser, int fd, const char* bytes, size_t n, bool socket, int stopFd,
+               const std::string& source) {
   for (size_t i = 0; i < n; ++i) {
     if (auto frame = parser.Push(uint8_t(bytes[i]))) {
       Outcome o = Perform(fd, model.OnFrame(*frame, source), socket, stopFd);
@@ -192,8 +189,7 @@ void PtyEndpoint::Serve() {
     if (n <= 0) {
       // EIO while no one holds the slave open cannot happen (we hold it); anything else
       // is a passing condition: wait a moment rather than spin.
-      if (n < 0 && errno != EAGAIN && errno != EINTR && !Pause(std::chrono::milliseconds(10), FStop[0]))
-        return;
+      if (n < 0 && errno != EAGAIN && errno != EINTR && !Pause(std::chrono::milliseconds(10), FStop[0])) return;
       continue;
     }
     std::set<pid_t> now = ChildrenHolding(FSlavePath);
@@ -274,8 +270,8 @@ void TcpEndpoint::Serve(std::chrono::milliseconds delay) {
       std::lock_guard lock(FListenMu);
       listening = FListening;
     }
-    pollfd p[4] = {{FStop[0], POLLIN, 0}, {FWake[0], POLLIN, 0}, {listening ? FListen : -1, POLLIN, 0},
-                   {conn, POLLIN, 0}};
+    pollfd p[4] = {
+        {FStop[0], POLLIN, 0}, {FWake[0], POLLIN, 0}, {listening ? FListen : -1, POLLIN, 0}, {conn, POLLIN, 0}};
     if (::poll(p, 4, -1) < 0) {
       if (errno == EINTR) continue;
       break;

@@ -45,7 +45,7 @@ class TcpEndpoint {
  public:
   struct Options {
     std::chrono::milliseconds listenDelay{0};  // the port is bound at once, listened on later
-    bool listen = true;  // false: bound but never listening (connections are refused)
+    bool listen = true;                        // false: bound but never listening (connections are refused)
   };
   static Options ListenAfter(std::chrono::milliseconds delay) {
     Options o;
@@ -65,7 +65,7 @@ class TcpEndpoint {
 
   uint16_t Port() const { return FPort; }
   std::string Host() const { return "127.0.0.1"; }
-  void StartListening();         // for a listener created with listen = false
+  void StartListening();                             // for a listener created with listen = false
   int Accepted() const { return FAccepted.load(); }  // connections accepted so far
 
  private:

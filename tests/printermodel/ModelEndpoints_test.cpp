@@ -56,8 +56,8 @@ TEST(PtyEndpoint, ExchangesOverARealPty) {
 
 // A child process that opens the pty, writes one frame and keeps the pty open.
 pid_t SpawnSender(const std::string& slave, const std::string& frame) {
-  const char* argv[] = {"sh", "-c", "exec 3<>\"$1\"; printf '%s' \"$2\" >&3; exec sleep 30", "sh",
-                        slave.c_str(), frame.c_str(), nullptr};
+  const char* argv[] = {
+      "sh", "-c", "exec 3<>\"$1\"; printf '%s' \"$2\" >&3; exec sleep 30", "sh", slave.c_str(), frame.c_str(), nullptr};
   pid_t pid = -1;
   if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return -1;
   return pid;
@@ -112,8 +112,7 @@ TEST(PtyEndpoint, EachFaultShowsOnTheWire) {
   };
   using std::chrono::milliseconds;
   const Case cases[] = {
-      {Fault::Silence, FaultOptions(),
-       [](const Received& r) { EXPECT_TRUE(r.before.empty() && !r.answer); }},
+      {Fault::Silence, FaultOptions(), [](const Received& r) { EXPECT_TRUE(r.before.empty() && !r.answer); }},
       {Fault::Syn, For(milliseconds(300)).Every(milliseconds(50)),
        [](const Received& r) {
          ASSERT_TRUE(r.answer);
@@ -123,7 +122,10 @@ TEST(PtyEndpoint, EachFaultShowsOnTheWire) {
          EXPECT_GE(r.took.count(), 250);
        }},
       {Fault::Nak, FaultOptions(),
-       [](const Received& r) { EXPECT_EQ(r.before, "\x15"); EXPECT_FALSE(r.answer); }},
+       [](const Received& r) {
+         EXPECT_EQ(r.before, "\x15");
+         EXPECT_FALSE(r.answer);
+       }},
       {Fault::WrongSeq, FaultOptions(),
        [](const Received& r) {
          ASSERT_TRUE(r.answer);
@@ -167,7 +169,10 @@ TEST(PtyEndpoint, EachFaultShowsOnTheWire) {
          EXPECT_GE(r.took.count(), 250);
        }},
       {Fault::Reset, CutAfter(4),  // on a serial line: the first bytes, then nothing
-       [](const Received& r) { EXPECT_FALSE(r.answer); EXPECT_FALSE(r.closed); }},
+       [](const Received& r) {
+         EXPECT_FALSE(r.answer);
+         EXPECT_FALSE(r.closed);
+       }},
   };
   PrinterModel m;
   PtyEndpoint pty(m);
@@ -214,12 +219,16 @@ TEST(TcpEndpoint, ResetMidAnswerThenTheRetryOnANewConnectionIsAnsweredOnce) {
     WireHost host = WireHost::ConnectTcp(tcp.Port());
     ASSERT_TRUE(host.Exchange(0x20, 0x30, "1,,1").answer);
     m.InjectNext(Fault::Reset, CutAfter(5));
-    Received r = host.Exchange(0x21, 0x31, "\t\xC0" "1.00");
+    Received r = host.Exchange(0x21, 0x31,
+                               "\t\xC0"
+                               "1.00");
     EXPECT_FALSE(r.answer);
     EXPECT_EQ(r.error, ECONNRESET);
   }
   WireHost host = WireHost::ConnectTcp(tcp.Port());
-  Received r = host.Exchange(0x21, 0x31, "\t\xC0" "1.00");
+  Received r = host.Exchange(0x21, 0x31,
+                             "\t\xC0"
+                             "1.00");
   ASSERT_TRUE(r.answer);
   EXPECT_TRUE(r.answer->Valid());
   EXPECT_EQ(m.State().open->items.size(), 1u);

@@ -74,8 +74,7 @@ std::string BuildRequest(uint8_t seq, uint8_t cmd, std::string_view data) {
   return f;
 }
 
-std::string BuildAnswer(uint8_t seq, uint8_t cmd, std::string_view data,
-                        const std::array<uint8_t, 6>& wireStatus) {
+std::string BuildAnswer(uint8_t seq, uint8_t cmd, std::string_view data, const std::array<uint8_t, 6>& wireStatus) {
   std::string f;
   f.push_back(static_cast<char>(kFrameStart));
   f.push_back(static_cast<char>((0x2B + data.size()) & 0xFF));
@@ -123,9 +122,18 @@ std::optional<HostFrame> RequestParser::Push(uint8_t b) {
   }
   FFrame.raw.push_back(c);
   switch (FStage) {
-    case Stage::Len: FFrame.len = b; FStage = Stage::Seq; break;
-    case Stage::Seq: FFrame.seq = b; FStage = Stage::Cmd; break;
-    case Stage::Cmd: FFrame.cmd = b; FStage = Stage::Data; break;
+    case Stage::Len:
+      FFrame.len = b;
+      FStage = Stage::Seq;
+      break;
+    case Stage::Seq:
+      FFrame.seq = b;
+      FStage = Stage::Cmd;
+      break;
+    case Stage::Cmd:
+      FFrame.cmd = b;
+      FStage = Stage::Data;
+      break;
     case Stage::Data:
       if (b == kDataEnd) {
         FStage = Stage::Sum;
@@ -173,16 +181,29 @@ std::optional<AnswerFrame> AnswerParser::Push(uint8_t b) {
   }
   FFrame.raw.push_back(c);
   switch (FStage) {
-    case Stage::Len: FFrame.len = b; FStage = Stage::Seq; break;
-    case Stage::Seq: FFrame.seq = b; FStage = Stage::Cmd; break;
-    case Stage::Cmd: FFrame.cmd = b; FStage = Stage::Data; break;
+    case Stage::Len:
+      FFrame.len = b;
+      FStage = Stage::Seq;
+      break;
+    case Stage::Seq:
+      FFrame.seq = b;
+      FStage = Stage::Cmd;
+      break;
+    case Stage::Cmd:
+      FFrame.cmd = b;
+      FStage = Stage::Data;
+      break;
     case Stage::Data:
-      if (b == kStatusStart) FStage = Stage::Status;
-      else FFrame.data.push_back(c);
+      if (b == kStatusStart)
+        FStage = Stage::Status;
+      else
+        FFrame.data.push_back(c);
       break;
     case Stage::Status:
-      if (b == kDataEnd) FStage = Stage::Sum;
-      else FFrame.status.push_back(c);
+      if (b == kDataEnd)
+        FStage = Stage::Sum;
+      else
+        FFrame.status.push_back(c);
       break;
     case Stage::Sum:
       FSumDigits.push_back(c);

@@ -42,8 +42,7 @@ bool UnescapeData(std::string_view wire, std::string& data);
 // A complete request frame for unescaped data (escaped here).
 std::string BuildRequest(uint8_t seq, uint8_t cmd, std::string_view data);
 // A complete answer frame; status holds the six bytes exactly as they go on the wire.
-std::string BuildAnswer(uint8_t seq, uint8_t cmd, std::string_view data,
-                        const std::array<uint8_t, 6>& wireStatus);
+std::string BuildAnswer(uint8_t seq, uint8_t cmd, std::string_view data, const std::array<uint8_t, 6>& wireStatus);
 // The wire form of status bits: 0x80 | bits per byte.
 std::array<uint8_t, 6> WireStatus(const StatusBits& bits);
 

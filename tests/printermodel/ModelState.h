@@ -21,24 +21,24 @@ namespace fp::model {
 
 // Byte and bit of each status flag the printer reports (byte index, bit mask).
 namespace bit {
-inline constexpr std::pair<int, uint8_t> SyntaxError{0, 0x01};      // S0.0
-inline constexpr std::pair<int, uint8_t> InvalidCommand{0, 0x02};   // S0.1
-inline constexpr std::pair<int, uint8_t> ClockNotSet{0, 0x04};      // S0.2
-inline constexpr std::pair<int, uint8_t> PrinterFault{0, 0x10};     // S0.4 fault or cover open
-inline constexpr std::pair<int, uint8_t> Overflow{1, 0x01};         // S1.0
-inline constexpr std::pair<int, uint8_t> NotAllowed{1, 0x02};       // S1.1 not allowed in this mode
-inline constexpr std::pair<int, uint8_t> RamCleared{1, 0x04};       // S1.2
-inline constexpr std::pair<int, uint8_t> LowBattery{1, 0x08};       // S1.3
-inline constexpr std::pair<int, uint8_t> RamDestroyed{1, 0x10};     // S1.4
-inline constexpr std::pair<int, uint8_t> TaxTerminal{1, 0x40};      // S1.6 tax terminal silent
-inline constexpr std::pair<int, uint8_t> NoPaper{2, 0x01};          // S2.0
-inline constexpr std::pair<int, uint8_t> JournalEnd{2, 0x04};       // S2.2
-inline constexpr std::pair<int, uint8_t> FiscalOpen{2, 0x08};       // S2.3
-inline constexpr std::pair<int, uint8_t> NonFiscalOpen{2, 0x20};    // S2.5
-inline constexpr std::pair<int, uint8_t> FmError{4, 0x01};          // S4.0
-inline constexpr std::pair<int, uint8_t> FmFull{4, 0x10};           // S4.4
-inline constexpr std::pair<int, uint8_t> FmLocked{5, 0x01};         // S5.0
-inline constexpr std::pair<int, uint8_t> FmWriteFailed{5, 0x04};    // S5.2
+inline constexpr std::pair<int, uint8_t> SyntaxError{0, 0x01};     // S0.0
+inline constexpr std::pair<int, uint8_t> InvalidCommand{0, 0x02};  // S0.1
+inline constexpr std::pair<int, uint8_t> ClockNotSet{0, 0x04};     // S0.2
+inline constexpr std::pair<int, uint8_t> PrinterFault{0, 0x10};    // S0.4 fault or cover open
+inline constexpr std::pair<int, uint8_t> Overflow{1, 0x01};        // S1.0
+inline constexpr std::pair<int, uint8_t> NotAllowed{1, 0x02};      // S1.1 not allowed in this mode
+inline constexpr std::pair<int, uint8_t> RamCleared{1, 0x04};      // S1.2
+inline constexpr std::pair<int, uint8_t> LowBattery{1, 0x08};      // S1.3
+inline constexpr std::pair<int, uint8_t> RamDestroyed{1, 0x10};    // S1.4
+inline constexpr std::pair<int, uint8_t> TaxTerminal{1, 0x40};     // S1.6 tax terminal silent
+inline constexpr std::pair<int, uint8_t> NoPaper{2, 0x01};         // S2.0
+inline constexpr std::pair<int, uint8_t> JournalEnd{2, 0x04};      // S2.2
+inline constexpr std::pair<int, uint8_t> FiscalOpen{2, 0x08};      // S2.3
+inline constexpr std::pair<int, uint8_t> NonFiscalOpen{2, 0x20};   // S2.5
+inline constexpr std::pair<int, uint8_t> FmError{4, 0x01};         // S4.0
+inline constexpr std::pair<int, uint8_t> FmFull{4, 0x10};          // S4.4
+inline constexpr std::pair<int, uint8_t> FmLocked{5, 0x01};        // S5.0
+inline constexpr std::pair<int, uint8_t> FmWriteFailed{5, 0x04};   // S5.2
 }  // namespace bit
 
 // Status bits with the given flags set.
@@ -48,7 +48,7 @@ bool Has(const StatusBits& bits, std::pair<int, uint8_t> flag);
 // The printer's clock: a civil date-time that runs on from the moment it was set.
 class ModelClock {
  public:
-  ModelClock();  // starts at the machine's local time
+  ModelClock();                          // starts at the machine's local time
   std::chrono::sys_seconds Now() const;  // civil time, in a sys_seconds value
   void Set(std::chrono::sys_seconds civil);
   void Set(int year, int month, int day, int hour, int minute, int second);
@@ -107,9 +107,9 @@ enum class ReceiptKind { Fiscal, Invoice, Refund, NonFiscal };
 
 struct Item {
   std::string text1, text2;
-  int vatGroup = 1;        // 1..8
-  int department = 0;      // 0: sold by VAT letter
-  int plu = 0;             // 0: not an article sale
+  int vatGroup = 1;    // 1..8
+  int department = 0;  // 0: sold by VAT letter
+  int plu = 0;         // 0: not an article sale
   int64_t priceCents = 0;
   double quantity = 1;
   int64_t amountCents = 0;  // after its own correction and a later correction of the last item
@@ -117,9 +117,9 @@ struct Item {
 
 struct Payment {
   char letter = 'P';
-  int64_t amountCents = 0;  // in the receipt's currency
-  int64_t foreignCents = 0; // the amount as sent, when paid in another currency
-  double rate = 0;          // 0: the receipt's currency
+  int64_t amountCents = 0;   // in the receipt's currency
+  int64_t foreignCents = 0;  // the amount as sent, when paid in another currency
+  double rate = 0;           // 0: the receipt's currency
   std::string currency;
 };
 
@@ -160,7 +160,7 @@ struct DailySums {
 inline constexpr std::string_view kPayTypeLetters = "PNCDIJKLMQR";
 
 struct ModelState {
-  StatusBits errorBits{};  // settable error bits; S2.3 and S2.5 follow the open receipt
+  StatusBits errorBits{};    // settable error bits; S2.3 and S2.5 follow the open receipt
   bool statusInData = true;  // the status command also answers the six bytes as its data
   DiagnosticFields diag;
   std::array<std::string, 8> header{"MODEL SHOP", "1 TEST STREET", "", "", "", "", "", ""};
@@ -171,14 +171,14 @@ struct ModelState {
   std::map<int, Operator> operators;
   std::map<char, std::string> payNames{{'P', "CASH"}, {'N', "CARD"}, {'C', "CHEQUE"}, {'D', "COUPON"}};
   std::vector<std::string> constants{"40", "56", "216", "72", "36", "40", "32", "42", "34", "8",
-                                     "2", "11", "1", "0", "0", "0", "0", "0", "0", "0"};
+                                     "2",  "11", "1",   "0",  "0",  "0",  "0",  "0",  "0",  "0"};
   int currencyMode = 0;
-  double currencyRate = 1.95583;  // used by a payment that names the other currency with "L"
+  double currencyRate = 1.95583;                             // used by a payment that names the other currency with "L"
   std::array<double, 8> vatRates{0, 20, 20, 9, 0, 0, 0, 0};  // percent, by VAT group
   int barcodeDots = 80;
 
-  std::optional<Receipt> open;    // the receipt being printed
-  std::vector<Receipt> closed;    // every receipt ended so far (closed or cancelled), in order
+  std::optional<Receipt> open;      // the receipt being printed
+  std::vector<Receipt> closed;      // every receipt ended so far (closed or cancelled), in order
   bool duplicateAvailable = false;  // the last fiscal receipt may still be copied once
 
   int64_t allReceipts = 0;   // counter of all documents

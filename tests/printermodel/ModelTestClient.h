@@ -95,8 +95,8 @@ class WireHost {
 
   void Send(std::string_view bytes) {
     while (!bytes.empty()) {
-      ssize_t n = FSocket ? ::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL)
-                          : ::write(FFd, bytes.data(), bytes.size());
+      ssize_t n =
+          FSocket ? ::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL) : ::write(FFd, bytes.data(), bytes.size());
       if (n <= 0) return;
       bytes.remove_prefix(size_t(n));
     }
@@ -111,8 +111,7 @@ class WireHost {
     const auto t0 = std::chrono::steady_clock::now();
     const auto end = t0 + timeout;
     while (true) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
       pollfd p{FFd, POLLIN, 0};
       if (::poll(&p, 1, int(left.count())) <= 0) continue;

@@ -14,9 +14,7 @@ StatusBits Bits(std::initializer_list<std::pair<int, uint8_t>> flags) {
   return b;
 }
 
-bool Has(const StatusBits& bits, std::pair<int, uint8_t> flag) {
-  return (bits[flag.first] & flag.second) != 0;
-}
+bool Has(const StatusBits& bits, std::pair<int, uint8_t> flag) { return (bits[flag.first] & flag.second) != 0; }
 
 StatusBits ReceiptBits(const ModelState& s) {
   StatusBits b{};
@@ -26,8 +24,8 @@ StatusBits ReceiptBits(const ModelState& s) {
 }
 
 std::string DiagnosticText(const DiagnosticFields& d) {
-  return d.model + "," + d.modeWord + " " + d.version + " " + d.build + "," + d.checksum + "," +
-         d.switches + "," + d.serial + "," + d.fmNumber;
+  return d.model + "," + d.modeWord + " " + d.version + " " + d.build + "," + d.checksum + "," + d.switches + "," +
+         d.serial + "," + d.fmNumber;
 }
 
 namespace {
@@ -92,8 +90,7 @@ ModelClock::ModelClock() {
 
 std::chrono::sys_seconds ModelClock::Now() const {
   if (FFrozen) return FBase;
-  return FBase + std::chrono::duration_cast<std::chrono::seconds>(
-                     std::chrono::steady_clock::now() - FSetAt);
+  return FBase + std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - FSetAt);
 }
 
 void ModelClock::Set(std::chrono::sys_seconds civil) {
@@ -103,8 +100,8 @@ void ModelClock::Set(std::chrono::sys_seconds civil) {
 
 void ModelClock::Set(int year, int month, int day, int hour, int minute, int second) {
   using namespace std::chrono;
-  const sys_days d = year_month_day{std::chrono::year{year}, std::chrono::month{unsigned(month)},
-                                    std::chrono::day{unsigned(day)}};
+  const sys_days d =
+      year_month_day{std::chrono::year{year}, std::chrono::month{unsigned(month)}, std::chrono::day{unsigned(day)}};
   Set(d + hours{hour} + minutes{minute} + seconds{second});
 }
 
@@ -150,8 +147,10 @@ void PrinterModel::Edit(const std::function<void(ModelState&)>& change) {
 
 void PrinterModel::SetStatusBit(std::pair<int, uint8_t> flag, bool on) {
   std::lock_guard lock(FMu);
-  if (on) FState.errorBits[flag.first] |= flag.second;
-  else FState.errorBits[flag.first] &= static_cast<uint8_t>(~flag.second);
+  if (on)
+    FState.errorBits[flag.first] |= flag.second;
+  else
+    FState.errorBits[flag.first] &= static_cast<uint8_t>(~flag.second);
 }
 
 void PrinterModel::SetStatusBit(int byteIndex, int bitIndex, bool on) {
@@ -195,8 +194,8 @@ void PrinterModel::SetRandomFaults(uint32_t seed, double probability,
                                    std::vector<std::pair<Fault, FaultOptions>> kinds) {
   std::lock_guard lock(FMu);
   if (kinds.empty()) {
-    for (Fault f : {Fault::Nak, Fault::WrongSeq, Fault::WrongCmd, Fault::BadChecksum,
-                    Fault::WrongLen, Fault::StrayBytes})
+    for (Fault f :
+         {Fault::Nak, Fault::WrongSeq, Fault::WrongCmd, Fault::BadChecksum, Fault::WrongLen, Fault::StrayBytes})
       kinds.push_back({f, FaultOptions()});
     kinds.push_back({Fault::Syn, For(200ms)});
   }
@@ -327,16 +326,16 @@ std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame, const std:
     if (fault && fault->fault == Fault::Nak) {
       plan.push_back(WireAction::Write(std::string(1, static_cast<char>(kNak))));
     } else {
-      const bool repeat = FRepeatDetection && FCache && FCache->seq == frame.seq &&
-                          FCache->cmd == frame.cmd && FCache->request == frame.data;
+      const bool repeat = FRepeatDetection && FCache && FCache->seq == frame.seq && FCache->cmd == frame.cmd &&
+                          FCache->request == frame.data;
       if (repeat) {
         r.repeat = true;
         r.answerData = FCache->data;
         r.status = FCache->bits;
       } else {
         CommandContext ctx{FState, frame.cmd, frame.data, {}, {}, r.index, r.source};
-        auto script = std::find_if(FScripts.begin(), FScripts.end(),
-                                   [&](const QueuedScript& s) { return s.cmd == frame.cmd; });
+        auto script =
+            std::find_if(FScripts.begin(), FScripts.end(), [&](const QueuedScript& s) { return s.cmd == frame.cmd; });
         std::optional<ScriptedAnswer> scripted;
         if (script != FScripts.end()) {
           scripted = script->answer;
@@ -357,8 +356,7 @@ std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame, const std:
       plan = Plan(frame, r.answerData, r.status, fault);
     }
   }
-  if (FAnswerDelay.count() > 0)
-    plan.insert(plan.begin(), WireAction::Sleep(FAnswerDelay));
+  if (FAnswerDelay.count() > 0) plan.insert(plan.begin(), WireAction::Sleep(FAnswerDelay));
   if (FTraceOn) TraceLocked(r);
   FRequests.push_back(std::move(r));
   ++FReceived;
@@ -369,8 +367,7 @@ std::vector<WireAction> PrinterModel::OnFrame(const HostFrame& frame, const std:
   return plan;
 }
 
-std::vector<WireAction> PrinterModel::Plan(const HostFrame& frame, const std::string& data,
-                                           const StatusBits& bits,
+std::vector<WireAction> PrinterModel::Plan(const HostFrame& frame, const std::string& data, const StatusBits& bits,
                                            const std::optional<QueuedFault>& fault) {
   using W = WireAction;
   std::array<uint8_t, 6> wire = WireStatus(bits);
@@ -395,15 +392,13 @@ std::vector<WireAction> PrinterModel::Plan(const HostFrame& frame, const std::st
     case Fault::WrongLen: {
       answer[1] = static_cast<char>(answer[1] + 1);
       const size_t counted = answer.size() - 6;
-      answer.replace(answer.size() - 5, 4,
-                     SumDigits(FrameSum(std::string_view(answer).substr(1, counted))));
+      answer.replace(answer.size() - 5, 4, SumDigits(FrameSum(std::string_view(answer).substr(1, counted))));
       return {W::Write(answer)};
     }
     case Fault::StrayBytes: return {W::Write(o.bytes + answer)};
     case Fault::Reset:
     case Fault::Close: {
-      const size_t cut = o.cutAfter < 0 ? answer.size() / 2
-                                        : std::min(answer.size(), size_t(o.cutAfter));
+      const size_t cut = o.cutAfter < 0 ? answer.size() / 2 : std::min(answer.size(), size_t(o.cutAfter));
       std::vector<WireAction> plan;
       if (cut > 0) plan.push_back(W::Write(answer.substr(0, cut)));
       plan.push_back(fault->fault == Fault::Reset ? W::Reset() : W::Close());
@@ -420,8 +415,7 @@ std::vector<WireAction> PrinterModel::Plan(const HostFrame& frame, const std::st
 
 void PrinterModel::TraceLocked(const Request& r) {
   char head[64];
-  std::snprintf(head, sizeof head, "#%llu seq=%02X cmd=%02X ", static_cast<unsigned long long>(r.index),
-                r.seq, r.cmd);
+  std::snprintf(head, sizeof head, "#%llu seq=%02X cmd=%02X ", static_cast<unsigned long long>(r.index), r.seq, r.cmd);
   std::string line = head;
   if (!r.source.empty()) line += "[" + r.source + "] ";
   line += "\"" + Readable(r.data) + "\"";
@@ -431,8 +425,8 @@ void PrinterModel::TraceLocked(const Request& r) {
     if (r.repeat) line += " (repeat)";
     if (r.scripted) line += " (scripted)";
     char st[32];
-    std::snprintf(st, sizeof st, " st=%02X %02X %02X %02X %02X %02X", r.status[0], r.status[1],
-                  r.status[2], r.status[3], r.status[4], r.status[5]);
+    std::snprintf(st, sizeof st, " st=%02X %02X %02X %02X %02X %02X", r.status[0], r.status[1], r.status[2],
+                  r.status[3], r.status[4], r.status[5]);
     line += " -> \"" + Readable(r.answerData) + "\"" + st;
     if (r.fault) line += std::string(" [") + FaultName(*r.fault) + "]";
   }

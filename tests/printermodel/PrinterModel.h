@@ -80,22 +80,44 @@ enum class Fault {
 const char* FaultName(Fault f);
 
 struct FaultOptions {
-  int count = 1;                  // how many exchanges it applies to
-  std::optional<uint8_t> cmd;     // only exchanges with this command byte
+  int count = 1;                             // how many exchanges it applies to
+  std::optional<uint8_t> cmd;                // only exchanges with this command byte
   std::chrono::milliseconds duration{1000};  // Syn: busy time; Delay: the delay
   std::chrono::milliseconds interval{60};    // Syn: time between two SYN bytes
-  int statusIndex = 0;            // BadStatusByte
-  uint8_t statusValue = 0x00;     // BadStatusByte
-  std::string bytes = "\x41\x42\x43";  // StrayBytes
-  int cutAfter = -1;              // Reset, Close: answer bytes sent first; -1: half the answer
+  int statusIndex = 0;                       // BadStatusByte
+  uint8_t statusValue = 0x00;                // BadStatusByte
+  std::string bytes = "\x41\x42\x43";        // StrayBytes
+  int cutAfter = -1;                         // Reset, Close: answer bytes sent first; -1: half the answer
 
-  FaultOptions& Times(int n) { count = n; return *this; }
-  FaultOptions& OnCommand(uint8_t c) { cmd = c; return *this; }
-  FaultOptions& For(std::chrono::milliseconds d) { duration = d; return *this; }
-  FaultOptions& Every(std::chrono::milliseconds i) { interval = i; return *this; }
-  FaultOptions& StatusByte(int index, uint8_t value) { statusIndex = index; statusValue = value; return *this; }
-  FaultOptions& Bytes(std::string b) { bytes = std::move(b); return *this; }
-  FaultOptions& CutAfter(int n) { cutAfter = n; return *this; }
+  FaultOptions& Times(int n) {
+    count = n;
+    return *this;
+  }
+  FaultOptions& OnCommand(uint8_t c) {
+    cmd = c;
+    return *this;
+  }
+  FaultOptions& For(std::chrono::milliseconds d) {
+    duration = d;
+    return *this;
+  }
+  FaultOptions& Every(std::chrono::milliseconds i) {
+    interval = i;
+    return *this;
+  }
+  FaultOptions& StatusByte(int index, uint8_t value) {
+    statusIndex = index;
+    statusValue = value;
+    return *this;
+  }
+  FaultOptions& Bytes(std::string b) {
+    bytes = std::move(b);
+    return *this;
+  }
+  FaultOptions& CutAfter(int n) {
+    cutAfter = n;
+    return *this;
+  }
 };
 // Shortcuts: m.InjectNext(Fault::Syn, For(300ms).Every(50ms).Times(2)).
 inline FaultOptions Times(int n) { return FaultOptions().Times(n); }
@@ -107,15 +129,27 @@ inline FaultOptions CutAfter(int n) { return FaultOptions().CutAfter(n); }
 
 // A scripted answer for the next exchange(s) with one command byte.
 struct ScriptedAnswer {
-  std::optional<std::string> data;     // answer data instead of the command's own
-  StatusBits addBits{};                // added to the status
-  std::optional<StatusBits> status;    // the status bits instead of the model's own
-  bool execute = false;                // also run the command (its state change)
+  std::optional<std::string> data;   // answer data instead of the command's own
+  StatusBits addBits{};              // added to the status
+  std::optional<StatusBits> status;  // the status bits instead of the model's own
+  bool execute = false;              // also run the command (its state change)
 
-  ScriptedAnswer& Data(std::string d) { data = std::move(d); return *this; }
-  ScriptedAnswer& AddBits(const StatusBits& b) { addBits = b; return *this; }
-  ScriptedAnswer& Status(const StatusBits& b) { status = b; return *this; }
-  ScriptedAnswer& Run() { execute = true; return *this; }
+  ScriptedAnswer& Data(std::string d) {
+    data = std::move(d);
+    return *this;
+  }
+  ScriptedAnswer& AddBits(const StatusBits& b) {
+    addBits = b;
+    return *this;
+  }
+  ScriptedAnswer& Status(const StatusBits& b) {
+    status = b;
+    return *this;
+  }
+  ScriptedAnswer& Run() {
+    execute = true;
+    return *this;
+  }
 };
 // Shortcuts: m.ScriptNext(0x35, Reply("F")); m.ScriptNext(0x6D, ReplyBits(Bits({bit::NotAllowed}))).
 inline ScriptedAnswer Reply(std::string data) { return ScriptedAnswer().Data(std::move(data)); }
@@ -127,16 +161,16 @@ struct Request {
   uint64_t index = 0;
   uint8_t seq = 0;
   uint8_t cmd = 0;
-  std::string data;          // unescaped command data
-  bool frameOk = false;      // LEN, check sum, escapes and end byte were right
-  bool executed = false;     // the handler ran (not for repeats, NAKs, refusals by error bits,
-                             // scripts without Run())
-  bool repeat = false;       // answered from the previous answer (same SEQ, command, data)
-  bool scripted = false;     // a ScriptedAnswer was used
-  std::string source;        // who sent it, as the endpoint tells (empty: not known)
+  std::string data;       // unescaped command data
+  bool frameOk = false;   // LEN, check sum, escapes and end byte were right
+  bool executed = false;  // the handler ran (not for repeats, NAKs, refusals by error bits,
+                          // scripts without Run())
+  bool repeat = false;    // answered from the previous answer (same SEQ, command, data)
+  bool scripted = false;  // a ScriptedAnswer was used
+  std::string source;     // who sent it, as the endpoint tells (empty: not known)
   std::optional<Fault> fault;
-  std::string answerData;    // the answer's data (before any fault)
-  StatusBits status{};       // the answer's status bits (before any fault)
+  std::string answerData;  // the answer's data (before any fault)
+  StatusBits status{};     // the answer's status bits (before any fault)
 };
 
 // What an endpoint puts on the wire for one request.
@@ -146,11 +180,23 @@ struct WireAction {
   std::chrono::milliseconds duration{0};
   std::chrono::milliseconds interval{0};
 
-  static WireAction Write(std::string b) { WireAction a; a.bytes = std::move(b); return a; }
+  static WireAction Write(std::string b) {
+    WireAction a;
+    a.bytes = std::move(b);
+    return a;
+  }
   static WireAction Sleep(std::chrono::milliseconds d) { return Timed(Kind::Sleep, d, {}); }
   static WireAction Syn(std::chrono::milliseconds d, std::chrono::milliseconds i) { return Timed(Kind::Syn, d, i); }
-  static WireAction Reset() { WireAction a; a.kind = Kind::Reset; return a; }
-  static WireAction Close() { WireAction a; a.kind = Kind::Close; return a; }
+  static WireAction Reset() {
+    WireAction a;
+    a.kind = Kind::Reset;
+    return a;
+  }
+  static WireAction Close() {
+    WireAction a;
+    a.kind = Kind::Close;
+    return a;
+  }
 
  private:
   static WireAction Timed(Kind k, std::chrono::milliseconds d, std::chrono::milliseconds i) {
@@ -200,7 +246,7 @@ class PrinterModel {
   PrinterModel& operator=(const PrinterModel&) = delete;
 
   // ---- state ----
-  ModelState State() const;                            // a copy
+  ModelState State() const;  // a copy
   void Edit(const std::function<void(ModelState&)>& change);
   void SetStatusBit(std::pair<int, uint8_t> flag, bool on = true);
   void SetStatusBit(int byteIndex, int bitIndex, bool on = true);
@@ -217,12 +263,11 @@ class PrinterModel {
   // From now on each exchange gets, with the given probability, one fault picked at random
   // from `kinds` (default: Nak, WrongSeq, WrongCmd, BadChecksum, WrongLen, StrayBytes and
   // a 200-ms Syn). The same seed and the same exchanges give the same faults.
-  void SetRandomFaults(uint32_t seed, double probability,
-                       std::vector<std::pair<Fault, FaultOptions>> kinds = {});
+  void SetRandomFaults(uint32_t seed, double probability, std::vector<std::pair<Fault, FaultOptions>> kinds = {});
   void StopRandomFaults();
-  void ClearFaults();  // queued faults, scripts and random mode
+  void ClearFaults();                                    // queued faults, scripts and random mode
   void SetAnswerDelay(std::chrono::milliseconds delay);  // before every answer
-  void SetRepeatDetection(bool on);  // either way the kept answer is forgotten
+  void SetRepeatDetection(bool on);                      // either way the kept answer is forgotten
 
   // ---- records ----
   std::vector<Request> Requests() const;
@@ -262,8 +307,8 @@ class PrinterModel {
 
   std::optional<QueuedFault> TakeFaultLocked(uint8_t cmd);
   bool Run(CommandContext& ctx);
-  std::vector<WireAction> Plan(const HostFrame& frame, const std::string& data,
-                               const StatusBits& bits, const std::optional<QueuedFault>& fault);
+  std::vector<WireAction> Plan(const HostFrame& frame, const std::string& data, const StatusBits& bits,
+                               const std::optional<QueuedFault>& fault);
   void TraceLocked(const Request& r);
 
   mutable std::mutex FMu;

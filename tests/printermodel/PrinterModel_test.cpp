@@ -21,9 +21,7 @@ StatusBits BitsOf(const AnswerFrame& a) {
   return b;
 }
 
-bool Flag(const std::optional<AnswerFrame>& a, std::pair<int, uint8_t> f) {
-  return a && Has(BitsOf(*a), f);
-}
+bool Flag(const std::optional<AnswerFrame>& a, std::pair<int, uint8_t> f) { return a && Has(BitsOf(*a), f); }
 
 class PrinterModelTest : public ::testing::Test {
  protected:
@@ -69,8 +67,14 @@ TEST_F(PrinterModelTest, FiscalReceiptOpenSellPayClose) {
   EXPECT_TRUE(Flag(open, bit::FiscalOpen));
   EXPECT_FALSE(Flag(open, bit::NonFiscalOpen));
 
-  EXPECT_EQ(FHost.Data(0x31, "Bread\nwhite\t\xC1" "1.50*2.000"), "");
-  EXPECT_EQ(FHost.Data(0x31, "Milk\t\xC2" "2.00,-10.00"), "");  // 10 % off
+  EXPECT_EQ(FHost.Data(0x31,
+                       "Bread\nwhite\t\xC1"
+                       "1.50*2.000"),
+            "");
+  EXPECT_EQ(FHost.Data(0x31,
+                       "Milk\t\xC2"
+                       "2.00,-10.00"),
+            "");  // 10 % off
   EXPECT_EQ(FHost.Data(0x33, "10"), "480,0,300,180,0,0,0,0,0");
   EXPECT_EQ(FHost.Data(0x4C, "T"), "1,2,480,0");
   EXPECT_EQ(FHost.Data(0x4C, ""), "1,2,480");
@@ -109,7 +113,9 @@ TEST_F(PrinterModelTest, FiscalReceiptOpenSellPayClose) {
 TEST_F(PrinterModelTest, DuplicateOnceThenNotAllowed) {
   EXPECT_TRUE(Flag(FHost.Send(0x6D, "1"), bit::NotAllowed));  // nothing printed yet
   FHost.Send(0x30, "1,,1");
-  FHost.Send(0x31, "\t\xC0" "1.00");
+  FHost.Send(0x31,
+             "\t\xC0"
+             "1.00");
   FHost.Send(0x35, "\tP+0.00");  // 0 pays the rest
   FHost.Send(0x38);
   EXPECT_FALSE(Flag(FHost.Send(0x6D, "1"), bit::NotAllowed));
@@ -126,7 +132,10 @@ TEST_F(PrinterModelTest, RefusalsOfTheReceiptRules) {
   };
   // Without an open receipt.
   const Case closed[] = {
-      {"sale", 0x31, "\t\xC0" "1.00", bit::NotAllowed},
+      {"sale", 0x31,
+       "\t\xC0"
+       "1.00",
+       bit::NotAllowed},
       {"close", 0x38, "", bit::NotAllowed},
       {"cancel", 0x3C, "", bit::NotAllowed},
       {"non-fiscal text", 0x2A, "x", bit::NotAllowed},
@@ -138,7 +147,9 @@ TEST_F(PrinterModelTest, RefusalsOfTheReceiptRules) {
   EXPECT_EQ(FHost.Data(0x35, "\tP+1.00"), "F");  // payment without a receipt
 
   FHost.Send(0x30, "1,,1");
-  FHost.Send(0x31, "\t\xC0" "2.00");
+  FHost.Send(0x31,
+             "\t\xC0"
+             "2.00");
   const Case open[] = {
       {"unpaid close", 0x38, "", bit::NotAllowed},
       {"sale without TAB", 0x31, "Bread", bit::SyntaxError},
@@ -155,7 +166,7 @@ TEST_F(PrinterModelTest, RefusalsOfTheReceiptRules) {
     EXPECT_EQ(BitsOf(*a), Bits({bit::FiscalOpen})) << int(cmd);
   }
   EXPECT_EQ(FM.State().fiscReceipts, 1);
-  EXPECT_EQ(FHost.Data(0x35, "\tN+5.00"), "I");  // no change from a card
+  EXPECT_EQ(FHost.Data(0x35, "\tN+5.00"), "I");              // no change from a card
   EXPECT_EQ(FHost.Data(0x46, "10.00"), "F,0.00,0.00,0.00");  // no cash moves in a receipt
 
   auto cancel = FHost.Send(0x3C);
@@ -166,7 +177,9 @@ TEST_F(PrinterModelTest, RefusalsOfTheReceiptRules) {
 
 TEST_F(PrinterModelTest, CancelIsRefusedOncePaid) {
   FHost.Send(0x30, "1,,1");
-  FHost.Send(0x31, "\t\xC0" "10.00");
+  FHost.Send(0x31,
+             "\t\xC0"
+             "10.00");
   FHost.Send(0x35, "\tP+4.00");
   EXPECT_EQ(FHost.Data(0x67).substr(0, 1), "0");
   EXPECT_TRUE(Flag(FHost.Send(0x3C), bit::NotAllowed));
@@ -208,7 +221,9 @@ TEST_F(PrinterModelTest, InvoiceTakesANumberAndNeedsTheBuyer) {
   FM.Edit([](ModelState& s) { s.invoices = {100, 101, 100}; });
   EXPECT_EQ(FHost.Data(0x42), "100,101,100");
   FHost.Send(0x30, "1,,1,I");
-  FHost.Send(0x31, "\t\xC1" "5.00");
+  FHost.Send(0x31,
+             "\t\xC1"
+             "5.00");
   FHost.Send(0x35, "\tP+5.00");
   EXPECT_TRUE(Flag(FHost.Send(0x38), bit::NotAllowed));
   EXPECT_TRUE(Flag(FHost.Send(0x39, "\t\t\t\t"), bit::SyntaxError));  // blank EIK
@@ -227,7 +242,10 @@ TEST_F(PrinterModelTest, DepartmentsAndArticles) {
   EXPECT_EQ(FHost.Data(0x57, "3,\xC1,Bakery\nfresh"), "P");
   EXPECT_EQ(FHost.Data(0x57, "3"), "P,\xC1,Bakery\tfresh");
   EXPECT_EQ(FHost.Data(0x58, "4"), "F");
-  EXPECT_EQ(FHost.Data(0x6B, "P\xC2" "12,3,1.50,A5.000,Roll, small"), "P");
+  EXPECT_EQ(FHost.Data(0x6B,
+                       "P\xC2"
+                       "12,3,1.50,A5.000,Roll, small"),
+            "P");
   EXPECT_EQ(FHost.Data(0x6B, "R12"), "P12,\xC2,3,1.50,0.00,0.000,5.000,Roll, small");
   EXPECT_EQ(FHost.Data(0x6B, "R13"), "F");
 
@@ -266,7 +284,9 @@ TEST_F(PrinterModelTest, ClockHeaderLinesAndReadBacks) {
 
 TEST_F(PrinterModelTest, ScriptedAnswerReplacesTheCommandOnce) {
   FHost.Send(0x30, "1,,1");
-  FHost.Send(0x31, "\t\xC0" "1.00");
+  FHost.Send(0x31,
+             "\t\xC0"
+             "1.00");
   FM.ScriptNext(0x35, Reply("F"));
   EXPECT_EQ(FHost.Data(0x35, "\tP+1.00"), "F");
   EXPECT_TRUE(FM.State().open->payments.empty());  // it did not run
@@ -285,12 +305,18 @@ TEST_F(PrinterModelTest, ScriptedAnswerReplacesTheCommandOnce) {
 
 TEST_F(PrinterModelTest, ARetryWithTheSameSeqIsAnsweredWithoutRunningAgain) {
   FHost.Send(0x30, "1,,1");
-  auto first = FHost.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
-  auto again = FHost.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+  auto first = FHost.SendWithSeq(0x50, 0x31,
+                                 "\t\xC0"
+                                 "1.00");
+  auto again = FHost.SendWithSeq(0x50, 0x31,
+                                 "\t\xC0"
+                                 "1.00");
   ASSERT_TRUE(first && again);
   EXPECT_EQ(first->raw, again->raw);
   EXPECT_EQ(FM.State().open->items.size(), 1u);
-  FHost.SendWithSeq(0x51, 0x31, "\t\xC0" "1.00");
+  FHost.SendWithSeq(0x51, 0x31,
+                    "\t\xC0"
+                    "1.00");
   EXPECT_EQ(FM.State().open->items.size(), 2u);
 
   const auto reqs = FM.Requests();
@@ -317,9 +343,13 @@ TEST(PrinterModelRepeat, TheLastAnswerIsKeptWhateverTheTestChangesMeanwhile) {
     PrinterModel m;
     DirectHost host(m);
     host.Send(0x30, "1,,1");
-    const auto first = host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+    const auto first = host.SendWithSeq(0x50, 0x31,
+                                        "\t\xC0"
+                                        "1.00");
     change(m);
-    const auto again = host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+    const auto again = host.SendWithSeq(0x50, 0x31,
+                                        "\t\xC0"
+                                        "1.00");
     ASSERT_TRUE(first && again);
     EXPECT_EQ(first->raw, again->raw);
     EXPECT_EQ(m.State().open->items.size(), 1u);
@@ -332,9 +362,13 @@ TEST(PrinterModelRepeat, WithRepeatDetectionOffARetryRunsAgain) {
   PrinterModel m;
   DirectHost host(m);
   host.Send(0x30, "1,,1");
-  host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+  host.SendWithSeq(0x50, 0x31,
+                   "\t\xC0"
+                   "1.00");
   m.SetRepeatDetection(false);
-  host.SendWithSeq(0x50, 0x31, "\t\xC0" "1.00");
+  host.SendWithSeq(0x50, 0x31,
+                   "\t\xC0"
+                   "1.00");
   EXPECT_EQ(m.State().open->items.size(), 2u);
   EXPECT_FALSE(m.Requests().back().repeat);
 }

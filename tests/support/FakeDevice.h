@@ -11,7 +11,7 @@
 namespace fp::test {
 
 class TFakeDevice : public TBaseDevice {
-public:
+ public:
   struct TReply {
     bool Ok = true;
     TDataBuffer Data;    // answer data on success

@@ -179,8 +179,7 @@ class TFakeFprn final : public TFakeFprnDefaults {
   HRESULT Init(LONG ComPort, LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey, LONG* Res) override {
     return Act(Res, "Init", Args(ComPort, PortSpeed, Locale, Language, SerialKey), [&] { Port = ComPort; });
   }
-  HRESULT InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey, BSTR DeviceSerialNo,
-                 LONG* Res) override {
+  HRESULT InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR SerialKey, BSTR DeviceSerialNo, LONG* Res) override {
     return Act(Res, "InitEx", Args(PortSpeed, Locale, Language, SerialKey, DeviceSerialNo), [&] { Port = FoundPort; });
   }
   HRESULT Close() override {
@@ -190,9 +189,9 @@ class TFakeFprn final : public TFakeFprnDefaults {
   }
 
   // ---- Receipts ----
-  HRESULT StartBon(LONG Type, LONG PLUNumbering, LONG CashierNo, BSTR CashierName, BSTR CashierPass,
-                   LONG CashierPOS, BSTR InvNumber, BSTR InvTaxNumber, BSTR InvVATNumber, BSTR InvCompany,
-                   BSTR InvCity, BSTR InvAddress, BSTR InvMOL, BSTR InvReceiver, LONG* Res) override {
+  HRESULT StartBon(LONG Type, LONG PLUNumbering, LONG CashierNo, BSTR CashierName, BSTR CashierPass, LONG CashierPOS,
+                   BSTR InvNumber, BSTR InvTaxNumber, BSTR InvVATNumber, BSTR InvCompany, BSTR InvCity, BSTR InvAddress,
+                   BSTR InvMOL, BSTR InvReceiver, LONG* Res) override {
     return Act(Res, "StartBon",
                Args(Type, PLUNumbering, CashierNo, CashierName, CashierPass, CashierPOS, InvNumber, InvTaxNumber,
                     InvVATNumber, InvCompany, InvCity, InvAddress, InvMOL, InvReceiver),
@@ -249,7 +248,9 @@ class TFakeFprn final : public TFakeFprnDefaults {
   }
 
   // ---- Reports and service ----
-  HRESULT CopyLastBon(LONG* Res) override { return Act(Res, "CopyLastBon", "", [] {}); }
+  HRESULT CopyLastBon(LONG* Res) override {
+    return Act(Res, "CopyLastBon", "", [] {});
+  }
   HRESULT InOutMoney(double Ammount, LONG PayType, LONG* Res) override {
     return Act(Res, "InOutMoney", Args(Ammount, PayType), [] {});
   }
@@ -259,9 +260,15 @@ class TFakeFprn final : public TFakeFprnDefaults {
   HRESULT RunFMDateReport(DATE StartDate, DATE EndDate, LONG Detailed, LONG* Res) override {
     return Act(Res, "RunFMDateReport", Args(StartDate, EndDate, Detailed), [] {});
   }
-  HRESULT RunXReport(LONG* Res) override { return Act(Res, "RunXReport", "", [] {}); }
-  HRESULT RunZReport(LONG* Res) override { return Act(Res, "RunZReport", "", [] {}); }
-  HRESULT RunPrinterTest(LONG* Res) override { return Act(Res, "RunPrinterTest", "", [] {}); }
+  HRESULT RunXReport(LONG* Res) override {
+    return Act(Res, "RunXReport", "", [] {});
+  }
+  HRESULT RunZReport(LONG* Res) override {
+    return Act(Res, "RunZReport", "", [] {});
+  }
+  HRESULT RunPrinterTest(LONG* Res) override {
+    return Act(Res, "RunPrinterTest", "", [] {});
+  }
   HRESULT ReportByDepartments(LONG Reset, LONG* Res) override {
     return Act(Res, "ReportByDepartments", Args(Reset), [] {});
   }
@@ -277,7 +284,9 @@ class TFakeFprn final : public TFakeFprnDefaults {
       *CurrMode = Currency;
     });
   }
-  HRESULT GetClock(DATE* Res) override { return Value(Res, 0.0, "GetClock", [&] { return Clock; }); }
+  HRESULT GetClock(DATE* Res) override {
+    return Value(Res, 0.0, "GetClock", [&] { return Clock; });
+  }
 
   // ---- Read-back ----
   HRESULT GetLastDocNumber(LONG* Res) override {
@@ -311,18 +320,21 @@ class TFakeFprn final : public TFakeFprnDefaults {
   }
   HRESULT GetDepartmentName(LONG DepNo, IDepartTotals** DepData) override {
     *DepData = nullptr;
-    return Value(DepData, static_cast<IDepartTotals*>(nullptr), "GetDepartmentName", [&]() -> IDepartTotals* {
-      if (DepNo == NoDepartmentObjectAt) return nullptr;
-      const TDepartment d = Departments.count(DepNo) ? Departments[DepNo] : TDepartment{"", "", "", 0};
-      auto* totals = new TFakeDepartTotals();
-      totals->NomValue = DepNo;
-      totals->Name = Cp1251ToWide(d.Name);
-      totals->Text = Cp1251ToWide(d.Text);
-      totals->ExistsText = Cp1251ToWide(d.Exists);
-      totals->TaxGrp = d.TaxGrp;
-      totals->AddRef();
-      return totals;
-    }, Args(DepNo));
+    return Value(
+        DepData, static_cast<IDepartTotals*>(nullptr), "GetDepartmentName",
+        [&]() -> IDepartTotals* {
+          if (DepNo == NoDepartmentObjectAt) return nullptr;
+          const TDepartment d = Departments.count(DepNo) ? Departments[DepNo] : TDepartment{"", "", "", 0};
+          auto* totals = new TFakeDepartTotals();
+          totals->NomValue = DepNo;
+          totals->Name = Cp1251ToWide(d.Name);
+          totals->Text = Cp1251ToWide(d.Text);
+          totals->ExistsText = Cp1251ToWide(d.Exists);
+          totals->TaxGrp = d.TaxGrp;
+          totals->AddRef();
+          return totals;
+        },
+        Args(DepNo));
   }
   HRESULT SetDeparment(LONG Nom, LONG VATGrp, BSTR Description1, BSTR Description2, LONG* Res) override {
     return Act(Res, "SetDeparment", Args(Nom, VATGrp, Description1, Description2), [&] {
@@ -345,8 +357,9 @@ class TFakeFprn final : public TFakeFprnDefaults {
     });
   }
   HRESULT SetPluData(LONG PluNo, LONG TaxGrp, LONG GroupNo, double UnitPrice, BSTR Name, LONG* Res) override {
-    return Act(Res, "SetPluData", Args(PluNo, TaxGrp, GroupNo, UnitPrice, Name),
-               [&] { Plus[PluNo] = {TaxGrp, GroupNo, UnitPrice, Text(Name)}; });
+    return Act(Res, "SetPluData", Args(PluNo, TaxGrp, GroupNo, UnitPrice, Name), [&] {
+      Plus[PluNo] = {TaxGrp, GroupNo, UnitPrice, Text(Name)};
+    });
   }
 
   int32_t ErrorCode = 0;

@@ -57,8 +57,7 @@ class TWorkerFixture : public ::testing::Test {
   // The names in the receipt folder, sorted.
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const QString& n : QDir(FOlder).entryList(QDir::Files | QDir::Hidden))
-      names.push_back(n.toStdString());
+    for (const QString& n : QDir(FOlder).entryList(QDir::Files | QDir::Hidden)) names.push_back(n.toStdString());
     std::sort(names.begin(), names.end());
     return names;
   }

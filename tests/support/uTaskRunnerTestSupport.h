@@ -195,9 +195,13 @@ inline void PrintTo(const FolderFaultCase& c, std::ostream* os) { *os << c.name;
 
 inline const FolderFaultCase kFolderFaultCases[] = {
     {.name = "Missing", .problem = TFolderProblem::Missing, .fileWaits = false, .reason = "Папката не е открита"},
-    {.name = "Unreadable", .problem = TFolderProblem::Unreadable, .fileWaits = true,
+    {.name = "Unreadable",
+     .problem = TFolderProblem::Unreadable,
+     .fileWaits = true,
      .reason = "Няма достъп за четене до папката"},
-    {.name = "Unwritable", .problem = TFolderProblem::Unwritable, .fileWaits = true,
+    {.name = "Unwritable",
+     .problem = TFolderProblem::Unwritable,
+     .fileWaits = true,
      .reason = "Няма достъп за запис в папката"}};
 
 // Breaks the receipt folder `bonDir` (ending in "bon/") the case's way: removed, or every

@@ -69,8 +69,8 @@ class TTestCalc : public TComObject<TTestCalc, TDispatchImpl<ITestCalc>, ITestSe
     *Res = MakeBstr(s);
     return S_OK;
   }
-  HRESULT Split(double Value, LONG* Whole, std::int8_t* Sign, BSTR* Text, BSTR* Label,
-                LONG* Counter, LONG* Res) override {
+  HRESULT Split(double Value, LONG* Whole, std::int8_t* Sign, BSTR* Text, BSTR* Label, LONG* Counter,
+                LONG* Res) override {
     *Whole = LONG(std::trunc(Value));
     *Sign = std::int8_t(Value < 0 ? -1 : Value > 0 ? 1 : 0);
     *Text = MakeBstr(u"split");
@@ -88,9 +88,8 @@ class TTestCalc : public TComObject<TTestCalc, TDispatchImpl<ITestCalc>, ITestSe
     return E_FAIL;
   }
   HRESULT Throw(BSTR Message) override {
-    return ComGuard(ITestCalc::Iid, TestCalcSource, [&]() -> HRESULT {
-      throw std::runtime_error(TestNarrow(BstrView(Message)));
-    });
+    return ComGuard(ITestCalc::Iid, TestCalcSource,
+                    [&]() -> HRESULT { throw std::runtime_error(TestNarrow(BstrView(Message))); });
   }
   HRESULT get_Name(BSTR* Value) override {
     *Value = MakeBstr(FName);
@@ -105,8 +104,7 @@ class TTestCalc : public TComObject<TTestCalc, TDispatchImpl<ITestCalc>, ITestSe
     return S_OK;
   }
   HRESULT MakeChild(ITestCalc** Child) override {
-    return ComCreateObject<TTestCalc>(Module(), nullptr, ITestCalc::Iid,
-                                      reinterpret_cast<void**>(Child));
+    return ComCreateObject<TTestCalc>(Module(), nullptr, ITestCalc::Iid, reinterpret_cast<void**>(Child));
   }
 
   HRESULT Second(LONG* Value) override {

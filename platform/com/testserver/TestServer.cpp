@@ -5,8 +5,7 @@
 
 namespace {
 fp::TComModule Module;
-fp::TComClassFactory CalcFactory(Module, fp::test::CLSID_TestCalc,
-                                 &fp::ComCreateObject<fp::test::TTestCalc>);
+fp::TComClassFactory CalcFactory(Module, fp::test::CLSID_TestCalc, &fp::ComCreateObject<fp::test::TTestCalc>);
 }  // namespace
 
 FP_COM_EXPORT fp::HRESULT DllGetClassObject(fp::REFCLSID rclsid, fp::REFIID riid, void** ppv) {
