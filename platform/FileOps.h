@@ -1,8 +1,8 @@
 #pragma once
-// The file-system calls of the INI layer, the program's logs and its folder write test,
-// behind one replaceable object. Production code uses the plain system calls; tests put a
-// TFaultyFileOps in place to make a chosen call fail (file permissions cannot be relied on
-// to stop a process running as root).
+// The file-system calls of the INI layer, the logs, the receipt folder, the settings and the
+// program's folder write test, behind one replaceable object. Production code uses the plain
+// system calls; tests put a TFaultyFileOps in place to make a chosen call fail (file
+// permissions cannot be relied on to stop a process running as root).
 //
 // Every operation behaves like its POSIX namesake: it returns -1 (or a negative count)
 // and sets errno on failure.
