@@ -10,19 +10,10 @@
 
 #include "platform/FileOps.h"
 
+#include "tests/support/QtFileTestSupport.h"
+
 namespace fp::test {
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  f.write(data);
-}
 
 TEST(CanWriteToDirTest, CreatesAndRemovesTheTestFile) {
   QTemporaryDir tmp;

@@ -19,14 +19,10 @@
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
 
+#include "tests/support/QtFileTestSupport.h"
+
 namespace fp::test {
 namespace {
-
-void WriteAll(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  f.write(data);
-}
 
 void SetMTime(const QString& path, const QDateTime& local) {
   struct timespec times[2];

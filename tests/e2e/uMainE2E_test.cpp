@@ -23,17 +23,14 @@
 #include "tests/printermodel/PrinterModel.h"
 #include "tests/support/QtTestEnvironment.h"
 
+#include "tests/support/QtFileTestSupport.h"
+
 namespace fp::test {
 namespace {
 
 const QString kBinDir = QStringLiteral(FP_BIN_DIR);
 const QString kProgram = QStringLiteral("DriverFiscalPrinterX4");
 const QString kLibrary = QStringLiteral("MiravokFPAxX4_BG.so");
-
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
