@@ -23,10 +23,18 @@ fi
 mapfile -t UNITS < <(git ls-files '*.cpp' | grep -v '^fuzz/')
 ROOT=$(pwd)
 echo "Naming: ${#UNITS[@]} files"
-out=$(printf '%s\n' "${UNITS[@]}" |
-  xargs -P"$(nproc)" -n4 clang-tidy-14 -p "$BUILD" --quiet -extra-arg=-Wno-unknown-warning-option \
-    -header-filter="^$ROOT/(library|program|platform|tools|tests)/.*\.h$" 2>/dev/null |
-  grep -E 'warning: .*\[readability-identifier-naming\]' | sort -u || true)
+report=$(mktemp)
+trap 'rm -f "$report"' EXIT
+# clang-tidy exits non-zero only when it cannot read a file (a compile error): that fails the
+# check too, so a broken unit is never passed over in silence.
+if ! printf '%s\n' "${UNITS[@]}" |
+  xargs -P"$(nproc)" -n4 clang-tidy-14 -p "$BUILD" --quiet -extra-arg=-Wno-unknown-warning-option -extra-arg=-Wno-error \
+    -header-filter="^$ROOT/(library|program|platform|tools|tests)/.*\.h$" >"$report" 2>/dev/null; then
+  grep -E 'error:' "$report" | sort -u >&2 || true
+  echo "Naming: clang-tidy could not read every file" >&2
+  exit 1
+fi
+out=$(grep -E 'warning: .*\[readability-identifier-naming\]' "$report" | sort -u || true)
 if [ -n "$out" ]; then
   echo "$out"
   echo "Naming: $(echo "$out" | wc -l) names break the rule" >&2

@@ -25,8 +25,8 @@ using ::testing::Not;
 using test::kNotInit;
 
 constexpr uint8_t cmdStatus = 0x4A, cmdDailyReport = 0x45, cmdCancelFisc = 0x3C, cmdCloseNonFisc = 0x27,
-                  cmdCashInOut = 0x46, cmdOpenDrawer = 0x6A, cmdDuplicate = 0x6D, cmdDiagnostics = 0x47,
-                  cmdDepartmentReport = 0x75, cmdPluReport = 0x76, cmdSetDateTime = 0x3D;
+                  cmdCashInOut = 0x46, cmdOpenDrawer = 0x6A, cmdDiagnostics = 0x47, cmdDepartmentReport = 0x75,
+                  cmdPluReport = 0x76, cmdSetDateTime = 0x3D;
 
 double Date(int Y, int M, int D, int H = 0, int N = 0, int S = 0) {
   double v = 0;
