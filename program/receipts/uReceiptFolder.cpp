@@ -235,7 +235,8 @@ static bool IsReportTemporary(const QString& name) {
   return pattern.match(name).hasMatch();
 }
 
-int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& kept)>& kept) {
+int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& claimName, const QString& kept)>& kept,
+                                      const std::optional<QString>& waitingExt) {
   CheckFolder();
   // The names under a claim's extension, each with what it is (never following a link).
   QStringList claims;
@@ -291,20 +292,45 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& ke
            false);
   }
   int count = 0;
+  bool moved = false;
   for (const QString& name : claims) {
+    // A status query prints nothing: it is answered again, as a waiting file.
+    if (waitingExt && IsStatusQuery(name)) {
+      const QString waiting = ChangeFileExt(name, waitingExt->isEmpty() ? QString() : QLatin1Char('.') + *waitingExt);
+      const TAt claim = At(name);
+      if (FileOps().RenameAt(claim.Dir, claim.Name.c_str(), At(waiting).Name.c_str(), RENAME_NOREPLACE) == 0) {
+        moved = true;
+        FLog(QStringLiteral("[DelTempFiles] A status query left in print waits to be answered again: \"") + FPath +
+                 name + QStringLiteral("\" is \"") + FPath + waiting + QStringLiteral("\" again"),
+             false);
+        continue;
+      }
+      if (errno == ENOENT) continue;
+    }
     QString target;
     if (!KeepOutcomeUnknown(name, QStringLiteral("[DelTempFiles]"), QString(), target)) {
       if (errno == ENOENT) continue;
       Fail(QStringLiteral("Can't rename temp file. Check permissions: ") + FPath);
     }
     ++count;
-    if (kept) kept(target);
+    if (kept) kept(name, target);
   }
-  if (count > 0) {
-    SyncFolder();
-    FLog(QStringLiteral("[DelTempFiles] Renamed %1 temp files. ").arg(count), false);
-  }
+  if (count > 0 || moved) SyncFolder();
+  if (count > 0) FLog(QStringLiteral("[DelTempFiles] Renamed %1 temp files. ").arg(count), false);
   return count;
+}
+
+bool TReceiptFolder::IsStatusQuery(const QString& name) {
+  const TAt file = At(name);
+  struct stat st {};
+  const int fd = OpenRegular(file.Dir, file.Name, st);
+  if (fd < 0) return false;
+  std::string data;
+  const bool read = ReadAll(FileOps(), fd, data, kStatusQueryLimit);
+  FileOps().Close(fd);
+  if (!read) return false;
+  const std::vector<std::string> lines = SplitLines(data);
+  return !lines.empty() && (lines[0] == "&S" || lines[0] == "&s");
 }
 
 TFileStamp FileStampOf(const struct stat& st) {
@@ -380,13 +406,14 @@ TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::fun
   return TClaim::Claimed;
 }
 
-void TReceiptFolder::FinishPrinted(const QString& name) {
+bool TReceiptFolder::FinishPrinted(const QString& name) {
   CloseClaim();
   CheckFolder();
   const QString claimName = ClaimName(name);
   const TAt claim = At(claimName);
-  if (FileOps().UnlinkAt(claim.Dir, claim.Name.c_str(), 0) != 0)
-    Fail(QStringLiteral("Can't delete file. Check permissions : ") + FPath + claimName);
+  if (FileOps().UnlinkAt(claim.Dir, claim.Name.c_str(), 0) == 0) return true;
+  if (errno == ENOENT) return false;
+  Fail(QStringLiteral("Can't delete file. Check permissions : ") + FPath + claimName);
 }
 
 void TReceiptFolder::FinishFailed(const QString& name, const TFileVerdict& verdict, QString* kept) {

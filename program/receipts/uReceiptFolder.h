@@ -8,8 +8,9 @@
 //            moved aside to "N_ddmmyyyyhhnnzz.err" first) or "N.unk" (outcome unknown: the
 //            receipt may have printed, and the file must not be sent again before the
 //            printer's journal is checked);
-//   recover  a claim found when a job starts was left by a run that ended while it printed:
-//            it is kept as "N.unk", never printed again and never deleted.
+//   recover  a claim found when a job starts (or by the file timer between jobs) was left by a
+//            run that ended while it printed: it is kept as "N.unk", never printed again and
+//            never deleted; a left status query (it prints nothing) goes back to be answered.
 //
 // Which of the three a file becomes is decided by how far it got on the printer
 // (TFileProgress) and how it ended (FileOutcome). A file job holds the folder's lock
@@ -32,6 +33,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace fp {
@@ -165,12 +167,17 @@ class TReceiptFolder {
 
   // ---- Claims left by an earlier run ----
   // Renames every regular file "*.$$$" of the folder, in name order, to "N.unk" ("N_1.unk"...
-  // while the name exists), each with a line in both logs; `kept` gets the new path of
-  // each. Anything else under a claim name (a folder, a link, a pipe) is not ours: it stays
-  // and is written to the exception log once while it stays. A claim that is gone meanwhile
-  // is skipped. Once any was kept the folder is synced and the count logged. Raises when a
-  // claim cannot be renamed. Returns the number kept.
-  int RecoverLeftClaims(const std::function<void(const QString& kept)>& kept);
+  // while the name exists), each with a line in both logs; `kept` gets the claim's name and
+  // the new path of each. Anything else under a claim name (a folder, a link, a pipe) is not
+  // ours: it stays and is written to the exception log once while it stays. A claim that is
+  // gone meanwhile is skipped. With `waitingExt` (the receipt files' extension, without the
+  // dot), a claim that is a status query (first line "&S" or "&s"; it prints nothing) goes
+  // back under its waiting name "N.<ext>" to be answered again, with a line in the log; only
+  // when that name is taken does it become "N.unk" as well. Once any was moved the folder is
+  // synced and the count logged. Raises when a claim cannot be renamed. Returns the number
+  // kept as unknown outcome.
+  int RecoverLeftClaims(const std::function<void(const QString& claimName, const QString& kept)>& kept,
+                        const std::optional<QString>& waitingExt = std::nullopt);
 
   // ---- One receipt file ----
   // The claim's file name of a listed name ("N.$$$").
@@ -199,8 +206,9 @@ class TReceiptFolder {
   // The descriptor of the file held by the last successful claim (read from its start);
   // -1 when none is held. It stays open until the file is finished.
   int ClaimFd() const { return FClaimFd; }
-  // A printed file: its claim is deleted. Raises when it cannot be.
-  void FinishPrinted(const QString& name);
+  // A printed file: its claim is deleted; false when it was no longer there (another
+  // program took it). Raises when it cannot be deleted.
+  bool FinishPrinted(const QString& name);
   // A failed file: its claim becomes the error file or, for Unknown, the unknown-outcome
   // file (logged with the verdict's reason), and the folder is synced. Raises when the
   // claim cannot be renamed; it then stays, and the next job keeps it as unknown outcome.
@@ -211,9 +219,9 @@ class TReceiptFolder {
   // itself included). Raises with the file's name and the system's reason when a step
   // fails; the older report then stays as it was.
   void WriteReport(const QString& repName, const std::string& data);
-  // The report file of a printed receipt is on disk before its claim goes: the file and
-  // the folder are synced (a report that is missing or not a regular file is skipped; it
-  // is opened without blocking). A sync that fails is logged.
+  // A report file is on disk with its folder (a printed receipt's before its claim goes, a
+  // failed one's beside its ".err" or ".unk"): the file and the folder are synced (a report that is missing or not a
+  // regular file is skipped; it is opened without blocking). A sync that fails is logged.
   void SyncReport(const QString& repPath);
 
   // ---- The status answer of a failed job ----
@@ -245,6 +253,9 @@ class TReceiptFolder {
   // with the tag and the reason into both logs; false (errno set) when it cannot.
   bool KeepOutcomeUnknown(const QString& claimName, const QString& tag, const QString& why, QString& target);
   void MoveToErrorFile(const QString& name, QString& target);
+  // The folder's file `name` is a regular file whose first line is "&S" or "&s" (at most
+  // 64 KiB read; opened without blocking and without following a link).
+  bool IsStatusQuery(const QString& name);
   bool RenameToFreeName(const QString& from, const QString& base, const QString& ext, QString& to, qsizetype keep = 0);
   bool SyncFolder();
   void CloseClaim();

@@ -31,6 +31,7 @@ void PrintTo(const TFileVerdict& v, std::ostream* os) {
 namespace test {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -320,8 +321,10 @@ TEST_F(TFolderUnit, FoldersUnderTheReportsNamesHoldNothingUp) {
 
 TEST_F(TFolderUnit, PrintedFileLosesItsClaim) {
   Put("0001.$$$", kReceipt);
-  Folder().FinishPrinted("0001.bon");
+  EXPECT_TRUE(Folder().FinishPrinted("0001.bon"));
   EXPECT_THAT(Files(), IsEmpty());
+  // A claim another program took meanwhile is no failure.
+  EXPECT_FALSE(Folder().FinishPrinted("0001.bon"));
 
   Put("0002.$$$", kReceipt);
   TFaultyFileOps ops;
@@ -447,14 +450,46 @@ TEST_F(TFolderUnit, LeftClaimsAreKeptAsUnknownInNameOrder) {
   Put("0007.unk", "older unknown");
   Put("0008.bon", kReceipt);
   std::vector<std::string> kept;
-  EXPECT_EQ(Folder().RecoverLeftClaims([&](const QString& path) { kept.push_back(path.toStdString()); }), 2);
-  EXPECT_EQ(kept, (std::vector<std::string>{P("0005.unk"), P("0007_1.unk")}));
+  EXPECT_EQ(Folder().RecoverLeftClaims([&](const QString& claim, const QString& path) {
+    kept.push_back(claim.toStdString() + " " + path.toStdString());
+  }),
+            2);
+  EXPECT_EQ(kept, (std::vector<std::string>{"0005.$$$ " + P("0005.unk"), "0007.$$$ " + P("0007_1.unk")}));
   EXPECT_EQ(Files(), (std::vector<std::string>{"0005.unk", "0007.unk", "0007_1.unk", "0008.bon"}));
   EXPECT_EQ(Read("0007.unk"), "older unknown");
   const std::string first =
       "[DelTempFiles] Outcome unknown, not printed again: \"" + P("0005.$$$") + "\" kept as \"" + P("0005.unk") + "\"";
   EXPECT_THAT(Log(true), ElementsAre(first, HasSubstr(P("0007_1.unk"))));
   EXPECT_THAT(Log(false), ElementsAre(first, HasSubstr(P("0007_1.unk")), "[DelTempFiles] Renamed 2 temp files. "));
+}
+
+// A status query left in print (it prints nothing) goes back under its waiting name to be
+// answered again, the receipts' extension as given; a query whose waiting name is taken by
+// a newer file, and any query when no extension is given, is kept as unknown outcome.
+TEST_F(TFolderUnit, LeftStatusQueryGoesBackToBeAnswered) {
+  Put("0001.$$$", "&S\r\n");
+  Put("0002.$$$", "&s\r\n:line\r\n");
+  Put("0003.$$$", "&S\r\n");
+  Put("0003.txt", "a newer file");
+  Put("0004.$$$", " &S\r\n");
+  std::vector<std::string> kept;
+  EXPECT_EQ(Folder().RecoverLeftClaims(
+                [&](const QString& claim, const QString&) { kept.push_back(claim.toStdString()); }, QString("txt")),
+            2);
+  EXPECT_EQ(kept, (std::vector<std::string>{"0003.$$$", "0004.$$$"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.txt", "0002.txt", "0003.txt", "0003.unk", "0004.unk"}));
+  EXPECT_EQ(Read("0002.txt"), "&s\r\n:line\r\n");
+  EXPECT_EQ(Read("0003.txt"), "a newer file");
+  EXPECT_THAT(Log(false), Contains("[DelTempFiles] A status query left in print waits to be answered again: \"" +
+                                   P("0001.$$$") + "\" is \"" + P("0001.txt") + "\" again"));
+
+  Put("0005.$$$", "&S\r\n");
+  EXPECT_EQ(Folder().RecoverLeftClaims({}), 1);
+  EXPECT_EQ(Read("0005.unk"), "&S\r\n");
+  // A receipt files' extension that is empty: names without a dot.
+  Put("0006.$$$", "&S\r\n");
+  EXPECT_EQ(Folder().RecoverLeftClaims({}, QString()), 0);
+  EXPECT_EQ(Read("0006"), "&S\r\n");
 }
 
 // A job stopped while it wrote a report leaves its temporary file; the next job (holding the

@@ -50,6 +50,9 @@ QString FailureText(const std::exception& e) {
   return uConst::FromCp1251(e.what());
 }
 
+int RecoverClaims(TReceiptFolder& folder, bool reports, const QString& bonFileExt, const TReceiptFolder::TLogLine& log,
+                  const uPRNFileThread::TUnknownNotice& unknown);
+
 }  // namespace
 
 // ---- Event calls on the main thread ----
@@ -444,14 +447,20 @@ void TECRFileThread::RunJob() {
   }
 }
 
+TReceiptFolder::TLogLine TECRFileThread::FolderLog() {
+  return [this](const QString& line, bool exceptionLog) { exceptionLog ? LogException(line) : Log(line); };
+}
+
 // A claim found at the start of a file job belongs to a run that ended while it printed
-// that file: it is kept as unknown outcome and each one is reported as a file error, so
-// that the operator can check the printer's journal.
+// that file: it is kept as unknown outcome with its report, and each one is reported as
+// a file error, so that the operator can check the printer's journal.
 void TECRFileThread::DelTempFiles() {
-  FFolder->RecoverLeftClaims([this](const QString& kept) {
-    FCurrentFile = kept;
-    if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
-  });
+  RecoverClaims(*FFolder, FReader->RepFilePrint(), FBonFileExt, FolderLog(),
+                [this](const QString& kept, const QString& why) {
+                  FCurrentFile = kept;
+                  if (OnFileUnknown) Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
+                  if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
+                });
 }
 
 // ---- The file job ----
@@ -477,8 +486,9 @@ std::map<QString, TLeftOpen>& LeftOpen() {
 }  // namespace
 
 // The report of a printed receipt that could not be written: its text waits in memory,
-// its claim under its name, until the report can be written (by the next file job of the
-// folder, before it takes a new file). By receipt folder, for the process.
+// its claim under its name, until the report can be written (by the file timer or the
+// next file job of the folder, before it takes a new file). By receipt folder, for the
+// process.
 struct TKeptReport {
   QString Name;     // the receipt file's listed name
   QString RepName;  // the report's name
@@ -494,9 +504,148 @@ std::map<QString, std::vector<TKeptReport>>& KeptReports() {
   return kept;
 }
 
+namespace {
+
+// Writes the kept reports of the folder (TECRFileThread::WritePendingReports); the folder
+// holds its lock. A claim that another program took meanwhile is no reason to stop: the
+// receipt printed, its report is written all the same, and one line says so.
+bool WriteKeptReports(TReceiptFolder& folder, const TReceiptFolder::TLogLine& log) {
+  const QString& path = folder.Path();
+  std::lock_guard<std::mutex> lock(KeptReportsLock());
+  const auto it = KeptReports().find(path);
+  if (it == KeptReports().end()) return true;
+  std::vector<TKeptReport>& kept = it->second;
+  while (!kept.empty()) {
+    TKeptReport& r = kept.front();
+    bool claimGone = false;
+    try {
+      folder.WriteReport(r.RepName, r.Text);
+      folder.SyncReport(path + r.RepName);
+      claimGone = !folder.FinishPrinted(r.Name);
+    } catch (const std::exception& e) {
+      const QString failure = FailureText(e);
+      if (failure != r.LastFailure) {
+        r.LastFailure = failure;
+        const QString line = QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + path + r.Name +
+                             QStringLiteral("\" still cannot be written: ") + failure;
+        log(line, true);
+        log(line, false);
+      }
+      return false;
+    }
+    log(QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + path + r.Name +
+            QStringLiteral("\" is written: \"") + path + r.RepName + QStringLiteral("\""),
+        false);
+    if (claimGone) {
+      const QString line = QStringLiteral("[DoReadFiles] The claim of the printed receipt \"") + path + r.Name +
+                           QStringLiteral("\" was gone (another program took it): \"") + path +
+                           TReceiptFolder::ClaimName(r.Name) + QStringLiteral("\"");
+      log(line, true);
+      log(line, false);
+    }
+    kept.erase(kept.begin());
+  }
+  KeptReports().erase(it);
+  return true;
+}
+
+}  // namespace
+
 QString uPRNFileThread::UnknownOutcomeText(const QString& path, const QString& why) {
   return QStringLiteral("Outcome unknown: the receipt of \"") + path + QStringLiteral("\" may have printed (") + why +
          QStringLiteral("). Check the printer's journal before sending it again.");
+}
+
+QString uPRNFileThread::LeftClaimWhy() {
+  return QStringLiteral("the program ended while it printed: it was stopped or the machine lost power");
+}
+
+namespace {
+
+// Recovers the claims left by an earlier run (TReceiptFolder::RecoverLeftClaims); each one
+// kept as unknown outcome gets its report "N.rep" (with report files on), on disk with its
+// folder, in place of an older report of that name, and goes to `unknown`. A report that
+// cannot be written is logged; the ".unk" file stays all the same.
+int RecoverClaims(TReceiptFolder& folder, bool reports, const QString& bonFileExt, const TReceiptFolder::TLogLine& log,
+                  const uPRNFileThread::TUnknownNotice& unknown) {
+  return folder.RecoverLeftClaims(
+      [&](const QString& claimName, const QString& kept) {
+        const QString why = uPRNFileThread::LeftClaimWhy();
+        if (reports) {
+          const QString repName = ChangeFileExt(claimName, QStringLiteral(".rep"));
+          try {
+            folder.WriteReport(repName,
+                               "[UNKNOWN]" + uConst::ToCp1251(uPRNFileThread::UnknownOutcomeText(kept, why)) + "\r\n");
+            folder.SyncReport(folder.Path() + repName);
+          } catch (const std::exception& e) {
+            log(QStringLiteral("[DelTempFiles] ") + FailureText(e), true);
+            log(QStringLiteral("[DelTempFiles] ") + FailureText(e), false);
+          }
+        }
+        if (unknown) unknown(kept, why);
+      },
+      bonFileExt);
+}
+
+// The last failure of the file timer's care of each folder, logged once while it stays.
+std::mutex& TendFailureLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<QString, QString>& TendFailures() {
+  static std::map<QString, QString> failures;
+  return failures;
+}
+
+}  // namespace
+
+void uPRNFileThread::TendFolder(const QString& folderPath, bool reports, const QString& bonFileExt,
+                                const TReceiptFolder::TLogLine& log, const TUnknownNotice& unknown) {
+  TReceiptFolder folder(folderPath, {}, log);
+  if (folderPath.isEmpty() || !folder.Exists()) return;
+  const QString path = folder.Path();
+  QString failure;
+  try {
+    // Another program's file job holds the lock: its claims are not left ones.
+    if (!folder.Lock()) return;
+    if (!WriteKeptReports(folder, log)) return;
+    RecoverClaims(folder, reports, bonFileExt, log, unknown);
+  } catch (const std::exception& e) {
+    failure = FailureText(e);
+  }
+  std::lock_guard<std::mutex> lock(TendFailureLock());
+  QString& last = TendFailures()[path];
+  if (failure != last && !failure.isEmpty()) {
+    log(QStringLiteral("[DelTempFiles] ") + failure, true);
+    log(QStringLiteral("[DelTempFiles] ") + failure, false);
+  }
+  last = failure;
+  if (last.isEmpty()) TendFailures().erase(path);
+}
+
+void uPRNFileThread::LeaveKeptReports(const TReceiptFolder::TLogLine& log) {
+  QStringList folders;
+  {
+    std::lock_guard<std::mutex> lock(KeptReportsLock());
+    for (const auto& [folder, kept] : KeptReports()) folders.append(folder);
+  }
+  for (const QString& path : folders) {
+    TReceiptFolder folder(path, {}, log);
+    try {
+      if (folder.Lock()) WriteKeptReports(folder, log);
+    } catch (const std::exception&) {
+      // What is still kept goes into the log below.
+    }
+  }
+  std::lock_guard<std::mutex> lock(KeptReportsLock());
+  for (const auto& [path, kept] : KeptReports())
+    for (const TKeptReport& r : kept)
+      log(QStringLiteral("[Exit] The report of the printed receipt \"") + path + r.Name +
+              QStringLiteral("\" could not be written; its claim \"") + path + TReceiptFolder::ClaimName(r.Name) +
+              QStringLiteral("\" stays and becomes \".unk\" at the next start. The report (\"") + path + r.RepName +
+              QStringLiteral("\"):\r\n") + uConst::FromCp1251(r.Text),
+          false);
+  KeptReports().clear();
 }
 
 std::string TECRFileThread::ReportText(const QString& unknownWhy) const {
@@ -511,44 +660,17 @@ QString TECRFileThread::ReportName() const {
   return repPath.mid(repPath.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-void TECRFileThread::SaveRepFile(bool printed, const QString& unknownWhy) {
+void TECRFileThread::SaveRepFile(const QString& unknownWhy) {
   if (!FReader->RepFileWanted()) return;
   FFolder->WriteReport(ReportName(), ReportText(unknownWhy));
-  // The answer must be on disk before the claim goes.
-  if (printed) FFolder->SyncReport(FReader->RepFileName());
+  // The answer must be on disk before the claim goes, and a failed file's beside its
+  // ".err" or ".unk", which is on disk already.
+  FFolder->SyncReport(FReader->RepFileName());
 }
 
 TReadyFiles TECRFileThread::ReadyFiles() { return FWatch->Ready(FBonFolder, FBonFileExt, Now(), FLogDir, FReadyAgeMs); }
 
-bool TECRFileThread::WritePendingReports() {
-  std::lock_guard<std::mutex> lock(KeptReportsLock());
-  const auto it = KeptReports().find(FBonFolder);
-  if (it == KeptReports().end()) return true;
-  std::vector<TKeptReport>& kept = it->second;
-  while (!kept.empty()) {
-    TKeptReport& r = kept.front();
-    try {
-      FFolder->WriteReport(r.RepName, r.Text);
-      FFolder->SyncReport(FBonFolder + r.RepName);
-      FFolder->FinishPrinted(r.Name);
-    } catch (const std::exception& e) {
-      const QString failure = FailureText(e);
-      if (failure != r.LastFailure) {
-        r.LastFailure = failure;
-        const QString line = QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + FBonFolder +
-                             r.Name + QStringLiteral("\" still cannot be written: ") + failure;
-        LogException(line);
-        Log(line);
-      }
-      return false;
-    }
-    Log(QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + FBonFolder + r.Name +
-        QStringLiteral("\" is written: \"") + FBonFolder + r.RepName + QStringLiteral("\""));
-    kept.erase(kept.begin());
-  }
-  KeptReports().erase(it);
-  return true;
-}
+bool TECRFileThread::WritePendingReports() { return WriteKeptReports(*FFolder, FolderLog()); }
 
 void TECRFileThread::DoReadFiles() {
   try {
@@ -608,7 +730,7 @@ void TECRFileThread::DoReadFiles() {
         FFolder->FinishFailed(name, verdict, &kept);
         const bool unknown = verdict.Outcome == TFileOutcome::Unknown;
         try {
-          SaveRepFile(false, unknown ? verdict.Why : QString());
+          SaveRepFile(unknown ? verdict.Why : QString());
         } catch (const std::exception& e) {
           repError = FailureText(e);
         }
@@ -623,7 +745,7 @@ void TECRFileThread::DoReadFiles() {
         if (OnError) Synchronize([this, fileKind] { OnError(*this, fileKind); });
       } else {
         try {
-          SaveRepFile(true);
+          SaveRepFile();
         } catch (const std::exception& e) {
           repError = FailureText(e);
         }
@@ -644,7 +766,9 @@ void TECRFileThread::DoReadFiles() {
           FReportKept = true;
           Fail(ekFileError, repError);
         }
-        FFolder->FinishPrinted(name);
+        if (!FFolder->FinishPrinted(name))
+          Log(QStringLiteral("[DoReadFiles] The claim of the printed receipt was gone (another program took it): \"") +
+              FFolder->ClaimPath(name) + QStringLiteral("\""));
       }
       if (!repError.isEmpty()) Fail(ekFileError, repError);
       if (Terminated()) break;

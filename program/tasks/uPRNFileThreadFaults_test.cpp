@@ -32,6 +32,7 @@
 #include "program/receipts/uECRFileReader.h"
 #include "tests/support/QtTestEnvironment.h"
 #include "tests/support/uPRNFileThreadTestSupport.h"
+#include "tests/support/uTaskRunnerTestSupport.h"
 #include "program/tasks/uTaskRunner.h"
 #include "platform/FileOps.h"
 #include "program/app/uProgramLog.h"
@@ -248,12 +249,14 @@ TEST_F(TFaults, FolderFullAtEveryWriteInTurn) {
       }
       EXPECT_EQ(Contents().count("old"), 1u);
       EXPECT_EQ(Contents().count(kInvalid), 1u);
-      // A report file is whole: the printed receipt's lines or the failure, to its end.
+      // A report file is whole: the printed receipt's lines, the failure, the status answer
+      // or the unknown outcome of a claim kept, to its end.
       for (const auto& name : files) {
         if (name.size() < 4 || name.compare(name.size() - 4, 4, ".rep") != 0) continue;
         const std::string text = ReadRaw(name);
         EXPECT_TRUE(text.find("Close\r\n") != std::string::npos || text.find("[ERROR]") != std::string::npos ||
-                    text.rfind("&S\r\n", 0) == 0)
+                    text.rfind("&S\r\n", 0) == 0 || text.rfind("Printer serial: ", 0) == 0 ||
+                    text.rfind("[UNKNOWN]", 0) == 0)
             << name << ": " << text;
         EXPECT_TRUE(text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) << name << ": " << text;
       }
@@ -299,6 +302,119 @@ TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
   EXPECT_THAT(Read("0003.rep"), HasSubstr("Printer serial: "));  // the printer's own state
   EXPECT_THAT(Read("0003.rep"), Not(HasSubstr(std::strerror(ENOSPC))));
   EXPECT_EQ(Sold(), (std::vector<std::string>{SaleOf(kWater), SaleOf(kBread)}));
+}
+
+// The file timer of a runner on the fixture's folder, without a printer check; its tasks
+// are fakes that never start a real job, so whatever it does, it does without one.
+class TKeptReports : public TFaults {
+ protected:
+  void SetUp() override {
+    TFaults::SetUp();
+    FSettings.SearchPath = FOlder;
+    FSettings.CheckPrnIntevalSec = 0;
+    FSettings.RepFilePrint = true;
+  }
+  TTaskRunner& Runner() {
+    if (!FRunner) {
+      TTaskRunnerServices s;
+      s.CreateTask = FWorkers.Factory();
+      s.Log = [this](const QString& line) { FRunnerLog << line; };
+      s.ErrorLog = [this](const QString& line) { FRunnerLog << line; };
+      s.ReadyAgeMs = 0;
+      FRunner = std::make_unique<TTaskRunner>(s, FSettings, FView);
+      FRunner->SetLogDir(FLogDir);
+    }
+    return *FRunner;
+  }
+  // A job prints 0001.bon and cannot write its report: the report waits in memory.
+  void PrintWithoutRoomForTheReport() {
+    Put("0001.bon", kWater, 60);
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(TFileOp::Write, 1, ENOSPC, Bytes(FOlder + "0001.rep"));
+    RunFileJob();
+    ASSERT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
+  }
+
+  TMainSettings FSettings;
+  TFakeWorkers FWorkers;
+  TRecordingObserver FView;
+  QStringList FRunnerLog;
+  std::unique_ptr<TTaskRunner> FRunner;
+};
+
+// The report kept in memory is written by the file timer as soon as the disk takes it,
+// with no new receipt file and no job; while it still cannot be, the ticks say so once.
+TEST_F(TKeptReports, WrittenByTheTimerWhenRoomReturns) {
+  PrintWithoutRoomForTheReport();
+  {
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + "0001.rep"));
+    for (int i = 0; i < 3; ++i) Runner().FileTimerTick();
+  }
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
+  EXPECT_TRUE(FRunnerLog.isEmpty());  // the job said it once
+  Runner().FileTimerTick();
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
+  EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
+  EXPECT_EQ(FRunnerLog
+                .filter("[DoReadFiles] The report of the printed receipt \"" + FOlder + "0001.bon\" is written: \"" +
+                        FOlder + "0001.rep\"")
+                .size(),
+            1);
+  EXPECT_TRUE(FWorkers.Tasks.empty());
+  EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kWater)});
+}
+
+// A second program on the folder took the kept claim meanwhile (its file job kept it as
+// unknown outcome): the receipt printed all the same, so its report is written, one line
+// says the claim was gone, and the folder prints on.
+TEST_F(TKeptReports, ClaimTakenByAnotherProgramStopsNothing) {
+  PrintWithoutRoomForTheReport();
+  ASSERT_EQ(::rename(Bytes(FOlder + "0001.$$$").c_str(), Bytes(FOlder + "0001.unk").c_str()), 0);
+  Put("0002.bon", kBread, 50);
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.rep"}));
+  EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
+  EXPECT_EQ(Sold(), (std::vector<std::string>{SaleOf(kWater), SaleOf(kBread)}));
+  const std::string gone = "The claim of the printed receipt \"" + Bytes(FOlder + "0001.bon") +
+                           "\" was gone (another program took it): \"" + Bytes(FOlder + "0001.$$$") + "\"";
+  EXPECT_THAT(NormalLog(), HasSubstr(gone));
+  Put("0003.bon", kMilk, 40);
+  RunFileJob();
+  Runner().FileTimerTick();
+  const std::string log = NormalLog();
+  EXPECT_EQ(log.find(gone), log.rfind(gone));
+  EXPECT_EQ(Sold().size(), 3u);
+}
+
+// At the program's end a kept report is tried once more; one that still cannot be written
+// goes into the log with its text, so that what printed is on record.
+TEST_F(TKeptReports, TriedOnceMoreAtTheEndAndLoggedWhenItCannotBe) {
+  PrintWithoutRoomForTheReport();
+  {
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + "0001.rep"));
+    Runner().LeaveKeptReports();
+  }
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
+  const QStringList left = FRunnerLog.filter("[Exit] The report of the printed receipt \"" + FOlder + "0001.bon\"");
+  ASSERT_EQ(left.size(), 1);
+  EXPECT_THAT(left[0].toStdString(), HasSubstr(Bytes(FOlder + "0001.$$$")));
+  EXPECT_THAT(left[0].toStdString(), HasSubstr("Close\r\n"));
+  // Nothing is kept any more: the next start keeps the claim as unknown outcome.
+  Runner().FileTimerTick();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk"}));
+
+  // With room again the last try writes it.
+  FRunnerLog.clear();
+  for (const char* name : {"0001.rep", "0001.unk"}) ASSERT_TRUE(QFile::remove(FOlder + name));
+  PrintWithoutRoomForTheReport();
+  Runner().LeaveKeptReports();
+  EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
+  EXPECT_TRUE(FRunnerLog.filter("[Exit]").isEmpty());
 }
 
 // Too little free space for a report: nothing is claimed (a rename needs none, a report
@@ -431,7 +547,7 @@ TEST_F(TFaults, FolderRenamedAwayWhileAReceiptPrints) {
   EXPECT_FALSE(QFileInfo::exists(FOlder)) << "something was created where the folder was";
   ASSERT_EQ(::rename(Bytes(away).c_str(), Bytes(FOlder.chopped(1)).c_str()), 0);
   RunFileJob();
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0002.rep"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.rep"}));
   EXPECT_EQ(Read("0001.unk"), kWater);
   EXPECT_EQ(Sold().size(), 2u);
 }
@@ -482,7 +598,7 @@ TEST_P(TFolderReplaced, WhileAReceiptPrintsNothingIsWrittenThere) {
   ASSERT_EQ(::rename(Bytes(away).c_str(), Bytes(FOlder.chopped(1)).c_str()), 0);
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon"}));
   RunFileJob();
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0002.rep"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.rep"}));
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kWater)});
 }
 
@@ -824,7 +940,7 @@ TEST_F(TFaults, SecondProgramLeavesTheFolderToTheFirst) {
   ::close(other);
   FEvents.clear();
   RunFileJob();
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0002.rep"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk", "0002.rep"}));
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
 }
 

@@ -19,6 +19,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 
 enum class Outcome { Success, FileError, PrinterError, NoConnection };
@@ -186,21 +187,40 @@ TEST_F(TFolderProtocol, FailedJobAnswersOnlyTheOldestStatusQuery) {
   EXPECT_EQ(Read("0003.rep"), "&s\r\n:\xC4\xE0\r\n[FastInit][Init] Port busy \r\n");
 }
 
-// A run killed while it printed leaves its claim: the receipt may have come out.
+// A run killed while it printed leaves its claim: the receipt may have come out. Its report
+// says so, in place of an older report of an earlier receipt of that name.
 TEST_F(TFolderProtocol, StaleClaimIsKeptAsUnknownOutcomeAndNotPrinted) {
   Put("0005.$$$", kReceipt, 600);
   Put("0007.$$$", kReceipt, 600);
   Put("0007.unk", "older unknown", 900);
+  Put("0007.rep", "Close\r\n", 900);
   Put("0008.bon", kReceipt, 60);
   RunFileJob();
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0005.unk", "0007.unk", "0007_1.unk", "0008.rep"}));
+  EXPECT_EQ(Files(),
+            (std::vector<std::string>{"0005.rep", "0005.unk", "0007.rep", "0007.unk", "0007_1.unk", "0008.rep"}));
   EXPECT_EQ(Read("0007.unk"), "older unknown");
   EXPECT_EQ(Read("0007_1.unk"), kReceipt);
+  EXPECT_EQ(Read("0007.rep"), "[UNKNOWN]Outcome unknown: the receipt of \"" + (FOlder + "0007_1.unk").toStdString() +
+                                  "\" may have printed (the program ended while it printed: it was stopped or the "
+                                  "machine lost power). Check the printer's journal before sending it again.\r\n");
   EXPECT_EQ(CallCount("AddProgPlu"), 1);  // 0008 only
   EXPECT_EQ(FEvents,
             (std::vector<std::string>{"Online", "Error 2", "Error 2", "Started 0008.bon", "Processed", "Finished"}));
+  EXPECT_EQ(FUnknowns.size(), 2u);
   EXPECT_THAT(NormalLog(), HasSubstr("Outcome unknown, not printed again: \"" + (FOlder + "0005.$$$").toStdString()));
   EXPECT_THAT(NormalLog(), HasSubstr("[DelTempFiles] Renamed 2 temp files. \r\n"));
+}
+
+// A power cut while a status query was answered leaves its claim: the query printed
+// nothing, so it is answered again (with the printer's state), never kept as unknown.
+TEST_F(TFolderProtocol, LeftStatusQueryIsAnsweredAgain) {
+  Put("0003.$$$", kStatusQuery, 600);
+  Put("0003.rep", "an older answer", 900);
+  RunFileJob();
+  EXPECT_EQ(Files(), std::vector<std::string>{"0003.rep"});
+  EXPECT_THAT(Read("0003.rep"), HasSubstr("Printer serial: "));
+  EXPECT_THAT(FUnknowns, IsEmpty());
+  EXPECT_EQ(ErrorEvents(), 0);
 }
 
 TEST_F(TFolderProtocol, StaleClaimsAreRecoveredOnlyByTheFileJob) {
@@ -490,6 +510,20 @@ TEST_F(TFolderProtocol, ClaimAndReportFileAreSyncedInOrder) {
                                                    "Unlink 0001.$$$"}));
 }
 
+// A failed file's report is on disk with its folder like a printed one's: after a power
+// cut the ".err" (or ".unk") never stands without its report.
+TEST_F(TFolderProtocol, FailedFilesReportIsSyncedWithItsFolder) {
+  Put("0002.bon", kInvalid, 60);
+  TJournalFileOps ops(FOlder.toStdString());
+  {
+    TScopedFileOps scoped(&ops);
+    RunFileJob();
+  }
+  EXPECT_EQ(ops.Journal, (std::vector<std::string>{"Rename 0002.bon 0002.$$$", "Fsync .", "Rename 0002.$$$ 0002.err",
+                                                   "Fsync .", "Fsync 0002.rep.tmp", "Replace 0002.rep.tmp 0002.rep",
+                                                   "Fsync 0002.rep", "Fsync ."}));
+}
+
 // ---- Faults ----
 
 struct TFault {
@@ -566,21 +600,21 @@ INSTANTIATE_TEST_SUITE_P(
                              1,
                              "Can't rename err file: %F",
                              {"0001.rep", "0002.$$$", "0002.err"},
-                             {"0001.rep", "0002.err", "0002.unk"}},
+                             {"0001.rep", "0002.err", "0002.rep", "0002.unk"}},
                       TFault{"ClaimToErr",
                              TFileOp::RenameNoReplace,
                              "0002.$$$\n",
                              1,
                              "Can't current file to err file. May be permission not set: %F",
                              {"0001.rep", "0002.$$$", "0002.err"},
-                             {"0001.rep", "0002.err", "0002.unk"}},
+                             {"0001.rep", "0002.err", "0002.rep", "0002.unk"}},
                       TFault{"ClaimToErrAfterMoveAside",
                              TFileOp::RenameNoReplace,
                              "0002.$$$\n",
                              2,
                              "Can't current file to err file. May be permission not set: %F",
                              {"0001.rep", "0002.$$$", kStamped},
-                             {"0001.rep", "0002.unk", kStamped}},
+                             {"0001.rep", "0002.rep", "0002.unk", kStamped}},
                       // The printed receipt keeps its claim and its report waits in memory for the next job.
                       TFault{"RepOfPrintedFile",
                              TFileOp::Open,

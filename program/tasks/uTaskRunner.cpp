@@ -141,6 +141,22 @@ TFolderFault TTaskRunner::ProgramFolderFault() const {
 void TTaskRunner::CheckReceiptFolder() {
   if (FSettings.SearchPath.trimmed().isEmpty()) return;
   SetFolderFault(ProbeFolder(FSettings.SearchPath, true, true));
+  // A claim left by a run that was stopped while it printed is answered at once, not when
+  // the next receipt comes.
+  if (!FFolderFault) TendReceiptFolder();
+}
+
+void TTaskRunner::TendReceiptFolder() {
+  if (FSettings.SearchPath.trimmed().isEmpty()) return;
+  uPRNFileThread::TendFolder(
+      WithSlash(FSettings.SearchPath), FSettings.RepFilePrint, uConst::BonFileExt(),
+      [this](const QString& line, bool exceptionLog) { exceptionLog ? ErrorLog(line) : Log(line); },
+      [this](const QString& path, const QString& why) { FObserver.FileOutcomeUnknown(path, why); });
+}
+
+void TTaskRunner::LeaveKeptReports() {
+  uPRNFileThread::LeaveKeptReports(
+      [this](const QString& line, bool exceptionLog) { exceptionLog ? ErrorLog(line) : Log(line); });
 }
 
 std::optional<double> uTaskRunner::ParseCashAmount(const QString& Text) {
@@ -496,6 +512,8 @@ void TTaskRunner::FileTimerTick() {
   // the write test runs before each task and, while a fault shows, to see it end.
   SetFolderFault(TimerFolderFault(static_cast<bool>(FFolderFault)));
   if (FFolderFault) return;
+  // What an earlier run left and a report kept in memory need no new receipt file.
+  TendReceiptFolder();
   const QDateTime now = Now();
   if (FSettings.CheckPrnIntevalSec > 0 && WholeSecondsBetween(FLastCheckTime, now) > FSettings.CheckPrnIntevalSec) {
     Log(QStringLiteral("Checking connectivity."));

@@ -248,7 +248,8 @@ class TTaskRunner {
   // none when both can.
   TFolderFault ProgramFolderFault() const;
   // The start's look at the receipt folder: one that is missing or cannot be read or
-  // written is the folder fault the file timer shows (and ends once the folder can be used).
+  // written is the folder fault the file timer shows (and ends once the folder can be used);
+  // a folder that can be used is tended at once (TendReceiptFolder).
   void CheckReceiptFolder();
   // Asks the running worker to stop (it ends as it decides).
   void StopCurrentTask();
@@ -258,6 +259,10 @@ class TTaskRunner {
   bool QuitPending() const { return FQuitPending; }
   // Detaches every worker and waits for its thread; no event arrives afterwards.
   void ReleaseWorkers();
+  // At the program's end, once no task runs: the reports of printed receipts kept in
+  // memory are tried once more, and the text of one that still cannot be written goes
+  // into the log (uPRNFileThread::LeaveKeptReports).
+  void LeaveKeptReports();
 
   // ---- Waits ----
   // A connect-only task with the current settings, waited for up to WaitLimitSec when
@@ -272,7 +277,9 @@ class TTaskRunner {
 
   // ---- The file timer ----
   // One tick: nothing while a task runs or a tick is still inside its task start; the
-  // folder fault is updated; without one, a printer check when the interval has passed,
+  // folder fault is updated; without one, the receipt folder is tended (the reports kept
+  // in memory written, the claims left by an earlier run recovered: TendReceiptFolder),
+  // then a printer check when the interval has passed,
   // else a file task when receipt files are ready; when files wait but none is ready yet,
   // the observer is asked for another tick when the first will be (TickAgainIn); when no
   // file waits and a file job printed since the last check, a printer check (with checks
@@ -341,6 +348,10 @@ class TTaskRunner {
   // Takes a new finding of the file timer: one log line when a fault starts or changes,
   // one when it ends.
   void SetFolderFault(const TFolderFault& Fault);
+  // Between tasks, without the printer: writes the receipt folder's reports kept in memory
+  // and recovers its left claims (uPRNFileThread::TendFolder); each one kept as unknown
+  // outcome goes to the observer (FileOutcomeUnknown).
+  void TendReceiptFolder();
   void Log(const QString& Line) const;
   void ErrorLog(const QString& Line) const;
 

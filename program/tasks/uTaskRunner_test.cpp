@@ -10,6 +10,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <memory>
@@ -256,6 +260,77 @@ TEST_F(TaskRunnerTest, NoPrinterCheckWhileTheReceiptFolderIsMissing) {
   ASSERT_TRUE(QDir().mkpath(FBonDir));
   r.FileTimerTick();
   EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkPrinterInfo));
+}
+
+// ---------------------------------------------------------------------------------------
+// What an earlier run left in the receipt folder
+
+// A claim left by a run that was killed (or lost power) while it printed is kept as
+// unknown outcome with its report as soon as the program sees it, at start or at a tick,
+// without a new receipt file and without a task (the printer plays no part); the window
+// is told. A later tick finds nothing more to do and logs nothing.
+TEST_F(TaskRunnerTest, LeftClaimIsRecoveredAtStartAndByTheTimerWithoutANewFile) {
+  FSettings.CheckPrnIntevalSec = 0;
+  PutBon("0001.$$$");
+  TTaskRunner& r = Runner();
+  r.CheckReceiptFolder();
+  EXPECT_EQ(QDir(FBonDir).entryList(QDir::Files), (QStringList{"0001.rep", "0001.unk"}));
+  const QString why = uPRNFileThread::LeftClaimWhy();
+  EXPECT_THAT(FView.Reports, ElementsAre("unknown " + FBonDir + "0001.unk: " + why));
+  QFile rep(FBonDir + "0001.rep");
+  ASSERT_TRUE(rep.open(QIODevice::ReadOnly));
+  EXPECT_EQ(rep.readAll(),
+            "[UNKNOWN]" + uPRNFileThread::UnknownOutcomeText(FBonDir + "0001.unk", why).toLatin1() + "\r\n");
+  EXPECT_EQ(CountLines(FErrorLog, "Outcome unknown, not printed again: \"" + FBonDir + "0001.$$$\""), 1);
+
+  PutBon("0002.$$$");
+  r.FileTimerTick();
+  EXPECT_EQ(QDir(FBonDir).entryList(QDir::Files), (QStringList{"0001.rep", "0001.unk", "0002.rep", "0002.unk"}));
+  EXPECT_EQ(FView.Reports.size(), 2);
+  const QStringList log = FLog, errors = FErrorLog;
+  r.FileTimerTick();
+  r.FileTimerTick();
+  EXPECT_EQ(FLog, log);
+  EXPECT_EQ(FErrorLog, errors);
+  EXPECT_TRUE(FWorkers.Tasks.empty());
+}
+
+// A claim of a file that another program on the same folder prints (its file job holds the
+// folder's lock) is not a left one: the ticks leave it alone, start no task for it and log
+// nothing. Once that program is gone (killed in the middle of it), the claim is recovered.
+TEST_F(TaskRunnerTest, ClaimThatAnotherProgramHoldsIsLeftToIt) {
+  FSettings.CheckPrnIntevalSec = 0;
+  PutBon("0001.$$$");
+  const int other = ::open(QFile::encodeName(FBonDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  TTaskRunner& r = Runner();
+  r.CheckReceiptFolder();
+  for (int i = 0; i < 3; ++i) r.FileTimerTick();
+  EXPECT_EQ(QDir(FBonDir).entryList(QDir::Files), QStringList{"0001.$$$"});
+  EXPECT_THAT(FLog, IsEmpty());
+  EXPECT_THAT(FErrorLog, IsEmpty());
+  EXPECT_THAT(FView.Reports, IsEmpty());
+  EXPECT_TRUE(FWorkers.Tasks.empty());
+  ::close(other);
+  r.FileTimerTick();
+  EXPECT_EQ(QDir(FBonDir).entryList(QDir::Files), (QStringList{"0001.rep", "0001.unk"}));
+}
+
+// A status query left in print (it prints nothing) goes back under its receipt name, and
+// the same tick starts the file task that answers it.
+TEST_F(TaskRunnerTest, LeftStatusQueryIsAnsweredAgain) {
+  FSettings.CheckPrnIntevalSec = 0;
+  FWorkers.AutoFinish = false;
+  QFile query(FBonDir + "0003.$$$");
+  ASSERT_TRUE(query.open(QIODevice::WriteOnly));
+  query.write("&S\r\n");
+  query.close();
+  TTaskRunner& r = Runner();
+  r.FileTimerTick();
+  EXPECT_EQ(QDir(FBonDir).entryList(QDir::Files), QStringList{"0003.bon"});
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
+  EXPECT_THAT(FView.Reports, ElementsAre("started 2"));
 }
 
 // ---------------------------------------------------------------------------------------

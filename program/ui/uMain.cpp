@@ -340,6 +340,7 @@ void TfrmMain::FinishClose() {
   if (FClosed) return;
   FClosed = true;
   FileReadTimer.stop();
+  FRunner.LeaveKeptReports();
   AddToLog(QStringLiteral("Application closed"));
   SaveSettings(SettingsFile());
   if (MarqueeBar) MarqueeBar->SetActive(false);

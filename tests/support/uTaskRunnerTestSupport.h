@@ -117,7 +117,8 @@ class TFakeWorkers {
 // ---- The observer ----
 
 // Records what the runner reports, one line per report ("started 4", "ended 2 3 1",
-// "idle", "error 2 4 1", "file <path>", "processed 1 0"), and answers its questions
+// "idle", "error 2 4 1", "file <path>", "processed 1 0", "unknown <path>: <why>"), and
+// answers its questions
 // from the scripts (nothing: the operator cancels).
 class TRecordingObserver : public ITaskRunnerObserver {
  public:
@@ -169,6 +170,9 @@ class TRecordingObserver : public ITaskRunnerObserver {
   void FileStarted(const QString& Path) override { Reports << QStringLiteral("file ") + Path; }
   void FileProcessed(int32_t Processed, int32_t Errors) override {
     Reports << QStringLiteral("processed %1 %2").arg(Processed).arg(Errors);
+  }
+  void FileOutcomeUnknown(const QString& Path, const QString& Why) override {
+    Reports << QStringLiteral("unknown ") + Path + QStringLiteral(": ") + Why;
   }
   void PrinterInfo(const TPRNInfo& Info) override { Infos.push_back(Info); }
   void AlertsChanged() override { ++AlertChanges; }
