@@ -180,8 +180,8 @@ void TfrmMain::FormActivate() {
   const QString bon = FSettings.SearchPath.trimmed();
   if (!bon.isEmpty() && !FRunner.FolderFault()) {
     // A left claim ("*.$$$") is not removed however old its stamp (the claim keeps the
-    // receipt file's): it is the only record of a receipt whose outcome is unknown, and the
-    // next file job turns it into an ".unk" file.
+    // receipt file's): it is the only record of a receipt whose outcome is unknown, and
+    // CheckReceiptFolder above (or the file timer) keeps it as an ".unk" file.
     DeleteOldLog(FSettings.SearchPath, QStringLiteral("*.err"));
     DeleteOldLog(FSettings.SearchPath, QStringLiteral("*.rep"));
   }

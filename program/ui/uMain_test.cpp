@@ -140,7 +140,7 @@ TEST_F(MainWindowTest, FirstActivationRemovesFilesOlderThanTwentyDaysButNoClaim)
   PutFile(FBonDir + "old.rep", "r", FNow.addSecs(-static_cast<qint64>(20.5 * 86400)));
   PutFile(FBonDir + "young.rep", "r", FNow.addDays(-19));
   PutFile(FBonDir + "future.err", "e", FNow.addDays(21));
-  PutFile(FBonDir + "old.$$$", "c", FNow.addDays(-30));
+  PutFile(FBonDir + "stale.$$$", "c", FNow.addDays(-30));
   PutFile(FBonDir + "old.bon", "", FNow.addDays(-30));  // empty, so not asked about
   PutFile(FAppDir + "Log/Log_01.txt", "l", FNow.addDays(-25));
   TfrmMain& f = MakeWindow();
@@ -149,8 +149,10 @@ TEST_F(MainWindowTest, FirstActivationRemovesFilesOlderThanTwentyDaysButNoClaim)
   EXPECT_TRUE(QFile::exists(FBonDir + "young.rep"));
   // Stamped ahead of the clock (a clock stepped back three weeks): young, kept.
   EXPECT_TRUE(QFile::exists(FBonDir + "future.err"));
-  // A left claim is the record of a receipt of unknown outcome: never removed here.
-  EXPECT_TRUE(QFile::exists(FBonDir + "old.$$$"));
+  // A left claim is the record of a receipt of unknown outcome: never removed, it is kept
+  // as ".unk" with its report at once.
+  EXPECT_TRUE(QFile::exists(FBonDir + "stale.unk"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "stale.rep"));
   EXPECT_TRUE(QFile::exists(FBonDir + "old.bon"));
   EXPECT_FALSE(QFile::exists(FAppDir + "Log/Log_01.txt"));
 }
