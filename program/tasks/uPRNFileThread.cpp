@@ -420,6 +420,23 @@ void TECRFileThread::DoInit() {
     FErrorKind = ClassifyPrinterError();
     throw EJobFailure(uConst::FromCp1251(FReader->LastError()));
   }
+  // The search falls back to the first printer that answered when the one set did not. A
+  // desk set by serial number prints on, and changes, only its own printer: another printer
+  // found is the no-connection case, and its link is dropped without a command (closing
+  // would close or cancel a receipt left open there). The printer information job reads
+  // whichever printer answered, so that the operator sees its serial number, but it does not
+  // count as the desk's printer online.
+  const std::string wanted = uConst::ToCp1251(FDeviceSerialNom);
+  if (FAutoSerachDevice && !wanted.empty() && FReader->SerialNo() != wanted) {
+    if (FTaskKind == tkPrinterInfo) return;
+    const QString found = uConst::FromCp1251(FReader->SerialNo());
+    const int port = FReader->ComPort();
+    FReader->DropConnection();
+    Log(QStringLiteral("[DoInit] Printer ") + FDeviceSerialNom + QStringLiteral(" not found; printer ") + found +
+        QStringLiteral(" on COM") + QString::number(port) + QStringLiteral(" left untouched."));
+    Fail(ekPrinterFatal,
+         uStrRes::Message(uStrRes::S_OtherPrnFound).arg(FDeviceSerialNom, found, QString::number(port)));
+  }
   if (OnPrinterOnline) Synchronize([this] { OnPrinterOnline(*this); });
 }
 
