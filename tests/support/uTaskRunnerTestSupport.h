@@ -43,7 +43,8 @@ struct TFakeTask {
   bool Resumed = false;
   bool Terminated = false;
   bool Detached = false;
-  bool Done = false;  // the thread body has ended
+  bool Done = false;     // the thread body has ended
+  QString ErrorMessage;  // the failure text the worker's events may read
 
   // The worker's last event, after which its thread ends at once.
   void Finish() {
@@ -73,6 +74,7 @@ class TFakeTaskThread : public ITaskThread {
   void Terminate() override { FTask->Terminated = true; }
   void DetachEvents() override { FTask->Detached = true; }
   bool Finished() const override { return FTask->Done; }
+  QString ErrorMessage() const override { return FTask->ErrorMessage; }
 
  private:
   std::shared_ptr<TFakeTask> FTask;
