@@ -425,10 +425,13 @@ void TECRFileThread::DoInit() {
   // found is the no-connection case, and its link is dropped without a command (closing
   // would close or cancel a receipt left open there). The printer information job reads
   // whichever printer answered, so that the operator sees its serial number, but it does not
-  // count as the desk's printer online.
+  // count as the desk's printer online and is let go without the closing either.
   const std::string wanted = uConst::ToCp1251(FDeviceSerialNom);
   if (FAutoSerachDevice && !wanted.empty() && FReader->SerialNo() != wanted) {
-    if (FTaskKind == tkPrinterInfo) return;
+    if (FTaskKind == tkPrinterInfo) {
+      FOtherPrinter = true;
+      return;
+    }
     const QString found = uConst::FromCp1251(FReader->SerialNo());
     const int port = FReader->ComPort();
     FReader->DropConnection();
@@ -723,6 +726,13 @@ void TECRFileThread::ServiceJob(bool ok, const QString& okLine, const QString& f
 }
 
 void TECRFileThread::DoReadPrinterInfo() {
+  // Another printer than the desk's gets no closing command either, however the job ends.
+  struct TDropOther {
+    TECRFileThread& T;
+    ~TDropOther() {
+      if (T.FOtherPrinter) T.FReader->DropConnection();
+    }
+  } dropOther{*this};
   if (!FReader->Initialize(FAutoSerachDevice, uConst::ToCp1251(FDeviceSerialNom))) {
     FErrorKind = ClassifyPrinterError();
     throw EJobFailure(uConst::FromCp1251(FReader->LastError()));

@@ -293,7 +293,8 @@ class TECRFileThread {
   QString FCurrentFile;
   QString FErrorMessage;
   TTaskErrorKind FErrorKind = ekNone;
-  bool FReportKept = false;  // the job ended keeping a printed receipt's report in memory
+  bool FReportKept = false;    // the job ended keeping a printed receipt's report in memory
+  bool FOtherPrinter = false;  // the search found another printer than the one set (information job)
 
   std::shared_ptr<TSyncState> FSync;
   std::thread FThread;

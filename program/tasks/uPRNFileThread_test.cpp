@@ -294,13 +294,24 @@ TEST_F(TJobs, AnotherPrinterFoundBySearchIsNoConnectionAndGetsNothing) {
 }
 
 // The printer information shows whichever printer answered (the settings window's test
-// warns with its serial number), without counting it as the desk's printer online.
+// warns with its serial number), without counting it as the desk's printer online and
+// without closing anything there, also when the reading fails.
 TEST_F(TJobs, PrinterInformationOfAnotherPrinterFoundIsShownButNotOnline) {
   auto t = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
   t->SetDeviceSearch(true, "ZK000002");
   t->Execute();
   EXPECT_EQ(t->ErrorKind(), ekNone);
   EXPECT_EQ(FEvents, (std::vector<std::string>{"Info ZK000001", "Finished"}));
+  EXPECT_THAT(FAke->Names(), Not(Contains("Close")));
+
+  FEvents.clear();
+  FAke->Fail("GetFiscalNumber", 107, "[GetFiscalNumber] Timeout ", 2);  // the full connection's read
+  auto failing = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
+  failing->SetDeviceSearch(true, "ZK000002");
+  failing->Execute();
+  EXPECT_EQ(failing->ErrorKind(), ekPrinterFatal);
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+  EXPECT_THAT(FAke->Names(), Not(Contains("Close")));
 }
 
 // Without a serial number the search takes the first printer that answers.
