@@ -43,8 +43,9 @@ struct TFakeTask {
   bool Resumed = false;
   bool Terminated = false;
   bool Detached = false;
-  bool Done = false;     // the thread body has ended
-  QString ErrorMessage;  // the failure text the worker's events may read
+  bool Done = false;  // the thread body has ended
+  // The failure text the worker's events may read.
+  QString ErrorMessage;
 
   // The worker's last event, after which its thread ends at once.
   void Finish() {
