@@ -425,9 +425,12 @@ void TECRFileThread::DoInit() {
   // found is the no-connection case, and its link is dropped without a command (closing
   // would close or cancel a receipt left open there). The printer information job reads
   // whichever printer answered, so that the operator sees its serial number, but it does not
-  // count as the desk's printer online and is let go without the closing either.
+  // count as the desk's printer online and is let go without the closing either. The printer
+  // found is the desk's when the search counted it as a match: its serial number occurs in
+  // the one set (which may list several); without a serial number set any printer is.
   const std::string wanted = uConst::ToCp1251(FDeviceSerialNom);
-  if (FAutoSerachDevice && !wanted.empty() && FReader->SerialNo() != wanted) {
+  const std::string& serialNo = FReader->SerialNo();
+  if (FAutoSerachDevice && !wanted.empty() && (serialNo.empty() || wanted.find(serialNo) == std::string::npos)) {
     if (FTaskKind == tkPrinterInfo) {
       FOtherPrinter = true;
       return;

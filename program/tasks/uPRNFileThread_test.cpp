@@ -314,14 +314,30 @@ TEST_F(TJobs, PrinterInformationOfAnotherPrinterFoundIsShownButNotOnline) {
   EXPECT_THAT(FAke->Names(), Not(Contains("Close")));
 }
 
-// Without a serial number the search takes the first printer that answers.
-TEST_F(TJobs, SearchWithoutASerialNumberPrintsOnThePrinterFound) {
-  Put("0001.bon", kReceipt, 30);
-  auto t = FileJob();
-  t->SetDeviceSearch(true, "");
-  t->Execute();
-  EXPECT_EQ(t->ErrorKind(), ekNone);
-  EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
+// The printer found is the desk's when the search counted it as a match: its serial number
+// occurs in the one set (which may list several). Without a serial number set the search
+// takes the first printer that answers; a printer without one matches no serial number.
+TEST_F(TJobs, PrinterFoundIsTheDesksWhenTheSearchMatchedIt) {
+  const struct {
+    const char* Set;
+    const char* Printer;
+    bool Prints;
+  } cases[] = {
+      {"ZK000001", "ZK000001", true}, {"ZK000002 ZK000001", "ZK000001", true},
+      {"", "ZK000001", true},         {"zk000001", "ZK000001", false},
+      {"ZK000001", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Set) + " / " + c.Printer);
+    Put("0001.bon", kReceipt, 30);
+    FAke->Serial = c.Printer;
+    auto t = FileJob();
+    t->SetDeviceSearch(true, c.Set);
+    t->Execute();
+    EXPECT_EQ(t->ErrorKind(), c.Prints ? ekNone : ekPrinterFatal);
+    EXPECT_EQ(Files(), std::vector<std::string>{c.Prints ? "0001.rep" : "0001.bon"});
+    for (const std::string& name : Files()) ASSERT_TRUE(QFile::remove(FOlder + QString::fromStdString(name)));
+  }
 }
 
 TEST_F(TJobs, ConnectionFailureIsFatalAndOffline) {
