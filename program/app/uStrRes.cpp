@@ -88,6 +88,9 @@ constexpr TBuiltIn kBuiltIn[MessageCount] = {
     {"S_PayTypeReplace", u"Да се подмени на"},
     {"S_PayType1CantChange", u"Не може да се подмени плащане тип 1"},
     {"S_Error", u"Грешка"},
+    // A search by serial number found another printer: %1 the serial number set, %2 the one
+    // found, %3 its port number.
+    {"S_OtherPrnFound", u"printer %1 not found; found %2 on COM%3"},
 };
 
 struct Table {

@@ -90,6 +90,7 @@ enum TMessageKey : int {
   S_PayTypeReplace,
   S_PayType1CantChange,
   S_Error,
+  S_OtherPrnFound,
   MessageCount
 };
 

@@ -239,6 +239,10 @@ class TECRFileReader {
   // ---- Connection and service operations ----
   bool Initialize(bool search, const std::string& deviceSerialNo);
   bool FastInit(bool search, const std::string& deviceSerialNo);
+  // Lets go of the automation object without closing its connection: the link goes without
+  // a command, so nothing more reaches the printer it found (closing would close or cancel a
+  // receipt left open there).
+  void DropConnection() { FFprn.Release(); }
   bool EmptyBON();
   bool CopyBON();
   bool RunFMDateReport(bool detailed, DATE startDate, DATE endDate);

@@ -423,6 +423,29 @@ void TECRFileThread::DoInit() {
     FErrorKind = ClassifyPrinterError();
     throw EJobFailure(uConst::FromCp1251(FReader->LastError()));
   }
+  // The search falls back to the first printer that answered when the one set did not. A
+  // desk set by serial number prints on, and changes, only its own printer: another printer
+  // found is the no-connection case, and its link is dropped without a command (closing
+  // would close or cancel a receipt left open there). The printer information job reads
+  // whichever printer answered, so that the operator sees its serial number, but it does not
+  // count as the desk's printer online and is let go without the closing either. The printer
+  // found is the desk's when the search counted it as a match: its serial number occurs in
+  // the one set (which may list several); without a serial number set any printer is.
+  const std::string wanted = uConst::ToCp1251(FDeviceSerialNom);
+  const std::string& serialNo = FReader->SerialNo();
+  if (FAutoSerachDevice && !wanted.empty() && (serialNo.empty() || wanted.find(serialNo) == std::string::npos)) {
+    if (FTaskKind == tkPrinterInfo) {
+      FOtherPrinter = true;
+      return;
+    }
+    const QString found = uConst::FromCp1251(FReader->SerialNo());
+    const int port = FReader->ComPort();
+    FReader->DropConnection();
+    Log(QStringLiteral("[DoInit] Printer ") + FDeviceSerialNom + QStringLiteral(" not found; printer ") + found +
+        QStringLiteral(" on COM") + QString::number(port) + QStringLiteral(" left untouched."));
+    Fail(ekPrinterFatal,
+         uStrRes::Message(uStrRes::S_OtherPrnFound).arg(FDeviceSerialNom, found, QString::number(port)));
+  }
   if (OnPrinterOnline) Synchronize([this] { OnPrinterOnline(*this); });
 }
 
@@ -830,6 +853,13 @@ void TECRFileThread::ServiceJob(bool ok, const QString& okLine, const QString& f
 }
 
 void TECRFileThread::DoReadPrinterInfo() {
+  // Another printer than the desk's gets no closing command either, however the job ends.
+  struct TDropOther {
+    TECRFileThread& T;
+    ~TDropOther() {
+      if (T.FOtherPrinter) T.FReader->DropConnection();
+    }
+  } dropOther{*this};
   if (!FReader->Initialize(FAutoSerachDevice, uConst::ToCp1251(FDeviceSerialNom))) {
     FErrorKind = ClassifyPrinterError();
     throw EJobFailure(uConst::FromCp1251(FReader->LastError()));

@@ -321,6 +321,8 @@ class TECRFileThread {
   QString FErrorMessage;
   TTaskErrorKind FErrorKind = ekNone;
   bool FReportKept = false;  // the job ended keeping a printed receipt's report in memory
+  // The search found another printer than the one set (the information job goes on with it).
+  bool FOtherPrinter = false;
 
   std::shared_ptr<TSyncState> FSync;
   std::thread FThread;

@@ -240,6 +240,106 @@ TEST_F(TJobs, SearchBySerialNumberUsesInitEx) {
   EXPECT_EQ(FAke->Calls.front(), "InitEx(115200, 0, 1, , ZK000001)");
 }
 
+// A desk set by serial number whose printer is off: the search falls back to the first
+// printer that answered (another desk's). No job that prints or changes the printer sends it
+// anything after the connection's reads, not even the closing (which would close or cancel a
+// receipt left open there): the job fails as with no connection and names both printers.
+TEST_F(TJobs, AnotherPrinterFoundBySearchIsNoConnectionAndGetsNothing) {
+  const std::set<std::string> connection = {"InitEx",          "GetPrinterModel", "GetSerialNumber", "ComPort",
+                                            "GetFiscalNumber", "LineLength",      "GetCurrencyMode"};
+  TDepartmentRow edited;
+  edited.Nom = 1;
+  edited.DepName = "BREAD";
+  edited.Edited = true;
+  const TTaskRequest requests[] = {
+      {.Kind = tkReadFiles, .BonFolder = FOlder, .Watch = FWatch},
+      {.Kind = tkXZReport, .Reset = 1},
+      {.Kind = tkSumIn, .Amount = 10},
+      {.Kind = tkPrintEmptyBon},
+      {.Kind = tkCopyBon},
+      {.Kind = tkSetDepartments, .Departments = {edited}},
+      {.Kind = tkGetDepartments},
+      {.Kind = tkCheckPrinter},
+  };
+  Put("0001.bon", kReceipt, 30);
+  for (const TTaskRequest& request : requests) {
+    SCOPED_TRACE(static_cast<int>(request.Kind));
+    FAke->Calls.clear();
+    FEvents.clear();
+    auto t = Wire(TECRFileThread::Create(request));
+    t->SetDeviceSearch(true, "ZK000002");
+    t->Execute();
+    EXPECT_EQ(t->ErrorKind(), ekPrinterFatal);
+    EXPECT_EQ(t->ErrorMessage(), "printer ZK000002 not found; found ZK000001 on COM3");
+    EXPECT_EQ(FEvents, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+    for (const std::string& call : FAke->Names()) EXPECT_TRUE(connection.count(call)) << call;
+    EXPECT_TRUE(FRows.empty());
+    // The receipt waits under its name.
+    EXPECT_EQ(Files(), std::vector<std::string>{"0001.bon"});
+  }
+  EXPECT_THAT(NormalLog(), HasSubstr("[DoInit] Printer ZK000002 not found; printer ZK000001 on COM3 left untouched."));
+
+  // The desk's own printer is switched on: the next file job finds it and prints the
+  // waiting receipt.
+  FAke->Serial = "ZK000002";
+  FAke->Calls.clear();
+  FEvents.clear();
+  auto t = FileJob();
+  t->SetDeviceSearch(true, "ZK000002");
+  t->Execute();
+  EXPECT_EQ(t->ErrorKind(), ekNone);
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0001.bon", "Processed", "Finished"}));
+  EXPECT_THAT(FAke->Names(), Contains("StartBon"));
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
+}
+
+// The printer information shows whichever printer answered (the settings window's test
+// warns with its serial number), without counting it as the desk's printer online and
+// without closing anything there, also when the reading fails.
+TEST_F(TJobs, PrinterInformationOfAnotherPrinterFoundIsShownButNotOnline) {
+  auto t = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
+  t->SetDeviceSearch(true, "ZK000002");
+  t->Execute();
+  EXPECT_EQ(t->ErrorKind(), ekNone);
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Info ZK000001", "Finished"}));
+  EXPECT_THAT(FAke->Names(), Not(Contains("Close")));
+
+  FEvents.clear();
+  FAke->Fail("GetFiscalNumber", 107, "[GetFiscalNumber] Timeout ", 2);  // the full connection's read
+  auto failing = Wire(TECRFileThread::Create({.Kind = tkPrinterInfo}));
+  failing->SetDeviceSearch(true, "ZK000002");
+  failing->Execute();
+  EXPECT_EQ(failing->ErrorKind(), ekPrinterFatal);
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
+  EXPECT_THAT(FAke->Names(), Not(Contains("Close")));
+}
+
+// The printer found is the desk's when the search counted it as a match: its serial number
+// occurs in the one set (which may list several). Without a serial number set the search
+// takes the first printer that answers; a printer without one matches no serial number.
+TEST_F(TJobs, PrinterFoundIsTheDesksWhenTheSearchMatchedIt) {
+  const struct {
+    const char* Set;
+    const char* Printer;
+    bool Prints;
+  } cases[] = {
+      {"ZK000001", "ZK000001", true}, {"ZK000002 ZK000001", "ZK000001", true},
+      {"", "ZK000001", true},         {"zk000001", "ZK000001", false},
+      {"ZK000001", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Set) + " / " + c.Printer);
+    Put("0001.bon", kReceipt, 30);
+    FAke->Serial = c.Printer;
+    auto t = FileJob();
+    t->SetDeviceSearch(true, c.Set);
+    t->Execute();
+    EXPECT_EQ(t->ErrorKind(), c.Prints ? ekNone : ekPrinterFatal);
+    EXPECT_EQ(Files(), std::vector<std::string>{c.Prints ? "0001.rep" : "0001.bon"});
+    for (const std::string& name : Files()) ASSERT_TRUE(QFile::remove(FOlder + QString::fromStdString(name)));
+  }
+}
+
 TEST_F(TJobs, ConnectionFailureIsFatalAndOffline) {
   FAke->Fail("Init", 102, "[Init] Port busy ");
   auto t = Wire(TECRFileThread::Create({.Kind = tkXZReport, .Reset = 1}));

@@ -312,8 +312,9 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     ev.Error = [this, mine](TTaskErrorKind k) {
       if (mine()) ThreadError(k);
     };
-    ev.PrinterOffline = [this, mine] {
-      if (mine()) PrinterOffline();
+    // The worker is waiting in this call: its failure text is set and can be read.
+    ev.PrinterOffline = [this, mine, worker = thread.get()] {
+      if (mine()) PrinterOffline(worker->ErrorMessage());
     };
     ev.PrinterOnline = [this, mine] {
       if (mine()) PrinterOnline();
@@ -474,12 +475,14 @@ void TTaskRunner::ThreadError(TTaskErrorKind Kind) {
 void TTaskRunner::PrinterOnline() {
   if (FSilent) return;
   FPrinterOffline = false;
+  FPrinterOfflineText.clear();
   FObserver.AlertsChanged();
 }
 
-void TTaskRunner::PrinterOffline() {
+void TTaskRunner::PrinterOffline(const QString& Why) {
   if (FSilent) return;
   FPrinterOffline = true;
+  FPrinterOfflineText = Why;
   FObserver.AlertsChanged();
 }
 

@@ -87,6 +87,8 @@ class ITaskThread {
   virtual void DetachEvents() = 0;
   // The thread body has ended.
   virtual bool Finished() const = 0;
+  // The text of the failure that ended the job (read in its events; empty when none).
+  virtual QString ErrorMessage() const { return QString(); }
 };
 
 using TTaskThreadFactory = std::function<std::unique_ptr<ITaskThread>(const TTaskRequest&)>;
@@ -296,6 +298,8 @@ class TTaskRunner {
   const TFolderFault& FolderFault() const { return FFolderFault; }
   // The last printer event of a task that was not a settings test said offline.
   bool IsPrinterOffline() const { return FPrinterOffline; }
+  // Why, as the worker said it (empty when it did not say).
+  const QString& PrinterOfflineText() const { return FPrinterOfflineText; }
   // Looks at a folder: it exists and is a folder, it can be listed and has room for a
   // report file (Read: the receipt folder; too little room is Unwritable with ENOSPC), a
   // file can be created in it (Write).
@@ -304,7 +308,7 @@ class TTaskRunner {
   // ---- Worker events (bound to the running task's worker) ----
   void TaskFinished();
   void ThreadError(TTaskErrorKind Kind);
-  void PrinterOffline();
+  void PrinterOffline(const QString& Why = QString());
   void PrinterOnline();
   void FileStarted(const QString& Path);
   void FileProcessed();
@@ -382,6 +386,7 @@ class TTaskRunner {
   TFolderFault FFolderFault;
   QString FDirFolder;  // the last folder that failed the write test
   bool FPrinterOffline = false;
+  QString FPrinterOfflineText;
   // A file job printed since the printer's data were last read.
   bool FPrinterDataStale = false;
 };

@@ -769,6 +769,25 @@ TEST_F(TaskRunnerTest, ConnectivityWaitReportsItsOwnTasksResult) {
   EXPECT_FALSE(r.ShowSuccess());
 }
 
+// The worker's failure text says why the printer is offline (another printer found by the
+// search); the next task that reaches the printer clears it.
+TEST_F(TaskRunnerTest, OfflineCarriesTheWorkersTextUntilThePrinterIsBack) {
+  FWorkers.AutoFinish = false;
+  TTaskRunner& r = Runner();
+  ASSERT_TRUE(r.StartTask(tkReadFiles));
+  const QString text = QStringLiteral("printer CD000002 not found; found AB123456 on COM7");
+  FWorkers.Last()->ErrorMessage = text;
+  FWorkers.Last()->Events.PrinterOffline();
+  EXPECT_TRUE(r.IsPrinterOffline());
+  EXPECT_EQ(r.PrinterOfflineText(), text);
+  FWorkers.Last()->Finish();
+  ASSERT_TRUE(r.StartTask(tkReadFiles));
+  FWorkers.Last()->Events.PrinterOnline();
+  EXPECT_FALSE(r.IsPrinterOffline());
+  EXPECT_EQ(r.PrinterOfflineText(), QString());
+  FWorkers.Last()->Finish();
+}
+
 TEST_F(TaskRunnerTest, TestComPortRefusedByARunningTaskIsNoSuccess) {
   FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();

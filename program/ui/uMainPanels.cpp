@@ -255,7 +255,9 @@ void TfrmMain::UpdateAlerts() {
     lblComError->show();
   } else if (offline) {
     imgError->show();
-    lblComError->setText(Message(M::ErrorInPRN));
+    // With the reason the worker gave (its failure text), when it gave one.
+    const QString why = FRunner.PrinterOfflineText();
+    lblComError->setText(why.isEmpty() ? Message(M::ErrorInPRN) : Message(M::ErrorInPRN) + QLatin1Char('\n') + why);
     lblComError->show();
   } else if (!FUnknownNote.isEmpty()) {
     imgError->show();

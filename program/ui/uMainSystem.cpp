@@ -66,6 +66,7 @@ class TWorkerTaskThread : public ITaskThread {
   void Terminate() override { FThread->Terminate(); }
   void DetachEvents() override { FThread->DetachEvents(); }
   bool Finished() const override { return FThread->Finished(); }
+  QString ErrorMessage() const override { return FThread->ErrorMessage(); }
 
  private:
   std::unique_ptr<TECRFileThread> FThread;

@@ -618,6 +618,14 @@ TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   EXPECT_EQ(f.TrayIconIndex, 1);
   FWorkers.Last()->Events.PrinterOnline();
   EXPECT_EQ(f.TrayIconIndex, 0);
+  // An offline printer whose worker says why: the alert names the reason.
+  FWorkers.Last()->ErrorMessage = QStringLiteral("printer CD000002 not found; found AB123456 on COM7");
+  FWorkers.Last()->Events.PrinterOffline();
+  EXPECT_EQ(f.lblComError->text(),
+            Message(M::ErrorInPRN) + QStringLiteral("\nprinter CD000002 not found; found AB123456 on COM7"));
+  EXPECT_FALSE(f.lblComError->isHidden());
+  FWorkers.Last()->Events.PrinterOnline();
+  EXPECT_TRUE(f.lblComError->isHidden());
   FWorkers.Last()->Finish();
 }
 

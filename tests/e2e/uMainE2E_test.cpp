@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/ComPortNames.h"
 #include "tests/printermodel/ModelEndpoints.h"
@@ -212,6 +214,121 @@ TEST_P(ProgramStopSignal, FinishesTheReceiptInPrintAndExitsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramStopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
                          [](const auto& info) { return std::string(::sigabbrev_np(info.param)); });
+
+// A second desk in the same shop: another copy of the program with its own folder, settings
+// and printer (a printer model with the serial number CD000002, behind COM8), set to find its
+// printer by that serial number. While its printer is off the search finds only the first
+// desk's printer (COM7): the second desk's receipts wait, none prints on the first desk's
+// printer, and its logs name both printers. Switched on, its printer prints them.
+class TwoDesksEndToEnd : public ProgramEndToEnd {
+ protected:
+  void SetUp() override {
+    ProgramEndToEnd::SetUp();
+    if (IsSkipped()) return;
+    FProg2 = FRoot + "prog2/";
+    FBon2 = FRoot + "bon2/";
+    ASSERT_TRUE(QDir().mkpath(FProg2));
+    ASSERT_TRUE(QDir().mkpath(FBon2));
+    for (const QString& f : {kProgram, kLibrary}) {
+      ASSERT_TRUE(QFile::copy(kBinDir + "/" + f, FProg2 + f));
+      QFile(FProg2 + f).setPermissions(QFile(kBinDir + "/" + f).permissions());
+    }
+    WriteAll(FProg2 + kProgram + ".ini",
+             ("[PARAMETERS]\r\nSearchPath=" + FBon2 +
+              "\r\nComPort=8\r\nBaudRate=115200\r\nCheckPrnIntevalSec=0\r\nRepFilePrint=1\r\n"
+              "AutoSerachDevice=1\r\nDeviceSerialNom=CD000002\r\n")
+                 .toLocal8Bit());
+    FModel2 = std::make_unique<model::PrinterModel>();
+    FModel2->SetSerialNumber("CD000002");
+    // COM8 leads to this link, which exists while the second desk's printer is on.
+    FLink2 = FRoot + "desk2-printer";
+    ASSERT_TRUE(TComPortNames::SetMapping("COM8", FLink2.toStdString()));
+  }
+  void TearDown() override {
+    if (FDesk2 && FDesk2->state() != QProcess::NotRunning) {
+      FDesk2->terminate();
+      if (!FDesk2->waitForFinished(5000)) {
+        FDesk2->kill();
+        FDesk2->waitForFinished(5000);
+      }
+    }
+    QFile::remove(FLink2);
+    FPty2.reset();
+    FModel2.reset();
+    ProgramEndToEnd::TearDown();
+  }
+
+  std::unique_ptr<QProcess> StartDesk2() {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("FP_REGISTRY_FILE", FRegistry);
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::MergedChannels);
+    p->setWorkingDirectory(FRoot);
+    p->start(FProg2 + kProgram, {});
+    return p;
+  }
+
+  static void Drop(const QString& folder, const char* name, const QByteArray& receipt) {
+    WriteAll(folder + name + ".tmp", receipt);
+    ASSERT_TRUE(QFile::rename(folder + name + ".tmp", folder + name + ".bon"));
+  }
+
+  static std::vector<std::string> Articles(const model::ModelState& s) {
+    std::vector<std::string> names;
+    for (const model::Receipt& r : s.closed)
+      for (const auto& item : r.items) names.push_back(item.text1);
+    return names;
+  }
+
+  QString Desk2Diagnostics() {
+    return "desk 2 normal log:\n" + QString::fromLocal8Bit(ReadAll(FProg2 + "Log/DriverFiscalPrinterX4_Log.txt")) +
+           "\ndesk 2 exception log:\n" +
+           QString::fromLocal8Bit(ReadAll(FProg2 + "Log/DriverFiscalPrinterX4_Exception.txt")) +
+           "\ndesk 2 folder: " + QDir(FBon2).entryList(QDir::Files).join(", ") + "\n" + Diagnostics();
+  }
+
+  QString FProg2, FBon2, FLink2;
+  std::unique_ptr<model::PrinterModel> FModel2;
+  std::unique_ptr<model::PtyEndpoint> FPty2;
+  std::unique_ptr<QProcess> FDesk2;
+};
+
+TEST_F(TwoDesksEndToEnd, ReceiptsOfADeskWhosePrinterIsOffWaitForItAndNeverPrintOnTheOtherDesks) {
+  FFirst = Start();
+  ASSERT_TRUE(FFirst->waitForStarted(10000));
+  ASSERT_TRUE(WaitUntilRunning()) << Diagnostics().toStdString();
+  FDesk2 = StartDesk2();
+  ASSERT_TRUE(FDesk2->waitForStarted(10000));
+  const QString exceptions2 = FProg2 + "Log/DriverFiscalPrinterX4_Exception.txt";
+  const QByteArray told = "printer CD000002 not found; found AB123456 on COM7";
+  // The start's printer check of the second desk already finds the other printer.
+  ASSERT_TRUE(WaitFor([&] { return ReadAll(exceptions2).contains(told); }, 60000)) << Desk2Diagnostics().toStdString();
+
+  Drop(FBon, "0001", "%1^BREAD^150^1000^2\r\n");
+  for (const char* name : {"0001", "0002", "0003"}) Drop(FBon2, name, "%1^MILK^230^1000^2\r\n");
+  ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(FBon + "0001.rep"); }, 60000)) << Diagnostics().toStdString();
+  // Several ticks of the second desk's file timer try and fail.
+  const QString log2 = FProg2 + "Log/DriverFiscalPrinterX4_Log.txt";
+  ASSERT_TRUE(WaitFor([&] { return ReadAll(log2).count("[Execute] " + told) >= 2; }, 60000))
+      << Desk2Diagnostics().toStdString();
+  EXPECT_EQ(QDir(FBon2).entryList(QDir::Files), (QStringList{"0001.bon", "0002.bon", "0003.bon"}))
+      << Desk2Diagnostics().toStdString();
+  EXPECT_EQ(Articles(FModel->State()), std::vector<std::string>{"BREAD"});
+
+  // The second desk's printer is switched on: the waiting receipts print there.
+  FPty2 = std::make_unique<model::PtyEndpoint>(*FModel2);
+  ASSERT_TRUE(QFile::link(QString::fromStdString(FPty2->SlavePath()), FLink2));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return QDir(FBon2).entryList(QDir::Files) == QStringList{"0001.rep", "0002.rep", "0003.rep"};
+      },
+      60000))
+      << Desk2Diagnostics().toStdString();
+  EXPECT_EQ(Articles(FModel2->State()), (std::vector<std::string>{"MILK", "MILK", "MILK"}));
+  EXPECT_EQ(Articles(FModel->State()), std::vector<std::string>{"BREAD"});
+}
 
 }  // namespace
 }  // namespace fp::test

@@ -44,6 +44,8 @@ struct TFakeTask {
   bool Terminated = false;
   bool Detached = false;
   bool Done = false;  // the thread body has ended
+  // The failure text the worker's events may read.
+  QString ErrorMessage;
 
   // The worker's last event, after which its thread ends at once.
   void Finish() {
@@ -73,6 +75,7 @@ class TFakeTaskThread : public ITaskThread {
   void Terminate() override { FTask->Terminated = true; }
   void DetachEvents() override { FTask->Detached = true; }
   bool Finished() const override { return FTask->Done; }
+  QString ErrorMessage() const override { return FTask->ErrorMessage; }
 
  private:
   std::shared_ptr<TFakeTask> FTask;
