@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 #include "program/app/PathNamesQt.h"
@@ -32,6 +33,15 @@ int64_t FolderCtimeNs(const QString& dir) {
 [[noreturn]] void ListingFailed(int err) { throw EAbort(std::string("[SelectBonFiles]") + SysErrorText(err)); }
 
 }  // namespace
+
+TFolderWatch::TFolderWatch(TMonotonicClock monotonicMs) : FMonotonicMs(std::move(monotonicMs)) {
+  if (!FMonotonicMs)
+    FMonotonicMs = [] {
+      return static_cast<int64_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+              .count());
+    };
+}
 
 uint32_t DosDateTime(const QDateTime& local) {
   const QDate d = local.date();
@@ -114,11 +124,11 @@ void TFolderWatch::SettleRefusedClaims(const QString& folder) {
   for (auto& [name, r] : it->second.RefusedClaims) r.FolderCtimeNs = folderCtime;
 }
 
-bool TFolderWatch::NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now) {
+bool TFolderWatch::NoteRefusedClaim(const QString& folder, const QString& name, int err) {
   const QString dir = WithSlash(folder);
   TRefusedClaim r;
   r.Err = err;
-  r.TriedMs = now.toMSecsSinceEpoch();
+  r.TriedMs = FMonotonicMs();
   r.FolderCtimeNs = FolderCtimeNs(dir);
   struct stat st {};
   if (FileOps().Lstat(Native(dir + name).c_str(), &st) == 0) r.FileCtimeNs = CtimeNs(st);
@@ -130,14 +140,13 @@ bool TFolderWatch::NoteRefusedClaim(const QString& folder, const QString& name, 
   return changed;
 }
 
-TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const QDateTime& now, const QString& logDir,
-                                int readyAgeMs) {
+TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const QString& logDir, int readyAgeMs) {
   TReadyFiles ready;
   if (folder.isEmpty()) return ready;
   QStringList refused;
   const std::vector<TListedFile> all = ListWaiting(folder, ext, &refused);
   const QString dir = WithSlash(folder);
-  const qint64 nowMs = now.toMSecsSinceEpoch();
+  const qint64 nowMs = FMonotonicMs();
   const int64_t folderCtime = FolderCtimeNs(dir);
   QStringList toLog;
   {
@@ -150,15 +159,15 @@ TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const
       f.Stamp = file.Stamp;
       const auto old = watch.Files.find(file.Name);
       // The stamp is only compared, never read as a time: a share's clock may be ahead of
-      // ours or behind it. A new file, a changed one, and every file after our clock
-      // stepped back are quiet from this listing on.
+      // ours or behind it. A new file and a changed one are quiet from this listing on
+      // (and every file, should the clock ever run back).
       if (old == watch.Files.end() || old->second.Stamp != f.Stamp || old->second.QuietSinceMs > nowMs)
         f.QuietSinceMs = nowMs;
       else
         f.QuietSinceMs = old->second.QuietSinceMs;
       seen[file.Name] = f;
       // A file whose claim was refused is tried again once a minute, or at once when the
-      // folder's or its own status changed (or the clock went back); it does not count as
+      // folder's or its own status changed (a chmod, a chown); it does not count as
       // waiting meanwhile, so no job starts for it.
       const auto refusal = watch.RefusedClaims.find(file.Name);
       if (refusal != watch.RefusedClaims.end()) {

@@ -148,7 +148,9 @@ class FolderWatchTest : public ::testing::Test {
   }
   QTemporaryDir FTmp;
   QString FDir;
-  QDateTime FNow{QDate(2025, 12, 9), QTime(12, 0, 0)};
+  // The watches' monotonic clock, in milliseconds.
+  int64_t FMonoMs = 1000000;
+  TFolderWatch::TMonotonicClock FClock = [this] { return FMonoMs; };
 };
 
 // A folder that cannot be opened or read is a failure of the listing, never an empty
@@ -169,11 +171,11 @@ TEST_F(FolderWatchTest, AFolderThatCannotBeReadFailsTheListing) {
     } catch (const EAbort& e) {
       EXPECT_EQ(std::string(e.what()), "[SelectBonFiles]" + SysErrorText(c.Err));
     }
-    TFolderWatch watch;
-    EXPECT_THROW(watch.Ready(FDir, QStringLiteral("bon"), FNow, QString(), 0), EAbort);
+    TFolderWatch watch(FClock);
+    EXPECT_THROW(watch.Ready(FDir, QStringLiteral("bon"), QString(), 0), EAbort);
     ops.Clear();
     // Once the folder can be read again, its file is there.
-    EXPECT_EQ(watch.Ready(FDir, QStringLiteral("bon"), FNow, QString(), 0).Files.size(), 1u);
+    EXPECT_EQ(watch.Ready(FDir, QStringLiteral("bon"), QString(), 0).Files.size(), 1u);
   }
 }
 
@@ -185,16 +187,16 @@ TEST_F(FolderWatchTest, AMissingFolderListsNothing) {
 // Each watch keeps what it has seen: a file first seen by one watch is not yet quiet for
 // another, and a watch tells the wait until its next file is ready.
 TEST_F(FolderWatchTest, AFileIsQuietSinceItsOwnWatchFirstSawIt) {
-  TFolderWatch first, second;
-  TReadyFiles r = first.Ready(FDir, QStringLiteral("bon"), FNow);
+  TFolderWatch first(FClock), second(FClock);
+  TReadyFiles r = first.Ready(FDir, QStringLiteral("bon"));
   EXPECT_TRUE(r.Files.empty());
   EXPECT_EQ(r.WaitMs, TFolderWatch::ReadyAgeMs);
-  FNow = FNow.addMSecs(TFolderWatch::ReadyAgeMs);
-  r = first.Ready(FDir, QStringLiteral("bon"), FNow);
+  FMonoMs += TFolderWatch::ReadyAgeMs;
+  r = first.Ready(FDir, QStringLiteral("bon"));
   ASSERT_EQ(r.Files.size(), 1u);
   EXPECT_EQ(r.Files[0].Name, "a.bon");
   EXPECT_EQ(r.WaitMs, -1);
-  EXPECT_TRUE(second.Ready(FDir, QStringLiteral("bon"), FNow).Files.empty());
+  EXPECT_TRUE(second.Ready(FDir, QStringLiteral("bon")).Files.empty());
 }
 
 }  // namespace

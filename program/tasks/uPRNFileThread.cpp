@@ -518,7 +518,7 @@ void TECRFileThread::SaveRepFile(bool printed, const QString& unknownWhy) {
   if (printed) FFolder->SyncReport(FReader->RepFileName());
 }
 
-TReadyFiles TECRFileThread::ReadyFiles() { return FWatch->Ready(FBonFolder, FBonFileExt, Now(), FLogDir, FReadyAgeMs); }
+TReadyFiles TECRFileThread::ReadyFiles() { return FWatch->Ready(FBonFolder, FBonFileExt, FLogDir, FReadyAgeMs); }
 
 bool TECRFileThread::WritePendingReports() {
   std::lock_guard<std::mutex> lock(KeptReportsLock());
@@ -571,7 +571,7 @@ void TECRFileThread::DoReadFiles() {
       // A file that may not be claimed is reported once for each reason it gives and
       // tried again at a slow pace (the folder watch); the job goes on with the next.
       if (claim == TReceiptFolder::TClaim::Refused &&
-          FWatch->NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError(), Now())) {
+          FWatch->NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError())) {
         const QString line = QStringLiteral("[DoReadFiles] Can't claim file, it waits: \"") + FCurrentFile +
                              QStringLiteral("\" ") + QString::fromStdString(SysErrorText(FFolder->ClaimError()));
         LogException(line);

@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/TimeZoneTestSupport.h"
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "platform/FileOps.h"
 #include "program/app/uProgramLog.h"
@@ -62,7 +63,7 @@ class TSharedFolder : public TWorkerFixture {
     return n;
   }
   QStringList Ready() { return ReadyNames(FLogDir, FReadyAgeMs); }
-  void Advance(int ms) { FClock = FClock.addMSecs(ms); }
+  void Advance(int ms) { Pass(ms); }
   // The receipt outside the folder sells article 13, "Bread": no call may carry it.
   void ExpectNothingOfTheOutsideReceipt() const {
     for (const std::string& call : FAke->Calls) {
@@ -411,15 +412,16 @@ INSTANTIATE_TEST_SUITE_P(Stamps, TGrowingFile,
                            return std::string();
                          });
 
-// A clock stepped back an hour makes every stamp lie ahead: files wait half a second from
-// then, not an hour.
+// A wall clock stepped back an hour makes every stamp lie ahead: the file is ready half a
+// second after it was first seen all the same, by the monotonic clock.
 TEST_F(TSharedFolder, ClockSteppedBackHoldsAFileHalfASecondOnly) {
   FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, 0.2);
   EXPECT_EQ(Ready(), QStringList{});
-  Advance(-3600 * 1000);
+  FClock = FClock.addSecs(-3600);
+  Advance(499);
   EXPECT_EQ(Ready(), QStringList{});
-  Advance(500);
+  Advance(1);
   EXPECT_EQ(Ready(), QStringList{"0001.bon"});
 }
 
@@ -441,6 +443,90 @@ TEST_F(TSharedFolder, ResentFileUnderAPrintedNameSettlesAfresh) {
   EXPECT_EQ(Kind("0001.bon"), '-');
   EXPECT_EQ(CallCount("AddProgPlu"), 2);
 }
+
+// ---- A change of daylight-saving time ----
+
+// The clocks of a shop in Sofia go back from 04:00 summer time to 03:00 on 25 October
+// 2026 and ahead from 03:00 to 04:00 on 29 March 2026. The wall clock of these tests
+// jumps by that hour at the change (as a PC clock kept in local time does) while the
+// monotonic clock runs on: how long a file has waited is elapsed time, which the jump
+// does not touch.
+struct TClockChange {
+  const char* Name;
+  qint64 ChangeUtcSecs;  // the moment of the change
+  int JumpSec;           // how the wall clock moves at it
+};
+
+void PrintTo(const TClockChange& c, std::ostream* os) { *os << c.Name; }
+
+class TDaylightSaving : public TSharedFolder, public ::testing::WithParamInterface<TClockChange> {
+ protected:
+  void SetUp() override {
+    TSharedFolder::SetUp();
+    FClock = QDateTime::fromSecsSinceEpoch(GetParam().ChangeUtcSecs).addMSecs(-200);
+  }
+  // Time passes across the change: the wall clock jumps by the hour on the way.
+  void PassTheChange(int ms) {
+    Pass(ms);
+    FClock = FClock.addSecs(GetParam().JumpSec);
+  }
+  // A tick of the window's timer: the runner's listing, and the file job it starts when a
+  // file is ready (both by the watch they share).
+  void Tick() {
+    if (!Ready().isEmpty()) RunFileJob();
+  }
+
+  TScopedTimeZone FZone{kShopTimeZone};
+};
+
+// A receipt dropped just before the change is taken half a second after it was first
+// seen, neither at once (the clock went ahead) nor later (it went back); one dropped after
+// the change prints at the tick half a second after the timer's tick that saw it.
+TEST_P(TDaylightSaving, ReceiptsSettleByElapsedTimeAcrossTheChange) {
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  Put("0001.bon", kReceipt, 0);
+  Tick();
+  PassTheChange(300);
+  Tick();
+  EXPECT_EQ(Kind("0001.bon"), 'f');  // quiet for 0.3 s only
+  Pass(200);
+  Tick();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+
+  Pass(5000);
+  Put("0002.bon", kReceipt, 0);
+  Tick();
+  EXPECT_EQ(Kind("0002.bon"), 'f');
+  Pass(500);
+  Tick();
+  EXPECT_EQ(Kind("0002.bon"), '-');
+  EXPECT_EQ(Kind("0002.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 2);
+}
+
+// A file whose claim was refused just before the change is tried again a minute later by
+// elapsed time, not at once and not an hour later.
+TEST_P(TDaylightSaving, RefusedClaimIsRetriedAfterAMinuteOfElapsedTime) {
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::RenameNoReplace, 0, EPERM, Native(FOlder + "0001.bon\n"));
+  Put("0001.bon", kReceipt, 60);
+  RunFileJob();
+  ASSERT_EQ(Kind("0001.bon"), 'f');
+  ASSERT_THAT(NormalLog(), HasSubstr("Can't claim file, it waits"));
+  PassTheChange(1000);
+  EXPECT_EQ(Ready(), QStringList{});
+  Pass(58999);
+  EXPECT_EQ(Ready(), QStringList{});
+  Pass(1);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, TDaylightSaving,
+                         ::testing::Values(TClockChange{"Autumn", 1792890000, -3600},
+                                           TClockChange{"Spring", 1774746000, 3600}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
 }  // namespace fp::test
