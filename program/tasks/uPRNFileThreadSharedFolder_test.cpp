@@ -15,6 +15,7 @@
 #include "tests/support/TimeZoneTestSupport.h"
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
 #include "program/app/uProgramLog.h"
 
 namespace fp::test {
@@ -527,6 +528,83 @@ INSTANTIATE_TEST_SUITE_P(Changes, TDaylightSaving,
                          ::testing::Values(TClockChange{"Autumn", 1792890000, -3600},
                                            TClockChange{"Spring", 1774746000, 3600}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- A file the program's user may not read ----
+
+// A share that creates files 0600 for the point-of-sale program's user, or a file put with
+// "install -m 600 -o pos": the file is never printed and no job is started for it; one
+// line in the logs names the reason while it stays; the job goes on with the other files;
+// the file is looked at again after the retry time, or at once when its status changes
+// (the administrator's chmod or chgrp), and then prints.
+enum class TUnreadable {
+  Permissions,     // the file's own mode (a normal user only: root reads every file)
+  OpenRefused,     // the opening of the file fails with EACCES (the seam)
+  ClaimUnreadable  // the file can be opened, but its claim no longer (it changed between)
+};
+
+void PrintTo(TUnreadable c, std::ostream* os) {
+  *os << (c == TUnreadable::Permissions   ? "Permissions"
+          : c == TUnreadable::OpenRefused ? "OpenRefused"
+                                          : "ClaimUnreadable");
+}
+
+class TUnreadableFile : public TSharedFolder, public ::testing::WithParamInterface<TUnreadable> {};
+
+TEST_P(TUnreadableFile, WaitsWithOneLineAndPrintsOnceItCanBeRead) {
+  if (GetParam() == TUnreadable::Permissions && ::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 30);
+  const std::string path = Native(FOlder + "0001.bon");
+  switch (GetParam()) {
+    // The test's own file without read permission stands for another user's 0600 file.
+    case TUnreadable::Permissions: ASSERT_EQ(::chmod(path.c_str(), 0200), 0); break;
+    case TUnreadable::OpenRefused: ops.FailAt(TFileOp::Open, 0, EACCES, path); break;
+    case TUnreadable::ClaimUnreadable: ops.FailAt(TFileOp::Open, 0, EACCES, Native(FOlder + "0001.$$$")); break;
+  }
+  const std::string line = "Receipt file cannot be read: " + SysErrorText(EACCES) + "; it waits: \"" + path + "\"";
+  for (int tick = 0; tick < 3; ++tick) {
+    RunFileJob();
+    Advance(1000);
+  }
+  EXPECT_EQ(Kind("0001.bon"), 'f');
+  EXPECT_EQ(Kind("0001.rep"), '-');
+  EXPECT_EQ(Kind("0002.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  EXPECT_EQ(Occurrences(ExceptionLog(), line), 1) << ExceptionLog();
+  EXPECT_EQ(Occurrences(NormalLog(), line), 1);
+  EXPECT_EQ(ExceptionLog().find("Not a regular file"), std::string::npos) << ExceptionLog();
+  EXPECT_EQ(ErrorEvents(), 0);
+  // The window's tick starts no job for it, not even after the retry time while it stays.
+  EXPECT_EQ(Ready(), QStringList{});
+  Advance(static_cast<int>(uPRNFileThread::RefusedClaimRetryMs));
+  if (GetParam() != TUnreadable::ClaimUnreadable) {
+    EXPECT_EQ(Ready(), QStringList{});
+    EXPECT_EQ(Occurrences(ExceptionLog(), line), 1);
+  }
+
+  // The administrator gives the file to the shared group.
+  ops.Clear();
+  ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TUnreadableFile,
+                         ::testing::Values(TUnreadable::Permissions, TUnreadable::OpenRefused,
+                                           TUnreadable::ClaimUnreadable),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case TUnreadable::Permissions: return std::string("Permissions");
+                             case TUnreadable::OpenRefused: return std::string("OpenRefused");
+                             case TUnreadable::ClaimUnreadable: return std::string("ClaimUnreadable");
+                           }
+                           return std::string();
+                         });
 
 }  // namespace
 }  // namespace fp::test

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <memory>
@@ -255,6 +257,30 @@ TEST_F(TaskRunnerTest, TimerDecisionsGoByElapsedTimeAcrossAChangeOfTheClocks) {
     EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles, tkPrinterInfo));
     FWorkers.Last()->Finish();
   }
+}
+
+// A receipt file the program's user may not read starts no task, at no tick: not while it
+// settles, not after the retry time while it stays unreadable. Once its status changes (the
+// administrator's chmod), the next tick starts the file task.
+TEST_F(TaskRunnerTest, UnreadableReceiptFileStartsNoTask) {
+  FWorkers.AutoFinish = false;
+  FSettings.CheckPrnIntevalSec = 0;
+  TTaskRunner& r = Runner();
+  PutBon("0001.bon");
+  const std::string path = QFile::encodeName(FBonDir + "0001.bon").toStdString();
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::Open, 0, EACCES, path);
+  for (int n = 0; n < 70; ++n) {
+    r.FileTimerTick();
+    FMonoMs += 1000;
+  }
+  EXPECT_TRUE(FWorkers.Tasks.empty());
+  EXPECT_THAT(FView.TickRequests, IsEmpty());
+  ops.Clear();
+  ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+  r.FileTimerTick();
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
 }
 
 class FolderFault : public TaskRunnerTest, public ::testing::WithParamInterface<FolderFaultCase> {
