@@ -10,7 +10,6 @@
 //
 // One line per event goes to standard output ("job", "error <kind> <file>", "end ...").
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringList>
@@ -117,7 +116,7 @@ class TRunner {
         FJob.reset();  // joins the ended thread
         FIdle.restart();
       }
-      const TReadyFiles ready = FWatch->Ready(FO.Folder, FO.Ext, QDateTime::currentDateTime(), FO.LogDir);
+      const TReadyFiles ready = FWatch->Ready(FO.Folder, FO.Ext, FO.LogDir);
       if (!ready.Files.empty()) {
         StartJob(static_cast<qsizetype>(ready.Files.size()));
         return;

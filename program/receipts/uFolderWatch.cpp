@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 #include "program/app/PathNamesQt.h"
@@ -31,7 +32,31 @@ int64_t FolderCtimeNs(const QString& dir) {
 
 [[noreturn]] void ListingFailed(int err) { throw EAbort(std::string("[SelectBonFiles]") + SysErrorText(err)); }
 
+// 0 when the file can be opened for reading, else the errno of the opening. It is opened
+// without blocking (a pipe swapped in would wait for a writer) and without following a link.
+int ReadError(const QString& path) {
+  IFileOps& ops = FileOps();
+  const int fd = ops.Open(Native(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0);
+  if (fd < 0) return errno;
+  ops.Close(fd);
+  return 0;
+}
+
 }  // namespace
+
+TFolderWatch::TFolderWatch(TMonotonicClock monotonicMs) : FMonotonicMs(std::move(monotonicMs)) {
+  if (!FMonotonicMs)
+    FMonotonicMs = [] {
+      return static_cast<int64_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+              .count());
+    };
+}
+
+QString TFolderWatch::UnreadableLine(const QString& tag, const QString& path, int err) {
+  return tag + QStringLiteral(" Receipt file cannot be read: ") + QString::fromStdString(SysErrorText(err)) +
+         QStringLiteral("; it waits: \"") + path + QStringLiteral("\"");
+}
 
 uint32_t DosDateTime(const QDateTime& local) {
   const QDate d = local.date();
@@ -114,32 +139,34 @@ void TFolderWatch::SettleRefusedClaims(const QString& folder) {
   for (auto& [name, r] : it->second.RefusedClaims) r.FolderCtimeNs = folderCtime;
 }
 
-bool TFolderWatch::NoteRefusedClaim(const QString& folder, const QString& name, int err, const QDateTime& now) {
+bool TFolderWatch::NoteRefusedClaim(const QString& folder, const QString& name, int err, bool unreadable) {
   const QString dir = WithSlash(folder);
   TRefusedClaim r;
   r.Err = err;
-  r.TriedMs = now.toMSecsSinceEpoch();
+  r.Unreadable = unreadable;
+  r.TriedMs = FMonotonicMs();
   r.FolderCtimeNs = FolderCtimeNs(dir);
   struct stat st {};
   if (FileOps().Lstat(Native(dir + name).c_str(), &st) == 0) r.FileCtimeNs = CtimeNs(st);
   std::lock_guard<std::mutex> lock(FLock);
   TFolderState& watch = FFolders[dir];
   const auto old = watch.RefusedClaims.find(name);
-  const bool changed = old == watch.RefusedClaims.end() || old->second.Err != err;
+  const bool changed =
+      old == watch.RefusedClaims.end() || old->second.Err != err || old->second.Unreadable != unreadable;
   watch.RefusedClaims[name] = r;
   return changed;
 }
 
-TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const QDateTime& now, const QString& logDir,
-                                int readyAgeMs) {
+TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const QString& logDir, int readyAgeMs) {
   TReadyFiles ready;
   if (folder.isEmpty()) return ready;
   QStringList refused;
   const std::vector<TListedFile> all = ListWaiting(folder, ext, &refused);
   const QString dir = WithSlash(folder);
-  const qint64 nowMs = now.toMSecsSinceEpoch();
+  const qint64 nowMs = FMonotonicMs();
   const int64_t folderCtime = FolderCtimeNs(dir);
   QStringList toLog;
+  QStringList unreadableToLog;
   {
     std::lock_guard<std::mutex> lock(FLock);
     TFolderState& watch = FFolders[dir];
@@ -150,15 +177,15 @@ TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const
       f.Stamp = file.Stamp;
       const auto old = watch.Files.find(file.Name);
       // The stamp is only compared, never read as a time: a share's clock may be ahead of
-      // ours or behind it. A new file, a changed one, and every file after our clock
-      // stepped back are quiet from this listing on.
+      // ours or behind it. A new file and a changed one are quiet from this listing on
+      // (and every file, should the clock ever run back).
       if (old == watch.Files.end() || old->second.Stamp != f.Stamp || old->second.QuietSinceMs > nowMs)
         f.QuietSinceMs = nowMs;
       else
         f.QuietSinceMs = old->second.QuietSinceMs;
       seen[file.Name] = f;
       // A file whose claim was refused is tried again once a minute, or at once when the
-      // folder's or its own status changed (or the clock went back); it does not count as
+      // folder's or its own status changed (a chmod, a chown); it does not count as
       // waiting meanwhile, so no job starts for it.
       const auto refusal = watch.RefusedClaims.find(file.Name);
       if (refusal != watch.RefusedClaims.end()) {
@@ -169,10 +196,22 @@ TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const
           continue;
       }
       const qint64 left = f.QuietSinceMs + readyAgeMs - nowMs;
-      if (left <= 0)
+      if (left <= 0) {
+        // A file the program's user may not read (a share that creates files 0600 for
+        // another user) could never be printed: it waits like a refused claim, and no job
+        // is started for it.
+        const int err = ReadError(dir + file.Name);
+        if (err == EACCES || err == EPERM) {
+          const auto note = refusedClaims.find(file.Name);
+          if (note == refusedClaims.end() || note->second.Err != err || !note->second.Unreadable)
+            unreadableToLog.append(UnreadableLine(QStringLiteral("[SelectReadyBonFiles]"), dir + file.Name, err));
+          refusedClaims[file.Name] = TRefusedClaim{err, true, nowMs, folderCtime, file.CtimeNs};
+          continue;
+        }
         ready.Files.push_back(file);
-      else if (ready.WaitMs < 0 || left < ready.WaitMs)
+      } else if (ready.WaitMs < 0 || left < ready.WaitMs) {
         ready.WaitMs = left;
+      }
     }
     watch.Files.swap(seen);
     watch.RefusedClaims.swap(refusedClaims);
@@ -187,6 +226,15 @@ TReadyFiles TFolderWatch::Ready(const QString& folder, const QString& ext, const
     }
     watch.LoggedRefused.swap(logged);
     if (watch.Files.empty() && watch.LoggedRefused.empty() && watch.RefusedClaims.empty()) FFolders.erase(dir);
+  }
+  for (const QString& line : unreadableToLog) {
+    if (logDir.isEmpty()) break;
+    try {
+      uProgramLog::WriteLog(logDir, line, true);
+      uProgramLog::WriteLog(logDir, line, false);
+    } catch (const std::exception&) {
+      // A log folder that cannot be made loses the line.
+    }
   }
   for (const QString& name : toLog) {
     try {

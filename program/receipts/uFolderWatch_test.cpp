@@ -16,6 +16,7 @@
 #include <cerrno>
 
 #include "program/app/uConst.h"
+#include "program/app/uProgramLog.h"
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
 
@@ -148,7 +149,9 @@ class FolderWatchTest : public ::testing::Test {
   }
   QTemporaryDir FTmp;
   QString FDir;
-  QDateTime FNow{QDate(2025, 12, 9), QTime(12, 0, 0)};
+  // The watches' monotonic clock, in milliseconds.
+  int64_t FMonoMs = 1000000;
+  TFolderWatch::TMonotonicClock FClock = [this] { return FMonoMs; };
 };
 
 // A folder that cannot be opened or read is a failure of the listing, never an empty
@@ -169,11 +172,11 @@ TEST_F(FolderWatchTest, AFolderThatCannotBeReadFailsTheListing) {
     } catch (const EAbort& e) {
       EXPECT_EQ(std::string(e.what()), "[SelectBonFiles]" + SysErrorText(c.Err));
     }
-    TFolderWatch watch;
-    EXPECT_THROW(watch.Ready(FDir, QStringLiteral("bon"), FNow, QString(), 0), EAbort);
+    TFolderWatch watch(FClock);
+    EXPECT_THROW(watch.Ready(FDir, QStringLiteral("bon"), QString(), 0), EAbort);
     ops.Clear();
     // Once the folder can be read again, its file is there.
-    EXPECT_EQ(watch.Ready(FDir, QStringLiteral("bon"), FNow, QString(), 0).Files.size(), 1u);
+    EXPECT_EQ(watch.Ready(FDir, QStringLiteral("bon"), QString(), 0).Files.size(), 1u);
   }
 }
 
@@ -185,16 +188,61 @@ TEST_F(FolderWatchTest, AMissingFolderListsNothing) {
 // Each watch keeps what it has seen: a file first seen by one watch is not yet quiet for
 // another, and a watch tells the wait until its next file is ready.
 TEST_F(FolderWatchTest, AFileIsQuietSinceItsOwnWatchFirstSawIt) {
-  TFolderWatch first, second;
-  TReadyFiles r = first.Ready(FDir, QStringLiteral("bon"), FNow);
+  TFolderWatch first(FClock), second(FClock);
+  TReadyFiles r = first.Ready(FDir, QStringLiteral("bon"));
   EXPECT_TRUE(r.Files.empty());
   EXPECT_EQ(r.WaitMs, TFolderWatch::ReadyAgeMs);
-  FNow = FNow.addMSecs(TFolderWatch::ReadyAgeMs);
-  r = first.Ready(FDir, QStringLiteral("bon"), FNow);
+  FMonoMs += TFolderWatch::ReadyAgeMs;
+  r = first.Ready(FDir, QStringLiteral("bon"));
   ASSERT_EQ(r.Files.size(), 1u);
   EXPECT_EQ(r.Files[0].Name, "a.bon");
   EXPECT_EQ(r.WaitMs, -1);
-  EXPECT_TRUE(second.Ready(FDir, QStringLiteral("bon"), FNow).Files.empty());
+  EXPECT_TRUE(second.Ready(FDir, QStringLiteral("bon")).Files.empty());
+}
+
+// A receipt file the program's user may not read (a share that creates files 0600 for
+// another user) is never ready: one line in both logs names the reason, no job is started
+// for it, and it is looked at again after the retry time, or at once when its status
+// changes (a chmod, a chown). The opening is made to fail through the file-operations
+// seam, since the tests run as root.
+TEST_F(FolderWatchTest, AFileThatCannotBeReadWaitsWithOneLineAndIsRetriedSlowly) {
+  const QString logDir = FDir + "Log/";
+  const std::string path = QFile::encodeName(FDir + "a.bon").toStdString();
+  const std::string line =
+      "[SelectReadyBonFiles] Receipt file cannot be read: " + SysErrorText(EACCES) + "; it waits: \"" + path + "\"";
+  auto logged = [&](const char* log) {
+    const std::string text = ReadAll(logDir + log).toStdString();
+    int n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+    return n;
+  };
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::Open, 0, EACCES, path);
+  TFolderWatch watch(FClock);
+  EXPECT_TRUE(watch.Ready(FDir, QStringLiteral("bon"), logDir).Files.empty());  // first seen
+  for (int second = 0; second < 5; ++second) {
+    FMonoMs += 1000;
+    EXPECT_TRUE(watch.Ready(FDir, QStringLiteral("bon"), logDir).Files.empty());
+  }
+  EXPECT_EQ(logged(uProgramLog::ExceptionLogName), 1);
+  EXPECT_EQ(logged(uProgramLog::NormalLogName), 1);
+  // It waits unlisted: the opening is not tried again before the retry time.
+  const int opens = ops.Calls(TFileOp::Open);
+  FMonoMs += TFolderWatch::RefusedClaimRetryMs - 5001;
+  EXPECT_TRUE(watch.Ready(FDir, QStringLiteral("bon"), logDir).Files.empty());
+  EXPECT_EQ(ops.Calls(TFileOp::Open), opens + 1);  // the folder's only
+  // Tried again after the retry time: still not readable, and no new line.
+  FMonoMs += 1;
+  EXPECT_TRUE(watch.Ready(FDir, QStringLiteral("bon"), logDir).Files.empty());
+  EXPECT_EQ(logged(uProgramLog::ExceptionLogName), 1);
+  // The administrator gives the file to the program's group: ready at once.
+  ops.Clear();
+  ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+  const TReadyFiles r = watch.Ready(FDir, QStringLiteral("bon"), logDir);
+  ASSERT_EQ(r.Files.size(), 1u);
+  EXPECT_EQ(r.Files[0].Name, "a.bon");
+  EXPECT_EQ(logged(uProgramLog::ExceptionLogName), 1);
 }
 
 }  // namespace

@@ -375,6 +375,16 @@ TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::fun
   // for ever) or anything else goes back under its own name and stays there.
   struct stat st {};
   const int fd = OpenRegular(claim.Dir, claim.Name, st);
+  if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+    // A file the program's user may not read (made 0600 by another user): it goes back
+    // under its name and waits like a refused claim; the caller reports why.
+    FClaimError = errno;
+    if (!back())
+      FLog(QStringLiteral("[DoReadFiles] File cannot be read and cannot go back, left as: \"") + claimPath +
+               QStringLiteral("\""),
+           true);
+    return TClaim::Unreadable;
+  }
   if (fd < 0) {
     const bool wentBack = back();
     FLog(QStringLiteral("[DoReadFiles] Not a regular file (a link or another kind), left in place: \"") +

@@ -193,6 +193,9 @@ class TReceiptFolder {
     Refused,     // the file may not be renamed (EPERM, EACCES) or its claim name is taken by
                  // something that is not ours (EEXIST): it waits under its name; ClaimError
                  // tells why
+    Unreadable,  // the file may not be opened for reading (EACCES, EPERM: another user's
+                 // file with no read permission for ours): back under its name, it waits;
+                 // ClaimError tells why
   };
   // Claims the listed file `name`. `renamed` runs once the rename has succeeded (the
   // listing forgets the file). The claim is opened without blocking and without following
@@ -201,7 +204,7 @@ class TReceiptFolder {
   // (never over another file) and waits for a later listing. Raises when the claim cannot
   // be made or synced for a reason of the folder's; the file is then back under its name.
   TClaim Claim(const QString& name, const std::function<void()>& renamed = {}, const TFileStamp* listed = nullptr);
-  // The errno of the last Refused claim.
+  // The errno of the last Refused or Unreadable claim.
   int ClaimError() const { return FClaimError; }
   // The descriptor of the file held by the last successful claim (read from its start);
   // -1 when none is held. It stays open until the file is finished.

@@ -691,7 +691,7 @@ void TECRFileThread::SaveRepFile(const QString& unknownWhy) {
   FFolder->SyncReport(FReader->RepFileName());
 }
 
-TReadyFiles TECRFileThread::ReadyFiles() { return FWatch->Ready(FBonFolder, FBonFileExt, Now(), FLogDir, FReadyAgeMs); }
+TReadyFiles TECRFileThread::ReadyFiles() { return FWatch->Ready(FBonFolder, FBonFileExt, FLogDir, FReadyAgeMs); }
 
 bool TECRFileThread::WritePendingReports() { return WriteKeptReports(*FFolder, FolderLog()); }
 
@@ -713,12 +713,19 @@ void TECRFileThread::DoReadFiles() {
       if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
       const TReceiptFolder::TClaim claim = FFolder->Claim(
           name, [&] { FWatch->Forget(FBonFolder, name); }, &file.Stamp);
-      // A file that may not be claimed is reported once for each reason it gives and
-      // tried again at a slow pace (the folder watch); the job goes on with the next.
+      // A file that may not be claimed or read is reported once for each reason it gives
+      // and tried again at a slow pace (the folder watch); the job goes on with the next.
       if (claim == TReceiptFolder::TClaim::Refused &&
-          FWatch->NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError(), Now())) {
+          FWatch->NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError())) {
         const QString line = QStringLiteral("[DoReadFiles] Can't claim file, it waits: \"") + FCurrentFile +
                              QStringLiteral("\" ") + QString::fromStdString(SysErrorText(FFolder->ClaimError()));
+        LogException(line);
+        Log(line);
+      }
+      if (claim == TReceiptFolder::TClaim::Unreadable &&
+          FWatch->NoteRefusedClaim(FBonFolder, name, FFolder->ClaimError(), true)) {
+        const QString line =
+            TFolderWatch::UnreadableLine(QStringLiteral("[DoReadFiles]"), FCurrentFile, FFolder->ClaimError());
         LogException(line);
         Log(line);
       }

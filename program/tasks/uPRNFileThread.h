@@ -39,8 +39,8 @@
 // own kind. A claim found at the start of a file job was left by a run that was killed
 // while it printed: it is kept as "N.unk" with its report, logged and reported as a file
 // error (a left status query goes back to be answered); the file timer does the same
-// between jobs without the printer (uPRNFileThread::TendFolder). Only files
-// that have stayed unchanged for uPRNFileThread::ReadyAgeMs are listed
+// between jobs without the printer (uPRNFileThread::TendFolder). Only files that have
+// stayed unchanged for uPRNFileThread::ReadyAgeMs (by the watch's monotonic clock) are listed
 // (TFolderWatch::Ready, the watch handed with the request), so a file that the point-of-sale program is still writing
 // waits for the next tick. Every job is handed the receipt folder (SetBonFolder; a file job's request sets it): a
 // failed job answers the oldest waiting status query there. Of the jobs only the file job recovers left claims. The
@@ -176,8 +176,9 @@ class TECRFileThread {
   // How the job's reader creates its automation object (tests: a fake or the library
   // loaded directly); an empty function is CreateMiravokFprn.
   void SetFprnFactory(TFprnFactory factory);
-  // The local-time clock of the job (stamps of moved-aside error files, the age of
-  // waiting files). Tests replace it; an empty function restores the system clock.
+  // The local-time clock of the job (stamps of moved-aside error files). How long a file
+  // has waited is the folder watch's affair, timed by its monotonic clock. Tests replace
+  // it; an empty function restores the system clock.
   void SetClock(std::function<QDateTime()> clock);
   // How long a receipt file must have stayed unchanged before the job takes it
   // (uPRNFileThread::ReadyAgeMs unless set; 0 takes every waiting file).

@@ -761,7 +761,7 @@ TEST_F(TFaults, FileReplacedBetweenListingAndClaim) {
   FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   RunFileJob();
   EXPECT_TRUE(Sold().empty());
-  FClock = FClock.addMSecs(500);
+  Pass(500);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
   EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
@@ -954,7 +954,7 @@ TEST_F(TFaults, FileWrittenBeforeTheClockStepsBackIsTakenAtOnce) {
   FClock = FClock.addSecs(-3600);
   for (int tick = 0; tick < 3 && Sold().empty(); ++tick) {
     RunFileJob();
-    FClock = FClock.addSecs(1);
+    Pass(1000);
   }
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
 }
@@ -969,7 +969,7 @@ TEST_F(TFaults, FileSettlingWhileTheClockStepsBackIsTakenAtOnce) {
   FClock = FClock.addSecs(-3600);
   for (int tick = 0; tick < 3 && Sold().empty(); ++tick) {
     RunFileJob();
-    FClock = FClock.addSecs(1);
+    Pass(1000);
   }
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
 }

@@ -409,7 +409,7 @@ TEST_F(TFolderProtocol, FileStillBeingWrittenIsLeftForTheNextTick) {
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 0);
-  FClock = FClock.addMSecs(500);
+  Pass(500);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 1);
@@ -423,13 +423,13 @@ TEST_F(TFolderProtocol, ReadyListingTakesFilesHalfASecondAfterItSawThem) {
   Put("other.txt", kReceipt, 30);
   QStringList list = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   EXPECT_TRUE(list.isEmpty());
-  FClock = FClock.addMSecs(500);
+  Pass(500);
   list = ReadyNames(QString(), uPRNFileThread::ReadyAgeMs);
   ASSERT_EQ(list.size(), 3);
   EXPECT_EQ(list[0], "old.bon");
   EXPECT_EQ(list[1], "young.bon");
   EXPECT_EQ(list[2], "future.bon");
-  EXPECT_TRUE(FWatch->Ready(QString(), QStringLiteral("bon"), FClock).Files.empty());
+  EXPECT_TRUE(FWatch->Ready(QString(), QStringLiteral("bon")).Files.empty());
 }
 
 // The point-of-sale program took the file back between the listing and the claim.

@@ -12,8 +12,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/TimeZoneTestSupport.h"
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "platform/FileOps.h"
+#include "platform/SysErrorText.h"
 #include "program/app/uProgramLog.h"
 
 namespace fp::test {
@@ -62,7 +64,7 @@ class TSharedFolder : public TWorkerFixture {
     return n;
   }
   QStringList Ready() { return ReadyNames(FLogDir, FReadyAgeMs); }
-  void Advance(int ms) { FClock = FClock.addMSecs(ms); }
+  void Advance(int ms) { Pass(ms); }
   // The receipt outside the folder sells article 13, "Bread": no call may carry it.
   void ExpectNothingOfTheOutsideReceipt() const {
     for (const std::string& call : FAke->Calls) {
@@ -411,15 +413,16 @@ INSTANTIATE_TEST_SUITE_P(Stamps, TGrowingFile,
                            return std::string();
                          });
 
-// A clock stepped back an hour makes every stamp lie ahead: files wait half a second from
-// then, not an hour.
+// A wall clock stepped back an hour makes every stamp lie ahead: the file is ready half a
+// second after it was first seen all the same, by the monotonic clock.
 TEST_F(TSharedFolder, ClockSteppedBackHoldsAFileHalfASecondOnly) {
   FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   Put("0001.bon", kReceipt, 0.2);
   EXPECT_EQ(Ready(), QStringList{});
-  Advance(-3600 * 1000);
+  FClock = FClock.addSecs(-3600);
+  Advance(499);
   EXPECT_EQ(Ready(), QStringList{});
-  Advance(500);
+  Advance(1);
   EXPECT_EQ(Ready(), QStringList{"0001.bon"});
 }
 
@@ -441,6 +444,167 @@ TEST_F(TSharedFolder, ResentFileUnderAPrintedNameSettlesAfresh) {
   EXPECT_EQ(Kind("0001.bon"), '-');
   EXPECT_EQ(CallCount("AddProgPlu"), 2);
 }
+
+// ---- A change of daylight-saving time ----
+
+// The clocks of a shop in Sofia go back from 04:00 summer time to 03:00 on 25 October
+// 2026 and ahead from 03:00 to 04:00 on 29 March 2026. The wall clock of these tests
+// jumps by that hour at the change (as a PC clock kept in local time does) while the
+// monotonic clock runs on: how long a file has waited is elapsed time, which the jump
+// does not touch.
+struct TClockChange {
+  const char* Name;
+  qint64 ChangeUtcSecs;  // the moment of the change
+  int JumpSec;           // how the wall clock moves at it
+};
+
+void PrintTo(const TClockChange& c, std::ostream* os) { *os << c.Name; }
+
+class TDaylightSaving : public TSharedFolder, public ::testing::WithParamInterface<TClockChange> {
+ protected:
+  void SetUp() override {
+    TSharedFolder::SetUp();
+    FClock = QDateTime::fromSecsSinceEpoch(GetParam().ChangeUtcSecs).addMSecs(-200);
+  }
+  // Time passes across the change: the wall clock jumps by the hour on the way.
+  void PassTheChange(int ms) {
+    Pass(ms);
+    FClock = FClock.addSecs(GetParam().JumpSec);
+  }
+  // A tick of the window's timer: the runner's listing, and the file job it starts when a
+  // file is ready (both by the watch they share).
+  void Tick() {
+    if (!Ready().isEmpty()) RunFileJob();
+  }
+
+  TScopedTimeZone FZone{kShopTimeZone};
+};
+
+// A receipt dropped just before the change is taken half a second after it was first
+// seen, neither at once (the clock went ahead) nor later (it went back); one dropped after
+// the change prints at the tick half a second after the timer's tick that saw it.
+TEST_P(TDaylightSaving, ReceiptsSettleByElapsedTimeAcrossTheChange) {
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  Put("0001.bon", kReceipt, 0);
+  Tick();
+  PassTheChange(300);
+  Tick();
+  EXPECT_EQ(Kind("0001.bon"), 'f');  // quiet for 0.3 s only
+  Pass(200);
+  Tick();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+
+  Pass(5000);
+  Put("0002.bon", kReceipt, 0);
+  Tick();
+  EXPECT_EQ(Kind("0002.bon"), 'f');
+  Pass(500);
+  Tick();
+  EXPECT_EQ(Kind("0002.bon"), '-');
+  EXPECT_EQ(Kind("0002.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 2);
+}
+
+// A file whose claim was refused just before the change is tried again a minute later by
+// elapsed time, not at once and not an hour later.
+TEST_P(TDaylightSaving, RefusedClaimIsRetriedAfterAMinuteOfElapsedTime) {
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::RenameNoReplace, 0, EPERM, Native(FOlder + "0001.bon\n"));
+  Put("0001.bon", kReceipt, 60);
+  RunFileJob();
+  ASSERT_EQ(Kind("0001.bon"), 'f');
+  ASSERT_THAT(NormalLog(), HasSubstr("Can't claim file, it waits"));
+  PassTheChange(1000);
+  EXPECT_EQ(Ready(), QStringList{});
+  Pass(58999);
+  EXPECT_EQ(Ready(), QStringList{});
+  Pass(1);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, TDaylightSaving,
+                         ::testing::Values(TClockChange{"Autumn", 1792890000, -3600},
+                                           TClockChange{"Spring", 1774746000, 3600}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- A file the program's user may not read ----
+
+// A share that creates files 0600 for the point-of-sale program's user, or a file put with
+// "install -m 600 -o pos": the file is never printed and no job is started for it; one
+// line in the logs names the reason while it stays; the job goes on with the other files;
+// the file is looked at again after the retry time, or at once when its status changes
+// (the administrator's chmod or chgrp), and then prints.
+enum class TUnreadable {
+  Permissions,     // the file's own mode (a normal user only: root reads every file)
+  OpenRefused,     // the opening of the file fails with EACCES (the seam)
+  ClaimUnreadable  // the file can be opened, but its claim no longer (it changed between)
+};
+
+void PrintTo(TUnreadable c, std::ostream* os) {
+  *os << (c == TUnreadable::Permissions   ? "Permissions"
+          : c == TUnreadable::OpenRefused ? "OpenRefused"
+                                          : "ClaimUnreadable");
+}
+
+class TUnreadableFile : public TSharedFolder, public ::testing::WithParamInterface<TUnreadable> {};
+
+TEST_P(TUnreadableFile, WaitsWithOneLineAndPrintsOnceItCanBeRead) {
+  if (GetParam() == TUnreadable::Permissions && ::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 30);
+  const std::string path = Native(FOlder + "0001.bon");
+  switch (GetParam()) {
+    // The test's own file without read permission stands for another user's 0600 file.
+    case TUnreadable::Permissions: ASSERT_EQ(::chmod(path.c_str(), 0200), 0); break;
+    case TUnreadable::OpenRefused: ops.FailAt(TFileOp::Open, 0, EACCES, path); break;
+    case TUnreadable::ClaimUnreadable: ops.FailAt(TFileOp::Open, 0, EACCES, Native(FOlder + "0001.$$$")); break;
+  }
+  const std::string line = "Receipt file cannot be read: " + SysErrorText(EACCES) + "; it waits: \"" + path + "\"";
+  for (int tick = 0; tick < 3; ++tick) {
+    RunFileJob();
+    Advance(1000);
+  }
+  EXPECT_EQ(Kind("0001.bon"), 'f');
+  EXPECT_EQ(Kind("0001.rep"), '-');
+  EXPECT_EQ(Kind("0002.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 1);
+  EXPECT_EQ(Occurrences(ExceptionLog(), line), 1) << ExceptionLog();
+  EXPECT_EQ(Occurrences(NormalLog(), line), 1);
+  EXPECT_EQ(ExceptionLog().find("Not a regular file"), std::string::npos) << ExceptionLog();
+  EXPECT_EQ(ErrorEvents(), 0);
+  // The window's tick starts no job for it, not even after the retry time while it stays.
+  EXPECT_EQ(Ready(), QStringList{});
+  Advance(static_cast<int>(uPRNFileThread::RefusedClaimRetryMs));
+  if (GetParam() != TUnreadable::ClaimUnreadable) {
+    EXPECT_EQ(Ready(), QStringList{});
+    EXPECT_EQ(Occurrences(ExceptionLog(), line), 1);
+  }
+
+  // The administrator gives the file to the shared group.
+  ops.Clear();
+  ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+  EXPECT_EQ(Ready(), QStringList{"0001.bon"});
+  RunFileJob();
+  EXPECT_EQ(Kind("0001.bon"), '-');
+  EXPECT_EQ(Kind("0001.rep"), 'f');
+  EXPECT_EQ(CallCount("AddProgPlu"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TUnreadableFile,
+                         ::testing::Values(TUnreadable::Permissions, TUnreadable::OpenRefused,
+                                           TUnreadable::ClaimUnreadable),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case TUnreadable::Permissions: return std::string("Permissions");
+                             case TUnreadable::OpenRefused: return std::string("OpenRefused");
+                             case TUnreadable::ClaimUnreadable: return std::string("ClaimUnreadable");
+                           }
+                           return std::string();
+                         });
 
 }  // namespace
 }  // namespace fp::test

@@ -32,7 +32,6 @@ namespace {
 
 using uStrRes::Message;
 namespace M = uStrRes;
-using uTaskRunner::WholeSecondsBetween;
 
 }  // namespace
 
@@ -53,6 +52,7 @@ TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, 
           std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
               .count());
     };
+  FWatch = std::make_shared<TFolderWatch>(FServices.MonotonicMs);
   FPurgeTimer.setInterval(20);
   FPurgeTimer.setSingleShot(true);
   QObject::connect(&FPurgeTimer, &QTimer::timeout, &FPurgeTimer, [this] { PurgeRetiredThreads(); });
@@ -68,8 +68,6 @@ void TTaskRunner::ReleaseWorkers() {
   FCurrentThread.reset();
   FRetired.clear();
 }
-
-QDateTime TTaskRunner::Now() const { return FServices.Now(); }
 
 void TTaskRunner::Log(const QString& Line) const {
   if (FServices.Log) FServices.Log(Line);
@@ -500,7 +498,7 @@ void TTaskRunner::DepartmentReceived(const TDepartmentRow& Row) { FDepartments.p
 
 int32_t TTaskRunner::PendingFileCount(qint64* WaitMs) {
   const TReadyFiles ready =
-      FWatch->Ready(WithSlash(FSettings.SearchPath), uConst::BonFileExt(), Now(), FLogDir, FServices.ReadyAgeMs);
+      FWatch->Ready(WithSlash(FSettings.SearchPath), uConst::BonFileExt(), FLogDir, FServices.ReadyAgeMs);
   if (WaitMs) *WaitMs = ready.WaitMs;
   return static_cast<int32_t>(ready.Files.size());
 }
@@ -517,11 +515,14 @@ void TTaskRunner::FileTimerTick() {
   if (FFolderFault) return;
   // What an earlier run left and a report kept in memory need no new receipt file.
   TendReceiptFolder();
-  const QDateTime now = Now();
-  if (FSettings.CheckPrnIntevalSec > 0 && WholeSecondsBetween(FLastCheckTime, now) > FSettings.CheckPrnIntevalSec) {
+  // The interval is elapsed time: a change of the PC clock neither brings a check forward
+  // nor holds it back.
+  const int64_t now = MonotonicMs();
+  if (FSettings.CheckPrnIntevalSec > 0 &&
+      (!FLastCheckMs || (now - *FLastCheckMs) / 1000 > FSettings.CheckPrnIntevalSec)) {
     Log(QStringLiteral("Checking connectivity."));
     if (StartTask(tkPrinterInfo, TTaskStarter::Timer)) FPrinterDataStale = false;
-    FLastCheckTime = now;
+    FLastCheckMs = now;
   } else {
     // A file that has just come waits until it has stayed unchanged long enough: the
     // window ticks again at that moment, so the wait does not grow to the timer's period.
@@ -533,7 +534,7 @@ void TTaskRunner::FileTimerTick() {
     } else if (FPrinterDataStale && FSettings.CheckPrnIntevalSec > 0) {
       Log(QStringLiteral("Checking connectivity."));
       if (StartTask(tkPrinterInfo, TTaskStarter::Timer)) FPrinterDataStale = false;
-      FLastCheckTime = now;
+      FLastCheckMs = now;
     }
   }
 }

@@ -199,18 +199,21 @@ class ITaskRunnerObserver {
 
 // What the runner needs of the program around it.
 struct TTaskRunnerServices {
-  // Local time for the timer decisions, the waits and the age of receipt files.
+  // Local time, for what is meant as a local time. No elapsed time is measured by it: the
+  // timer's decisions, the waits and the age of receipt files go by MonotonicMs.
   std::function<QDateTime()> Now;
   TTaskThreadFactory CreateTask;
   // A line for the normal log and one for the exception log.
   std::function<void(const QString&)> Log;
   std::function<void(const QString&)> ErrorLog;
-  // How long a receipt file must have stayed unchanged, by Now, before it is printed (the
-  // runner's own listing and every worker's).
+  // How long a receipt file must have stayed unchanged, by MonotonicMs, before it is
+  // printed (the runner's own listing and every worker's).
   int ReadyAgeMs = uPRNFileThread::ReadyAgeMs;
   // Milliseconds of a clock that never jumps (the system's monotonic clock when empty):
-  // the waits for tasks are timed by it, so a change of the PC clock neither ends nor
-  // stretches them.
+  // the waits for tasks, the printer check interval, the quiet time of receipt files and
+  // the retry of refused ones are timed by it (the folder watch handed to every worker
+  // keeps it), so a change of the PC clock (daylight-saving time, a time server, the
+  // operator) neither ends nor stretches them.
   std::function<int64_t()> MonotonicMs;
 };
 
@@ -291,9 +294,9 @@ class TTaskRunner {
   // The receipt files ready to be printed; WaitMs (when given) gets the milliseconds until
   // the next waiting file is ready, -1 when none waits.
   int32_t PendingFileCount(qint64* WaitMs = nullptr);
-  // When the timer last started a printer check (null: never).
-  const QDateTime& LastCheckTime() const { return FLastCheckTime; }
-  void SetLastCheckTime(const QDateTime& Time) { FLastCheckTime = Time; }
+  // When the timer last started a printer check, by MonotonicMs (none: never).
+  const std::optional<int64_t>& LastCheckMs() const { return FLastCheckMs; }
+  void SetLastCheckMs(std::optional<int64_t> Ms) { FLastCheckMs = Ms; }
   // What the timer last found wrong with the folders (none while they can be used).
   const TFolderFault& FolderFault() const { return FFolderFault; }
   // The last printer event of a task that was not a settings test said offline.
@@ -335,7 +338,6 @@ class TTaskRunner {
   const std::shared_ptr<TFolderWatch>& FolderWatch() const { return FWatch; }
 
  private:
-  QDateTime Now() const;
   bool StartTaskThread(const TTaskRequest& Request);
   void SetHourglass(bool On) { FObserver.SetHourglass(On); }
   int64_t MonotonicMs() const { return FServices.MonotonicMs(); }
@@ -360,8 +362,9 @@ class TTaskRunner {
   void ErrorLog(const QString& Line) const;
 
   TTaskRunnerServices FServices;
-  // Decides when a receipt file is taken: the runner's own listing and every worker's.
-  std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>();
+  // Decides when a receipt file is taken: the runner's own listing and every worker's
+  // (made with the runner's monotonic clock).
+  std::shared_ptr<TFolderWatch> FWatch;
   TMainSettings& FSettings;
   ITaskRunnerObserver& FObserver;
   QString FLogDir;
@@ -381,7 +384,7 @@ class TTaskRunner {
   bool FQuitPending = false;
   TDepartments FDepartments;
 
-  QDateTime FLastCheckTime;
+  std::optional<int64_t> FLastCheckMs;
   bool FInFileTimer = false;
   TFolderFault FFolderFault;
   QString FDirFolder;  // the last folder that failed the write test

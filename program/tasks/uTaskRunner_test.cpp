@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cerrno>
@@ -22,6 +23,7 @@
 #include "program/app/uConst.h"
 #include "program/app/uStrRes.h"
 #include "tests/support/QtTestEnvironment.h"
+#include "tests/support/TimeZoneTestSupport.h"
 #include "tests/support/uTaskRunnerTestSupport.h"
 #include "program/app/uProgramInfo.h"
 #include "platform/FileOps.h"
@@ -144,7 +146,7 @@ TEST_P(TimerDecision, StartsTheRightTask) {
   FSettings.CheckPrnIntevalSec = c.interval;
   TTaskRunner& r = Runner();
   for (int i = 0; i < c.files; ++i) PutBon(QStringLiteral("%1.bon").arg(i));
-  if (c.lastCheckAgo >= 0) r.SetLastCheckTime(FNow.addSecs(-c.lastCheckAgo));
+  if (c.lastCheckAgo >= 0) r.SetLastCheckMs(FMonoMs - c.lastCheckAgo * 1000);
   if (c.busy) {
     ASSERT_TRUE(r.StartTask(tkPrintTest));
   }
@@ -163,7 +165,7 @@ TEST_P(TimerDecision, StartsTheRightTask) {
     }
   }
   if (c.expected == tkPrinterInfo) {
-    EXPECT_EQ(r.LastCheckTime(), FNow);
+    EXPECT_EQ(r.LastCheckMs(), FMonoMs);
     EXPECT_THAT(FLog, ElementsAre("Checking connectivity."));
   }
   EXPECT_THAT(FView.Notices, IsEmpty());  // a busy runner skips the tick silently
@@ -192,16 +194,96 @@ TEST_F(TaskRunnerTest, FreshReceiptFileIsTakenAtTheTickItAsksFor) {
   Runner().FileTimerTick();
   EXPECT_TRUE(FWorkers.Tasks.empty());
   EXPECT_THAT(FView.TickRequests, ElementsAre(500));
-  FNow = FNow.addMSecs(499);
+  FMonoMs += 499;
   Runner().FileTimerTick();
   EXPECT_TRUE(FWorkers.Tasks.empty());
   EXPECT_THAT(FView.TickRequests, ElementsAre(500, 1));
-  FNow = FNow.addMSecs(1);
+  FMonoMs += 1;
   Runner().FileTimerTick();
   EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
   EXPECT_THAT(FView.TickRequests, ElementsAre(500, 1));
   // The worker lets files settle as long as the runner does.
   EXPECT_EQ(FWorkers.Last()->Settings.ReadyAgeMs, uPRNFileThread::ReadyAgeMs);
+}
+
+// The clocks of a shop in Sofia go back an hour at 04:00 summer time on 25 October 2026,
+// and ahead an hour at 03:00 on 29 March 2026. The wall clock of the test jumps by that
+// hour at the change (as a PC clock kept in local time does) while the monotonic clock runs
+// on: the printer check still comes once its interval has passed, neither at once nor an
+// hour late, and a receipt dropped after the change starts a file task within two seconds.
+TEST_F(TaskRunnerTest, TimerDecisionsGoByElapsedTimeAcrossAChangeOfTheClocks) {
+  TScopedTimeZone zone(kShopTimeZone);
+  struct {
+    const char* name;
+    qint64 changeUtcSecs;
+    int jumpSec;
+  } changes[] = {{"autumn", 1792890000, -3600}, {"spring", 1774746000, 3600}};
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.name);
+    FRunner.reset();
+    FWorkers.Tasks.clear();
+    FWorkers.AutoFinish = false;
+    FSettings.CheckPrnIntevalSec = 30;
+    FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+    FNow = QDateTime::fromSecsSinceEpoch(c.changeUtcSecs - 5);
+    TTaskRunner& r = Runner();
+    const int64_t checked = FMonoMs;
+    r.SetLastCheckMs(checked);  // the printer was checked just now
+    // The window's timer ticks each second; the clocks change at the fifth.
+    auto second = [&](int n) {
+      FMonoMs += 1000;
+      FNow = FNow.addSecs(n == 5 ? 1 + c.jumpSec : 1);
+    };
+    for (int n = 1; n <= 10; ++n) {
+      second(n);
+      r.FileTimerTick();
+    }
+    EXPECT_TRUE(FWorkers.Tasks.empty());
+    PutBon("0001.bon", 0);
+    const int64_t dropped = FMonoMs;
+    r.FileTimerTick();  // the tick that first sees it
+    while (FWorkers.Tasks.empty() && FMonoMs - dropped < 2000) {
+      second(0);
+      r.FileTimerTick();
+    }
+    ASSERT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
+    ASSERT_TRUE(QFile::remove(FBonDir + "0001.bon"));
+    FWorkers.Last()->Finish();
+    // The check comes once more than 30 whole seconds have passed since the last one.
+    while (FMonoMs < checked + 30000) {
+      second(0);
+      r.FileTimerTick();
+    }
+    EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
+    second(0);
+    r.FileTimerTick();
+    EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles, tkPrinterInfo));
+    FWorkers.Last()->Finish();
+  }
+}
+
+// A receipt file the program's user may not read starts no task, at no tick: not while it
+// settles, not after the retry time while it stays unreadable. Once its status changes (the
+// administrator's chmod), the next tick starts the file task.
+TEST_F(TaskRunnerTest, UnreadableReceiptFileStartsNoTask) {
+  FWorkers.AutoFinish = false;
+  FSettings.CheckPrnIntevalSec = 0;
+  TTaskRunner& r = Runner();
+  PutBon("0001.bon");
+  const std::string path = QFile::encodeName(FBonDir + "0001.bon").toStdString();
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::Open, 0, EACCES, path);
+  for (int n = 0; n < 70; ++n) {
+    r.FileTimerTick();
+    FMonoMs += 1000;
+  }
+  EXPECT_TRUE(FWorkers.Tasks.empty());
+  EXPECT_THAT(FView.TickRequests, IsEmpty());
+  ops.Clear();
+  ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+  r.FileTimerTick();
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
 }
 
 class FolderFault : public TaskRunnerTest, public ::testing::WithParamInterface<FolderFaultCase> {
@@ -256,7 +338,7 @@ TEST_F(TaskRunnerTest, NoPrinterCheckWhileTheReceiptFolderIsMissing) {
   r.FileTimerTick();
   EXPECT_TRUE(FWorkers.Tasks.empty());
   EXPECT_THAT(FLog, IsEmpty());
-  EXPECT_FALSE(r.LastCheckTime().isValid());
+  EXPECT_FALSE(r.LastCheckMs());
   ASSERT_TRUE(QDir().mkpath(FBonDir));
   r.FileTimerTick();
   EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkPrinterInfo));
@@ -718,7 +800,7 @@ TEST_F(TaskRunnerTest, PrinterDataAreReadAgainAfterReceiptsPrinted) {
     FWorkers.Tasks.clear();
     FWorkers.AutoFinish = false;
     TTaskRunner& r = Runner();
-    r.SetLastCheckTime(FNow);
+    r.SetLastCheckMs(FMonoMs);
     PutBon("0001.bon");
     r.FileTimerTick();
     ASSERT_EQ(FWorkers.Kinds(), std::vector<TTaskKind>{tkReadFiles});

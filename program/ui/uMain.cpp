@@ -121,7 +121,7 @@ void TfrmMain::FormCreate() {
     FRunner.SetShowSuccess(false);
     FirstActivation = true;
     SetStatusText(2, IdleStatusText());
-    FRunner.SetLastCheckTime(QDateTime());
+    FRunner.SetLastCheckMs(std::nullopt);
     CloseAllowed = false;
   } catch (const std::exception& e) {
     AddToErrorLog(QStringLiteral("[FormCreate]") + ExceptionText(e));

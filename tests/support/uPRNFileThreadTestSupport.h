@@ -1,6 +1,6 @@
 #pragma once
 // What the worker-thread tests share: a receipt folder and a log folder in a temporary
-// folder, a fixed clock, the fake automation object behind every worker it wires, and a
+// folder, a fixed wall clock and a monotonic one, the fake automation object behind every worker it wires, and a
 // journal of the worker's events.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,11 @@ class TWorkerFixture : public ::testing::Test {
     times[0].tv_sec = times[1].tv_sec = ms / 1000;
     times[0].tv_nsec = times[1].tv_nsec = (ms % 1000) * 1000000;
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(FOlder + name).constData(), times, 0), 0);
+  }
+  // Time passes: the wall clock and the watch's monotonic clock move on alike.
+  void Pass(qint64 ms) {
+    FClock = FClock.addMSecs(ms);
+    FMonoMs += ms;
   }
   std::string Read(const QString& name) const {
     QFile f(FOlder + name);
@@ -102,10 +108,10 @@ class TWorkerFixture : public ::testing::Test {
   // Runs a file job on this thread; its events are journalled.
   void RunFileJob(bool repFiles = true) { FileJob(repFiles)->Execute(); }
 
-  // The names of the "*.bon" files the file jobs' watch finds ready by the clock, oldest
+  // The names of the "*.bon" files the file jobs' watch finds ready by its clock, oldest
   // first; `waitMs` gets the wait until the next one is.
   QStringList ReadyNames(const QString& logDir, int readyAgeMs, qint64* waitMs = nullptr) {
-    const TReadyFiles ready = FWatch->Ready(FOlder, QStringLiteral("bon"), FClock, logDir, readyAgeMs);
+    const TReadyFiles ready = FWatch->Ready(FOlder, QStringLiteral("bon"), logDir, readyAgeMs);
     if (waitMs) *waitMs = ready.WaitMs;
     QStringList names;
     for (const TListedFile& f : ready.Files) names.append(f.Name);
@@ -125,7 +131,10 @@ class TWorkerFixture : public ::testing::Test {
 
   QTemporaryDir FTmp;
   QString FOlder, FLogDir;
+  // The wall clock of the wired workers (stamps of files moved aside, of the files put).
   QDateTime FClock{QDate(2025, 12, 9), QTime(12, 30, 45, 7)};
+  // The monotonic clock of the file jobs' watch, in milliseconds.
+  std::atomic<int64_t> FMonoMs{1000000};
   // How long the wired workers let a file settle: 0 takes a file at once, as a file that
   // has long stopped changing; the tests of settling set uPRNFileThread::ReadyAgeMs.
   int FReadyAgeMs = 0;
@@ -137,7 +146,7 @@ class TWorkerFixture : public ::testing::Test {
   std::vector<std::string> FUnknowns;
   std::vector<TDepartmentRow> FRows;
   // What the file jobs of the fixture decide by when a file is taken.
-  std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>();
+  std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>([this] { return FMonoMs.load(); });
 };
 
 // A receipt of one sold article (sold with AddProgPlu), an invalid file and a status query.
