@@ -1018,6 +1018,30 @@ TEST_F(MainWindowTest, StopSignalDuringTheWaitingFilesQuestionKeepsTheFiles) {
   EXPECT_TRUE(QFile::exists(FBonDir + "0001.bon"));
 }
 
+// A stop signal while the first start's settings window is open ends the program there:
+// no printer check follows, neither on the port of the defaults nor on one the window was
+// answered with at that moment, and the log ends with the closing line.
+TEST_F(MainWindowTest, StopSignalDuringTheFirstStartSettingsTouchesNoPort) {
+  for (const bool answered : {false, true}) {
+    SCOPED_TRACE(answered ? "answered" : "closed");
+    FWorkers.Tasks.clear();
+    FQuits = 0;
+    QFile::remove(FAppDir + "Log/" + uProgramLog::NormalLogName);
+    TfrmMain& f = MakeWindow();
+    FWindows->FolderToEnter = answered ? FBonDir : QString();
+    FWindows->DuringSettings = [&] { f.ExitBySignal("SIGTERM"); };
+    f.FormActivate();
+    EXPECT_TRUE(FWorkers.Tasks.empty());
+    EXPECT_FALSE(f.FileReadTimer.isActive());
+    EXPECT_TRUE(SpinUntil([&] { return FQuits == 1; }));
+    const QString log = NormalLog();
+    EXPECT_TRUE(log.trimmed().endsWith("Application closed")) << log.toStdString();
+    EXPECT_FALSE(log.contains("Checking connectivity.")) << log.toStdString();
+    FWindows->DuringSettings = nullptr;
+    FFrm.reset();
+  }
+}
+
 TEST_F(MainWindowTest, DestroyedWindowDetachesARunningWorker) {
   FWorkers.AutoFinish = false;
   MakeRunningWindow().mnDoFilesClick();
