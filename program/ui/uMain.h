@@ -187,6 +187,13 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   void mnShowErrorLogClick();
   void mnShowAppDataClick();
 
+  // The client area below the menu bar that the window starts with (the least it has).
+  static constexpr int SpecifiedWidth = 515;
+  static constexpr int SpecifiedHeight = 358;
+  // Sizes the window to its content: the specified size, or more where the current fonts
+  // and texts need it (the window stays fixed in size for the operator).
+  void FitToContent();
+
   // ---- Status bar ----
   QString StatusText(int Panel) const;
   void SetStatusText(int Panel, const QString& Text);
@@ -264,6 +271,8 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
  protected:
   void closeEvent(QCloseEvent* Event) override;
   void changeEvent(QEvent* Event) override;
+  bool event(QEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
 
  private:
   // ---- What the task runner asks and reports ----
@@ -321,6 +330,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   bool FHourglass = false;
   bool FClosed = false;
   bool FTerminated = false;
+  bool FFitting = false;
   QStatusBar* FStatus = nullptr;
   QLabel* FPanels[3] = {nullptr, nullptr, nullptr};
 };

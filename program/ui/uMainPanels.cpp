@@ -20,6 +20,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "program/ui/MarqueeProgressBar.h"
@@ -59,7 +60,9 @@ QFrame* MakePanel(QWidget* parent, const char* name, int height, bool white) {
   f->setObjectName(QString::fromLatin1(name));
   f->setFrameShape(QFrame::StyledPanel);
   f->setFrameShadow(QFrame::Raised);
-  f->setFixedHeight(height);
+  // The specified height is the least: a larger font or a longer text makes it higher.
+  f->setMinimumHeight(height);
+  f->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   if (white) {
     f->setAutoFillBackground(true);
     QPalette p = f->palette();
@@ -193,7 +196,9 @@ void TfrmMain::BuildWindow() {
   const int widths[3] = {60, 60, 200};
   for (int i = 0; i < 3; ++i) {
     FPanels[i] = new QLabel(stTask);
-    FPanels[i]->setFixedWidth(widths[i]);
+    // The specified width is the least: a panel whose text needs more (a larger font) gets
+    // it, and a long text of panel 2 never widens the window.
+    FPanels[i]->setMinimumWidth(widths[i]);
     FPanels[i]->setFrameShape(QFrame::Panel);
     FPanels[i]->setFrameShadow(QFrame::Sunken);
     if (i < 2) FPanels[i]->setAlignment(Qt::AlignCenter);
@@ -220,10 +225,45 @@ void TfrmMain::BuildWindow() {
   });
   if (FServices.TrayAvailable()) TrayIcon->show();
 
-  const int menuHeight = menuBar()->sizeHint().height();
-  setFixedSize(515, 358 + menuHeight);
+  FitToContent();
   // The window comes up centred on the screen.
   if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmMain::FitToContent() {
+  if (FFitting) return;
+  FFitting = true;
+  // The window is fixed in size: its specified size (the client area below the menu bar
+  // 515 x 358), or more where its content needs it at the current fonts: the panels at
+  // least their specified heights, every line of text whole, wrapped lines included.
+  QWidget* client = centralWidget();
+  QLayout* content = client ? client->layout() : nullptr;
+  int width = std::max(SpecifiedWidth, minimumSizeHint().width());
+  if (content) width = std::max(width, content->totalMinimumSize().width());
+  if (stTask) width = std::max(width, stTask->minimumSizeHint().width());
+  const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(width) : -1;
+  const int menu = menuHeight > 0 ? menuHeight : menuBar()->sizeHint().height();
+  int clientHeight = 0;
+  if (content) {
+    const int hfw = content->hasHeightForWidth() ? content->totalHeightForWidth(width) : -1;
+    clientHeight = hfw > 0 ? hfw : content->totalSizeHint().height();
+  }
+  const int status = stTask ? stTask->sizeHint().height() : 0;
+  const int height = std::max(SpecifiedHeight, clientHeight + status) + menu;
+  if (minimumSize() != QSize(width, height) || maximumSize() != QSize(width, height)) setFixedSize(width, height);
+  FFitting = false;
+}
+
+bool TfrmMain::event(QEvent* Event) {
+  const bool done = QMainWindow::event(Event);
+  // A text or a font that needs more room asks for a new layout: the window grows to it.
+  if (Event->type() == QEvent::LayoutRequest) FitToContent();
+  return done;
+}
+
+void TfrmMain::showEvent(QShowEvent* Event) {
+  FitToContent();
+  QMainWindow::showEvent(Event);
 }
 
 QString TfrmMain::StatusText(int Panel) const {
