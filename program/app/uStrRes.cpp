@@ -88,6 +88,15 @@ constexpr TBuiltIn kBuiltIn[MessageCount] = {
     {"S_PayTypeReplace", u"Да се подмени на"},
     {"S_PayType1CantChange", u"Не може да се подмени плащане тип 1"},
     {"S_Error", u"Грешка"},
+    {"S_UnknownFiles", u"Файлове с неизвестен резултат (.unk) в папката"},
+    {"S_UnknownFile", u"Файл с неизвестен резултат"},
+    {"S_CheckJournal",
+     u"Бележката може вече да е отпечатана: проверете контролната лента на принтера, преди да изпратите файла "
+     u"отново."},
+    {"S_PrinterState", u"Принтерът съобщава"},
+    {"S_NoPaper", u"Няма хартия."},
+    {"S_CoverOpen", u"Капакът на принтера е отворен."},
+    {"S_PrinterFault", u"Принтерът е в неизправност или капакът му е отворен."},
 };
 
 struct Table {
