@@ -309,6 +309,8 @@ void TfrmMain::TickAgainIn(int Ms) {
 void TfrmMain::FileReadTimerTimer() {
   try {
     FRunner.FileTimerTick();
+    // Receipts of unknown outcome are warned of while their files are in the folder.
+    FRunner.CountUnknownFiles();
   } catch (const EAbort&) {
   } catch (const std::exception& e) {
     ApplicationException(this, ExceptionText(e));
