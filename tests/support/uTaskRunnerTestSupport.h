@@ -117,8 +117,9 @@ class TFakeWorkers {
 // ---- The observer ----
 
 // Records what the runner reports, one line per report ("started 4", "ended 2 3 1",
-// "idle", "error 2 4 1" with the printer's state after it, "file <path>", "processed 1 0"), and answers its questions
-// from the scripts (nothing: the operator cancels).
+// "idle", "error 2 4 1" with the printer's state after it, "file <path>",
+// "processed 1 0"), and answers its questions from the scripts (nothing: the operator
+// cancels).
 class TRecordingObserver : public ITaskRunnerObserver {
  public:
   std::deque<std::optional<TReportPeriod>> Periods;
