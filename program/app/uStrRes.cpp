@@ -91,6 +91,15 @@ constexpr TBuiltIn kBuiltIn[MessageCount] = {
     // A search by serial number found another printer: %1 the serial number set, %2 the one
     // found, %3 its port number.
     {"S_OtherPrnFound", u"printer %1 not found; found %2 on COM%3"},
+    {"S_UnknownFiles", u"Файлове с неизвестен резултат (.unk) в папката"},
+    {"S_UnknownFile", u"Файл с неизвестен резултат"},
+    {"S_CheckJournal",
+     u"Бележката може вече да е отпечатана: проверете контролната лента на принтера, преди да изпратите файла "
+     u"отново."},
+    {"S_PrinterState", u"Принтерът съобщава"},
+    {"S_NoPaper", u"Няма хартия."},
+    {"S_CoverOpen", u"Капакът на принтера е отворен."},
+    {"S_PrinterFault", u"Принтерът е в неизправност или капакът му е отворен."},
 };
 
 struct Table {

@@ -91,6 +91,13 @@ enum TMessageKey : int {
   S_PayType1CantChange,
   S_Error,
   S_OtherPrnFound,
+  S_UnknownFiles,
+  S_UnknownFile,
+  S_CheckJournal,
+  S_PrinterState,
+  S_NoPaper,
+  S_CoverOpen,
+  S_PrinterFault,
   MessageCount
 };
 

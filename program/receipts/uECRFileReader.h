@@ -198,6 +198,10 @@ class TECRFileReader {
   // version text (the empty receipt).
   void SetClock(std::function<QDateTime()> clock) { FClock = std::move(clock); }
   void SetFileVersion(std::function<QString()> fileVersion) { FFileVersion = std::move(fileVersion); }
+  // Asked before each opening of a receipt: true when a receipt may still be open on the
+  // printer (a failed file left it), so that the receipt's status is read before the
+  // opening closes or cancels it, even without detailed reports.
+  void SetStatusBeforeOpening(std::function<bool()> wanted) { FStatusBeforeOpening = std::move(wanted); }
 
   // ---- Reading a receipt file ----
   // Reads the receipt file `path`. With `fd` (a descriptor of that file opened by the
@@ -235,6 +239,16 @@ class TECRFileReader {
   const TFileProgress& Progress() const { return FProgress; }
   // The lines of the report file so far.
   const std::vector<std::string>& RepLines() const { return FRepLines; }
+  // What the receipt status read just before the current file's opening found of a
+  // receipt still open on the printer, which that opening then closes or cancels (cleared
+  // when PrintPluList starts).
+  struct TStatusBeforeOpening {
+    bool Read = false;  // the status was read before the opening
+    bool Open = false;  // a fiscal receipt was open
+    double Total = 0;   // its total and what of it was paid
+    double Paid = 0;
+  };
+  const TStatusBeforeOpening& StatusBeforeOpening() const { return FBeforeOpening; }
 
   // ---- Connection and service operations ----
   bool Initialize(bool search, const std::string& deviceSerialNo);
@@ -263,6 +277,8 @@ class TECRFileReader {
 
   // The text of the last failure of a public operation.
   const std::string& LastError() const { return FLastError; }
+  // The automation object's own text of its last failure (empty when it has none).
+  std::string GetLastErrorMessage();
   // What the connection read of the printer (the port is the one found by a search).
   uint8_t ComPort() const { return FComPort; }
   const std::string& Model() const { return FModel; }
@@ -331,8 +347,13 @@ class TECRFileReader {
     double TotalAmount = 0;
     double PayedAmount = 0;
     std::string DocNumber;
+    bool IsOpen = false;
   };
   TBonStatus ReadRecieptStatus();
+  // The status read before an opening, when it is wanted (reports or a receipt that may be
+  // left open); it is kept in FBeforeOpening.
+  bool WantStatusBeforeOpening(bool reports) const;
+  void ReadStatusBeforeOpening();
   // Connection steps shared by Initialize and FastInit.
   void InitConnection(bool search, const std::string& deviceSerialNo);
   void ReadCurrencyMode();
@@ -365,6 +386,8 @@ class TECRFileReader {
   bool FIsReportFile = false;
   bool FHasSales = false;
   TFileProgress FProgress;
+  TStatusBeforeOpening FBeforeOpening;
+  std::function<bool()> FStatusBeforeOpening;
   int32_t FCashierPOS = 1;
   int32_t FCashierNo = 1;
   std::string FCashierPass;

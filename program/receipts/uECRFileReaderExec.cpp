@@ -53,13 +53,26 @@ TECRFileReader::TBonStatus TECRFileReader::ReadRecieptStatus() {
   BStr doc;
   OleCheck(bon->get_DocNumber(doc.Out()));
   status.DocNumber = WideToCp1251(doc.View());
+  LONG open = 0;
+  OleCheck(bon->get_IsOpen(&open));
+  status.IsOpen = open != 0;
   return status;
+}
+
+bool TECRFileReader::WantStatusBeforeOpening(bool reports) const {
+  return reports || (FStatusBeforeOpening && FStatusBeforeOpening());
+}
+
+void TECRFileReader::ReadStatusBeforeOpening() {
+  const TBonStatus status = ReadRecieptStatus();
+  FBeforeOpening = TStatusBeforeOpening{true, status.IsOpen, status.TotalAmount, status.PayedAmount};
 }
 
 bool TECRFileReader::PrintPluList() {
   QElapsedTimer timer;
   timer.start();
   FProgress = TFileProgress();
+  FBeforeOpening = TStatusBeforeOpening();
   FUniqueSellNoGiven = false;
   try {
     if (FCommands.empty()) Fail("Not found valid commands.");
@@ -210,8 +223,8 @@ void TECRFileReader::OpenReceipt() {
   Tagged(Tag::OpenReceipt, [&] {
     TInvoiceObject* invoice = FindInvoice();
     std::string nextInvoice;
+    if (WantStatusBeforeOpening(FRepDetailPrint)) ReadStatusBeforeOpening();
     if (FRepDetailPrint) {
-      ReadRecieptStatus();
       nextInvoice = FFprn.GetNextInvoiceNumber();
       CheckErrorCode();
       AddRepLine("No Ecr:" + FSerialNo);
@@ -267,8 +280,8 @@ void TECRFileReader::OpenComentReceipt() {
   QElapsedTimer timer;
   timer.start();
   Tagged(Tag::OpenComentReceipt, [&] {
+    if (WantStatusBeforeOpening(FRepFilePrint)) ReadStatusBeforeOpening();
     if (FRepFilePrint) {
-      ReadRecieptStatus();
       AddRepLine("No Ecr:" + FSerialNo);
       AddRepLine("No MFP:" + FFiscalNo);
       AddRepLine("No Inv:" + Number(FNextInvoiceNo));

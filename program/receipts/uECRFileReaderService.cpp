@@ -197,6 +197,8 @@ bool TECRFileReader::SetDepartment(int32_t nom, int32_t vatGroup, const std::str
 
 int32_t TECRFileReader::GetLastErrorCode() { return FFprn.LastErrorCode(); }
 
+std::string TECRFileReader::GetLastErrorMessage() { return FFprn.LastErrorMessage(); }
+
 std::string TECRFileReader::RepFileText() const {
   std::string data;
   for (const std::string& line : FRepLines) data += line + "\r\n";

@@ -196,6 +196,9 @@ TECRFileThread::TECRFileThread() : FSync(std::make_shared<TSyncState>()) {
   FReader->SetComPort(1);
   FReader->SetRepFilePrint(true);
   FReader->SetRepDetailPrint(true);
+  // A receipt a failed file left open is looked at before the next opening, so that the
+  // log can say what that opening did with it.
+  FReader->SetStatusBeforeOpening([this] { return ReceiptLeftOpen(); });
   // Numbers go to the printer and into the files with "." whatever the locale: the
   // reader formats them itself, so there is no process-wide separator to set here.
 }
@@ -342,12 +345,49 @@ TTaskErrorKind TECRFileThread::ClassifyErrorCode(int32_t code) {
 }
 
 TTaskErrorKind TECRFileThread::ClassifyPrinterError() {
+  FPrinterState.clear();
   if (!FReader) return ekPrinterFatal;
   try {
-    return ClassifyErrorCode(FReader->GetLastErrorCode());
+    const int32_t code = FReader->GetLastErrorCode();
+    FPrinterState = uPRNFileThread::PrinterStateText(code, uConst::FromCp1251(FReader->GetLastErrorMessage()));
+    return ClassifyErrorCode(code);
   } catch (...) {
     return ekPrinterFatal;
   }
+}
+
+QString uPRNFileThread::PrinterStateText(int32_t code, const QString& message) {
+  switch (code) {
+    case 0:
+    // The link: the port, no answer, a damaged or unreadable frame, a busy device, no
+    // port or device found; and the object's own failure.
+    case 101:
+    case 102:
+    case 103:
+    case 104:
+    case 105:
+    case 107:
+    case 109:
+    case 110:
+    case 111:
+    case 112:
+    case 120:
+    case 502:
+    case 503:
+    case 504: return QString();
+    case 210: return uStrRes::Message(uStrRes::S_NoPaper);
+    case 225: return uStrRes::Message(uStrRes::S_CoverOpen);
+    case 219: return uStrRes::Message(uStrRes::S_PrinterFault);
+    default: break;
+  }
+  // "[StartBon] [X]No paper. " -> "No paper."
+  QString text = message.trimmed();
+  while (text.startsWith(QLatin1Char('['))) {
+    const int end = text.indexOf(QLatin1Char(']'));
+    if (end < 0) break;
+    text = text.mid(end + 1).trimmed();
+  }
+  return text;
 }
 
 // ---- The thread body ----
@@ -495,7 +535,7 @@ namespace {
 // process by receipt folder, since every job has a reader of its own.
 struct TLeftOpen {
   QString File;
-  bool Closes = false;
+  bool NonFiscal = false;
 };
 std::mutex& LeftOpenLock() {
   static std::mutex lock;
@@ -815,21 +855,44 @@ void TECRFileThread::DoReadFiles() {
   }
 }
 
+bool TECRFileThread::ReceiptLeftOpen() const {
+  std::lock_guard<std::mutex> lock(LeftOpenLock());
+  return LeftOpen().count(FBonFolder) != 0;
+}
+
 void TECRFileThread::NoteLeftOpenReceipt(bool failed) {
   const TFileProgress& p = FReader->Progress();
   std::lock_guard<std::mutex> lock(LeftOpenLock());
   std::map<QString, TLeftOpen>& left = LeftOpen();
-  // This file's opening was made: the printer closed or cancelled the receipt left open
-  // before it opened this one.
+  // This file's opening was made: the library closed or cancelled the receipt left open
+  // before it opened this one. What it did follows from the receipt's status read just
+  // before the opening: a fiscal receipt with nothing paid is cancelled; one with a
+  // payment can no longer be cancelled and is closed with the rest paid in cash; a
+  // non-fiscal receipt is always closed.
   const auto it = left.find(FBonFolder);
   if (it != left.end() && p.Opened) {
+    const TECRFileReader::TStatusBeforeOpening& status = FReader->StatusBeforeOpening();
+    const QString opening = QStringLiteral("the opening of \"") + FCurrentFile + QStringLiteral("\"");
+    QString became;
+    if (it->second.NonFiscal) {
+      became = QStringLiteral("closed by ") + opening;
+    } else if (!status.Read) {
+      became = QStringLiteral("cancelled or closed (with the rest paid in cash) by ") + opening;
+    } else if (!status.Open) {
+      became = QStringLiteral("no longer open at ") + opening;
+    } else if (status.Paid > 0) {
+      const double rest = std::max(0.0, status.Total - status.Paid);
+      became = QStringLiteral("closed by ") + opening +
+               (rest > 0 ? QStringLiteral(", the rest of %1 paid in cash").arg(rest, 0, 'f', 2)
+                         : QStringLiteral(", paid in full"));
+    } else {
+      became = QStringLiteral("cancelled by ") + opening;
+    }
     Log(QStringLiteral("[DoReadFiles] The receipt of \"") + it->second.File +
-        (it->second.Closes ? QStringLiteral("\" left open on the printer was closed by the opening of \"")
-                           : QStringLiteral("\" left open on the printer was cancelled by the opening of \"")) +
-        FCurrentFile + QStringLiteral("\""));
+        QStringLiteral("\" left open on the printer was ") + became);
     left.erase(it);
   }
-  if (failed && p.Opened && !p.Closed) left[FBonFolder] = TLeftOpen{FCurrentFile, p.NonFiscal || p.PaymentSent};
+  if (failed && p.Opened && !p.Closed) left[FBonFolder] = TLeftOpen{FCurrentFile, p.NonFiscal};
 }
 
 // ---- The status answer ----

@@ -125,6 +125,13 @@ void TendFolder(const QString& folder, bool reports, const QString& bonFileExt, 
 // and its claim (which the next start keeps as unknown outcome).
 void LeaveKeptReports(const TReceiptFolder::TLogLine& log);
 
+// The printer's own state or answer behind a failure with that error code and the
+// automation object's text of it, as the operator is told it: no paper and an open cover
+// or a fault in the program's words, any other answer of the printer in the object's words
+// (without its bracketed tags); empty for a failure of the link (no connection, no answer,
+// a damaged frame, a busy device, no port) or of the object itself, and for code 0.
+QString PrinterStateText(int32_t code, const QString& message);
+
 }  // namespace uPRNFileThread
 
 class TECRFileThread {
@@ -223,7 +230,8 @@ class TECRFileThread {
   // The kind of the reader's current failure, by its last error code: no reader or a
   // failing read: ekPrinterFatal; 101-105, 107, 120, 130, 210-214, 218, 219, 503, 504:
   // ekPrinterFatal; 132, 200, 201, 203, 204, 206, 215-217, 226, 232: ekPrinterError;
-  // anything else (0 too): ekOperationError.
+  // anything else (0 too): ekOperationError. The printer's own state behind it is kept for
+  // PrinterState.
   TTaskErrorKind ClassifyPrinterError();
   // The same classification of a code.
   static TTaskErrorKind ClassifyErrorCode(int32_t code);
@@ -242,6 +250,9 @@ class TECRFileThread {
   // The kind and text of the failure that ended the job (ekNone and empty without one).
   TTaskErrorKind ErrorKind() const { return FErrorKind; }
   const QString& ErrorMessage() const { return FErrorMessage; }
+  // What the printer itself reported with the last classified failure
+  // (uPRNFileThread::PrinterStateText); empty when it was the link's.
+  const QString& PrinterState() const { return FPrinterState; }
   // The rows job 9 writes; emptied after a successful write.
   const TDepartments& Departments() const { return FDepartments; }
 
@@ -276,6 +287,8 @@ class TECRFileThread {
   // After a file: logs which receipt left open on the printer the file's opening closed
   // or cancelled, and remembers this file's receipt when it failed while open.
   void NoteLeftOpenReceipt(bool failed);
+  // A receipt of a failed file of this receipt folder may still be open on the printer.
+  bool ReceiptLeftOpen() const;
   // Writes the current file's report file (with `unknownWhy`, the lines telling that its
   // receipt may have printed) and syncs it with its folder (a printed file's before its
   // claim goes).
@@ -321,6 +334,7 @@ class TECRFileThread {
   QString FCurrentFile;
   QString FErrorMessage;
   TTaskErrorKind FErrorKind = ekNone;
+  QString FPrinterState;
   bool FReportKept = false;  // the job ended keeping a printed receipt's report in memory
   // The search found another printer than the one set (the information job goes on with it).
   bool FOtherPrinter = false;

@@ -338,27 +338,51 @@ INSTANTIATE_TEST_SUITE_P(
         TPrintedCase{"CopyRefusedByTheObject", "#C\r\n", "CopyLastBon", 502, 1, ".err", "Error 1"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-// A receipt left open on the printer by a failed file is closed (it had a payment) or
-// cancelled (it had none) by the next file's opening: the log says which, naming both.
+// A receipt left open on the printer by a failed file is cancelled (nothing of it was
+// paid), closed with the rest paid in cash (a payment was taken) or closed (a non-fiscal
+// one) by the next file's opening, as the receipt's status read before that opening shows,
+// with or without detailed reports: the log says which, naming both files, once.
 TEST_F(TFolderProtocol, NextOpeningSaysWhatBecameOfTheReceiptLeftOpen) {
   const struct {
+    const char* Name;
+    std::string Body;
     const char* Method;
     int32_t Code;
-    const char* Became;
-  } cases[] = {{"AddPayment", 250, "closed"}, {"AddProgPlu", 232, "cancelled"}};
+    int Nth;
+    bool Detail;
+    bool ClosedMeanwhile;  // the receipt was ended at the printer before the next file
+    const char* Became;    // "%2": the next file
+  } cases[] = {
+      // A refused payment took nothing: the printer lets the receipt be cancelled.
+      {"PaymentRefused", kPaid, "AddPayment", 250, 1, true, false, "cancelled by the opening of \"%2\""},
+      {"PartPaid", kPartPaid, "AddPayment", 250, 2, true, false,
+       "closed by the opening of \"%2\", the rest of 1.00 paid in cash"},
+      {"PartPaidWithoutDetails", kPartPaid, "AddPayment", 250, 2, false, false,
+       "closed by the opening of \"%2\", the rest of 1.00 paid in cash"},
+      {"SaleRefused", kReceipt + "#E1^5.00\r\n", "AddProgPlu", 232, 1, true, false,
+       "cancelled by the opening of \"%2\""},
+      {"SaleRefusedWithoutDetails", kReceipt, "AddProgPlu", 232, 1, false, false, "cancelled by the opening of \"%2\""},
+      {"NonFiscal", kComment, "AddLine", 232, 1, true, false, "closed by the opening of \"%2\""},
+      {"EndedAtThePrinter", kPaid, "AddPayment", 250, 1, true, true, "no longer open at the opening of \"%2\""},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Method);
+    SCOPED_TRACE(c.Name);
     for (const std::string& name : Files()) QFile::remove(FOlder + QString::fromStdString(name));
     QFile::remove(FLogDir + uProgramLog::NormalLogName);
-    Put("0001.bon", kReceipt + "#E1^5.00\r\n", 60);
-    FAke->Fail(c.Method, c.Code, "[X] failed ");
-    RunFileJob();
+    Put("0001.bon", c.Body, 60);
+    FAke->Fail(c.Method, c.Code, "[X] failed ", c.Nth);
+    auto first = FileJob();
+    first->SetRepDetailPrint(c.Detail);
+    first->Execute();
     EXPECT_THAT(NormalLog(), Not(HasSubstr("left open")));
+    if (c.ClosedMeanwhile) FAke->BonType = 0;
     Put("0002.bon", kReceipt, 50);
-    RunFileJob();
-    EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] The receipt of \"" + (FOlder + "0001.bon").toStdString() +
-                                       "\" left open on the printer was " + c.Became + " by the opening of \"" +
-                                       (FOlder + "0002.bon").toStdString() + "\""));
+    auto second = FileJob();
+    second->SetRepDetailPrint(c.Detail);
+    second->Execute();
+    const QString line = QStringLiteral("[DoReadFiles] The receipt of \"%1\" left open on the printer was ") +
+                         QString::fromLatin1(c.Became);
+    EXPECT_THAT(NormalLog(), HasSubstr(line.arg(FOlder + "0001.bon", FOlder + "0002.bon").toStdString()));
     Put("0003.bon", kReceipt, 40);
     RunFileJob();
     size_t lines = 0;

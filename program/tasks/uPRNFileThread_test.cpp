@@ -63,6 +63,51 @@ TEST_F(TClassify, EveryNamedCodeAndItsNeighbours) {
   }
 }
 
+// What the operator is told of the printer's own state behind a failure: no paper, an
+// open cover and a fault in the program's words, any other answer of the printer in the
+// object's words without its tags, nothing for a failure of the link or of the object.
+TEST_F(TClassify, PrinterStateBehindAFailure) {
+  const struct {
+    int32_t Code;
+    const char* Message;
+    const char* State;  // code page 1251
+  } cases[] = {
+      {210, "[StartBon] No paper. ", "\xCD\xFF\xEC\xE0 \xF5\xE0\xF0\xF2\xE8\xFF."},
+      {225, "[AddPLU] Printer cover is opened. ",
+       "\xCA\xE0\xEF\xE0\xEA\xFA\xF2 \xED\xE0 \xEF\xF0\xE8\xED\xF2\xE5\xF0\xE0 \xE5 \xEE\xF2\xE2\xEE\xF0\xE5\xED."},
+      {219, "[EndBon] The printer is malfunctioning or oppened. ",
+       "\xCF\xF0\xE8\xED\xF2\xE5\xF0\xFA\xF2 \xE5 \xE2 \xED\xE5\xE8\xE7\xEF\xF0\xE0\xE2\xED\xEE\xF1\xF2 "
+       "\xE8\xEB\xE8 \xEA\xE0\xEF\xE0\xEA\xFA\xF2 \xEC\xF3 \xE5 \xEE\xF2\xE2\xEE\xF0\xE5\xED."},
+      {224, "[StartBon] [CheckPrinterStatus]End of el.journal. ", "End of el.journal."},
+      {216, "[X] The command is not allowed in the current fiscal regime. ",
+       "The command is not allowed in the current fiscal regime."},
+      {101, "[StartBon] COM port is not active. ", ""},
+      {103, "[AddPLU] Fiscal printer does not respond. ", ""},
+      {111, "[AddPLU] Error in packet. Invalid checksum. ", ""},
+      {502, "[AddPLU] Device is not initiqlized. ", ""},
+      {504, "[Init] No devices. ", ""},
+      {0, "", ""},
+  };
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
+  for (const auto& c : cases) {
+    FAke->ErrorCode = c.Code;
+    FAke->ErrorMessage = c.Message;
+    t->ClassifyPrinterError();
+    EXPECT_EQ(t->PrinterState(), uConst::FromCp1251(c.State)) << c.Code;
+  }
+}
+
+// A file job stopped by the printer's state hands that state with its error event.
+TEST_F(TClassify, FileJobErrorCarriesThePrintersState) {
+  Put("0001.bon", kReceipt, 60);
+  FAke->Fail("StartBon", 210, "[StartBon] No paper. ");
+  auto t = FileJob();
+  QStringList states;
+  t->OnError = [&](TECRFileThread& w, TTaskErrorKind) { states << w.PrinterState(); };
+  t->Execute();
+  EXPECT_EQ(states, QStringList{uConst::FromCp1251("\xCD\xFF\xEC\xE0 \xF5\xE0\xF0\xF2\xE8\xFF.")});
+}
+
 TEST_F(TClassify, NoReaderIsFatal) {
   auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter}));
   t->Execute();  // the reader goes with the job

@@ -307,8 +307,8 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     ev.TaskFinished = [this, mine] {
       if (mine()) TaskFinished();
     };
-    ev.Error = [this, mine](TTaskErrorKind k) {
-      if (mine()) ThreadError(k);
+    ev.Error = [this, mine](TTaskErrorKind k, const QString& state) {
+      if (mine()) ThreadError(k, state);
     };
     // The worker is waiting in this call: its failure text is set and can be read.
     ev.PrinterOffline = [this, mine, worker = thread.get()] {
@@ -465,15 +465,23 @@ void TTaskRunner::PurgeRetiredThreads() {
   if (!FRetired.empty()) FPurgeTimer.start();
 }
 
-void TTaskRunner::ThreadError(TTaskErrorKind Kind) {
+void TTaskRunner::ThreadError(TTaskErrorKind Kind, const QString& PrinterState) {
   ++FErrorCount;
-  FObserver.TaskError(FCurrentTaskKind, Kind, FErrorCount);
+  // Only a printer error has the printer's state behind it.
+  const bool printer = Kind == ekOperationError || Kind == ekPrinterError || Kind == ekPrinterFatal;
+  const QString state = printer ? PrinterState : QString();
+  FObserver.TaskError(FCurrentTaskKind, Kind, FErrorCount, state);
+  if (printer && !FSilent && state != FPrinterState) {
+    FPrinterState = state;
+    FObserver.AlertsChanged();
+  }
 }
 
 void TTaskRunner::PrinterOnline() {
   if (FSilent) return;
   FPrinterOffline = false;
   FPrinterOfflineText.clear();
+  FPrinterState.clear();
   FObserver.AlertsChanged();
 }
 
@@ -537,6 +545,41 @@ void TTaskRunner::FileTimerTick() {
       FLastCheckMs = now;
     }
   }
+}
+
+void TTaskRunner::CountUnknownFiles() {
+  const QString folder = FSettings.SearchPath.trimmed().isEmpty() ? QString() : WithSlash(FSettings.SearchPath);
+  int32_t count = 0;
+  if (!folder.isEmpty()) {
+    IFileOps& ops = FileOps();
+    const int fd = ops.Open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) return;
+    TScopeExit close([&ops, fd] { ops.Close(fd); });
+    struct stat st {};
+    if (ops.Fstat(fd, &st) != 0) return;
+    const int64_t now = MonotonicMs();
+    const bool same = folder == FUnknownFolder && st.st_dev == FUnknownFolderStat.st_dev &&
+                      st.st_ino == FUnknownFolderStat.st_ino &&
+                      st.st_mtim.tv_sec == FUnknownFolderStat.st_mtim.tv_sec &&
+                      st.st_mtim.tv_nsec == FUnknownFolderStat.st_mtim.tv_nsec;
+    if (same && now - FUnknownCountedMs < UnknownRecountMs) return;
+    std::vector<std::string> names;
+    if (ops.ReadDir(fd, names) != 0) return;
+    for (const std::string& name : names) {
+      if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".unk") != 0) continue;
+      // The entry itself: a link is never followed, and only a regular file counts.
+      struct stat entry {};
+      if (ops.FstatAt(fd, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(entry.st_mode)) ++count;
+    }
+    FUnknownFolder = folder;
+    FUnknownFolderStat = st;
+    FUnknownCountedMs = now;
+  } else {
+    FUnknownFolder.clear();
+  }
+  if (count == FUnknownCount) return;
+  FUnknownCount = count;
+  FObserver.AlertsChanged();
 }
 
 TFolderFault TTaskRunner::ProbeFolder(const QString& Folder, bool Read, bool Write) {

@@ -20,6 +20,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -61,7 +63,9 @@ struct TTaskSettings {
 // The worker's nine events (all but DepartmentsRead on the main thread).
 struct TTaskEvents {
   std::function<void()> TaskFinished;
-  std::function<void(TTaskErrorKind)> Error;
+  // A failure of that kind, with what the printer itself reported behind it (empty when
+  // it was the link's or none; TECRFileThread::PrinterState).
+  std::function<void(TTaskErrorKind, const QString& PrinterState)> Error;
   std::function<void()> PrinterOffline;
   std::function<void()> PrinterOnline;
   std::function<void(const QString&)> FileStarted;
@@ -177,8 +181,10 @@ class ITaskRunnerObserver {
   virtual void TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) = 0;
   // The runner is idle again after TaskEnded (QuitPending tells whether a close waits).
   virtual void TaskIdle() = 0;
-  // The worker reported an error; Errors is the task's count with it.
-  virtual void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) = 0;
+  // The worker reported an error; Errors is the task's count with it, PrinterState what
+  // the printer itself reported behind a printer error (empty for the link's failure and
+  // for a file error).
+  virtual void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, const QString& PrinterState) = 0;
   virtual void FileStarted(const QString& Path) = 0;
   virtual void FileProcessed(int32_t Processed, int32_t Errors) = 0;
   // A receipt file was kept as unknown outcome (Path: its new name): its receipt may have
@@ -188,7 +194,8 @@ class ITaskRunnerObserver {
     (void)Why;
   }
   virtual void PrinterInfo(const TPRNInfo& Info) = 0;
-  // The folder fault or the printer's offline state changed.
+  // The folder fault, the printer's offline state or state, or the number of
+  // unknown-outcome files in the receipt folder changed.
   virtual void AlertsChanged() = 0;
 
   // ---- The file timer ----
@@ -303,6 +310,22 @@ class TTaskRunner {
   bool IsPrinterOffline() const { return FPrinterOffline; }
   // Why, as the worker said it (empty when it did not say).
   const QString& PrinterOfflineText() const { return FPrinterOfflineText; }
+  // What the printer itself reported with the last printer error of a task that was not a
+  // settings test (no paper, an open cover...); empty when that error was the link's, and
+  // once the printer is online again.
+  const QString& PrinterState() const { return FPrinterState; }
+
+  // ---- Unknown-outcome files ----
+  // The regular files named "*.unk" in the receipt folder at the last count (0 before the
+  // first and without a receipt folder).
+  int32_t UnknownFileCount() const { return FUnknownCount; }
+  // Counts them again when the folder changed since the last count, or the last count is
+  // UnknownRecountMs old (a file system with coarse stamps may hide a change); otherwise
+  // one look at the folder's own status is all. Names are looked at in the open folder,
+  // links not followed; a folder that cannot be listed keeps the count. AlertsChanged when
+  // the number changed.
+  void CountUnknownFiles();
+  static constexpr int UnknownRecountMs = 10000;
   // Looks at a folder: it exists and is a folder, it can be listed and has room for a
   // report file (Read: the receipt folder; too little room is Unwritable with ENOSPC), a
   // file can be created in it (Write).
@@ -310,7 +333,7 @@ class TTaskRunner {
 
   // ---- Worker events (bound to the running task's worker) ----
   void TaskFinished();
-  void ThreadError(TTaskErrorKind Kind);
+  void ThreadError(TTaskErrorKind Kind, const QString& PrinterState = QString());
   void PrinterOffline(const QString& Why = QString());
   void PrinterOnline();
   void FileStarted(const QString& Path);
@@ -390,6 +413,12 @@ class TTaskRunner {
   QString FDirFolder;  // the last folder that failed the write test
   bool FPrinterOffline = false;
   QString FPrinterOfflineText;
+  QString FPrinterState;
+  // The count of unknown-outcome files, and the folder and its status at that count.
+  int32_t FUnknownCount = 0;
+  QString FUnknownFolder;
+  struct stat FUnknownFolderStat {};
+  int64_t FUnknownCountedMs = 0;
   // A file job printed since the printer's data were last read.
   bool FPrinterDataStale = false;
 };

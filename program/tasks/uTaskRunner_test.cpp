@@ -870,6 +870,77 @@ TEST_F(TaskRunnerTest, OfflineCarriesTheWorkersTextUntilThePrinterIsBack) {
   FWorkers.Last()->Finish();
 }
 
+// What the printer itself reported behind a printer error (no paper) is the observer's
+// with the error and the runner's state for the operator until the printer is online
+// again; a file error has none, the link's failure clears it, and a settings test changes
+// nothing of it.
+TEST_F(TaskRunnerTest, PrinterStateOfAPrinterErrorLastsUntilTheNextOnline) {
+  FWorkers.AutoFinish = false;
+  TTaskRunner& r = Runner();
+  ASSERT_TRUE(r.StartTask(tkReadFiles));
+  auto t = FWorkers.Last();
+  t->Error(ekFileError, "No paper.");
+  EXPECT_TRUE(r.PrinterState().isEmpty());
+  t->Events.PrinterOffline();
+  t->Error(ekPrinterFatal, "No paper.");
+  EXPECT_EQ(r.PrinterState(), "No paper.");
+  EXPECT_TRUE(r.IsPrinterOffline());
+  EXPECT_THAT(FView.Reports.mid(1), ElementsAre(QStringLiteral("error %1 2 1").arg(tkReadFiles),
+                                                QStringLiteral("error %1 4 2 No paper.").arg(tkReadFiles)));
+  t->Finish();
+  // A settings test that finds no paper either changes nothing.
+  FWorkers.AutoFinish = true;
+  FWorkers.ErrorsToReport = {ekPrinterFatal};
+  EXPECT_FALSE(r.TestComPort(3));
+  EXPECT_EQ(r.PrinterState(), "No paper.");
+  // The link's failure is no printer state.
+  FWorkers.AutoFinish = false;
+  ASSERT_TRUE(r.StartTask(tkPrinterInfo));
+  FWorkers.Last()->Error(ekPrinterFatal);
+  EXPECT_TRUE(r.PrinterState().isEmpty());
+  FWorkers.Last()->Error(ekPrinterError, "Low paper.");
+  EXPECT_EQ(r.PrinterState(), "Low paper.");
+  FWorkers.Last()->Events.PrinterOnline();
+  EXPECT_TRUE(r.PrinterState().isEmpty());
+  EXPECT_FALSE(r.IsPrinterOffline());
+  FWorkers.Last()->Finish();
+}
+
+// The unknown-outcome files of the receipt folder: regular files named "*.unk", never a
+// link, a folder or another name; counted again only when the folder changed (or a while
+// has passed), and the observer told when the number changes.
+TEST_F(TaskRunnerTest, CountsTheUnknownOutcomeFilesOfTheReceiptFolder) {
+  TTaskRunner& r = Runner();
+  for (const char* name : {"0001.unk", "0002_1.unk", "0003.UNK", "0004.unk.txt", "0005.err"}) PutBon(name);
+  ASSERT_TRUE(QDir().mkpath(FBonDir + "0006.unk"));
+  ASSERT_TRUE(QFile::link(FBonDir + "0001.unk", FBonDir + "0007.unk"));
+  ASSERT_TRUE(QFile::link(FAppDir + "outside", FBonDir + "0008.unk"));
+  EXPECT_EQ(r.UnknownFileCount(), 0);
+  r.CountUnknownFiles();
+  EXPECT_EQ(r.UnknownFileCount(), 2);
+  EXPECT_EQ(FView.AlertChanges, 1);
+  {
+    // Nothing changed: one look at the folder, no listing.
+    TFaultyFileOps ops;
+    TScopedFileOps scoped(&ops);
+    r.CountUnknownFiles();
+    EXPECT_EQ(ops.Calls(TFileOp::ReadDir), 0);
+    // After a while it is listed again all the same.
+    FMonoMs += TTaskRunner::UnknownRecountMs;
+    r.CountUnknownFiles();
+    EXPECT_EQ(ops.Calls(TFileOp::ReadDir), 1);
+  }
+  EXPECT_EQ(FView.AlertChanges, 1);
+  PutBon("0009.unk");
+  r.CountUnknownFiles();
+  EXPECT_EQ(r.UnknownFileCount(), 3);
+  EXPECT_EQ(FView.AlertChanges, 2);
+  for (const char* name : {"0001.unk", "0002_1.unk", "0009.unk"}) ASSERT_TRUE(QFile::remove(FBonDir + name));
+  r.CountUnknownFiles();
+  EXPECT_EQ(r.UnknownFileCount(), 0);
+  EXPECT_EQ(FView.AlertChanges, 3);
+}
+
 TEST_F(TaskRunnerTest, TestComPortRefusedByARunningTaskIsNoSuccess) {
   FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();

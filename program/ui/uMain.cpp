@@ -259,6 +259,9 @@ void TfrmMain::FirstStart() {
       // The file timer stays off until the question about waiting files is answered.
       FHoldFileTimer = true;
       MainMenuPreferencesClick();
+      // A stop signal closed the window: the program ends here, without a printer check
+      // on a port nobody chose.
+      if (Closing()) throw EAbort("closing");
     }
     // While the receipt folder cannot be used there is nothing to ask about, and a task
     // would only show the folder's refusal: the file timer checks the printer and prints
@@ -306,6 +309,8 @@ void TfrmMain::TickAgainIn(int Ms) {
 void TfrmMain::FileReadTimerTimer() {
   try {
     FRunner.FileTimerTick();
+    // Receipts of unknown outcome are warned of while their files are in the folder.
+    FRunner.CountUnknownFiles();
   } catch (const EAbort&) {
   } catch (const std::exception& e) {
     ApplicationException(this, ExceptionText(e));
@@ -436,15 +441,21 @@ void TfrmMain::ShowErrorMessage() { ShowError(this, ErrorMessageText()); }
 // ---------------------------------------------------------------------------------------
 // Tasks
 
-void TfrmMain::RunTask(TTaskKind Kind, bool Flag) { FRunner.StartTask(Kind, Flag ? TDailyReport::Z : TDailyReport::X); }
+// A closing program starts no task: a window still open when the stop came (the settings
+// window) touches no port any more.
+void TfrmMain::RunTask(TTaskKind Kind, bool Flag) {
+  if (!Closing()) FRunner.StartTask(Kind, Flag ? TDailyReport::Z : TDailyReport::X);
+}
 
 bool TfrmMain::WarnIfTaskActive() { return FRunner.WarnIfTaskActive(); }
 
-bool TfrmMain::CheckConnectivity() { return FRunner.CheckConnectivity(); }
+bool TfrmMain::CheckConnectivity() { return !Closing() && FRunner.CheckConnectivity(); }
 
-bool TfrmMain::TestComPort(int32_t Port) { return FRunner.TestComPort(Port); }
+bool TfrmMain::TestComPort(int32_t Port) { return !Closing() && FRunner.TestComPort(Port); }
 
-bool TfrmMain::SearchDeviceBySerial(const QString& Serial) { return FRunner.SearchDeviceBySerial(Serial); }
+bool TfrmMain::SearchDeviceBySerial(const QString& Serial) {
+  return !Closing() && FRunner.SearchDeviceBySerial(Serial);
+}
 
 void TfrmMain::btnStopCurrentJobClick() {
   FRunner.StopCurrentTask();

@@ -187,6 +187,13 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   void mnShowErrorLogClick();
   void mnShowAppDataClick();
 
+  // The client area below the menu bar that the window starts with (the least it has).
+  static constexpr int SpecifiedWidth = 515;
+  static constexpr int SpecifiedHeight = 358;
+  // Sizes the window to its content: the specified size, or more where the current fonts
+  // and texts need it (the window stays fixed in size for the operator).
+  void FitToContent();
+
   // ---- Status bar ----
   QString StatusText(int Panel) const;
   void SetStatusText(int Panel, const QString& Text);
@@ -225,11 +232,25 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   QLabel* lblLastTaskHdr = nullptr;
   QLabel* lblLastTaskName = nullptr;
   QLabel* lblLastTaskResult = nullptr;
-  // What the operator is told of the files of the running (or last) file task kept as
-  // unknown outcome; the error line shows the last one until a file task prints without
-  // an error.
+  // The files of the running (or last) file task kept as unknown outcome (their names,
+  // and their report lines with path and reason); the last-task panel names them.
   QStringList FUnknownFiles;
+  QStringList FUnknownNotes;
+  // The last file kept as unknown outcome (name, report line) while its warning lasts: the
+  // error line warns while unknown-outcome files are in the receipt folder (their count by
+  // the file timer), or, for a file the count has not seen, until a file task prints
+  // without an error.
+  QString FUnknownFile;
   QString FUnknownNote;
+  // The note of the file last kept as unknown outcome, shown until the file's error event.
+  QString FUnknownHint;
+  bool FUnknownHintPending = false;
+  // The last-task panel names files of unknown outcome.
+  bool FLastTaskNamesUnknown = false;
+  // The count of unknown-outcome files the alerts last showed.
+  int32_t FShownUnknownCount = 0;
+  // The note picture of an unknown outcome (the warning triangle).
+  static constexpr int kUnknownHintImage = 5;
   QFrame* pnl = nullptr;
   QLabel* Label1 = nullptr;
   QLabel* LabelPrinterName = nullptr;
@@ -252,8 +273,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   QTimer SettleTimer;
   QSystemTrayIcon* TrayIcon = nullptr;
   QMenu* PopupMenu1 = nullptr;
-  // 0 normal, 1 printer offline, 2 a folder that cannot be used.
-  QIcon TrayIcons[3];
+  // 0 normal, 1 printer offline, 2 a folder that cannot be used, 3 receipts of unknown
+  // outcome wait for a look.
+  QIcon TrayIcons[4];
   int TrayIconIndex = 0;
   std::vector<QPixmap> HintImages;
   // Menu items by component name ("mnPRNInfo", "MainMenuExit", ...).
@@ -264,6 +286,8 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
  protected:
   void closeEvent(QCloseEvent* Event) override;
   void changeEvent(QEvent* Event) override;
+  bool event(QEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
 
  private:
   // ---- What the task runner asks and reports ----
@@ -275,7 +299,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   void TaskStarted(TTaskKind Kind) override;
   void TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) override;
   void TaskIdle() override;
-  void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) override;
+  void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, const QString& PrinterState) override;
   void FileStarted(const QString& Path) override;
   void FileProcessed(int32_t Processed, int32_t Errors) override;
   void FileOutcomeUnknown(const QString& Path, const QString& Why) override;
@@ -290,9 +314,15 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   // A menu command's task; once it has started, its end without errors shows FinishedOK.
   void StartWithSuccessMessage(TTaskKind Kind, TDailyReport Report = TDailyReport::Z);
   void SetTrayIcon(int Index);
-  // Shows the folder fault, else the printer offline state, in the error label and
-  // picture, the tray icon and its tool tip, and status panel 2 while no task runs.
+  // Shows the folder fault, else the printer offline state (with the printer's own state
+  // when it reported one), and below it the warning of receipts of unknown outcome, in the
+  // error label and picture, the tray icon and its tool tip, and status panel 2 while no
+  // task runs.
   void UpdateAlerts();
+  // The warning of receipts of unknown outcome (empty for none).
+  QString UnknownOutcomeAlert() const;
+  // The operator's line of a state the printer reported.
+  static QString PrinterStateLine(const QString& State);
   // Status panel 2 while no task runs: the folder fault or Started while the timer runs,
   // else StoppedByUser.
   QString IdleStatusText() const;
@@ -321,6 +351,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   bool FHourglass = false;
   bool FClosed = false;
   bool FTerminated = false;
+  bool FFitting = false;
   QStatusBar* FStatus = nullptr;
   QLabel* FPanels[3] = {nullptr, nullptr, nullptr};
 };

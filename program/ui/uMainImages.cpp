@@ -128,6 +128,21 @@ QIcon FolderFaultIcon() {
   return icon;
 }
 
+// The printer with an amber warning triangle at the lower right.
+QIcon AttentionIcon() {
+  QIcon icon;
+  for (int size : {16, 22, 32, 48}) {
+    icon.addPixmap(Draw(size, [](QPainter& g, qreal s) {
+      DrawPrinter(g, s);
+      g.save();
+      g.translate(s * 0.46, s * 0.46);
+      DrawTriangle(g, s * 0.54);
+      g.restore();
+    }));
+  }
+  return icon;
+}
+
 }  // namespace
 
 QPixmap LogoPicture() {
@@ -141,6 +156,7 @@ QPixmap ErrorPicture() {
 QIcon TrayIconNormal() { return TrayIcon(false); }
 QIcon TrayIconOffline() { return TrayIcon(true); }
 QIcon TrayIconFolderFault() { return FolderFaultIcon(); }
+QIcon TrayIconAttention() { return AttentionIcon(); }
 
 std::vector<QPixmap> HintImages() {
   constexpr int n = 17;

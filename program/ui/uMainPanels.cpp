@@ -20,6 +20,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "program/ui/MarqueeProgressBar.h"
@@ -43,6 +44,14 @@ using uTaskRunner::WholeSecondsBetween;
 
 QString Count(int32_t n) { return QStringLiteral(": %1").arg(n); }
 
+// A file name as the window's texts show it: a very long one shortened in its middle, so
+// that it can neither widen the window nor hide what follows it.
+QString ShortName(const QString& name) {
+  constexpr int kMax = 40;
+  if (name.size() <= kMax) return name;
+  return name.left(20) + QStringLiteral("...") + name.right(kMax - 23);
+}
+
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, bool bold = false) {
   auto* l = new QLabel(text, parent);
   l->setObjectName(QString::fromLatin1(name));
@@ -59,7 +68,9 @@ QFrame* MakePanel(QWidget* parent, const char* name, int height, bool white) {
   f->setObjectName(QString::fromLatin1(name));
   f->setFrameShape(QFrame::StyledPanel);
   f->setFrameShadow(QFrame::Raised);
-  f->setFixedHeight(height);
+  // The specified height is the least: a larger font or a longer text makes it higher.
+  f->setMinimumHeight(height);
+  f->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
   if (white) {
     f->setAutoFillBackground(true);
     QPalette p = f->palette();
@@ -106,6 +117,8 @@ void TfrmMain::BuildWindow() {
     lbCurrentStatus = MakeLabel(Panel1, "lbCurrentStatus", QString());
     lblComError = MakeLabel(Panel1, "lblComError", QString());
     SetTextColor(lblComError, Qt::red);
+    // Every alert is shown whole: long lines wrap, and the panel grows with them.
+    lblComError->setWordWrap(true);
     lblComError->hide();
     texts->addWidget(lblCurrentTaskHdr);
     texts->addWidget(lblCurrentTaskName);
@@ -129,6 +142,7 @@ void TfrmMain::BuildWindow() {
     lblLastTaskHdr = MakeLabel(Panel2, "lblLastTaskHdr", QStringLiteral("Последна задача"), true);
     lblLastTaskName = MakeLabel(Panel2, "lblLastTaskName", QString());
     lblLastTaskResult = MakeLabel(Panel2, "lblLastTaskResult", QString());
+    lblLastTaskResult->setWordWrap(true);
     t->addWidget(lblLastTaskHdr);
     t->addWidget(lblLastTaskName);
     t->addWidget(lblLastTaskResult);
@@ -193,7 +207,9 @@ void TfrmMain::BuildWindow() {
   const int widths[3] = {60, 60, 200};
   for (int i = 0; i < 3; ++i) {
     FPanels[i] = new QLabel(stTask);
-    FPanels[i]->setFixedWidth(widths[i]);
+    // The specified width is the least: a panel whose text needs more (a larger font) gets
+    // it, and a long text of panel 2 never widens the window.
+    FPanels[i]->setMinimumWidth(widths[i]);
     FPanels[i]->setFrameShape(QFrame::Panel);
     FPanels[i]->setFrameShadow(QFrame::Sunken);
     if (i < 2) FPanels[i]->setAlignment(Qt::AlignCenter);
@@ -209,6 +225,7 @@ void TfrmMain::BuildWindow() {
   TrayIcons[0] = uMainImages::TrayIconNormal();
   TrayIcons[1] = uMainImages::TrayIconOffline();
   TrayIcons[2] = uMainImages::TrayIconFolderFault();
+  TrayIcons[3] = uMainImages::TrayIconAttention();
   HintImages = uMainImages::HintImages();
   setWindowIcon(TrayIcons[0]);
   TrayIcon = new QSystemTrayIcon(TrayIcons[0], this);
@@ -220,10 +237,45 @@ void TfrmMain::BuildWindow() {
   });
   if (FServices.TrayAvailable()) TrayIcon->show();
 
-  const int menuHeight = menuBar()->sizeHint().height();
-  setFixedSize(515, 358 + menuHeight);
+  FitToContent();
   // The window comes up centred on the screen.
   if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmMain::FitToContent() {
+  if (FFitting) return;
+  FFitting = true;
+  // The window is fixed in size: its specified size (the client area below the menu bar
+  // 515 x 358), or more where its content needs it at the current fonts: the panels at
+  // least their specified heights, every line of text whole, wrapped lines included.
+  QWidget* client = centralWidget();
+  QLayout* content = client ? client->layout() : nullptr;
+  int width = std::max(SpecifiedWidth, minimumSizeHint().width());
+  if (content) width = std::max(width, content->totalMinimumSize().width());
+  if (stTask) width = std::max(width, stTask->minimumSizeHint().width());
+  const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(width) : -1;
+  const int menu = menuHeight > 0 ? menuHeight : menuBar()->sizeHint().height();
+  int clientHeight = 0;
+  if (content) {
+    const int hfw = content->hasHeightForWidth() ? content->totalHeightForWidth(width) : -1;
+    clientHeight = hfw > 0 ? hfw : content->totalSizeHint().height();
+  }
+  const int status = stTask ? stTask->sizeHint().height() : 0;
+  const int height = std::max(SpecifiedHeight, clientHeight + status) + menu;
+  if (minimumSize() != QSize(width, height) || maximumSize() != QSize(width, height)) setFixedSize(width, height);
+  FFitting = false;
+}
+
+bool TfrmMain::event(QEvent* Event) {
+  const bool done = QMainWindow::event(Event);
+  // A text or a font that needs more room asks for a new layout: the window grows to it.
+  if (Event->type() == QEvent::LayoutRequest) FitToContent();
+  return done;
+}
+
+void TfrmMain::showEvent(QShowEvent* Event) {
+  FitToContent();
+  QMainWindow::showEvent(Event);
 }
 
 QString TfrmMain::StatusText(int Panel) const {
@@ -245,30 +297,54 @@ QString TfrmMain::FolderFaultText(const TFolderFault& Fault) {
   }
 }
 
+QString TfrmMain::PrinterStateLine(const QString& State) {
+  return Message(M::S_PrinterState) + QStringLiteral(": ") + State;
+}
+
+QString TfrmMain::UnknownOutcomeAlert() const {
+  const int32_t count = FRunner.UnknownFileCount();
+  if (count > 0) return Message(M::S_UnknownFiles) + Count(count) + QStringLiteral(". ") + Message(M::S_CheckJournal);
+  // A file reported as unknown outcome that the count has not seen (yet).
+  if (!FUnknownFile.isEmpty())
+    return Message(M::S_UnknownFile) + QStringLiteral(": ") + ShortName(FUnknownFile) + QStringLiteral(". ") +
+           Message(M::S_CheckJournal);
+  return QString();
+}
+
 void TfrmMain::UpdateAlerts() {
   const TFolderFault& fault = FRunner.FolderFault();
   const bool offline = FRunner.IsPrinterOffline();
   const QString folderText = FolderFaultText(fault);
-  if (fault) {
-    imgError->show();
-    lblComError->setText(folderText);
-    lblComError->show();
-  } else if (offline) {
-    imgError->show();
-    // With the reason the worker gave (its failure text), when it gave one.
-    const QString why = FRunner.PrinterOfflineText();
-    lblComError->setText(why.isEmpty() ? Message(M::ErrorInPRN) : Message(M::ErrorInPRN) + QLatin1Char('\n') + why);
-    lblComError->show();
-  } else if (!FUnknownNote.isEmpty()) {
-    imgError->show();
-    lblComError->setText(FUnknownNote);
-    lblComError->show();
-  } else {
-    imgError->hide();
-    lblComError->hide();
+  // The warning of an unknown outcome lasts while such files are in the receipt folder:
+  // once the last one is gone (checked and sent again, or moved away), it goes too.
+  const int32_t unknownCount = FRunner.UnknownFileCount();
+  if (FShownUnknownCount > 0 && unknownCount == 0) {
+    FUnknownFile.clear();
+    FUnknownNote.clear();
   }
-  SetTrayIcon(fault ? 2 : offline ? 1 : 0);
-  if (TrayIcon) TrayIcon->setToolTip(fault ? TrayHint + QLatin1Char('\n') + folderText : TrayHint);
+  FShownUnknownCount = unknownCount;
+  QStringList lines;
+  if (fault)
+    lines << folderText;
+  else if (offline && !FRunner.PrinterState().isEmpty())
+    lines << PrinterStateLine(FRunner.PrinterState());
+  else if (offline) {
+    lines << Message(M::ErrorInPRN);
+    // With the reason the worker gave (its failure text: another printer found by the
+    // search, for one), when it gave one.
+    if (!FRunner.PrinterOfflineText().isEmpty()) lines << FRunner.PrinterOfflineText();
+  }
+  const QString unknown = UnknownOutcomeAlert();
+  if (!unknown.isEmpty()) lines << unknown;
+  const QString text = lines.join(QLatin1Char('\n'));
+  imgError->setVisible(!lines.isEmpty());
+  lblComError->setText(text);
+  lblComError->setVisible(!lines.isEmpty());
+  // The file's own report line (its path and why it may have printed) as the tool tip.
+  lblComError->setToolTip(unknown.isEmpty() || FUnknownNote.isEmpty() ? QString()
+                                                                      : text + QStringLiteral("\n\n") + FUnknownNote);
+  SetTrayIcon(fault ? 2 : offline ? 1 : !unknown.isEmpty() ? 3 : 0);
+  if (TrayIcon) TrayIcon->setToolTip(lines.isEmpty() ? TrayHint : TrayHint + QLatin1Char('\n') + text);
   // The status panel is narrow: the whole text is its tool tip.
   if (FPanels[2]) FPanels[2]->setToolTip(folderText);
   if (!FRunner.TaskActive()) SetStatusText(2, IdleStatusText());
@@ -328,6 +404,8 @@ void TfrmMain::SetBusy(bool On) {
 
 void TfrmMain::TaskStarted(TTaskKind Kind) {
   FUnknownFiles.clear();
+  FUnknownNotes.clear();
+  FUnknownHintPending = false;
   lblCurrentTaskName->setText(TTaskRunner::TaskCaption(Kind));
   lbCurrentStatus->setText(QString());
   SetStatusText(2, TTaskRunner::TaskCaption(Kind));
@@ -335,21 +413,38 @@ void TfrmMain::TaskStarted(TTaskKind Kind) {
 
 void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
   SetStatusText(2, QString());
-  lblLastTaskName->setText(TTaskRunner::TaskCaption(Kind));
-  QString result;
-  if (Kind == tkReadFiles) result = Message(M::FilesCount) + Count(Processed) + QStringLiteral(". ");
-  result += Message(M::ErrorCount) + Count(Errors);
-  // A file whose receipt may have printed is named in the panel, with what to do.
-  for (const QString& note : FUnknownFiles) result += QLatin1Char('\n') + note;
-  if (Kind == tkReadFiles && Processed > 0 && Errors == 0 && !FUnknownNote.isEmpty()) {
+  FUnknownHintPending = false;
+  // A printer check that finds nothing wrong leaves a last-task panel that names files of
+  // unknown outcome: they still need a look, the check's result does not.
+  const bool check = Kind == tkPrinterInfo || Kind == tkCheckPrinter;
+  if (!(check && Errors == 0 && FLastTaskNamesUnknown)) {
+    lblLastTaskName->setText(TTaskRunner::TaskCaption(Kind));
+    QString result;
+    if (Kind == tkReadFiles) result = Message(M::FilesCount) + Count(Processed) + QStringLiteral(". ");
+    result += Message(M::ErrorCount) + Count(Errors);
+    // The files whose receipt may have printed are named in the panel, with what to do;
+    // their report lines (the path and why) are its tool tip.
+    QStringList names;
+    for (const QString& name : FUnknownFiles) names << ShortName(name);
+    if (!names.isEmpty())
+      result += QLatin1Char('\n') + Message(M::S_UnknownFile) + QStringLiteral(": ") +
+                names.join(QStringLiteral(", ")) + QStringLiteral(". ") + Message(M::S_CheckJournal);
+    lblLastTaskResult->setText(result);
+    lblLastTaskResult->setToolTip(FUnknownNotes.join(QLatin1Char('\n')));
+    if (Errors != 0)
+      SetTextColor(lblLastTaskResult, Qt::red);
+    else
+      SetNormalColor(lblLastTaskResult);
+    FLastTaskNamesUnknown = !names.isEmpty();
+  }
+  // A file task that printed without an error ends a warning whose file the count never
+  // saw in the folder.
+  if (Kind == tkReadFiles && Processed > 0 && Errors == 0 && FRunner.UnknownFileCount() == 0 &&
+      !FUnknownFile.isEmpty()) {
+    FUnknownFile.clear();
     FUnknownNote.clear();
     UpdateAlerts();
   }
-  lblLastTaskResult->setText(result);
-  if (Errors != 0)
-    SetTextColor(lblLastTaskResult, Qt::red);
-  else
-    SetNormalColor(lblLastTaskResult);
   lblCurrentTaskName->setText(Message(M::NoActiveTask));
   lbCurrentStatus->setText(QString());
   SetNormalColor(lbCurrentStatus);
@@ -360,26 +455,38 @@ void TfrmMain::TaskIdle() {
   if (FRunner.QuitPending()) QTimer::singleShot(0, this, [this] { FinishClose(); });
 }
 
-void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) {
+void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, const QString& PrinterState) {
   SetTextColor(lbCurrentStatus, Qt::red);
   lbCurrentStatus->setText(Message(M::ErrorCount) + Count(Errors));
   const QString see = Message(M::SeeErrorFileForDetails);
+  // The printer's own state, when it reported one, instead of the general words.
+  const QString state = PrinterState.isEmpty() ? QString() : PrinterStateLine(PrinterState);
   auto note = [this](int image, const QString& text) {
     const QPixmap pic = image >= 0 && image < static_cast<int>(HintImages.size()) ? HintImages[image] : QPixmap();
     uCustomHint::ShowHintMessage(pic, text, 0);
   };
+  // The error of a file just kept as unknown outcome keeps that file's note, which says
+  // what to do; the printer's state is added to it.
+  if (FUnknownHintPending) {
+    FUnknownHintPending = false;
+    if (!state.isEmpty()) note(kUnknownHintImage, FUnknownHint + CR + state);
+    return;
+  }
   switch (Error) {
-    case ekOperationError: note(5, ErrorMessageText()); break;
+    case ekOperationError: note(5, state.isEmpty() ? ErrorMessageText() : state + CR + see); break;
     case ekFileError: note(4, Message(M::ErrorInFile)); break;
-    case ekPrinterError: note(2, Message(M::ErrorInPRN) + CR + see); break;
+    case ekPrinterError: note(2, (state.isEmpty() ? Message(M::ErrorInPRN) : state) + CR + see); break;
     case ekPrinterFatal:
-      if (Kind == tkReadFiles) note(3, Message(M::PRNFatalError) + CR + see);
+      if (Kind == tkReadFiles) note(3, (state.isEmpty() ? Message(M::PRNFatalError) : state) + CR + see);
       break;
     default: break;
   }
 }
 
-void TfrmMain::FileStarted(const QString& Path) { SetStatusText(2, QFileInfo(Path).fileName()); }
+void TfrmMain::FileStarted(const QString& Path) {
+  FUnknownHintPending = false;
+  SetStatusText(2, QFileInfo(Path).fileName());
+}
 
 void TfrmMain::FileProcessed(int32_t Processed, int32_t Errors) {
   lbCurrentStatus->setText(Message(M::FilesCount) + Count(Processed) + QStringLiteral(". ") + Message(M::ErrorCount) +
@@ -388,10 +495,19 @@ void TfrmMain::FileProcessed(int32_t Processed, int32_t Errors) {
 }
 
 void TfrmMain::FileOutcomeUnknown(const QString& Path, const QString& Why) {
+  const QString name = QFileInfo(Path).fileName();
+  FUnknownFile = name;
   FUnknownNote = uPRNFileThread::UnknownOutcomeText(Path, Why);
-  FUnknownFiles.append(FUnknownNote);
+  FUnknownFiles.append(name);
+  FUnknownNotes.append(FUnknownNote);
+  // A note pops up at once: the program lives in the tray, where the window is not seen.
+  FUnknownHint = Message(M::S_UnknownFile) + QStringLiteral(": ") + ShortName(name) + CR + Message(M::S_CheckJournal);
+  const QPixmap pic =
+      kUnknownHintImage < static_cast<int>(HintImages.size()) ? HintImages[kUnknownHintImage] : QPixmap();
+  uCustomHint::ShowHintMessage(pic, FUnknownHint, 0);
+  FUnknownHintPending = true;
   // The file is no longer waiting or in print: the panel names what it became.
-  SetStatusText(2, QFileInfo(Path).fileName());
+  SetStatusText(2, name);
   UpdateAlerts();
 }
 

@@ -49,8 +49,8 @@ class TWorkerTaskThread : public ITaskThread {
       };
     };
     FThread->OnTaskFinished = plain(std::move(E.TaskFinished));
-    FThread->OnError = [f = std::move(E.Error)](TECRFileThread&, TTaskErrorKind k) {
-      if (f) f(k);
+    FThread->OnError = [f = std::move(E.Error)](TECRFileThread& t, TTaskErrorKind k) {
+      if (f) f(k, t.PrinterState());
     };
     FThread->OnPrinterOffline = plain(std::move(E.PrinterOffline));
     FThread->OnPrinterOnline = plain(std::move(E.PrinterOnline));

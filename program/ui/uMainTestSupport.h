@@ -47,10 +47,13 @@ class TFakeWindows : public IOperatorWindows {
   int SettingsCalls = 0;
   bool TimerRanAfterSettings = false;
   std::deque<std::optional<TReportPeriod>> Periods;  // nothing: closed without OK
+  // Runs while the settings window is open (before its answer).
+  std::function<void()> DuringSettings;
 
   bool EditSettings(IMainWindowServices& Main) override {
     ++SettingsCalls;
     Main.StopFileTimer();
+    if (DuringSettings) DuringSettings();
     const bool ok = !FolderToEnter.isEmpty();
     if (ok) {
       Main.Settings().SearchPath = FolderToEnter;

@@ -212,6 +212,32 @@ TEST_P(ProgramStopSignal, FinishesTheReceiptInPrintAndExitsCleanly) {
   EXPECT_FALSE(state.closed[0].cancelled);
 }
 
+// A first start without settings opens the settings window; a stop signal while it is open
+// ends the program there: the log ends with its closing line, and no printer check runs on a
+// port nobody chose.
+TEST_F(ProgramEndToEnd, StopSignalDuringTheFirstStartSettingsTouchesNoPort) {
+  QFile ini(FProg + kProgram + ".ini");
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  ini.write("[PARAMETERS]\r\nCheckPrnIntevalSec=30\r\n");
+  ini.close();
+  FFirst = Start();
+  ASSERT_TRUE(FFirst->waitForStarted(10000));
+  const QString log = FProg + "Log/DriverFiscalPrinterX4_Log.txt";
+  // The library is registered just before the settings window opens.
+  ASSERT_TRUE(WaitFor([&] { return ReadAll(log).contains("[CreateOLEServer]"); }, 60000))
+      << Diagnostics().toStdString();
+  QThread::msleep(2000);
+  ASSERT_EQ(::kill(static_cast<pid_t>(FFirst->processId()), SIGTERM), 0);
+  ASSERT_TRUE(FFirst->waitForFinished(60000)) << Diagnostics().toStdString();
+  EXPECT_EQ(FFirst->exitStatus(), QProcess::NormalExit) << Diagnostics().toStdString();
+  EXPECT_EQ(FFirst->exitCode(), 0);
+  const QByteArray text = ReadAll(log);
+  EXPECT_TRUE(text.contains("SIGTERM received; closing")) << text.toStdString();
+  EXPECT_TRUE(text.trimmed().endsWith("Application closed")) << text.toStdString();
+  EXPECT_FALSE(text.contains("Checking connectivity.")) << text.toStdString();
+  EXPECT_FALSE(text.contains("FastInit")) << text.toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramStopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
                          [](const auto& info) { return std::string(::sigabbrev_np(info.param)); });
 

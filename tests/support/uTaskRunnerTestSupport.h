@@ -56,8 +56,8 @@ struct TFakeTask {
   void ReportFinished() {
     if (!Detached && Events.TaskFinished) Events.TaskFinished();
   }
-  void Error(TTaskErrorKind kind) {
-    if (!Detached && Events.Error) Events.Error(kind);
+  void Error(TTaskErrorKind kind, const QString& printerState = QString()) {
+    if (!Detached && Events.Error) Events.Error(kind, printerState);
   }
 };
 
@@ -120,9 +120,10 @@ class TFakeWorkers {
 // ---- The observer ----
 
 // Records what the runner reports, one line per report ("started 4", "ended 2 3 1",
-// "idle", "error 2 4 1", "file <path>", "processed 1 0", "unknown <path>: <why>"), and
-// answers its questions
-// from the scripts (nothing: the operator cancels).
+// Records what the runner reports, one line per report ("started 4", "ended 2 3 1",
+// "idle", "error 2 4 1" with the printer's state after it, "file <path>", "processed 1 0",
+// "unknown <path>: <why>"), and answers its questions from the scripts (nothing: the
+// operator cancels).
 class TRecordingObserver : public ITaskRunnerObserver {
  public:
   std::deque<std::optional<TReportPeriod>> Periods;
@@ -167,8 +168,9 @@ class TRecordingObserver : public ITaskRunnerObserver {
     Reports << QStringLiteral("ended %1 %2 %3").arg(static_cast<int>(Kind)).arg(Processed).arg(Errors);
   }
   void TaskIdle() override { Reports << QStringLiteral("idle"); }
-  void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors) override {
-    Reports << QStringLiteral("error %1 %2 %3").arg(static_cast<int>(Kind)).arg(static_cast<int>(Error)).arg(Errors);
+  void TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, const QString& PrinterState) override {
+    Reports << QStringLiteral("error %1 %2 %3").arg(static_cast<int>(Kind)).arg(static_cast<int>(Error)).arg(Errors) +
+                   (PrinterState.isEmpty() ? QString() : QLatin1Char(' ') + PrinterState);
   }
   void FileStarted(const QString& Path) override { Reports << QStringLiteral("file ") + Path; }
   void FileProcessed(int32_t Processed, int32_t Errors) override {
