@@ -11,8 +11,12 @@ namespace fp::uProgramInfo {
 QString AppDir();
 void SetAppDir(const QString& dir);
 
-// True when a file can be created in the folder (which ends in "/"); the test file
-// "chktmp.txt" is removed again. False also when such a file is already there.
+// True when a file can be created in the folder (which ends in "/"): an unnamed file
+// (O_TMPFILE, opened as the folder + "./"), or where the file system has none a file of a
+// new hidden name ".chktmp.<process>.<counter>.<time>.tmp", removed again. An empty
+// regular file "chktmp.txt" left by an earlier test that was stopped halfway is removed
+// first (never through a link). False, with errno of the call that failed, when the
+// folder cannot be opened or the file not created.
 bool CanWriteToDir(const QString& folder);
 
 // Replaces the file at `path` with `data`: a new file is created beside it (never through

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <QFile>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -76,6 +75,18 @@ constexpr size_t kStatusQueryLimit = 64 * 1024;
 QString ErrnoText(int err) { return QString::fromLocal8Bit(fp::SysErrorText(err).c_str()); }
 
 const QString kClaimExt = QStringLiteral(".$$$");
+
+// The start of the name of every temporary file the program writes in the receipt folder:
+// hidden, and clearly the program's own, so that only its own leftovers are ever removed.
+const QString kTempPrefix = QStringLiteral(".DriverFiscalPrinterX4.");
+const QString kTempExt = QStringLiteral(".tmp");
+
+// The temporary name a file `name` of the folder is written under: kTempPrefix + name
+// (+ ".<n>" for n > 0) + ".tmp", with the end of `name` cut as far as needed to fit the
+// limit of NAME_MAX bytes, whatever the receipt's name.
+QString TempName(const QString& name, int n) {
+  return FittedName(kTempPrefix + name, (n == 0 ? QString() : QStringLiteral(".%1").arg(n)) + kTempExt, 0);
+}
 
 // Opens a file of the folder for reading without blocking (a pipe put under the name
 // would wait for a writer for ever) and without following a link, and keeps it only when
@@ -198,7 +209,15 @@ void TReceiptFolder::Unlock() {
   FLocked = false;
 }
 
-QString TReceiptFolder::ClaimName(const QString& name) { return ChangeFileExt(name, kClaimExt); }
+// The receipt's name with the claim's extension, cut to fit when the receipt's own
+// extension is shorter than the claim's (its report "N.rep" is as long and fits as well).
+QString TReceiptFolder::ClaimName(const QString& name) {
+  return FittedName(ChangeFileExt(name, QString()), kClaimExt, 0);
+}
+
+bool TReceiptFolder::IsOwnTemporary(const QString& name) {
+  return name.startsWith(kTempPrefix) && name.endsWith(kTempExt);
+}
 
 // Renames `from` to base + ext, or, while that name exists, to base + "_1" + ext,
 // base + "_2" + ext and so on; never replaces a file. The name used goes to `to`. The last
@@ -229,10 +248,30 @@ bool TReceiptFolder::KeepOutcomeUnknown(const QString& claimName, const QString&
   return true;
 }
 
-// "N.rep.tmp" or "N.rep.<n>.tmp": the names ReplaceFile writes a report or status answer under.
-static bool IsReportTemporary(const QString& name) {
-  static const QRegularExpression pattern(QStringLiteral("\\.rep(\\.[0-9])?\\.tmp$"));
-  return pattern.match(name).hasMatch();
+bool TReceiptFolder::SetAsideNotOurs(const QString& claimName, const QString& tag) {
+  IFileOps& ops = FileOps();
+  const TAt claim = At(claimName);
+  struct stat st {};
+  if (ops.FstatAt(claim.Dir, claim.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (S_ISREG(st.st_mode)) {
+    errno = EEXIST;
+    return false;
+  }
+  const QString path = FPath + claimName;
+  if (S_ISLNK(st.st_mode)) {
+    // A link holds nothing: the link itself goes, never what it points to.
+    if (ops.UnlinkAt(claim.Dir, claim.Name.c_str(), 0) != 0) return errno == ENOENT;
+    FLog(tag + QStringLiteral(" A link under a claim name, removed: \"") + path + QStringLiteral("\""), true);
+    return true;
+  }
+  // A folder, a pipe or another kind is moved away whole, never opened or emptied.
+  QString aside;
+  if (!RenameToFreeName(claimName, ChangeFileExt(claimName, QString()), QStringLiteral(".aside"), aside))
+    return errno == ENOENT;
+  FLog(tag + QStringLiteral(" Not a regular file (a folder or another kind) under a claim name, set aside: \"") + path +
+           QStringLiteral("\" is now \"") + FPath + aside + QStringLiteral("\""),
+       true);
+  return true;
 }
 
 int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& claimName, const QString& kept)>& kept,
@@ -240,7 +279,7 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& cl
   CheckFolder();
   // The names under a claim's extension, each with what it is (never following a link).
   QStringList claims;
-  QStringList unfinished;  // report temporaries ("N.rep.tmp", "N.rep.1.tmp") of a job that died
+  QStringList unfinished;  // the program's own temporary files, of a job that died
   std::set<QString> notOurs;
   {
     const int dir = Dir();
@@ -252,7 +291,7 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& cl
       while (dirent* e = ::readdir(d)) {
         const QString name = QFile::decodeName(e->d_name);
         if (QFile::encodeName(name) != QByteArray(e->d_name)) continue;
-        const bool temporary = IsReportTemporary(name);
+        const bool temporary = IsOwnTemporary(name);
         if (!name.endsWith(kClaimExt) && !temporary) continue;
         struct stat st {};
         if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -268,6 +307,10 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& cl
   }
   std::sort(claims.begin(), claims.end());
   std::sort(unfinished.begin(), unfinished.end());
+  // What is not ours under a claim name would keep a receipt of that name from its claim:
+  // it is removed (a link) or set aside; only what cannot be stays, logged once.
+  for (auto it = notOurs.begin(); it != notOurs.end();)
+    it = SetAsideNotOurs(*it, QStringLiteral("[DelTempFiles]")) ? notOurs.erase(it) : std::next(it);
   QStringList toLog;
   {
     std::lock_guard<std::mutex> lock(NotOursLock());
@@ -357,7 +400,18 @@ TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::fun
   const int moved = FolderMoved();
   if (moved == ENOENT) return gone();
   if (moved != 0) CheckFolder();
-  if (ops.RenameAt(src.Dir, src.Name.c_str(), claim.Name.c_str(), RENAME_NOREPLACE) != 0) {
+  int claimed = ops.RenameAt(src.Dir, src.Name.c_str(), claim.Name.c_str(), RENAME_NOREPLACE);
+  // A link or anything but a regular file under the claim name is not a claim of ours: it
+  // goes aside and the claim is made. A regular file there is a claim left by another run;
+  // the receipt waits for the recovery of left claims.
+  if (claimed != 0 && (errno == EEXIST || errno == ENOTEMPTY || errno == EISDIR)) {
+    const int taken = errno;
+    if (SetAsideNotOurs(claimName, QStringLiteral("[DoReadFiles]")))
+      claimed = ops.RenameAt(src.Dir, src.Name.c_str(), claim.Name.c_str(), RENAME_NOREPLACE);
+    else
+      errno = taken;
+  }
+  if (claimed != 0) {
     const int err = errno;
     if (err == ENOENT) return gone();
     // The file's own refusal (the folder's sticky bit, its owner, a claim name taken by
@@ -484,7 +538,7 @@ int TReceiptFolder::ReplaceFile(const QString& name, const std::string& data) {
   int fd = -1;
   TAt temp{};
   for (int n = 0; n < 10 && fd < 0; ++n) {
-    temp = At(name + (n == 0 ? QString() : QStringLiteral(".%1").arg(n)) + QStringLiteral(".tmp"));
+    temp = At(TempName(name, n));
     if (ops.UnlinkAt(temp.Dir, temp.Name.c_str(), 0) != 0 && errno != ENOENT) {
       if (errno == EISDIR || errno == EPERM) continue;
       return 1;
@@ -593,7 +647,7 @@ void TReceiptFolder::AnswerStatusQuery(const QStringList& listedNames, const std
     const int step = ReplaceFile(repName, answer);
     const int err = errno;
     if (step == 1) {
-      FLog(QStringLiteral("[SaveErrorStatus] Can't write status answer: \"") + rep + QStringLiteral(".tmp\" ") +
+      FLog(QStringLiteral("[SaveErrorStatus] Can't write status answer: \"") + rep + QStringLiteral("\" ") +
                ErrnoText(err),
            false);
       return;

@@ -20,9 +20,12 @@
 //
 // The folder is shared with the point-of-sale program and nothing in it is trusted: a
 // rename never replaces an existing name ("_1", "_2"... are added while a name is taken),
-// a file made here is created anew without following a link, and a name that turned into
-// a link or anything but a regular file is left in place. Every file call goes through the
-// file-operations seam (platform/FileOps.h), so tests make any one of them fail.
+// a file made here is created anew without following a link (under a temporary name of
+// the program's own, and only such names are removed as leftovers), and a name that turned
+// into a link or anything but a regular file is left in place, except under a claim name,
+// where it would hold a receipt up: there it is removed (a link) or set aside. Every file
+// call goes through the file-operations seam (platform/FileOps.h), so tests make any one
+// of them fail.
 #include <sys/stat.h>
 
 #include <QDateTime>
@@ -168,20 +171,25 @@ class TReceiptFolder {
   // ---- Claims left by an earlier run ----
   // Renames every regular file "*.$$$" of the folder, in name order, to "N.unk" ("N_1.unk"...
   // while the name exists), each with a line in both logs; `kept` gets the claim's name and
-  // the new path of each. Anything else under a claim name (a folder, a link, a pipe) is not
-  // ours: it stays and is written to the exception log once while it stays. A claim that is
-  // gone meanwhile is skipped. With `waitingExt` (the receipt files' extension, without the
-  // dot), a claim that is a status query (first line "&S" or "&s"; it prints nothing) goes
-  // back under its waiting name "N.<ext>" to be answered again, with a line in the log; only
-  // when that name is taken does it become "N.unk" as well. Once any was moved the folder is
-  // synced and the count logged. Raises when a claim cannot be renamed. Returns the number
-  // kept as unknown outcome.
+  // the new path of each. Anything else under a claim name is not ours and is cleared away
+  // (SetAsideNotOurs); what cannot be stays and is written to the exception log once while
+  // it stays. The program's own temporary files left by a job that died are removed;
+  // nothing else is. A claim that is gone meanwhile is skipped. With `waitingExt` (the
+  // receipt files' extension, without the dot), a claim that is a status query (first line
+  // "&S" or "&s"; it prints nothing) goes back under its waiting name "N.<ext>" to be
+  // answered again, with a line in the log; only when that name is taken does it become
+  // "N.unk" as well. Once any was moved the folder is synced and the count logged. Raises
+  // when a claim cannot be renamed. Returns the number kept as unknown outcome.
   int RecoverLeftClaims(const std::function<void(const QString& claimName, const QString& kept)>& kept,
                         const std::optional<QString>& waitingExt = std::nullopt);
 
   // ---- One receipt file ----
-  // The claim's file name of a listed name ("N.$$$").
+  // The claim's file name of a listed name ("N.$$$"; the end of N is cut when the name
+  // would not fit the file-name limit).
   static QString ClaimName(const QString& name);
+  // A name of the program's own temporary files in the folder
+  // (".DriverFiscalPrinterX4.*.tmp").
+  static bool IsOwnTemporary(const QString& name);
   QString ClaimPath(const QString& name) const { return FPath + ClaimName(name); }
 
   enum class TClaim : uint8_t {
@@ -191,18 +199,20 @@ class TReceiptFolder {
     NotRegular,  // the name is now a link or not a regular file: left in place
     Changed,     // the file is not the one listed, or changed since: back under its name
     Refused,     // the file may not be renamed (EPERM, EACCES) or its claim name is taken by
-                 // something that is not ours (EEXIST): it waits under its name; ClaimError
-                 // tells why
+                 // a regular file (a claim left by another run) or by something that cannot
+                 // be set aside (EEXIST): it waits under its name; ClaimError tells why
     Unreadable,  // the file may not be opened for reading (EACCES, EPERM: another user's
                  // file with no read permission for ours): back under its name, it waits;
                  // ClaimError tells why
   };
   // Claims the listed file `name`. `renamed` runs once the rename has succeeded (the
-  // listing forgets the file). The claim is opened without blocking and without following
-  // a link; only a regular file goes on, and with `listed` only one with the stamp the
-  // listing saw: a file replaced or written to after the listing goes back under its name
-  // (never over another file) and waits for a later listing. Raises when the claim cannot
-  // be made or synced for a reason of the folder's; the file is then back under its name.
+  // listing forgets the file). Something that is not a regular file under the claim name is
+  // cleared away first (SetAsideNotOurs). The claim is opened without blocking and without
+  // following a link; only a regular file goes on, and with `listed` only one with the
+  // stamp the listing saw: a file replaced or written to after the listing goes back under
+  // its name (never over another file) and waits for a later listing. Raises when the claim
+  // cannot be made or synced for a reason of the folder's; the file is then back under its
+  // name.
   TClaim Claim(const QString& name, const std::function<void()>& renamed = {}, const TFileStamp* listed = nullptr);
   // The errno of the last Refused or Unreadable claim.
   int ClaimError() const { return FClaimError; }
@@ -217,9 +227,10 @@ class TReceiptFolder {
   // claim cannot be renamed; it then stays, and the next job keeps it as unknown outcome.
   // `kept` (when given) gets the path the claim got.
   void FinishFailed(const QString& name, const TFileVerdict& verdict, QString* kept = nullptr);
-  // Writes a report file ("N.rep") of the folder: as "N.rep.tmp", created anew without
-  // following a link, synced, then renamed over "N.rep" (whatever stood there, a link
-  // itself included). Raises with the file's name and the system's reason when a step
+  // Writes a report file ("N.rep") of the folder: under a temporary name of the program's
+  // own (".DriverFiscalPrinterX4.N.rep.tmp", cut to fit the file-name limit), created anew
+  // without following a link, synced, then renamed over "N.rep" (whatever stood there, a
+  // link itself included). Raises with the file's name and the system's reason when a step
   // fails; the older report then stays as it was.
   void WriteReport(const QString& repName, const std::string& data);
   // A report file is on disk with its folder (a printed receipt's before its claim goes, a
@@ -232,10 +243,10 @@ class TReceiptFolder {
   // at most 64 KiB) gets its answer: "N.rep" holds the query's lines and `message` (code
   // page 1251), CR LF after each. The query is opened without blocking and without
   // following a link, and only a regular file (with the stamp in `stamps`, when it holds
-  // the name) is read. The answer is written as "N.rep.tmp", created anew, and renamed
-  // over "N.rep" (whatever stood there, a link itself included); the query file is deleted
-  // only once the answer is in place. A step that fails is logged and leaves the query
-  // waiting; nothing is written when the folder is not the one first opened.
+  // the name) is read. The answer is written under a temporary name, created anew, and
+  // renamed over "N.rep" (whatever stood there, a link itself included); the query file is
+  // deleted only once the answer is in place. A step that fails is logged and leaves the
+  // query waiting; nothing is written when the folder is not the one first opened.
   void AnswerStatusQuery(const QStringList& listedNames, const std::string& message,
                          const std::map<QString, TFileStamp>* stamps = nullptr);
 
@@ -260,10 +271,17 @@ class TReceiptFolder {
   // 64 KiB read; opened without blocking and without following a link).
   bool IsStatusQuery(const QString& name);
   bool RenameToFreeName(const QString& from, const QString& base, const QString& ext, QString& to, qsizetype keep = 0);
+  // Clears the claim name `claimName` of what is not a claim of ours, with one line in the
+  // exception log (tagged `tag`): a symbolic link is removed (never followed), a folder, a
+  // pipe or any other kind but a regular file is renamed to "N.aside" ("N_1.aside"...).
+  // True when the name is free now; false (errno set; EEXIST for a regular file, which is
+  // a claim and stays) when it is not.
+  bool SetAsideNotOurs(const QString& claimName, const QString& tag);
   bool SyncFolder();
   void CloseClaim();
-  // Writes `data` as name + ".tmp" and renames it over `name`; 0, or 1 when the temporary
-  // file could not be written, 2 when it could not be renamed (errno set).
+  // Writes `data` under its temporary name (TempName) and renames it over `name`; 0, or 1
+  // when the temporary file could not be written, 2 when it could not be renamed (errno
+  // set).
   int ReplaceFile(const QString& name, const std::string& data);
   [[noreturn]] static void Fail(const QString& message);
 

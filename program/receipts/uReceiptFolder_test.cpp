@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -257,12 +258,12 @@ TEST_F(TFolderUnit, ClaimFailuresLeaveTheFileUnderItsName) {
   }
 }
 
-// A file the program may not rename, or whose claim name something else holds, waits
-// under its name; the claim says why, and nothing else is touched.
+// A file the program may not rename, or whose claim name a claim left by another run
+// holds, waits under its name; the claim says why, and nothing else is touched.
 TEST_F(TFolderUnit, ClaimRefusedForAReasonOfTheFileLeavesItWaiting) {
   const struct {
     const char* Name;
-    int Err;  // injected; 0: a folder under the claim name
+    int Err;  // injected; 0: a regular file under the claim name
   } cases[] = {{"NameTaken", 0}, {"NotPermitted", EPERM}, {"AccessDenied", EACCES}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -270,9 +271,7 @@ TEST_F(TFolderUnit, ClaimRefusedForAReasonOfTheFileLeavesItWaiting) {
     ASSERT_TRUE(QDir().mkpath(FPath));
     FUnit.reset();
     Put("0001.bon", kReceipt);
-    if (c.Err == 0) {
-      ASSERT_TRUE(QDir().mkdir(FPath + "0001.$$$"));
-    }
+    if (c.Err == 0) Put("0001.$$$", "left claim");
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
     if (c.Err != 0) ops.FailAt(TFileOp::RenameNoReplace, 1, c.Err, P("0001.bon\n"));
@@ -282,7 +281,84 @@ TEST_F(TFolderUnit, ClaimRefusedForAReasonOfTheFileLeavesItWaiting) {
     EXPECT_EQ(renamed, 0);
     EXPECT_EQ(Read("0001.bon"), kReceipt);
     EXPECT_EQ(Folder().ClaimFd(), -1);
+    if (c.Err == 0) {
+      EXPECT_EQ(Read("0001.$$$"), "left claim");
+    }
   }
+}
+
+// What is not a claim of ours under the claim name (a link, never followed, a folder, a
+// pipe) is cleared away with one line and the receipt is claimed; when it cannot be, the
+// receipt waits as for a taken name.
+TEST_F(TFolderUnit, NotOursUnderTheClaimNameIsClearedAway) {
+  const QString outside = FTmp.path() + "/outside";
+  const struct {
+    const char* Name;
+    std::function<void()> Put;
+    std::vector<std::string> Left;  // besides the claim
+    std::string Line;
+  } cases[] = {
+      {"Link",
+       [&] { ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(), P("0001.$$$").c_str()), 0); },
+       {},
+       "[DoReadFiles] A link under a claim name, removed: \"" + P("0001.$$$") + "\""},
+      {"Folder",
+       [&] {
+         ASSERT_TRUE(QDir().mkdir(FPath + "0001.$$$"));
+         Put("0001.aside", "taken");
+       },
+       {"0001.aside", "0001_1.aside"},
+       "[DoReadFiles] Not a regular file (a folder or another kind) under a claim name, set aside: \"" + P("0001.$$$") +
+           "\" is now \"" + P("0001_1.aside") + "\""},
+      {"Pipe",
+       [&] { ASSERT_EQ(::mkfifo(P("0001.$$$").c_str(), 0644), 0); },
+       {"0001.aside"},
+       "[DoReadFiles] Not a regular file (a folder or another kind) under a claim name, set aside: \"" + P("0001.$$$") +
+           "\" is now \"" + P("0001.aside") + "\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QDir(FPath).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(FPath));
+    FUnit.reset();
+    FLogs.clear();
+    {
+      QFile f(outside);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write("precious");
+    }
+    Put("0001.bon", kReceipt);
+    c.Put();
+    ASSERT_EQ(Folder().Claim("0001.bon"), TReceiptFolder::TClaim::Claimed);
+    std::vector<std::string> files = c.Left;
+    files.insert(files.begin(), "0001.$$$");
+    EXPECT_EQ(Files(), files);
+    EXPECT_EQ(Read("0001.$$$"), kReceipt);
+    EXPECT_THAT(Log(true), ElementsAre(c.Line));
+    QFile f(outside);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "precious");
+  }
+  // A link that may not be removed (another user's, in a sticky folder) holds the receipt up.
+  QDir(FPath).removeRecursively();
+  ASSERT_TRUE(QDir().mkpath(FPath));
+  FUnit.reset();
+  Put("0001.bon", kReceipt);
+  ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(), P("0001.$$$").c_str()), 0);
+  TFaultyFileOps ops;
+  TScopedFileOps scoped(&ops);
+  ops.FailAt(TFileOp::Unlink, 0, EPERM, P("0001.$$$"));
+  EXPECT_EQ(Folder().Claim("0001.bon"), TReceiptFolder::TClaim::Refused);
+  EXPECT_EQ(Folder().ClaimError(), EEXIST);
+  EXPECT_EQ(Read("0001.bon"), kReceipt);
+}
+
+// A claim name fits the file-name limit whatever the receipt's extension.
+TEST_F(TFolderUnit, ClaimNameFitsTheNameLimit) {
+  EXPECT_EQ(TReceiptFolder::ClaimName("0001.bon"), "0001.$$$");
+  EXPECT_EQ(TReceiptFolder::ClaimName(QString(253, 'a') + ".b"), QString(251, 'a') + ".$$$");
+  const QString cyrillic = QString(126, QChar(0x0416)) + ".b";  // 254 bytes
+  EXPECT_EQ(TReceiptFolder::ClaimName(cyrillic), QString(125, QChar(0x0416)) + ".$$$");
 }
 
 // ---- The report file ----
@@ -295,7 +371,7 @@ TEST_F(TFolderUnit, ReportThatCannotBeWrittenKeepsTheOlderOne) {
     Put("0001.rep", "older report\r\n");
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(op, 1, ENOSPC, P("0001.rep"));
+    ops.FailAt(op, 1, ENOSPC, "0001.rep");
     ExpectFailure([&] { Folder().WriteReport("0001.rep", "Close\r\n"); },
                   "Can't write report file: \"" + FPath + "0001.rep\" No space left on device");
     EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
@@ -309,10 +385,11 @@ TEST_F(TFolderUnit, ReportThatCannotBeWrittenKeepsTheOlderOne) {
 // report is written all the same, under the next free names.
 TEST_F(TFolderUnit, FoldersUnderTheReportsNamesHoldNothingUp) {
   ASSERT_TRUE(QDir().mkdir(FPath + "0001.rep"));
-  ASSERT_TRUE(QDir().mkdir(FPath + "0001_1.rep.tmp"));
-  ASSERT_TRUE(QDir().mkdir(FPath + "0001.rep.tmp"));
+  ASSERT_TRUE(QDir().mkdir(FPath + ".DriverFiscalPrinterX4.0001_1.rep.tmp"));
+  ASSERT_TRUE(QDir().mkdir(FPath + ".DriverFiscalPrinterX4.0001.rep.tmp"));
   Folder().WriteReport("0001.rep", "Close\r\n");
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.rep.tmp", "0001_1.rep", "0001_1.rep.tmp"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{".DriverFiscalPrinterX4.0001.rep.tmp",
+                                               ".DriverFiscalPrinterX4.0001_1.rep.tmp", "0001.rep", "0001_1.rep"}));
   EXPECT_EQ(Read("0001_1.rep"), "Close\r\n");
   EXPECT_THAT(Log(true), ElementsAre(HasSubstr("left in place: \"" + P("0001.rep") + "\"")));
 }
@@ -493,19 +570,39 @@ TEST_F(TFolderUnit, LeftStatusQueryGoesBackToBeAnswered) {
 }
 
 // A job stopped while it wrote a report leaves its temporary file; the next job (holding the
-// folder's lock) removes it, and only names of that form that are regular files.
+// folder's lock) removes it, and only regular files under the program's own temporary
+// names: the point-of-sale program's temporary files stay, whatever their names.
 TEST_F(TFolderUnit, UnfinishedReportOfAStoppedJobIsRemoved) {
   Put("0003.rep", "older report");
-  Put("0003.rep.tmp", "half a rep");
-  Put("0004.rep.1.tmp", "half");
+  Put(".DriverFiscalPrinterX4.0003.rep.tmp", "half a rep");
+  Put(".DriverFiscalPrinterX4.0004.rep.1.tmp", "half");
   Put("0006.tmp", "the point-of-sale program's own");
-  ASSERT_TRUE(QDir(FPath).mkdir("0005.rep.tmp"));
+  Put("daily-export.rep.tmp", "the point-of-sale program's own");
+  Put("0007.rep.1.tmp", "the point-of-sale program's own");
+  ASSERT_TRUE(QDir(FPath).mkdir(".DriverFiscalPrinterX4.0005.rep.tmp"));
   EXPECT_EQ(Folder().RecoverLeftClaims({}), 0);
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0003.rep", "0005.rep.tmp", "0006.tmp"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{".DriverFiscalPrinterX4.0005.rep.tmp", "0003.rep", "0006.tmp",
+                                               "0007.rep.1.tmp", "daily-export.rep.tmp"}));
   EXPECT_EQ(Read("0003.rep"), "older report");
-  EXPECT_TRUE(QFileInfo(FPath + "0005.rep.tmp").isDir());
-  EXPECT_THAT(Log(false), ElementsAre("[DelTempFiles] Removed an unfinished report: \"" + P("0003.rep.tmp") + "\"",
-                                      "[DelTempFiles] Removed an unfinished report: \"" + P("0004.rep.1.tmp") + "\""));
+  EXPECT_EQ(Read("daily-export.rep.tmp"), "the point-of-sale program's own");
+  EXPECT_TRUE(QFileInfo(FPath + ".DriverFiscalPrinterX4.0005.rep.tmp").isDir());
+  EXPECT_THAT(Log(false), ElementsAre("[DelTempFiles] Removed an unfinished report: \"" +
+                                          P(".DriverFiscalPrinterX4.0003.rep.tmp") + "\"",
+                                      "[DelTempFiles] Removed an unfinished report: \"" +
+                                          P(".DriverFiscalPrinterX4.0004.rep.1.tmp") + "\""));
+}
+
+// What is not ours under a claim name no receipt needs yet is cleared away at the recovery
+// as well, with one line each; a left regular claim still becomes ".unk".
+TEST_F(TFolderUnit, RecoveryClearsAwayWhatIsNotOursUnderClaimNames) {
+  Put("0001.$$$", kReceipt);
+  ASSERT_EQ(::symlink("/nowhere", P("0002.$$$").c_str()), 0);
+  ASSERT_TRUE(QDir().mkdir(FPath + "0003.$$$"));
+  EXPECT_EQ(Folder().RecoverLeftClaims({}), 1);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.unk", "0003.aside"}));
+  EXPECT_THAT(Log(true), ElementsAre(HasSubstr("removed: \"" + P("0002.$$$") + "\""),
+                                     HasSubstr("set aside: \"" + P("0003.$$$") + "\""),
+                                     HasSubstr("kept as \"" + P("0001.unk") + "\"")));
 }
 
 TEST_F(TFolderUnit, NoLeftClaimNoLine) {
@@ -597,7 +694,7 @@ TEST_F(TFolderUnit, StatusAnswerIsWrittenThroughNoLink) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("precious");
   }
-  for (const char* name : {"0001.rep.tmp", "0001.rep"}) {
+  for (const char* name : {".DriverFiscalPrinterX4.0001.rep.tmp", "0001.rep"}) {
     SCOPED_TRACE(name);
     Put("0001.bon", "&S\r\n");
     ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(), P(name).c_str()), 0);
@@ -613,7 +710,7 @@ TEST_F(TFolderUnit, StatusAnswerIsWrittenThroughNoLink) {
 
 // The status query file goes only once its answer is in place.
 TEST_F(TFolderUnit, StatusQueryIsKeptWhenItsAnswerCannotBeWritten) {
-  const std::string write = "[SaveErrorStatus] Can't write status answer: \"" + P("0003.rep.tmp") + "\" ";
+  const std::string write = "[SaveErrorStatus] Can't write status answer: \"" + P("0003.rep") + "\" ";
   const std::string rename = "[SaveErrorStatus] Can't rename status answer: \"" + P("0003.rep") + "\" ";
   const struct {
     TFileOp Op;
@@ -628,7 +725,7 @@ TEST_F(TFolderUnit, StatusQueryIsKeptWhenItsAnswerCannotBeWritten) {
     Put("0003.bon", "&S\r\n");
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(c.Op, 1, EIO, P("0003.rep"));
+    ops.FailAt(c.Op, 1, EIO, "0003.rep");
     Folder().AnswerStatusQuery({"0003.bon"}, "failed");
     EXPECT_EQ(Files(), std::vector<std::string>{"0003.bon"});
     const std::string line = c.Line;

@@ -277,7 +277,7 @@ TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
   {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(TFileOp::Write, 1, ENOSPC, Bytes(FOlder + "0001.rep"));
+    ops.FailAt(TFileOp::Write, 1, ENOSPC, Bytes(FOlder + ".DriverFiscalPrinterX4.0001.rep"));
     job->Execute();
   }
   EXPECT_EQ(job->ErrorKind(), ekFileError);
@@ -290,7 +290,7 @@ TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
   {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + "0001.rep"));
+    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + ".DriverFiscalPrinterX4.0001.rep"));
     RunFileJob();
     RunFileJob();
   }
@@ -331,7 +331,7 @@ class TKeptReports : public TFaults {
     Put("0001.bon", kWater, 60);
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(TFileOp::Write, 1, ENOSPC, Bytes(FOlder + "0001.rep"));
+    ops.FailAt(TFileOp::Write, 1, ENOSPC, Bytes(FOlder + ".DriverFiscalPrinterX4.0001.rep"));
     RunFileJob();
     ASSERT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
   }
@@ -350,7 +350,7 @@ TEST_F(TKeptReports, WrittenByTheTimerWhenRoomReturns) {
   {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + "0001.rep"));
+    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + ".DriverFiscalPrinterX4.0001.rep"));
     for (int i = 0; i < 3; ++i) Runner().FileTimerTick();
   }
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
@@ -396,7 +396,7 @@ TEST_F(TKeptReports, TriedOnceMoreAtTheEndAndLoggedWhenItCannotBe) {
   {
     TFaultyFileOps ops;
     TScopedFileOps scoped(&ops);
-    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + "0001.rep"));
+    ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + ".DriverFiscalPrinterX4.0001.rep"));
     Runner().LeaveKeptReports();
   }
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
@@ -679,16 +679,18 @@ TEST_P(TPipeSwappedIn, JobDoesNotWaitOnIt) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TPipeSwappedIn,
     ::testing::Values(TPipeCase{"AfterTheClaim", TFileOp::RenameNoReplace, "0001.bon\n", "0001.$$$", false},
-                      TPipeCase{"ReportBeforeItsSync", TFileOp::Rename, "0001.rep.tmp\n", "0001.rep", false},
+                      TPipeCase{"ReportBeforeItsSync", TFileOp::Rename, ".DriverFiscalPrinterX4.0001.rep.tmp\n",
+                                "0001.rep", false},
                       TPipeCase{"StatusQueryAfterItsListing", TFileOp::Lstat, "0001.bon", "0001.bon", true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- Names taken by something that is not ours ----
 
-// A folder under a receipt's claim name (and a folder and a link under the error and
-// unknown-outcome names of others): the receipt waits with one line, every other file of
-// the job prints or fails as it would, the left-claim recovery leaves the folder alone
-// with one line, and nothing that is not ours is moved or deleted.
+// A folder under a receipt's claim name and a link under another claim name are not
+// claims of ours: the left-claim recovery sets the folder aside and removes the link (never
+// what it points to) with one line each, and the receipt prints. A folder under an error
+// file's name stays: the error file takes the next counted name. Every other file of the
+// job prints or fails as it would.
 TEST_F(TFaults, NamesTakenByWhatIsNotOursStopNothing) {
   Put("0001.bon", kWater, 60);
   ASSERT_TRUE(QDir().mkdir(FOlder + "0001.$$$"));
@@ -698,12 +700,12 @@ TEST_F(TFaults, NamesTakenByWhatIsNotOursStopNothing) {
   ASSERT_EQ(::symlink("/nowhere", Bytes(FOlder + "0004.$$$").c_str()), 0);
   RunFileJob();
   RunFileJob();
-  EXPECT_EQ(RawFiles(), (std::vector<std::string>{"0001.$$$", "0001.bon", "0002.err", "0002.rep", "0002_1.err",
-                                                  "0003.rep", "0004.$$$"}));
-  EXPECT_TRUE(QFileInfo(FOlder + "0001.$$$").isDir());
+  EXPECT_EQ(RawFiles(),
+            (std::vector<std::string>{"0001.aside", "0001.rep", "0002.err", "0002.rep", "0002_1.err", "0003.rep"}));
+  EXPECT_TRUE(QFileInfo(FOlder + "0001.aside").isDir());
   EXPECT_TRUE(QFileInfo(FOlder + "0002.err").isDir());
   EXPECT_EQ(ReadRaw("0002_1.err"), kInvalid);
-  EXPECT_EQ(Sold(), std::vector<std::string>{SaleOf(kBread)});
+  EXPECT_EQ(Sold(), (std::vector<std::string>{SaleOf(kWater), SaleOf(kBread)}));
   QFile exc(FLogDir + uProgramLog::ExceptionLogName);
   ASSERT_TRUE(exc.open(QIODevice::ReadOnly));
   const std::string log = exc.readAll().toStdString();
@@ -712,9 +714,9 @@ TEST_F(TFaults, NamesTakenByWhatIsNotOursStopNothing) {
     for (size_t at = 0; (at = log.find(part, at)) != std::string::npos; ++at) ++n;
     return n;
   };
-  EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(FOlder) + "0001.$$$\""), 1u) << log;
-  EXPECT_EQ(count("under a claim name, left in place: \"" + Bytes(FOlder) + "0004.$$$\""), 1u) << log;
-  EXPECT_GE(count("Can't claim file, it waits: \"" + Bytes(FOlder) + "0001.bon\" " + std::strerror(EEXIST)), 1u) << log;
+  EXPECT_EQ(count("under a claim name, set aside: \"" + Bytes(FOlder) + "0001.$$$\""), 1u) << log;
+  EXPECT_EQ(count("A link under a claim name, removed: \"" + Bytes(FOlder) + "0004.$$$\""), 1u) << log;
+  EXPECT_EQ(count("Can't claim file"), 0u) << log;
   EXPECT_EQ(count("under the error file's name, left in place: \"" + Bytes(FOlder) + "0002.err\""), 1u) << log;
   EXPECT_EQ(std::count(FEvents.begin(), FEvents.end(), std::string("Error 2")), 1);  // 0002 only
 }

@@ -529,9 +529,10 @@ TEST_F(TFolderProtocol, ClaimAndReportFileAreSyncedInOrder) {
     TScopedFileOps scoped(&ops);
     RunFileJob();
   }
-  EXPECT_EQ(ops.Journal, (std::vector<std::string>{"Rename 0001.bon 0001.$$$", "Fsync .", "Fsync 0001.rep.tmp",
-                                                   "Replace 0001.rep.tmp 0001.rep", "Fsync 0001.rep", "Fsync .",
-                                                   "Unlink 0001.$$$"}));
+  EXPECT_EQ(ops.Journal, (std::vector<std::string>{"Rename 0001.bon 0001.$$$", "Fsync .",
+                                                   "Fsync .DriverFiscalPrinterX4.0001.rep.tmp",
+                                                   "Replace .DriverFiscalPrinterX4.0001.rep.tmp 0001.rep",
+                                                   "Fsync 0001.rep", "Fsync .", "Unlink 0001.$$$"}));
 }
 
 // A failed file's report is on disk with its folder like a printed one's: after a power
@@ -544,7 +545,8 @@ TEST_F(TFolderProtocol, FailedFilesReportIsSyncedWithItsFolder) {
     RunFileJob();
   }
   EXPECT_EQ(ops.Journal, (std::vector<std::string>{"Rename 0002.bon 0002.$$$", "Fsync .", "Rename 0002.$$$ 0002.err",
-                                                   "Fsync .", "Fsync 0002.rep.tmp", "Replace 0002.rep.tmp 0002.rep",
+                                                   "Fsync .", "Fsync .DriverFiscalPrinterX4.0002.rep.tmp",
+                                                   "Replace .DriverFiscalPrinterX4.0002.rep.tmp 0002.rep",
                                                    "Fsync 0002.rep", "Fsync ."}));
 }
 
@@ -642,14 +644,14 @@ INSTANTIATE_TEST_SUITE_P(
                       // The printed receipt keeps its claim and its report waits in memory for the next job.
                       TFault{"RepOfPrintedFile",
                              TFileOp::Open,
-                             "0001.rep",
+                             ".DriverFiscalPrinterX4.0001.rep",
                              1,
                              "",
                              {"0001.$$$", "0002.bon", "0002.err"},
                              {"0001.rep", "0002.err", "0002.rep", kStamped}},
                       TFault{"RepOfFailedFile",
                              TFileOp::Open,
-                             "0002.rep",
+                             ".DriverFiscalPrinterX4.0002.rep",
                              1,
                              "",
                              {"0001.rep", "0002.err", kStamped},
@@ -661,7 +663,7 @@ TEST_F(TFolderProtocol, RepOfFailedFileReportsTheFileBeforeEndingTheJob) {
   Put("0003.bon", kReceipt, 40);
   TFaultyFileOps ops;
   TScopedFileOps scoped(&ops);
-  ops.FailAt(TFileOp::Open, 1, EIO, (FOlder + "0002.rep").toStdString());
+  ops.FailAt(TFileOp::Open, 1, EIO, (FOlder + ".DriverFiscalPrinterX4.0002.rep").toStdString());
   RunFileJob();
   EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Started 0002.bon", "Error 2", "Error 2", "Finished"}));
   EXPECT_EQ(Files(), (std::vector<std::string>{"0002.err", "0003.bon"}));

@@ -112,7 +112,7 @@ TEST_P(TLinkUnderAWrittenName, WritesNothingOutsideTheFolder) {
     EXPECT_EQ(Read("0001.rep"), "&S\r\n[FastInit][Init] Port busy \r\n");
   else
     EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
-  EXPECT_EQ(Kind("0001.rep.tmp"), '-');
+  EXPECT_EQ(Kind(".DriverFiscalPrinterX4.0001.rep.tmp"), '-');
   EXPECT_EQ(Kind("0001.bon"), '-');
 }
 
@@ -121,11 +121,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TLinkCase{.Name = "StatusAnswerTempLinksToAFile",
                   .StatusQuery = true,
-                  .LinkName = "0001.rep.tmp",
+                  .LinkName = ".DriverFiscalPrinterX4.0001.rep.tmp",
                   .TargetExists = true},
         TLinkCase{.Name = "StatusAnswerTempLinksToNoFile",
                   .StatusQuery = true,
-                  .LinkName = "0001.rep.tmp",
+                  .LinkName = ".DriverFiscalPrinterX4.0001.rep.tmp",
                   .TargetExists = false},
         TLinkCase{.Name = "ReportLinksToNoFile", .StatusQuery = false, .LinkName = "0001.rep", .TargetExists = false},
         TLinkCase{.Name = "ReportLinksToAFile", .StatusQuery = false, .LinkName = "0001.rep", .TargetExists = true}),
@@ -605,6 +605,62 @@ INSTANTIATE_TEST_SUITE_P(Cases, TUnreadableFile,
                            }
                            return std::string();
                          });
+
+// ---- Names at the edges ----
+
+struct TEdgeNameCase {
+  const char* Name;
+  std::vector<QString> Receipts;  // each sells one article
+  QString LinkedClaim = {};       // a link to a receipt outside, planted under this claim name
+};
+
+void PrintTo(const TEdgeNameCase& c, std::ostream* os) { *os << c.Name; }
+
+class TNameAtTheEdge : public TSharedFolder, public ::testing::WithParamInterface<TEdgeNameCase> {};
+
+// Every receipt prints once with its report, in one job, and leaves neither its claim nor a
+// temporary file; a link under a claim name is removed (its target untouched) with one line.
+TEST_P(TNameAtTheEdge, PrintsWithItsReportAndLeavesNothingBehind) {
+  const TEdgeNameCase& c = GetParam();
+  const std::string outsideReceipt = "%13^Bread^120^1000\r\n";
+  WriteOutside("receipt.txt", outsideReceipt);
+  for (const QString& name : c.Receipts) Put(name, kReceipt, 60);
+  if (!c.LinkedClaim.isEmpty()) Link(c.LinkedClaim, FOutside + "receipt.txt");
+
+  RunFileJob();
+
+  EXPECT_EQ(CallCount("AddProgPlu"), static_cast<int>(c.Receipts.size()));
+  ExpectNothingOfTheOutsideReceipt();
+  EXPECT_EQ(ReadOutside("receipt.txt"), outsideReceipt);
+  for (const QString& name : c.Receipts) {
+    EXPECT_EQ(Kind(name), '-') << name.toStdString();
+    EXPECT_EQ(Kind(TReceiptFolder::ClaimName(name)), '-') << name.toStdString();
+    EXPECT_THAT(Read(name.left(name.lastIndexOf('.')) + ".rep"), HasSubstr("Close\r\n")) << name.toStdString();
+  }
+  for (const QString& left :
+       QDir(FOlder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    EXPECT_TRUE(left.endsWith(".rep")) << left.toStdString();
+  }
+  if (!c.LinkedClaim.isEmpty()) {
+    EXPECT_EQ(Occurrences(ExceptionLog(), (FOlder + c.LinkedClaim).toStdString()), 1) << ExceptionLog();
+  }
+  EXPECT_EQ(ErrorEvents(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, TNameAtTheEdge,
+    ::testing::Values(
+        // 255 bytes: the claim and report names fit, a temporary name made by adding to it would not.
+        TEdgeNameCase{.Name = "AtTheLengthLimit", .Receipts = {QString(251, 'a') + ".bon"}},
+        TEdgeNameCase{.Name = "CyrillicAtTheLengthLimit", .Receipts = {QString(125, QChar(0x0416)) + "x.bon"}},
+        TEdgeNameCase{.Name = "TwoReceiptsShareTheClaimName", .Receipts = {"dup.bon", "dup.BON"}},
+        TEdgeNameCase{.Name = "LinkUnderTheClaimName", .Receipts = {"p4.bon"}, .LinkedClaim = "p4.$$$"},
+        // One name's trouble holds up no other receipt of the folder.
+        TEdgeNameCase{.Name = "AllInOneFolder",
+                      .Receipts = {QString(251, 'a') + ".bon", QString(125, QChar(0x0416)) + "x.bon", "dup.bon",
+                                   "dup.BON", "p4.bon"},
+                      .LinkedClaim = "p4.$$$"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
 }  // namespace fp::test

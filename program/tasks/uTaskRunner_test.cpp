@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -331,6 +332,29 @@ TEST_P(FolderFault, StopsTheTimerLogsItsStartAndEndOnceAndPrintingResumes) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, FolderFault, ::testing::ValuesIn(kFolderFaultCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A write test file "chktmp.txt" left in the receipt, log or program folder by a run that
+// was stopped halfway stops neither the start nor printing, and is removed.
+TEST_F(TaskRunnerTest, ATestFileLeftInAFolderStopsNothing) {
+  for (const QString* folder : {&FBonDir, &FLogDir, &FAppDir}) {
+    SCOPED_TRACE(folder->toStdString());
+    const QString left = *folder + "chktmp.txt";
+    {
+      QFile f(left);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    }
+    TTaskRunner& r = Runner();
+    EXPECT_FALSE(r.ProgramFolderFault());
+    r.CheckReceiptFolder();
+    EXPECT_FALSE(r.FolderFault());
+    EXPECT_TRUE(r.CheckMyDirWritable(true));
+    EXPECT_TRUE(r.StartTask(tkReadFiles));
+    ASSERT_TRUE(SpinUntil([&] { return !r.TaskActive(); }));
+    EXPECT_FALSE(QFileInfo::exists(left));
+    EXPECT_THAT(FView.Notices, IsEmpty());
+  }
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles, tkReadFiles, tkReadFiles));
+}
 
 TEST_F(TaskRunnerTest, NoPrinterCheckWhileTheReceiptFolderIsMissing) {
   TTaskRunner& r = Runner();  // never checked: a check is due

@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, StartFolderFault, ::testing::ValuesIn(kFolderFau
 TEST_F(MainWindowTest, UnwritableProgramFolderEndsTheStartNamingFolderAndReason) {
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
-  ops.FailAt(TFileOp::Open, 0, EACCES, (FAppDir + "chktmp.txt").toStdString());
+  ops.FailAt(TFileOp::Open, 0, EACCES, (FAppDir + "./").toStdString());
   TScopedFileOps scoped(&ops);
   TfrmMain& f = MakeWindow();
   ::testing::internal::CaptureStderr();
@@ -861,7 +861,7 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
        [this] {
          TfrmMain& f = MakeRunningWindow();
          TFaultyFileOps ops;
-         ops.FailAt(TFileOp::Open, 0, EACCES, "bon/chktmp.txt");
+         ops.FailAt(TFileOp::Open, 0, EACCES, "bon/./");
          TScopedFileOps scoped(&ops);
          f.mnDoFilesClick();
        },

@@ -219,7 +219,7 @@ inline bool BreakFolder(TFolderProblem problem, const QString& bonDir, TFaultyFi
   switch (problem) {
     case TFolderProblem::Missing: return QDir(bonDir).removeRecursively();
     case TFolderProblem::Unreadable: ops.FailAt(TFileOp::Open, 0, EACCES, bonDir.toStdString()); return true;
-    case TFolderProblem::Unwritable: ops.FailAt(TFileOp::Open, 0, EROFS, "bon/chktmp.txt"); return true;
+    case TFolderProblem::Unwritable: ops.FailAt(TFileOp::Open, 0, EROFS, "bon/./"); return true;
     default: return true;
   }
 }
