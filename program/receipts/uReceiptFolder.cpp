@@ -450,7 +450,13 @@ TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::fun
   // still be being written: it goes back and settles like any new file. Should its name
   // have been taken meanwhile, the claim stays and the next job keeps it as unknown
   // outcome, unprinted.
-  if (listed && FileStampOf(st) != *listed) {
+  // The stamp is read relative to the descriptor, as the listing reads it relative to the
+  // folder: the two are compared, so they come from the same kind of call (a layer that
+  // rewrites the times of one kind of status call, a preloaded time shifter for one, would
+  // otherwise find every file changed and leave it waiting for ever).
+  struct stat stamped = st;
+  if (ops.FstatAt(fd, "", &stamped, AT_EMPTY_PATH) != 0 || !SameFile(stamped, st)) stamped = st;
+  if (listed && FileStampOf(stamped) != *listed) {
     ops.Close(fd);
     if (!back())
       FLog(QStringLiteral("[DoReadFiles] File changed after it was listed and cannot go back, left as: \"") +

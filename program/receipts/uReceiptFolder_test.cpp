@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/FileOps.h"
+#include "program/receipts/uFolderWatch.h"
 
 namespace fp {
 
@@ -212,6 +213,27 @@ TEST_F(TFolderUnit, ClaimRenamesAndSyncsTheFolder) {
   EXPECT_EQ(Read("0001.$$$"), kReceipt);
   EXPECT_EQ(ops.Calls(TFileOp::Fsync), 1);
   EXPECT_THAT(FLogs, IsEmpty());
+}
+
+// A layer under the program that shifts the times fstat reports (and not those of the
+// status calls relative to a folder, which the listing uses) must not make every listed
+// file look changed at its claim: it would wait for ever, a job started for it each second.
+TEST_F(TFolderUnit, ClaimComparesTheStampTheWayTheListingTookIt) {
+  class TShiftedFstat : public TFaultyFileOps {
+   public:
+    int Fstat(int fd, struct stat* st) override {
+      const int r = TFaultyFileOps::Fstat(fd, st);
+      st->st_mtim.tv_sec -= 3600;
+      return r;
+    }
+  };
+  Put("0001.bon", kReceipt);
+  const std::vector<TListedFile> listed = TFolderWatch::ListWaiting(FPath, "bon");
+  ASSERT_EQ(listed.size(), 1u);
+  TShiftedFstat ops;
+  TScopedFileOps scoped(&ops);
+  EXPECT_EQ(Folder().Claim("0001.bon", {}, &listed[0].Stamp), TReceiptFolder::TClaim::Claimed);
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
 }
 
 TEST_F(TFolderUnit, ClaimOfAFileTakenBackIsSkippedWithALine) {
