@@ -24,12 +24,13 @@ namespace {
 // The port is held by another program: it has the device open exclusively (EBUSY at the
 // open) or holds its lock (EWOULDBLOCK from flock).
 [[noreturn]] void FailInUse(const std::string& port, int error) {
-  throw EComPortError(port + " is in use by another program", error);
+  throw EComPortError(port + " is in use by another program", error, true);
 }
 
-// Clears the exclusive mode and closes. The mode belongs to the terminal, not to the
-// descriptor: left set, it would keep every later open out while anyone else (a pty's
-// other side, say) holds the device open.
+// Clears the exclusive mode and closes; only for a descriptor that set the mode itself
+// (Open refuses a terminal whose mode another program set). The mode belongs to the
+// terminal, not to the descriptor: left set, it would keep every later open out while
+// anyone else (a pty's other side, say) holds the device open.
 int CloseExclusive(int fd) {
   ::ioctl(fd, TIOCNXCL);
   return ::close(fd);
@@ -97,9 +98,20 @@ void TComPort::Open() {
     if (error == EWOULDBLOCK) FailInUse(FPort, error);
     Fail(error);
   }
+  // Another program holds the terminal in exclusive mode: an unprivileged open fails with
+  // EBUSY above, a privileged one gets through, so the mode is read. The port is then
+  // refused as in use and closed without touching the mode, which stays that program's.
+  // (A kernel that cannot tell leaves the question open; the lock still decides.)
+  int exclusive = 0;
+  if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0) exclusive = 0;
+  if (exclusive != 0) {
+    ::close(fd);
+    FailInUse(FPort, EBUSY);
+  }
   // The lock keeps other users of the lock out; the exclusive mode also every program that
   // does not take it (a terminal program, a modem prober), which would read the printer's
-  // answers away. Only a privileged process can still open the device beside us.
+  // answers away. Only a privileged process can still open the device beside us. The mode
+  // set here is ours, and closing clears it.
   if (::ioctl(fd, TIOCEXCL) != 0) {
     int error = errno;
     ::close(fd);

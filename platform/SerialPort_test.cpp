@@ -287,6 +287,31 @@ TEST_F(SerialPortTest, PortHeldByAnotherUserIsReportedAsInUse) {
   EXPECT_EQ(Received(), "");
 }
 
+// A terminal program holds the port in exclusive mode without taking the lock. Where the
+// system lets us open it all the same (as root), the port is refused as in use, and the
+// program keeps its mode.
+TEST_F(SerialPortTest, PortInAnotherProgramsExclusiveModeIsInUseAndKeepsTheMode) {
+  ASSERT_EQ(::ioctl(FSlave, TIOCEXCL), 0);
+  try {
+    FPort.Open();
+    ADD_FAILURE() << "opened beside the exclusive holder";
+  } catch (const EComPortError& e) {
+    EXPECT_EQ(e.Error, EBUSY);
+    EXPECT_STREQ(e.what(), "COM7 is in use by another program");
+  }
+  EXPECT_FALSE(FPort.Connected());
+  EXPECT_TRUE(ExclusiveMode(FSlave));
+  EXPECT_THROW(FPort.Open(), EComPortError);  // and again, for the next job
+  EXPECT_TRUE(ExclusiveMode(FSlave));
+
+  // The program gives the mode up: the port opens, takes the mode, and clears its own.
+  ASSERT_EQ(::ioctl(FSlave, TIOCNXCL), 0);
+  FPort.Open();
+  EXPECT_TRUE(ExclusiveMode(FSlave));
+  FPort.Close();
+  EXPECT_FALSE(ExclusiveMode(FSlave));
+}
+
 TEST_F(SerialPortTest, HangUpIsALineFailure) {
   FPort.Open();
   ::close(FMaster);
