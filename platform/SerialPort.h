@@ -7,8 +7,9 @@
 // (TIOCEXCL, cleared again before closing), so that no other program opens it beside us
 // and reads the printer's answers away. A terminal that another program already holds in
 // exclusive mode is refused as in use, also where the system would let us open it (as
-// root), and its mode is left as it is. Every operation is virtual so that tests can put
-// a fake port under the transport.
+// root), and its mode is left as it is; a mode left by a process of the driver that ended
+// without closing the port (a mark in /run/lock names it) is taken over. Every operation is virtual so that tests can
+// put a fake port under the transport.
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
