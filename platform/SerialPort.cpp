@@ -89,7 +89,8 @@ void ClearMark(int fd) {
   const int mark = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (mark < 0) return;
   char buf[64];
-  const ssize_t n = ::read(mark, buf, sizeof buf);
+  struct stat st {};
+  const ssize_t n = ::fstat(mark, &st) == 0 && S_ISREG(st.st_mode) ? ::read(mark, buf, sizeof buf) : -1;
   ::close(mark);
   if (n > 0 && std::string(buf, std::size_t(n)) == MarkText(::getpid(), id)) ::unlink(path.c_str());
 }
