@@ -4,12 +4,17 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/ComPortNames.h"
 #include "platform/SerialPortSpeed.h"
@@ -24,14 +29,98 @@ namespace {
 // The port is held by another program: it has the device open exclusively (EBUSY at the
 // open) or holds its lock (EWOULDBLOCK from flock).
 [[noreturn]] void FailInUse(const std::string& port, int error) {
-  throw EComPortError(port + " is in use by another program", error);
+  throw EComPortError(port + " is in use by another program", error, true);
 }
 
-// Clears the exclusive mode and closes. The mode belongs to the terminal, not to the
-// descriptor: left set, it would keep every later open out while anyone else (a pty's
-// other side, say) holds the device open.
+// The exclusive mode outlives a process of the driver that ends without closing the port
+// (killed, or crashed) as long as the terminal stays (a pty whose other side is held). So
+// that such a mode is told from one that another program holds, a process that sets the
+// mode leaves a mark while it has the port open: a file in kMarkFolder named after the
+// device number, holding its process id and the device node's change time (which tells
+// this terminal from a later one with the same number). A mark whose process is gone is a
+// leftover of the driver's own; none, or one of a live process, is another program's.
+constexpr const char* kMarkFolder = "/run/lock";
+
+struct TDeviceId {
+  dev_t Rdev = 0;
+  long long ChangeNs = 0;
+};
+
+bool DeviceIdOf(int fd, TDeviceId& id) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  id.Rdev = st.st_rdev;
+  id.ChangeNs = static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
+  return true;
+}
+
+std::string MarkPath(const TDeviceId& id) {
+  return std::string(kMarkFolder) + "/miravok-fp-excl." + std::to_string(major(id.Rdev)) + "." +
+         std::to_string(minor(id.Rdev));
+}
+
+std::string MarkText(pid_t pid, const TDeviceId& id) {
+  return std::to_string(pid) + " " + std::to_string(id.ChangeNs) + "\n";
+}
+
+// Leaves the mark of this process for the terminal of fd. A name taken by anything but a
+// regular file of our own (a link, another user's mark) is left alone: the mode then
+// counts as another program's after a crash, which only keeps the port out.
+void SetMark(int fd) {
+  TDeviceId id;
+  if (!DeviceIdOf(fd, id)) return;
+  const int mark = ::open(MarkPath(id).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (mark < 0) return;
+  struct stat st {};
+  if (::fstat(mark, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && ::ftruncate(mark, 0) == 0) {
+    const std::string text = MarkText(::getpid(), id);
+    if (::write(mark, text.data(), text.size()) != ssize_t(text.size())) {
+      // A mark cut short names no process: the mode then counts as another program's.
+    }
+  }
+  ::close(mark);
+}
+
+// Removes the mark of this process for the terminal of fd (and only ours).
+void ClearMark(int fd) {
+  TDeviceId id;
+  if (!DeviceIdOf(fd, id)) return;
+  const std::string path = MarkPath(id);
+  const int mark = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (mark < 0) return;
+  char buf[64];
+  struct stat st {};
+  const ssize_t n = ::fstat(mark, &st) == 0 && S_ISREG(st.st_mode) ? ::read(mark, buf, sizeof buf) : -1;
+  ::close(mark);
+  if (n > 0 && std::string(buf, std::size_t(n)) == MarkText(::getpid(), id)) ::unlink(path.c_str());
+}
+
+// True when the exclusive mode of fd's terminal was set by a process of the driver that
+// has ended without clearing it.
+bool ModeLeftByEndedProcess(int fd) {
+  TDeviceId id;
+  if (!DeviceIdOf(fd, id)) return false;
+  const int mark = ::open(MarkPath(id).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (mark < 0) return false;
+  char buf[64];
+  struct stat st {};
+  const ssize_t n = ::fstat(mark, &st) == 0 && S_ISREG(st.st_mode) ? ::read(mark, buf, sizeof buf) : -1;
+  ::close(mark);
+  if (n <= 0) return false;
+  long long pid = 0, changeNs = 0;
+  const std::string text(buf, std::size_t(n));
+  if (std::sscanf(text.c_str(), "%lld %lld", &pid, &changeNs) != 2 || pid <= 0 || changeNs != id.ChangeNs) return false;
+  if (pid == ::getpid()) return false;
+  return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Clears the exclusive mode and its mark, and closes; only for a descriptor that set the
+// mode itself (Open refuses a terminal whose mode another program set). The mode belongs
+// to the terminal, not to the descriptor: left set, it would keep every later open out
+// while anyone else (a pty's other side, say) holds the device open.
 int CloseExclusive(int fd) {
   ::ioctl(fd, TIOCNXCL);
+  ClearMark(fd);
   return ::close(fd);
 }
 
@@ -97,14 +186,28 @@ void TComPort::Open() {
     if (error == EWOULDBLOCK) FailInUse(FPort, error);
     Fail(error);
   }
+  // Another program holds the terminal in exclusive mode: an unprivileged open fails with
+  // EBUSY above, a privileged one gets through, so the mode is read. The port is then
+  // refused as in use and closed without touching the mode, which stays that program's.
+  // (A kernel that cannot tell leaves the question open; the lock still decides.)
+  // A mode that a process of the driver left when it ended without closing the port is
+  // taken over (its lock went with it).
+  int exclusive = 0;
+  if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0) exclusive = 0;
+  if (exclusive != 0 && !ModeLeftByEndedProcess(fd)) {
+    ::close(fd);
+    FailInUse(FPort, EBUSY);
+  }
   // The lock keeps other users of the lock out; the exclusive mode also every program that
   // does not take it (a terminal program, a modem prober), which would read the printer's
-  // answers away. Only a privileged process can still open the device beside us.
+  // answers away. Only a privileged process can still open the device beside us. The mode
+  // set here is ours, and closing clears it.
   if (::ioctl(fd, TIOCEXCL) != 0) {
     int error = errno;
     ::close(fd);
     Fail(error);
   }
+  SetMark(fd);
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     int error = errno;

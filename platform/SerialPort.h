@@ -5,8 +5,11 @@
 // device path starting with "/". Opening takes an exclusive advisory lock on the device, so
 // two users of the driver never share a port, and puts the terminal in exclusive mode
 // (TIOCEXCL, cleared again before closing), so that no other program opens it beside us
-// and reads the printer's answers away. Every operation is virtual so that tests can put
-// a fake port under the transport.
+// and reads the printer's answers away. A terminal that another program already holds in
+// exclusive mode is refused as in use, also where the system would let us open it (as
+// root), and its mode is left as it is; a mode left by a process of the driver that ended
+// without closing the port (a mark in /run/lock names it) is taken over. Every operation is virtual so that tests can
+// put a fake port under the transport.
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -18,8 +21,10 @@ namespace fp {
 // or for a port that another program holds "<port> is in use by another program".
 class EComPortError : public std::runtime_error {
  public:
-  EComPortError(const std::string& message, int error) : std::runtime_error(message), Error(error) {}
-  int Error;  // the errno value
+  EComPortError(const std::string& message, int error, bool inUse = false)
+      : std::runtime_error(message), Error(error), InUse(inUse) {}
+  int Error;   // the errno value
+  bool InUse;  // another program holds the port (the "in use" text)
 };
 
 class TComPort {
@@ -43,8 +48,9 @@ class TComPort {
 
   // Opens the port and applies the line settings and the speed; closes it first when open.
   // Throws EComPortError: the name maps to no device (ENOENT), the device cannot be opened
-  // or is no terminal, another program holds it (EBUSY: open exclusively; EWOULDBLOCK: its
-  // lock is taken; the message then names the port as in use), the speed is refused.
+  // or is no terminal, another program holds it (EBUSY: in exclusive mode, refused by the
+  // open or, for a privileged process, found set after it; EWOULDBLOCK: its lock is
+  // taken; the message then names the port as in use), the speed is refused.
   virtual void Open();
   // Closes the port when open; throws EComPortError when the system reports a failure (the
   // port is closed all the same).

@@ -287,6 +287,59 @@ TEST_F(SerialPortTest, PortHeldByAnotherUserIsReportedAsInUse) {
   EXPECT_EQ(Received(), "");
 }
 
+// A terminal program holds the port in exclusive mode without taking the lock. Where the
+// system lets us open it all the same (as root), the port is refused as in use, and the
+// program keeps its mode.
+TEST_F(SerialPortTest, PortInAnotherProgramsExclusiveModeIsInUseAndKeepsTheMode) {
+  ASSERT_EQ(::ioctl(FSlave, TIOCEXCL), 0);
+  try {
+    FPort.Open();
+    ADD_FAILURE() << "opened beside the exclusive holder";
+  } catch (const EComPortError& e) {
+    EXPECT_EQ(e.Error, EBUSY);
+    EXPECT_STREQ(e.what(), "COM7 is in use by another program");
+  }
+  EXPECT_FALSE(FPort.Connected());
+  EXPECT_TRUE(ExclusiveMode(FSlave));
+  EXPECT_THROW(FPort.Open(), EComPortError);  // and again, for the next job
+  EXPECT_TRUE(ExclusiveMode(FSlave));
+
+  // The program gives the mode up: the port opens, takes the mode, and clears its own.
+  ASSERT_EQ(::ioctl(FSlave, TIOCNXCL), 0);
+  FPort.Open();
+  EXPECT_TRUE(ExclusiveMode(FSlave));
+  FPort.Close();
+  EXPECT_FALSE(ExclusiveMode(FSlave));
+}
+
+// A process of the driver that ends without closing the port (killed) leaves the
+// exclusive mode on a terminal that stays (a pty whose other side is held). That mode is
+// no other program's: the next open takes it over, and its close clears it.
+TEST_F(SerialPortTest, ModeLeftByAKilledProcessOfTheDriverIsTakenOver) {
+  if (::access("/run/lock", W_OK) != 0) GTEST_SKIP() << "no folder for the marks of the mode here";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    TComPort port;
+    port.SetPort(FPath);
+    try {
+      port.Open();
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);  // ends without closing, as a killed process does
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_TRUE(ExclusiveMode(FSlave));
+
+  FPort.Open();
+  EXPECT_TRUE(ExclusiveMode(FSlave));
+  FPort.Close();
+  EXPECT_FALSE(ExclusiveMode(FSlave));
+}
+
 TEST_F(SerialPortTest, HangUpIsALineFailure) {
   FPort.Open();
   ::close(FMaster);

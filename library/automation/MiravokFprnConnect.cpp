@@ -53,6 +53,12 @@ int32_t PortNumberOf(const std::string& Name) {
 
 std::string ComName(int32_t Port) { return "COM" + std::to_string(Port); }
 
+// The port search tries a port that another program held again after this pause, and
+// goes on trying it while it stays busy until this long after its first pass over the
+// ports (at least once): another desk's search holds a port only for one probe.
+constexpr int kBusyPortPauseMs = 250;
+constexpr long long kBusyPortRetryMs = 3000;
+
 }  // namespace
 
 std::uint8_t ModelLineLength(std::string_view Model) {
@@ -254,34 +260,77 @@ HRESULT TMiravokFprn::InitEx(LONG PortSpeed, LONG Locale, LONG Language, BSTR Se
       }
       const std::string serials = TrimControls(wanted);
       int32_t found = -1;
+      bool matched = false;
+      // The ports that another program held when they were tried (another desk's search
+      // probing them, say): they are tried again before the search gives up on them.
+      std::vector<int32_t> busy;
+      // Probes port N: opens it, reads the printer's diagnostic information and closes it
+      // again at once, unless its printer is the one asked for (the search then stops with
+      // that port open, so that no other program can take it in between). A failure is
+      // only logged.
+      auto probe = [&](int32_t N) {
+        try {
+          serial->SetPortName(ComName(N));
+          if (!serial->Connect()) {
+            if (serial->PortInUse()) busy.push_back(N);
+            RaiseDeviceError();
+          }
+          TDiagnosticInfo info;
+          const bool answered = serial->GetFPR_DiagnosticInfo(false, info);
+          const std::string& serialNo = info.Text[6];
+          matched = answered && !serialNo.empty() && !serials.empty() && serials.find(serialNo) != std::string::npos;
+          if (!matched) {
+            try {
+              serial->Disconnect();
+            } catch (const std::exception&) {
+              // The port is closed all the same.
+            }
+          }
+          Check(answered);
+          if (found <= 0 || matched) found = N;  // the first printer that answered, or the one asked for
+        } catch (const std::exception& e) {
+          LogMessage(std::string("InitEx error: ") + e.what(), LogInfo);
+        }
+      };
       for (const TPortEntry& entry : ports) {
         LogMessage("InitEx. Checking for FU on port: " + entry.Name, LogInfo);
         const int32_t n = PortNumberOf(entry.Name);
         if (n <= 0) continue;
-        try {
-          serial->SetPortName(ComName(n));
-          Check(serial->Connect());
-          TDiagnosticInfo info;
-          Check(serial->GetFPR_DiagnosticInfo(false, info));
-          if (found <= 0) found = n;  // the first printer that answered
-          const std::string& serialNo = info.Text[6];
-          if (!serialNo.empty() && !serials.empty() && serials.find(serialNo) != std::string::npos) {
-            found = n;
-            break;
-          }
-        } catch (const std::exception& e) {
-          // One port that fails is only logged; the search goes on.
-          LogMessage(std::string("InitEx error: ") + e.what(), LogInfo);
+        probe(n);
+        if (matched) break;
+      }
+      IDeviceClock& clock = *FTransportClock;
+      const auto passEnd = clock.Now();
+      auto keepTrying = [&] { return ElapsedMs(passEnd, clock.Now()) < kBusyPortRetryMs; };
+      // The busy ports once more after a pause, and again while they stay busy, for a
+      // little while.
+      while (!matched && !busy.empty()) {
+        clock.SleepFor(std::chrono::milliseconds(kBusyPortPauseMs));
+        const std::vector<int32_t> again = std::move(busy);
+        busy.clear();
+        for (const int32_t n : again) {
+          LogMessage("InitEx. Checking again for FU on port: " + ComName(n) + " (it was in use)", LogInfo);
+          probe(n);
+          if (matched) break;
         }
+        if (!keepTrying()) break;
       }
       if (found <= 0) {
         std::string text;
         GetReceiptText(58, text);
         throw ECRException(ErrNoDevices, text);
       }
-      serial->Disconnect();
-      serial->SetPortName(ComName(found));
-      Check(serial->Connect());
+      if (!matched) {
+        // The first printer that answered: its port may be busy for a moment as well.
+        serial->Disconnect();
+        serial->SetPortName(ComName(found));
+        bool connected = serial->Connect();
+        while (!connected && serial->PortInUse() && keepTrying()) {
+          clock.SleepFor(std::chrono::milliseconds(kBusyPortPauseMs));
+          connected = serial->Connect();
+        }
+        Check(connected);
+      }
       // The line length comes from the model list alone: InitEx reads no constants.
       ReadPrinterData();
       LogPrinterData();

@@ -4,16 +4,20 @@
 #include "library/automation/MiravokFprnConnect.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <functional>
+#include <memory>
+#include <utility>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "library/automation/FprnModelTestSupport.h"
 #include "tests/support/LocaleTestSupport.h"
+#include "platform/SerialPort.h"
 #include "platform/SerialPortSpeed.h"
 
 namespace fp::test {
@@ -387,6 +391,72 @@ TEST_F(InitExTest, LastFoundPortIsTriedFirstInThePlaceOfTheFirst) {
   EXPECT_THAT(SearchOrder(), ElementsAre("COM5", "COM3", "COM4", "COM2"));
   EXPECT_EQ(ComPort(), 5);
   EXPECT_EQ(LastFoundPort, 5);
+}
+
+// The clock of the test's transport, whose next pause runs OnPause: what another program
+// does while the search waits.
+class TPauseHookClock : public test::TJumpClock {
+ public:
+  void SleepFor(std::chrono::milliseconds D) override {
+    test::TJumpClock::SleepFor(D);
+    if (auto hook = std::exchange(OnPause, nullptr)) hook();
+  }
+  std::function<void()> OnPause;
+};
+
+// Two desks with a printer each; desk 2 looks for its own printer (COM2) while desk 1's
+// search probes COM2 and holds it for a moment. The port is tried again after a pause,
+// and desk 2 gets its own printer rather than desk 1's on COM1.
+TEST_F(InitExTest, PortBusyForAMomentIsTriedAgainAndItsPrinterFound) {
+  AddPrinter(1).Model.SetSerialNumber("AA000001");
+  auto& own = AddPrinter(2).Model;
+  own.SetSerialNumber("BB000002");
+  auto probeOfDesk1 = std::make_unique<fp::TComPort>();
+  probeOfDesk1->SetPort("COM2");
+  probeOfDesk1->Open();
+  TPauseHookClock clock;
+  clock.OnPause = [&] { probeOfDesk1.reset(); };
+  FObj = NewObject(clock);
+  ASSERT_EQ(FObj->put_LogFilePath(BStr(Utf8ToWide(FDir + "/log")).Get()), S_OK);
+
+  ASSERT_EQ(InitEx("BB000002"), 0) << Message();
+  EXPECT_EQ(ComPort(), 2);
+  EXPECT_EQ(O().FDiagnosticInfo.Text[6], "BB000002");
+  EXPECT_EQ(LastFoundPort, 2);
+  EXPECT_THAT(LogText(), HasSubstr("COM2 is in use by another program"));
+  EXPECT_THAT(LogText(), HasSubstr("InitEx. Checking again for FU on port: COM2 (it was in use)"));
+  // The printer found stays open from its probe on: no other program can take it between.
+  own.ClearRequests();
+  EXPECT_EQ(StartBon(9), 0) << Message();
+  EXPECT_GT(own.RequestCount(), 0u);
+}
+
+// A port that another program keeps (a terminal program holding it in exclusive mode,
+// which a privileged search could open all the same) is given up after a little while;
+// the search takes the first printer that answered, as InitEx specifies, and the other
+// program keeps its exclusive mode.
+TEST_F(InitExTest, PortHeldByAnotherProgramIsSkippedAndKeepsItsExclusiveMode) {
+  AddPrinter(1).Model.SetSerialNumber("AA000001");
+  test::TModelPrinter& held = AddPrinter(2);
+  held.Model.SetSerialNumber("BB000002");
+  const int terminal = ::open(held.Pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::ioctl(terminal, TIOCEXCL), 0);
+  auto exclusive = [&] {
+    int on = -1;
+    EXPECT_EQ(::ioctl(terminal, TIOCGEXCL, &on), 0);
+    return on;
+  };
+
+  ASSERT_EQ(InitEx("BB000002"), 0) << Message();
+  EXPECT_EQ(ComPort(), 1);
+  EXPECT_EQ(O().FDiagnosticInfo.Text[6], "AA000001");
+  EXPECT_EQ(held.Model.RequestCount(), 0u);
+  EXPECT_THAT(LogText(), HasSubstr("InitEx. Checking again for FU on port: COM2 (it was in use)"));
+  EXPECT_EQ(exclusive(), 1);
+  Close();
+  EXPECT_EQ(exclusive(), 1);
+  ::close(terminal);
 }
 
 TEST_F(InitExTest, NoPrinterAnswering504InTheLanguageOfLocale) {

@@ -133,6 +133,8 @@ HRESULT TMiravokFprn::InOutMoney(double Ammount, LONG PayType, LONG* Res) {
   const std::string line = "InOutMoney. Ammount=" + FloatToStr(Ammount) + " PayType=" + std::to_string(PayType);
   return RunMethod(Res, "InOutMoney failed", line, [&] {
     FiniteArgument(Ammount, "Ammount");
+    // An amount the command cannot send fails before a receipt left open is ended.
+    CheckBeforeSending([&] { return FDevice->FPR_CashInOut(Ammount); });
     CheckPrinterStatus();
     EnsureNoOpenReceipt();
     // Above 0 cash in, below 0 cash out; the printer knows only cash for this.

@@ -205,16 +205,20 @@ bool IsPrinterReceipt(int32_t BonType) { return BonType >= 2 && BonType <= 6; }
 
 }  // namespace
 
-void TMiravokFprn::PrintFormattedLine(const std::string& Text, const std::string& Command) {
+bool TMiravokFprn::SendFormattedLine(const std::string& Text, const std::string& Command) {
   const std::string line = ApplyPrintAttribute(Text, Command, SupportsExtendedCommands());
-  if (FNonFiscalOpen)
-    Check(FDevice->FPR_PrintNonFiscText(line));
-  else
-    Check(FDevice->FPR_PrintFiscText(line));
+  return FNonFiscalOpen ? FDevice->FPR_PrintNonFiscText(line) : FDevice->FPR_PrintFiscText(line);
 }
 
-void TMiravokFprn::PrintLines(const std::vector<std::string>& Lines) {
-  for (const std::string& line : Lines) PrintFormattedLine(line, "");
+void TMiravokFprn::PrintFormattedLine(const std::string& Text, const std::string& Command) {
+  Check(SendFormattedLine(Text, Command));
+}
+
+void TMiravokFprn::CheckBeforeSending(const std::function<bool()>& Send) { Check(FDevice->CheckOnly(Send)); }
+
+void TMiravokFprn::PrintLines(const std::vector<std::string>& Lines, const std::string& Command) {
+  for (const std::string& line : Lines) CheckBeforeSending([&] { return SendFormattedLine(line, Command); });
+  for (const std::string& line : Lines) PrintFormattedLine(line, Command);
 }
 
 void TMiravokFprn::GetDepartmentSum(std::uint8_t DepNo, TDepartmentSum& Sum) {
@@ -246,18 +250,24 @@ HRESULT TMiravokFprn::AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity
     const bool negative = Price < 0 || Quantity < 0;
     if (FBonType == BonNonFiscal) {
       const TNonFiscalLayout layout{FLocale, FLineLength};
-      if (FPLUNumbering) PrintFormattedLine(layout.NumberLine(numbText, Quantity, Price), "");
-      PrintFormattedLine(layout.AmountLine(nameText, amount, letter), "");
-      if (negative) PrintFormattedLine(layout.RefundLine(Price * Quantity), "");
+      std::vector<std::string> lines;
+      if (FPLUNumbering) lines.push_back(layout.NumberLine(numbText, Quantity, Price));
+      lines.push_back(layout.AmountLine(nameText, amount, letter));
+      if (negative) lines.push_back(layout.RefundLine(Price * Quantity));
+      PrintLines(lines);
     } else if (IsPrinterReceipt(FBonType)) {
-      if (IsInvoiceType(FBonType)) PrintFormattedLine(" ", "");
       // Any negative part makes the sale a return: a negative price, a positive quantity.
       double sentPrice = Price, sentQuantity = Quantity;
       if (negative) {
         sentPrice = -std::fabs(Price);
         sentQuantity = std::fabs(Quantity);
       }
-      Check(FDevice->FPR_Sale(numbText, nameText, letter, sentPrice, sentQuantity, 0));
+      auto sale = [&] { return FDevice->FPR_Sale(numbText, nameText, letter, sentPrice, sentQuantity, 0); };
+      if (IsInvoiceType(FBonType)) {
+        CheckBeforeSending(sale);
+        PrintFormattedLine(" ", "");
+      }
+      Check(sale());
     }
   });
 }
@@ -286,6 +296,26 @@ HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double
     }
     const auto depNo = static_cast<std::uint8_t>(DeprtmentNo);
     const char letter = VatGroupLetter(VATGrp);
+    const double amount = RoundAmount(Price * Quantity);
+    // The lines of a non-fiscal receipt, with the department's VAT letter.
+    auto nonFiscalLines = [&](char Letter) {
+      const TNonFiscalLayout layout{FLocale, FLineLength};
+      std::vector<std::string> lines;
+      if (FPLUNumbering) lines.push_back(layout.NumberLine(numbText, Quantity, Price));
+      lines.push_back(layout.AmountLine(nameText, amount, Letter));
+      if (Price < 0 || Quantity < 0) lines.push_back(layout.RefundLine(Price * Quantity));
+      return lines;
+    };
+    auto sale = [&] { return FDevice->FPR_SaleByDepartment(numbText, nameText, depNo, Price, Quantity, 0); };
+    // What the sale sends is checked before the department is read or programmed: a sale
+    // the printer cannot take (a quantity of 0) fails the call with nothing sent, and the
+    // department stays as it was. The letter does not change what the lines' check finds.
+    if (FBonType == BonNonFiscal) {
+      for (const std::string& line : nonFiscalLines(letter))
+        CheckBeforeSending([&] { return SendFormattedLine(line, ""); });
+    } else if (IsPrinterReceipt(FBonType)) {
+      CheckBeforeSending(sale);
+    }
 
     // The department as the printer holds it: its definition, or else its totals. Either
     // read of a programmed department carries its VAT letter, or it fails.
@@ -315,19 +345,15 @@ HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double
     // was just given.
     if (!programmed) depLetter = letter;
 
-    const double amount = RoundAmount(Price * Quantity);
     FReceiptTotal += amount;
     FLastPrice = Price;
     FLastQuantity = Quantity;
     FLastVATGroup = static_cast<std::uint8_t>(VATGrp);
     if (FBonType == BonNonFiscal) {
-      const TNonFiscalLayout layout{FLocale, FLineLength};
-      if (FPLUNumbering) PrintFormattedLine(layout.NumberLine(numbText, Quantity, Price), "");
-      PrintFormattedLine(layout.AmountLine(nameText, amount, depLetter), "");
-      if (Price < 0 || Quantity < 0) PrintFormattedLine(layout.RefundLine(Price * Quantity), "");
+      PrintLines(nonFiscalLines(depLetter));
     } else if (IsPrinterReceipt(FBonType)) {
       if (FBonType != 2 && FBonType != 5) PrintFormattedLine(" ", "");
-      Check(FDevice->FPR_SaleByDepartment(numbText, nameText, depNo, Price, Quantity, 0));
+      Check(sale());
     }
   });
 }
@@ -357,12 +383,18 @@ HRESULT TMiravokFprn::AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, d
     const double amount = RoundAmount(unitPrice * Quantity);
     if (FBonType == BonNonFiscal) {
       const TNonFiscalLayout layout{FLocale, FLineLength};
-      if (FPLUNumbering) PrintFormattedLine(layout.NumberLine(std::to_string(Numb), Quantity, unitPrice), "");
-      PrintFormattedLine(layout.AmountLine(articleName, amount, letter), "");
-      if (Quantity < 0) PrintFormattedLine(layout.RefundLine(unitPrice), "");
+      std::vector<std::string> lines;
+      if (FPLUNumbering) lines.push_back(layout.NumberLine(std::to_string(Numb), Quantity, unitPrice));
+      lines.push_back(layout.AmountLine(articleName, amount, letter));
+      if (Quantity < 0) lines.push_back(layout.RefundLine(unitPrice));
+      PrintLines(lines);
     } else if (IsPrinterReceipt(FBonType)) {
-      if (FBonType != 2 && FBonType != 5) PrintFormattedLine(" ", "");
-      Check(FDevice->FPR_SaleProgPlu(false, Numb, DeprtmentNo, Quantity, 0, false));
+      auto sale = [&] { return FDevice->FPR_SaleProgPlu(false, Numb, DeprtmentNo, Quantity, 0, false); };
+      if (FBonType != 2 && FBonType != 5) {
+        CheckBeforeSending(sale);
+        PrintFormattedLine(" ", "");
+      }
+      Check(sale());
     }
     FReceiptTotal += amount;
     FLastPrice = unitPrice;
@@ -381,7 +413,7 @@ HRESULT TMiravokFprn::AddLine(BSTR Line, BSTR Command, LONG WordWrap, LONG* Res)
       PrintFormattedLine(text, commandText);
       return;
     }
-    for (const std::string& piece : SplitLines(WrapText(text, FLineLength))) PrintFormattedLine(piece, commandText);
+    PrintLines(SplitLines(WrapText(text, FLineLength)), commandText);
   });
 }
 
@@ -419,9 +451,10 @@ void TMiravokFprn::AddPaymentAmount(int32_t PayType, double Value, double Rate, 
   const double amount = RoundAmount(Value * Rate);
   if (FBonType == BonNonFiscal) {
     const TNonFiscalLayout layout{FLocale, FLineLength};
-    PrintLines(layout.PaymentLines(PayType, amount, FReceiptTotal, FPaidTotal));
+    std::vector<std::string> lines = layout.PaymentLines(PayType, amount, FReceiptTotal, FPaidTotal);
+    if (auto change = layout.ChangeLine(FPaidTotal + amount, FReceiptTotal)) lines.push_back(*change);
+    PrintLines(lines);
     FPaidTotal += amount;
-    if (auto change = layout.ChangeLine(FPaidTotal, FReceiptTotal)) PrintFormattedLine(*change, "");
   } else if (IsPrinterReceipt(FBonType)) {
     Check(SendToPrinter(letter, amount));
     FPaidTotal += amount;
@@ -481,10 +514,13 @@ HRESULT TMiravokFprn::AddBarcode(BSTR BData, LONG BType, LONG BHeight, LONG BHri
                  LogInfo);
       height = 100;
     }
+    auto print = [&] { return FDevice->FPR_PrintBarcode(type, data, hri == 1); };
+    // Barcode data the printer cannot take fails the call before the height is sent.
+    CheckBeforeSending(print);
     // A height the printer refuses leaves the one it has.
     if (!FDevice->SetFPR_BarcodeHeight(static_cast<std::uint16_t>(height)))
       LogMessage(tag + "Cant' set height " + quoted(height) + ". Printer error: " + FDevice->FErrorText, LogInfo);
-    Check(FDevice->FPR_PrintBarcode(type, data, hri == 1));
+    Check(print());
   });
 }
 

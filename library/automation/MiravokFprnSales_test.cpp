@@ -761,6 +761,118 @@ TEST_F(SalesTest, PaymentRefusedByThePrinterIsNotCounted) {
   EXPECT_EQ(FObj->FPaidTotal, 0);
 }
 
+// A call that sends several commands checks the arguments of every one of them before it
+// sends the first: a later command that would be refused (a quantity of 0, data too long
+// for one frame) fails the call with 201 and nothing that changes the printer sent (a
+// department reprogrammed, a line printed, a receipt left open ended). Only the reads a
+// call needs to lay out its sale may go before.
+TEST_F(SalesTest, ArgumentsOfALaterCommandAreCheckedBeforeTheFirstIsSent) {
+  const std::string longText(230, 'x');
+  const struct {
+    const char* Name;
+    int32_t BonType;
+    std::function<LONG()> Call;
+    const char* Refusal;
+    std::vector<uint8_t> Reads;
+    LONG Code = 201;
+  } cases[] = {
+      {"AddDeprtPlu quantity 0", 2, [&] { return AddDeprtPlu("Milk", 1, 1.5, 0, 2); }, "[Qtty]", {}},
+      {"AddDeprtPlu quantity 0 in an invoice", 3, [&] { return AddDeprtPlu("Milk", 1, 1.5, 0.0001, 2); }, "[Qtty]", {}},
+      {"AddDeprtPlu non-fiscal, number too long",
+       1,
+       [&] {
+         FObj->FPLUNumbering = true;
+         LONG res = 7;
+         EXPECT_EQ(FObj->AddDeprtPlu(W(longText).Get(), W("Milk").Get(), 1, 1, 1, 2, &res), S_OK);
+         return res;
+       },
+       "[DataLen]",
+       {}},
+      {"AddPLU in an invoice, price too long", 3, [&] { return AddPLU("1", "Milk", 1e250, 1, 2); }, "[DataLen]", {}},
+      {"AddPLU non-fiscal, name too long",
+       1,
+       [&] {
+         FObj->FPLUNumbering = true;
+         return AddPLU("1", longText, 1, 1, 2);
+       },
+       "[DataLen]",
+       {}},
+      {"AddProgPlu in an invoice, quantity too long",
+       3,
+       [&] { return AddProgPlu(5, 1e250, 1, 2); },
+       "[Number]",
+       {kPluData}},
+      {"AddLine wrapped, a word too long",
+       2,
+       [&] { return AddLine("Thank you, " + longText, "", 1); },
+       "[DataLen]",
+       {}},
+      {"AddDiscount non-fiscal, amount too long",
+       1,
+       [&] {
+         FObj->FReceiptTotal = 10;
+         return AddDiscount(2, 1e250);
+       },
+       "[DataLen]",
+       {}},
+      // The change cannot be counted in cents: refused by the object itself (502).
+      {"AddPayment non-fiscal, amount too long", 1, [&] { return AddPayment(1, 1e250); }, "[Number]", {}, 502},
+      {"AddBarcode, data too long", 2, [&] { return AddBarcode(longText, 2, 10, 1); }, "[DataLen]", {}},
+      // The printer's status shows a fiscal receipt open, which the cash movement would end.
+      {"InOutMoney, amount too long",
+       0,
+       [&] {
+         LONG res = 7;
+         EXPECT_EQ(FObj->InOutMoney(1e250, 0, &res), S_OK);
+         return res;
+       },
+       "[DataLen]",
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FObj->OpenReceipt(c.BonType);
+    FDev->Calls.clear();
+    EXPECT_EQ(c.Call(), -1);
+    EXPECT_EQ(Code(), c.Code);
+    EXPECT_THAT(Message(), HasSubstr(c.Refusal));
+    EXPECT_EQ(FDev->Commands(), c.Reads);
+  }
+}
+
+// On the printer model: a department sale refused for its quantity leaves the department
+// as the printer had it; called again with the quantity mended, it programs the department
+// and sells.
+class SalesOnModelTest : public TFprnConnectedTest {
+ protected:
+  LONG AddDeprtPlu(double Quantity) {
+    LONG res = 7;
+    EXPECT_EQ(FObj->AddDeprtPlu(W("1").Get(), W("Milk").Get(), 1, 1.5, Quantity, 3, &res), S_OK);
+    return res;
+  }
+};
+
+TEST_F(SalesOnModelTest, DepartmentSaleRefusedForItsQuantityLeavesTheDepartment) {
+  M().Edit([](model::ModelState& S) {
+    S.departments[1].vat = 0xC1;
+    S.departments[1].name = "BREAD";
+  });
+  ASSERT_EQ(StartBon(2), 0) << Message();
+  M().ClearRequests();
+  EXPECT_EQ(AddDeprtPlu(0), -1);
+  EXPECT_EQ(Code(), 201);
+  EXPECT_EQ(Message(), "[AddDeprtPlu failed] Invalid input data. [Qtty] ");
+  EXPECT_THAT(Sent(), IsEmpty());
+  EXPECT_EQ(M().State().departments.at(1).name, "BREAD");
+  EXPECT_EQ(M().State().departments.at(1).vat, 0xC1);
+
+  EXPECT_EQ(AddDeprtPlu(2), 0) << Message();
+  EXPECT_EQ(M().State().departments.at(1).name, "Milk");
+  EXPECT_EQ(M().State().departments.at(1).vat, 0xC2);
+  ASSERT_TRUE(M().State().open.has_value());
+  EXPECT_EQ(M().State().open->items.size(), 1u);
+}
+
 TEST_F(SalesTest, BarcodeWithInvalidArgumentsIsStillPrinted) {
   StartLog();
   FObj->OpenReceipt(0);

@@ -465,7 +465,15 @@ class TMiravokFprn : public TComObject<TMiravokFprn, TDispatchImpl<IMiravokFprn>
   // fiscal text; the Command BOLD, DBWIDTH or DBSTRIKE gives the line its print attribute
   // on printers with extended commands.
   void PrintFormattedLine(const std::string& Text, const std::string& Command);
-  void PrintLines(const std::vector<std::string>& Lines);
+  // Prints Lines as PrintFormattedLine does, once every one of them has passed the checks
+  // of its command: a line the printer cannot take fails the call before the first line is
+  // sent.
+  void PrintLines(const std::vector<std::string>& Lines, const std::string& Command = {});
+  // Raises the refusal (201) of a command that a call sends after another one, before the
+  // call sends anything: Send runs with nothing sent (TBaseDevice::CheckOnly).
+  void CheckBeforeSending(const std::function<bool()>& Send);
+  // The command of PrintFormattedLine; its result.
+  bool SendFormattedLine(const std::string& Text, const std::string& Command);
   // The department's totals; a failure raises with "[GetDepartmentSum]" before the text.
   void GetDepartmentSum(std::uint8_t DepNo, TDepartmentSum& Sum);
   // A payment of Value x Rate (rounded, in the receipt's currency) with pay type PayType:

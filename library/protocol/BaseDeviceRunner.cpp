@@ -98,6 +98,7 @@ bool TBaseDevice::RunCommand(const TCommand& C) {
       return fail(e);
     }
 
+    if (FCheckOnly) return true;
     // From here the command may reach the printer, whatever the transport reports.
     if (!C.ReadOnly) ++FChangingCommandsSent;
     // The transport has set FErrorCode and FErrorText when it fails.
@@ -138,6 +139,16 @@ bool TBaseDevice::RunCommand(const TCommand& C) {
     FErrorText = "Unknown exception";
   }
   return false;
+}
+
+bool TBaseDevice::CheckOnly(const std::function<bool()>& Op) {
+  struct TRestore {
+    bool& Flag;
+    bool Was;
+    ~TRestore() { Flag = Was; }
+  } restore{FCheckOnly, FCheckOnly};
+  FCheckOnly = true;
+  return Op();
 }
 
 }  // namespace fp

@@ -495,6 +495,14 @@ class TBaseDevice {
   // command went out, see FChangingCommandsSent). Returns true on success; never raises.
   bool RunCommand(const TCommand& C);
 
+  // Runs Op, a device operation of one or more commands, with nothing sent: each command
+  // is built and checked as RunCommand checks it (201 where it would refuse before
+  // sending, data longer than 219 bytes included), and one that passes counts as done
+  // without reaching the link (its outputs keep their start values). Returns what Op
+  // returns, with a refusal recorded as RunCommand records it. A caller that sends several
+  // commands in one call checks the later ones with it before it sends the first.
+  bool CheckOnly(const std::function<bool()>& Op);
+
   // --- information and reading commands ---
   // (BaseDeviceInfoCommands.cpp.) Outputs get their start values before anything is sent;
   // on a failure they hold what was read before it.
@@ -651,6 +659,10 @@ class TBaseDevice {
 
   // Sequence number of the frames: 0x20..0x7F once an exchange has begun.
   uint8_t FSequence;
+
+ private:
+  // Set while CheckOnly runs its operation: RunCommand stops before the link.
+  bool FCheckOnly = false;
 };
 
 }  // namespace fp

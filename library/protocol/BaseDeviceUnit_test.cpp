@@ -223,6 +223,28 @@ TEST(DataLength, Exactly219BytesGoOutWithLenFF) {
   EXPECT_EQ(frame.size(), 229u);
 }
 
+// --- checking without sending -----------------------------------------------------------
+
+// CheckOnly runs commands as far as their checks: a refusal is recorded as a send would
+// record it, a command that passes reaches neither the link nor the count of changing
+// commands, and the next command outside it is sent as ever.
+TEST(CheckOnly, ChecksCommandsWithoutSendingThem) {
+  TFakeDevice dev;
+  EXPECT_FALSE(dev.CheckOnly([&] { return dev.FPR_SaleByDepartment("1", "Milk", 1, 1.5, 0, 0); }));
+  EXPECT_EQ(dev.FErrorCode, 201);
+  EXPECT_EQ(dev.FErrorText, "Invalid input data. [Qtty]");
+  EXPECT_FALSE(dev.CheckOnly([&] { return dev.FPR_PrintFiscText(std::string(220, 'x')); }));
+  EXPECT_EQ(dev.FErrorText, "Invalid input data. [DataLen]");
+  EXPECT_TRUE(dev.CheckOnly([&] { return dev.FPR_SaleByDepartment("1", "Milk", 1, 1.5, 2, 0); }));
+  EXPECT_TRUE(dev.Calls.empty());
+  EXPECT_EQ(dev.FChangingCommandsSent, 0u);
+
+  dev.Push(TFakeDevice::Answer("", {0x80, 0x80, 0x88, 0x80, 0x80, 0x80}));  // a fiscal receipt open
+  EXPECT_TRUE(dev.FPR_SaleByDepartment("1", "Milk", 1, 1.5, 2, 0)) << dev.FErrorText;
+  ASSERT_EQ(dev.Calls.size(), 1u);
+  EXPECT_EQ(dev.FChangingCommandsSent, 1u);
+}
+
 // --- the exchange loop ------------------------------------------------------------------
 
 // A clock that moves only when told to: by the link's attempts and by the loop's pauses.

@@ -103,10 +103,16 @@ bool TRS32Device::Connect() {
     FErrorCode = DeviceError::WriteFailed;
     FErrorText = "Failed to close com port \"" + FPortName + "\": " + e.what();
   }
+  FPortInUse = false;
   try {
     // The port applies the fixed line settings (8N1, raw, no flow control) when it opens.
     FPort->Open();
     return FPort->Connected();
+  } catch (const EComPortError& e) {
+    FErrorText = "Failed open port " + FPortName + "/" + FSpeedText + " " + e.what();
+    FErrorCode = DeviceError::WriteFailed;
+    FPortInUse = e.InUse;
+    return false;
   } catch (const std::exception& e) {
     FErrorText = "Failed open port " + FPortName + "/" + FSpeedText + " " + e.what();
     FErrorCode = DeviceError::WriteFailed;

@@ -49,6 +49,9 @@ class TRS32Device : public TBaseDevice, private TExchangeLink {
   // Closes the port when open (raises EComPortError when closing fails).
   void Disconnect() override;
   bool Connect() override;
+  // The last Connect failed because another program holds the port (its text says "in
+  // use"): a port that may be free again in a moment.
+  bool PortInUse() const { return FPortInUse; }
   bool IsConnected() override;
   bool SendCommand(uint8_t Cmd, TDataBuffer& Data, uint8_t Retries, TDataBuffer& Status) override;
 
@@ -76,6 +79,7 @@ class TRS32Device : public TBaseDevice, private TExchangeLink {
   IDeviceClock& FClock;
   std::string FPortName;
   std::string FSpeedText = "9600";
+  bool FPortInUse = false;
   // Bytes read from the port but not yet taken by ReadByte; emptied by every purge.
   uint8_t FReadAhead[64];
   size_t FReadPos = 0;
