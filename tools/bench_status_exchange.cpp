@@ -12,7 +12,7 @@
 //
 //   build/release/bin/bench_status_exchange [--rounds N] [--exchanges K]
 //
-// Each round runs K exchanges of each (defaults: 200 rounds of 100), the driver first in
+// Each round runs K exchanges of each (defaults: 500 rounds of 100), the driver first in
 // odd rounds and the floor first in even ones. Rounds this short see the same load of a
 // shared machine on both sides, and the median of the rounds' ratios passes over the
 // rounds that a burst of load hit on one side only. Prints the medians with the middle
@@ -135,7 +135,7 @@ double Quantile(std::vector<double> Values, double Q) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int rounds = 200;
+  int rounds = 500;
   int exchanges = 100;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
@@ -153,7 +153,9 @@ int main(int argc, char** argv) {
   try {
     fp::model::PrinterModel model;
     model.SetRequestLimit(kKeptRequests);  // the records stay small
-    model.SetRepeatDetection(false);       // every request runs the command, whoever sent the SEQ before
+    // The two sides step their SEQ apart: a side whose first frame repeated the other's last
+    // would be answered from the model's kept answer, without running the command.
+    model.SetRepeatDetection(false);
     fp::model::PtyEndpoint pty(model);
     TFloorSide floor;
     TDriverSide driver;
