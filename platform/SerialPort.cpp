@@ -286,22 +286,26 @@ std::size_t TComPort::ReadWait(void* data, std::size_t count, int timeoutMs) {
   if (count == 0) return 0;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-  short ready = 0;  // what the last poll reported
+  // The wait comes before the read: a read is called when bytes are due (the start of an
+  // answer, the rest of one on a slow line), and one that found nothing would cost a system
+  // call for nothing. poll returns at once when bytes are there.
   for (;;) {
-    // Raw mode with VMIN 0 and VTIME 0: the read returns at once, 0 when nothing is there.
-    ssize_t n = ::read(FFd, data, count);
-    if (n > 0) return std::size_t(n);
-    if (n < 0 && errno != EAGAIN && errno != EINTR) Fail(errno);
-    // Ready but nothing to read: the line was hung up (a hung-up terminal reads as empty).
-    if (n == 0 && (ready & (POLLHUP | POLLERR))) Fail(EIO);
-    if (ready & POLLNVAL) Fail(EBADF);
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return 0;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd pfd{FFd, POLLIN, 0};
-    // Rounded up so that a wait never ends a fraction of a millisecond early.
-    int rc = ::poll(&pfd, 1, int(left.count()) + 1);
+    // Rounded up so that a wait never ends a fraction of a millisecond early; once the time
+    // has passed, one last look without waiting.
+    const int rc = ::poll(&pfd, 1, left.count() > 0 ? int(left.count()) + 1 : 0);
     if (rc < 0 && errno != EINTR) Fail(errno);
-    ready = rc > 0 ? pfd.revents : 0;
+    if (rc > 0) {
+      if (pfd.revents & POLLNVAL) Fail(EBADF);
+      // Raw mode with VMIN 0 and VTIME 0: the read returns at once, 0 when nothing is there.
+      const ssize_t n = ::read(FFd, data, count);
+      if (n > 0) return std::size_t(n);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) Fail(errno);
+      // Ready but nothing to read: the line was hung up (a hung-up terminal reads as empty).
+      if (n == 0 && (pfd.revents & (POLLHUP | POLLERR))) Fail(EIO);
+    }
+    if (left.count() <= 0) return 0;
   }
 }
 

@@ -36,18 +36,31 @@ void EncodeChecksum(uint16_t Sum, uint8_t Out[4]) {
   for (int i = 0; i < 4; ++i) Out[i] = static_cast<uint8_t>(0x30 + ((Sum >> (12 - 4 * i)) & 0x0F));
 }
 
-std::string ChecksumDigitText(uint8_t Byte) {
-  // The value is taken as a 32-bit integer, so a byte below 0x30 gives eight digits.
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(static_cast<int32_t>(Byte) - 0x30));
-  return buf;
+namespace {
+
+// Value in upper-case hexadecimal, at least MinDigits digits (as "%0*X" writes it). Written
+// out here: it runs for every check sum byte of every answer, where snprintf costs more
+// than the rest of reading the answer.
+std::string HexText(uint32_t Value, size_t MinDigits) {
+  char digits[8];
+  size_t n = 0;
+  do {
+    digits[n++] = "0123456789ABCDEF"[Value & 0x0F];
+    Value >>= 4;
+  } while (Value != 0);
+  std::string text(n < MinDigits ? MinDigits - n : 0, '0');
+  while (n > 0) text += digits[--n];
+  return text;
 }
 
-std::string ChecksumText(uint32_t Sum) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(Sum));
-  return buf;
+}  // namespace
+
+std::string ChecksumDigitText(uint8_t Byte) {
+  // The value is taken as a 32-bit integer, so a byte below 0x30 gives eight digits.
+  return HexText(static_cast<uint32_t>(static_cast<int32_t>(Byte) - 0x30), 1);
 }
+
+std::string ChecksumText(uint32_t Sum) { return HexText(Sum, 4); }
 
 TDataBuffer BuildRequestFrame(uint8_t Seq, uint8_t Cmd, const TDataBuffer& Data) {
   if (Data.size() > kMaxRequestData) throw ECmdException(DeviceError::InvalidInput, "[DataLen]");

@@ -62,10 +62,14 @@ TEST(AnswerHelpers, TextsOfTheTransports) {
   EXPECT_EQ(LenMismatchText(0x2E, 15), "14/15");
   EXPECT_EQ(ChecksumText(0x0468), "0468");
   EXPECT_EQ(ChecksumText(0xF3), "00F3");
+  EXPECT_EQ(ChecksumText(0), "0000");
+  EXPECT_EQ(ChecksumText(0x1ABCD), "1ABCD");  // a sum past 16 bits keeps all its digits
   EXPECT_EQ(ChecksumDigitText(0x30), "0");
   EXPECT_EQ(ChecksumDigitText(0x3F), "F");
   EXPECT_EQ(ChecksumDigitText(0x40), "10");
+  EXPECT_EQ(ChecksumDigitText(0xFF), "CF");
   EXPECT_EQ(ChecksumDigitText(0x2F), "FFFFFFFF");
+  EXPECT_EQ(ChecksumDigitText(0x00), "FFFFFFD0");
 }
 
 // --- sequence number --------------------------------------------------------------------

@@ -368,7 +368,7 @@ class ReceiptFolderSoak : public ::testing::Test {
   TRunnerProcess::TStarts FStarts;       // a copy of the runner's, for the command log
   fs::path FKeepAt;
   model::PrinterModel FModel;
-  model::PtyEndpoint FPty{FModel};
+  model::PtyEndpoint FPty{FModel, model::PtyEndpoint::NamingSenders()};  // commands.txt names the runner starts
   TRegisteredLibrary FLibrary;
   fs::path FRoot, FOlder, FLogs;
 };

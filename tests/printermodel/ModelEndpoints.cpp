@@ -153,7 +153,7 @@ std::set<pid_t> ChildrenHolding(const std::string& path) {
 
 // ---- PtyEndpoint ----
 
-PtyEndpoint::PtyEndpoint(PrinterModel& model) : FModel(model) {
+PtyEndpoint::PtyEndpoint(PrinterModel& model, Options options) : FModel(model), FNameSenders(options.nameSenders) {
   char name[256] = {};
   if (::openpty(&FMaster, &FSlave, name, nullptr, nullptr) != 0) Fail("openpty");
   SetCloexec(FMaster);
@@ -180,9 +180,9 @@ PtyEndpoint::~PtyEndpoint() {
 void PtyEndpoint::Serve() {
   RequestParser parser;
   char buf[512];
-  // Who holds the slave open is looked up at each read. Bytes read now may have been
-  // written by a process that held it at the previous read and has ended since, so the
-  // source names the holders of both reads (several when they differ).
+  // When senders are named, who holds the slave open is looked up at each read. Bytes read
+  // now may have been written by a process that held it at the previous read and has ended
+  // since, so the source names the holders of both reads (several when they differ).
   std::set<pid_t> before;
   while (WaitFor(FMaster, POLLIN, FStop[0], -1)) {
     ssize_t n = ::read(FMaster, buf, sizeof buf);
@@ -192,12 +192,14 @@ void PtyEndpoint::Serve() {
       if (n < 0 && errno != EAGAIN && errno != EINTR && !Pause(std::chrono::milliseconds(10), FStop[0])) return;
       continue;
     }
-    std::set<pid_t> now = ChildrenHolding(FSlavePath);
     std::string source;
-    for (pid_t pid : before) source += (source.empty() ? "pid " : " or pid ") + std::to_string(pid);
-    for (pid_t pid : now)
-      if (!before.count(pid)) source += (source.empty() ? "pid " : " or pid ") + std::to_string(pid);
-    before = std::move(now);
+    if (FNameSenders) {
+      std::set<pid_t> now = ChildrenHolding(FSlavePath);
+      for (pid_t pid : before) source += (source.empty() ? "pid " : " or pid ") + std::to_string(pid);
+      for (pid_t pid : now)
+        if (!before.count(pid)) source += (source.empty() ? "pid " : " or pid ") + std::to_string(pid);
+      before = std::move(now);
+    }
     // A reset or close of the line has no meaning on a serial line: the rest is silence.
     if (Answer(FModel, parser, FMaster, buf, size_t(n), false, FStop[0], source) == Outcome::Stopped) return;
   }

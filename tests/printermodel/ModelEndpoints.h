@@ -16,12 +16,23 @@ class PrinterModel;
 
 // A pty pair: the host opens SlavePath() as its serial port; the model serves the master.
 // The slave side is put in raw mode and kept open by the endpoint, so the host may open
-// and close it any number of times. A request's source names the child processes that
-// had the slave open when its bytes were read and at the read before ("pid 41" or
-// "pid 41 or pid 57" across a change of holder); empty when only this process had it open.
+// and close it any number of times. An endpoint made with NamingSenders() gives each
+// request a source naming the child processes that had the slave open when its bytes were
+// read and at the read before ("pid 41" or "pid 41 or pid 57" across a change of holder;
+// empty when only this process had it open). Finding them reads /proc at every read, which
+// costs more than the rest of an exchange, so other endpoints leave the source empty.
 class PtyEndpoint {
  public:
-  explicit PtyEndpoint(PrinterModel& model);
+  struct Options {
+    bool nameSenders = false;  // look up the processes holding the slave for each request
+  };
+  static Options NamingSenders() {
+    Options o;
+    o.nameSenders = true;
+    return o;
+  }
+  explicit PtyEndpoint(PrinterModel& model) : PtyEndpoint(model, Options{}) {}
+  PtyEndpoint(PrinterModel& model, Options options);
   ~PtyEndpoint();
   PtyEndpoint(const PtyEndpoint&) = delete;
   PtyEndpoint& operator=(const PtyEndpoint&) = delete;
@@ -31,6 +42,7 @@ class PtyEndpoint {
  private:
   void Serve();
   PrinterModel& FModel;
+  const bool FNameSenders;
   int FMaster = -1;
   int FSlave = -1;
   int FStop[2] = {-1, -1};

@@ -73,7 +73,7 @@ void EndChild(pid_t pid) {
 // of holder it names both, as the bytes may come from the one that just ended.
 TEST(PtyEndpoint, ARequestNamesTheProcessesThatHeldThePty) {
   PrinterModel m;
-  PtyEndpoint pty(m);
+  PtyEndpoint pty(m, PtyEndpoint::NamingSenders());
   const pid_t first = SpawnSender(pty.SlavePath(), BuildRequest(0x21, 0x4A, "W"));
   ASSERT_GT(first, 0);
   ASSERT_TRUE(m.WaitForRequests(1, std::chrono::seconds(5)));
@@ -102,6 +102,18 @@ TEST(PtyEndpoint, ARequestNamesTheProcessesThatHeldThePty) {
   EXPECT_EQ(reqs[1].source, "pid " + std::to_string(first) + " or pid " + std::to_string(second));
   EXPECT_EQ(reqs[2].source, "pid " + std::to_string(second));  // this process is no child
   EXPECT_EQ(reqs[3].source, "pid " + std::to_string(second));  // held at the read before
+}
+
+// Naming the sender reads /proc at every read; an endpoint not asked to leaves it unnamed.
+TEST(PtyEndpoint, ARequestNamesNoSenderUnlessAsked) {
+  PrinterModel m;
+  PtyEndpoint pty(m);
+  const pid_t sender = SpawnSender(pty.SlavePath(), BuildRequest(0x21, 0x4A, "W"));
+  ASSERT_GT(sender, 0);
+  const bool received = m.WaitForRequests(1, std::chrono::seconds(5));
+  EndChild(sender);
+  ASSERT_TRUE(received);
+  EXPECT_EQ(m.Requests().front().source, "");
 }
 
 TEST(PtyEndpoint, EachFaultShowsOnTheWire) {
