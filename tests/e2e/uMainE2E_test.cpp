@@ -97,7 +97,8 @@ class ProgramEndToEnd : public ::testing::Test {
       qputenv("FP_REGISTRY_FILE", FOldRegistry);
   }
 
-  std::unique_ptr<QProcess> Start() {
+  // Starts the program of `progDir` (the fixture's own when empty).
+  std::unique_ptr<QProcess> Start(const QString& progDir = QString()) {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -105,7 +106,7 @@ class ProgramEndToEnd : public ::testing::Test {
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::MergedChannels);
     p->setWorkingDirectory(FRoot);
-    p->start(FProg + kProgram, {});
+    p->start((progDir.isEmpty() ? FProg : progDir) + kProgram, {});
     return p;
   }
 
@@ -284,17 +285,7 @@ class TwoDesksEndToEnd : public ProgramEndToEnd {
     ProgramEndToEnd::TearDown();
   }
 
-  std::unique_ptr<QProcess> StartDesk2() {
-    auto p = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("FP_REGISTRY_FILE", FRegistry);
-    p->setProcessEnvironment(env);
-    p->setProcessChannelMode(QProcess::MergedChannels);
-    p->setWorkingDirectory(FRoot);
-    p->start(FProg2 + kProgram, {});
-    return p;
-  }
+  std::unique_ptr<QProcess> StartDesk2() { return Start(FProg2); }
 
   static void Drop(const QString& folder, const char* name, const QByteArray& receipt) {
     WriteAll(folder + name + ".tmp", receipt);
