@@ -7,13 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <string>
 
 #include "program/app/PathNamesQt.h"
 #include "program/app/uConst.h"
 #include "program/app/uProgramLog.h"
 #include "platform/FileOps.h"
+#include "platform/MonotonicClock.h"
 #include "platform/SysErrorText.h"
 
 namespace fp {
@@ -45,12 +45,7 @@ int ReadError(const QString& path) {
 }  // namespace
 
 TFolderWatch::TFolderWatch(TMonotonicClock monotonicMs) : FMonotonicMs(std::move(monotonicMs)) {
-  if (!FMonotonicMs)
-    FMonotonicMs = [] {
-      return static_cast<int64_t>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-              .count());
-    };
+  if (!FMonotonicMs) FMonotonicMs = [] { return fp::MonotonicMs(); };
 }
 
 QString TFolderWatch::UnreadableLine(const QString& tag, const QString& path, int err) {

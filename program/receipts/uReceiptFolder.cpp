@@ -364,15 +364,26 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& cl
 }
 
 bool TReceiptFolder::IsStatusQuery(const QString& name) {
-  const TAt file = At(name);
+  std::vector<std::string> lines;
   struct stat st {};
+  return ReadStatusQuery(name, nullptr, lines, st);
+}
+
+bool TReceiptFolder::ReadStatusQuery(const QString& name, const TFileStamp* stamp, std::vector<std::string>& lines,
+                                     struct stat& st) {
+  IFileOps& ops = FileOps();
+  const TAt file = At(name);
   const int fd = OpenRegular(file.Dir, file.Name, st);
   if (fd < 0) return false;
+  if (stamp && *stamp != FileStampOf(st)) {
+    ops.Close(fd);
+    return false;
+  }
   std::string data;
-  const bool read = ReadAll(FileOps(), fd, data, kStatusQueryLimit);
-  FileOps().Close(fd);
+  const bool read = ReadAll(ops, fd, data, kStatusQueryLimit);
+  ops.Close(fd);
   if (!read) return false;
-  const std::vector<std::string> lines = SplitLines(data);
+  lines = SplitLines(data);
   return !lines.empty() && (lines[0] == "&S" || lines[0] == "&s");
 }
 
@@ -624,25 +635,11 @@ void TReceiptFolder::AnswerStatusQuery(const QStringList& listedNames, const std
          false);
     return;
   }
-  IFileOps& ops = FileOps();
   for (const QString& name : listedNames) {
-    const TAt query = At(name);
+    const auto listed = stamps ? stamps->find(name) : std::map<QString, TFileStamp>::const_iterator();
+    std::vector<std::string> lines;
     struct stat st {};
-    const int fd = OpenRegular(query.Dir, query.Name, st);
-    if (fd < 0) continue;
-    if (stamps) {
-      const auto it = stamps->find(name);
-      if (it != stamps->end() && it->second != FileStampOf(st)) {
-        ops.Close(fd);
-        continue;
-      }
-    }
-    std::string data;
-    const bool read = ReadAll(ops, fd, data, kStatusQueryLimit);
-    ops.Close(fd);
-    if (!read) continue;
-    std::vector<std::string> lines = SplitLines(data);
-    if (lines.empty() || (lines[0] != "&S" && lines[0] != "&s")) continue;
+    if (!ReadStatusQuery(name, stamps && listed != stamps->end() ? &listed->second : nullptr, lines, st)) continue;
 
     lines.push_back(message);
     std::string answer;
@@ -666,6 +663,8 @@ void TReceiptFolder::AnswerStatusQuery(const QStringList& listedNames, const std
     }
     SyncFolder();
     // The query goes only while its name still holds the file that was read.
+    IFileOps& ops = FileOps();
+    const TAt query = At(name);
     struct stat now {};
     if (ops.FstatAt(query.Dir, query.Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(now, st) &&
         ops.UnlinkAt(query.Dir, query.Name.c_str(), 0) != 0)

@@ -38,6 +38,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace fp {
 
@@ -270,6 +271,9 @@ class TReceiptFolder {
   // The folder's file `name` is a regular file whose first line is "&S" or "&s" (at most
   // 64 KiB read; opened without blocking and without following a link).
   bool IsStatusQuery(const QString& name);
+  // The same, with the file's lines in `lines` and what it is in `st`; with `stamp`, only a
+  // file that still has it.
+  bool ReadStatusQuery(const QString& name, const TFileStamp* stamp, std::vector<std::string>& lines, struct stat& st);
   bool RenameToFreeName(const QString& from, const QString& base, const QString& ext, QString& to, qsizetype keep = 0);
   // Clears the claim name `claimName` of what is not a claim of ours, with one line in the
   // exception log (tagged `tag`): a symbolic link is removed (never followed), a folder, a

@@ -24,6 +24,7 @@
 #include "program/app/uStrRes.h"
 #include "program/app/uProgramLog.h"
 #include "platform/FileOps.h"
+#include "platform/ScopeExit.h"
 #include "platform/SysErrorText.h"
 #include "platform/com/ComRuntime.h"
 
@@ -924,12 +925,9 @@ void TECRFileThread::ServiceJob(bool ok, const QString& okLine, const QString& f
 
 void TECRFileThread::DoReadPrinterInfo() {
   // Another printer than the desk's gets no closing command either, however the job ends.
-  struct TDropOther {
-    TECRFileThread& T;
-    ~TDropOther() {
-      if (T.FOtherPrinter) T.FReader->DropConnection();
-    }
-  } dropOther{*this};
+  TScopeExit dropOther([this] {
+    if (FOtherPrinter) FReader->DropConnection();
+  });
   if (!FReader->Initialize(FAutoSerachDevice, uConst::ToCp1251(FDeviceSerialNom))) {
     FErrorKind = ClassifyPrinterError();
     throw EJobFailure(uConst::FromCp1251(FReader->LastError()));

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +23,7 @@
 #include "program/app/uStrRes.h"
 #include "program/app/uProgramInfo.h"
 #include "platform/FileOps.h"
+#include "platform/MonotonicClock.h"
 #include "platform/ScopeExit.h"
 #include "platform/SysErrorText.h"
 
@@ -46,12 +46,7 @@ int64_t uTaskRunner::WholeSecondsBetween(const QDateTime& A, const QDateTime& B)
 TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, ITaskRunnerObserver& Observer)
     : FServices(std::move(Services)), FSettings(Settings), FObserver(Observer) {
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
-  if (!FServices.MonotonicMs)
-    FServices.MonotonicMs = [] {
-      return static_cast<int64_t>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-              .count());
-    };
+  if (!FServices.MonotonicMs) FServices.MonotonicMs = [] { return fp::MonotonicMs(); };
   FWatch = std::make_shared<TFolderWatch>(FServices.MonotonicMs);
   FPurgeTimer.setInterval(20);
   FPurgeTimer.setSingleShot(true);

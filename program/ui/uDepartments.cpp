@@ -16,7 +16,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <chrono>
 #include <numeric>
 #include <stdexcept>
 
@@ -31,6 +30,7 @@
 #include "program/app/uProgramInfo.h"
 #include "program/app/uProgramLog.h"
 #include "platform/IniFile.h"
+#include "platform/MonotonicClock.h"
 
 namespace fp {
 
@@ -327,8 +327,7 @@ std::function<int64_t()>& WaitClock() {
 
 int64_t NowMs() {
   if (WaitClock()) return WaitClock()();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return fp::MonotonicMs();
 }
 
 bool gRunning = false;
