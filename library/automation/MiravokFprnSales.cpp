@@ -4,6 +4,9 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "library/protocol/BaseDeviceCommands.h"
 #include "library/protocol/BaseDeviceUnit.h"
@@ -203,6 +206,18 @@ bool IsInvoiceType(int32_t BonType) { return BonType == 3 || BonType == 4; }
 // credit note.
 bool IsPrinterReceipt(int32_t BonType) { return BonType >= 2 && BonType <= 6; }
 
+// The lines of a sale on a non-fiscal receipt: the number line (with numbering on), the
+// name with the amount and the VAT letter, and the refund line when `refund` is given.
+std::vector<std::string> SaleLines(const TNonFiscalLayout& Layout, bool Numbering, const std::string& Numb,
+                                   const std::string& Name, double Quantity, double Price, double Amount, char Letter,
+                                   std::optional<double> Refund) {
+  std::vector<std::string> lines;
+  if (Numbering) lines.push_back(Layout.NumberLine(Numb, Quantity, Price));
+  lines.push_back(Layout.AmountLine(Name, Amount, Letter));
+  if (Refund) lines.push_back(Layout.RefundLine(*Refund));
+  return lines;
+}
+
 }  // namespace
 
 bool TMiravokFprn::SendFormattedLine(const std::string& Text, const std::string& Command) {
@@ -249,12 +264,8 @@ HRESULT TMiravokFprn::AddPLU(BSTR Numb, BSTR Name, double Price, double Quantity
     FLastVATGroup = static_cast<std::uint8_t>(VATGroup);
     const bool negative = Price < 0 || Quantity < 0;
     if (FBonType == BonNonFiscal) {
-      const TNonFiscalLayout layout{FLocale, FLineLength};
-      std::vector<std::string> lines;
-      if (FPLUNumbering) lines.push_back(layout.NumberLine(numbText, Quantity, Price));
-      lines.push_back(layout.AmountLine(nameText, amount, letter));
-      if (negative) lines.push_back(layout.RefundLine(Price * Quantity));
-      PrintLines(lines);
+      PrintLines(SaleLines(TNonFiscalLayout{FLocale, FLineLength}, FPLUNumbering, numbText, nameText, Quantity, Price,
+                           amount, letter, negative ? std::optional<double>(Price * Quantity) : std::nullopt));
     } else if (IsPrinterReceipt(FBonType)) {
       // Any negative part makes the sale a return: a negative price, a positive quantity.
       double sentPrice = Price, sentQuantity = Quantity;
@@ -299,12 +310,9 @@ HRESULT TMiravokFprn::AddDeprtPlu(BSTR Numb, BSTR Name, LONG DeprtmentNo, double
     const double amount = RoundAmount(Price * Quantity);
     // The lines of a non-fiscal receipt, with the department's VAT letter.
     auto nonFiscalLines = [&](char Letter) {
-      const TNonFiscalLayout layout{FLocale, FLineLength};
-      std::vector<std::string> lines;
-      if (FPLUNumbering) lines.push_back(layout.NumberLine(numbText, Quantity, Price));
-      lines.push_back(layout.AmountLine(nameText, amount, Letter));
-      if (Price < 0 || Quantity < 0) lines.push_back(layout.RefundLine(Price * Quantity));
-      return lines;
+      return SaleLines(TNonFiscalLayout{FLocale, FLineLength}, FPLUNumbering, numbText, nameText, Quantity, Price,
+                       amount, Letter,
+                       Price < 0 || Quantity < 0 ? std::optional<double>(Price * Quantity) : std::nullopt);
     };
     auto sale = [&] { return FDevice->FPR_SaleByDepartment(numbText, nameText, depNo, Price, Quantity, 0); };
     // What the sale sends is checked before the department is read or programmed: a sale
@@ -382,12 +390,9 @@ HRESULT TMiravokFprn::AddProgPlu(LONG Numb, LONG DeprtmentNo, double Quantity, d
 
     const double amount = RoundAmount(unitPrice * Quantity);
     if (FBonType == BonNonFiscal) {
-      const TNonFiscalLayout layout{FLocale, FLineLength};
-      std::vector<std::string> lines;
-      if (FPLUNumbering) lines.push_back(layout.NumberLine(std::to_string(Numb), Quantity, unitPrice));
-      lines.push_back(layout.AmountLine(articleName, amount, letter));
-      if (Quantity < 0) lines.push_back(layout.RefundLine(unitPrice));
-      PrintLines(lines);
+      PrintLines(SaleLines(TNonFiscalLayout{FLocale, FLineLength}, FPLUNumbering, std::to_string(Numb), articleName,
+                           Quantity, unitPrice, amount, letter,
+                           Quantity < 0 ? std::optional<double>(unitPrice) : std::nullopt));
     } else if (IsPrinterReceipt(FBonType)) {
       auto sale = [&] { return FDevice->FPR_SaleProgPlu(false, Numb, DeprtmentNo, Quantity, 0, false); };
       if (FBonType != 2 && FBonType != 5) {

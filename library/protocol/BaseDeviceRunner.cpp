@@ -2,6 +2,7 @@
 #include "library/protocol/BaseDeviceCommands.h"
 #include "library/protocol/BaseDeviceUnit.h"
 #include "library/protocol/WireNumbers.h"
+#include "platform/ScopeExit.h"
 
 namespace fp {
 
@@ -142,11 +143,7 @@ bool TBaseDevice::RunCommand(const TCommand& C) {
 }
 
 bool TBaseDevice::CheckOnly(const std::function<bool()>& Op) {
-  struct TRestore {
-    bool& Flag;
-    bool Was;
-    ~TRestore() { Flag = Was; }
-  } restore{FCheckOnly, FCheckOnly};
+  TScopeExit restore([this, was = FCheckOnly] { FCheckOnly = was; });
   FCheckOnly = true;
   return Op();
 }
