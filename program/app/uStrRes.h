@@ -98,6 +98,10 @@ enum TMessageKey : int {
   S_NoPaper,
   S_CoverOpen,
   S_PrinterFault,
+  S_LeftCancelled,
+  S_LeftClosedCash,
+  S_LeftClosed,
+  S_LeftNotKnown,
   MessageCount
 };
 

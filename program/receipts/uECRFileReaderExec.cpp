@@ -294,7 +294,8 @@ void TECRFileReader::OpenComentReceipt() {
 
 void TECRFileReader::CloseReciept() {
   Tagged("[CloseReciept]", [&] {
-    CheckRes(FFprn.EndBon());
+    // A closing that went out may have closed the receipt, whatever came back.
+    SendIrrevocable(FProgress.ClosingSent, [&] { return FFprn.EndBon(); });
     FProgress.Closed = true;
     if (FRepDetailPrint) {
       const TBonStatus status = ReadRecieptStatus();

@@ -42,6 +42,7 @@ TFileVerdict FileOutcome(TFileFailure failure, const TFileProgress& progress) {
   if (progress.Closed) return unknown("the receipt was closed before the failure");
   if (progress.PaymentSent) return unknown("a payment had been sent to the printer in the receipt");
   if (progress.NonFiscal) return unknown("a non-fiscal receipt is closed, not cancelled, by the next opening");
+  if (progress.ClosingSent) return unknown("the receipt's closing had been sent to the printer");
   if (failure == TFileFailure::PrinterLost)
     return unknown("the printer stopped answering after the receipt was opened");
   return {TFileOutcome::Error, QString()};
@@ -385,6 +386,18 @@ bool TReceiptFolder::ReadStatusQuery(const QString& name, const TFileStamp* stam
   if (!read) return false;
   lines = SplitLines(data);
   return !lines.empty() && (lines[0] == "&S" || lines[0] == "&s");
+}
+
+bool TReceiptFolder::ReportHolds(const QString& repName, const std::string& data) {
+  IFileOps& ops = FileOps();
+  const TAt file = At(repName);
+  struct stat st {};
+  const int fd = OpenRegular(file.Dir, file.Name, st);
+  if (fd < 0) return false;
+  std::string read;
+  const bool whole = st.st_size == static_cast<off_t>(data.size()) && ReadAll(ops, fd, read, data.size());
+  ops.Close(fd);
+  return whole && read == data;
 }
 
 TFileStamp FileStampOf(const struct stat& st) {

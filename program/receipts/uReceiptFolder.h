@@ -53,6 +53,7 @@ struct TFileProgress {
   bool NonFiscal = false;    // the opened receipt is non-fiscal
   bool PaymentSent = false;  // a payment of the receipt was sent
   bool Closed = false;       // the receipt was closed
+  bool ClosingSent = false;  // the receipt's closing was sent (it may have closed, whatever came back)
   // A command that cannot be taken back was sent: an X, Z or fiscal-memory report, a cash
   // in or out, a copy of the last receipt.
   bool ServiceSent = false;
@@ -71,8 +72,8 @@ struct TFileProgress {
 // How the processing of a receipt file ended.
 enum class TFileFailure : uint8_t {
   None,         // it was printed
-  Failed,       // it failed while the printer still answered
-  PrinterLost,  // the printer stopped answering (or reported a fatal state)
+  Failed,       // it failed while the printer still answered (also with a fatal state of its own)
+  PrinterLost,  // the printer stopped answering, or its answer could not be read
 };
 
 // What the file becomes: its claim deleted, an error file or an unknown-outcome file.
@@ -92,8 +93,11 @@ struct TFileVerdict {
 // - the receipt was closed, a payment was sent (a receipt with a payment can no longer be
 //   cancelled: the next opening pays the rest in cash and closes it), or the receipt is
 //   non-fiscal (the next opening closes it, it is never cancelled): Unknown;
+// - its closing was sent (the printer may have closed it, whatever it answered): Unknown;
 // - the printer stopped answering after the opening (nobody knows what it got): Unknown;
-// - else the opened fiscal receipt sent no payment, and the next opening cancels it: Error.
+// - else the opened fiscal receipt sent no payment and the printer answered, refusing a
+//   sale or a text with its own state (no paper, the cover open): the next opening cancels
+//   it, Error.
 TFileVerdict FileOutcome(TFileFailure failure, const TFileProgress& progress);
 
 // ---- The folder ----
@@ -238,6 +242,10 @@ class TReceiptFolder {
   // failed one's beside its ".err" or ".unk"): the file and the folder are synced (a report that is missing or not a
   // regular file is skipped; it is opened without blocking). A sync that fails is logged.
   void SyncReport(const QString& repPath);
+  // The folder's report file `repName` is a regular file holding exactly `data` (it was not
+  // replaced meanwhile by another receipt's report); opened without blocking and without
+  // following a link, and never read past the size of `data`.
+  bool ReportHolds(const QString& repName, const std::string& data);
 
   // ---- The status answer of a failed job ----
   // The first of the listed names whose file is a status query (first line "&S" or "&s",

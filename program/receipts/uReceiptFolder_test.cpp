@@ -45,6 +45,7 @@ const QString kClosedWhy = "the receipt was closed before the failure";
 const QString kPaymentWhy = "a payment had been sent to the printer in the receipt";
 const QString kNonFiscalWhy = "a non-fiscal receipt is closed, not cancelled, by the next opening";
 const QString kLostWhy = "the printer stopped answering after the receipt was opened";
+const QString kClosingWhy = "the receipt's closing had been sent to the printer";
 
 TFileProgress Progress(bool opened, bool nonFiscal, bool payment, bool closed, bool service) {
   TFileProgress p;
@@ -53,6 +54,11 @@ TFileProgress Progress(bool opened, bool nonFiscal, bool payment, bool closed, b
   p.PaymentSent = payment;
   p.Closed = closed;
   p.ServiceSent = service;
+  return p;
+}
+
+TFileProgress Closing(TFileProgress p) {
+  p.ClosingSent = true;
   return p;
 }
 
@@ -93,6 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
         TOutcomeCase{"NonFiscal", F::Failed, Progress(1, 1, 0, 0, 0), Unknown(kNonFiscalWhy)},
         TOutcomeCase{"NonFiscalPrinterLost", F::PrinterLost, Progress(1, 1, 0, 0, 0), Unknown(kNonFiscalWhy)},
         TOutcomeCase{"NonFiscalClosed", F::Failed, Progress(1, 1, 0, 1, 0), Unknown(kClosedWhy)},
+        // A closing that went out may have closed the receipt, whatever the printer answered.
+        TOutcomeCase{"ClosingSentRefused", F::Failed, Closing(Progress(1, 0, 0, 0, 0)), Unknown(kClosingWhy)},
+        TOutcomeCase{"ClosingSentPrinterLost", F::PrinterLost, Closing(Progress(1, 0, 0, 0, 0)), Unknown(kClosingWhy)},
         // A service command that was sent may have run: it must not run twice.
         TOutcomeCase{"ServiceSent", F::Failed, Progress(0, 0, 0, 0, 1), Unknown(kServiceWhy)},
         TOutcomeCase{"ServiceSentPrinterLost", F::PrinterLost, Progress(0, 0, 0, 0, 1), Unknown(kServiceWhy)},

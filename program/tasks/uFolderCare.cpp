@@ -3,10 +3,12 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 #include "program/app/PathNamesQt.h"
 #include "program/app/uConst.h"
+#include "program/app/uStrRes.h"
 
 namespace fp {
 
@@ -35,6 +37,37 @@ QString uFolderCare::LeftClaimWhy() {
   return QStringLiteral("the program ended while it printed: it was stopped or the machine lost power");
 }
 
+namespace {
+QString Cents(double amount) { return QString::number(amount, 'f', 2); }
+}  // namespace
+
+std::string uFolderCare::SettledReportLine(const TLeftOpenSettled& settled) {
+  using F = TLeftOpenSettled::TFate;
+  QString advice;
+  switch (settled.Fate) {
+    case F::Cancelled: advice = QStringLiteral("Nothing of it printed: it is safe to send again."); break;
+    case F::ClosedRestInCash:
+    case F::Closed: advice = QStringLiteral("It printed: do not send it again."); break;
+    case F::NotKnown: advice = QStringLiteral("Check the printer's journal before sending it again."); break;
+  }
+  return "[SETTLED]" +
+         uConst::ToCp1251(QStringLiteral("The receipt left open on the printer was ") + settled.Became +
+                          QStringLiteral(". ") + advice);
+}
+
+QString uFolderCare::SettledOperatorText(const TLeftOpenSettled& settled) {
+  using F = TLeftOpenSettled::TFate;
+  using namespace uStrRes;
+  const QString name = settled.Kept.mid(settled.Kept.lastIndexOf(QLatin1Char('/')) + 1);
+  switch (settled.Fate) {
+    case F::Cancelled: return Message(S_LeftCancelled).arg(name);
+    case F::ClosedRestInCash: return Message(S_LeftClosedCash).arg(name, Cents(settled.CashRest));
+    case F::Closed: return Message(S_LeftClosed).arg(name);
+    case F::NotKnown: break;
+  }
+  return Message(S_LeftNotKnown).arg(name);
+}
+
 // ---- Receipts left open on the printer ----
 
 bool TFolderCare::ReceiptLeftOpen(const QString& folder) const {
@@ -53,27 +86,49 @@ std::optional<TLeftOpenSettled> TFolderCare::AfterFile(const QString& folder, co
   // before the opening.
   const auto it = FLeftOpen.find(folder);
   if (it != FLeftOpen.end() && progress.Opened) {
+    using F = TLeftOpenSettled::TFate;
     const QString opening = QStringLiteral("the opening of \"") + file + QStringLiteral("\"");
     QString became;
+    F fate = F::NotKnown;
+    double cash = 0;
     if (it->second.NonFiscal) {
       became = QStringLiteral("closed by ") + opening;
+      fate = F::Closed;
     } else if (!status.Read) {
       became = QStringLiteral("cancelled or closed (with the rest paid in cash) by ") + opening;
     } else if (!status.Open) {
       became = QStringLiteral("no longer open at ") + opening;
     } else if (status.Paid > 0) {
-      const double rest = std::max(0.0, status.Total - status.Paid);
+      // Whole cents: the difference of two sums leaves a trace of noise on a paid receipt.
+      cash = std::max<int64_t>(0, std::llround((status.Total - status.Paid) * 100)) / 100.0;
       became = QStringLiteral("closed by ") + opening +
-               (rest > 0 ? QStringLiteral(", the rest of %1 paid in cash").arg(rest, 0, 'f', 2)
+               (cash > 0 ? QStringLiteral(", the rest of %1 paid in cash").arg(cash, 0, 'f', 2)
                          : QStringLiteral(", paid in full"));
+      fate = cash > 0 ? F::ClosedRestInCash : F::Closed;
     } else {
       became = QStringLiteral("cancelled by ") + opening;
+      fate = F::Cancelled;
     }
-    settled = TLeftOpenSettled{it->second.File, became};
+    const TLeftOpenReceipt& left = it->second;
+    settled = TLeftOpenSettled{left.File, became, fate, cash, left.Kept, left.RepName, left.RepText};
     FLeftOpen.erase(it);
   }
-  if (failed && progress.Opened && !progress.Closed) FLeftOpen[folder] = TLeftOpenReceipt{file, progress.NonFiscal};
+  if (failed && progress.Opened && !progress.Closed) {
+    TLeftOpenReceipt& left = FLeftOpen[folder] = TLeftOpenReceipt();
+    left.File = file;
+    left.NonFiscal = progress.NonFiscal;
+  }
   return settled;
+}
+
+void TFolderCare::KeptAsUnknown(const QString& folder, const QString& file, const QString& kept,
+                                const QString& repName, const std::string& repText) {
+  std::lock_guard<std::mutex> lock(FLeftOpenLock);
+  const auto it = FLeftOpen.find(folder);
+  if (it == FLeftOpen.end() || it->second.File != file) return;
+  it->second.Kept = kept;
+  it->second.RepName = repName;
+  it->second.RepText = repText;
 }
 
 // ---- Kept reports ----

@@ -31,6 +31,8 @@
 
 namespace fp {
 
+struct TLeftOpenSettled;
+
 namespace uFolderCare {
 
 // What the operator is told of a file kept as unknown outcome (its report file, the main
@@ -40,6 +42,12 @@ QString UnknownOutcomeText(const QString& path, const QString& why);
 // Why the receipt of a claim left by an earlier run may have printed.
 QString LeftClaimWhy();
 
+// The line added to the report of a file kept as unknown outcome once a later opening has
+// settled its receipt: what became of it and whether the file may be sent again.
+std::string SettledReportLine(const TLeftOpenSettled& settled);
+// The same for the operator, in the window's language, with the file's name.
+QString SettledOperatorText(const TLeftOpenSettled& settled);
+
 }  // namespace uFolderCare
 
 // A receipt of a failed file that may still be open on the printer: the next opening
@@ -47,12 +55,29 @@ QString LeftClaimWhy();
 struct TLeftOpenReceipt {
   QString File;  // the receipt file's path as it was printed (folder + listed name)
   bool NonFiscal = false;
+  // The file was kept as unknown outcome: the path it got, and its report's name in the
+  // folder with the text written there (no name: no report was written).
+  QString Kept;
+  QString RepName;
+  std::string RepText;
 };
 
 // What the opening of a later file did with a receipt left open.
 struct TLeftOpenSettled {
+  enum class TFate : uint8_t {
+    Cancelled,         // a fiscal receipt with nothing paid: nothing of it printed
+    ClosedRestInCash,  // closed, the unpaid rest (CashRest) paid in cash
+    Closed,            // closed: it was paid in full, or it was non-fiscal
+    NotKnown,          // no longer open, or its status could not be read
+  };
   QString File;    // the left receipt's file (TLeftOpenReceipt::File)
   QString Became;  // "cancelled by the opening of ...", "closed by ..., the rest of 20.00 paid in cash"...
+  TFate Fate = TFate::NotKnown;
+  double CashRest = 0;
+  // Of TLeftOpenReceipt: the unknown-outcome file and its report.
+  QString Kept;
+  QString RepName;
+  std::string RepText;
 };
 
 // The report of a printed receipt that could not be written.
@@ -85,6 +110,11 @@ class TFolderCare {
   // remembered as left open.
   std::optional<TLeftOpenSettled> AfterFile(const QString& folder, const QString& file, const TFileProgress& progress,
                                             const TECRFileReader::TStatusBeforeOpening& status, bool failed);
+  // The failed file `file` of the folder, whose receipt is remembered as left open, was
+  // kept as unknown outcome under `kept`, with the report `repName` (empty: none) holding
+  // `repText`: the settling of its receipt is then told in that report and to the operator.
+  void KeptAsUnknown(const QString& folder, const QString& file, const QString& kept, const QString& repName,
+                     const std::string& repText);
 
   // ---- Reports of printed receipts kept in memory ----
   // Keeps the report of a printed receipt of the folder whose report could not be written.

@@ -345,14 +345,22 @@ TTaskErrorKind TECRFileThread::ClassifyErrorCode(int32_t code) {
 
 TTaskErrorKind TECRFileThread::ClassifyPrinterError() {
   FPrinterState.clear();
+  FPrinterAnswered = false;
   if (!FReader) return ekPrinterFatal;
   try {
     const int32_t code = FReader->GetLastErrorCode();
+    FPrinterAnswered = uPRNFileThread::PrinterAnswered(code);
     FPrinterState = uPRNFileThread::PrinterStateText(code, uConst::FromCp1251(FReader->GetLastErrorMessage()));
     return ClassifyErrorCode(code);
   } catch (...) {
     return ekPrinterFatal;
   }
+}
+
+bool uPRNFileThread::PrinterAnswered(int32_t code) {
+  // The device's own codes, raised from the status bits or the data of an answer that was
+  // read whole (204 on); 200 is an answer that could not be read as the command's.
+  return code >= 204 && code <= 256;
 }
 
 QString uPRNFileThread::PrinterStateText(int32_t code, const QString& message) {
@@ -610,8 +618,11 @@ void TECRFileThread::DoReadFiles() {
         // The claim becomes the error file (or, when the receipt may have printed, the
         // unknown-outcome file) before anything else can end the job.
         const TTaskErrorKind fileKind = FErrorKind;
-        const TFileVerdict verdict = FileOutcome(
-            fileKind == ekPrinterFatal ? TFileFailure::PrinterLost : TFileFailure::Failed, FReader->Progress());
+        // A fatal state the printer answered with (no paper, the cover open) is what the
+        // printer said of the command: only a link that failed leaves it unknown.
+        const bool lost = fileKind == ekPrinterFatal && !FPrinterAnswered;
+        const TFileVerdict verdict =
+            FileOutcome(lost ? TFileFailure::PrinterLost : TFileFailure::Failed, FReader->Progress());
         QString kept;
         FFolder->FinishFailed(name, verdict, &kept);
         const bool unknown = verdict.Outcome == TFileOutcome::Unknown;
@@ -620,6 +631,11 @@ void TECRFileThread::DoReadFiles() {
         } catch (const std::exception& e) {
           repError = FailureText(e);
         }
+        // What the next opening does with its receipt goes into that report.
+        if (unknown)
+          FCare->KeptAsUnknown(FBonFolder, FCurrentFile, kept,
+                               FReader->RepFileWanted() && repError.isEmpty() ? ReportName() : QString(),
+                               ReportText(verdict.Why));
         if (unknown && OnFileUnknown) {
           const QString why = verdict.Why;
           Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
@@ -673,8 +689,37 @@ bool TECRFileThread::ReceiptLeftOpen() const { return FCare->ReceiptLeftOpen(FBo
 void TECRFileThread::NoteLeftOpenReceipt(bool failed) {
   if (const std::optional<TLeftOpenSettled> settled =
           FCare->AfterFile(FBonFolder, FCurrentFile, FReader->Progress(), FReader->StatusBeforeOpening(), failed))
+  {
     Log(QStringLiteral("[DoReadFiles] The receipt of \"") + settled->File +
         QStringLiteral("\" left open on the printer was ") + settled->Became);
+    if (!settled->Kept.isEmpty()) TellSettled(*settled);
+  }
+}
+
+void TECRFileThread::TellSettled(const TLeftOpenSettled& settled) {
+  const std::string line = uFolderCare::SettledReportLine(settled);
+  if (!settled.RepName.isEmpty()) {
+    const QString rep = FBonFolder + settled.RepName;
+    try {
+      // A later receipt of the same name may have its own report there by now: that one is
+      // never touched.
+      if (FFolder->ReportHolds(settled.RepName, settled.RepText)) {
+        FFolder->WriteReport(settled.RepName, settled.RepText + line + "\r\n");
+        FFolder->SyncReport(rep);
+      } else {
+        Log(QStringLiteral("[DoReadFiles] The report \"") + rep + QStringLiteral("\" of \"") + settled.Kept +
+            QStringLiteral("\" was replaced meanwhile and is left as it is"));
+      }
+    } catch (const std::exception& e) {
+      const QString text = QStringLiteral("[DoReadFiles] ") + FailureText(e);
+      LogException(text);
+      Log(text);
+    }
+  }
+  if (OnUnknownSettled) {
+    const QString text = uFolderCare::SettledOperatorText(settled);
+    Synchronize([this, &settled, &text] { OnUnknownSettled(settled.Kept, text); });
+  }
 }
 
 // ---- The status answer ----

@@ -114,6 +114,12 @@ using uFolderCare::UnknownOutcomeText;
 // a damaged frame, a busy device, no port) or of the object itself, and for code 0.
 QString PrinterStateText(int32_t code, const QString& message);
 
+// The error code comes from an answer of the printer that carried its own state (a status
+// bit such as no paper or an open cover, a refusal): the printer got the command and said
+// what it made of it. False for a failure of the link (no answer, a damaged frame, a busy
+// device), an answer that could not be read (200), the object's own failures and 0.
+bool PrinterAnswered(int32_t code);
+
 }  // namespace uPRNFileThread
 
 class TECRFileThread {
@@ -184,6 +190,9 @@ class TECRFileThread {
   TThreadEvent OnPrinterOnline;           // the connection at the start of the job succeeded
   TThreadEvent OnPrinterOffline;          // a failure of kind ekPrinterFatal
   TUnknownEvent OnFileUnknown;            // job 2: a file kept as unknown outcome (before its OnError)
+  // job 2: a later opening settled the receipt of a file kept as unknown outcome: the
+  // file's path and what became of it, in the operator's words (uFolderCare::SettledOperatorText).
+  TUnknownEvent OnUnknownSettled;
 
   // ---- Running. ----
   // Starts the thread (once; later calls do nothing).
@@ -269,6 +278,9 @@ class TECRFileThread {
   // After a file: logs which receipt left open on the printer the file's opening closed
   // or cancelled, and remembers this file's receipt when it failed while open.
   void NoteLeftOpenReceipt(bool failed);
+  // A receipt of a file kept as unknown outcome was settled: its report gets the line that
+  // says how (when the report is still the one written for it) and the operator is told.
+  void TellSettled(const TLeftOpenSettled& settled);
   // A receipt of a failed file of this receipt folder may still be open on the printer.
   bool ReceiptLeftOpen() const;
   // Writes the current file's report file (with `unknownWhy`, the lines telling that its
@@ -318,6 +330,7 @@ class TECRFileThread {
   QString FErrorMessage;
   TTaskErrorKind FErrorKind = ekNone;
   QString FPrinterState;
+  bool FPrinterAnswered = false;  // the last classified failure came with the printer's answer
   bool FReportKept = false;  // the job ended keeping a printed receipt's report in memory
   // The search found another printer than the one set (the information job goes on with it).
   bool FOtherPrinter = false;

@@ -306,6 +306,12 @@ INSTANTIATE_TEST_SUITE_P(
         TPrintedCase{"OpeningNoConnection", kReceipt, "StartBon", 101, 1, ".err", "Error 4"},
         TPrintedCase{"SaleRefused", kReceipt, "AddProgPlu", 232, 1, ".err", "Error 3"},
         TPrintedCase{"SaleNoConnection", kReceipt, "AddProgPlu", 101, 1, ".unk", "Error 4"},
+        // The printer answered the sale with its own state: it said what it did, nothing of
+        // the receipt was paid, and the next opening cancels it.
+        TPrintedCase{"SaleNoPaper", kReceipt, "AddProgPlu", 210, 1, ".err", "Error 4"},
+        TPrintedCase{"SaleCoverOpen", kReceipt, "AddProgPlu", 219, 1, ".err", "Error 4"},
+        TPrintedCase{"PaymentNoPaper", kPaid, "AddPayment", 210, 1, ".unk", "Error 4"},
+        TPrintedCase{"ClosingNoPaper", kReceipt, "EndBon", 210, 1, ".unk", "Error 4"},
         // A refused payment may be a payment whose answer was lost: its receipt is not cancelled.
         TPrintedCase{"PaymentRefused", kPaid, "AddPayment", 250, 1, ".unk", "Error 1"},
         TPrintedCase{"PaymentRefusedAfterAcceptedPayment", kPartPaid, "AddPayment", 250, 2, ".unk", "Error 1"},
@@ -383,12 +389,37 @@ TEST_F(TFolderProtocol, NextOpeningSaysWhatBecameOfTheReceiptLeftOpen) {
     const QString line = QStringLiteral("[DoReadFiles] The receipt of \"%1\" left open on the printer was ") +
                          QString::fromLatin1(c.Became);
     EXPECT_THAT(NormalLog(), HasSubstr(line.arg(FOlder + "0001.bon", FOlder + "0002.bon").toStdString()));
+    // A file of unknown outcome is told in its report and to the operator; an error file
+    // needs neither.
+    const bool unknown = QFile::exists(FOlder + "0001.unk");
+    EXPECT_EQ(Read("0001.rep").find("[SETTLED]The receipt left open on the printer was " +
+                                    QString::fromLatin1(c.Became).arg(FOlder + "0002.bon").toStdString() + ". ") !=
+                  std::string::npos,
+              unknown);
+    EXPECT_EQ(FSettled.size(), unknown ? 1u : 0u);
+    FSettled.clear();
     Put("0003.bon", kReceipt, 40);
     RunFileJob();
     size_t lines = 0;
     for (size_t at = 0; (at = NormalLog().find("left open", at)) != std::string::npos; ++at) ++lines;
     EXPECT_EQ(lines, 1u);
   }
+}
+
+// The report of a file of unknown outcome that was replaced before the next opening
+// settled its receipt (by the point-of-sale program, or another receipt's of that name) is
+// left as it is; the operator is told all the same.
+TEST_F(TFolderProtocol, SettledLineNeverGoesIntoAnotherReport) {
+  Put("0001.bon", kPaid, 60);
+  FAke->Fail("AddPayment", 250, "[X] failed ", 1);
+  RunFileJob();
+  ASSERT_TRUE(QFile::exists(FOlder + "0001.unk"));
+  Put("0001.rep", "another receipt's report\r\n", 55);
+  Put("0002.bon", kReceipt, 50);
+  RunFileJob();
+  EXPECT_EQ(Read("0001.rep"), "another receipt's report\r\n");
+  EXPECT_EQ(FSettled.size(), 1u);
+  EXPECT_THAT(NormalLog(), HasSubstr("was replaced meanwhile and is left as it is"));
 }
 
 TEST_F(TFolderProtocol, ReportReadThatFailsComesAfterTheClosing) {

@@ -323,6 +323,9 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     ev.FileUnknown = [this, mine](const QString& p, const QString& w) {
       if (mine()) FObserver.FileOutcomeUnknown(p, w);
     };
+    ev.UnknownSettled = [this, mine](const QString& p, const QString& text) {
+      if (mine()) FObserver.FileOutcomeSettled(p, text);
+    };
     ev.PrinterInfo = [this, mine](const TPRNInfo& i) {
       if (mine()) FObserver.PrinterInfo(i);
     };

@@ -76,6 +76,9 @@ struct TTaskEvents {
   std::function<void()> DepartmentsRead;
   // A receipt file kept as unknown outcome: its new path and why it may have printed.
   std::function<void(const QString&, const QString&)> FileUnknown;
+  // A later opening settled the receipt of a file kept as unknown outcome: the file's path
+  // and what became of it, in the operator's words.
+  std::function<void(const QString&, const QString&)> UnknownSettled;
 };
 
 // One task's worker thread, created suspended. Destroying it detaches its events and
@@ -193,6 +196,12 @@ class ITaskRunnerObserver {
   virtual void FileOutcomeUnknown(const QString& Path, const QString& Why) {
     (void)Path;
     (void)Why;
+  }
+  // A later opening settled the receipt of the unknown-outcome file Path; Text says what
+  // became of it and whether the file may be sent again.
+  virtual void FileOutcomeSettled(const QString& Path, const QString& Text) {
+    (void)Path;
+    (void)Text;
   }
   virtual void PrinterInfo(const TPRNInfo& Info) = 0;
   // The folder fault, the printer's offline state or state, or the number of

@@ -245,6 +245,11 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   // The note of the file last kept as unknown outcome, shown until the file's error event.
   QString FUnknownHint;
   bool FUnknownHintPending = false;
+  // What a later opening did with the receipt of a file of unknown outcome: the last one
+  // (under the warning of the error line while it lasts) and those of the running task
+  // (in the last-task panel).
+  QString FSettledText;
+  QStringList FSettledTexts;
   // The last-task panel names files of unknown outcome.
   bool FLastTaskNamesUnknown = false;
   // The count of unknown-outcome files the alerts last showed.
@@ -303,6 +308,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   void FileStarted(const QString& Path) override;
   void FileProcessed(int32_t Processed, int32_t Errors) override;
   void FileOutcomeUnknown(const QString& Path, const QString& Why) override;
+  void FileOutcomeSettled(const QString& Path, const QString& Text) override;
   void PrinterInfo(const TPRNInfo& Info) override;
   void AlertsChanged() override;
   void TickAgainIn(int Ms) override;

@@ -321,6 +321,7 @@ void TfrmMain::UpdateAlerts() {
   if (FShownUnknownCount > 0 && unknownCount == 0) {
     FUnknownFile.clear();
     FUnknownNote.clear();
+    FSettledText.clear();
   }
   FShownUnknownCount = unknownCount;
   QStringList lines;
@@ -336,6 +337,8 @@ void TfrmMain::UpdateAlerts() {
   }
   const QString unknown = UnknownOutcomeAlert();
   if (!unknown.isEmpty()) lines << unknown;
+  // Where a later opening settled a receipt of unknown outcome, what became of it.
+  if (!unknown.isEmpty() && !FSettledText.isEmpty()) lines << FSettledText;
   const QString text = lines.join(QLatin1Char('\n'));
   imgError->setVisible(!lines.isEmpty());
   lblComError->setText(text);
@@ -405,6 +408,7 @@ void TfrmMain::SetBusy(bool On) {
 void TfrmMain::TaskStarted(TTaskKind Kind) {
   FUnknownFiles.clear();
   FUnknownNotes.clear();
+  FSettledTexts.clear();
   FUnknownHintPending = false;
   lblCurrentTaskName->setText(TTaskRunner::TaskCaption(Kind));
   lbCurrentStatus->setText(QString());
@@ -429,6 +433,7 @@ void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
     if (!names.isEmpty())
       result += QLatin1Char('\n') + Message(M::S_UnknownFile) + QStringLiteral(": ") +
                 names.join(QStringLiteral(", ")) + QStringLiteral(". ") + Message(M::S_CheckJournal);
+    for (const QString& settled : FSettledTexts) result += QLatin1Char('\n') + settled;
     lblLastTaskResult->setText(result);
     lblLastTaskResult->setToolTip(FUnknownNotes.join(QLatin1Char('\n')));
     if (Errors != 0)
@@ -508,6 +513,17 @@ void TfrmMain::FileOutcomeUnknown(const QString& Path, const QString& Why) {
   FUnknownHintPending = true;
   // The file is no longer waiting or in print: the panel names what it became.
   SetStatusText(2, name);
+  UpdateAlerts();
+}
+
+void TfrmMain::FileOutcomeSettled(const QString& Path, const QString& Text) {
+  (void)Path;  // the text names the file
+  FSettledText = Text;
+  FSettledTexts.append(Text);
+  // At once, as for the file kept: the window may be hidden in the tray.
+  const QPixmap pic =
+      kUnknownHintImage < static_cast<int>(HintImages.size()) ? HintImages[kUnknownHintImage] : QPixmap();
+  uCustomHint::ShowHintMessage(pic, Text, 0);
   UpdateAlerts();
 }
 

@@ -98,6 +98,9 @@ class TWorkerFixture : public ::testing::Test {
     t->OnFileUnknown = [this](const QString& path, const QString& why) {
       FUnknowns.push_back(QFileInfo(path).fileName().toStdString() + ": " + why.toStdString());
     };
+    t->OnUnknownSettled = [this](const QString& path, const QString& text) {
+      FSettled.push_back(QFileInfo(path).fileName().toStdString() + ": " + text.toStdString());
+    };
     return t;
   }
   std::unique_ptr<TECRFileThread> FileJob(bool repFiles = true) {
@@ -144,6 +147,8 @@ class TWorkerFixture : public ::testing::Test {
   std::vector<std::string> FEvents;
   // The files kept as unknown outcome ("name: why"), as OnFileUnknown told them.
   std::vector<std::string> FUnknowns;
+  // What later openings did with their receipts ("name: text"), as OnUnknownSettled told it.
+  std::vector<std::string> FSettled;
   std::vector<TDepartmentRow> FRows;
   // What the file jobs of the fixture decide by when a file is taken.
   std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>([this] { return FMonoMs.load(); });
