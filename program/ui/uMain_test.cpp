@@ -658,6 +658,43 @@ TEST_F(MainWindowTest, UnknownOutcomeIsShownWhereTheOperatorLooksWhileItsFileIsT
   EXPECT_EQ(f.TrayIcon->toolTip(), kTrayHint);
 }
 
+// A later opening settled the receipt of a file of unknown outcome: what became of it pops
+// up at once, stays under the warning of the error line while the file is there, and is in
+// the last task's panel.
+TEST_F(MainWindowTest, WhatBecameOfAnUnknownReceiptIsShownWithItsWarning) {
+  FWorkers.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow(0);
+  f.FileReadTimer.setInterval(3600 * 1000);  // the test makes every tick itself
+  f.FileReadTimer.start();
+  PutBon("0001.unk");
+  f.FileReadTimerTimer();
+  const QString countLine = kUnknownFiles + ": 1. " + kCheckJournal;
+  ASSERT_EQ(f.lblComError->text(), countLine);
+  const QString settled = QString::fromUtf8(
+      "0001.unk: бележката е отпечатана и приключена, като 20.00 от нея са платени в брой. Не изпращайте файла "
+      "отново; изведете служебно 20.00 от касата и отразете другото плащане ръчно.");
+  f.mnDoFilesClick();
+  auto t = FWorkers.Last();
+  ASSERT_TRUE(t);
+  t->Events.FileStarted(FBonDir + "0002.bon");
+  ASSERT_TRUE(t->Events.UnknownSettled);
+  t->Events.UnknownSettled(FBonDir + "0001.unk", settled);
+  TCustomHint& shown = uCustomHint::CustomHintWnd();
+  EXPECT_TRUE(shown.isVisible());
+  EXPECT_EQ(shown.Caption(), settled);
+  EXPECT_EQ(f.lblComError->text(), countLine + "\n" + settled);
+  t->Events.FileProcessed();
+  t->Finish();
+  EXPECT_EQ(f.lblLastTaskResult->text(), kFilesCount + ": 1. " + kErrorCount + ": 0\n" + settled);
+  // The file renamed once it was dealt with: the warning and the line go.
+  ASSERT_TRUE(QFile::rename(FBonDir + "0001.unk", FBonDir + "0001.done"));
+  f.FileReadTimerTimer();
+  EXPECT_TRUE(f.lblComError->isHidden());
+  PutBon("0003.unk");
+  f.FileReadTimerTimer();
+  EXPECT_EQ(f.lblComError->text(), countLine);
+}
+
 // What the printer itself reports (no paper) is shown as itself in the note, the error
 // line and the tray's tool tip; a lost connection keeps the general words.
 TEST_F(MainWindowTest, PrinterStateIsShownAsItself) {
