@@ -438,8 +438,8 @@ TEST_F(SerialPortTest, NothingPlantedInTheLockFolderHasASay) {
   struct stat node {};
   ASSERT_EQ(::stat(FPath.c_str(), &node), 0);
   const long long changeNs = static_cast<long long>(node.st_ctim.tv_sec) * 1000000000LL + node.st_ctim.tv_nsec;
-  const std::string markName = "/run/lock/miravok-fp-excl." + std::to_string(major(node.st_rdev)) + "." +
-                               std::to_string(minor(node.st_rdev));
+  const std::string markName =
+      "/run/lock/miravok-fp-excl." + std::to_string(major(node.st_rdev)) + "." + std::to_string(minor(node.st_rdev));
   struct Case {
     const char* what;
     bool anotherProgramsMode;  // else a driver holding the port is killed first
