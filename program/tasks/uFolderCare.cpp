@@ -50,9 +50,8 @@ std::string uFolderCare::SettledReportLine(const TLeftOpenSettled& settled) {
     case F::Closed: advice = QStringLiteral("It printed: do not send it again."); break;
     case F::NotKnown: advice = QStringLiteral("Check the printer's journal before sending it again."); break;
   }
-  return "[SETTLED]" +
-         uConst::ToCp1251(QStringLiteral("The receipt left open on the printer was ") + settled.Became +
-                          QStringLiteral(". ") + advice);
+  return "[SETTLED]" + uConst::ToCp1251(QStringLiteral("The receipt left open on the printer was ") + settled.Became +
+                                        QStringLiteral(". ") + advice);
 }
 
 QString uFolderCare::SettledOperatorText(const TLeftOpenSettled& settled) {
@@ -121,8 +120,8 @@ std::optional<TLeftOpenSettled> TFolderCare::AfterFile(const QString& folder, co
   return settled;
 }
 
-void TFolderCare::KeptAsUnknown(const QString& folder, const QString& file, const QString& kept,
-                                const QString& repName, const std::string& repText) {
+void TFolderCare::KeptAsUnknown(const QString& folder, const QString& file, const QString& kept, const QString& repName,
+                                const std::string& repText) {
   std::lock_guard<std::mutex> lock(FLeftOpenLock);
   const auto it = FLeftOpen.find(folder);
   if (it == FLeftOpen.end() || it->second.File != file) return;

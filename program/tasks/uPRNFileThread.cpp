@@ -688,8 +688,7 @@ bool TECRFileThread::ReceiptLeftOpen() const { return FCare->ReceiptLeftOpen(FBo
 
 void TECRFileThread::NoteLeftOpenReceipt(bool failed) {
   if (const std::optional<TLeftOpenSettled> settled =
-          FCare->AfterFile(FBonFolder, FCurrentFile, FReader->Progress(), FReader->StatusBeforeOpening(), failed))
-  {
+          FCare->AfterFile(FBonFolder, FCurrentFile, FReader->Progress(), FReader->StatusBeforeOpening(), failed)) {
     Log(QStringLiteral("[DoReadFiles] The receipt of \"") + settled->File +
         QStringLiteral("\" left open on the printer was ") + settled->Became);
     if (!settled->Kept.isEmpty()) TellSettled(*settled);

@@ -392,10 +392,9 @@ TEST_F(TFolderProtocol, NextOpeningSaysWhatBecameOfTheReceiptLeftOpen) {
     // A file of unknown outcome is told in its report and to the operator; an error file
     // needs neither.
     const bool unknown = QFile::exists(FOlder + "0001.unk");
-    EXPECT_EQ(Read("0001.rep").find("[SETTLED]The receipt left open on the printer was " +
-                                    QString::fromLatin1(c.Became).arg(FOlder + "0002.bon").toStdString() + ". ") !=
-                  std::string::npos,
-              unknown);
+    const std::string settled = "[SETTLED]The receipt left open on the printer was " +
+                                QString::fromLatin1(c.Became).arg(FOlder + "0002.bon").toStdString() + ". ";
+    EXPECT_EQ(Read("0001.rep").find(settled) != std::string::npos, unknown);
     EXPECT_EQ(FSettled.size(), unknown ? 1u : 0u);
     FSettled.clear();
     Put("0003.bon", kReceipt, 40);
