@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -441,6 +442,12 @@ void TTaskRunner::TaskFinished() {
   RetireCurrentThread();
   SetHourglass(false);
   FTaskActive = false;
+  // A file that came while the task ran is taken now, or once it is ready.
+  if (FTickWantedAtMs) {
+    const int64_t at = *FTickWantedAtMs;
+    FTickWantedAtMs.reset();
+    WantTickIn(at - MonotonicMs());
+  }
   FObserver.TaskIdle();
 }
 
@@ -506,9 +513,36 @@ int32_t TTaskRunner::PendingFileCount(qint64* WaitMs) {
   return static_cast<int32_t>(ready.Files.size());
 }
 
+void TTaskRunner::WantTickIn(qint64 Ms) {
+  if (!FTaskActive) {
+    FObserver.TickAgainIn(static_cast<int>(std::max<qint64>(Ms, 0)));
+    return;
+  }
+  const int64_t at = MonotonicMs() + std::max<qint64>(Ms, 0);
+  if (!FTickWantedAtMs || at < *FTickWantedAtMs) FTickWantedAtMs = at;
+}
+
+void TTaskRunner::WatchWhileBusy() {
+  if (FFolderFault || FSettings.SearchPath.trimmed().isEmpty()) return;
+  qint64 waitMs = -1;
+  if (PendingFileCount(&waitMs) > 0)
+    WantTickIn(0);
+  else if (waitMs >= 0)
+    WantTickIn(waitMs);
+}
+
 void TTaskRunner::FileTimerTick() {
   // A tick whose dialog or task start is still running lets the next ticks pass.
-  if (FInFileTimer || FTaskActive) return;
+  if (FInFileTimer) return;
+  if (FTaskActive) {
+    // A file that comes while a task runs starts its quiet time now, and the tick that
+    // takes it comes when the task ends (or when the file will be ready, if later), not a
+    // timer period after.
+    FInFileTimer = true;
+    TScopeExit done([this] { FInFileTimer = false; });
+    WatchWhileBusy();
+    return;
+  }
   FInFileTimer = true;
   TScopeExit done([this] { FInFileTimer = false; });
   // The folders are looked at on every tick, so that one that is gone shows even while
@@ -526,12 +560,16 @@ void TTaskRunner::FileTimerTick() {
     Log(QStringLiteral("Checking connectivity."));
     if (StartTask(tkPrinterInfo, TTaskStarter::Timer)) FPrinterDataStale = false;
     FLastCheckMs = now;
+    // The check takes this tick, not the files' quiet time: they are looked at all the same.
+    WatchWhileBusy();
   } else {
     // A file that has just come waits until it has stayed unchanged long enough: the
     // window ticks again at that moment, so the wait does not grow to the timer's period.
     qint64 waitMs = -1;
     if (PendingFileCount(&waitMs) > 0) {
       StartTask(tkReadFiles, TTaskStarter::Timer);
+      // Files that are not ready yet are not the job's: their tick comes after it.
+      if (waitMs >= 0) WantTickIn(waitMs);
     } else if (waitMs >= 0) {
       FObserver.TickAgainIn(static_cast<int>(waitMs));  // at most the readiness age
     } else if (FPrinterDataStale && FSettings.CheckPrnIntevalSec > 0) {

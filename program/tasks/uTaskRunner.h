@@ -288,12 +288,15 @@ class TTaskRunner {
   bool SearchDeviceBySerial(const QString& Serial);
 
   // ---- The file timer ----
-  // One tick: nothing while a task runs or a tick is still inside its task start; the
-  // folder fault is updated; without one, the receipt folder is tended (the reports kept
-  // in memory written, the claims left by an earlier run recovered: TendReceiptFolder),
-  // then a printer check when the interval has passed,
-  // else a file task when receipt files are ready; when files wait but none is ready yet,
-  // the observer is asked for another tick when the first will be (TickAgainIn); when no
+  // One tick: nothing while a tick is still inside its task start; while a task runs, only
+  // a look at the receipt folder, so that a file that came starts its quiet time, and a
+  // tick is asked for (TickAgainIn) when the task ends or the file will be ready, whichever
+  // is later. Else the folder fault is updated; without one, the receipt folder is tended
+  // (the reports kept in memory written, the claims left by an earlier run recovered:
+  // TendReceiptFolder), then a printer check when the interval has passed (the folder is
+  // looked at as while a task runs), else a file task when receipt files are ready; when
+  // files wait that are not ready yet, the observer is asked for another tick when the
+  // first will be (TickAgainIn; after the file task, when one was started); when no
   // file waits and a file job printed since the last check, a printer check (with checks
   // on), so that the device data shown are the printer's own. Raises what the receipt
   // listing raises.
@@ -374,6 +377,13 @@ class TTaskRunner {
   // The folders as the file timer needs them: the receipt folder exists and can be
   // listed; with WriteTest, files can be created in it and in the log and program folders.
   TFolderFault TimerFolderFault(bool WriteTest) const;
+  // The file timer's tick is wanted again in Ms milliseconds: asked for at once when no
+  // task runs, else when the running task ends (at once when the moment has passed by then).
+  void WantTickIn(qint64 Ms);
+  // A tick that starts no file task (a task runs, or the tick's printer check has just
+  // started) still lists the receipt folder: a new file's quiet time starts now, and a tick
+  // is wanted for when it will be ready.
+  void WatchWhileBusy();
   // Takes a new finding of the file timer: one log line when a fault starts or changes,
   // one when it ends.
   void SetFolderFault(const TFolderFault& Fault);
@@ -409,6 +419,8 @@ class TTaskRunner {
 
   std::optional<int64_t> FLastCheckMs;
   bool FInFileTimer = false;
+  // When a tick is wanted, by MonotonicMs, once the running task has ended.
+  std::optional<int64_t> FTickWantedAtMs;
   TFolderFault FFolderFault;
   QString FDirFolder;  // the last folder that failed the write test
   bool FPrinterOffline = false;
