@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <fcntl.h>
@@ -57,6 +58,9 @@ TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, 
 TTaskRunner::~TTaskRunner() { ReleaseWorkers(); }
 
 void TTaskRunner::ReleaseWorkers() {
+  FCleanUpStop = true;
+  if (FCleanUp.joinable()) FCleanUp.join();
+  FCleanUpRunning = false;
   FPurgeTimer.stop();
   // No worker event may arrive from here on; each worker is waited for.
   if (FCurrentThread) FCurrentThread->DetachEvents();
@@ -342,6 +346,100 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     FObserver.ShowNotice(TRunnerNotice::ErrorMessage, ErrorMessageText());
     return false;
   }
+}
+
+void uTaskRunner::DeleteOldFiles(const QString& Folder, const QStringList& Masks, const QDateTime& Now,
+                                 double KeepDays, const std::function<bool()>& Stop,
+                                 const std::function<void(const QString&, bool)>& Log) {
+  IFileOps& ops = FileOps();
+  const QString folder = WithSlash(Folder);
+  const int dir = ops.Open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  auto failed = [&](int err) {
+    Log(QStringLiteral("[DeleteOldLog] ") + folder + QStringLiteral(": ") + QString::fromStdString(SysErrorText(err)),
+        true);
+  };
+  if (dir < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) failed(errno);
+    return;
+  }
+  TScopeExit close([&ops, dir] { ops.Close(dir); });
+  std::vector<std::string> names;
+  if (ops.ReadDir(dir, names) != 0) {
+    failed(errno);
+    return;
+  }
+  std::vector<QRegularExpression> patterns;
+  for (const QString& mask : Masks)
+    patterns.emplace_back(QRegularExpression::wildcardToRegularExpression(mask),
+                          QRegularExpression::CaseInsensitiveOption);
+  const qint64 nowMs = Now.toMSecsSinceEpoch();
+  auto ageDays = [nowMs](const struct stat& st) {
+    const qint64 mtimeMs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return static_cast<double>(nowMs - mtimeMs) / 86400000.0;
+  };
+  struct TOld {
+    std::string Name;
+    TFileStamp Stamp;
+    double Age;
+  };
+  std::vector<TOld> old;
+  bool any = false;
+  double newest = 0;
+  for (const std::string& name : names) {
+    if (Stop()) return;
+    struct stat st {};
+    if (ops.FstatAt(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    const double age = ageDays(st);
+    if (!any || age < newest) newest = age;
+    any = true;
+    if (age <= KeepDays) continue;
+    const QString decoded = QFile::decodeName(QByteArray::fromStdString(name));
+    for (const QRegularExpression& pattern : patterns) {
+      if (!pattern.match(decoded).hasMatch()) continue;
+      old.push_back(TOld{name, FileStampOf(st), age});
+      break;
+    }
+  }
+  if (!any) return;
+  if (newest > KeepDays) {
+    Log(QStringLiteral("[DeleteOldLog] ") + folder +
+            QStringLiteral(": not cleaned up, the newest file of the folder is %1 days old (is the clock right?)")
+                .arg(newest, 0, 'f', 1),
+        false);
+    return;
+  }
+  for (const TOld& o : old) {
+    if (Stop()) return;
+    struct stat st {};
+    if (ops.FstatAt(dir, o.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        FileStampOf(st) != o.Stamp || ops.UnlinkAt(dir, o.Name.c_str(), 0) != 0)
+      continue;
+    Log(QStringLiteral("[DeleteOldLog] Deleted ") + folder + QFile::decodeName(QByteArray::fromStdString(o.Name)) +
+            QStringLiteral(", %1 days old").arg(o.Age, 0, 'f', 1),
+        false);
+  }
+}
+
+void TTaskRunner::CleanUpOldFiles(const QString& Folder, const QStringList& Masks) {
+  if (FCleanUpRunning.load() || Folder.trimmed().isEmpty()) return;
+  if (FCleanUp.joinable()) FCleanUp.join();
+  FCleanUpStop = false;
+  FCleanUpRunning = true;
+  const QDateTime now = FServices.Now();
+  // The lines go to the logs on the main thread, where the runner's services run; the
+  // timer is the runner's own object there, and what it has not run yet goes with it.
+  QObject* home = &FPurgeTimer;
+  FCleanUp = std::thread([this, home, folder = Folder, masks = Masks, now] {
+    uTaskRunner::DeleteOldFiles(
+        folder, masks, now, uConst::KeepFilesDays, [this] { return FCleanUpStop.load(); },
+        [this, home](const QString& line, bool exceptionLog) {
+          QMetaObject::invokeMethod(
+              home, [this, line, exceptionLog] { exceptionLog ? ErrorLog(line) : Log(line); }, Qt::QueuedConnection);
+        });
+    // Once its last line is on its way.
+    QMetaObject::invokeMethod(
+        home, [this] { FCleanUpRunning = false; }, Qt::QueuedConnection);
+  });
 }
 
 void TTaskRunner::StopCurrentTask() {

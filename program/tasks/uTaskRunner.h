@@ -18,14 +18,17 @@
 // nothing to it.
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "program/tasks/uOperatorWindows.h"
@@ -141,6 +144,18 @@ bool TaskShowsHourglass(TTaskKind Kind);
 // The whole seconds between two moments, truncated; an unknown moment counts as the zero
 // date, so it is always long ago.
 int64_t WholeSecondsBetween(const QDateTime& A, const QDateTime& B);
+
+// The start-up clean-up of a folder: each regular file whose name matches one of Masks
+// ("*.err"; any case) and that was last written more than KeepDays days before Now is
+// deleted, with the line "[DeleteOldLog] Deleted <path>, <age> days old". When even the
+// newest regular file of the folder is older than that, it is the clock that jumped ahead:
+// nothing is deleted, and one line says so. The folder is listed once and each entry
+// looked at once, relative to the open folder, links not followed; a file is deleted only
+// while its name still holds the file that was looked at (a file job may have put a new
+// error file there since). Stop is asked between files; true ends the clean-up. Log gets
+// each line and whether it is for the exception log (a folder that cannot be read).
+void DeleteOldFiles(const QString& Folder, const QStringList& Masks, const QDateTime& Now, double KeepDays,
+                    const std::function<bool()>& Stop, const std::function<void(const QString&, bool)>& Log);
 
 }  // namespace uTaskRunner
 
@@ -263,13 +278,21 @@ class TTaskRunner {
   // written is the folder fault the file timer shows (and ends once the folder can be used);
   // a folder that can be used is tended at once (TendReceiptFolder).
   void CheckReceiptFolder();
+  // The start's clean-up of old files of the receipt folder (DeleteOldFiles), on a thread
+  // of its own: a share with thousands of files holds neither the window nor the first
+  // receipt up (it takes no lock of the folder). Its lines reach the logs on the main
+  // thread. Nothing is started while an earlier clean-up runs.
+  void CleanUpOldFiles(const QString& Folder, const QStringList& Masks);
+  // The clean-up runs.
+  bool CleanUpRunning() const { return FCleanUpRunning.load(); }
   // Asks the running worker to stop (it ends as it decides).
   void StopCurrentTask();
   // The program is to end once the running task has: the worker is asked to stop, and
   // no success message is shown at its end.
   void RequestQuit();
   bool QuitPending() const { return FQuitPending; }
-  // Detaches every worker and waits for its thread; no event arrives afterwards.
+  // Detaches every worker and waits for its thread, and ends the clean-up; no event
+  // arrives afterwards.
   void ReleaseWorkers();
   // At the program's end, once no task runs: the reports of printed receipts kept in
   // memory are tried once more, and the text of one that still cannot be written goes
@@ -433,6 +456,10 @@ class TTaskRunner {
   int64_t FUnknownCountedMs = 0;
   // A file job printed since the printer's data were last read.
   bool FPrinterDataStale = false;
+  // The start's clean-up of old files.
+  std::thread FCleanUp;
+  std::atomic<bool> FCleanUpStop{false};
+  std::atomic<bool> FCleanUpRunning{false};
 };
 
 }  // namespace fp

@@ -17,6 +17,9 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -34,6 +37,7 @@ namespace {
 
 using uStrRes::Message;
 namespace M = uStrRes;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -292,6 +296,68 @@ INSTANTIATE_TEST_SUITE_P(Paces, DropToPrint,
                                            TPaceCase{"WithAPrinterCheckEveryThreeSeconds", 700, 3},
                                            TPaceCase{"SlowWithAPrinterCheckEverySecond", 1300, 1}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// A share with thousands of other files, where every call is slow: the start's clean-up of
+// old files runs on a thread of its own, takes no lock of the folder and looks at each file
+// once. The first receipt is taken while the clean-up has not looked at a single file.
+TEST_F(TaskRunnerTest, StartUpCleanUpHoldsNeitherTheTimerNorTheFirstReceipt) {
+  class TGatedOps : public TFaultyFileOps {
+   public:
+    // The status calls of any other thread than the test's wait while the gate is shut.
+    int FstatAt(int dir, const char* name, struct stat* st, int flags) override {
+      if (std::this_thread::get_id() != FMain) {
+        ++Looks;
+        std::unique_lock<std::mutex> lock(FGate);
+        FOpened.wait(lock, [this] { return FOpen; });
+      }
+      return TFaultyFileOps::FstatAt(dir, name, st, flags);
+    }
+    void Open() {
+      {
+        std::lock_guard<std::mutex> lock(FGate);
+        FOpen = true;
+      }
+      FOpened.notify_all();
+    }
+    std::atomic<int> Looks{0};
+
+   private:
+    const std::thread::id FMain = std::this_thread::get_id();
+    std::mutex FGate;
+    std::condition_variable FOpened;
+    bool FOpen = false;
+  };
+  constexpr int kOthers = 2000;
+  auto put = [this](const QString& name, const QDateTime& written) {
+    QFile f(FBonDir + name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("x");
+    f.flush();
+    ASSERT_TRUE(f.setFileTime(written, QFileDevice::FileModificationTime));
+  };
+  for (int i = 0; i < kOthers; ++i) put(QStringLiteral("other%1.dat").arg(i), FNow.addDays(-30));
+  put("old.rep", FNow.addDays(-25));
+  put("young.err", FNow.addDays(-1));
+  FWorkers.AutoFinish = false;
+  FSettings.CheckPrnIntevalSec = 0;
+  TGatedOps ops;
+  TScopedFileOps scoped(&ops);
+  TTaskRunner& r = Runner();
+  r.CleanUpOldFiles(FBonDir, {"*.err", "*.rep"});
+  EXPECT_TRUE(r.CleanUpRunning());
+  PutBon("0001.bon");
+  r.FileTimerTick();
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
+  ops.Open();
+  ASSERT_TRUE(SpinUntil([&] { return !r.CleanUpRunning(); }, 60000));
+  EXPECT_FALSE(QFile::exists(FBonDir + "old.rep"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "young.err"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "other0.dat"));
+  // Each entry once (the receipt, too, when the listing saw it), the old file once more.
+  EXPECT_LE(ops.Looks.load(), kOthers + 3 + 1);
+  EXPECT_THAT(FLog, Contains("[DeleteOldLog] Deleted " + FBonDir + "old.rep, 25.0 days old"));
+  EXPECT_EQ(CountLines(FLog, "[DeleteOldLog]"), 1);
+}
 
 // The clocks of a shop in Sofia go back an hour at 04:00 summer time on 25 October 2026,
 // and ahead an hour at 03:00 on 29 March 2026. The wall clock of the test jumps by that
