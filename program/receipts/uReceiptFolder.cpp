@@ -117,6 +117,12 @@ std::map<QString, std::set<QString>>& NotOursLogged() {
   return logged;
 }
 
+// The folders whose file system was seen to number files by their names, already logged.
+std::set<QString>& InodesByPathLogged() {
+  static std::set<QString> logged;
+  return logged;
+}
+
 }  // namespace
 
 // ---- The folder ----
@@ -496,10 +502,16 @@ TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::fun
     if (!FInodesByPath && FileStampOf(stamped).Ino != listed->Ino &&
         ops.FstatAt(src.Dir, src.Name.c_str(), &again, AT_SYMLINK_NOFOLLOW) == 0 && FileStampOf(again) == *listed) {
       FInodesByPath = true;
-      FLog(QStringLiteral("[DoReadFiles] The receipt folder's file system numbers its files by their names: a "
-                          "claimed file is compared with its listing by size and modification time: ") +
-               FPath,
-           false);
+      bool first = false;
+      {
+        std::lock_guard<std::mutex> lock(NotOursLock());
+        first = InodesByPathLogged().insert(FPath).second;
+      }
+      if (first)
+        FLog(QStringLiteral("[DoReadFiles] The receipt folder's file system numbers its files by their names: a "
+                            "claimed file is compared with its listing by size and modification time: ") +
+                 FPath,
+             false);
       return Claim(name, {}, listed);
     }
     FLog(QStringLiteral("[DoReadFiles] File changed after it was listed, it waits: \"") + source +
