@@ -126,16 +126,14 @@ TEST(FaultyFileOps, CallsRelativeToAFolderMatchTheirPaths) {
   ::rmdir(dirName);
 }
 
-
 // Where the file system lacks the rename flag, and hard links too (shares mounted through
 // FUSE), a rename that must not replace still renames, and still never replaces.
 TEST(FileOpsRenameNoReplace, WorksWithoutTheFlagAndWithoutLinksAndNeverReplaces) {
   const struct {
     const char* Name;
     TFileSystemTraits Traits;
-  } cases[] = {{"Local", {}},
-               {"NoFlag", {.NoRenameFlags = true}},
-               {"NoFlagNoLinks", {.NoRenameFlags = true, .NoLinks = true}}};
+  } cases[] = {
+      {"Local", {}}, {"NoFlag", {.NoRenameFlags = true}}, {"NoFlagNoLinks", {.NoRenameFlags = true, .NoLinks = true}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     char dirName[] = "/tmp/fp_fileops_dir_XXXXXX";
@@ -191,7 +189,8 @@ TEST(FaultyFileOps, InodeNumbersCanFollowThePathAndTheSizeBeUnknown) {
   ASSERT_GE(d, 0);
   const int f = ops.OpenAt(d, "a", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(f, 0);
-  struct stat byFd {}, byName {}, renamed {};
+  struct stat byFd {
+  }, byName{}, renamed{};
   ASSERT_EQ(ops.Fstat(f, &byFd), 0);
   ASSERT_EQ(ops.FstatAt(d, "a", &byName, AT_SYMLINK_NOFOLLOW), 0);
   EXPECT_EQ(byFd.st_ino, byName.st_ino);

@@ -302,8 +302,8 @@ TEST_P(TFuseShare, EveryReceiptPrintsOnceAndAChangedOneStillWaits) {
   t->Execute();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.bon", "0003.rep"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 2);
-  EXPECT_THAT(NormalLog(), HasSubstr("File changed after it was listed, it waits: \"" +
-                                     Native(FOlder + "0002.bon") + "\" (size"));
+  EXPECT_THAT(NormalLog(),
+              HasSubstr("File changed after it was listed, it waits: \"" + Native(FOlder + "0002.bon") + "\" (size"));
   EXPECT_EQ(Occurrences(ExceptionLog(), "Can't claim"), 0);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.rep", "0003.rep"}));

@@ -348,8 +348,8 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
   }
 }
 
-void uTaskRunner::DeleteOldFiles(const QString& Folder, const QStringList& Masks, const QDateTime& Now,
-                                 double KeepDays, const std::function<bool()>& Stop,
+void uTaskRunner::DeleteOldFiles(const QString& Folder, const QStringList& Masks, const QDateTime& Now, double KeepDays,
+                                 const std::function<bool()>& Stop,
                                  const std::function<void(const QString&, bool)>& Log) {
   IFileOps& ops = FileOps();
   const QString folder = WithSlash(Folder);
