@@ -13,9 +13,12 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "program/ui/MarqueeProgressBar.h"
 #include "program/ui/uMainTestSupport.h"
@@ -1056,6 +1059,7 @@ TEST_F(MainWindowTest, CleanUpIsSkippedWhenEvenTheNewestFileLooksOld) {
 // Closing
 
 TEST_F(MainWindowTest, CloseButtonHidesAndExitAsks) {
+  FTrayAvailable = true;
   TfrmMain& f = MakeRunningWindow();
   f.show();
   EXPECT_FALSE(f.close());
@@ -1070,20 +1074,131 @@ TEST_F(MainWindowTest, CloseButtonHidesAndExitAsks) {
   EXPECT_THAT(NormalLog().toStdString(), HasSubstr("Application closed"));
 }
 
-TEST_F(MainWindowTest, WithoutTrayTheWindowMinimisesInsteadOfHiding) {
+// ---------------------------------------------------------------------------------------
+// The tray, and a desktop without one
+
+// A tray that speaks StatusNotifierItem sends a single click only: it opens the window as
+// a double click does; the context menu's click does not.
+TEST_F(MainWindowTest, AClickOnTheTrayIconOpensTheWindow) {
+  FTrayAvailable = true;
+  TfrmMain& f = MakeRunningWindow();
+  const struct {
+    const char* name;
+    QSystemTrayIcon::ActivationReason reason;
+    bool opens;
+  } cases[] = {{"click", QSystemTrayIcon::Trigger, true},
+               {"double click", QSystemTrayIcon::DoubleClick, true},
+               {"context menu", QSystemTrayIcon::Context, false},
+               {"middle click", QSystemTrayIcon::MiddleClick, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    f.HideInTray();
+    ASSERT_FALSE(f.isVisible());
+    emit f.TrayIcon->activated(c.reason);
+    EXPECT_EQ(f.isVisible(), c.opens);
+  }
+}
+
+// The tray's menu speaks the program's language: no item is in English.
+TEST_F(MainWindowTest, TheTrayMenuSpeaksTheProgramsLanguage) {
+  TfrmMain& f = MakeRunningWindow();
+  const QList<QAction*> items = f.PopupMenu1->findChildren<QAction*>() + f.PopupMenu1->actions();
+  int named = 0;
+  for (QAction* a : items) {
+    if (a->isSeparator() || a->text().isEmpty()) continue;
+    ++named;
+    const QString text = a->text();
+    EXPECT_TRUE(std::any_of(text.begin(), text.end(), [](QChar c) { return c.script() == QChar::Script_Cyrillic; }))
+        << a->objectName().toStdString() << ": " << text.toStdString();
+  }
+  EXPECT_GE(named, 4);
+}
+
+// The first start hides the window in the tray, but only where there is one: without a
+// tray the window stays shown, not minimised.
+TEST_F(MainWindowTest, TheFirstStartHidesTheWindowOnlyInATray) {
+  for (const bool tray : {true, false}) {
+    SCOPED_TRACE(tray ? "tray" : "no tray");
+    FTrayAvailable = tray;
+    WriteIniWithFolder(0);
+    TfrmMain& f = MakeWindow();
+    f.show();
+    f.FormActivate();
+    EXPECT_EQ(f.isVisible(), !tray);
+    EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(f.TrayIcon->isVisible(), tray);
+    FFrm.reset();
+  }
+}
+
+// Without a tray the close button never withdraws the window: it asks whether to end the
+// program; No leaves the window shown, Yes ends it. The menu's "hide" minimises.
+TEST_F(MainWindowTest, WithoutTrayTheCloseButtonAsksAndTheWindowStaysReachable) {
   TfrmMain& f = MakeRunningWindow();
   f.show();
-  FTrayAvailable = false;
+  FDialogs.PushAnswer(TDlgResult::No);
+  EXPECT_FALSE(f.close());
+  EXPECT_EQ(CountShown(Message(M::ConfirmToShutdown)), 1);
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+  EXPECT_EQ(FQuits, 0);
   f.HideInTray();
   EXPECT_TRUE(f.isVisible());
   EXPECT_TRUE(f.windowState() & Qt::WindowMinimized);
   f.TrayIconDblClick();
   EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+  FDialogs.PushAnswer(TDlgResult::Yes);
+  f.close();
+  EXPECT_EQ(FQuits, 1);
+  EXPECT_THAT(NormalLog().toStdString(), HasSubstr("Application closed"));
+}
+
+// A tray that appears later gets the icon at the tray timer's next tick; from then on the
+// window hides in it. A tray that goes while the window is hidden there brings it back.
+TEST_F(MainWindowTest, TheIconComesAsSoonAsATrayAppearsAndTheWindowWhenItGoes) {
+  TfrmMain& f = MakeRunningWindow();
+  f.show();
+  EXPECT_TRUE(f.TrayTimer.isActive());
+  EXPECT_FALSE(f.TrayIcon->isVisible());
+  f.CheckTray();
+  EXPECT_FALSE(f.TrayIcon->isVisible());
   FTrayAvailable = true;
-  f.HideInTray();
+  f.CheckTray();
+  EXPECT_TRUE(f.TrayIcon->isVisible());
+  f.close();
   EXPECT_FALSE(f.isVisible());
-  f.ShowMainWindow();
+  EXPECT_TRUE(FDialogs.Texts().isEmpty());
+  FTrayAvailable = false;
+  f.CheckTray();
+  EXPECT_FALSE(f.TrayIcon->isVisible());
   EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("The desktop has a tray now"), 1) << log.toStdString();
+  EXPECT_EQ(log.count("The desktop's tray went away"), 1) << log.toStdString();
+}
+
+// A later start asks for the window: hidden in the tray or minimised, it comes back, and
+// the desktop's token of that start is handed on.
+TEST_F(MainWindowTest, ASecondStartShowsTheWindow) {
+  FTrayAvailable = true;
+  TfrmMain& f = MakeRunningWindow();
+  const QByteArray oldToken = qgetenv("XDG_ACTIVATION_TOKEN");
+  for (const bool minimised : {false, true}) {
+    SCOPED_TRACE(minimised ? "minimised" : "in the tray");
+    if (minimised)
+      f.showMinimized();
+    else
+      f.HideInTray();
+    f.ShowForSecondStart("token-2");
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), "token-2");
+  }
+  if (oldToken.isNull())
+    qunsetenv("XDG_ACTIVATION_TOKEN");
+  else
+    qputenv("XDG_ACTIVATION_TOKEN", oldToken);
 }
 
 TEST_F(MainWindowTest, ExitWhileATaskRunsWaitsForTheWorker) {
@@ -1134,6 +1249,45 @@ TEST_F(MainWindowTest, StopSignalExitsWithoutQuestionsOnceTheTaskHasEnded) {
   EXPECT_EQ(log.count("received; closing"), 1);
   EXPECT_TRUE(log.trimmed().endsWith("[SaveSettings] Unable to write to " + FAppDir + "DriverFiscalPrinterX4.ini"))
       << log.toStdString();
+}
+
+// The display went away while a receipt prints: without the event loop, the file job is
+// asked to stop and waited for (it finishes the receipt in print), the log says why the
+// program ends and closes as on a stop signal, the settings are saved; the application is
+// not asked to quit (its display is gone), the caller ends the process.
+TEST_F(MainWindowTest, WhenTheDisplayGoesTheReceiptInPrintIsFinishedAndTheLogSaysWhy) {
+  FWorkers.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.FileReadTimer.start();
+  f.mnDoFilesClick();
+  auto t = FWorkers.Last();
+  ASSERT_TRUE(f.TaskActive());
+  f.Settings().BaudRate = 9600;  // saved at the end
+  std::thread worker([&] {
+    while (!t->Terminated) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    t->Done = true;
+  });
+  f.DisplayGone("The X11 connection broke (error 1). Did the X11 server die?\n");
+  const bool ended = t->Done;
+  worker.join();
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(f.TaskActive());
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_EQ(FQuits, 0);
+  EXPECT_TRUE(FDialogs.Texts().isEmpty());
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("The display went away (The X11 connection broke (error 1). Did the X11 server die?); closing "
+                      "once the running task has ended."),
+            1)
+      << log.toStdString();
+  EXPECT_TRUE(log.trimmed().endsWith("Application closed")) << log.toStdString();
+  EXPECT_THAT(ExceptionLog().toStdString(), HasSubstr("The display went away"));
+  EXPECT_THAT(QString::fromLatin1(Read(FAppDir + "DriverFiscalPrinterX4.ini")).toStdString(),
+              HasSubstr("BaudRate=9600"));
+  // A stop signal that comes after it changes nothing.
+  f.ExitBySignal("SIGTERM");
+  EXPECT_EQ(NormalLog().count("received; closing"), 0);
 }
 
 // A stop signal that closes the start's question about waiting files is no answer: the
