@@ -10,12 +10,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +63,11 @@ class ProgramEndToEnd : public ::testing::Test {
     FBon = FRoot + "bon/";
     ASSERT_TRUE(QDir().mkpath(FProg));
     ASSERT_TRUE(QDir().mkpath(FBon));
+    // The user's private runtime folder, where the program listens for a second start.
+    FRuntime = FRoot + "run";
+    ASSERT_TRUE(QDir().mkpath(FRuntime));
+    ASSERT_TRUE(QFile::setPermissions(FRuntime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ExeOwner));
     // The program's folder is its own: the settings, the logs and the library beside it.
     for (const QString& f : {kProgram, kLibrary}) {
       ASSERT_TRUE(QFile::copy(kBinDir + "/" + f, FProg + f));
@@ -97,12 +107,15 @@ class ProgramEndToEnd : public ::testing::Test {
       qputenv("FP_REGISTRY_FILE", FOldRegistry);
   }
 
-  // Starts the program of `progDir` (the fixture's own when empty).
-  std::unique_ptr<QProcess> Start(const QString& progDir = QString()) {
+  // Starts the program of `progDir` (the fixture's own when empty), on Qt's offscreen
+  // platform unless `display` names the variables of another.
+  std::unique_ptr<QProcess> Start(const QString& progDir = QString(), const QProcessEnvironment& display = {}) {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("FP_REGISTRY_FILE", FRegistry);
+    env.insert("XDG_RUNTIME_DIR", FRuntime);
+    for (const QString& name : display.keys()) env.insert(name, display.value(name));
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::MergedChannels);
     p->setWorkingDirectory(FRoot);
@@ -129,8 +142,41 @@ class ProgramEndToEnd : public ::testing::Test {
     return out;
   }
 
+  // Drops two receipt files into a slow printer's folder and stops the program by `stop`
+  // while the first prints: the receipt in print is finished and reported, the next one is
+  // left for the next start, the log tells why (`why`) and gets its closing line, and the
+  // program ends with 0.
+  void StopWhileTheFirstReceiptPrints(const std::function<void()>& stop, const QByteArray& why) {
+    const QString log = FProg + "Log/DriverFiscalPrinterX4_Log.txt";
+    ASSERT_TRUE(WaitUntilRunning()) << Diagnostics().toStdString();
+    // A slow printer, so that the stop comes while the first receipt prints.
+    FModel->SetAnswerDelay(std::chrono::milliseconds(150));
+    for (const char* name : {"0001", "0002"}) {
+      QFile bon(FBon + name + ".tmp");
+      ASSERT_TRUE(bon.open(QIODevice::WriteOnly));
+      bon.write("%1^BREAD^150^2000^1\r\n%2^MILK^230^1000^2\r\n%3^EGGS^120^1000^2\r\n#E1^10.00\r\n");
+    }
+    for (const char* name : {"0001", "0002"}) ASSERT_TRUE(QFile::rename(FBon + name + ".tmp", FBon + name + ".bon"));
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(FBon + "0001.$$$"); }, 30000)) << Diagnostics().toStdString();
+    stop();
+
+    ASSERT_TRUE(FFirst->waitForFinished(60000)) << Diagnostics().toStdString();
+    EXPECT_EQ(FFirst->exitStatus(), QProcess::NormalExit) << Diagnostics().toStdString();
+    EXPECT_EQ(FFirst->exitCode(), 0) << Diagnostics().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(FBon + "0001.rep")) << Diagnostics().toStdString();
+    for (const char* left : {"0001.$$$", "0001.err", "0001.unk", "0001.bon", "0002.$$$", "0002.rep"})
+      EXPECT_FALSE(QFileInfo::exists(FBon + left)) << left << "\n" << Diagnostics().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(FBon + "0002.bon")) << Diagnostics().toStdString();
+    const QByteArray text = ReadAll(log);
+    EXPECT_TRUE(text.contains(why)) << text.toStdString();
+    EXPECT_TRUE(text.trimmed().endsWith("Application closed")) << text.toStdString();
+    const model::ModelState state = FModel->State();
+    ASSERT_EQ(state.closed.size(), 1u);
+    EXPECT_FALSE(state.closed[0].cancelled);
+  }
+
   QTemporaryDir FTmp;
-  QString FRoot, FProg, FBon, FRegistry;
+  QString FRoot, FProg, FBon, FRegistry, FRuntime;
   QByteArray FOldRegistry;
   std::unique_ptr<model::PrinterModel> FModel;
   std::unique_ptr<model::PtyEndpoint> FPty;
@@ -168,12 +214,31 @@ TEST_F(ProgramEndToEnd, PrintsADroppedReceiptFileAndWritesItsReport) {
   ASSERT_EQ(r.items.size(), 1u);
   EXPECT_EQ(r.TotalCents(), 300);
 
-  // A second start of the same file raises the running one and ends at once.
+  // A second start of the same file raises the running one and ends at once, and says so.
   FSecond = Start();
   ASSERT_TRUE(FSecond->waitForFinished(20000));
   EXPECT_EQ(FSecond->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(FSecond->exitCode(), 0);
+  EXPECT_TRUE(FSecond->readAll().contains("it was asked to show its window"));
+  EXPECT_TRUE(ReadAll(log).contains("[SingleInstance] Started again: the program already runs from " +
+                                    (FProg + kProgram).toLocal8Bit()));
   EXPECT_EQ(FFirst->state(), QProcess::Running);
+  // A peer's closed pipe does not end it.
+  ASSERT_EQ(::kill(static_cast<pid_t>(FFirst->processId()), SIGPIPE), 0);
+  QThread::msleep(500);
+  EXPECT_EQ(FFirst->state(), QProcess::Running) << Diagnostics().toStdString();
+}
+
+// What lies under the lock's name and is not a running copy's lock (here another file
+// that a link leads to) does not stop the start, and its target stays as it was.
+TEST_F(ProgramEndToEnd, ALinkUnderTheLocksNameDoesNotStopTheStart) {
+  WriteAll(FRoot + "other.txt", "other");
+  ASSERT_TRUE(QFile::link(FRoot + "other.txt", FProg + kProgram + ".lock"));
+  FFirst = Start();
+  ASSERT_TRUE(FFirst->waitForStarted(10000));
+  ASSERT_TRUE(WaitUntilRunning()) << Diagnostics().toStdString();
+  EXPECT_EQ(ReadAll(FRoot + "other.txt"), "other");
+  EXPECT_FALSE(QFileInfo(FProg + kProgram + ".lock").isSymLink());
 }
 
 // A stop signal (log-out, shutdown, kill, Ctrl+C) is the menu's exit without its question:
@@ -184,33 +249,78 @@ class ProgramStopSignal : public ProgramEndToEnd, public ::testing::WithParamInt
 TEST_P(ProgramStopSignal, FinishesTheReceiptInPrintAndExitsCleanly) {
   FFirst = Start();
   ASSERT_TRUE(FFirst->waitForStarted(10000));
-  const QString log = FProg + "Log/DriverFiscalPrinterX4_Log.txt";
-  ASSERT_TRUE(WaitUntilRunning()) << Diagnostics().toStdString();
+  StopWhileTheFirstReceiptPrints([&] { ASSERT_EQ(::kill(static_cast<pid_t>(FFirst->processId()), GetParam()), 0); },
+                                 " received; closing");
+}
 
-  // A slow printer, so that the signal comes while the first receipt prints.
-  FModel->SetAnswerDelay(std::chrono::milliseconds(150));
-  for (const char* name : {"0001", "0002"}) {
-    QFile bon(FBon + name + ".tmp");
-    ASSERT_TRUE(bon.open(QIODevice::WriteOnly));
-    bon.write("%1^BREAD^150^2000^1\r\n%2^MILK^230^1000^2\r\n%3^EGGS^120^1000^2\r\n#E1^10.00\r\n");
+// A private X server for one test: it finds a free display number itself (-displayfd),
+// listens on the abstract local socket only, and leaves no lock file (-nolock, which only
+// root may give), so nothing of it lies under /tmp; it takes only clients with its own
+// cookie.
+class TPrivateXServer {
+ public:
+  ~TPrivateXServer() { Kill(); }
+  // Empty when it runs, else why not.
+  QString Start(const QString& folder) {
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) return "Xvfb is not installed";
+    if (::geteuid() != 0) return "without root the X server would leave its lock file in /tmp";
+    FAuth = folder + "xauth";
+    QByteArray cookie(16, 0);
+    for (char& c : cookie) c = static_cast<char>(std::rand());
+    // One entry for any address and display: family "wild", the cookie's name and bytes.
+    auto field = [](const QByteArray& b) {
+      return QByteArray(1, static_cast<char>(b.size() >> 8)) + static_cast<char>(b.size() & 0xFF) + b;
+    };
+    QFile auth(FAuth);
+    if (!auth.open(QIODevice::WriteOnly)) return "cannot write " + FAuth;
+    auth.write(QByteArray("\xFF\xFF", 2) + field({}) + field({}) + field("MIT-MAGIC-COOKIE-1") + field(cookie));
+    auth.close();
+    FProc.setProcessChannelMode(QProcess::SeparateChannels);
+    FProc.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-nolisten", "unix", "-nolock", "-auth", FAuth,
+                         "-screen", "0", "1024x768x24"});
+    if (!FProc.waitForStarted(10000)) return "Xvfb does not start";
+    QDeadlineTimer deadline(15000);
+    while (!FProc.canReadLine()) {
+      if (deadline.hasExpired() || !FProc.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+        return "Xvfb named no display: " + QString::fromLocal8Bit(FProc.readAllStandardError());
+    }
+    FDisplay = ":" + QString::fromLatin1(FProc.readLine().trimmed());
+    return QString();
   }
-  for (const char* name : {"0001", "0002"}) ASSERT_TRUE(QFile::rename(FBon + name + ".tmp", FBon + name + ".bon"));
-  ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(FBon + "0001.$$$"); }, 30000)) << Diagnostics().toStdString();
-  ASSERT_EQ(::kill(static_cast<pid_t>(FFirst->processId()), GetParam()), 0);
+  QProcessEnvironment Environment(const QString& folder) const {
+    QProcessEnvironment env;
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", FDisplay);
+    env.insert("XAUTHORITY", FAuth);
+    // No session bus (and none started on demand) and a cache of its own.
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder + "no-bus");
+    env.insert("XDG_CACHE_HOME", folder + "cache");
+    return env;
+  }
+  void Kill() {
+    if (FProc.state() == QProcess::NotRunning) return;
+    FProc.terminate();
+    if (!FProc.waitForFinished(5000)) {
+      FProc.kill();
+      FProc.waitForFinished(5000);
+    }
+  }
 
-  ASSERT_TRUE(FFirst->waitForFinished(60000)) << Diagnostics().toStdString();
-  EXPECT_EQ(FFirst->exitStatus(), QProcess::NormalExit) << Diagnostics().toStdString();
-  EXPECT_EQ(FFirst->exitCode(), 0);
-  EXPECT_TRUE(QFileInfo::exists(FBon + "0001.rep")) << Diagnostics().toStdString();
-  for (const char* left : {"0001.$$$", "0001.err", "0001.unk", "0001.bon", "0002.$$$", "0002.rep"})
-    EXPECT_FALSE(QFileInfo::exists(FBon + left)) << left << "\n" << Diagnostics().toStdString();
-  EXPECT_TRUE(QFileInfo::exists(FBon + "0002.bon")) << Diagnostics().toStdString();
-  const QByteArray text = ReadAll(log);
-  EXPECT_TRUE(text.contains(" received; closing")) << text.toStdString();
-  EXPECT_TRUE(text.trimmed().endsWith("Application closed")) << text.toStdString();
-  const model::ModelState state = FModel->State();
-  ASSERT_EQ(state.closed.size(), 1u);
-  EXPECT_FALSE(state.closed[0].cancelled);
+ private:
+  QProcess FProc;
+  QString FAuth, FDisplay;
+};
+
+// The X server dies while a receipt prints: the print job needs no display, so the
+// receipt in print is finished as on a stop signal and the log says that the display went
+// away.
+TEST_F(ProgramEndToEnd, WhenTheDisplayGoesTheReceiptInPrintIsFinished) {
+  TPrivateXServer x;
+  const QString why = x.Start(FRoot);
+  if (!why.isEmpty()) GTEST_SKIP() << why.toStdString();
+  FFirst = Start(QString(), x.Environment(FRoot));
+  ASSERT_TRUE(FFirst->waitForStarted(10000));
+  StopWhileTheFirstReceiptPrints([&] { x.Kill(); }, "The display went away (The X11 connection broke");
 }
 
 // A first start without settings opens the settings window; a stop signal while it is open
