@@ -22,6 +22,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,28 @@ TEST_F(ProgramEndToEnd, PrintsADroppedReceiptFileAndWritesItsReport) {
   EXPECT_EQ(FFirst->state(), QProcess::Running) << Diagnostics().toStdString();
 }
 
+// A second start that cannot reach the running copy (here: another runtime folder, as for a
+// copy started by another user) says why on stderr and in the error log, and ends with 1.
+TEST_F(ProgramEndToEnd, ASecondStartThatCannotReachTheRunningCopySaysWhy) {
+  FFirst = Start();
+  ASSERT_TRUE(FFirst->waitForStarted(10000));
+  ASSERT_TRUE(WaitUntilRunning()) << Diagnostics().toStdString();
+  const QString other = FRoot + "run2";
+  ASSERT_TRUE(QDir().mkpath(other));
+  ASSERT_TRUE(QFile::setPermissions(other, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+  QProcessEnvironment env;
+  env.insert("XDG_RUNTIME_DIR", other);
+  FSecond = Start(QString(), env);
+  ASSERT_TRUE(FSecond->waitForFinished(30000));
+  EXPECT_EQ(FSecond->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(FSecond->exitCode(), 1);
+  const QByteArray said = FSecond->readAll();
+  EXPECT_TRUE(said.contains("its window cannot be shown: nobody answers on " + other.toLocal8Bit())) << said.toStdString();
+  EXPECT_TRUE(ReadAll(FProg + "Log/DriverFiscalPrinterX4_Exception.txt").contains("its window cannot be shown"))
+      << Diagnostics().toStdString();
+  EXPECT_EQ(FFirst->state(), QProcess::Running);
+}
+
 // What lies under the lock's name and is not a running copy's lock (here another file
 // that a link leads to) does not stop the start, and its target stays as it was.
 TEST_F(ProgramEndToEnd, ALinkUnderTheLocksNameDoesNotStopTheStart) {
@@ -351,6 +374,82 @@ TEST_F(ProgramEndToEnd, StopSignalDuringTheFirstStartSettingsTouchesNoPort) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramStopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
                          [](const auto& info) { return std::string(::sigabbrev_np(info.param)); });
+
+// The command line a desktop makes of a desktop entry's Exec value: first the file's own
+// escapes (\s \n \t \r \\), then the arguments split at blanks outside double quotes, where
+// a backslash keeps the next ", `, $ or \; %% is a percent sign. nullopt for what the rules
+// call invalid (an unclosed quote, a reserved character outside quotes).
+std::optional<std::vector<std::string>> ExecArguments(const std::string& value) {
+  std::string text;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      text += value[i];
+      continue;
+    }
+    const char c = value[++i];
+    text += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+  }
+  std::vector<std::string> args;
+  std::string arg;
+  bool inArg = false, quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"') {
+        quoted = false;
+      } else if (c == '\\' && i + 1 < text.size() && std::strchr("\"`$\\", text[i + 1])) {
+        arg += text[++i];
+      } else if (c == '%' && i + 1 < text.size() && text[i + 1] == '%') {
+        arg += text[++i];
+      } else {
+        arg += c;
+      }
+    } else if (c == ' ') {
+      if (inArg) args.push_back(arg);
+      arg.clear();
+      inArg = false;
+    } else if (c == '"') {
+      quoted = inArg = true;
+    } else if (c == '%' && i + 1 < text.size() && text[i + 1] == '%') {
+      arg += text[++i];
+      inArg = true;
+    } else if (std::strchr("\t\n'\\><~|&;$*?#()`", c)) {
+      return std::nullopt;
+    } else {
+      arg += c;
+      inArg = true;
+    }
+  }
+  if (quoted) return std::nullopt;
+  if (inArg) args.push_back(arg);
+  return args;
+}
+
+// The README's autostart entry starts the program from a path with blanks: its Exec value
+// is one argument, the program's full path.
+TEST(AutostartEntry, TheReadmesExampleStartsTheProgramFromAPathWithBlanks) {
+  const QStringList lines = QString::fromUtf8(ReadAll(QStringLiteral(FP_SOURCE_DIR) + "/README.md")).split('\n');
+  QString exec, folder;
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    if (!lines[i].contains("~/.config/autostart/")) continue;
+    const qsizetype tick = lines[i + 1].indexOf('`');
+    if (tick >= 0) folder = lines[i + 1].mid(tick + 1, lines[i + 1].indexOf('`', tick + 1) - tick - 1);
+    for (qsizetype j = i + 1; j < lines.size() && exec.isEmpty(); ++j)
+      if (lines[j].startsWith("    Exec=")) exec = lines[j].mid(9);
+    break;
+  }
+  ASSERT_FALSE(exec.isEmpty()) << "no Exec line after the autostart folder in the README";
+  ASSERT_TRUE(folder.contains(' ')) << folder.toStdString();
+  const auto args = ExecArguments(exec.toStdString());
+  ASSERT_TRUE(args.has_value()) << exec.toStdString();
+  EXPECT_EQ(*args, std::vector<std::string>{(folder + "/DriverFiscalPrinterX4").toStdString()});
+  // The same path unquoted is two words, neither of them the program.
+  const std::string unquoted = (folder + "/DriverFiscalPrinterX4").toStdString();
+  EXPECT_GT(ExecArguments(unquoted)->size(), 1u);
+  EXPECT_EQ(ExecArguments(R"("/opt/a \\"b\\" 100%%/p" -x)"),
+            (std::vector<std::string>{"/opt/a \"b\" 100%/p", "-x"}));
+  EXPECT_FALSE(ExecArguments("\"/opt/open").has_value());
+}
 
 // A second desk in the same shop: another copy of the program with its own folder, settings
 // and printer (a printer model with the serial number CD000002, behind COM8), set to find its
