@@ -107,8 +107,8 @@ TSingleInstance::TStart TSingleInstance::TakeLock() {
   // A few rounds: a name that is not our lock is removed and made anew, and a lock file
   // replaced between our open and our lock is opened again.
   for (int round = 0; round < 4; ++round) {
-    const int fd = ops.OpenAt(dir, name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
-                              0600);
+    const int fd =
+        ops.OpenAt(dir, name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0600);
     int openError = fd < 0 ? errno : 0;
     struct stat st {};
     bool ours = false;
@@ -243,8 +243,7 @@ bool TSingleInstance::RaiseRunning(int TimeoutMs, const QByteArray& ActivationTo
     if (s.waitForConnected(200)) {
       s.write(request);
       bool answered = s.waitForBytesWritten(remaining());
-      while (answered && !s.canReadLine())
-        answered = !deadline.hasExpired() && s.waitForReadyRead(remaining());
+      while (answered && !s.canReadLine()) answered = !deadline.hasExpired() && s.waitForReadyRead(remaining());
       if (answered && s.readLine() == kRaised) return true;
       FProblem = QStringLiteral("the running copy did not answer on ") + FServerPath;
       return false;

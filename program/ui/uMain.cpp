@@ -390,9 +390,10 @@ void TfrmMain::ExitBySignal(const QString& Signal) {
 void TfrmMain::DisplayGone(const QString& Why) {
   if (FClosed) return;
   const bool running = FRunner.TaskActive();
-  AddToErrorLog(QStringLiteral("The display went away") +
-                (Why.isEmpty() ? QString() : QStringLiteral(" (") + Why.trimmed() + QStringLiteral(")")) +
-                (running ? QStringLiteral("; closing once the running task has ended.") : QStringLiteral("; closing.")));
+  AddToErrorLog(
+      QStringLiteral("The display went away") +
+      (Why.isEmpty() ? QString() : QStringLiteral(" (") + Why.trimmed() + QStringLiteral(")")) +
+      (running ? QStringLiteral("; closing once the running task has ended.") : QStringLiteral("; closing.")));
   CloseAllowed = true;
   FSignalExit = true;
   FileReadTimer.stop();

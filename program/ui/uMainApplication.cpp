@@ -56,9 +56,7 @@ void DisplayMessageHandler(QtMsgType Type, const QMessageLogContext& Context, co
 
 // What no warning announced: an end by exit() from inside a library while the window
 // runs. Static objects made after this hook are gone by now; it is the last resort.
-void UnplannedExit() {
-  DisplayGoneNow(QStringLiteral("the display's library ended the program without a warning"));
-}
+void UnplannedExit() { DisplayGoneNow(QStringLiteral("the display's library ended the program without a warning")); }
 
 // ---- The end of the session ----
 
@@ -111,11 +109,11 @@ int TDriverApplication::HandOverToRunningCopy(TSingleInstance& Instance, const Q
   // The desktop's token of this start lets a Wayland compositor bring the window forward.
   const bool shown = Instance.RaiseRunning(5000, qgetenv("XDG_ACTIVATION_TOKEN"));
   const QString who = Instance.HolderPid() > 0 ? QStringLiteral(" (process %1)").arg(Instance.HolderPid()) : QString();
-  const QString line =
-      QStringLiteral("[SingleInstance] Started again: the program already runs from ") + ProgramFile + who +
-      (shown ? QStringLiteral("; it was asked to show its window, and this start ends.")
-             : QStringLiteral(", and its window cannot be shown: ") + Instance.Problem() +
-                   QStringLiteral(". This start ends."));
+  const QString line = QStringLiteral("[SingleInstance] Started again: the program already runs from ") + ProgramFile +
+                       who +
+                       (shown ? QStringLiteral("; it was asked to show its window, and this start ends.")
+                              : QStringLiteral(", and its window cannot be shown: ") + Instance.Problem() +
+                                    QStringLiteral(". This start ends."));
   std::fprintf(stderr, "DriverFiscalPrinterX4: %s\n", line.toLocal8Bit().constData());
   const QString logDir = QFileInfo(ProgramFile).absolutePath() + QStringLiteral("/Log/");
   try {

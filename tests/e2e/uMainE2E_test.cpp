@@ -67,8 +67,8 @@ class ProgramEndToEnd : public ::testing::Test {
     // The user's private runtime folder, where the program listens for a second start.
     FRuntime = FRoot + "run";
     ASSERT_TRUE(QDir().mkpath(FRuntime));
-    ASSERT_TRUE(QFile::setPermissions(FRuntime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                    QFileDevice::ExeOwner));
+    ASSERT_TRUE(
+        QFile::setPermissions(FRuntime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     // The program's folder is its own: the settings, the logs and the library beside it.
     for (const QString& f : {kProgram, kLibrary}) {
       ASSERT_TRUE(QFile::copy(kBinDir + "/" + f, FProg + f));
@@ -246,7 +246,8 @@ TEST_F(ProgramEndToEnd, ASecondStartThatCannotReachTheRunningCopySaysWhy) {
   EXPECT_EQ(FSecond->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(FSecond->exitCode(), 1);
   const QByteArray said = FSecond->readAll();
-  EXPECT_TRUE(said.contains("its window cannot be shown: nobody answers on " + other.toLocal8Bit())) << said.toStdString();
+  EXPECT_TRUE(said.contains("its window cannot be shown: nobody answers on " + other.toLocal8Bit()))
+      << said.toStdString();
   EXPECT_TRUE(ReadAll(FProg + "Log/DriverFiscalPrinterX4_Exception.txt").contains("its window cannot be shown"))
       << Diagnostics().toStdString();
   EXPECT_EQ(FFirst->state(), QProcess::Running);
@@ -446,8 +447,7 @@ TEST(AutostartEntry, TheReadmesExampleStartsTheProgramFromAPathWithBlanks) {
   // The same path unquoted is two words, neither of them the program.
   const std::string unquoted = (folder + "/DriverFiscalPrinterX4").toStdString();
   EXPECT_GT(ExecArguments(unquoted)->size(), 1u);
-  EXPECT_EQ(ExecArguments(R"("/opt/a \\"b\\" 100%%/p" -x)"),
-            (std::vector<std::string>{"/opt/a \"b\" 100%/p", "-x"}));
+  EXPECT_EQ(ExecArguments(R"("/opt/a \\"b\\" 100%%/p" -x)"), (std::vector<std::string>{"/opt/a \"b\" 100%/p", "-x"}));
   EXPECT_FALSE(ExecArguments("\"/opt/open").has_value());
 }
 
