@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
     app.ExceptionHandler = [&frmMain](QObject* sender, const QString& message) {
       frmMain.ApplicationException(sender, message);
     };
+    app.QuitRequestHandler = [&frmMain] { return frmMain.QuitRequested(); };
     std::unique_ptr<QSocketNotifier> stopNotifier;
     if (InstallStopSignals()) {
       stopNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
@@ -103,6 +104,7 @@ int main(int argc, char** argv) {
     fp::TDriverApplication::EndPlanned();
     stopNotifier.reset();
     app.ExceptionHandler = nullptr;
+    app.QuitRequestHandler = nullptr;
     instance.OnRaise = nullptr;
   }
   fp::uCustomHint::ReleaseCustomHint();

@@ -402,6 +402,12 @@ void TfrmMain::DisplayGone(const QString& Why) {
   FinishClose(false);
 }
 
+bool TfrmMain::QuitRequested() {
+  if (Closing()) return false;
+  ExitBySignal(QStringLiteral("The end of the session"));
+  return true;
+}
+
 void TfrmMain::HideInTray() {
   if (FTrayShown) {
     hide();

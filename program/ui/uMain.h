@@ -143,6 +143,10 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   // file job finishes the receipt in print and its report), the log says why the program
   // ends, the settings are saved; the caller ends the process then.
   void DisplayGone(const QString& Why);
+  // A quit asked from outside the program (the session manager ends the session) is a
+  // stop signal; true when it was taken as one, false once the program closes anyway
+  // (its own quit then goes on as Qt does it).
+  bool QuitRequested();
   // Hides the window in the tray; without a tray it is minimised to the taskbar.
   void HideInTray();
   void ShowMainWindow();
@@ -394,6 +398,9 @@ class TDriverApplication : public QApplication {
   TDriverApplication(int& Argc, char** Argv);
   bool notify(QObject* Receiver, QEvent* Event) override;
   std::function<void(QObject* Sender, const QString& Message)> ExceptionHandler;
+  // Takes the application's quit event first: true when it handled it (the window
+  // refuses to close on a quit, so the session's end would otherwise change nothing).
+  std::function<bool()> QuitRequestHandler;
 
   // A second start from the same program file: asks the running copy to show its window
   // and says what happened on stderr and in the program log, and, when the running copy
@@ -418,6 +425,9 @@ class TDriverApplication : public QApplication {
   // the library's default, which ends the process; OnClosed runs inside the library and
   // must only post (a byte into the stop signals' pipe). No effect without a session.
   static void WatchSession(void (*OnClosed)());
+
+ protected:
+  bool event(QEvent* Event) override;
 };
 
 }  // namespace fp

@@ -97,6 +97,11 @@ bool TDriverApplication::notify(QObject* Receiver, QEvent* Event) {
   return false;
 }
 
+bool TDriverApplication::event(QEvent* Event) {
+  if (Event->type() == QEvent::Quit && QuitRequestHandler && QuitRequestHandler()) return true;
+  return QApplication::event(Event);
+}
+
 // ---------------------------------------------------------------------------------------
 // A second start
 

@@ -1290,6 +1290,27 @@ TEST_F(MainWindowTest, WhenTheDisplayGoesTheReceiptInPrintIsFinishedAndTheLogSay
   EXPECT_EQ(NormalLog().count("received; closing"), 0);
 }
 
+// The session's end asks the application to quit: without a tray the window would ask
+// whether to end the program, with one it would hide. It is a stop signal instead: no
+// question, the running task ends first; the program's own quit afterwards is Qt's.
+TEST_F(MainWindowTest, TheSessionsQuitIsAStopSignal) {
+  FWorkers.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.show();
+  f.mnDoFilesClick();
+  auto t = FWorkers.Last();
+  EXPECT_TRUE(f.QuitRequested());
+  EXPECT_TRUE(t->Terminated);
+  EXPECT_TRUE(FDialogs.Texts().isEmpty()) << FDialogs.Texts().join(" | ").toStdString();
+  t->Finish();
+  ASSERT_TRUE(SpinUntil([&] { return FQuits == 1; }));
+  EXPECT_FALSE(f.QuitRequested());
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("The end of the session received; closing once the running task has ended."), 1)
+      << log.toStdString();
+  EXPECT_TRUE(log.trimmed().endsWith("Application closed")) << log.toStdString();
+}
+
 // A stop signal that closes the start's question about waiting files is no answer: the
 // files stay for the next start.
 TEST_F(MainWindowTest, StopSignalDuringTheWaitingFilesQuestionKeepsTheFiles) {
