@@ -139,7 +139,8 @@ int TDriverApplication::HandOverToRunningCopy(TSingleInstance& Instance, const Q
 bool TDriverApplication::IsDisplayLostWarning(const QString& Message) {
   // Qt's words for the X server's and the compositor's broken connection ("The X11
   // connection broke...", "The Wayland connection broke...").
-  return Message.contains(QLatin1String("connection broke"));
+  return Message.contains(QLatin1String("X11 connection broke")) ||
+         Message.contains(QLatin1String("Wayland connection broke"));
 }
 
 void TDriverApplication::WatchDisplay(std::function<void(const QString& Why)> OnGone) {

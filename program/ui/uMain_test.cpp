@@ -1290,6 +1290,17 @@ TEST_F(MainWindowTest, WhenTheDisplayGoesTheReceiptInPrintIsFinishedAndTheLogSay
   EXPECT_EQ(NormalLog().count("received; closing"), 0);
 }
 
+// Qt's warnings of a lost display, from its X11 and Wayland platforms (Qt 6.4), end the
+// program through its stop path; other warnings do not.
+TEST(DisplayWatch, QtsWarningsOfALostDisplayAreKnown) {
+  for (const char* lost :
+       {"The X11 connection broke (error 1). Did the X11 server die?", "The X11 connection broke: I/O error (code 1)",
+        "The Wayland connection broke. Did the Wayland compositor die?"})
+    EXPECT_TRUE(TDriverApplication::IsDisplayLostWarning(QString::fromLatin1(lost))) << lost;
+  for (const char* other : {"QLocalSocket: the connection broke", "QXcbConnection: XCB error: 3 (BadWindow)"})
+    EXPECT_FALSE(TDriverApplication::IsDisplayLostWarning(QString::fromLatin1(other))) << other;
+}
+
 // The session's end asks the application to quit: without a tray the window would ask
 // whether to end the program, with one it would hide. It is a stop signal instead: no
 // question, the running task ends first; the program's own quit afterwards is Qt's.
