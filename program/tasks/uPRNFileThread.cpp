@@ -517,12 +517,18 @@ TReceiptFolder::TLogLine TECRFileThread::FolderLog() {
 // that file: it is kept as unknown outcome with its report, and each one is reported as
 // a file error, so that the operator can check the printer's journal.
 void TECRFileThread::DelTempFiles() {
-  FCare->RecoverClaims(*FFolder, FReader->RepFilePrint(), FBonFileExt, FolderLog(),
-                       [this](const QString& kept, const QString& why) {
-                         FCurrentFile = kept;
-                         if (OnFileUnknown) Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
-                         if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
-                       });
+  FCare->RecoverClaims(
+      *FFolder, FReader->RepFilePrint(), FBonFileExt, FolderLog(),
+      [this](const QString& kept, const QString& why) {
+        FCurrentFile = kept;
+        if (OnFileUnknown) Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
+        if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
+      },
+      [this](const QString& folder) {
+        if (!OnFolderNotice) return;
+        const QString text = TFolderCare::SharedFolderText(folder);
+        Synchronize([this, &text] { OnFolderNotice(text); });
+      });
 }
 
 // ---- The file job ----
@@ -567,6 +573,9 @@ void TECRFileThread::DoReadFiles() {
         break;
       }
       if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
+      // A mark left of an earlier receipt of this name goes before the claim, on disk with it:
+      // a mark found beside the claim is then this receipt's own.
+      TFolderCare::ClearPrintedMark(*FFolder, name);
       const TReceiptFolder::TClaim claim = FFolder->Claim(
           name, [&] { FWatch->Forget(FBonFolder, name); }, &file.Stamp);
       // A file that may not be claimed or read is reported once for each reason it gives
@@ -585,10 +594,16 @@ void TECRFileThread::DoReadFiles() {
         LogException(line);
         Log(line);
       }
+      if (claim == TReceiptFolder::TClaim::Refused && FFolder->ClaimError() == EEXIST &&
+          !FCare->IsKeptClaim(FBonFolder, TReceiptFolder::ClaimName(name)))
+        NoteSharedFolder(QStringLiteral("[DoReadFiles] The claim name of \"") + FCurrentFile +
+                         QStringLiteral("\" is taken by a claim that is not this program's"));
       if (claim != TReceiptFolder::TClaim::Claimed) {
         if (Terminated()) break;
         continue;
       }
+      const QString claimName = TReceiptFolder::ClaimName(name);
+      FCare->NoteClaim(FBonFolder, claimName);
       try {
         Log(QStringLiteral("Read file: \"") + FCurrentFile + QStringLiteral("\""));
         if (!FReader->ReadFile(FFolder->ClaimPath(name), FCharEncoding, FFolder->ClaimFd())) {
@@ -613,7 +628,17 @@ void TECRFileThread::DoReadFiles() {
         const TFileVerdict verdict = FileOutcome(
             fileKind == ekPrinterFatal ? TFileFailure::PrinterLost : TFileFailure::Failed, FReader->Progress());
         QString kept;
-        FFolder->FinishFailed(name, verdict, &kept);
+        try {
+          FFolder->FinishFailed(name, verdict, &kept);
+        } catch (const EReceiptFolderError&) {
+          std::string data;
+          struct stat st {};
+          if (!FFolder->ReadFile(claimName, data, st, 0) && errno == ENOENT)
+            NoteSharedFolder(QStringLiteral("[DoReadFiles] The claim of the failed receipt vanished: \"") +
+                             FFolder->ClaimPath(name) + QStringLiteral("\""));
+          throw;
+        }
+        FCare->DropClaim(FBonFolder, claimName);
         const bool unknown = verdict.Outcome == TFileOutcome::Unknown;
         try {
           SaveRepFile(unknown ? verdict.Why : QString());
@@ -630,30 +655,54 @@ void TECRFileThread::DoReadFiles() {
         }
         if (OnError) Synchronize([this, fileKind] { OnError(*this, fileKind); });
       } else {
+        // Before its report goes in, the mark tells a later start that this claim printed.
+        if (FReader->RepFileWanted())
+          TFolderCare::MarkPrinted(*FFolder, name, ReportName(), ReportText(QString()), FolderLog());
+        int repErrno = 0;
         try {
           SaveRepFile();
         } catch (const std::exception& e) {
           repError = FailureText(e);
+          if (auto* folderError = dynamic_cast<const EReceiptFolderError*>(&e)) repErrno = folderError->Error;
         }
         ++count;
+        bool keptReport = false;
         if (!repError.isEmpty() && FFolder->SameFolder()) {
           // A printed receipt never loses its answer: its claim stays (it is never printed
-          // again) and the report waits in memory until it can be written, before any new
-          // file is taken.
-          FCare->KeepReport(FBonFolder, TKeptReport{name, ReportName(), ReportText(QString()), repError});
+          // again) and the report waits in the care until it can be written. A failure of
+          // the folder (a full disk) keeps every new file waiting until then; one of this
+          // report's name alone (another user's file under it) keeps only this one.
+          const bool holdsUp = TFolderCare::FolderWideFailure(repErrno);
+          FCare->KeepReport(FBonFolder, TKeptReport{name, ReportName(), ReportText(QString()), repError, holdsUp});
           const QString line = QStringLiteral("[DoReadFiles] Printed, but its report file cannot be written: \"") +
                                FCurrentFile + QStringLiteral("\" kept as \"") + FFolder->ClaimPath(name) +
                                QStringLiteral("\" until it can; ") + repError;
           LogException(line);
           Log(line);
-          FReportKept = true;
-          Fail(ekFileError, repError);
+          if (holdsUp) {
+            FReportKept = true;
+            Fail(ekFileError, repError);
+          }
+          keptReport = true;
+          if (OnFolderNotice) {
+            const QString text = TFolderCare::ReportKeptText(FCurrentFile, repError);
+            Synchronize([this, &text] { OnFolderNotice(text); });
+          }
+          if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
         }
-        if (!FFolder->FinishPrinted(name))
-          Log(QStringLiteral("[DoReadFiles] The claim of the printed receipt was gone (another program took it): \"") +
-              FFolder->ClaimPath(name) + QStringLiteral("\""));
+        if (!keptReport) {
+          if (!FFolder->FinishPrinted(name)) {
+            Log(QStringLiteral(
+                    "[DoReadFiles] The claim of the printed receipt was gone (another program took it): \"") +
+                FFolder->ClaimPath(name) + QStringLiteral("\""));
+            NoteSharedFolder(QStringLiteral("[DoReadFiles] The claim of the printed receipt vanished: \"") +
+                             FFolder->ClaimPath(name) + QStringLiteral("\""));
+          }
+          FFolder->RemoveFile(TFolderCare::PrintedMarkName(name));
+          FCare->DropClaim(FBonFolder, claimName);
+        }
       }
-      if (!repError.isEmpty()) Fail(ekFileError, repError);
+      if (!repError.isEmpty() && failed) Fail(ekFileError, repError);
       if (Terminated()) break;
       if (OnFileProcessed) Synchronize([this] { OnFileProcessed(*this); });
     }
@@ -665,6 +714,13 @@ void TECRFileThread::DoReadFiles() {
     FWatch->SettleRefusedClaims(FBonFolder);
     Log(QStringLiteral("[DoReadFiles]") + FailureText(e));
     throw;
+  }
+}
+
+void TECRFileThread::NoteSharedFolder(const QString& what) {
+  if (FCare->NoteSharedFolder(FBonFolder, what, FolderLog()) && OnFolderNotice) {
+    const QString text = TFolderCare::SharedFolderText(FBonFolder);
+    Synchronize([this, &text] { OnFolderNotice(text); });
   }
 }
 

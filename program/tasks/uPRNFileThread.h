@@ -184,6 +184,10 @@ class TECRFileThread {
   TThreadEvent OnPrinterOnline;           // the connection at the start of the job succeeded
   TThreadEvent OnPrinterOffline;          // a failure of kind ekPrinterFatal
   TUnknownEvent OnFileUnknown;            // job 2: a file kept as unknown outcome (before its OnError)
+  // job 2: what the operator is to be told of the receipt folder, in the operator's words (a
+  // printed receipt's report that cannot be written while the others print on; another
+  // program printing from the folder without shared locks, once).
+  std::function<void(const QString& text)> OnFolderNotice;
 
   // ---- Running. ----
   // Starts the thread (once; later calls do nothing).
@@ -271,6 +275,9 @@ class TECRFileThread {
   void NoteLeftOpenReceipt(bool failed);
   // A receipt of a failed file of this receipt folder may still be open on the printer.
   bool ReceiptLeftOpen() const;
+  // Another program prints from the folder without shared locks (`what` says how it showed):
+  // logged, and the window told the first time (OnFolderNotice).
+  void NoteSharedFolder(const QString& what);
   // Writes the current file's report file (with `unknownWhy`, the lines telling that its
   // receipt may have printed) and syncs it with its folder (a printed file's before its
   // claim goes).
@@ -318,7 +325,7 @@ class TECRFileThread {
   QString FErrorMessage;
   TTaskErrorKind FErrorKind = ekNone;
   QString FPrinterState;
-  bool FReportKept = false;  // the job ended keeping a printed receipt's report in memory
+  bool FReportKept = false;  // the job ended keeping a printed receipt's report (a full disk)
   // The search found another printer than the one set (the information job goes on with it).
   bool FOtherPrinter = false;
 

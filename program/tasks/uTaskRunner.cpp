@@ -150,7 +150,8 @@ void TTaskRunner::TendReceiptFolder() {
   FCare->Tend(
       WithSlash(FSettings.SearchPath), FSettings.RepFilePrint, uConst::BonFileExt(),
       [this](const QString& line, bool exceptionLog) { exceptionLog ? ErrorLog(line) : Log(line); },
-      [this](const QString& path, const QString& why) { FObserver.FileOutcomeUnknown(path, why); });
+      [this](const QString& path, const QString& why) { FObserver.FileOutcomeUnknown(path, why); },
+      [this](const QString& folder) { FObserver.FolderNotice(TFolderCare::SharedFolderText(folder)); });
 }
 
 void TTaskRunner::LeaveKeptReports() {
@@ -327,6 +328,9 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     };
     ev.FileUnknown = [this, mine](const QString& p, const QString& w) {
       if (mine()) FObserver.FileOutcomeUnknown(p, w);
+    };
+    ev.FolderNotice = [this, mine](const QString& text) {
+      if (mine()) FObserver.FolderNotice(text);
     };
     ev.PrinterInfo = [this, mine](const TPRNInfo& i) {
       if (mine()) FObserver.PrinterInfo(i);

@@ -79,6 +79,8 @@ struct TTaskEvents {
   std::function<void()> DepartmentsRead;
   // A receipt file kept as unknown outcome: its new path and why it may have printed.
   std::function<void(const QString&, const QString&)> FileUnknown;
+  // What the operator is to be told of the receipt folder (TECRFileThread::OnFolderNotice).
+  std::function<void(const QString&)> FolderNotice;
 };
 
 // One task's worker thread, created suspended. Destroying it detaches its events and
@@ -209,6 +211,10 @@ class ITaskRunnerObserver {
     (void)Path;
     (void)Why;
   }
+  // What the operator is to be told of the receipt folder, in the operator's words: a printed
+  // receipt's report that cannot be written while the others print on, another program that
+  // prints from the folder without shared locks. Comes once per change of that state.
+  virtual void FolderNotice(const QString& Text) { (void)Text; }
   virtual void PrinterInfo(const TPRNInfo& Info) = 0;
   // The folder fault, the printer's offline state or state, or the number of
   // unknown-outcome files in the receipt folder changed.

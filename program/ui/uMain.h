@@ -328,6 +328,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   void FileStarted(const QString& Path) override;
   void FileProcessed(int32_t Processed, int32_t Errors) override;
   void FileOutcomeUnknown(const QString& Path, const QString& Why) override;
+  void FolderNotice(const QString& Text) override;
   void PrinterInfo(const TPRNInfo& Info) override;
   void AlertsChanged() override;
   void TickAgainIn(int Ms) override;

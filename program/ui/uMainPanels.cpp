@@ -517,6 +517,11 @@ void TfrmMain::FileOutcomeUnknown(const QString& Path, const QString& Why) {
   UpdateAlerts();
 }
 
+void TfrmMain::FolderNotice(const QString& Text) {
+  // A note where the operator looks, also with the window in the tray; the log has the details.
+  uCustomHint::ShowHintMessage(QPixmap(), Text, 0);
+}
+
 void TfrmMain::PrinterInfo(const TPRNInfo& Info) { GetPrnInfo(Info); }
 
 void TfrmMain::AlertsChanged() { UpdateAlerts(); }

@@ -60,6 +60,7 @@ class TWorkerTaskThread : public ITaskThread {
     FThread->OnDepartmentReceived = std::move(E.DepartmentReceived);
     FThread->OnDepartmentsRead = plain(std::move(E.DepartmentsRead));
     FThread->OnFileUnknown = std::move(E.FileUnknown);
+    FThread->OnFolderNotice = std::move(E.FolderNotice);
   }
 
   void Resume() override { FThread->Resume(); }
