@@ -2,8 +2,12 @@
 // Test helpers for the look of a window, shown on Qt's offscreen platform: the captions
 // that do not fit their widget, visible sibling controls that overlap or stick out of their
 // parent, and a window that does not fit the screen. Each fault is one line naming the
-// widget by object name and its text, so a failing test says what to widen. Header only;
-// for tests.
+// widget by object name and its text, so a failing test says what to widen. Also the font
+// the window tests use, and a run of checks on a screen of a chosen size and scale.
+// Header only; for tests.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QAbstractScrollArea>
@@ -11,23 +15,32 @@
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFont>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTableView>
 #include <QToolButton>
 #include <QTreeView>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -250,6 +263,102 @@ inline std::vector<std::string> LayoutFaults(const QWidget& Window) {
 inline void ShowAndSettle(QWidget& Window) {
   if (!Window.isVisible()) Window.show();
   QCoreApplication::processEvents();
+}
+
+// ---- The font of the window tests ----
+
+// The common desktop sans-serif families, in the order the tests prefer them.
+inline const std::vector<QString>& DesktopFontFamilies() {
+  static const std::vector<QString> families = {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
+                                                QStringLiteral("Noto Sans")};
+  return families;
+}
+
+// Family at PointSize when that family itself is installed (not a stand-in fontconfig
+// chose for the name); nothing otherwise.
+inline std::optional<QFont> InstalledFont(const QString& Family, int PointSize) {
+  QFont f(Family, PointSize);
+  if (QFontInfo(f).family() != Family) return std::nullopt;
+  return f;
+}
+
+// The window tests draw with a font they choose rather than the one the machine's
+// fontconfig prefers (a desktop makes that Noto Sans, a bare system DejaVu Sans, and the
+// sizes of the windows follow): the first installed family of DesktopFontFamilies at 9
+// points, the usual desktop size. Call it once the application object exists.
+inline void UseTheTestFont() {
+  for (const QString& family : DesktopFontFamilies()) {
+    if (const std::optional<QFont> f = InstalledFont(family, 9)) {
+      QApplication::setFont(*f);
+      return;
+    }
+  }
+  QFont f = QApplication::font();
+  f.setPointSize(9);
+  QApplication::setFont(f);
+}
+
+// ---- A screen of a chosen size ----
+
+// One screen as the offscreen platform shows it: its size in device pixels and the scale
+// factor (QT_SCALE_FACTOR) of the desktop.
+struct TTestScreen {
+  const char* Name;
+  int Width;
+  int Height;
+  double Scale;
+};
+
+// Runs Faults on Screen and expects none. The check runs in a process of its own: this
+// test program started again for this one test, whose application object the offscreen
+// platform gives that one screen at that scale (both are fixed when the application object
+// is made). The child's output, with the faults, is the failure's message. In the child the
+// call runs Faults; the calls of other screens in the same test do nothing there.
+inline void ExpectNoFaultsOnScreen(const TTestScreen& Screen, const std::function<std::vector<std::string>()>& Faults) {
+  static const char kChildVariable[] = "FP_TEST_SCREEN";
+  const QString child = qEnvironmentVariable(kChildVariable);
+  if (!child.isEmpty()) {
+    if (child != QLatin1String(Screen.Name)) return;
+    // The run is on the screen asked for, or it proves nothing.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize logical(qRound(Screen.Width / Screen.Scale), qRound(Screen.Height / Screen.Scale));
+    ASSERT_TRUE(screen);
+    ASSERT_EQ(screen->geometry().size(), logical);
+    EXPECT_THAT(Faults(), ::testing::IsEmpty());
+    return;
+  }
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString config = dir.filePath(QStringLiteral("screen.json"));
+  {
+    QFile f(config);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("{\"screens\": [{\"name\": \"test\", \"x\": 0, \"y\": 0, \"width\": %1, \"height\": %2, "
+                           "\"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}")
+                .arg(Screen.Width)
+                .arg(Screen.Height)
+                .toUtf8());
+  }
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
+  env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(Screen.Scale));
+  env.insert(QString::fromLatin1(kChildVariable), QString::fromLatin1(Screen.Name));
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  ASSERT_TRUE(test);
+  QProcess run;
+  run.setProcessEnvironment(env);
+  run.setProcessChannelMode(QProcess::MergedChannels);
+  run.start(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--gtest_filter=%1.%2").arg(QString::fromUtf8(test->test_suite_name()),
+                                                        QString::fromUtf8(test->name()))});
+  ASSERT_TRUE(run.waitForStarted(10000)) << Screen.Name;
+  const bool finished = run.waitForFinished(240000);
+  if (!finished) run.kill();
+  run.waitForFinished(5000);
+  const QByteArray output = run.readAll();
+  EXPECT_TRUE(finished && run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0)
+      << "on the screen " << Screen.Name << ":\n"
+      << output.toStdString();
 }
 
 }  // namespace fp::test

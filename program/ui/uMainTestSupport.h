@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "program/app/uConst.h"
+#include "program/ui/LayoutTestSupport.h"
 #include "program/ui/uCustomHint.h"
 #include "program/ui/uDialogs.h"
 #include "program/ui/uMain.h"
@@ -30,10 +31,11 @@
 
 namespace fp::test {
 
-// The application object of the widget tests; the hint window, made on first use, goes
-// before it.
+// The application object of the widget tests, with the font they choose; the hint window,
+// made on first use, goes before it.
 inline TQtTestEnvironment& gQtEnvironment = []() -> TQtTestEnvironment& {
   TQtTestEnvironment& env = QtTestEnvironment<QApplication>();
+  env.AtSetUp([] { UseTheTestFont(); });
   env.AtTearDown([] { uCustomHint::ReleaseCustomHint(); });
   return env;
 }();

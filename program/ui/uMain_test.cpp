@@ -1367,7 +1367,7 @@ TEST_P(Layout, WithEveryAlertNothingIsCutOrOverlaps) {
 // With a small font, whose content needs less room, the window is exactly its specified
 // size: the size is the least, not the content's.
 TEST_F(MainWindowTest, StartsAtItsSpecifiedSize) {
-  TScopedAppFont font(7);
+  TScopedAppFont font(6);
   TfrmMain& f = MakeRunningWindow();
   EXPECT_EQ(f.size(), QSize(515, 358 + f.menuBar()->sizeHint().height()));
 }
