@@ -26,6 +26,7 @@ const QString TAboutDlg::WebAddress = QStringLiteral("https://fiscal-driver.exam
 
 TAboutDlg::TAboutDlg(QWidget* Owner) : QDialog(Owner) {
   uFormHelpers::NameWindow(this, "AboutDlg", QStringLiteral("За програмата"));
+  uFormHelpers::KeepOnScreen(this);
   Panel1 = new QFrame(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
   Panel1->setFrameShape(QFrame::Panel);

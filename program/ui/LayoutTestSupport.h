@@ -30,6 +30,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTabBar>
@@ -215,7 +217,10 @@ inline void Walk(const QWidget* Parent, std::vector<std::string>& Clipped, std::
     else if (const auto* g = qobject_cast<const QGroupBox*>(w))
       CheckGroupBox(g, Clipped);
     CheckItemView(w, Clipped);
-    if (!IsCompound(w)) Walk(w, Clipped, Overlaps);
+    if (!IsCompound(w))
+      Walk(w, Clipped, Overlaps);
+    else if (const auto* area = qobject_cast<const QScrollArea*>(w); area && area->widget())
+      Walk(area->widget(), Clipped, Overlaps);  // scrolled content: its controls are the window's
   }
 }
 
@@ -249,13 +254,38 @@ inline bool FitsTheScreen(const QWidget& Window) {
   return screen && screen->availableGeometry().contains(Window.frameGeometry());
 }
 
+// The scroll areas of the shown Window whose content does not fit their view: what the
+// operator has to scroll to see.
+inline std::vector<std::string> ScrolledContent(const QWidget& Window) {
+  std::vector<std::string> out;
+  for (const QScrollArea* area : Window.findChildren<const QScrollArea*>()) {
+    const QWidget* content = area->widget();
+    if (!area->isVisible() || !content) continue;
+    const QSize view = area->viewport()->size();
+    if (content->width() > view.width() || content->height() > view.height())
+      out.push_back(layout_detail::Describe(area, QString()) + " scrolls: its content is " +
+                    std::to_string(content->width()) + "x" + std::to_string(content->height()) + " in a view of " +
+                    std::to_string(view.width()) + "x" + std::to_string(view.height()));
+  }
+  return out;
+}
+
 // Every fault above of the shown Window, and a window frame outside the screen.
 inline std::vector<std::string> LayoutFaults(const QWidget& Window) {
   std::vector<std::string> clipped, overlaps;
   layout_detail::Collect(Window, clipped, overlaps);
   clipped.insert(clipped.end(), overlaps.begin(), overlaps.end());
-  if (!FitsTheScreen(Window))
-    clipped.push_back(layout_detail::Describe(&Window, Window.windowTitle()) + " does not fit the screen");
+  if (!FitsTheScreen(Window)) {
+    const QRect f = Window.frameGeometry();
+    const QScreen* screen = Window.screen() ? Window.screen() : QGuiApplication::primaryScreen();
+    const QRect a = screen ? screen->availableGeometry() : QRect();
+    auto text = [](const QRect& r) {
+      return std::to_string(r.width()) + "x" + std::to_string(r.height()) + " at " + std::to_string(r.x()) + "," +
+             std::to_string(r.y());
+    };
+    clipped.push_back(layout_detail::Describe(&Window, Window.windowTitle()) + " does not fit the screen: its frame " +
+                      text(f) + ", the screen's room " + text(a));
+  }
   return clipped;
 }
 

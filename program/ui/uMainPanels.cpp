@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
@@ -22,12 +24,15 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
+#include <utility>
 
 #include "program/ui/MarqueeProgressBar.h"
 #include "program/app/PathNamesQt.h"
 #include "program/app/uConst.h"
 #include "program/ui/uCustomHint.h"
 #include "program/ui/uDialogs.h"
+#include "program/ui/uFormHelpers.h"
 #include "program/ui/uMainImages.h"
 #include "program/app/uMessageTexts.h"
 #include "program/app/uStrRes.h"
@@ -87,6 +92,21 @@ void SetTextColor(QLabel* l, const QColor& c) {
 }
 
 void SetNormalColor(QLabel* l) { l->setPalette(QPalette()); }
+
+// Calls Changed when the watched widget's layout asks for a new size.
+class TLayoutWatcher : public QObject {
+ public:
+  TLayoutWatcher(QWidget* Watched, std::function<void()> Changed) : QObject(Watched), FChanged(std::move(Changed)) {
+    Watched->installEventFilter(this);
+  }
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Watched == parent() && Event->type() == QEvent::LayoutRequest) FChanged();
+    return false;
+  }
+
+ private:
+  std::function<void()> FChanged;
+};
 
 }  // namespace
 
@@ -197,7 +217,10 @@ void TfrmMain::BuildWindow() {
   pauseRow->addWidget(chkProcessPause);
   v->addLayout(pauseRow);
   v->addStretch(1);
-  setCentralWidget(client);
+  // The panels scroll where the screen is smaller than they need (a large scale or font);
+  // the menu and the status bar stay in view.
+  setCentralWidget(new uFormHelpers::TScrolledContent(client, this));
+  new TLayoutWatcher(client, [this] { FitToContent(); });
 
   // Status bar: port, speed, state text, busy bar.
   stTask = new QStatusBar(this);
@@ -238,8 +261,10 @@ void TfrmMain::BuildWindow() {
   if (FServices.TrayAvailable()) TrayIcon->show();
 
   FitToContent();
-  // The window comes up centred on the screen.
+  // The window comes up centred on the screen, and inside the screen it is on.
   if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
+  uFormHelpers::FitOnScreen(this);
+  uFormHelpers::KeepOnScreen(this);
 }
 
 void TfrmMain::FitToContent() {
@@ -247,22 +272,42 @@ void TfrmMain::FitToContent() {
   FFitting = true;
   // The window is fixed in size: its specified size (the client area below the menu bar
   // 515 x 358), or more where its content needs it at the current fonts: the panels at
-  // least their specified heights, every line of text whole, wrapped lines included.
-  QWidget* client = centralWidget();
+  // least their specified heights, every line of text whole, wrapped lines included. It is
+  // never larger than its screen has room for: the panels scroll then.
+  auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
+  QWidget* client = scroll ? scroll->widget() : centralWidget();
   QLayout* content = client ? client->layout() : nullptr;
   int width = std::max(SpecifiedWidth, minimumSizeHint().width());
   if (content) width = std::max(width, content->totalMinimumSize().width());
   if (stTask) width = std::max(width, stTask->minimumSizeHint().width());
-  const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(width) : -1;
-  const int menu = menuHeight > 0 ? menuHeight : menuBar()->sizeHint().height();
-  int clientHeight = 0;
-  if (content) {
-    const int hfw = content->hasHeightForWidth() ? content->totalHeightForWidth(width) : -1;
-    clientHeight = hfw > 0 ? hfw : content->totalSizeHint().height();
-  }
+  const QSize room = uFormHelpers::RoomOnScreen(this);
+  auto menuAt = [this](int w) {
+    const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(w) : -1;
+    return menuHeight > 0 ? menuHeight : menuBar()->sizeHint().height();
+  };
+  auto clientAt = [content](int w) {
+    if (!content) return 0;
+    const int hfw = content->hasHeightForWidth() ? content->totalHeightForWidth(w) : -1;
+    return hfw > 0 ? hfw : content->totalSizeHint().height();
+  };
   const int status = stTask ? stTask->sizeHint().height() : 0;
-  const int height = std::max(SpecifiedHeight, clientHeight + status) + menu;
-  if (minimumSize() != QSize(width, height) || maximumSize() != QSize(width, height)) setFixedSize(width, height);
+  int height = std::max(SpecifiedHeight, clientAt(width) + status) + menuAt(width);
+  const bool scrolls = height > room.height() && scroll;
+  if (scrolls) {
+    // The panels scroll: room for the scroll bar beside them where the screen has it.
+    width += scroll->verticalScrollBar()->sizeHint().width();
+    height = room.height();
+  }
+  // The scroll bar is there only while the panels scroll: a bar left from a lower window
+  // would narrow them, wrap their lines and keep itself needed.
+  if (scroll) scroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  width = std::min(width, room.width());
+  height = std::min(height, room.height());
+  if (minimumSize() != QSize(width, height) || maximumSize() != QSize(width, height)) {
+    setFixedSize(width, height);
+    // A window grown by an alert stays inside its screen.
+    if (isVisible()) uFormHelpers::FitOnScreen(this);
+  }
   FFitting = false;
 }
 

@@ -167,6 +167,32 @@ class MainWindowTest : public ::testing::Test {
     return s;
   }
 
+  // A shown running window with every alert at once: the printer's own state, files of
+  // unknown outcome in the error line and the last task's panel (one with a very long
+  // name), errors in the current task's status. PrinterState: what the printer says.
+  TfrmMain& ShowEveryAlert(const QString& PrinterState = QStringLiteral("Няма хартия.")) {
+    FWorkers.AutoFinish = false;
+    TfrmMain& f = MakeRunningWindow(0);
+    f.GetPrnInfo(SamplePrinterInfo());
+    f.show();
+    SpinUntil([&] { return f.isVisible(); });
+    f.mnDoFilesClick();
+    auto t = FWorkers.Last();
+    const QString longName = QString(200, 'x') + ".unk";
+    PutBon("0001.unk");
+    PutBon(longName);
+    t->Events.FileUnknown(FBonDir + "0001.unk", "the printer stopped answering after the receipt was opened");
+    t->Error(ekPrinterFatal, PrinterState);
+    t->Events.FileUnknown(FBonDir + longName, "the program was stopped while it printed");
+    t->Error(ekFileError);
+    t->Events.PrinterOffline();
+    t->Error(ekPrinterFatal, PrinterState);
+    t->Finish();
+    f.FileReadTimerTimer();
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    return f;
+  }
+
   TfrmMain& MakeWindow() {
     FFrm = std::make_unique<TfrmMain>(Services());
     return *FFrm;

@@ -1,11 +1,19 @@
-// The busy bar and the pop-up note of the main window.
+// The busy bar and the pop-up note of the main window; every window on small screens.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
 #include <QScreen>
 #include <QThread>
 
+#include "program/ui/AboutDialog.h"
+#include "program/ui/LayoutTestSupport.h"
 #include "program/ui/MarqueeProgressBar.h"
+#include "program/ui/PayTypesRelation.h"
+#include "program/ui/uDepartments.h"
+#include "program/ui/uEditDepartment.h"
+#include "program/ui/uSelectDate.h"
+#include "program/ui/uSettings.h"
 #include "program/ui/uCustomHint.h"
 #include "program/ui/uMainImages.h"
 #include "program/ui/uMainTestSupport.h"
@@ -110,6 +118,90 @@ TEST(CustomHint, ASecondNoteDoesNotRestartTheHideTimer) {
   EXPECT_TRUE(h.isVisible());
   EXPECT_LT(h.HideTimer().remainingTime(), before);
   h.HideTimerTick();
+}
+
+// ---------------------------------------------------------------------------------------
+// Every window on the screen it is on
+
+// The faults of one shown top-level window, each line starting with its object name.
+std::vector<std::string> FaultsOf(QWidget& Window, bool MayScroll) {
+  ShowAndSettle(Window);
+  std::vector<std::string> faults = LayoutFaults(Window);
+  if (!MayScroll) {
+    const std::vector<std::string> scrolled = ScrolledContent(Window);
+    faults.insert(faults.end(), scrolled.begin(), scrolled.end());
+  }
+  for (std::string& f : faults) f = Window.objectName().toStdString() + ": " + f;
+  return faults;
+}
+
+class EveryWindow : public MainWindowTest {
+ protected:
+  // The main window with every alert and each operator window over it, shown one after the
+  // other; where MayScroll is false no content may need scrolling either.
+  std::vector<std::string> Faults(bool MayScroll) {
+    TfrmMain& main = ShowEveryAlert();
+    std::vector<std::string> faults = FaultsOf(main, MayScroll);
+    auto add = [&](QWidget& w) {
+      const std::vector<std::string> more = FaultsOf(w, MayScroll);
+      faults.insert(faults.end(), more.begin(), more.end());
+      w.hide();
+    };
+    TfrmSettings settings(main, &main);
+    settings.LoadFrom(main.Settings());
+    add(settings);
+    TAboutDlg about(&main);
+    add(about);
+    TfrmSelectPeriod period(&main);
+    add(period);
+    TfrmDepartmets departments(&main);
+    departments.IniFileName = FAppDir + "DriverFiscalPrinterX4.ini";
+    for (int i = 1; i <= 12; ++i) {
+      TDepartmentRow r;
+      r.Nom = i;
+      r.DepName = QStringLiteral("Отдел %1").arg(i);
+      r.ExitCode = QStringLiteral("P");
+      r.TaxGrpNo = 2;
+      departments.AddDepartment(r);
+    }
+    add(departments);
+    TfrmEditDepartment edit(&main);
+    add(edit);
+    TPayTypeRelations payTypes(&main);
+    add(payTypes);
+    return faults;
+  }
+};
+
+// A desktop at scale 2 on a 1280 x 900 screen, or at 1.5 on a 1366 x 768 one, has less
+// room than any window's content at the usual font: every window still fits the screen,
+// its content scrolling where it must, and nothing is cut or overlaps.
+TEST_F(EveryWindow, FitsAScaledSmallScreenScrollingWhereItMust) {
+  const TTestScreen screens[] = {
+      {"1280x900-scale2", 1280, 900, 2.0},
+      {"1366x768-scale1.5", 1366, 768, 1.5},
+  };
+  for (const TTestScreen& screen : screens) ExpectNoFaultsOnScreen(screen, [this] { return Faults(true); });
+}
+
+// With a 12-point font of any common desktop family every window, the main window with
+// every alert too, fits a 1024 x 768 screen whole, with nothing to scroll. A family that
+// is not installed here is left out.
+TEST_F(EveryWindow, FitsA1024x768ScreenWholeAt12PointsInEveryDesktopFont) {
+  const TTestScreen screen{"1024x768", 1024, 768, 1.0};
+  ExpectNoFaultsOnScreen(screen, [this] {
+    std::vector<std::string> faults;
+    const QFont old = QApplication::font();
+    for (const QString& family : DesktopFontFamilies()) {
+      const std::optional<QFont> f = InstalledFont(family, 12);
+      if (!f) continue;
+      QApplication::setFont(*f);
+      for (const std::string& fault : Faults(false)) faults.push_back(family.toStdString() + ": " + fault);
+      FFrm.reset();
+    }
+    QApplication::setFont(old);
+    return faults;
+  });
 }
 
 }  // namespace

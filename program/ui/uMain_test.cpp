@@ -1337,28 +1337,10 @@ TEST_P(Layout, NothingIsCutOrOverlapsAndTheWindowFitsTheScreen) {
 // and nothing is cut or overlaps, at either font; the window still fits the screen.
 TEST_P(Layout, WithEveryAlertNothingIsCutOrOverlaps) {
   TScopedAppFont font(GetParam());
-  FWorkers.AutoFinish = false;
-  TfrmMain& f = MakeRunningWindow(0);
-  f.GetPrnInfo(SamplePrinterInfo());
-  f.show();
-  ASSERT_TRUE(SpinUntil([&] { return f.isVisible(); }));
-  const QSize before = f.size();
-  f.mnDoFilesClick();
-  auto t = FWorkers.Last();
-  const QString longName = QString(200, 'x') + ".unk";
-  PutBon("0001.unk");
-  PutBon(longName);
-  t->Events.FileUnknown(FBonDir + "0001.unk", "the printer stopped answering after the receipt was opened");
-  t->Error(ekPrinterFatal, kNoPaper);
-  t->Events.FileUnknown(FBonDir + longName, "the program was stopped while it printed");
-  t->Error(ekFileError);
-  t->Events.PrinterOffline();
-  t->Error(ekPrinterFatal, kNoPaper);
-  t->Finish();
-  f.FileReadTimerTimer();
+  const int plainHeight = MakeRunningWindow().height();
+  TfrmMain& f = ShowEveryAlert(kNoPaper);
   ASSERT_EQ(f.Runner().UnknownFileCount(), 2);
-  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-  EXPECT_GT(f.height(), before.height());
+  EXPECT_GT(f.height(), plainHeight);
   EXPECT_THAT(ClippedCaptions(f), ::testing::IsEmpty());
   EXPECT_THAT(OverlappingControls(f), ::testing::IsEmpty());
   EXPECT_TRUE(FitsTheScreen(f));

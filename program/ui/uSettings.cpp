@@ -188,10 +188,17 @@ void TfrmSettings::BuildControls() {
   grid->addWidget(DetailInfoCheckBox, r++, 0, 1, 4);
   grid->setColumnStretch(1, 1);
 
+  // The values scroll where the screen is smaller than they need (a large scale or font);
+  // OK and Cancel stay in view.
+  auto* values = new QWidget;
+  auto* valuesLayout = new QVBoxLayout(values);
+  valuesLayout->setContentsMargins(0, 0, 0, 0);
+  valuesLayout->addLayout(grid);
+  valuesLayout->addStretch(1);
   auto* top = new QVBoxLayout(this);
-  top->addLayout(grid);
-  top->addStretch(1);
+  top->addWidget(new uFormHelpers::TScrolledContent(values, this), 1);
   top->addLayout(buttons);
+  uFormHelpers::KeepOnScreen(this, true);
 
   connect(RepPrintCheckBox, &QCheckBox::toggled, this, [this] { RepPrintCheckBoxClick(); });
   connect(chkSearchDeviceByNom, &QCheckBox::clicked, this, [this] { chkSearchDeviceByNomClick(); });
