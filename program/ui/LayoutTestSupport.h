@@ -24,10 +24,12 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QPushButton>
+#include <QRegion>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -41,10 +43,14 @@
 #include <QTreeView>
 #include <QWidget>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "program/ui/uFormHelpers.h"
 
 namespace fp::test {
 
@@ -293,6 +299,49 @@ inline std::vector<std::string> LayoutFaults(const QWidget& Window) {
 inline void ShowAndSettle(QWidget& Window) {
   if (!Window.isVisible()) Window.show();
   QCoreApplication::processEvents();
+}
+
+// ---- Colours ----
+
+// The texts of the shown Window (labels, check boxes and radio buttons, enabled and in
+// view) whose colour has a contrast below 4.5 against the background they are drawn on.
+// The text's colour is the widget's palette colour of its foreground role; the background
+// is what the window renders behind it: the most frequent colour of its area in a grab of
+// the window, so a panel's fill, a style sheet or a parent's colour all count.
+inline std::vector<std::string> UnreadableTexts(QWidget& Window) {
+  std::vector<std::string> out;
+  const QImage image = Window.grab().toImage();
+  const qreal dpr = image.devicePixelRatio();
+  std::vector<QWidget*> texts;
+  for (QWidget* w : Window.findChildren<QWidget*>()) {
+    if (w->window() != &Window || !w->isVisible() || !w->isEnabled()) continue;
+    if (const auto* l = qobject_cast<QLabel*>(w)) {
+      if (!l->text().isEmpty()) texts.push_back(w);
+    } else if (const auto* b = qobject_cast<QAbstractButton*>(w)) {
+      if (!b->text().isEmpty() && (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w))) texts.push_back(w);
+    }
+  }
+  for (QWidget* w : texts) {
+    if (w->visibleRegion() != QRegion(w->rect())) continue;  // scrolled away or covered
+    const QRect r(w->mapTo(&Window, QPoint(0, 0)) * dpr, w->size() * dpr);
+    std::map<QRgb, int> counts;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x <= r.right(); ++x)
+        if (image.rect().contains(x, y)) ++counts[image.pixel(x, y) | 0xFF000000u];
+    if (counts.empty()) continue;
+    const QRgb background =
+        std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) { return a.second < b.second; })
+            ->first;
+    const QColor text = w->palette().color(w->foregroundRole());
+    const double ratio = uFormHelpers::ContrastRatio(text, QColor(background));
+    if (ratio < 4.5) {
+      const QString caption = qobject_cast<QLabel*>(w) ? static_cast<QLabel*>(w)->text()
+                                                       : static_cast<QAbstractButton*>(w)->text();
+      out.push_back(layout_detail::Describe(w, caption) + ": " + text.name().toStdString() + " on " +
+                    QColor(background).name().toStdString() + ", contrast " + std::to_string(ratio));
+    }
+  }
+  return out;
 }
 
 // ---- The font of the window tests ----

@@ -117,7 +117,9 @@ QVariant TDepartmentTable::data(const QModelIndex& Index, int Role) const {
         default: return {};
       }
     case Qt::ForegroundRole:
-      if (r.ExitCode == QLatin1String("F")) return QColor(DisabledTextColor);
+      // The grey of a closed department, readable on the theme's button colour behind it.
+      if (r.ExitCode == QLatin1String("F"))
+        return uFormHelpers::ReadableOn(QColor(DisabledTextColor), QApplication::palette().color(QPalette::Button));
       return {};
     case Qt::BackgroundRole:
       if (r.ExitCode == QLatin1String("F")) return QApplication::palette().color(QPalette::Button);

@@ -77,21 +77,34 @@ QFrame* MakePanel(QWidget* parent, const char* name, int height, bool white) {
   f->setMinimumHeight(height);
   f->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
   if (white) {
+    // The white panel is the theme's field background (white in a light theme) with the
+    // theme's text colour on it, so that it stays readable in a dark or high-contrast one.
     f->setAutoFillBackground(true);
-    QPalette p = f->palette();
-    p.setColor(QPalette::Window, Qt::white);
-    f->setPalette(p);
+    f->setBackgroundRole(QPalette::Base);
+    f->setForegroundRole(QPalette::Text);
   }
   return f;
 }
 
-void SetTextColor(QLabel* l, const QColor& c) {
+// A label whose text is in the alert colour (red) while Alert is set: a red readable on the
+// background it is drawn on, chosen again when the theme changes (RefreshAlertColors).
+const char kAlertProperty[] = "fpAlert";
+
+void SetAlertColor(QLabel* l, bool Alert) {
+  l->setProperty(kAlertProperty, Alert);
+  if (!Alert) {
+    l->setPalette(QPalette());
+    return;
+  }
   QPalette p = l->palette();
-  p.setColor(QPalette::WindowText, c);
+  p.setColor(l->foregroundRole(), uFormHelpers::AlertColor(l));
   l->setPalette(p);
 }
 
-void SetNormalColor(QLabel* l) { l->setPalette(QPalette()); }
+void RefreshAlertColors(QWidget* Window) {
+  for (QLabel* l : Window->findChildren<QLabel*>())
+    if (l->property(kAlertProperty).toBool()) SetAlertColor(l, true);
+}
 
 // Calls Changed when the watched widget's layout asks for a new size.
 class TLayoutWatcher : public QObject {
@@ -136,7 +149,7 @@ void TfrmMain::BuildWindow() {
     lblCurrentTaskName = MakeLabel(Panel1, "lblCurrentTaskName", QString());
     lbCurrentStatus = MakeLabel(Panel1, "lbCurrentStatus", QString());
     lblComError = MakeLabel(Panel1, "lblComError", QString());
-    SetTextColor(lblComError, Qt::red);
+    SetAlertColor(lblComError, true);
     // Every alert is shown whole: long lines wrap, and the panel grows with them.
     lblComError->setWordWrap(true);
     lblComError->hide();
@@ -315,6 +328,10 @@ bool TfrmMain::event(QEvent* Event) {
   const bool done = QMainWindow::event(Event);
   // A text or a font that needs more room asks for a new layout: the window grows to it.
   if (Event->type() == QEvent::LayoutRequest) FitToContent();
+  // Another theme: the alerts' red is chosen again for the new backgrounds, once the panels
+  // have taken the new palette (they get it after the window).
+  if (Event->type() == QEvent::PaletteChange)
+    QMetaObject::invokeMethod(this, [this] { RefreshAlertColors(this); }, Qt::QueuedConnection);
   return done;
 }
 
@@ -476,10 +493,7 @@ void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
                 names.join(QStringLiteral(", ")) + QStringLiteral(". ") + Message(M::S_CheckJournal);
     lblLastTaskResult->setText(result);
     lblLastTaskResult->setToolTip(FUnknownNotes.join(QLatin1Char('\n')));
-    if (Errors != 0)
-      SetTextColor(lblLastTaskResult, Qt::red);
-    else
-      SetNormalColor(lblLastTaskResult);
+    SetAlertColor(lblLastTaskResult, Errors != 0);
     FLastTaskNamesUnknown = !names.isEmpty();
   }
   // A file task that printed without an error ends a warning whose file the count never
@@ -492,7 +506,7 @@ void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
   }
   lblCurrentTaskName->setText(Message(M::NoActiveTask));
   lbCurrentStatus->setText(QString());
-  SetNormalColor(lbCurrentStatus);
+  SetAlertColor(lbCurrentStatus, false);
 }
 
 void TfrmMain::TaskIdle() {
@@ -501,7 +515,7 @@ void TfrmMain::TaskIdle() {
 }
 
 void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, const QString& PrinterState) {
-  SetTextColor(lbCurrentStatus, Qt::red);
+  SetAlertColor(lbCurrentStatus, true);
   lbCurrentStatus->setText(Message(M::ErrorCount) + Count(Errors));
   const QString see = Message(M::SeeErrorFileForDetails);
   // The printer's own state, when it reported one, instead of the general words.

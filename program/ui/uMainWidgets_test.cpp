@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QPalette>
+#include <QStyle>
 #include <QScreen>
 #include <QThread>
 
@@ -12,6 +14,7 @@
 #include "program/ui/PayTypesRelation.h"
 #include "program/ui/uDepartments.h"
 #include "program/ui/uEditDepartment.h"
+#include "program/ui/uFormHelpers.h"
 #include "program/ui/uSelectDate.h"
 #include "program/ui/uSettings.h"
 #include "program/ui/uCustomHint.h"
@@ -119,6 +122,94 @@ TEST(CustomHint, ASecondNoteDoesNotRestartTheHideTimer) {
   EXPECT_LT(h.HideTimer().remainingTime(), before);
   h.HideTimerTick();
 }
+
+// ---------------------------------------------------------------------------------------
+// Readable in every theme
+
+TEST(Contrast, RatiosAndReadableColours) {
+  EXPECT_NEAR(uFormHelpers::ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+  EXPECT_NEAR(uFormHelpers::ContrastRatio(Qt::white, Qt::white), 1.0, 1e-9);
+  EXPECT_NEAR(uFormHelpers::ContrastRatio(QColor(0x76, 0x76, 0x76), Qt::white), 4.54, 0.01);
+  EXPECT_NEAR(uFormHelpers::ContrastRatio(Qt::red, Qt::white), 4.0, 0.01);
+  // Red is kept where it is readable, and made darker on white, lighter on dark grey,
+  // staying red.
+  EXPECT_EQ(uFormHelpers::ReadableOn(Qt::red, Qt::black), QColor(Qt::red));
+  for (const QColor& background : {QColor(Qt::white), QColor(0x35, 0x35, 0x35), QColor(0xef, 0xef, 0xef)}) {
+    SCOPED_TRACE(background.name().toStdString());
+    const QColor c = uFormHelpers::ReadableOn(Qt::red, background);
+    EXPECT_GE(uFormHelpers::ContrastRatio(c, background), 4.5);
+    EXPECT_EQ(c.hslHue(), 0);
+    EXPECT_GT(c.red(), c.green());
+  }
+}
+
+// The palettes of a light, a dark (as the gtk3 platform theme gives with Adwaita-dark) and
+// a high-contrast theme.
+QPalette ThemePalette(const std::string& Name) {
+  if (Name == "light") return QApplication::style()->standardPalette();
+  QPalette p;
+  auto set = [&p](QPalette::ColorRole role, const QColor& c) { p.setColor(role, c); };
+  const bool dark = Name == "dark";
+  const QColor window = dark ? QColor(0x35, 0x35, 0x35) : QColor(Qt::black);
+  const QColor text = dark ? QColor(0xee, 0xee, 0xec) : QColor(Qt::white);
+  for (QPalette::ColorRole r : {QPalette::Window, QPalette::Button, QPalette::AlternateBase}) set(r, window);
+  set(QPalette::Base, dark ? QColor(0x2d, 0x2d, 0x2d) : QColor(Qt::black));
+  set(QPalette::ToolTipBase, dark ? QColor(0x1d, 0x1d, 0x1d) : QColor(Qt::black));
+  for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText,
+                                QPalette::BrightText, QPalette::HighlightedText})
+    set(r, text);
+  set(QPalette::Highlight, dark ? QColor(0x15, 0x53, 0x9e) : QColor(Qt::yellow));
+  set(QPalette::Link, dark ? QColor(0x35, 0x84, 0xe4) : QColor(Qt::yellow));
+  for (QPalette::ColorRole r : {QPalette::Light, QPalette::Midlight}) set(r, window.lighter(150));
+  for (QPalette::ColorRole r : {QPalette::Dark, QPalette::Mid, QPalette::Shadow}) set(r, window.darker(150));
+  return p;
+}
+
+// The application's palette for one test; the old one comes back after it.
+class TScopedPalette {
+ public:
+  explicit TScopedPalette(const QPalette& P) : FOld(QApplication::palette()) { QApplication::setPalette(P); }
+  ~TScopedPalette() { QApplication::setPalette(FOld); }
+
+ private:
+  QPalette FOld;
+};
+
+class Themes : public MainWindowTest, public ::testing::WithParamInterface<std::string> {};
+
+// In each theme every text of the main window, with every alert and its red lines, and of
+// the settings and about windows has a contrast of 4.5 or more against the background it
+// is drawn on; also when the theme changes while the program runs.
+TEST_P(Themes, EveryTextIsReadable) {
+  const std::string name = GetParam();
+  const bool switched = name.rfind("switched to ", 0) == 0;
+  const std::string theme = switched ? name.substr(12) : name;
+  std::optional<TScopedPalette> palette;
+  if (!switched) palette.emplace(ThemePalette(theme));
+  TfrmMain& main = ShowEveryAlert();
+  if (switched) {
+    palette.emplace(ThemePalette(theme));
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+  }
+  ASSERT_TRUE(main.lblComError->isVisible());
+  EXPECT_THAT(UnreadableTexts(main), ::testing::IsEmpty());
+  TfrmSettings settings(main, &main);
+  settings.LoadFrom(main.Settings());
+  ShowAndSettle(settings);
+  EXPECT_THAT(UnreadableTexts(settings), ::testing::IsEmpty());
+  TAboutDlg about(&main);
+  ShowAndSettle(about);
+  EXPECT_THAT(UnreadableTexts(about), ::testing::IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Palettes, Themes,
+                         ::testing::Values("light", "dark", "high contrast", "switched to dark"),
+                         [](const auto& info) {
+                           std::string n = info.param;
+                           for (char& c : n)
+                             if (c == ' ') c = '_';
+                           return n;
+                         });
 
 // ---------------------------------------------------------------------------------------
 // Every window on the screen it is on

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "program/ui/MarqueeProgressBar.h"
+#include "program/ui/uFormHelpers.h"
 #include "program/ui/uMainTestSupport.h"
 #include "program/ui/LayoutTestSupport.h"
 #include "platform/Cp1251.h"
@@ -551,6 +552,12 @@ TEST_F(MainWindowTest, CashCommandsAskTheAmountInAnInputBox) {
 
 // The operator's texts, in code page 1251 as the message table holds them.
 QString Cp(const char* text) { return uConst::FromCp1251(text); }
+
+// A label's text is in the alert colour: red, readable on its background.
+bool InAlertColor(const QLabel* l) {
+  const QColor c = l->palette().color(l->foregroundRole());
+  return c == uFormHelpers::AlertColor(l) && c.hslHue() == 0 && c.red() > c.green();
+}
 const QString kTrayHint =
     Cp("\xC4\xF0\xE0\xE9\xE2\xE5\xF0 \xE7\xE0 \xF4\xE8\xF1\xEA\xE0\xEB\xE5\xED \xEF\xF0\xE8\xED\xF2\xE5\xF0");
 const QString kUnknownFiles =
@@ -729,7 +736,7 @@ TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   t->Finish();
   EXPECT_EQ(f.lblLastTaskName->text(), Message(M::ReadFiles));
   EXPECT_EQ(f.lblLastTaskResult->text(), Message(M::FilesCount) + ": 3. " + Message(M::ErrorCount) + ": 1");
-  EXPECT_EQ(f.lblLastTaskResult->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_TRUE(InAlertColor(f.lblLastTaskResult));
   EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::NoActiveTask));
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
   EXPECT_FALSE(f.MarqueeBar->Active());
@@ -792,7 +799,7 @@ TEST_P(ErrorNote, CountsTheErrorAndShowsTheNoteOfItsKind) {
   FWorkers.Last()->Error(c.error);
   EXPECT_EQ(f.ErrorCount(), 1);
   EXPECT_EQ(f.lbCurrentStatus->text(), Message(M::ErrorCount) + ": 1");
-  EXPECT_EQ(f.lbCurrentStatus->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_TRUE(InAlertColor(f.lbCurrentStatus));
   TCustomHint& note = uCustomHint::CustomHintWnd();
   if (c.text.empty()) {
     EXPECT_FALSE(note.isVisible());
