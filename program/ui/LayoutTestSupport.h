@@ -329,14 +329,14 @@ inline std::vector<std::string> UnreadableTexts(QWidget& Window) {
       for (int x = r.left(); x <= r.right(); ++x)
         if (image.rect().contains(x, y)) ++counts[image.pixel(x, y) | 0xFF000000u];
     if (counts.empty()) continue;
-    const QRgb background =
-        std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) { return a.second < b.second; })
-            ->first;
+    const QRgb background = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                              return a.second < b.second;
+                            })->first;
     const QColor text = w->palette().color(w->foregroundRole());
     const double ratio = uFormHelpers::ContrastRatio(text, QColor(background));
     if (ratio < 4.5) {
-      const QString caption = qobject_cast<QLabel*>(w) ? static_cast<QLabel*>(w)->text()
-                                                       : static_cast<QAbstractButton*>(w)->text();
+      const QString caption =
+          qobject_cast<QLabel*>(w) ? static_cast<QLabel*>(w)->text() : static_cast<QAbstractButton*>(w)->text();
       out.push_back(layout_detail::Describe(w, caption) + ": " + text.name().toStdString() + " on " +
                     QColor(background).name().toStdString() + ", contrast " + std::to_string(ratio));
     }
@@ -428,8 +428,8 @@ inline void ExpectNoFaultsOnScreen(const TTestScreen& Screen, const std::functio
   run.setProcessEnvironment(env);
   run.setProcessChannelMode(QProcess::MergedChannels);
   run.start(QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--gtest_filter=%1.%2").arg(QString::fromUtf8(test->test_suite_name()),
-                                                        QString::fromUtf8(test->name()))});
+            {QStringLiteral("--gtest_filter=%1.%2")
+                 .arg(QString::fromUtf8(test->test_suite_name()), QString::fromUtf8(test->name()))});
   ASSERT_TRUE(run.waitForStarted(10000)) << Screen.Name;
   const bool finished = run.waitForFinished(240000);
   if (!finished) run.kill();

@@ -331,7 +331,8 @@ bool TfrmMain::event(QEvent* Event) {
   // Another theme: the alerts' red is chosen again for the new backgrounds, once the panels
   // have taken the new palette (they get it after the window).
   if (Event->type() == QEvent::PaletteChange)
-    QMetaObject::invokeMethod(this, [this] { RefreshAlertColors(this); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { RefreshAlertColors(this); }, Qt::QueuedConnection);
   return done;
 }
 

@@ -202,8 +202,7 @@ TEST_P(Themes, EveryTextIsReadable) {
   EXPECT_THAT(UnreadableTexts(about), ::testing::IsEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Palettes, Themes,
-                         ::testing::Values("light", "dark", "high contrast", "switched to dark"),
+INSTANTIATE_TEST_SUITE_P(Palettes, Themes, ::testing::Values("light", "dark", "high contrast", "switched to dark"),
                          [](const auto& info) {
                            std::string n = info.param;
                            for (char& c : n)

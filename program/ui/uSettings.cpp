@@ -51,12 +51,13 @@ const QString TfrmSettings::FolderNoAccess =
 const QString TfrmSettings::FolderFullAccess = QStringLiteral("Моля, посочете папка с пълен достъп.");
 const QString TfrmSettings::SelectExistingPort = QStringLiteral("Моля, изберете съществуващ ком.порт.");
 const QString TfrmSettings::UseItQuestion = QStringLiteral("Желаете ли да го използвате?");
-const QString TfrmSettings::AutoSearchHint =
-    QStringLiteral("Програмата ще търси апарат с посочения сериен номер. \n"
-                   "Докато той не бъде открит, бележките чакат и не се печатат на друг апарат.\n"
-                   "Без сериен номер се използва първият открит апарат.");
+const QString TfrmSettings::AutoSearchHint = QStringLiteral(
+    "Програмата ще търси апарат с посочения сериен номер. \n"
+    "Докато той не бъде открит, бележките чакат и не се печатат на друг апарат.\n"
+    "Без сериен номер се използва първият открит апарат.");
 const QString TfrmSettings::OldAutoSearchHint = QStringLiteral(
-    "Програмата ще търси апарат с посочения сериен номер. \nАко няма такъв ще се използва първото свързано устройство.");
+    "Програмата ще търси апарат с посочения сериен номер. \nАко няма такъв ще се използва първото свързано "
+    "устройство.");
 
 namespace {
 

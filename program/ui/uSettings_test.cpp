@@ -488,7 +488,8 @@ TEST_F(SettingsTest, TheSerialNumberHintSaysThatTheReceiptsWaitForThatPrinter) {
       "Докато той не бъде открит, бележките чакат и не се печатат на друг апарат.\n"
       "Без сериен номер се използва първият открит апарат.");
   const QString old = QStringLiteral(
-      "Програмата ще търси апарат с посочения сериен номер. \nАко няма такъв ще се използва първото свързано устройство.");
+      "Програмата ще търси апарат с посочения сериен номер. \nАко няма такъв ще се използва първото свързано "
+      "устройство.");
   const QString translated = QStringLiteral("Only the printer with this serial number is used.");
   struct TCase {
     const char* Name;
