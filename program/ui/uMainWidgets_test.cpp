@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QPalette>
 #include <QStyle>
 #include <QScreen>
 #include <QThread>
+
+#include <algorithm>
 
 #include "program/ui/AboutDialog.h"
 #include "program/ui/LayoutTestSupport.h"
@@ -200,6 +203,24 @@ TEST_P(Themes, EveryTextIsReadable) {
   TAboutDlg about(&main);
   ShowAndSettle(about);
   EXPECT_THAT(UnreadableTexts(about), ::testing::IsEmpty());
+  // The pop-up note, drawn by hand, with and without a picture: its text (the pixels that
+  // differ most from its background) against its background.
+  for (const QPixmap& picture : {QPixmap(), uMainImages::HintImages()[2]}) {
+    uCustomHint::ShowHintMessage(picture, QStringLiteral("Няма хартия."), 0);
+    TCustomHint& note = uCustomHint::CustomHintWnd();
+    const QImage image = note.grab().toImage();
+    const QColor background = note.Color();
+    double best = 1.0;
+    const QRect text(note.TextRect().topLeft() * image.devicePixelRatio(),
+                     note.CalcHintRect(note.Caption()).size() * image.devicePixelRatio());
+    for (int y = text.top(); y <= text.bottom(); ++y)
+      for (int x = text.left(); x <= text.right(); ++x)
+        if (image.rect().contains(x, y))
+          best = std::max(best, uFormHelpers::ContrastRatio(QColor(image.pixel(x, y)), background));
+    EXPECT_GE(best, 4.5) << (picture.isNull() ? "without" : "with") << " a picture, on "
+                         << background.name().toStdString();
+    note.HideTimerTick();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Palettes, Themes, ::testing::Values("light", "dark", "high contrast", "switched to dark"),
