@@ -10,6 +10,7 @@
 #include <QToolTip>
 
 #include "program/ui/uDialogs.h"
+#include "program/ui/uFormHelpers.h"
 
 namespace fp {
 namespace {
@@ -104,7 +105,9 @@ void TCustomHint::DrawCaption(QPainter& P, const QRect& R) {
   const QString text = DisplayText(FCaption);
   P.setFont(font());
   if (isEnabled()) {
-    P.setPen(palette().color(QPalette::ToolTipText));
+    // The theme's tool tip text, readable on the note's colour (a dark theme's light text
+    // on the yellow of a note without a picture is not).
+    P.setPen(uFormHelpers::ReadableOn(palette().color(QPalette::ToolTipText), FColor));
     P.drawText(R, flags, text);
   } else {
     P.setPen(palette().color(QPalette::Light));

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "program/ui/MarqueeProgressBar.h"
+#include "program/ui/uFormHelpers.h"
 #include "program/ui/uMainTestSupport.h"
 #include "program/ui/LayoutTestSupport.h"
 #include "platform/Cp1251.h"
@@ -556,6 +557,12 @@ TEST_F(MainWindowTest, CashCommandsAskTheAmountInAnInputBox) {
 
 // The operator's texts, in code page 1251 as the message table holds them.
 QString Cp(const char* text) { return uConst::FromCp1251(text); }
+
+// A label's text is in the alert colour: red, readable on its background.
+bool InAlertColor(const QLabel* l) {
+  const QColor c = l->palette().color(l->foregroundRole());
+  return c == uFormHelpers::AlertColor(l) && c.hslHue() == 0 && c.red() > c.green();
+}
 const QString kTrayHint =
     Cp("\xC4\xF0\xE0\xE9\xE2\xE5\xF0 \xE7\xE0 \xF4\xE8\xF1\xEA\xE0\xEB\xE5\xED \xEF\xF0\xE8\xED\xF2\xE5\xF0");
 const QString kUnknownFiles =
@@ -734,7 +741,7 @@ TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   t->Finish();
   EXPECT_EQ(f.lblLastTaskName->text(), Message(M::ReadFiles));
   EXPECT_EQ(f.lblLastTaskResult->text(), Message(M::FilesCount) + ": 3. " + Message(M::ErrorCount) + ": 1");
-  EXPECT_EQ(f.lblLastTaskResult->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_TRUE(InAlertColor(f.lblLastTaskResult));
   EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::NoActiveTask));
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
   EXPECT_FALSE(f.MarqueeBar->Active());
@@ -797,7 +804,7 @@ TEST_P(ErrorNote, CountsTheErrorAndShowsTheNoteOfItsKind) {
   FWorkers.Last()->Error(c.error);
   EXPECT_EQ(f.ErrorCount(), 1);
   EXPECT_EQ(f.lbCurrentStatus->text(), Message(M::ErrorCount) + ": 1");
-  EXPECT_EQ(f.lbCurrentStatus->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_TRUE(InAlertColor(f.lbCurrentStatus));
   TCustomHint& note = uCustomHint::CustomHintWnd();
   if (c.text.empty()) {
     EXPECT_FALSE(note.isVisible());
@@ -1528,28 +1535,10 @@ TEST_P(Layout, NothingIsCutOrOverlapsAndTheWindowFitsTheScreen) {
 // and nothing is cut or overlaps, at either font; the window still fits the screen.
 TEST_P(Layout, WithEveryAlertNothingIsCutOrOverlaps) {
   TScopedAppFont font(GetParam());
-  FWorkers.AutoFinish = false;
-  TfrmMain& f = MakeRunningWindow(0);
-  f.GetPrnInfo(SamplePrinterInfo());
-  f.show();
-  ASSERT_TRUE(SpinUntil([&] { return f.isVisible(); }));
-  const QSize before = f.size();
-  f.mnDoFilesClick();
-  auto t = FWorkers.Last();
-  const QString longName = QString(200, 'x') + ".unk";
-  PutBon("0001.unk");
-  PutBon(longName);
-  t->Events.FileUnknown(FBonDir + "0001.unk", "the printer stopped answering after the receipt was opened");
-  t->Error(ekPrinterFatal, kNoPaper);
-  t->Events.FileUnknown(FBonDir + longName, "the program was stopped while it printed");
-  t->Error(ekFileError);
-  t->Events.PrinterOffline();
-  t->Error(ekPrinterFatal, kNoPaper);
-  t->Finish();
-  f.FileReadTimerTimer();
+  const int plainHeight = MakeRunningWindow().height();
+  TfrmMain& f = ShowEveryAlert(kNoPaper);
   ASSERT_EQ(f.Runner().UnknownFileCount(), 2);
-  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-  EXPECT_GT(f.height(), before.height());
+  EXPECT_GT(f.height(), plainHeight);
   EXPECT_THAT(ClippedCaptions(f), ::testing::IsEmpty());
   EXPECT_THAT(OverlappingControls(f), ::testing::IsEmpty());
   EXPECT_TRUE(FitsTheScreen(f));
@@ -1558,7 +1547,7 @@ TEST_P(Layout, WithEveryAlertNothingIsCutOrOverlaps) {
 // With a small font, whose content needs less room, the window is exactly its specified
 // size: the size is the least, not the content's.
 TEST_F(MainWindowTest, StartsAtItsSpecifiedSize) {
-  TScopedAppFont font(7);
+  TScopedAppFont font(6);
   TfrmMain& f = MakeRunningWindow();
   EXPECT_EQ(f.size(), QSize(515, 358 + f.menuBar()->sizeHint().height()));
 }
