@@ -122,6 +122,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   bool CheckMyDirWritable(bool Show);
   void DeleteOldLog(const QString& Folder, const QString& Mask);
   void FirstStart();
+  // The start's question about receipt files left waiting (their number, and that No
+  // deletes them).
+  static QString WaitingFilesQuestion(int Count);
   bool CheckOLEServer();
   bool CreateOLEServer();
   // The file timer's tick: the task runner decides; an error it raises is logged.
@@ -308,6 +311,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   void TickAgainIn(int Ms) override;
 
   void BuildWindow();
+  // Asks what to do with the receipt files left waiting; an explicit No deletes them, each
+  // one logged.
+  void AskAboutWaitingFiles(const std::vector<TListedFile>& List);
   void BuildMenus();
   QAction* AddItem(QMenu* Menu, const char* Name, const QString& Caption, void (TfrmMain::*Handler)());
   QDateTime Now() const;

@@ -98,7 +98,7 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimer
   EXPECT_EQ(FWindows->SettingsCalls, 1);
   EXPECT_FALSE(FWindows->TimerRanAfterSettings);
   // The question came before the timer could print anything.
-  EXPECT_THAT(FDialogs.Texts(), ElementsAre(Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)));
+  EXPECT_THAT(FDialogs.Texts(), ElementsAre(TfrmMain::WaitingFilesQuestion(2)));
   EXPECT_FALSE(timerAtQuestion);
   EXPECT_EQ(tasksAtQuestion, 2u);
   EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkCheckPrinter, tkCheckPrinter));
@@ -133,6 +133,59 @@ TEST_F(MainWindowTest, NoToWaitingFilesDeletesExactlyTheListedOnes) {
   EXPECT_TRUE(QFile::exists(FBonDir + "other.txt"));
   EXPECT_EQ(FWindows->SettingsCalls, 0);
   EXPECT_TRUE(f.FileReadTimer.isActive());
+}
+
+// The question says how many files wait and what No does. Only an explicit No deletes,
+// each file named in the logs; Escape and the close button keep the files for printing.
+// It is a window of its own on top, so that it is seen whatever became of the main window,
+// and it comes at every start while files wait.
+TEST_F(MainWindowTest, WaitingFilesQuestionDeletesOnlyOnAnExplicitNo) {
+  const QString question = QStringLiteral(
+      "Съществуват файлове с касови бележки.\rБрой файлове: 2\rДа ги разпечатам ли ?\r\"Не\" изтрива файловете, "
+      "без да ги отпечата. \"Да\", Escape или затваряне на прозореца ги запазва и те се отпечатват.");
+  EXPECT_EQ(TfrmMain::WaitingFilesQuestion(2), question);
+  FTrayAvailable = true;
+  WriteIniWithFolder(0);
+  const struct {
+    const char* Name;
+    TDlgResult Answer;  // Cancel: Escape or the close button
+    bool Deleted;
+  } cases[] = {{"Yes", TDlgResult::Yes, false}, {"Escape", TDlgResult::Cancel, false}, {"No", TDlgResult::No, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    PutBon("0001.bon");
+    PutBon("0002.bon");
+    FDialogs.Clear();
+    FDialogs.PushAnswer(c.Answer);
+    MakeWindow().FormActivate();
+    const std::vector<TShownDialog> shown = FDialogs.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, question);
+    EXPECT_TRUE(shown[0].Parentless);
+    EXPECT_EQ(QFile::exists(FBonDir + "0001.bon"), !c.Deleted);
+    EXPECT_EQ(QFile::exists(FBonDir + "0002.bon"), !c.Deleted);
+    const std::string log = ExceptionLog().toStdString();
+    const std::string line = ("[FirstStart] Deleted without printing, the operator answered No: " + FBonDir).toStdString();
+    EXPECT_EQ(log.find(line + "0001.bon") != std::string::npos, c.Deleted) << log;
+    EXPECT_EQ(log.find(line + "0002.bon") != std::string::npos, c.Deleted) << log;
+    EXPECT_TRUE(FFrm->FileReadTimer.isActive());
+    FFrm.reset();
+  }
+}
+
+// A file written again under a waiting name while the question was open is a new receipt:
+// No deletes only what was asked about.
+TEST_F(MainWindowTest, NoKeepsAFileRewrittenWhileTheQuestionWasOpen) {
+  WriteIniWithFolder(0);
+  PutBon("0001.bon");
+  PutBon("0002.bon");
+  FDialogs.OnMessage = [this](const QString&) { PutBon("0002.bon", 1, "S,1,______,_,__;Y;2;1\r\n"); };
+  FDialogs.PushAnswer(TDlgResult::No);
+  MakeWindow().FormActivate();
+  EXPECT_FALSE(QFile::exists(FBonDir + "0001.bon"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "0002.bon"));
+  EXPECT_THAT(ExceptionLog().toStdString(),
+              HasSubstr(("[FirstStart] Not deleted, changed since the question: " + FBonDir + "0002.bon").toStdString()));
 }
 
 TEST_F(MainWindowTest, FirstActivationRemovesFilesOlderThanTwentyDaysButNoClaim) {
@@ -872,7 +925,7 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
          PutBon("0001.bon");
          MakeWindow().FormActivate();
        },
-       Message(M::BonExistDlg) + CR + Message(M::PrintBonExist), TDlgKind::Question, TDlgButtons::YesNo},
+       TfrmMain::WaitingFilesQuestion(1), TDlgKind::Question, TDlgButtons::YesNo},
       {"COMServerNotExist",
        [this] {
          WriteIniWithFolder(0);
