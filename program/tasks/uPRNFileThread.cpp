@@ -484,8 +484,8 @@ void TECRFileThread::DoInit() {
     FReader->DropConnection();
     Log(QStringLiteral("[DoInit] Printer ") + FDeviceSerialNom + QStringLiteral(" not found; printer ") + found +
         QStringLiteral(" on COM") + QString::number(port) + QStringLiteral(" left untouched."));
-    Fail(ekPrinterFatal,
-         uStrRes::Message(uStrRes::S_OtherPrnFound).arg(FDeviceSerialNom, found, QString::number(port)));
+    FOperatorReason = uStrRes::Message(uStrRes::S_OtherPrnFound).arg(FDeviceSerialNom, found, QString::number(port));
+    Fail(ekPrinterFatal, FOperatorReason);
   }
   if (OnPrinterOnline) Synchronize([this] { OnPrinterOnline(*this); });
 }

@@ -305,9 +305,10 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     ev.Error = [this, mine](TTaskErrorKind k, const QString& state) {
       if (mine()) ThreadError(k, state);
     };
-    // The worker is waiting in this call: its failure text is set and can be read.
+    // The worker is waiting in this call: its failure is set and can be read. The window
+    // shows the reason in the operator's words; the log's text stays in the log.
     ev.PrinterOffline = [this, mine, worker = thread.get()] {
-      if (mine()) PrinterOffline(worker->ErrorMessage());
+      if (mine()) PrinterOffline(worker->OperatorReason());
     };
     ev.PrinterOnline = [this, mine] {
       if (mine()) PrinterOnline();

@@ -93,6 +93,9 @@ class ITaskThread {
   virtual bool Finished() const = 0;
   // The text of the failure that ended the job (read in its events; empty when none).
   virtual QString ErrorMessage() const { return QString(); }
+  // Its reason in the operator's words, when the job has one (empty for a failure whose
+  // only text is the log's).
+  virtual QString OperatorReason() const { return QString(); }
 };
 
 using TTaskThreadFactory = std::function<std::unique_ptr<ITaskThread>(const TTaskRequest&)>;
@@ -308,7 +311,7 @@ class TTaskRunner {
   const TFolderFault& FolderFault() const { return FFolderFault; }
   // The last printer event of a task that was not a settings test said offline.
   bool IsPrinterOffline() const { return FPrinterOffline; }
-  // Why, as the worker said it (empty when it did not say).
+  // Why, as the worker told it the operator (empty when it did not say).
   const QString& PrinterOfflineText() const { return FPrinterOfflineText; }
   // What the printer itself reported with the last printer error of a task that was not a
   // settings test (no paper, an open cover...); empty when that error was the link's, and

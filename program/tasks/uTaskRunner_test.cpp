@@ -875,14 +875,19 @@ TEST_F(TaskRunnerTest, ConnectivityWaitReportsItsOwnTasksResult) {
   EXPECT_FALSE(r.ShowSuccess());
 }
 
-// The worker's failure text says why the printer is offline (another printer found by the
-// search); the next task that reaches the printer clears it.
+// The worker's reason for the operator says why the printer is offline (another printer
+// found by the search); the next task that reaches the printer clears it. The log's own
+// text of a failure ("[RETRY->]" lines) is no reason for the operator.
 TEST_F(TaskRunnerTest, OfflineCarriesTheWorkersTextUntilThePrinterIsBack) {
   FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkReadFiles));
+  FWorkers.Last()->ErrorMessage = QStringLiteral("[FastInit][Init failed] Fiscal printer does not respond.\r\n[RETRY->]");
+  FWorkers.Last()->Events.PrinterOffline();
+  EXPECT_TRUE(r.IsPrinterOffline());
+  EXPECT_EQ(r.PrinterOfflineText(), QString());
   const QString text = QStringLiteral("printer CD000002 not found; found AB123456 on COM7");
-  FWorkers.Last()->ErrorMessage = text;
+  FWorkers.Last()->OperatorReason = text;
   FWorkers.Last()->Events.PrinterOffline();
   EXPECT_TRUE(r.IsPrinterOffline());
   EXPECT_EQ(r.PrinterOfflineText(), text);

@@ -250,6 +250,11 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   bool FUnknownHintPending = false;
   // The last-task panel names files of unknown outcome.
   bool FLastTaskNamesUnknown = false;
+  // The last note of a problem (its text and what it was about): the same one is not shown
+  // again until a task ends without an error.
+  QString FLastProblemNote;
+  // The receipt file of the last file event.
+  QString FCurrentFile;
   // The count of unknown-outcome files the alerts last showed.
   int32_t FShownUnknownCount = 0;
   // The note picture of an unknown outcome (the warning triangle).

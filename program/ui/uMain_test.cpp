@@ -6,7 +6,9 @@
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -33,6 +35,8 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 const QString CR = QStringLiteral("\r");
+// What the operator is told to check when the printer does not answer.
+const QString kCheckPrinter = QStringLiteral("Проверете кабела, захранването и хартията на принтера.");
 
 // The library's self-registration entry point as the tests hand it out.
 std::atomic<int> gRegisterCalls{0};
@@ -508,7 +512,7 @@ TEST_F(MainWindowTest, FolderFaultOutranksPrinterOfflineAndHandsItBack) {
   ASSERT_TRUE(QDir().mkpath(FBonDir));
   f.FileReadTimerTimer();
   EXPECT_EQ(f.TrayIconIndex, 1);
-  EXPECT_EQ(f.lblComError->text(), Message(M::ErrorInPRN));
+  EXPECT_EQ(f.lblComError->text(), Message(M::ErrorInPRN) + "\n" + kCheckPrinter);
   EXPECT_FALSE(f.imgError->isHidden());
   // The timer is off: the status panel says so, not Started.
   EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
@@ -686,10 +690,21 @@ TEST_F(MainWindowTest, UnknownOutcomeIsShownWhereTheOperatorLooksWhileItsFileIsT
   const QString countLine = kUnknownFiles + ": 2. " + kCheckJournal;
   EXPECT_EQ(f.lblComError->text(), countLine);
   EXPECT_EQ(f.TrayIcon->toolTip(), kTrayHint + "\n" + countLine);
-  // A printer check that finds nothing wrong leaves the last task's panel as it is.
+  // A printer check leaves the last task's panel as it is, whether it finds the printer or
+  // not, and so does a file task that failed before it took a file.
   ASSERT_TRUE(f.Runner().StartTask(tkPrinterInfo));
   FWorkers.Last()->Finish();
   EXPECT_EQ(f.lblLastTaskResult->text(), lastTask);
+  for (const TTaskKind kind : {tkPrinterInfo, tkReadFiles}) {
+    ASSERT_TRUE(f.Runner().StartTask(kind));
+    FWorkers.Last()->Events.PrinterOffline();
+    FWorkers.Last()->Error(ekPrinterFatal);
+    FWorkers.Last()->Finish();
+    EXPECT_EQ(f.lblLastTaskResult->text(), lastTask) << kind;
+  }
+  ASSERT_TRUE(f.Runner().StartTask(tkPrinterInfo));
+  FWorkers.Last()->Events.PrinterOnline();
+  FWorkers.Last()->Finish();
   // A receipt that prints does not end the warning while the files are there.
   f.mnDoFilesClick();
   t = FWorkers.Last();
@@ -724,7 +739,8 @@ TEST_F(MainWindowTest, PrinterStateIsShownAsItself) {
   } cases[] = {
       {"NoPaper", tkReadFiles, ekPrinterFatal, kNoPaper, kPrinterSays + ": " + kNoPaper + "\r" + kSeeLog,
        kPrinterSays + ": " + kNoPaper},
-      {"NoConnection", tkReadFiles, ekPrinterFatal, QString(), kNoConnection + "\r" + kSeeLog, kCommError},
+      {"NoConnection", tkReadFiles, ekPrinterFatal, QString(), kNoConnection + "\r" + kCheckPrinter + "\r" + kSeeLog,
+       kCommError + "\n" + kCheckPrinter},
       {"PrinterRefusal", tkPrintTest, ekPrinterError, "Low paper.", kPrinterSays + ": Low paper.\r" + kSeeLog, ""},
       {"OperationRefusal", tkXZReport, ekOperationError, "Not opened fisc. receipt.",
        kPrinterSays + ": Not opened fisc. receipt.\r" + kSeeLog, ""},
@@ -761,6 +777,70 @@ TEST_F(MainWindowTest, PrinterStateIsShownAsItself) {
   EXPECT_EQ(f.TrayIconIndex, 0);
 }
 
+// The printer off, a receipt waiting: every try of the file task fails the same way, and
+// the note comes once, not at every try; the next change of state (the printer back and
+// gone again, the paper out) brings one note each. The error line says what to check in
+// the operator's words, never the log's texts of the failure. A click closes the note;
+// the program's menus are never covered by it: it hides when one opens, and a note that
+// comes meanwhile waits until the menu has closed.
+TEST_F(MainWindowTest, NotesComeOncePerChangeOfStateAndGiveWayToTheMenus) {
+  FWorkers.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow(0);
+  TCustomHint& shown = uCustomHint::CustomHintWnd();
+  int notes = 0;
+  auto failingTry = [&](const QString& state) {
+    shown.HideTimerTick();
+    ASSERT_TRUE(f.Runner().StartTask(tkReadFiles));
+    FWorkers.Last()->ErrorMessage = QStringLiteral("Fatal error ocurred. Exiting.");
+    FWorkers.Last()->Events.PrinterOnline();
+    FWorkers.Last()->Events.PrinterOffline();
+    FWorkers.Last()->Error(ekPrinterFatal, state);
+    notes += shown.isVisible();
+    FWorkers.Last()->Finish();
+  };
+  const QString offNote = kNoConnection + "\r" + kCheckPrinter + "\r" + kSeeLog;
+  for (int i = 0; i < 5; ++i) failingTry(QString());
+  EXPECT_EQ(notes, 1);
+  EXPECT_EQ(shown.Caption(), offNote);
+  EXPECT_EQ(f.lblComError->text(), kCommError + "\n" + kCheckPrinter);
+  // The printer answers again, then goes: one note more.
+  ASSERT_TRUE(f.Runner().StartTask(tkPrinterInfo));
+  FWorkers.Last()->Events.PrinterOnline();
+  FWorkers.Last()->Finish();
+  for (int i = 0; i < 3; ++i) failingTry(QString());
+  EXPECT_EQ(notes, 2);
+  // No paper: another state, another note, once.
+  for (int i = 0; i < 3; ++i) failingTry(kNoPaper);
+  EXPECT_EQ(notes, 3);
+  EXPECT_EQ(shown.Caption(), kPrinterSays + ": " + kNoPaper + "\r" + kSeeLog);
+
+  // A click closes it.
+  uCustomHint::ShowHintMessage(QPixmap(), QStringLiteral("one"), 0);
+  ASSERT_TRUE(shown.isVisible());
+  QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), shown.mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&shown, &click);
+  EXPECT_FALSE(shown.isVisible());
+  // The tray's menu (and its submenu) opens: the note hides; one that comes meanwhile waits.
+  uCustomHint::ShowHintMessage(QPixmap(), QStringLiteral("two"), 0);
+  ASSERT_TRUE(shown.isVisible());
+  QMenu* help = f.PopupMenu1->findChild<QMenu*>(QStringLiteral("PMenuHelp"));
+  ASSERT_TRUE(help);
+  emit f.PopupMenu1->aboutToShow();
+  EXPECT_FALSE(shown.isVisible());
+  emit help->aboutToShow();
+  failingTry(QString());
+  EXPECT_FALSE(shown.isVisible());
+  EXPECT_EQ(uCustomHint::HeldBackText(), offNote);
+  emit help->aboutToHide();
+  EXPECT_FALSE(shown.isVisible());
+  emit f.PopupMenu1->aboutToHide();
+  EXPECT_TRUE(shown.isVisible());
+  EXPECT_EQ(shown.Caption(), offNote);
+  EXPECT_EQ(uCustomHint::HeldBackText(), QString());
+  shown.HideTimerTick();
+}
+
 TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
@@ -792,12 +872,12 @@ TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   FWorkers.Last()->Events.PrinterOffline();
   FWorkers.Last()->Error(ekPrinterFatal);
   EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(),
-            Message(M::PRNFatalError) + CR + Message(M::SeeErrorFileForDetails));
+            Message(M::PRNFatalError) + CR + Message(M::S_CheckPrinter) + CR + Message(M::SeeErrorFileForDetails));
   EXPECT_EQ(f.TrayIconIndex, 1);
   FWorkers.Last()->Events.PrinterOnline();
   EXPECT_EQ(f.TrayIconIndex, 0);
   // An offline printer whose worker says why: the alert names the reason.
-  FWorkers.Last()->ErrorMessage = QStringLiteral("printer CD000002 not found; found AB123456 on COM7");
+  FWorkers.Last()->OperatorReason = QStringLiteral("printer CD000002 not found; found AB123456 on COM7");
   FWorkers.Last()->Events.PrinterOffline();
   EXPECT_EQ(f.lblComError->text(),
             Message(M::ErrorInPRN) + QStringLiteral("\nprinter CD000002 not found; found AB123456 on COM7"));
@@ -867,7 +947,8 @@ INSTANTIATE_TEST_SUITE_P(
         NoteCase{"File", tkReadFiles, ekFileError, 4, {M::ErrorInFile}},
         NoteCase{"Printer", tkPrintTest, ekPrinterError, 2, {M::ErrorInPRN, M::SeeErrorFileForDetails}},
         NoteCase{
-            "FatalWhilePrintingFiles", tkReadFiles, ekPrinterFatal, 3, {M::PRNFatalError, M::SeeErrorFileForDetails}},
+            "FatalWhilePrintingFiles", tkReadFiles, ekPrinterFatal, 3,
+            {M::PRNFatalError, M::S_CheckPrinter, M::SeeErrorFileForDetails}},
         NoteCase{"FatalDuringACheck", tkCheckPrinter, ekPrinterFatal, -1, {}},
         NoteCase{"FatalDuringAReport", tkXZReport, ekPrinterFatal, -1, {}},
         NoteCase{"NoKind", tkReadFiles, ekNone, -1, {}}),

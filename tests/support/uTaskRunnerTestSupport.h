@@ -44,8 +44,9 @@ struct TFakeTask {
   bool Terminated = false;
   bool Detached = false;
   bool Done = false;  // the thread body has ended
-  // The failure text the worker's events may read.
+  // The failure text the worker's events may read, and its reason for the operator.
   QString ErrorMessage;
+  QString OperatorReason;
 
   // The worker's last event, after which its thread ends at once.
   void Finish() {
@@ -76,6 +77,7 @@ class TFakeTaskThread : public ITaskThread {
   void DetachEvents() override { FTask->Detached = true; }
   bool Finished() const override { return FTask->Done; }
   QString ErrorMessage() const override { return FTask->ErrorMessage; }
+  QString OperatorReason() const override { return FTask->OperatorReason; }
 
  private:
   std::shared_ptr<TFakeTask> FTask;
