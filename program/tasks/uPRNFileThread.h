@@ -330,6 +330,7 @@ class TECRFileThread {
 
   // The running job.
   std::shared_ptr<TFolderWatch> FWatch;
+  std::shared_ptr<TLastingFailure> FFailures;
   std::unique_ptr<TECRFileReader> FReader;
   std::unique_ptr<TReceiptFolder> FFolder;
   TPRNInfo FPrinterInfo;       // argument of OnPrinterInfo

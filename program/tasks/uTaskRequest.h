@@ -11,6 +11,7 @@
 namespace fp {
 
 class TFolderWatch;
+class TLastingFailure;
 
 // The printer jobs (values fixed).
 enum TTaskKind : uint8_t {
@@ -62,6 +63,9 @@ struct TTaskRequest {
   // What decides when a receipt file is taken (uFolderWatch.h), shared with the runner's
   // own listing; a worker without one watches the folder by itself.
   std::shared_ptr<TFolderWatch> Watch{};
+  // What holds back the exception-log lines of a failure that lasts (uLastingFailure.h),
+  // shared by the runner's workers; a worker without one writes every line.
+  std::shared_ptr<TLastingFailure> Failures{};
 };
 
 }  // namespace fp

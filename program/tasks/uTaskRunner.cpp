@@ -48,6 +48,7 @@ TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, 
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
   if (!FServices.MonotonicMs) FServices.MonotonicMs = [] { return fp::MonotonicMs(); };
   FWatch = std::make_shared<TFolderWatch>(FServices.MonotonicMs);
+  FFailures = std::make_shared<TLastingFailure>(FServices.MonotonicMs);
   FPurgeTimer.setInterval(20);
   FPurgeTimer.setSingleShot(true);
   QObject::connect(&FPurgeTimer, &QTimer::timeout, &FPurgeTimer, [this] { PurgeRetiredThreads(); });
@@ -150,6 +151,10 @@ void TTaskRunner::TendReceiptFolder() {
 void TTaskRunner::LeaveKeptReports() {
   uPRNFileThread::LeaveKeptReports(
       [this](const QString& line, bool exceptionLog) { exceptionLog ? ErrorLog(line) : Log(line); });
+}
+
+void TTaskRunner::LeaveLastingFailure() {
+  for (const QString& line : FFailures->Leave()) ErrorLog(line);
 }
 
 std::optional<double> uTaskRunner::ParseCashAmount(const QString& Text) {
@@ -276,6 +281,7 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     if (!FServices.CreateTask) throw std::runtime_error("no worker");
     TTaskRequest request = Request;
     request.Watch = FWatch;
+    request.Failures = FFailures;
     std::unique_ptr<ITaskThread> thread = FServices.CreateTask(request);
     if (!thread) throw std::runtime_error("no worker");
     TTaskSettings s;

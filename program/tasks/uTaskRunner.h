@@ -28,6 +28,7 @@
 #include <optional>
 #include <vector>
 
+#include "program/tasks/uLastingFailure.h"
 #include "program/tasks/uOperatorWindows.h"
 #include "program/tasks/uPRNFileThread.h"
 #include "program/app/uSettingsFile.h"
@@ -362,6 +363,10 @@ class TTaskRunner {
   size_t RetiredCount() const { return FRetired.size(); }
   // The folder watch the runner lists with and hands to every worker with its request.
   const std::shared_ptr<TFolderWatch>& FolderWatch() const { return FWatch; }
+  // What holds back the exception-log lines of a lasting failure, handed to every worker.
+  const std::shared_ptr<TLastingFailure>& LastingFailure() const { return FFailures; }
+  // At the program's end: a failure that still lasts gets its line in the exception log.
+  void LeaveLastingFailure();
 
  private:
   bool StartTaskThread(const TTaskRequest& Request);
@@ -391,6 +396,7 @@ class TTaskRunner {
   // Decides when a receipt file is taken: the runner's own listing and every worker's
   // (made with the runner's monotonic clock).
   std::shared_ptr<TFolderWatch> FWatch;
+  std::shared_ptr<TLastingFailure> FFailures;
   TMainSettings& FSettings;
   ITaskRunnerObserver& FObserver;
   QString FLogDir;

@@ -478,14 +478,20 @@ TEST_F(TaskRunnerTest, ReceiptSettingsAreTakenAtTheStartOfTheTask) {
 
 // The runner's listing and every worker decide by one watch: what the ticks have seen of a
 // file counts for the job that takes it.
+// ... and the runner's record of a lasting failure, so that its repeats are held back
+// across the tasks.
 TEST_F(TaskRunnerTest, EveryWorkerIsHandedTheRunnersFolderWatch) {
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.FolderWatch());
+  ASSERT_TRUE(r.LastingFailure());
   ASSERT_TRUE(r.StartTask(tkReadFiles));
   QCoreApplication::processEvents();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
   ASSERT_EQ(FWorkers.Tasks.size(), 2u);
-  for (const auto& task : FWorkers.Tasks) EXPECT_EQ(task->Request.Watch, r.FolderWatch());
+  for (const auto& task : FWorkers.Tasks) {
+    EXPECT_EQ(task->Request.Watch, r.FolderWatch());
+    EXPECT_EQ(task->Request.Failures, r.LastingFailure());
+  }
 }
 
 TEST_F(TaskRunnerTest, EveryWorkerGetsTheSettingsAndItsJobArguments) {

@@ -382,6 +382,7 @@ void TfrmMain::FinishClose() {
   FClosed = true;
   FileReadTimer.stop();
   FRunner.LeaveKeptReports();
+  FRunner.LeaveLastingFailure();
   AddToLog(QStringLiteral("Application closed"));
   SaveSettings(SettingsFile());
   if (MarqueeBar) MarqueeBar->SetActive(false);
