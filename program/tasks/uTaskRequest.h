@@ -10,6 +10,7 @@
 
 namespace fp {
 
+class TFolderCare;
 class TFolderWatch;
 class TLastingFailure;
 
@@ -66,6 +67,9 @@ struct TTaskRequest {
   // What holds back the exception-log lines of a failure that lasts (uLastingFailure.h),
   // shared by the runner's workers; a worker without one writes every line.
   std::shared_ptr<TLastingFailure> Failures{};
+  // What the jobs of one runner remember of the receipt folders from job to job
+  // (uFolderCare.h), shared with the runner's tending; a worker without one has its own.
+  std::shared_ptr<TFolderCare> Care{};
 };
 
 }  // namespace fp
