@@ -308,7 +308,8 @@ void TECRFileThread::Log(const QString& message) {
 void TECRFileThread::LogException(const QString& message) {
   if (FLogDir.isEmpty()) return;
   // While a failure lasts, the lines that repeat it are held back (uLastingFailure.h).
-  for (const QString& line : FFailures ? FFailures->Line(message) : QStringList{message}) AppendException(FLogDir, line);
+  for (const QString& line : FFailures ? FFailures->Line(message) : QStringList{message})
+    AppendException(FLogDir, line);
 }
 
 void TECRFileThread::Fail(TTaskErrorKind kind, const QString& message) {

@@ -891,7 +891,8 @@ TEST_F(TaskRunnerTest, OfflineCarriesTheWorkersTextUntilThePrinterIsBack) {
   FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkReadFiles));
-  FWorkers.Last()->ErrorMessage = QStringLiteral("[FastInit][Init failed] Fiscal printer does not respond.\r\n[RETRY->]");
+  FWorkers.Last()->ErrorMessage =
+      QStringLiteral("[FastInit][Init failed] Fiscal printer does not respond.\r\n[RETRY->]");
   FWorkers.Last()->Events.PrinterOffline();
   EXPECT_TRUE(r.IsPrinterOffline());
   EXPECT_EQ(r.PrinterOfflineText(), QString());

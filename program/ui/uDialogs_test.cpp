@@ -42,9 +42,9 @@ TEST(MessageBoxDialogs, EscapeAndTheCloseButtonAnswerNeitherYesNorNo) {
       text = box->text();
       c.Act(box);
     });
-    EXPECT_EQ(Dialogs().Message(nullptr, TDlgKind::Question, QStringLiteral("Да ги разпечатам ли ?\rНе"),
-                                TDlgButtons::YesNo),
-              c.Answer);
+    EXPECT_EQ(
+        Dialogs().Message(nullptr, TDlgKind::Question, QStringLiteral("Да ги разпечатам ли ?\rНе"), TDlgButtons::YesNo),
+        c.Answer);
     EXPECT_TRUE(onTop);
     EXPECT_EQ(text, QStringLiteral("Да ги разпечатам ли ?\nНе"));
   }

@@ -169,7 +169,8 @@ TEST_F(MainWindowTest, WaitingFilesQuestionDeletesOnlyOnAnExplicitNo) {
     EXPECT_EQ(QFile::exists(FBonDir + "0001.bon"), !c.Deleted);
     EXPECT_EQ(QFile::exists(FBonDir + "0002.bon"), !c.Deleted);
     const std::string log = ExceptionLog().toStdString();
-    const std::string line = ("[FirstStart] Deleted without printing, the operator answered No: " + FBonDir).toStdString();
+    const std::string line =
+        ("[FirstStart] Deleted without printing, the operator answered No: " + FBonDir).toStdString();
     EXPECT_EQ(log.find(line + "0001.bon") != std::string::npos, c.Deleted) << log;
     EXPECT_EQ(log.find(line + "0002.bon") != std::string::npos, c.Deleted) << log;
     EXPECT_TRUE(FFrm->FileReadTimer.isActive());
@@ -188,8 +189,9 @@ TEST_F(MainWindowTest, NoKeepsAFileRewrittenWhileTheQuestionWasOpen) {
   MakeWindow().FormActivate();
   EXPECT_FALSE(QFile::exists(FBonDir + "0001.bon"));
   EXPECT_TRUE(QFile::exists(FBonDir + "0002.bon"));
-  EXPECT_THAT(ExceptionLog().toStdString(),
-              HasSubstr(("[FirstStart] Not deleted, changed since the question: " + FBonDir + "0002.bon").toStdString()));
+  EXPECT_THAT(
+      ExceptionLog().toStdString(),
+      HasSubstr(("[FirstStart] Not deleted, changed since the question: " + FBonDir + "0002.bon").toStdString()));
 }
 
 TEST_F(MainWindowTest, FirstActivationRemovesFilesOlderThanTwentyDaysButNoClaim) {
@@ -946,9 +948,11 @@ INSTANTIATE_TEST_SUITE_P(
         NoteCase{"Operation", tkXZReport, ekOperationError, 5, {M::ErrorOccurred, M::SeeErrorFileForDetails}},
         NoteCase{"File", tkReadFiles, ekFileError, 4, {M::ErrorInFile}},
         NoteCase{"Printer", tkPrintTest, ekPrinterError, 2, {M::ErrorInPRN, M::SeeErrorFileForDetails}},
-        NoteCase{
-            "FatalWhilePrintingFiles", tkReadFiles, ekPrinterFatal, 3,
-            {M::PRNFatalError, M::S_CheckPrinter, M::SeeErrorFileForDetails}},
+        NoteCase{"FatalWhilePrintingFiles",
+                 tkReadFiles,
+                 ekPrinterFatal,
+                 3,
+                 {M::PRNFatalError, M::S_CheckPrinter, M::SeeErrorFileForDetails}},
         NoteCase{"FatalDuringACheck", tkCheckPrinter, ekPrinterFatal, -1, {}},
         NoteCase{"FatalDuringAReport", tkXZReport, ekPrinterFatal, -1, {}},
         NoteCase{"NoKind", tkReadFiles, ekNone, -1, {}}),
