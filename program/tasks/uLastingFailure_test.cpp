@@ -14,13 +14,13 @@ class LastingFailureTest : public ::testing::Test {
   // One try: its exception-log lines, then its end; what was written, in order.
   QStringList Try(const QStringList& lines, bool failed, bool answered = true) {
     QStringList out;
-    for (const QString& l : lines) out << F.Line(l);
-    out << F.TryEnded(failed, answered);
+    for (const QString& l : lines) out << FRecord.Line(l);
+    out << FRecord.TryEnded(failed, answered);
     FNowMs += 6000;
     return out;
   }
   int64_t FNowMs = 1000;
-  TLastingFailure F{[this] { return FNowMs; }};
+  TLastingFailure FRecord{[this] { return FNowMs; }};
 };
 
 const QString kPaperA = QStringLiteral("[FastInit][Init failed]  No paper.  ");
@@ -54,10 +54,11 @@ TEST_F(LastingFailureTest, AnotherFailureEndsTheOneThatLasted) {
   EXPECT_THAT(Try({off, file}, true), ElementsAre(file));
   EXPECT_THAT(Try({off, file}, true), IsEmpty());
   // The program ends while it lasts; its first physical line names it.
-  EXPECT_THAT(F.Leave(), ElementsAre("[Execute] The failure lasts at the program's end after 18 s, 3 tries, its "
-                                     "lines written once: [FastInit][Init failed] Fiscal printer does not respond. "
-                                     "<01>"));
-  EXPECT_THAT(F.Leave(), IsEmpty());
+  EXPECT_THAT(FRecord.Leave(),
+              ElementsAre("[Execute] The failure lasts at the program's end after 18 s, 3 tries, its "
+                          "lines written once: [FastInit][Init failed] Fiscal printer does not respond. "
+                          "<01>"));
+  EXPECT_THAT(FRecord.Leave(), IsEmpty());
 }
 
 }  // namespace

@@ -31,13 +31,13 @@ TBusCall SessionBusCall() {
 
 uCustomHint::TNoteSender NoteSender(const QString& Summary, TBusCall Call) {
   auto shownId = std::make_shared<uint>(0);
-  return [Summary, Call = std::move(Call), shownId](const uCustomHint::TDesktopNote& Note) {
+  return [Summary, call = std::move(Call), shownId](const uCustomHint::TDesktopNote& Note) {
     QDBusMessage m = QDBusMessage::createMethodCall(QLatin1String(Service), QLatin1String(Path),
                                                     QLatin1String(Interface), QStringLiteral("Notify"));
     // app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout
     m << Summary << *shownId << QString() << Summary << PlainBody(Note.Body) << QStringList() << QVariantMap()
       << static_cast<int>(Note.TimeoutMs);
-    const QDBusMessage reply = Call(m);
+    const QDBusMessage reply = call(m);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
     *shownId = reply.arguments().constFirst().toUInt();
     return true;
