@@ -98,6 +98,9 @@ enum TMessageKey : int {
   S_NoPaper,
   S_CoverOpen,
   S_PrinterFault,
+  S_BonFileCount,
+  S_NoDeletesBons,
+  S_CheckPrinter,
   MessageCount
 };
 

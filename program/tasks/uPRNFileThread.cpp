@@ -21,6 +21,7 @@
 #include "program/app/uConst.h"
 #include "program/receipts/uECRFileReader.h"
 #include "program/receipts/uReceiptFolder.h"
+#include "program/tasks/uLastingFailure.h"
 #include "program/app/uStrRes.h"
 #include "program/app/uProgramLog.h"
 #include "platform/FileOps.h"
@@ -42,6 +43,14 @@ class EJobFailure : public std::exception {
  private:
   std::string FWhat;
 };
+
+// A line of the exception log; one that cannot be written is lost, the job goes on.
+void AppendException(const QString& logDir, const QString& line) {
+  try {
+    uProgramLog::WriteLog(logDir, line, true);
+  } catch (const std::exception&) {
+  }
+}
 
 // The text of any failure: ours and the receipt folder's as they are, the reader's and the
 // runtime's in code page 1251.
@@ -234,6 +243,8 @@ std::unique_ptr<TECRFileThread> TECRFileThread::Create(const TTaskRequest& reque
   std::unique_ptr<TECRFileThread> t(new TECRFileThread());
   t->FTaskKind = kind;
   t->FWatch = request.Watch ? request.Watch : std::make_shared<TFolderWatch>();
+  t->FFailures = request.Failures;
+  if (t->FFailures) t->FReader->SetExceptionLog([raw = t.get()](const QString& line) { raw->LogException(line); });
   t->FCare = request.Care ? request.Care : std::make_shared<TFolderCare>();
   // Only the arguments of the job's own kind are taken.
   switch (kind) {
@@ -296,10 +307,9 @@ void TECRFileThread::Log(const QString& message) {
 
 void TECRFileThread::LogException(const QString& message) {
   if (FLogDir.isEmpty()) return;
-  try {
-    uProgramLog::WriteLog(FLogDir, message, true);
-  } catch (const std::exception&) {
-  }
+  // While a failure lasts, the lines that repeat it are held back (uLastingFailure.h).
+  for (const QString& line : FFailures ? FFailures->Line(message) : QStringList{message})
+    AppendException(FLogDir, line);
 }
 
 void TECRFileThread::Fail(TTaskErrorKind kind, const QString& message) {
@@ -395,6 +405,7 @@ void TECRFileThread::Execute() {
   const HRESULT com = CoInitialize(nullptr);
   FErrorKind = ekNone;
   bool connected = false;
+  bool failed = false;
   FFolder = std::make_unique<TReceiptFolder>(
       FBonFolder, [this] { return Now(); },
       [this](const QString& line, bool exceptionLog) { exceptionLog ? LogException(line) : Log(line); });
@@ -415,6 +426,7 @@ void TECRFileThread::Execute() {
       RunJob();
     }
   } catch (const std::exception& e) {
+    failed = true;
     // Every step of the receipt folder that fails is a file error.
     if (dynamic_cast<const EReceiptFolderError*>(&e))
       FErrorKind = ekFileError;
@@ -432,6 +444,8 @@ void TECRFileThread::Execute() {
     LogException(QStringLiteral("[Execute] ") + FErrorMessage);
     Log(QStringLiteral("[Execute] ") + FErrorMessage);
   }
+  if (FFailures && !FLogDir.isEmpty())
+    for (const QString& line : FFailures->TryEnded(failed, connected)) AppendException(FLogDir, line);
   // Before the last event: the next job may start as soon as it has run.
   FFolder->Unlock();
   // Freeing the reader closes the automation object's connection and releases it, inside
@@ -482,8 +496,8 @@ void TECRFileThread::DoInit() {
     FReader->DropConnection();
     Log(QStringLiteral("[DoInit] Printer ") + FDeviceSerialNom + QStringLiteral(" not found; printer ") + found +
         QStringLiteral(" on COM") + QString::number(port) + QStringLiteral(" left untouched."));
-    Fail(ekPrinterFatal,
-         uStrRes::Message(uStrRes::S_OtherPrnFound).arg(FDeviceSerialNom, found, QString::number(port)));
+    FOperatorReason = uStrRes::Message(uStrRes::S_OtherPrnFound).arg(FDeviceSerialNom, found, QString::number(port));
+    Fail(ekPrinterFatal, FOperatorReason);
   }
   if (OnPrinterOnline) Synchronize([this] { OnPrinterOnline(*this); });
 }

@@ -236,6 +236,9 @@ class TECRFileThread {
   // The kind and text of the failure that ended the job (ekNone and empty without one).
   TTaskErrorKind ErrorKind() const { return FErrorKind; }
   const QString& ErrorMessage() const { return FErrorMessage; }
+  // The failure's reason in the operator's words when it has one (another printer found
+  // by the search); empty when its text is the log's only.
+  const QString& OperatorReason() const { return FOperatorReason; }
   // What the printer itself reported with the last classified failure
   // (uPRNFileThread::PrinterStateText); empty when it was the link's.
   const QString& PrinterState() const { return FPrinterState; }
@@ -316,6 +319,7 @@ class TECRFileThread {
 
   // The running job.
   std::shared_ptr<TFolderWatch> FWatch;
+  std::shared_ptr<TLastingFailure> FFailures;
   std::shared_ptr<TFolderCare> FCare;
   std::unique_ptr<TECRFileReader> FReader;
   std::unique_ptr<TReceiptFolder> FFolder;
@@ -323,6 +327,7 @@ class TECRFileThread {
   TDepartmentRow FDepartment;  // the department just read (job 8)
   QString FCurrentFile;
   QString FErrorMessage;
+  QString FOperatorReason;
   TTaskErrorKind FErrorKind = ekNone;
   QString FPrinterState;
   bool FReportKept = false;  // the job ended keeping a printed receipt's report (a full disk)

@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "program/tasks/uLastingFailure.h"
 #include "program/tasks/uOperatorWindows.h"
 #include "program/tasks/uPRNFileThread.h"
 #include "program/app/uSettingsFile.h"
@@ -99,6 +100,9 @@ class ITaskThread {
   virtual bool Finished() const = 0;
   // The text of the failure that ended the job (read in its events; empty when none).
   virtual QString ErrorMessage() const { return QString(); }
+  // Its reason in the operator's words, when the job has one (empty for a failure whose
+  // only text is the log's).
+  virtual QString OperatorReason() const { return QString(); }
 };
 
 using TTaskThreadFactory = std::function<std::unique_ptr<ITaskThread>(const TTaskRequest&)>;
@@ -347,7 +351,7 @@ class TTaskRunner {
   const TFolderFault& FolderFault() const { return FFolderFault; }
   // The last printer event of a task that was not a settings test said offline.
   bool IsPrinterOffline() const { return FPrinterOffline; }
-  // Why, as the worker said it (empty when it did not say).
+  // Why, as the worker told it the operator (empty when it did not say).
   const QString& PrinterOfflineText() const { return FPrinterOfflineText; }
   // What the printer itself reported with the last printer error of a task that was not a
   // settings test (no paper, an open cover...); empty when that error was the link's, and
@@ -398,6 +402,10 @@ class TTaskRunner {
   size_t RetiredCount() const { return FRetired.size(); }
   // The folder watch the runner lists with and hands to every worker with its request.
   const std::shared_ptr<TFolderWatch>& FolderWatch() const { return FWatch; }
+  // What holds back the exception-log lines of a lasting failure, handed to every worker.
+  const std::shared_ptr<TLastingFailure>& LastingFailure() const { return FFailures; }
+  // At the program's end: a failure that still lasts gets its line in the exception log.
+  void LeaveLastingFailure();
   // The runner's care of the receipt folders (uFolderCare.h): its tending and every job it
   // starts (with the request) share it; no other runner does.
   const std::shared_ptr<TFolderCare>& FolderCare() const { return FCare; }
@@ -437,6 +445,7 @@ class TTaskRunner {
   // Decides when a receipt file is taken: the runner's own listing and every worker's
   // (made with the runner's monotonic clock).
   std::shared_ptr<TFolderWatch> FWatch;
+  std::shared_ptr<TLastingFailure> FFailures;
   // What the runner's jobs remember of the receipt folders, and its tending of them.
   std::shared_ptr<TFolderCare> FCare;
   TMainSettings& FSettings;

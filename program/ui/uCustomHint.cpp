@@ -3,11 +3,14 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
 #include <QScreen>
 #include <QToolTip>
+
+#include <optional>
 
 #include "program/ui/uDialogs.h"
 #include "program/ui/uFormHelpers.h"
@@ -91,6 +94,11 @@ QRect TCustomHint::TextRect() const {
   return r;
 }
 
+void TCustomHint::mousePressEvent(QMouseEvent* Event) {
+  Event->accept();
+  HideTimerTick();
+}
+
 void TCustomHint::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), FColor);
@@ -120,16 +128,17 @@ void TCustomHint::DrawCaption(QPainter& P, const QRect& R) {
 namespace uCustomHint {
 namespace {
 QPointer<TCustomHint> gHint;
-}
+// Open menus of the program, and the note that waits for them to close.
+int gMenusOpen = 0;
+struct THeldNote {
+  QPixmap Picture;
+  QString Text;
+  int32_t Interval = 0;
+};
+std::optional<THeldNote> gHeld;
+TNoteSender gSender;
 
-TCustomHint& CustomHintWnd() {
-  if (!gHint) gHint = new TCustomHint(nullptr);
-  return *gHint;
-}
-
-void ReleaseCustomHint() { delete gHint.data(); }
-
-void ShowHintMessage(const QPixmap& Picture, const QString& Text, int32_t Interval) {
+void ShowInWindow(const QPixmap& Picture, const QString& Text, int32_t Interval) {
   TCustomHint& hint = CustomHintWnd();
   hint.hide();
   hint.SetPicture(QPixmap());
@@ -149,6 +158,48 @@ void ShowHintMessage(const QPixmap& Picture, const QString& Text, int32_t Interv
   const int bottom = h - 20;
   hint.ActivateHint(QRect(left, top, right - left, bottom - top), Text);
 }
+
+}  // namespace
+
+TCustomHint& CustomHintWnd() {
+  if (!gHint) gHint = new TCustomHint(nullptr);
+  return *gHint;
+}
+
+void ReleaseCustomHint() {
+  delete gHint.data();
+  gHeld.reset();
+  gMenusOpen = 0;
+}
+
+void ShowHintMessage(const QPixmap& Picture, const QString& Text, int32_t Interval) {
+  if (gSender && gSender(TDesktopNote{DisplayText(Text)})) {
+    if (gHint) gHint->HideTimerTick();
+    return;
+  }
+  if (gMenusOpen > 0) {
+    gHeld = THeldNote{Picture, Text, Interval};
+    return;
+  }
+  ShowInWindow(Picture, Text, Interval);
+}
+
+void MenuOpened() {
+  ++gMenusOpen;
+  if (gHint && gHint->isVisible()) gHint->HideTimerTick();
+}
+
+void MenuClosed() {
+  if (gMenusOpen > 0) --gMenusOpen;
+  if (gMenusOpen > 0 || !gHeld) return;
+  const THeldNote note = std::move(*gHeld);
+  gHeld.reset();
+  ShowInWindow(note.Picture, note.Text, note.Interval);
+}
+
+QString HeldBackText() { return gHeld ? gHeld->Text : QString(); }
+
+void SetNoteSender(TNoteSender Sender) { gSender = std::move(Sender); }
 
 }  // namespace uCustomHint
 }  // namespace fp

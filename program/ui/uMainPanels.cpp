@@ -399,9 +399,9 @@ void TfrmMain::UpdateAlerts() {
     lines << PrinterStateLine(FRunner.PrinterState());
   else if (offline) {
     lines << Message(M::ErrorInPRN);
-    // With the reason the worker gave (its failure text: another printer found by the
-    // search, for one), when it gave one.
-    if (!FRunner.PrinterOfflineText().isEmpty()) lines << FRunner.PrinterOfflineText();
+    // With the reason the worker gave the operator (another printer found by the search,
+    // for one), else what to check. The log's texts of the failure stay in the log.
+    lines << (FRunner.PrinterOfflineText().isEmpty() ? Message(M::S_CheckPrinter) : FRunner.PrinterOfflineText());
   }
   const QString unknown = UnknownOutcomeAlert();
   if (!unknown.isEmpty()) lines << unknown;
@@ -483,10 +483,13 @@ void TfrmMain::TaskStarted(TTaskKind Kind) {
 void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
   SetStatusText(2, QString());
   FUnknownHintPending = false;
-  // A printer check that finds nothing wrong leaves a last-task panel that names files of
-  // unknown outcome: they still need a look, the check's result does not.
+  // A printer check, or a file task that printed nothing and kept no file, leaves a
+  // last-task panel that names files of unknown outcome: they still need a look. Whether
+  // the printer answers shows in the error line.
   const bool check = Kind == tkPrinterInfo || Kind == tkCheckPrinter;
-  if (!(check && Errors == 0 && FLastTaskNamesUnknown)) {
+  const bool nothingDone = Kind == tkReadFiles && Processed == 0 && FUnknownFiles.isEmpty();
+  if (Errors == 0) FLastProblemNote.clear();
+  if (!((check || nothingDone) && FLastTaskNamesUnknown)) {
     lblLastTaskName->setText(TTaskRunner::TaskCaption(Kind));
     QString result;
     if (Kind == tkReadFiles) result = Message(M::FilesCount) + Count(Processed) + QStringLiteral(". ");
@@ -527,7 +530,13 @@ void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, c
   const QString see = Message(M::SeeErrorFileForDetails);
   // The printer's own state, when it reported one, instead of the general words.
   const QString state = PrinterState.isEmpty() ? QString() : PrinterStateLine(PrinterState);
-  auto note = [this](int image, const QString& text) {
+  // One note per change of state: the same note again, with no task ended without an
+  // error in between, is not shown again (the error line and the tray icon keep showing
+  // the state). A file error is a note of that file.
+  auto note = [this](int image, const QString& text, const QString& about = QString()) {
+    const QString key = text + QLatin1Char('\n') + about;
+    if (key == FLastProblemNote) return;
+    FLastProblemNote = key;
     const QPixmap pic = image >= 0 && image < static_cast<int>(HintImages.size()) ? HintImages[image] : QPixmap();
     uCustomHint::ShowHintMessage(pic, text, 0);
   };
@@ -540,10 +549,12 @@ void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, c
   }
   switch (Error) {
     case ekOperationError: note(5, state.isEmpty() ? ErrorMessageText() : state + CR + see); break;
-    case ekFileError: note(4, Message(M::ErrorInFile)); break;
+    case ekFileError: note(4, Message(M::ErrorInFile), FCurrentFile); break;
     case ekPrinterError: note(2, (state.isEmpty() ? Message(M::ErrorInPRN) : state) + CR + see); break;
     case ekPrinterFatal:
-      if (Kind == tkReadFiles) note(3, (state.isEmpty() ? Message(M::PRNFatalError) : state) + CR + see);
+      // Without the printer's own state it is the link: the note says what to check.
+      if (Kind == tkReadFiles)
+        note(3, (state.isEmpty() ? Message(M::PRNFatalError) + CR + Message(M::S_CheckPrinter) : state) + CR + see);
       break;
     default: break;
   }
@@ -551,6 +562,7 @@ void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, c
 
 void TfrmMain::FileStarted(const QString& Path) {
   FUnknownHintPending = false;
+  FCurrentFile = Path;
   SetStatusText(2, QFileInfo(Path).fileName());
 }
 

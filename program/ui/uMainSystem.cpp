@@ -68,6 +68,7 @@ class TWorkerTaskThread : public ITaskThread {
   void DetachEvents() override { FThread->DetachEvents(); }
   bool Finished() const override { return FThread->Finished(); }
   QString ErrorMessage() const override { return FThread->ErrorMessage(); }
+  QString OperatorReason() const override { return FThread->OperatorReason(); }
 
  private:
   std::unique_ptr<TECRFileThread> FThread;
