@@ -5,6 +5,7 @@
 // block "```rep" that follows) and send the printer what the table below says.
 #include <QFile>
 
+#include <algorithm>
 #include <map>
 
 #include "platform/TextLines.h"
@@ -56,11 +57,10 @@ std::vector<TExample> ReadmeExamples(const QString& path) {
 
 // The calls that act on the printer (reading calls and the article table left out).
 Lines ActingCalls(const Lines& calls) {
-  static const char* const acting[] = {"StartBon",    "SetRefundParams", "AddUniqueSellNom", "AddPLU",
-                                       "AddProgPlu",  "AddDeprtPlu",     "AddDiscount",      "AddLine",
-                                       "AddPayment",  "AddPaymentByCurrncy", "EndBon",       "InOutMoney",
-                                       "RunXReport",  "RunZReport",      "RunFMDateReport",  "CopyLastBon",
-                                       "GetHardwareStatus"};
+  static const char* const acting[] = {
+      "StartBon",        "SetRefundParams", "AddUniqueSellNom",    "AddPLU", "AddProgPlu", "AddDeprtPlu", "AddDiscount",
+      "AddLine",         "AddPayment",      "AddPaymentByCurrncy", "EndBon", "InOutMoney", "RunXReport",  "RunZReport",
+      "RunFMDateReport", "CopyLastBon",     "GetHardwareStatus"};
   Lines out;
   for (const std::string& call : calls) {
     const std::string name = call.substr(0, call.find('('));
@@ -95,8 +95,9 @@ const std::map<std::string, Lines>& ExpectedCalls() {
         "StartBon(6, 1, 1, , , 1, 101, 123456789, BG123456789, ACME Ltd, Sofia, 1 Vitosha Blvd, Ivan Petrov, "
         "Maria Ivanova)",
         "AddProgPlu(1, 1, 2, 1.5, 2)", "AddPayment(1, , 3, 1)", "EndBon()"}},
-      {"text", {"StartBon(1, 1, 1, , , 1, , , , , , , , )", "AddLine(Opening hours, , 0)",
-                "AddLine(Mon-Fri 8:00-20:00, , 0)", "EndBon()"}},
+      {"text",
+       {"StartBon(1, 1, 1, , , 1, , , , , , , , )", "AddLine(Opening hours, , 0)", "AddLine(Mon-Fri 8:00-20:00, , 0)",
+        "EndBon()"}},
       {"cash-in", {"InOutMoney(150, 1)"}},
       {"cash-out", {"InOutMoney(-20.5, 1)"}},
       {"x-report", {"RunXReport()"}},
@@ -127,11 +128,12 @@ TEST(ReadmeReceiptExamples, EachPrintsAsTheReadmeSays) {
     fake->Serial = "AB123456";
     fake->Fiscal = "02123456";
     TECRFileReader reader(fake->Factory());
-    reader.SetClock([] { return QDateTime(QDate(2026, 12, 11), QTime(16, 5, 0)); });
+    const QDateTime now(QDate(2026, 12, 11), QTime(16, 5, 0));
+    reader.SetClock([now] { return now; });
     // The program's default settings: report files with their details, VAT digits from 0.
     reader.SetRepFilePrint(true);
     reader.SetRepDetailPrint(true);
-    fake->Clock = uECRFileReader::DateTimeToOle(QDateTime(QDate(2026, 12, 11), QTime(16, 5, 0)));
+    fake->Clock = uECRFileReader::DateTimeToOle(now);
     ASSERT_TRUE(reader.FastInit(false, "")) << reader.LastError();
     fake->Calls.clear();
 
@@ -143,13 +145,17 @@ TEST(ReadmeReceiptExamples, EachPrintsAsTheReadmeSays) {
       ASSERT_TRUE(f.open(QIODevice::WriteOnly));
       f.write(bytes.data(), static_cast<qint64>(bytes.size()));
     }
-    if (reader.ReadFile(path, 0)) reader.PrintPluList();
+    const bool printed = reader.ReadFile(path, 0) && reader.PrintPluList();
 
     // The report's lines as a reader of the file sees them (the invoice's parts are
     // separated by a CR alone, so they come out as lines of their own).
     const std::string text = reader.RepFileText();
     EXPECT_TRUE(text.empty() || text.ends_with("\r\n"));
     EXPECT_EQ(SplitLines(Cp1251ToUtf8(text)), e.Report);
+    // A report with an "[ERROR]" line is that of a failed file, and only such a one.
+    const bool failed =
+        std::any_of(e.Report.begin(), e.Report.end(), [](const std::string& l) { return l.starts_with("[ERROR]"); });
+    EXPECT_EQ(printed, !failed) << reader.LastError();
     EXPECT_EQ(ActingCalls(fake->Calls), expected->second);
   }
   for (const auto& [name, calls] : ExpectedCalls())
