@@ -138,7 +138,7 @@ class TRunner {
   }
 
   void StartJob(qsizetype ready) {
-    FJob = TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FO.Folder, .Watch = FWatch});
+    FJob = TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FO.Folder, .Watch = FWatch, .Care = FCare});
     FJob->SetComPort(static_cast<uint8_t>(FO.Com));
     FJob->SetBaudRate(FO.Baud);
     FJob->SetRepFilePrint(FO.RepFiles);
@@ -167,6 +167,7 @@ class TRunner {
   QElapsedTimer FIdle;
   std::unique_ptr<TECRFileThread> FJob;
   std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>();
+  std::shared_ptr<TFolderCare> FCare = std::make_shared<TFolderCare>();
   int FIles = 0, FErrors = 0, FJobs = 0;
 };
 

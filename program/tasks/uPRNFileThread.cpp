@@ -51,9 +51,6 @@ QString FailureText(const std::exception& e) {
   return uConst::FromCp1251(e.what());
 }
 
-int RecoverClaims(TReceiptFolder& folder, bool reports, const QString& bonFileExt, const TReceiptFolder::TLogLine& log,
-                  const uPRNFileThread::TUnknownNotice& unknown);
-
 }  // namespace
 
 // ---- Event calls on the main thread ----
@@ -237,6 +234,7 @@ std::unique_ptr<TECRFileThread> TECRFileThread::Create(const TTaskRequest& reque
   std::unique_ptr<TECRFileThread> t(new TECRFileThread());
   t->FTaskKind = kind;
   t->FWatch = request.Watch ? request.Watch : std::make_shared<TFolderWatch>();
+  t->FCare = request.Care ? request.Care : std::make_shared<TFolderCare>();
   // Only the arguments of the job's own kind are taken.
   switch (kind) {
     case tkReadFiles:
@@ -519,203 +517,20 @@ TReceiptFolder::TLogLine TECRFileThread::FolderLog() {
 // that file: it is kept as unknown outcome with its report, and each one is reported as
 // a file error, so that the operator can check the printer's journal.
 void TECRFileThread::DelTempFiles() {
-  RecoverClaims(*FFolder, FReader->RepFilePrint(), FBonFileExt, FolderLog(),
-                [this](const QString& kept, const QString& why) {
-                  FCurrentFile = kept;
-                  if (OnFileUnknown) Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
-                  if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
-                });
+  FCare->RecoverClaims(*FFolder, FReader->RepFilePrint(), FBonFileExt, FolderLog(),
+                       [this](const QString& kept, const QString& why) {
+                         FCurrentFile = kept;
+                         if (OnFileUnknown) Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
+                         if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
+                       });
 }
 
 // ---- The file job ----
 
-namespace {
-
-// A receipt of a failed file that may still be open on the printer: the next opening
-// closes it (a non-fiscal receipt, or one with a payment) or cancels it. Kept for the
-// process by receipt folder, since every job has a reader of its own.
-struct TLeftOpen {
-  QString File;
-  bool NonFiscal = false;
-};
-std::mutex& LeftOpenLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::map<QString, TLeftOpen>& LeftOpen() {
-  static std::map<QString, TLeftOpen> left;
-  return left;
-}
-
-}  // namespace
-
-// The report of a printed receipt that could not be written: its text waits in memory,
-// its claim under its name, until the report can be written (by the file timer or the
-// next file job of the folder, before it takes a new file). By receipt folder, for the
-// process.
-struct TKeptReport {
-  QString Name;     // the receipt file's listed name
-  QString RepName;  // the report's name
-  std::string Text;
-  QString LastFailure;
-};
-std::mutex& KeptReportsLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::map<QString, std::vector<TKeptReport>>& KeptReports() {
-  static std::map<QString, std::vector<TKeptReport>> kept;
-  return kept;
-}
-
-namespace {
-
-// Writes the kept reports of the folder (TECRFileThread::WritePendingReports); the folder
-// holds its lock. A claim that another program took meanwhile is no reason to stop: the
-// receipt printed, its report is written all the same, and one line says so.
-bool WriteKeptReports(TReceiptFolder& folder, const TReceiptFolder::TLogLine& log) {
-  const QString& path = folder.Path();
-  std::lock_guard<std::mutex> lock(KeptReportsLock());
-  const auto it = KeptReports().find(path);
-  if (it == KeptReports().end()) return true;
-  std::vector<TKeptReport>& kept = it->second;
-  while (!kept.empty()) {
-    TKeptReport& r = kept.front();
-    bool claimGone = false;
-    try {
-      folder.WriteReport(r.RepName, r.Text);
-      folder.SyncReport(path + r.RepName);
-      claimGone = !folder.FinishPrinted(r.Name);
-    } catch (const std::exception& e) {
-      const QString failure = FailureText(e);
-      if (failure != r.LastFailure) {
-        r.LastFailure = failure;
-        const QString line = QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + path + r.Name +
-                             QStringLiteral("\" still cannot be written: ") + failure;
-        log(line, true);
-        log(line, false);
-      }
-      return false;
-    }
-    log(QStringLiteral("[DoReadFiles] The report of the printed receipt \"") + path + r.Name +
-            QStringLiteral("\" is written: \"") + path + r.RepName + QStringLiteral("\""),
-        false);
-    if (claimGone) {
-      const QString line = QStringLiteral("[DoReadFiles] The claim of the printed receipt \"") + path + r.Name +
-                           QStringLiteral("\" was gone (another program took it): \"") + path +
-                           TReceiptFolder::ClaimName(r.Name) + QStringLiteral("\"");
-      log(line, true);
-      log(line, false);
-    }
-    kept.erase(kept.begin());
-  }
-  KeptReports().erase(it);
-  return true;
-}
-
-}  // namespace
-
-QString uPRNFileThread::UnknownOutcomeText(const QString& path, const QString& why) {
-  return QStringLiteral("Outcome unknown: the receipt of \"") + path + QStringLiteral("\" may have printed (") + why +
-         QStringLiteral("). Check the printer's journal before sending it again.");
-}
-
-QString uPRNFileThread::LeftClaimWhy() {
-  return QStringLiteral("the program ended while it printed: it was stopped or the machine lost power");
-}
-
-namespace {
-
-// Recovers the claims left by an earlier run (TReceiptFolder::RecoverLeftClaims); each one
-// kept as unknown outcome gets its report "N.rep" (with report files on), on disk with its
-// folder, in place of an older report of that name, and goes to `unknown`. A report that
-// cannot be written is logged; the ".unk" file stays all the same.
-int RecoverClaims(TReceiptFolder& folder, bool reports, const QString& bonFileExt, const TReceiptFolder::TLogLine& log,
-                  const uPRNFileThread::TUnknownNotice& unknown) {
-  return folder.RecoverLeftClaims(
-      [&](const QString& claimName, const QString& kept) {
-        const QString why = uPRNFileThread::LeftClaimWhy();
-        if (reports) {
-          const QString repName = ChangeFileExt(claimName, QStringLiteral(".rep"));
-          try {
-            folder.WriteReport(repName,
-                               "[UNKNOWN]" + uConst::ToCp1251(uPRNFileThread::UnknownOutcomeText(kept, why)) + "\r\n");
-            folder.SyncReport(folder.Path() + repName);
-          } catch (const std::exception& e) {
-            log(QStringLiteral("[DelTempFiles] ") + FailureText(e), true);
-            log(QStringLiteral("[DelTempFiles] ") + FailureText(e), false);
-          }
-        }
-        if (unknown) unknown(kept, why);
-      },
-      bonFileExt);
-}
-
-// The last failure of the file timer's care of each folder, logged once while it stays.
-std::mutex& TendFailureLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::map<QString, QString>& TendFailures() {
-  static std::map<QString, QString> failures;
-  return failures;
-}
-
-}  // namespace
-
-void uPRNFileThread::TendFolder(const QString& folderPath, bool reports, const QString& bonFileExt,
-                                const TReceiptFolder::TLogLine& log, const TUnknownNotice& unknown) {
-  TReceiptFolder folder(folderPath, {}, log);
-  if (folderPath.isEmpty() || !folder.Exists()) return;
-  const QString path = folder.Path();
-  QString failure;
-  try {
-    // Another program's file job holds the lock: its claims are not left ones.
-    if (!folder.Lock()) return;
-    if (!WriteKeptReports(folder, log)) return;
-    RecoverClaims(folder, reports, bonFileExt, log, unknown);
-  } catch (const std::exception& e) {
-    failure = FailureText(e);
-  }
-  std::lock_guard<std::mutex> lock(TendFailureLock());
-  QString& last = TendFailures()[path];
-  if (failure != last && !failure.isEmpty()) {
-    log(QStringLiteral("[DelTempFiles] ") + failure, true);
-    log(QStringLiteral("[DelTempFiles] ") + failure, false);
-  }
-  last = failure;
-  if (last.isEmpty()) TendFailures().erase(path);
-}
-
-void uPRNFileThread::LeaveKeptReports(const TReceiptFolder::TLogLine& log) {
-  QStringList folders;
-  {
-    std::lock_guard<std::mutex> lock(KeptReportsLock());
-    for (const auto& [folder, kept] : KeptReports()) folders.append(folder);
-  }
-  for (const QString& path : folders) {
-    TReceiptFolder folder(path, {}, log);
-    try {
-      if (folder.Lock()) WriteKeptReports(folder, log);
-    } catch (const std::exception&) {
-      // What is still kept goes into the log below.
-    }
-  }
-  std::lock_guard<std::mutex> lock(KeptReportsLock());
-  for (const auto& [path, kept] : KeptReports())
-    for (const TKeptReport& r : kept)
-      log(QStringLiteral("[Exit] The report of the printed receipt \"") + path + r.Name +
-              QStringLiteral("\" could not be written; its claim \"") + path + TReceiptFolder::ClaimName(r.Name) +
-              QStringLiteral("\" stays and becomes \".unk\" at the next start. The report (\"") + path + r.RepName +
-              QStringLiteral("\"):\r\n") + uConst::FromCp1251(r.Text),
-          false);
-  KeptReports().clear();
-}
-
 std::string TECRFileThread::ReportText(const QString& unknownWhy) const {
   std::string text = FReader->RepFileText();
   if (!unknownWhy.isEmpty())
-    text += "[UNKNOWN]" + uConst::ToCp1251(uPRNFileThread::UnknownOutcomeText(FCurrentFile, unknownWhy)) + "\r\n";
+    text += "[UNKNOWN]" + uConst::ToCp1251(uFolderCare::UnknownOutcomeText(FCurrentFile, unknownWhy)) + "\r\n";
   return text;
 }
 
@@ -734,7 +549,7 @@ void TECRFileThread::SaveRepFile(const QString& unknownWhy) {
 
 TReadyFiles TECRFileThread::ReadyFiles() { return FWatch->Ready(FBonFolder, FBonFileExt, FLogDir, FReadyAgeMs); }
 
-bool TECRFileThread::WritePendingReports() { return WriteKeptReports(*FFolder, FolderLog()); }
+bool TECRFileThread::WritePendingReports() { return FCare->WriteKeptReports(*FFolder, FolderLog()); }
 
 void TECRFileThread::DoReadFiles() {
   try {
@@ -825,10 +640,7 @@ void TECRFileThread::DoReadFiles() {
           // A printed receipt never loses its answer: its claim stays (it is never printed
           // again) and the report waits in memory until it can be written, before any new
           // file is taken.
-          {
-            std::lock_guard<std::mutex> lock(KeptReportsLock());
-            KeptReports()[FBonFolder].push_back(TKeptReport{name, ReportName(), ReportText(QString()), repError});
-          }
+          FCare->KeepReport(FBonFolder, TKeptReport{name, ReportName(), ReportText(QString()), repError});
           const QString line = QStringLiteral("[DoReadFiles] Printed, but its report file cannot be written: \"") +
                                FCurrentFile + QStringLiteral("\" kept as \"") + FFolder->ClaimPath(name) +
                                QStringLiteral("\" until it can; ") + repError;
@@ -856,44 +668,13 @@ void TECRFileThread::DoReadFiles() {
   }
 }
 
-bool TECRFileThread::ReceiptLeftOpen() const {
-  std::lock_guard<std::mutex> lock(LeftOpenLock());
-  return LeftOpen().count(FBonFolder) != 0;
-}
+bool TECRFileThread::ReceiptLeftOpen() const { return FCare->ReceiptLeftOpen(FBonFolder); }
 
 void TECRFileThread::NoteLeftOpenReceipt(bool failed) {
-  const TFileProgress& p = FReader->Progress();
-  std::lock_guard<std::mutex> lock(LeftOpenLock());
-  std::map<QString, TLeftOpen>& left = LeftOpen();
-  // This file's opening was made: the library closed or cancelled the receipt left open
-  // before it opened this one. What it did follows from the receipt's status read just
-  // before the opening: a fiscal receipt with nothing paid is cancelled; one with a
-  // payment can no longer be cancelled and is closed with the rest paid in cash; a
-  // non-fiscal receipt is always closed.
-  const auto it = left.find(FBonFolder);
-  if (it != left.end() && p.Opened) {
-    const TECRFileReader::TStatusBeforeOpening& status = FReader->StatusBeforeOpening();
-    const QString opening = QStringLiteral("the opening of \"") + FCurrentFile + QStringLiteral("\"");
-    QString became;
-    if (it->second.NonFiscal) {
-      became = QStringLiteral("closed by ") + opening;
-    } else if (!status.Read) {
-      became = QStringLiteral("cancelled or closed (with the rest paid in cash) by ") + opening;
-    } else if (!status.Open) {
-      became = QStringLiteral("no longer open at ") + opening;
-    } else if (status.Paid > 0) {
-      const double rest = std::max(0.0, status.Total - status.Paid);
-      became = QStringLiteral("closed by ") + opening +
-               (rest > 0 ? QStringLiteral(", the rest of %1 paid in cash").arg(rest, 0, 'f', 2)
-                         : QStringLiteral(", paid in full"));
-    } else {
-      became = QStringLiteral("cancelled by ") + opening;
-    }
-    Log(QStringLiteral("[DoReadFiles] The receipt of \"") + it->second.File +
-        QStringLiteral("\" left open on the printer was ") + became);
-    left.erase(it);
-  }
-  if (failed && p.Opened && !p.Closed) left[FBonFolder] = TLeftOpen{FCurrentFile, p.NonFiscal};
+  if (const std::optional<TLeftOpenSettled> settled =
+          FCare->AfterFile(FBonFolder, FCurrentFile, FReader->Progress(), FReader->StatusBeforeOpening(), failed))
+    Log(QStringLiteral("[DoReadFiles] The receipt of \"") + settled->File +
+        QStringLiteral("\" left open on the printer was ") + settled->Became);
 }
 
 // ---- The status answer ----

@@ -39,13 +39,15 @@
 // own kind. A claim found at the start of a file job was left by a run that was killed
 // while it printed: it is kept as "N.unk" with its report, logged and reported as a file
 // error (a left status query goes back to be answered); the file timer does the same
-// between jobs without the printer (uPRNFileThread::TendFolder). Only files that have
+// between jobs without the printer (TFolderCare::Tend). Only files that have
 // stayed unchanged for uPRNFileThread::ReadyAgeMs (by the watch's monotonic clock) are listed
 // (TFolderWatch::Ready, the watch handed with the request), so a file that the point-of-sale program is still writing
 // waits for the next tick. Every job is handed the receipt folder (SetBonFolder; a file job's request sets it): a
 // failed job answers the oldest waiting status query there. Of the jobs only the file job recovers left claims. The
 // file job holds the folder's lock from before it connects to its end: when another process holds it (a second program
-// on the same folder), the job leaves the folder alone with one log line and ends with OnTaskFinished only.
+// on the same folder), the job leaves the folder alone with one log line and ends with OnTaskFinished only. What a
+// job remembers for the jobs after it (a receipt left open on the printer, a printed receipt's report that could not
+// be written) goes into the folder's care handed with the request (uFolderCare.h); a job without one has its own.
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -60,6 +62,7 @@
 
 #include "program/receipts/MiravokFprnProxy.h"
 #include "program/receipts/uReceiptFolder.h"
+#include "program/tasks/uFolderCare.h"
 #include "program/tasks/uTaskRequest.h"
 #include "program/app/uConst.h"
 #include "platform/Cp1251.h"
@@ -99,31 +102,10 @@ constexpr int DepartmentCount = 100;
 constexpr int ReadyAgeMs = TFolderWatch::ReadyAgeMs;
 constexpr qint64 RefusedClaimRetryMs = TFolderWatch::RefusedClaimRetryMs;
 
-// What the operator is told of a file kept as unknown outcome (its report file, the main
-// window): the file, that its receipt may have printed and why, and what to do.
-QString UnknownOutcomeText(const QString& path, const QString& why);
-
-// Why the receipt of a claim left by an earlier run may have printed.
-QString LeftClaimWhy();
-
-// A receipt file kept as unknown outcome: the path it got and why it may have printed.
-using TUnknownNotice = std::function<void(const QString& path, const QString& why)>;
-
-// What the file timer does for the receipt folder between file jobs, without the printer
-// (the file job does the same before it takes a file). Holding the folder's lock, it writes
-// the reports of printed receipts kept in memory (a report that could not be written after
-// its receipt printed) and removes their claims; once none is kept, it recovers the claims
-// left by an earlier run: each becomes "N.unk" with its report "N.rep" (with report files
-// on) and goes to `unknown`, a status query goes back to be answered ("N." + bonFileExt).
-// While another program's file job holds the lock (its claims are its own) nothing is
-// done and nothing logged. Never raises: a failure is logged when its text is new.
-void TendFolder(const QString& folder, bool reports, const QString& bonFileExt, const TReceiptFolder::TLogLine& log,
-                const TUnknownNotice& unknown);
-
-// At the program's end: each report kept in memory is tried once more; the text of one
-// that still cannot be written goes into the normal log, with the names of its receipt
-// and its claim (which the next start keeps as unknown outcome).
-void LeaveKeptReports(const TReceiptFolder::TLogLine& log);
+// What the operator is told of a file kept as unknown outcome, and why a left claim's
+// receipt may have printed (uFolderCare.h).
+using uFolderCare::LeftClaimWhy;
+using uFolderCare::UnknownOutcomeText;
 
 // The printer's own state or answer behind a failure with that error code and the
 // automation object's text of it, as the operator is told it: no paper and an open cover
@@ -297,7 +279,7 @@ class TECRFileThread {
   QString ReportName() const;
   // The ready receipt files of the job's folder, by the job's clock and settings.
   TReadyFiles ReadyFiles();
-  // Writes the reports of printed receipts kept in memory for this folder (and removes
+  // Writes the reports of printed receipts kept in the care for this folder (and removes
   // their claims); false when one still cannot be written (logged when its reason is new).
   bool WritePendingReports();
   // The job's two logs as the receipt folder writes them.
@@ -327,6 +309,7 @@ class TECRFileThread {
 
   // The running job.
   std::shared_ptr<TFolderWatch> FWatch;
+  std::shared_ptr<TFolderCare> FCare;
   std::unique_ptr<TECRFileReader> FReader;
   std::unique_ptr<TReceiptFolder> FFolder;
   TPRNInfo FPrinterInfo;       // argument of OnPrinterInfo

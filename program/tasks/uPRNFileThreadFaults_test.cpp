@@ -313,6 +313,8 @@ class TKeptReports : public TFaults {
     FSettings.SearchPath = FOlder;
     FSettings.CheckPrnIntevalSec = 0;
     FSettings.RepFilePrint = true;
+    // The fixture's file jobs are the runner's: they share its care of the folder.
+    FCare = Runner().FolderCare();
   }
   TTaskRunner& Runner() {
     if (!FRunner) {
@@ -387,6 +389,26 @@ TEST_F(TKeptReports, ClaimTakenByAnotherProgramStopsNothing) {
   const std::string log = NormalLog();
   EXPECT_EQ(log.find(gone), log.rfind(gone));
   EXPECT_EQ(Sold().size(), 3u);
+}
+
+// What a runner's jobs keep is that runner's alone: another runner in the process (another
+// desk's) neither writes nor logs it at its end, and the runner whose job kept it still does.
+TEST_F(TKeptReports, KeptByTheRunnerWhoseJobPrintedIt) {
+  PrintWithoutRoomForTheReport();
+  TMainSettings otherSettings = FSettings;
+  TRecordingObserver otherView;
+  TTaskRunnerServices s;
+  QStringList otherLog;
+  s.Log = [&otherLog](const QString& line) { otherLog << line; };
+  s.ErrorLog = s.Log;
+  TTaskRunner other(s, otherSettings, otherView);
+  EXPECT_NE(other.FolderCare(), Runner().FolderCare());
+  other.LeaveKeptReports();
+  EXPECT_TRUE(otherLog.isEmpty());
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
+  Runner().LeaveKeptReports();
+  EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
+  EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
 }
 
 // At the program's end a kept report is tried once more; one that still cannot be written

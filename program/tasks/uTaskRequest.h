@@ -10,6 +10,7 @@
 
 namespace fp {
 
+class TFolderCare;
 class TFolderWatch;
 
 // The printer jobs (values fixed).
@@ -62,6 +63,9 @@ struct TTaskRequest {
   // What decides when a receipt file is taken (uFolderWatch.h), shared with the runner's
   // own listing; a worker without one watches the folder by itself.
   std::shared_ptr<TFolderWatch> Watch{};
+  // What the jobs of one runner remember of the receipt folders from job to job
+  // (uFolderCare.h), shared with the runner's tending; a worker without one has its own.
+  std::shared_ptr<TFolderCare> Care{};
 };
 
 }  // namespace fp

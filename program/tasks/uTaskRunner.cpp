@@ -48,6 +48,7 @@ TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, 
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
   if (!FServices.MonotonicMs) FServices.MonotonicMs = [] { return fp::MonotonicMs(); };
   FWatch = std::make_shared<TFolderWatch>(FServices.MonotonicMs);
+  FCare = std::make_shared<TFolderCare>();
   FPurgeTimer.setInterval(20);
   FPurgeTimer.setSingleShot(true);
   QObject::connect(&FPurgeTimer, &QTimer::timeout, &FPurgeTimer, [this] { PurgeRetiredThreads(); });
@@ -141,14 +142,14 @@ void TTaskRunner::CheckReceiptFolder() {
 
 void TTaskRunner::TendReceiptFolder() {
   if (FSettings.SearchPath.trimmed().isEmpty()) return;
-  uPRNFileThread::TendFolder(
+  FCare->Tend(
       WithSlash(FSettings.SearchPath), FSettings.RepFilePrint, uConst::BonFileExt(),
       [this](const QString& line, bool exceptionLog) { exceptionLog ? ErrorLog(line) : Log(line); },
       [this](const QString& path, const QString& why) { FObserver.FileOutcomeUnknown(path, why); });
 }
 
 void TTaskRunner::LeaveKeptReports() {
-  uPRNFileThread::LeaveKeptReports(
+  FCare->LeaveKeptReports(
       [this](const QString& line, bool exceptionLog) { exceptionLog ? ErrorLog(line) : Log(line); });
 }
 
@@ -276,6 +277,7 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     if (!FServices.CreateTask) throw std::runtime_error("no worker");
     TTaskRequest request = Request;
     request.Watch = FWatch;
+    request.Care = FCare;
     std::unique_ptr<ITaskThread> thread = FServices.CreateTask(request);
     if (!thread) throw std::runtime_error("no worker");
     TTaskSettings s;

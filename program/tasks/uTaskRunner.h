@@ -7,6 +7,7 @@
 // - the request each task kind is started with and the settings every worker gets;
 // - the waits for short tasks (the connectivity check and the two settings tests);
 // - the workers whose job has ended but whose thread has not yet;
+// - the care of the receipt folders (uFolderCare.h), handed to every job;
 // - the file timer's decisions: a periodic printer check when its interval has passed,
 //   else a file task when receipt files wait, nothing while a folder cannot be used;
 // - the folder fault the timer found and the printer's offline state.
@@ -273,7 +274,7 @@ class TTaskRunner {
   void ReleaseWorkers();
   // At the program's end, once no task runs: the reports of printed receipts kept in
   // memory are tried once more, and the text of one that still cannot be written goes
-  // into the log (uPRNFileThread::LeaveKeptReports).
+  // into the log (TFolderCare::LeaveKeptReports).
   void LeaveKeptReports();
 
   // ---- Waits ----
@@ -359,6 +360,9 @@ class TTaskRunner {
   size_t RetiredCount() const { return FRetired.size(); }
   // The folder watch the runner lists with and hands to every worker with its request.
   const std::shared_ptr<TFolderWatch>& FolderWatch() const { return FWatch; }
+  // The runner's care of the receipt folders (uFolderCare.h): its tending and every job it
+  // starts (with the request) share it; no other runner does.
+  const std::shared_ptr<TFolderCare>& FolderCare() const { return FCare; }
 
  private:
   bool StartTaskThread(const TTaskRequest& Request);
@@ -378,7 +382,7 @@ class TTaskRunner {
   // one when it ends.
   void SetFolderFault(const TFolderFault& Fault);
   // Between tasks, without the printer: writes the receipt folder's reports kept in memory
-  // and recovers its left claims (uPRNFileThread::TendFolder); each one kept as unknown
+  // and recovers its left claims (TFolderCare::Tend); each one kept as unknown
   // outcome goes to the observer (FileOutcomeUnknown).
   void TendReceiptFolder();
   void Log(const QString& Line) const;
@@ -388,6 +392,8 @@ class TTaskRunner {
   // Decides when a receipt file is taken: the runner's own listing and every worker's
   // (made with the runner's monotonic clock).
   std::shared_ptr<TFolderWatch> FWatch;
+  // What the runner's jobs remember of the receipt folders, and its tending of them.
+  std::shared_ptr<TFolderCare> FCare;
   TMainSettings& FSettings;
   ITaskRunnerObserver& FObserver;
   QString FLogDir;

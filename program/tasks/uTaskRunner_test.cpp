@@ -477,15 +477,21 @@ TEST_F(TaskRunnerTest, ReceiptSettingsAreTakenAtTheStartOfTheTask) {
 }
 
 // The runner's listing and every worker decide by one watch: what the ticks have seen of a
-// file counts for the job that takes it.
-TEST_F(TaskRunnerTest, EveryWorkerIsHandedTheRunnersFolderWatch) {
+// file counts for the job that takes it. Every worker is handed the runner's care of the
+// folder too: what one job keeps (a printed receipt's report, a receipt left open) reaches
+// the next job and the tending.
+TEST_F(TaskRunnerTest, EveryWorkerIsHandedTheRunnersFolderWatchAndCare) {
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.FolderWatch());
   ASSERT_TRUE(r.StartTask(tkReadFiles));
   QCoreApplication::processEvents();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
   ASSERT_EQ(FWorkers.Tasks.size(), 2u);
-  for (const auto& task : FWorkers.Tasks) EXPECT_EQ(task->Request.Watch, r.FolderWatch());
+  ASSERT_TRUE(r.FolderCare());
+  for (const auto& task : FWorkers.Tasks) {
+    EXPECT_EQ(task->Request.Watch, r.FolderWatch());
+    EXPECT_EQ(task->Request.Care, r.FolderCare());
+  }
 }
 
 TEST_F(TaskRunnerTest, EveryWorkerGetsTheSettingsAndItsJobArguments) {

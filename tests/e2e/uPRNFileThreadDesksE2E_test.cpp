@@ -59,7 +59,7 @@ class TDesksEndToEnd : public TWorkerFixture {
     return t;
   }
   std::unique_ptr<TECRFileThread> Desk1Job() {
-    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FDesk1, .Watch = FWatch1}));
+    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FDesk1, .Watch = FWatch1, .Care = FCare1}));
     t->SetLogDir(FTmp.path() + "/desk1log/");
     t->SetDeviceSearch(true, "AB123456");
     return t;
@@ -93,6 +93,7 @@ class TDesksEndToEnd : public TWorkerFixture {
   std::string FLink2;
   QString FDesk1;
   std::shared_ptr<TFolderWatch> FWatch1 = std::make_shared<TFolderWatch>();
+  std::shared_ptr<TFolderCare> FCare1 = std::make_shared<TFolderCare>();
   // The jobs run on the test's thread and initialise it for the component runtime themselves.
   TRegisteredLibrary FLibrary{TRegisteredLibrary::TThreadInit::LeaveToTheCode};
 };

@@ -101,7 +101,7 @@ class TWorkerFixture : public ::testing::Test {
     return t;
   }
   std::unique_ptr<TECRFileThread> FileJob(bool repFiles = true) {
-    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FOlder, .Watch = FWatch}));
+    auto t = Wire(TECRFileThread::Create({.Kind = tkReadFiles, .BonFolder = FOlder, .Watch = FWatch, .Care = FCare}));
     t->SetRepFilePrint(repFiles);
     return t;
   }
@@ -147,6 +147,8 @@ class TWorkerFixture : public ::testing::Test {
   std::vector<TDepartmentRow> FRows;
   // What the file jobs of the fixture decide by when a file is taken.
   std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>([this] { return FMonoMs.load(); });
+  // What the file jobs of the fixture remember from job to job (as one runner's jobs do).
+  std::shared_ptr<TFolderCare> FCare = std::make_shared<TFolderCare>();
 };
 
 // A receipt of one sold article (sold with AddProgPlu), an invalid file and a status query.
