@@ -1,18 +1,18 @@
 #include "platform/SerialPort.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -32,95 +32,25 @@ namespace {
   throw EComPortError(port + " is in use by another program", error, true);
 }
 
-// The exclusive mode outlives a process of the driver that ends without closing the port
-// (killed, or crashed) as long as the terminal stays (a pty whose other side is held). So
-// that such a mode is told from one that another program holds, a process that sets the
-// mode leaves a mark while it has the port open: a file in kMarkFolder named after the
-// device number, holding its process id and the device node's change time (which tells
-// this terminal from a later one with the same number). A mark whose process is gone is a
-// leftover of the driver's own; none, or one of a live process, is another program's.
-constexpr const char* kMarkFolder = "/run/lock";
-
-struct TDeviceId {
-  dev_t Rdev = 0;
-  long long ChangeNs = 0;
-};
-
-bool DeviceIdOf(int fd, TDeviceId& id) {
+// A pseudo-terminal's slave: a virtual port (a bridge to a printer on the network, the
+// printer model), also when reached through a link. Unix98 slaves have majors 136 to 143,
+// the old BSD-style ones (ttyp0 and on) major 3; whatever the numbering, a slave opened
+// through devpts lies on that file system.
+bool IsPseudoTerminal(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  id.Rdev = st.st_rdev;
-  id.ChangeNs = static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
-  return true;
+  const unsigned int number = major(st.st_rdev);
+  if ((number >= 136 && number <= 143) || number == 3) return true;
+  struct statfs fs {};
+  return ::fstatfs(fd, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC;
 }
 
-std::string MarkPath(const TDeviceId& id) {
-  return std::string(kMarkFolder) + "/miravok-fp-excl." + std::to_string(major(id.Rdev)) + "." +
-         std::to_string(minor(id.Rdev));
-}
-
-std::string MarkText(pid_t pid, const TDeviceId& id) {
-  return std::to_string(pid) + " " + std::to_string(id.ChangeNs) + "\n";
-}
-
-// Leaves the mark of this process for the terminal of fd. A name taken by anything but a
-// regular file of our own (a link, another user's mark) is left alone: the mode then
-// counts as another program's after a crash, which only keeps the port out.
-void SetMark(int fd) {
-  TDeviceId id;
-  if (!DeviceIdOf(fd, id)) return;
-  const int mark = ::open(MarkPath(id).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (mark < 0) return;
-  struct stat st {};
-  if (::fstat(mark, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && ::ftruncate(mark, 0) == 0) {
-    const std::string text = MarkText(::getpid(), id);
-    if (::write(mark, text.data(), text.size()) != ssize_t(text.size())) {
-      // A mark cut short names no process: the mode then counts as another program's.
-    }
-  }
-  ::close(mark);
-}
-
-// Removes the mark of this process for the terminal of fd (and only ours).
-void ClearMark(int fd) {
-  TDeviceId id;
-  if (!DeviceIdOf(fd, id)) return;
-  const std::string path = MarkPath(id);
-  const int mark = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (mark < 0) return;
-  char buf[64];
-  struct stat st {};
-  const ssize_t n = ::fstat(mark, &st) == 0 && S_ISREG(st.st_mode) ? ::read(mark, buf, sizeof buf) : -1;
-  ::close(mark);
-  if (n > 0 && std::string(buf, std::size_t(n)) == MarkText(::getpid(), id)) ::unlink(path.c_str());
-}
-
-// True when the exclusive mode of fd's terminal was set by a process of the driver that
-// has ended without clearing it.
-bool ModeLeftByEndedProcess(int fd) {
-  TDeviceId id;
-  if (!DeviceIdOf(fd, id)) return false;
-  const int mark = ::open(MarkPath(id).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (mark < 0) return false;
-  char buf[64];
-  struct stat st {};
-  const ssize_t n = ::fstat(mark, &st) == 0 && S_ISREG(st.st_mode) ? ::read(mark, buf, sizeof buf) : -1;
-  ::close(mark);
-  if (n <= 0) return false;
-  long long pid = 0, changeNs = 0;
-  const std::string text(buf, std::size_t(n));
-  if (std::sscanf(text.c_str(), "%lld %lld", &pid, &changeNs) != 2 || pid <= 0 || changeNs != id.ChangeNs) return false;
-  if (pid == ::getpid()) return false;
-  return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
-}
-
-// Clears the exclusive mode and its mark, and closes; only for a descriptor that set the
-// mode itself (Open refuses a terminal whose mode another program set). The mode belongs
-// to the terminal, not to the descriptor: left set, it would keep every later open out
-// while anyone else (a pty's other side, say) holds the device open.
-int CloseExclusive(int fd) {
-  ::ioctl(fd, TIOCNXCL);
-  ClearMark(fd);
+// Clears the exclusive mode when this descriptor set it, and closes. The mode belongs to
+// the terminal, not to the descriptor: left set, it would keep every later open out while
+// anyone else holds the device open. A terminal whose mode another program set is never
+// kept open (Open refuses it), so its mode is never cleared here.
+int CloseTerminal(int fd, bool exclusive) {
+  if (exclusive) ::ioctl(fd, TIOCNXCL);
   return ::close(fd);
 }
 
@@ -144,8 +74,10 @@ const TSpeed* FindStandardSpeed(std::uint32_t baud) {
 }  // namespace
 
 TComPort::~TComPort() {
-  if (FFd >= 0) CloseExclusive(FFd);
+  if (FFd >= 0) CloseTerminal(FFd, FExclusive);
 }
+
+bool TComPort::UsesExclusiveMode(int fd) const { return !IsPseudoTerminal(fd); }
 
 void TComPort::SetPort(const std::string& name) { FPort = name; }
 
@@ -169,6 +101,8 @@ void TComPort::Open() {
     Fail(ENOENT);
   }
   // Non-blocking while opening, so a line without carrier detect does not hold us up.
+  // EBUSY is another program's exclusive mode (or a driver's hold on the device): a mode of
+  // our own never outlives us (see below).
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == EBUSY) FailInUse(FPort, errno);
@@ -180,6 +114,8 @@ void TComPort::Open() {
     ::close(fd);
     Fail(error);
   }
+  // The lock keeps the driver's own copies apart, whichever user runs them; it goes with
+  // the descriptor, so a copy that was killed leaves nothing behind.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int error = errno;
     ::close(fd);
@@ -187,38 +123,41 @@ void TComPort::Open() {
     Fail(error);
   }
   // Another program holds the terminal in exclusive mode: an unprivileged open fails with
-  // EBUSY above, a privileged one gets through, so the mode is read. The port is then
-  // refused as in use and closed without touching the mode, which stays that program's.
-  // (A kernel that cannot tell leaves the question open; the lock still decides.)
-  // A mode that a process of the driver left when it ended without closing the port is
-  // taken over (its lock went with it).
+  // EBUSY above, a privileged one gets through, so the mode is read. It is never one of
+  // ours (ours goes with our descriptors, and a pseudo-terminal never gets it from us), so
+  // the port is refused as in use and closed without touching the mode, which stays that
+  // program's. (A kernel that cannot tell leaves the question open; the lock still decides.)
   int exclusive = 0;
   if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0) exclusive = 0;
-  if (exclusive != 0 && !ModeLeftByEndedProcess(fd)) {
+  if (exclusive != 0) {
     ::close(fd);
     FailInUse(FPort, EBUSY);
   }
-  // The lock keeps other users of the lock out; the exclusive mode also every program that
-  // does not take it (a terminal program, a modem prober), which would read the printer's
-  // answers away. Only a privileged process can still open the device beside us. The mode
-  // set here is ours, and closing clears it.
-  if (::ioctl(fd, TIOCEXCL) != 0) {
+  // The exclusive mode also keeps out every program that does not take the lock (a
+  // terminal program, a modem prober), which would read the printer's answers away; only a
+  // privileged process can still open the device beside us. On a line the kernel drops the
+  // mode with the last descriptor, so a killed driver's mode goes with it. A
+  // pseudo-terminal keeps it as long as its other side is held (a bridge outlives the
+  // driver), and only a privileged process could open it again to clear it: the mode would
+  // lock a killed driver's restart out of its own port, so there the lock alone holds it.
+  const bool exclusiveMode = UsesExclusiveMode(fd);
+  if (exclusiveMode && ::ioctl(fd, TIOCEXCL) != 0) {
     int error = errno;
     ::close(fd);
     Fail(error);
   }
-  SetMark(fd);
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     int error = errno;
-    CloseExclusive(fd);
+    CloseTerminal(fd, exclusiveMode);
     Fail(error);
   }
   FFd = fd;
+  FExclusive = exclusiveMode;
   try {
     ApplySettings();
   } catch (...) {
-    CloseExclusive(FFd);
+    CloseTerminal(FFd, FExclusive);
     FFd = -1;
     throw;
   }
@@ -251,7 +190,7 @@ void TComPort::Close() {
   if (FFd < 0) return;
   int fd = FFd;
   FFd = -1;
-  if (CloseExclusive(fd) != 0 && errno != EINTR) Fail(errno);
+  if (CloseTerminal(fd, FExclusive) != 0 && errno != EINTR) Fail(errno);
 }
 
 bool TComPort::Connected() const { return FFd >= 0; }

@@ -3,13 +3,14 @@
 // bit, no flow control (neither RTS/CTS nor XON/XOFF), raw mode, no modem control lines
 // watched. The port is named "COMn" (mapped to a device through ComPortNames.h) or by a
 // device path starting with "/". Opening takes an exclusive advisory lock on the device, so
-// two users of the driver never share a port, and puts the terminal in exclusive mode
-// (TIOCEXCL, cleared again before closing), so that no other program opens it beside us
-// and reads the printer's answers away. A terminal that another program already holds in
-// exclusive mode is refused as in use, also where the system would let us open it (as
-// root), and its mode is left as it is; a mode left by a process of the driver that ended
-// without closing the port (a mark in /run/lock names it) is taken over. Every operation is virtual so that tests can
-// put a fake port under the transport.
+// two users of the driver never share a port, and puts a line in exclusive mode (TIOCEXCL,
+// cleared again before closing), so that no other program opens it beside us and reads the
+// printer's answers away. A pseudo-terminal (a virtual port) gets the lock only: it would
+// keep the mode after a killed driver for as long as its other side is held, and lock the
+// driver's restart out. A terminal that another program holds in exclusive mode is refused
+// as in use, also where the system would let us open it (as root), and its mode is left as
+// it is. Nothing is kept outside the device, so nothing another user writes anywhere has a
+// say. Every operation is virtual so that tests can put a fake port under the transport.
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -72,12 +73,18 @@ class TComPort {
   // The speed the open device reports (for tests and diagnostics); 0 when closed.
   virtual std::uint32_t DeviceBaudRate() const;
 
+ protected:
+  // Whether Open puts the terminal of fd in exclusive mode: every terminal but a
+  // pseudo-terminal. (Tests let a pty stand for a line.)
+  virtual bool UsesExclusiveMode(int fd) const;
+
  private:
   void ApplySettings();
 
   std::string FPort;
   std::uint32_t FBaudRate = 9600;
   int FFd = -1;
+  bool FExclusive = false;  // this descriptor set the exclusive mode
 };
 
 }  // namespace fp

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/sysmacros.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,7 +14,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "tests/support/PortTestSupport.h"
@@ -228,32 +234,97 @@ bool ExclusiveMode(int fd) {
   return on != 0;
 }
 
-// Opens Path in a child process that runs as the unprivileged user nobody (a privileged
-// process may open an exclusive terminal all the same). The result is 0 when the open
-// succeeded, else its errno; -1 when no such child could be made.
-int OpenAsUnprivileged(const std::string& path) {
-  const pid_t pid = ::fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(255);
-    if (::geteuid() == 0) ::_exit(255);
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ::_exit(fd >= 0 ? 0 : (errno & 0x7F));
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
+// A pty standing for a line (a serial device of the machine), which the port puts in
+// exclusive mode.
+class TLinePort : public TComPort {
+ public:
+  explicit TLinePort(const std::string& name) { SetPort(name); }
+
+ protected:
+  bool UsesExclusiveMode(int) const override { return true; }
+};
+
+constexpr int kNoChild = -1;
+
+// Drops to the unprivileged user nobody when we are root (a privileged process may open an
+// exclusive terminal all the same); false when that fails.
+bool DropPrivileges() {
+  if (::geteuid() != 0) return true;
+  return ::setgid(65534) == 0 && ::setuid(65534) == 0 && ::geteuid() != 0;
 }
 
-TEST_F(SerialPortTest, PortIsHeldExclusivelyWhileOpen) {
+// Runs body in a child process (unprivileged: see DropPrivileges) and returns its result
+// (0 to 254), kNoChild when no such child could be made.
+int InChild(const std::function<int()>& body, bool unprivileged) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return kNoChild;
+  if (pid == 0) {
+    if (unprivileged && !DropPrivileges()) ::_exit(255);
+    ::_exit(body() & 0xFF);
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return kNoChild;
+  return WEXITSTATUS(status) == 255 ? kNoChild : WEXITSTATUS(status);
+}
+
+// A child process that opens path with a port of the driver and holds it until it is
+// killed (SIGKILL: nothing of the driver's runs after it); kNoChild when it could not.
+pid_t StartHolder(const std::string& path, bool unprivileged) {
+  int ready[2];
+  if (::pipe(ready) != 0) return kNoChild;
+  const pid_t pid = ::fork();
+  if (pid < 0) return kNoChild;
+  if (pid == 0) {
+    ::close(ready[0]);
+    if (unprivileged && !DropPrivileges()) ::_exit(1);
+    TComPort port;
+    port.SetPort(path);
+    try {
+      port.Open();
+    } catch (...) {
+      ::_exit(1);
+    }
+    if (::write(ready[1], "!", 1) != 1) ::_exit(1);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const bool opened = ::read(ready[0], &byte, 1) == 1;
+  ::close(ready[0]);
+  if (!opened) {
+    ::waitpid(pid, nullptr, 0);
+    return kNoChild;
+  }
+  return pid;
+}
+
+void Kill(pid_t pid) {
+  ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
+}
+
+// Opens path with a port of the driver and sends one byte: 0 when done, else the error
+// (at most 254; 254 for a port opened but not writable).
+int OpenAndSend(const std::string& path) {
+  TComPort port;
+  port.SetPort(path);
+  try {
+    port.Open();
+    return port.Write("R", 1) == 1 ? 0 : 254;
+  } catch (const EComPortError& e) {
+    return e.Error == 0 ? 254 : (e.Error & 0x7F);
+  }
+}
+
+TEST_F(SerialPortTest, LineIsHeldExclusivelyWhileOpen) {
+  TLinePort line("COM7");
   EXPECT_FALSE(ExclusiveMode(FSlave));
-  FPort.Open();
+  line.Open();
   EXPECT_TRUE(ExclusiveMode(FSlave));
-  FPort.Close();
+  line.Close();
   EXPECT_FALSE(ExclusiveMode(FSlave));  // cleared before closing, or it would outlive us
   {
-    TComPort port;
-    port.SetPort("COM7");
+    TLinePort port("COM7");
     port.Open();
     EXPECT_TRUE(ExclusiveMode(FSlave));
   }
@@ -261,30 +332,46 @@ TEST_F(SerialPortTest, PortIsHeldExclusivelyWhileOpen) {
 
   // A program that does not take the lock (a terminal program) cannot open it beside us.
   ASSERT_EQ(::chmod(FPath.c_str(), 0666), 0);
-  const int before = OpenAsUnprivileged(FPath);
-  if (before == -1) GTEST_SKIP() << "no unprivileged child process can be made here";
+  auto openBeside = [&] {
+    return InChild(
+        [&] {
+          const int fd = ::open(FPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+          return fd >= 0 ? 0 : (errno & 0x7F);
+        },
+        true);
+  };
+  const int before = openBeside();
+  if (before == kNoChild) GTEST_SKIP() << "no unprivileged child process can be made here";
   ASSERT_EQ(before, 0) << std::strerror(before);
-  FPort.Open();
-  EXPECT_EQ(OpenAsUnprivileged(FPath), EBUSY);
-  FPort.Close();
-  EXPECT_EQ(OpenAsUnprivileged(FPath), 0);
+  line.Open();
+  EXPECT_EQ(openBeside(), EBUSY);
+  line.Close();
+  EXPECT_EQ(openBeside(), 0);
 }
 
 TEST_F(SerialPortTest, PortHeldByAnotherUserIsReportedAsInUse) {
-  FPort.Open();
-  TComPort second;
-  second.SetPort("COM7");
-  try {
-    second.Open();
-    ADD_FAILURE() << "opened twice";
-  } catch (const EComPortError& e) {
-    // The lock refuses it (EWOULDBLOCK), or the exclusive mode already the open (EBUSY).
-    EXPECT_TRUE(e.Error == EWOULDBLOCK || e.Error == EBUSY) << e.Error;
-    EXPECT_STREQ(e.what(), "COM7 is in use by another program");
+  for (bool line : {false, true}) {
+    SCOPED_TRACE(line ? "line" : "virtual port");
+    // A virtual port keeps no exclusive mode, a line does.
+    std::unique_ptr<TComPort> first = std::make_unique<TComPort>();
+    if (line) first = std::make_unique<TLinePort>("COM7");
+    first->SetPort("COM7");
+    first->Open();
+    TComPort second;
+    second.SetPort("COM7");
+    try {
+      second.Open();
+      ADD_FAILURE() << "opened twice";
+    } catch (const EComPortError& e) {
+      // The lock refuses it (EWOULDBLOCK), or the exclusive mode already the open (EBUSY).
+      EXPECT_TRUE(e.Error == EWOULDBLOCK || e.Error == EBUSY) << e.Error;
+      EXPECT_STREQ(e.what(), "COM7 is in use by another program");
+      EXPECT_TRUE(e.InUse);
+    }
+    EXPECT_FALSE(second.Connected());
+    EXPECT_EQ(ExclusiveMode(FSlave), line);  // the refused user does not take the mode away
+    EXPECT_EQ(Received(), "");
   }
-  EXPECT_FALSE(second.Connected());
-  EXPECT_TRUE(ExclusiveMode(FSlave));  // the refused user does not take the mode away
-  EXPECT_EQ(Received(), "");
 }
 
 // A terminal program holds the port in exclusive mode without taking the lock. Where the
@@ -292,52 +379,108 @@ TEST_F(SerialPortTest, PortHeldByAnotherUserIsReportedAsInUse) {
 // program keeps its mode.
 TEST_F(SerialPortTest, PortInAnotherProgramsExclusiveModeIsInUseAndKeepsTheMode) {
   ASSERT_EQ(::ioctl(FSlave, TIOCEXCL), 0);
-  try {
-    FPort.Open();
-    ADD_FAILURE() << "opened beside the exclusive holder";
-  } catch (const EComPortError& e) {
-    EXPECT_EQ(e.Error, EBUSY);
-    EXPECT_STREQ(e.what(), "COM7 is in use by another program");
+  TLinePort line("COM7");
+  for (TComPort* port : {&FPort, static_cast<TComPort*>(&line)}) {
+    try {
+      port->Open();
+      ADD_FAILURE() << "opened beside the exclusive holder";
+    } catch (const EComPortError& e) {
+      EXPECT_EQ(e.Error, EBUSY);
+      EXPECT_STREQ(e.what(), "COM7 is in use by another program");
+    }
+    EXPECT_FALSE(port->Connected());
+    EXPECT_TRUE(ExclusiveMode(FSlave));
+    EXPECT_THROW(port->Open(), EComPortError);  // and again, for the next job
+    EXPECT_TRUE(ExclusiveMode(FSlave));
   }
-  EXPECT_FALSE(FPort.Connected());
-  EXPECT_TRUE(ExclusiveMode(FSlave));
-  EXPECT_THROW(FPort.Open(), EComPortError);  // and again, for the next job
-  EXPECT_TRUE(ExclusiveMode(FSlave));
 
   // The program gives the mode up: the port opens, takes the mode, and clears its own.
   ASSERT_EQ(::ioctl(FSlave, TIOCNXCL), 0);
-  FPort.Open();
+  line.Open();
   EXPECT_TRUE(ExclusiveMode(FSlave));
-  FPort.Close();
+  line.Close();
   EXPECT_FALSE(ExclusiveMode(FSlave));
 }
 
-// A process of the driver that ends without closing the port (killed) leaves the
-// exclusive mode on a terminal that stays (a pty whose other side is held). That mode is
-// no other program's: the next open takes it over, and its close clears it.
-TEST_F(SerialPortTest, ModeLeftByAKilledProcessOfTheDriverIsTakenOver) {
-  if (::access("/run/lock", W_OK) != 0) GTEST_SKIP() << "no folder for the marks of the mode here";
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    TComPort port;
-    port.SetPort(FPath);
-    try {
-      port.Open();
-    } catch (...) {
-      ::_exit(1);
-    }
-    ::_exit(0);  // ends without closing, as a killed process does
+// A driver killed while it holds a virtual port whose other side stays (a bridge, the
+// printer model): its restart, as the same user, gets the port back and prints through it.
+TEST_F(SerialPortTest, KilledDriversRestartGetsItsVirtualPortBack) {
+  ASSERT_EQ(::chmod(FPath.c_str(), 0666), 0);
+  for (bool unprivileged : {true, false}) {
+    SCOPED_TRACE(unprivileged ? "unprivileged user" : "this process's user");
+    const pid_t holder = StartHolder(FPath, unprivileged);
+    if (holder == kNoChild) GTEST_SKIP() << "no unprivileged child process can be made here";
+    Kill(holder);
+    EXPECT_FALSE(ExclusiveMode(FSlave));
+    const int restart = InChild([&] { return OpenAndSend(FPath); }, unprivileged);
+    EXPECT_EQ(restart, 0) << (restart > 0 ? std::strerror(restart) : "no child");
+    EXPECT_EQ(Received(), "R");
   }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  ASSERT_TRUE(ExclusiveMode(FSlave));
-
+  // The same within one process: the port object that held it is gone without a word.
+  const pid_t holder = StartHolder(FPath, false);
+  ASSERT_NE(holder, kNoChild);
+  Kill(holder);
   FPort.Open();
-  EXPECT_TRUE(ExclusiveMode(FSlave));
-  FPort.Close();
-  EXPECT_FALSE(ExclusiveMode(FSlave));
+  EXPECT_EQ(FPort.Write("S", 1), 1u);
+  EXPECT_EQ(Received(), "S");
+}
+
+// Earlier builds took a file in the machine's lock folder for their own mark of the mode
+// (a process id and the terminal's change time) and trusted it whoever wrote it. Each case
+// runs in a mount namespace of its own over an empty private folder in that place, so the
+// machine's folder is neither read nor written; what is planted there has no say.
+TEST_F(SerialPortTest, NothingPlantedInTheLockFolderHasASay) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only a privileged open gets past another program's mode";
+  const pid_t ended = ::fork();
+  ASSERT_GE(ended, 0);
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+  struct stat node {};
+  ASSERT_EQ(::stat(FPath.c_str(), &node), 0);
+  const long long changeNs = static_cast<long long>(node.st_ctim.tv_sec) * 1000000000LL + node.st_ctim.tv_nsec;
+  const std::string markName =
+      "/run/lock/miravok-fp-excl." + std::to_string(major(node.st_rdev)) + "." + std::to_string(minor(node.st_rdev));
+  struct Case {
+    const char* what;
+    bool anotherProgramsMode;  // else a driver holding the port is killed first
+    long long markPid, markChangeNs;
+    int expected;  // OpenAndSend's result
+  };
+  const Case cases[] = {
+      {"a forged mark of an ended process on another program's mode", true, ended, changeNs, EBUSY},
+      {"another user's mark of a live process", false, 1, changeNs, 0},
+      {"another user's mark of an earlier terminal with the same number", false, ended, changeNs - 1, 0},
+  };
+  constexpr int kNoNamespace = 253;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.anotherProgramsMode) {
+      ASSERT_EQ(::ioctl(FSlave, TIOCEXCL), 0);
+    }
+    const int result = InChild(
+        [&] {
+          if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+              ::mount("none", "/run/lock", "tmpfs", 0, "mode=1777") != 0)
+            return kNoNamespace;
+          const int mark = ::open(markName.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+          const std::string text = std::to_string(c.markPid) + " " + std::to_string(c.markChangeNs) + "\n";
+          if (mark < 0 || ::write(mark, text.data(), text.size()) != ssize_t(text.size()) ||
+              ::fchown(mark, 65534, 65534) != 0 || ::close(mark) != 0)
+            return kNoNamespace;
+          if (!c.anotherProgramsMode) {
+            const pid_t holder = StartHolder(FPath, false);
+            if (holder == kNoChild || ::kill(holder, SIGKILL) != 0 || ::waitpid(holder, nullptr, 0) != holder)
+              return 252;
+          }
+          return OpenAndSend(FPath);
+        },
+        false);
+    if (result == kNoNamespace) GTEST_SKIP() << "no mount namespace of our own can be made here";
+    EXPECT_EQ(result, c.expected) << (result > 0 ? std::strerror(result) : "");
+    EXPECT_EQ(Received(), c.expected == 0 ? "R" : "");
+    EXPECT_EQ(ExclusiveMode(FSlave), c.anotherProgramsMode);  // that program's mode stays
+    ASSERT_EQ(::ioctl(FSlave, TIOCNXCL), 0);
+  }
 }
 
 TEST_F(SerialPortTest, HangUpIsALineFailure) {

@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
     TFloorSide floor;
     TDriverSide driver;
     std::string why;
-    // The floor first: once the device holds the port in exclusive mode, no one else opens it.
+    // The floor first: it takes no lock, and a line in the device's exclusive mode would keep it out.
     if (!floor.Open(pty.SlavePath(), why) || !driver.Open(pty.SlavePath(), why)) {
       std::fprintf(stderr, "bench_status_exchange: %s\n", why.c_str());
       return 2;
