@@ -351,16 +351,17 @@ class TVanishingPrinter {
     Vanish();
   }
   uint16_t Port() const { return FPort; }
-  // The connection reset (RST), no listener any more.
+  // No listener any more, then the connection reset (RST). The listener goes first: a
+  // device that sees the reset at once must find nobody to reconnect to.
   void Vanish() {
+    if (FListen >= 0) ::close(FListen);
+    FListen = -1;
     if (FConn >= 0) {
       linger now{1, 0};
       ::setsockopt(FConn, SOL_SOCKET, SO_LINGER, &now, sizeof now);
       ::close(FConn);
       FConn = -1;
     }
-    if (FListen >= 0) ::close(FListen);
-    FListen = -1;
   }
   void WaitForConnection() {
     if (FThread.joinable()) FThread.join();

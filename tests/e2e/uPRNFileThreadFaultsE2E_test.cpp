@@ -163,7 +163,10 @@ TEST_F(TDeviceGone, SerialDeviceUnpluggedInTheMiddleOfAReceipt) {
   EXPECT_EQ(Read("0001.unk"), "%12^Water^150^2000\r\n");
   ASSERT_TRUE(FModel.State().open.has_value());
 
+  // The dead terminal's number is free for any other process's pty from now on: the missing
+  // device is a name that surely is not there, not that number.
   dead.reset();
+  ASSERT_TRUE(TComPortNames::SetMapping("COM7", FRegistry.Dir + "/unplugged-tty"));
   auto missing = Com7Job();
   missing->Execute();
   EXPECT_EQ(missing->ErrorKind(), ekPrinterFatal);
