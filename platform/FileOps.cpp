@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 namespace fp {
 namespace {
@@ -68,13 +69,43 @@ int IFileOps::ReadDir(int dir, std::vector<std::string>& names) {
   return 0;
 }
 
+int IFileOps::RenameAt2(int dir, const char* from, const char* to, unsigned flags) {
+  return ::renameat2(dir, from, dir, to, flags);
+}
+
+int IFileOps::LinkAt(int dir, const char* from, const char* to) { return ::linkat(dir, from, dir, to, 0); }
+
+namespace {
+
+// The answers of a file system that does not have the call at all (or not with that flag),
+// as opposed to one that refuses this rename or link.
+bool LacksRenameFlag(int err) { return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP; }
+bool LacksLinks(int err) { return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EXDEV; }
+
+}  // namespace
+
 int IFileOps::RenameAt(int dir, const char* from, const char* to, unsigned flags) {
-  if (::renameat2(dir, from, dir, to, flags) == 0) return 0;
-  if (!(flags & RENAME_NOREPLACE) || (errno != EINVAL && errno != ENOSYS)) return -1;
+  if (RenameAt2(dir, from, to, flags) == 0) return 0;
+  if (!(flags & RENAME_NOREPLACE) || !LacksRenameFlag(errno)) return -1;
   // A file system without the flag: a hard link fails when the target exists, too.
-  if (::linkat(dir, from, dir, to, 0) != 0) return -1;
-  ::unlinkat(dir, from, 0);
-  return 0;
+  if (LinkAt(dir, from, to) == 0) {
+    if (IFileOps::UnlinkAt(dir, from, 0) == 0 || errno == ENOENT) return 0;
+    // Two names of one file would print it twice: the new one goes again.
+    const int err = errno;
+    IFileOps::UnlinkAt(dir, to, 0);
+    errno = err;
+    return -1;
+  }
+  if (!LacksLinks(errno)) return -1;
+  // Neither the flag nor hard links (shares mounted through FUSE): a plain rename, once no
+  // entry is seen under the new name.
+  struct stat st {};
+  if (IFileOps::FstatAt(dir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (errno != ENOENT) return -1;
+  return RenameAt2(dir, from, to, flags & ~static_cast<unsigned>(RENAME_NOREPLACE));
 }
 
 IFileOps& FileOps() {
@@ -199,16 +230,31 @@ int TFaultyFileOps::Close(int fd) {
   return 0;
 }
 
+std::string TFaultyFileOps::FdPath(int fd) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  return fd >= 0 && static_cast<size_t>(fd) < FFdPaths.size() ? FFdPaths[fd] : std::string();
+}
+
+int TFaultyFileOps::ByPath(int result, const std::string& path, struct stat* st) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (result == 0 && FTraits.InodesByPath && !path.empty()) {
+    std::string key = path;
+    while (key.size() > 1 && key.back() == '/') key.pop_back();
+    st->st_ino = static_cast<ino_t>(std::hash<std::string>{}(key) | 1);
+  }
+  return result;
+}
+
 int TFaultyFileOps::Fstat(int fd, struct stat* st) {
-  return ShouldFailFd(TFileOp::Fstat, fd) ? -1 : IFileOps::Fstat(fd, st);
+  return ShouldFailFd(TFileOp::Fstat, fd) ? -1 : ByPath(IFileOps::Fstat(fd, st), FdPath(fd), st);
 }
 
 int TFaultyFileOps::Stat(const char* path, struct stat* st) {
-  return ShouldFail(TFileOp::Stat, path) ? -1 : IFileOps::Stat(path, st);
+  return ShouldFail(TFileOp::Stat, path) ? -1 : ByPath(IFileOps::Stat(path, st), path, st);
 }
 
 int TFaultyFileOps::Lstat(const char* path, struct stat* st) {
-  return ShouldFail(TFileOp::Lstat, path) ? -1 : IFileOps::Lstat(path, st);
+  return ShouldFail(TFileOp::Lstat, path) ? -1 : ByPath(IFileOps::Lstat(path, st), path, st);
 }
 
 int TFaultyFileOps::Rename(const char* from, const char* to) {
@@ -254,7 +300,9 @@ int TFaultyFileOps::OpenAt(int dir, const char* name, int flags, mode_t mode) {
 }
 
 int TFaultyFileOps::FstatAt(int dir, const char* name, struct stat* st, int flags) {
-  return ShouldFail(TFileOp::Lstat, PathAt(dir, name)) ? -1 : IFileOps::FstatAt(dir, name, st, flags);
+  // The descriptor itself (AT_EMPTY_PATH) goes by the path it was opened with.
+  const std::string path = name[0] == '\0' ? FdPath(dir) : PathAt(dir, name);
+  return ShouldFail(TFileOp::Lstat, path) ? -1 : ByPath(IFileOps::FstatAt(dir, name, st, flags), path, st);
 }
 
 int TFaultyFileOps::RenameAt(int dir, const char* from, const char* to, unsigned flags) {
@@ -264,6 +312,33 @@ int TFaultyFileOps::RenameAt(int dir, const char* from, const char* to, unsigned
 
 int TFaultyFileOps::UnlinkAt(int dir, const char* name, int flags) {
   return ShouldFail(TFileOp::Unlink, PathAt(dir, name)) ? -1 : IFileOps::UnlinkAt(dir, name, flags);
+}
+
+int TFaultyFileOps::RenameAt2(int dir, const char* from, const char* to, unsigned flags) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (FTraits.NoRenameFlags && flags != 0) {
+      errno = EINVAL;
+      return -1;
+    }
+  }
+  return IFileOps::RenameAt2(dir, from, to, flags);
+}
+
+int TFaultyFileOps::LinkAt(int dir, const char* from, const char* to) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (FTraits.NoLinks) {
+      errno = EPERM;
+      return -1;
+    }
+  }
+  return IFileOps::LinkAt(dir, from, to);
+}
+
+void TFaultyFileOps::SetFileSystem(const TFileSystemTraits& traits) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FTraits = traits;
 }
 
 void TFaultyFileOps::SetFreeSpace(int64_t freeBytes) {
@@ -279,6 +354,7 @@ int TFaultyFileOps::Fstatvfs(int fd, struct statvfs* st) {
     st->f_bsize = st->f_frsize = 4096;
     st->f_bavail = st->f_bfree = static_cast<fsblkcnt_t>(FFreeBytes / 4096);
   }
+  if (FTraits.UnknownSize) st->f_blocks = st->f_bfree = st->f_bavail = 0;
   return 0;
 }
 

@@ -38,8 +38,13 @@ class IFileOps {
   virtual int Mkdir(const char* path, mode_t mode);
 
   // The same calls relative to an open folder (`dir`, or AT_FDCWD), as openat(2),
-  // fstatat(2), renameat2(2) (flags 0 or RENAME_NOREPLACE; RENAME_NOREPLACE falls back to a
-  // hard link where the file system lacks it) and unlinkat(2).
+  // fstatat(2), renameat2(2) and unlinkat(2). RenameAt takes flags 0 or RENAME_NOREPLACE;
+  // where the file system lacks the flag (shares mounted through FUSE, some network file
+  // systems) it falls back to a hard link and the removal of the old name, and where the
+  // file system has no hard links either, to a plain rename once no entry is seen under
+  // the new name. That last check and the rename are two calls: only the receipt folder's
+  // lock keeps our own copies from meeting between them, another program that creates the
+  // same name in between loses its file.
   virtual int OpenAt(int dir, const char* name, int flags, mode_t mode);
   virtual int FstatAt(int dir, const char* name, struct stat* st, int flags);
   virtual int RenameAt(int dir, const char* from, const char* to, unsigned flags);
@@ -50,6 +55,11 @@ class IFileOps {
   // its start to its end into `names` (replacing its contents), as readdir(3) gives them.
   // `dir` stays open and is read from its start whatever was read of it before.
   virtual int ReadDir(int dir, std::vector<std::string>& names);
+
+  // The two system calls RenameAt is made of, without its fallbacks: renameat2(2) with
+  // `flags` and linkat(2), both within the folder `dir`.
+  virtual int RenameAt2(int dir, const char* from, const char* to, unsigned flags);
+  virtual int LinkAt(int dir, const char* from, const char* to);
 };
 
 // The object every file operation goes through (the system calls unless replaced).
@@ -77,6 +87,16 @@ enum class TFileOp {
   Statvfs,
   ReadDir,
   Count
+};
+
+// What a file system lacks or does otherwise than a local one, as shares mounted through
+// FUSE do (a desktop's share mount, a FAT image, a folder over SSH).
+struct TFileSystemTraits {
+  bool NoRenameFlags = false;  // renameat2 with a flag fails with EINVAL
+  bool NoLinks = false;        // link fails with EPERM
+  bool InodesByPath = false;   // the inode number belongs to the path, not to the file:
+                               // a file renamed has another number under its new name
+  bool UnknownSize = false;    // statvfs reports 0 blocks (size and free space unknown)
 };
 
 // Test double: the system calls, except that chosen calls fail with a chosen errno.
@@ -110,6 +130,12 @@ class TFaultyFileOps : public IFileOps {
   int UnlinkAt(int dir, const char* name, int flags) override;
   int Fstatvfs(int fd, struct statvfs* st) override;
   int ReadDir(int dir, std::vector<std::string>& names) override;
+  int RenameAt2(int dir, const char* from, const char* to, unsigned flags) override;
+  int LinkAt(int dir, const char* from, const char* to) override;
+
+  // Makes the calls behave like those of a file system with these traits from now on
+  // (the folders of the test are on a local one).
+  void SetFileSystem(const TFileSystemTraits& traits);
 
   // Makes Fstatvfs answer `freeBytes` of free space (as blocks of 4096 bytes) from now on;
   // a negative value gives the file system's own answer again.
@@ -123,6 +149,9 @@ class TFaultyFileOps : public IFileOps {
  private:
   bool ShouldFail(TFileOp op, const std::string& path);
   bool ShouldFailFd(TFileOp op, int fd);
+  std::string FdPath(int fd);
+  // With InodesByPath, gives `st` the inode number of `path` (on success of the call).
+  int ByPath(int result, const std::string& path, struct stat* st);
 
   mutable std::mutex FMutex;
   TFileOp FOp = TFileOp::Count;
@@ -133,6 +162,7 @@ class TFaultyFileOps : public IFileOps {
   std::array<int, static_cast<size_t>(TFileOp::Count)> FCalls{};
   std::array<std::string, 1024> FFdPaths{};
   int64_t FFreeBytes = -1;
+  TFileSystemTraits FTraits;
 };
 
 // Writes all `size` bytes to `fd`, retrying short writes and EINTR. A write that returns 0

@@ -126,5 +126,86 @@ TEST(FaultyFileOps, CallsRelativeToAFolderMatchTheirPaths) {
   ::rmdir(dirName);
 }
 
+// Where the file system lacks the rename flag, and hard links too (shares mounted through
+// FUSE), a rename that must not replace still renames, and still never replaces.
+TEST(FileOpsRenameNoReplace, WorksWithoutTheFlagAndWithoutLinksAndNeverReplaces) {
+  const struct {
+    const char* Name;
+    TFileSystemTraits Traits;
+  } cases[] = {
+      {"Local", {}}, {"NoFlag", {.NoRenameFlags = true}}, {"NoFlagNoLinks", {.NoRenameFlags = true, .NoLinks = true}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    char dirName[] = "/tmp/fp_fileops_dir_XXXXXX";
+    ASSERT_NE(mkdtemp(dirName), nullptr);
+    const std::string dir = std::string(dirName) + "/";
+    auto put = [&](const char* name, const char* text) {
+      FILE* f = std::fopen((dir + name).c_str(), "w");
+      ASSERT_NE(f, nullptr);
+      std::fputs(text, f);
+      std::fclose(f);
+    };
+    auto read = [&](const char* name) {
+      std::string text(64, '\0');
+      FILE* f = std::fopen((dir + name).c_str(), "r");
+      if (!f) return std::string("<missing>");
+      text.resize(std::fread(text.data(), 1, text.size(), f));
+      std::fclose(f);
+      return text;
+    };
+    put("a", "A");
+    put("taken", "T");
+    TFaultyFileOps ops;
+    ops.SetFileSystem(c.Traits);
+    const int d = ops.Open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    ASSERT_GE(d, 0);
+    EXPECT_EQ(ops.RenameAt(d, "a", "taken", RENAME_NOREPLACE), -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(read("a"), "A");
+    EXPECT_EQ(read("taken"), "T");
+    EXPECT_EQ(ops.RenameAt(d, "a", "b", RENAME_NOREPLACE), 0);
+    EXPECT_EQ(read("a"), "<missing>");
+    EXPECT_EQ(read("b"), "A");
+    // A link under the new name is taken, too, and not followed.
+    ASSERT_EQ(::symlink((dir + "none").c_str(), (dir + "link").c_str()), 0);
+    EXPECT_EQ(ops.RenameAt(d, "b", "link", RENAME_NOREPLACE), -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(read("b"), "A");
+    ops.Close(d);
+    for (const char* name : {"b", "taken", "link"}) ::unlink((dir + name).c_str());
+    ::rmdir(dirName);
+  }
+}
+
+// The traits of such a file system, as the seam plays them: inode numbers that go with the
+// path, and a size of 0 blocks.
+TEST(FaultyFileOps, InodeNumbersCanFollowThePathAndTheSizeBeUnknown) {
+  char dirName[] = "/tmp/fp_fileops_dir_XXXXXX";
+  ASSERT_NE(mkdtemp(dirName), nullptr);
+  const std::string dir = std::string(dirName) + "/";
+  TFaultyFileOps ops;
+  ops.SetFileSystem({.InodesByPath = true, .UnknownSize = true});
+  const int d = ops.Open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  ASSERT_GE(d, 0);
+  const int f = ops.OpenAt(d, "a", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(f, 0);
+  struct stat byFd {
+  }, byName{}, renamed{};
+  ASSERT_EQ(ops.Fstat(f, &byFd), 0);
+  ASSERT_EQ(ops.FstatAt(d, "a", &byName, AT_SYMLINK_NOFOLLOW), 0);
+  EXPECT_EQ(byFd.st_ino, byName.st_ino);
+  ASSERT_EQ(ops.RenameAt(d, "a", "b", RENAME_NOREPLACE), 0);
+  ASSERT_EQ(ops.FstatAt(d, "b", &renamed, AT_SYMLINK_NOFOLLOW), 0);
+  EXPECT_NE(renamed.st_ino, byName.st_ino);
+  struct statvfs vfs {};
+  ASSERT_EQ(ops.Fstatvfs(d, &vfs), 0);
+  EXPECT_EQ(vfs.f_blocks, 0u);
+  EXPECT_EQ(vfs.f_bavail, 0u);
+  ops.Close(f);
+  ops.Close(d);
+  ::unlink((dir + "b").c_str());
+  ::rmdir(dirName);
+}
+
 }  // namespace
 }  // namespace fp::test

@@ -117,6 +117,12 @@ std::map<QString, std::set<QString>>& NotOursLogged() {
   return logged;
 }
 
+// The folders whose file system was seen to number files by their names, already logged.
+std::set<QString>& InodesByPathLogged() {
+  static std::set<QString> logged;
+  return logged;
+}
+
 }  // namespace
 
 // ---- The folder ----
@@ -124,6 +130,9 @@ std::map<QString, std::set<QString>>& NotOursLogged() {
 bool HasReportRoom(int fd) {
   struct statvfs st {};
   if (fd < 0 || FileOps().Fstatvfs(fd, &st) != 0) return true;
+  // No blocks at all is a file system that does not tell its size (many FUSE shares), not
+  // a full one.
+  if (st.f_blocks == 0) return true;
   const uint64_t unit = st.f_frsize ? st.f_frsize : st.f_bsize;
   return static_cast<uint64_t>(st.f_bavail) * unit >= static_cast<uint64_t>(ReportRoomBytes);
 }
@@ -393,6 +402,14 @@ TFileStamp FileStampOf(const struct stat& st) {
                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+QString TReceiptFolder::StampChange(const TFileStamp& listed, const TFileStamp& now) const {
+  QStringList what;
+  if (now.Dev != listed.Dev || (now.Ino != listed.Ino && !FInodesByPath)) what << QStringLiteral("another file");
+  if (now.Size != listed.Size) what << QStringLiteral("size %1, listed %2").arg(now.Size).arg(listed.Size);
+  if (now.MtimeNs != listed.MtimeNs) what << QStringLiteral("modification time");
+  return what.join(QStringLiteral(", "));
+}
+
 TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::function<void()>& renamed,
                                              const TFileStamp* listed) {
   CloseClaim();
@@ -467,12 +484,39 @@ TReceiptFolder::TClaim TReceiptFolder::Claim(const QString& name, const std::fun
   // otherwise find every file changed and leave it waiting for ever).
   struct stat stamped = st;
   if (ops.FstatAt(fd, "", &stamped, AT_EMPTY_PATH) != 0 || !SameFile(stamped, st)) stamped = st;
-  if (listed && FileStampOf(stamped) != *listed) {
+  const QString changed = listed ? StampChange(*listed, FileStampOf(stamped)) : QString();
+  if (!changed.isEmpty()) {
     ops.Close(fd);
-    if (!back())
+    if (!back()) {
       FLog(QStringLiteral("[DoReadFiles] File changed after it was listed and cannot go back, left as: \"") +
-               claimPath + QStringLiteral("\""),
+               claimPath + QStringLiteral("\" (") + changed + QStringLiteral(")"),
            true);
+      return TClaim::Changed;
+    }
+    // Only the number differs: either another file was put under the name, or the file
+    // system numbers its files by their names (a share over SSH does), and the claim's
+    // new name gave it a new number. Back under its listed name, the file shows which: the
+    // listed number again is the same file, and is claimed once more, compared from now
+    // on by what a rename keeps there, its size and modification time.
+    struct stat again {};
+    if (!FInodesByPath && FileStampOf(stamped).Ino != listed->Ino &&
+        ops.FstatAt(src.Dir, src.Name.c_str(), &again, AT_SYMLINK_NOFOLLOW) == 0 && FileStampOf(again) == *listed) {
+      FInodesByPath = true;
+      bool first = false;
+      {
+        std::lock_guard<std::mutex> lock(NotOursLock());
+        first = InodesByPathLogged().insert(FPath).second;
+      }
+      if (first)
+        FLog(QStringLiteral("[DoReadFiles] The receipt folder's file system numbers its files by their names: a "
+                            "claimed file is compared with its listing by size and modification time: ") +
+                 FPath,
+             false);
+      return Claim(name, {}, listed);
+    }
+    FLog(QStringLiteral("[DoReadFiles] File changed after it was listed, it waits: \"") + source +
+             QStringLiteral("\" (") + changed + QStringLiteral(")"),
+         false);
     return TClaim::Changed;
   }
   // The claim must be on disk before the printer prints: after a power loss a claim that

@@ -125,7 +125,8 @@ class EReceiptFolderError : public std::exception {
 constexpr int64_t ReportRoomBytes = 64 * 1024;
 
 // The file system that holds `fd` has ReportRoomBytes free for this user; also true when
-// it cannot tell.
+// it cannot tell (the call fails, or it reports no blocks at all, as shares mounted through
+// FUSE often do).
 bool HasReportRoom(int fd);
 
 class TReceiptFolder {
@@ -211,7 +212,10 @@ class TReceiptFolder {
   // cleared away first (SetAsideNotOurs). The claim is opened without blocking and without
   // following a link; only a regular file goes on, and with `listed` only one with the
   // stamp the listing saw: a file replaced or written to after the listing goes back under
-  // its name (never over another file) and waits for a later listing. Raises when the claim
+  // its name (never over another file), with a line saying what changed, and waits for a
+  // later listing. On a file system whose inode numbers follow the name (seen once: the
+  // file back under its name has the listed number again) the claim is compared by size
+  // and modification time only. Raises when the claim
   // cannot be made or synced for a reason of the folder's; the file is then back under its
   // name.
   TClaim Claim(const QString& name, const std::function<void()>& renamed = {}, const TFileStamp* listed = nullptr);
@@ -283,6 +287,9 @@ class TReceiptFolder {
   bool SetAsideNotOurs(const QString& claimName, const QString& tag);
   bool SyncFolder();
   void CloseClaim();
+  // What differs between a file's listed stamp and its claim's, for the log (empty when
+  // nothing does; the inode number is not compared where it follows the name).
+  QString StampChange(const TFileStamp& listed, const TFileStamp& now) const;
   // Writes `data` under its temporary name (TempName) and renames it over `name`; 0, or 1
   // when the temporary file could not be written, 2 when it could not be renamed (errno
   // set).
@@ -299,6 +306,8 @@ class TReceiptFolder {
   uint64_t FDirIno = 0;
   int FClaimFd = -1;
   int FClaimError = 0;
+  // The folder's file system was seen to number files by their names.
+  bool FInodesByPath = false;
 };
 
 }  // namespace fp

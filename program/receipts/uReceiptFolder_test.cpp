@@ -236,6 +236,49 @@ TEST_F(TFolderUnit, ClaimComparesTheStampTheWayTheListingTookIt) {
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
 }
 
+// Shares mounted through FUSE: no rename flag, no hard links, inode numbers that follow
+// the name. A listed file is claimed all the same, and its claim still sees a change made
+// after the listing: the file goes back under its name with a line that says what changed.
+// Failed files still never replace an older error file.
+TEST_F(TFolderUnit, ClaimOnASharedFileSystemWithoutLinksOrStableInodes) {
+  const struct {
+    const char* Name;
+    TFileSystemTraits Traits;
+  } cases[] = {{"NoFlagNoLinks", {.NoRenameFlags = true, .NoLinks = true}},
+               {"InodesByPath", {.InodesByPath = true}},
+               {"All", {.NoRenameFlags = true, .NoLinks = true, .InodesByPath = true, .UnknownSize = true}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QDir(FPath).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(FPath));
+    FUnit.reset();
+    FLogs.clear();
+    TFaultyFileOps ops;
+    ops.SetFileSystem(c.Traits);
+    TScopedFileOps scoped(&ops);
+    Put("0001.bon", kReceipt);
+    Put("0002.bon", kReceipt);
+    Put("0002.err", "older");
+    const std::vector<TListedFile> listed = TFolderWatch::ListWaiting(FPath, "bon");
+    ASSERT_EQ(listed.size(), 2u);
+    ASSERT_EQ(listed[0].Name, "0001.bon");
+    EXPECT_TRUE(Folder().HasRoom());
+
+    // Written to after the listing: back under its name, and the log says why.
+    Put("0001.bon", kReceipt + kReceipt);
+    EXPECT_EQ(Folder().Claim("0001.bon", {}, &listed[0].Stamp), TReceiptFolder::TClaim::Changed);
+    EXPECT_EQ(Read("0001.bon"), kReceipt + kReceipt);
+    EXPECT_THAT(Log(false), Contains(HasSubstr("[DoReadFiles] File changed after it was listed, it waits: \"" +
+                                               P("0001.bon") + "\" (")));
+
+    EXPECT_EQ(Folder().Claim("0002.bon", {}, &listed[1].Stamp), TReceiptFolder::TClaim::Claimed);
+    EXPECT_EQ(Read("0002.$$$"), kReceipt);
+    Folder().FinishFailed("0002.bon", kError);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.err", "0002_09122025123007.err"}));
+    EXPECT_EQ(Read("0002_09122025123007.err"), "older");
+  }
+}
+
 TEST_F(TFolderUnit, ClaimOfAFileTakenBackIsSkippedWithALine) {
   int renamed = 0;
   EXPECT_EQ(Folder().Claim("0001.bon", [&] { ++renamed; }), TReceiptFolder::TClaim::Gone);

@@ -17,6 +17,7 @@
 #include "platform/FileOps.h"
 #include "platform/SysErrorText.h"
 #include "program/app/uProgramLog.h"
+#include "program/tasks/uTaskRunner.h"
 
 namespace fp::test {
 namespace {
@@ -269,6 +270,54 @@ INSTANTIATE_TEST_SUITE_P(Changes, TChangedBeforeItsClaim,
                            }
                            return std::string();
                          });
+
+// ---- Shares mounted through FUSE ----
+
+// A folder on a share without the rename flag and hard links (a desktop's share mount, a
+// FAT image), whose inode numbers follow the name (a folder over SSH), or that does not
+// tell its size: every receipt prints once with its report, nothing is called full, no
+// claim is refused; a receipt written to after its listing still waits, with a line.
+struct TShareCase {
+  const char* Name;
+  TFileSystemTraits Traits;
+};
+
+void PrintTo(const TShareCase& c, std::ostream* os) { *os << c.Name; }
+
+class TFuseShare : public TSharedFolder, public ::testing::WithParamInterface<TShareCase> {};
+
+TEST_P(TFuseShare, EveryReceiptPrintsOnceAndAChangedOneStillWaits) {
+  TFaultyFileOps ops;
+  ops.SetFileSystem(GetParam().Traits);
+  TScopedFileOps scoped(&ops);
+  EXPECT_FALSE(TTaskRunner::ProbeFolder(FOlder, true, false));
+  Put("0001.bon", kReceipt, 60);
+  Put("0002.bon", kReceipt, 50);
+  Put("0003.bon", kReceipt, 40);
+  auto t = FileJob();
+  t->OnFileStarted = [&](const QString& path) {
+    FEvents.push_back("Started " + QFileInfo(path).fileName().toStdString());
+    if (path.endsWith("0002.bon")) Append("0002.bon", "%13^Bread^120^1000\r\n");
+  };
+  t->Execute();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.bon", "0003.rep"}));
+  EXPECT_EQ(CallCount("AddProgPlu"), 2);
+  EXPECT_THAT(NormalLog(),
+              HasSubstr("File changed after it was listed, it waits: \"" + Native(FOlder + "0002.bon") + "\" (size"));
+  EXPECT_EQ(Occurrences(ExceptionLog(), "Can't claim"), 0);
+  RunFileJob();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.rep", "0003.rep"}));
+  EXPECT_EQ(CallCount("AddProgPlu"), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shares, TFuseShare,
+    ::testing::Values(TShareCase{"NoRenameFlagNoLinks", {.NoRenameFlags = true, .NoLinks = true}},
+                      TShareCase{"InodesFollowTheName", {.InodesByPath = true}},
+                      TShareCase{"SizeUnknown", {.UnknownSize = true}},
+                      TShareCase{"AllOfThem",
+                                 {.NoRenameFlags = true, .NoLinks = true, .InodesByPath = true, .UnknownSize = true}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- A file the program may not claim ----
 

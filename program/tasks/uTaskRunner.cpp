@@ -5,11 +5,13 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -57,6 +59,9 @@ TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, 
 TTaskRunner::~TTaskRunner() { ReleaseWorkers(); }
 
 void TTaskRunner::ReleaseWorkers() {
+  FCleanUpStop = true;
+  if (FCleanUp.joinable()) FCleanUp.join();
+  FCleanUpRunning = false;
   FPurgeTimer.stop();
   // No worker event may arrive from here on; each worker is waited for.
   if (FCurrentThread) FCurrentThread->DetachEvents();
@@ -345,6 +350,100 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
   }
 }
 
+void uTaskRunner::DeleteOldFiles(const QString& Folder, const QStringList& Masks, const QDateTime& Now, double KeepDays,
+                                 const std::function<bool()>& Stop,
+                                 const std::function<void(const QString&, bool)>& Log) {
+  IFileOps& ops = FileOps();
+  const QString folder = WithSlash(Folder);
+  const int dir = ops.Open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  auto failed = [&](int err) {
+    Log(QStringLiteral("[DeleteOldLog] ") + folder + QStringLiteral(": ") + QString::fromStdString(SysErrorText(err)),
+        true);
+  };
+  if (dir < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) failed(errno);
+    return;
+  }
+  TScopeExit close([&ops, dir] { ops.Close(dir); });
+  std::vector<std::string> names;
+  if (ops.ReadDir(dir, names) != 0) {
+    failed(errno);
+    return;
+  }
+  std::vector<QRegularExpression> patterns;
+  for (const QString& mask : Masks)
+    patterns.emplace_back(QRegularExpression::wildcardToRegularExpression(mask),
+                          QRegularExpression::CaseInsensitiveOption);
+  const qint64 nowMs = Now.toMSecsSinceEpoch();
+  auto ageDays = [nowMs](const struct stat& st) {
+    const qint64 mtimeMs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return static_cast<double>(nowMs - mtimeMs) / 86400000.0;
+  };
+  struct TOld {
+    std::string Name;
+    TFileStamp Stamp;
+    double Age;
+  };
+  std::vector<TOld> old;
+  bool any = false;
+  double newest = 0;
+  for (const std::string& name : names) {
+    if (Stop()) return;
+    struct stat st {};
+    if (ops.FstatAt(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    const double age = ageDays(st);
+    if (!any || age < newest) newest = age;
+    any = true;
+    if (age <= KeepDays) continue;
+    const QString decoded = QFile::decodeName(QByteArray::fromStdString(name));
+    for (const QRegularExpression& pattern : patterns) {
+      if (!pattern.match(decoded).hasMatch()) continue;
+      old.push_back(TOld{name, FileStampOf(st), age});
+      break;
+    }
+  }
+  if (!any) return;
+  if (newest > KeepDays) {
+    Log(QStringLiteral("[DeleteOldLog] ") + folder +
+            QStringLiteral(": not cleaned up, the newest file of the folder is %1 days old (is the clock right?)")
+                .arg(newest, 0, 'f', 1),
+        false);
+    return;
+  }
+  for (const TOld& o : old) {
+    if (Stop()) return;
+    struct stat st {};
+    if (ops.FstatAt(dir, o.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        FileStampOf(st) != o.Stamp || ops.UnlinkAt(dir, o.Name.c_str(), 0) != 0)
+      continue;
+    Log(QStringLiteral("[DeleteOldLog] Deleted ") + folder + QFile::decodeName(QByteArray::fromStdString(o.Name)) +
+            QStringLiteral(", %1 days old").arg(o.Age, 0, 'f', 1),
+        false);
+  }
+}
+
+void TTaskRunner::CleanUpOldFiles(const QString& Folder, const QStringList& Masks) {
+  if (FCleanUpRunning.load() || Folder.trimmed().isEmpty()) return;
+  if (FCleanUp.joinable()) FCleanUp.join();
+  FCleanUpStop = false;
+  FCleanUpRunning = true;
+  const QDateTime now = FServices.Now();
+  // The lines go to the logs on the main thread, where the runner's services run; the
+  // timer is the runner's own object there, and what it has not run yet goes with it.
+  QObject* home = &FPurgeTimer;
+  FCleanUp = std::thread([this, home, folder = Folder, masks = Masks, now] {
+    uTaskRunner::DeleteOldFiles(
+        folder, masks, now, uConst::KeepFilesDays, [this] { return FCleanUpStop.load(); },
+        [this, home](const QString& line, bool exceptionLog) {
+          QMetaObject::invokeMethod(
+              home, [this, line, exceptionLog] { exceptionLog ? ErrorLog(line) : Log(line); }, Qt::QueuedConnection);
+        });
+    // Once its last line is on its way.
+    QMetaObject::invokeMethod(
+        home, [this] { FCleanUpRunning = false; }, Qt::QueuedConnection);
+  });
+}
+
 void TTaskRunner::StopCurrentTask() {
   if (FTaskActive && FCurrentThread) FCurrentThread->Terminate();
 }
@@ -443,6 +542,12 @@ void TTaskRunner::TaskFinished() {
   RetireCurrentThread();
   SetHourglass(false);
   FTaskActive = false;
+  // A file that came while the task ran is taken now, or once it is ready.
+  if (FTickWantedAtMs) {
+    const int64_t at = *FTickWantedAtMs;
+    FTickWantedAtMs.reset();
+    WantTickIn(at - MonotonicMs());
+  }
   FObserver.TaskIdle();
 }
 
@@ -508,9 +613,36 @@ int32_t TTaskRunner::PendingFileCount(qint64* WaitMs) {
   return static_cast<int32_t>(ready.Files.size());
 }
 
+void TTaskRunner::WantTickIn(qint64 Ms) {
+  if (!FTaskActive) {
+    FObserver.TickAgainIn(static_cast<int>(std::max<qint64>(Ms, 0)));
+    return;
+  }
+  const int64_t at = MonotonicMs() + std::max<qint64>(Ms, 0);
+  if (!FTickWantedAtMs || at < *FTickWantedAtMs) FTickWantedAtMs = at;
+}
+
+void TTaskRunner::WatchWhileBusy() {
+  if (FFolderFault || FSettings.SearchPath.trimmed().isEmpty()) return;
+  qint64 waitMs = -1;
+  if (PendingFileCount(&waitMs) > 0)
+    WantTickIn(0);
+  else if (waitMs >= 0)
+    WantTickIn(waitMs);
+}
+
 void TTaskRunner::FileTimerTick() {
   // A tick whose dialog or task start is still running lets the next ticks pass.
-  if (FInFileTimer || FTaskActive) return;
+  if (FInFileTimer) return;
+  if (FTaskActive) {
+    // A file that comes while a task runs starts its quiet time now, and the tick that
+    // takes it comes when the task ends (or when the file will be ready, if later), not a
+    // timer period after.
+    FInFileTimer = true;
+    TScopeExit done([this] { FInFileTimer = false; });
+    WatchWhileBusy();
+    return;
+  }
   FInFileTimer = true;
   TScopeExit done([this] { FInFileTimer = false; });
   // The folders are looked at on every tick, so that one that is gone shows even while
@@ -528,12 +660,16 @@ void TTaskRunner::FileTimerTick() {
     Log(QStringLiteral("Checking connectivity."));
     if (StartTask(tkPrinterInfo, TTaskStarter::Timer)) FPrinterDataStale = false;
     FLastCheckMs = now;
+    // The check takes this tick, not the files' quiet time: they are looked at all the same.
+    WatchWhileBusy();
   } else {
     // A file that has just come waits until it has stayed unchanged long enough: the
     // window ticks again at that moment, so the wait does not grow to the timer's period.
     qint64 waitMs = -1;
     if (PendingFileCount(&waitMs) > 0) {
       StartTask(tkReadFiles, TTaskStarter::Timer);
+      // Files that are not ready yet are not the job's: their tick comes after it.
+      if (waitMs >= 0) WantTickIn(waitMs);
     } else if (waitMs >= 0) {
       FObserver.TickAgainIn(static_cast<int>(waitMs));  // at most the readiness age
     } else if (FPrinterDataStale && FSettings.CheckPrnIntevalSec > 0) {

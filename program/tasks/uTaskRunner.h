@@ -19,14 +19,17 @@
 // nothing to it.
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "program/tasks/uOperatorWindows.h"
@@ -142,6 +145,18 @@ bool TaskShowsHourglass(TTaskKind Kind);
 // The whole seconds between two moments, truncated; an unknown moment counts as the zero
 // date, so it is always long ago.
 int64_t WholeSecondsBetween(const QDateTime& A, const QDateTime& B);
+
+// The start-up clean-up of a folder: each regular file whose name matches one of Masks
+// ("*.err"; any case) and that was last written more than KeepDays days before Now is
+// deleted, with the line "[DeleteOldLog] Deleted <path>, <age> days old". When even the
+// newest regular file of the folder is older than that, it is the clock that jumped ahead:
+// nothing is deleted, and one line says so. The folder is listed once and each entry
+// looked at once, relative to the open folder, links not followed; a file is deleted only
+// while its name still holds the file that was looked at (a file job may have put a new
+// error file there since). Stop is asked between files; true ends the clean-up. Log gets
+// each line and whether it is for the exception log (a folder that cannot be read).
+void DeleteOldFiles(const QString& Folder, const QStringList& Masks, const QDateTime& Now, double KeepDays,
+                    const std::function<bool()>& Stop, const std::function<void(const QString&, bool)>& Log);
 
 }  // namespace uTaskRunner
 
@@ -264,13 +279,21 @@ class TTaskRunner {
   // written is the folder fault the file timer shows (and ends once the folder can be used);
   // a folder that can be used is tended at once (TendReceiptFolder).
   void CheckReceiptFolder();
+  // The start's clean-up of old files of the receipt folder (DeleteOldFiles), on a thread
+  // of its own: a share with thousands of files holds neither the window nor the first
+  // receipt up (it takes no lock of the folder). Its lines reach the logs on the main
+  // thread. Nothing is started while an earlier clean-up runs.
+  void CleanUpOldFiles(const QString& Folder, const QStringList& Masks);
+  // The clean-up runs.
+  bool CleanUpRunning() const { return FCleanUpRunning.load(); }
   // Asks the running worker to stop (it ends as it decides).
   void StopCurrentTask();
   // The program is to end once the running task has: the worker is asked to stop, and
   // no success message is shown at its end.
   void RequestQuit();
   bool QuitPending() const { return FQuitPending; }
-  // Detaches every worker and waits for its thread; no event arrives afterwards.
+  // Detaches every worker and waits for its thread, and ends the clean-up; no event
+  // arrives afterwards.
   void ReleaseWorkers();
   // At the program's end, once no task runs: the reports of printed receipts kept in
   // memory are tried once more, and the text of one that still cannot be written goes
@@ -289,12 +312,15 @@ class TTaskRunner {
   bool SearchDeviceBySerial(const QString& Serial);
 
   // ---- The file timer ----
-  // One tick: nothing while a task runs or a tick is still inside its task start; the
-  // folder fault is updated; without one, the receipt folder is tended (the reports kept
-  // in memory written, the claims left by an earlier run recovered: TendReceiptFolder),
-  // then a printer check when the interval has passed,
-  // else a file task when receipt files are ready; when files wait but none is ready yet,
-  // the observer is asked for another tick when the first will be (TickAgainIn); when no
+  // One tick: nothing while a tick is still inside its task start; while a task runs, only
+  // a look at the receipt folder, so that a file that came starts its quiet time, and a
+  // tick is asked for (TickAgainIn) when the task ends or the file will be ready, whichever
+  // is later. Else the folder fault is updated; without one, the receipt folder is tended
+  // (the reports kept in memory written, the claims left by an earlier run recovered:
+  // TendReceiptFolder), then a printer check when the interval has passed (the folder is
+  // looked at as while a task runs), else a file task when receipt files are ready; when
+  // files wait that are not ready yet, the observer is asked for another tick when the
+  // first will be (TickAgainIn; after the file task, when one was started); when no
   // file waits and a file job printed since the last check, a printer check (with checks
   // on), so that the device data shown are the printer's own. Raises what the receipt
   // listing raises.
@@ -378,6 +404,13 @@ class TTaskRunner {
   // The folders as the file timer needs them: the receipt folder exists and can be
   // listed; with WriteTest, files can be created in it and in the log and program folders.
   TFolderFault TimerFolderFault(bool WriteTest) const;
+  // The file timer's tick is wanted again in Ms milliseconds: asked for at once when no
+  // task runs, else when the running task ends (at once when the moment has passed by then).
+  void WantTickIn(qint64 Ms);
+  // A tick that starts no file task (a task runs, or the tick's printer check has just
+  // started) still lists the receipt folder: a new file's quiet time starts now, and a tick
+  // is wanted for when it will be ready.
+  void WatchWhileBusy();
   // Takes a new finding of the file timer: one log line when a fault starts or changes,
   // one when it ends.
   void SetFolderFault(const TFolderFault& Fault);
@@ -415,6 +448,8 @@ class TTaskRunner {
 
   std::optional<int64_t> FLastCheckMs;
   bool FInFileTimer = false;
+  // When a tick is wanted, by MonotonicMs, once the running task has ended.
+  std::optional<int64_t> FTickWantedAtMs;
   TFolderFault FFolderFault;
   QString FDirFolder;  // the last folder that failed the write test
   bool FPrinterOffline = false;
@@ -427,6 +462,10 @@ class TTaskRunner {
   int64_t FUnknownCountedMs = 0;
   // A file job printed since the printer's data were last read.
   bool FPrinterDataStale = false;
+  // The start's clean-up of old files.
+  std::thread FCleanUp;
+  std::atomic<bool> FCleanUpStop{false};
+  std::atomic<bool> FCleanUpRunning{false};
 };
 
 }  // namespace fp

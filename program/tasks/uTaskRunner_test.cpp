@@ -17,6 +17,9 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -34,6 +37,7 @@ namespace {
 
 using uStrRes::Message;
 namespace M = uStrRes;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -205,6 +209,154 @@ TEST_F(TaskRunnerTest, FreshReceiptFileIsTakenAtTheTickItAsksFor) {
   EXPECT_THAT(FView.TickRequests, ElementsAre(500, 1));
   // The worker lets files settle as long as the runner does.
   EXPECT_EQ(FWorkers.Last()->Settings.ReadyAgeMs, uPRNFileThread::ReadyAgeMs);
+}
+
+// Receipts dropped at a steady pace are each taken within 1.5 s of their drop (a second
+// until a tick lists the folder, half a second of quiet), however busy the tick that first
+// sees a file is: with a file task still printing the one before, or with the periodic
+// printer check, which takes the folder look's place on its tick. The window's two timers
+// are played on the runner's monotonic clock: the file timer each second, and the settle
+// tick the runner asks for (a single shot that a new request moves). A file task takes the
+// files its own listing finds ready and prints each in 100 ms; a check takes 400 ms.
+struct TPaceCase {
+  const char* Name;
+  int PaceMs;
+  int CheckSec;  // the periodic printer check's interval, 0: none
+};
+
+void PrintTo(const TPaceCase& c, std::ostream* os) { *os << c.Name; }
+
+class DropToPrint : public TaskRunnerTest, public ::testing::WithParamInterface<TPaceCase> {};
+
+TEST_P(DropToPrint, EveryFileIsTakenWithinOneAndAHalfSecondsOfItsDrop) {
+  const TPaceCase& c = GetParam();
+  FWorkers.AutoFinish = false;
+  FSettings.CheckPrnIntevalSec = c.CheckSec;
+  FReadyAgeMs = uPRNFileThread::ReadyAgeMs;
+  TTaskRunner& r = Runner();
+  const int64_t start = FMonoMs;
+  r.SetLastCheckMs(start);
+  constexpr int kFiles = 30;
+  std::vector<int64_t> dropped, taken(kFiles, -1);
+  for (int i = 0; i < kFiles; ++i) dropped.push_back(start + 30 + static_cast<int64_t>(i) * c.PaceMs);
+  int64_t nextTick = start + 1000;
+  std::optional<int64_t> settleAt;
+  std::optional<int64_t> taskEnds;
+  size_t requests = 0;
+  size_t tasks = 0;
+  int next = 0;  // the next file to drop
+  auto follow = [&] {
+    if (FView.TickRequests.size() > requests) settleAt = FMonoMs + FView.TickRequests.back();
+    requests = FView.TickRequests.size();
+    if (FWorkers.Tasks.size() == tasks) return;
+    tasks = FWorkers.Tasks.size();
+    int64_t length = 400;
+    if (FWorkers.Last()->Request.Kind == tkReadFiles) {
+      // The job's own listing, by the same watch, decides what it takes.
+      const TReadyFiles ready = r.FolderWatch()->Ready(FBonDir, "bon", QString(), FReadyAgeMs);
+      length = 100 * static_cast<int64_t>(ready.Files.size());
+      for (const TListedFile& f : ready.Files) {
+        taken[f.Name.left(4).toInt()] = FMonoMs;
+        ASSERT_TRUE(QFile::remove(FBonDir + f.Name));
+      }
+    }
+    taskEnds = FMonoMs + length;
+  };
+  while (FMonoMs < dropped.back() + 5000) {
+    int64_t at = nextTick;
+    if (settleAt && *settleAt < at) at = *settleAt;
+    if (taskEnds && *taskEnds < at) at = *taskEnds;
+    if (next < kFiles && dropped[next] < at) at = dropped[next];
+    FMonoMs = at;
+    if (next < kFiles && dropped[next] == at) {
+      PutBon(QStringLiteral("%1.bon").arg(next, 4, 10, QLatin1Char('0')), 0);
+      ++next;
+    } else if (taskEnds && *taskEnds == at) {
+      taskEnds.reset();
+      FWorkers.Last()->Finish();
+    } else if (settleAt && *settleAt == at) {
+      settleAt.reset();
+      r.FileTimerTick();
+    } else {
+      nextTick += 1000;
+      r.FileTimerTick();
+    }
+    follow();
+  }
+  for (int i = 0; i < kFiles; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_GE(taken[i], 0);
+    EXPECT_LE(taken[i] - dropped[i], 1500);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paces, DropToPrint,
+                         ::testing::Values(TPaceCase{"EverySevenTenthsOfASecond", 700, 0},
+                                           TPaceCase{"EveryThreeTenthsOfASecond", 300, 0},
+                                           TPaceCase{"WithAPrinterCheckEveryThreeSeconds", 700, 3},
+                                           TPaceCase{"SlowWithAPrinterCheckEverySecond", 1300, 1}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// A share with thousands of other files, where every call is slow: the start's clean-up of
+// old files runs on a thread of its own, takes no lock of the folder and looks at each file
+// once. The first receipt is taken while the clean-up has not looked at a single file.
+TEST_F(TaskRunnerTest, StartUpCleanUpHoldsNeitherTheTimerNorTheFirstReceipt) {
+  class TGatedOps : public TFaultyFileOps {
+   public:
+    // The status calls of any other thread than the test's wait while the gate is shut.
+    int FstatAt(int dir, const char* name, struct stat* st, int flags) override {
+      if (std::this_thread::get_id() != FMain) {
+        ++Looks;
+        std::unique_lock<std::mutex> lock(FGate);
+        FOpened.wait(lock, [this] { return FOpen; });
+      }
+      return TFaultyFileOps::FstatAt(dir, name, st, flags);
+    }
+    void Open() {
+      {
+        std::lock_guard<std::mutex> lock(FGate);
+        FOpen = true;
+      }
+      FOpened.notify_all();
+    }
+    std::atomic<int> Looks{0};
+
+   private:
+    const std::thread::id FMain = std::this_thread::get_id();
+    std::mutex FGate;
+    std::condition_variable FOpened;
+    bool FOpen = false;
+  };
+  constexpr int kOthers = 2000;
+  auto put = [this](const QString& name, const QDateTime& written) {
+    QFile f(FBonDir + name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("x");
+    f.flush();
+    ASSERT_TRUE(f.setFileTime(written, QFileDevice::FileModificationTime));
+  };
+  for (int i = 0; i < kOthers; ++i) put(QStringLiteral("other%1.dat").arg(i), FNow.addDays(-30));
+  put("old.rep", FNow.addDays(-25));
+  put("young.err", FNow.addDays(-1));
+  FWorkers.AutoFinish = false;
+  FSettings.CheckPrnIntevalSec = 0;
+  TGatedOps ops;
+  TScopedFileOps scoped(&ops);
+  TTaskRunner& r = Runner();
+  r.CleanUpOldFiles(FBonDir, {"*.err", "*.rep"});
+  EXPECT_TRUE(r.CleanUpRunning());
+  PutBon("0001.bon");
+  r.FileTimerTick();
+  EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkReadFiles));
+  ops.Open();
+  ASSERT_TRUE(SpinUntil([&] { return !r.CleanUpRunning(); }, 60000));
+  EXPECT_FALSE(QFile::exists(FBonDir + "old.rep"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "young.err"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "other0.dat"));
+  // Each entry once (the receipt, too, when the listing saw it), the old file once more.
+  EXPECT_LE(ops.Looks.load(), kOthers + 3 + 1);
+  EXPECT_THAT(FLog, Contains("[DeleteOldLog] Deleted " + FBonDir + "old.rep, 25.0 days old"));
+  EXPECT_EQ(CountLines(FLog, "[DeleteOldLog]"), 1);
 }
 
 // The clocks of a shop in Sofia go back an hour at 04:00 summer time on 25 October 2026,

@@ -181,9 +181,9 @@ void TfrmMain::FormActivate() {
   if (!bon.isEmpty() && !FRunner.FolderFault()) {
     // A left claim ("*.$$$") is not removed however old its stamp (the claim keeps the
     // receipt file's): it is the only record of a receipt whose outcome is unknown, and
-    // CheckReceiptFolder above (or the file timer) keeps it as an ".unk" file.
-    DeleteOldLog(FSettings.SearchPath, QStringLiteral("*.err"));
-    DeleteOldLog(FSettings.SearchPath, QStringLiteral("*.rep"));
+    // CheckReceiptFolder above (or the file timer) keeps it as an ".unk" file. The folder
+    // may be a slow share with thousands of files: it is cleaned up on a thread of its own.
+    FRunner.CleanUpOldFiles(FSettings.SearchPath, {QStringLiteral("*.err"), QStringLiteral("*.rep")});
   }
   FirstStart();
   FInFirstActivation = false;

@@ -146,6 +146,8 @@ TEST_F(MainWindowTest, FirstActivationRemovesFilesOlderThanTwentyDaysButNoClaim)
   PutFile(FAppDir + "Log/Log_01.txt", "l", FNow.addDays(-25));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
+  // The receipt folder is cleaned up on a thread of its own.
+  ASSERT_TRUE(SpinUntil([&] { return !f.Runner().CleanUpRunning(); }));
   EXPECT_FALSE(QFile::exists(FBonDir + "old.rep"));
   EXPECT_TRUE(QFile::exists(FBonDir + "young.rep"));
   // Stamped ahead of the clock (a clock stepped back three weeks): young, kept.
@@ -1024,6 +1026,8 @@ TEST_F(MainWindowTest, CleanUpLogsWhatItDeletesAndSparesTheLogsInUse) {
   PutFile(FAppDir + "Log/Log_01.txt", "l", FNow.addDays(-25));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
+  // The receipt folder is cleaned up on a thread of its own.
+  ASSERT_TRUE(SpinUntil([&] { return !f.Runner().CleanUpRunning(); }));
   EXPECT_FALSE(QFile::exists(FBonDir + "old.rep"));
   EXPECT_TRUE(QFile::exists(FBonDir + "young.err"));
   EXPECT_FALSE(QFile::exists(FAppDir + "Log/Log_01.txt"));
@@ -1043,6 +1047,7 @@ TEST_F(MainWindowTest, CleanUpIsSkippedWhenEvenTheNewestFileLooksOld) {
   PutFile(FBonDir + "0003.rep", "r", FNow.addDays(-40));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
+  ASSERT_TRUE(SpinUntil([&] { return !f.Runner().CleanUpRunning(); }));
   for (const char* name : {"0001.rep", "0002.err", "0003.rep"}) EXPECT_TRUE(QFile::exists(FBonDir + name)) << name;
   const QString log = NormalLog();
   EXPECT_EQ(log.count("[DeleteOldLog] Deleted"), 0) << log.toStdString();
