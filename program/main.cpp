@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 #include "program/app/uConst.h"
@@ -21,8 +22,10 @@ namespace {
 
 // The stop signals (log-out, shutdown, kill, Ctrl+C) reach the event loop through a pipe:
 // the handler only writes the signal's number, the loop reads it and exits the program as
-// its menu does, without the question.
+// its menu does, without the question. The end of the session (its manager's connection
+// closed) comes the same way.
 int gSignalPipe[2] = {-1, -1};
+constexpr unsigned char kSessionClosed = 0xFF;
 
 void OnStopSignal(int Signal) {
   const int saved = errno;
@@ -42,51 +45,66 @@ bool InstallStopSignals() {
   return true;
 }
 
-const char* SignalName(int Signal) {
+QString SignalName(int Signal) {
   switch (Signal) {
-    case SIGTERM: return "SIGTERM";
-    case SIGINT: return "SIGINT";
-    case SIGHUP: return "SIGHUP";
-    default: return "signal";
+    case SIGTERM: return QStringLiteral("SIGTERM");
+    case SIGINT: return QStringLiteral("SIGINT");
+    case SIGHUP: return QStringLiteral("SIGHUP");
+    case kSessionClosed: return QStringLiteral("The end of the session (its manager closed the connection)");
+    default: return QStringLiteral("signal");
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A peer that has closed its end (the session manager at log-out) makes a write fail
+  // with EPIPE instead of ending the process in the middle of a receipt.
+  ::signal(SIGPIPE, SIG_IGN);
   fp::TDriverApplication app(argc, argv);
   // The window closes to the tray; the program ends only by its exit command.
   app.setQuitOnLastWindowClosed(false);
 
   const QString program = fp::uProgramInfo::ProgramFilePath();
   fp::TSingleInstance instance(program);
-  if (!instance.Acquire()) {
-    // Started again from the same file: bring the running one to the front and end.
-    instance.RaiseRunning();
-    return 0;
+  if (instance.Acquire() == fp::TSingleInstance::TStart::AnotherCopyRuns) {
+    // Started again from the same file: the running one shows its window, this one ends.
+    return fp::TDriverApplication::HandOverToRunningCopy(instance, program);
   }
 
   fp::CoInitialize(nullptr);
   int rc = 0;
   {
     fp::TfrmMain frmMain(fp::DefaultMainServices(app.arguments().mid(1)));
-    instance.OnRaise = [&frmMain] { frmMain.ShowMainWindow(); };
+    if (!instance.Problem().isEmpty()) {
+      // The start goes on: printing matters more than the guard against a second copy.
+      std::fprintf(stderr, "DriverFiscalPrinterX4: %s\n", instance.Problem().toLocal8Bit().constData());
+      frmMain.AddToErrorLog(QStringLiteral("[SingleInstance] ") + instance.Problem());
+    }
+    instance.OnRaise = [&frmMain](const QByteArray& token) { frmMain.ShowForSecondStart(token); };
     app.ExceptionHandler = [&frmMain](QObject* sender, const QString& message) {
       frmMain.ApplicationException(sender, message);
     };
+    app.QuitRequestHandler = [&frmMain] { return frmMain.QuitRequested(); };
     std::unique_ptr<QSocketNotifier> stopNotifier;
     if (InstallStopSignals()) {
       stopNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
       QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &frmMain, [&frmMain] {
         unsigned char b = 0;
-        while (::read(gSignalPipe[0], &b, 1) == 1) frmMain.ExitBySignal(QString::fromLatin1(SignalName(b)));
+        while (::read(gSignalPipe[0], &b, 1) == 1) frmMain.ExitBySignal(SignalName(b));
       });
+      fp::TDriverApplication::WatchSession([] { OnStopSignal(kSessionClosed); });
     }
+    // The print job needs no display: when the display goes away, the receipt in print is
+    // finished as on a stop signal, and the process ends then.
+    fp::TDriverApplication::WatchDisplay([&frmMain](const QString& why) { frmMain.DisplayGone(why); });
     frmMain.show();
     QTimer::singleShot(0, &frmMain, [&frmMain] { frmMain.FormActivate(); });
     rc = app.exec();
+    fp::TDriverApplication::EndPlanned();
     stopNotifier.reset();
     app.ExceptionHandler = nullptr;
+    app.QuitRequestHandler = nullptr;
     instance.OnRaise = nullptr;
   }
   fp::uCustomHint::ReleaseCustomHint();

@@ -454,6 +454,24 @@ void TTaskRunner::RequestQuit() {
   if (FCurrentThread) FCurrentThread->Terminate();
 }
 
+void TTaskRunner::FinishWithoutEventLoop() {
+  RequestQuit();
+  FPurgeTimer.stop();
+  if (FCurrentThread) FCurrentThread->DetachEvents();
+  for (auto& t : FRetired) t->DetachEvents();
+  // The worker goes on by itself once detached: it is waited for here, not by the loop.
+  auto running = [this] {
+    if (FCurrentThread && !FCurrentThread->Finished()) return true;
+    for (const auto& t : FRetired)
+      if (!t->Finished()) return true;
+    return false;
+  };
+  while (running()) QThread::msleep(10);
+  ReleaseWorkers();
+  FTaskActive = false;
+  FCurrentTaskKind = tkNone;
+}
+
 // ---------------------------------------------------------------------------------------
 // Waits
 

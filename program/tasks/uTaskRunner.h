@@ -292,6 +292,12 @@ class TTaskRunner {
   // no success message is shown at its end.
   void RequestQuit();
   bool QuitPending() const { return FQuitPending; }
+  // The program must end without its event loop (the display went away): the running
+  // worker is asked to stop as by RequestQuit (a file job finishes the receipt in print
+  // and its report), its events are cut off, since nobody can see them and no loop would
+  // deliver them, and the call returns once the worker's thread has ended. The runner is
+  // idle then; no event arrives afterwards.
+  void FinishWithoutEventLoop();
   // Detaches every worker and waits for its thread, and ends the clean-up; no event
   // arrives afterwards.
   void ReleaseWorkers();

@@ -16,13 +16,16 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <cerrno>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "program/app/uConst.h"
 #include "program/app/uStrRes.h"
@@ -907,6 +910,39 @@ INSTANTIATE_TEST_SUITE_P(
         SuccessCase{.name = "AskedWithAnError", .asked = true, .errors = 1, .quit = false, .shown = false},
         SuccessCase{.name = "AskedWhileClosing", .asked = true, .errors = 0, .quit = true, .shown = false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The display went away: no event loop runs any more. The running file job is asked to
+// stop (it finishes the receipt in print) and waited for without the loop; its events are
+// cut off, and the runner is idle when the call returns.
+TEST_F(TaskRunnerTest, WithoutTheEventLoopTheRunningTaskIsStoppedAndWaitedFor) {
+  FWorkers.AutoFinish = false;
+  TTaskRunner& r = Runner();
+  ASSERT_TRUE(r.StartTask(tkReadFiles, TTaskStarter::Timer));
+  auto t = FWorkers.Last();
+  bool loopRan = false;
+  QTimer::singleShot(0, [&] { loopRan = true; });
+  std::atomic<bool> stopSeen{false};
+  // The worker's own thread: it ends a while after it was asked to stop.
+  std::thread worker([&] {
+    while (!t->Terminated) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    stopSeen = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    t->Done = true;
+  });
+  r.FinishWithoutEventLoop();
+  const bool endedBeforeReturn = t->Done;
+  worker.join();
+  EXPECT_TRUE(stopSeen);
+  EXPECT_TRUE(endedBeforeReturn);
+  EXPECT_TRUE(t->Detached);
+  EXPECT_FALSE(loopRan);
+  EXPECT_TRUE(r.QuitPending());
+  EXPECT_FALSE(r.TaskActive());
+  EXPECT_EQ(r.RetiredCount(), 0u);
+  // A late event of the worker changes nothing.
+  t->Finish();
+  EXPECT_EQ(FView.Reports.filter("idle").size(), 0);
+}
 
 TEST_F(TaskRunnerTest, LateEventsOfAnEarlierTaskAreDropped) {
   FWorkers.AutoFinish = false;

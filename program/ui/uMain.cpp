@@ -84,6 +84,7 @@ TfrmMain::TfrmMain(TMainServices Services, QWidget* Parent)
 
 TfrmMain::~TfrmMain() {
   FileReadTimer.stop();
+  TrayTimer.stop();
   SettleTimer.stop();
   // No worker event may reach the window from here on; each worker is waited for.
   FRunner.ReleaseWorkers();
@@ -244,7 +245,9 @@ void TfrmMain::DeleteOldLog(const QString& Folder, const QString& Mask) {
 
 void TfrmMain::FirstStart() {
   try {
-    HideInTray();
+    // Without a tray the window stays where the operator sees it: minimised with no word,
+    // a desktop without a taskbar would show nothing at all.
+    if (FTrayShown) HideInTray();
     if (!CheckOLEServer() && !CreateOLEServer()) {
       ShowMainWindow();
       ShowError(this, Message(M::COMServerNotExist));
@@ -323,7 +326,17 @@ void TfrmMain::FileReadTimerTimer() {
 void TfrmMain::closeEvent(QCloseEvent* Event) {
   if (!CloseAllowed) {
     Event->ignore();
-    HideInTray();
+    if (FTrayShown) {
+      HideInTray();
+      return;
+    }
+    // No tray to find the window in again (and maybe no taskbar): the close button asks
+    // whether to end the program, and No leaves the window as it is.
+    if (!Closing() && AskYesNo(this, Message(M::ConfirmToShutdown))) {
+      CloseAllowed = true;
+      QCloseEvent e;
+      closeEvent(&e);
+    }
     return;
   }
   if (FRunner.TaskActive()) {
@@ -341,13 +354,16 @@ void TfrmMain::closeEvent(QCloseEvent* Event) {
   FinishClose();
 }
 
-void TfrmMain::FinishClose() {
+void TfrmMain::FinishClose(bool WithDisplay) {
   if (FClosed) return;
   FClosed = true;
   FileReadTimer.stop();
+  SettleTimer.stop();
+  TrayTimer.stop();
   FRunner.LeaveKeptReports();
   AddToLog(QStringLiteral("Application closed"));
   SaveSettings(SettingsFile());
+  if (!WithDisplay) return;
   if (MarqueeBar) MarqueeBar->SetActive(false);
   hide();
   if (TrayIcon) TrayIcon->hide();
@@ -371,8 +387,29 @@ void TfrmMain::ExitBySignal(const QString& Signal) {
   closeEvent(&e);
 }
 
+void TfrmMain::DisplayGone(const QString& Why) {
+  if (FClosed) return;
+  const bool running = FRunner.TaskActive();
+  AddToErrorLog(
+      QStringLiteral("The display went away") +
+      (Why.isEmpty() ? QString() : QStringLiteral(" (") + Why.trimmed() + QStringLiteral(")")) +
+      (running ? QStringLiteral("; closing once the running task has ended.") : QStringLiteral("; closing.")));
+  CloseAllowed = true;
+  FSignalExit = true;
+  FileReadTimer.stop();
+  SettleTimer.stop();
+  FRunner.FinishWithoutEventLoop();
+  FinishClose(false);
+}
+
+bool TfrmMain::QuitRequested() {
+  if (Closing()) return false;
+  ExitBySignal(QStringLiteral("The end of the session"));
+  return true;
+}
+
 void TfrmMain::HideInTray() {
-  if (FServices.TrayAvailable()) {
+  if (FTrayShown) {
     hide();
   } else {
     // Without a notification area a hidden window could not be found again.
@@ -381,7 +418,32 @@ void TfrmMain::HideInTray() {
 }
 
 void TfrmMain::AppMinimize() {
-  if (FServices.TrayAvailable()) hide();
+  if (FTrayShown) hide();
+}
+
+void TfrmMain::CheckTray() {
+  const bool available = FServices.TrayAvailable();
+  if (available == FTrayShown || Closing()) return;
+  FTrayShown = available;
+  if (available) {
+    if (TrayIcon) TrayIcon->show();
+    AddToLog(QStringLiteral("The desktop has a tray now: the icon is shown there."));
+  } else {
+    if (TrayIcon) TrayIcon->hide();
+    AddToLog(QStringLiteral("The desktop's tray went away: the window stays shown."));
+    // A window hidden in the tray would be out of reach.
+    if (isHidden()) ShowMainWindow();
+  }
+}
+
+void TfrmMain::ShowForSecondStart(const QByteArray& ActivationToken) {
+  // Qt's Wayland platform hands the token from the environment to the compositor when
+  // the window asks to come forward.
+  if (!ActivationToken.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", ActivationToken);
+  ShowMainWindow();
+  // Where the desktop does not let the window come forward, its taskbar entry asks for a
+  // look.
+  QApplication::alert(this);
 }
 
 void TfrmMain::AppRestore() { ShowMainWindow(); }

@@ -42,6 +42,7 @@ class QSystemTrayIcon;
 namespace fp {
 
 class TMarqueeProgressBar;
+class TSingleInstance;
 
 // ---- The worker ----
 
@@ -137,9 +138,30 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   // running task ends first (a file job with the file in print). Later signals change
   // nothing.
   void ExitBySignal(const QString& Signal);
+  // The display went away (Why: what said so): the stop signal's path without the event
+  // loop and without touching a widget. A running task is asked to stop and waited for (a
+  // file job finishes the receipt in print and its report), the log says why the program
+  // ends, the settings are saved; the caller ends the process then.
+  void DisplayGone(const QString& Why);
+  // A quit asked from outside the program (the session manager ends the session) is a
+  // stop signal; true when it was taken as one, false once the program closes anyway
+  // (its own quit then goes on as Qt does it).
+  bool QuitRequested();
+  // Hides the window in the tray; without a tray it is minimised to the taskbar.
   void HideInTray();
   void ShowMainWindow();
+  // A later start of the same program file asked for the window (with the desktop's
+  // activation token of that start, which a Wayland compositor wants before it lets a
+  // window come forward): shown, raised, and marked for the operator where the desktop
+  // refuses to bring it forward.
+  void ShowForSecondStart(const QByteArray& ActivationToken);
+  // A click or double click on the tray icon.
   void TrayIconDblClick();
+  // The tray timer's tick: the tray icon is shown as soon as the desktop has a tray; when
+  // the tray goes, a window hidden in it is shown again.
+  void CheckTray();
+  // The tray icon is shown in a tray of the desktop.
+  bool TrayShown() const { return FTrayShown; }
   void AppMinimize();
   void AppRestore();
   void ApplicationException(QObject* Sender, const QString& Message);
@@ -272,6 +294,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   // ready (the runner asks for it); it ticks only while the file timer runs.
   QTimer SettleTimer;
   QSystemTrayIcon* TrayIcon = nullptr;
+  // Looks every TrayCheckMs whether the desktop's tray came or went.
+  QTimer TrayTimer;
+  static constexpr int TrayCheckMs = 2000;
   QMenu* PopupMenu1 = nullptr;
   // 0 normal, 1 printer offline, 2 a folder that cannot be used, 3 receipts of unknown
   // outcome wait for a look.
@@ -326,7 +351,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   // Status panel 2 while no task runs: the folder fault or Started while the timer runs,
   // else StoppedByUser.
   QString IdleStatusText() const;
-  void FinishClose();
+  // The program's end once no task runs: the log's closing line, the settings; with the
+  // display, the window and the tray icon go and the application is told to quit.
+  void FinishClose(bool WithDisplay = true);
   // The program is closing: closed already, or waiting for the running task to end.
   bool Closing() const { return FClosed || FRunner.QuitPending(); }
   void OpenLogFile(const QString& FileName);
@@ -346,6 +373,7 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   QString FPrnInfoFailure;
   // The program closes by a stop signal.
   bool FSignalExit = false;
+  bool FTrayShown = false;
   QString FProgramFile;
   bool FInFirstActivation = false;
   bool FHourglass = false;
@@ -370,6 +398,36 @@ class TDriverApplication : public QApplication {
   TDriverApplication(int& Argc, char** Argv);
   bool notify(QObject* Receiver, QEvent* Event) override;
   std::function<void(QObject* Sender, const QString& Message)> ExceptionHandler;
+  // Takes the application's quit event first: true when it handled it (the window
+  // refuses to close on a quit, so the session's end would otherwise change nothing).
+  std::function<bool()> QuitRequestHandler;
+
+  // A second start from the same program file: asks the running copy to show its window
+  // and says what happened on stderr and in the program log, and, when the running copy
+  // could not be asked, in a message where a display is. The process's exit status: 0
+  // when the running copy showed its window, else 1.
+  static int HandOverToRunningCopy(TSingleInstance& Instance, const QString& ProgramFile);
+  // There is a display to show a message on (not Qt's offscreen or minimal platform).
+  static bool HasDisplay();
+
+  // The display going away: Qt's platform plugins end the process (exit) when the
+  // connection to the X server or to the compositor breaks, whatever the program is
+  // doing. From now on that end is caught on the main thread, at Qt's warning about the
+  // broken connection (or, failing that, at the exit itself), and OnGone runs instead,
+  // with the warning's text: the program's stop path, which must need no display and no
+  // event loop. The process then ends with status 0. EndPlanned marks the program's own
+  // end, which is not caught.
+  static void WatchDisplay(std::function<void(const QString& Why)> OnGone);
+  static void EndPlanned();
+  // Qt's warning that tells of a broken display connection.
+  static bool IsDisplayLostWarning(const QString& Message);
+  // The session manager's connection closing (an I/O error on it) runs OnClosed instead of
+  // the library's default, which ends the process; OnClosed runs inside the library and
+  // must only post (a byte into the stop signals' pipe). No effect without a session.
+  static void WatchSession(void (*OnClosed)());
+
+ protected:
+  bool event(QEvent* Event) override;
 };
 
 }  // namespace fp

@@ -90,8 +90,9 @@ void TfrmMain::BuildMenus() {
   bar->addMenu(help);
 
   PopupMenu1 = menu(this, "PopupMenu1", QString());
-  AddItem(PopupMenu1, "PMenuConfig", QStringLiteral("Maximize"), &TfrmMain::ShowMainWindow);
-  AddItem(PopupMenu1, "PMenuMinimize", QStringLiteral("Minimize"), &TfrmMain::HideInTray);
+  // The tray's menu speaks the program's language, as the window's menus do.
+  AddItem(PopupMenu1, "PMenuConfig", QStringLiteral("Покажи прозореца"), &TfrmMain::ShowMainWindow);
+  AddItem(PopupMenu1, "PMenuMinimize", QStringLiteral("Скрий в трея"), &TfrmMain::HideInTray);
   QMenu* pHelp = menu(PopupMenu1, "PMenuHelp", QStringLiteral("Помощ"));
   AddItem(pHelp, "PMenuAbout", QStringLiteral("За програмата"), &TfrmMain::PMenuAboutClick);
   PopupMenu1->addMenu(pHelp);

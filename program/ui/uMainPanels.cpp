@@ -232,10 +232,16 @@ void TfrmMain::BuildWindow() {
   TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
   TrayIcon->setToolTip(TrayHint);
   TrayIcon->setContextMenu(PopupMenu1);
+  // A tray that speaks StatusNotifierItem sends a single click (Trigger) only; a classic
+  // tray sends both.
   connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-    if (r == QSystemTrayIcon::DoubleClick) TrayIconDblClick();
+    if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) TrayIconDblClick();
   });
-  if (FServices.TrayAvailable()) TrayIcon->show();
+  FTrayShown = FServices.TrayAvailable();
+  if (FTrayShown) TrayIcon->show();
+  TrayTimer.setInterval(TrayCheckMs);
+  connect(&TrayTimer, &QTimer::timeout, this, &TfrmMain::CheckTray);
+  TrayTimer.start();
 
   FitToContent();
   // The window comes up centred on the screen.

@@ -13,9 +13,12 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "program/ui/MarqueeProgressBar.h"
 #include "program/ui/uMainTestSupport.h"
@@ -1061,6 +1064,7 @@ TEST_F(MainWindowTest, CleanUpIsSkippedWhenEvenTheNewestFileLooksOld) {
 // Closing
 
 TEST_F(MainWindowTest, CloseButtonHidesAndExitAsks) {
+  FTrayAvailable = true;
   TfrmMain& f = MakeRunningWindow();
   f.show();
   EXPECT_FALSE(f.close());
@@ -1075,20 +1079,131 @@ TEST_F(MainWindowTest, CloseButtonHidesAndExitAsks) {
   EXPECT_THAT(NormalLog().toStdString(), HasSubstr("Application closed"));
 }
 
-TEST_F(MainWindowTest, WithoutTrayTheWindowMinimisesInsteadOfHiding) {
+// ---------------------------------------------------------------------------------------
+// The tray, and a desktop without one
+
+// A tray that speaks StatusNotifierItem sends a single click only: it opens the window as
+// a double click does; the context menu's click does not.
+TEST_F(MainWindowTest, AClickOnTheTrayIconOpensTheWindow) {
+  FTrayAvailable = true;
+  TfrmMain& f = MakeRunningWindow();
+  const struct {
+    const char* name;
+    QSystemTrayIcon::ActivationReason reason;
+    bool opens;
+  } cases[] = {{"click", QSystemTrayIcon::Trigger, true},
+               {"double click", QSystemTrayIcon::DoubleClick, true},
+               {"context menu", QSystemTrayIcon::Context, false},
+               {"middle click", QSystemTrayIcon::MiddleClick, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    f.HideInTray();
+    ASSERT_FALSE(f.isVisible());
+    emit f.TrayIcon->activated(c.reason);
+    EXPECT_EQ(f.isVisible(), c.opens);
+  }
+}
+
+// The tray's menu speaks the program's language: no item is in English.
+TEST_F(MainWindowTest, TheTrayMenuSpeaksTheProgramsLanguage) {
+  TfrmMain& f = MakeRunningWindow();
+  const QList<QAction*> items = f.PopupMenu1->findChildren<QAction*>() + f.PopupMenu1->actions();
+  int named = 0;
+  for (QAction* a : items) {
+    if (a->isSeparator() || a->text().isEmpty()) continue;
+    ++named;
+    const QString text = a->text();
+    EXPECT_TRUE(std::any_of(text.begin(), text.end(), [](QChar c) { return c.script() == QChar::Script_Cyrillic; }))
+        << a->objectName().toStdString() << ": " << text.toStdString();
+  }
+  EXPECT_GE(named, 4);
+}
+
+// The first start hides the window in the tray, but only where there is one: without a
+// tray the window stays shown, not minimised.
+TEST_F(MainWindowTest, TheFirstStartHidesTheWindowOnlyInATray) {
+  for (const bool tray : {true, false}) {
+    SCOPED_TRACE(tray ? "tray" : "no tray");
+    FTrayAvailable = tray;
+    WriteIniWithFolder(0);
+    TfrmMain& f = MakeWindow();
+    f.show();
+    f.FormActivate();
+    EXPECT_EQ(f.isVisible(), !tray);
+    EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(f.TrayIcon->isVisible(), tray);
+    FFrm.reset();
+  }
+}
+
+// Without a tray the close button never withdraws the window: it asks whether to end the
+// program; No leaves the window shown, Yes ends it. The menu's "hide" minimises.
+TEST_F(MainWindowTest, WithoutTrayTheCloseButtonAsksAndTheWindowStaysReachable) {
   TfrmMain& f = MakeRunningWindow();
   f.show();
-  FTrayAvailable = false;
+  FDialogs.PushAnswer(TDlgResult::No);
+  EXPECT_FALSE(f.close());
+  EXPECT_EQ(CountShown(Message(M::ConfirmToShutdown)), 1);
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+  EXPECT_EQ(FQuits, 0);
   f.HideInTray();
   EXPECT_TRUE(f.isVisible());
   EXPECT_TRUE(f.windowState() & Qt::WindowMinimized);
   f.TrayIconDblClick();
   EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+  FDialogs.PushAnswer(TDlgResult::Yes);
+  f.close();
+  EXPECT_EQ(FQuits, 1);
+  EXPECT_THAT(NormalLog().toStdString(), HasSubstr("Application closed"));
+}
+
+// A tray that appears later gets the icon at the tray timer's next tick; from then on the
+// window hides in it. A tray that goes while the window is hidden there brings it back.
+TEST_F(MainWindowTest, TheIconComesAsSoonAsATrayAppearsAndTheWindowWhenItGoes) {
+  TfrmMain& f = MakeRunningWindow();
+  f.show();
+  EXPECT_TRUE(f.TrayTimer.isActive());
+  EXPECT_FALSE(f.TrayIcon->isVisible());
+  f.CheckTray();
+  EXPECT_FALSE(f.TrayIcon->isVisible());
   FTrayAvailable = true;
-  f.HideInTray();
+  f.CheckTray();
+  EXPECT_TRUE(f.TrayIcon->isVisible());
+  f.close();
   EXPECT_FALSE(f.isVisible());
-  f.ShowMainWindow();
+  EXPECT_TRUE(FDialogs.Texts().isEmpty());
+  FTrayAvailable = false;
+  f.CheckTray();
+  EXPECT_FALSE(f.TrayIcon->isVisible());
   EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("The desktop has a tray now"), 1) << log.toStdString();
+  EXPECT_EQ(log.count("The desktop's tray went away"), 1) << log.toStdString();
+}
+
+// A later start asks for the window: hidden in the tray or minimised, it comes back, and
+// the desktop's token of that start is handed on.
+TEST_F(MainWindowTest, ASecondStartShowsTheWindow) {
+  FTrayAvailable = true;
+  TfrmMain& f = MakeRunningWindow();
+  const QByteArray oldToken = qgetenv("XDG_ACTIVATION_TOKEN");
+  for (const bool minimised : {false, true}) {
+    SCOPED_TRACE(minimised ? "minimised" : "in the tray");
+    if (minimised)
+      f.showMinimized();
+    else
+      f.HideInTray();
+    f.ShowForSecondStart("token-2");
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), "token-2");
+  }
+  if (oldToken.isNull())
+    qunsetenv("XDG_ACTIVATION_TOKEN");
+  else
+    qputenv("XDG_ACTIVATION_TOKEN", oldToken);
 }
 
 TEST_F(MainWindowTest, ExitWhileATaskRunsWaitsForTheWorker) {
@@ -1139,6 +1254,77 @@ TEST_F(MainWindowTest, StopSignalExitsWithoutQuestionsOnceTheTaskHasEnded) {
   EXPECT_EQ(log.count("received; closing"), 1);
   EXPECT_TRUE(log.trimmed().endsWith("[SaveSettings] Unable to write to " + FAppDir + "DriverFiscalPrinterX4.ini"))
       << log.toStdString();
+}
+
+// The display went away while a receipt prints: without the event loop, the file job is
+// asked to stop and waited for (it finishes the receipt in print), the log says why the
+// program ends and closes as on a stop signal, the settings are saved; the application is
+// not asked to quit (its display is gone), the caller ends the process.
+TEST_F(MainWindowTest, WhenTheDisplayGoesTheReceiptInPrintIsFinishedAndTheLogSaysWhy) {
+  FWorkers.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.FileReadTimer.start();
+  f.mnDoFilesClick();
+  auto t = FWorkers.Last();
+  ASSERT_TRUE(f.TaskActive());
+  f.Settings().BaudRate = 9600;  // saved at the end
+  std::thread worker([&] {
+    while (!t->Terminated) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    t->Done = true;
+  });
+  f.DisplayGone("The X11 connection broke (error 1). Did the X11 server die?\n");
+  const bool ended = t->Done;
+  worker.join();
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(f.TaskActive());
+  EXPECT_FALSE(f.FileReadTimer.isActive());
+  EXPECT_EQ(FQuits, 0);
+  EXPECT_TRUE(FDialogs.Texts().isEmpty());
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("The display went away (The X11 connection broke (error 1). Did the X11 server die?); closing "
+                      "once the running task has ended."),
+            1)
+      << log.toStdString();
+  EXPECT_TRUE(log.trimmed().endsWith("Application closed")) << log.toStdString();
+  EXPECT_THAT(ExceptionLog().toStdString(), HasSubstr("The display went away"));
+  EXPECT_THAT(QString::fromLatin1(Read(FAppDir + "DriverFiscalPrinterX4.ini")).toStdString(),
+              HasSubstr("BaudRate=9600"));
+  // A stop signal that comes after it changes nothing.
+  f.ExitBySignal("SIGTERM");
+  EXPECT_EQ(NormalLog().count("received; closing"), 0);
+}
+
+// Qt's warnings of a lost display, from its X11 and Wayland platforms (Qt 6.4), end the
+// program through its stop path; other warnings do not.
+TEST(DisplayWatch, QtsWarningsOfALostDisplayAreKnown) {
+  for (const char* lost :
+       {"The X11 connection broke (error 1). Did the X11 server die?", "The X11 connection broke: I/O error (code 1)",
+        "The Wayland connection broke. Did the Wayland compositor die?"})
+    EXPECT_TRUE(TDriverApplication::IsDisplayLostWarning(QString::fromLatin1(lost))) << lost;
+  for (const char* other : {"QLocalSocket: the connection broke", "QXcbConnection: XCB error: 3 (BadWindow)"})
+    EXPECT_FALSE(TDriverApplication::IsDisplayLostWarning(QString::fromLatin1(other))) << other;
+}
+
+// The session's end asks the application to quit: without a tray the window would ask
+// whether to end the program, with one it would hide. It is a stop signal instead: no
+// question, the running task ends first; the program's own quit afterwards is Qt's.
+TEST_F(MainWindowTest, TheSessionsQuitIsAStopSignal) {
+  FWorkers.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow();
+  f.show();
+  f.mnDoFilesClick();
+  auto t = FWorkers.Last();
+  EXPECT_TRUE(f.QuitRequested());
+  EXPECT_TRUE(t->Terminated);
+  EXPECT_TRUE(FDialogs.Texts().isEmpty()) << FDialogs.Texts().join(" | ").toStdString();
+  t->Finish();
+  ASSERT_TRUE(SpinUntil([&] { return FQuits == 1; }));
+  EXPECT_FALSE(f.QuitRequested());
+  const QString log = NormalLog();
+  EXPECT_EQ(log.count("The end of the session received; closing once the running task has ended."), 1)
+      << log.toStdString();
+  EXPECT_TRUE(log.trimmed().endsWith("Application closed")) << log.toStdString();
 }
 
 // A stop signal that closes the start's question about waiting files is no answer: the

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <functional>
@@ -41,9 +42,10 @@ struct TFakeTask {
   TTaskSettings Settings;
   TTaskEvents Events;
   bool Resumed = false;
-  bool Terminated = false;
-  bool Detached = false;
-  bool Done = false;  // the thread body has ended
+  // Atomic: a test may end the worker from a thread of its own, as a real worker ends.
+  std::atomic<bool> Terminated{false};
+  std::atomic<bool> Detached{false};
+  std::atomic<bool> Done{false};  // the thread body has ended
   // The failure text the worker's events may read.
   QString ErrorMessage;
 
