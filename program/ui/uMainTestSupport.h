@@ -28,6 +28,7 @@
 #include "tests/support/uTaskRunnerTestSupport.h"
 #include "program/app/uProgramInfo.h"
 #include "program/app/uProgramLog.h"
+#include "platform/FileOps.h"
 
 namespace fp::test {
 
@@ -107,6 +108,22 @@ inline TPRNInfo SamplePrinterInfo() {
 
 class MainWindowTest : public ::testing::Test {
  protected:
+  // A file-operations seam that a test scopes while its window lives. The start-up clean-up
+  // runs on a thread of its own and may still call the seam: the scope ends once it is done.
+  class TWindowFileOps {
+   public:
+    TWindowFileOps(MainWindowTest& Test, IFileOps* Ops) : FTest(Test), FScoped(Ops) {}
+    ~TWindowFileOps() {
+      if (FTest.FFrm) SpinUntil([this] { return !FTest.FFrm->Runner().CleanUpRunning(); }, 10000);
+    }
+    TWindowFileOps(const TWindowFileOps&) = delete;
+    TWindowFileOps& operator=(const TWindowFileOps&) = delete;
+
+   private:
+    MainWindowTest& FTest;
+    TScopedFileOps FScoped;
+  };
+
   void SetUp() override {
     ASSERT_TRUE(FTmp.isValid());
     FAppDir = FTmp.path() + "/";

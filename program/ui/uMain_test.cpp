@@ -74,7 +74,7 @@ class TOnlyTreeWritable : public IFileOps {
 
 TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimerOffUntilAnswered) {
   TOnlyTreeWritable ops(FTmp.path());
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   FWindows->FolderToEnter = FBonDir;
   PutBon("0001.bon");
   PutBon("0002.bon");
@@ -232,7 +232,7 @@ TEST_P(StartFolderFault, ShowsTheFaultAndPrintsOnceTheFolderIsBack) {
   const FolderFaultCase& c = GetParam();
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   ASSERT_TRUE(BreakFolder(c.problem, FBonDir, ops));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
@@ -268,7 +268,7 @@ TEST_F(MainWindowTest, UnwritableProgramFolderEndsTheStartNamingFolderAndReason)
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
   ops.FailAt(TFileOp::Open, 0, EACCES, (FAppDir + "./").toStdString());
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   TfrmMain& f = MakeWindow();
   ::testing::internal::CaptureStderr();
   f.FormActivate();
@@ -289,7 +289,7 @@ TEST_F(MainWindowTest, DefaultsThatCannotBeWrittenAtStartAreUsedAndShownOnce) {
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
   ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");  // the new file beside it
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   TfrmMain& f = MakeWindow();
   EXPECT_EQ(f.Settings().SearchPath, FBonDir);
   EXPECT_FALSE(f.Settings().WatGrpBeginFromOne);
@@ -436,7 +436,7 @@ TEST_P(TimerFolderFault, ShowsWhileItLastsAndGoesWhenMended) {
   f.FileReadTimer.setInterval(3600 * 1000);
   f.FileReadTimer.start();
   TFaultyFileOps ops;
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   Break(ops);
   if (c.fileWaits) PutBon("0001.bon");
 
@@ -1012,7 +1012,7 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
          TfrmMain& f = MakeRunningWindow();
          TFaultyFileOps ops;
          ops.FailAt(TFileOp::Open, 0, EACCES, "bon/./");
-         TScopedFileOps scoped(&ops);
+         TWindowFileOps scoped(*this, &ops);
          f.mnDoFilesClick();
        },
        Message(M::CantWrite) + CR + FBonDir, TDlgKind::Error, TDlgButtons::Ok},
@@ -1138,7 +1138,7 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
     {
       TFaultyFileOps ops;
       ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
-      TScopedFileOps scoped(&ops);
+      TWindowFileOps scoped(*this, &ops);
       f.GetPrnInfo(SomePrinterInfo());
     }
     EXPECT_EQ(Read(path), "old");
@@ -1149,7 +1149,7 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
     {
       TFaultyFileOps ops;
       ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
-      TScopedFileOps scoped(&ops);
+      TWindowFileOps scoped(*this, &ops);
       f.GetPrnInfo(SomePrinterInfo());
     }
     EXPECT_EQ(ExceptionLog().count("[GetPrnInfo]"), 1);
@@ -1383,7 +1383,7 @@ TEST_F(MainWindowTest, StopSignalExitsWithoutQuestionsOnceTheTaskHasEnded) {
   auto t = FWorkers.Last();
   TFaultyFileOps ops;
   ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   f.ExitBySignal("SIGTERM");
   f.ExitBySignal("SIGHUP");  // a second signal changes nothing
   EXPECT_TRUE(t->Terminated);
