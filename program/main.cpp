@@ -1,5 +1,6 @@
 // The program block of the driver program: one instance per program file, the main
 // window, the message loop.
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -13,6 +14,7 @@
 
 #include "program/app/uConst.h"
 #include "program/ui/uCustomHint.h"
+#include "program/ui/uDesktopNotification.h"
 #include "program/ui/uMain.h"
 #include "program/app/uSingleInstance.h"
 #include "program/app/uProgramInfo.h"
@@ -73,6 +75,9 @@ int main(int argc, char** argv) {
   }
 
   fp::CoInitialize(nullptr);
+  // On Wayland the notes go to the desktop's notification service where one runs.
+  if (fp::uDesktopNotification::WantsService(QGuiApplication::platformName()))
+    fp::uCustomHint::SetNoteSender(fp::uDesktopNotification::NoteSender(fp::TfrmMain::TrayHint));
   int rc = 0;
   {
     fp::TfrmMain frmMain(fp::DefaultMainServices(app.arguments().mid(1)));
@@ -107,6 +112,7 @@ int main(int argc, char** argv) {
     app.QuitRequestHandler = nullptr;
     instance.OnRaise = nullptr;
   }
+  fp::uCustomHint::SetNoteSender({});
   fp::uCustomHint::ReleaseCustomHint();
   fp::CoFreeUnusedLibraries();
   fp::CoUninitialize();

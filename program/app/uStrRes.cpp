@@ -110,6 +110,13 @@ constexpr TBuiltIn kBuiltIn[MessageCount] = {
     {"S_LeftNotKnown",
      u"%1: бележката вече не е отворена в принтера; проверете контролната лента, преди да изпратите файла "
      u"отново."},
+    // The start-up question about waiting receipt files: their number, and what each answer does.
+    {"S_BonFileCount", u"Брой файлове"},
+    {"S_NoDeletesBons",
+     u"\"Не\" изтрива файловете, без да ги отпечата. \"Да\", Escape или затваряне на прозореца ги запазва и "
+     u"те се отпечатват."},
+    // What the operator checks when the printer does not answer.
+    {"S_CheckPrinter", u"Проверете кабела, захранването и хартията на принтера."},
 };
 
 struct Table {

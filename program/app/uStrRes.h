@@ -102,6 +102,9 @@ enum TMessageKey : int {
   S_LeftClosedCash,
   S_LeftClosed,
   S_LeftNotKnown,
+  S_BonFileCount,
+  S_NoDeletesBons,
+  S_CheckPrinter,
   MessageCount
 };
 

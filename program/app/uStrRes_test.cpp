@@ -74,7 +74,7 @@ class StrResTest : public ::testing::Test {
 };
 
 TEST_F(StrResTest, BuiltInTable) {
-  ASSERT_EQ(MessageCount, 79);
+  ASSERT_EQ(MessageCount, 82);
   EXPECT_STREQ(KeyName(InternalSystemError), "InternalSystemError");
   EXPECT_STREQ(KeyName(S_Error), "S_Error");
   std::set<std::string> names;
@@ -86,7 +86,7 @@ TEST_F(StrResTest, BuiltInTable) {
     EXPECT_EQ(QString::fromStdString(Cp1251ToUtf8(Utf8ToCp1251(BuiltInText(key).toStdString()))), BuiltInText(key))
         << KeyName(key);
   }
-  EXPECT_EQ(names.size(), 79u);
+  EXPECT_EQ(names.size(), 82u);
   EXPECT_EQ(Message(TestOK), QString::fromUtf8("Успешен тест на фискалния притера."));
   EXPECT_EQ(Message(CantWrite), QString::fromUtf8("Забранен достъп за четене/запис.\nМоля, разрешете за текущия "
                                                   "потребител пълен достъп до папка: "));

@@ -312,9 +312,13 @@ void TECRFileReader::Log(const std::string& text) {
 
 void TECRFileReader::LogError(const std::string& text) {
   FLastError = text;
-  try {
-    uProgramLog::WriteLog(FLogDir, uConst::FromCp1251(text), true);
-  } catch (const std::exception&) {
+  if (FExceptionLog) {
+    FExceptionLog(uConst::FromCp1251(text));
+  } else {
+    try {
+      uProgramLog::WriteLog(FLogDir, uConst::FromCp1251(text), true);
+    } catch (const std::exception&) {
+    }
   }
   Log(text);
 }

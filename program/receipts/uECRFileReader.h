@@ -178,6 +178,9 @@ class TECRFileReader {
   // ---- Settings ----
   // The log folder (empty: no log lines).
   void SetLogDir(const QString& logDir) { FLogDir = logDir; }
+  // Where the reader's exception-log lines go instead of the exception log of that folder
+  // (the worker's, which holds back the repeats of a lasting failure); empty: written there.
+  void SetExceptionLog(std::function<void(const QString&)> log) { FExceptionLog = std::move(log); }
   // Report files for every receipt file (a status query always gets one), and whether they
   // hold the printer's numbers and totals besides the file's lines.
   void SetRepFilePrint(bool on) { FRepFilePrint = on; }
@@ -364,6 +367,7 @@ class TECRFileReader {
 
   // Settings.
   QString FLogDir;
+  std::function<void(const QString&)> FExceptionLog;
   bool FRepFilePrint = false;
   bool FRepDetailPrint = false;
   bool FWatGrpBeginFromOne = false;

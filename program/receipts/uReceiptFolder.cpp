@@ -48,7 +48,8 @@ TFileVerdict FileOutcome(TFileFailure failure, const TFileProgress& progress) {
   return {TFileOutcome::Error, QString()};
 }
 
-EReceiptFolderError::EReceiptFolderError(QString message) : Message(std::move(message)), FWhat(Message.toStdString()) {}
+EReceiptFolderError::EReceiptFolderError(QString message, int error)
+    : Message(std::move(message)), Error(error), FWhat(Message.toStdString()) {}
 
 // ---- File helpers ----
 
@@ -86,7 +87,9 @@ const QString kTempExt = QStringLiteral(".tmp");
 // (+ ".<n>" for n > 0) + ".tmp", with the end of `name` cut as far as needed to fit the
 // limit of NAME_MAX bytes, whatever the receipt's name.
 QString TempName(const QString& name, int n) {
-  return FittedName(kTempPrefix + name, (n == 0 ? QString() : QStringLiteral(".%1").arg(n)) + kTempExt, 0);
+  // A file of the program's own (a mark beside a claim) already has the prefix.
+  return FittedName(name.startsWith(kTempPrefix) ? name : kTempPrefix + name,
+                    (n == 0 ? QString() : QStringLiteral(".%1").arg(n)) + kTempExt, 0);
 }
 
 // Opens a file of the folder for reading without blocking (a pipe put under the name
@@ -285,11 +288,12 @@ bool TReceiptFolder::SetAsideNotOurs(const QString& claimName, const QString& ta
 }
 
 int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& claimName, const QString& kept)>& kept,
-                                      const std::optional<QString>& waitingExt) {
+                                      const std::optional<QString>& waitingExt, const TLeftClaimHooks& hooks) {
   CheckFolder();
   // The names under a claim's extension, each with what it is (never following a link).
   QStringList claims;
   QStringList unfinished;  // the program's own temporary files, of a job that died
+  QStringList ownFiles;    // the program's other own files (for hooks.OwnFile)
   std::set<QString> notOurs;
   {
     const int dir = Dir();
@@ -302,10 +306,13 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& cl
         const QString name = QFile::decodeName(e->d_name);
         if (QFile::encodeName(name) != QByteArray(e->d_name)) continue;
         const bool temporary = IsOwnTemporary(name);
-        if (!name.endsWith(kClaimExt) && !temporary) continue;
+        const bool own = !temporary && hooks.OwnFile && name.startsWith(kTempPrefix);
+        if (!name.endsWith(kClaimExt) && !temporary && !own) continue;
         struct stat st {};
         if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (temporary) {
+        if (own) {
+          if (S_ISREG(st.st_mode)) ownFiles.append(name);
+        } else if (temporary) {
           if (S_ISREG(st.st_mode)) unfinished.append(name);
         } else if (S_ISREG(st.st_mode))
           claims.append(name);
@@ -347,6 +354,7 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& cl
   int count = 0;
   bool moved = false;
   for (const QString& name : claims) {
+    if (hooks.Settle && hooks.Settle(name)) continue;
     // A status query prints nothing: it is answered again, as a waiting file.
     if (waitingExt && IsStatusQuery(name)) {
       const QString waiting = ChangeFileExt(name, waitingExt->isEmpty() ? QString() : QLatin1Char('.') + *waitingExt);
@@ -361,6 +369,8 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& cl
       if (errno == ENOENT) continue;
     }
     QString target;
+    if (hooks.BeforeKept)
+      hooks.BeforeKept(name, FPath + FreeName(ChangeFileExt(name, QString()), QStringLiteral(".unk")));
     if (!KeepOutcomeUnknown(name, QStringLiteral("[DelTempFiles]"), QString(), target)) {
       if (errno == ENOENT) continue;
       Fail(QStringLiteral("Can't rename temp file. Check permissions: ") + FPath);
@@ -368,9 +378,41 @@ int TReceiptFolder::RecoverLeftClaims(const std::function<void(const QString& cl
     ++count;
     if (kept) kept(name, target);
   }
+  for (const QString& name : ownFiles) hooks.OwnFile(name);
   if (count > 0 || moved) SyncFolder();
   if (count > 0) FLog(QStringLiteral("[DelTempFiles] Renamed %1 temp files. ").arg(count), false);
   return count;
+}
+
+QString TReceiptFolder::FreeName(const QString& base, const QString& ext) {
+  for (int n = 0; n < 10000; ++n) {
+    const QString name = FittedName(base, n == 0 ? ext : QLatin1Char('_') + QString::number(n) + ext, 0);
+    const TAt at = At(name);
+    struct stat st {};
+    if (FileOps().FstatAt(at.Dir, at.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) return name;
+  }
+  return FittedName(base, ext, 0);
+}
+
+QString TReceiptFolder::OwnName(const QString& name, const QString& ext) {
+  return FittedName(kTempPrefix + ChangeFileExt(name, QString()), ext, 0);
+}
+
+bool TReceiptFolder::ReadFile(const QString& name, std::string& data, struct stat& st, size_t limit) {
+  const TAt file = At(name);
+  const int fd = OpenRegular(file.Dir, file.Name, st);
+  if (fd < 0) return false;
+  IFileOps& ops = FileOps();
+  const bool read = ReadAll(ops, fd, data, limit);
+  const int err = errno;
+  ops.Close(fd);
+  errno = err;
+  return read;
+}
+
+bool TReceiptFolder::RemoveFile(const QString& name) {
+  const TAt file = At(name);
+  return FileOps().UnlinkAt(file.Dir, file.Name.c_str(), 0) == 0 || errno == ENOENT;
 }
 
 bool TReceiptFolder::IsStatusQuery(const QString& name) {
@@ -664,7 +706,8 @@ void TReceiptFolder::WriteReport(const QString& repName, const std::string& data
   }
   if (step != 0) {
     const int err = errno;
-    Fail(QStringLiteral("Can't write report file: \"") + FPath + repName + QStringLiteral("\" ") + ErrnoText(err));
+    throw EReceiptFolderError(
+        QStringLiteral("Can't write report file: \"") + FPath + repName + QStringLiteral("\" ") + ErrnoText(err), err);
   }
 }
 

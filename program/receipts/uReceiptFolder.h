@@ -116,9 +116,10 @@ TFileStamp FileStampOf(const struct stat& st);
 // A step of the receipt folder that failed; the job ends with a file error.
 class EReceiptFolderError : public std::exception {
  public:
-  explicit EReceiptFolderError(QString message);
+  explicit EReceiptFolderError(QString message, int error = 0);
   const char* what() const noexcept override { return FWhat.c_str(); }
   QString Message;
+  int Error = 0;  // the errno of the call that failed, where the step knows it (a report's write)
 
  private:
   std::string FWhat;
@@ -186,8 +187,32 @@ class TReceiptFolder {
   // answered again, with a line in the log; only when that name is taken does it become
   // "N.unk" as well. Once any was moved the folder is synced and the count logged. Raises
   // when a claim cannot be renamed. Returns the number kept as unknown outcome.
+  // `settle` (when given) is asked first of each claim: true when the caller finished it
+  // itself (a claim whose receipt is known to have printed) or keeps it, and it is then left
+  // alone. `beforeKept` (when given) runs just before a claim is renamed to unknown outcome,
+  // with the path it is to get, so that its report can be on disk before the ".unk" is.
+  struct TLeftClaimHooks {
+    std::function<bool(const QString& claimName)> Settle;
+    std::function<void(const QString& claimName, const QString& target)> BeforeKept;
+    // Once the claims are done: each regular file of the program's own that is no temporary
+    // one (a mark beside a claim), for the caller to keep or remove.
+    std::function<void(const QString& name)> OwnFile;
+  };
   int RecoverLeftClaims(const std::function<void(const QString& claimName, const QString& kept)>& kept,
-                        const std::optional<QString>& waitingExt = std::nullopt);
+                        const std::optional<QString>& waitingExt = std::nullopt, const TLeftClaimHooks& hooks = {});
+
+  // ---- Files of the program's own beside a claim ----
+  // The name of a file of the program's own that belongs to the claim or receipt file `name`:
+  // hidden, with the program's mark, its extension replaced by `ext` (".printed"), cut to fit
+  // the file-name limit. Never a temporary name (IsOwnTemporary).
+  static QString OwnName(const QString& name, const QString& ext);
+  // Reads the folder's file `name` whole into `data` (at most `limit` bytes): opened without
+  // blocking and without following a link, only a regular file; `st` gets what it is. False
+  // (errno set) when it cannot be read.
+  bool ReadFile(const QString& name, std::string& data, struct stat& st, size_t limit);
+  // Removes the folder's file `name` (a link itself, never what it points to); true when it
+  // is gone, also when it was not there.
+  bool RemoveFile(const QString& name);
 
   // ---- One receipt file ----
   // The claim's file name of a listed name ("N.$$$"; the end of N is cut when the name
@@ -287,6 +312,8 @@ class TReceiptFolder {
   // file that still has it.
   bool ReadStatusQuery(const QString& name, const TFileStamp* stamp, std::vector<std::string>& lines, struct stat& st);
   bool RenameToFreeName(const QString& from, const QString& base, const QString& ext, QString& to, qsizetype keep = 0);
+  // The name RenameToFreeName would give now (base + ext, or the first counted one free).
+  QString FreeName(const QString& base, const QString& ext);
   // Clears the claim name `claimName` of what is not a claim of ours, with one line in the
   // exception log (tagged `tag`): a symbolic link is removed (never followed), a folder, a
   // pipe or any other kind but a regular file is renamed to "N.aside" ("N_1.aside"...).

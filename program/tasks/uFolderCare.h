@@ -11,6 +11,13 @@
 // - Left claims: a claim found when a file job starts, or by the file timer between jobs,
 //   belongs to a run that ended while it printed: it becomes "N.unk" with its report.
 // - The tending: what the file timer does for a folder between file jobs.
+// - The mark of a printed receipt: before a printed receipt's report goes in, a hidden file of
+//   the program's own ("<prefix>N.printed") holds the claim's identity (its name, size and
+//   content digest) and the report's text. A claim found with its own mark printed: its
+//   report (complete, or written again from the mark) stays and the claim is finished as
+//   printed, never kept as unknown outcome, whatever moment a kill or a power cut hit.
+// - Another program without shared locks: a claim of ours that vanished, or a claim that is
+//   not ours found while this runner works in the folder, is told once to the window.
 //
 // The runner owns one care and hands it to every job it starts (TTaskRequest::Care); the
 // jobs run on their own threads, so every call may come from any thread. Nothing is kept
@@ -23,6 +30,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,6 +94,9 @@ struct TKeptReport {
   QString RepName;  // the report's name
   std::string Text;
   QString LastFailure;  // the text of the last failure to write it (logged once while it stays)
+  // The failure was the folder's (a full disk, a read-only or failing file system), not this
+  // report's name alone: no new receipt is taken while it stays.
+  bool HoldsUp = false;
 };
 
 class TFolderCare {
@@ -137,8 +148,46 @@ class TFolderCare {
   // and goes to `unknown`; a status query goes back to be answered ("N." + bonFileExt). A
   // report that cannot be written is logged; the ".unk" file stays all the same. Returns the
   // number kept as unknown outcome.
+  // A claim with its own mark of a printed receipt is finished as printed instead: its report
+  // stays when it is the mark's, else it is written from the mark (and kept when it cannot
+  // be). A claim whose report is kept is left alone. A claim that is neither ours nor left from
+  // before this runner first recovered the folder goes to NoteSharedFolder (and `shared` gets
+  // the folder the first time). The report of a claim kept as unknown outcome is on disk
+  // before its ".unk" is.
   int RecoverClaims(TReceiptFolder& folder, bool reports, const QString& bonFileExt, const TLogLine& log,
-                    const TUnknownNotice& unknown);
+                    const TUnknownNotice& unknown, const std::function<void(const QString& folder)>& shared = {});
+
+  // Whether a failure to write a report (its errno) is the folder's rather than the report
+  // name's: a full disk or quota, a read-only or failing file system.
+  static bool FolderWideFailure(int error);
+  // The claim `claimName` of the folder is a printed receipt's whose report is kept.
+  bool IsKeptClaim(const QString& folder, const QString& claimName) const;
+
+  // ---- The mark of a printed receipt ----
+  // The mark's name for the claim or receipt file `name`.
+  static QString PrintedMarkName(const QString& name);
+  // Before the receipt `name` is claimed: a mark left of an earlier receipt of that name goes
+  // (its removal is on disk with the claim).
+  static void ClearPrintedMark(TReceiptFolder& folder, const QString& name);
+  // The receipt of the claim of `name` printed and its report `repName` is about to be
+  // written: the mark with the claim's identity and the report's text is written and on disk
+  // with its folder. False (with a line in the normal log) when it could not be.
+  static bool MarkPrinted(TReceiptFolder& folder, const QString& name, const QString& repName,
+                          const std::string& report, const TLogLine& log);
+
+  // ---- Claims of this runner's jobs ----
+  // A job of the runner claimed `claimName` / finished it (printed, failed or kept).
+  void NoteClaim(const QString& folder, const QString& claimName);
+  void DropClaim(const QString& folder, const QString& claimName);
+  // Another program prints from the folder without shared locks (a claim of ours vanished,
+  // or a live claim not ours was found): `what` goes into both logs; true the first time for
+  // the folder (the window is told then, once).
+  bool NoteSharedFolder(const QString& folder, const QString& what, const TLogLine& log);
+  // What the window is told of it.
+  static QString SharedFolderText(const QString& folder);
+  // What the window is told of a printed receipt whose report cannot be written while the
+  // others print on (`file`: its receipt file, `why`: the system's reason).
+  static QString ReportKeptText(const QString& file, const QString& why);
 
   // ---- The tending ----
   // What the file timer does for the receipt folder between file jobs, without the printer
@@ -147,11 +196,24 @@ class TFolderCare {
   // (RecoverClaims). While another program's file job holds the lock (its claims are its
   // own) nothing is done and nothing logged. Never raises: a failure is logged when its
   // text is new for the folder.
+  // `shared` (when given) gets the folder the first time another program is found printing
+  // from it without shared locks.
   void Tend(const QString& folder, bool reports, const QString& bonFileExt, const TLogLine& log,
-            const TUnknownNotice& unknown);
+            const TUnknownNotice& unknown, const std::function<void(const QString& folder)>& shared = {});
 
  private:
   bool WriteKeptReportsLocked(TReceiptFolder& folder, const TLogLine& log);
+  // The claim has its own mark: finished as printed (true), or false when the mark is
+  // missing, not ours or another claim's.
+  bool FinishMarked(TReceiptFolder& folder, const QString& claimName, const TLogLine& log);
+
+  struct TFolderState {
+    bool Recovered = false;       // this runner recovered the folder's left claims once
+    std::set<QString> OwnClaims;  // claims its jobs made and did not finish
+    bool ToldShared = false;      // the window was told of another program
+  };
+  mutable std::mutex FStateLock;
+  std::map<QString, TFolderState> FStates;
 
   mutable std::mutex FLeftOpenLock;
   std::map<QString, TLeftOpenReceipt> FLeftOpen;

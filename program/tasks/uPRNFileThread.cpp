@@ -21,6 +21,7 @@
 #include "program/app/uConst.h"
 #include "program/receipts/uECRFileReader.h"
 #include "program/receipts/uReceiptFolder.h"
+#include "program/tasks/uLastingFailure.h"
 #include "program/app/uStrRes.h"
 #include "program/app/uProgramLog.h"
 #include "platform/FileOps.h"
@@ -42,6 +43,14 @@ class EJobFailure : public std::exception {
  private:
   std::string FWhat;
 };
+
+// A line of the exception log; one that cannot be written is lost, the job goes on.
+void AppendException(const QString& logDir, const QString& line) {
+  try {
+    uProgramLog::WriteLog(logDir, line, true);
+  } catch (const std::exception&) {
+  }
+}
 
 // The text of any failure: ours and the receipt folder's as they are, the reader's and the
 // runtime's in code page 1251.
@@ -234,6 +243,8 @@ std::unique_ptr<TECRFileThread> TECRFileThread::Create(const TTaskRequest& reque
   std::unique_ptr<TECRFileThread> t(new TECRFileThread());
   t->FTaskKind = kind;
   t->FWatch = request.Watch ? request.Watch : std::make_shared<TFolderWatch>();
+  t->FFailures = request.Failures;
+  if (t->FFailures) t->FReader->SetExceptionLog([raw = t.get()](const QString& line) { raw->LogException(line); });
   t->FCare = request.Care ? request.Care : std::make_shared<TFolderCare>();
   // Only the arguments of the job's own kind are taken.
   switch (kind) {
@@ -296,10 +307,9 @@ void TECRFileThread::Log(const QString& message) {
 
 void TECRFileThread::LogException(const QString& message) {
   if (FLogDir.isEmpty()) return;
-  try {
-    uProgramLog::WriteLog(FLogDir, message, true);
-  } catch (const std::exception&) {
-  }
+  // While a failure lasts, the lines that repeat it are held back (uLastingFailure.h).
+  for (const QString& line : FFailures ? FFailures->Line(message) : QStringList{message})
+    AppendException(FLogDir, line);
 }
 
 void TECRFileThread::Fail(TTaskErrorKind kind, const QString& message) {
@@ -403,6 +413,7 @@ void TECRFileThread::Execute() {
   const HRESULT com = CoInitialize(nullptr);
   FErrorKind = ekNone;
   bool connected = false;
+  bool failed = false;
   FFolder = std::make_unique<TReceiptFolder>(
       FBonFolder, [this] { return Now(); },
       [this](const QString& line, bool exceptionLog) { exceptionLog ? LogException(line) : Log(line); });
@@ -423,6 +434,7 @@ void TECRFileThread::Execute() {
       RunJob();
     }
   } catch (const std::exception& e) {
+    failed = true;
     // Every step of the receipt folder that fails is a file error.
     if (dynamic_cast<const EReceiptFolderError*>(&e))
       FErrorKind = ekFileError;
@@ -440,6 +452,8 @@ void TECRFileThread::Execute() {
     LogException(QStringLiteral("[Execute] ") + FErrorMessage);
     Log(QStringLiteral("[Execute] ") + FErrorMessage);
   }
+  if (FFailures && !FLogDir.isEmpty())
+    for (const QString& line : FFailures->TryEnded(failed, connected)) AppendException(FLogDir, line);
   // Before the last event: the next job may start as soon as it has run.
   FFolder->Unlock();
   // Freeing the reader closes the automation object's connection and releases it, inside
@@ -490,8 +504,8 @@ void TECRFileThread::DoInit() {
     FReader->DropConnection();
     Log(QStringLiteral("[DoInit] Printer ") + FDeviceSerialNom + QStringLiteral(" not found; printer ") + found +
         QStringLiteral(" on COM") + QString::number(port) + QStringLiteral(" left untouched."));
-    Fail(ekPrinterFatal,
-         uStrRes::Message(uStrRes::S_OtherPrnFound).arg(FDeviceSerialNom, found, QString::number(port)));
+    FOperatorReason = uStrRes::Message(uStrRes::S_OtherPrnFound).arg(FDeviceSerialNom, found, QString::number(port));
+    Fail(ekPrinterFatal, FOperatorReason);
   }
   if (OnPrinterOnline) Synchronize([this] { OnPrinterOnline(*this); });
 }
@@ -525,12 +539,18 @@ TReceiptFolder::TLogLine TECRFileThread::FolderLog() {
 // that file: it is kept as unknown outcome with its report, and each one is reported as
 // a file error, so that the operator can check the printer's journal.
 void TECRFileThread::DelTempFiles() {
-  FCare->RecoverClaims(*FFolder, FReader->RepFilePrint(), FBonFileExt, FolderLog(),
-                       [this](const QString& kept, const QString& why) {
-                         FCurrentFile = kept;
-                         if (OnFileUnknown) Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
-                         if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
-                       });
+  FCare->RecoverClaims(
+      *FFolder, FReader->RepFilePrint(), FBonFileExt, FolderLog(),
+      [this](const QString& kept, const QString& why) {
+        FCurrentFile = kept;
+        if (OnFileUnknown) Synchronize([this, &kept, &why] { OnFileUnknown(kept, why); });
+        if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
+      },
+      [this](const QString& folder) {
+        if (!OnFolderNotice) return;
+        const QString text = TFolderCare::SharedFolderText(folder);
+        Synchronize([this, &text] { OnFolderNotice(text); });
+      });
 }
 
 // ---- The file job ----
@@ -575,6 +595,9 @@ void TECRFileThread::DoReadFiles() {
         break;
       }
       if (OnFileStarted) Synchronize([this] { OnFileStarted(FCurrentFile); });
+      // A mark left of an earlier receipt of this name goes before the claim, on disk with it:
+      // a mark found beside the claim is then this receipt's own.
+      TFolderCare::ClearPrintedMark(*FFolder, name);
       const TReceiptFolder::TClaim claim = FFolder->Claim(
           name, [&] { FWatch->Forget(FBonFolder, name); }, &file.Stamp);
       // A file that may not be claimed or read is reported once for each reason it gives
@@ -593,10 +616,16 @@ void TECRFileThread::DoReadFiles() {
         LogException(line);
         Log(line);
       }
+      if (claim == TReceiptFolder::TClaim::Refused && FFolder->ClaimError() == EEXIST &&
+          !FCare->IsKeptClaim(FBonFolder, TReceiptFolder::ClaimName(name)))
+        NoteSharedFolder(QStringLiteral("[DoReadFiles] The claim name of \"") + FCurrentFile +
+                         QStringLiteral("\" is taken by a claim that is not this program's"));
       if (claim != TReceiptFolder::TClaim::Claimed) {
         if (Terminated()) break;
         continue;
       }
+      const QString claimName = TReceiptFolder::ClaimName(name);
+      FCare->NoteClaim(FBonFolder, claimName);
       try {
         Log(QStringLiteral("Read file: \"") + FCurrentFile + QStringLiteral("\""));
         if (!FReader->ReadFile(FFolder->ClaimPath(name), FCharEncoding, FFolder->ClaimFd())) {
@@ -624,7 +653,17 @@ void TECRFileThread::DoReadFiles() {
         const TFileVerdict verdict =
             FileOutcome(lost ? TFileFailure::PrinterLost : TFileFailure::Failed, FReader->Progress());
         QString kept;
-        FFolder->FinishFailed(name, verdict, &kept);
+        try {
+          FFolder->FinishFailed(name, verdict, &kept);
+        } catch (const EReceiptFolderError&) {
+          std::string data;
+          struct stat st {};
+          if (!FFolder->ReadFile(claimName, data, st, 0) && errno == ENOENT)
+            NoteSharedFolder(QStringLiteral("[DoReadFiles] The claim of the failed receipt vanished: \"") +
+                             FFolder->ClaimPath(name) + QStringLiteral("\""));
+          throw;
+        }
+        FCare->DropClaim(FBonFolder, claimName);
         const bool unknown = verdict.Outcome == TFileOutcome::Unknown;
         try {
           SaveRepFile(unknown ? verdict.Why : QString());
@@ -646,30 +685,54 @@ void TECRFileThread::DoReadFiles() {
         }
         if (OnError) Synchronize([this, fileKind] { OnError(*this, fileKind); });
       } else {
+        // Before its report goes in, the mark tells a later start that this claim printed.
+        if (FReader->RepFileWanted())
+          TFolderCare::MarkPrinted(*FFolder, name, ReportName(), ReportText(QString()), FolderLog());
+        int repErrno = 0;
         try {
           SaveRepFile();
         } catch (const std::exception& e) {
           repError = FailureText(e);
+          if (auto* folderError = dynamic_cast<const EReceiptFolderError*>(&e)) repErrno = folderError->Error;
         }
         ++count;
+        bool keptReport = false;
         if (!repError.isEmpty() && FFolder->SameFolder()) {
           // A printed receipt never loses its answer: its claim stays (it is never printed
-          // again) and the report waits in memory until it can be written, before any new
-          // file is taken.
-          FCare->KeepReport(FBonFolder, TKeptReport{name, ReportName(), ReportText(QString()), repError});
+          // again) and the report waits in the care until it can be written. A failure of
+          // the folder (a full disk) keeps every new file waiting until then; one of this
+          // report's name alone (another user's file under it) keeps only this one.
+          const bool holdsUp = TFolderCare::FolderWideFailure(repErrno);
+          FCare->KeepReport(FBonFolder, TKeptReport{name, ReportName(), ReportText(QString()), repError, holdsUp});
           const QString line = QStringLiteral("[DoReadFiles] Printed, but its report file cannot be written: \"") +
                                FCurrentFile + QStringLiteral("\" kept as \"") + FFolder->ClaimPath(name) +
                                QStringLiteral("\" until it can; ") + repError;
           LogException(line);
           Log(line);
-          FReportKept = true;
-          Fail(ekFileError, repError);
+          if (holdsUp) {
+            FReportKept = true;
+            Fail(ekFileError, repError);
+          }
+          keptReport = true;
+          if (OnFolderNotice) {
+            const QString text = TFolderCare::ReportKeptText(FCurrentFile, repError);
+            Synchronize([this, &text] { OnFolderNotice(text); });
+          }
+          if (OnError) Synchronize([this] { OnError(*this, ekFileError); });
         }
-        if (!FFolder->FinishPrinted(name))
-          Log(QStringLiteral("[DoReadFiles] The claim of the printed receipt was gone (another program took it): \"") +
-              FFolder->ClaimPath(name) + QStringLiteral("\""));
+        if (!keptReport) {
+          if (!FFolder->FinishPrinted(name)) {
+            Log(QStringLiteral(
+                    "[DoReadFiles] The claim of the printed receipt was gone (another program took it): \"") +
+                FFolder->ClaimPath(name) + QStringLiteral("\""));
+            NoteSharedFolder(QStringLiteral("[DoReadFiles] The claim of the printed receipt vanished: \"") +
+                             FFolder->ClaimPath(name) + QStringLiteral("\""));
+          }
+          FFolder->RemoveFile(TFolderCare::PrintedMarkName(name));
+          FCare->DropClaim(FBonFolder, claimName);
+        }
       }
-      if (!repError.isEmpty()) Fail(ekFileError, repError);
+      if (!repError.isEmpty() && failed) Fail(ekFileError, repError);
       if (Terminated()) break;
       if (OnFileProcessed) Synchronize([this] { OnFileProcessed(*this); });
     }
@@ -681,6 +744,13 @@ void TECRFileThread::DoReadFiles() {
     FWatch->SettleRefusedClaims(FBonFolder);
     Log(QStringLiteral("[DoReadFiles]") + FailureText(e));
     throw;
+  }
+}
+
+void TECRFileThread::NoteSharedFolder(const QString& what) {
+  if (FCare->NoteSharedFolder(FBonFolder, what, FolderLog()) && OnFolderNotice) {
+    const QString text = TFolderCare::SharedFolderText(FBonFolder);
+    Synchronize([this, &text] { OnFolderNotice(text); });
   }
 }
 

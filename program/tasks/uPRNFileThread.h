@@ -193,6 +193,10 @@ class TECRFileThread {
   // job 2: a later opening settled the receipt of a file kept as unknown outcome: the
   // file's path and what became of it, in the operator's words (uFolderCare::SettledOperatorText).
   TUnknownEvent OnUnknownSettled;
+  // job 2: what the operator is to be told of the receipt folder, in the operator's words (a
+  // printed receipt's report that cannot be written while the others print on; another
+  // program printing from the folder without shared locks, once).
+  std::function<void(const QString& text)> OnFolderNotice;
 
   // ---- Running. ----
   // Starts the thread (once; later calls do nothing).
@@ -241,6 +245,9 @@ class TECRFileThread {
   // The kind and text of the failure that ended the job (ekNone and empty without one).
   TTaskErrorKind ErrorKind() const { return FErrorKind; }
   const QString& ErrorMessage() const { return FErrorMessage; }
+  // The failure's reason in the operator's words when it has one (another printer found
+  // by the search); empty when its text is the log's only.
+  const QString& OperatorReason() const { return FOperatorReason; }
   // What the printer itself reported with the last classified failure
   // (uPRNFileThread::PrinterStateText); empty when it was the link's.
   const QString& PrinterState() const { return FPrinterState; }
@@ -283,6 +290,9 @@ class TECRFileThread {
   void TellSettled(const TLeftOpenSettled& settled);
   // A receipt of a failed file of this receipt folder may still be open on the printer.
   bool ReceiptLeftOpen() const;
+  // Another program prints from the folder without shared locks (`what` says how it showed):
+  // logged, and the window told the first time (OnFolderNotice).
+  void NoteSharedFolder(const QString& what);
   // Writes the current file's report file (with `unknownWhy`, the lines telling that its
   // receipt may have printed) and syncs it with its folder (a printed file's before its
   // claim goes).
@@ -321,6 +331,7 @@ class TECRFileThread {
 
   // The running job.
   std::shared_ptr<TFolderWatch> FWatch;
+  std::shared_ptr<TLastingFailure> FFailures;
   std::shared_ptr<TFolderCare> FCare;
   std::unique_ptr<TECRFileReader> FReader;
   std::unique_ptr<TReceiptFolder> FFolder;
@@ -328,10 +339,11 @@ class TECRFileThread {
   TDepartmentRow FDepartment;  // the department just read (job 8)
   QString FCurrentFile;
   QString FErrorMessage;
+  QString FOperatorReason;
   TTaskErrorKind FErrorKind = ekNone;
   QString FPrinterState;
   bool FPrinterAnswered = false;  // the last classified failure came with the printer's answer
-  bool FReportKept = false;       // the job ended keeping a printed receipt's report in memory
+  bool FReportKept = false;  // the job ended keeping a printed receipt's report (a full disk)
   // The search found another printer than the one set (the information job goes on with it).
   bool FOtherPrinter = false;
 

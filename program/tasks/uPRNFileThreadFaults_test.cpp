@@ -213,6 +213,8 @@ class TFaults : public TWorkerFixture {
 const std::string kWater = "%12^Water^150^1000\r\n";
 const std::string kBread = "%13^Bread^120^1000\r\n";
 const std::string kMilk = "%14^Milk^99^1000\r\n";
+// The mark of the printed 0001.bon while its claim stays.
+const std::string kMark = ".DriverFiscalPrinterX4.0001.printed";
 
 // ---- The receipt folder's file system full ----
 
@@ -283,7 +285,7 @@ TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
   EXPECT_EQ(job->ErrorKind(), ekFileError);
   EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(std::strerror(ENOSPC)));
   EXPECT_THAT(job->ErrorMessage().toStdString(), HasSubstr(Bytes(FOlder + "0001.rep")));
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon", "0003.bon"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{kMark, "0001.$$$", "0002.bon", "0003.bon"}));
   EXPECT_THAT(NormalLog(), HasSubstr("[DoReadFiles] Printed, but its report file cannot be written: \"" +
                                      Bytes(FOlder + "0001.bon") + "\" kept as \"" + Bytes(FOlder + "0001.$$$") +
                                      "\" until it can; "));
@@ -294,7 +296,7 @@ TEST_F(TFaults, FolderFullWhileTheReportIsWritten) {
     RunFileJob();
     RunFileJob();
   }
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.$$$", "0002.bon", "0003.bon"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{kMark, "0001.$$$", "0002.bon", "0003.bon"}));
   EXPECT_EQ(Sold().size(), 1u);
   RunFileJob();
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0002.rep", "0003.rep"}));
@@ -335,7 +337,7 @@ class TKeptReports : public TFaults {
     TScopedFileOps scoped(&ops);
     ops.FailAt(TFileOp::Write, 1, ENOSPC, Bytes(FOlder + ".DriverFiscalPrinterX4.0001.rep"));
     RunFileJob();
-    ASSERT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
+    ASSERT_EQ(Files(), (std::vector<std::string>{kMark, "0001.$$$"}));
   }
 
   TMainSettings FSettings;
@@ -355,7 +357,7 @@ TEST_F(TKeptReports, WrittenByTheTimerWhenRoomReturns) {
     ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + ".DriverFiscalPrinterX4.0001.rep"));
     for (int i = 0; i < 3; ++i) Runner().FileTimerTick();
   }
-  EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
+  EXPECT_EQ(Files(), (std::vector<std::string>{kMark, "0001.$$$"}));
   EXPECT_TRUE(FRunnerLog.isEmpty());  // the job said it once
   Runner().FileTimerTick();
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
@@ -405,7 +407,7 @@ TEST_F(TKeptReports, KeptByTheRunnerWhoseJobPrintedIt) {
   EXPECT_NE(other.FolderCare(), Runner().FolderCare());
   other.LeaveKeptReports();
   EXPECT_TRUE(otherLog.isEmpty());
-  EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
+  EXPECT_EQ(Files(), (std::vector<std::string>{kMark, "0001.$$$"}));
   Runner().LeaveKeptReports();
   EXPECT_EQ(Files(), std::vector<std::string>{"0001.rep"});
   EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
@@ -421,18 +423,20 @@ TEST_F(TKeptReports, TriedOnceMoreAtTheEndAndLoggedWhenItCannotBe) {
     ops.FailAt(TFileOp::Open, 0, ENOSPC, Bytes(FOlder + ".DriverFiscalPrinterX4.0001.rep"));
     Runner().LeaveKeptReports();
   }
-  EXPECT_EQ(Files(), std::vector<std::string>{"0001.$$$"});
+  EXPECT_EQ(Files(), (std::vector<std::string>{kMark, "0001.$$$"}));
   const QStringList left = FRunnerLog.filter("[Exit] The report of the printed receipt \"" + FOlder + "0001.bon\"");
   ASSERT_EQ(left.size(), 1);
   EXPECT_THAT(left[0].toStdString(), HasSubstr(Bytes(FOlder + "0001.$$$")));
   EXPECT_THAT(left[0].toStdString(), HasSubstr("Close\r\n"));
-  // Nothing is kept any more: the next start keeps the claim as unknown outcome.
+  // Nothing is kept in memory any more, but the claim's mark says it printed: the next
+  // look finishes it as printed with its report from the mark, never as unknown outcome.
   Runner().FileTimerTick();
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep", "0001.unk"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.rep"}));
+  EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
 
   // With room again the last try writes it.
   FRunnerLog.clear();
-  for (const char* name : {"0001.rep", "0001.unk"}) ASSERT_TRUE(QFile::remove(FOlder + name));
+  ASSERT_TRUE(QFile::remove(FOlder + "0001.rep"));
   PrintWithoutRoomForTheReport();
   Runner().LeaveKeptReports();
   EXPECT_THAT(Read("0001.rep"), HasSubstr("Close\r\n"));
@@ -555,8 +559,10 @@ TEST_F(TFaults, FolderRenamedAwayWhileAReceiptPrints) {
   Put("0002.bon", kBread, 50);
   const QString away = FOlder.chopped(1) + ".away";
   THookedFileOps ops;
+  bool moved = false;  // at the claim's first opening
   ops.After = [&](TFileOp op, const std::string& path) {
-    if (op == TFileOp::Open && path == Bytes(FOlder + "0001.$$$")) {
+    if (op == TFileOp::Open && path == Bytes(FOlder + "0001.$$$") && !moved) {
+      moved = true;
       ASSERT_EQ(::rename(Bytes(FOlder.chopped(1)).c_str(), Bytes(away).c_str()), 0);
     }
   };
@@ -592,8 +598,10 @@ TEST_P(TFolderReplaced, WhileAReceiptPrintsNothingIsWrittenThere) {
     f.write("another folder's report");
   }
   THookedFileOps ops;
+  bool moved = false;  // at the claim's first opening
   ops.After = [&](TFileOp op, const std::string& path) {
-    if (op != TFileOp::Open || path != Bytes(FOlder + "0001.$$$")) return;
+    if (op != TFileOp::Open || path != Bytes(FOlder + "0001.$$$") || moved) return;
+    moved = true;
     ASSERT_EQ(::rename(Bytes(FOlder.chopped(1)).c_str(), Bytes(away).c_str()), 0);
     if (byLink)
       ASSERT_EQ(::symlink(Bytes(other.chopped(1)).c_str(), Bytes(FOlder.chopped(1)).c_str()), 0);

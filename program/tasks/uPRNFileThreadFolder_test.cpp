@@ -550,8 +550,9 @@ class TJournalFileOps : public IFileOps {
   std::map<int, std::string> FPaths;
 };
 
-// The claim is on disk before the printer prints, and the report file (written whole
-// beside its name first) before the claim goes.
+// The claim is on disk before the printer prints; once it printed, the mark of the printed
+// receipt is, then the report file (each written whole beside its name first), before the
+// claim goes; the mark goes last.
 TEST_F(TFolderProtocol, ClaimAndReportFileAreSyncedInOrder) {
   Put("0001.bon", kReceipt, 60);
   TJournalFileOps ops(FOlder.toStdString());
@@ -559,10 +560,13 @@ TEST_F(TFolderProtocol, ClaimAndReportFileAreSyncedInOrder) {
     TScopedFileOps scoped(&ops);
     RunFileJob();
   }
-  EXPECT_EQ(ops.Journal, (std::vector<std::string>{"Rename 0001.bon 0001.$$$", "Fsync .",
-                                                   "Fsync .DriverFiscalPrinterX4.0001.rep.tmp",
-                                                   "Replace .DriverFiscalPrinterX4.0001.rep.tmp 0001.rep",
-                                                   "Fsync 0001.rep", "Fsync .", "Unlink 0001.$$$"}));
+  EXPECT_EQ(ops.Journal,
+            (std::vector<std::string>{
+                "Rename 0001.bon 0001.$$$", "Fsync .", "Fsync .DriverFiscalPrinterX4.0001.printed.tmp",
+                "Replace .DriverFiscalPrinterX4.0001.printed.tmp .DriverFiscalPrinterX4.0001.printed",
+                "Fsync .DriverFiscalPrinterX4.0001.printed", "Fsync .", "Fsync .DriverFiscalPrinterX4.0001.rep.tmp",
+                "Replace .DriverFiscalPrinterX4.0001.rep.tmp 0001.rep", "Fsync 0001.rep", "Fsync .", "Unlink 0001.$$$",
+                "Unlink .DriverFiscalPrinterX4.0001.printed"}));
 }
 
 // A failed file's report is on disk with its folder like a printed one's: after a power
@@ -626,6 +630,8 @@ TEST_P(TFaultTable, EndsTheJobWithoutLosingOrReprintingAReceipt) {
 }
 
 const std::string kStamped = "0002_09122025123007.err";
+// The mark of the printed 0001.bon while its claim stays.
+const std::string kMark = ".DriverFiscalPrinterX4.0001.printed";
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, TFaultTable,
@@ -648,8 +654,8 @@ INSTANTIATE_TEST_SUITE_P(
                              "0001.$$$",
                              1,
                              "Can't delete file. Check permissions : %F0001.$$$",
-                             {"0001.$$$", "0001.rep", "0002.bon", "0002.err"},
-                             {"0001.rep", "0001.unk", "0002.err", "0002.rep", kStamped}},
+                             {kMark, "0001.$$$", "0001.rep", "0002.bon", "0002.err"},
+                             {"0001.rep", "0002.err", "0002.rep", kStamped}},
                       TFault{"MoveAside",
                              TFileOp::RenameNoReplace,
                              "0002.err\n",
@@ -677,7 +683,7 @@ INSTANTIATE_TEST_SUITE_P(
                              ".DriverFiscalPrinterX4.0001.rep",
                              1,
                              "",
-                             {"0001.$$$", "0002.bon", "0002.err"},
+                             {kMark, "0001.$$$", "0002.bon", "0002.err"},
                              {"0001.rep", "0002.err", "0002.rep", kStamped}},
                       TFault{"RepOfFailedFile",
                              TFileOp::Open,
@@ -708,7 +714,8 @@ TEST_F(TFolderProtocol, StaleClaimThatCannotBeRenamedEndsTheJobBeforePrinting) {
   ops.FailAt(TFileOp::RenameNoReplace, 1, EIO, (FOlder + "0009.$$$").toStdString());
   job->Execute();
   EXPECT_EQ(job->ErrorMessage(), "Can't rename temp file. Check permissions: " + FOlder);
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0009.$$$"}));
+  // Its report is on disk before its ".unk" is.
+  EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0009.$$$", "0009.rep"}));
   EXPECT_EQ(CallCount("AddProgPlu"), 0);
   EXPECT_EQ(FEvents, (std::vector<std::string>{"Online", "Error 2", "Finished"}));
 }

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "program/receipts/uECRFileReader.h"
+#include "program/tasks/uLastingFailure.h"
 #include "tests/support/QtTestEnvironment.h"
 #include "tests/support/uPRNFileThreadTestSupport.h"
 #include "program/app/uProgramLog.h"
@@ -667,6 +668,47 @@ TEST_F(TThreads, FreeWhenFinishedFromTheLastEvent) {
   Spin([&] { return alive.expired(); });
   EXPECT_TRUE(alive.expired());
   EXPECT_EQ(holder, nullptr);
+}
+
+}  // namespace
+}  // namespace fp::test
+
+namespace fp::test {
+namespace {
+
+// The printer answers no job: the reader's line and the job's line are written at the first
+// try only, and the job the printer answers again ends the failure with one line.
+TEST_F(TJobs, ALastingFailureIsWrittenOnceAndItsEndOnce) {
+  int64_t nowMs = 0;
+  auto failures = std::make_shared<TLastingFailure>([&nowMs] { return nowMs; });
+  auto exceptionLog = [this] {
+    QFile f(FLogDir + uProgramLog::ExceptionLogName);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+  };
+  auto count = [](const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  for (int i = 0; i < 3; ++i) {
+    FAke->Fail("Init", 102, "[Init] Port busy ");
+    auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter, .Failures = failures}));
+    t->Execute();
+    EXPECT_EQ(t->ErrorKind(), ekPrinterFatal);
+    nowMs += 1000;
+  }
+  std::string log = exceptionLog();
+  EXPECT_EQ(count(log, "[FastInit][Init] Port busy "), 2) << log;  // the reader's line and the job's
+  EXPECT_EQ(count(log, "[Execute] [FastInit][Init] Port busy "), 1) << log;
+  auto t = Wire(TECRFileThread::Create({.Kind = tkCheckPrinter, .Failures = failures}));
+  t->Execute();
+  EXPECT_EQ(t->ErrorKind(), ekNone);
+  log = exceptionLog();
+  EXPECT_EQ(count(log, "Port busy"), 3) << log;
+  EXPECT_THAT(log, HasSubstr(" - [Execute] The failure ended after 3 s, 3 tries, its lines written once: "
+                             "[FastInit][Init] Port busy \r\n"));
+  // The normal log keeps every try.
+  EXPECT_EQ(count(NormalLog(), "[Execute] [FastInit][Init] Port busy "), 3);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ namespace fp {
 
 class TFolderCare;
 class TFolderWatch;
+class TLastingFailure;
 
 // The printer jobs (values fixed).
 enum TTaskKind : uint8_t {
@@ -63,6 +64,9 @@ struct TTaskRequest {
   // What decides when a receipt file is taken (uFolderWatch.h), shared with the runner's
   // own listing; a worker without one watches the folder by itself.
   std::shared_ptr<TFolderWatch> Watch{};
+  // What holds back the exception-log lines of a failure that lasts (uLastingFailure.h),
+  // shared by the runner's workers; a worker without one writes every line.
+  std::shared_ptr<TLastingFailure> Failures{};
   // What the jobs of one runner remember of the receipt folders from job to job
   // (uFolderCare.h), shared with the runner's tending; a worker without one has its own.
   std::shared_ptr<TFolderCare> Care{};

@@ -50,6 +50,7 @@ TTaskRunner::TTaskRunner(TTaskRunnerServices Services, TMainSettings& Settings, 
   if (!FServices.Now) FServices.Now = [] { return QDateTime::currentDateTime(); };
   if (!FServices.MonotonicMs) FServices.MonotonicMs = [] { return fp::MonotonicMs(); };
   FWatch = std::make_shared<TFolderWatch>(FServices.MonotonicMs);
+  FFailures = std::make_shared<TLastingFailure>(FServices.MonotonicMs);
   FCare = std::make_shared<TFolderCare>();
   FPurgeTimer.setInterval(20);
   FPurgeTimer.setSingleShot(true);
@@ -150,12 +151,17 @@ void TTaskRunner::TendReceiptFolder() {
   FCare->Tend(
       WithSlash(FSettings.SearchPath), FSettings.RepFilePrint, uConst::BonFileExt(),
       [this](const QString& line, bool exceptionLog) { exceptionLog ? ErrorLog(line) : Log(line); },
-      [this](const QString& path, const QString& why) { FObserver.FileOutcomeUnknown(path, why); });
+      [this](const QString& path, const QString& why) { FObserver.FileOutcomeUnknown(path, why); },
+      [this](const QString& folder) { FObserver.FolderNotice(TFolderCare::SharedFolderText(folder)); });
 }
 
 void TTaskRunner::LeaveKeptReports() {
   FCare->LeaveKeptReports(
       [this](const QString& line, bool exceptionLog) { exceptionLog ? ErrorLog(line) : Log(line); });
+}
+
+void TTaskRunner::LeaveLastingFailure() {
+  for (const QString& line : FFailures->Leave()) ErrorLog(line);
 }
 
 std::optional<double> uTaskRunner::ParseCashAmount(const QString& Text) {
@@ -282,6 +288,7 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     if (!FServices.CreateTask) throw std::runtime_error("no worker");
     TTaskRequest request = Request;
     request.Watch = FWatch;
+    request.Failures = FFailures;
     request.Care = FCare;
     std::unique_ptr<ITaskThread> thread = FServices.CreateTask(request);
     if (!thread) throw std::runtime_error("no worker");
@@ -312,9 +319,10 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     ev.Error = [this, mine](TTaskErrorKind k, const QString& state) {
       if (mine()) ThreadError(k, state);
     };
-    // The worker is waiting in this call: its failure text is set and can be read.
+    // The worker is waiting in this call: its failure is set and can be read. The window
+    // shows the reason in the operator's words; the log's text stays in the log.
     ev.PrinterOffline = [this, mine, worker = thread.get()] {
-      if (mine()) PrinterOffline(worker->ErrorMessage());
+      if (mine()) PrinterOffline(worker->OperatorReason());
     };
     ev.PrinterOnline = [this, mine] {
       if (mine()) PrinterOnline();
@@ -330,6 +338,9 @@ bool TTaskRunner::StartTaskThread(const TTaskRequest& Request) {
     };
     ev.UnknownSettled = [this, mine](const QString& p, const QString& text) {
       if (mine()) FObserver.FileOutcomeSettled(p, text);
+    };
+    ev.FolderNotice = [this, mine](const QString& text) {
+      if (mine()) FObserver.FolderNotice(text);
     };
     ev.PrinterInfo = [this, mine](const TPRNInfo& i) {
       if (mine()) FObserver.PrinterInfo(i);

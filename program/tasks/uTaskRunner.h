@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "program/tasks/uLastingFailure.h"
 #include "program/tasks/uOperatorWindows.h"
 #include "program/tasks/uPRNFileThread.h"
 #include "program/app/uSettingsFile.h"
@@ -82,6 +83,8 @@ struct TTaskEvents {
   // A later opening settled the receipt of a file kept as unknown outcome: the file's path
   // and what became of it, in the operator's words.
   std::function<void(const QString&, const QString&)> UnknownSettled;
+  // What the operator is to be told of the receipt folder (TECRFileThread::OnFolderNotice).
+  std::function<void(const QString&)> FolderNotice;
 };
 
 // One task's worker thread, created suspended. Destroying it detaches its events and
@@ -100,6 +103,9 @@ class ITaskThread {
   virtual bool Finished() const = 0;
   // The text of the failure that ended the job (read in its events; empty when none).
   virtual QString ErrorMessage() const { return QString(); }
+  // Its reason in the operator's words, when the job has one (empty for a failure whose
+  // only text is the log's).
+  virtual QString OperatorReason() const { return QString(); }
 };
 
 using TTaskThreadFactory = std::function<std::unique_ptr<ITaskThread>(const TTaskRequest&)>;
@@ -218,6 +224,10 @@ class ITaskRunnerObserver {
     (void)Path;
     (void)Text;
   }
+  // What the operator is to be told of the receipt folder, in the operator's words: a printed
+  // receipt's report that cannot be written while the others print on, another program that
+  // prints from the folder without shared locks. Comes once per change of that state.
+  virtual void FolderNotice(const QString& Text) { (void)Text; }
   virtual void PrinterInfo(const TPRNInfo& Info) = 0;
   // The folder fault, the printer's offline state or state, or the number of
   // unknown-outcome files in the receipt folder changed.
@@ -350,7 +360,7 @@ class TTaskRunner {
   const TFolderFault& FolderFault() const { return FFolderFault; }
   // The last printer event of a task that was not a settings test said offline.
   bool IsPrinterOffline() const { return FPrinterOffline; }
-  // Why, as the worker said it (empty when it did not say).
+  // Why, as the worker told it the operator (empty when it did not say).
   const QString& PrinterOfflineText() const { return FPrinterOfflineText; }
   // What the printer itself reported with the last printer error of a task that was not a
   // settings test (no paper, an open cover...); empty when that error was the link's, and
@@ -401,6 +411,10 @@ class TTaskRunner {
   size_t RetiredCount() const { return FRetired.size(); }
   // The folder watch the runner lists with and hands to every worker with its request.
   const std::shared_ptr<TFolderWatch>& FolderWatch() const { return FWatch; }
+  // What holds back the exception-log lines of a lasting failure, handed to every worker.
+  const std::shared_ptr<TLastingFailure>& LastingFailure() const { return FFailures; }
+  // At the program's end: a failure that still lasts gets its line in the exception log.
+  void LeaveLastingFailure();
   // The runner's care of the receipt folders (uFolderCare.h): its tending and every job it
   // starts (with the request) share it; no other runner does.
   const std::shared_ptr<TFolderCare>& FolderCare() const { return FCare; }
@@ -440,6 +454,7 @@ class TTaskRunner {
   // Decides when a receipt file is taken: the runner's own listing and every worker's
   // (made with the runner's monotonic clock).
   std::shared_ptr<TFolderWatch> FWatch;
+  std::shared_ptr<TLastingFailure> FFailures;
   // What the runner's jobs remember of the receipt folders, and its tending of them.
   std::shared_ptr<TFolderCare> FCare;
   TMainSettings& FSettings;

@@ -634,10 +634,12 @@ TEST_F(TaskRunnerTest, ReceiptSettingsAreTakenAtTheStartOfTheTask) {
 // The runner's listing and every worker decide by one watch: what the ticks have seen of a
 // file counts for the job that takes it. Every worker is handed the runner's care of the
 // folder too: what one job keeps (a printed receipt's report, a receipt left open) reaches
-// the next job and the tending.
+// the next job and the tending; and the runner's record of a lasting failure, so that its
+// repeats are held back across the tasks.
 TEST_F(TaskRunnerTest, EveryWorkerIsHandedTheRunnersFolderWatchAndCare) {
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.FolderWatch());
+  ASSERT_TRUE(r.LastingFailure());
   ASSERT_TRUE(r.StartTask(tkReadFiles));
   QCoreApplication::processEvents();
   ASSERT_TRUE(r.StartTask(tkPrintTest));
@@ -646,6 +648,7 @@ TEST_F(TaskRunnerTest, EveryWorkerIsHandedTheRunnersFolderWatchAndCare) {
   for (const auto& task : FWorkers.Tasks) {
     EXPECT_EQ(task->Request.Watch, r.FolderWatch());
     EXPECT_EQ(task->Request.Care, r.FolderCare());
+    EXPECT_EQ(task->Request.Failures, r.LastingFailure());
   }
 }
 
@@ -1069,14 +1072,20 @@ TEST_F(TaskRunnerTest, ConnectivityWaitReportsItsOwnTasksResult) {
   EXPECT_FALSE(r.ShowSuccess());
 }
 
-// The worker's failure text says why the printer is offline (another printer found by the
-// search); the next task that reaches the printer clears it.
+// The worker's reason for the operator says why the printer is offline (another printer
+// found by the search); the next task that reaches the printer clears it. The log's own
+// text of a failure ("[RETRY->]" lines) is no reason for the operator.
 TEST_F(TaskRunnerTest, OfflineCarriesTheWorkersTextUntilThePrinterIsBack) {
   FWorkers.AutoFinish = false;
   TTaskRunner& r = Runner();
   ASSERT_TRUE(r.StartTask(tkReadFiles));
+  FWorkers.Last()->ErrorMessage =
+      QStringLiteral("[FastInit][Init failed] Fiscal printer does not respond.\r\n[RETRY->]");
+  FWorkers.Last()->Events.PrinterOffline();
+  EXPECT_TRUE(r.IsPrinterOffline());
+  EXPECT_EQ(r.PrinterOfflineText(), QString());
   const QString text = QStringLiteral("printer CD000002 not found; found AB123456 on COM7");
-  FWorkers.Last()->ErrorMessage = text;
+  FWorkers.Last()->OperatorReason = text;
   FWorkers.Last()->Events.PrinterOffline();
   EXPECT_TRUE(r.IsPrinterOffline());
   EXPECT_EQ(r.PrinterOfflineText(), text);

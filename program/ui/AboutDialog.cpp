@@ -26,6 +26,7 @@ const QString TAboutDlg::WebAddress = QStringLiteral("https://fiscal-driver.exam
 
 TAboutDlg::TAboutDlg(QWidget* Owner) : QDialog(Owner) {
   uFormHelpers::NameWindow(this, "AboutDlg", QStringLiteral("За програмата"));
+  uFormHelpers::KeepOnScreen(this);
   Panel1 = new QFrame(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
   Panel1->setFrameShape(QFrame::Panel);
@@ -51,8 +52,10 @@ TAboutDlg::TAboutDlg(QWidget* Owner) : QDialog(Owner) {
   LabelWeb->setObjectName(QStringLiteral("LabelWeb"));
   LabelWeb->setToolTip(WebAddress);
   LabelWeb->setCursor(Qt::PointingHandCursor);  // the hand while the pointer is over the link
+  // The theme's link colour, made readable on the panel where the theme's is not.
   QPalette link = LabelWeb->palette();
-  link.setColor(QPalette::WindowText, link.color(QPalette::Link));
+  link.setColor(LabelWeb->foregroundRole(),
+                uFormHelpers::ReadableOn(link.color(QPalette::Link), uFormHelpers::BackgroundOf(LabelWeb)));
   LabelWeb->setPalette(link);
   QFont underlined = LabelWeb->font();
   underlined.setUnderline(true);

@@ -2,8 +2,12 @@
 // Test helpers for the look of a window, shown on Qt's offscreen platform: the captions
 // that do not fit their widget, visible sibling controls that overlap or stick out of their
 // parent, and a window that does not fit the screen. Each fault is one line naming the
-// widget by object name and its text, so a failing test says what to widen. Header only;
-// for tests.
+// widget by object name and its text, so a failing test says what to widen. Also the font
+// the window tests use, and a run of checks on a screen of a chosen size and scale.
+// Header only; for tests.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QAbstractScrollArea>
@@ -11,25 +15,42 @@
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFont>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
+#include <QRegion>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTableView>
 #include <QToolButton>
 #include <QTreeView>
 #include <QWidget>
 
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "program/ui/uFormHelpers.h"
 
 namespace fp::test {
 
@@ -202,7 +223,10 @@ inline void Walk(const QWidget* Parent, std::vector<std::string>& Clipped, std::
     else if (const auto* g = qobject_cast<const QGroupBox*>(w))
       CheckGroupBox(g, Clipped);
     CheckItemView(w, Clipped);
-    if (!IsCompound(w)) Walk(w, Clipped, Overlaps);
+    if (!IsCompound(w))
+      Walk(w, Clipped, Overlaps);
+    else if (const auto* area = qobject_cast<const QScrollArea*>(w); area && area->widget())
+      Walk(area->widget(), Clipped, Overlaps);  // scrolled content: its controls are the window's
   }
 }
 
@@ -236,13 +260,38 @@ inline bool FitsTheScreen(const QWidget& Window) {
   return screen && screen->availableGeometry().contains(Window.frameGeometry());
 }
 
+// The scroll areas of the shown Window whose content does not fit their view: what the
+// operator has to scroll to see.
+inline std::vector<std::string> ScrolledContent(const QWidget& Window) {
+  std::vector<std::string> out;
+  for (const QScrollArea* area : Window.findChildren<const QScrollArea*>()) {
+    const QWidget* content = area->widget();
+    if (!area->isVisible() || !content) continue;
+    const QSize view = area->viewport()->size();
+    if (content->width() > view.width() || content->height() > view.height())
+      out.push_back(layout_detail::Describe(area, QString()) + " scrolls: its content is " +
+                    std::to_string(content->width()) + "x" + std::to_string(content->height()) + " in a view of " +
+                    std::to_string(view.width()) + "x" + std::to_string(view.height()));
+  }
+  return out;
+}
+
 // Every fault above of the shown Window, and a window frame outside the screen.
 inline std::vector<std::string> LayoutFaults(const QWidget& Window) {
   std::vector<std::string> clipped, overlaps;
   layout_detail::Collect(Window, clipped, overlaps);
   clipped.insert(clipped.end(), overlaps.begin(), overlaps.end());
-  if (!FitsTheScreen(Window))
-    clipped.push_back(layout_detail::Describe(&Window, Window.windowTitle()) + " does not fit the screen");
+  if (!FitsTheScreen(Window)) {
+    const QRect f = Window.frameGeometry();
+    const QScreen* screen = Window.screen() ? Window.screen() : QGuiApplication::primaryScreen();
+    const QRect a = screen ? screen->availableGeometry() : QRect();
+    auto text = [](const QRect& r) {
+      return std::to_string(r.width()) + "x" + std::to_string(r.height()) + " at " + std::to_string(r.x()) + "," +
+             std::to_string(r.y());
+    };
+    clipped.push_back(layout_detail::Describe(&Window, Window.windowTitle()) + " does not fit the screen: its frame " +
+                      text(f) + ", the screen's room " + text(a));
+  }
   return clipped;
 }
 
@@ -250,6 +299,145 @@ inline std::vector<std::string> LayoutFaults(const QWidget& Window) {
 inline void ShowAndSettle(QWidget& Window) {
   if (!Window.isVisible()) Window.show();
   QCoreApplication::processEvents();
+}
+
+// ---- Colours ----
+
+// The texts of the shown Window (labels, check boxes and radio buttons, enabled and in
+// view) whose colour has a contrast below 4.5 against the background they are drawn on.
+// The text's colour is the widget's palette colour of its foreground role; the background
+// is what the window renders behind it: the most frequent colour of its area in a grab of
+// the window, so a panel's fill, a style sheet or a parent's colour all count.
+inline std::vector<std::string> UnreadableTexts(QWidget& Window) {
+  std::vector<std::string> out;
+  const QImage image = Window.grab().toImage();
+  const qreal dpr = image.devicePixelRatio();
+  std::vector<QWidget*> texts;
+  for (QWidget* w : Window.findChildren<QWidget*>()) {
+    if (w->window() != &Window || !w->isVisible() || !w->isEnabled()) continue;
+    if (const auto* l = qobject_cast<QLabel*>(w)) {
+      if (!l->text().isEmpty()) texts.push_back(w);
+    } else if (const auto* b = qobject_cast<QAbstractButton*>(w)) {
+      if (!b->text().isEmpty() && (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w))) texts.push_back(w);
+    }
+  }
+  for (QWidget* w : texts) {
+    if (w->visibleRegion() != QRegion(w->rect())) continue;  // scrolled away or covered
+    const QRect r(w->mapTo(&Window, QPoint(0, 0)) * dpr, w->size() * dpr);
+    std::map<QRgb, int> counts;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x <= r.right(); ++x)
+        if (image.rect().contains(x, y)) ++counts[image.pixel(x, y) | 0xFF000000u];
+    if (counts.empty()) continue;
+    const QRgb background = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                              return a.second < b.second;
+                            })->first;
+    const QColor text = w->palette().color(w->foregroundRole());
+    const double ratio = uFormHelpers::ContrastRatio(text, QColor(background));
+    if (ratio < 4.5) {
+      const QString caption =
+          qobject_cast<QLabel*>(w) ? static_cast<QLabel*>(w)->text() : static_cast<QAbstractButton*>(w)->text();
+      out.push_back(layout_detail::Describe(w, caption) + ": " + text.name().toStdString() + " on " +
+                    QColor(background).name().toStdString() + ", contrast " + std::to_string(ratio));
+    }
+  }
+  return out;
+}
+
+// ---- The font of the window tests ----
+
+// The common desktop sans-serif families, in the order the tests prefer them.
+inline const std::vector<QString>& DesktopFontFamilies() {
+  static const std::vector<QString> families = {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
+                                                QStringLiteral("Noto Sans")};
+  return families;
+}
+
+// Family at PointSize when that family itself is installed (not a stand-in fontconfig
+// chose for the name); nothing otherwise.
+inline std::optional<QFont> InstalledFont(const QString& Family, int PointSize) {
+  QFont f(Family, PointSize);
+  if (QFontInfo(f).family() != Family) return std::nullopt;
+  return f;
+}
+
+// The window tests draw with a font they choose rather than the one the machine's
+// fontconfig prefers (a desktop makes that Noto Sans, a bare system DejaVu Sans, and the
+// sizes of the windows follow): the first installed family of DesktopFontFamilies at 9
+// points, the usual desktop size. Call it once the application object exists.
+inline void UseTheTestFont() {
+  for (const QString& family : DesktopFontFamilies()) {
+    if (const std::optional<QFont> f = InstalledFont(family, 9)) {
+      QApplication::setFont(*f);
+      return;
+    }
+  }
+  QFont f = QApplication::font();
+  f.setPointSize(9);
+  QApplication::setFont(f);
+}
+
+// ---- A screen of a chosen size ----
+
+// One screen as the offscreen platform shows it: its size in device pixels and the scale
+// factor (QT_SCALE_FACTOR) of the desktop.
+struct TTestScreen {
+  const char* Name;
+  int Width;
+  int Height;
+  double Scale;
+};
+
+// Runs Faults on Screen and expects none. The check runs in a process of its own: this
+// test program started again for this one test, whose application object the offscreen
+// platform gives that one screen at that scale (both are fixed when the application object
+// is made). The child's output, with the faults, is the failure's message. In the child the
+// call runs Faults; the calls of other screens in the same test do nothing there.
+inline void ExpectNoFaultsOnScreen(const TTestScreen& Screen, const std::function<std::vector<std::string>()>& Faults) {
+  static const char kChildVariable[] = "FP_TEST_SCREEN";
+  const QString child = qEnvironmentVariable(kChildVariable);
+  if (!child.isEmpty()) {
+    if (child != QLatin1String(Screen.Name)) return;
+    // The run is on the screen asked for, or it proves nothing.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize logical(qRound(Screen.Width / Screen.Scale), qRound(Screen.Height / Screen.Scale));
+    ASSERT_TRUE(screen);
+    ASSERT_EQ(screen->geometry().size(), logical);
+    EXPECT_THAT(Faults(), ::testing::IsEmpty());
+    return;
+  }
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString config = dir.filePath(QStringLiteral("screen.json"));
+  {
+    QFile f(config);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("{\"screens\": [{\"name\": \"test\", \"x\": 0, \"y\": 0, \"width\": %1, \"height\": %2, "
+                           "\"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}")
+                .arg(Screen.Width)
+                .arg(Screen.Height)
+                .toUtf8());
+  }
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
+  env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(Screen.Scale));
+  env.insert(QString::fromLatin1(kChildVariable), QString::fromLatin1(Screen.Name));
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  ASSERT_TRUE(test);
+  QProcess run;
+  run.setProcessEnvironment(env);
+  run.setProcessChannelMode(QProcess::MergedChannels);
+  run.start(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--gtest_filter=%1.%2")
+                 .arg(QString::fromUtf8(test->test_suite_name()), QString::fromUtf8(test->name()))});
+  ASSERT_TRUE(run.waitForStarted(10000)) << Screen.Name;
+  const bool finished = run.waitForFinished(240000);
+  if (!finished) run.kill();
+  run.waitForFinished(5000);
+  const QByteArray output = run.readAll();
+  EXPECT_TRUE(finished && run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0)
+      << "on the screen " << Screen.Name << ":\n"
+      << output.toStdString();
 }
 
 }  // namespace fp::test

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "program/app/uConst.h"
+#include "program/ui/LayoutTestSupport.h"
 #include "program/ui/uDialogs.h"
 #include "program/tasks/uMainServices.h"
 #include "program/app/uStrRes.h"
@@ -33,10 +34,12 @@ inline void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Tex
 
 namespace fp::test {
 
-// The application object of the test program. The program folder is a temporary folder
-// of its own, without a language file unless a test writes one.
+// The application object of the test program, with the font the window tests choose. The
+// program folder is a temporary folder of its own, without a language file unless a test
+// writes one.
 inline TQtTestEnvironment& QtEnvironment = []() -> TQtTestEnvironment& {
   TQtTestEnvironment& env = QtTestEnvironment<QApplication>();
+  env.AtSetUp([] { UseTheTestFont(); });
   static std::unique_ptr<QTemporaryDir> appDir;
   env.AtSetUp([] {
     appDir = std::make_unique<QTemporaryDir>();

@@ -9,6 +9,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "program/ui/uDialogs.h"
 #include "program/ui/uFormHelpers.h"
 #include "program/tasks/uMainServices.h"
@@ -21,6 +23,7 @@ using uStrRes::Message;
 
 TPayTypeRelations::TPayTypeRelations(QWidget* Owner) : QDialog(Owner) {
   uFormHelpers::NameWindow(this, "PayTypeRelations", QStringLiteral("Типове плащания"));
+  uFormHelpers::KeepOnScreen(this);
   Label2 = new QLabel(QStringLiteral("Ако е попълнена таблицата ще се извърша подмяна на подадения от \n"
                                      "командния файл тип на плащане с номера посочен в колона \n"
                                      "\"Да се подмени на\""),
@@ -48,6 +51,16 @@ void TPayTypeRelations::FormCreate() {
   uStrRes::LoadMessages();
   uStrRes::TranslateForm(QString::fromLatin1(uStrRes::LngFileName), this);
   PayTypesEdit->setHorizontalHeaderLabels({Message(uStrRes::S_PayTypeInFile), Message(uStrRes::S_PayTypeReplace)});
+  // The specified widths are the least: a title that needs more (a larger font) gets it,
+  // and the window widens by as much.
+  const int widths[2] = {KeyColumnWidth, ValueColumnWidth};
+  int grown = 0;
+  for (int c = 0; c < 2; ++c) {
+    const int width = std::max(widths[c], PayTypesEdit->horizontalHeader()->sectionSizeHint(c));
+    grown += width - PayTypesEdit->columnWidth(c);
+    PayTypesEdit->setColumnWidth(c, width);
+  }
+  if (grown > 0) resize(width() + grown, height());
 }
 
 void TPayTypeRelations::showEvent(QShowEvent* Event) {

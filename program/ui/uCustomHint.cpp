@@ -3,13 +3,17 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
 #include <QScreen>
 #include <QToolTip>
 
+#include <optional>
+
 #include "program/ui/uDialogs.h"
+#include "program/ui/uFormHelpers.h"
 
 namespace fp {
 namespace {
@@ -90,6 +94,11 @@ QRect TCustomHint::TextRect() const {
   return r;
 }
 
+void TCustomHint::mousePressEvent(QMouseEvent* Event) {
+  Event->accept();
+  HideTimerTick();
+}
+
 void TCustomHint::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), FColor);
@@ -104,7 +113,9 @@ void TCustomHint::DrawCaption(QPainter& P, const QRect& R) {
   const QString text = DisplayText(FCaption);
   P.setFont(font());
   if (isEnabled()) {
-    P.setPen(palette().color(QPalette::ToolTipText));
+    // The theme's tool tip text, readable on the note's colour (a dark theme's light text
+    // on the yellow of a note without a picture is not).
+    P.setPen(uFormHelpers::ReadableOn(palette().color(QPalette::ToolTipText), FColor));
     P.drawText(R, flags, text);
   } else {
     P.setPen(palette().color(QPalette::Light));
@@ -117,16 +128,17 @@ void TCustomHint::DrawCaption(QPainter& P, const QRect& R) {
 namespace uCustomHint {
 namespace {
 QPointer<TCustomHint> gHint;
-}
+// Open menus of the program, and the note that waits for them to close.
+int gMenusOpen = 0;
+struct THeldNote {
+  QPixmap Picture;
+  QString Text;
+  int32_t Interval = 0;
+};
+std::optional<THeldNote> gHeld;
+TNoteSender gSender;
 
-TCustomHint& CustomHintWnd() {
-  if (!gHint) gHint = new TCustomHint(nullptr);
-  return *gHint;
-}
-
-void ReleaseCustomHint() { delete gHint.data(); }
-
-void ShowHintMessage(const QPixmap& Picture, const QString& Text, int32_t Interval) {
+void ShowInWindow(const QPixmap& Picture, const QString& Text, int32_t Interval) {
   TCustomHint& hint = CustomHintWnd();
   hint.hide();
   hint.SetPicture(QPixmap());
@@ -146,6 +158,48 @@ void ShowHintMessage(const QPixmap& Picture, const QString& Text, int32_t Interv
   const int bottom = h - 20;
   hint.ActivateHint(QRect(left, top, right - left, bottom - top), Text);
 }
+
+}  // namespace
+
+TCustomHint& CustomHintWnd() {
+  if (!gHint) gHint = new TCustomHint(nullptr);
+  return *gHint;
+}
+
+void ReleaseCustomHint() {
+  delete gHint.data();
+  gHeld.reset();
+  gMenusOpen = 0;
+}
+
+void ShowHintMessage(const QPixmap& Picture, const QString& Text, int32_t Interval) {
+  if (gSender && gSender(TDesktopNote{DisplayText(Text)})) {
+    if (gHint) gHint->HideTimerTick();
+    return;
+  }
+  if (gMenusOpen > 0) {
+    gHeld = THeldNote{Picture, Text, Interval};
+    return;
+  }
+  ShowInWindow(Picture, Text, Interval);
+}
+
+void MenuOpened() {
+  ++gMenusOpen;
+  if (gHint && gHint->isVisible()) gHint->HideTimerTick();
+}
+
+void MenuClosed() {
+  if (gMenusOpen > 0) --gMenusOpen;
+  if (gMenusOpen > 0 || !gHeld) return;
+  const THeldNote note = std::move(*gHeld);
+  gHeld.reset();
+  ShowInWindow(note.Picture, note.Text, note.Interval);
+}
+
+QString HeldBackText() { return gHeld ? gHeld->Text : QString(); }
+
+void SetNoteSender(TNoteSender Sender) { gSender = std::move(Sender); }
 
 }  // namespace uCustomHint
 }  // namespace fp

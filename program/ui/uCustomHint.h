@@ -1,8 +1,13 @@
 #pragma once
 // The pop-up note: a borderless topmost window with a small picture at its left and a
 // bold text beside it. It pops up in the bottom-right corner of the screen's available
-// area without taking the focus and hides itself after 5 seconds. The module keeps one
-// note for the whole program; ShowHintMessage fills and shows it.
+// area without taking the focus and hides itself after 5 seconds, or at a click on it. The
+// module keeps one note for the whole program; ShowHintMessage fills and shows it.
+//
+// The note gives way to the program's menus: it hides when one opens, and a note that
+// comes while one is open waits until it closes. Where the desktop has a notification
+// service that the program hands its notes to (a Wayland desktop, where a program cannot
+// place a window of its own), the note goes there instead of the window.
 #include <QColor>
 #include <QPixmap>
 #include <QRect>
@@ -11,6 +16,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 
 namespace fp {
 
@@ -50,6 +56,8 @@ class TCustomHint : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* Event) override;
+  // A click closes the note.
+  void mousePressEvent(QMouseEvent* Event) override;
 
  private:
   void DrawCaption(class QPainter& P, const QRect& R);
@@ -69,6 +77,23 @@ void ReleaseCustomHint();
 // Fills and shows the note: the picture (null for none), the text (line breaks may be
 // CR), and an interval that is kept but not used (the note always stays 5 s).
 void ShowHintMessage(const QPixmap& Picture, const QString& Text, int32_t Interval);
+
+// A menu of the program opens or closes (menus inside menus count each): while one is
+// open the note window is hidden, and a note shown meanwhile waits until the last closes.
+void MenuOpened();
+void MenuClosed();
+// The note waiting for a menu to close (empty when none).
+QString HeldBackText();
+
+// A note as the desktop's notification service gets it.
+struct TDesktopNote {
+  QString Body;  // the note's text, lines separated by "\n"
+  int TimeoutMs = TCustomHint::HideAfterMs;
+};
+// Hands a note to the desktop; false when it could not (the note window shows it then).
+using TNoteSender = std::function<bool(const TDesktopNote& Note)>;
+// Where the notes go before the note window is tried; an empty sender: the window only.
+void SetNoteSender(TNoteSender Sender);
 
 }  // namespace uCustomHint
 }  // namespace fp

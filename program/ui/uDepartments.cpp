@@ -117,7 +117,9 @@ QVariant TDepartmentTable::data(const QModelIndex& Index, int Role) const {
         default: return {};
       }
     case Qt::ForegroundRole:
-      if (r.ExitCode == QLatin1String("F")) return QColor(DisabledTextColor);
+      // The grey of a closed department, readable on the theme's button colour behind it.
+      if (r.ExitCode == QLatin1String("F"))
+        return uFormHelpers::ReadableOn(QColor(DisabledTextColor), QApplication::palette().color(QPalette::Button));
       return {};
     case Qt::BackgroundRole:
       if (r.ExitCode == QLatin1String("F")) return QApplication::palette().color(QPalette::Button);
@@ -145,6 +147,7 @@ bool TDepartmentTable::setHeaderData(int Section, Qt::Orientation Orientation, c
 
 TfrmDepartmets::TfrmDepartmets(QWidget* Owner) : QDialog(Owner), mData(nullptr) {
   uFormHelpers::NameWindow(this, "frmDepartmets", QStringLiteral("Департаменти"));
+  uFormHelpers::KeepOnScreen(this);
   lblDepartmentList = new QLabel(QStringLiteral("Списък на департаменти"), this);
   lblDepartmentList->setObjectName(QStringLiteral("lblDepartmentList"));
   uFormHelpers::SetBold(lblDepartmentList);
@@ -285,9 +288,11 @@ void TfrmDepartmets::ShowSortMarker() {
 void TfrmDepartmets::LoadColumnWidths() {
   if (IniFileName.isEmpty()) return;
   const TIniFile ini(QFile::encodeName(IniFileName).toStdString());
+  // Without a stored width a column is as wide as its title needs, at least the default.
   for (int c = 0; c < TDepartmentTable::ColumnCount; ++c)
     grdDepartments->setColumnWidth(
-        c, ini.ReadInteger(GridSection, TDepartmentTable::FieldName(c).toStdString(), DefaultColumnWidth));
+        c, ini.ReadInteger(GridSection, TDepartmentTable::FieldName(c).toStdString(),
+                           std::max(DefaultColumnWidth, grdDepartments->horizontalHeader()->sectionSizeHint(c))));
 }
 
 void TfrmDepartmets::SaveColumnWidths() {

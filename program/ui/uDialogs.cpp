@@ -1,6 +1,7 @@
 #include "program/ui/uDialogs.h"
 
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
 
 #include <atomic>
@@ -15,6 +16,24 @@ QString DisplayText(QString Text) {
 
 namespace {
 
+// A message box whose Escape key and close button answer neither Yes nor No: the box is
+// closed without a button, which the caller reads as Cancel. (A plain message box takes
+// its No button for both.)
+class TMessageBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void keyPressEvent(QKeyEvent* Event) override {
+    if (Event->matches(QKeySequence::Cancel)) {
+      reject();
+      return;
+    }
+    QMessageBox::keyPressEvent(Event);
+  }
+  void closeEvent(QCloseEvent* Event) override { QDialog::closeEvent(Event); }
+};
+
 class TMessageBoxDialogs : public IDialogs {
  public:
   TDlgResult Message(QWidget* Parent, TDlgKind Kind, const QString& Text, TDlgButtons Buttons) override {
@@ -25,11 +44,17 @@ class TMessageBoxDialogs : public IDialogs {
       case TDlgKind::Error: icon = QMessageBox::Critical; break;
       case TDlgKind::Question: icon = QMessageBox::Question; break;
     }
-    QMessageBox box(icon, QString(), DisplayText(Text),
+    TMessageBox box(icon, QString(), DisplayText(Text),
                     Buttons == TDlgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, Parent);
-    const int r = box.exec();
+    // A message of no window belongs to none that the desktop may hide, minimise or put
+    // in front of it: it comes on top of the other programs' windows.
+    if (!Parent) box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
     if (Buttons == TDlgButtons::Ok) return TDlgResult::Ok;
-    return r == QMessageBox::Yes ? TDlgResult::Yes : TDlgResult::No;
+    QAbstractButton* clicked = box.clickedButton();
+    if (clicked && clicked == box.button(QMessageBox::Yes)) return TDlgResult::Yes;
+    if (clicked && clicked == box.button(QMessageBox::No)) return TDlgResult::No;
+    return TDlgResult::Cancel;
   }
 
   bool InputQuery(QWidget* Parent, const QString& Caption, const QString& Prompt, QString& Value) override {
@@ -63,9 +88,9 @@ bool AskYesNo(QWidget* Parent, const QString& Text, TDlgKind Kind) {
   return Dialogs().Message(Parent, Kind, Text, TDlgButtons::YesNo) == TDlgResult::Yes;
 }
 
-TDlgResult TScriptedDialogs::Message(QWidget*, TDlgKind Kind, const QString& Text, TDlgButtons Buttons) {
+TDlgResult TScriptedDialogs::Message(QWidget* Parent, TDlgKind Kind, const QString& Text, TDlgButtons Buttons) {
   std::lock_guard<std::mutex> g(FLock);
-  FShown.push_back({Kind, Buttons, Text, false});
+  FShown.push_back({Kind, Buttons, Text, false, Parent == nullptr});
   if (FAnswers.empty()) return Buttons == TDlgButtons::Ok ? TDlgResult::Ok : TDlgResult::No;
   TDlgResult r = FAnswers.front();
   FAnswers.pop_front();

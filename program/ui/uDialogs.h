@@ -23,7 +23,8 @@ enum class TDlgResult { Ok, Yes, No, Cancel };
 class IDialogs {
  public:
   virtual ~IDialogs() = default;
-  // A message box of the given kind with OK, or Yes and No.
+  // A message box of the given kind with OK, or Yes and No. A Yes/No box closed with
+  // Escape or its close button answers Cancel. A box without a parent window stays on top.
   virtual TDlgResult Message(QWidget* Parent, TDlgKind Kind, const QString& Text,
                              TDlgButtons Buttons = TDlgButtons::Ok) = 0;
   // A one-line text entry with a caption and a prompt; false when the user cancels.
@@ -50,10 +51,11 @@ struct TShownDialog {
   TDlgButtons Buttons;
   QString Text;  // message, or caption + "\n" + prompt for an input query
   bool Input;
+  bool Parentless = false;  // shown without a parent window
 };
 
 // Answers dialogs from a queue: each message takes the next answer (an empty queue answers
-// Ok for OK boxes and No for Yes/No boxes); each input query takes the next text (an empty
+// Ok for OK boxes and No for Yes/No boxes; Cancel stands for Escape); each input query takes the next text (an empty
 // queue cancels). Every dialog is recorded. Safe to call from any thread.
 class TScriptedDialogs : public IDialogs {
  public:

@@ -15,6 +15,7 @@ namespace fp {
 
 TfrmEditDepartment::TfrmEditDepartment(QWidget* Owner) : QDialog(Owner) {
   uFormHelpers::NameWindow(this, "frmEditDepartment", QStringLiteral("Редакция"));
+  uFormHelpers::KeepOnScreen(this);
   lblEditDepartment = new QLabel(QStringLiteral("Редакция на департамент"), this);
   lblEditDepartment->setObjectName(QStringLiteral("lblEditDepartment"));
   uFormHelpers::SetBold(lblEditDepartment);

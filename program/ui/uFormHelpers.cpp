@@ -1,10 +1,18 @@
 #include "program/ui/uFormHelpers.h"
 
 #include <QDialog>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QWidget>
+
+#include <algorithm>
+#include <cmath>
 
 #include "program/app/uSettingsFile.h"
 
@@ -55,5 +63,129 @@ QHBoxLayout* OkNoButtons(QDialog* Window, QPushButton*& Ok, QPushButton*& No) {
   row->addWidget(No);
   return row;
 }
+
+// ---- Windows on small screens ----
+
+QMargins FrameAllowance(const QWidget* Window) {
+  const QRect frame = Window->frameGeometry();
+  const QRect inner = Window->geometry();
+  if (Window->isVisible() && frame != inner)
+    return QMargins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                    frame.bottom() - inner.bottom());
+  const int line = QFontMetrics(Window->font()).height();
+  return QMargins(4, 2 * line + 4, 4, 4);
+}
+
+namespace {
+
+QRect AvailableArea(const QWidget* Window) {
+  const QScreen* screen = Window->screen() ? Window->screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect();
+}
+
+}  // namespace
+
+QSize RoomOnScreen(const QWidget* Window) {
+  const QRect area = AvailableArea(Window);
+  if (area.isEmpty()) return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  const QMargins m = FrameAllowance(Window);
+  return QSize(std::max(1, area.width() - m.left() - m.right()), std::max(1, area.height() - m.top() - m.bottom()));
+}
+
+void FitOnScreen(QWidget* Window) {
+  const QRect area = AvailableArea(Window);
+  if (area.isEmpty()) return;
+  const QSize size = Window->size().boundedTo(RoomOnScreen(Window)).expandedTo(Window->minimumSize());
+  if (size != Window->size()) Window->resize(size);
+  // The frame's top left corner, moved so that the whole frame is inside the area (its
+  // top left corner first, where it is larger).
+  const QMargins m = FrameAllowance(Window);
+  const int outerWidth = size.width() + m.left() + m.right();
+  const int outerHeight = size.height() + m.top() + m.bottom();
+  const QPoint at = Window->frameGeometry().topLeft();
+  const int x = std::max(area.left(), std::min(at.x(), area.left() + area.width() - outerWidth));
+  const int y = std::max(area.top(), std::min(at.y(), area.top() + area.height() - outerHeight));
+  if (QPoint(x, y) != at) Window->move(x, y);
+}
+
+namespace {
+
+class TScreenKeeper : public QObject {
+ public:
+  TScreenKeeper(QWidget* Window, bool WholeFirst) : QObject(Window), FWholeFirst(WholeFirst) {
+    Window->installEventFilter(this);
+  }
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Event->type() != QEvent::Show || Watched != parent()) return false;
+    auto* window = static_cast<QWidget*>(Watched);
+    if (FWholeFirst) window->resize(window->sizeHint().expandedTo(window->minimumSize()));
+    FWholeFirst = false;
+    FitOnScreen(window);
+    return false;
+  }
+
+ private:
+  bool FWholeFirst;
+};
+
+}  // namespace
+
+void KeepOnScreen(QWidget* Window, bool WholeFirst) { new TScreenKeeper(Window, WholeFirst); }
+
+TScrolledContent::TScrolledContent(QWidget* Content, QWidget* Parent) : QScrollArea(Parent) {
+  setFrameShape(QFrame::NoFrame);
+  setWidgetResizable(true);
+  setWidget(Content);
+}
+
+QSize TScrolledContent::sizeHint() const {
+  // The whole content, where QScrollArea's own hint stops at a few dozen lines.
+  const QWidget* content = widget();
+  if (!content) return QScrollArea::sizeHint();
+  const int f = 2 * frameWidth();
+  return content->sizeHint().expandedTo(content->minimumSizeHint()) + QSize(f, f);
+}
+
+// ---- Colours ----
+
+namespace {
+
+double Luminance(const QColor& C) {
+  auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  const QColor rgb = C.toRgb();
+  return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) + 0.0722 * channel(rgb.blueF());
+}
+
+constexpr double kReadable = 4.5;
+
+}  // namespace
+
+double ContrastRatio(const QColor& A, const QColor& B) {
+  const double a = Luminance(A);
+  const double b = Luminance(B);
+  return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QColor ReadableOn(const QColor& Wanted, const QColor& Background) {
+  if (ContrastRatio(Wanted, Background) >= kReadable) return Wanted;
+  // Towards black on a light background, towards white on a dark one, in small steps of
+  // lightness, keeping the hue; black or white at the end are always readable enough.
+  const bool dark = Luminance(Background) < 0.18;
+  const QColor hsl = Wanted.toHsl();
+  for (int step = 1; step <= 20; ++step) {
+    const double l = hsl.lightnessF() + (dark ? 1.0 - hsl.lightnessF() : -hsl.lightnessF()) * step / 20.0;
+    const QColor c = QColor::fromHslF(hsl.hslHueF(), hsl.hslSaturationF(), std::clamp(l, 0.0, 1.0));
+    if (ContrastRatio(c, Background) >= kReadable) return c.toRgb();
+  }
+  return dark ? QColor(Qt::white) : QColor(Qt::black);
+}
+
+QColor BackgroundOf(const QWidget* W) {
+  for (const QWidget* w = W; w; w = w->parentWidget())
+    if (w->autoFillBackground() || w->isWindow()) return w->palette().color(w->backgroundRole());
+  return W->palette().color(QPalette::Window);
+}
+
+QColor AlertColor(const QWidget* W) { return ReadableOn(QColor(Qt::red), BackgroundOf(W)); }
 
 }  // namespace fp::uFormHelpers

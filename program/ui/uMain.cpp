@@ -276,17 +276,7 @@ void TfrmMain::FirstStart() {
     std::vector<TListedFile> list;
     if (folderUsable && !FSettings.SearchPath.isEmpty())
       list = TFolderWatch::ListWaiting(WithSlash(FSettings.SearchPath), uConst::BonFileExt());
-    if (!list.empty()) {
-      ShowMainWindow();
-      // A question that a stop signal closed was not answered: the files stay.
-      if (!AskYesNo(this, Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)) && !Closing()) {
-        const QString folder = WithSlash(FSettings.SearchPath);
-        for (const TListedFile& file : list) {
-          const QString path = folder + file.Name;
-          if (QFileInfo::exists(path)) QFile::remove(path);
-        }
-      }
-    }
+    if (!list.empty()) AskAboutWaitingFiles(list);
     FHoldFileTimer = false;
     chkProcessPauseClick();
     // A default of the settings file that could not be written is shown once, with the
@@ -302,6 +292,52 @@ void TfrmMain::FirstStart() {
   }
   FHoldFileTimer = false;
   FirstActivation = false;
+}
+
+QString TfrmMain::WaitingFilesQuestion(int Count) {
+  return Message(M::BonExistDlg) + CR + Message(M::S_BonFileCount) + QStringLiteral(": %1").arg(Count) + CR +
+         Message(M::PrintBonExist) + CR + Message(M::S_NoDeletesBons);
+}
+
+void TfrmMain::AskAboutWaitingFiles(const std::vector<TListedFile>& List) {
+  ShowMainWindow();
+  // The question is a window of its own, on top: whatever the desktop does with the main
+  // window (hidden in the tray, minimised, behind the point-of-sale program), it is seen.
+  const TDlgResult answer = Dialogs().Message(nullptr, TDlgKind::Question,
+                                              WaitingFilesQuestion(static_cast<int>(List.size())), TDlgButtons::YesNo);
+  const QString folder = WithSlash(FSettings.SearchPath);
+  // Only an explicit No deletes. Escape, the close button and a stop signal that closed
+  // the question decide nothing: the files stay and are printed.
+  if (answer != TDlgResult::No || Closing()) {
+    AddToLog(QStringLiteral("[FirstStart] %1 waiting receipt files kept for printing (%2).")
+                 .arg(List.size())
+                 .arg(answer == TDlgResult::Yes ? QStringLiteral("answer Yes") : QStringLiteral("no answer")));
+    return;
+  }
+  // A file deleted is the one the operator was asked about: one written again under its
+  // name since then is a new receipt and stays.
+  std::vector<TListedFile> now;
+  try {
+    now = TFolderWatch::ListWaiting(folder, uConst::BonFileExt());
+  } catch (const std::exception& e) {
+    AddToErrorLog(QStringLiteral("[FirstStart] The waiting receipt files cannot be listed again, none deleted: ") +
+                  ExceptionText(e));
+    return;
+  }
+  for (const TListedFile& file : List) {
+    const QString path = folder + file.Name;
+    const bool same = std::find(now.begin(), now.end(), file) != now.end();
+    if (!same) {
+      if (QFileInfo::exists(path))
+        AddToErrorLog(QStringLiteral("[FirstStart] Not deleted, changed since the question: ") + path);
+      continue;
+    }
+    QFile f(path);
+    if (f.remove())
+      AddToErrorLog(QStringLiteral("[FirstStart] Deleted without printing, the operator answered No: ") + path);
+    else
+      AddToErrorLog(QStringLiteral("[FirstStart] Could not delete ") + path + QStringLiteral(": ") + f.errorString());
+  }
 }
 
 void TfrmMain::TickAgainIn(int Ms) {
@@ -361,6 +397,7 @@ void TfrmMain::FinishClose(bool WithDisplay) {
   SettleTimer.stop();
   TrayTimer.stop();
   FRunner.LeaveKeptReports();
+  FRunner.LeaveLastingFailure();
   AddToLog(QStringLiteral("Application closed"));
   SaveSettings(SettingsFile());
   if (!WithDisplay) return;

@@ -123,6 +123,9 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   bool CheckMyDirWritable(bool Show);
   void DeleteOldLog(const QString& Folder, const QString& Mask);
   void FirstStart();
+  // The start's question about receipt files left waiting (their number, and that No
+  // deletes them).
+  static QString WaitingFilesQuestion(int Count);
   bool CheckOLEServer();
   bool CreateOLEServer();
   // The file timer's tick: the task runner decides; an error it raises is logged.
@@ -274,6 +277,11 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   QStringList FSettledTexts;
   // The last-task panel names files of unknown outcome.
   bool FLastTaskNamesUnknown = false;
+  // The last note of a problem (its text and what it was about): the same one is not shown
+  // again until a task ends without an error.
+  QString FLastProblemNote;
+  // The receipt file of the last file event.
+  QString FCurrentFile;
   // The count of unknown-outcome files the alerts last showed.
   int32_t FShownUnknownCount = 0;
   // The note picture of an unknown outcome (the warning triangle).
@@ -334,11 +342,15 @@ class TfrmMain : public QMainWindow, public IMainWindowServices, private ITaskRu
   void FileProcessed(int32_t Processed, int32_t Errors) override;
   void FileOutcomeUnknown(const QString& Path, const QString& Why) override;
   void FileOutcomeSettled(const QString& Path, const QString& Text) override;
+  void FolderNotice(const QString& Text) override;
   void PrinterInfo(const TPRNInfo& Info) override;
   void AlertsChanged() override;
   void TickAgainIn(int Ms) override;
 
   void BuildWindow();
+  // Asks what to do with the receipt files left waiting; an explicit No deletes them, each
+  // one logged.
+  void AskAboutWaitingFiles(const std::vector<TListedFile>& List);
   void BuildMenus();
   QAction* AddItem(QMenu* Menu, const char* Name, const QString& Caption, void (TfrmMain::*Handler)());
   QDateTime Now() const;

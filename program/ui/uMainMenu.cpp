@@ -11,6 +11,7 @@
 #include <exception>
 
 #include "program/app/uConst.h"
+#include "program/ui/uCustomHint.h"
 #include "program/ui/uDialogs.h"
 #include "program/app/uMessageTexts.h"
 #include "program/app/uStrRes.h"
@@ -39,6 +40,10 @@ void TfrmMain::BuildMenus() {
   auto menu = [](QWidget* parent, const char* name, const QString& title) {
     auto* m = new QMenu(title, parent);
     m->setObjectName(QString::fromLatin1(name));
+    // The note never covers a menu of the program (the tray's menu comes up where the
+    // notes do).
+    QObject::connect(m, &QMenu::aboutToShow, m, [] { uCustomHint::MenuOpened(); });
+    QObject::connect(m, &QMenu::aboutToHide, m, [] { uCustomHint::MenuClosed(); });
     return m;
   };
   QMenuBar* bar = menuBar();

@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
@@ -22,12 +24,15 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
+#include <utility>
 
 #include "program/ui/MarqueeProgressBar.h"
 #include "program/app/PathNamesQt.h"
 #include "program/app/uConst.h"
 #include "program/ui/uCustomHint.h"
 #include "program/ui/uDialogs.h"
+#include "program/ui/uFormHelpers.h"
 #include "program/ui/uMainImages.h"
 #include "program/app/uMessageTexts.h"
 #include "program/app/uStrRes.h"
@@ -72,21 +77,49 @@ QFrame* MakePanel(QWidget* parent, const char* name, int height, bool white) {
   f->setMinimumHeight(height);
   f->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
   if (white) {
+    // The white panel is the theme's field background (white in a light theme) with the
+    // theme's text colour on it, so that it stays readable in a dark or high-contrast one.
     f->setAutoFillBackground(true);
-    QPalette p = f->palette();
-    p.setColor(QPalette::Window, Qt::white);
-    f->setPalette(p);
+    f->setBackgroundRole(QPalette::Base);
+    f->setForegroundRole(QPalette::Text);
   }
   return f;
 }
 
-void SetTextColor(QLabel* l, const QColor& c) {
+// A label whose text is in the alert colour (red) while Alert is set: a red readable on the
+// background it is drawn on, chosen again when the theme changes (RefreshAlertColors).
+const char kAlertProperty[] = "fpAlert";
+
+void SetAlertColor(QLabel* l, bool Alert) {
+  l->setProperty(kAlertProperty, Alert);
+  if (!Alert) {
+    l->setPalette(QPalette());
+    return;
+  }
   QPalette p = l->palette();
-  p.setColor(QPalette::WindowText, c);
+  p.setColor(l->foregroundRole(), uFormHelpers::AlertColor(l));
   l->setPalette(p);
 }
 
-void SetNormalColor(QLabel* l) { l->setPalette(QPalette()); }
+void RefreshAlertColors(QWidget* Window) {
+  for (QLabel* l : Window->findChildren<QLabel*>())
+    if (l->property(kAlertProperty).toBool()) SetAlertColor(l, true);
+}
+
+// Calls Changed when the watched widget's layout asks for a new size.
+class TLayoutWatcher : public QObject {
+ public:
+  TLayoutWatcher(QWidget* Watched, std::function<void()> Changed) : QObject(Watched), FChanged(std::move(Changed)) {
+    Watched->installEventFilter(this);
+  }
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Watched == parent() && Event->type() == QEvent::LayoutRequest) FChanged();
+    return false;
+  }
+
+ private:
+  std::function<void()> FChanged;
+};
 
 }  // namespace
 
@@ -116,7 +149,7 @@ void TfrmMain::BuildWindow() {
     lblCurrentTaskName = MakeLabel(Panel1, "lblCurrentTaskName", QString());
     lbCurrentStatus = MakeLabel(Panel1, "lbCurrentStatus", QString());
     lblComError = MakeLabel(Panel1, "lblComError", QString());
-    SetTextColor(lblComError, Qt::red);
+    SetAlertColor(lblComError, true);
     // Every alert is shown whole: long lines wrap, and the panel grows with them.
     lblComError->setWordWrap(true);
     lblComError->hide();
@@ -197,7 +230,10 @@ void TfrmMain::BuildWindow() {
   pauseRow->addWidget(chkProcessPause);
   v->addLayout(pauseRow);
   v->addStretch(1);
-  setCentralWidget(client);
+  // The panels scroll where the screen is smaller than they need (a large scale or font);
+  // the menu and the status bar stay in view.
+  setCentralWidget(new uFormHelpers::TScrolledContent(client, this));
+  new TLayoutWatcher(client, [this] { FitToContent(); });
 
   // Status bar: port, speed, state text, busy bar.
   stTask = new QStatusBar(this);
@@ -244,8 +280,10 @@ void TfrmMain::BuildWindow() {
   TrayTimer.start();
 
   FitToContent();
-  // The window comes up centred on the screen.
+  // The window comes up centred on the screen, and inside the screen it is on.
   if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
+  uFormHelpers::FitOnScreen(this);
+  uFormHelpers::KeepOnScreen(this);
 }
 
 void TfrmMain::FitToContent() {
@@ -253,22 +291,42 @@ void TfrmMain::FitToContent() {
   FFitting = true;
   // The window is fixed in size: its specified size (the client area below the menu bar
   // 515 x 358), or more where its content needs it at the current fonts: the panels at
-  // least their specified heights, every line of text whole, wrapped lines included.
-  QWidget* client = centralWidget();
+  // least their specified heights, every line of text whole, wrapped lines included. It is
+  // never larger than its screen has room for: the panels scroll then.
+  auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
+  QWidget* client = scroll ? scroll->widget() : centralWidget();
   QLayout* content = client ? client->layout() : nullptr;
   int width = std::max(SpecifiedWidth, minimumSizeHint().width());
   if (content) width = std::max(width, content->totalMinimumSize().width());
   if (stTask) width = std::max(width, stTask->minimumSizeHint().width());
-  const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(width) : -1;
-  const int menu = menuHeight > 0 ? menuHeight : menuBar()->sizeHint().height();
-  int clientHeight = 0;
-  if (content) {
-    const int hfw = content->hasHeightForWidth() ? content->totalHeightForWidth(width) : -1;
-    clientHeight = hfw > 0 ? hfw : content->totalSizeHint().height();
-  }
+  const QSize room = uFormHelpers::RoomOnScreen(this);
+  auto menuAt = [this](int w) {
+    const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(w) : -1;
+    return menuHeight > 0 ? menuHeight : menuBar()->sizeHint().height();
+  };
+  auto clientAt = [content](int w) {
+    if (!content) return 0;
+    const int hfw = content->hasHeightForWidth() ? content->totalHeightForWidth(w) : -1;
+    return hfw > 0 ? hfw : content->totalSizeHint().height();
+  };
   const int status = stTask ? stTask->sizeHint().height() : 0;
-  const int height = std::max(SpecifiedHeight, clientHeight + status) + menu;
-  if (minimumSize() != QSize(width, height) || maximumSize() != QSize(width, height)) setFixedSize(width, height);
+  int height = std::max(SpecifiedHeight, clientAt(width) + status) + menuAt(width);
+  const bool scrolls = height > room.height() && scroll;
+  if (scrolls) {
+    // The panels scroll: room for the scroll bar beside them where the screen has it.
+    width += scroll->verticalScrollBar()->sizeHint().width();
+    height = room.height();
+  }
+  // The scroll bar is there only while the panels scroll: a bar left from a lower window
+  // would narrow them, wrap their lines and keep itself needed.
+  if (scroll) scroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  width = std::min(width, room.width());
+  height = std::min(height, room.height());
+  if (minimumSize() != QSize(width, height) || maximumSize() != QSize(width, height)) {
+    setFixedSize(width, height);
+    // A window grown by an alert stays inside its screen.
+    if (isVisible()) uFormHelpers::FitOnScreen(this);
+  }
   FFitting = false;
 }
 
@@ -276,6 +334,11 @@ bool TfrmMain::event(QEvent* Event) {
   const bool done = QMainWindow::event(Event);
   // A text or a font that needs more room asks for a new layout: the window grows to it.
   if (Event->type() == QEvent::LayoutRequest) FitToContent();
+  // Another theme: the alerts' red is chosen again for the new backgrounds, once the panels
+  // have taken the new palette (they get it after the window).
+  if (Event->type() == QEvent::PaletteChange)
+    QMetaObject::invokeMethod(
+        this, [this] { RefreshAlertColors(this); }, Qt::QueuedConnection);
   return done;
 }
 
@@ -337,9 +400,9 @@ void TfrmMain::UpdateAlerts() {
     lines << PrinterStateLine(FRunner.PrinterState());
   else if (offline) {
     lines << Message(M::ErrorInPRN);
-    // With the reason the worker gave (its failure text: another printer found by the
-    // search, for one), when it gave one.
-    if (!FRunner.PrinterOfflineText().isEmpty()) lines << FRunner.PrinterOfflineText();
+    // With the reason the worker gave the operator (another printer found by the search,
+    // for one), else what to check. The log's texts of the failure stay in the log.
+    lines << (FRunner.PrinterOfflineText().isEmpty() ? Message(M::S_CheckPrinter) : FRunner.PrinterOfflineText());
   }
   const QString unknown = UnknownOutcomeAlert();
   if (!unknown.isEmpty()) lines << unknown;
@@ -424,10 +487,13 @@ void TfrmMain::TaskStarted(TTaskKind Kind) {
 void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
   SetStatusText(2, QString());
   FUnknownHintPending = false;
-  // A printer check that finds nothing wrong leaves a last-task panel that names files of
-  // unknown outcome: they still need a look, the check's result does not.
+  // A printer check, or a file task that printed nothing and kept no file, leaves a
+  // last-task panel that names files of unknown outcome: they still need a look. Whether
+  // the printer answers shows in the error line.
   const bool check = Kind == tkPrinterInfo || Kind == tkCheckPrinter;
-  if (!(check && Errors == 0 && FLastTaskNamesUnknown)) {
+  const bool nothingDone = Kind == tkReadFiles && Processed == 0 && FUnknownFiles.isEmpty();
+  if (Errors == 0) FLastProblemNote.clear();
+  if (!((check || nothingDone) && FLastTaskNamesUnknown)) {
     lblLastTaskName->setText(TTaskRunner::TaskCaption(Kind));
     QString result;
     if (Kind == tkReadFiles) result = Message(M::FilesCount) + Count(Processed) + QStringLiteral(". ");
@@ -442,10 +508,7 @@ void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
     for (const QString& settled : FSettledTexts) result += QLatin1Char('\n') + settled;
     lblLastTaskResult->setText(result);
     lblLastTaskResult->setToolTip(FUnknownNotes.join(QLatin1Char('\n')));
-    if (Errors != 0)
-      SetTextColor(lblLastTaskResult, Qt::red);
-    else
-      SetNormalColor(lblLastTaskResult);
+    SetAlertColor(lblLastTaskResult, Errors != 0);
     FLastTaskNamesUnknown = !names.isEmpty();
   }
   // A file task that printed without an error ends a warning whose file the count never
@@ -458,7 +521,7 @@ void TfrmMain::TaskEnded(TTaskKind Kind, int32_t Processed, int32_t Errors) {
   }
   lblCurrentTaskName->setText(Message(M::NoActiveTask));
   lbCurrentStatus->setText(QString());
-  SetNormalColor(lbCurrentStatus);
+  SetAlertColor(lbCurrentStatus, false);
 }
 
 void TfrmMain::TaskIdle() {
@@ -467,12 +530,18 @@ void TfrmMain::TaskIdle() {
 }
 
 void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, const QString& PrinterState) {
-  SetTextColor(lbCurrentStatus, Qt::red);
+  SetAlertColor(lbCurrentStatus, true);
   lbCurrentStatus->setText(Message(M::ErrorCount) + Count(Errors));
   const QString see = Message(M::SeeErrorFileForDetails);
   // The printer's own state, when it reported one, instead of the general words.
   const QString state = PrinterState.isEmpty() ? QString() : PrinterStateLine(PrinterState);
-  auto note = [this](int image, const QString& text) {
+  // One note per change of state: the same note again, with no task ended without an
+  // error in between, is not shown again (the error line and the tray icon keep showing
+  // the state). A file error is a note of that file.
+  auto note = [this](int image, const QString& text, const QString& about = QString()) {
+    const QString key = text + QLatin1Char('\n') + about;
+    if (key == FLastProblemNote) return;
+    FLastProblemNote = key;
     const QPixmap pic = image >= 0 && image < static_cast<int>(HintImages.size()) ? HintImages[image] : QPixmap();
     uCustomHint::ShowHintMessage(pic, text, 0);
   };
@@ -485,10 +554,12 @@ void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, c
   }
   switch (Error) {
     case ekOperationError: note(5, state.isEmpty() ? ErrorMessageText() : state + CR + see); break;
-    case ekFileError: note(4, Message(M::ErrorInFile)); break;
+    case ekFileError: note(4, Message(M::ErrorInFile), FCurrentFile); break;
     case ekPrinterError: note(2, (state.isEmpty() ? Message(M::ErrorInPRN) : state) + CR + see); break;
     case ekPrinterFatal:
-      if (Kind == tkReadFiles) note(3, (state.isEmpty() ? Message(M::PRNFatalError) : state) + CR + see);
+      // Without the printer's own state it is the link: the note says what to check.
+      if (Kind == tkReadFiles)
+        note(3, (state.isEmpty() ? Message(M::PRNFatalError) + CR + Message(M::S_CheckPrinter) : state) + CR + see);
       break;
     default: break;
   }
@@ -496,6 +567,7 @@ void TfrmMain::TaskError(TTaskKind Kind, TTaskErrorKind Error, int32_t Errors, c
 
 void TfrmMain::FileStarted(const QString& Path) {
   FUnknownHintPending = false;
+  FCurrentFile = Path;
   SetStatusText(2, QFileInfo(Path).fileName());
 }
 
@@ -531,6 +603,11 @@ void TfrmMain::FileOutcomeSettled(const QString& Path, const QString& Text) {
       kUnknownHintImage < static_cast<int>(HintImages.size()) ? HintImages[kUnknownHintImage] : QPixmap();
   uCustomHint::ShowHintMessage(pic, Text, 0);
   UpdateAlerts();
+}
+
+void TfrmMain::FolderNotice(const QString& Text) {
+  // A note where the operator looks, also with the window in the tray; the log has the details.
+  uCustomHint::ShowHintMessage(QPixmap(), Text, 0);
 }
 
 void TfrmMain::PrinterInfo(const TPRNInfo& Info) { GetPrnInfo(Info); }

@@ -61,6 +61,7 @@ class TWorkerTaskThread : public ITaskThread {
     FThread->OnDepartmentsRead = plain(std::move(E.DepartmentsRead));
     FThread->OnFileUnknown = std::move(E.FileUnknown);
     FThread->OnUnknownSettled = std::move(E.UnknownSettled);
+    FThread->OnFolderNotice = std::move(E.FolderNotice);
   }
 
   void Resume() override { FThread->Resume(); }
@@ -68,6 +69,7 @@ class TWorkerTaskThread : public ITaskThread {
   void DetachEvents() override { FThread->DetachEvents(); }
   bool Finished() const override { return FThread->Finished(); }
   QString ErrorMessage() const override { return FThread->ErrorMessage(); }
+  QString OperatorReason() const override { return FThread->OperatorReason(); }
 
  private:
   std::unique_ptr<TECRFileThread> FThread;

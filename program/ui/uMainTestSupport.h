@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "program/app/uConst.h"
+#include "program/ui/LayoutTestSupport.h"
 #include "program/ui/uCustomHint.h"
 #include "program/ui/uDialogs.h"
 #include "program/ui/uMain.h"
@@ -27,13 +28,15 @@
 #include "tests/support/uTaskRunnerTestSupport.h"
 #include "program/app/uProgramInfo.h"
 #include "program/app/uProgramLog.h"
+#include "platform/FileOps.h"
 
 namespace fp::test {
 
-// The application object of the widget tests; the hint window, made on first use, goes
-// before it.
+// The application object of the widget tests, with the font they choose; the hint window,
+// made on first use, goes before it.
 inline TQtTestEnvironment& gQtEnvironment = []() -> TQtTestEnvironment& {
   TQtTestEnvironment& env = QtTestEnvironment<QApplication>();
+  env.AtSetUp([] { UseTheTestFont(); });
   env.AtTearDown([] { uCustomHint::ReleaseCustomHint(); });
   return env;
 }();
@@ -105,6 +108,22 @@ inline TPRNInfo SamplePrinterInfo() {
 
 class MainWindowTest : public ::testing::Test {
  protected:
+  // A file-operations seam that a test scopes while its window lives. The start-up clean-up
+  // runs on a thread of its own and may still call the seam: the scope ends once it is done.
+  class TWindowFileOps {
+   public:
+    TWindowFileOps(MainWindowTest& Test, IFileOps* Ops) : FTest(Test), FScoped(Ops) {}
+    ~TWindowFileOps() {
+      if (FTest.FFrm) SpinUntil([this] { return !FTest.FFrm->Runner().CleanUpRunning(); }, 10000);
+    }
+    TWindowFileOps(const TWindowFileOps&) = delete;
+    TWindowFileOps& operator=(const TWindowFileOps&) = delete;
+
+   private:
+    MainWindowTest& FTest;
+    TScopedFileOps FScoped;
+  };
+
   void SetUp() override {
     ASSERT_TRUE(FTmp.isValid());
     FAppDir = FTmp.path() + "/";
@@ -163,6 +182,32 @@ class MainWindowTest : public ::testing::Test {
     s.Terminate = [this](int code) { FTerminated.push_back(code); };
     s.Quit = [this] { ++FQuits; };
     return s;
+  }
+
+  // A shown running window with every alert at once: the printer's own state, files of
+  // unknown outcome in the error line and the last task's panel (one with a very long
+  // name), errors in the current task's status. PrinterState: what the printer says.
+  TfrmMain& ShowEveryAlert(const QString& PrinterState = QStringLiteral("Няма хартия.")) {
+    FWorkers.AutoFinish = false;
+    TfrmMain& f = MakeRunningWindow(0);
+    f.GetPrnInfo(SamplePrinterInfo());
+    f.show();
+    SpinUntil([&] { return f.isVisible(); });
+    f.mnDoFilesClick();
+    auto t = FWorkers.Last();
+    const QString longName = QString(200, 'x') + ".unk";
+    PutBon("0001.unk");
+    PutBon(longName);
+    t->Events.FileUnknown(FBonDir + "0001.unk", "the printer stopped answering after the receipt was opened");
+    t->Error(ekPrinterFatal, PrinterState);
+    t->Events.FileUnknown(FBonDir + longName, "the program was stopped while it printed");
+    t->Error(ekFileError);
+    t->Events.PrinterOffline();
+    t->Error(ekPrinterFatal, PrinterState);
+    t->Finish();
+    f.FileReadTimerTimer();
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    return f;
   }
 
   TfrmMain& MakeWindow() {

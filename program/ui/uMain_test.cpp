@@ -6,7 +6,9 @@
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -21,6 +23,7 @@
 #include <thread>
 
 #include "program/ui/MarqueeProgressBar.h"
+#include "program/ui/uFormHelpers.h"
 #include "program/ui/uMainTestSupport.h"
 #include "program/ui/LayoutTestSupport.h"
 #include "platform/Cp1251.h"
@@ -36,6 +39,8 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 const QString CR = QStringLiteral("\r");
+// What the operator is told to check when the printer does not answer.
+const QString kCheckPrinter = QStringLiteral("Проверете кабела, захранването и хартията на принтера.");
 
 // The library's self-registration entry point as the tests hand it out.
 std::atomic<int> gRegisterCalls{0};
@@ -69,7 +74,7 @@ class TOnlyTreeWritable : public IFileOps {
 
 TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimerOffUntilAnswered) {
   TOnlyTreeWritable ops(FTmp.path());
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   FWindows->FolderToEnter = FBonDir;
   PutBon("0001.bon");
   PutBon("0002.bon");
@@ -101,7 +106,7 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsAsksForTheFolderAndKeepsTheTimer
   EXPECT_EQ(FWindows->SettingsCalls, 1);
   EXPECT_FALSE(FWindows->TimerRanAfterSettings);
   // The question came before the timer could print anything.
-  EXPECT_THAT(FDialogs.Texts(), ElementsAre(Message(M::BonExistDlg) + CR + Message(M::PrintBonExist)));
+  EXPECT_THAT(FDialogs.Texts(), ElementsAre(TfrmMain::WaitingFilesQuestion(2)));
   EXPECT_FALSE(timerAtQuestion);
   EXPECT_EQ(tasksAtQuestion, 2u);
   EXPECT_THAT(FWorkers.Kinds(), ElementsAre(tkCheckPrinter, tkCheckPrinter));
@@ -138,6 +143,61 @@ TEST_F(MainWindowTest, NoToWaitingFilesDeletesExactlyTheListedOnes) {
   EXPECT_TRUE(f.FileReadTimer.isActive());
 }
 
+// The question says how many files wait and what No does. Only an explicit No deletes,
+// each file named in the logs; Escape and the close button keep the files for printing.
+// It is a window of its own on top, so that it is seen whatever became of the main window,
+// and it comes at every start while files wait.
+TEST_F(MainWindowTest, WaitingFilesQuestionDeletesOnlyOnAnExplicitNo) {
+  const QString question = QStringLiteral(
+      "Съществуват файлове с касови бележки.\rБрой файлове: 2\rДа ги разпечатам ли ?\r\"Не\" изтрива файловете, "
+      "без да ги отпечата. \"Да\", Escape или затваряне на прозореца ги запазва и те се отпечатват.");
+  EXPECT_EQ(TfrmMain::WaitingFilesQuestion(2), question);
+  FTrayAvailable = true;
+  WriteIniWithFolder(0);
+  const struct {
+    const char* Name;
+    TDlgResult Answer;  // Cancel: Escape or the close button
+    bool Deleted;
+  } cases[] = {{"Yes", TDlgResult::Yes, false}, {"Escape", TDlgResult::Cancel, false}, {"No", TDlgResult::No, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    PutBon("0001.bon");
+    PutBon("0002.bon");
+    FDialogs.Clear();
+    FDialogs.PushAnswer(c.Answer);
+    MakeWindow().FormActivate();
+    const std::vector<TShownDialog> shown = FDialogs.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, question);
+    EXPECT_TRUE(shown[0].Parentless);
+    EXPECT_EQ(QFile::exists(FBonDir + "0001.bon"), !c.Deleted);
+    EXPECT_EQ(QFile::exists(FBonDir + "0002.bon"), !c.Deleted);
+    const std::string log = ExceptionLog().toStdString();
+    const std::string line =
+        ("[FirstStart] Deleted without printing, the operator answered No: " + FBonDir).toStdString();
+    EXPECT_EQ(log.find(line + "0001.bon") != std::string::npos, c.Deleted) << log;
+    EXPECT_EQ(log.find(line + "0002.bon") != std::string::npos, c.Deleted) << log;
+    EXPECT_TRUE(FFrm->FileReadTimer.isActive());
+    FFrm.reset();
+  }
+}
+
+// A file written again under a waiting name while the question was open is a new receipt:
+// No deletes only what was asked about.
+TEST_F(MainWindowTest, NoKeepsAFileRewrittenWhileTheQuestionWasOpen) {
+  WriteIniWithFolder(0);
+  PutBon("0001.bon");
+  PutBon("0002.bon");
+  FDialogs.OnMessage = [this](const QString&) { PutBon("0002.bon", 1, "S,1,______,_,__;Y;2;1\r\n"); };
+  FDialogs.PushAnswer(TDlgResult::No);
+  MakeWindow().FormActivate();
+  EXPECT_FALSE(QFile::exists(FBonDir + "0001.bon"));
+  EXPECT_TRUE(QFile::exists(FBonDir + "0002.bon"));
+  EXPECT_THAT(
+      ExceptionLog().toStdString(),
+      HasSubstr(("[FirstStart] Not deleted, changed since the question: " + FBonDir + "0002.bon").toStdString()));
+}
+
 TEST_F(MainWindowTest, FirstActivationRemovesFilesOlderThanTwentyDaysButNoClaim) {
   WriteIniWithFolder(0);
   QDir().mkpath(FAppDir + "Log");
@@ -172,7 +232,7 @@ TEST_P(StartFolderFault, ShowsTheFaultAndPrintsOnceTheFolderIsBack) {
   const FolderFaultCase& c = GetParam();
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   ASSERT_TRUE(BreakFolder(c.problem, FBonDir, ops));
   TfrmMain& f = MakeWindow();
   f.FormActivate();
@@ -208,7 +268,7 @@ TEST_F(MainWindowTest, UnwritableProgramFolderEndsTheStartNamingFolderAndReason)
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
   ops.FailAt(TFileOp::Open, 0, EACCES, (FAppDir + "./").toStdString());
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   TfrmMain& f = MakeWindow();
   ::testing::internal::CaptureStderr();
   f.FormActivate();
@@ -229,7 +289,7 @@ TEST_F(MainWindowTest, DefaultsThatCannotBeWrittenAtStartAreUsedAndShownOnce) {
   WriteIniWithFolder(0);
   TFaultyFileOps ops;
   ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");  // the new file beside it
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   TfrmMain& f = MakeWindow();
   EXPECT_EQ(f.Settings().SearchPath, FBonDir);
   EXPECT_FALSE(f.Settings().WatGrpBeginFromOne);
@@ -376,7 +436,7 @@ TEST_P(TimerFolderFault, ShowsWhileItLastsAndGoesWhenMended) {
   f.FileReadTimer.setInterval(3600 * 1000);
   f.FileReadTimer.start();
   TFaultyFileOps ops;
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   Break(ops);
   if (c.fileWaits) PutBon("0001.bon");
 
@@ -460,7 +520,7 @@ TEST_F(MainWindowTest, FolderFaultOutranksPrinterOfflineAndHandsItBack) {
   ASSERT_TRUE(QDir().mkpath(FBonDir));
   f.FileReadTimerTimer();
   EXPECT_EQ(f.TrayIconIndex, 1);
-  EXPECT_EQ(f.lblComError->text(), Message(M::ErrorInPRN));
+  EXPECT_EQ(f.lblComError->text(), Message(M::ErrorInPRN) + "\n" + kCheckPrinter);
   EXPECT_FALSE(f.imgError->isHidden());
   // The timer is off: the status panel says so, not Started.
   EXPECT_EQ(f.StatusText(2), Message(M::StoppedByUser));
@@ -556,6 +616,12 @@ TEST_F(MainWindowTest, CashCommandsAskTheAmountInAnInputBox) {
 
 // The operator's texts, in code page 1251 as the message table holds them.
 QString Cp(const char* text) { return uConst::FromCp1251(text); }
+
+// A label's text is in the alert colour: red, readable on its background.
+bool InAlertColor(const QLabel* l) {
+  const QColor c = l->palette().color(l->foregroundRole());
+  return c == uFormHelpers::AlertColor(l) && c.hslHue() == 0 && c.red() > c.green();
+}
 const QString kTrayHint =
     Cp("\xC4\xF0\xE0\xE9\xE2\xE5\xF0 \xE7\xE0 \xF4\xE8\xF1\xEA\xE0\xEB\xE5\xED \xEF\xF0\xE8\xED\xF2\xE5\xF0");
 const QString kUnknownFiles =
@@ -638,10 +704,21 @@ TEST_F(MainWindowTest, UnknownOutcomeIsShownWhereTheOperatorLooksWhileItsFileIsT
   const QString countLine = kUnknownFiles + ": 2. " + kCheckJournal;
   EXPECT_EQ(f.lblComError->text(), countLine);
   EXPECT_EQ(f.TrayIcon->toolTip(), kTrayHint + "\n" + countLine);
-  // A printer check that finds nothing wrong leaves the last task's panel as it is.
+  // A printer check leaves the last task's panel as it is, whether it finds the printer or
+  // not, and so does a file task that failed before it took a file.
   ASSERT_TRUE(f.Runner().StartTask(tkPrinterInfo));
   FWorkers.Last()->Finish();
   EXPECT_EQ(f.lblLastTaskResult->text(), lastTask);
+  for (const TTaskKind kind : {tkPrinterInfo, tkReadFiles}) {
+    ASSERT_TRUE(f.Runner().StartTask(kind));
+    FWorkers.Last()->Events.PrinterOffline();
+    FWorkers.Last()->Error(ekPrinterFatal);
+    FWorkers.Last()->Finish();
+    EXPECT_EQ(f.lblLastTaskResult->text(), lastTask) << kind;
+  }
+  ASSERT_TRUE(f.Runner().StartTask(tkPrinterInfo));
+  FWorkers.Last()->Events.PrinterOnline();
+  FWorkers.Last()->Finish();
   // A receipt that prints does not end the warning while the files are there.
   f.mnDoFilesClick();
   t = FWorkers.Last();
@@ -713,7 +790,8 @@ TEST_F(MainWindowTest, PrinterStateIsShownAsItself) {
   } cases[] = {
       {"NoPaper", tkReadFiles, ekPrinterFatal, kNoPaper, kPrinterSays + ": " + kNoPaper + "\r" + kSeeLog,
        kPrinterSays + ": " + kNoPaper},
-      {"NoConnection", tkReadFiles, ekPrinterFatal, QString(), kNoConnection + "\r" + kSeeLog, kCommError},
+      {"NoConnection", tkReadFiles, ekPrinterFatal, QString(), kNoConnection + "\r" + kCheckPrinter + "\r" + kSeeLog,
+       kCommError + "\n" + kCheckPrinter},
       {"PrinterRefusal", tkPrintTest, ekPrinterError, "Low paper.", kPrinterSays + ": Low paper.\r" + kSeeLog, ""},
       {"OperationRefusal", tkXZReport, ekOperationError, "Not opened fisc. receipt.",
        kPrinterSays + ": Not opened fisc. receipt.\r" + kSeeLog, ""},
@@ -750,6 +828,70 @@ TEST_F(MainWindowTest, PrinterStateIsShownAsItself) {
   EXPECT_EQ(f.TrayIconIndex, 0);
 }
 
+// The printer off, a receipt waiting: every try of the file task fails the same way, and
+// the note comes once, not at every try; the next change of state (the printer back and
+// gone again, the paper out) brings one note each. The error line says what to check in
+// the operator's words, never the log's texts of the failure. A click closes the note;
+// the program's menus are never covered by it: it hides when one opens, and a note that
+// comes meanwhile waits until the menu has closed.
+TEST_F(MainWindowTest, NotesComeOncePerChangeOfStateAndGiveWayToTheMenus) {
+  FWorkers.AutoFinish = false;
+  TfrmMain& f = MakeRunningWindow(0);
+  TCustomHint& shown = uCustomHint::CustomHintWnd();
+  int notes = 0;
+  auto failingTry = [&](const QString& state) {
+    shown.HideTimerTick();
+    ASSERT_TRUE(f.Runner().StartTask(tkReadFiles));
+    FWorkers.Last()->ErrorMessage = QStringLiteral("Fatal error ocurred. Exiting.");
+    FWorkers.Last()->Events.PrinterOnline();
+    FWorkers.Last()->Events.PrinterOffline();
+    FWorkers.Last()->Error(ekPrinterFatal, state);
+    notes += shown.isVisible();
+    FWorkers.Last()->Finish();
+  };
+  const QString offNote = kNoConnection + "\r" + kCheckPrinter + "\r" + kSeeLog;
+  for (int i = 0; i < 5; ++i) failingTry(QString());
+  EXPECT_EQ(notes, 1);
+  EXPECT_EQ(shown.Caption(), offNote);
+  EXPECT_EQ(f.lblComError->text(), kCommError + "\n" + kCheckPrinter);
+  // The printer answers again, then goes: one note more.
+  ASSERT_TRUE(f.Runner().StartTask(tkPrinterInfo));
+  FWorkers.Last()->Events.PrinterOnline();
+  FWorkers.Last()->Finish();
+  for (int i = 0; i < 3; ++i) failingTry(QString());
+  EXPECT_EQ(notes, 2);
+  // No paper: another state, another note, once.
+  for (int i = 0; i < 3; ++i) failingTry(kNoPaper);
+  EXPECT_EQ(notes, 3);
+  EXPECT_EQ(shown.Caption(), kPrinterSays + ": " + kNoPaper + "\r" + kSeeLog);
+
+  // A click closes it.
+  uCustomHint::ShowHintMessage(QPixmap(), QStringLiteral("one"), 0);
+  ASSERT_TRUE(shown.isVisible());
+  QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), shown.mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&shown, &click);
+  EXPECT_FALSE(shown.isVisible());
+  // The tray's menu (and its submenu) opens: the note hides; one that comes meanwhile waits.
+  uCustomHint::ShowHintMessage(QPixmap(), QStringLiteral("two"), 0);
+  ASSERT_TRUE(shown.isVisible());
+  QMenu* help = f.PopupMenu1->findChild<QMenu*>(QStringLiteral("PMenuHelp"));
+  ASSERT_TRUE(help);
+  emit f.PopupMenu1->aboutToShow();
+  EXPECT_FALSE(shown.isVisible());
+  emit help->aboutToShow();
+  failingTry(QString());
+  EXPECT_FALSE(shown.isVisible());
+  EXPECT_EQ(uCustomHint::HeldBackText(), offNote);
+  emit help->aboutToHide();
+  EXPECT_FALSE(shown.isVisible());
+  emit f.PopupMenu1->aboutToHide();
+  EXPECT_TRUE(shown.isVisible());
+  EXPECT_EQ(shown.Caption(), offNote);
+  EXPECT_EQ(uCustomHint::HeldBackText(), QString());
+  shown.HideTimerTick();
+}
+
 TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   FWorkers.AutoFinish = false;
   TfrmMain& f = MakeRunningWindow();
@@ -771,7 +913,7 @@ TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   t->Finish();
   EXPECT_EQ(f.lblLastTaskName->text(), Message(M::ReadFiles));
   EXPECT_EQ(f.lblLastTaskResult->text(), Message(M::FilesCount) + ": 3. " + Message(M::ErrorCount) + ": 1");
-  EXPECT_EQ(f.lblLastTaskResult->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_TRUE(InAlertColor(f.lblLastTaskResult));
   EXPECT_EQ(f.lblCurrentTaskName->text(), Message(M::NoActiveTask));
   EXPECT_EQ(CountShown(Message(M::FinishedOK)), 0);
   EXPECT_FALSE(f.MarqueeBar->Active());
@@ -781,12 +923,12 @@ TEST_F(MainWindowTest, FileTaskShowsCountsErrorsAndNotes) {
   FWorkers.Last()->Events.PrinterOffline();
   FWorkers.Last()->Error(ekPrinterFatal);
   EXPECT_EQ(uCustomHint::CustomHintWnd().Caption(),
-            Message(M::PRNFatalError) + CR + Message(M::SeeErrorFileForDetails));
+            Message(M::PRNFatalError) + CR + Message(M::S_CheckPrinter) + CR + Message(M::SeeErrorFileForDetails));
   EXPECT_EQ(f.TrayIconIndex, 1);
   FWorkers.Last()->Events.PrinterOnline();
   EXPECT_EQ(f.TrayIconIndex, 0);
   // An offline printer whose worker says why: the alert names the reason.
-  FWorkers.Last()->ErrorMessage = QStringLiteral("printer CD000002 not found; found AB123456 on COM7");
+  FWorkers.Last()->OperatorReason = QStringLiteral("printer CD000002 not found; found AB123456 on COM7");
   FWorkers.Last()->Events.PrinterOffline();
   EXPECT_EQ(f.lblComError->text(),
             Message(M::ErrorInPRN) + QStringLiteral("\nprinter CD000002 not found; found AB123456 on COM7"));
@@ -834,7 +976,7 @@ TEST_P(ErrorNote, CountsTheErrorAndShowsTheNoteOfItsKind) {
   FWorkers.Last()->Error(c.error);
   EXPECT_EQ(f.ErrorCount(), 1);
   EXPECT_EQ(f.lbCurrentStatus->text(), Message(M::ErrorCount) + ": 1");
-  EXPECT_EQ(f.lbCurrentStatus->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_TRUE(InAlertColor(f.lbCurrentStatus));
   TCustomHint& note = uCustomHint::CustomHintWnd();
   if (c.text.empty()) {
     EXPECT_FALSE(note.isVisible());
@@ -855,8 +997,11 @@ INSTANTIATE_TEST_SUITE_P(
         NoteCase{"Operation", tkXZReport, ekOperationError, 5, {M::ErrorOccurred, M::SeeErrorFileForDetails}},
         NoteCase{"File", tkReadFiles, ekFileError, 4, {M::ErrorInFile}},
         NoteCase{"Printer", tkPrintTest, ekPrinterError, 2, {M::ErrorInPRN, M::SeeErrorFileForDetails}},
-        NoteCase{
-            "FatalWhilePrintingFiles", tkReadFiles, ekPrinterFatal, 3, {M::PRNFatalError, M::SeeErrorFileForDetails}},
+        NoteCase{"FatalWhilePrintingFiles",
+                 tkReadFiles,
+                 ekPrinterFatal,
+                 3,
+                 {M::PRNFatalError, M::S_CheckPrinter, M::SeeErrorFileForDetails}},
         NoteCase{"FatalDuringACheck", tkCheckPrinter, ekPrinterFatal, -1, {}},
         NoteCase{"FatalDuringAReport", tkXZReport, ekPrinterFatal, -1, {}},
         NoteCase{"NoKind", tkReadFiles, ekNone, -1, {}}),
@@ -904,7 +1049,7 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
          TfrmMain& f = MakeRunningWindow();
          TFaultyFileOps ops;
          ops.FailAt(TFileOp::Open, 0, EACCES, "bon/./");
-         TScopedFileOps scoped(&ops);
+         TWindowFileOps scoped(*this, &ops);
          f.mnDoFilesClick();
        },
        Message(M::CantWrite) + CR + FBonDir, TDlgKind::Error, TDlgButtons::Ok},
@@ -914,7 +1059,7 @@ TEST_F(MainWindowTest, EachDialogHasItsKindAndButtons) {
          PutBon("0001.bon");
          MakeWindow().FormActivate();
        },
-       Message(M::BonExistDlg) + CR + Message(M::PrintBonExist), TDlgKind::Question, TDlgButtons::YesNo},
+       TfrmMain::WaitingFilesQuestion(1), TDlgKind::Question, TDlgButtons::YesNo},
       {"COMServerNotExist",
        [this] {
          WriteIniWithFolder(0);
@@ -1030,7 +1175,7 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
     {
       TFaultyFileOps ops;
       ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
-      TScopedFileOps scoped(&ops);
+      TWindowFileOps scoped(*this, &ops);
       f.GetPrnInfo(SomePrinterInfo());
     }
     EXPECT_EQ(Read(path), "old");
@@ -1041,7 +1186,7 @@ TEST_F(MainWindowTest, PrnInfoThatCannotBeWrittenKeepsTheOldFileAndLogsIt) {
     {
       TFaultyFileOps ops;
       ops.FailAt(r.op, 0, r.err, "PRNInfo.txt");
-      TScopedFileOps scoped(&ops);
+      TWindowFileOps scoped(*this, &ops);
       f.GetPrnInfo(SomePrinterInfo());
     }
     EXPECT_EQ(ExceptionLog().count("[GetPrnInfo]"), 1);
@@ -1275,7 +1420,7 @@ TEST_F(MainWindowTest, StopSignalExitsWithoutQuestionsOnceTheTaskHasEnded) {
   auto t = FWorkers.Last();
   TFaultyFileOps ops;
   ops.FailAt(TFileOp::Open, 0, ENOSPC, "DriverFiscalPrinterX4.ini.");
-  TScopedFileOps scoped(&ops);
+  TWindowFileOps scoped(*this, &ops);
   f.ExitBySignal("SIGTERM");
   f.ExitBySignal("SIGHUP");  // a second signal changes nothing
   EXPECT_TRUE(t->Terminated);
@@ -1565,28 +1710,10 @@ TEST_P(Layout, NothingIsCutOrOverlapsAndTheWindowFitsTheScreen) {
 // and nothing is cut or overlaps, at either font; the window still fits the screen.
 TEST_P(Layout, WithEveryAlertNothingIsCutOrOverlaps) {
   TScopedAppFont font(GetParam());
-  FWorkers.AutoFinish = false;
-  TfrmMain& f = MakeRunningWindow(0);
-  f.GetPrnInfo(SamplePrinterInfo());
-  f.show();
-  ASSERT_TRUE(SpinUntil([&] { return f.isVisible(); }));
-  const QSize before = f.size();
-  f.mnDoFilesClick();
-  auto t = FWorkers.Last();
-  const QString longName = QString(200, 'x') + ".unk";
-  PutBon("0001.unk");
-  PutBon(longName);
-  t->Events.FileUnknown(FBonDir + "0001.unk", "the printer stopped answering after the receipt was opened");
-  t->Error(ekPrinterFatal, kNoPaper);
-  t->Events.FileUnknown(FBonDir + longName, "the program was stopped while it printed");
-  t->Error(ekFileError);
-  t->Events.PrinterOffline();
-  t->Error(ekPrinterFatal, kNoPaper);
-  t->Finish();
-  f.FileReadTimerTimer();
+  const int plainHeight = MakeRunningWindow().height();
+  TfrmMain& f = ShowEveryAlert(kNoPaper);
   ASSERT_EQ(f.Runner().UnknownFileCount(), 2);
-  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-  EXPECT_GT(f.height(), before.height());
+  EXPECT_GT(f.height(), plainHeight);
   EXPECT_THAT(ClippedCaptions(f), ::testing::IsEmpty());
   EXPECT_THAT(OverlappingControls(f), ::testing::IsEmpty());
   EXPECT_TRUE(FitsTheScreen(f));
@@ -1595,7 +1722,7 @@ TEST_P(Layout, WithEveryAlertNothingIsCutOrOverlaps) {
 // With a small font, whose content needs less room, the window is exactly its specified
 // size: the size is the least, not the content's.
 TEST_F(MainWindowTest, StartsAtItsSpecifiedSize) {
-  TScopedAppFont font(7);
+  TScopedAppFont font(6);
   TfrmMain& f = MakeRunningWindow();
   EXPECT_EQ(f.size(), QSize(515, 358 + f.menuBar()->sizeHint().height()));
 }

@@ -45,6 +45,7 @@ QDateEdit* DateBox(QWidget* Owner, const char* Name) {
 
 TfrmSelectPeriod::TfrmSelectPeriod(QWidget* Owner) : QDialog(Owner) {
   uFormHelpers::NameWindow(this, "frmSelectPeriod", QStringLiteral("Отчети"));
+  uFormHelpers::KeepOnScreen(this);
   lblReportDescr = new QLabel(QStringLiteral("Отчети от фискалната памет"), this);
   lblReportDescr->setObjectName(QStringLiteral("lblReportDescr"));
   uFormHelpers::SetBold(lblReportDescr);

@@ -51,6 +51,13 @@ const QString TfrmSettings::FolderNoAccess =
 const QString TfrmSettings::FolderFullAccess = QStringLiteral("Моля, посочете папка с пълен достъп.");
 const QString TfrmSettings::SelectExistingPort = QStringLiteral("Моля, изберете съществуващ ком.порт.");
 const QString TfrmSettings::UseItQuestion = QStringLiteral("Желаете ли да го използвате?");
+const QString TfrmSettings::AutoSearchHint = QStringLiteral(
+    "Програмата ще търси апарат с посочения сериен номер. \n"
+    "Докато той не бъде открит, бележките чакат и не се печатат на друг апарат.\n"
+    "Без сериен номер се използва първият открит апарат.");
+const QString TfrmSettings::OldAutoSearchHint = QStringLiteral(
+    "Програмата ще търси апарат с посочения сериен номер. \nАко няма такъв ще се използва първото свързано "
+    "устройство.");
 
 namespace {
 
@@ -109,10 +116,7 @@ void TfrmSettings::BuildControls() {
                                "chkSearchDeviceByNom");
   lblDevSerial = Named(new QLabel(QStringLiteral("Работи само с ФУ номер (ED) :"), this), "lblDevSerial");
   edtDevSerial = Named(new QLineEdit(this), "edtDevSerial");
-  lblAutoSearchHint = Named(new QLabel(QStringLiteral("Програмата ще търси апарат с посочения сериен номер. \n"
-                                                      "Ако няма такъв ще се използва първото свързано устройство."),
-                                       this),
-                            "lblAutoSearchHint");
+  lblAutoSearchHint = Named(new QLabel(AutoSearchHint, this), "lblAutoSearchHint");
   lblBaudRate = Named(new QLabel(QStringLiteral("Скорост"), this), "lblBaudRate");
   cbBaudRate = Named(new QComboBox(this), "cbBaudRate");
   lblCOMPort = Named(new QLabel(QStringLiteral("COM порт"), this), "lblCOMPort");
@@ -185,10 +189,17 @@ void TfrmSettings::BuildControls() {
   grid->addWidget(DetailInfoCheckBox, r++, 0, 1, 4);
   grid->setColumnStretch(1, 1);
 
+  // The values scroll where the screen is smaller than they need (a large scale or font);
+  // OK and Cancel stay in view.
+  auto* values = new QWidget;
+  auto* valuesLayout = new QVBoxLayout(values);
+  valuesLayout->setContentsMargins(0, 0, 0, 0);
+  valuesLayout->addLayout(grid);
+  valuesLayout->addStretch(1);
   auto* top = new QVBoxLayout(this);
-  top->addLayout(grid);
-  top->addStretch(1);
+  top->addWidget(new uFormHelpers::TScrolledContent(values, this), 1);
   top->addLayout(buttons);
+  uFormHelpers::KeepOnScreen(this, true);
 
   connect(RepPrintCheckBox, &QCheckBox::toggled, this, [this] { RepPrintCheckBoxClick(); });
   connect(chkSearchDeviceByNom, &QCheckBox::clicked, this, [this] { chkSearchDeviceByNomClick(); });
@@ -199,6 +210,7 @@ void TfrmSettings::BuildControls() {
 void TfrmSettings::FormCreate() {
   uStrRes::LoadMessages();
   uStrRes::TranslateForm(QString::fromLatin1(uStrRes::LngFileName), this);
+  ReplaceOldAutoSearchHint();
   // The two lists are filled after the translation, so the language file never holds them.
   cbBaudRate->clear();
   cbComPorts->clear();
@@ -206,6 +218,14 @@ void TfrmSettings::FormCreate() {
   QStringList ports;
   uSettings::GetComPortList(ports);
   cbComPorts->addItems(ports);
+}
+
+void TfrmSettings::ReplaceOldAutoSearchHint() {
+  if (lblAutoSearchHint->text() != OldAutoSearchHint) return;
+  lblAutoSearchHint->setText(AutoSearchHint);
+  // The file is brought up to date too where it can be written (a failure is logged).
+  uStrRes::TLngFile file(uStrRes::LngFilePath(), "TranslateForm");
+  file.Write(objectName(), lblAutoSearchHint->objectName(), uStrRes::EncodeLngText(AutoSearchHint));
 }
 
 void TfrmSettings::showEvent(QShowEvent* Event) {

@@ -48,6 +48,12 @@ class TfrmSettings : public QDialog {
   static const QString FolderFullAccess;
   static const QString SelectExistingPort;
   static const QString UseItQuestion;
+  // What the serial-number search does, under the serial number: the receipts wait for
+  // that printer; only without a number is the first printer found used.
+  static const QString AutoSearchHint;
+  // The hint earlier versions showed and wrote into language files (it promised the first
+  // connected printer); a language file that still holds it shows AutoSearchHint instead.
+  static const QString OldAutoSearchHint;
 
   // Builds the window and runs its creation: messages and translation, the speed and
   // port lists.
@@ -62,6 +68,9 @@ class TfrmSettings : public QDialog {
   bool CheckBonFolder();
   bool CheckComPort();
   bool CheckOtherValues();
+  // A language file that still holds OldAutoSearchHint: the window shows AutoSearchHint
+  // and the file gets it in its place (a translated hint stays as it is).
+  void ReplaceOldAutoSearchHint();
   void UpdateControls();
 
   // Events.

@@ -478,6 +478,50 @@ TEST_F(SettingsTest, TranslatedWhenCreatedWithoutTheLists) {
   QFile::remove(lng);
 }
 
+// Under the serial number the window says what the program does when that printer is not
+// found: the receipts wait for it. A language file that earlier versions wrote with the old
+// promise of the first connected printer shows the new text and gets it; a translated hint
+// stays.
+TEST_F(SettingsTest, TheSerialNumberHintSaysThatTheReceiptsWaitForThatPrinter) {
+  const QString waits = QStringLiteral(
+      "Програмата ще търси апарат с посочения сериен номер. \n"
+      "Докато той не бъде открит, бележките чакат и не се печатат на друг апарат.\n"
+      "Без сериен номер се използва първият открит апарат.");
+  const QString old = QStringLiteral(
+      "Програмата ще търси апарат с посочения сериен номер. \nАко няма такъв ще се използва първото свързано "
+      "устройство.");
+  const QString translated = QStringLiteral("Only the printer with this serial number is used.");
+  struct TCase {
+    const char* Name;
+    std::optional<QString> InFile;  // nothing: no language file
+    QString Shown;
+    QString FileAfter;
+  };
+  const TCase cases[] = {
+      {"no language file", std::nullopt, waits, QString()},
+      {"the old hint in the file", old, waits, waits},
+      {"a translated hint", translated, translated, translated},
+  };
+  const QString lng = test::LngFileOfAppDir();
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QFile::remove(lng);
+    if (c.InFile) {
+      TIniFile ini(lng.toStdString());
+      ini.WriteString("frmSettings", "lblAutoSearchHint", uStrRes::EncodeLngText(*c.InFile).toStdString());
+    }
+    auto frm = OpenWindow();
+    EXPECT_EQ(frm->lblAutoSearchHint->text(), c.Shown);
+    frm.reset();
+    if (c.InFile) {
+      TIniFile ini(lng.toStdString());
+      EXPECT_EQ(uStrRes::DecodeLngText(QString::fromStdString(ini.ReadString("frmSettings", "lblAutoSearchHint", ""))),
+                c.FileAfter);
+    }
+  }
+  QFile::remove(lng);
+}
+
 // Every caption fits its widget, no controls overlap and the window fits the screen.
 TEST_F(SettingsTest, Layout) {
   FMain.Values.BaudRate = 115200;

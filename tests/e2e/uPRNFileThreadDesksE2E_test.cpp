@@ -109,6 +109,7 @@ TEST_F(TDesksEndToEnd, ReceiptsOfADeskWhosePrinterIsOffWaitAndNeverReachAnotherD
     t->Execute();
     EXPECT_EQ(t->ErrorKind(), ekPrinterFatal);
     EXPECT_EQ(t->ErrorMessage(), "printer CD000002 not found; found AB123456 on COM1");
+    EXPECT_EQ(t->OperatorReason(), t->ErrorMessage());
     EXPECT_EQ(FEvents, (std::vector<std::string>{"Offline", "Error 4", "Finished"}));
   }
   EXPECT_EQ(Files(), (std::vector<std::string>{"0001.bon", "0002.bon", "0003.bon"}));

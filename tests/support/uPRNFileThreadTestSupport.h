@@ -95,6 +95,7 @@ class TWorkerFixture : public ::testing::Test {
     t->OnPrinterInfo = [this](const TPRNInfo& i) { FEvents.push_back("Info " + i.SerialNo.toStdString()); };
     t->OnDepartmentReceived = [this](const TDepartmentRow& r) { FRows.push_back(r); };
     t->OnDepartmentsRead = [this](TECRFileThread&) { FEvents.push_back("DepartmentsRead"); };
+    t->OnFolderNotice = [this](const QString& text) { FNotices.push_back(text.toStdString()); };
     t->OnFileUnknown = [this](const QString& path, const QString& why) {
       FUnknowns.push_back(QFileInfo(path).fileName().toStdString() + ": " + why.toStdString());
     };
@@ -149,6 +150,8 @@ class TWorkerFixture : public ::testing::Test {
   std::vector<std::string> FUnknowns;
   // What later openings did with their receipts ("name: text"), as OnUnknownSettled told it.
   std::vector<std::string> FSettled;
+  // What OnFolderNotice told the operator.
+  std::vector<std::string> FNotices;
   std::vector<TDepartmentRow> FRows;
   // What the file jobs of the fixture decide by when a file is taken.
   std::shared_ptr<TFolderWatch> FWatch = std::make_shared<TFolderWatch>([this] { return FMonoMs.load(); });

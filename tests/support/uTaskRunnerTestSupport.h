@@ -46,8 +46,9 @@ struct TFakeTask {
   std::atomic<bool> Terminated{false};
   std::atomic<bool> Detached{false};
   std::atomic<bool> Done{false};  // the thread body has ended
-  // The failure text the worker's events may read.
+  // The failure text the worker's events may read, and its reason for the operator.
   QString ErrorMessage;
+  QString OperatorReason;
 
   // The worker's last event, after which its thread ends at once.
   void Finish() {
@@ -78,6 +79,7 @@ class TFakeTaskThread : public ITaskThread {
   void DetachEvents() override { FTask->Detached = true; }
   bool Finished() const override { return FTask->Done; }
   QString ErrorMessage() const override { return FTask->ErrorMessage; }
+  QString OperatorReason() const override { return FTask->OperatorReason; }
 
  private:
   std::shared_ptr<TFakeTask> FTask;
