@@ -87,7 +87,7 @@ class WireHost {
     }
     return WireHost(fd, true);
   }
-  WireHost(WireHost&& o) noexcept : FFd(o.FFd), FSocket(o.FSocket) { o.FFd = -1; }
+  WireHost(WireHost&& o) noexcept : FFd(o.FFd), FSocket(o.FSocket), FPending(std::move(o.FPending)) { o.FFd = -1; }
   ~WireHost() {
     if (FFd >= 0) ::close(FFd);
   }
@@ -103,14 +103,32 @@ class WireHost {
   }
 
   // Reads until a complete answer, a NAK before any answer, the peer's close, an error or
-  // the time-out.
+  // the time-out. Bytes that came after the answer in the same read are kept for the next
+  // call: several answers may arrive in one read.
   Received Read(std::chrono::milliseconds timeout) {
     Received r;
     AnswerParser parser;
     bool started = false;
     const auto t0 = std::chrono::steady_clock::now();
     const auto end = t0 + timeout;
-    while (true) {
+    // Takes bytes until the call has its result; the rest is kept. True once it has.
+    auto take = [&](const char* buf, size_t n) {
+      for (size_t i = 0; i < n; ++i) {
+        const auto b = uint8_t(buf[i]);
+        if (!started && b != kFrameStart) r.before.push_back(char(b));
+        if (b == kFrameStart) started = true;
+        if (auto f = parser.Push(b)) r.answer = f;
+        if (r.answer || (!started && b == kNak)) {
+          FPending.assign(buf + i + 1, n - i - 1);
+          return true;
+        }
+      }
+      return false;
+    };
+    const std::string pending = std::move(FPending);
+    FPending.clear();
+    bool done = take(pending.data(), pending.size());
+    while (!done) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
       pollfd p{FFd, POLLIN, 0};
@@ -126,17 +144,7 @@ class WireHost {
         r.error = errno;
         break;
       }
-      for (ssize_t i = 0; i < n; ++i) {
-        const auto b = uint8_t(buf[i]);
-        if (!started && b != kFrameStart) r.before.push_back(char(b));
-        if (b == kFrameStart) started = true;
-        if (auto f = parser.Push(b)) {
-          r.answer = f;
-          break;
-        }
-        if (!started && b == kNak) break;
-      }
-      if (r.answer || (!started && !r.before.empty() && uint8_t(r.before.back()) == kNak)) break;
+      done = take(buf, size_t(n));
     }
     r.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
     return r;
@@ -152,6 +160,7 @@ class WireHost {
   WireHost(int fd, bool socket) : FFd(fd), FSocket(socket) {}
   int FFd;
   bool FSocket;
+  std::string FPending;  // bytes read after the last answer
 };
 
 }  // namespace fp::model::testing
