@@ -343,7 +343,7 @@ class TECRFileThread {
   TTaskErrorKind FErrorKind = ekNone;
   QString FPrinterState;
   bool FPrinterAnswered = false;  // the last classified failure came with the printer's answer
-  bool FReportKept = false;  // the job ended keeping a printed receipt's report (a full disk)
+  bool FReportKept = false;       // the job ended keeping a printed receipt's report (a full disk)
   // The search found another printer than the one set (the information job goes on with it).
   bool FOtherPrinter = false;
 
