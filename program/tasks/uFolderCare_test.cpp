@@ -126,7 +126,7 @@ class TVanishingClaims : public IFileOps {
 class TFolderCareJobs : public TWorkerFixture {
  protected:
   // An earlier sale's report of the same name, which the POS has not taken yet.
-  const std::string kOlderReport = "No Bon:7\r\nolder sale\r\nClose\r\n";
+  const std::string FOlderReport = "No Bon:7\r\nolder sale\r\nClose\r\n";
 
   void Reset() {
     for (const QString& n : QDir(FOlder).entryList(QDir::Files | QDir::Hidden)) QFile::remove(FOlder + n);
@@ -176,7 +176,7 @@ TEST_F(TFolderCareJobs, CutsWhileAReceiptPrintsAndWhileTheRestartRecovers) {
     for (int second = 1; secondCutCame; ++second) {
       const std::string context = "cut at change " + std::to_string(first) + ", then at " + std::to_string(second);
       Reset();
-      Put("0001.rep", kOlderReport, 120);
+      Put("0001.rep", FOlderReport, 120);
       Put("0001.bon", kReceipt, 60);
       FPrintsBefore = CallCount("AddProgPlu");
       Restart();
@@ -204,7 +204,7 @@ TEST_F(TFolderCareJobs, CutsWhileALeftClaimIsKeptAsUnknown) {
   bool cutCame = true;
   for (int n = 1; cutCame; ++n) {
     Reset();
-    Put("0001.rep", kOlderReport, 120);
+    Put("0001.rep", FOlderReport, 120);
     Put("0001.$$$", kReceipt, 60);
     FPrintsBefore = CallCount("AddProgPlu");
     Restart();
