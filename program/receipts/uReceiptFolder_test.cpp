@@ -145,6 +145,14 @@ class TFolderUnit : public ::testing::Test {
     ASSERT_TRUE(QDir().mkpath(FPath));
   }
 
+  // An empty folder and a new unit for the next case of a table; the log starts empty.
+  void StartAfresh() {
+    QDir(FPath).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(FPath));
+    FUnit.reset();
+    FLogs.clear();
+  }
+
   TReceiptFolder& Folder() {
     if (!FUnit)
       FUnit = std::make_unique<TReceiptFolder>(
@@ -258,10 +266,7 @@ TEST_F(TFolderUnit, ClaimOnASharedFileSystemWithoutLinksOrStableInodes) {
                {"All", {.NoRenameFlags = true, .NoLinks = true, .InodesByPath = true, .UnknownSize = true}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
-    QDir(FPath).removeRecursively();
-    ASSERT_TRUE(QDir().mkpath(FPath));
-    FUnit.reset();
-    FLogs.clear();
+    StartAfresh();
     TFaultyFileOps ops;
     ops.SetFileSystem(c.Traits);
     TScopedFileOps scoped(&ops);
@@ -392,10 +397,7 @@ TEST_F(TFolderUnit, NotOursUnderTheClaimNameIsClearedAway) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
-    QDir(FPath).removeRecursively();
-    ASSERT_TRUE(QDir().mkpath(FPath));
-    FUnit.reset();
-    FLogs.clear();
+    StartAfresh();
     {
       QFile f(outside);
       ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
